@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Installs every Debian package Quorvale needs to build, run and test. Safe to run again:
+# when everything is already installed it changes nothing.
+set -euo pipefail
+
+packages=(
+    # build
+    build-essential cmake ninja-build pkg-config
+    qt6-base-dev libcurl4-openssl-dev
+    # run: printing hands documents to CUPS's lp; fonts for the window
+    cups-client fonts-dejavu-core
+    # tests: a real SMTP server on 127.0.0.1, certificates made by the fixture, a virtual display
+    python3 python3-aiosmtpd openssl xvfb xauth ca-certificates
+)
+
+missing=()
+for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -eq 0 ]; then
+    echo "setup: all packages present"
+    exit 0
+fi
+
+SUDO=""
+[ "$(id -u)" -eq 0 ] || SUDO="sudo"
+echo "setup: installing ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -q
+$SUDO apt-get install -y -q --no-install-recommends "${missing[@]}"

@@ -1,0 +1,39 @@
+#pragma once
+
+#include "clients/clientlist.h"
+
+#include <QString>
+#include <QStringList>
+
+namespace quorvale {
+
+class Prompter;
+class StatusLog;
+
+/// What a read of the client CSV file came to. Callers stop on anything but Read.
+enum class CsvReadOutcome {
+    Read,             ///< the whole file was read into the list
+    FileMissing,      ///< no ordinary file at that path
+    FileUnreadable,   ///< the file exists but could not be opened or read
+    LineUnsplittable, ///< a line has no second field (or exceeds the splitter's limits)
+};
+
+struct CsvReadResult
+{
+    CsvReadOutcome outcome = CsvReadOutcome::Read;
+    qint64 failedLine = 0; ///< 1-based, for LineUnsplittable
+    ClientList clients;    ///< empty unless outcome is Read
+    /// The warning text for a failed read; empty for Read.
+    QString message(const QString &fileName) const;
+};
+
+/// Splits one line of the client CSV file into its fields (never fewer than one): comma
+/// separator, double-quote quoting without escapes, leading spaces before a quote dropped.
+QStringList ParseCSVLine(const QString &line, QChar separator = QLatin1Char(','),
+                         QChar quote = QLatin1Char('"'));
+
+/// Reads the client CSV file. On success logs "Clients found - " and the count; on failure
+/// warns with the outcome's message and returns an empty list.
+CsvReadResult GetCSVFile(const QString &strFileName, StatusLog &log, Prompter &prompter);
+
+} // namespace quorvale

@@ -1,0 +1,68 @@
+#pragma once
+
+#include <QString>
+
+#include <functional>
+#include <memory>
+
+namespace quorvale {
+
+/// One message: subject, plain-text body, sender, one To recipient and at most one file
+/// attachment (an empty path means none).
+class Email
+{
+public:
+    void put_Subject(const QString &subject) { m_subject = subject; }
+    void put_Body(const QString &body) { m_body = body; }
+    void put_From(const QString &from) { m_from = from; }
+    /// Sets the one To recipient (a further call replaces it).
+    int AddTo(const QString &displayName, const QString &address);
+    /// Sets the file to attach; an empty path means no attachment.
+    QString AddFileAttachment(const QString &path);
+
+    QString subject() const { return m_subject; }
+    QString body() const { return m_body; }
+    QString from() const { return m_from; }
+    QString toName() const { return m_toName; }
+    QString toAddress() const { return m_toAddress; }
+    QString attachmentPath() const { return m_attachmentPath; }
+
+private:
+    QString m_subject, m_body, m_from, m_toName, m_toAddress, m_attachmentPath;
+};
+
+/// The SMTP client over libcurl. One instance lives as long as its owner; every send
+/// re-applies its settings. Only one send is in flight in the whole program at a time.
+class MailMan
+{
+public:
+    MailMan();
+    ~MailMan();
+    MailMan(const MailMan &) = delete;
+    MailMan &operator=(const MailMan &) = delete;
+
+    void put_SmtpHost(const QString &host);
+    void put_SmtpUsername(const QString &user);
+    void put_SmtpPassword(const QString &password);
+    /// The integer setting that a send sets to 100: the AbortCheck interval in milliseconds.
+    void put_HeartbeatMs(int ms);
+    void put_SmtpSsl(int on);
+    void put_SmtpPort(qint32 port);
+
+    /// Sends one message. Returns exactly 1 when the server accepted it, 0 otherwise.
+    int SendEmail(const Email &email);
+    /// Why the last operation failed (no password in it).
+    QString LastErrorText() const;
+    int CloseSmtpConnection();
+
+    /// Raised during a send with the upload percentage (0-100); `abort` may be set to 1.
+    std::function<void(int percentDone, int &abort)> SendPercentDone;
+    /// Polled at least every 100 ms during a send; setting `abort` to 1 stops the send.
+    std::function<void(int &abort)> AbortCheck;
+
+private:
+    struct Private;
+    std::unique_ptr<Private> d;
+};
+
+} // namespace quorvale

@@ -1,0 +1,57 @@
+#pragma once
+
+#include "settings/appsettings.h"
+
+#include <QString>
+
+#include <functional>
+#include <memory>
+
+namespace quorvale {
+
+class MailMan;
+
+/// The inputs of one send, passed explicitly so that nothing else (a test e-mail, edits in
+/// the window) can change what a run sends.
+struct MailMessage
+{
+    QString RecipientAddress;
+    QString AttachmentPath; ///< empty: no attachment
+    QString SubjectLine;
+    QString BodyText;
+};
+
+/// Sends one message through `mailman` with the server settings of `settings`.
+/// Sets `strStatus` to "OK" when sent, else "Bad" and `strErrors` to the reason; the
+/// connection is closed after either. Returns false with `error` (and `strStatus` untouched)
+/// when the send cannot be attempted at all, for example an SSLport that is not a number.
+bool SendMail(MailMan &mailman, const AppSettings &settings, const MailMessage &message, QString &strStatus,
+              QString &strErrors, QString *error = nullptr);
+
+/// The run's seam to mail delivery: the real one sends through SMTP, tests use a fake.
+class Mailer
+{
+public:
+    virtual ~Mailer() = default;
+    /// As SendMail. `percentDone` receives the send's progress (0-100); `abortCheck` is polled
+    /// during the send and stops it when it returns true. Both may be empty.
+    virtual bool sendMail(const MailMessage &message, QString &strStatus, QString &strErrors, QString *error,
+                          const std::function<void(int)> &percentDone, const std::function<bool()> &abortCheck) = 0;
+};
+
+/// The real Mailer: one MailMan, and the server settings read afresh for every send from
+/// `currentSettings` (so a change saved in the setup dialog applies to the next send).
+class SmtpMailer final : public Mailer
+{
+public:
+    explicit SmtpMailer(std::function<AppSettings()> currentSettings);
+    ~SmtpMailer() override;
+    bool sendMail(const MailMessage &message, QString &strStatus, QString &strErrors, QString *error,
+                  const std::function<void(int)> &percentDone, const std::function<bool()> &abortCheck) override;
+
+private:
+    std::function<AppSettings()> m_currentSettings;
+    std::unique_ptr<MailMan> m_mailman;
+};
+
+} // namespace quorvale

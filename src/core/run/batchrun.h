@@ -1,0 +1,116 @@
+#pragma once
+
+#include "clients/clientlist.h"
+#include "run/abortrequest.h"
+#include "settings/appsettings.h"
+
+#include <QMutex>
+#include <QString>
+
+#include <functional>
+
+namespace quorvale {
+
+class Clock;
+class Mailer;
+class Printer;
+class Prompter;
+class SettingsStore;
+class StatusLog;
+
+/// The attachment mode: the index of the selected OptAddAttachment button.
+enum class AttachmentMode { None = 0, Common = 1, ClientSpecific = 2 };
+
+/// What the window may change while a run goes on: the run reads the attachment mode and the
+/// common path afresh for every client, and the abort request at its check points. Thread-safe.
+class RunControl
+{
+public:
+    void setAttachmentMode(AttachmentMode mode);
+    AttachmentMode attachmentMode() const;
+    void setCommonAttachmentPath(const QString &path);
+    QString commonAttachmentPath() const;
+    AbortRequest &abort() { return m_abort; }
+    const AbortRequest &abort() const { return m_abort; }
+
+private:
+    mutable QMutex m_mutex;
+    AttachmentMode m_mode = AttachmentMode::None;
+    QString m_commonPath;
+    AbortRequest m_abort;
+};
+
+/// What a front end shows of a run besides its status lines. Called from the run's thread.
+class RunObserver
+{
+public:
+    virtual ~RunObserver() = default;
+    /// progEmail: the current message's send progress, 0-100.
+    virtual void emailProgress(int percent) = 0;
+    /// progPrint: steps done out of `maximum` (maximum 0: the print pass has nothing to do).
+    virtual void printProgress(int value, int maximum) = 0;
+    /// true: the run is sending (cmdStart disabled, cmdAbort enabled); false: idle again.
+    virtual void runningChanged(bool running) = 0;
+};
+
+/// The window's texts when Start is pressed.
+struct RunRequest
+{
+    QString csvPath;
+    QString subject;
+    QString body;
+    bool print = false; ///< chkPrint ticked
+};
+
+/// How a run ended; the command line maps it to its exit status.
+enum class RunOutcome {
+    NotStarted,          ///< a pre-check, the CSV file, or the answer No stopped it; nothing sent (exit 2)
+    Completed,           ///< no missing document and no send error (exit 0)
+    CompletedWithErrors, ///< missing documents, send errors or print errors (exit 1)
+    Stopped,             ///< ended through "Processing stopped - " (exit 1)
+    Aborted,             ///< the user aborted it (exit 130)
+};
+
+/// Everything a run talks to. Owned by the caller and alive for the whole run.
+struct RunDependencies
+{
+    SettingsStore &store;
+    StatusLog &log;
+    Prompter &prompter;
+    Mailer &mailer;
+    Printer &printer;
+    Clock &clock;
+    RunControl &control;
+    RunObserver *observer = nullptr;
+    /// The current settings, read when the run needs them (thread-safe on the caller's side).
+    std::function<AppSettings()> settings;
+};
+
+/// One batch run over the client list. prepare() runs on the UI thread (it asks the one
+/// question); execute() then runs the passes on a worker thread.
+class BatchRun
+{
+public:
+    explicit BatchRun(RunDependencies deps);
+
+    /// Pre-checks, parsing, counts, the confirmation and the saves. True when execute()
+    /// should follow; otherwise the run is over (outcome() says why).
+    bool prepare(const RunRequest &request);
+    /// The print pass, the e-mail pass and the end of the run.
+    RunOutcome execute();
+    RunOutcome outcome() const { return m_outcome; }
+
+private:
+    RunDependencies m_deps;
+    RunRequest m_request;
+    ClientList m_clients;
+    AppSettings m_settings;
+    RunOutcome m_outcome = RunOutcome::NotStarted;
+};
+
+/// Finds the client's own document in `folder`: the first file, in case-insensitive name
+/// order, whose name holds the identifier followed by "." at its start or right after a
+/// character of another kind than the identifier's first. Empty when there is none.
+QString FindClientDocument(const QString &folder, const QString &clientId);
+
+} // namespace quorvale

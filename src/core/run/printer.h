@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QString>
+
+namespace quorvale {
+
+/// Hands a document to the printing system without waiting for it to be printed.
+class Printer
+{
+public:
+    virtual ~Printer() = default;
+    /// True once the request was handed over; false with `error` when it could not be.
+    virtual bool printDocument(const QString &path, QString *error = nullptr) = 0;
+};
+
+/// Prints with CUPS's `lp FILE`, or with the command in QUORVALE_PRINT_COMMAND (split into
+/// words like a shell, the file path appended as its last argument).
+class CommandPrinter final : public Printer
+{
+public:
+    bool printDocument(const QString &path, QString *error = nullptr) override;
+};
+
+} // namespace quorvale
