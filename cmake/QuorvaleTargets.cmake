@@ -23,6 +23,8 @@ function(quorvale_add_test)
         "QT_QPA_PLATFORM=offscreen"
         "QUORVALE_TEST_SOURCE_DIR=${PROJECT_SOURCE_DIR}"
         "QUORVALE_BINARY=$<TARGET_FILE:quorvale>"
+        "XDG_CONFIG_HOME=${CMAKE_CURRENT_BINARY_DIR}/${T_NAME}.home/config"
+        "XDG_DATA_HOME=${CMAKE_CURRENT_BINARY_DIR}/${T_NAME}.home/data"
         ${T_ENV})
     if(NOT T_TIMEOUT)
         set(T_TIMEOUT 300)
