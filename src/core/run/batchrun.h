@@ -65,10 +65,11 @@ struct RunRequest
 /// How a run ended; the command line maps it to its exit status.
 enum class RunOutcome {
     NotStarted,          ///< a pre-check, the CSV file, or the answer No stopped it; nothing sent (exit 2)
-    Completed,           ///< no missing document and no send error (exit 0)
+    Completed,           ///< no missing document, send error or print error (exit 0)
     CompletedWithErrors, ///< missing documents, send errors or print errors (exit 1)
-    Stopped,             ///< ended through "Processing stopped - " (exit 1)
-    Aborted,             ///< the user aborted it (exit 130)
+    Stopped,             ///< ended through "Processing stopped - " (exit 1); also when saving failed
+    Aborted,             ///< an abort ended a pass early (exit 130); an abort that no check point
+                         ///< saw (in the pause after the last client) leaves the run Completed
 };
 
 /// Everything a run talks to. Owned by the caller and alive for the whole run.
@@ -101,16 +102,36 @@ public:
     RunOutcome outcome() const { return m_outcome; }
 
 private:
+    enum class PassEnd { Finished, Aborted, Stopped };
+    PassEnd printPass();
+    PassEnd emailPass();
+    /// One send; false (with m_stopReason) when it could not be attempted at all.
+    bool send(const QString &address, const QString &attachment);
+    void stop(const QString &reason);
+    void resetFrontEnd();
+
     RunDependencies m_deps;
     RunRequest m_request;
     ClientList m_clients;
     AppSettings m_settings;
+    QString m_csvFolder;
+    qsizetype m_emailCount = 0;
+    qsizetype m_printCount = 0;
+    qint64 m_errorCount = 0;  ///< clients whose own document was not found
+    qint64 m_failureCount = 0; ///< send errors and print errors
+    QString m_stopReason;
     RunOutcome m_outcome = RunOutcome::NotStarted;
 };
 
 /// Finds the client's own document in `folder`: the first file, in case-insensitive name
 /// order, whose name holds the identifier followed by "." at its start or right after a
-/// character of another kind than the identifier's first. Empty when there is none.
-QString FindClientDocument(const QString &folder, const QString &clientId);
+/// character of another kind than the identifier's first (digit, letter, other); letter case
+/// is ignored. Empty when there is none, for a blank identifier, and when the folder cannot
+/// be listed (then `error`, when given, says why).
+QString FindClientDocument(const QString &folder, const QString &clientId, QString *error = nullptr);
+
+/// True when `fileName` holds `clientId` + "." at a place where it names that client (the
+/// rule of FindClientDocument, without the folder).
+bool isClientDocumentName(const QString &fileName, const QString &clientId);
 
 } // namespace quorvale
