@@ -1,0 +1,195 @@
+#!/usr/bin/python3
+"""A small SMTP server for Quorvale's tests, built on aiosmtpd.
+
+Listens on 127.0.0.1 on a free port and prints "LISTENING <port>" on standard output once it
+accepts connections. Every accepted message becomes one JSON file in --dir (NNNN.json, written
+atomically); every command verb it receives is appended to --dir/commands.log. It exits when its
+standard input closes, so it never outlives the test that started it.
+
+Faults (--fault, at most one):
+  VERB:CODE     answer VERB (EHLO, AUTH, MAIL, RCPT, ...) with CODE instead of running it;
+                DATA:CODE answers CODE after the whole message was received
+  stall:greeting  accept the connection but never greet
+  stall:VERB    never answer VERB; stall:DATA never answers after the message content
+  close:VERB    close the connection when VERB arrives; close:DATA answers 354, reads a little
+                of the message and then closes the connection
+"""
+
+import argparse
+import asyncio
+import base64
+import email
+import email.policy
+import json
+import logging
+import os
+import ssl
+import sys
+
+from aiosmtpd.smtp import SMTP, AuthResult, LoginPassword
+
+FOREVER = 24 * 3600
+
+
+class Recorder:
+    def __init__(self, folder):
+        self.folder = folder
+        self.count = 0
+
+    def command(self, verb):
+        with open(os.path.join(self.folder, "commands.log"), "a", encoding="ascii") as log:
+            log.write(verb + "\n")
+
+    def message(self, envelope):
+        raw = envelope.original_content
+        parsed = email.message_from_bytes(raw, policy=email.policy.default)
+        record = {
+            "mailFrom": envelope.mail_from,
+            "rcptTo": list(envelope.rcpt_tos),
+            "raw": base64.b64encode(raw).decode("ascii"),
+            "parseDefects": [str(d) for d in parsed.defects],
+        }
+        for name in ("from", "to", "subject", "date", "message-id"):
+            value = parsed.get(name)
+            record[name] = "" if value is None else str(value)
+        body = parsed.get_body(preferencelist=("plain",))
+        record["body"] = body.get_content() if body is not None else ""
+        attachments = []
+        for part in parsed.iter_attachments():
+            attachments.append({
+                "fileName": part.get_filename() or "",
+                "contentType": part.get_content_type(),
+                "data": base64.b64encode(part.get_payload(decode=True) or b"").decode("ascii"),
+            })
+        record["attachments"] = attachments
+        self.count += 1
+        path = os.path.join(self.folder, "%04d.json" % self.count)
+        with open(path + ".tmp", "w", encoding="utf-8") as out:
+            json.dump(record, out)
+        os.replace(path + ".tmp", path)
+
+
+class FaultySMTP(SMTP):
+    """aiosmtpd's server with every command recorded and one optional fault."""
+
+    def __init__(self, handler, recorder, fault, **kwargs):
+        super().__init__(handler, **kwargs)
+        self.recorder = recorder
+        self.fault_kind, self.fault_verb, self.fault_code = parse_fault(fault)
+        self.greeted = False
+        for verb, method in list(self._smtp_methods.items()):
+            self._smtp_methods[verb] = self.wrap(verb, method)
+
+    def connection_made(self, transport):
+        if self.transport is None:
+            self.recorder.command("CONNECT")
+        super().connection_made(transport)
+
+    async def push(self, status):
+        if not self.greeted:
+            self.greeted = True
+            if self.fault_kind == "stall" and self.fault_verb == "GREETING":
+                await asyncio.sleep(FOREVER)
+        await super().push(status)
+
+    def wrap(self, verb, method):
+        async def wrapped(arg):
+            self.recorder.command(verb)
+            if self.fault_verb == verb:
+                if self.fault_kind == "code" and verb != "DATA":
+                    await self.push("%s Fault injected at %s" % (self.fault_code, verb))
+                    return
+                if self.fault_kind == "stall" and verb != "DATA":
+                    await asyncio.sleep(FOREVER)
+                if self.fault_kind == "close":
+                    if verb == "DATA":
+                        await self.push("354 End data with <CR><LF>.<CR><LF>")
+                        await self._reader.readline()
+                    self.transport.close()
+                    return
+            await method(arg)
+        return wrapped
+
+
+class Handler:
+    def __init__(self, recorder, fault):
+        self.recorder = recorder
+        self.fault_kind, self.fault_verb, self.fault_code = parse_fault(fault)
+
+    async def handle_DATA(self, server, session, envelope):
+        if self.fault_verb == "DATA":
+            if self.fault_kind == "stall":
+                await asyncio.sleep(FOREVER)
+            if self.fault_kind == "code":
+                return "%s Fault injected after message content" % self.fault_code
+        self.recorder.message(envelope)
+        return "250 OK message accepted"
+
+
+def parse_fault(fault):
+    if not fault:
+        return None, None, None
+    left, _, right = fault.partition(":")
+    if left in ("stall", "close"):
+        return left, right.upper(), None
+    return "code", left.upper(), right
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--dir", required=True)
+    parser.add_argument("--security", choices=("plain", "tls", "starttls"), default="plain")
+    parser.add_argument("--cert")
+    parser.add_argument("--key")
+    parser.add_argument("--user", default="user")
+    parser.add_argument("--password", default="secret")
+    parser.add_argument("--fault", default="")
+    args = parser.parse_args()
+    logging.basicConfig(level=logging.CRITICAL)
+
+    recorder = Recorder(args.dir)
+    context = None
+    if args.security != "plain":
+        context = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
+        context.load_cert_chain(args.cert, args.key)
+
+    def authenticate(server, session, envelope, mechanism, auth_data):
+        ok = (isinstance(auth_data, LoginPassword)
+              and auth_data.login == args.user.encode("utf-8")
+              and auth_data.password == args.password.encode("utf-8"))
+        return AuthResult(success=ok)
+
+    def factory():
+        return FaultySMTP(
+            Handler(recorder, args.fault), recorder, args.fault,
+            hostname="quorvale-test",
+            tls_context=context if args.security == "starttls" else None,
+            require_starttls=args.security == "starttls",
+            authenticator=authenticate,
+            auth_required=True,
+            auth_require_tls=False,
+            data_size_limit=None,
+        )
+
+    async def serve():
+        loop = asyncio.get_running_loop()
+        server = await loop.create_server(
+            factory, "127.0.0.1", 0, ssl=context if args.security == "tls" else None)
+        stop = loop.create_future()
+
+        def stdin_readable():
+            if not os.read(sys.stdin.fileno(), 4096) and not stop.done():
+                stop.set_result(None)
+
+        loop.add_reader(sys.stdin.fileno(), stdin_readable)
+        print("LISTENING %d" % server.sockets[0].getsockname()[1], flush=True)
+        await stop
+        server.close()
+
+    asyncio.run(serve())
+
+
+if __name__ == "__main__":
+    import warnings
+    warnings.simplefilter("ignore")
+    main()

@@ -1,0 +1,116 @@
+#pragma once
+
+// A real SMTP server on 127.0.0.1 for tests: Debian's aiosmtpd (run by /usr/bin/python3) on a free
+// port, with AUTH PLAIN and LOGIN for a known user and password, optionally implicit TLS or required
+// STARTTLS from a certificate (SAN IP:127.0.0.1, DNS:localhost) signed by a test CA made once per test
+// process with openssl. Every accepted message is parsed with Python's standard mail parser, so the
+// header values come back decoded exactly as a mail program would show them.
+//
+// Use:
+//     quorvale::test::SmtpServer server;                       // plain SMTP, user "user", password "secret"
+//     QVERIFY(server.isRunning());
+//     AppSettings settings = server.settings();                // host, port, AuthType, login, EmailFrom
+//     ... send through SendMail / SmtpMailer / the program ...
+//     QVERIFY(server.waitForMessages(1, 10000));
+//     QCOMPARE(server.messages().first().subject, u"Grüße"_s);
+//
+//     SmtpServer tls({.security = SmtpServer::Security::StartTls});
+//     tls.applyEnvironment();      // CURL_CA_BUNDLE (and, for ImplicitTls, the implicit-TLS port) for this process
+//     QProcess child; child.setEnvironment(QProcess::systemEnvironment() + tls.environment());
+//
+//     SmtpServer refusing({.fault = u"RCPT:550"_s});
+//
+// Faults (Options::fault, at most one):
+//     "VERB:CODE"      answer VERB (EHLO, AUTH, MAIL, RCPT, ...) with CODE instead of running it,
+//                      e.g. "MAIL:451", "RCPT:550", "AUTH:535"; "DATA:554" answers 554 after the whole
+//                      message content was received (nothing is recorded)
+//     "stall:greeting" accept the connection and never greet
+//     "stall:VERB"     never answer VERB; "stall:DATA" never answers after the message content
+//     "close:VERB"     close the connection when VERB arrives; "close:DATA" answers 354, reads a
+//                      little of the content and then closes the connection
+//
+// The server stops when the SmtpServer is destroyed, also when the test failed or crashed (it exits
+// when its standard input closes).
+
+#include "settings/appsettings.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+
+class QProcess;
+class QTemporaryDir;
+
+namespace quorvale::test {
+
+struct ReceivedAttachment
+{
+    QString fileName;
+    QString contentType;
+    QByteArray data; ///< decoded bytes
+};
+
+struct ReceivedMessage
+{
+    QString mailFrom;   ///< envelope MAIL FROM
+    QStringList rcptTo; ///< envelope RCPT TO, in order
+    QByteArray raw;     ///< the message as received (CR LF line ends, dot-stuffing removed)
+    QString from, to, subject, date, messageId; ///< decoded header values; empty when absent
+    QString body;       ///< the text/plain part, decoded, line ends as sent (CR LF)
+    QList<ReceivedAttachment> attachments;
+    QStringList parseDefects; ///< what the mail parser found wrong with the message
+};
+
+enum class SmtpSecurity { Plain, ImplicitTls, StartTls };
+
+struct SmtpServerOptions
+{
+    SmtpSecurity security = SmtpSecurity::Plain;
+    QString user = QStringLiteral("user");
+    QString password = QStringLiteral("secret");
+    QString fault; ///< see the table above
+};
+
+class SmtpServer
+{
+public:
+    using Security = SmtpSecurity;
+    using Options = SmtpServerOptions;
+
+    /// Starts the server and waits until it listens; isRunning() tells whether that worked.
+    explicit SmtpServer(Options options = {});
+    ~SmtpServer();
+    SmtpServer(const SmtpServer &) = delete;
+    SmtpServer &operator=(const SmtpServer &) = delete;
+
+    bool isRunning() const;
+    quint16 port() const;
+    /// The CA file that signed the server's certificate (the same for every server of the process).
+    QString caFile() const;
+    /// Settings that send to this server: SMTPServer "127.0.0.1", SSLport, AuthType (0 for Plain, 1 for
+    /// the TLS variants), UserName, Password and EmailFrom "sender@example.com".
+    AppSettings settings() const;
+    /// "NAME=value" entries a client of this server needs: CURL_CA_BUNDLE for the TLS variants and
+    /// QUORVALE_IMPLICIT_TLS_PORT=port() for ImplicitTls (SSL means implicit TLS only on that port).
+    QStringList environment() const;
+    /// Puts environment() into this process's environment (process-wide; later servers overwrite it).
+    void applyEnvironment() const;
+
+    /// The messages the server accepted so far, in order.
+    QList<ReceivedMessage> messages() const;
+    /// Waits (without an event loop) until at least `count` messages were accepted.
+    bool waitForMessages(int count, int timeoutMs) const;
+    /// The command verbs the server received, in order; "CONNECT" marks each new connection.
+    QStringList commands() const;
+
+private:
+    Options m_options;
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<QProcess> m_process;
+    quint16 m_port = 0;
+};
+
+} // namespace quorvale::test
