@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 
 #include <vector>
@@ -14,8 +15,8 @@ struct ClientRecord
     qint64 LineNumber = 0; ///< 1-based line of the file the client came from
 };
 
-/// The parsed client CSV file, rows in file order. Stored compactly (one text buffer and
-/// offsets) because a list may hold a million clients; rows are materialised on access.
+/// The parsed client CSV file, rows in file order. Stored compactly (one UTF-8 text buffer and
+/// offsets into it) because a list may hold a million clients; rows are materialised on access.
 class ClientList
 {
 public:
@@ -33,17 +34,19 @@ public:
     void clear();
 
 private:
-    // Implementation detail of the reader; see clientlist.cpp.
+    // The reader hands over the file's text whole and adds rows that point into it.
     friend class ClientListBuilder;
     struct Row
     {
+        qint64 idOffset;
+        qint64 mailOffset;
         qint64 line;
-        qsizetype idOffset;
-        qsizetype idLength;
-        qsizetype mailOffset;
-        qsizetype mailLength;
+        quint32 idLength; // bytes; a field is at most 32,766 UTF-16 units, so this never overflows
+        quint32 mailLength;
     };
-    QString m_text;
+    QString text(qint64 offset, quint32 length) const;
+
+    QByteArray m_text; // UTF-8
     std::vector<Row> m_rows;
 };
 

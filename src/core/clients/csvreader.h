@@ -29,11 +29,16 @@ struct CsvReadResult
 
 /// Splits one line of the client CSV file into its fields (never fewer than one): comma
 /// separator, double-quote quoting without escapes, leading spaces before a quote dropped.
+/// Returns an empty list when the line cannot be split: a field spans more than 32,766
+/// characters up to its separator, or the line holds more than 32,767 fields.
 QStringList ParseCSVLine(const QString &line, QChar separator = QLatin1Char(','),
                          QChar quote = QLatin1Char('"'));
 
 /// Reads the client CSV file. On success logs "Clients found - " and the count; on failure
-/// warns with the outcome's message and returns an empty list.
+/// warns with the outcome's message and returns an empty list. Empty lines are skipped (they
+/// still count for line numbers); lines end at CR LF or CR when the file holds any CR, else at
+/// LF. Valid UTF-8 is read as such (a leading byte-order mark dropped), anything else as
+/// Windows-1252.
 CsvReadResult GetCSVFile(const QString &strFileName, StatusLog &log, Prompter &prompter);
 
 } // namespace quorvale

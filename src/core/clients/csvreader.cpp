@@ -1,0 +1,286 @@
+#include "clients/csvreader.h"
+
+#include "run/prompter.h"
+#include "run/statuslog.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QStringView>
+
+#include <algorithm>
+#include <cstring>
+
+using namespace Qt::StringLiterals;
+
+namespace quorvale {
+
+namespace {
+
+// The splitter keeps its positions and field count in 16-bit signed numbers, so a field may span
+// at most 32,766 characters up to its separator and a line may hold at most 32,767 fields.
+constexpr qsizetype kMaxFieldLength = 32766;
+constexpr qsizetype kMaxFields = 32767;
+
+const char *findUnit(const char *begin, const char *end, char unit)
+{
+    const void *hit = std::memchr(begin, unit, size_t(end - begin));
+    return hit ? static_cast<const char *>(hit) : end;
+}
+
+const char16_t *findUnit(const char16_t *begin, const char16_t *end, char16_t unit)
+{
+    const qsizetype at = QStringView(begin, end).indexOf(QChar(unit));
+    return at < 0 ? end : begin + at;
+}
+
+// Field lengths are counted in UTF-16 units, whatever the text is held in.
+bool longerThanLimit(const char16_t *begin, const char16_t *end)
+{
+    return end - begin > kMaxFieldLength;
+}
+
+bool longerThanLimit(const char *begin, const char *end)
+{
+    if (end - begin <= kMaxFieldLength) // never fewer bytes than UTF-16 units
+        return false;
+    qsizetype units = 0;
+    for (const char *p = begin; p < end; ++p) {
+        const auto byte = uchar(*p);
+        units += (byte & 0xC0) != 0x80; // one per character...
+        units += byte >= 0xF0;          // ...and a second for characters beyond U+FFFF
+    }
+    return units > kMaxFieldLength;
+}
+
+// Splits the line [begin, end) and calls onField(fieldBegin, fieldEnd) for every field in order.
+// Every field is a run of the line itself: a plain field runs to the next separator, spaces and
+// all; a field whose first character after leading spaces is the quote runs from after that quote
+// to the next quote (or the end of the line), and whatever follows the closing quote up to the
+// next separator is dropped. There is no escape for the quote. A separator at the end of the line
+// gives a final empty field, and an empty line a single empty field.
+// Returns false when the line exceeds the limits above; the fields seen so far are then moot.
+template<typename Char, typename OnField>
+bool splitCsvLine(const Char *begin, const Char *end, Char separator, Char quote, OnField &&onField)
+{
+    for (qsizetype fields = 1;; ++fields) {
+        if (fields > kMaxFields)
+            return false;
+        const Char *first = begin;
+        while (first < end && *first == Char(' '))
+            ++first;
+        const Char *fieldBegin = begin;
+        const Char *fieldEnd;
+        const Char *separatorAt;
+        if (first < end && *first == quote) {
+            fieldBegin = first + 1;
+            fieldEnd = findUnit(fieldBegin, end, quote);
+            // A closing quote that is the last character leaves nothing to search.
+            separatorAt = fieldEnd + 1 < end ? findUnit(fieldEnd + 1, end, separator) : end;
+            if (longerThanLimit(first, separatorAt))
+                return false;
+        } else {
+            separatorAt = findUnit(begin, end, separator);
+            fieldEnd = separatorAt;
+            if (longerThanLimit(begin, separatorAt))
+                return false;
+        }
+        onField(fieldBegin, fieldEnd);
+        if (separatorAt == end)
+            return true;
+        begin = separatorAt + 1;
+    }
+}
+
+bool isValidUtf8(const QByteArray &bytes)
+{
+    const auto *p = reinterpret_cast<const uchar *>(bytes.constData());
+    const uchar *const end = p + bytes.size();
+    while (p < end) {
+        // Client files are mostly ASCII: skip it eight bytes at a time.
+        for (quint64 word; end - p >= 8; p += 8) {
+            std::memcpy(&word, p, sizeof word);
+            if (word & 0x8080808080808080ULL)
+                break;
+        }
+        if (p == end)
+            break;
+        const uchar lead = *p;
+        if (lead < 0x80) {
+            ++p;
+            continue;
+        }
+        int trail;
+        char32_t code;
+        if (lead >= 0xC2 && lead <= 0xDF) {
+            trail = 1;
+            code = lead & 0x1F;
+        } else if ((lead & 0xF0) == 0xE0) {
+            trail = 2;
+            code = lead & 0x0F;
+        } else if (lead >= 0xF0 && lead <= 0xF4) {
+            trail = 3;
+            code = lead & 0x07;
+        } else {
+            return false;
+        }
+        if (end - p <= trail)
+            return false;
+        for (int i = 1; i <= trail; ++i) {
+            if ((p[i] & 0xC0) != 0x80)
+                return false;
+            code = (code << 6) | (p[i] & 0x3F);
+        }
+        if (trail == 2 && (code < 0x800 || (code >= 0xD800 && code <= 0xDFFF)))
+            return false; // overlong, or a surrogate
+        if (trail == 3 && (code < 0x10000 || code > 0x10FFFF))
+            return false;
+        p += trail + 1;
+    }
+    return true;
+}
+
+// Windows-1252 is Latin-1 except for 0x80-0x9F; its five unassigned codes keep their C1 meaning.
+constexpr char16_t kWindows1252High[32] = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
+};
+
+QByteArray windows1252ToUtf8(const QByteArray &bytes)
+{
+    QByteArray utf8;
+    utf8.reserve(bytes.size() + bytes.size() / 2);
+    for (const char byte : bytes) {
+        const auto code = uchar(byte) >= 0x80 && uchar(byte) < 0xA0 ? kWindows1252High[uchar(byte) - 0x80]
+                                                                      : char16_t(uchar(byte));
+        if (code < 0x80) {
+            utf8.append(char(code));
+        } else if (code < 0x800) {
+            utf8.append(char(0xC0 | (code >> 6)));
+            utf8.append(char(0x80 | (code & 0x3F)));
+        } else {
+            utf8.append(char(0xE0 | (code >> 12)));
+            utf8.append(char(0x80 | ((code >> 6) & 0x3F)));
+            utf8.append(char(0x80 | (code & 0x3F)));
+        }
+    }
+    return utf8;
+}
+
+CsvReadResult failure(CsvReadOutcome outcome, qint64 line = 0)
+{
+    CsvReadResult result;
+    result.outcome = outcome;
+    result.failedLine = line;
+    return result;
+}
+
+} // namespace
+
+/// Builds a ClientList straight over the file's text: each row points at its two fields in place.
+class ClientListBuilder
+{
+public:
+    static CsvReadResult read(QByteArray text, qsizetype start)
+    {
+        const char *p = text.constData() + start;
+        const char *const end = text.constData() + text.size();
+        // Files written on Windows end lines with CR LF (or a lone CR), and a lone LF is then part
+        // of the line; a file without any CR was written elsewhere and ends lines with LF.
+        const bool crEndsLines = std::memchr(p, '\r', size_t(end - p)) != nullptr;
+        const char lineEnd = crEndsLines ? '\r' : '\n';
+
+        CsvReadResult result;
+        ClientList &list = result.clients;
+        // Sizing the rows once keeps the peak memory at the list's final size.
+        list.m_rows.reserve(size_t(std::count(p, end, lineEnd)) + 1);
+
+        for (qint64 line = 1; p < end; ++line) {
+            const char *lineStop = findUnit(p, end, lineEnd);
+            const char *next = lineStop == end ? end : lineStop + 1;
+            if (crEndsLines && next < end && *next == '\n')
+                ++next;
+            if (lineStop != p) { // an empty line is no client
+                const char *fields[4] = {};
+                int count = 0;
+                const bool fits = splitCsvLine(p, lineStop, ',', '"', [&](const char *begin, const char *stop) {
+                    if (count < 2) {
+                        fields[2 * count] = begin;
+                        fields[2 * count + 1] = stop;
+                    }
+                    ++count;
+                });
+                if (!fits || count < 2)
+                    return failure(CsvReadOutcome::LineUnsplittable, line);
+                const char *base = text.constData();
+                list.m_rows.push_back({fields[0] - base, fields[2] - base, line, quint32(fields[1] - fields[0]),
+                                       quint32(fields[3] - fields[2])});
+            }
+            p = next;
+        }
+        list.m_text = std::move(text);
+        return result;
+    }
+};
+
+QString CsvReadResult::message(const QString &fileName) const
+{
+    switch (outcome) {
+    case CsvReadOutcome::Read:
+        return {};
+    case CsvReadOutcome::FileMissing:
+    case CsvReadOutcome::FileUnreadable:
+        return u"There was a problem reading the CSV file. File name= "_s + fileName;
+    case CsvReadOutcome::LineUnsplittable:
+        return u"There was a problem reading the CSV file at line "_s + QString::number(failedLine)
+               + u". File name= "_s + fileName;
+    }
+    return {};
+}
+
+QStringList ParseCSVLine(const QString &line, QChar separator, QChar quote)
+{
+    QStringList fields;
+    const QStringView text(line);
+    const bool fits = splitCsvLine(text.utf16(), text.utf16() + text.size(), separator.unicode(), quote.unicode(),
+                                   [&](const char16_t *begin, const char16_t *end) {
+                                       fields.append(QStringView(begin, end).toString());
+                                   });
+    return fits ? fields : QStringList();
+}
+
+namespace {
+
+CsvReadResult readClientFile(const QString &fileName)
+{
+    if (fileName.isEmpty() || !QFileInfo(fileName).isFile())
+        return failure(CsvReadOutcome::FileMissing);
+    QFile file(fileName);
+    if (!file.open(QIODevice::ReadOnly))
+        return failure(CsvReadOutcome::FileUnreadable);
+    QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError)
+        return failure(CsvReadOutcome::FileUnreadable);
+    file.close();
+
+    qsizetype start = 0;
+    if (!isValidUtf8(bytes))
+        bytes = windows1252ToUtf8(bytes);
+    else if (bytes.startsWith("\xEF\xBB\xBF"))
+        start = 3; // the byte-order mark is not part of the first client's identifier
+    return ClientListBuilder::read(std::move(bytes), start);
+}
+
+} // namespace
+
+CsvReadResult GetCSVFile(const QString &strFileName, StatusLog &log, Prompter &prompter)
+{
+    CsvReadResult result = readClientFile(strFileName);
+    if (result.outcome == CsvReadOutcome::Read)
+        log.LogStatus(u"Clients found - "_s + QString::number(result.clients.Count()));
+    else
+        prompter.warn(result.message(strFileName));
+    return result;
+}
+
+} // namespace quorvale

@@ -1,0 +1,325 @@
+#include "clients/csvreader.h"
+#include "support/fakes.h"
+
+#include <QFile>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <unistd.h>
+
+using namespace Qt::StringLiterals;
+using quorvale::test::RecordingLog;
+using quorvale::test::ScriptedPrompter;
+
+namespace quorvale {
+
+class TestCsvReader final : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void splitsLineIntoFields_data();
+    void splitsLineIntoFields();
+    void readerTakesFirstTwoFieldsOfEachLine_data();
+    void readerTakesFirstTwoFieldsOfEachLine();
+    void readerAgreesWithSplitterOnRandomLines();
+    void refusesLinesBeyondSplitterLimits_data();
+    void refusesLinesBeyondSplitterLimits();
+    void readsFiles_data();
+    void readsFiles();
+    void warnsAboutMissingFile_data();
+    void warnsAboutMissingFile();
+    void readsHiddenFile();
+    void warnsAboutUnreadableFile();
+    void handBuiltListGivesBackItsRows();
+
+private:
+    QString writeFile(const QByteArray &bytes, const QString &name = u"clients.csv"_s);
+
+    QTemporaryDir m_dir;
+};
+
+QString TestCsvReader::writeFile(const QByteArray &bytes, const QString &name)
+{
+    const QString path = m_dir.filePath(name);
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(bytes) != bytes.size())
+        qFatal("cannot write the test file");
+    return path;
+}
+
+void TestCsvReader::splitsLineIntoFields_data()
+{
+    QTest::addColumn<QString>("line");
+    QTest::addColumn<QStringList>("fields");
+
+    QTest::newRow("id and address") << u"12345,addr"_s << QStringList{u"12345"_s, u"addr"_s};
+    QTest::newRow("no address") << u"12345,"_s << QStringList{u"12345"_s, QString()};
+    QTest::newRow("no comma") << u"12345"_s << QStringList{u"12345"_s};
+    QTest::newRow("empty line") << QString() << QStringList{QString()};
+    QTest::newRow("lone comma") << u","_s << QStringList{QString(), QString()};
+    QTest::newRow("blanks only") << u"   "_s << QStringList{u"   "_s};
+    QTest::newRow("comma inside quotes") << u"\"Smith, Jane\",addr"_s << QStringList{u"Smith, Jane"_s, u"addr"_s};
+    QTest::newRow("doubled quote is no escape") << u"\"a\"\"b\",addr"_s << QStringList{u"a"_s, u"addr"_s};
+    QTest::newRow("spaces before quote, junk after")
+        << u"  \"x\" junk ,addr"_s << QStringList{u"x"_s, u"addr"_s};
+    QTest::newRow("plain fields keep spaces") << u" 12345 , addr "_s << QStringList{u" 12345 "_s, u" addr "_s};
+    QTest::newRow("blank address") << u"12345,   "_s << QStringList{u"12345"_s, u"   "_s};
+    QTest::newRow("further fields") << u"1,a,b,c"_s << QStringList{u"1"_s, u"a"_s, u"b"_s, u"c"_s};
+    QTest::newRow("trailing comma") << u"a,b,"_s << QStringList{u"a"_s, u"b"_s, QString()};
+    QTest::newRow("no closing quote") << u"1,\"open"_s << QStringList{u"1"_s, u"open"_s};
+    QTest::newRow("lone quote") << u"1,\""_s << QStringList{u"1"_s, QString()};
+    QTest::newRow("only a lone quote") << u"\""_s << QStringList{QString()};
+    QTest::newRow("header line") << u"ClientID,Email"_s << QStringList{u"ClientID"_s, u"Email"_s};
+    QTest::newRow("quoted line") << u"\"x\""_s << QStringList{u"x"_s};
+    QTest::newRow("quoted then comma") << u"\"x\","_s << QStringList{u"x"_s, QString()};
+    QTest::newRow("empty quotes") << u"\"\",addr"_s << QStringList{QString(), u"addr"_s};
+    QTest::newRow("quote inside plain field") << u"a\"b,c"_s << QStringList{u"a\"b"_s, u"c"_s};
+    QTest::newRow("tab is not a space") << u"\t\"x\",y"_s << QStringList{u"\t\"x\""_s, u"y"_s};
+    QTest::newRow("junk with quote and comma after closing quote")
+        << u"\"a,b\"c,d\"e"_s << QStringList{u"a,b"_s, u"d\"e"_s};
+    QTest::newRow("quoted middle field") << u"1,  \"a,b\"  ,z"_s << QStringList{u"1"_s, u"a,b"_s, u"z"_s};
+    QTest::newRow("quoted address") << u"1,\"mail\""_s << QStringList{u"1"_s, u"mail"_s};
+    QTest::newRow("non-ASCII") << u"Müller,jörg@straße.example"_s
+                               << QStringList{u"Müller"_s, u"jörg@straße.example"_s};
+}
+
+void TestCsvReader::splitsLineIntoFields()
+{
+    QFETCH(QString, line);
+    QFETCH(QStringList, fields);
+    const QString before = line;
+    QCOMPARE(ParseCSVLine(line), fields);
+    QCOMPARE(line, before);
+}
+
+// Every line of the splitter's table, read from a file, must give exactly the splitter's first two
+// fields, or stop the read when the splitter finds fewer than two.
+void TestCsvReader::readerTakesFirstTwoFieldsOfEachLine_data()
+{
+    splitsLineIntoFields_data();
+}
+
+void TestCsvReader::readerTakesFirstTwoFieldsOfEachLine()
+{
+    QFETCH(QString, line);
+    QFETCH(QStringList, fields);
+    RecordingLog log;
+    ScriptedPrompter prompter;
+    const QString path = writeFile(u"first,line\r\n"_s.toUtf8() + line.toUtf8() + "\r\n");
+    const CsvReadResult result = GetCSVFile(path, log, prompter);
+    if (line.isEmpty()) {
+        QCOMPARE(result.outcome, CsvReadOutcome::Read);
+        QCOMPARE(result.clients.Count(), 1);
+    } else if (fields.size() < 2) {
+        QCOMPARE(result.outcome, CsvReadOutcome::LineUnsplittable);
+        QCOMPARE(result.failedLine, 2);
+        QCOMPARE(result.clients.Count(), 0);
+    } else {
+        QCOMPARE(result.outcome, CsvReadOutcome::Read);
+        QCOMPARE(result.clients.Count(), 2);
+        const ClientRecord client = result.clients.at(1);
+        QCOMPARE(client.ClientId, fields.at(0));
+        QCOMPARE(client.EmailAddress, fields.at(1));
+        QCOMPARE(client.LineNumber, 2);
+        QCOMPARE(result.clients.hasEmailAddress(1), !fields.at(1).isEmpty());
+    }
+}
+
+void TestCsvReader::readerAgreesWithSplitterOnRandomLines()
+{
+    static const QString alphabet = u"a é,\" \t\""_s;
+    QRandomGenerator random(20261207);
+    QList<QStringList> expected;
+    QByteArray bytes;
+    while (expected.size() < 3000) {
+        QString line;
+        for (int length = random.bounded(14); length > 0; --length)
+            line.append(alphabet.at(random.bounded(int(alphabet.size()))));
+        const QStringList fields = ParseCSVLine(line);
+        QVERIFY(!fields.isEmpty());
+        if (fields.size() < 2)
+            continue;
+        expected.append(fields);
+        bytes += line.toUtf8() + "\r\n";
+    }
+    RecordingLog log;
+    ScriptedPrompter prompter;
+    const CsvReadResult result = GetCSVFile(writeFile(bytes), log, prompter);
+    QCOMPARE(result.outcome, CsvReadOutcome::Read);
+    QCOMPARE(result.clients.Count(), expected.size());
+    for (qsizetype i = 0; i < expected.size(); ++i) {
+        QCOMPARE(result.clients.ClientId(i), expected.at(i).at(0));
+        QCOMPARE(result.clients.EmailAddress(i), expected.at(i).at(1));
+        QCOMPARE(result.clients.lineNumber(i), i + 1);
+    }
+}
+
+void TestCsvReader::refusesLinesBeyondSplitterLimits_data()
+{
+    QTest::addColumn<QString>("line");
+    QTest::addColumn<bool>("splittable");
+
+    const auto repeated = [](const QString &text, qsizetype times) { return text.repeated(times); };
+    QTest::newRow("plain field at the limit") << repeated(u"a"_s, 32766) + u",x"_s << true;
+    QTest::newRow("plain field over the limit") << repeated(u"a"_s, 32767) + u",x"_s << false;
+    QTest::newRow("last field over the limit") << u"1,"_s + repeated(u"a"_s, 32767) << false;
+    QTest::newRow("quoted field at the limit") << u"\""_s + repeated(u"a"_s, 32764) + u"\",x"_s << true;
+    QTest::newRow("quoted field over the limit") << u"\""_s + repeated(u"a"_s, 32765) + u"\",x"_s << false;
+    QTest::newRow("junk after the quote counts") << u"\"a\""_s + repeated(u" "_s, 32764) + u",x"_s << false;
+    QTest::newRow("two-byte characters at the limit") << repeated(u"é"_s, 32766) + u",x"_s << true;
+    QTest::newRow("two-byte characters over the limit") << repeated(u"é"_s, 32767) + u",x"_s << false;
+    QTest::newRow("characters beyond U+FFFF count twice") << repeated(u"😀"_s, 16383) + u",x"_s << true;
+    QTest::newRow("characters beyond U+FFFF over the limit") << repeated(u"😀"_s, 16384) + u",x"_s << false;
+    QTest::newRow("fields at the limit") << repeated(u","_s, 32766) << true;
+    QTest::newRow("fields over the limit") << repeated(u","_s, 32767) << false;
+}
+
+void TestCsvReader::refusesLinesBeyondSplitterLimits()
+{
+    QFETCH(QString, line);
+    QFETCH(bool, splittable);
+    QCOMPARE(ParseCSVLine(line).isEmpty(), !splittable);
+
+    RecordingLog log;
+    ScriptedPrompter prompter;
+    const CsvReadResult result = GetCSVFile(writeFile("1,ok\r\n" + line.toUtf8()), log, prompter);
+    QCOMPARE(result.outcome, splittable ? CsvReadOutcome::Read : CsvReadOutcome::LineUnsplittable);
+    QCOMPARE(result.failedLine, splittable ? 0 : 2);
+}
+
+void TestCsvReader::readsFiles_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QStringList>("ids");
+    QTest::addColumn<QStringList>("mails");
+    QTest::addColumn<QList<int>>("lines");
+
+    QTest::newRow("CR LF") << QByteArray("1,a\r\n2,\r\n") << QStringList{u"1"_s, u"2"_s}
+                           << QStringList{u"a"_s, QString()} << QList<int>{1, 2};
+    QTest::newRow("lone CR, no end on the last line")
+        << QByteArray("1,a\r2,b") << QStringList{u"1"_s, u"2"_s} << QStringList{u"a"_s, u"b"_s} << QList<int>{1, 2};
+    QTest::newRow("LF only") << QByteArray("1,a\n2,b\n") << QStringList{u"1"_s, u"2"_s}
+                             << QStringList{u"a"_s, u"b"_s} << QList<int>{1, 2};
+    QTest::newRow("lone LF stays in the line when the file has CRs")
+        << QByteArray("1,a\n2,b\r\n3,c") << QStringList{u"1"_s, u"3"_s} << QStringList{u"a\n2"_s, u"c"_s}
+        << QList<int>{1, 2};
+    QTest::newRow("empty lines skipped, numbers kept")
+        << QByteArray("\r\n1,a\r\n\r\n2,b\r\n\r\n") << QStringList{u"1"_s, u"2"_s} << QStringList{u"a"_s, u"b"_s}
+        << QList<int>{2, 4};
+    QTest::newRow("empty LF lines skipped")
+        << QByteArray("1,a\n\n2,b\n\n") << QStringList{u"1"_s, u"2"_s} << QStringList{u"a"_s, u"b"_s}
+        << QList<int>{1, 3};
+    QTest::newRow("empty file") << QByteArray() << QStringList() << QStringList() << QList<int>();
+    QTest::newRow("only line ends") << QByteArray("\r\n\r\n") << QStringList() << QStringList() << QList<int>();
+    QTest::newRow("header line is a client")
+        << QByteArray("ClientID,Email\r\n1,a") << QStringList{u"ClientID"_s, u"1"_s}
+        << QStringList{u"Email"_s, u"a"_s} << QList<int>{1, 2};
+    QTest::newRow("byte-order mark dropped")
+        << QByteArray("\xEF\xBB\xBF" "1,a") << QStringList{u"1"_s} << QStringList{u"a"_s} << QList<int>{1};
+    QTest::newRow("byte-order mark only") << QByteArray("\xEF\xBB\xBF") << QStringList() << QStringList()
+                                          << QList<int>();
+    QTest::newRow("UTF-8") << u"Müller,jörg@x\r\n€,😀"_s.toUtf8() << QStringList{u"Müller"_s, u"€"_s}
+                           << QStringList{u"jörg@x"_s, u"😀"_s} << QList<int>{1, 2};
+    QTest::newRow("Windows-1252") << QByteArray("M\xFCller,\x80\x9F\r\n\x81,\xA0") << QStringList{u"Müller"_s, u"\u0081"_s}
+                                  << QStringList{u"€Ÿ"_s, u"\u00A0"_s} << QList<int>{1, 2};
+    QTest::newRow("byte-order mark kept in Windows-1252")
+        << QByteArray("\xEF\xBB\xBF" "M\xFCller,a") << QStringList{u"ï»¿Müller"_s} << QStringList{u"a"_s}
+        << QList<int>{1};
+    QTest::newRow("overlong UTF-8 is Windows-1252")
+        << QByteArray("\xC0\xAF,a") << QStringList{u"À¯"_s} << QStringList{u"a"_s} << QList<int>{1};
+    QTest::newRow("encoded surrogate is Windows-1252")
+        << QByteArray("\xED\xA0\x80,a") << QStringList{u"í\u00A0€"_s} << QStringList{u"a"_s} << QList<int>{1};
+    QTest::newRow("truncated UTF-8 at the end is Windows-1252")
+        << QByteArray("a,\xC3") << QStringList{u"a"_s} << QStringList{u"Ã"_s} << QList<int>{1};
+}
+
+void TestCsvReader::readsFiles()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(QStringList, ids);
+    QFETCH(QStringList, mails);
+    QFETCH(QList<int>, lines);
+    RecordingLog log;
+    ScriptedPrompter prompter;
+    const CsvReadResult result = GetCSVFile(writeFile(bytes), log, prompter);
+    QCOMPARE(result.outcome, CsvReadOutcome::Read);
+    QCOMPARE(result.message(u"x"_s), QString());
+    QCOMPARE(log.lines(), QStringList{u"Clients found - "_s + QString::number(ids.size())});
+    QCOMPARE(prompter.warnings, QStringList());
+    QCOMPARE(result.clients.Count(), ids.size());
+    for (qsizetype i = 0; i < ids.size(); ++i) {
+        QCOMPARE(result.clients.ClientId(i), ids.at(i));
+        QCOMPARE(result.clients.EmailAddress(i), mails.at(i));
+        QCOMPARE(result.clients.lineNumber(i), lines.at(i));
+    }
+}
+
+void TestCsvReader::warnsAboutMissingFile_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::newRow("no such file") << m_dir.filePath(u"missing.csv"_s);
+    QTest::newRow("folder") << m_dir.path();
+    QTest::newRow("empty path") << QString();
+}
+
+void TestCsvReader::warnsAboutMissingFile()
+{
+    QFETCH(QString, path);
+    RecordingLog log;
+    ScriptedPrompter prompter;
+    const CsvReadResult result = GetCSVFile(path, log, prompter);
+    QCOMPARE(result.outcome, CsvReadOutcome::FileMissing);
+    QCOMPARE(result.clients.Count(), 0);
+    QCOMPARE(prompter.warnings, QStringList{u"There was a problem reading the CSV file. File name= "_s + path});
+    QCOMPARE(log.lines(), QStringList());
+}
+
+void TestCsvReader::readsHiddenFile()
+{
+    RecordingLog log;
+    ScriptedPrompter prompter;
+    const CsvReadResult result = GetCSVFile(writeFile("1,a", u".clients.csv"_s), log, prompter);
+    QCOMPARE(result.outcome, CsvReadOutcome::Read);
+    QCOMPARE(result.clients.Count(), 1);
+}
+
+void TestCsvReader::warnsAboutUnreadableFile()
+{
+    // Permissions do not stop root; this file exists but reading its start fails there too.
+    QString path = u"/proc/self/mem"_s;
+    if (geteuid() != 0) {
+        path = writeFile("1,a", u"locked.csv"_s);
+        QVERIFY(QFile::setPermissions(path, {}));
+    }
+    RecordingLog log;
+    ScriptedPrompter prompter;
+    const CsvReadResult result = GetCSVFile(path, log, prompter);
+    QCOMPARE(result.outcome, CsvReadOutcome::FileUnreadable);
+    QCOMPARE(result.clients.Count(), 0);
+    QCOMPARE(prompter.warnings, QStringList{u"There was a problem reading the CSV file. File name= "_s + path});
+    QCOMPARE(log.lines(), QStringList());
+}
+
+void TestCsvReader::handBuiltListGivesBackItsRows()
+{
+    ClientList list;
+    list.append(u"Müller"_s, QString(), 3);
+    list.append(u"2"_s, u"   "_s, 7);
+    QCOMPARE(list.Count(), 2);
+    QCOMPARE(list.ClientId(0), u"Müller"_s);
+    QVERIFY(!list.hasEmailAddress(0));
+    QVERIFY(list.hasEmailAddress(1)); // blanks are an address as far as the list is concerned
+    const ClientRecord second = list.at(1);
+    QCOMPARE(second.ClientId, u"2"_s);
+    QCOMPARE(second.EmailAddress, u"   "_s);
+    QCOMPARE(second.LineNumber, 7);
+    list.clear();
+    QCOMPARE(list.Count(), 0);
+}
+
+} // namespace quorvale
+
+QTEST_GUILESS_MAIN(quorvale::TestCsvReader)
+#include "tst_csvreader.moc"
