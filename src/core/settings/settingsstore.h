@@ -2,11 +2,13 @@
 
 #include "settings/appsettings.h"
 
+#include <QLatin1String>
 #include <QString>
 #include <QVariant>
 
 #include <memory>
 #include <optional>
+#include <span>
 
 namespace quorvale {
 
@@ -15,14 +17,20 @@ namespace quorvale {
 enum class ValueKind : qint16 { Text = 1, Bytes = 3, Number = 4 };
 
 /// The persisted settings: an INI file at $XDG_CONFIG_HOME/Quorvale/Quorvale.ini, every value
-/// stored as text. Created with its folder on the first write, the file with mode 0600.
+/// stored as text under its exact name in the file's [General] section (keys before any
+/// section header count too; names match case-insensitively on reading). Created with its
+/// folder on the first write, the file with mode 0600. Every call opens the file afresh, so one
+/// store may be used from several threads.
 class SettingsStore
 {
 public:
     virtual ~SettingsStore() = default;
     /// Reads one value; returns `defaultValue` unchanged whenever the read does not succeed.
+    /// Text gives a QString, Bytes a QByteArray (the text's Latin-1 codes), Number a qint32 (the
+    /// text as a whole numeral, see toWholeNumber).
     virtual QVariant RegReadValue(const QString &valueName, ValueKind kind, const QVariant &defaultValue) const = 0;
-    /// Writes one value. Returns false (with a reason in `error`) when it could not be stored.
+    /// Writes one value. Returns false (with a reason in `error`) when it could not be stored;
+    /// the file then keeps its earlier content.
     virtual bool RegWriteValue(const QString &valueName, ValueKind kind, const QVariant &value,
                                QString *error = nullptr) = 0;
 };
@@ -35,20 +43,61 @@ QString defaultSettingsPath();
 /// $XDG_DATA_HOME/Quorvale (default ~/.local/share/Quorvale); created when first needed.
 QString defaultDataFolder();
 
+/// How a persisted setting is held in AppSettings.
+enum class SettingType {
+    Text,     ///< text, stored as is
+    Password, ///< plain text in memory, stored scrambled
+    Int16,    ///< 16-bit whole number, stored as its decimal text
+    Int32,    ///< 32-bit whole number, stored as its decimal text
+};
+
+/// One persisted setting: stored name, type, default and the AppSettings field it fills.
+/// Exactly one of the field pointers is set, matching the type.
+struct SettingInfo
+{
+    QLatin1String name;
+    SettingType type;
+    QLatin1String defaultText; ///< the default of a text setting ("" for the password)
+    qint32 defaultNumber;      ///< the default of a number setting
+    QString AppSettings::*textField;
+    qint16 AppSettings::*int16Field;
+    qint32 AppSettings::*int32Field;
+};
+
+/// The twelve persisted settings, in the order LoadSettings reads them.
+std::span<const SettingInfo> settingsTable();
+/// The setting called `name` (case-insensitive), or nullptr.
+const SettingInfo *findSetting(QStringView name);
+/// The setting's value in `settings` as text: numbers in decimal, the password plain.
+QString settingText(const AppSettings &settings, const SettingInfo &setting);
+/// Why `text` cannot be saved as `setting` (a number that is not a whole number in range, a
+/// password that cannot be stored); empty when it can.
+QString settingTextProblem(const SettingInfo &setting, const QString &text);
+/// Saves `text` as `setting` exactly as given (the password scrambled), after the check of
+/// settingTextProblem. False with `error` when refused or not stored.
+bool SaveSettingText(SettingsStore &store, const SettingInfo &setting, const QString &text,
+                     QString *error = nullptr);
+
 /// Fills every persisted field of `settings` from the store, unscrambling "PW". Values that
 /// are not whole numerals (or out of range) load as their defaults.
 void LoadSettings(const SettingsStore &store, AppSettings &settings);
 
-/// Converts a settings text to a whole number: blanks ignored, halves to the even neighbour.
-/// Empty when the text is not a number or does not fit in [min, max].
+/// Converts a settings text to a whole number: blanks ignored, a fractional part rounded to the
+/// nearest whole number, halves to the even neighbour ("2.5" -> 2, "3.5" -> 4, " 7 " -> 7).
+/// Empty when the text is not a decimal numeral (no exponent, no separators) or the result
+/// does not fit in [min, max].
 std::optional<qint64> toWholeNumber(const QString &text, qint64 min, qint64 max);
 
 /// The body file "Body.txt" in `dataFolder`: UTF-8, lines joined by CR LF.
 QString bodyFilePath(const QString &dataFolder);
-/// Reads the body: every line (ended by CR LF or a lone CR) followed by CR LF. A missing file
-/// gives empty text. Returns false with `error` when the file exists but cannot be read.
+/// Reads the body: every line (ended by CR LF or a lone CR; a lone LF stays in its line)
+/// followed by CR LF. Text that is not valid UTF-8 is read as Windows-1252. A missing file (or
+/// something other than an ordinary file there) gives empty text. Returns false with `error`,
+/// and empty text, when the file exists but cannot be read.
 bool ReadBodyFile(const QString &dataFolder, QString &body, QString *error = nullptr);
-/// Writes the body unchanged, creating the data folder if needed. False with `error` on failure.
+/// Writes the body with CR LF line ends (any CR LF, lone CR or lone LF becomes CR LF) and a
+/// CR LF after a non-empty last line, so that a load and a save leave the file as it was.
+/// Creates the data folder if needed; replaces the file atomically. False with `error` on failure.
 bool WriteBodyFile(const QString &dataFolder, const QString &body, QString *error = nullptr);
 
 } // namespace quorvale

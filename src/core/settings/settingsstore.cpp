@@ -1,0 +1,495 @@
+#include "settings/settingsstore.h"
+
+#include "settings/scramble.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <QSettings>
+#include <QStringDecoder>
+
+#include <array>
+#include <limits>
+
+namespace quorvale {
+
+namespace {
+
+using Perm = QFileDevice::Permission;
+constexpr QFileDevice::Permissions kOwnerReadWrite = Perm::ReadOwner | Perm::WriteOwner;
+constexpr QFileDevice::Permissions kOwnerOnlyFolder = Perm::ReadOwner | Perm::WriteOwner | Perm::ExeOwner;
+// The owner, group and other bits of a mode; QFile also reports the current user's bits.
+constexpr QFileDevice::Permissions kModeBits = Perm::ReadOwner | Perm::WriteOwner | Perm::ExeOwner | Perm::ReadGroup |
+                                               Perm::WriteGroup | Perm::ExeGroup | Perm::ReadOther |
+                                               Perm::WriteOther | Perm::ExeOther;
+
+constexpr qint64 kInt16Min = std::numeric_limits<qint16>::min();
+constexpr qint64 kInt16Max = std::numeric_limits<qint16>::max();
+constexpr qint64 kInt32Min = std::numeric_limits<qint32>::min();
+constexpr qint64 kInt32Max = std::numeric_limits<qint32>::max();
+
+const std::array<SettingInfo, 12> kSettings{{
+    {QLatin1String("EmailFrom"), SettingType::Text, QLatin1String(""), 0, &AppSettings::EmailFrom, nullptr, nullptr},
+    {QLatin1String("SMPTServer"), SettingType::Text, QLatin1String(""), 0, &AppSettings::SMTPServer, nullptr, nullptr},
+    {QLatin1String("AuthType"), SettingType::Int16, QLatin1String(""), 1, nullptr, &AppSettings::AuthType, nullptr},
+    {QLatin1String("SSLport"), SettingType::Text, QLatin1String(""), 0, &AppSettings::SSLport, nullptr, nullptr},
+    {QLatin1String("UserName"), SettingType::Text, QLatin1String(""), 0, &AppSettings::UserName, nullptr, nullptr},
+    {QLatin1String("PW"), SettingType::Password, QLatin1String(""), 0, &AppSettings::Password, nullptr, nullptr},
+    {QLatin1String("SubjectLine"), SettingType::Text, QLatin1String("Subject Line Text"), 0, &AppSettings::SubjectLine,
+     nullptr, nullptr},
+    {QLatin1String("CSVpath"), SettingType::Text, QLatin1String(""), 0, &AppSettings::CSVpath, nullptr, nullptr},
+    {QLatin1String("EnableSchedule"), SettingType::Int16, QLatin1String(""), 0, nullptr, &AppSettings::EnableSchedule,
+     nullptr},
+    {QLatin1String("DelayBetweenSends"), SettingType::Int32, QLatin1String(""), 1, nullptr, nullptr,
+     &AppSettings::DelayBetweenSends},
+    {QLatin1String("GroupDelay"), SettingType::Int32, QLatin1String(""), 5, nullptr, nullptr, &AppSettings::GroupDelay},
+    {QLatin1String("GroupSize"), SettingType::Int32, QLatin1String(""), 100, nullptr, nullptr, &AppSettings::GroupSize},
+}};
+
+void setError(QString *error, const QString &message)
+{
+    if (error)
+        *error = message;
+}
+
+// QSettings would read '/' and '\' as group separators and so store the value elsewhere.
+bool isUsableName(const QString &name)
+{
+    return !name.isEmpty() && !name.contains(QLatin1Char('/')) && !name.contains(QLatin1Char('\\'));
+}
+
+// The stored key `name` refers to: the exact name, else one that differs only in case (value
+// names are case-insensitive, and a hand-edited file may spell them differently).
+QString storedKey(const QSettings &settings, const QString &name)
+{
+    if (settings.contains(name))
+        return name;
+    const QStringList keys = settings.childKeys();
+    for (const QString &key : keys) {
+        if (key.compare(name, Qt::CaseInsensitive) == 0)
+            return key;
+    }
+    return QString();
+}
+
+// The text of a stored value. An unquoted hand-written value with commas comes back from
+// QSettings as a list; joining it again keeps the text a person meant.
+std::optional<QString> storedText(const QVariant &raw)
+{
+    if (raw.typeId() == QMetaType::QStringList)
+        return raw.toStringList().join(QStringLiteral(", "));
+    if (!raw.isValid() || !raw.canConvert<QString>())
+        return std::nullopt;
+    return raw.toString();
+}
+
+std::optional<QString> textToStore(ValueKind kind, const QVariant &value, QString *error)
+{
+    switch (kind) {
+    case ValueKind::Text:
+        if (value.isValid() && !value.canConvert<QString>()) {
+            setError(error, QStringLiteral("The value cannot be stored as text."));
+            return std::nullopt;
+        }
+        return value.toString();
+    case ValueKind::Bytes:
+        return QString::fromLatin1(value.toByteArray());
+    case ValueKind::Number:
+        if (const auto number = toWholeNumber(value.toString(), kInt32Min, kInt32Max))
+            return QString::number(*number);
+        setError(error, QStringLiteral("The value is not a 32-bit whole number."));
+        return std::nullopt;
+    }
+    setError(error, QStringLiteral("Unsupported value type"));
+    return std::nullopt;
+}
+
+class IniSettingsStore final : public SettingsStore
+{
+public:
+    explicit IniSettingsStore(QString path) : m_path(std::move(path)) {}
+
+    QVariant RegReadValue(const QString &valueName, ValueKind kind, const QVariant &defaultValue) const override
+    {
+        if (!isUsableName(valueName) || !QFileInfo(m_path).isFile())
+            return defaultValue;
+        const QSettings settings(m_path, QSettings::IniFormat);
+        if (settings.status() == QSettings::AccessError)
+            return defaultValue;
+        const QString key = storedKey(settings, valueName);
+        if (key.isEmpty())
+            return defaultValue;
+        const auto text = storedText(settings.value(key));
+        if (!text)
+            return defaultValue;
+
+        switch (kind) {
+        case ValueKind::Text:
+            return *text;
+        case ValueKind::Bytes:
+            for (QChar c : *text) {
+                if (c.unicode() > 0xFF)
+                    return defaultValue;
+            }
+            return text->toLatin1();
+        case ValueKind::Number:
+            if (const auto number = toWholeNumber(*text, kInt32Min, kInt32Max))
+                return QVariant::fromValue(static_cast<qint32>(*number));
+            return defaultValue;
+        }
+        return defaultValue; // an unsupported kind reads nothing
+    }
+
+    bool RegWriteValue(const QString &valueName, ValueKind kind, const QVariant &value, QString *error) override
+    {
+        if (!isUsableName(valueName)) {
+            setError(error, QStringLiteral("\"%1\" is not a usable setting name.").arg(valueName));
+            return false;
+        }
+        const auto text = textToStore(kind, value, error);
+        if (!text || !prepareFile(error))
+            return false;
+
+        QSettings settings(m_path, QSettings::IniFormat);
+        if (settings.status() != QSettings::NoError) {
+            // Writing now would drop whatever part of the file could not be read.
+            setError(error, QStringLiteral("The settings file %1 could not be read, so nothing was saved.")
+                                .arg(QDir::toNativeSeparators(m_path)));
+            return false;
+        }
+
+        // Every key this write touches, with its value before, to undo a failed write: QSettings
+        // keeps unsaved changes in a process-wide cache that later reads and writes would see.
+        QList<std::pair<QString, QVariant>> before{{valueName, settings.value(valueName)}};
+        const QStringList keys = settings.childKeys();
+        for (const QString &key : keys) {
+            if (key != valueName && key.compare(valueName, Qt::CaseInsensitive) == 0) {
+                before.append({key, settings.value(key)});
+                settings.remove(key);
+            }
+        }
+        settings.setValue(valueName, *text);
+        settings.sync();
+        if (settings.status() == QSettings::NoError)
+            return true;
+
+        for (const auto &[key, old] : std::as_const(before)) {
+            if (old.isValid())
+                settings.setValue(key, old);
+            else
+                settings.remove(key);
+        }
+        setError(error, QStringLiteral("The setting \"%1\" could not be saved to %2.")
+                            .arg(valueName, QDir::toNativeSeparators(m_path)));
+        return false;
+    }
+
+private:
+    // Creates the folder and an empty owner-only file before anything is written, so the
+    // scrambled password is never readable by others, not even for a moment. QSettings
+    // replaces the file atomically and keeps the mode of the file it replaces.
+    bool prepareFile(QString *error) const
+    {
+        const QFileInfo info(m_path);
+        const QString folder = info.absolutePath();
+        if (!QFileInfo(folder).isDir()) {
+            if (!QDir().mkpath(folder)) {
+                setError(error, QStringLiteral("The settings folder %1 could not be created.")
+                                    .arg(QDir::toNativeSeparators(folder)));
+                return false;
+            }
+            QFile::setPermissions(folder, kOwnerOnlyFolder);
+        }
+        if (info.exists() && !info.isFile()) {
+            setError(error, QStringLiteral("%1 is not a file, so the settings cannot be saved there.")
+                                .arg(QDir::toNativeSeparators(m_path)));
+            return false;
+        }
+        QFile file(m_path);
+        if (!info.exists() && !file.open(QIODevice::WriteOnly | QIODevice::NewOnly, kOwnerReadWrite) &&
+            !file.exists()) {
+            setError(error, QStringLiteral("The settings file %1 could not be created: %2")
+                                .arg(QDir::toNativeSeparators(m_path), file.errorString()));
+            return false;
+        }
+        file.close();
+        if ((QFile::permissions(m_path) & kModeBits) != kOwnerReadWrite &&
+            !QFile::setPermissions(m_path, kOwnerReadWrite)) {
+            setError(error, QStringLiteral("The settings file %1 could not be made private to its owner.")
+                                .arg(QDir::toNativeSeparators(m_path)));
+            return false;
+        }
+        return true;
+    }
+
+    QString m_path;
+};
+
+// A base folder from the environment; relative values are invalid and fall back to the default.
+QString xdgFolder(const char *variable, const QString &fallbackUnderHome)
+{
+    const QString value = qEnvironmentVariable(variable);
+    if (!value.isEmpty() && QDir::isAbsolutePath(value))
+        return QDir::cleanPath(value);
+    return QDir::cleanPath(QDir::homePath() + QLatin1Char('/') + fallbackUnderHome);
+}
+
+// Windows-1252 codes 0x80-0x9F; the five codes it leaves undefined keep their Latin-1 meaning.
+constexpr std::array<char16_t, 32> kCp1252High{
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+
+// UTF-8 (without its byte-order mark) when valid, else Windows-1252, so that no byte is lost.
+QString decodeText(QByteArray bytes)
+{
+    if (bytes.startsWith("\xEF\xBB\xBF"))
+        bytes.remove(0, 3);
+    QStringDecoder utf8(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
+    QString text = utf8.decode(bytes);
+    if (!utf8.hasError())
+        return text;
+    text.resize(bytes.size());
+    for (qsizetype i = 0; i < bytes.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(bytes.at(i));
+        text[i] = QChar(byte >= 0x80 && byte <= 0x9F ? kCp1252High[byte - 0x80] : char16_t(byte));
+    }
+    return text;
+}
+
+} // namespace
+
+std::unique_ptr<SettingsStore> openSettingsStore(const QString &path)
+{
+    return std::make_unique<IniSettingsStore>(path.isEmpty() ? defaultSettingsPath() : path);
+}
+
+QString defaultSettingsPath()
+{
+    return xdgFolder("XDG_CONFIG_HOME", QStringLiteral(".config")) + QStringLiteral("/Quorvale/Quorvale.ini");
+}
+
+QString defaultDataFolder()
+{
+    return xdgFolder("XDG_DATA_HOME", QStringLiteral(".local/share")) + QStringLiteral("/Quorvale");
+}
+
+std::span<const SettingInfo> settingsTable()
+{
+    return kSettings;
+}
+
+const SettingInfo *findSetting(QStringView name)
+{
+    for (const SettingInfo &setting : kSettings) {
+        if (name.compare(setting.name, Qt::CaseInsensitive) == 0)
+            return &setting;
+    }
+    return nullptr;
+}
+
+QString settingText(const AppSettings &settings, const SettingInfo &setting)
+{
+    switch (setting.type) {
+    case SettingType::Text:
+    case SettingType::Password:
+        return settings.*setting.textField;
+    case SettingType::Int16:
+        return QString::number(settings.*setting.int16Field);
+    case SettingType::Int32:
+        return QString::number(settings.*setting.int32Field);
+    }
+    return QString();
+}
+
+QString settingTextProblem(const SettingInfo &setting, const QString &text)
+{
+    const auto wholeNumberProblem = [&](qint64 min, qint64 max) {
+        if (toWholeNumber(text, min, max))
+            return QString();
+        return QStringLiteral("%1 must be a whole number from %2 to %3.").arg(setting.name).arg(min).arg(max);
+    };
+    switch (setting.type) {
+    case SettingType::Text:
+        return QString();
+    case SettingType::Password:
+        if (isStorablePassword(text))
+            return QString();
+        return QStringLiteral("This password cannot be stored. Use at least 2 characters, start with two plain "
+                              "letters, digits or symbols (ASCII) and use only Western European (Latin-1) "
+                              "characters other than \u00FE and \u00FF.");
+    case SettingType::Int16:
+        return wholeNumberProblem(kInt16Min, kInt16Max);
+    case SettingType::Int32:
+        return wholeNumberProblem(kInt32Min, kInt32Max);
+    }
+    return QString();
+}
+
+bool SaveSettingText(SettingsStore &store, const SettingInfo &setting, const QString &text, QString *error)
+{
+    if (const QString problem = settingTextProblem(setting, text); !problem.isEmpty()) {
+        setError(error, problem);
+        return false;
+    }
+    const QString stored = setting.type == SettingType::Password ? ScrambleText(false, text, true) : text;
+    return store.RegWriteValue(setting.name, ValueKind::Text, stored, error);
+}
+
+void LoadSettings(const SettingsStore &store, AppSettings &settings)
+{
+    for (const SettingInfo &setting : kSettings) {
+        const QString name = setting.name;
+        switch (setting.type) {
+        case SettingType::Text:
+            settings.*setting.textField = store.RegReadValue(name, ValueKind::Text, setting.defaultText).toString();
+            break;
+        case SettingType::Password:
+            settings.*setting.textField =
+                ScrambleText(false, store.RegReadValue(name, ValueKind::Text, QString()).toString(), false);
+            break;
+        case SettingType::Int16:
+        case SettingType::Int32: {
+            const bool narrow = setting.type == SettingType::Int16;
+            const QVariant stored = store.RegReadValue(name, ValueKind::Text, QVariant());
+            const auto number = stored.isValid() ? toWholeNumber(stored.toString(), narrow ? kInt16Min : kInt32Min,
+                                                                 narrow ? kInt16Max : kInt32Max)
+                                                 : std::nullopt;
+            const qint64 value = number.value_or(setting.defaultNumber);
+            if (narrow)
+                settings.*setting.int16Field = static_cast<qint16>(value);
+            else
+                settings.*setting.int32Field = static_cast<qint32>(value);
+            break;
+        }
+        }
+    }
+}
+
+std::optional<qint64> toWholeNumber(const QString &text, qint64 min, qint64 max)
+{
+    const QStringView numeral = QStringView(text).trimmed();
+    qsizetype i = 0;
+    const bool negative = i < numeral.size() && numeral[i] == QLatin1Char('-');
+    if (i < numeral.size() && (numeral[i] == QLatin1Char('-') || numeral[i] == QLatin1Char('+')))
+        ++i;
+    const auto isDigit = [](QChar c) { return c >= QLatin1Char('0') && c <= QLatin1Char('9'); };
+
+    // The magnitude's whole part, digit by digit, refusing anything that overflows.
+    quint64 magnitude = 0;
+    int digits = 0;
+    for (; i < numeral.size() && isDigit(numeral[i]); ++i, ++digits) {
+        const quint64 digit = numeral[i].unicode() - u'0';
+        if (magnitude > (std::numeric_limits<quint64>::max() - digit) / 10)
+            return std::nullopt;
+        magnitude = magnitude * 10 + digit;
+    }
+
+    // The fraction decides the rounding: above a half rounds up, a half exactly to even.
+    int firstFraction = 0;
+    bool restNonZero = false;
+    if (i < numeral.size() && numeral[i] == QLatin1Char('.')) {
+        const qsizetype firstAt = ++i;
+        for (; i < numeral.size() && isDigit(numeral[i]); ++i, ++digits) {
+            const int digit = numeral[i].unicode() - u'0';
+            if (i == firstAt)
+                firstFraction = digit;
+            else if (digit != 0)
+                restNonZero = true;
+        }
+    }
+    if (i != numeral.size() || digits == 0)
+        return std::nullopt;
+    const bool roundUp = firstFraction > 5 || (firstFraction == 5 && (restNonZero || magnitude % 2 == 1));
+    if (roundUp) {
+        if (magnitude == std::numeric_limits<quint64>::max())
+            return std::nullopt;
+        ++magnitude;
+    }
+
+    const quint64 limit = negative ? quint64(std::numeric_limits<qint64>::max()) + 1
+                                   : quint64(std::numeric_limits<qint64>::max());
+    if (magnitude > limit)
+        return std::nullopt;
+    const qint64 value = negative ? qint64(0 - magnitude) : qint64(magnitude);
+    if (value < min || value > max)
+        return std::nullopt;
+    return value;
+}
+
+QString bodyFilePath(const QString &dataFolder)
+{
+    return QDir(dataFolder.isEmpty() ? defaultDataFolder() : dataFolder).filePath(QStringLiteral("Body.txt"));
+}
+
+bool ReadBodyFile(const QString &dataFolder, QString &body, QString *error)
+{
+    body.clear();
+    const QString path = bodyFilePath(dataFolder);
+    if (!QFileInfo(path).isFile())
+        return true;
+
+    QFile file(path);
+    QByteArray bytes;
+    if (file.open(QIODevice::ReadOnly))
+        bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError) {
+        setError(error, QStringLiteral("The message body could not be read from %1: %2")
+                            .arg(QDir::toNativeSeparators(path), file.errorString()));
+        return false;
+    }
+
+    // Every line, whatever ended it (CR LF, lone CR, or the end of the file), is followed by
+    // CR LF; a lone LF stays inside its line.
+    const QString text = decodeText(bytes);
+    const QLatin1String crlf("\r\n");
+    qsizetype start = 0;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text.at(i) != QLatin1Char('\r'))
+            continue;
+        body += QStringView(text).mid(start, i - start) + crlf;
+        if (i + 1 < text.size() && text.at(i + 1) == QLatin1Char('\n'))
+            ++i;
+        start = i + 1;
+    }
+    if (start < text.size())
+        body += QStringView(text).mid(start) + crlf;
+    return true;
+}
+
+bool WriteBodyFile(const QString &dataFolder, const QString &body, QString *error)
+{
+    QString text;
+    text.reserve(body.size() + 2);
+    const QLatin1String crlf("\r\n");
+    for (qsizetype i = 0; i < body.size(); ++i) {
+        const QChar c = body.at(i);
+        if (c == QLatin1Char('\r') && i + 1 < body.size() && body.at(i + 1) == QLatin1Char('\n'))
+            continue; // the LF that follows writes the line end
+        if (c == QLatin1Char('\r') || c == QLatin1Char('\n'))
+            text += crlf;
+        else
+            text += c;
+    }
+    // The reader follows every line with CR LF, so a body that ends without one would grow by
+    // one line end on every load and save.
+    if (!text.isEmpty() && !text.endsWith(crlf))
+        text += crlf;
+
+    const QString path = bodyFilePath(dataFolder);
+    const QString folder = QFileInfo(path).absolutePath();
+    if (!QDir().mkpath(folder)) {
+        setError(error, QStringLiteral("The data folder %1 could not be created.").arg(QDir::toNativeSeparators(folder)));
+        return false;
+    }
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(text.toUtf8()) < 0 || !file.commit()) {
+        setError(error, QStringLiteral("The message body could not be saved to %1: %2")
+                            .arg(QDir::toNativeSeparators(path), file.errorString()));
+        return false;
+    }
+    return true;
+}
+
+} // namespace quorvale
