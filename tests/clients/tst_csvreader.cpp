@@ -224,6 +224,9 @@ void TestCsvReader::readsFiles_data()
                            << QStringList{u"jörg@x"_s, u"😀"_s} << QList<int>{1, 2};
     QTest::newRow("Windows-1252") << QByteArray("M\xFCller,\x80\x9F\r\n\x81,\xA0") << QStringList{u"Müller"_s, u"\u0081"_s}
                                   << QStringList{u"€Ÿ"_s, u"\u00A0"_s} << QList<int>{1, 2};
+    QTest::newRow("Windows-1252 with its first CR after the first non-UTF-8 byte")
+        << QByteArray("\xFC,a\n2,b\r\n3,c") << QStringList{u"ü"_s, u"3"_s} << QStringList{u"a\n2"_s, u"c"_s}
+        << QList<int>{1, 2};
     QTest::newRow("byte-order mark kept in Windows-1252")
         << QByteArray("\xEF\xBB\xBF" "M\xFCller,a") << QStringList{u"ï»¿Müller"_s} << QStringList{u"a"_s}
         << QList<int>{1};

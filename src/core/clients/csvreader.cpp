@@ -91,26 +91,51 @@ bool splitCsvLine(const Char *begin, const Char *end, Char separator, Char quote
     }
 }
 
-bool isValidUtf8(const QByteArray &bytes)
+// What one pass over the file's bytes tells: whether they are valid UTF-8, and how many CR and LF
+// bytes they hold (which ends lines, and how many rows to make room for).
+struct TextScan
 {
+    bool utf8 = true;
+    qsizetype carriageReturns = 0;
+    qsizetype lineFeeds = 0;
+};
+
+// Number of bytes equal to `unit` in an eight-byte word of ASCII.
+int countInAsciiWord(quint64 word, char unit)
+{
+    constexpr quint64 low7 = 0x7F7F7F7F7F7F7F7FULL;
+    const quint64 zeroWhereEqual = word ^ (0x0101010101010101ULL * uchar(unit));
+    // Adding 0x7F sets the top bit of every byte that is not zero; no byte carries into the next.
+    const quint64 onePerMatch = (~(zeroWhereEqual + low7) & ~low7) >> 7;
+    return int((onePerMatch * 0x0101010101010101ULL) >> 56); // sums the bytes into the top one
+
+}
+
+TextScan scanText(const QByteArray &bytes)
+{
+    TextScan scan;
     const auto *p = reinterpret_cast<const uchar *>(bytes.constData());
     const uchar *const end = p + bytes.size();
     while (p < end) {
-        // Client files are mostly ASCII: skip it eight bytes at a time.
+        // Client files are mostly ASCII: take it eight bytes at a time.
         for (quint64 word; end - p >= 8; p += 8) {
             std::memcpy(&word, p, sizeof word);
             if (word & 0x8080808080808080ULL)
                 break;
+            scan.carriageReturns += countInAsciiWord(word, '\r');
+            scan.lineFeeds += countInAsciiWord(word, '\n');
         }
         if (p == end)
             break;
         const uchar lead = *p;
         if (lead < 0x80) {
+            scan.carriageReturns += lead == '\r';
+            scan.lineFeeds += lead == '\n';
             ++p;
             continue;
         }
-        int trail;
-        char32_t code;
+        int trail = 0;
+        char32_t code = 0;
         if (lead >= 0xC2 && lead <= 0xDF) {
             trail = 1;
             code = lead & 0x1F;
@@ -121,22 +146,25 @@ bool isValidUtf8(const QByteArray &bytes)
             trail = 3;
             code = lead & 0x07;
         } else {
-            return false;
+            scan.utf8 = false;
         }
-        if (end - p <= trail)
-            return false;
-        for (int i = 1; i <= trail; ++i) {
-            if ((p[i] & 0xC0) != 0x80)
-                return false;
-            code = (code << 6) | (p[i] & 0x3F);
+        for (int i = 1; scan.utf8 && i <= trail; ++i) {
+            if (i >= end - p || (p[i] & 0xC0) != 0x80)
+                scan.utf8 = false;
+            else
+                code = (code << 6) | (p[i] & 0x3F);
         }
-        if (trail == 2 && (code < 0x800 || (code >= 0xD800 && code <= 0xDFFF)))
-            return false; // overlong, or a surrogate
-        if (trail == 3 && (code < 0x10000 || code > 0x10FFFF))
-            return false;
+        if ((trail == 2 && (code < 0x800 || (code >= 0xD800 && code <= 0xDFFF)))
+            || (trail == 3 && (code < 0x10000 || code > 0x10FFFF)))
+            scan.utf8 = false; // overlong, a surrogate, or beyond Unicode
+        if (!scan.utf8) {
+            scan.carriageReturns += std::count(p, end, uchar('\r'));
+            scan.lineFeeds += std::count(p, end, uchar('\n'));
+            break;
+        }
         p += trail + 1;
     }
-    return true;
+    return scan;
 }
 
 // Windows-1252 is Latin-1 except for 0x80-0x9F; its five unassigned codes keep their C1 meaning.
@@ -181,19 +209,19 @@ CsvReadResult failure(CsvReadOutcome outcome, qint64 line = 0)
 class ClientListBuilder
 {
 public:
-    static CsvReadResult read(QByteArray text, qsizetype start)
+    static CsvReadResult read(QByteArray text, qsizetype start, const TextScan &scan)
     {
         const char *p = text.constData() + start;
         const char *const end = text.constData() + text.size();
         // Files written on Windows end lines with CR LF (or a lone CR), and a lone LF is then part
         // of the line; a file without any CR was written elsewhere and ends lines with LF.
-        const bool crEndsLines = std::memchr(p, '\r', size_t(end - p)) != nullptr;
+        const bool crEndsLines = scan.carriageReturns > 0;
         const char lineEnd = crEndsLines ? '\r' : '\n';
 
         CsvReadResult result;
         ClientList &list = result.clients;
         // Sizing the rows once keeps the peak memory at the list's final size.
-        list.m_rows.reserve(size_t(std::count(p, end, lineEnd)) + 1);
+        list.m_rows.reserve(size_t(crEndsLines ? scan.carriageReturns : scan.lineFeeds) + 1);
 
         for (qint64 line = 1; p < end; ++line) {
             const char *lineStop = findUnit(p, end, lineEnd);
@@ -263,12 +291,13 @@ CsvReadResult readClientFile(const QString &fileName)
         return failure(CsvReadOutcome::FileUnreadable);
     file.close();
 
+    const TextScan scan = scanText(bytes);
     qsizetype start = 0;
-    if (!isValidUtf8(bytes))
-        bytes = windows1252ToUtf8(bytes);
+    if (!scan.utf8)
+        bytes = windows1252ToUtf8(bytes); // keeps every CR and LF where it was
     else if (bytes.startsWith("\xEF\xBB\xBF"))
         start = 3; // the byte-order mark is not part of the first client's identifier
-    return ClientListBuilder::read(std::move(bytes), start);
+    return ClientListBuilder::read(std::move(bytes), start, scan);
 }
 
 } // namespace
