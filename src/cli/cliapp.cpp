@@ -1,13 +1,481 @@
 #include "cli/cliapp.h"
 
+#include "appinfo.h"
+#include "mail/sendmail.h"
+#include "run/batchrun.h"
+#include "run/clock.h"
+#include "run/printer.h"
+#include "run/prompter.h"
+#include "run/statuslog.h"
+#include "settings/scramble.h"
+#include "settings/settingsstore.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QMutex>
+#include <QRegularExpression>
+#include <QStringList>
+
+#include <csignal>
 #include <cstdio>
+#include <iostream>
+#include <optional>
+#include <string>
 
 namespace quorvale {
 
-int runCli(int, char **)
+namespace {
+
+/// Exit statuses of `quorvale run`; the other commands use Ok, Failed and NotStarted alike.
+enum ExitStatus { Ok = 0, Failed = 1, NotStarted = 2, Aborted = 130 };
+
+const char kHelp[] = R"(Usage:
+  quorvale                      open the main window
+  quorvale run --csv FILE [options]
+  quorvale test-email ADDRESS
+  quorvale config show | get NAME | set NAME VALUE
+  quorvale --help | --version
+
+run: sends one message to every client in the client CSV file (client id, e-mail address),
+using the mail server and pacing settings saved by the Setup dialog (see "config").
+  --csv FILE          the client CSV file (required); client documents are looked up in its folder
+  --subject TEXT      subject line (default: the saved subject line)
+  --body TEXT         message body (default: the saved body)
+  --body-file FILE    read the message body from FILE (UTF-8)
+  --mode MODE         none (default): no attachment
+                      common: attach the file given with --attachment to every message
+                      client: attach each client's own document, a file in the CSV file's folder
+                              whose name holds the client id followed by "." (e.g. Invoice_42.pdf)
+  --attachment FILE   the common attachment (with --mode common)
+  --print             print the document of each client without an e-mail address
+  --yes               start without asking for confirmation
+  Status lines go to standard output as they happen, warnings to standard error.
+  Ctrl-C aborts the run (a second Ctrl-C ends the program at once).
+  Exit status: 0 completed without errors; 1 completed with errors (missing documents, send or
+  print errors) or stopped by a failure; 2 nothing was sent (bad usage, incomplete setup, an
+  unreadable CSV file, or the answer No); 130 aborted.
+
+test-email ADDRESS: sends one test message to ADDRESS with the saved mail server settings.
+
+config: the saved settings.
+  show                shows every setting (the password masked)
+  get NAME            prints one setting as the program uses it (the password in plain text)
+  set NAME VALUE      saves one setting; VALUE "-" reads it from standard input
+                      (use "-" for the password, so that it stays out of the shell history)
+  NAME is one of: EmailFrom, SMPTServer, AuthType (0 Simple, 1 SSL), SSLport, UserName, PW,
+  SubjectLine, CSVpath, EnableSchedule (0 or 1), DelayBetweenSends (seconds),
+  GroupDelay (minutes), GroupSize (clients).
+
+Settings are kept in $XDG_CONFIG_HOME/Quorvale/Quorvale.ini, the body in
+$XDG_DATA_HOME/Quorvale/Body.txt.
+)";
+
+void writeOut(const QString &text)
 {
-    std::fputs("quorvale: the command line is not built yet\n", stderr);
-    return 2;
+    const QByteArray bytes = text.toUtf8();
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
+    std::fflush(stdout);
+}
+
+void writeErr(const QString &text)
+{
+    const QByteArray bytes = text.toUtf8();
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
+    std::fflush(stderr);
+}
+
+int usageError(const QString &message)
+{
+    writeErr(QStringLiteral("quorvale: ") + message + QStringLiteral("\nTry \"quorvale --help\".\n"));
+    return NotStarted;
+}
+
+/// Status lines on standard output, each flushed as it is written.
+class StdoutLog final : public StatusLog
+{
+public:
+    void LogStatus(const QString &line) override
+    {
+        QMutexLocker lock(&m_mutex);
+        writeOut(line + QLatin1Char('\n'));
+    }
+
+private:
+    QMutex m_mutex;
+};
+
+/// Warnings on standard error; the question on standard input unless --yes answered it.
+class ConsolePrompter final : public Prompter
+{
+public:
+    explicit ConsolePrompter(bool assumeYes)
+        : m_assumeYes(assumeYes)
+    {
+    }
+    void warn(const QString &message) override { writeErr(message + QLatin1Char('\n')); }
+    bool askYesNo(const QString &question) override
+    {
+        if (m_assumeYes)
+            return true;
+        writeErr(question + QStringLiteral(" [y/N] "));
+        std::string answer;
+        if (!std::getline(std::cin, answer))
+            return false;
+        const QString text = QString::fromStdString(answer).trimmed().toLower();
+        return text == QLatin1String("y") || text == QLatin1String("yes");
+    }
+
+private:
+    bool m_assumeYes;
+};
+
+AbortRequest *g_abortRequest = nullptr;
+
+extern "C" void requestAbort(int)
+{
+    // A lock-free atomic store: safe in a signal handler.
+    if (g_abortRequest)
+        g_abortRequest->request();
+}
+
+/// Ctrl-C becomes the Abort button; SA_RESETHAND lets a second Ctrl-C end the program.
+void catchInterrupt(AbortRequest &abort)
+{
+    g_abortRequest = &abort;
+    struct sigaction action = {};
+    action.sa_handler = requestAbort;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESETHAND | SA_RESTART;
+    sigaction(SIGINT, &action, nullptr);
+}
+
+AppSettings loadSettings(const SettingsStore &store)
+{
+    AppSettings settings;
+    settings.DataFolder = defaultDataFolder();
+    LoadSettings(store, settings);
+    return settings;
+}
+
+// --- run ------------------------------------------------------------------------------------
+
+int runCommand(const QStringList &args)
+{
+    RunRequest request;
+    std::optional<QString> subject, body, bodyFile, mode, attachment;
+    bool assumeYes = false;
+    for (qsizetype i = 0; i < args.size(); ++i) {
+        QString option = args.at(i);
+        std::optional<QString> inlineValue;
+        if (const qsizetype eq = option.indexOf(QLatin1Char('=')); option.startsWith(QLatin1String("--")) && eq > 0) {
+            inlineValue = option.mid(eq + 1);
+            option.truncate(eq);
+        }
+        const auto value = [&]() -> std::optional<QString> {
+            if (inlineValue)
+                return inlineValue;
+            if (i + 1 < args.size())
+                return args.at(++i);
+            return std::nullopt;
+        };
+        std::optional<QString> *target = nullptr;
+        if (option == QLatin1String("--csv")) {
+            const auto v = value();
+            if (!v)
+                return usageError(QStringLiteral("--csv needs a file name"));
+            request.csvPath = *v;
+            continue;
+        }
+        if (option == QLatin1String("--subject"))
+            target = &subject;
+        else if (option == QLatin1String("--body"))
+            target = &body;
+        else if (option == QLatin1String("--body-file"))
+            target = &bodyFile;
+        else if (option == QLatin1String("--mode"))
+            target = &mode;
+        else if (option == QLatin1String("--attachment"))
+            target = &attachment;
+        if (target) {
+            *target = value();
+            if (!*target)
+                return usageError(option + QStringLiteral(" needs a value"));
+            continue;
+        }
+        if (inlineValue)
+            return usageError(option + QStringLiteral(" takes no value"));
+        if (option == QLatin1String("--print"))
+            request.print = true;
+        else if (option == QLatin1String("--yes") || option == QLatin1String("-y"))
+            assumeYes = true;
+        else
+            return usageError(QStringLiteral("unknown option for run: ") + option);
+    }
+    if (request.csvPath.isEmpty())
+        return usageError(QStringLiteral("run needs --csv FILE, the client CSV file"));
+    if (body && bodyFile)
+        return usageError(QStringLiteral("give either --body or --body-file, not both"));
+
+    RunControl control;
+    const QString modeName = mode.value_or(QStringLiteral("none"));
+    if (modeName == QLatin1String("none"))
+        control.setAttachmentMode(AttachmentMode::None);
+    else if (modeName == QLatin1String("common"))
+        control.setAttachmentMode(AttachmentMode::Common);
+    else if (modeName == QLatin1String("client"))
+        control.setAttachmentMode(AttachmentMode::ClientSpecific);
+    else
+        return usageError(QStringLiteral("--mode must be none, common or client, not ") + modeName);
+    if (attachment && control.attachmentMode() != AttachmentMode::Common)
+        return usageError(QStringLiteral("--attachment is only used with --mode common"));
+    control.setCommonAttachmentPath(attachment.value_or(QString()));
+
+    const std::unique_ptr<SettingsStore> store = openSettingsStore();
+    const AppSettings settings = loadSettings(*store);
+    request.subject = subject.value_or(settings.SubjectLine);
+    if (body) {
+        request.body = *body;
+    } else if (bodyFile) {
+        QFile file(*bodyFile);
+        if (!file.open(QIODevice::ReadOnly))
+            return usageError(QStringLiteral("the body file cannot be read: ") + *bodyFile + QStringLiteral(" (") +
+                              file.errorString() + QLatin1Char(')'));
+        request.body = QString::fromUtf8(file.readAll());
+    } else {
+        QString error;
+        if (!ReadBodyFile(settings.DataFolder, request.body, &error)) {
+            writeErr(QStringLiteral("quorvale: the saved body cannot be read: ") + error + QLatin1Char('\n'));
+            return NotStarted;
+        }
+    }
+
+    StdoutLog log;
+    ConsolePrompter prompter(assumeYes);
+    const auto currentSettings = [&settings] { return settings; };
+    SmtpMailer mailer(currentSettings);
+    CommandPrinter printer;
+    SystemClock clock;
+    BatchRun run(RunDependencies{*store, log, prompter, mailer, printer, clock, control, nullptr, currentSettings});
+    if (run.prepare(request)) {
+        catchInterrupt(control.abort());
+        run.execute();
+    }
+    switch (run.outcome()) {
+    case RunOutcome::Completed:
+        return Ok;
+    case RunOutcome::CompletedWithErrors:
+    case RunOutcome::Stopped:
+        return Failed;
+    case RunOutcome::Aborted:
+        return Aborted;
+    case RunOutcome::NotStarted:
+        break;
+    }
+    return NotStarted;
+}
+
+// --- test-email -----------------------------------------------------------------------------
+
+int testEmailCommand(const QStringList &args)
+{
+    if (args.size() > 1)
+        return usageError(QStringLiteral("test-email takes one address"));
+    const QString address = args.value(0);
+    const std::unique_ptr<SettingsStore> store = openSettingsStore();
+    const AppSettings settings = loadSettings(*store);
+    if (settings.SMTPServer.isEmpty() || settings.SSLport.isEmpty() || settings.UserName.isEmpty() ||
+        settings.Password.isEmpty()) {
+        writeErr(QStringLiteral("Your email server setup is not complete.\n"));
+        return NotStarted;
+    }
+    if (address.isEmpty()) {
+        writeErr(QStringLiteral("You need enter a send email address for testing.\n"));
+        return NotStarted;
+    }
+
+    StdoutLog log;
+    log.LogStatus(QStringLiteral("Testing Email..."));
+    SmtpMailer mailer([&settings] { return settings; });
+    const MailMessage message{address, QString(), QStringLiteral("Test subject line text"),
+                              QStringLiteral("Test email body text")};
+    QString status, errors, error;
+    const bool attempted = mailer.sendMail(message, status, errors, &error, {}, {});
+    const bool sent = attempted && status == QLatin1String("OK");
+    if (!sent) {
+        log.LogStatus(attempted ? errors : error);
+        log.LogStatus(QStringLiteral("Email test bad or had problems!"));
+    }
+    log.LogStatus(QStringLiteral("Email testing complete"));
+    return sent ? Ok : Failed;
+}
+
+// --- config ---------------------------------------------------------------------------------
+
+enum class Kind { Text, Password, Number };
+
+struct SettingInfo
+{
+    const char16_t *name;
+    Kind kind;
+    qint64 min = 0;
+    qint64 max = 0;
+};
+
+const SettingInfo kSettings[] = {
+    {u"EmailFrom", Kind::Text},
+    {u"SMPTServer", Kind::Text},
+    {u"AuthType", Kind::Number, -1, 1},
+    {u"SSLport", Kind::Number, 1, 65535},
+    {u"UserName", Kind::Text},
+    {u"PW", Kind::Password},
+    {u"SubjectLine", Kind::Text},
+    {u"CSVpath", Kind::Text},
+    {u"EnableSchedule", Kind::Number, 0, 1},
+    {u"DelayBetweenSends", Kind::Number, 0, INT32_MAX},
+    {u"GroupDelay", Kind::Number, 0, INT32_MAX},
+    {u"GroupSize", Kind::Number, INT32_MIN, INT32_MAX},
+};
+
+const SettingInfo *findSetting(const QString &name)
+{
+    // "SMTPServer" is what people type; the stored name keeps its historical spelling.
+    const QString wanted = name.compare(QLatin1String("SMTPServer"), Qt::CaseInsensitive) == 0
+                               ? QStringLiteral("SMPTServer")
+                               : name;
+    for (const SettingInfo &info : kSettings) {
+        if (wanted.compare(QStringView(info.name), Qt::CaseInsensitive) == 0)
+            return &info;
+    }
+    return nullptr;
+}
+
+QString loadedValue(const AppSettings &s, const QString &name)
+{
+    if (name == QLatin1String("EmailFrom"))
+        return s.EmailFrom;
+    if (name == QLatin1String("SMPTServer"))
+        return s.SMTPServer;
+    if (name == QLatin1String("AuthType"))
+        return QString::number(s.AuthType);
+    if (name == QLatin1String("SSLport"))
+        return s.SSLport;
+    if (name == QLatin1String("UserName"))
+        return s.UserName;
+    if (name == QLatin1String("PW"))
+        return s.Password;
+    if (name == QLatin1String("SubjectLine"))
+        return s.SubjectLine;
+    if (name == QLatin1String("CSVpath"))
+        return s.CSVpath;
+    if (name == QLatin1String("EnableSchedule"))
+        return QString::number(s.EnableSchedule);
+    if (name == QLatin1String("DelayBetweenSends"))
+        return QString::number(s.DelayBetweenSends);
+    if (name == QLatin1String("GroupDelay"))
+        return QString::number(s.GroupDelay);
+    return QString::number(s.GroupSize);
+}
+
+int unknownSetting(const QString &name)
+{
+    QStringList names;
+    for (const SettingInfo &info : kSettings)
+        names.append(QString::fromUtf16(info.name));
+    return usageError(QStringLiteral("unknown setting ") + name + QStringLiteral("; the settings are ") +
+                      names.join(QStringLiteral(", ")));
+}
+
+int configCommand(const QStringList &args)
+{
+    const QString action = args.value(0);
+    const std::unique_ptr<SettingsStore> store = openSettingsStore();
+    if (action == QLatin1String("show") && args.size() == 1) {
+        const AppSettings settings = loadSettings(*store);
+        for (const SettingInfo &info : kSettings) {
+            const QString name = QString::fromUtf16(info.name);
+            QString value = loadedValue(settings, name);
+            if (info.kind == Kind::Password && !value.isEmpty())
+                value = QStringLiteral("********");
+            writeOut(name + QLatin1Char('=') + value + QLatin1Char('\n'));
+        }
+        return Ok;
+    }
+    if (action == QLatin1String("get") && args.size() == 2) {
+        const SettingInfo *info = findSetting(args.at(1));
+        if (!info)
+            return unknownSetting(args.at(1));
+        writeOut(loadedValue(loadSettings(*store), QString::fromUtf16(info->name)) + QLatin1Char('\n'));
+        return Ok;
+    }
+    if (action == QLatin1String("set") && args.size() == 3) {
+        const SettingInfo *info = findSetting(args.at(1));
+        if (!info)
+            return unknownSetting(args.at(1));
+        const QString name = QString::fromUtf16(info->name);
+        QString value = args.at(2);
+        if (value == QLatin1String("-")) {
+            QFile in;
+            if (!in.open(stdin, QIODevice::ReadOnly))
+                return usageError(QStringLiteral("standard input cannot be read"));
+            value = QString::fromUtf8(in.readAll());
+            // One line end closes the value; it is not part of it.
+            if (value.endsWith(QLatin1Char('\n')))
+                value.chop(1);
+            if (value.endsWith(QLatin1Char('\r')))
+                value.chop(1);
+        }
+        if (info->kind == Kind::Number) {
+            static const QRegularExpression wholeNumber(QStringLiteral("^\\s*[+-]?[0-9]+\\s*$"));
+            const std::optional<qint64> number = toWholeNumber(value, info->min, info->max);
+            if (!wholeNumber.match(value).hasMatch() || !number) {
+                writeErr(name + QStringLiteral(" must be a whole number from ") + QString::number(info->min) +
+                         QStringLiteral(" to ") + QString::number(info->max) + QStringLiteral("; nothing was saved.\n"));
+                return NotStarted;
+            }
+        }
+        if (info->kind == Kind::Password) {
+            if (!isStorablePassword(value)) {
+                writeErr(QStringLiteral("This password cannot be stored: a password needs at least 2 characters, "
+                                        "the first one plain ASCII, and none beyond the Latin-1 range. Nothing was "
+                                        "saved.\n"));
+                return NotStarted;
+            }
+            value = ScrambleText(false, value, true);
+        }
+        QString error;
+        if (!store->RegWriteValue(name, ValueKind::Text, value, &error)) {
+            writeErr(QStringLiteral("quorvale: ") + name + QStringLiteral(" could not be saved: ") + error +
+                     QLatin1Char('\n'));
+            return Failed;
+        }
+        return Ok;
+    }
+    return usageError(QStringLiteral("config needs show, get NAME or set NAME VALUE"));
+}
+
+} // namespace
+
+int runCli(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    QStringList args = QCoreApplication::arguments().mid(1);
+    const QString command = args.isEmpty() ? QString() : args.takeFirst();
+    if (command == QLatin1String("--help") || command == QLatin1String("-h") || command == QLatin1String("help") ||
+        args.contains(QLatin1String("--help"))) {
+        writeOut(QString::fromUtf8(kHelp));
+        return Ok;
+    }
+    if (command == QLatin1String("--version")) {
+        writeOut(appTitle() + QLatin1Char(' ') + appVersion() + QLatin1Char('\n'));
+        return Ok;
+    }
+    if (command == QLatin1String("run"))
+        return runCommand(args);
+    if (command == QLatin1String("test-email"))
+        return testEmailCommand(args);
+    if (command == QLatin1String("config"))
+        return configCommand(args);
+    return usageError(QStringLiteral("unknown command ") + command);
 }
 
 } // namespace quorvale

@@ -1,0 +1,219 @@
+#pragma once
+
+// Fakes for the run engine's remaining seams (settings store, mailer, printer, observer) and a
+// harness that records one trace of everything a run does: status lines verbatim, "~N" for the
+// time the run paused before the next event, and "=> address | attachment" for each send.
+
+#include "mail/sendmail.h"
+#include "run/batchrun.h"
+#include "run/printer.h"
+#include "settings/settingsstore.h"
+#include "support/fakes.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QMap>
+#include <QTemporaryDir>
+
+namespace quorvale::test {
+
+class FakeStore final : public SettingsStore
+{
+public:
+    QVariant RegReadValue(const QString &name, ValueKind, const QVariant &defaultValue) const override
+    {
+        return values.value(name, defaultValue);
+    }
+    bool RegWriteValue(const QString &name, ValueKind, const QVariant &value, QString *error) override
+    {
+        if (failWrites) {
+            if (error)
+                *error = QStringLiteral("settings file is read-only");
+            return false;
+        }
+        writes.append(name);
+        values.insert(name, value);
+        return true;
+    }
+    QMap<QString, QVariant> values;
+    QStringList writes;
+    bool failWrites = false;
+};
+
+/// Answers every send with `status` (or the next of `statuses`); `onSend` acts during a send.
+class FakeMailer final : public Mailer
+{
+public:
+    bool sendMail(const MailMessage &message, QString &strStatus, QString &strErrors, QString *error,
+                  const std::function<void(int)> &percentDone, const std::function<bool()> &abortCheck) override
+    {
+        sent.append(message);
+        if (onSend)
+            onSend(message);
+        if (!refuseReason.isEmpty()) {
+            if (error)
+                *error = refuseReason;
+            return false;
+        }
+        if (percentDone) {
+            percentDone(50);
+            percentDone(100);
+        }
+        const bool aborted = abortCheck && abortCheck();
+        strStatus = aborted ? QStringLiteral("Bad") : (statuses.isEmpty() ? status : statuses.takeFirst());
+        if (strStatus == QLatin1String("Bad"))
+            strErrors = QStringLiteral("550 refused");
+        return true;
+    }
+    QList<MailMessage> sent;
+    QString status = QStringLiteral("OK");
+    QStringList statuses;
+    QString refuseReason; ///< non-empty: the send cannot be attempted at all
+    std::function<void(const MailMessage &)> onSend;
+};
+
+class FakePrinter final : public Printer
+{
+public:
+    bool printDocument(const QString &path, QString *error) override
+    {
+        printed.append(path);
+        if (fail && error)
+            *error = QStringLiteral("no printer");
+        return !fail;
+    }
+    QStringList printed;
+    bool fail = false;
+};
+
+class RecordingObserver final : public RunObserver
+{
+public:
+    void emailProgress(int percent) override { events.append(QStringLiteral("email %1").arg(percent)); }
+    void printProgress(int value, int maximum) override
+    {
+        events.append(QStringLiteral("print %1/%2").arg(value).arg(maximum));
+    }
+    void runningChanged(bool running) override { events.append(running ? QStringLiteral("running") : QStringLiteral("idle")); }
+    QStringList events;
+};
+
+/// A status log that also notes when it was emptied.
+class ClearingLog final : public StatusLog
+{
+public:
+    std::function<void(const QString &)> onLine;
+    int clears = 0;
+    QStringList lines;
+    void LogStatus(const QString &line) override
+    {
+        lines.append(line);
+        if (onLine)
+            onLine(line);
+    }
+    void clearStatus() override
+    {
+        ++clears;
+        lines.clear();
+    }
+};
+
+/// One run with every dependency faked except the CSV reader and the body file, which work on
+/// real files in a temporary folder.
+class RunHarness
+{
+public:
+    RunHarness()
+    {
+        settings.SMTPServer = QStringLiteral("127.0.0.1");
+        settings.SSLport = QStringLiteral("25");
+        settings.UserName = QStringLiteral("user");
+        settings.Password = QStringLiteral("secret");
+        settings.DataFolder = dir.filePath(QStringLiteral("data"));
+        request.csvPath = dir.filePath(QStringLiteral("clients.csv"));
+        request.subject = QStringLiteral("Your statement");
+        request.body = QStringLiteral("Dear client,\r\nplease find it attached.\r\n");
+        log.onLine = [this](const QString &line) {
+            flushPause();
+            trace.append(line);
+        };
+        clock.onSleep = [this](std::chrono::milliseconds) {
+            pausedMs += kPauseSliceMs;
+            if (onSleep)
+                onSleep();
+        };
+        mailer.onSend = [this](const MailMessage &m) {
+            flushPause();
+            trace.append(QStringLiteral("=> ") + m.RecipientAddress + QStringLiteral(" | ") +
+                         QFileInfo(m.AttachmentPath).fileName());
+            if (onSend)
+                onSend(m);
+        };
+    }
+
+    void writeFile(const QString &name, const QByteArray &content = QByteArray("x"))
+    {
+        QFile file(dir.filePath(name));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(content);
+    }
+    void writeCsv(const QByteArray &content) { writeFile(QStringLiteral("clients.csv"), content); }
+
+    RunDependencies deps()
+    {
+        return RunDependencies{store, log, prompter, mailer, printer, clock, control, &observer,
+                               [this] { return settings; }};
+    }
+
+    /// prepare() and, when it says so, execute(); returns the outcome.
+    RunOutcome run()
+    {
+        BatchRun batch(deps());
+        if (batch.prepare(request))
+            batch.execute();
+        flushPause();
+        return batch.outcome();
+    }
+
+    /// The trace from "Start processing..." on (the counts before it are checked elsewhere).
+    QStringList passes() const
+    {
+        const qsizetype start = trace.indexOf(QStringLiteral("Start processing..."));
+        return start < 0 ? QStringList() : trace.mid(start + 1);
+    }
+
+    /// Requests an abort during the pause that follows the trace entry `entry` (the n-th such
+    /// entry, counting from 1).
+    void abortInPauseAfter(const QString &entry, int occurrence = 1)
+    {
+        onSleep = [this, entry, occurrence] {
+            if (pausedMs == kPauseSliceMs && trace.count(entry) == occurrence && trace.last() == entry)
+                control.abort().request();
+        };
+    }
+
+    void flushPause()
+    {
+        if (pausedMs > 0)
+            trace.append(QStringLiteral("~") + QString::number(pausedMs));
+        pausedMs = 0;
+    }
+
+    QTemporaryDir dir;
+    AppSettings settings;
+    RunRequest request;
+    FakeStore store;
+    ClearingLog log;
+    ScriptedPrompter prompter;
+    FakeMailer mailer;
+    FakePrinter printer;
+    FakeClock clock;
+    RunControl control;
+    RecordingObserver observer;
+    QStringList trace;
+    qint64 pausedMs = 0;
+    std::function<void()> onSleep;
+    std::function<void(const MailMessage &)> onSend;
+};
+
+} // namespace quorvale::test

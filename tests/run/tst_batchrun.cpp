@@ -1,0 +1,460 @@
+#include "run/batchrun.h"
+#include "run/pause.h"
+#include "runfakes.h"
+
+#include <QDir>
+#include <QRegularExpression>
+#include <QTest>
+
+using namespace quorvale;
+using quorvale::test::RunHarness;
+
+namespace {
+
+const QString kQuestion = QStringLiteral("Are you sure your ready to start processing?");
+
+QString readAll(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+}
+
+/// The pacing skeleton of a trace: "S<n>" per send, "G" per group delay, "~ms" per pause.
+QString pacing(const QStringList &trace)
+{
+    QStringList out;
+    for (const QString &entry : trace) {
+        if (entry.startsWith(QLatin1String("Sending email - ")))
+            out.append(QLatin1Char('S') + entry.mid(16));
+        else if (entry == QLatin1String("Starting email group delay..."))
+            out.append(QStringLiteral("G"));
+        else if (entry.startsWith(QLatin1Char('~')))
+            out.append(entry);
+    }
+    return out.join(QLatin1Char(' '));
+}
+
+void schedule(RunHarness &h, qint32 delaySecs, qint32 groupDelayMins, qint32 groupSize)
+{
+    h.settings.EnableSchedule = 1;
+    h.settings.DelayBetweenSends = delaySecs;
+    h.settings.GroupDelay = groupDelayMins;
+    h.settings.GroupSize = groupSize;
+}
+
+} // namespace
+
+class TestBatchRun : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void emptyListStillAsksSavesAndCompletes()
+    {
+        RunHarness h;
+        h.writeCsv("");
+        QCOMPARE(h.run(), RunOutcome::Completed);
+        QCOMPARE(h.trace, QStringList({u"Parsing CSV file..."_qs, u"Clients found - 0"_qs,
+                                       u"Parsing CSV file complete"_qs, u"Client count - 0"_qs,
+                                       u"Emails to be sent - 0"_qs, u"Start processing..."_qs,
+                                       u"Processing Complete"_qs}));
+        QCOMPARE(h.prompter.questions, QStringList{kQuestion});
+        QCOMPARE(h.store.writes, QStringList({u"CSVpath"_qs, u"SubjectLine"_qs}));
+        QCOMPARE(h.store.values.value(u"CSVpath"_qs).toString(), h.request.csvPath);
+        QCOMPARE(h.store.values.value(u"SubjectLine"_qs).toString(), h.request.subject);
+        QCOMPARE(readAll(bodyFilePath(h.settings.DataFolder)), h.request.body);
+        QCOMPARE(h.log.clears, 1);
+        QVERIFY(h.observer.events.contains(u"running"_qs));
+        QCOMPARE(h.observer.events.mid(h.observer.events.indexOf(u"running"_qs) + 1),
+                 QStringList({u"idle"_qs, u"email 0"_qs, u"print 0/0"_qs}));
+    }
+
+    void printsThenSendsWithOneSecondPauses()
+    {
+        RunHarness h;
+        h.writeCsv("1,a@x.org\r\n2,\r\n3,c@x.org\r\n4,\r\n");
+        h.writeFile(u"2.pdf"_qs);
+        h.request.print = true;
+        QCOMPARE(h.run(), RunOutcome::Completed);
+        QCOMPARE(h.trace.mid(3, 4), QStringList({u"Client count - 4"_qs, u"Emails to be sent - 2"_qs,
+                                                 u"Documents to be printed - 2"_qs, u"Start processing..."_qs}));
+        // Client 4 has no document: its step is logged and paced, but nothing is printed.
+        QCOMPARE(h.passes(), QStringList({u"Printing document - 1"_qs, u"~1100"_qs, u"Printing document - 2"_qs,
+                                          u"~1100"_qs, u"Sending email - 1"_qs, u"=> a@x.org | "_qs, u"~1100"_qs,
+                                          u"Sending email - 2"_qs, u"=> c@x.org | "_qs, u"~1100"_qs,
+                                          u"Processing Complete"_qs}));
+        QCOMPARE(h.printer.printed, QStringList{h.dir.filePath(u"2.pdf"_qs)});
+        QCOMPARE(h.mailer.sent.size(), 2);
+        for (const MailMessage &m : std::as_const(h.mailer.sent)) {
+            QCOMPARE(m.SubjectLine, h.request.subject);
+            QCOMPARE(m.BodyText, h.request.body);
+            QVERIFY(m.AttachmentPath.isEmpty());
+        }
+        QVERIFY(h.observer.events.contains(u"print 2/2"_qs));
+        QVERIFY(h.observer.events.contains(u"email 100"_qs));
+    }
+
+    void groupsAndDelaysPaceTheSends_data()
+    {
+        QTest::addColumn<int>("groupSize");
+        QTest::addColumn<int>("delaySecs");
+        QTest::addColumn<int>("clients");
+        QTest::addColumn<QString>("expected");
+        // A group delay (1 minute here) comes before the client after every full group, never
+        // after the last; every pause lasts one 100 ms slice at least.
+        QTest::newRow("groups of 3") << 3 << 0 << 5
+                                     << u"S1 ~100 S2 ~100 S3 ~100 G ~60100 S4 ~100 S5 ~100"_qs;
+        QTest::newRow("group size 0") << 0 << 2 << 2 << u"G ~60100 S1 ~2100 G ~60100 S2 ~2100"_qs;
+        QTest::newRow("negative group size") << -1 << 0 << 1 << u"G ~60100 S1 ~100"_qs;
+        QTest::newRow("group larger than list") << 10 << 1 << 3 << u"S1 ~1100 S2 ~1100 S3 ~1100"_qs;
+        QTest::newRow("exactly one group") << 2 << 0 << 2 << u"S1 ~100 S2 ~100"_qs;
+    }
+    void groupsAndDelaysPaceTheSends()
+    {
+        QFETCH(int, groupSize);
+        QFETCH(int, delaySecs);
+        QFETCH(int, clients);
+        QFETCH(QString, expected);
+        RunHarness h;
+        QByteArray csv;
+        for (int i = 1; i <= clients; ++i)
+            csv += QByteArray::number(i) + ",c" + QByteArray::number(i) + "@x.org\r\n," + "\r\n";
+        h.writeCsv(csv);
+        schedule(h, delaySecs, 1, groupSize);
+        QCOMPARE(h.run(), RunOutcome::Completed);
+        QCOMPARE(pacing(h.passes()), expected);
+    }
+
+    void schedulingLinesAndResumeTime()
+    {
+        RunHarness h;
+        h.writeCsv("1,a@x.org\r\n2,b@x.org\r\n");
+        schedule(h, 0, 5, 1);
+        QCOMPARE(h.run(), RunOutcome::Completed);
+        // The fake clock reads 13:20:45.1 when the delay starts; five minutes later is 1:25 PM.
+        QCOMPARE(h.passes(),
+                 QStringList({u"Email scheduling enabled:"_qs, u"  Delay between email sends - 0secs"_qs,
+                              u"  Delay between email groups - 5mins"_qs, u"  Email group size - 1"_qs,
+                              u"Sending email - 1"_qs, u"=> a@x.org | "_qs, u"~100"_qs,
+                              u"Starting email group delay..."_qs, u"  Will resume at 01:25:45 PM"_qs, u"~300100"_qs,
+                              u"Continuing email sends"_qs, u"Sending email - 2"_qs, u"=> b@x.org | "_qs, u"~100"_qs,
+                              u"Processing Complete"_qs}));
+    }
+
+    void abortIsSeenAtItsCheckPoints_data()
+    {
+        QTest::addColumn<QString>("after");
+        QTest::addColumn<bool>("duringSend");
+        QTest::addColumn<QStringList>("expected");
+        QTest::addColumn<RunOutcome>("outcome");
+        QTest::newRow("print pause") << u"Printing document - 1"_qs << false
+                                     << QStringList({u"Printing document - 1"_qs, u"~100"_qs,
+                                                     u"Processing Aborted"_qs, u"Processing Complete"_qs})
+                                     << RunOutcome::Aborted;
+        // The client after an abort in a pause still goes through its steps: its send starts
+        // and is told to abort, and only then does the run end.
+        QTest::newRow("pause between clients")
+            << u"=> a@x.org | "_qs << false
+            << QStringList({u"Printing document - 1"_qs, u"~1100"_qs, u"Sending email - 1"_qs, u"=> a@x.org | "_qs,
+                            u"~100"_qs, u"Sending email - 2"_qs, u"=> c@x.org | "_qs, u"Send Error - c@x.org"_qs,
+                            u"Processing Aborted"_qs, u"Processing Complete"_qs})
+            << RunOutcome::Aborted;
+        QTest::newRow("during a send")
+            << u"=> a@x.org | "_qs << true
+            << QStringList({u"Printing document - 1"_qs, u"~1100"_qs, u"Sending email - 1"_qs, u"=> a@x.org | "_qs,
+                            u"Send Error - a@x.org"_qs, u"Processing Aborted"_qs, u"Processing Complete"_qs})
+            << RunOutcome::Aborted;
+        // Nothing looks at the request after the last pause: the run simply completes.
+        QTest::newRow("pause after last client")
+            << u"=> c@x.org | "_qs << false
+            << QStringList({u"Printing document - 1"_qs, u"~1100"_qs, u"Sending email - 1"_qs, u"=> a@x.org | "_qs,
+                            u"~1100"_qs, u"Sending email - 2"_qs, u"=> c@x.org | "_qs, u"~100"_qs,
+                            u"Processing Complete"_qs})
+            << RunOutcome::Completed;
+    }
+    void abortIsSeenAtItsCheckPoints()
+    {
+        QFETCH(QString, after);
+        QFETCH(bool, duringSend);
+        QFETCH(QStringList, expected);
+        QFETCH(RunOutcome, outcome);
+        RunHarness h;
+        h.writeCsv("1,a@x.org\r\n2,\r\n3,c@x.org\r\n");
+        h.writeFile(u"2.pdf"_qs);
+        h.request.print = true;
+        if (duringSend)
+            h.onSend = [&h](const MailMessage &) { h.control.abort().request(); };
+        else
+            h.abortInPauseAfter(after);
+        QCOMPARE(h.run(), outcome);
+        QCOMPARE(h.passes(), expected);
+        QVERIFY(!h.control.abort().isRequested()); // the end of the run clears it
+    }
+
+    void abortAroundAGroupDelay_data()
+    {
+        QTest::addColumn<bool>("inDelay");
+        QTest::addColumn<QStringList>("expected");
+        QTest::newRow("during the delay")
+            << true
+            << QStringList({u"Sending email - 1"_qs, u"=> a@x.org | "_qs, u"~100"_qs, u"Starting email group delay..."_qs,
+                            u"  Will resume at 01:25:45 PM"_qs, u"~300"_qs, u"Aborting email sends"_qs,
+                            u"Processing Complete"_qs});
+        // Aborted in the pause before a due group delay: the delay ends after its first slice.
+        QTest::newRow("in the pause before it")
+            << false
+            << QStringList({u"Sending email - 1"_qs, u"=> a@x.org | "_qs, u"~100"_qs, u"Starting email group delay..."_qs,
+                            u"  Will resume at 01:25:45 PM"_qs, u"~100"_qs, u"Aborting email sends"_qs,
+                            u"Processing Complete"_qs});
+    }
+    void abortAroundAGroupDelay()
+    {
+        QFETCH(bool, inDelay);
+        QFETCH(QStringList, expected);
+        RunHarness h;
+        h.writeCsv("1,a@x.org\r\n2,b@x.org\r\n");
+        schedule(h, 0, 5, 1);
+        if (inDelay) {
+            h.onSleep = [&h] {
+                if (h.trace.last().startsWith(u"  Will resume at "_qs) && h.pausedMs == 300)
+                    h.control.abort().request();
+            };
+        } else {
+            h.abortInPauseAfter(u"=> a@x.org | "_qs);
+        }
+        QCOMPARE(h.run(), RunOutcome::Aborted);
+        QCOMPARE(h.passes().mid(4), expected);
+        QCOMPARE(h.mailer.sent.size(), 1);
+    }
+
+    void clientDocumentsMissingDocumentsAndSendErrors()
+    {
+        RunHarness h;
+        h.writeCsv("42,a@x.org\r\n7,b@x.org\r\nA7,c@x.org\r\n");
+        h.writeFile(u"Invoice_42.pdf"_qs);
+        h.writeFile(u"1007.pdf"_qs); // names client 1007, not 7
+        h.writeFile(u"BA7.pdf"_qs);  // names client BA7, not A7
+        h.writeFile(u"a7.PDF"_qs);
+        h.control.setAttachmentMode(AttachmentMode::ClientSpecific);
+        h.mailer.statuses = {u"OK"_qs, u"Bad"_qs};
+        // Whatever changes meanwhile, the run sends the subject and body it started with.
+        h.onSend = [&h](const MailMessage &) {
+            h.request.subject = u"changed"_qs;
+            h.settings.SubjectLine = u"changed"_qs;
+            h.settings.BodyText = u"changed"_qs;
+        };
+        QCOMPARE(h.run(), RunOutcome::CompletedWithErrors);
+        QCOMPARE(h.passes(),
+                 QStringList({u"Sending email - 1"_qs, u"=> a@x.org | Invoice_42.pdf"_qs, u"~1100"_qs,
+                              u"No attachment found for Client ID - 7"_qs, u"~1100"_qs, u"Sending email - 3"_qs,
+                              u"=> c@x.org | a7.PDF"_qs, u"Send Error - c@x.org"_qs, u"~1100"_qs,
+                              u"Processing Complete with 1 errors!"_qs}));
+        for (const MailMessage &m : std::as_const(h.mailer.sent)) {
+            QCOMPARE(m.SubjectLine, u"Your statement"_qs);
+            QCOMPARE(m.BodyText, u"Dear client,\r\nplease find it attached.\r\n"_qs);
+        }
+    }
+
+    void attachmentModeIsReadForEveryClient()
+    {
+        RunHarness h;
+        h.writeCsv("1,a@x.org\r\n2,b@x.org\r\n3,c@x.org\r\n");
+        h.writeFile(u"common.pdf"_qs);
+        h.writeFile(u"other.pdf"_qs);
+        h.writeFile(u"3.pdf"_qs);
+        h.control.setAttachmentMode(AttachmentMode::Common);
+        h.control.setCommonAttachmentPath(h.dir.filePath(u"common.pdf"_qs));
+        h.onSend = [&h](const MailMessage &m) {
+            if (m.RecipientAddress == u"a@x.org"_qs)
+                h.control.setCommonAttachmentPath(h.dir.filePath(u"other.pdf"_qs));
+            else
+                h.control.setAttachmentMode(AttachmentMode::ClientSpecific);
+        };
+        QCOMPARE(h.run(), RunOutcome::Completed);
+        QCOMPARE(h.passes().filter(u"=> "_qs),
+                 QStringList({u"=> a@x.org | common.pdf"_qs, u"=> b@x.org | other.pdf"_qs, u"=> c@x.org | 3.pdf"_qs}));
+    }
+
+    void preChecksStopBeforeAnything_data()
+    {
+        QTest::addColumn<QString>("blank");
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<QString>("common");
+        QTest::addColumn<QString>("warning");
+        const QString incomplete = u"Your email server setup is not complete."_qs;
+        QTest::newRow("no server") << u"server"_qs << 0 << QString() << incomplete;
+        QTest::newRow("no port") << u"port"_qs << 0 << QString() << incomplete;
+        QTest::newRow("no user") << u"user"_qs << 0 << QString() << incomplete;
+        QTest::newRow("no password") << u"password"_qs << 0 << QString() << incomplete;
+        QTest::newRow("server before csv") << u"server csv"_qs << 0 << QString() << incomplete;
+        QTest::newRow("common path empty")
+            << u"csv"_qs << 1 << QString() << u"You need to set the path for the client Common file."_qs;
+        QTest::newRow("no csv path") << u"csv"_qs << 0 << QString()
+                                     << u"You need to set the path for the client CSV file."_qs;
+        QTest::newRow("common file missing") << QString() << 1 << u"missing.pdf"_qs
+                                             << u"The common attachment file cannot be read. File name= "_qs;
+        QTest::newRow("common path is a folder") << QString() << 1 << u"folder"_qs
+                                                 << u"The common attachment file cannot be read. File name= "_qs;
+    }
+    void preChecksStopBeforeAnything()
+    {
+        QFETCH(QString, blank);
+        QFETCH(int, mode);
+        QFETCH(QString, common);
+        QFETCH(QString, warning);
+        RunHarness h;
+        h.writeCsv("1,a@x.org\r\n");
+        QVERIFY(QDir(h.dir.path()).mkdir(u"folder"_qs));
+        if (blank.contains(u"server"_qs))
+            h.settings.SMTPServer.clear();
+        if (blank.contains(u"port"_qs))
+            h.settings.SSLport.clear();
+        if (blank.contains(u"user"_qs))
+            h.settings.UserName.clear();
+        if (blank.contains(u"password"_qs))
+            h.settings.Password.clear();
+        if (blank.contains(u"csv"_qs))
+            h.request.csvPath.clear();
+        h.control.setAttachmentMode(AttachmentMode(mode));
+        const QString commonPath = common.isEmpty() ? QString() : h.dir.filePath(common);
+        h.control.setCommonAttachmentPath(commonPath);
+        if (warning.endsWith(u"= "_qs))
+            warning += commonPath;
+
+        QCOMPARE(h.run(), RunOutcome::NotStarted);
+        QCOMPARE(h.prompter.warnings, QStringList{warning});
+        QVERIFY(h.trace.isEmpty());
+        QCOMPARE(h.log.clears, 0); // the status box keeps its old text
+        QVERIFY(h.prompter.questions.isEmpty());
+        QVERIFY(h.store.writes.isEmpty());
+        QVERIFY(h.mailer.sent.isEmpty());
+    }
+
+    void unreadableCsvEndsTheRunBeforeTheCounts_data()
+    {
+        QTest::addColumn<QByteArray>("csv");
+        QTest::newRow("missing file") << QByteArray();
+        QTest::newRow("line without a second field") << QByteArray("1,a@x.org\r\n2\r\n3,c@x.org\r\n");
+    }
+    void unreadableCsvEndsTheRunBeforeTheCounts()
+    {
+        QFETCH(QByteArray, csv);
+        RunHarness h;
+        if (!csv.isEmpty())
+            h.writeCsv(csv);
+        QCOMPARE(h.run(), RunOutcome::NotStarted);
+        QCOMPARE(h.trace.first(), u"Parsing CSV file..."_qs);
+        QVERIFY(!h.trace.contains(u"Parsing CSV file complete"_qs));
+        QVERIFY(h.trace.filter(u"Client count"_qs).isEmpty());
+        QCOMPARE(h.prompter.warnings.size(), 1); // the reader's own message
+        QVERIFY(h.prompter.questions.isEmpty());
+        QVERIFY(h.store.writes.isEmpty());
+        QVERIFY(!QFile::exists(bodyFilePath(h.settings.DataFolder)));
+        QVERIFY(h.mailer.sent.isEmpty());
+    }
+
+    void answeringNoClearsTheLogAndSavesNothing()
+    {
+        RunHarness h;
+        h.writeCsv("1,a@x.org\r\n");
+        h.prompter.answer = false;
+        QCOMPARE(h.run(), RunOutcome::NotStarted);
+        QCOMPARE(h.prompter.questions, QStringList{kQuestion});
+        QVERIFY(h.log.lines.isEmpty());
+        QCOMPARE(h.log.clears, 2);
+        QVERIFY(h.store.writes.isEmpty());
+        QVERIFY(!QFile::exists(bodyFilePath(h.settings.DataFolder)));
+        QVERIFY(h.mailer.sent.isEmpty());
+        QVERIFY(!h.observer.events.contains(u"running"_qs));
+    }
+
+    void failuresEndTheRunSayingWhy_data()
+    {
+        QTest::addColumn<QString>("failure");
+        QTest::addColumn<QStringList>("saved");
+        QTest::addColumn<bool>("started");
+        QTest::newRow("settings not writable") << u"store"_qs << QStringList() << false;
+        QTest::newRow("body file not writable") << u"body"_qs << QStringList({u"CSVpath"_qs, u"SubjectLine"_qs})
+                                                << false;
+        QTest::newRow("send cannot be attempted")
+            << u"send"_qs << QStringList({u"CSVpath"_qs, u"SubjectLine"_qs}) << true;
+    }
+    void failuresEndTheRunSayingWhy()
+    {
+        QFETCH(QString, failure);
+        QFETCH(QStringList, saved);
+        QFETCH(bool, started);
+        RunHarness h;
+        h.writeCsv("1,a@x.org\r\n2,b@x.org\r\n");
+        if (failure == u"store"_qs)
+            h.store.failWrites = true;
+        if (failure == u"body"_qs) {
+            h.writeFile(u"blocker"_qs);
+            h.settings.DataFolder = h.dir.filePath(u"blocker"_qs); // a file, so no folder can be made there
+        }
+        if (failure == u"send"_qs)
+            h.mailer.refuseReason = u"The SSL port is not a number: x"_qs;
+        QCOMPARE(h.run(), RunOutcome::Stopped);
+        QCOMPARE(h.store.writes, saved);
+        QCOMPARE(h.trace.contains(u"Start processing..."_qs), started);
+        QVERIFY2(h.trace.last().startsWith(u"Processing stopped - "_qs), qPrintable(h.trace.last()));
+        QVERIFY(h.trace.last().size() > 21);
+        QVERIFY(h.trace.filter(u"Processing Complete"_qs).isEmpty());
+        QCOMPARE(h.mailer.sent.size(), started ? 1 : 0);
+        QCOMPARE(h.observer.events.mid(h.observer.events.size() - 3, 1), QStringList{u"idle"_qs});
+        if (failure == u"send"_qs)
+            QCOMPARE(h.trace.last(), u"Processing stopped - The SSL port is not a number: x"_qs);
+    }
+
+    void folderThatCannotBeListedStopsTheRun()
+    {
+        RunHarness h;
+        QVERIFY(QDir(h.dir.path()).mkdir(u"clients"_qs));
+        h.request.csvPath = h.dir.filePath(u"clients/list.csv"_qs);
+        h.writeFile(u"clients/list.csv"_qs, "1,a@x.org\r\n");
+        h.control.setAttachmentMode(AttachmentMode::ClientSpecific);
+        BatchRun batch(h.deps());
+        QVERIFY(batch.prepare(h.request));
+        QVERIFY(QDir(h.dir.filePath(u"clients"_qs)).removeRecursively());
+        QCOMPARE(batch.execute(), RunOutcome::Stopped);
+        QVERIFY2(h.trace.last().startsWith(u"Processing stopped - "_qs), qPrintable(h.trace.last()));
+        QVERIFY(h.mailer.sent.isEmpty());
+    }
+
+    void printErrorIsLoggedAndTheRunGoesOn()
+    {
+        RunHarness h;
+        h.writeCsv("C1,\r\nC2,\r\n3,c@x.org\r\n");
+        h.writeFile(u"C1.pdf"_qs);
+        h.writeFile(u"C2.pdf"_qs);
+        h.request.print = true;
+        h.printer.fail = true;
+        QCOMPARE(h.run(), RunOutcome::CompletedWithErrors);
+        QCOMPARE(h.passes(), QStringList({u"Printing document - 1"_qs, u"Print Error - C1"_qs, u"~1100"_qs,
+                                          u"Printing document - 2"_qs, u"Print Error - C2"_qs, u"~1100"_qs,
+                                          u"Sending email - 1"_qs, u"=> c@x.org | "_qs, u"~1100"_qs,
+                                          u"Processing Complete"_qs}));
+    }
+
+    void largestDelaysNeitherOverflowNorShrink()
+    {
+        RunHarness h;
+        h.writeCsv("1,a@x.org\r\n2,b@x.org\r\n");
+        schedule(h, INT_MAX, INT_MAX, 1);
+        // Abort after 1000 slices of the delay between sends: a product that wrapped in 32 bits
+        // would have ended that pause after its first slice.
+        h.onSleep = [&h] {
+            if (h.pausedMs == 100000)
+                h.control.abort().request();
+        };
+        QCOMPARE(h.run(), RunOutcome::Aborted);
+        const QStringList passes = h.passes();
+        QCOMPARE(passes.mid(6, 2), QStringList({u"~100000"_qs, u"Starting email group delay..."_qs}));
+        QVERIFY2(QRegularExpression(u"^  Will resume at \\d\\d:\\d\\d:\\d\\d [AP]M$"_qs).match(passes.at(8)).hasMatch(),
+                 qPrintable(passes.at(8)));
+        QCOMPARE(passes.mid(9), QStringList({u"~100"_qs, u"Aborting email sends"_qs, u"Processing Complete"_qs}));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestBatchRun)
+#include "tst_batchrun.moc"
