@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 
 using namespace Qt::StringLiterals;
 
@@ -75,7 +76,7 @@ bool splitCsvLine(const Char *begin, const Char *end, Char separator, Char quote
             fieldBegin = first + 1;
             fieldEnd = findUnit(fieldBegin, end, quote);
             // A closing quote that is the last character leaves nothing to search.
-            separatorAt = fieldEnd + 1 < end ? findUnit(fieldEnd + 1, end, separator) : end;
+            separatorAt = end - fieldEnd > 1 ? findUnit(fieldEnd + 1, end, separator) : end;
             if (longerThanLimit(first, separatorAt))
                 return false;
         } else {
@@ -91,13 +92,14 @@ bool splitCsvLine(const Char *begin, const Char *end, Char separator, Char quote
     }
 }
 
-// What one pass over the file's bytes tells: whether they are valid UTF-8, and how many CR and LF
-// bytes they hold (which ends lines, and how many rows to make room for).
+// What one pass over the file's bytes tells: whether they are valid UTF-8, and how many CR, LF and
+// comma bytes they hold (which ends lines, and how many rows to make room for).
 struct TextScan
 {
     bool utf8 = true;
     qsizetype carriageReturns = 0;
     qsizetype lineFeeds = 0;
+    qsizetype commas = 0;
 };
 
 // Number of bytes equal to `unit` in an eight-byte word of ASCII.
@@ -108,7 +110,6 @@ int countInAsciiWord(quint64 word, char unit)
     // Adding 0x7F sets the top bit of every byte that is not zero; no byte carries into the next.
     const quint64 onePerMatch = (~(zeroWhereEqual + low7) & ~low7) >> 7;
     return int((onePerMatch * 0x0101010101010101ULL) >> 56); // sums the bytes into the top one
-
 }
 
 TextScan scanText(const QByteArray &bytes)
@@ -124,6 +125,7 @@ TextScan scanText(const QByteArray &bytes)
                 break;
             scan.carriageReturns += countInAsciiWord(word, '\r');
             scan.lineFeeds += countInAsciiWord(word, '\n');
+            scan.commas += countInAsciiWord(word, ',');
         }
         if (p == end)
             break;
@@ -131,6 +133,7 @@ TextScan scanText(const QByteArray &bytes)
         if (lead < 0x80) {
             scan.carriageReturns += lead == '\r';
             scan.lineFeeds += lead == '\n';
+            scan.commas += lead == ',';
             ++p;
             continue;
         }
@@ -160,6 +163,7 @@ TextScan scanText(const QByteArray &bytes)
         if (!scan.utf8) {
             scan.carriageReturns += std::count(p, end, uchar('\r'));
             scan.lineFeeds += std::count(p, end, uchar('\n'));
+            scan.commas += std::count(p, end, uchar(','));
             break;
         }
         p += trail + 1;
@@ -220,8 +224,10 @@ public:
 
         CsvReadResult result;
         ClientList &list = result.clients;
-        // Sizing the rows once keeps the peak memory at the list's final size.
-        list.m_rows.reserve(size_t(crEndsLines ? scan.carriageReturns : scan.lineFeeds) + 1);
+        // Sizing the rows once keeps the peak memory at the list's final size. Every client takes a
+        // line of its own and holds a comma, so neither count can fall short; taking the smaller one
+        // keeps a file of mostly empty lines from reserving far more than it needs.
+        list.m_rows.reserve(size_t(std::min(crEndsLines ? scan.carriageReturns + 1 : scan.lineFeeds + 1, scan.commas)));
 
         for (qint64 line = 1; p < end; ++line) {
             const char *lineStop = findUnit(p, end, lineEnd);
@@ -304,7 +310,12 @@ CsvReadResult readClientFile(const QString &fileName)
 
 CsvReadResult GetCSVFile(const QString &strFileName, StatusLog &log, Prompter &prompter)
 {
-    CsvReadResult result = readClientFile(strFileName);
+    CsvReadResult result;
+    try {
+        result = readClientFile(strFileName);
+    } catch (const std::bad_alloc &) { // a file too large to hold is one that cannot be read
+        result = failure(CsvReadOutcome::FileUnreadable);
+    }
     if (result.outcome == CsvReadOutcome::Read)
         log.LogStatus(u"Clients found - "_s + QString::number(result.clients.Count()));
     else
