@@ -21,6 +21,7 @@ class TestCsvReader final : public QObject
 private Q_SLOTS:
     void splitsLineIntoFields_data();
     void splitsLineIntoFields();
+    void splitsWithOtherSeparatorAndQuote();
     void readerTakesFirstTwoFieldsOfEachLine_data();
     void readerTakesFirstTwoFieldsOfEachLine();
     void readerAgreesWithSplitterOnRandomLines();
@@ -92,6 +93,12 @@ void TestCsvReader::splitsLineIntoFields()
     const QString before = line;
     QCOMPARE(ParseCSVLine(line), fields);
     QCOMPARE(line, before);
+}
+
+void TestCsvReader::splitsWithOtherSeparatorAndQuote()
+{
+    QCOMPARE(ParseCSVLine(u" 'a;b' x;\"c,d\";"_s, QLatin1Char(';'), QLatin1Char('\'')),
+             (QStringList{u"a;b"_s, u"\"c,d\""_s, QString()}));
 }
 
 // Every line of the splitter's table, read from a file, must give exactly the splitter's first two
