@@ -52,14 +52,15 @@ private Q_SLOTS:
         QTest::addColumn<QString>("scrambled");
         QTest::addColumn<QString>("unscrambled");
         const QString odd = QStringLiteral("\u20ACx\u00FF");
-        QTest::newRow("bypass plain") << true << QStringLiteral("abc") << QStringLiteral("abc") << QStringLiteral("abc");
+        QTest::newRow("bypass plain") << true << QStringLiteral("abc") << QStringLiteral("abc")
+                                      << QStringLiteral("abc");
         QTest::newRow("bypass outside Latin-1") << true << odd << odd << odd;
         QTest::newRow("empty") << false << QString() << QString() << QString();
         // A stored form of one or two characters holds no password characters.
-        QTest::newRow("one char stored") << false << QStringLiteral("x") << ScrambleText(false, QStringLiteral("x"), true)
-                                         << QString();
-        QTest::newRow("two chars stored") << false << QStringLiteral("xy") << ScrambleText(false, QStringLiteral("xy"), true)
-                                          << QString();
+        QTest::newRow("one char stored") << false << QStringLiteral("x")
+                                         << ScrambleText(false, QStringLiteral("x"), true) << QString();
+        QTest::newRow("two chars stored")
+            << false << QStringLiteral("xy") << ScrambleText(false, QStringLiteral("xy"), true) << QString();
     }
     void bypassAndEmptyReturnTextUnchanged()
     {

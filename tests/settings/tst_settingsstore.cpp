@@ -32,9 +32,9 @@ QFileDevice::Permissions modeOf(const QString &path)
     return QFile::permissions(path) & kModeBits;
 }
 
-const SettingInfo &setting(const char *name)
+const StoredSetting &setting(const char *name)
 {
-    const SettingInfo *info = findSetting(QString::fromLatin1(name));
+    const StoredSetting *info = findStoredSetting(QString::fromLatin1(name));
     Q_ASSERT(info);
     return *info;
 }
@@ -115,7 +115,8 @@ private Q_SLOTS:
                                                   QFileDevice::ReadGroup | QFileDevice::ReadOther));
         QVERIFY(store->RegWriteValue(QStringLiteral("UserName"), ValueKind::Text, QStringLiteral("me")));
         QCOMPARE(modeOf(m_path), QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-        QCOMPARE(store->RegReadValue(QStringLiteral("PW"), ValueKind::Text, QVariant()), QVariant(QStringLiteral("secret")));
+        QCOMPARE(store->RegReadValue(QStringLiteral("PW"), ValueKind::Text, QVariant()),
+                 QVariant(QStringLiteral("secret")));
     }
 
     void textValuesReadBackWhole_data()
@@ -173,17 +174,39 @@ private Q_SLOTS:
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("stored");
         QTest::addColumn<QString>("loads");
-        QTest::newRow("half to even, down") << "AuthType" << "2.5" << "2";
-        QTest::newRow("half to even, up") << "GroupSize" << "3.5" << "4";
-        QTest::newRow("blanks around") << "GroupSize" << " 7 " << "7";
-        QTest::newRow("negative") << "AuthType" << "-1" << "-1";
-        QTest::newRow("empty") << "GroupDelay" << "" << "5";
-        QTest::newRow("letters") << "DelayBetweenSends" << "ten" << "1";
-        QTest::newRow("exponent") << "GroupSize" << "1e3" << "100";
-        QTest::newRow("beyond 16 bits") << "EnableSchedule" << "32768" << "0";
-        QTest::newRow("16-bit limit") << "AuthType" << "-32768" << "-32768";
-        QTest::newRow("32 bits fit") << "GroupSize" << "40000" << "40000";
-        QTest::newRow("beyond 32 bits") << "GroupSize" << "2147483648" << "100";
+        QTest::newRow("half to even, down") << "AuthType"
+                                            << "2.5"
+                                            << "2";
+        QTest::newRow("half to even, up") << "GroupSize"
+                                          << "3.5"
+                                          << "4";
+        QTest::newRow("blanks around") << "GroupSize"
+                                       << " 7 "
+                                       << "7";
+        QTest::newRow("negative") << "AuthType"
+                                  << "-1"
+                                  << "-1";
+        QTest::newRow("empty") << "GroupDelay"
+                               << ""
+                               << "5";
+        QTest::newRow("letters") << "DelayBetweenSends"
+                                 << "ten"
+                                 << "1";
+        QTest::newRow("exponent") << "GroupSize"
+                                  << "1e3"
+                                  << "100";
+        QTest::newRow("beyond 16 bits") << "EnableSchedule"
+                                        << "32768"
+                                        << "0";
+        QTest::newRow("16-bit limit") << "AuthType"
+                                      << "-32768"
+                                      << "-32768";
+        QTest::newRow("32 bits fit") << "GroupSize"
+                                     << "40000"
+                                     << "40000";
+        QTest::newRow("beyond 32 bits") << "GroupSize"
+                                        << "2147483648"
+                                        << "100";
     }
     void numberSettingsLoadWholeNumbersOrDefaults()
     {
@@ -219,7 +242,8 @@ private Q_SLOTS:
         QTest::newRow("below range") << "-1" << qint64(0) << qint64(10) << false << qint64(0);
         QTest::newRow("rounds into range") << "10.4" << qint64(0) << qint64(10) << true << qint64(10);
         QTest::newRow("rounds out of range") << "10.6" << qint64(0) << qint64(10) << false << qint64(0);
-        for (const char *bad : {"", " ", "-", ".", "1,000", "1 000", "- 7", "0x10", "1e2", "\u0661\u0662", "7a", "1.2.3"})
+        for (const char *bad :
+             {"", " ", "-", ".", "1,000", "1 000", "- 7", "0x10", "1e2", "\u0661\u0662", "7a", "1.2.3"})
             QTest::newRow(bad) << QString::fromUtf8(bad) << lo << hi << false << qint64(0);
     }
     void convertsTextToWholeNumbers()
@@ -252,12 +276,12 @@ private Q_SLOTS:
         saved.GroupSize = 50;
         auto store = openSettingsStore();
         QCOMPARE(settingsTable().size(), std::size_t(12));
-        for (const SettingInfo &info : settingsTable())
+        for (const StoredSetting &info : settingsTable())
             QVERIFY(SaveSettingText(*store, info, settingText(saved, info)));
 
         AppSettings loaded;
         LoadSettings(*store, loaded);
-        for (const SettingInfo &info : settingsTable())
+        for (const StoredSetting &info : settingsTable())
             QCOMPARE(settingText(loaded, info), settingText(saved, info));
         // Stored under the exact names, in the section QSettings reads as top level.
         const QByteArray file = readAll(m_path);
@@ -270,16 +294,20 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("text");
-        QTest::newRow("letters for a number") << "GroupSize" << "many";
-        QTest::newRow("16-bit overflow") << "AuthType" << "70000";
-        QTest::newRow("one-character password") << "PW" << "x";
-        QTest::newRow("password beyond Latin-1") << "PW" << "ab\u20AC";
+        QTest::newRow("letters for a number") << "GroupSize"
+                                              << "many";
+        QTest::newRow("16-bit overflow") << "AuthType"
+                                         << "70000";
+        QTest::newRow("one-character password") << "PW"
+                                                << "x";
+        QTest::newRow("password beyond Latin-1") << "PW"
+                                                 << "ab\u20AC";
     }
     void refusesTextTheSettingCannotHold()
     {
         QFETCH(QString, name);
         QFETCH(QString, text);
-        const SettingInfo *info = findSetting(name.toLower());
+        const StoredSetting *info = findStoredSetting(name.toLower());
         QVERIFY(info);
         QString error;
         QVERIFY(!SaveSettingText(*openSettingsStore(), *info, text, &error));
@@ -315,7 +343,8 @@ private Q_SLOTS:
         QCOMPARE(store->RegReadValue(QStringLiteral("Blob"), ValueKind::Bytes, QVariant()), QVariant(bytes));
 
         QVERIFY(store->RegWriteValue(QStringLiteral("Count"), ValueKind::Number, 42));
-        QCOMPARE(store->RegReadValue(QStringLiteral("Count"), ValueKind::Text, QVariant()), QVariant(QStringLiteral("42")));
+        QCOMPARE(store->RegReadValue(QStringLiteral("Count"), ValueKind::Text, QVariant()),
+                 QVariant(QStringLiteral("42")));
         QCOMPARE(store->RegReadValue(QStringLiteral("Count"), ValueKind::Number, QVariant()), QVariant(qint32(42)));
 
         QString error;
@@ -344,7 +373,8 @@ private Q_SLOTS:
 
         if (::geteuid() == 0)
             QSKIP("file modes do not stop root");
-        QVERIFY(openSettingsStore()->RegWriteValue(QStringLiteral("EmailFrom"), ValueKind::Text, QStringLiteral("old")));
+        QVERIFY(
+            openSettingsStore()->RegWriteValue(QStringLiteral("EmailFrom"), ValueKind::Text, QStringLiteral("old")));
         const QString folder = QFileInfo(m_path).absolutePath();
         QVERIFY(QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::ExeOwner));
         error.clear();
@@ -384,9 +414,10 @@ private Q_SLOTS:
         QTest::newRow("LF stays in the line") << QByteArray("one\ntwo\n") << QStringLiteral("one\ntwo\n\r\n");
         QTest::newRow("lone CR ends a line") << QByteArray("one\rtwo") << QStringLiteral("one\r\ntwo\r\n");
         QTest::newRow("blank lines kept") << QByteArray("\r\none\r\n\r\n") << QStringLiteral("\r\none\r\n\r\n");
-        QTest::newRow("UTF-8, mark dropped") << QByteArray("\xEF\xBB\xBFZo\xC3\xAB \xE2\x82\xAC")
-                                              << QStringLiteral("Zo\u00EB \u20AC\r\n");
-        QTest::newRow("Windows-1252") << QByteArray("caf\xE9 \x80\x96\x81") << QStringLiteral("caf\u00E9 \u20AC\u2013\u0081\r\n");
+        QTest::newRow("UTF-8, mark dropped")
+            << QByteArray("\xEF\xBB\xBFZo\xC3\xAB \xE2\x82\xAC") << QStringLiteral("Zo\u00EB \u20AC\r\n");
+        QTest::newRow("Windows-1252") << QByteArray("caf\xE9 \x80\x96\x81")
+                                      << QStringLiteral("caf\u00E9 \u20AC\u2013\u0081\r\n");
     }
     void readsTheBodyFileLineByLine()
     {

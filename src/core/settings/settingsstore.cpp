@@ -21,15 +21,15 @@ constexpr QFileDevice::Permissions kOwnerReadWrite = Perm::ReadOwner | Perm::Wri
 constexpr QFileDevice::Permissions kOwnerOnlyFolder = Perm::ReadOwner | Perm::WriteOwner | Perm::ExeOwner;
 // The owner, group and other bits of a mode; QFile also reports the current user's bits.
 constexpr QFileDevice::Permissions kModeBits = Perm::ReadOwner | Perm::WriteOwner | Perm::ExeOwner | Perm::ReadGroup |
-                                               Perm::WriteGroup | Perm::ExeGroup | Perm::ReadOther |
-                                               Perm::WriteOther | Perm::ExeOther;
+                                               Perm::WriteGroup | Perm::ExeGroup | Perm::ReadOther | Perm::WriteOther |
+                                               Perm::ExeOther;
 
 constexpr qint64 kInt16Min = std::numeric_limits<qint16>::min();
 constexpr qint64 kInt16Max = std::numeric_limits<qint16>::max();
 constexpr qint64 kInt32Min = std::numeric_limits<qint32>::min();
 constexpr qint64 kInt32Max = std::numeric_limits<qint32>::max();
 
-const std::array<SettingInfo, 12> kSettings{{
+const std::array<StoredSetting, 12> kSettings{{
     {QLatin1String("EmailFrom"), SettingType::Text, QLatin1String(""), 0, &AppSettings::EmailFrom, nullptr, nullptr},
     {QLatin1String("SMPTServer"), SettingType::Text, QLatin1String(""), 0, &AppSettings::SMTPServer, nullptr, nullptr},
     {QLatin1String("AuthType"), SettingType::Int16, QLatin1String(""), 1, nullptr, &AppSettings::AuthType, nullptr},
@@ -236,10 +236,10 @@ QString xdgFolder(const char *variable, const QString &fallbackUnderHome)
 }
 
 // Windows-1252 codes 0x80-0x9F; the five codes it leaves undefined keep their Latin-1 meaning.
-constexpr std::array<char16_t, 32> kCp1252High{
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+constexpr std::array<char16_t, 32> kCp1252High{0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+                                               0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
+                                               0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+                                               0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
 
 // UTF-8 (without its byte-order mark) when valid, else Windows-1252, so that no byte is lost.
 QString decodeText(QByteArray bytes)
@@ -275,21 +275,21 @@ QString defaultDataFolder()
     return xdgFolder("XDG_DATA_HOME", QStringLiteral(".local/share")) + QStringLiteral("/Quorvale");
 }
 
-std::span<const SettingInfo> settingsTable()
+std::span<const StoredSetting> settingsTable()
 {
     return kSettings;
 }
 
-const SettingInfo *findSetting(QStringView name)
+const StoredSetting *findStoredSetting(QStringView name)
 {
-    for (const SettingInfo &setting : kSettings) {
+    for (const StoredSetting &setting : kSettings) {
         if (name.compare(setting.name, Qt::CaseInsensitive) == 0)
             return &setting;
     }
     return nullptr;
 }
 
-QString settingText(const AppSettings &settings, const SettingInfo &setting)
+QString settingText(const AppSettings &settings, const StoredSetting &setting)
 {
     switch (setting.type) {
     case SettingType::Text:
@@ -303,7 +303,7 @@ QString settingText(const AppSettings &settings, const SettingInfo &setting)
     return QString();
 }
 
-QString settingTextProblem(const SettingInfo &setting, const QString &text)
+QString settingTextProblem(const StoredSetting &setting, const QString &text)
 {
     const auto wholeNumberProblem = [&](qint64 min, qint64 max) {
         if (toWholeNumber(text, min, max))
@@ -327,7 +327,7 @@ QString settingTextProblem(const SettingInfo &setting, const QString &text)
     return QString();
 }
 
-bool SaveSettingText(SettingsStore &store, const SettingInfo &setting, const QString &text, QString *error)
+bool SaveSettingText(SettingsStore &store, const StoredSetting &setting, const QString &text, QString *error)
 {
     if (const QString problem = settingTextProblem(setting, text); !problem.isEmpty()) {
         setError(error, problem);
@@ -339,7 +339,7 @@ bool SaveSettingText(SettingsStore &store, const SettingInfo &setting, const QSt
 
 void LoadSettings(const SettingsStore &store, AppSettings &settings)
 {
-    for (const SettingInfo &setting : kSettings) {
+    for (const StoredSetting &setting : kSettings) {
         const QString name = setting.name;
         switch (setting.type) {
         case SettingType::Text:
@@ -408,8 +408,8 @@ std::optional<qint64> toWholeNumber(const QString &text, qint64 min, qint64 max)
         ++magnitude;
     }
 
-    const quint64 limit = negative ? quint64(std::numeric_limits<qint64>::max()) + 1
-                                   : quint64(std::numeric_limits<qint64>::max());
+    const quint64 limit =
+        negative ? quint64(std::numeric_limits<qint64>::max()) + 1 : quint64(std::numeric_limits<qint64>::max());
     if (magnitude > limit)
         return std::nullopt;
     const qint64 value = negative ? qint64(0 - magnitude) : qint64(magnitude);
@@ -480,7 +480,8 @@ bool WriteBodyFile(const QString &dataFolder, const QString &body, QString *erro
     const QString path = bodyFilePath(dataFolder);
     const QString folder = QFileInfo(path).absolutePath();
     if (!QDir().mkpath(folder)) {
-        setError(error, QStringLiteral("The data folder %1 could not be created.").arg(QDir::toNativeSeparators(folder)));
+        setError(error,
+                 QStringLiteral("The data folder %1 could not be created.").arg(QDir::toNativeSeparators(folder)));
         return false;
     }
     QSaveFile file(path);

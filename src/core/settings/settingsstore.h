@@ -14,7 +14,12 @@ namespace quorvale {
 
 /// Value kinds of the settings store (the registry's own type numbers). The program itself
 /// reads and writes only Text.
-enum class ValueKind : qint16 { Text = 1, Bytes = 3, Number = 4 };
+enum class ValueKind : qint16
+{
+    Text = 1,
+    Bytes = 3,
+    Number = 4
+};
 
 /// The persisted settings: an INI file at $XDG_CONFIG_HOME/Quorvale/Quorvale.ini, every value
 /// stored as text under its exact name in the file's [General] section (keys before any
@@ -44,7 +49,8 @@ QString defaultSettingsPath();
 QString defaultDataFolder();
 
 /// How a persisted setting is held in AppSettings.
-enum class SettingType {
+enum class SettingType
+{
     Text,     ///< text, stored as is
     Password, ///< plain text in memory, stored scrambled
     Int16,    ///< 16-bit whole number, stored as its decimal text
@@ -53,7 +59,7 @@ enum class SettingType {
 
 /// One persisted setting: stored name, type, default and the AppSettings field it fills.
 /// Exactly one of the field pointers is set, matching the type.
-struct SettingInfo
+struct StoredSetting
 {
     QLatin1String name;
     SettingType type;
@@ -65,18 +71,17 @@ struct SettingInfo
 };
 
 /// The twelve persisted settings, in the order LoadSettings reads them.
-std::span<const SettingInfo> settingsTable();
+std::span<const StoredSetting> settingsTable();
 /// The setting called `name` (case-insensitive), or nullptr.
-const SettingInfo *findSetting(QStringView name);
+const StoredSetting *findStoredSetting(QStringView name);
 /// The setting's value in `settings` as text: numbers in decimal, the password plain.
-QString settingText(const AppSettings &settings, const SettingInfo &setting);
+QString settingText(const AppSettings &settings, const StoredSetting &setting);
 /// Why `text` cannot be saved as `setting` (a number that is not a whole number in range, a
 /// password that cannot be stored); empty when it can.
-QString settingTextProblem(const SettingInfo &setting, const QString &text);
+QString settingTextProblem(const StoredSetting &setting, const QString &text);
 /// Saves `text` as `setting` exactly as given (the password scrambled), after the check of
 /// settingTextProblem. False with `error` when refused or not stored.
-bool SaveSettingText(SettingsStore &store, const SettingInfo &setting, const QString &text,
-                     QString *error = nullptr);
+bool SaveSettingText(SettingsStore &store, const StoredSetting &setting, const QString &text, QString *error = nullptr);
 
 /// Fills every persisted field of `settings` from the store, unscrambling "PW". Values that
 /// are not whole numerals (or out of range) load as their defaults.
@@ -88,7 +93,7 @@ void LoadSettings(const SettingsStore &store, AppSettings &settings);
 /// does not fit in [min, max].
 std::optional<qint64> toWholeNumber(const QString &text, qint64 min, qint64 max);
 
-/// The body file "Body.txt" in `dataFolder`: UTF-8, lines joined by CR LF.
+/// The body file "Body.txt" in `dataFolder` (defaultDataFolder() when empty): UTF-8, lines ended by CR LF.
 QString bodyFilePath(const QString &dataFolder);
 /// Reads the body: every line (ended by CR LF or a lone CR; a lone LF stays in its line)
 /// followed by CR LF. Text that is not valid UTF-8 is read as Windows-1252. A missing file (or
