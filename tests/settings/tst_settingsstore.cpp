@@ -370,7 +370,16 @@ private Q_SLOTS:
         QString error;
         QVERIFY(!store->RegWriteValue(QStringLiteral("EmailFrom"), ValueKind::Text, QStringLiteral("a"), &error));
         QVERIFY(!error.isEmpty());
+        // A folder where the settings file should be.
+        QVERIFY(QDir().mkpath(m_path));
+        error.clear();
+        QVERIFY(!openSettingsStore()->RegWriteValue(QStringLiteral("EmailFrom"), ValueKind::Text, QStringLiteral("a"),
+                                                    &error));
+        QVERIFY(!error.isEmpty());
+        QVERIFY(QDir(m_path).removeRecursively());
 
+        // A folder that cannot be written: the failed value must not show up in later reads,
+        // nor be saved by a later write (QSettings keeps unsaved changes in a shared cache).
         if (::geteuid() == 0)
             QSKIP("file modes do not stop root");
         QVERIFY(
@@ -384,23 +393,7 @@ private Q_SLOTS:
         QVERIFY(!written);
         QVERIFY(!error.isEmpty());
         QCOMPARE(loaded("EmailFrom"), QStringLiteral("old"));
-    }
-
-    void aFailedWriteIsNotSavedLater()
-    {
-        auto store = openSettingsStore();
-        QVERIFY(store->RegWriteValue(QStringLiteral("EmailFrom"), ValueKind::Text, QStringLiteral("old")));
-        const QByteArray before = readAll(m_path);
-        // Something that is not a file takes the settings file's place for one write.
-        QVERIFY(QFile::remove(m_path));
-        QVERIFY(QDir().mkpath(m_path));
-        QVERIFY(!store->RegWriteValue(QStringLiteral("EmailFrom"), ValueKind::Text, QStringLiteral("new")));
-        QVERIFY(QDir(m_path).removeRecursively());
-        QVERIFY(writeAll(m_path, before));
-
-        QCOMPARE(loaded("EmailFrom"), QStringLiteral("old"));
-        QVERIFY(store->RegWriteValue(QStringLiteral("UserName"), ValueKind::Text, QStringLiteral("me")));
-        QVERIFY(!readAll(m_path).contains("new"));
+        QVERIFY(openSettingsStore()->RegWriteValue(QStringLiteral("UserName"), ValueKind::Text, QStringLiteral("me")));
         QCOMPARE(loaded("EmailFrom"), QStringLiteral("old"));
     }
 
