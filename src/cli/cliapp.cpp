@@ -7,13 +7,11 @@
 #include "run/printer.h"
 #include "run/prompter.h"
 #include "run/statuslog.h"
-#include "settings/scramble.h"
 #include "settings/settingsstore.h"
 
 #include <QCoreApplication>
 #include <QFile>
 #include <QMutex>
-#include <QRegularExpression>
 #include <QStringList>
 
 #include <csignal>
@@ -311,76 +309,19 @@ int testEmailCommand(const QStringList &args)
 
 // --- config ---------------------------------------------------------------------------------
 
-enum class Kind { Text, Password, Number };
-
-struct SettingInfo
-{
-    const char16_t *name;
-    Kind kind;
-    qint64 min = 0;
-    qint64 max = 0;
-};
-
-const SettingInfo kSettings[] = {
-    {u"EmailFrom", Kind::Text},
-    {u"SMPTServer", Kind::Text},
-    {u"AuthType", Kind::Number, -1, 1},
-    {u"SSLport", Kind::Number, 1, 65535},
-    {u"UserName", Kind::Text},
-    {u"PW", Kind::Password},
-    {u"SubjectLine", Kind::Text},
-    {u"CSVpath", Kind::Text},
-    {u"EnableSchedule", Kind::Number, 0, 1},
-    {u"DelayBetweenSends", Kind::Number, 0, INT32_MAX},
-    {u"GroupDelay", Kind::Number, 0, INT32_MAX},
-    {u"GroupSize", Kind::Number, INT32_MIN, INT32_MAX},
-};
-
-const SettingInfo *findSetting(const QString &name)
+const StoredSetting *lookUpSetting(const QString &name)
 {
     // "SMTPServer" is what people type; the stored name keeps its historical spelling.
-    const QString wanted = name.compare(QLatin1String("SMTPServer"), Qt::CaseInsensitive) == 0
-                               ? QStringLiteral("SMPTServer")
-                               : name;
-    for (const SettingInfo &info : kSettings) {
-        if (wanted.compare(QStringView(info.name), Qt::CaseInsensitive) == 0)
-            return &info;
-    }
-    return nullptr;
-}
-
-QString loadedValue(const AppSettings &s, const QString &name)
-{
-    if (name == QLatin1String("EmailFrom"))
-        return s.EmailFrom;
-    if (name == QLatin1String("SMPTServer"))
-        return s.SMTPServer;
-    if (name == QLatin1String("AuthType"))
-        return QString::number(s.AuthType);
-    if (name == QLatin1String("SSLport"))
-        return s.SSLport;
-    if (name == QLatin1String("UserName"))
-        return s.UserName;
-    if (name == QLatin1String("PW"))
-        return s.Password;
-    if (name == QLatin1String("SubjectLine"))
-        return s.SubjectLine;
-    if (name == QLatin1String("CSVpath"))
-        return s.CSVpath;
-    if (name == QLatin1String("EnableSchedule"))
-        return QString::number(s.EnableSchedule);
-    if (name == QLatin1String("DelayBetweenSends"))
-        return QString::number(s.DelayBetweenSends);
-    if (name == QLatin1String("GroupDelay"))
-        return QString::number(s.GroupDelay);
-    return QString::number(s.GroupSize);
+    if (name.compare(QLatin1String("SMTPServer"), Qt::CaseInsensitive) == 0)
+        return findStoredSetting(u"SMPTServer");
+    return findStoredSetting(name);
 }
 
 int unknownSetting(const QString &name)
 {
     QStringList names;
-    for (const SettingInfo &info : kSettings)
-        names.append(QString::fromUtf16(info.name));
+    for (const StoredSetting &setting : settingsTable())
+        names.append(setting.name);
     return usageError(QStringLiteral("unknown setting ") + name + QStringLiteral("; the settings are ") +
                       names.join(QStringLiteral(", ")));
 }
@@ -391,27 +332,25 @@ int configCommand(const QStringList &args)
     const std::unique_ptr<SettingsStore> store = openSettingsStore();
     if (action == QLatin1String("show") && args.size() == 1) {
         const AppSettings settings = loadSettings(*store);
-        for (const SettingInfo &info : kSettings) {
-            const QString name = QString::fromUtf16(info.name);
-            QString value = loadedValue(settings, name);
-            if (info.kind == Kind::Password && !value.isEmpty())
+        for (const StoredSetting &setting : settingsTable()) {
+            QString value = settingText(settings, setting);
+            if (setting.type == SettingType::Password && !value.isEmpty())
                 value = QStringLiteral("********");
-            writeOut(name + QLatin1Char('=') + value + QLatin1Char('\n'));
+            writeOut(setting.name + QLatin1Char('=') + value + QLatin1Char('\n'));
         }
         return Ok;
     }
     if (action == QLatin1String("get") && args.size() == 2) {
-        const SettingInfo *info = findSetting(args.at(1));
-        if (!info)
+        const StoredSetting *setting = lookUpSetting(args.at(1));
+        if (!setting)
             return unknownSetting(args.at(1));
-        writeOut(loadedValue(loadSettings(*store), QString::fromUtf16(info->name)) + QLatin1Char('\n'));
+        writeOut(settingText(loadSettings(*store), *setting) + QLatin1Char('\n'));
         return Ok;
     }
     if (action == QLatin1String("set") && args.size() == 3) {
-        const SettingInfo *info = findSetting(args.at(1));
-        if (!info)
+        const StoredSetting *setting = lookUpSetting(args.at(1));
+        if (!setting)
             return unknownSetting(args.at(1));
-        const QString name = QString::fromUtf16(info->name);
         QString value = args.at(2);
         if (value == QLatin1String("-")) {
             QFile in;
@@ -424,27 +363,13 @@ int configCommand(const QStringList &args)
             if (value.endsWith(QLatin1Char('\r')))
                 value.chop(1);
         }
-        if (info->kind == Kind::Number) {
-            static const QRegularExpression wholeNumber(QStringLiteral("^\\s*[+-]?[0-9]+\\s*$"));
-            const std::optional<qint64> number = toWholeNumber(value, info->min, info->max);
-            if (!wholeNumber.match(value).hasMatch() || !number) {
-                writeErr(name + QStringLiteral(" must be a whole number from ") + QString::number(info->min) +
-                         QStringLiteral(" to ") + QString::number(info->max) + QStringLiteral("; nothing was saved.\n"));
-                return NotStarted;
-            }
-        }
-        if (info->kind == Kind::Password) {
-            if (!isStorablePassword(value)) {
-                writeErr(QStringLiteral("This password cannot be stored: a password needs at least 2 characters, "
-                                        "the first one plain ASCII, and none beyond the Latin-1 range. Nothing was "
-                                        "saved.\n"));
-                return NotStarted;
-            }
-            value = ScrambleText(false, value, true);
+        if (const QString problem = settingTextProblem(*setting, value); !problem.isEmpty()) {
+            writeErr(problem + QStringLiteral(" Nothing was saved.\n"));
+            return NotStarted;
         }
         QString error;
-        if (!store->RegWriteValue(name, ValueKind::Text, value, &error)) {
-            writeErr(QStringLiteral("quorvale: ") + name + QStringLiteral(" could not be saved: ") + error +
+        if (!SaveSettingText(*store, *setting, value, &error)) {
+            writeErr(QStringLiteral("quorvale: ") + setting->name + QStringLiteral(" could not be saved: ") + error +
                      QLatin1Char('\n'));
             return Failed;
         }

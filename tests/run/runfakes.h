@@ -14,6 +14,7 @@
 #include <QFileInfo>
 #include <QMap>
 #include <QTemporaryDir>
+#include <QTest>
 
 namespace quorvale::test {
 

@@ -230,11 +230,11 @@ private Q_SLOTS:
     void clientDocumentsMissingDocumentsAndSendErrors()
     {
         RunHarness h;
-        h.writeCsv("42,a@x.org\r\n7,b@x.org\r\nA7,c@x.org\r\n");
+        h.writeCsv("42,a@x.org\r\n9,b@x.org\r\nB7,c@x.org\r\n");
         h.writeFile(u"Invoice_42.pdf"_qs);
-        h.writeFile(u"1007.pdf"_qs); // names client 1007, not 7
-        h.writeFile(u"BA7.pdf"_qs);  // names client BA7, not A7
-        h.writeFile(u"a7.PDF"_qs);
+        h.writeFile(u"1009.pdf"_qs); // names client 1009, not 9
+        h.writeFile(u"AB7.pdf"_qs);  // names client AB7, not B7
+        h.writeFile(u"b7.PDF"_qs);
         h.control.setAttachmentMode(AttachmentMode::ClientSpecific);
         h.mailer.statuses = {u"OK"_qs, u"Bad"_qs};
         // Whatever changes meanwhile, the run sends the subject and body it started with.
@@ -246,8 +246,8 @@ private Q_SLOTS:
         QCOMPARE(h.run(), RunOutcome::CompletedWithErrors);
         QCOMPARE(h.passes(),
                  QStringList({u"Sending email - 1"_qs, u"=> a@x.org | Invoice_42.pdf"_qs, u"~1100"_qs,
-                              u"No attachment found for Client ID - 7"_qs, u"~1100"_qs, u"Sending email - 3"_qs,
-                              u"=> c@x.org | a7.PDF"_qs, u"Send Error - c@x.org"_qs, u"~1100"_qs,
+                              u"No attachment found for Client ID - 9"_qs, u"~1100"_qs, u"Sending email - 3"_qs,
+                              u"=> c@x.org | b7.PDF"_qs, u"Send Error - c@x.org"_qs, u"~1100"_qs,
                               u"Processing Complete with 1 errors!"_qs}));
         for (const MailMessage &m : std::as_const(h.mailer.sent)) {
             QCOMPARE(m.SubjectLine, u"Your statement"_qs);

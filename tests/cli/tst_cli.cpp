@@ -1,0 +1,398 @@
+// End-to-end tests of the quorvale program's command line, against a real SMTP server on
+// 127.0.0.1 and a print command that records what it was given.
+
+#include "support/smtpfixture.h"
+
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <csignal>
+
+using namespace quorvale;
+using quorvale::test::SmtpServer;
+
+namespace {
+
+struct Result
+{
+    int exitCode = -1;
+    QStringList out; ///< standard output, one entry per line
+    QString err;
+};
+
+QStringList lines(const QByteArray &bytes)
+{
+    QStringList result = QString::fromUtf8(bytes).split(QLatin1Char('\n'));
+    if (!result.isEmpty() && result.last().isEmpty())
+        result.removeLast();
+    return result;
+}
+
+QString normalized(QString text)
+{
+    return text.replace(u"\r\n"_qs, u"\n"_qs);
+}
+
+} // namespace
+
+class TestCli : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<QTemporaryDir> m_home;
+    QStringList m_serverEnv;
+
+    QString path(const QString &name) const { return m_home->filePath(name); }
+
+    void writeFile(const QString &name, const QByteArray &content)
+    {
+        QDir().mkpath(QFileInfo(path(name)).path());
+        QFile file(path(name));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(content);
+    }
+
+    QByteArray readFile(const QString &name) const
+    {
+        QFile file(path(name));
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
+
+    void setUp(QProcess &process) const
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(u"XDG_CONFIG_HOME"_qs, path(u"config"_qs));
+        env.insert(u"XDG_DATA_HOME"_qs, path(u"data"_qs));
+        env.insert(u"QUORVALE_PRINT_COMMAND"_qs, u"/bin/sh \""_qs + path(u"print.sh"_qs) + u"\" -P office"_qs);
+        for (const QString &entry : m_serverEnv)
+            env.insert(entry.section(QLatin1Char('='), 0, 0), entry.section(QLatin1Char('='), 1));
+        process.setProcessEnvironment(env);
+        process.setProgram(qEnvironmentVariable("QUORVALE_BINARY"));
+    }
+
+    Result quorvale(const QStringList &args, const QByteArray &input = QByteArray())
+    {
+        QProcess process;
+        setUp(process);
+        process.setArguments(args);
+        process.start();
+        process.write(input);
+        process.closeWriteChannel();
+        Result result;
+        if (!process.waitForFinished(120000)) {
+            process.kill();
+            process.waitForFinished();
+            return result;
+        }
+        result.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+        result.out = lines(process.readAllStandardOutput());
+        result.err = QString::fromUtf8(process.readAllStandardError());
+        return result;
+    }
+
+    /// Saves the server's settings through `config set`, as a user would.
+    void configure(const SmtpServer &server)
+    {
+        m_serverEnv = server.environment();
+        const AppSettings s = server.settings();
+        const QList<QStringList> sets = {{u"SMPTServer"_qs, s.SMTPServer}, {u"SSLport"_qs, s.SSLport},
+                                         {u"AuthType"_qs, QString::number(s.AuthType)},
+                                         {u"UserName"_qs, s.UserName}, {u"EmailFrom"_qs, s.EmailFrom}};
+        for (const QStringList &set : sets)
+            QCOMPARE(quorvale(QStringList{u"config"_qs, u"set"_qs} + set).exitCode, 0);
+        QCOMPARE(quorvale({u"config"_qs, u"set"_qs, u"PW"_qs, u"-"_qs}, s.Password.toUtf8() + "\n").exitCode, 0);
+    }
+
+    QStringList runArgs(const QString &csv) const
+    {
+        return {u"run"_qs, u"--csv"_qs, path(csv), u"--subject"_qs, u"Your documents"_qs, u"--body"_qs,
+                u"Dear client,\nplease find them attached."_qs, u"--yes"_qs};
+    }
+
+private Q_SLOTS:
+    void init()
+    {
+        m_home = std::make_unique<QTemporaryDir>();
+        m_serverEnv.clear();
+        writeFile(u"print.sh"_qs, "#!/bin/sh\nprintf '%s|' \"$@\" >> \"$(dirname \"$0\")/printed.txt\"\n"
+                                  "echo >> \"$(dirname \"$0\")/printed.txt\"\n"
+                                  "case \"$*\" in *fail*) echo 'no such printer' >&2; exit 1;; esac\n");
+    }
+
+    void sendsInEachAttachmentMode_data()
+    {
+        QTest::addColumn<QString>("mode");
+        QTest::addColumn<QStringList>("attached"); // per message, "" for none
+        QTest::addColumn<QString>("lastLine");
+        QTest::addColumn<int>("exitCode");
+        QTest::newRow("none") << u"none"_qs << QStringList{QString(), QString()} << u"Processing Complete"_qs << 0;
+        QTest::newRow("common") << u"common"_qs << QStringList{u"letter.pdf"_qs, u"letter.pdf"_qs}
+                                << u"Processing Complete"_qs << 0;
+        // Client 7 has no document of its own ("1007.pdf" is another client's).
+        QTest::newRow("client") << u"client"_qs << QStringList{u"Invoice_42.pdf"_qs}
+                                << u"Processing Complete with 1 errors!"_qs << 1;
+    }
+    void sendsInEachAttachmentMode()
+    {
+        QFETCH(QString, mode);
+        QFETCH(QStringList, attached);
+        QFETCH(QString, lastLine);
+        QFETCH(int, exitCode);
+        SmtpServer server;
+        QVERIFY(server.isRunning());
+        configure(server);
+        writeFile(u"clients/list.csv"_qs, "42,anna@example.org\r\n8,\r\n7,bert@example.org\r\n");
+        writeFile(u"clients/Invoice_42.pdf"_qs, "%PDF-1.4 anna's invoice");
+        writeFile(u"clients/1007.pdf"_qs, "%PDF-1.4 someone else's");
+        writeFile(u"letter.pdf"_qs, "%PDF-1.4 the common letter");
+        QStringList args = runArgs(u"clients/list.csv"_qs) << u"--mode"_qs << mode;
+        if (mode == u"common"_qs)
+            args << u"--attachment"_qs << path(u"letter.pdf"_qs);
+
+        const Result r = quorvale(args);
+        QVERIFY2(r.exitCode == exitCode, qPrintable(r.err));
+        QCOMPARE(r.out.mid(0, 6), QStringList({u"Parsing CSV file..."_qs, u"Clients found - 3"_qs,
+                                               u"Parsing CSV file complete"_qs, u"Client count - 3"_qs,
+                                               u"Emails to be sent - 2"_qs, u"Start processing..."_qs}));
+        QCOMPARE(r.out.last(), lastLine);
+
+        const QList<test::ReceivedMessage> messages = server.messages();
+        QCOMPARE(messages.size(), attached.size());
+        for (int i = 0; i < messages.size(); ++i) {
+            const test::ReceivedMessage &m = messages.at(i);
+            QCOMPARE(m.rcptTo, QStringList{i == 0 ? u"anna@example.org"_qs : u"bert@example.org"_qs});
+            QCOMPARE(m.subject, u"Your documents"_qs);
+            QCOMPARE(normalized(m.body).trimmed(), u"Dear client,\nplease find them attached."_qs);
+            if (attached.at(i).isEmpty()) {
+                QVERIFY(m.attachments.isEmpty());
+            } else {
+                QCOMPARE(m.attachments.size(), 1);
+                QCOMPARE(m.attachments.first().fileName, attached.at(i));
+                const QString file = mode == u"common"_qs ? attached.at(i) : u"clients/"_qs + attached.at(i);
+                QCOMPARE(m.attachments.first().data, readFile(file));
+            }
+        }
+        // The saved inputs are the ones this run used.
+        QCOMPARE(quorvale({u"config"_qs, u"get"_qs, u"CSVpath"_qs}).out, QStringList{path(u"clients/list.csv"_qs)});
+        QCOMPARE(quorvale({u"config"_qs, u"get"_qs, u"SubjectLine"_qs}).out, QStringList{u"Your documents"_qs});
+    }
+
+    void printsDocumentsOfClientsWithoutAddress()
+    {
+        SmtpServer server;
+        QVERIFY(server.isRunning());
+        configure(server);
+        writeFile(u"c/list.csv"_qs, "A1,\r\nfail-B2,\r\nC3,\r\n");
+        writeFile(u"c/A1.pdf"_qs, "a");
+        writeFile(u"c/fail-B2.pdf"_qs, "b");
+        const Result r = quorvale(runArgs(u"c/list.csv"_qs) << u"--print"_qs);
+        QCOMPARE(r.exitCode, 1); // the print error
+        QCOMPARE(r.out.mid(4),
+                 QStringList({u"Emails to be sent - 0"_qs, u"Documents to be printed - 3"_qs, u"Start processing..."_qs,
+                              u"Printing document - 1"_qs, u"Printing document - 2"_qs, u"Print Error - fail-B2"_qs,
+                              u"Printing document - 3"_qs, u"Processing Complete"_qs}));
+        QCOMPARE(QString::fromUtf8(readFile(u"printed.txt"_qs)),
+                 u"-P|office|"_qs + path(u"c/A1.pdf"_qs) + u"|\n-P|office|"_qs + path(u"c/fail-B2.pdf"_qs) + u"|\n"_qs);
+        QVERIFY(server.messages().isEmpty());
+    }
+
+    void refusedSendIsLoggedAndTheRunGoesOn()
+    {
+        SmtpServer server({.fault = u"RCPT:550"_qs});
+        QVERIFY(server.isRunning());
+        configure(server);
+        writeFile(u"list.csv"_qs, "1,a@example.org\r\n");
+        const Result r = quorvale(runArgs(u"list.csv"_qs));
+        QCOMPARE(r.exitCode, 1);
+        QCOMPARE(r.out.mid(5), QStringList({u"Start processing..."_qs, u"Sending email - 1"_qs,
+                                            u"Send Error - a@example.org"_qs, u"Processing Complete"_qs}));
+    }
+
+    void nothingIsSentWhenTheRunCannotStart_data()
+    {
+        QTest::addColumn<QStringList>("extraArgs");
+        QTest::addColumn<QByteArray>("csv");
+        QTest::addColumn<QByteArray>("answer");
+        QTest::addColumn<QString>("warning");
+        QTest::addColumn<QStringList>("out");
+        QTest::newRow("missing CSV file") << QStringList() << QByteArray() << QByteArray()
+                                          << u"There was a problem reading the CSV file"_qs
+                                          << QStringList{u"Parsing CSV file..."_qs};
+        QTest::newRow("line without a second field")
+            << QStringList() << QByteArray("1,a@example.org\r\n2\r\n") << QByteArray() << QString()
+            << QStringList{u"Parsing CSV file..."_qs};
+        QTest::newRow("unreadable common attachment")
+            << QStringList{u"--mode"_qs, u"common"_qs, u"--attachment"_qs, u"/nonexistent/letter.pdf"_qs}
+            << QByteArray("1,a@example.org\r\n") << QByteArray()
+            << u"The common attachment file cannot be read. File name= /nonexistent/letter.pdf"_qs << QStringList();
+        QTest::newRow("answer no") << QStringList() << QByteArray("1,a@example.org\r\n") << QByteArray("n\n")
+                                   << u"Are you sure your ready to start processing?"_qs
+                                   << QStringList({u"Parsing CSV file..."_qs, u"Clients found - 1"_qs,
+                                                   u"Parsing CSV file complete"_qs, u"Client count - 1"_qs,
+                                                   u"Emails to be sent - 1"_qs});
+        QTest::newRow("no answer") << QStringList() << QByteArray("1,a@example.org\r\n") << QByteArray()
+                                   << u"Are you sure your ready to start processing?"_qs << QStringList();
+        QTest::newRow("unknown option") << QStringList{u"--colour"_qs} << QByteArray("1,a@example.org\r\n")
+                                        << QByteArray() << u"--colour"_qs << QStringList();
+    }
+    void nothingIsSentWhenTheRunCannotStart()
+    {
+        QFETCH(QStringList, extraArgs);
+        QFETCH(QByteArray, csv);
+        QFETCH(QByteArray, answer);
+        QFETCH(QString, warning);
+        QFETCH(QStringList, out);
+        SmtpServer server;
+        QVERIFY(server.isRunning());
+        configure(server);
+        if (!csv.isEmpty())
+            writeFile(u"list.csv"_qs, csv);
+        QStringList args = runArgs(u"list.csv"_qs);
+        if (QTest::currentDataTag() == QByteArray("answer no") || QTest::currentDataTag() == QByteArray("no answer"))
+            args.removeAll(u"--yes"_qs);
+        const Result r = quorvale(args + extraArgs, answer);
+        QCOMPARE(r.exitCode, 2);
+        QVERIFY2(r.err.contains(warning), qPrintable(r.err));
+        if (!out.isEmpty())
+            QCOMPARE(r.out, out);
+        QVERIFY(server.messages().isEmpty());
+        QVERIFY(!QFile::exists(path(u"data/Quorvale/Body.txt"_qs)));
+        QCOMPARE(quorvale({u"config"_qs, u"get"_qs, u"CSVpath"_qs}).out, QStringList{QString()});
+    }
+
+    void interruptAbortsTheRun()
+    {
+        SmtpServer server;
+        QVERIFY(server.isRunning());
+        configure(server);
+        for (const auto &[name, value] : {std::pair{u"EnableSchedule"_qs, u"1"_qs}, std::pair{u"DelayBetweenSends"_qs, u"0"_qs},
+                                          std::pair{u"GroupDelay"_qs, u"10"_qs}, std::pair{u"GroupSize"_qs, u"1"_qs}})
+            QCOMPARE(quorvale({u"config"_qs, u"set"_qs, name, value}).exitCode, 0);
+        writeFile(u"list.csv"_qs, "1,a@example.org\r\n2,b@example.org\r\n");
+
+        QProcess process;
+        setUp(process);
+        process.setArguments(runArgs(u"list.csv"_qs));
+        process.start();
+        QByteArray out;
+        QDeadlineTimer deadline(60000);
+        while (!out.contains("Will resume at") && process.waitForReadyRead(int(deadline.remainingTime())))
+            out += process.readAllStandardOutput();
+        QVERIFY2(out.contains("Will resume at"), out.constData());
+        ::kill(pid_t(process.processId()), SIGINT);
+        QVERIFY(process.waitForFinished(10000));
+        QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(process.exitCode(), 130);
+        const QStringList tail = lines(out + process.readAllStandardOutput()).mid(-2);
+        QCOMPARE(tail, QStringList({u"Aborting email sends"_qs, u"Processing Complete"_qs}));
+        QCOMPARE(server.messages().size(), 1);
+    }
+
+    void testEmail_data()
+    {
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<int>("exitCode");
+        QTest::newRow("accepted") << QString() << 0;
+        QTest::newRow("refused") << u"RCPT:550"_qs << 1;
+    }
+    void testEmail()
+    {
+        QFETCH(QString, fault);
+        QFETCH(int, exitCode);
+        SmtpServer server({.fault = fault});
+        QVERIFY(server.isRunning());
+        configure(server);
+        const Result r = quorvale({u"test-email"_qs, u"me@example.org"_qs});
+        QCOMPARE(r.exitCode, exitCode);
+        QCOMPARE(r.out.first(), u"Testing Email..."_qs);
+        QCOMPARE(r.out.last(), u"Email testing complete"_qs);
+        if (exitCode == 0) {
+            QCOMPARE(r.out.size(), 2);
+            QVERIFY(server.waitForMessages(1, 10000));
+            const test::ReceivedMessage m = server.messages().last();
+            QCOMPARE(m.rcptTo, QStringList{u"me@example.org"_qs});
+            QCOMPARE(m.subject, u"Test subject line text"_qs);
+            QCOMPARE(normalized(m.body).trimmed(), u"Test email body text"_qs);
+            QVERIFY(m.attachments.isEmpty());
+        } else {
+            QVERIFY(r.out.size() >= 4);
+            QCOMPARE(r.out.at(r.out.size() - 2), u"Email test bad or had problems!"_qs);
+            QVERIFY(server.messages().isEmpty());
+        }
+    }
+
+    void testEmailChecksFirst()
+    {
+        Result r = quorvale({u"test-email"_qs, u"me@example.org"_qs});
+        QCOMPARE(r.exitCode, 2);
+        QCOMPARE(r.err.trimmed(), u"Your email server setup is not complete."_qs);
+        QVERIFY(r.out.isEmpty());
+        SmtpServer server;
+        configure(server);
+        r = quorvale({u"test-email"_qs, QString()});
+        QCOMPARE(r.exitCode, 2);
+        QCOMPARE(r.err.trimmed(), u"You need enter a send email address for testing."_qs);
+    }
+
+    void configSetGetShow()
+    {
+        // Defaults before anything is saved.
+        QCOMPARE(quorvale({u"config"_qs, u"get"_qs, u"GroupSize"_qs}).out, QStringList{u"100"_qs});
+        QCOMPARE(quorvale({u"config"_qs, u"get"_qs, u"SubjectLine"_qs}).out, QStringList{u"Subject Line Text"_qs});
+
+        QCOMPARE(quorvale({u"config"_qs, u"set"_qs, u"PW"_qs, u"s3cret pass"_qs}).exitCode, 0);
+        QCOMPARE(quorvale({u"config"_qs, u"set"_qs, u"SMTPServer"_qs, u"mail.example.org"_qs}).exitCode, 0);
+        QCOMPARE(quorvale({u"config"_qs, u"set"_qs, u"GroupDelay"_qs, u"-"_qs}, "15\n").exitCode, 0);
+        QCOMPARE(quorvale({u"config"_qs, u"get"_qs, u"PW"_qs}).out, QStringList{u"s3cret pass"_qs});
+        QCOMPARE(quorvale({u"config"_qs, u"get"_qs, u"GroupDelay"_qs}).out, QStringList{u"15"_qs});
+        const QByteArray ini = readFile(u"config/Quorvale/Quorvale.ini"_qs);
+        QVERIFY(!ini.isEmpty());
+        QVERIFY(!ini.contains("s3cret"));
+
+        const Result show = quorvale({u"config"_qs, u"show"_qs});
+        QCOMPARE(show.exitCode, 0);
+        QCOMPARE(show.out.size(), 12);
+        QVERIFY(show.out.contains(u"SMPTServer=mail.example.org"_qs));
+        QVERIFY(show.out.contains(u"GroupDelay=15"_qs));
+        QVERIFY(show.out.contains(u"PW=********"_qs));
+        QVERIFY(!show.out.join(QLatin1Char('\n')).contains(u"s3cret"_qs));
+    }
+
+    void configSetRefusesWhatCannotBeStored_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("value");
+        QTest::newRow("letters for a delay") << u"DelayBetweenSends"_qs << u"ten"_qs;
+        QTest::newRow("empty group size") << u"GroupSize"_qs << QString();
+        QTest::newRow("beyond 32 bits") << u"GroupDelay"_qs << u"99999999999"_qs;
+        QTest::newRow("one-character password") << u"PW"_qs << u"x"_qs;
+        QTest::newRow("password beyond Latin-1") << u"PW"_qs << u"pa\u20ACss"_qs;
+        QTest::newRow("unknown setting") << u"Colour"_qs << u"red"_qs;
+    }
+    void configSetRefusesWhatCannotBeStored()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, value);
+        const Result r = quorvale({u"config"_qs, u"set"_qs, name, value});
+        QCOMPARE(r.exitCode, 2);
+        QVERIFY(!r.err.trimmed().isEmpty());
+        QVERIFY(!QFile::exists(path(u"config/Quorvale/Quorvale.ini"_qs)));
+    }
+
+    void helpAndUsage()
+    {
+        const Result help = quorvale({u"--help"_qs});
+        QCOMPARE(help.exitCode, 0);
+        QVERIFY(help.out.join(QLatin1Char('\n')).contains(u"quorvale run --csv FILE"_qs));
+        QCOMPARE(quorvale({u"frobnicate"_qs}).exitCode, 2);
+        QCOMPARE(quorvale({u"run"_qs}).exitCode, 2);
+        QCOMPARE(quorvale({u"run"_qs, u"--csv"_qs, u"x.csv"_qs, u"--mode"_qs, u"all"_qs}).exitCode, 2);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestCli)
+#include "tst_cli.moc"
