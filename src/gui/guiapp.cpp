@@ -1,18 +1,24 @@
 #include "gui/guiapp.h"
 
 #include "appinfo.h"
+#include "gui/appicon.h"
+#include "gui/mainwindow.h"
 
 #include <QApplication>
-#include <QMessageBox>
 
 namespace quorvale {
 
 int runGui(int argc, char **argv)
 {
     QApplication app(argc, argv);
-    QMessageBox::information(nullptr, appTitle(),
-                             QStringLiteral("Quorvale %1: the main window is not built yet.").arg(appVersion()));
-    return 0;
+    QApplication::setApplicationName(appTitle());
+    QApplication::setApplicationVersion(appVersion());
+    QApplication::setDesktopFileName(QStringLiteral("quorvale"));
+    QApplication::setWindowIcon(appIcon());
+
+    MainWindow window;
+    window.show();
+    return QApplication::exec();
 }
 
 } // namespace quorvale

@@ -1,0 +1,175 @@
+#include "gui/emailtestdialog.h"
+
+#include "gui/settingsholder.h"
+#include "gui/userdialogs.h"
+#include "mail/sendmail.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QThread>
+#include <QVBoxLayout>
+
+namespace quorvale {
+
+using namespace Qt::Literals::StringLiterals;
+
+struct EmailTestDialog::SendResult
+{
+    bool attempted = false;
+    QString status;
+    QString errors;
+    QString error;
+};
+
+EmailTestDialog::EmailTestDialog(SettingsHolder &settings, Mailer &mailer, UserDialogs &dialogs, QWidget *parent)
+    : QDialog(parent), m_settings(settings), m_mailer(mailer), m_dialogs(dialogs)
+{
+    setObjectName(QStringLiteral("frmEmailTest"));
+    setWindowTitle(QStringLiteral("Email Test"));
+    setAttribute(Qt::WA_DeleteOnClose);
+    setModal(false);
+
+    auto *label1 = new QLabel(QStringLiteral("Email address for send test"), this);
+    label1->setObjectName(QStringLiteral("Label1"));
+    m_txtSendEmailAddy = new QLineEdit(this);
+    m_txtSendEmailAddy->setObjectName(QStringLiteral("txtSendEmailAddy"));
+    m_txtSendEmailAddy->setToolTip(QStringLiteral("Email address for send test"));
+    m_cmdTest = new QPushButton(QStringLiteral("Test"), this);
+    m_cmdTest->setObjectName(QStringLiteral("cmdTest"));
+    m_cmdTest->setToolTip(QStringLiteral("Send test email"));
+    m_cmdTest->setAutoDefault(false);
+    m_cmdTest->setMinimumWidth(m_cmdTest->fontMetrics().horizontalAdvance(u"Testing..."_s) + 32);
+    auto *label2 = new QLabel(QStringLiteral("Status"), this);
+    label2->setObjectName(QStringLiteral("Label2"));
+    m_txtStatus = new QPlainTextEdit(this);
+    m_txtStatus->setObjectName(QStringLiteral("txtStatus"));
+    m_txtStatus->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    m_txtStatus->setReadOnly(true);
+    m_txtStatus->setTabChangesFocus(true);
+    auto *cmdClear = new QPushButton(QStringLiteral("&Clear Status"), this);
+    cmdClear->setObjectName(QStringLiteral("cmdClear"));
+    cmdClear->setToolTip(QStringLiteral("Clear status"));
+    cmdClear->setAutoDefault(false);
+    auto *cmdOK = new QPushButton(QStringLiteral("OK"), this);
+    cmdOK->setObjectName(QStringLiteral("cmdOK"));
+    cmdOK->setAutoDefault(false);
+    cmdOK->setMinimumWidth(96);
+
+    auto *addressRow = new QHBoxLayout;
+    addressRow->addWidget(m_txtSendEmailAddy, 1);
+    addressRow->addWidget(m_cmdTest);
+    auto *buttons = new QHBoxLayout;
+    buttons->addWidget(cmdClear);
+    buttons->addStretch(1);
+    buttons->addWidget(cmdOK);
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(12, 12, 12, 12);
+    layout->addWidget(label1);
+    layout->addLayout(addressRow);
+    layout->addSpacing(6);
+    layout->addWidget(label2);
+    layout->addWidget(m_txtStatus, 1);
+    layout->addLayout(buttons);
+    resize(460, 340);
+
+    connect(m_cmdTest, &QPushButton::clicked, this, &EmailTestDialog::cmdTest_Click);
+    connect(m_txtSendEmailAddy, &QLineEdit::returnPressed, m_cmdTest, &QPushButton::click);
+    connect(cmdClear, &QPushButton::clicked, m_txtStatus, &QPlainTextEdit::clear);
+    connect(cmdOK, &QPushButton::clicked, this, &QDialog::close);
+}
+
+EmailTestDialog::~EmailTestDialog()
+{
+    if (m_sendThread) {
+        m_abort->store(true);
+        m_sendThread->wait();
+        delete m_sendThread;
+    }
+}
+
+void EmailTestDialog::setRunInProgress(bool running)
+{
+    m_runInProgress = running;
+    updateTestButton();
+}
+
+void EmailTestDialog::updateTestButton()
+{
+    m_cmdTest->setEnabled(!m_runInProgress && !m_sendThread);
+}
+
+void EmailTestDialog::appendStatus(const QString &line)
+{
+    QString text = line;
+    text.replace(u"\r\n"_s, u"\n"_s);
+    text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    m_txtStatus->appendPlainText(text);
+    QScrollBar *bar = m_txtStatus->verticalScrollBar();
+    bar->setValue(bar->maximum());
+}
+
+void EmailTestDialog::cmdTest_Click()
+{
+    if (m_sendThread || m_runInProgress)
+        return;
+    const AppSettings settings = m_settings.get();
+    if (settings.SMTPServer.isEmpty() || settings.SSLport.isEmpty() || settings.UserName.isEmpty() ||
+        settings.Password.isEmpty()) {
+        m_dialogs.warn(this, QStringLiteral("Your email server setup is not complete."));
+        return;
+    }
+    if (m_txtSendEmailAddy->text().isEmpty()) {
+        m_dialogs.warn(this, QStringLiteral("You need enter a send email address for testing."));
+        return;
+    }
+    m_cmdTest->setText(QStringLiteral("Testing..."));
+    appendStatus(QStringLiteral("Testing Email..."));
+
+    // The message is the test's own: never an attachment, and nothing a run sends is touched.
+    MailMessage message;
+    message.RecipientAddress = m_txtSendEmailAddy->text();
+    message.SubjectLine = QStringLiteral("Test subject line text");
+    message.BodyText = QStringLiteral("Test email body text");
+
+    m_result = std::make_shared<SendResult>();
+    m_abort = std::make_shared<std::atomic<bool>>(false);
+    m_sendThread = QThread::create([this, message, result = m_result, abort = m_abort] {
+        result->attempted = m_mailer.sendMail(
+            message, result->status, result->errors, &result->error,
+            [this](int percent) { Q_EMIT emailProgress(percent); }, [abort] { return abort->load(); });
+    });
+    m_sendThread->setObjectName(QStringLiteral("Quorvale test e-mail"));
+    connect(m_sendThread, &QThread::finished, this, &EmailTestDialog::onSendFinished);
+    updateTestButton();
+    m_sendThread->start();
+}
+
+void EmailTestDialog::onSendFinished()
+{
+    if (!m_sendThread)
+        return;
+    m_sendThread->wait();
+    m_sendThread->deleteLater();
+    m_sendThread = nullptr;
+    const SendResult result = *m_result;
+
+    if (!result.attempted) {
+        // The send could not even start (a port that is not a number, say): say why.
+        appendStatus(result.error);
+        appendStatus(QStringLiteral("Email test bad or had problems!"));
+    } else if (result.status != u"OK") {
+        appendStatus(result.errors);
+        appendStatus(QStringLiteral("Email test bad or had problems!"));
+    }
+    appendStatus(QStringLiteral("Email testing complete"));
+    m_cmdTest->setText(QStringLiteral("Test"));
+    updateTestButton();
+    Q_EMIT emailProgress(0);
+    Q_EMIT testFinished();
+}
+
+} // namespace quorvale

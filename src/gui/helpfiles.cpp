@@ -1,0 +1,38 @@
+#include "gui/helpfiles.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+
+namespace quorvale {
+
+QString helpFolder()
+{
+    const QString appDir = QCoreApplication::applicationDirPath();
+    QStringList candidates{appDir + u"/help", appDir + u"/../share/quorvale/help"};
+#ifdef QUORVALE_SOURCE_HELP_DIR
+    candidates << QStringLiteral(QUORVALE_SOURCE_HELP_DIR);
+#endif
+    for (const QString &folder : std::as_const(candidates)) {
+        if (QFileInfo(folder + u"/main.html").isFile())
+            return QDir::cleanPath(folder);
+    }
+    return {};
+}
+
+QUrl helpUrl(const QString &folder, int context)
+{
+    QString page;
+    if (context == kMainHelpContext)
+        page = QStringLiteral("main.html");
+    else if (context == kSetupHelpContext)
+        page = QStringLiteral("setup.html");
+    if (folder.isEmpty() || page.isEmpty())
+        return {};
+    const QFileInfo file(QDir(folder).filePath(page));
+    if (!file.isFile())
+        return {};
+    return QUrl::fromLocalFile(file.absoluteFilePath());
+}
+
+} // namespace quorvale

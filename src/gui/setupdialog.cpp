@@ -1,0 +1,379 @@
+#include "gui/setupdialog.h"
+
+#include "gui/helpfiles.h"
+#include "gui/settingsholder.h"
+#include "gui/userdialogs.h"
+#include "run/printer.h"
+#include "settings/scramble.h"
+#include "settings/settingsstore.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QFileInfo>
+#include <QFormLayout>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include <limits>
+
+namespace quorvale {
+
+namespace {
+
+QLabel *makeLabel(const QString &name, const QString &text, QWidget *parent)
+{
+    auto *label = new QLabel(text, parent);
+    label->setObjectName(name);
+    return label;
+}
+
+QLineEdit *makeLineEdit(const QString &name, const QString &toolTip, QWidget *parent)
+{
+    auto *edit = new QLineEdit(parent);
+    edit->setObjectName(name);
+    edit->setToolTip(toolTip);
+    return edit;
+}
+
+QPushButton *makeButton(const QString &name, const QString &text, const QString &toolTip, QWidget *parent)
+{
+    auto *button = new QPushButton(text, parent);
+    button->setObjectName(name);
+    if (!toolTip.isEmpty())
+        button->setToolTip(toolTip);
+    button->setAutoDefault(false);
+    return button;
+}
+
+constexpr qint64 kInt32Min = std::numeric_limits<qint32>::min();
+constexpr qint64 kInt32Max = std::numeric_limits<qint32>::max();
+
+} // namespace
+
+SetupDialog::SetupDialog(SettingsHolder &settings, SettingsStore &store, Printer &printer, UserDialogs &dialogs,
+                         const QString &helpFolder, QWidget *parent)
+    : QDialog(parent), m_settings(settings), m_store(store), m_printer(printer), m_dialogs(dialogs),
+      m_helpFolder(helpFolder)
+{
+    setObjectName(QStringLiteral("frmSetup"));
+    setWindowTitle(QStringLiteral("Setup"));
+    setAttribute(Qt::WA_DeleteOnClose);
+    setModal(false);
+    buildUi();
+    load();
+}
+
+void SetupDialog::buildUi()
+{
+    // Email Configuration: sender and server, with the login details in their own frame.
+    auto *frame1 = new QGroupBox(QStringLiteral("Email Configuration"), this);
+    frame1->setObjectName(QStringLiteral("Frame1"));
+    m_txtMailFrom = makeLineEdit(QStringLiteral("txtMailFrom"), QStringLiteral("Return Address"), frame1);
+    m_txtSMTPServer = makeLineEdit(QStringLiteral("txtSMTPServer"), QStringLiteral("SMTP server"), frame1);
+    auto *top = new QFormLayout;
+    top->addRow(makeLabel(QStringLiteral("Label1"), QStringLiteral("Email From"), frame1), m_txtMailFrom);
+    top->addRow(makeLabel(QStringLiteral("Label26"), QStringLiteral("SMTP Server"), frame1), m_txtSMTPServer);
+
+    auto *frame8 = new QGroupBox(QStringLiteral("Authentication"), frame1);
+    frame8->setObjectName(QStringLiteral("Frame8"));
+    m_cboAuth = new QComboBox(frame8);
+    m_cboAuth->setObjectName(QStringLiteral("cboAuth"));
+    m_cboAuth->setToolTip(QStringLiteral("Authentication type"));
+    m_txtEmailSslPort = makeLineEdit(QStringLiteral("txtEmailSslPort"), QStringLiteral("SSL port"), frame8);
+    m_txtUsername = makeLineEdit(QStringLiteral("txtUsername"), QStringLiteral("Login name"), frame8);
+    m_txtPassword = makeLineEdit(QStringLiteral("txtPassword"), QStringLiteral("Login password"), frame8);
+    m_txtPassword->setEchoMode(QLineEdit::Password);
+    auto *auth = new QFormLayout(frame8);
+    auth->addRow(makeLabel(QStringLiteral("Label6"), QStringLiteral("Type"), frame8), m_cboAuth);
+    auth->addRow(makeLabel(QStringLiteral("Label40"), QStringLiteral("SSL Port"), frame8), m_txtEmailSslPort);
+    auth->addRow(makeLabel(QStringLiteral("Label10"), QStringLiteral("Username"), frame8), m_txtUsername);
+    auth->addRow(makeLabel(QStringLiteral("Label9"), QStringLiteral("Password"), frame8), m_txtPassword);
+
+    auto *cmdTestEmail = makeButton(QStringLiteral("cmdTestEmail"), QStringLiteral("Test &Email"),
+                                    QStringLiteral("Sends a test email"), frame1);
+    auto *testRow = new QHBoxLayout;
+    testRow->addStretch(1);
+    testRow->addWidget(cmdTestEmail);
+    auto *frame1Layout = new QVBoxLayout(frame1);
+    frame1Layout->addLayout(top);
+    frame1Layout->addWidget(frame8);
+    frame1Layout->addLayout(testRow);
+
+    // Scheduling: the three pacing values, enabled only while scheduling is ticked.
+    auto *frame2 = new QGroupBox(QStringLiteral("Scheduling"), this);
+    frame2->setObjectName(QStringLiteral("Frame2"));
+    m_chkEnableSchedule = new QCheckBox(QStringLiteral("Enable Email Scheduling"), frame2);
+    m_chkEnableSchedule->setObjectName(QStringLiteral("chkEnableSchedule"));
+    m_label2 = makeLabel(QStringLiteral("Label2"), QStringLiteral("Delay between Email Sends (secs):"), frame2);
+    m_txtDelayBetweenSends = makeLineEdit(QStringLiteral("txtDelayBetweenSends"),
+                                          QStringLiteral("Delay in seconds between email sends"), frame2);
+    m_label3 = makeLabel(QStringLiteral("Label3"), QStringLiteral("Delay between Email Groups (mins):"), frame2);
+    m_txtGroupDelay =
+        makeLineEdit(QStringLiteral("txtGroupDelay"), QStringLiteral("Delay in minutes between email groups"), frame2);
+    m_label4 = makeLabel(QStringLiteral("Label4"), QStringLiteral("Email Group Size:"), frame2);
+    m_txtGroupSize = makeLineEdit(QStringLiteral("txtGroupSize"), QStringLiteral("Email group size"), frame2);
+    auto *schedule = new QGridLayout(frame2);
+    schedule->addWidget(m_chkEnableSchedule, 0, 0, 1, 2);
+    schedule->addWidget(m_label2, 1, 0);
+    schedule->addWidget(m_txtDelayBetweenSends, 1, 1);
+    schedule->addWidget(m_label3, 2, 0);
+    schedule->addWidget(m_txtGroupDelay, 2, 1);
+    schedule->addWidget(m_label4, 3, 0);
+    schedule->addWidget(m_txtGroupSize, 3, 1);
+    schedule->setColumnStretch(1, 1);
+    for (QLineEdit *edit : {m_txtDelayBetweenSends, m_txtGroupDelay, m_txtGroupSize})
+        edit->setMaximumWidth(120);
+
+    // Print Test.
+    auto *frame3 = new QGroupBox(QStringLiteral("Print Test"), this);
+    frame3->setObjectName(QStringLiteral("Frame3"));
+    m_txtPdfLocation = makeLineEdit(QStringLiteral("txtPdfLocation"), QStringLiteral("Path to PDF file"), frame3);
+    auto *cmdBrowse =
+        makeButton(QStringLiteral("cmdBrowse"), QStringLiteral("&Browse"), QStringLiteral("Browse for PDF file"), frame3);
+    auto *cmdTestPrinting = makeButton(QStringLiteral("cmdTestPrinting"), QStringLiteral("Test PDF &Printing"),
+                                       QStringLiteral("Test print"), frame3);
+    auto *print = new QGridLayout(frame3);
+    print->addWidget(makeLabel(QStringLiteral("Label5"), QStringLiteral("PDF File to print"), frame3), 0, 0, 1, 2);
+    print->addWidget(m_txtPdfLocation, 1, 0);
+    print->addWidget(cmdBrowse, 1, 1);
+    auto *printRow = new QHBoxLayout;
+    printRow->addStretch(1);
+    printRow->addWidget(cmdTestPrinting);
+    print->addLayout(printRow, 2, 0, 1, 2);
+    print->setColumnStretch(0, 1);
+
+    auto *cmdOK = makeButton(QStringLiteral("cmdOK"), QStringLiteral("OK"), QString(), this);
+    cmdOK->setDefault(true);
+    cmdOK->setAutoDefault(true);
+    auto *cmdHelp = makeButton(QStringLiteral("cmdHelp"), QStringLiteral("&Help"), QString(), this);
+    auto *buttons = new QHBoxLayout;
+    buttons->addWidget(cmdHelp);
+    buttons->addStretch(1);
+    buttons->addWidget(cmdOK);
+    cmdOK->setMinimumWidth(96);
+
+    auto *right = new QVBoxLayout;
+    right->addWidget(frame2);
+    right->addWidget(frame3);
+    right->addStretch(1);
+    auto *columns = new QHBoxLayout;
+    columns->setSpacing(12);
+    columns->addWidget(frame1, 1);
+    columns->addLayout(right, 1);
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(12, 12, 12, 12);
+    layout->addLayout(columns, 1);
+    layout->addSpacing(6);
+    layout->addLayout(buttons);
+
+    setTabOrder(m_txtMailFrom, m_txtSMTPServer);
+    setTabOrder(m_txtSMTPServer, m_cboAuth);
+    setTabOrder(m_cboAuth, m_txtEmailSslPort);
+    setTabOrder(m_txtEmailSslPort, m_txtUsername);
+    setTabOrder(m_txtUsername, m_txtPassword);
+    setTabOrder(m_txtPassword, cmdTestEmail);
+    setTabOrder(cmdTestEmail, m_chkEnableSchedule);
+    setTabOrder(m_chkEnableSchedule, m_txtDelayBetweenSends);
+    setTabOrder(m_txtDelayBetweenSends, m_txtGroupDelay);
+    setTabOrder(m_txtGroupDelay, m_txtGroupSize);
+    setTabOrder(m_txtGroupSize, m_txtPdfLocation);
+    setTabOrder(m_txtPdfLocation, cmdBrowse);
+    setTabOrder(cmdBrowse, cmdTestPrinting);
+    setTabOrder(cmdTestPrinting, cmdHelp);
+    setTabOrder(cmdHelp, cmdOK);
+
+    connect(m_chkEnableSchedule, &QCheckBox::toggled, this, &SetupDialog::chkEnableSchedule_Click);
+    connect(cmdOK, &QPushButton::clicked, this, &SetupDialog::cmdOK_Click);
+    connect(cmdTestEmail, &QPushButton::clicked, this, &SetupDialog::cmdTestEmail_Click);
+    connect(cmdBrowse, &QPushButton::clicked, this, &SetupDialog::cmdBrowse_Click);
+    connect(cmdTestPrinting, &QPushButton::clicked, this, &SetupDialog::cmdTestPrinting_Click);
+    connect(cmdHelp, &QPushButton::clicked, this, &SetupDialog::cmdHelp_Click);
+}
+
+void SetupDialog::load()
+{
+    const AppSettings s = m_settings.get();
+    m_cboAuth->addItem(QStringLiteral("Simple"));
+    m_cboAuth->addItem(QStringLiteral("SSL"));
+    m_txtMailFrom->setText(s.EmailFrom);
+    // Only -1 (none chosen), 0 and 1 can be shown; anything else shows the default, "SSL".
+    m_cboAuth->setCurrentIndex(s.AuthType >= -1 && s.AuthType <= 1 ? s.AuthType : 1);
+    m_txtEmailSslPort->setText(s.SSLport);
+    m_txtSMTPServer->setText(s.SMTPServer);
+    m_txtUsername->setText(s.UserName);
+    m_txtPassword->setText(s.Password);
+    // Only exactly 1 ticks the box, as only exactly 1 turns scheduling on in a run.
+    m_chkEnableSchedule->setChecked(s.EnableSchedule == 1);
+    chkEnableSchedule_Click();
+    m_txtDelayBetweenSends->setText(QString::number(s.DelayBetweenSends));
+    m_txtGroupDelay->setText(QString::number(s.GroupDelay));
+    m_txtGroupSize->setText(QString::number(s.GroupSize));
+}
+
+void SetupDialog::chkEnableSchedule_Click()
+{
+    const bool on = m_chkEnableSchedule->isChecked();
+    for (QWidget *w : std::initializer_list<QWidget *>{m_label2, m_txtDelayBetweenSends, m_label3, m_txtGroupDelay,
+                                                        m_label4, m_txtGroupSize})
+        w->setEnabled(on);
+}
+
+bool SetupDialog::checkPassword()
+{
+    // The same words as the command line's "config set PW".
+    const QString problem = settingTextProblem(*findStoredSetting(u"PW"), m_txtPassword->text());
+    if (problem.isEmpty())
+        return true;
+    m_dialogs.warn(this, problem);
+    m_txtPassword->setFocus();
+    return false;
+}
+
+bool SetupDialog::checkScheduling()
+{
+    const struct
+    {
+        QLineEdit *edit;
+        const char *message;
+    } fields[] = {
+        {m_txtDelayBetweenSends, "The delay between email sends must be a whole number of seconds."},
+        {m_txtGroupDelay, "The delay between email groups must be a whole number of minutes."},
+        {m_txtGroupSize, "The email group size must be a whole number."},
+    };
+    for (const auto &field : fields) {
+        if (!toWholeNumber(field.edit->text(), kInt32Min, kInt32Max)) {
+            m_dialogs.warn(this, QString::fromLatin1(field.message));
+            if (field.edit->isEnabled())
+                field.edit->setFocus();
+            return false;
+        }
+    }
+    return true;
+}
+
+bool SetupDialog::writeValues(const QList<std::pair<QString, QString>> &values)
+{
+    for (const auto &[name, value] : values) {
+        QString error;
+        if (!m_store.RegWriteValue(name, ValueKind::Text, value, &error)) {
+            m_dialogs.warn(this, QStringLiteral("The settings could not be saved:\n%1").arg(error));
+            return false;
+        }
+    }
+    return true;
+}
+
+// The six mail values, in the order and form both OK and Test Email save them.
+static QList<std::pair<QString, QString>> mailValues(const QString &from, int authType, const QString &port,
+                                                     const QString &server, const QString &user,
+                                                     const QString &password)
+{
+    return {
+        {QStringLiteral("EmailFrom"), from},
+        {QStringLiteral("AuthType"), QString::number(authType)},
+        {QStringLiteral("SSLport"), port},
+        {QStringLiteral("SMPTServer"), server},
+        {QStringLiteral("UserName"), user},
+        {QStringLiteral("PW"), ScrambleText(false, password, true)},
+    };
+}
+
+void SetupDialog::applyMailSettings()
+{
+    AppSettings s = m_settings.get();
+    s.EmailFrom = m_txtMailFrom->text();
+    s.AuthType = static_cast<qint16>(m_cboAuth->currentIndex());
+    s.SSLport = m_txtEmailSslPort->text();
+    s.SMTPServer = m_txtSMTPServer->text();
+    s.UserName = m_txtUsername->text();
+    s.Password = m_txtPassword->text();
+    m_settings.set(s);
+}
+
+void SetupDialog::cmdOK_Click()
+{
+    // Everything is checked before the first value is written, so nothing is half-saved.
+    if (!checkScheduling() || !checkPassword())
+        return;
+    auto values = mailValues(m_txtMailFrom->text(), m_cboAuth->currentIndex(), m_txtEmailSslPort->text(),
+                             m_txtSMTPServer->text(), m_txtUsername->text(), m_txtPassword->text());
+    values += {
+        {QStringLiteral("EnableSchedule"), QString::number(m_chkEnableSchedule->isChecked() ? 1 : 0)},
+        {QStringLiteral("DelayBetweenSends"), m_txtDelayBetweenSends->text()},
+        {QStringLiteral("GroupDelay"), m_txtGroupDelay->text()},
+        {QStringLiteral("GroupSize"), m_txtGroupSize->text()},
+    };
+    if (!writeValues(values))
+        return;
+
+    applyMailSettings();
+    AppSettings s = m_settings.get();
+    s.EnableSchedule = m_chkEnableSchedule->isChecked() ? 1 : 0;
+    s.DelayBetweenSends = static_cast<qint32>(*toWholeNumber(m_txtDelayBetweenSends->text(), kInt32Min, kInt32Max));
+    s.GroupDelay = static_cast<qint32>(*toWholeNumber(m_txtGroupDelay->text(), kInt32Min, kInt32Max));
+    s.GroupSize = static_cast<qint32>(*toWholeNumber(m_txtGroupSize->text(), kInt32Min, kInt32Max));
+    m_settings.set(s);
+
+    close();
+    if (parentWidget())
+        parentWidget()->activateWindow();
+}
+
+void SetupDialog::cmdTestEmail_Click()
+{
+    if (m_txtEmailSslPort->text().isEmpty() || m_txtSMTPServer->text().isEmpty() || m_txtUsername->text().isEmpty() ||
+        m_txtPassword->text().isEmpty()) {
+        m_dialogs.warn(this, QStringLiteral("Your email server setup is not complete."));
+        return;
+    }
+    if (!checkPassword())
+        return;
+    if (!writeValues(mailValues(m_txtMailFrom->text(), m_cboAuth->currentIndex(), m_txtEmailSslPort->text(),
+                                m_txtSMTPServer->text(), m_txtUsername->text(), m_txtPassword->text())))
+        return;
+    applyMailSettings();
+    Q_EMIT testEmailRequested();
+}
+
+void SetupDialog::cmdBrowse_Click()
+{
+    const QString current = m_txtPdfLocation->text();
+    const QString folder =
+        !current.isEmpty() && QFileInfo(current).absoluteDir().exists() ? QFileInfo(current).absolutePath()
+                                                                         : QDir::homePath();
+    const QString path = m_dialogs.chooseOpenFile(this, QStringLiteral("Load Test PDF File"),
+                                                  QStringLiteral("PDF File (*.pdf);;All Files (*)"), folder,
+                                                  QStringLiteral("TestPDF.pdf"));
+    if (path.isEmpty())
+        return;
+    m_testPdfPath = path;
+    m_txtPdfLocation->setText(QDir::toNativeSeparators(path));
+}
+
+void SetupDialog::cmdTestPrinting_Click()
+{
+    // The path shown is the one printed, whether it was browsed for or typed.
+    const QString path = m_txtPdfLocation->text();
+    if (path.isEmpty()) {
+        m_dialogs.warn(this, QStringLiteral("You need to add a PDF file for testing."));
+        return;
+    }
+    QString error;
+    if (!m_printer.printDocument(path, &error))
+        m_dialogs.warn(this, QStringLiteral("The PDF file could not be sent to the printer:\n%1").arg(error));
+}
+
+void SetupDialog::cmdHelp_Click()
+{
+    const QUrl url = helpUrl(m_helpFolder, kSetupHelpContext);
+    if (url.isValid())
+        m_dialogs.openUrl(url);
+}
+
+} // namespace quorvale

@@ -1,0 +1,75 @@
+#pragma once
+
+#include <QDialog>
+
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+
+namespace quorvale {
+
+class Printer;
+class SettingsHolder;
+class SettingsStore;
+class UserDialogs;
+
+/// frmSetup: the mail server and pacing settings, a print test and the way to a test e-mail.
+/// Non-modal; deletes itself when closed, so the next opening loads afresh.
+class SetupDialog final : public QDialog
+{
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(SetupDialog)
+
+public:
+    SetupDialog(SettingsHolder &settings, SettingsStore &store, Printer &printer, UserDialogs &dialogs,
+                const QString &helpFolder, QWidget *parent = nullptr);
+
+    QString testPdfPath() const { return m_testPdfPath; }
+
+Q_SIGNALS:
+    /// The six mail settings were saved and applied: the test e-mail dialog should show.
+    void testEmailRequested();
+
+private:
+    void buildUi();
+    void load();
+    void chkEnableSchedule_Click();
+    void cmdOK_Click();
+    void cmdTestEmail_Click();
+    void cmdBrowse_Click();
+    void cmdTestPrinting_Click();
+    void cmdHelp_Click();
+
+    /// Refuses, with a message, input that could not be stored or loaded back as typed.
+    bool checkPassword();
+    bool checkScheduling();
+    /// Writes the named values in order; stops with a message at the first that fails.
+    bool writeValues(const QList<std::pair<QString, QString>> &values);
+    void applyMailSettings();
+
+    SettingsHolder &m_settings;
+    SettingsStore &m_store;
+    Printer &m_printer;
+    UserDialogs &m_dialogs;
+    QString m_helpFolder;
+    QString m_testPdfPath;
+
+    QLineEdit *m_txtMailFrom = nullptr;
+    QLineEdit *m_txtSMTPServer = nullptr;
+    QComboBox *m_cboAuth = nullptr;
+    QLineEdit *m_txtEmailSslPort = nullptr;
+    QLineEdit *m_txtUsername = nullptr;
+    QLineEdit *m_txtPassword = nullptr;
+    QCheckBox *m_chkEnableSchedule = nullptr;
+    QLabel *m_label2 = nullptr;
+    QLabel *m_label3 = nullptr;
+    QLabel *m_label4 = nullptr;
+    QLineEdit *m_txtDelayBetweenSends = nullptr;
+    QLineEdit *m_txtGroupDelay = nullptr;
+    QLineEdit *m_txtGroupSize = nullptr;
+    QLineEdit *m_txtPdfLocation = nullptr;
+};
+
+} // namespace quorvale

@@ -1,0 +1,61 @@
+#pragma once
+
+#include "run/prompter.h"
+
+#include <QString>
+#include <QUrl>
+
+class QWidget;
+
+namespace quorvale {
+
+/// Everything the windows ask of the desktop that blocks or leaves the program: message boxes,
+/// the file-open dialog and opening a link in the user's browser. Tests answer through a fake.
+class UserDialogs
+{
+public:
+    virtual ~UserDialogs() = default;
+    /// A warning box titled "Quorvale" with the exclamation icon and an OK button.
+    virtual void warn(QWidget *parent, const QString &message) = 0;
+    /// A Yes/No question titled "Quorvale"; true means Yes.
+    virtual bool askYesNo(QWidget *parent, const QString &question) = 0;
+    /// The file-open dialog; returns the chosen full path, or empty text when cancelled.
+    /// `filters` are ";;"-separated name filters, the first one selected.
+    virtual QString chooseOpenFile(QWidget *parent, const QString &title, const QString &filters,
+                                   const QString &folder, const QString &fileName) = 0;
+    /// Opens a help page or link in the user's browser or mail program.
+    virtual void openUrl(const QUrl &url) = 0;
+};
+
+/// The real thing: QMessageBox, QFileDialog and QDesktopServices.
+class DesktopDialogs final : public UserDialogs
+{
+public:
+    void warn(QWidget *parent, const QString &message) override;
+    bool askYesNo(QWidget *parent, const QString &question) override;
+    QString chooseOpenFile(QWidget *parent, const QString &title, const QString &filters, const QString &folder,
+                           const QString &fileName) override;
+    void openUrl(const QUrl &url) override;
+};
+
+/// The run's warnings and its one question, shown over `parent`. Remembers whether the
+/// question was answered No, which is the one case where the window clears its status box.
+class DialogPrompter final : public Prompter
+{
+public:
+    DialogPrompter(UserDialogs &dialogs, QWidget *parent) : m_dialogs(dialogs), m_parent(parent) {}
+    void warn(const QString &message) override { m_dialogs.warn(m_parent, message); }
+    bool askYesNo(const QString &question) override
+    {
+        m_answeredNo = !m_dialogs.askYesNo(m_parent, question);
+        return !m_answeredNo;
+    }
+    bool answeredNo() const { return m_answeredNo; }
+
+private:
+    UserDialogs &m_dialogs;
+    QWidget *m_parent;
+    bool m_answeredNo = false;
+};
+
+} // namespace quorvale

@@ -1,0 +1,118 @@
+#pragma once
+
+// Fakes for the window tests and the benchmark: dialogs answered from a script, a mailer that
+// records what it is asked to send, and a printer that records what it is asked to print.
+
+#include "gui/userdialogs.h"
+#include "mail/sendmail.h"
+#include "run/printer.h"
+
+#include <QMutex>
+#include <QStringList>
+#include <QUrl>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+namespace quorvale::test {
+
+/// Message boxes and file dialogs that never block: warnings and questions are recorded, the
+/// question gets `answer`, the file dialog returns the next of `files` (empty text: cancel).
+class ScriptedDialogs final : public UserDialogs
+{
+public:
+    void warn(QWidget *, const QString &message) override { warnings.append(message); }
+    bool askYesNo(QWidget *, const QString &question) override
+    {
+        questions.append(question);
+        return answer;
+    }
+    QString chooseOpenFile(QWidget *, const QString &title, const QString &filters, const QString &folder,
+                           const QString &fileName) override
+    {
+        fileDialogs.append({title, filters, folder, fileName});
+        return files.isEmpty() ? QString() : files.takeFirst();
+    }
+    void openUrl(const QUrl &url) override { openedUrls.append(url); }
+
+    struct FileDialog
+    {
+        QString title, filters, folder, fileName;
+    };
+    bool answer = true;
+    QStringList files;
+    QStringList warnings;
+    QStringList questions;
+    QList<FileDialog> fileDialogs;
+    QList<QUrl> openedUrls;
+};
+
+/// Records every message; each send takes `sendTime` (in 10 ms steps that notice the abort
+/// check) and reports "OK", or "Bad" with `failure` when that is set.
+class RecordingMailer final : public Mailer
+{
+public:
+    bool sendMail(const MailMessage &message, QString &strStatus, QString &strErrors, QString *,
+                  const std::function<void(int)> &percentDone, const std::function<bool()> &abortCheck) override
+    {
+        for (auto waited = std::chrono::milliseconds(0);; waited += std::chrono::milliseconds(10)) {
+            if (abortCheck && abortCheck()) {
+                strStatus = QStringLiteral("Bad");
+                strErrors = QStringLiteral("Aborted");
+                return true;
+            }
+            if (waited >= sendTime)
+                break;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        if (percentDone) {
+            percentDone(50);
+            percentDone(100);
+        }
+        {
+            QMutexLocker lock(&m_mutex);
+            m_messages.append(message);
+        }
+        strStatus = failure.isEmpty() ? QStringLiteral("OK") : QStringLiteral("Bad");
+        strErrors = failure;
+        return true;
+    }
+    QList<MailMessage> messages() const
+    {
+        QMutexLocker lock(&m_mutex);
+        return m_messages;
+    }
+
+    std::chrono::milliseconds sendTime{0};
+    QString failure;
+
+private:
+    mutable QMutex m_mutex;
+    QList<MailMessage> m_messages;
+};
+
+class RecordingPrinter final : public Printer
+{
+public:
+    bool printDocument(const QString &path, QString *error = nullptr) override
+    {
+        QMutexLocker lock(&m_mutex);
+        m_printed.append(path);
+        if (!failure.isEmpty() && error)
+            *error = failure;
+        return failure.isEmpty();
+    }
+    QStringList printed() const
+    {
+        QMutexLocker lock(&m_mutex);
+        return m_printed;
+    }
+    QString failure;
+
+private:
+    mutable QMutex m_mutex;
+    QStringList m_printed;
+};
+
+} // namespace quorvale::test

@@ -1,0 +1,503 @@
+// The main window driven as a person would: its controls, start-up, file choosers, mode switch,
+// menus, and runs through the window with a recording mailer (Start, Abort, Exit mid-run).
+
+#include "guitest.h"
+
+#include "gui/aboutdialog.h"
+
+#include <QAction>
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QDialog>
+#include <QDir>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSignalSpy>
+
+using namespace quorvale;
+using namespace quorvale::test;
+using namespace Qt::Literals::StringLiterals;
+
+class TestMainWindow : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void controlsHaveTheirCaptionsToolTipsAndStates_data();
+    void controlsHaveTheirCaptionsToolTipsAndStates();
+    void menusHaveTheirEntries();
+    void startsWithSavedSettingsAndBodyFile();
+    void firstStartShowsDefaults();
+    void modeSwitchChangesOnlyEnabledStates_data();
+    void modeSwitchChangesOnlyEnabledStates();
+    void csvChooserWarnsAboutOtherFilesButKeepsThem_data();
+    void csvChooserWarnsAboutOtherFilesButKeepsThem();
+    void commonChooserWarnsAboutCsvFiles_data();
+    void commonChooserWarnsAboutCsvFiles();
+    void helpContentsOpensMainTopicOrNothing();
+    void setupAndAboutExistOnce();
+    void aboutBoxShowsIdentityAndLinks();
+    void aboutBoxClosesWithEnterAndEsc_data();
+    void aboutBoxClosesWithEnterAndEsc();
+
+    void runLogsEveryStepAndSendsOneMessagePerAddress();
+    void failedCheckKeepsTheOldStatusLines();
+    void answeringNoClearsTheStatusBoxAndSavesNothing();
+    void abortClickEndsTheRunAtItsNextCheckPoint();
+    void modeChangedMidRunAppliesToTheClientsThatFollow();
+    void exitMidRunEndsAtOnceWithoutClosingLines();
+};
+
+void TestMainWindow::controlsHaveTheirCaptionsToolTipsAndStates_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("toolTip");
+    QTest::addColumn<bool>("enabled");
+
+    QTest::newRow("Label8") << "Label8" << "Client Email List (csv file)" << "" << true;
+    QTest::newRow("txtCSVpath") << "txtCSVpath" << "" << "Path of client CSV file" << true;
+    QTest::newRow("cmdBrowseCSV") << "cmdBrowseCSV" << "Browse" << "Browse for client CSV file" << true;
+    QTest::newRow("Opt0") << "OptAddAttachment0" << "Send email to all clients"
+                          << "Select to add no attachment to emails" << true;
+    QTest::newRow("Opt1") << "OptAddAttachment1" << "Send email to all clients with a common attachment"
+                          << "Select to send email to all clients with a common attachment" << true;
+    QTest::newRow("Opt2") << "OptAddAttachment2" << "Send email to all clients and a client specific attachment"
+                          << "Select to send email to all clients and a client specific attachment" << true;
+    QTest::newRow("Label6") << "Label6" << "Common Attachment file path" << "" << false;
+    QTest::newRow("txtCommonAttachmentPath") << "txtCommonAttachmentPath" << ""
+                                             << "Path of common attachment file" << false;
+    QTest::newRow("cmdBrowseCommonAttach") << "cmdBrowseCommonAttach" << "Browse"
+                                           << "Browse for commom attachment file" << false;
+    QTest::newRow("chkPrint") << "chkPrint" << "Print document when no email exists in client list "
+                              << "Check to print document when no email exists in client list" << false;
+    QTest::newRow("Label3") << "Label3" << "Subject Line" << "" << true;
+    QTest::newRow("txtSubjectLine") << "txtSubjectLine" << "Subject Line Text" << "Subject line" << true;
+    QTest::newRow("Label1") << "Label1" << "Email Body" << "" << true;
+    QTest::newRow("txtBodyMessage") << "txtBodyMessage" << "" << "Email body text" << true;
+    QTest::newRow("Label2") << "Label2" << "Status" << "" << true;
+    QTest::newRow("txtProgress") << "txtProgress" << "" << "" << true;
+    QTest::newRow("Label4") << "Label4" << "Email Progress" << "" << true;
+    QTest::newRow("progEmail") << "progEmail" << "" << "Overall progress of sending emails and printing" << true;
+    QTest::newRow("Label5") << "Label5" << "Print Progress" << "" << true;
+    QTest::newRow("progPrint") << "progPrint" << "" << "Overall progress of sending emails and printing" << true;
+    QTest::newRow("cmdStart") << "cmdStart" << "Start Processing" << "Start processing" << true;
+    QTest::newRow("cmdAbort") << "cmdAbort" << "Abort Processing" << "Abort Processing" << false;
+}
+
+void TestMainWindow::controlsHaveTheirCaptionsToolTipsAndStates()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, text);
+    QFETCH(QString, toolTip);
+    QFETCH(bool, enabled);
+
+    WindowFixture f;
+    MainWindow &w = f.open();
+    QCOMPARE(w.windowTitle(), u"Quorvale - 1.0.5"_s);
+    QWidget *control = w.findChild<QWidget *>(name);
+    QVERIFY2(control, qPrintable(name));
+    QCOMPARE(control->toolTip(), toolTip);
+    QCOMPARE(control->isEnabled(), enabled);
+    if (auto *button = qobject_cast<QAbstractButton *>(control))
+        QCOMPARE(caption(button->text()), text);
+    else if (auto *label = qobject_cast<QLabel *>(control))
+        QCOMPARE(label->text(), text);
+    else if (auto *edit = qobject_cast<QLineEdit *>(control))
+        QCOMPARE(edit->text(), text);
+    else if (auto *box = qobject_cast<QPlainTextEdit *>(control))
+        QCOMPARE(box->toPlainText(), text);
+    else if (auto *bar = qobject_cast<QProgressBar *>(control))
+        QCOMPARE(std::pair(bar->value(), bar->maximum()), std::pair(0, 100));
+}
+
+void TestMainWindow::menusHaveTheirEntries()
+{
+    WindowFixture f;
+    MainWindow &w = f.open();
+    const QStringList expected{u"mnuExit"_s, u"mnuSetup"_s, u"mnuHelp"_s, u"mnuHelpContents"_s, u"mnuAbout"_s};
+    const QStringList captions{u"Exit"_s, u"Setup"_s, u"Help"_s, u"Help Contents"_s, u"About Quorvale"_s};
+    for (qsizetype i = 0; i < expected.size(); ++i) {
+        auto *action = w.findChild<QAction *>(expected[i]);
+        QVERIFY2(action, qPrintable(expected[i]));
+        QCOMPARE(caption(action->text()), captions[i]);
+        QVERIFY(action->isEnabled());
+    }
+    QVERIFY(f.widget<QPlainTextEdit>("txtProgress")->isReadOnly());
+    QVERIFY(f.widget<QPushButton>("cmdStart")->font().bold());
+    QVERIFY(f.widget<QPushButton>("cmdAbort")->font().bold());
+}
+
+void TestMainWindow::startsWithSavedSettingsAndBodyFile()
+{
+    WindowFixture f;
+    f.save(u"SubjectLine"_s, u"Your 2025 accounts"_s);
+    f.save(u"CSVpath"_s, u"/srv/clients/list.csv"_s);
+    QVERIFY(QDir().mkpath(f.dataFolder()));
+    writeFile(f.dataFolder() + u"/Body.txt", "Dear client\r\nRegards\r\n");
+
+    MainWindow &w = f.open();
+    QCOMPARE(f.widget<QLineEdit>("txtSubjectLine")->text(), u"Your 2025 accounts"_s);
+    QCOMPARE(f.widget<QLineEdit>("txtCSVpath")->text(), u"/srv/clients/list.csv"_s);
+    QCOMPARE(f.widget<QPlainTextEdit>("txtBodyMessage")->toPlainText(), u"Dear client\nRegards\n"_s);
+    QCOMPARE(w.settings().DataFolder, f.dataFolder());
+    QVERIFY(f.dialogs.warnings.isEmpty());
+}
+
+void TestMainWindow::firstStartShowsDefaults()
+{
+    WindowFixture f;
+    MainWindow &w = f.open();
+    QCOMPARE(w.windowTitle(), u"Quorvale - 1.0.5"_s);
+    QCOMPARE(f.widget<QLineEdit>("txtSubjectLine")->text(), u"Subject Line Text"_s);
+    QVERIFY(f.widget<QLineEdit>("txtCSVpath")->text().isEmpty());
+    QVERIFY(f.widget<QPlainTextEdit>("txtBodyMessage")->toPlainText().isEmpty());
+    QVERIFY(f.widget<QRadioButton>("OptAddAttachment0")->isChecked());
+    QVERIFY(!f.widget<QCheckBox>("chkPrint")->isChecked());
+}
+
+void TestMainWindow::modeSwitchChangesOnlyEnabledStates_data()
+{
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<bool>("commonEnabled");
+    QTest::addColumn<bool>("printEnabled");
+    QTest::newRow("no attachment") << 0 << false << false;
+    QTest::newRow("common attachment") << 1 << true << false;
+    QTest::newRow("client attachment") << 2 << false << true;
+}
+
+void TestMainWindow::modeSwitchChangesOnlyEnabledStates()
+{
+    QFETCH(int, mode);
+    QFETCH(bool, commonEnabled);
+    QFETCH(bool, printEnabled);
+
+    WindowFixture f;
+    f.open();
+    // Tick chkPrint in mode 2 and leave a path behind: switching never touches either.
+    f.widget<QRadioButton>("OptAddAttachment2")->click();
+    f.widget<QCheckBox>("chkPrint")->click();
+    f.widget<QLineEdit>("txtCommonAttachmentPath")->setText(u"/tmp/letter.pdf"_s);
+
+    f.widget<QRadioButton>(qPrintable(u"OptAddAttachment%1"_s.arg(mode)))->click();
+    QVERIFY(f.widget<QRadioButton>(qPrintable(u"OptAddAttachment%1"_s.arg(mode)))->isChecked());
+    QCOMPARE(f.widget("Label6")->isEnabled(), commonEnabled);
+    QCOMPARE(f.widget("txtCommonAttachmentPath")->isEnabled(), commonEnabled);
+    QCOMPARE(f.widget("cmdBrowseCommonAttach")->isEnabled(), commonEnabled);
+    QCOMPARE(f.widget("chkPrint")->isEnabled(), printEnabled);
+    QVERIFY(f.widget<QCheckBox>("chkPrint")->isChecked());
+    QCOMPARE(f.widget<QLineEdit>("txtCommonAttachmentPath")->text(), u"/tmp/letter.pdf"_s);
+    QVERIFY(f.widget("cmdStart")->isEnabled());
+}
+
+void TestMainWindow::csvChooserWarnsAboutOtherFilesButKeepsThem_data()
+{
+    QTest::addColumn<QString>("chosen");
+    QTest::addColumn<QString>("expectedPath");
+    QTest::addColumn<bool>("warned");
+    QTest::newRow("csv, any case") << "/data/clients.CSV" << "/data/clients.CSV" << false;
+    QTest::newRow("text file") << "/data/list.txt" << "/data/list.txt" << true;
+    QTest::newRow("cancelled") << "" << "/old/clients.csv" << false;
+}
+
+void TestMainWindow::csvChooserWarnsAboutOtherFilesButKeepsThem()
+{
+    QFETCH(QString, chosen);
+    QFETCH(QString, expectedPath);
+    QFETCH(bool, warned);
+
+    WindowFixture f;
+    f.save(u"CSVpath"_s, u"/old/clients.csv"_s);
+    f.open();
+    f.dialogs.files = {chosen};
+    QTest::mouseClick(f.widget<QPushButton>("cmdBrowseCSV"), Qt::LeftButton);
+
+    QCOMPARE(f.dialogs.fileDialogs.size(), 1);
+    QCOMPARE(f.dialogs.fileDialogs[0].title, u"Load CSV File"_s);
+    QVERIFY(f.dialogs.fileDialogs[0].filters.startsWith(u"CSV File (*.csv)"_s));
+    QCOMPARE(f.dialogs.fileDialogs[0].fileName, u"ClientList.csv"_s);
+    QCOMPARE(f.widget<QLineEdit>("txtCSVpath")->text(), expectedPath);
+    QCOMPARE(f.dialogs.warnings,
+             warned ? QStringList{u"The file selected is not a CSV file! Select a different file."_s} : QStringList());
+}
+
+void TestMainWindow::commonChooserWarnsAboutCsvFiles_data()
+{
+    QTest::addColumn<QString>("chosen");
+    QTest::addColumn<bool>("warned");
+    QTest::newRow("pdf") << "/data/letter.pdf" << false;
+    QTest::newRow(".csv anywhere") << "/data/report.csv.pdf" << true;
+    QTest::newRow("csv, upper case") << "/data/LIST.CSV" << true;
+}
+
+void TestMainWindow::commonChooserWarnsAboutCsvFiles()
+{
+    QFETCH(QString, chosen);
+    QFETCH(bool, warned);
+
+    WindowFixture f;
+    f.open();
+    QTest::mouseClick(f.widget<QRadioButton>("OptAddAttachment1"), Qt::LeftButton);
+    // The dialog starts from the last file chosen, as the one shared dialog would.
+    f.dialogs.files = {u"/data/clients.csv"_s, chosen};
+    QTest::mouseClick(f.widget<QPushButton>("cmdBrowseCSV"), Qt::LeftButton);
+    QTest::mouseClick(f.widget<QPushButton>("cmdBrowseCommonAttach"), Qt::LeftButton);
+
+    QCOMPARE(f.dialogs.fileDialogs.size(), 2);
+    QCOMPARE(f.dialogs.fileDialogs[1].title, u"Load Common Attachment File"_s);
+    QCOMPARE(f.dialogs.fileDialogs[1].fileName, u"clients.csv"_s);
+    QCOMPARE(f.widget<QLineEdit>("txtCommonAttachmentPath")->text(), chosen);
+    QCOMPARE(f.dialogs.warnings,
+             warned ? QStringList{u"The file selected is a CSV file! Select a different file."_s} : QStringList());
+}
+
+void TestMainWindow::helpContentsOpensMainTopicOrNothing()
+{
+    WindowFixture f;
+    f.open();
+    auto *help = f.window->findChild<QAction *>(u"mnuHelpContents"_s);
+    help->trigger(); // no help folder: nothing happens, quietly
+    QVERIFY(f.dialogs.openedUrls.isEmpty());
+    QVERIFY(f.dialogs.warnings.isEmpty());
+
+    QVERIFY(QDir().mkpath(f.dir.filePath(u"help"_s)));
+    writeFile(f.dir.filePath(u"help/main.html"_s), "<html></html>");
+    help->trigger();
+    QCOMPARE(f.dialogs.openedUrls, QList<QUrl>{QUrl::fromLocalFile(f.dir.filePath(u"help/main.html"_s))});
+}
+
+void TestMainWindow::setupAndAboutExistOnce()
+{
+    WindowFixture f;
+    MainWindow &w = f.open();
+    w.findChild<QAction *>(u"mnuSetup"_s)->trigger();
+    w.findChild<QAction *>(u"mnuSetup"_s)->trigger();
+    w.findChild<QAction *>(u"mnuAbout"_s)->trigger();
+    w.findChild<QAction *>(u"mnuAbout"_s)->trigger();
+    QCOMPARE(w.findChildren<QDialog *>(u"frmSetup"_s).size(), 1);
+    QCOMPARE(w.findChildren<QDialog *>(u"frmAbout"_s).size(), 1);
+    auto *setup = w.findChild<QDialog *>(u"frmSetup"_s);
+    QVERIFY(setup->isVisible());
+    QVERIFY(!setup->isModal());
+    QCOMPARE(setup->parentWidget(), &w);
+
+    // Closed, it is gone; opened again, it loads afresh.
+    QPointer<QDialog> first = setup;
+    setup->close();
+    QTRY_VERIFY(!first);
+    w.findChild<QAction *>(u"mnuSetup"_s)->trigger();
+    QCOMPARE(w.findChildren<QDialog *>(u"frmSetup"_s).size(), 1);
+}
+
+void TestMainWindow::aboutBoxShowsIdentityAndLinks()
+{
+    WindowFixture f;
+    MainWindow &w = f.open();
+    w.showAbout();
+    auto *about = w.findChild<QDialog *>(u"frmAbout"_s);
+    QVERIFY(about);
+    QCOMPARE(about->windowTitle(), u"About Quorvale"_s);
+    QCOMPARE(about->findChild<QLabel *>(u"lblTitle"_s)->text(), u"Quorvale"_s);
+    QVERIFY(about->findChild<QLabel *>(u"lblTitle"_s)->font().bold());
+    QCOMPARE(about->findChild<QLabel *>(u"lblVersion"_s)->text(), u"Version 1.0.5"_s);
+    QCOMPARE(about->findChild<QLabel *>(u"Label2"_s)->text(), u"Web Address:"_s);
+    QCOMPARE(about->findChild<QLabel *>(u"lblDescription"_s)->text(), u"Email: "_s);
+    QVERIFY(!about->findChild<QLabel *>(u"lblDisclaimer"_s)->text().isEmpty());
+    auto *ok = about->findChild<QPushButton *>(u"cmdOK"_s);
+    QCOMPARE(ok->text(), u"&OK"_s);
+    QCOMPARE(ok->toolTip(), u"Click to close window"_s);
+    QCOMPARE(ok->iconSize(), QSize(64, 64));
+
+    auto *web = about->findChild<QLabel *>(u"URLLabel2"_s);
+    auto *mail = about->findChild<QLabel *>(u"URLLabel1"_s);
+    QVERIFY(web->text().contains(QLatin1String(kWebAddress)));
+    QVERIFY(mail->text().contains(QLatin1String(kSalesAddress)));
+    Q_EMIT web->linkActivated(QString::fromLatin1(kWebAddress));
+    Q_EMIT mail->linkActivated(u"mailto:"_s + QLatin1String(kSalesAddress));
+    QCOMPARE(f.dialogs.openedUrls,
+             (QList<QUrl>{QUrl(QString::fromLatin1(kWebAddress)), QUrl(u"mailto:sales@quorvale.example"_s)}));
+}
+
+void TestMainWindow::aboutBoxClosesWithEnterAndEsc_data()
+{
+    QTest::addColumn<int>("key");
+    QTest::newRow("Enter") << int(Qt::Key_Return);
+    QTest::newRow("Esc") << int(Qt::Key_Escape);
+}
+
+void TestMainWindow::aboutBoxClosesWithEnterAndEsc()
+{
+    QFETCH(int, key);
+    WindowFixture f;
+    MainWindow &w = f.open();
+    w.showAbout();
+    QPointer<QDialog> about = w.findChild<QDialog *>(u"frmAbout"_s);
+    QVERIFY(QTest::qWaitForWindowExposed(about));
+    QTest::keyClick(about, Qt::Key(key));
+    QTRY_VERIFY(!about);
+}
+
+namespace {
+
+// Three clients, one without an address; scheduling off and a fake clock keep the run instant.
+void prepareRun(WindowFixture &f, const QByteArray &csv = "1001,ann@example.com\r\n1002,\r\n1003,bob@example.com\r\n")
+{
+    f.saveServer();
+    writeFile(f.dir.filePath(u"clients.csv"_s), csv);
+    f.save(u"CSVpath"_s, f.dir.filePath(u"clients.csv"_s));
+}
+
+} // namespace
+
+void TestMainWindow::runLogsEveryStepAndSendsOneMessagePerAddress()
+{
+    WindowFixture f;
+    prepareRun(f);
+    MainWindow &w = f.open();
+    f.widget<QLineEdit>("txtSubjectLine")->setText(u"Accounts"_s);
+    f.widget<QPlainTextEdit>("txtBodyMessage")->setPlainText(u"Dear client\nRegards"_s);
+    f.widget<QPlainTextEdit>("txtProgress")->setPlainText(u"an old line"_s);
+
+    QSignalSpy finished(&w, &MainWindow::runFinished);
+    QTest::mouseClick(f.widget<QPushButton>("cmdStart"), Qt::LeftButton);
+    QVERIFY(finished.wait(10000));
+
+    QCOMPARE(f.dialogs.questions, QStringList{u"Are you sure your ready to start processing?"_s});
+    QCOMPARE(statusLines(f.widget<QPlainTextEdit>("txtProgress")),
+             (QStringList{u"Parsing CSV file..."_s, u"Clients found - 3"_s, u"Parsing CSV file complete"_s,
+                          u"Client count - 3"_s, u"Emails to be sent - 2"_s, u"Start processing..."_s,
+                          u"Sending email - 1"_s, u"Sending email - 2"_s, u"Processing Complete"_s}));
+    const QList<MailMessage> sent = f.mailer.messages();
+    QCOMPARE(sent.size(), 2);
+    QCOMPARE(sent[0].RecipientAddress, u"ann@example.com"_s);
+    QCOMPARE(sent[1].RecipientAddress, u"bob@example.com"_s);
+    QCOMPARE(sent[0].SubjectLine, u"Accounts"_s);
+    QCOMPARE(sent[0].BodyText, u"Dear client\r\nRegards"_s);
+    QVERIFY(sent[0].AttachmentPath.isEmpty());
+
+    // Idle again, and the inputs were saved.
+    QVERIFY(f.widget("cmdStart")->isEnabled());
+    QVERIFY(!f.widget("cmdAbort")->isEnabled());
+    QCOMPARE(f.widget<QProgressBar>("progEmail")->value(), 0);
+    QCOMPARE(f.store->RegReadValue(u"SubjectLine"_s, ValueKind::Text, QString()).toString(), u"Accounts"_s);
+    QString body;
+    QVERIFY(ReadBodyFile(f.dataFolder(), body));
+    QCOMPARE(body, u"Dear client\r\nRegards\r\n"_s);
+}
+
+void TestMainWindow::failedCheckKeepsTheOldStatusLines()
+{
+    WindowFixture f;
+    f.saveServer();
+    f.open();
+    f.widget<QPlainTextEdit>("txtProgress")->setPlainText(u"an old line"_s);
+    QTest::mouseClick(f.widget<QPushButton>("cmdStart"), Qt::LeftButton);
+    QCOMPARE(f.dialogs.warnings, QStringList{u"You need to set the path for the client CSV file."_s});
+    QCOMPARE(statusLines(f.widget<QPlainTextEdit>("txtProgress")), QStringList{u"an old line"_s});
+    QVERIFY(f.widget("cmdStart")->isEnabled());
+    QVERIFY(!f.window->isRunning());
+}
+
+void TestMainWindow::answeringNoClearsTheStatusBoxAndSavesNothing()
+{
+    WindowFixture f;
+    prepareRun(f);
+    f.dialogs.answer = false;
+    f.open();
+    f.widget<QLineEdit>("txtSubjectLine")->setText(u"Not saved"_s);
+    QTest::mouseClick(f.widget<QPushButton>("cmdStart"), Qt::LeftButton);
+    QCOMPARE(f.dialogs.questions.size(), 1);
+    QVERIFY(f.widget<QPlainTextEdit>("txtProgress")->toPlainText().isEmpty());
+    QVERIFY(!f.window->isRunning());
+    QVERIFY(f.widget("cmdStart")->isEnabled());
+    QVERIFY(!f.widget("cmdAbort")->isEnabled());
+    QCOMPARE(f.store->RegReadValue(u"SubjectLine"_s, ValueKind::Text, u"unset"_s).toString(), u"unset"_s);
+    QVERIFY(f.mailer.messages().isEmpty());
+}
+
+void TestMainWindow::abortClickEndsTheRunAtItsNextCheckPoint()
+{
+    WindowFixture f;
+    QByteArray csv;
+    for (int i = 1; i <= 20; ++i)
+        csv += QByteArray::number(i) + ",client" + QByteArray::number(i) + "@example.com\r\n";
+    prepareRun(f, csv);
+    f.mailer.sendTime = std::chrono::milliseconds(100);
+    MainWindow &w = f.open();
+    auto *status = f.widget<QPlainTextEdit>("txtProgress");
+
+    QSignalSpy finished(&w, &MainWindow::runFinished);
+    QTest::mouseClick(f.widget<QPushButton>("cmdStart"), Qt::LeftButton);
+    QVERIFY(w.isRunning());
+    QVERIFY(!f.widget("cmdStart")->isEnabled());
+    QVERIFY(f.widget("cmdAbort")->isEnabled());
+    QTRY_VERIFY(statusLines(status).contains(u"Sending email - 2"_s));
+
+    QTest::mouseClick(f.widget<QPushButton>("cmdAbort"), Qt::LeftButton);
+    QVERIFY(finished.wait(10000));
+    const QStringList lines = statusLines(status);
+    QCOMPARE(lines.mid(lines.size() - 2), (QStringList{u"Processing Aborted"_s, u"Processing Complete"_s}));
+    QVERIFY(f.mailer.messages().size() < 20);
+    QVERIFY(f.widget("cmdStart")->isEnabled());
+    QVERIFY(!f.widget("cmdAbort")->isEnabled());
+}
+
+void TestMainWindow::modeChangedMidRunAppliesToTheClientsThatFollow()
+{
+    WindowFixture f;
+    QByteArray csv;
+    for (int i = 1; i <= 8; ++i)
+        csv += QByteArray::number(i) + ",client" + QByteArray::number(i) + "@example.com\r\n";
+    prepareRun(f, csv);
+    writeFile(f.dir.filePath(u"letter.pdf"_s), "%PDF-1.4\n");
+    f.mailer.sendTime = std::chrono::milliseconds(100);
+    MainWindow &w = f.open();
+
+    QSignalSpy finished(&w, &MainWindow::runFinished);
+    QTest::mouseClick(f.widget<QPushButton>("cmdStart"), Qt::LeftButton);
+    QTRY_VERIFY(f.mailer.messages().size() >= 1);
+    // The mode switch and the path box stay live during a run.
+    QTest::mouseClick(f.widget<QRadioButton>("OptAddAttachment1"), Qt::LeftButton);
+    f.widget<QLineEdit>("txtCommonAttachmentPath")->setText(f.dir.filePath(u"letter.pdf"_s));
+    QVERIFY(finished.wait(20000));
+
+    const QList<MailMessage> sent = f.mailer.messages();
+    QCOMPARE(sent.size(), 8);
+    QVERIFY(sent.first().AttachmentPath.isEmpty());
+    QCOMPARE(sent.last().AttachmentPath, f.dir.filePath(u"letter.pdf"_s));
+}
+
+void TestMainWindow::exitMidRunEndsAtOnceWithoutClosingLines()
+{
+    WindowFixture f;
+    QByteArray csv;
+    for (int i = 1; i <= 50; ++i)
+        csv += QByteArray::number(i) + ",client" + QByteArray::number(i) + "@example.com\r\n";
+    prepareRun(f, csv);
+    f.save(u"EnableSchedule"_s, u"1"_s);
+    f.save(u"DelayBetweenSends"_s, u"600"_s); // a ten-minute pause after every send
+    MainWindow &w = f.open(/*realTime=*/true);
+    w.showSetup();
+    w.showAbout();
+    auto *status = f.widget<QPlainTextEdit>("txtProgress");
+
+    QTest::mouseClick(f.widget<QPushButton>("cmdStart"), Qt::LeftButton);
+    QTRY_VERIFY(statusLines(status).contains(u"Sending email - 1"_s));
+    const QStringList before = statusLines(status);
+
+    w.findChild<QAction *>(u"mnuExit"_s)->trigger();
+    QVERIFY(!w.isVisible());
+    QVERIFY(!w.isRunning());
+    QVERIFY(!w.findChild<QDialog *>(u"frmSetup"_s) || !w.findChild<QDialog *>(u"frmSetup"_s)->isVisible());
+    QVERIFY(!w.findChild<QDialog *>(u"frmAbout"_s) || !w.findChild<QDialog *>(u"frmAbout"_s)->isVisible());
+    QTest::qWait(50);
+    QCOMPARE(statusLines(status), before);
+    QCOMPARE(f.mailer.messages().size(), 1);
+    f.window.reset();
+}
+
+QTEST_MAIN(TestMainWindow)
+#include "tst_mainwindow.moc"

@@ -1,0 +1,402 @@
+// The setup dialog: its controls, loading, the scheduling switch, OK saving and refusing, the
+// print test, help, and Test Email saving the mail settings before the test dialog opens.
+
+#include "guitest.h"
+
+#include "gui/setupdialog.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDialog>
+#include <QDir>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPointer>
+#include <QPushButton>
+
+using namespace quorvale;
+using namespace quorvale::test;
+using namespace Qt::Literals::StringLiterals;
+
+namespace {
+
+QDialog *openSetup(WindowFixture &f)
+{
+    if (!f.window)
+        f.open();
+    f.window->showSetup();
+    return f.window->findChild<QDialog *>(u"frmSetup"_s);
+}
+
+template<typename T = QWidget>
+T *child(QDialog *dialog, const char *name)
+{
+    return dialog->findChild<T *>(QString::fromLatin1(name));
+}
+
+QString stored(WindowFixture &f, const QString &name)
+{
+    return f.store->RegReadValue(name, ValueKind::Text, u"<unset>"_s).toString();
+}
+
+const QStringList kScheduleControls{u"Label2"_s,        u"txtDelayBetweenSends"_s, u"Label3"_s,
+                                    u"txtGroupDelay"_s, u"Label4"_s,               u"txtGroupSize"_s};
+
+} // namespace
+
+class TestSetupDialog : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void controlsHaveTheirCaptionsAndToolTips_data();
+    void controlsHaveTheirCaptionsAndToolTips();
+    void loadsTheCurrentSettings();
+    void scheduleBoxEnablesExactlyItsSixControls();
+    void valuesTheControlsCannotShowLoadAsDefaults_data();
+    void valuesTheControlsCannotShowLoadAsDefaults();
+    void okSavesEveryValueAndReopeningShowsThem();
+    void okRefusesWhatCouldNotBeStoredAndSavesNothing_data();
+    void okRefusesWhatCouldNotBeStoredAndSavesNothing();
+    void closingWithoutOkSavesNothing();
+    void pdfBrowseKeepsPathOnCancel();
+    void printTestPrintsTheShownPathOrWarns();
+    void helpOpensTheSetupTopic();
+    void testEmailNeedsCompleteServerSetup();
+    void testEmailSavesTheSixMailValuesAndOpensTheTestDialog();
+};
+
+void TestSetupDialog::controlsHaveTheirCaptionsAndToolTips_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("toolTip");
+    const auto row = [](const char *name, const char *text, const char *toolTip) {
+        QTest::newRow(name) << QString::fromLatin1(name) << QString::fromLatin1(text) << QString::fromLatin1(toolTip);
+    };
+    row("Label1", "Email From", "");
+    row("txtMailFrom", "", "Return Address");
+    row("Label26", "SMTP Server", "");
+    row("txtSMTPServer", "", "SMTP server");
+    row("Label6", "Type", "");
+    row("cboAuth", "", "Authentication type");
+    row("Label40", "SSL Port", "");
+    row("txtEmailSslPort", "", "SSL port");
+    row("Label10", "Username", "");
+    row("txtUsername", "", "Login name");
+    row("Label9", "Password", "");
+    row("txtPassword", "", "Login password");
+    row("cmdTestEmail", "Test Email", "Sends a test email");
+    row("chkEnableSchedule", "Enable Email Scheduling", "");
+    row("Label2", "Delay between Email Sends (secs):", "");
+    row("txtDelayBetweenSends", "", "Delay in seconds between email sends");
+    row("Label3", "Delay between Email Groups (mins):", "");
+    row("txtGroupDelay", "", "Delay in minutes between email groups");
+    row("Label4", "Email Group Size:", "");
+    row("txtGroupSize", "", "Email group size");
+    row("Label5", "PDF File to print", "");
+    row("txtPdfLocation", "", "Path to PDF file");
+    row("cmdBrowse", "Browse", "Browse for PDF file");
+    row("cmdTestPrinting", "Test PDF Printing", "Test print");
+    row("cmdOK", "OK", "");
+    row("cmdHelp", "Help", "");
+}
+
+void TestSetupDialog::controlsHaveTheirCaptionsAndToolTips()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, text);
+    QFETCH(QString, toolTip);
+    WindowFixture f;
+    QDialog *setup = openSetup(f);
+    QCOMPARE(setup->windowTitle(), u"Setup"_s);
+    QWidget *control = setup->findChild<QWidget *>(name);
+    QVERIFY2(control, qPrintable(name));
+    QCOMPARE(control->toolTip(), toolTip);
+    if (auto *button = qobject_cast<QAbstractButton *>(control))
+        QCOMPARE(caption(button->text()), text);
+    else if (auto *label = qobject_cast<QLabel *>(control))
+        QCOMPARE(label->text(), text);
+}
+
+void TestSetupDialog::loadsTheCurrentSettings()
+{
+    WindowFixture f;
+    f.saveServer(u"smtp.practice.example"_s, u"587"_s);
+    f.save(u"EnableSchedule"_s, u"1"_s);
+    f.save(u"GroupSize"_s, u" 7 "_s);
+    QDialog *setup = openSetup(f);
+
+    QCOMPARE(child<QLineEdit>(setup, "txtMailFrom")->text(), u"office@practice.example"_s);
+    QCOMPARE(child<QLineEdit>(setup, "txtSMTPServer")->text(), u"smtp.practice.example"_s);
+    QCOMPARE(child<QComboBox>(setup, "cboAuth")->count(), 2);
+    QCOMPARE(child<QComboBox>(setup, "cboAuth")->itemText(0), u"Simple"_s);
+    QCOMPARE(child<QComboBox>(setup, "cboAuth")->itemText(1), u"SSL"_s);
+    QCOMPARE(child<QComboBox>(setup, "cboAuth")->currentIndex(), 0);
+    QCOMPARE(child<QLineEdit>(setup, "txtEmailSslPort")->text(), u"587"_s);
+    QCOMPARE(child<QLineEdit>(setup, "txtUsername")->text(), u"user"_s);
+    QCOMPARE(child<QLineEdit>(setup, "txtPassword")->text(), u"secret"_s);
+    QCOMPARE(child<QLineEdit>(setup, "txtPassword")->echoMode(), QLineEdit::Password);
+    QVERIFY(child<QCheckBox>(setup, "chkEnableSchedule")->isChecked());
+    QCOMPARE(child<QLineEdit>(setup, "txtDelayBetweenSends")->text(), u"1"_s);
+    QCOMPARE(child<QLineEdit>(setup, "txtGroupDelay")->text(), u"5"_s);
+    QCOMPARE(child<QLineEdit>(setup, "txtGroupSize")->text(), u"7"_s);
+    for (const QString &name : kScheduleControls)
+        QVERIFY2(setup->findChild<QWidget *>(name)->isEnabled(), qPrintable(name));
+    QVERIFY(child<QLineEdit>(setup, "txtPdfLocation")->text().isEmpty());
+}
+
+void TestSetupDialog::scheduleBoxEnablesExactlyItsSixControls()
+{
+    WindowFixture f;
+    QDialog *setup = openSetup(f);
+    const QList<QWidget *> all = setup->findChildren<QWidget *>();
+    const auto enabledOthers = [&] {
+        QStringList names;
+        for (QWidget *w : all)
+            if (!w->objectName().isEmpty() && !kScheduleControls.contains(w->objectName()) && w->isEnabled())
+                names << w->objectName();
+        return names;
+    };
+    const QStringList othersBefore = enabledOthers();
+    for (const QString &name : kScheduleControls)
+        QVERIFY2(!setup->findChild<QWidget *>(name)->isEnabled(), qPrintable(name));
+
+    child<QCheckBox>(setup, "chkEnableSchedule")->click();
+    for (const QString &name : kScheduleControls)
+        QVERIFY2(setup->findChild<QWidget *>(name)->isEnabled(), qPrintable(name));
+    QCOMPARE(enabledOthers(), othersBefore);
+
+    child<QCheckBox>(setup, "chkEnableSchedule")->click();
+    for (const QString &name : kScheduleControls)
+        QVERIFY2(!setup->findChild<QWidget *>(name)->isEnabled(), qPrintable(name));
+    QCOMPARE(enabledOthers(), othersBefore);
+}
+
+void TestSetupDialog::valuesTheControlsCannotShowLoadAsDefaults_data()
+{
+    QTest::addColumn<QString>("authType");
+    QTest::addColumn<QString>("enableSchedule");
+    QTest::addColumn<int>("shownAuth");
+    QTest::addColumn<bool>("shownSchedule");
+    QTest::newRow("none chosen") << "-1" << "0" << -1 << false;
+    QTest::newRow("simple, on") << "0" << "1" << 0 << true;
+    QTest::newRow("unknown type") << "7" << "0" << 1 << false;
+    QTest::newRow("schedule 2") << "1" << "2" << 1 << false;
+    QTest::newRow("schedule -1") << "-2" << "-1" << 1 << false;
+}
+
+void TestSetupDialog::valuesTheControlsCannotShowLoadAsDefaults()
+{
+    QFETCH(QString, authType);
+    QFETCH(QString, enableSchedule);
+    QFETCH(int, shownAuth);
+    QFETCH(bool, shownSchedule);
+    WindowFixture f;
+    f.save(u"AuthType"_s, authType);
+    f.save(u"EnableSchedule"_s, enableSchedule);
+    QDialog *setup = openSetup(f);
+    QCOMPARE(child<QComboBox>(setup, "cboAuth")->currentIndex(), shownAuth);
+    QCOMPARE(child<QCheckBox>(setup, "chkEnableSchedule")->isChecked(), shownSchedule);
+    QCOMPARE(child<QWidget>(setup, "txtGroupSize")->isEnabled(), shownSchedule);
+}
+
+void TestSetupDialog::okSavesEveryValueAndReopeningShowsThem()
+{
+    WindowFixture f;
+    QPointer<QDialog> setup = openSetup(f);
+    QTest::keyClicks(child<QLineEdit>(setup, "txtMailFrom"), u"office@practice.example"_s);
+    QTest::keyClicks(child<QLineEdit>(setup, "txtSMTPServer"), u"smtp.practice.example"_s);
+    child<QComboBox>(setup, "cboAuth")->setCurrentIndex(0);
+    QTest::keyClicks(child<QLineEdit>(setup, "txtEmailSslPort"), u"587"_s);
+    QTest::keyClicks(child<QLineEdit>(setup, "txtUsername"), u"office"_s);
+    QTest::keyClicks(child<QLineEdit>(setup, "txtPassword"), u"Pa55word"_s);
+    // Scheduling stays off: its three texts are saved all the same, exactly as typed.
+    child<QLineEdit>(setup, "txtDelayBetweenSends")->setText(u" 3 "_s);
+    child<QLineEdit>(setup, "txtGroupDelay")->setText(u"2.5"_s);
+    child<QLineEdit>(setup, "txtGroupSize")->setText(u"20"_s);
+    QTest::mouseClick(child<QPushButton>(setup, "cmdOK"), Qt::LeftButton);
+    QTRY_VERIFY(!setup);
+    QVERIFY(f.dialogs.warnings.isEmpty());
+
+    QCOMPARE(stored(f, u"EmailFrom"_s), u"office@practice.example"_s);
+    QCOMPARE(stored(f, u"AuthType"_s), u"0"_s);
+    QCOMPARE(stored(f, u"SSLport"_s), u"587"_s);
+    QCOMPARE(stored(f, u"SMPTServer"_s), u"smtp.practice.example"_s);
+    QCOMPARE(stored(f, u"UserName"_s), u"office"_s);
+    QCOMPARE(stored(f, u"PW"_s), ScrambleText(false, u"Pa55word"_s, true));
+    QVERIFY(stored(f, u"PW"_s) != u"Pa55word"_s);
+    QCOMPARE(stored(f, u"EnableSchedule"_s), u"0"_s);
+    QCOMPARE(stored(f, u"DelayBetweenSends"_s), u" 3 "_s);
+    QCOMPARE(stored(f, u"GroupDelay"_s), u"2.5"_s);
+    QCOMPARE(stored(f, u"GroupSize"_s), u"20"_s);
+
+    const AppSettings applied = f.window->settings();
+    QCOMPARE(applied.SMTPServer, u"smtp.practice.example"_s);
+    QCOMPARE(applied.AuthType, qint16(0));
+    QCOMPARE(applied.Password, u"Pa55word"_s);
+    QCOMPARE(applied.EnableSchedule, qint16(0));
+    QCOMPARE(applied.DelayBetweenSends, 3);
+    QCOMPARE(applied.GroupDelay, 2);
+    QCOMPARE(applied.GroupSize, 20);
+
+    // Reopened, the dialog shows what was saved; so does a fresh load of the settings file.
+    setup = openSetup(f);
+    QCOMPARE(child<QLineEdit>(setup, "txtPassword")->text(), u"Pa55word"_s);
+    QCOMPARE(child<QLineEdit>(setup, "txtGroupDelay")->text(), u"2"_s);
+    AppSettings reloaded;
+    LoadSettings(*f.store, reloaded);
+    QCOMPARE(reloaded.Password, u"Pa55word"_s);
+    QCOMPARE(reloaded.UserName, u"office"_s);
+}
+
+void TestSetupDialog::okRefusesWhatCouldNotBeStoredAndSavesNothing_data()
+{
+    QTest::addColumn<QString>("field");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("warning");
+    QTest::newRow("letters for a delay") << "txtDelayBetweenSends" << "ten"
+                                         << "The delay between email sends must be a whole number of seconds.";
+    QTest::newRow("empty group delay") << "txtGroupDelay" << ""
+                                       << "The delay between email groups must be a whole number of minutes.";
+    QTest::newRow("group size too big") << "txtGroupSize" << "3000000000"
+                                        << "The email group size must be a whole number.";
+    QTest::newRow("one-character password") << "txtPassword" << "x" << "This password cannot be stored";
+    QTest::newRow("password outside the scheme") << "txtPassword" << u"\u20ACuro"_s << "This password cannot be stored";
+}
+
+void TestSetupDialog::okRefusesWhatCouldNotBeStoredAndSavesNothing()
+{
+    QFETCH(QString, field);
+    QFETCH(QString, text);
+    QFETCH(QString, warning);
+    WindowFixture f;
+    QPointer<QDialog> setup = openSetup(f);
+    child<QLineEdit>(setup, "txtSMTPServer")->setText(u"smtp.practice.example"_s);
+    setup->findChild<QLineEdit *>(field)->setText(text);
+    QTest::mouseClick(child<QPushButton>(setup, "cmdOK"), Qt::LeftButton);
+
+    QCOMPARE(f.dialogs.warnings.size(), 1);
+    QVERIFY2(f.dialogs.warnings.first().startsWith(warning), qPrintable(f.dialogs.warnings.first()));
+    QVERIFY(setup && setup->isVisible());
+    QCOMPARE(stored(f, u"EmailFrom"_s), u"<unset>"_s);
+    QCOMPARE(stored(f, u"SMPTServer"_s), u"<unset>"_s);
+    QVERIFY(f.window->settings().SMTPServer.isEmpty());
+}
+
+void TestSetupDialog::closingWithoutOkSavesNothing()
+{
+    WindowFixture f;
+    QPointer<QDialog> setup = openSetup(f);
+    child<QLineEdit>(setup, "txtSMTPServer")->setText(u"smtp.practice.example"_s);
+    setup->close();
+    QTRY_VERIFY(!setup);
+    QCOMPARE(stored(f, u"SMPTServer"_s), u"<unset>"_s);
+    QVERIFY(f.window->settings().SMTPServer.isEmpty());
+}
+
+void TestSetupDialog::pdfBrowseKeepsPathOnCancel()
+{
+    WindowFixture f;
+    QDialog *setup = openSetup(f);
+    auto *dialog = qobject_cast<SetupDialog *>(setup);
+    f.dialogs.files = {u"/docs/Test.pdf"_s, QString()};
+    QTest::mouseClick(child<QPushButton>(setup, "cmdBrowse"), Qt::LeftButton);
+    QCOMPARE(f.dialogs.fileDialogs.first().title, u"Load Test PDF File"_s);
+    QVERIFY(f.dialogs.fileDialogs.first().filters.startsWith(u"PDF File (*.pdf)"_s));
+    QCOMPARE(f.dialogs.fileDialogs.first().fileName, u"TestPDF.pdf"_s);
+    QCOMPARE(child<QLineEdit>(setup, "txtPdfLocation")->text(), u"/docs/Test.pdf"_s);
+    QCOMPARE(dialog->testPdfPath(), u"/docs/Test.pdf"_s);
+
+    QTest::mouseClick(child<QPushButton>(setup, "cmdBrowse"), Qt::LeftButton); // cancelled
+    QCOMPARE(child<QLineEdit>(setup, "txtPdfLocation")->text(), u"/docs/Test.pdf"_s);
+    QCOMPARE(dialog->testPdfPath(), u"/docs/Test.pdf"_s);
+    QVERIFY(f.dialogs.warnings.isEmpty());
+}
+
+void TestSetupDialog::printTestPrintsTheShownPathOrWarns()
+{
+    WindowFixture f;
+    QDialog *setup = openSetup(f);
+    auto *print = child<QPushButton>(setup, "cmdTestPrinting");
+    QTest::mouseClick(print, Qt::LeftButton);
+    QCOMPARE(f.dialogs.warnings, QStringList{u"You need to add a PDF file for testing."_s});
+    QVERIFY(f.printer.printed().isEmpty());
+
+    // A typed path is printed as shown, although nothing was browsed for.
+    child<QLineEdit>(setup, "txtPdfLocation")->setText(u"/docs/typed.pdf"_s);
+    QTest::mouseClick(print, Qt::LeftButton);
+    QCOMPARE(f.printer.printed(), QStringList{u"/docs/typed.pdf"_s});
+    QCOMPARE(f.dialogs.warnings.size(), 1);
+
+    // A print request that cannot be handed over is said, not swallowed.
+    f.printer.failure = u"lp: No default destination."_s;
+    QTest::mouseClick(print, Qt::LeftButton);
+    QCOMPARE(f.dialogs.warnings.size(), 2);
+    QVERIFY(f.dialogs.warnings.last().contains(u"No default destination"_s));
+}
+
+void TestSetupDialog::helpOpensTheSetupTopic()
+{
+    WindowFixture f;
+    QVERIFY(QDir().mkpath(f.dir.filePath(u"help"_s)));
+    writeFile(f.dir.filePath(u"help/main.html"_s), "<html></html>");
+    writeFile(f.dir.filePath(u"help/setup.html"_s), "<html></html>");
+    QDialog *setup = openSetup(f);
+    QTest::mouseClick(child<QPushButton>(setup, "cmdHelp"), Qt::LeftButton);
+    QCOMPARE(f.dialogs.openedUrls, QList<QUrl>{QUrl::fromLocalFile(f.dir.filePath(u"help/setup.html"_s))});
+}
+
+void TestSetupDialog::testEmailNeedsCompleteServerSetup()
+{
+    WindowFixture f;
+    QDialog *setup = openSetup(f);
+    child<QLineEdit>(setup, "txtMailFrom")->setText(u"office@practice.example"_s);
+    child<QLineEdit>(setup, "txtSMTPServer")->setText(u"smtp.practice.example"_s);
+    child<QLineEdit>(setup, "txtEmailSslPort")->setText(u"587"_s);
+    child<QLineEdit>(setup, "txtUsername")->setText(u"office"_s);
+    QTest::mouseClick(child<QPushButton>(setup, "cmdTestEmail"), Qt::LeftButton);
+    QCOMPARE(f.dialogs.warnings, QStringList{u"Your email server setup is not complete."_s});
+    QCOMPARE(stored(f, u"EmailFrom"_s), u"<unset>"_s);
+    QVERIFY(!f.window->findChild<QDialog *>(u"frmEmailTest"_s));
+
+    child<QLineEdit>(setup, "txtPassword")->setText(u"x"_s);
+    QTest::mouseClick(child<QPushButton>(setup, "cmdTestEmail"), Qt::LeftButton);
+    QCOMPARE(f.dialogs.warnings.size(), 2);
+    QVERIFY(f.dialogs.warnings.last().startsWith(u"This password cannot be stored"_s));
+    QCOMPARE(stored(f, u"EmailFrom"_s), u"<unset>"_s);
+}
+
+void TestSetupDialog::testEmailSavesTheSixMailValuesAndOpensTheTestDialog()
+{
+    WindowFixture f;
+    QDialog *setup = openSetup(f);
+    child<QLineEdit>(setup, "txtSMTPServer")->setText(u"smtp.practice.example"_s);
+    child<QComboBox>(setup, "cboAuth")->setCurrentIndex(0);
+    child<QLineEdit>(setup, "txtEmailSslPort")->setText(u"25"_s);
+    child<QLineEdit>(setup, "txtUsername")->setText(u"office"_s);
+    child<QLineEdit>(setup, "txtPassword")->setText(u"secret"_s);
+    child<QCheckBox>(setup, "chkEnableSchedule")->click();
+    QTest::mouseClick(child<QPushButton>(setup, "cmdTestEmail"), Qt::LeftButton);
+
+    QVERIFY(f.dialogs.warnings.isEmpty());
+    QCOMPARE(stored(f, u"EmailFrom"_s), QString()); // empty, but saved
+    QCOMPARE(stored(f, u"AuthType"_s), u"0"_s);
+    QCOMPARE(stored(f, u"SMPTServer"_s), u"smtp.practice.example"_s);
+    QCOMPARE(stored(f, u"PW"_s), ScrambleText(false, u"secret"_s, true));
+    QCOMPARE(stored(f, u"EnableSchedule"_s), u"<unset>"_s);
+    QCOMPARE(f.window->settings().UserName, u"office"_s);
+    QCOMPARE(f.window->settings().EnableSchedule, qint16(0));
+    QVERIFY(setup->isVisible());
+
+    auto *test = f.window->findChild<QDialog *>(u"frmEmailTest"_s);
+    QVERIFY(test && test->isVisible());
+    QVERIFY(!test->isModal());
+    // Pressed again, the same test dialog comes forward.
+    QTest::mouseClick(child<QPushButton>(setup, "cmdTestEmail"), Qt::LeftButton);
+    QCOMPARE(f.window->findChildren<QDialog *>(u"frmEmailTest"_s).size(), 1);
+}
+
+QTEST_MAIN(TestSetupDialog)
+#include "tst_setupdialog.moc"
