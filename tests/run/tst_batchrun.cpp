@@ -230,7 +230,8 @@ private Q_SLOTS:
     void clientDocumentsMissingDocumentsAndSendErrors()
     {
         RunHarness h;
-        h.writeCsv("42,a@x.org\r\n9,b@x.org\r\nB7,c@x.org\r\n");
+        // The last client's identifier is the client list's own name: the list is never attached.
+        h.writeCsv("42,a@x.org\r\n9,b@x.org\r\nB7,c@x.org\r\nclients,d@x.org\r\n");
         h.writeFile(u"Invoice_42.pdf"_qs);
         h.writeFile(u"1009.pdf"_qs); // names client 1009, not 9
         h.writeFile(u"AB7.pdf"_qs);  // names client AB7, not B7
@@ -248,7 +249,8 @@ private Q_SLOTS:
                  QStringList({u"Sending email - 1"_qs, u"=> a@x.org | Invoice_42.pdf"_qs, u"~1100"_qs,
                               u"No attachment found for Client ID - 9"_qs, u"~1100"_qs, u"Sending email - 3"_qs,
                               u"=> c@x.org | b7.PDF"_qs, u"Send Error - c@x.org"_qs, u"~1100"_qs,
-                              u"Processing Complete with 1 errors!"_qs}));
+                              u"No attachment found for Client ID - clients"_qs, u"~1100"_qs,
+                              u"Processing Complete with 2 errors!"_qs}));
         for (const MailMessage &m : std::as_const(h.mailer.sent)) {
             QCOMPARE(m.SubjectLine, u"Your statement"_qs);
             QCOMPARE(m.BodyText, u"Dear client,\r\nplease find it attached.\r\n"_qs);

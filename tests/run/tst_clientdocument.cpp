@@ -57,6 +57,18 @@ private Q_SLOTS:
         QVERIFY(error.isEmpty());
     }
 
+    void neverPicksTheClientList()
+    {
+        QTemporaryDir dir;
+        for (const QString &name : {u"2024.csv"_qs, u"2024.pdf"_qs}) {
+            QFile file(dir.filePath(name));
+            QVERIFY(file.open(QIODevice::WriteOnly));
+        }
+        QCOMPARE(FindClientDocument(dir.path(), u"2024"_qs, nullptr, u"2024.csv"_qs), dir.filePath(u"2024.pdf"_qs));
+        QVERIFY(QFile::remove(dir.filePath(u"2024.pdf"_qs)));
+        QCOMPARE(FindClientDocument(dir.path(), u"2024"_qs, nullptr, u"2024.csv"_qs), QString());
+    }
+
     void listsTheFolderAfreshForEveryLookup()
     {
         QTemporaryDir dir;

@@ -81,7 +81,7 @@ bool isClientDocumentName(const QString &fileName, const QString &clientId)
     return false;
 }
 
-QString FindClientDocument(const QString &folder, const QString &clientId, QString *error)
+QString FindClientDocument(const QString &folder, const QString &clientId, QString *error, const QString &skipName)
 {
     if (clientId.trimmed().isEmpty())
         return {};
@@ -108,7 +108,7 @@ QString FindClientDocument(const QString &folder, const QString &clientId, QStri
         return c != 0 ? c < 0 : a < b;
     });
     for (const QString &name : std::as_const(names)) {
-        if (isClientDocumentName(name, clientId))
+        if (name != skipName && isClientDocumentName(name, clientId))
             return base.filePath(name);
     }
     return {};
@@ -168,7 +168,9 @@ bool BatchRun::prepare(const RunRequest &request)
         return false;
     log.LogStatus(QStringLiteral("Parsing CSV file complete"));
     m_clients = std::move(read.clients);
-    m_csvFolder = QFileInfo(request.csvPath).absolutePath();
+    const QFileInfo csvFile(request.csvPath);
+    m_csvFolder = csvFile.absolutePath();
+    m_csvName = csvFile.fileName();
 
     const qsizetype total = m_clients.Count();
     m_emailCount = 0;
@@ -248,7 +250,7 @@ BatchRun::PassEnd BatchRun::printPass()
             continue;
         const QString clientId = m_clients.ClientId(i);
         QString error;
-        const QString document = FindClientDocument(m_csvFolder, clientId, &error);
+        const QString document = FindClientDocument(m_csvFolder, clientId, &error, m_csvName);
         if (!error.isEmpty()) {
             m_stopReason = error;
             return PassEnd::Stopped;
@@ -324,7 +326,7 @@ BatchRun::PassEnd BatchRun::emailPass()
         case AttachmentMode::ClientSpecific: {
             const QString clientId = m_clients.ClientId(i);
             QString error;
-            const QString document = FindClientDocument(m_csvFolder, clientId, &error);
+            const QString document = FindClientDocument(m_csvFolder, clientId, &error, m_csvName);
             if (!error.isEmpty()) {
                 m_stopReason = error;
                 return PassEnd::Stopped;

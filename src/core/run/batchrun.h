@@ -115,6 +115,7 @@ private:
     ClientList m_clients;
     AppSettings m_settings;
     QString m_csvFolder;
+    QString m_csvName;
     qsizetype m_emailCount = 0;
     qsizetype m_printCount = 0;
     qint64 m_errorCount = 0;  ///< clients whose own document was not found
@@ -127,8 +128,10 @@ private:
 /// order, whose name holds the identifier followed by "." at its start or right after a
 /// character of another kind than the identifier's first (digit, letter, other); letter case
 /// is ignored. Empty when there is none, for a blank identifier, and when the folder cannot
-/// be listed (then `error`, when given, says why).
-QString FindClientDocument(const QString &folder, const QString &clientId, QString *error = nullptr);
+/// be listed (then `error`, when given, says why). The file named `skipName` (the client list
+/// itself, which holds every client's address) is never a client's document.
+QString FindClientDocument(const QString &folder, const QString &clientId, QString *error = nullptr,
+                           const QString &skipName = QString());
 
 /// True when `fileName` holds `clientId` + "." at a place where it names that client (the
 /// rule of FindClientDocument, without the folder).

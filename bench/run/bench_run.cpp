@@ -1,0 +1,210 @@
+// Figures for the batch run:
+//  1. 500 clients, scheduling on with a delay of 0, against a local SMTP server: the run's cost
+//     per client beyond the 100 ms pause slice that every client waits at least.
+//  2. 10,000 clients with a mailer that sends nothing and a clock that never sleeps: time and
+//     peak memory, against the memory of the client list alone.
+//  3. One client document lookup in a folder of 10,000 files (every lookup lists the folder).
+
+#include "mail/sendmail.h"
+#include "run/batchrun.h"
+#include "run/clock.h"
+#include "run/pause.h"
+#include "run/printer.h"
+#include "support/fakes.h"
+#include "support/smtpfixture.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <sys/resource.h>
+
+#include <cstdio>
+#include <memory>
+
+using namespace quorvale;
+
+namespace {
+
+class NullLog final : public StatusLog
+{
+public:
+    void LogStatus(const QString &) override { ++lines; }
+    qint64 lines = 0;
+};
+
+class NullPrinter final : public Printer
+{
+public:
+    bool printDocument(const QString &, QString *) override { return true; }
+};
+
+class NullMailer final : public Mailer
+{
+public:
+    bool sendMail(const MailMessage &, QString &strStatus, QString &, QString *, const std::function<void(int)> &,
+                  const std::function<bool()> &) override
+    {
+        strStatus = QStringLiteral("OK");
+        return true;
+    }
+};
+
+/// A store that keeps nothing: the benchmark must not touch the user's settings.
+class NullStore final : public SettingsStore
+{
+public:
+    QVariant RegReadValue(const QString &, ValueKind, const QVariant &defaultValue) const override
+    {
+        return defaultValue;
+    }
+    bool RegWriteValue(const QString &, ValueKind, const QVariant &, QString *) override { return true; }
+};
+
+/// Measures the time a Mailer spends inside its sends.
+class TimedMailer final : public Mailer
+{
+public:
+    explicit TimedMailer(Mailer &inner)
+        : m_inner(inner)
+    {
+    }
+    bool sendMail(const MailMessage &message, QString &strStatus, QString &strErrors, QString *error,
+                  const std::function<void(int)> &percentDone, const std::function<bool()> &abortCheck) override
+    {
+        QElapsedTimer timer;
+        timer.start();
+        const bool ok = m_inner.sendMail(message, strStatus, strErrors, error, percentDone, abortCheck);
+        nanoseconds += timer.nsecsElapsed();
+        failures += (!ok || strStatus != QLatin1String("OK")) ? 1 : 0;
+        return ok;
+    }
+    qint64 nanoseconds = 0;
+    int failures = 0;
+
+private:
+    Mailer &m_inner;
+};
+
+long peakRssKiB()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss;
+}
+
+QString writeClients(const QTemporaryDir &dir, int count)
+{
+    const QString path = dir.filePath(QStringLiteral("clients-%1.csv").arg(count));
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return {};
+    for (int i = 1; i <= count; ++i)
+        file.write(QByteArray::number(100000 + i) + ",client" + QByteArray::number(i) + "@example.org\r\n");
+    return path;
+}
+
+struct Timed
+{
+    double seconds = 0;
+    RunOutcome outcome = RunOutcome::NotStarted;
+};
+
+Timed runOnce(Mailer &mailer, Clock &clock, const AppSettings &settings, const QString &csv, StatusLog &log)
+{
+    NullStore store;
+    test::ScriptedPrompter prompter;
+    NullPrinter printer;
+    RunControl control;
+    BatchRun run(RunDependencies{store, log, prompter, mailer, printer, clock, control, nullptr,
+                                 [&settings] { return settings; }});
+    RunRequest request{csv, QStringLiteral("Your statement"), QStringLiteral("Dear client,\r\nhere it is.\r\n"),
+                       false};
+    QElapsedTimer timer;
+    timer.start();
+    Timed result;
+    if (run.prepare(request))
+        result.outcome = run.execute();
+    result.seconds = double(timer.nsecsElapsed()) / 1e9;
+    return result;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    QTemporaryDir dir;
+    AppSettings settings;
+    settings.DataFolder = dir.filePath(QStringLiteral("data"));
+    settings.EnableSchedule = 1;
+    settings.DelayBetweenSends = 0;
+    settings.GroupSize = 1000000;
+
+    // 1. Real sends to a local server.
+    const int smallRun = argc > 1 ? QByteArray(argv[1]).toInt() : 500;
+    {
+        test::SmtpServer server;
+        if (!server.isRunning()) {
+            std::fprintf(stderr, "bench_run: the local SMTP server did not start\n");
+            return 1;
+        }
+        const AppSettings mail = server.settings();
+        settings.SMTPServer = mail.SMTPServer;
+        settings.SSLport = mail.SSLport;
+        settings.AuthType = mail.AuthType;
+        settings.UserName = mail.UserName;
+        settings.Password = mail.Password;
+        settings.EmailFrom = mail.EmailFrom;
+        SmtpMailer smtp([&settings] { return settings; });
+        TimedMailer mailer(smtp);
+        SystemClock clock;
+        NullLog log;
+        const QString csv = writeClients(dir, smallRun);
+        const Timed t = runOnce(mailer, clock, settings, csv, log);
+        const double perClientMs = t.seconds * 1000.0 / smallRun;
+        std::printf("%d clients over SMTP on 127.0.0.1, scheduling on, delay 0 (outcome %d, %d failed sends)\n",
+                    smallRun, int(t.outcome), mailer.failures);
+        std::printf("  total %.2f s, %.2f ms per client, overhead over the 100 ms pause floor %.2f ms per client\n",
+                    t.seconds, perClientMs, perClientMs - kPauseSliceMs);
+        std::printf("  of which inside the send %.2f ms per client\n", double(mailer.nanoseconds) / 1e6 / smallRun);
+    }
+
+    // 2. A large run with nothing sent and no real waiting.
+    const int largeRun = argc > 2 ? QByteArray(argv[2]).toInt() : 10000;
+    {
+        const QString csv = writeClients(dir, largeRun);
+        const long before = peakRssKiB();
+        NullMailer mailer;
+        test::FakeClock clock;
+        NullLog log;
+        const Timed t = runOnce(mailer, clock, settings, csv, log);
+        std::printf("%d clients, fake mailer and clock (outcome %d, %lld status lines)\n", largeRun, int(t.outcome),
+                    static_cast<long long>(log.lines));
+        std::printf("  total %.3f s, %.2f us per client; peak RSS %ld KiB before, %ld KiB after (+%ld KiB)\n",
+                    t.seconds, t.seconds * 1e6 / largeRun, before, peakRssKiB(), peakRssKiB() - before);
+        const long afterFirst = peakRssKiB();
+        runOnce(mailer, clock, settings, writeClients(dir, largeRun * 4), log);
+        std::printf("  %d clients: peak RSS +%ld KiB over the %d-client run\n", largeRun * 4,
+                    peakRssKiB() - afterFirst, largeRun);
+    }
+
+    // 3. One lookup among many files.
+    {
+        QTemporaryDir docs;
+        for (int i = 0; i < 10000; ++i) {
+            QFile file(docs.filePath(QStringLiteral("Invoice_%1.pdf").arg(100000 + i)));
+            if (!file.open(QIODevice::WriteOnly))
+                return 1;
+        }
+        QElapsedTimer timer;
+        timer.start();
+        const int lookups = 20;
+        for (int i = 0; i < lookups; ++i)
+            FindClientDocument(docs.path(), QString::number(109999 - i));
+        std::printf("client document lookup in a folder of 10000 files: %.2f ms each\n",
+                    double(timer.nsecsElapsed()) / 1e6 / lookups);
+    }
+    return 0;
+}
