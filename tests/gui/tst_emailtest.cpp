@@ -1,0 +1,290 @@
+// The test e-mail dialog and a whole run through the window, both against a real SMTP server
+// on 127.0.0.1; the checks before a send and the run-in-progress guard with a recording mailer.
+
+#include "guitest.h"
+
+#include "support/smtpfixture.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPointer>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSignalSpy>
+
+using namespace quorvale;
+using namespace quorvale::test;
+using namespace Qt::Literals::StringLiterals;
+
+namespace {
+
+void saveServerOf(WindowFixture &f, const SmtpServer &server)
+{
+    const AppSettings s = server.settings();
+    f.save(u"SMPTServer"_s, s.SMTPServer);
+    f.save(u"SSLport"_s, s.SSLport);
+    f.save(u"AuthType"_s, QString::number(s.AuthType));
+    f.save(u"UserName"_s, s.UserName);
+    f.save(u"PW"_s, s.Password);
+    f.save(u"EmailFrom"_s, s.EmailFrom);
+}
+
+/// Opens the setup dialog, presses Test Email and returns the test dialog.
+QDialog *openTest(WindowFixture &f)
+{
+    f.window->showSetup();
+    auto *setup = f.window->findChild<QDialog *>(u"frmSetup"_s);
+    QTest::mouseClick(setup->findChild<QPushButton *>(u"cmdTestEmail"_s), Qt::LeftButton);
+    return f.window->findChild<QDialog *>(u"frmEmailTest"_s);
+}
+
+/// Types the address, presses Test and waits until the caption is back.
+QStringList runTest(QDialog *test, const QString &address)
+{
+    auto *button = test->findChild<QPushButton *>(u"cmdTest"_s);
+    QSignalSpy finished(test, SIGNAL(testFinished()));
+    test->findChild<QLineEdit *>(u"txtSendEmailAddy"_s)->setText(address);
+    QTest::mouseClick(button, Qt::LeftButton);
+    if (finished.isEmpty() && !finished.wait(30000))
+        return {u"<timed out>"_s};
+    return statusLines(test->findChild<QPlainTextEdit *>(u"txtStatus"_s));
+}
+
+} // namespace
+
+class TestEmailTest : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void controlsHaveTheirCaptions();
+    void successfulTestShowsTwoLinesAndSendsNoAttachment();
+    void failedTestShowsTheServersReason();
+    void portThatIsNotANumberIsReportedAndCaptionRestored();
+    void checksBeforeSending_data();
+    void checksBeforeSending();
+    void testCannotSendWhileARunIsInProgress();
+    void wholeRunThroughTheWindowReachesTheServer();
+};
+
+void TestEmailTest::controlsHaveTheirCaptions()
+{
+    WindowFixture f;
+    f.saveServer();
+    f.open();
+    QDialog *test = openTest(f);
+    QVERIFY(test);
+    QCOMPARE(test->windowTitle(), u"Email Test"_s);
+    const QList<std::tuple<QString, QString, QString>> controls{
+        {u"Label1"_s, u"Email address for send test"_s, QString()},
+        {u"txtSendEmailAddy"_s, QString(), u"Email address for send test"_s},
+        {u"cmdTest"_s, u"Test"_s, u"Send test email"_s},
+        {u"Label2"_s, u"Status"_s, QString()},
+        {u"txtStatus"_s, QString(), QString()},
+        {u"cmdClear"_s, u"Clear Status"_s, u"Clear status"_s},
+        {u"cmdOK"_s, u"OK"_s, QString()},
+    };
+    for (const auto &[name, text, toolTip] : controls) {
+        QWidget *w = test->findChild<QWidget *>(name);
+        QVERIFY2(w, qPrintable(name));
+        QCOMPARE(w->toolTip(), toolTip);
+        if (auto *button = qobject_cast<QAbstractButton *>(w))
+            QCOMPARE(caption(button->text()), text);
+        else if (auto *label = qobject_cast<QLabel *>(w))
+            QCOMPARE(label->text(), text);
+    }
+}
+
+void TestEmailTest::successfulTestShowsTwoLinesAndSendsNoAttachment()
+{
+    SmtpServer server;
+    QVERIFY(server.isRunning());
+    WindowFixture f;
+    saveServerOf(f, server);
+    f.open(false, nullptr);
+    // The real SMTP mailer: the window makes its own when none is given.
+    f.window.reset();
+    MainWindowOptions options;
+    options.store = f.store.get();
+    options.dialogs = &f.dialogs;
+    options.dataFolder = f.dataFolder();
+    f.window = std::make_unique<MainWindow>(options);
+    f.window->show();
+
+    QDialog *test = openTest(f);
+    QCOMPARE(runTest(test, u"client@example.com"_s), (QStringList{u"Testing Email..."_s, u"Email testing complete"_s}));
+    QCOMPARE(test->findChild<QPushButton *>(u"cmdTest"_s)->text(), u"Test"_s);
+    QCOMPARE(f.widget<QProgressBar>("progEmail")->value(), 0);
+    QVERIFY(server.waitForMessages(1, 5000));
+    const ReceivedMessage message = server.messages().first();
+    QCOMPARE(message.rcptTo, QStringList{u"client@example.com"_s});
+    QCOMPARE(message.subject, u"Test subject line text"_s);
+    QCOMPARE(message.body.trimmed(), u"Test email body text"_s);
+    QVERIFY(message.attachments.isEmpty());
+
+    // A second test adds its lines below the first; Clear Status empties the box.
+    QCOMPARE(runTest(test, u"client@example.com"_s).size(), 4);
+    test->findChild<QPushButton *>(u"cmdClear"_s)->click();
+    QVERIFY(test->findChild<QPlainTextEdit *>(u"txtStatus"_s)->toPlainText().isEmpty());
+}
+
+void TestEmailTest::failedTestShowsTheServersReason()
+{
+    SmtpServer server({.fault = u"RCPT:550"_s});
+    QVERIFY(server.isRunning());
+    WindowFixture f;
+    saveServerOf(f, server);
+    MainWindowOptions options;
+    options.store = f.store.get();
+    options.dialogs = &f.dialogs;
+    options.dataFolder = f.dataFolder();
+    f.window = std::make_unique<MainWindow>(options);
+    f.window->show();
+
+    const QStringList lines = runTest(openTest(f), u"nobody@example.com"_s);
+    QVERIFY2(lines.size() >= 4, qPrintable(lines.join(u'|')));
+    QCOMPARE(lines.first(), u"Testing Email..."_s);
+    QCOMPARE(lines.mid(lines.size() - 2),
+             (QStringList{u"Email test bad or had problems!"_s, u"Email testing complete"_s}));
+    QVERIFY(!lines[1].isEmpty());
+}
+
+void TestEmailTest::portThatIsNotANumberIsReportedAndCaptionRestored()
+{
+    WindowFixture f;
+    f.saveServer(u"127.0.0.1"_s, u"twenty-five"_s);
+    MainWindowOptions options;
+    options.store = f.store.get();
+    options.dialogs = &f.dialogs;
+    options.dataFolder = f.dataFolder();
+    f.window = std::make_unique<MainWindow>(options);
+    f.window->show();
+
+    QDialog *test = openTest(f);
+    const QStringList lines = runTest(test, u"client@example.com"_s);
+    QVERIFY2(lines.size() == 4, qPrintable(lines.join(u'|')));
+    QCOMPARE(lines.first(), u"Testing Email..."_s);
+    QVERIFY(!lines[1].isEmpty());
+    QCOMPARE(lines.mid(2), (QStringList{u"Email test bad or had problems!"_s, u"Email testing complete"_s}));
+    QCOMPARE(test->findChild<QPushButton *>(u"cmdTest"_s)->text(), u"Test"_s);
+    QVERIFY(test->findChild<QPushButton *>(u"cmdTest"_s)->isEnabled());
+}
+
+void TestEmailTest::checksBeforeSending_data()
+{
+    QTest::addColumn<bool>("serverSaved");
+    QTest::addColumn<QString>("address");
+    QTest::addColumn<QString>("warning");
+    QTest::newRow("no address") << true << "" << "You need enter a send email address for testing.";
+    QTest::newRow("setup incomplete") << false << "client@example.com" << "Your email server setup is not complete.";
+}
+
+void TestEmailTest::checksBeforeSending()
+{
+    QFETCH(bool, serverSaved);
+    QFETCH(QString, address);
+    QFETCH(QString, warning);
+    WindowFixture f;
+    if (serverSaved)
+        f.saveServer();
+    f.open();
+    // Opened straight from the window, the test sees the settings as they are.
+    f.window->showEmailTest();
+    QDialog *test = f.window->findChild<QDialog *>(u"frmEmailTest"_s);
+    QVERIFY(test);
+    test->findChild<QLineEdit *>(u"txtSendEmailAddy"_s)->setText(address);
+    QTest::mouseClick(test->findChild<QPushButton *>(u"cmdTest"_s), Qt::LeftButton);
+    QCOMPARE(f.dialogs.warnings, QStringList{warning});
+    QVERIFY(test->findChild<QPlainTextEdit *>(u"txtStatus"_s)->toPlainText().isEmpty());
+    QVERIFY(f.mailer.messages().isEmpty());
+}
+
+void TestEmailTest::testCannotSendWhileARunIsInProgress()
+{
+    WindowFixture f;
+    f.saveServer();
+    QByteArray csv;
+    for (int i = 1; i <= 10; ++i)
+        csv += QByteArray::number(i) + ",client" + QByteArray::number(i) + "@example.com\r\n";
+    writeFile(f.dir.filePath(u"clients.csv"_s), csv);
+    f.save(u"CSVpath"_s, f.dir.filePath(u"clients.csv"_s));
+    f.mailer.sendTime = std::chrono::milliseconds(50);
+    MainWindow &w = f.open();
+    QDialog *test = openTest(f);
+    auto *button = test->findChild<QPushButton *>(u"cmdTest"_s);
+    QVERIFY(button->isEnabled());
+
+    QSignalSpy finished(&w, &MainWindow::runFinished);
+    QTest::mouseClick(f.widget<QPushButton>("cmdStart"), Qt::LeftButton);
+    QVERIFY(!button->isEnabled());
+    QVERIFY(finished.wait(20000));
+    QVERIFY(button->isEnabled());
+    // Nothing but the run's own messages went out, all with the run's subject.
+    const QList<MailMessage> sent = f.mailer.messages();
+    QCOMPARE(sent.size(), 10);
+    for (const MailMessage &m : sent)
+        QCOMPARE(m.SubjectLine, u"Subject Line Text"_s);
+}
+
+void TestEmailTest::wholeRunThroughTheWindowReachesTheServer()
+{
+    SmtpServer server;
+    QVERIFY(server.isRunning());
+    WindowFixture f;
+    saveServerOf(f, server);
+    // Pacing on with no delay: each pause is one 100 ms slice of the real clock.
+    f.save(u"EnableSchedule"_s, u"1"_s);
+    f.save(u"DelayBetweenSends"_s, u"0"_s);
+    f.save(u"GroupSize"_s, u"100"_s);
+    writeFile(f.dir.filePath(u"clients.csv"_s), "A1,ann@example.com\r\nB2,\r\nC3,carl@example.com\r\n");
+    writeFile(f.dir.filePath(u"A1.pdf"_s), "%PDF-1.4 ann\n");
+    writeFile(f.dir.filePath(u"C3.pdf"_s), "%PDF-1.4 carl\n");
+    writeFile(f.dir.filePath(u"B2.pdf"_s), "%PDF-1.4 bea\n");
+    MainWindowOptions options;
+    options.store = f.store.get();
+    options.dialogs = &f.dialogs;
+    options.printer = &f.printer;
+    options.dataFolder = f.dataFolder();
+    f.window = std::make_unique<MainWindow>(options);
+    f.window->show();
+
+    f.widget<QLineEdit>("txtCSVpath")->setText(f.dir.filePath(u"clients.csv"_s));
+    f.widget<QLineEdit>("txtSubjectLine")->setText(u"Your documents"_s);
+    f.widget<QPlainTextEdit>("txtBodyMessage")->setPlainText(u"Dear client,\nplease find your documents attached."_s);
+    f.widget<QRadioButton>("OptAddAttachment2")->click();
+    f.widget<QCheckBox>("chkPrint")->click();
+
+    QSignalSpy finished(f.window.get(), &MainWindow::runFinished);
+    QTest::mouseClick(f.widget<QPushButton>("cmdStart"), Qt::LeftButton);
+    QVERIFY(finished.wait(30000));
+
+    QCOMPARE(statusLines(f.widget<QPlainTextEdit>("txtProgress")),
+             (QStringList{u"Parsing CSV file..."_s, u"Clients found - 3"_s, u"Parsing CSV file complete"_s,
+                          u"Client count - 3"_s, u"Emails to be sent - 2"_s, u"Documents to be printed - 1"_s,
+                          u"Start processing..."_s, u"Printing document - 1"_s, u"Email scheduling enabled:"_s,
+                          u"  Delay between email sends - 0secs"_s, u"  Delay between email groups - 5mins"_s,
+                          u"  Email group size - 100"_s, u"Sending email - 1"_s, u"Sending email - 2"_s,
+                          u"Processing Complete"_s}));
+    QCOMPARE(f.printer.printed(), QStringList{f.dir.filePath(u"B2.pdf"_s)});
+    QVERIFY(server.waitForMessages(2, 5000));
+    const QList<ReceivedMessage> messages = server.messages();
+    QCOMPARE(messages.size(), 2);
+    QCOMPARE(messages[0].rcptTo, QStringList{u"ann@example.com"_s});
+    QCOMPARE(messages[0].subject, u"Your documents"_s);
+    QCOMPARE(messages[0].attachments.size(), 1);
+    QCOMPARE(messages[0].attachments[0].fileName, u"A1.pdf"_s);
+    QCOMPARE(messages[0].attachments[0].data, QByteArray("%PDF-1.4 ann\n"));
+    QCOMPARE(messages[1].rcptTo, QStringList{u"carl@example.com"_s});
+    QCOMPARE(messages[1].attachments[0].fileName, u"C3.pdf"_s);
+    QVERIFY(messages[1].body.startsWith(u"Dear client,\r\nplease find"_s));
+    QCOMPARE(f.widget<QProgressBar>("progEmail")->value(), 0);
+    QVERIFY(f.widget("cmdStart")->isEnabled());
+}
+
+QTEST_MAIN(TestEmailTest)
+#include "tst_emailtest.moc"
