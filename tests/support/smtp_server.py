@@ -157,7 +157,7 @@ def main():
         ok = (isinstance(auth_data, LoginPassword)
               and auth_data.login == args.user.encode("utf-8")
               and auth_data.password == args.password.encode("utf-8"))
-        return AuthResult(success=ok)
+        return AuthResult(success=ok, handled=False)
 
     def factory():
         return FaultySMTP(

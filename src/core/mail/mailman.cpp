@@ -1,1 +1,529 @@
 #include "mail/mailman.h"
+
+#include "mail/attachmentcache.h"
+#include "mail/mimeencode.h"
+#include "mail/sendgate.h"
+
+#include <QDateTime>
+#include <QFile>
+#include <QFileInfo>
+#include <QMimeDatabase>
+#include <QSysInfo>
+
+#include <curl/curl.h>
+
+#include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <cctype>
+#include <chrono>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace quorvale {
+
+namespace {
+
+constexpr int kMaxPollMs = 100;
+
+/// The one gate every send of the program passes: only one send is in flight at a time.
+SendGate &programSendGate()
+{
+    static SendGate gate;
+    return gate;
+}
+
+void initCurlOnce()
+{
+    static std::once_flag once;
+    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+template<auto Free>
+struct Deleter
+{
+    template<typename T>
+    void operator()(T *p) const { Free(p); }
+};
+using EasyPtr = std::unique_ptr<CURL, Deleter<curl_easy_cleanup>>;
+using MimePtr = std::unique_ptr<curl_mime, Deleter<curl_mime_free>>;
+using SlistPtr = std::unique_ptr<curl_slist, Deleter<curl_slist_free_all>>;
+
+void append(SlistPtr &list, const QByteArray &line)
+{
+    curl_slist *grown = curl_slist_append(list.get(), line.constData());
+    if (grown) {
+        (void)list.release();
+        list.reset(grown);
+    }
+}
+
+/// Appends `line` to `list` and hands the list to the part (which then owns it).
+void setPartHeaders(curl_mimepart *part, const QList<QByteArray> &lines)
+{
+    SlistPtr list;
+    for (const QByteArray &line : lines)
+        append(list, line);
+    curl_mime_headers(part, list.release(), 1);
+}
+
+/// SSL means implicit TLS on this port and required STARTTLS on any other.
+int implicitTlsPort()
+{
+    bool ok = false;
+    const int port = qEnvironmentVariableIntValue("QUORVALE_IMPLICIT_TLS_PORT", &ok);
+    return ok && port > 0 && port <= 65535 ? port : 465;
+}
+
+QString hostProblem(const QString &host)
+{
+    if (host.trimmed().isEmpty())
+        return QStringLiteral("No SMTP server is set.");
+    for (QChar c : host) {
+        if (c.unicode() <= 0x20 || c.unicode() == 0x7f || QStringLiteral("/\\@?#%<>\"'").contains(c))
+            return QStringLiteral("The SMTP server name \"%1\" is not valid.").arg(host.simplified());
+    }
+    return {};
+}
+
+/// The name this machine gives in EHLO, when it is a plain host name.
+QByteArray ehloDomain()
+{
+    const QByteArray name = QSysInfo::machineHostName().toLatin1();
+    for (char c : name) {
+        if (!(std::isalnum(static_cast<unsigned char>(c)) || c == '.' || c == '-'))
+            return "localhost";
+    }
+    return name.isEmpty() ? QByteArray("localhost") : name;
+}
+
+/// What libcurl's callbacks on the transfer thread share with the sending thread.
+class TransferState
+{
+public:
+    std::atomic<int> percent{0};
+    QByteArray lastErrorReply; ///< the server's last error reply; read after the transfer ended
+
+    void finish()
+    {
+        {
+            std::lock_guard lock(m_mutex);
+            m_finished = true;
+        }
+        m_finishedChanged.notify_all();
+    }
+
+    bool waitFinished(std::chrono::milliseconds timeout)
+    {
+        std::unique_lock lock(m_mutex);
+        return m_finishedChanged.wait_for(lock, timeout, [this] { return m_finished; });
+    }
+
+    void abort()
+    {
+        m_aborted.store(true);
+        std::lock_guard lock(m_mutex);
+        for (curl_socket_t socket : m_sockets)
+            ::shutdown(socket, SHUT_RDWR);
+    }
+
+    static curl_socket_t openSocket(void *self, curlsocktype, curl_sockaddr *address)
+    {
+        auto *state = static_cast<TransferState *>(self);
+        std::lock_guard lock(state->m_mutex);
+        if (state->m_aborted.load())
+            return CURL_SOCKET_BAD;
+        const curl_socket_t socket = ::socket(address->family, address->socktype | SOCK_CLOEXEC, address->protocol);
+        if (socket != CURL_SOCKET_BAD)
+            state->m_sockets.push_back(socket);
+        return socket;
+    }
+
+    static int closeSocket(void *self, curl_socket_t socket)
+    {
+        auto *state = static_cast<TransferState *>(self);
+        std::lock_guard lock(state->m_mutex);
+        std::erase(state->m_sockets, socket);
+        return ::close(socket);
+    }
+
+    static int progress(void *self, curl_off_t, curl_off_t, curl_off_t ulTotal, curl_off_t ulNow)
+    {
+        auto *state = static_cast<TransferState *>(self);
+        if (ulTotal > 0)
+            state->percent.store(int(std::clamp<curl_off_t>(ulNow * 100 / ulTotal, 0, 100)));
+        return state->m_aborted.load() ? 1 : 0;
+    }
+
+    static int debug(CURL *, curl_infotype type, char *data, size_t size, void *self)
+    {
+        if (type == CURLINFO_HEADER_IN && size >= 3 && (data[0] == '4' || data[0] == '5'))
+            static_cast<TransferState *>(self)->lastErrorReply = QByteArray(data, qsizetype(size)).trimmed();
+        return 0;
+    }
+
+private:
+    std::mutex m_mutex; ///< guards m_finished and m_sockets
+    std::condition_variable m_finishedChanged;
+    bool m_finished = false;
+    std::atomic<bool> m_aborted{false};
+    std::vector<curl_socket_t> m_sockets;
+};
+
+} // namespace
+
+int Email::AddTo(const QString &displayName, const QString &address)
+{
+    m_toName = displayName;
+    m_toAddress = address;
+    return 1;
+}
+
+QString Email::AddFileAttachment(const QString &path)
+{
+    m_attachmentPath = path;
+    if (path.isEmpty())
+        return {};
+    return QMimeDatabase().mimeTypeForFile(path).name();
+}
+
+struct MailMan::Private
+{
+    QString host;
+    QString user;
+    QString password;
+    int heartbeatMs = kMaxPollMs;
+    int ssl = 0;
+    qint32 port = 25;
+    int timeoutSeconds = 30;
+    QString lastError;
+    AttachmentCache cache;
+
+    // State of the send in progress, read by libcurl's callbacks.
+    MailMan *owner = nullptr;
+    int lastPercent = -1;
+    bool abortedByCallback = false;
+
+    bool pollAbort() const
+    {
+        int abort = 0;
+        if (owner->AbortCheck)
+            owner->AbortCheck(abort);
+        return abort != 0;
+    }
+
+    void reportPercent(int percent)
+    {
+        if (percent == lastPercent)
+            return;
+        lastPercent = percent;
+        int abort = 0;
+        if (owner->SendPercentDone)
+            owner->SendPercentDone(percent, abort);
+        if (abort != 0)
+            abortedByCallback = true;
+    }
+
+    QString validate(const Email &email) const;
+    QString send(const Email &email);
+    QString describeFailure(CURLcode code, const char *curlError, const QByteArray &serverReply) const;
+    QString withoutPassword(QString text) const;
+};
+
+MailMan::MailMan() : d(std::make_unique<Private>())
+{
+    initCurlOnce();
+    d->owner = this;
+}
+
+MailMan::~MailMan() = default;
+
+void MailMan::put_SmtpHost(const QString &host)
+{
+    d->host = host;
+}
+
+void MailMan::put_SmtpUsername(const QString &user)
+{
+    d->user = user;
+}
+
+void MailMan::put_SmtpPassword(const QString &password)
+{
+    d->password = password;
+}
+
+void MailMan::put_HeartbeatMs(int ms)
+{
+    d->heartbeatMs = ms;
+}
+
+void MailMan::put_SmtpSsl(int on)
+{
+    d->ssl = on;
+}
+
+void MailMan::put_SmtpPort(qint32 port)
+{
+    d->port = port;
+}
+
+void MailMan::put_TimeoutSeconds(int seconds)
+{
+    d->timeoutSeconds = qMax(1, seconds);
+}
+
+QString MailMan::LastErrorText() const
+{
+    return d->lastError;
+}
+
+int MailMan::CloseSmtpConnection()
+{
+    // Every send uses its own connection and closes it before it returns.
+    return 1;
+}
+
+int MailMan::SendEmail(const Email &email)
+{
+    d->lastError = d->validate(email);
+    if (!d->lastError.isEmpty())
+        return 0;
+
+    const auto pollInterval = std::chrono::milliseconds(qBound(1, d->heartbeatMs, kMaxPollMs));
+    SendGateGuard gate(programSendGate(), [this] { return d->pollAbort(); }, pollInterval);
+    if (gate.entry() == SendGate::Entry::Nested) {
+        d->lastError = QStringLiteral("Another message is being sent; a send cannot start inside it.");
+        return 0;
+    }
+    if (gate.entry() == SendGate::Entry::Aborted) {
+        d->lastError = QStringLiteral("The send was aborted.");
+        return 0;
+    }
+    d->lastError = d->withoutPassword(d->send(email));
+    return d->lastError.isEmpty() ? 1 : 0;
+}
+
+QString MailMan::Private::validate(const Email &email) const
+{
+    const QString hostError = hostProblem(host);
+    if (!hostError.isEmpty())
+        return hostError;
+    if (port < 1 || port > 65535)
+        return QStringLiteral("The SMTP port %1 is not valid; it must be a number from 1 to 65535.").arg(port);
+    if (email.toAddress().trimmed().isEmpty())
+        return QStringLiteral("No recipient address was given.");
+    QString problem = mime::addressProblem(email.toAddress());
+    if (!problem.isEmpty())
+        return QStringLiteral("The recipient address %1; the message was not sent.").arg(problem);
+    problem = mime::addressProblem(email.from());
+    if (!problem.isEmpty())
+        return QStringLiteral("The sender address %1; the message was not sent.").arg(problem);
+    if (mime::hasLineBreak(email.toName()))
+        return QStringLiteral("The recipient name contains a line break; the message was not sent.");
+    if (mime::hasLineBreak(email.subject()))
+        return QStringLiteral("The subject contains a line break; the message was not sent.");
+    const QString path = email.attachmentPath();
+    if (!path.isEmpty()) {
+        QFile file(path);
+        if (!QFileInfo(path).isFile() || !file.open(QIODevice::ReadOnly)) {
+            const QString reason = QFileInfo::exists(path) ? (QFileInfo(path).isDir() ? QStringLiteral("it is a folder")
+                                                                                       : file.errorString())
+                                                           : QStringLiteral("it does not exist");
+            return QStringLiteral("The attachment \"%1\" cannot be read (%2); the message was not sent.")
+                .arg(path, reason);
+        }
+    }
+    return {};
+}
+
+QString MailMan::Private::send(const Email &email)
+{
+    lastPercent = -1;
+    abortedByCallback = false;
+
+    // The message: headers, a quoted-printable text part, and the attachment streamed from disk.
+    EasyPtr easy(curl_easy_init());
+    MimePtr mime(easy ? curl_mime_init(easy.get()) : nullptr);
+    if (!easy || !mime)
+        return QStringLiteral("The mail library could not be initialised.");
+
+    SlistPtr headers;
+    append(headers, "Date: " + mime::rfc2822Date(QDateTime::currentDateTime()));
+    if (!email.from().isEmpty())
+        append(headers, "From: " + email.from().toUtf8());
+    QByteArray to = email.toAddress().toUtf8();
+    if (!email.toName().isEmpty())
+        to = mime::encodeHeaderText(email.toName()) + " <" + to + '>';
+    append(headers, "To: " + to);
+    append(headers, "Subject: " + mime::encodeHeaderText(email.subject()));
+    append(headers, "Message-ID: " + mime::newMessageId(email.from()));
+    append(headers, "MIME-Version: 1.0");
+
+    curl_mimepart *text = curl_mime_addpart(mime.get());
+    const QByteArray body = mime::quotedPrintable(mime::crlfLines(email.body()));
+    curl_mime_data(text, body.constData(), size_t(body.size()));
+    curl_mime_type(text, "text/plain; charset=UTF-8");
+    setPartHeaders(text, {"Content-Disposition: inline", "Content-Transfer-Encoding: quoted-printable"});
+
+    const QString path = email.attachmentPath();
+    if (!path.isEmpty()) {
+        curl_mimepart *file = curl_mime_addpart(mime.get());
+        const AttachmentCache::Source source = cache.sourceFor(path);
+        if (curl_mime_filedata(file, QFile::encodeName(source.path).constData()) != CURLE_OK)
+            return QStringLiteral("The attachment \"%1\" cannot be read; the message was not sent.").arg(path);
+        curl_mime_filename(file, nullptr);
+        curl_mime_type(file, QMimeDatabase().mimeTypeForFile(path).name().toLatin1().constData());
+        const QByteArray disposition = mime::attachmentDisposition(QFileInfo(path).fileName());
+        if (source.base64Encoded) {
+            setPartHeaders(file, {disposition, "Content-Transfer-Encoding: base64"});
+        } else {
+            curl_mime_encoder(file, "base64");
+            setPartHeaders(file, {disposition});
+        }
+    }
+
+    // The connection: one per send, TLS as chosen, certificates always verified.
+    const bool implicitTls = ssl == 1 && port == implicitTlsPort();
+    QString hostPart = host.trimmed();
+    if (hostPart.contains(u':') && !hostPart.startsWith(u'['))
+        hostPart = u'[' + hostPart + u']';
+    const QByteArray url = (implicitTls ? "smtps://" : "smtp://") + hostPart.toUtf8() + ':'
+                           + QByteArray::number(port) + '/' + ehloDomain();
+    const QByteArray userBytes = user.toUtf8();
+    const QByteArray passwordBytes = password.toUtf8();
+    const QByteArray fromBytes = email.from().toUtf8();
+    const QByteArray caBundle = qgetenv("CURL_CA_BUNDLE");
+    SlistPtr recipients;
+    append(recipients, email.toAddress().trimmed().toUtf8());
+    char curlError[CURL_ERROR_SIZE] = {};
+
+    CURL *h = easy.get();
+    curl_easy_setopt(h, CURLOPT_URL, url.constData());
+    curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(h, CURLOPT_FORBID_REUSE, 1L);
+    curl_easy_setopt(h, CURLOPT_ERRORBUFFER, curlError);
+    curl_easy_setopt(h, CURLOPT_USE_SSL, long(ssl == 1 ? CURLUSESSL_ALL : CURLUSESSL_NONE));
+    curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, 1L);
+    curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, 2L);
+    curl_easy_setopt(h, CURLOPT_SSLVERSION, long(CURL_SSLVERSION_TLSv1_2));
+    if (!caBundle.isEmpty())
+        curl_easy_setopt(h, CURLOPT_CAINFO, caBundle.constData());
+    curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT, long(timeoutSeconds));
+    curl_easy_setopt(h, CURLOPT_SERVER_RESPONSE_TIMEOUT, long(timeoutSeconds));
+    curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, long(timeoutSeconds));
+    if (!user.isEmpty()) {
+        curl_easy_setopt(h, CURLOPT_USERNAME, userBytes.constData());
+        curl_easy_setopt(h, CURLOPT_PASSWORD, passwordBytes.constData());
+    }
+    curl_easy_setopt(h, CURLOPT_MAIL_FROM, fromBytes.constData());
+    curl_easy_setopt(h, CURLOPT_MAIL_RCPT, recipients.get());
+    curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers.get());
+    curl_easy_setopt(h, CURLOPT_MIMEPOST, mime.get());
+    TransferState state;
+    curl_easy_setopt(h, CURLOPT_OPENSOCKETDATA, &state);
+    curl_easy_setopt(h, CURLOPT_OPENSOCKETFUNCTION, &TransferState::openSocket);
+    curl_easy_setopt(h, CURLOPT_CLOSESOCKETDATA, &state);
+    curl_easy_setopt(h, CURLOPT_CLOSESOCKETFUNCTION, &TransferState::closeSocket);
+    curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(h, CURLOPT_XFERINFODATA, &state);
+    curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, &TransferState::progress);
+    // Only the server's replies are looked at (for the error text); what we send, with the login, is not.
+    curl_easy_setopt(h, CURLOPT_VERBOSE, 1L);
+    curl_easy_setopt(h, CURLOPT_DEBUGDATA, &state);
+    curl_easy_setopt(h, CURLOPT_DEBUGFUNCTION, &TransferState::debug);
+
+    // libcurl waits for some SMTP replies (the one after the message content, for one) in blocking
+    // calls, so the transfer runs on its own thread while this one polls the abort check. An abort
+    // shuts the connection down, which ends even a blocking wait at once.
+    if (pollAbort())
+        return QStringLiteral("The send was aborted.");
+    CURLcode result = CURLE_FAILED_INIT;
+    std::thread transfer([&] {
+        result = curl_easy_perform(h);
+        state.finish();
+    });
+    const auto pollInterval = std::chrono::milliseconds(qBound(1, heartbeatMs, kMaxPollMs));
+    bool aborted = false;
+    while (!state.waitFinished(pollInterval)) {
+        reportPercent(state.percent.load());
+        aborted = abortedByCallback || pollAbort();
+        if (aborted) {
+            state.abort();
+            break;
+        }
+    }
+    transfer.join();
+
+    if (aborted)
+        return QStringLiteral("The send was aborted.");
+    if (result != CURLE_OK)
+        return describeFailure(result, curlError, state.lastErrorReply);
+    reportPercent(100);
+    return {};
+}
+
+QString MailMan::Private::describeFailure(CURLcode code, const char *curlError,
+                                          const QByteArray &serverReply) const
+{
+    QString text;
+    switch (code) {
+    case CURLE_COULDNT_RESOLVE_HOST:
+        text = QStringLiteral("The SMTP server %1 could not be found.").arg(host);
+        break;
+    case CURLE_COULDNT_CONNECT:
+        text = QStringLiteral("Could not connect to the SMTP server %1 on port %2.").arg(host).arg(port);
+        break;
+    case CURLE_LOGIN_DENIED:
+        text = QStringLiteral("The SMTP server refused the user name or password.");
+        break;
+    case CURLE_OPERATION_TIMEDOUT:
+        text = QStringLiteral("The SMTP server did not answer in time.");
+        break;
+    case CURLE_PEER_FAILED_VERIFICATION:
+    case CURLE_SSL_CACERT_BADFILE:
+        text = QStringLiteral("The SMTP server's certificate could not be verified; the message was not sent.");
+        break;
+    case CURLE_SSL_CONNECT_ERROR:
+        text = QStringLiteral("A secure connection to the SMTP server could not be made.");
+        break;
+    case CURLE_USE_SSL_FAILED:
+        text = QStringLiteral("The SMTP server does not offer a secure connection (STARTTLS).");
+        break;
+    case CURLE_SEND_ERROR:
+    case CURLE_RECV_ERROR:
+    case CURLE_GOT_NOTHING:
+        text = QStringLiteral("The connection to the SMTP server was lost.");
+        break;
+    case CURLE_READ_ERROR:
+        text = QStringLiteral("The attachment could not be read while sending.");
+        break;
+    default:
+        text = QStringLiteral("The message could not be sent.");
+        break;
+    }
+    text += QStringLiteral(" (%1").arg(QString::fromUtf8(curl_easy_strerror(code)));
+    if (curlError[0] != '\0')
+        text += QStringLiteral(": ") + QString::fromUtf8(curlError).trimmed();
+    text += u')';
+    if (!serverReply.isEmpty())
+        text += QStringLiteral("\r\nThe server said: ") + QString::fromUtf8(serverReply);
+    return text;
+}
+
+QString MailMan::Private::withoutPassword(QString text) const
+{
+    // Servers and libraries should never echo the password, but the error text is shown and
+    // logged, so make sure of it.
+    if (password.size() >= 3)
+        text.replace(password, QStringLiteral("********"));
+    return text;
+}
+
+} // namespace quorvale

@@ -17,7 +17,8 @@ public:
     void put_From(const QString &from) { m_from = from; }
     /// Sets the one To recipient (a further call replaces it).
     int AddTo(const QString &displayName, const QString &address);
-    /// Sets the file to attach; an empty path means no attachment.
+    /// Sets the file to attach; an empty path means no attachment. Returns the file's MIME type
+    /// (empty for an empty path). A file that cannot be read makes the send fail, never go without it.
     QString AddFileAttachment(const QString &path);
 
     QString subject() const { return m_subject; }
@@ -48,8 +49,14 @@ public:
     void put_HeartbeatMs(int ms);
     void put_SmtpSsl(int on);
     void put_SmtpPort(qint32 port);
+    /// How long to wait for the server (connecting, each reply, a stalled upload) before the send
+    /// fails; 30 seconds unless set, so a dead server fails a send well within a minute.
+    void put_TimeoutSeconds(int seconds);
 
-    /// Sends one message. Returns exactly 1 when the server accepted it, 0 otherwise.
+    /// Sends one message over a new connection. Returns exactly 1 when the server accepted it, 0
+    /// otherwise (LastErrorText says why). A CR or LF in the sender, recipient or subject, or an
+    /// attachment that cannot be read, fails the send before anything reaches the server. Waits while
+    /// another thread sends; a send started from inside a send's callbacks is refused.
     int SendEmail(const Email &email);
     /// Why the last operation failed (no password in it).
     QString LastErrorText() const;

@@ -6,6 +6,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 namespace quorvale {
 
@@ -24,7 +25,9 @@ struct MailMessage
 /// Sends one message through `mailman` with the server settings of `settings`.
 /// Sets `strStatus` to "OK" when sent, else "Bad" and `strErrors` to the reason; the
 /// connection is closed after either. Returns false with `error` (and `strStatus` untouched)
-/// when the send cannot be attempted at all, for example an SSLport that is not a number.
+/// when the send cannot be attempted at all: an SSLport (AuthType 0 or 1) that is not a whole
+/// number from 1 to 65535, blanks around it ignored. Any other AuthType keeps the SSL and port
+/// that the last send set. One attempt, never a retry.
 bool SendMail(MailMan &mailman, const AppSettings &settings, const MailMessage &message, QString &strStatus,
               QString &strErrors, QString *error = nullptr);
 
@@ -50,8 +53,10 @@ public:
                   const std::function<void(int)> &percentDone, const std::function<bool()> &abortCheck) override;
 
 private:
+    struct Gate;
     std::function<AppSettings()> m_currentSettings;
     std::unique_ptr<MailMan> m_mailman;
+    std::unique_ptr<Gate> m_gate;
 };
 
 } // namespace quorvale

@@ -1,0 +1,99 @@
+#include "mail/sendmail.h"
+
+#include "mail/mailman.h"
+#include "mail/sendgate.h"
+
+namespace quorvale {
+
+namespace {
+
+/// The port text as a port number: blanks around it ignored; nullopt unless it is a whole number
+/// from 1 to 65535.
+std::optional<qint32> portNumber(const QString &text)
+{
+    bool ok = false;
+    const int port = text.trimmed().toInt(&ok);
+    if (!ok || port < 1 || port > 65535)
+        return std::nullopt;
+    return port;
+}
+
+} // namespace
+
+bool SendMail(MailMan &mailman, const AppSettings &settings, const MailMessage &message, QString &strStatus,
+              QString &strErrors, QString *error)
+{
+    mailman.put_SmtpHost(settings.SMTPServer);
+    mailman.put_SmtpUsername(settings.UserName);
+    mailman.put_SmtpPassword(settings.Password);
+    mailman.put_HeartbeatMs(100);
+
+    if (settings.AuthType == 0 || settings.AuthType == 1) {
+        // The port is checked before SSL changes, so a refused setting leaves the component as it was.
+        const std::optional<qint32> port = portNumber(settings.SSLport);
+        if (!port) {
+            if (error)
+                *error = QStringLiteral("The SMTP port \"%1\" is not a number from 1 to 65535.")
+                             .arg(settings.SSLport.trimmed());
+            return false;
+        }
+        mailman.put_SmtpSsl(settings.AuthType);
+        mailman.put_SmtpPort(*port);
+    }
+
+    Email email;
+    email.put_Subject(message.SubjectLine);
+    email.put_Body(message.BodyText);
+    email.put_From(settings.EmailFrom);
+    email.AddTo(QString(), message.RecipientAddress);
+    email.AddFileAttachment(message.AttachmentPath);
+
+    if (mailman.SendEmail(email) == 1) {
+        strStatus = QStringLiteral("OK");
+    } else {
+        strStatus = QStringLiteral("Bad");
+        strErrors = mailman.LastErrorText();
+    }
+    mailman.CloseSmtpConnection();
+    return true;
+}
+
+struct SmtpMailer::Gate : SendGate
+{
+};
+
+SmtpMailer::SmtpMailer(std::function<AppSettings()> currentSettings)
+    : m_currentSettings(std::move(currentSettings)), m_mailman(std::make_unique<MailMan>()),
+      m_gate(std::make_unique<Gate>())
+{
+}
+
+SmtpMailer::~SmtpMailer() = default;
+
+bool SmtpMailer::sendMail(const MailMessage &message, QString &strStatus, QString &strErrors, QString *error,
+                          const std::function<void(int)> &percentDone, const std::function<bool()> &abortCheck)
+{
+    // The one MailMan keeps its settings between sends, so callers on other threads take turns.
+    SendGateGuard turn(*m_gate, abortCheck, std::chrono::milliseconds(100));
+    if (turn.entry() != SendGate::Entry::Entered) {
+        strStatus = QStringLiteral("Bad");
+        strErrors = turn.entry() == SendGate::Entry::Nested
+                        ? QStringLiteral("Another message is being sent; a send cannot start inside it.")
+                        : QStringLiteral("The send was aborted.");
+        return true;
+    }
+    m_mailman->SendPercentDone = [&percentDone](int percent, int &) {
+        if (percentDone)
+            percentDone(percent);
+    };
+    m_mailman->AbortCheck = [&abortCheck](int &abort) {
+        if (abortCheck && abortCheck())
+            abort = 1;
+    };
+    const bool attempted = SendMail(*m_mailman, m_currentSettings(), message, strStatus, strErrors, error);
+    m_mailman->SendPercentDone = nullptr;
+    m_mailman->AbortCheck = nullptr;
+    return attempted;
+}
+
+} // namespace quorvale

@@ -1,0 +1,627 @@
+// Sending through the real SMTP component to a real SMTP server on 127.0.0.1, then reading back what
+// the server received with a standard mail parser.
+
+#include "mail/mailman.h"
+#include "mail/sendmail.h"
+#include "support/smtpfixture.h"
+
+#include <QFile>
+#include <QMimeDatabase>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QThread>
+
+#include <atomic>
+#include <thread>
+
+using namespace Qt::StringLiterals;
+using namespace quorvale;
+using quorvale::test::SmtpServer;
+
+namespace {
+
+struct Outcome
+{
+    bool attempted = false;
+    QString status;
+    QString errors;
+    QString error;
+};
+
+Outcome send(MailMan &mailman, const AppSettings &settings, const MailMessage &message)
+{
+    Outcome o;
+    o.attempted = SendMail(mailman, settings, message, o.status, o.errors, &o.error);
+    return o;
+}
+
+MailMessage message(const QString &to, const QString &subject = u"Your documents"_s,
+                    const QString &body = u"Dear client,\r\nplease find your documents attached."_s,
+                    const QString &attachment = {})
+{
+    return MailMessage{to, attachment, subject, body};
+}
+
+/// Sets (or, with an empty value, removes) an environment variable for one scope.
+class EnvironmentVariable
+{
+public:
+    EnvironmentVariable(const char *name, const QByteArray &value) : m_name(name), m_old(qgetenv(name)),
+        m_had(qEnvironmentVariableIsSet(name))
+    {
+        if (value.isEmpty())
+            qunsetenv(name);
+        else
+            qputenv(name, value);
+    }
+    ~EnvironmentVariable()
+    {
+        if (m_had)
+            qputenv(m_name, m_old);
+        else
+            qunsetenv(m_name);
+    }
+
+private:
+    const char *m_name;
+    QByteArray m_old;
+    bool m_had;
+};
+
+QByteArray randomBytes(qsizetype size)
+{
+    QByteArray data(size, Qt::Uninitialized);
+    QRandomGenerator generator(20261207);
+    generator.fillRange(reinterpret_cast<quint32 *>(data.data()), size / 4);
+    return data;
+}
+
+QString writeFile(const QTemporaryDir &dir, const QString &name, const QByteArray &data)
+{
+    const QString path = dir.filePath(name);
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(data) != data.size())
+        qFatal("cannot write %s", qPrintable(path));
+    return path;
+}
+
+bool nothingReachedServer(const SmtpServer &server)
+{
+    return server.commands().isEmpty() && server.messages().isEmpty();
+}
+
+} // namespace
+
+class TestMailSend : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void deliversHeadersAndBody();
+    void bodyTextRoundTrips_data();
+    void bodyTextRoundTrips();
+    void subjectAndFileNameRoundTrip_data();
+    void subjectAndFileNameRoundTrip();
+    void binaryAttachmentArrivesIdenticalEveryTime();
+    void tlsNeedsTrustedCertificate_data();
+    void tlsNeedsTrustedCertificate();
+    void serverFailuresGiveBad_data();
+    void serverFailuresGiveBad();
+    void silentServerTimesOut();
+    void abortStopsStalledSend_data();
+    void abortStopsStalledSend();
+    void abortFromProgressStopsUpload();
+    void refusesLineBreaksBeforeContactingServer_data();
+    void refusesLineBreaksBeforeContactingServer();
+    void refusesUnreadableAttachment_data();
+    void refusesUnreadableAttachment();
+    void emptyAttachmentPathSendsWithoutAttachment();
+    void portTextRules_data();
+    void portTextRules();
+    void otherAuthTypeKeepsLastSslAndPort();
+    void okKeepsCallersErrorText();
+    void nestedSendIsRefused();
+    void sendsFromTwoThreadsTakeTurns();
+    void mailerReadsSettingsForEverySend();
+};
+
+void TestMailSend::deliversHeadersAndBody()
+{
+    SmtpServer server;
+    QVERIFY(server.isRunning());
+    MailMan mailman;
+    const Outcome o = send(mailman, server.settings(), message(u"client@example.org"_s));
+    QVERIFY(o.attempted);
+    QCOMPARE(o.status, u"OK"_s);
+    QVERIFY(server.waitForMessages(1, 10000));
+
+    const auto m = server.messages().first();
+    QCOMPARE(m.mailFrom, u"sender@example.com"_s);
+    QCOMPARE(m.rcptTo, QStringList{u"client@example.org"_s});
+    QCOMPARE(m.from, u"sender@example.com"_s);
+    QCOMPARE(m.to, u"client@example.org"_s);
+    QCOMPARE(m.subject, u"Your documents"_s);
+    QCOMPARE(m.body, u"Dear client,\r\nplease find your documents attached."_s);
+    QVERIFY(m.attachments.isEmpty());
+    QVERIFY2(m.parseDefects.isEmpty(), qPrintable(m.parseDefects.join(u"; ")));
+    QVERIFY(m.messageId.startsWith(u'<') && m.messageId.endsWith(u"@example.com>"));
+    const QDateTime date = QDateTime::fromString(m.date, Qt::RFC2822Date);
+    QVERIFY2(date.isValid(), qPrintable(m.date));
+    QVERIFY(qAbs(date.secsTo(QDateTime::currentDateTime())) < 24 * 3600);
+    QCOMPARE(m.raw.count("\nMIME-Version: 1.0\r\n") + m.raw.startsWith("MIME-Version: 1.0\r\n"), 1);
+    QVERIFY(m.raw.contains("Content-Type: text/plain; charset=UTF-8"));
+    QVERIFY(!m.raw.contains("secret"));
+    QVERIFY(server.commands().contains(u"AUTH"_s));
+    QCOMPARE(server.commands().last(), u"QUIT"_s);
+}
+
+void TestMailSend::bodyTextRoundTrips_data()
+{
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("received");
+    QTest::newRow("LF line ends") << u"one\ntwo\n\nfour"_s << u"one\r\ntwo\r\n\r\nfour"_s;
+    QTest::newRow("CR line ends") << u"one\rtwo"_s << u"one\r\ntwo"_s;
+    QTest::newRow("lone dot lines") << u".\r\n..\r\n.end"_s << u".\r\n..\r\n.end"_s;
+    QTest::newRow("From line and blanks") << u"From here  \r\n\tindented \t"_s << u"From here  \r\n\tindented \t"_s;
+    QTest::newRow("non-ASCII") << u"Grüße, Zoë — 日本 ☺ 🙂"_s << u"Grüße, Zoë — 日本 ☺ 🙂"_s;
+    QTest::newRow("long line") << QString(500, u'x') + u"=y"_s << QString(500, u'x') + u"=y"_s;
+    QTest::newRow("empty") << QString() << QString();
+}
+
+void TestMailSend::bodyTextRoundTrips()
+{
+    QFETCH(QString, typed);
+    QFETCH(QString, received);
+    SmtpServer server;
+    MailMan mailman;
+    QCOMPARE(send(mailman, server.settings(), message(u"c@example.org"_s, u"s"_s, typed)).status, u"OK"_s);
+    QVERIFY(server.waitForMessages(1, 10000));
+    QCOMPARE(server.messages().first().body, received);
+    QVERIFY(server.messages().first().parseDefects.isEmpty());
+}
+
+void TestMailSend::subjectAndFileNameRoundTrip_data()
+{
+    QTest::addColumn<QString>("subject");
+    QTest::addColumn<QString>("fileName");
+    QTest::newRow("ASCII") << u"Invoice 2026/12"_s << u"invoice 17.pdf"_s;
+    QTest::newRow("German") << u"Grüße aus Köln – Ihre Unterlagen"_s << u"Steuerbescheid_Müller.pdf"_s;
+    QTest::newRow("CJK and emoji") << u"日本語の件名 🙂"_s << u"報告書 🙂.txt"_s;
+    QTest::newRow("long mixed") << QString(30, u'ä') + QString(150, u'a') + u" end"_s
+                                << QString(60, u'ö') + u".docx"_s;
+    QTest::newRow("looks encoded") << u"=?UTF-8?B?SGk=?= literally"_s << u"=?UTF-8?B?SGk=?=.txt"_s;
+    QTest::newRow("blanks and quotes") << u"  two  spaces  "_s << u"a \"quoted\" name; x=1.txt"_s;
+    QTest::newRow("tab in subject") << u"a\tb"_s << u"back\\slash.txt"_s;
+    QTest::newRow("very long ASCII") << QString(1200, u's') << u"x.txt"_s;
+}
+
+void TestMailSend::subjectAndFileNameRoundTrip()
+{
+    QFETCH(QString, subject);
+    QFETCH(QString, fileName);
+    QTemporaryDir dir;
+    const QString path = writeFile(dir, fileName, "content of " + fileName.toUtf8());
+    SmtpServer server;
+    MailMan mailman;
+    const Outcome o = send(mailman, server.settings(), message(u"c@example.org"_s, subject, u"b"_s, path));
+    QCOMPARE(o.status, u"OK"_s);
+    QVERIFY(server.waitForMessages(1, 10000));
+    const auto m = server.messages().first();
+    QCOMPARE(m.subject, subject);
+    QCOMPARE(m.attachments.size(), 1);
+    QCOMPARE(m.attachments.first().fileName, fileName);
+    QCOMPARE(m.attachments.first().data, "content of " + fileName.toUtf8());
+    QVERIFY2(m.parseDefects.isEmpty(), qPrintable(m.parseDefects.join(u"; ")));
+    for (const QByteArray &line : m.raw.split('\n'))
+        QVERIFY2(line.size() <= 998, line.left(80).constData());
+}
+
+void TestMailSend::binaryAttachmentArrivesIdenticalEveryTime()
+{
+    // The same file three times, as a common attachment goes to every client: the first send
+    // streams the file, later ones reuse its encoding. Every copy must be byte-identical.
+    QTemporaryDir dir;
+    const QByteArray data = randomBytes(3 * 1024 * 1024 + 7);
+    const QString path = writeFile(dir, u"scan.pdf"_s, data);
+    SmtpServer server;
+    MailMan mailman;
+    QList<int> percents;
+    mailman.SendPercentDone = [&](int percent, int &) { percents.append(percent); };
+    for (int i = 0; i < 3; ++i) {
+        percents.clear();
+        const Outcome o = send(mailman, server.settings(),
+                               message(u"c%1@example.org"_s.arg(i), u"s"_s, u"b"_s, path));
+        QCOMPARE(o.status, u"OK"_s);
+        QVERIFY(!percents.isEmpty());
+        QCOMPARE(percents.last(), 100);
+        QVERIFY(std::is_sorted(percents.begin(), percents.end()));
+        QVERIFY(percents.first() >= 0);
+    }
+    QVERIFY(server.waitForMessages(3, 20000));
+    const auto messages = server.messages();
+    for (const auto &m : messages) {
+        QCOMPARE(m.attachments.size(), 1);
+        QCOMPARE(m.attachments.first().contentType, QMimeDatabase().mimeTypeForFile(path).name());
+        QCOMPARE(m.attachments.first().contentType, u"application/pdf"_s);
+        QVERIFY(m.attachments.first().data == data);
+    }
+    QCOMPARE(messages.at(2).rcptTo, QStringList{u"c2@example.org"_s});
+
+    // A changed file is sent as it is now, never from an earlier encoding.
+    QByteArray changed = data;
+    changed[12345] = char(changed[12345] ^ 0x5a);
+    QThread::msleep(20); // a different modification time
+    writeFile(dir, u"scan.pdf"_s, changed);
+    QCOMPARE(send(mailman, server.settings(), message(u"c@example.org"_s, u"s"_s, u"b"_s, path)).status, u"OK"_s);
+    QVERIFY(server.waitForMessages(4, 20000));
+    QVERIFY(server.messages().at(3).attachments.first().data == changed);
+}
+
+void TestMailSend::tlsNeedsTrustedCertificate_data()
+{
+    QTest::addColumn<SmtpServer::Security>("security");
+    QTest::addColumn<bool>("trustCa");
+    QTest::newRow("implicit TLS, CA trusted") << SmtpServer::Security::ImplicitTls << true;
+    QTest::newRow("implicit TLS, CA unknown") << SmtpServer::Security::ImplicitTls << false;
+    QTest::newRow("STARTTLS, CA trusted") << SmtpServer::Security::StartTls << true;
+    QTest::newRow("STARTTLS, CA unknown") << SmtpServer::Security::StartTls << false;
+}
+
+void TestMailSend::tlsNeedsTrustedCertificate()
+{
+    QFETCH(SmtpServer::Security, security);
+    QFETCH(bool, trustCa);
+    SmtpServer server({.security = security, .password = u"tls-pa55word"_s, .fault = {}});
+    QVERIFY(server.isRunning());
+    EnvironmentVariable ca("CURL_CA_BUNDLE", trustCa ? server.caFile().toLocal8Bit() : QByteArray());
+    EnvironmentVariable port("QUORVALE_IMPLICIT_TLS_PORT", security == SmtpServer::Security::ImplicitTls
+                                                               ? QByteArray::number(server.port())
+                                                               : QByteArray());
+    MailMan mailman;
+    const Outcome o = send(mailman, server.settings(), message(u"c@example.org"_s));
+    QVERIFY(o.attempted);
+    if (trustCa) {
+        QCOMPARE(o.status, u"OK"_s);
+        QVERIFY(server.waitForMessages(1, 10000));
+        QCOMPARE(server.messages().first().subject, u"Your documents"_s);
+    } else {
+        QCOMPARE(o.status, u"Bad"_s);
+        QVERIFY2(o.errors.contains(u"certificate"), qPrintable(o.errors));
+        QVERIFY(server.messages().isEmpty());
+        // The login never crosses an unverified connection.
+        QVERIFY(!server.commands().contains(u"AUTH"_s));
+        QVERIFY(!o.errors.contains(u"tls-pa55word"));
+    }
+    if (security == SmtpServer::Security::StartTls)
+        QVERIFY(server.commands().contains(u"STARTTLS"_s));
+}
+
+void TestMailSend::serverFailuresGiveBad_data()
+{
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<QString>("password");
+    QTest::addColumn<QString>("errorPart");
+    QTest::newRow("wrong password") << QString() << u"wrong-pa55"_s << u"user name or password"_s;
+    QTest::newRow("recipient refused") << u"RCPT:550"_s << QString() << u"550"_s;
+    QTest::newRow("message refused after DATA") << u"DATA:554"_s << QString() << u"554"_s;
+    QTest::newRow("temporary failure") << u"MAIL:451"_s << QString() << u"451"_s;
+    QTest::newRow("closed in the middle of DATA") << u"close:DATA"_s << QString() << u"connection"_s;
+    QTest::newRow("nothing listening") << u"not-listening"_s << QString() << u"Could not connect"_s;
+}
+
+void TestMailSend::serverFailuresGiveBad()
+{
+    QFETCH(QString, fault);
+    QFETCH(QString, password);
+    QFETCH(QString, errorPart);
+    const bool listening = fault != u"not-listening";
+    auto server = std::make_unique<SmtpServer>(
+        SmtpServer::Options{.password = u"right-pa55"_s, .fault = listening ? fault : QString()});
+    AppSettings settings = server->settings();
+    if (!password.isEmpty())
+        settings.Password = password;
+    if (!listening)
+        server.reset(); // its port is free now: nothing answers there
+
+    QTemporaryDir dir;
+    const QString path = writeFile(dir, u"big.bin"_s, randomBytes(2 * 1024 * 1024));
+    MailMan mailman;
+    const Outcome o = send(mailman, settings, message(u"c@example.org"_s, u"s"_s, u"b"_s, path));
+    QVERIFY(o.attempted);
+    QCOMPARE(o.status, u"Bad"_s);
+    QVERIFY2(o.errors.contains(errorPart), qPrintable(o.errors));
+    QVERIFY(!o.errors.contains(settings.Password));
+    if (server)
+        QVERIFY(server->messages().isEmpty());
+}
+
+void TestMailSend::silentServerTimesOut()
+{
+    SmtpServer server({.fault = u"stall:greeting"_s});
+    MailMan mailman;
+    mailman.put_TimeoutSeconds(1);
+    const Outcome o = send(mailman, server.settings(), message(u"c@example.org"_s));
+    QCOMPARE(o.status, u"Bad"_s);
+    QVERIFY2(o.errors.contains(u"did not answer in time"), qPrintable(o.errors));
+}
+
+void TestMailSend::abortStopsStalledSend_data()
+{
+    QTest::addColumn<QString>("fault");
+    QTest::newRow("no greeting") << u"stall:greeting"_s;
+    QTest::newRow("no reply after the message") << u"stall:DATA"_s;
+}
+
+void TestMailSend::abortStopsStalledSend()
+{
+    // The server goes silent; only the abort check can end the send before the (long) timeout,
+    // so an "aborted" text shows the check kept running while nothing came from the server.
+    QFETCH(QString, fault);
+    SmtpServer server({.fault = fault});
+    MailMan mailman;
+    mailman.put_TimeoutSeconds(120);
+    int checks = 0;
+    mailman.AbortCheck = [&](int &abort) {
+        if (++checks >= 5)
+            abort = 1;
+    };
+    const Outcome o = send(mailman, server.settings(), message(u"c@example.org"_s));
+    QCOMPARE(o.status, u"Bad"_s);
+    QCOMPARE(o.errors, u"The send was aborted."_s);
+    QCOMPARE(checks, 5);
+    QVERIFY(server.messages().isEmpty());
+}
+
+void TestMailSend::abortFromProgressStopsUpload()
+{
+    QTemporaryDir dir;
+    const QString path = writeFile(dir, u"big.bin"_s, randomBytes(8 * 1024 * 1024));
+    SmtpServer server;
+    MailMan mailman;
+    int highest = 0;
+    mailman.SendPercentDone = [&](int percent, int &abort) {
+        highest = qMax(highest, percent);
+        if (percent >= 10)
+            abort = 1;
+    };
+    const Outcome o = send(mailman, server.settings(), message(u"c@example.org"_s, u"s"_s, u"b"_s, path));
+    QCOMPARE(o.status, u"Bad"_s);
+    QCOMPARE(o.errors, u"The send was aborted."_s);
+    QVERIFY(highest < 100);
+    QThread::msleep(200);
+    QVERIFY(server.messages().isEmpty());
+}
+
+void TestMailSend::refusesLineBreaksBeforeContactingServer_data()
+{
+    QTest::addColumn<QString>("recipient");
+    QTest::addColumn<QString>("sender");
+    QTest::addColumn<QString>("subject");
+    QTest::addColumn<QString>("errorPart");
+    const QString to = u"c@example.org"_s;
+    const QString from = u"sender@example.com"_s;
+    QTest::newRow("extra RCPT in recipient") << u"c@example.org>\r\nRCPT TO:<evil@example.net"_s << from << u"s"_s
+                                             << u"recipient"_s;
+    QTest::newRow("LF in recipient") << u"c@example.org\nBcc: evil@example.net"_s << from << u"s"_s
+                                     << u"recipient"_s;
+    QTest::newRow("bracket in recipient") << u"c@example.org> SIZE=1"_s << from << u"s"_s << u"recipient"_s;
+    QTest::newRow("CR in sender") << to << u"sender@example.com\rRCPT TO:<evil@example.net>"_s << u"s"_s
+                                  << u"sender"_s;
+    QTest::newRow("header in subject") << to << from << u"Hello\r\nBcc: evil@example.net"_s << u"subject"_s;
+    QTest::newRow("LF in subject") << to << from << u"Hello\n\nfake body"_s << u"subject"_s;
+    QTest::newRow("CR in subject") << to << from << u"Hello\r"_s << u"subject"_s;
+}
+
+void TestMailSend::refusesLineBreaksBeforeContactingServer()
+{
+    QFETCH(QString, recipient);
+    QFETCH(QString, sender);
+    QFETCH(QString, subject);
+    QFETCH(QString, errorPart);
+    SmtpServer server;
+    AppSettings settings = server.settings();
+    settings.EmailFrom = sender;
+    MailMan mailman;
+    const Outcome o = send(mailman, settings, message(recipient, subject));
+    QCOMPARE(o.status, u"Bad"_s);
+    QVERIFY2(o.errors.contains(errorPart) && o.errors.contains(u"not sent"), qPrintable(o.errors));
+    QThread::msleep(100);
+    QVERIFY(nothingReachedServer(server));
+}
+
+void TestMailSend::refusesUnreadableAttachment_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::newRow("missing file") << u"missing"_s;
+    QTest::newRow("folder") << u"folder"_s;
+    QTest::newRow("no read permission") << u"unreadable"_s;
+}
+
+void TestMailSend::refusesUnreadableAttachment()
+{
+    QFETCH(QString, kind);
+    QTemporaryDir dir;
+    QString path = dir.filePath(u"C1001.pdf"_s);
+    if (kind == u"folder") {
+        QVERIFY(QDir(dir.path()).mkdir(u"C1001.pdf"_s));
+    } else if (kind == u"unreadable") {
+        writeFile(dir, u"C1001.pdf"_s, "secret document");
+        QFile::setPermissions(path, QFileDevice::WriteOwner);
+        QFile probe(path);
+        if (probe.open(QIODevice::ReadOnly))
+            QSKIP("running with rights that read any file");
+    }
+    SmtpServer server;
+    MailMan mailman;
+    const Outcome o = send(mailman, server.settings(), message(u"c@example.org"_s, u"s"_s, u"b"_s, path));
+    QCOMPARE(o.status, u"Bad"_s);
+    QVERIFY2(o.errors.contains(path), qPrintable(o.errors));
+    QThread::msleep(100);
+    QVERIFY(nothingReachedServer(server));
+}
+
+void TestMailSend::emptyAttachmentPathSendsWithoutAttachment()
+{
+    SmtpServer server;
+    MailMan mailman;
+    QCOMPARE(send(mailman, server.settings(), message(u"c@example.org"_s, u"s"_s, u"b"_s, QString())).status,
+             u"OK"_s);
+    QVERIFY(server.waitForMessages(1, 10000));
+    QVERIFY(server.messages().first().attachments.isEmpty());
+}
+
+void TestMailSend::portTextRules_data()
+{
+    QTest::addColumn<QString>("portText");
+    QTest::addColumn<bool>("attempted");
+    QTest::newRow("blanks around") << u"  %1 \t"_s << true;
+    QTest::newRow("letters") << u"25a"_s << false;
+    QTest::newRow("empty") << u""_s << false;
+    QTest::newRow("blanks only") << u"   "_s << false;
+    QTest::newRow("beyond 32 bits") << u"4294967321"_s << false;
+    QTest::newRow("not a port") << u"70000"_s << false;
+    QTest::newRow("zero") << u"0"_s << false;
+    QTest::newRow("fraction") << u"25.5"_s << false;
+}
+
+void TestMailSend::portTextRules()
+{
+    QFETCH(QString, portText);
+    QFETCH(bool, attempted);
+    SmtpServer server;
+    AppSettings settings = server.settings();
+    settings.SSLport = portText.contains(u"%1") ? portText.arg(server.port()) : portText;
+    MailMan mailman;
+    Outcome o;
+    o.status = u"before"_s;
+    o.errors = u"caller's text"_s;
+    o.attempted = SendMail(mailman, settings, message(u"c@example.org"_s), o.status, o.errors, &o.error);
+    QCOMPARE(o.attempted, attempted);
+    if (attempted) {
+        QCOMPARE(o.status, u"OK"_s);
+    } else {
+        QCOMPARE(o.status, u"before"_s);
+        QCOMPARE(o.errors, u"caller's text"_s);
+        QVERIFY2(o.error.contains(u"port"), qPrintable(o.error));
+        QVERIFY(nothingReachedServer(server));
+    }
+}
+
+void TestMailSend::otherAuthTypeKeepsLastSslAndPort()
+{
+    SmtpServer tls({.security = SmtpServer::Security::StartTls, .user = u"user"_s, .password = u"secret"_s, .fault = {}});
+    EnvironmentVariable ca("CURL_CA_BUNDLE", tls.caFile().toLocal8Bit());
+    SmtpServer plain;
+    MailMan mailman;
+
+    // AuthType 1 sets SSL and the TLS server's port ...
+    QCOMPARE(send(mailman, tls.settings(), message(u"one@example.org"_s)).status, u"OK"_s);
+    // ... and a send with no AuthType chosen keeps both, whatever its port text says.
+    AppSettings none = plain.settings();
+    none.AuthType = -1;
+    none.SSLport = u"not a number"_s;
+    QCOMPARE(send(mailman, none, message(u"two@example.org"_s)).status, u"OK"_s);
+    QVERIFY(tls.waitForMessages(2, 10000));
+    QCOMPARE(tls.messages().at(1).rcptTo, QStringList{u"two@example.org"_s});
+    QCOMPARE(tls.commands().count(u"STARTTLS"_s), 2);
+
+    // AuthType 0 switches to plain SMTP on the plain server's port; -1 then stays there.
+    QCOMPARE(send(mailman, plain.settings(), message(u"three@example.org"_s)).status, u"OK"_s);
+    QCOMPARE(send(mailman, none, message(u"four@example.org"_s)).status, u"OK"_s);
+    QVERIFY(plain.waitForMessages(2, 10000));
+    QCOMPARE(plain.messages().at(1).rcptTo, QStringList{u"four@example.org"_s});
+    QCOMPARE(tls.messages().size(), 2);
+}
+
+void TestMailSend::okKeepsCallersErrorText()
+{
+    SmtpServer server;
+    MailMan mailman;
+    QString status;
+    QString errors = u"kept"_s;
+    QVERIFY(SendMail(mailman, server.settings(), message(u"c@example.org"_s), status, errors));
+    QCOMPARE(status, u"OK"_s);
+    QCOMPARE(errors, u"kept"_s);
+}
+
+void TestMailSend::nestedSendIsRefused()
+{
+    SmtpServer server;
+    MailMan outer;
+    MailMan inner;
+    Outcome nested;
+    bool triedNested = false;
+    outer.AbortCheck = [&](int &) {
+        if (!triedNested) {
+            triedNested = true;
+            nested = send(inner, server.settings(), message(u"nested@example.org"_s));
+        }
+    };
+    const Outcome o = send(outer, server.settings(), message(u"outer@example.org"_s));
+    QVERIFY(triedNested);
+    QCOMPARE(nested.status, u"Bad"_s);
+    QVERIFY2(nested.errors.contains(u"Another message is being sent"), qPrintable(nested.errors));
+    QCOMPARE(o.status, u"OK"_s);
+    QVERIFY(server.waitForMessages(1, 10000));
+    QThread::msleep(100);
+    QCOMPARE(server.messages().size(), 1);
+    QCOMPARE(server.messages().first().rcptTo, QStringList{u"outer@example.org"_s});
+}
+
+void TestMailSend::sendsFromTwoThreadsTakeTurns()
+{
+    // A run's worker and a test e-mail may share one mailer; their sends must never overlap.
+    SmtpServer server;
+    const AppSettings settings = server.settings();
+    SmtpMailer mailer([settings] { return settings; });
+    std::atomic<int> ok{0};
+    const auto sender = [&](int thread) {
+        for (int i = 0; i < 5; ++i) {
+            QString status, errors;
+            mailer.sendMail(message(u"t%1-%2@example.org"_s.arg(thread).arg(i)), status, errors, nullptr, {}, {});
+            if (status == u"OK")
+                ++ok;
+        }
+    };
+    std::thread a(sender, 1);
+    std::thread b(sender, 2);
+    a.join();
+    b.join();
+    QCOMPARE(ok.load(), 10);
+    QVERIFY(server.waitForMessages(10, 10000));
+    int open = 0;
+    for (const QString &command : server.commands()) {
+        open += command == u"CONNECT" ? 1 : command == u"QUIT" ? -1 : 0;
+        QVERIFY(open == 0 || open == 1);
+    }
+}
+
+void TestMailSend::mailerReadsSettingsForEverySend()
+{
+    SmtpServer first;
+    SmtpServer second;
+    AppSettings current = first.settings();
+    SmtpMailer mailer([&current] { return current; });
+    QList<int> percents;
+    int checks = 0;
+    QString status, errors;
+    QVERIFY(mailer.sendMail(message(u"a@example.org"_s), status, errors, nullptr,
+                            [&](int p) { percents.append(p); }, [&] { return ++checks < 0; }));
+    QCOMPARE(status, u"OK"_s);
+    QCOMPARE(percents.last(), 100);
+    QVERIFY(checks > 0);
+    current = second.settings();
+    QVERIFY(mailer.sendMail(message(u"b@example.org"_s), status, errors, nullptr, {}, {}));
+    QCOMPARE(status, u"OK"_s);
+    QVERIFY(first.waitForMessages(1, 10000));
+    QVERIFY(second.waitForMessages(1, 10000));
+
+    current.SSLport = u"x"_s;
+    QString error;
+    QVERIFY(!mailer.sendMail(message(u"c@example.org"_s), status, errors, &error, {}, {}));
+    QVERIFY(!error.isEmpty());
+}
+
+QTEST_GUILESS_MAIN(TestMailSend)
+#include "tst_mailsend.moc"
