@@ -136,9 +136,11 @@ extern "C" void requestAbort(int)
         g_abortRequest->request();
 }
 
-/// Ctrl-C becomes the Abort button; SA_RESETHAND lets a second Ctrl-C end the program.
+/// Ctrl-C becomes the Abort button; SA_RESETHAND lets a second Ctrl-C end the program. A reader
+/// of the status lines that goes away (`| head`) must not kill the run halfway through a send.
 void catchInterrupt(AbortRequest &abort)
 {
+    std::signal(SIGPIPE, SIG_IGN);
     g_abortRequest = &abort;
     struct sigaction action = {};
     action.sa_handler = requestAbort;

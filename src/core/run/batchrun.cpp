@@ -15,6 +15,7 @@
 #include <QMutexLocker>
 
 #include <algorithm>
+#include <climits>
 #include <filesystem>
 #include <system_error>
 
@@ -123,6 +124,7 @@ bool BatchRun::prepare(const RunRequest &request)
 {
     m_outcome = RunOutcome::NotStarted;
     m_request = request;
+    // The pacing is taken here, once: a change saved in the setup dialog applies to the next run.
     m_settings = m_deps.settings();
     StatusLog &log = m_deps.log;
     Prompter &prompter = m_deps.prompter;
@@ -207,13 +209,6 @@ RunOutcome BatchRun::execute()
     log.LogStatus(QStringLiteral("Start processing..."));
     if (m_deps.observer)
         m_deps.observer->runningChanged(true);
-
-    // Pacing is taken once: a change saved in the setup dialog applies to the next run.
-    const AppSettings pacing = m_deps.settings();
-    m_settings.EnableSchedule = pacing.EnableSchedule;
-    m_settings.DelayBetweenSends = pacing.DelayBetweenSends;
-    m_settings.GroupDelay = pacing.GroupDelay;
-    m_settings.GroupSize = pacing.GroupSize;
 
     PassEnd end = m_request.print ? printPass() : PassEnd::Finished;
     if (end == PassEnd::Finished)
@@ -309,38 +304,32 @@ BatchRun::PassEnd BatchRun::emailPass()
         }
 
         const QString address = m_clients.EmailAddress(i);
-        const QString sending = QStringLiteral("Sending email - ") + number(sendIndex + 1);
+        QString attachment;
+        bool documentFound = true;
         switch (m_deps.control.attachmentMode()) {
         case AttachmentMode::None:
-            log.LogStatus(sending);
-            if (!send(address, QString()))
-                return PassEnd::Stopped;
             break;
-        case AttachmentMode::Common: {
-            const QString common = m_deps.control.commonAttachmentPath();
-            log.LogStatus(sending);
-            if (!send(address, common))
-                return PassEnd::Stopped;
+        case AttachmentMode::Common:
+            attachment = m_deps.control.commonAttachmentPath();
             break;
-        }
         case AttachmentMode::ClientSpecific: {
-            const QString clientId = m_clients.ClientId(i);
             QString error;
-            const QString document = FindClientDocument(m_csvFolder, clientId, &error, m_csvName);
+            attachment = FindClientDocument(m_csvFolder, m_clients.ClientId(i), &error, m_csvName);
             if (!error.isEmpty()) {
                 m_stopReason = error;
                 return PassEnd::Stopped;
             }
-            if (document.isEmpty()) {
-                log.LogStatus(QStringLiteral("No attachment found for Client ID - ") + clientId);
-                ++m_errorCount;
-            } else {
-                log.LogStatus(sending);
-                if (!send(address, document))
-                    return PassEnd::Stopped;
-            }
+            documentFound = !attachment.isEmpty();
             break;
         }
+        }
+        if (documentFound) {
+            log.LogStatus(QStringLiteral("Sending email - ") + number(sendIndex + 1));
+            if (!send(address, attachment))
+                return PassEnd::Stopped;
+        } else {
+            log.LogStatus(QStringLiteral("No attachment found for Client ID - ") + m_clients.ClientId(i));
+            ++m_errorCount;
         }
         ++sendIndex;
         if (abort.isRequested()) {
@@ -395,7 +384,7 @@ void BatchRun::resetFrontEnd()
         return;
     m_deps.observer->runningChanged(false);
     m_deps.observer->emailProgress(0);
-    m_deps.observer->printProgress(0, int(std::min<qsizetype>(m_printCount, INT_MAX)));
+    m_deps.observer->printProgress(0, m_request.print ? int(std::min<qsizetype>(m_printCount, INT_MAX)) : 0);
 }
 
 } // namespace quorvale
