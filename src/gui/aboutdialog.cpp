@@ -92,7 +92,7 @@ AboutDialog::AboutDialog(UserDialogs &dialogs, QWidget *parent) : QDialog(parent
     auto *cmdOK = new QPushButton(QStringLiteral("&OK"), this);
     cmdOK->setObjectName(QStringLiteral("cmdOK"));
     cmdOK->setToolTip(QStringLiteral("Click to close window"));
-    cmdOK->setIcon(appPixmap(64));
+    cmdOK->setIcon(tickPixmap(64));
     cmdOK->setIconSize(QSize(64, 64));
     cmdOK->setDefault(true);
     auto *buttons = new QHBoxLayout;

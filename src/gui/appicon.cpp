@@ -47,6 +47,26 @@ QPixmap appPixmap(int size)
     return pixmap;
 }
 
+QPixmap tickPixmap(int size)
+{
+    QPixmap pixmap(size, size);
+    pixmap.fill(Qt::transparent);
+    QPainter p(&pixmap);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.scale(size / 64.0, size / 64.0);
+    p.setPen(Qt::NoPen);
+    p.setBrush(QColor(0x3c, 0xb3, 0x71));
+    p.drawEllipse(QPointF(32, 32), 28, 28);
+    QPainterPath tick;
+    tick.moveTo(19, 33);
+    tick.lineTo(28, 42);
+    tick.lineTo(45, 22);
+    p.setBrush(Qt::NoBrush);
+    p.setPen(QPen(Qt::white, 6, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    p.drawPath(tick);
+    return pixmap;
+}
+
 QIcon appIcon()
 {
     QIcon icon;

@@ -205,7 +205,6 @@ void MainWindow::buildUi()
     m_progEmail = makeProgressBar(QStringLiteral("progEmail"), central);
     auto *label5 = makeLabel(QStringLiteral("Label5"), QStringLiteral("Print Progress"), central);
     m_progPrint = makeProgressBar(QStringLiteral("progPrint"), central);
-    m_progPrint->setFormat(QStringLiteral("%v of %m"));
     auto *bars = new QGridLayout;
     bars->addWidget(label4, 0, 0);
     bars->addWidget(m_progEmail, 0, 1);
@@ -404,7 +403,7 @@ QString MainWindow::bodyText() const
 
 void MainWindow::cmdStart_Click()
 {
-    if (m_runThread || m_closing)
+    if (m_runActive || m_closing)
         return;
     m_control.setAttachmentMode(static_cast<AttachmentMode>(m_optAddAttachment->checkedId()));
     m_control.setCommonAttachmentPath(m_txtCommonAttachmentPath->text());
@@ -432,6 +431,7 @@ void MainWindow::cmdStart_Click()
         return;
     }
 
+    m_runActive = true;
     setRunning(true);
     BatchRun *run = m_run.get();
     m_runThread = QThread::create([run] { run->execute(); });
@@ -455,9 +455,22 @@ void MainWindow::onRunThreadFinished()
     m_runThread->deleteLater();
     m_runThread = nullptr;
     m_run.reset();
+    if (!m_closing)
+        finishRunOnceShown();
+}
+
+void MainWindow::finishRunOnceShown()
+{
+    // The worker may have logged faster than the window shows; the run is over for the user
+    // (Start enabled again) once its last line is in the status box.
     if (m_closing)
         return;
+    if (m_bridge->hasPendingLines()) {
+        QMetaObject::invokeMethod(this, &MainWindow::finishRunOnceShown, Qt::QueuedConnection);
+        return;
+    }
     m_bridge->flush();
+    m_runActive = false;
     setRunning(false);
     if (m_emailTest)
         m_emailTest->setRunInProgress(false);
@@ -489,8 +502,8 @@ void MainWindow::setPrintProgress(int value, int maximum)
 
 void MainWindow::setRunning(bool running)
 {
-    // A run that is still winding down keeps Start disabled until its worker is gone.
-    const bool busy = running || m_runThread;
+    // A run that is still winding down keeps Start disabled until its last line is shown.
+    const bool busy = running || m_runActive;
     m_cmdStart->setEnabled(!busy);
     m_cmdAbort->setEnabled(busy);
 }
@@ -518,7 +531,7 @@ void MainWindow::showEmailTest()
     if (!m_emailTest) {
         m_emailTest = new EmailTestDialog(m_settings, *m_mailer, *m_dialogs, this);
         connect(m_emailTest, &EmailTestDialog::emailProgress, m_progEmail, &QProgressBar::setValue);
-        m_emailTest->setRunInProgress(isRunning());
+        m_emailTest->setRunInProgress(m_runActive);
     }
     m_emailTest->show();
     m_emailTest->raise();
@@ -550,6 +563,7 @@ void MainWindow::stopEverything()
         m_runThread = nullptr;
         m_run.reset();
     }
+    m_runActive = false;
     if (m_emailTest)
         delete m_emailTest.data(); // waits for a test send in flight
     if (m_setup)

@@ -56,7 +56,8 @@ public:
     explicit MainWindow(const MainWindowOptions &options = {}, QWidget *parent = nullptr);
     ~MainWindow() override;
 
-    bool isRunning() const { return m_runThread != nullptr; }
+    /// From Start until the run's last line is shown.
+    bool isRunning() const { return m_runActive; }
     AppSettings settings() const { return m_settings.get(); }
     QString dataFolder() const { return m_dataFolder; }
 
@@ -87,6 +88,7 @@ private:
     void setPrintProgress(int value, int maximum);
     void setRunning(bool running);
     void onRunThreadFinished();
+    void finishRunOnceShown();
     void stopEverything();
     QString bodyText() const;
     QString startFolder(const QString &path) const;
@@ -113,6 +115,7 @@ private:
     std::unique_ptr<DialogPrompter> m_prompter;
     std::unique_ptr<BatchRun> m_run;
     QThread *m_runThread = nullptr;
+    bool m_runActive = false;
     bool m_clearStatusOnNextLine = false;
     bool m_closing = false;
 

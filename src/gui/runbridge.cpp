@@ -86,6 +86,12 @@ void RunBridge::flush()
         QMetaObject::invokeMethod(this, &RunBridge::flush, Qt::QueuedConnection);
 }
 
+bool RunBridge::hasPendingLines()
+{
+    QMutexLocker lock(&m_mutex);
+    return !m_lines.isEmpty();
+}
+
 void RunBridge::discard()
 {
     QMutexLocker lock(&m_mutex);

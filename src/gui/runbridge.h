@@ -36,6 +36,8 @@ public:
     void flush();
     /// From now on nothing is delivered any more (the program is ending).
     void discard();
+    /// True while reported lines wait to be handed to the window.
+    bool hasPendingLines();
 
 Q_SIGNALS:
     void linesLogged(const QStringList &lines);

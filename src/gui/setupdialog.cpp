@@ -24,6 +24,8 @@
 
 namespace quorvale {
 
+using namespace Qt::Literals::StringLiterals;
+
 namespace {
 
 QLabel *makeLabel(const QString &name, const QString &text, QWidget *parent)
@@ -89,6 +91,10 @@ void SetupDialog::buildUi()
     m_txtUsername = makeLineEdit(QStringLiteral("txtUsername"), QStringLiteral("Login name"), frame8);
     m_txtPassword = makeLineEdit(QStringLiteral("txtPassword"), QStringLiteral("Login password"), frame8);
     m_txtPassword->setEchoMode(QLineEdit::Password);
+    // Room for a full sender address or server name without scrolling.
+    const int wide = fontMetrics().horizontalAdvance(u"office@practice-name.example.com"_s);
+    for (QLineEdit *edit : {m_txtMailFrom, m_txtSMTPServer, m_txtEmailSslPort, m_txtUsername, m_txtPassword})
+        edit->setMinimumWidth(wide);
     auto *auth = new QFormLayout(frame8);
     auth->addRow(makeLabel(QStringLiteral("Label6"), QStringLiteral("Type"), frame8), m_cboAuth);
     auth->addRow(makeLabel(QStringLiteral("Label40"), QStringLiteral("SSL Port"), frame8), m_txtEmailSslPort);
@@ -127,13 +133,15 @@ void SetupDialog::buildUi()
     schedule->addWidget(m_label4, 3, 0);
     schedule->addWidget(m_txtGroupSize, 3, 1);
     schedule->setColumnStretch(1, 1);
+    const int digits = fontMetrics().horizontalAdvance(u"0000000000"_s);
     for (QLineEdit *edit : {m_txtDelayBetweenSends, m_txtGroupDelay, m_txtGroupSize})
-        edit->setMaximumWidth(120);
+        edit->setFixedWidth(digits);
 
     // Print Test.
     auto *frame3 = new QGroupBox(QStringLiteral("Print Test"), this);
     frame3->setObjectName(QStringLiteral("Frame3"));
     m_txtPdfLocation = makeLineEdit(QStringLiteral("txtPdfLocation"), QStringLiteral("Path to PDF file"), frame3);
+    m_txtPdfLocation->setMinimumWidth(digits * 2);
     auto *cmdBrowse =
         makeButton(QStringLiteral("cmdBrowse"), QStringLiteral("&Browse"), QStringLiteral("Browse for PDF file"), frame3);
     auto *cmdTestPrinting = makeButton(QStringLiteral("cmdTestPrinting"), QStringLiteral("Test PDF &Printing"),

@@ -46,6 +46,7 @@ private Q_SLOTS:
     void runLogsEveryStepAndSendsOneMessagePerAddress();
     void failedCheckKeepsTheOldStatusLines();
     void answeringNoClearsTheStatusBoxAndSavesNothing();
+    void fastRunShowsEveryLineInOrderBeforeItEnds();
     void abortClickEndsTheRunAtItsNextCheckPoint();
     void modeChangedMidRunAppliesToTheClientsThatFollow();
     void exitMidRunEndsAtOnceWithoutClosingLines();
@@ -416,6 +417,32 @@ void TestMainWindow::answeringNoClearsTheStatusBoxAndSavesNothing()
     QVERIFY(!f.widget("cmdAbort")->isEnabled());
     QCOMPARE(f.store->RegReadValue(u"SubjectLine"_s, ValueKind::Text, u"unset"_s).toString(), u"unset"_s);
     QVERIFY(f.mailer.messages().isEmpty());
+}
+
+void TestMainWindow::fastRunShowsEveryLineInOrderBeforeItEnds()
+{
+    // With no pauses the worker logs far faster than the window takes lines in batches.
+    WindowFixture f;
+    QByteArray csv;
+    const int clients = 1500;
+    for (int i = 1; i <= clients; ++i)
+        csv += QByteArray::number(i) + ",client" + QByteArray::number(i) + "@example.com\r\n";
+    prepareRun(f, csv);
+    MainWindow &w = f.open();
+    QSignalSpy finished(&w, &MainWindow::runFinished);
+    QTest::mouseClick(f.widget<QPushButton>("cmdStart"), Qt::LeftButton);
+    QVERIFY(finished.wait(20000));
+    QVERIFY(f.widget("cmdStart")->isEnabled());
+
+    const QStringList lines = statusLines(f.widget<QPlainTextEdit>("txtProgress"));
+    QCOMPARE(lines.last(), u"Processing Complete"_s);
+    QStringList sends;
+    for (const QString &line : lines)
+        if (line.startsWith(u"Sending email - "_s))
+            sends << line;
+    QCOMPARE(sends.size(), clients);
+    for (int i = 0; i < clients; ++i)
+        QCOMPARE(sends[i], u"Sending email - %1"_s.arg(i + 1));
 }
 
 void TestMainWindow::abortClickEndsTheRunAtItsNextCheckPoint()
