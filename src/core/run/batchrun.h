@@ -83,7 +83,8 @@ struct RunDependencies
     Clock &clock;
     RunControl &control;
     RunObserver *observer = nullptr;
-    /// The current settings, read when the run needs them (thread-safe on the caller's side).
+    /// The current settings: read once by prepare() (pre-checks, pacing, data folder); the
+    /// Mailer reads the server settings itself for every send.
     std::function<AppSettings()> settings;
 };
 
