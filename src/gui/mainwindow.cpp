@@ -212,7 +212,7 @@ void MainWindow::buildUi()
     bars->addWidget(m_progPrint, 1, 1);
     bars->setColumnStretch(1, 1);
 
-    m_cmdStart = makeButton(QStringLiteral("cmdStart"), QStringLiteral("&Start Processing"),
+    m_cmdStart = makeButton(QStringLiteral("cmdStart"), QStringLiteral("Start &Processing"),
                             QStringLiteral("Start processing"), central);
     m_cmdAbort = makeButton(QStringLiteral("cmdAbort"), QStringLiteral("&Abort Processing"),
                             QStringLiteral("Abort Processing"), central);

@@ -31,6 +31,7 @@ private Q_SLOTS:
     void menusHaveTheirEntries();
     void startsWithSavedSettingsAndBodyFile();
     void firstStartShowsDefaults();
+    void unreadableBodyFileIsWarnedAbout();
     void modeSwitchChangesOnlyEnabledStates_data();
     void modeSwitchChangesOnlyEnabledStates();
     void csvChooserWarnsAboutOtherFilesButKeepsThem_data();
@@ -158,6 +159,22 @@ void TestMainWindow::firstStartShowsDefaults()
     QVERIFY(f.widget<QPlainTextEdit>("txtBodyMessage")->toPlainText().isEmpty());
     QVERIFY(f.widget<QRadioButton>("OptAddAttachment0")->isChecked());
     QVERIFY(!f.widget<QCheckBox>("chkPrint")->isChecked());
+}
+
+void TestMainWindow::unreadableBodyFileIsWarnedAbout()
+{
+    WindowFixture f;
+    QVERIFY(QDir().mkpath(f.dataFolder()));
+    const QString path = f.dataFolder() + u"/Body.txt";
+    writeFile(path, "Dear client\r\n");
+    QVERIFY(QFile::setPermissions(path, QFileDevice::Permissions()));
+    QFile probe(path);
+    if (probe.open(QIODevice::ReadOnly))
+        QSKIP("this user can read any file");
+    f.open();
+    QTRY_COMPARE(f.dialogs.warnings.size(), 1);
+    QVERIFY(f.dialogs.warnings.first().startsWith(u"The message body could not be read"_s));
+    QVERIFY(f.widget<QPlainTextEdit>("txtBodyMessage")->toPlainText().isEmpty());
 }
 
 void TestMainWindow::modeSwitchChangesOnlyEnabledStates_data()
