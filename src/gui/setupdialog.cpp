@@ -292,16 +292,14 @@ static QList<std::pair<QString, QString>> mailValues(const QString &from, int au
     };
 }
 
-void SetupDialog::applyMailSettings()
+void SetupDialog::applyMailSettings(AppSettings &s) const
 {
-    AppSettings s = m_settings.get();
     s.EmailFrom = m_txtMailFrom->text();
     s.AuthType = static_cast<qint16>(m_cboAuth->currentIndex());
     s.SSLport = m_txtEmailSslPort->text();
     s.SMTPServer = m_txtSMTPServer->text();
     s.UserName = m_txtUsername->text();
     s.Password = m_txtPassword->text();
-    m_settings.set(s);
 }
 
 void SetupDialog::cmdOK_Click()
@@ -320,8 +318,8 @@ void SetupDialog::cmdOK_Click()
     if (!writeValues(values))
         return;
 
-    applyMailSettings();
     AppSettings s = m_settings.get();
+    applyMailSettings(s);
     s.EnableSchedule = m_chkEnableSchedule->isChecked() ? 1 : 0;
     s.DelayBetweenSends = static_cast<qint32>(*toWholeNumber(m_txtDelayBetweenSends->text(), kInt32Min, kInt32Max));
     s.GroupDelay = static_cast<qint32>(*toWholeNumber(m_txtGroupDelay->text(), kInt32Min, kInt32Max));
@@ -345,7 +343,9 @@ void SetupDialog::cmdTestEmail_Click()
     if (!writeValues(mailValues(m_txtMailFrom->text(), m_cboAuth->currentIndex(), m_txtEmailSslPort->text(),
                                 m_txtSMTPServer->text(), m_txtUsername->text(), m_txtPassword->text())))
         return;
-    applyMailSettings();
+    AppSettings s = m_settings.get();
+    applyMailSettings(s);
+    m_settings.set(s);
     Q_EMIT testEmailRequested();
 }
 

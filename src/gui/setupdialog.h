@@ -1,5 +1,7 @@
 #pragma once
 
+#include "settings/appsettings.h"
+
 #include <QDialog>
 
 class QCheckBox;
@@ -47,7 +49,8 @@ private:
     bool checkScheduling();
     /// Writes the named values in order; stops with a message at the first that fails.
     bool writeValues(const QList<std::pair<QString, QString>> &values);
-    void applyMailSettings();
+    /// Puts the six mail values shown into `settings` (the password plain).
+    void applyMailSettings(AppSettings &settings) const;
 
     SettingsHolder &m_settings;
     SettingsStore &m_store;
