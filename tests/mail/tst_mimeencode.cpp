@@ -87,6 +87,8 @@ private Q_SLOTS:
     void messageIdDomain();
     void cachedEncodingMatchesFile_data();
     void cachedEncodingMatchesFile();
+    void fileChangedWhileStreamingFails_data();
+    void fileChangedWhileStreamingFails();
     void cacheEncodesOnlyRepeatedUnchangedFiles();
     void gateRefusesNestingAndLetsOthersWait();
     void gateWaitEndsOnAbort();
@@ -282,6 +284,43 @@ void TestMimeEncode::cachedEncodingMatchesFile()
         QVERIFY(lines[i].size() <= (last ? 76 : 77));
     }
     QCOMPARE(QByteArray(encoded).replace("\r\n", ""), data.toBase64());
+
+    // Streamed in small odd pieces, the stream is the same and exactly as long as announced.
+    Base64FileReader reader(dir.filePath(u"in"_s));
+    QVERIFY(reader.open());
+    QCOMPARE(reader.encodedSize(), encoded.size());
+    QByteArray streamed;
+    char piece[1000];
+    for (qint64 n = 0; (n = reader.read(piece, 997)) > 0;)
+        streamed.append(piece, n);
+    QCOMPARE(streamed, encoded);
+    QVERIFY(reader.rewind());
+    QCOMPARE(reader.read(piece, 10), qMin<qint64>(10, encoded.size()));
+}
+
+void TestMimeEncode::fileChangedWhileStreamingFails_data()
+{
+    QTest::addColumn<qint64>("newSize");
+    QTest::newRow("shrunk") << qint64(1000);
+    QTest::newRow("grew") << qint64(400'000);
+}
+
+void TestMimeEncode::fileChangedWhileStreamingFails()
+{
+    QFETCH(qint64, newSize);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(u"doc.pdf"_s);
+    writeFile(path, randomBytes(200'000));
+    Base64FileReader reader(path);
+    QVERIFY(reader.open());
+    char piece[4096];
+    QVERIFY(reader.read(piece, sizeof piece) > 0);
+    writeFile(path, randomBytes(newSize));
+    qint64 n = 0;
+    while ((n = reader.read(piece, sizeof piece)) > 0) {
+    }
+    QCOMPARE(n, -1);
+    QVERIFY(reader.failed());
 }
 
 void TestMimeEncode::cacheEncodesOnlyRepeatedUnchangedFiles()

@@ -6,6 +6,77 @@
 
 namespace quorvale {
 
+namespace {
+constexpr qsizetype kLineBytes = 57; // 76 base64 characters
+constexpr qsizetype kChunk = kLineBytes * 1024;
+} // namespace
+
+Base64FileReader::Base64FileReader(const QString &path) : m_file(path) {}
+
+bool Base64FileReader::open()
+{
+    if (!m_file.open(QIODevice::ReadOnly))
+        return false;
+    m_rawSize = m_file.size();
+    return true;
+}
+
+qint64 Base64FileReader::encodedSize() const
+{
+    const qint64 characters = (m_rawSize + 2) / 3 * 4;
+    const qint64 lines = (characters + 75) / 76;
+    return characters + (lines > 0 ? (lines - 1) * 2 : 0);
+}
+
+qint64 Base64FileReader::read(char *buffer, qint64 size)
+{
+    if (m_pendingPos == m_pending.size()) {
+        if (m_rawRead == m_rawSize)
+            return 0;
+        const QByteArray raw = m_file.read(qMin<qint64>(kChunk, m_rawSize - m_rawRead));
+        // A short read means the file shrank or failed: never send a cut-off attachment.
+        if (raw.size() != qMin<qint64>(kChunk, m_rawSize - m_rawRead)) {
+            m_failed = true;
+            return -1;
+        }
+        m_rawRead += raw.size();
+        // A file that grew meanwhile is being rewritten: sending its first part would be wrong too.
+        if (m_rawRead == m_rawSize && m_file.size() != m_rawSize) {
+            m_failed = true;
+            return -1;
+        }
+        m_pending.clear();
+        m_pendingPos = 0;
+        appendLines(m_pending, raw, m_firstLine);
+    }
+    const qint64 n = qMin<qint64>(size, m_pending.size() - m_pendingPos);
+    memcpy(buffer, m_pending.constData() + m_pendingPos, size_t(n));
+    m_pendingPos += n;
+    return n;
+}
+
+bool Base64FileReader::rewind()
+{
+    m_rawRead = 0;
+    m_pending.clear();
+    m_pendingPos = 0;
+    m_firstLine = true;
+    m_failed = false;
+    return m_file.seek(0);
+}
+
+void Base64FileReader::appendLines(QByteArray &out, const QByteArray &raw, bool &firstLine)
+{
+    const QByteArray encoded = raw.toBase64();
+    out.reserve(out.size() + encoded.size() + encoded.size() / 38 + 2);
+    for (qsizetype i = 0; i < encoded.size(); i += 76) {
+        if (!firstLine)
+            out += "\r\n";
+        firstLine = false;
+        out.append(encoded.constData() + i, qMin<qsizetype>(76, encoded.size() - i));
+    }
+}
+
 QString AttachmentCache::keyOf(const QString &path) const
 {
     const QFileInfo info(path);
@@ -45,33 +116,18 @@ AttachmentCache::Source AttachmentCache::sourceFor(const QString &path)
 
 bool AttachmentCache::encodeFile(const QString &from, const QString &to)
 {
-    QFile in(from);
+    Base64FileReader in(from);
     QSaveFile out(to);
-    if (!in.open(QIODevice::ReadOnly) || !out.open(QIODevice::WriteOnly))
+    if (!in.open() || !out.open(QIODevice::WriteOnly))
         return false;
     out.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-    constexpr qsizetype kLineBytes = 57; // 76 base64 characters
-    constexpr qsizetype kChunk = kLineBytes * 1024;
-    QByteArray lines;
-    bool first = true;
-    while (!in.atEnd()) {
-        const QByteArray chunk = in.read(kChunk);
-        // Padding may only end the last chunk.
-        if (chunk.isEmpty() || (chunk.size() % kLineBytes != 0 && !in.atEnd()))
-            return false;
-        const QByteArray encoded = chunk.toBase64();
-        lines.clear();
-        lines.reserve(encoded.size() + encoded.size() / 38 + 2);
-        for (qsizetype i = 0; i < encoded.size(); i += 76) {
-            if (!first)
-                lines += "\r\n";
-            first = false;
-            lines.append(encoded.constData() + i, qMin<qsizetype>(76, encoded.size() - i));
-        }
-        if (out.write(lines) != lines.size())
+    QByteArray buffer(256 * 1024, Qt::Uninitialized);
+    qint64 n = 0;
+    while ((n = in.read(buffer.data(), buffer.size())) > 0) {
+        if (out.write(buffer.constData(), n) != n)
             return false;
     }
-    return in.error() == QFileDevice::NoError && out.commit();
+    return n == 0 && out.commit();
 }
 
 } // namespace quorvale

@@ -372,20 +372,37 @@ QString MailMan::Private::send(const Email &email)
     setPartHeaders(text, {"Content-Disposition: inline", "Content-Transfer-Encoding: quoted-printable"});
 
     const QString path = email.attachmentPath();
+    const Base64FileReader *attachmentReader = nullptr;
     if (!path.isEmpty()) {
         curl_mimepart *file = curl_mime_addpart(mime.get());
         const AttachmentCache::Source source = cache.sourceFor(path);
-        if (curl_mime_filedata(file, QFile::encodeName(source.path).constData()) != CURLE_OK)
-            return QStringLiteral("The attachment \"%1\" cannot be read; the message was not sent.").arg(path);
-        curl_mime_filename(file, nullptr);
         curl_mime_type(file, QMimeDatabase().mimeTypeForFile(path).name().toLatin1().constData());
-        const QByteArray disposition = mime::attachmentDisposition(QFileInfo(path).fileName());
         if (source.base64Encoded) {
-            setPartHeaders(file, {disposition, "Content-Transfer-Encoding: base64"});
+            if (curl_mime_filedata(file, QFile::encodeName(source.path).constData()) != CURLE_OK)
+                return QStringLiteral("The attachment \"%1\" cannot be read; the message was not sent.").arg(path);
+            curl_mime_filename(file, nullptr);
         } else {
-            curl_mime_encoder(file, "base64");
-            setPartHeaders(file, {disposition});
+            auto reader = std::make_unique<Base64FileReader>(path);
+            if (!reader->open())
+                return QStringLiteral("The attachment \"%1\" cannot be read (%2); the message was not sent.")
+                    .arg(path, reader->errorString());
+            const curl_off_t size = reader->encodedSize();
+            attachmentReader = reader.get(); // owned by the message from here on
+            curl_mime_data_cb(
+                file, size,
+                [](char *buffer, size_t size, size_t count, void *self) -> size_t {
+                    const qint64 n = static_cast<Base64FileReader *>(self)->read(buffer, qint64(size * count));
+                    return n < 0 ? CURL_READFUNC_ABORT : size_t(n);
+                },
+                [](void *self, curl_off_t offset, int origin) -> int {
+                    return offset == 0 && origin == SEEK_SET && static_cast<Base64FileReader *>(self)->rewind()
+                               ? CURL_SEEKFUNC_OK
+                               : CURL_SEEKFUNC_CANTSEEK;
+                },
+                [](void *self) { delete static_cast<Base64FileReader *>(self); }, reader.release());
         }
+        setPartHeaders(file, {mime::attachmentDisposition(QFileInfo(path).fileName()),
+                              "Content-Transfer-Encoding: base64"});
     }
 
     // The connection: one per send, TLS as chosen, certificates always verified.
@@ -463,6 +480,9 @@ QString MailMan::Private::send(const Email &email)
 
     if (aborted)
         return QStringLiteral("The send was aborted.");
+    if (attachmentReader && attachmentReader->failed())
+        return QStringLiteral("The attachment \"%1\" could not be read while sending (it changed or became unreadable); "
+                              "the message was not sent.").arg(path);
     if (result != CURLE_OK)
         return describeFailure(result, curlError, state.lastErrorReply);
     reportPercent(100);
