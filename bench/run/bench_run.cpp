@@ -67,10 +67,7 @@ public:
 class TimedMailer final : public Mailer
 {
 public:
-    explicit TimedMailer(Mailer &inner)
-        : m_inner(inner)
-    {
-    }
+    explicit TimedMailer(Mailer &inner) : m_inner(inner) {}
     bool sendMail(const MailMessage &message, QString &strStatus, QString &strErrors, QString *error,
                   const std::function<void(int)> &percentDone, const std::function<bool()> &abortCheck) override
     {
@@ -120,8 +117,7 @@ Timed runOnce(Mailer &mailer, Clock &clock, const AppSettings &settings, const Q
     RunControl control;
     BatchRun run(RunDependencies{store, log, prompter, mailer, printer, clock, control, nullptr,
                                  [&settings] { return settings; }});
-    RunRequest request{csv, QStringLiteral("Your statement"), QStringLiteral("Dear client,\r\nhere it is.\r\n"),
-                       false};
+    RunRequest request{csv, QStringLiteral("Your statement"), QStringLiteral("Dear client,\r\nhere it is.\r\n"), false};
     QElapsedTimer timer;
     timer.start();
     Timed result;
@@ -190,8 +186,8 @@ int main(int argc, char **argv)
                     t.seconds, t.seconds * 1e6 / largeRun, before, peakRssKiB(), peakRssKiB() - before);
         const long afterFirst = peakRssKiB();
         runOnce(mailer, clock, settings, writeClients(dir, largeRun * 4), log);
-        std::printf("  %d clients: peak RSS +%ld KiB over the %d-client run\n", largeRun * 4,
-                    peakRssKiB() - afterFirst, largeRun);
+        std::printf("  %d clients: peak RSS +%ld KiB over the %d-client run\n", largeRun * 4, peakRssKiB() - afterFirst,
+                    largeRun);
     }
 
     // 3. One lookup among many files.

@@ -25,7 +25,13 @@ namespace quorvale {
 namespace {
 
 /// Exit statuses of `quorvale run`; the other commands use Ok, Failed and NotStarted alike.
-enum ExitStatus { Ok = 0, Failed = 1, NotStarted = 2, Aborted = 130 };
+enum ExitStatus
+{
+    Ok = 0,
+    Failed = 1,
+    NotStarted = 2,
+    Aborted = 130
+};
 
 const char kHelp[] = R"(Usage:
   quorvale                      open the main window
@@ -106,10 +112,7 @@ private:
 class ConsolePrompter final : public Prompter
 {
 public:
-    explicit ConsolePrompter(bool assumeYes)
-        : m_assumeYes(assumeYes)
-    {
-    }
+    explicit ConsolePrompter(bool assumeYes) : m_assumeYes(assumeYes) {}
     void warn(const QString &message) override { writeErr(message + QLatin1Char('\n')); }
     bool askYesNo(const QString &question) override
     {

@@ -99,9 +99,11 @@ class TestCli : public QObject
     {
         m_serverEnv = server.environment();
         const AppSettings s = server.settings();
-        const QList<QStringList> sets = {{u"SMPTServer"_qs, s.SMTPServer}, {u"SSLport"_qs, s.SSLport},
+        const QList<QStringList> sets = {{u"SMPTServer"_qs, s.SMTPServer},
+                                         {u"SSLport"_qs, s.SSLport},
                                          {u"AuthType"_qs, QString::number(s.AuthType)},
-                                         {u"UserName"_qs, s.UserName}, {u"EmailFrom"_qs, s.EmailFrom}};
+                                         {u"UserName"_qs, s.UserName},
+                                         {u"EmailFrom"_qs, s.EmailFrom}};
         for (const QStringList &set : sets)
             QCOMPARE(quorvale(QStringList{u"config"_qs, u"set"_qs} + set).exitCode, 0);
         QCOMPARE(quorvale({u"config"_qs, u"set"_qs, u"PW"_qs, u"-"_qs}, s.Password.toUtf8() + "\n").exitCode, 0);
@@ -109,8 +111,14 @@ class TestCli : public QObject
 
     QStringList runArgs(const QString &csv) const
     {
-        return {u"run"_qs, u"--csv"_qs, path(csv), u"--subject"_qs, u"Your documents"_qs, u"--body"_qs,
-                u"Dear client,\nplease find them attached."_qs, u"--yes"_qs};
+        return {u"run"_qs,
+                u"--csv"_qs,
+                path(csv),
+                u"--subject"_qs,
+                u"Your documents"_qs,
+                u"--body"_qs,
+                u"Dear client,\nplease find them attached."_qs,
+                u"--yes"_qs};
     }
 
 private Q_SLOTS:
@@ -155,9 +163,9 @@ private Q_SLOTS:
 
         const Result r = quorvale(args);
         QVERIFY2(r.exitCode == exitCode, qPrintable(r.err));
-        QCOMPARE(r.out.mid(0, 6), QStringList({u"Parsing CSV file..."_qs, u"Clients found - 3"_qs,
-                                               u"Parsing CSV file complete"_qs, u"Client count - 3"_qs,
-                                               u"Emails to be sent - 2"_qs, u"Start processing..."_qs}));
+        QCOMPARE(r.out.mid(0, 6),
+                 QStringList({u"Parsing CSV file..."_qs, u"Clients found - 3"_qs, u"Parsing CSV file complete"_qs,
+                              u"Client count - 3"_qs, u"Emails to be sent - 2"_qs, u"Start processing..."_qs}));
         QCOMPARE(r.out.last(), lastLine);
 
         const QList<test::ReceivedMessage> messages = server.messages();
@@ -219,9 +227,9 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("answer");
         QTest::addColumn<QString>("warning");
         QTest::addColumn<QStringList>("out");
-        QTest::newRow("missing CSV file") << QStringList() << QByteArray() << QByteArray()
-                                          << u"There was a problem reading the CSV file"_qs
-                                          << QStringList{u"Parsing CSV file..."_qs};
+        QTest::newRow("missing CSV file")
+            << QStringList() << QByteArray() << QByteArray() << u"There was a problem reading the CSV file"_qs
+            << QStringList{u"Parsing CSV file..."_qs};
         QTest::newRow("line without a second field")
             << QStringList() << QByteArray("1,a@example.org\r\n2\r\n") << QByteArray() << QString()
             << QStringList{u"Parsing CSV file..."_qs};
@@ -269,8 +277,9 @@ private Q_SLOTS:
         SmtpServer server;
         QVERIFY(server.isRunning());
         configure(server);
-        for (const auto &[name, value] : {std::pair{u"EnableSchedule"_qs, u"1"_qs}, std::pair{u"DelayBetweenSends"_qs, u"0"_qs},
-                                          std::pair{u"GroupDelay"_qs, u"10"_qs}, std::pair{u"GroupSize"_qs, u"1"_qs}})
+        for (const auto &[name, value] :
+             {std::pair{u"EnableSchedule"_qs, u"1"_qs}, std::pair{u"DelayBetweenSends"_qs, u"0"_qs},
+              std::pair{u"GroupDelay"_qs, u"10"_qs}, std::pair{u"GroupSize"_qs, u"1"_qs}})
             QCOMPARE(quorvale({u"config"_qs, u"set"_qs, name, value}).exitCode, 0);
         writeFile(u"list.csv"_qs, "1,a@example.org\r\n2,b@example.org\r\n");
 

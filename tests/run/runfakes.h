@@ -95,7 +95,10 @@ public:
     {
         events.append(QStringLiteral("print %1/%2").arg(value).arg(maximum));
     }
-    void runningChanged(bool running) override { events.append(running ? QStringLiteral("running") : QStringLiteral("idle")); }
+    void runningChanged(bool running) override
+    {
+        events.append(running ? QStringLiteral("running") : QStringLiteral("idle"));
+    }
     QStringList events;
 };
 
@@ -162,8 +165,8 @@ public:
 
     RunDependencies deps()
     {
-        return RunDependencies{store, log, prompter, mailer, printer, clock, control, &observer,
-                               [this] { return settings; }};
+        return RunDependencies{
+            store, log, prompter, mailer, printer, clock, control, &observer, [this] { return settings; }};
     }
 
     /// prepare() and, when it says so, execute(); returns the outcome.

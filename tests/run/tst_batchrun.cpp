@@ -54,10 +54,10 @@ private Q_SLOTS:
         RunHarness h;
         h.writeCsv("");
         QCOMPARE(h.run(), RunOutcome::Completed);
-        QCOMPARE(h.trace, QStringList({u"Parsing CSV file..."_qs, u"Clients found - 0"_qs,
-                                       u"Parsing CSV file complete"_qs, u"Client count - 0"_qs,
-                                       u"Emails to be sent - 0"_qs, u"Start processing..."_qs,
-                                       u"Processing Complete"_qs}));
+        QCOMPARE(h.trace,
+                 QStringList({u"Parsing CSV file..."_qs, u"Clients found - 0"_qs, u"Parsing CSV file complete"_qs,
+                              u"Client count - 0"_qs, u"Emails to be sent - 0"_qs, u"Start processing..."_qs,
+                              u"Processing Complete"_qs}));
         QCOMPARE(h.prompter.questions, QStringList{kQuestion});
         QCOMPARE(h.store.writes, QStringList({u"CSVpath"_qs, u"SubjectLine"_qs}));
         QCOMPARE(h.store.values.value(u"CSVpath"_qs).toString(), h.request.csvPath);
@@ -79,10 +79,10 @@ private Q_SLOTS:
         QCOMPARE(h.trace.mid(3, 4), QStringList({u"Client count - 4"_qs, u"Emails to be sent - 2"_qs,
                                                  u"Documents to be printed - 2"_qs, u"Start processing..."_qs}));
         // Client 4 has no document: its step is logged and paced, but nothing is printed.
-        QCOMPARE(h.passes(), QStringList({u"Printing document - 1"_qs, u"~1100"_qs, u"Printing document - 2"_qs,
-                                          u"~1100"_qs, u"Sending email - 1"_qs, u"=> a@x.org | "_qs, u"~1100"_qs,
-                                          u"Sending email - 2"_qs, u"=> c@x.org | "_qs, u"~1100"_qs,
-                                          u"Processing Complete"_qs}));
+        QCOMPARE(h.passes(),
+                 QStringList({u"Printing document - 1"_qs, u"~1100"_qs, u"Printing document - 2"_qs, u"~1100"_qs,
+                              u"Sending email - 1"_qs, u"=> a@x.org | "_qs, u"~1100"_qs, u"Sending email - 2"_qs,
+                              u"=> c@x.org | "_qs, u"~1100"_qs, u"Processing Complete"_qs}));
         QCOMPARE(h.printer.printed, QStringList{h.dir.filePath(u"2.pdf"_qs)});
         QCOMPARE(h.mailer.sent.size(), 2);
         for (const MailMessage &m : std::as_const(h.mailer.sent)) {
@@ -102,8 +102,7 @@ private Q_SLOTS:
         QTest::addColumn<QString>("expected");
         // A group delay (1 minute here) comes before the client after every full group, never
         // after the last; every pause lasts one 100 ms slice at least.
-        QTest::newRow("groups of 3") << 3 << 0 << 5
-                                     << u"S1 ~100 S2 ~100 S3 ~100 G ~60100 S4 ~100 S5 ~100"_qs;
+        QTest::newRow("groups of 3") << 3 << 0 << 5 << u"S1 ~100 S2 ~100 S3 ~100 G ~60100 S4 ~100 S5 ~100"_qs;
         QTest::newRow("group size 0") << 0 << 2 << 2 << u"G ~60100 S1 ~2100 G ~60100 S2 ~2100"_qs;
         QTest::newRow("negative group size") << -1 << 0 << 1 << u"G ~60100 S1 ~100"_qs;
         QTest::newRow("group larger than list") << 10 << 1 << 3 << u"S1 ~1100 S2 ~1100 S3 ~1100"_qs;
@@ -132,13 +131,12 @@ private Q_SLOTS:
         schedule(h, 0, 5, 1);
         QCOMPARE(h.run(), RunOutcome::Completed);
         // The fake clock reads 13:20:45.1 when the delay starts; five minutes later is 1:25 PM.
-        QCOMPARE(h.passes(),
-                 QStringList({u"Email scheduling enabled:"_qs, u"  Delay between email sends - 0secs"_qs,
-                              u"  Delay between email groups - 5mins"_qs, u"  Email group size - 1"_qs,
-                              u"Sending email - 1"_qs, u"=> a@x.org | "_qs, u"~100"_qs,
-                              u"Starting email group delay..."_qs, u"  Will resume at 01:25:45 PM"_qs, u"~300100"_qs,
-                              u"Continuing email sends"_qs, u"Sending email - 2"_qs, u"=> b@x.org | "_qs, u"~100"_qs,
-                              u"Processing Complete"_qs}));
+        QCOMPARE(h.passes(), QStringList({u"Email scheduling enabled:"_qs, u"  Delay between email sends - 0secs"_qs,
+                                          u"  Delay between email groups - 5mins"_qs, u"  Email group size - 1"_qs,
+                                          u"Sending email - 1"_qs, u"=> a@x.org | "_qs, u"~100"_qs,
+                                          u"Starting email group delay..."_qs, u"  Will resume at 01:25:45 PM"_qs,
+                                          u"~300100"_qs, u"Continuing email sends"_qs, u"Sending email - 2"_qs,
+                                          u"=> b@x.org | "_qs, u"~100"_qs, u"Processing Complete"_qs}));
     }
 
     void abortIsSeenAtItsCheckPoints_data()
@@ -148,8 +146,8 @@ private Q_SLOTS:
         QTest::addColumn<QStringList>("expected");
         QTest::addColumn<RunOutcome>("outcome");
         QTest::newRow("print pause") << u"Printing document - 1"_qs << false
-                                     << QStringList({u"Printing document - 1"_qs, u"~100"_qs,
-                                                     u"Processing Aborted"_qs, u"Processing Complete"_qs})
+                                     << QStringList({u"Printing document - 1"_qs, u"~100"_qs, u"Processing Aborted"_qs,
+                                                     u"Processing Complete"_qs})
                                      << RunOutcome::Aborted;
         // The client after an abort in a pause still goes through its steps: its send starts
         // and is told to abort, and only then does the run end.
@@ -159,11 +157,12 @@ private Q_SLOTS:
                             u"~100"_qs, u"Sending email - 2"_qs, u"=> c@x.org | "_qs, u"Send Error - c@x.org"_qs,
                             u"Processing Aborted"_qs, u"Processing Complete"_qs})
             << RunOutcome::Aborted;
-        QTest::newRow("during a send")
-            << u"=> a@x.org | "_qs << true
-            << QStringList({u"Printing document - 1"_qs, u"~1100"_qs, u"Sending email - 1"_qs, u"=> a@x.org | "_qs,
-                            u"Send Error - a@x.org"_qs, u"Processing Aborted"_qs, u"Processing Complete"_qs})
-            << RunOutcome::Aborted;
+        QTest::newRow("during a send") << u"=> a@x.org | "_qs << true
+                                       << QStringList({u"Printing document - 1"_qs, u"~1100"_qs,
+                                                       u"Sending email - 1"_qs, u"=> a@x.org | "_qs,
+                                                       u"Send Error - a@x.org"_qs, u"Processing Aborted"_qs,
+                                                       u"Processing Complete"_qs})
+                                       << RunOutcome::Aborted;
         // Nothing looks at the request after the last pause: the run simply completes.
         QTest::newRow("pause after last client")
             << u"=> c@x.org | "_qs << false
@@ -197,15 +196,15 @@ private Q_SLOTS:
         QTest::addColumn<QStringList>("expected");
         QTest::newRow("during the delay")
             << true
-            << QStringList({u"Sending email - 1"_qs, u"=> a@x.org | "_qs, u"~100"_qs, u"Starting email group delay..."_qs,
-                            u"  Will resume at 01:25:45 PM"_qs, u"~300"_qs, u"Aborting email sends"_qs,
-                            u"Processing Complete"_qs});
+            << QStringList({u"Sending email - 1"_qs, u"=> a@x.org | "_qs, u"~100"_qs,
+                            u"Starting email group delay..."_qs, u"  Will resume at 01:25:45 PM"_qs, u"~300"_qs,
+                            u"Aborting email sends"_qs, u"Processing Complete"_qs});
         // Aborted in the pause before a due group delay: the delay ends after its first slice.
         QTest::newRow("in the pause before it")
             << false
-            << QStringList({u"Sending email - 1"_qs, u"=> a@x.org | "_qs, u"~100"_qs, u"Starting email group delay..."_qs,
-                            u"  Will resume at 01:25:45 PM"_qs, u"~100"_qs, u"Aborting email sends"_qs,
-                            u"Processing Complete"_qs});
+            << QStringList({u"Sending email - 1"_qs, u"=> a@x.org | "_qs, u"~100"_qs,
+                            u"Starting email group delay..."_qs, u"  Will resume at 01:25:45 PM"_qs, u"~100"_qs,
+                            u"Aborting email sends"_qs, u"Processing Complete"_qs});
     }
     void abortAroundAGroupDelay()
     {
@@ -293,10 +292,10 @@ private Q_SLOTS:
             << u"csv"_qs << 1 << QString() << u"You need to set the path for the client Common file."_qs;
         QTest::newRow("no csv path") << u"csv"_qs << 0 << QString()
                                      << u"You need to set the path for the client CSV file."_qs;
-        QTest::newRow("common file missing") << QString() << 1 << u"missing.pdf"_qs
-                                             << u"The common attachment file cannot be read. File name= "_qs;
-        QTest::newRow("common path is a folder") << QString() << 1 << u"folder"_qs
-                                                 << u"The common attachment file cannot be read. File name= "_qs;
+        QTest::newRow("common file missing")
+            << QString() << 1 << u"missing.pdf"_qs << u"The common attachment file cannot be read. File name= "_qs;
+        QTest::newRow("common path is a folder")
+            << QString() << 1 << u"folder"_qs << u"The common attachment file cannot be read. File name= "_qs;
     }
     void preChecksStopBeforeAnything()
     {
@@ -376,8 +375,8 @@ private Q_SLOTS:
         QTest::addColumn<QStringList>("saved");
         QTest::addColumn<bool>("started");
         QTest::newRow("settings not writable") << u"store"_qs << QStringList() << false;
-        QTest::newRow("body file not writable") << u"body"_qs << QStringList({u"CSVpath"_qs, u"SubjectLine"_qs})
-                                                << false;
+        QTest::newRow("body file not writable")
+            << u"body"_qs << QStringList({u"CSVpath"_qs, u"SubjectLine"_qs}) << false;
         QTest::newRow("send cannot be attempted")
             << u"send"_qs << QStringList({u"CSVpath"_qs, u"SubjectLine"_qs}) << true;
     }
@@ -432,10 +431,10 @@ private Q_SLOTS:
         h.request.print = true;
         h.printer.fail = true;
         QCOMPARE(h.run(), RunOutcome::CompletedWithErrors);
-        QCOMPARE(h.passes(), QStringList({u"Printing document - 1"_qs, u"Print Error - C1"_qs, u"~1100"_qs,
-                                          u"Printing document - 2"_qs, u"Print Error - C2"_qs, u"~1100"_qs,
-                                          u"Sending email - 1"_qs, u"=> c@x.org | "_qs, u"~1100"_qs,
-                                          u"Processing Complete"_qs}));
+        QCOMPARE(h.passes(),
+                 QStringList({u"Printing document - 1"_qs, u"Print Error - C1"_qs, u"~1100"_qs,
+                              u"Printing document - 2"_qs, u"Print Error - C2"_qs, u"~1100"_qs, u"Sending email - 1"_qs,
+                              u"=> c@x.org | "_qs, u"~1100"_qs, u"Processing Complete"_qs}));
     }
 
     void largestDelaysNeitherOverflowNorShrink()

@@ -30,12 +30,12 @@ private Q_SLOTS:
         QTest::newRow("needs the period") << QStringList{u"42pdf"_qs, u"42_old.pdf"_qs} << u"42"_qs << QString();
         QTest::newRow("name order, case ignored")
             << QStringList{u"b_42.pdf"_qs, u"a_42.txt"_qs, u"A_42.pdf"_qs} << u"42"_qs << u"A_42.pdf"_qs;
-        QTest::newRow("folders are not documents") << QStringList{u"42.d/"_qs, u"x_42.pdf"_qs} << u"42"_qs
-                                                   << u"x_42.pdf"_qs;
+        QTest::newRow("folders are not documents")
+            << QStringList{u"42.d/"_qs, u"x_42.pdf"_qs} << u"42"_qs << u"x_42.pdf"_qs;
         QTest::newRow("empty identifier") << QStringList{u"a.pdf"_qs, u".pdf"_qs} << QString() << QString();
         QTest::newRow("blank identifier") << QStringList{u" .pdf"_qs, u"a  .pdf"_qs} << u"  "_qs << QString();
-        QTest::newRow("non-ASCII identifier") << QStringList{u"Müller.pdf"_qs, u"xmüller.pdf"_qs} << u"müller"_qs
-                                              << u"Müller.pdf"_qs;
+        QTest::newRow("non-ASCII identifier")
+            << QStringList{u"Müller.pdf"_qs, u"xmüller.pdf"_qs} << u"müller"_qs << u"Müller.pdf"_qs;
     }
     void findsOnlyTheClientsOwnDocument()
     {

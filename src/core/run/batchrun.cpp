@@ -29,7 +29,12 @@ QString number(qint64 value)
 }
 
 /// The kinds of character that decide where an identifier may start inside a file name.
-enum class CharKind { Digit, Letter, Other };
+enum class CharKind
+{
+    Digit,
+    Letter,
+    Other
+};
 
 CharKind kindOf(QChar c)
 {
@@ -115,10 +120,7 @@ QString FindClientDocument(const QString &folder, const QString &clientId, QStri
     return {};
 }
 
-BatchRun::BatchRun(RunDependencies deps)
-    : m_deps(std::move(deps))
-{
-}
+BatchRun::BatchRun(RunDependencies deps) : m_deps(std::move(deps)) {}
 
 bool BatchRun::prepare(const RunRequest &request)
 {

@@ -19,7 +19,12 @@ class SettingsStore;
 class StatusLog;
 
 /// The attachment mode: the index of the selected OptAddAttachment button.
-enum class AttachmentMode { None = 0, Common = 1, ClientSpecific = 2 };
+enum class AttachmentMode
+{
+    None = 0,
+    Common = 1,
+    ClientSpecific = 2
+};
 
 /// What the window may change while a run goes on: the run reads the attachment mode and the
 /// common path afresh for every client, and the abort request at its check points. Thread-safe.
@@ -63,7 +68,8 @@ struct RunRequest
 };
 
 /// How a run ended; the command line maps it to its exit status.
-enum class RunOutcome {
+enum class RunOutcome
+{
     NotStarted,          ///< a pre-check, the CSV file, or the answer No stopped it; nothing sent (exit 2)
     Completed,           ///< no missing document, send error or print error (exit 0)
     CompletedWithErrors, ///< missing documents, send errors or print errors (exit 1)
@@ -103,7 +109,12 @@ public:
     RunOutcome outcome() const { return m_outcome; }
 
 private:
-    enum class PassEnd { Finished, Aborted, Stopped };
+    enum class PassEnd
+    {
+        Finished,
+        Aborted,
+        Stopped
+    };
     PassEnd printPass();
     PassEnd emailPass();
     /// One send; false (with m_stopReason) when it could not be attempted at all.
@@ -119,7 +130,7 @@ private:
     QString m_csvName;
     qsizetype m_emailCount = 0;
     qsizetype m_printCount = 0;
-    qint64 m_errorCount = 0;  ///< clients whose own document was not found
+    qint64 m_errorCount = 0;   ///< clients whose own document was not found
     qint64 m_failureCount = 0; ///< send errors and print errors
     QString m_stopReason;
     RunOutcome m_outcome = RunOutcome::NotStarted;

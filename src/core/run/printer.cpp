@@ -1,8 +1,8 @@
 #include "run/printer.h"
 
 #include <QProcess>
-#include <QStringView>
 #include <QStringList>
+#include <QStringView>
 
 namespace quorvale {
 
