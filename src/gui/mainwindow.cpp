@@ -288,7 +288,7 @@ void MainWindow::buildMenus()
     connect(mnuSetup, &QAction::triggered, this, &MainWindow::showSetup);
 
     QMenu *help = menuBar()->addMenu(QStringLiteral("&Help"));
-    help->setObjectName(QStringLiteral("mnuHelpMenu"));
+    help->setObjectName(QStringLiteral("mnuHelp"));
     help->menuAction()->setObjectName(QStringLiteral("mnuHelp"));
     auto *mnuHelpContents = help->addAction(QStringLiteral("Help &Contents"));
     mnuHelpContents->setObjectName(QStringLiteral("mnuHelpContents"));

@@ -12,6 +12,7 @@
 #include <QDir>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
@@ -29,6 +30,7 @@ private Q_SLOTS:
     void controlsHaveTheirCaptionsToolTipsAndStates_data();
     void controlsHaveTheirCaptionsToolTipsAndStates();
     void menusHaveTheirEntries();
+    void tabOrderFollowsTheForm();
     void startsWithSavedSettingsAndBodyFile();
     void firstStartShowsDefaults();
     void unreadableBodyFileIsWarnedAbout();
@@ -128,9 +130,33 @@ void TestMainWindow::menusHaveTheirEntries()
         QCOMPARE(caption(action->text()), captions[i]);
         QVERIFY(action->isEnabled());
     }
+    auto *helpMenu = w.findChild<QMenu *>(u"mnuHelp"_s);
+    QVERIFY(helpMenu);
+    QCOMPARE(helpMenu->actions(), (QList<QAction *>{w.findChild<QAction *>(u"mnuHelpContents"_s),
+                                                    w.findChild<QAction *>(u"mnuAbout"_s)}));
     QVERIFY(f.widget<QPlainTextEdit>("txtProgress")->isReadOnly());
     QVERIFY(f.widget<QPushButton>("cmdStart")->font().bold());
     QVERIFY(f.widget<QPushButton>("cmdAbort")->font().bold());
+}
+
+void TestMainWindow::tabOrderFollowsTheForm()
+{
+    WindowFixture f;
+    MainWindow &w = f.open();
+    f.widget<QRadioButton>("OptAddAttachment1")->click(); // the common-attachment controls take part
+    w.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    f.widget("txtCSVpath")->setFocus();
+    // The mode buttons are one stop (arrow keys move within them).
+    const QStringList expected{u"cmdBrowseCSV"_s,         u"OptAddAttachment0"_s, u"txtCommonAttachmentPath"_s,
+                               u"cmdBrowseCommonAttach"_s, u"txtSubjectLine"_s,    u"txtBodyMessage"_s,
+                               u"txtProgress"_s,           u"cmdStart"_s};
+    QStringList visited;
+    for (qsizetype i = 0; i < expected.size(); ++i) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        visited << QApplication::focusWidget()->objectName();
+    }
+    QCOMPARE(visited, expected);
 }
 
 void TestMainWindow::startsWithSavedSettingsAndBodyFile()
