@@ -32,6 +32,8 @@ private Q_SLOTS:
             << QStringList{u"b_42.pdf"_qs, u"a_42.txt"_qs, u"A_42.pdf"_qs} << u"42"_qs << u"A_42.pdf"_qs;
         QTest::newRow("folders are not documents")
             << QStringList{u"42.d/"_qs, u"x_42.pdf"_qs} << u"42"_qs << u"x_42.pdf"_qs;
+        QTest::newRow("hidden lock file")
+            << QStringList{u".~lock.Invoice_42.odt#"_qs, u"Invoice_42.odt"_qs} << u"42"_qs << u"Invoice_42.odt"_qs;
         QTest::newRow("empty identifier") << QStringList{u"a.pdf"_qs, u".pdf"_qs} << QString() << QString();
         QTest::newRow("blank identifier") << QStringList{u" .pdf"_qs, u"a  .pdf"_qs} << u"  "_qs << QString();
         QTest::newRow("non-ASCII identifier")

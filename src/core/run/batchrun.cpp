@@ -99,8 +99,13 @@ QString FindClientDocument(const QString &folder, const QString &clientId, QStri
     QStringList names;
     for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
         std::error_code typeError;
-        if (it->is_regular_file(typeError))
-            names.append(QFile::decodeName(QByteArray::fromStdString(it->path().filename().native())));
+        if (!it->is_regular_file(typeError))
+            continue;
+        // Hidden files are never documents: an office program's lock file for "Invoice_42.odt"
+        // is ".~lock.Invoice_42.odt#", and it sorts before the document itself.
+        const QString name = QFile::decodeName(QByteArray::fromStdString(it->path().filename().native()));
+        if (!name.startsWith(QLatin1Char('.')))
+            names.append(name);
     }
     if (ec) {
         if (error)

@@ -136,12 +136,12 @@ private:
     RunOutcome m_outcome = RunOutcome::NotStarted;
 };
 
-/// Finds the client's own document in `folder`: the first file, in case-insensitive name
-/// order, whose name holds the identifier followed by "." at its start or right after a
-/// character of another kind than the identifier's first (digit, letter, other); letter case
-/// is ignored. Empty when there is none, for a blank identifier, and when the folder cannot
-/// be listed (then `error`, when given, says why). The file named `skipName` (the client list
-/// itself, which holds every client's address) is never a client's document.
+/// Finds the client's own document in `folder`: the first file, in case-insensitive name order,
+/// whose name holds the identifier followed by "." at its start or right after a character of
+/// another kind than the identifier's first (digit, letter, other); letter case is ignored.
+/// Hidden files and the file named `skipName` (the client list itself, which holds every
+/// client's address) are never a client's document. Empty when there is none, for a blank
+/// identifier, and when the folder cannot be listed (then `error`, when given, says why).
 QString FindClientDocument(const QString &folder, const QString &clientId, QString *error = nullptr,
                            const QString &skipName = QString());
 
