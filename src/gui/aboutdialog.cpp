@@ -23,12 +23,10 @@ QLabel *makeLabel(const QString &name, const QString &text, QWidget *parent)
     return label;
 }
 
-QLabel *makeLink(const QString &name, const QString &text, const QString &target, UserDialogs &dialogs,
-                 QWidget *parent)
+QLabel *makeLink(const QString &name, const QString &text, const QString &target, UserDialogs &dialogs, QWidget *parent)
 {
-    auto *label = makeLabel(name, QStringLiteral("<a href=\"%1\">%2</a>").arg(target.toHtmlEscaped(),
-                                                                              text.toHtmlEscaped()),
-                            parent);
+    auto *label = makeLabel(
+        name, QStringLiteral("<a href=\"%1\">%2</a>").arg(target.toHtmlEscaped(), text.toHtmlEscaped()), parent);
     label->setTextFormat(Qt::RichText);
     label->setTextInteractionFlags(Qt::TextBrowserInteraction);
     label->setToolTip(target);

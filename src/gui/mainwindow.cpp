@@ -415,8 +415,9 @@ void MainWindow::cmdStart_Click()
     request.print = m_chkPrint->isChecked();
 
     m_prompter = std::make_unique<DialogPrompter>(*m_dialogs, this);
-    RunDependencies deps{*m_store, *m_bridge, *m_prompter, *m_mailer, *m_printer, *m_clock, m_control, m_bridge,
-                         [this] { return m_settings.get(); }};
+    RunDependencies deps{*m_store,  *m_bridge,  *m_prompter,
+                         *m_mailer, *m_printer, *m_clock,
+                         m_control, m_bridge,   [this] { return m_settings.get(); }};
     m_run = std::make_unique<BatchRun>(std::move(deps));
     // The box keeps its old lines when a check stops the run before its first line.
     m_clearStatusOnNextLine = true;

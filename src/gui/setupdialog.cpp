@@ -142,8 +142,8 @@ void SetupDialog::buildUi()
     frame3->setObjectName(QStringLiteral("Frame3"));
     m_txtPdfLocation = makeLineEdit(QStringLiteral("txtPdfLocation"), QStringLiteral("Path to PDF file"), frame3);
     m_txtPdfLocation->setMinimumWidth(digits * 2);
-    auto *cmdBrowse =
-        makeButton(QStringLiteral("cmdBrowse"), QStringLiteral("&Browse"), QStringLiteral("Browse for PDF file"), frame3);
+    auto *cmdBrowse = makeButton(QStringLiteral("cmdBrowse"), QStringLiteral("&Browse"),
+                                 QStringLiteral("Browse for PDF file"), frame3);
     auto *cmdTestPrinting = makeButton(QStringLiteral("cmdTestPrinting"), QStringLiteral("Test PDF &Printing"),
                                        QStringLiteral("Test print"), frame3);
     auto *print = new QGridLayout(frame3);
@@ -228,7 +228,7 @@ void SetupDialog::chkEnableSchedule_Click()
 {
     const bool on = m_chkEnableSchedule->isChecked();
     for (QWidget *w : std::initializer_list<QWidget *>{m_label2, m_txtDelayBetweenSends, m_label3, m_txtGroupDelay,
-                                                        m_label4, m_txtGroupSize})
+                                                       m_label4, m_txtGroupSize})
         w->setEnabled(on);
 }
 
@@ -283,12 +283,9 @@ static QList<std::pair<QString, QString>> mailValues(const QString &from, int au
                                                      const QString &password)
 {
     return {
-        {QStringLiteral("EmailFrom"), from},
-        {QStringLiteral("AuthType"), QString::number(authType)},
-        {QStringLiteral("SSLport"), port},
-        {QStringLiteral("SMPTServer"), server},
-        {QStringLiteral("UserName"), user},
-        {QStringLiteral("PW"), ScrambleText(false, password, true)},
+        {QStringLiteral("EmailFrom"), from}, {QStringLiteral("AuthType"), QString::number(authType)},
+        {QStringLiteral("SSLport"), port},   {QStringLiteral("SMPTServer"), server},
+        {QStringLiteral("UserName"), user},  {QStringLiteral("PW"), ScrambleText(false, password, true)},
     };
 }
 
@@ -352,9 +349,9 @@ void SetupDialog::cmdTestEmail_Click()
 void SetupDialog::cmdBrowse_Click()
 {
     const QString current = m_txtPdfLocation->text();
-    const QString folder =
-        !current.isEmpty() && QFileInfo(current).absoluteDir().exists() ? QFileInfo(current).absolutePath()
-                                                                         : QDir::homePath();
+    const QString folder = !current.isEmpty() && QFileInfo(current).absoluteDir().exists()
+                               ? QFileInfo(current).absolutePath()
+                               : QDir::homePath();
     const QString path = m_dialogs.chooseOpenFile(this, QStringLiteral("Load Test PDF File"),
                                                   QStringLiteral("PDF File (*.pdf);;All Files (*)"), folder,
                                                   QStringLiteral("TestPDF.pdf"));

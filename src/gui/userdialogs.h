@@ -21,8 +21,8 @@ public:
     virtual bool askYesNo(QWidget *parent, const QString &question) = 0;
     /// The file-open dialog; returns the chosen full path, or empty text when cancelled.
     /// `filters` are ";;"-separated name filters, the first one selected.
-    virtual QString chooseOpenFile(QWidget *parent, const QString &title, const QString &filters,
-                                   const QString &folder, const QString &fileName) = 0;
+    virtual QString chooseOpenFile(QWidget *parent, const QString &title, const QString &filters, const QString &folder,
+                                   const QString &fileName) = 0;
     /// Opens a help page or link in the user's browser or mail program.
     virtual void openUrl(const QUrl &url) = 0;
 };

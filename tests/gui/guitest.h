@@ -3,8 +3,8 @@
 // What every window test needs: a private settings file and data folder, the fakes, and a
 // main window opened over them.
 
-#include "gui/mainwindow.h"
 #include "gui/guifakes.h"
+#include "gui/mainwindow.h"
 #include "settings/scramble.h"
 #include "settings/settingsstore.h"
 #include "support/fakes.h"
@@ -82,8 +82,7 @@ struct WindowFixture
         window->show();
         return *window;
     }
-    template<typename T = QWidget>
-    T *widget(const char *name) const
+    template <typename T = QWidget> T *widget(const char *name) const
     {
         return window->findChild<T *>(QString::fromLatin1(name));
     }

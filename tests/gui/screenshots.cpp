@@ -97,11 +97,11 @@ int main(int argc, char **argv)
     put("SubjectLine", u"Your 2025 annual accounts"_s);
     QFile csv(dir.filePath(u"clients.csv"_s));
     csv.open(QIODevice::WriteOnly);
-    const char *names[] = {"anna.berg", "tom.holt", "", "lena.marsh", "omar.said", "ruth.cole", "ivan.petrov",
-                           "", "mia.jones", "li.wang", "sara.kahn", "ben.okafor"};
+    const char *names[] = {"anna.berg",   "tom.holt", "",          "lena.marsh", "omar.said", "ruth.cole",
+                           "ivan.petrov", "",         "mia.jones", "li.wang",    "sara.kahn", "ben.okafor"};
     for (int i = 0; i < 12; ++i)
-        csv.write(QByteArray::number(1040 + i) + ',' + (*names[i] ? QByteArray(names[i]) + QByteArray("@example.com") : QByteArray()) +
-                  "\r\n");
+        csv.write(QByteArray::number(1040 + i) + ',' +
+                  (*names[i] ? QByteArray(names[i]) + QByteArray("@example.com") : QByteArray()) + "\r\n");
     csv.close();
     put("CSVpath", csv.fileName());
     QFile letter(dir.filePath(u"Engagement letter 2025.pdf"_s));

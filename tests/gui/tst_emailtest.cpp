@@ -180,8 +180,10 @@ void TestEmailTest::checksBeforeSending_data()
     QTest::addColumn<bool>("serverSaved");
     QTest::addColumn<QString>("address");
     QTest::addColumn<QString>("warning");
-    QTest::newRow("no address") << true << "" << "You need enter a send email address for testing.";
-    QTest::newRow("setup incomplete") << false << "client@example.com" << "Your email server setup is not complete.";
+    QTest::newRow("no address") << true << ""
+                                << "You need enter a send email address for testing.";
+    QTest::newRow("setup incomplete") << false << "client@example.com"
+                                      << "Your email server setup is not complete.";
 }
 
 void TestEmailTest::checksBeforeSending()

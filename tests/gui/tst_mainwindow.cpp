@@ -62,34 +62,72 @@ void TestMainWindow::controlsHaveTheirCaptionsToolTipsAndStates_data()
     QTest::addColumn<QString>("toolTip");
     QTest::addColumn<bool>("enabled");
 
-    QTest::newRow("Label8") << "Label8" << "Client Email List (csv file)" << "" << true;
-    QTest::newRow("txtCSVpath") << "txtCSVpath" << "" << "Path of client CSV file" << true;
-    QTest::newRow("cmdBrowseCSV") << "cmdBrowseCSV" << "Browse" << "Browse for client CSV file" << true;
-    QTest::newRow("Opt0") << "OptAddAttachment0" << "Send email to all clients"
+    QTest::newRow("Label8") << "Label8"
+                            << "Client Email List (csv file)"
+                            << "" << true;
+    QTest::newRow("txtCSVpath") << "txtCSVpath"
+                                << ""
+                                << "Path of client CSV file" << true;
+    QTest::newRow("cmdBrowseCSV") << "cmdBrowseCSV"
+                                  << "Browse"
+                                  << "Browse for client CSV file" << true;
+    QTest::newRow("Opt0") << "OptAddAttachment0"
+                          << "Send email to all clients"
                           << "Select to add no attachment to emails" << true;
-    QTest::newRow("Opt1") << "OptAddAttachment1" << "Send email to all clients with a common attachment"
+    QTest::newRow("Opt1") << "OptAddAttachment1"
+                          << "Send email to all clients with a common attachment"
                           << "Select to send email to all clients with a common attachment" << true;
-    QTest::newRow("Opt2") << "OptAddAttachment2" << "Send email to all clients and a client specific attachment"
+    QTest::newRow("Opt2") << "OptAddAttachment2"
+                          << "Send email to all clients and a client specific attachment"
                           << "Select to send email to all clients and a client specific attachment" << true;
-    QTest::newRow("Label6") << "Label6" << "Common Attachment file path" << "" << false;
-    QTest::newRow("txtCommonAttachmentPath") << "txtCommonAttachmentPath" << ""
+    QTest::newRow("Label6") << "Label6"
+                            << "Common Attachment file path"
+                            << "" << false;
+    QTest::newRow("txtCommonAttachmentPath") << "txtCommonAttachmentPath"
+                                             << ""
                                              << "Path of common attachment file" << false;
-    QTest::newRow("cmdBrowseCommonAttach") << "cmdBrowseCommonAttach" << "Browse"
+    QTest::newRow("cmdBrowseCommonAttach") << "cmdBrowseCommonAttach"
+                                           << "Browse"
                                            << "Browse for commom attachment file" << false;
-    QTest::newRow("chkPrint") << "chkPrint" << "Print document when no email exists in client list "
+    QTest::newRow("chkPrint") << "chkPrint"
+                              << "Print document when no email exists in client list "
                               << "Check to print document when no email exists in client list" << false;
-    QTest::newRow("Label3") << "Label3" << "Subject Line" << "" << true;
-    QTest::newRow("txtSubjectLine") << "txtSubjectLine" << "Subject Line Text" << "Subject line" << true;
-    QTest::newRow("Label1") << "Label1" << "Email Body" << "" << true;
-    QTest::newRow("txtBodyMessage") << "txtBodyMessage" << "" << "Email body text" << true;
-    QTest::newRow("Label2") << "Label2" << "Status" << "" << true;
-    QTest::newRow("txtProgress") << "txtProgress" << "" << "" << true;
-    QTest::newRow("Label4") << "Label4" << "Email Progress" << "" << true;
-    QTest::newRow("progEmail") << "progEmail" << "" << "Overall progress of sending emails and printing" << true;
-    QTest::newRow("Label5") << "Label5" << "Print Progress" << "" << true;
-    QTest::newRow("progPrint") << "progPrint" << "" << "Overall progress of sending emails and printing" << true;
-    QTest::newRow("cmdStart") << "cmdStart" << "Start Processing" << "Start processing" << true;
-    QTest::newRow("cmdAbort") << "cmdAbort" << "Abort Processing" << "Abort Processing" << false;
+    QTest::newRow("Label3") << "Label3"
+                            << "Subject Line"
+                            << "" << true;
+    QTest::newRow("txtSubjectLine") << "txtSubjectLine"
+                                    << "Subject Line Text"
+                                    << "Subject line" << true;
+    QTest::newRow("Label1") << "Label1"
+                            << "Email Body"
+                            << "" << true;
+    QTest::newRow("txtBodyMessage") << "txtBodyMessage"
+                                    << ""
+                                    << "Email body text" << true;
+    QTest::newRow("Label2") << "Label2"
+                            << "Status"
+                            << "" << true;
+    QTest::newRow("txtProgress") << "txtProgress"
+                                 << ""
+                                 << "" << true;
+    QTest::newRow("Label4") << "Label4"
+                            << "Email Progress"
+                            << "" << true;
+    QTest::newRow("progEmail") << "progEmail"
+                               << ""
+                               << "Overall progress of sending emails and printing" << true;
+    QTest::newRow("Label5") << "Label5"
+                            << "Print Progress"
+                            << "" << true;
+    QTest::newRow("progPrint") << "progPrint"
+                               << ""
+                               << "Overall progress of sending emails and printing" << true;
+    QTest::newRow("cmdStart") << "cmdStart"
+                              << "Start Processing"
+                              << "Start processing" << true;
+    QTest::newRow("cmdAbort") << "cmdAbort"
+                              << "Abort Processing"
+                              << "Abort Processing" << false;
 }
 
 void TestMainWindow::controlsHaveTheirCaptionsToolTipsAndStates()
@@ -132,8 +170,8 @@ void TestMainWindow::menusHaveTheirEntries()
     }
     auto *helpMenu = w.findChild<QMenu *>(u"mnuHelp"_s);
     QVERIFY(helpMenu);
-    QCOMPARE(helpMenu->actions(), (QList<QAction *>{w.findChild<QAction *>(u"mnuHelpContents"_s),
-                                                    w.findChild<QAction *>(u"mnuAbout"_s)}));
+    QCOMPARE(helpMenu->actions(),
+             (QList<QAction *>{w.findChild<QAction *>(u"mnuHelpContents"_s), w.findChild<QAction *>(u"mnuAbout"_s)}));
     QVERIFY(f.widget<QPlainTextEdit>("txtProgress")->isReadOnly());
     QVERIFY(f.widget<QPushButton>("cmdStart")->font().bold());
     QVERIFY(f.widget<QPushButton>("cmdAbort")->font().bold());
@@ -148,7 +186,7 @@ void TestMainWindow::tabOrderFollowsTheForm()
     QVERIFY(QTest::qWaitForWindowActive(&w));
     f.widget("txtCSVpath")->setFocus();
     // The mode buttons are one stop (arrow keys move within them).
-    const QStringList expected{u"cmdBrowseCSV"_s,         u"OptAddAttachment0"_s, u"txtCommonAttachmentPath"_s,
+    const QStringList expected{u"cmdBrowseCSV"_s,          u"OptAddAttachment0"_s, u"txtCommonAttachmentPath"_s,
                                u"cmdBrowseCommonAttach"_s, u"txtSubjectLine"_s,    u"txtBodyMessage"_s,
                                u"txtProgress"_s,           u"cmdStart"_s};
     QStringList visited;
@@ -242,9 +280,12 @@ void TestMainWindow::csvChooserWarnsAboutOtherFilesButKeepsThem_data()
     QTest::addColumn<QString>("chosen");
     QTest::addColumn<QString>("expectedPath");
     QTest::addColumn<bool>("warned");
-    QTest::newRow("csv, any case") << "/data/clients.CSV" << "/data/clients.CSV" << false;
-    QTest::newRow("text file") << "/data/list.txt" << "/data/list.txt" << true;
-    QTest::newRow("cancelled") << "" << "/old/clients.csv" << false;
+    QTest::newRow("csv, any case") << "/data/clients.CSV"
+                                   << "/data/clients.CSV" << false;
+    QTest::newRow("text file") << "/data/list.txt"
+                               << "/data/list.txt" << true;
+    QTest::newRow("cancelled") << ""
+                               << "/old/clients.csv" << false;
 }
 
 void TestMainWindow::csvChooserWarnsAboutOtherFilesButKeepsThem()

@@ -29,8 +29,7 @@ QDialog *openSetup(WindowFixture &f)
     return f.window->findChild<QDialog *>(u"frmSetup"_s);
 }
 
-template<typename T = QWidget>
-T *child(QDialog *dialog, const char *name)
+template <typename T = QWidget> T *child(QDialog *dialog, const char *name)
 {
     return dialog->findChild<T *>(QString::fromLatin1(name));
 }
@@ -40,8 +39,8 @@ QString stored(WindowFixture &f, const QString &name)
     return f.store->RegReadValue(name, ValueKind::Text, u"<unset>"_s).toString();
 }
 
-const QStringList kScheduleControls{u"Label2"_s,        u"txtDelayBetweenSends"_s, u"Label3"_s,
-                                    u"txtGroupDelay"_s, u"Label4"_s,               u"txtGroupSize"_s};
+const QStringList kScheduleControls{u"Label2"_s, u"txtDelayBetweenSends"_s, u"Label3"_s, u"txtGroupDelay"_s,
+                                    u"Label4"_s, u"txtGroupSize"_s};
 
 } // namespace
 
@@ -180,11 +179,16 @@ void TestSetupDialog::valuesTheControlsCannotShowLoadAsDefaults_data()
     QTest::addColumn<QString>("enableSchedule");
     QTest::addColumn<int>("shownAuth");
     QTest::addColumn<bool>("shownSchedule");
-    QTest::newRow("none chosen") << "-1" << "0" << -1 << false;
-    QTest::newRow("simple, on") << "0" << "1" << 0 << true;
-    QTest::newRow("unknown type") << "7" << "0" << 1 << false;
-    QTest::newRow("schedule 2") << "1" << "2" << 1 << false;
-    QTest::newRow("schedule -1") << "-2" << "-1" << 1 << false;
+    QTest::newRow("none chosen") << "-1"
+                                 << "0" << -1 << false;
+    QTest::newRow("simple, on") << "0"
+                                << "1" << 0 << true;
+    QTest::newRow("unknown type") << "7"
+                                  << "0" << 1 << false;
+    QTest::newRow("schedule 2") << "1"
+                                << "2" << 1 << false;
+    QTest::newRow("schedule -1") << "-2"
+                                 << "-1" << 1 << false;
 }
 
 void TestSetupDialog::valuesTheControlsCannotShowLoadAsDefaults()
@@ -256,13 +260,18 @@ void TestSetupDialog::okRefusesWhatCouldNotBeStoredAndSavesNothing_data()
     QTest::addColumn<QString>("field");
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("warning");
-    QTest::newRow("letters for a delay") << "txtDelayBetweenSends" << "ten"
+    QTest::newRow("letters for a delay") << "txtDelayBetweenSends"
+                                         << "ten"
                                          << "The delay between email sends must be a whole number of seconds.";
-    QTest::newRow("empty group delay") << "txtGroupDelay" << ""
+    QTest::newRow("empty group delay") << "txtGroupDelay"
+                                       << ""
                                        << "The delay between email groups must be a whole number of minutes.";
-    QTest::newRow("group size too big") << "txtGroupSize" << "3000000000"
+    QTest::newRow("group size too big") << "txtGroupSize"
+                                        << "3000000000"
                                         << "The email group size must be a whole number.";
-    QTest::newRow("one-character password") << "txtPassword" << "x" << "This password cannot be stored";
+    QTest::newRow("one-character password") << "txtPassword"
+                                            << "x"
+                                            << "This password cannot be stored";
     QTest::newRow("password outside the scheme") << "txtPassword" << u"\u20ACuro"_s << "This password cannot be stored";
 }
 
