@@ -165,7 +165,7 @@ AppSettings loadSettings(const SettingsStore &store)
 int runCommand(const QStringList &args)
 {
     RunRequest request;
-    std::optional<QString> subject, body, bodyFile, mode, attachment;
+    std::optional<QString> csv, subject, body, bodyFile, mode, attachment;
     bool assumeYes = false;
     for (qsizetype i = 0; i < args.size(); ++i) {
         QString option = args.at(i);
@@ -182,14 +182,9 @@ int runCommand(const QStringList &args)
             return std::nullopt;
         };
         std::optional<QString> *target = nullptr;
-        if (option == QLatin1String("--csv")) {
-            const auto v = value();
-            if (!v)
-                return usageError(QStringLiteral("--csv needs a file name"));
-            request.csvPath = *v;
-            continue;
-        }
-        if (option == QLatin1String("--subject"))
+        if (option == QLatin1String("--csv"))
+            target = &csv;
+        else if (option == QLatin1String("--subject"))
             target = &subject;
         else if (option == QLatin1String("--body"))
             target = &body;
@@ -214,6 +209,7 @@ int runCommand(const QStringList &args)
         else
             return usageError(QStringLiteral("unknown option for run: ") + option);
     }
+    request.csvPath = csv.value_or(QString());
     if (request.csvPath.isEmpty())
         return usageError(QStringLiteral("run needs --csv FILE, the client CSV file"));
     if (body && bodyFile)
@@ -236,14 +232,19 @@ int runCommand(const QStringList &args)
     const std::unique_ptr<SettingsStore> store = openSettingsStore();
     const AppSettings settings = loadSettings(*store);
     request.subject = subject.value_or(settings.SubjectLine);
-    if (body) {
-        request.body = *body;
-    } else if (bodyFile) {
-        QFile file(*bodyFile);
-        if (!file.open(QIODevice::ReadOnly))
-            return usageError(QStringLiteral("the body file cannot be read: ") + *bodyFile + QStringLiteral(" (") +
-                              file.errorString() + QLatin1Char(')'));
-        request.body = QString::fromUtf8(file.readAll());
+    if (body || bodyFile) {
+        if (body) {
+            request.body = *body;
+        } else {
+            QFile file(*bodyFile);
+            if (!file.open(QIODevice::ReadOnly))
+                return usageError(QStringLiteral("the body file cannot be read: ") + *bodyFile + QStringLiteral(" (") +
+                                  file.errorString() + QLatin1Char(')'));
+            request.body = QString::fromUtf8(file.readAll());
+        }
+        // The window's body has CR LF line breaks, and so must the saved body file it reads back.
+        request.body.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+        request.body.replace(QLatin1Char('\n'), QStringLiteral("\r\n"));
     } else {
         QString error;
         if (!ReadBodyFile(settings.DataFolder, request.body, &error)) {

@@ -184,7 +184,9 @@ private Q_SLOTS:
                 QCOMPARE(m.attachments.first().data, readFile(file));
             }
         }
-        // The saved inputs are the ones this run used.
+        // The saved inputs are the ones this run used; the body keeps the window's CR LF line breaks.
+        QCOMPARE(readFile(u"data/Quorvale/Body.txt"_qs).trimmed(),
+                 QByteArray("Dear client,\r\nplease find them attached."));
         QCOMPARE(quorvale({u"config"_qs, u"get"_qs, u"CSVpath"_qs}).out, QStringList{path(u"clients/list.csv"_qs)});
         QCOMPARE(quorvale({u"config"_qs, u"get"_qs, u"SubjectLine"_qs}).out, QStringList{u"Your documents"_qs});
     }
