@@ -1,6 +1,6 @@
 // The comparison for bench_mail: COUNT messages with nodemailer, one transport (connection) each.
 // Usage: node nodemailer_loop.js PORT COUNT ATTACHMENT|-   (NODE_PATH names the node_modules folder)
-// Prints: RESULT <seconds> <sent> <peak RSS KiB>
+// Prints: RESULT <seconds> <sent> <peak RSS KiB> <CPU seconds>
 const nodemailer = require('nodemailer');
 const path = require('path');
 
@@ -23,6 +23,8 @@ async function main() {
         ++sent;
     }
     const seconds = Number(process.hrtime.bigint() - start) / 1e9;
-    console.log(`RESULT ${seconds.toFixed(6)} ${sent} ${process.resourceUsage().maxRSS}`);
+    const usage = process.resourceUsage();
+    const cpu = (usage.userCPUTime + usage.systemCPUTime) / 1e6;
+    console.log(`RESULT ${seconds.toFixed(6)} ${sent} ${usage.maxRSS} ${cpu.toFixed(6)}`);
 }
 main().catch(error => { console.error(error); process.exit(1); });

@@ -63,7 +63,7 @@ void append(SlistPtr &list, const QByteArray &line)
     }
 }
 
-/// Appends `line` to `list` and hands the list to the part (which then owns it).
+/// Gives `part` these header lines.
 void setPartHeaders(curl_mimepart *part, const QList<QByteArray> &lines)
 {
     SlistPtr list;
@@ -84,7 +84,7 @@ QString hostProblem(const QString &host)
 {
     if (host.trimmed().isEmpty())
         return QStringLiteral("No SMTP server is set.");
-    for (QChar c : host) {
+    for (QChar c : host.trimmed()) {
         if (c.unicode() <= 0x20 || c.unicode() == 0x7f || QStringLiteral("/\\@?#%<>\"'").contains(c))
             return QStringLiteral("The SMTP server name \"%1\" is not valid.").arg(host.simplified());
     }
@@ -203,6 +203,7 @@ struct MailMan::Private
     int timeoutSeconds = 30;
     QString lastError;
     AttachmentCache cache;
+    EasyPtr easy;
 
     // State of the send in progress, read by libcurl's callbacks.
     MailMan *owner = nullptr;
@@ -347,17 +348,21 @@ QString MailMan::Private::send(const Email &email)
     lastPercent = -1;
     abortedByCallback = false;
 
-    // The message: headers, a quoted-printable text part, and the attachment streamed from disk.
-    EasyPtr easy(curl_easy_init());
+    // One handle for every send of this MailMan: libcurl keeps what it can reuse in it (such as the
+    // parsed CA certificates); FORBID_REUSE still makes each send use a new connection.
+    if (!easy)
+        easy.reset(curl_easy_init());
     MimePtr mime(easy ? curl_mime_init(easy.get()) : nullptr);
     if (!easy || !mime)
         return QStringLiteral("The mail library could not be initialised.");
 
+    // The message: headers, a quoted-printable text part, and the attachment streamed from disk.
     SlistPtr headers;
     append(headers, "Date: " + mime::rfc2822Date(QDateTime::currentDateTime()));
-    if (!email.from().isEmpty())
-        append(headers, "From: " + email.from().toUtf8());
-    QByteArray to = email.toAddress().toUtf8();
+    const QByteArray fromBytes = email.from().trimmed().toUtf8();
+    if (!fromBytes.isEmpty())
+        append(headers, "From: " + fromBytes);
+    QByteArray to = email.toAddress().trimmed().toUtf8();
     if (!email.toName().isEmpty())
         to = mime::encodeHeaderText(email.toName()) + " <" + to + '>';
     append(headers, "To: " + to);
@@ -414,13 +419,15 @@ QString MailMan::Private::send(const Email &email)
                            + QByteArray::number(port) + '/' + ehloDomain();
     const QByteArray userBytes = user.toUtf8();
     const QByteArray passwordBytes = password.toUtf8();
-    const QByteArray fromBytes = email.from().toUtf8();
     const QByteArray caBundle = qgetenv("CURL_CA_BUNDLE");
     SlistPtr recipients;
     append(recipients, email.toAddress().trimmed().toUtf8());
     char curlError[CURL_ERROR_SIZE] = {};
 
     CURL *h = easy.get();
+    // Reset the handle on the way out (before this send's message is freed), so it never keeps
+    // pointers to it.
+    const std::unique_ptr<CURL, void (*)(CURL *)> resetOnExit(h, [](CURL *handle) { curl_easy_reset(handle); });
     curl_easy_setopt(h, CURLOPT_URL, url.constData());
     curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(h, CURLOPT_FORBID_REUSE, 1L);
@@ -478,7 +485,9 @@ QString MailMan::Private::send(const Email &email)
     }
     transfer.join();
 
-    if (aborted)
+    // An abort that came as the server accepted the message is too late: the message was sent,
+    // and saying otherwise could make the user send it twice.
+    if (aborted && result != CURLE_OK)
         return QStringLiteral("The send was aborted.");
     if (attachmentReader && attachmentReader->failed())
         return QStringLiteral("The attachment \"%1\" could not be read while sending (it changed or became unreadable); "

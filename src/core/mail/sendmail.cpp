@@ -3,6 +3,8 @@
 #include "mail/mailman.h"
 #include "mail/sendgate.h"
 
+#include <optional>
+
 namespace quorvale {
 
 namespace {
