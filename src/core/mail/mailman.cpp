@@ -51,6 +51,7 @@ struct Deleter
     void operator()(T *p) const { Free(p); }
 };
 using EasyPtr = std::unique_ptr<CURL, Deleter<curl_easy_cleanup>>;
+using MultiPtr = std::unique_ptr<CURLM, Deleter<curl_multi_cleanup>>;
 using MimePtr = std::unique_ptr<curl_mime, Deleter<curl_mime_free>>;
 using SlistPtr = std::unique_ptr<curl_slist, Deleter<curl_slist_free_all>>;
 
@@ -102,32 +103,17 @@ QByteArray ehloDomain()
     return name.isEmpty() ? QByteArray("localhost") : name;
 }
 
-/// What libcurl's callbacks on the transfer thread share with the sending thread.
+/// The sockets of the send in progress and the server's last error reply. Its abort() may be
+/// called from another thread: it shuts the connection down, which ends even a blocking wait.
 class TransferState
 {
 public:
-    std::atomic<int> percent{0};
-    QByteArray lastErrorReply; ///< the server's last error reply; read after the transfer ended
-
-    void finish()
-    {
-        {
-            std::lock_guard lock(m_mutex);
-            m_finished = true;
-        }
-        m_finishedChanged.notify_all();
-    }
-
-    bool waitFinished(std::chrono::milliseconds timeout)
-    {
-        std::unique_lock lock(m_mutex);
-        return m_finishedChanged.wait_for(lock, timeout, [this] { return m_finished; });
-    }
+    QByteArray lastErrorReply; ///< the server's last error reply
 
     void abort()
     {
-        m_aborted.store(true);
         std::lock_guard lock(m_mutex);
+        m_aborted = true;
         for (curl_socket_t socket : m_sockets)
             ::shutdown(socket, SHUT_RDWR);
     }
@@ -136,7 +122,7 @@ public:
     {
         auto *state = static_cast<TransferState *>(self);
         std::lock_guard lock(state->m_mutex);
-        if (state->m_aborted.load())
+        if (state->m_aborted)
             return CURL_SOCKET_BAD;
         const curl_socket_t socket = ::socket(address->family, address->socktype | SOCK_CLOEXEC, address->protocol);
         if (socket != CURL_SOCKET_BAD)
@@ -152,14 +138,6 @@ public:
         return ::close(socket);
     }
 
-    static int progress(void *self, curl_off_t, curl_off_t, curl_off_t ulTotal, curl_off_t ulNow)
-    {
-        auto *state = static_cast<TransferState *>(self);
-        if (ulTotal > 0)
-            state->percent.store(int(std::clamp<curl_off_t>(ulNow * 100 / ulTotal, 0, 100)));
-        return state->m_aborted.load() ? 1 : 0;
-    }
-
     static int debug(CURL *, curl_infotype type, char *data, size_t size, void *self)
     {
         if (type == CURLINFO_HEADER_IN && size >= 3 && (data[0] == '4' || data[0] == '5'))
@@ -168,11 +146,128 @@ public:
     }
 
 private:
-    std::mutex m_mutex; ///< guards m_finished and m_sockets
-    std::condition_variable m_finishedChanged;
-    bool m_finished = false;
-    std::atomic<bool> m_aborted{false};
+    std::mutex m_mutex; ///< guards m_aborted and m_sockets
+    bool m_aborted = false;
     std::vector<curl_socket_t> m_sockets;
+};
+
+/// libcurl waits for some SMTP replies (the one after the message content, the one to QUIT) in
+/// blocking calls, during which the sending thread cannot run the abort check. This watch, one
+/// thread per MailMan, runs the check in its place whenever the sending thread has been inside
+/// libcurl for longer than the check interval, and on an abort shuts the connection down. Both
+/// threads run the check under one lock, so it never runs twice at once.
+class BlockingWaitWatch
+{
+public:
+    ~BlockingWaitWatch()
+    {
+        {
+            std::lock_guard lock(m_mutex);
+            m_stop = true;
+        }
+        m_wake.notify_all();
+        if (m_thread.joinable())
+            m_thread.join();
+    }
+
+    /// A send starts: `check` is its abort check, `state` its connection.
+    void begin(TransferState *state, std::function<bool()> check, std::chrono::milliseconds interval)
+    {
+        {
+            std::lock_guard checkLock(m_checkMutex);
+            m_state = state;
+            m_check = std::move(check);
+            m_aborted = false;
+        }
+        bool wake = false;
+        {
+            std::lock_guard lock(m_mutex);
+            m_interval = interval;
+            m_active = true;
+            wake = m_parked;
+            if (!m_thread.joinable())
+                m_thread = std::thread([this] { run(); });
+        }
+        if (wake)
+            m_wake.notify_all();
+    }
+
+    /// The send is over; the check and the state are not touched after this returns.
+    void end()
+    {
+        {
+            std::lock_guard lock(m_mutex);
+            m_active = false;
+        }
+        std::lock_guard checkLock(m_checkMutex);
+        m_state = nullptr;
+        m_check = nullptr;
+    }
+
+    void enterLibcurl() { m_insideSince.store(std::chrono::steady_clock::now().time_since_epoch().count()); }
+    void leaveLibcurl() { m_insideSince.store(0); }
+
+    /// The abort check, from the sending thread. True also when the watch saw an abort.
+    bool check()
+    {
+        std::lock_guard checkLock(m_checkMutex);
+        if (!m_aborted && m_check && m_check())
+            m_aborted = true;
+        return m_aborted;
+    }
+
+    bool aborted()
+    {
+        std::lock_guard checkLock(m_checkMutex);
+        return m_aborted;
+    }
+
+private:
+    void run()
+    {
+        std::unique_lock lock(m_mutex);
+        auto idleSince = std::chrono::steady_clock::now();
+        while (!m_stop) {
+            if (!m_active && std::chrono::steady_clock::now() - idleSince > std::chrono::seconds(1)) {
+                m_parked = true;
+                m_wake.wait(lock, [this] { return m_stop || m_active; });
+                m_parked = false;
+                continue;
+            }
+            const auto interval = m_interval;
+            m_wake.wait_for(lock, interval / 2);
+            if (!m_active) {
+                continue;
+            }
+            idleSince = std::chrono::steady_clock::now();
+            const auto since = m_insideSince.load();
+            if (since == 0 || idleSince.time_since_epoch().count() - since
+                                  < std::chrono::duration_cast<std::chrono::steady_clock::duration>(interval).count())
+                continue;
+            lock.unlock();
+            {
+                std::lock_guard checkLock(m_checkMutex);
+                if (m_check && !m_aborted && m_insideSince.load() != 0 && m_check()) {
+                    m_aborted = true;
+                    m_state->abort();
+                }
+            }
+            lock.lock();
+        }
+    }
+
+    std::thread m_thread;
+    std::mutex m_mutex; ///< guards the fields below up to m_parked
+    std::condition_variable m_wake;
+    bool m_stop = false;
+    bool m_active = false;
+    bool m_parked = false;
+    std::chrono::milliseconds m_interval{kMaxPollMs};
+    std::atomic<std::chrono::steady_clock::rep> m_insideSince{0};
+    std::mutex m_checkMutex; ///< guards the fields below
+    TransferState *m_state = nullptr;
+    std::function<bool()> m_check;
+    bool m_aborted = false;
 };
 
 } // namespace
@@ -204,6 +299,8 @@ struct MailMan::Private
     QString lastError;
     AttachmentCache cache;
     EasyPtr easy;
+    MultiPtr multi;
+    BlockingWaitWatch watch;
 
     // State of the send in progress, read by libcurl's callbacks.
     MailMan *owner = nullptr;
@@ -456,34 +553,60 @@ QString MailMan::Private::send(const Email &email)
     curl_easy_setopt(h, CURLOPT_CLOSESOCKETDATA, &state);
     curl_easy_setopt(h, CURLOPT_CLOSESOCKETFUNCTION, &TransferState::closeSocket);
     curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
-    curl_easy_setopt(h, CURLOPT_XFERINFODATA, &state);
-    curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, &TransferState::progress);
+    curl_easy_setopt(h, CURLOPT_XFERINFODATA, this);
+    curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION,
+                     +[](void *self, curl_off_t, curl_off_t, curl_off_t ulTotal, curl_off_t ulNow) -> int {
+                         auto *p = static_cast<Private *>(self);
+                         if (ulTotal > 0)
+                             p->reportPercent(int(std::clamp<curl_off_t>(ulNow * 100 / ulTotal, 0, 100)));
+                         return p->abortedByCallback ? 1 : 0;
+                     });
     // Only the server's replies are looked at (for the error text); what we send, with the login, is not.
     curl_easy_setopt(h, CURLOPT_VERBOSE, 1L);
     curl_easy_setopt(h, CURLOPT_DEBUGDATA, &state);
     curl_easy_setopt(h, CURLOPT_DEBUGFUNCTION, &TransferState::debug);
 
-    // libcurl waits for some SMTP replies (the one after the message content, for one) in blocking
-    // calls, so the transfer runs on its own thread while this one polls the abort check. An abort
-    // shuts the connection down, which ends even a blocking wait at once.
+    // Drive the transfer in waits of at most the check interval, so that the abort check runs on
+    // time even while the server is silent; the watch covers libcurl's own blocking waits.
     if (pollAbort())
         return QStringLiteral("The send was aborted.");
-    CURLcode result = CURLE_FAILED_INIT;
-    std::thread transfer([&] {
-        result = curl_easy_perform(h);
-        state.finish();
-    });
+    if (!multi)
+        multi.reset(curl_multi_init());
+    if (!multi || curl_multi_add_handle(multi.get(), h) != CURLM_OK)
+        return QStringLiteral("The mail library could not be initialised.");
     const auto pollInterval = std::chrono::milliseconds(qBound(1, heartbeatMs, kMaxPollMs));
+    watch.begin(&state, [this] { return pollAbort(); }, pollInterval);
     bool aborted = false;
-    while (!state.waitFinished(pollInterval)) {
-        reportPercent(state.percent.load());
-        aborted = abortedByCallback || pollAbort();
-        if (aborted) {
-            state.abort();
+    int running = 1;
+    auto nextCheck = std::chrono::steady_clock::now() + pollInterval;
+    while (running > 0) {
+        watch.enterLibcurl();
+        const CURLMcode code = curl_multi_perform(multi.get(), &running);
+        watch.leaveLibcurl();
+        if (code != CURLM_OK || running == 0)
+            break;
+        const auto now = std::chrono::steady_clock::now();
+        if (abortedByCallback || (now >= nextCheck && watch.check())) {
+            aborted = true;
             break;
         }
+        if (now >= nextCheck)
+            nextCheck = now + pollInterval;
+        const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(nextCheck - now).count();
+        curl_multi_poll(multi.get(), nullptr, 0, int(std::clamp<long long>(wait, 0, kMaxPollMs)), nullptr);
     }
-    transfer.join();
+    CURLcode result = CURLE_FAILED_INIT;
+    int queued = 0;
+    while (CURLMsg *message = curl_multi_info_read(multi.get(), &queued)) {
+        if (message->msg == CURLMSG_DONE && message->easy_handle == h)
+            result = message->data.result;
+    }
+    // Removing an unfinished transfer closes its connection at once, without waiting for the server.
+    watch.enterLibcurl();
+    curl_multi_remove_handle(multi.get(), h);
+    watch.leaveLibcurl();
+    watch.end();
+    aborted = aborted || watch.aborted() || abortedByCallback;
 
     // An abort that came as the server accepted the message is too late: the message was sent,
     // and saying otherwise could make the user send it twice.

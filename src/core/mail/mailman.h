@@ -64,7 +64,9 @@ public:
 
     /// Raised during a send with the upload percentage (0-100); `abort` may be set to 1.
     std::function<void(int percentDone, int &abort)> SendPercentDone;
-    /// Polled at least every 100 ms during a send; setting `abort` to 1 stops the send.
+    /// Polled at least every 100 ms during a send; setting `abort` to 1 stops the send. While
+    /// libcurl holds the sending thread in a blocking wait for the server, a helper thread polls
+    /// it instead (never both at once), so it must be safe to call from another thread.
     std::function<void(int &abort)> AbortCheck;
 
 private:

@@ -36,7 +36,8 @@ class Mailer
 public:
     virtual ~Mailer() = default;
     /// As SendMail. `percentDone` receives the send's progress (0-100); `abortCheck` is polled
-    /// during the send and stops it when it returns true. Both may be empty.
+    /// during the send and stops it when it returns true (it may be polled from a helper thread
+    /// of the send, so it must be thread-safe). Both may be empty.
     virtual bool sendMail(const MailMessage &message, QString &strStatus, QString &strErrors, QString *error,
                           const std::function<void(int)> &percentDone, const std::function<bool()> &abortCheck) = 0;
 };
