@@ -3,6 +3,7 @@
 #include "appinfo.h"
 #include "gui/appicon.h"
 #include "gui/userdialogs.h"
+#include "gui/widgetfactory.h"
 
 #include <QFrame>
 #include <QGridLayout>
@@ -15,13 +16,6 @@
 namespace quorvale {
 
 namespace {
-
-QLabel *makeLabel(const QString &name, const QString &text, QWidget *parent)
-{
-    auto *label = new QLabel(text, parent);
-    label->setObjectName(name);
-    return label;
-}
 
 QLabel *makeLink(const QString &name, const QString &text, const QString &target, UserDialogs &dialogs, QWidget *parent)
 {

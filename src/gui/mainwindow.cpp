@@ -7,6 +7,7 @@
 #include "gui/helpfiles.h"
 #include "gui/runbridge.h"
 #include "gui/setupdialog.h"
+#include "gui/widgetfactory.h"
 #include "mail/sendmail.h"
 #include "run/clock.h"
 #include "run/printer.h"
@@ -37,29 +38,6 @@ namespace quorvale {
 using namespace Qt::Literals::StringLiterals;
 
 namespace {
-
-QLabel *makeLabel(const QString &name, const QString &text, QWidget *parent)
-{
-    auto *label = new QLabel(text, parent);
-    label->setObjectName(name);
-    return label;
-}
-
-QLineEdit *makeLineEdit(const QString &name, const QString &toolTip, QWidget *parent)
-{
-    auto *edit = new QLineEdit(parent);
-    edit->setObjectName(name);
-    edit->setToolTip(toolTip);
-    return edit;
-}
-
-QPushButton *makeButton(const QString &name, const QString &text, const QString &toolTip, QWidget *parent)
-{
-    auto *button = new QPushButton(text, parent);
-    button->setObjectName(name);
-    button->setToolTip(toolTip);
-    return button;
-}
 
 QProgressBar *makeProgressBar(const QString &name, QWidget *parent)
 {

@@ -3,6 +3,7 @@
 #include "gui/helpfiles.h"
 #include "gui/settingsholder.h"
 #include "gui/userdialogs.h"
+#include "gui/widgetfactory.h"
 #include "run/printer.h"
 #include "settings/scramble.h"
 #include "settings/settingsstore.h"
@@ -27,31 +28,6 @@ namespace quorvale {
 using namespace Qt::Literals::StringLiterals;
 
 namespace {
-
-QLabel *makeLabel(const QString &name, const QString &text, QWidget *parent)
-{
-    auto *label = new QLabel(text, parent);
-    label->setObjectName(name);
-    return label;
-}
-
-QLineEdit *makeLineEdit(const QString &name, const QString &toolTip, QWidget *parent)
-{
-    auto *edit = new QLineEdit(parent);
-    edit->setObjectName(name);
-    edit->setToolTip(toolTip);
-    return edit;
-}
-
-QPushButton *makeButton(const QString &name, const QString &text, const QString &toolTip, QWidget *parent)
-{
-    auto *button = new QPushButton(text, parent);
-    button->setObjectName(name);
-    if (!toolTip.isEmpty())
-        button->setToolTip(toolTip);
-    button->setAutoDefault(false);
-    return button;
-}
 
 constexpr qint64 kInt32Min = std::numeric_limits<qint32>::min();
 constexpr qint64 kInt32Max = std::numeric_limits<qint32>::max();
@@ -157,9 +133,11 @@ void SetupDialog::buildUi()
     print->setColumnStretch(0, 1);
 
     auto *cmdOK = makeButton(QStringLiteral("cmdOK"), QStringLiteral("OK"), QString(), this);
-    cmdOK->setDefault(true);
-    cmdOK->setAutoDefault(true);
     auto *cmdHelp = makeButton(QStringLiteral("cmdHelp"), QStringLiteral("&Help"), QString(), this);
+    // Enter in any box presses OK, never the button that happens to have the focus.
+    for (auto *button : findChildren<QPushButton *>())
+        button->setAutoDefault(false);
+    cmdOK->setDefault(true);
     auto *buttons = new QHBoxLayout;
     buttons->addWidget(cmdHelp);
     buttons->addStretch(1);
