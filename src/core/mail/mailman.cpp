@@ -587,6 +587,8 @@ QString MailMan::Private::send(const Email &email)
             break;
         const auto now = std::chrono::steady_clock::now();
         if (abortedByCallback || (now >= nextCheck && watch.check())) {
+            // Shut the connection down first, so that removing the transfer waits for nothing.
+            state.abort();
             aborted = true;
             break;
         }
