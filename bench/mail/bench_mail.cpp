@@ -174,7 +174,10 @@ void printRatio(const char *what, const std::optional<Result> &ours, const std::
         return;
     }
     const double ratio = ours->rate() / theirs->rate();
-    std::printf("%-44s %6.2fx  (target >= %.0fx: %s)\n", what, ratio, target, ratio >= target ? "met" : "NOT met");
+    if (target > 0)
+        std::printf("%-44s %6.2fx  (target >= %.0fx: %s)\n", what, ratio, target, ratio >= target ? "met" : "NOT met");
+    else
+        std::printf("%-44s %6.2fx\n", what, ratio);
 }
 
 } // namespace
