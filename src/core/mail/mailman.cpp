@@ -235,7 +235,7 @@ private:
                 continue;
             }
             const auto interval = m_interval;
-            m_wake.wait_for(lock, interval / 2);
+            m_wake.wait_for(lock, std::max<std::chrono::milliseconds>(interval / 2, std::chrono::milliseconds(5)));
             if (!m_active) {
                 continue;
             }

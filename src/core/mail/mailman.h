@@ -45,7 +45,8 @@ public:
     void put_SmtpHost(const QString &host);
     void put_SmtpUsername(const QString &user);
     void put_SmtpPassword(const QString &password);
-    /// The integer setting that a send sets to 100: the AbortCheck interval in milliseconds.
+    /// The integer setting that a send sets to 100: the AbortCheck interval in milliseconds
+    /// (1 to 100; larger values count as 100).
     void put_HeartbeatMs(int ms);
     void put_SmtpSsl(int on);
     void put_SmtpPort(qint32 port);
