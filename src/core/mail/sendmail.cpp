@@ -60,13 +60,9 @@ bool SendMail(MailMan &mailman, const AppSettings &settings, const MailMessage &
     return true;
 }
 
-struct SmtpMailer::Gate : SendGate
-{
-};
-
 SmtpMailer::SmtpMailer(std::function<AppSettings()> currentSettings)
     : m_currentSettings(std::move(currentSettings)), m_mailman(std::make_unique<MailMan>()),
-      m_gate(std::make_unique<Gate>())
+      m_gate(std::make_unique<SendGate>())
 {
 }
 

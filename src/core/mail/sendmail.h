@@ -10,6 +10,7 @@
 namespace quorvale {
 
 class MailMan;
+class SendGate;
 
 /// The inputs of one send, passed explicitly so that nothing else (a test e-mail, edits in
 /// the window) can change what a run sends.
@@ -53,10 +54,9 @@ public:
                   const std::function<void(int)> &percentDone, const std::function<bool()> &abortCheck) override;
 
 private:
-    struct Gate;
     std::function<AppSettings()> m_currentSettings;
     std::unique_ptr<MailMan> m_mailman;
-    std::unique_ptr<Gate> m_gate;
+    std::unique_ptr<SendGate> m_gate; ///< callers on other threads take turns with the one MailMan
 };
 
 } // namespace quorvale
