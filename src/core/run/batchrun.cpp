@@ -87,10 +87,8 @@ bool isClientDocumentName(const QString &fileName, const QString &clientId)
     return false;
 }
 
-QString FindClientDocument(const QString &folder, const QString &clientId, QString *error, const QString &skipName)
+QStringList ListDocumentFolder(const QString &folder, QString *error, const QString &skipName)
 {
-    if (clientId.trimmed().isEmpty())
-        return {};
     namespace fs = std::filesystem;
     const QDir base(folder.isEmpty() ? QStringLiteral(".") : folder);
     const fs::path dir(QFile::encodeName(base.path()).toStdString());
@@ -104,7 +102,7 @@ QString FindClientDocument(const QString &folder, const QString &clientId, QStri
         // Hidden files are never documents: an office program's lock file for "Invoice_42.odt"
         // is ".~lock.Invoice_42.odt#", and it sorts before the document itself.
         const QString name = QFile::decodeName(QByteArray::fromStdString(it->path().filename().native()));
-        if (!name.startsWith(QLatin1Char('.')))
+        if (!name.startsWith(QLatin1Char('.')) && name != skipName)
             names.append(name);
     }
     if (ec) {
@@ -118,9 +116,17 @@ QString FindClientDocument(const QString &folder, const QString &clientId, QStri
         const int c = QString::compare(a, b, Qt::CaseInsensitive);
         return c != 0 ? c < 0 : a < b;
     });
-    for (const QString &name : std::as_const(names)) {
-        if (name != skipName && isClientDocumentName(name, clientId))
-            return base.filePath(name);
+    return names;
+}
+
+QString FindClientDocument(const QString &folder, const QString &clientId, QString *error, const QString &skipName)
+{
+    if (clientId.trimmed().isEmpty())
+        return {};
+    const QStringList names = ListDocumentFolder(folder, error, skipName);
+    for (const QString &name : names) {
+        if (isClientDocumentName(name, clientId))
+            return QDir(folder.isEmpty() ? QStringLiteral(".") : folder).filePath(name);
     }
     return {};
 }

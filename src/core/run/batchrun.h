@@ -6,6 +6,7 @@
 
 #include <QMutex>
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 
@@ -135,6 +136,11 @@ private:
     QString m_stopReason;
     RunOutcome m_outcome = RunOutcome::NotStarted;
 };
+
+/// The files of `folder` that may be a client's document, in the order FindClientDocument tries
+/// them: ordinary files, not hidden, not `skipName`, sorted by name ignoring letter case. Empty
+/// when the folder cannot be listed (then `error`, when given, says why).
+QStringList ListDocumentFolder(const QString &folder, QString *error = nullptr, const QString &skipName = QString());
 
 /// Finds the client's own document in `folder`: the first file, in case-insensitive name order,
 /// whose name holds the identifier followed by "." at its start or right after a character of
