@@ -1,6 +1,7 @@
 #include "cli/cliapp.h"
 
 #include "appinfo.h"
+#include "check/clientcheck.h"
 #include "mail/sendmail.h"
 #include "run/batchrun.h"
 #include "run/clock.h"
@@ -36,6 +37,7 @@ enum ExitStatus
 const char kHelp[] = R"(Usage:
   quorvale                      open the main window
   quorvale run --csv FILE [options]
+  quorvale check --csv FILE [options] [--save FILE]
   quorvale test-email ADDRESS
   quorvale config show | get NAME | set NAME VALUE
   quorvale --help | --version
@@ -68,6 +70,16 @@ config: the saved settings.
                       (use "-" for the password, so that it stays out of the shell history)
   NAME is one of: EmailFrom, SMPTServer, AuthType (0 Simple, 1 SSL), SSLport, UserName, PW,
   SubjectLine, CSVpath, EnableSchedule (0 or 1), DelayBetweenSends (seconds),
+check: shows, client by client, what "run" with the same options would do now (send, send with
+which file, no document found, print which file, or nothing), and flags what deserves a second
+look: several documents for one client, a document that names more than one client, the same
+address or client id on more than one line, an address that is not valid, a missing common
+attachment. Flagged rows start with "!". Sends and prints nothing and saves no setting.
+  --csv, --mode, --attachment, --print   as for run (--subject, --body, --body-file, --yes are ignored)
+  --save FILE         also save the table as a CSV file (UTF-8, with a header line)
+  Exit status: 0 nothing flagged; 1 flags or problems found; 2 the list could not be read, the
+  table could not be saved, or bad usage.
+
   GroupDelay (minutes), GroupSize (clients).
 
 Settings are kept in $XDG_CONFIG_HOME/Quorvale/Quorvale.ini, the body in
@@ -308,6 +320,87 @@ int testEmailCommand(const QStringList &args)
     if (!sent) {
         log.LogStatus(attempted ? errors : error);
         log.LogStatus(QStringLiteral("Email test bad or had problems!"));
+// --- check --------------------------------------------------------------------------------
+
+int checkCommand(const QStringList &args)
+{
+    CheckRequest request;
+    std::optional<QString> mode, attachment, save;
+    for (qsizetype i = 0; i < args.size(); ++i) {
+        QString option = args.at(i);
+        std::optional<QString> value;
+        if (const qsizetype eq = option.indexOf(QLatin1Char('=')); option.startsWith(QLatin1String("--")) && eq > 0) {
+            value = option.mid(eq + 1);
+            option.truncate(eq);
+        }
+        static const QStringList valued{QStringLiteral("--csv"),        QStringLiteral("--subject"),
+                                        QStringLiteral("--body"),       QStringLiteral("--body-file"),
+                                        QStringLiteral("--mode"),       QStringLiteral("--attachment"),
+                                        QStringLiteral("--save")};
+        if (valued.contains(option)) {
+            if (!value && i + 1 < args.size())
+                value = args.at(++i);
+            if (!value)
+                return usageError(option + QStringLiteral(" needs a value"));
+            if (option == QLatin1String("--csv"))
+                request.csvPath = *value;
+            else if (option == QLatin1String("--mode"))
+                mode = value;
+            else if (option == QLatin1String("--attachment"))
+                attachment = value;
+            else if (option == QLatin1String("--save"))
+                save = value;
+            continue;
+        }
+        if (value)
+            return usageError(option + QStringLiteral(" takes no value"));
+        if (option == QLatin1String("--print"))
+            request.print = true;
+        else if (option != QLatin1String("--yes") && option != QLatin1String("-y"))
+            return usageError(QStringLiteral("unknown option for check: ") + option);
+    }
+    if (request.csvPath.isEmpty())
+        return usageError(QStringLiteral("check needs --csv FILE, the client CSV file"));
+    const QString modeName = mode.value_or(QStringLiteral("none"));
+    if (modeName == QLatin1String("none"))
+        request.mode = AttachmentMode::None;
+    else if (modeName == QLatin1String("common"))
+        request.mode = AttachmentMode::Common;
+    else if (modeName == QLatin1String("client"))
+        request.mode = AttachmentMode::ClientSpecific;
+    else
+        return usageError(QStringLiteral("--mode must be none, common or client, not ") + modeName);
+    if (attachment && request.mode != AttachmentMode::Common)
+        return usageError(QStringLiteral("--attachment is only used with --mode common"));
+    request.commonPath = attachment.value_or(QString());
+
+    std::signal(SIGPIPE, SIG_IGN);
+    const CheckReport report = CheckClientList(request);
+    if (!report.error.isEmpty()) {
+        writeErr(report.error + QLatin1Char('\n'));
+        return NotStarted;
+    }
+    QString out = checkSummary(report).join(QLatin1Char('\n')) + QStringLiteral("\n\n");
+    for (const CheckRow &row : report.rows) {
+        out += (row.flags ? QStringLiteral("! ") : QStringLiteral("  ")) + QString::number(row.lineNumber) +
+               QLatin1Char('\t') + row.clientId + QLatin1Char('\t') + row.address + QLatin1Char('\t') +
+               checkActionText(row);
+        if (row.flags)
+            out += QLatin1Char('\t') + checkFlagsText(row);
+        out += QLatin1Char('\n');
+    }
+    writeOut(out);
+    if (save) {
+        QString error;
+        if (!SaveCheckCsv(report, *save, &error)) {
+            writeErr(QStringLiteral("quorvale: the check could not be saved to ") + *save + QStringLiteral(" (") + error +
+                     QStringLiteral(")\n"));
+            return NotStarted;
+        }
+    }
+    return report.flaggedCount() > 0 || !report.problems.isEmpty() ? Failed : Ok;
+}
+
     }
     log.LogStatus(QStringLiteral("Email testing complete"));
     return sent ? Ok : Failed;
@@ -410,3 +503,5 @@ int runCli(int argc, char **argv)
 }
 
 } // namespace quorvale
+    if (command == QLatin1String("check"))
+        return checkCommand(args);

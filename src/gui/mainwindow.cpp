@@ -3,6 +3,7 @@
 #include "appinfo.h"
 #include "gui/aboutdialog.h"
 #include "gui/appicon.h"
+#include "gui/checkdialog.h"
 #include "gui/emailtestdialog.h"
 #include "gui/helpfiles.h"
 #include "gui/runbridge.h"
@@ -203,6 +204,7 @@ void MainWindow::buildUi()
     m_cmdAbort->setEnabled(false);
     auto *buttons = new QHBoxLayout;
     buttons->addWidget(m_cmdStart, 1);
+    buttons->addWidget(buildCheckEntries(central));
     buttons->addWidget(m_cmdAbort, 1);
 
     auto *right = new QVBoxLayout;
@@ -233,7 +235,8 @@ void MainWindow::buildUi()
     setTabOrder(m_txtSubjectLine, m_txtBodyMessage);
     setTabOrder(m_txtBodyMessage, m_txtProgress);
     setTabOrder(m_txtProgress, m_cmdStart);
-    setTabOrder(m_cmdStart, m_cmdAbort);
+    setTabOrder(m_cmdStart, m_cmdCheck);
+    setTabOrder(m_cmdCheck, m_cmdAbort);
 
     connect(m_cmdBrowseCSV, &QPushButton::clicked, this, &MainWindow::cmdBrowseCSV_Click);
     connect(m_cmdBrowseCommonAttach, &QPushButton::clicked, this, &MainWindow::cmdBrowseCommonAttach_Click);
@@ -264,6 +267,8 @@ void MainWindow::buildMenus()
     auto *mnuSetup = menuBar()->addAction(QStringLiteral("&Setup"));
     mnuSetup->setObjectName(QStringLiteral("mnuSetup"));
     connect(mnuSetup, &QAction::triggered, this, &MainWindow::showSetup);
+
+    buildCheckMenu();
 
     QMenu *help = menuBar()->addMenu(QStringLiteral("&Help"));
     help->setObjectName(QStringLiteral("mnuHelp"));
@@ -549,6 +554,8 @@ void MainWindow::stopEverything()
         m_setup->close();
     if (m_about)
         m_about->close();
+    if (m_check)
+        m_check->close();
 }
 
 void MainWindow::closeEvent(QCloseEvent *event)

@@ -23,6 +23,7 @@ class QThread;
 namespace quorvale {
 
 class AboutDialog;
+class CheckDialog;
 class Clock;
 class EmailTestDialog;
 class Mailer;
@@ -64,6 +65,8 @@ public:
     void showSetup();
     void showAbout();
     void showEmailTest();
+    /// Checks the client list with the window's current inputs and shows the result (frmCheck).
+    void showCheck();
 
 Q_SIGNALS:
     /// A run's worker has finished and the window is idle again.
@@ -75,6 +78,8 @@ protected:
 private:
     void buildUi();
     void buildMenus();
+    QPushButton *buildCheckEntries(QWidget *buttonParent);
+    void buildCheckMenu();
     void load();
 
     void cmdBrowseCSV_Click();
@@ -122,6 +127,7 @@ private:
     QPointer<SetupDialog> m_setup;
     QPointer<EmailTestDialog> m_emailTest;
     QPointer<AboutDialog> m_about;
+    QPointer<CheckDialog> m_check;
 
     QLineEdit *m_txtCSVpath = nullptr;
     QLineEdit *m_txtCommonAttachmentPath = nullptr;
@@ -133,6 +139,7 @@ private:
     QPushButton *m_cmdBrowseCommonAttach = nullptr;
     QPushButton *m_cmdStart = nullptr;
     QPushButton *m_cmdAbort = nullptr;
+    QPushButton *m_cmdCheck = nullptr;
     QButtonGroup *m_optAddAttachment = nullptr;
     QCheckBox *m_chkPrint = nullptr;
     QProgressBar *m_progEmail = nullptr;

@@ -28,6 +28,13 @@ QString DesktopDialogs::chooseOpenFile(QWidget *parent, const QString &title, co
     return QFileDialog::getOpenFileName(parent, title, start, filters);
 }
 
+QString DesktopDialogs::chooseSaveFile(QWidget *parent, const QString &title, const QString &filters,
+                                       const QString &folder, const QString &fileName)
+{
+    const QString start = fileName.isEmpty() ? folder : QDir(folder).filePath(fileName);
+    return QFileDialog::getSaveFileName(parent, title, start, filters);
+}
+
 void DesktopDialogs::openUrl(const QUrl &url)
 {
     QDesktopServices::openUrl(url);

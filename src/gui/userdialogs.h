@@ -25,6 +25,13 @@ public:
                                    const QString &fileName) = 0;
     /// Opens a help page or link in the user's browser or mail program.
     virtual void openUrl(const QUrl &url) = 0;
+    /// The file-save dialog; returns the chosen full path, or empty text when cancelled. Stand-ins
+    /// that script only file choices answer it as they answer chooseOpenFile.
+    virtual QString chooseSaveFile(QWidget *parent, const QString &title, const QString &filters,
+                                   const QString &folder, const QString &fileName)
+    {
+        return chooseOpenFile(parent, title, filters, folder, fileName);
+    }
 };
 
 /// The real thing: QMessageBox, QFileDialog and QDesktopServices.
@@ -36,6 +43,8 @@ public:
     QString chooseOpenFile(QWidget *parent, const QString &title, const QString &filters, const QString &folder,
                            const QString &fileName) override;
     void openUrl(const QUrl &url) override;
+    QString chooseSaveFile(QWidget *parent, const QString &title, const QString &filters, const QString &folder,
+                           const QString &fileName) override;
 };
 
 /// The run's warnings and its one question, shown over `parent`. Remembers whether the

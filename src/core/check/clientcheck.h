@@ -1,0 +1,93 @@
+#pragma once
+
+#include "run/batchrun.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <vector>
+
+namespace quorvale {
+
+/// What a run would do for one client, given the mode and the print tick.
+enum class CheckAction
+{
+    Send,       ///< a message without attachment
+    SendFile,   ///< a message with the common file or the client's own document
+    NoDocument, ///< the client's own document is needed and there is none
+    Print,      ///< the client's document is printed
+    Nothing     ///< no address and printing not ticked
+};
+
+/// Reasons a row deserves a second look; a row may carry several.
+enum CheckFlag : unsigned
+{
+    SeveralDocuments = 1u << 0, ///< more than one document names the client
+    SharedDocument = 1u << 1,   ///< the document taken also names another client
+    SameAddress = 1u << 2,      ///< the address is on more than one line
+    SameIdentifier = 1u << 3,   ///< the client identifier is on more than one line
+    InvalidAddress = 1u << 4,   ///< not a usable mail address
+    CommonMissing = 1u << 5,    ///< the common attachment is not set or cannot be read
+};
+inline constexpr int kCheckFlagCount = 6;
+
+/// One client of the list and what a run would do with it.
+struct CheckRow
+{
+    qint64 lineNumber = 0;
+    QString clientId;
+    QString address;
+    CheckAction action = CheckAction::Nothing;
+    QString file;            ///< full path of the file sent or printed
+    qint64 fileSize = -1;    ///< bytes; -1 when there is no file or it cannot be read
+    QStringList otherDocuments; ///< names of the other documents that name the client
+    QStringList sharedWith;     ///< other client identifiers that the file taken also names
+    QList<qint64> sameAddressLines;
+    QList<qint64> sameIdentifierLines;
+    unsigned flags = 0;
+};
+
+/// The window's inputs or the command line's options (subject and body play no part).
+struct CheckRequest
+{
+    QString csvPath;
+    AttachmentMode mode = AttachmentMode::None;
+    QString commonPath;
+    bool print = false;
+};
+
+struct CheckReport
+{
+    /// Empty when the list was read; otherwise why nothing could be checked.
+    QString error;
+    std::vector<CheckRow> rows;
+    /// Problems of the whole list (the common attachment, an unlistable folder), one per line.
+    QStringList problems;
+
+    qsizetype count(CheckAction action) const;
+    qsizetype count(CheckFlag flag) const;
+    qsizetype flaggedCount() const;
+};
+
+/// Reads the client list exactly as a run would and says, client by client, what a run in the
+/// requested mode would do now. Lists the folder once. Never changes settings, sends or prints.
+CheckReport CheckClientList(const CheckRequest &request);
+
+/// True for an address with exactly one '@', something on both sides, and no blanks or
+/// control characters.
+bool isUsableMailAddress(const QString &address);
+
+/// "Send", "Send with Invoice_42.pdf (12,345 bytes)", "No document found", ...
+QString checkActionText(const CheckRow &row);
+/// The row's flags and their details, "; "-separated; empty for an unflagged row.
+QString checkFlagsText(const CheckRow &row);
+/// A short name for one flag ("several documents", ...).
+QString checkFlagName(CheckFlag flag);
+/// The summary shown above the table and printed first by the command line.
+QStringList checkSummary(const CheckReport &report);
+
+/// The table as UTF-8 CSV with a header line, every field quoted. False with `error` on failure;
+/// the file is replaced only once it has been written whole.
+bool SaveCheckCsv(const CheckReport &report, const QString &path, QString *error);
+
+} // namespace quorvale

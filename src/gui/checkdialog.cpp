@@ -1,0 +1,188 @@
+#include "gui/checkdialog.h"
+
+#include "appinfo.h"
+#include "gui/userdialogs.h"
+#include "gui/widgetfactory.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QColor>
+#include <QDir>
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QPushButton>
+#include <QStyle>
+#include <QTableView>
+#include <QVBoxLayout>
+
+namespace quorvale {
+
+void CheckTableModel::setReport(const CheckReport *report)
+{
+    beginResetModel();
+    m_report = report;
+    endResetModel();
+}
+
+bool CheckTableModel::isFlagged(int row) const
+{
+    return m_report && row >= 0 && size_t(row) < m_report->rows.size() && m_report->rows[size_t(row)].flags != 0;
+}
+
+int CheckTableModel::rowCount(const QModelIndex &parent) const
+{
+    return parent.isValid() || !m_report ? 0 : int(m_report->rows.size());
+}
+
+int CheckTableModel::columnCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : ColumnCount;
+}
+
+QVariant CheckTableModel::data(const QModelIndex &index, int role) const
+{
+    if (!m_report || !index.isValid() || size_t(index.row()) >= m_report->rows.size())
+        return {};
+    const CheckRow &row = m_report->rows[size_t(index.row())];
+    switch (role) {
+    case Qt::DisplayRole:
+        switch (index.column()) {
+        case LineColumn:
+            return row.lineNumber;
+        case ClientIdColumn:
+            return row.clientId;
+        case AddressColumn:
+            return row.address;
+        case ActionColumn:
+            return checkActionText(row);
+        case FlagsColumn:
+            return checkFlagsText(row);
+        }
+        break;
+    case Qt::ToolTipRole:
+        if (index.column() == ActionColumn && !row.file.isEmpty())
+            return QDir::toNativeSeparators(row.file);
+        if (index.column() == FlagsColumn && row.flags != 0)
+            return checkFlagsText(row);
+        break;
+    case Qt::DecorationRole:
+        if (index.column() == LineColumn && row.flags != 0)
+            return QApplication::style()->standardIcon(QStyle::SP_MessageBoxWarning);
+        break;
+    case CheckTableModel::FlaggedRole:
+        return row.flags != 0 ? QStringLiteral("flagged") : QString();
+    case Qt::BackgroundRole:
+        if (row.flags != 0)
+            return QColor(255, 236, 179);
+        break;
+    case Qt::ForegroundRole:
+        if (row.flags != 0)
+            return QColor(Qt::black);
+        break;
+    default:
+        break;
+    }
+    return {};
+}
+
+QVariant CheckTableModel::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    if (orientation != Qt::Horizontal || role != Qt::DisplayRole)
+        return QAbstractTableModel::headerData(section, orientation, role);
+    switch (section) {
+    case LineColumn:
+        return QStringLiteral("Line");
+    case ClientIdColumn:
+        return QStringLiteral("Client ID");
+    case AddressColumn:
+        return QStringLiteral("Address");
+    case ActionColumn:
+        return QStringLiteral("A run would");
+    case FlagsColumn:
+        return QStringLiteral("Flags");
+    }
+    return {};
+}
+
+CheckDialog::CheckDialog(UserDialogs &dialogs, QWidget *parent) : QDialog(parent), m_dialogs(dialogs)
+{
+    setObjectName(QStringLiteral("frmCheck"));
+    setWindowTitle(QStringLiteral("Check Client List"));
+    setModal(false);
+
+    m_summary = makeLabel(QStringLiteral("lblCheckSummary"), QString(), this);
+    m_summary->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    m_summary->setWordWrap(true);
+    m_flaggedOnly = new QCheckBox(QStringLiteral("Show &flagged rows only"), this);
+    m_flaggedOnly->setObjectName(QStringLiteral("chkFlaggedOnly"));
+
+    m_model = new CheckTableModel(this);
+    m_filter = new QSortFilterProxyModel(this);
+    m_filter->setSourceModel(m_model);
+    m_filter->setFilterRole(CheckTableModel::FlaggedRole);
+    m_table = new QTableView(this);
+    m_table->setObjectName(QStringLiteral("tblCheck"));
+    m_table->setModel(m_filter);
+    m_table->setSelectionBehavior(QAbstractItemView::SelectRows);
+    m_table->setWordWrap(false);
+    m_table->verticalHeader()->hide();
+    m_table->horizontalHeader()->setStretchLastSection(true);
+    // Fixed row heights keep a table of many thousand clients quick to show and scroll.
+    m_table->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+
+    m_save = makeButton(QStringLiteral("cmdSaveCsv"), QStringLiteral("&Save as CSV..."),
+                        QStringLiteral("Save the table as a CSV file"), this);
+    auto *close = makeButton(QStringLiteral("cmdCloseCheck"), QStringLiteral("&Close"), QString(), this);
+    auto *buttons = new QHBoxLayout;
+    buttons->addWidget(m_flaggedOnly);
+    buttons->addStretch(1);
+    buttons->addWidget(m_save);
+    buttons->addWidget(close);
+
+    auto *layout = new QVBoxLayout(this);
+    layout->addWidget(m_summary);
+    layout->addWidget(m_table, 1);
+    layout->addLayout(buttons);
+
+    connect(m_flaggedOnly, &QCheckBox::toggled, this, &CheckDialog::setFlaggedOnly);
+    connect(m_save, &QPushButton::clicked, this, &CheckDialog::saveAsCsv);
+    connect(close, &QPushButton::clicked, this, &QDialog::close);
+    resize(900, 560);
+}
+
+void CheckDialog::showReport(CheckReport report)
+{
+    m_model->setReport(nullptr);
+    m_report = std::move(report);
+    m_model->setReport(&m_report);
+    m_summary->setText(checkSummary(m_report).join(QLatin1Char('\n')));
+    m_save->setEnabled(m_report.error.isEmpty());
+    setFlaggedOnly(m_flaggedOnly->isChecked());
+    m_table->resizeColumnsToContents();
+}
+
+void CheckDialog::setFlaggedOnly(bool on)
+{
+    m_filter->setFilterFixedString(on ? QStringLiteral("flagged") : QString());
+}
+
+void CheckDialog::saveAsCsv()
+{
+    const QString start = m_lastSaved.isEmpty() ? QDir::homePath() : QFileInfo(m_lastSaved).absolutePath();
+    const QString path = m_dialogs.chooseSaveFile(this, QStringLiteral("Save Check as CSV"),
+                                                  QStringLiteral("CSV File (*.csv);;All Files (*)"), start,
+                                                  QStringLiteral("ClientCheck.csv"));
+    if (path.isEmpty())
+        return;
+    QString error;
+    if (!SaveCheckCsv(m_report, path, &error)) {
+        m_dialogs.warn(this, QStringLiteral("The check could not be saved to %1:\n%2")
+                                 .arg(QDir::toNativeSeparators(path), error));
+        return;
+    }
+    m_lastSaved = path;
+}
+
+} // namespace quorvale

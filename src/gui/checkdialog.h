@@ -1,0 +1,77 @@
+#pragma once
+
+#include "check/clientcheck.h"
+
+#include <QAbstractTableModel>
+#include <QDialog>
+#include <QSortFilterProxyModel>
+
+class QCheckBox;
+class QLabel;
+class QPushButton;
+class QTableView;
+
+namespace quorvale {
+
+class UserDialogs;
+
+/// The rows of a check: line, client ID, address, what a run would do, and the flags.
+class CheckTableModel final : public QAbstractTableModel
+{
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(CheckTableModel)
+
+public:
+    enum Column
+    {
+        LineColumn,
+        ClientIdColumn,
+        AddressColumn,
+        ActionColumn,
+        FlagsColumn,
+        ColumnCount
+    };
+    /// "flagged" for a flagged row, empty otherwise: what the filter matches.
+    static constexpr int FlaggedRole = Qt::UserRole;
+    using QAbstractTableModel::QAbstractTableModel;
+
+    void setReport(const CheckReport *report);
+    bool isFlagged(int row) const;
+
+    int rowCount(const QModelIndex &parent = {}) const override;
+    int columnCount(const QModelIndex &parent = {}) const override;
+    QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
+
+private:
+    const CheckReport *m_report = nullptr;
+};
+
+/// frmCheck: the summary of a check above its table; flagged rows marked and filterable, and
+/// the table saved as a CSV file. Non-modal; a new check replaces the shown one.
+class CheckDialog final : public QDialog
+{
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(CheckDialog)
+
+public:
+    CheckDialog(UserDialogs &dialogs, QWidget *parent = nullptr);
+    void showReport(CheckReport report);
+    const CheckReport &report() const { return m_report; }
+
+private:
+    void saveAsCsv();
+    void setFlaggedOnly(bool on);
+
+    UserDialogs &m_dialogs;
+    CheckReport m_report;
+    CheckTableModel *m_model = nullptr;
+    QSortFilterProxyModel *m_filter = nullptr;
+    QLabel *m_summary = nullptr;
+    QCheckBox *m_flaggedOnly = nullptr;
+    QTableView *m_table = nullptr;
+    QPushButton *m_save = nullptr;
+    QString m_lastSaved;
+};
+
+} // namespace quorvale

@@ -1,0 +1,86 @@
+#include "gui/checkdialog.h"
+#include "gui/guitest.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTableView>
+
+using namespace quorvale;
+using namespace quorvale::test;
+
+class TestCheckDialog : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void checksTheWindowsInputsAndFilters();
+};
+
+void TestCheckDialog::checksTheWindowsInputsAndFilters()
+{
+    WindowFixture f;
+    const QString csv = f.dir.filePath(QStringLiteral("clients.csv"));
+    writeFile(csv, "1,a@x.com\n2,a@x.com\n3,c@x.com\n4,\n");
+    writeFile(f.dir.filePath(QStringLiteral("Invoice_3.pdf")), "pdf");
+    writeFile(f.dir.filePath(QStringLiteral("Invoice_4.pdf")), "pdf");
+    const QByteArray iniBefore = [&] {
+        QFile ini(f.dir.filePath(QStringLiteral("Quorvale.ini")));
+        return ini.open(QIODevice::ReadOnly) ? ini.readAll() : QByteArray();
+    }();
+    MainWindow &w = f.open();
+    f.widget<QLineEdit>("txtCSVpath")->setText(csv);
+    f.widget<QRadioButton>("OptAddAttachment2")->click();
+    f.widget<QCheckBox>("chkPrint")->setChecked(true);
+
+    f.widget<QPushButton>("cmdCheck")->click();
+    auto *dialog = w.findChild<CheckDialog *>(QStringLiteral("frmCheck"));
+    QVERIFY(dialog);
+    QVERIFY(dialog->isVisible());
+    QVERIFY(!dialog->isModal());
+    const QString summary = dialog->findChild<QLabel *>(QStringLiteral("lblCheckSummary"))->text();
+    QVERIFY2(summary.contains(QStringLiteral("Clients: 4")), qPrintable(summary));
+    QVERIFY2(summary.contains(QStringLiteral("send with a file: 1, no document found: 2, print: 1")),
+             qPrintable(summary));
+    QVERIFY2(summary.contains(QStringLiteral("Flagged rows: 2 (same address on another line: 2)")),
+             qPrintable(summary));
+
+    auto *table = dialog->findChild<QTableView *>(QStringLiteral("tblCheck"));
+    QCOMPARE(table->model()->rowCount(), 4);
+    QVERIFY(!table->model()->index(0, 0).data(Qt::DecorationRole).isNull()); // flagged rows carry an icon
+    QVERIFY(table->model()->index(2, 0).data(Qt::DecorationRole).isNull());
+    QCOMPARE(table->model()->index(3, CheckTableModel::ActionColumn).data().toString(),
+             QStringLiteral("Print Invoice_4.pdf (3 bytes)"));
+    dialog->findChild<QCheckBox *>(QStringLiteral("chkFlaggedOnly"))->setChecked(true);
+    QCOMPARE(table->model()->rowCount(), 2);
+    QCOMPARE(table->model()->index(1, CheckTableModel::LineColumn).data().toInt(), 2);
+
+    // The menu entry checks again with the inputs as they are now; the filter stays.
+    f.widget<QRadioButton>("OptAddAttachment0")->click();
+    f.window->findChild<QAction *>(QStringLiteral("mnuCheck"))->trigger();
+    QCOMPARE(w.findChildren<CheckDialog *>().size(), 1);
+    QCOMPARE(table->model()->rowCount(), 2);
+    QCOMPARE(table->model()->index(0, CheckTableModel::ActionColumn).data().toString(), QStringLiteral("Send"));
+
+    // Saved through the file chooser; a cancelled chooser writes nothing.
+    const QString saved = f.dir.filePath(QStringLiteral("check.csv"));
+    f.dialogs.files = {QString(), saved};
+    auto *save = dialog->findChild<QPushButton *>(QStringLiteral("cmdSaveCsv"));
+    save->click();
+    QVERIFY(!QFile::exists(saved));
+    save->click();
+    QVERIFY(QFile::exists(saved));
+    QVERIFY(f.dialogs.warnings.isEmpty());
+
+    // A check sends, prints and saves nothing.
+    QVERIFY(f.mailer.messages().isEmpty());
+    QVERIFY(f.printer.printed().isEmpty());
+    QFile ini(f.dir.filePath(QStringLiteral("Quorvale.ini")));
+    QCOMPARE(ini.open(QIODevice::ReadOnly) ? ini.readAll() : QByteArray(), iniBefore);
+}
+
+QTEST_MAIN(TestCheckDialog)
+#include "tst_checkdialog.moc"

@@ -1,0 +1,279 @@
+#include "check/clientcheck.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace quorvale;
+
+namespace {
+
+void writeFile(const QString &path, const QByteArray &content)
+{
+    QFile file(path);
+    QVERIFY2(file.open(QIODevice::WriteOnly), qPrintable(path));
+    file.write(content);
+}
+
+} // namespace
+
+class TestClientCheck : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void clientModeRows_data();
+    void clientModeRows();
+    void checkTakesTheRunsDocument();
+    void commonAttachment_data();
+    void commonAttachment();
+    void addressValidity_data();
+    void addressValidity();
+    void unreadableListIsAnError();
+    void savedTableQuotesFields();
+    void commandLine_data();
+    void commandLine();
+
+private:
+    QTemporaryDir m_dir;
+    QString m_csv;
+};
+
+void TestClientCheck::initTestCase()
+{
+    QVERIFY(m_dir.isValid());
+    m_csv = m_dir.filePath(QStringLiteral("list_42.csv"));
+    // Each line sets off one or more flags; "42." also sits in the list's own name on purpose.
+    writeFile(m_csv, "42,a@x.com\n7,b@x.com\nAb,c@x.com\nab,d@x.com\n9,C@X.com\n9,bad address@x.com\n100,\n"
+                     "55,e@@x.com\n\n61,f@x.com\n");
+    for (const char *name : {"Invoice_42.pdf", "Letter_42.pdf", "7.pdf", "1042.pdf", "Ab.txt", "Print_100.pdf",
+                             ".~lock.7.pdf#", "61.pdf"})
+        writeFile(m_dir.filePath(QString::fromLatin1(name)), "document");
+    QVERIFY(QDir(m_dir.path()).mkdir(QStringLiteral("55.d"))); // a folder is never a document
+    writeFile(m_dir.filePath(QStringLiteral("clean.csv")), "7,b@x.com\n61,f@x.com\n");
+}
+
+void TestClientCheck::clientModeRows_data()
+{
+    QTest::addColumn<int>("row");
+    QTest::addColumn<qint64>("line");
+    QTest::addColumn<int>("action");
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<unsigned>("flags");
+    QTest::addColumn<QString>("details");
+
+    const auto add = [](const char *tag, int row, qint64 line, CheckAction action, const char *file, unsigned flags,
+                        const char *details) {
+        QTest::newRow(tag) << row << line << int(action) << QString::fromUtf8(file) << flags
+                           << QString::fromUtf8(details);
+    };
+    add("two documents, first taken", 0, 1, CheckAction::SendFile, "Invoice_42.pdf", SeveralDocuments,
+        "several documents (also Letter_42.pdf)");
+    add("plain, lock file and 1042 ignored", 1, 2, CheckAction::SendFile, "7.pdf", 0, "");
+    add("document names two clients", 2, 3, CheckAction::SendFile, "Ab.txt", SharedDocument | SameAddress,
+        "document names another client (ab); same address on another line (line 5)");
+    add("the other client", 3, 4, CheckAction::SendFile, "Ab.txt", SharedDocument,
+        "document names another client (Ab)");
+    add("address in other letter case", 4, 5, CheckAction::NoDocument, "", SameAddress | SameIdentifier,
+        "same address on another line (line 3); same client ID on another line (line 6)");
+    add("blank in address", 5, 6, CheckAction::NoDocument, "", SameIdentifier | InvalidAddress,
+        "same client ID on another line (line 5); not a valid address");
+    add("printed", 6, 7, CheckAction::Print, "Print_100.pdf", 0, "");
+    add("two @, a folder is no document", 7, 8, CheckAction::NoDocument, "", InvalidAddress, "not a valid address");
+    add("line after an empty line", 8, 10, CheckAction::SendFile, "61.pdf", 0, "");
+}
+
+void TestClientCheck::clientModeRows()
+{
+    QFETCH(int, row);
+    const CheckReport report = CheckClientList({m_csv, AttachmentMode::ClientSpecific, QString(), true});
+    QVERIFY(report.error.isEmpty());
+    QCOMPARE(report.rows.size(), size_t(9));
+    QVERIFY(report.problems.isEmpty());
+    const CheckRow &r = report.rows[size_t(row)];
+    QTEST(r.lineNumber, "line");
+    QTEST(int(r.action), "action");
+    QTEST(QFileInfo(r.file).fileName(), "file");
+    QTEST(r.flags, "flags");
+    QTEST(checkFlagsText(r), "details");
+    if (!r.file.isEmpty())
+        QCOMPARE(r.fileSize, qint64(8));
+}
+
+void TestClientCheck::checkTakesTheRunsDocument()
+{
+    // Many identifiers and names that nearly match: the check's choice must be the run's for
+    // every client, and every other matching name must be listed.
+    QTemporaryDir dir;
+    QStringList ids;
+    QByteArray csv;
+    auto *random = QRandomGenerator::global();
+    const QStringList prefixes{QStringLiteral(""), QStringLiteral("Inv_"), QStringLiteral("x"), QStringLiteral("1"),
+                               QStringLiteral("A-"), QStringLiteral("ä"), QStringLiteral("INV.")};
+    const QStringList idForms{QStringLiteral("%1"), QStringLiteral("K%1"), QStringLiteral("k%1"),
+                              QStringLiteral("Ü%1"), QStringLiteral("%1b")};
+    for (int i = 0; i < 120; ++i) {
+        const QString id = idForms[i % idForms.size()].arg(random->bounded(60));
+        ids.append(id);
+        csv += id.toUtf8() + (i % 9 == 0 ? QByteArray(",\n") : ",c" + QByteArray::number(i) + "@x.com\n");
+    }
+    writeFile(dir.filePath(QStringLiteral("clients.csv")), csv);
+    for (int i = 0; i < 200; ++i) {
+        const QString name = prefixes[random->bounded(prefixes.size())] + ids[random->bounded(ids.size())] +
+                             (i % 3 ? QStringLiteral(".pdf") : QStringLiteral(".2025.PDF"));
+        writeFile(dir.filePath(random->bounded(2) ? name : name.toUpper()), "x");
+    }
+    const CheckReport report =
+        CheckClientList({dir.filePath(QStringLiteral("clients.csv")), AttachmentMode::ClientSpecific, QString(), true});
+    QCOMPARE(report.rows.size(), size_t(ids.size()));
+    const QStringList names = ListDocumentFolder(dir.path(), nullptr, QStringLiteral("clients.csv"));
+    for (const CheckRow &row : report.rows) {
+        const QString expected = FindClientDocument(dir.path(), row.clientId, nullptr, QStringLiteral("clients.csv"));
+        QCOMPARE(row.file, expected);
+        QStringList others;
+        for (const QString &name : names) {
+            if (isClientDocumentName(name, row.clientId) && name != QFileInfo(expected).fileName())
+                others.append(name);
+        }
+        QCOMPARE(row.otherDocuments, others);
+    }
+}
+
+void TestClientCheck::commonAttachment_data()
+{
+    QTest::addColumn<QString>("common");
+    QTest::addColumn<bool>("missing");
+    QTest::newRow("present") << QStringLiteral("7.pdf") << false;
+    QTest::newRow("not there") << QStringLiteral("gone.pdf") << true;
+    QTest::newRow("not set") << QString() << true;
+}
+
+void TestClientCheck::commonAttachment()
+{
+    QFETCH(QString, common);
+    QFETCH(bool, missing);
+    const QString path = common.isEmpty() ? QString() : m_dir.filePath(common);
+    const CheckReport report = CheckClientList({m_csv, AttachmentMode::Common, path, false});
+    QCOMPARE(report.problems.size(), missing ? 1 : 0);
+    QCOMPARE(report.count(CommonMissing), missing ? 8 : 0);
+    QCOMPARE(report.count(CheckAction::SendFile), 8);
+    QCOMPARE(report.count(CheckAction::Nothing), 1); // no address, printing not ticked
+    QCOMPARE(report.count(SeveralDocuments) + report.count(SharedDocument), 0); // own documents play no part
+    QCOMPARE(report.rows[0].fileSize, missing ? qint64(-1) : qint64(8));
+}
+
+void TestClientCheck::addressValidity_data()
+{
+    QTest::addColumn<QString>("address");
+    QTest::addColumn<bool>("usable");
+    QTest::newRow("plain") << QStringLiteral("anna.berg@practice.example") << true;
+    QTest::newRow("non-ASCII") << QStringLiteral("zoë@exämple.de") << true;
+    QTest::newRow("no @") << QStringLiteral("anna.practice.example") << false;
+    QTest::newRow("two @") << QStringLiteral("a@b@example.com") << false;
+    QTest::newRow("nothing before @") << QStringLiteral("@example.com") << false;
+    QTest::newRow("nothing after @") << QStringLiteral("anna@") << false;
+    QTest::newRow("blank") << QStringLiteral("anna @example.com") << false;
+    QTest::newRow("trailing blank") << QStringLiteral("anna@example.com ") << false;
+    QTest::newRow("no-break space") << QStringLiteral("anna\u00A0x@example.com") << false;
+    QTest::newRow("tab") << QStringLiteral("anna\t@example.com") << false;
+    QTest::newRow("line break") << QStringLiteral("anna@example.com\r\nBcc: x@y.z") << false;
+    QTest::newRow("zero-width") << QStringLiteral("anna\u200B@example.com") << false;
+}
+
+void TestClientCheck::addressValidity()
+{
+    QFETCH(QString, address);
+    QTEST(isUsableMailAddress(address), "usable");
+}
+
+void TestClientCheck::unreadableListIsAnError()
+{
+    const CheckReport missing = CheckClientList({m_dir.filePath(QStringLiteral("none.csv")), AttachmentMode::None,
+                                                 QString(), false});
+    QVERIFY(!missing.error.isEmpty());
+    QVERIFY(missing.rows.empty());
+    QVERIFY(!CheckClientList({}).error.isEmpty());
+}
+
+void TestClientCheck::savedTableQuotesFields()
+{
+    QTemporaryDir dir;
+    writeFile(dir.filePath(QStringLiteral("c.csv")), "\"Smith, J\",j@x.com\nO\"Neil Å,a@x.com\n");
+    const CheckReport report = CheckClientList({dir.filePath(QStringLiteral("c.csv")), AttachmentMode::None, {}, false});
+    const QString out = dir.filePath(QStringLiteral("out/check.csv"));
+    QString error;
+    QVERIFY(!SaveCheckCsv(report, out, &error)); // the folder does not exist
+    QVERIFY(!error.isEmpty());
+    QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("out")));
+    QVERIFY2(SaveCheckCsv(report, out, &error), qPrintable(error));
+    QFile file(out);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray bytes = file.readAll();
+    QVERIFY(bytes.startsWith("\xEF\xBB\xBF\"Line\"")); // a byte-order mark tells spreadsheets it is UTF-8
+    const QString text = QString::fromUtf8(bytes.mid(3));
+    const QStringList lines = text.split(QStringLiteral("\r\n"));
+    QCOMPARE(lines.size(), 4); // header, two rows, the last line's end
+    QCOMPARE(lines[0], QStringLiteral("\"Line\",\"Client ID\",\"Address\",\"Action\",\"File\",\"Size\",\"Flags\""));
+    QCOMPARE(lines[1], QStringLiteral("\"1\",\"Smith, J\",\"j@x.com\",\"send\",\"\",\"\",\"\""));
+    QCOMPARE(lines[2], QStringLiteral("\"2\",\"O\"\"Neil Å\",\"a@x.com\",\"send\",\"\",\"\",\"\""));
+}
+
+void TestClientCheck::commandLine_data()
+{
+    QTest::addColumn<QString>("list");
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("expected"); // a line of standard output, or text on standard error
+
+    const QString list = QStringLiteral("list_42.csv");
+    QTest::newRow("flags found")
+        << list << QStringList{QStringLiteral("--mode"), QStringLiteral("client"), QStringLiteral("--print"),
+                       QStringLiteral("--subject"), QStringLiteral("ignored")}
+        << 1 << QStringLiteral("! 1\t42\ta@x.com\tSend with Invoice_42.pdf (8 bytes)\tseveral documents (also Letter_42.pdf)");
+    QTest::newRow("unflagged row") << list << QStringList{QStringLiteral("--mode=client")} << 1
+                                   << QStringLiteral("  2\t7\tb@x.com\tSend with 7.pdf (8 bytes)");
+    QTest::newRow("nothing flagged") << QStringLiteral("clean.csv") << QStringList{} << 0
+                                     << QStringLiteral("  2\t61\tf@x.com\tSend");
+    QTest::newRow("no such list") << QStringLiteral("none.csv") << QStringList{} << 2 << QStringLiteral("none.csv");
+    QTest::newRow("bad mode") << list << QStringList{QStringLiteral("--mode"), QStringLiteral("all")} << 2
+                              << QStringLiteral("--mode must be none, common or client");
+}
+
+void TestClientCheck::commandLine()
+{
+    QFETCH(QString, list);
+    QFETCH(QStringList, args);
+    QFETCH(int, exitCode);
+    QFETCH(QString, expected);
+    const QString saved = m_dir.filePath(QStringLiteral("saved/check.csv"));
+    QDir().mkpath(QFileInfo(saved).path());
+    QFile::remove(saved);
+    QProcess process;
+    process.setProgram(qEnvironmentVariable("QUORVALE_BINARY"));
+    process.setArguments(QStringList{QStringLiteral("check"), QStringLiteral("--csv"), m_dir.filePath(list),
+                                     QStringLiteral("--save"), saved} +
+                         args);
+    process.start();
+    QVERIFY(process.waitForFinished(60000));
+    const QString out = QString::fromUtf8(process.readAllStandardOutput());
+    const QString err = QString::fromUtf8(process.readAllStandardError());
+    QCOMPARE(process.exitCode(), exitCode);
+    if (exitCode == 2) {
+        QVERIFY2(err.contains(expected), qPrintable(err));
+        QVERIFY(!QFile::exists(saved));
+        return;
+    }
+    QVERIFY2(out.split(QLatin1Char('\n')).contains(expected), qPrintable(out));
+    QFile file(saved);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const qsizetype rows = exitCode == 0 ? 2 : 9;
+    QVERIFY(out.startsWith(QStringLiteral("Clients: %1\n").arg(rows)));
+    QCOMPARE(file.readAll().count("\r\n"), rows + 1);
+}
+
+QTEST_GUILESS_MAIN(TestClientCheck)
+#include "tst_clientcheck.moc"
