@@ -11,6 +11,8 @@ packages=(
     cups-client fonts-dejavu-core
     # tests: a real SMTP server on 127.0.0.1, certificates made by the fixture, a virtual display
     python3 python3-aiosmtpd openssl xvfb xauth ca-certificates
+    # fuzzing: clang with its libFuzzer and sanitizer runtimes
+    clang libclang-rt-14-dev
 )
 
 missing=()

@@ -1,0 +1,104 @@
+// The whole-file reader on arbitrary bytes. A read that succeeds must hold exactly one client per
+// non-empty line, in order, each made of the first two fields the splitter gives for that line;
+// a read that fails must name a line the splitter cannot give two fields for.
+
+#include "clients/csvreader.h"
+#include "fuzzcheck.h"
+#include "support/fakes.h"
+
+#include <QDir>
+#include <QFile>
+#include <QList>
+#include <QStringDecoder>
+
+#include <unistd.h>
+
+using namespace quorvale;
+
+namespace {
+
+// The file's lines as the reader must see them: ended by CR LF or a lone CR when the file holds
+// any CR, otherwise by LF.
+QList<QByteArray> linesOf(const QByteArray &bytes)
+{
+    QList<QByteArray> lines;
+    const bool crEndsLines = bytes.contains('\r');
+    qsizetype start = 0;
+    while (start < bytes.size()) {
+        qsizetype stop = bytes.indexOf(crEndsLines ? '\r' : '\n', start);
+        if (stop < 0)
+            stop = bytes.size();
+        lines.append(bytes.mid(start, stop - start));
+        start = stop + 1;
+        if (crEndsLines && start < bytes.size() && bytes[start] == '\n')
+            ++start;
+    }
+    return lines;
+}
+
+// Text the reader made of a field against the field's own bytes. Valid UTF-8 must come back as
+// is; other files are single-byte text, where ASCII stays itself and every other byte becomes one
+// character outside ASCII.
+void checkField(const QString &read, const QByteArray &raw, bool utf8)
+{
+    if (utf8) {
+        FUZZ_CHECK(read == QString::fromUtf8(raw));
+        return;
+    }
+    FUZZ_CHECK(read.size() == raw.size());
+    for (qsizetype i = 0; i < raw.size(); ++i)
+        FUZZ_CHECK(uchar(raw[i]) < 0x80 ? read[i] == QLatin1Char(raw[i]) : read[i].unicode() >= 0x80);
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    static const QString path = QDir::tempPath() + u"/quorvale-fuzz-" + QString::number(qint64(getpid())) + u".csv";
+    if (size > 32766)
+        return 0; // the byte-wise check below holds for lines within the splitter's limits only
+    QByteArray bytes = fuzz::bytesOf(data, size);
+    {
+        QFile file(path);
+        FUZZ_CHECK(file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size());
+    }
+    test::RecordingLog log;
+    test::ScriptedPrompter prompter;
+    const CsvReadResult result = GetCSVFile(path, log, prompter);
+
+    QStringDecoder decoder(QStringDecoder::Utf8,
+                           QStringDecoder::Flag::ConvertInitialBom | QStringDecoder::Flag::Stateless);
+    const QString decoded = decoder.decode(bytes); // decodes only once made a QString
+    const bool utf8 = !decoder.hasError();
+    if (utf8 && bytes.startsWith("\xEF\xBB\xBF"))
+        bytes.remove(0, 3);
+    const QList<QByteArray> lines = linesOf(bytes);
+
+    if (result.outcome != CsvReadOutcome::Read) {
+        FUZZ_CHECK(result.outcome == CsvReadOutcome::LineUnsplittable);
+        FUZZ_CHECK(result.clients.Count() == 0 && prompter.warnings.size() == 1 && log.lines().isEmpty());
+        FUZZ_CHECK(result.failedLine >= 1 && result.failedLine <= lines.size());
+        const QByteArray &line = lines[result.failedLine - 1];
+        // Splitting on bytes gives as many fields as splitting the decoded text: every
+        // separator and quote is ASCII.
+        FUZZ_CHECK(!line.isEmpty() && ParseCSVLine(QString::fromLatin1(line)).size() < 2);
+        return 0;
+    }
+    FUZZ_CHECK(prompter.warnings.isEmpty() && log.lines().size() == 1);
+    qsizetype row = 0;
+    for (qsizetype n = 0; n < lines.size(); ++n) {
+        if (lines[n].isEmpty())
+            continue;
+        FUZZ_CHECK(row < result.clients.Count());
+        // Latin-1 keeps one character per byte, so the fields' places carry over to the bytes.
+        const QStringList fields = ParseCSVLine(QString::fromLatin1(lines[n]));
+        FUZZ_CHECK(fields.size() >= 2);
+        const ClientRecord client = result.clients.at(row);
+        FUZZ_CHECK(client.LineNumber == n + 1);
+        checkField(client.ClientId, fields[0].toLatin1(), utf8);
+        checkField(client.EmailAddress, fields[1].toLatin1(), utf8);
+        ++row;
+    }
+    FUZZ_CHECK(row == result.clients.Count());
+    return 0;
+}
