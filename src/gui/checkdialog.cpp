@@ -15,7 +15,10 @@
 #include <QPushButton>
 #include <QStyle>
 #include <QTableView>
+#include <QThread>
 #include <QVBoxLayout>
+
+#include <utility>
 
 namespace quorvale {
 
@@ -150,6 +153,40 @@ CheckDialog::CheckDialog(UserDialogs &dialogs, QWidget *parent) : QDialog(parent
     connect(m_save, &QPushButton::clicked, this, &CheckDialog::saveAsCsv);
     connect(close, &QPushButton::clicked, this, &QDialog::close);
     resize(900, 560);
+}
+
+CheckDialog::~CheckDialog()
+{
+    if (m_worker) {
+        m_worker->wait();
+        delete m_worker;
+    }
+}
+
+void CheckDialog::startCheck(const CheckRequest &request)
+{
+    if (m_worker) {
+        m_pending = request;
+        return;
+    }
+    m_summary->setText(QStringLiteral("Checking the client list..."));
+    m_save->setEnabled(false);
+    m_worker = QThread::create([this, request] { m_result = CheckClientList(request); });
+    m_worker->setObjectName(QStringLiteral("Quorvale check"));
+    connect(m_worker, &QThread::finished, this, &CheckDialog::workerFinished);
+    m_worker->start();
+}
+
+void CheckDialog::workerFinished()
+{
+    m_worker->wait();
+    m_worker->deleteLater();
+    m_worker = nullptr;
+    showReport(std::exchange(m_result, {}));
+    if (m_pending)
+        startCheck(*std::exchange(m_pending, std::nullopt));
+    else
+        Q_EMIT checked();
 }
 
 void CheckDialog::showReport(CheckReport report)

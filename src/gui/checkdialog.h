@@ -6,10 +6,13 @@
 #include <QDialog>
 #include <QSortFilterProxyModel>
 
+#include <optional>
+
 class QCheckBox;
 class QLabel;
 class QPushButton;
 class QTableView;
+class QThread;
 
 namespace quorvale {
 
@@ -56,10 +59,20 @@ class CheckDialog final : public QDialog
 
 public:
     CheckDialog(UserDialogs &dialogs, QWidget *parent = nullptr);
+    ~CheckDialog() override;
+    /// Checks on a worker thread (a folder on a network share may be slow to list) and shows the
+    /// result when done. A request made while a check runs is checked once that one is done.
+    void startCheck(const CheckRequest &request);
     void showReport(CheckReport report);
     const CheckReport &report() const { return m_report; }
+    bool isChecking() const { return m_worker != nullptr; }
+
+Q_SIGNALS:
+    /// A check has finished and its result is shown.
+    void checked();
 
 private:
+    void workerFinished();
     void saveAsCsv();
     void setFlaggedOnly(bool on);
 
@@ -72,6 +85,9 @@ private:
     QTableView *m_table = nullptr;
     QPushButton *m_save = nullptr;
     QString m_lastSaved;
+    QThread *m_worker = nullptr;
+    CheckReport m_result; ///< written by the worker, read once it has finished
+    std::optional<CheckRequest> m_pending;
 };
 
 } // namespace quorvale

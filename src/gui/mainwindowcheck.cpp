@@ -42,7 +42,7 @@ void MainWindow::showCheck()
     request.print = m_chkPrint->isChecked();
     if (!m_check)
         m_check = new CheckDialog(*m_dialogs, this);
-    m_check->showReport(CheckClientList(request));
+    m_check->startCheck(request);
     m_check->show();
     m_check->raise();
     m_check->activateWindow();

@@ -41,6 +41,7 @@ void TestCheckDialog::checksTheWindowsInputsAndFilters()
     QVERIFY(dialog);
     QVERIFY(dialog->isVisible());
     QVERIFY(!dialog->isModal());
+    QTRY_VERIFY(!dialog->isChecking()); // the check runs off the window's thread
     const QString summary = dialog->findChild<QLabel *>(QStringLiteral("lblCheckSummary"))->text();
     QVERIFY2(summary.contains(QStringLiteral("Clients: 4")), qPrintable(summary));
     QVERIFY2(summary.contains(QStringLiteral("send with a file: 1, no document found: 2, print: 1")),
@@ -59,9 +60,12 @@ void TestCheckDialog::checksTheWindowsInputsAndFilters()
     QCOMPARE(table->model()->index(1, CheckTableModel::LineColumn).data().toInt(), 2);
 
     // The menu entry checks again with the inputs as they are now; the filter stays.
+    // A second request while one runs is checked after it, with the inputs of that moment.
+    f.widget<QPushButton>("cmdCheck")->click();
     f.widget<QRadioButton>("OptAddAttachment0")->click();
     f.window->findChild<QAction *>(QStringLiteral("mnuCheck"))->trigger();
     QCOMPARE(w.findChildren<CheckDialog *>().size(), 1);
+    QTRY_VERIFY(!dialog->isChecking());
     QCOMPARE(table->model()->rowCount(), 2);
     QCOMPARE(table->model()->index(0, CheckTableModel::ActionColumn).data().toString(), QStringLiteral("Send"));
 
