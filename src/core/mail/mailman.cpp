@@ -109,6 +109,7 @@ class TransferState
 {
 public:
     QByteArray lastErrorReply; ///< the server's last error reply
+    QByteArray messageReply;   ///< the server's reply to the message content (after its 354)
 
     void abort()
     {
@@ -140,14 +141,23 @@ public:
 
     static int debug(CURL *, curl_infotype type, char *data, size_t size, void *self)
     {
-        if (type == CURLINFO_HEADER_IN && size >= 3 && (data[0] == '4' || data[0] == '5'))
-            static_cast<TransferState *>(self)->lastErrorReply = QByteArray(data, qsizetype(size)).trimmed();
+        if (type != CURLINFO_HEADER_IN || size < 3)
+            return 0;
+        auto *state = static_cast<TransferState *>(self);
+        const QByteArray reply = QByteArray(data, qsizetype(size)).trimmed();
+        if (state->m_contentSent && state->messageReply.isEmpty())
+            state->messageReply = reply;
+        if (reply.startsWith("354"))
+            state->m_contentSent = true;
+        if (data[0] == '4' || data[0] == '5')
+            state->lastErrorReply = reply;
         return 0;
     }
 
 private:
     std::mutex m_mutex; ///< guards m_aborted and m_sockets
     bool m_aborted = false;
+    bool m_contentSent = false; ///< the server asked for the message content (354)
     std::vector<curl_socket_t> m_sockets;
 };
 
@@ -297,6 +307,8 @@ struct MailMan::Private
     qint32 port = 25;
     int timeoutSeconds = 30;
     QString lastError;
+    QString lastReply;
+    bool maybeDelivered = false;
     AttachmentCache cache;
     EasyPtr easy;
     MultiPtr multi;
@@ -381,6 +393,16 @@ QString MailMan::LastErrorText() const
     return d->lastError;
 }
 
+QString MailMan::LastServerReply() const
+{
+    return d->lastReply;
+}
+
+bool MailMan::LastSendMaybeDelivered() const
+{
+    return d->maybeDelivered;
+}
+
 int MailMan::CloseSmtpConnection()
 {
     // Every send uses its own connection and closes it before it returns.
@@ -389,6 +411,8 @@ int MailMan::CloseSmtpConnection()
 
 int MailMan::SendEmail(const Email &email)
 {
+    d->lastReply.clear();
+    d->maybeDelivered = false;
     d->lastError = d->validate(email);
     if (!d->lastError.isEmpty())
         return 0;
@@ -603,6 +627,14 @@ QString MailMan::Private::send(const Email &email)
         if (message->msg == CURLMSG_DONE && message->easy_handle == h)
             result = message->data.result;
     }
+    // Every byte of the message went out but no answer to it came: the server may have kept it.
+    // (An error reply to the message would be a refusal, and is kept in lastErrorReply.)
+    curl_off_t uploaded = 0;
+    curl_off_t total = -1;
+    curl_easy_getinfo(h, CURLINFO_SIZE_UPLOAD_T, &uploaded);
+    curl_easy_getinfo(h, CURLINFO_CONTENT_LENGTH_UPLOAD_T, &total);
+    lastReply = QString::fromUtf8(state.messageReply);
+    maybeDelivered = result != CURLE_OK && total > 0 && uploaded >= total && state.lastErrorReply.isEmpty();
     // Removing an unfinished transfer closes its connection at once, without waiting for the server.
     watch.enterLibcurl();
     curl_multi_remove_handle(multi.get(), h);

@@ -61,6 +61,13 @@ public:
     int SendEmail(const Email &email);
     /// Why the last operation failed (no password in it).
     QString LastErrorText() const;
+    /// The server's answer to the message content in the last send (such as "250 OK queued");
+    /// empty when the send did not get that far or no answer came.
+    QString LastServerReply() const;
+    /// True when the last send failed after the whole message was handed over to the server but
+    /// before its answer came (the connection broke, the wait timed out, or an abort): the
+    /// message may have arrived.
+    bool LastSendMaybeDelivered() const;
     int CloseSmtpConnection();
 
     /// Raised during a send with the upload percentage (0-100); `abort` may be set to 1.

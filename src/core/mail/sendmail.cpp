@@ -23,7 +23,7 @@ std::optional<qint32> portNumber(const QString &text)
 } // namespace
 
 bool SendMail(MailMan &mailman, const AppSettings &settings, const MailMessage &message, QString &strStatus,
-              QString &strErrors, QString *error)
+              QString &strErrors, QString *error, SendReport *report)
 {
     mailman.put_SmtpHost(settings.SMTPServer);
     mailman.put_SmtpUsername(settings.UserName);
@@ -56,6 +56,8 @@ bool SendMail(MailMan &mailman, const AppSettings &settings, const MailMessage &
         strStatus = QStringLiteral("Bad");
         strErrors = mailman.LastErrorText();
     }
+    if (report)
+        *report = {mailman.LastServerReply(), mailman.LastSendMaybeDelivered()};
     mailman.CloseSmtpConnection();
     return true;
 }
@@ -71,6 +73,15 @@ SmtpMailer::~SmtpMailer() = default;
 bool SmtpMailer::sendMail(const MailMessage &message, QString &strStatus, QString &strErrors, QString *error,
                           const std::function<void(int)> &percentDone, const std::function<bool()> &abortCheck)
 {
+    SendReport report;
+    return sendMailReported(message, strStatus, strErrors, error, percentDone, abortCheck, report);
+}
+
+bool SmtpMailer::sendMailReported(const MailMessage &message, QString &strStatus, QString &strErrors, QString *error,
+                                  const std::function<void(int)> &percentDone, const std::function<bool()> &abortCheck,
+                                  SendReport &report)
+{
+    report = {};
     // The one MailMan keeps its settings between sends, so callers on other threads take turns.
     SendGateGuard turn(*m_gate, abortCheck, std::chrono::milliseconds(100));
     if (turn.entry() != SendGate::Entry::Entered) {
@@ -88,7 +99,7 @@ bool SmtpMailer::sendMail(const MailMessage &message, QString &strStatus, QStrin
         if (abortCheck && abortCheck())
             abort = 1;
     };
-    const bool attempted = SendMail(*m_mailman, m_currentSettings(), message, strStatus, strErrors, error);
+    const bool attempted = SendMail(*m_mailman, m_currentSettings(), message, strStatus, strErrors, error, &report);
     m_mailman->SendPercentDone = nullptr;
     m_mailman->AbortCheck = nullptr;
     return attempted;

@@ -22,6 +22,13 @@ struct MailMessage
     QString BodyText;
 };
 
+/// What a send tells besides "OK" and "Bad".
+struct SendReport
+{
+    QString serverReply;         ///< the server's answer to the message content ("250 OK queued", "554 ...")
+    bool maybeDelivered = false; ///< "Bad", yet the whole message was handed over and no answer came
+};
+
 /// Sends one message through `mailman` with the server settings of `settings`.
 /// Sets `strStatus` to "OK" when sent, else "Bad" and `strErrors` to the reason; the
 /// connection is closed after either. Returns false with `error` (and `strStatus` untouched)
@@ -29,7 +36,7 @@ struct MailMessage
 /// number from 1 to 65535, blanks around it ignored. Any other AuthType keeps the SSL and port
 /// that the last send set. One attempt, never a retry.
 bool SendMail(MailMan &mailman, const AppSettings &settings, const MailMessage &message, QString &strStatus,
-              QString &strErrors, QString *error = nullptr);
+              QString &strErrors, QString *error = nullptr, SendReport *report = nullptr);
 
 /// The run's seam to mail delivery: the real one sends through SMTP, tests use a fake.
 class Mailer
@@ -41,6 +48,14 @@ public:
     /// of the send, so it must be thread-safe). Both may be empty.
     virtual bool sendMail(const MailMessage &message, QString &strStatus, QString &strErrors, QString *error,
                           const std::function<void(int)> &percentDone, const std::function<bool()> &abortCheck) = 0;
+    /// As sendMail, and fills `report`. A Mailer that cannot tell more leaves it empty.
+    virtual bool sendMailReported(const MailMessage &message, QString &strStatus, QString &strErrors, QString *error,
+                                  const std::function<void(int)> &percentDone, const std::function<bool()> &abortCheck,
+                                  SendReport &report)
+    {
+        report = {};
+        return sendMail(message, strStatus, strErrors, error, percentDone, abortCheck);
+    }
 };
 
 /// The real Mailer: one MailMan, and the server settings read afresh for every send from
@@ -52,6 +67,9 @@ public:
     ~SmtpMailer() override;
     bool sendMail(const MailMessage &message, QString &strStatus, QString &strErrors, QString *error,
                   const std::function<void(int)> &percentDone, const std::function<bool()> &abortCheck) override;
+    bool sendMailReported(const MailMessage &message, QString &strStatus, QString &strErrors, QString *error,
+                          const std::function<void(int)> &percentDone, const std::function<bool()> &abortCheck,
+                          SendReport &report) override;
 
 private:
     std::function<AppSettings()> m_currentSettings;
