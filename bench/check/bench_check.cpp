@@ -36,8 +36,8 @@ int main(int argc, char **argv)
         csv += id + "," + (i % 20 == 0 ? QByteArray() : "client" + QByteArray::number(i) + "@example.com") + "\n";
         if (!writeFile(dir.filePath(QStringLiteral("Statement_%1.pdf").arg(QString::fromLatin1(id))), "%PDF-1.4\n"))
             return 1;
-        if (i % 50 == 0 && !writeFile(dir.filePath(QStringLiteral("Letter_%1.2025.pdf").arg(QString::fromLatin1(id))),
-                                      "%PDF-1.4\n"))
+        if (i % 50 == 0 &&
+            !writeFile(dir.filePath(QStringLiteral("Letter_%1.2025.pdf").arg(QString::fromLatin1(id))), "%PDF-1.4\n"))
             return 1;
     }
     const QString csvPath = dir.filePath(QStringLiteral("clients.csv"));

@@ -215,8 +215,8 @@ void CheckDialog::saveAsCsv()
         return;
     QString error;
     if (!SaveCheckCsv(m_report, path, &error)) {
-        m_dialogs.warn(this, QStringLiteral("The check could not be saved to %1:\n%2")
-                                 .arg(QDir::toNativeSeparators(path), error));
+        m_dialogs.warn(
+            this, QStringLiteral("The check could not be saved to %1:\n%2").arg(QDir::toNativeSeparators(path), error));
         return;
     }
     m_lastSaved = path;

@@ -50,8 +50,8 @@ void TestClientCheck::initTestCase()
     // Each line sets off one or more flags; "42." also sits in the list's own name on purpose.
     writeFile(m_csv, "42,a@x.com\n7,b@x.com\nAb,c@x.com\nab,d@x.com\n9,C@X.com\n9,bad address@x.com\n100,\n"
                      "55,e@@x.com\n\n61,f@x.com\n");
-    for (const char *name : {"Invoice_42.pdf", "Letter_42.pdf", "7.pdf", "1042.pdf", "Ab.txt", "Print_100.pdf",
-                             ".~lock.7.pdf#", "61.pdf"})
+    for (const char *name :
+         {"Invoice_42.pdf", "Letter_42.pdf", "7.pdf", "1042.pdf", "Ab.txt", "Print_100.pdf", ".~lock.7.pdf#", "61.pdf"})
         writeFile(m_dir.filePath(QString::fromLatin1(name)), "document");
     QVERIFY(QDir(m_dir.path()).mkdir(QStringLiteral("55.d"))); // a folder is never a document
     writeFile(m_dir.filePath(QStringLiteral("clean.csv")), "7,b@x.com\n61,f@x.com\n");
@@ -112,10 +112,10 @@ void TestClientCheck::checkTakesTheRunsDocument()
     QStringList ids;
     QByteArray csv;
     auto *random = QRandomGenerator::global();
-    const QStringList prefixes{QStringLiteral(""), QStringLiteral("Inv_"), QStringLiteral("x"), QStringLiteral("1"),
-                               QStringLiteral("A-"), QStringLiteral("ä"), QStringLiteral("INV.")};
-    const QStringList idForms{QStringLiteral("%1"), QStringLiteral("K%1"), QStringLiteral("k%1"),
-                              QStringLiteral("Ü%1"), QStringLiteral("%1b")};
+    const QStringList prefixes{QStringLiteral(""),   QStringLiteral("Inv_"), QStringLiteral("x"),   QStringLiteral("1"),
+                               QStringLiteral("A-"), QStringLiteral("ä"),    QStringLiteral("INV.")};
+    const QStringList idForms{QStringLiteral("%1"), QStringLiteral("K%1"), QStringLiteral("k%1"), QStringLiteral("Ü%1"),
+                              QStringLiteral("%1b")};
     for (int i = 0; i < 120; ++i) {
         const QString id = idForms[i % idForms.size()].arg(random->bounded(60));
         ids.append(id);
@@ -161,7 +161,7 @@ void TestClientCheck::commonAttachment()
     QCOMPARE(report.problems.size(), missing ? 1 : 0);
     QCOMPARE(report.count(CommonMissing), missing ? 8 : 0);
     QCOMPARE(report.count(CheckAction::SendFile), 8);
-    QCOMPARE(report.count(CheckAction::Nothing), 1); // no address, printing not ticked
+    QCOMPARE(report.count(CheckAction::Nothing), 1);                            // no address, printing not ticked
     QCOMPARE(report.count(SeveralDocuments) + report.count(SharedDocument), 0); // own documents play no part
     QCOMPARE(report.rows[0].fileSize, missing ? qint64(-1) : qint64(8));
 }
@@ -192,8 +192,8 @@ void TestClientCheck::addressValidity()
 
 void TestClientCheck::unreadableListIsAnError()
 {
-    const CheckReport missing = CheckClientList({m_dir.filePath(QStringLiteral("none.csv")), AttachmentMode::None,
-                                                 QString(), false});
+    const CheckReport missing =
+        CheckClientList({m_dir.filePath(QStringLiteral("none.csv")), AttachmentMode::None, QString(), false});
     QVERIFY(!missing.error.isEmpty());
     QVERIFY(missing.rows.empty());
     QVERIFY(!CheckClientList({}).error.isEmpty());
@@ -203,7 +203,8 @@ void TestClientCheck::savedTableQuotesFields()
 {
     QTemporaryDir dir;
     writeFile(dir.filePath(QStringLiteral("c.csv")), "\"Smith, J\",j@x.com\nO\"Neil Å,a@x.com\n");
-    const CheckReport report = CheckClientList({dir.filePath(QStringLiteral("c.csv")), AttachmentMode::None, {}, false});
+    const CheckReport report =
+        CheckClientList({dir.filePath(QStringLiteral("c.csv")), AttachmentMode::None, {}, false});
     const QString out = dir.filePath(QStringLiteral("out/check.csv"));
     QString error;
     QVERIFY(!SaveCheckCsv(report, out, &error)); // the folder does not exist
@@ -231,9 +232,12 @@ void TestClientCheck::commandLine_data()
 
     const QString list = QStringLiteral("list_42.csv");
     QTest::newRow("flags found")
-        << list << QStringList{QStringLiteral("--mode"), QStringLiteral("client"), QStringLiteral("--print"),
+        << list
+        << QStringList{QStringLiteral("--mode"), QStringLiteral("client"), QStringLiteral("--print"),
                        QStringLiteral("--subject"), QStringLiteral("ignored")}
-        << 1 << QStringLiteral("! 1\t42\ta@x.com\tSend with Invoice_42.pdf (8 bytes)\tseveral documents (also Letter_42.pdf)");
+        << 1
+        << QStringLiteral(
+               "! 1\t42\ta@x.com\tSend with Invoice_42.pdf (8 bytes)\tseveral documents (also Letter_42.pdf)");
     QTest::newRow("unflagged row") << list << QStringList{QStringLiteral("--mode=client")} << 1
                                    << QStringLiteral("  2\t7\tb@x.com\tSend with 7.pdf (8 bytes)");
     QTest::newRow("nothing flagged") << QStringLiteral("clean.csv") << QStringList{} << 0

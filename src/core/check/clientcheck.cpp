@@ -16,7 +16,7 @@ namespace quorvale {
 
 namespace {
 
-/// Keeps what the reader would show, instead of showing it.
+/// The reader's status lines are not wanted; its warning becomes the report's error.
 class CollectingLog final : public StatusLog
 {
 public:
@@ -88,7 +88,8 @@ public:
         std::vector<int> triedFor(size_t(ids.size()), -1);
         for (int n = 0; n < names.size(); ++n) {
             const QString &name = names[n];
-            for (qsizetype dot = name.indexOf(QLatin1Char('.')); dot > 0; dot = name.indexOf(QLatin1Char('.'), dot + 1)) {
+            for (qsizetype dot = name.indexOf(QLatin1Char('.')); dot > 0;
+                 dot = name.indexOf(QLatin1Char('.'), dot + 1)) {
                 for (qsizetype length : lengths) {
                     if (length > dot)
                         continue;
@@ -180,8 +181,8 @@ CheckReport CheckClientList(const CheckRequest &request)
     CollectingPrompter prompter;
     const CsvReadResult read = GetCSVFile(request.csvPath, log, prompter);
     if (read.outcome != CsvReadOutcome::Read) {
-        report.error = prompter.warnings.isEmpty() ? read.message(request.csvPath)
-                                                   : prompter.warnings.join(QLatin1Char('\n'));
+        report.error =
+            prompter.warnings.isEmpty() ? read.message(request.csvPath) : prompter.warnings.join(QLatin1Char('\n'));
         return report;
     }
     const ClientList &clients = read.clients;
@@ -298,8 +299,8 @@ CheckReport CheckClientList(const CheckRequest &request)
 QString checkActionText(const CheckRow &row)
 {
     const QString name = QFileInfo(row.file).fileName();
-    const QString size = row.fileSize < 0 ? QStringLiteral("cannot be read")
-                                          : QString::number(row.fileSize) + QStringLiteral(" bytes");
+    const QString size =
+        row.fileSize < 0 ? QStringLiteral("cannot be read") : QString::number(row.fileSize) + QStringLiteral(" bytes");
     switch (row.action) {
     case CheckAction::Send:
         return QStringLiteral("Send");
@@ -364,10 +365,10 @@ QStringList checkSummary(const CheckReport &report)
     const auto n = [](qsizetype value) { return QString::number(value); };
     QStringList lines;
     lines.append(QStringLiteral("Clients: ") + n(qsizetype(report.rows.size())));
-    lines.append(QStringLiteral("Send: ") + n(report.count(CheckAction::Send)) + QStringLiteral(", send with a file: ") +
-                 n(report.count(CheckAction::SendFile)) + QStringLiteral(", no document found: ") +
-                 n(report.count(CheckAction::NoDocument)) + QStringLiteral(", print: ") +
-                 n(report.count(CheckAction::Print)) + QStringLiteral(", nothing: ") +
+    lines.append(QStringLiteral("Send: ") + n(report.count(CheckAction::Send)) +
+                 QStringLiteral(", send with a file: ") + n(report.count(CheckAction::SendFile)) +
+                 QStringLiteral(", no document found: ") + n(report.count(CheckAction::NoDocument)) +
+                 QStringLiteral(", print: ") + n(report.count(CheckAction::Print)) + QStringLiteral(", nothing: ") +
                  n(report.count(CheckAction::Nothing)));
     QString flagged = QStringLiteral("Flagged rows: ") + n(report.flaggedCount());
     QStringList perFlag;

@@ -38,8 +38,8 @@ struct CheckRow
     QString clientId;
     QString address;
     CheckAction action = CheckAction::Nothing;
-    QString file;            ///< full path of the file sent or printed
-    qint64 fileSize = -1;    ///< bytes; -1 when there is no file or it cannot be read
+    QString file;               ///< full path of the file sent or printed
+    qint64 fileSize = -1;       ///< bytes; -1 when there is no file or it cannot be read
     QStringList otherDocuments; ///< names of the other documents that name the client
     QStringList sharedWith;     ///< other client identifiers that the file taken also names
     QList<qint64> sameAddressLines;
