@@ -55,6 +55,15 @@ using the mail server and pacing settings saved by the Setup dialog (see "config
   --attachment FILE   the common attachment (with --mode common)
   --print             print the document of each client without an e-mail address
   --yes               start without asking for confirmation
+  --resume            when an earlier run on the same client file did not finish, skip the
+                      clients it already sent to without asking; clients whose message may or may
+                      not have arrived (the connection broke after it was handed over) are skipped too
+  --include-unknown   with --resume: send to those clients again
+  --no-resume         go over every client again even though an earlier run did not finish
+  --retry-failed      send only to the clients whose last send was refused or may not have arrived
+  With --yes and neither --resume nor --no-resume, a run on a client file whose earlier run did
+  not finish starts nothing (exit status 2): it never skips or resends without being told.
+  Every run keeps a journal of what it sent, in $XDG_DATA_HOME/Quorvale/runs/.
   Status lines go to standard output as they happen, warnings to standard error.
   Ctrl-C aborts the run (a second Ctrl-C ends the program at once).
   Exit status: 0 completed without errors; 1 completed with errors (missing documents, send or
@@ -179,6 +188,7 @@ int runCommand(const QStringList &args)
     RunRequest request;
     std::optional<QString> csv, subject, body, bodyFile, mode, attachment;
     bool assumeYes = false;
+    std::optional<ResumeChoice> resume;
     for (qsizetype i = 0; i < args.size(); ++i) {
         QString option = args.at(i);
         std::optional<QString> inlineValue;
@@ -218,6 +228,16 @@ int runCommand(const QStringList &args)
             request.print = true;
         else if (option == QLatin1String("--yes") || option == QLatin1String("-y"))
             assumeYes = true;
+        else if (option == QLatin1String("--resume") || option == QLatin1String("--no-resume")) {
+            const ResumeChoice choice =
+                option == QLatin1String("--resume") ? ResumeChoice::Resume : ResumeChoice::StartAfresh;
+            if (resume && *resume != choice)
+                return usageError(QStringLiteral("give either --resume or --no-resume, not both"));
+            resume = choice;
+        } else if (option == QLatin1String("--include-unknown"))
+            request.includeUnknown = true;
+        else if (option == QLatin1String("--retry-failed"))
+            request.retryFailed = true;
         else
             return usageError(QStringLiteral("unknown option for run: ") + option);
     }
@@ -226,6 +246,13 @@ int runCommand(const QStringList &args)
         return usageError(QStringLiteral("run needs --csv FILE, the client CSV file"));
     if (body && bodyFile)
         return usageError(QStringLiteral("give either --body or --body-file, not both"));
+    if (request.includeUnknown && resume != ResumeChoice::Resume)
+        return usageError(QStringLiteral("--include-unknown is only used with --resume"));
+    if (request.retryFailed && resume)
+        return usageError(QStringLiteral("--retry-failed takes neither --resume nor --no-resume"));
+    // --yes answers the confirmation only: skipping clients, or sending to them a second time, is
+    // never decided for the user.
+    request.resume = resume.value_or(assumeYes ? ResumeChoice::Refuse : ResumeChoice::Ask);
 
     RunControl control;
     const QString modeName = mode.value_or(QStringLiteral("none"));
@@ -275,6 +302,10 @@ int runCommand(const QStringList &args)
     if (run.prepare(request)) {
         catchInterrupt(control.abort());
         run.execute();
+    } else if (run.earlierRunUnfinished() && request.resume == ResumeChoice::Refuse) {
+        writeErr(
+            QStringLiteral("quorvale: give --resume to skip the clients the earlier run sent to, or --no-resume to "
+                           "go over every client again.\n"));
     }
     switch (run.outcome()) {
     case RunOutcome::Completed:

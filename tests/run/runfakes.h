@@ -6,6 +6,7 @@
 
 #include "mail/sendmail.h"
 #include "run/batchrun.h"
+#include "run/pause.h"
 #include "run/printer.h"
 #include "settings/settingsstore.h"
 #include "support/fakes.h"
@@ -66,11 +67,43 @@ public:
             strErrors = QStringLiteral("550 refused");
         return true;
     }
+    /// A status "Unknown" is a "Bad" send whose message may have arrived.
+    bool sendMailReported(const MailMessage &message, QString &strStatus, QString &strErrors, QString *error,
+                          const std::function<void(int)> &percentDone, const std::function<bool()> &abortCheck,
+                          SendReport &report) override
+    {
+        const bool attempted = sendMail(message, strStatus, strErrors, error, percentDone, abortCheck);
+        report = {};
+        if (attempted && strStatus == QLatin1String("Unknown")) {
+            strStatus = QStringLiteral("Bad");
+            strErrors = QStringLiteral("The connection to the SMTP server was lost.");
+            report.maybeDelivered = true;
+        } else if (attempted && strStatus == QLatin1String("OK")) {
+            report.serverReply = QStringLiteral("250 OK queued");
+        }
+        return attempted;
+    }
     QList<MailMessage> sent;
     QString status = QStringLiteral("OK");
     QStringList statuses;
     QString refuseReason; ///< non-empty: the send cannot be attempted at all
     std::function<void(const MailMessage &)> onSend;
+};
+
+/// Records warnings and questions; answers with the next of `answers`, then with `answer`.
+class QueuedPrompter final : public Prompter
+{
+public:
+    void warn(const QString &message) override { warnings.append(message); }
+    bool askYesNo(const QString &question) override
+    {
+        questions.append(question);
+        return answers.isEmpty() ? answer : answers.takeFirst();
+    }
+    bool answer = true;
+    QList<bool> answers;
+    QStringList warnings;
+    QStringList questions;
 };
 
 class FakePrinter final : public Printer
@@ -208,7 +241,7 @@ public:
     RunRequest request;
     FakeStore store;
     ClearingLog log;
-    ScriptedPrompter prompter;
+    QueuedPrompter prompter;
     FakeMailer mailer;
     FakePrinter printer;
     FakeClock clock;

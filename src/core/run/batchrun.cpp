@@ -9,6 +9,7 @@
 #include "run/statuslog.h"
 #include "settings/settingsstore.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFileInfo>
 #include <QLocale>
@@ -201,6 +202,20 @@ bool BatchRun::prepare(const RunRequest &request)
             m_deps.observer->printProgress(0, int(std::min<qsizetype>(m_printCount, INT_MAX)));
     }
 
+    m_csvAbsolutePath = csvFile.absoluteFilePath();
+    QString hashError;
+    const QString csvSha256 = fileSha256(request.csvPath, &hashError);
+    if (csvSha256.isEmpty()) {
+        prompter.warn(QStringLiteral("The client CSV file cannot be read: ") + request.csvPath + QStringLiteral(" (") +
+                      hashError + QLatin1Char(')'));
+        log.clearStatus();
+        return false;
+    }
+    if (!chooseClients(csvSha256)) {
+        log.clearStatus();
+        return false;
+    }
+
     if (!prompter.askYesNo(QStringLiteral("Are you sure your ready to start processing?"))) {
         log.clearStatus();
         return false;
@@ -213,7 +228,203 @@ bool BatchRun::prepare(const RunRequest &request)
         stop(error);
         return false;
     }
+    // Nothing is sent that cannot be journalled.
+    if (!openJournal(csvSha256)) {
+        closeJournal(QString::fromUtf16(journal::kStopped), m_stopReason);
+        stop(m_stopReason);
+        return false;
+    }
     return true;
+}
+
+bool BatchRun::chooseClients(const QString &csvSha256)
+{
+    m_skip.clear();
+    m_only.clear();
+    m_onlyListed = false;
+    m_earlierRunUnfinished = false;
+    m_runKind = QString::fromUtf16(journal::kKindFull);
+    const JournalHistory history =
+        readJournalHistory(runJournalFolder(m_settings.DataFolder), m_csvAbsolutePath, csvSha256);
+    using Last = JournalHistory::Last;
+
+    if (m_request.retryFailed) {
+        for (auto it = history.last.cbegin(); it != history.last.cend(); ++it) {
+            if (it.value() == Last::Failed || it.value() == Last::Unknown)
+                m_only.insert(it.key());
+        }
+        qint64 count = 0;
+        for (qsizetype i = 0; i < m_clients.Count(); ++i) {
+            const ClientRecord client = m_clients.at(i);
+            if (!client.EmailAddress.isEmpty() &&
+                m_only.contains(journalClientKey(client.LineNumber, client.ClientId, client.EmailAddress)))
+                ++count;
+        }
+        if (count == 0) {
+            m_deps.prompter.warn(QStringLiteral("There are no failed clients to resend to in this client file."));
+            return false;
+        }
+        m_onlyListed = true;
+        m_runKind = QString::fromUtf16(journal::kKindRetry);
+        m_deps.log.LogStatus(QStringLiteral("Clients to resend to - ") + number(count));
+        return true;
+    }
+
+    if (!history.unfinished)
+        return true;
+    m_earlierRunUnfinished = true;
+    const ResumeChoice choice = m_request.resume;
+    if (choice == ResumeChoice::Refuse) {
+        m_deps.prompter.warn(QStringLiteral("An earlier run on this client file did not finish. Nothing was sent: "
+                                            "say whether to skip the clients it already sent to."));
+        return false;
+    }
+    if (choice == ResumeChoice::StartAfresh)
+        return true;
+    qint64 done = 0;
+    for (auto it = history.last.cbegin(); it != history.last.cend(); ++it)
+        done += it.value() == Last::Sent ? 1 : 0;
+    if (choice == ResumeChoice::Ask &&
+        !m_deps.prompter.askYesNo(QStringLiteral("An earlier run on this client file did not finish. Skip the %1 "
+                                                 "clients it already sent to?")
+                                      .arg(done)))
+        return true;
+
+    m_runKind = QString::fromUtf16(journal::kKindResume);
+    for (auto it = history.last.cbegin(); it != history.last.cend(); ++it) {
+        if (it.value() == Last::Sent)
+            m_skip.insert(it.key(), Last::Sent);
+    }
+    if (history.unknownClients.isEmpty())
+        return true;
+    bool includeUnknown = m_request.includeUnknown;
+    if (choice == ResumeChoice::Ask) {
+        QStringList names;
+        for (const JournalEntry &client : history.unknownClients) {
+            names.append(QStringLiteral("  line %1: %2 %3").arg(client.line).arg(client.clientId, client.address));
+            if (names.size() == 20 && history.unknownClients.size() > 21) {
+                names.append(QStringLiteral("  ... and %1 more").arg(history.unknownClients.size() - 20));
+                break;
+            }
+        }
+        includeUnknown = m_deps.prompter.askYesNo(
+            QStringLiteral("The earlier run lost the connection while sending to these clients, so their message "
+                           "may or may not have arrived:\n") +
+            names.join(u'\n') + QStringLiteral("\nSend to them again?"));
+    }
+    if (!includeUnknown) {
+        for (const JournalEntry &client : history.unknownClients)
+            m_skip.insert(journalClientKey(client.line, client.clientId, client.address), Last::Unknown);
+    }
+    return true;
+}
+
+bool BatchRun::skipClient(qsizetype index)
+{
+    if (!m_onlyListed && m_skip.isEmpty())
+        return false;
+    const ClientRecord client = m_clients.at(index);
+    const QString key = journalClientKey(client.LineNumber, client.ClientId, client.EmailAddress);
+    if (m_onlyListed)
+        return !m_only.contains(key);
+    const auto it = m_skip.constFind(key);
+    if (it == m_skip.cend())
+        return false;
+    if (client.EmailAddress.isEmpty())
+        m_deps.log.LogStatus(QStringLiteral("Skipped (already printed) - ") + client.ClientId);
+    else if (it.value() == JournalHistory::Last::Sent)
+        m_deps.log.LogStatus(QStringLiteral("Skipped (already sent) - ") + client.EmailAddress);
+    else
+        m_deps.log.LogStatus(QStringLiteral("Skipped (may have been sent) - ") + client.EmailAddress);
+    return true;
+}
+
+QString BatchRun::fileHash(const QString &path, qint64 size, const QDateTime &modified)
+{
+    if (m_lastHash.path != path || m_lastHash.size != size || m_lastHash.modified != modified)
+        m_lastHash = {path, size, modified, fileSha256(path)};
+    return m_lastHash.sha256;
+}
+
+JournalEntry BatchRun::clientEntry(const QString &event, qsizetype index, const QString &file)
+{
+    const ClientRecord client = m_clients.at(index);
+    JournalEntry entry;
+    entry.time = m_deps.clock.currentDateTime();
+    entry.event = event;
+    entry.line = client.LineNumber;
+    entry.clientId = client.ClientId;
+    entry.address = client.EmailAddress;
+    if (!file.isEmpty()) {
+        const QFileInfo info(file);
+        entry.file = info.absoluteFilePath();
+        if (info.isFile()) {
+            entry.size = info.size();
+            entry.sha256 = fileHash(entry.file, entry.size, info.lastModified());
+        }
+    }
+    return entry;
+}
+
+bool BatchRun::journal(const JournalEntry &entry, bool sync)
+{
+    QString error;
+    if (m_journal && m_journal->append(entry, &error, sync))
+        return true;
+    m_stopReason = m_journal ? error : QStringLiteral("the run journal is not open");
+    return false;
+}
+
+bool BatchRun::openJournal(const QString &csvSha256)
+{
+    QString error;
+    const QDateTime now = m_deps.clock.currentDateTime();
+    m_journal = Journal::create(runJournalFolder(m_settings.DataFolder), now, &error);
+    if (!m_journal) {
+        m_stopReason = error;
+        return false;
+    }
+    m_journalPath = m_journal->path();
+    const auto line = [now](const char16_t *event) {
+        JournalEntry entry;
+        entry.time = now;
+        entry.event = QString::fromUtf16(event);
+        return entry;
+    };
+    JournalEntry run = line(journal::kRun);
+    run.detail = m_runKind;
+    JournalEntry clientFile = line(journal::kClientFile);
+    clientFile.file = m_csvAbsolutePath;
+    clientFile.size = QFileInfo(m_csvAbsolutePath).size();
+    clientFile.sha256 = csvSha256;
+    JournalEntry subject = line(journal::kSubject);
+    subject.detail = m_request.subject;
+    JournalEntry body = line(journal::kBody);
+    body.sha256 =
+        QString::fromLatin1(QCryptographicHash::hash(m_request.body.toUtf8(), QCryptographicHash::Sha256).toHex());
+    JournalEntry common = line(journal::kCommonAttachment);
+    if (m_deps.control.attachmentMode() == AttachmentMode::Common) {
+        const QFileInfo info(m_deps.control.commonAttachmentPath());
+        common.file = info.absoluteFilePath();
+        common.size = info.size();
+        common.sha256 = fileHash(common.file, common.size, info.lastModified());
+    }
+    return journal(run, false) && journal(clientFile, false) && journal(subject, false) && journal(body, false) &&
+           journal(common);
+}
+
+void BatchRun::closeJournal(const QString &event, const QString &detail)
+{
+    if (!m_journal)
+        return;
+    JournalEntry end;
+    end.time = m_deps.clock.currentDateTime();
+    end.event = event;
+    end.detail = detail;
+    // A run whose last line cannot be written counts as unfinished next time, which is the safe side.
+    QString error;
+    m_journal->append(end, &error);
+    m_journal.reset();
 }
 
 RunOutcome BatchRun::execute()
@@ -223,13 +434,16 @@ RunOutcome BatchRun::execute()
     if (m_deps.observer)
         m_deps.observer->runningChanged(true);
 
-    PassEnd end = m_request.print ? printPass() : PassEnd::Finished;
+    // A resend goes over failed sends only; the documents were printed before.
+    PassEnd end = m_request.print && !m_onlyListed ? printPass() : PassEnd::Finished;
     if (end == PassEnd::Finished)
         end = emailPass();
     if (end == PassEnd::Stopped) {
+        closeJournal(QString::fromUtf16(journal::kStopped), m_stopReason);
         stop(m_stopReason);
         return m_outcome;
     }
+    closeJournal(QString::fromUtf16(end == PassEnd::Aborted ? journal::kAborted : journal::kCompleted));
 
     m_deps.control.abort().clear();
     resetFrontEnd();
@@ -254,7 +468,7 @@ BatchRun::PassEnd BatchRun::printPass()
     const int maximum = int(std::min<qsizetype>(m_printCount, INT_MAX));
     qint64 printIndex = 0;
     for (qsizetype i = 0; i < m_clients.Count(); ++i) {
-        if (m_clients.hasEmailAddress(i))
+        if (m_clients.hasEmailAddress(i) || skipClient(i))
             continue;
         const QString clientId = m_clients.ClientId(i);
         QString error;
@@ -265,9 +479,23 @@ BatchRun::PassEnd BatchRun::printPass()
         }
         ++printIndex;
         log.LogStatus(QStringLiteral("Printing document - ") + number(printIndex));
-        if (!document.isEmpty() && !m_deps.printer.printDocument(document)) {
-            log.LogStatus(QStringLiteral("Print Error - ") + clientId);
-            ++m_failureCount;
+        if (document.isEmpty()) {
+            if (!journal(clientEntry(QString::fromUtf16(journal::kNoDocument), i)))
+                return PassEnd::Stopped;
+        } else {
+            if (!journal(clientEntry(QString::fromUtf16(journal::kAttempting), i, document)))
+                return PassEnd::Stopped;
+            QString printError;
+            const bool printed = m_deps.printer.printDocument(document, &printError);
+            JournalEntry outcome =
+                clientEntry(QString::fromUtf16(printed ? journal::kPrinted : journal::kPrintError), i);
+            outcome.detail = printError;
+            if (!printed) {
+                log.LogStatus(QStringLiteral("Print Error - ") + clientId);
+                ++m_failureCount;
+            }
+            if (!journal(outcome))
+                return PassEnd::Stopped;
         }
         if (m_deps.observer)
             m_deps.observer->printProgress(int(std::min<qint64>(printIndex, INT_MAX)), maximum);
@@ -300,7 +528,7 @@ BatchRun::PassEnd BatchRun::emailPass()
     qint64 sendIndex = 0;
     qint64 groupCount = 0;
     for (qsizetype i = 0; i < m_clients.Count(); ++i) {
-        if (!m_clients.hasEmailAddress(i))
+        if (!m_clients.hasEmailAddress(i) || skipClient(i))
             continue;
         if (scheduled && groupCount >= m_settings.GroupSize) {
             log.LogStatus(QStringLiteral("Starting email group delay..."));
@@ -338,11 +566,13 @@ BatchRun::PassEnd BatchRun::emailPass()
         }
         if (documentFound) {
             log.LogStatus(QStringLiteral("Sending email - ") + number(sendIndex + 1));
-            if (!send(address, attachment))
+            if (!journal(clientEntry(QString::fromUtf16(journal::kAttempting), i, attachment)) || !send(i, attachment))
                 return PassEnd::Stopped;
         } else {
             log.LogStatus(QStringLiteral("No attachment found for Client ID - ") + m_clients.ClientId(i));
             ++m_errorCount;
+            if (!journal(clientEntry(QString::fromUtf16(journal::kNoDocument), i)))
+                return PassEnd::Stopped;
         }
         ++sendIndex;
         if (abort.isRequested()) {
@@ -359,8 +589,9 @@ BatchRun::PassEnd BatchRun::emailPass()
     return PassEnd::Finished;
 }
 
-bool BatchRun::send(const QString &address, const QString &attachment)
+bool BatchRun::send(qsizetype index, const QString &attachment)
 {
+    const QString address = m_clients.EmailAddress(index);
     const MailMessage message{address, attachment, m_request.subject, m_request.body};
     QString status;
     QString errors;
@@ -372,15 +603,25 @@ bool BatchRun::send(const QString &address, const QString &attachment)
             observer->emailProgress(percent);
     };
     const auto abortCheck = [&abort] { return abort.isRequested(); };
-    if (!m_deps.mailer.sendMail(message, status, errors, &error, percentDone, abortCheck)) {
+    SendReport report;
+    if (!m_deps.mailer.sendMailReported(message, status, errors, &error, percentDone, abortCheck, report)) {
+        JournalEntry refused = clientEntry(QString::fromUtf16(journal::kRefused), index);
+        refused.detail = error;
+        journal(refused);
         m_stopReason = error;
         return false;
     }
-    if (status == QLatin1String("Bad")) {
+    const bool failed = status == QLatin1String("Bad");
+    if (failed) {
         m_deps.log.LogStatus(QStringLiteral("Send Error - ") + address);
         ++m_failureCount;
     }
-    return true;
+    JournalEntry outcome = clientEntry(QString::fromUtf16(!failed                 ? journal::kSent
+                                                          : report.maybeDelivered ? journal::kUnknown
+                                                                                  : journal::kRefused),
+                                       index);
+    outcome.detail = failed ? errors : report.serverReply;
+    return journal(outcome);
 }
 
 void BatchRun::stop(const QString &reason)

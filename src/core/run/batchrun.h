@@ -2,13 +2,17 @@
 
 #include "clients/clientlist.h"
 #include "run/abortrequest.h"
+#include "run/journal.h"
 #include "settings/appsettings.h"
 
+#include <QHash>
 #include <QMutex>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
 #include <functional>
+#include <memory>
 
 namespace quorvale {
 
@@ -59,6 +63,15 @@ public:
     virtual void runningChanged(bool running) = 0;
 };
 
+/// What to do when an earlier run on the same client file did not finish.
+enum class ResumeChoice
+{
+    Ask,         ///< ask the user (through the Prompter)
+    Resume,      ///< skip the clients it already sent to, without asking
+    StartAfresh, ///< go over every client again, without asking
+    Refuse       ///< start nothing: the caller could not ask and was not told what to do
+};
+
 /// The window's texts when Start is pressed.
 struct RunRequest
 {
@@ -66,6 +79,11 @@ struct RunRequest
     QString subject;
     QString body;
     bool print = false; ///< chkPrint ticked
+    ResumeChoice resume = ResumeChoice::Ask;
+    /// With ResumeChoice::Resume: also send to the clients whose message may or may not have arrived.
+    bool includeUnknown = false;
+    /// Go over only the clients whose last send was refused or may not have arrived.
+    bool retryFailed = false;
 };
 
 /// How a run ended; the command line maps it to its exit status.
@@ -108,6 +126,10 @@ public:
     /// The print pass, the e-mail pass and the end of the run.
     RunOutcome execute();
     RunOutcome outcome() const { return m_outcome; }
+    /// True when prepare() found an earlier run on the same client file that did not finish.
+    bool earlierRunUnfinished() const { return m_earlierRunUnfinished; }
+    /// The journal of this run; empty until the run passed its confirmation.
+    QString journalPath() const { return m_journalPath; }
 
 private:
     enum class PassEnd
@@ -119,9 +141,21 @@ private:
     PassEnd printPass();
     PassEnd emailPass();
     /// One send; false (with m_stopReason) when it could not be attempted at all.
-    bool send(const QString &address, const QString &attachment);
+    bool send(qsizetype index, const QString &attachment);
     void stop(const QString &reason);
     void resetFrontEnd();
+    /// Decides, before the confirmation, which clients this run skips or goes over. False: the
+    /// run does not start.
+    bool chooseClients(const QString &csvSha256);
+    /// True when client `index` is skipped (its one status line is written).
+    bool skipClient(qsizetype index);
+    /// The journal line about client `index`; `file` with its size and SHA-256.
+    JournalEntry clientEntry(const QString &event, qsizetype index, const QString &file = QString());
+    /// Writes a journal line; false (with m_stopReason) when it cannot be written.
+    bool journal(const JournalEntry &entry, bool sync = true);
+    bool openJournal(const QString &csvSha256);
+    QString fileHash(const QString &path, qint64 size, const QDateTime &modified);
+    void closeJournal(const QString &event, const QString &detail = QString());
 
     RunDependencies m_deps;
     RunRequest m_request;
@@ -135,6 +169,22 @@ private:
     qint64 m_failureCount = 0; ///< send errors and print errors
     QString m_stopReason;
     RunOutcome m_outcome = RunOutcome::NotStarted;
+
+    std::unique_ptr<Journal> m_journal;
+    QString m_runKind;
+    bool m_earlierRunUnfinished = false;
+    bool m_onlyListed = false; ///< only the clients in m_only take part
+    QString m_journalPath;
+    QString m_csvAbsolutePath;
+    QSet<QString> m_only;                        ///< by journalClientKey
+    QHash<QString, JournalHistory::Last> m_skip; ///< by journalClientKey: skipped, and why
+    struct FileHash
+    {
+        QString path;
+        qint64 size = -1;
+        QDateTime modified;
+        QString sha256;
+    } m_lastHash; ///< the common attachment is hashed once while it stays the same
 };
 
 /// The files of `folder` that may be a client's document, in the order FindClientDocument tries

@@ -1,0 +1,215 @@
+#pragma once
+
+// Runs the quorvale program against a real SMTP server, kills it with SIGKILL at random moments,
+// resumes it until every client was dealt with, and compares what the run journals say with what
+// the server received. Used by the kill test and by bench_run.
+
+#include "run/journal.h"
+#include "support/smtpfixture.h"
+
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QHash>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <csignal>
+
+namespace quorvale::test {
+
+struct KillFigures
+{
+    int rounds = 0;         ///< client files delivered to the end
+    int clients = 0;        ///< clients over all rounds
+    int runs = 0;           ///< program starts
+    int kills = 0;          ///< runs ended by SIGKILL
+    int duplicates = 0;     ///< messages a client received beyond its first
+    int lost = 0;           ///< clients that received nothing and are not journalled "unknown"
+    int unknown = 0;        ///< clients journalled "unknown" at the end (skipped on resume)
+    int unknownArrived = 0; ///< of those, how many had in fact received their message
+    QStringList problems;   ///< every mismatch between the journals, the server and the rules
+};
+
+class KillHarness
+{
+public:
+    KillHarness() { m_home.setAutoRemove(true); }
+
+    bool isReady() const { return m_home.isValid() && m_server.isRunning(); }
+    QString dataFolder() const { return m_home.filePath(QStringLiteral("data/Quorvale")); }
+
+    /// Saves the server's settings through the program: scheduling on, no delay between sends.
+    bool configure(QString *error)
+    {
+        const AppSettings s = m_server.settings();
+        const QList<QStringList> sets = {{QStringLiteral("SMPTServer"), s.SMTPServer},
+                                         {QStringLiteral("SSLport"), s.SSLport},
+                                         {QStringLiteral("AuthType"), QString::number(s.AuthType)},
+                                         {QStringLiteral("UserName"), s.UserName},
+                                         {QStringLiteral("PW"), s.Password},
+                                         {QStringLiteral("EmailFrom"), s.EmailFrom},
+                                         {QStringLiteral("EnableSchedule"), QStringLiteral("1")},
+                                         {QStringLiteral("DelayBetweenSends"), QStringLiteral("0")},
+                                         {QStringLiteral("GroupSize"), QStringLiteral("100000")},
+                                         {QStringLiteral("GroupDelay"), QStringLiteral("0")}};
+        for (const QStringList &set : sets) {
+            QProcess process;
+            setUp(process, QStringList{QStringLiteral("config"), QStringLiteral("set")} + set);
+            process.start();
+            if (!process.waitForFinished(30000) || process.exitCode() != 0) {
+                *error = QStringLiteral("config set ") + set.first() + QStringLiteral(" failed");
+                return false;
+            }
+        }
+        return true;
+    }
+
+    /// Rounds of `clientsPerRound` clients until at least `targetKills` runs were killed; each
+    /// kill comes after a random wait of up to `maxDelayMs` from the program's start.
+    KillFigures run(int targetKills, int clientsPerRound, int maxDelayMs, quint32 seed)
+    {
+        KillFigures figures;
+        QRandomGenerator random(seed);
+        while (figures.kills < targetKills && figures.problems.isEmpty()) {
+            const int round = figures.rounds;
+            const QString csv = m_home.filePath(QStringLiteral("round%1/clients.csv").arg(round));
+            QDir().mkpath(QFileInfo(csv).path());
+            QByteArray content;
+            for (int i = 1; i <= clientsPerRound; ++i)
+                content += QStringLiteral("C%1,r%2c%1@example.org\r\n").arg(i).arg(round).toUtf8();
+            QFile file(csv);
+            if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size()) {
+                figures.problems.append(QStringLiteral("cannot write ") + csv);
+                break;
+            }
+            file.close();
+
+            bool done = false;
+            while (!done && figures.kills < targetKills && figures.problems.isEmpty()) {
+                const int exitCode = start(csv, int(random.bounded(maxDelayMs + 1)), figures);
+                done = exitCode == 0;
+                if (exitCode > 0)
+                    figures.problems.append(QStringLiteral("a run ended with exit status %1").arg(exitCode));
+            }
+            // The last run of the round goes to the end.
+            if (!done && figures.problems.isEmpty() && start(csv, -1, figures) != 0)
+                figures.problems.append(QStringLiteral("the last run of round %1 did not complete").arg(round));
+            check(round, csv, clientsPerRound, figures);
+            figures.clients += clientsPerRound;
+            ++figures.rounds;
+        }
+        return figures;
+    }
+
+private:
+    void setUp(QProcess &process, const QStringList &args) const
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), m_home.filePath(QStringLiteral("config")));
+        env.insert(QStringLiteral("XDG_DATA_HOME"), m_home.filePath(QStringLiteral("data")));
+        process.setProcessEnvironment(env);
+        process.setProgram(qEnvironmentVariable("QUORVALE_BINARY"));
+        process.setArguments(args);
+        process.setStandardOutputFile(QProcess::nullDevice());
+        process.setStandardErrorFile(QProcess::nullDevice());
+    }
+
+    /// One run with --yes --resume; SIGKILL after `killAfterMs` (never when negative). The exit
+    /// status, or -1 when it was killed.
+    int start(const QString &csv, int killAfterMs, KillFigures &figures)
+    {
+        QProcess process;
+        setUp(process, {QStringLiteral("run"), QStringLiteral("--csv"), csv, QStringLiteral("--subject"),
+                        QStringLiteral("Documents"), QStringLiteral("--body"), QStringLiteral("Dear client"),
+                        QStringLiteral("--yes"), QStringLiteral("--resume")});
+        process.start();
+        ++figures.runs;
+        if (!process.waitForStarted(30000)) {
+            figures.problems.append(QStringLiteral("the program did not start"));
+            return 1;
+        }
+        if (killAfterMs >= 0 && !process.waitForFinished(killAfterMs)) {
+            ::kill(pid_t(process.processId()), SIGKILL);
+            process.waitForFinished(30000);
+            ++figures.kills;
+            return -1;
+        }
+        if (process.state() != QProcess::NotRunning && !process.waitForFinished(120000)) {
+            process.kill();
+            process.waitForFinished();
+            figures.problems.append(QStringLiteral("a run did not end"));
+            return 1;
+        }
+        return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : 1;
+    }
+
+    void check(int round, const QString &csv, int clients, KillFigures &figures)
+    {
+        QHash<QString, int> received;
+        for (const ReceivedMessage &message : m_server.messages()) {
+            for (const QString &to : message.rcptTo)
+                ++received[to];
+        }
+        // Each client's last outcome over the round's journals, oldest first; an attempt with no
+        // outcome after it is a send the program died in.
+        QHash<QString, QString> last;
+        QHash<QString, int> sentLines;
+        const QString runs = QDir(dataFolder()).filePath(QStringLiteral("runs"));
+        const QFileInfoList journals = QDir(runs).entryInfoList({QStringLiteral("run-*.csv")}, QDir::Files, QDir::Name);
+        for (const QFileInfo &info : journals) {
+            QList<JournalEntry> entries;
+            QString error;
+            if (!readJournal(info.filePath(), &entries, &error)) {
+                figures.problems.append(QStringLiteral("journal unreadable: ") + error);
+                continue;
+            }
+            if ((QFile::permissions(info.filePath()) & (QFile::ReadGroup | QFile::ReadOther)) != 0)
+                figures.problems.append(QStringLiteral("journal readable by others: ") + info.fileName());
+            const bool ours = std::any_of(entries.cbegin(), entries.cend(), [&](const JournalEntry &e) {
+                return e.event == QLatin1String("client file") && e.file == QFileInfo(csv).absoluteFilePath();
+            });
+            if (!ours)
+                continue;
+            for (const JournalEntry &e : std::as_const(entries)) {
+                if (e.address.isEmpty())
+                    continue;
+                if (e.event == QLatin1String("sent")) {
+                    ++sentLines[e.address];
+                    if (!e.detail.startsWith(QLatin1String("250")))
+                        figures.problems.append(QStringLiteral("sent without the server's reply: ") + e.detail);
+                }
+                if (e.event != QLatin1String("skipped"))
+                    last.insert(e.address,
+                                e.event == QLatin1String("attempting") ? QStringLiteral("unknown") : e.event);
+            }
+        }
+        for (int i = 1; i <= clients; ++i) {
+            const QString address = QStringLiteral("r%1c%2@example.org").arg(round).arg(i);
+            const int count = received.value(address);
+            const QString outcome = last.value(address);
+            figures.duplicates += std::max(0, count - 1);
+            if (outcome == QLatin1String("unknown")) {
+                ++figures.unknown;
+                figures.unknownArrived += count > 0 ? 1 : 0;
+            } else if (count == 0) {
+                ++figures.lost;
+            }
+            if (outcome != QLatin1String("sent") && outcome != QLatin1String("unknown"))
+                figures.problems.append(address + QStringLiteral(" ends as \"") + outcome + u'"');
+            if (outcome == QLatin1String("sent") && count != 1)
+                figures.problems.append(address + QStringLiteral(" journalled sent, received %1").arg(count));
+            if (sentLines.value(address) > 1)
+                figures.problems.append(address + QStringLiteral(" journalled sent more than once"));
+            if (count > 1)
+                figures.problems.append(address + QStringLiteral(" received %1 messages").arg(count));
+        }
+    }
+
+    QTemporaryDir m_home;
+    SmtpServer m_server;
+};
+
+} // namespace quorvale::test

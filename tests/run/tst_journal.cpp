@@ -1,0 +1,324 @@
+// The run journal: what it records and when it reaches the disk, resuming an unfinished run,
+// resending to failed clients, and the mail layer telling a lost answer from a refusal.
+
+#include "mail/mailman.h"
+#include "run/journal.h"
+#include "runfakes.h"
+#include "support/smtpfixture.h"
+
+#include <QDir>
+#include <QTest>
+
+#include <sys/stat.h>
+
+using namespace quorvale;
+using quorvale::test::RunHarness;
+using quorvale::test::SmtpServer;
+
+namespace {
+
+const QString kConfirm = QStringLiteral("Are you sure your ready to start processing?");
+
+QStringList journalsOf(const RunHarness &h)
+{
+    const QDir runs(runJournalFolder(h.settings.DataFolder));
+    QStringList paths;
+    for (const QString &name : runs.entryList({u"run-*.csv"_qs}, QDir::Files, QDir::Name))
+        paths.append(runs.filePath(name));
+    return paths;
+}
+
+QList<JournalEntry> entriesOf(const QString &path)
+{
+    QList<JournalEntry> entries;
+    QString error;
+    if (!readJournal(path, &entries, &error))
+        qWarning("%s", qPrintable(error));
+    return entries;
+}
+
+/// "event address" per client line, "event" for the others.
+QStringList events(const QList<JournalEntry> &entries)
+{
+    QStringList out;
+    for (const JournalEntry &e : entries)
+        out.append(e.line > 0 ? e.event + u' ' + (e.address.isEmpty() ? e.clientId : e.address) : e.event);
+    return out;
+}
+
+QStringList sentTo(const RunHarness &h)
+{
+    QStringList out;
+    for (const MailMessage &m : h.mailer.sent)
+        out.append(m.RecipientAddress);
+    return out;
+}
+
+/// a sent, b unknown, c refused, then an abort in the pause, which the send to d sees (refused,
+/// as an aborted send is); e was never reached.
+void abortedFirstRun(RunHarness &h)
+{
+    h.writeCsv("A,a@x.org\r\nB,b@x.org\r\nC,c@x.org\r\nD,d@x.org\r\nE,e@x.org\r\n");
+    h.mailer.statuses = {u"OK"_qs, u"Unknown"_qs, u"Bad"_qs};
+    h.abortInPauseAfter(u"Send Error - c@x.org"_qs);
+    QCOMPARE(h.run(), RunOutcome::Aborted);
+    h.onSleep = nullptr;
+    h.mailer.sent.clear();
+    h.mailer.statuses.clear();
+    h.prompter.questions.clear();
+    h.trace.clear();
+}
+
+} // namespace
+
+class TestJournal : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void linesReachTheFileOneByOneAndReadBack()
+    {
+        QTemporaryDir dir;
+        QString error;
+        const QDateTime now(QDate(2026, 3, 4), QTime(5, 6, 7));
+        std::unique_ptr<Journal> journal = Journal::create(dir.filePath(u"runs"_qs), now, &error);
+        QVERIFY2(journal, qPrintable(error));
+        QCOMPARE(journal->syncCount(), 1); // the header line
+        QVERIFY(QFileInfo(journal->path()).fileName().startsWith(u"run-000001-20260304-050607"_qs));
+        struct stat info = {};
+        QCOMPARE(::stat(QFile::encodeName(journal->path()).constData(), &info), 0);
+        QCOMPARE(info.st_mode & 0777, 0600u);
+
+        JournalEntry tricky{now,
+                            u"sent"_qs,
+                            7,
+                            u" id, \"quoted\" "_qs,
+                            u"a@x.org"_qs,
+                            u"/d/x,y.pdf"_qs,
+                            12,
+                            u"ab"_qs,
+                            u"250 OK\r\nsecond line"_qs};
+        QVERIFY(journal->append(tricky, &error, false));
+        QCOMPARE(journal->syncCount(), 1);
+        JournalEntry end;
+        end.time = now;
+        end.event = u"completed"_qs;
+        QVERIFY(journal->append(end, &error));
+        QCOMPARE(journal->syncCount(), 2);
+
+        // A line cut short by a crash is dropped; the ones before it stand.
+        QFile file(journal->path());
+        QVERIFY(file.open(QIODevice::Append));
+        file.write("2026-03-04T05:06:08,attempting,8,X,\"b@x");
+        file.close();
+        const QList<JournalEntry> back = entriesOf(journal->path());
+        QCOMPARE(back.size(), 2);
+        QCOMPARE(back.at(0).clientId, tricky.clientId);
+        QCOMPARE(back.at(0).file, tricky.file);
+        QCOMPARE(back.at(0).detail, tricky.detail);
+        QCOMPARE(back.at(0).size, 12);
+        QCOMPARE(back.at(0).time, now);
+        QCOMPARE(back.at(1).size, -1);
+
+        // The next journal takes the next number.
+        std::unique_ptr<Journal> second = Journal::create(dir.filePath(u"runs"_qs), now, &error);
+        QVERIFY(second && QFileInfo(second->path()).fileName().startsWith(u"run-000002-"_qs));
+    }
+
+    void recordsEveryStepBeforeTheNext()
+    {
+        RunHarness h;
+        h.writeCsv("1,a@x.org\r\n2,b@x.org\r\n3,c@x.org\r\n4,\r\n5,e@x.org\r\n6,\r\n");
+        h.writeFile(u"Doc_1.pdf"_qs, "one");
+        h.writeFile(u"Doc_2.pdf"_qs, "two");
+        h.writeFile(u"Doc_3.pdf"_qs, "three");
+        h.writeFile(u"Doc_4.pdf"_qs, "four");
+        h.control.setAttachmentMode(AttachmentMode::ClientSpecific);
+        h.request.print = true;
+        h.printer.fail = false;
+        h.mailer.statuses = {u"OK"_qs, u"Bad"_qs, u"Unknown"_qs};
+        // When a message goes out, its "attempting" line is already in the file.
+        QStringList lastLineAtSend;
+        h.onSend = [&](const MailMessage &m) {
+            const QList<JournalEntry> now = entriesOf(journalsOf(h).value(0));
+            lastLineAtSend.append(now.isEmpty() ? QString() : now.last().event + u' ' + now.last().address);
+            QCOMPARE(now.last().sha256, fileSha256(m.AttachmentPath));
+        };
+        QCOMPARE(h.run(), RunOutcome::CompletedWithErrors);
+        QCOMPARE(lastLineAtSend,
+                 QStringList({u"attempting a@x.org"_qs, u"attempting b@x.org"_qs, u"attempting c@x.org"_qs}));
+
+        QCOMPARE(journalsOf(h).size(), 1);
+        const QList<JournalEntry> entries = entriesOf(journalsOf(h).first());
+        QCOMPARE(
+            events(entries),
+            QStringList({u"run"_qs, u"client file"_qs, u"subject"_qs, u"body"_qs, u"common attachment"_qs,
+                         u"attempting 4"_qs, u"printed 4"_qs, u"no document 6"_qs, u"attempting a@x.org"_qs,
+                         u"sent a@x.org"_qs, u"attempting b@x.org"_qs, u"refused b@x.org"_qs, u"attempting c@x.org"_qs,
+                         u"unknown c@x.org"_qs, u"no document e@x.org"_qs, u"completed"_qs}));
+        QCOMPARE(entries.at(0).detail, QString::fromUtf16(journal::kKindFull));
+        QCOMPARE(entries.at(1).file, QFileInfo(h.request.csvPath).absoluteFilePath());
+        QCOMPARE(entries.at(1).sha256, fileSha256(h.request.csvPath));
+        QCOMPARE(entries.at(2).detail, h.request.subject);
+        QCOMPARE(entries.at(3).sha256.size(), 64);
+        QCOMPARE(entries.at(8).file, h.dir.filePath(u"Doc_1.pdf"_qs));
+        QCOMPARE(entries.at(8).size, 3);
+        QCOMPARE(entries.at(8).line, 1);
+        QCOMPARE(entries.at(8).clientId, u"1"_qs);
+        QCOMPARE(entries.at(9).detail, u"250 OK queued"_qs);
+        QCOMPARE(entries.at(11).detail, u"550 refused"_qs);
+        // The status box shows exactly what it showed before the journal existed.
+        QVERIFY(!h.trace.join(u'\n').contains(u"journal"_qs, Qt::CaseInsensitive));
+    }
+
+    void aJournalThatCannotBeWrittenStopsTheRunBeforeAnySend()
+    {
+        RunHarness h;
+        h.writeCsv("1,a@x.org\r\n");
+        QVERIFY(QDir().mkpath(h.settings.DataFolder));
+        QFile blocker(runJournalFolder(h.settings.DataFolder));
+        QVERIFY(blocker.open(QIODevice::WriteOnly)); // a file where the folder should be
+        blocker.close();
+        QCOMPARE(h.run(), RunOutcome::Stopped);
+        QVERIFY(h.mailer.sent.isEmpty());
+        QVERIFY(h.trace.last().startsWith(u"Processing stopped - The run journal folder cannot be created"_qs));
+    }
+
+    void resumesAnUnfinishedRun_data()
+    {
+        QTest::addColumn<int>("choice");
+        QTest::addColumn<bool>("answer");
+        QTest::addColumn<bool>("includeUnknown");
+        QTest::addColumn<bool>("retryFailed");
+        QTest::addColumn<int>("outcome");
+        QTest::addColumn<QStringList>("sent");
+        QTest::addColumn<int>("questions"); // before the confirmation
+
+        const auto all = QStringList{u"a@x.org"_qs, u"b@x.org"_qs, u"c@x.org"_qs, u"d@x.org"_qs, u"e@x.org"_qs};
+        const int completed = int(RunOutcome::Completed);
+        QTest::newRow("asked, yes to both")
+            << int(ResumeChoice::Ask) << true << false << false << completed
+            << QStringList{u"b@x.org"_qs, u"c@x.org"_qs, u"d@x.org"_qs, u"e@x.org"_qs} << 2;
+        QTest::newRow("asked, no: every client")
+            << int(ResumeChoice::Ask) << false << false << false << completed << all << 1;
+        QTest::newRow("resume, unknown skipped") << int(ResumeChoice::Resume) << true << false << false << completed
+                                                 << QStringList{u"c@x.org"_qs, u"d@x.org"_qs, u"e@x.org"_qs} << 0;
+        QTest::newRow("resume with unknown")
+            << int(ResumeChoice::Resume) << true << true << false << completed
+            << QStringList{u"b@x.org"_qs, u"c@x.org"_qs, u"d@x.org"_qs, u"e@x.org"_qs} << 0;
+        QTest::newRow("start afresh") << int(ResumeChoice::StartAfresh) << true << false << false << completed << all
+                                      << 0;
+        QTest::newRow("refused: nothing sent")
+            << int(ResumeChoice::Refuse) << true << false << false << int(RunOutcome::NotStarted) << QStringList() << 0;
+        QTest::newRow("resend to failed") << int(ResumeChoice::Ask) << true << false << true << completed
+                                          << QStringList{u"b@x.org"_qs, u"c@x.org"_qs, u"d@x.org"_qs} << 0;
+    }
+
+    void resumesAnUnfinishedRun()
+    {
+        QFETCH(int, choice);
+        QFETCH(bool, answer);
+        QFETCH(bool, includeUnknown);
+        QFETCH(bool, retryFailed);
+        QFETCH(int, outcome);
+        QFETCH(QStringList, sent);
+        QFETCH(int, questions);
+
+        RunHarness h;
+        abortedFirstRun(h);
+        h.request.resume = ResumeChoice(choice);
+        h.request.includeUnknown = includeUnknown;
+        h.request.retryFailed = retryFailed;
+        h.prompter.answers = {answer};
+        QCOMPARE(int(h.run()), outcome);
+        QCOMPARE(sentTo(h), sent);
+        if (outcome == int(RunOutcome::NotStarted)) {
+            QCOMPARE(h.prompter.warnings.size(), 1);
+            return;
+        }
+        QCOMPARE(h.prompter.questions.size(), questions + 1);
+        QCOMPARE(h.prompter.questions.last(), kConfirm);
+        if (questions == 2)
+            QVERIFY(h.prompter.questions.at(1).contains(u"line 2: B b@x.org"_qs));
+
+        // A skipped client has its one line and counts nowhere else: numbering starts with the
+        // first client sent to, and no pause follows a skip.
+        const QStringList passes = h.passes();
+        const QStringList skipped = passes.filter(u"Skipped"_qs);
+        if (!retryFailed && sent.size() < 5) {
+            QCOMPARE(skipped.first(), u"Skipped (already sent) - a@x.org"_qs);
+            QCOMPARE(passes.at(passes.indexOf(skipped.first()) + 1).left(1), u"S"_qs);
+        }
+        if (ResumeChoice(choice) == ResumeChoice::Resume && !includeUnknown)
+            QCOMPARE(skipped.last(), u"Skipped (may have been sent) - b@x.org"_qs);
+        QCOMPARE(passes.filter(u"Sending email - "_qs).first(), u"Sending email - 1"_qs);
+        QCOMPARE(passes.filter(u"Sending email - "_qs).size(), sent.size());
+
+        // The earlier run and this one together are finished now: the next run asks nothing more.
+        h.mailer.sent.clear();
+        h.prompter.questions.clear();
+        h.request = RunRequest{h.request.csvPath, h.request.subject, h.request.body};
+        QCOMPARE(h.run(), RunOutcome::Completed);
+        QCOMPARE(h.prompter.questions, QStringList{kConfirm});
+        QCOMPARE(h.mailer.sent.size(), 5);
+    }
+
+    void onlyTheSameFileWithTheSameContentIsResumed_data()
+    {
+        QTest::addColumn<QByteArray>("changedContent"); // empty: a copy under another name
+        QTest::newRow("content changed") << QByteArray("A,a@x.org\r\nB,b@x.org\r\n");
+        QTest::newRow("another file") << QByteArray();
+    }
+
+    void onlyTheSameFileWithTheSameContentIsResumed()
+    {
+        QFETCH(QByteArray, changedContent);
+        RunHarness h;
+        abortedFirstRun(h);
+        if (changedContent.isEmpty()) {
+            const QString copy = h.dir.filePath(u"copy.csv"_qs);
+            QVERIFY(QFile::copy(h.request.csvPath, copy));
+            h.request.csvPath = copy;
+        } else {
+            h.writeCsv(changedContent);
+        }
+        QCOMPARE(h.run(), RunOutcome::Completed);
+        QCOMPARE(h.prompter.questions, QStringList{kConfirm});
+    }
+
+    void mailLayerTellsALostAnswerFromARefusal_data()
+    {
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<QString>("status");
+        QTest::addColumn<bool>("maybeDelivered");
+        QTest::addColumn<QString>("reply");
+        QTest::newRow("accepted") << QString() << u"OK"_qs << false << u"250"_qs;
+        QTest::newRow("refused after the content") << u"DATA:554"_qs << u"Bad"_qs << false << u"554"_qs;
+        QTest::newRow("no answer after the content") << u"stall:DATA"_qs << u"Bad"_qs << true << QString();
+        QTest::newRow("refused recipient") << u"RCPT:550"_qs << u"Bad"_qs << false << QString();
+    }
+
+    void mailLayerTellsALostAnswerFromARefusal()
+    {
+        QFETCH(QString, fault);
+        QFETCH(QString, status);
+        QFETCH(bool, maybeDelivered);
+        QFETCH(QString, reply);
+        SmtpServer server({.fault = fault});
+        QVERIFY(server.isRunning());
+        MailMan mailman;
+        mailman.put_TimeoutSeconds(1);
+        QString sendStatus, errors;
+        SendReport report;
+        QVERIFY(SendMail(mailman, server.settings(), MailMessage{u"c@x.org"_qs, {}, u"S"_qs, u"B"_qs}, sendStatus,
+                         errors, nullptr, &report));
+        QCOMPARE(sendStatus, status);
+        QCOMPARE(report.maybeDelivered, maybeDelivered);
+        QVERIFY2(report.serverReply.startsWith(reply), qPrintable(report.serverReply));
+        if (reply.isEmpty())
+            QVERIFY(report.serverReply.isEmpty());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestJournal)
+#include "tst_journal.moc"
