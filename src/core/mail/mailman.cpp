@@ -687,6 +687,9 @@ QString MailMan::Private::describeFailure(CURLcode code, const char *curlError,
     case CURLE_GOT_NOTHING:
         text = QStringLiteral("The connection to the SMTP server was lost.");
         break;
+    case CURLE_WEIRD_SERVER_REPLY:
+        text = QStringLiteral("The SMTP server's reply could not be understood; the message was not sent.");
+        break;
     case CURLE_READ_ERROR:
         text = QStringLiteral("The attachment could not be read while sending.");
         break;
@@ -706,9 +709,14 @@ QString MailMan::Private::describeFailure(CURLcode code, const char *curlError,
 QString MailMan::Private::withoutPassword(QString text) const
 {
     // Servers and libraries should never echo the password, but the error text is shown and
-    // logged, so make sure of it.
-    if (password.size() >= 3)
-        text.replace(password, QStringLiteral("********"));
+    // logged, so make sure of it: as typed, and as base64 in the AUTH LOGIN and AUTH PLAIN
+    // exchanges, which a careless server may quote in its refusal.
+    if (password.size() < 3)
+        return text;
+    const QByteArray secret = password.toUtf8();
+    for (const QByteArray &form : {secret.toBase64(), QByteArray('\0' + user.toUtf8() + '\0' + secret).toBase64()})
+        text.replace(QString::fromLatin1(form), QStringLiteral("********"));
+    text.replace(password, QStringLiteral("********"));
     return text;
 }
 
