@@ -74,7 +74,8 @@ bool CommandPrinter::printDocument(const QString &path, QString *error)
             return fail(QStringLiteral("The print command is empty"));
     }
     const QString program = words.takeFirst();
-    words.append(path);
+    // A relative path starting with "-" would be taken for an option by most print commands.
+    words.append(path.startsWith(u'-') ? QStringLiteral("./") + path : path);
 
     QProcess process;
     process.setProgram(program);
