@@ -104,16 +104,7 @@ private Q_SLOTS:
     void subjectAndFileNameRoundTrip_data();
     void subjectAndFileNameRoundTrip();
     void binaryAttachmentArrivesIdenticalEveryTime();
-    void tlsNeedsTrustedCertificate_data();
-    void tlsNeedsTrustedCertificate();
-    void serverFailuresGiveBad_data();
-    void serverFailuresGiveBad();
-    void silentServerTimesOut();
-    void abortStopsStalledSend_data();
-    void abortStopsStalledSend();
     void abortFromProgressStopsUpload();
-    void refusesLineBreaksBeforeContactingServer_data();
-    void refusesLineBreaksBeforeContactingServer();
     void refusesUnreadableAttachment_data();
     void refusesUnreadableAttachment();
     void emptyAttachmentPathSendsWithoutAttachment();
@@ -160,9 +151,6 @@ void TestMailSend::bodyTextRoundTrips_data()
 {
     QTest::addColumn<QString>("typed");
     QTest::addColumn<QString>("received");
-    QTest::newRow("LF line ends") << u"one\ntwo\n\nfour"_s << u"one\r\ntwo\r\n\r\nfour"_s;
-    QTest::newRow("CR line ends") << u"one\rtwo"_s << u"one\r\ntwo"_s;
-    QTest::newRow("lone dot lines") << u".\r\n..\r\n.end"_s << u".\r\n..\r\n.end"_s;
     QTest::newRow("From line and blanks") << u"From here  \r\n\tindented \t"_s << u"From here  \r\n\tindented \t"_s;
     QTest::newRow("non-ASCII") << u"Grüße, Zoë — 日本 ☺ 🙂"_s << u"Grüße, Zoë — 日本 ☺ 🙂"_s;
     QTest::newRow("long line") << QString(500, u'x') + u"=y"_s << QString(500, u'x') + u"=y"_s;
@@ -258,120 +246,12 @@ void TestMailSend::binaryAttachmentArrivesIdenticalEveryTime()
     QVERIFY(server.messages().at(3).attachments.first().data == changed);
 }
 
-void TestMailSend::tlsNeedsTrustedCertificate_data()
-{
-    QTest::addColumn<SmtpServer::Security>("security");
-    QTest::addColumn<bool>("trustCa");
-    QTest::newRow("implicit TLS, CA trusted") << SmtpServer::Security::ImplicitTls << true;
-    QTest::newRow("implicit TLS, CA unknown") << SmtpServer::Security::ImplicitTls << false;
-    QTest::newRow("STARTTLS, CA trusted") << SmtpServer::Security::StartTls << true;
-    QTest::newRow("STARTTLS, CA unknown") << SmtpServer::Security::StartTls << false;
-}
 
-void TestMailSend::tlsNeedsTrustedCertificate()
-{
-    QFETCH(SmtpServer::Security, security);
-    QFETCH(bool, trustCa);
-    SmtpServer server({.security = security, .password = u"tls-pa55word"_s, .fault = {}});
-    QVERIFY(server.isRunning());
-    EnvironmentVariable ca("CURL_CA_BUNDLE", trustCa ? server.caFile().toLocal8Bit() : QByteArray());
-    EnvironmentVariable port("QUORVALE_IMPLICIT_TLS_PORT", security == SmtpServer::Security::ImplicitTls
-                                                               ? QByteArray::number(server.port())
-                                                               : QByteArray());
-    MailMan mailman;
-    const Outcome o = send(mailman, server.settings(), message(u"c@example.org"_s));
-    QVERIFY(o.attempted);
-    if (trustCa) {
-        QCOMPARE(o.status, u"OK"_s);
-        QVERIFY(server.waitForMessages(1, 10000));
-        QCOMPARE(server.messages().first().subject, u"Your documents"_s);
-    } else {
-        QCOMPARE(o.status, u"Bad"_s);
-        QVERIFY2(o.errors.contains(u"certificate"), qPrintable(o.errors));
-        QVERIFY(server.messages().isEmpty());
-        // The login never crosses an unverified connection.
-        QVERIFY(!server.commands().contains(u"AUTH"_s));
-        QVERIFY(!o.errors.contains(u"tls-pa55word"));
-    }
-    if (security == SmtpServer::Security::StartTls)
-        QVERIFY(server.commands().contains(u"STARTTLS"_s));
-}
 
-void TestMailSend::serverFailuresGiveBad_data()
-{
-    QTest::addColumn<QString>("fault");
-    QTest::addColumn<QString>("password");
-    QTest::addColumn<QString>("errorPart");
-    QTest::newRow("wrong password") << QString() << u"wrong-pa55"_s << u"user name or password"_s;
-    QTest::newRow("recipient refused") << u"RCPT:550"_s << QString() << u"550"_s;
-    QTest::newRow("message refused after DATA") << u"DATA:554"_s << QString() << u"554"_s;
-    QTest::newRow("temporary failure") << u"MAIL:451"_s << QString() << u"451"_s;
-    QTest::newRow("closed in the middle of DATA") << u"close:DATA"_s << QString() << u"connection"_s;
-    QTest::newRow("nothing listening") << u"not-listening"_s << QString() << u"Could not connect"_s;
-}
 
-void TestMailSend::serverFailuresGiveBad()
-{
-    QFETCH(QString, fault);
-    QFETCH(QString, password);
-    QFETCH(QString, errorPart);
-    const bool listening = fault != u"not-listening";
-    auto server = std::make_unique<SmtpServer>(
-        SmtpServer::Options{.password = u"right-pa55"_s, .fault = listening ? fault : QString()});
-    AppSettings settings = server->settings();
-    if (!password.isEmpty())
-        settings.Password = password;
-    if (!listening)
-        server.reset(); // its port is free now: nothing answers there
 
-    QTemporaryDir dir;
-    const QString path = writeFile(dir, u"big.bin"_s, randomBytes(2 * 1024 * 1024));
-    MailMan mailman;
-    const Outcome o = send(mailman, settings, message(u"c@example.org"_s, u"s"_s, u"b"_s, path));
-    QVERIFY(o.attempted);
-    QCOMPARE(o.status, u"Bad"_s);
-    QVERIFY2(o.errors.contains(errorPart), qPrintable(o.errors));
-    QVERIFY(!o.errors.contains(settings.Password));
-    if (server)
-        QVERIFY(server->messages().isEmpty());
-}
 
-void TestMailSend::silentServerTimesOut()
-{
-    SmtpServer server({.fault = u"stall:greeting"_s});
-    MailMan mailman;
-    mailman.put_TimeoutSeconds(1);
-    const Outcome o = send(mailman, server.settings(), message(u"c@example.org"_s));
-    QCOMPARE(o.status, u"Bad"_s);
-    QVERIFY2(o.errors.contains(u"did not answer in time"), qPrintable(o.errors));
-}
 
-void TestMailSend::abortStopsStalledSend_data()
-{
-    QTest::addColumn<QString>("fault");
-    QTest::newRow("no greeting") << u"stall:greeting"_s;
-    QTest::newRow("no reply after the message") << u"stall:DATA"_s;
-}
-
-void TestMailSend::abortStopsStalledSend()
-{
-    // The server goes silent; only the abort check can end the send before the timeout, which is
-    // longer than the test may run: a send that the abort does not end fails the test.
-    QFETCH(QString, fault);
-    SmtpServer server({.fault = fault});
-    MailMan mailman;
-    mailman.put_TimeoutSeconds(3600);
-    int checks = 0;
-    mailman.AbortCheck = [&](int &abort) {
-        if (++checks >= 5)
-            abort = 1;
-    };
-    const Outcome o = send(mailman, server.settings(), message(u"c@example.org"_s));
-    QCOMPARE(o.status, u"Bad"_s);
-    QCOMPARE(o.errors, u"The send was aborted."_s);
-    QCOMPARE(checks, 5);
-    QVERIFY(server.messages().isEmpty());
-}
 
 void TestMailSend::abortFromProgressStopsUpload()
 {
@@ -393,42 +273,7 @@ void TestMailSend::abortFromProgressStopsUpload()
     QVERIFY(server.messages().isEmpty());
 }
 
-void TestMailSend::refusesLineBreaksBeforeContactingServer_data()
-{
-    QTest::addColumn<QString>("recipient");
-    QTest::addColumn<QString>("sender");
-    QTest::addColumn<QString>("subject");
-    QTest::addColumn<QString>("errorPart");
-    const QString to = u"c@example.org"_s;
-    const QString from = u"sender@example.com"_s;
-    QTest::newRow("extra RCPT in recipient") << u"c@example.org>\r\nRCPT TO:<evil@example.net"_s << from << u"s"_s
-                                             << u"recipient"_s;
-    QTest::newRow("LF in recipient") << u"c@example.org\nBcc: evil@example.net"_s << from << u"s"_s
-                                     << u"recipient"_s;
-    QTest::newRow("bracket in recipient") << u"c@example.org> SIZE=1"_s << from << u"s"_s << u"recipient"_s;
-    QTest::newRow("CR in sender") << to << u"sender@example.com\rRCPT TO:<evil@example.net>"_s << u"s"_s
-                                  << u"sender"_s;
-    QTest::newRow("header in subject") << to << from << u"Hello\r\nBcc: evil@example.net"_s << u"subject"_s;
-    QTest::newRow("LF in subject") << to << from << u"Hello\n\nfake body"_s << u"subject"_s;
-    QTest::newRow("CR in subject") << to << from << u"Hello\r"_s << u"subject"_s;
-}
 
-void TestMailSend::refusesLineBreaksBeforeContactingServer()
-{
-    QFETCH(QString, recipient);
-    QFETCH(QString, sender);
-    QFETCH(QString, subject);
-    QFETCH(QString, errorPart);
-    SmtpServer server;
-    AppSettings settings = server.settings();
-    settings.EmailFrom = sender;
-    MailMan mailman;
-    const Outcome o = send(mailman, settings, message(recipient, subject));
-    QCOMPARE(o.status, u"Bad"_s);
-    QVERIFY2(o.errors.contains(errorPart) && o.errors.contains(u"not sent"), qPrintable(o.errors));
-    QThread::msleep(100);
-    QVERIFY(nothingReachedServer(server));
-}
 
 void TestMailSend::refusesUnreadableAttachment_data()
 {

@@ -6,13 +6,23 @@ accepts connections. Every accepted message becomes one JSON file in --dir (NNNN
 atomically); every command verb it receives is appended to --dir/commands.log. It exits when its
 standard input closes, so it never outlives the test that started it.
 
-Faults (--fault, at most one):
-  VERB:CODE     answer VERB (EHLO, AUTH, MAIL, RCPT, ...) with CODE instead of running it;
-                DATA:CODE answers CODE after the whole message was received
+Faults (--fault, at most one; a file --dir/fault, when there, replaces it for new connections):
+  VERB:CODE     answer VERB (EHLO, AUTH, MAIL, RCPT, ...) with CODE instead of running it, the
+                reply echoing the command's argument (AUTH:CODE first takes the login and echoes it); DATA:CODE answers CODE after the whole
+                message was received
+  garbage:VERB  answer VERB with bytes that are no SMTP reply
   stall:greeting  accept the connection but never greet
   stall:VERB    never answer VERB; stall:DATA never answers after the message content
   close:VERB    close the connection when VERB arrives; close:DATA answers 354, reads a little
-                of the message and then closes the connection
+                of the message and then closes the connection; close:DOT reads the whole message
+                and closes the connection without answering
+  size:N        advertise SIZE N and refuse larger messages
+  pipeline:STARTTLS  send two more replies in clear right after "220 Ready to start TLS", as a
+                man in the middle would, before the handshake
+
+Every command line is logged when it is read, also one the server refuses; one that arrived
+unencrypted is also logged in --dir/clear.log. A recorded message keeps its content as it came
+over the wire ("wire": dot-stuffed, before the final ".") next to the parsed one.
 """
 
 import argparse
@@ -36,17 +46,19 @@ class Recorder:
         self.folder = folder
         self.count = 0
 
-    def command(self, verb):
-        with open(os.path.join(self.folder, "commands.log"), "a", encoding="ascii") as log:
-            log.write(verb + "\n")
+    def command(self, verb, clear=False):
+        for name in ("commands.log", "clear.log") if clear else ("commands.log",):
+            with open(os.path.join(self.folder, name), "a", encoding="ascii") as log:
+                log.write(verb + "\n")
 
-    def message(self, envelope):
+    def message(self, envelope, wire):
         raw = envelope.original_content
         parsed = email.message_from_bytes(raw, policy=email.policy.default)
         record = {
             "mailFrom": envelope.mail_from,
             "rcptTo": list(envelope.rcpt_tos),
             "raw": base64.b64encode(raw).decode("ascii"),
+            "wire": base64.b64encode(wire).decode("ascii"),
             "parseDefects": [str(d) for d in parsed.defects],
         }
         for name in ("from", "to", "subject", "date", "message-id"):
@@ -77,38 +89,82 @@ class FaultySMTP(SMTP):
         self.recorder = recorder
         self.fault_kind, self.fault_verb, self.fault_code = parse_fault(fault)
         self.greeted = False
+        self.wire = bytearray()  # the message content as it came over the wire
+        self.in_command = False  # lines read while a command runs (AUTH data, content) are no commands
         for verb, method in list(self._smtp_methods.items()):
             self._smtp_methods[verb] = self.wrap(verb, method)
 
     def connection_made(self, transport):
-        if self.transport is None:
+        first = self.transport is None
+        if first:
             self.recorder.command("CONNECT")
         super().connection_made(transport)
+        if first:
+            self.record_reads()
+
+    def encrypted(self):
+        return self._tls_protocol is not None or self.transport.get_extra_info("ssl_object") is not None
+
+    def record_reads(self):
+        # Command lines are read with the default separator, message content with CR LF.
+        read = self._reader.readuntil
+
+        async def readuntil(separator=b"\n"):
+            line = await read(separator)
+            if separator == b"\n" and not self.in_command:
+                verb = line.split(b" ", 1)[0].strip().upper().decode("ascii", "replace")
+                self.recorder.command(verb, clear=not self.encrypted())
+                if verb == "DATA":
+                    self.wire = bytearray()
+            else:
+                self.wire += line
+            return line
+        self._reader.readuntil = readuntil
 
     async def push(self, status):
         if not self.greeted:
             self.greeted = True
             if self.fault_kind == "stall" and self.fault_verb == "GREETING":
                 await asyncio.sleep(FOREVER)
+        if self.fault_kind == "pipeline" and status.startswith("220 Ready to start TLS"):
+            status += "\r\n250-quorvale-test\r\n250 AUTH PLAIN LOGIN"
         await super().push(status)
 
     def wrap(self, verb, method):
         async def wrapped(arg):
-            self.recorder.command(verb)
-            if self.fault_verb == verb:
-                if self.fault_kind == "code" and verb != "DATA":
-                    await self.push("%s Fault injected at %s" % (self.fault_code, verb))
-                    return
-                if self.fault_kind == "stall" and verb != "DATA":
-                    await asyncio.sleep(FOREVER)
-                if self.fault_kind == "close":
-                    if verb == "DATA":
-                        await self.push("354 End data with <CR><LF>.<CR><LF>")
-                        await self._reader.readline()
-                    self.transport.close()
-                    return
-            await method(arg)
+            self.in_command = True
+            try:
+                await self.run(verb, method, arg)
+            finally:
+                self.in_command = False
         return wrapped
+
+    async def run(self, verb, method, arg):
+        if self.fault_verb == verb:
+            if self.fault_kind == "code" and verb == "AUTH":
+                # Take the login as a careless server would, then quote it in the refusal.
+                login = arg or ""
+                if " " not in login:
+                    await self.push("334 ")
+                    login = (await self._reader.readline()).strip().decode("ascii", "replace")
+                await self.push("%s Authentication failed for %s" % (self.fault_code, login))
+                return
+            if self.fault_kind == "code" and verb != "DATA":
+                await self.push("%s Fault injected at %s %s" % (self.fault_code, verb, arg or ""))
+                return
+            if self.fault_kind == "garbage":
+                self._writer.write(b"\x00\xff garbage \xfe\r\n-\r\n")
+                await self._writer.drain()
+                return
+            if self.fault_kind == "stall" and verb != "DATA":
+                await asyncio.sleep(FOREVER)
+            if self.fault_kind == "close":
+                if verb == "DATA":
+                    await self.push("354 End data with <CR><LF>.<CR><LF>")
+                    await self._reader.readline()
+                self.transport.close()
+                await asyncio.sleep(FOREVER)  # read nothing more of the closed connection
+        await method(arg)
 
 
 class Handler:
@@ -122,7 +178,11 @@ class Handler:
                 await asyncio.sleep(FOREVER)
             if self.fault_kind == "code":
                 return "%s Fault injected after message content" % self.fault_code
-        self.recorder.message(envelope)
+        if self.fault_kind == "close" and self.fault_verb == "DOT":
+            server.transport.close()
+            await asyncio.sleep(FOREVER)
+        wire = bytes(server.wire)
+        self.recorder.message(envelope, wire[:-3] if wire.endswith(b".\r\n") else wire)
         return "250 OK message accepted"
 
 
@@ -130,8 +190,10 @@ def parse_fault(fault):
     if not fault:
         return None, None, None
     left, _, right = fault.partition(":")
-    if left in ("stall", "close"):
+    if left in ("stall", "close", "garbage", "pipeline"):
         return left, right.upper(), None
+    if left == "size":
+        return left, None, int(right)
     return "code", left.upper(), right
 
 
@@ -159,16 +221,25 @@ def main():
               and auth_data.password == args.password.encode("utf-8"))
         return AuthResult(success=ok, handled=False)
 
+    def current_fault():
+        try:
+            with open(os.path.join(args.dir, "fault"), encoding="utf-8") as f:
+                return f.read().strip()
+        except FileNotFoundError:
+            return args.fault
+
     def factory():
+        fault = current_fault()
+        fault_kind, _, fault_code = parse_fault(fault)
         return FaultySMTP(
-            Handler(recorder, args.fault), recorder, args.fault,
+            Handler(recorder, fault), recorder, fault,
             hostname="quorvale-test",
             tls_context=context if args.security == "starttls" else None,
             require_starttls=args.security == "starttls",
             authenticator=authenticate,
             auth_required=True,
             auth_require_tls=False,
-            data_size_limit=None,
+            data_size_limit=fault_code if fault_kind == "size" else None,
         )
 
     async def serve():

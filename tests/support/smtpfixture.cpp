@@ -8,6 +8,7 @@
 #include <QJsonObject>
 #include <QMutex>
 #include <QProcess>
+#include <QSaveFile>
 #include <QTemporaryDir>
 #include <QThread>
 
@@ -47,6 +48,12 @@ struct Certificates
         ext.write("subjectAltName=IP:127.0.0.1,DNS:localhost\nbasicConstraints=CA:FALSE\n"
                   "keyUsage=digitalSignature,keyEncipherment\nextendedKeyUsage=serverAuth\n");
         ext.close();
+        QFile wrongExt(path("wrong.ext"));
+        if (!wrongExt.open(QIODevice::WriteOnly))
+            return;
+        wrongExt.write("subjectAltName=DNS:mail.example.net\nbasicConstraints=CA:FALSE\n"
+                       "extendedKeyUsage=serverAuth\n");
+        wrongExt.close();
         const QString curve = QStringLiteral("ec_paramgen_curve:prime256v1");
         ok = runOpenssl(dir.path(), {u"req"_s, u"-x509"_s, u"-newkey"_s, u"ec"_s, u"-pkeyopt"_s, curve,
                                      u"-nodes"_s, u"-keyout"_s, u"ca.key"_s, u"-out"_s, u"ca.pem"_s,
@@ -59,7 +66,32 @@ struct Certificates
              && runOpenssl(dir.path(), {u"x509"_s, u"-req"_s, u"-in"_s, u"server.csr"_s, u"-CA"_s,
                                         u"ca.pem"_s, u"-CAkey"_s, u"ca.key"_s, u"-CAcreateserial"_s,
                                         u"-out"_s, u"server.pem"_s, u"-days"_s, u"30"_s, u"-extfile"_s,
-                                        u"server.ext"_s});
+                                        u"server.ext"_s})
+             // The same key for another host, and already expired (valid until yesterday).
+             && runOpenssl(dir.path(), {u"x509"_s, u"-req"_s, u"-in"_s, u"server.csr"_s, u"-CA"_s, u"ca.pem"_s,
+                                        u"-CAkey"_s, u"ca.key"_s, u"-out"_s, u"wronghost.pem"_s, u"-days"_s,
+                                        u"30"_s, u"-extfile"_s, u"wrong.ext"_s})
+             && runOpenssl(dir.path(), {u"x509"_s, u"-req"_s, u"-in"_s, u"server.csr"_s, u"-CA"_s, u"ca.pem"_s,
+                                        u"-CAkey"_s, u"ca.key"_s, u"-out"_s, u"expired.pem"_s, u"-days"_s,
+                                        u"-1"_s, u"-extfile"_s, u"server.ext"_s})
+             && runOpenssl(dir.path(), {u"req"_s, u"-x509"_s, u"-key"_s, u"server.key"_s, u"-out"_s,
+                                        u"selfsigned.pem"_s, u"-days"_s, u"30"_s, u"-subj"_s, u"/CN=localhost"_s,
+                                        u"-addext"_s, u"subjectAltName=IP:127.0.0.1,DNS:localhost"_s});
+    }
+
+    QString certificate(SmtpCertificate which) const
+    {
+        switch (which) {
+        case SmtpCertificate::WrongHost:
+            return path("wronghost.pem");
+        case SmtpCertificate::Expired:
+            return path("expired.pem");
+        case SmtpCertificate::SelfSigned:
+            return path("selfsigned.pem");
+        case SmtpCertificate::Trusted:
+            break;
+        }
+        return path("server.pem");
     }
 };
 
@@ -76,6 +108,7 @@ ReceivedMessage parseMessage(const QJsonObject &json)
     for (const QJsonValue &rcpt : json.value(u"rcptTo").toArray())
         m.rcptTo.append(rcpt.toString());
     m.raw = QByteArray::fromBase64(json.value(u"raw").toString().toLatin1());
+    m.wire = QByteArray::fromBase64(json.value(u"wire").toString().toLatin1());
     m.from = json.value(u"from").toString();
     m.to = json.value(u"to").toString();
     m.subject = json.value(u"subject").toString();
@@ -90,6 +123,14 @@ ReceivedMessage parseMessage(const QJsonObject &json)
                               QByteArray::fromBase64(a.value(u"data").toString().toLatin1())});
     }
     return m;
+}
+
+QStringList readLog(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return QString::fromLatin1(file.readAll()).split(u'\n', Qt::SkipEmptyParts);
 }
 
 QStringList messageFiles(const QString &folder)
@@ -108,7 +149,7 @@ SmtpServer::SmtpServer(Options options)
         if (!certificates().ok)
             return;
         arguments << u"--security"_s << (m_options.security == Security::StartTls ? u"starttls"_s : u"tls"_s)
-                  << u"--cert"_s << certificates().path("server.pem") << u"--key"_s
+                  << u"--cert"_s << certificates().certificate(m_options.certificate) << u"--key"_s
                   << certificates().path("server.key");
     }
     m_process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
@@ -206,10 +247,22 @@ bool SmtpServer::waitForMessages(int count, int timeoutMs) const
 
 QStringList SmtpServer::commands() const
 {
-    QFile file(m_dir->filePath(QStringLiteral("commands.log")));
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    return QString::fromLatin1(file.readAll()).split(u'\n', Qt::SkipEmptyParts);
+    return readLog(m_dir->filePath(QStringLiteral("commands.log")));
+}
+
+void SmtpServer::reset(const QString &fault)
+{
+    QSaveFile file(m_dir->filePath(QStringLiteral("fault")));
+    if (!file.open(QIODevice::WriteOnly) || file.write(fault.toUtf8()) < 0 || !file.commit())
+        qWarning("cannot set the SMTP test server's fault");
+    QDir dir(m_dir->path());
+    for (const QString &name : dir.entryList({u"*.json"_s, u"*.log"_s}, QDir::Files))
+        dir.remove(name);
+}
+
+QStringList SmtpServer::clearCommands() const
+{
+    return readLog(m_dir->filePath(QStringLiteral("clear.log")));
 }
 
 } // namespace quorvale::test

@@ -27,7 +27,18 @@
 //     "stall:greeting" accept the connection and never greet
 //     "stall:VERB"     never answer VERB; "stall:DATA" never answers after the message content
 //     "close:VERB"     close the connection when VERB arrives; "close:DATA" answers 354, reads a
-//                      little of the content and then closes the connection
+//                      little of the content and then closes the connection; "close:DOT" reads the
+//                      whole content and closes the connection without answering (nothing recorded)
+//     "garbage:VERB"   answer VERB with bytes that are no SMTP reply
+//     "size:N"         advertise SIZE N and refuse larger messages with 552
+//     "pipeline:STARTTLS"  send two more replies in clear right after "220 Ready to start TLS",
+//                      before the handshake, as a man in the middle would
+// Replies of "VERB:CODE" echo the command's argument; "AUTH:CODE" first takes the login (as base64)
+// and quotes it in its refusal, as a careless server might.
+//
+// Options::certificate picks what the TLS variants present: a certificate of the test CA for
+// 127.0.0.1 and localhost, one of the test CA for another host, an expired one of the test CA,
+// or a self-signed one for 127.0.0.1.
 //
 // The server stops when the SmtpServer is destroyed, also when the test failed or crashed (it exits
 // when its standard input closes).
@@ -58,6 +69,7 @@ struct ReceivedMessage
     QString mailFrom;   ///< envelope MAIL FROM
     QStringList rcptTo; ///< envelope RCPT TO, in order
     QByteArray raw;     ///< the message as received (CR LF line ends, dot-stuffing removed)
+    QByteArray wire;    ///< the message content as it came over the wire (dot-stuffed, without the final ".")
     QString from, to, subject, date, messageId; ///< decoded header values; empty when absent
     QString body;       ///< the text/plain part, decoded, line ends as sent (CR LF)
     QList<ReceivedAttachment> attachments;
@@ -65,13 +77,15 @@ struct ReceivedMessage
 };
 
 enum class SmtpSecurity { Plain, ImplicitTls, StartTls };
+enum class SmtpCertificate { Trusted, WrongHost, Expired, SelfSigned };
 
 struct SmtpServerOptions
 {
     SmtpSecurity security = SmtpSecurity::Plain;
     QString user = QStringLiteral("user");
     QString password = QStringLiteral("secret");
-    QString fault; ///< see the table above
+    QString fault{}; ///< see the table above
+    SmtpCertificate certificate = SmtpCertificate::Trusted;
 };
 
 class SmtpServer
@@ -79,6 +93,7 @@ class SmtpServer
 public:
     using Security = SmtpSecurity;
     using Options = SmtpServerOptions;
+    using Certificate = SmtpCertificate;
 
     /// Starts the server and waits until it listens; isRunning() tells whether that worked.
     explicit SmtpServer(Options options = {});
@@ -105,6 +120,12 @@ public:
     bool waitForMessages(int count, int timeoutMs) const;
     /// The command verbs the server received, in order; "CONNECT" marks each new connection.
     QStringList commands() const;
+    /// Makes new connections misbehave as `fault` says (see the table; empty: not at all) and forgets
+    /// the messages and commands received so far, so that one server can serve many cases.
+    void reset(const QString &fault);
+    /// The command verbs that arrived unencrypted (all of them for Plain; none should carry the
+    /// login or the message when TLS is required).
+    QStringList clearCommands() const;
 
 private:
     Options m_options;
