@@ -1,6 +1,5 @@
 #include "gui/checkdialog.h"
 
-#include "appinfo.h"
 #include "gui/userdialogs.h"
 #include "gui/widgetfactory.h"
 

@@ -88,7 +88,7 @@ public:
         std::vector<int> triedFor(size_t(ids.size()), -1);
         for (int n = 0; n < names.size(); ++n) {
             const QString &name = names[n];
-            for (qsizetype dot = name.indexOf(QLatin1Char('.')); dot > 0;
+            for (qsizetype dot = name.indexOf(QLatin1Char('.'), 1); dot > 0;
                  dot = name.indexOf(QLatin1Char('.'), dot + 1)) {
                 for (qsizetype length : lengths) {
                     if (length > dot)
