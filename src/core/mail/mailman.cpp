@@ -649,8 +649,14 @@ QString MailMan::Private::send(const Email &email)
     if (attachmentReader && attachmentReader->failed())
         return QStringLiteral("The attachment \"%1\" could not be read while sending (it changed or became unreadable); "
                               "the message was not sent.").arg(path);
-    if (result != CURLE_OK)
-        return describeFailure(result, curlError, state.lastErrorReply);
+    if (result != CURLE_OK) {
+        QString text = describeFailure(result, curlError, state.lastErrorReply);
+        // Say so where the user reads it too, so that nobody resends it without checking.
+        if (maybeDelivered)
+            text += QStringLiteral("\r\nThe whole message had been sent, but the server did not confirm it: "
+                                   "it may have been delivered.");
+        return text;
+    }
     reportPercent(100);
     return {};
 }
