@@ -12,7 +12,8 @@ Faults (--fault, at most one; a file --dir/fault, when there, replaces it for ne
                 message was received
   garbage:VERB  answer VERB with bytes that are no SMTP reply
   stall:greeting  accept the connection but never greet
-  stall:VERB    never answer VERB; stall:DATA never answers after the message content
+  stall:VERB    never answer VERB; stall:DATA never answers after the message content;
+                stall:handshake answers STARTTLS and then never does the TLS handshake
   close:VERB    close the connection when VERB arrives; close:DATA answers 354, reads a little
                 of the message and then closes the connection; close:DOT reads the whole message
                 and closes the connection without answering
@@ -140,6 +141,9 @@ class FaultySMTP(SMTP):
         return wrapped
 
     async def run(self, verb, method, arg):
+        if self.fault_kind == "stall" and self.fault_verb == "HANDSHAKE" and verb == "STARTTLS":
+            await self.push("220 Ready to start TLS")
+            await asyncio.sleep(FOREVER)
         if self.fault_verb == verb:
             if self.fault_kind == "code" and verb == "AUTH":
                 # Take the login as a careless server would, then quote it in the refusal.

@@ -25,7 +25,8 @@
 //                      e.g. "MAIL:451", "RCPT:550", "AUTH:535"; "DATA:554" answers 554 after the whole
 //                      message content was received (nothing is recorded)
 //     "stall:greeting" accept the connection and never greet
-//     "stall:VERB"     never answer VERB; "stall:DATA" never answers after the message content
+//     "stall:VERB"     never answer VERB; "stall:DATA" never answers after the message content;
+//                      "stall:handshake" answers STARTTLS and then never does the TLS handshake
 //     "close:VERB"     close the connection when VERB arrives; "close:DATA" answers 354, reads a
 //                      little of the content and then closes the connection; "close:DOT" reads the
 //                      whole content and closes the connection without answering (nothing recorded)
