@@ -269,6 +269,7 @@ void MainWindow::buildMenus()
     connect(mnuSetup, &QAction::triggered, this, &MainWindow::showSetup);
 
     buildCheckMenu();
+    buildJournalMenu();
 
     QMenu *help = menuBar()->addMenu(QStringLiteral("&Help"));
     help->setObjectName(QStringLiteral("mnuHelp"));
@@ -386,6 +387,11 @@ QString MainWindow::bodyText() const
 
 void MainWindow::cmdStart_Click()
 {
+    startRun(false);
+}
+
+void MainWindow::startRun(bool retryFailed)
+{
     if (m_runActive || m_closing)
         return;
     m_control.setAttachmentMode(static_cast<AttachmentMode>(m_optAddAttachment->checkedId()));
@@ -396,6 +402,7 @@ void MainWindow::cmdStart_Click()
     request.subject = m_txtSubjectLine->text();
     request.body = bodyText();
     request.print = m_chkPrint->isChecked();
+    request.retryFailed = retryFailed;
 
     m_prompter = std::make_unique<DialogPrompter>(*m_dialogs, this);
     RunDependencies deps{*m_store,  *m_bridge,  *m_prompter,
@@ -490,6 +497,8 @@ void MainWindow::setRunning(bool running)
     const bool busy = running || m_runActive;
     m_cmdStart->setEnabled(!busy);
     m_cmdAbort->setEnabled(busy);
+    if (m_mnuResendFailed)
+        m_mnuResendFailed->setEnabled(!busy);
 }
 
 void MainWindow::mnuHelpContents_Click()

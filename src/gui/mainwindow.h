@@ -67,6 +67,10 @@ public:
     void showEmailTest();
     /// Checks the client list with the window's current inputs and shows the result (frmCheck).
     void showCheck();
+    /// A run over only the clients whose last send was refused or may not have arrived.
+    void resendFailed();
+    /// Opens the folder of the run journals in the desktop's file manager.
+    void openJournalFolder();
 
 Q_SIGNALS:
     /// A run's worker has finished and the window is idle again.
@@ -80,12 +84,14 @@ private:
     void buildMenus();
     QPushButton *buildCheckEntries(QWidget *buttonParent);
     void buildCheckMenu();
+    void buildJournalMenu();
     void load();
 
     void cmdBrowseCSV_Click();
     void cmdBrowseCommonAttach_Click();
     void OptAddAttachment_Click(int index);
     void cmdStart_Click();
+    void startRun(bool retryFailed);
     void cmdAbort_Click();
     void mnuHelpContents_Click();
 
@@ -140,6 +146,7 @@ private:
     QPushButton *m_cmdStart = nullptr;
     QPushButton *m_cmdAbort = nullptr;
     QPushButton *m_cmdCheck = nullptr;
+    QAction *m_mnuResendFailed = nullptr;
     QButtonGroup *m_optAddAttachment = nullptr;
     QCheckBox *m_chkPrint = nullptr;
     QProgressBar *m_progEmail = nullptr;
