@@ -40,6 +40,25 @@ public:
 
     bool isReady() const { return m_home.isValid() && m_server.isRunning(); }
     QString dataFolder() const { return m_home.filePath(QStringLiteral("data/Quorvale")); }
+    QString filePath(const QString &name) const { return m_home.filePath(name); }
+    const SmtpServer &server() const { return m_server; }
+
+    /// Runs the program to its end with `args`; its exit status, and its standard error in `err`.
+    int runProgram(const QStringList &args, QString *err = nullptr)
+    {
+        QProcess process;
+        setUp(process, args);
+        process.setStandardOutputFile(QProcess::nullDevice());
+        process.start();
+        if (!process.waitForFinished(120000)) {
+            process.kill();
+            process.waitForFinished();
+            return -1;
+        }
+        if (err)
+            *err = QString::fromUtf8(process.readAllStandardError());
+        return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    }
 
     /// Saves the server's settings through the program: scheduling on, no delay between sends.
     bool configure(QString *error)
@@ -113,8 +132,6 @@ private:
         process.setProcessEnvironment(env);
         process.setProgram(qEnvironmentVariable("QUORVALE_BINARY"));
         process.setArguments(args);
-        process.setStandardOutputFile(QProcess::nullDevice());
-        process.setStandardErrorFile(QProcess::nullDevice());
     }
 
     /// One run with --yes --resume; SIGKILL after `killAfterMs` (never when negative). The exit
@@ -125,6 +142,8 @@ private:
         setUp(process, {QStringLiteral("run"), QStringLiteral("--csv"), csv, QStringLiteral("--subject"),
                         QStringLiteral("Documents"), QStringLiteral("--body"), QStringLiteral("Dear client"),
                         QStringLiteral("--yes"), QStringLiteral("--resume")});
+        process.setStandardOutputFile(QProcess::nullDevice());
+        process.setStandardErrorFile(QProcess::nullDevice());
         process.start();
         ++figures.runs;
         if (!process.waitForStarted(30000)) {
