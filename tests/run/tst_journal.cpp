@@ -263,27 +263,39 @@ private Q_SLOTS:
         QCOMPARE(h.mailer.sent.size(), 5);
     }
 
-    void onlyTheSameFileWithTheSameContentIsResumed_data()
+    void resumesOnlyWhatThereIsToResume_data()
     {
-        QTest::addColumn<QByteArray>("changedContent"); // empty: a copy under another name
-        QTest::newRow("content changed") << QByteArray("A,a@x.org\r\nB,b@x.org\r\n");
-        QTest::newRow("another file") << QByteArray();
+        QTest::addColumn<int>("earlier"); // 0: the content changed, 1: a copy under another name, 2: reached nobody
+        QTest::newRow("content changed") << 0;
+        QTest::newRow("another file") << 1;
+        QTest::newRow("earlier run reached nobody") << 2;
     }
 
-    void onlyTheSameFileWithTheSameContentIsResumed()
+    void resumesOnlyWhatThereIsToResume()
     {
-        QFETCH(QByteArray, changedContent);
+        QFETCH(int, earlier);
         RunHarness h;
-        abortedFirstRun(h);
-        if (changedContent.isEmpty()) {
+        if (earlier == 2) {
+            h.writeCsv("A,a@x.org\r\nB,b@x.org\r\n");
+            h.mailer.refuseReason = u"The SMTP port is not valid."_qs; // stops the run at its first send
+            QCOMPARE(h.run(), RunOutcome::Stopped);
+            h.mailer.refuseReason.clear();
+            h.prompter.questions.clear();
+        } else {
+            abortedFirstRun(h);
+        }
+        if (earlier == 1) {
             const QString copy = h.dir.filePath(u"copy.csv"_qs);
             QVERIFY(QFile::copy(h.request.csvPath, copy));
             h.request.csvPath = copy;
-        } else {
-            h.writeCsv(changedContent);
+        } else if (earlier == 0) {
+            h.writeCsv("A,a@x.org\r\nB,b@x.org\r\n");
         }
+        h.mailer.sent.clear();
+        h.request.resume = ResumeChoice::Refuse; // would refuse if it found anything to resume
         QCOMPARE(h.run(), RunOutcome::Completed);
         QCOMPARE(h.prompter.questions, QStringList{kConfirm});
+        QCOMPARE(h.mailer.sent.size(), earlier == 1 ? 5 : 2);
     }
 
     void mailLayerTellsALostAnswerFromARefusal_data()

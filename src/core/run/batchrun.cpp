@@ -270,7 +270,11 @@ bool BatchRun::chooseClients(const QString &csvSha256)
         return true;
     }
 
-    if (!history.unfinished)
+    qint64 done = 0;
+    for (auto it = history.last.cbegin(); it != history.last.cend(); ++it)
+        done += it.value() == Last::Sent ? 1 : 0;
+    // An earlier run that reached nobody leaves nothing to skip and nothing to ask about.
+    if (!history.unfinished || (done == 0 && history.unknownClients.isEmpty()))
         return true;
     m_earlierRunUnfinished = true;
     const ResumeChoice choice = m_request.resume;
@@ -281,9 +285,6 @@ bool BatchRun::chooseClients(const QString &csvSha256)
     }
     if (choice == ResumeChoice::StartAfresh)
         return true;
-    qint64 done = 0;
-    for (auto it = history.last.cbegin(); it != history.last.cend(); ++it)
-        done += it.value() == Last::Sent ? 1 : 0;
     if (choice == ResumeChoice::Ask &&
         !m_deps.prompter.askYesNo(QStringLiteral("An earlier run on this client file did not finish. Skip the %1 "
                                                  "clients it already sent to?")
@@ -330,12 +331,16 @@ bool BatchRun::skipClient(qsizetype index)
     const auto it = m_skip.constFind(key);
     if (it == m_skip.cend())
         return false;
+    // A client without an address was printed; the line names it by its identifier.
+    const bool done = it.value() == JournalHistory::Last::Sent;
     if (client.EmailAddress.isEmpty())
-        m_deps.log.LogStatus(QStringLiteral("Skipped (already printed) - ") + client.ClientId);
-    else if (it.value() == JournalHistory::Last::Sent)
-        m_deps.log.LogStatus(QStringLiteral("Skipped (already sent) - ") + client.EmailAddress);
+        m_deps.log.LogStatus((done ? QStringLiteral("Skipped (already printed) - ")
+                                   : QStringLiteral("Skipped (may have been printed) - ")) +
+                             client.ClientId);
     else
-        m_deps.log.LogStatus(QStringLiteral("Skipped (may have been sent) - ") + client.EmailAddress);
+        m_deps.log.LogStatus(
+            (done ? QStringLiteral("Skipped (already sent) - ") : QStringLiteral("Skipped (may have been sent) - ")) +
+            client.EmailAddress);
     return true;
 }
 
