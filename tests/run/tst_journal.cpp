@@ -88,6 +88,8 @@ private Q_SLOTS:
         struct stat info = {};
         QCOMPARE(::stat(QFile::encodeName(journal->path()).constData(), &info), 0);
         QCOMPARE(info.st_mode & 0777, 0600u);
+        QCOMPARE(::stat(QFile::encodeName(dir.filePath(u"runs"_qs)).constData(), &info), 0);
+        QCOMPARE(info.st_mode & 0777, 0700u);
 
         JournalEntry tricky{now,
                             u"sent"_qs,

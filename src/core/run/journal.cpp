@@ -3,6 +3,7 @@
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QRegularExpression>
 
 #include <algorithm>
@@ -116,11 +117,15 @@ Journal::~Journal()
 
 std::unique_ptr<Journal> Journal::create(const QString &folder, const QDateTime &now, QString *error)
 {
+    const bool existed = QFileInfo::exists(folder);
     if (!QDir().mkpath(folder)) {
         if (error)
             *error = QStringLiteral("The run journal folder cannot be created: ") + folder;
         return nullptr;
     }
+    // The journals name clients: a new folder is the user's alone.
+    if (!existed)
+        QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     const QList<std::pair<qint64, QString>> existing = journalFiles(folder);
     qint64 sequence = existing.isEmpty() ? 1 : existing.first().first + 1;
     const QString stamp = now.toString(QStringLiteral("yyyyMMdd-HHmmss"));
