@@ -17,14 +17,14 @@
 
 #include <atomic>
 #include <map>
+#include <memory>
+#include <optional>
+#include <tuple>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
-#include <memory>
-#include <optional>
-#include <tuple>
 
 using namespace Qt::StringLiterals;
 using namespace quorvale;
@@ -37,10 +37,11 @@ const QString kPassword = u"Pa55-w0rd!xyz"_s;
 const QString kRecipient = u"client@example.org"_s;
 const QString kInjected = u"injected@example.net"_s;
 
-enum class Expect {
+enum class Expect
+{
     Sent,
-    Refused,        ///< the server or the connection failed the send
-    NotSent,        ///< refused before the server was contacted at all
+    Refused, ///< the server or the connection failed the send
+    NotSent, ///< refused before the server was contacted at all
     Aborted,
 };
 const QString kMayHaveBeenDelivered = u"may have been delivered"_s;
@@ -50,26 +51,34 @@ const QString kSilentListener = u"silent-listener"_s; ///< a fault: a listener t
 /// One fault: how the server misbehaves, what the send must make of it, and what to send.
 struct FaultCase
 {
-    QString fault{};                      ///< as SmtpServer takes it, kNotListening or kSilentListener
+    QString fault{}; ///< as SmtpServer takes it, kNotListening or kSilentListener
     Expect expect = Expect::Refused;
-    QString errorPart{};                  ///< part of the error text (Refused, NotSent)
-    QString password{};                   ///< the password sent when not the right one
+    QString errorPart{}; ///< part of the error text (Refused, NotSent)
+    QString user{};      ///< the user name sent when not the right one
+    QString password{};  ///< the password sent when not the right one
     SmtpServer::Certificate certificate = SmtpServer::Certificate::Trusted;
-    bool trustTestCa = true;              ///< CURL_CA_BUNDLE names the test CA
-    bool requireTls = false;              ///< AuthType 1 whatever the server offers
+    bool trustTestCa = true; ///< CURL_CA_BUNDLE names the test CA
+    bool requireTls = false; ///< AuthType 1 whatever the server offers
     int timeoutSeconds = 30;
-    int abortAfterMs = -1;                ///< request an abort this long after the send starts
+    int abortAfterMs = -1; ///< request an abort this long after the send starts
     QString recipient = kRecipient;
     QString sender = u"sender@example.com"_s;
     QString subject = u"Your documents"_s;
     QString body = u"Dear client,\r\nplease find your documents attached."_s;
-    QString expectedBody{};               ///< when empty: body
-    QString attachmentName{};             ///< empty: no attachment
+    QString expectedBody{};   ///< when empty: body
+    QString attachmentName{}; ///< empty: no attachment
     qsizetype attachmentSize = 64;
-    bool injection = false;               ///< an injection attempt: counted in the summary
+    bool injection = false; ///< an injection attempt: counted in the summary
 };
 
-enum Mode { Plain = 1, Implicit = 2, StartTls = 4, AllModes = 7, TlsModes = 6 };
+enum Mode
+{
+    Plain = 1,
+    Implicit = 2,
+    StartTls = 4,
+    AllModes = 7,
+    TlsModes = 6
+};
 
 /// Sets (or, with an empty value, removes) an environment variable for one scope.
 class EnvironmentVariable
@@ -109,9 +118,8 @@ public:
         address.sin_family = AF_INET;
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         socklen_t length = sizeof address;
-        if (m_socket < 0 || ::bind(m_socket, reinterpret_cast<sockaddr *>(&address), length) != 0
-            || ::listen(m_socket, 4) != 0
-            || ::getsockname(m_socket, reinterpret_cast<sockaddr *>(&address), &length) != 0)
+        if (m_socket < 0 || ::bind(m_socket, reinterpret_cast<sockaddr *>(&address), length) != 0 ||
+            ::listen(m_socket, 4) != 0 || ::getsockname(m_socket, reinterpret_cast<sockaddr *>(&address), &length) != 0)
             return;
         m_port = ntohs(address.sin_port);
     }
@@ -221,13 +229,17 @@ void TestFaultMatrix::matrix_data()
     addRows("silent during the TLS handshake, abort",
             {.fault = u"stall:handshake"_s, .expect = Expect::Aborted, .timeoutSeconds = 3600, .abortAfterMs = 300},
             StartTls);
-    addRows("SIZE exceeded", {.fault = u"size:2000"_s, .errorPart = u"552"_s, .attachmentName = u"scan.pdf"_s,
-                              .attachmentSize = 4000}, AllModes);
+    addRows("SIZE exceeded",
+            {.fault = u"size:2000"_s, .errorPart = u"552"_s, .attachmentName = u"scan.pdf"_s, .attachmentSize = 4000},
+            AllModes);
 
     // A lost connection, before and after the final ".": never reported as sent.
     addRows("closed during the content",
-            {.fault = u"close:DATA"_s, .errorPart = u"connection"_s, .attachmentName = u"scan.pdf"_s,
-             .attachmentSize = 16 * 1024 * 1024}, AllModes);
+            {.fault = u"close:DATA"_s,
+             .errorPart = u"connection"_s,
+             .attachmentName = u"scan.pdf"_s,
+             .attachmentSize = 16 * 1024 * 1024},
+            AllModes);
     // After the final dot the server may have delivered the message: the error text says so.
     addRows("closed after the final dot", {.fault = u"close:DOT"_s, .errorPart = kMayHaveBeenDelivered}, AllModes);
 
@@ -237,8 +249,8 @@ void TestFaultMatrix::matrix_data()
     addRows("QUIT refused with 421", {.fault = u"QUIT:421"_s, .expect = Expect::Sent}, AllModes);
     addRows("silent at QUIT, timeout", {.fault = u"stall:QUIT"_s, .expect = Expect::Sent, .timeoutSeconds = 1},
             AllModes);
-    addRows("silent at QUIT, abort", {.fault = u"stall:QUIT"_s, .expect = Expect::Sent, .timeoutSeconds = 3600,
-                                      .abortAfterMs = 300}, AllModes);
+    addRows("silent at QUIT, abort",
+            {.fault = u"stall:QUIT"_s, .expect = Expect::Sent, .timeoutSeconds = 3600, .abortAfterMs = 300}, AllModes);
 
     // A silent server: the per-step timeout ends the send; an abort ends it at once.
     // Silent after the final dot, the server may have delivered the message.
@@ -251,8 +263,7 @@ void TestFaultMatrix::matrix_data()
         addRows(qPrintable(u"silent at %1, timeout"_s.arg(QLatin1String(phase))),
                 {.fault = QLatin1String(fault), .errorPart = error, .timeoutSeconds = 1}, AllModes);
         addRows(qPrintable(u"silent at %1, abort"_s.arg(QLatin1String(phase))),
-                {.fault = QLatin1String(fault), .expect = Expect::Aborted, .timeoutSeconds = 3600,
-                 .abortAfterMs = 300},
+                {.fault = QLatin1String(fault), .expect = Expect::Aborted, .timeoutSeconds = 3600, .abortAfterMs = 300},
                 AllModes);
     }
 
@@ -269,34 +280,42 @@ void TestFaultMatrix::matrix_data()
             StartTls);
     addRows("certificate for another host",
             {.errorPart = u"certificate"_s, .certificate = SmtpServer::Certificate::WrongHost}, TlsModes);
-    addRows("expired certificate",
-            {.errorPart = u"certificate"_s, .certificate = SmtpServer::Certificate::Expired}, TlsModes);
+    addRows("expired certificate", {.errorPart = u"certificate"_s, .certificate = SmtpServer::Certificate::Expired},
+            TlsModes);
     addRows("self-signed certificate, no CA bundle",
-            {.errorPart = u"certificate"_s, .certificate = SmtpServer::Certificate::SelfSigned,
-             .trustTestCa = false},
+            {.errorPart = u"certificate"_s, .certificate = SmtpServer::Certificate::SelfSigned, .trustTestCa = false},
             TlsModes);
 
     // Message content that must arrive intact: dot lines stuffed, every line end CR LF.
-    addRows("lines starting with a dot",
-            {.expect = Expect::Sent, .body = u".\r\n..\r\n.hidden\r\n. \r\nend\r\n."_s}, AllModes);
-    addRows("bare LF", {.expect = Expect::Sent, .body = u"one\ntwo\n.\n\nfive"_s,
-                        .expectedBody = u"one\r\ntwo\r\n.\r\n\r\nfive"_s}, AllModes);
-    addRows("bare CR", {.expect = Expect::Sent, .body = u"one\rtwo\r.\r\rfive"_s,
-                        .expectedBody = u"one\r\ntwo\r\n.\r\n\r\nfive"_s}, AllModes);
+    addRows("lines starting with a dot", {.expect = Expect::Sent, .body = u".\r\n..\r\n.hidden\r\n. \r\nend\r\n."_s},
+            AllModes);
+    addRows(
+        "bare LF",
+        {.expect = Expect::Sent, .body = u"one\ntwo\n.\n\nfive"_s, .expectedBody = u"one\r\ntwo\r\n.\r\n\r\nfive"_s},
+        AllModes);
+    addRows(
+        "bare CR",
+        {.expect = Expect::Sent, .body = u"one\rtwo\r.\r\rfive"_s, .expectedBody = u"one\r\ntwo\r\n.\r\n\r\nfive"_s},
+        AllModes);
     const std::pair<const char *, QString> smugglers[] = {{"smuggling CR LF . CR LF", u"\r\n.\r\n"_s},
                                                           {"smuggling LF . LF", u"\n.\n"_s},
                                                           {"smuggling LF . CR LF", u"\n.\r\n"_s},
                                                           {"smuggling CR . CR", u"\r.\r"_s}};
     for (const auto &[name, end] : smugglers) {
-        const QString smuggled = u"MAIL FROM:<%1>\r\nRCPT TO:<%1>\r\nDATA\r\nX-Injected: 1\r\n\r\nsmuggled"_s.arg(kInjected);
-        addRows(name, {.expect = Expect::Sent, .body = u"hello"_s + end + smuggled,
-                       .expectedBody = u"hello\r\n.\r\n"_s + smuggled, .injection = true}, Plain);
+        const QString smuggled =
+            u"MAIL FROM:<%1>\r\nRCPT TO:<%1>\r\nDATA\r\nX-Injected: 1\r\n\r\nsmuggled"_s.arg(kInjected);
+        addRows(name,
+                {.expect = Expect::Sent,
+                 .body = u"hello"_s + end + smuggled,
+                 .expectedBody = u"hello\r\n.\r\n"_s + smuggled,
+                 .injection = true},
+                Plain);
     }
 
     // Attachment names with characters that need quoting or encoding: the name arrives as it is.
-    for (const QString &name : {u"say \"hi\".pdf"_s, u"back\\slash\\\".pdf"_s, u"a\";filename=\"evil.exe"_s,
-                                u"line\r\nX-Injected: 1.pdf"_s, u"line\nX-Injected: 1.pdf"_s,
-                                u"line\rX-Injected: 1.pdf"_s, u"Grüße 日本 \"Müller\".pdf"_s}) {
+    for (const QString &name :
+         {u"say \"hi\".pdf"_s, u"back\\slash\\\".pdf"_s, u"a\";filename=\"evil.exe"_s, u"line\r\nX-Injected: 1.pdf"_s,
+          u"line\nX-Injected: 1.pdf"_s, u"line\rX-Injected: 1.pdf"_s, u"Grüße 日本 \"Müller\".pdf"_s}) {
         FaultCase c{.expect = Expect::Sent, .attachmentName = name, .injection = true};
         addRows(qPrintable(u"attachment %1"_s.arg(QString(name).replace(u'\r', u"<CR>"_s).replace(u'\n', u"<LF>"_s))),
                 c, Plain);
@@ -314,6 +333,12 @@ void TestFaultMatrix::matrix_data()
         {"subject with LF", {.errorPart = subject, .subject = u"Hi\n"_s + header}},
         {"subject with CR", {.errorPart = subject, .subject = u"Hi\r"_s + header}},
     };
+    // The login goes base64-encoded; line breaks in it only make it wrong.
+    const QString rcpt = u"\r\nRCPT TO:<%1>"_s.arg(kInjected);
+    addRows("user name with RCPT",
+            {.errorPart = u"user name or password"_s, .user = u"user"_s + rcpt, .injection = true}, Plain);
+    addRows("password with RCPT",
+            {.errorPart = u"user name or password"_s, .password = kPassword + rcpt, .injection = true}, Plain);
     for (auto [name, c] : refused) {
         c.expect = Expect::NotSent;
         c.injection = true;
@@ -345,6 +370,8 @@ void TestFaultMatrix::matrix()
     server.reset(c.fault);
     AppSettings settings = server.settings();
     settings.EmailFrom = c.sender;
+    if (!c.user.isEmpty())
+        settings.UserName = c.user;
     if (!c.password.isEmpty())
         settings.Password = c.password;
     if (c.requireTls)
@@ -439,8 +466,8 @@ void TestFaultMatrix::matrix()
 
     bool reached = false;
     for (const ReceivedMessage &m : messages) {
-        reached = reached || m.mailFrom.contains(kInjected) || m.rcptTo != QStringList{kRecipient}
-                  || hasHeaderLine(m.raw, "X-Injected");
+        reached = reached || m.mailFrom.contains(kInjected) || m.rcptTo != QStringList{kRecipient} ||
+                  hasHeaderLine(m.raw, "X-Injected");
         QCOMPARE(m.rcptTo, QStringList{kRecipient});
         QVERIFY(!hasHeaderLine(m.raw, "X-Injected"));
         QVERIFY2(m.parseDefects.isEmpty(), qPrintable(m.parseDefects.join(u"; ")));
