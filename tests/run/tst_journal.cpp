@@ -9,6 +9,9 @@
 #include <QDir>
 #include <QTest>
 
+#include <csignal>
+
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 using namespace quorvale;
@@ -184,6 +187,39 @@ private Q_SLOTS:
         QCOMPARE(h.run(), RunOutcome::Stopped);
         QVERIFY(h.mailer.sent.isEmpty());
         QVERIFY(h.trace.last().startsWith(u"Processing stopped - The run journal folder cannot be created"_qs));
+    }
+
+    void aJournalWriteThatFailsMidRunStopsBeforeTheNextSend()
+    {
+        RunHarness h;
+        QByteArray csv;
+        for (int i = 1; i <= 20; ++i)
+            csv += "C" + QByteArray::number(i) + ",c" + QByteArray::number(i) + "@x.org\r\n";
+        h.writeCsv(csv);
+        // Files of this process cannot grow past 1500 bytes while the run goes on: the journal
+        // fills up after a few clients.
+        std::signal(SIGXFSZ, SIG_IGN);
+        rlimit old = {};
+        QCOMPARE(::getrlimit(RLIMIT_FSIZE, &old), 0);
+        rlimit small = old;
+        small.rlim_cur = 1500;
+        QCOMPARE(::setrlimit(RLIMIT_FSIZE, &small), 0);
+        const RunOutcome outcome = h.run();
+        QCOMPARE(::setrlimit(RLIMIT_FSIZE, &old), 0);
+
+        QCOMPARE(outcome, RunOutcome::Stopped);
+        QVERIFY2(h.trace.last().startsWith(u"Processing stopped - The run journal cannot be written"_qs),
+                 qPrintable(h.trace.last()));
+        QVERIFY(!h.mailer.sent.isEmpty());
+        QVERIFY(h.mailer.sent.size() < 20);
+        // Every message that went out has its "attempting" line; the last one may lack its outcome,
+        // and then counts as "unknown".
+        const QList<JournalEntry> entries = entriesOf(journalsOf(h).value(0));
+        qsizetype attempts = 0;
+        for (const JournalEntry &e : entries)
+            attempts += e.event == QLatin1String("attempting") ? 1 : 0;
+        QCOMPARE(attempts, h.mailer.sent.size());
+        QVERIFY(entries.last().event != QLatin1String("completed"));
     }
 
     void resumesAnUnfinishedRun_data()

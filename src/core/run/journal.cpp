@@ -164,7 +164,15 @@ std::unique_ptr<Journal> Journal::create(const QString &folder, const QDateTime 
 
 bool Journal::append(const JournalEntry &entry, QString *error, bool sync)
 {
+    // After a failed write the file may end in half a line: nothing more is added to it, so that
+    // a reader drops that half line instead of taking it for a whole one joined with the next.
+    if (m_failed) {
+        if (error)
+            *error = QStringLiteral("The run journal could not be written before: ") + m_path;
+        return false;
+    }
     if (!writeAll(m_fd, formatJournalLine(entry)) || (sync && ::fdatasync(m_fd) != 0)) {
+        m_failed = true;
         if (error)
             *error = systemError(QStringLiteral("The run journal cannot be written:"), m_path, errno);
         return false;

@@ -77,6 +77,7 @@ private:
     int m_fd = -1;
     QString m_path;
     int m_syncs = 0;
+    bool m_failed = false;
 };
 
 /// The folder of the run journals inside the data folder.
