@@ -8,8 +8,8 @@ standard input closes, so it never outlives the test that started it.
 
 Faults (--fault, at most one; a file --dir/fault, when there, replaces it for new connections):
   VERB:CODE     answer VERB (EHLO, AUTH, MAIL, RCPT, ...) with CODE instead of running it, the
-                reply echoing the command's argument (AUTH:CODE first takes the login and echoes it); DATA:CODE answers CODE after the whole
-                message was received
+                reply echoing the command's argument (AUTH:CODE first takes the login and echoes
+                it); DATA:CODE answers CODE after the whole message was received
   garbage:VERB  answer VERB with bytes that are no SMTP reply
   stall:greeting  accept the connection but never greet
   stall:VERB    never answer VERB; stall:DATA never answers after the message content;
