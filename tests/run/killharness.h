@@ -109,7 +109,9 @@ public:
             bool done = false;
             while (!done && figures.kills < targetKills && figures.problems.isEmpty()) {
                 const int exitCode = start(csv, int(random.bounded(maxDelayMs + 1)), figures);
-                done = exitCode == 0;
+                // A run killed after it wrote its last line (while the program was ending) completed:
+                // a further run would rightly go over every client again.
+                done = exitCode == 0 || (exitCode < 0 && newestEnd(csv) == QLatin1String("completed"));
                 if (exitCode > 0)
                     figures.problems.append(QStringLiteral("a run ended with exit status %1").arg(exitCode));
             }
@@ -165,6 +167,30 @@ private:
         return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : 1;
     }
 
+    /// The journals of the runs on `csv`, oldest first, by path.
+    QList<std::pair<QString, QList<JournalEntry>>> journalsOf(const QString &csv) const
+    {
+        QList<std::pair<QString, QList<JournalEntry>>> found;
+        const QDir runs(QDir(dataFolder()).filePath(QStringLiteral("runs")));
+        for (const QString &name : runs.entryList({QStringLiteral("run-*.csv")}, QDir::Files, QDir::Name)) {
+            QList<JournalEntry> entries;
+            readJournal(runs.filePath(name), &entries, nullptr);
+            const bool ours = std::any_of(entries.cbegin(), entries.cend(), [&](const JournalEntry &e) {
+                return e.event == QLatin1String("client file") && e.file == QFileInfo(csv).absoluteFilePath();
+            });
+            if (ours)
+                found.append({runs.filePath(name), entries});
+        }
+        return found;
+    }
+
+    /// The last line of the newest journal of `csv`.
+    QString newestEnd(const QString &csv) const
+    {
+        const auto journals = journalsOf(csv);
+        return journals.isEmpty() || journals.last().second.isEmpty() ? QString() : journals.last().second.last().event;
+    }
+
     void check(int round, const QString &csv, int clients, KillFigures &figures)
     {
         QHash<QString, int> received;
@@ -176,22 +202,9 @@ private:
         // outcome after it is a send the program died in.
         QHash<QString, QString> last;
         QHash<QString, int> sentLines;
-        const QString runs = QDir(dataFolder()).filePath(QStringLiteral("runs"));
-        const QFileInfoList journals = QDir(runs).entryInfoList({QStringLiteral("run-*.csv")}, QDir::Files, QDir::Name);
-        for (const QFileInfo &info : journals) {
-            QList<JournalEntry> entries;
-            QString error;
-            if (!readJournal(info.filePath(), &entries, &error)) {
-                figures.problems.append(QStringLiteral("journal unreadable: ") + error);
-                continue;
-            }
-            if ((QFile::permissions(info.filePath()) & (QFile::ReadGroup | QFile::ReadOther)) != 0)
-                figures.problems.append(QStringLiteral("journal readable by others: ") + info.fileName());
-            const bool ours = std::any_of(entries.cbegin(), entries.cend(), [&](const JournalEntry &e) {
-                return e.event == QLatin1String("client file") && e.file == QFileInfo(csv).absoluteFilePath();
-            });
-            if (!ours)
-                continue;
+        for (const auto &[path, entries] : journalsOf(csv)) {
+            if ((QFile::permissions(path) & (QFile::ReadGroup | QFile::ReadOther)) != 0)
+                figures.problems.append(QStringLiteral("journal readable by others: ") + path);
             for (const JournalEntry &e : std::as_const(entries)) {
                 if (e.address.isEmpty())
                     continue;
