@@ -54,7 +54,13 @@ void checkField(const QString &read, const QByteArray &raw, bool utf8)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    static const QString path = QDir::tempPath() + u"/quorvale-fuzz-" + QString::number(qint64(getpid())) + u".csv";
+    // One scratch file per fuzzing process, removed when it ends.
+    static const struct ScratchFile
+    {
+        QString path = QDir::tempPath() + u"/quorvale-fuzz-" + QString::number(qint64(getpid())) + u".csv";
+        ~ScratchFile() { QFile::remove(path); }
+    } scratch;
+    const QString &path = scratch.path;
     if (size > 32766)
         return 0; // the byte-wise check below holds for lines within the splitter's limits only
     QByteArray bytes = fuzz::bytesOf(data, size);
