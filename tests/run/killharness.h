@@ -213,9 +213,7 @@ private:
                     if (!e.detail.startsWith(QLatin1String("250")))
                         figures.problems.append(QStringLiteral("sent without the server's reply: ") + e.detail);
                 }
-                if (e.event != QLatin1String("skipped"))
-                    last.insert(e.address,
-                                e.event == QLatin1String("attempting") ? QStringLiteral("unknown") : e.event);
+                last.insert(e.address, e.event == QLatin1String("attempting") ? QStringLiteral("unknown") : e.event);
             }
         }
         for (int i = 1; i <= clients; ++i) {

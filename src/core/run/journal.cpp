@@ -274,10 +274,8 @@ JournalHistory readJournalHistory(const QString &folder, const QString &csvPath,
         if (clientFile == entries.cend() || clientFile->file != csvPath || clientFile->sha256 != csvSha256)
             continue;
         const bool fresh = entries.first().event == journal::kRun && entries.first().detail == journal::kKindFull;
-        if (runs.isEmpty()) {
-            history.found = true;
+        if (runs.isEmpty())
             history.unfinished = entries.last().event != journal::kCompleted;
-        }
         runs.prepend(std::move(entries));
         if (fresh)
             break;

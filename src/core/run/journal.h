@@ -14,7 +14,7 @@ namespace quorvale {
 
 /// One line of a run journal. Events: "run" (detail: the kind of run), "client file", "subject",
 /// "body", "common attachment", "attempting", "sent", "refused", "unknown", "no document",
-/// "printed", "print error", "skipped", and last "completed", "aborted" or "stopped".
+/// "printed", "print error", and last "completed", "aborted" or "stopped".
 struct JournalEntry
 {
     QDateTime time;
@@ -41,7 +41,6 @@ inline constexpr char16_t kUnknown[] = u"unknown";
 inline constexpr char16_t kNoDocument[] = u"no document";
 inline constexpr char16_t kPrinted[] = u"printed";
 inline constexpr char16_t kPrintError[] = u"print error";
-inline constexpr char16_t kSkipped[] = u"skipped";
 inline constexpr char16_t kCompleted[] = u"completed";
 inline constexpr char16_t kAborted[] = u"aborted";
 inline constexpr char16_t kStopped[] = u"stopped";
