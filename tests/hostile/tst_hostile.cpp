@@ -177,7 +177,7 @@ private Q_SLOTS:
                           "AuthType=@Variant(\\0\\0\\0\\x7f\\0\\0\\0\\x1)\nSSLport=-1e999\nPW=\\x1\\0\\xffz\n"
                           "SubjectLine=@Rect(1 2 3)\nCSVpath=\\\\\\\\\nEnableSchedule=nan\n"
                           "DelayBetweenSends=99999999999999999999\nGroupDelay=-5\nGroupSize=0x10\n"
-                          "UserName=\"unterminated\n[Other]\nkey\n=\n\xFF\xFE\0garbage\n"));
+                          "UserName=\\q\\x\\\n[Other]\nkey\n=\n\xFF\xFE garbage\n"));
         QVERIFY(writeFile(u"list.csv"_qs, "1,a@example.org\r\n"));
         const Result run = quorvale(runArgs(u"list.csv"_qs) << u"--yes"_qs);
         QVERIFY2(run.exitCode > 0, qPrintable(run.out + run.err));
@@ -193,6 +193,16 @@ private Q_SLOTS:
         QCOMPARE(quorvale({u"config"_qs, u"set"_qs, u"GroupSize"_qs, u"3"_qs}).exitCode, 0);
         const Result after = quorvale({u"config"_qs, u"show"_qs});
         QCOMPARE(after.out, QString(before.out).replace(u"GroupSize=100\n"_qs, u"GroupSize=3\n"_qs));
+
+        // A value whose quote is never closed swallows the lines after it: saving is refused and
+        // the file left as the user wrote it.
+        const QByteArray unclosed = "SubjectLine=\"Quarterly\nUserName=me\nGroupSize=12\n";
+        QVERIFY(writeFile(u"config/Quorvale/Quorvale.ini"_qs, unclosed));
+        const Result refused = quorvale({u"config"_qs, u"set"_qs, u"GroupSize"_qs, u"3"_qs});
+        QVERIFY2(refused.exitCode > 0 && refused.err.contains(u"nothing was saved"_qs), qPrintable(refused.err));
+        QFile file(path(u"config/Quorvale/Quorvale.ini"_qs));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), unclosed);
     }
 
     // A file where the data folder or the settings folder should be: the run stops before sending

@@ -333,6 +333,25 @@ private Q_SLOTS:
         QCOMPARE(loaded("EmailFrom"), QStringLiteral("new@example.com"));
     }
 
+    void keepsAHandEditedFileWithAnUnclosedQuote()
+    {
+        // The missing quote makes every later line part of the subject; saving would bury them there.
+        const QByteArray broken = "SubjectLine=\"Quarterly report\nUserName=me\nGroupSize=12\n";
+        QVERIFY(writeAll(m_path, broken));
+        QString error;
+        QVERIFY(!openSettingsStore()->RegWriteValue(QStringLiteral("GroupSize"), ValueKind::Text, QStringLiteral("3"),
+                                                    &error));
+        QVERIFY2(error.contains(QStringLiteral("could not be read, so nothing was saved")), qPrintable(error));
+        QCOMPARE(readAll(m_path), broken);
+
+        // Escaped quotes, inside quotes or not, and quotes in comments open nothing.
+        QVERIFY(writeAll(m_path, "; a \"note=x\nSubjectLine=\"Quarterly \\\"report\\\"\"\nPW=a\\\"b\nUserName=me\n"));
+        QVERIFY(openSettingsStore()->RegWriteValue(QStringLiteral("GroupSize"), ValueKind::Text, QStringLiteral("3")));
+        QCOMPARE(loaded("SubjectLine"), QStringLiteral("Quarterly \"report\""));
+        QCOMPARE(loaded("UserName"), QStringLiteral("me"));
+        QCOMPARE(loaded("GroupSize"), QStringLiteral("3"));
+    }
+
     void storesEveryKindAsText()
     {
         auto store = openSettingsStore();

@@ -53,6 +53,32 @@ void setError(QString *error, const QString &message)
         *error = message;
 }
 
+// True when a line of the INI file at `path` opens a quoted value it never closes. QSettings then
+// reads every following line, other settings included, as part of that value, and a save would
+// write them back inside it: a hand edit that left out one quote would lose the rest of the file.
+bool hasUnclosedQuote(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    for (const QByteArray &line : file.readAll().split('\n')) {
+        const qsizetype equals = line.indexOf('=');
+        const QByteArray key = line.left(equals).trimmed();
+        if (equals < 0 || key.startsWith(';') || key.startsWith('#'))
+            continue;
+        bool quoted = false;
+        for (qsizetype i = equals + 1; i < line.size(); ++i) {
+            if (line[i] == '\\')
+                ++i; // an escaped character, a quote included
+            else if (line[i] == '"')
+                quoted = !quoted;
+        }
+        if (quoted)
+            return true;
+    }
+    return false;
+}
+
 // QSettings would read '/' and '\' as group separators and so store the value elsewhere.
 bool isUsableName(const QString &name)
 {
@@ -152,7 +178,7 @@ public:
             return false;
 
         QSettings settings(m_path, QSettings::IniFormat);
-        if (settings.status() != QSettings::NoError) {
+        if (settings.status() != QSettings::NoError || hasUnclosedQuote(m_path)) {
             // Writing now would drop whatever part of the file could not be read.
             setError(error, QStringLiteral("The settings file %1 could not be read, so nothing was saved.")
                                 .arg(QDir::toNativeSeparators(m_path)));
