@@ -70,15 +70,6 @@ using the mail server and pacing settings saved by the Setup dialog (see "config
   print errors) or stopped by a failure; 2 nothing was sent (bad usage, incomplete setup, an
   unreadable CSV file, or the answer No); 130 aborted.
 
-test-email ADDRESS: sends one test message to ADDRESS with the saved mail server settings.
-
-config: the saved settings.
-  show                shows every setting (the password masked)
-  get NAME            prints one setting as the program uses it (the password in plain text)
-  set NAME VALUE      saves one setting; VALUE "-" reads it from standard input
-                      (use "-" for the password, so that it stays out of the shell history)
-  NAME is one of: EmailFrom, SMPTServer, AuthType (0 Simple, 1 SSL), SSLport, UserName, PW,
-  SubjectLine, CSVpath, EnableSchedule (0 or 1), DelayBetweenSends (seconds),
 check: shows, client by client, what "run" with the same options would do now (send, send with
 which file, no document found, print which file, or nothing), and flags what deserves a second
 look: several documents for one client, a document that names more than one client, the same
@@ -89,6 +80,15 @@ attachment. Flagged rows start with "!". Sends and prints nothing and saves no s
   Exit status: 0 nothing flagged; 1 flags or problems found; 2 the list could not be read, the
   table could not be saved, or bad usage.
 
+test-email ADDRESS: sends one test message to ADDRESS with the saved mail server settings.
+
+config: the saved settings.
+  show                shows every setting (the password masked)
+  get NAME            prints one setting as the program uses it (the password in plain text)
+  set NAME VALUE      saves one setting; VALUE "-" reads it from standard input
+                      (use "-" for the password, so that it stays out of the shell history)
+  NAME is one of: EmailFrom, SMPTServer, AuthType (0 Simple, 1 SSL), SSLport, UserName, PW,
+  SubjectLine, CSVpath, EnableSchedule (0 or 1), DelayBetweenSends (seconds),
   GroupDelay (minutes), GroupSize (clients).
 
 Settings are kept in $XDG_CONFIG_HOME/Quorvale/Quorvale.ini, the body in
@@ -321,36 +321,6 @@ int runCommand(const QStringList &args)
     return NotStarted;
 }
 
-// --- test-email -----------------------------------------------------------------------------
-
-int testEmailCommand(const QStringList &args)
-{
-    if (args.size() > 1)
-        return usageError(QStringLiteral("test-email takes one address"));
-    const QString address = args.value(0);
-    const std::unique_ptr<SettingsStore> store = openSettingsStore();
-    const AppSettings settings = loadSettings(*store);
-    if (settings.SMTPServer.isEmpty() || settings.SSLport.isEmpty() || settings.UserName.isEmpty() ||
-        settings.Password.isEmpty()) {
-        writeErr(QStringLiteral("Your email server setup is not complete.\n"));
-        return NotStarted;
-    }
-    if (address.isEmpty()) {
-        writeErr(QStringLiteral("You need enter a send email address for testing.\n"));
-        return NotStarted;
-    }
-
-    StdoutLog log;
-    log.LogStatus(QStringLiteral("Testing Email..."));
-    SmtpMailer mailer([&settings] { return settings; });
-    const MailMessage message{address, QString(), QStringLiteral("Test subject line text"),
-                              QStringLiteral("Test email body text")};
-    QString status, errors, error;
-    const bool attempted = mailer.sendMail(message, status, errors, &error, {}, {});
-    const bool sent = attempted && status == QLatin1String("OK");
-    if (!sent) {
-        log.LogStatus(attempted ? errors : error);
-        log.LogStatus(QStringLiteral("Email test bad or had problems!"));
 // --- check --------------------------------------------------------------------------------
 
 int checkCommand(const QStringList &args)
@@ -432,6 +402,36 @@ int checkCommand(const QStringList &args)
     return report.flaggedCount() > 0 || !report.problems.isEmpty() ? Failed : Ok;
 }
 
+// --- test-email -----------------------------------------------------------------------------
+
+int testEmailCommand(const QStringList &args)
+{
+    if (args.size() > 1)
+        return usageError(QStringLiteral("test-email takes one address"));
+    const QString address = args.value(0);
+    const std::unique_ptr<SettingsStore> store = openSettingsStore();
+    const AppSettings settings = loadSettings(*store);
+    if (settings.SMTPServer.isEmpty() || settings.SSLport.isEmpty() || settings.UserName.isEmpty() ||
+        settings.Password.isEmpty()) {
+        writeErr(QStringLiteral("Your email server setup is not complete.\n"));
+        return NotStarted;
+    }
+    if (address.isEmpty()) {
+        writeErr(QStringLiteral("You need enter a send email address for testing.\n"));
+        return NotStarted;
+    }
+
+    StdoutLog log;
+    log.LogStatus(QStringLiteral("Testing Email..."));
+    SmtpMailer mailer([&settings] { return settings; });
+    const MailMessage message{address, QString(), QStringLiteral("Test subject line text"),
+                              QStringLiteral("Test email body text")};
+    QString status, errors, error;
+    const bool attempted = mailer.sendMail(message, status, errors, &error, {}, {});
+    const bool sent = attempted && status == QLatin1String("OK");
+    if (!sent) {
+        log.LogStatus(attempted ? errors : error);
+        log.LogStatus(QStringLiteral("Email test bad or had problems!"));
     }
     log.LogStatus(QStringLiteral("Email testing complete"));
     return sent ? Ok : Failed;
@@ -526,6 +526,8 @@ int runCli(int argc, char **argv)
     }
     if (command == QLatin1String("run"))
         return runCommand(args);
+    if (command == QLatin1String("check"))
+        return checkCommand(args);
     if (command == QLatin1String("test-email"))
         return testEmailCommand(args);
     if (command == QLatin1String("config"))
@@ -534,5 +536,3 @@ int runCli(int argc, char **argv)
 }
 
 } // namespace quorvale
-    if (command == QLatin1String("check"))
-        return checkCommand(args);
