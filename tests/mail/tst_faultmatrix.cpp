@@ -6,6 +6,7 @@
 #include "mail/mailman.h"
 #include "mail/sendmail.h"
 #include "run/printer.h"
+#include "support/scopedenv.h"
 #include "support/smtpfixture.h"
 
 #include <QDir>
@@ -78,32 +79,6 @@ enum Mode
     StartTls = 4,
     AllModes = 7,
     TlsModes = 6
-};
-
-/// Sets (or, with an empty value, removes) an environment variable for one scope.
-class EnvironmentVariable
-{
-public:
-    EnvironmentVariable(const char *name, const QByteArray &value)
-        : m_name(name), m_old(qgetenv(name)), m_had(qEnvironmentVariableIsSet(name))
-    {
-        if (value.isEmpty())
-            qunsetenv(name);
-        else
-            qputenv(name, value);
-    }
-    ~EnvironmentVariable()
-    {
-        if (m_had)
-            qputenv(m_name, m_old);
-        else
-            qunsetenv(m_name);
-    }
-
-private:
-    const char *m_name;
-    QByteArray m_old;
-    bool m_had;
 };
 
 /// A socket on 127.0.0.1 that listens and never reads or writes: the kernel completes the
@@ -381,9 +356,9 @@ void TestFaultMatrix::matrix()
         QVERIFY(silent.emplace().port() != 0);
         settings.SSLport = QString::number(silent->port());
     }
-    EnvironmentVariable ca("CURL_CA_BUNDLE", c.trustTestCa ? server.caFile().toLocal8Bit() : QByteArray());
-    EnvironmentVariable implicitPort("QUORVALE_IMPLICIT_TLS_PORT",
-                                     mode == Implicit ? settings.SSLport.toLatin1() : QByteArray());
+    test::ScopedEnvironmentVariable ca("CURL_CA_BUNDLE", c.trustTestCa ? server.caFile().toLocal8Bit() : QByteArray());
+    test::ScopedEnvironmentVariable implicitPort("QUORVALE_IMPLICIT_TLS_PORT",
+                                                 mode == Implicit ? settings.SSLport.toLatin1() : QByteArray());
     if (!listening)
         own.reset();
 
@@ -518,7 +493,8 @@ void TestFaultMatrix::printFileStartingWithDash()
     document.write("document");
     document.close();
 
-    EnvironmentVariable command("QUORVALE_PRINT_COMMAND", QFile::encodeName(u"'%1' -P office"_s.arg(script)));
+    test::ScopedEnvironmentVariable command("QUORVALE_PRINT_COMMAND",
+                                            QFile::encodeName(u"'%1' -P office"_s.arg(script)));
     const QString cwd = QDir::currentPath();
     QVERIFY(QDir::setCurrent(dir.path()));
     CommandPrinter printer;

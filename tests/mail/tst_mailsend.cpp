@@ -3,6 +3,7 @@
 
 #include "mail/mailman.h"
 #include "mail/sendmail.h"
+#include "support/scopedenv.h"
 #include "support/smtpfixture.h"
 
 #include <QFile>
@@ -42,32 +43,6 @@ MailMessage message(const QString &to, const QString &subject = u"Your documents
 {
     return MailMessage{to, attachment, subject, body};
 }
-
-/// Sets (or, with an empty value, removes) an environment variable for one scope.
-class EnvironmentVariable
-{
-public:
-    EnvironmentVariable(const char *name, const QByteArray &value) : m_name(name), m_old(qgetenv(name)),
-        m_had(qEnvironmentVariableIsSet(name))
-    {
-        if (value.isEmpty())
-            qunsetenv(name);
-        else
-            qputenv(name, value);
-    }
-    ~EnvironmentVariable()
-    {
-        if (m_had)
-            qputenv(m_name, m_old);
-        else
-            qunsetenv(m_name);
-    }
-
-private:
-    const char *m_name;
-    QByteArray m_old;
-    bool m_had;
-};
 
 QByteArray randomBytes(qsizetype size)
 {
@@ -176,8 +151,7 @@ void TestMailSend::subjectAndFileNameRoundTrip_data()
     QTest::newRow("ASCII") << u"Invoice 2026/12"_s << u"invoice 17.pdf"_s;
     QTest::newRow("German") << u"Grüße aus Köln – Ihre Unterlagen"_s << u"Steuerbescheid_Müller.pdf"_s;
     QTest::newRow("CJK and emoji") << u"日本語の件名 🙂"_s << u"報告書 🙂.txt"_s;
-    QTest::newRow("long mixed") << QString(30, u'ä') + QString(150, u'a') + u" end"_s
-                                << QString(60, u'ö') + u".docx"_s;
+    QTest::newRow("long mixed") << QString(30, u'ä') + QString(150, u'a') + u" end"_s << QString(60, u'ö') + u".docx"_s;
     QTest::newRow("looks encoded") << u"=?UTF-8?B?SGk=?= literally"_s << u"=?UTF-8?B?SGk=?=.txt"_s;
     QTest::newRow("blanks and quotes") << u"  two  spaces  "_s << u"a \"quoted\" name; x=1.txt"_s;
     QTest::newRow("tab in subject") << u"a\tb"_s << u"back\\slash.txt"_s;
@@ -218,8 +192,7 @@ void TestMailSend::binaryAttachmentArrivesIdenticalEveryTime()
     mailman.SendPercentDone = [&](int percent, int &) { percents.append(percent); };
     for (int i = 0; i < 3; ++i) {
         percents.clear();
-        const Outcome o = send(mailman, server.settings(),
-                               message(u"c%1@example.org"_s.arg(i), u"s"_s, u"b"_s, path));
+        const Outcome o = send(mailman, server.settings(), message(u"c%1@example.org"_s.arg(i), u"s"_s, u"b"_s, path));
         QCOMPARE(o.status, u"OK"_s);
         QVERIFY(!percents.isEmpty());
         QCOMPARE(percents.last(), 100);
@@ -246,13 +219,6 @@ void TestMailSend::binaryAttachmentArrivesIdenticalEveryTime()
     QVERIFY(server.messages().at(3).attachments.first().data == changed);
 }
 
-
-
-
-
-
-
-
 void TestMailSend::abortFromProgressStopsUpload()
 {
     QTemporaryDir dir;
@@ -272,8 +238,6 @@ void TestMailSend::abortFromProgressStopsUpload()
     QThread::msleep(200);
     QVERIFY(server.messages().isEmpty());
 }
-
-
 
 void TestMailSend::refusesUnreadableAttachment_data()
 {
@@ -310,8 +274,7 @@ void TestMailSend::emptyAttachmentPathSendsWithoutAttachment()
 {
     SmtpServer server;
     MailMan mailman;
-    QCOMPARE(send(mailman, server.settings(), message(u"c@example.org"_s, u"s"_s, u"b"_s, QString())).status,
-             u"OK"_s);
+    QCOMPARE(send(mailman, server.settings(), message(u"c@example.org"_s, u"s"_s, u"b"_s, QString())).status, u"OK"_s);
     QVERIFY(server.waitForMessages(1, 10000));
     QVERIFY(server.messages().first().attachments.isEmpty());
 }
@@ -355,8 +318,9 @@ void TestMailSend::portTextRules()
 
 void TestMailSend::otherAuthTypeKeepsLastSslAndPort()
 {
-    SmtpServer tls({.security = SmtpServer::Security::StartTls, .user = u"user"_s, .password = u"secret"_s, .fault = {}});
-    EnvironmentVariable ca("CURL_CA_BUNDLE", tls.caFile().toLocal8Bit());
+    SmtpServer tls(
+        {.security = SmtpServer::Security::StartTls, .user = u"user"_s, .password = u"secret"_s, .fault = {}});
+    test::ScopedEnvironmentVariable ca("CURL_CA_BUNDLE", tls.caFile().toLocal8Bit());
     SmtpServer plain;
     MailMan mailman;
 
@@ -451,8 +415,9 @@ void TestMailSend::mailerReadsSettingsForEverySend()
     QList<int> percents;
     int checks = 0;
     QString status, errors;
-    QVERIFY(mailer.sendMail(message(u"a@example.org"_s), status, errors, nullptr,
-                            [&](int p) { percents.append(p); }, [&] { return ++checks < 0; }));
+    QVERIFY(mailer.sendMail(
+        message(u"a@example.org"_s), status, errors, nullptr, [&](int p) { percents.append(p); },
+        [&] { return ++checks < 0; }));
     QCOMPARE(status, u"OK"_s);
     QCOMPARE(percents.last(), 100);
     QVERIFY(checks > 0);
