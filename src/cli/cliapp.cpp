@@ -40,7 +40,7 @@ const char kHelp[] = R"(Usage:
   quorvale check --csv FILE [options] [--save FILE]
   quorvale test-email ADDRESS
   quorvale config show | get NAME | set NAME VALUE
-  quorvale --help | --version
+  quorvale --help | -h | help | --version
 
 run: sends one message to every client in the client CSV file (client id, e-mail address),
 using the mail server and pacing settings saved by the Setup dialog (see "config").
@@ -54,7 +54,8 @@ using the mail server and pacing settings saved by the Setup dialog (see "config
                               whose name holds the client id followed by "." (e.g. Invoice_42.pdf)
   --attachment FILE   the common attachment (with --mode common)
   --print             print the document of each client without an e-mail address
-  --yes               start without asking for confirmation
+  --yes, -y           start without asking for confirmation (otherwise the question is answered
+                      on standard input: y or yes starts the run)
   --resume            when an earlier run on the same client file did not finish, skip the
                       clients it already sent to without asking; clients whose message may or may
                       not have arrived (the connection broke after it was handed over) are skipped too
@@ -94,6 +95,15 @@ config: the saved settings.
 Settings are kept in $XDG_CONFIG_HOME/Quorvale/Quorvale.ini, the body in
 $XDG_DATA_HOME/Quorvale/Body.txt.
 )";
+
+/// The last line of --help: where the HTML help pages are, or that there are none to be found.
+QString helpFolderLine()
+{
+    const QString folder = helpFolder();
+    if (folder.isEmpty())
+        return QStringLiteral("\nNo help pages were found beside the program.\n");
+    return QStringLiteral("\nThe help pages are in ") + folder + QStringLiteral(" (start with main.html).\n");
+}
 
 void writeOut(const QString &text)
 {
@@ -517,7 +527,7 @@ int runCli(int argc, char **argv)
     const QString command = args.isEmpty() ? QString() : args.takeFirst();
     if (command == QLatin1String("--help") || command == QLatin1String("-h") || command == QLatin1String("help") ||
         args.contains(QLatin1String("--help"))) {
-        writeOut(QString::fromUtf8(kHelp));
+        writeOut(QString::fromUtf8(kHelp) + helpFolderLine());
         return Ok;
     }
     if (command == QLatin1String("--version")) {

@@ -1,13 +1,15 @@
 #pragma once
 
+#include "appversion.h"
+
 #include <QString>
 
 namespace quorvale {
 
 /// The application's fixed identity, shown in the main window's caption and the about box.
-inline constexpr int kVersionMajor = 1;
-inline constexpr int kVersionMinor = 0;
-inline constexpr int kVersionRevision = 5;
+inline constexpr int kVersionMajor = QUORVALE_VERSION_MAJOR;
+inline constexpr int kVersionMinor = QUORVALE_VERSION_MINOR;
+inline constexpr int kVersionRevision = QUORVALE_VERSION_PATCH;
 
 inline QString appTitle() { return QStringLiteral("Quorvale"); }
 
@@ -17,5 +19,10 @@ inline QString appVersion()
     return QString::number(kVersionMajor) + QLatin1Char('.') + QString::number(kVersionMinor) + QLatin1Char('.') +
            QString::number(kVersionRevision);
 }
+
+/// The folder that holds the HTML help: beside the program ("help/"), where an installation
+/// puts it ("../share/quorvale/help"), or the source tree when running from a build folder.
+/// Empty when none exists.
+QString helpFolder();
 
 } // namespace quorvale

@@ -9,12 +9,7 @@ namespace quorvale {
 inline constexpr int kMainHelpContext = 10;
 inline constexpr int kSetupHelpContext = 20;
 
-/// The folder that holds the HTML help: beside the program ("help/"), where `cmake --install`
-/// puts it ("../share/quorvale/help"), or the source tree when running from a build folder.
-/// Empty when none exists.
-QString helpFolder();
-
-/// The page for a context number in `folder`; an empty URL when the context is unknown or its
+/// The page for a context number in `folder` (see helpFolder()); an empty URL when the context is unknown or its
 /// page is missing, so that the caller quietly does nothing.
 QUrl helpUrl(const QString &folder, int context);
 
