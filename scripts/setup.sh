@@ -4,9 +4,12 @@
 set -euo pipefail
 
 packages=(
-    # build
+    # build; the icons are drawn from the SVG and the manual page written by Python scripts
     build-essential cmake ninja-build pkg-config
     qt6-base-dev libcurl4-openssl-dev
+    python3 librsvg2-bin
+    # tests: the manual page is formatted by man
+    man-db
     # run: printing hands documents to CUPS's lp; fonts for the window
     cups-client fonts-dejavu-core
     # tests: a real SMTP server on 127.0.0.1, certificates made by the fixture, a virtual display

@@ -88,9 +88,9 @@ config: the saved settings.
   get NAME            prints one setting as the program uses it (the password in plain text)
   set NAME VALUE      saves one setting; VALUE "-" reads it from standard input
                       (use "-" for the password, so that it stays out of the shell history)
-  NAME is one of: EmailFrom, SMPTServer, AuthType (0 Simple, 1 SSL), SSLport, UserName, PW,
-  SubjectLine, CSVpath, EnableSchedule (0 or 1), DelayBetweenSends (seconds),
-  GroupDelay (minutes), GroupSize (clients).
+  NAME is one of: EmailFrom, SMPTServer (also accepted as SMTPServer), AuthType (0 Simple, 1 SSL),
+  SSLport, UserName, PW, SubjectLine, CSVpath, EnableSchedule (0 or 1), DelayBetweenSends
+  (seconds), GroupDelay (minutes), GroupSize (clients).
 
 Settings are kept in $XDG_CONFIG_HOME/Quorvale/Quorvale.ini, the body in
 $XDG_DATA_HOME/Quorvale/Body.txt.
