@@ -8,8 +8,9 @@ packages=(
     build-essential cmake ninja-build pkg-config
     qt6-base-dev libcurl4-openssl-dev
     python3 librsvg2-bin
-    # tests: the manual page is formatted by man
-    man-db
+    # the Debian package: its dependencies and hardening flags (dpkg-dev), and its checks;
+    # man also formats the manual page in the tests
+    dpkg-dev lintian desktop-file-utils appstream file man-db
     # run: printing hands documents to CUPS's lp; fonts for the window
     cups-client fonts-dejavu-core
     # tests: a real SMTP server on 127.0.0.1, certificates made by the fixture, a virtual display
