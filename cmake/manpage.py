@@ -6,7 +6,7 @@ files. Its placeholders are filled here:
   @SYNOPSIS@  the "Usage:" block of --help
   @GENERAL@   the paragraphs of --help that belong to no command
   @COMMANDS@  one subsection per command: a paragraph of --help that starts with "name:" (or
-              "name ARG:"), its options and notes
+              "name ARGUMENTS:"), its options and notes
   @VERSION@   the first line of --version
   @NAME@      any name given with --define NAME=VALUE
 --replace FROM=TO changes text of --help before it is converted (the build folder's help path
@@ -20,7 +20,8 @@ import re
 import subprocess
 import sys
 
-HEADING = re.compile(r"^([a-z][a-z0-9-]*)((?: [A-Z][A-Z0-9_|.-]*)*): (.*)$")
+# "run: sends ...", "test-email ADDRESS: sends ...", "sign-in [--no-browser]: ...".
+HEADING = re.compile(r"^([a-z][a-z0-9-]*)((?: [^ :]+)*): (.*)$")
 # "  --csv FILE          the client CSV file": a term, two or more blanks, its description.
 ITEM = re.compile(r"^  ([-a-z]\S*(?: \S+)*?)  +(\S.*)$")
 # "common: attach ..." on the description's column begins a line of its own.
@@ -96,7 +97,7 @@ def paragraph_lines(lines):
 def command_block(lines):
     """One command's paragraph: its heading, its items (.TP) and running text (.PP)."""
     heading = HEADING.match(lines[0])
-    out = [".SS " + '"' + heading.group(1) + heading.group(2) + '"']
+    out = ['.SS "' + escape(heading.group(1) + heading.group(2)) + '"']
     parts = [["text", [heading.group(3)]]]  # ["text", lines] or ["item", term, column, lines]
     for raw in lines[1:]:
         depth = indent(raw)
