@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
     # build
     build-essential cmake ninja-build pkg-config
-    qt6-base-dev libcurl4-openssl-dev qtkeychain-qt6-dev
+    qt6-base-dev libcurl4-openssl-dev qtkeychain-qt6-dev libglib2.0-dev
     # run: printing hands documents to CUPS's lp; fonts for the window
     cups-client fonts-dejavu-core
     # run: the system keyring is reached through libsecret, which QtKeychain loads when it is there
@@ -14,7 +14,7 @@ packages=(
     # tests: a real SMTP server on 127.0.0.1, certificates made by the fixture, a virtual display
     python3 python3-aiosmtpd openssl xvfb xauth ca-certificates
     # tests: a real keyring (gnome-keyring-daemon) on a private session bus (dbus-run-session)
-    gnome-keyring dbus-daemon
+    gnome-keyring dbus-daemon dbus-bin
     # fuzzing: clang with its libFuzzer and sanitizer runtimes
     clang libclang-rt-14-dev
 )

@@ -6,6 +6,8 @@
 
 #include <qt6keychain/keychain.h>
 
+#include <gio/gio.h>
+
 #include <condition_variable>
 #include <functional>
 #include <mutex>
@@ -24,6 +26,23 @@ struct JobOutcome
     QString errorString;
     QString text;
 };
+
+/// GLib ends a process with SIGTERM when the session bus it shares goes away, which libsecret's
+/// connection would do to this program in the middle of a run. A lost keyring is an error of the
+/// next keyring call instead. Runs on the keyring thread, where that connection is made.
+void outliveTheSessionBus()
+{
+    // Held for good: GLib shares the connection only while someone holds it, and the next one it
+    // made would end the process again.
+    static GDBusConnection *bus = nullptr;
+    if (bus)
+        return;
+    GError *error = nullptr;
+    bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, &error);
+    if (bus)
+        g_dbus_connection_set_exit_on_close(bus, FALSE);
+    g_clear_error(&error);
+}
 
 /// The one thread where every keyring job of the process runs. QtKeychain's jobs are queued on
 /// an object made by the first job and need that thread's event loop to finish, so they all start
@@ -53,6 +72,7 @@ public:
         QMetaObject::invokeMethod(
             m_context,
             [waiter, make, collect] {
+                outliveTheSessionBus();
                 QKeychain::Job *job = make();
                 job->setAutoDelete(true);
                 QObject::connect(job, &QKeychain::Job::finished, job, [waiter, collect](QKeychain::Job *finished) {

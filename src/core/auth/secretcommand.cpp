@@ -48,8 +48,10 @@ SecretCommandResult runSecretCommand(const QStringList &words, SecretKind kind, 
                 return {{}, name + QStringLiteral(" was stopped.")};
             if (output.size() > kMaxOutputBytes)
                 return {{}, name + QStringLiteral(" printed far more than one line.")};
-            return {{}, name + QStringLiteral(" did not finish within %1 seconds.")
-                                   .arg(std::chrono::ceil<std::chrono::seconds>(timeout).count())};
+            const qint64 seconds = std::chrono::ceil<std::chrono::seconds>(timeout).count();
+            return {{}, name + QStringLiteral(" did not finish within %1 second%2.")
+                                   .arg(seconds)
+                                   .arg(seconds == 1 ? QString() : QStringLiteral("s"))};
         }
     }
     output += process.readAllStandardOutput();
