@@ -110,8 +110,8 @@ void TestOAuthSignIn::providerTable_data()
                             << u"https://oauth2.googleapis.com/token"_s << QString();
     QTest::newRow("no client id anywhere")
         << OAuthChoice{u"google"_s, {}, {}, {}, {}, {}, {}} << QString() << QString() << u"OAuthClientId"_s;
-    QTest::newRow("unknown provider") << OAuthChoice{u"yahoo"_s, {}, u"id"_s, {}, {}, {}, {}} << QString()
-                                      << QString() << u"microsoft, google, custom"_s;
+    QTest::newRow("unknown provider") << OAuthChoice{u"yahoo"_s, {}, u"id"_s, {}, {}, {}, {}} << QString() << QString()
+                                      << u"microsoft, google, custom"_s;
     const auto custom = [](const QString &authorize, const QString &token) {
         return OAuthChoice{u"custom"_s, {}, u"id"_s, {}, authorize, token, u"mail offline_access"_s};
     };
@@ -160,9 +160,9 @@ void TestOAuthSignIn::providerTable()
 
 void TestOAuthSignIn::signInEnds_data()
 {
-    QTest::addColumn<QString>("fault");            // of the fake server
-    QTest::addColumn<QByteArray>("tokenReply");    // the token endpoint's answer, "STATUS body"; empty: a real one
-    QTest::addColumn<QString>("tamper");           // a parameter of the sign-in address the browser changes
+    QTest::addColumn<QString>("fault");         // of the fake server
+    QTest::addColumn<QByteArray>("tokenReply"); // the token endpoint's answer, "STATUS body"; empty: a real one
+    QTest::addColumn<QString>("tamper");        // a parameter of the sign-in address the browser changes
     QTest::addColumn<AuthFailure>("failure");
     QTest::addColumn<QString>("errorPart");
 
@@ -250,8 +250,11 @@ void TestOAuthSignIn::strayRequestsDoNotEndTheWait()
     OAuthSignIn signIn(server.provider());
     QSignalSpy finished(&signIn, &OAuthSignIn::finished);
     QVERIFY(signIn.start(nullptr));
-    const quint16 port = QUrlQuery(signIn.authorizationUrl()).queryItemValue(u"redirect_uri"_s, QUrl::FullyDecoded)
-                             .section(u':', 2).section(u'/', 0, 0).toUShort();
+    const quint16 port = QUrlQuery(signIn.authorizationUrl())
+                             .queryItemValue(u"redirect_uri"_s, QUrl::FullyDecoded)
+                             .section(u':', 2)
+                             .section(u'/', 0, 0)
+                             .toUShort();
     QVERIFY(port != 0);
 
     // What a browser or a curious program may send before the real answer comes, over either address.

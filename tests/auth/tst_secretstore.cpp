@@ -20,10 +20,10 @@ using quorvale::test::ScopedEnvironmentVariable;
 
 namespace {
 
-constexpr QFileDevice::Permissions kModeBits =
-    QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner | QFileDevice::ReadGroup |
-    QFileDevice::WriteGroup | QFileDevice::ExeGroup | QFileDevice::ReadOther | QFileDevice::WriteOther |
-    QFileDevice::ExeOther;
+constexpr QFileDevice::Permissions kModeBits = QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                               QFileDevice::ExeOwner | QFileDevice::ReadGroup |
+                                               QFileDevice::WriteGroup | QFileDevice::ExeGroup |
+                                               QFileDevice::ReadOther | QFileDevice::WriteOther | QFileDevice::ExeOther;
 
 QFileDevice::Permissions mode(const QString &path)
 {

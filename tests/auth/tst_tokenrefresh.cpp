@@ -99,14 +99,13 @@ void TestTokenRefresh::refreshReplies_data()
                                             << AuthFailure::Refused << u"refused the request: invalid_client."_s;
     QTest::newRow("an error page") << 500 << QByteArray("<html>Internal error</html>") << AuthFailure::BadReply
                                    << u"HTTP status 500"_s;
-    QTest::newRow("an error that names nothing") << 400 << QByteArray(R"({"error":{"code":7}})")
-                                                 << AuthFailure::BadReply << u"did not name (HTTP status 400)"_s;
-    QTest::newRow("not JSON") << 200 << QByteArray("access_token=x") << AuthFailure::BadReply
-                              << u"not a JSON object"_s;
+    QTest::newRow("an error that names nothing")
+        << 400 << QByteArray(R"({"error":{"code":7}})") << AuthFailure::BadReply << u"did not name (HTTP status 400)"_s;
+    QTest::newRow("not JSON") << 200 << QByteArray("access_token=x") << AuthFailure::BadReply << u"not a JSON object"_s;
     QTest::newRow("a JSON list") << 200 << QByteArray("[1,2]") << AuthFailure::BadReply << u"not a JSON object"_s;
-    QTest::newRow("another token type")
-        << 200 << QByteArray(R"({"token_type":"mac","access_token":"at-x","expires_in":3600})")
-        << AuthFailure::BadReply << u"not \"Bearer\""_s;
+    QTest::newRow("another token type") << 200
+                                        << QByteArray(R"({"token_type":"mac","access_token":"at-x","expires_in":3600})")
+                                        << AuthFailure::BadReply << u"not \"Bearer\""_s;
     QTest::newRow("no access token") << 200 << QByteArray(R"({"token_type":"Bearer","expires_in":3600})")
                                      << AuthFailure::BadReply << u"no usable access token"_s;
     QTest::newRow("an access token with a blank")
@@ -117,9 +116,10 @@ void TestTokenRefresh::refreshReplies_data()
         << AuthFailure::BadReply << u"no usable access token"_s;
     QTest::newRow("no lifetime") << 200 << QByteArray(R"({"token_type":"Bearer","access_token":"at-x"})")
                                  << AuthFailure::BadReply << u"how long"_s;
-    QTest::newRow("a negative lifetime")
-        << 200 << QByteArray(R"({"token_type":"Bearer","access_token":"at-x","expires_in":-5})")
-        << AuthFailure::BadReply << u"how long"_s;
+    QTest::newRow("a negative lifetime") << 200
+                                         << QByteArray(
+                                                R"({"token_type":"Bearer","access_token":"at-x","expires_in":-5})")
+                                         << AuthFailure::BadReply << u"how long"_s;
     QTest::newRow("a fractional lifetime")
         << 200 << QByteArray(R"({"token_type":"Bearer","access_token":"at-x","expires_in":0.5})")
         << AuthFailure::BadReply << u"how long"_s;
@@ -221,10 +221,11 @@ void TestTokenRefresh::holderKeepsOnlyTheRefreshToken()
     // Access tokens are never written anywhere; the only file is the private refresh token file.
     for (const QString &token : {signedIn.grant.accessToken, refreshed.grant.accessToken})
         QCOMPARE(filesContaining(dir.path(), token), QStringList());
-    QCOMPARE(QDir(dir.path() + u"/config"_s).entryList(QDir::Files | QDir::Hidden), QStringList{u"oauth-refresh-token"_s});
+    QCOMPARE(QDir(dir.path() + u"/config"_s).entryList(QDir::Files | QDir::Hidden),
+             QStringList{u"oauth-refresh-token"_s});
     // The replaced refresh token stays among the secrets to mask.
-    QCOMPARE(later.secrets(), QStringList({signedIn.grant.refreshToken, refreshed.grant.accessToken,
-                                           refreshed.grant.refreshToken}));
+    QCOMPARE(later.secrets(),
+             QStringList({signedIn.grant.refreshToken, refreshed.grant.accessToken, refreshed.grant.refreshToken}));
 
     QVERIFY(later.forget(nullptr));
     QCOMPARE(store.read(u"oauth-refresh-token"_s).status, SecretLookup::Status::Missing);
@@ -254,14 +255,15 @@ void TestTokenRefresh::slowServerIsCancelledOrTimesOut()
     m_server->setFault(u"stall"_s);
     QElapsedTimer clock;
     clock.start();
-    const TokenResult timedOut = refreshAccessToken(m_server->provider(), m_grant.refreshToken,
-                                                    {{}, std::chrono::milliseconds(500)});
+    const TokenResult timedOut =
+        refreshAccessToken(m_server->provider(), m_grant.refreshToken, {{}, std::chrono::milliseconds(500)});
     QCOMPARE(timedOut.failure, AuthFailure::TimedOut);
     QVERIFY(clock.elapsed() < 5000);
 
     clock.restart();
-    const TokenResult cancelled = refreshAccessToken(m_server->provider(), m_grant.refreshToken,
-                                                     {[&clock] { return clock.elapsed() > 300; }, std::chrono::seconds(30)});
+    const TokenResult cancelled =
+        refreshAccessToken(m_server->provider(), m_grant.refreshToken,
+                           {[&clock] { return clock.elapsed() > 300; }, std::chrono::seconds(30)});
     QCOMPARE(cancelled.failure, AuthFailure::Cancelled);
     QVERIFY(clock.elapsed() < 5000);
     m_server->setFault({});
@@ -279,7 +281,8 @@ void TestTokenRefresh::masksEveryFormOfASecret_data()
     QTest::newRow("base64") << u"AUTH PLAIN "_s + QString::fromLatin1(token.toUtf8().toBase64())
                             << u"AUTH PLAIN ********"_s;
     QTest::newRow("AUTH PLAIN login")
-        << u"refused "_s + QString::fromLatin1(QByteArray(QByteArray("\0anna@example.com\0", 18) + token.toUtf8()).toBase64())
+        << u"refused "_s +
+               QString::fromLatin1(QByteArray(QByteArray("\0anna@example.com\0", 18) + token.toUtf8()).toBase64())
         << u"refused ********"_s;
     QTest::newRow("twice") << token + u","_s + token << u"********,********"_s;
     QTest::newRow("nothing to mask") << u"Connection refused"_s << u"Connection refused"_s;
@@ -291,7 +294,8 @@ void TestTokenRefresh::masksEveryFormOfASecret()
     QFETCH(QString, masked);
     QCOMPARE(maskSecrets(text, u"anna@example.com"_s, {u"ya29.a0AfB_token"_s, u"x"_s}), masked);
     // The XOAUTH2 initial response is exactly what SMTP servers expect.
-    QCOMPARE(QByteArray::fromBase64(xoauth2InitialResponse(u"u"_s, u"t"_s)), QByteArray("user=u\x01" "auth=Bearer t\x01\x01"));
+    QCOMPARE(QByteArray::fromBase64(xoauth2InitialResponse(u"u"_s, u"t"_s)), QByteArray("user=u\x01"
+                                                                                        "auth=Bearer t\x01\x01"));
 }
 
 QTEST_GUILESS_MAIN(TestTokenRefresh)

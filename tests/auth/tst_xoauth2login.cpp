@@ -37,7 +37,7 @@ Login sendWithToken(const SmtpServer &server, const QByteArray &user, const QByt
     const QByteArray ca = server.caFile().toUtf8();
     QByteArray message = "From: <sender@example.com>\r\nTo: <client@example.com>\r\nSubject: Token\r\n\r\nHello.\r\n";
     std::unique_ptr<curl_slist, decltype(&curl_slist_free_all)> rcpt(curl_slist_append(nullptr, "<client@example.com>"),
-                                                                      &curl_slist_free_all);
+                                                                     &curl_slist_free_all);
     char error[CURL_ERROR_SIZE] = {};
     curl_easy_setopt(h, CURLOPT_URL, url.constData());
     curl_easy_setopt(h, CURLOPT_USE_SSL, long(CURLUSESSL_ALL));
@@ -50,13 +50,14 @@ Login sendWithToken(const SmtpServer &server, const QByteArray &user, const QByt
     curl_easy_setopt(h, CURLOPT_MAIL_RCPT, rcpt.get());
     curl_easy_setopt(h, CURLOPT_UPLOAD, 1L);
     curl_easy_setopt(h, CURLOPT_READDATA, &message);
-    curl_easy_setopt(h, CURLOPT_READFUNCTION, +[](char *buffer, size_t size, size_t count, void *data) -> size_t {
-        auto *rest = static_cast<QByteArray *>(data);
-        const size_t n = std::min(size * count, size_t(rest->size()));
-        memcpy(buffer, rest->constData(), n);
-        rest->remove(0, qsizetype(n));
-        return n;
-    });
+    curl_easy_setopt(
+        h, CURLOPT_READFUNCTION, +[](char *buffer, size_t size, size_t count, void *data) -> size_t {
+            auto *rest = static_cast<QByteArray *>(data);
+            const size_t n = std::min(size * count, size_t(rest->size()));
+            memcpy(buffer, rest->constData(), n);
+            rest->remove(0, qsizetype(n));
+            return n;
+        });
     curl_easy_setopt(h, CURLOPT_ERRORBUFFER, error);
     curl_easy_setopt(h, CURLOPT_TIMEOUT, 20L);
     const CURLcode code = curl_easy_perform(h);
@@ -82,11 +83,11 @@ void TestXoauth2Login::logsInWithTheCurrentTokenOnly_data()
     QTest::addColumn<QByteArray>("loginOptions");
     QTest::addColumn<QStringList>("attempts");
 
-    QTest::newRow("XOAUTH2 with the token") << u"current"_s << QByteArray("user") << QByteArray("AUTH=XOAUTH2")
-                                            << QStringList{u"XOAUTH2 ok"_s};
+    QTest::newRow("XOAUTH2 with the token")
+        << u"current"_s << QByteArray("user") << QByteArray("AUTH=XOAUTH2") << QStringList{u"XOAUTH2 ok"_s};
     // libcurl prefers OAUTHBEARER when offered, which some providers advertise and refuse.
-    QTest::newRow("libcurl's own choice") << u"current"_s << QByteArray("user") << QByteArray()
-                                          << QStringList{u"OAUTHBEARER refused"_s};
+    QTest::newRow("libcurl's own choice")
+        << u"current"_s << QByteArray("user") << QByteArray() << QStringList{u"OAUTHBEARER refused"_s};
     QTest::newRow("another user") << u"current"_s << QByteArray("someone") << QByteArray("AUTH=XOAUTH2")
                                   << QStringList{u"XOAUTH2 refused"_s};
     QTest::newRow("a token replaced by a refresh")

@@ -6,8 +6,7 @@
 
 namespace quorvale::test {
 
-KeyringSession::KeyringSession()
-    : m_dir(std::make_unique<QTemporaryDir>()), m_process(std::make_unique<ReadyProcess>())
+KeyringSession::KeyringSession() : m_dir(std::make_unique<QTemporaryDir>()), m_process(std::make_unique<ReadyProcess>())
 {
     m_address = m_process->start(QStringLiteral("dbus-run-session"),
                                  {QStringLiteral("--"), QStringLiteral("/bin/sh"),

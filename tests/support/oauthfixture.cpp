@@ -26,9 +26,15 @@ OAuthServer::OAuthServer(Options options)
     : m_options(std::move(options)), m_dir(std::make_unique<QTemporaryDir>()),
       m_process(std::make_unique<ReadyProcess>())
 {
-    QStringList arguments{QStringLiteral(QUORVALE_OAUTH_SERVER_SCRIPT), u"--dir"_s, m_dir->path(),
-                          u"--access-life"_s, QString::number(m_options.accessLifeSeconds),
-                          u"--client-id"_s, m_options.clientId, u"--client-secret"_s, m_options.clientSecret};
+    QStringList arguments{QStringLiteral(QUORVALE_OAUTH_SERVER_SCRIPT),
+                          u"--dir"_s,
+                          m_dir->path(),
+                          u"--access-life"_s,
+                          QString::number(m_options.accessLifeSeconds),
+                          u"--client-id"_s,
+                          m_options.clientId,
+                          u"--client-secret"_s,
+                          m_options.clientSecret};
     if (m_options.rotateRefreshTokens)
         arguments << u"--rotate"_s;
     m_port = quint16(m_process->start(QStringLiteral("/usr/bin/python3"), arguments, "LISTENING").toUInt());

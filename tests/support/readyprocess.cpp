@@ -5,9 +5,7 @@
 
 namespace quorvale::test {
 
-ReadyProcess::ReadyProcess() : m_process(std::make_unique<QProcess>())
-{
-}
+ReadyProcess::ReadyProcess() : m_process(std::make_unique<QProcess>()) {}
 
 ReadyProcess::~ReadyProcess()
 {

@@ -59,7 +59,8 @@ public:
     /// Starts the job `make` creates on the keyring thread and waits, at most `timeout`, for it to
     /// finish; `collect` reads what it found before it is deleted.
     JobOutcome run(const std::function<QKeychain::Job *()> &make,
-                   const std::function<void(QKeychain::Job *, JobOutcome &)> &collect, std::chrono::milliseconds timeout)
+                   const std::function<void(QKeychain::Job *, JobOutcome &)> &collect,
+                   std::chrono::milliseconds timeout)
     {
         // Shared with the job's handler, which may run after a caller that gave up has returned.
         struct Waiter
@@ -131,7 +132,9 @@ JobOutcome lookup(const QString &key, std::chrono::milliseconds timeout)
             job->setKey(key);
             return job;
         },
-        [](QKeychain::Job *job, JobOutcome &out) { out.text = static_cast<QKeychain::ReadPasswordJob *>(job)->textData(); },
+        [](QKeychain::Job *job, JobOutcome &out) {
+            out.text = static_cast<QKeychain::ReadPasswordJob *>(job)->textData();
+        },
         timeout);
 }
 
@@ -144,9 +147,7 @@ bool fail(QString *error, const QString &text)
 
 } // namespace
 
-KeyringSecretStore::KeyringSecretStore(std::chrono::milliseconds timeout) : m_timeout(timeout)
-{
-}
+KeyringSecretStore::KeyringSecretStore(std::chrono::milliseconds timeout) : m_timeout(timeout) {}
 
 QString KeyringSecretStore::location(const QString &key) const
 {
@@ -161,7 +162,8 @@ SecretLookup KeyringSecretStore::read(const QString &key)
     if (outcome.finished && outcome.error == QKeychain::EntryNotFound)
         return {};
     if (!outcome.finished || outcome.error != QKeychain::NoError)
-        return {SecretLookup::Status::Failed, {},
+        return {SecretLookup::Status::Failed,
+                {},
                 QStringLiteral("The saved sign-in cannot be read: %1.").arg(failure(outcome, m_timeout))};
     if (outcome.text.isEmpty())
         return {};

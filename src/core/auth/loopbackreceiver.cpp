@@ -62,7 +62,7 @@ RedirectRequest parseRedirectRequest(const QByteArray &received)
     const qsizetype end = received.indexOf("\r\n\r\n");
     if (end < 0 || end + 4 > kMaxRequestBytes) {
         request.status = end < 0 && received.size() < kMaxRequestBytes ? RedirectRequest::Status::Incomplete
-                                                                         : RedirectRequest::Status::TooLarge;
+                                                                       : RedirectRequest::Status::TooLarge;
         return request;
     }
     request.status = RedirectRequest::Status::Malformed;
@@ -95,9 +95,7 @@ RedirectRequest parseRedirectRequest(const QByteArray &received)
     return request;
 }
 
-LoopbackReceiver::LoopbackReceiver(Handler handler, QObject *parent) : QObject(parent), m_handler(std::move(handler))
-{
-}
+LoopbackReceiver::LoopbackReceiver(Handler handler, QObject *parent) : QObject(parent), m_handler(std::move(handler)) {}
 
 LoopbackReceiver::~LoopbackReceiver()
 {
@@ -221,10 +219,11 @@ void LoopbackReceiver::read(QTcpSocket *socket)
 
 void LoopbackReceiver::answer(QTcpSocket *socket, int status, const QString &title, const QString &message)
 {
-    const QByteArray page = QStringLiteral("<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>%1</title></head>"
-                                           "<body><h1>%1</h1><p>%2</p></body></html>\n")
-                                .arg(title.toHtmlEscaped(), message.toHtmlEscaped())
-                                .toUtf8();
+    const QByteArray page =
+        QStringLiteral("<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>%1</title></head>"
+                       "<body><h1>%1</h1><p>%2</p></body></html>\n")
+            .arg(title.toHtmlEscaped(), message.toHtmlEscaped())
+            .toUtf8();
     QByteArray response = "HTTP/1.1 " + QByteArray::number(status) + ' ' + reason(status) + "\r\n";
     response += "Content-Type: text/html; charset=utf-8\r\nContent-Length: " + QByteArray::number(page.size()) +
                 "\r\nCache-Control: no-store\r\nReferrer-Policy: no-referrer\r\nConnection: close\r\n\r\n" + page;

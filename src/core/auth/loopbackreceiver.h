@@ -18,11 +18,17 @@ namespace quorvale {
 /// One HTTP request as a browser sends it to the loopback redirect address.
 struct RedirectRequest
 {
-    enum class Status { Incomplete, Malformed, TooLarge, Complete };
+    enum class Status
+    {
+        Incomplete,
+        Malformed,
+        TooLarge,
+        Complete
+    };
     Status status = Status::Incomplete;
     QByteArray method;
-    QString path;                            ///< percent-decoded
-    QList<QPair<QString, QString>> query;    ///< in order, "+" and percent escapes decoded
+    QString path;                         ///< percent-decoded
+    QList<QPair<QString, QString>> query; ///< in order, "+" and percent escapes decoded
 
     /// The value of the query parameter `name`; empty when absent.
     QString value(const QString &name) const;
@@ -73,7 +79,7 @@ private:
 
     Handler m_handler;
     QTcpServer *m_ipv4 = nullptr;
-    QTcpServer *m_ipv6 = nullptr; ///< none where the system has no IPv6 loopback
+    QTcpServer *m_ipv6 = nullptr;              ///< none where the system has no IPv6 loopback
     QHash<QTcpSocket *, QByteArray> m_pending; ///< connections still sending their request
 };
 

@@ -54,7 +54,8 @@ std::optional<OAuthProvider> resolveOAuthProvider(const OAuthChoice &choice, QSt
     OAuthProvider p;
     p.name = name;
     if (name == kMicrosoft) {
-        const QString tenant = choice.tenant.trimmed().isEmpty() ? QStringLiteral("organizations") : choice.tenant.trimmed();
+        const QString tenant =
+            choice.tenant.trimmed().isEmpty() ? QStringLiteral("organizations") : choice.tenant.trimmed();
         // A tenant is a GUID, a domain name or one of the words "organizations", "common", "consumers";
         // it becomes a path segment of the address, so nothing else may get in.
         static const QRegularExpression tenantForm(QStringLiteral("^[A-Za-z0-9][A-Za-z0-9.-]{0,99}$"));
@@ -64,7 +65,8 @@ std::optional<OAuthProvider> resolveOAuthProvider(const OAuthChoice &choice, QSt
                                 .arg(tenant));
             return std::nullopt;
         }
-        const QString base = QStringLiteral("https://login.microsoftonline.com/") + tenant + QStringLiteral("/oauth2/v2.0/");
+        const QString base =
+            QStringLiteral("https://login.microsoftonline.com/") + tenant + QStringLiteral("/oauth2/v2.0/");
         p.authorizeUrl = QUrl(base + QStringLiteral("authorize"));
         p.tokenUrl = QUrl(base + QStringLiteral("token"));
         p.scope = QStringLiteral("https://outlook.office.com/SMTP.Send offline_access");
@@ -92,8 +94,9 @@ std::optional<OAuthProvider> resolveOAuthProvider(const OAuthChoice &choice, QSt
         p.clientSecret = choice.clientSecret.trimmed();
         // Only a request for offline access promises a refresh token.
         p.refreshTokenRequired = p.scope.split(u' ').contains(QStringLiteral("offline_access"));
-        for (const auto &[url, what] : {std::pair{p.authorizeUrl, QStringLiteral("sign-in address (OAuthAuthorizeUrl)")},
-                                        std::pair{p.tokenUrl, QStringLiteral("token address (OAuthTokenUrl)")}}) {
+        for (const auto &[url, what] :
+             {std::pair{p.authorizeUrl, QStringLiteral("sign-in address (OAuthAuthorizeUrl)")},
+              std::pair{p.tokenUrl, QStringLiteral("token address (OAuthTokenUrl)")}}) {
             const QString problem = endpointProblem(url, what);
             if (!problem.isEmpty()) {
                 setError(error, problem);

@@ -76,7 +76,8 @@ bool OAuthSignIn::start(QString *error)
         if (!problem.isEmpty())
             return fail(problem);
     }
-    m_receiver = std::make_unique<LoopbackReceiver>([this](const RedirectRequest &request) { return receive(request); });
+    m_receiver =
+        std::make_unique<LoopbackReceiver>([this](const RedirectRequest &request) { return receive(request); });
     QString listenError;
     if (!m_receiver->listen(&listenError)) {
         m_receiver.reset();
@@ -170,29 +171,28 @@ LoopbackReceiver::Answer OAuthSignIn::receive(const RedirectRequest &request)
     // Only the request this sign-in sent knows the state: anything else may be an answer forced on
     // the browser by someone else, and its code must never be used.
     if (states != 1 || request.value(QStringLiteral("state")) != m_state) {
-        finish(TokenResult::failed(AuthFailure::Mismatch,
-                                   QStringLiteral("The browser brought back an answer that does not belong to this "
-                                                  "sign-in, so it was refused and nothing was signed in. Sign in again.")));
+        finish(TokenResult::failed(
+            AuthFailure::Mismatch,
+            QStringLiteral("The browser brought back an answer that does not belong to this "
+                           "sign-in, so it was refused and nothing was signed in. Sign in again.")));
         return {400, QStringLiteral("Sign-in refused"),
                 QStringLiteral("This answer does not belong to the sign-in Quorvale started, so it was refused. ") +
                     kCloseWindow,
                 true};
     }
     if (errors > 0) {
-        const QString code = printableText(request.value(QStringLiteral("error")), 80);
-        const QString description = printableText(request.value(QStringLiteral("error_description")));
-        TokenResult refused = TokenResult::failed(AuthFailure::Refused, {});
-        refused.providerError = code;
-        refused.providerDetail = description.isEmpty() ? code : code + QStringLiteral(" (") + description + u')';
-        refused.error = QStringLiteral("The sign-in was refused: %1.").arg(refused.providerDetail);
+        const TokenResult refused =
+            providerRefusal(QStringLiteral("The sign-in was refused"), request.value(QStringLiteral("error")),
+                            request.value(QStringLiteral("error_description")));
         finish(refused);
         return {200, QStringLiteral("Sign-in refused"),
                 QStringLiteral("The provider said: %1. ").arg(refused.providerDetail) + kCloseWindow, true};
     }
     const QString code = request.value(QStringLiteral("code"));
     if (codes != 1 || code.isEmpty()) {
-        finish(TokenResult::failed(AuthFailure::BadReply, QStringLiteral("The browser brought back a sign-in answer "
-                                                                         "without a usable code; nothing was signed in.")));
+        finish(TokenResult::failed(AuthFailure::BadReply,
+                                   QStringLiteral("The browser brought back a sign-in answer "
+                                                  "without a usable code; nothing was signed in.")));
         return {400, QStringLiteral("Sign-in failed"), kCloseWindow, true};
     }
     exchange(code);

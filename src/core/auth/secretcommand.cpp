@@ -16,8 +16,8 @@ constexpr qint64 kMaxOutputBytes = 1024 * 1024;
 SecretCommandResult runSecretCommand(const QStringList &words, SecretKind kind, std::chrono::milliseconds timeout,
                                      const std::function<bool()> &aborted)
 {
-    const QString what = kind == SecretKind::Password ? QStringLiteral("password command")
-                                                      : QStringLiteral("token command");
+    const QString what =
+        kind == SecretKind::Password ? QStringLiteral("password command") : QStringLiteral("token command");
     if (words.isEmpty() || words.first().isEmpty())
         return {{}, QStringLiteral("No %1 (PasswordCommand) is set.").arg(what)};
     // Only the program's name: the arguments may hold a secret of their own.
@@ -49,9 +49,10 @@ SecretCommandResult runSecretCommand(const QStringList &words, SecretKind kind, 
             if (output.size() > kMaxOutputBytes)
                 return {{}, name + QStringLiteral(" printed far more than one line.")};
             const qint64 seconds = std::chrono::ceil<std::chrono::seconds>(timeout).count();
-            return {{}, name + QStringLiteral(" did not finish within %1 second%2.")
-                                   .arg(seconds)
-                                   .arg(seconds == 1 ? QString() : QStringLiteral("s"))};
+            return {{},
+                    name + QStringLiteral(" did not finish within %1 second%2.")
+                               .arg(seconds)
+                               .arg(seconds == 1 ? QString() : QStringLiteral("s"))};
         }
     }
     output += process.readAllStandardOutput();

@@ -9,7 +9,11 @@
 namespace quorvale {
 
 /// What a "PasswordCommand" gives: the password itself, or an access token.
-enum class SecretKind { Password, AccessToken };
+enum class SecretKind
+{
+    Password,
+    AccessToken
+};
 
 struct SecretCommandResult
 {

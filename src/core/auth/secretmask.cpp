@@ -4,7 +4,11 @@ namespace quorvale {
 
 QByteArray xoauth2InitialResponse(const QString &user, const QString &accessToken)
 {
-    return QByteArray("user=" + user.toUtf8() + "\x01" "auth=Bearer " + accessToken.toUtf8() + "\x01\x01").toBase64();
+    return QByteArray("user=" + user.toUtf8() +
+                      "\x01"
+                      "auth=Bearer " +
+                      accessToken.toUtf8() + "\x01\x01")
+        .toBase64();
 }
 
 QString maskSecrets(QString text, const QString &user, const QStringList &secrets)

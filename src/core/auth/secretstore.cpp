@@ -15,8 +15,8 @@ namespace {
 using Perm = QFileDevice::Permission;
 constexpr QFileDevice::Permissions kOwnerReadWrite = Perm::ReadOwner | Perm::WriteOwner;
 constexpr QFileDevice::Permissions kOwnerOnlyFolder = Perm::ReadOwner | Perm::WriteOwner | Perm::ExeOwner;
-constexpr QFileDevice::Permissions kGroupOrOther = Perm::ReadGroup | Perm::WriteGroup | Perm::ExeGroup |
-                                                   Perm::ReadOther | Perm::WriteOther | Perm::ExeOther;
+constexpr QFileDevice::Permissions kGroupOrOther =
+    Perm::ReadGroup | Perm::WriteGroup | Perm::ExeGroup | Perm::ReadOther | Perm::WriteOther | Perm::ExeOther;
 /// A refresh token is a few kilobytes; a file far larger is not one of ours.
 constexpr qint64 kMaxSecretBytes = 64 * 1024;
 
@@ -59,9 +59,10 @@ SecretLookup FileSecretStore::read(const QString &key)
     if (!info.exists() && !info.isSymLink())
         return {};
     const auto failed = [&file](const QString &why) {
-        return SecretLookup{SecretLookup::Status::Failed, {},
-                            QStringLiteral("The saved sign-in in %1 cannot be read: %2.")
-                                .arg(QDir::toNativeSeparators(file), why)};
+        return SecretLookup{
+            SecretLookup::Status::Failed,
+            {},
+            QStringLiteral("The saved sign-in in %1 cannot be read: %2.").arg(QDir::toNativeSeparators(file), why)};
     };
     if (info.isSymLink())
         return failed(QStringLiteral("it is a symbolic link"));
@@ -103,7 +104,8 @@ bool FileSecretStore::write(const QString &key, const QString &secret, QString *
     const QFileInfo info(file);
     // QSaveFile would write to a link's target; a link here was not made by us.
     if (info.isSymLink())
-        return fail(error, QStringLiteral("%1 is a symbolic link, so the sign-in was not saved through it.").arg(where));
+        return fail(error,
+                    QStringLiteral("%1 is a symbolic link, so the sign-in was not saved through it.").arg(where));
     if (info.exists() && !info.isFile())
         return fail(error, QStringLiteral("%1 is not a file, so the sign-in cannot be saved there.").arg(where));
     QSaveFile out(file);
@@ -142,9 +144,10 @@ SecretStoreChoice openSecretStore(std::chrono::milliseconds probeTimeout, const 
         return {std::make_unique<KeyringSecretStore>(), {}};
     auto files = std::make_unique<FileSecretStore>(fileFolder);
     const QString folder = QDir::toNativeSeparators(files->folder());
-    return {std::move(files),
-            QStringLiteral("No system keyring answered (%1), so the sign-in is kept in a file readable by you only, in %2.")
-                .arg(why, folder)};
+    return {
+        std::move(files),
+        QStringLiteral("No system keyring answered (%1), so the sign-in is kept in a file readable by you only, in %2.")
+            .arg(why, folder)};
 }
 
 } // namespace quorvale

@@ -10,7 +10,12 @@ namespace quorvale {
 /// What a secret store found for a key.
 struct SecretLookup
 {
-    enum class Status { Found, Missing, Failed };
+    enum class Status
+    {
+        Found,
+        Missing,
+        Failed
+    };
     Status status = Status::Missing;
     QString secret;
     QString error; ///< why it failed; never contains a secret
@@ -22,7 +27,11 @@ struct SecretLookup
 class SecretStore
 {
 public:
-    enum class Kind { Keyring, File };
+    enum class Kind
+    {
+        Keyring,
+        File
+    };
 
     virtual ~SecretStore() = default;
     virtual Kind kind() const = 0;

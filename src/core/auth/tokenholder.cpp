@@ -5,6 +5,15 @@
 
 namespace quorvale {
 
+namespace {
+
+bool isFresh(const QString &accessToken, const QDateTime &expiresAt, const QDateTime &now)
+{
+    return !accessToken.isEmpty() && now.secsTo(expiresAt) >= TokenHolder::kRefreshMarginSeconds;
+}
+
+} // namespace
+
 TokenHolder::TokenHolder(OAuthProvider provider, SecretStore &store, QString key)
     : m_provider(std::move(provider)), m_store(store), m_key(std::move(key))
 {
@@ -28,8 +37,7 @@ bool TokenHolder::adopt(const TokenGrant &grant, QString *error)
 TokenResult TokenHolder::accessToken(const TokenRequestOptions &options)
 {
     QMutexLocker lock(&m_mutex);
-    const QDateTime now = QDateTime::currentDateTimeUtc();
-    if (!m_accessToken.isEmpty() && now.secsTo(m_expiresAt) >= kRefreshMarginSeconds) {
+    if (isFresh(m_accessToken, m_expiresAt, QDateTime::currentDateTimeUtc())) {
         TokenResult held;
         held.grant = {m_accessToken, m_refreshToken, m_expiresAt, {}};
         return held;
@@ -75,7 +83,7 @@ void TokenHolder::invalidate()
 bool TokenHolder::needsRefresh(const QDateTime &now) const
 {
     QMutexLocker lock(&m_mutex);
-    return m_accessToken.isEmpty() || now.secsTo(m_expiresAt) < kRefreshMarginSeconds;
+    return !isFresh(m_accessToken, m_expiresAt, now);
 }
 
 QDateTime TokenHolder::expiresAt() const

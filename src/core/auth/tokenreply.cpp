@@ -72,14 +72,26 @@ QString printableText(const QString &text, qsizetype maxLength)
     return out;
 }
 
+TokenResult providerRefusal(const QString &lead, const QString &code, const QString &description)
+{
+    TokenResult refused = TokenResult::failed(AuthFailure::Refused, {});
+    refused.providerError = printableText(code, 80);
+    const QString said = printableText(description);
+    refused.providerDetail =
+        said.isEmpty() ? refused.providerError : refused.providerError + QStringLiteral(" (") + said + u')';
+    refused.error = lead + QStringLiteral(": ") + refused.providerDetail + u'.';
+    return refused;
+}
+
 TokenResult parseTokenReply(int httpStatus, const QByteArray &body, bool refreshTokenRequired, const QDateTime &now)
 {
     QJsonParseError parseError;
     const QJsonDocument document = QJsonDocument::fromJson(body, &parseError);
     if (parseError.error != QJsonParseError::NoError || !document.isObject()) {
         if (httpStatus != 200)
-            return TokenResult::failed(AuthFailure::BadReply,
-                                       QStringLiteral("The sign-in server answered with HTTP status %1.").arg(httpStatus));
+            return TokenResult::failed(
+                AuthFailure::BadReply,
+                QStringLiteral("The sign-in server answered with HTTP status %1.").arg(httpStatus));
         return badReply(QStringLiteral("it is not a JSON object"));
     }
     const QJsonObject reply = document.object();
@@ -92,12 +104,8 @@ TokenResult parseTokenReply(int httpStatus, const QByteArray &body, bool refresh
                                        QStringLiteral("The sign-in server answered with an error it did not name "
                                                       "(HTTP status %1).")
                                            .arg(httpStatus));
-        const QString description = printableText(reply.value(u"error_description").toString());
-        TokenResult refused = TokenResult::failed(AuthFailure::Refused, {});
-        refused.providerError = code;
-        refused.providerDetail = description.isEmpty() ? code : code + QStringLiteral(" (") + description + u')';
-        refused.error = QStringLiteral("The sign-in server refused the request: %1.").arg(refused.providerDetail);
-        return refused;
+        return providerRefusal(QStringLiteral("The sign-in server refused the request"), code,
+                               reply.value(u"error_description").toString());
     }
 
     if (reply.value(u"token_type").toString().compare(u"Bearer", Qt::CaseInsensitive) != 0)

@@ -17,7 +17,8 @@ struct TokenGrant
 };
 
 /// Why a sign-in or a token request did not give a token.
-enum class AuthFailure {
+enum class AuthFailure
+{
     None,
     Setup,       ///< the settings are incomplete or unsafe (no client id, an http address, ...)
     Network,     ///< the server could not be reached or the connection broke
@@ -48,6 +49,10 @@ struct TokenResult
         return r;
     }
 };
+
+/// The provider's refusal: `code` and `description` (made printable) in providerError and
+/// providerDetail, and the sentence `lead` + ": " + the detail + "." as the error.
+TokenResult providerRefusal(const QString &lead, const QString &code, const QString &description);
 
 /// Reads a token endpoint's answer (`httpStatus` and `body`), field by field: a JSON object; on
 /// failure its "error" and "error_description"; on success "token_type" Bearer, "access_token",

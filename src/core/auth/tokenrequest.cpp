@@ -108,21 +108,23 @@ TokenResult postForm(const OAuthProvider &provider, const Form &form, bool refre
     case CURLE_ABORTED_BY_CALLBACK:
         return TokenResult::failed(AuthFailure::Cancelled, QStringLiteral("The sign-in was cancelled."));
     case CURLE_OPERATION_TIMEDOUT:
-        return TokenResult::failed(AuthFailure::TimedOut, QStringLiteral("The sign-in server %1 did not answer within %2 "
-                                                                         "seconds.")
-                                                              .arg(host)
-                                                              .arg((options.timeout.count() + 999) / 1000));
+        return TokenResult::failed(AuthFailure::TimedOut,
+                                   QStringLiteral("The sign-in server %1 did not answer within %2 "
+                                                  "seconds.")
+                                       .arg(host)
+                                       .arg((options.timeout.count() + 999) / 1000));
     case CURLE_WRITE_ERROR:
         if (transfer.tooLarge)
-            return TokenResult::failed(AuthFailure::BadReply, QStringLiteral("The sign-in server %1 sent an answer far too "
-                                                                             "large for a token reply.")
-                                                                  .arg(host));
+            return TokenResult::failed(AuthFailure::BadReply,
+                                       QStringLiteral("The sign-in server %1 sent an answer far too "
+                                                      "large for a token reply.")
+                                           .arg(host));
         [[fallthrough]];
     default: {
-        const QString detail = curlError[0] ? QString::fromUtf8(curlError).trimmed()
-                                            : QString::fromUtf8(curl_easy_strerror(code));
-        return TokenResult::failed(AuthFailure::Network,
-                                   QStringLiteral("The sign-in server %1 could not be reached (%2).").arg(host, detail));
+        const QString detail =
+            curlError[0] ? QString::fromUtf8(curlError).trimmed() : QString::fromUtf8(curl_easy_strerror(code));
+        return TokenResult::failed(
+            AuthFailure::Network, QStringLiteral("The sign-in server %1 could not be reached (%2).").arg(host, detail));
     }
     }
     long status = 0;
@@ -164,8 +166,8 @@ TokenResult refreshAccessToken(const OAuthProvider &provider, const QString &ref
     TokenResult result = postForm(provider, form, false, options);
     if (result.failure == AuthFailure::Refused && result.providerError == u"invalid_grant") {
         result.failure = AuthFailure::SignInAgain;
-        result.error = QStringLiteral("The saved sign-in is no longer accepted (%1). Sign in again.")
-                           .arg(result.providerDetail);
+        result.error =
+            QStringLiteral("The saved sign-in is no longer accepted (%1). Sign in again.").arg(result.providerDetail);
     }
     return result;
 }
