@@ -227,6 +227,12 @@ void TestTokenRefresh::holderKeepsOnlyTheRefreshToken()
     QCOMPARE(later.secrets(),
              QStringList({signedIn.grant.refreshToken, refreshed.grant.accessToken, refreshed.grant.refreshToken}));
 
+    // A sign-in that brings no refresh token leaves none of an earlier one behind.
+    TokenHolder again(rotating.provider(), store);
+    QVERIFY(again.adopt({u"at-only"_s, {}, QDateTime::currentDateTimeUtc().addSecs(3600), {}}, nullptr));
+    QCOMPARE(store.read(u"oauth-refresh-token"_s).status, SecretLookup::Status::Missing);
+    QVERIFY(later.adopt(refreshed.grant, nullptr));
+
     QVERIFY(later.forget(nullptr));
     QCOMPARE(store.read(u"oauth-refresh-token"_s).status, SecretLookup::Status::Missing);
     const TokenResult signedOut = later.accessToken();

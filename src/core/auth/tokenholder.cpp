@@ -22,7 +22,9 @@ TokenHolder::TokenHolder(OAuthProvider provider, SecretStore &store, QString key
 bool TokenHolder::adopt(const TokenGrant &grant, QString *error)
 {
     QMutexLocker lock(&m_mutex);
-    if (!grant.refreshToken.isEmpty() && !m_store.write(m_key, grant.refreshToken, error))
+    // A sign-in without a refresh token must not leave an earlier one behind, which may belong to
+    // another account.
+    if (grant.refreshToken.isEmpty() ? !m_store.remove(m_key, error) : !m_store.write(m_key, grant.refreshToken, error))
         return false;
     if (!m_accessToken.isEmpty())
         m_retired << m_accessToken;

@@ -25,7 +25,8 @@ public:
     /// `store` keeps the refresh token under `key` and must outlive the holder.
     TokenHolder(OAuthProvider provider, SecretStore &store, QString key = QStringLiteral("oauth-refresh-token"));
 
-    /// Takes over a fresh sign-in: the refresh token goes to the store, the access token stays here.
+    /// Takes over a fresh sign-in: the refresh token goes to the store (replacing or, when the
+    /// sign-in brought none, removing the one there), the access token stays here.
     bool adopt(const TokenGrant &grant, QString *error);
     /// A current access token: the one held while more than five minutes remain, otherwise a new
     /// one for the refresh token. Blocking (a token request); safe from any thread.

@@ -2,6 +2,7 @@
 
 #include "appinfo.h"
 
+#include <QHostAddress>
 #include <QList>
 #include <QPair>
 
@@ -99,6 +100,9 @@ TokenResult postForm(const OAuthProvider &provider, const Form &form, bool refre
     curl_easy_setopt(h, CURLOPT_XFERINFODATA, &transfer);
     if (!caBundle.isEmpty())
         curl_easy_setopt(h, CURLOPT_CAINFO, caBundle.constData());
+    // A proxy from the environment is for the outside world; a server on this machine is reached directly.
+    if (QHostAddress(provider.tokenUrl.host()).isLoopback())
+        curl_easy_setopt(h, CURLOPT_NOPROXY, "*");
 
     const CURLcode code = curl_easy_perform(h);
     const QString host = provider.tokenUrl.host();
