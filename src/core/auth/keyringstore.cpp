@@ -164,7 +164,7 @@ SecretLookup KeyringSecretStore::read(const QString &key)
     if (!outcome.finished || outcome.error != QKeychain::NoError)
         return {SecretLookup::Status::Failed,
                 {},
-                QStringLiteral("The saved sign-in cannot be read: %1.").arg(failure(outcome, m_timeout))};
+                QStringLiteral("The secret \"%1\" cannot be read: %2.").arg(key, failure(outcome, m_timeout))};
     if (outcome.text.isEmpty())
         return {};
     return {SecretLookup::Status::Found, outcome.text, {}};
@@ -183,7 +183,8 @@ bool KeyringSecretStore::write(const QString &key, const QString &secret, QStrin
         },
         {}, m_timeout);
     if (!outcome.finished || outcome.error != QKeychain::NoError)
-        return fail(error, QStringLiteral("The sign-in could not be saved: %1.").arg(failure(outcome, m_timeout)));
+        return fail(error,
+                    QStringLiteral("The secret \"%1\" could not be saved: %2.").arg(key, failure(outcome, m_timeout)));
     return true;
 }
 
@@ -200,7 +201,8 @@ bool KeyringSecretStore::remove(const QString &key, QString *error)
         {}, m_timeout);
     if (outcome.finished && (outcome.error == QKeychain::NoError || outcome.error == QKeychain::EntryNotFound))
         return true;
-    return fail(error, QStringLiteral("The saved sign-in could not be removed: %1.").arg(failure(outcome, m_timeout)));
+    return fail(error,
+                QStringLiteral("The secret \"%1\" could not be removed: %2.").arg(key, failure(outcome, m_timeout)));
 }
 
 bool KeyringSecretStore::answers(std::chrono::milliseconds timeout, QString *why)

@@ -83,6 +83,7 @@ bool OAuthSignIn::start(QString *error)
         m_receiver.reset();
         return fail(listenError);
     }
+    m_redirectUri = m_receiver->redirectUri().toString();
     m_state = randomWord();
     m_verifier = randomWord();
 
@@ -94,7 +95,7 @@ bool OAuthSignIn::start(QString *error)
     };
     add(QStringLiteral("response_type"), QStringLiteral("code"));
     add(QStringLiteral("client_id"), m_provider.clientId);
-    add(QStringLiteral("redirect_uri"), m_receiver->redirectUri().toString());
+    add(QStringLiteral("redirect_uri"), m_redirectUri);
     add(QStringLiteral("scope"), m_provider.scope);
     add(QStringLiteral("state"), m_state);
     add(QStringLiteral("code_challenge"), challengeFor(m_verifier));
@@ -204,11 +205,11 @@ void OAuthSignIn::exchange(const QString &code)
     m_timer->stop();
     auto result = std::make_shared<TokenResult>();
     const TokenRequestOptions options{[cancelled = m_cancelled] { return cancelled->load(); }};
-    m_exchangeThread.reset(QThread::create([result, options, provider = m_provider, code, verifier = m_verifier,
-                                            redirect = m_receiver->redirectUri().toString()] {
-        *result = exchangeAuthorizationCode(provider, code, verifier, redirect, options);
-        result->error = maskSecrets(result->error, {}, {code, verifier});
-    }));
+    m_exchangeThread.reset(QThread::create(
+        [result, options, provider = m_provider, code, verifier = m_verifier, redirect = m_redirectUri] {
+            *result = exchangeAuthorizationCode(provider, code, verifier, redirect, options);
+            result->error = maskSecrets(result->error, {}, {code, verifier});
+        }));
     connect(m_exchangeThread.get(), &QThread::finished, this, [this, result] { finish(*result); });
     m_exchangeThread->start();
 }

@@ -77,6 +77,7 @@ private:
     QString m_state;
     QString m_verifier;
     QUrl m_authorizationUrl;
+    QString m_redirectUri; ///< the loopback address, fixed for this sign-in
     std::unique_ptr<LoopbackReceiver> m_receiver;
     QTimer *m_timer = nullptr;
     std::unique_ptr<QThread> m_exchangeThread;

@@ -62,7 +62,7 @@ SecretLookup FileSecretStore::read(const QString &key)
         return SecretLookup{
             SecretLookup::Status::Failed,
             {},
-            QStringLiteral("The saved sign-in in %1 cannot be read: %2.").arg(QDir::toNativeSeparators(file), why)};
+            QStringLiteral("The secret in %1 cannot be read: %2.").arg(QDir::toNativeSeparators(file), why)};
     };
     if (info.isSymLink())
         return failed(QStringLiteral("it is a symbolic link"));
@@ -93,7 +93,7 @@ bool FileSecretStore::write(const QString &key, const QString &secret, QString *
             return fail(error, QStringLiteral("The folder %1 could not be created.").arg(native));
         QFile::setPermissions(m_folder, kOwnerOnlyFolder);
     } else if (!folder.isDir()) {
-        return fail(error, QStringLiteral("%1 is not a folder, so the sign-in cannot be saved there.").arg(native));
+        return fail(error, QStringLiteral("%1 is not a folder, so no secret can be saved there.").arg(native));
     } else if (QFile::permissions(m_folder) & kGroupOrOther) {
         // The folder holds secrets: nobody else needs to list it.
         QFile::setPermissions(m_folder, kOwnerOnlyFolder);
@@ -104,19 +104,18 @@ bool FileSecretStore::write(const QString &key, const QString &secret, QString *
     const QFileInfo info(file);
     // QSaveFile would write to a link's target; a link here was not made by us.
     if (info.isSymLink())
-        return fail(error,
-                    QStringLiteral("%1 is a symbolic link, so the sign-in was not saved through it.").arg(where));
+        return fail(error, QStringLiteral("%1 is a symbolic link, so the secret was not saved through it.").arg(where));
     if (info.exists() && !info.isFile())
-        return fail(error, QStringLiteral("%1 is not a file, so the sign-in cannot be saved there.").arg(where));
+        return fail(error, QStringLiteral("%1 is not a file, so the secret cannot be saved there.").arg(where));
     QSaveFile out(file);
     if (!out.open(QIODevice::WriteOnly))
-        return fail(error, QStringLiteral("The sign-in could not be saved to %1: %2").arg(where, out.errorString()));
+        return fail(error, QStringLiteral("The secret could not be saved to %1: %2").arg(where, out.errorString()));
     // Private before the first byte is written; the rename keeps the mode.
     if (!out.setPermissions(kOwnerReadWrite))
-        return fail(error, QStringLiteral("The sign-in file %1 could not be made private to you.").arg(where));
+        return fail(error, QStringLiteral("The secret file %1 could not be made private to you.").arg(where));
     const QByteArray bytes = secret.toUtf8() + '\n';
     if (out.write(bytes) != bytes.size() || !out.commit())
-        return fail(error, QStringLiteral("The sign-in could not be saved to %1: %2").arg(where, out.errorString()));
+        return fail(error, QStringLiteral("The secret could not be saved to %1: %2").arg(where, out.errorString()));
     return true;
 }
 
@@ -129,10 +128,10 @@ bool FileSecretStore::remove(const QString &key, QString *error)
     if (!info.exists() && !info.isSymLink())
         return true;
     if (info.isDir() && !info.isSymLink())
-        return fail(error, QStringLiteral("%1 is a folder, not a saved sign-in.").arg(QDir::toNativeSeparators(file)));
+        return fail(error, QStringLiteral("%1 is a folder, not a saved secret.").arg(QDir::toNativeSeparators(file)));
     QFile doomed(file);
     if (!doomed.remove())
-        return fail(error, QStringLiteral("The saved sign-in %1 could not be removed: %2")
+        return fail(error, QStringLiteral("The secret %1 could not be removed: %2")
                                .arg(QDir::toNativeSeparators(file), doomed.errorString()));
     return true;
 }
@@ -144,10 +143,9 @@ SecretStoreChoice openSecretStore(std::chrono::milliseconds probeTimeout, const 
         return {std::make_unique<KeyringSecretStore>(), {}};
     auto files = std::make_unique<FileSecretStore>(fileFolder);
     const QString folder = QDir::toNativeSeparators(files->folder());
-    return {
-        std::move(files),
-        QStringLiteral("No system keyring answered (%1), so the sign-in is kept in a file readable by you only, in %2.")
-            .arg(why, folder)};
+    return {std::move(files),
+            QStringLiteral("No system keyring answered (%1), so secrets are kept in files readable by you only, in %2.")
+                .arg(why, folder)};
 }
 
 } // namespace quorvale
