@@ -6,15 +6,19 @@ set -euo pipefail
 packages=(
     # build; the icons are drawn from the SVG and the manual page written by Python scripts
     build-essential cmake ninja-build pkg-config
-    qt6-base-dev libcurl4-openssl-dev
+    qt6-base-dev libcurl4-openssl-dev qtkeychain-qt6-dev libglib2.0-dev
     python3 librsvg2-bin
     # the Debian package: its dependencies and hardening flags (dpkg-dev), and its checks;
     # man also formats the manual page in the tests
     dpkg-dev lintian desktop-file-utils appstream file man-db
     # run: printing hands documents to CUPS's lp; fonts for the window
     cups-client fonts-dejavu-core
+    # run: the system keyring is reached through libsecret, which QtKeychain loads when it is there
+    libsecret-1-0
     # tests: a real SMTP server on 127.0.0.1, certificates made by the fixture, a virtual display
     python3 python3-aiosmtpd openssl xvfb xauth ca-certificates
+    # tests: a real keyring (gnome-keyring-daemon) on a private session bus (dbus-run-session)
+    gnome-keyring dbus-daemon dbus-bin
     # fuzzing: clang with its libFuzzer and sanitizer runtimes
     clang libclang-rt-14-dev
 )

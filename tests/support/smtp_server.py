@@ -21,6 +21,11 @@ Faults (--fault, at most one; a file --dir/fault, when there, replaces it for ne
   pipeline:STARTTLS  send two more replies in clear right after "220 Ready to start TLS", as a
                 man in the middle would, before the handshake
 
+With --xoauth2-token-file, the server takes only AUTH XOAUTH2 for --user with the access token the
+file holds at that moment (refusing any other with 535), and refuses AUTH OAUTHBEARER, which it
+also advertises, as some providers do; each such login is logged in --dir/auth.log as
+"MECHANISM ok" or "MECHANISM refused".
+
 Every command line is logged when it is read, also one the server refuses; one that arrived
 unencrypted is also logged in --dir/clear.log. A recorded message keeps its content as it came
 over the wire ("wire": dot-stuffed, before the final ".") next to the parsed one.
@@ -37,7 +42,7 @@ import os
 import ssl
 import sys
 
-from aiosmtpd.smtp import SMTP, AuthResult, LoginPassword
+from aiosmtpd.smtp import MISSING, SMTP, AuthResult, LoginPassword
 
 FOREVER = 24 * 3600
 
@@ -51,6 +56,10 @@ class Recorder:
         for name in ("commands.log", "clear.log") if clear else ("commands.log",):
             with open(os.path.join(self.folder, name), "a", encoding="ascii") as log:
                 log.write(verb + "\n")
+
+    def auth(self, mechanism, ok):
+        with open(os.path.join(self.folder, "auth.log"), "a", encoding="ascii") as log:
+            log.write("%s %s\n" % (mechanism, "ok" if ok else "refused"))
 
     def message(self, envelope, wire):
         raw = envelope.original_content
@@ -190,6 +199,44 @@ class Handler:
         return "250 OK message accepted"
 
 
+class OAuthHandler(Handler):
+    """Adds the XOAUTH2 and OAUTHBEARER logins; aiosmtpd finds them by their auth_ names."""
+
+    REFUSED = "535 5.7.3 Authentication unsuccessful"
+
+    def __init__(self, recorder, fault, user, token_file):
+        super().__init__(recorder, fault)
+        self.user = user
+        self.token_file = token_file
+
+    async def initial_response(self, server, args):
+        if len(args) < 2:
+            return await server.challenge_auth("")
+        try:
+            return base64.b64decode(args[1], validate=True)
+        except ValueError:
+            await server.push("501 5.5.2 Can't decode base64")
+            return MISSING
+
+    async def auth_XOAUTH2(self, server, args):
+        response = await self.initial_response(server, args)
+        if response is MISSING:
+            return AuthResult(success=False, handled=True)
+        fields = dict(f.split(b"=", 1) for f in response.split(b"\x01") if b"=" in f)
+        with open(self.token_file, "rb") as f:
+            current = f.read().strip()
+        ok = (fields.get(b"user") == self.user.encode("utf-8")
+              and fields.get(b"auth") == b"Bearer " + current and current != b"")
+        self.recorder.auth("XOAUTH2", ok)
+        return AuthResult(success=ok, handled=False, message=None if ok else self.REFUSED)
+
+    async def auth_OAUTHBEARER(self, server, args):
+        if await self.initial_response(server, args) is MISSING:
+            return AuthResult(success=False, handled=True)
+        self.recorder.auth("OAUTHBEARER", False)
+        return AuthResult(success=False, handled=False, message=self.REFUSED)
+
+
 def parse_fault(fault):
     if not fault:
         return None, None, None
@@ -210,6 +257,7 @@ def main():
     parser.add_argument("--user", default="user")
     parser.add_argument("--password", default="secret")
     parser.add_argument("--fault", default="")
+    parser.add_argument("--xoauth2-token-file", default="")
     args = parser.parse_args()
     logging.basicConfig(level=logging.CRITICAL)
 
@@ -235,14 +283,18 @@ def main():
     def factory():
         fault = current_fault()
         fault_kind, _, fault_code = parse_fault(fault)
+        oauth = bool(args.xoauth2_token_file)
+        handler = (OAuthHandler(recorder, fault, args.user, args.xoauth2_token_file) if oauth
+                   else Handler(recorder, fault))
         return FaultySMTP(
-            Handler(recorder, fault), recorder, fault,
+            handler, recorder, fault,
             hostname="quorvale-test",
             tls_context=context if args.security == "starttls" else None,
             require_starttls=args.security == "starttls",
             authenticator=authenticate,
             auth_required=True,
             auth_require_tls=False,
+            auth_exclude_mechanism=["PLAIN", "LOGIN"] if oauth else None,
             data_size_limit=fault_code if fault_kind == "size" else None,
         )
 

@@ -145,6 +145,8 @@ SmtpServer::SmtpServer(Options options)
 {
     QStringList arguments{QStringLiteral(QUORVALE_SMTP_SERVER_SCRIPT), u"--dir"_s, m_dir->path(), u"--user"_s,
                           m_options.user, u"--password"_s, m_options.password, u"--fault"_s, m_options.fault};
+    if (!m_options.xoauth2TokenFile.isEmpty())
+        arguments << u"--xoauth2-token-file"_s << m_options.xoauth2TokenFile;
     if (m_options.security != Security::Plain) {
         if (!certificates().ok)
             return;
@@ -263,6 +265,11 @@ void SmtpServer::reset(const QString &fault)
 QStringList SmtpServer::clearCommands() const
 {
     return readLog(m_dir->filePath(QStringLiteral("clear.log")));
+}
+
+QStringList SmtpServer::authAttempts() const
+{
+    return readLog(m_dir->filePath(QStringLiteral("auth.log")));
 }
 
 } // namespace quorvale::test

@@ -37,6 +37,10 @@
 // Replies of "VERB:CODE" echo the command's argument; "AUTH:CODE" first takes the login (as base64)
 // and quotes it in its refusal, as a careless server might.
 //
+// Options::xoauth2TokenFile (an OAuthServer's accessTokenFile()) turns the login into AUTH XOAUTH2
+// for the user with exactly the token that file holds at that moment; AUTH OAUTHBEARER is advertised
+// too and always refused. authAttempts() lists those logins ("XOAUTH2 ok", "OAUTHBEARER refused").
+//
 // Options::certificate picks what the TLS variants present: a certificate of the test CA for
 // 127.0.0.1 and localhost, one of the test CA for another host, an expired one of the test CA,
 // or a self-signed one for 127.0.0.1.
@@ -87,6 +91,7 @@ struct SmtpServerOptions
     QString password = QStringLiteral("secret");
     QString fault{}; ///< see the table above
     SmtpCertificate certificate = SmtpCertificate::Trusted;
+    QString xoauth2TokenFile{}; ///< see above; empty: AUTH PLAIN and LOGIN with the password
 };
 
 class SmtpServer
@@ -127,6 +132,8 @@ public:
     /// The command verbs that arrived unencrypted (all of them for Plain; none should carry the
     /// login or the message when TLS is required).
     QStringList clearCommands() const;
+    /// The XOAUTH2 and OAUTHBEARER logins tried, in order: "MECHANISM ok" or "MECHANISM refused".
+    QStringList authAttempts() const;
 
 private:
     Options m_options;
