@@ -494,7 +494,12 @@ int configCommand(const QStringList &args)
                 value.chop(1);
         }
         if (const QString problem = settingTextProblem(*setting, value); !problem.isEmpty()) {
-            writeErr(problem + QStringLiteral(" Nothing was saved.\n"));
+            // The value is named, except a password, which never goes to the terminal.
+            const QString what = setting->type == SettingType::Password
+                                     ? QString(setting->name)
+                                     : setting->name + QStringLiteral(" cannot be \"") + value + QLatin1Char('"');
+            writeErr(QStringLiteral("quorvale: ") + what + QStringLiteral(": ") + problem +
+                     QStringLiteral(" Nothing was saved.\n"));
             return NotStarted;
         }
         QString error;

@@ -44,11 +44,20 @@ private:
     void cmdTestPrinting_Click();
     void cmdHelp_Click();
 
-    /// Refuses, with a message, input that could not be stored or loaded back as typed.
-    bool checkPassword();
-    bool checkScheduling();
-    /// Writes the named values in order; stops with a message at the first that fails.
-    bool writeValues(const QList<std::pair<QString, QString>> &values);
+    /// A setting as the dialog shows it: its name, the text to save and the control that holds it.
+    struct Field
+    {
+        QString name;
+        QString text;
+        QWidget *box;
+    };
+    /// The six mail settings, in the order OK and Test Email save them.
+    QList<Field> mailFields() const;
+    /// The four scheduling settings, saved by OK after the mail settings.
+    QList<Field> scheduleFields() const;
+    /// Checks every field, refusing with a message (and the focus on its box) what the setting
+    /// does not accept; only then saves them in order. False when anything was refused or failed.
+    bool saveFields(const QList<Field> &fields);
     /// Puts the six mail values shown into `settings` (the password plain).
     void applyMailSettings(AppSettings &settings) const;
 

@@ -1,6 +1,7 @@
 // End-to-end tests of the quorvale program's command line, against a real SMTP server on
 // 127.0.0.1 and a print command that records what it was given.
 
+#include "support/silentlistener.h"
 #include "support/smtpfixture.h"
 
 #include <QDeadlineTimer>
@@ -13,6 +14,7 @@
 #include <csignal>
 
 using namespace quorvale;
+using quorvale::test::SilentListener;
 using quorvale::test::SmtpServer;
 
 namespace {
@@ -378,21 +380,92 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("value");
-        QTest::newRow("letters for a delay") << u"DelayBetweenSends"_qs << u"ten"_qs;
-        QTest::newRow("empty group size") << u"GroupSize"_qs << QString();
-        QTest::newRow("beyond 32 bits") << u"GroupDelay"_qs << u"99999999999"_qs;
-        QTest::newRow("one-character password") << u"PW"_qs << u"x"_qs;
-        QTest::newRow("password beyond Latin-1") << u"PW"_qs << u"pa\u20ACss"_qs;
-        QTest::newRow("unknown setting") << u"Colour"_qs << u"red"_qs;
+        QTest::addColumn<QString>("said"); // part of the message, besides the setting and the value
+        QTest::newRow("letters for a delay") << u"DelayBetweenSends"_qs << u"ten"_qs << u"seconds from 0 to 2147483"_qs;
+        QTest::newRow("delay beyond 32-bit milliseconds")
+            << u"DelayBetweenSends"_qs << u"2147484"_qs << u"seconds from 0 to 2147483"_qs;
+        QTest::newRow("empty group size") << u"GroupSize"_qs << QString() << u"from 0 to 2147483647"_qs;
+        QTest::newRow("negative group size") << u"GroupSize"_qs << u"-5"_qs << u"from 0 to 2147483647"_qs;
+        QTest::newRow("beyond 32 bits") << u"GroupDelay"_qs << u"99999999999"_qs << u"minutes from 0 to 35791"_qs;
+        QTest::newRow("group delay beyond 32-bit milliseconds")
+            << u"GroupDelay"_qs << u"35792"_qs << u"minutes from 0 to 35791"_qs;
+        QTest::newRow("authentication type 7") << u"AuthType"_qs << u"7"_qs << u"0 for Simple or 1 for SSL"_qs;
+        QTest::newRow("no authentication type") << u"AuthType"_qs << u"-1"_qs << u"0 for Simple or 1 for SSL"_qs;
+        QTest::newRow("scheduling 3") << u"EnableSchedule"_qs << u"3"_qs << u"0 for off or 1 for on"_qs;
+        QTest::newRow("port beyond 65535")
+            << u"SSLport"_qs << u"99999"_qs << u"empty or a whole number from 1 to 65535"_qs;
+        QTest::newRow("port with letters")
+            << u"SSLport"_qs << u"smtp"_qs << u"empty or a whole number from 1 to 65535"_qs;
+        QTest::newRow("one-character password") << u"PW"_qs << u"x"_qs << u"This password cannot be stored"_qs;
+        QTest::newRow("password beyond Latin-1")
+            << u"PW"_qs << u"pa\u20ACss"_qs << u"This password cannot be stored"_qs;
+        QTest::newRow("unknown setting") << u"Colour"_qs << u"red"_qs << u"unknown setting Colour"_qs;
     }
     void configSetRefusesWhatCannotBeStored()
     {
         QFETCH(QString, name);
         QFETCH(QString, value);
+        QFETCH(QString, said);
         const Result r = quorvale({u"config"_qs, u"set"_qs, name, value});
         QCOMPARE(r.exitCode, 2);
-        QVERIFY(!r.err.trimmed().isEmpty());
+        QVERIFY2(r.err.contains(said), qPrintable(r.err));
+        // The message names the setting and the value refused; a password is never shown.
+        if (name == u"PW"_qs)
+            QVERIFY2(r.err.startsWith(u"quorvale: PW: "_qs) && !r.err.contains(value), qPrintable(r.err));
+        else if (name != u"Colour"_qs)
+            QVERIFY2(r.err.startsWith(u"quorvale: %1 cannot be \"%2\": "_qs.arg(name, value)), qPrintable(r.err));
         QVERIFY(!QFile::exists(path(u"config/Quorvale/Quorvale.ini"_qs)));
+    }
+
+    void configSetTakesTheLimits()
+    {
+        for (const auto &[name, value] :
+             {std::pair{u"DelayBetweenSends"_qs, u"2147483"_qs}, std::pair{u"GroupDelay"_qs, u"35791"_qs},
+              std::pair{u"GroupSize"_qs, u"0"_qs}, std::pair{u"SSLport"_qs, u"65535"_qs},
+              std::pair{u"SSLport"_qs, QString()}, std::pair{u"AuthType"_qs, u"0"_qs},
+              std::pair{u"EnableSchedule"_qs, u"1"_qs}}) {
+            const Result r = quorvale({u"config"_qs, u"set"_qs, name, value});
+            QVERIFY2(r.exitCode == 0, qPrintable(name + u": "_qs + r.err));
+            QCOMPARE(quorvale({u"config"_qs, u"get"_qs, name}).out, QStringList{value});
+        }
+    }
+
+    // A hand-edited authentication type that is neither Simple nor SSL loads as SSL everywhere: the
+    // mail goes over TLS to the configured port, never in clear, never to port 25.
+    void unusableAuthTypeNeverGoesInClear_data()
+    {
+        QTest::addColumn<QByteArray>("authType");
+        QTest::addColumn<int>("security");
+        QTest::newRow("2, STARTTLS") << QByteArray("2") << int(SmtpServer::Security::StartTls);
+        QTest::newRow("-1, implicit TLS") << QByteArray("-1") << int(SmtpServer::Security::ImplicitTls);
+        QTest::newRow("7.2, STARTTLS") << QByteArray("7.2") << int(SmtpServer::Security::StartTls);
+    }
+    void unusableAuthTypeNeverGoesInClear()
+    {
+        QFETCH(QByteArray, authType);
+        QFETCH(int, security);
+        SmtpServer server({.security = SmtpServer::Security(security)});
+        QVERIFY(server.isRunning());
+        configure(server);
+        QByteArray ini = readFile(u"config/Quorvale/Quorvale.ini"_qs);
+        QVERIFY(ini.contains("\nAuthType=1\n"));
+        writeFile(u"config/Quorvale/Quorvale.ini"_qs,
+                  ini.replace("\nAuthType=1\n", QByteArray("\nAuthType=" + authType + '\n')));
+        SilentListener port25(25);
+
+        QCOMPARE(quorvale({u"config"_qs, u"get"_qs, u"AuthType"_qs}).out, QStringList{u"1"_qs});
+        const Result test = quorvale({u"test-email"_qs, u"me@example.org"_qs});
+        QVERIFY2(test.exitCode == 0, qPrintable(test.out.join(u'\n')));
+        writeFile(u"list.csv"_qs, "1,a@example.org\r\n");
+        const Result run = quorvale(runArgs(u"list.csv"_qs));
+        QVERIFY2(run.exitCode == 0, qPrintable(run.out.join(u'\n') + run.err));
+        QVERIFY(server.waitForMessages(2, 10000));
+        for (const QString &verb : server.clearCommands())
+            QVERIFY2(verb == u"EHLO"_qs || verb == u"STARTTLS"_qs, qPrintable(server.clearCommands().join(u' ')));
+        QVERIFY(server.commands().contains(u"AUTH"_qs));
+        if (port25.port() == 0)
+            QSKIP("port 25 cannot be bound here (it needs root and must be free), so no trap was set on it");
+        QVERIFY(!port25.wasConnected());
     }
 
     void helpAndUsage()

@@ -180,7 +180,7 @@ void TestSetupDialog::valuesTheControlsCannotShowLoadAsDefaults_data()
     QTest::addColumn<int>("shownAuth");
     QTest::addColumn<bool>("shownSchedule");
     QTest::newRow("none chosen") << "-1"
-                                 << "0" << -1 << false;
+                                 << "0" << 1 << false;
     QTest::newRow("simple, on") << "0"
                                 << "1" << 0 << true;
     QTest::newRow("unknown type") << "7"
@@ -260,15 +260,34 @@ void TestSetupDialog::okRefusesWhatCouldNotBeStoredAndSavesNothing_data()
     QTest::addColumn<QString>("field");
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("warning");
-    QTest::newRow("letters for a delay") << "txtDelayBetweenSends"
-                                         << "ten"
-                                         << "The delay between email sends must be a whole number of seconds.";
+    QTest::newRow("letters for a delay")
+        << "txtDelayBetweenSends"
+        << "ten"
+        << "The delay between email sends must be a whole number of seconds from 0 to 2147483.";
+    QTest::newRow("delay beyond 32-bit milliseconds")
+        << "txtDelayBetweenSends"
+        << "2147484"
+        << "The delay between email sends must be a whole number of seconds from 0 to 2147483.";
     QTest::newRow("empty group delay") << "txtGroupDelay"
                                        << ""
-                                       << "The delay between email groups must be a whole number of minutes.";
+                                       << "The delay between email groups must be a whole number of minutes from 0 "
+                                          "to 35791.";
+    QTest::newRow("group delay beyond 32-bit milliseconds")
+        << "txtGroupDelay"
+        << "35792"
+        << "The delay between email groups must be a whole number of minutes from 0 to 35791.";
     QTest::newRow("group size too big") << "txtGroupSize"
                                         << "3000000000"
-                                        << "The email group size must be a whole number.";
+                                        << "The email group size must be a whole number from 0 to 2147483647.";
+    QTest::newRow("negative group size") << "txtGroupSize"
+                                         << "-1"
+                                         << "The email group size must be a whole number from 0 to 2147483647.";
+    QTest::newRow("port beyond 65535") << "txtEmailSslPort"
+                                       << "99999"
+                                       << "The SSL port (SSLport) must be empty or a whole number from 1 to 65535.";
+    QTest::newRow("port with letters") << "txtEmailSslPort"
+                                       << "25a"
+                                       << "The SSL port (SSLport) must be empty or a whole number from 1 to 65535.";
     QTest::newRow("one-character password") << "txtPassword"
                                             << "x"
                                             << "This password cannot be stored";
@@ -375,6 +394,15 @@ void TestSetupDialog::testEmailNeedsCompleteServerSetup()
     QCOMPARE(f.dialogs.warnings.size(), 2);
     QVERIFY(f.dialogs.warnings.last().startsWith(u"This password cannot be stored"_s));
     QCOMPARE(stored(f, u"EmailFrom"_s), u"<unset>"_s);
+
+    // The port is checked by the rules OK and `config set` use, before anything is saved.
+    child<QLineEdit>(setup, "txtPassword")->setText(u"secret"_s);
+    child<QLineEdit>(setup, "txtEmailSslPort")->setText(u"70000"_s);
+    QTest::mouseClick(child<QPushButton>(setup, "cmdTestEmail"), Qt::LeftButton);
+    QCOMPARE(f.dialogs.warnings.size(), 3);
+    QCOMPARE(f.dialogs.warnings.last(), u"The SSL port (SSLport) must be empty or a whole number from 1 to 65535."_s);
+    QCOMPARE(stored(f, u"EmailFrom"_s), u"<unset>"_s);
+    QVERIFY(!f.window->findChild<QDialog *>(u"frmEmailTest"_s));
 }
 
 void TestSetupDialog::testEmailSavesTheSixMailValuesAndOpensTheTestDialog()

@@ -85,7 +85,7 @@ private Q_SLOTS:
     void emptyAttachmentPathSendsWithoutAttachment();
     void portTextRules_data();
     void portTextRules();
-    void otherAuthTypeKeepsLastSslAndPort();
+    void otherAuthTypeIsNeverSent();
     void okKeepsCallersErrorText();
     void nestedSendIsRefused();
     void sendsFromTwoThreadsTakeTurns();
@@ -316,7 +316,7 @@ void TestMailSend::portTextRules()
     }
 }
 
-void TestMailSend::otherAuthTypeKeepsLastSslAndPort()
+void TestMailSend::otherAuthTypeIsNeverSent()
 {
     SmtpServer tls(
         {.security = SmtpServer::Security::StartTls, .user = u"user"_s, .password = u"secret"_s, .fault = {}});
@@ -324,23 +324,38 @@ void TestMailSend::otherAuthTypeKeepsLastSslAndPort()
     SmtpServer plain;
     MailMan mailman;
 
-    // AuthType 1 sets SSL and the TLS server's port ...
+    // A send over TLS first, so that the component holds a security setting and a port ...
     QCOMPARE(send(mailman, tls.settings(), message(u"one@example.org"_s)).status, u"OK"_s);
-    // ... and a send with no AuthType chosen keeps both, whatever its port text says.
-    AppSettings none = plain.settings();
-    none.AuthType = -1;
-    none.SSLport = u"not a number"_s;
-    QCOMPARE(send(mailman, none, message(u"two@example.org"_s)).status, u"OK"_s);
-    QVERIFY(tls.waitForMessages(2, 10000));
-    QCOMPARE(tls.messages().at(1).rcptTo, QStringList{u"two@example.org"_s});
-    QCOMPARE(tls.commands().count(u"STARTTLS"_s), 2);
+    // ... which a send with any type but Simple or SSL never falls back to: it is not attempted.
+    for (const qint16 type : {qint16(-1), qint16(2), qint16(7)}) {
+        AppSettings other = plain.settings();
+        other.AuthType = type;
+        Outcome o;
+        o.status = u"before"_s;
+        o.attempted = SendMail(mailman, other, message(u"two@example.org"_s), o.status, o.errors, &o.error);
+        QVERIFY(!o.attempted);
+        QCOMPARE(o.status, u"before"_s);
+        QVERIFY2(o.error.contains(u"authentication type %1"_s.arg(type)), qPrintable(o.error));
+    }
 
-    // AuthType 0 switches to plain SMTP on the plain server's port; -1 then stays there.
-    QCOMPARE(send(mailman, plain.settings(), message(u"three@example.org"_s)).status, u"OK"_s);
-    QCOMPARE(send(mailman, none, message(u"four@example.org"_s)).status, u"OK"_s);
-    QVERIFY(plain.waitForMessages(2, 10000));
-    QCOMPARE(plain.messages().at(1).rcptTo, QStringList{u"four@example.org"_s});
-    QCOMPARE(tls.messages().size(), 2);
+    // The component itself has no plain-SMTP default: until told 0 or 1 it sends nothing.
+    MailMan fresh;
+    fresh.put_SmtpHost(u"127.0.0.1"_s);
+    fresh.put_SmtpPort(plain.port());
+    fresh.put_SmtpUsername(u"user"_s);
+    fresh.put_SmtpPassword(u"secret"_s);
+    Email email;
+    email.put_From(u"sender@example.com"_s);
+    email.AddTo(QString(), u"three@example.org"_s);
+    QCOMPARE(fresh.SendEmail(email), 0);
+    QVERIFY2(fresh.LastErrorText().contains(u"No connection security"_s), qPrintable(fresh.LastErrorText()));
+    fresh.put_SmtpSsl(2);
+    QCOMPARE(fresh.SendEmail(email), 0);
+
+    QThread::msleep(100);
+    QVERIFY(nothingReachedServer(plain));
+    QCOMPARE(tls.messages().size(), 1);
+    QCOMPARE(tls.commands().count(u"CONNECT"_s), 1);
 }
 
 void TestMailSend::okKeepsCallersErrorText()

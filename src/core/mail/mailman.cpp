@@ -303,8 +303,8 @@ struct MailMan::Private
     QString user;
     QString password;
     int heartbeatMs = kMaxPollMs;
-    int ssl = 0;
-    qint32 port = 25;
+    int ssl = -1;    ///< unset until put_SmtpSsl: never a silent plain-SMTP default
+    qint32 port = 0; ///< unset until put_SmtpPort
     int timeoutSeconds = 30;
     QString lastError;
     QString lastReply;
@@ -436,6 +436,9 @@ QString MailMan::Private::validate(const Email &email) const
     const QString hostError = hostProblem(host);
     if (!hostError.isEmpty())
         return hostError;
+    if (ssl != 0 && ssl != 1)
+        return QStringLiteral("No connection security is set for the SMTP server (SSL must be 0 or 1); the message "
+                              "was not sent.");
     if (port < 1 || port > 65535)
         return QStringLiteral("The SMTP port %1 is not valid; it must be a number from 1 to 65535.").arg(port);
     if (email.toAddress().trimmed().isEmpty())
