@@ -111,6 +111,15 @@ class TestCli : public QObject
         QCOMPARE(quorvale({u"config"_qs, u"set"_qs, u"PW"_qs, u"-"_qs}, s.Password.toUtf8() + "\n").exitCode, 0);
     }
 
+    /// The newest run journal.
+    QString journalText() const
+    {
+        const QDir runs(path(u"data/Quorvale/runs"_qs));
+        const QStringList names = runs.entryList({u"run-*.csv"_qs}, QDir::Files, QDir::Name);
+        QFile file(runs.filePath(names.value(names.size() - 1)));
+        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+    }
+
     QStringList runArgs(const QString &csv) const
     {
         return {u"run"_qs,
@@ -202,11 +211,13 @@ private Q_SLOTS:
         writeFile(u"c/A1.pdf"_qs, "a");
         writeFile(u"c/fail-B2.pdf"_qs, "b");
         const Result r = quorvale(runArgs(u"c/list.csv"_qs) << u"--print"_qs);
-        QCOMPARE(r.exitCode, 1); // the print error
+        QCOMPARE(r.exitCode, 1); // the print error and the missing document
         QCOMPARE(r.out.mid(4),
                  QStringList({u"Emails to be sent - 0"_qs, u"Documents to be printed - 3"_qs, u"Start processing..."_qs,
                               u"Printing document - 1"_qs, u"Printing document - 2"_qs, u"Print Error - fail-B2"_qs,
-                              u"Printing document - 3"_qs, u"Processing Complete"_qs}));
+                              u"Printing document - 3"_qs, u"No document found to print for Client ID - C3"_qs,
+                              u"Processing Complete with 1 errors!"_qs}));
+        QVERIFY(journalText().contains(u",no document,3,C3,"_qs));
         QCOMPARE(QString::fromUtf8(readFile(u"printed.txt"_qs)),
                  u"-P|office|"_qs + path(u"c/A1.pdf"_qs) + u"|\n-P|office|"_qs + path(u"c/fail-B2.pdf"_qs) + u"|\n"_qs);
         QVERIFY(server.messages().isEmpty());

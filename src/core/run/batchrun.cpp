@@ -485,6 +485,9 @@ BatchRun::PassEnd BatchRun::printPass()
         ++printIndex;
         log.LogStatus(QStringLiteral("Printing document - ") + number(printIndex));
         if (document.isEmpty()) {
+            // The client gets neither a message nor a printout: that is an error the user must see.
+            log.LogStatus(QStringLiteral("No document found to print for Client ID - ") + clientId);
+            ++m_errorCount;
             if (!journal(clientEntry(QString::fromUtf16(journal::kNoDocument), i)))
                 return PassEnd::Stopped;
         } else {

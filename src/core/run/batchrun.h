@@ -165,7 +165,7 @@ private:
     QString m_csvName;
     qsizetype m_emailCount = 0;
     qsizetype m_printCount = 0;
-    qint64 m_errorCount = 0;   ///< clients whose own document was not found
+    qint64 m_errorCount = 0;   ///< clients whose own document was not found (to send or to print)
     qint64 m_failureCount = 0; ///< send errors and print errors
     QString m_stopReason;
     RunOutcome m_outcome = RunOutcome::NotStarted;
