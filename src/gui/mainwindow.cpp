@@ -352,14 +352,21 @@ void MainWindow::cmdBrowseCSV_Click()
 
 void MainWindow::cmdBrowseCommonAttach_Click()
 {
-    const QString path = m_dialogs->chooseOpenFile(
-        this, QStringLiteral("Load Common Attachment File"), QStringLiteral("Attachment File (*)"),
-        startFolder(m_txtCommonAttachmentPath->text()), QFileInfo(m_lastChosenFile).fileName());
+    // The dialog offers the last file chosen, as one shared dialog would, but never the client
+    // list: one Enter would make it every client's attachment.
+    const QString csvPath = m_txtCSVpath->text();
+    const QString offered =
+        isClientListFile(m_lastChosenFile, csvPath) ? QString() : QFileInfo(m_lastChosenFile).fileName();
+    const QString path = m_dialogs->chooseOpenFile(this, QStringLiteral("Load Common Attachment File"),
+                                                   QStringLiteral("Attachment File (*)"),
+                                                   startFolder(m_txtCommonAttachmentPath->text()), offered);
     if (path.isEmpty())
         return;
     m_lastChosenFile = path;
     m_txtCommonAttachmentPath->setText(QDir::toNativeSeparators(path));
-    if (path.contains(u".csv"_s, Qt::CaseInsensitive))
+    if (isClientListFile(path, csvPath))
+        m_dialogs->warn(this, clientListAsAttachmentMessage(QDir::toNativeSeparators(path)));
+    else if (path.contains(u".csv"_s, Qt::CaseInsensitive))
         m_dialogs->warn(this, QStringLiteral("The file selected is a CSV file! Select a different file."));
 }
 

@@ -261,6 +261,15 @@ private Q_SLOTS:
                                    << u"Are you sure your ready to start processing?"_qs << QStringList();
         QTest::newRow("unknown option") << QStringList{u"--colour"_qs} << QByteArray("1,a@example.org\r\n")
                                         << QByteArray() << u"--colour"_qs << QStringList();
+        // The client list as everybody's attachment would give every client every address.
+        const QString clientList = u"The common attachment is the client CSV file, which holds every client's "
+                                   "address. Select a different file. File name= "_qs;
+        QTest::newRow("client list as the common attachment")
+            << QStringList{u"--mode"_qs, u"common"_qs, u"--attachment"_qs, u"%HOME%/list.csv"_qs}
+            << QByteArray("1,a@example.org\r\n") << QByteArray() << clientList + u"%HOME%/list.csv"_qs << QStringList();
+        QTest::newRow("a link to the client list")
+            << QStringList{u"--mode"_qs, u"common"_qs, u"--attachment"_qs, u"%HOME%/link.pdf"_qs}
+            << QByteArray("1,a@example.org\r\n") << QByteArray() << clientList + u"%HOME%/link.pdf"_qs << QStringList();
     }
     void nothingIsSentWhenTheRunCannotStart()
     {
@@ -272,8 +281,13 @@ private Q_SLOTS:
         SmtpServer server;
         QVERIFY(server.isRunning());
         configure(server);
-        if (!csv.isEmpty())
+        if (!csv.isEmpty()) {
             writeFile(u"list.csv"_qs, csv);
+            QVERIFY(QFile::link(path(u"list.csv"_qs), path(u"link.pdf"_qs)));
+        }
+        for (QString &arg : extraArgs)
+            arg.replace(u"%HOME%"_qs, m_home->path());
+        warning.replace(u"%HOME%"_qs, m_home->path());
         QStringList args = runArgs(u"list.csv"_qs);
         if (QTest::currentDataTag() == QByteArray("answer no") || QTest::currentDataTag() == QByteArray("no answer"))
             args.removeAll(u"--yes"_qs);
@@ -285,6 +299,37 @@ private Q_SLOTS:
         QVERIFY(server.messages().isEmpty());
         QVERIFY(!QFile::exists(path(u"data/Quorvale/Body.txt"_qs)));
         QCOMPARE(quorvale({u"config"_qs, u"get"_qs, u"CSVpath"_qs}).out, QStringList{QString()});
+    }
+
+    // Check Client List flags the client list as the common attachment; another CSV file is allowed.
+    void checkFlagsTheClientListAsCommonAttachment_data()
+    {
+        QTest::addColumn<QString>("attachment");
+        QTest::addColumn<bool>("flagged");
+        QTest::newRow("another CSV file") << u"prices.csv"_qs << false;
+        QTest::newRow("the client list") << u"list.csv"_qs << true;
+        QTest::newRow("a link to the client list") << u"link.pdf"_qs << true;
+    }
+    void checkFlagsTheClientListAsCommonAttachment()
+    {
+        QFETCH(QString, attachment);
+        QFETCH(bool, flagged);
+        writeFile(u"list.csv"_qs, "1,a@example.org\r\n2,b@example.org\r\n");
+        writeFile(u"prices.csv"_qs, "item,price\r\n");
+        QVERIFY(QFile::link(path(u"list.csv"_qs), path(u"link.pdf"_qs)));
+        const Result r = quorvale({u"check"_qs, u"--csv"_qs, path(u"list.csv"_qs), u"--mode"_qs, u"common"_qs,
+                                   u"--attachment"_qs, path(attachment)});
+        QCOMPARE(r.exitCode, flagged ? 1 : 0);
+        const QStringList rows = r.out.filter(u"@example.org"_qs);
+        QCOMPARE(rows.size(), 2);
+        for (const QString &row : rows) {
+            QCOMPARE(row.startsWith(u"! "_qs), flagged);
+            QCOMPARE(row.endsWith(u"\tcommon attachment is the client list"_qs), flagged);
+        }
+        QCOMPARE(r.out.contains(u"The common attachment is the client CSV file, which holds every client's address. "
+                                "Select a different file. File name= "_qs +
+                                path(attachment)),
+                 flagged);
     }
 
     void interruptAbortsTheRun()

@@ -4,6 +4,7 @@
 #include "guitest.h"
 
 #include "gui/aboutdialog.h"
+#include "run/journal.h"
 
 #include <QAction>
 #include <QButtonGroup>
@@ -51,6 +52,7 @@ private Q_SLOTS:
     void answeringNoClearsTheStatusBoxAndSavesNothing();
     void fastRunShowsEveryLineInOrderBeforeItEnds();
     void abortClickEndsTheRunAtItsNextCheckPoint();
+    void modeChangedMidRunAppliesToTheClientsThatFollow_data();
     void modeChangedMidRunAppliesToTheClientsThatFollow();
     void exitMidRunEndsAtOnceWithoutClosingLines();
 };
@@ -312,31 +314,41 @@ void TestMainWindow::csvChooserWarnsAboutOtherFilesButKeepsThem()
 void TestMainWindow::commonChooserWarnsAboutCsvFiles_data()
 {
     QTest::addColumn<QString>("chosen");
-    QTest::addColumn<bool>("warned");
-    QTest::newRow("pdf") << "/data/letter.pdf" << false;
-    QTest::newRow(".csv anywhere") << "/data/report.csv.pdf" << true;
-    QTest::newRow("csv, upper case") << "/data/LIST.CSV" << true;
+    QTest::addColumn<QString>("warning");
+    const QString csv = u"The file selected is a CSV file! Select a different file."_s;
+    QTest::newRow("pdf") << "/data/letter.pdf" << QString();
+    QTest::newRow(".csv anywhere") << "/data/report.csv.pdf" << csv;
+    QTest::newRow("csv, upper case") << "/data/LIST.CSV" << csv;
+    QTest::newRow("the client list")
+        << "/data/clients.csv"
+        << u"The common attachment is the client CSV file, which holds every client's address. Select a different "
+           "file. File name= /data/clients.csv"_s;
 }
 
 void TestMainWindow::commonChooserWarnsAboutCsvFiles()
 {
     QFETCH(QString, chosen);
-    QFETCH(bool, warned);
+    QFETCH(QString, warning);
 
     WindowFixture f;
     f.open();
     QTest::mouseClick(f.widget<QRadioButton>("OptAddAttachment1"), Qt::LeftButton);
-    // The dialog starts from the last file chosen, as the one shared dialog would.
-    f.dialogs.files = {u"/data/clients.csv"_s, chosen};
+    f.dialogs.files = {u"/data/clients.csv"_s, chosen, QString()};
     QTest::mouseClick(f.widget<QPushButton>("cmdBrowseCSV"), Qt::LeftButton);
     QTest::mouseClick(f.widget<QPushButton>("cmdBrowseCommonAttach"), Qt::LeftButton);
 
     QCOMPARE(f.dialogs.fileDialogs.size(), 2);
     QCOMPARE(f.dialogs.fileDialogs[1].title, u"Load Common Attachment File"_s);
-    QCOMPARE(f.dialogs.fileDialogs[1].fileName, u"clients.csv"_s);
+    // It starts in the client list's folder, but never on the client list itself.
+    QCOMPARE(f.dialogs.fileDialogs[1].folder, u"/data"_s);
+    QCOMPARE(f.dialogs.fileDialogs[1].fileName, QString());
     QCOMPARE(f.widget<QLineEdit>("txtCommonAttachmentPath")->text(), chosen);
-    QCOMPARE(f.dialogs.warnings,
-             warned ? QStringList{u"The file selected is a CSV file! Select a different file."_s} : QStringList());
+    QCOMPARE(f.dialogs.warnings, warning.isEmpty() ? QStringList() : QStringList{warning});
+
+    // Opened again, it offers the file chosen last, unless that is the client list.
+    QTest::mouseClick(f.widget<QPushButton>("cmdBrowseCommonAttach"), Qt::LeftButton);
+    QCOMPARE(f.dialogs.fileDialogs[2].fileName,
+             chosen == u"/data/clients.csv"_s ? QString() : QFileInfo(chosen).fileName());
 }
 
 void TestMainWindow::helpContentsOpensMainTopicOrNothing()
@@ -556,14 +568,27 @@ void TestMainWindow::abortClickEndsTheRunAtItsNextCheckPoint()
     QVERIFY(!f.widget("cmdAbort")->isEnabled());
 }
 
+void TestMainWindow::modeChangedMidRunAppliesToTheClientsThatFollow_data()
+{
+    QTest::addColumn<QString>("common");  // the common path set mid-run, relative to the test folder
+    QTest::addColumn<QString>("refusal"); // the journal's reason for the clients not sent; empty: all sent
+    QTest::newRow("a letter") << u"letter.pdf"_s << QString();
+    QTest::newRow("an empty path") << QString() << u"The common attachment path is empty"_s;
+    QTest::newRow("the client list") << u"clients.csv"_s << u"The common attachment is the client CSV file"_s;
+    QTest::newRow("a link to the client list") << u"link.csv"_s << u"The common attachment is the client CSV file"_s;
+}
+
 void TestMainWindow::modeChangedMidRunAppliesToTheClientsThatFollow()
 {
+    QFETCH(QString, common);
+    QFETCH(QString, refusal);
     WindowFixture f;
     QByteArray csv;
     for (int i = 1; i <= 8; ++i)
         csv += QByteArray::number(i) + ",client" + QByteArray::number(i) + "@example.com\r\n";
     prepareRun(f, csv);
     writeFile(f.dir.filePath(u"letter.pdf"_s), "%PDF-1.4\n");
+    QVERIFY(QFile::link(f.dir.filePath(u"clients.csv"_s), f.dir.filePath(u"link.csv"_s)));
     f.mailer.sendTime = std::chrono::milliseconds(100);
     MainWindow &w = f.open();
 
@@ -571,14 +596,40 @@ void TestMainWindow::modeChangedMidRunAppliesToTheClientsThatFollow()
     QTest::mouseClick(f.widget<QPushButton>("cmdStart"), Qt::LeftButton);
     QTRY_VERIFY(f.mailer.messages().size() >= 1);
     // The mode switch and the path box stay live during a run.
+    f.widget<QLineEdit>("txtCommonAttachmentPath")->setText(common.isEmpty() ? QString() : f.dir.filePath(common));
     QTest::mouseClick(f.widget<QRadioButton>("OptAddAttachment1"), Qt::LeftButton);
-    f.widget<QLineEdit>("txtCommonAttachmentPath")->setText(f.dir.filePath(u"letter.pdf"_s));
     QVERIFY(finished.wait(20000));
 
     const QList<MailMessage> sent = f.mailer.messages();
-    QCOMPARE(sent.size(), 8);
     QVERIFY(sent.first().AttachmentPath.isEmpty());
-    QCOMPARE(sent.last().AttachmentPath, f.dir.filePath(u"letter.pdf"_s));
+    const QStringList lines = statusLines(f.widget<QPlainTextEdit>("txtProgress"));
+    if (refusal.isEmpty()) {
+        QCOMPARE(sent.size(), 8);
+        QCOMPARE(sent.last().AttachmentPath, f.dir.filePath(u"letter.pdf"_s));
+        QVERIFY(lines.filter(u"Send Error"_s).isEmpty());
+        return;
+    }
+    // From the switch on, no message goes out: not without its attachment, not with the client
+    // list. Each such client has its error line and a journal line saying why; the run goes on.
+    for (const MailMessage &m : sent)
+        QVERIFY(m.AttachmentPath.isEmpty());
+    QVERIFY(sent.size() < 8);
+    QCOMPARE(lines.filter(u"Send Error - "_s).size(), 8 - sent.size());
+    QCOMPARE(lines.last(), u"Processing Complete"_s);
+    QCOMPARE(lines.filter(u"Send Error - "_s).last(), u"Send Error - client8@example.com"_s);
+    const QDir runs(runJournalFolder(f.dataFolder()));
+    QList<JournalEntry> entries;
+    QString error;
+    QVERIFY(readJournal(runs.filePath(runs.entryList({u"run-*.csv"_s}).value(0)), &entries, &error));
+    qsizetype refused = 0;
+    for (const JournalEntry &e : entries) {
+        if (e.event == u"refused"_s) {
+            ++refused;
+            QVERIFY2(e.detail.startsWith(refusal), qPrintable(e.detail));
+        }
+    }
+    QCOMPARE(refused, 8 - sent.size());
+    QCOMPARE(entries.last().event, u"completed"_s);
 }
 
 void TestMainWindow::exitMidRunEndsAtOnceWithoutClosingLines()

@@ -2,6 +2,7 @@
 
 #include "clients/csvreader.h"
 #include "mail/sendmail.h"
+#include "platform/platform.h"
 #include "run/clock.h"
 #include "run/pause.h"
 #include "run/printer.h"
@@ -132,6 +133,21 @@ QString FindClientDocument(const QString &folder, const QString &clientId, QStri
     return {};
 }
 
+bool isClientListFile(const QString &path, const QString &csvPath)
+{
+    if (path.isEmpty() || csvPath.isEmpty())
+        return false;
+    return platform::isSameFile(path, csvPath) ||
+           QFileInfo(path).absoluteFilePath() == QFileInfo(csvPath).absoluteFilePath();
+}
+
+QString clientListAsAttachmentMessage(const QString &path)
+{
+    return QStringLiteral("The common attachment is the client CSV file, which holds every client's address. "
+                          "Select a different file. File name= ") +
+           path;
+}
+
 BatchRun::BatchRun(RunDependencies deps) : m_deps(std::move(deps)) {}
 
 bool BatchRun::prepare(const RunRequest &request)
@@ -156,6 +172,10 @@ bool BatchRun::prepare(const RunRequest &request)
     }
     if (request.csvPath.isEmpty()) {
         prompter.warn(QStringLiteral("You need to set the path for the client CSV file."));
+        return false;
+    }
+    if (mode == AttachmentMode::Common && isClientListFile(commonPath, request.csvPath)) {
+        prompter.warn(clientListAsAttachmentMessage(commonPath));
         return false;
     }
     if (mode == AttachmentMode::Common) {
@@ -554,12 +574,18 @@ BatchRun::PassEnd BatchRun::emailPass()
 
         const QString address = m_clients.EmailAddress(i);
         QString attachment;
+        QString notSent; // why this client's message must not go out as the window has it now
         bool documentFound = true;
         switch (m_deps.control.attachmentMode()) {
         case AttachmentMode::None:
             break;
         case AttachmentMode::Common:
+            // Read afresh for every client: the box may have been cleared or changed since Start.
             attachment = m_deps.control.commonAttachmentPath();
+            if (attachment.isEmpty())
+                notSent = QStringLiteral("The common attachment path is empty; the message was not sent without it.");
+            else if (isClientListFile(attachment, m_csvAbsolutePath))
+                notSent = clientListAsAttachmentMessage(attachment);
             break;
         case AttachmentMode::ClientSpecific: {
             QString error;
@@ -572,7 +598,15 @@ BatchRun::PassEnd BatchRun::emailPass()
             break;
         }
         }
-        if (documentFound) {
+        if (!notSent.isEmpty()) {
+            log.LogStatus(QStringLiteral("Sending email - ") + number(sendIndex + 1));
+            log.LogStatus(QStringLiteral("Send Error - ") + address);
+            ++m_failureCount;
+            JournalEntry refused = clientEntry(QString::fromUtf16(journal::kRefused), i);
+            refused.detail = notSent;
+            if (!journal(refused))
+                return PassEnd::Stopped;
+        } else if (documentFound) {
             log.LogStatus(QStringLiteral("Sending email - ") + number(sendIndex + 1));
             if (!journal(clientEntry(QString::fromUtf16(journal::kAttempting), i, attachment)) || !send(i, attachment))
                 return PassEnd::Stopped;

@@ -205,4 +205,11 @@ QString FindClientDocument(const QString &folder, const QString &clientId, QStri
 /// rule of FindClientDocument, without the folder).
 bool isClientDocumentName(const QString &fileName, const QString &clientId);
 
+/// True when `path` names the client list `csvPath` itself (the same file once links are
+/// followed, or the same path): as an attachment it would give every client every other
+/// client's address.
+bool isClientListFile(const QString &path, const QString &csvPath);
+/// Why the client list cannot be the common attachment, naming the file.
+QString clientListAsAttachmentMessage(const QString &path);
+
 } // namespace quorvale
