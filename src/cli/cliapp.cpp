@@ -67,8 +67,9 @@ using the mail server and pacing settings saved by the Setup dialog (see "config
   Status lines go to standard output as they happen, warnings to standard error.
   Ctrl-C aborts the run (a second Ctrl-C ends the program at once).
   Exit status: 0 completed without errors; 1 completed with errors (missing documents, send or
-  print errors) or stopped by a failure; 2 nothing was sent (bad usage, incomplete setup, an
-  unreadable CSV file, or the answer No); 130 aborted.
+  print errors) or stopped by a failure after sending or printing something; 2 nothing was sent or
+  printed (bad usage, incomplete setup, an unreadable CSV file, the answer No, or a failure before
+  the first message or printout); 130 aborted.
 
 check: shows, client by client, what "run" with the same options would do now (send, send with
 which file, no document found, print which file, or nothing), and flags what deserves a second
@@ -311,8 +312,9 @@ int runCommand(const QStringList &args)
     case RunOutcome::Completed:
         return Ok;
     case RunOutcome::CompletedWithErrors:
-    case RunOutcome::Stopped:
         return Failed;
+    case RunOutcome::Stopped:
+        return run.anythingHandedOver() ? Failed : NotStarted;
     case RunOutcome::Aborted:
         return Aborted;
     case RunOutcome::NotStarted:

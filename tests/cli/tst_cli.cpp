@@ -12,6 +12,9 @@
 #include <QTest>
 
 #include <csignal>
+#include <functional>
+
+#include <sys/resource.h>
 
 using namespace quorvale;
 using quorvale::test::SilentListener;
@@ -47,6 +50,8 @@ class TestCli : public QObject
 
     std::unique_ptr<QTemporaryDir> m_home;
     QStringList m_serverEnv;
+    QStringList m_extraEnv;               ///< NAME=value entries on top of the usual ones
+    std::function<void()> m_childSetup{}; ///< runs in the program's process before it starts
 
     QString path(const QString &name) const { return m_home->filePath(name); }
 
@@ -70,9 +75,11 @@ class TestCli : public QObject
         env.insert(u"XDG_CONFIG_HOME"_qs, path(u"config"_qs));
         env.insert(u"XDG_DATA_HOME"_qs, path(u"data"_qs));
         env.insert(u"QUORVALE_PRINT_COMMAND"_qs, u"/bin/sh \""_qs + path(u"print.sh"_qs) + u"\" -P office"_qs);
-        for (const QString &entry : m_serverEnv)
+        for (const QString &entry : m_serverEnv + m_extraEnv)
             env.insert(entry.section(QLatin1Char('='), 0, 0), entry.section(QLatin1Char('='), 1));
         process.setProcessEnvironment(env);
+        if (m_childSetup)
+            process.setChildProcessModifier(m_childSetup);
         process.setProgram(qEnvironmentVariable("QUORVALE_BINARY"));
     }
 
@@ -137,6 +144,8 @@ private Q_SLOTS:
     {
         m_home = std::make_unique<QTemporaryDir>();
         m_serverEnv.clear();
+        m_extraEnv.clear();
+        m_childSetup = nullptr;
         writeFile(u"print.sh"_qs, "#!/bin/sh\nprintf '%s|' \"$@\" >> \"$(dirname \"$0\")/printed.txt\"\n"
                                   "echo >> \"$(dirname \"$0\")/printed.txt\"\n"
                                   "case \"$*\" in *fail*) echo 'no such printer' >&2; exit 1;; esac\n");
@@ -299,6 +308,56 @@ private Q_SLOTS:
         QVERIFY(server.messages().isEmpty());
         QVERIFY(!QFile::exists(path(u"data/Quorvale/Body.txt"_qs)));
         QCOMPARE(quorvale({u"config"_qs, u"get"_qs, u"CSVpath"_qs}).out, QStringList{QString()});
+    }
+
+    // A run that stops after the confirmation tells by its exit status whether anything went out.
+    void stoppedRunSaysWhetherAnythingWasSent_data()
+    {
+        QTest::addColumn<QString>("blocked"); // made a file (a folder when it ends in "/"), or a fault
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("data folder cannot be created") << u"data"_qs << 2 << u"data"_qs;
+        QTest::newRow("body file cannot be written") << u"data/Quorvale/Body.txt/"_qs << 2 << u"Body.txt"_qs;
+        QTest::newRow("journal cannot be opened") << u"data/Quorvale/runs"_qs << 2 << u"journal"_qs;
+        QTest::newRow("port unusable at the first send") << u"port"_qs << 2 << u"SMTP port"_qs;
+        QTest::newRow("journal full after some sends") << u"file size"_qs << 1 << u"journal"_qs;
+    }
+    void stoppedRunSaysWhetherAnythingWasSent()
+    {
+        QFETCH(QString, blocked);
+        QFETCH(int, exitCode);
+        QFETCH(QString, reason);
+        SmtpServer server;
+        QVERIFY(server.isRunning());
+        configure(server);
+        QByteArray csv;
+        for (int i = 1; i <= 30; ++i)
+            csv += QByteArray::number(i) + ",c" + QByteArray::number(i) + "@example.org\r\n";
+        writeFile(u"list.csv"_qs, csv);
+        if (blocked == u"port"_qs) {
+            QByteArray ini = readFile(u"config/Quorvale/Quorvale.ini"_qs);
+            writeFile(u"config/Quorvale/Quorvale.ini"_qs, ini.replace("\nSSLport=", "\nSSLport=x"));
+        } else if (blocked == u"file size"_qs) {
+            // Files cannot grow past a few kilobytes: the journal fills up after some clients.
+            for (const auto &[name, value] :
+                 {std::pair{u"EnableSchedule"_qs, u"1"_qs}, std::pair{u"DelayBetweenSends"_qs, u"0"_qs}})
+                QCOMPARE(quorvale({u"config"_qs, u"set"_qs, name, value}).exitCode, 0);
+            m_childSetup = [] {
+                std::signal(SIGXFSZ, SIG_IGN);
+                const rlimit small{4096, 4096};
+                ::setrlimit(RLIMIT_FSIZE, &small);
+            };
+        } else if (blocked.endsWith(u'/')) {
+            QVERIFY(QDir().mkpath(path(blocked)));
+        } else {
+            writeFile(blocked, "a file where a folder should be");
+        }
+
+        const Result r = quorvale(runArgs(u"list.csv"_qs));
+        QVERIFY2(r.exitCode == exitCode, qPrintable(r.out.join(u'\n') + r.err));
+        QVERIFY2(r.out.last().startsWith(u"Processing stopped - "_qs) && r.out.last().contains(reason),
+                 qPrintable(r.out.last()));
+        QCOMPARE(server.messages().isEmpty(), exitCode == 2);
     }
 
     // Check Client List flags the client list as the common attachment; another CSV file is allowed.

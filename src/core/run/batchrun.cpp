@@ -153,6 +153,7 @@ BatchRun::BatchRun(RunDependencies deps) : m_deps(std::move(deps)) {}
 bool BatchRun::prepare(const RunRequest &request)
 {
     m_outcome = RunOutcome::NotStarted;
+    m_handedOver = false;
     m_request = request;
     // The pacing is taken here, once: a change saved in the setup dialog applies to the next run.
     m_settings = m_deps.settings();
@@ -515,6 +516,7 @@ BatchRun::PassEnd BatchRun::printPass()
                 return PassEnd::Stopped;
             QString printError;
             const bool printed = m_deps.printer.printDocument(document, &printError);
+            m_handedOver = m_handedOver || printed;
             JournalEntry outcome =
                 clientEntry(QString::fromUtf16(printed ? journal::kPrinted : journal::kPrintError), i);
             outcome.detail = printError;
@@ -654,6 +656,7 @@ bool BatchRun::send(qsizetype index, const QString &attachment)
         return false;
     }
     const bool failed = status == QLatin1String("Bad");
+    m_handedOver = m_handedOver || !failed || report.maybeDelivered;
     if (failed) {
         m_deps.log.LogStatus(QStringLiteral("Send Error - ") + address);
         ++m_failureCount;

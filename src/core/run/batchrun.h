@@ -92,7 +92,8 @@ enum class RunOutcome
     NotStarted,          ///< a pre-check, the CSV file, or the answer No stopped it; nothing sent (exit 2)
     Completed,           ///< no missing document, send error or print error (exit 0)
     CompletedWithErrors, ///< missing documents, send errors or print errors (exit 1)
-    Stopped,             ///< ended through "Processing stopped - " (exit 1); also when saving failed
+    Stopped,             ///< ended through "Processing stopped - ", also when saving failed (exit 1, or
+                         ///< 2 when nothing was handed over: see BatchRun::anythingHandedOver)
     Aborted,             ///< an abort ended a pass early (exit 130); an abort that no check point
                          ///< saw (in the pause after the last client) leaves the run Completed
 };
@@ -130,6 +131,9 @@ public:
     bool earlierRunUnfinished() const { return m_earlierRunUnfinished; }
     /// The journal of this run; empty until the run passed its confirmation.
     QString journalPath() const { return m_journalPath; }
+    /// True once a message was sent (or may have arrived) or a document was handed to the
+    /// printer: a run that stopped tells "stopped with nothing done" from "stopped after sending".
+    bool anythingHandedOver() const { return m_handedOver; }
 
 private:
     enum class PassEnd
@@ -169,6 +173,7 @@ private:
     qint64 m_failureCount = 0; ///< send errors and print errors
     QString m_stopReason;
     RunOutcome m_outcome = RunOutcome::NotStarted;
+    bool m_handedOver = false;
 
     std::unique_ptr<Journal> m_journal;
     QString m_runKind;
