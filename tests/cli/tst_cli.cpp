@@ -195,9 +195,14 @@ private Q_SLOTS:
             QCOMPARE(m.rcptTo, QStringList{i == 0 ? u"anna@example.org"_qs : u"bert@example.org"_qs});
             QCOMPARE(m.subject, u"Your documents"_qs);
             QCOMPARE(normalized(m.body).trimmed(), u"Dear client,\nplease find them attached."_qs);
+            // A message without a file is one text part, as every mail program sends it.
+            const QByteArray headers = "\r\n" + m.raw.left(m.raw.indexOf("\r\n\r\n") + 2);
             if (attached.at(i).isEmpty()) {
+                QVERIFY2(headers.contains("\r\nContent-Type: text/plain; charset=UTF-8\r\n"), headers.constData());
+                QVERIFY(!m.raw.contains("multipart"));
                 QVERIFY(m.attachments.isEmpty());
             } else {
+                QVERIFY2(headers.contains("\r\nContent-Type: multipart/mixed"), headers.constData());
                 QCOMPARE(m.attachments.size(), 1);
                 QCOMPARE(m.attachments.first().fileName, attached.at(i));
                 const QString file = mode == u"common"_qs ? attached.at(i) : u"clients/"_qs + attached.at(i);
