@@ -18,9 +18,11 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QThread>
 #include <QVBoxLayout>
 
 #include <limits>
+#include <memory>
 
 namespace quorvale {
 
@@ -44,6 +46,14 @@ SetupDialog::SetupDialog(SettingsHolder &settings, SettingsStore &store, Printer
     setModal(false);
     buildUi();
     load();
+}
+
+SetupDialog::~SetupDialog()
+{
+    if (m_printThread) {
+        m_printThread->wait();
+        delete m_printThread;
+    }
 }
 
 void SetupDialog::buildUi()
@@ -121,6 +131,7 @@ void SetupDialog::buildUi()
                                  QStringLiteral("Browse for PDF file"), frame3);
     auto *cmdTestPrinting = makeButton(QStringLiteral("cmdTestPrinting"), QStringLiteral("Test PDF &Printing"),
                                        QStringLiteral("Test print"), frame3);
+    m_cmdTestPrinting = cmdTestPrinting;
     auto *print = new QGridLayout(frame3);
     print->addWidget(makeLabel(QStringLiteral("Label5"), QStringLiteral("PDF File to print"), frame3), 0, 0, 1, 2);
     print->addWidget(m_txtPdfLocation, 1, 0);
@@ -320,9 +331,30 @@ void SetupDialog::cmdTestPrinting_Click()
         m_dialogs.warn(this, QStringLiteral("You need to add a PDF file for testing."));
         return;
     }
-    QString error;
-    if (!m_printer.printDocument(path, &error))
-        m_dialogs.warn(this, QStringLiteral("The PDF file could not be sent to the printer:\n%1").arg(error));
+    // The print command may take its time (or hang until its timeout): it runs off the UI thread,
+    // and the button stays disabled until it is done.
+    if (m_printThread)
+        return;
+    struct Outcome
+    {
+        bool printed = false;
+        QString error;
+    };
+    auto outcome = std::make_shared<Outcome>();
+    Printer &printer = m_printer;
+    m_printThread =
+        QThread::create([&printer, path, outcome] { outcome->printed = printer.printDocument(path, &outcome->error); });
+    m_cmdTestPrinting->setEnabled(false);
+    connect(m_printThread, &QThread::finished, this, [this, outcome] {
+        m_printThread->wait();
+        m_printThread->deleteLater();
+        m_printThread = nullptr;
+        m_cmdTestPrinting->setEnabled(true);
+        if (!outcome->printed)
+            m_dialogs.warn(this,
+                           QStringLiteral("The PDF file could not be sent to the printer:\n%1").arg(outcome->error));
+    });
+    m_printThread->start();
 }
 
 void SetupDialog::cmdHelp_Click()

@@ -9,6 +9,7 @@ class QComboBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class QThread;
 
 namespace quorvale {
 
@@ -27,6 +28,8 @@ class SetupDialog final : public QDialog
 public:
     SetupDialog(SettingsHolder &settings, SettingsStore &store, Printer &printer, UserDialogs &dialogs,
                 const QString &helpFolder, QWidget *parent = nullptr);
+    /// Waits for a print test still under way.
+    ~SetupDialog() override;
 
     QString testPdfPath() const { return m_testPdfPath; }
 
@@ -82,6 +85,8 @@ private:
     QLineEdit *m_txtGroupDelay = nullptr;
     QLineEdit *m_txtGroupSize = nullptr;
     QLineEdit *m_txtPdfLocation = nullptr;
+    QPushButton *m_cmdTestPrinting = nullptr;
+    QThread *m_printThread = nullptr; ///< the print test under way, off the UI thread
 };
 
 } // namespace quorvale

@@ -10,6 +10,7 @@
 #include <QComboBox>
 #include <QDialog>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPointer>
@@ -352,17 +353,35 @@ void TestSetupDialog::printTestPrintsTheShownPathOrWarns()
     QCOMPARE(f.dialogs.warnings, QStringList{u"You need to add a PDF file for testing."_s});
     QVERIFY(f.printer.printed().isEmpty());
 
-    // A typed path is printed as shown, although nothing was browsed for.
+    // A typed path is printed as shown, although nothing was browsed for. The print command runs
+    // off the UI thread: the window never waits for it, and a second click meanwhile prints nothing.
     child<QLineEdit>(setup, "txtPdfLocation")->setText(u"/docs/typed.pdf"_s);
+    f.printer.printTime = std::chrono::milliseconds(1500);
+    QElapsedTimer clock;
+    clock.start();
     QTest::mouseClick(print, Qt::LeftButton);
+    QVERIFY2(clock.elapsed() < 500, qPrintable(QString::number(clock.elapsed())));
+    QVERIFY(!print->isEnabled());
+    QTest::mouseClick(print, Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(print->isEnabled(), 5000);
     QCOMPARE(f.printer.printed(), QStringList{u"/docs/typed.pdf"_s});
     QCOMPARE(f.dialogs.warnings.size(), 1);
 
-    // A print request that cannot be handed over is said, not swallowed.
+    // A print request that cannot be handed over is said, not swallowed, once it is done.
+    f.printer.printTime = std::chrono::milliseconds(0);
     f.printer.failure = u"lp: No default destination."_s;
     QTest::mouseClick(print, Qt::LeftButton);
-    QCOMPARE(f.dialogs.warnings.size(), 2);
+    QTRY_COMPARE(f.dialogs.warnings.size(), 2);
     QVERIFY(f.dialogs.warnings.last().contains(u"No default destination"_s));
+    QVERIFY(print->isEnabled());
+
+    // Closed while a print test is under way, the dialog waits for it and goes.
+    f.printer.printTime = std::chrono::milliseconds(300);
+    QTest::mouseClick(print, Qt::LeftButton);
+    QPointer<QDialog> closing = setup;
+    setup->close();
+    QTRY_VERIFY(!closing);
+    QCOMPARE(f.printer.printed().size(), 3);
 }
 
 void TestSetupDialog::helpOpensTheSetupTopic()
