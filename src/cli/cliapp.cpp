@@ -182,6 +182,14 @@ AppSettings loadSettings(const SettingsStore &store)
     return settings;
 }
 
+/// "Simple" is plain SMTP: one line on standard error says so whenever a login goes with it.
+void warnAboutLoginInClear(const AppSettings &settings)
+{
+    if (settings.AuthType == 0 && !settings.UserName.isEmpty())
+        writeErr(QStringLiteral("quorvale: warning: the authentication type is Simple (AuthType 0): the user name and "
+                                "password go to the server unencrypted.\n"));
+}
+
 // --- run ------------------------------------------------------------------------------------
 
 int runCommand(const QStringList &args)
@@ -293,6 +301,7 @@ int runCommand(const QStringList &args)
         }
     }
 
+    warnAboutLoginInClear(settings);
     StdoutLog log;
     ConsolePrompter prompter(assumeYes);
     const auto currentSettings = [&settings] { return settings; };
@@ -423,6 +432,7 @@ int testEmailCommand(const QStringList &args)
         return NotStarted;
     }
 
+    warnAboutLoginInClear(settings);
     StdoutLog log;
     log.LogStatus(QStringLiteral("Testing Email..."));
     SmtpMailer mailer([&settings] { return settings; });

@@ -80,8 +80,14 @@ void SetupDialog::buildUi()
     const int wide = fontMetrics().horizontalAdvance(u"office@practice-name.example.com"_s);
     for (QLineEdit *edit : {m_txtMailFrom, m_txtSMTPServer, m_txtEmailSslPort, m_txtUsername, m_txtPassword})
         edit->setMinimumWidth(wide);
+    // "Simple" is plain SMTP: said beside the choice whenever a login would go with it.
+    m_lblSimpleWarning = makeLabel(QStringLiteral("lblSimpleWarning"),
+                                   QStringLiteral("Simple sends the user name and password unencrypted."), frame8);
+    m_lblSimpleWarning->setWordWrap(true);
+    m_lblSimpleWarning->hide();
     auto *auth = new QFormLayout(frame8);
     auth->addRow(makeLabel(QStringLiteral("Label6"), QStringLiteral("Type"), frame8), m_cboAuth);
+    auth->addRow(QString(), m_lblSimpleWarning);
     auth->addRow(makeLabel(QStringLiteral("Label40"), QStringLiteral("SSL Port"), frame8), m_txtEmailSslPort);
     auth->addRow(makeLabel(QStringLiteral("Label10"), QStringLiteral("Username"), frame8), m_txtUsername);
     auth->addRow(makeLabel(QStringLiteral("Label9"), QStringLiteral("Password"), frame8), m_txtPassword);
@@ -185,6 +191,8 @@ void SetupDialog::buildUi()
     setTabOrder(cmdHelp, cmdOK);
 
     connect(m_chkEnableSchedule, &QCheckBox::toggled, this, &SetupDialog::chkEnableSchedule_Click);
+    connect(m_cboAuth, &QComboBox::currentIndexChanged, this, &SetupDialog::showSimpleWarning);
+    connect(m_txtUsername, &QLineEdit::textChanged, this, &SetupDialog::showSimpleWarning);
     connect(cmdOK, &QPushButton::clicked, this, &SetupDialog::cmdOK_Click);
     connect(cmdTestEmail, &QPushButton::clicked, this, &SetupDialog::cmdTestEmail_Click);
     connect(cmdBrowse, &QPushButton::clicked, this, &SetupDialog::cmdBrowse_Click);
@@ -210,6 +218,11 @@ void SetupDialog::load()
     m_txtDelayBetweenSends->setText(QString::number(s.DelayBetweenSends));
     m_txtGroupDelay->setText(QString::number(s.GroupDelay));
     m_txtGroupSize->setText(QString::number(s.GroupSize));
+}
+
+void SetupDialog::showSimpleWarning()
+{
+    m_lblSimpleWarning->setVisible(m_cboAuth->currentIndex() == 0 && !m_txtUsername->text().isEmpty());
 }
 
 void SetupDialog::chkEnableSchedule_Click()

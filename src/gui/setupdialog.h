@@ -41,6 +41,8 @@ private:
     void buildUi();
     void load();
     void chkEnableSchedule_Click();
+    /// Shows lblSimpleWarning while "Simple" is chosen and a user name is set.
+    void showSimpleWarning();
     void cmdOK_Click();
     void cmdTestEmail_Click();
     void cmdBrowse_Click();
@@ -77,6 +79,7 @@ private:
     QLineEdit *m_txtEmailSslPort = nullptr;
     QLineEdit *m_txtUsername = nullptr;
     QLineEdit *m_txtPassword = nullptr;
+    QLabel *m_lblSimpleWarning = nullptr;
     QCheckBox *m_chkEnableSchedule = nullptr;
     QLabel *m_label2 = nullptr;
     QLabel *m_label3 = nullptr;

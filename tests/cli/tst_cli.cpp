@@ -37,6 +37,9 @@ QStringList lines(const QByteArray &bytes)
     return result;
 }
 
+const QString kLoginInClear = u"quorvale: warning: the authentication type is Simple (AuthType 0): the user name "
+                              "and password go to the server unencrypted.\n"_qs;
+
 QString normalized(QString text)
 {
     return text.replace(u"\r\n"_qs, u"\n"_qs);
@@ -183,6 +186,7 @@ private Q_SLOTS:
 
         const Result r = quorvale(args);
         QVERIFY2(r.exitCode == exitCode, qPrintable(r.err));
+        QCOMPARE(r.err.count(kLoginInClear), 1);
         QCOMPARE(r.out.mid(0, 6),
                  QStringList({u"Parsing CSV file..."_qs, u"Clients found - 3"_qs, u"Parsing CSV file complete"_qs,
                               u"Client count - 3"_qs, u"Emails to be sent - 2"_qs, u"Start processing..."_qs}));
@@ -429,19 +433,24 @@ private Q_SLOTS:
     void testEmail_data()
     {
         QTest::addColumn<QString>("fault");
+        QTest::addColumn<int>("security");
         QTest::addColumn<int>("exitCode");
-        QTest::newRow("accepted") << QString() << 0;
-        QTest::newRow("refused") << u"RCPT:550"_qs << 1;
+        QTest::newRow("accepted") << QString() << int(SmtpServer::Security::Plain) << 0;
+        QTest::newRow("refused") << u"RCPT:550"_qs << int(SmtpServer::Security::Plain) << 1;
+        QTest::newRow("accepted over TLS") << QString() << int(SmtpServer::Security::StartTls) << 0;
     }
     void testEmail()
     {
         QFETCH(QString, fault);
+        QFETCH(int, security);
         QFETCH(int, exitCode);
-        SmtpServer server({.fault = fault});
+        SmtpServer server({.security = SmtpServer::Security(security), .fault = fault});
         QVERIFY(server.isRunning());
         configure(server);
         const Result r = quorvale({u"test-email"_qs, u"me@example.org"_qs});
         QCOMPARE(r.exitCode, exitCode);
+        // "Simple" with a login: one line says that the login goes unencrypted.
+        QCOMPARE(r.err.count(kLoginInClear), security == int(SmtpServer::Security::Plain) ? 1 : 0);
         QCOMPARE(r.out.first(), u"Testing Email..."_qs);
         QCOMPARE(r.out.last(), u"Email testing complete"_qs);
         if (exitCode == 0) {

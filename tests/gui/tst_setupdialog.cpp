@@ -56,6 +56,8 @@ private Q_SLOTS:
     void scheduleBoxEnablesExactlyItsSixControls();
     void valuesTheControlsCannotShowLoadAsDefaults_data();
     void valuesTheControlsCannotShowLoadAsDefaults();
+    void simpleLoginIsWarnedAbout_data();
+    void simpleLoginIsWarnedAbout();
     void okSavesEveryValueAndReopeningShowsThem();
     void okRefusesWhatCouldNotBeStoredAndSavesNothing_data();
     void okRefusesWhatCouldNotBeStoredAndSavesNothing();
@@ -205,6 +207,45 @@ void TestSetupDialog::valuesTheControlsCannotShowLoadAsDefaults()
     QCOMPARE(child<QComboBox>(setup, "cboAuth")->currentIndex(), shownAuth);
     QCOMPARE(child<QCheckBox>(setup, "chkEnableSchedule")->isChecked(), shownSchedule);
     QCOMPARE(child<QWidget>(setup, "txtGroupSize")->isEnabled(), shownSchedule);
+}
+
+void TestSetupDialog::simpleLoginIsWarnedAbout_data()
+{
+    QTest::addColumn<QString>("authType");
+    QTest::addColumn<QString>("user");
+    QTest::addColumn<bool>("warned");
+    QTest::newRow("Simple with a login") << "0"
+                                         << "office" << true;
+    QTest::newRow("Simple without a login") << "0"
+                                            << "" << false;
+    QTest::newRow("SSL with a login") << "1"
+                                      << "office" << false;
+}
+
+void TestSetupDialog::simpleLoginIsWarnedAbout()
+{
+    QFETCH(QString, authType);
+    QFETCH(QString, user);
+    QFETCH(bool, warned);
+    WindowFixture f;
+    f.save(u"AuthType"_s, authType);
+    f.save(u"UserName"_s, user);
+    QDialog *setup = openSetup(f);
+    auto *warning = child<QLabel>(setup, "lblSimpleWarning");
+    QVERIFY(warning);
+    QCOMPARE(warning->text(), u"Simple sends the user name and password unencrypted."_s);
+    QCOMPARE(!warning->isHidden(), warned);
+
+    // It follows the choice and the user name as they change.
+    auto *type = child<QComboBox>(setup, "cboAuth");
+    auto *name = child<QLineEdit>(setup, "txtUsername");
+    type->setCurrentIndex(1);
+    QVERIFY(warning->isHidden());
+    type->setCurrentIndex(0);
+    name->setText(u"office"_s);
+    QVERIFY(!warning->isHidden());
+    name->clear();
+    QVERIFY(warning->isHidden());
 }
 
 void TestSetupDialog::okSavesEveryValueAndReopeningShowsThem()
