@@ -9,6 +9,7 @@
 #include "gui/runbridge.h"
 #include "gui/setupdialog.h"
 #include "gui/widgetfactory.h"
+#include "mail/attachmentcache.h"
 #include "mail/sendmail.h"
 #include "run/clock.h"
 #include "run/printer.h"
@@ -285,9 +286,10 @@ void MainWindow::buildMenus()
 
 void MainWindow::load()
 {
-    // 1. The data folder.
+    // 1. The data folder, and the encoded attachment copies that a crashed run left in it.
     if (m_dataFolder.isEmpty())
         m_dataFolder = defaultDataFolder();
+    AttachmentCache::removeLeftovers(m_dataFolder);
 
     // 2. The saved settings, and the three boxes filled from them.
     AppSettings settings;

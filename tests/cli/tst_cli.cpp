@@ -4,6 +4,7 @@
 #include "support/silentlistener.h"
 #include "support/smtpfixture.h"
 
+#include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
@@ -400,34 +401,93 @@ private Q_SLOTS:
                  flagged);
     }
 
-    void interruptAbortsTheRun()
+    // Ctrl-C, a logout (SIGHUP) or a shutdown (SIGTERM) abort the run as the Abort button does: the
+    // journal gets its closing line and the encoded copy of the common attachment is removed. A copy
+    // that a crashed run left is removed when the program starts.
+    void terminationSignalsAbortTheRun_data()
     {
+        QTest::addColumn<int>("signal");
+        QTest::newRow("SIGINT") << SIGINT;
+        QTest::newRow("SIGTERM") << SIGTERM;
+        QTest::newRow("SIGHUP") << SIGHUP;
+    }
+    void terminationSignalsAbortTheRun()
+    {
+        QFETCH(int, signal);
         SmtpServer server;
         QVERIFY(server.isRunning());
         configure(server);
         for (const auto &[name, value] :
              {std::pair{u"EnableSchedule"_qs, u"1"_qs}, std::pair{u"DelayBetweenSends"_qs, u"0"_qs},
-              std::pair{u"GroupDelay"_qs, u"10"_qs}, std::pair{u"GroupSize"_qs, u"1"_qs}})
+              std::pair{u"GroupDelay"_qs, u"10"_qs}, std::pair{u"GroupSize"_qs, u"2"_qs}})
             QCOMPARE(quorvale({u"config"_qs, u"set"_qs, name, value}).exitCode, 0);
-        writeFile(u"list.csv"_qs, "1,a@example.org\r\n2,b@example.org\r\n");
+        writeFile(u"list.csv"_qs, "1,a@example.org\r\n2,b@example.org\r\n3,c@example.org\r\n");
+        writeFile(u"letter.pdf"_qs, QByteArray(100000, 'L'));
+        // What a killed run left: its process is gone. A live process's copy is left alone.
+        QProcess gone;
+        gone.start(u"/bin/true"_qs);
+        QVERIFY(gone.waitForFinished());
+        const QString cache = path(u"data/Quorvale/attachments"_qs);
+        const QString leftover = cache + u"/%1-abcdef"_qs.arg(gone.processId());
+        const QString alive = cache + u"/%1-ghijkl"_qs.arg(QCoreApplication::applicationPid());
+        writeFile(leftover.mid(m_home->path().size() + 1) + u"/attachment.b64"_qs, "old");
+        writeFile(alive.mid(m_home->path().size() + 1) + u"/attachment.b64"_qs, "in use");
 
         QProcess process;
         setUp(process);
-        process.setArguments(runArgs(u"list.csv"_qs));
+        process.setArguments(runArgs(u"list.csv"_qs)
+                             << u"--mode"_qs << u"common"_qs << u"--attachment"_qs << path(u"letter.pdf"_qs));
         process.start();
         QByteArray out;
         QDeadlineTimer deadline(60000);
         while (!out.contains("Will resume at") && process.waitForReadyRead(int(deadline.remainingTime())))
             out += process.readAllStandardOutput();
         QVERIFY2(out.contains("Will resume at"), out.constData());
-        ::kill(pid_t(process.processId()), SIGINT);
+        QVERIFY(!QFileInfo::exists(leftover));
+        QVERIFY(QFileInfo::exists(alive));
+        // The second message of the same file was sent from its encoded copy, which is there now.
+        const QStringList copies = QDir(cache).entryList({u"%1-*"_qs.arg(process.processId())}, QDir::Dirs);
+        QCOMPARE(copies.size(), 1);
+        QVERIFY(QFileInfo::exists(cache + u'/' + copies.first() + u"/attachment.b64"_qs));
+
+        ::kill(pid_t(process.processId()), signal);
         QVERIFY(process.waitForFinished(10000));
         QCOMPARE(process.exitStatus(), QProcess::NormalExit);
         QCOMPARE(process.exitCode(), 130);
         const QStringList all = lines(out + process.readAllStandardOutput());
         const QStringList tail = all.mid(all.size() - 2);
         QCOMPARE(tail, QStringList({u"Aborting email sends"_qs, u"Processing Complete"_qs}));
-        QCOMPARE(server.messages().size(), 1);
+        QCOMPARE(server.messages().size(), 2);
+        QVERIFY(journalText().endsWith(u",aborted,,,,,,,\r\n"_qs));
+        QVERIFY(!QFileInfo::exists(cache + u'/' + copies.first()));
+        QVERIFY(QFileInfo::exists(alive));
+    }
+
+    // The window ends as Exit does when the session ends, and removes a crashed run's copy at start.
+    void windowEndsWithTheSession_data()
+    {
+        QTest::addColumn<int>("signal");
+        QTest::newRow("SIGTERM") << SIGTERM;
+        QTest::newRow("SIGHUP") << SIGHUP;
+    }
+    void windowEndsWithTheSession()
+    {
+        QFETCH(int, signal);
+        QProcess gone;
+        gone.start(u"/bin/true"_qs);
+        QVERIFY(gone.waitForFinished());
+        const QString leftover = u"data/Quorvale/attachments/%1-abcdef"_qs.arg(gone.processId());
+        writeFile(leftover + u"/attachment.b64"_qs, "old");
+
+        QProcess window;
+        setUp(window);
+        window.start();
+        QVERIFY(window.waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(!QFileInfo::exists(path(leftover)), 20000);
+        ::kill(pid_t(window.processId()), signal);
+        QVERIFY(window.waitForFinished(20000));
+        QCOMPARE(window.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(window.exitCode(), 0);
     }
 
     void testEmail_data()

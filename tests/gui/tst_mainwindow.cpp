@@ -4,6 +4,7 @@
 #include "guitest.h"
 
 #include "gui/aboutdialog.h"
+#include "gui/guiapp.h"
 #include "run/journal.h"
 
 #include <QAction>
@@ -18,6 +19,8 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSignalSpy>
+
+#include <csignal>
 
 using namespace quorvale;
 using namespace quorvale::test;
@@ -55,6 +58,8 @@ private Q_SLOTS:
     void modeChangedMidRunAppliesToTheClientsThatFollow_data();
     void modeChangedMidRunAppliesToTheClientsThatFollow();
     void exitMidRunEndsAtOnceWithoutClosingLines();
+    void sessionEndAbortsTheRunAndCloses_data();
+    void sessionEndAbortsTheRunAndCloses();
 };
 
 void TestMainWindow::controlsHaveTheirCaptionsToolTipsAndStates_data()
@@ -658,6 +663,41 @@ void TestMainWindow::exitMidRunEndsAtOnceWithoutClosingLines()
     QTest::qWait(50);
     QCOMPARE(statusLines(status), before);
     QCOMPARE(f.mailer.messages().size(), 1);
+    f.window.reset();
+}
+
+void TestMainWindow::sessionEndAbortsTheRunAndCloses_data()
+{
+    QTest::addColumn<int>("signal");
+    QTest::newRow("SIGTERM") << SIGTERM;
+    QTest::newRow("SIGHUP") << SIGHUP;
+}
+
+void TestMainWindow::sessionEndAbortsTheRunAndCloses()
+{
+    QFETCH(int, signal);
+    WindowFixture f;
+    QByteArray csv;
+    for (int i = 1; i <= 20; ++i)
+        csv += QByteArray::number(i) + ",client" + QByteArray::number(i) + "@example.com\r\n";
+    prepareRun(f, csv);
+    f.mailer.sendTime = std::chrono::milliseconds(100);
+    MainWindow &w = f.open();
+    closeWithTheSession(w);
+    auto *status = f.widget<QPlainTextEdit>("txtProgress");
+
+    QTest::mouseClick(f.widget<QPushButton>("cmdStart"), Qt::LeftButton);
+    QTRY_VERIFY(statusLines(status).contains(u"Sending email - 2"_s));
+    ::raise(signal);
+    QTRY_VERIFY(!w.isVisible());
+    QVERIFY(!w.isRunning());
+    QVERIFY(f.mailer.messages().size() < 20);
+    // The run was aborted, not cut off: its journal has its closing line.
+    const QDir runs(runJournalFolder(f.dataFolder()));
+    QList<JournalEntry> entries;
+    QString error;
+    QVERIFY(readJournal(runs.filePath(runs.entryList({u"run-*.csv"_s}).value(0)), &entries, &error));
+    QCOMPARE(entries.last().event, u"aborted"_s);
     f.window.reset();
 }
 

@@ -408,6 +408,11 @@ void MailMan::put_SmtpPort(qint32 port)
     d->port = port;
 }
 
+void MailMan::put_DataFolder(const QString &folder)
+{
+    d->cache.setDataFolder(folder);
+}
+
 void MailMan::put_TimeoutSeconds(int seconds)
 {
     d->timeoutSeconds = qMax(1, seconds);

@@ -53,6 +53,9 @@ public:
     void put_SmtpSsl(int on);
     /// The server's port (1-65535); nothing is sent until it is set.
     void put_SmtpPort(qint32 port);
+    /// The data folder in which a repeated attachment's encoded copy is kept while this
+    /// MailMan lives (see AttachmentCache); empty: the user's.
+    void put_DataFolder(const QString &folder);
     /// How long to wait for the server (connecting, each reply, a stalled upload) before the send
     /// fails; 30 seconds unless set, so a dead server fails a send well within a minute.
     void put_TimeoutSeconds(int seconds);

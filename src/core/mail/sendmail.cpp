@@ -31,6 +31,7 @@ bool SendMail(MailMan &mailman, const AppSettings &settings, const MailMessage &
     mailman.put_SmtpUsername(settings.UserName);
     mailman.put_SmtpPassword(settings.Password);
     mailman.put_HeartbeatMs(100);
+    mailman.put_DataFolder(settings.DataFolder);
     mailman.put_SmtpSsl(settings.AuthType);
     mailman.put_SmtpPort(*port);
 
