@@ -7,6 +7,7 @@
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -16,6 +17,7 @@
 #include <functional>
 
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 using namespace quorvale;
 using quorvale::test::SilentListener;
@@ -461,6 +463,48 @@ private Q_SLOTS:
         QVERIFY(journalText().endsWith(u",aborted,,,,,,,\r\n"_qs));
         QVERIFY(!QFileInfo::exists(cache + u'/' + copies.first()));
         QVERIFY(QFileInfo::exists(alive));
+    }
+
+    // Whatever the umask, what Quorvale creates is the user's alone: folders 0700, files 0600.
+    void everythingCreatedIsPrivate_data()
+    {
+        QTest::addColumn<int>("umask");
+        QTest::newRow("umask 022") << 022;
+        QTest::newRow("umask 000") << 0;
+    }
+    void everythingCreatedIsPrivate()
+    {
+        QFETCH(int, umask);
+        m_childSetup = [umask] { ::umask(mode_t(umask)); };
+        SmtpServer server;
+        QVERIFY(server.isRunning());
+        configure(server);
+        writeFile(u"list.csv"_qs, "1,a@example.org\r\n2,b@example.org\r\n");
+        writeFile(u"letter.pdf"_qs, "%PDF-1.4 the common letter");
+        const Result run = quorvale(runArgs(u"list.csv"_qs)
+                                    << u"--mode"_qs << u"common"_qs << u"--attachment"_qs << path(u"letter.pdf"_qs));
+        QVERIFY2(run.exitCode == 0, qPrintable(run.err));
+        const Result check =
+            quorvale({u"check"_qs, u"--csv"_qs, path(u"list.csv"_qs), u"--save"_qs, path(u"table.csv"_qs)});
+        QVERIFY2(check.exitCode == 0, qPrintable(check.err));
+
+        QStringList made{path(u"config"_qs), path(u"data"_qs), path(u"table.csv"_qs)};
+        for (const QString &root : {path(u"config"_qs), path(u"data"_qs)}) {
+            QDirIterator it(root, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
+                            QDirIterator::Subdirectories);
+            while (it.hasNext())
+                made.append(it.next());
+        }
+        for (const QString &file : {u"config/Quorvale/Quorvale.ini"_qs, u"data/Quorvale/Body.txt"_qs,
+                                    u"data/Quorvale/runs"_qs, u"data/Quorvale/attachments"_qs})
+            QVERIFY2(made.contains(path(file)), qPrintable(file));
+        for (const QString &entry : std::as_const(made)) {
+            struct stat info = {};
+            QCOMPARE(::lstat(QFile::encodeName(entry).constData(), &info), 0);
+            const mode_t expected = S_ISDIR(info.st_mode) ? 0700 : 0600;
+            QVERIFY2((info.st_mode & 07777) == expected,
+                     qPrintable(u"%1 has mode %2"_qs.arg(entry).arg(info.st_mode & 07777, 0, 8)));
+        }
     }
 
     // The window ends as Exit does when the session ends, and removes a crashed run's copy at start.

@@ -397,7 +397,8 @@ QStringList checkSummary(const CheckReport &report)
 bool SaveCheckCsv(const CheckReport &report, const QString &path, QString *error)
 {
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
+    // The table names clients and their addresses: readable by the user only, whatever the umask.
+    if (!file.open(QIODevice::WriteOnly) || !file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner)) {
         if (error)
             *error = file.errorString();
         return false;

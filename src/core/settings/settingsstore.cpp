@@ -1,5 +1,6 @@
 #include "settings/settingsstore.h"
 
+#include "platform/platform.h"
 #include "settings/scramble.h"
 
 #include <QDir>
@@ -18,7 +19,6 @@ namespace {
 
 using Perm = QFileDevice::Permission;
 constexpr QFileDevice::Permissions kOwnerReadWrite = Perm::ReadOwner | Perm::WriteOwner;
-constexpr QFileDevice::Permissions kOwnerOnlyFolder = Perm::ReadOwner | Perm::WriteOwner | Perm::ExeOwner;
 // The owner, group and other bits of a mode; QFile also reports the current user's bits.
 constexpr QFileDevice::Permissions kModeBits = Perm::ReadOwner | Perm::WriteOwner | Perm::ExeOwner | Perm::ReadGroup |
                                                Perm::WriteGroup | Perm::ExeGroup | Perm::ReadOther | Perm::WriteOther |
@@ -261,13 +261,11 @@ private:
     {
         const QFileInfo info(m_path);
         const QString folder = info.absolutePath();
-        if (!QFileInfo(folder).isDir()) {
-            if (!QDir().mkpath(folder)) {
-                setError(error, QStringLiteral("The settings folder %1 could not be created.")
-                                    .arg(QDir::toNativeSeparators(folder)));
-                return false;
-            }
-            QFile::setPermissions(folder, kOwnerOnlyFolder);
+        if (!platform::makePrivateFolder(folder)) {
+            setError(
+                error,
+                QStringLiteral("The settings folder %1 could not be created.").arg(QDir::toNativeSeparators(folder)));
+            return false;
         }
         if (info.exists() && !info.isFile()) {
             setError(error, QStringLiteral("%1 is not a file, so the settings cannot be saved there.")
@@ -558,13 +556,15 @@ bool WriteBodyFile(const QString &dataFolder, const QString &body, QString *erro
 
     const QString path = bodyFilePath(dataFolder);
     const QString folder = QFileInfo(path).absolutePath();
-    if (!QDir().mkpath(folder)) {
+    if (!platform::makePrivateFolder(folder)) {
         setError(error,
                  QStringLiteral("The data folder %1 could not be created.").arg(QDir::toNativeSeparators(folder)));
         return false;
     }
+    // The body is the user's alone, whatever the umask (the file's temporary copy included).
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(text.toUtf8()) < 0 || !file.commit()) {
+    if (!file.open(QIODevice::WriteOnly) || !file.setPermissions(kOwnerReadWrite) || file.write(text.toUtf8()) < 0 ||
+        !file.commit()) {
         setError(error, QStringLiteral("The message body could not be saved to %1: %2")
                             .arg(QDir::toNativeSeparators(path), file.errorString()));
         return false;
