@@ -452,6 +452,26 @@ void prepareRun(WindowFixture &f, const QByteArray &csv = "1001,ann@example.com\
     f.save(u"CSVpath"_s, f.dir.filePath(u"clients.csv"_s));
 }
 
+/// `count` clients, each with an address.
+QByteArray clientsWithAddresses(int count)
+{
+    QByteArray csv;
+    for (int i = 1; i <= count; ++i)
+        csv += QByteArray::number(i) + ",client" + QByteArray::number(i) + "@example.com\r\n";
+    return csv;
+}
+
+/// The lines of the window's one run journal.
+QList<JournalEntry> journalEntries(const WindowFixture &f)
+{
+    const QDir runs(runJournalFolder(f.dataFolder()));
+    QList<JournalEntry> entries;
+    QString error;
+    if (!readJournal(runs.filePath(runs.entryList({u"run-*.csv"_s}).value(0)), &entries, &error))
+        qWarning("%s", qPrintable(error));
+    return entries;
+}
+
 } // namespace
 
 void TestMainWindow::runLogsEveryStepAndSendsOneMessagePerAddress()
@@ -549,10 +569,7 @@ void TestMainWindow::fastRunShowsEveryLineInOrderBeforeItEnds()
 void TestMainWindow::abortClickEndsTheRunAtItsNextCheckPoint()
 {
     WindowFixture f;
-    QByteArray csv;
-    for (int i = 1; i <= 20; ++i)
-        csv += QByteArray::number(i) + ",client" + QByteArray::number(i) + "@example.com\r\n";
-    prepareRun(f, csv);
+    prepareRun(f, clientsWithAddresses(20));
     f.mailer.sendTime = std::chrono::milliseconds(100);
     MainWindow &w = f.open();
     auto *status = f.widget<QPlainTextEdit>("txtProgress");
@@ -588,10 +605,7 @@ void TestMainWindow::modeChangedMidRunAppliesToTheClientsThatFollow()
     QFETCH(QString, common);
     QFETCH(QString, refusal);
     WindowFixture f;
-    QByteArray csv;
-    for (int i = 1; i <= 8; ++i)
-        csv += QByteArray::number(i) + ",client" + QByteArray::number(i) + "@example.com\r\n";
-    prepareRun(f, csv);
+    prepareRun(f, clientsWithAddresses(8));
     writeFile(f.dir.filePath(u"letter.pdf"_s), "%PDF-1.4\n");
     QVERIFY(QFile::link(f.dir.filePath(u"clients.csv"_s), f.dir.filePath(u"link.csv"_s)));
     f.mailer.sendTime = std::chrono::milliseconds(100);
@@ -622,10 +636,7 @@ void TestMainWindow::modeChangedMidRunAppliesToTheClientsThatFollow()
     QCOMPARE(lines.filter(u"Send Error - "_s).size(), 8 - sent.size());
     QCOMPARE(lines.last(), u"Processing Complete"_s);
     QCOMPARE(lines.filter(u"Send Error - "_s).last(), u"Send Error - client8@example.com"_s);
-    const QDir runs(runJournalFolder(f.dataFolder()));
-    QList<JournalEntry> entries;
-    QString error;
-    QVERIFY(readJournal(runs.filePath(runs.entryList({u"run-*.csv"_s}).value(0)), &entries, &error));
+    const QList<JournalEntry> entries = journalEntries(f);
     qsizetype refused = 0;
     for (const JournalEntry &e : entries) {
         if (e.event == u"refused"_s) {
@@ -677,10 +688,7 @@ void TestMainWindow::sessionEndAbortsTheRunAndCloses()
 {
     QFETCH(int, signal);
     WindowFixture f;
-    QByteArray csv;
-    for (int i = 1; i <= 20; ++i)
-        csv += QByteArray::number(i) + ",client" + QByteArray::number(i) + "@example.com\r\n";
-    prepareRun(f, csv);
+    prepareRun(f, clientsWithAddresses(20));
     f.mailer.sendTime = std::chrono::milliseconds(100);
     MainWindow &w = f.open();
     closeWithTheSession(w);
@@ -693,11 +701,7 @@ void TestMainWindow::sessionEndAbortsTheRunAndCloses()
     QVERIFY(!w.isRunning());
     QVERIFY(f.mailer.messages().size() < 20);
     // The run was aborted, not cut off: its journal has its closing line.
-    const QDir runs(runJournalFolder(f.dataFolder()));
-    QList<JournalEntry> entries;
-    QString error;
-    QVERIFY(readJournal(runs.filePath(runs.entryList({u"run-*.csv"_s}).value(0)), &entries, &error));
-    QCOMPARE(entries.last().event, u"aborted"_s);
+    QCOMPARE(journalEntries(f).last().event, u"aborted"_s);
     f.window.reset();
 }
 

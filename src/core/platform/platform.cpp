@@ -52,13 +52,14 @@ bool makePrivateFolder(const QString &path, QString *error)
     }
     for (const QString &folder : std::as_const(missing)) {
         const QByteArray name = QFile::encodeName(folder);
-        // The umask may only take bits away; chmod puts back exactly 0700.
-        if (::mkdir(name.constData(), 0700) != 0 && errno != EEXIST) {
+        if (::mkdir(name.constData(), 0700) == 0) {
+            // The umask may only take bits away; chmod puts back exactly 0700 on what was made here.
+            ::chmod(name.constData(), 0700);
+        } else if (errno != EEXIST) {
             setError(error, QStringLiteral("The folder %1 cannot be created (%2).")
                                 .arg(QDir::toNativeSeparators(folder), QString::fromLocal8Bit(std::strerror(errno))));
             return false;
         }
-        ::chmod(name.constData(), 0700);
     }
     if (!QFileInfo(clean).isDir()) {
         setError(error, QStringLiteral("%1 is not a folder.").arg(QDir::toNativeSeparators(clean)));
