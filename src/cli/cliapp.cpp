@@ -2,7 +2,9 @@
 
 #include "appinfo.h"
 #include "check/clientcheck.h"
+#include "mail/attachmentcache.h"
 #include "mail/sendmail.h"
+#include "platform/platform.h"
 #include "run/batchrun.h"
 #include "run/clock.h"
 #include "run/printer.h"
@@ -66,10 +68,11 @@ using the mail server and pacing settings saved by the Setup dialog (see "config
   not finish starts nothing (exit status 2): it never skips or resends without being told.
   Every run keeps a journal of what it sent, in $XDG_DATA_HOME/Quorvale/runs/.
   Status lines go to standard output as they happen, warnings to standard error.
-  Ctrl-C aborts the run (a second Ctrl-C ends the program at once).
+  Ctrl-C, SIGTERM and SIGHUP abort the run (a second one ends the program at once).
   Exit status: 0 completed without errors; 1 completed with errors (missing documents, send or
-  print errors) or stopped by a failure; 2 nothing was sent (bad usage, incomplete setup, an
-  unreadable CSV file, or the answer No); 130 aborted.
+  print errors) or stopped by a failure after sending or printing something; 2 nothing was sent or
+  printed (bad usage, incomplete setup, an unreadable CSV file, the answer No, or a failure before
+  the first message or printout); 130 aborted.
 
 check: shows, client by client, what "run" with the same options would do now (send, send with
 which file, no document found, print which file, or nothing), and flags what deserves a second
@@ -161,26 +164,15 @@ private:
     bool m_assumeYes;
 };
 
-AbortRequest *g_abortRequest = nullptr;
-
-extern "C" void requestAbort(int)
-{
-    // A lock-free atomic store: safe in a signal handler.
-    if (g_abortRequest)
-        g_abortRequest->request();
-}
-
-/// Ctrl-C becomes the Abort button; SA_RESETHAND lets a second Ctrl-C end the program. A reader
-/// of the status lines that goes away (`| head`) must not kill the run halfway through a send.
-void catchInterrupt(AbortRequest &abort)
+/// Ctrl-C, SIGTERM and SIGHUP (a logout, a closed terminal) are the Abort button: the run ends at
+/// its next check point with its journal closed and the encoded attachment copy removed. A second
+/// one of the same kind ends the program at once. A reader of the status lines that goes away
+/// (`| head`) must not kill the run halfway through a send.
+void abortOnTerminationSignals(AbortRequest &abort)
 {
     std::signal(SIGPIPE, SIG_IGN);
-    g_abortRequest = &abort;
-    struct sigaction action = {};
-    action.sa_handler = requestAbort;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESETHAND | SA_RESTART;
-    sigaction(SIGINT, &action, nullptr);
+    // A lock-free atomic store: safe in a signal handler.
+    platform::catchTerminationSignals([](void *request) { static_cast<AbortRequest *>(request)->request(); }, &abort);
 }
 
 AppSettings loadSettings(const SettingsStore &store)
@@ -189,6 +181,14 @@ AppSettings loadSettings(const SettingsStore &store)
     settings.DataFolder = defaultDataFolder();
     LoadSettings(store, settings);
     return settings;
+}
+
+/// "Simple" is plain SMTP: one line on standard error says so whenever a login goes with it.
+void warnAboutLoginInClear(const AppSettings &settings)
+{
+    if (settings.AuthType == 0 && !settings.UserName.isEmpty())
+        writeErr(QStringLiteral("quorvale: warning: the authentication type is Simple (AuthType 0): the user name and "
+                                "password go to the server unencrypted.\n"));
 }
 
 // --- run ------------------------------------------------------------------------------------
@@ -302,6 +302,7 @@ int runCommand(const QStringList &args)
         }
     }
 
+    warnAboutLoginInClear(settings);
     StdoutLog log;
     ConsolePrompter prompter(assumeYes);
     const auto currentSettings = [&settings] { return settings; };
@@ -310,7 +311,7 @@ int runCommand(const QStringList &args)
     SystemClock clock;
     BatchRun run(RunDependencies{*store, log, prompter, mailer, printer, clock, control, nullptr, currentSettings});
     if (run.prepare(request)) {
-        catchInterrupt(control.abort());
+        abortOnTerminationSignals(control.abort());
         run.execute();
     } else if (run.earlierRunUnfinished() && request.resume == ResumeChoice::Refuse) {
         writeErr(
@@ -321,8 +322,9 @@ int runCommand(const QStringList &args)
     case RunOutcome::Completed:
         return Ok;
     case RunOutcome::CompletedWithErrors:
-    case RunOutcome::Stopped:
         return Failed;
+    case RunOutcome::Stopped:
+        return run.anythingHandedOver() ? Failed : NotStarted;
     case RunOutcome::Aborted:
         return Aborted;
     case RunOutcome::NotStarted:
@@ -431,6 +433,7 @@ int testEmailCommand(const QStringList &args)
         return NotStarted;
     }
 
+    warnAboutLoginInClear(settings);
     StdoutLog log;
     log.LogStatus(QStringLiteral("Testing Email..."));
     SmtpMailer mailer([&settings] { return settings; });
@@ -504,7 +507,12 @@ int configCommand(const QStringList &args)
                 value.chop(1);
         }
         if (const QString problem = settingTextProblem(*setting, value); !problem.isEmpty()) {
-            writeErr(problem + QStringLiteral(" Nothing was saved.\n"));
+            // The value is named, except a password, which never goes to the terminal.
+            const QString what = setting->type == SettingType::Password
+                                     ? QString(setting->name)
+                                     : setting->name + QStringLiteral(" cannot be \"") + value + QLatin1Char('"');
+            writeErr(QStringLiteral("quorvale: ") + what + QStringLiteral(": ") + problem +
+                     QStringLiteral(" Nothing was saved.\n"));
             return NotStarted;
         }
         QString error;
@@ -534,6 +542,8 @@ int runCli(int argc, char **argv)
         writeOut(appTitle() + QLatin1Char(' ') + appVersion() + QLatin1Char('\n'));
         return Ok;
     }
+    // Encoded attachment copies that a crashed run left behind.
+    AttachmentCache::removeLeftovers(defaultDataFolder());
     if (command == QLatin1String("run"))
         return runCommand(args);
     if (command == QLatin1String("check"))

@@ -4,9 +4,26 @@
 #include "gui/appicon.h"
 #include "gui/mainwindow.h"
 
+#include "platform/platform.h"
+
 #include <QApplication>
+#include <QSessionManager>
+#include <QSocketNotifier>
 
 namespace quorvale {
+
+void closeWithTheSession(MainWindow &window)
+{
+    platform::catchTerminationSignals();
+    auto *notifier = new QSocketNotifier(platform::terminationSignalFd(), QSocketNotifier::Read, &window);
+    QObject::connect(notifier, &QSocketNotifier::activated, &window, [&window] {
+        platform::drainTerminationSignals();
+        window.close();
+    });
+    QObject::connect(qApp, &QGuiApplication::commitDataRequest, &window,
+                     [&window](QSessionManager &) { window.close(); });
+    QObject::connect(qApp, &QCoreApplication::aboutToQuit, &window, [&window] { window.close(); });
+}
 
 int runGui(int argc, char **argv)
 {
@@ -17,6 +34,7 @@ int runGui(int argc, char **argv)
     QApplication::setWindowIcon(appIcon());
 
     MainWindow window;
+    closeWithTheSession(window);
     window.show();
     return QApplication::exec();
 }

@@ -9,6 +9,7 @@
 #include "gui/runbridge.h"
 #include "gui/setupdialog.h"
 #include "gui/widgetfactory.h"
+#include "mail/attachmentcache.h"
 #include "mail/sendmail.h"
 #include "run/clock.h"
 #include "run/printer.h"
@@ -285,9 +286,10 @@ void MainWindow::buildMenus()
 
 void MainWindow::load()
 {
-    // 1. The data folder.
+    // 1. The data folder, and the encoded attachment copies that a crashed run left in it.
     if (m_dataFolder.isEmpty())
         m_dataFolder = defaultDataFolder();
+    AttachmentCache::removeLeftovers(m_dataFolder);
 
     // 2. The saved settings, and the three boxes filled from them.
     AppSettings settings;
@@ -352,14 +354,21 @@ void MainWindow::cmdBrowseCSV_Click()
 
 void MainWindow::cmdBrowseCommonAttach_Click()
 {
-    const QString path = m_dialogs->chooseOpenFile(
-        this, QStringLiteral("Load Common Attachment File"), QStringLiteral("Attachment File (*)"),
-        startFolder(m_txtCommonAttachmentPath->text()), QFileInfo(m_lastChosenFile).fileName());
+    // The dialog offers the last file chosen, as one shared dialog would, but never the client
+    // list: one Enter would make it every client's attachment.
+    const QString csvPath = m_txtCSVpath->text();
+    const QString offered =
+        isClientListFile(m_lastChosenFile, csvPath) ? QString() : QFileInfo(m_lastChosenFile).fileName();
+    const QString path = m_dialogs->chooseOpenFile(this, QStringLiteral("Load Common Attachment File"),
+                                                   QStringLiteral("Attachment File (*)"),
+                                                   startFolder(m_txtCommonAttachmentPath->text()), offered);
     if (path.isEmpty())
         return;
     m_lastChosenFile = path;
     m_txtCommonAttachmentPath->setText(QDir::toNativeSeparators(path));
-    if (path.contains(u".csv"_s, Qt::CaseInsensitive))
+    if (isClientListFile(path, csvPath))
+        m_dialogs->warn(this, clientListAsAttachmentMessage(QDir::toNativeSeparators(path)));
+    else if (path.contains(u".csv"_s, Qt::CaseInsensitive))
         m_dialogs->warn(this, QStringLiteral("The file selected is a CSV file! Select a different file."));
 }
 

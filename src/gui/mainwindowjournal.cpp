@@ -3,6 +3,7 @@
 
 #include "gui/mainwindow.h"
 #include "gui/userdialogs.h"
+#include "platform/platform.h"
 #include "run/journal.h"
 
 #include <QAction>
@@ -38,7 +39,7 @@ void MainWindow::openJournalFolder()
 {
     // Made when missing, so that the file manager opens it even before the first run.
     const QString folder = runJournalFolder(m_dataFolder);
-    QDir().mkpath(folder);
+    platform::makePrivateFolder(folder);
     m_dialogs->openUrl(QUrl::fromLocalFile(folder));
 }
 

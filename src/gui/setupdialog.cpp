@@ -5,7 +5,6 @@
 #include "gui/userdialogs.h"
 #include "gui/widgetfactory.h"
 #include "run/printer.h"
-#include "settings/scramble.h"
 #include "settings/settingsstore.h"
 
 #include <QCheckBox>
@@ -19,9 +18,11 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QThread>
 #include <QVBoxLayout>
 
 #include <limits>
+#include <memory>
 
 namespace quorvale {
 
@@ -45,6 +46,14 @@ SetupDialog::SetupDialog(SettingsHolder &settings, SettingsStore &store, Printer
     setModal(false);
     buildUi();
     load();
+}
+
+SetupDialog::~SetupDialog()
+{
+    if (m_printThread) {
+        m_printThread->wait();
+        delete m_printThread;
+    }
 }
 
 void SetupDialog::buildUi()
@@ -71,8 +80,14 @@ void SetupDialog::buildUi()
     const int wide = fontMetrics().horizontalAdvance(u"office@practice-name.example.com"_s);
     for (QLineEdit *edit : {m_txtMailFrom, m_txtSMTPServer, m_txtEmailSslPort, m_txtUsername, m_txtPassword})
         edit->setMinimumWidth(wide);
+    // "Simple" is plain SMTP: said beside the choice whenever a login would go with it.
+    m_lblSimpleWarning = makeLabel(QStringLiteral("lblSimpleWarning"),
+                                   QStringLiteral("Simple sends the user name and password unencrypted."), frame8);
+    m_lblSimpleWarning->setWordWrap(true);
+    m_lblSimpleWarning->hide();
     auto *auth = new QFormLayout(frame8);
     auth->addRow(makeLabel(QStringLiteral("Label6"), QStringLiteral("Type"), frame8), m_cboAuth);
+    auth->addRow(QString(), m_lblSimpleWarning);
     auth->addRow(makeLabel(QStringLiteral("Label40"), QStringLiteral("SSL Port"), frame8), m_txtEmailSslPort);
     auth->addRow(makeLabel(QStringLiteral("Label10"), QStringLiteral("Username"), frame8), m_txtUsername);
     auth->addRow(makeLabel(QStringLiteral("Label9"), QStringLiteral("Password"), frame8), m_txtPassword);
@@ -122,6 +137,7 @@ void SetupDialog::buildUi()
                                  QStringLiteral("Browse for PDF file"), frame3);
     auto *cmdTestPrinting = makeButton(QStringLiteral("cmdTestPrinting"), QStringLiteral("Test PDF &Printing"),
                                        QStringLiteral("Test print"), frame3);
+    m_cmdTestPrinting = cmdTestPrinting;
     auto *print = new QGridLayout(frame3);
     print->addWidget(makeLabel(QStringLiteral("Label5"), QStringLiteral("PDF File to print"), frame3), 0, 0, 1, 2);
     print->addWidget(m_txtPdfLocation, 1, 0);
@@ -175,6 +191,8 @@ void SetupDialog::buildUi()
     setTabOrder(cmdHelp, cmdOK);
 
     connect(m_chkEnableSchedule, &QCheckBox::toggled, this, &SetupDialog::chkEnableSchedule_Click);
+    connect(m_cboAuth, &QComboBox::currentIndexChanged, this, &SetupDialog::showSimpleWarning);
+    connect(m_txtUsername, &QLineEdit::textChanged, this, &SetupDialog::showSimpleWarning);
     connect(cmdOK, &QPushButton::clicked, this, &SetupDialog::cmdOK_Click);
     connect(cmdTestEmail, &QPushButton::clicked, this, &SetupDialog::cmdTestEmail_Click);
     connect(cmdBrowse, &QPushButton::clicked, this, &SetupDialog::cmdBrowse_Click);
@@ -188,8 +206,8 @@ void SetupDialog::load()
     m_cboAuth->addItem(QStringLiteral("Simple"));
     m_cboAuth->addItem(QStringLiteral("SSL"));
     m_txtMailFrom->setText(s.EmailFrom);
-    // Only -1 (none chosen), 0 and 1 can be shown; anything else shows the default, "SSL".
-    m_cboAuth->setCurrentIndex(s.AuthType >= -1 && s.AuthType <= 1 ? s.AuthType : 1);
+    // Settings load any type but "Simple" as "SSL"; the dialog shows the same.
+    m_cboAuth->setCurrentIndex(s.AuthType == 0 ? 0 : 1);
     m_txtEmailSslPort->setText(s.SSLport);
     m_txtSMTPServer->setText(s.SMTPServer);
     m_txtUsername->setText(s.UserName);
@@ -202,6 +220,11 @@ void SetupDialog::load()
     m_txtGroupSize->setText(QString::number(s.GroupSize));
 }
 
+void SetupDialog::showSimpleWarning()
+{
+    m_lblSimpleWarning->setVisible(m_cboAuth->currentIndex() == 0 && !m_txtUsername->text().isEmpty());
+}
+
 void SetupDialog::chkEnableSchedule_Click()
 {
     const bool on = m_chkEnableSchedule->isChecked();
@@ -210,61 +233,49 @@ void SetupDialog::chkEnableSchedule_Click()
         w->setEnabled(on);
 }
 
-bool SetupDialog::checkPassword()
+QList<SetupDialog::Field> SetupDialog::mailFields() const
 {
-    // The same words as the command line's "config set PW".
-    const QString problem = settingTextProblem(*findStoredSetting(u"PW"), m_txtPassword->text());
-    if (problem.isEmpty())
-        return true;
-    m_dialogs.warn(this, problem);
-    m_txtPassword->setFocus();
-    return false;
-}
-
-bool SetupDialog::checkScheduling()
-{
-    const struct
-    {
-        QLineEdit *edit;
-        const char *message;
-    } fields[] = {
-        {m_txtDelayBetweenSends, "The delay between email sends must be a whole number of seconds."},
-        {m_txtGroupDelay, "The delay between email groups must be a whole number of minutes."},
-        {m_txtGroupSize, "The email group size must be a whole number."},
+    return {
+        {u"EmailFrom"_s, m_txtMailFrom->text(), m_txtMailFrom},
+        {u"AuthType"_s, QString::number(m_cboAuth->currentIndex()), m_cboAuth},
+        {u"SSLport"_s, m_txtEmailSslPort->text(), m_txtEmailSslPort},
+        {u"SMPTServer"_s, m_txtSMTPServer->text(), m_txtSMTPServer},
+        {u"UserName"_s, m_txtUsername->text(), m_txtUsername},
+        {u"PW"_s, m_txtPassword->text(), m_txtPassword},
     };
-    for (const auto &field : fields) {
-        if (!toWholeNumber(field.edit->text(), kInt32Min, kInt32Max)) {
-            m_dialogs.warn(this, QString::fromLatin1(field.message));
-            if (field.edit->isEnabled())
-                field.edit->setFocus();
-            return false;
-        }
-    }
-    return true;
 }
 
-bool SetupDialog::writeValues(const QList<std::pair<QString, QString>> &values)
+QList<SetupDialog::Field> SetupDialog::scheduleFields() const
 {
-    for (const auto &[name, value] : values) {
+    return {
+        {u"EnableSchedule"_s, QString::number(m_chkEnableSchedule->isChecked() ? 1 : 0), m_chkEnableSchedule},
+        {u"DelayBetweenSends"_s, m_txtDelayBetweenSends->text(), m_txtDelayBetweenSends},
+        {u"GroupDelay"_s, m_txtGroupDelay->text(), m_txtGroupDelay},
+        {u"GroupSize"_s, m_txtGroupSize->text(), m_txtGroupSize},
+    };
+}
+
+bool SetupDialog::saveFields(const QList<Field> &fields)
+{
+    // Everything is checked, with the rules `config set` uses, before the first value is
+    // written, so nothing is half-saved.
+    for (const Field &field : fields) {
+        const QString problem = settingTextProblem(*findStoredSetting(field.name), field.text);
+        if (problem.isEmpty())
+            continue;
+        m_dialogs.warn(this, problem);
+        if (field.box->isEnabled())
+            field.box->setFocus();
+        return false;
+    }
+    for (const Field &field : fields) {
         QString error;
-        if (!m_store.RegWriteValue(name, ValueKind::Text, value, &error)) {
+        if (!SaveSettingText(m_store, *findStoredSetting(field.name), field.text, &error)) {
             m_dialogs.warn(this, QStringLiteral("The settings could not be saved:\n%1").arg(error));
             return false;
         }
     }
     return true;
-}
-
-// The six mail values, in the order and form both OK and Test Email save them.
-static QList<std::pair<QString, QString>> mailValues(const QString &from, int authType, const QString &port,
-                                                     const QString &server, const QString &user,
-                                                     const QString &password)
-{
-    return {
-        {QStringLiteral("EmailFrom"), from}, {QStringLiteral("AuthType"), QString::number(authType)},
-        {QStringLiteral("SSLport"), port},   {QStringLiteral("SMPTServer"), server},
-        {QStringLiteral("UserName"), user},  {QStringLiteral("PW"), ScrambleText(false, password, true)},
-    };
 }
 
 void SetupDialog::applyMailSettings(AppSettings &s) const
@@ -279,18 +290,7 @@ void SetupDialog::applyMailSettings(AppSettings &s) const
 
 void SetupDialog::cmdOK_Click()
 {
-    // Everything is checked before the first value is written, so nothing is half-saved.
-    if (!checkScheduling() || !checkPassword())
-        return;
-    auto values = mailValues(m_txtMailFrom->text(), m_cboAuth->currentIndex(), m_txtEmailSslPort->text(),
-                             m_txtSMTPServer->text(), m_txtUsername->text(), m_txtPassword->text());
-    values += {
-        {QStringLiteral("EnableSchedule"), QString::number(m_chkEnableSchedule->isChecked() ? 1 : 0)},
-        {QStringLiteral("DelayBetweenSends"), m_txtDelayBetweenSends->text()},
-        {QStringLiteral("GroupDelay"), m_txtGroupDelay->text()},
-        {QStringLiteral("GroupSize"), m_txtGroupSize->text()},
-    };
-    if (!writeValues(values))
+    if (!saveFields(mailFields() + scheduleFields()))
         return;
 
     AppSettings s = m_settings.get();
@@ -313,10 +313,7 @@ void SetupDialog::cmdTestEmail_Click()
         m_dialogs.warn(this, QStringLiteral("Your email server setup is not complete."));
         return;
     }
-    if (!checkPassword())
-        return;
-    if (!writeValues(mailValues(m_txtMailFrom->text(), m_cboAuth->currentIndex(), m_txtEmailSslPort->text(),
-                                m_txtSMTPServer->text(), m_txtUsername->text(), m_txtPassword->text())))
+    if (!saveFields(mailFields()))
         return;
     AppSettings s = m_settings.get();
     applyMailSettings(s);
@@ -347,9 +344,30 @@ void SetupDialog::cmdTestPrinting_Click()
         m_dialogs.warn(this, QStringLiteral("You need to add a PDF file for testing."));
         return;
     }
-    QString error;
-    if (!m_printer.printDocument(path, &error))
-        m_dialogs.warn(this, QStringLiteral("The PDF file could not be sent to the printer:\n%1").arg(error));
+    // The print command may take its time (or hang until its timeout): it runs off the UI thread,
+    // and the button stays disabled until it is done.
+    if (m_printThread)
+        return;
+    struct Outcome
+    {
+        bool printed = false;
+        QString error;
+    };
+    auto outcome = std::make_shared<Outcome>();
+    Printer &printer = m_printer;
+    m_printThread =
+        QThread::create([&printer, path, outcome] { outcome->printed = printer.printDocument(path, &outcome->error); });
+    m_cmdTestPrinting->setEnabled(false);
+    connect(m_printThread, &QThread::finished, this, [this, outcome] {
+        m_printThread->wait();
+        m_printThread->deleteLater();
+        m_printThread = nullptr;
+        m_cmdTestPrinting->setEnabled(true);
+        if (!outcome->printed)
+            m_dialogs.warn(this,
+                           QStringLiteral("The PDF file could not be sent to the printer:\n%1").arg(outcome->error));
+    });
+    m_printThread->start();
 }
 
 void SetupDialog::cmdHelp_Click()

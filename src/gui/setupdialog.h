@@ -9,6 +9,7 @@ class QComboBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class QThread;
 
 namespace quorvale {
 
@@ -27,6 +28,8 @@ class SetupDialog final : public QDialog
 public:
     SetupDialog(SettingsHolder &settings, SettingsStore &store, Printer &printer, UserDialogs &dialogs,
                 const QString &helpFolder, QWidget *parent = nullptr);
+    /// Waits for a print test still under way.
+    ~SetupDialog() override;
 
     QString testPdfPath() const { return m_testPdfPath; }
 
@@ -38,17 +41,28 @@ private:
     void buildUi();
     void load();
     void chkEnableSchedule_Click();
+    /// Shows lblSimpleWarning while "Simple" is chosen and a user name is set.
+    void showSimpleWarning();
     void cmdOK_Click();
     void cmdTestEmail_Click();
     void cmdBrowse_Click();
     void cmdTestPrinting_Click();
     void cmdHelp_Click();
 
-    /// Refuses, with a message, input that could not be stored or loaded back as typed.
-    bool checkPassword();
-    bool checkScheduling();
-    /// Writes the named values in order; stops with a message at the first that fails.
-    bool writeValues(const QList<std::pair<QString, QString>> &values);
+    /// A setting as the dialog shows it: its name, the text to save and the control that holds it.
+    struct Field
+    {
+        QString name;
+        QString text;
+        QWidget *box;
+    };
+    /// The six mail settings, in the order OK and Test Email save them.
+    QList<Field> mailFields() const;
+    /// The four scheduling settings, saved by OK after the mail settings.
+    QList<Field> scheduleFields() const;
+    /// Checks every field, refusing with a message (and the focus on its box) what the setting
+    /// does not accept; only then saves them in order. False when anything was refused or failed.
+    bool saveFields(const QList<Field> &fields);
     /// Puts the six mail values shown into `settings` (the password plain).
     void applyMailSettings(AppSettings &settings) const;
 
@@ -65,6 +79,7 @@ private:
     QLineEdit *m_txtEmailSslPort = nullptr;
     QLineEdit *m_txtUsername = nullptr;
     QLineEdit *m_txtPassword = nullptr;
+    QLabel *m_lblSimpleWarning = nullptr;
     QCheckBox *m_chkEnableSchedule = nullptr;
     QLabel *m_label2 = nullptr;
     QLabel *m_label3 = nullptr;
@@ -73,6 +88,8 @@ private:
     QLineEdit *m_txtGroupDelay = nullptr;
     QLineEdit *m_txtGroupSize = nullptr;
     QLineEdit *m_txtPdfLocation = nullptr;
+    QPushButton *m_cmdTestPrinting = nullptr;
+    QThread *m_printThread = nullptr; ///< the print test under way, off the UI thread
 };
 
 } // namespace quorvale

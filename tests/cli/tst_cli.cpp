@@ -1,18 +1,26 @@
 // End-to-end tests of the quorvale program's command line, against a real SMTP server on
 // 127.0.0.1 and a print command that records what it was given.
 
+#include "support/silentlistener.h"
 #include "support/smtpfixture.h"
 
+#include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <csignal>
+#include <functional>
+
+#include <sys/resource.h>
+#include <sys/stat.h>
 
 using namespace quorvale;
+using quorvale::test::SilentListener;
 using quorvale::test::SmtpServer;
 
 namespace {
@@ -32,6 +40,9 @@ QStringList lines(const QByteArray &bytes)
     return result;
 }
 
+const QString kLoginInClear = u"quorvale: warning: the authentication type is Simple (AuthType 0): the user name "
+                              "and password go to the server unencrypted.\n"_qs;
+
 QString normalized(QString text)
 {
     return text.replace(u"\r\n"_qs, u"\n"_qs);
@@ -45,6 +56,8 @@ class TestCli : public QObject
 
     std::unique_ptr<QTemporaryDir> m_home;
     QStringList m_serverEnv;
+    QStringList m_extraEnv;               ///< NAME=value entries on top of the usual ones
+    std::function<void()> m_childSetup{}; ///< runs in the program's process before it starts
 
     QString path(const QString &name) const { return m_home->filePath(name); }
 
@@ -68,9 +81,11 @@ class TestCli : public QObject
         env.insert(u"XDG_CONFIG_HOME"_qs, path(u"config"_qs));
         env.insert(u"XDG_DATA_HOME"_qs, path(u"data"_qs));
         env.insert(u"QUORVALE_PRINT_COMMAND"_qs, u"/bin/sh \""_qs + path(u"print.sh"_qs) + u"\" -P office"_qs);
-        for (const QString &entry : m_serverEnv)
+        for (const QString &entry : m_serverEnv + m_extraEnv)
             env.insert(entry.section(QLatin1Char('='), 0, 0), entry.section(QLatin1Char('='), 1));
         process.setProcessEnvironment(env);
+        if (m_childSetup)
+            process.setChildProcessModifier(m_childSetup);
         process.setProgram(qEnvironmentVariable("QUORVALE_BINARY"));
     }
 
@@ -109,6 +124,15 @@ class TestCli : public QObject
         QCOMPARE(quorvale({u"config"_qs, u"set"_qs, u"PW"_qs, u"-"_qs}, s.Password.toUtf8() + "\n").exitCode, 0);
     }
 
+    /// The newest run journal.
+    QString journalText() const
+    {
+        const QDir runs(path(u"data/Quorvale/runs"_qs));
+        const QStringList names = runs.entryList({u"run-*.csv"_qs}, QDir::Files, QDir::Name);
+        QFile file(runs.filePath(names.value(names.size() - 1)));
+        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+    }
+
     QStringList runArgs(const QString &csv) const
     {
         return {u"run"_qs,
@@ -126,6 +150,8 @@ private Q_SLOTS:
     {
         m_home = std::make_unique<QTemporaryDir>();
         m_serverEnv.clear();
+        m_extraEnv.clear();
+        m_childSetup = nullptr;
         writeFile(u"print.sh"_qs, "#!/bin/sh\nprintf '%s|' \"$@\" >> \"$(dirname \"$0\")/printed.txt\"\n"
                                   "echo >> \"$(dirname \"$0\")/printed.txt\"\n"
                                   "case \"$*\" in *fail*) echo 'no such printer' >&2; exit 1;; esac\n");
@@ -163,6 +189,7 @@ private Q_SLOTS:
 
         const Result r = quorvale(args);
         QVERIFY2(r.exitCode == exitCode, qPrintable(r.err));
+        QCOMPARE(r.err.count(kLoginInClear), 1);
         QCOMPARE(r.out.mid(0, 6),
                  QStringList({u"Parsing CSV file..."_qs, u"Clients found - 3"_qs, u"Parsing CSV file complete"_qs,
                               u"Client count - 3"_qs, u"Emails to be sent - 2"_qs, u"Start processing..."_qs}));
@@ -175,9 +202,14 @@ private Q_SLOTS:
             QCOMPARE(m.rcptTo, QStringList{i == 0 ? u"anna@example.org"_qs : u"bert@example.org"_qs});
             QCOMPARE(m.subject, u"Your documents"_qs);
             QCOMPARE(normalized(m.body).trimmed(), u"Dear client,\nplease find them attached."_qs);
+            // A message without a file is one text part, as every mail program sends it.
+            const QByteArray headers = "\r\n" + m.raw.left(m.raw.indexOf("\r\n\r\n") + 2);
             if (attached.at(i).isEmpty()) {
+                QVERIFY2(headers.contains("\r\nContent-Type: text/plain; charset=UTF-8\r\n"), headers.constData());
+                QVERIFY(!m.raw.contains("multipart"));
                 QVERIFY(m.attachments.isEmpty());
             } else {
+                QVERIFY2(headers.contains("\r\nContent-Type: multipart/mixed"), headers.constData());
                 QCOMPARE(m.attachments.size(), 1);
                 QCOMPARE(m.attachments.first().fileName, attached.at(i));
                 const QString file = mode == u"common"_qs ? attached.at(i) : u"clients/"_qs + attached.at(i);
@@ -200,11 +232,13 @@ private Q_SLOTS:
         writeFile(u"c/A1.pdf"_qs, "a");
         writeFile(u"c/fail-B2.pdf"_qs, "b");
         const Result r = quorvale(runArgs(u"c/list.csv"_qs) << u"--print"_qs);
-        QCOMPARE(r.exitCode, 1); // the print error
+        QCOMPARE(r.exitCode, 1); // the print error and the missing document
         QCOMPARE(r.out.mid(4),
                  QStringList({u"Emails to be sent - 0"_qs, u"Documents to be printed - 3"_qs, u"Start processing..."_qs,
                               u"Printing document - 1"_qs, u"Printing document - 2"_qs, u"Print Error - fail-B2"_qs,
-                              u"Printing document - 3"_qs, u"Processing Complete"_qs}));
+                              u"Printing document - 3"_qs, u"No document found to print for Client ID - C3"_qs,
+                              u"Processing Complete with 1 errors!"_qs}));
+        QVERIFY(journalText().contains(u",no document,3,C3,"_qs));
         QCOMPARE(QString::fromUtf8(readFile(u"printed.txt"_qs)),
                  u"-P|office|"_qs + path(u"c/A1.pdf"_qs) + u"|\n-P|office|"_qs + path(u"c/fail-B2.pdf"_qs) + u"|\n"_qs);
         QVERIFY(server.messages().isEmpty());
@@ -248,6 +282,15 @@ private Q_SLOTS:
                                    << u"Are you sure your ready to start processing?"_qs << QStringList();
         QTest::newRow("unknown option") << QStringList{u"--colour"_qs} << QByteArray("1,a@example.org\r\n")
                                         << QByteArray() << u"--colour"_qs << QStringList();
+        // The client list as everybody's attachment would give every client every address.
+        const QString clientList = u"The common attachment is the client CSV file, which holds every client's "
+                                   "address. Select a different file. File name= "_qs;
+        QTest::newRow("client list as the common attachment")
+            << QStringList{u"--mode"_qs, u"common"_qs, u"--attachment"_qs, u"%HOME%/list.csv"_qs}
+            << QByteArray("1,a@example.org\r\n") << QByteArray() << clientList + u"%HOME%/list.csv"_qs << QStringList();
+        QTest::newRow("a link to the client list")
+            << QStringList{u"--mode"_qs, u"common"_qs, u"--attachment"_qs, u"%HOME%/link.pdf"_qs}
+            << QByteArray("1,a@example.org\r\n") << QByteArray() << clientList + u"%HOME%/link.pdf"_qs << QStringList();
     }
     void nothingIsSentWhenTheRunCannotStart()
     {
@@ -259,8 +302,13 @@ private Q_SLOTS:
         SmtpServer server;
         QVERIFY(server.isRunning());
         configure(server);
-        if (!csv.isEmpty())
+        if (!csv.isEmpty()) {
             writeFile(u"list.csv"_qs, csv);
+            QVERIFY(QFile::link(path(u"list.csv"_qs), path(u"link.pdf"_qs)));
+        }
+        for (QString &arg : extraArgs)
+            arg.replace(u"%HOME%"_qs, m_home->path());
+        warning.replace(u"%HOME%"_qs, m_home->path());
         QStringList args = runArgs(u"list.csv"_qs);
         if (QTest::currentDataTag() == QByteArray("answer no") || QTest::currentDataTag() == QByteArray("no answer"))
             args.removeAll(u"--yes"_qs);
@@ -274,52 +322,239 @@ private Q_SLOTS:
         QCOMPARE(quorvale({u"config"_qs, u"get"_qs, u"CSVpath"_qs}).out, QStringList{QString()});
     }
 
-    void interruptAbortsTheRun()
+    // A run that stops after the confirmation tells by its exit status whether anything went out.
+    void stoppedRunSaysWhetherAnythingWasSent_data()
     {
+        QTest::addColumn<QString>("blocked"); // made a file (a folder when it ends in "/"), or a fault
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("data folder cannot be created") << u"data"_qs << 2 << u"data"_qs;
+        QTest::newRow("body file cannot be written") << u"data/Quorvale/Body.txt/"_qs << 2 << u"Body.txt"_qs;
+        QTest::newRow("journal cannot be opened") << u"data/Quorvale/runs"_qs << 2 << u"journal"_qs;
+        QTest::newRow("port unusable at the first send") << u"port"_qs << 2 << u"SMTP port"_qs;
+        QTest::newRow("journal full after some sends") << u"file size"_qs << 1 << u"journal"_qs;
+    }
+    void stoppedRunSaysWhetherAnythingWasSent()
+    {
+        QFETCH(QString, blocked);
+        QFETCH(int, exitCode);
+        QFETCH(QString, reason);
+        SmtpServer server;
+        QVERIFY(server.isRunning());
+        configure(server);
+        QByteArray csv;
+        for (int i = 1; i <= 30; ++i)
+            csv += QByteArray::number(i) + ",c" + QByteArray::number(i) + "@example.org\r\n";
+        writeFile(u"list.csv"_qs, csv);
+        if (blocked == u"port"_qs) {
+            QByteArray ini = readFile(u"config/Quorvale/Quorvale.ini"_qs);
+            writeFile(u"config/Quorvale/Quorvale.ini"_qs, ini.replace("\nSSLport=", "\nSSLport=x"));
+        } else if (blocked == u"file size"_qs) {
+            // Files cannot grow past a few kilobytes: the journal fills up after some clients.
+            for (const auto &[name, value] :
+                 {std::pair{u"EnableSchedule"_qs, u"1"_qs}, std::pair{u"DelayBetweenSends"_qs, u"0"_qs}})
+                QCOMPARE(quorvale({u"config"_qs, u"set"_qs, name, value}).exitCode, 0);
+            m_childSetup = [] {
+                std::signal(SIGXFSZ, SIG_IGN);
+                const rlimit small{4096, 4096};
+                ::setrlimit(RLIMIT_FSIZE, &small);
+            };
+        } else if (blocked.endsWith(u'/')) {
+            QVERIFY(QDir().mkpath(path(blocked)));
+        } else {
+            writeFile(blocked, "a file where a folder should be");
+        }
+
+        const Result r = quorvale(runArgs(u"list.csv"_qs));
+        QVERIFY2(r.exitCode == exitCode, qPrintable(r.out.join(u'\n') + r.err));
+        QVERIFY2(r.out.last().startsWith(u"Processing stopped - "_qs) && r.out.last().contains(reason),
+                 qPrintable(r.out.last()));
+        QCOMPARE(server.messages().isEmpty(), exitCode == 2);
+    }
+
+    // Check Client List flags the client list as the common attachment; another CSV file is allowed.
+    void checkFlagsTheClientListAsCommonAttachment_data()
+    {
+        QTest::addColumn<QString>("attachment");
+        QTest::addColumn<bool>("flagged");
+        QTest::newRow("another CSV file") << u"prices.csv"_qs << false;
+        QTest::newRow("the client list") << u"list.csv"_qs << true;
+        QTest::newRow("a link to the client list") << u"link.pdf"_qs << true;
+    }
+    void checkFlagsTheClientListAsCommonAttachment()
+    {
+        QFETCH(QString, attachment);
+        QFETCH(bool, flagged);
+        writeFile(u"list.csv"_qs, "1,a@example.org\r\n2,b@example.org\r\n");
+        writeFile(u"prices.csv"_qs, "item,price\r\n");
+        QVERIFY(QFile::link(path(u"list.csv"_qs), path(u"link.pdf"_qs)));
+        const Result r = quorvale({u"check"_qs, u"--csv"_qs, path(u"list.csv"_qs), u"--mode"_qs, u"common"_qs,
+                                   u"--attachment"_qs, path(attachment)});
+        QCOMPARE(r.exitCode, flagged ? 1 : 0);
+        const QStringList rows = r.out.filter(u"@example.org"_qs);
+        QCOMPARE(rows.size(), 2);
+        for (const QString &row : rows) {
+            QCOMPARE(row.startsWith(u"! "_qs), flagged);
+            QCOMPARE(row.endsWith(u"\tcommon attachment is the client list"_qs), flagged);
+        }
+        QCOMPARE(r.out.contains(u"The common attachment is the client CSV file, which holds every client's address. "
+                                "Select a different file. File name= "_qs +
+                                path(attachment)),
+                 flagged);
+    }
+
+    // Ctrl-C, a logout (SIGHUP) or a shutdown (SIGTERM) abort the run as the Abort button does: the
+    // journal gets its closing line and the encoded copy of the common attachment is removed. A copy
+    // that a crashed run left is removed when the program starts.
+    void terminationSignalsAbortTheRun_data()
+    {
+        QTest::addColumn<int>("signal");
+        QTest::newRow("SIGINT") << SIGINT;
+        QTest::newRow("SIGTERM") << SIGTERM;
+        QTest::newRow("SIGHUP") << SIGHUP;
+    }
+    void terminationSignalsAbortTheRun()
+    {
+        QFETCH(int, signal);
         SmtpServer server;
         QVERIFY(server.isRunning());
         configure(server);
         for (const auto &[name, value] :
              {std::pair{u"EnableSchedule"_qs, u"1"_qs}, std::pair{u"DelayBetweenSends"_qs, u"0"_qs},
-              std::pair{u"GroupDelay"_qs, u"10"_qs}, std::pair{u"GroupSize"_qs, u"1"_qs}})
+              std::pair{u"GroupDelay"_qs, u"10"_qs}, std::pair{u"GroupSize"_qs, u"2"_qs}})
             QCOMPARE(quorvale({u"config"_qs, u"set"_qs, name, value}).exitCode, 0);
-        writeFile(u"list.csv"_qs, "1,a@example.org\r\n2,b@example.org\r\n");
+        writeFile(u"list.csv"_qs, "1,a@example.org\r\n2,b@example.org\r\n3,c@example.org\r\n");
+        writeFile(u"letter.pdf"_qs, QByteArray(100000, 'L'));
+        // What a killed run left: its process is gone. A live process's copy is left alone.
+        QProcess gone;
+        gone.start(u"/bin/true"_qs);
+        QVERIFY(gone.waitForFinished());
+        const QString cache = path(u"data/Quorvale/attachments"_qs);
+        const QString leftover = cache + u"/%1-abcdef"_qs.arg(gone.processId());
+        const QString alive = cache + u"/%1-ghijkl"_qs.arg(QCoreApplication::applicationPid());
+        writeFile(leftover.mid(m_home->path().size() + 1) + u"/attachment.b64"_qs, "old");
+        writeFile(alive.mid(m_home->path().size() + 1) + u"/attachment.b64"_qs, "in use");
 
         QProcess process;
         setUp(process);
-        process.setArguments(runArgs(u"list.csv"_qs));
+        process.setArguments(runArgs(u"list.csv"_qs)
+                             << u"--mode"_qs << u"common"_qs << u"--attachment"_qs << path(u"letter.pdf"_qs));
         process.start();
         QByteArray out;
         QDeadlineTimer deadline(60000);
         while (!out.contains("Will resume at") && process.waitForReadyRead(int(deadline.remainingTime())))
             out += process.readAllStandardOutput();
         QVERIFY2(out.contains("Will resume at"), out.constData());
-        ::kill(pid_t(process.processId()), SIGINT);
+        QVERIFY(!QFileInfo::exists(leftover));
+        QVERIFY(QFileInfo::exists(alive));
+        // The second message of the same file was sent from its encoded copy, which is there now.
+        const QStringList copies = QDir(cache).entryList({u"%1-*"_qs.arg(process.processId())}, QDir::Dirs);
+        QCOMPARE(copies.size(), 1);
+        QVERIFY(QFileInfo::exists(cache + u'/' + copies.first() + u"/attachment.b64"_qs));
+
+        ::kill(pid_t(process.processId()), signal);
         QVERIFY(process.waitForFinished(10000));
         QCOMPARE(process.exitStatus(), QProcess::NormalExit);
         QCOMPARE(process.exitCode(), 130);
         const QStringList all = lines(out + process.readAllStandardOutput());
         const QStringList tail = all.mid(all.size() - 2);
         QCOMPARE(tail, QStringList({u"Aborting email sends"_qs, u"Processing Complete"_qs}));
-        QCOMPARE(server.messages().size(), 1);
+        QCOMPARE(server.messages().size(), 2);
+        QVERIFY(journalText().endsWith(u",aborted,,,,,,,\r\n"_qs));
+        QVERIFY(!QFileInfo::exists(cache + u'/' + copies.first()));
+        QVERIFY(QFileInfo::exists(alive));
+    }
+
+    // Whatever the umask, what Quorvale creates is the user's alone: folders 0700, files 0600.
+    void everythingCreatedIsPrivate_data()
+    {
+        QTest::addColumn<int>("umask");
+        QTest::newRow("umask 022") << 022;
+        QTest::newRow("umask 000") << 0;
+    }
+    void everythingCreatedIsPrivate()
+    {
+        QFETCH(int, umask);
+        m_childSetup = [umask] { ::umask(mode_t(umask)); };
+        SmtpServer server;
+        QVERIFY(server.isRunning());
+        configure(server);
+        writeFile(u"list.csv"_qs, "1,a@example.org\r\n2,b@example.org\r\n");
+        writeFile(u"letter.pdf"_qs, "%PDF-1.4 the common letter");
+        const Result run = quorvale(runArgs(u"list.csv"_qs)
+                                    << u"--mode"_qs << u"common"_qs << u"--attachment"_qs << path(u"letter.pdf"_qs));
+        QVERIFY2(run.exitCode == 0, qPrintable(run.err));
+        const Result check =
+            quorvale({u"check"_qs, u"--csv"_qs, path(u"list.csv"_qs), u"--save"_qs, path(u"table.csv"_qs)});
+        QVERIFY2(check.exitCode == 0, qPrintable(check.err));
+
+        QStringList made{path(u"config"_qs), path(u"data"_qs), path(u"table.csv"_qs)};
+        for (const QString &root : {path(u"config"_qs), path(u"data"_qs)}) {
+            QDirIterator it(root, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
+                            QDirIterator::Subdirectories);
+            while (it.hasNext())
+                made.append(it.next());
+        }
+        for (const QString &file : {u"config/Quorvale/Quorvale.ini"_qs, u"data/Quorvale/Body.txt"_qs,
+                                    u"data/Quorvale/runs"_qs, u"data/Quorvale/attachments"_qs})
+            QVERIFY2(made.contains(path(file)), qPrintable(file));
+        for (const QString &entry : std::as_const(made)) {
+            struct stat info = {};
+            QCOMPARE(::lstat(QFile::encodeName(entry).constData(), &info), 0);
+            const mode_t expected = S_ISDIR(info.st_mode) ? 0700 : 0600;
+            QVERIFY2((info.st_mode & 07777) == expected,
+                     qPrintable(u"%1 has mode %2"_qs.arg(entry).arg(info.st_mode & 07777, 0, 8)));
+        }
+    }
+
+    // The window ends as Exit does when the session ends, and removes a crashed run's copy at start.
+    void windowEndsWithTheSession_data()
+    {
+        QTest::addColumn<int>("signal");
+        QTest::newRow("SIGTERM") << SIGTERM;
+        QTest::newRow("SIGHUP") << SIGHUP;
+    }
+    void windowEndsWithTheSession()
+    {
+        QFETCH(int, signal);
+        QProcess gone;
+        gone.start(u"/bin/true"_qs);
+        QVERIFY(gone.waitForFinished());
+        const QString leftover = u"data/Quorvale/attachments/%1-abcdef"_qs.arg(gone.processId());
+        writeFile(leftover + u"/attachment.b64"_qs, "old");
+
+        QProcess window;
+        setUp(window);
+        window.start();
+        QVERIFY(window.waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(!QFileInfo::exists(path(leftover)), 20000);
+        ::kill(pid_t(window.processId()), signal);
+        QVERIFY(window.waitForFinished(20000));
+        QCOMPARE(window.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(window.exitCode(), 0);
     }
 
     void testEmail_data()
     {
         QTest::addColumn<QString>("fault");
+        QTest::addColumn<int>("security");
         QTest::addColumn<int>("exitCode");
-        QTest::newRow("accepted") << QString() << 0;
-        QTest::newRow("refused") << u"RCPT:550"_qs << 1;
+        QTest::newRow("accepted") << QString() << int(SmtpServer::Security::Plain) << 0;
+        QTest::newRow("refused") << u"RCPT:550"_qs << int(SmtpServer::Security::Plain) << 1;
+        QTest::newRow("accepted over TLS") << QString() << int(SmtpServer::Security::StartTls) << 0;
     }
     void testEmail()
     {
         QFETCH(QString, fault);
+        QFETCH(int, security);
         QFETCH(int, exitCode);
-        SmtpServer server({.fault = fault});
+        SmtpServer server({.security = SmtpServer::Security(security), .fault = fault});
         QVERIFY(server.isRunning());
         configure(server);
         const Result r = quorvale({u"test-email"_qs, u"me@example.org"_qs});
         QCOMPARE(r.exitCode, exitCode);
+        // "Simple" with a login: one line says that the login goes unencrypted.
+        QCOMPARE(r.err.count(kLoginInClear), security == int(SmtpServer::Security::Plain) ? 1 : 0);
         QCOMPARE(r.out.first(), u"Testing Email..."_qs);
         QCOMPARE(r.out.last(), u"Email testing complete"_qs);
         if (exitCode == 0) {
@@ -378,21 +613,92 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("value");
-        QTest::newRow("letters for a delay") << u"DelayBetweenSends"_qs << u"ten"_qs;
-        QTest::newRow("empty group size") << u"GroupSize"_qs << QString();
-        QTest::newRow("beyond 32 bits") << u"GroupDelay"_qs << u"99999999999"_qs;
-        QTest::newRow("one-character password") << u"PW"_qs << u"x"_qs;
-        QTest::newRow("password beyond Latin-1") << u"PW"_qs << u"pa\u20ACss"_qs;
-        QTest::newRow("unknown setting") << u"Colour"_qs << u"red"_qs;
+        QTest::addColumn<QString>("said"); // part of the message, besides the setting and the value
+        QTest::newRow("letters for a delay") << u"DelayBetweenSends"_qs << u"ten"_qs << u"seconds from 0 to 2147483"_qs;
+        QTest::newRow("delay beyond 32-bit milliseconds")
+            << u"DelayBetweenSends"_qs << u"2147484"_qs << u"seconds from 0 to 2147483"_qs;
+        QTest::newRow("empty group size") << u"GroupSize"_qs << QString() << u"from 0 to 2147483647"_qs;
+        QTest::newRow("negative group size") << u"GroupSize"_qs << u"-5"_qs << u"from 0 to 2147483647"_qs;
+        QTest::newRow("beyond 32 bits") << u"GroupDelay"_qs << u"99999999999"_qs << u"minutes from 0 to 35791"_qs;
+        QTest::newRow("group delay beyond 32-bit milliseconds")
+            << u"GroupDelay"_qs << u"35792"_qs << u"minutes from 0 to 35791"_qs;
+        QTest::newRow("authentication type 7") << u"AuthType"_qs << u"7"_qs << u"0 for Simple or 1 for SSL"_qs;
+        QTest::newRow("no authentication type") << u"AuthType"_qs << u"-1"_qs << u"0 for Simple or 1 for SSL"_qs;
+        QTest::newRow("scheduling 3") << u"EnableSchedule"_qs << u"3"_qs << u"0 for off or 1 for on"_qs;
+        QTest::newRow("port beyond 65535")
+            << u"SSLport"_qs << u"99999"_qs << u"empty or a whole number from 1 to 65535"_qs;
+        QTest::newRow("port with letters")
+            << u"SSLport"_qs << u"smtp"_qs << u"empty or a whole number from 1 to 65535"_qs;
+        QTest::newRow("one-character password") << u"PW"_qs << u"x"_qs << u"This password cannot be stored"_qs;
+        QTest::newRow("password beyond Latin-1")
+            << u"PW"_qs << u"pa\u20ACss"_qs << u"This password cannot be stored"_qs;
+        QTest::newRow("unknown setting") << u"Colour"_qs << u"red"_qs << u"unknown setting Colour"_qs;
     }
     void configSetRefusesWhatCannotBeStored()
     {
         QFETCH(QString, name);
         QFETCH(QString, value);
+        QFETCH(QString, said);
         const Result r = quorvale({u"config"_qs, u"set"_qs, name, value});
         QCOMPARE(r.exitCode, 2);
-        QVERIFY(!r.err.trimmed().isEmpty());
+        QVERIFY2(r.err.contains(said), qPrintable(r.err));
+        // The message names the setting and the value refused; a password is never shown.
+        if (name == u"PW"_qs)
+            QVERIFY2(r.err.startsWith(u"quorvale: PW: "_qs) && !r.err.contains(value), qPrintable(r.err));
+        else if (name != u"Colour"_qs)
+            QVERIFY2(r.err.startsWith(u"quorvale: %1 cannot be \"%2\": "_qs.arg(name, value)), qPrintable(r.err));
         QVERIFY(!QFile::exists(path(u"config/Quorvale/Quorvale.ini"_qs)));
+    }
+
+    void configSetTakesTheLimits()
+    {
+        for (const auto &[name, value] :
+             {std::pair{u"DelayBetweenSends"_qs, u"2147483"_qs}, std::pair{u"GroupDelay"_qs, u"35791"_qs},
+              std::pair{u"GroupSize"_qs, u"0"_qs}, std::pair{u"SSLport"_qs, u"65535"_qs},
+              std::pair{u"SSLport"_qs, QString()}, std::pair{u"AuthType"_qs, u"0"_qs},
+              std::pair{u"EnableSchedule"_qs, u"1"_qs}}) {
+            const Result r = quorvale({u"config"_qs, u"set"_qs, name, value});
+            QVERIFY2(r.exitCode == 0, qPrintable(name + u": "_qs + r.err));
+            QCOMPARE(quorvale({u"config"_qs, u"get"_qs, name}).out, QStringList{value});
+        }
+    }
+
+    // A hand-edited authentication type that is neither Simple nor SSL loads as SSL everywhere: the
+    // mail goes over TLS to the configured port, never in clear, never to port 25.
+    void unusableAuthTypeNeverGoesInClear_data()
+    {
+        QTest::addColumn<QByteArray>("authType");
+        QTest::addColumn<int>("security");
+        QTest::newRow("2, STARTTLS") << QByteArray("2") << int(SmtpServer::Security::StartTls);
+        QTest::newRow("-1, implicit TLS") << QByteArray("-1") << int(SmtpServer::Security::ImplicitTls);
+        QTest::newRow("7.2, STARTTLS") << QByteArray("7.2") << int(SmtpServer::Security::StartTls);
+    }
+    void unusableAuthTypeNeverGoesInClear()
+    {
+        QFETCH(QByteArray, authType);
+        QFETCH(int, security);
+        SmtpServer server({.security = SmtpServer::Security(security)});
+        QVERIFY(server.isRunning());
+        configure(server);
+        QByteArray ini = readFile(u"config/Quorvale/Quorvale.ini"_qs);
+        QVERIFY(ini.contains("\nAuthType=1\n"));
+        writeFile(u"config/Quorvale/Quorvale.ini"_qs,
+                  ini.replace("\nAuthType=1\n", QByteArray("\nAuthType=" + authType + '\n')));
+        SilentListener port25(25);
+
+        QCOMPARE(quorvale({u"config"_qs, u"get"_qs, u"AuthType"_qs}).out, QStringList{u"1"_qs});
+        const Result test = quorvale({u"test-email"_qs, u"me@example.org"_qs});
+        QVERIFY2(test.exitCode == 0, qPrintable(test.out.join(u'\n')));
+        writeFile(u"list.csv"_qs, "1,a@example.org\r\n");
+        const Result run = quorvale(runArgs(u"list.csv"_qs));
+        QVERIFY2(run.exitCode == 0, qPrintable(run.out.join(u'\n') + run.err));
+        QVERIFY(server.waitForMessages(2, 10000));
+        for (const QString &verb : server.clearCommands())
+            QVERIFY2(verb == u"EHLO"_qs || verb == u"STARTTLS"_qs, qPrintable(server.clearCommands().join(u' ')));
+        QVERIFY(server.commands().contains(u"AUTH"_qs));
+        if (port25.port() == 0)
+            QSKIP("port 25 cannot be bound here (it needs root and must be free), so no trap was set on it");
+        QVERIFY(!port25.wasConnected());
     }
 
     void helpAndUsage()

@@ -92,11 +92,13 @@ private:
     QList<MailMessage> m_messages;
 };
 
+/// Records every document; each print takes `printTime`.
 class RecordingPrinter final : public Printer
 {
 public:
     bool printDocument(const QString &path, QString *error = nullptr) override
     {
+        std::this_thread::sleep_for(printTime);
         QMutexLocker lock(&m_mutex);
         m_printed.append(path);
         if (!failure.isEmpty() && error)
@@ -109,6 +111,7 @@ public:
         return m_printed;
     }
     QString failure;
+    std::chrono::milliseconds printTime{0};
 
 private:
     mutable QMutex m_mutex;

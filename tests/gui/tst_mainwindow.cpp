@@ -4,6 +4,8 @@
 #include "guitest.h"
 
 #include "gui/aboutdialog.h"
+#include "gui/guiapp.h"
+#include "run/journal.h"
 
 #include <QAction>
 #include <QButtonGroup>
@@ -17,6 +19,8 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSignalSpy>
+
+#include <csignal>
 
 using namespace quorvale;
 using namespace quorvale::test;
@@ -51,8 +55,11 @@ private Q_SLOTS:
     void answeringNoClearsTheStatusBoxAndSavesNothing();
     void fastRunShowsEveryLineInOrderBeforeItEnds();
     void abortClickEndsTheRunAtItsNextCheckPoint();
+    void modeChangedMidRunAppliesToTheClientsThatFollow_data();
     void modeChangedMidRunAppliesToTheClientsThatFollow();
     void exitMidRunEndsAtOnceWithoutClosingLines();
+    void sessionEndAbortsTheRunAndCloses_data();
+    void sessionEndAbortsTheRunAndCloses();
 };
 
 void TestMainWindow::controlsHaveTheirCaptionsToolTipsAndStates_data()
@@ -312,31 +319,41 @@ void TestMainWindow::csvChooserWarnsAboutOtherFilesButKeepsThem()
 void TestMainWindow::commonChooserWarnsAboutCsvFiles_data()
 {
     QTest::addColumn<QString>("chosen");
-    QTest::addColumn<bool>("warned");
-    QTest::newRow("pdf") << "/data/letter.pdf" << false;
-    QTest::newRow(".csv anywhere") << "/data/report.csv.pdf" << true;
-    QTest::newRow("csv, upper case") << "/data/LIST.CSV" << true;
+    QTest::addColumn<QString>("warning");
+    const QString csv = u"The file selected is a CSV file! Select a different file."_s;
+    QTest::newRow("pdf") << "/data/letter.pdf" << QString();
+    QTest::newRow(".csv anywhere") << "/data/report.csv.pdf" << csv;
+    QTest::newRow("csv, upper case") << "/data/LIST.CSV" << csv;
+    QTest::newRow("the client list")
+        << "/data/clients.csv"
+        << u"The common attachment is the client CSV file, which holds every client's address. Select a different "
+           "file. File name= /data/clients.csv"_s;
 }
 
 void TestMainWindow::commonChooserWarnsAboutCsvFiles()
 {
     QFETCH(QString, chosen);
-    QFETCH(bool, warned);
+    QFETCH(QString, warning);
 
     WindowFixture f;
     f.open();
     QTest::mouseClick(f.widget<QRadioButton>("OptAddAttachment1"), Qt::LeftButton);
-    // The dialog starts from the last file chosen, as the one shared dialog would.
-    f.dialogs.files = {u"/data/clients.csv"_s, chosen};
+    f.dialogs.files = {u"/data/clients.csv"_s, chosen, QString()};
     QTest::mouseClick(f.widget<QPushButton>("cmdBrowseCSV"), Qt::LeftButton);
     QTest::mouseClick(f.widget<QPushButton>("cmdBrowseCommonAttach"), Qt::LeftButton);
 
     QCOMPARE(f.dialogs.fileDialogs.size(), 2);
     QCOMPARE(f.dialogs.fileDialogs[1].title, u"Load Common Attachment File"_s);
-    QCOMPARE(f.dialogs.fileDialogs[1].fileName, u"clients.csv"_s);
+    // It starts in the client list's folder, but never on the client list itself.
+    QCOMPARE(f.dialogs.fileDialogs[1].folder, u"/data"_s);
+    QCOMPARE(f.dialogs.fileDialogs[1].fileName, QString());
     QCOMPARE(f.widget<QLineEdit>("txtCommonAttachmentPath")->text(), chosen);
-    QCOMPARE(f.dialogs.warnings,
-             warned ? QStringList{u"The file selected is a CSV file! Select a different file."_s} : QStringList());
+    QCOMPARE(f.dialogs.warnings, warning.isEmpty() ? QStringList() : QStringList{warning});
+
+    // Opened again, it offers the file chosen last, unless that is the client list.
+    QTest::mouseClick(f.widget<QPushButton>("cmdBrowseCommonAttach"), Qt::LeftButton);
+    QCOMPARE(f.dialogs.fileDialogs[2].fileName,
+             chosen == u"/data/clients.csv"_s ? QString() : QFileInfo(chosen).fileName());
 }
 
 void TestMainWindow::helpContentsOpensMainTopicOrNothing()
@@ -433,6 +450,26 @@ void prepareRun(WindowFixture &f, const QByteArray &csv = "1001,ann@example.com\
     f.saveServer();
     writeFile(f.dir.filePath(u"clients.csv"_s), csv);
     f.save(u"CSVpath"_s, f.dir.filePath(u"clients.csv"_s));
+}
+
+/// `count` clients, each with an address.
+QByteArray clientsWithAddresses(int count)
+{
+    QByteArray csv;
+    for (int i = 1; i <= count; ++i)
+        csv += QByteArray::number(i) + ",client" + QByteArray::number(i) + "@example.com\r\n";
+    return csv;
+}
+
+/// The lines of the window's one run journal.
+QList<JournalEntry> journalEntries(const WindowFixture &f)
+{
+    const QDir runs(runJournalFolder(f.dataFolder()));
+    QList<JournalEntry> entries;
+    QString error;
+    if (!readJournal(runs.filePath(runs.entryList({u"run-*.csv"_s}).value(0)), &entries, &error))
+        qWarning("%s", qPrintable(error));
+    return entries;
 }
 
 } // namespace
@@ -532,10 +569,7 @@ void TestMainWindow::fastRunShowsEveryLineInOrderBeforeItEnds()
 void TestMainWindow::abortClickEndsTheRunAtItsNextCheckPoint()
 {
     WindowFixture f;
-    QByteArray csv;
-    for (int i = 1; i <= 20; ++i)
-        csv += QByteArray::number(i) + ",client" + QByteArray::number(i) + "@example.com\r\n";
-    prepareRun(f, csv);
+    prepareRun(f, clientsWithAddresses(20));
     f.mailer.sendTime = std::chrono::milliseconds(100);
     MainWindow &w = f.open();
     auto *status = f.widget<QPlainTextEdit>("txtProgress");
@@ -556,14 +590,24 @@ void TestMainWindow::abortClickEndsTheRunAtItsNextCheckPoint()
     QVERIFY(!f.widget("cmdAbort")->isEnabled());
 }
 
+void TestMainWindow::modeChangedMidRunAppliesToTheClientsThatFollow_data()
+{
+    QTest::addColumn<QString>("common");  // the common path set mid-run, relative to the test folder
+    QTest::addColumn<QString>("refusal"); // the journal's reason for the clients not sent; empty: all sent
+    QTest::newRow("a letter") << u"letter.pdf"_s << QString();
+    QTest::newRow("an empty path") << QString() << u"The common attachment path is empty"_s;
+    QTest::newRow("the client list") << u"clients.csv"_s << u"The common attachment is the client CSV file"_s;
+    QTest::newRow("a link to the client list") << u"link.csv"_s << u"The common attachment is the client CSV file"_s;
+}
+
 void TestMainWindow::modeChangedMidRunAppliesToTheClientsThatFollow()
 {
+    QFETCH(QString, common);
+    QFETCH(QString, refusal);
     WindowFixture f;
-    QByteArray csv;
-    for (int i = 1; i <= 8; ++i)
-        csv += QByteArray::number(i) + ",client" + QByteArray::number(i) + "@example.com\r\n";
-    prepareRun(f, csv);
+    prepareRun(f, clientsWithAddresses(8));
     writeFile(f.dir.filePath(u"letter.pdf"_s), "%PDF-1.4\n");
+    QVERIFY(QFile::link(f.dir.filePath(u"clients.csv"_s), f.dir.filePath(u"link.csv"_s)));
     f.mailer.sendTime = std::chrono::milliseconds(100);
     MainWindow &w = f.open();
 
@@ -571,14 +615,37 @@ void TestMainWindow::modeChangedMidRunAppliesToTheClientsThatFollow()
     QTest::mouseClick(f.widget<QPushButton>("cmdStart"), Qt::LeftButton);
     QTRY_VERIFY(f.mailer.messages().size() >= 1);
     // The mode switch and the path box stay live during a run.
+    f.widget<QLineEdit>("txtCommonAttachmentPath")->setText(common.isEmpty() ? QString() : f.dir.filePath(common));
     QTest::mouseClick(f.widget<QRadioButton>("OptAddAttachment1"), Qt::LeftButton);
-    f.widget<QLineEdit>("txtCommonAttachmentPath")->setText(f.dir.filePath(u"letter.pdf"_s));
     QVERIFY(finished.wait(20000));
 
     const QList<MailMessage> sent = f.mailer.messages();
-    QCOMPARE(sent.size(), 8);
     QVERIFY(sent.first().AttachmentPath.isEmpty());
-    QCOMPARE(sent.last().AttachmentPath, f.dir.filePath(u"letter.pdf"_s));
+    const QStringList lines = statusLines(f.widget<QPlainTextEdit>("txtProgress"));
+    if (refusal.isEmpty()) {
+        QCOMPARE(sent.size(), 8);
+        QCOMPARE(sent.last().AttachmentPath, f.dir.filePath(u"letter.pdf"_s));
+        QVERIFY(lines.filter(u"Send Error"_s).isEmpty());
+        return;
+    }
+    // From the switch on, no message goes out: not without its attachment, not with the client
+    // list. Each such client has its error line and a journal line saying why; the run goes on.
+    for (const MailMessage &m : sent)
+        QVERIFY(m.AttachmentPath.isEmpty());
+    QVERIFY(sent.size() < 8);
+    QCOMPARE(lines.filter(u"Send Error - "_s).size(), 8 - sent.size());
+    QCOMPARE(lines.last(), u"Processing Complete"_s);
+    QCOMPARE(lines.filter(u"Send Error - "_s).last(), u"Send Error - client8@example.com"_s);
+    const QList<JournalEntry> entries = journalEntries(f);
+    qsizetype refused = 0;
+    for (const JournalEntry &e : entries) {
+        if (e.event == u"refused"_s) {
+            ++refused;
+            QVERIFY2(e.detail.startsWith(refusal), qPrintable(e.detail));
+        }
+    }
+    QCOMPARE(refused, 8 - sent.size());
+    QCOMPARE(entries.last().event, u"completed"_s);
 }
 
 void TestMainWindow::exitMidRunEndsAtOnceWithoutClosingLines()
@@ -607,6 +674,34 @@ void TestMainWindow::exitMidRunEndsAtOnceWithoutClosingLines()
     QTest::qWait(50);
     QCOMPARE(statusLines(status), before);
     QCOMPARE(f.mailer.messages().size(), 1);
+    f.window.reset();
+}
+
+void TestMainWindow::sessionEndAbortsTheRunAndCloses_data()
+{
+    QTest::addColumn<int>("signal");
+    QTest::newRow("SIGTERM") << SIGTERM;
+    QTest::newRow("SIGHUP") << SIGHUP;
+}
+
+void TestMainWindow::sessionEndAbortsTheRunAndCloses()
+{
+    QFETCH(int, signal);
+    WindowFixture f;
+    prepareRun(f, clientsWithAddresses(20));
+    f.mailer.sendTime = std::chrono::milliseconds(100);
+    MainWindow &w = f.open();
+    closeWithTheSession(w);
+    auto *status = f.widget<QPlainTextEdit>("txtProgress");
+
+    QTest::mouseClick(f.widget<QPushButton>("cmdStart"), Qt::LeftButton);
+    QTRY_VERIFY(statusLines(status).contains(u"Sending email - 2"_s));
+    ::raise(signal);
+    QTRY_VERIFY(!w.isVisible());
+    QVERIFY(!w.isRunning());
+    QVERIFY(f.mailer.messages().size() < 20);
+    // The run was aborted, not cut off: its journal has its closing line.
+    QCOMPARE(journalEntries(f).last().event, u"aborted"_s);
     f.window.reset();
 }
 

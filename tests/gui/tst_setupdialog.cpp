@@ -10,6 +10,7 @@
 #include <QComboBox>
 #include <QDialog>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPointer>
@@ -55,6 +56,8 @@ private Q_SLOTS:
     void scheduleBoxEnablesExactlyItsSixControls();
     void valuesTheControlsCannotShowLoadAsDefaults_data();
     void valuesTheControlsCannotShowLoadAsDefaults();
+    void simpleLoginIsWarnedAbout_data();
+    void simpleLoginIsWarnedAbout();
     void okSavesEveryValueAndReopeningShowsThem();
     void okRefusesWhatCouldNotBeStoredAndSavesNothing_data();
     void okRefusesWhatCouldNotBeStoredAndSavesNothing();
@@ -180,7 +183,7 @@ void TestSetupDialog::valuesTheControlsCannotShowLoadAsDefaults_data()
     QTest::addColumn<int>("shownAuth");
     QTest::addColumn<bool>("shownSchedule");
     QTest::newRow("none chosen") << "-1"
-                                 << "0" << -1 << false;
+                                 << "0" << 1 << false;
     QTest::newRow("simple, on") << "0"
                                 << "1" << 0 << true;
     QTest::newRow("unknown type") << "7"
@@ -204,6 +207,45 @@ void TestSetupDialog::valuesTheControlsCannotShowLoadAsDefaults()
     QCOMPARE(child<QComboBox>(setup, "cboAuth")->currentIndex(), shownAuth);
     QCOMPARE(child<QCheckBox>(setup, "chkEnableSchedule")->isChecked(), shownSchedule);
     QCOMPARE(child<QWidget>(setup, "txtGroupSize")->isEnabled(), shownSchedule);
+}
+
+void TestSetupDialog::simpleLoginIsWarnedAbout_data()
+{
+    QTest::addColumn<QString>("authType");
+    QTest::addColumn<QString>("user");
+    QTest::addColumn<bool>("warned");
+    QTest::newRow("Simple with a login") << "0"
+                                         << "office" << true;
+    QTest::newRow("Simple without a login") << "0"
+                                            << "" << false;
+    QTest::newRow("SSL with a login") << "1"
+                                      << "office" << false;
+}
+
+void TestSetupDialog::simpleLoginIsWarnedAbout()
+{
+    QFETCH(QString, authType);
+    QFETCH(QString, user);
+    QFETCH(bool, warned);
+    WindowFixture f;
+    f.save(u"AuthType"_s, authType);
+    f.save(u"UserName"_s, user);
+    QDialog *setup = openSetup(f);
+    auto *warning = child<QLabel>(setup, "lblSimpleWarning");
+    QVERIFY(warning);
+    QCOMPARE(warning->text(), u"Simple sends the user name and password unencrypted."_s);
+    QCOMPARE(!warning->isHidden(), warned);
+
+    // It follows the choice and the user name as they change.
+    auto *type = child<QComboBox>(setup, "cboAuth");
+    auto *name = child<QLineEdit>(setup, "txtUsername");
+    type->setCurrentIndex(1);
+    QVERIFY(warning->isHidden());
+    type->setCurrentIndex(0);
+    name->setText(u"office"_s);
+    QVERIFY(!warning->isHidden());
+    name->clear();
+    QVERIFY(warning->isHidden());
 }
 
 void TestSetupDialog::okSavesEveryValueAndReopeningShowsThem()
@@ -260,15 +302,24 @@ void TestSetupDialog::okRefusesWhatCouldNotBeStoredAndSavesNothing_data()
     QTest::addColumn<QString>("field");
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("warning");
-    QTest::newRow("letters for a delay") << "txtDelayBetweenSends"
-                                         << "ten"
-                                         << "The delay between email sends must be a whole number of seconds.";
+    QTest::newRow("letters for a delay")
+        << "txtDelayBetweenSends"
+        << "ten"
+        << "The delay between email sends must be a whole number of seconds from 0 to 2147483.";
     QTest::newRow("empty group delay") << "txtGroupDelay"
                                        << ""
-                                       << "The delay between email groups must be a whole number of minutes.";
+                                       << "The delay between email groups must be a whole number of minutes from 0 "
+                                          "to 35791.";
+    QTest::newRow("group delay beyond 32-bit milliseconds")
+        << "txtGroupDelay"
+        << "35792"
+        << "The delay between email groups must be a whole number of minutes from 0 to 35791.";
     QTest::newRow("group size too big") << "txtGroupSize"
                                         << "3000000000"
-                                        << "The email group size must be a whole number.";
+                                        << "The email group size must be a whole number from 0 to 2147483647.";
+    QTest::newRow("port beyond 65535") << "txtEmailSslPort"
+                                       << "99999"
+                                       << "The SSL port (SSLport) must be empty or a whole number from 1 to 65535.";
     QTest::newRow("one-character password") << "txtPassword"
                                             << "x"
                                             << "This password cannot be stored";
@@ -333,17 +384,35 @@ void TestSetupDialog::printTestPrintsTheShownPathOrWarns()
     QCOMPARE(f.dialogs.warnings, QStringList{u"You need to add a PDF file for testing."_s});
     QVERIFY(f.printer.printed().isEmpty());
 
-    // A typed path is printed as shown, although nothing was browsed for.
+    // A typed path is printed as shown, although nothing was browsed for. The print command runs
+    // off the UI thread: the window never waits for it, and a second click meanwhile prints nothing.
     child<QLineEdit>(setup, "txtPdfLocation")->setText(u"/docs/typed.pdf"_s);
+    f.printer.printTime = std::chrono::milliseconds(1500);
+    QElapsedTimer clock;
+    clock.start();
     QTest::mouseClick(print, Qt::LeftButton);
+    QVERIFY2(clock.elapsed() < 500, qPrintable(QString::number(clock.elapsed())));
+    QVERIFY(!print->isEnabled());
+    QTest::mouseClick(print, Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(print->isEnabled(), 5000);
     QCOMPARE(f.printer.printed(), QStringList{u"/docs/typed.pdf"_s});
     QCOMPARE(f.dialogs.warnings.size(), 1);
 
-    // A print request that cannot be handed over is said, not swallowed.
+    // A print request that cannot be handed over is said, not swallowed, once it is done.
+    f.printer.printTime = std::chrono::milliseconds(0);
     f.printer.failure = u"lp: No default destination."_s;
     QTest::mouseClick(print, Qt::LeftButton);
-    QCOMPARE(f.dialogs.warnings.size(), 2);
+    QTRY_COMPARE(f.dialogs.warnings.size(), 2);
     QVERIFY(f.dialogs.warnings.last().contains(u"No default destination"_s));
+    QVERIFY(print->isEnabled());
+
+    // Closed while a print test is under way, the dialog waits for it and goes.
+    f.printer.printTime = std::chrono::milliseconds(300);
+    QTest::mouseClick(print, Qt::LeftButton);
+    QPointer<QDialog> closing = setup;
+    setup->close();
+    QTRY_VERIFY(!closing);
+    QCOMPARE(f.printer.printed().size(), 3);
 }
 
 void TestSetupDialog::helpOpensTheSetupTopic()
@@ -375,6 +444,15 @@ void TestSetupDialog::testEmailNeedsCompleteServerSetup()
     QCOMPARE(f.dialogs.warnings.size(), 2);
     QVERIFY(f.dialogs.warnings.last().startsWith(u"This password cannot be stored"_s));
     QCOMPARE(stored(f, u"EmailFrom"_s), u"<unset>"_s);
+
+    // The port is checked by the rules OK and `config set` use, before anything is saved.
+    child<QLineEdit>(setup, "txtPassword")->setText(u"secret"_s);
+    child<QLineEdit>(setup, "txtEmailSslPort")->setText(u"70000"_s);
+    QTest::mouseClick(child<QPushButton>(setup, "cmdTestEmail"), Qt::LeftButton);
+    QCOMPARE(f.dialogs.warnings.size(), 3);
+    QCOMPARE(f.dialogs.warnings.last(), u"The SSL port (SSLport) must be empty or a whole number from 1 to 65535."_s);
+    QCOMPARE(stored(f, u"EmailFrom"_s), u"<unset>"_s);
+    QVERIFY(!f.window->findChild<QDialog *>(u"frmEmailTest"_s));
 }
 
 void TestSetupDialog::testEmailSavesTheSixMailValuesAndOpensTheTestDialog()

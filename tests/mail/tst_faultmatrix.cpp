@@ -7,6 +7,7 @@
 #include "mail/sendmail.h"
 #include "run/printer.h"
 #include "support/scopedenv.h"
+#include "support/silentlistener.h"
 #include "support/smtpfixture.h"
 
 #include <QDir>
@@ -22,14 +23,10 @@
 #include <optional>
 #include <tuple>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 using namespace Qt::StringLiterals;
 using namespace quorvale;
 using quorvale::test::ReceivedMessage;
+using quorvale::test::SilentListener;
 using quorvale::test::SmtpServer;
 
 namespace {
@@ -79,37 +76,6 @@ enum Mode
     StartTls = 4,
     AllModes = 7,
     TlsModes = 6
-};
-
-/// A socket on 127.0.0.1 that listens and never reads or writes: the kernel completes the
-/// connection, and then nothing ever happens.
-class SilentListener
-{
-public:
-    SilentListener()
-    {
-        m_socket = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof address;
-        if (m_socket < 0 || ::bind(m_socket, reinterpret_cast<sockaddr *>(&address), length) != 0 ||
-            ::listen(m_socket, 4) != 0 || ::getsockname(m_socket, reinterpret_cast<sockaddr *>(&address), &length) != 0)
-            return;
-        m_port = ntohs(address.sin_port);
-    }
-    ~SilentListener()
-    {
-        if (m_socket >= 0)
-            ::close(m_socket);
-    }
-    SilentListener(const SilentListener &) = delete;
-    SilentListener &operator=(const SilentListener &) = delete;
-    quint16 port() const { return m_port; }
-
-private:
-    int m_socket = -1;
-    quint16 m_port = 0;
 };
 
 QByteArray attachmentBytes(qsizetype size)
@@ -447,16 +413,22 @@ void TestFaultMatrix::matrix()
         QVERIFY(!hasHeaderLine(m.raw, "X-Injected"));
         QVERIFY2(m.parseDefects.isEmpty(), qPrintable(m.parseDefects.join(u"; ")));
         QCOMPARE(m.subject, c.subject);
-        QCOMPARE(m.body, c.expectedBody.isEmpty() ? c.body : c.expectedBody);
+        const QString body = c.expectedBody.isEmpty() ? c.body : c.expectedBody;
+        QCOMPARE(m.body, c.attachmentName.isEmpty() ? test::asSingleTextPart(body) : body);
         // On the wire: CR LF only, every line starting with a dot stuffed.
         QVERIFY(onlyCrLf(m.wire));
         QCOMPARE(m.wire.count("\r\n.."), m.wire.count("\r\n."));
         QCOMPARE(QByteArray(m.wire).replace("\r\n..", "\r\n."), m.raw);
+        // One text part on its own, or the text and the file as multipart/mixed.
         if (!c.attachmentName.isEmpty()) {
+            QVERIFY(hasHeaderLine(m.raw, "Content-Type: multipart/mixed"));
             QCOMPARE(m.attachments.size(), 1);
             QCOMPARE(m.attachments.first().fileName, c.attachmentName);
             QVERIFY(m.attachments.first().data == attachment);
         } else {
+            QVERIFY(hasHeaderLine(m.raw, "Content-Type: text/plain; charset=UTF-8\r\n"));
+            QVERIFY(hasHeaderLine(m.raw, "Content-Transfer-Encoding: quoted-printable\r\n"));
+            QVERIFY(!m.raw.contains("multipart"));
             QVERIFY(m.attachments.isEmpty());
         }
     }

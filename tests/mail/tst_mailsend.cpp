@@ -85,7 +85,7 @@ private Q_SLOTS:
     void emptyAttachmentPathSendsWithoutAttachment();
     void portTextRules_data();
     void portTextRules();
-    void otherAuthTypeKeepsLastSslAndPort();
+    void otherAuthTypeIsNeverSent();
     void okKeepsCallersErrorText();
     void nestedSendIsRefused();
     void sendsFromTwoThreadsTakeTurns();
@@ -108,7 +108,7 @@ void TestMailSend::deliversHeadersAndBody()
     QCOMPARE(m.from, u"sender@example.com"_s);
     QCOMPARE(m.to, u"client@example.org"_s);
     QCOMPARE(m.subject, u"Your documents"_s);
-    QCOMPARE(m.body, u"Dear client,\r\nplease find your documents attached."_s);
+    QCOMPARE(m.body, test::asSingleTextPart(u"Dear client,\r\nplease find your documents attached."_s));
     QVERIFY(m.attachments.isEmpty());
     QVERIFY2(m.parseDefects.isEmpty(), qPrintable(m.parseDefects.join(u"; ")));
     QVERIFY(m.messageId.startsWith(u'<') && m.messageId.endsWith(u"@example.com>"));
@@ -116,7 +116,10 @@ void TestMailSend::deliversHeadersAndBody()
     QVERIFY2(date.isValid(), qPrintable(m.date));
     QVERIFY(qAbs(date.secsTo(QDateTime::currentDateTime())) < 24 * 3600);
     QCOMPARE(m.raw.count("\nMIME-Version: 1.0\r\n") + m.raw.startsWith("MIME-Version: 1.0\r\n"), 1);
-    QVERIFY(m.raw.contains("Content-Type: text/plain; charset=UTF-8"));
+    // Without an attachment the message is its one text part.
+    QVERIFY(m.raw.contains("\r\nContent-Type: text/plain; charset=UTF-8\r\nContent-Transfer-Encoding: "
+                           "quoted-printable\r\n\r\n"));
+    QVERIFY(!m.raw.contains("multipart"));
     QVERIFY(!m.raw.contains("secret"));
     QVERIFY(server.commands().contains(u"AUTH"_s));
     QCOMPARE(server.commands().last(), u"QUIT"_s);
@@ -140,7 +143,7 @@ void TestMailSend::bodyTextRoundTrips()
     MailMan mailman;
     QCOMPARE(send(mailman, server.settings(), message(u"c@example.org"_s, u"s"_s, typed)).status, u"OK"_s);
     QVERIFY(server.waitForMessages(1, 10000));
-    QCOMPARE(server.messages().first().body, received);
+    QCOMPARE(server.messages().first().body, test::asSingleTextPart(received));
     QVERIFY(server.messages().first().parseDefects.isEmpty());
 }
 
@@ -316,7 +319,7 @@ void TestMailSend::portTextRules()
     }
 }
 
-void TestMailSend::otherAuthTypeKeepsLastSslAndPort()
+void TestMailSend::otherAuthTypeIsNeverSent()
 {
     SmtpServer tls(
         {.security = SmtpServer::Security::StartTls, .user = u"user"_s, .password = u"secret"_s, .fault = {}});
@@ -324,23 +327,38 @@ void TestMailSend::otherAuthTypeKeepsLastSslAndPort()
     SmtpServer plain;
     MailMan mailman;
 
-    // AuthType 1 sets SSL and the TLS server's port ...
+    // A send over TLS first, so that the component holds a security setting and a port ...
     QCOMPARE(send(mailman, tls.settings(), message(u"one@example.org"_s)).status, u"OK"_s);
-    // ... and a send with no AuthType chosen keeps both, whatever its port text says.
-    AppSettings none = plain.settings();
-    none.AuthType = -1;
-    none.SSLport = u"not a number"_s;
-    QCOMPARE(send(mailman, none, message(u"two@example.org"_s)).status, u"OK"_s);
-    QVERIFY(tls.waitForMessages(2, 10000));
-    QCOMPARE(tls.messages().at(1).rcptTo, QStringList{u"two@example.org"_s});
-    QCOMPARE(tls.commands().count(u"STARTTLS"_s), 2);
+    // ... which a send with any type but Simple or SSL never falls back to: it is not attempted.
+    for (const qint16 type : {qint16(-1), qint16(2), qint16(7)}) {
+        AppSettings other = plain.settings();
+        other.AuthType = type;
+        Outcome o;
+        o.status = u"before"_s;
+        o.attempted = SendMail(mailman, other, message(u"two@example.org"_s), o.status, o.errors, &o.error);
+        QVERIFY(!o.attempted);
+        QCOMPARE(o.status, u"before"_s);
+        QVERIFY2(o.error.contains(u"authentication type %1"_s.arg(type)), qPrintable(o.error));
+    }
 
-    // AuthType 0 switches to plain SMTP on the plain server's port; -1 then stays there.
-    QCOMPARE(send(mailman, plain.settings(), message(u"three@example.org"_s)).status, u"OK"_s);
-    QCOMPARE(send(mailman, none, message(u"four@example.org"_s)).status, u"OK"_s);
-    QVERIFY(plain.waitForMessages(2, 10000));
-    QCOMPARE(plain.messages().at(1).rcptTo, QStringList{u"four@example.org"_s});
-    QCOMPARE(tls.messages().size(), 2);
+    // The component itself has no plain-SMTP default: until told 0 or 1 it sends nothing.
+    MailMan fresh;
+    fresh.put_SmtpHost(u"127.0.0.1"_s);
+    fresh.put_SmtpPort(plain.port());
+    fresh.put_SmtpUsername(u"user"_s);
+    fresh.put_SmtpPassword(u"secret"_s);
+    Email email;
+    email.put_From(u"sender@example.com"_s);
+    email.AddTo(QString(), u"three@example.org"_s);
+    QCOMPARE(fresh.SendEmail(email), 0);
+    QVERIFY2(fresh.LastErrorText().contains(u"No connection security"_s), qPrintable(fresh.LastErrorText()));
+    fresh.put_SmtpSsl(2);
+    QCOMPARE(fresh.SendEmail(email), 0);
+
+    QThread::msleep(100);
+    QVERIFY(nothingReachedServer(plain));
+    QCOMPARE(tls.messages().size(), 1);
+    QCOMPARE(tls.commands().count(u"CONNECT"_s), 1);
 }
 
 void TestMailSend::okKeepsCallersErrorText()

@@ -75,14 +75,16 @@ private Q_SLOTS:
         h.writeCsv("1,a@x.org\r\n2,\r\n3,c@x.org\r\n4,\r\n");
         h.writeFile(u"2.pdf"_qs);
         h.request.print = true;
-        QCOMPARE(h.run(), RunOutcome::Completed);
+        QCOMPARE(h.run(), RunOutcome::CompletedWithErrors);
         QCOMPARE(h.trace.mid(3, 4), QStringList({u"Client count - 4"_qs, u"Emails to be sent - 2"_qs,
                                                  u"Documents to be printed - 2"_qs, u"Start processing..."_qs}));
-        // Client 4 has no document: its step is logged and paced, but nothing is printed.
+        // Client 4 has no document: its step is logged, reported as an error and paced, but nothing
+        // is printed.
         QCOMPARE(h.passes(),
-                 QStringList({u"Printing document - 1"_qs, u"~1100"_qs, u"Printing document - 2"_qs, u"~1100"_qs,
-                              u"Sending email - 1"_qs, u"=> a@x.org | "_qs, u"~1100"_qs, u"Sending email - 2"_qs,
-                              u"=> c@x.org | "_qs, u"~1100"_qs, u"Processing Complete"_qs}));
+                 QStringList({u"Printing document - 1"_qs, u"~1100"_qs, u"Printing document - 2"_qs,
+                              u"No document found to print for Client ID - 4"_qs, u"~1100"_qs, u"Sending email - 1"_qs,
+                              u"=> a@x.org | "_qs, u"~1100"_qs, u"Sending email - 2"_qs, u"=> c@x.org | "_qs,
+                              u"~1100"_qs, u"Processing Complete with 1 errors!"_qs}));
         QCOMPARE(h.printer.printed, QStringList{h.dir.filePath(u"2.pdf"_qs)});
         QCOMPARE(h.mailer.sent.size(), 2);
         for (const MailMessage &m : std::as_const(h.mailer.sent)) {

@@ -174,7 +174,7 @@ private Q_SLOTS:
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("stored");
         QTest::addColumn<QString>("loads");
-        QTest::newRow("half to even, down") << "AuthType"
+        QTest::newRow("half to even, down") << "GroupDelay"
                                             << "2.5"
                                             << "2";
         QTest::newRow("half to even, up") << "GroupSize"
@@ -183,9 +183,17 @@ private Q_SLOTS:
         QTest::newRow("blanks around") << "GroupSize"
                                        << " 7 "
                                        << "7";
-        QTest::newRow("negative") << "AuthType"
+        QTest::newRow("negative") << "GroupSize"
                                   << "-1"
                                   << "-1";
+        // The authentication type and the scheduling switch are a choice of two: anything else
+        // loads as the default, as nothing could show or use it.
+        QTest::newRow("Simple, rounded") << "AuthType"
+                                         << "0.4"
+                                         << "0";
+        QTest::newRow("scheduling 2") << "EnableSchedule"
+                                      << "2"
+                                      << "0";
         QTest::newRow("empty") << "GroupDelay"
                                << ""
                                << "5";
@@ -200,7 +208,7 @@ private Q_SLOTS:
                                         << "0";
         QTest::newRow("16-bit limit") << "AuthType"
                                       << "-32768"
-                                      << "-32768";
+                                      << "1";
         QTest::newRow("32 bits fit") << "GroupSize"
                                      << "40000"
                                      << "40000";
@@ -298,6 +306,8 @@ private Q_SLOTS:
                                               << "many";
         QTest::newRow("16-bit overflow") << "AuthType"
                                          << "70000";
+        QTest::newRow("port 0") << "SSLport"
+                                << "0";
         QTest::newRow("one-character password") << "PW"
                                                 << "x";
         QTest::newRow("password beyond Latin-1") << "PW"

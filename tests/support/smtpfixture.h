@@ -81,6 +81,13 @@ struct ReceivedMessage
     QStringList parseDefects; ///< what the mail parser found wrong with the message
 };
 
+/// The body a single-part message with the text `typed` arrives with: the content of an SMTP
+/// message ends with a line end, so a text that does not end with CR LF gains one.
+inline QString asSingleTextPart(const QString &typed)
+{
+    return typed.isEmpty() || typed.endsWith(QStringLiteral("\r\n")) ? typed : typed + QStringLiteral("\r\n");
+}
+
 enum class SmtpSecurity { Plain, ImplicitTls, StartTls };
 enum class SmtpCertificate { Trusted, WrongHost, Expired, SelfSigned };
 

@@ -189,10 +189,14 @@ CheckReport CheckClientList(const CheckRequest &request)
     const qsizetype total = clients.Count();
 
     qint64 commonSize = -1;
+    bool commonIsClientList = false;
     if (request.mode == AttachmentMode::Common) {
         commonSize = readableSize(request.commonPath);
+        commonIsClientList = isClientListFile(request.commonPath, request.csvPath);
         if (request.commonPath.isEmpty())
             report.problems.append(QStringLiteral("You need to set the path for the client Common file."));
+        else if (commonIsClientList)
+            report.problems.append(clientListAsAttachmentMessage(request.commonPath));
         else if (commonSize < 0)
             report.problems.append(QStringLiteral("The common attachment file cannot be read. File name= ") +
                                    request.commonPath);
@@ -265,6 +269,8 @@ CheckReport CheckClientList(const CheckRequest &request)
             row.fileSize = commonSize;
             if (commonSize < 0)
                 row.flags |= CommonMissing;
+            if (commonIsClientList)
+                row.flags |= CommonIsClientList;
         } else {
             row.action = CheckAction::Send;
         }
@@ -332,6 +338,8 @@ QString checkFlagName(CheckFlag flag)
         return QStringLiteral("not a valid address");
     case CommonMissing:
         return QStringLiteral("common attachment missing");
+    case CommonIsClientList:
+        return QStringLiteral("common attachment is the client list");
     }
     return QString();
 }
@@ -355,6 +363,8 @@ QString checkFlagsText(const CheckRow &row)
         parts.append(checkFlagName(InvalidAddress));
     if (row.flags & CommonMissing)
         parts.append(checkFlagName(CommonMissing));
+    if (row.flags & CommonIsClientList)
+        parts.append(checkFlagName(CommonIsClientList));
     return parts.join(QStringLiteral("; "));
 }
 
@@ -387,7 +397,8 @@ QStringList checkSummary(const CheckReport &report)
 bool SaveCheckCsv(const CheckReport &report, const QString &path, QString *error)
 {
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
+    // The table names clients and their addresses: readable by the user only, whatever the umask.
+    if (!file.open(QIODevice::WriteOnly) || !file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner)) {
         if (error)
             *error = file.errorString();
         return false;

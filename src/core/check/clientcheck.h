@@ -22,14 +22,15 @@ enum class CheckAction
 /// Reasons a row deserves a second look; a row may carry several.
 enum CheckFlag : unsigned
 {
-    SeveralDocuments = 1u << 0, ///< more than one document names the client
-    SharedDocument = 1u << 1,   ///< the document taken also names another client
-    SameAddress = 1u << 2,      ///< the address is on more than one line
-    SameIdentifier = 1u << 3,   ///< the client identifier is on more than one line
-    InvalidAddress = 1u << 4,   ///< not a usable mail address
-    CommonMissing = 1u << 5,    ///< the common attachment is not set or cannot be read
+    SeveralDocuments = 1u << 0,   ///< more than one document names the client
+    SharedDocument = 1u << 1,     ///< the document taken also names another client
+    SameAddress = 1u << 2,        ///< the address is on more than one line
+    SameIdentifier = 1u << 3,     ///< the client identifier is on more than one line
+    InvalidAddress = 1u << 4,     ///< not a usable mail address
+    CommonMissing = 1u << 5,      ///< the common attachment is not set or cannot be read
+    CommonIsClientList = 1u << 6, ///< the common attachment is the client list itself
 };
-inline constexpr int kCheckFlagCount = 6;
+inline constexpr int kCheckFlagCount = 7;
 
 /// One client of the list and what a run would do with it.
 struct CheckRow

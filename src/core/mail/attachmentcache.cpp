@@ -1,5 +1,10 @@
 #include "mail/attachmentcache.h"
 
+#include "platform/platform.h"
+#include "settings/settingsstore.h"
+
+#include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
@@ -99,8 +104,13 @@ AttachmentCache::Source AttachmentCache::sourceFor(const QString &path)
         return {path, false};
     }
     // The second send of the same file: encode it once for this and every further send.
-    if (!m_dir)
-        m_dir = std::make_unique<QTemporaryDir>();
+    if (!m_dir) {
+        const QString root = cacheRoot(m_dataFolder.isEmpty() ? defaultDataFolder() : m_dataFolder);
+        if (!platform::makePrivateFolder(root))
+            return {path, false};
+        m_dir = std::make_unique<QTemporaryDir>(
+            QDir(root).filePath(QString::number(QCoreApplication::applicationPid()) + QStringLiteral("-XXXXXX")));
+    }
     if (!m_dir->isValid())
         return {path, false};
     const QString encoded = m_dir->filePath(QStringLiteral("attachment.b64"));
@@ -112,6 +122,33 @@ AttachmentCache::Source AttachmentCache::sourceFor(const QString &path)
     m_cachedKey = key;
     m_cachedPath = encoded;
     return {encoded, true};
+}
+
+void AttachmentCache::setDataFolder(const QString &folder)
+{
+    if (folder == m_dataFolder)
+        return;
+    m_dataFolder = folder;
+    m_dir.reset();
+    m_cachedKey.clear();
+    m_cachedPath.clear();
+}
+
+QString AttachmentCache::cacheRoot(const QString &dataFolder)
+{
+    return QDir(dataFolder).filePath(QStringLiteral("attachments"));
+}
+
+void AttachmentCache::removeLeftovers(const QString &dataFolder)
+{
+    const QDir root(cacheRoot(dataFolder));
+    const qint64 self = QCoreApplication::applicationPid();
+    for (const QString &name : root.entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::NoSymLinks | QDir::Hidden)) {
+        bool ok = false;
+        const qint64 pid = name.section(QLatin1Char('-'), 0, 0).toLongLong(&ok);
+        if (ok && pid != self && !platform::processExists(pid))
+            QDir(root.filePath(name)).removeRecursively();
+    }
 }
 
 bool AttachmentCache::encodeFile(const QString &from, const QString &to)

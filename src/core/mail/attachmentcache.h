@@ -43,8 +43,12 @@ private:
 /// Encodes a common attachment once instead of for every message. The first send of a file
 /// streams it as it is (encoding it on the way); when the same file (same path, size and
 /// modification time) is sent again, its base64 form is written once, streamed, into a private
-/// temporary folder and reused for every further message. Only one file is kept, and it is
-/// removed with the cache; memory use does not grow with the file's size.
+/// folder and reused for every further message. Only one file is kept, and it is removed with
+/// the cache; memory use does not grow with the file's size.
+///
+/// The folder is "attachments/PID-XXXXXX" in the data folder (0700, the file 0600), named after
+/// the process that owns it, so that a copy left by a crash is found and removed at the next start
+/// (removeLeftovers).
 class AttachmentCache
 {
 public:
@@ -54,15 +58,22 @@ public:
         bool base64Encoded = false; ///< true: `path` already holds the base64 lines (CR LF, 76 columns)
     };
 
+    /// The data folder to keep the encoded copy in; empty: the user's (defaultDataFolder()).
+    void setDataFolder(const QString &folder);
     /// Where to read the attachment `path` from for this send.
     Source sourceFor(const QString &path);
 
     /// Writes the base64 form of `from` to `to` in lines of 76 characters; false on any error.
     static bool encodeFile(const QString &from, const QString &to);
+    /// The folder that holds the encoded copies of every process using `dataFolder`.
+    static QString cacheRoot(const QString &dataFolder);
+    /// Removes the encoded copies that processes no longer running left in `dataFolder`.
+    static void removeLeftovers(const QString &dataFolder);
 
 private:
     QString keyOf(const QString &path) const;
 
+    QString m_dataFolder;
     QString m_lastSeenKey;
     QString m_cachedKey;
     QString m_cachedPath;

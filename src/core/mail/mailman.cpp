@@ -14,9 +14,10 @@
 
 #include <algorithm>
 #include <atomic>
-#include <condition_variable>
 #include <cctype>
 #include <chrono>
+#include <condition_variable>
+#include <cstring>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -72,6 +73,30 @@ void setPartHeaders(curl_mimepart *part, const QList<QByteArray> &lines)
         append(list, line);
     curl_mime_headers(part, list.release(), 1);
 }
+
+/// A whole message in memory, read by libcurl as the upload.
+struct MessageReader
+{
+    QByteArray data;
+    qsizetype position = 0;
+
+    static size_t read(char *buffer, size_t size, size_t count, void *self)
+    {
+        auto *reader = static_cast<MessageReader *>(self);
+        const qsizetype n = qMin<qsizetype>(qsizetype(size * count), reader->data.size() - reader->position);
+        std::memcpy(buffer, reader->data.constData() + reader->position, size_t(n));
+        reader->position += n;
+        return size_t(n);
+    }
+    static int seek(void *self, curl_off_t offset, int origin)
+    {
+        auto *reader = static_cast<MessageReader *>(self);
+        if (origin != SEEK_SET || offset < 0 || offset > reader->data.size())
+            return CURL_SEEKFUNC_CANTSEEK;
+        reader->position = qsizetype(offset);
+        return CURL_SEEKFUNC_OK;
+    }
+};
 
 /// SSL means implicit TLS on this port and required STARTTLS on any other.
 int implicitTlsPort()
@@ -303,8 +328,8 @@ struct MailMan::Private
     QString user;
     QString password;
     int heartbeatMs = kMaxPollMs;
-    int ssl = 0;
-    qint32 port = 25;
+    int ssl = -1;    ///< unset until put_SmtpSsl: never a silent plain-SMTP default
+    qint32 port = 0; ///< unset until put_SmtpPort
     int timeoutSeconds = 30;
     QString lastError;
     QString lastReply;
@@ -383,6 +408,11 @@ void MailMan::put_SmtpPort(qint32 port)
     d->port = port;
 }
 
+void MailMan::put_DataFolder(const QString &folder)
+{
+    d->cache.setDataFolder(folder);
+}
+
 void MailMan::put_TimeoutSeconds(int seconds)
 {
     d->timeoutSeconds = qMax(1, seconds);
@@ -436,6 +466,9 @@ QString MailMan::Private::validate(const Email &email) const
     const QString hostError = hostProblem(host);
     if (!hostError.isEmpty())
         return hostError;
+    if (ssl != 0 && ssl != 1)
+        return QStringLiteral("No connection security is set for the SMTP server (SSL must be 0 or 1); the message "
+                              "was not sent.");
     if (port < 1 || port > 65535)
         return QStringLiteral("The SMTP port %1 is not valid; it must be a number from 1 to 65535.").arg(port);
     if (email.toAddress().trimmed().isEmpty())
@@ -473,31 +506,50 @@ QString MailMan::Private::send(const Email &email)
     // parsed CA certificates); FORBID_REUSE still makes each send use a new connection.
     if (!easy)
         easy.reset(curl_easy_init());
-    MimePtr mime(easy ? curl_mime_init(easy.get()) : nullptr);
-    if (!easy || !mime)
+    if (!easy)
         return QStringLiteral("The mail library could not be initialised.");
 
-    // The message: headers, a quoted-printable text part, and the attachment streamed from disk.
-    SlistPtr headers;
-    append(headers, "Date: " + mime::rfc2822Date(QDateTime::currentDateTime()));
+    // The message headers, then the body as quoted-printable text.
+    QList<QByteArray> headerLines;
+    headerLines.append("Date: " + mime::rfc2822Date(QDateTime::currentDateTime()));
     const QByteArray fromBytes = email.from().trimmed().toUtf8();
     if (!fromBytes.isEmpty())
-        append(headers, "From: " + fromBytes);
+        headerLines.append("From: " + fromBytes);
     QByteArray to = email.toAddress().trimmed().toUtf8();
     if (!email.toName().isEmpty())
         to = mime::encodeHeaderText(email.toName()) + " <" + to + '>';
-    append(headers, "To: " + to);
-    append(headers, "Subject: " + mime::encodeHeaderText(email.subject()));
-    append(headers, "Message-ID: " + mime::newMessageId(email.from()));
-    append(headers, "MIME-Version: 1.0");
-
-    curl_mimepart *text = curl_mime_addpart(mime.get());
+    headerLines.append("To: " + to);
+    headerLines.append("Subject: " + mime::encodeHeaderText(email.subject()));
+    headerLines.append("Message-ID: " + mime::newMessageId(email.from()));
+    headerLines.append("MIME-Version: 1.0");
     const QByteArray body = mime::quotedPrintable(mime::crlfLines(email.body()));
-    curl_mime_data(text, body.constData(), size_t(body.size()));
-    curl_mime_type(text, "text/plain; charset=UTF-8");
-    setPartHeaders(text, {"Content-Disposition: inline", "Content-Transfer-Encoding: quoted-printable"});
+    const QList<QByteArray> textHeaders{"Content-Type: text/plain; charset=UTF-8",
+                                        "Content-Transfer-Encoding: quoted-printable"};
 
+    // Without an attachment the message is one text part, handed to libcurl whole; libcurl
+    // stuffs the dots and ends it. With one it is multipart/mixed, built by libcurl's MIME API.
     const QString path = email.attachmentPath();
+    MessageReader whole;
+    MimePtr mime;
+    SlistPtr headers;
+    if (path.isEmpty()) {
+        // The content of an SMTP message ends with a line end; giving it here keeps the bytes on
+        // the wire exactly the ones built.
+        whole.data = (headerLines + textHeaders).join("\r\n") + "\r\n\r\n" + body;
+        if (!body.isEmpty() && !body.endsWith("\r\n"))
+            whole.data += "\r\n";
+    } else {
+        mime.reset(curl_mime_init(easy.get()));
+        if (!mime)
+            return QStringLiteral("The mail library could not be initialised.");
+        for (const QByteArray &line : std::as_const(headerLines))
+            append(headers, line);
+        curl_mimepart *text = curl_mime_addpart(mime.get());
+        curl_mime_data(text, body.constData(), size_t(body.size()));
+        curl_mime_type(text, "text/plain; charset=UTF-8");
+        setPartHeaders(text, {"Content-Disposition: inline", "Content-Transfer-Encoding: quoted-printable"});
+    }
+
     const Base64FileReader *attachmentReader = nullptr;
     if (!path.isEmpty()) {
         curl_mimepart *file = curl_mime_addpart(mime.get());
@@ -569,8 +621,17 @@ QString MailMan::Private::send(const Email &email)
     }
     curl_easy_setopt(h, CURLOPT_MAIL_FROM, fromBytes.constData());
     curl_easy_setopt(h, CURLOPT_MAIL_RCPT, recipients.get());
-    curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers.get());
-    curl_easy_setopt(h, CURLOPT_MIMEPOST, mime.get());
+    if (mime) {
+        curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers.get());
+        curl_easy_setopt(h, CURLOPT_MIMEPOST, mime.get());
+    } else {
+        curl_easy_setopt(h, CURLOPT_UPLOAD, 1L);
+        curl_easy_setopt(h, CURLOPT_INFILESIZE_LARGE, curl_off_t(whole.data.size()));
+        curl_easy_setopt(h, CURLOPT_READDATA, &whole);
+        curl_easy_setopt(h, CURLOPT_READFUNCTION, &MessageReader::read);
+        curl_easy_setopt(h, CURLOPT_SEEKDATA, &whole);
+        curl_easy_setopt(h, CURLOPT_SEEKFUNCTION, &MessageReader::seek);
+    }
     TransferState state;
     curl_easy_setopt(h, CURLOPT_OPENSOCKETDATA, &state);
     curl_easy_setopt(h, CURLOPT_OPENSOCKETFUNCTION, &TransferState::openSocket);

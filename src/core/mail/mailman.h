@@ -48,8 +48,14 @@ public:
     /// The integer setting that a send sets to 100: the AbortCheck interval in milliseconds
     /// (1 to 100; larger values count as 100).
     void put_HeartbeatMs(int ms);
+    /// 1: TLS (implicit on port 465, STARTTLS required on any other); 0: plain SMTP. Nothing is
+    /// sent until it is set to one of the two; any other value fails the send before connecting.
     void put_SmtpSsl(int on);
+    /// The server's port (1-65535); nothing is sent until it is set.
     void put_SmtpPort(qint32 port);
+    /// The data folder in which a repeated attachment's encoded copy is kept while this
+    /// MailMan lives (see AttachmentCache); empty: the user's.
+    void put_DataFolder(const QString &folder);
     /// How long to wait for the server (connecting, each reply, a stalled upload) before the send
     /// fails; 30 seconds unless set, so a dead server fails a send well within a minute.
     void put_TimeoutSeconds(int seconds);

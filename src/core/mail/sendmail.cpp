@@ -2,46 +2,38 @@
 
 #include "mail/mailman.h"
 #include "mail/sendgate.h"
+#include "settings/settingsstore.h"
 
 #include <optional>
 
 namespace quorvale {
 
-namespace {
-
-/// The port text as a port number: blanks around it ignored; nullopt unless it is a whole number
-/// from 1 to 65535.
-std::optional<qint32> portNumber(const QString &text)
-{
-    bool ok = false;
-    const int port = text.trimmed().toInt(&ok);
-    if (!ok || port < 1 || port > 65535)
-        return std::nullopt;
-    return port;
-}
-
-} // namespace
-
 bool SendMail(MailMan &mailman, const AppSettings &settings, const MailMessage &message, QString &strStatus,
               QString &strErrors, QString *error, SendReport *report)
 {
+    // Only "Simple" (0) and "SSL" (1) say how to reach the server. Anything else must never fall
+    // back to whatever the component used before, which could be plain SMTP with the login in
+    // clear; it is refused before the component is touched.
+    if (settings.AuthType != 0 && settings.AuthType != 1) {
+        if (error)
+            *error = QStringLiteral("The authentication type %1 is neither 0 (Simple) nor 1 (SSL); nothing was sent.")
+                         .arg(settings.AuthType);
+        return false;
+    }
+    const std::optional<qint32> port = smtpPortNumber(settings.SSLport);
+    if (!port) {
+        if (error)
+            *error =
+                QStringLiteral("The SMTP port \"%1\" is not a number from 1 to 65535.").arg(settings.SSLport.trimmed());
+        return false;
+    }
     mailman.put_SmtpHost(settings.SMTPServer);
     mailman.put_SmtpUsername(settings.UserName);
     mailman.put_SmtpPassword(settings.Password);
     mailman.put_HeartbeatMs(100);
-
-    if (settings.AuthType == 0 || settings.AuthType == 1) {
-        // The port is checked before SSL changes, so a refused setting leaves the component as it was.
-        const std::optional<qint32> port = portNumber(settings.SSLport);
-        if (!port) {
-            if (error)
-                *error = QStringLiteral("The SMTP port \"%1\" is not a number from 1 to 65535.")
-                             .arg(settings.SSLport.trimmed());
-            return false;
-        }
-        mailman.put_SmtpSsl(settings.AuthType);
-        mailman.put_SmtpPort(*port);
-    }
+    mailman.put_DataFolder(settings.DataFolder);
+    mailman.put_SmtpSsl(settings.AuthType);
+    mailman.put_SmtpPort(*port);
 
     Email email;
     email.put_Subject(message.SubjectLine);

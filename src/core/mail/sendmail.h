@@ -31,10 +31,10 @@ struct SendReport
 
 /// Sends one message through `mailman` with the server settings of `settings`.
 /// Sets `strStatus` to "OK" when sent, else "Bad" and `strErrors` to the reason; the
-/// connection is closed after either. Returns false with `error` (and `strStatus` untouched)
-/// when the send cannot be attempted at all: an SSLport (AuthType 0 or 1) that is not a whole
-/// number from 1 to 65535, blanks around it ignored. Any other AuthType keeps the SSL and port
-/// that the last send set. One attempt, never a retry.
+/// connection is closed after either. Returns false with `error` (and `strStatus` untouched,
+/// nothing sent anywhere) when the send cannot be attempted at all: an AuthType other than 0
+/// (Simple) or 1 (SSL), or an SSLport that is not a whole number from 1 to 65535, blanks around
+/// it ignored. One attempt, never a retry.
 bool SendMail(MailMan &mailman, const AppSettings &settings, const MailMessage &message, QString &strStatus,
               QString &strErrors, QString *error = nullptr, SendReport *report = nullptr);
 

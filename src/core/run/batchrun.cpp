@@ -2,6 +2,7 @@
 
 #include "clients/csvreader.h"
 #include "mail/sendmail.h"
+#include "platform/platform.h"
 #include "run/clock.h"
 #include "run/pause.h"
 #include "run/printer.h"
@@ -132,11 +133,27 @@ QString FindClientDocument(const QString &folder, const QString &clientId, QStri
     return {};
 }
 
+bool isClientListFile(const QString &path, const QString &csvPath)
+{
+    if (path.isEmpty() || csvPath.isEmpty())
+        return false;
+    return platform::isSameFile(path, csvPath) ||
+           QFileInfo(path).absoluteFilePath() == QFileInfo(csvPath).absoluteFilePath();
+}
+
+QString clientListAsAttachmentMessage(const QString &path)
+{
+    return QStringLiteral("The common attachment is the client CSV file, which holds every client's address. "
+                          "Select a different file. File name= ") +
+           path;
+}
+
 BatchRun::BatchRun(RunDependencies deps) : m_deps(std::move(deps)) {}
 
 bool BatchRun::prepare(const RunRequest &request)
 {
     m_outcome = RunOutcome::NotStarted;
+    m_handedOver = false;
     m_request = request;
     // The pacing is taken here, once: a change saved in the setup dialog applies to the next run.
     m_settings = m_deps.settings();
@@ -156,6 +173,10 @@ bool BatchRun::prepare(const RunRequest &request)
     }
     if (request.csvPath.isEmpty()) {
         prompter.warn(QStringLiteral("You need to set the path for the client CSV file."));
+        return false;
+    }
+    if (mode == AttachmentMode::Common && isClientListFile(commonPath, request.csvPath)) {
+        prompter.warn(clientListAsAttachmentMessage(commonPath));
         return false;
     }
     if (mode == AttachmentMode::Common) {
@@ -485,6 +506,9 @@ BatchRun::PassEnd BatchRun::printPass()
         ++printIndex;
         log.LogStatus(QStringLiteral("Printing document - ") + number(printIndex));
         if (document.isEmpty()) {
+            // The client gets neither a message nor a printout: that is an error the user must see.
+            log.LogStatus(QStringLiteral("No document found to print for Client ID - ") + clientId);
+            ++m_errorCount;
             if (!journal(clientEntry(QString::fromUtf16(journal::kNoDocument), i)))
                 return PassEnd::Stopped;
         } else {
@@ -492,6 +516,7 @@ BatchRun::PassEnd BatchRun::printPass()
                 return PassEnd::Stopped;
             QString printError;
             const bool printed = m_deps.printer.printDocument(document, &printError);
+            m_handedOver = m_handedOver || printed;
             JournalEntry outcome =
                 clientEntry(QString::fromUtf16(printed ? journal::kPrinted : journal::kPrintError), i);
             outcome.detail = printError;
@@ -551,12 +576,18 @@ BatchRun::PassEnd BatchRun::emailPass()
 
         const QString address = m_clients.EmailAddress(i);
         QString attachment;
+        QString notSent; // why this client's message must not go out as the window has it now
         bool documentFound = true;
         switch (m_deps.control.attachmentMode()) {
         case AttachmentMode::None:
             break;
         case AttachmentMode::Common:
+            // Read afresh for every client: the box may have been cleared or changed since Start.
             attachment = m_deps.control.commonAttachmentPath();
+            if (attachment.isEmpty())
+                notSent = QStringLiteral("The common attachment path is empty; the message was not sent without it.");
+            else if (isClientListFile(attachment, m_csvAbsolutePath))
+                notSent = clientListAsAttachmentMessage(attachment);
             break;
         case AttachmentMode::ClientSpecific: {
             QString error;
@@ -569,7 +600,15 @@ BatchRun::PassEnd BatchRun::emailPass()
             break;
         }
         }
-        if (documentFound) {
+        if (!notSent.isEmpty()) {
+            log.LogStatus(QStringLiteral("Sending email - ") + number(sendIndex + 1));
+            log.LogStatus(QStringLiteral("Send Error - ") + address);
+            ++m_failureCount;
+            JournalEntry refused = clientEntry(QString::fromUtf16(journal::kRefused), i);
+            refused.detail = notSent;
+            if (!journal(refused))
+                return PassEnd::Stopped;
+        } else if (documentFound) {
             log.LogStatus(QStringLiteral("Sending email - ") + number(sendIndex + 1));
             if (!journal(clientEntry(QString::fromUtf16(journal::kAttempting), i, attachment)) || !send(i, attachment))
                 return PassEnd::Stopped;
@@ -617,6 +656,7 @@ bool BatchRun::send(qsizetype index, const QString &attachment)
         return false;
     }
     const bool failed = status == QLatin1String("Bad");
+    m_handedOver = m_handedOver || !failed || report.maybeDelivered;
     if (failed) {
         m_deps.log.LogStatus(QStringLiteral("Send Error - ") + address);
         ++m_failureCount;

@@ -92,7 +92,8 @@ enum class RunOutcome
     NotStarted,          ///< a pre-check, the CSV file, or the answer No stopped it; nothing sent (exit 2)
     Completed,           ///< no missing document, send error or print error (exit 0)
     CompletedWithErrors, ///< missing documents, send errors or print errors (exit 1)
-    Stopped,             ///< ended through "Processing stopped - " (exit 1); also when saving failed
+    Stopped,             ///< ended through "Processing stopped - ", also when saving failed (exit 1, or
+                         ///< 2 when nothing was handed over: see BatchRun::anythingHandedOver)
     Aborted,             ///< an abort ended a pass early (exit 130); an abort that no check point
                          ///< saw (in the pause after the last client) leaves the run Completed
 };
@@ -130,6 +131,9 @@ public:
     bool earlierRunUnfinished() const { return m_earlierRunUnfinished; }
     /// The journal of this run; empty until the run passed its confirmation.
     QString journalPath() const { return m_journalPath; }
+    /// True once a message was sent (or may have arrived) or a document was handed to the
+    /// printer: a run that stopped tells "stopped with nothing done" from "stopped after sending".
+    bool anythingHandedOver() const { return m_handedOver; }
 
 private:
     enum class PassEnd
@@ -165,10 +169,11 @@ private:
     QString m_csvName;
     qsizetype m_emailCount = 0;
     qsizetype m_printCount = 0;
-    qint64 m_errorCount = 0;   ///< clients whose own document was not found
+    qint64 m_errorCount = 0;   ///< clients whose own document was not found (to send or to print)
     qint64 m_failureCount = 0; ///< send errors and print errors
     QString m_stopReason;
     RunOutcome m_outcome = RunOutcome::NotStarted;
+    bool m_handedOver = false;
 
     std::unique_ptr<Journal> m_journal;
     QString m_runKind;
@@ -204,5 +209,12 @@ QString FindClientDocument(const QString &folder, const QString &clientId, QStri
 /// True when `fileName` holds `clientId` + "." at a place where it names that client (the
 /// rule of FindClientDocument, without the folder).
 bool isClientDocumentName(const QString &fileName, const QString &clientId);
+
+/// True when `path` names the client list `csvPath` itself (the same file once links are
+/// followed, or the same path): as an attachment it would give every client every other
+/// client's address.
+bool isClientListFile(const QString &path, const QString &csvPath);
+/// Why the client list cannot be the common attachment, naming the file.
+QString clientListAsAttachmentMessage(const QString &path);
 
 } // namespace quorvale

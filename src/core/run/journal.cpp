@@ -1,5 +1,7 @@
 #include "run/journal.h"
 
+#include "platform/platform.h"
+
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
@@ -117,15 +119,12 @@ Journal::~Journal()
 
 std::unique_ptr<Journal> Journal::create(const QString &folder, const QDateTime &now, QString *error)
 {
-    const bool existed = QFileInfo::exists(folder);
-    if (!QDir().mkpath(folder)) {
+    // The journals name clients: a new folder is the user's alone.
+    if (!platform::makePrivateFolder(folder)) {
         if (error)
             *error = QStringLiteral("The run journal folder cannot be created: ") + folder;
         return nullptr;
     }
-    // The journals name clients: a new folder is the user's alone.
-    if (!existed)
-        QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     const QList<std::pair<qint64, QString>> existing = journalFiles(folder);
     qint64 sequence = existing.isEmpty() ? 1 : existing.first().first + 1;
     const QString stamp = now.toString(QStringLiteral("yyyyMMdd-HHmmss"));

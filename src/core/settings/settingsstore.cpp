@@ -1,5 +1,6 @@
 #include "settings/settingsstore.h"
 
+#include "platform/platform.h"
 #include "settings/scramble.h"
 
 #include <QDir>
@@ -18,7 +19,6 @@ namespace {
 
 using Perm = QFileDevice::Permission;
 constexpr QFileDevice::Permissions kOwnerReadWrite = Perm::ReadOwner | Perm::WriteOwner;
-constexpr QFileDevice::Permissions kOwnerOnlyFolder = Perm::ReadOwner | Perm::WriteOwner | Perm::ExeOwner;
 // The owner, group and other bits of a mode; QFile also reports the current user's bits.
 constexpr QFileDevice::Permissions kModeBits = Perm::ReadOwner | Perm::WriteOwner | Perm::ExeOwner | Perm::ReadGroup |
                                                Perm::WriteGroup | Perm::ExeGroup | Perm::ReadOther | Perm::WriteOther |
@@ -29,22 +29,64 @@ constexpr qint64 kInt16Max = std::numeric_limits<qint16>::max();
 constexpr qint64 kInt32Min = std::numeric_limits<qint32>::min();
 constexpr qint64 kInt32Max = std::numeric_limits<qint32>::max();
 
+// The pacing values a run can use: their millisecond products must fit in 32 bits.
+constexpr qint64 kMaxDelaySeconds = kInt32Max / 1000;
+constexpr qint64 kMaxGroupDelayMinutes = kInt32Max / 60000;
+
+using L1 = QLatin1String;
 const std::array<StoredSetting, 12> kSettings{{
-    {QLatin1String("EmailFrom"), SettingType::Text, QLatin1String(""), 0, &AppSettings::EmailFrom, nullptr, nullptr},
-    {QLatin1String("SMPTServer"), SettingType::Text, QLatin1String(""), 0, &AppSettings::SMTPServer, nullptr, nullptr},
-    {QLatin1String("AuthType"), SettingType::Int16, QLatin1String(""), 1, nullptr, &AppSettings::AuthType, nullptr},
-    {QLatin1String("SSLport"), SettingType::Text, QLatin1String(""), 0, &AppSettings::SSLport, nullptr, nullptr},
-    {QLatin1String("UserName"), SettingType::Text, QLatin1String(""), 0, &AppSettings::UserName, nullptr, nullptr},
-    {QLatin1String("PW"), SettingType::Password, QLatin1String(""), 0, &AppSettings::Password, nullptr, nullptr},
-    {QLatin1String("SubjectLine"), SettingType::Text, QLatin1String("Subject Line Text"), 0, &AppSettings::SubjectLine,
-     nullptr, nullptr},
-    {QLatin1String("CSVpath"), SettingType::Text, QLatin1String(""), 0, &AppSettings::CSVpath, nullptr, nullptr},
-    {QLatin1String("EnableSchedule"), SettingType::Int16, QLatin1String(""), 0, nullptr, &AppSettings::EnableSchedule,
-     nullptr},
-    {QLatin1String("DelayBetweenSends"), SettingType::Int32, QLatin1String(""), 1, nullptr, nullptr,
-     &AppSettings::DelayBetweenSends},
-    {QLatin1String("GroupDelay"), SettingType::Int32, QLatin1String(""), 5, nullptr, nullptr, &AppSettings::GroupDelay},
-    {QLatin1String("GroupSize"), SettingType::Int32, QLatin1String(""), 100, nullptr, nullptr, &AppSettings::GroupSize},
+    {.name = L1("EmailFrom"), .type = SettingType::Text, .textField = &AppSettings::EmailFrom},
+    {.name = L1("SMPTServer"), .type = SettingType::Text, .textField = &AppSettings::SMTPServer},
+    {.name = L1("AuthType"),
+     .type = SettingType::Int16,
+     .defaultNumber = 1,
+     .int16Field = &AppSettings::AuthType,
+     .minimum = 0,
+     .maximum = 1,
+     .choice = true,
+     .rule = L1("The authentication type (AuthType) must be 0 for Simple or 1 for SSL.")},
+    {.name = L1("SSLport"),
+     .type = SettingType::Port,
+     .textField = &AppSettings::SSLport,
+     .minimum = 1,
+     .maximum = 65535,
+     .rule = L1("The SSL port (SSLport) must be empty or a whole number from %1 to %2.")},
+    {.name = L1("UserName"), .type = SettingType::Text, .textField = &AppSettings::UserName},
+    {.name = L1("PW"), .type = SettingType::Password, .textField = &AppSettings::Password},
+    {.name = L1("SubjectLine"),
+     .type = SettingType::Text,
+     .defaultText = L1("Subject Line Text"),
+     .textField = &AppSettings::SubjectLine},
+    {.name = L1("CSVpath"), .type = SettingType::Text, .textField = &AppSettings::CSVpath},
+    {.name = L1("EnableSchedule"),
+     .type = SettingType::Int16,
+     .defaultNumber = 0,
+     .int16Field = &AppSettings::EnableSchedule,
+     .minimum = 0,
+     .maximum = 1,
+     .choice = true,
+     .rule = L1("Email scheduling (EnableSchedule) must be 0 for off or 1 for on.")},
+    {.name = L1("DelayBetweenSends"),
+     .type = SettingType::Int32,
+     .defaultNumber = 1,
+     .int32Field = &AppSettings::DelayBetweenSends,
+     .minimum = 0,
+     .maximum = kMaxDelaySeconds,
+     .rule = L1("The delay between email sends must be a whole number of seconds from %1 to %2.")},
+    {.name = L1("GroupDelay"),
+     .type = SettingType::Int32,
+     .defaultNumber = 5,
+     .int32Field = &AppSettings::GroupDelay,
+     .minimum = 0,
+     .maximum = kMaxGroupDelayMinutes,
+     .rule = L1("The delay between email groups must be a whole number of minutes from %1 to %2.")},
+    {.name = L1("GroupSize"),
+     .type = SettingType::Int32,
+     .defaultNumber = 100,
+     .int32Field = &AppSettings::GroupSize,
+     .minimum = 0,
+     .maximum = kInt32Max,
+     .rule = L1("The email group size must be a whole number from %1 to %2.")},
 }};
 
 void setError(QString *error, const QString &message)
@@ -219,13 +261,11 @@ private:
     {
         const QFileInfo info(m_path);
         const QString folder = info.absolutePath();
-        if (!QFileInfo(folder).isDir()) {
-            if (!QDir().mkpath(folder)) {
-                setError(error, QStringLiteral("The settings folder %1 could not be created.")
-                                    .arg(QDir::toNativeSeparators(folder)));
-                return false;
-            }
-            QFile::setPermissions(folder, kOwnerOnlyFolder);
+        if (!platform::makePrivateFolder(folder)) {
+            setError(
+                error,
+                QStringLiteral("The settings folder %1 could not be created.").arg(QDir::toNativeSeparators(folder)));
+            return false;
         }
         if (info.exists() && !info.isFile()) {
             setError(error, QStringLiteral("%1 is not a file, so the settings cannot be saved there.")
@@ -320,6 +360,7 @@ QString settingText(const AppSettings &settings, const StoredSetting &setting)
     switch (setting.type) {
     case SettingType::Text:
     case SettingType::Password:
+    case SettingType::Port:
         return settings.*setting.textField;
     case SettingType::Int16:
         return QString::number(settings.*setting.int16Field);
@@ -331,10 +372,9 @@ QString settingText(const AppSettings &settings, const StoredSetting &setting)
 
 QString settingTextProblem(const StoredSetting &setting, const QString &text)
 {
-    const auto wholeNumberProblem = [&](qint64 min, qint64 max) {
-        if (toWholeNumber(text, min, max))
-            return QString();
-        return QStringLiteral("%1 must be a whole number from %2 to %3.").arg(setting.name).arg(min).arg(max);
+    const auto refused = [&setting] {
+        QString rule = setting.rule;
+        return rule.contains(QLatin1String("%1")) ? rule.arg(setting.minimum).arg(setting.maximum) : rule;
     };
     switch (setting.type) {
     case SettingType::Text:
@@ -345,12 +385,22 @@ QString settingTextProblem(const StoredSetting &setting, const QString &text)
         return QStringLiteral("This password cannot be stored. Use at least 2 characters, start with two plain "
                               "letters, digits or symbols (ASCII) and use only Western European (Latin-1) "
                               "characters other than \u00FE and \u00FF.");
+    case SettingType::Port:
+        return text.isEmpty() || smtpPortNumber(text) ? QString() : refused();
     case SettingType::Int16:
-        return wholeNumberProblem(kInt16Min, kInt16Max);
     case SettingType::Int32:
-        return wholeNumberProblem(kInt32Min, kInt32Max);
+        return toWholeNumber(text, setting.minimum, setting.maximum) ? QString() : refused();
     }
     return QString();
+}
+
+std::optional<qint32> smtpPortNumber(const QString &text)
+{
+    bool ok = false;
+    const int port = text.trimmed().toInt(&ok);
+    if (!ok || port < 1 || port > 65535)
+        return std::nullopt;
+    return port;
 }
 
 bool SaveSettingText(SettingsStore &store, const StoredSetting &setting, const QString &text, QString *error)
@@ -369,6 +419,7 @@ void LoadSettings(const SettingsStore &store, AppSettings &settings)
         const QString name = setting.name;
         switch (setting.type) {
         case SettingType::Text:
+        case SettingType::Port:
             settings.*setting.textField = store.RegReadValue(name, ValueKind::Text, setting.defaultText).toString();
             break;
         case SettingType::Password:
@@ -378,10 +429,10 @@ void LoadSettings(const SettingsStore &store, AppSettings &settings)
         case SettingType::Int16:
         case SettingType::Int32: {
             const bool narrow = setting.type == SettingType::Int16;
+            const qint64 min = setting.choice ? setting.minimum : narrow ? kInt16Min : kInt32Min;
+            const qint64 max = setting.choice ? setting.maximum : narrow ? kInt16Max : kInt32Max;
             const QVariant stored = store.RegReadValue(name, ValueKind::Text, QVariant());
-            const auto number = stored.isValid() ? toWholeNumber(stored.toString(), narrow ? kInt16Min : kInt32Min,
-                                                                 narrow ? kInt16Max : kInt32Max)
-                                                 : std::nullopt;
+            const auto number = stored.isValid() ? toWholeNumber(stored.toString(), min, max) : std::nullopt;
             const qint64 value = number.value_or(setting.defaultNumber);
             if (narrow)
                 settings.*setting.int16Field = static_cast<qint16>(value);
@@ -505,13 +556,15 @@ bool WriteBodyFile(const QString &dataFolder, const QString &body, QString *erro
 
     const QString path = bodyFilePath(dataFolder);
     const QString folder = QFileInfo(path).absolutePath();
-    if (!QDir().mkpath(folder)) {
+    if (!platform::makePrivateFolder(folder)) {
         setError(error,
                  QStringLiteral("The data folder %1 could not be created.").arg(QDir::toNativeSeparators(folder)));
         return false;
     }
+    // The body is the user's alone, whatever the umask (the file's temporary copy included).
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(text.toUtf8()) < 0 || !file.commit()) {
+    if (!file.open(QIODevice::WriteOnly) || !file.setPermissions(kOwnerReadWrite) || file.write(text.toUtf8()) < 0 ||
+        !file.commit()) {
         setError(error, QStringLiteral("The message body could not be saved to %1: %2")
                             .arg(QDir::toNativeSeparators(path), file.errorString()));
         return false;

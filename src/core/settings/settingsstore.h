@@ -53,21 +53,31 @@ enum class SettingType
 {
     Text,     ///< text, stored as is
     Password, ///< plain text in memory, stored scrambled
+    Port,     ///< text, stored as typed: empty, or a port number (see smtpPortNumber)
     Int16,    ///< 16-bit whole number, stored as its decimal text
     Int32,    ///< 32-bit whole number, stored as its decimal text
 };
 
-/// One persisted setting: stored name, type, default and the AppSettings field it fills.
-/// Exactly one of the field pointers is set, matching the type.
+/// One persisted setting: stored name, type, default, the AppSettings field it fills and the
+/// values it accepts. Exactly one of the field pointers is set, matching the type.
 struct StoredSetting
 {
     QLatin1String name;
     SettingType type;
-    QLatin1String defaultText; ///< the default of a text setting ("" for the password)
-    qint32 defaultNumber;      ///< the default of a number setting
-    QString AppSettings::*textField;
-    qint16 AppSettings::*int16Field;
-    qint32 AppSettings::*int32Field;
+    QLatin1String defaultText = QLatin1String(""); ///< the default of a text setting
+    qint32 defaultNumber = 0;                      ///< the default of a number setting
+    QString AppSettings::*textField = nullptr;
+    qint16 AppSettings::*int16Field = nullptr;
+    qint32 AppSettings::*int32Field = nullptr;
+    qint64 minimum = 0; ///< the smallest whole number a number setting accepts
+    qint64 maximum = 0; ///< the largest
+    /// A choice among a few values (AuthType, EnableSchedule): a stored value outside [minimum,
+    /// maximum] loads as the default, because nothing could show or use it. Other numbers load
+    /// whatever fits their type.
+    bool choice = false;
+    /// What the setting accepts, said as the sentence that refuses anything else ("%1" and "%2"
+    /// stand for minimum and maximum); empty for text, which takes anything.
+    QLatin1String rule = QLatin1String("");
 };
 
 /// The twelve persisted settings, in the order LoadSettings reads them.
@@ -76,15 +86,21 @@ std::span<const StoredSetting> settingsTable();
 const StoredSetting *findStoredSetting(QStringView name);
 /// The setting's value in `settings` as text: numbers in decimal, the password plain.
 QString settingText(const AppSettings &settings, const StoredSetting &setting);
-/// Why `text` cannot be saved as `setting` (a number that is not a whole number in range, a
-/// password that cannot be stored); empty when it can.
+/// Why `text` cannot be saved as `setting` (a number that is not a whole number the setting
+/// accepts, a port that is not one, a password that cannot be stored), in words that say what it
+/// accepts; empty when it can. The one check of settings input: `config set`, the setup dialog's
+/// OK and its Test Email all use it.
 QString settingTextProblem(const StoredSetting &setting, const QString &text);
+/// The port number in an SSLport text: blanks around it ignored; empty unless it is a whole
+/// number from 1 to 65535.
+std::optional<qint32> smtpPortNumber(const QString &text);
 /// Saves `text` as `setting` exactly as given (the password scrambled), after the check of
 /// settingTextProblem. False with `error` when refused or not stored.
 bool SaveSettingText(SettingsStore &store, const StoredSetting &setting, const QString &text, QString *error = nullptr);
 
 /// Fills every persisted field of `settings` from the store, unscrambling "PW". Values that
-/// are not whole numerals (or out of range) load as their defaults.
+/// are not whole numerals (or out of range of their type) load as their defaults, and so does
+/// an "AuthType" or "EnableSchedule" other than 0 or 1.
 void LoadSettings(const SettingsStore &store, AppSettings &settings);
 
 /// Converts a settings text to a whole number: blanks ignored, a fractional part rounded to the
