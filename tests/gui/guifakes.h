@@ -13,6 +13,8 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <thread>
 
 namespace quorvale::test {
@@ -92,12 +94,18 @@ private:
     QList<MailMessage> m_messages;
 };
 
-/// Records every document; each print takes `printTime`.
+/// Records every document; each print takes `printTime`, and while the printer is held a print
+/// waits for release() (at most ten seconds, so a print made on the wrong thread fails its test
+/// instead of hanging it).
 class RecordingPrinter final : public Printer
 {
 public:
     bool printDocument(const QString &path, QString *error = nullptr) override
     {
+        {
+            std::unique_lock lock(m_gateMutex);
+            m_gate.wait_for(lock, std::chrono::seconds(10), [this] { return !m_held; });
+        }
         std::this_thread::sleep_for(printTime);
         QMutexLocker lock(&m_mutex);
         m_printed.append(path);
@@ -110,12 +118,28 @@ public:
         QMutexLocker lock(&m_mutex);
         return m_printed;
     }
+    void hold()
+    {
+        std::lock_guard lock(m_gateMutex);
+        m_held = true;
+    }
+    void release()
+    {
+        {
+            std::lock_guard lock(m_gateMutex);
+            m_held = false;
+        }
+        m_gate.notify_all();
+    }
     QString failure;
     std::chrono::milliseconds printTime{0};
 
 private:
     mutable QMutex m_mutex;
     QStringList m_printed;
+    std::mutex m_gateMutex;
+    std::condition_variable m_gate;
+    bool m_held = false;
 };
 
 } // namespace quorvale::test
