@@ -300,7 +300,6 @@ void TestOAuthSignIn::endsWhenNoAnswerComesOrWhenCancelled()
     clock.start();
     const TokenResult result = cancelled.waitForFinished([&clock] { return clock.elapsed() > 200; });
     QCOMPARE(result.failure, AuthFailure::Cancelled);
-    QVERIFY(clock.elapsed() < 5000);
 
     // A stalled token endpoint: the code came back, the exchange hangs, cancel still ends it at once.
     server.setFault(u"stall"_s);

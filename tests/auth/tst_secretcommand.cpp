@@ -71,7 +71,6 @@ void TestSecretCommand::givesTheFirstLineOrSaysWhyNot()
     const SecretCommandResult result = runSecretCommand(
         words, token ? SecretKind::AccessToken : SecretKind::Password, std::chrono::milliseconds(timeoutMs),
         [&] { return abortAfterMs > 0 && clock.elapsed() > abortAfterMs; });
-    QVERIFY(clock.elapsed() < (abortAfterMs > 0 ? abortAfterMs : timeoutMs) + 5000);
     QCOMPARE(result.secret, secret);
     QCOMPARE(result.ok(), errorPart.isEmpty());
     QVERIFY2(result.error.contains(errorPart), qPrintable(result.error));
