@@ -357,6 +357,9 @@ bool JournalParser::endRecord()
             columns.append(column.toUtf8());
         return fields == columns || fail(line, QStringLiteral("this is not the header line of a run journal"));
     }
+    // An empty line, as an editor may leave at the end, says nothing.
+    if (fields.size() == 1 && fields.first().isEmpty())
+        return true;
     if (fields.size() != kColumns)
         return fail(line, QStringLiteral("%1 fields instead of %2").arg(fields.size()).arg(kColumns));
     JournalEntry entry;
