@@ -7,6 +7,8 @@
 
 #include <QTest>
 
+#include <unistd.h>
+
 using namespace quorvale;
 using namespace quorvale::test;
 using namespace Qt::Literals::StringLiterals;
@@ -191,6 +193,20 @@ private Q_SLOTS:
             for (const char *field : {"\"'+1\"", "\"'-2\"", "\"'@3\""})
                 QVERIFY2(saved.contains(field), field);
         }
+    }
+
+    void aFileOfAnotherUserIsLeftAsItIs()
+    {
+        ProgramHome home;
+        QVERIFY(home.writeFile(u"shared/clients.csv"_s, "1,a@x.org\r\n"));
+        QVERIFY(home.writeFile(u"shared/check.csv"_s, "a colleague's table"));
+        if (::chown(QFile::encodeName(home.path(u"shared/check.csv"_s)).constData(), 65534, 65534) != 0)
+            QSKIP("only the system administrator can give a file to another user");
+        const ProgramHome::Result r = home.run({u"check"_s, u"--csv"_s, home.path(u"shared/clients.csv"_s), u"--save"_s,
+                                                home.path(u"shared/check.csv"_s)});
+        QCOMPARE(r.exitCode, 2);
+        QVERIFY2(r.err.contains(u"belongs to another user"_s), qPrintable(r.err));
+        QCOMPARE(home.readFile(u"shared/check.csv"_s), QByteArray("a colleague's table"));
     }
 };
 

@@ -18,7 +18,8 @@ FileIdentity identityOf(const struct stat &info)
 {
     if (!S_ISREG(info.st_mode))
         return {};
-    return {quint64(info.st_dev), quint64(info.st_ino)};
+    return {quint64(info.st_dev), quint64(info.st_ino),
+            qint64(info.st_ctim.tv_sec) * 1'000'000'000 + qint64(info.st_ctim.tv_nsec)};
 }
 
 mode_t modeOf(QFileDevice::Permissions permissions)

@@ -9,12 +9,14 @@
 
 namespace quorvale {
 
-/// Which file a path reached at one moment (device and inode): a file replaced or re-pointed
+/// Which file a path reached at one moment (device, inode, and when the inode last changed, so
+/// that a new file on an inode freed meanwhile differs): a file replaced, re-pointed or changed
 /// afterwards has another identity.
 struct FileIdentity
 {
     quint64 device = 0;
     quint64 inode = 0;
+    qint64 changed = 0; ///< nanoseconds
     bool isValid() const { return inode != 0; }
     friend bool operator==(const FileIdentity &, const FileIdentity &) = default;
 };

@@ -571,11 +571,14 @@ JournalHistory readJournalHistory(const QString &folder, const Mailing &mailing)
         if (entries.last().event == journal::kCompleted && kind != journal::kKindRetry)
             history.unfinished = false;
         QList<JournalEntry> clientList;
+        bool listEnded = false; // a run killed while writing its list leaves only part of it
         for (const JournalEntry &e : entries) {
             if (e.event == journal::kClient) {
                 clientList.append(e);
                 continue;
             }
+            listEnded = listEnded || e.line > 0 || e.event == journal::kCompleted ||
+                        e.event == journal::kAborted || e.event == journal::kStopped;
             if (e.line <= 0)
                 continue;
             const QString key = journalClientKey(e.clientId, e.address);
@@ -603,7 +606,7 @@ JournalHistory readJournalHistory(const QString &folder, const Mailing &mailing)
             else
                 unknown.erase(key);
         }
-        if (!clientList.isEmpty() || headerOf(entries).hasMode) {
+        if (listEnded && headerOf(entries).hasMode) {
             history.clientListKnown = true;
             history.clientList = std::move(clientList);
         }
