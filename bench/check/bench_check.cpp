@@ -37,7 +37,7 @@ int main(int argc, char **argv)
         if (!writeFile(dir.filePath(QStringLiteral("Statement_%1.pdf").arg(QString::fromLatin1(id))), "%PDF-1.4\n"))
             return 1;
         if (i % 50 == 0 &&
-            !writeFile(dir.filePath(QStringLiteral("Letter_%1.2025.pdf").arg(QString::fromLatin1(id))), "%PDF-1.4\n"))
+            !writeFile(dir.filePath(QStringLiteral("Letter_%1.pdf").arg(QString::fromLatin1(id))), "%PDF-1.4\n"))
             return 1;
     }
     const QString csvPath = dir.filePath(QStringLiteral("clients.csv"));

@@ -52,7 +52,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     // written as the Kelvin sign and the long s, an identifier holding k or s no longer matches.
     if (isAscii(clientId) && (clientId.contains(u'k', Qt::CaseInsensitive) || clientId.contains(u's', Qt::CaseInsensitive))) {
         QString lookAlike = fileName;
-        lookAlike.replace(u'k', u'\u212A', Qt::CaseInsensitive).replace(u's', u'\u017F', Qt::CaseInsensitive);
+        lookAlike.replace(QChar(u'k'), QChar(u'\u212A'), Qt::CaseInsensitive)
+            .replace(QChar(u's'), QChar(u'\u017F'), Qt::CaseInsensitive);
         FUZZ_CHECK(!isClientDocumentName(lookAlike, clientId));
     }
     // The index of a list finds exactly the identifiers the rule finds.

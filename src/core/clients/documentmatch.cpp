@@ -144,11 +144,12 @@ DocumentListing listFolder(const QString &folder, const Place &place, const QStr
         const QString name = QFile::decodeName(QByteArray::fromStdString(it->path().filename().native()));
         if (name.startsWith(QLatin1Char('.')) || name == listName)
             continue;
+        // The entry's kind as the listing gave it: no call to the file system per entry.
         std::error_code typeError;
-        const fs::file_status status = it->symlink_status(typeError);
-        if (fs::is_regular_file(status)) {
+        const bool link = it->is_symlink(typeError);
+        if (!link && it->is_regular_file(typeError)) {
             listing.names.append(name);
-        } else if (fs::is_symlink(status)) {
+        } else if (link) {
             // A link may bring in any file the user can read (the settings, another folder's
             // documents): only one to an ordinary file of this same folder is a document.
             QString reason;
