@@ -273,42 +273,29 @@ int main(int argc, char **argv)
         const int clients = argc > 3 ? QByteArray(argv[3]).toInt() : 100000;
         QTemporaryDir journals;
         const QDateTime now = QDateTime::currentDateTime();
+        QTemporaryDir lists;
+        const QString list = writeClients(lists, clients);
         QElapsedTimer timer;
         timer.start();
         QString error;
         std::unique_ptr<Journal> journal = Journal::create(journals.path(), now, &error);
-        const auto line = [&now](const char16_t *event) {
-            JournalEntry entry;
-            entry.time = now;
-            entry.event = QString::fromUtf16(event);
-            return entry;
-        };
-        QTemporaryDir lists;
-        const QString list = writeClients(lists, clients);
         Mailing mailing{QFileInfo(list).canonicalFilePath(), QString(64, u'a'), QStringLiteral("Your statement"),
-                        QString(64, u'b'), QStringLiteral("none"), QString()};
-        JournalEntry run = line(journal::kRun);
-        run.detail = QString::fromUtf16(journal::kKindFull);
-        JournalEntry file = line(journal::kClientFile);
-        file.file = mailing.clientFile;
-        file.sha256 = mailing.clientFileSha256;
-        JournalEntry subject = line(journal::kSubject);
-        subject.detail = mailing.subject;
-        JournalEntry body = line(journal::kBody);
-        body.sha256 = mailing.bodySha256;
-        JournalEntry mode = line(journal::kMode);
-        mode.detail = mailing.mode;
+                        QString(64, u'b'), QStringLiteral("none"), QString(), QString()};
         bool ok = journal != nullptr;
-        for (const JournalEntry &entry : {run, file, subject, body, mode, line(journal::kCommonAttachment)})
+        for (const JournalEntry &entry : journalHeader(now, QString::fromUtf16(journal::kKindFull), mailing))
             ok = ok && journal->append(entry, &error, false);
+        JournalEntry client;
+        client.time = now;
+        client.event = QString::fromUtf16(journal::kClient);
         for (int i = 1; ok && i <= clients; ++i) {
-            JournalEntry client = line(journal::kClient);
             client.line = i;
             client.clientId = QString::number(100000 + i);
             client.address = QStringLiteral("client%1@example.org").arg(i);
             ok = journal->append(client, &error, false);
         }
-        JournalEntry aborted = line(journal::kAborted);
+        JournalEntry aborted;
+        aborted.time = now;
+        aborted.event = QString::fromUtf16(journal::kAborted);
         ok = ok && journal->sync(&error) && journal->append(aborted, &error);
         const double writeMs = double(timer.nsecsElapsed()) / 1e6;
         const qint64 bytes = ok ? QFileInfo(journal->path()).size() : 0;

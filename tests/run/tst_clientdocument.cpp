@@ -135,22 +135,6 @@ private Q_SLOTS:
         }
     }
 
-    void documentNamingAnotherClientIsNotTaken()
-    {
-        QTemporaryDir dir;
-        for (const QString &name : {u"Invoice_B12.pdf"_qs, u"Letter_12.pdf"_qs}) {
-            QFile file(dir.filePath(name));
-            QVERIFY(file.open(QIODevice::WriteOnly));
-        }
-        const QStringList list{u"12"_qs, u"B12"_qs, u"b12"_qs};
-        QCOMPARE(lookUp(dir.path(), u"B12"_qs, list), u"shared: Invoice_B12.pdf 12,b12"_qs);
-        QCOMPARE(lookUp(dir.path(), u"12"_qs, list), u"several: Invoice_B12.pdf,Letter_12.pdf"_qs);
-        QCOMPARE(ClientIdIndex(list).idsNamedBy(u"Invoice_B12.pdf"_qs), list);
-        // Without client 12 in the list, B12's document is its own.
-        QCOMPARE(lookUp(dir.path(), u"B12"_qs, {u"b12"_qs}), u"shared: Invoice_B12.pdf b12"_qs);
-        QCOMPARE(lookUp(dir.path(), u"B12"_qs), dir.filePath(u"Invoice_B12.pdf"_qs));
-    }
-
     void neverPicksTheClientList()
     {
         QTemporaryDir dir;

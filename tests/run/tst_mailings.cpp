@@ -48,6 +48,15 @@ ProgramHome::Result interrupted(const ProgramHome &home, const QStringList &args
     return ProgramHome::finish(*process, out);
 }
 
+/// Sets `home` up to send to `server`, then runs over the four clients of kClients with `args`
+/// until Ctrl-C in the group delay after the first two; the runs that follow go on without one.
+bool interruptedAfterTwo(ProgramHome &home, const SmtpServer &server, const QStringList &args)
+{
+    return server.isRunning() && home.configure(server, pausingAfter(2)) &&
+           home.writeFile(u"docs/clients.csv"_s, kClients) && interrupted(home, args).exitCode == 130 &&
+           setGroupSize(home, 100);
+}
+
 /// The recipients of the messages from the `from`-th on, with the subject when `withSubject`.
 QStringList received(const SmtpServer &server, qsizetype from = 0, bool withSubject = false)
 {
@@ -114,14 +123,10 @@ private Q_SLOTS:
     {
         ProgramHome home;
         SmtpServer server;
-        QVERIFY(server.isRunning());
-        QVERIFY(home.configure(server, pausingAfter(2)));
-        QVERIFY(home.writeFile(u"docs/clients.csv"_s, kClients));
         for (const char *id : {"A", "B", "C", "D"})
             QVERIFY(home.writeFile(u"docs/Invoice_%1.pdf"_s.arg(QLatin1String(id)), QByteArray("invoice ") + id));
         const QStringList invoices = runArgs(home) << u"--mode"_s << u"client"_s;
-        QCOMPARE(interrupted(home, invoices).exitCode, 130);
-        QVERIFY(setGroupSize(home, 100));
+        QVERIFY(interruptedAfterTwo(home, server, invoices));
 
         // Another mailing to the same clients: it goes to all of them, and leaves the invoices'
         // run unfinished.
@@ -145,11 +150,7 @@ private Q_SLOTS:
     {
         ProgramHome home;
         SmtpServer server;
-        QVERIFY(server.isRunning());
-        QVERIFY(home.configure(server, pausingAfter(2)));
-        QVERIFY(home.writeFile(u"docs/clients.csv"_s, kClients));
-        QCOMPARE(interrupted(home, runArgs(home)).exitCode, 130);
-        QVERIFY(setGroupSize(home, 100));
+        QVERIFY(interruptedAfterTwo(home, server, runArgs(home)));
 
         // B's address corrected, two clients added, lines moved; the list opened through a link
         // to its folder.
@@ -169,12 +170,8 @@ private Q_SLOTS:
     {
         ProgramHome home;
         SmtpServer server({.fault = u"RCPT:550:b@x.org"_s});
-        QVERIFY(server.isRunning());
-        QVERIFY(home.configure(server, pausingAfter(2)));
-        QVERIFY(home.writeFile(u"docs/clients.csv"_s, kClients));
-        QCOMPARE(interrupted(home, runArgs(home)).exitCode, 130);
+        QVERIFY(interruptedAfterTwo(home, server, runArgs(home)));
         QCOMPARE(received(server), QStringList{u"a@x.org"_s});
-        QVERIFY(setGroupSize(home, 100));
         server.reset(QString());
 
         const ProgramHome::Result resend = home.run(runArgs(home) << u"--retry-failed"_s);
@@ -242,11 +239,7 @@ private Q_SLOTS:
         QFETCH(int, exitCode);
         ProgramHome home;
         SmtpServer server;
-        QVERIFY(server.isRunning());
-        QVERIFY(home.configure(server, pausingAfter(2)));
-        QVERIFY(home.writeFile(u"docs/clients.csv"_s, kClients));
-        QCOMPARE(interrupted(home, runArgs(home)).exitCode, 130);
-        QVERIFY(setGroupSize(home, 100));
+        QVERIFY(interruptedAfterTwo(home, server, runArgs(home)));
 
         const QString path = newestJournal(home);
         QFile file(path);
@@ -286,8 +279,7 @@ private Q_SLOTS:
         ProgramHome home;
         SmtpServer server;
         QVERIFY(server.isRunning());
-        QVERIFY(home.configure(server, pausingAfter(2)));
-        QVERIFY(home.writeFile(u"docs/clients.csv"_s, kClients));
+        QVERIFY(home.configure(server));
         QVERIFY(home.writeFile(u"docs/other.csv"_s, "Z,z@x.org\r\n"));
         QCOMPARE(home.run(runArgs(home, u"docs/other.csv"_s)).exitCode, 0);
         // Another mailing's journal under the largest number there is, and a number too large to be one.
@@ -295,8 +287,7 @@ private Q_SLOTS:
                             QDir(home.journalFolder()).filePath(u"run-9223372036854775807-20200101-000000.csv"_s)));
         QVERIFY(home.writeFile(u"data/Quorvale/runs/run-99999999999999999999-20200101-000000.csv"_s, "garbage\""));
 
-        QCOMPARE(interrupted(home, runArgs(home)).exitCode, 130);
-        QVERIFY(setGroupSize(home, 100));
+        QVERIFY(interruptedAfterTwo(home, server, runArgs(home)));
         const ProgramHome::Result r = home.run(runArgs(home) << u"--resume"_s);
         QCOMPARE(r.exitCode, 0);
         QCOMPARE(received(server), (QStringList{u"z@x.org"_s, u"a@x.org"_s, u"b@x.org"_s, u"c@x.org"_s, u"d@x.org"_s}));

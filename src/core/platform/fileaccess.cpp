@@ -48,9 +48,11 @@ bool fail(QString *error, const QString &text)
     return false;
 }
 
-bool writeAll(int fd, const QByteArray &data)
+} // namespace
+
+bool writeAll(int fd, QByteArrayView data)
 {
-    const char *at = data.constData();
+    const char *at = data.data();
     qsizetype left = data.size();
     while (left > 0) {
         const ssize_t n = ::write(fd, at, size_t(left));
@@ -63,8 +65,6 @@ bool writeAll(int fd, const QByteArray &data)
     }
     return true;
 }
-
-} // namespace
 
 EntryKind entryKind(const QString &path)
 {

@@ -4,6 +4,7 @@
 // symbolic link, and writing a file without ever writing through a link. A port changes this file.
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QFileDevice>
 #include <QString>
 
@@ -40,6 +41,9 @@ FileIdentity fileIdentity(const QString &path, bool followLinks = true);
 
 /// The identity of the ordinary file open as `fd`; invalid for anything else.
 FileIdentity openFileIdentity(int fd);
+
+/// Writes all of `data` to the open file `fd`, however many writes it takes; false on an error.
+bool writeAll(int fd, QByteArrayView data);
 
 /// Writes `data` to `path` as a new file with `permissions`, replacing what was there in one
 /// step: the text goes into a new file beside it, which then takes the name. A symbolic link at

@@ -196,7 +196,8 @@ bool BatchRun::prepareRun(const RunRequest &request)
     m_mailing.mode = modeName(mode);
     if (mode == AttachmentMode::Common) {
         const QFileInfo common(commonPath);
-        m_mailing.commonSha256 = fileHash(common.absoluteFilePath(), common.size(), common.lastModified());
+        m_mailing.commonFile = common.absoluteFilePath();
+        m_mailing.commonSha256 = fileHash(m_mailing.commonFile, common.size(), common.lastModified());
     }
     if (!chooseClients()) {
         log.clearStatus();
@@ -441,39 +442,16 @@ bool BatchRun::openJournal()
         return false;
     }
     m_journalPath = m_journal->path();
-    const auto line = [now](const char16_t *event) {
-        JournalEntry entry;
-        entry.time = now;
-        entry.event = QString::fromUtf16(event);
-        return entry;
-    };
     // The mailing this run belongs to, and the clients it starts with; synced once, together,
     // before the first client.
-    JournalEntry run = line(journal::kRun);
-    run.detail = m_runKind;
-    JournalEntry clientFile = line(journal::kClientFile);
-    clientFile.file = m_mailing.clientFile;
-    clientFile.size = QFileInfo(m_mailing.clientFile).size();
-    clientFile.sha256 = m_mailing.clientFileSha256;
-    JournalEntry subject = line(journal::kSubject);
-    subject.detail = m_mailing.subject;
-    JournalEntry body = line(journal::kBody);
-    body.sha256 = m_mailing.bodySha256;
-    JournalEntry mode = line(journal::kMode);
-    mode.detail = m_mailing.mode;
-    JournalEntry common = line(journal::kCommonAttachment);
-    if (m_mailing.mode == QLatin1String("common")) {
-        const QFileInfo info(m_deps.control.commonAttachmentPath());
-        common.file = info.absoluteFilePath();
-        common.size = info.size();
-        common.sha256 = m_mailing.commonSha256;
-    }
-    for (const JournalEntry &entry : {run, clientFile, subject, body, mode, common}) {
+    for (const JournalEntry &entry : journalHeader(now, m_runKind, m_mailing)) {
         if (!journal(entry, false))
             return false;
     }
+    JournalEntry client;
+    client.time = now;
+    client.event = QString::fromUtf16(journal::kClient);
     for (qsizetype i = 0; i < m_clients.Count(); ++i) {
-        JournalEntry client = line(journal::kClient);
         client.line = m_clients.lineNumber(i);
         client.clientId = m_clients.ClientId(i);
         client.address = m_clients.EmailAddress(i);

@@ -1,5 +1,7 @@
 #include "run/journal.h"
 
+#include "platform/fileaccess.h"
+
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
@@ -38,23 +40,6 @@ QByteArray csvField(const QString &text)
         bytes = '"' + bytes + '"';
     }
     return bytes;
-}
-
-bool writeAll(int fd, const QByteArray &bytes)
-{
-    const char *data = bytes.constData();
-    qsizetype left = bytes.size();
-    while (left > 0) {
-        const ssize_t n = ::write(fd, data, size_t(left));
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        data += n;
-        left -= n;
-    }
-    return true;
 }
 
 const QRegularExpression &journalName()
@@ -267,7 +252,6 @@ bool JournalParser::feed(QByteArrayView bytes)
 {
     if (!m_problem.isEmpty())
         return false;
-    qsizetype i = 0;
     if (!m_started) {
         // The byte-order mark may come in pieces too; wait for three bytes before deciding.
         static constexpr char kMark[] = "\xEF\xBB\xBF";
@@ -280,8 +264,20 @@ bool JournalParser::feed(QByteArrayView bytes)
             start.remove(0, 3);
         return feed(start);
     }
-    for (; i < bytes.size(); ++i) {
-        const char c = bytes[i];
+    // After a field's text: a comma ends the field, a line end the record.
+    const auto ends = [this](char c, bool *ok) {
+        if (c == ',')
+            endField();
+        else if (c == '\r')
+            m_state = State::AfterCarriageReturn;
+        else if (c == '\n')
+            *ok = endRecord();
+        else
+            return false;
+        return true;
+    };
+    for (const char c : bytes) {
+        bool ok = true;
         switch (m_state) {
         case State::FieldStart:
         case State::Unquoted:
@@ -289,15 +285,7 @@ bool JournalParser::feed(QByteArrayView bytes)
                 if (m_state == State::Unquoted)
                     return fail(m_line, QStringLiteral("a quote inside a field that does not start with one"));
                 m_state = State::Quoted;
-            } else if (c == ',') {
-                if (!endField())
-                    return false;
-            } else if (c == '\r') {
-                m_state = State::AfterCarriageReturn;
-            } else if (c == '\n') {
-                if (!endRecord())
-                    return false;
-            } else {
+            } else if (!ends(c, &ok)) {
                 m_field += c;
                 m_state = State::Unquoted;
             }
@@ -314,34 +302,26 @@ bool JournalParser::feed(QByteArrayView bytes)
             if (c == '"') {
                 m_field += c;
                 m_state = State::Quoted;
-            } else if (c == ',') {
-                if (!endField())
-                    return false;
-            } else if (c == '\r') {
-                m_state = State::AfterCarriageReturn;
-            } else if (c == '\n') {
-                if (!endRecord())
-                    return false;
-            } else {
+            } else if (!ends(c, &ok)) {
                 return fail(m_line, QStringLiteral("text after the closing quote of a field"));
             }
             break;
         case State::AfterCarriageReturn:
             if (c != '\n')
                 return fail(m_line, QStringLiteral("a carriage return that does not end the line"));
-            if (!endRecord())
-                return false;
+            ok = endRecord();
             break;
         }
+        if (!ok)
+            return false;
     }
     return true;
 }
 
-bool JournalParser::endField()
+void JournalParser::endField()
 {
     m_fields.append(std::exchange(m_field, {}));
     m_state = State::FieldStart;
-    return true;
 }
 
 bool JournalParser::endRecord()
@@ -432,6 +412,36 @@ QString fileSha256(const QString &path, QString *error)
         return {};
     }
     return QString::fromLatin1(hash.result().toHex());
+}
+
+QList<JournalEntry> journalHeader(const QDateTime &time, const QString &kind, const Mailing &mailing)
+{
+    const auto line = [&time](const char16_t *event) {
+        JournalEntry entry;
+        entry.time = time;
+        entry.event = QString::fromUtf16(event);
+        return entry;
+    };
+    JournalEntry run = line(journal::kRun);
+    run.detail = kind;
+    JournalEntry clientFile = line(journal::kClientFile);
+    clientFile.file = mailing.clientFile;
+    clientFile.size = QFileInfo(mailing.clientFile).size();
+    clientFile.sha256 = mailing.clientFileSha256;
+    JournalEntry subject = line(journal::kSubject);
+    subject.detail = mailing.subject;
+    JournalEntry body = line(journal::kBody);
+    body.sha256 = mailing.bodySha256;
+    JournalEntry mode = line(journal::kMode);
+    mode.detail = mailing.mode;
+    JournalEntry common = line(journal::kCommonAttachment);
+    if (!mailing.commonFile.isEmpty()) {
+        const QFileInfo info(mailing.commonFile);
+        common.file = info.absoluteFilePath();
+        common.size = info.size();
+        common.sha256 = mailing.commonSha256;
+    }
+    return {run, clientFile, subject, body, mode, common};
 }
 
 QString journalClientKey(const QString &clientId, const QString &address)

@@ -113,7 +113,7 @@ public:
 
 private:
     bool fail(qint64 line, const QString &what);
-    bool endField();
+    void endField();
     bool endRecord();
     bool checkEntry(const JournalEntry &entry, qint64 line);
 
@@ -155,9 +155,14 @@ struct Mailing
     QString clientFileSha256; ///< what the file holds now
     QString subject;
     QString bodySha256;
-    QString mode; ///< "none", "common" or "client"
-    QString commonSha256;
+    QString mode;         ///< "none", "common" or "client"
+    QString commonFile;   ///< common mode: the common attachment's path
+    QString commonSha256; ///< common mode: what it holds
 };
+
+/// The lines that open a run's journal: the run and its kind (journal::kKindFull, ...), and the
+/// mailing it belongs to.
+QList<JournalEntry> journalHeader(const QDateTime &time, const QString &kind, const Mailing &mailing);
 
 /// What the runs of one mailing left behind: the newest run that went over every client and the
 /// runs that continued it (resumes, resends to failed clients).
