@@ -279,8 +279,13 @@ int main(int argc, char **argv)
         timer.start();
         QString error;
         std::unique_ptr<Journal> journal = Journal::create(journals.path(), now, &error);
-        Mailing mailing{QFileInfo(list).canonicalFilePath(), QString(64, u'a'), QStringLiteral("Your statement"),
-                        QString(64, u'b'), QStringLiteral("none"), QString(), QString()};
+        Mailing mailing{QFileInfo(list).canonicalFilePath(),
+                        QString(64, u'a'),
+                        QStringLiteral("Your statement"),
+                        QString(64, u'b'),
+                        QStringLiteral("none"),
+                        QString(),
+                        QString()};
         bool ok = journal != nullptr;
         for (const JournalEntry &entry : journalHeader(now, QString::fromUtf16(journal::kKindFull), mailing))
             ok = ok && journal->append(entry, &error, false);

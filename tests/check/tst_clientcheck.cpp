@@ -124,7 +124,7 @@ void TestClientCheck::checkTakesTheRunsDocument()
         csv += id.toUtf8() + (i % 9 == 0 ? QByteArray(",\n") : ",c" + QByteArray::number(i) + "@x.com\n");
     }
     writeFile(dir.filePath(u"clients.csv"_s), csv);
-    const QStringList prefixes{u""_s,   u"Inv_"_s,  u"x"_s,     u"1"_s,        u"A-"_s,
+    const QStringList prefixes{u""_s,       u"Inv_"_s, u"x"_s,   u"1"_s,        u"A-"_s,
                                u"\u00E4"_s, u"INV."_s, u"v1."_s, u"2024.10."_s, u"Statement_2024_"_s};
     const QStringList suffixes{u".pdf"_s, u".2025.PDF"_s, u".1.pdf"_s, u"._final.pdf"_s, u".PDF"_s, u"x.pdf"_s};
     for (int i = 0; i < 250; ++i) {

@@ -54,8 +54,7 @@ private Q_SLOTS:
             << QStringList{u"  1\t10\tten@x.org\tNo document found"_s, u"  2\t2\ttwo@x.org\tNo document found"_s};
         QTest::newRow("a number after the period is no client's")
             << QStringList{u"Invoice_42.1.pdf=first draft"_s, u"Invoice_42.pdf=the invoice"_s}
-            << QByteArray("42,anna@x.org\r\n")
-            << QStringList{u"Sending email - 1"_s, u"Processing Complete"_s}
+            << QByteArray("42,anna@x.org\r\n") << QStringList{u"Sending email - 1"_s, u"Processing Complete"_s}
             << QStringList{u"anna@x.org Invoice_42.pdf the invoice"_s}
             << QStringList{u"  1\t42\tanna@x.org\tSend with Invoice_42.pdf (11 bytes)"_s};
         QTest::newRow("a document that names two clients goes to neither")
@@ -123,8 +122,8 @@ private Q_SLOTS:
             QVERIFY2(checked.out.contains(line), qPrintable(line + u"\nnot in\n"_s + checked.out.join(u'\n')));
 
         const ProgramHome::Result r =
-            home.run(QStringList{u"run"_s} + mode + QStringList{u"--subject"_s, u"Documents"_s, u"--body"_s, u"Hello"_s,
-                                                              u"--yes"_s});
+            home.run(QStringList{u"run"_s} + mode +
+                     QStringList{u"--subject"_s, u"Documents"_s, u"--body"_s, u"Hello"_s, u"--yes"_s});
         const qsizetype start = r.out.indexOf(u"Start processing..."_s);
         QVERIFY2(start > 0, qPrintable(r.err));
         QCOMPARE(r.out.mid(start + 1), passes);

@@ -50,7 +50,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     FUZZ_CHECK(isClientDocumentName(fileName, asciiCaseSwapped(clientId)) == matches);
     // A look-alike outside ASCII never stands for an ASCII letter: with every k and s of the name
     // written as the Kelvin sign and the long s, an identifier holding k or s no longer matches.
-    if (isAscii(clientId) && (clientId.contains(u'k', Qt::CaseInsensitive) || clientId.contains(u's', Qt::CaseInsensitive))) {
+    if (isAscii(clientId) &&
+        (clientId.contains(u'k', Qt::CaseInsensitive) || clientId.contains(u's', Qt::CaseInsensitive))) {
         QString lookAlike = fileName;
         lookAlike.replace(QChar(u'k'), QChar(u'\u212A'), Qt::CaseInsensitive)
             .replace(QChar(u's'), QChar(u'\u017F'), Qt::CaseInsensitive);

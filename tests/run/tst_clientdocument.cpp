@@ -96,7 +96,7 @@ private Q_SLOTS:
 
     void linksAreDocumentsOnlyInsideTheFolder_data()
     {
-        QTest::addColumn<QString>("target"); // what docs/Invoice_7.pdf links to, from the top folder
+        QTest::addColumn<QString>("target");  // what docs/Invoice_7.pdf links to, from the top folder
         QTest::addColumn<QString>("skipped"); // the reason the listing gives; empty: a document
         QTest::newRow("a file of the folder") << u"docs/real.pdf"_qs << QString();
         QTest::newRow("through another link of the folder") << u"docs/other-link"_qs << QString();

@@ -160,13 +160,29 @@ private Q_SLOTS:
 
         QCOMPARE(journalsOf(h).size(), 1);
         const QList<JournalEntry> entries = entriesOf(journalsOf(h).first());
-        QCOMPARE(
-            events(entries),
-            QStringList({u"run"_qs, u"client file"_qs, u"subject"_qs, u"body"_qs, u"mode"_qs, u"common attachment"_qs,
-                         u"client a@x.org"_qs, u"client b@x.org"_qs, u"client c@x.org"_qs, u"client 4"_qs,
-                         u"client e@x.org"_qs, u"client 6"_qs, u"attempting 4"_qs, u"printed 4"_qs, u"no document 6"_qs, u"attempting a@x.org"_qs,
-                         u"sent a@x.org"_qs, u"attempting b@x.org"_qs, u"refused b@x.org"_qs, u"attempting c@x.org"_qs,
-                         u"unknown c@x.org"_qs, u"no document e@x.org"_qs, u"completed"_qs}));
+        QCOMPARE(events(entries), QStringList({u"run"_qs,
+                                               u"client file"_qs,
+                                               u"subject"_qs,
+                                               u"body"_qs,
+                                               u"mode"_qs,
+                                               u"common attachment"_qs,
+                                               u"client a@x.org"_qs,
+                                               u"client b@x.org"_qs,
+                                               u"client c@x.org"_qs,
+                                               u"client 4"_qs,
+                                               u"client e@x.org"_qs,
+                                               u"client 6"_qs,
+                                               u"attempting 4"_qs,
+                                               u"printed 4"_qs,
+                                               u"no document 6"_qs,
+                                               u"attempting a@x.org"_qs,
+                                               u"sent a@x.org"_qs,
+                                               u"attempting b@x.org"_qs,
+                                               u"refused b@x.org"_qs,
+                                               u"attempting c@x.org"_qs,
+                                               u"unknown c@x.org"_qs,
+                                               u"no document e@x.org"_qs,
+                                               u"completed"_qs}));
         QCOMPARE(entries.at(0).detail, QString::fromUtf16(journal::kKindFull));
         QCOMPARE(entries.at(1).file, QFileInfo(h.request.csvPath).canonicalFilePath());
         QCOMPARE(entries.at(1).sha256, fileSha256(h.request.csvPath));
@@ -310,7 +326,8 @@ private Q_SLOTS:
             QVERIFY(h.trace.contains(u"Clients not reached yet - 2 (Start Processing resumes them)"_qs));
             QCOMPARE(h.run(), RunOutcome::Completed);
             QCOMPARE(h.prompter.questions.size(), 2);
-            QVERIFY2(h.prompter.questions.first().contains(u"reached 3 clients"_qs), qPrintable(h.prompter.questions.first()));
+            QVERIFY2(h.prompter.questions.first().contains(u"reached 3 clients"_qs),
+                     qPrintable(h.prompter.questions.first()));
             QCOMPARE(sentTo(h), (QStringList{u"d@x.org"_qs, u"e@x.org"_qs}));
             h.mailer.sent.clear();
             h.prompter.questions.clear();
@@ -384,7 +401,8 @@ private Q_SLOTS:
         if (outcome == int(RunOutcome::Completed))
             QCOMPARE(h.prompter.questions, QStringList{kConfirm});
         else
-            QVERIFY2(h.prompter.warnings.last().contains(u"reached 1 client."_qs), qPrintable(h.prompter.warnings.last()));
+            QVERIFY2(h.prompter.warnings.last().contains(u"reached 1 client."_qs),
+                     qPrintable(h.prompter.warnings.last()));
     }
 
     void mailLayerTellsALostAnswerFromARefusal_data()

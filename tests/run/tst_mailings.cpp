@@ -189,8 +189,8 @@ private Q_SLOTS:
         ProgramHome home;
         SmtpServer server;
         QVERIFY(server.isRunning());
-        QVERIFY(home.configure(server, {{u"EnableSchedule"_s, u"1"_s}, {u"DelayBetweenSends"_s, u"60"_s},
-                                        {u"GroupSize"_s, u"100"_s}}));
+        QVERIFY(home.configure(
+            server, {{u"EnableSchedule"_s, u"1"_s}, {u"DelayBetweenSends"_s, u"60"_s}, {u"GroupSize"_s, u"100"_s}}));
         QVERIFY(home.writeFile(u"docs/clients.csv"_s, kClients));
 
         // Ctrl-C in the pause after a: b's send starts and is aborted before anything goes out.
@@ -248,7 +248,8 @@ private Q_SLOTS:
         file.close();
         qsizetype changed = -1;
         for (qsizetype i = 0; i < lines.size() && changed < 0; ++i) {
-            if ((lines[i].contains(",sent,") || from.contains("aborted")) && lines[i].contains(from.left(from.size() - 2)))
+            if ((lines[i].contains(",sent,") || from.contains("aborted")) &&
+                lines[i].contains(from.left(from.size() - 2)))
                 changed = i;
         }
         QVERIFY(changed >= 0);
@@ -292,8 +293,9 @@ private Q_SLOTS:
         QCOMPARE(r.exitCode, 0);
         QCOMPARE(received(server), (QStringList{u"z@x.org"_s, u"a@x.org"_s, u"b@x.org"_s, u"c@x.org"_s, u"d@x.org"_s}));
         // The journals of these runs are numbered on from the ones that fit.
-        QVERIFY(QFileInfo::exists(QDir(home.journalFolder()).filePath(
-            QDir(home.journalFolder()).entryList({u"run-000003-*.csv"_s}).value(0))));
+        QVERIFY(
+            QFileInfo::exists(QDir(home.journalFolder())
+                                  .filePath(QDir(home.journalFolder()).entryList({u"run-000003-*.csv"_s}).value(0))));
     }
 };
 

@@ -93,10 +93,10 @@ private Q_SLOTS:
         subject.detail = u"S"_qs;
         JournalEntry body = entry(u"body"_qs);
         body.sha256 = QString::fromLatin1(QCryptographicHash::hash("B", QCryptographicHash::Sha256).toHex());
-        for (const JournalEntry &e : {run, clientFile, subject, body, entry(u"common attachment"_qs),
-                                      entry(u"attempting"_qs, 1, u"A"_qs),
-                                      entry(u"sent"_qs, 1, u"A"_qs), entry(u"attempting"_qs, 2, u"B"_qs),
-                                      entry(u"attempting"_qs, 3, u"C"_qs), entry(u"refused"_qs, 3, u"C"_qs)})
+        for (const JournalEntry &e :
+             {run, clientFile, subject, body, entry(u"common attachment"_qs), entry(u"attempting"_qs, 1, u"A"_qs),
+              entry(u"sent"_qs, 1, u"A"_qs), entry(u"attempting"_qs, 2, u"B"_qs), entry(u"attempting"_qs, 3, u"C"_qs),
+              entry(u"refused"_qs, 3, u"C"_qs)})
             QVERIFY(journal->append(e, &error));
         journal.reset();
 

@@ -60,9 +60,9 @@ public:
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("XDG_CONFIG_HOME"), path(QStringLiteral("config")));
         env.insert(QStringLiteral("XDG_DATA_HOME"), path(QStringLiteral("data")));
-        env.insert(QStringLiteral("QUORVALE_PRINT_COMMAND"),
-                   QStringLiteral("/bin/sh -c 'echo \"$0\" >> \"") + path(QStringLiteral("printed.txt")) +
-                       QStringLiteral("\"'"));
+        env.insert(QStringLiteral("QUORVALE_PRINT_COMMAND"), QStringLiteral("/bin/sh -c 'echo \"$0\" >> \"") +
+                                                                 path(QStringLiteral("printed.txt")) +
+                                                                 QStringLiteral("\"'"));
         for (const QString &entry : m_environment)
             env.insert(entry.section(QLatin1Char('='), 0, 0), entry.section(QLatin1Char('='), 1));
         process->setProcessEnvironment(env);

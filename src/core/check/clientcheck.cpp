@@ -189,7 +189,8 @@ CheckReport CheckClientList(const CheckRequest &request)
         const bool hasAddress = clients.hasEmailAddress(i);
         const bool ownDocument = hasAddress ? request.mode == AttachmentMode::ClientSpecific : request.print;
         if (ownDocument) {
-            const ClientDocument document = classifyDocuments(matches[size_t(distinctOf[size_t(i)])], row.clientId, index);
+            const ClientDocument document =
+                classifyDocuments(matches[size_t(distinctOf[size_t(i)])], row.clientId, index);
             switch (document.outcome) {
             case ClientDocument::Outcome::None:
                 row.action = CheckAction::NoDocument;

@@ -26,8 +26,8 @@ struct FileIdentity
 enum class EntryKind
 {
     Missing,
-    File,   ///< an ordinary file
-    Link,   ///< a symbolic link
+    File, ///< an ordinary file
+    Link, ///< a symbolic link
     Folder,
     Other ///< a device, pipe or socket
 };

@@ -258,7 +258,8 @@ QString BatchRun::changesSince(const JournalHistory &history) const
         parts.append(counted(changed, "address changed", "addresses changed"));
     if (removed > 0)
         parts.append(counted(removed, "client removed", "clients removed"));
-    return parts.isEmpty() ? QString() : parts.join(QStringLiteral(", ")) + QStringLiteral(" since the interrupted run");
+    return parts.isEmpty() ? QString()
+                           : parts.join(QStringLiteral(", ")) + QStringLiteral(" since the interrupted run");
 }
 
 bool BatchRun::chooseClients()
@@ -275,9 +276,10 @@ bool BatchRun::chooseClients()
     const JournalHistory history = readJournalHistory(runJournalFolder(m_settings.DataFolder), m_mailing);
     if (!history.problem.isEmpty()) {
         m_deps.prompter.warn(
-            QStringLiteral("A run journal does not read cleanly: %1. It is not known which clients that run reached, so "
-                           "nothing was sent. Mend the file or move it out of the journal folder (on the command line, "
-                           "--no-resume goes over every client again).")
+            QStringLiteral(
+                "A run journal does not read cleanly: %1. It is not known which clients that run reached, so "
+                "nothing was sent. Mend the file or move it out of the journal folder (on the command line, "
+                "--no-resume goes over every client again).")
                 .arg(history.problem));
         return false;
     }
@@ -337,7 +339,8 @@ bool BatchRun::chooseClients()
     }
     if (choice == ResumeChoice::Ask &&
         !m_deps.prompter.askYesNo(QStringLiteral("An earlier run of this mailing did not finish: ") + run +
-                                  QLatin1Char('.') + (changes.isEmpty() ? QString() : QLatin1Char('\n') + changes + QLatin1Char('.')) +
+                                  QLatin1Char('.') +
+                                  (changes.isEmpty() ? QString() : QLatin1Char('\n') + changes + QLatin1Char('.')) +
                                   QStringLiteral("\nSkip the clients it reached?")))
         return true;
 

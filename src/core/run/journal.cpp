@@ -115,8 +115,8 @@ bool isNumber(const QByteArray &field, qint64 *value)
 
 bool isSha256(const QByteArray &field)
 {
-    return field.size() == 64 &&
-           std::all_of(field.cbegin(), field.cend(), [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
+    return field.size() == 64 && std::all_of(field.cbegin(), field.cend(),
+                                             [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
 }
 
 } // namespace
@@ -376,11 +376,11 @@ bool JournalParser::checkEntry(const JournalEntry &entry, qint64 line)
     // The order every run writes: the run line, the mailing, the client list, what happened to
     // each client, and at most one end.
     const EventKind previous = m_entries.isEmpty() ? EventKind::Unknown : kindOf(m_entries.last().event);
-    const bool inOrder =
-        m_entries.isEmpty() ? kind == EventKind::Run
-                            : kind != EventKind::Run && previous != EventKind::End &&
-                                  !(kind == EventKind::Header && previous != EventKind::Run && previous != EventKind::Header) &&
-                                  !(kind == EventKind::Client && previous == EventKind::Outcome);
+    const bool inOrder = m_entries.isEmpty() ? kind == EventKind::Run
+                                             : kind != EventKind::Run && previous != EventKind::End &&
+                                                   !(kind == EventKind::Header && previous != EventKind::Run &&
+                                                     previous != EventKind::Header) &&
+                                                   !(kind == EventKind::Client && previous == EventKind::Outcome);
     return inOrder || fail(line, QStringLiteral("the event \"%1\" is out of order").arg(entry.event));
 }
 
@@ -587,8 +587,8 @@ JournalHistory readJournalHistory(const QString &folder, const Mailing &mailing)
                 clientList.append(e);
                 continue;
             }
-            listEnded = listEnded || e.line > 0 || e.event == journal::kCompleted ||
-                        e.event == journal::kAborted || e.event == journal::kStopped;
+            listEnded = listEnded || e.line > 0 || e.event == journal::kCompleted || e.event == journal::kAborted ||
+                        e.event == journal::kStopped;
             if (e.line <= 0)
                 continue;
             const QString key = journalClientKey(e.clientId, e.address);

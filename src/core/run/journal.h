@@ -177,14 +177,14 @@ struct JournalHistory
         NoDocument,
         PrintError
     };
-    bool unfinished = false;   ///< no run of the mailing went over all its clients to the end
-    QDateTime started;         ///< when the mailing's first run of these started
-    QHash<QString, Last> last; ///< each client's last outcome, by journalClientKey
-    qint64 reached = 0;        ///< clients whose last outcome is Sent
+    bool unfinished = false;            ///< no run of the mailing went over all its clients to the end
+    QDateTime started;                  ///< when the mailing's first run of these started
+    QHash<QString, Last> last;          ///< each client's last outcome, by journalClientKey
+    qint64 reached = 0;                 ///< clients whose last outcome is Sent
     QList<JournalEntry> unknownClients; ///< the clients whose last outcome is Unknown, in file order
     bool clientListKnown = false;       ///< the newest run recorded the list it started with
     QList<JournalEntry> clientList;     ///< that list ("client" lines)
-    QString problem; ///< not empty: a journal that may belong to the mailing does not read cleanly
+    QString problem;                    ///< not empty: a journal that may belong to the mailing does not read cleanly
 };
 
 /// Reads the journals in `folder` that belong to `mailing`, newest first, back to its newest run
