@@ -231,9 +231,15 @@ void TestMailSend::abortFromProgressStopsUpload()
         if (percent >= 10)
             abort = 1;
     };
-    const Outcome o = send(mailman, server.settings(), message(u"c@example.org"_s, u"s"_s, u"b"_s, path));
+    Outcome o;
+    SendReport report;
+    o.attempted = SendMail(mailman, server.settings(), message(u"c@example.org"_s, u"s"_s, u"b"_s, path), o.status,
+                           o.errors, &o.error, &report);
     QCOMPARE(o.status, u"Bad"_s);
     QCOMPARE(o.errors, u"The send was aborted."_s);
+    // Stopped before the message was handed over: not sent, which is no refusal.
+    QVERIFY(report.abortedUnsent);
+    QVERIFY(!report.maybeDelivered);
     QVERIFY(highest < 100);
     QThread::msleep(200);
     QVERIFY(server.messages().isEmpty());
