@@ -13,7 +13,7 @@ namespace quorvale {
 
 namespace {
 
-char32_t codePointBefore(const QString &text, qsizetype at)
+char32_t codePointBefore(QStringView text, qsizetype at)
 {
     const QChar low = text.at(at - 1);
     if (low.isLowSurrogate() && at >= 2 && text.at(at - 2).isHighSurrogate())
@@ -21,7 +21,7 @@ char32_t codePointBefore(const QString &text, qsizetype at)
     return low.unicode();
 }
 
-char32_t codePointAt(const QString &text, qsizetype at)
+char32_t codePointAt(QStringView text, qsizetype at)
 {
     const QChar high = text.at(at);
     if (high.isHighSurrogate() && at + 1 < text.size() && text.at(at + 1).isLowSurrogate())
@@ -58,6 +58,19 @@ char32_t foldChar(char32_t c)
     if (folded < 0x80 || QChar::requiresSurrogates(folded) != QChar::requiresSurrogates(c))
         return c;
     return folded;
+}
+
+/// True when `a` and `b` (of the same length) are equal with letter case folded as foldChar does.
+bool sameFolded(QStringView a, QStringView b)
+{
+    for (qsizetype i = 0; i < a.size();) {
+        const char32_t ca = codePointAt(a, i);
+        const char32_t cb = codePointAt(b, i);
+        if (ca != cb && foldChar(ca) != foldChar(cb))
+            return false;
+        i += QChar::requiresSurrogates(ca) ? 2 : 1;
+    }
+    return true;
 }
 
 QString foldKey(const QString &text)
@@ -183,10 +196,14 @@ bool isClientDocumentName(const QString &fileName, const QString &clientId)
 {
     if (clientId.trimmed().isEmpty())
         return false;
-    const QString name = foldKey(fileName);
-    const QString target = foldKey(clientId) + QLatin1Char('.');
+    const qsizetype length = clientId.size();
     const CharKind firstKind = kindOf(codePointAt(clientId, 0));
-    for (qsizetype at = name.indexOf(target); at >= 0; at = name.indexOf(target, at + 1)) {
+    // Only the text right before a "." can be the identifier; no text is copied to compare it.
+    for (qsizetype dot = fileName.indexOf(QLatin1Char('.'), length); dot >= 0;
+         dot = fileName.indexOf(QLatin1Char('.'), dot + 1)) {
+        const qsizetype at = dot - length;
+        if (!sameFolded(QStringView(fileName).mid(at, length), clientId))
+            continue;
         // "42." inside "1042.pdf" names client 1042, not 42, and inside "v1.42.pdf" a version:
         // the identifier must start the name or follow a character that cannot continue it.
         if (at > 0) {
@@ -195,7 +212,7 @@ bool isClientDocumentName(const QString &fileName, const QString &clientId)
                 continue;
         }
         // "42.1" and "42.2024" are numbers with a fraction or a date, not client 42's.
-        const qsizetype after = at + target.size();
+        const qsizetype after = dot + 1;
         if (after < fileName.size() && QChar::isDigit(codePointAt(fileName, after)))
             continue;
         return true;
