@@ -5,10 +5,13 @@
 //  2. 10,000 clients with a mailer that sends nothing and a clock that never sleeps: time and
 //     peak memory, against the memory of the client list alone.
 //  3. One client document lookup in a folder of 10,000 files (every lookup lists the folder).
+//  4. The run journal's client list for a large list: writing it before the first send, and what
+//     it costs the next run to pass over it (another mailing) or read it (the same mailing).
 
 #include "mail/sendmail.h"
 #include "run/batchrun.h"
 #include "run/clock.h"
+#include "run/journal.h"
 #include "run/pause.h"
 #include "run/printer.h"
 #include "settings/settingsstore.h"
@@ -258,10 +261,67 @@ int main(int argc, char **argv)
         QElapsedTimer timer;
         timer.start();
         const int lookups = 20;
+        const ClientIdIndex index;
         for (int i = 0; i < lookups; ++i)
-            FindClientDocument(docs.path(), QString::number(109999 - i));
+            FindClientDocument(docs.path(), QString::number(109999 - i), index);
         std::printf("client document lookup in a folder of 10000 files: %.2f ms each\n",
                     double(timer.nsecsElapsed()) / 1e6 / lookups);
+    }
+
+    // 4. The client list in the journal.
+    {
+        const int clients = argc > 3 ? QByteArray(argv[3]).toInt() : 100000;
+        QTemporaryDir journals;
+        const QDateTime now = QDateTime::currentDateTime();
+        QTemporaryDir lists;
+        const QString list = writeClients(lists, clients);
+        QElapsedTimer timer;
+        timer.start();
+        QString error;
+        std::unique_ptr<Journal> journal = Journal::create(journals.path(), now, &error);
+        Mailing mailing{QFileInfo(list).canonicalFilePath(),
+                        QString(64, u'a'),
+                        QStringLiteral("Your statement"),
+                        QString(64, u'b'),
+                        QStringLiteral("none"),
+                        QString(),
+                        QString()};
+        bool ok = journal != nullptr;
+        for (const JournalEntry &entry : journalHeader(now, QString::fromUtf16(journal::kKindFull), mailing))
+            ok = ok && journal->append(entry, &error, false);
+        JournalEntry client;
+        client.time = now;
+        client.event = QString::fromUtf16(journal::kClient);
+        for (int i = 1; ok && i <= clients; ++i) {
+            client.line = i;
+            client.clientId = QString::number(100000 + i);
+            client.address = QStringLiteral("client%1@example.org").arg(i);
+            ok = journal->append(client, &error, false);
+        }
+        JournalEntry aborted;
+        aborted.time = now;
+        aborted.event = QString::fromUtf16(journal::kAborted);
+        ok = ok && journal->sync(&error) && journal->append(aborted, &error);
+        const double writeMs = double(timer.nsecsElapsed()) / 1e6;
+        const qint64 bytes = ok ? QFileInfo(journal->path()).size() : 0;
+        journal.reset();
+        if (!ok) {
+            std::fprintf(stderr, "bench_run: %s\n", qPrintable(error));
+            return 1;
+        }
+        std::printf("journal with a list of %d clients: written and synced in %.1f ms, %.1f MB\n", clients, writeMs,
+                    double(bytes) / 1e6);
+        timer.start();
+        Mailing other = mailing;
+        other.subject = QStringLiteral("Another mailing");
+        readJournalHistory(journals.path(), other);
+        const double passMs = double(timer.nsecsElapsed()) / 1e6;
+        timer.start();
+        const JournalHistory history = readJournalHistory(journals.path(), mailing);
+        std::printf("  the next run passes over it (another mailing) in %.2f ms, reads it (the same mailing, %s) in "
+                    "%.1f ms\n",
+                    passMs, history.problem.isEmpty() ? "read cleanly" : qPrintable(history.problem),
+                    double(timer.nsecsElapsed()) / 1e6);
     }
     return 0;
 }

@@ -53,20 +53,29 @@ using the mail server and pacing settings saved by the Setup dialog (see "config
   --mode MODE         none (default): no attachment
                       common: attach the file given with --attachment to every message
                       client: attach each client's own document, a file in the CSV file's folder
-                              whose name holds the client id followed by "." (e.g. Invoice_42.pdf)
+                              whose name holds the client id followed by "." (e.g. Invoice_42.pdf;
+                              not 1042.pdf, v1.42.pdf or Invoice_42.1.pdf); a client that several
+                              documents name, or whose document also names another client of the
+                              list, gets no message
   --attachment FILE   the common attachment (with --mode common)
   --print             print the document of each client without an e-mail address
   --yes, -y           start without asking for confirmation (otherwise the question is answered
                       on standard input: y or yes starts the run)
-  --resume            when an earlier run on the same client file did not finish, skip the
-                      clients it already sent to without asking; clients whose message may or may
-                      not have arrived (the connection broke after it was handed over) are skipped too
+  --resume            when an earlier run of the same mailing (client file, subject, body, mode and
+                      common attachment) did not finish, skip the clients it already sent to without
+                      asking; clients whose message may or may not have arrived (the connection broke
+                      after it was handed over) are skipped too. Clients are recognised by their id
+                      and address, so clients added or corrected since are sent to.
   --include-unknown   with --resume: send to those clients again
   --no-resume         go over every client again even though an earlier run did not finish
-  --retry-failed      send only to the clients whose last send was refused or may not have arrived
-  With --yes and neither --resume nor --no-resume, a run on a client file whose earlier run did
-  not finish starts nothing (exit status 2): it never skips or resends without being told.
-  Every run keeps a journal of what it sent, in $XDG_DATA_HOME/Quorvale/runs/.
+  --retry-failed      send only to the clients of the mailing whose last send was refused or may
+                      not have arrived
+  With --yes and neither --resume nor --no-resume, a run of a mailing whose earlier run did not
+  finish starts nothing (exit status 2): it never skips or resends without being told.
+  Every run keeps a journal of what it sent, in $XDG_DATA_HOME/Quorvale/runs/; a journal that
+  does not read cleanly stops the run (exit status 2) until it is mended or --no-resume is given.
+  Only one run goes at a time: another one, from the window or the command line, is refused
+  (exit status 2) while it lasts.
   Status lines go to standard output as they happen, warnings to standard error.
   Ctrl-C, SIGTERM and SIGHUP abort the run (a second one ends the program at once).
   Exit status: 0 completed without errors; 1 completed with errors (missing documents, send or
@@ -76,11 +85,14 @@ using the mail server and pacing settings saved by the Setup dialog (see "config
 
 check: shows, client by client, what "run" with the same options would do now (send, send with
 which file, no document found, print which file, or nothing), and flags what deserves a second
-look: several documents for one client, a document that names more than one client, the same
-address or client id on more than one line, an address that is not valid, a missing common
-attachment. Flagged rows start with "!". Sends and prints nothing and saves no setting.
+look: several documents for one client, a document that names more than one client (a run sends
+or prints neither), the same address or client id on more than one line, an address that is not
+valid, a missing common attachment; links in the folder that are no document are listed. Flagged
+rows start with "!". Sends and prints nothing and saves no setting.
   --csv, --mode, --attachment, --print   as for run (--subject, --body, --body-file, --yes are ignored)
-  --save FILE         also save the table as a CSV file (UTF-8, with a header line)
+  --save FILE         also save the table as a CSV file (UTF-8, with a header line; a field that
+                      would start a spreadsheet formula is led by "'"; a link named FILE is
+                      replaced, not written through)
   Exit status: 0 nothing flagged; 1 flags or problems found; 2 the list could not be read, the
   table could not be saved, or bad usage.
 

@@ -22,7 +22,7 @@ void MainWindow::buildJournalMenu()
     m_mnuResendFailed = journal->addAction(QStringLiteral("&Resend to Failed Clients"));
     m_mnuResendFailed->setObjectName(QStringLiteral("mnuResendFailed"));
     m_mnuResendFailed->setToolTip(
-        QStringLiteral("Send again to the clients of this client file whose last send was refused or may not have "
+        QStringLiteral("Send again to the clients of this mailing whose last send was refused or may not have "
                        "arrived"));
     connect(m_mnuResendFailed, &QAction::triggered, this, &MainWindow::resendFailed);
     auto *mnuJournalFolder = journal->addAction(QStringLiteral("&Open Journal Folder"));

@@ -8,6 +8,7 @@
 #include <QTest>
 
 using namespace quorvale;
+using namespace Qt::Literals::StringLiterals;
 
 namespace {
 
@@ -71,13 +72,13 @@ void TestClientCheck::clientModeRows_data()
         QTest::newRow(tag) << row << line << int(action) << QString::fromUtf8(file) << flags
                            << QString::fromUtf8(details);
     };
-    add("two documents, first taken", 0, 1, CheckAction::SendFile, "Invoice_42.pdf", SeveralDocuments,
-        "several documents (also Letter_42.pdf)");
+    add("two documents, neither taken", 0, 1, CheckAction::Ambiguous, "", SeveralDocuments,
+        "several documents (Invoice_42.pdf, Letter_42.pdf)");
     add("plain, lock file and 1042 ignored", 1, 2, CheckAction::SendFile, "7.pdf", 0, "");
-    add("document names two clients", 2, 3, CheckAction::SendFile, "Ab.txt", SharedDocument | SameAddress,
-        "document names another client (ab); same address on another line (line 5)");
-    add("the other client", 3, 4, CheckAction::SendFile, "Ab.txt", SharedDocument,
-        "document names another client (Ab)");
+    add("document names two clients", 2, 3, CheckAction::Ambiguous, "", SharedDocument | SameAddress,
+        "document names another client (Ab.txt also names ab); same address on another line (line 5)");
+    add("the other client", 3, 4, CheckAction::Ambiguous, "", SharedDocument,
+        "document names another client (Ab.txt also names Ab)");
     add("address in other letter case", 4, 5, CheckAction::NoDocument, "", SameAddress | SameIdentifier,
         "same address on another line (line 3); same client ID on another line (line 6)");
     add("blank in address", 5, 6, CheckAction::NoDocument, "", SameIdentifier | InvalidAddress,
@@ -106,41 +107,85 @@ void TestClientCheck::clientModeRows()
 
 void TestClientCheck::checkTakesTheRunsDocument()
 {
-    // Many identifiers and names that nearly match: the check's choice must be the run's for
-    // every client, and every other matching name must be listed.
+    // Many identifiers and names that nearly match (dates and versions around them, letters before
+    // digits, prefixes and suffixes of other identifiers, look-alike letters): for every client the
+    // check must say what the run's lookup finds, and both must agree with trying every name
+    // against every identifier.
     QTemporaryDir dir;
     QStringList ids;
     QByteArray csv;
-    auto *random = QRandomGenerator::global();
-    const QStringList prefixes{QStringLiteral(""),   QStringLiteral("Inv_"), QStringLiteral("x"),   QStringLiteral("1"),
-                               QStringLiteral("A-"), QStringLiteral("ä"),    QStringLiteral("INV.")};
-    const QStringList idForms{QStringLiteral("%1"), QStringLiteral("K%1"), QStringLiteral("k%1"), QStringLiteral("Ü%1"),
-                              QStringLiteral("%1b")};
+    const quint32 seed = QRandomGenerator::global()->generate();
+    QRandomGenerator random(seed);
+    qInfo("seed %u", seed);
+    const QStringList idForms{u"%1"_s, u"K%1"_s, u"k%1"_s, u"\u00DC%1"_s, u"%1b"_s, u"B%1"_s, u"S%1"_s, u"%10"_s};
     for (int i = 0; i < 120; ++i) {
-        const QString id = idForms[i % idForms.size()].arg(random->bounded(60));
+        const QString id = idForms[i % idForms.size()].arg(random.bounded(40));
         ids.append(id);
         csv += id.toUtf8() + (i % 9 == 0 ? QByteArray(",\n") : ",c" + QByteArray::number(i) + "@x.com\n");
     }
-    writeFile(dir.filePath(QStringLiteral("clients.csv")), csv);
-    for (int i = 0; i < 200; ++i) {
-        const QString name = prefixes[random->bounded(prefixes.size())] + ids[random->bounded(ids.size())] +
-                             (i % 3 ? QStringLiteral(".pdf") : QStringLiteral(".2025.PDF"));
-        writeFile(dir.filePath(random->bounded(2) ? name : name.toUpper()), "x");
-    }
-    const CheckReport report =
-        CheckClientList({dir.filePath(QStringLiteral("clients.csv")), AttachmentMode::ClientSpecific, QString(), true});
-    QCOMPARE(report.rows.size(), size_t(ids.size()));
-    const QStringList names = ListDocumentFolder(dir.path(), nullptr, QStringLiteral("clients.csv"));
-    for (const CheckRow &row : report.rows) {
-        const QString expected = FindClientDocument(dir.path(), row.clientId, nullptr, QStringLiteral("clients.csv"));
-        QCOMPARE(row.file, expected);
-        QStringList others;
-        for (const QString &name : names) {
-            if (isClientDocumentName(name, row.clientId) && name != QFileInfo(expected).fileName())
-                others.append(name);
+    writeFile(dir.filePath(u"clients.csv"_s), csv);
+    const QStringList prefixes{u""_s,       u"Inv_"_s, u"x"_s,   u"1"_s,        u"A-"_s,
+                               u"\u00E4"_s, u"INV."_s, u"v1."_s, u"2024.10."_s, u"Statement_2024_"_s};
+    const QStringList suffixes{u".pdf"_s, u".2025.PDF"_s, u".1.pdf"_s, u"._final.pdf"_s, u".PDF"_s, u"x.pdf"_s};
+    for (int i = 0; i < 250; ++i) {
+        QString id = ids[random.bounded(ids.size())];
+        switch (random.bounded(5)) {
+        case 0: // a prefix of the identifier, which may be another client's
+            id.truncate(1 + random.bounded(id.size()));
+            break;
+        case 1: // the identifier with more after it
+            id += random.bounded(2) ? u"7"_s : u"b"_s;
+            break;
+        case 2: // look-alike letters: the Kelvin sign and the long s
+            id.replace(u'K', u'\u212A').replace(u'S', u'\u017F');
+            break;
+        default:
+            break;
         }
-        QCOMPARE(row.otherDocuments, others);
+        QString name = prefixes[random.bounded(prefixes.size())] + id + suffixes[random.bounded(suffixes.size())];
+        writeFile(dir.filePath(random.bounded(2) ? name : name.toUpper()), "x");
     }
+    const QString list = dir.filePath(u"clients.csv"_s);
+    const CheckReport report = CheckClientList({list, AttachmentMode::ClientSpecific, QString(), true});
+    QCOMPARE(report.rows.size(), size_t(ids.size()));
+    const QStringList names = ListDocumentFolder(dir.path(), list).names;
+    const ClientIdIndex index(ids);
+    qsizetype ambiguous = 0;
+    for (const CheckRow &row : report.rows) {
+        const ClientDocument run = FindClientDocument(dir.path(), row.clientId, index, list);
+        QStringList matching;
+        for (const QString &name : names) {
+            if (isClientDocumentName(name, row.clientId))
+                matching.append(name);
+        }
+        QCOMPARE(run.names, matching);
+        QStringList others;
+        if (matching.size() == 1) {
+            for (const QString &id : ids) {
+                if (id != row.clientId && !others.contains(id) && isClientDocumentName(matching.first(), id))
+                    others.append(id);
+            }
+        }
+        QCOMPARE(run.otherIds, others);
+        switch (run.outcome) {
+        case ClientDocument::Outcome::Found:
+            QCOMPARE(row.file, run.path);
+            QVERIFY(row.action == CheckAction::SendFile || row.action == CheckAction::Print);
+            break;
+        case ClientDocument::Outcome::None:
+            QCOMPARE(row.action, CheckAction::NoDocument);
+            break;
+        case ClientDocument::Outcome::Several:
+        case ClientDocument::Outcome::Shared:
+            ++ambiguous;
+            QCOMPARE(row.action, CheckAction::Ambiguous);
+            QCOMPARE(row.documents, run.names);
+            QCOMPARE(row.sharedWith, run.otherIds);
+            QVERIFY(row.file.isEmpty());
+            break;
+        }
+    }
+    QVERIFY(ambiguous > 0);
 }
 
 void TestClientCheck::commonAttachment_data()
@@ -237,7 +282,7 @@ void TestClientCheck::commandLine_data()
                        QStringLiteral("--subject"), QStringLiteral("ignored")}
         << 1
         << QStringLiteral(
-               "! 1\t42\ta@x.com\tSend with Invoice_42.pdf (8 bytes)\tseveral documents (also Letter_42.pdf)");
+               "! 1\t42\ta@x.com\tNot sent: ambiguous document\tseveral documents (Invoice_42.pdf, Letter_42.pdf)");
     QTest::newRow("unflagged row") << list << QStringList{QStringLiteral("--mode=client")} << 1
                                    << QStringLiteral("  2\t7\tb@x.com\tSend with 7.pdf (8 bytes)");
     QTest::newRow("nothing flagged") << QStringLiteral("clean.csv") << QStringList{} << 0

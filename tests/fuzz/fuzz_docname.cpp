@@ -1,10 +1,30 @@
 // Matching a file name against a client identifier on arbitrary text. The input is the identifier,
 // a NUL byte, then the file name.
 
+#include "clients/documentmatch.h"
 #include "fuzzcheck.h"
-#include "run/batchrun.h"
 
 using namespace quorvale;
+
+namespace {
+
+/// The name with its ASCII letters in the other case.
+QString asciiCaseSwapped(const QString &text)
+{
+    QString out = text;
+    for (QChar &c : out) {
+        if (c.unicode() < 0x80 && c.isLetter())
+            c = c.isUpper() ? c.toLower() : c.toUpper();
+    }
+    return out;
+}
+
+bool isAscii(const QString &text)
+{
+    return std::all_of(text.cbegin(), text.cend(), [](QChar c) { return c.unicode() < 0x80; });
+}
+
+} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
@@ -21,7 +41,30 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         FUZZ_CHECK(!matches); // a blank identifier would match nearly every file
     if (matches)
         FUZZ_CHECK(fileName.contains(target, Qt::CaseInsensitive));
-    if (!clientId.trimmed().isEmpty() && fileName.startsWith(target, Qt::CaseInsensitive))
+    // At the start of the name, and not followed by a digit, the identifier always names the file.
+    if (!clientId.trimmed().isEmpty() && fileName.startsWith(target, Qt::CaseInsensitive) && isAscii(clientId) &&
+        isAscii(fileName) && (fileName.size() == target.size() || !fileName.at(target.size()).isDigit()))
         FUZZ_CHECK(matches);
+    // ASCII letters compare without case.
+    FUZZ_CHECK(isClientDocumentName(asciiCaseSwapped(fileName), clientId) == matches);
+    FUZZ_CHECK(isClientDocumentName(fileName, asciiCaseSwapped(clientId)) == matches);
+    // A look-alike outside ASCII never stands for an ASCII letter: with every k and s of the name
+    // written as the Kelvin sign and the long s, an identifier holding k or s no longer matches.
+    if (isAscii(clientId) &&
+        (clientId.contains(u'k', Qt::CaseInsensitive) || clientId.contains(u's', Qt::CaseInsensitive))) {
+        QString lookAlike = fileName;
+        lookAlike.replace(QChar(u'k'), QChar(u'\u212A'), Qt::CaseInsensitive)
+            .replace(QChar(u's'), QChar(u'\u017F'), Qt::CaseInsensitive);
+        FUZZ_CHECK(!isClientDocumentName(lookAlike, clientId));
+    }
+    // The index of a list finds exactly the identifiers the rule finds.
+    const QStringList list{clientId, clientId.left(clientId.size() / 2), clientId + u'1', u'x' + clientId};
+    const QStringList named = ClientIdIndex(list).idsNamedBy(fileName);
+    QStringList expected;
+    for (const QString &id : list) {
+        if (!expected.contains(id) && isClientDocumentName(fileName, id))
+            expected.append(id);
+    }
+    FUZZ_CHECK(named == expected);
     return 0;
 }

@@ -51,13 +51,26 @@ public:
 };
 
 /// Records every message; each send takes `sendTime` (in 10 ms steps that notice the abort
-/// check) and reports "OK", or "Bad" with `failure` when that is set.
+/// check) and reports "OK", or "Bad" with `failure` when that is set or the recipient is one of
+/// `refused`. An aborted send is reported as stopped before its message went out. `onSend` is
+/// called as each send starts, on the sending thread.
 class RecordingMailer final : public Mailer
 {
 public:
+    bool sendMailReported(const MailMessage &message, QString &strStatus, QString &strErrors, QString *error,
+                          const std::function<void(int)> &percentDone, const std::function<bool()> &abortCheck,
+                          SendReport &report) override
+    {
+        report = {};
+        const bool attempted = sendMail(message, strStatus, strErrors, error, percentDone, abortCheck);
+        report.abortedUnsent = attempted && strErrors == QLatin1String("Aborted");
+        return attempted;
+    }
     bool sendMail(const MailMessage &message, QString &strStatus, QString &strErrors, QString *,
                   const std::function<void(int)> &percentDone, const std::function<bool()> &abortCheck) override
     {
+        if (onSend)
+            onSend(message);
         for (auto waited = std::chrono::milliseconds(0);; waited += std::chrono::milliseconds(10)) {
             if (abortCheck && abortCheck()) {
                 strStatus = QStringLiteral("Bad");
@@ -76,8 +89,9 @@ public:
             QMutexLocker lock(&m_mutex);
             m_messages.append(message);
         }
-        strStatus = failure.isEmpty() ? QStringLiteral("OK") : QStringLiteral("Bad");
-        strErrors = failure;
+        const bool refuse = !failure.isEmpty() || refused.contains(message.RecipientAddress);
+        strStatus = refuse ? QStringLiteral("Bad") : QStringLiteral("OK");
+        strErrors = refuse ? (failure.isEmpty() ? QStringLiteral("550 refused") : failure) : QString();
         return true;
     }
     QList<MailMessage> messages() const
@@ -88,6 +102,8 @@ public:
 
     std::chrono::milliseconds sendTime{0};
     QString failure;
+    QStringList refused;
+    std::function<void(const MailMessage &)> onSend;
 
 private:
     mutable QMutex m_mutex;

@@ -8,6 +8,9 @@
 #include <QPushButton>
 #include <QSignalSpy>
 
+#include <atomic>
+#include <thread>
+
 using namespace quorvale;
 using namespace quorvale::test;
 using namespace Qt::Literals::StringLiterals;
@@ -65,6 +68,100 @@ private Q_SLOTS:
         resend->trigger();
         QCOMPARE(f.dialogs.warnings.size(), 2);
         QCOMPARE(f.mailer.messages().size(), 4);
+    }
+
+    void afterAnAbortResendAndStartFinishTheMailing()
+    {
+        // One client printed, a sent, b refused, then Abort during c's send: c got nothing, d was
+        // never tried.
+        WindowFixture f;
+        f.saveServer();
+        writeFile(f.dir.filePath(u"clients.csv"_s), "P,\r\nA,a@x.org\r\nB,b@x.org\r\nC,c@x.org\r\nD,d@x.org\r\n");
+        for (const char *id : {"P", "A", "B", "C", "D"})
+            writeFile(f.dir.filePath(u"Doc_%1.pdf"_s.arg(QLatin1String(id))), id);
+        f.save(u"CSVpath"_s, f.dir.filePath(u"clients.csv"_s));
+        MainWindow &w = f.open();
+        f.widget<QAbstractButton>("OptAddAttachment2")->click();
+        f.widget<QAbstractButton>("chkPrint")->click();
+        QSignalSpy finished(&w, &MainWindow::runFinished);
+        auto *abort = f.widget<QPushButton>("cmdAbort");
+        f.mailer.refused = {u"b@x.org"_s};
+        f.mailer.onSend = [abort](const MailMessage &m) {
+            if (m.RecipientAddress == u"c@x.org"_s)
+                QMetaObject::invokeMethod(abort, &QPushButton::click, Qt::BlockingQueuedConnection);
+        };
+        QTest::mouseClick(f.widget<QPushButton>("cmdStart"), Qt::LeftButton);
+        QVERIFY(finished.wait(10000));
+        auto *status = f.widget<QPlainTextEdit>("txtProgress");
+        QVERIFY(statusLines(status).contains(u"Send Error - c@x.org"_s));
+        QCOMPARE(f.printer.printed().size(), 1);
+        f.mailer.refused.clear();
+        f.mailer.onSend = nullptr;
+        const auto recipients = [&f] {
+            QStringList out;
+            for (const MailMessage &m : f.mailer.messages())
+                out.append(m.RecipientAddress);
+            return out;
+        };
+        QCOMPARE(recipients(), (QStringList{u"a@x.org"_s, u"b@x.org"_s}));
+
+        // The resend goes to b alone, and says who is left for Start.
+        w.findChild<QAction *>(u"mnuResendFailed"_s)->trigger();
+        QVERIFY(finished.wait(10000));
+        QVERIFY(statusLines(status).contains(u"Clients not reached yet - 2 (Start Processing resumes them)"_s));
+        QCOMPARE(recipients(), (QStringList{u"a@x.org"_s, u"b@x.org"_s, u"b@x.org"_s}));
+
+        // Start resumes the mailing: c and d, nothing printed again.
+        f.dialogs.questions.clear();
+        QTest::mouseClick(f.widget<QPushButton>("cmdStart"), Qt::LeftButton);
+        QVERIFY(finished.wait(10000));
+        QCOMPARE(f.dialogs.questions.size(), 2);
+        QVERIFY2(f.dialogs.questions.first().contains(u"reached 3 clients"_s), qPrintable(f.dialogs.questions.first()));
+        QCOMPARE(recipients(), (QStringList{u"a@x.org"_s, u"b@x.org"_s, u"b@x.org"_s, u"c@x.org"_s, u"d@x.org"_s}));
+        QCOMPARE(f.printer.printed().size(), 1);
+        QVERIFY(statusLines(status).contains(u"Skipped (already printed) - P"_s));
+    }
+
+    void aSecondWindowsStartIsRefusedWhileARunGoes()
+    {
+        WindowFixture f;
+        f.saveServer();
+        writeFile(f.dir.filePath(u"clients.csv"_s), "A,a@x.org\r\nB,b@x.org\r\n");
+        f.save(u"CSVpath"_s, f.dir.filePath(u"clients.csv"_s));
+        MainWindow &first = f.open();
+        QSignalSpy finished(&first, &MainWindow::runFinished);
+        // The first window's run is in the middle of a send.
+        std::atomic<bool> release = false;
+        f.mailer.onSend = [&release](const MailMessage &) {
+            while (!release)
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        };
+        QTest::mouseClick(f.widget<QPushButton>("cmdStart"), Qt::LeftButton);
+        QVERIFY(first.isRunning());
+
+        ScriptedDialogs dialogs;
+        RecordingMailer mailer;
+        MainWindowOptions options;
+        options.store = f.store.get();
+        options.mailer = &mailer;
+        options.printer = &f.printer;
+        options.clock = &f.fakeClock;
+        options.dialogs = &dialogs;
+        options.dataFolder = f.dataFolder();
+        MainWindow second(options);
+        second.show();
+        QTest::mouseClick(second.findChild<QPushButton *>(u"cmdStart"_s), Qt::LeftButton);
+        QCOMPARE(dialogs.warnings,
+                 QStringList{u"Another run is in progress (process %1). Start this one when it has finished."_s.arg(
+                     QCoreApplication::applicationPid())});
+        QVERIFY(dialogs.questions.isEmpty());
+        QVERIFY(!second.isRunning());
+        QVERIFY(second.findChild<QPushButton *>(u"cmdStart"_s)->isEnabled());
+
+        release = true;
+        QVERIFY(finished.wait(10000));
+        QCOMPARE(f.mailer.messages().size(), 2);
+        QVERIFY(mailer.messages().isEmpty());
     }
 };
 

@@ -234,9 +234,15 @@ void TestMailSend::abortFromProgressStopsUpload()
         if (percent >= 10)
             abort = 1;
     };
-    const Outcome o = send(mailman, server.settings(), message(u"c@example.org"_s, u"s"_s, u"b"_s, path));
+    Outcome o;
+    SendReport report;
+    o.attempted = SendMail(mailman, server.settings(), message(u"c@example.org"_s, u"s"_s, u"b"_s, path), o.status,
+                           o.errors, &o.error, &report);
     QCOMPARE(o.status, u"Bad"_s);
     QCOMPARE(o.errors, u"The send was aborted."_s);
+    // Stopped before the message was handed over: not sent, which is no refusal.
+    QVERIFY(report.abortedUnsent);
+    QVERIFY(!report.maybeDelivered);
     QVERIFY(highest < 100);
     QThread::msleep(200);
     QVERIFY(server.messages().isEmpty());
@@ -248,6 +254,8 @@ void TestMailSend::refusesUnreadableAttachment_data()
     QTest::newRow("missing file") << u"missing"_s;
     QTest::newRow("folder") << u"folder"_s;
     QTest::newRow("no read permission") << u"unreadable"_s;
+    // Chosen for a client, then swapped for a link to another file before the send read it.
+    QTest::newRow("replaced since it was chosen") << u"replaced"_s;
 }
 
 void TestMailSend::refusesUnreadableAttachment()
@@ -264,9 +272,16 @@ void TestMailSend::refusesUnreadableAttachment()
         if (probe.open(QIODevice::ReadOnly))
             QSKIP("running with rights that read any file");
     }
+    MailMessage mail = message(u"c@example.org"_s, u"s"_s, u"b"_s, path);
+    if (kind == u"replaced") {
+        writeFile(dir, u"C1001.pdf"_s, "the client's own document");
+        mail.AttachmentIdentity = fileIdentity(path);
+        QVERIFY(QFile::remove(path));
+        QVERIFY(QFile::link(writeFile(dir, u"settings.ini"_s, "PW=secret"), path));
+    }
     SmtpServer server;
     MailMan mailman;
-    const Outcome o = send(mailman, server.settings(), message(u"c@example.org"_s, u"s"_s, u"b"_s, path));
+    const Outcome o = send(mailman, server.settings(), mail);
     QCOMPARE(o.status, u"Bad"_s);
     QVERIFY2(o.errors.contains(path), qPrintable(o.errors));
     QThread::msleep(100);

@@ -206,7 +206,7 @@ private:
             if ((QFile::permissions(path) & (QFile::ReadGroup | QFile::ReadOther)) != 0)
                 figures.problems.append(QStringLiteral("journal readable by others: ") + path);
             for (const JournalEntry &e : std::as_const(entries)) {
-                if (e.address.isEmpty())
+                if (e.address.isEmpty() || e.event == QLatin1String("client"))
                     continue;
                 if (e.event == QLatin1String("sent")) {
                     ++sentLines[e.address];

@@ -61,13 +61,14 @@ public:
             percentDone(50);
             percentDone(100);
         }
-        const bool aborted = abortCheck && abortCheck();
-        strStatus = aborted ? QStringLiteral("Bad") : (statuses.isEmpty() ? status : statuses.takeFirst());
+        lastAborted = abortCheck && abortCheck();
+        strStatus = lastAborted ? QStringLiteral("Bad") : (statuses.isEmpty() ? status : statuses.takeFirst());
         if (strStatus == QLatin1String("Bad"))
             strErrors = QStringLiteral("550 refused");
         return true;
     }
-    /// A status "Unknown" is a "Bad" send whose message may have arrived.
+    /// A status "Unknown" is a "Bad" send whose message may have arrived; an abort stops a send
+    /// before its message is handed over.
     bool sendMailReported(const MailMessage &message, QString &strStatus, QString &strErrors, QString *error,
                           const std::function<void(int)> &percentDone, const std::function<bool()> &abortCheck,
                           SendReport &report) override
@@ -81,9 +82,11 @@ public:
         } else if (attempted && strStatus == QLatin1String("OK")) {
             report.serverReply = QStringLiteral("250 OK queued");
         }
+        report.abortedUnsent = attempted && lastAborted;
         return attempted;
     }
     QList<MailMessage> sent;
+    bool lastAborted = false;
     QString status = QStringLiteral("OK");
     QStringList statuses;
     QString refuseReason; ///< non-empty: the send cannot be attempted at all

@@ -1,4 +1,4 @@
-#include "run/batchrun.h"
+#include "clients/documentmatch.h"
 
 #include <QDir>
 #include <QFile>
@@ -6,6 +6,30 @@
 #include <QTest>
 
 using namespace quorvale;
+
+namespace {
+
+/// The path of the client's one document in `folder`, "" when there is none, or "several" /
+/// "shared" when none can be taken.
+QString lookUp(const QString &folder, const QString &clientId, const QStringList &list = {},
+               const QString &clientList = {}, QString *error = nullptr)
+{
+    const ClientDocument found =
+        FindClientDocument(folder, clientId, ClientIdIndex(list + QStringList{clientId}), clientList, error);
+    switch (found.outcome) {
+    case ClientDocument::Outcome::Found:
+        return found.path;
+    case ClientDocument::Outcome::Several:
+        return QStringLiteral("several: ") + found.names.join(u',');
+    case ClientDocument::Outcome::Shared:
+        return QStringLiteral("shared: ") + found.names.join(u',') + u' ' + found.otherIds.join(u',');
+    case ClientDocument::Outcome::None:
+        break;
+    }
+    return {};
+}
+
+} // namespace
 
 class TestClientDocument : public QObject
 {
@@ -23,13 +47,24 @@ private Q_SLOTS:
         QTest::newRow("another client's number") << QStringList{u"1042.pdf"_qs} << u"42"_qs << QString();
         QTest::newRow("skips another client's number")
             << QStringList{u"1042.pdf"_qs, u"Smith42.doc"_qs} << u"42"_qs << u"Smith42.doc"_qs;
-        QTest::newRow("later occurrence counts") << QStringList{u"1042.42.pdf"_qs} << u"42"_qs << u"1042.42.pdf"_qs;
+        QTest::newRow("later occurrence counts") << QStringList{u"1042_42.pdf"_qs} << u"42"_qs << u"1042_42.pdf"_qs;
+        QTest::newRow("a version before") << QStringList{u"1042.42.pdf"_qs, u"v1.2.pdf"_qs} << u"42"_qs << QString();
+        QTest::newRow("a date before") << QStringList{u"Statement_42_2024.10.pdf"_qs} << u"10"_qs << QString();
+        QTest::newRow("a digit after") << QStringList{u"Invoice_42.1.pdf"_qs, u"42.2024.pdf"_qs, u"Invoice_42.pdf"_qs}
+                                       << u"42"_qs << u"Invoice_42.pdf"_qs;
+        QTest::newRow("letters after the period")
+            << QStringList{u"Invoice_42.final.pdf"_qs} << u"42"_qs << u"Invoice_42.final.pdf"_qs;
+        QTest::newRow("Kelvin sign is no K")
+            << QStringList{u"Invoice_\u212A1.pdf"_qs, u"x_k1.pdf"_qs} << u"K1"_qs << u"x_k1.pdf"_qs;
+        QTest::newRow("long s is no s") << QStringList{u"\u017F7.pdf"_qs} << u"S7"_qs << QString();
+        QTest::newRow("K is no Kelvin sign") << QStringList{u"K1.pdf"_qs} << u"\u212A1"_qs << QString();
         QTest::newRow("letters after letters") << QStringList{u"BA7.pdf"_qs} << u"A7"_qs << QString();
         QTest::newRow("letters after digits") << QStringList{u"2024A7.pdf"_qs} << u"A7"_qs << u"2024A7.pdf"_qs;
         QTest::newRow("case ignored") << QStringList{u"INVOICE_AB12.PDF"_qs} << u"ab12"_qs << u"INVOICE_AB12.PDF"_qs;
         QTest::newRow("needs the period") << QStringList{u"42pdf"_qs, u"42_old.pdf"_qs} << u"42"_qs << QString();
-        QTest::newRow("name order, case ignored")
-            << QStringList{u"b_42.pdf"_qs, u"a_42.txt"_qs, u"A_42.pdf"_qs} << u"42"_qs << u"A_42.pdf"_qs;
+        QTest::newRow("several, in name order, case ignored")
+            << QStringList{u"b_42.pdf"_qs, u"a_42.txt"_qs, u"A_42.pdf"_qs} << u"42"_qs
+            << u"several: A_42.pdf,a_42.txt,b_42.pdf"_qs;
         QTest::newRow("folders are not documents")
             << QStringList{u"42.d/"_qs, u"x_42.pdf"_qs} << u"42"_qs << u"x_42.pdf"_qs;
         QTest::newRow("hidden lock file")
@@ -54,9 +89,50 @@ private Q_SLOTS:
             QVERIFY(file.open(QIODevice::WriteOnly));
         }
         QString error;
-        const QString found = FindClientDocument(dir.path(), clientId, &error);
-        QCOMPARE(found, expected.isEmpty() ? QString() : dir.filePath(expected));
+        const QString found = lookUp(dir.path(), clientId, {}, {}, &error);
+        QCOMPARE(found, expected.isEmpty() || expected.contains(u':') ? expected : dir.filePath(expected));
         QVERIFY(error.isEmpty());
+    }
+
+    void linksAreDocumentsOnlyInsideTheFolder_data()
+    {
+        QTest::addColumn<QString>("target");  // what docs/Invoice_7.pdf links to, from the top folder
+        QTest::addColumn<QString>("skipped"); // the reason the listing gives; empty: a document
+        QTest::newRow("a file of the folder") << u"docs/real.pdf"_qs << QString();
+        QTest::newRow("through another link of the folder") << u"docs/other-link"_qs << QString();
+        QTest::newRow("a file outside the folder") << u"settings.ini"_qs << u"a link to a file outside the folder"_qs;
+        QTest::newRow("out and back in") << u"docs-again/real.pdf"_qs << QString();
+        QTest::newRow("a folder") << u"docs/sub"_qs << u"a link to something that is not an ordinary file"_qs;
+        QTest::newRow("nothing") << u"docs/gone.pdf"_qs << u"a link to nothing"_qs;
+    }
+    void linksAreDocumentsOnlyInsideTheFolder()
+    {
+        QFETCH(QString, target);
+        QFETCH(QString, skipped);
+        QTemporaryDir dir;
+        const QDir top(dir.path());
+        QVERIFY(top.mkpath(u"docs/sub"_qs));
+        for (const QString &name : {u"docs/real.pdf"_qs, u"settings.ini"_qs}) {
+            QFile file(top.filePath(name));
+            QVERIFY(file.open(QIODevice::WriteOnly));
+        }
+        QVERIFY(QFile::link(top.filePath(u"docs"_qs), top.filePath(u"docs-again"_qs)));
+        QVERIFY(QFile::link(top.filePath(u"docs/real.pdf"_qs), top.filePath(u"docs/other-link"_qs)));
+        const QString link = top.filePath(u"docs/Invoice_7.pdf"_qs);
+        QVERIFY(QFile::link(top.filePath(target), link));
+
+        // The folder itself may be named through a link.
+        for (const QString &folder : {top.filePath(u"docs"_qs), top.filePath(u"docs-again"_qs)}) {
+            const DocumentListing listing = ListDocumentFolder(folder);
+            QCOMPARE(listing.names.contains(u"Invoice_7.pdf"_qs), skipped.isEmpty());
+            QCOMPARE(listing.skipped.size(), skipped.isEmpty() ? 0 : 1);
+            if (!skipped.isEmpty())
+                QCOMPARE(listing.skipped.first().reason, skipped);
+            const ClientDocument found = FindClientDocument(folder, u"7"_qs, ClientIdIndex({u"7"_qs}));
+            QCOMPARE(found.outcome, skipped.isEmpty() ? ClientDocument::Outcome::Found : ClientDocument::Outcome::None);
+            if (skipped.isEmpty())
+                QCOMPARE(found.identity, fileIdentity(top.filePath(u"docs/real.pdf"_qs)));
+        }
     }
 
     void neverPicksTheClientList()
@@ -66,26 +142,31 @@ private Q_SLOTS:
             QFile file(dir.filePath(name));
             QVERIFY(file.open(QIODevice::WriteOnly));
         }
-        QCOMPARE(FindClientDocument(dir.path(), u"2024"_qs, nullptr, u"2024.csv"_qs), dir.filePath(u"2024.pdf"_qs));
+        const QString list = dir.filePath(u"2024.csv"_qs);
+        QCOMPARE(lookUp(dir.path(), u"2024"_qs, {}, list), dir.filePath(u"2024.pdf"_qs));
         QVERIFY(QFile::remove(dir.filePath(u"2024.pdf"_qs)));
-        QCOMPARE(FindClientDocument(dir.path(), u"2024"_qs, nullptr, u"2024.csv"_qs), QString());
+        QCOMPARE(lookUp(dir.path(), u"2024"_qs, {}, list), QString());
+        // Nor a link to it under a document's name.
+        QVERIFY(QFile::link(list, dir.filePath(u"Letter_2024.pdf"_qs)));
+        QCOMPARE(lookUp(dir.path(), u"2024"_qs, {}, list), QString());
+        QCOMPARE(ListDocumentFolder(dir.path(), list).skipped.size(), 1);
     }
 
     void listsTheFolderAfreshForEveryLookup()
     {
         QTemporaryDir dir;
-        QCOMPARE(FindClientDocument(dir.path(), u"7"_qs), QString());
+        QCOMPARE(lookUp(dir.path(), u"7"_qs), QString());
         QFile file(dir.filePath(u"7.pdf"_qs));
         QVERIFY(file.open(QIODevice::WriteOnly));
         file.close();
-        QCOMPARE(FindClientDocument(dir.path(), u"7"_qs), dir.filePath(u"7.pdf"_qs));
+        QCOMPARE(lookUp(dir.path(), u"7"_qs), dir.filePath(u"7.pdf"_qs));
     }
 
     void reportsAFolderThatCannotBeListed()
     {
         QTemporaryDir dir;
         QString error;
-        QCOMPARE(FindClientDocument(dir.filePath(u"gone"_qs), u"7"_qs, &error), QString());
+        QCOMPARE(lookUp(dir.filePath(u"gone"_qs), u"7"_qs, {}, {}, &error), QString());
         QVERIFY(!error.isEmpty());
     }
 };

@@ -7,6 +7,7 @@
 
 #include <QTest>
 
+#include <QCryptographicHash>
 #include <QDir>
 
 using namespace quorvale;
@@ -69,7 +70,8 @@ private Q_SLOTS:
         file.write("A,a@x.org\r\nB,b@x.org\r\nC,c@x.org\r\nD,d@x.org\r\n");
         file.close();
 
-        // An earlier run that died: a sent, b in the middle of its send, c refused, d not reached.
+        // An earlier run that died, journalled as runs were before journals recorded the attachment
+        // mode and the client list: a sent, b in the middle of its send, c refused, d not reached.
         const QDateTime now = QDateTime::currentDateTime();
         std::unique_ptr<Journal> journal = Journal::create(QDir(h.dataFolder()).filePath(u"runs"_qs), now, &error);
         QVERIFY2(journal, qPrintable(error));
@@ -87,9 +89,14 @@ private Q_SLOTS:
         JournalEntry clientFile = entry(u"client file"_qs);
         clientFile.file = csv;
         clientFile.sha256 = fileSha256(csv);
-        for (const JournalEntry &e : {run, clientFile, entry(u"attempting"_qs, 1, u"A"_qs),
-                                      entry(u"sent"_qs, 1, u"A"_qs), entry(u"attempting"_qs, 2, u"B"_qs),
-                                      entry(u"attempting"_qs, 3, u"C"_qs), entry(u"refused"_qs, 3, u"C"_qs)})
+        JournalEntry subject = entry(u"subject"_qs);
+        subject.detail = u"S"_qs;
+        JournalEntry body = entry(u"body"_qs);
+        body.sha256 = QString::fromLatin1(QCryptographicHash::hash("B", QCryptographicHash::Sha256).toHex());
+        for (const JournalEntry &e :
+             {run, clientFile, subject, body, entry(u"common attachment"_qs), entry(u"attempting"_qs, 1, u"A"_qs),
+              entry(u"sent"_qs, 1, u"A"_qs), entry(u"attempting"_qs, 2, u"B"_qs), entry(u"attempting"_qs, 3, u"C"_qs),
+              entry(u"refused"_qs, 3, u"C"_qs)})
             QVERIFY(journal->append(e, &error));
         journal.reset();
 

@@ -10,6 +10,7 @@ Faults (--fault, at most one; a file --dir/fault, when there, replaces it for ne
   VERB:CODE     answer VERB (EHLO, AUTH, MAIL, RCPT, ...) with CODE instead of running it, the
                 reply echoing the command's argument (AUTH:CODE first takes the login and echoes
                 it); DATA:CODE answers CODE after the whole message was received
+  VERB:CODE:TEXT  the same, only for a command whose argument holds TEXT (RCPT:550:b@x.org)
   garbage:VERB  answer VERB with bytes that are no SMTP reply
   stall:greeting  accept the connection but never greet
   stall:VERB    never answer VERB; stall:DATA never answers after the message content;
@@ -98,6 +99,7 @@ class FaultySMTP(SMTP):
         super().__init__(handler, **kwargs)
         self.recorder = recorder
         self.fault_kind, self.fault_verb, self.fault_code = parse_fault(fault)
+        self.fault_match = fault_match(fault)
         self.greeted = False
         self.wire = bytearray()  # the message content as it came over the wire
         self.in_command = False  # lines read while a command runs (AUTH data, content) are no commands
@@ -153,7 +155,7 @@ class FaultySMTP(SMTP):
         if self.fault_kind == "stall" and self.fault_verb == "HANDSHAKE" and verb == "STARTTLS":
             await self.push("220 Ready to start TLS")
             await asyncio.sleep(FOREVER)
-        if self.fault_verb == verb:
+        if self.fault_verb == verb and self.fault_match in (arg or ""):
             if self.fault_kind == "code" and verb == "AUTH":
                 # Take the login as a careless server would, then quote it in the refusal.
                 login = arg or ""
@@ -245,7 +247,15 @@ def parse_fault(fault):
         return left, right.upper(), None
     if left == "size":
         return left, None, int(right)
-    return "code", left.upper(), right
+    return "code", left.upper(), right.partition(":")[0]
+
+
+def fault_match(fault):
+    """The text a code fault's command argument must hold ("" for every command)."""
+    left, _, right = (fault or "").partition(":")
+    if left in ("stall", "close", "garbage", "pipeline", "size"):
+        return ""
+    return right.partition(":")[2]
 
 
 def main():

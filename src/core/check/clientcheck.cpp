@@ -1,13 +1,14 @@
 #include "check/clientcheck.h"
 
 #include "clients/csvreader.h"
+#include "platform/fileaccess.h"
 #include "run/prompter.h"
 #include "run/statuslog.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QHash>
-#include <QSaveFile>
 #include <QSet>
 
 #include <algorithm>
@@ -31,27 +32,11 @@ public:
     QStringList warnings;
 };
 
-/// Letter case folded code point by code point, the way a case-insensitive search compares
-/// text, so that equal keys are exactly the texts that such a search finds equal.
+/// Letter case folded as a case-insensitive search compares text, for finding an address on
+/// several lines.
 QString foldKey(QStringView text)
 {
-    QString out;
-    out.reserve(text.size());
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        char32_t c = text[i].unicode();
-        if (QChar::isHighSurrogate(c) && i + 1 < text.size() && text[i + 1].isLowSurrogate()) {
-            c = QChar::surrogateToUcs4(text[i], text[i + 1]);
-            ++i;
-        }
-        c = QChar::toCaseFolded(c);
-        if (QChar::requiresSurrogates(c)) {
-            out.append(QChar(QChar::highSurrogate(c)));
-            out.append(QChar(QChar::lowSurrogate(c)));
-        } else {
-            out.append(QChar(char16_t(c)));
-        }
-    }
-    return out;
+    return text.toString().toCaseFolded();
 }
 
 qint64 readableSize(const QString &path)
@@ -68,60 +53,12 @@ QString joinLines(const QList<qint64> &lines)
     return texts.join(QStringLiteral(", "));
 }
 
-/// Which documents of the folder name which client identifiers. Matching every client against
-/// every name would cost clients x files; instead every name is cut, before each '.', into
-/// pieces of the lengths the identifiers have, and only identifiers equal to a piece (ignoring
-/// case) are tried with isClientDocumentName, the rule a run uses.
-class DocumentIndex
-{
-public:
-    DocumentIndex(const QStringList &names, const QStringList &ids) : m_matches(ids.size()), m_named(names.size())
-    {
-        QHash<QString, QList<int>> byKey;
-        QSet<qsizetype> lengths;
-        for (int d = 0; d < ids.size(); ++d) {
-            if (ids[d].trimmed().isEmpty())
-                continue;
-            byKey[foldKey(ids[d])].append(d);
-            lengths.insert(ids[d].size());
-        }
-        std::vector<int> triedFor(size_t(ids.size()), -1);
-        for (int n = 0; n < names.size(); ++n) {
-            const QString &name = names[n];
-            for (qsizetype dot = name.indexOf(QLatin1Char('.'), 1); dot > 0;
-                 dot = name.indexOf(QLatin1Char('.'), dot + 1)) {
-                for (qsizetype length : lengths) {
-                    if (length > dot)
-                        continue;
-                    const auto found = byKey.constFind(foldKey(QStringView(name).mid(dot - length, length)));
-                    if (found == byKey.cend())
-                        continue;
-                    for (int d : *found) {
-                        if (triedFor[size_t(d)] == n)
-                            continue;
-                        triedFor[size_t(d)] = n;
-                        if (isClientDocumentName(name, ids[d])) {
-                            m_matches[d].append(n);
-                            m_named[n].append(d);
-                        }
-                    }
-                }
-            }
-        }
-    }
-    /// Indexes of the names that name identifier `d`, in the order a run tries them.
-    const QList<int> &matches(int d) const { return m_matches[d]; }
-    /// The identifiers that name `n` names.
-    const QList<int> &named(int n) const { return m_named[n]; }
-
-private:
-    QList<QList<int>> m_matches;
-    QList<QList<int>> m_named;
-};
-
 QString csvField(const QString &text)
 {
     QString quoted = text;
+    // A spreadsheet would run a field that starts like this as a formula.
+    if (!quoted.isEmpty() && QStringView(u"=+-@\t\r").contains(quoted.front()))
+        quoted.prepend(QLatin1Char('\''));
     quoted.replace(QLatin1Char('"'), QStringLiteral("\"\""));
     return QLatin1Char('"') + quoted + QLatin1Char('"');
 }
@@ -137,6 +74,8 @@ const char *actionKeyword(CheckAction action)
         return "no document found";
     case CheckAction::Print:
         return "print";
+    case CheckAction::Ambiguous:
+        return "ambiguous document";
     case CheckAction::Nothing:
         break;
     }
@@ -224,17 +163,25 @@ CheckReport CheckClientList(const CheckRequest &request)
         needDocuments |= hasAddress ? request.mode == AttachmentMode::ClientSpecific : request.print;
     }
 
-    // One listing of the folder for every client; the run lists it the same way for each.
+    // One listing of the folder for every client; the run lists it the same way for each, and
+    // decides with the same index which clients a document names.
     const QFileInfo csvFile(request.csvPath);
     const QString folder = csvFile.absolutePath();
-    QStringList names;
+    DocumentListing listing;
     if (needDocuments) {
-        QString error;
-        names = ListDocumentFolder(folder, &error, csvFile.fileName());
-        if (!error.isEmpty())
-            report.problems.append(error);
+        listing = ListDocumentFolder(folder, csvFile.absoluteFilePath());
+        if (!listing.error.isEmpty())
+            report.problems.append(listing.error);
+        for (const SkippedEntry &skipped : std::as_const(listing.skipped))
+            report.problems.append(QStringLiteral("Not a document: ") + skipped.name + QStringLiteral(" (") +
+                                   skipped.reason + QLatin1Char(')'));
     }
-    const DocumentIndex index(names, ids);
+    const ClientIdIndex index(ids);
+    std::vector<QStringList> matches(size_t(ids.size()));
+    for (const QString &name : std::as_const(listing.names)) {
+        for (const QString &id : index.idsNamedBy(name))
+            matches[size_t(idIndex.value(id))].append(name);
+    }
     const QDir dir(folder);
 
     report.rows.reserve(size_t(total));
@@ -246,20 +193,28 @@ CheckReport CheckClientList(const CheckRequest &request)
         const bool hasAddress = clients.hasEmailAddress(i);
         const bool ownDocument = hasAddress ? request.mode == AttachmentMode::ClientSpecific : request.print;
         if (ownDocument) {
-            const int d = distinctOf[size_t(i)];
-            const QList<int> &matches = index.matches(d);
-            if (matches.isEmpty()) {
+            const ClientDocument document =
+                classifyDocuments(matches[size_t(distinctOf[size_t(i)])], row.clientId, index);
+            switch (document.outcome) {
+            case ClientDocument::Outcome::None:
                 row.action = CheckAction::NoDocument;
-            } else {
+                break;
+            case ClientDocument::Outcome::Found:
                 row.action = hasAddress ? CheckAction::SendFile : CheckAction::Print;
-                row.file = dir.filePath(names[matches.first()]);
+                row.file = dir.filePath(document.names.first());
                 row.fileSize = readableSize(row.file);
-                for (qsizetype m = 1; m < matches.size(); ++m)
-                    row.otherDocuments.append(names[matches[m]]);
-                for (int other : index.named(matches.first())) {
-                    if (other != d)
-                        row.sharedWith.append(ids[other]);
-                }
+                break;
+            case ClientDocument::Outcome::Several:
+                row.action = CheckAction::Ambiguous;
+                row.documents = document.names;
+                row.flags |= SeveralDocuments;
+                break;
+            case ClientDocument::Outcome::Shared:
+                row.action = CheckAction::Ambiguous;
+                row.documents = document.names;
+                row.sharedWith = document.otherIds;
+                row.flags |= SharedDocument;
+                break;
             }
         } else if (!hasAddress) {
             row.action = CheckAction::Nothing;
@@ -274,10 +229,6 @@ CheckReport CheckClientList(const CheckRequest &request)
         } else {
             row.action = CheckAction::Send;
         }
-        if (!row.otherDocuments.isEmpty())
-            row.flags |= SeveralDocuments;
-        if (!row.sharedWith.isEmpty())
-            row.flags |= SharedDocument;
         if (hasAddress) {
             if (!isUsableMailAddress(row.address))
                 row.flags |= InvalidAddress;
@@ -317,6 +268,9 @@ QString checkActionText(const CheckRow &row)
         return QStringLiteral("No document found");
     case CheckAction::Print:
         return QStringLiteral("Print ") + name + QStringLiteral(" (") + size + QLatin1Char(')');
+    case CheckAction::Ambiguous:
+        return row.address.isEmpty() ? QStringLiteral("Not printed: ambiguous document")
+                                     : QStringLiteral("Not sent: ambiguous document");
     case CheckAction::Nothing:
         break;
     }
@@ -348,11 +302,11 @@ QString checkFlagsText(const CheckRow &row)
 {
     QStringList parts;
     if (row.flags & SeveralDocuments)
-        parts.append(checkFlagName(SeveralDocuments) + QStringLiteral(" (also ") +
-                     row.otherDocuments.join(QStringLiteral(", ")) + QLatin1Char(')'));
-    if (row.flags & SharedDocument)
-        parts.append(checkFlagName(SharedDocument) + QStringLiteral(" (") + row.sharedWith.join(QStringLiteral(", ")) +
+        parts.append(checkFlagName(SeveralDocuments) + QStringLiteral(" (") + row.documents.join(QStringLiteral(", ")) +
                      QLatin1Char(')'));
+    if (row.flags & SharedDocument)
+        parts.append(checkFlagName(SharedDocument) + QStringLiteral(" (") + row.documents.join(QStringLiteral(", ")) +
+                     QStringLiteral(" also names ") + row.sharedWith.join(QStringLiteral(", ")) + QLatin1Char(')'));
     if (row.flags & SameAddress)
         parts.append(checkFlagName(SameAddress) + QStringLiteral(" (line ") + joinLines(row.sameAddressLines) +
                      QLatin1Char(')'));
@@ -378,8 +332,9 @@ QStringList checkSummary(const CheckReport &report)
     lines.append(QStringLiteral("Send: ") + n(report.count(CheckAction::Send)) +
                  QStringLiteral(", send with a file: ") + n(report.count(CheckAction::SendFile)) +
                  QStringLiteral(", no document found: ") + n(report.count(CheckAction::NoDocument)) +
-                 QStringLiteral(", print: ") + n(report.count(CheckAction::Print)) + QStringLiteral(", nothing: ") +
-                 n(report.count(CheckAction::Nothing)));
+                 QStringLiteral(", print: ") + n(report.count(CheckAction::Print)) +
+                 QStringLiteral(", ambiguous document: ") + n(report.count(CheckAction::Ambiguous)) +
+                 QStringLiteral(", nothing: ") + n(report.count(CheckAction::Nothing)));
     QString flagged = QStringLiteral("Flagged rows: ") + n(report.flaggedCount());
     QStringList perFlag;
     for (int bit = 0; bit < kCheckFlagCount; ++bit) {
@@ -396,13 +351,6 @@ QStringList checkSummary(const CheckReport &report)
 
 bool SaveCheckCsv(const CheckReport &report, const QString &path, QString *error)
 {
-    QSaveFile file(path);
-    // The table names clients and their addresses: readable by the user only, whatever the umask.
-    if (!file.open(QIODevice::WriteOnly) || !file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner)) {
-        if (error)
-            *error = file.errorString();
-        return false;
-    }
     // The byte-order mark tells spreadsheet programs that the text is UTF-8.
     QByteArray out("\xEF\xBB\xBF\"Line\",\"Client ID\",\"Address\",\"Action\",\"File\",\"Size\",\"Flags\"\r\n");
     for (const CheckRow &row : report.rows) {
@@ -418,12 +366,8 @@ bool SaveCheckCsv(const CheckReport &report, const QString &path, QString *error
             quoted.append(csvField(field));
         out += quoted.join(QLatin1Char(',')).toUtf8() + "\r\n";
     }
-    if (file.write(out) != out.size() || !file.commit()) {
-        if (error)
-            *error = file.errorString();
-        return false;
-    }
-    return true;
+    // It names clients and their addresses: readable by its owner only.
+    return writeFileReplacing(path, out, QFile::ReadOwner | QFile::WriteOwner, error);
 }
 
 } // namespace quorvale

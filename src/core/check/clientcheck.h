@@ -16,14 +16,15 @@ enum class CheckAction
     SendFile,   ///< a message with the common file or the client's own document
     NoDocument, ///< the client's own document is needed and there is none
     Print,      ///< the client's document is printed
-    Nothing     ///< no address and printing not ticked
+    Nothing,    ///< no address and printing not ticked
+    Ambiguous   ///< several documents, or one naming another client too: none is sent or printed
 };
 
 /// Reasons a row deserves a second look; a row may carry several.
 enum CheckFlag : unsigned
 {
     SeveralDocuments = 1u << 0,   ///< more than one document names the client
-    SharedDocument = 1u << 1,     ///< the document taken also names another client
+    SharedDocument = 1u << 1,     ///< the client's only document also names another client
     SameAddress = 1u << 2,        ///< the address is on more than one line
     SameIdentifier = 1u << 3,     ///< the client identifier is on more than one line
     InvalidAddress = 1u << 4,     ///< not a usable mail address
@@ -39,10 +40,10 @@ struct CheckRow
     QString clientId;
     QString address;
     CheckAction action = CheckAction::Nothing;
-    QString file;               ///< full path of the file sent or printed
-    qint64 fileSize = -1;       ///< bytes; -1 when there is no file or it cannot be read
-    QStringList otherDocuments; ///< names of the other documents that name the client
-    QStringList sharedWith;     ///< other client identifiers that the file taken also names
+    QString file;           ///< full path of the file sent or printed
+    qint64 fileSize = -1;   ///< bytes; -1 when there is no file or it cannot be read
+    QStringList documents;  ///< the documents that name the client, when none can be taken
+    QStringList sharedWith; ///< other client identifiers that the client's only document also names
     QList<qint64> sameAddressLines;
     QList<qint64> sameIdentifierLines;
     unsigned flags = 0;
@@ -62,7 +63,8 @@ struct CheckReport
     /// Empty when the list was read; otherwise why nothing could be checked.
     QString error;
     std::vector<CheckRow> rows;
-    /// Problems of the whole list (the common attachment, an unlistable folder), one per line.
+    /// Problems of the whole list (the common attachment, an unlistable folder, links in the folder
+    /// that are no document), one per line.
     QStringList problems;
 
     qsizetype count(CheckAction action) const;
@@ -87,8 +89,10 @@ QString checkFlagName(CheckFlag flag);
 /// The summary shown above the table and printed first by the command line.
 QStringList checkSummary(const CheckReport &report);
 
-/// The table as UTF-8 CSV with a header line, every field quoted. False with `error` on failure;
-/// the file is replaced only once it has been written whole.
+/// The table as UTF-8 CSV with a header line, every field quoted, and a field that a spreadsheet
+/// would take for a formula ("=", "+", "-", "@", tab or carriage return first) led by "'". The
+/// file is replaced only once it has been written whole, and a link in its place is replaced,
+/// never written through. False with `error` on failure.
 bool SaveCheckCsv(const CheckReport &report, const QString &path, QString *error);
 
 } // namespace quorvale

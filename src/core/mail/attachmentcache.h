@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/fileaccess.h"
+
 #include <QByteArray>
 #include <QFile>
 #include <QString>
@@ -17,6 +19,8 @@ public:
     explicit Base64FileReader(const QString &path);
     bool open();
     QString errorString() const { return m_file.errorString(); }
+    /// The file that was opened.
+    FileIdentity identity() const { return openFileIdentity(m_file.handle()); }
     /// The exact length of the encoded stream, known before reading.
     qint64 encodedSize() const;
     /// Copies up to `size` bytes of the stream into `buffer`; 0 at the end, -1 on a read error

@@ -334,6 +334,7 @@ struct MailMan::Private
     QString lastError;
     QString lastReply;
     bool maybeDelivered = false;
+    bool aborted = false;
     AttachmentCache cache;
     EasyPtr easy;
     MultiPtr multi;
@@ -433,6 +434,11 @@ bool MailMan::LastSendMaybeDelivered() const
     return d->maybeDelivered;
 }
 
+bool MailMan::LastSendAborted() const
+{
+    return d->aborted;
+}
+
 int MailMan::CloseSmtpConnection()
 {
     // Every send uses its own connection and closes it before it returns.
@@ -443,6 +449,7 @@ int MailMan::SendEmail(const Email &email)
 {
     d->lastReply.clear();
     d->maybeDelivered = false;
+    d->aborted = false;
     d->lastError = d->validate(email);
     if (!d->lastError.isEmpty())
         return 0;
@@ -455,6 +462,7 @@ int MailMan::SendEmail(const Email &email)
     }
     if (gate.entry() == SendGate::Entry::Aborted) {
         d->lastError = QStringLiteral("The send was aborted.");
+        d->aborted = true;
         return 0;
     }
     d->lastError = d->withoutPassword(d->send(email));
@@ -553,7 +561,10 @@ QString MailMan::Private::send(const Email &email)
     const Base64FileReader *attachmentReader = nullptr;
     if (!path.isEmpty()) {
         curl_mimepart *file = curl_mime_addpart(mime.get());
-        const AttachmentCache::Source source = cache.sourceFor(path);
+        // A file that must be the one chosen is read afresh and checked, never taken from the cache.
+        const FileIdentity expected = email.attachmentIdentity();
+        const AttachmentCache::Source source =
+            expected.isValid() ? AttachmentCache::Source{path, false} : cache.sourceFor(path);
         curl_mime_type(file, QMimeDatabase().mimeTypeForFile(path).name().toLatin1().constData());
         if (source.base64Encoded) {
             if (curl_mime_filedata(file, QFile::encodeName(source.path).constData()) != CURLE_OK)
@@ -564,6 +575,10 @@ QString MailMan::Private::send(const Email &email)
             if (!reader->open())
                 return QStringLiteral("The attachment \"%1\" cannot be read (%2); the message was not sent.")
                     .arg(path, reader->errorString());
+            if (expected.isValid() && reader->identity() != expected)
+                return QStringLiteral("The attachment \"%1\" is no longer the file that was chosen (it was replaced or "
+                                      "re-pointed meanwhile); the message was not sent.")
+                    .arg(path);
             const curl_off_t size = reader->encodedSize();
             attachmentReader = reader.get(); // owned by the message from here on
             curl_mime_data_cb(
@@ -653,15 +668,17 @@ QString MailMan::Private::send(const Email &email)
 
     // Drive the transfer in waits of at most the check interval, so that the abort check runs on
     // time even while the server is silent; the watch covers libcurl's own blocking waits.
-    if (pollAbort())
+    if (pollAbort()) {
+        aborted = true;
         return QStringLiteral("The send was aborted.");
+    }
     if (!multi)
         multi.reset(curl_multi_init());
     if (!multi || curl_multi_add_handle(multi.get(), h) != CURLM_OK)
         return QStringLiteral("The mail library could not be initialised.");
     const auto pollInterval = std::chrono::milliseconds(qBound(1, heartbeatMs, kMaxPollMs));
     watch.begin(&state, [this] { return pollAbort(); }, pollInterval);
-    bool aborted = false;
+    bool abortSeen = false;
     int running = 1;
     auto nextCheck = std::chrono::steady_clock::now() + pollInterval;
     while (running > 0) {
@@ -674,7 +691,7 @@ QString MailMan::Private::send(const Email &email)
         if (abortedByCallback || (now >= nextCheck && watch.check())) {
             // Shut the connection down first, so that removing the transfer waits for nothing.
             state.abort();
-            aborted = true;
+            abortSeen = true;
             break;
         }
         if (now >= nextCheck)
@@ -701,12 +718,14 @@ QString MailMan::Private::send(const Email &email)
     curl_multi_remove_handle(multi.get(), h);
     watch.leaveLibcurl();
     watch.end();
-    aborted = aborted || watch.aborted() || abortedByCallback;
+    abortSeen = abortSeen || watch.aborted() || abortedByCallback;
 
     // An abort that came as the server accepted the message is too late: the message was sent,
     // and saying otherwise could make the user send it twice.
-    if (aborted && result != CURLE_OK)
+    if (abortSeen && result != CURLE_OK) {
+        aborted = true;
         return QStringLiteral("The send was aborted.");
+    }
     if (attachmentReader && attachmentReader->failed())
         return QStringLiteral("The attachment \"%1\" could not be read while sending (it changed or became unreadable); "
                               "the message was not sent.").arg(path);

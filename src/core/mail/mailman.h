@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/fileaccess.h"
+
 #include <QString>
 
 #include <functional>
@@ -20,6 +22,9 @@ public:
     /// Sets the file to attach; an empty path means no attachment. Returns the file's MIME type
     /// (empty for an empty path). A file that cannot be read makes the send fail, never go without it.
     QString AddFileAttachment(const QString &path);
+    /// When valid, the attachment must be this file when the send reads it; otherwise the send
+    /// fails without sending anything.
+    void RequireAttachmentIdentity(const FileIdentity &identity) { m_attachmentIdentity = identity; }
 
     QString subject() const { return m_subject; }
     QString body() const { return m_body; }
@@ -27,9 +32,11 @@ public:
     QString toName() const { return m_toName; }
     QString toAddress() const { return m_toAddress; }
     QString attachmentPath() const { return m_attachmentPath; }
+    FileIdentity attachmentIdentity() const { return m_attachmentIdentity; }
 
 private:
     QString m_subject, m_body, m_from, m_toName, m_toAddress, m_attachmentPath;
+    FileIdentity m_attachmentIdentity;
 };
 
 /// The SMTP client over libcurl. One instance lives as long as its owner; every send
@@ -74,6 +81,8 @@ public:
     /// before its answer came (the connection broke, the wait timed out, or an abort): the
     /// message may have arrived.
     bool LastSendMaybeDelivered() const;
+    /// True when an abort stopped the last send (before or while the message was handed over).
+    bool LastSendAborted() const;
     int CloseSmtpConnection();
 
     /// Raised during a send with the upload percentage (0-100); `abort` may be set to 1.

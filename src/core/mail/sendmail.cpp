@@ -41,6 +41,7 @@ bool SendMail(MailMan &mailman, const AppSettings &settings, const MailMessage &
     email.put_From(settings.EmailFrom);
     email.AddTo(QString(), message.RecipientAddress);
     email.AddFileAttachment(message.AttachmentPath);
+    email.RequireAttachmentIdentity(message.AttachmentIdentity);
 
     if (mailman.SendEmail(email) == 1) {
         strStatus = QStringLiteral("OK");
@@ -49,7 +50,8 @@ bool SendMail(MailMan &mailman, const AppSettings &settings, const MailMessage &
         strErrors = mailman.LastErrorText();
     }
     if (report)
-        *report = {mailman.LastServerReply(), mailman.LastSendMaybeDelivered()};
+        *report = {mailman.LastServerReply(), mailman.LastSendMaybeDelivered(),
+                   mailman.LastSendAborted() && !mailman.LastSendMaybeDelivered()};
     mailman.CloseSmtpConnection();
     return true;
 }
@@ -81,6 +83,7 @@ bool SmtpMailer::sendMailReported(const MailMessage &message, QString &strStatus
         strErrors = turn.entry() == SendGate::Entry::Nested
                         ? QStringLiteral("Another message is being sent; a send cannot start inside it.")
                         : QStringLiteral("The send was aborted.");
+        report.abortedUnsent = turn.entry() != SendGate::Entry::Nested;
         return true;
     }
     m_mailman->SendPercentDone = [&percentDone](int percent, int &) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/fileaccess.h"
 #include "settings/appsettings.h"
 
 #include <QString>
@@ -20,6 +21,9 @@ struct MailMessage
     QString AttachmentPath; ///< empty: no attachment
     QString SubjectLine;
     QString BodyText;
+    /// When valid, the attachment must still be this file when it is read for sending; a file
+    /// replaced, or a link re-pointed, since it was chosen is not sent.
+    FileIdentity AttachmentIdentity{};
 };
 
 /// What a send tells besides "OK" and "Bad".
@@ -27,6 +31,7 @@ struct SendReport
 {
     QString serverReply;         ///< the server's answer to the message content ("250 OK queued", "554 ...")
     bool maybeDelivered = false; ///< "Bad", yet the whole message was handed over and no answer came
+    bool abortedUnsent = false;  ///< "Bad" because an abort stopped the send before the message was handed over
 };
 
 /// Sends one message through `mailman` with the server settings of `settings`.

@@ -15,11 +15,10 @@
 #include <QFileInfo>
 #include <QLocale>
 #include <QMutexLocker>
+#include <QSet>
 
 #include <algorithm>
 #include <climits>
-#include <filesystem>
-#include <system_error>
 
 namespace quorvale {
 
@@ -30,21 +29,22 @@ QString number(qint64 value)
     return QString::number(value);
 }
 
-/// The kinds of character that decide where an identifier may start inside a file name.
-enum class CharKind
+QString modeName(AttachmentMode mode)
 {
-    Digit,
-    Letter,
-    Other
-};
+    switch (mode) {
+    case AttachmentMode::Common:
+        return QStringLiteral("common");
+    case AttachmentMode::ClientSpecific:
+        return QStringLiteral("client");
+    case AttachmentMode::None:
+        break;
+    }
+    return QStringLiteral("none");
+}
 
-CharKind kindOf(QChar c)
+QString counted(qint64 count, const char *one, const char *many)
 {
-    if (c.isDigit())
-        return CharKind::Digit;
-    if (c.isLetter())
-        return CharKind::Letter;
-    return CharKind::Other;
+    return QString::number(count) + QLatin1Char(' ') + QString::fromLatin1(count == 1 ? one : many);
 }
 
 } // namespace
@@ -73,66 +73,6 @@ QString RunControl::commonAttachmentPath() const
     return m_commonPath;
 }
 
-bool isClientDocumentName(const QString &fileName, const QString &clientId)
-{
-    if (clientId.trimmed().isEmpty())
-        return false;
-    const QString target = clientId + QLatin1Char('.');
-    const CharKind firstKind = kindOf(clientId.front());
-    // "42." inside "1042.pdf" names client 1042, not 42: a match counts only at the start of
-    // the name or right after a character that cannot continue the identifier.
-    for (qsizetype at = fileName.indexOf(target, 0, Qt::CaseInsensitive); at >= 0;
-         at = fileName.indexOf(target, at + 1, Qt::CaseInsensitive)) {
-        if (at == 0 || kindOf(fileName.at(at - 1)) != firstKind)
-            return true;
-    }
-    return false;
-}
-
-QStringList ListDocumentFolder(const QString &folder, QString *error, const QString &skipName)
-{
-    namespace fs = std::filesystem;
-    const QDir base(folder.isEmpty() ? QStringLiteral(".") : folder);
-    const fs::path dir(QFile::encodeName(base.path()).toStdString());
-    std::error_code ec;
-    fs::directory_iterator it(dir, ec);
-    QStringList names;
-    for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
-        std::error_code typeError;
-        if (!it->is_regular_file(typeError))
-            continue;
-        // Hidden files are never documents: an office program's lock file for "Invoice_42.odt"
-        // is ".~lock.Invoice_42.odt#", and it sorts before the document itself.
-        const QString name = QFile::decodeName(QByteArray::fromStdString(it->path().filename().native()));
-        if (!name.startsWith(QLatin1Char('.')) && name != skipName)
-            names.append(name);
-    }
-    if (ec) {
-        if (error)
-            *error = QStringLiteral("The folder cannot be listed: ") + folder + QStringLiteral(" (") +
-                     QString::fromLocal8Bit(ec.message().c_str()) + QLatin1Char(')');
-        return {};
-    }
-    // Listing order differs between file systems; sorting makes the first match the same everywhere.
-    std::sort(names.begin(), names.end(), [](const QString &a, const QString &b) {
-        const int c = QString::compare(a, b, Qt::CaseInsensitive);
-        return c != 0 ? c < 0 : a < b;
-    });
-    return names;
-}
-
-QString FindClientDocument(const QString &folder, const QString &clientId, QString *error, const QString &skipName)
-{
-    if (clientId.trimmed().isEmpty())
-        return {};
-    const QStringList names = ListDocumentFolder(folder, error, skipName);
-    for (const QString &name : names) {
-        if (isClientDocumentName(name, clientId))
-            return QDir(folder.isEmpty() ? QStringLiteral(".") : folder).filePath(name);
-    }
-    return {};
-}
-
 bool isClientListFile(const QString &path, const QString &csvPath)
 {
     if (path.isEmpty() || csvPath.isEmpty())
@@ -151,6 +91,40 @@ QString clientListAsAttachmentMessage(const QString &path)
 BatchRun::BatchRun(RunDependencies deps) : m_deps(std::move(deps)) {}
 
 bool BatchRun::prepare(const RunRequest &request)
+{
+    const bool go = prepareRun(request);
+    if (!go)
+        m_lock.reset();
+    return go;
+}
+
+bool BatchRun::lockRun()
+{
+    // One run at a time over all client files: two would send every client two messages, and a
+    // resume must never be offered while the run it resumes is still going.
+    const QString folder = m_settings.DataFolder.isEmpty() ? defaultDataFolder() : m_settings.DataFolder;
+    platform::makePrivateFolder(folder);
+    m_lock = std::make_unique<QLockFile>(QDir(folder).filePath(QStringLiteral("run.lock")));
+    // A lock is stale only when the process holding it is gone, however long its run lasts.
+    m_lock->setStaleLockTime(0);
+    if (m_lock->tryLock(0))
+        return true;
+    // A data folder where no lock can be made cannot take the body file or a journal either: the
+    // run stops there, before any send, saying why.
+    if (m_lock->error() != QLockFile::LockFailedError) {
+        m_lock.reset();
+        return true;
+    }
+    qint64 pid = 0;
+    QString host, application;
+    m_lock->getLockInfo(&pid, &host, &application);
+    m_deps.prompter.warn(
+        QStringLiteral("Another run is in progress (process %1). Start this one when it has finished.").arg(pid));
+    m_lock.reset();
+    return false;
+}
+
+bool BatchRun::prepareRun(const RunRequest &request)
 {
     m_outcome = RunOutcome::NotStarted;
     m_handedOver = false;
@@ -186,6 +160,8 @@ bool BatchRun::prepare(const RunRequest &request)
             return false;
         }
     }
+    if (!lockRun())
+        return false;
 
     log.clearStatus();
     m_errorCount = 0;
@@ -205,9 +181,10 @@ bool BatchRun::prepare(const RunRequest &request)
         return false;
     log.LogStatus(QStringLiteral("Parsing CSV file complete"));
     m_clients = std::move(read.clients);
+    m_index.reset();
     const QFileInfo csvFile(request.csvPath);
     m_csvFolder = csvFile.absolutePath();
-    m_csvName = csvFile.fileName();
+    m_csvPath = csvFile.absoluteFilePath();
 
     const qsizetype total = m_clients.Count();
     m_emailCount = 0;
@@ -223,16 +200,26 @@ bool BatchRun::prepare(const RunRequest &request)
             m_deps.observer->printProgress(0, int(std::min<qsizetype>(m_printCount, INT_MAX)));
     }
 
-    m_csvAbsolutePath = csvFile.absoluteFilePath();
     QString hashError;
-    const QString csvSha256 = fileSha256(request.csvPath, &hashError);
-    if (csvSha256.isEmpty()) {
+    m_mailing = {};
+    m_mailing.clientFile = csvFile.canonicalFilePath();
+    m_mailing.clientFileSha256 = fileSha256(request.csvPath, &hashError);
+    if (m_mailing.clientFileSha256.isEmpty() || m_mailing.clientFile.isEmpty()) {
         prompter.warn(QStringLiteral("The client CSV file cannot be read: ") + request.csvPath + QStringLiteral(" (") +
                       hashError + QLatin1Char(')'));
         log.clearStatus();
         return false;
     }
-    if (!chooseClients(csvSha256)) {
+    m_mailing.subject = request.subject;
+    m_mailing.bodySha256 =
+        QString::fromLatin1(QCryptographicHash::hash(request.body.toUtf8(), QCryptographicHash::Sha256).toHex());
+    m_mailing.mode = modeName(mode);
+    if (mode == AttachmentMode::Common) {
+        const QFileInfo common(commonPath);
+        m_mailing.commonFile = common.absoluteFilePath();
+        m_mailing.commonSha256 = fileHash(m_mailing.commonFile, common.size(), common.lastModified());
+    }
+    if (!chooseClients()) {
         log.clearStatus();
         return false;
     }
@@ -250,7 +237,7 @@ bool BatchRun::prepare(const RunRequest &request)
         return false;
     }
     // Nothing is sent that cannot be journalled.
-    if (!openJournal(csvSha256)) {
+    if (!openJournal()) {
         closeJournal(QString::fromUtf16(journal::kStopped), m_stopReason);
         stop(m_stopReason);
         return false;
@@ -258,16 +245,77 @@ bool BatchRun::prepare(const RunRequest &request)
     return true;
 }
 
-bool BatchRun::chooseClients(const QString &csvSha256)
+QString BatchRun::clientKey(qsizetype index) const
+{
+    return journalClientKey(m_clients.ClientId(index), m_clients.EmailAddress(index));
+}
+
+QString BatchRun::changesSince(const JournalHistory &history) const
+{
+    if (!history.clientListKnown)
+        return {};
+    QSet<QString> before;
+    QSet<QString> idsBefore;
+    for (const JournalEntry &client : history.clientList) {
+        before.insert(journalClientKey(client.clientId, client.address));
+        idsBefore.insert(client.clientId);
+    }
+    qint64 added = 0;
+    qint64 changed = 0;
+    QSet<QString> idsNow;
+    for (qsizetype i = 0; i < m_clients.Count(); ++i) {
+        const QString id = m_clients.ClientId(i);
+        idsNow.insert(id);
+        if (!before.contains(clientKey(i)))
+            ++(idsBefore.contains(id) ? changed : added);
+    }
+    const qint64 removed = std::count_if(idsBefore.cbegin(), idsBefore.cend(),
+                                         [&idsNow](const QString &id) { return !idsNow.contains(id); });
+    QStringList parts;
+    if (added > 0)
+        parts.append(counted(added, "client added", "clients added"));
+    if (changed > 0)
+        parts.append(counted(changed, "address changed", "addresses changed"));
+    if (removed > 0)
+        parts.append(counted(removed, "client removed", "clients removed"));
+    return parts.isEmpty() ? QString()
+                           : parts.join(QStringLiteral(", ")) + QStringLiteral(" since the interrupted run");
+}
+
+bool BatchRun::chooseClients()
 {
     m_skip.clear();
     m_only.clear();
     m_onlyListed = false;
     m_earlierRunUnfinished = false;
     m_runKind = QString::fromUtf16(journal::kKindFull);
-    const JournalHistory history =
-        readJournalHistory(runJournalFolder(m_settings.DataFolder), m_csvAbsolutePath, csvSha256);
+    const ResumeChoice choice = m_request.resume;
+    // Told to go over every client again: what earlier runs did plays no part.
+    if (choice == ResumeChoice::StartAfresh && !m_request.retryFailed)
+        return true;
+    const JournalHistory history = readJournalHistory(runJournalFolder(m_settings.DataFolder), m_mailing);
+    if (!history.problem.isEmpty()) {
+        m_deps.prompter.warn(
+            QStringLiteral(
+                "A run journal does not read cleanly: %1. It is not known which clients that run reached, so "
+                "nothing was sent. Mend the file or move it out of the journal folder (on the command line, "
+                "--no-resume goes over every client again).")
+                .arg(history.problem));
+        return false;
+    }
     using Last = JournalHistory::Last;
+
+    // Clients with an address that the unfinished mailing has not sent to yet, nor tried to.
+    qint64 notReached = 0;
+    if (history.unfinished) {
+        for (qsizetype i = 0; i < m_clients.Count(); ++i) {
+            const auto last = history.last.constFind(clientKey(i));
+            if (m_clients.hasEmailAddress(i) && (last == history.last.cend() || last.value() == Last::NotSent))
+                ++notReached;
+        }
+    }
+    const QString resumesThem = QStringLiteral("Start Processing resumes the %1 the interrupted run did not reach.")
+                                    .arg(counted(notReached, "client", "clients"));
 
     if (m_request.retryFailed) {
         for (auto it = history.last.cbegin(); it != history.last.cend(); ++it) {
@@ -275,44 +323,50 @@ bool BatchRun::chooseClients(const QString &csvSha256)
                 m_only.insert(it.key());
         }
         qint64 count = 0;
-        for (qsizetype i = 0; i < m_clients.Count(); ++i) {
-            const ClientRecord client = m_clients.at(i);
-            if (!client.EmailAddress.isEmpty() &&
-                m_only.contains(journalClientKey(client.LineNumber, client.ClientId, client.EmailAddress)))
-                ++count;
-        }
+        for (qsizetype i = 0; i < m_clients.Count(); ++i)
+            count += m_clients.hasEmailAddress(i) && m_only.contains(clientKey(i)) ? 1 : 0;
         if (count == 0) {
-            m_deps.prompter.warn(QStringLiteral("There are no failed clients to resend to in this client file."));
+            m_deps.prompter.warn(QStringLiteral("There are no failed clients to resend to in this mailing.") +
+                                 (notReached > 0 ? QLatin1Char(' ') + resumesThem : QString()));
             return false;
         }
         m_onlyListed = true;
         m_runKind = QString::fromUtf16(journal::kKindRetry);
         m_deps.log.LogStatus(QStringLiteral("Clients to resend to - ") + number(count));
+        // A resend never reaches the clients the interrupted run did not: say who does.
+        if (notReached > 0)
+            m_deps.log.LogStatus(QStringLiteral("Clients not reached yet - ") + number(notReached) +
+                                 QStringLiteral(" (Start Processing resumes them)"));
         return true;
     }
 
-    qint64 done = 0;
-    for (auto it = history.last.cbegin(); it != history.last.cend(); ++it)
-        done += it.value() == Last::Sent ? 1 : 0;
     // An earlier run that reached nobody leaves nothing to skip and nothing to ask about.
-    if (!history.unfinished || (done == 0 && history.unknownClients.isEmpty()))
+    if (!history.unfinished || (history.reached == 0 && history.unknownClients.isEmpty())) {
+        if (choice == ResumeChoice::Resume)
+            m_deps.prompter.warn(
+                QStringLiteral("There is no unfinished run of this mailing to resume: every client is gone over."));
         return true;
+    }
     m_earlierRunUnfinished = true;
-    const ResumeChoice choice = m_request.resume;
+    const QString run = QStringLiteral("it started %1 with the subject \"%2\" and reached %3")
+                            .arg(QLocale::c().toString(history.started, QStringLiteral("yyyy-MM-dd HH:mm")),
+                                 m_request.subject, counted(history.reached, "client", "clients"));
+    const QString changes = changesSince(history);
     if (choice == ResumeChoice::Refuse) {
-        m_deps.prompter.warn(QStringLiteral("An earlier run on this client file did not finish. Nothing was sent: "
-                                            "say whether to skip the clients it already sent to."));
+        m_deps.prompter.warn(QStringLiteral("An earlier run of this mailing did not finish: ") + run +
+                             QStringLiteral(". Nothing was sent: say whether to skip the clients it reached."));
         return false;
     }
-    if (choice == ResumeChoice::StartAfresh)
-        return true;
     if (choice == ResumeChoice::Ask &&
-        !m_deps.prompter.askYesNo(QStringLiteral("An earlier run on this client file did not finish. Skip the %1 "
-                                                 "clients it already sent to?")
-                                      .arg(done)))
+        !m_deps.prompter.askYesNo(QStringLiteral("An earlier run of this mailing did not finish: ") + run +
+                                  QLatin1Char('.') +
+                                  (changes.isEmpty() ? QString() : QLatin1Char('\n') + changes + QLatin1Char('.')) +
+                                  QStringLiteral("\nSkip the clients it reached?")))
         return true;
 
     m_runKind = QString::fromUtf16(journal::kKindResume);
+    if (!changes.isEmpty())
+        m_deps.log.LogStatus(changes);
     for (auto it = history.last.cbegin(); it != history.last.cend(); ++it) {
         if (it.value() == Last::Sent)
             m_skip.insert(it.key(), Last::Sent);
@@ -336,7 +390,7 @@ bool BatchRun::chooseClients(const QString &csvSha256)
     }
     if (!includeUnknown) {
         for (const JournalEntry &client : history.unknownClients)
-            m_skip.insert(journalClientKey(client.line, client.clientId, client.address), Last::Unknown);
+            m_skip.insert(journalClientKey(client.clientId, client.address), Last::Unknown);
     }
     return true;
 }
@@ -346,7 +400,7 @@ bool BatchRun::skipClient(qsizetype index)
     if (!m_onlyListed && m_skip.isEmpty())
         return false;
     const ClientRecord client = m_clients.at(index);
-    const QString key = journalClientKey(client.LineNumber, client.ClientId, client.EmailAddress);
+    const QString key = journalClientKey(client.ClientId, client.EmailAddress);
     if (m_onlyListed)
         return !m_only.contains(key);
     const auto it = m_skip.constFind(key);
@@ -401,7 +455,7 @@ bool BatchRun::journal(const JournalEntry &entry, bool sync)
     return false;
 }
 
-bool BatchRun::openJournal(const QString &csvSha256)
+bool BatchRun::openJournal()
 {
     QString error;
     const QDateTime now = m_deps.clock.currentDateTime();
@@ -411,32 +465,23 @@ bool BatchRun::openJournal(const QString &csvSha256)
         return false;
     }
     m_journalPath = m_journal->path();
-    const auto line = [now](const char16_t *event) {
-        JournalEntry entry;
-        entry.time = now;
-        entry.event = QString::fromUtf16(event);
-        return entry;
-    };
-    JournalEntry run = line(journal::kRun);
-    run.detail = m_runKind;
-    JournalEntry clientFile = line(journal::kClientFile);
-    clientFile.file = m_csvAbsolutePath;
-    clientFile.size = QFileInfo(m_csvAbsolutePath).size();
-    clientFile.sha256 = csvSha256;
-    JournalEntry subject = line(journal::kSubject);
-    subject.detail = m_request.subject;
-    JournalEntry body = line(journal::kBody);
-    body.sha256 =
-        QString::fromLatin1(QCryptographicHash::hash(m_request.body.toUtf8(), QCryptographicHash::Sha256).toHex());
-    JournalEntry common = line(journal::kCommonAttachment);
-    if (m_deps.control.attachmentMode() == AttachmentMode::Common) {
-        const QFileInfo info(m_deps.control.commonAttachmentPath());
-        common.file = info.absoluteFilePath();
-        common.size = info.size();
-        common.sha256 = fileHash(common.file, common.size, info.lastModified());
+    // The mailing this run belongs to, and the clients it starts with; synced once, together,
+    // before the first client.
+    for (const JournalEntry &entry : journalHeader(now, m_runKind, m_mailing)) {
+        if (!journal(entry, false))
+            return false;
     }
-    return journal(run, false) && journal(clientFile, false) && journal(subject, false) && journal(body, false) &&
-           journal(common);
+    JournalEntry client;
+    client.time = now;
+    client.event = QString::fromUtf16(journal::kClient);
+    for (qsizetype i = 0; i < m_clients.Count(); ++i) {
+        client.line = m_clients.lineNumber(i);
+        client.clientId = m_clients.ClientId(i);
+        client.address = m_clients.EmailAddress(i);
+        if (!journal(client, false))
+            return false;
+    }
+    return m_journal->sync(&m_stopReason);
 }
 
 void BatchRun::closeJournal(const QString &event, const QString &detail)
@@ -467,6 +512,7 @@ RunOutcome BatchRun::execute()
     if (end == PassEnd::Stopped) {
         closeJournal(QString::fromUtf16(journal::kStopped), m_stopReason);
         stop(m_stopReason);
+        m_lock.reset();
         return m_outcome;
     }
     closeJournal(QString::fromUtf16(end == PassEnd::Aborted ? journal::kAborted : journal::kCompleted));
@@ -484,6 +530,7 @@ RunOutcome BatchRun::execute()
         m_outcome = RunOutcome::CompletedWithErrors;
     else
         m_outcome = RunOutcome::Completed;
+    m_lock.reset();
     return m_outcome;
 }
 
@@ -498,24 +545,26 @@ BatchRun::PassEnd BatchRun::printPass()
             continue;
         const QString clientId = m_clients.ClientId(i);
         QString error;
-        const QString document = FindClientDocument(m_csvFolder, clientId, &error, m_csvName);
+        const ClientDocument document = findDocument(clientId, &error);
         if (!error.isEmpty()) {
             m_stopReason = error;
             return PassEnd::Stopped;
         }
         ++printIndex;
         log.LogStatus(QStringLiteral("Printing document - ") + number(printIndex));
-        if (document.isEmpty()) {
-            // The client gets neither a message nor a printout: that is an error the user must see.
-            log.LogStatus(QStringLiteral("No document found to print for Client ID - ") + clientId);
-            ++m_errorCount;
-            if (!journal(clientEntry(QString::fromUtf16(journal::kNoDocument), i)))
+        if (document.outcome != ClientDocument::Outcome::Found) {
+            if (!noDocument(i, document, true))
                 return PassEnd::Stopped;
         } else {
-            if (!journal(clientEntry(QString::fromUtf16(journal::kAttempting), i, document)))
+            if (!journal(clientEntry(QString::fromUtf16(journal::kAttempting), i, document.path)))
                 return PassEnd::Stopped;
             QString printError;
-            const bool printed = m_deps.printer.printDocument(document, &printError);
+            // The file handed to the printer must still be the one found, not a link planted since.
+            const bool same = fileIdentity(document.path) == document.identity;
+            const bool printed =
+                same ? m_deps.printer.printDocument(document.path, &printError)
+                     : (printError = QStringLiteral("the document was replaced after it was found; it was not printed"),
+                        false);
             m_handedOver = m_handedOver || printed;
             JournalEntry outcome =
                 clientEntry(QString::fromUtf16(printed ? journal::kPrinted : journal::kPrintError), i);
@@ -574,10 +623,10 @@ BatchRun::PassEnd BatchRun::emailPass()
             groupCount = 0;
         }
 
-        const QString address = m_clients.EmailAddress(i);
         QString attachment;
         QString notSent; // why this client's message must not go out as the window has it now
-        bool documentFound = true;
+        FileIdentity identity;
+        std::optional<ClientDocument> missing;
         switch (m_deps.control.attachmentMode()) {
         case AttachmentMode::None:
             break;
@@ -586,37 +635,40 @@ BatchRun::PassEnd BatchRun::emailPass()
             attachment = m_deps.control.commonAttachmentPath();
             if (attachment.isEmpty())
                 notSent = QStringLiteral("The common attachment path is empty; the message was not sent without it.");
-            else if (isClientListFile(attachment, m_csvAbsolutePath))
+            else if (isClientListFile(attachment, m_csvPath))
                 notSent = clientListAsAttachmentMessage(attachment);
             break;
         case AttachmentMode::ClientSpecific: {
             QString error;
-            attachment = FindClientDocument(m_csvFolder, m_clients.ClientId(i), &error, m_csvName);
+            ClientDocument document = findDocument(m_clients.ClientId(i), &error);
             if (!error.isEmpty()) {
                 m_stopReason = error;
                 return PassEnd::Stopped;
             }
-            documentFound = !attachment.isEmpty();
+            if (document.outcome == ClientDocument::Outcome::Found) {
+                attachment = document.path;
+                identity = document.identity;
+            } else {
+                missing = std::move(document);
+            }
             break;
         }
         }
         if (!notSent.isEmpty()) {
             log.LogStatus(QStringLiteral("Sending email - ") + number(sendIndex + 1));
-            log.LogStatus(QStringLiteral("Send Error - ") + address);
+            log.LogStatus(QStringLiteral("Send Error - ") + m_clients.EmailAddress(i));
             ++m_failureCount;
             JournalEntry refused = clientEntry(QString::fromUtf16(journal::kRefused), i);
             refused.detail = notSent;
             if (!journal(refused))
                 return PassEnd::Stopped;
-        } else if (documentFound) {
+        } else if (!missing) {
             log.LogStatus(QStringLiteral("Sending email - ") + number(sendIndex + 1));
-            if (!journal(clientEntry(QString::fromUtf16(journal::kAttempting), i, attachment)) || !send(i, attachment))
+            if (!journal(clientEntry(QString::fromUtf16(journal::kAttempting), i, attachment)) ||
+                !send(i, attachment, identity))
                 return PassEnd::Stopped;
-        } else {
-            log.LogStatus(QStringLiteral("No attachment found for Client ID - ") + m_clients.ClientId(i));
-            ++m_errorCount;
-            if (!journal(clientEntry(QString::fromUtf16(journal::kNoDocument), i)))
-                return PassEnd::Stopped;
+        } else if (!noDocument(i, *missing, false)) {
+            return PassEnd::Stopped;
         }
         ++sendIndex;
         if (abort.isRequested()) {
@@ -633,10 +685,56 @@ BatchRun::PassEnd BatchRun::emailPass()
     return PassEnd::Finished;
 }
 
-bool BatchRun::send(qsizetype index, const QString &attachment)
+ClientDocument BatchRun::findDocument(const QString &clientId, QString *error)
+{
+    // Which identifiers a file name names is asked for every document found: the list's
+    // identifiers are arranged for that once per run.
+    if (!m_index)
+        m_index.emplace([this] {
+            QStringList ids;
+            ids.reserve(m_clients.Count());
+            for (qsizetype i = 0; i < m_clients.Count(); ++i)
+                ids.append(m_clients.ClientId(i));
+            return ids;
+        }());
+    return FindClientDocument(m_csvFolder, clientId, *m_index, m_csvPath, error);
+}
+
+bool BatchRun::noDocument(qsizetype index, const ClientDocument &document, bool printing)
+{
+    const QString clientId = m_clients.ClientId(index);
+    const char16_t *event = journal::kNoDocument;
+    QString detail;
+    switch (document.outcome) {
+    case ClientDocument::Outcome::Several:
+        m_deps.log.LogStatus(QStringLiteral("Several documents found for Client ID - ") + clientId);
+        event = journal::kSeveralDocuments;
+        detail = document.names.join(QStringLiteral(", "));
+        break;
+    case ClientDocument::Outcome::Shared:
+        m_deps.log.LogStatus(QStringLiteral("Document also matches another client for Client ID - ") + clientId);
+        event = journal::kSharedDocument;
+        detail = document.names.join(QStringLiteral(", ")) + QStringLiteral(" also names ") +
+                 document.otherIds.join(QStringLiteral(", "));
+        break;
+    case ClientDocument::Outcome::None:
+    case ClientDocument::Outcome::Found:
+        // The client gets neither a message nor a printout: that is an error the user must see.
+        m_deps.log.LogStatus((printing ? QStringLiteral("No document found to print for Client ID - ")
+                                       : QStringLiteral("No attachment found for Client ID - ")) +
+                             clientId);
+        break;
+    }
+    ++m_errorCount;
+    JournalEntry entry = clientEntry(QString::fromUtf16(event), index);
+    entry.detail = detail;
+    return journal(entry);
+}
+
+bool BatchRun::send(qsizetype index, const QString &attachment, const FileIdentity &identity)
 {
     const QString address = m_clients.EmailAddress(index);
-    const MailMessage message{address, attachment, m_request.subject, m_request.body};
+    const MailMessage message{address, attachment, m_request.subject, m_request.body, identity};
     QString status;
     QString errors;
     QString error;
@@ -663,6 +761,7 @@ bool BatchRun::send(qsizetype index, const QString &attachment)
     }
     JournalEntry outcome = clientEntry(QString::fromUtf16(!failed                 ? journal::kSent
                                                           : report.maybeDelivered ? journal::kUnknown
+                                                          : report.abortedUnsent  ? journal::kNotSentAborted
                                                                                   : journal::kRefused),
                                        index);
     outcome.detail = failed ? errors : report.serverReply;

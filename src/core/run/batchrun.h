@@ -1,11 +1,13 @@
 #pragma once
 
 #include "clients/clientlist.h"
+#include "clients/documentmatch.h"
 #include "run/abortrequest.h"
 #include "run/journal.h"
 #include "settings/appsettings.h"
 
 #include <QHash>
+#include <QLockFile>
 #include <QMutex>
 #include <QSet>
 #include <QString>
@@ -13,6 +15,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 namespace quorvale {
 
@@ -121,13 +124,14 @@ class BatchRun
 public:
     explicit BatchRun(RunDependencies deps);
 
-    /// Pre-checks, parsing, counts, the confirmation and the saves. True when execute()
-    /// should follow; otherwise the run is over (outcome() says why).
+    /// Pre-checks, the run lock, parsing, counts, the confirmation and the saves. True when
+    /// execute() should follow; otherwise the run is over (outcome() says why). From here to the
+    /// end of execute() the run holds the lock that keeps any other run from starting.
     bool prepare(const RunRequest &request);
     /// The print pass, the e-mail pass and the end of the run.
     RunOutcome execute();
     RunOutcome outcome() const { return m_outcome; }
-    /// True when prepare() found an earlier run on the same client file that did not finish.
+    /// True when prepare() found an earlier run of the same mailing that did not finish.
     bool earlierRunUnfinished() const { return m_earlierRunUnfinished; }
     /// The journal of this run; empty until the run passed its confirmation.
     QString journalPath() const { return m_journalPath; }
@@ -142,22 +146,34 @@ private:
         Aborted,
         Stopped
     };
+    bool prepareRun(const RunRequest &request);
+    /// Takes the run lock, or says who holds it; false: the run does not start.
+    bool lockRun();
     PassEnd printPass();
     PassEnd emailPass();
+    ClientDocument findDocument(const QString &clientId, QString *error);
+    /// A client that gets no document (none, several, or one naming another client): its status
+    /// line, the error count and its journal line. False (with m_stopReason) when the journal fails.
+    bool noDocument(qsizetype index, const ClientDocument &document, bool printing);
     /// One send; false (with m_stopReason) when it could not be attempted at all.
-    bool send(qsizetype index, const QString &attachment);
+    bool send(qsizetype index, const QString &attachment, const FileIdentity &identity);
     void stop(const QString &reason);
     void resetFrontEnd();
     /// Decides, before the confirmation, which clients this run skips or goes over. False: the
     /// run does not start.
-    bool chooseClients(const QString &csvSha256);
+    bool chooseClients();
+    /// Client `index` as the journals recognise it.
+    QString clientKey(qsizetype index) const;
+    /// What changed in the client list since the newest run of the mailing ("2 clients added, 1
+    /// address changed since the interrupted run"); empty when nothing did or it is not known.
+    QString changesSince(const JournalHistory &history) const;
     /// True when client `index` is skipped (its one status line is written).
     bool skipClient(qsizetype index);
     /// The journal line about client `index`; `file` with its size and SHA-256.
     JournalEntry clientEntry(const QString &event, qsizetype index, const QString &file = QString());
     /// Writes a journal line; false (with m_stopReason) when it cannot be written.
     bool journal(const JournalEntry &entry, bool sync = true);
-    bool openJournal(const QString &csvSha256);
+    bool openJournal();
     QString fileHash(const QString &path, qint64 size, const QDateTime &modified);
     void closeJournal(const QString &event, const QString &detail = QString());
 
@@ -166,7 +182,8 @@ private:
     ClientList m_clients;
     AppSettings m_settings;
     QString m_csvFolder;
-    QString m_csvName;
+    QString m_csvPath; ///< absolute
+    std::optional<ClientIdIndex> m_index;
     qsizetype m_emailCount = 0;
     qsizetype m_printCount = 0;
     qint64 m_errorCount = 0;   ///< clients whose own document was not found (to send or to print)
@@ -180,7 +197,8 @@ private:
     bool m_earlierRunUnfinished = false;
     bool m_onlyListed = false; ///< only the clients in m_only take part
     QString m_journalPath;
-    QString m_csvAbsolutePath;
+    Mailing m_mailing;
+    std::unique_ptr<QLockFile> m_lock;
     QSet<QString> m_only;                        ///< by journalClientKey
     QHash<QString, JournalHistory::Last> m_skip; ///< by journalClientKey: skipped, and why
     struct FileHash
@@ -191,24 +209,6 @@ private:
         QString sha256;
     } m_lastHash; ///< the common attachment is hashed once while it stays the same
 };
-
-/// The files of `folder` that may be a client's document, in the order FindClientDocument tries
-/// them: ordinary files, not hidden, not `skipName`, sorted by name ignoring letter case. Empty
-/// when the folder cannot be listed (then `error`, when given, says why).
-QStringList ListDocumentFolder(const QString &folder, QString *error = nullptr, const QString &skipName = QString());
-
-/// Finds the client's own document in `folder`: the first file, in case-insensitive name order,
-/// whose name holds the identifier followed by "." at its start or right after a character of
-/// another kind than the identifier's first (digit, letter, other); letter case is ignored.
-/// Hidden files and the file named `skipName` (the client list itself, which holds every
-/// client's address) are never a client's document. Empty when there is none, for a blank
-/// identifier, and when the folder cannot be listed (then `error`, when given, says why).
-QString FindClientDocument(const QString &folder, const QString &clientId, QString *error = nullptr,
-                           const QString &skipName = QString());
-
-/// True when `fileName` holds `clientId` + "." at a place where it names that client (the
-/// rule of FindClientDocument, without the folder).
-bool isClientDocumentName(const QString &fileName, const QString &clientId);
 
 /// True when `path` names the client list `csvPath` itself (the same file once links are
 /// followed, or the same path): as an attachment it would give every client every other

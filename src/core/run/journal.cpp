@@ -1,5 +1,6 @@
 #include "run/journal.h"
 
+#include "platform/fileaccess.h"
 #include "platform/platform.h"
 
 #include <QCryptographicHash>
@@ -42,41 +43,81 @@ QByteArray csvField(const QString &text)
     return bytes;
 }
 
-bool writeAll(int fd, const QByteArray &bytes)
-{
-    const char *data = bytes.constData();
-    qsizetype left = bytes.size();
-    while (left > 0) {
-        const ssize_t n = ::write(fd, data, size_t(left));
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        data += n;
-        left -= n;
-    }
-    return true;
-}
-
 const QRegularExpression &journalName()
 {
     static const QRegularExpression name(QStringLiteral("^run-(\\d+)-.*\\.csv$"));
     return name;
 }
 
-/// The journals of `folder`, newest (highest sequence number) first.
+/// Sequence numbers a new journal may take; a larger one found in the folder (put there by hand,
+/// say) is still read, but new journals are numbered from the largest number below this.
+constexpr qint64 kLargestNewSequence = 999'999'999'999'999;
+
+/// The journals of `folder`, newest (highest sequence number) first. A name whose number does not
+/// fit in 64 bits is no journal of ours and is left aside.
 QList<std::pair<qint64, QString>> journalFiles(const QString &folder)
 {
     QList<std::pair<qint64, QString>> files;
     const QStringList names = QDir(folder).entryList({QStringLiteral("run-*.csv")}, QDir::Files);
     for (const QString &name : names) {
         const QRegularExpressionMatch match = journalName().match(name);
-        if (match.hasMatch())
-            files.append({match.captured(1).toLongLong(), QDir(folder).filePath(name)});
+        bool fits = false;
+        const qint64 sequence = match.hasMatch() ? match.captured(1).toLongLong(&fits) : 0;
+        if (fits && sequence > 0)
+            files.append({sequence, QDir(folder).filePath(name)});
     }
-    std::sort(files.begin(), files.end(), [](const auto &a, const auto &b) { return a.first > b.first; });
+    std::sort(files.begin(), files.end(), [](const auto &a, const auto &b) {
+        return a.first != b.first ? a.first > b.first : a.second > b.second;
+    });
     return files;
+}
+
+enum class EventKind
+{
+    Unknown,
+    Run,
+    Header,
+    Client,
+    Outcome,
+    End
+};
+
+EventKind kindOf(QStringView event)
+{
+    using namespace journal;
+    if (event == kRun)
+        return EventKind::Run;
+    for (const char16_t *header : {kClientFile, kSubject, kBody, kMode, kCommonAttachment}) {
+        if (event == header)
+            return EventKind::Header;
+    }
+    if (event == kClient)
+        return EventKind::Client;
+    for (const char16_t *outcome : {kAttempting, kSent, kRefused, kUnknown, kNotSentAborted, kNoDocument,
+                                    kSeveralDocuments, kSharedDocument, kPrinted, kPrintError}) {
+        if (event == outcome)
+            return EventKind::Outcome;
+    }
+    for (const char16_t *end : {kCompleted, kAborted, kStopped}) {
+        if (event == end)
+            return EventKind::End;
+    }
+    return EventKind::Unknown;
+}
+
+bool isNumber(const QByteArray &field, qint64 *value)
+{
+    if (field.isEmpty() || !std::all_of(field.cbegin(), field.cend(), [](char c) { return c >= '0' && c <= '9'; }))
+        return false;
+    bool ok = false;
+    *value = field.toLongLong(&ok);
+    return ok;
+}
+
+bool isSha256(const QByteArray &field)
+{
+    return field.size() == 64 && std::all_of(field.cbegin(), field.cend(),
+                                             [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
 }
 
 } // namespace
@@ -125,8 +166,13 @@ std::unique_ptr<Journal> Journal::create(const QString &folder, const QDateTime 
             *error = QStringLiteral("The run journal folder cannot be created: ") + folder;
         return nullptr;
     }
-    const QList<std::pair<qint64, QString>> existing = journalFiles(folder);
-    qint64 sequence = existing.isEmpty() ? 1 : existing.first().first + 1;
+    qint64 sequence = 1;
+    for (const auto &[number, path] : journalFiles(folder)) {
+        if (number < kLargestNewSequence) {
+            sequence = number + 1;
+            break;
+        }
+    }
     const QString stamp = now.toString(QStringLiteral("yyyyMMdd-HHmmss"));
     for (int attempt = 0; attempt < 1000; ++attempt, ++sequence) {
         const QString path =
@@ -181,63 +227,176 @@ bool Journal::append(const JournalEntry &entry, QString *error, bool sync)
     return true;
 }
 
+bool Journal::sync(QString *error)
+{
+    if (m_failed || ::fdatasync(m_fd) != 0) {
+        m_failed = true;
+        if (error)
+            *error = systemError(QStringLiteral("The run journal cannot be written:"), m_path, errno);
+        return false;
+    }
+    ++m_syncs;
+    return true;
+}
+
+bool JournalParser::fail(qint64 line, const QString &what)
+{
+    if (m_problem.isEmpty())
+        m_problem = QStringLiteral("line %1: %2").arg(line).arg(what);
+    return false;
+}
+
+bool JournalParser::feed(QByteArrayView bytes)
+{
+    if (!m_problem.isEmpty())
+        return false;
+    if (!m_started) {
+        // The byte-order mark may come in pieces too; wait for three bytes before deciding.
+        static constexpr char kMark[] = "\xEF\xBB\xBF";
+        m_field += QByteArray(bytes.data(), bytes.size());
+        if (m_field.size() < 3 && QByteArrayView(kMark).startsWith(m_field))
+            return true;
+        m_started = true;
+        QByteArray start = std::exchange(m_field, {});
+        if (start.startsWith(kMark))
+            start.remove(0, 3);
+        return feed(start);
+    }
+    // After a field's text: a comma ends the field, a line end the record.
+    const auto ends = [this](char c, bool *ok) {
+        if (c == ',')
+            endField();
+        else if (c == '\r')
+            m_state = State::AfterCarriageReturn;
+        else if (c == '\n')
+            *ok = endRecord();
+        else
+            return false;
+        return true;
+    };
+    for (const char c : bytes) {
+        bool ok = true;
+        switch (m_state) {
+        case State::FieldStart:
+        case State::Unquoted:
+            if (c == '"') {
+                if (m_state == State::Unquoted)
+                    return fail(m_line, QStringLiteral("a quote inside a field that does not start with one"));
+                m_state = State::Quoted;
+            } else if (!ends(c, &ok)) {
+                m_field += c;
+                m_state = State::Unquoted;
+            }
+            break;
+        case State::Quoted:
+            if (c == '"')
+                m_state = State::QuoteInQuoted;
+            else
+                m_field += c;
+            if (c == '\n')
+                ++m_line;
+            break;
+        case State::QuoteInQuoted:
+            if (c == '"') {
+                m_field += c;
+                m_state = State::Quoted;
+            } else if (!ends(c, &ok)) {
+                return fail(m_line, QStringLiteral("text after the closing quote of a field"));
+            }
+            break;
+        case State::AfterCarriageReturn:
+            if (c != '\n')
+                return fail(m_line, QStringLiteral("a carriage return that does not end the line"));
+            ok = endRecord();
+            break;
+        }
+        if (!ok)
+            return false;
+    }
+    return true;
+}
+
+void JournalParser::endField()
+{
+    m_fields.append(std::exchange(m_field, {}));
+    m_state = State::FieldStart;
+}
+
+bool JournalParser::endRecord()
+{
+    endField();
+    const qint64 line = m_recordLine;
+    ++m_line;
+    m_recordLine = m_line;
+    const QList<QByteArray> fields = std::exchange(m_fields, {});
+    if (m_records++ == 0) {
+        QList<QByteArray> columns;
+        for (const QString &column : journalColumns())
+            columns.append(column.toUtf8());
+        return fields == columns || fail(line, QStringLiteral("this is not the header line of a run journal"));
+    }
+    // An empty line, as an editor may leave at the end, says nothing.
+    if (fields.size() == 1 && fields.first().isEmpty())
+        return true;
+    if (fields.size() != kColumns)
+        return fail(line, QStringLiteral("%1 fields instead of %2").arg(fields.size()).arg(kColumns));
+    JournalEntry entry;
+    entry.time = QDateTime::fromString(QString::fromUtf8(fields.at(0)), Qt::ISODateWithMs);
+    entry.event = QString::fromUtf8(fields.at(1));
+    entry.clientId = QString::fromUtf8(fields.at(3));
+    entry.address = QString::fromUtf8(fields.at(4));
+    entry.file = QString::fromUtf8(fields.at(5));
+    entry.sha256 = QString::fromUtf8(fields.at(7));
+    entry.detail = QString::fromUtf8(fields.at(8));
+    if (!entry.time.isValid())
+        return fail(line, QStringLiteral("the time is not a time"));
+    if (!fields.at(2).isEmpty() && (!isNumber(fields.at(2), &entry.line) || entry.line == 0))
+        return fail(line, QStringLiteral("the line number is not a number from 1 up"));
+    if (!fields.at(6).isEmpty() && !isNumber(fields.at(6), &entry.size))
+        return fail(line, QStringLiteral("the size is not a number"));
+    if (!fields.at(7).isEmpty() && !isSha256(fields.at(7)))
+        return fail(line, QStringLiteral("the SHA-256 is not 64 hexadecimal digits"));
+    if (!checkEntry(entry, line))
+        return false;
+    m_entries.append(std::move(entry));
+    return true;
+}
+
+bool JournalParser::checkEntry(const JournalEntry &entry, qint64 line)
+{
+    const EventKind kind = kindOf(entry.event);
+    if (kind == EventKind::Unknown)
+        return fail(line, QStringLiteral("the event \"%1\" is unknown").arg(entry.event));
+    const bool aboutClient = kind == EventKind::Client || kind == EventKind::Outcome;
+    if (aboutClient != (entry.line > 0))
+        return fail(line, aboutClient ? QStringLiteral("the client's line number is missing")
+                                      : QStringLiteral("a line number where none belongs"));
+    // The order every run writes: the run line, the mailing, the client list, what happened to
+    // each client, and at most one end.
+    const EventKind previous = m_entries.isEmpty() ? EventKind::Unknown : kindOf(m_entries.last().event);
+    const bool inOrder = m_entries.isEmpty() ? kind == EventKind::Run
+                                             : kind != EventKind::Run && previous != EventKind::End &&
+                                                   !(kind == EventKind::Header && previous != EventKind::Run &&
+                                                     previous != EventKind::Header) &&
+                                                   !(kind == EventKind::Client && previous == EventKind::Outcome);
+    return inOrder || fail(line, QStringLiteral("the event \"%1\" is out of order").arg(entry.event));
+}
+
 bool readJournal(const QString &path, QList<JournalEntry> *entries, QString *error)
 {
     QFile file(path);
+    JournalParser parser;
     if (!file.open(QIODevice::ReadOnly)) {
         if (error)
-            *error = file.errorString();
+            *error = path + QStringLiteral(": ") + file.errorString();
         return false;
     }
-    QByteArray data = file.readAll();
-    if (data.startsWith("\xEF\xBB\xBF"))
-        data.remove(0, 3);
-
-    QList<QByteArray> fields;
-    QByteArray field;
-    bool quoted = false;
-    bool header = true;
-    for (qsizetype i = 0; i < data.size(); ++i) {
-        const char c = data.at(i);
-        if (quoted) {
-            if (c == '"' && i + 1 < data.size() && data.at(i + 1) == '"') {
-                field += '"';
-                ++i;
-            } else if (c == '"') {
-                quoted = false;
-            } else {
-                field += c;
-            }
-            continue;
-        }
-        if (c == '"') {
-            quoted = true;
-        } else if (c == ',') {
-            fields.append(std::exchange(field, {}));
-        } else if (c == '\r') {
-            // part of the CR LF line end
-        } else if (c == '\n') {
-            fields.append(std::exchange(field, {}));
-            if (!header && fields.size() == kColumns) {
-                JournalEntry entry;
-                entry.time = QDateTime::fromString(QString::fromUtf8(fields.at(0)), Qt::ISODateWithMs);
-                entry.event = QString::fromUtf8(fields.at(1));
-                entry.line = fields.at(2).toLongLong();
-                entry.clientId = QString::fromUtf8(fields.at(3));
-                entry.address = QString::fromUtf8(fields.at(4));
-                entry.file = QString::fromUtf8(fields.at(5));
-                entry.size = fields.at(6).isEmpty() ? -1 : fields.at(6).toLongLong();
-                entry.sha256 = QString::fromUtf8(fields.at(7));
-                entry.detail = QString::fromUtf8(fields.at(8));
-                entries->append(entry);
-            }
-            header = false;
-            fields.clear();
-        } else {
-            field += c;
-        }
+    if (!parser.feed(file.readAll())) {
+        if (error)
+            *error = path + QStringLiteral(", ") + parser.problem();
+        return false;
     }
-    // Whatever follows the last line end was cut short by a crash and is dropped.
+    *entries = parser.entries();
     return true;
 }
 
@@ -253,39 +412,184 @@ QString fileSha256(const QString &path, QString *error)
     return QString::fromLatin1(hash.result().toHex());
 }
 
-QString journalClientKey(qint64 line, const QString &clientId, const QString &address)
+QList<JournalEntry> journalHeader(const QDateTime &time, const QString &kind, const Mailing &mailing)
 {
-    return QString::number(line) + QChar(0x1f) + clientId + QChar(0x1f) + address;
+    const auto line = [&time](const char16_t *event) {
+        JournalEntry entry;
+        entry.time = time;
+        entry.event = QString::fromUtf16(event);
+        return entry;
+    };
+    JournalEntry run = line(journal::kRun);
+    run.detail = kind;
+    JournalEntry clientFile = line(journal::kClientFile);
+    clientFile.file = mailing.clientFile;
+    clientFile.size = QFileInfo(mailing.clientFile).size();
+    clientFile.sha256 = mailing.clientFileSha256;
+    JournalEntry subject = line(journal::kSubject);
+    subject.detail = mailing.subject;
+    JournalEntry body = line(journal::kBody);
+    body.sha256 = mailing.bodySha256;
+    JournalEntry mode = line(journal::kMode);
+    mode.detail = mailing.mode;
+    JournalEntry common = line(journal::kCommonAttachment);
+    if (!mailing.commonFile.isEmpty()) {
+        const QFileInfo info(mailing.commonFile);
+        common.file = info.absoluteFilePath();
+        common.size = info.size();
+        common.sha256 = mailing.commonSha256;
+    }
+    return {run, clientFile, subject, body, mode, common};
 }
 
-JournalHistory readJournalHistory(const QString &folder, const QString &csvPath, const QString &csvSha256)
+QString journalClientKey(const QString &clientId, const QString &address)
+{
+    return clientId + QChar(0x1f) + address.trimmed().toCaseFolded();
+}
+
+namespace {
+
+/// The mailing a journal's first lines describe.
+struct JournalHeader
+{
+    bool complete = false; ///< every line up to "common attachment" is there
+    bool hasMode = false;
+    QDateTime time;
+    QString kind;
+    QString clientFile;
+    QString clientFileSha256;
+    QString subject;
+    QString bodySha256;
+    QString mode;
+    QString commonSha256;
+};
+
+JournalHeader headerOf(const QList<JournalEntry> &entries)
+{
+    JournalHeader header;
+    for (const JournalEntry &e : entries) {
+        if (e.event == journal::kRun) {
+            header.time = e.time;
+            header.kind = e.detail;
+        } else if (e.event == journal::kClientFile) {
+            header.clientFile = e.file;
+            header.clientFileSha256 = e.sha256;
+        } else if (e.event == journal::kSubject) {
+            header.subject = e.detail;
+        } else if (e.event == journal::kBody) {
+            header.bodySha256 = e.sha256;
+        } else if (e.event == journal::kMode) {
+            header.hasMode = true;
+            header.mode = e.detail;
+        } else if (e.event == journal::kCommonAttachment) {
+            header.commonSha256 = e.sha256;
+            header.complete = true;
+            break;
+        } else {
+            break;
+        }
+    }
+    return header;
+}
+
+bool sameMailing(const JournalHeader &header, const QList<JournalEntry> &entries, const Mailing &mailing)
+{
+    if (QFileInfo(header.clientFile).canonicalFilePath() != mailing.clientFile || header.subject != mailing.subject ||
+        header.bodySha256 != mailing.bodySha256)
+        return false;
+    if (header.hasMode)
+        return header.mode == mailing.mode &&
+               (mailing.mode != QLatin1String("common") || header.commonSha256 == mailing.commonSha256);
+    // Written before journals recorded the mode: the same bytes in the client file, and the mode
+    // its first lines and its messages show. Messages with a file were sent with the client's own
+    // document, messages without one with none; a run that sent nothing fits either.
+    if (header.clientFileSha256 != mailing.clientFileSha256)
+        return false;
+    if (!header.commonSha256.isEmpty())
+        return mailing.mode == QLatin1String("common") && header.commonSha256 == mailing.commonSha256;
+    for (const JournalEntry &e : entries) {
+        if (e.event == journal::kAttempting && !e.address.isEmpty())
+            return mailing.mode == (e.file.isEmpty() ? QLatin1String("none") : QLatin1String("client"));
+    }
+    return mailing.mode != QLatin1String("common");
+}
+
+/// Reads a journal up to the end of its header, or whole when `whole`; false with `problem`.
+bool readEntries(const QString &path, bool whole, QList<JournalEntry> *entries, QString *problem)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        *problem = path + QStringLiteral(": ") + file.errorString();
+        return false;
+    }
+    JournalParser parser;
+    while (!file.atEnd()) {
+        const QByteArray chunk = file.read(64 * 1024);
+        if (chunk.isEmpty() && file.error() != QFileDevice::NoError) {
+            *problem = path + QStringLiteral(": ") + file.errorString();
+            return false;
+        }
+        if (!parser.feed(chunk)) {
+            *problem = path + QStringLiteral(", ") + parser.problem();
+            return false;
+        }
+        if (!whole && headerOf(parser.entries()).complete)
+            break;
+    }
+    *entries = parser.entries();
+    return true;
+}
+
+} // namespace
+
+JournalHistory readJournalHistory(const QString &folder, const Mailing &mailing)
 {
     JournalHistory history;
-    // The runs on this client file, newest first, back to the newest run over all clients: a
-    // resumed run or a resend continues the runs before it, a run over all clients starts afresh.
+    // The runs of this mailing, newest first, back to the newest run over all clients: a resumed
+    // run or a resend continues the runs before it, a run over all clients starts afresh.
     QList<QList<JournalEntry>> runs;
     for (const auto &[sequence, path] : journalFiles(folder)) {
         QList<JournalEntry> entries;
-        if (!readJournal(path, &entries, nullptr))
+        // Another mailing's journal is read only as far as its header; a problem there still
+        // counts, as it may hide this mailing.
+        if (!readEntries(path, false, &entries, &history.problem))
+            return history;
+        const JournalHeader header = headerOf(entries);
+        if (!header.complete)
+            continue; // ended before its first client: it reached nobody
+        if (!sameMailing(header, entries, mailing))
             continue;
-        const auto clientFile = std::find_if(entries.cbegin(), entries.cend(),
-                                             [](const JournalEntry &e) { return e.event == journal::kClientFile; });
-        if (clientFile == entries.cend() || clientFile->file != csvPath || clientFile->sha256 != csvSha256)
+        if (!readEntries(path, true, &entries, &history.problem))
+            return history;
+        if (!sameMailing(header, entries, mailing))
             continue;
-        const bool fresh = entries.first().event == journal::kRun && entries.first().detail == journal::kKindFull;
-        if (runs.isEmpty())
-            history.unfinished = entries.last().event != journal::kCompleted;
         runs.prepend(std::move(entries));
-        if (fresh)
+        if (header.kind == journal::kKindFull)
             break;
     }
+    if (runs.isEmpty())
+        return history;
 
+    history.started = headerOf(runs.first()).time;
+    history.unfinished = true;
     std::map<QString, JournalEntry> unknown; // by key, for the list of unknown clients
     for (const QList<JournalEntry> &entries : std::as_const(runs)) {
+        const QString kind = headerOf(entries).kind;
+        // A resend goes over some clients only: it never finishes the runs it resends for.
+        if (entries.last().event == journal::kCompleted && kind != journal::kKindRetry)
+            history.unfinished = false;
+        QList<JournalEntry> clientList;
+        bool listEnded = false; // a run killed while writing its list leaves only part of it
         for (const JournalEntry &e : entries) {
+            if (e.event == journal::kClient) {
+                clientList.append(e);
+                continue;
+            }
+            listEnded = listEnded || e.line > 0 || e.event == journal::kCompleted || e.event == journal::kAborted ||
+                        e.event == journal::kStopped;
             if (e.line <= 0)
                 continue;
-            const QString key = journalClientKey(e.line, e.clientId, e.address);
+            const QString key = journalClientKey(e.clientId, e.address);
             using Last = JournalHistory::Last;
             std::optional<Last> last;
             // An attempt without an outcome after it is a send the run died in: it may have arrived.
@@ -295,7 +599,10 @@ JournalHistory readJournalHistory(const QString &folder, const QString &csvPath,
                 last = Last::Sent;
             else if (e.event == journal::kRefused)
                 last = Last::Failed;
-            else if (e.event == journal::kNoDocument)
+            else if (e.event == journal::kNotSentAborted)
+                last = Last::NotSent;
+            else if (e.event == journal::kNoDocument || e.event == journal::kSeveralDocuments ||
+                     e.event == journal::kSharedDocument)
                 last = Last::NoDocument;
             else if (e.event == journal::kPrintError)
                 last = Last::PrintError;
@@ -307,7 +614,13 @@ JournalHistory readJournalHistory(const QString &folder, const QString &csvPath,
             else
                 unknown.erase(key);
         }
+        if (listEnded && headerOf(entries).hasMode) {
+            history.clientListKnown = true;
+            history.clientList = std::move(clientList);
+        }
     }
+    for (auto it = history.last.cbegin(); it != history.last.cend(); ++it)
+        history.reached += it.value() == JournalHistory::Last::Sent ? 1 : 0;
     for (const auto &[key, entry] : unknown)
         history.unknownClients.append(entry);
     std::sort(history.unknownClients.begin(), history.unknownClients.end(),

@@ -3,6 +3,7 @@
 #include "clients/clientlist.h"
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QDateTime>
 #include <QHash>
 #include <QList>
@@ -13,8 +14,10 @@
 namespace quorvale {
 
 /// One line of a run journal. Events: "run" (detail: the kind of run), "client file", "subject",
-/// "body", "common attachment", "attempting", "sent", "refused", "unknown", "no document",
-/// "printed", "print error", and last "completed", "aborted" or "stopped".
+/// "body", "mode", "common attachment", one "client" per client of the list the run started with,
+/// then per client "attempting", "sent", "refused", "unknown", "not sent (aborted)", "no document",
+/// "several documents", "shared document", "printed", "print error", and last "completed",
+/// "aborted" or "stopped".
 struct JournalEntry
 {
     QDateTime time;
@@ -25,7 +28,7 @@ struct JournalEntry
     QString file;
     qint64 size = -1; ///< -1: none
     QString sha256;   ///< lower-case hex
-    QString detail;   ///< server reply, error text, subject, kind of run
+    QString detail;   ///< server reply, error text, subject, kind of run, attachment mode, file names
 };
 
 namespace journal {
@@ -33,12 +36,17 @@ inline constexpr char16_t kRun[] = u"run";
 inline constexpr char16_t kClientFile[] = u"client file";
 inline constexpr char16_t kSubject[] = u"subject";
 inline constexpr char16_t kBody[] = u"body";
+inline constexpr char16_t kMode[] = u"mode";
 inline constexpr char16_t kCommonAttachment[] = u"common attachment";
+inline constexpr char16_t kClient[] = u"client";
 inline constexpr char16_t kAttempting[] = u"attempting";
 inline constexpr char16_t kSent[] = u"sent";
 inline constexpr char16_t kRefused[] = u"refused";
 inline constexpr char16_t kUnknown[] = u"unknown";
+inline constexpr char16_t kNotSentAborted[] = u"not sent (aborted)";
 inline constexpr char16_t kNoDocument[] = u"no document";
+inline constexpr char16_t kSeveralDocuments[] = u"several documents";
+inline constexpr char16_t kSharedDocument[] = u"shared document";
 inline constexpr char16_t kPrinted[] = u"printed";
 inline constexpr char16_t kPrintError[] = u"print error";
 inline constexpr char16_t kCompleted[] = u"completed";
@@ -67,6 +75,8 @@ public:
     /// Writes one line. With `sync` false the line is only written; the next synced line (or
     /// close) brings it to the disk. False with `error` when it cannot be written or synced.
     bool append(const JournalEntry &entry, QString *error, bool sync = true);
+    /// Brings the lines written so far to the disk; false with `error` when that fails.
+    bool sync(QString *error);
     QString path() const { return m_path; }
     /// How many times the file was flushed to the disk.
     int syncCount() const { return m_syncs; }
@@ -86,18 +96,76 @@ QString runJournalFolder(const QString &dataFolder);
 QStringList journalColumns();
 /// One entry as a CSV line (with its CR LF end).
 QByteArray formatJournalLine(const JournalEntry &entry);
-/// Reads a journal back. Lines cut short by a crash at the end are dropped. False with `error`
-/// when the file cannot be read.
+
+/// Reads journal text as the program writes it, fed in pieces of any size. Whatever follows the
+/// last line end is a line cut short by a crash and is dropped. Any complete line that is not as
+/// the program writes it (a stray quote, a missing field, an unknown event, lines out of order)
+/// stops the reading: problem() then names its line, counted as an editor counts them.
+class JournalParser
+{
+public:
+    /// Reads more text; false once a problem was found.
+    bool feed(QByteArrayView bytes);
+    /// The entries read so far, in order.
+    const QList<JournalEntry> &entries() const { return m_entries; }
+    /// Empty, or "line N: what is wrong".
+    QString problem() const { return m_problem; }
+
+private:
+    bool fail(qint64 line, const QString &what);
+    void endField();
+    bool endRecord();
+    bool checkEntry(const JournalEntry &entry, qint64 line);
+
+    enum class State
+    {
+        FieldStart,
+        Unquoted,
+        Quoted,
+        QuoteInQuoted,
+        AfterCarriageReturn
+    };
+    State m_state = State::FieldStart;
+    QList<QByteArray> m_fields;
+    QByteArray m_field;
+    qint64 m_line = 1;       ///< the line being read
+    qint64 m_recordLine = 1; ///< the line the record being read started on
+    qint64 m_records = 0;
+    bool m_started = false; ///< past a byte-order mark
+    QList<JournalEntry> m_entries;
+    QString m_problem;
+};
+
+/// Reads a whole journal file. False with `error` (naming the file, and the line when it does not
+/// read cleanly) otherwise.
 bool readJournal(const QString &path, QList<JournalEntry> *entries, QString *error);
 
 /// The lower-case hex SHA-256 of a file; empty (with `error`) when it cannot be read.
 QString fileSha256(const QString &path, QString *error = nullptr);
 
-/// A client as the journal names it: line number, identifier and address together.
-QString journalClientKey(qint64 line, const QString &clientId, const QString &address);
+/// A client as runs recognise it: its identifier and its address (blanks around the address and
+/// its letter case aside), whatever line of the client file it is on.
+QString journalClientKey(const QString &clientId, const QString &address);
 
-/// What earlier runs on one client file (same absolute path, same SHA-256) left behind: the runs
-/// from the newest one that went over all clients up to the newest run.
+/// What makes runs one mailing: the same client file (its real path, links resolved), subject,
+/// body and attachment mode, and in common mode the same common attachment.
+struct Mailing
+{
+    QString clientFile;       ///< canonical path
+    QString clientFileSha256; ///< what the file holds now
+    QString subject;
+    QString bodySha256;
+    QString mode;         ///< "none", "common" or "client"
+    QString commonFile;   ///< common mode: the common attachment's path
+    QString commonSha256; ///< common mode: what it holds
+};
+
+/// The lines that open a run's journal: the run and its kind (journal::kKindFull, ...), and the
+/// mailing it belongs to.
+QList<JournalEntry> journalHeader(const QDateTime &time, const QString &kind, const Mailing &mailing);
+
+/// What the runs of one mailing left behind: the newest run that went over every client and the
+/// runs that continued it (resumes, resends to failed clients).
 struct JournalHistory
 {
     enum class Last
@@ -105,16 +173,23 @@ struct JournalHistory
         Sent,    ///< sent, or printed
         Failed,  ///< refused
         Unknown, ///< the connection broke after the message was handed over, or the run died during the send
+        NotSent, ///< an abort stopped the send before the message was handed over
         NoDocument,
         PrintError
     };
-    bool found = false;                 ///< some earlier run used this client file
-    bool unfinished = false;            ///< the newest of them did not complete (aborted, stopped, or killed)
+    bool unfinished = false;            ///< no run of the mailing went over all its clients to the end
+    QDateTime started;                  ///< when the mailing's first run of these started
     QHash<QString, Last> last;          ///< each client's last outcome, by journalClientKey
+    qint64 reached = 0;                 ///< clients whose last outcome is Sent
     QList<JournalEntry> unknownClients; ///< the clients whose last outcome is Unknown, in file order
+    bool clientListKnown = false;       ///< the newest run recorded the list it started with
+    QList<JournalEntry> clientList;     ///< that list ("client" lines)
+    QString problem;                    ///< not empty: a journal that may belong to the mailing does not read cleanly
 };
 
-/// Reads the journals in `folder` that belong to the client file `csvPath` with `csvSha256`.
-JournalHistory readJournalHistory(const QString &folder, const QString &csvPath, const QString &csvSha256);
+/// Reads the journals in `folder` that belong to `mailing`, newest first, back to its newest run
+/// over all clients. A journal written before journals recorded the attachment mode counts only
+/// when the client file still holds the same bytes and the mode its sends show is the same.
+JournalHistory readJournalHistory(const QString &folder, const Mailing &mailing);
 
 } // namespace quorvale

@@ -1,12 +1,12 @@
 #include "settings/settingsstore.h"
 
+#include "platform/fileaccess.h"
 #include "platform/platform.h"
 #include "settings/scramble.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QSettings>
 #include <QStringDecoder>
 
@@ -265,6 +265,12 @@ private:
             setError(
                 error,
                 QStringLiteral("The settings folder %1 could not be created.").arg(QDir::toNativeSeparators(folder)));
+            return false;
+        }
+        // QSettings would write to wherever a link there leads.
+        if (entryKind(m_path) == EntryKind::Link) {
+            setError(error, QStringLiteral("%1 is a symbolic link; the settings are not saved through it.")
+                                .arg(QDir::toNativeSeparators(m_path)));
             return false;
         }
         if (info.exists() && !info.isFile()) {
@@ -561,12 +567,10 @@ bool WriteBodyFile(const QString &dataFolder, const QString &body, QString *erro
                  QStringLiteral("The data folder %1 could not be created.").arg(QDir::toNativeSeparators(folder)));
         return false;
     }
-    // The body is the user's alone, whatever the umask (the file's temporary copy included).
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || !file.setPermissions(kOwnerReadWrite) || file.write(text.toUtf8()) < 0 ||
-        !file.commit()) {
+    QString reason;
+    if (!writeFileReplacing(path, text.toUtf8(), kOwnerReadWrite, &reason)) {
         setError(error, QStringLiteral("The message body could not be saved to %1: %2")
-                            .arg(QDir::toNativeSeparators(path), file.errorString()));
+                            .arg(QDir::toNativeSeparators(path), reason));
         return false;
     }
     return true;

@@ -118,7 +118,8 @@ QString bodyFilePath(const QString &dataFolder);
 bool ReadBodyFile(const QString &dataFolder, QString &body, QString *error = nullptr);
 /// Writes the body with CR LF line ends (any CR LF, lone CR or lone LF becomes CR LF) and a
 /// CR LF after a non-empty last line, so that a load and a save leave the file as it was.
-/// Creates the data folder if needed; replaces the file atomically. False with `error` on failure.
+/// Creates the data folder if needed; replaces the file atomically (mode 0600; a link in its place is
+/// replaced, never written through). False with `error` on failure.
 bool WriteBodyFile(const QString &dataFolder, const QString &body, QString *error = nullptr);
 
 } // namespace quorvale

@@ -1,0 +1,316 @@
+#include "clients/documentmatch.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSet>
+
+#include <algorithm>
+#include <filesystem>
+#include <system_error>
+
+namespace quorvale {
+
+namespace {
+
+char32_t codePointBefore(QStringView text, qsizetype at)
+{
+    const QChar low = text.at(at - 1);
+    if (low.isLowSurrogate() && at >= 2 && text.at(at - 2).isHighSurrogate())
+        return QChar::surrogateToUcs4(text.at(at - 2), low);
+    return low.unicode();
+}
+
+char32_t codePointAt(QStringView text, qsizetype at)
+{
+    const QChar high = text.at(at);
+    if (high.isHighSurrogate() && at + 1 < text.size() && text.at(at + 1).isLowSurrogate())
+        return QChar::surrogateToUcs4(high, text.at(at + 1));
+    return high.unicode();
+}
+
+/// The kinds of character that decide where an identifier may start inside a file name.
+enum class CharKind
+{
+    Digit,
+    Letter,
+    Other
+};
+
+CharKind kindOf(char32_t c)
+{
+    if (QChar::isDigit(c))
+        return CharKind::Digit;
+    if (QChar::isLetter(c))
+        return CharKind::Letter;
+    return CharKind::Other;
+}
+
+/// One character with its letter case folded. ASCII letters fold among themselves only: a
+/// character outside ASCII that folds to an ASCII letter (the Kelvin sign, the long s) stays
+/// itself, so that it never equals one. The length in UTF-16 units never changes, so positions
+/// in a folded text are positions in the text.
+char32_t foldChar(char32_t c)
+{
+    if (c < 0x80)
+        return c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c;
+    const char32_t folded = QChar::toCaseFolded(c);
+    if (folded < 0x80 || QChar::requiresSurrogates(folded) != QChar::requiresSurrogates(c))
+        return c;
+    return folded;
+}
+
+/// True when `a` and `b` (of the same length) are equal with letter case folded as foldChar does.
+bool sameFolded(QStringView a, QStringView b)
+{
+    for (qsizetype i = 0; i < a.size();) {
+        const char32_t ca = codePointAt(a, i);
+        const char32_t cb = codePointAt(b, i);
+        if (ca != cb && foldChar(ca) != foldChar(cb))
+            return false;
+        i += QChar::requiresSurrogates(ca) ? 2 : 1;
+    }
+    return true;
+}
+
+QString foldKey(const QString &text)
+{
+    QString out;
+    out.reserve(text.size());
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char32_t c = codePointAt(text, i);
+        const char32_t folded = foldChar(c);
+        if (QChar::requiresSurrogates(c)) {
+            out.append(QChar(QChar::highSurrogate(folded)));
+            out.append(QChar(QChar::lowSurrogate(folded)));
+            ++i;
+        } else {
+            out.append(QChar(char16_t(folded)));
+        }
+    }
+    return out;
+}
+
+/// Where a lookup's names end up: the folder's real path, and the client list's.
+struct Place
+{
+    QString folder;
+    QString clientList;
+};
+
+FileIdentity identityIn(const Place &place, const QString &path, QString *reason)
+{
+    const auto why = [reason](const char *text) {
+        if (reason)
+            *reason = QString::fromLatin1(text);
+        return FileIdentity();
+    };
+    switch (entryKind(path)) {
+    case EntryKind::File: {
+        const FileIdentity identity = fileIdentity(path, false);
+        return identity.isValid() ? identity : why("it changed while it was looked at");
+    }
+    case EntryKind::Link: {
+        // Where the link leads now, and the file it reaches: both must be an ordinary file of this
+        // folder, the same one, so that a link re-pointed meanwhile is never taken.
+        const FileIdentity reached = fileIdentity(path);
+        const QString target = QFileInfo(path).canonicalFilePath();
+        if (target.isEmpty())
+            return why("a link to nothing");
+        if (QFileInfo(target).path() != place.folder)
+            return why("a link to a file outside the folder");
+        if (!reached.isValid() || entryKind(target) != EntryKind::File)
+            return why("a link to something that is not an ordinary file");
+        if (target == place.clientList)
+            return why("a link to the client list");
+        if (fileIdentity(target, false) != reached)
+            return why("it changed while it was looked at");
+        return reached;
+    }
+    case EntryKind::Missing:
+        return why("it is gone");
+    case EntryKind::Folder:
+    case EntryKind::Other:
+        break;
+    }
+    return why("not an ordinary file");
+}
+
+Place placeOf(const QString &folder, const QString &clientList)
+{
+    return {QFileInfo(folder.isEmpty() ? QStringLiteral(".") : folder).canonicalFilePath(),
+            clientList.isEmpty() ? QString() : QFileInfo(clientList).canonicalFilePath()};
+}
+
+DocumentListing listFolder(const QString &folder, const Place &place, const QString &clientList)
+{
+    namespace fs = std::filesystem;
+    DocumentListing listing;
+    const QDir base(folder.isEmpty() ? QStringLiteral(".") : folder);
+    const QString listName = clientList.isEmpty() ? QString() : QFileInfo(clientList).fileName();
+    const fs::path dir(QFile::encodeName(base.path()).toStdString());
+    std::error_code ec;
+    fs::directory_iterator it(dir, ec);
+    for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
+        // Hidden files are never documents: an office program's lock file for "Invoice_42.odt"
+        // is ".~lock.Invoice_42.odt#", and it sorts before the document itself.
+        const QString name = QFile::decodeName(QByteArray::fromStdString(it->path().filename().native()));
+        if (name.startsWith(QLatin1Char('.')) || name == listName)
+            continue;
+        // The entry's kind as the listing gave it: no call to the file system per entry.
+        std::error_code typeError;
+        const bool link = it->is_symlink(typeError);
+        if (!link && it->is_regular_file(typeError)) {
+            listing.names.append(name);
+        } else if (link) {
+            // A link may bring in any file the user can read (the settings, another folder's
+            // documents): only one to an ordinary file of this same folder is a document.
+            QString reason;
+            if (identityIn(place, base.filePath(name), &reason).isValid())
+                listing.names.append(name);
+            else
+                listing.skipped.append({name, reason});
+        }
+    }
+    if (ec) {
+        listing.error = QStringLiteral("The folder cannot be listed: ") + folder + QStringLiteral(" (") +
+                        QString::fromLocal8Bit(ec.message().c_str()) + QLatin1Char(')');
+        listing.names.clear();
+        listing.skipped.clear();
+        return listing;
+    }
+    // Listing order differs between file systems; sorting makes the first match the same everywhere.
+    const auto byName = [](const QString &a, const QString &b) {
+        const int c = QString::compare(a, b, Qt::CaseInsensitive);
+        return c != 0 ? c < 0 : a < b;
+    };
+    std::sort(listing.names.begin(), listing.names.end(), byName);
+    std::sort(listing.skipped.begin(), listing.skipped.end(),
+              [&byName](const SkippedEntry &a, const SkippedEntry &b) { return byName(a.name, b.name); });
+    return listing;
+}
+
+} // namespace
+
+bool isClientDocumentName(const QString &fileName, const QString &clientId)
+{
+    if (clientId.trimmed().isEmpty())
+        return false;
+    const qsizetype length = clientId.size();
+    const CharKind firstKind = kindOf(codePointAt(clientId, 0));
+    // Only the text right before a "." can be the identifier; no text is copied to compare it.
+    for (qsizetype dot = fileName.indexOf(QLatin1Char('.'), length); dot >= 0;
+         dot = fileName.indexOf(QLatin1Char('.'), dot + 1)) {
+        const qsizetype at = dot - length;
+        if (!sameFolded(QStringView(fileName).mid(at, length), clientId))
+            continue;
+        // "42." inside "1042.pdf" names client 1042, not 42, and inside "v1.42.pdf" a version:
+        // the identifier must start the name or follow a character that cannot continue it.
+        if (at > 0) {
+            const char32_t before = codePointBefore(fileName, at);
+            if (before == '.' || kindOf(before) == firstKind)
+                continue;
+        }
+        // "42.1" and "42.2024" are numbers with a fraction or a date, not client 42's.
+        const qsizetype after = dot + 1;
+        if (after < fileName.size() && QChar::isDigit(codePointAt(fileName, after)))
+            continue;
+        return true;
+    }
+    return false;
+}
+
+DocumentListing ListDocumentFolder(const QString &folder, const QString &clientList)
+{
+    return listFolder(folder, placeOf(folder, clientList), clientList);
+}
+
+ClientIdIndex::ClientIdIndex(const QStringList &clientIds)
+{
+    QSet<QString> seen;
+    QSet<qsizetype> lengths;
+    for (const QString &id : clientIds) {
+        if (id.trimmed().isEmpty() || seen.contains(id))
+            continue;
+        seen.insert(id);
+        const QString key = foldKey(id);
+        m_byKey[key].append(int(m_ids.size()));
+        m_ids.append(id);
+        lengths.insert(key.size());
+    }
+    m_lengths = QList<qsizetype>(lengths.cbegin(), lengths.cend());
+}
+
+QStringList ClientIdIndex::idsNamedBy(const QString &fileName) const
+{
+    // An identifier can only be named right before a ".": look up the pieces of the name that
+    // end there and have the length of some identifier, then apply the full rule to those.
+    const QString key = foldKey(fileName);
+    QList<int> named;
+    for (qsizetype dot = key.indexOf(QLatin1Char('.')); dot >= 0; dot = key.indexOf(QLatin1Char('.'), dot + 1)) {
+        for (qsizetype length : m_lengths) {
+            if (length > dot)
+                continue;
+            const auto found = m_byKey.constFind(key.mid(dot - length, length));
+            if (found == m_byKey.cend())
+                continue;
+            for (int d : *found) {
+                if (!named.contains(d) && isClientDocumentName(fileName, m_ids[d]))
+                    named.append(d);
+            }
+        }
+    }
+    std::sort(named.begin(), named.end());
+    QStringList ids;
+    for (int d : std::as_const(named))
+        ids.append(m_ids[d]);
+    return ids;
+}
+
+ClientDocument classifyDocuments(const QStringList &matching, const QString &clientId, const ClientIdIndex &index)
+{
+    ClientDocument document;
+    document.names = matching;
+    if (matching.isEmpty())
+        return document;
+    if (matching.size() > 1) {
+        document.outcome = ClientDocument::Outcome::Several;
+        return document;
+    }
+    for (const QString &id : index.idsNamedBy(matching.first())) {
+        if (id != clientId)
+            document.otherIds.append(id);
+    }
+    document.outcome = document.otherIds.isEmpty() ? ClientDocument::Outcome::Found : ClientDocument::Outcome::Shared;
+    return document;
+}
+
+ClientDocument FindClientDocument(const QString &folder, const QString &clientId, const ClientIdIndex &index,
+                                  const QString &clientList, QString *error)
+{
+    if (clientId.trimmed().isEmpty())
+        return {};
+    const Place place = placeOf(folder, clientList);
+    const DocumentListing listing = listFolder(folder, place, clientList);
+    if (!listing.error.isEmpty()) {
+        if (error)
+            *error = listing.error;
+        return {};
+    }
+    QStringList matching;
+    for (const QString &name : listing.names) {
+        if (isClientDocumentName(name, clientId))
+            matching.append(name);
+    }
+    ClientDocument document = classifyDocuments(matching, clientId, index);
+    if (document.outcome == ClientDocument::Outcome::Found) {
+        document.path = QDir(folder.isEmpty() ? QStringLiteral(".") : folder).filePath(matching.first());
+        document.identity = identityIn(place, document.path, nullptr);
+        // Gone or turned into something else since the listing: as if it had never been there.
+        if (!document.identity.isValid())
+            return {};
+    }
+    return document;
+}
+
+} // namespace quorvale

@@ -1,0 +1,85 @@
+#pragma once
+
+// Which file of the client list's folder is a client's own document. The run and the check both
+// decide it here, so that the check always shows what a run will do.
+
+#include "platform/fileaccess.h"
+
+#include <QHash>
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+namespace quorvale {
+
+/// True when `fileName` names the client `clientId`: it holds the identifier followed by "."
+/// where the identifier starts the name or follows a character that is neither "." nor of the
+/// kind (digit, letter, other) of the identifier's first, and no digit follows the ".". So for
+/// client 42: "42.pdf", "Invoice_42.pdf" and "Smith42.doc" yes; "1042.pdf", "v1.42.pdf" and
+/// "Invoice_42.1.pdf" no. Letter case is ignored, but an ASCII letter only ever equals an ASCII
+/// letter: the Kelvin sign is not K. Never true for a blank identifier.
+bool isClientDocumentName(const QString &fileName, const QString &clientId);
+
+/// A folder entry that looks like a document but is none, and why.
+struct SkippedEntry
+{
+    QString name;
+    QString reason;
+};
+
+/// The entries of a client list's folder that may be a client's document.
+struct DocumentListing
+{
+    QStringList names;           ///< in the order a lookup tries them
+    QList<SkippedEntry> skipped; ///< symbolic links that are no document
+    QString error;               ///< not empty: the folder could not be listed
+};
+
+/// Lists `folder`: ordinary files, and symbolic links whose target is an ordinary file in the same
+/// folder; never hidden files, the client list `clientList` (a path) or a link to it. Sorted by
+/// name ignoring letter case, so the order is the same on every machine.
+DocumentListing ListDocumentFolder(const QString &folder, const QString &clientList = QString());
+
+/// The client identifiers of one list, arranged so that finding the ones a file name names costs
+/// about as much as the name is long, whatever the length of the list. Built once per run or check.
+class ClientIdIndex
+{
+public:
+    ClientIdIndex() = default;
+    explicit ClientIdIndex(const QStringList &clientIds);
+    /// The distinct identifiers of the list that `fileName` names, in list order.
+    QStringList idsNamedBy(const QString &fileName) const;
+
+private:
+    QStringList m_ids;
+    QHash<QString, QList<int>> m_byKey;
+    QList<qsizetype> m_lengths;
+};
+
+/// What looking up one client's document found.
+struct ClientDocument
+{
+    enum class Outcome
+    {
+        None,    ///< no document names the client
+        Found,   ///< exactly one, naming no other client of the list
+        Several, ///< more than one document names the client: none is taken
+        Shared   ///< the only document also names another client of the list: it is not taken
+    };
+    Outcome outcome = Outcome::None;
+    QStringList names;     ///< the documents that name the client, in lookup order
+    QStringList otherIds;  ///< Shared: the other identifiers the document names
+    QString path;          ///< Found: the document's full path
+    FileIdentity identity; ///< Found: the file the document was when it was found
+};
+
+/// What a run does with the documents `matching` (in lookup order) that name `clientId`.
+ClientDocument classifyDocuments(const QStringList &matching, const QString &clientId, const ClientIdIndex &index);
+
+/// Looks up the client's own document in `folder`, listing the folder afresh, as ListDocumentFolder
+/// and classifyDocuments say. Outcome None for a blank identifier, and when the folder cannot be
+/// listed (then `error` says why).
+ClientDocument FindClientDocument(const QString &folder, const QString &clientId, const ClientIdIndex &index,
+                                  const QString &clientList = QString(), QString *error = nullptr);
+
+} // namespace quorvale

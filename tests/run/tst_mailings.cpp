@@ -1,0 +1,303 @@
+// Through the quorvale program against a real SMTP server: one run at a time, and an interrupted
+// run resumed so that every client of a mailing gets its message once, and never another
+// mailing's, whatever was edited, resent or planted in between.
+
+#include "run/journal.h"
+#include "support/programhome.h"
+
+#include <QTest>
+
+#include <csignal>
+
+using namespace quorvale;
+using namespace quorvale::test;
+using namespace Qt::Literals::StringLiterals;
+
+namespace {
+
+const QByteArray kClients = "A,a@x.org\r\nB,b@x.org\r\nC,c@x.org\r\nD,d@x.org\r\n";
+
+QStringList runArgs(const ProgramHome &home, const QString &csv = u"docs/clients.csv"_s,
+                    const QString &subject = u"Your invoice"_s)
+{
+    return {u"run"_s, u"--csv"_s, home.path(csv), u"--subject"_s, subject, u"--body"_s, u"Dear client"_s, u"--yes"_s};
+}
+
+/// Pacing that makes a run wait in a group delay after every `groupSize` clients.
+QList<std::pair<QString, QString>> pausingAfter(int groupSize)
+{
+    return {{u"EnableSchedule"_s, u"1"_s},
+            {u"DelayBetweenSends"_s, u"0"_s},
+            {u"GroupDelay"_s, u"10"_s},
+            {u"GroupSize"_s, QString::number(groupSize)}};
+}
+
+bool setGroupSize(const ProgramHome &home, int groupSize)
+{
+    return home.run({u"config"_s, u"set"_s, u"GroupSize"_s, QString::number(groupSize)}).exitCode == 0;
+}
+
+/// Runs the program until it waits in its first group delay, then presses Ctrl-C.
+ProgramHome::Result interrupted(const ProgramHome &home, const QStringList &args)
+{
+    const std::unique_ptr<QProcess> process = home.start(args);
+    QByteArray out;
+    if (!ProgramHome::waitForOutput(*process, "Will resume at", &out))
+        return ProgramHome::finish(*process, out);
+    ::kill(pid_t(process->processId()), SIGINT);
+    return ProgramHome::finish(*process, out);
+}
+
+/// Sets `home` up to send to `server`, then runs over the four clients of kClients with `args`
+/// until Ctrl-C in the group delay after the first two; the runs that follow go on without one.
+bool interruptedAfterTwo(ProgramHome &home, const SmtpServer &server, const QStringList &args)
+{
+    return server.isRunning() && home.configure(server, pausingAfter(2)) &&
+           home.writeFile(u"docs/clients.csv"_s, kClients) && interrupted(home, args).exitCode == 130 &&
+           setGroupSize(home, 100);
+}
+
+/// The recipients of the messages from the `from`-th on, with the subject when `withSubject`.
+QStringList received(const SmtpServer &server, qsizetype from = 0, bool withSubject = false)
+{
+    QStringList out;
+    const QList<ReceivedMessage> messages = server.messages();
+    for (qsizetype i = from; i < messages.size(); ++i)
+        out.append(messages.at(i).rcptTo.join(u',') + (withSubject ? u' ' + messages.at(i).subject : QString()));
+    return out;
+}
+
+/// The newest journal of the home.
+QString newestJournal(const ProgramHome &home)
+{
+    const QStringList names = QDir(home.journalFolder()).entryList({u"run-*.csv"_s}, QDir::Files, QDir::Name);
+    return names.isEmpty() ? QString() : QDir(home.journalFolder()).filePath(names.last());
+}
+
+} // namespace
+
+class TestMailings : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void aRunKeepsEveryOtherRunOut_data()
+    {
+        QTest::addColumn<QStringList>("second"); // the other run's options after --csv FILE ... --yes
+        QTest::addColumn<QString>("csv");
+        QTest::newRow("the same client file") << QStringList() << u"docs/clients.csv"_s;
+        QTest::newRow("a resume of the running one") << QStringList{u"--resume"_s} << u"docs/clients.csv"_s;
+        QTest::newRow("a resend") << QStringList{u"--retry-failed"_s} << u"docs/clients.csv"_s;
+        QTest::newRow("another client file") << QStringList{u"--no-resume"_s} << u"other/list.csv"_s;
+    }
+    void aRunKeepsEveryOtherRunOut()
+    {
+        QFETCH(QStringList, second);
+        QFETCH(QString, csv);
+        ProgramHome home;
+        SmtpServer server;
+        QVERIFY(server.isRunning());
+        QVERIFY(home.configure(server, pausingAfter(1)));
+        QVERIFY(home.writeFile(u"docs/clients.csv"_s, "A,a@x.org\r\nB,b@x.org\r\n"));
+        QVERIFY(home.writeFile(u"other/list.csv"_s, "A,a@x.org\r\nB,b@x.org\r\n"));
+
+        const std::unique_ptr<QProcess> first = home.start(runArgs(home));
+        QByteArray out;
+        QVERIFY2(ProgramHome::waitForOutput(*first, "Will resume at", &out), out.constData());
+        const ProgramHome::Result other = home.run(runArgs(home, csv) + second);
+        QCOMPARE(other.exitCode, 2);
+        QVERIFY2(other.err.contains(u"Another run is in progress (process %1)"_s.arg(first->processId())),
+                 qPrintable(other.err));
+        QVERIFY2(!other.err.contains(u"did not finish"_s), qPrintable(other.err));
+        QCOMPARE(received(server), QStringList{u"a@x.org"_s});
+
+        ::kill(pid_t(first->processId()), SIGINT);
+        QCOMPARE(ProgramHome::finish(*first, out).exitCode, 130);
+        // Once the first run is over, its resume goes on where it stopped.
+        QVERIFY(setGroupSize(home, 100));
+        QCOMPARE(home.run(runArgs(home) << u"--resume"_s).exitCode, 0);
+        QCOMPARE(received(server), (QStringList{u"a@x.org"_s, u"b@x.org"_s}));
+    }
+
+    void resumeContinuesOnlyTheSameMailing()
+    {
+        ProgramHome home;
+        SmtpServer server;
+        for (const char *id : {"A", "B", "C", "D"})
+            QVERIFY(home.writeFile(u"docs/Invoice_%1.pdf"_s.arg(QLatin1String(id)), QByteArray("invoice ") + id));
+        const QStringList invoices = runArgs(home) << u"--mode"_s << u"client"_s;
+        QVERIFY(interruptedAfterTwo(home, server, invoices));
+
+        // Another mailing to the same clients: it goes to all of them, and leaves the invoices'
+        // run unfinished.
+        const ProgramHome::Result greeting =
+            home.run(runArgs(home, u"docs/clients.csv"_s, u"Merry Christmas"_s) << u"--resume"_s);
+        QCOMPARE(greeting.exitCode, 0);
+        QVERIFY2(greeting.err.contains(u"There is no unfinished run of this mailing to resume"_s),
+                 qPrintable(greeting.err));
+        QCOMPARE(received(server, 2, true), (QStringList{u"a@x.org Merry Christmas"_s, u"b@x.org Merry Christmas"_s,
+                                                         u"c@x.org Merry Christmas"_s, u"d@x.org Merry Christmas"_s}));
+        for (qsizetype i = 2; i < 6; ++i)
+            QVERIFY(server.messages().at(i).attachments.isEmpty());
+
+        // The invoices go on where they stopped, each with its own document.
+        QCOMPARE(home.run(QStringList(invoices) << u"--resume"_s).exitCode, 0);
+        QCOMPARE(received(server, 6, true), (QStringList{u"c@x.org Your invoice"_s, u"d@x.org Your invoice"_s}));
+        QCOMPARE(server.messages().at(7).attachments.value(0).data, QByteArray("invoice D"));
+    }
+
+    void resumeRecognisesClientsByIdentifierAndAddress()
+    {
+        ProgramHome home;
+        SmtpServer server;
+        QVERIFY(interruptedAfterTwo(home, server, runArgs(home)));
+
+        // B's address corrected, two clients added, lines moved; the list opened through a link
+        // to its folder.
+        QVERIFY(home.writeFile(u"docs/clients.csv"_s,
+                               "E,e@x.org\r\nA,a@x.org\r\nB,b.new@x.org\r\nC,c@x.org\r\nD,d@x.org\r\nF,f@x.org\r\n"));
+        QVERIFY(QFile::link(home.path(u"docs"_s), home.path(u"linked"_s)));
+        const ProgramHome::Result r = home.run(runArgs(home, u"linked/clients.csv"_s) << u"--resume"_s);
+        QCOMPARE(r.exitCode, 0);
+        QVERIFY2(r.out.contains(u"2 clients added, 1 address changed since the interrupted run"_s),
+                 qPrintable(r.out.join(u'\n')));
+        QVERIFY(r.out.contains(u"Skipped (already sent) - a@x.org"_s));
+        QCOMPARE(received(server, 2),
+                 (QStringList{u"e@x.org"_s, u"b.new@x.org"_s, u"c@x.org"_s, u"d@x.org"_s, u"f@x.org"_s}));
+    }
+
+    void aResendNeverFinishesTheRunItResendsFor()
+    {
+        ProgramHome home;
+        SmtpServer server({.fault = u"RCPT:550:b@x.org"_s});
+        QVERIFY(interruptedAfterTwo(home, server, runArgs(home)));
+        QCOMPARE(received(server), QStringList{u"a@x.org"_s});
+        server.reset(QString());
+
+        const ProgramHome::Result resend = home.run(runArgs(home) << u"--retry-failed"_s);
+        QCOMPARE(resend.exitCode, 0);
+        QVERIFY(resend.out.contains(u"Clients to resend to - 1"_s));
+        QVERIFY(resend.out.contains(u"Clients not reached yet - 2 (Start Processing resumes them)"_s));
+        QCOMPARE(received(server), QStringList{u"b@x.org"_s});
+
+        QCOMPARE(home.run(runArgs(home) << u"--resume"_s).exitCode, 0);
+        QCOMPARE(received(server), (QStringList{u"b@x.org"_s, u"c@x.org"_s, u"d@x.org"_s}));
+    }
+
+    void anAbortBeforeTheMessageWentOutIsNoRefusal()
+    {
+        ProgramHome home;
+        SmtpServer server;
+        QVERIFY(server.isRunning());
+        QVERIFY(home.configure(
+            server, {{u"EnableSchedule"_s, u"1"_s}, {u"DelayBetweenSends"_s, u"60"_s}, {u"GroupSize"_s, u"100"_s}}));
+        QVERIFY(home.writeFile(u"docs/clients.csv"_s, kClients));
+
+        // Ctrl-C in the pause after a: b's send starts and is aborted before anything goes out.
+        const std::unique_ptr<QProcess> run = home.start(runArgs(home));
+        QVERIFY(server.waitForMessages(1, 30000));
+        QByteArray out;
+        QThread::msleep(300);
+        ::kill(pid_t(run->processId()), SIGINT);
+        const ProgramHome::Result r = ProgramHome::finish(*run, out);
+        QCOMPARE(r.exitCode, 130);
+        const QStringList tail = r.out.mid(r.out.size() - 4);
+        QCOMPARE(tail, (QStringList{u"Sending email - 2"_s, u"Send Error - b@x.org"_s, u"Processing Aborted"_s,
+                                    u"Processing Complete"_s}));
+        QList<JournalEntry> entries;
+        QString error;
+        QVERIFY2(readJournal(newestJournal(home), &entries, &error), qPrintable(error));
+        QCOMPARE(entries.at(entries.size() - 2).event, u"not sent (aborted)"_s);
+        QCOMPARE(entries.at(entries.size() - 2).address, u"b@x.org"_s);
+
+        QVERIFY(home.run({u"config"_s, u"set"_s, u"DelayBetweenSends"_s, u"0"_s}).exitCode == 0);
+        const ProgramHome::Result resend = home.run(runArgs(home) << u"--retry-failed"_s);
+        QCOMPARE(resend.exitCode, 2);
+        QVERIFY2(resend.err.contains(u"Start Processing resumes the 3 clients the interrupted run did not reach"_s),
+                 qPrintable(resend.err));
+        QCOMPARE(home.run(runArgs(home) << u"--resume"_s).exitCode, 0);
+        QCOMPARE(received(server), (QStringList{u"a@x.org"_s, u"b@x.org"_s, u"c@x.org"_s, u"d@x.org"_s}));
+    }
+
+    void aJournalThatDoesNotReadCleanlyStopsTheResume_data()
+    {
+        QTest::addColumn<QByteArray>("from"); // in the line of a's "sent"
+        QTest::addColumn<QByteArray>("to");
+        QTest::addColumn<int>("exitCode");
+        QTest::newRow("a stray quote") << QByteArray(",a@x.org,") << QByteArray(",a\"@x.org,") << 2;
+        QTest::newRow("a field missing") << QByteArray(",a@x.org,") << QByteArray(",") << 2;
+        QTest::newRow("an unknown event") << QByteArray(",sent,") << QByteArray(",sant,") << 2;
+        QTest::newRow("a line number that does not fit")
+            << QByteArray(",sent,1,") << QByteArray(",sent,99999999999999999999,") << 2;
+        // Its last line cut off by a crash: the run looks killed, which a resume handles.
+        QTest::newRow("a last line cut off") << QByteArray(",aborted,,,,,,,\r\n") << QByteArray(",abor") << 0;
+    }
+    void aJournalThatDoesNotReadCleanlyStopsTheResume()
+    {
+        QFETCH(QByteArray, from);
+        QFETCH(QByteArray, to);
+        QFETCH(int, exitCode);
+        ProgramHome home;
+        SmtpServer server;
+        QVERIFY(interruptedAfterTwo(home, server, runArgs(home)));
+
+        const QString path = newestJournal(home);
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QList<QByteArray> lines = file.readAll().split('\n');
+        file.close();
+        qsizetype changed = -1;
+        for (qsizetype i = 0; i < lines.size() && changed < 0; ++i) {
+            if ((lines[i].contains(",sent,") || from.contains("aborted")) &&
+                lines[i].contains(from.left(from.size() - 2)))
+                changed = i;
+        }
+        QVERIFY(changed >= 0);
+        QByteArray line = lines[changed] + '\n';
+        line.replace(from, to);
+        lines[changed] = line.chopped(line.endsWith('\n') ? 1 : 0);
+        if (!line.endsWith('\n'))
+            lines.resize(changed + 1);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(lines.join('\n'));
+        file.close();
+
+        const ProgramHome::Result r = home.run(runArgs(home) << u"--resume"_s);
+        QCOMPARE(r.exitCode, exitCode);
+        if (exitCode == 0) {
+            QCOMPARE(received(server), (QStringList{u"a@x.org"_s, u"b@x.org"_s, u"c@x.org"_s, u"d@x.org"_s}));
+            return;
+        }
+        QVERIFY2(r.err.contains(path + u", line %1: "_s.arg(changed + 1)), qPrintable(r.err));
+        QCOMPARE(received(server).size(), 2);
+        // --no-resume goes over every client again.
+        QCOMPARE(home.run(runArgs(home) << u"--no-resume"_s).exitCode, 0);
+        QCOMPARE(received(server).size(), 6);
+    }
+
+    void plantedJournalNumbersAreLeftAside()
+    {
+        ProgramHome home;
+        SmtpServer server;
+        QVERIFY(server.isRunning());
+        QVERIFY(home.configure(server));
+        QVERIFY(home.writeFile(u"docs/other.csv"_s, "Z,z@x.org\r\n"));
+        QCOMPARE(home.run(runArgs(home, u"docs/other.csv"_s)).exitCode, 0);
+        // Another mailing's journal under the largest number there is, and a number too large to be one.
+        QVERIFY(QFile::copy(newestJournal(home),
+                            QDir(home.journalFolder()).filePath(u"run-9223372036854775807-20200101-000000.csv"_s)));
+        QVERIFY(home.writeFile(u"data/Quorvale/runs/run-99999999999999999999-20200101-000000.csv"_s, "garbage\""));
+
+        QVERIFY(interruptedAfterTwo(home, server, runArgs(home)));
+        const ProgramHome::Result r = home.run(runArgs(home) << u"--resume"_s);
+        QCOMPARE(r.exitCode, 0);
+        QCOMPARE(received(server), (QStringList{u"z@x.org"_s, u"a@x.org"_s, u"b@x.org"_s, u"c@x.org"_s, u"d@x.org"_s}));
+        // The journals of these runs are numbered on from the ones that fit.
+        QVERIFY(
+            QFileInfo::exists(QDir(home.journalFolder())
+                                  .filePath(QDir(home.journalFolder()).entryList({u"run-000003-*.csv"_s}).value(0))));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestMailings)
+#include "tst_mailings.moc"

@@ -1,0 +1,132 @@
+#pragma once
+
+// The quorvale program run as a user runs it, in a home of its own: settings, data folder and
+// files under one temporary folder, the settings saved through `config set`, the program started
+// with QProcess and its output read back.
+//
+//     ProgramHome home;
+//     SmtpServer server;
+//     QVERIFY(home.configure(server));
+//     home.writeFile(u"list.csv"_s, "1,a@example.org\r\n");
+//     const ProgramHome::Result r = home.run({u"run"_s, u"--csv"_s, home.path(u"list.csv"_s), u"--yes"_s});
+
+#include "support/smtpfixture.h"
+
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <memory>
+#include <utility>
+
+namespace quorvale::test {
+
+class ProgramHome
+{
+public:
+    struct Result
+    {
+        int exitCode = -1; ///< -1: the program crashed or did not end
+        QStringList out;   ///< standard output, one entry per line
+        QString err;
+    };
+
+    bool isValid() const { return m_home.isValid(); }
+    QString root() const { return m_home.path(); }
+    QString path(const QString &name) const { return m_home.filePath(name); }
+    /// The program's data folder (journals, body file, run lock).
+    QString dataFolder() const { return path(QStringLiteral("data/Quorvale")); }
+    QString journalFolder() const { return QDir(dataFolder()).filePath(QStringLiteral("runs")); }
+
+    bool writeFile(const QString &name, const QByteArray &content) const
+    {
+        QDir().mkpath(QFileInfo(path(name)).path());
+        QFile file(path(name));
+        return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
+    }
+    QByteArray readFile(const QString &name) const
+    {
+        QFile file(path(name));
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
+
+    /// Starts the program with `args`; standard input gets `input` and is then closed.
+    std::unique_ptr<QProcess> start(const QStringList &args, const QByteArray &input = QByteArray()) const
+    {
+        auto process = std::make_unique<QProcess>();
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), path(QStringLiteral("config")));
+        env.insert(QStringLiteral("XDG_DATA_HOME"), path(QStringLiteral("data")));
+        env.insert(QStringLiteral("QUORVALE_PRINT_COMMAND"), QStringLiteral("/bin/sh -c 'echo \"$0\" >> \"") +
+                                                                 path(QStringLiteral("printed.txt")) +
+                                                                 QStringLiteral("\"'"));
+        for (const QString &entry : m_environment)
+            env.insert(entry.section(QLatin1Char('='), 0, 0), entry.section(QLatin1Char('='), 1));
+        process->setProcessEnvironment(env);
+        process->start(qEnvironmentVariable("QUORVALE_BINARY"), args);
+        process->write(input);
+        process->closeWriteChannel();
+        return process;
+    }
+
+    /// Runs the program to its end.
+    Result run(const QStringList &args, const QByteArray &input = QByteArray()) const
+    {
+        const std::unique_ptr<QProcess> process = start(args, input);
+        return finish(*process);
+    }
+
+    /// Waits for a started program to end and collects what it wrote.
+    static Result finish(QProcess &process, const QByteArray &outSoFar = QByteArray())
+    {
+        Result result;
+        if (!process.waitForFinished(120000)) {
+            process.kill();
+            process.waitForFinished();
+            return result;
+        }
+        result.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+        result.out = QString::fromUtf8(outSoFar + process.readAllStandardOutput()).split(QLatin1Char('\n'));
+        if (!result.out.isEmpty() && result.out.last().isEmpty())
+            result.out.removeLast();
+        result.err = QString::fromUtf8(process.readAllStandardError());
+        return result;
+    }
+
+    /// Reads the program's standard output until a line holding `text` has come; false on timeout.
+    static bool waitForOutput(QProcess &process, const QByteArray &text, QByteArray *out, int timeoutMs = 60000)
+    {
+        QDeadlineTimer deadline(timeoutMs);
+        while (!out->contains(text) && process.waitForReadyRead(int(deadline.remainingTime())))
+            *out += process.readAllStandardOutput();
+        return out->contains(text);
+    }
+
+    /// Saves `server`'s settings, and then `more` (name, value), through `config set`.
+    bool configure(const SmtpServer &server, const QList<std::pair<QString, QString>> &more = {})
+    {
+        m_environment = server.environment();
+        const AppSettings s = server.settings();
+        QList<std::pair<QString, QString>> sets = {{QStringLiteral("SMPTServer"), s.SMTPServer},
+                                                   {QStringLiteral("SSLport"), s.SSLport},
+                                                   {QStringLiteral("AuthType"), QString::number(s.AuthType)},
+                                                   {QStringLiteral("UserName"), s.UserName},
+                                                   {QStringLiteral("PW"), s.Password},
+                                                   {QStringLiteral("EmailFrom"), s.EmailFrom}};
+        sets += more;
+        for (const auto &[name, value] : std::as_const(sets)) {
+            if (run({QStringLiteral("config"), QStringLiteral("set"), name, value}).exitCode != 0)
+                return false;
+        }
+        return true;
+    }
+
+private:
+    QTemporaryDir m_home;
+    QStringList m_environment;
+};
+
+} // namespace quorvale::test
