@@ -9,14 +9,63 @@
 #include <QDir>
 #include <QTest>
 
+#include <cerrno>
+#include <climits>
 #include <csignal>
+#include <cstdio>
+#include <cstring>
 
+#include <dlfcn.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace quorvale;
 using quorvale::test::RunHarness;
 using quorvale::test::SmtpServer;
+
+namespace {
+
+/// What the real fdatasync calls on run journals did: how many there were, how much of the file
+/// the last one covered, and from which call on they fail (0: never) as a failing disk would.
+struct JournalSyncs
+{
+    int calls = 0;
+    qint64 syncedSize = -1;
+    int failFrom = 0;
+};
+JournalSyncs g_syncs;
+
+bool isRunJournal(int fd)
+{
+    char link[64];
+    std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+    char target[PATH_MAX] = {};
+    const ssize_t n = ::readlink(link, target, sizeof target - 1);
+    return n > 0 && std::strstr(target, "/runs/run-") != nullptr;
+}
+
+} // namespace
+
+// Every fdatasync of this test program comes here first (the journal is linked in statically), so
+// the tests see the syncs that really reach the disk, not what the journal says it did.
+extern "C" int fdatasync(int fd)
+{
+    using Real = int (*)(int);
+    static const auto real = reinterpret_cast<Real>(::dlsym(RTLD_NEXT, "fdatasync"));
+    if (!isRunJournal(fd))
+        return real(fd);
+    ++g_syncs.calls;
+    if (g_syncs.failFrom > 0 && g_syncs.calls >= g_syncs.failFrom) {
+        errno = EIO;
+        return -1;
+    }
+    const int result = real(fd);
+    struct stat info = {};
+    if (result == 0 && ::fstat(fd, &info) == 0)
+        g_syncs.syncedSize = info.st_size;
+    return result;
+}
 
 namespace {
 
@@ -84,9 +133,11 @@ private Q_SLOTS:
         QTemporaryDir dir;
         QString error;
         const QDateTime now(QDate(2026, 3, 4), QTime(5, 6, 7));
+        g_syncs = {};
         std::unique_ptr<Journal> journal = Journal::create(dir.filePath(u"runs"_qs), now, &error);
         QVERIFY2(journal, qPrintable(error));
         QCOMPARE(journal->syncCount(), 1); // the header line
+        QCOMPARE(g_syncs.calls, 1);
         QVERIFY(QFileInfo(journal->path()).fileName().startsWith(u"run-000001-20260304-050607"_qs));
         struct stat info = {};
         QCOMPARE(::stat(QFile::encodeName(journal->path()).constData(), &info), 0);
@@ -113,8 +164,11 @@ private Q_SLOTS:
         JournalEntry end;
         end.time = now;
         end.event = u"completed"_qs;
+        QCOMPARE(g_syncs.calls, 1);
         QVERIFY(journal->append(end, &error));
         QCOMPARE(journal->syncCount(), 2);
+        QCOMPARE(g_syncs.calls, 2);
+        QCOMPARE(g_syncs.syncedSize, QFileInfo(journal->path()).size());
 
         // A line cut short by a crash is dropped; the ones before it stand.
         QFile file(journal->path());
@@ -147,9 +201,12 @@ private Q_SLOTS:
         h.request.print = true;
         h.printer.fail = false;
         h.mailer.statuses = {u"OK"_qs, u"Bad"_qs, u"Unknown"_qs};
-        // When a message goes out, its "attempting" line is already in the file.
+        // When a message goes out, its "attempting" line is already in the file, and on the disk:
+        // the last real sync covered the whole file.
         QStringList lastLineAtSend;
+        g_syncs = {};
         h.onSend = [&](const MailMessage &m) {
+            QCOMPARE(g_syncs.syncedSize, QFileInfo(journalsOf(h).value(0)).size());
             const QList<JournalEntry> now = entriesOf(journalsOf(h).value(0));
             lastLineAtSend.append(now.isEmpty() ? QString() : now.last().event + u' ' + now.last().address);
             QCOMPARE(now.last().sha256, fileSha256(m.AttachmentPath));
@@ -157,6 +214,7 @@ private Q_SLOTS:
         QCOMPARE(h.run(), RunOutcome::CompletedWithErrors);
         QCOMPARE(lastLineAtSend,
                  QStringList({u"attempting a@x.org"_qs, u"attempting b@x.org"_qs, u"attempting c@x.org"_qs}));
+        QCOMPARE(g_syncs.syncedSize, QFileInfo(journalsOf(h).value(0)).size());
 
         QCOMPARE(journalsOf(h).size(), 1);
         const QList<JournalEntry> entries = entriesOf(journalsOf(h).first());
@@ -245,6 +303,22 @@ private Q_SLOTS:
             attempts += e.event == QLatin1String("attempting") ? 1 : 0;
         QCOMPARE(attempts, h.mailer.sent.size());
         QVERIFY(entries.last().event != QLatin1String("completed"));
+    }
+
+    void aFailingSyncStopsTheRunBeforeTheNextSend()
+    {
+        RunHarness h;
+        h.writeCsv("A,a@x.org\r\nB,b@x.org\r\nC,c@x.org\r\n");
+        // The journal's own header, the run's opening lines, a's "attempting": the fourth real sync,
+        // of a's "sent" line, fails as a disk that reports EIO would.
+        g_syncs = {};
+        g_syncs.failFrom = 4;
+        const RunOutcome outcome = h.run();
+        g_syncs.failFrom = 0;
+        QCOMPARE(outcome, RunOutcome::Stopped);
+        QCOMPARE(sentTo(h), QStringList{u"a@x.org"_qs});
+        QVERIFY2(h.trace.last().startsWith(u"Processing stopped - The run journal cannot be written"_qs),
+                 qPrintable(h.trace.last()));
     }
 
     void resumesAnUnfinishedRun_data()
@@ -336,6 +410,27 @@ private Q_SLOTS:
         QCOMPARE(h.run(), RunOutcome::Completed);
         QCOMPARE(h.prompter.questions, QStringList{kConfirm});
         QCOMPARE(h.mailer.sent.size(), 5);
+    }
+
+    void resumeLooksNoFurtherBackThanTheNewestFullRun()
+    {
+        // A run over all clients aborted after a, b and c; then a fresh run over all clients,
+        // aborted after a. Only that fresh run counts: the resume sends to b to e.
+        RunHarness h;
+        h.writeCsv("A,a@x.org\r\nB,b@x.org\r\nC,c@x.org\r\nD,d@x.org\r\nE,e@x.org\r\n");
+        h.abortInPauseAfter(u"=> c@x.org | "_qs);
+        QCOMPARE(h.run(), RunOutcome::Aborted);
+        h.request.resume = ResumeChoice::StartAfresh;
+        h.abortInPauseAfter(u"=> a@x.org | "_qs);
+        h.mailer.sent.clear();
+        h.trace.clear();
+        QCOMPARE(h.run(), RunOutcome::Aborted);
+        QCOMPARE(sentTo(h), (QStringList{u"a@x.org"_qs, u"b@x.org"_qs})); // b: not sent (aborted)
+        h.onSleep = nullptr;
+        h.mailer.sent.clear();
+        h.request.resume = ResumeChoice::Resume;
+        QCOMPARE(h.run(), RunOutcome::Completed);
+        QCOMPARE(sentTo(h), (QStringList{u"b@x.org"_qs, u"c@x.org"_qs, u"d@x.org"_qs, u"e@x.org"_qs}));
     }
 
     void resumesOnlyWhatThereIsToResume_data()
