@@ -1,5 +1,6 @@
 #include "run/batchrun.h"
 #include "run/pause.h"
+#include "settings/settingsstore.h"
 #include "runfakes.h"
 
 #include <QDir>
@@ -139,6 +140,26 @@ private Q_SLOTS:
                                           u"Starting email group delay..."_qs, u"  Will resume at 01:25:45 PM"_qs,
                                           u"~300100"_qs, u"Continuing email sends"_qs, u"Sending email - 2"_qs,
                                           u"=> b@x.org | "_qs, u"~100"_qs, u"Processing Complete"_qs}));
+    }
+
+    void largestGroupDelayIsAnnouncedAndWaitedInFull()
+    {
+        // The largest group delay the settings accept, after every client: its milliseconds, added
+        // to the clock's reading, no longer fit in 32 bits, and the pause must still last all of it.
+        const StoredSetting *groupDelay = findStoredSetting(u"GroupDelay");
+        QVERIFY(groupDelay);
+        RunHarness h;
+        h.writeCsv("1,a@x.org\r\n2,b@x.org\r\n");
+        schedule(h, 0, qint32(groupDelay->maximum), 1);
+        QCOMPARE(h.run(), RunOutcome::Completed);
+        const qint64 delayMs = groupDelay->maximum * 60000;
+        QCOMPARE(delayMs, 2147460000); // 35791 minutes
+        // The delay starts at 13:20:45.1 on the fake clock; 24 days, 20 hours and 31 minutes later
+        // is 9:51:45 in the morning. The pause ends at the first slice past its end.
+        QCOMPARE(h.passes().mid(7), QStringList({u"Starting email group delay..."_qs, u"  Will resume at 09:51:45 AM"_qs,
+                                                 u"~"_qs + QString::number(delayMs + 100), u"Continuing email sends"_qs,
+                                                 u"Sending email - 2"_qs, u"=> b@x.org | "_qs, u"~100"_qs,
+                                                 u"Processing Complete"_qs}));
     }
 
     void abortIsSeenAtItsCheckPoints_data()
