@@ -13,6 +13,7 @@
 #include <QTest>
 #include <QThread>
 
+#include <algorithm>
 #include <atomic>
 #include <thread>
 
@@ -66,6 +67,13 @@ bool nothingReachedServer(const SmtpServer &server)
     return server.commands().isEmpty() && server.messages().isEmpty();
 }
 
+/// The header lines of a message as they came over the wire: every byte 7-bit, whatever the text.
+bool headersAreSevenBit(const QByteArray &wire)
+{
+    const QByteArray headers = wire.left(wire.indexOf("\r\n\r\n"));
+    return !headers.isEmpty() && std::all_of(headers.cbegin(), headers.cend(), [](char c) { return uchar(c) < 0x80; });
+}
+
 } // namespace
 
 class TestMailSend : public QObject
@@ -80,6 +88,7 @@ private Q_SLOTS:
     void subjectAndFileNameRoundTrip();
     void binaryAttachmentArrivesIdenticalEveryTime();
     void abortFromProgressStopsUpload();
+    void abortRequestedBeforeTheSendReachesNoServer();
     void refusesUnreadableAttachment_data();
     void refusesUnreadableAttachment();
     void emptyAttachmentPathSendsWithoutAttachment();
@@ -171,7 +180,14 @@ void TestMailSend::subjectAndFileNameRoundTrip()
     MailMan mailman;
     const Outcome o = send(mailman, server.settings(), message(u"c@example.org"_s, subject, u"b"_s, path));
     QCOMPARE(o.status, u"OK"_s);
-    QVERIFY(server.waitForMessages(1, 10000));
+    // The same subject in a message without an attachment, which is sent as one text part.
+    QCOMPARE(send(mailman, server.settings(), message(u"c@example.org"_s, subject, u"b"_s)).status, u"OK"_s);
+    QVERIFY(server.waitForMessages(2, 10000));
+    // A mail parser would accept 8-bit header bytes too: the wire itself must hold 7-bit headers.
+    for (const auto &sent : server.messages()) {
+        QCOMPARE(sent.subject, subject);
+        QVERIFY2(headersAreSevenBit(sent.wire), sent.wire.left(sent.wire.indexOf("\r\n\r\n")).constData());
+    }
     const auto m = server.messages().first();
     QCOMPARE(m.subject, subject);
     QCOMPARE(m.attachments.size(), 1);
@@ -246,6 +262,23 @@ void TestMailSend::abortFromProgressStopsUpload()
     QVERIFY(highest < 100);
     QThread::msleep(200);
     QVERIFY(server.messages().isEmpty());
+}
+
+void TestMailSend::abortRequestedBeforeTheSendReachesNoServer()
+{
+    SmtpServer server;
+    MailMan mailman;
+    mailman.AbortCheck = [](int &abort) { abort = 1; };
+    Outcome o;
+    SendReport report;
+    o.attempted = SendMail(mailman, server.settings(), message(u"c@example.org"_s), o.status, o.errors, &o.error,
+                           &report);
+    QVERIFY(o.attempted);
+    QCOMPARE(o.status, u"Bad"_s);
+    QCOMPARE(o.errors, u"The send was aborted."_s);
+    QVERIFY(report.abortedUnsent);
+    QThread::msleep(100);
+    QVERIFY(nothingReachedServer(server));
 }
 
 void TestMailSend::refusesUnreadableAttachment_data()
