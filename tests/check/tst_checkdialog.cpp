@@ -11,6 +11,7 @@
 
 using namespace quorvale;
 using namespace quorvale::test;
+using namespace Qt::Literals::StringLiterals;
 
 class TestCheckDialog : public QObject
 {
@@ -32,38 +33,46 @@ void TestCheckDialog::checksTheWindowsInputsAndFilters()
         return ini.open(QIODevice::ReadOnly) ? ini.readAll() : QByteArray();
     }();
     MainWindow &w = f.open();
-    f.widget<QLineEdit>("txtCSVpath")->setText(csv);
-    f.widget<QRadioButton>("OptAddAttachment2")->click();
-    f.widget<QCheckBox>("chkPrint")->setChecked(true);
+    FIND_CHILD(QLineEdit, txtCSVpath, f.window, u"txtCSVpath"_s);
+    FIND_CHILD(QRadioButton, OptAddAttachment2, f.window, u"OptAddAttachment2"_s);
+    FIND_CHILD(QCheckBox, chkPrint, f.window, u"chkPrint"_s);
+    FIND_CHILD(QPushButton, cmdCheck, f.window, u"cmdCheck"_s);
+    FIND_CHILD(QRadioButton, OptAddAttachment0, f.window, u"OptAddAttachment0"_s);
+    txtCSVpath->setText(csv);
+    OptAddAttachment2->click();
+    chkPrint->setChecked(true);
 
-    f.widget<QPushButton>("cmdCheck")->click();
-    auto *dialog = w.findChild<CheckDialog *>(QStringLiteral("frmCheck"));
-    QVERIFY(dialog);
+    cmdCheck->click();
+    FIND_CHILD(CheckDialog, dialog, w, QStringLiteral("frmCheck"));
+    FIND_CHILD(QLabel, lblCheckSummary, dialog, QStringLiteral("lblCheckSummary"));
+    FIND_CHILD(QTableView, table, dialog, QStringLiteral("tblCheck"));
+    FIND_CHILD(QCheckBox, chkFlaggedOnly, dialog, QStringLiteral("chkFlaggedOnly"));
+    FIND_CHILD(QPushButton, save, dialog, QStringLiteral("cmdSaveCsv"));
+    FIND_CHILD(QAction, mnuCheck, w, QStringLiteral("mnuCheck"));
     QVERIFY(dialog->isVisible());
     QVERIFY(!dialog->isModal());
     QTRY_VERIFY(!dialog->isChecking()); // the check runs off the window's thread
-    const QString summary = dialog->findChild<QLabel *>(QStringLiteral("lblCheckSummary"))->text();
+    const QString summary = lblCheckSummary->text();
     QVERIFY2(summary.contains(QStringLiteral("Clients: 4")), qPrintable(summary));
     QVERIFY2(summary.contains(QStringLiteral("send with a file: 1, no document found: 2, print: 1")),
              qPrintable(summary));
     QVERIFY2(summary.contains(QStringLiteral("Flagged rows: 2 (same address on another line: 2)")),
              qPrintable(summary));
 
-    auto *table = dialog->findChild<QTableView *>(QStringLiteral("tblCheck"));
     QCOMPARE(table->model()->rowCount(), 4);
     QVERIFY(!table->model()->index(0, 0).data(Qt::DecorationRole).isNull()); // flagged rows carry an icon
     QVERIFY(table->model()->index(2, 0).data(Qt::DecorationRole).isNull());
     QCOMPARE(table->model()->index(3, CheckTableModel::ActionColumn).data().toString(),
              QStringLiteral("Print Invoice_4.pdf (3 bytes)"));
-    dialog->findChild<QCheckBox *>(QStringLiteral("chkFlaggedOnly"))->setChecked(true);
+    chkFlaggedOnly->setChecked(true);
     QCOMPARE(table->model()->rowCount(), 2);
     QCOMPARE(table->model()->index(1, CheckTableModel::LineColumn).data().toInt(), 2);
 
     // The menu entry checks again with the inputs as they are now; the filter stays.
     // A second request while one runs is checked after it, with the inputs of that moment.
-    f.widget<QPushButton>("cmdCheck")->click();
-    f.widget<QRadioButton>("OptAddAttachment0")->click();
-    f.window->findChild<QAction *>(QStringLiteral("mnuCheck"))->trigger();
+    cmdCheck->click();
+    OptAddAttachment0->click();
+    mnuCheck->trigger();
     QCOMPARE(w.findChildren<CheckDialog *>().size(), 1);
     QTRY_VERIFY(!dialog->isChecking());
     QCOMPARE(table->model()->rowCount(), 2);
@@ -72,7 +81,6 @@ void TestCheckDialog::checksTheWindowsInputsAndFilters()
     // Saved through the file chooser; a cancelled chooser writes nothing.
     const QString saved = f.dir.filePath(QStringLiteral("check.csv"));
     f.dialogs.files = {QString(), saved};
-    auto *save = dialog->findChild<QPushButton *>(QStringLiteral("cmdSaveCsv"));
     save->click();
     QVERIFY(!QFile::exists(saved));
     save->click();

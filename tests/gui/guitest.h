@@ -19,6 +19,26 @@
 
 namespace quorvale::test {
 
+inline const QObject *asObject(const QObject *object)
+{
+    return object;
+}
+inline const QObject *asObject(const QObject &object)
+{
+    return &object;
+}
+template <typename T> const QObject *asObject(const std::unique_ptr<T> &object)
+{
+    return object.get();
+}
+
+/// Declares `var` as the child of `parent` (a pointer, reference or unique_ptr) of type `Type`
+/// called `name`. When there is none the test function fails here and returns: one missing widget
+/// fails one case, never the whole test program through a null pointer.
+#define FIND_CHILD(Type, var, parent, name)                                                                          \
+    Type *const var = ::quorvale::test::asObject(parent)->findChild<Type *>(name);                                     \
+    QVERIFY2(var, qPrintable(QStringLiteral("no " #Type " called ") + QString(name)))
+
 /// A caption without its access-key marker ("&Start Processing" -> "Start Processing").
 inline QString caption(QString text)
 {
@@ -81,10 +101,6 @@ struct WindowFixture
         window = std::make_unique<MainWindow>(options);
         window->show();
         return *window;
-    }
-    template <typename T = QWidget> T *widget(const char *name) const
-    {
-        return window->findChild<T *>(QString::fromLatin1(name));
     }
 };
 

@@ -34,25 +34,37 @@ void saveServerOf(WindowFixture &f, const SmtpServer &server)
     f.save(u"EmailFrom"_s, s.EmailFrom);
 }
 
-/// Opens the setup dialog, presses Test Email and returns the test dialog.
+/// Opens the setup dialog, presses Test Email and returns the test dialog; null (the test has
+/// failed) when a control is missing.
 QDialog *openTest(WindowFixture &f)
 {
     f.window->showSetup();
-    auto *setup = f.window->findChild<QDialog *>(u"frmSetup"_s);
-    QTest::mouseClick(setup->findChild<QPushButton *>(u"cmdTestEmail"_s), Qt::LeftButton);
-    return f.window->findChild<QDialog *>(u"frmEmailTest"_s);
+    QDialog *test = nullptr;
+    [&] {
+        FIND_CHILD(QDialog, setup, f.window, u"frmSetup"_s);
+        FIND_CHILD(QPushButton, cmdTestEmail, setup, u"cmdTestEmail"_s);
+        QTest::mouseClick(cmdTestEmail, Qt::LeftButton);
+        FIND_CHILD(QDialog, opened, f.window, u"frmEmailTest"_s);
+        test = opened;
+    }();
+    return test;
 }
 
-/// Types the address, presses Test and waits until the caption is back.
+/// Types the address, presses Test and waits until the caption is back; the status lines then.
 QStringList runTest(QDialog *test, const QString &address)
 {
-    auto *button = test->findChild<QPushButton *>(u"cmdTest"_s);
-    QSignalSpy finished(test, SIGNAL(testFinished()));
-    test->findChild<QLineEdit *>(u"txtSendEmailAddy"_s)->setText(address);
-    QTest::mouseClick(button, Qt::LeftButton);
-    if (finished.isEmpty() && !finished.wait(30000))
-        return {u"<timed out>"_s};
-    return statusLines(test->findChild<QPlainTextEdit *>(u"txtStatus"_s));
+    QStringList lines{u"<a control is missing>"_s};
+    [&] {
+        QVERIFY(test);
+        FIND_CHILD(QPushButton, button, test, u"cmdTest"_s);
+        FIND_CHILD(QLineEdit, txtSendEmailAddy, test, u"txtSendEmailAddy"_s);
+        FIND_CHILD(QPlainTextEdit, txtStatus, test, u"txtStatus"_s);
+        QSignalSpy finished(test, SIGNAL(testFinished()));
+        txtSendEmailAddy->setText(address);
+        QTest::mouseClick(button, Qt::LeftButton);
+        lines = finished.isEmpty() && !finished.wait(30000) ? QStringList{u"<timed out>"_s} : statusLines(txtStatus);
+    }();
+    return lines;
 }
 
 } // namespace
@@ -90,8 +102,7 @@ void TestEmailTest::controlsHaveTheirCaptions()
         {u"cmdOK"_s, u"OK"_s, QString()},
     };
     for (const auto &[name, text, toolTip] : controls) {
-        QWidget *w = test->findChild<QWidget *>(name);
-        QVERIFY2(w, qPrintable(name));
+        FIND_CHILD(QWidget, w, test, name);
         QCOMPARE(w->toolTip(), toolTip);
         if (auto *button = qobject_cast<QAbstractButton *>(w))
             QCOMPARE(caption(button->text()), text);
@@ -106,20 +117,23 @@ void TestEmailTest::successfulTestShowsTwoLinesAndSendsNoAttachment()
     QVERIFY(server.isRunning());
     WindowFixture f;
     saveServerOf(f, server);
-    f.open(false, nullptr);
     // The real SMTP mailer: the window makes its own when none is given.
-    f.window.reset();
     MainWindowOptions options;
     options.store = f.store.get();
     options.dialogs = &f.dialogs;
     options.dataFolder = f.dataFolder();
     f.window = std::make_unique<MainWindow>(options);
     f.window->show();
+    FIND_CHILD(QProgressBar, progEmail, f.window, u"progEmail"_s);
 
     QDialog *test = openTest(f);
+    QVERIFY(test);
+    FIND_CHILD(QPushButton, cmdTest, test, u"cmdTest"_s);
+    FIND_CHILD(QPushButton, cmdClear, test, u"cmdClear"_s);
+    FIND_CHILD(QPlainTextEdit, txtStatus, test, u"txtStatus"_s);
     QCOMPARE(runTest(test, u"client@example.com"_s), (QStringList{u"Testing Email..."_s, u"Email testing complete"_s}));
-    QCOMPARE(test->findChild<QPushButton *>(u"cmdTest"_s)->text(), u"Test"_s);
-    QCOMPARE(f.widget<QProgressBar>("progEmail")->value(), 0);
+    QCOMPARE(cmdTest->text(), u"Test"_s);
+    QCOMPARE(progEmail->value(), 0);
     QVERIFY(server.waitForMessages(1, 5000));
     const ReceivedMessage message = server.messages().first();
     QCOMPARE(message.rcptTo, QStringList{u"client@example.com"_s});
@@ -129,8 +143,8 @@ void TestEmailTest::successfulTestShowsTwoLinesAndSendsNoAttachment()
 
     // A second test adds its lines below the first; Clear Status empties the box.
     QCOMPARE(runTest(test, u"client@example.com"_s).size(), 4);
-    test->findChild<QPushButton *>(u"cmdClear"_s)->click();
-    QVERIFY(test->findChild<QPlainTextEdit *>(u"txtStatus"_s)->toPlainText().isEmpty());
+    cmdClear->click();
+    QVERIFY(txtStatus->toPlainText().isEmpty());
 }
 
 void TestEmailTest::failedTestShowsTheServersReason()
@@ -167,15 +181,15 @@ void TestEmailTest::portThatIsNotANumberIsReportedAndCaptionRestored()
 
     // The setup dialog refuses such a port; a hand-edited settings file still gets it this far.
     f.window->showEmailTest();
-    QDialog *test = f.window->findChild<QDialog *>(u"frmEmailTest"_s);
-    QVERIFY(test);
+    FIND_CHILD(QDialog, test, f.window, u"frmEmailTest"_s);
+    FIND_CHILD(QPushButton, cmdTest, test, u"cmdTest"_s);
     const QStringList lines = runTest(test, u"client@example.com"_s);
     QVERIFY2(lines.size() == 4, qPrintable(lines.join(u'|')));
     QCOMPARE(lines.first(), u"Testing Email..."_s);
     QVERIFY(!lines[1].isEmpty());
     QCOMPARE(lines.mid(2), (QStringList{u"Email test bad or had problems!"_s, u"Email testing complete"_s}));
-    QCOMPARE(test->findChild<QPushButton *>(u"cmdTest"_s)->text(), u"Test"_s);
-    QVERIFY(test->findChild<QPushButton *>(u"cmdTest"_s)->isEnabled());
+    QCOMPARE(cmdTest->text(), u"Test"_s);
+    QVERIFY(cmdTest->isEnabled());
 }
 
 void TestEmailTest::checksBeforeSending_data()
@@ -200,12 +214,14 @@ void TestEmailTest::checksBeforeSending()
     f.open();
     // Opened straight from the window, the test sees the settings as they are.
     f.window->showEmailTest();
-    QDialog *test = f.window->findChild<QDialog *>(u"frmEmailTest"_s);
-    QVERIFY(test);
-    test->findChild<QLineEdit *>(u"txtSendEmailAddy"_s)->setText(address);
-    QTest::mouseClick(test->findChild<QPushButton *>(u"cmdTest"_s), Qt::LeftButton);
+    FIND_CHILD(QDialog, test, f.window, u"frmEmailTest"_s);
+    FIND_CHILD(QLineEdit, txtSendEmailAddy, test, u"txtSendEmailAddy"_s);
+    FIND_CHILD(QPushButton, cmdTest, test, u"cmdTest"_s);
+    FIND_CHILD(QPlainTextEdit, txtStatus, test, u"txtStatus"_s);
+    txtSendEmailAddy->setText(address);
+    QTest::mouseClick(cmdTest, Qt::LeftButton);
     QCOMPARE(f.dialogs.warnings, QStringList{warning});
-    QVERIFY(test->findChild<QPlainTextEdit *>(u"txtStatus"_s)->toPlainText().isEmpty());
+    QVERIFY(txtStatus->toPlainText().isEmpty());
     QVERIFY(f.mailer.messages().isEmpty());
 }
 
@@ -220,12 +236,14 @@ void TestEmailTest::testCannotSendWhileARunIsInProgress()
     f.save(u"CSVpath"_s, f.dir.filePath(u"clients.csv"_s));
     f.mailer.sendTime = std::chrono::milliseconds(50);
     MainWindow &w = f.open();
+    FIND_CHILD(QPushButton, cmdStart, f.window, u"cmdStart"_s);
     QDialog *test = openTest(f);
-    auto *button = test->findChild<QPushButton *>(u"cmdTest"_s);
+    QVERIFY(test);
+    FIND_CHILD(QPushButton, button, test, u"cmdTest"_s);
     QVERIFY(button->isEnabled());
 
     QSignalSpy finished(&w, &MainWindow::runFinished);
-    QTest::mouseClick(f.widget<QPushButton>("cmdStart"), Qt::LeftButton);
+    QTest::mouseClick(cmdStart, Qt::LeftButton);
     QVERIFY(!button->isEnabled());
     QVERIFY(finished.wait(20000));
     QVERIFY(button->isEnabled());
@@ -257,18 +275,26 @@ void TestEmailTest::wholeRunThroughTheWindowReachesTheServer()
     options.dataFolder = f.dataFolder();
     f.window = std::make_unique<MainWindow>(options);
     f.window->show();
+    FIND_CHILD(QLineEdit, txtCSVpath, f.window, u"txtCSVpath"_s);
+    FIND_CHILD(QLineEdit, txtSubjectLine, f.window, u"txtSubjectLine"_s);
+    FIND_CHILD(QPlainTextEdit, txtBodyMessage, f.window, u"txtBodyMessage"_s);
+    FIND_CHILD(QRadioButton, OptAddAttachment2, f.window, u"OptAddAttachment2"_s);
+    FIND_CHILD(QCheckBox, chkPrint, f.window, u"chkPrint"_s);
+    FIND_CHILD(QPushButton, cmdStart, f.window, u"cmdStart"_s);
+    FIND_CHILD(QPlainTextEdit, txtProgress, f.window, u"txtProgress"_s);
+    FIND_CHILD(QProgressBar, progEmail, f.window, u"progEmail"_s);
 
-    f.widget<QLineEdit>("txtCSVpath")->setText(f.dir.filePath(u"clients.csv"_s));
-    f.widget<QLineEdit>("txtSubjectLine")->setText(u"Your documents"_s);
-    f.widget<QPlainTextEdit>("txtBodyMessage")->setPlainText(u"Dear client,\nplease find your documents attached."_s);
-    f.widget<QRadioButton>("OptAddAttachment2")->click();
-    f.widget<QCheckBox>("chkPrint")->click();
+    txtCSVpath->setText(f.dir.filePath(u"clients.csv"_s));
+    txtSubjectLine->setText(u"Your documents"_s);
+    txtBodyMessage->setPlainText(u"Dear client,\nplease find your documents attached."_s);
+    OptAddAttachment2->click();
+    chkPrint->click();
 
     QSignalSpy finished(f.window.get(), &MainWindow::runFinished);
-    QTest::mouseClick(f.widget<QPushButton>("cmdStart"), Qt::LeftButton);
+    QTest::mouseClick(cmdStart, Qt::LeftButton);
     QVERIFY(finished.wait(30000));
 
-    QCOMPARE(statusLines(f.widget<QPlainTextEdit>("txtProgress")),
+    QCOMPARE(statusLines(txtProgress),
              (QStringList{u"Parsing CSV file..."_s, u"Clients found - 3"_s, u"Parsing CSV file complete"_s,
                           u"Client count - 3"_s, u"Emails to be sent - 2"_s, u"Documents to be printed - 1"_s,
                           u"Start processing..."_s, u"Printing document - 1"_s, u"Email scheduling enabled:"_s,
@@ -287,8 +313,8 @@ void TestEmailTest::wholeRunThroughTheWindowReachesTheServer()
     QCOMPARE(messages[1].rcptTo, QStringList{u"carl@example.com"_s});
     QCOMPARE(messages[1].attachments[0].fileName, u"C3.pdf"_s);
     QVERIFY(messages[1].body.startsWith(u"Dear client,\r\nplease find"_s));
-    QCOMPARE(f.widget<QProgressBar>("progEmail")->value(), 0);
-    QVERIFY(f.widget("cmdStart")->isEnabled());
+    QCOMPARE(progEmail->value(), 0);
+    QVERIFY(cmdStart->isEnabled());
 }
 
 QTEST_MAIN(TestEmailTest)

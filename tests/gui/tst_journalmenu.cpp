@@ -24,12 +24,12 @@ private Q_SLOTS:
     {
         WindowFixture f;
         MainWindow &w = f.open();
-        auto *menu = w.findChild<QMenu *>(u"mnuJournal"_s);
-        QVERIFY(menu);
-        QCOMPARE(menu->actions(), (QList<QAction *>{w.findChild<QAction *>(u"mnuResendFailed"_s),
-                                                    w.findChild<QAction *>(u"mnuJournalFolder"_s)}));
+        FIND_CHILD(QMenu, menu, w, u"mnuJournal"_s);
+        FIND_CHILD(QAction, mnuResendFailed, w, u"mnuResendFailed"_s);
+        FIND_CHILD(QAction, mnuJournalFolder, w, u"mnuJournalFolder"_s);
+        QCOMPARE(menu->actions(), (QList<QAction *>{mnuResendFailed, mnuJournalFolder}));
         QCOMPARE(caption(menu->actions().first()->text()), u"Resend to Failed Clients"_s);
-        w.findChild<QAction *>(u"mnuJournalFolder"_s)->trigger();
+        mnuJournalFolder->trigger();
         const QString folder = QDir(f.dataFolder()).filePath(u"runs"_s);
         QCOMPARE(f.dialogs.openedUrls, QList<QUrl>{QUrl::fromLocalFile(folder)});
         QVERIFY(QFileInfo(folder).isDir());
@@ -42,8 +42,10 @@ private Q_SLOTS:
         writeFile(f.dir.filePath(u"clients.csv"_s), "1001,ann@example.com\r\n1002,bob@example.com\r\n");
         f.save(u"CSVpath"_s, f.dir.filePath(u"clients.csv"_s));
         MainWindow &w = f.open();
+        FIND_CHILD(QPushButton, cmdStart, f.window, u"cmdStart"_s);
+        FIND_CHILD(QPlainTextEdit, txtProgress, f.window, u"txtProgress"_s);
         QSignalSpy finished(&w, &MainWindow::runFinished);
-        auto *resend = w.findChild<QAction *>(u"mnuResendFailed"_s);
+        FIND_CHILD(QAction, resend, w, u"mnuResendFailed"_s);
 
         // Nothing failed yet: the entry says so and starts nothing.
         resend->trigger();
@@ -51,7 +53,7 @@ private Q_SLOTS:
         QVERIFY(f.dialogs.questions.isEmpty());
 
         f.mailer.failure = u"550 mailbox unavailable"_s;
-        QTest::mouseClick(f.widget<QPushButton>("cmdStart"), Qt::LeftButton);
+        QTest::mouseClick(cmdStart, Qt::LeftButton);
         QVERIFY(finished.wait(10000));
         f.mailer.failure.clear();
         f.dialogs.questions.clear();
@@ -62,7 +64,7 @@ private Q_SLOTS:
         QVERIFY(resend->isEnabled());
         QCOMPARE(f.dialogs.questions, QStringList{u"Are you sure your ready to start processing?"_s});
         QCOMPARE(f.mailer.messages().size(), 4);
-        QVERIFY(statusLines(f.widget<QPlainTextEdit>("txtProgress")).contains(u"Clients to resend to - 2"_s));
+        QVERIFY(statusLines(txtProgress).contains(u"Clients to resend to - 2"_s));
 
         // Both were sent to now: a further resend has nobody to go to.
         resend->trigger();
@@ -81,19 +83,22 @@ private Q_SLOTS:
             writeFile(f.dir.filePath(u"Doc_%1.pdf"_s.arg(QLatin1String(id))), id);
         f.save(u"CSVpath"_s, f.dir.filePath(u"clients.csv"_s));
         MainWindow &w = f.open();
-        f.widget<QAbstractButton>("OptAddAttachment2")->click();
-        f.widget<QAbstractButton>("chkPrint")->click();
+        FIND_CHILD(QAbstractButton, OptAddAttachment2, f.window, u"OptAddAttachment2"_s);
+        FIND_CHILD(QAbstractButton, chkPrint, f.window, u"chkPrint"_s);
+        FIND_CHILD(QPushButton, cmdAbort, f.window, u"cmdAbort"_s);
+        FIND_CHILD(QPushButton, cmdStart, f.window, u"cmdStart"_s);
+        FIND_CHILD(QPlainTextEdit, txtProgress, f.window, u"txtProgress"_s);
+        OptAddAttachment2->click();
+        chkPrint->click();
         QSignalSpy finished(&w, &MainWindow::runFinished);
-        auto *abort = f.widget<QPushButton>("cmdAbort");
         f.mailer.refused = {u"b@x.org"_s};
-        f.mailer.onSend = [abort](const MailMessage &m) {
+        f.mailer.onSend = [cmdAbort](const MailMessage &m) {
             if (m.RecipientAddress == u"c@x.org"_s)
-                QMetaObject::invokeMethod(abort, &QPushButton::click, Qt::BlockingQueuedConnection);
+                QMetaObject::invokeMethod(cmdAbort, &QPushButton::click, Qt::BlockingQueuedConnection);
         };
-        QTest::mouseClick(f.widget<QPushButton>("cmdStart"), Qt::LeftButton);
+        QTest::mouseClick(cmdStart, Qt::LeftButton);
         QVERIFY(finished.wait(10000));
-        auto *status = f.widget<QPlainTextEdit>("txtProgress");
-        QVERIFY(statusLines(status).contains(u"Send Error - c@x.org"_s));
+        QVERIFY(statusLines(txtProgress).contains(u"Send Error - c@x.org"_s));
         QCOMPARE(f.printer.printed().size(), 1);
         f.mailer.refused.clear();
         f.mailer.onSend = nullptr;
@@ -106,20 +111,21 @@ private Q_SLOTS:
         QCOMPARE(recipients(), (QStringList{u"a@x.org"_s, u"b@x.org"_s}));
 
         // The resend goes to b alone, and says who is left for Start.
-        w.findChild<QAction *>(u"mnuResendFailed"_s)->trigger();
+        FIND_CHILD(QAction, mnuResendFailed, w, u"mnuResendFailed"_s);
+        mnuResendFailed->trigger();
         QVERIFY(finished.wait(10000));
-        QVERIFY(statusLines(status).contains(u"Clients not reached yet - 2 (Start Processing resumes them)"_s));
+        QVERIFY(statusLines(txtProgress).contains(u"Clients not reached yet - 2 (Start Processing resumes them)"_s));
         QCOMPARE(recipients(), (QStringList{u"a@x.org"_s, u"b@x.org"_s, u"b@x.org"_s}));
 
         // Start resumes the mailing: c and d, nothing printed again.
         f.dialogs.questions.clear();
-        QTest::mouseClick(f.widget<QPushButton>("cmdStart"), Qt::LeftButton);
+        QTest::mouseClick(cmdStart, Qt::LeftButton);
         QVERIFY(finished.wait(10000));
         QCOMPARE(f.dialogs.questions.size(), 2);
         QVERIFY2(f.dialogs.questions.first().contains(u"reached 3 clients"_s), qPrintable(f.dialogs.questions.first()));
         QCOMPARE(recipients(), (QStringList{u"a@x.org"_s, u"b@x.org"_s, u"b@x.org"_s, u"c@x.org"_s, u"d@x.org"_s}));
         QCOMPARE(f.printer.printed().size(), 1);
-        QVERIFY(statusLines(status).contains(u"Skipped (already printed) - P"_s));
+        QVERIFY(statusLines(txtProgress).contains(u"Skipped (already printed) - P"_s));
     }
 
     void aSecondWindowsStartIsRefusedWhileARunGoes()
@@ -129,6 +135,7 @@ private Q_SLOTS:
         writeFile(f.dir.filePath(u"clients.csv"_s), "A,a@x.org\r\nB,b@x.org\r\n");
         f.save(u"CSVpath"_s, f.dir.filePath(u"clients.csv"_s));
         MainWindow &first = f.open();
+        FIND_CHILD(QPushButton, cmdStart, f.window, u"cmdStart"_s);
         QSignalSpy finished(&first, &MainWindow::runFinished);
         // The first window's run is in the middle of a send.
         std::atomic<bool> release = false;
@@ -136,7 +143,7 @@ private Q_SLOTS:
             while (!release)
                 std::this_thread::sleep_for(std::chrono::milliseconds(5));
         };
-        QTest::mouseClick(f.widget<QPushButton>("cmdStart"), Qt::LeftButton);
+        QTest::mouseClick(cmdStart, Qt::LeftButton);
         QVERIFY(first.isRunning());
 
         ScriptedDialogs dialogs;
@@ -150,13 +157,14 @@ private Q_SLOTS:
         options.dataFolder = f.dataFolder();
         MainWindow second(options);
         second.show();
-        QTest::mouseClick(second.findChild<QPushButton *>(u"cmdStart"_s), Qt::LeftButton);
+        FIND_CHILD(QPushButton, secondStart, second, u"cmdStart"_s);
+        QTest::mouseClick(secondStart, Qt::LeftButton);
         QCOMPARE(dialogs.warnings,
                  QStringList{u"Another run is in progress (process %1). Start this one when it has finished."_s.arg(
                      QCoreApplication::applicationPid())});
         QVERIFY(dialogs.questions.isEmpty());
         QVERIFY(!second.isRunning());
-        QVERIFY(second.findChild<QPushButton *>(u"cmdStart"_s)->isEnabled());
+        QVERIFY(secondStart->isEnabled());
 
         release = true;
         QVERIFY(finished.wait(10000));

@@ -147,8 +147,7 @@ void TestMainWindow::controlsHaveTheirCaptionsToolTipsAndStates()
     WindowFixture f;
     MainWindow &w = f.open();
     QCOMPARE(w.windowTitle(), u"Quorvale - 1.0.5"_s);
-    QWidget *control = w.findChild<QWidget *>(name);
-    QVERIFY2(control, qPrintable(name));
+    FIND_CHILD(QWidget, control, w, name);
     QCOMPARE(control->toolTip(), toolTip);
     QCOMPARE(control->isEnabled(), enabled);
     if (auto *button = qobject_cast<QAbstractButton *>(control))
@@ -167,31 +166,35 @@ void TestMainWindow::menusHaveTheirEntries()
 {
     WindowFixture f;
     MainWindow &w = f.open();
+    FIND_CHILD(QPlainTextEdit, txtProgress, f.window, u"txtProgress"_s);
+    FIND_CHILD(QPushButton, cmdStart, f.window, u"cmdStart"_s);
+    FIND_CHILD(QPushButton, cmdAbort, f.window, u"cmdAbort"_s);
     const QStringList expected{u"mnuExit"_s, u"mnuSetup"_s, u"mnuHelp"_s, u"mnuHelpContents"_s, u"mnuAbout"_s};
     const QStringList captions{u"Exit"_s, u"Setup"_s, u"Help"_s, u"Help Contents"_s, u"About Quorvale"_s};
     for (qsizetype i = 0; i < expected.size(); ++i) {
-        auto *action = w.findChild<QAction *>(expected[i]);
-        QVERIFY2(action, qPrintable(expected[i]));
+        FIND_CHILD(QAction, action, w, expected[i]);
         QCOMPARE(caption(action->text()), captions[i]);
         QVERIFY(action->isEnabled());
     }
-    auto *helpMenu = w.findChild<QMenu *>(u"mnuHelp"_s);
-    QVERIFY(helpMenu);
-    QCOMPARE(helpMenu->actions(),
-             (QList<QAction *>{w.findChild<QAction *>(u"mnuHelpContents"_s), w.findChild<QAction *>(u"mnuAbout"_s)}));
-    QVERIFY(f.widget<QPlainTextEdit>("txtProgress")->isReadOnly());
-    QVERIFY(f.widget<QPushButton>("cmdStart")->font().bold());
-    QVERIFY(f.widget<QPushButton>("cmdAbort")->font().bold());
+    FIND_CHILD(QMenu, helpMenu, w, u"mnuHelp"_s);
+    FIND_CHILD(QAction, mnuHelpContents, w, u"mnuHelpContents"_s);
+    FIND_CHILD(QAction, mnuAbout, w, u"mnuAbout"_s);
+    QCOMPARE(helpMenu->actions(), (QList<QAction *>{mnuHelpContents, mnuAbout}));
+    QVERIFY(txtProgress->isReadOnly());
+    QVERIFY(cmdStart->font().bold());
+    QVERIFY(cmdAbort->font().bold());
 }
 
 void TestMainWindow::tabOrderFollowsTheForm()
 {
     WindowFixture f;
     MainWindow &w = f.open();
-    f.widget<QRadioButton>("OptAddAttachment1")->click(); // the common-attachment controls take part
+    FIND_CHILD(QRadioButton, OptAddAttachment1, f.window, u"OptAddAttachment1"_s);
+    FIND_CHILD(QWidget, txtCSVpath, f.window, u"txtCSVpath"_s);
+    OptAddAttachment1->click(); // the common-attachment controls take part
     w.activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(&w));
-    f.widget("txtCSVpath")->setFocus();
+    txtCSVpath->setFocus();
     // The mode buttons are one stop (arrow keys move within them).
     const QStringList expected{u"cmdBrowseCSV"_s,          u"OptAddAttachment0"_s, u"txtCommonAttachmentPath"_s,
                                u"cmdBrowseCommonAttach"_s, u"txtSubjectLine"_s,    u"txtBodyMessage"_s,
@@ -213,9 +216,12 @@ void TestMainWindow::startsWithSavedSettingsAndBodyFile()
     writeFile(f.dataFolder() + u"/Body.txt", "Dear client\r\nRegards\r\n");
 
     MainWindow &w = f.open();
-    QCOMPARE(f.widget<QLineEdit>("txtSubjectLine")->text(), u"Your 2025 accounts"_s);
-    QCOMPARE(f.widget<QLineEdit>("txtCSVpath")->text(), u"/srv/clients/list.csv"_s);
-    QCOMPARE(f.widget<QPlainTextEdit>("txtBodyMessage")->toPlainText(), u"Dear client\nRegards\n"_s);
+    FIND_CHILD(QLineEdit, txtSubjectLine, f.window, u"txtSubjectLine"_s);
+    FIND_CHILD(QLineEdit, txtCSVpath, f.window, u"txtCSVpath"_s);
+    FIND_CHILD(QPlainTextEdit, txtBodyMessage, f.window, u"txtBodyMessage"_s);
+    QCOMPARE(txtSubjectLine->text(), u"Your 2025 accounts"_s);
+    QCOMPARE(txtCSVpath->text(), u"/srv/clients/list.csv"_s);
+    QCOMPARE(txtBodyMessage->toPlainText(), u"Dear client\nRegards\n"_s);
     QCOMPARE(w.settings().DataFolder, f.dataFolder());
     QVERIFY(f.dialogs.warnings.isEmpty());
 }
@@ -224,12 +230,17 @@ void TestMainWindow::firstStartShowsDefaults()
 {
     WindowFixture f;
     MainWindow &w = f.open();
+    FIND_CHILD(QLineEdit, txtSubjectLine, f.window, u"txtSubjectLine"_s);
+    FIND_CHILD(QLineEdit, txtCSVpath, f.window, u"txtCSVpath"_s);
+    FIND_CHILD(QPlainTextEdit, txtBodyMessage, f.window, u"txtBodyMessage"_s);
+    FIND_CHILD(QRadioButton, OptAddAttachment0, f.window, u"OptAddAttachment0"_s);
+    FIND_CHILD(QCheckBox, chkPrint, f.window, u"chkPrint"_s);
     QCOMPARE(w.windowTitle(), u"Quorvale - 1.0.5"_s);
-    QCOMPARE(f.widget<QLineEdit>("txtSubjectLine")->text(), u"Subject Line Text"_s);
-    QVERIFY(f.widget<QLineEdit>("txtCSVpath")->text().isEmpty());
-    QVERIFY(f.widget<QPlainTextEdit>("txtBodyMessage")->toPlainText().isEmpty());
-    QVERIFY(f.widget<QRadioButton>("OptAddAttachment0")->isChecked());
-    QVERIFY(!f.widget<QCheckBox>("chkPrint")->isChecked());
+    QCOMPARE(txtSubjectLine->text(), u"Subject Line Text"_s);
+    QVERIFY(txtCSVpath->text().isEmpty());
+    QVERIFY(txtBodyMessage->toPlainText().isEmpty());
+    QVERIFY(OptAddAttachment0->isChecked());
+    QVERIFY(!chkPrint->isChecked());
 }
 
 void TestMainWindow::unreadableBodyFileIsWarnedAbout()
@@ -243,9 +254,10 @@ void TestMainWindow::unreadableBodyFileIsWarnedAbout()
     if (probe.open(QIODevice::ReadOnly))
         QSKIP("this user can read any file");
     f.open();
+    FIND_CHILD(QPlainTextEdit, txtBodyMessage, f.window, u"txtBodyMessage"_s);
     QTRY_COMPARE(f.dialogs.warnings.size(), 1);
     QVERIFY(f.dialogs.warnings.first().startsWith(u"The message body could not be read"_s));
-    QVERIFY(f.widget<QPlainTextEdit>("txtBodyMessage")->toPlainText().isEmpty());
+    QVERIFY(txtBodyMessage->toPlainText().isEmpty());
 }
 
 void TestMainWindow::modeSwitchChangesOnlyEnabledStates_data()
@@ -266,20 +278,27 @@ void TestMainWindow::modeSwitchChangesOnlyEnabledStates()
 
     WindowFixture f;
     f.open();
+    FIND_CHILD(QRadioButton, OptAddAttachment2, f.window, u"OptAddAttachment2"_s);
+    FIND_CHILD(QCheckBox, chkPrint, f.window, u"chkPrint"_s);
+    FIND_CHILD(QLineEdit, txtCommonAttachmentPath, f.window, u"txtCommonAttachmentPath"_s);
+    FIND_CHILD(QWidget, Label6, f.window, u"Label6"_s);
+    FIND_CHILD(QWidget, cmdBrowseCommonAttach, f.window, u"cmdBrowseCommonAttach"_s);
+    FIND_CHILD(QWidget, cmdStart, f.window, u"cmdStart"_s);
     // Tick chkPrint in mode 2 and leave a path behind: switching never touches either.
-    f.widget<QRadioButton>("OptAddAttachment2")->click();
-    f.widget<QCheckBox>("chkPrint")->click();
-    f.widget<QLineEdit>("txtCommonAttachmentPath")->setText(u"/tmp/letter.pdf"_s);
+    OptAddAttachment2->click();
+    chkPrint->click();
+    txtCommonAttachmentPath->setText(u"/tmp/letter.pdf"_s);
 
-    f.widget<QRadioButton>(qPrintable(u"OptAddAttachment%1"_s.arg(mode)))->click();
-    QVERIFY(f.widget<QRadioButton>(qPrintable(u"OptAddAttachment%1"_s.arg(mode)))->isChecked());
-    QCOMPARE(f.widget("Label6")->isEnabled(), commonEnabled);
-    QCOMPARE(f.widget("txtCommonAttachmentPath")->isEnabled(), commonEnabled);
-    QCOMPARE(f.widget("cmdBrowseCommonAttach")->isEnabled(), commonEnabled);
-    QCOMPARE(f.widget("chkPrint")->isEnabled(), printEnabled);
-    QVERIFY(f.widget<QCheckBox>("chkPrint")->isChecked());
-    QCOMPARE(f.widget<QLineEdit>("txtCommonAttachmentPath")->text(), u"/tmp/letter.pdf"_s);
-    QVERIFY(f.widget("cmdStart")->isEnabled());
+    FIND_CHILD(QRadioButton, chosen, f.window, u"OptAddAttachment%1"_s.arg(mode));
+    chosen->click();
+    QVERIFY(chosen->isChecked());
+    QCOMPARE(Label6->isEnabled(), commonEnabled);
+    QCOMPARE(txtCommonAttachmentPath->isEnabled(), commonEnabled);
+    QCOMPARE(cmdBrowseCommonAttach->isEnabled(), commonEnabled);
+    QCOMPARE(chkPrint->isEnabled(), printEnabled);
+    QVERIFY(chkPrint->isChecked());
+    QCOMPARE(txtCommonAttachmentPath->text(), u"/tmp/letter.pdf"_s);
+    QVERIFY(cmdStart->isEnabled());
 }
 
 void TestMainWindow::csvChooserWarnsAboutOtherFilesButKeepsThem_data()
@@ -304,14 +323,16 @@ void TestMainWindow::csvChooserWarnsAboutOtherFilesButKeepsThem()
     WindowFixture f;
     f.save(u"CSVpath"_s, u"/old/clients.csv"_s);
     f.open();
+    FIND_CHILD(QPushButton, cmdBrowseCSV, f.window, u"cmdBrowseCSV"_s);
+    FIND_CHILD(QLineEdit, txtCSVpath, f.window, u"txtCSVpath"_s);
     f.dialogs.files = {chosen};
-    QTest::mouseClick(f.widget<QPushButton>("cmdBrowseCSV"), Qt::LeftButton);
+    QTest::mouseClick(cmdBrowseCSV, Qt::LeftButton);
 
     QCOMPARE(f.dialogs.fileDialogs.size(), 1);
     QCOMPARE(f.dialogs.fileDialogs[0].title, u"Load CSV File"_s);
     QVERIFY(f.dialogs.fileDialogs[0].filters.startsWith(u"CSV File (*.csv)"_s));
     QCOMPARE(f.dialogs.fileDialogs[0].fileName, u"ClientList.csv"_s);
-    QCOMPARE(f.widget<QLineEdit>("txtCSVpath")->text(), expectedPath);
+    QCOMPARE(txtCSVpath->text(), expectedPath);
     QCOMPARE(f.dialogs.warnings,
              warned ? QStringList{u"The file selected is not a CSV file! Select a different file."_s} : QStringList());
 }
@@ -337,21 +358,25 @@ void TestMainWindow::commonChooserWarnsAboutCsvFiles()
 
     WindowFixture f;
     f.open();
-    QTest::mouseClick(f.widget<QRadioButton>("OptAddAttachment1"), Qt::LeftButton);
+    FIND_CHILD(QRadioButton, OptAddAttachment1, f.window, u"OptAddAttachment1"_s);
+    FIND_CHILD(QPushButton, cmdBrowseCSV, f.window, u"cmdBrowseCSV"_s);
+    FIND_CHILD(QPushButton, cmdBrowseCommonAttach, f.window, u"cmdBrowseCommonAttach"_s);
+    FIND_CHILD(QLineEdit, txtCommonAttachmentPath, f.window, u"txtCommonAttachmentPath"_s);
+    QTest::mouseClick(OptAddAttachment1, Qt::LeftButton);
     f.dialogs.files = {u"/data/clients.csv"_s, chosen, QString()};
-    QTest::mouseClick(f.widget<QPushButton>("cmdBrowseCSV"), Qt::LeftButton);
-    QTest::mouseClick(f.widget<QPushButton>("cmdBrowseCommonAttach"), Qt::LeftButton);
+    QTest::mouseClick(cmdBrowseCSV, Qt::LeftButton);
+    QTest::mouseClick(cmdBrowseCommonAttach, Qt::LeftButton);
 
     QCOMPARE(f.dialogs.fileDialogs.size(), 2);
     QCOMPARE(f.dialogs.fileDialogs[1].title, u"Load Common Attachment File"_s);
     // It starts in the client list's folder, but never on the client list itself.
     QCOMPARE(f.dialogs.fileDialogs[1].folder, u"/data"_s);
     QCOMPARE(f.dialogs.fileDialogs[1].fileName, QString());
-    QCOMPARE(f.widget<QLineEdit>("txtCommonAttachmentPath")->text(), chosen);
+    QCOMPARE(txtCommonAttachmentPath->text(), chosen);
     QCOMPARE(f.dialogs.warnings, warning.isEmpty() ? QStringList() : QStringList{warning});
 
     // Opened again, it offers the file chosen last, unless that is the client list.
-    QTest::mouseClick(f.widget<QPushButton>("cmdBrowseCommonAttach"), Qt::LeftButton);
+    QTest::mouseClick(cmdBrowseCommonAttach, Qt::LeftButton);
     QCOMPARE(f.dialogs.fileDialogs[2].fileName,
              chosen == u"/data/clients.csv"_s ? QString() : QFileInfo(chosen).fileName());
 }
@@ -360,7 +385,7 @@ void TestMainWindow::helpContentsOpensMainTopicOrNothing()
 {
     WindowFixture f;
     f.open();
-    auto *help = f.window->findChild<QAction *>(u"mnuHelpContents"_s);
+    FIND_CHILD(QAction, help, f.window, u"mnuHelpContents"_s);
     help->trigger(); // no help folder: nothing happens, quietly
     QVERIFY(f.dialogs.openedUrls.isEmpty());
     QVERIFY(f.dialogs.warnings.isEmpty());
@@ -375,13 +400,15 @@ void TestMainWindow::setupAndAboutExistOnce()
 {
     WindowFixture f;
     MainWindow &w = f.open();
-    w.findChild<QAction *>(u"mnuSetup"_s)->trigger();
-    w.findChild<QAction *>(u"mnuSetup"_s)->trigger();
-    w.findChild<QAction *>(u"mnuAbout"_s)->trigger();
-    w.findChild<QAction *>(u"mnuAbout"_s)->trigger();
+    FIND_CHILD(QAction, mnuSetup, w, u"mnuSetup"_s);
+    FIND_CHILD(QAction, mnuAbout, w, u"mnuAbout"_s);
+    mnuSetup->trigger();
+    mnuSetup->trigger();
+    mnuAbout->trigger();
+    mnuAbout->trigger();
     QCOMPARE(w.findChildren<QDialog *>(u"frmSetup"_s).size(), 1);
     QCOMPARE(w.findChildren<QDialog *>(u"frmAbout"_s).size(), 1);
-    auto *setup = w.findChild<QDialog *>(u"frmSetup"_s);
+    FIND_CHILD(QDialog, setup, w, u"frmSetup"_s);
     QVERIFY(setup->isVisible());
     QVERIFY(!setup->isModal());
     QCOMPARE(setup->parentWidget(), &w);
@@ -390,7 +417,7 @@ void TestMainWindow::setupAndAboutExistOnce()
     QPointer<QDialog> first = setup;
     setup->close();
     QTRY_VERIFY(!first);
-    w.findChild<QAction *>(u"mnuSetup"_s)->trigger();
+    mnuSetup->trigger();
     QCOMPARE(w.findChildren<QDialog *>(u"frmSetup"_s).size(), 1);
 }
 
@@ -399,22 +426,26 @@ void TestMainWindow::aboutBoxShowsIdentityAndLinks()
     WindowFixture f;
     MainWindow &w = f.open();
     w.showAbout();
-    auto *about = w.findChild<QDialog *>(u"frmAbout"_s);
-    QVERIFY(about);
+    FIND_CHILD(QDialog, about, w, u"frmAbout"_s);
+    FIND_CHILD(QLabel, lblTitle, about, u"lblTitle"_s);
+    FIND_CHILD(QLabel, lblVersion, about, u"lblVersion"_s);
+    FIND_CHILD(QLabel, label2, about, u"Label2"_s);
+    FIND_CHILD(QLabel, lblDescription, about, u"lblDescription"_s);
+    FIND_CHILD(QLabel, lblDisclaimer, about, u"lblDisclaimer"_s);
+    FIND_CHILD(QPushButton, ok, about, u"cmdOK"_s);
+    FIND_CHILD(QLabel, web, about, u"URLLabel2"_s);
+    FIND_CHILD(QLabel, mail, about, u"URLLabel1"_s);
     QCOMPARE(about->windowTitle(), u"About Quorvale"_s);
-    QCOMPARE(about->findChild<QLabel *>(u"lblTitle"_s)->text(), u"Quorvale"_s);
-    QVERIFY(about->findChild<QLabel *>(u"lblTitle"_s)->font().bold());
-    QCOMPARE(about->findChild<QLabel *>(u"lblVersion"_s)->text(), u"Version 1.0.5"_s);
-    QCOMPARE(about->findChild<QLabel *>(u"Label2"_s)->text(), u"Web Address:"_s);
-    QCOMPARE(about->findChild<QLabel *>(u"lblDescription"_s)->text(), u"Email: "_s);
-    QVERIFY(!about->findChild<QLabel *>(u"lblDisclaimer"_s)->text().isEmpty());
-    auto *ok = about->findChild<QPushButton *>(u"cmdOK"_s);
+    QCOMPARE(lblTitle->text(), u"Quorvale"_s);
+    QVERIFY(lblTitle->font().bold());
+    QCOMPARE(lblVersion->text(), u"Version 1.0.5"_s);
+    QCOMPARE(label2->text(), u"Web Address:"_s);
+    QCOMPARE(lblDescription->text(), u"Email: "_s);
+    QVERIFY(!lblDisclaimer->text().isEmpty());
     QCOMPARE(ok->text(), u"&OK"_s);
     QCOMPARE(ok->toolTip(), u"Click to close window"_s);
     QCOMPARE(ok->iconSize(), QSize(64, 64));
 
-    auto *web = about->findChild<QLabel *>(u"URLLabel2"_s);
-    auto *mail = about->findChild<QLabel *>(u"URLLabel1"_s);
     QVERIFY(web->text().contains(QLatin1String(kWebAddress)));
     QVERIFY(mail->text().contains(QLatin1String(kSalesAddress)));
     Q_EMIT web->linkActivated(QString::fromLatin1(kWebAddress));
@@ -436,7 +467,8 @@ void TestMainWindow::aboutBoxClosesWithEnterAndEsc()
     WindowFixture f;
     MainWindow &w = f.open();
     w.showAbout();
-    QPointer<QDialog> about = w.findChild<QDialog *>(u"frmAbout"_s);
+    FIND_CHILD(QDialog, aboutBox, w, u"frmAbout"_s);
+    QPointer<QDialog> about = aboutBox;
     QVERIFY(QTest::qWaitForWindowExposed(about));
     QTest::keyClick(about, Qt::Key(key));
     QTRY_VERIFY(!about);
@@ -479,16 +511,22 @@ void TestMainWindow::runLogsEveryStepAndSendsOneMessagePerAddress()
     WindowFixture f;
     prepareRun(f);
     MainWindow &w = f.open();
-    f.widget<QLineEdit>("txtSubjectLine")->setText(u"Accounts"_s);
-    f.widget<QPlainTextEdit>("txtBodyMessage")->setPlainText(u"Dear client\nRegards"_s);
-    f.widget<QPlainTextEdit>("txtProgress")->setPlainText(u"an old line"_s);
+    FIND_CHILD(QLineEdit, txtSubjectLine, f.window, u"txtSubjectLine"_s);
+    FIND_CHILD(QPlainTextEdit, txtBodyMessage, f.window, u"txtBodyMessage"_s);
+    FIND_CHILD(QPlainTextEdit, txtProgress, f.window, u"txtProgress"_s);
+    FIND_CHILD(QPushButton, cmdStart, f.window, u"cmdStart"_s);
+    FIND_CHILD(QWidget, cmdAbort, f.window, u"cmdAbort"_s);
+    FIND_CHILD(QProgressBar, progEmail, f.window, u"progEmail"_s);
+    txtSubjectLine->setText(u"Accounts"_s);
+    txtBodyMessage->setPlainText(u"Dear client\nRegards"_s);
+    txtProgress->setPlainText(u"an old line"_s);
 
     QSignalSpy finished(&w, &MainWindow::runFinished);
-    QTest::mouseClick(f.widget<QPushButton>("cmdStart"), Qt::LeftButton);
+    QTest::mouseClick(cmdStart, Qt::LeftButton);
     QVERIFY(finished.wait(10000));
 
     QCOMPARE(f.dialogs.questions, QStringList{u"Are you sure your ready to start processing?"_s});
-    QCOMPARE(statusLines(f.widget<QPlainTextEdit>("txtProgress")),
+    QCOMPARE(statusLines(txtProgress),
              (QStringList{u"Parsing CSV file..."_s, u"Clients found - 3"_s, u"Parsing CSV file complete"_s,
                           u"Client count - 3"_s, u"Emails to be sent - 2"_s, u"Start processing..."_s,
                           u"Sending email - 1"_s, u"Sending email - 2"_s, u"Processing Complete"_s}));
@@ -501,9 +539,9 @@ void TestMainWindow::runLogsEveryStepAndSendsOneMessagePerAddress()
     QVERIFY(sent[0].AttachmentPath.isEmpty());
 
     // Idle again, and the inputs were saved.
-    QVERIFY(f.widget("cmdStart")->isEnabled());
-    QVERIFY(!f.widget("cmdAbort")->isEnabled());
-    QCOMPARE(f.widget<QProgressBar>("progEmail")->value(), 0);
+    QVERIFY(cmdStart->isEnabled());
+    QVERIFY(!cmdAbort->isEnabled());
+    QCOMPARE(progEmail->value(), 0);
     QCOMPARE(f.store->RegReadValue(u"SubjectLine"_s, ValueKind::Text, QString()).toString(), u"Accounts"_s);
     QString body;
     QVERIFY(ReadBodyFile(f.dataFolder(), body));
@@ -515,11 +553,13 @@ void TestMainWindow::failedCheckKeepsTheOldStatusLines()
     WindowFixture f;
     f.saveServer();
     f.open();
-    f.widget<QPlainTextEdit>("txtProgress")->setPlainText(u"an old line"_s);
-    QTest::mouseClick(f.widget<QPushButton>("cmdStart"), Qt::LeftButton);
+    FIND_CHILD(QPlainTextEdit, txtProgress, f.window, u"txtProgress"_s);
+    FIND_CHILD(QPushButton, cmdStart, f.window, u"cmdStart"_s);
+    txtProgress->setPlainText(u"an old line"_s);
+    QTest::mouseClick(cmdStart, Qt::LeftButton);
     QCOMPARE(f.dialogs.warnings, QStringList{u"You need to set the path for the client CSV file."_s});
-    QCOMPARE(statusLines(f.widget<QPlainTextEdit>("txtProgress")), QStringList{u"an old line"_s});
-    QVERIFY(f.widget("cmdStart")->isEnabled());
+    QCOMPARE(statusLines(txtProgress), QStringList{u"an old line"_s});
+    QVERIFY(cmdStart->isEnabled());
     QVERIFY(!f.window->isRunning());
 }
 
@@ -529,13 +569,17 @@ void TestMainWindow::answeringNoClearsTheStatusBoxAndSavesNothing()
     prepareRun(f);
     f.dialogs.answer = false;
     f.open();
-    f.widget<QLineEdit>("txtSubjectLine")->setText(u"Not saved"_s);
-    QTest::mouseClick(f.widget<QPushButton>("cmdStart"), Qt::LeftButton);
+    FIND_CHILD(QLineEdit, txtSubjectLine, f.window, u"txtSubjectLine"_s);
+    FIND_CHILD(QPushButton, cmdStart, f.window, u"cmdStart"_s);
+    FIND_CHILD(QPlainTextEdit, txtProgress, f.window, u"txtProgress"_s);
+    FIND_CHILD(QWidget, cmdAbort, f.window, u"cmdAbort"_s);
+    txtSubjectLine->setText(u"Not saved"_s);
+    QTest::mouseClick(cmdStart, Qt::LeftButton);
     QCOMPARE(f.dialogs.questions.size(), 1);
-    QVERIFY(f.widget<QPlainTextEdit>("txtProgress")->toPlainText().isEmpty());
+    QVERIFY(txtProgress->toPlainText().isEmpty());
     QVERIFY(!f.window->isRunning());
-    QVERIFY(f.widget("cmdStart")->isEnabled());
-    QVERIFY(!f.widget("cmdAbort")->isEnabled());
+    QVERIFY(cmdStart->isEnabled());
+    QVERIFY(!cmdAbort->isEnabled());
     QCOMPARE(f.store->RegReadValue(u"SubjectLine"_s, ValueKind::Text, u"unset"_s).toString(), u"unset"_s);
     QVERIFY(f.mailer.messages().isEmpty());
 }
@@ -550,12 +594,14 @@ void TestMainWindow::fastRunShowsEveryLineInOrderBeforeItEnds()
         csv += QByteArray::number(i) + ",client" + QByteArray::number(i) + "@example.com\r\n";
     prepareRun(f, csv);
     MainWindow &w = f.open();
+    FIND_CHILD(QPushButton, cmdStart, f.window, u"cmdStart"_s);
+    FIND_CHILD(QPlainTextEdit, txtProgress, f.window, u"txtProgress"_s);
     QSignalSpy finished(&w, &MainWindow::runFinished);
-    QTest::mouseClick(f.widget<QPushButton>("cmdStart"), Qt::LeftButton);
+    QTest::mouseClick(cmdStart, Qt::LeftButton);
     QVERIFY(finished.wait(20000));
-    QVERIFY(f.widget("cmdStart")->isEnabled());
+    QVERIFY(cmdStart->isEnabled());
 
-    const QStringList lines = statusLines(f.widget<QPlainTextEdit>("txtProgress"));
+    const QStringList lines = statusLines(txtProgress);
     QCOMPARE(lines.last(), u"Processing Complete"_s);
     QStringList sends;
     for (const QString &line : lines)
@@ -572,22 +618,25 @@ void TestMainWindow::abortClickEndsTheRunAtItsNextCheckPoint()
     prepareRun(f, clientsWithAddresses(20));
     f.mailer.sendTime = std::chrono::milliseconds(100);
     MainWindow &w = f.open();
-    auto *status = f.widget<QPlainTextEdit>("txtProgress");
+    FIND_CHILD(QPlainTextEdit, txtProgress, f.window, u"txtProgress"_s);
+    FIND_CHILD(QPushButton, cmdStart, f.window, u"cmdStart"_s);
+    FIND_CHILD(QPushButton, cmdAbort, f.window, u"cmdAbort"_s);
+    auto *status = txtProgress;
 
     QSignalSpy finished(&w, &MainWindow::runFinished);
-    QTest::mouseClick(f.widget<QPushButton>("cmdStart"), Qt::LeftButton);
+    QTest::mouseClick(cmdStart, Qt::LeftButton);
     QVERIFY(w.isRunning());
-    QVERIFY(!f.widget("cmdStart")->isEnabled());
-    QVERIFY(f.widget("cmdAbort")->isEnabled());
+    QVERIFY(!cmdStart->isEnabled());
+    QVERIFY(cmdAbort->isEnabled());
     QTRY_VERIFY(statusLines(status).contains(u"Sending email - 2"_s));
 
-    QTest::mouseClick(f.widget<QPushButton>("cmdAbort"), Qt::LeftButton);
+    QTest::mouseClick(cmdAbort, Qt::LeftButton);
     QVERIFY(finished.wait(10000));
     const QStringList lines = statusLines(status);
     QCOMPARE(lines.mid(lines.size() - 2), (QStringList{u"Processing Aborted"_s, u"Processing Complete"_s}));
     QVERIFY(f.mailer.messages().size() < 20);
-    QVERIFY(f.widget("cmdStart")->isEnabled());
-    QVERIFY(!f.widget("cmdAbort")->isEnabled());
+    QVERIFY(cmdStart->isEnabled());
+    QVERIFY(!cmdAbort->isEnabled());
 }
 
 void TestMainWindow::modeChangedMidRunAppliesToTheClientsThatFollow_data()
@@ -610,18 +659,22 @@ void TestMainWindow::modeChangedMidRunAppliesToTheClientsThatFollow()
     QVERIFY(QFile::link(f.dir.filePath(u"clients.csv"_s), f.dir.filePath(u"link.csv"_s)));
     f.mailer.sendTime = std::chrono::milliseconds(100);
     MainWindow &w = f.open();
+    FIND_CHILD(QPushButton, cmdStart, f.window, u"cmdStart"_s);
+    FIND_CHILD(QLineEdit, txtCommonAttachmentPath, f.window, u"txtCommonAttachmentPath"_s);
+    FIND_CHILD(QRadioButton, OptAddAttachment1, f.window, u"OptAddAttachment1"_s);
+    FIND_CHILD(QPlainTextEdit, txtProgress, f.window, u"txtProgress"_s);
 
     QSignalSpy finished(&w, &MainWindow::runFinished);
-    QTest::mouseClick(f.widget<QPushButton>("cmdStart"), Qt::LeftButton);
+    QTest::mouseClick(cmdStart, Qt::LeftButton);
     QTRY_VERIFY(f.mailer.messages().size() >= 1);
     // The mode switch and the path box stay live during a run.
-    f.widget<QLineEdit>("txtCommonAttachmentPath")->setText(common.isEmpty() ? QString() : f.dir.filePath(common));
-    QTest::mouseClick(f.widget<QRadioButton>("OptAddAttachment1"), Qt::LeftButton);
+    txtCommonAttachmentPath->setText(common.isEmpty() ? QString() : f.dir.filePath(common));
+    QTest::mouseClick(OptAddAttachment1, Qt::LeftButton);
     QVERIFY(finished.wait(20000));
 
     const QList<MailMessage> sent = f.mailer.messages();
     QVERIFY(sent.first().AttachmentPath.isEmpty());
-    const QStringList lines = statusLines(f.widget<QPlainTextEdit>("txtProgress"));
+    const QStringList lines = statusLines(txtProgress);
     if (refusal.isEmpty()) {
         QCOMPARE(sent.size(), 8);
         QCOMPARE(sent.last().AttachmentPath, f.dir.filePath(u"letter.pdf"_s));
@@ -658,15 +711,18 @@ void TestMainWindow::exitMidRunEndsAtOnceWithoutClosingLines()
     f.save(u"EnableSchedule"_s, u"1"_s);
     f.save(u"DelayBetweenSends"_s, u"600"_s); // a ten-minute pause after every send
     MainWindow &w = f.open(/*realTime=*/true);
+    FIND_CHILD(QPlainTextEdit, txtProgress, f.window, u"txtProgress"_s);
+    FIND_CHILD(QPushButton, cmdStart, f.window, u"cmdStart"_s);
     w.showSetup();
     w.showAbout();
-    auto *status = f.widget<QPlainTextEdit>("txtProgress");
+    auto *status = txtProgress;
 
-    QTest::mouseClick(f.widget<QPushButton>("cmdStart"), Qt::LeftButton);
+    QTest::mouseClick(cmdStart, Qt::LeftButton);
     QTRY_VERIFY(statusLines(status).contains(u"Sending email - 1"_s));
     const QStringList before = statusLines(status);
 
-    w.findChild<QAction *>(u"mnuExit"_s)->trigger();
+    FIND_CHILD(QAction, mnuExit, w, u"mnuExit"_s);
+    mnuExit->trigger();
     QVERIFY(!w.isVisible());
     QVERIFY(!w.isRunning());
     QVERIFY(!w.findChild<QDialog *>(u"frmSetup"_s) || !w.findChild<QDialog *>(u"frmSetup"_s)->isVisible());
@@ -691,10 +747,12 @@ void TestMainWindow::sessionEndAbortsTheRunAndCloses()
     prepareRun(f, clientsWithAddresses(20));
     f.mailer.sendTime = std::chrono::milliseconds(100);
     MainWindow &w = f.open();
+    FIND_CHILD(QPlainTextEdit, txtProgress, f.window, u"txtProgress"_s);
+    FIND_CHILD(QPushButton, cmdStart, f.window, u"cmdStart"_s);
     closeWithTheSession(w);
-    auto *status = f.widget<QPlainTextEdit>("txtProgress");
+    auto *status = txtProgress;
 
-    QTest::mouseClick(f.widget<QPushButton>("cmdStart"), Qt::LeftButton);
+    QTest::mouseClick(cmdStart, Qt::LeftButton);
     QTRY_VERIFY(statusLines(status).contains(u"Sending email - 2"_s));
     ::raise(signal);
     QTRY_VERIFY(!w.isVisible());

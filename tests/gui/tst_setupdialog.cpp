@@ -21,17 +21,13 @@ using namespace Qt::Literals::StringLiterals;
 
 namespace {
 
+/// Opens the window when needed, then the setup dialog; null when it did not open (check it).
 QDialog *openSetup(WindowFixture &f)
 {
     if (!f.window)
         f.open();
     f.window->showSetup();
     return f.window->findChild<QDialog *>(u"frmSetup"_s);
-}
-
-template <typename T = QWidget> T *child(QDialog *dialog, const char *name)
-{
-    return dialog->findChild<T *>(QString::fromLatin1(name));
 }
 
 QString stored(WindowFixture &f, const QString &name)
@@ -111,9 +107,9 @@ void TestSetupDialog::controlsHaveTheirCaptionsAndToolTips()
     QFETCH(QString, toolTip);
     WindowFixture f;
     QDialog *setup = openSetup(f);
+    QVERIFY(setup);
     QCOMPARE(setup->windowTitle(), u"Setup"_s);
-    QWidget *control = setup->findChild<QWidget *>(name);
-    QVERIFY2(control, qPrintable(name));
+    FIND_CHILD(QWidget, control, setup, name);
     QCOMPARE(control->toolTip(), toolTip);
     if (auto *button = qobject_cast<QAbstractButton *>(control))
         QCOMPARE(caption(button->text()), text);
@@ -128,30 +124,46 @@ void TestSetupDialog::loadsTheCurrentSettings()
     f.save(u"EnableSchedule"_s, u"1"_s);
     f.save(u"GroupSize"_s, u" 7 "_s);
     QDialog *setup = openSetup(f);
+    QVERIFY(setup);
+    FIND_CHILD(QLineEdit, txtMailFrom, setup, u"txtMailFrom"_s);
+    FIND_CHILD(QLineEdit, txtSMTPServer, setup, u"txtSMTPServer"_s);
+    FIND_CHILD(QComboBox, cboAuth, setup, u"cboAuth"_s);
+    FIND_CHILD(QLineEdit, txtEmailSslPort, setup, u"txtEmailSslPort"_s);
+    FIND_CHILD(QLineEdit, txtUsername, setup, u"txtUsername"_s);
+    FIND_CHILD(QLineEdit, txtPassword, setup, u"txtPassword"_s);
+    FIND_CHILD(QCheckBox, chkEnableSchedule, setup, u"chkEnableSchedule"_s);
+    FIND_CHILD(QLineEdit, txtDelayBetweenSends, setup, u"txtDelayBetweenSends"_s);
+    FIND_CHILD(QLineEdit, txtGroupDelay, setup, u"txtGroupDelay"_s);
+    FIND_CHILD(QLineEdit, txtGroupSize, setup, u"txtGroupSize"_s);
+    FIND_CHILD(QLineEdit, txtPdfLocation, setup, u"txtPdfLocation"_s);
 
-    QCOMPARE(child<QLineEdit>(setup, "txtMailFrom")->text(), u"office@practice.example"_s);
-    QCOMPARE(child<QLineEdit>(setup, "txtSMTPServer")->text(), u"smtp.practice.example"_s);
-    QCOMPARE(child<QComboBox>(setup, "cboAuth")->count(), 2);
-    QCOMPARE(child<QComboBox>(setup, "cboAuth")->itemText(0), u"Simple"_s);
-    QCOMPARE(child<QComboBox>(setup, "cboAuth")->itemText(1), u"SSL"_s);
-    QCOMPARE(child<QComboBox>(setup, "cboAuth")->currentIndex(), 0);
-    QCOMPARE(child<QLineEdit>(setup, "txtEmailSslPort")->text(), u"587"_s);
-    QCOMPARE(child<QLineEdit>(setup, "txtUsername")->text(), u"user"_s);
-    QCOMPARE(child<QLineEdit>(setup, "txtPassword")->text(), u"secret"_s);
-    QCOMPARE(child<QLineEdit>(setup, "txtPassword")->echoMode(), QLineEdit::Password);
-    QVERIFY(child<QCheckBox>(setup, "chkEnableSchedule")->isChecked());
-    QCOMPARE(child<QLineEdit>(setup, "txtDelayBetweenSends")->text(), u"1"_s);
-    QCOMPARE(child<QLineEdit>(setup, "txtGroupDelay")->text(), u"5"_s);
-    QCOMPARE(child<QLineEdit>(setup, "txtGroupSize")->text(), u"7"_s);
-    for (const QString &name : kScheduleControls)
-        QVERIFY2(setup->findChild<QWidget *>(name)->isEnabled(), qPrintable(name));
-    QVERIFY(child<QLineEdit>(setup, "txtPdfLocation")->text().isEmpty());
+    QCOMPARE(txtMailFrom->text(), u"office@practice.example"_s);
+    QCOMPARE(txtSMTPServer->text(), u"smtp.practice.example"_s);
+    QCOMPARE(cboAuth->count(), 2);
+    QCOMPARE(cboAuth->itemText(0), u"Simple"_s);
+    QCOMPARE(cboAuth->itemText(1), u"SSL"_s);
+    QCOMPARE(cboAuth->currentIndex(), 0);
+    QCOMPARE(txtEmailSslPort->text(), u"587"_s);
+    QCOMPARE(txtUsername->text(), u"user"_s);
+    QCOMPARE(txtPassword->text(), u"secret"_s);
+    QCOMPARE(txtPassword->echoMode(), QLineEdit::Password);
+    QVERIFY(chkEnableSchedule->isChecked());
+    QCOMPARE(txtDelayBetweenSends->text(), u"1"_s);
+    QCOMPARE(txtGroupDelay->text(), u"5"_s);
+    QCOMPARE(txtGroupSize->text(), u"7"_s);
+    for (const QString &name : kScheduleControls) {
+        FIND_CHILD(QWidget, control, setup, name);
+        QVERIFY2(control->isEnabled(), qPrintable(name));
+    }
+    QVERIFY(txtPdfLocation->text().isEmpty());
 }
 
 void TestSetupDialog::scheduleBoxEnablesExactlyItsSixControls()
 {
     WindowFixture f;
     QDialog *setup = openSetup(f);
+    QVERIFY(setup);
+    FIND_CHILD(QCheckBox, chkEnableSchedule, setup, u"chkEnableSchedule"_s);
     const QList<QWidget *> all = setup->findChildren<QWidget *>();
     const auto enabledOthers = [&] {
         QStringList names;
@@ -160,18 +172,24 @@ void TestSetupDialog::scheduleBoxEnablesExactlyItsSixControls()
                 names << w->objectName();
         return names;
     };
+    QList<QWidget *> scheduleControls;
+    for (const QString &name : kScheduleControls) {
+        FIND_CHILD(QWidget, control, setup, name);
+        scheduleControls.append(control);
+    }
+    const auto enabled = [&scheduleControls] {
+        return int(std::count_if(scheduleControls.cbegin(), scheduleControls.cend(),
+                                 [](const QWidget *w) { return w->isEnabled(); }));
+    };
     const QStringList othersBefore = enabledOthers();
-    for (const QString &name : kScheduleControls)
-        QVERIFY2(!setup->findChild<QWidget *>(name)->isEnabled(), qPrintable(name));
+    QCOMPARE(enabled(), 0);
 
-    child<QCheckBox>(setup, "chkEnableSchedule")->click();
-    for (const QString &name : kScheduleControls)
-        QVERIFY2(setup->findChild<QWidget *>(name)->isEnabled(), qPrintable(name));
+    chkEnableSchedule->click();
+    QCOMPARE(enabled(), 6);
     QCOMPARE(enabledOthers(), othersBefore);
 
-    child<QCheckBox>(setup, "chkEnableSchedule")->click();
-    for (const QString &name : kScheduleControls)
-        QVERIFY2(!setup->findChild<QWidget *>(name)->isEnabled(), qPrintable(name));
+    chkEnableSchedule->click();
+    QCOMPARE(enabled(), 0);
     QCOMPARE(enabledOthers(), othersBefore);
 }
 
@@ -203,9 +221,13 @@ void TestSetupDialog::valuesTheControlsCannotShowLoadAsDefaults()
     f.save(u"AuthType"_s, authType);
     f.save(u"EnableSchedule"_s, enableSchedule);
     QDialog *setup = openSetup(f);
-    QCOMPARE(child<QComboBox>(setup, "cboAuth")->currentIndex(), shownAuth);
-    QCOMPARE(child<QCheckBox>(setup, "chkEnableSchedule")->isChecked(), shownSchedule);
-    QCOMPARE(child<QWidget>(setup, "txtGroupSize")->isEnabled(), shownSchedule);
+    QVERIFY(setup);
+    FIND_CHILD(QComboBox, cboAuth, setup, u"cboAuth"_s);
+    FIND_CHILD(QCheckBox, chkEnableSchedule, setup, u"chkEnableSchedule"_s);
+    FIND_CHILD(QWidget, txtGroupSize, setup, u"txtGroupSize"_s);
+    QCOMPARE(cboAuth->currentIndex(), shownAuth);
+    QCOMPARE(chkEnableSchedule->isChecked(), shownSchedule);
+    QCOMPARE(txtGroupSize->isEnabled(), shownSchedule);
 }
 
 void TestSetupDialog::simpleLoginIsWarnedAbout_data()
@@ -230,14 +252,17 @@ void TestSetupDialog::simpleLoginIsWarnedAbout()
     f.save(u"AuthType"_s, authType);
     f.save(u"UserName"_s, user);
     QDialog *setup = openSetup(f);
-    auto *warning = child<QLabel>(setup, "lblSimpleWarning");
-    QVERIFY(warning);
+    QVERIFY(setup);
+    FIND_CHILD(QLabel, lblSimpleWarning, setup, u"lblSimpleWarning"_s);
+    FIND_CHILD(QComboBox, cboAuth, setup, u"cboAuth"_s);
+    FIND_CHILD(QLineEdit, txtUsername, setup, u"txtUsername"_s);
+    auto *warning = lblSimpleWarning;
     QCOMPARE(warning->text(), u"Simple sends the user name and password unencrypted."_s);
     QCOMPARE(!warning->isHidden(), warned);
 
     // It follows the choice and the user name as they change.
-    auto *type = child<QComboBox>(setup, "cboAuth");
-    auto *name = child<QLineEdit>(setup, "txtUsername");
+    auto *type = cboAuth;
+    auto *name = txtUsername;
     type->setCurrentIndex(1);
     QVERIFY(warning->isHidden());
     type->setCurrentIndex(0);
@@ -251,17 +276,28 @@ void TestSetupDialog::okSavesEveryValueAndReopeningShowsThem()
 {
     WindowFixture f;
     QPointer<QDialog> setup = openSetup(f);
-    QTest::keyClicks(child<QLineEdit>(setup, "txtMailFrom"), u"office@practice.example"_s);
-    QTest::keyClicks(child<QLineEdit>(setup, "txtSMTPServer"), u"smtp.practice.example"_s);
-    child<QComboBox>(setup, "cboAuth")->setCurrentIndex(0);
-    QTest::keyClicks(child<QLineEdit>(setup, "txtEmailSslPort"), u"587"_s);
-    QTest::keyClicks(child<QLineEdit>(setup, "txtUsername"), u"office"_s);
-    QTest::keyClicks(child<QLineEdit>(setup, "txtPassword"), u"Pa55word"_s);
+    QVERIFY(setup);
+    FIND_CHILD(QLineEdit, txtMailFrom, setup, u"txtMailFrom"_s);
+    FIND_CHILD(QLineEdit, txtSMTPServer, setup, u"txtSMTPServer"_s);
+    FIND_CHILD(QComboBox, cboAuth, setup, u"cboAuth"_s);
+    FIND_CHILD(QLineEdit, txtEmailSslPort, setup, u"txtEmailSslPort"_s);
+    FIND_CHILD(QLineEdit, txtUsername, setup, u"txtUsername"_s);
+    FIND_CHILD(QLineEdit, txtPassword, setup, u"txtPassword"_s);
+    FIND_CHILD(QLineEdit, txtDelayBetweenSends, setup, u"txtDelayBetweenSends"_s);
+    FIND_CHILD(QLineEdit, txtGroupDelay, setup, u"txtGroupDelay"_s);
+    FIND_CHILD(QLineEdit, txtGroupSize, setup, u"txtGroupSize"_s);
+    FIND_CHILD(QPushButton, cmdOK, setup, u"cmdOK"_s);
+    QTest::keyClicks(txtMailFrom, u"office@practice.example"_s);
+    QTest::keyClicks(txtSMTPServer, u"smtp.practice.example"_s);
+    cboAuth->setCurrentIndex(0);
+    QTest::keyClicks(txtEmailSslPort, u"587"_s);
+    QTest::keyClicks(txtUsername, u"office"_s);
+    QTest::keyClicks(txtPassword, u"Pa55word"_s);
     // Scheduling stays off: its three texts are saved all the same, exactly as typed.
-    child<QLineEdit>(setup, "txtDelayBetweenSends")->setText(u" 3 "_s);
-    child<QLineEdit>(setup, "txtGroupDelay")->setText(u"2.5"_s);
-    child<QLineEdit>(setup, "txtGroupSize")->setText(u"20"_s);
-    QTest::mouseClick(child<QPushButton>(setup, "cmdOK"), Qt::LeftButton);
+    txtDelayBetweenSends->setText(u" 3 "_s);
+    txtGroupDelay->setText(u"2.5"_s);
+    txtGroupSize->setText(u"20"_s);
+    QTest::mouseClick(cmdOK, Qt::LeftButton);
     QTRY_VERIFY(!setup);
     QVERIFY(f.dialogs.warnings.isEmpty());
 
@@ -288,8 +324,11 @@ void TestSetupDialog::okSavesEveryValueAndReopeningShowsThem()
 
     // Reopened, the dialog shows what was saved; so does a fresh load of the settings file.
     setup = openSetup(f);
-    QCOMPARE(child<QLineEdit>(setup, "txtPassword")->text(), u"Pa55word"_s);
-    QCOMPARE(child<QLineEdit>(setup, "txtGroupDelay")->text(), u"2"_s);
+    QVERIFY(setup);
+    FIND_CHILD(QLineEdit, reopenedPassword, setup, u"txtPassword"_s);
+    FIND_CHILD(QLineEdit, reopenedGroupDelay, setup, u"txtGroupDelay"_s);
+    QCOMPARE(reopenedPassword->text(), u"Pa55word"_s);
+    QCOMPARE(reopenedGroupDelay->text(), u"2"_s);
     AppSettings reloaded;
     LoadSettings(*f.store, reloaded);
     QCOMPARE(reloaded.Password, u"Pa55word"_s);
@@ -332,9 +371,13 @@ void TestSetupDialog::okRefusesWhatCouldNotBeStoredAndSavesNothing()
     QFETCH(QString, warning);
     WindowFixture f;
     QPointer<QDialog> setup = openSetup(f);
-    child<QLineEdit>(setup, "txtSMTPServer")->setText(u"smtp.practice.example"_s);
-    setup->findChild<QLineEdit *>(field)->setText(text);
-    QTest::mouseClick(child<QPushButton>(setup, "cmdOK"), Qt::LeftButton);
+    QVERIFY(setup);
+    FIND_CHILD(QLineEdit, txtSMTPServer, setup, u"txtSMTPServer"_s);
+    FIND_CHILD(QPushButton, cmdOK, setup, u"cmdOK"_s);
+    txtSMTPServer->setText(u"smtp.practice.example"_s);
+    FIND_CHILD(QLineEdit, edited, setup, field);
+    edited->setText(text);
+    QTest::mouseClick(cmdOK, Qt::LeftButton);
 
     QCOMPARE(f.dialogs.warnings.size(), 1);
     QVERIFY2(f.dialogs.warnings.first().startsWith(warning), qPrintable(f.dialogs.warnings.first()));
@@ -348,7 +391,9 @@ void TestSetupDialog::closingWithoutOkSavesNothing()
 {
     WindowFixture f;
     QPointer<QDialog> setup = openSetup(f);
-    child<QLineEdit>(setup, "txtSMTPServer")->setText(u"smtp.practice.example"_s);
+    QVERIFY(setup);
+    FIND_CHILD(QLineEdit, txtSMTPServer, setup, u"txtSMTPServer"_s);
+    txtSMTPServer->setText(u"smtp.practice.example"_s);
     setup->close();
     QTRY_VERIFY(!setup);
     QCOMPARE(stored(f, u"SMPTServer"_s), u"<unset>"_s);
@@ -359,17 +404,20 @@ void TestSetupDialog::pdfBrowseKeepsPathOnCancel()
 {
     WindowFixture f;
     QDialog *setup = openSetup(f);
+    QVERIFY(setup);
+    FIND_CHILD(QPushButton, cmdBrowse, setup, u"cmdBrowse"_s);
+    FIND_CHILD(QLineEdit, txtPdfLocation, setup, u"txtPdfLocation"_s);
     auto *dialog = qobject_cast<SetupDialog *>(setup);
     f.dialogs.files = {u"/docs/Test.pdf"_s, QString()};
-    QTest::mouseClick(child<QPushButton>(setup, "cmdBrowse"), Qt::LeftButton);
+    QTest::mouseClick(cmdBrowse, Qt::LeftButton);
     QCOMPARE(f.dialogs.fileDialogs.first().title, u"Load Test PDF File"_s);
     QVERIFY(f.dialogs.fileDialogs.first().filters.startsWith(u"PDF File (*.pdf)"_s));
     QCOMPARE(f.dialogs.fileDialogs.first().fileName, u"TestPDF.pdf"_s);
-    QCOMPARE(child<QLineEdit>(setup, "txtPdfLocation")->text(), u"/docs/Test.pdf"_s);
+    QCOMPARE(txtPdfLocation->text(), u"/docs/Test.pdf"_s);
     QCOMPARE(dialog->testPdfPath(), u"/docs/Test.pdf"_s);
 
-    QTest::mouseClick(child<QPushButton>(setup, "cmdBrowse"), Qt::LeftButton); // cancelled
-    QCOMPARE(child<QLineEdit>(setup, "txtPdfLocation")->text(), u"/docs/Test.pdf"_s);
+    QTest::mouseClick(cmdBrowse, Qt::LeftButton); // cancelled
+    QCOMPARE(txtPdfLocation->text(), u"/docs/Test.pdf"_s);
     QCOMPARE(dialog->testPdfPath(), u"/docs/Test.pdf"_s);
     QVERIFY(f.dialogs.warnings.isEmpty());
 }
@@ -378,14 +426,17 @@ void TestSetupDialog::printTestPrintsTheShownPathOrWarns()
 {
     WindowFixture f;
     QDialog *setup = openSetup(f);
-    auto *print = child<QPushButton>(setup, "cmdTestPrinting");
+    QVERIFY(setup);
+    FIND_CHILD(QPushButton, cmdTestPrinting, setup, u"cmdTestPrinting"_s);
+    FIND_CHILD(QLineEdit, txtPdfLocation, setup, u"txtPdfLocation"_s);
+    auto *print = cmdTestPrinting;
     QTest::mouseClick(print, Qt::LeftButton);
     QCOMPARE(f.dialogs.warnings, QStringList{u"You need to add a PDF file for testing."_s});
     QVERIFY(f.printer.printed().isEmpty());
 
     // A typed path is printed as shown, although nothing was browsed for. The print command runs
     // off the UI thread: the window never waits for it, and a second click meanwhile prints nothing.
-    child<QLineEdit>(setup, "txtPdfLocation")->setText(u"/docs/typed.pdf"_s);
+    txtPdfLocation->setText(u"/docs/typed.pdf"_s);
     f.printer.hold();
     QTest::mouseClick(print, Qt::LeftButton);
     QVERIFY(f.printer.printed().isEmpty()); // the click came back while the print still waits
@@ -420,7 +471,9 @@ void TestSetupDialog::helpOpensTheSetupTopic()
     writeFile(f.dir.filePath(u"help/main.html"_s), "<html></html>");
     writeFile(f.dir.filePath(u"help/setup.html"_s), "<html></html>");
     QDialog *setup = openSetup(f);
-    QTest::mouseClick(child<QPushButton>(setup, "cmdHelp"), Qt::LeftButton);
+    QVERIFY(setup);
+    FIND_CHILD(QPushButton, cmdHelp, setup, u"cmdHelp"_s);
+    QTest::mouseClick(cmdHelp, Qt::LeftButton);
     QCOMPARE(f.dialogs.openedUrls, QList<QUrl>{QUrl::fromLocalFile(f.dir.filePath(u"help/setup.html"_s))});
 }
 
@@ -428,25 +481,32 @@ void TestSetupDialog::testEmailNeedsCompleteServerSetup()
 {
     WindowFixture f;
     QDialog *setup = openSetup(f);
-    child<QLineEdit>(setup, "txtMailFrom")->setText(u"office@practice.example"_s);
-    child<QLineEdit>(setup, "txtSMTPServer")->setText(u"smtp.practice.example"_s);
-    child<QLineEdit>(setup, "txtEmailSslPort")->setText(u"587"_s);
-    child<QLineEdit>(setup, "txtUsername")->setText(u"office"_s);
-    QTest::mouseClick(child<QPushButton>(setup, "cmdTestEmail"), Qt::LeftButton);
+    QVERIFY(setup);
+    FIND_CHILD(QLineEdit, txtMailFrom, setup, u"txtMailFrom"_s);
+    FIND_CHILD(QLineEdit, txtSMTPServer, setup, u"txtSMTPServer"_s);
+    FIND_CHILD(QLineEdit, txtEmailSslPort, setup, u"txtEmailSslPort"_s);
+    FIND_CHILD(QLineEdit, txtUsername, setup, u"txtUsername"_s);
+    FIND_CHILD(QPushButton, cmdTestEmail, setup, u"cmdTestEmail"_s);
+    FIND_CHILD(QLineEdit, txtPassword, setup, u"txtPassword"_s);
+    txtMailFrom->setText(u"office@practice.example"_s);
+    txtSMTPServer->setText(u"smtp.practice.example"_s);
+    txtEmailSslPort->setText(u"587"_s);
+    txtUsername->setText(u"office"_s);
+    QTest::mouseClick(cmdTestEmail, Qt::LeftButton);
     QCOMPARE(f.dialogs.warnings, QStringList{u"Your email server setup is not complete."_s});
     QCOMPARE(stored(f, u"EmailFrom"_s), u"<unset>"_s);
     QVERIFY(!f.window->findChild<QDialog *>(u"frmEmailTest"_s));
 
-    child<QLineEdit>(setup, "txtPassword")->setText(u"x"_s);
-    QTest::mouseClick(child<QPushButton>(setup, "cmdTestEmail"), Qt::LeftButton);
+    txtPassword->setText(u"x"_s);
+    QTest::mouseClick(cmdTestEmail, Qt::LeftButton);
     QCOMPARE(f.dialogs.warnings.size(), 2);
     QVERIFY(f.dialogs.warnings.last().startsWith(u"This password cannot be stored"_s));
     QCOMPARE(stored(f, u"EmailFrom"_s), u"<unset>"_s);
 
     // The port is checked by the rules OK and `config set` use, before anything is saved.
-    child<QLineEdit>(setup, "txtPassword")->setText(u"secret"_s);
-    child<QLineEdit>(setup, "txtEmailSslPort")->setText(u"70000"_s);
-    QTest::mouseClick(child<QPushButton>(setup, "cmdTestEmail"), Qt::LeftButton);
+    txtPassword->setText(u"secret"_s);
+    txtEmailSslPort->setText(u"70000"_s);
+    QTest::mouseClick(cmdTestEmail, Qt::LeftButton);
     QCOMPARE(f.dialogs.warnings.size(), 3);
     QCOMPARE(f.dialogs.warnings.last(), u"The SSL port (SSLport) must be empty or a whole number from 1 to 65535."_s);
     QCOMPARE(stored(f, u"EmailFrom"_s), u"<unset>"_s);
@@ -457,13 +517,21 @@ void TestSetupDialog::testEmailSavesTheSixMailValuesAndOpensTheTestDialog()
 {
     WindowFixture f;
     QDialog *setup = openSetup(f);
-    child<QLineEdit>(setup, "txtSMTPServer")->setText(u"smtp.practice.example"_s);
-    child<QComboBox>(setup, "cboAuth")->setCurrentIndex(0);
-    child<QLineEdit>(setup, "txtEmailSslPort")->setText(u"25"_s);
-    child<QLineEdit>(setup, "txtUsername")->setText(u"office"_s);
-    child<QLineEdit>(setup, "txtPassword")->setText(u"secret"_s);
-    child<QCheckBox>(setup, "chkEnableSchedule")->click();
-    QTest::mouseClick(child<QPushButton>(setup, "cmdTestEmail"), Qt::LeftButton);
+    QVERIFY(setup);
+    FIND_CHILD(QLineEdit, txtSMTPServer, setup, u"txtSMTPServer"_s);
+    FIND_CHILD(QComboBox, cboAuth, setup, u"cboAuth"_s);
+    FIND_CHILD(QLineEdit, txtEmailSslPort, setup, u"txtEmailSslPort"_s);
+    FIND_CHILD(QLineEdit, txtUsername, setup, u"txtUsername"_s);
+    FIND_CHILD(QLineEdit, txtPassword, setup, u"txtPassword"_s);
+    FIND_CHILD(QCheckBox, chkEnableSchedule, setup, u"chkEnableSchedule"_s);
+    FIND_CHILD(QPushButton, cmdTestEmail, setup, u"cmdTestEmail"_s);
+    txtSMTPServer->setText(u"smtp.practice.example"_s);
+    cboAuth->setCurrentIndex(0);
+    txtEmailSslPort->setText(u"25"_s);
+    txtUsername->setText(u"office"_s);
+    txtPassword->setText(u"secret"_s);
+    chkEnableSchedule->click();
+    QTest::mouseClick(cmdTestEmail, Qt::LeftButton);
 
     QVERIFY(f.dialogs.warnings.isEmpty());
     QCOMPARE(stored(f, u"EmailFrom"_s), QString()); // empty, but saved
@@ -475,11 +543,11 @@ void TestSetupDialog::testEmailSavesTheSixMailValuesAndOpensTheTestDialog()
     QCOMPARE(f.window->settings().EnableSchedule, qint16(0));
     QVERIFY(setup->isVisible());
 
-    auto *test = f.window->findChild<QDialog *>(u"frmEmailTest"_s);
-    QVERIFY(test && test->isVisible());
+    FIND_CHILD(QDialog, test, f.window, u"frmEmailTest"_s);
+    QVERIFY(test->isVisible());
     QVERIFY(!test->isModal());
     // Pressed again, the same test dialog comes forward.
-    QTest::mouseClick(child<QPushButton>(setup, "cmdTestEmail"), Qt::LeftButton);
+    QTest::mouseClick(cmdTestEmail, Qt::LeftButton);
     QCOMPARE(f.window->findChildren<QDialog *>(u"frmEmailTest"_s).size(), 1);
 }
 
