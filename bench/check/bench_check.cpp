@@ -11,6 +11,8 @@
 
 #include <cstdio>
 
+using namespace Qt::StringLiterals;
+
 using namespace quorvale;
 
 namespace {
@@ -34,13 +36,12 @@ int main(int argc, char **argv)
     for (int i = 0; i < kClients; ++i) {
         const QByteArray id = "C" + QByteArray::number(100000 + i);
         csv += id + "," + (i % 20 == 0 ? QByteArray() : "client" + QByteArray::number(i) + "@example.com") + "\n";
-        if (!writeFile(dir.filePath(QStringLiteral("Statement_%1.pdf").arg(QString::fromLatin1(id))), "%PDF-1.4\n"))
+        if (!writeFile(dir.filePath(u"Statement_%1.pdf"_s.arg(QString::fromLatin1(id))), "%PDF-1.4\n"))
             return 1;
-        if (i % 50 == 0 &&
-            !writeFile(dir.filePath(QStringLiteral("Letter_%1.pdf").arg(QString::fromLatin1(id))), "%PDF-1.4\n"))
+        if (i % 50 == 0 && !writeFile(dir.filePath(u"Letter_%1.pdf"_s.arg(QString::fromLatin1(id))), "%PDF-1.4\n"))
             return 1;
     }
-    const QString csvPath = dir.filePath(QStringLiteral("clients.csv"));
+    const QString csvPath = dir.filePath(u"clients.csv"_s);
     if (!writeFile(csvPath, csv))
         return 1;
 
@@ -58,7 +59,7 @@ int main(int argc, char **argv)
 
     QStringList ids;
     for (int i = 0; i < kClients; ++i)
-        ids.append(QStringLiteral("C%1").arg(100000 + i));
+        ids.append(u"C%1"_s.arg(100000 + i));
     timer.start();
     const ClientIdIndex index(ids);
     for (int i = 0; i < kOneByOne; ++i)

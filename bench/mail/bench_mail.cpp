@@ -234,7 +234,7 @@ int main(int argc, char **argv)
 
     const QString self = QCoreApplication::applicationFilePath();
     const QString python = u"/usr/bin/python3"_s;
-    const QString scripts = QStringLiteral(QUORVALE_BENCH_MAIL_DIR);
+    const QString scripts = QString::fromUtf8(QUORVALE_BENCH_MAIL_DIR);
     const QString portText = QString::number(port);
     const QStringList nodeEnv{u"NODE_PATH="_s + nodeModules};
     const auto ours = [&](int count, const QString &attachment) {

@@ -36,6 +36,8 @@
 #include <cstdio>
 #include <memory>
 
+using namespace Qt::StringLiterals;
+
 using namespace quorvale;
 
 namespace {
@@ -59,7 +61,7 @@ public:
     bool sendMail(const MailMessage &, QString &strStatus, QString &, QString *, const std::function<void(int)> &,
                   const std::function<bool()> &) override
     {
-        strStatus = QStringLiteral("OK");
+        strStatus = u"OK"_s;
         return true;
     }
 };
@@ -87,7 +89,7 @@ public:
         timer.start();
         const bool ok = m_inner.sendMail(message, strStatus, strErrors, error, percentDone, abortCheck);
         nanoseconds += timer.nsecsElapsed();
-        failures += (!ok || strStatus != QLatin1String("OK")) ? 1 : 0;
+        failures += (!ok || strStatus != "OK"_L1) ? 1 : 0;
         return ok;
     }
     qint64 nanoseconds = 0;
@@ -119,12 +121,11 @@ class SmtpSink
 public:
     SmtpSink()
     {
-        const QString program = QStringLiteral("/usr/sbin/smtp-sink");
+        const QString program = u"/usr/sbin/smtp-sink"_s;
         const quint16 port = loopback(0, false);
         if (!QFileInfo(program).isExecutable() || port == 0)
             return;
-        m_process.start(program, {QStringLiteral("-a"), QStringLiteral("-u"), QStringLiteral("nobody"),
-                                  QStringLiteral("127.0.0.1:%1").arg(port), QStringLiteral("256")});
+        m_process.start(program, {u"-a"_s, u"-u"_s, u"nobody"_s, u"127.0.0.1:%1"_s.arg(port), u"256"_s});
         QDeadlineTimer deadline(5000);
         while (!loopback(port, true) && !deadline.hasExpired())
             QThread::msleep(20);
@@ -151,7 +152,7 @@ long peakRssKiB()
 
 QString writeClients(const QTemporaryDir &dir, int count)
 {
-    const QString path = dir.filePath(QStringLiteral("clients-%1.csv").arg(count));
+    const QString path = dir.filePath(u"clients-%1.csv"_s.arg(count));
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly))
         return {};
@@ -174,7 +175,7 @@ Timed runOnce(Mailer &mailer, Clock &clock, const AppSettings &settings, const Q
     RunControl control;
     BatchRun run(RunDependencies{store, log, prompter, mailer, printer, clock, control, nullptr,
                                  [&settings] { return settings; }});
-    RunRequest request{csv, QStringLiteral("Your statement"), QStringLiteral("Dear client,\r\nhere it is.\r\n"), false};
+    RunRequest request{csv, u"Your statement"_s, u"Dear client,\r\nhere it is.\r\n"_s, false};
     QElapsedTimer timer;
     timer.start();
     Timed result;
@@ -191,7 +192,7 @@ int main(int argc, char **argv)
     QCoreApplication app(argc, argv);
     QTemporaryDir dir;
     AppSettings settings;
-    settings.DataFolder = dir.filePath(QStringLiteral("data"));
+    settings.DataFolder = dir.filePath(u"data"_s);
     settings.EnableSchedule = 1;
     settings.DelayBetweenSends = 0;
     settings.GroupSize = 1000000;
@@ -208,12 +209,12 @@ int main(int argc, char **argv)
             return 1;
         }
         const AppSettings mail = server ? server->settings() : AppSettings{};
-        settings.SMTPServer = QStringLiteral("127.0.0.1");
+        settings.SMTPServer = u"127.0.0.1"_s;
         settings.SSLport = QString::number(server ? server->port() : sink.port());
         settings.AuthType = 0;
-        settings.UserName = server ? mail.UserName : QStringLiteral("user");
-        settings.Password = server ? mail.Password : QStringLiteral("secret");
-        settings.EmailFrom = QStringLiteral("sender@example.com");
+        settings.UserName = server ? mail.UserName : u"user"_s;
+        settings.Password = server ? mail.Password : u"secret"_s;
+        settings.EmailFrom = u"sender@example.com"_s;
         SmtpMailer smtp([&settings] { return settings; });
         TimedMailer mailer(smtp);
         SystemClock clock;
@@ -254,7 +255,7 @@ int main(int argc, char **argv)
     {
         QTemporaryDir docs;
         for (int i = 0; i < 10000; ++i) {
-            QFile file(docs.filePath(QStringLiteral("Invoice_%1.pdf").arg(100000 + i)));
+            QFile file(docs.filePath(u"Invoice_%1.pdf"_s.arg(100000 + i)));
             if (!file.open(QIODevice::WriteOnly))
                 return 1;
         }
@@ -281,9 +282,9 @@ int main(int argc, char **argv)
         std::unique_ptr<Journal> journal = Journal::create(journals.path(), now, &error);
         Mailing mailing{QFileInfo(list).canonicalFilePath(),
                         QString(64, u'a'),
-                        QStringLiteral("Your statement"),
+                        u"Your statement"_s,
                         QString(64, u'b'),
-                        QStringLiteral("none"),
+                        u"none"_s,
                         QString(),
                         QString()};
         bool ok = journal != nullptr;
@@ -295,7 +296,7 @@ int main(int argc, char **argv)
         for (int i = 1; ok && i <= clients; ++i) {
             client.line = i;
             client.clientId = QString::number(100000 + i);
-            client.address = QStringLiteral("client%1@example.org").arg(i);
+            client.address = u"client%1@example.org"_s.arg(i);
             ok = journal->append(client, &error, false);
         }
         JournalEntry aborted;
@@ -313,7 +314,7 @@ int main(int argc, char **argv)
                     double(bytes) / 1e6);
         timer.start();
         Mailing other = mailing;
-        other.subject = QStringLiteral("Another mailing");
+        other.subject = u"Another mailing"_s;
         readJournalHistory(journals.path(), other);
         const double passMs = double(timer.nsecsElapsed()) / 1e6;
         timer.start();

@@ -13,6 +13,8 @@
 
 #include <cstdio>
 
+using namespace Qt::StringLiterals;
+
 using namespace quorvale;
 using quorvale::test::KillFigures;
 using quorvale::test::KillHarness;
@@ -21,9 +23,9 @@ int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
     const QStringList args = app.arguments();
-    const int kills = args.value(1, QStringLiteral("100")).toInt();
-    const int clients = args.value(2, QStringLiteral("60")).toInt();
-    const int maxDelayMs = args.value(3, QStringLiteral("700")).toInt();
+    const int kills = args.value(1, u"100"_s).toInt();
+    const int clients = args.value(2, u"60"_s).toInt();
+    const int maxDelayMs = args.value(3, u"700"_s).toInt();
     const quint32 seed = args.size() > 4 ? args.at(4).toUInt() : QRandomGenerator::global()->generate();
     if (qEnvironmentVariableIsEmpty("QUORVALE_BINARY"))
         qputenv("QUORVALE_BINARY", QUORVALE_PROGRAM);

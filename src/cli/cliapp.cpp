@@ -23,6 +23,8 @@
 #include <optional>
 #include <string>
 
+using namespace Qt::StringLiterals;
+
 namespace quorvale {
 
 namespace {
@@ -116,8 +118,8 @@ QString helpFolderLine()
 {
     const QString folder = helpFolder();
     if (folder.isEmpty())
-        return QStringLiteral("\nNo help pages were found beside the program.\n");
-    return QStringLiteral("\nThe help pages are in ") + folder + QStringLiteral(" (start with main.html).\n");
+        return u"\nNo help pages were found beside the program.\n"_s;
+    return u"\nThe help pages are in "_s + folder + u" (start with main.html).\n"_s;
 }
 
 void writeOut(const QString &text)
@@ -136,7 +138,7 @@ void writeErr(const QString &text)
 
 int usageError(const QString &message)
 {
-    writeErr(QStringLiteral("quorvale: ") + message + QStringLiteral("\nTry \"quorvale --help\".\n"));
+    writeErr(u"quorvale: "_s + message + u"\nTry \"quorvale --help\".\n"_s);
     return NotStarted;
 }
 
@@ -147,7 +149,7 @@ public:
     void LogStatus(const QString &line) override
     {
         QMutexLocker lock(&m_mutex);
-        writeOut(line + QLatin1Char('\n'));
+        writeOut(line + u'\n');
     }
 
 private:
@@ -159,17 +161,17 @@ class ConsolePrompter final : public Prompter
 {
 public:
     explicit ConsolePrompter(bool assumeYes) : m_assumeYes(assumeYes) {}
-    void warn(const QString &message) override { writeErr(message + QLatin1Char('\n')); }
+    void warn(const QString &message) override { writeErr(message + u'\n'); }
     bool askYesNo(const QString &question) override
     {
         if (m_assumeYes)
             return true;
-        writeErr(question + QStringLiteral(" [y/N] "));
+        writeErr(question + u" [y/N] "_s);
         std::string answer;
         if (!std::getline(std::cin, answer))
             return false;
         const QString text = QString::fromStdString(answer).trimmed().toLower();
-        return text == QLatin1String("y") || text == QLatin1String("yes");
+        return text == "y"_L1 || text == "yes"_L1;
     }
 
 private:
@@ -199,8 +201,8 @@ AppSettings loadSettings(const SettingsStore &store)
 void warnAboutLoginInClear(const AppSettings &settings)
 {
     if (settings.AuthType == 0 && !settings.UserName.isEmpty())
-        writeErr(QStringLiteral("quorvale: warning: the authentication type is Simple (AuthType 0): the user name and "
-                                "password go to the server unencrypted.\n"));
+        writeErr(u"quorvale: warning: the authentication type is Simple (AuthType 0): the user name and "
+                                "password go to the server unencrypted.\n"_s);
 }
 
 // --- run ------------------------------------------------------------------------------------
@@ -214,7 +216,7 @@ int runCommand(const QStringList &args)
     for (qsizetype i = 0; i < args.size(); ++i) {
         QString option = args.at(i);
         std::optional<QString> inlineValue;
-        if (const qsizetype eq = option.indexOf(QLatin1Char('=')); option.startsWith(QLatin1String("--")) && eq > 0) {
+        if (const qsizetype eq = option.indexOf(u'='); option.startsWith("--"_L1) && eq > 0) {
             inlineValue = option.mid(eq + 1);
             option.truncate(eq);
         }
@@ -226,68 +228,68 @@ int runCommand(const QStringList &args)
             return std::nullopt;
         };
         std::optional<QString> *target = nullptr;
-        if (option == QLatin1String("--csv"))
+        if (option == "--csv"_L1)
             target = &csv;
-        else if (option == QLatin1String("--subject"))
+        else if (option == "--subject"_L1)
             target = &subject;
-        else if (option == QLatin1String("--body"))
+        else if (option == "--body"_L1)
             target = &body;
-        else if (option == QLatin1String("--body-file"))
+        else if (option == "--body-file"_L1)
             target = &bodyFile;
-        else if (option == QLatin1String("--mode"))
+        else if (option == "--mode"_L1)
             target = &mode;
-        else if (option == QLatin1String("--attachment"))
+        else if (option == "--attachment"_L1)
             target = &attachment;
         if (target) {
             *target = value();
             if (!*target)
-                return usageError(option + QStringLiteral(" needs a value"));
+                return usageError(option + u" needs a value"_s);
             continue;
         }
         if (inlineValue)
-            return usageError(option + QStringLiteral(" takes no value"));
-        if (option == QLatin1String("--print"))
+            return usageError(option + u" takes no value"_s);
+        if (option == "--print"_L1)
             request.print = true;
-        else if (option == QLatin1String("--yes") || option == QLatin1String("-y"))
+        else if (option == "--yes"_L1 || option == "-y"_L1)
             assumeYes = true;
-        else if (option == QLatin1String("--resume") || option == QLatin1String("--no-resume")) {
+        else if (option == "--resume"_L1 || option == "--no-resume"_L1) {
             const ResumeChoice choice =
-                option == QLatin1String("--resume") ? ResumeChoice::Resume : ResumeChoice::StartAfresh;
+                option == "--resume"_L1 ? ResumeChoice::Resume : ResumeChoice::StartAfresh;
             if (resume && *resume != choice)
-                return usageError(QStringLiteral("give either --resume or --no-resume, not both"));
+                return usageError(u"give either --resume or --no-resume, not both"_s);
             resume = choice;
-        } else if (option == QLatin1String("--include-unknown"))
+        } else if (option == "--include-unknown"_L1)
             request.includeUnknown = true;
-        else if (option == QLatin1String("--retry-failed"))
+        else if (option == "--retry-failed"_L1)
             request.retryFailed = true;
         else
-            return usageError(QStringLiteral("unknown option for run: ") + option);
+            return usageError(u"unknown option for run: "_s + option);
     }
     request.csvPath = csv.value_or(QString());
     if (request.csvPath.isEmpty())
-        return usageError(QStringLiteral("run needs --csv FILE, the client CSV file"));
+        return usageError(u"run needs --csv FILE, the client CSV file"_s);
     if (body && bodyFile)
-        return usageError(QStringLiteral("give either --body or --body-file, not both"));
+        return usageError(u"give either --body or --body-file, not both"_s);
     if (request.includeUnknown && resume != ResumeChoice::Resume)
-        return usageError(QStringLiteral("--include-unknown is only used with --resume"));
+        return usageError(u"--include-unknown is only used with --resume"_s);
     if (request.retryFailed && resume)
-        return usageError(QStringLiteral("--retry-failed takes neither --resume nor --no-resume"));
+        return usageError(u"--retry-failed takes neither --resume nor --no-resume"_s);
     // --yes answers the confirmation only: skipping clients, or sending to them a second time, is
     // never decided for the user.
     request.resume = resume.value_or(assumeYes ? ResumeChoice::Refuse : ResumeChoice::Ask);
 
     RunControl control;
-    const QString modeName = mode.value_or(QStringLiteral("none"));
-    if (modeName == QLatin1String("none"))
+    const QString modeName = mode.value_or(u"none"_s);
+    if (modeName == "none"_L1)
         control.setAttachmentMode(AttachmentMode::None);
-    else if (modeName == QLatin1String("common"))
+    else if (modeName == "common"_L1)
         control.setAttachmentMode(AttachmentMode::Common);
-    else if (modeName == QLatin1String("client"))
+    else if (modeName == "client"_L1)
         control.setAttachmentMode(AttachmentMode::ClientSpecific);
     else
-        return usageError(QStringLiteral("--mode must be none, common or client, not ") + modeName);
+        return usageError(u"--mode must be none, common or client, not "_s + modeName);
     if (attachment && control.attachmentMode() != AttachmentMode::Common)
-        return usageError(QStringLiteral("--attachment is only used with --mode common"));
+        return usageError(u"--attachment is only used with --mode common"_s);
     control.setCommonAttachmentPath(attachment.value_or(QString()));
 
     const std::unique_ptr<SettingsStore> store = openSettingsStore();
@@ -299,17 +301,17 @@ int runCommand(const QStringList &args)
         } else {
             QFile file(*bodyFile);
             if (!file.open(QIODevice::ReadOnly))
-                return usageError(QStringLiteral("the body file cannot be read: ") + *bodyFile + QStringLiteral(" (") +
-                                  file.errorString() + QLatin1Char(')'));
+                return usageError(u"the body file cannot be read: "_s + *bodyFile + u" ("_s +
+                                  file.errorString() + u')');
             request.body = QString::fromUtf8(file.readAll());
         }
         // The window's body has CR LF line breaks, and so must the saved body file it reads back.
-        request.body.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-        request.body.replace(QLatin1Char('\n'), QStringLiteral("\r\n"));
+        request.body.replace(u"\r\n"_s, u"\n"_s);
+        request.body.replace(u'\n', u"\r\n"_s);
     } else {
         QString error;
         if (!ReadBodyFile(settings.DataFolder, request.body, &error)) {
-            writeErr(QStringLiteral("quorvale: the saved body cannot be read: ") + error + QLatin1Char('\n'));
+            writeErr(u"quorvale: the saved body cannot be read: "_s + error + u'\n');
             return NotStarted;
         }
     }
@@ -327,8 +329,8 @@ int runCommand(const QStringList &args)
         run.execute();
     } else if (run.earlierRunUnfinished() && request.resume == ResumeChoice::Refuse) {
         writeErr(
-            QStringLiteral("quorvale: give --resume to skip the clients the earlier run sent to, or --no-resume to "
-                           "go over every client again.\n"));
+            u"quorvale: give --resume to skip the clients the earlier run sent to, or --no-resume to "
+                           "go over every client again.\n"_s);
     }
     switch (run.outcome()) {
     case RunOutcome::Completed:
@@ -354,72 +356,72 @@ int checkCommand(const QStringList &args)
     for (qsizetype i = 0; i < args.size(); ++i) {
         QString option = args.at(i);
         std::optional<QString> value;
-        if (const qsizetype eq = option.indexOf(QLatin1Char('=')); option.startsWith(QLatin1String("--")) && eq > 0) {
+        if (const qsizetype eq = option.indexOf(u'='); option.startsWith("--"_L1) && eq > 0) {
             value = option.mid(eq + 1);
             option.truncate(eq);
         }
-        static const QStringList valued{QStringLiteral("--csv"),        QStringLiteral("--subject"),
-                                        QStringLiteral("--body"),       QStringLiteral("--body-file"),
-                                        QStringLiteral("--mode"),       QStringLiteral("--attachment"),
-                                        QStringLiteral("--save")};
+        static const QStringList valued{u"--csv"_s,        u"--subject"_s,
+                                        u"--body"_s,       u"--body-file"_s,
+                                        u"--mode"_s,       u"--attachment"_s,
+                                        u"--save"_s};
         if (valued.contains(option)) {
             if (!value && i + 1 < args.size())
                 value = args.at(++i);
             if (!value)
-                return usageError(option + QStringLiteral(" needs a value"));
-            if (option == QLatin1String("--csv"))
+                return usageError(option + u" needs a value"_s);
+            if (option == "--csv"_L1)
                 request.csvPath = *value;
-            else if (option == QLatin1String("--mode"))
+            else if (option == "--mode"_L1)
                 mode = value;
-            else if (option == QLatin1String("--attachment"))
+            else if (option == "--attachment"_L1)
                 attachment = value;
-            else if (option == QLatin1String("--save"))
+            else if (option == "--save"_L1)
                 save = value;
             continue;
         }
         if (value)
-            return usageError(option + QStringLiteral(" takes no value"));
-        if (option == QLatin1String("--print"))
+            return usageError(option + u" takes no value"_s);
+        if (option == "--print"_L1)
             request.print = true;
-        else if (option != QLatin1String("--yes") && option != QLatin1String("-y"))
-            return usageError(QStringLiteral("unknown option for check: ") + option);
+        else if (option != "--yes"_L1 && option != "-y"_L1)
+            return usageError(u"unknown option for check: "_s + option);
     }
     if (request.csvPath.isEmpty())
-        return usageError(QStringLiteral("check needs --csv FILE, the client CSV file"));
-    const QString modeName = mode.value_or(QStringLiteral("none"));
-    if (modeName == QLatin1String("none"))
+        return usageError(u"check needs --csv FILE, the client CSV file"_s);
+    const QString modeName = mode.value_or(u"none"_s);
+    if (modeName == "none"_L1)
         request.mode = AttachmentMode::None;
-    else if (modeName == QLatin1String("common"))
+    else if (modeName == "common"_L1)
         request.mode = AttachmentMode::Common;
-    else if (modeName == QLatin1String("client"))
+    else if (modeName == "client"_L1)
         request.mode = AttachmentMode::ClientSpecific;
     else
-        return usageError(QStringLiteral("--mode must be none, common or client, not ") + modeName);
+        return usageError(u"--mode must be none, common or client, not "_s + modeName);
     if (attachment && request.mode != AttachmentMode::Common)
-        return usageError(QStringLiteral("--attachment is only used with --mode common"));
+        return usageError(u"--attachment is only used with --mode common"_s);
     request.commonPath = attachment.value_or(QString());
 
     std::signal(SIGPIPE, SIG_IGN);
     const CheckReport report = CheckClientList(request);
     if (!report.error.isEmpty()) {
-        writeErr(report.error + QLatin1Char('\n'));
+        writeErr(report.error + u'\n');
         return NotStarted;
     }
-    QString out = checkSummary(report).join(QLatin1Char('\n')) + QStringLiteral("\n\n");
+    QString out = checkSummary(report).join(u'\n') + u"\n\n"_s;
     for (const CheckRow &row : report.rows) {
-        out += (row.flags ? QStringLiteral("! ") : QStringLiteral("  ")) + QString::number(row.lineNumber) +
-               QLatin1Char('\t') + row.clientId + QLatin1Char('\t') + row.address + QLatin1Char('\t') +
+        out += (row.flags ? u"! "_s : u"  "_s) + QString::number(row.lineNumber) +
+               u'\t' + row.clientId + u'\t' + row.address + u'\t' +
                checkActionText(row);
         if (row.flags)
-            out += QLatin1Char('\t') + checkFlagsText(row);
-        out += QLatin1Char('\n');
+            out += u'\t' + checkFlagsText(row);
+        out += u'\n';
     }
     writeOut(out);
     if (save) {
         QString error;
         if (!SaveCheckCsv(report, *save, &error)) {
-            writeErr(QStringLiteral("quorvale: the check could not be saved to ") + *save + QStringLiteral(" (") + error +
-                     QStringLiteral(")\n"));
+            writeErr(u"quorvale: the check could not be saved to "_s + *save + u" ("_s + error +
+                     u")\n"_s);
             return NotStarted;
         }
     }
@@ -431,34 +433,34 @@ int checkCommand(const QStringList &args)
 int testEmailCommand(const QStringList &args)
 {
     if (args.size() > 1)
-        return usageError(QStringLiteral("test-email takes one address"));
+        return usageError(u"test-email takes one address"_s);
     const QString address = args.value(0);
     const std::unique_ptr<SettingsStore> store = openSettingsStore();
     const AppSettings settings = loadSettings(*store);
     if (settings.SMTPServer.isEmpty() || settings.SSLport.isEmpty() || settings.UserName.isEmpty() ||
         settings.Password.isEmpty()) {
-        writeErr(QStringLiteral("Your email server setup is not complete.\n"));
+        writeErr(u"Your email server setup is not complete.\n"_s);
         return NotStarted;
     }
     if (address.isEmpty()) {
-        writeErr(QStringLiteral("You need enter a send email address for testing.\n"));
+        writeErr(u"You need enter a send email address for testing.\n"_s);
         return NotStarted;
     }
 
     warnAboutLoginInClear(settings);
     StdoutLog log;
-    log.LogStatus(QStringLiteral("Testing Email..."));
+    log.LogStatus(u"Testing Email..."_s);
     SmtpMailer mailer([&settings] { return settings; });
-    const MailMessage message{address, QString(), QStringLiteral("Test subject line text"),
-                              QStringLiteral("Test email body text")};
+    const MailMessage message{address, QString(), u"Test subject line text"_s,
+                              u"Test email body text"_s};
     QString status, errors, error;
     const bool attempted = mailer.sendMail(message, status, errors, &error, {}, {});
-    const bool sent = attempted && status == QLatin1String("OK");
+    const bool sent = attempted && status == "OK"_L1;
     if (!sent) {
         log.LogStatus(attempted ? errors : error);
-        log.LogStatus(QStringLiteral("Email test bad or had problems!"));
+        log.LogStatus(u"Email test bad or had problems!"_s);
     }
-    log.LogStatus(QStringLiteral("Email testing complete"));
+    log.LogStatus(u"Email testing complete"_s);
     return sent ? Ok : Failed;
 }
 
@@ -467,7 +469,7 @@ int testEmailCommand(const QStringList &args)
 const StoredSetting *lookUpSetting(const QString &name)
 {
     // "SMTPServer" is what people type; the stored name keeps its historical spelling.
-    if (name.compare(QLatin1String("SMTPServer"), Qt::CaseInsensitive) == 0)
+    if (name.compare("SMTPServer"_L1, Qt::CaseInsensitive) == 0)
         return findStoredSetting(u"SMPTServer");
     return findStoredSetting(name);
 }
@@ -477,65 +479,65 @@ int unknownSetting(const QString &name)
     QStringList names;
     for (const StoredSetting &setting : settingsTable())
         names.append(setting.name);
-    return usageError(QStringLiteral("unknown setting ") + name + QStringLiteral("; the settings are ") +
-                      names.join(QStringLiteral(", ")));
+    return usageError(u"unknown setting "_s + name + u"; the settings are "_s +
+                      names.join(u", "_s));
 }
 
 int configCommand(const QStringList &args)
 {
     const QString action = args.value(0);
     const std::unique_ptr<SettingsStore> store = openSettingsStore();
-    if (action == QLatin1String("show") && args.size() == 1) {
+    if (action == "show"_L1 && args.size() == 1) {
         const AppSettings settings = loadSettings(*store);
         for (const StoredSetting &setting : settingsTable()) {
             QString value = settingText(settings, setting);
             if (setting.type == SettingType::Password && !value.isEmpty())
-                value = QStringLiteral("********");
-            writeOut(setting.name + QLatin1Char('=') + value + QLatin1Char('\n'));
+                value = u"********"_s;
+            writeOut(setting.name + u'=' + value + u'\n');
         }
         return Ok;
     }
-    if (action == QLatin1String("get") && args.size() == 2) {
+    if (action == "get"_L1 && args.size() == 2) {
         const StoredSetting *setting = lookUpSetting(args.at(1));
         if (!setting)
             return unknownSetting(args.at(1));
-        writeOut(settingText(loadSettings(*store), *setting) + QLatin1Char('\n'));
+        writeOut(settingText(loadSettings(*store), *setting) + u'\n');
         return Ok;
     }
-    if (action == QLatin1String("set") && args.size() == 3) {
+    if (action == "set"_L1 && args.size() == 3) {
         const StoredSetting *setting = lookUpSetting(args.at(1));
         if (!setting)
             return unknownSetting(args.at(1));
         QString value = args.at(2);
-        if (value == QLatin1String("-")) {
+        if (value == "-"_L1) {
             QFile in;
             if (!in.open(stdin, QIODevice::ReadOnly))
-                return usageError(QStringLiteral("standard input cannot be read"));
+                return usageError(u"standard input cannot be read"_s);
             value = QString::fromUtf8(in.readAll());
             // One line end closes the value; it is not part of it.
-            if (value.endsWith(QLatin1Char('\n')))
+            if (value.endsWith(u'\n'))
                 value.chop(1);
-            if (value.endsWith(QLatin1Char('\r')))
+            if (value.endsWith(u'\r'))
                 value.chop(1);
         }
         if (const QString problem = settingTextProblem(*setting, value); !problem.isEmpty()) {
             // The value is named, except a password, which never goes to the terminal.
             const QString what = setting->type == SettingType::Password
                                      ? QString(setting->name)
-                                     : setting->name + QStringLiteral(" cannot be \"") + value + QLatin1Char('"');
-            writeErr(QStringLiteral("quorvale: ") + what + QStringLiteral(": ") + problem +
-                     QStringLiteral(" Nothing was saved.\n"));
+                                     : setting->name + u" cannot be \""_s + value + u'"';
+            writeErr(u"quorvale: "_s + what + u": "_s + problem +
+                     u" Nothing was saved.\n"_s);
             return NotStarted;
         }
         QString error;
         if (!SaveSettingText(*store, *setting, value, &error)) {
-            writeErr(QStringLiteral("quorvale: ") + setting->name + QStringLiteral(" could not be saved: ") + error +
-                     QLatin1Char('\n'));
+            writeErr(u"quorvale: "_s + setting->name + u" could not be saved: "_s + error +
+                     u'\n');
             return Failed;
         }
         return Ok;
     }
-    return usageError(QStringLiteral("config needs show, get NAME or set NAME VALUE"));
+    return usageError(u"config needs show, get NAME or set NAME VALUE"_s);
 }
 
 } // namespace
@@ -545,26 +547,26 @@ int runCli(int argc, char **argv)
     QCoreApplication app(argc, argv);
     QStringList args = QCoreApplication::arguments().mid(1);
     const QString command = args.isEmpty() ? QString() : args.takeFirst();
-    if (command == QLatin1String("--help") || command == QLatin1String("-h") || command == QLatin1String("help") ||
-        args.contains(QLatin1String("--help"))) {
+    if (command == "--help"_L1 || command == "-h"_L1 || command == "help"_L1 ||
+        args.contains("--help"_L1)) {
         writeOut(QString::fromUtf8(kHelp) + helpFolderLine());
         return Ok;
     }
-    if (command == QLatin1String("--version")) {
-        writeOut(appTitle() + QLatin1Char(' ') + appVersion() + QLatin1Char('\n'));
+    if (command == "--version"_L1) {
+        writeOut(appTitle() + u' ' + appVersion() + u'\n');
         return Ok;
     }
     // Encoded attachment copies that a crashed run left behind.
     AttachmentCache::removeLeftovers(defaultDataFolder());
-    if (command == QLatin1String("run"))
+    if (command == "run"_L1)
         return runCommand(args);
-    if (command == QLatin1String("check"))
+    if (command == "check"_L1)
         return checkCommand(args);
-    if (command == QLatin1String("test-email"))
+    if (command == "test-email"_L1)
         return testEmailCommand(args);
-    if (command == QLatin1String("config"))
+    if (command == "config"_L1)
         return configCommand(args);
-    return usageError(QStringLiteral("unknown command ") + command);
+    return usageError(u"unknown command "_s + command);
 }
 
 } // namespace quorvale

@@ -11,7 +11,7 @@ QString helpFolder()
     const QString appDir = QCoreApplication::applicationDirPath();
     QStringList candidates{appDir + u"/help", appDir + u"/../share/quorvale/help"};
 #ifdef QUORVALE_SOURCE_HELP_DIR
-    candidates << QStringLiteral(QUORVALE_SOURCE_HELP_DIR);
+    candidates << QString::fromUtf8(QUORVALE_SOURCE_HELP_DIR);
 #endif
     for (const QString &folder : std::as_const(candidates)) {
         if (QFileInfo(folder + u"/main.html").isFile())

@@ -6,17 +6,19 @@
 
 namespace quorvale {
 
+using namespace Qt::StringLiterals;
+
 /// The application's fixed identity, shown in the main window's caption and the about box.
 inline constexpr int kVersionMajor = QUORVALE_VERSION_MAJOR;
 inline constexpr int kVersionMinor = QUORVALE_VERSION_MINOR;
 inline constexpr int kVersionRevision = QUORVALE_VERSION_PATCH;
 
-inline QString appTitle() { return QStringLiteral("Quorvale"); }
+inline QString appTitle() { return u"Quorvale"_s; }
 
 /// "1.0.5": each number in decimal, joined by ".".
 inline QString appVersion()
 {
-    return QString::number(kVersionMajor) + QLatin1Char('.') + QString::number(kVersionMinor) + QLatin1Char('.') +
+    return QString::number(kVersionMajor) + u'.' + QString::number(kVersionMinor) + u'.' +
            QString::number(kVersionRevision);
 }
 

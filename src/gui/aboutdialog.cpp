@@ -13,14 +13,15 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
+using namespace Qt::StringLiterals;
+
 namespace quorvale {
 
 namespace {
 
 QLabel *makeLink(const QString &name, const QString &text, const QString &target, UserDialogs &dialogs, QWidget *parent)
 {
-    auto *label = makeLabel(
-        name, QStringLiteral("<a href=\"%1\">%2</a>").arg(target.toHtmlEscaped(), text.toHtmlEscaped()), parent);
+    auto *label = makeLabel(name, u"<a href=\"%1\">%2</a>"_s.arg(target.toHtmlEscaped(), text.toHtmlEscaped()), parent);
     label->setTextFormat(Qt::RichText);
     label->setTextInteractionFlags(Qt::TextBrowserInteraction);
     label->setToolTip(target);
@@ -33,18 +34,18 @@ QLabel *makeLink(const QString &name, const QString &text, const QString &target
 
 AboutDialog::AboutDialog(UserDialogs &dialogs, QWidget *parent) : QDialog(parent)
 {
-    setObjectName(QStringLiteral("frmAbout"));
+    setObjectName(u"frmAbout"_s);
     setAttribute(Qt::WA_DeleteOnClose);
     setModal(false);
 
     auto *picture = new QLabel(this);
     picture->setPixmap(appPixmap(64));
-    auto *lblTitle = makeLabel(QStringLiteral("lblTitle"), QString(), this);
+    auto *lblTitle = makeLabel(u"lblTitle"_s, QString(), this);
     QFont titleFont = lblTitle->font();
     titleFont.setBold(true);
     titleFont.setPointSizeF(titleFont.pointSizeF() * 1.6);
     lblTitle->setFont(titleFont);
-    auto *lblVersion = makeLabel(QStringLiteral("lblVersion"), QString(), this);
+    auto *lblVersion = makeLabel(u"lblVersion"_s, QString(), this);
     auto *heading = new QVBoxLayout;
     heading->addStretch(1);
     heading->addWidget(lblTitle);
@@ -56,34 +57,34 @@ AboutDialog::AboutDialog(UserDialogs &dialogs, QWidget *parent) : QDialog(parent
     top->addLayout(heading, 1);
 
     auto *line1 = new QFrame(this);
-    line1->setObjectName(QStringLiteral("Line1"));
+    line1->setObjectName(u"Line1"_s);
     line1->setFrameShape(QFrame::HLine);
     line1->setFrameShadow(QFrame::Sunken);
 
     const QString web = QString::fromLatin1(kWebAddress);
     const QString sales = QString::fromLatin1(kSalesAddress);
     auto *links = new QGridLayout;
-    links->addWidget(makeLabel(QStringLiteral("Label2"), QStringLiteral("Web Address:"), this), 0, 0);
-    links->addWidget(makeLink(QStringLiteral("URLLabel2"), web, web, dialogs, this), 0, 1);
-    links->addWidget(makeLabel(QStringLiteral("lblDescription"), QStringLiteral("Email: "), this), 1, 0);
-    links->addWidget(makeLink(QStringLiteral("URLLabel1"), sales, u"mailto:" + sales, dialogs, this), 1, 1);
+    links->addWidget(makeLabel(u"Label2"_s, u"Web Address:"_s, this), 0, 0);
+    links->addWidget(makeLink(u"URLLabel2"_s, web, web, dialogs, this), 0, 1);
+    links->addWidget(makeLabel(u"lblDescription"_s, u"Email: "_s, this), 1, 0);
+    links->addWidget(makeLink(u"URLLabel1"_s, sales, u"mailto:" + sales, dialogs, this), 1, 1);
     links->setColumnStretch(1, 1);
     links->setHorizontalSpacing(10);
 
-    auto *lblDisclaimer = makeLabel(
-        QStringLiteral("lblDisclaimer"),
-        QStringLiteral("Warning: this program is provided \"as is\", without warranty of any kind. Check your "
-                       "client list, message and attachments before every run; the authors accept no liability "
-                       "for messages sent, not sent or sent to the wrong address."),
-        this);
+    auto *lblDisclaimer =
+        makeLabel(u"lblDisclaimer"_s,
+                  u"Warning: this program is provided \"as is\", without warranty of any kind. Check your "
+                  "client list, message and attachments before every run; the authors accept no liability "
+                  "for messages sent, not sent or sent to the wrong address."_s,
+                  this);
     lblDisclaimer->setWordWrap(true);
     QFont small = lblDisclaimer->font();
     small.setPointSizeF(small.pointSizeF() * 0.9);
     lblDisclaimer->setFont(small);
 
-    auto *cmdOK = new QPushButton(QStringLiteral("&OK"), this);
-    cmdOK->setObjectName(QStringLiteral("cmdOK"));
-    cmdOK->setToolTip(QStringLiteral("Click to close window"));
+    auto *cmdOK = new QPushButton(u"&OK"_s, this);
+    cmdOK->setObjectName(u"cmdOK"_s);
+    cmdOK->setToolTip(u"Click to close window"_s);
     cmdOK->setIcon(tickPixmap(64));
     cmdOK->setIconSize(QSize(64, 64));
     cmdOK->setDefault(true);

@@ -19,6 +19,8 @@
 
 #include <utility>
 
+using namespace Qt::StringLiterals;
+
 namespace quorvale {
 
 void CheckTableModel::setReport(const CheckReport *report)
@@ -74,7 +76,7 @@ QVariant CheckTableModel::data(const QModelIndex &index, int role) const
             return QApplication::style()->standardIcon(QStyle::SP_MessageBoxWarning);
         break;
     case CheckTableModel::FlaggedRole:
-        return row.flags != 0 ? QStringLiteral("flagged") : QString();
+        return row.flags != 0 ? u"flagged"_s : QString();
     case Qt::BackgroundRole:
         if (row.flags != 0)
             return QColor(255, 236, 179);
@@ -95,37 +97,37 @@ QVariant CheckTableModel::headerData(int section, Qt::Orientation orientation, i
         return QAbstractTableModel::headerData(section, orientation, role);
     switch (section) {
     case LineColumn:
-        return QStringLiteral("Line");
+        return u"Line"_s;
     case ClientIdColumn:
-        return QStringLiteral("Client ID");
+        return u"Client ID"_s;
     case AddressColumn:
-        return QStringLiteral("Address");
+        return u"Address"_s;
     case ActionColumn:
-        return QStringLiteral("A run would");
+        return u"A run would"_s;
     case FlagsColumn:
-        return QStringLiteral("Flags");
+        return u"Flags"_s;
     }
     return {};
 }
 
 CheckDialog::CheckDialog(UserDialogs &dialogs, QWidget *parent) : QDialog(parent), m_dialogs(dialogs)
 {
-    setObjectName(QStringLiteral("frmCheck"));
-    setWindowTitle(QStringLiteral("Check Client List"));
+    setObjectName(u"frmCheck"_s);
+    setWindowTitle(u"Check Client List"_s);
     setModal(false);
 
-    m_summary = makeLabel(QStringLiteral("lblCheckSummary"), QString(), this);
+    m_summary = makeLabel(u"lblCheckSummary"_s, QString(), this);
     m_summary->setTextInteractionFlags(Qt::TextSelectableByMouse);
     m_summary->setWordWrap(true);
-    m_flaggedOnly = new QCheckBox(QStringLiteral("Show &flagged rows only"), this);
-    m_flaggedOnly->setObjectName(QStringLiteral("chkFlaggedOnly"));
+    m_flaggedOnly = new QCheckBox(u"Show &flagged rows only"_s, this);
+    m_flaggedOnly->setObjectName(u"chkFlaggedOnly"_s);
 
     m_model = new CheckTableModel(this);
     m_filter = new QSortFilterProxyModel(this);
     m_filter->setSourceModel(m_model);
     m_filter->setFilterRole(CheckTableModel::FlaggedRole);
     m_table = new QTableView(this);
-    m_table->setObjectName(QStringLiteral("tblCheck"));
+    m_table->setObjectName(u"tblCheck"_s);
     m_table->setModel(m_filter);
     m_table->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_table->setWordWrap(false);
@@ -134,9 +136,8 @@ CheckDialog::CheckDialog(UserDialogs &dialogs, QWidget *parent) : QDialog(parent
     // Fixed row heights keep a table of many thousand clients quick to show and scroll.
     m_table->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
 
-    m_save = makeButton(QStringLiteral("cmdSaveCsv"), QStringLiteral("&Save as CSV..."),
-                        QStringLiteral("Save the table as a CSV file"), this);
-    auto *close = makeButton(QStringLiteral("cmdCloseCheck"), QStringLiteral("&Close"), QString(), this);
+    m_save = makeButton(u"cmdSaveCsv"_s, u"&Save as CSV..."_s, u"Save the table as a CSV file"_s, this);
+    auto *close = makeButton(u"cmdCloseCheck"_s, u"&Close"_s, QString(), this);
     auto *buttons = new QHBoxLayout;
     buttons->addWidget(m_flaggedOnly);
     buttons->addStretch(1);
@@ -168,10 +169,10 @@ void CheckDialog::startCheck(const CheckRequest &request)
         m_pending = request;
         return;
     }
-    m_summary->setText(QStringLiteral("Checking the client list..."));
+    m_summary->setText(u"Checking the client list..."_s);
     m_save->setEnabled(false);
     m_worker = QThread::create([this, request] { m_result = CheckClientList(request); });
-    m_worker->setObjectName(QStringLiteral("Quorvale check"));
+    m_worker->setObjectName(u"Quorvale check"_s);
     connect(m_worker, &QThread::finished, this, &CheckDialog::workerFinished);
     m_worker->start();
 }
@@ -193,7 +194,7 @@ void CheckDialog::showReport(CheckReport report)
     m_model->setReport(nullptr);
     m_report = std::move(report);
     m_model->setReport(&m_report);
-    m_summary->setText(checkSummary(m_report).join(QLatin1Char('\n')));
+    m_summary->setText(checkSummary(m_report).join(u'\n'));
     m_save->setEnabled(m_report.error.isEmpty());
     setFlaggedOnly(m_flaggedOnly->isChecked());
     m_table->resizeColumnsToContents();
@@ -201,21 +202,19 @@ void CheckDialog::showReport(CheckReport report)
 
 void CheckDialog::setFlaggedOnly(bool on)
 {
-    m_filter->setFilterFixedString(on ? QStringLiteral("flagged") : QString());
+    m_filter->setFilterFixedString(on ? u"flagged"_s : QString());
 }
 
 void CheckDialog::saveAsCsv()
 {
     const QString start = m_lastSaved.isEmpty() ? QDir::homePath() : QFileInfo(m_lastSaved).absolutePath();
-    const QString path = m_dialogs.chooseSaveFile(this, QStringLiteral("Save Check as CSV"),
-                                                  QStringLiteral("CSV File (*.csv);;All Files (*)"), start,
-                                                  QStringLiteral("ClientCheck.csv"));
+    const QString path = m_dialogs.chooseSaveFile(this, u"Save Check as CSV"_s, u"CSV File (*.csv);;All Files (*)"_s,
+                                                  start, u"ClientCheck.csv"_s);
     if (path.isEmpty())
         return;
     QString error;
     if (!SaveCheckCsv(m_report, path, &error)) {
-        m_dialogs.warn(
-            this, QStringLiteral("The check could not be saved to %1:\n%2").arg(QDir::toNativeSeparators(path), error));
+        m_dialogs.warn(this, u"The check could not be saved to %1:\n%2"_s.arg(QDir::toNativeSeparators(path), error));
         return;
     }
     m_lastSaved = path;

@@ -15,7 +15,7 @@
 
 namespace quorvale {
 
-using namespace Qt::Literals::StringLiterals;
+using namespace Qt::StringLiterals;
 
 struct EmailTestDialog::SendResult
 {
@@ -28,34 +28,34 @@ struct EmailTestDialog::SendResult
 EmailTestDialog::EmailTestDialog(SettingsHolder &settings, Mailer &mailer, UserDialogs &dialogs, QWidget *parent)
     : QDialog(parent), m_settings(settings), m_mailer(mailer), m_dialogs(dialogs)
 {
-    setObjectName(QStringLiteral("frmEmailTest"));
-    setWindowTitle(QStringLiteral("Email Test"));
+    setObjectName(u"frmEmailTest"_s);
+    setWindowTitle(u"Email Test"_s);
     setAttribute(Qt::WA_DeleteOnClose);
     setModal(false);
 
-    auto *label1 = new QLabel(QStringLiteral("Email address for send test"), this);
-    label1->setObjectName(QStringLiteral("Label1"));
+    auto *label1 = new QLabel(u"Email address for send test"_s, this);
+    label1->setObjectName(u"Label1"_s);
     m_txtSendEmailAddy = new QLineEdit(this);
-    m_txtSendEmailAddy->setObjectName(QStringLiteral("txtSendEmailAddy"));
-    m_txtSendEmailAddy->setToolTip(QStringLiteral("Email address for send test"));
-    m_cmdTest = new QPushButton(QStringLiteral("Test"), this);
-    m_cmdTest->setObjectName(QStringLiteral("cmdTest"));
-    m_cmdTest->setToolTip(QStringLiteral("Send test email"));
+    m_txtSendEmailAddy->setObjectName(u"txtSendEmailAddy"_s);
+    m_txtSendEmailAddy->setToolTip(u"Email address for send test"_s);
+    m_cmdTest = new QPushButton(u"Test"_s, this);
+    m_cmdTest->setObjectName(u"cmdTest"_s);
+    m_cmdTest->setToolTip(u"Send test email"_s);
     m_cmdTest->setAutoDefault(false);
     m_cmdTest->setMinimumWidth(m_cmdTest->fontMetrics().horizontalAdvance(u"Testing..."_s) + 32);
-    auto *label2 = new QLabel(QStringLiteral("Status"), this);
-    label2->setObjectName(QStringLiteral("Label2"));
+    auto *label2 = new QLabel(u"Status"_s, this);
+    label2->setObjectName(u"Label2"_s);
     m_txtStatus = new QPlainTextEdit(this);
-    m_txtStatus->setObjectName(QStringLiteral("txtStatus"));
+    m_txtStatus->setObjectName(u"txtStatus"_s);
     m_txtStatus->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     m_txtStatus->setReadOnly(true);
     m_txtStatus->setTabChangesFocus(true);
-    auto *cmdClear = new QPushButton(QStringLiteral("&Clear Status"), this);
-    cmdClear->setObjectName(QStringLiteral("cmdClear"));
-    cmdClear->setToolTip(QStringLiteral("Clear status"));
+    auto *cmdClear = new QPushButton(u"&Clear Status"_s, this);
+    cmdClear->setObjectName(u"cmdClear"_s);
+    cmdClear->setToolTip(u"Clear status"_s);
     cmdClear->setAutoDefault(false);
-    auto *cmdOK = new QPushButton(QStringLiteral("OK"), this);
-    cmdOK->setObjectName(QStringLiteral("cmdOK"));
+    auto *cmdOK = new QPushButton(u"OK"_s, this);
+    cmdOK->setObjectName(u"cmdOK"_s);
     cmdOK->setAutoDefault(false);
     cmdOK->setMinimumWidth(96);
 
@@ -106,7 +106,7 @@ void EmailTestDialog::appendStatus(const QString &line)
 {
     QString text = line;
     text.replace(u"\r\n"_s, u"\n"_s);
-    text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    text.replace(u'\r', u'\n');
     m_txtStatus->appendPlainText(text);
     QScrollBar *bar = m_txtStatus->verticalScrollBar();
     bar->setValue(bar->maximum());
@@ -119,21 +119,21 @@ void EmailTestDialog::cmdTest_Click()
     const AppSettings settings = m_settings.get();
     if (settings.SMTPServer.isEmpty() || settings.SSLport.isEmpty() || settings.UserName.isEmpty() ||
         settings.Password.isEmpty()) {
-        m_dialogs.warn(this, QStringLiteral("Your email server setup is not complete."));
+        m_dialogs.warn(this, u"Your email server setup is not complete."_s);
         return;
     }
     if (m_txtSendEmailAddy->text().isEmpty()) {
-        m_dialogs.warn(this, QStringLiteral("You need enter a send email address for testing."));
+        m_dialogs.warn(this, u"You need enter a send email address for testing."_s);
         return;
     }
-    m_cmdTest->setText(QStringLiteral("Testing..."));
-    appendStatus(QStringLiteral("Testing Email..."));
+    m_cmdTest->setText(u"Testing..."_s);
+    appendStatus(u"Testing Email..."_s);
 
     // The message is the test's own: never an attachment, and nothing a run sends is touched.
     MailMessage message;
     message.RecipientAddress = m_txtSendEmailAddy->text();
-    message.SubjectLine = QStringLiteral("Test subject line text");
-    message.BodyText = QStringLiteral("Test email body text");
+    message.SubjectLine = u"Test subject line text"_s;
+    message.BodyText = u"Test email body text"_s;
 
     m_result = std::make_shared<SendResult>();
     m_abort = std::make_shared<std::atomic<bool>>(false);
@@ -142,7 +142,7 @@ void EmailTestDialog::cmdTest_Click()
             message, result->status, result->errors, &result->error,
             [this](int percent) { Q_EMIT emailProgress(percent); }, [abort] { return abort->load(); });
     });
-    m_sendThread->setObjectName(QStringLiteral("Quorvale test e-mail"));
+    m_sendThread->setObjectName(u"Quorvale test e-mail"_s);
     connect(m_sendThread, &QThread::finished, this, &EmailTestDialog::onSendFinished);
     updateTestButton();
     m_sendThread->start();
@@ -160,13 +160,13 @@ void EmailTestDialog::onSendFinished()
     if (!result.attempted) {
         // The send could not even start (a port that is not a number, say): say why.
         appendStatus(result.error);
-        appendStatus(QStringLiteral("Email test bad or had problems!"));
+        appendStatus(u"Email test bad or had problems!"_s);
     } else if (result.status != u"OK") {
         appendStatus(result.errors);
-        appendStatus(QStringLiteral("Email test bad or had problems!"));
+        appendStatus(u"Email test bad or had problems!"_s);
     }
-    appendStatus(QStringLiteral("Email testing complete"));
-    m_cmdTest->setText(QStringLiteral("Test"));
+    appendStatus(u"Email testing complete"_s);
+    m_cmdTest->setText(u"Test"_s);
     updateTestButton();
     Q_EMIT emailProgress(0);
     Q_EMIT testFinished();

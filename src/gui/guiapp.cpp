@@ -10,6 +10,8 @@
 #include <QSessionManager>
 #include <QSocketNotifier>
 
+using namespace Qt::StringLiterals;
+
 namespace quorvale {
 
 void closeWithTheSession(MainWindow &window)
@@ -30,7 +32,7 @@ int runGui(int argc, char **argv)
     QApplication app(argc, argv);
     QApplication::setApplicationName(appTitle());
     QApplication::setApplicationVersion(appVersion());
-    QApplication::setDesktopFileName(QStringLiteral("quorvale"));
+    QApplication::setDesktopFileName(u"quorvale"_s);
     QApplication::setWindowIcon(appIcon());
 
     MainWindow window;

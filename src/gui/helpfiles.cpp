@@ -3,15 +3,17 @@
 #include <QDir>
 #include <QFileInfo>
 
+using namespace Qt::StringLiterals;
+
 namespace quorvale {
 
 QUrl helpUrl(const QString &folder, int context)
 {
     QString page;
     if (context == kMainHelpContext)
-        page = QStringLiteral("main.html");
+        page = u"main.html"_s;
     else if (context == kSetupHelpContext)
-        page = QStringLiteral("setup.html");
+        page = u"setup.html"_s;
     if (folder.isEmpty() || page.isEmpty())
         return {};
     const QFileInfo file(QDir(folder).filePath(page));

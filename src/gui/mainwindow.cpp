@@ -37,7 +37,7 @@
 
 namespace quorvale {
 
-using namespace Qt::Literals::StringLiterals;
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -45,7 +45,7 @@ QProgressBar *makeProgressBar(const QString &name, QWidget *parent)
 {
     auto *bar = new QProgressBar(parent);
     bar->setObjectName(name);
-    bar->setToolTip(QStringLiteral("Overall progress of sending emails and printing"));
+    bar->setToolTip(u"Overall progress of sending emails and printing"_s);
     bar->setRange(0, 100);
     bar->setValue(0);
     return bar;
@@ -54,9 +54,9 @@ QProgressBar *makeProgressBar(const QString &name, QWidget *parent)
 // The status box shows one line per block; a line holding its own line breaks shows as several.
 QString displayLines(const QStringList &lines)
 {
-    QString text = lines.join(QLatin1Char('\n'));
+    QString text = lines.join(u'\n');
     text.replace(u"\r\n"_s, u"\n"_s);
-    text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    text.replace(u'\r', u'\n');
     return text;
 }
 
@@ -64,7 +64,7 @@ QString displayLines(const QStringList &lines)
 
 MainWindow::MainWindow(const MainWindowOptions &options, QWidget *parent) : QMainWindow(parent)
 {
-    setObjectName(QStringLiteral("frmMain"));
+    setObjectName(u"frmMain"_s);
     setWindowIcon(appIcon());
 
     if (!options.store)
@@ -105,58 +105,57 @@ void MainWindow::buildUi()
     setCentralWidget(central);
 
     // Left column: what to send and to whom.
-    auto *label8 = makeLabel(QStringLiteral("Label8"), QStringLiteral("Client Email List (csv file)"), central);
-    m_txtCSVpath = makeLineEdit(QStringLiteral("txtCSVpath"), QStringLiteral("Path of client CSV file"), central);
-    m_cmdBrowseCSV = makeButton(QStringLiteral("cmdBrowseCSV"), QStringLiteral("&Browse"),
-                                QStringLiteral("Browse for client CSV file"), central);
+    auto *label8 = makeLabel(u"Label8"_s, u"Client Email List (csv file)"_s, central);
+    m_txtCSVpath = makeLineEdit(u"txtCSVpath"_s, u"Path of client CSV file"_s, central);
+    m_cmdBrowseCSV = makeButton(u"cmdBrowseCSV"_s, u"&Browse"_s, u"Browse for client CSV file"_s, central);
     auto *csvRow = new QHBoxLayout;
     csvRow->addWidget(m_txtCSVpath, 1);
     csvRow->addWidget(m_cmdBrowseCSV);
 
     auto *modeFrame = new QGroupBox(central);
-    modeFrame->setObjectName(QStringLiteral("Frame1"));
+    modeFrame->setObjectName(u"Frame1"_s);
     m_optAddAttachment = new QButtonGroup(this);
     const QString optionTexts[3][2] = {
-        {QStringLiteral("Send email to all clients"), QStringLiteral("Select to add no attachment to emails")},
-        {QStringLiteral("Send email to all clients with a common attachment"),
-         QStringLiteral("Select to send email to all clients with a common attachment")},
-        {QStringLiteral("Send email to all clients and a client specific attachment"),
-         QStringLiteral("Select to send email to all clients and a client specific attachment")},
+        {u"Send email to all clients"_s, u"Select to add no attachment to emails"_s},
+        {u"Send email to all clients with a common attachment"_s,
+         u"Select to send email to all clients with a common attachment"_s},
+        {u"Send email to all clients and a client specific attachment"_s,
+         u"Select to send email to all clients and a client specific attachment"_s},
     };
     auto *modeLayout = new QVBoxLayout(modeFrame);
     for (int i = 0; i < 3; ++i) {
         auto *option = new QRadioButton(optionTexts[i][0], modeFrame);
-        option->setObjectName(QStringLiteral("OptAddAttachment%1").arg(i));
+        option->setObjectName(u"OptAddAttachment%1"_s.arg(i));
         option->setToolTip(optionTexts[i][1]);
         m_optAddAttachment->addButton(option, i);
         modeLayout->addWidget(option);
     }
     m_optAddAttachment->button(0)->setChecked(true);
-    m_label6 = makeLabel(QStringLiteral("Label6"), QStringLiteral("Common Attachment file path"), modeFrame);
-    m_txtCommonAttachmentPath = makeLineEdit(QStringLiteral("txtCommonAttachmentPath"),
-                                             QStringLiteral("Path of common attachment file"), modeFrame);
-    m_cmdBrowseCommonAttach = makeButton(QStringLiteral("cmdBrowseCommonAttach"), QStringLiteral("B&rowse"),
-                                         QStringLiteral("Browse for commom attachment file"), modeFrame);
+    m_label6 = makeLabel(u"Label6"_s, u"Common Attachment file path"_s, modeFrame);
+    m_txtCommonAttachmentPath =
+        makeLineEdit(u"txtCommonAttachmentPath"_s, u"Path of common attachment file"_s, modeFrame);
+    m_cmdBrowseCommonAttach =
+        makeButton(u"cmdBrowseCommonAttach"_s, u"B&rowse"_s, u"Browse for commom attachment file"_s, modeFrame);
     auto *commonRow = new QHBoxLayout;
     commonRow->addWidget(m_txtCommonAttachmentPath, 1);
     commonRow->addWidget(m_cmdBrowseCommonAttach);
-    m_chkPrint = new QCheckBox(QStringLiteral("Print document when no email exists in client list "), modeFrame);
-    m_chkPrint->setObjectName(QStringLiteral("chkPrint"));
-    m_chkPrint->setToolTip(QStringLiteral("Check to print document when no email exists in client list"));
+    m_chkPrint = new QCheckBox(u"Print document when no email exists in client list "_s, modeFrame);
+    m_chkPrint->setObjectName(u"chkPrint"_s);
+    m_chkPrint->setToolTip(u"Check to print document when no email exists in client list"_s);
     modeLayout->addSpacing(6);
     modeLayout->addWidget(m_label6);
     modeLayout->addLayout(commonRow);
     modeLayout->addSpacing(4);
     modeLayout->addWidget(m_chkPrint);
 
-    auto *emailFrame = new QGroupBox(QStringLiteral("Email"), central);
-    emailFrame->setObjectName(QStringLiteral("Frame2"));
-    auto *label3 = makeLabel(QStringLiteral("Label3"), QStringLiteral("Subject Line"), emailFrame);
-    m_txtSubjectLine = makeLineEdit(QStringLiteral("txtSubjectLine"), QStringLiteral("Subject line"), emailFrame);
-    auto *label1 = makeLabel(QStringLiteral("Label1"), QStringLiteral("Email Body"), emailFrame);
+    auto *emailFrame = new QGroupBox(u"Email"_s, central);
+    emailFrame->setObjectName(u"Frame2"_s);
+    auto *label3 = makeLabel(u"Label3"_s, u"Subject Line"_s, emailFrame);
+    m_txtSubjectLine = makeLineEdit(u"txtSubjectLine"_s, u"Subject line"_s, emailFrame);
+    auto *label1 = makeLabel(u"Label1"_s, u"Email Body"_s, emailFrame);
     m_txtBodyMessage = new QPlainTextEdit(emailFrame);
-    m_txtBodyMessage->setObjectName(QStringLiteral("txtBodyMessage"));
-    m_txtBodyMessage->setToolTip(QStringLiteral("Email body text"));
+    m_txtBodyMessage->setObjectName(u"txtBodyMessage"_s);
+    m_txtBodyMessage->setToolTip(u"Email body text"_s);
     m_txtBodyMessage->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     m_txtBodyMessage->setTabChangesFocus(true);
     auto *emailLayout = new QVBoxLayout(emailFrame);
@@ -174,17 +173,17 @@ void MainWindow::buildUi()
     left->addWidget(emailFrame, 1);
 
     // Right column: what the run is doing.
-    auto *label2 = makeLabel(QStringLiteral("Label2"), QStringLiteral("Status"), central);
+    auto *label2 = makeLabel(u"Label2"_s, u"Status"_s, central);
     m_txtProgress = new QPlainTextEdit(central);
-    m_txtProgress->setObjectName(QStringLiteral("txtProgress"));
+    m_txtProgress->setObjectName(u"txtProgress"_s);
     m_txtProgress->setReadOnly(true);
     m_txtProgress->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     m_txtProgress->setLineWrapMode(QPlainTextEdit::NoWrap);
     m_txtProgress->setTabChangesFocus(true);
-    auto *label4 = makeLabel(QStringLiteral("Label4"), QStringLiteral("Email Progress"), central);
-    m_progEmail = makeProgressBar(QStringLiteral("progEmail"), central);
-    auto *label5 = makeLabel(QStringLiteral("Label5"), QStringLiteral("Print Progress"), central);
-    m_progPrint = makeProgressBar(QStringLiteral("progPrint"), central);
+    auto *label4 = makeLabel(u"Label4"_s, u"Email Progress"_s, central);
+    m_progEmail = makeProgressBar(u"progEmail"_s, central);
+    auto *label5 = makeLabel(u"Label5"_s, u"Print Progress"_s, central);
+    m_progPrint = makeProgressBar(u"progPrint"_s, central);
     auto *bars = new QGridLayout;
     bars->addWidget(label4, 0, 0);
     bars->addWidget(m_progEmail, 0, 1);
@@ -192,10 +191,8 @@ void MainWindow::buildUi()
     bars->addWidget(m_progPrint, 1, 1);
     bars->setColumnStretch(1, 1);
 
-    m_cmdStart = makeButton(QStringLiteral("cmdStart"), QStringLiteral("Start &Processing"),
-                            QStringLiteral("Start processing"), central);
-    m_cmdAbort = makeButton(QStringLiteral("cmdAbort"), QStringLiteral("&Abort Processing"),
-                            QStringLiteral("Abort Processing"), central);
+    m_cmdStart = makeButton(u"cmdStart"_s, u"Start &Processing"_s, u"Start processing"_s, central);
+    m_cmdAbort = makeButton(u"cmdAbort"_s, u"&Abort Processing"_s, u"Abort Processing"_s, central);
     for (QPushButton *button : {m_cmdStart, m_cmdAbort}) {
         QFont bold = button->font();
         bold.setBold(true);
@@ -261,26 +258,26 @@ void MainWindow::buildUi()
 
 void MainWindow::buildMenus()
 {
-    auto *mnuExit = menuBar()->addAction(QStringLiteral("E&xit"));
-    mnuExit->setObjectName(QStringLiteral("mnuExit"));
+    auto *mnuExit = menuBar()->addAction(u"E&xit"_s);
+    mnuExit->setObjectName(u"mnuExit"_s);
     connect(mnuExit, &QAction::triggered, this, &QWidget::close);
 
-    auto *mnuSetup = menuBar()->addAction(QStringLiteral("&Setup"));
-    mnuSetup->setObjectName(QStringLiteral("mnuSetup"));
+    auto *mnuSetup = menuBar()->addAction(u"&Setup"_s);
+    mnuSetup->setObjectName(u"mnuSetup"_s);
     connect(mnuSetup, &QAction::triggered, this, &MainWindow::showSetup);
 
     buildCheckMenu();
     buildJournalMenu();
 
-    QMenu *help = menuBar()->addMenu(QStringLiteral("&Help"));
-    help->setObjectName(QStringLiteral("mnuHelp"));
-    help->menuAction()->setObjectName(QStringLiteral("mnuHelp"));
-    auto *mnuHelpContents = help->addAction(QStringLiteral("Help &Contents"));
-    mnuHelpContents->setObjectName(QStringLiteral("mnuHelpContents"));
+    QMenu *help = menuBar()->addMenu(u"&Help"_s);
+    help->setObjectName(u"mnuHelp"_s);
+    help->menuAction()->setObjectName(u"mnuHelp"_s);
+    auto *mnuHelpContents = help->addAction(u"Help &Contents"_s);
+    mnuHelpContents->setObjectName(u"mnuHelpContents"_s);
     mnuHelpContents->setShortcut(QKeySequence::HelpContents);
     connect(mnuHelpContents, &QAction::triggered, this, &MainWindow::mnuHelpContents_Click);
-    auto *mnuAbout = help->addAction(QStringLiteral("&About Quorvale"));
-    mnuAbout->setObjectName(QStringLiteral("mnuAbout"));
+    auto *mnuAbout = help->addAction(u"&About Quorvale"_s);
+    mnuAbout->setObjectName(u"mnuAbout"_s);
     connect(mnuAbout, &QAction::triggered, this, &MainWindow::showAbout);
 }
 
@@ -317,8 +314,8 @@ void MainWindow::load()
         QMetaObject::invokeMethod(
             this,
             [this, error] {
-                m_dialogs->warn(this, QStringLiteral("The message body could not be read from %1:\n%2")
-                                          .arg(QDir::toNativeSeparators(bodyFilePath(m_dataFolder)), error));
+                m_dialogs->warn(this, u"The message body could not be read from %1:\n%2"_s.arg(
+                                          QDir::toNativeSeparators(bodyFilePath(m_dataFolder)), error));
             },
             Qt::QueuedConnection);
     }
@@ -341,15 +338,14 @@ QString MainWindow::startFolder(const QString &path) const
 
 void MainWindow::cmdBrowseCSV_Click()
 {
-    const QString path = m_dialogs->chooseOpenFile(this, QStringLiteral("Load CSV File"),
-                                                   QStringLiteral("CSV File (*.csv);;All Files (*)"),
-                                                   startFolder(m_txtCSVpath->text()), QStringLiteral("ClientList.csv"));
+    const QString path = m_dialogs->chooseOpenFile(this, u"Load CSV File"_s, u"CSV File (*.csv);;All Files (*)"_s,
+                                                   startFolder(m_txtCSVpath->text()), u"ClientList.csv"_s);
     if (path.isEmpty())
         return;
     m_lastChosenFile = path;
     m_txtCSVpath->setText(QDir::toNativeSeparators(path));
     if (!path.contains(u".csv"_s, Qt::CaseInsensitive))
-        m_dialogs->warn(this, QStringLiteral("The file selected is not a CSV file! Select a different file."));
+        m_dialogs->warn(this, u"The file selected is not a CSV file! Select a different file."_s);
 }
 
 void MainWindow::cmdBrowseCommonAttach_Click()
@@ -359,8 +355,7 @@ void MainWindow::cmdBrowseCommonAttach_Click()
     const QString csvPath = m_txtCSVpath->text();
     const QString offered =
         isClientListFile(m_lastChosenFile, csvPath) ? QString() : QFileInfo(m_lastChosenFile).fileName();
-    const QString path = m_dialogs->chooseOpenFile(this, QStringLiteral("Load Common Attachment File"),
-                                                   QStringLiteral("Attachment File (*)"),
+    const QString path = m_dialogs->chooseOpenFile(this, u"Load Common Attachment File"_s, u"Attachment File (*)"_s,
                                                    startFolder(m_txtCommonAttachmentPath->text()), offered);
     if (path.isEmpty())
         return;
@@ -369,7 +364,7 @@ void MainWindow::cmdBrowseCommonAttach_Click()
     if (isClientListFile(path, csvPath))
         m_dialogs->warn(this, clientListAsAttachmentMessage(QDir::toNativeSeparators(path)));
     else if (path.contains(u".csv"_s, Qt::CaseInsensitive))
-        m_dialogs->warn(this, QStringLiteral("The file selected is a CSV file! Select a different file."));
+        m_dialogs->warn(this, u"The file selected is a CSV file! Select a different file."_s);
 }
 
 void MainWindow::OptAddAttachment_Click(int index)
@@ -435,7 +430,7 @@ void MainWindow::startRun(bool retryFailed)
     setRunning(true);
     BatchRun *run = m_run.get();
     m_runThread = QThread::create([run] { run->execute(); });
-    m_runThread->setObjectName(QStringLiteral("Quorvale run"));
+    m_runThread->setObjectName(u"Quorvale run"_s);
     connect(m_runThread, &QThread::finished, this, &MainWindow::onRunThreadFinished);
     if (m_emailTest)
         m_emailTest->setRunInProgress(true);

@@ -11,12 +11,14 @@
 #include <QMenu>
 #include <QMenuBar>
 
+using namespace Qt::StringLiterals;
+
 namespace quorvale {
 
 QPushButton *MainWindow::buildCheckEntries(QWidget *buttonParent)
 {
-    m_cmdCheck = makeButton(QStringLiteral("cmdCheck"), QStringLiteral("Chec&k Client List"),
-                            QStringLiteral("Show what a run would do for each client, without sending"), buttonParent);
+    m_cmdCheck = makeButton(u"cmdCheck"_s, u"Chec&k Client List"_s,
+                            u"Show what a run would do for each client, without sending"_s, buttonParent);
     m_cmdCheck->setMinimumHeight(m_cmdCheck->sizeHint().height() + 10);
     connect(m_cmdCheck, &QPushButton::clicked, this, &MainWindow::showCheck);
 
@@ -25,11 +27,11 @@ QPushButton *MainWindow::buildCheckEntries(QWidget *buttonParent)
 
 void MainWindow::buildCheckMenu()
 {
-    QMenu *tools = menuBar()->addMenu(QStringLiteral("&Tools"));
-    tools->setObjectName(QStringLiteral("mnuTools"));
-    tools->menuAction()->setObjectName(QStringLiteral("mnuTools"));
-    auto *mnuCheck = tools->addAction(QStringLiteral("&Check Client List..."));
-    mnuCheck->setObjectName(QStringLiteral("mnuCheck"));
+    QMenu *tools = menuBar()->addMenu(u"&Tools"_s);
+    tools->setObjectName(u"mnuTools"_s);
+    tools->menuAction()->setObjectName(u"mnuTools"_s);
+    auto *mnuCheck = tools->addAction(u"&Check Client List..."_s);
+    mnuCheck->setObjectName(u"mnuCheck"_s);
     connect(mnuCheck, &QAction::triggered, this, &MainWindow::showCheck);
 }
 

@@ -12,21 +12,23 @@
 #include <QMenuBar>
 #include <QUrl>
 
+using namespace Qt::StringLiterals;
+
 namespace quorvale {
 
 void MainWindow::buildJournalMenu()
 {
-    QMenu *journal = menuBar()->addMenu(QStringLiteral("&Journal"));
-    journal->setObjectName(QStringLiteral("mnuJournal"));
-    journal->menuAction()->setObjectName(QStringLiteral("mnuJournal"));
-    m_mnuResendFailed = journal->addAction(QStringLiteral("&Resend to Failed Clients"));
-    m_mnuResendFailed->setObjectName(QStringLiteral("mnuResendFailed"));
+    QMenu *journal = menuBar()->addMenu(u"&Journal"_s);
+    journal->setObjectName(u"mnuJournal"_s);
+    journal->menuAction()->setObjectName(u"mnuJournal"_s);
+    m_mnuResendFailed = journal->addAction(u"&Resend to Failed Clients"_s);
+    m_mnuResendFailed->setObjectName(u"mnuResendFailed"_s);
     m_mnuResendFailed->setToolTip(
-        QStringLiteral("Send again to the clients of this mailing whose last send was refused or may not have "
-                       "arrived"));
+        u"Send again to the clients of this mailing whose last send was refused or may not have "
+        "arrived"_s);
     connect(m_mnuResendFailed, &QAction::triggered, this, &MainWindow::resendFailed);
-    auto *mnuJournalFolder = journal->addAction(QStringLiteral("&Open Journal Folder"));
-    mnuJournalFolder->setObjectName(QStringLiteral("mnuJournalFolder"));
+    auto *mnuJournalFolder = journal->addAction(u"&Open Journal Folder"_s);
+    mnuJournalFolder->setObjectName(u"mnuJournalFolder"_s);
     connect(mnuJournalFolder, &QAction::triggered, this, &MainWindow::openJournalFolder);
 }
 

@@ -26,7 +26,7 @@
 
 namespace quorvale {
 
-using namespace Qt::Literals::StringLiterals;
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -40,8 +40,8 @@ SetupDialog::SetupDialog(SettingsHolder &settings, SettingsStore &store, Printer
     : QDialog(parent), m_settings(settings), m_store(store), m_printer(printer), m_dialogs(dialogs),
       m_helpFolder(helpFolder)
 {
-    setObjectName(QStringLiteral("frmSetup"));
-    setWindowTitle(QStringLiteral("Setup"));
+    setObjectName(u"frmSetup"_s);
+    setWindowTitle(u"Setup"_s);
     setAttribute(Qt::WA_DeleteOnClose);
     setModal(false);
     buildUi();
@@ -59,41 +59,40 @@ SetupDialog::~SetupDialog()
 void SetupDialog::buildUi()
 {
     // Email Configuration: sender and server, with the login details in their own frame.
-    auto *frame1 = new QGroupBox(QStringLiteral("Email Configuration"), this);
-    frame1->setObjectName(QStringLiteral("Frame1"));
-    m_txtMailFrom = makeLineEdit(QStringLiteral("txtMailFrom"), QStringLiteral("Return Address"), frame1);
-    m_txtSMTPServer = makeLineEdit(QStringLiteral("txtSMTPServer"), QStringLiteral("SMTP server"), frame1);
+    auto *frame1 = new QGroupBox(u"Email Configuration"_s, this);
+    frame1->setObjectName(u"Frame1"_s);
+    m_txtMailFrom = makeLineEdit(u"txtMailFrom"_s, u"Return Address"_s, frame1);
+    m_txtSMTPServer = makeLineEdit(u"txtSMTPServer"_s, u"SMTP server"_s, frame1);
     auto *top = new QFormLayout;
-    top->addRow(makeLabel(QStringLiteral("Label1"), QStringLiteral("Email From"), frame1), m_txtMailFrom);
-    top->addRow(makeLabel(QStringLiteral("Label26"), QStringLiteral("SMTP Server"), frame1), m_txtSMTPServer);
+    top->addRow(makeLabel(u"Label1"_s, u"Email From"_s, frame1), m_txtMailFrom);
+    top->addRow(makeLabel(u"Label26"_s, u"SMTP Server"_s, frame1), m_txtSMTPServer);
 
-    auto *frame8 = new QGroupBox(QStringLiteral("Authentication"), frame1);
-    frame8->setObjectName(QStringLiteral("Frame8"));
+    auto *frame8 = new QGroupBox(u"Authentication"_s, frame1);
+    frame8->setObjectName(u"Frame8"_s);
     m_cboAuth = new QComboBox(frame8);
-    m_cboAuth->setObjectName(QStringLiteral("cboAuth"));
-    m_cboAuth->setToolTip(QStringLiteral("Authentication type"));
-    m_txtEmailSslPort = makeLineEdit(QStringLiteral("txtEmailSslPort"), QStringLiteral("SSL port"), frame8);
-    m_txtUsername = makeLineEdit(QStringLiteral("txtUsername"), QStringLiteral("Login name"), frame8);
-    m_txtPassword = makeLineEdit(QStringLiteral("txtPassword"), QStringLiteral("Login password"), frame8);
+    m_cboAuth->setObjectName(u"cboAuth"_s);
+    m_cboAuth->setToolTip(u"Authentication type"_s);
+    m_txtEmailSslPort = makeLineEdit(u"txtEmailSslPort"_s, u"SSL port"_s, frame8);
+    m_txtUsername = makeLineEdit(u"txtUsername"_s, u"Login name"_s, frame8);
+    m_txtPassword = makeLineEdit(u"txtPassword"_s, u"Login password"_s, frame8);
     m_txtPassword->setEchoMode(QLineEdit::Password);
     // Room for a full sender address or server name without scrolling.
     const int wide = fontMetrics().horizontalAdvance(u"office@practice-name.example.com"_s);
     for (QLineEdit *edit : {m_txtMailFrom, m_txtSMTPServer, m_txtEmailSslPort, m_txtUsername, m_txtPassword})
         edit->setMinimumWidth(wide);
     // "Simple" is plain SMTP: said beside the choice whenever a login would go with it.
-    m_lblSimpleWarning = makeLabel(QStringLiteral("lblSimpleWarning"),
-                                   QStringLiteral("Simple sends the user name and password unencrypted."), frame8);
+    m_lblSimpleWarning =
+        makeLabel(u"lblSimpleWarning"_s, u"Simple sends the user name and password unencrypted."_s, frame8);
     m_lblSimpleWarning->setWordWrap(true);
     m_lblSimpleWarning->hide();
     auto *auth = new QFormLayout(frame8);
-    auth->addRow(makeLabel(QStringLiteral("Label6"), QStringLiteral("Type"), frame8), m_cboAuth);
+    auth->addRow(makeLabel(u"Label6"_s, u"Type"_s, frame8), m_cboAuth);
     auth->addRow(QString(), m_lblSimpleWarning);
-    auth->addRow(makeLabel(QStringLiteral("Label40"), QStringLiteral("SSL Port"), frame8), m_txtEmailSslPort);
-    auth->addRow(makeLabel(QStringLiteral("Label10"), QStringLiteral("Username"), frame8), m_txtUsername);
-    auth->addRow(makeLabel(QStringLiteral("Label9"), QStringLiteral("Password"), frame8), m_txtPassword);
+    auth->addRow(makeLabel(u"Label40"_s, u"SSL Port"_s, frame8), m_txtEmailSslPort);
+    auth->addRow(makeLabel(u"Label10"_s, u"Username"_s, frame8), m_txtUsername);
+    auth->addRow(makeLabel(u"Label9"_s, u"Password"_s, frame8), m_txtPassword);
 
-    auto *cmdTestEmail = makeButton(QStringLiteral("cmdTestEmail"), QStringLiteral("Test &Email"),
-                                    QStringLiteral("Sends a test email"), frame1);
+    auto *cmdTestEmail = makeButton(u"cmdTestEmail"_s, u"Test &Email"_s, u"Sends a test email"_s, frame1);
     auto *testRow = new QHBoxLayout;
     testRow->addStretch(1);
     testRow->addWidget(cmdTestEmail);
@@ -103,18 +102,16 @@ void SetupDialog::buildUi()
     frame1Layout->addLayout(testRow);
 
     // Scheduling: the three pacing values, enabled only while scheduling is ticked.
-    auto *frame2 = new QGroupBox(QStringLiteral("Scheduling"), this);
-    frame2->setObjectName(QStringLiteral("Frame2"));
-    m_chkEnableSchedule = new QCheckBox(QStringLiteral("Enable Email Scheduling"), frame2);
-    m_chkEnableSchedule->setObjectName(QStringLiteral("chkEnableSchedule"));
-    m_label2 = makeLabel(QStringLiteral("Label2"), QStringLiteral("Delay between Email Sends (secs):"), frame2);
-    m_txtDelayBetweenSends = makeLineEdit(QStringLiteral("txtDelayBetweenSends"),
-                                          QStringLiteral("Delay in seconds between email sends"), frame2);
-    m_label3 = makeLabel(QStringLiteral("Label3"), QStringLiteral("Delay between Email Groups (mins):"), frame2);
-    m_txtGroupDelay =
-        makeLineEdit(QStringLiteral("txtGroupDelay"), QStringLiteral("Delay in minutes between email groups"), frame2);
-    m_label4 = makeLabel(QStringLiteral("Label4"), QStringLiteral("Email Group Size:"), frame2);
-    m_txtGroupSize = makeLineEdit(QStringLiteral("txtGroupSize"), QStringLiteral("Email group size"), frame2);
+    auto *frame2 = new QGroupBox(u"Scheduling"_s, this);
+    frame2->setObjectName(u"Frame2"_s);
+    m_chkEnableSchedule = new QCheckBox(u"Enable Email Scheduling"_s, frame2);
+    m_chkEnableSchedule->setObjectName(u"chkEnableSchedule"_s);
+    m_label2 = makeLabel(u"Label2"_s, u"Delay between Email Sends (secs):"_s, frame2);
+    m_txtDelayBetweenSends = makeLineEdit(u"txtDelayBetweenSends"_s, u"Delay in seconds between email sends"_s, frame2);
+    m_label3 = makeLabel(u"Label3"_s, u"Delay between Email Groups (mins):"_s, frame2);
+    m_txtGroupDelay = makeLineEdit(u"txtGroupDelay"_s, u"Delay in minutes between email groups"_s, frame2);
+    m_label4 = makeLabel(u"Label4"_s, u"Email Group Size:"_s, frame2);
+    m_txtGroupSize = makeLineEdit(u"txtGroupSize"_s, u"Email group size"_s, frame2);
     auto *schedule = new QGridLayout(frame2);
     schedule->addWidget(m_chkEnableSchedule, 0, 0, 1, 2);
     schedule->addWidget(m_label2, 1, 0);
@@ -129,17 +126,15 @@ void SetupDialog::buildUi()
         edit->setFixedWidth(digits);
 
     // Print Test.
-    auto *frame3 = new QGroupBox(QStringLiteral("Print Test"), this);
-    frame3->setObjectName(QStringLiteral("Frame3"));
-    m_txtPdfLocation = makeLineEdit(QStringLiteral("txtPdfLocation"), QStringLiteral("Path to PDF file"), frame3);
+    auto *frame3 = new QGroupBox(u"Print Test"_s, this);
+    frame3->setObjectName(u"Frame3"_s);
+    m_txtPdfLocation = makeLineEdit(u"txtPdfLocation"_s, u"Path to PDF file"_s, frame3);
     m_txtPdfLocation->setMinimumWidth(digits * 2);
-    auto *cmdBrowse = makeButton(QStringLiteral("cmdBrowse"), QStringLiteral("&Browse"),
-                                 QStringLiteral("Browse for PDF file"), frame3);
-    auto *cmdTestPrinting = makeButton(QStringLiteral("cmdTestPrinting"), QStringLiteral("Test PDF &Printing"),
-                                       QStringLiteral("Test print"), frame3);
+    auto *cmdBrowse = makeButton(u"cmdBrowse"_s, u"&Browse"_s, u"Browse for PDF file"_s, frame3);
+    auto *cmdTestPrinting = makeButton(u"cmdTestPrinting"_s, u"Test PDF &Printing"_s, u"Test print"_s, frame3);
     m_cmdTestPrinting = cmdTestPrinting;
     auto *print = new QGridLayout(frame3);
-    print->addWidget(makeLabel(QStringLiteral("Label5"), QStringLiteral("PDF File to print"), frame3), 0, 0, 1, 2);
+    print->addWidget(makeLabel(u"Label5"_s, u"PDF File to print"_s, frame3), 0, 0, 1, 2);
     print->addWidget(m_txtPdfLocation, 1, 0);
     print->addWidget(cmdBrowse, 1, 1);
     auto *printRow = new QHBoxLayout;
@@ -148,8 +143,8 @@ void SetupDialog::buildUi()
     print->addLayout(printRow, 2, 0, 1, 2);
     print->setColumnStretch(0, 1);
 
-    auto *cmdOK = makeButton(QStringLiteral("cmdOK"), QStringLiteral("OK"), QString(), this);
-    auto *cmdHelp = makeButton(QStringLiteral("cmdHelp"), QStringLiteral("&Help"), QString(), this);
+    auto *cmdOK = makeButton(u"cmdOK"_s, u"OK"_s, QString(), this);
+    auto *cmdHelp = makeButton(u"cmdHelp"_s, u"&Help"_s, QString(), this);
     // Enter in any box presses OK, never the button that happens to have the focus.
     for (auto *button : findChildren<QPushButton *>())
         button->setAutoDefault(false);
@@ -203,8 +198,8 @@ void SetupDialog::buildUi()
 void SetupDialog::load()
 {
     const AppSettings s = m_settings.get();
-    m_cboAuth->addItem(QStringLiteral("Simple"));
-    m_cboAuth->addItem(QStringLiteral("SSL"));
+    m_cboAuth->addItem(u"Simple"_s);
+    m_cboAuth->addItem(u"SSL"_s);
     m_txtMailFrom->setText(s.EmailFrom);
     // Settings load any type but "Simple" as "SSL"; the dialog shows the same.
     m_cboAuth->setCurrentIndex(s.AuthType == 0 ? 0 : 1);
@@ -271,7 +266,7 @@ bool SetupDialog::saveFields(const QList<Field> &fields)
     for (const Field &field : fields) {
         QString error;
         if (!SaveSettingText(m_store, *findStoredSetting(field.name), field.text, &error)) {
-            m_dialogs.warn(this, QStringLiteral("The settings could not be saved:\n%1").arg(error));
+            m_dialogs.warn(this, u"The settings could not be saved:\n%1"_s.arg(error));
             return false;
         }
     }
@@ -310,7 +305,7 @@ void SetupDialog::cmdTestEmail_Click()
 {
     if (m_txtEmailSslPort->text().isEmpty() || m_txtSMTPServer->text().isEmpty() || m_txtUsername->text().isEmpty() ||
         m_txtPassword->text().isEmpty()) {
-        m_dialogs.warn(this, QStringLiteral("Your email server setup is not complete."));
+        m_dialogs.warn(this, u"Your email server setup is not complete."_s);
         return;
     }
     if (!saveFields(mailFields()))
@@ -327,9 +322,8 @@ void SetupDialog::cmdBrowse_Click()
     const QString folder = !current.isEmpty() && QFileInfo(current).absoluteDir().exists()
                                ? QFileInfo(current).absolutePath()
                                : QDir::homePath();
-    const QString path = m_dialogs.chooseOpenFile(this, QStringLiteral("Load Test PDF File"),
-                                                  QStringLiteral("PDF File (*.pdf);;All Files (*)"), folder,
-                                                  QStringLiteral("TestPDF.pdf"));
+    const QString path = m_dialogs.chooseOpenFile(this, u"Load Test PDF File"_s, u"PDF File (*.pdf);;All Files (*)"_s,
+                                                  folder, u"TestPDF.pdf"_s);
     if (path.isEmpty())
         return;
     m_testPdfPath = path;
@@ -341,7 +335,7 @@ void SetupDialog::cmdTestPrinting_Click()
     // The path shown is the one printed, whether it was browsed for or typed.
     const QString path = m_txtPdfLocation->text();
     if (path.isEmpty()) {
-        m_dialogs.warn(this, QStringLiteral("You need to add a PDF file for testing."));
+        m_dialogs.warn(this, u"You need to add a PDF file for testing."_s);
         return;
     }
     // The print command may take its time (or hang until its timeout): it runs off the UI thread,
@@ -364,8 +358,7 @@ void SetupDialog::cmdTestPrinting_Click()
         m_printThread = nullptr;
         m_cmdTestPrinting->setEnabled(true);
         if (!outcome->printed)
-            m_dialogs.warn(this,
-                           QStringLiteral("The PDF file could not be sent to the printer:\n%1").arg(outcome->error));
+            m_dialogs.warn(this, u"The PDF file could not be sent to the printer:\n%1"_s.arg(outcome->error));
     });
     m_printThread->start();
 }

@@ -11,7 +11,7 @@
 
 using namespace quorvale;
 using namespace quorvale::test;
-using namespace Qt::Literals::StringLiterals;
+using namespace Qt::StringLiterals;
 
 class TestCheckDialog : public QObject
 {
@@ -24,12 +24,12 @@ private Q_SLOTS:
 void TestCheckDialog::checksTheWindowsInputsAndFilters()
 {
     WindowFixture f;
-    const QString csv = f.dir.filePath(QStringLiteral("clients.csv"));
+    const QString csv = f.dir.filePath(u"clients.csv"_s);
     writeFile(csv, "1,a@x.com\n2,a@x.com\n3,c@x.com\n4,\n");
-    writeFile(f.dir.filePath(QStringLiteral("Invoice_3.pdf")), "pdf");
-    writeFile(f.dir.filePath(QStringLiteral("Invoice_4.pdf")), "pdf");
+    writeFile(f.dir.filePath(u"Invoice_3.pdf"_s), "pdf");
+    writeFile(f.dir.filePath(u"Invoice_4.pdf"_s), "pdf");
     const QByteArray iniBefore = [&] {
-        QFile ini(f.dir.filePath(QStringLiteral("Quorvale.ini")));
+        QFile ini(f.dir.filePath(u"Quorvale.ini"_s));
         return ini.open(QIODevice::ReadOnly) ? ini.readAll() : QByteArray();
     }();
     MainWindow &w = f.open();
@@ -43,27 +43,25 @@ void TestCheckDialog::checksTheWindowsInputsAndFilters()
     chkPrint->setChecked(true);
 
     cmdCheck->click();
-    FIND_CHILD(CheckDialog, dialog, w, QStringLiteral("frmCheck"));
-    FIND_CHILD(QLabel, lblCheckSummary, dialog, QStringLiteral("lblCheckSummary"));
-    FIND_CHILD(QTableView, table, dialog, QStringLiteral("tblCheck"));
-    FIND_CHILD(QCheckBox, chkFlaggedOnly, dialog, QStringLiteral("chkFlaggedOnly"));
-    FIND_CHILD(QPushButton, save, dialog, QStringLiteral("cmdSaveCsv"));
-    FIND_CHILD(QAction, mnuCheck, w, QStringLiteral("mnuCheck"));
+    FIND_CHILD(CheckDialog, dialog, w, u"frmCheck"_s);
+    FIND_CHILD(QLabel, lblCheckSummary, dialog, u"lblCheckSummary"_s);
+    FIND_CHILD(QTableView, table, dialog, u"tblCheck"_s);
+    FIND_CHILD(QCheckBox, chkFlaggedOnly, dialog, u"chkFlaggedOnly"_s);
+    FIND_CHILD(QPushButton, save, dialog, u"cmdSaveCsv"_s);
+    FIND_CHILD(QAction, mnuCheck, w, u"mnuCheck"_s);
     QVERIFY(dialog->isVisible());
     QVERIFY(!dialog->isModal());
     QTRY_VERIFY(!dialog->isChecking()); // the check runs off the window's thread
     const QString summary = lblCheckSummary->text();
-    QVERIFY2(summary.contains(QStringLiteral("Clients: 4")), qPrintable(summary));
-    QVERIFY2(summary.contains(QStringLiteral("send with a file: 1, no document found: 2, print: 1")),
-             qPrintable(summary));
-    QVERIFY2(summary.contains(QStringLiteral("Flagged rows: 2 (same address on another line: 2)")),
-             qPrintable(summary));
+    QVERIFY2(summary.contains(u"Clients: 4"_s), qPrintable(summary));
+    QVERIFY2(summary.contains(u"send with a file: 1, no document found: 2, print: 1"_s), qPrintable(summary));
+    QVERIFY2(summary.contains(u"Flagged rows: 2 (same address on another line: 2)"_s), qPrintable(summary));
 
     QCOMPARE(table->model()->rowCount(), 4);
     QVERIFY(!table->model()->index(0, 0).data(Qt::DecorationRole).isNull()); // flagged rows carry an icon
     QVERIFY(table->model()->index(2, 0).data(Qt::DecorationRole).isNull());
     QCOMPARE(table->model()->index(3, CheckTableModel::ActionColumn).data().toString(),
-             QStringLiteral("Print Invoice_4.pdf (3 bytes)"));
+             u"Print Invoice_4.pdf (3 bytes)"_s);
     chkFlaggedOnly->setChecked(true);
     QCOMPARE(table->model()->rowCount(), 2);
     QCOMPARE(table->model()->index(1, CheckTableModel::LineColumn).data().toInt(), 2);
@@ -76,10 +74,10 @@ void TestCheckDialog::checksTheWindowsInputsAndFilters()
     QCOMPARE(w.findChildren<CheckDialog *>().size(), 1);
     QTRY_VERIFY(!dialog->isChecking());
     QCOMPARE(table->model()->rowCount(), 2);
-    QCOMPARE(table->model()->index(0, CheckTableModel::ActionColumn).data().toString(), QStringLiteral("Send"));
+    QCOMPARE(table->model()->index(0, CheckTableModel::ActionColumn).data().toString(), u"Send"_s);
 
     // Saved through the file chooser; a cancelled chooser writes nothing.
-    const QString saved = f.dir.filePath(QStringLiteral("check.csv"));
+    const QString saved = f.dir.filePath(u"check.csv"_s);
     f.dialogs.files = {QString(), saved};
     save->click();
     QVERIFY(!QFile::exists(saved));
@@ -90,7 +88,7 @@ void TestCheckDialog::checksTheWindowsInputsAndFilters()
     // A check sends, prints and saves nothing.
     QVERIFY(f.mailer.messages().isEmpty());
     QVERIFY(f.printer.printed().isEmpty());
-    QFile ini(f.dir.filePath(QStringLiteral("Quorvale.ini")));
+    QFile ini(f.dir.filePath(u"Quorvale.ini"_s));
     QCOMPARE(ini.open(QIODevice::ReadOnly) ? ini.readAll() : QByteArray(), iniBefore);
 }
 

@@ -8,7 +8,7 @@
 #include <QTest>
 
 using namespace quorvale;
-using namespace Qt::Literals::StringLiterals;
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -47,15 +47,15 @@ private:
 void TestClientCheck::initTestCase()
 {
     QVERIFY(m_dir.isValid());
-    m_csv = m_dir.filePath(QStringLiteral("list_42.csv"));
+    m_csv = m_dir.filePath(u"list_42.csv"_s);
     // Each line sets off one or more flags; "42." also sits in the list's own name on purpose.
     writeFile(m_csv, "42,a@x.com\n7,b@x.com\nAb,c@x.com\nab,d@x.com\n9,C@X.com\n9,bad address@x.com\n100,\n"
                      "55,e@@x.com\n\n61,f@x.com\n");
     for (const char *name :
          {"Invoice_42.pdf", "Letter_42.pdf", "7.pdf", "1042.pdf", "Ab.txt", "Print_100.pdf", ".~lock.7.pdf#", "61.pdf"})
         writeFile(m_dir.filePath(QString::fromLatin1(name)), "document");
-    QVERIFY(QDir(m_dir.path()).mkdir(QStringLiteral("55.d"))); // a folder is never a document
-    writeFile(m_dir.filePath(QStringLiteral("clean.csv")), "7,b@x.com\n61,f@x.com\n");
+    QVERIFY(QDir(m_dir.path()).mkdir(u"55.d"_s)); // a folder is never a document
+    writeFile(m_dir.filePath(u"clean.csv"_s), "7,b@x.com\n61,f@x.com\n");
 }
 
 void TestClientCheck::clientModeRows_data()
@@ -192,8 +192,8 @@ void TestClientCheck::commonAttachment_data()
 {
     QTest::addColumn<QString>("common");
     QTest::addColumn<bool>("missing");
-    QTest::newRow("present") << QStringLiteral("7.pdf") << false;
-    QTest::newRow("not there") << QStringLiteral("gone.pdf") << true;
+    QTest::newRow("present") << u"7.pdf"_s << false;
+    QTest::newRow("not there") << u"gone.pdf"_s << true;
     QTest::newRow("not set") << QString() << true;
 }
 
@@ -215,18 +215,18 @@ void TestClientCheck::addressValidity_data()
 {
     QTest::addColumn<QString>("address");
     QTest::addColumn<bool>("usable");
-    QTest::newRow("plain") << QStringLiteral("anna.berg@practice.example") << true;
-    QTest::newRow("non-ASCII") << QStringLiteral("zoë@exämple.de") << true;
-    QTest::newRow("no @") << QStringLiteral("anna.practice.example") << false;
-    QTest::newRow("two @") << QStringLiteral("a@b@example.com") << false;
-    QTest::newRow("nothing before @") << QStringLiteral("@example.com") << false;
-    QTest::newRow("nothing after @") << QStringLiteral("anna@") << false;
-    QTest::newRow("blank") << QStringLiteral("anna @example.com") << false;
-    QTest::newRow("trailing blank") << QStringLiteral("anna@example.com ") << false;
-    QTest::newRow("no-break space") << QStringLiteral("anna\u00A0x@example.com") << false;
-    QTest::newRow("tab") << QStringLiteral("anna\t@example.com") << false;
-    QTest::newRow("line break") << QStringLiteral("anna@example.com\r\nBcc: x@y.z") << false;
-    QTest::newRow("zero-width") << QStringLiteral("anna\u200B@example.com") << false;
+    QTest::newRow("plain") << u"anna.berg@practice.example"_s << true;
+    QTest::newRow("non-ASCII") << u"zoë@exämple.de"_s << true;
+    QTest::newRow("no @") << u"anna.practice.example"_s << false;
+    QTest::newRow("two @") << u"a@b@example.com"_s << false;
+    QTest::newRow("nothing before @") << u"@example.com"_s << false;
+    QTest::newRow("nothing after @") << u"anna@"_s << false;
+    QTest::newRow("blank") << u"anna @example.com"_s << false;
+    QTest::newRow("trailing blank") << u"anna@example.com "_s << false;
+    QTest::newRow("no-break space") << u"anna\u00A0x@example.com"_s << false;
+    QTest::newRow("tab") << u"anna\t@example.com"_s << false;
+    QTest::newRow("line break") << u"anna@example.com\r\nBcc: x@y.z"_s << false;
+    QTest::newRow("zero-width") << u"anna\u200B@example.com"_s << false;
 }
 
 void TestClientCheck::addressValidity()
@@ -238,7 +238,7 @@ void TestClientCheck::addressValidity()
 void TestClientCheck::unreadableListIsAnError()
 {
     const CheckReport missing =
-        CheckClientList({m_dir.filePath(QStringLiteral("none.csv")), AttachmentMode::None, QString(), false});
+        CheckClientList({m_dir.filePath(u"none.csv"_s), AttachmentMode::None, QString(), false});
     QVERIFY(!missing.error.isEmpty());
     QVERIFY(missing.rows.empty());
     QVERIFY(!CheckClientList({}).error.isEmpty());
@@ -247,25 +247,24 @@ void TestClientCheck::unreadableListIsAnError()
 void TestClientCheck::savedTableQuotesFields()
 {
     QTemporaryDir dir;
-    writeFile(dir.filePath(QStringLiteral("c.csv")), "\"Smith, J\",j@x.com\nO\"Neil Å,a@x.com\n");
-    const CheckReport report =
-        CheckClientList({dir.filePath(QStringLiteral("c.csv")), AttachmentMode::None, {}, false});
-    const QString out = dir.filePath(QStringLiteral("out/check.csv"));
+    writeFile(dir.filePath(u"c.csv"_s), "\"Smith, J\",j@x.com\nO\"Neil Å,a@x.com\n");
+    const CheckReport report = CheckClientList({dir.filePath(u"c.csv"_s), AttachmentMode::None, {}, false});
+    const QString out = dir.filePath(u"out/check.csv"_s);
     QString error;
     QVERIFY(!SaveCheckCsv(report, out, &error)); // the folder does not exist
     QVERIFY(!error.isEmpty());
-    QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("out")));
+    QVERIFY(QDir(dir.path()).mkdir(u"out"_s));
     QVERIFY2(SaveCheckCsv(report, out, &error), qPrintable(error));
     QFile file(out);
     QVERIFY(file.open(QIODevice::ReadOnly));
     const QByteArray bytes = file.readAll();
     QVERIFY(bytes.startsWith("\xEF\xBB\xBF\"Line\"")); // a byte-order mark tells spreadsheets it is UTF-8
     const QString text = QString::fromUtf8(bytes.mid(3));
-    const QStringList lines = text.split(QStringLiteral("\r\n"));
+    const QStringList lines = text.split(u"\r\n"_s);
     QCOMPARE(lines.size(), 4); // header, two rows, the last line's end
-    QCOMPARE(lines[0], QStringLiteral("\"Line\",\"Client ID\",\"Address\",\"Action\",\"File\",\"Size\",\"Flags\""));
-    QCOMPARE(lines[1], QStringLiteral("\"1\",\"Smith, J\",\"j@x.com\",\"send\",\"\",\"\",\"\""));
-    QCOMPARE(lines[2], QStringLiteral("\"2\",\"O\"\"Neil Å\",\"a@x.com\",\"send\",\"\",\"\",\"\""));
+    QCOMPARE(lines[0], u"\"Line\",\"Client ID\",\"Address\",\"Action\",\"File\",\"Size\",\"Flags\""_s);
+    QCOMPARE(lines[1], u"\"1\",\"Smith, J\",\"j@x.com\",\"send\",\"\",\"\",\"\""_s);
+    QCOMPARE(lines[2], u"\"2\",\"O\"\"Neil Å\",\"a@x.com\",\"send\",\"\",\"\",\"\""_s);
 }
 
 void TestClientCheck::commandLine_data()
@@ -275,21 +274,16 @@ void TestClientCheck::commandLine_data()
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<QString>("expected"); // a line of standard output, or text on standard error
 
-    const QString list = QStringLiteral("list_42.csv");
+    const QString list = u"list_42.csv"_s;
     QTest::newRow("flags found")
-        << list
-        << QStringList{QStringLiteral("--mode"), QStringLiteral("client"), QStringLiteral("--print"),
-                       QStringLiteral("--subject"), QStringLiteral("ignored")}
-        << 1
-        << QStringLiteral(
-               "! 1\t42\ta@x.com\tNot sent: ambiguous document\tseveral documents (Invoice_42.pdf, Letter_42.pdf)");
-    QTest::newRow("unflagged row") << list << QStringList{QStringLiteral("--mode=client")} << 1
-                                   << QStringLiteral("  2\t7\tb@x.com\tSend with 7.pdf (8 bytes)");
-    QTest::newRow("nothing flagged") << QStringLiteral("clean.csv") << QStringList{} << 0
-                                     << QStringLiteral("  2\t61\tf@x.com\tSend");
-    QTest::newRow("no such list") << QStringLiteral("none.csv") << QStringList{} << 2 << QStringLiteral("none.csv");
-    QTest::newRow("bad mode") << list << QStringList{QStringLiteral("--mode"), QStringLiteral("all")} << 2
-                              << QStringLiteral("--mode must be none, common or client");
+        << list << QStringList{u"--mode"_s, u"client"_s, u"--print"_s, u"--subject"_s, u"ignored"_s} << 1
+        << u"! 1\t42\ta@x.com\tNot sent: ambiguous document\tseveral documents (Invoice_42.pdf, Letter_42.pdf)"_s;
+    QTest::newRow("unflagged row") << list << QStringList{u"--mode=client"_s} << 1
+                                   << u"  2\t7\tb@x.com\tSend with 7.pdf (8 bytes)"_s;
+    QTest::newRow("nothing flagged") << u"clean.csv"_s << QStringList{} << 0 << u"  2\t61\tf@x.com\tSend"_s;
+    QTest::newRow("no such list") << u"none.csv"_s << QStringList{} << 2 << u"none.csv"_s;
+    QTest::newRow("bad mode") << list << QStringList{u"--mode"_s, u"all"_s} << 2
+                              << u"--mode must be none, common or client"_s;
 }
 
 void TestClientCheck::commandLine()
@@ -298,14 +292,12 @@ void TestClientCheck::commandLine()
     QFETCH(QStringList, args);
     QFETCH(int, exitCode);
     QFETCH(QString, expected);
-    const QString saved = m_dir.filePath(QStringLiteral("saved/check.csv"));
+    const QString saved = m_dir.filePath(u"saved/check.csv"_s);
     QDir().mkpath(QFileInfo(saved).path());
     QFile::remove(saved);
     QProcess process;
     process.setProgram(qEnvironmentVariable("QUORVALE_BINARY"));
-    process.setArguments(QStringList{QStringLiteral("check"), QStringLiteral("--csv"), m_dir.filePath(list),
-                                     QStringLiteral("--save"), saved} +
-                         args);
+    process.setArguments(QStringList{u"check"_s, u"--csv"_s, m_dir.filePath(list), u"--save"_s, saved} + args);
     process.start();
     QVERIFY(process.waitForFinished(60000));
     const QString out = QString::fromUtf8(process.readAllStandardOutput());
@@ -316,11 +308,11 @@ void TestClientCheck::commandLine()
         QVERIFY(!QFile::exists(saved));
         return;
     }
-    QVERIFY2(out.split(QLatin1Char('\n')).contains(expected), qPrintable(out));
+    QVERIFY2(out.split(u'\n').contains(expected), qPrintable(out));
     QFile file(saved);
     QVERIFY(file.open(QIODevice::ReadOnly));
     const qsizetype rows = exitCode == 0 ? 2 : 9;
-    QVERIFY(out.startsWith(QStringLiteral("Clients: %1\n").arg(rows)));
+    QVERIFY(out.startsWith(u"Clients: %1\n"_s.arg(rows)));
     QCOMPARE(file.readAll().count("\r\n"), rows + 1);
 }
 

@@ -19,6 +19,8 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 
+using namespace Qt::StringLiterals;
+
 using namespace quorvale;
 using quorvale::test::SilentListener;
 using quorvale::test::SmtpServer;
@@ -34,18 +36,18 @@ struct Result
 
 QStringList lines(const QByteArray &bytes)
 {
-    QStringList result = QString::fromUtf8(bytes).split(QLatin1Char('\n'));
+    QStringList result = QString::fromUtf8(bytes).split(u'\n');
     if (!result.isEmpty() && result.last().isEmpty())
         result.removeLast();
     return result;
 }
 
 const QString kLoginInClear = u"quorvale: warning: the authentication type is Simple (AuthType 0): the user name "
-                              "and password go to the server unencrypted.\n"_qs;
+                              "and password go to the server unencrypted.\n"_s;
 
 QString normalized(QString text)
 {
-    return text.replace(u"\r\n"_qs, u"\n"_qs);
+    return text.replace(u"\r\n"_s, u"\n"_s);
 }
 
 } // namespace
@@ -78,11 +80,11 @@ class TestCli : public QObject
     void setUp(QProcess &process) const
     {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(u"XDG_CONFIG_HOME"_qs, path(u"config"_qs));
-        env.insert(u"XDG_DATA_HOME"_qs, path(u"data"_qs));
-        env.insert(u"QUORVALE_PRINT_COMMAND"_qs, u"/bin/sh \""_qs + path(u"print.sh"_qs) + u"\" -P office"_qs);
+        env.insert(u"XDG_CONFIG_HOME"_s, path(u"config"_s));
+        env.insert(u"XDG_DATA_HOME"_s, path(u"data"_s));
+        env.insert(u"QUORVALE_PRINT_COMMAND"_s, u"/bin/sh \""_s + path(u"print.sh"_s) + u"\" -P office"_s);
         for (const QString &entry : m_serverEnv + m_extraEnv)
-            env.insert(entry.section(QLatin1Char('='), 0, 0), entry.section(QLatin1Char('='), 1));
+            env.insert(entry.section(u'=', 0, 0), entry.section(u'=', 1));
         process.setProcessEnvironment(env);
         if (m_childSetup)
             process.setChildProcessModifier(m_childSetup);
@@ -114,35 +116,35 @@ class TestCli : public QObject
     {
         m_serverEnv = server.environment();
         const AppSettings s = server.settings();
-        const QList<QStringList> sets = {{u"SMPTServer"_qs, s.SMTPServer},
-                                         {u"SSLport"_qs, s.SSLport},
-                                         {u"AuthType"_qs, QString::number(s.AuthType)},
-                                         {u"UserName"_qs, s.UserName},
-                                         {u"EmailFrom"_qs, s.EmailFrom}};
+        const QList<QStringList> sets = {{u"SMPTServer"_s, s.SMTPServer},
+                                         {u"SSLport"_s, s.SSLport},
+                                         {u"AuthType"_s, QString::number(s.AuthType)},
+                                         {u"UserName"_s, s.UserName},
+                                         {u"EmailFrom"_s, s.EmailFrom}};
         for (const QStringList &set : sets)
-            QCOMPARE(quorvale(QStringList{u"config"_qs, u"set"_qs} + set).exitCode, 0);
-        QCOMPARE(quorvale({u"config"_qs, u"set"_qs, u"PW"_qs, u"-"_qs}, s.Password.toUtf8() + "\n").exitCode, 0);
+            QCOMPARE(quorvale(QStringList{u"config"_s, u"set"_s} + set).exitCode, 0);
+        QCOMPARE(quorvale({u"config"_s, u"set"_s, u"PW"_s, u"-"_s}, s.Password.toUtf8() + "\n").exitCode, 0);
     }
 
     /// The newest run journal.
     QString journalText() const
     {
-        const QDir runs(path(u"data/Quorvale/runs"_qs));
-        const QStringList names = runs.entryList({u"run-*.csv"_qs}, QDir::Files, QDir::Name);
+        const QDir runs(path(u"data/Quorvale/runs"_s));
+        const QStringList names = runs.entryList({u"run-*.csv"_s}, QDir::Files, QDir::Name);
         QFile file(runs.filePath(names.value(names.size() - 1)));
         return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
     }
 
     QStringList runArgs(const QString &csv) const
     {
-        return {u"run"_qs,
-                u"--csv"_qs,
+        return {u"run"_s,
+                u"--csv"_s,
                 path(csv),
-                u"--subject"_qs,
-                u"Your documents"_qs,
-                u"--body"_qs,
-                u"Dear client,\nplease find them attached."_qs,
-                u"--yes"_qs};
+                u"--subject"_s,
+                u"Your documents"_s,
+                u"--body"_s,
+                u"Dear client,\nplease find them attached."_s,
+                u"--yes"_s};
     }
 
 private Q_SLOTS:
@@ -152,9 +154,9 @@ private Q_SLOTS:
         m_serverEnv.clear();
         m_extraEnv.clear();
         m_childSetup = nullptr;
-        writeFile(u"print.sh"_qs, "#!/bin/sh\nprintf '%s|' \"$@\" >> \"$(dirname \"$0\")/printed.txt\"\n"
-                                  "echo >> \"$(dirname \"$0\")/printed.txt\"\n"
-                                  "case \"$*\" in *fail*) echo 'no such printer' >&2; exit 1;; esac\n");
+        writeFile(u"print.sh"_s, "#!/bin/sh\nprintf '%s|' \"$@\" >> \"$(dirname \"$0\")/printed.txt\"\n"
+                                 "echo >> \"$(dirname \"$0\")/printed.txt\"\n"
+                                 "case \"$*\" in *fail*) echo 'no such printer' >&2; exit 1;; esac\n");
     }
 
     void sendsInEachAttachmentMode_data()
@@ -163,12 +165,12 @@ private Q_SLOTS:
         QTest::addColumn<QStringList>("attached"); // per message, "" for none
         QTest::addColumn<QString>("lastLine");
         QTest::addColumn<int>("exitCode");
-        QTest::newRow("none") << u"none"_qs << QStringList{QString(), QString()} << u"Processing Complete"_qs << 0;
-        QTest::newRow("common") << u"common"_qs << QStringList{u"letter.pdf"_qs, u"letter.pdf"_qs}
-                                << u"Processing Complete"_qs << 0;
+        QTest::newRow("none") << u"none"_s << QStringList{QString(), QString()} << u"Processing Complete"_s << 0;
+        QTest::newRow("common") << u"common"_s << QStringList{u"letter.pdf"_s, u"letter.pdf"_s}
+                                << u"Processing Complete"_s << 0;
         // Client 7 has no document of its own ("1007.pdf" is another client's).
-        QTest::newRow("client") << u"client"_qs << QStringList{u"Invoice_42.pdf"_qs}
-                                << u"Processing Complete with 1 errors!"_qs << 1;
+        QTest::newRow("client") << u"client"_s << QStringList{u"Invoice_42.pdf"_s}
+                                << u"Processing Complete with 1 errors!"_s << 1;
     }
     void sendsInEachAttachmentMode()
     {
@@ -179,29 +181,29 @@ private Q_SLOTS:
         SmtpServer server;
         QVERIFY(server.isRunning());
         configure(server);
-        writeFile(u"clients/list.csv"_qs, "42,anna@example.org\r\n8,\r\n7,bert@example.org\r\n");
-        writeFile(u"clients/Invoice_42.pdf"_qs, "%PDF-1.4 anna's invoice");
-        writeFile(u"clients/1007.pdf"_qs, "%PDF-1.4 someone else's");
-        writeFile(u"letter.pdf"_qs, "%PDF-1.4 the common letter");
-        QStringList args = runArgs(u"clients/list.csv"_qs) << u"--mode"_qs << mode;
-        if (mode == u"common"_qs)
-            args << u"--attachment"_qs << path(u"letter.pdf"_qs);
+        writeFile(u"clients/list.csv"_s, "42,anna@example.org\r\n8,\r\n7,bert@example.org\r\n");
+        writeFile(u"clients/Invoice_42.pdf"_s, "%PDF-1.4 anna's invoice");
+        writeFile(u"clients/1007.pdf"_s, "%PDF-1.4 someone else's");
+        writeFile(u"letter.pdf"_s, "%PDF-1.4 the common letter");
+        QStringList args = runArgs(u"clients/list.csv"_s) << u"--mode"_s << mode;
+        if (mode == u"common"_s)
+            args << u"--attachment"_s << path(u"letter.pdf"_s);
 
         const Result r = quorvale(args);
         QVERIFY2(r.exitCode == exitCode, qPrintable(r.err));
         QCOMPARE(r.err.count(kLoginInClear), 1);
         QCOMPARE(r.out.mid(0, 6),
-                 QStringList({u"Parsing CSV file..."_qs, u"Clients found - 3"_qs, u"Parsing CSV file complete"_qs,
-                              u"Client count - 3"_qs, u"Emails to be sent - 2"_qs, u"Start processing..."_qs}));
+                 QStringList({u"Parsing CSV file..."_s, u"Clients found - 3"_s, u"Parsing CSV file complete"_s,
+                              u"Client count - 3"_s, u"Emails to be sent - 2"_s, u"Start processing..."_s}));
         QCOMPARE(r.out.last(), lastLine);
 
         const QList<test::ReceivedMessage> messages = server.messages();
         QCOMPARE(messages.size(), attached.size());
         for (int i = 0; i < messages.size(); ++i) {
             const test::ReceivedMessage &m = messages.at(i);
-            QCOMPARE(m.rcptTo, QStringList{i == 0 ? u"anna@example.org"_qs : u"bert@example.org"_qs});
-            QCOMPARE(m.subject, u"Your documents"_qs);
-            QCOMPARE(normalized(m.body).trimmed(), u"Dear client,\nplease find them attached."_qs);
+            QCOMPARE(m.rcptTo, QStringList{i == 0 ? u"anna@example.org"_s : u"bert@example.org"_s});
+            QCOMPARE(m.subject, u"Your documents"_s);
+            QCOMPARE(normalized(m.body).trimmed(), u"Dear client,\nplease find them attached."_s);
             // A message without a file is one text part, as every mail program sends it.
             const QByteArray headers = "\r\n" + m.raw.left(m.raw.indexOf("\r\n\r\n") + 2);
             if (attached.at(i).isEmpty()) {
@@ -212,15 +214,15 @@ private Q_SLOTS:
                 QVERIFY2(headers.contains("\r\nContent-Type: multipart/mixed"), headers.constData());
                 QCOMPARE(m.attachments.size(), 1);
                 QCOMPARE(m.attachments.first().fileName, attached.at(i));
-                const QString file = mode == u"common"_qs ? attached.at(i) : u"clients/"_qs + attached.at(i);
+                const QString file = mode == u"common"_s ? attached.at(i) : u"clients/"_s + attached.at(i);
                 QCOMPARE(m.attachments.first().data, readFile(file));
             }
         }
         // The saved inputs are the ones this run used; the body keeps the window's CR LF line breaks.
-        QCOMPARE(readFile(u"data/Quorvale/Body.txt"_qs).trimmed(),
+        QCOMPARE(readFile(u"data/Quorvale/Body.txt"_s).trimmed(),
                  QByteArray("Dear client,\r\nplease find them attached."));
-        QCOMPARE(quorvale({u"config"_qs, u"get"_qs, u"CSVpath"_qs}).out, QStringList{path(u"clients/list.csv"_qs)});
-        QCOMPARE(quorvale({u"config"_qs, u"get"_qs, u"SubjectLine"_qs}).out, QStringList{u"Your documents"_qs});
+        QCOMPARE(quorvale({u"config"_s, u"get"_s, u"CSVpath"_s}).out, QStringList{path(u"clients/list.csv"_s)});
+        QCOMPARE(quorvale({u"config"_s, u"get"_s, u"SubjectLine"_s}).out, QStringList{u"Your documents"_s});
     }
 
     void printsDocumentsOfClientsWithoutAddress()
@@ -228,32 +230,32 @@ private Q_SLOTS:
         SmtpServer server;
         QVERIFY(server.isRunning());
         configure(server);
-        writeFile(u"c/list.csv"_qs, "A1,\r\nfail-B2,\r\nC3,\r\n");
-        writeFile(u"c/A1.pdf"_qs, "a");
-        writeFile(u"c/fail-B2.pdf"_qs, "b");
-        const Result r = quorvale(runArgs(u"c/list.csv"_qs) << u"--print"_qs);
+        writeFile(u"c/list.csv"_s, "A1,\r\nfail-B2,\r\nC3,\r\n");
+        writeFile(u"c/A1.pdf"_s, "a");
+        writeFile(u"c/fail-B2.pdf"_s, "b");
+        const Result r = quorvale(runArgs(u"c/list.csv"_s) << u"--print"_s);
         QCOMPARE(r.exitCode, 1); // the print error and the missing document
         QCOMPARE(r.out.mid(4),
-                 QStringList({u"Emails to be sent - 0"_qs, u"Documents to be printed - 3"_qs, u"Start processing..."_qs,
-                              u"Printing document - 1"_qs, u"Printing document - 2"_qs, u"Print Error - fail-B2"_qs,
-                              u"Printing document - 3"_qs, u"No document found to print for Client ID - C3"_qs,
-                              u"Processing Complete with 1 errors!"_qs}));
-        QVERIFY(journalText().contains(u",no document,3,C3,"_qs));
-        QCOMPARE(QString::fromUtf8(readFile(u"printed.txt"_qs)),
-                 u"-P|office|"_qs + path(u"c/A1.pdf"_qs) + u"|\n-P|office|"_qs + path(u"c/fail-B2.pdf"_qs) + u"|\n"_qs);
+                 QStringList({u"Emails to be sent - 0"_s, u"Documents to be printed - 3"_s, u"Start processing..."_s,
+                              u"Printing document - 1"_s, u"Printing document - 2"_s, u"Print Error - fail-B2"_s,
+                              u"Printing document - 3"_s, u"No document found to print for Client ID - C3"_s,
+                              u"Processing Complete with 1 errors!"_s}));
+        QVERIFY(journalText().contains(u",no document,3,C3,"_s));
+        QCOMPARE(QString::fromUtf8(readFile(u"printed.txt"_s)),
+                 u"-P|office|"_s + path(u"c/A1.pdf"_s) + u"|\n-P|office|"_s + path(u"c/fail-B2.pdf"_s) + u"|\n"_s);
         QVERIFY(server.messages().isEmpty());
     }
 
     void refusedSendIsLoggedAndTheRunGoesOn()
     {
-        SmtpServer server({.fault = u"RCPT:550"_qs});
+        SmtpServer server({.fault = u"RCPT:550"_s});
         QVERIFY(server.isRunning());
         configure(server);
-        writeFile(u"list.csv"_qs, "1,a@example.org\r\n");
-        const Result r = quorvale(runArgs(u"list.csv"_qs));
+        writeFile(u"list.csv"_s, "1,a@example.org\r\n");
+        const Result r = quorvale(runArgs(u"list.csv"_s));
         QCOMPARE(r.exitCode, 1);
-        QCOMPARE(r.out.mid(5), QStringList({u"Start processing..."_qs, u"Sending email - 1"_qs,
-                                            u"Send Error - a@example.org"_qs, u"Processing Complete"_qs}));
+        QCOMPARE(r.out.mid(5), QStringList({u"Start processing..."_s, u"Sending email - 1"_s,
+                                            u"Send Error - a@example.org"_s, u"Processing Complete"_s}));
     }
 
     void nothingIsSentWhenTheRunCannotStart_data()
@@ -264,33 +266,33 @@ private Q_SLOTS:
         QTest::addColumn<QString>("warning");
         QTest::addColumn<QStringList>("out");
         QTest::newRow("missing CSV file")
-            << QStringList() << QByteArray() << QByteArray() << u"There was a problem reading the CSV file"_qs
-            << QStringList{u"Parsing CSV file..."_qs};
+            << QStringList() << QByteArray() << QByteArray() << u"There was a problem reading the CSV file"_s
+            << QStringList{u"Parsing CSV file..."_s};
         QTest::newRow("line without a second field")
             << QStringList() << QByteArray("1,a@example.org\r\n2\r\n") << QByteArray() << QString()
-            << QStringList{u"Parsing CSV file..."_qs};
+            << QStringList{u"Parsing CSV file..."_s};
         QTest::newRow("unreadable common attachment")
-            << QStringList{u"--mode"_qs, u"common"_qs, u"--attachment"_qs, u"/nonexistent/letter.pdf"_qs}
+            << QStringList{u"--mode"_s, u"common"_s, u"--attachment"_s, u"/nonexistent/letter.pdf"_s}
             << QByteArray("1,a@example.org\r\n") << QByteArray()
-            << u"The common attachment file cannot be read. File name= /nonexistent/letter.pdf"_qs << QStringList();
+            << u"The common attachment file cannot be read. File name= /nonexistent/letter.pdf"_s << QStringList();
         QTest::newRow("answer no") << QStringList() << QByteArray("1,a@example.org\r\n") << QByteArray("n\n")
-                                   << u"Are you sure your ready to start processing?"_qs
-                                   << QStringList({u"Parsing CSV file..."_qs, u"Clients found - 1"_qs,
-                                                   u"Parsing CSV file complete"_qs, u"Client count - 1"_qs,
-                                                   u"Emails to be sent - 1"_qs});
+                                   << u"Are you sure your ready to start processing?"_s
+                                   << QStringList({u"Parsing CSV file..."_s, u"Clients found - 1"_s,
+                                                   u"Parsing CSV file complete"_s, u"Client count - 1"_s,
+                                                   u"Emails to be sent - 1"_s});
         QTest::newRow("no answer") << QStringList() << QByteArray("1,a@example.org\r\n") << QByteArray()
-                                   << u"Are you sure your ready to start processing?"_qs << QStringList();
-        QTest::newRow("unknown option") << QStringList{u"--colour"_qs} << QByteArray("1,a@example.org\r\n")
-                                        << QByteArray() << u"--colour"_qs << QStringList();
+                                   << u"Are you sure your ready to start processing?"_s << QStringList();
+        QTest::newRow("unknown option") << QStringList{u"--colour"_s} << QByteArray("1,a@example.org\r\n")
+                                        << QByteArray() << u"--colour"_s << QStringList();
         // The client list as everybody's attachment would give every client every address.
         const QString clientList = u"The common attachment is the client CSV file, which holds every client's "
-                                   "address. Select a different file. File name= "_qs;
+                                   "address. Select a different file. File name= "_s;
         QTest::newRow("client list as the common attachment")
-            << QStringList{u"--mode"_qs, u"common"_qs, u"--attachment"_qs, u"%HOME%/list.csv"_qs}
-            << QByteArray("1,a@example.org\r\n") << QByteArray() << clientList + u"%HOME%/list.csv"_qs << QStringList();
+            << QStringList{u"--mode"_s, u"common"_s, u"--attachment"_s, u"%HOME%/list.csv"_s}
+            << QByteArray("1,a@example.org\r\n") << QByteArray() << clientList + u"%HOME%/list.csv"_s << QStringList();
         QTest::newRow("a link to the client list")
-            << QStringList{u"--mode"_qs, u"common"_qs, u"--attachment"_qs, u"%HOME%/link.pdf"_qs}
-            << QByteArray("1,a@example.org\r\n") << QByteArray() << clientList + u"%HOME%/link.pdf"_qs << QStringList();
+            << QStringList{u"--mode"_s, u"common"_s, u"--attachment"_s, u"%HOME%/link.pdf"_s}
+            << QByteArray("1,a@example.org\r\n") << QByteArray() << clientList + u"%HOME%/link.pdf"_s << QStringList();
     }
     void nothingIsSentWhenTheRunCannotStart()
     {
@@ -303,23 +305,23 @@ private Q_SLOTS:
         QVERIFY(server.isRunning());
         configure(server);
         if (!csv.isEmpty()) {
-            writeFile(u"list.csv"_qs, csv);
-            QVERIFY(QFile::link(path(u"list.csv"_qs), path(u"link.pdf"_qs)));
+            writeFile(u"list.csv"_s, csv);
+            QVERIFY(QFile::link(path(u"list.csv"_s), path(u"link.pdf"_s)));
         }
         for (QString &arg : extraArgs)
-            arg.replace(u"%HOME%"_qs, m_home->path());
-        warning.replace(u"%HOME%"_qs, m_home->path());
-        QStringList args = runArgs(u"list.csv"_qs);
+            arg.replace(u"%HOME%"_s, m_home->path());
+        warning.replace(u"%HOME%"_s, m_home->path());
+        QStringList args = runArgs(u"list.csv"_s);
         if (QTest::currentDataTag() == QByteArray("answer no") || QTest::currentDataTag() == QByteArray("no answer"))
-            args.removeAll(u"--yes"_qs);
+            args.removeAll(u"--yes"_s);
         const Result r = quorvale(args + extraArgs, answer);
         QCOMPARE(r.exitCode, 2);
         QVERIFY2(r.err.contains(warning), qPrintable(r.err));
         if (!out.isEmpty())
             QCOMPARE(r.out, out);
         QVERIFY(server.messages().isEmpty());
-        QVERIFY(!QFile::exists(path(u"data/Quorvale/Body.txt"_qs)));
-        QCOMPARE(quorvale({u"config"_qs, u"get"_qs, u"CSVpath"_qs}).out, QStringList{QString()});
+        QVERIFY(!QFile::exists(path(u"data/Quorvale/Body.txt"_s)));
+        QCOMPARE(quorvale({u"config"_s, u"get"_s, u"CSVpath"_s}).out, QStringList{QString()});
     }
 
     // A run that stops after the confirmation tells by its exit status whether anything went out.
@@ -328,11 +330,11 @@ private Q_SLOTS:
         QTest::addColumn<QString>("blocked"); // made a file (a folder when it ends in "/"), or a fault
         QTest::addColumn<int>("exitCode");
         QTest::addColumn<QString>("reason");
-        QTest::newRow("data folder cannot be created") << u"data"_qs << 2 << u"data"_qs;
-        QTest::newRow("body file cannot be written") << u"data/Quorvale/Body.txt/"_qs << 2 << u"Body.txt"_qs;
-        QTest::newRow("journal cannot be opened") << u"data/Quorvale/runs"_qs << 2 << u"journal"_qs;
-        QTest::newRow("port unusable at the first send") << u"port"_qs << 2 << u"SMTP port"_qs;
-        QTest::newRow("journal full after some sends") << u"file size"_qs << 1 << u"journal"_qs;
+        QTest::newRow("data folder cannot be created") << u"data"_s << 2 << u"data"_s;
+        QTest::newRow("body file cannot be written") << u"data/Quorvale/Body.txt/"_s << 2 << u"Body.txt"_s;
+        QTest::newRow("journal cannot be opened") << u"data/Quorvale/runs"_s << 2 << u"journal"_s;
+        QTest::newRow("port unusable at the first send") << u"port"_s << 2 << u"SMTP port"_s;
+        QTest::newRow("journal full after some sends") << u"file size"_s << 1 << u"journal"_s;
     }
     void stoppedRunSaysWhetherAnythingWasSent()
     {
@@ -345,15 +347,15 @@ private Q_SLOTS:
         QByteArray csv;
         for (int i = 1; i <= 30; ++i)
             csv += QByteArray::number(i) + ",c" + QByteArray::number(i) + "@example.org\r\n";
-        writeFile(u"list.csv"_qs, csv);
-        if (blocked == u"port"_qs) {
-            QByteArray ini = readFile(u"config/Quorvale/Quorvale.ini"_qs);
-            writeFile(u"config/Quorvale/Quorvale.ini"_qs, ini.replace("\nSSLport=", "\nSSLport=x"));
-        } else if (blocked == u"file size"_qs) {
+        writeFile(u"list.csv"_s, csv);
+        if (blocked == u"port"_s) {
+            QByteArray ini = readFile(u"config/Quorvale/Quorvale.ini"_s);
+            writeFile(u"config/Quorvale/Quorvale.ini"_s, ini.replace("\nSSLport=", "\nSSLport=x"));
+        } else if (blocked == u"file size"_s) {
             // Files cannot grow past a few kilobytes: the journal fills up after some clients.
             for (const auto &[name, value] :
-                 {std::pair{u"EnableSchedule"_qs, u"1"_qs}, std::pair{u"DelayBetweenSends"_qs, u"0"_qs}})
-                QCOMPARE(quorvale({u"config"_qs, u"set"_qs, name, value}).exitCode, 0);
+                 {std::pair{u"EnableSchedule"_s, u"1"_s}, std::pair{u"DelayBetweenSends"_s, u"0"_s}})
+                QCOMPARE(quorvale({u"config"_s, u"set"_s, name, value}).exitCode, 0);
             m_childSetup = [] {
                 std::signal(SIGXFSZ, SIG_IGN);
                 const rlimit small{4096, 4096};
@@ -365,9 +367,9 @@ private Q_SLOTS:
             writeFile(blocked, "a file where a folder should be");
         }
 
-        const Result r = quorvale(runArgs(u"list.csv"_qs));
+        const Result r = quorvale(runArgs(u"list.csv"_s));
         QVERIFY2(r.exitCode == exitCode, qPrintable(r.out.join(u'\n') + r.err));
-        QVERIFY2(r.out.last().startsWith(u"Processing stopped - "_qs) && r.out.last().contains(reason),
+        QVERIFY2(r.out.last().startsWith(u"Processing stopped - "_s) && r.out.last().contains(reason),
                  qPrintable(r.out.last()));
         QCOMPARE(server.messages().isEmpty(), exitCode == 2);
     }
@@ -377,28 +379,28 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("attachment");
         QTest::addColumn<bool>("flagged");
-        QTest::newRow("another CSV file") << u"prices.csv"_qs << false;
-        QTest::newRow("the client list") << u"list.csv"_qs << true;
-        QTest::newRow("a link to the client list") << u"link.pdf"_qs << true;
+        QTest::newRow("another CSV file") << u"prices.csv"_s << false;
+        QTest::newRow("the client list") << u"list.csv"_s << true;
+        QTest::newRow("a link to the client list") << u"link.pdf"_s << true;
     }
     void checkFlagsTheClientListAsCommonAttachment()
     {
         QFETCH(QString, attachment);
         QFETCH(bool, flagged);
-        writeFile(u"list.csv"_qs, "1,a@example.org\r\n2,b@example.org\r\n");
-        writeFile(u"prices.csv"_qs, "item,price\r\n");
-        QVERIFY(QFile::link(path(u"list.csv"_qs), path(u"link.pdf"_qs)));
-        const Result r = quorvale({u"check"_qs, u"--csv"_qs, path(u"list.csv"_qs), u"--mode"_qs, u"common"_qs,
-                                   u"--attachment"_qs, path(attachment)});
+        writeFile(u"list.csv"_s, "1,a@example.org\r\n2,b@example.org\r\n");
+        writeFile(u"prices.csv"_s, "item,price\r\n");
+        QVERIFY(QFile::link(path(u"list.csv"_s), path(u"link.pdf"_s)));
+        const Result r = quorvale({u"check"_s, u"--csv"_s, path(u"list.csv"_s), u"--mode"_s, u"common"_s,
+                                   u"--attachment"_s, path(attachment)});
         QCOMPARE(r.exitCode, flagged ? 1 : 0);
-        const QStringList rows = r.out.filter(u"@example.org"_qs);
+        const QStringList rows = r.out.filter(u"@example.org"_s);
         QCOMPARE(rows.size(), 2);
         for (const QString &row : rows) {
-            QCOMPARE(row.startsWith(u"! "_qs), flagged);
-            QCOMPARE(row.endsWith(u"\tcommon attachment is the client list"_qs), flagged);
+            QCOMPARE(row.startsWith(u"! "_s), flagged);
+            QCOMPARE(row.endsWith(u"\tcommon attachment is the client list"_s), flagged);
         }
         QCOMPARE(r.out.contains(u"The common attachment is the client CSV file, which holds every client's address. "
-                                "Select a different file. File name= "_qs +
+                                "Select a different file. File name= "_s +
                                 path(attachment)),
                  flagged);
     }
@@ -420,25 +422,25 @@ private Q_SLOTS:
         QVERIFY(server.isRunning());
         configure(server);
         for (const auto &[name, value] :
-             {std::pair{u"EnableSchedule"_qs, u"1"_qs}, std::pair{u"DelayBetweenSends"_qs, u"0"_qs},
-              std::pair{u"GroupDelay"_qs, u"10"_qs}, std::pair{u"GroupSize"_qs, u"2"_qs}})
-            QCOMPARE(quorvale({u"config"_qs, u"set"_qs, name, value}).exitCode, 0);
-        writeFile(u"list.csv"_qs, "1,a@example.org\r\n2,b@example.org\r\n3,c@example.org\r\n");
-        writeFile(u"letter.pdf"_qs, QByteArray(100000, 'L'));
+             {std::pair{u"EnableSchedule"_s, u"1"_s}, std::pair{u"DelayBetweenSends"_s, u"0"_s},
+              std::pair{u"GroupDelay"_s, u"10"_s}, std::pair{u"GroupSize"_s, u"2"_s}})
+            QCOMPARE(quorvale({u"config"_s, u"set"_s, name, value}).exitCode, 0);
+        writeFile(u"list.csv"_s, "1,a@example.org\r\n2,b@example.org\r\n3,c@example.org\r\n");
+        writeFile(u"letter.pdf"_s, QByteArray(100000, 'L'));
         // What a killed run left: its process is gone. A live process's copy is left alone.
         QProcess gone;
-        gone.start(u"/bin/true"_qs);
+        gone.start(u"/bin/true"_s);
         QVERIFY(gone.waitForFinished());
-        const QString cache = path(u"data/Quorvale/attachments"_qs);
-        const QString leftover = cache + u"/%1-abcdef"_qs.arg(gone.processId());
-        const QString alive = cache + u"/%1-ghijkl"_qs.arg(QCoreApplication::applicationPid());
-        writeFile(leftover.mid(m_home->path().size() + 1) + u"/attachment.b64"_qs, "old");
-        writeFile(alive.mid(m_home->path().size() + 1) + u"/attachment.b64"_qs, "in use");
+        const QString cache = path(u"data/Quorvale/attachments"_s);
+        const QString leftover = cache + u"/%1-abcdef"_s.arg(gone.processId());
+        const QString alive = cache + u"/%1-ghijkl"_s.arg(QCoreApplication::applicationPid());
+        writeFile(leftover.mid(m_home->path().size() + 1) + u"/attachment.b64"_s, "old");
+        writeFile(alive.mid(m_home->path().size() + 1) + u"/attachment.b64"_s, "in use");
 
         QProcess process;
         setUp(process);
-        process.setArguments(runArgs(u"list.csv"_qs)
-                             << u"--mode"_qs << u"common"_qs << u"--attachment"_qs << path(u"letter.pdf"_qs));
+        process.setArguments(runArgs(u"list.csv"_s)
+                             << u"--mode"_s << u"common"_s << u"--attachment"_s << path(u"letter.pdf"_s));
         process.start();
         QByteArray out;
         QDeadlineTimer deadline(60000);
@@ -448,9 +450,9 @@ private Q_SLOTS:
         QVERIFY(!QFileInfo::exists(leftover));
         QVERIFY(QFileInfo::exists(alive));
         // The second message of the same file was sent from its encoded copy, which is there now.
-        const QStringList copies = QDir(cache).entryList({u"%1-*"_qs.arg(process.processId())}, QDir::Dirs);
+        const QStringList copies = QDir(cache).entryList({u"%1-*"_s.arg(process.processId())}, QDir::Dirs);
         QCOMPARE(copies.size(), 1);
-        QVERIFY(QFileInfo::exists(cache + u'/' + copies.first() + u"/attachment.b64"_qs));
+        QVERIFY(QFileInfo::exists(cache + u'/' + copies.first() + u"/attachment.b64"_s));
 
         ::kill(pid_t(process.processId()), signal);
         QVERIFY(process.waitForFinished(10000));
@@ -458,9 +460,9 @@ private Q_SLOTS:
         QCOMPARE(process.exitCode(), 130);
         const QStringList all = lines(out + process.readAllStandardOutput());
         const QStringList tail = all.mid(all.size() - 2);
-        QCOMPARE(tail, QStringList({u"Aborting email sends"_qs, u"Processing Complete"_qs}));
+        QCOMPARE(tail, QStringList({u"Aborting email sends"_s, u"Processing Complete"_s}));
         QCOMPARE(server.messages().size(), 2);
-        QVERIFY(journalText().endsWith(u",aborted,,,,,,,\r\n"_qs));
+        QVERIFY(journalText().endsWith(u",aborted,,,,,,,\r\n"_s));
         QVERIFY(!QFileInfo::exists(cache + u'/' + copies.first()));
         QVERIFY(QFileInfo::exists(alive));
     }
@@ -479,31 +481,30 @@ private Q_SLOTS:
         SmtpServer server;
         QVERIFY(server.isRunning());
         configure(server);
-        writeFile(u"list.csv"_qs, "1,a@example.org\r\n2,b@example.org\r\n");
-        writeFile(u"letter.pdf"_qs, "%PDF-1.4 the common letter");
-        const Result run = quorvale(runArgs(u"list.csv"_qs)
-                                    << u"--mode"_qs << u"common"_qs << u"--attachment"_qs << path(u"letter.pdf"_qs));
+        writeFile(u"list.csv"_s, "1,a@example.org\r\n2,b@example.org\r\n");
+        writeFile(u"letter.pdf"_s, "%PDF-1.4 the common letter");
+        const Result run = quorvale(runArgs(u"list.csv"_s)
+                                    << u"--mode"_s << u"common"_s << u"--attachment"_s << path(u"letter.pdf"_s));
         QVERIFY2(run.exitCode == 0, qPrintable(run.err));
-        const Result check =
-            quorvale({u"check"_qs, u"--csv"_qs, path(u"list.csv"_qs), u"--save"_qs, path(u"table.csv"_qs)});
+        const Result check = quorvale({u"check"_s, u"--csv"_s, path(u"list.csv"_s), u"--save"_s, path(u"table.csv"_s)});
         QVERIFY2(check.exitCode == 0, qPrintable(check.err));
 
-        QStringList made{path(u"config"_qs), path(u"data"_qs), path(u"table.csv"_qs)};
-        for (const QString &root : {path(u"config"_qs), path(u"data"_qs)}) {
+        QStringList made{path(u"config"_s), path(u"data"_s), path(u"table.csv"_s)};
+        for (const QString &root : {path(u"config"_s), path(u"data"_s)}) {
             QDirIterator it(root, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
                             QDirIterator::Subdirectories);
             while (it.hasNext())
                 made.append(it.next());
         }
-        for (const QString &file : {u"config/Quorvale/Quorvale.ini"_qs, u"data/Quorvale/Body.txt"_qs,
-                                    u"data/Quorvale/runs"_qs, u"data/Quorvale/attachments"_qs})
+        for (const QString &file : {u"config/Quorvale/Quorvale.ini"_s, u"data/Quorvale/Body.txt"_s,
+                                    u"data/Quorvale/runs"_s, u"data/Quorvale/attachments"_s})
             QVERIFY2(made.contains(path(file)), qPrintable(file));
         for (const QString &entry : std::as_const(made)) {
             struct stat info = {};
             QCOMPARE(::lstat(QFile::encodeName(entry).constData(), &info), 0);
             const mode_t expected = S_ISDIR(info.st_mode) ? 0700 : 0600;
             QVERIFY2((info.st_mode & 07777) == expected,
-                     qPrintable(u"%1 has mode %2"_qs.arg(entry).arg(info.st_mode & 07777, 0, 8)));
+                     qPrintable(u"%1 has mode %2"_s.arg(entry).arg(info.st_mode & 07777, 0, 8)));
         }
     }
 
@@ -518,10 +519,10 @@ private Q_SLOTS:
     {
         QFETCH(int, signal);
         QProcess gone;
-        gone.start(u"/bin/true"_qs);
+        gone.start(u"/bin/true"_s);
         QVERIFY(gone.waitForFinished());
-        const QString leftover = u"data/Quorvale/attachments/%1-abcdef"_qs.arg(gone.processId());
-        writeFile(leftover + u"/attachment.b64"_qs, "old");
+        const QString leftover = u"data/Quorvale/attachments/%1-abcdef"_s.arg(gone.processId());
+        writeFile(leftover + u"/attachment.b64"_s, "old");
 
         QProcess window;
         setUp(window);
@@ -540,7 +541,7 @@ private Q_SLOTS:
         QTest::addColumn<int>("security");
         QTest::addColumn<int>("exitCode");
         QTest::newRow("accepted") << QString() << int(SmtpServer::Security::Plain) << 0;
-        QTest::newRow("refused") << u"RCPT:550"_qs << int(SmtpServer::Security::Plain) << 1;
+        QTest::newRow("refused") << u"RCPT:550"_s << int(SmtpServer::Security::Plain) << 1;
         QTest::newRow("accepted over TLS") << QString() << int(SmtpServer::Security::StartTls) << 0;
     }
     void testEmail()
@@ -551,62 +552,62 @@ private Q_SLOTS:
         SmtpServer server({.security = SmtpServer::Security(security), .fault = fault});
         QVERIFY(server.isRunning());
         configure(server);
-        const Result r = quorvale({u"test-email"_qs, u"me@example.org"_qs});
+        const Result r = quorvale({u"test-email"_s, u"me@example.org"_s});
         QCOMPARE(r.exitCode, exitCode);
         // "Simple" with a login: one line says that the login goes unencrypted.
         QCOMPARE(r.err.count(kLoginInClear), security == int(SmtpServer::Security::Plain) ? 1 : 0);
-        QCOMPARE(r.out.first(), u"Testing Email..."_qs);
-        QCOMPARE(r.out.last(), u"Email testing complete"_qs);
+        QCOMPARE(r.out.first(), u"Testing Email..."_s);
+        QCOMPARE(r.out.last(), u"Email testing complete"_s);
         if (exitCode == 0) {
             QCOMPARE(r.out.size(), 2);
             QVERIFY(server.waitForMessages(1, 10000));
             const test::ReceivedMessage m = server.messages().last();
-            QCOMPARE(m.rcptTo, QStringList{u"me@example.org"_qs});
-            QCOMPARE(m.subject, u"Test subject line text"_qs);
-            QCOMPARE(normalized(m.body).trimmed(), u"Test email body text"_qs);
+            QCOMPARE(m.rcptTo, QStringList{u"me@example.org"_s});
+            QCOMPARE(m.subject, u"Test subject line text"_s);
+            QCOMPARE(normalized(m.body).trimmed(), u"Test email body text"_s);
             QVERIFY(m.attachments.isEmpty());
         } else {
             QVERIFY(r.out.size() >= 4);
-            QCOMPARE(r.out.at(r.out.size() - 2), u"Email test bad or had problems!"_qs);
+            QCOMPARE(r.out.at(r.out.size() - 2), u"Email test bad or had problems!"_s);
             QVERIFY(server.messages().isEmpty());
         }
     }
 
     void testEmailChecksFirst()
     {
-        Result r = quorvale({u"test-email"_qs, u"me@example.org"_qs});
+        Result r = quorvale({u"test-email"_s, u"me@example.org"_s});
         QCOMPARE(r.exitCode, 2);
-        QCOMPARE(r.err.trimmed(), u"Your email server setup is not complete."_qs);
+        QCOMPARE(r.err.trimmed(), u"Your email server setup is not complete."_s);
         QVERIFY(r.out.isEmpty());
         SmtpServer server;
         configure(server);
-        r = quorvale({u"test-email"_qs, QString()});
+        r = quorvale({u"test-email"_s, QString()});
         QCOMPARE(r.exitCode, 2);
-        QCOMPARE(r.err.trimmed(), u"You need enter a send email address for testing."_qs);
+        QCOMPARE(r.err.trimmed(), u"You need enter a send email address for testing."_s);
     }
 
     void configSetGetShow()
     {
         // Defaults before anything is saved.
-        QCOMPARE(quorvale({u"config"_qs, u"get"_qs, u"GroupSize"_qs}).out, QStringList{u"100"_qs});
-        QCOMPARE(quorvale({u"config"_qs, u"get"_qs, u"SubjectLine"_qs}).out, QStringList{u"Subject Line Text"_qs});
+        QCOMPARE(quorvale({u"config"_s, u"get"_s, u"GroupSize"_s}).out, QStringList{u"100"_s});
+        QCOMPARE(quorvale({u"config"_s, u"get"_s, u"SubjectLine"_s}).out, QStringList{u"Subject Line Text"_s});
 
-        QCOMPARE(quorvale({u"config"_qs, u"set"_qs, u"PW"_qs, u"s3cret pass"_qs}).exitCode, 0);
-        QCOMPARE(quorvale({u"config"_qs, u"set"_qs, u"SMTPServer"_qs, u"mail.example.org"_qs}).exitCode, 0);
-        QCOMPARE(quorvale({u"config"_qs, u"set"_qs, u"GroupDelay"_qs, u"-"_qs}, "15\n").exitCode, 0);
-        QCOMPARE(quorvale({u"config"_qs, u"get"_qs, u"PW"_qs}).out, QStringList{u"s3cret pass"_qs});
-        QCOMPARE(quorvale({u"config"_qs, u"get"_qs, u"GroupDelay"_qs}).out, QStringList{u"15"_qs});
-        const QByteArray ini = readFile(u"config/Quorvale/Quorvale.ini"_qs);
+        QCOMPARE(quorvale({u"config"_s, u"set"_s, u"PW"_s, u"s3cret pass"_s}).exitCode, 0);
+        QCOMPARE(quorvale({u"config"_s, u"set"_s, u"SMTPServer"_s, u"mail.example.org"_s}).exitCode, 0);
+        QCOMPARE(quorvale({u"config"_s, u"set"_s, u"GroupDelay"_s, u"-"_s}, "15\n").exitCode, 0);
+        QCOMPARE(quorvale({u"config"_s, u"get"_s, u"PW"_s}).out, QStringList{u"s3cret pass"_s});
+        QCOMPARE(quorvale({u"config"_s, u"get"_s, u"GroupDelay"_s}).out, QStringList{u"15"_s});
+        const QByteArray ini = readFile(u"config/Quorvale/Quorvale.ini"_s);
         QVERIFY(!ini.isEmpty());
         QVERIFY(!ini.contains("s3cret"));
 
-        const Result show = quorvale({u"config"_qs, u"show"_qs});
+        const Result show = quorvale({u"config"_s, u"show"_s});
         QCOMPARE(show.exitCode, 0);
         QCOMPARE(show.out.size(), 12);
-        QVERIFY(show.out.contains(u"SMPTServer=mail.example.org"_qs));
-        QVERIFY(show.out.contains(u"GroupDelay=15"_qs));
-        QVERIFY(show.out.contains(u"PW=********"_qs));
-        QVERIFY(!show.out.join(QLatin1Char('\n')).contains(u"s3cret"_qs));
+        QVERIFY(show.out.contains(u"SMPTServer=mail.example.org"_s));
+        QVERIFY(show.out.contains(u"GroupDelay=15"_s));
+        QVERIFY(show.out.contains(u"PW=********"_s));
+        QVERIFY(!show.out.join(u'\n').contains(u"s3cret"_s));
     }
 
     void configSetRefusesWhatCannotBeStored_data()
@@ -614,52 +615,49 @@ private Q_SLOTS:
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("value");
         QTest::addColumn<QString>("said"); // part of the message, besides the setting and the value
-        QTest::newRow("letters for a delay") << u"DelayBetweenSends"_qs << u"ten"_qs << u"seconds from 0 to 2147483"_qs;
+        QTest::newRow("letters for a delay") << u"DelayBetweenSends"_s << u"ten"_s << u"seconds from 0 to 2147483"_s;
         QTest::newRow("delay beyond 32-bit milliseconds")
-            << u"DelayBetweenSends"_qs << u"2147484"_qs << u"seconds from 0 to 2147483"_qs;
-        QTest::newRow("empty group size") << u"GroupSize"_qs << QString() << u"from 0 to 2147483647"_qs;
-        QTest::newRow("negative group size") << u"GroupSize"_qs << u"-5"_qs << u"from 0 to 2147483647"_qs;
-        QTest::newRow("beyond 32 bits") << u"GroupDelay"_qs << u"99999999999"_qs << u"minutes from 0 to 35791"_qs;
+            << u"DelayBetweenSends"_s << u"2147484"_s << u"seconds from 0 to 2147483"_s;
+        QTest::newRow("empty group size") << u"GroupSize"_s << QString() << u"from 0 to 2147483647"_s;
+        QTest::newRow("negative group size") << u"GroupSize"_s << u"-5"_s << u"from 0 to 2147483647"_s;
+        QTest::newRow("beyond 32 bits") << u"GroupDelay"_s << u"99999999999"_s << u"minutes from 0 to 35791"_s;
         QTest::newRow("group delay beyond 32-bit milliseconds")
-            << u"GroupDelay"_qs << u"35792"_qs << u"minutes from 0 to 35791"_qs;
-        QTest::newRow("authentication type 7") << u"AuthType"_qs << u"7"_qs << u"0 for Simple or 1 for SSL"_qs;
-        QTest::newRow("no authentication type") << u"AuthType"_qs << u"-1"_qs << u"0 for Simple or 1 for SSL"_qs;
-        QTest::newRow("scheduling 3") << u"EnableSchedule"_qs << u"3"_qs << u"0 for off or 1 for on"_qs;
+            << u"GroupDelay"_s << u"35792"_s << u"minutes from 0 to 35791"_s;
+        QTest::newRow("authentication type 7") << u"AuthType"_s << u"7"_s << u"0 for Simple or 1 for SSL"_s;
+        QTest::newRow("no authentication type") << u"AuthType"_s << u"-1"_s << u"0 for Simple or 1 for SSL"_s;
+        QTest::newRow("scheduling 3") << u"EnableSchedule"_s << u"3"_s << u"0 for off or 1 for on"_s;
         QTest::newRow("port beyond 65535")
-            << u"SSLport"_qs << u"99999"_qs << u"empty or a whole number from 1 to 65535"_qs;
-        QTest::newRow("port with letters")
-            << u"SSLport"_qs << u"smtp"_qs << u"empty or a whole number from 1 to 65535"_qs;
-        QTest::newRow("one-character password") << u"PW"_qs << u"x"_qs << u"This password cannot be stored"_qs;
-        QTest::newRow("password beyond Latin-1")
-            << u"PW"_qs << u"pa\u20ACss"_qs << u"This password cannot be stored"_qs;
-        QTest::newRow("unknown setting") << u"Colour"_qs << u"red"_qs << u"unknown setting Colour"_qs;
+            << u"SSLport"_s << u"99999"_s << u"empty or a whole number from 1 to 65535"_s;
+        QTest::newRow("port with letters") << u"SSLport"_s << u"smtp"_s << u"empty or a whole number from 1 to 65535"_s;
+        QTest::newRow("one-character password") << u"PW"_s << u"x"_s << u"This password cannot be stored"_s;
+        QTest::newRow("password beyond Latin-1") << u"PW"_s << u"pa\u20ACss"_s << u"This password cannot be stored"_s;
+        QTest::newRow("unknown setting") << u"Colour"_s << u"red"_s << u"unknown setting Colour"_s;
     }
     void configSetRefusesWhatCannotBeStored()
     {
         QFETCH(QString, name);
         QFETCH(QString, value);
         QFETCH(QString, said);
-        const Result r = quorvale({u"config"_qs, u"set"_qs, name, value});
+        const Result r = quorvale({u"config"_s, u"set"_s, name, value});
         QCOMPARE(r.exitCode, 2);
         QVERIFY2(r.err.contains(said), qPrintable(r.err));
         // The message names the setting and the value refused; a password is never shown.
-        if (name == u"PW"_qs)
-            QVERIFY2(r.err.startsWith(u"quorvale: PW: "_qs) && !r.err.contains(value), qPrintable(r.err));
-        else if (name != u"Colour"_qs)
-            QVERIFY2(r.err.startsWith(u"quorvale: %1 cannot be \"%2\": "_qs.arg(name, value)), qPrintable(r.err));
-        QVERIFY(!QFile::exists(path(u"config/Quorvale/Quorvale.ini"_qs)));
+        if (name == u"PW"_s)
+            QVERIFY2(r.err.startsWith(u"quorvale: PW: "_s) && !r.err.contains(value), qPrintable(r.err));
+        else if (name != u"Colour"_s)
+            QVERIFY2(r.err.startsWith(u"quorvale: %1 cannot be \"%2\": "_s.arg(name, value)), qPrintable(r.err));
+        QVERIFY(!QFile::exists(path(u"config/Quorvale/Quorvale.ini"_s)));
     }
 
     void configSetTakesTheLimits()
     {
-        for (const auto &[name, value] :
-             {std::pair{u"DelayBetweenSends"_qs, u"2147483"_qs}, std::pair{u"GroupDelay"_qs, u"35791"_qs},
-              std::pair{u"GroupSize"_qs, u"0"_qs}, std::pair{u"SSLport"_qs, u"65535"_qs},
-              std::pair{u"SSLport"_qs, QString()}, std::pair{u"AuthType"_qs, u"0"_qs},
-              std::pair{u"EnableSchedule"_qs, u"1"_qs}}) {
-            const Result r = quorvale({u"config"_qs, u"set"_qs, name, value});
-            QVERIFY2(r.exitCode == 0, qPrintable(name + u": "_qs + r.err));
-            QCOMPARE(quorvale({u"config"_qs, u"get"_qs, name}).out, QStringList{value});
+        for (const auto &[name, value] : {std::pair{u"DelayBetweenSends"_s, u"2147483"_s},
+                                          std::pair{u"GroupDelay"_s, u"35791"_s}, std::pair{u"GroupSize"_s, u"0"_s},
+                                          std::pair{u"SSLport"_s, u"65535"_s}, std::pair{u"SSLport"_s, QString()},
+                                          std::pair{u"AuthType"_s, u"0"_s}, std::pair{u"EnableSchedule"_s, u"1"_s}}) {
+            const Result r = quorvale({u"config"_s, u"set"_s, name, value});
+            QVERIFY2(r.exitCode == 0, qPrintable(name + u": "_s + r.err));
+            QCOMPARE(quorvale({u"config"_s, u"get"_s, name}).out, QStringList{value});
         }
     }
 
@@ -680,22 +678,22 @@ private Q_SLOTS:
         SmtpServer server({.security = SmtpServer::Security(security)});
         QVERIFY(server.isRunning());
         configure(server);
-        QByteArray ini = readFile(u"config/Quorvale/Quorvale.ini"_qs);
+        QByteArray ini = readFile(u"config/Quorvale/Quorvale.ini"_s);
         QVERIFY(ini.contains("\nAuthType=1\n"));
-        writeFile(u"config/Quorvale/Quorvale.ini"_qs,
+        writeFile(u"config/Quorvale/Quorvale.ini"_s,
                   ini.replace("\nAuthType=1\n", QByteArray("\nAuthType=" + authType + '\n')));
         SilentListener port25(25);
 
-        QCOMPARE(quorvale({u"config"_qs, u"get"_qs, u"AuthType"_qs}).out, QStringList{u"1"_qs});
-        const Result test = quorvale({u"test-email"_qs, u"me@example.org"_qs});
+        QCOMPARE(quorvale({u"config"_s, u"get"_s, u"AuthType"_s}).out, QStringList{u"1"_s});
+        const Result test = quorvale({u"test-email"_s, u"me@example.org"_s});
         QVERIFY2(test.exitCode == 0, qPrintable(test.out.join(u'\n')));
-        writeFile(u"list.csv"_qs, "1,a@example.org\r\n");
-        const Result run = quorvale(runArgs(u"list.csv"_qs));
+        writeFile(u"list.csv"_s, "1,a@example.org\r\n");
+        const Result run = quorvale(runArgs(u"list.csv"_s));
         QVERIFY2(run.exitCode == 0, qPrintable(run.out.join(u'\n') + run.err));
         QVERIFY(server.waitForMessages(2, 10000));
         for (const QString &verb : server.clearCommands())
-            QVERIFY2(verb == u"EHLO"_qs || verb == u"STARTTLS"_qs, qPrintable(server.clearCommands().join(u' ')));
-        QVERIFY(server.commands().contains(u"AUTH"_qs));
+            QVERIFY2(verb == u"EHLO"_s || verb == u"STARTTLS"_s, qPrintable(server.clearCommands().join(u' ')));
+        QVERIFY(server.commands().contains(u"AUTH"_s));
         if (port25.port() == 0)
             QSKIP("port 25 cannot be bound here (it needs root and must be free), so no trap was set on it");
         QVERIFY(!port25.wasConnected());
@@ -703,12 +701,12 @@ private Q_SLOTS:
 
     void helpAndUsage()
     {
-        const Result help = quorvale({u"--help"_qs});
+        const Result help = quorvale({u"--help"_s});
         QCOMPARE(help.exitCode, 0);
-        QVERIFY(help.out.join(QLatin1Char('\n')).contains(u"quorvale run --csv FILE"_qs));
-        QCOMPARE(quorvale({u"frobnicate"_qs}).exitCode, 2);
-        QCOMPARE(quorvale({u"run"_qs}).exitCode, 2);
-        QCOMPARE(quorvale({u"run"_qs, u"--csv"_qs, u"x.csv"_qs, u"--mode"_qs, u"all"_qs}).exitCode, 2);
+        QVERIFY(help.out.join(u'\n').contains(u"quorvale run --csv FILE"_s));
+        QCOMPARE(quorvale({u"frobnicate"_s}).exitCode, 2);
+        QCOMPARE(quorvale({u"run"_s}).exitCode, 2);
+        QCOMPARE(quorvale({u"run"_s, u"--csv"_s, u"x.csv"_s, u"--mode"_s, u"all"_s}).exitCode, 2);
     }
 };
 

@@ -13,6 +13,8 @@
 #include <QRegularExpression>
 #include <QTest>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
 QString readText(const QString &path)
@@ -25,12 +27,12 @@ QString readText(const QString &path)
 /// itself) and character literals are left out.
 QStringList stringLiterals(const QString &folder)
 {
-    static const QRegularExpression raw(uR"re(R"([^(\s]*)\(.*?\)\1")re"_qs,
+    static const QRegularExpression raw(uR"re(R"([^(\s]*)\(.*?\)\1")re"_s,
                                         QRegularExpression::DotMatchesEverythingOption);
     // Written without a raw string: moc cannot read this one as a raw string.
-    static const QRegularExpression literal(u"'(?:[^'\\\\\\n]|\\\\.)*'|\"((?:[^\"\\\\\\n]|\\\\.)*)\""_qs);
+    static const QRegularExpression literal(u"'(?:[^'\\\\\\n]|\\\\.)*'|\"((?:[^\"\\\\\\n]|\\\\.)*)\""_s);
     QStringList found;
-    QDirIterator files(folder, {u"*.cpp"_qs, u"*.h"_qs}, QDir::Files, QDirIterator::Subdirectories);
+    QDirIterator files(folder, {u"*.cpp"_s, u"*.h"_s}, QDir::Files, QDirIterator::Subdirectories);
     while (files.hasNext()) {
         const QString source = readText(files.next()).remove(raw);
         for (auto it = literal.globalMatch(source); it.hasNext();) {
@@ -46,21 +48,21 @@ QStringList stringLiterals(const QString &folder)
 
 QStringList matching(const QStringList &literals, const QString &pattern)
 {
-    return literals.filter(QRegularExpression(u"^(?:"_qs + pattern + u")$"_qs));
+    return literals.filter(QRegularExpression(u"^(?:"_s + pattern + u")$"_s));
 }
 
 /// The manual page as a reader sees its words: roff's font changes and escapes removed.
 QString plainRoff(QString roff)
 {
-    static const QRegularExpression font(uR"(\\f[BIRP])"_qs);
-    return roff.remove(font).replace(u"\\-"_qs, u"-"_qs).remove(u"\\&"_qs).replace(u"\\e"_qs, u"\\"_qs);
+    static const QRegularExpression font(uR"(\\f[BIRP])"_s);
+    return roff.remove(font).replace(u"\\-"_s, u"-"_s).remove(u"\\&"_s).replace(u"\\e"_s, u"\\"_s);
 }
 
 /// `token` as a word of its own: "-h" is not found inside "--help", nor "run" inside "running".
 bool mentions(const QString &text, const QString &token)
 {
-    return text.contains(QRegularExpression(uR"((?<![\w-]))"_qs + QRegularExpression::escape(token) +
-                                            uR"((?![\w-]))"_qs));
+    return text.contains(QRegularExpression(uR"((?<![\w-]))"_s + QRegularExpression::escape(token) +
+                                            uR"((?![\w-]))"_s));
 }
 
 QString sourceDir() { return qEnvironmentVariable("QUORVALE_TEST_SOURCE_DIR"); }
@@ -77,12 +79,12 @@ QString quorvale(const QStringList &args)
 
 QStringList commandLineWords()
 {
-    return matching(stringLiterals(sourceDir() + u"/src/cli"_qs), uR"(-{1,2}[a-z][a-z0-9-]*|[a-z][a-z0-9-]*)"_qs);
+    return matching(stringLiterals(sourceDir() + u"/src/cli"_s), uR"(-{1,2}[a-z][a-z0-9-]*|[a-z][a-z0-9-]*)"_s);
 }
 
 QStringList environmentVariables()
 {
-    return matching(stringLiterals(sourceDir() + u"/src"_qs), uR"([A-Z][A-Z0-9]*(_[A-Z0-9]+)+)"_qs);
+    return matching(stringLiterals(sourceDir() + u"/src"_s), uR"([A-Z][A-Z0-9]*(_[A-Z0-9]+)+)"_s);
 }
 
 } // namespace
@@ -96,16 +98,16 @@ class TestCommandDocs : public QObject
 
     QString manualSection(const QString &name) const
     {
-        const qsizetype start = m_manual.indexOf(u"\n.SH "_qs + name + u'\n');
+        const qsizetype start = m_manual.indexOf(u"\n.SH "_s + name + u'\n');
         if (start < 0)
             return {};
-        return m_manual.mid(start, m_manual.indexOf(u"\n.SH "_qs, start + 1) - start);
+        return m_manual.mid(start, m_manual.indexOf(u"\n.SH "_s, start + 1) - start);
     }
 
 private Q_SLOTS:
     void initTestCase()
     {
-        m_help = quorvale({u"--help"_qs});
+        m_help = quorvale({u"--help"_s});
         m_manual = plainRoff(readText(qEnvironmentVariable("QUORVALE_MANPAGE")));
         QVERIFY2(!m_manual.isEmpty(), "the manual page has not been built");
     }
@@ -115,12 +117,12 @@ private Q_SLOTS:
     void sourceReadingFindsTheKnownCommandLine()
     {
         const QStringList words = commandLineWords();
-        for (const QString &known : {u"run"_qs, u"check"_qs, u"test-email"_qs, u"config"_qs, u"show"_qs, u"--csv"_qs,
-                                     u"--yes"_qs, u"-y"_qs, u"--help"_qs, u"--version"_qs})
-            QVERIFY2(words.contains(known), qPrintable(known + u" is no longer found in src/cli"_qs));
+        for (const QString &known : {u"run"_s, u"check"_s, u"test-email"_s, u"config"_s, u"show"_s, u"--csv"_s,
+                                     u"--yes"_s, u"-y"_s, u"--help"_s, u"--version"_s})
+            QVERIFY2(words.contains(known), qPrintable(known + u" is no longer found in src/cli"_s));
         const QStringList variables = environmentVariables();
-        for (const QString &known : {u"XDG_CONFIG_HOME"_qs, u"XDG_DATA_HOME"_qs, u"QUORVALE_PRINT_COMMAND"_qs})
-            QVERIFY2(variables.contains(known), qPrintable(known + u" is no longer found in src"_qs));
+        for (const QString &known : {u"XDG_CONFIG_HOME"_s, u"XDG_DATA_HOME"_s, u"QUORVALE_PRINT_COMMAND"_s})
+            QVERIFY2(variables.contains(known), qPrintable(known + u" is no longer found in src"_s));
     }
 
     void everyCommandAndOptionIsDocumented_data()
@@ -132,18 +134,18 @@ private Q_SLOTS:
     void everyCommandAndOptionIsDocumented()
     {
         QFETCH(QString, word);
-        QVERIFY2(mentions(m_help, word), qPrintable(word + u" is accepted but not explained by --help"_qs));
-        QVERIFY2(mentions(m_manual, word), qPrintable(word + u" is accepted but missing from the manual page"_qs));
+        QVERIFY2(mentions(m_help, word), qPrintable(word + u" is accepted but not explained by --help"_s));
+        QVERIFY2(mentions(m_manual, word), qPrintable(word + u" is accepted but missing from the manual page"_s));
     }
 
     void everySettingIsDocumented()
     {
-        const QStringList lines = quorvale({u"config"_qs, u"show"_qs}).split(u'\n', Qt::SkipEmptyParts);
+        const QStringList lines = quorvale({u"config"_s, u"show"_s}).split(u'\n', Qt::SkipEmptyParts);
         QVERIFY(lines.size() >= 12);
         for (const QString &line : lines) {
             const QString name = line.section(u'=', 0, 0);
-            QVERIFY2(mentions(m_help, name), qPrintable(u"setting "_qs + name + u" is not named by --help"_qs));
-            QVERIFY2(mentions(m_manual, name), qPrintable(u"setting "_qs + name + u" is not in the manual page"_qs));
+            QVERIFY2(mentions(m_help, name), qPrintable(u"setting "_s + name + u" is not named by --help"_s));
+            QVERIFY2(mentions(m_manual, name), qPrintable(u"setting "_s + name + u" is not in the manual page"_s));
         }
     }
 
@@ -156,31 +158,31 @@ private Q_SLOTS:
     void everyEnvironmentVariableIsDocumented()
     {
         QFETCH(QString, variable);
-        QVERIFY2(mentions(manualSection(u"ENVIRONMENT"_qs), variable),
-                 qPrintable(variable + u" is read but missing from the manual's ENVIRONMENT section"_qs));
+        QVERIFY2(mentions(manualSection(u"ENVIRONMENT"_s), variable),
+                 qPrintable(variable + u" is read but missing from the manual's ENVIRONMENT section"_s));
     }
 
     void manualHasItsSectionsAndNamesTheInstalledHelp()
     {
-        for (const QString &section : {u"NAME"_qs, u"SYNOPSIS"_qs, u"DESCRIPTION"_qs, u"COMMANDS"_qs, u"EXIT STATUS"_qs,
-                                       u"ENVIRONMENT"_qs, u"FILES"_qs})
-            QVERIFY2(!manualSection(section).isEmpty(), qPrintable(u"no section "_qs + section));
+        for (const QString &section : {u"NAME"_s, u"SYNOPSIS"_s, u"DESCRIPTION"_s, u"COMMANDS"_s, u"EXIT STATUS"_s,
+                                       u"ENVIRONMENT"_s, u"FILES"_s})
+            QVERIFY2(!manualSection(section).isEmpty(), qPrintable(u"no section "_s + section));
         // --help ends with the help folder; the manual names where the package puts it, never
         // the build machine's folder.
-        QVERIFY(m_help.trimmed().section(u'\n', -1).startsWith(u"The help pages are in "_qs + sourceDir()));
+        QVERIFY(m_help.trimmed().section(u'\n', -1).startsWith(u"The help pages are in "_s + sourceDir()));
         QVERIFY(!m_manual.contains(sourceDir()));
-        QVERIFY(m_manual.contains(u"The help pages are in /"_qs));
-        QVERIFY(manualSection(u"FILES"_qs).contains(u"/share/quorvale/help/"_qs));
+        QVERIFY(m_manual.contains(u"The help pages are in /"_s));
+        QVERIFY(manualSection(u"FILES"_s).contains(u"/share/quorvale/help/"_s));
     }
 
     void manualFormatsWithoutWarnings()
     {
         QProcess man;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(u"MANWIDTH"_qs, u"80"_qs);
-        env.insert(u"LC_ALL"_qs, u"C.UTF-8"_qs);
+        env.insert(u"MANWIDTH"_s, u"80"_s);
+        env.insert(u"LC_ALL"_s, u"C.UTF-8"_s);
         man.setProcessEnvironment(env);
-        man.start(u"man"_qs, {u"--warnings"_qs, u"-E"_qs, u"UTF-8"_qs, u"-l"_qs, u"-Tutf8"_qs, u"-Z"_qs,
+        man.start(u"man"_s, {u"--warnings"_s, u"-E"_s, u"UTF-8"_s, u"-l"_s, u"-Tutf8"_s, u"-Z"_s,
                               qEnvironmentVariable("QUORVALE_MANPAGE")});
         QVERIFY2(man.waitForFinished(), "man (package man-db) could not be run");
         QCOMPARE(man.exitCode(), 0);

@@ -11,7 +11,7 @@
 
 using namespace quorvale;
 using namespace quorvale::test;
-using namespace Qt::Literals::StringLiterals;
+using namespace Qt::StringLiterals;
 
 namespace {
 

@@ -7,6 +7,8 @@
 
 #include <QRegularExpression>
 
+using namespace Qt::StringLiterals;
+
 using namespace quorvale;
 
 namespace {
@@ -59,7 +61,7 @@ void checkHeader(const QString &text)
         FUZZ_CHECK(header == text.toLatin1() && QString::fromLatin1(header) == text);
         return;
     }
-    static const QRegularExpression word(QStringLiteral("^=\\?UTF-8\\?B\\?([A-Za-z0-9+/=]*)\\?=$"));
+    static const QRegularExpression word(u"^=\\?UTF-8\\?B\\?([A-Za-z0-9+/=]*)\\?=$"_s);
     QByteArray decoded;
     for (const QByteArray &line : header.split('\n')) {
         const QString piece =

@@ -19,6 +19,8 @@
 
 namespace quorvale::test {
 
+using namespace Qt::StringLiterals;
+
 /// Message boxes and file dialogs that never block: warnings and questions are recorded, the
 /// question gets `answer`, the file dialog returns the next of `files` (empty text: cancel).
 class ScriptedDialogs final : public UserDialogs
@@ -63,7 +65,7 @@ public:
     {
         report = {};
         const bool attempted = sendMail(message, strStatus, strErrors, error, percentDone, abortCheck);
-        report.abortedUnsent = attempted && strErrors == QLatin1String("Aborted");
+        report.abortedUnsent = attempted && strErrors == "Aborted"_L1;
         return attempted;
     }
     bool sendMail(const MailMessage &message, QString &strStatus, QString &strErrors, QString *,
@@ -73,8 +75,8 @@ public:
             onSend(message);
         for (auto waited = std::chrono::milliseconds(0);; waited += std::chrono::milliseconds(10)) {
             if (abortCheck && abortCheck()) {
-                strStatus = QStringLiteral("Bad");
-                strErrors = QStringLiteral("Aborted");
+                strStatus = u"Bad"_s;
+                strErrors = u"Aborted"_s;
                 return true;
             }
             if (waited >= sendTime)
@@ -90,8 +92,8 @@ public:
             m_messages.append(message);
         }
         const bool refuse = !failure.isEmpty() || refused.contains(message.RecipientAddress);
-        strStatus = refuse ? QStringLiteral("Bad") : QStringLiteral("OK");
-        strErrors = refuse ? (failure.isEmpty() ? QStringLiteral("550 refused") : failure) : QString();
+        strStatus = refuse ? u"Bad"_s : u"OK"_s;
+        strErrors = refuse ? (failure.isEmpty() ? u"550 refused"_s : failure) : QString();
         return true;
     }
     QList<MailMessage> messages() const

@@ -19,6 +19,8 @@
 
 namespace quorvale::test {
 
+using namespace Qt::StringLiterals;
+
 inline const QObject *asObject(const QObject *object)
 {
     return object;
@@ -37,21 +39,21 @@ template <typename T> const QObject *asObject(const std::unique_ptr<T> &object)
 /// fails one case, never the whole test program through a null pointer.
 #define FIND_CHILD(Type, var, parent, name)                                                                          \
     Type *const var = ::quorvale::test::asObject(parent)->findChild<Type *>(name);                                     \
-    QVERIFY2(var, qPrintable(QStringLiteral("no " #Type " called ") + QString(name)))
+    QVERIFY2(var, qPrintable(u"no " #Type " called "_s + QString(name)))
 
 /// A caption without its access-key marker ("&Start Processing" -> "Start Processing").
 inline QString caption(QString text)
 {
-    text.replace(QStringLiteral("&&"), QStringLiteral("\x01"));
-    text.remove(QLatin1Char('&'));
-    text.replace(QStringLiteral("\x01"), QStringLiteral("&"));
+    text.replace(u"&&"_s, u"\x01"_s);
+    text.remove(u'&');
+    text.replace(u"\x01"_s, u"&"_s);
     return text;
 }
 
 /// The lines of a status box.
 inline QStringList statusLines(const QPlainTextEdit *box)
 {
-    return box->toPlainText().isEmpty() ? QStringList() : box->toPlainText().split(QLatin1Char('\n'));
+    return box->toPlainText().isEmpty() ? QStringList() : box->toPlainText().split(u'\n');
 }
 
 inline void writeFile(const QString &path, const QByteArray &content)
@@ -64,28 +66,28 @@ inline void writeFile(const QString &path, const QByteArray &content)
 struct WindowFixture
 {
     QTemporaryDir dir;
-    std::unique_ptr<SettingsStore> store = openSettingsStore(dir.filePath(QStringLiteral("Quorvale.ini")));
+    std::unique_ptr<SettingsStore> store = openSettingsStore(dir.filePath(u"Quorvale.ini"_s));
     ScriptedDialogs dialogs;
     RecordingMailer mailer;
     RecordingPrinter printer;
     FakeClock fakeClock;
     std::unique_ptr<MainWindow> window;
 
-    QString dataFolder() const { return dir.filePath(QStringLiteral("data")); }
+    QString dataFolder() const { return dir.filePath(u"data"_s); }
 
     void save(const QString &name, const QString &value)
     {
         store->RegWriteValue(name, ValueKind::Text, name == u"PW" ? ScrambleText(false, value, true) : value);
     }
     /// Server settings complete enough for a run to pass its checks.
-    void saveServer(const QString &host = QStringLiteral("127.0.0.1"), const QString &port = QStringLiteral("25"))
+    void saveServer(const QString &host = u"127.0.0.1"_s, const QString &port = u"25"_s)
     {
-        save(QStringLiteral("SMPTServer"), host);
-        save(QStringLiteral("SSLport"), port);
-        save(QStringLiteral("UserName"), QStringLiteral("user"));
-        save(QStringLiteral("PW"), QStringLiteral("secret"));
-        save(QStringLiteral("AuthType"), QStringLiteral("0"));
-        save(QStringLiteral("EmailFrom"), QStringLiteral("office@practice.example"));
+        save(u"SMPTServer"_s, host);
+        save(u"SSLport"_s, port);
+        save(u"UserName"_s, u"user"_s);
+        save(u"PW"_s, u"secret"_s);
+        save(u"AuthType"_s, u"0"_s);
+        save(u"EmailFrom"_s, u"office@practice.example"_s);
     }
     /// Opens the window; `realTime` keeps the system clock (pauses really wait).
     MainWindow &open(bool realTime = false, Mailer *realMailer = nullptr)
@@ -97,7 +99,7 @@ struct WindowFixture
         options.clock = realTime ? nullptr : &fakeClock;
         options.dialogs = &dialogs;
         options.dataFolder = dataFolder();
-        options.helpFolder = dir.filePath(QStringLiteral("help"));
+        options.helpFolder = dir.filePath(u"help"_s);
         window = std::make_unique<MainWindow>(options);
         window->show();
         return *window;

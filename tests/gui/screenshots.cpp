@@ -23,7 +23,7 @@
 
 using namespace quorvale;
 using namespace quorvale::test;
-using namespace Qt::Literals::StringLiterals;
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -41,7 +41,7 @@ public:
                 percentDone(percent);
             std::this_thread::sleep_for(std::chrono::milliseconds(40));
         }
-        strStatus = QStringLiteral("OK");
+        strStatus = u"OK"_s;
         return true;
     }
 };

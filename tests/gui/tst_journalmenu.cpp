@@ -13,7 +13,7 @@
 
 using namespace quorvale;
 using namespace quorvale::test;
-using namespace Qt::Literals::StringLiterals;
+using namespace Qt::StringLiterals;
 
 class TestJournalMenu : public QObject
 {

@@ -20,6 +20,8 @@
 
 namespace quorvale::test {
 
+using namespace Qt::StringLiterals;
+
 struct KillFigures
 {
     int rounds = 0;         ///< client files delivered to the end
@@ -39,7 +41,7 @@ public:
     KillHarness() { m_home.setAutoRemove(true); }
 
     bool isReady() const { return m_home.isValid() && m_server.isRunning(); }
-    QString dataFolder() const { return m_home.filePath(QStringLiteral("data/Quorvale")); }
+    QString dataFolder() const { return m_home.filePath(u"data/Quorvale"_s); }
     QString filePath(const QString &name) const { return m_home.filePath(name); }
     const SmtpServer &server() const { return m_server; }
 
@@ -64,22 +66,22 @@ public:
     bool configure(QString *error)
     {
         const AppSettings s = m_server.settings();
-        const QList<QStringList> sets = {{QStringLiteral("SMPTServer"), s.SMTPServer},
-                                         {QStringLiteral("SSLport"), s.SSLport},
-                                         {QStringLiteral("AuthType"), QString::number(s.AuthType)},
-                                         {QStringLiteral("UserName"), s.UserName},
-                                         {QStringLiteral("PW"), s.Password},
-                                         {QStringLiteral("EmailFrom"), s.EmailFrom},
-                                         {QStringLiteral("EnableSchedule"), QStringLiteral("1")},
-                                         {QStringLiteral("DelayBetweenSends"), QStringLiteral("0")},
-                                         {QStringLiteral("GroupSize"), QStringLiteral("100000")},
-                                         {QStringLiteral("GroupDelay"), QStringLiteral("0")}};
+        const QList<QStringList> sets = {{u"SMPTServer"_s, s.SMTPServer},
+                                         {u"SSLport"_s, s.SSLport},
+                                         {u"AuthType"_s, QString::number(s.AuthType)},
+                                         {u"UserName"_s, s.UserName},
+                                         {u"PW"_s, s.Password},
+                                         {u"EmailFrom"_s, s.EmailFrom},
+                                         {u"EnableSchedule"_s, u"1"_s},
+                                         {u"DelayBetweenSends"_s, u"0"_s},
+                                         {u"GroupSize"_s, u"100000"_s},
+                                         {u"GroupDelay"_s, u"0"_s}};
         for (const QStringList &set : sets) {
             QProcess process;
-            setUp(process, QStringList{QStringLiteral("config"), QStringLiteral("set")} + set);
+            setUp(process, QStringList{u"config"_s, u"set"_s} + set);
             process.start();
             if (!process.waitForFinished(30000) || process.exitCode() != 0) {
-                *error = QStringLiteral("config set ") + set.first() + QStringLiteral(" failed");
+                *error = u"config set "_s + set.first() + u" failed"_s;
                 return false;
             }
         }
@@ -94,14 +96,14 @@ public:
         QRandomGenerator random(seed);
         while (figures.kills < targetKills && figures.problems.isEmpty()) {
             const int round = figures.rounds;
-            const QString csv = m_home.filePath(QStringLiteral("round%1/clients.csv").arg(round));
+            const QString csv = m_home.filePath(u"round%1/clients.csv"_s.arg(round));
             QDir().mkpath(QFileInfo(csv).path());
             QByteArray content;
             for (int i = 1; i <= clientsPerRound; ++i)
-                content += QStringLiteral("C%1,r%2c%1@example.org\r\n").arg(i).arg(round).toUtf8();
+                content += u"C%1,r%2c%1@example.org\r\n"_s.arg(i).arg(round).toUtf8();
             QFile file(csv);
             if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size()) {
-                figures.problems.append(QStringLiteral("cannot write ") + csv);
+                figures.problems.append(u"cannot write "_s + csv);
                 break;
             }
             file.close();
@@ -111,13 +113,13 @@ public:
                 const int exitCode = start(csv, int(random.bounded(maxDelayMs + 1)), figures);
                 // A run killed after it wrote its last line (while the program was ending) completed:
                 // a further run would rightly go over every client again.
-                done = exitCode == 0 || (exitCode < 0 && newestEnd(csv) == QLatin1String("completed"));
+                done = exitCode == 0 || (exitCode < 0 && newestEnd(csv) == "completed"_L1);
                 if (exitCode > 0)
-                    figures.problems.append(QStringLiteral("a run ended with exit status %1").arg(exitCode));
+                    figures.problems.append(u"a run ended with exit status %1"_s.arg(exitCode));
             }
             // The last run of the round goes to the end.
             if (!done && figures.problems.isEmpty() && start(csv, -1, figures) != 0)
-                figures.problems.append(QStringLiteral("the last run of round %1 did not complete").arg(round));
+                figures.problems.append(u"the last run of round %1 did not complete"_s.arg(round));
             check(round, csv, clientsPerRound, figures);
             figures.clients += clientsPerRound;
             ++figures.rounds;
@@ -129,8 +131,8 @@ private:
     void setUp(QProcess &process, const QStringList &args) const
     {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("XDG_CONFIG_HOME"), m_home.filePath(QStringLiteral("config")));
-        env.insert(QStringLiteral("XDG_DATA_HOME"), m_home.filePath(QStringLiteral("data")));
+        env.insert(u"XDG_CONFIG_HOME"_s, m_home.filePath(u"config"_s));
+        env.insert(u"XDG_DATA_HOME"_s, m_home.filePath(u"data"_s));
         process.setProcessEnvironment(env);
         process.setProgram(qEnvironmentVariable("QUORVALE_BINARY"));
         process.setArguments(args);
@@ -141,15 +143,14 @@ private:
     int start(const QString &csv, int killAfterMs, KillFigures &figures)
     {
         QProcess process;
-        setUp(process, {QStringLiteral("run"), QStringLiteral("--csv"), csv, QStringLiteral("--subject"),
-                        QStringLiteral("Documents"), QStringLiteral("--body"), QStringLiteral("Dear client"),
-                        QStringLiteral("--yes"), QStringLiteral("--resume")});
+        setUp(process, {u"run"_s, u"--csv"_s, csv, u"--subject"_s, u"Documents"_s, u"--body"_s, u"Dear client"_s,
+                        u"--yes"_s, u"--resume"_s});
         process.setStandardOutputFile(QProcess::nullDevice());
         process.setStandardErrorFile(QProcess::nullDevice());
         process.start();
         ++figures.runs;
         if (!process.waitForStarted(30000)) {
-            figures.problems.append(QStringLiteral("the program did not start"));
+            figures.problems.append(u"the program did not start"_s);
             return 1;
         }
         if (killAfterMs >= 0 && !process.waitForFinished(killAfterMs)) {
@@ -161,7 +162,7 @@ private:
         if (process.state() != QProcess::NotRunning && !process.waitForFinished(120000)) {
             process.kill();
             process.waitForFinished();
-            figures.problems.append(QStringLiteral("a run did not end"));
+            figures.problems.append(u"a run did not end"_s);
             return 1;
         }
         return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : 1;
@@ -171,12 +172,12 @@ private:
     QList<std::pair<QString, QList<JournalEntry>>> journalsOf(const QString &csv) const
     {
         QList<std::pair<QString, QList<JournalEntry>>> found;
-        const QDir runs(QDir(dataFolder()).filePath(QStringLiteral("runs")));
-        for (const QString &name : runs.entryList({QStringLiteral("run-*.csv")}, QDir::Files, QDir::Name)) {
+        const QDir runs(QDir(dataFolder()).filePath(u"runs"_s));
+        for (const QString &name : runs.entryList({u"run-*.csv"_s}, QDir::Files, QDir::Name)) {
             QList<JournalEntry> entries;
             readJournal(runs.filePath(name), &entries, nullptr);
             const bool ours = std::any_of(entries.cbegin(), entries.cend(), [&](const JournalEntry &e) {
-                return e.event == QLatin1String("client file") && e.file == QFileInfo(csv).absoluteFilePath();
+                return e.event == "client file"_L1 && e.file == QFileInfo(csv).absoluteFilePath();
             });
             if (ours)
                 found.append({runs.filePath(name), entries});
@@ -204,37 +205,37 @@ private:
         QHash<QString, int> sentLines;
         for (const auto &[path, entries] : journalsOf(csv)) {
             if ((QFile::permissions(path) & (QFile::ReadGroup | QFile::ReadOther)) != 0)
-                figures.problems.append(QStringLiteral("journal readable by others: ") + path);
+                figures.problems.append(u"journal readable by others: "_s + path);
             for (const JournalEntry &e : std::as_const(entries)) {
-                if (e.address.isEmpty() || e.event == QLatin1String("client"))
+                if (e.address.isEmpty() || e.event == "client"_L1)
                     continue;
-                if (e.event == QLatin1String("sent")) {
+                if (e.event == "sent"_L1) {
                     ++sentLines[e.address];
-                    if (!e.detail.startsWith(QLatin1String("250")))
-                        figures.problems.append(QStringLiteral("sent without the server's reply: ") + e.detail);
+                    if (!e.detail.startsWith("250"_L1))
+                        figures.problems.append(u"sent without the server's reply: "_s + e.detail);
                 }
-                last.insert(e.address, e.event == QLatin1String("attempting") ? QStringLiteral("unknown") : e.event);
+                last.insert(e.address, e.event == "attempting"_L1 ? u"unknown"_s : e.event);
             }
         }
         for (int i = 1; i <= clients; ++i) {
-            const QString address = QStringLiteral("r%1c%2@example.org").arg(round).arg(i);
+            const QString address = u"r%1c%2@example.org"_s.arg(round).arg(i);
             const int count = received.value(address);
             const QString outcome = last.value(address);
             figures.duplicates += std::max(0, count - 1);
-            if (outcome == QLatin1String("unknown")) {
+            if (outcome == "unknown"_L1) {
                 ++figures.unknown;
                 figures.unknownArrived += count > 0 ? 1 : 0;
             } else if (count == 0) {
                 ++figures.lost;
             }
-            if (outcome != QLatin1String("sent") && outcome != QLatin1String("unknown"))
-                figures.problems.append(address + QStringLiteral(" ends as \"") + outcome + u'"');
-            if (outcome == QLatin1String("sent") && count != 1)
-                figures.problems.append(address + QStringLiteral(" journalled sent, received %1").arg(count));
+            if (outcome != "sent"_L1 && outcome != "unknown"_L1)
+                figures.problems.append(address + u" ends as \""_s + outcome + u'"');
+            if (outcome == "sent"_L1 && count != 1)
+                figures.problems.append(address + u" journalled sent, received %1"_s.arg(count));
             if (sentLines.value(address) > 1)
-                figures.problems.append(address + QStringLiteral(" journalled sent more than once"));
+                figures.problems.append(address + u" journalled sent more than once"_s);
             if (count > 1)
-                figures.problems.append(address + QStringLiteral(" received %1 messages").arg(count));
+                figures.problems.append(address + u" received %1 messages"_s.arg(count));
         }
     }
 

@@ -19,6 +19,8 @@
 
 namespace quorvale::test {
 
+using namespace Qt::StringLiterals;
+
 class FakeStore final : public SettingsStore
 {
 public:
@@ -30,7 +32,7 @@ public:
     {
         if (failWrites) {
             if (error)
-                *error = QStringLiteral("settings file is read-only");
+                *error = u"settings file is read-only"_s;
             return false;
         }
         writes.append(name);
@@ -62,9 +64,9 @@ public:
             percentDone(100);
         }
         lastAborted = abortCheck && abortCheck();
-        strStatus = lastAborted ? QStringLiteral("Bad") : (statuses.isEmpty() ? status : statuses.takeFirst());
-        if (strStatus == QLatin1String("Bad"))
-            strErrors = QStringLiteral("550 refused");
+        strStatus = lastAborted ? u"Bad"_s : (statuses.isEmpty() ? status : statuses.takeFirst());
+        if (strStatus == "Bad"_L1)
+            strErrors = u"550 refused"_s;
         return true;
     }
     /// A status "Unknown" is a "Bad" send whose message may have arrived; an abort stops a send
@@ -75,19 +77,19 @@ public:
     {
         const bool attempted = sendMail(message, strStatus, strErrors, error, percentDone, abortCheck);
         report = {};
-        if (attempted && strStatus == QLatin1String("Unknown")) {
-            strStatus = QStringLiteral("Bad");
-            strErrors = QStringLiteral("The connection to the SMTP server was lost.");
+        if (attempted && strStatus == "Unknown"_L1) {
+            strStatus = u"Bad"_s;
+            strErrors = u"The connection to the SMTP server was lost."_s;
             report.maybeDelivered = true;
-        } else if (attempted && strStatus == QLatin1String("OK")) {
-            report.serverReply = QStringLiteral("250 OK queued");
+        } else if (attempted && strStatus == "OK"_L1) {
+            report.serverReply = u"250 OK queued"_s;
         }
         report.abortedUnsent = attempted && lastAborted;
         return attempted;
     }
     QList<MailMessage> sent;
     bool lastAborted = false;
-    QString status = QStringLiteral("OK");
+    QString status = u"OK"_s;
     QStringList statuses;
     QString refuseReason; ///< non-empty: the send cannot be attempted at all
     std::function<void(const MailMessage &)> onSend;
@@ -116,7 +118,7 @@ public:
     {
         printed.append(path);
         if (fail && error)
-            *error = QStringLiteral("no printer");
+            *error = u"no printer"_s;
         return !fail;
     }
     QStringList printed;
@@ -126,15 +128,9 @@ public:
 class RecordingObserver final : public RunObserver
 {
 public:
-    void emailProgress(int percent) override { events.append(QStringLiteral("email %1").arg(percent)); }
-    void printProgress(int value, int maximum) override
-    {
-        events.append(QStringLiteral("print %1/%2").arg(value).arg(maximum));
-    }
-    void runningChanged(bool running) override
-    {
-        events.append(running ? QStringLiteral("running") : QStringLiteral("idle"));
-    }
+    void emailProgress(int percent) override { events.append(u"email %1"_s.arg(percent)); }
+    void printProgress(int value, int maximum) override { events.append(u"print %1/%2"_s.arg(value).arg(maximum)); }
+    void runningChanged(bool running) override { events.append(running ? u"running"_s : u"idle"_s); }
     QStringList events;
 };
 
@@ -165,14 +161,14 @@ class RunHarness
 public:
     RunHarness()
     {
-        settings.SMTPServer = QStringLiteral("127.0.0.1");
-        settings.SSLport = QStringLiteral("25");
-        settings.UserName = QStringLiteral("user");
-        settings.Password = QStringLiteral("secret");
-        settings.DataFolder = dir.filePath(QStringLiteral("data"));
-        request.csvPath = dir.filePath(QStringLiteral("clients.csv"));
-        request.subject = QStringLiteral("Your statement");
-        request.body = QStringLiteral("Dear client,\r\nplease find it attached.\r\n");
+        settings.SMTPServer = u"127.0.0.1"_s;
+        settings.SSLport = u"25"_s;
+        settings.UserName = u"user"_s;
+        settings.Password = u"secret"_s;
+        settings.DataFolder = dir.filePath(u"data"_s);
+        request.csvPath = dir.filePath(u"clients.csv"_s);
+        request.subject = u"Your statement"_s;
+        request.body = u"Dear client,\r\nplease find it attached.\r\n"_s;
         log.onLine = [this](const QString &line) {
             flushPause();
             trace.append(line);
@@ -184,8 +180,7 @@ public:
         };
         mailer.onSend = [this](const MailMessage &m) {
             flushPause();
-            trace.append(QStringLiteral("=> ") + m.RecipientAddress + QStringLiteral(" | ") +
-                         QFileInfo(m.AttachmentPath).fileName());
+            trace.append(u"=> "_s + m.RecipientAddress + u" | "_s + QFileInfo(m.AttachmentPath).fileName());
             if (onSend)
                 onSend(m);
         };
@@ -197,7 +192,7 @@ public:
         QVERIFY(file.open(QIODevice::WriteOnly));
         file.write(content);
     }
-    void writeCsv(const QByteArray &content) { writeFile(QStringLiteral("clients.csv"), content); }
+    void writeCsv(const QByteArray &content) { writeFile(u"clients.csv"_s, content); }
 
     RunDependencies deps()
     {
@@ -218,7 +213,7 @@ public:
     /// The trace from "Start processing..." on (the counts before it are checked elsewhere).
     QStringList passes() const
     {
-        const qsizetype start = trace.indexOf(QStringLiteral("Start processing..."));
+        const qsizetype start = trace.indexOf(u"Start processing..."_s);
         return start < 0 ? QStringList() : trace.mid(start + 1);
     }
 
@@ -235,7 +230,7 @@ public:
     void flushPause()
     {
         if (pausedMs > 0)
-            trace.append(QStringLiteral("~") + QString::number(pausedMs));
+            trace.append(u"~"_s + QString::number(pausedMs));
         pausedMs = 0;
     }
 

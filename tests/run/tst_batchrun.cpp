@@ -7,12 +7,14 @@
 #include <QRegularExpression>
 #include <QTest>
 
+using namespace Qt::StringLiterals;
+
 using namespace quorvale;
 using quorvale::test::RunHarness;
 
 namespace {
 
-const QString kQuestion = QStringLiteral("Are you sure your ready to start processing?");
+const QString kQuestion = u"Are you sure your ready to start processing?"_s;
 
 QString readAll(const QString &path)
 {
@@ -25,14 +27,14 @@ QString pacing(const QStringList &trace)
 {
     QStringList out;
     for (const QString &entry : trace) {
-        if (entry.startsWith(QLatin1String("Sending email - ")))
-            out.append(QLatin1Char('S') + entry.mid(16));
-        else if (entry == QLatin1String("Starting email group delay..."))
-            out.append(QStringLiteral("G"));
-        else if (entry.startsWith(QLatin1Char('~')))
+        if (entry.startsWith("Sending email - "_L1))
+            out.append(u'S' + entry.mid(16));
+        else if (entry == "Starting email group delay..."_L1)
+            out.append(u"G"_s);
+        else if (entry.startsWith(u'~'))
             out.append(entry);
     }
-    return out.join(QLatin1Char(' '));
+    return out.join(u' ');
 }
 
 void schedule(RunHarness &h, qint32 delaySecs, qint32 groupDelayMins, qint32 groupSize)
@@ -56,45 +58,45 @@ private Q_SLOTS:
         h.writeCsv("");
         QCOMPARE(h.run(), RunOutcome::Completed);
         QCOMPARE(h.trace,
-                 QStringList({u"Parsing CSV file..."_qs, u"Clients found - 0"_qs, u"Parsing CSV file complete"_qs,
-                              u"Client count - 0"_qs, u"Emails to be sent - 0"_qs, u"Start processing..."_qs,
-                              u"Processing Complete"_qs}));
+                 QStringList({u"Parsing CSV file..."_s, u"Clients found - 0"_s, u"Parsing CSV file complete"_s,
+                              u"Client count - 0"_s, u"Emails to be sent - 0"_s, u"Start processing..."_s,
+                              u"Processing Complete"_s}));
         QCOMPARE(h.prompter.questions, QStringList{kQuestion});
-        QCOMPARE(h.store.writes, QStringList({u"CSVpath"_qs, u"SubjectLine"_qs}));
-        QCOMPARE(h.store.values.value(u"CSVpath"_qs).toString(), h.request.csvPath);
-        QCOMPARE(h.store.values.value(u"SubjectLine"_qs).toString(), h.request.subject);
+        QCOMPARE(h.store.writes, QStringList({u"CSVpath"_s, u"SubjectLine"_s}));
+        QCOMPARE(h.store.values.value(u"CSVpath"_s).toString(), h.request.csvPath);
+        QCOMPARE(h.store.values.value(u"SubjectLine"_s).toString(), h.request.subject);
         QCOMPARE(readAll(bodyFilePath(h.settings.DataFolder)), h.request.body);
         QCOMPARE(h.log.clears, 1);
-        QVERIFY(h.observer.events.contains(u"running"_qs));
-        QCOMPARE(h.observer.events.mid(h.observer.events.indexOf(u"running"_qs) + 1),
-                 QStringList({u"idle"_qs, u"email 0"_qs, u"print 0/0"_qs}));
+        QVERIFY(h.observer.events.contains(u"running"_s));
+        QCOMPARE(h.observer.events.mid(h.observer.events.indexOf(u"running"_s) + 1),
+                 QStringList({u"idle"_s, u"email 0"_s, u"print 0/0"_s}));
     }
 
     void printsThenSendsWithOneSecondPauses()
     {
         RunHarness h;
         h.writeCsv("1,a@x.org\r\n2,\r\n3,c@x.org\r\n4,\r\n");
-        h.writeFile(u"2.pdf"_qs);
+        h.writeFile(u"2.pdf"_s);
         h.request.print = true;
         QCOMPARE(h.run(), RunOutcome::CompletedWithErrors);
-        QCOMPARE(h.trace.mid(3, 4), QStringList({u"Client count - 4"_qs, u"Emails to be sent - 2"_qs,
-                                                 u"Documents to be printed - 2"_qs, u"Start processing..."_qs}));
+        QCOMPARE(h.trace.mid(3, 4), QStringList({u"Client count - 4"_s, u"Emails to be sent - 2"_s,
+                                                 u"Documents to be printed - 2"_s, u"Start processing..."_s}));
         // Client 4 has no document: its step is logged, reported as an error and paced, but nothing
         // is printed.
         QCOMPARE(h.passes(),
-                 QStringList({u"Printing document - 1"_qs, u"~1100"_qs, u"Printing document - 2"_qs,
-                              u"No document found to print for Client ID - 4"_qs, u"~1100"_qs, u"Sending email - 1"_qs,
-                              u"=> a@x.org | "_qs, u"~1100"_qs, u"Sending email - 2"_qs, u"=> c@x.org | "_qs,
-                              u"~1100"_qs, u"Processing Complete with 1 errors!"_qs}));
-        QCOMPARE(h.printer.printed, QStringList{h.dir.filePath(u"2.pdf"_qs)});
+                 QStringList({u"Printing document - 1"_s, u"~1100"_s, u"Printing document - 2"_s,
+                              u"No document found to print for Client ID - 4"_s, u"~1100"_s, u"Sending email - 1"_s,
+                              u"=> a@x.org | "_s, u"~1100"_s, u"Sending email - 2"_s, u"=> c@x.org | "_s,
+                              u"~1100"_s, u"Processing Complete with 1 errors!"_s}));
+        QCOMPARE(h.printer.printed, QStringList{h.dir.filePath(u"2.pdf"_s)});
         QCOMPARE(h.mailer.sent.size(), 2);
         for (const MailMessage &m : std::as_const(h.mailer.sent)) {
             QCOMPARE(m.SubjectLine, h.request.subject);
             QCOMPARE(m.BodyText, h.request.body);
             QVERIFY(m.AttachmentPath.isEmpty());
         }
-        QVERIFY(h.observer.events.contains(u"print 2/2"_qs));
-        QVERIFY(h.observer.events.contains(u"email 100"_qs));
+        QVERIFY(h.observer.events.contains(u"print 2/2"_s));
+        QVERIFY(h.observer.events.contains(u"email 100"_s));
     }
 
     void groupsAndDelaysPaceTheSends_data()
@@ -105,11 +107,11 @@ private Q_SLOTS:
         QTest::addColumn<QString>("expected");
         // A group delay (1 minute here) comes before the client after every full group, never
         // after the last; every pause lasts one 100 ms slice at least.
-        QTest::newRow("groups of 3") << 3 << 0 << 5 << u"S1 ~100 S2 ~100 S3 ~100 G ~60100 S4 ~100 S5 ~100"_qs;
-        QTest::newRow("group size 0") << 0 << 2 << 2 << u"G ~60100 S1 ~2100 G ~60100 S2 ~2100"_qs;
-        QTest::newRow("negative group size") << -1 << 0 << 1 << u"G ~60100 S1 ~100"_qs;
-        QTest::newRow("group larger than list") << 10 << 1 << 3 << u"S1 ~1100 S2 ~1100 S3 ~1100"_qs;
-        QTest::newRow("exactly one group") << 2 << 0 << 2 << u"S1 ~100 S2 ~100"_qs;
+        QTest::newRow("groups of 3") << 3 << 0 << 5 << u"S1 ~100 S2 ~100 S3 ~100 G ~60100 S4 ~100 S5 ~100"_s;
+        QTest::newRow("group size 0") << 0 << 2 << 2 << u"G ~60100 S1 ~2100 G ~60100 S2 ~2100"_s;
+        QTest::newRow("negative group size") << -1 << 0 << 1 << u"G ~60100 S1 ~100"_s;
+        QTest::newRow("group larger than list") << 10 << 1 << 3 << u"S1 ~1100 S2 ~1100 S3 ~1100"_s;
+        QTest::newRow("exactly one group") << 2 << 0 << 2 << u"S1 ~100 S2 ~100"_s;
     }
     void groupsAndDelaysPaceTheSends()
     {
@@ -134,12 +136,12 @@ private Q_SLOTS:
         schedule(h, 0, 5, 1);
         QCOMPARE(h.run(), RunOutcome::Completed);
         // The fake clock reads 13:20:45.1 when the delay starts; five minutes later is 1:25 PM.
-        QCOMPARE(h.passes(), QStringList({u"Email scheduling enabled:"_qs, u"  Delay between email sends - 0secs"_qs,
-                                          u"  Delay between email groups - 5mins"_qs, u"  Email group size - 1"_qs,
-                                          u"Sending email - 1"_qs, u"=> a@x.org | "_qs, u"~100"_qs,
-                                          u"Starting email group delay..."_qs, u"  Will resume at 01:25:45 PM"_qs,
-                                          u"~300100"_qs, u"Continuing email sends"_qs, u"Sending email - 2"_qs,
-                                          u"=> b@x.org | "_qs, u"~100"_qs, u"Processing Complete"_qs}));
+        QCOMPARE(h.passes(), QStringList({u"Email scheduling enabled:"_s, u"  Delay between email sends - 0secs"_s,
+                                          u"  Delay between email groups - 5mins"_s, u"  Email group size - 1"_s,
+                                          u"Sending email - 1"_s, u"=> a@x.org | "_s, u"~100"_s,
+                                          u"Starting email group delay..."_s, u"  Will resume at 01:25:45 PM"_s,
+                                          u"~300100"_s, u"Continuing email sends"_s, u"Sending email - 2"_s,
+                                          u"=> b@x.org | "_s, u"~100"_s, u"Processing Complete"_s}));
     }
 
     void largestGroupDelayIsAnnouncedAndWaitedInFull()
@@ -156,10 +158,10 @@ private Q_SLOTS:
         QCOMPARE(delayMs, 2147460000); // 35791 minutes
         // The delay starts at 13:20:45.1 on the fake clock; 24 days, 20 hours and 31 minutes later
         // is 9:51:45 in the morning. The pause ends at the first slice past its end.
-        QCOMPARE(h.passes().mid(7), QStringList({u"Starting email group delay..."_qs, u"  Will resume at 09:51:45 AM"_qs,
-                                                 u"~"_qs + QString::number(delayMs + 100), u"Continuing email sends"_qs,
-                                                 u"Sending email - 2"_qs, u"=> b@x.org | "_qs, u"~100"_qs,
-                                                 u"Processing Complete"_qs}));
+        QCOMPARE(h.passes().mid(7), QStringList({u"Starting email group delay..."_s, u"  Will resume at 09:51:45 AM"_s,
+                                                 u"~"_s + QString::number(delayMs + 100), u"Continuing email sends"_s,
+                                                 u"Sending email - 2"_s, u"=> b@x.org | "_s, u"~100"_s,
+                                                 u"Processing Complete"_s}));
     }
 
     void abortIsSeenAtItsCheckPoints_data()
@@ -168,30 +170,30 @@ private Q_SLOTS:
         QTest::addColumn<bool>("duringSend");
         QTest::addColumn<QStringList>("expected");
         QTest::addColumn<RunOutcome>("outcome");
-        QTest::newRow("print pause") << u"Printing document - 1"_qs << false
-                                     << QStringList({u"Printing document - 1"_qs, u"~100"_qs, u"Processing Aborted"_qs,
-                                                     u"Processing Complete"_qs})
+        QTest::newRow("print pause") << u"Printing document - 1"_s << false
+                                     << QStringList({u"Printing document - 1"_s, u"~100"_s, u"Processing Aborted"_s,
+                                                     u"Processing Complete"_s})
                                      << RunOutcome::Aborted;
         // The client after an abort in a pause still goes through its steps: its send starts
         // and is told to abort, and only then does the run end.
         QTest::newRow("pause between clients")
-            << u"=> a@x.org | "_qs << false
-            << QStringList({u"Printing document - 1"_qs, u"~1100"_qs, u"Sending email - 1"_qs, u"=> a@x.org | "_qs,
-                            u"~100"_qs, u"Sending email - 2"_qs, u"=> c@x.org | "_qs, u"Send Error - c@x.org"_qs,
-                            u"Processing Aborted"_qs, u"Processing Complete"_qs})
+            << u"=> a@x.org | "_s << false
+            << QStringList({u"Printing document - 1"_s, u"~1100"_s, u"Sending email - 1"_s, u"=> a@x.org | "_s,
+                            u"~100"_s, u"Sending email - 2"_s, u"=> c@x.org | "_s, u"Send Error - c@x.org"_s,
+                            u"Processing Aborted"_s, u"Processing Complete"_s})
             << RunOutcome::Aborted;
-        QTest::newRow("during a send") << u"=> a@x.org | "_qs << true
-                                       << QStringList({u"Printing document - 1"_qs, u"~1100"_qs,
-                                                       u"Sending email - 1"_qs, u"=> a@x.org | "_qs,
-                                                       u"Send Error - a@x.org"_qs, u"Processing Aborted"_qs,
-                                                       u"Processing Complete"_qs})
+        QTest::newRow("during a send") << u"=> a@x.org | "_s << true
+                                       << QStringList({u"Printing document - 1"_s, u"~1100"_s,
+                                                       u"Sending email - 1"_s, u"=> a@x.org | "_s,
+                                                       u"Send Error - a@x.org"_s, u"Processing Aborted"_s,
+                                                       u"Processing Complete"_s})
                                        << RunOutcome::Aborted;
         // Nothing looks at the request after the last pause: the run simply completes.
         QTest::newRow("pause after last client")
-            << u"=> c@x.org | "_qs << false
-            << QStringList({u"Printing document - 1"_qs, u"~1100"_qs, u"Sending email - 1"_qs, u"=> a@x.org | "_qs,
-                            u"~1100"_qs, u"Sending email - 2"_qs, u"=> c@x.org | "_qs, u"~100"_qs,
-                            u"Processing Complete"_qs})
+            << u"=> c@x.org | "_s << false
+            << QStringList({u"Printing document - 1"_s, u"~1100"_s, u"Sending email - 1"_s, u"=> a@x.org | "_s,
+                            u"~1100"_s, u"Sending email - 2"_s, u"=> c@x.org | "_s, u"~100"_s,
+                            u"Processing Complete"_s})
             << RunOutcome::Completed;
     }
     void abortIsSeenAtItsCheckPoints()
@@ -202,7 +204,7 @@ private Q_SLOTS:
         QFETCH(RunOutcome, outcome);
         RunHarness h;
         h.writeCsv("1,a@x.org\r\n2,\r\n3,c@x.org\r\n");
-        h.writeFile(u"2.pdf"_qs);
+        h.writeFile(u"2.pdf"_s);
         h.request.print = true;
         if (duringSend)
             h.onSend = [&h](const MailMessage &) { h.control.abort().request(); };
@@ -219,15 +221,15 @@ private Q_SLOTS:
         QTest::addColumn<QStringList>("expected");
         QTest::newRow("during the delay")
             << true
-            << QStringList({u"Sending email - 1"_qs, u"=> a@x.org | "_qs, u"~100"_qs,
-                            u"Starting email group delay..."_qs, u"  Will resume at 01:25:45 PM"_qs, u"~300"_qs,
-                            u"Aborting email sends"_qs, u"Processing Complete"_qs});
+            << QStringList({u"Sending email - 1"_s, u"=> a@x.org | "_s, u"~100"_s,
+                            u"Starting email group delay..."_s, u"  Will resume at 01:25:45 PM"_s, u"~300"_s,
+                            u"Aborting email sends"_s, u"Processing Complete"_s});
         // Aborted in the pause before a due group delay: the delay ends after its first slice.
         QTest::newRow("in the pause before it")
             << false
-            << QStringList({u"Sending email - 1"_qs, u"=> a@x.org | "_qs, u"~100"_qs,
-                            u"Starting email group delay..."_qs, u"  Will resume at 01:25:45 PM"_qs, u"~100"_qs,
-                            u"Aborting email sends"_qs, u"Processing Complete"_qs});
+            << QStringList({u"Sending email - 1"_s, u"=> a@x.org | "_s, u"~100"_s,
+                            u"Starting email group delay..."_s, u"  Will resume at 01:25:45 PM"_s, u"~100"_s,
+                            u"Aborting email sends"_s, u"Processing Complete"_s});
     }
     void abortAroundAGroupDelay()
     {
@@ -238,11 +240,11 @@ private Q_SLOTS:
         schedule(h, 0, 5, 1);
         if (inDelay) {
             h.onSleep = [&h] {
-                if (h.trace.last().startsWith(u"  Will resume at "_qs) && h.pausedMs == 300)
+                if (h.trace.last().startsWith(u"  Will resume at "_s) && h.pausedMs == 300)
                     h.control.abort().request();
             };
         } else {
-            h.abortInPauseAfter(u"=> a@x.org | "_qs);
+            h.abortInPauseAfter(u"=> a@x.org | "_s);
         }
         QCOMPARE(h.run(), RunOutcome::Aborted);
         QCOMPARE(h.passes().mid(4), expected);
@@ -254,28 +256,28 @@ private Q_SLOTS:
         RunHarness h;
         // The last client's identifier is the client list's own name: the list is never attached.
         h.writeCsv("42,a@x.org\r\n9,b@x.org\r\nB7,c@x.org\r\nclients,d@x.org\r\n");
-        h.writeFile(u"Invoice_42.pdf"_qs);
-        h.writeFile(u"1009.pdf"_qs); // names client 1009, not 9
-        h.writeFile(u"AB7.pdf"_qs);  // names client AB7, not B7
-        h.writeFile(u"b7.PDF"_qs);
+        h.writeFile(u"Invoice_42.pdf"_s);
+        h.writeFile(u"1009.pdf"_s); // names client 1009, not 9
+        h.writeFile(u"AB7.pdf"_s);  // names client AB7, not B7
+        h.writeFile(u"b7.PDF"_s);
         h.control.setAttachmentMode(AttachmentMode::ClientSpecific);
-        h.mailer.statuses = {u"OK"_qs, u"Bad"_qs};
+        h.mailer.statuses = {u"OK"_s, u"Bad"_s};
         // Whatever changes meanwhile, the run sends the subject and body it started with.
         h.onSend = [&h](const MailMessage &) {
-            h.request.subject = u"changed"_qs;
-            h.settings.SubjectLine = u"changed"_qs;
-            h.settings.BodyText = u"changed"_qs;
+            h.request.subject = u"changed"_s;
+            h.settings.SubjectLine = u"changed"_s;
+            h.settings.BodyText = u"changed"_s;
         };
         QCOMPARE(h.run(), RunOutcome::CompletedWithErrors);
         QCOMPARE(h.passes(),
-                 QStringList({u"Sending email - 1"_qs, u"=> a@x.org | Invoice_42.pdf"_qs, u"~1100"_qs,
-                              u"No attachment found for Client ID - 9"_qs, u"~1100"_qs, u"Sending email - 3"_qs,
-                              u"=> c@x.org | b7.PDF"_qs, u"Send Error - c@x.org"_qs, u"~1100"_qs,
-                              u"No attachment found for Client ID - clients"_qs, u"~1100"_qs,
-                              u"Processing Complete with 2 errors!"_qs}));
+                 QStringList({u"Sending email - 1"_s, u"=> a@x.org | Invoice_42.pdf"_s, u"~1100"_s,
+                              u"No attachment found for Client ID - 9"_s, u"~1100"_s, u"Sending email - 3"_s,
+                              u"=> c@x.org | b7.PDF"_s, u"Send Error - c@x.org"_s, u"~1100"_s,
+                              u"No attachment found for Client ID - clients"_s, u"~1100"_s,
+                              u"Processing Complete with 2 errors!"_s}));
         for (const MailMessage &m : std::as_const(h.mailer.sent)) {
-            QCOMPARE(m.SubjectLine, u"Your statement"_qs);
-            QCOMPARE(m.BodyText, u"Dear client,\r\nplease find it attached.\r\n"_qs);
+            QCOMPARE(m.SubjectLine, u"Your statement"_s);
+            QCOMPARE(m.BodyText, u"Dear client,\r\nplease find it attached.\r\n"_s);
         }
     }
 
@@ -283,20 +285,20 @@ private Q_SLOTS:
     {
         RunHarness h;
         h.writeCsv("1,a@x.org\r\n2,b@x.org\r\n3,c@x.org\r\n");
-        h.writeFile(u"common.pdf"_qs);
-        h.writeFile(u"other.pdf"_qs);
-        h.writeFile(u"3.pdf"_qs);
+        h.writeFile(u"common.pdf"_s);
+        h.writeFile(u"other.pdf"_s);
+        h.writeFile(u"3.pdf"_s);
         h.control.setAttachmentMode(AttachmentMode::Common);
-        h.control.setCommonAttachmentPath(h.dir.filePath(u"common.pdf"_qs));
+        h.control.setCommonAttachmentPath(h.dir.filePath(u"common.pdf"_s));
         h.onSend = [&h](const MailMessage &m) {
-            if (m.RecipientAddress == u"a@x.org"_qs)
-                h.control.setCommonAttachmentPath(h.dir.filePath(u"other.pdf"_qs));
+            if (m.RecipientAddress == u"a@x.org"_s)
+                h.control.setCommonAttachmentPath(h.dir.filePath(u"other.pdf"_s));
             else
                 h.control.setAttachmentMode(AttachmentMode::ClientSpecific);
         };
         QCOMPARE(h.run(), RunOutcome::Completed);
-        QCOMPARE(h.passes().filter(u"=> "_qs),
-                 QStringList({u"=> a@x.org | common.pdf"_qs, u"=> b@x.org | other.pdf"_qs, u"=> c@x.org | 3.pdf"_qs}));
+        QCOMPARE(h.passes().filter(u"=> "_s),
+                 QStringList({u"=> a@x.org | common.pdf"_s, u"=> b@x.org | other.pdf"_s, u"=> c@x.org | 3.pdf"_s}));
     }
 
     void preChecksStopBeforeAnything_data()
@@ -305,20 +307,20 @@ private Q_SLOTS:
         QTest::addColumn<int>("mode");
         QTest::addColumn<QString>("common");
         QTest::addColumn<QString>("warning");
-        const QString incomplete = u"Your email server setup is not complete."_qs;
-        QTest::newRow("no server") << u"server"_qs << 0 << QString() << incomplete;
-        QTest::newRow("no port") << u"port"_qs << 0 << QString() << incomplete;
-        QTest::newRow("no user") << u"user"_qs << 0 << QString() << incomplete;
-        QTest::newRow("no password") << u"password"_qs << 0 << QString() << incomplete;
-        QTest::newRow("server before csv") << u"server csv"_qs << 0 << QString() << incomplete;
+        const QString incomplete = u"Your email server setup is not complete."_s;
+        QTest::newRow("no server") << u"server"_s << 0 << QString() << incomplete;
+        QTest::newRow("no port") << u"port"_s << 0 << QString() << incomplete;
+        QTest::newRow("no user") << u"user"_s << 0 << QString() << incomplete;
+        QTest::newRow("no password") << u"password"_s << 0 << QString() << incomplete;
+        QTest::newRow("server before csv") << u"server csv"_s << 0 << QString() << incomplete;
         QTest::newRow("common path empty")
-            << u"csv"_qs << 1 << QString() << u"You need to set the path for the client Common file."_qs;
-        QTest::newRow("no csv path") << u"csv"_qs << 0 << QString()
-                                     << u"You need to set the path for the client CSV file."_qs;
+            << u"csv"_s << 1 << QString() << u"You need to set the path for the client Common file."_s;
+        QTest::newRow("no csv path") << u"csv"_s << 0 << QString()
+                                     << u"You need to set the path for the client CSV file."_s;
         QTest::newRow("common file missing")
-            << QString() << 1 << u"missing.pdf"_qs << u"The common attachment file cannot be read. File name= "_qs;
+            << QString() << 1 << u"missing.pdf"_s << u"The common attachment file cannot be read. File name= "_s;
         QTest::newRow("common path is a folder")
-            << QString() << 1 << u"folder"_qs << u"The common attachment file cannot be read. File name= "_qs;
+            << QString() << 1 << u"folder"_s << u"The common attachment file cannot be read. File name= "_s;
     }
     void preChecksStopBeforeAnything()
     {
@@ -328,21 +330,21 @@ private Q_SLOTS:
         QFETCH(QString, warning);
         RunHarness h;
         h.writeCsv("1,a@x.org\r\n");
-        QVERIFY(QDir(h.dir.path()).mkdir(u"folder"_qs));
-        if (blank.contains(u"server"_qs))
+        QVERIFY(QDir(h.dir.path()).mkdir(u"folder"_s));
+        if (blank.contains(u"server"_s))
             h.settings.SMTPServer.clear();
-        if (blank.contains(u"port"_qs))
+        if (blank.contains(u"port"_s))
             h.settings.SSLport.clear();
-        if (blank.contains(u"user"_qs))
+        if (blank.contains(u"user"_s))
             h.settings.UserName.clear();
-        if (blank.contains(u"password"_qs))
+        if (blank.contains(u"password"_s))
             h.settings.Password.clear();
-        if (blank.contains(u"csv"_qs))
+        if (blank.contains(u"csv"_s))
             h.request.csvPath.clear();
         h.control.setAttachmentMode(AttachmentMode(mode));
         const QString commonPath = common.isEmpty() ? QString() : h.dir.filePath(common);
         h.control.setCommonAttachmentPath(commonPath);
-        if (warning.endsWith(u"= "_qs))
+        if (warning.endsWith(u"= "_s))
             warning += commonPath;
 
         QCOMPARE(h.run(), RunOutcome::NotStarted);
@@ -367,9 +369,9 @@ private Q_SLOTS:
         if (!csv.isEmpty())
             h.writeCsv(csv);
         QCOMPARE(h.run(), RunOutcome::NotStarted);
-        QCOMPARE(h.trace.first(), u"Parsing CSV file..."_qs);
-        QVERIFY(!h.trace.contains(u"Parsing CSV file complete"_qs));
-        QVERIFY(h.trace.filter(u"Client count"_qs).isEmpty());
+        QCOMPARE(h.trace.first(), u"Parsing CSV file..."_s);
+        QVERIFY(!h.trace.contains(u"Parsing CSV file complete"_s));
+        QVERIFY(h.trace.filter(u"Client count"_s).isEmpty());
         QCOMPARE(h.prompter.warnings.size(), 1); // the reader's own message
         QVERIFY(h.prompter.questions.isEmpty());
         QVERIFY(h.store.writes.isEmpty());
@@ -389,7 +391,7 @@ private Q_SLOTS:
         QVERIFY(h.store.writes.isEmpty());
         QVERIFY(!QFile::exists(bodyFilePath(h.settings.DataFolder)));
         QVERIFY(h.mailer.sent.isEmpty());
-        QVERIFY(!h.observer.events.contains(u"running"_qs));
+        QVERIFY(!h.observer.events.contains(u"running"_s));
     }
 
     void failuresEndTheRunSayingWhy_data()
@@ -397,11 +399,11 @@ private Q_SLOTS:
         QTest::addColumn<QString>("failure");
         QTest::addColumn<QStringList>("saved");
         QTest::addColumn<bool>("started");
-        QTest::newRow("settings not writable") << u"store"_qs << QStringList() << false;
+        QTest::newRow("settings not writable") << u"store"_s << QStringList() << false;
         QTest::newRow("body file not writable")
-            << u"body"_qs << QStringList({u"CSVpath"_qs, u"SubjectLine"_qs}) << false;
+            << u"body"_s << QStringList({u"CSVpath"_s, u"SubjectLine"_s}) << false;
         QTest::newRow("send cannot be attempted")
-            << u"send"_qs << QStringList({u"CSVpath"_qs, u"SubjectLine"_qs}) << true;
+            << u"send"_s << QStringList({u"CSVpath"_s, u"SubjectLine"_s}) << true;
     }
     void failuresEndTheRunSayingWhy()
     {
@@ -410,38 +412,38 @@ private Q_SLOTS:
         QFETCH(bool, started);
         RunHarness h;
         h.writeCsv("1,a@x.org\r\n2,b@x.org\r\n");
-        if (failure == u"store"_qs)
+        if (failure == u"store"_s)
             h.store.failWrites = true;
-        if (failure == u"body"_qs) {
-            h.writeFile(u"blocker"_qs);
-            h.settings.DataFolder = h.dir.filePath(u"blocker"_qs); // a file, so no folder can be made there
+        if (failure == u"body"_s) {
+            h.writeFile(u"blocker"_s);
+            h.settings.DataFolder = h.dir.filePath(u"blocker"_s); // a file, so no folder can be made there
         }
-        if (failure == u"send"_qs)
-            h.mailer.refuseReason = u"The SSL port is not a number: x"_qs;
+        if (failure == u"send"_s)
+            h.mailer.refuseReason = u"The SSL port is not a number: x"_s;
         QCOMPARE(h.run(), RunOutcome::Stopped);
         QCOMPARE(h.store.writes, saved);
-        QCOMPARE(h.trace.contains(u"Start processing..."_qs), started);
-        QVERIFY2(h.trace.last().startsWith(u"Processing stopped - "_qs), qPrintable(h.trace.last()));
+        QCOMPARE(h.trace.contains(u"Start processing..."_s), started);
+        QVERIFY2(h.trace.last().startsWith(u"Processing stopped - "_s), qPrintable(h.trace.last()));
         QVERIFY(h.trace.last().size() > 21);
-        QVERIFY(h.trace.filter(u"Processing Complete"_qs).isEmpty());
+        QVERIFY(h.trace.filter(u"Processing Complete"_s).isEmpty());
         QCOMPARE(h.mailer.sent.size(), started ? 1 : 0);
-        QCOMPARE(h.observer.events.mid(h.observer.events.size() - 3, 1), QStringList{u"idle"_qs});
-        if (failure == u"send"_qs)
-            QCOMPARE(h.trace.last(), u"Processing stopped - The SSL port is not a number: x"_qs);
+        QCOMPARE(h.observer.events.mid(h.observer.events.size() - 3, 1), QStringList{u"idle"_s});
+        if (failure == u"send"_s)
+            QCOMPARE(h.trace.last(), u"Processing stopped - The SSL port is not a number: x"_s);
     }
 
     void folderThatCannotBeListedStopsTheRun()
     {
         RunHarness h;
-        QVERIFY(QDir(h.dir.path()).mkdir(u"clients"_qs));
-        h.request.csvPath = h.dir.filePath(u"clients/list.csv"_qs);
-        h.writeFile(u"clients/list.csv"_qs, "1,a@x.org\r\n");
+        QVERIFY(QDir(h.dir.path()).mkdir(u"clients"_s));
+        h.request.csvPath = h.dir.filePath(u"clients/list.csv"_s);
+        h.writeFile(u"clients/list.csv"_s, "1,a@x.org\r\n");
         h.control.setAttachmentMode(AttachmentMode::ClientSpecific);
         BatchRun batch(h.deps());
         QVERIFY(batch.prepare(h.request));
-        QVERIFY(QDir(h.dir.filePath(u"clients"_qs)).removeRecursively());
+        QVERIFY(QDir(h.dir.filePath(u"clients"_s)).removeRecursively());
         QCOMPARE(batch.execute(), RunOutcome::Stopped);
-        QVERIFY2(h.trace.last().startsWith(u"Processing stopped - "_qs), qPrintable(h.trace.last()));
+        QVERIFY2(h.trace.last().startsWith(u"Processing stopped - "_s), qPrintable(h.trace.last()));
         QVERIFY(h.mailer.sent.isEmpty());
     }
 
@@ -449,15 +451,15 @@ private Q_SLOTS:
     {
         RunHarness h;
         h.writeCsv("C1,\r\nC2,\r\n3,c@x.org\r\n");
-        h.writeFile(u"C1.pdf"_qs);
-        h.writeFile(u"C2.pdf"_qs);
+        h.writeFile(u"C1.pdf"_s);
+        h.writeFile(u"C2.pdf"_s);
         h.request.print = true;
         h.printer.fail = true;
         QCOMPARE(h.run(), RunOutcome::CompletedWithErrors);
         QCOMPARE(h.passes(),
-                 QStringList({u"Printing document - 1"_qs, u"Print Error - C1"_qs, u"~1100"_qs,
-                              u"Printing document - 2"_qs, u"Print Error - C2"_qs, u"~1100"_qs, u"Sending email - 1"_qs,
-                              u"=> c@x.org | "_qs, u"~1100"_qs, u"Processing Complete"_qs}));
+                 QStringList({u"Printing document - 1"_s, u"Print Error - C1"_s, u"~1100"_s,
+                              u"Printing document - 2"_s, u"Print Error - C2"_s, u"~1100"_s, u"Sending email - 1"_s,
+                              u"=> c@x.org | "_s, u"~1100"_s, u"Processing Complete"_s}));
     }
 
     void largestDelaysNeitherOverflowNorShrink()
@@ -473,10 +475,10 @@ private Q_SLOTS:
         };
         QCOMPARE(h.run(), RunOutcome::Aborted);
         const QStringList passes = h.passes();
-        QCOMPARE(passes.mid(6, 2), QStringList({u"~100000"_qs, u"Starting email group delay..."_qs}));
-        QVERIFY2(QRegularExpression(u"^  Will resume at \\d\\d:\\d\\d:\\d\\d [AP]M$"_qs).match(passes.at(8)).hasMatch(),
+        QCOMPARE(passes.mid(6, 2), QStringList({u"~100000"_s, u"Starting email group delay..."_s}));
+        QVERIFY2(QRegularExpression(u"^  Will resume at \\d\\d:\\d\\d:\\d\\d [AP]M$"_s).match(passes.at(8)).hasMatch(),
                  qPrintable(passes.at(8)));
-        QCOMPARE(passes.mid(9), QStringList({u"~100"_qs, u"Aborting email sends"_qs, u"Processing Complete"_qs}));
+        QCOMPARE(passes.mid(9), QStringList({u"~100"_s, u"Aborting email sends"_s, u"Processing Complete"_s}));
     }
 };
 

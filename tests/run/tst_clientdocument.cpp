@@ -5,6 +5,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+using namespace Qt::StringLiterals;
+
 using namespace quorvale;
 
 namespace {
@@ -20,9 +22,9 @@ QString lookUp(const QString &folder, const QString &clientId, const QStringList
     case ClientDocument::Outcome::Found:
         return found.path;
     case ClientDocument::Outcome::Several:
-        return QStringLiteral("several: ") + found.names.join(u',');
+        return u"several: "_s + found.names.join(u',');
     case ClientDocument::Outcome::Shared:
-        return QStringLiteral("shared: ") + found.names.join(u',') + u' ' + found.otherIds.join(u',');
+        return u"shared: "_s + found.names.join(u',') + u' ' + found.otherIds.join(u',');
     case ClientDocument::Outcome::None:
         break;
     }
@@ -41,38 +43,38 @@ private Q_SLOTS:
         QTest::addColumn<QStringList>("files");
         QTest::addColumn<QString>("clientId");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("name starts with it") << QStringList{u"42.pdf"_qs} << u"42"_qs << u"42.pdf"_qs;
-        QTest::newRow("after a separator") << QStringList{u"Invoice_42.pdf"_qs} << u"42"_qs << u"Invoice_42.pdf"_qs;
-        QTest::newRow("digits after letters") << QStringList{u"Smith42.doc"_qs} << u"42"_qs << u"Smith42.doc"_qs;
-        QTest::newRow("another client's number") << QStringList{u"1042.pdf"_qs} << u"42"_qs << QString();
+        QTest::newRow("name starts with it") << QStringList{u"42.pdf"_s} << u"42"_s << u"42.pdf"_s;
+        QTest::newRow("after a separator") << QStringList{u"Invoice_42.pdf"_s} << u"42"_s << u"Invoice_42.pdf"_s;
+        QTest::newRow("digits after letters") << QStringList{u"Smith42.doc"_s} << u"42"_s << u"Smith42.doc"_s;
+        QTest::newRow("another client's number") << QStringList{u"1042.pdf"_s} << u"42"_s << QString();
         QTest::newRow("skips another client's number")
-            << QStringList{u"1042.pdf"_qs, u"Smith42.doc"_qs} << u"42"_qs << u"Smith42.doc"_qs;
-        QTest::newRow("later occurrence counts") << QStringList{u"1042_42.pdf"_qs} << u"42"_qs << u"1042_42.pdf"_qs;
-        QTest::newRow("a version before") << QStringList{u"1042.42.pdf"_qs, u"v1.2.pdf"_qs} << u"42"_qs << QString();
-        QTest::newRow("a date before") << QStringList{u"Statement_42_2024.10.pdf"_qs} << u"10"_qs << QString();
-        QTest::newRow("a digit after") << QStringList{u"Invoice_42.1.pdf"_qs, u"42.2024.pdf"_qs, u"Invoice_42.pdf"_qs}
-                                       << u"42"_qs << u"Invoice_42.pdf"_qs;
+            << QStringList{u"1042.pdf"_s, u"Smith42.doc"_s} << u"42"_s << u"Smith42.doc"_s;
+        QTest::newRow("later occurrence counts") << QStringList{u"1042_42.pdf"_s} << u"42"_s << u"1042_42.pdf"_s;
+        QTest::newRow("a version before") << QStringList{u"1042.42.pdf"_s, u"v1.2.pdf"_s} << u"42"_s << QString();
+        QTest::newRow("a date before") << QStringList{u"Statement_42_2024.10.pdf"_s} << u"10"_s << QString();
+        QTest::newRow("a digit after") << QStringList{u"Invoice_42.1.pdf"_s, u"42.2024.pdf"_s, u"Invoice_42.pdf"_s}
+                                       << u"42"_s << u"Invoice_42.pdf"_s;
         QTest::newRow("letters after the period")
-            << QStringList{u"Invoice_42.final.pdf"_qs} << u"42"_qs << u"Invoice_42.final.pdf"_qs;
+            << QStringList{u"Invoice_42.final.pdf"_s} << u"42"_s << u"Invoice_42.final.pdf"_s;
         QTest::newRow("Kelvin sign is no K")
-            << QStringList{u"Invoice_\u212A1.pdf"_qs, u"x_k1.pdf"_qs} << u"K1"_qs << u"x_k1.pdf"_qs;
-        QTest::newRow("long s is no s") << QStringList{u"\u017F7.pdf"_qs} << u"S7"_qs << QString();
-        QTest::newRow("K is no Kelvin sign") << QStringList{u"K1.pdf"_qs} << u"\u212A1"_qs << QString();
-        QTest::newRow("letters after letters") << QStringList{u"BA7.pdf"_qs} << u"A7"_qs << QString();
-        QTest::newRow("letters after digits") << QStringList{u"2024A7.pdf"_qs} << u"A7"_qs << u"2024A7.pdf"_qs;
-        QTest::newRow("case ignored") << QStringList{u"INVOICE_AB12.PDF"_qs} << u"ab12"_qs << u"INVOICE_AB12.PDF"_qs;
-        QTest::newRow("needs the period") << QStringList{u"42pdf"_qs, u"42_old.pdf"_qs} << u"42"_qs << QString();
+            << QStringList{u"Invoice_\u212A1.pdf"_s, u"x_k1.pdf"_s} << u"K1"_s << u"x_k1.pdf"_s;
+        QTest::newRow("long s is no s") << QStringList{u"\u017F7.pdf"_s} << u"S7"_s << QString();
+        QTest::newRow("K is no Kelvin sign") << QStringList{u"K1.pdf"_s} << u"\u212A1"_s << QString();
+        QTest::newRow("letters after letters") << QStringList{u"BA7.pdf"_s} << u"A7"_s << QString();
+        QTest::newRow("letters after digits") << QStringList{u"2024A7.pdf"_s} << u"A7"_s << u"2024A7.pdf"_s;
+        QTest::newRow("case ignored") << QStringList{u"INVOICE_AB12.PDF"_s} << u"ab12"_s << u"INVOICE_AB12.PDF"_s;
+        QTest::newRow("needs the period") << QStringList{u"42pdf"_s, u"42_old.pdf"_s} << u"42"_s << QString();
         QTest::newRow("several, in name order, case ignored")
-            << QStringList{u"b_42.pdf"_qs, u"a_42.txt"_qs, u"A_42.pdf"_qs} << u"42"_qs
-            << u"several: A_42.pdf,a_42.txt,b_42.pdf"_qs;
+            << QStringList{u"b_42.pdf"_s, u"a_42.txt"_s, u"A_42.pdf"_s} << u"42"_s
+            << u"several: A_42.pdf,a_42.txt,b_42.pdf"_s;
         QTest::newRow("folders are not documents")
-            << QStringList{u"42.d/"_qs, u"x_42.pdf"_qs} << u"42"_qs << u"x_42.pdf"_qs;
+            << QStringList{u"42.d/"_s, u"x_42.pdf"_s} << u"42"_s << u"x_42.pdf"_s;
         QTest::newRow("hidden lock file")
-            << QStringList{u".~lock.Invoice_42.odt#"_qs, u"Invoice_42.odt"_qs} << u"42"_qs << u"Invoice_42.odt"_qs;
-        QTest::newRow("empty identifier") << QStringList{u"a.pdf"_qs, u".pdf"_qs} << QString() << QString();
-        QTest::newRow("blank identifier") << QStringList{u" .pdf"_qs, u"a  .pdf"_qs} << u"  "_qs << QString();
+            << QStringList{u".~lock.Invoice_42.odt#"_s, u"Invoice_42.odt"_s} << u"42"_s << u"Invoice_42.odt"_s;
+        QTest::newRow("empty identifier") << QStringList{u"a.pdf"_s, u".pdf"_s} << QString() << QString();
+        QTest::newRow("blank identifier") << QStringList{u" .pdf"_s, u"a  .pdf"_s} << u"  "_s << QString();
         QTest::newRow("non-ASCII identifier")
-            << QStringList{u"Müller.pdf"_qs, u"xmüller.pdf"_qs} << u"müller"_qs << u"Müller.pdf"_qs;
+            << QStringList{u"Müller.pdf"_s, u"xmüller.pdf"_s} << u"müller"_s << u"Müller.pdf"_s;
     }
     void findsOnlyTheClientsOwnDocument()
     {
@@ -81,7 +83,7 @@ private Q_SLOTS:
         QFETCH(QString, expected);
         QTemporaryDir dir;
         for (const QString &name : std::as_const(files)) {
-            if (name.endsWith(QLatin1Char('/'))) {
+            if (name.endsWith(u'/')) {
                 QVERIFY(QDir(dir.path()).mkdir(name.chopped(1)));
                 continue;
             }
@@ -98,12 +100,12 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("target");  // what docs/Invoice_7.pdf links to, from the top folder
         QTest::addColumn<QString>("skipped"); // the reason the listing gives; empty: a document
-        QTest::newRow("a file of the folder") << u"docs/real.pdf"_qs << QString();
-        QTest::newRow("through another link of the folder") << u"docs/other-link"_qs << QString();
-        QTest::newRow("a file outside the folder") << u"settings.ini"_qs << u"a link to a file outside the folder"_qs;
-        QTest::newRow("out and back in") << u"docs-again/real.pdf"_qs << QString();
-        QTest::newRow("a folder") << u"docs/sub"_qs << u"a link to something that is not an ordinary file"_qs;
-        QTest::newRow("nothing") << u"docs/gone.pdf"_qs << u"a link to nothing"_qs;
+        QTest::newRow("a file of the folder") << u"docs/real.pdf"_s << QString();
+        QTest::newRow("through another link of the folder") << u"docs/other-link"_s << QString();
+        QTest::newRow("a file outside the folder") << u"settings.ini"_s << u"a link to a file outside the folder"_s;
+        QTest::newRow("out and back in") << u"docs-again/real.pdf"_s << QString();
+        QTest::newRow("a folder") << u"docs/sub"_s << u"a link to something that is not an ordinary file"_s;
+        QTest::newRow("nothing") << u"docs/gone.pdf"_s << u"a link to nothing"_s;
     }
     void linksAreDocumentsOnlyInsideTheFolder()
     {
@@ -111,62 +113,62 @@ private Q_SLOTS:
         QFETCH(QString, skipped);
         QTemporaryDir dir;
         const QDir top(dir.path());
-        QVERIFY(top.mkpath(u"docs/sub"_qs));
-        for (const QString &name : {u"docs/real.pdf"_qs, u"settings.ini"_qs}) {
+        QVERIFY(top.mkpath(u"docs/sub"_s));
+        for (const QString &name : {u"docs/real.pdf"_s, u"settings.ini"_s}) {
             QFile file(top.filePath(name));
             QVERIFY(file.open(QIODevice::WriteOnly));
         }
-        QVERIFY(QFile::link(top.filePath(u"docs"_qs), top.filePath(u"docs-again"_qs)));
-        QVERIFY(QFile::link(top.filePath(u"docs/real.pdf"_qs), top.filePath(u"docs/other-link"_qs)));
-        const QString link = top.filePath(u"docs/Invoice_7.pdf"_qs);
+        QVERIFY(QFile::link(top.filePath(u"docs"_s), top.filePath(u"docs-again"_s)));
+        QVERIFY(QFile::link(top.filePath(u"docs/real.pdf"_s), top.filePath(u"docs/other-link"_s)));
+        const QString link = top.filePath(u"docs/Invoice_7.pdf"_s);
         QVERIFY(QFile::link(top.filePath(target), link));
 
         // The folder itself may be named through a link.
-        for (const QString &folder : {top.filePath(u"docs"_qs), top.filePath(u"docs-again"_qs)}) {
+        for (const QString &folder : {top.filePath(u"docs"_s), top.filePath(u"docs-again"_s)}) {
             const DocumentListing listing = ListDocumentFolder(folder);
-            QCOMPARE(listing.names.contains(u"Invoice_7.pdf"_qs), skipped.isEmpty());
+            QCOMPARE(listing.names.contains(u"Invoice_7.pdf"_s), skipped.isEmpty());
             QCOMPARE(listing.skipped.size(), skipped.isEmpty() ? 0 : 1);
             if (!skipped.isEmpty())
                 QCOMPARE(listing.skipped.first().reason, skipped);
-            const ClientDocument found = FindClientDocument(folder, u"7"_qs, ClientIdIndex({u"7"_qs}));
+            const ClientDocument found = FindClientDocument(folder, u"7"_s, ClientIdIndex({u"7"_s}));
             QCOMPARE(found.outcome, skipped.isEmpty() ? ClientDocument::Outcome::Found : ClientDocument::Outcome::None);
             if (skipped.isEmpty())
-                QCOMPARE(found.identity, fileIdentity(top.filePath(u"docs/real.pdf"_qs)));
+                QCOMPARE(found.identity, fileIdentity(top.filePath(u"docs/real.pdf"_s)));
         }
     }
 
     void neverPicksTheClientList()
     {
         QTemporaryDir dir;
-        for (const QString &name : {u"2024.csv"_qs, u"2024.pdf"_qs}) {
+        for (const QString &name : {u"2024.csv"_s, u"2024.pdf"_s}) {
             QFile file(dir.filePath(name));
             QVERIFY(file.open(QIODevice::WriteOnly));
         }
-        const QString list = dir.filePath(u"2024.csv"_qs);
-        QCOMPARE(lookUp(dir.path(), u"2024"_qs, {}, list), dir.filePath(u"2024.pdf"_qs));
-        QVERIFY(QFile::remove(dir.filePath(u"2024.pdf"_qs)));
-        QCOMPARE(lookUp(dir.path(), u"2024"_qs, {}, list), QString());
+        const QString list = dir.filePath(u"2024.csv"_s);
+        QCOMPARE(lookUp(dir.path(), u"2024"_s, {}, list), dir.filePath(u"2024.pdf"_s));
+        QVERIFY(QFile::remove(dir.filePath(u"2024.pdf"_s)));
+        QCOMPARE(lookUp(dir.path(), u"2024"_s, {}, list), QString());
         // Nor a link to it under a document's name.
-        QVERIFY(QFile::link(list, dir.filePath(u"Letter_2024.pdf"_qs)));
-        QCOMPARE(lookUp(dir.path(), u"2024"_qs, {}, list), QString());
+        QVERIFY(QFile::link(list, dir.filePath(u"Letter_2024.pdf"_s)));
+        QCOMPARE(lookUp(dir.path(), u"2024"_s, {}, list), QString());
         QCOMPARE(ListDocumentFolder(dir.path(), list).skipped.size(), 1);
     }
 
     void listsTheFolderAfreshForEveryLookup()
     {
         QTemporaryDir dir;
-        QCOMPARE(lookUp(dir.path(), u"7"_qs), QString());
-        QFile file(dir.filePath(u"7.pdf"_qs));
+        QCOMPARE(lookUp(dir.path(), u"7"_s), QString());
+        QFile file(dir.filePath(u"7.pdf"_s));
         QVERIFY(file.open(QIODevice::WriteOnly));
         file.close();
-        QCOMPARE(lookUp(dir.path(), u"7"_qs), dir.filePath(u"7.pdf"_qs));
+        QCOMPARE(lookUp(dir.path(), u"7"_s), dir.filePath(u"7.pdf"_s));
     }
 
     void reportsAFolderThatCannotBeListed()
     {
         QTemporaryDir dir;
         QString error;
-        QCOMPARE(lookUp(dir.filePath(u"gone"_qs), u"7"_qs, {}, {}, &error), QString());
+        QCOMPARE(lookUp(dir.filePath(u"gone"_s), u"7"_s, {}, {}, &error), QString());
         QVERIFY(!error.isEmpty());
     }
 };

@@ -20,6 +20,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+using namespace Qt::StringLiterals;
+
 using namespace quorvale;
 using quorvale::test::RunHarness;
 using quorvale::test::SmtpServer;
@@ -69,13 +71,13 @@ extern "C" int fdatasync(int fd)
 
 namespace {
 
-const QString kConfirm = QStringLiteral("Are you sure your ready to start processing?");
+const QString kConfirm = u"Are you sure your ready to start processing?"_s;
 
 QStringList journalsOf(const RunHarness &h)
 {
     const QDir runs(runJournalFolder(h.settings.DataFolder));
     QStringList paths;
-    for (const QString &name : runs.entryList({u"run-*.csv"_qs}, QDir::Files, QDir::Name))
+    for (const QString &name : runs.entryList({u"run-*.csv"_s}, QDir::Files, QDir::Name))
         paths.append(runs.filePath(name));
     return paths;
 }
@@ -111,8 +113,8 @@ QStringList sentTo(const RunHarness &h)
 void abortedFirstRun(RunHarness &h)
 {
     h.writeCsv("A,a@x.org\r\nB,b@x.org\r\nC,c@x.org\r\nD,d@x.org\r\nE,e@x.org\r\n");
-    h.mailer.statuses = {u"OK"_qs, u"Unknown"_qs, u"Bad"_qs};
-    h.abortInPauseAfter(u"Send Error - c@x.org"_qs);
+    h.mailer.statuses = {u"OK"_s, u"Unknown"_s, u"Bad"_s};
+    h.abortInPauseAfter(u"Send Error - c@x.org"_s);
     QCOMPARE(h.run(), RunOutcome::Aborted);
     h.onSleep = nullptr;
     h.mailer.sent.clear();
@@ -134,36 +136,36 @@ private Q_SLOTS:
         QString error;
         const QDateTime now(QDate(2026, 3, 4), QTime(5, 6, 7));
         g_syncs = {};
-        std::unique_ptr<Journal> journal = Journal::create(dir.filePath(u"runs"_qs), now, &error);
+        std::unique_ptr<Journal> journal = Journal::create(dir.filePath(u"runs"_s), now, &error);
         QVERIFY2(journal, qPrintable(error));
         QCOMPARE(journal->syncCount(), 1); // the header line
         QCOMPARE(g_syncs.calls, 1);
-        QVERIFY(QFileInfo(journal->path()).fileName().startsWith(u"run-000001-20260304-050607"_qs));
+        QVERIFY(QFileInfo(journal->path()).fileName().startsWith(u"run-000001-20260304-050607"_s));
         struct stat info = {};
         QCOMPARE(::stat(QFile::encodeName(journal->path()).constData(), &info), 0);
         QCOMPARE(info.st_mode & 0777, 0600u);
-        QCOMPARE(::stat(QFile::encodeName(dir.filePath(u"runs"_qs)).constData(), &info), 0);
+        QCOMPARE(::stat(QFile::encodeName(dir.filePath(u"runs"_s)).constData(), &info), 0);
         QCOMPARE(info.st_mode & 0777, 0700u);
 
         JournalEntry run;
         run.time = now;
-        run.event = u"run"_qs;
-        run.detail = u"all clients"_qs;
+        run.event = u"run"_s;
+        run.detail = u"all clients"_s;
         QVERIFY(journal->append(run, &error, false));
         JournalEntry tricky{now,
-                            u"sent"_qs,
+                            u"sent"_s,
                             7,
-                            u" id, \"quoted\" "_qs,
-                            u"a@x.org"_qs,
-                            u"/d/x,y.pdf"_qs,
+                            u" id, \"quoted\" "_s,
+                            u"a@x.org"_s,
+                            u"/d/x,y.pdf"_s,
                             12,
                             QString(64, u'a'),
-                            u"250 OK\r\nsecond line"_qs};
+                            u"250 OK\r\nsecond line"_s};
         QVERIFY(journal->append(tricky, &error, false));
         QCOMPARE(journal->syncCount(), 1);
         JournalEntry end;
         end.time = now;
-        end.event = u"completed"_qs;
+        end.event = u"completed"_s;
         QCOMPARE(g_syncs.calls, 1);
         QVERIFY(journal->append(end, &error));
         QCOMPARE(journal->syncCount(), 2);
@@ -185,22 +187,22 @@ private Q_SLOTS:
         QCOMPARE(back.at(2).size, -1);
 
         // The next journal takes the next number.
-        std::unique_ptr<Journal> second = Journal::create(dir.filePath(u"runs"_qs), now, &error);
-        QVERIFY(second && QFileInfo(second->path()).fileName().startsWith(u"run-000002-"_qs));
+        std::unique_ptr<Journal> second = Journal::create(dir.filePath(u"runs"_s), now, &error);
+        QVERIFY(second && QFileInfo(second->path()).fileName().startsWith(u"run-000002-"_s));
     }
 
     void recordsEveryStepBeforeTheNext()
     {
         RunHarness h;
         h.writeCsv("1,a@x.org\r\n2,b@x.org\r\n3,c@x.org\r\n4,\r\n5,e@x.org\r\n6,\r\n");
-        h.writeFile(u"Doc_1.pdf"_qs, "one");
-        h.writeFile(u"Doc_2.pdf"_qs, "two");
-        h.writeFile(u"Doc_3.pdf"_qs, "three");
-        h.writeFile(u"Doc_4.pdf"_qs, "four");
+        h.writeFile(u"Doc_1.pdf"_s, "one");
+        h.writeFile(u"Doc_2.pdf"_s, "two");
+        h.writeFile(u"Doc_3.pdf"_s, "three");
+        h.writeFile(u"Doc_4.pdf"_s, "four");
         h.control.setAttachmentMode(AttachmentMode::ClientSpecific);
         h.request.print = true;
         h.printer.fail = false;
-        h.mailer.statuses = {u"OK"_qs, u"Bad"_qs, u"Unknown"_qs};
+        h.mailer.statuses = {u"OK"_s, u"Bad"_s, u"Unknown"_s};
         // When a message goes out, its "attempting" line is already in the file, and on the disk:
         // the last real sync covered the whole file.
         QStringList lastLineAtSend;
@@ -213,50 +215,50 @@ private Q_SLOTS:
         };
         QCOMPARE(h.run(), RunOutcome::CompletedWithErrors);
         QCOMPARE(lastLineAtSend,
-                 QStringList({u"attempting a@x.org"_qs, u"attempting b@x.org"_qs, u"attempting c@x.org"_qs}));
+                 QStringList({u"attempting a@x.org"_s, u"attempting b@x.org"_s, u"attempting c@x.org"_s}));
         QCOMPARE(g_syncs.syncedSize, QFileInfo(journalsOf(h).value(0)).size());
 
         QCOMPARE(journalsOf(h).size(), 1);
         const QList<JournalEntry> entries = entriesOf(journalsOf(h).first());
-        QCOMPARE(events(entries), QStringList({u"run"_qs,
-                                               u"client file"_qs,
-                                               u"subject"_qs,
-                                               u"body"_qs,
-                                               u"mode"_qs,
-                                               u"common attachment"_qs,
-                                               u"client a@x.org"_qs,
-                                               u"client b@x.org"_qs,
-                                               u"client c@x.org"_qs,
-                                               u"client 4"_qs,
-                                               u"client e@x.org"_qs,
-                                               u"client 6"_qs,
-                                               u"attempting 4"_qs,
-                                               u"printed 4"_qs,
-                                               u"no document 6"_qs,
-                                               u"attempting a@x.org"_qs,
-                                               u"sent a@x.org"_qs,
-                                               u"attempting b@x.org"_qs,
-                                               u"refused b@x.org"_qs,
-                                               u"attempting c@x.org"_qs,
-                                               u"unknown c@x.org"_qs,
-                                               u"no document e@x.org"_qs,
-                                               u"completed"_qs}));
+        QCOMPARE(events(entries), QStringList({u"run"_s,
+                                               u"client file"_s,
+                                               u"subject"_s,
+                                               u"body"_s,
+                                               u"mode"_s,
+                                               u"common attachment"_s,
+                                               u"client a@x.org"_s,
+                                               u"client b@x.org"_s,
+                                               u"client c@x.org"_s,
+                                               u"client 4"_s,
+                                               u"client e@x.org"_s,
+                                               u"client 6"_s,
+                                               u"attempting 4"_s,
+                                               u"printed 4"_s,
+                                               u"no document 6"_s,
+                                               u"attempting a@x.org"_s,
+                                               u"sent a@x.org"_s,
+                                               u"attempting b@x.org"_s,
+                                               u"refused b@x.org"_s,
+                                               u"attempting c@x.org"_s,
+                                               u"unknown c@x.org"_s,
+                                               u"no document e@x.org"_s,
+                                               u"completed"_s}));
         QCOMPARE(entries.at(0).detail, QString::fromUtf16(journal::kKindFull));
         QCOMPARE(entries.at(1).file, QFileInfo(h.request.csvPath).canonicalFilePath());
         QCOMPARE(entries.at(1).sha256, fileSha256(h.request.csvPath));
         QCOMPARE(entries.at(2).detail, h.request.subject);
         QCOMPARE(entries.at(3).sha256.size(), 64);
-        QCOMPARE(entries.at(4).detail, u"client"_qs);
+        QCOMPARE(entries.at(4).detail, u"client"_s);
         QCOMPARE(entries.at(9).line, 4);
-        QCOMPARE(entries.at(9).clientId, u"4"_qs);
-        QCOMPARE(entries.at(15).file, h.dir.filePath(u"Doc_1.pdf"_qs));
+        QCOMPARE(entries.at(9).clientId, u"4"_s);
+        QCOMPARE(entries.at(15).file, h.dir.filePath(u"Doc_1.pdf"_s));
         QCOMPARE(entries.at(15).size, 3);
         QCOMPARE(entries.at(15).line, 1);
-        QCOMPARE(entries.at(15).clientId, u"1"_qs);
-        QCOMPARE(entries.at(16).detail, u"250 OK queued"_qs);
-        QCOMPARE(entries.at(18).detail, u"550 refused"_qs);
+        QCOMPARE(entries.at(15).clientId, u"1"_s);
+        QCOMPARE(entries.at(16).detail, u"250 OK queued"_s);
+        QCOMPARE(entries.at(18).detail, u"550 refused"_s);
         // The status box shows exactly what it showed before the journal existed.
-        QVERIFY(!h.trace.join(u'\n').contains(u"journal"_qs, Qt::CaseInsensitive));
+        QVERIFY(!h.trace.join(u'\n').contains(u"journal"_s, Qt::CaseInsensitive));
     }
 
     void aJournalThatCannotBeWrittenStopsTheRunBeforeAnySend()
@@ -269,7 +271,7 @@ private Q_SLOTS:
         blocker.close();
         QCOMPARE(h.run(), RunOutcome::Stopped);
         QVERIFY(h.mailer.sent.isEmpty());
-        QVERIFY(h.trace.last().startsWith(u"Processing stopped - The run journal folder cannot be created"_qs));
+        QVERIFY(h.trace.last().startsWith(u"Processing stopped - The run journal folder cannot be created"_s));
     }
 
     void aJournalWriteThatFailsMidRunStopsBeforeTheNextSend()
@@ -291,7 +293,7 @@ private Q_SLOTS:
         QCOMPARE(::setrlimit(RLIMIT_FSIZE, &old), 0);
 
         QCOMPARE(outcome, RunOutcome::Stopped);
-        QVERIFY2(h.trace.last().startsWith(u"Processing stopped - The run journal cannot be written"_qs),
+        QVERIFY2(h.trace.last().startsWith(u"Processing stopped - The run journal cannot be written"_s),
                  qPrintable(h.trace.last()));
         QVERIFY(!h.mailer.sent.isEmpty());
         QVERIFY(h.mailer.sent.size() < 20);
@@ -300,9 +302,9 @@ private Q_SLOTS:
         const QList<JournalEntry> entries = entriesOf(journalsOf(h).value(0));
         qsizetype attempts = 0;
         for (const JournalEntry &e : entries)
-            attempts += e.event == QLatin1String("attempting") ? 1 : 0;
+            attempts += e.event == "attempting"_L1 ? 1 : 0;
         QCOMPARE(attempts, h.mailer.sent.size());
-        QVERIFY(entries.last().event != QLatin1String("completed"));
+        QVERIFY(entries.last().event != "completed"_L1);
     }
 
     void aFailingSyncStopsTheRunBeforeTheNextSend()
@@ -316,8 +318,8 @@ private Q_SLOTS:
         const RunOutcome outcome = h.run();
         g_syncs.failFrom = 0;
         QCOMPARE(outcome, RunOutcome::Stopped);
-        QCOMPARE(sentTo(h), QStringList{u"a@x.org"_qs});
-        QVERIFY2(h.trace.last().startsWith(u"Processing stopped - The run journal cannot be written"_qs),
+        QCOMPARE(sentTo(h), QStringList{u"a@x.org"_s});
+        QVERIFY2(h.trace.last().startsWith(u"Processing stopped - The run journal cannot be written"_s),
                  qPrintable(h.trace.last()));
     }
 
@@ -331,25 +333,24 @@ private Q_SLOTS:
         QTest::addColumn<QStringList>("sent");
         QTest::addColumn<int>("questions"); // before the confirmation
 
-        const auto all = QStringList{u"a@x.org"_qs, u"b@x.org"_qs, u"c@x.org"_qs, u"d@x.org"_qs, u"e@x.org"_qs};
+        const auto all = QStringList{u"a@x.org"_s, u"b@x.org"_s, u"c@x.org"_s, u"d@x.org"_s, u"e@x.org"_s};
         const int completed = int(RunOutcome::Completed);
-        QTest::newRow("asked, yes to both")
-            << int(ResumeChoice::Ask) << true << false << false << completed
-            << QStringList{u"b@x.org"_qs, u"c@x.org"_qs, u"d@x.org"_qs, u"e@x.org"_qs} << 2;
+        QTest::newRow("asked, yes to both") << int(ResumeChoice::Ask) << true << false << false << completed
+                                            << QStringList{u"b@x.org"_s, u"c@x.org"_s, u"d@x.org"_s, u"e@x.org"_s} << 2;
         QTest::newRow("asked, no: every client")
             << int(ResumeChoice::Ask) << false << false << false << completed << all << 1;
         QTest::newRow("resume, unknown skipped") << int(ResumeChoice::Resume) << true << false << false << completed
-                                                 << QStringList{u"c@x.org"_qs, u"d@x.org"_qs, u"e@x.org"_qs} << 0;
+                                                 << QStringList{u"c@x.org"_s, u"d@x.org"_s, u"e@x.org"_s} << 0;
         QTest::newRow("resume with unknown")
             << int(ResumeChoice::Resume) << true << true << false << completed
-            << QStringList{u"b@x.org"_qs, u"c@x.org"_qs, u"d@x.org"_qs, u"e@x.org"_qs} << 0;
+            << QStringList{u"b@x.org"_s, u"c@x.org"_s, u"d@x.org"_s, u"e@x.org"_s} << 0;
         QTest::newRow("start afresh") << int(ResumeChoice::StartAfresh) << true << false << false << completed << all
                                       << 0;
         QTest::newRow("refused: nothing sent")
             << int(ResumeChoice::Refuse) << true << false << false << int(RunOutcome::NotStarted) << QStringList() << 0;
         // The send to d was aborted before anything went out: not a failure, but not reached yet.
         QTest::newRow("resend to failed") << int(ResumeChoice::Ask) << true << false << true << completed
-                                          << QStringList{u"b@x.org"_qs, u"c@x.org"_qs} << 0;
+                                          << QStringList{u"b@x.org"_s, u"c@x.org"_s} << 0;
     }
 
     void resumesAnUnfinishedRun()
@@ -377,32 +378,32 @@ private Q_SLOTS:
         QCOMPARE(h.prompter.questions.size(), questions + 1);
         QCOMPARE(h.prompter.questions.last(), kConfirm);
         if (questions == 2)
-            QVERIFY(h.prompter.questions.at(1).contains(u"line 2: B b@x.org"_qs));
+            QVERIFY(h.prompter.questions.at(1).contains(u"line 2: B b@x.org"_s));
 
         // A skipped client has its one line and counts nowhere else: numbering starts with the
         // first client sent to, and no pause follows a skip.
         const QStringList passes = h.passes();
-        const QStringList skipped = passes.filter(u"Skipped"_qs);
+        const QStringList skipped = passes.filter(u"Skipped"_s);
         if (!retryFailed && sent.size() < 5) {
-            QCOMPARE(skipped.first(), u"Skipped (already sent) - a@x.org"_qs);
-            QCOMPARE(passes.at(passes.indexOf(skipped.first()) + 1).left(1), u"S"_qs);
+            QCOMPARE(skipped.first(), u"Skipped (already sent) - a@x.org"_s);
+            QCOMPARE(passes.at(passes.indexOf(skipped.first()) + 1).left(1), u"S"_s);
         }
         if (ResumeChoice(choice) == ResumeChoice::Resume && !includeUnknown)
-            QCOMPARE(skipped.last(), u"Skipped (may have been sent) - b@x.org"_qs);
-        QCOMPARE(passes.filter(u"Sending email - "_qs).first(), u"Sending email - 1"_qs);
-        QCOMPARE(passes.filter(u"Sending email - "_qs).size(), sent.size());
+            QCOMPARE(skipped.last(), u"Skipped (may have been sent) - b@x.org"_s);
+        QCOMPARE(passes.filter(u"Sending email - "_s).first(), u"Sending email - 1"_s);
+        QCOMPARE(passes.filter(u"Sending email - "_s).size(), sent.size());
 
         // A resend leaves the clients the interrupted run did not reach to Start, and says so.
         h.mailer.sent.clear();
         h.prompter.questions.clear();
         h.request = RunRequest{h.request.csvPath, h.request.subject, h.request.body};
         if (retryFailed) {
-            QVERIFY(h.trace.contains(u"Clients not reached yet - 2 (Start Processing resumes them)"_qs));
+            QVERIFY(h.trace.contains(u"Clients not reached yet - 2 (Start Processing resumes them)"_s));
             QCOMPARE(h.run(), RunOutcome::Completed);
             QCOMPARE(h.prompter.questions.size(), 2);
-            QVERIFY2(h.prompter.questions.first().contains(u"reached 3 clients"_qs),
+            QVERIFY2(h.prompter.questions.first().contains(u"reached 3 clients"_s),
                      qPrintable(h.prompter.questions.first()));
-            QCOMPARE(sentTo(h), (QStringList{u"d@x.org"_qs, u"e@x.org"_qs}));
+            QCOMPARE(sentTo(h), (QStringList{u"d@x.org"_s, u"e@x.org"_s}));
             h.mailer.sent.clear();
             h.prompter.questions.clear();
         }
@@ -418,19 +419,19 @@ private Q_SLOTS:
         // aborted after a. Only that fresh run counts: the resume sends to b to e.
         RunHarness h;
         h.writeCsv("A,a@x.org\r\nB,b@x.org\r\nC,c@x.org\r\nD,d@x.org\r\nE,e@x.org\r\n");
-        h.abortInPauseAfter(u"=> c@x.org | "_qs);
+        h.abortInPauseAfter(u"=> c@x.org | "_s);
         QCOMPARE(h.run(), RunOutcome::Aborted);
         h.request.resume = ResumeChoice::StartAfresh;
-        h.abortInPauseAfter(u"=> a@x.org | "_qs);
+        h.abortInPauseAfter(u"=> a@x.org | "_s);
         h.mailer.sent.clear();
         h.trace.clear();
         QCOMPARE(h.run(), RunOutcome::Aborted);
-        QCOMPARE(sentTo(h), (QStringList{u"a@x.org"_qs, u"b@x.org"_qs})); // b: not sent (aborted)
+        QCOMPARE(sentTo(h), (QStringList{u"a@x.org"_s, u"b@x.org"_s})); // b: not sent (aborted)
         h.onSleep = nullptr;
         h.mailer.sent.clear();
         h.request.resume = ResumeChoice::Resume;
         QCOMPARE(h.run(), RunOutcome::Completed);
-        QCOMPARE(sentTo(h), (QStringList{u"b@x.org"_qs, u"c@x.org"_qs, u"d@x.org"_qs, u"e@x.org"_qs}));
+        QCOMPARE(sentTo(h), (QStringList{u"b@x.org"_s, u"c@x.org"_s, u"d@x.org"_s, u"e@x.org"_s}));
     }
 
     void resumesOnlyWhatThereIsToResume_data()
@@ -441,14 +442,14 @@ private Q_SLOTS:
         QTest::addColumn<int>("outcome");
         QTest::addColumn<int>("sent");
         const int completed = int(RunOutcome::Completed);
-        QTest::newRow("another subject") << u"subject"_qs << completed << 5;
-        QTest::newRow("another body") << u"body"_qs << completed << 5;
-        QTest::newRow("another mode") << u"mode"_qs << completed << 5;
-        QTest::newRow("another common attachment") << u"common"_qs << completed << 5;
-        QTest::newRow("another file") << u"file"_qs << completed << 5;
-        QTest::newRow("earlier run reached nobody") << u"nobody"_qs << completed << 2;
-        QTest::newRow("the same list, edited") << u"edited"_qs << int(RunOutcome::NotStarted) << 0;
-        QTest::newRow("the same list through a linked folder") << u"linked"_qs << int(RunOutcome::NotStarted) << 0;
+        QTest::newRow("another subject") << u"subject"_s << completed << 5;
+        QTest::newRow("another body") << u"body"_s << completed << 5;
+        QTest::newRow("another mode") << u"mode"_s << completed << 5;
+        QTest::newRow("another common attachment") << u"common"_s << completed << 5;
+        QTest::newRow("another file") << u"file"_s << completed << 5;
+        QTest::newRow("earlier run reached nobody") << u"nobody"_s << completed << 2;
+        QTest::newRow("the same list, edited") << u"edited"_s << int(RunOutcome::NotStarted) << 0;
+        QTest::newRow("the same list through a linked folder") << u"linked"_s << int(RunOutcome::NotStarted) << 0;
     }
 
     void resumesOnlyWhatThereIsToResume()
@@ -457,37 +458,37 @@ private Q_SLOTS:
         QFETCH(int, outcome);
         QFETCH(int, sent);
         RunHarness h;
-        if (change == u"common"_qs) {
-            h.writeFile(u"letter.pdf"_qs, "first letter");
+        if (change == u"common"_s) {
+            h.writeFile(u"letter.pdf"_s, "first letter");
             h.control.setAttachmentMode(AttachmentMode::Common);
-            h.control.setCommonAttachmentPath(h.dir.filePath(u"letter.pdf"_qs));
+            h.control.setCommonAttachmentPath(h.dir.filePath(u"letter.pdf"_s));
         }
-        if (change == u"nobody"_qs) {
+        if (change == u"nobody"_s) {
             h.writeCsv("A,a@x.org\r\nB,b@x.org\r\n");
-            h.mailer.refuseReason = u"The SMTP port is not valid."_qs; // stops the run at its first send
+            h.mailer.refuseReason = u"The SMTP port is not valid."_s; // stops the run at its first send
             QCOMPARE(h.run(), RunOutcome::Stopped);
             h.mailer.refuseReason.clear();
             h.prompter.questions.clear();
         } else {
             abortedFirstRun(h);
         }
-        if (change == u"file"_qs) {
-            const QString copy = h.dir.filePath(u"copy.csv"_qs);
+        if (change == u"file"_s) {
+            const QString copy = h.dir.filePath(u"copy.csv"_s);
             QVERIFY(QFile::copy(h.request.csvPath, copy));
             h.request.csvPath = copy;
-        } else if (change == u"subject"_qs) {
-            h.request.subject = u"Season's greetings"_qs;
-        } else if (change == u"body"_qs) {
-            h.request.body += u"PS"_qs;
-        } else if (change == u"mode"_qs || change == u"common"_qs) {
-            h.writeFile(u"letter.pdf"_qs, "another letter");
+        } else if (change == u"subject"_s) {
+            h.request.subject = u"Season's greetings"_s;
+        } else if (change == u"body"_s) {
+            h.request.body += u"PS"_s;
+        } else if (change == u"mode"_s || change == u"common"_s) {
+            h.writeFile(u"letter.pdf"_s, "another letter");
             h.control.setAttachmentMode(AttachmentMode::Common);
-            h.control.setCommonAttachmentPath(h.dir.filePath(u"letter.pdf"_qs));
-        } else if (change == u"edited"_qs) {
+            h.control.setCommonAttachmentPath(h.dir.filePath(u"letter.pdf"_s));
+        } else if (change == u"edited"_s) {
             h.writeCsv("A,a@x.org\r\nB,b@x.org\r\nC,c@x.org\r\nD,d@x.org\r\nE,e@x.org\r\nF,f@x.org\r\n");
-        } else if (change == u"linked"_qs) {
-            QVERIFY(QFile::link(h.dir.path(), h.dir.filePath(u"linked"_qs)));
-            h.request.csvPath = h.dir.filePath(u"linked/clients.csv"_qs);
+        } else if (change == u"linked"_s) {
+            QVERIFY(QFile::link(h.dir.path(), h.dir.filePath(u"linked"_s)));
+            h.request.csvPath = h.dir.filePath(u"linked/clients.csv"_s);
         }
         h.mailer.sent.clear();
         h.request.resume = ResumeChoice::Refuse; // would refuse if it found anything to resume
@@ -496,7 +497,7 @@ private Q_SLOTS:
         if (outcome == int(RunOutcome::Completed))
             QCOMPARE(h.prompter.questions, QStringList{kConfirm});
         else
-            QVERIFY2(h.prompter.warnings.last().contains(u"reached 1 client."_qs),
+            QVERIFY2(h.prompter.warnings.last().contains(u"reached 1 client."_s),
                      qPrintable(h.prompter.warnings.last()));
     }
 
@@ -506,10 +507,10 @@ private Q_SLOTS:
         QTest::addColumn<QString>("status");
         QTest::addColumn<bool>("maybeDelivered");
         QTest::addColumn<QString>("reply");
-        QTest::newRow("accepted") << QString() << u"OK"_qs << false << u"250"_qs;
-        QTest::newRow("refused after the content") << u"DATA:554"_qs << u"Bad"_qs << false << u"554"_qs;
-        QTest::newRow("no answer after the content") << u"stall:DATA"_qs << u"Bad"_qs << true << QString();
-        QTest::newRow("refused recipient") << u"RCPT:550"_qs << u"Bad"_qs << false << QString();
+        QTest::newRow("accepted") << QString() << u"OK"_s << false << u"250"_s;
+        QTest::newRow("refused after the content") << u"DATA:554"_s << u"Bad"_s << false << u"554"_s;
+        QTest::newRow("no answer after the content") << u"stall:DATA"_s << u"Bad"_s << true << QString();
+        QTest::newRow("refused recipient") << u"RCPT:550"_s << u"Bad"_s << false << QString();
     }
 
     void mailLayerTellsALostAnswerFromARefusal()
@@ -524,8 +525,8 @@ private Q_SLOTS:
         mailman.put_TimeoutSeconds(1);
         QString sendStatus, errors;
         SendReport report;
-        QVERIFY(SendMail(mailman, server.settings(), MailMessage{u"c@x.org"_qs, {}, u"S"_qs, u"B"_qs}, sendStatus,
-                         errors, nullptr, &report));
+        QVERIFY(SendMail(mailman, server.settings(), MailMessage{u"c@x.org"_s, {}, u"S"_s, u"B"_s}, sendStatus, errors,
+                         nullptr, &report));
         QCOMPARE(sendStatus, status);
         QCOMPARE(report.maybeDelivered, maybeDelivered);
         QVERIFY2(report.serverReply.startsWith(reply), qPrintable(report.serverReply));

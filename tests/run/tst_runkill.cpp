@@ -10,6 +10,8 @@
 #include <QCryptographicHash>
 #include <QDir>
 
+using namespace Qt::StringLiterals;
+
 using namespace quorvale;
 using quorvale::test::KillFigures;
 using quorvale::test::KillHarness;
@@ -42,17 +44,17 @@ private Q_SLOTS:
         QTest::addColumn<QStringList>("flags");
         QTest::addColumn<int>("exitCode");
         QTest::addColumn<QStringList>("received");
-        const QString yes = QStringLiteral("--yes");
+        const QString yes = u"--yes"_s;
         QTest::newRow("--yes alone starts nothing") << QStringList{yes} << 2 << QStringList();
-        QTest::newRow("--resume") << QStringList{yes, u"--resume"_qs} << 0 << QStringList{u"c@x.org"_qs, u"d@x.org"_qs};
-        QTest::newRow("--resume --include-unknown") << QStringList{yes, u"--resume"_qs, u"--include-unknown"_qs} << 0
-                                                    << QStringList{u"b@x.org"_qs, u"c@x.org"_qs, u"d@x.org"_qs};
-        QTest::newRow("--no-resume") << QStringList{yes, u"--no-resume"_qs} << 0
-                                     << QStringList{u"a@x.org"_qs, u"b@x.org"_qs, u"c@x.org"_qs, u"d@x.org"_qs};
-        QTest::newRow("--retry-failed") << QStringList{yes, u"--retry-failed"_qs} << 0
-                                        << QStringList{u"b@x.org"_qs, u"c@x.org"_qs};
+        QTest::newRow("--resume") << QStringList{yes, u"--resume"_s} << 0 << QStringList{u"c@x.org"_s, u"d@x.org"_s};
+        QTest::newRow("--resume --include-unknown") << QStringList{yes, u"--resume"_s, u"--include-unknown"_s} << 0
+                                                    << QStringList{u"b@x.org"_s, u"c@x.org"_s, u"d@x.org"_s};
+        QTest::newRow("--no-resume") << QStringList{yes, u"--no-resume"_s} << 0
+                                     << QStringList{u"a@x.org"_s, u"b@x.org"_s, u"c@x.org"_s, u"d@x.org"_s};
+        QTest::newRow("--retry-failed") << QStringList{yes, u"--retry-failed"_s} << 0
+                                        << QStringList{u"b@x.org"_s, u"c@x.org"_s};
         QTest::newRow("--include-unknown needs --resume")
-            << QStringList{yes, u"--include-unknown"_qs} << 2 << QStringList();
+            << QStringList{yes, u"--include-unknown"_s} << 2 << QStringList();
     }
 
     void commandLineDecidesAboutAnUnfinishedRun()
@@ -64,7 +66,7 @@ private Q_SLOTS:
         QVERIFY(h.isReady());
         QString error;
         QVERIFY2(h.configure(&error), qPrintable(error));
-        const QString csv = h.filePath(u"clients.csv"_qs);
+        const QString csv = h.filePath(u"clients.csv"_s);
         QFile file(csv);
         QVERIFY(file.open(QIODevice::WriteOnly));
         file.write("A,a@x.org\r\nB,b@x.org\r\nC,c@x.org\r\nD,d@x.org\r\n");
@@ -73,7 +75,7 @@ private Q_SLOTS:
         // An earlier run that died, journalled as runs were before journals recorded the attachment
         // mode and the client list: a sent, b in the middle of its send, c refused, d not reached.
         const QDateTime now = QDateTime::currentDateTime();
-        std::unique_ptr<Journal> journal = Journal::create(QDir(h.dataFolder()).filePath(u"runs"_qs), now, &error);
+        std::unique_ptr<Journal> journal = Journal::create(QDir(h.dataFolder()).filePath(u"runs"_s), now, &error);
         QVERIFY2(journal, qPrintable(error));
         const auto entry = [&](const QString &event, qint64 line = 0, const QString &id = {}) {
             JournalEntry e;
@@ -81,37 +83,36 @@ private Q_SLOTS:
             e.event = event;
             e.line = line;
             e.clientId = id;
-            e.address = id.isEmpty() ? QString() : id.toLower() + u"@x.org"_qs;
+            e.address = id.isEmpty() ? QString() : id.toLower() + u"@x.org"_s;
             return e;
         };
-        JournalEntry run = entry(u"run"_qs);
+        JournalEntry run = entry(u"run"_s);
         run.detail = QString::fromUtf16(journal::kKindFull);
-        JournalEntry clientFile = entry(u"client file"_qs);
+        JournalEntry clientFile = entry(u"client file"_s);
         clientFile.file = csv;
         clientFile.sha256 = fileSha256(csv);
-        JournalEntry subject = entry(u"subject"_qs);
-        subject.detail = u"S"_qs;
-        JournalEntry body = entry(u"body"_qs);
+        JournalEntry subject = entry(u"subject"_s);
+        subject.detail = u"S"_s;
+        JournalEntry body = entry(u"body"_s);
         body.sha256 = QString::fromLatin1(QCryptographicHash::hash("B", QCryptographicHash::Sha256).toHex());
         for (const JournalEntry &e :
-             {run, clientFile, subject, body, entry(u"common attachment"_qs), entry(u"attempting"_qs, 1, u"A"_qs),
-              entry(u"sent"_qs, 1, u"A"_qs), entry(u"attempting"_qs, 2, u"B"_qs), entry(u"attempting"_qs, 3, u"C"_qs),
-              entry(u"refused"_qs, 3, u"C"_qs)})
+             {run, clientFile, subject, body, entry(u"common attachment"_s), entry(u"attempting"_s, 1, u"A"_s),
+              entry(u"sent"_s, 1, u"A"_s), entry(u"attempting"_s, 2, u"B"_s), entry(u"attempting"_s, 3, u"C"_s),
+              entry(u"refused"_s, 3, u"C"_s)})
             QVERIFY(journal->append(e, &error));
         journal.reset();
 
         QString err;
         QCOMPARE(h.runProgram(
-                     QStringList{u"run"_qs, u"--csv"_qs, csv, u"--subject"_qs, u"S"_qs, u"--body"_qs, u"B"_qs} + flags,
-                     &err),
+                     QStringList{u"run"_s, u"--csv"_s, csv, u"--subject"_s, u"S"_s, u"--body"_s, u"B"_s} + flags, &err),
                  exitCode);
         QStringList got;
         for (const auto &message : h.server().messages())
             got += message.rcptTo;
         got.sort();
         QCOMPARE(got, received);
-        if (flags == QStringList{u"--yes"_qs})
-            QVERIFY2(err.contains(u"--resume"_qs) && err.contains(u"did not finish"_qs), qPrintable(err));
+        if (flags == QStringList{u"--yes"_s})
+            QVERIFY2(err.contains(u"--resume"_s) && err.contains(u"did not finish"_s), qPrintable(err));
     }
 };
 

@@ -3,6 +3,8 @@
 #include <QRandomGenerator>
 #include <QTest>
 
+using namespace Qt::StringLiterals;
+
 using namespace quorvale;
 
 namespace {
@@ -32,10 +34,10 @@ private Q_SLOTS:
         QTest::addColumn<QString>("plain");
         QTest::addColumn<QString>("scrambled");
         // Odd sum of the first two codes: every code flips its lowest bit before the shift.
-        QTest::newRow("abc, odd parity") << QStringLiteral("abc") << fromCodes({197, 100, 101, 98, 193});
+        QTest::newRow("abc, odd parity") << u"abc"_s << fromCodes({197, 100, 101, 98, 193});
         // Even sum: codes are only shifted by 2.
-        QTest::newRow("ac, even parity") << QStringLiteral("ac") << fromCodes({197, 101, 99, 195});
-        QTest::newRow("two characters") << QStringLiteral("ab") << fromCodes({197, 101, 98, 193});
+        QTest::newRow("ac, even parity") << u"ac"_s << fromCodes({197, 101, 99, 195});
+        QTest::newRow("two characters") << u"ab"_s << fromCodes({197, 101, 98, 193});
     }
     void scramblesToKnownForm()
     {
@@ -51,16 +53,13 @@ private Q_SLOTS:
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("scrambled");
         QTest::addColumn<QString>("unscrambled");
-        const QString odd = QStringLiteral("\u20ACx\u00FF");
-        QTest::newRow("bypass plain") << true << QStringLiteral("abc") << QStringLiteral("abc")
-                                      << QStringLiteral("abc");
+        const QString odd = u"\u20ACx\u00FF"_s;
+        QTest::newRow("bypass plain") << true << u"abc"_s << u"abc"_s << u"abc"_s;
         QTest::newRow("bypass outside Latin-1") << true << odd << odd << odd;
         QTest::newRow("empty") << false << QString() << QString() << QString();
         // A stored form of one or two characters holds no password characters.
-        QTest::newRow("one char stored") << false << QStringLiteral("x")
-                                         << ScrambleText(false, QStringLiteral("x"), true) << QString();
-        QTest::newRow("two chars stored")
-            << false << QStringLiteral("xy") << ScrambleText(false, QStringLiteral("xy"), true) << QString();
+        QTest::newRow("one char stored") << false << u"x"_s << ScrambleText(false, u"x"_s, true) << QString();
+        QTest::newRow("two chars stored") << false << u"xy"_s << ScrambleText(false, u"xy"_s, true) << QString();
     }
     void bypassAndEmptyReturnTextUnchanged()
     {
@@ -124,19 +123,18 @@ private Q_SLOTS:
             }
         }
         // Characters beyond Latin-1 count as '?'.
-        QCOMPARE(ScrambleText(false, QStringLiteral("\u20AC\u20AC\u20AC\u20AC"), false),
-                 ScrambleText(false, QStringLiteral("????"), false));
+        QCOMPARE(ScrambleText(false, u"\u20AC\u20AC\u20AC\u20AC"_s, false), ScrambleText(false, u"????"_s, false));
     }
 
     void scramblingUnstorableTextStaysWithinLatin1_data()
     {
         QTest::addColumn<QString>("plain");
-        QTest::newRow("one character") << QStringLiteral("a");
+        QTest::newRow("one character") << u"a"_s;
         QTest::newRow("first code 127") << fromCodes({127, 97});
         QTest::newRow("second code 1") << fromCodes({97, 1});
         QTest::newRow("second code 130") << fromCodes({97, 130});
         QTest::newRow("code 255") << fromCodes({97, 98, 255});
-        QTest::newRow("euro sign") << QStringLiteral("ab\u20AC");
+        QTest::newRow("euro sign") << u"ab\u20AC"_s;
     }
     void scramblingUnstorableTextStaysWithinLatin1()
     {
@@ -153,9 +151,9 @@ private Q_SLOTS:
         QTest::addColumn<QString>("password");
         QTest::addColumn<bool>("storable");
         QTest::newRow("empty") << QString() << true;
-        QTest::newRow("one character") << QStringLiteral("x") << false;
-        QTest::newRow("two characters") << QStringLiteral("xy") << true;
-        QTest::newRow("printable") << QStringLiteral("P@ss w0rd;\"=,") << true;
+        QTest::newRow("one character") << u"x"_s << false;
+        QTest::newRow("two characters") << u"xy"_s << true;
+        QTest::newRow("printable") << u"P@ss w0rd;\"=,"_s << true;
         QTest::newRow("first code 126") << fromCodes({126, 97}) << true;
         QTest::newRow("first code 127") << fromCodes({127, 97}) << false;
         QTest::newRow("second code 2") << fromCodes({97, 2}) << true;
@@ -165,7 +163,7 @@ private Q_SLOTS:
         QTest::newRow("later code 253") << fromCodes({97, 98, 253}) << true;
         QTest::newRow("later code 254") << fromCodes({97, 98, 254}) << false;
         QTest::newRow("later NUL") << fromCodes({97, 98, 0}) << true;
-        QTest::newRow("beyond Latin-1") << QStringLiteral("ab\u20AC") << false;
+        QTest::newRow("beyond Latin-1") << u"ab\u20AC"_s << false;
     }
     void decidesWhichPasswordsCanBeStored()
     {

@@ -8,6 +8,8 @@
 
 #include <unistd.h>
 
+using namespace Qt::StringLiterals;
+
 using namespace quorvale;
 
 namespace {
@@ -62,10 +64,10 @@ private Q_SLOTS:
     {
         m_home = std::make_unique<QTemporaryDir>();
         QVERIFY(m_home->isValid());
-        qputenv("XDG_CONFIG_HOME", m_home->filePath(QStringLiteral("config")).toLocal8Bit());
-        qputenv("XDG_DATA_HOME", m_home->filePath(QStringLiteral("data")).toLocal8Bit());
-        m_path = m_home->filePath(QStringLiteral("config/Quorvale/Quorvale.ini"));
-        m_dataFolder = m_home->filePath(QStringLiteral("data/Quorvale"));
+        qputenv("XDG_CONFIG_HOME", m_home->filePath(u"config"_s).toLocal8Bit());
+        qputenv("XDG_DATA_HOME", m_home->filePath(u"data"_s).toLocal8Bit());
+        m_path = m_home->filePath(u"config/Quorvale/Quorvale.ini"_s);
+        m_dataFolder = m_home->filePath(u"data/Quorvale"_s);
     }
 
     void followsTheEnvironmentForItsFolders()
@@ -80,8 +82,8 @@ private Q_SLOTS:
         const QString settingsPath = defaultSettingsPath();
         const QString dataFolder = defaultDataFolder();
         qputenv("HOME", home);
-        QCOMPARE(settingsPath, m_home->filePath(QStringLiteral(".config/Quorvale/Quorvale.ini")));
-        QCOMPARE(dataFolder, m_home->filePath(QStringLiteral(".local/share/Quorvale")));
+        QCOMPARE(settingsPath, m_home->filePath(u".config/Quorvale/Quorvale.ini"_s));
+        QCOMPARE(dataFolder, m_home->filePath(u".local/share/Quorvale"_s));
     }
 
     void firstStartLoadsDefaultsWithoutCreatingFiles()
@@ -95,17 +97,17 @@ private Q_SLOTS:
         QCOMPARE(settings.DelayBetweenSends, 1);
         QCOMPARE(settings.GroupDelay, 5);
         QCOMPARE(settings.GroupSize, 100);
-        QCOMPARE(settings.SubjectLine, QStringLiteral("Subject Line Text"));
+        QCOMPARE(settings.SubjectLine, u"Subject Line Text"_s);
         for (const QString *text : {&settings.EmailFrom, &settings.SMTPServer, &settings.SSLport, &settings.UserName,
                                     &settings.Password, &settings.CSVpath})
             QVERIFY(text->isEmpty());
-        QVERIFY(!QFileInfo::exists(m_home->filePath(QStringLiteral("config"))));
+        QVERIFY(!QFileInfo::exists(m_home->filePath(u"config"_s)));
     }
 
     void firstWriteCreatesAnOwnerOnlyFileAndKeepsItSo()
     {
         auto store = openSettingsStore();
-        QVERIFY(store->RegWriteValue(QStringLiteral("PW"), ValueKind::Text, QStringLiteral("secret")));
+        QVERIFY(store->RegWriteValue(u"PW"_s, ValueKind::Text, u"secret"_s));
         QCOMPARE(modeOf(m_path), QFileDevice::ReadOwner | QFileDevice::WriteOwner);
         QCOMPARE(modeOf(QFileInfo(m_path).absolutePath()),
                  QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
@@ -113,10 +115,9 @@ private Q_SLOTS:
         // A later write, which replaces the file, restores a widened mode before writing.
         QVERIFY(QFile::setPermissions(m_path, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
                                                   QFileDevice::ReadGroup | QFileDevice::ReadOther));
-        QVERIFY(store->RegWriteValue(QStringLiteral("UserName"), ValueKind::Text, QStringLiteral("me")));
+        QVERIFY(store->RegWriteValue(u"UserName"_s, ValueKind::Text, u"me"_s));
         QCOMPARE(modeOf(m_path), QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-        QCOMPARE(store->RegReadValue(QStringLiteral("PW"), ValueKind::Text, QVariant()),
-                 QVariant(QStringLiteral("secret")));
+        QCOMPARE(store->RegReadValue(u"PW"_s, ValueKind::Text, QVariant()), QVariant(u"secret"_s));
     }
 
     void textValuesReadBackWhole_data()
@@ -126,35 +127,33 @@ private Q_SLOTS:
         for (int code = 1; code <= 255; ++code)
             latin1 += QChar(code);
         QTest::newRow("empty") << QString();
-        QTest::newRow("over 1023 bytes") << QString(5000, QLatin1Char('x'));
-        QTest::newRow("commas") << QStringLiteral("Smith, Jones, and Partners");
-        QTest::newRow("outer blanks") << QStringLiteral("  padded  ");
-        QTest::newRow("quotes, semicolon, equals") << QStringLiteral("a \"b\"; c=d # e \\ f");
-        QTest::newRow("looks like a typed value") << QStringLiteral("@Invalid()");
-        QTest::newRow("line breaks") << QStringLiteral("one\r\ntwo\nthree\r");
+        QTest::newRow("over 1023 bytes") << QString(5000, u'x');
+        QTest::newRow("commas") << u"Smith, Jones, and Partners"_s;
+        QTest::newRow("outer blanks") << u"  padded  "_s;
+        QTest::newRow("quotes, semicolon, equals") << u"a \"b\"; c=d # e \\ f"_s;
+        QTest::newRow("looks like a typed value") << u"@Invalid()"_s;
+        QTest::newRow("line breaks") << u"one\r\ntwo\nthree\r"_s;
         QTest::newRow("every code 1-255") << latin1;
-        QTest::newRow("beyond Latin-1") << QStringLiteral("Zo\u00EB \u20AC \u4E2D");
+        QTest::newRow("beyond Latin-1") << u"Zo\u00EB \u20AC \u4E2D"_s;
     }
     void textValuesReadBackWhole()
     {
         QFETCH(QString, value);
-        QVERIFY(openSettingsStore()->RegWriteValue(QStringLiteral("SubjectLine"), ValueKind::Text, value));
+        QVERIFY(openSettingsStore()->RegWriteValue(u"SubjectLine"_s, ValueKind::Text, value));
         // A fresh store reads the file itself; an empty value is a value, not a missing one.
-        QCOMPARE(openSettingsStore()->RegReadValue(QStringLiteral("SubjectLine"), ValueKind::Text,
-                                                   QStringLiteral("default")),
-                 QVariant(value));
+        QCOMPARE(openSettingsStore()->RegReadValue(u"SubjectLine"_s, ValueKind::Text, u"default"_s), QVariant(value));
         QCOMPARE(loaded("SubjectLine"), value);
     }
 
     void passwordIsStoredScrambledAndLoadsPlain_data()
     {
         QTest::addColumn<QString>("password");
-        QString everyCode = QStringLiteral("ab");
+        QString everyCode = u"ab"_s;
         for (int code = 0; code <= 253; ++code)
             everyCode += QChar(code);
         QTest::newRow("empty") << QString();
-        QTest::newRow("printable") << QStringLiteral("P@ss, w0rd;=\"");
-        QTest::newRow("control characters") << QStringLiteral("a\t\x01\r\n\x7f");
+        QTest::newRow("printable") << u"P@ss, w0rd;=\""_s;
+        QTest::newRow("control characters") << u"a\t\x01\r\n\x7f"_s;
         QTest::newRow("every storable code") << everyCode;
     }
     void passwordIsStoredScrambledAndLoadsPlain()
@@ -162,7 +161,7 @@ private Q_SLOTS:
         QFETCH(QString, password);
         auto store = openSettingsStore();
         QVERIFY(SaveSettingText(*store, setting("PW"), password));
-        QCOMPARE(store->RegReadValue(QStringLiteral("PW"), ValueKind::Text, QVariant()),
+        QCOMPARE(store->RegReadValue(u"PW"_s, ValueKind::Text, QVariant()),
                  QVariant(ScrambleText(false, password, true)));
         if (password.size() > 4)
             QVERIFY(!readAll(m_path).contains(password.toUtf8()));
@@ -270,14 +269,14 @@ private Q_SLOTS:
     void everySettingSavesAndLoads()
     {
         AppSettings saved;
-        saved.EmailFrom = QStringLiteral("office@example.com");
-        saved.SMTPServer = QStringLiteral("mail.example.com");
+        saved.EmailFrom = u"office@example.com"_s;
+        saved.SMTPServer = u"mail.example.com"_s;
         saved.AuthType = 0;
-        saved.SSLport = QStringLiteral("587");
-        saved.UserName = QStringLiteral("office");
-        saved.Password = QStringLiteral("s3cret!");
-        saved.SubjectLine = QStringLiteral("Your documents");
-        saved.CSVpath = QStringLiteral("/home/office/clients.csv");
+        saved.SSLport = u"587"_s;
+        saved.UserName = u"office"_s;
+        saved.Password = u"s3cret!"_s;
+        saved.SubjectLine = u"Your documents"_s;
+        saved.CSVpath = u"/home/office/clients.csv"_s;
         saved.EnableSchedule = 1;
         saved.DelayBetweenSends = 3;
         saved.GroupDelay = 10;
@@ -330,17 +329,16 @@ private Q_SLOTS:
     {
         // No section header, names in another case, an unquoted value with commas.
         QVERIFY(writeAll(m_path, "emailfrom = me@example.com\nSUBJECTLINE=Hello, world\nGroupSize = 12 \n"));
-        QCOMPARE(loaded("EmailFrom"), QStringLiteral("me@example.com"));
-        QCOMPARE(loaded("SubjectLine"), QStringLiteral("Hello, world"));
-        QCOMPARE(loaded("GroupSize"), QStringLiteral("12"));
+        QCOMPARE(loaded("EmailFrom"), u"me@example.com"_s);
+        QCOMPARE(loaded("SubjectLine"), u"Hello, world"_s);
+        QCOMPARE(loaded("GroupSize"), u"12"_s);
 
         // Writing replaces the differently spelt key instead of keeping two.
-        QVERIFY(openSettingsStore()->RegWriteValue(QStringLiteral("EmailFrom"), ValueKind::Text,
-                                                   QStringLiteral("new@example.com")));
+        QVERIFY(openSettingsStore()->RegWriteValue(u"EmailFrom"_s, ValueKind::Text, u"new@example.com"_s));
         const QByteArray file = readAll(m_path);
         QVERIFY(!file.contains("emailfrom"));
         QVERIFY(file.contains("EmailFrom=new@example.com"));
-        QCOMPARE(loaded("EmailFrom"), QStringLiteral("new@example.com"));
+        QCOMPARE(loaded("EmailFrom"), u"new@example.com"_s);
     }
 
     void keepsAHandEditedFileWithAnUnclosedQuote()
@@ -349,17 +347,16 @@ private Q_SLOTS:
         const QByteArray broken = "SubjectLine=\"Quarterly report\nUserName=me\nGroupSize=12\n";
         QVERIFY(writeAll(m_path, broken));
         QString error;
-        QVERIFY(!openSettingsStore()->RegWriteValue(QStringLiteral("GroupSize"), ValueKind::Text, QStringLiteral("3"),
-                                                    &error));
-        QVERIFY2(error.contains(QStringLiteral("could not be read, so nothing was saved")), qPrintable(error));
+        QVERIFY(!openSettingsStore()->RegWriteValue(u"GroupSize"_s, ValueKind::Text, u"3"_s, &error));
+        QVERIFY2(error.contains(u"could not be read, so nothing was saved"_s), qPrintable(error));
         QCOMPARE(readAll(m_path), broken);
 
         // Escaped quotes, inside quotes or not, and quotes in comments open nothing.
         QVERIFY(writeAll(m_path, "; a \"note=x\nSubjectLine=\"Quarterly \\\"report\\\"\"\nPW=a\\\"b\nUserName=me\n"));
-        QVERIFY(openSettingsStore()->RegWriteValue(QStringLiteral("GroupSize"), ValueKind::Text, QStringLiteral("3")));
-        QCOMPARE(loaded("SubjectLine"), QStringLiteral("Quarterly \"report\""));
-        QCOMPARE(loaded("UserName"), QStringLiteral("me"));
-        QCOMPARE(loaded("GroupSize"), QStringLiteral("3"));
+        QVERIFY(openSettingsStore()->RegWriteValue(u"GroupSize"_s, ValueKind::Text, u"3"_s));
+        QCOMPARE(loaded("SubjectLine"), u"Quarterly \"report\""_s);
+        QCOMPARE(loaded("UserName"), u"me"_s);
+        QCOMPARE(loaded("GroupSize"), u"3"_s);
     }
 
     void storesEveryKindAsText()
@@ -368,42 +365,40 @@ private Q_SLOTS:
         QByteArray bytes;
         for (int code = 0; code <= 255; ++code)
             bytes += char(code);
-        QVERIFY(store->RegWriteValue(QStringLiteral("Blob"), ValueKind::Bytes, bytes));
-        QCOMPARE(store->RegReadValue(QStringLiteral("Blob"), ValueKind::Bytes, QVariant()), QVariant(bytes));
+        QVERIFY(store->RegWriteValue(u"Blob"_s, ValueKind::Bytes, bytes));
+        QCOMPARE(store->RegReadValue(u"Blob"_s, ValueKind::Bytes, QVariant()), QVariant(bytes));
 
-        QVERIFY(store->RegWriteValue(QStringLiteral("Count"), ValueKind::Number, 42));
-        QCOMPARE(store->RegReadValue(QStringLiteral("Count"), ValueKind::Text, QVariant()),
-                 QVariant(QStringLiteral("42")));
-        QCOMPARE(store->RegReadValue(QStringLiteral("Count"), ValueKind::Number, QVariant()), QVariant(qint32(42)));
+        QVERIFY(store->RegWriteValue(u"Count"_s, ValueKind::Number, 42));
+        QCOMPARE(store->RegReadValue(u"Count"_s, ValueKind::Text, QVariant()), QVariant(u"42"_s));
+        QCOMPARE(store->RegReadValue(u"Count"_s, ValueKind::Number, QVariant()), QVariant(qint32(42)));
 
         QString error;
-        QVERIFY(!store->RegWriteValue(QStringLiteral("Count"), ValueKind::Number, QStringLiteral("lots"), &error));
+        QVERIFY(!store->RegWriteValue(u"Count"_s, ValueKind::Number, u"lots"_s, &error));
         QVERIFY(!error.isEmpty());
-        QVERIFY(store->RegWriteValue(QStringLiteral("Word"), ValueKind::Text, QStringLiteral("lots")));
-        QCOMPARE(store->RegReadValue(QStringLiteral("Word"), ValueKind::Number, -7), QVariant(-7));
+        QVERIFY(store->RegWriteValue(u"Word"_s, ValueKind::Text, u"lots"_s));
+        QCOMPARE(store->RegReadValue(u"Word"_s, ValueKind::Number, -7), QVariant(-7));
 
         const auto unsupported = static_cast<ValueKind>(2);
-        QVERIFY(!store->RegWriteValue(QStringLiteral("Word"), unsupported, 1, &error));
-        QCOMPARE(error, QStringLiteral("Unsupported value type"));
-        QCOMPARE(store->RegReadValue(QStringLiteral("Word"), unsupported, -7), QVariant(-7));
+        QVERIFY(!store->RegWriteValue(u"Word"_s, unsupported, 1, &error));
+        QCOMPARE(error, u"Unsupported value type"_s);
+        QCOMPARE(store->RegReadValue(u"Word"_s, unsupported, -7), QVariant(-7));
         // Names that would land in a group are refused.
-        QVERIFY(!store->RegWriteValue(QStringLiteral("a/b"), ValueKind::Text, 1, &error));
-        QCOMPARE(store->RegReadValue(QStringLiteral("Count"), ValueKind::Number, QVariant()), QVariant(qint32(42)));
+        QVERIFY(!store->RegWriteValue(u"a/b"_s, ValueKind::Text, 1, &error));
+        QCOMPARE(store->RegReadValue(u"Count"_s, ValueKind::Number, QVariant()), QVariant(qint32(42)));
     }
 
     void reportsAStoreThatCannotBeWritten()
     {
         // A file where the settings folder should be: cannot be created, whoever runs the test.
-        QVERIFY(writeAll(m_home->filePath(QStringLiteral("blocked")), "x"));
-        auto store = openSettingsStore(m_home->filePath(QStringLiteral("blocked/Quorvale.ini")));
+        QVERIFY(writeAll(m_home->filePath(u"blocked"_s), "x"));
+        auto store = openSettingsStore(m_home->filePath(u"blocked/Quorvale.ini"_s));
         QString error;
-        QVERIFY(!store->RegWriteValue(QStringLiteral("EmailFrom"), ValueKind::Text, QStringLiteral("a"), &error));
+        QVERIFY(!store->RegWriteValue(u"EmailFrom"_s, ValueKind::Text, u"a"_s, &error));
         QVERIFY(!error.isEmpty());
         // A folder where the settings file should be.
         QVERIFY(QDir().mkpath(m_path));
         error.clear();
-        QVERIFY(!openSettingsStore()->RegWriteValue(QStringLiteral("EmailFrom"), ValueKind::Text, QStringLiteral("a"),
-                                                    &error));
+        QVERIFY(!openSettingsStore()->RegWriteValue(u"EmailFrom"_s, ValueKind::Text, u"a"_s, &error));
         QVERIFY(!error.isEmpty());
         QVERIFY(QDir(m_path).removeRecursively());
 
@@ -411,19 +406,17 @@ private Q_SLOTS:
         // nor be saved by a later write (QSettings keeps unsaved changes in a shared cache).
         if (::geteuid() == 0)
             QSKIP("file modes do not stop root");
-        QVERIFY(
-            openSettingsStore()->RegWriteValue(QStringLiteral("EmailFrom"), ValueKind::Text, QStringLiteral("old")));
+        QVERIFY(openSettingsStore()->RegWriteValue(u"EmailFrom"_s, ValueKind::Text, u"old"_s));
         const QString folder = QFileInfo(m_path).absolutePath();
         QVERIFY(QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::ExeOwner));
         error.clear();
-        const bool written = openSettingsStore()->RegWriteValue(QStringLiteral("EmailFrom"), ValueKind::Text,
-                                                                QStringLiteral("new"), &error);
+        const bool written = openSettingsStore()->RegWriteValue(u"EmailFrom"_s, ValueKind::Text, u"new"_s, &error);
         QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
         QVERIFY(!written);
         QVERIFY(!error.isEmpty());
-        QCOMPARE(loaded("EmailFrom"), QStringLiteral("old"));
-        QVERIFY(openSettingsStore()->RegWriteValue(QStringLiteral("UserName"), ValueKind::Text, QStringLiteral("me")));
-        QCOMPARE(loaded("EmailFrom"), QStringLiteral("old"));
+        QCOMPARE(loaded("EmailFrom"), u"old"_s);
+        QVERIFY(openSettingsStore()->RegWriteValue(u"UserName"_s, ValueKind::Text, u"me"_s));
+        QCOMPARE(loaded("EmailFrom"), u"old"_s);
     }
 
     void readsTheBodyFileLineByLine_data()
@@ -431,29 +424,28 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("file");
         QTest::addColumn<QString>("body");
         QTest::newRow("empty") << QByteArray() << QString();
-        QTest::newRow("two CR LF lines") << QByteArray("one\r\ntwo\r\n") << QStringLiteral("one\r\ntwo\r\n");
-        QTest::newRow("last line unended") << QByteArray("one\r\ntwo") << QStringLiteral("one\r\ntwo\r\n");
-        QTest::newRow("LF stays in the line") << QByteArray("one\ntwo\n") << QStringLiteral("one\ntwo\n\r\n");
-        QTest::newRow("lone CR ends a line") << QByteArray("one\rtwo") << QStringLiteral("one\r\ntwo\r\n");
-        QTest::newRow("blank lines kept") << QByteArray("\r\none\r\n\r\n") << QStringLiteral("\r\none\r\n\r\n");
+        QTest::newRow("two CR LF lines") << QByteArray("one\r\ntwo\r\n") << u"one\r\ntwo\r\n"_s;
+        QTest::newRow("last line unended") << QByteArray("one\r\ntwo") << u"one\r\ntwo\r\n"_s;
+        QTest::newRow("LF stays in the line") << QByteArray("one\ntwo\n") << u"one\ntwo\n\r\n"_s;
+        QTest::newRow("lone CR ends a line") << QByteArray("one\rtwo") << u"one\r\ntwo\r\n"_s;
+        QTest::newRow("blank lines kept") << QByteArray("\r\none\r\n\r\n") << u"\r\none\r\n\r\n"_s;
         QTest::newRow("UTF-8, mark dropped")
-            << QByteArray("\xEF\xBB\xBFZo\xC3\xAB \xE2\x82\xAC") << QStringLiteral("Zo\u00EB \u20AC\r\n");
-        QTest::newRow("Windows-1252") << QByteArray("caf\xE9 \x80\x96\x81")
-                                      << QStringLiteral("caf\u00E9 \u20AC\u2013\u0081\r\n");
+            << QByteArray("\xEF\xBB\xBFZo\xC3\xAB \xE2\x82\xAC") << u"Zo\u00EB \u20AC\r\n"_s;
+        QTest::newRow("Windows-1252") << QByteArray("caf\xE9 \x80\x96\x81") << u"caf\u00E9 \u20AC\u2013\u0081\r\n"_s;
     }
     void readsTheBodyFileLineByLine()
     {
         QFETCH(QByteArray, file);
         QFETCH(QString, body);
         QVERIFY(writeAll(bodyFilePath(m_dataFolder), file));
-        QString read = QStringLiteral("stale");
+        QString read = u"stale"_s;
         QVERIFY(ReadBodyFile(m_dataFolder, read));
         QCOMPARE(read, body);
     }
 
     void aMissingBodyFileReadsEmpty()
     {
-        QString body = QStringLiteral("stale");
+        QString body = u"stale"_s;
         QVERIFY(ReadBodyFile(m_dataFolder, body));
         QVERIFY(body.isEmpty());
         // A folder of that name is not a body file.
@@ -468,13 +460,13 @@ private Q_SLOTS:
         const QString path = bodyFilePath(m_dataFolder);
         if (::geteuid() == 0) {
             // An ordinary file whose every read fails: the one such file root cannot read.
-            if (!QFile::link(QStringLiteral("/proc/self/mem"), path))
+            if (!QFile::link(u"/proc/self/mem"_s, path))
                 QSKIP("no file that root cannot read");
         } else {
             QVERIFY(writeAll(path, "secret"));
             QVERIFY(QFile::setPermissions(path, QFileDevice::WriteOwner));
         }
-        QString body = QStringLiteral("stale");
+        QString body = u"stale"_s;
         QString error;
         QVERIFY(!ReadBodyFile(m_dataFolder, body, &error));
         QVERIFY(body.isEmpty());
@@ -486,12 +478,12 @@ private Q_SLOTS:
         QTest::addColumn<QString>("body");
         QTest::addColumn<QByteArray>("file");
         QTest::newRow("empty") << QString() << QByteArray();
-        QTest::newRow("unended last line") << QStringLiteral("one\r\ntwo") << QByteArray("one\r\ntwo\r\n");
-        QTest::newRow("ended last line") << QStringLiteral("one\r\n") << QByteArray("one\r\n");
-        QTest::newRow("LF line ends") << QStringLiteral("one\ntwo\n") << QByteArray("one\r\ntwo\r\n");
-        QTest::newRow("lone CR") << QStringLiteral("one\rtwo") << QByteArray("one\r\ntwo\r\n");
-        QTest::newRow("blank line") << QStringLiteral("one\n\ntwo") << QByteArray("one\r\n\r\ntwo\r\n");
-        QTest::newRow("UTF-8") << QStringLiteral("\u20AC") << QByteArray("\xE2\x82\xAC\r\n");
+        QTest::newRow("unended last line") << u"one\r\ntwo"_s << QByteArray("one\r\ntwo\r\n");
+        QTest::newRow("ended last line") << u"one\r\n"_s << QByteArray("one\r\n");
+        QTest::newRow("LF line ends") << u"one\ntwo\n"_s << QByteArray("one\r\ntwo\r\n");
+        QTest::newRow("lone CR") << u"one\rtwo"_s << QByteArray("one\r\ntwo\r\n");
+        QTest::newRow("blank line") << u"one\n\ntwo"_s << QByteArray("one\r\n\r\ntwo\r\n");
+        QTest::newRow("UTF-8") << u"\u20AC"_s << QByteArray("\xE2\x82\xAC\r\n");
     }
     void writesTheBodyWithCrLfLineEnds()
     {
@@ -513,9 +505,9 @@ private Q_SLOTS:
 
     void reportsABodyFileThatCannotBeWritten()
     {
-        QVERIFY(writeAll(m_home->filePath(QStringLiteral("data")), "not a folder"));
+        QVERIFY(writeAll(m_home->filePath(u"data"_s), "not a folder"));
         QString error;
-        QVERIFY(!WriteBodyFile(m_dataFolder, QStringLiteral("text"), &error));
+        QVERIFY(!WriteBodyFile(m_dataFolder, u"text"_s, &error));
         QVERIFY(!error.isEmpty());
     }
 };

@@ -4,14 +4,15 @@
 
 #include <QTemporaryDir>
 
+using namespace Qt::StringLiterals;
+
 namespace quorvale::test {
 
 KeyringSession::KeyringSession() : m_dir(std::make_unique<QTemporaryDir>()), m_process(std::make_unique<ReadyProcess>())
 {
-    m_address = m_process->start(QStringLiteral("dbus-run-session"),
-                                 {QStringLiteral("--"), QStringLiteral("/bin/sh"),
-                                  QStringLiteral(QUORVALE_KEYRING_SESSION_SCRIPT), m_dir->path()},
-                                 "BUS");
+    m_address = m_process->start(
+        u"dbus-run-session"_s,
+        {u"--"_s, u"/bin/sh"_s, QString::fromUtf8(QUORVALE_KEYRING_SESSION_SCRIPT), m_dir->path()}, "BUS");
 }
 
 KeyringSession::~KeyringSession() = default;

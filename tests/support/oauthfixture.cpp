@@ -26,7 +26,7 @@ OAuthServer::OAuthServer(Options options)
     : m_options(std::move(options)), m_dir(std::make_unique<QTemporaryDir>()),
       m_process(std::make_unique<ReadyProcess>())
 {
-    QStringList arguments{QStringLiteral(QUORVALE_OAUTH_SERVER_SCRIPT),
+    QStringList arguments{QString::fromUtf8(QUORVALE_OAUTH_SERVER_SCRIPT),
                           u"--dir"_s,
                           m_dir->path(),
                           u"--access-life"_s,
@@ -37,7 +37,7 @@ OAuthServer::OAuthServer(Options options)
                           m_options.clientSecret};
     if (m_options.rotateRefreshTokens)
         arguments << u"--rotate"_s;
-    m_port = quint16(m_process->start(QStringLiteral("/usr/bin/python3"), arguments, "LISTENING").toUInt());
+    m_port = quint16(m_process->start(u"/usr/bin/python3"_s, arguments, "LISTENING").toUInt());
 }
 
 OAuthServer::~OAuthServer() = default;

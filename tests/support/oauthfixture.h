@@ -33,13 +33,15 @@ class QTemporaryDir;
 
 namespace quorvale::test {
 
+using namespace Qt::StringLiterals;
+
 class ReadyProcess;
 
 struct OAuthServerOptions
 {
     int accessLifeSeconds = 3600;
     bool rotateRefreshTokens = false;
-    QString clientId = QStringLiteral("quorvale-test-client");
+    QString clientId = u"quorvale-test-client"_s;
     QString clientSecret{}; ///< required from the client when not empty
 };
 

@@ -24,6 +24,8 @@
 
 namespace quorvale::test {
 
+using namespace Qt::StringLiterals;
+
 class ProgramHome
 {
 public:
@@ -38,8 +40,8 @@ public:
     QString root() const { return m_home.path(); }
     QString path(const QString &name) const { return m_home.filePath(name); }
     /// The program's data folder (journals, body file, run lock).
-    QString dataFolder() const { return path(QStringLiteral("data/Quorvale")); }
-    QString journalFolder() const { return QDir(dataFolder()).filePath(QStringLiteral("runs")); }
+    QString dataFolder() const { return path(u"data/Quorvale"_s); }
+    QString journalFolder() const { return QDir(dataFolder()).filePath(u"runs"_s); }
 
     bool writeFile(const QString &name, const QByteArray &content) const
     {
@@ -58,13 +60,11 @@ public:
     {
         auto process = std::make_unique<QProcess>();
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("XDG_CONFIG_HOME"), path(QStringLiteral("config")));
-        env.insert(QStringLiteral("XDG_DATA_HOME"), path(QStringLiteral("data")));
-        env.insert(QStringLiteral("QUORVALE_PRINT_COMMAND"), QStringLiteral("/bin/sh -c 'echo \"$0\" >> \"") +
-                                                                 path(QStringLiteral("printed.txt")) +
-                                                                 QStringLiteral("\"'"));
+        env.insert(u"XDG_CONFIG_HOME"_s, path(u"config"_s));
+        env.insert(u"XDG_DATA_HOME"_s, path(u"data"_s));
+        env.insert(u"QUORVALE_PRINT_COMMAND"_s, u"/bin/sh -c 'echo \"$0\" >> \""_s + path(u"printed.txt"_s) + u"\"'"_s);
         for (const QString &entry : m_environment)
-            env.insert(entry.section(QLatin1Char('='), 0, 0), entry.section(QLatin1Char('='), 1));
+            env.insert(entry.section(u'=', 0, 0), entry.section(u'=', 1));
         process->setProcessEnvironment(env);
         process->start(qEnvironmentVariable("QUORVALE_BINARY"), args);
         process->write(input);
@@ -89,7 +89,7 @@ public:
             return result;
         }
         result.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-        result.out = QString::fromUtf8(outSoFar + process.readAllStandardOutput()).split(QLatin1Char('\n'));
+        result.out = QString::fromUtf8(outSoFar + process.readAllStandardOutput()).split(u'\n');
         if (!result.out.isEmpty() && result.out.last().isEmpty())
             result.out.removeLast();
         result.err = QString::fromUtf8(process.readAllStandardError());
@@ -110,15 +110,12 @@ public:
     {
         m_environment = server.environment();
         const AppSettings s = server.settings();
-        QList<std::pair<QString, QString>> sets = {{QStringLiteral("SMPTServer"), s.SMTPServer},
-                                                   {QStringLiteral("SSLport"), s.SSLport},
-                                                   {QStringLiteral("AuthType"), QString::number(s.AuthType)},
-                                                   {QStringLiteral("UserName"), s.UserName},
-                                                   {QStringLiteral("PW"), s.Password},
-                                                   {QStringLiteral("EmailFrom"), s.EmailFrom}};
+        QList<std::pair<QString, QString>> sets = {
+            {u"SMPTServer"_s, s.SMTPServer}, {u"SSLport"_s, s.SSLport}, {u"AuthType"_s, QString::number(s.AuthType)},
+            {u"UserName"_s, s.UserName},     {u"PW"_s, s.Password},     {u"EmailFrom"_s, s.EmailFrom}};
         sets += more;
         for (const auto &[name, value] : std::as_const(sets)) {
-            if (run({QStringLiteral("config"), QStringLiteral("set"), name, value}).exitCode != 0)
+            if (run({u"config"_s, u"set"_s, name, value}).exitCode != 0)
                 return false;
         }
         return true;

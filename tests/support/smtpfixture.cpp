@@ -23,7 +23,7 @@ bool runOpenssl(const QString &folder, const QStringList &arguments)
     QProcess openssl;
     openssl.setWorkingDirectory(folder);
     openssl.setProcessChannelMode(QProcess::MergedChannels);
-    openssl.start(QStringLiteral("openssl"), arguments);
+    openssl.start(u"openssl"_s, arguments);
     if (!openssl.waitForFinished(60000) || openssl.exitStatus() != QProcess::NormalExit || openssl.exitCode() != 0) {
         qWarning("openssl %s failed: %s", qPrintable(arguments.join(u' ')), openssl.readAll().constData());
         return false;
@@ -54,7 +54,7 @@ struct Certificates
         wrongExt.write("subjectAltName=DNS:mail.example.net\nbasicConstraints=CA:FALSE\n"
                        "extendedKeyUsage=serverAuth\n");
         wrongExt.close();
-        const QString curve = QStringLiteral("ec_paramgen_curve:prime256v1");
+        const QString curve = u"ec_paramgen_curve:prime256v1"_s;
         ok = runOpenssl(dir.path(), {u"req"_s, u"-x509"_s, u"-newkey"_s, u"ec"_s, u"-pkeyopt"_s, curve,
                                      u"-nodes"_s, u"-keyout"_s, u"ca.key"_s, u"-out"_s, u"ca.pem"_s,
                                      u"-days"_s, u"30"_s, u"-subj"_s, u"/CN=Quorvale Test CA"_s,
@@ -135,7 +135,7 @@ QStringList readLog(const QString &path)
 
 QStringList messageFiles(const QString &folder)
 {
-    return QDir(folder).entryList({QStringLiteral("*.json")}, QDir::Files, QDir::Name);
+    return QDir(folder).entryList({u"*.json"_s}, QDir::Files, QDir::Name);
 }
 
 } // namespace
@@ -143,7 +143,7 @@ QStringList messageFiles(const QString &folder)
 SmtpServer::SmtpServer(Options options)
     : m_options(std::move(options)), m_dir(std::make_unique<QTemporaryDir>()), m_process(std::make_unique<QProcess>())
 {
-    QStringList arguments{QStringLiteral(QUORVALE_SMTP_SERVER_SCRIPT), u"--dir"_s, m_dir->path(), u"--user"_s,
+    QStringList arguments{QString::fromUtf8(QUORVALE_SMTP_SERVER_SCRIPT), u"--dir"_s, m_dir->path(), u"--user"_s,
                           m_options.user, u"--password"_s, m_options.password, u"--fault"_s, m_options.fault};
     if (!m_options.xoauth2TokenFile.isEmpty())
         arguments << u"--xoauth2-token-file"_s << m_options.xoauth2TokenFile;
@@ -155,7 +155,7 @@ SmtpServer::SmtpServer(Options options)
                   << certificates().path("server.key");
     }
     m_process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    m_process->start(QStringLiteral("/usr/bin/python3"), arguments);
+    m_process->start(u"/usr/bin/python3"_s, arguments);
     if (!m_process->waitForStarted(10000))
         return;
     QDeadlineTimer deadline(15000);
@@ -198,8 +198,8 @@ QString SmtpServer::caFile() const
 AppSettings SmtpServer::settings() const
 {
     AppSettings s;
-    s.EmailFrom = QStringLiteral("sender@example.com");
-    s.SMTPServer = QStringLiteral("127.0.0.1");
+    s.EmailFrom = u"sender@example.com"_s;
+    s.SMTPServer = u"127.0.0.1"_s;
     s.AuthType = m_options.security == Security::Plain ? 0 : 1;
     s.SSLport = QString::number(m_port);
     s.UserName = m_options.user;
@@ -249,12 +249,12 @@ bool SmtpServer::waitForMessages(int count, int timeoutMs) const
 
 QStringList SmtpServer::commands() const
 {
-    return readLog(m_dir->filePath(QStringLiteral("commands.log")));
+    return readLog(m_dir->filePath(u"commands.log"_s));
 }
 
 void SmtpServer::reset(const QString &fault)
 {
-    QSaveFile file(m_dir->filePath(QStringLiteral("fault")));
+    QSaveFile file(m_dir->filePath(u"fault"_s));
     if (!file.open(QIODevice::WriteOnly) || file.write(fault.toUtf8()) < 0 || !file.commit())
         qWarning("cannot set the SMTP test server's fault");
     QDir dir(m_dir->path());
@@ -264,12 +264,12 @@ void SmtpServer::reset(const QString &fault)
 
 QStringList SmtpServer::clearCommands() const
 {
-    return readLog(m_dir->filePath(QStringLiteral("clear.log")));
+    return readLog(m_dir->filePath(u"clear.log"_s));
 }
 
 QStringList SmtpServer::authAttempts() const
 {
-    return readLog(m_dir->filePath(QStringLiteral("auth.log")));
+    return readLog(m_dir->filePath(u"auth.log"_s));
 }
 
 } // namespace quorvale::test

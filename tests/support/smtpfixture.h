@@ -63,6 +63,8 @@ class QTemporaryDir;
 
 namespace quorvale::test {
 
+using namespace Qt::StringLiterals;
+
 struct ReceivedAttachment
 {
     QString fileName;
@@ -86,7 +88,7 @@ struct ReceivedMessage
 /// message ends with a line end, so a text that does not end with CR LF gains one.
 inline QString asSingleTextPart(const QString &typed)
 {
-    return typed.isEmpty() || typed.endsWith(QStringLiteral("\r\n")) ? typed : typed + QStringLiteral("\r\n");
+    return typed.isEmpty() || typed.endsWith(u"\r\n"_s) ? typed : typed + u"\r\n"_s;
 }
 
 enum class SmtpSecurity { Plain, ImplicitTls, StartTls };
@@ -95,8 +97,8 @@ enum class SmtpCertificate { Trusted, WrongHost, Expired, SelfSigned };
 struct SmtpServerOptions
 {
     SmtpSecurity security = SmtpSecurity::Plain;
-    QString user = QStringLiteral("user");
-    QString password = QStringLiteral("secret");
+    QString user = u"user"_s;
+    QString password = u"secret"_s;
     QString fault{}; ///< see the table above
     SmtpCertificate certificate = SmtpCertificate::Trusted;
     QString xoauth2TokenFile{}; ///< see above; empty: AUTH PLAIN and LOGIN with the password

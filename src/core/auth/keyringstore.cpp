@@ -12,11 +12,13 @@
 #include <functional>
 #include <mutex>
 
+using namespace Qt::StringLiterals;
+
 namespace quorvale {
 
 namespace {
 
-const QString kService = QStringLiteral("Quorvale");
+const QString kService = u"Quorvale"_s;
 
 /// What a keyring job ended with.
 struct JobOutcome
@@ -96,7 +98,7 @@ public:
 private:
     KeyringThread()
     {
-        m_thread.setObjectName(QStringLiteral("keyring"));
+        m_thread.setObjectName(u"keyring"_s);
         m_context = new QObject;
         m_context->moveToThread(&m_thread);
         QObject::connect(&m_thread, &QThread::finished, m_context, &QObject::deleteLater);
@@ -120,8 +122,8 @@ QString seconds(std::chrono::milliseconds timeout)
 QString failure(const JobOutcome &outcome, std::chrono::milliseconds timeout)
 {
     if (!outcome.finished)
-        return QStringLiteral("the system keyring did not answer within %1 seconds").arg(seconds(timeout));
-    return QStringLiteral("the system keyring said: %1").arg(outcome.errorString.trimmed());
+        return u"the system keyring did not answer within %1 seconds"_s.arg(seconds(timeout));
+    return u"the system keyring said: %1"_s.arg(outcome.errorString.trimmed());
 }
 
 JobOutcome lookup(const QString &key, std::chrono::milliseconds timeout)
@@ -151,20 +153,20 @@ KeyringSecretStore::KeyringSecretStore(std::chrono::milliseconds timeout) : m_ti
 
 QString KeyringSecretStore::location(const QString &key) const
 {
-    return QStringLiteral("the system keyring (\"%1\", \"%2\")").arg(kService, key);
+    return u"the system keyring (\"%1\", \"%2\")"_s.arg(kService, key);
 }
 
 SecretLookup KeyringSecretStore::read(const QString &key)
 {
     if (!isValidSecretKey(key))
-        return {SecretLookup::Status::Failed, {}, QStringLiteral("\"%1\" is not a valid secret name.").arg(key)};
+        return {SecretLookup::Status::Failed, {}, u"\"%1\" is not a valid secret name."_s.arg(key)};
     const JobOutcome outcome = lookup(key, m_timeout);
     if (outcome.finished && outcome.error == QKeychain::EntryNotFound)
         return {};
     if (!outcome.finished || outcome.error != QKeychain::NoError)
         return {SecretLookup::Status::Failed,
                 {},
-                QStringLiteral("The secret \"%1\" cannot be read: %2.").arg(key, failure(outcome, m_timeout))};
+                u"The secret \"%1\" cannot be read: %2."_s.arg(key, failure(outcome, m_timeout))};
     if (outcome.text.isEmpty())
         return {};
     return {SecretLookup::Status::Found, outcome.text, {}};
@@ -173,7 +175,7 @@ SecretLookup KeyringSecretStore::read(const QString &key)
 bool KeyringSecretStore::write(const QString &key, const QString &secret, QString *error)
 {
     if (!isValidSecretKey(key))
-        return fail(error, QStringLiteral("\"%1\" is not a valid secret name.").arg(key));
+        return fail(error, u"\"%1\" is not a valid secret name."_s.arg(key));
     const JobOutcome outcome = KeyringThread::instance().run(
         [key, secret] {
             auto *job = new QKeychain::WritePasswordJob(kService);
@@ -183,15 +185,14 @@ bool KeyringSecretStore::write(const QString &key, const QString &secret, QStrin
         },
         {}, m_timeout);
     if (!outcome.finished || outcome.error != QKeychain::NoError)
-        return fail(error,
-                    QStringLiteral("The secret \"%1\" could not be saved: %2.").arg(key, failure(outcome, m_timeout)));
+        return fail(error, u"The secret \"%1\" could not be saved: %2."_s.arg(key, failure(outcome, m_timeout)));
     return true;
 }
 
 bool KeyringSecretStore::remove(const QString &key, QString *error)
 {
     if (!isValidSecretKey(key))
-        return fail(error, QStringLiteral("\"%1\" is not a valid secret name.").arg(key));
+        return fail(error, u"\"%1\" is not a valid secret name."_s.arg(key));
     const JobOutcome outcome = KeyringThread::instance().run(
         [key] {
             auto *job = new QKeychain::DeletePasswordJob(kService);
@@ -201,14 +202,13 @@ bool KeyringSecretStore::remove(const QString &key, QString *error)
         {}, m_timeout);
     if (outcome.finished && (outcome.error == QKeychain::NoError || outcome.error == QKeychain::EntryNotFound))
         return true;
-    return fail(error,
-                QStringLiteral("The secret \"%1\" could not be removed: %2.").arg(key, failure(outcome, m_timeout)));
+    return fail(error, u"The secret \"%1\" could not be removed: %2."_s.arg(key, failure(outcome, m_timeout)));
 }
 
 bool KeyringSecretStore::answers(std::chrono::milliseconds timeout, QString *why)
 {
     // Looking up an entry that is never written: "not found" proves a keyring that works.
-    const JobOutcome outcome = lookup(QStringLiteral("keyring-probe"), timeout);
+    const JobOutcome outcome = lookup(u"keyring-probe"_s, timeout);
     if (outcome.finished && (outcome.error == QKeychain::NoError || outcome.error == QKeychain::EntryNotFound))
         return true;
     if (why)

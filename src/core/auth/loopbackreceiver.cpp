@@ -3,6 +3,8 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 
+using namespace Qt::StringLiterals;
+
 namespace quorvale {
 
 namespace {
@@ -110,9 +112,8 @@ bool LoopbackReceiver::listen(QString *error)
         auto *ipv4 = new QTcpServer(this);
         if (!ipv4->listen(QHostAddress::LocalHost, 0)) {
             if (error)
-                *error = QStringLiteral("The sign-in cannot receive the browser's answer: listening on 127.0.0.1 "
-                                        "failed (%1).")
-                             .arg(ipv4->errorString());
+                *error = u"The sign-in cannot receive the browser's answer: listening on 127.0.0.1 "
+                         "failed (%1)."_s.arg(ipv4->errorString());
             delete ipv4;
             return false;
         }
@@ -135,8 +136,8 @@ bool LoopbackReceiver::listen(QString *error)
         return true;
     }
     if (error)
-        *error = QStringLiteral("The sign-in cannot receive the browser's answer: no port was free on both 127.0.0.1 "
-                                "and ::1.");
+        *error = u"The sign-in cannot receive the browser's answer: no port was free on both 127.0.0.1 "
+                 "and ::1."_s;
     return false;
 }
 
@@ -152,7 +153,7 @@ quint16 LoopbackReceiver::port() const
 
 QUrl LoopbackReceiver::redirectUri() const
 {
-    return QUrl(QStringLiteral("http://localhost:%1/").arg(port()));
+    return QUrl(u"http://localhost:%1/"_s.arg(port()));
 }
 
 void LoopbackReceiver::stop()
@@ -200,15 +201,15 @@ void LoopbackReceiver::read(QTcpSocket *socket)
         return;
     // From here on the connection is being answered, whatever the handler does to the receiver.
     m_pending.erase(pending);
-    const QString notSignIn = QStringLiteral("This is not a sign-in answer.");
+    const QString notSignIn = u"This is not a sign-in answer."_s;
     if (request.status == RedirectRequest::Status::TooLarge)
-        answer(socket, 431, QStringLiteral("Request too large"), notSignIn);
+        answer(socket, 431, u"Request too large"_s, notSignIn);
     else if (request.status == RedirectRequest::Status::Malformed)
-        answer(socket, 400, QStringLiteral("Bad request"), notSignIn);
+        answer(socket, 400, u"Bad request"_s, notSignIn);
     else if (request.method != "GET")
-        answer(socket, 405, QStringLiteral("Not allowed"), notSignIn);
+        answer(socket, 405, u"Not allowed"_s, notSignIn);
     else if (request.path != u"/")
-        answer(socket, 404, QStringLiteral("Not found"), notSignIn);
+        answer(socket, 404, u"Not found"_s, notSignIn);
     else {
         const Answer reply = m_handler(request);
         answer(socket, reply.status, reply.title, reply.message);
@@ -220,9 +221,8 @@ void LoopbackReceiver::read(QTcpSocket *socket)
 void LoopbackReceiver::answer(QTcpSocket *socket, int status, const QString &title, const QString &message)
 {
     const QByteArray page =
-        QStringLiteral("<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>%1</title></head>"
-                       "<body><h1>%1</h1><p>%2</p></body></html>\n")
-            .arg(title.toHtmlEscaped(), message.toHtmlEscaped())
+        u"<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>%1</title></head>"
+        "<body><h1>%1</h1><p>%2</p></body></html>\n"_s.arg(title.toHtmlEscaped(), message.toHtmlEscaped())
             .toUtf8();
     QByteArray response = "HTTP/1.1 " + QByteArray::number(status) + ' ' + reason(status) + "\r\n";
     response += "Content-Type: text/html; charset=utf-8\r\nContent-Length: " + QByteArray::number(page.size()) +

@@ -5,13 +5,15 @@
 #include <QHostAddress>
 #include <QRegularExpression>
 
+using namespace Qt::StringLiterals;
+
 namespace quorvale {
 
 namespace {
 
-const QString kMicrosoft = QStringLiteral("microsoft");
-const QString kGoogle = QStringLiteral("google");
-const QString kCustom = QStringLiteral("custom");
+const QString kMicrosoft = u"microsoft"_s;
+const QString kGoogle = u"google"_s;
+const QString kCustom = u"custom"_s;
 
 void setError(QString *error, const QString &text)
 {
@@ -35,17 +37,17 @@ QStringList oauthProviderNames()
 QString endpointProblem(const QUrl &url, const QString &what)
 {
     if (!url.isValid() || url.isRelative() || url.host().isEmpty())
-        return QStringLiteral("The %1 \"%2\" is not a complete web address.").arg(what, url.toString());
+        return u"The %1 \"%2\" is not a complete web address."_s.arg(what, url.toString());
     if (!url.userInfo().isEmpty() || url.hasFragment())
-        return QStringLiteral("The %1 \"%2\" may not contain a user name, password or \"#\".")
-            .arg(what, url.toString(QUrl::RemoveUserInfo));
+        return u"The %1 \"%2\" may not contain a user name, password or \"#\"."_s.arg(
+            what, url.toString(QUrl::RemoveUserInfo));
     const QString scheme = url.scheme().toLower();
     if (scheme == u"https")
         return {};
     if (scheme == u"http" && QHostAddress(url.host()).isLoopback())
         return {};
-    return QStringLiteral("The %1 \"%2\" must start with https://, so that the sign-in is never sent unencrypted.")
-        .arg(what, url.toString());
+    return u"The %1 \"%2\" must start with https://, so that the sign-in is never sent unencrypted."_s.arg(
+        what, url.toString());
 }
 
 std::optional<OAuthProvider> resolveOAuthProvider(const OAuthChoice &choice, QString *error)
@@ -54,28 +56,25 @@ std::optional<OAuthProvider> resolveOAuthProvider(const OAuthChoice &choice, QSt
     OAuthProvider p;
     p.name = name;
     if (name == kMicrosoft) {
-        const QString tenant =
-            choice.tenant.trimmed().isEmpty() ? QStringLiteral("organizations") : choice.tenant.trimmed();
+        const QString tenant = choice.tenant.trimmed().isEmpty() ? u"organizations"_s : choice.tenant.trimmed();
         // A tenant is a GUID, a domain name or one of the words "organizations", "common", "consumers";
         // it becomes a path segment of the address, so nothing else may get in.
-        static const QRegularExpression tenantForm(QStringLiteral("^[A-Za-z0-9][A-Za-z0-9.-]{0,99}$"));
+        static const QRegularExpression tenantForm(u"^[A-Za-z0-9][A-Za-z0-9.-]{0,99}$"_s);
         if (!tenantForm.match(tenant).hasMatch()) {
-            setError(error, QStringLiteral("The Microsoft 365 tenant \"%1\" is not valid: give the tenant's domain "
-                                           "name or ID, or leave it empty for \"organizations\".")
-                                .arg(tenant));
+            setError(error, u"The Microsoft 365 tenant \"%1\" is not valid: give the tenant's domain "
+                            "name or ID, or leave it empty for \"organizations\"."_s.arg(tenant));
             return std::nullopt;
         }
-        const QString base =
-            QStringLiteral("https://login.microsoftonline.com/") + tenant + QStringLiteral("/oauth2/v2.0/");
-        p.authorizeUrl = QUrl(base + QStringLiteral("authorize"));
-        p.tokenUrl = QUrl(base + QStringLiteral("token"));
-        p.scope = QStringLiteral("https://outlook.office.com/SMTP.Send offline_access");
+        const QString base = u"https://login.microsoftonline.com/"_s + tenant + u"/oauth2/v2.0/"_s;
+        p.authorizeUrl = QUrl(base + u"authorize"_s);
+        p.tokenUrl = QUrl(base + u"token"_s);
+        p.scope = u"https://outlook.office.com/SMTP.Send offline_access"_s;
         p.clientId = orDefault(choice.clientId, QUORVALE_OAUTH_MICROSOFT_CLIENT_ID);
         p.clientSecret = choice.clientSecret.trimmed();
     } else if (name == kGoogle) {
-        p.authorizeUrl = QUrl(QStringLiteral("https://accounts.google.com/o/oauth2/v2/auth"));
-        p.tokenUrl = QUrl(QStringLiteral("https://oauth2.googleapis.com/token"));
-        p.scope = QStringLiteral("https://mail.google.com/");
+        p.authorizeUrl = QUrl(u"https://accounts.google.com/o/oauth2/v2/auth"_s);
+        p.tokenUrl = QUrl(u"https://oauth2.googleapis.com/token"_s);
+        p.scope = u"https://mail.google.com/"_s;
         p.clientId = orDefault(choice.clientId, QUORVALE_OAUTH_GOOGLE_CLIENT_ID);
         // The build's secret belongs to the build's client only.
         p.clientSecret = choice.clientId.trimmed().isEmpty()
@@ -84,8 +83,7 @@ std::optional<OAuthProvider> resolveOAuthProvider(const OAuthChoice &choice, QSt
         p.scopeOnRefresh = false;
         // Google hands out a refresh token only for offline access, and on a repeated sign-in only
         // when the user is asked to consent again.
-        p.extraAuthorizeParameters = {{QStringLiteral("access_type"), QStringLiteral("offline")},
-                                      {QStringLiteral("prompt"), QStringLiteral("consent")}};
+        p.extraAuthorizeParameters = {{u"access_type"_s, u"offline"_s}, {u"prompt"_s, u"consent"_s}};
     } else if (name == kCustom) {
         p.authorizeUrl = QUrl(choice.authorizeUrl.trimmed(), QUrl::StrictMode);
         p.tokenUrl = QUrl(choice.tokenUrl.trimmed(), QUrl::StrictMode);
@@ -93,10 +91,9 @@ std::optional<OAuthProvider> resolveOAuthProvider(const OAuthChoice &choice, QSt
         p.clientId = choice.clientId.trimmed();
         p.clientSecret = choice.clientSecret.trimmed();
         // Only a request for offline access promises a refresh token.
-        p.refreshTokenRequired = p.scope.split(u' ').contains(QStringLiteral("offline_access"));
-        for (const auto &[url, what] :
-             {std::pair{p.authorizeUrl, QStringLiteral("sign-in address (OAuthAuthorizeUrl)")},
-              std::pair{p.tokenUrl, QStringLiteral("token address (OAuthTokenUrl)")}}) {
+        p.refreshTokenRequired = p.scope.split(u' ').contains(u"offline_access"_s);
+        for (const auto &[url, what] : {std::pair{p.authorizeUrl, u"sign-in address (OAuthAuthorizeUrl)"_s},
+                                        std::pair{p.tokenUrl, u"token address (OAuthTokenUrl)"_s}}) {
             const QString problem = endpointProblem(url, what);
             if (!problem.isEmpty()) {
                 setError(error, problem);
@@ -104,18 +101,17 @@ std::optional<OAuthProvider> resolveOAuthProvider(const OAuthChoice &choice, QSt
             }
         }
         if (p.scope.isEmpty()) {
-            setError(error, QStringLiteral("No scope (OAuthScope) is set for the custom sign-in."));
+            setError(error, u"No scope (OAuthScope) is set for the custom sign-in."_s);
             return std::nullopt;
         }
     } else {
-        setError(error, QStringLiteral("The sign-in provider \"%1\" is not known; use %2.")
-                            .arg(choice.provider, oauthProviderNames().join(QStringLiteral(", "))));
+        setError(error, u"The sign-in provider \"%1\" is not known; use %2."_s.arg(choice.provider,
+                                                                                   oauthProviderNames().join(u", "_s)));
         return std::nullopt;
     }
     if (p.clientId.isEmpty()) {
-        setError(error, QStringLiteral("No client ID (OAuthClientId) is set for the %1 sign-in: enter the ID of the "
-                                       "application your administrator registered.")
-                            .arg(name));
+        setError(error, u"No client ID (OAuthClientId) is set for the %1 sign-in: enter the ID of the "
+                        "application your administrator registered."_s.arg(name));
         return std::nullopt;
     }
     return p;
@@ -125,9 +121,9 @@ std::optional<SmtpPreset> smtpPresetFor(const QString &provider)
 {
     const QString name = provider.trimmed().toLower();
     if (name == kMicrosoft)
-        return SmtpPreset{QStringLiteral("smtp.office365.com"), 587, true};
+        return SmtpPreset{u"smtp.office365.com"_s, 587, true};
     if (name == kGoogle)
-        return SmtpPreset{QStringLiteral("smtp.gmail.com"), 587, true};
+        return SmtpPreset{u"smtp.gmail.com"_s, 587, true};
     return std::nullopt;
 }
 

@@ -9,6 +9,8 @@
 #include <QThread>
 #include <QTimer>
 
+using namespace Qt::StringLiterals;
+
 namespace quorvale {
 
 namespace {
@@ -35,7 +37,7 @@ QByteArray queryItem(const QString &name, const QString &value)
     return QUrl::toPercentEncoding(name) + '=' + QUrl::toPercentEncoding(value);
 }
 
-const QString kCloseWindow = QStringLiteral("You may close this window and return to Quorvale.");
+const QString kCloseWindow = u"You may close this window and return to Quorvale."_s;
 
 } // namespace
 
@@ -69,9 +71,9 @@ bool OAuthSignIn::start(QString *error)
         return false;
     };
     if (m_receiver || m_finished)
-        return fail(QStringLiteral("This sign-in has already been started."));
-    for (const auto &[url, what] : {std::pair{m_provider.authorizeUrl, QStringLiteral("sign-in address")},
-                                    std::pair{m_provider.tokenUrl, QStringLiteral("token address")}}) {
+        return fail(u"This sign-in has already been started."_s);
+    for (const auto &[url, what] : {std::pair{m_provider.authorizeUrl, u"sign-in address"_s},
+                                    std::pair{m_provider.tokenUrl, u"token address"_s}}) {
         const QString problem = endpointProblem(url, what);
         if (!problem.isEmpty())
             return fail(problem);
@@ -93,17 +95,17 @@ bool OAuthSignIn::start(QString *error)
             query += '&';
         query += queryItem(name, value);
     };
-    add(QStringLiteral("response_type"), QStringLiteral("code"));
-    add(QStringLiteral("client_id"), m_provider.clientId);
-    add(QStringLiteral("redirect_uri"), m_redirectUri);
-    add(QStringLiteral("scope"), m_provider.scope);
-    add(QStringLiteral("state"), m_state);
-    add(QStringLiteral("code_challenge"), challengeFor(m_verifier));
-    add(QStringLiteral("code_challenge_method"), QStringLiteral("S256"));
+    add(u"response_type"_s, u"code"_s);
+    add(u"client_id"_s, m_provider.clientId);
+    add(u"redirect_uri"_s, m_redirectUri);
+    add(u"scope"_s, m_provider.scope);
+    add(u"state"_s, m_state);
+    add(u"code_challenge"_s, challengeFor(m_verifier));
+    add(u"code_challenge_method"_s, u"S256"_s);
     for (const auto &[name, value] : std::as_const(m_provider.extraAuthorizeParameters))
         add(name, value);
     if (!m_loginHint.isEmpty())
-        add(QStringLiteral("login_hint"), m_loginHint);
+        add(u"login_hint"_s, m_loginHint);
     m_authorizationUrl = m_provider.authorizeUrl;
     m_authorizationUrl.setQuery(QString::fromLatin1(query), QUrl::StrictMode);
 
@@ -113,13 +115,10 @@ bool OAuthSignIn::start(QString *error)
         const qint64 seconds = std::chrono::ceil<std::chrono::seconds>(m_timeout).count();
         const bool minutes = seconds % 60 == 0;
         const qint64 count = minutes ? seconds / 60 : seconds;
-        const QString limit = QStringLiteral("%1 %2%3")
-                                  .arg(count)
-                                  .arg(minutes ? QStringLiteral("minute") : QStringLiteral("second"))
-                                  .arg(count == 1 ? QString() : QStringLiteral("s"));
-        finish(TokenResult::failed(AuthFailure::TimedOut, QStringLiteral("No sign-in came back from the browser within "
-                                                                         "%1; nothing was signed in.")
-                                                              .arg(limit)));
+        const QString limit =
+            u"%1 %2%3"_s.arg(count).arg(minutes ? u"minute"_s : u"second"_s).arg(count == 1 ? QString() : u"s"_s);
+        finish(TokenResult::failed(AuthFailure::TimedOut, u"No sign-in came back from the browser within "
+                                                          "%1; nothing was signed in."_s.arg(limit)));
     });
     m_timer->start(m_timeout);
     return true;
@@ -138,7 +137,7 @@ bool OAuthSignIn::openBrowser(BrowserOpener &browser) const
 void OAuthSignIn::cancel()
 {
     m_cancelled->store(true);
-    finish(TokenResult::failed(AuthFailure::Cancelled, QStringLiteral("The sign-in was cancelled.")));
+    finish(TokenResult::failed(AuthFailure::Cancelled, u"The sign-in was cancelled."_s));
 }
 
 TokenResult OAuthSignIn::waitForFinished(const std::function<bool()> &aborted)
@@ -161,43 +160,39 @@ TokenResult OAuthSignIn::waitForFinished(const std::function<bool()> &aborted)
 LoopbackReceiver::Answer OAuthSignIn::receive(const RedirectRequest &request)
 {
     if (m_finished || m_exchangeThread)
-        return {400, QStringLiteral("Sign-in already ended"), kCloseWindow, true};
-    const int states = request.count(QStringLiteral("state"));
-    const int codes = request.count(QStringLiteral("code"));
-    const int errors = request.count(QStringLiteral("error"));
+        return {400, u"Sign-in already ended"_s, kCloseWindow, true};
+    const int states = request.count(u"state"_s);
+    const int codes = request.count(u"code"_s);
+    const int errors = request.count(u"error"_s);
     if (states == 0 && codes == 0 && errors == 0)
-        return {400, QStringLiteral("Not a sign-in answer"),
-                QStringLiteral("This address only receives the answer to a sign-in started in Quorvale."), false};
+        return {400, u"Not a sign-in answer"_s,
+                u"This address only receives the answer to a sign-in started in Quorvale."_s, false};
 
     // Only the request this sign-in sent knows the state: anything else may be an answer forced on
     // the browser by someone else, and its code must never be used.
-    if (states != 1 || request.value(QStringLiteral("state")) != m_state) {
-        finish(TokenResult::failed(
-            AuthFailure::Mismatch,
-            QStringLiteral("The browser brought back an answer that does not belong to this "
-                           "sign-in, so it was refused and nothing was signed in. Sign in again.")));
-        return {400, QStringLiteral("Sign-in refused"),
-                QStringLiteral("This answer does not belong to the sign-in Quorvale started, so it was refused. ") +
-                    kCloseWindow,
+    if (states != 1 || request.value(u"state"_s) != m_state) {
+        finish(TokenResult::failed(AuthFailure::Mismatch,
+                                   u"The browser brought back an answer that does not belong to this "
+                                   "sign-in, so it was refused and nothing was signed in. Sign in again."_s));
+        return {400, u"Sign-in refused"_s,
+                u"This answer does not belong to the sign-in Quorvale started, so it was refused. "_s + kCloseWindow,
                 true};
     }
     if (errors > 0) {
-        const TokenResult refused =
-            providerRefusal(QStringLiteral("The sign-in was refused"), request.value(QStringLiteral("error")),
-                            request.value(QStringLiteral("error_description")));
+        const TokenResult refused = providerRefusal(u"The sign-in was refused"_s, request.value(u"error"_s),
+                                                    request.value(u"error_description"_s));
         finish(refused);
-        return {200, QStringLiteral("Sign-in refused"),
-                QStringLiteral("The provider said: %1. ").arg(refused.providerDetail) + kCloseWindow, true};
+        return {200, u"Sign-in refused"_s, u"The provider said: %1. "_s.arg(refused.providerDetail) + kCloseWindow,
+                true};
     }
-    const QString code = request.value(QStringLiteral("code"));
+    const QString code = request.value(u"code"_s);
     if (codes != 1 || code.isEmpty()) {
-        finish(TokenResult::failed(AuthFailure::BadReply,
-                                   QStringLiteral("The browser brought back a sign-in answer "
-                                                  "without a usable code; nothing was signed in.")));
-        return {400, QStringLiteral("Sign-in failed"), kCloseWindow, true};
+        finish(TokenResult::failed(AuthFailure::BadReply, u"The browser brought back a sign-in answer "
+                                                          "without a usable code; nothing was signed in."_s));
+        return {400, u"Sign-in failed"_s, kCloseWindow, true};
     }
     exchange(code);
-    return {200, QStringLiteral("Quorvale received the sign-in"), kCloseWindow, true};
+    return {200, u"Quorvale received the sign-in"_s, kCloseWindow, true};
 }
 
 void OAuthSignIn::exchange(const QString &code)

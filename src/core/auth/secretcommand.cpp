@@ -4,6 +4,8 @@
 #include <QFileInfo>
 #include <QProcess>
 
+using namespace Qt::StringLiterals;
+
 namespace quorvale {
 
 namespace {
@@ -16,12 +18,11 @@ constexpr qint64 kMaxOutputBytes = 1024 * 1024;
 SecretCommandResult runSecretCommand(const QStringList &words, SecretKind kind, std::chrono::milliseconds timeout,
                                      const std::function<bool()> &aborted)
 {
-    const QString what =
-        kind == SecretKind::Password ? QStringLiteral("password command") : QStringLiteral("token command");
+    const QString what = kind == SecretKind::Password ? u"password command"_s : u"token command"_s;
     if (words.isEmpty() || words.first().isEmpty())
-        return {{}, QStringLiteral("No %1 (PasswordCommand) is set.").arg(what)};
+        return {{}, u"No %1 (PasswordCommand) is set."_s.arg(what)};
     // Only the program's name: the arguments may hold a secret of their own.
-    const QString name = QStringLiteral("The %1 \"%2\"").arg(what, QFileInfo(words.first()).fileName());
+    const QString name = u"The %1 \"%2\""_s.arg(what, QFileInfo(words.first()).fileName());
 
     QProcess process;
     process.setProgram(words.first());
@@ -30,7 +31,7 @@ SecretCommandResult runSecretCommand(const QStringList &words, SecretKind kind, 
     process.setStandardErrorFile(QProcess::nullDevice());
     process.start();
     if (!process.waitForStarted())
-        return {{}, name + QStringLiteral(" could not be started.")};
+        return {{}, name + u" could not be started."_s};
 
     QByteArray output;
     const QDeadlineTimer deadline(timeout);
@@ -45,27 +46,26 @@ SecretCommandResult runSecretCommand(const QStringList &words, SecretKind kind, 
             process.kill();
             process.waitForFinished();
             if (stop)
-                return {{}, name + QStringLiteral(" was stopped.")};
+                return {{}, name + u" was stopped."_s};
             if (output.size() > kMaxOutputBytes)
-                return {{}, name + QStringLiteral(" printed far more than one line.")};
+                return {{}, name + u" printed far more than one line."_s};
             const qint64 seconds = std::chrono::ceil<std::chrono::seconds>(timeout).count();
             return {{},
-                    name + QStringLiteral(" did not finish within %1 second%2.")
-                               .arg(seconds)
-                               .arg(seconds == 1 ? QString() : QStringLiteral("s"))};
+                    name +
+                        u" did not finish within %1 second%2."_s.arg(seconds).arg(seconds == 1 ? QString() : u"s"_s)};
         }
     }
     output += process.readAllStandardOutput();
     if (process.exitStatus() != QProcess::NormalExit)
-        return {{}, name + QStringLiteral(" crashed.")};
+        return {{}, name + u" crashed."_s};
     if (process.exitCode() != 0)
-        return {{}, name + QStringLiteral(" failed with exit status %1.").arg(process.exitCode())};
+        return {{}, name + u" failed with exit status %1."_s.arg(process.exitCode())};
     const qsizetype end = output.indexOf('\n');
     QByteArray line = end < 0 ? output : output.left(end);
     if (line.endsWith('\r'))
         line.chop(1);
     if (line.trimmed().isEmpty())
-        return {{}, name + QStringLiteral(" printed nothing on its first line.")};
+        return {{}, name + u" printed nothing on its first line."_s};
     return {QString::fromUtf8(line), {}};
 }
 

@@ -1,5 +1,7 @@
 #include "auth/secretmask.h"
 
+using namespace Qt::StringLiterals;
+
 namespace quorvale {
 
 QByteArray xoauth2InitialResponse(const QString &user, const QString &accessToken)
@@ -13,7 +15,7 @@ QByteArray xoauth2InitialResponse(const QString &user, const QString &accessToke
 
 QString maskSecrets(QString text, const QString &user, const QStringList &secrets)
 {
-    const QString mask = QStringLiteral("********");
+    const QString mask = u"********"_s;
     for (const QString &secret : secrets) {
         if (secret.size() < 3)
             continue;

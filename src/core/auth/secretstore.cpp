@@ -8,6 +8,8 @@
 #include <QRegularExpression>
 #include <QSaveFile>
 
+using namespace Qt::StringLiterals;
+
 namespace quorvale {
 
 namespace {
@@ -31,7 +33,7 @@ bool fail(QString *error, const QString &text)
 
 bool isValidSecretKey(const QString &key)
 {
-    static const QRegularExpression form(QStringLiteral("^[A-Za-z0-9._-]{1,64}$"));
+    static const QRegularExpression form(u"^[A-Za-z0-9._-]{1,64}$"_s);
     return form.match(key).hasMatch() && key != u"." && key != u"..";
 }
 
@@ -47,33 +49,32 @@ QString FileSecretStore::path(const QString &key) const
 
 QString FileSecretStore::location(const QString &key) const
 {
-    return QStringLiteral("the file %1, readable by you only").arg(QDir::toNativeSeparators(path(key)));
+    return u"the file %1, readable by you only"_s.arg(QDir::toNativeSeparators(path(key)));
 }
 
 SecretLookup FileSecretStore::read(const QString &key)
 {
     if (!isValidSecretKey(key))
-        return {SecretLookup::Status::Failed, {}, QStringLiteral("\"%1\" is not a valid secret name.").arg(key)};
+        return {SecretLookup::Status::Failed, {}, u"\"%1\" is not a valid secret name."_s.arg(key)};
     const QString file = path(key);
     const QFileInfo info(file);
     if (!info.exists() && !info.isSymLink())
         return {};
     const auto failed = [&file](const QString &why) {
-        return SecretLookup{
-            SecretLookup::Status::Failed,
-            {},
-            QStringLiteral("The secret in %1 cannot be read: %2.").arg(QDir::toNativeSeparators(file), why)};
+        return SecretLookup{SecretLookup::Status::Failed,
+                            {},
+                            u"The secret in %1 cannot be read: %2."_s.arg(QDir::toNativeSeparators(file), why)};
     };
     if (info.isSymLink())
-        return failed(QStringLiteral("it is a symbolic link"));
+        return failed(u"it is a symbolic link"_s);
     if (!info.isFile())
-        return failed(QStringLiteral("it is not a file"));
+        return failed(u"it is not a file"_s);
     QFile in(file);
     if (!in.open(QIODevice::ReadOnly))
         return failed(in.errorString());
     const QByteArray bytes = in.read(kMaxSecretBytes + 1);
     if (bytes.size() > kMaxSecretBytes)
-        return failed(QStringLiteral("it is far too large"));
+        return failed(u"it is far too large"_s);
     QString secret = QString::fromUtf8(bytes);
     while (secret.endsWith(u'\n') || secret.endsWith(u'\r'))
         secret.chop(1);
@@ -85,15 +86,15 @@ SecretLookup FileSecretStore::read(const QString &key)
 bool FileSecretStore::write(const QString &key, const QString &secret, QString *error)
 {
     if (!isValidSecretKey(key))
-        return fail(error, QStringLiteral("\"%1\" is not a valid secret name.").arg(key));
+        return fail(error, u"\"%1\" is not a valid secret name."_s.arg(key));
     const QString native = QDir::toNativeSeparators(m_folder);
     const QFileInfo folder(m_folder);
     if (!folder.exists()) {
         if (!QDir().mkpath(m_folder))
-            return fail(error, QStringLiteral("The folder %1 could not be created.").arg(native));
+            return fail(error, u"The folder %1 could not be created."_s.arg(native));
         QFile::setPermissions(m_folder, kOwnerOnlyFolder);
     } else if (!folder.isDir()) {
-        return fail(error, QStringLiteral("%1 is not a folder, so no secret can be saved there.").arg(native));
+        return fail(error, u"%1 is not a folder, so no secret can be saved there."_s.arg(native));
     } else if (QFile::permissions(m_folder) & kGroupOrOther) {
         // The folder holds secrets: nobody else needs to list it.
         QFile::setPermissions(m_folder, kOwnerOnlyFolder);
@@ -104,35 +105,35 @@ bool FileSecretStore::write(const QString &key, const QString &secret, QString *
     const QFileInfo info(file);
     // QSaveFile would write to a link's target; a link here was not made by us.
     if (info.isSymLink())
-        return fail(error, QStringLiteral("%1 is a symbolic link, so the secret was not saved through it.").arg(where));
+        return fail(error, u"%1 is a symbolic link, so the secret was not saved through it."_s.arg(where));
     if (info.exists() && !info.isFile())
-        return fail(error, QStringLiteral("%1 is not a file, so the secret cannot be saved there.").arg(where));
+        return fail(error, u"%1 is not a file, so the secret cannot be saved there."_s.arg(where));
     QSaveFile out(file);
     if (!out.open(QIODevice::WriteOnly))
-        return fail(error, QStringLiteral("The secret could not be saved to %1: %2").arg(where, out.errorString()));
+        return fail(error, u"The secret could not be saved to %1: %2"_s.arg(where, out.errorString()));
     // Private before the first byte is written; the rename keeps the mode.
     if (!out.setPermissions(kOwnerReadWrite))
-        return fail(error, QStringLiteral("The secret file %1 could not be made private to you.").arg(where));
+        return fail(error, u"The secret file %1 could not be made private to you."_s.arg(where));
     const QByteArray bytes = secret.toUtf8() + '\n';
     if (out.write(bytes) != bytes.size() || !out.commit())
-        return fail(error, QStringLiteral("The secret could not be saved to %1: %2").arg(where, out.errorString()));
+        return fail(error, u"The secret could not be saved to %1: %2"_s.arg(where, out.errorString()));
     return true;
 }
 
 bool FileSecretStore::remove(const QString &key, QString *error)
 {
     if (!isValidSecretKey(key))
-        return fail(error, QStringLiteral("\"%1\" is not a valid secret name.").arg(key));
+        return fail(error, u"\"%1\" is not a valid secret name."_s.arg(key));
     const QString file = path(key);
     const QFileInfo info(file);
     if (!info.exists() && !info.isSymLink())
         return true;
     if (info.isDir() && !info.isSymLink())
-        return fail(error, QStringLiteral("%1 is a folder, not a saved secret.").arg(QDir::toNativeSeparators(file)));
+        return fail(error, u"%1 is a folder, not a saved secret."_s.arg(QDir::toNativeSeparators(file)));
     QFile doomed(file);
     if (!doomed.remove())
-        return fail(error, QStringLiteral("The secret %1 could not be removed: %2")
-                               .arg(QDir::toNativeSeparators(file), doomed.errorString()));
+        return fail(error, u"The secret %1 could not be removed: %2"_s.arg(QDir::toNativeSeparators(file),
+                                                                           doomed.errorString()));
     return true;
 }
 
@@ -144,8 +145,8 @@ SecretStoreChoice openSecretStore(std::chrono::milliseconds probeTimeout, const 
     auto files = std::make_unique<FileSecretStore>(fileFolder);
     const QString folder = QDir::toNativeSeparators(files->folder());
     return {std::move(files),
-            QStringLiteral("No system keyring answered (%1), so secrets are kept in files readable by you only, in %2.")
-                .arg(why, folder)};
+            u"No system keyring answered (%1), so secrets are kept in files readable by you only, in %2."_s.arg(
+                why, folder)};
 }
 
 } // namespace quorvale

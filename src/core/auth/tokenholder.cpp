@@ -3,6 +3,8 @@
 #include "auth/secretmask.h"
 #include "auth/secretstore.h"
 
+using namespace Qt::StringLiterals;
+
 namespace quorvale {
 
 namespace {
@@ -50,7 +52,7 @@ TokenResult TokenHolder::accessToken(const TokenRequestOptions &options)
         if (saved.status == SecretLookup::Status::Failed)
             return TokenResult::failed(AuthFailure::Setup, saved.error);
         if (saved.status == SecretLookup::Status::Missing)
-            return TokenResult::failed(AuthFailure::SignInAgain, QStringLiteral("No sign-in is saved. Sign in again."));
+            return TokenResult::failed(AuthFailure::SignInAgain, u"No sign-in is saved. Sign in again."_s);
         m_refreshToken = saved.secret;
     }
     TokenResult result = refreshAccessToken(m_provider, m_refreshToken, options);

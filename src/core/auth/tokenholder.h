@@ -11,6 +11,8 @@
 
 namespace quorvale {
 
+using namespace Qt::StringLiterals;
+
 class SecretStore;
 
 /// The tokens of one signed-in account. The access token stays in memory only; the refresh token
@@ -23,7 +25,7 @@ public:
     static constexpr qint64 kRefreshMarginSeconds = 5 * 60;
 
     /// `store` keeps the refresh token under `key` and must outlive the holder.
-    TokenHolder(OAuthProvider provider, SecretStore &store, QString key = QStringLiteral("oauth-refresh-token"));
+    TokenHolder(OAuthProvider provider, SecretStore &store, QString key = u"oauth-refresh-token"_s);
 
     /// Takes over a fresh sign-in: the refresh token goes to the store (replacing or, when the
     /// sign-in brought none, removing the one there), the access token stays here.

@@ -6,6 +6,8 @@
 
 #include <cmath>
 
+using namespace Qt::StringLiterals;
+
 namespace quorvale {
 
 namespace {
@@ -17,8 +19,7 @@ constexpr qint64 kMaxLifetimeSeconds = 10LL * 365 * 24 * 3600;
 
 TokenResult badReply(const QString &why)
 {
-    return TokenResult::failed(AuthFailure::BadReply,
-                               QStringLiteral("The sign-in server's answer cannot be used: %1.").arg(why));
+    return TokenResult::failed(AuthFailure::BadReply, u"The sign-in server's answer cannot be used: %1."_s.arg(why));
 }
 
 // RFC 6750 limits a bearer token to letters, digits and "-._~+/=", but providers differ; every
@@ -68,7 +69,7 @@ QString printableText(const QString &text, qsizetype maxLength)
     }
     out = out.simplified();
     if (out.size() > maxLength)
-        out = out.left(maxLength - 3) + QStringLiteral("...");
+        out = out.left(maxLength - 3) + u"..."_s;
     return out;
 }
 
@@ -77,9 +78,8 @@ TokenResult providerRefusal(const QString &lead, const QString &code, const QStr
     TokenResult refused = TokenResult::failed(AuthFailure::Refused, {});
     refused.providerError = printableText(code, 80);
     const QString said = printableText(description);
-    refused.providerDetail =
-        said.isEmpty() ? refused.providerError : refused.providerError + QStringLiteral(" (") + said + u')';
-    refused.error = lead + QStringLiteral(": ") + refused.providerDetail + u'.';
+    refused.providerDetail = said.isEmpty() ? refused.providerError : refused.providerError + u" ("_s + said + u')';
+    refused.error = lead + u": "_s + refused.providerDetail + u'.';
     return refused;
 }
 
@@ -89,10 +89,9 @@ TokenResult parseTokenReply(int httpStatus, const QByteArray &body, bool refresh
     const QJsonDocument document = QJsonDocument::fromJson(body, &parseError);
     if (parseError.error != QJsonParseError::NoError || !document.isObject()) {
         if (httpStatus != 200)
-            return TokenResult::failed(
-                AuthFailure::BadReply,
-                QStringLiteral("The sign-in server answered with HTTP status %1.").arg(httpStatus));
-        return badReply(QStringLiteral("it is not a JSON object"));
+            return TokenResult::failed(AuthFailure::BadReply,
+                                       u"The sign-in server answered with HTTP status %1."_s.arg(httpStatus));
+        return badReply(u"it is not a JSON object"_s);
     }
     const QJsonObject reply = document.object();
 
@@ -101,30 +100,29 @@ TokenResult parseTokenReply(int httpStatus, const QByteArray &body, bool refresh
         const QString code = printableText(error.toString(), 80);
         if (code.isEmpty())
             return TokenResult::failed(AuthFailure::BadReply,
-                                       QStringLiteral("The sign-in server answered with an error it did not name "
-                                                      "(HTTP status %1).")
-                                           .arg(httpStatus));
-        return providerRefusal(QStringLiteral("The sign-in server refused the request"), code,
+                                       u"The sign-in server answered with an error it did not name "
+                                       "(HTTP status %1)."_s.arg(httpStatus));
+        return providerRefusal(u"The sign-in server refused the request"_s, code,
                                reply.value(u"error_description").toString());
     }
 
     if (reply.value(u"token_type").toString().compare(u"Bearer", Qt::CaseInsensitive) != 0)
-        return badReply(QStringLiteral("its token type is not \"Bearer\""));
+        return badReply(u"its token type is not \"Bearer\""_s);
     TokenGrant grant;
     grant.accessToken = reply.value(u"access_token").toString();
     if (!isTokenText(grant.accessToken))
-        return badReply(QStringLiteral("it holds no usable access token"));
+        return badReply(u"it holds no usable access token"_s);
     const qint64 lifetime = lifetimeSeconds(reply.value(u"expires_in"));
     if (lifetime < 0)
-        return badReply(QStringLiteral("it does not say how long the access token lasts"));
+        return badReply(u"it does not say how long the access token lasts"_s);
     grant.expiresAt = now.toUTC().addSecs(lifetime);
     const QString refresh = reply.value(u"refresh_token").toString();
     if (!refresh.isEmpty()) {
         if (!isTokenText(refresh))
-            return badReply(QStringLiteral("its refresh token is not usable"));
+            return badReply(u"its refresh token is not usable"_s);
         grant.refreshToken = refresh;
     } else if (refreshTokenRequired) {
-        return badReply(QStringLiteral("it holds no refresh token, so the sign-in would not last"));
+        return badReply(u"it holds no refresh token, so the sign-in would not last"_s);
     }
     grant.scope = printableText(reply.value(u"scope").toString(), 1000);
     TokenResult result;

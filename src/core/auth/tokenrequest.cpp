@@ -11,6 +11,8 @@
 #include <memory>
 #include <mutex>
 
+using namespace Qt::StringLiterals;
+
 namespace quorvale {
 
 namespace {
@@ -61,7 +63,7 @@ QByteArray encodeForm(const Form &form)
 TokenResult postForm(const OAuthProvider &provider, const Form &form, bool refreshTokenRequired,
                      const TokenRequestOptions &options)
 {
-    const QString problem = endpointProblem(provider.tokenUrl, QStringLiteral("token address"));
+    const QString problem = endpointProblem(provider.tokenUrl, u"token address"_s);
     if (!problem.isEmpty())
         return TokenResult::failed(AuthFailure::Setup, problem);
 
@@ -69,12 +71,12 @@ TokenResult postForm(const OAuthProvider &provider, const Form &form, bool refre
     std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
     std::unique_ptr<CURL, decltype(&curl_easy_cleanup)> curl(curl_easy_init(), &curl_easy_cleanup);
     if (!curl)
-        return TokenResult::failed(AuthFailure::Network, QStringLiteral("The sign-in could not start its connection."));
+        return TokenResult::failed(AuthFailure::Network, u"The sign-in could not start its connection."_s);
     CURL *h = curl.get();
 
     const QByteArray url = provider.tokenUrl.toEncoded();
     const QByteArray body = encodeForm(form);
-    const QByteArray userAgent = QStringLiteral("%1/%2").arg(appTitle(), appVersion()).toUtf8();
+    const QByteArray userAgent = u"%1/%2"_s.arg(appTitle(), appVersion()).toUtf8();
     const QByteArray caBundle = qgetenv("CURL_CA_BUNDLE");
     std::unique_ptr<curl_slist, decltype(&curl_slist_free_all)> headers(
         curl_slist_append(nullptr, "Accept: application/json"), &curl_slist_free_all);
@@ -110,25 +112,21 @@ TokenResult postForm(const OAuthProvider &provider, const Form &form, bool refre
     case CURLE_OK:
         break;
     case CURLE_ABORTED_BY_CALLBACK:
-        return TokenResult::failed(AuthFailure::Cancelled, QStringLiteral("The sign-in was cancelled."));
+        return TokenResult::failed(AuthFailure::Cancelled, u"The sign-in was cancelled."_s);
     case CURLE_OPERATION_TIMEDOUT:
-        return TokenResult::failed(AuthFailure::TimedOut,
-                                   QStringLiteral("The sign-in server %1 did not answer within %2 "
-                                                  "seconds.")
-                                       .arg(host)
-                                       .arg((options.timeout.count() + 999) / 1000));
+        return TokenResult::failed(AuthFailure::TimedOut, u"The sign-in server %1 did not answer within %2 "
+                                                          "seconds."_s.arg(host)
+                                                              .arg((options.timeout.count() + 999) / 1000));
     case CURLE_WRITE_ERROR:
         if (transfer.tooLarge)
-            return TokenResult::failed(AuthFailure::BadReply,
-                                       QStringLiteral("The sign-in server %1 sent an answer far too "
-                                                      "large for a token reply.")
-                                           .arg(host));
+            return TokenResult::failed(AuthFailure::BadReply, u"The sign-in server %1 sent an answer far too "
+                                                              "large for a token reply."_s.arg(host));
         [[fallthrough]];
     default: {
         const QString detail =
             curlError[0] ? QString::fromUtf8(curlError).trimmed() : QString::fromUtf8(curl_easy_strerror(code));
-        return TokenResult::failed(
-            AuthFailure::Network, QStringLiteral("The sign-in server %1 could not be reached (%2).").arg(host, detail));
+        return TokenResult::failed(AuthFailure::Network,
+                                   u"The sign-in server %1 could not be reached (%2)."_s.arg(host, detail));
     }
     }
     long status = 0;
@@ -138,9 +136,9 @@ TokenResult postForm(const OAuthProvider &provider, const Form &form, bool refre
 
 void addClient(Form &form, const OAuthProvider &provider)
 {
-    form.append({QStringLiteral("client_id"), provider.clientId});
+    form.append({u"client_id"_s, provider.clientId});
     if (!provider.clientSecret.isEmpty())
-        form.append({QStringLiteral("client_secret"), provider.clientSecret});
+        form.append({u"client_secret"_s, provider.clientSecret});
 }
 
 } // namespace
@@ -148,10 +146,10 @@ void addClient(Form &form, const OAuthProvider &provider)
 TokenResult exchangeAuthorizationCode(const OAuthProvider &provider, const QString &code, const QString &verifier,
                                       const QString &redirectUri, const TokenRequestOptions &options)
 {
-    Form form{{QStringLiteral("grant_type"), QStringLiteral("authorization_code")},
-              {QStringLiteral("code"), code},
-              {QStringLiteral("redirect_uri"), redirectUri},
-              {QStringLiteral("code_verifier"), verifier}};
+    Form form{{u"grant_type"_s, u"authorization_code"_s},
+              {u"code"_s, code},
+              {u"redirect_uri"_s, redirectUri},
+              {u"code_verifier"_s, verifier}};
     addClient(form, provider);
     return postForm(provider, form, provider.refreshTokenRequired, options);
 }
@@ -160,18 +158,16 @@ TokenResult refreshAccessToken(const OAuthProvider &provider, const QString &ref
                                const TokenRequestOptions &options)
 {
     if (refreshToken.isEmpty())
-        return TokenResult::failed(AuthFailure::SignInAgain, QStringLiteral("No sign-in is saved. Sign in again."));
-    Form form{{QStringLiteral("grant_type"), QStringLiteral("refresh_token")},
-              {QStringLiteral("refresh_token"), refreshToken}};
+        return TokenResult::failed(AuthFailure::SignInAgain, u"No sign-in is saved. Sign in again."_s);
+    Form form{{u"grant_type"_s, u"refresh_token"_s}, {u"refresh_token"_s, refreshToken}};
     if (provider.scopeOnRefresh)
-        form.append({QStringLiteral("scope"), provider.scope});
+        form.append({u"scope"_s, provider.scope});
     addClient(form, provider);
     // The reply may carry a new refresh token (the old one then stops working soon) or none.
     TokenResult result = postForm(provider, form, false, options);
     if (result.failure == AuthFailure::Refused && result.providerError == u"invalid_grant") {
         result.failure = AuthFailure::SignInAgain;
-        result.error =
-            QStringLiteral("The saved sign-in is no longer accepted (%1). Sign in again.").arg(result.providerDetail);
+        result.error = u"The saved sign-in is no longer accepted (%1). Sign in again."_s.arg(result.providerDetail);
     }
     return result;
 }

@@ -13,6 +13,8 @@
 
 #include <algorithm>
 
+using namespace Qt::StringLiterals;
+
 namespace quorvale {
 
 namespace {
@@ -50,7 +52,7 @@ QString joinLines(const QList<qint64> &lines)
     QStringList texts;
     for (qint64 line : lines)
         texts.append(QString::number(line));
-    return texts.join(QStringLiteral(", "));
+    return texts.join(u", "_s);
 }
 
 QString csvField(const QString &text)
@@ -58,9 +60,9 @@ QString csvField(const QString &text)
     QString quoted = text;
     // A spreadsheet would run a field that starts like this as a formula.
     if (!quoted.isEmpty() && QStringView(u"=+-@\t\r").contains(quoted.front()))
-        quoted.prepend(QLatin1Char('\''));
-    quoted.replace(QLatin1Char('"'), QStringLiteral("\"\""));
-    return QLatin1Char('"') + quoted + QLatin1Char('"');
+        quoted.prepend(u'\'');
+    quoted.replace(u'"', u"\"\""_s);
+    return u'"' + quoted + u'"';
 }
 
 const char *actionKeyword(CheckAction action)
@@ -86,8 +88,8 @@ const char *actionKeyword(CheckAction action)
 
 bool isUsableMailAddress(const QString &address)
 {
-    const qsizetype at = address.indexOf(QLatin1Char('@'));
-    if (at <= 0 || at == address.size() - 1 || address.indexOf(QLatin1Char('@'), at + 1) >= 0)
+    const qsizetype at = address.indexOf(u'@');
+    if (at <= 0 || at == address.size() - 1 || address.indexOf(u'@', at + 1) >= 0)
         return false;
     return std::none_of(address.cbegin(), address.cend(), [](QChar c) {
         return c.isSpace() || c.category() == QChar::Other_Control || c.category() == QChar::Other_Format;
@@ -113,15 +115,14 @@ CheckReport CheckClientList(const CheckRequest &request)
 {
     CheckReport report;
     if (request.csvPath.isEmpty()) {
-        report.error = QStringLiteral("You need to set the path for the client CSV file.");
+        report.error = u"You need to set the path for the client CSV file."_s;
         return report;
     }
     CollectingLog log;
     CollectingPrompter prompter;
     const CsvReadResult read = GetCSVFile(request.csvPath, log, prompter);
     if (read.outcome != CsvReadOutcome::Read) {
-        report.error =
-            prompter.warnings.isEmpty() ? read.message(request.csvPath) : prompter.warnings.join(QLatin1Char('\n'));
+        report.error = prompter.warnings.isEmpty() ? read.message(request.csvPath) : prompter.warnings.join(u'\n');
         return report;
     }
     const ClientList &clients = read.clients;
@@ -133,12 +134,11 @@ CheckReport CheckClientList(const CheckRequest &request)
         commonSize = readableSize(request.commonPath);
         commonIsClientList = isClientListFile(request.commonPath, request.csvPath);
         if (request.commonPath.isEmpty())
-            report.problems.append(QStringLiteral("You need to set the path for the client Common file."));
+            report.problems.append(u"You need to set the path for the client Common file."_s);
         else if (commonIsClientList)
             report.problems.append(clientListAsAttachmentMessage(request.commonPath));
         else if (commonSize < 0)
-            report.problems.append(QStringLiteral("The common attachment file cannot be read. File name= ") +
-                                   request.commonPath);
+            report.problems.append(u"The common attachment file cannot be read. File name= "_s + request.commonPath);
     }
 
     // The distinct identifiers, and the lines each identifier and address is on.
@@ -173,8 +173,7 @@ CheckReport CheckClientList(const CheckRequest &request)
         if (!listing.error.isEmpty())
             report.problems.append(listing.error);
         for (const SkippedEntry &skipped : std::as_const(listing.skipped))
-            report.problems.append(QStringLiteral("Not a document: ") + skipped.name + QStringLiteral(" (") +
-                                   skipped.reason + QLatin1Char(')'));
+            report.problems.append(u"Not a document: "_s + skipped.name + u" ("_s + skipped.reason + u')');
     }
     const ClientIdIndex index(ids);
     std::vector<QStringList> matches(size_t(ids.size()));
@@ -256,44 +255,41 @@ CheckReport CheckClientList(const CheckRequest &request)
 QString checkActionText(const CheckRow &row)
 {
     const QString name = QFileInfo(row.file).fileName();
-    const QString size =
-        row.fileSize < 0 ? QStringLiteral("cannot be read") : QString::number(row.fileSize) + QStringLiteral(" bytes");
+    const QString size = row.fileSize < 0 ? u"cannot be read"_s : QString::number(row.fileSize) + u" bytes"_s;
     switch (row.action) {
     case CheckAction::Send:
-        return QStringLiteral("Send");
+        return u"Send"_s;
     case CheckAction::SendFile:
-        return QStringLiteral("Send with ") + (name.isEmpty() ? QStringLiteral("(no file set)") : name) +
-               QStringLiteral(" (") + size + QLatin1Char(')');
+        return u"Send with "_s + (name.isEmpty() ? u"(no file set)"_s : name) + u" ("_s + size + u')';
     case CheckAction::NoDocument:
-        return QStringLiteral("No document found");
+        return u"No document found"_s;
     case CheckAction::Print:
-        return QStringLiteral("Print ") + name + QStringLiteral(" (") + size + QLatin1Char(')');
+        return u"Print "_s + name + u" ("_s + size + u')';
     case CheckAction::Ambiguous:
-        return row.address.isEmpty() ? QStringLiteral("Not printed: ambiguous document")
-                                     : QStringLiteral("Not sent: ambiguous document");
+        return row.address.isEmpty() ? u"Not printed: ambiguous document"_s : u"Not sent: ambiguous document"_s;
     case CheckAction::Nothing:
         break;
     }
-    return QStringLiteral("Nothing");
+    return u"Nothing"_s;
 }
 
 QString checkFlagName(CheckFlag flag)
 {
     switch (flag) {
     case SeveralDocuments:
-        return QStringLiteral("several documents");
+        return u"several documents"_s;
     case SharedDocument:
-        return QStringLiteral("document names another client");
+        return u"document names another client"_s;
     case SameAddress:
-        return QStringLiteral("same address on another line");
+        return u"same address on another line"_s;
     case SameIdentifier:
-        return QStringLiteral("same client ID on another line");
+        return u"same client ID on another line"_s;
     case InvalidAddress:
-        return QStringLiteral("not a valid address");
+        return u"not a valid address"_s;
     case CommonMissing:
-        return QStringLiteral("common attachment missing");
+        return u"common attachment missing"_s;
     case CommonIsClientList:
-        return QStringLiteral("common attachment is the client list");
+        return u"common attachment is the client list"_s;
     }
     return QString();
 }
@@ -302,24 +298,21 @@ QString checkFlagsText(const CheckRow &row)
 {
     QStringList parts;
     if (row.flags & SeveralDocuments)
-        parts.append(checkFlagName(SeveralDocuments) + QStringLiteral(" (") + row.documents.join(QStringLiteral(", ")) +
-                     QLatin1Char(')'));
+        parts.append(checkFlagName(SeveralDocuments) + u" ("_s + row.documents.join(u", "_s) + u')');
     if (row.flags & SharedDocument)
-        parts.append(checkFlagName(SharedDocument) + QStringLiteral(" (") + row.documents.join(QStringLiteral(", ")) +
-                     QStringLiteral(" also names ") + row.sharedWith.join(QStringLiteral(", ")) + QLatin1Char(')'));
+        parts.append(checkFlagName(SharedDocument) + u" ("_s + row.documents.join(u", "_s) + u" also names "_s +
+                     row.sharedWith.join(u", "_s) + u')');
     if (row.flags & SameAddress)
-        parts.append(checkFlagName(SameAddress) + QStringLiteral(" (line ") + joinLines(row.sameAddressLines) +
-                     QLatin1Char(')'));
+        parts.append(checkFlagName(SameAddress) + u" (line "_s + joinLines(row.sameAddressLines) + u')');
     if (row.flags & SameIdentifier)
-        parts.append(checkFlagName(SameIdentifier) + QStringLiteral(" (line ") + joinLines(row.sameIdentifierLines) +
-                     QLatin1Char(')'));
+        parts.append(checkFlagName(SameIdentifier) + u" (line "_s + joinLines(row.sameIdentifierLines) + u')');
     if (row.flags & InvalidAddress)
         parts.append(checkFlagName(InvalidAddress));
     if (row.flags & CommonMissing)
         parts.append(checkFlagName(CommonMissing));
     if (row.flags & CommonIsClientList)
         parts.append(checkFlagName(CommonIsClientList));
-    return parts.join(QStringLiteral("; "));
+    return parts.join(u"; "_s);
 }
 
 QStringList checkSummary(const CheckReport &report)
@@ -328,22 +321,21 @@ QStringList checkSummary(const CheckReport &report)
         return {report.error};
     const auto n = [](qsizetype value) { return QString::number(value); };
     QStringList lines;
-    lines.append(QStringLiteral("Clients: ") + n(qsizetype(report.rows.size())));
-    lines.append(QStringLiteral("Send: ") + n(report.count(CheckAction::Send)) +
-                 QStringLiteral(", send with a file: ") + n(report.count(CheckAction::SendFile)) +
-                 QStringLiteral(", no document found: ") + n(report.count(CheckAction::NoDocument)) +
-                 QStringLiteral(", print: ") + n(report.count(CheckAction::Print)) +
-                 QStringLiteral(", ambiguous document: ") + n(report.count(CheckAction::Ambiguous)) +
-                 QStringLiteral(", nothing: ") + n(report.count(CheckAction::Nothing)));
-    QString flagged = QStringLiteral("Flagged rows: ") + n(report.flaggedCount());
+    lines.append(u"Clients: "_s + n(qsizetype(report.rows.size())));
+    lines.append(u"Send: "_s + n(report.count(CheckAction::Send)) + u", send with a file: "_s +
+                 n(report.count(CheckAction::SendFile)) + u", no document found: "_s +
+                 n(report.count(CheckAction::NoDocument)) + u", print: "_s + n(report.count(CheckAction::Print)) +
+                 u", ambiguous document: "_s + n(report.count(CheckAction::Ambiguous)) + u", nothing: "_s +
+                 n(report.count(CheckAction::Nothing)));
+    QString flagged = u"Flagged rows: "_s + n(report.flaggedCount());
     QStringList perFlag;
     for (int bit = 0; bit < kCheckFlagCount; ++bit) {
         const auto flag = CheckFlag(1u << bit);
         if (const qsizetype count = report.count(flag); count > 0)
-            perFlag.append(checkFlagName(flag) + QStringLiteral(": ") + n(count));
+            perFlag.append(checkFlagName(flag) + u": "_s + n(count));
     }
     if (!perFlag.isEmpty())
-        flagged += QStringLiteral(" (") + perFlag.join(QStringLiteral(", ")) + QLatin1Char(')');
+        flagged += u" ("_s + perFlag.join(u", "_s) + u')';
     lines.append(flagged);
     lines.append(report.problems);
     return lines;
@@ -364,7 +356,7 @@ bool SaveCheckCsv(const CheckReport &report, const QString &path, QString *error
         QStringList quoted;
         for (const QString &field : fields)
             quoted.append(csvField(field));
-        out += quoted.join(QLatin1Char(',')).toUtf8() + "\r\n";
+        out += quoted.join(u',').toUtf8() + "\r\n";
     }
     // It names clients and their addresses: readable by its owner only.
     return writeFileReplacing(path, out, QFile::ReadOwner | QFile::WriteOwner, error);

@@ -31,8 +31,8 @@ struct CsvReadResult
 /// separator, double-quote quoting without escapes, leading spaces before a quote dropped.
 /// Returns an empty list when the line cannot be split: a field spans more than 32,766
 /// characters up to its separator, or the line holds more than 32,767 fields.
-QStringList ParseCSVLine(const QString &line, QChar separator = QLatin1Char(','),
-                         QChar quote = QLatin1Char('"'));
+QStringList ParseCSVLine(const QString &line, QChar separator = u',',
+                         QChar quote = u'"');
 
 /// Reads the client CSV file. On success logs "Clients found - " and the count; on failure
 /// warns with the outcome's message and returns an empty list. Empty lines are skipped (they

@@ -9,6 +9,8 @@
 #include <filesystem>
 #include <system_error>
 
+using namespace Qt::StringLiterals;
+
 namespace quorvale {
 
 namespace {
@@ -138,7 +140,7 @@ FileIdentity identityIn(const Place &place, const QString &path, QString *reason
 
 Place placeOf(const QString &folder, const QString &clientList)
 {
-    return {QFileInfo(folder.isEmpty() ? QStringLiteral(".") : folder).canonicalFilePath(),
+    return {QFileInfo(folder.isEmpty() ? u"."_s : folder).canonicalFilePath(),
             clientList.isEmpty() ? QString() : QFileInfo(clientList).canonicalFilePath()};
 }
 
@@ -146,7 +148,7 @@ DocumentListing listFolder(const QString &folder, const Place &place, const QStr
 {
     namespace fs = std::filesystem;
     DocumentListing listing;
-    const QDir base(folder.isEmpty() ? QStringLiteral(".") : folder);
+    const QDir base(folder.isEmpty() ? u"."_s : folder);
     const QString listName = clientList.isEmpty() ? QString() : QFileInfo(clientList).fileName();
     const fs::path dir(QFile::encodeName(base.path()).toStdString());
     std::error_code ec;
@@ -155,7 +157,7 @@ DocumentListing listFolder(const QString &folder, const Place &place, const QStr
         // Hidden files are never documents: an office program's lock file for "Invoice_42.odt"
         // is ".~lock.Invoice_42.odt#", and it sorts before the document itself.
         const QString name = QFile::decodeName(QByteArray::fromStdString(it->path().filename().native()));
-        if (name.startsWith(QLatin1Char('.')) || name == listName)
+        if (name.startsWith(u'.') || name == listName)
             continue;
         // The entry's kind as the listing gave it: no call to the file system per entry.
         std::error_code typeError;
@@ -173,8 +175,8 @@ DocumentListing listFolder(const QString &folder, const Place &place, const QStr
         }
     }
     if (ec) {
-        listing.error = QStringLiteral("The folder cannot be listed: ") + folder + QStringLiteral(" (") +
-                        QString::fromLocal8Bit(ec.message().c_str()) + QLatin1Char(')');
+        listing.error =
+            u"The folder cannot be listed: "_s + folder + u" ("_s + QString::fromLocal8Bit(ec.message().c_str()) + u')';
         listing.names.clear();
         listing.skipped.clear();
         return listing;
@@ -199,8 +201,7 @@ bool isClientDocumentName(const QString &fileName, const QString &clientId)
     const qsizetype length = clientId.size();
     const CharKind firstKind = kindOf(codePointAt(clientId, 0));
     // Only the text right before a "." can be the identifier; no text is copied to compare it.
-    for (qsizetype dot = fileName.indexOf(QLatin1Char('.'), length); dot >= 0;
-         dot = fileName.indexOf(QLatin1Char('.'), dot + 1)) {
+    for (qsizetype dot = fileName.indexOf(u'.', length); dot >= 0; dot = fileName.indexOf(u'.', dot + 1)) {
         const qsizetype at = dot - length;
         if (!sameFolded(QStringView(fileName).mid(at, length), clientId))
             continue;
@@ -247,7 +248,7 @@ QStringList ClientIdIndex::idsNamedBy(const QString &fileName) const
     // end there and have the length of some identifier, then apply the full rule to those.
     const QString key = foldKey(fileName);
     QList<int> named;
-    for (qsizetype dot = key.indexOf(QLatin1Char('.')); dot >= 0; dot = key.indexOf(QLatin1Char('.'), dot + 1)) {
+    for (qsizetype dot = key.indexOf(u'.'); dot >= 0; dot = key.indexOf(u'.', dot + 1)) {
         for (qsizetype length : m_lengths) {
             if (length > dot)
                 continue;
@@ -304,7 +305,7 @@ ClientDocument FindClientDocument(const QString &folder, const QString &clientId
     }
     ClientDocument document = classifyDocuments(matching, clientId, index);
     if (document.outcome == ClientDocument::Outcome::Found) {
-        document.path = QDir(folder.isEmpty() ? QStringLiteral(".") : folder).filePath(matching.first());
+        document.path = QDir(folder.isEmpty() ? u"."_s : folder).filePath(matching.first());
         document.identity = identityIn(place, document.path, nullptr);
         // Gone or turned into something else since the listing: as if it had never been there.
         if (!document.identity.isValid())

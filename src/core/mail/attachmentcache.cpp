@@ -9,6 +9,8 @@
 #include <QFileInfo>
 #include <QSaveFile>
 
+using namespace Qt::StringLiterals;
+
 namespace quorvale {
 
 namespace {
@@ -109,11 +111,11 @@ AttachmentCache::Source AttachmentCache::sourceFor(const QString &path)
         if (!platform::makePrivateFolder(root))
             return {path, false};
         m_dir = std::make_unique<QTemporaryDir>(
-            QDir(root).filePath(QString::number(QCoreApplication::applicationPid()) + QStringLiteral("-XXXXXX")));
+            QDir(root).filePath(QString::number(QCoreApplication::applicationPid()) + u"-XXXXXX"_s));
     }
     if (!m_dir->isValid())
         return {path, false};
-    const QString encoded = m_dir->filePath(QStringLiteral("attachment.b64"));
+    const QString encoded = m_dir->filePath(u"attachment.b64"_s);
     m_cachedKey.clear();
     if (!encodeFile(path, encoded) || keyOf(path) != key) {
         QFile::remove(encoded);
@@ -136,7 +138,7 @@ void AttachmentCache::setDataFolder(const QString &folder)
 
 QString AttachmentCache::cacheRoot(const QString &dataFolder)
 {
-    return QDir(dataFolder).filePath(QStringLiteral("attachments"));
+    return QDir(dataFolder).filePath(u"attachments"_s);
 }
 
 void AttachmentCache::removeLeftovers(const QString &dataFolder)
@@ -145,7 +147,7 @@ void AttachmentCache::removeLeftovers(const QString &dataFolder)
     const qint64 self = QCoreApplication::applicationPid();
     for (const QString &name : root.entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::NoSymLinks | QDir::Hidden)) {
         bool ok = false;
-        const qint64 pid = name.section(QLatin1Char('-'), 0, 0).toLongLong(&ok);
+        const qint64 pid = name.section(u'-', 0, 0).toLongLong(&ok);
         if (ok && pid != self && !platform::processExists(pid))
             QDir(root.filePath(name)).removeRecursively();
     }

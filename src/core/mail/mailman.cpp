@@ -26,6 +26,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+using namespace Qt::StringLiterals;
+
 namespace quorvale {
 
 namespace {
@@ -109,10 +111,10 @@ int implicitTlsPort()
 QString hostProblem(const QString &host)
 {
     if (host.trimmed().isEmpty())
-        return QStringLiteral("No SMTP server is set.");
+        return u"No SMTP server is set."_s;
     for (QChar c : host.trimmed()) {
-        if (c.unicode() <= 0x20 || c.unicode() == 0x7f || QStringLiteral("/\\@?#%<>\"'").contains(c))
-            return QStringLiteral("The SMTP server name \"%1\" is not valid.").arg(host.simplified());
+        if (c.unicode() <= 0x20 || c.unicode() == 0x7f || u"/\\@?#%<>\"'"_s.contains(c))
+            return u"The SMTP server name \"%1\" is not valid."_s.arg(host.simplified());
     }
     return {};
 }
@@ -457,11 +459,11 @@ int MailMan::SendEmail(const Email &email)
     const auto pollInterval = std::chrono::milliseconds(qBound(1, d->heartbeatMs, kMaxPollMs));
     SendGateGuard gate(programSendGate(), [this] { return d->pollAbort(); }, pollInterval);
     if (gate.entry() == SendGate::Entry::Nested) {
-        d->lastError = QStringLiteral("Another message is being sent; a send cannot start inside it.");
+        d->lastError = u"Another message is being sent; a send cannot start inside it."_s;
         return 0;
     }
     if (gate.entry() == SendGate::Entry::Aborted) {
-        d->lastError = QStringLiteral("The send was aborted.");
+        d->lastError = u"The send was aborted."_s;
         d->aborted = true;
         return 0;
     }
@@ -475,30 +477,30 @@ QString MailMan::Private::validate(const Email &email) const
     if (!hostError.isEmpty())
         return hostError;
     if (ssl != 0 && ssl != 1)
-        return QStringLiteral("No connection security is set for the SMTP server (SSL must be 0 or 1); the message "
-                              "was not sent.");
+        return u"No connection security is set for the SMTP server (SSL must be 0 or 1); the message "
+                              "was not sent."_s;
     if (port < 1 || port > 65535)
-        return QStringLiteral("The SMTP port %1 is not valid; it must be a number from 1 to 65535.").arg(port);
+        return u"The SMTP port %1 is not valid; it must be a number from 1 to 65535."_s.arg(port);
     if (email.toAddress().trimmed().isEmpty())
-        return QStringLiteral("No recipient address was given.");
+        return u"No recipient address was given."_s;
     QString problem = mime::addressProblem(email.toAddress());
     if (!problem.isEmpty())
-        return QStringLiteral("The recipient address %1; the message was not sent.").arg(problem);
+        return u"The recipient address %1; the message was not sent."_s.arg(problem);
     problem = mime::addressProblem(email.from());
     if (!problem.isEmpty())
-        return QStringLiteral("The sender address %1; the message was not sent.").arg(problem);
+        return u"The sender address %1; the message was not sent."_s.arg(problem);
     if (mime::hasLineBreak(email.toName()))
-        return QStringLiteral("The recipient name contains a line break; the message was not sent.");
+        return u"The recipient name contains a line break; the message was not sent."_s;
     if (mime::hasLineBreak(email.subject()))
-        return QStringLiteral("The subject contains a line break; the message was not sent.");
+        return u"The subject contains a line break; the message was not sent."_s;
     const QString path = email.attachmentPath();
     if (!path.isEmpty()) {
         QFile file(path);
         if (!QFileInfo(path).isFile() || !file.open(QIODevice::ReadOnly)) {
-            const QString reason = QFileInfo::exists(path) ? (QFileInfo(path).isDir() ? QStringLiteral("it is a folder")
+            const QString reason = QFileInfo::exists(path) ? (QFileInfo(path).isDir() ? u"it is a folder"_s
                                                                                        : file.errorString())
-                                                           : QStringLiteral("it does not exist");
-            return QStringLiteral("The attachment \"%1\" cannot be read (%2); the message was not sent.")
+                                                           : u"it does not exist"_s;
+            return u"The attachment \"%1\" cannot be read (%2); the message was not sent."_s
                 .arg(path, reason);
         }
     }
@@ -515,7 +517,7 @@ QString MailMan::Private::send(const Email &email)
     if (!easy)
         easy.reset(curl_easy_init());
     if (!easy)
-        return QStringLiteral("The mail library could not be initialised.");
+        return u"The mail library could not be initialised."_s;
 
     // The message headers, then the body as quoted-printable text.
     QList<QByteArray> headerLines;
@@ -549,7 +551,7 @@ QString MailMan::Private::send(const Email &email)
     } else {
         mime.reset(curl_mime_init(easy.get()));
         if (!mime)
-            return QStringLiteral("The mail library could not be initialised.");
+            return u"The mail library could not be initialised."_s;
         for (const QByteArray &line : std::as_const(headerLines))
             append(headers, line);
         curl_mimepart *text = curl_mime_addpart(mime.get());
@@ -568,16 +570,16 @@ QString MailMan::Private::send(const Email &email)
         curl_mime_type(file, QMimeDatabase().mimeTypeForFile(path).name().toLatin1().constData());
         if (source.base64Encoded) {
             if (curl_mime_filedata(file, QFile::encodeName(source.path).constData()) != CURLE_OK)
-                return QStringLiteral("The attachment \"%1\" cannot be read; the message was not sent.").arg(path);
+                return u"The attachment \"%1\" cannot be read; the message was not sent."_s.arg(path);
             curl_mime_filename(file, nullptr);
         } else {
             auto reader = std::make_unique<Base64FileReader>(path);
             if (!reader->open())
-                return QStringLiteral("The attachment \"%1\" cannot be read (%2); the message was not sent.")
+                return u"The attachment \"%1\" cannot be read (%2); the message was not sent."_s
                     .arg(path, reader->errorString());
             if (expected.isValid() && reader->identity() != expected)
-                return QStringLiteral("The attachment \"%1\" is no longer the file that was chosen (it was replaced or "
-                                      "re-pointed meanwhile); the message was not sent.")
+                return u"The attachment \"%1\" is no longer the file that was chosen (it was replaced or "
+                                      "re-pointed meanwhile); the message was not sent."_s
                     .arg(path);
             const curl_off_t size = reader->encodedSize();
             attachmentReader = reader.get(); // owned by the message from here on
@@ -670,12 +672,12 @@ QString MailMan::Private::send(const Email &email)
     // time even while the server is silent; the watch covers libcurl's own blocking waits.
     if (pollAbort()) {
         aborted = true;
-        return QStringLiteral("The send was aborted.");
+        return u"The send was aborted."_s;
     }
     if (!multi)
         multi.reset(curl_multi_init());
     if (!multi || curl_multi_add_handle(multi.get(), h) != CURLM_OK)
-        return QStringLiteral("The mail library could not be initialised.");
+        return u"The mail library could not be initialised."_s;
     const auto pollInterval = std::chrono::milliseconds(qBound(1, heartbeatMs, kMaxPollMs));
     watch.begin(&state, [this] { return pollAbort(); }, pollInterval);
     bool abortSeen = false;
@@ -724,17 +726,17 @@ QString MailMan::Private::send(const Email &email)
     // and saying otherwise could make the user send it twice.
     if (abortSeen && result != CURLE_OK) {
         aborted = true;
-        return QStringLiteral("The send was aborted.");
+        return u"The send was aborted."_s;
     }
     if (attachmentReader && attachmentReader->failed())
-        return QStringLiteral("The attachment \"%1\" could not be read while sending (it changed or became unreadable); "
-                              "the message was not sent.").arg(path);
+        return u"The attachment \"%1\" could not be read while sending (it changed or became unreadable); "
+                              "the message was not sent."_s.arg(path);
     if (result != CURLE_OK) {
         QString text = describeFailure(result, curlError, state.lastErrorReply);
         // Say so where the user reads it too, so that nobody resends it without checking.
         if (maybeDelivered)
-            text += QStringLiteral("\r\nThe whole message had been sent, but the server did not confirm it: "
-                                   "it may have been delivered.");
+            text += u"\r\nThe whole message had been sent, but the server did not confirm it: "
+                                   "it may have been delivered."_s;
         return text;
     }
     reportPercent(100);
@@ -747,48 +749,48 @@ QString MailMan::Private::describeFailure(CURLcode code, const char *curlError,
     QString text;
     switch (code) {
     case CURLE_COULDNT_RESOLVE_HOST:
-        text = QStringLiteral("The SMTP server %1 could not be found.").arg(host);
+        text = u"The SMTP server %1 could not be found."_s.arg(host);
         break;
     case CURLE_COULDNT_CONNECT:
-        text = QStringLiteral("Could not connect to the SMTP server %1 on port %2.").arg(host).arg(port);
+        text = u"Could not connect to the SMTP server %1 on port %2."_s.arg(host).arg(port);
         break;
     case CURLE_LOGIN_DENIED:
-        text = QStringLiteral("The SMTP server refused the user name or password.");
+        text = u"The SMTP server refused the user name or password."_s;
         break;
     case CURLE_OPERATION_TIMEDOUT:
-        text = QStringLiteral("The SMTP server did not answer in time.");
+        text = u"The SMTP server did not answer in time."_s;
         break;
     case CURLE_PEER_FAILED_VERIFICATION:
     case CURLE_SSL_CACERT_BADFILE:
-        text = QStringLiteral("The SMTP server's certificate could not be verified; the message was not sent.");
+        text = u"The SMTP server's certificate could not be verified; the message was not sent."_s;
         break;
     case CURLE_SSL_CONNECT_ERROR:
-        text = QStringLiteral("A secure connection to the SMTP server could not be made.");
+        text = u"A secure connection to the SMTP server could not be made."_s;
         break;
     case CURLE_USE_SSL_FAILED:
-        text = QStringLiteral("The SMTP server does not offer a secure connection (STARTTLS).");
+        text = u"The SMTP server does not offer a secure connection (STARTTLS)."_s;
         break;
     case CURLE_SEND_ERROR:
     case CURLE_RECV_ERROR:
     case CURLE_GOT_NOTHING:
-        text = QStringLiteral("The connection to the SMTP server was lost.");
+        text = u"The connection to the SMTP server was lost."_s;
         break;
     case CURLE_WEIRD_SERVER_REPLY:
-        text = QStringLiteral("The SMTP server's reply could not be understood; the message was not sent.");
+        text = u"The SMTP server's reply could not be understood; the message was not sent."_s;
         break;
     case CURLE_READ_ERROR:
-        text = QStringLiteral("The attachment could not be read while sending.");
+        text = u"The attachment could not be read while sending."_s;
         break;
     default:
-        text = QStringLiteral("The message could not be sent.");
+        text = u"The message could not be sent."_s;
         break;
     }
-    text += QStringLiteral(" (%1").arg(QString::fromUtf8(curl_easy_strerror(code)));
+    text += u" (%1"_s.arg(QString::fromUtf8(curl_easy_strerror(code)));
     if (curlError[0] != '\0')
-        text += QStringLiteral(": ") + QString::fromUtf8(curlError).trimmed();
+        text += u": "_s + QString::fromUtf8(curlError).trimmed();
     text += u')';
     if (!serverReply.isEmpty())
-        text += QStringLiteral("\r\nThe server said: ") + QString::fromUtf8(serverReply);
+        text += u"\r\nThe server said: "_s + QString::fromUtf8(serverReply);
     return text;
 }
 
@@ -801,8 +803,8 @@ QString MailMan::Private::withoutPassword(QString text) const
         return text;
     const QByteArray secret = password.toUtf8();
     for (const QByteArray &form : {secret.toBase64(), QByteArray('\0' + user.toUtf8() + '\0' + secret).toBase64()})
-        text.replace(QString::fromLatin1(form), QStringLiteral("********"));
-    text.replace(password, QStringLiteral("********"));
+        text.replace(QString::fromLatin1(form), u"********"_s);
+    text.replace(password, u"********"_s);
     return text;
 }
 

@@ -2,6 +2,8 @@
 
 #include <QUuid>
 
+using namespace Qt::StringLiterals;
+
 namespace quorvale::mime {
 
 namespace {
@@ -30,12 +32,12 @@ bool hasLineBreak(const QString &text)
 QString addressProblem(const QString &address)
 {
     if (hasLineBreak(address))
-        return QStringLiteral("contains a line break");
+        return u"contains a line break"_s;
     for (QChar c : address) {
         if (c.unicode() < 0x20 || c.unicode() == 0x7f || c.category() == QChar::Other_Control)
-            return QStringLiteral("contains a control character");
+            return u"contains a control character"_s;
         if (c == u'<' || c == u'>')
-            return QStringLiteral("contains an angle bracket");
+            return u"contains an angle bracket"_s;
     }
     return {};
 }
@@ -86,9 +88,9 @@ QByteArray attachmentDisposition(const QString &fileName)
 QByteArray crlfLines(const QString &text)
 {
     QString normal = text;
-    normal.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    normal.replace(u"\r\n"_s, u"\n"_s);
     normal.replace(u'\r', u'\n');
-    normal.replace(QStringLiteral("\n"), QStringLiteral("\r\n"));
+    normal.replace(u"\n"_s, u"\r\n"_s);
     return normal.toUtf8();
 }
 
@@ -138,15 +140,15 @@ QByteArray rfc2822Date(const QDateTime &when)
     const QTime time = when.time();
     const int offsetMinutes = when.offsetFromUtc() / 60;
     const int absMinutes = offsetMinutes < 0 ? -offsetMinutes : offsetMinutes;
-    return QStringLiteral("%1, %2 %3 %4 %5 %6%7%8")
+    return u"%1, %2 %3 %4 %5 %6%7%8"_s
         .arg(QLatin1String(days[date.dayOfWeek() - 1]))
-        .arg(date.day(), 2, 10, QLatin1Char('0'))
+        .arg(date.day(), 2, 10, QChar(u'0'))
         .arg(QLatin1String(months[date.month() - 1]))
         .arg(date.year())
         .arg(time.toString(u"hh:mm:ss"))
-        .arg(QLatin1Char(offsetMinutes < 0 ? '-' : '+'))
-        .arg(absMinutes / 60, 2, 10, QLatin1Char('0'))
-        .arg(absMinutes % 60, 2, 10, QLatin1Char('0'))
+        .arg(QChar(offsetMinutes < 0 ? u'-' : u'+'))
+        .arg(absMinutes / 60, 2, 10, QChar(u'0'))
+        .arg(absMinutes % 60, 2, 10, QChar(u'0'))
         .toLatin1();
 }
 
@@ -156,7 +158,7 @@ QByteArray newMessageId(const QString &fromAddress)
     const bool usable = fromAddress.contains(u'@') && !domain.isEmpty() && isPlainAsciiText(domain)
                         && !domain.contains(u' ') && !domain.contains(u'>');
     if (!usable)
-        domain = QStringLiteral("quorvale.localhost");
+        domain = u"quorvale.localhost"_s;
     return '<' + QUuid::createUuid().toByteArray(QUuid::WithoutBraces) + '@' + domain.toLatin1() + '>';
 }
 

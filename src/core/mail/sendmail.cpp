@@ -6,6 +6,8 @@
 
 #include <optional>
 
+using namespace Qt::StringLiterals;
+
 namespace quorvale {
 
 bool SendMail(MailMan &mailman, const AppSettings &settings, const MailMessage &message, QString &strStatus,
@@ -16,15 +18,14 @@ bool SendMail(MailMan &mailman, const AppSettings &settings, const MailMessage &
     // clear; it is refused before the component is touched.
     if (settings.AuthType != 0 && settings.AuthType != 1) {
         if (error)
-            *error = QStringLiteral("The authentication type %1 is neither 0 (Simple) nor 1 (SSL); nothing was sent.")
-                         .arg(settings.AuthType);
+            *error = u"The authentication type %1 is neither 0 (Simple) nor 1 (SSL); nothing was sent."_s.arg(
+                settings.AuthType);
         return false;
     }
     const std::optional<qint32> port = smtpPortNumber(settings.SSLport);
     if (!port) {
         if (error)
-            *error =
-                QStringLiteral("The SMTP port \"%1\" is not a number from 1 to 65535.").arg(settings.SSLport.trimmed());
+            *error = u"The SMTP port \"%1\" is not a number from 1 to 65535."_s.arg(settings.SSLport.trimmed());
         return false;
     }
     mailman.put_SmtpHost(settings.SMTPServer);
@@ -44,9 +45,9 @@ bool SendMail(MailMan &mailman, const AppSettings &settings, const MailMessage &
     email.RequireAttachmentIdentity(message.AttachmentIdentity);
 
     if (mailman.SendEmail(email) == 1) {
-        strStatus = QStringLiteral("OK");
+        strStatus = u"OK"_s;
     } else {
-        strStatus = QStringLiteral("Bad");
+        strStatus = u"Bad"_s;
         strErrors = mailman.LastErrorText();
     }
     if (report)
@@ -79,10 +80,10 @@ bool SmtpMailer::sendMailReported(const MailMessage &message, QString &strStatus
     // The one MailMan keeps its settings between sends, so callers on other threads take turns.
     SendGateGuard turn(*m_gate, abortCheck, std::chrono::milliseconds(100));
     if (turn.entry() != SendGate::Entry::Entered) {
-        strStatus = QStringLiteral("Bad");
+        strStatus = u"Bad"_s;
         strErrors = turn.entry() == SendGate::Entry::Nested
-                        ? QStringLiteral("Another message is being sent; a send cannot start inside it.")
-                        : QStringLiteral("The send was aborted.");
+                        ? u"Another message is being sent; a send cannot start inside it."_s
+                        : u"The send was aborted."_s;
         report.abortedUnsent = turn.entry() != SendGate::Entry::Nested;
         return true;
     }

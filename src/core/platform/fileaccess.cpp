@@ -10,6 +10,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+using namespace Qt::StringLiterals;
+
 namespace quorvale {
 
 namespace {
@@ -104,14 +106,14 @@ bool writeFileReplacing(const QString &path, const QByteArray &data, QFileDevice
     struct stat info = {};
     if (::lstat(target.constData(), &info) == 0) {
         if (S_ISDIR(info.st_mode))
-            return fail(error, path + QStringLiteral(" is a folder."));
+            return fail(error, path + u" is a folder."_s);
         if (!S_ISREG(info.st_mode) && !S_ISLNK(info.st_mode))
-            return fail(error, path + QStringLiteral(" is not an ordinary file."));
+            return fail(error, path + u" is not an ordinary file."_s);
         // A file of another user in a shared folder is theirs: never overwrite it.
         if (S_ISREG(info.st_mode) && info.st_uid != ::geteuid())
-            return fail(error, path + QStringLiteral(" belongs to another user; it is left as it is."));
+            return fail(error, path + u" belongs to another user; it is left as it is."_s);
     } else if (errno != ENOENT) {
-        return fail(error, path + QStringLiteral(" cannot be looked at (") + reason(errno) + QLatin1Char(')'));
+        return fail(error, path + u" cannot be looked at ("_s + reason(errno) + u')');
     }
 
     // The new content goes into a file of its own beside the target (made here, so no link can be
@@ -122,15 +124,14 @@ bool writeFileReplacing(const QString &path, const QByteArray &data, QFileDevice
         QFile::encodeName(where.absolutePath()) + "/." + QFile::encodeName(where.fileName()) + ".XXXXXX";
     const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
     if (fd < 0)
-        return fail(error, QStringLiteral("A file cannot be created in ") + where.absolutePath() +
-                               QStringLiteral(" (") + reason(errno) + QLatin1Char(')'));
+        return fail(error, u"A file cannot be created in "_s + where.absolutePath() + u" ("_s + reason(errno) + u')');
     bool written = ::fchmod(fd, modeOf(permissions)) == 0 && writeAll(fd, data) && ::fsync(fd) == 0;
     const int writeError = errno;
     written = ::close(fd) == 0 && written;
     if (!written || ::rename(temporary.constData(), target.constData()) != 0) {
         const int code = written ? errno : writeError;
         ::unlink(temporary.constData());
-        return fail(error, path + QStringLiteral(" cannot be written (") + reason(code) + QLatin1Char(')'));
+        return fail(error, path + u" cannot be written ("_s + reason(code) + u')');
     }
     // The new name must survive a power cut too.
     const int folder = ::open(QFile::encodeName(where.absolutePath()).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);

@@ -13,6 +13,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+using namespace Qt::StringLiterals;
+
 namespace quorvale::platform {
 
 namespace {
@@ -56,13 +58,13 @@ bool makePrivateFolder(const QString &path, QString *error)
             // The umask may only take bits away; chmod puts back exactly 0700 on what was made here.
             ::chmod(name.constData(), 0700);
         } else if (errno != EEXIST) {
-            setError(error, QStringLiteral("The folder %1 cannot be created (%2).")
-                                .arg(QDir::toNativeSeparators(folder), QString::fromLocal8Bit(std::strerror(errno))));
+            setError(error, u"The folder %1 cannot be created (%2)."_s.arg(
+                                QDir::toNativeSeparators(folder), QString::fromLocal8Bit(std::strerror(errno))));
             return false;
         }
     }
     if (!QFileInfo(clean).isDir()) {
-        setError(error, QStringLiteral("%1 is not a folder.").arg(QDir::toNativeSeparators(clean)));
+        setError(error, u"%1 is not a folder."_s.arg(QDir::toNativeSeparators(clean)));
         return false;
     }
     return true;

@@ -20,6 +20,8 @@
 #include <algorithm>
 #include <climits>
 
+using namespace Qt::StringLiterals;
+
 namespace quorvale {
 
 namespace {
@@ -33,18 +35,18 @@ QString modeName(AttachmentMode mode)
 {
     switch (mode) {
     case AttachmentMode::Common:
-        return QStringLiteral("common");
+        return u"common"_s;
     case AttachmentMode::ClientSpecific:
-        return QStringLiteral("client");
+        return u"client"_s;
     case AttachmentMode::None:
         break;
     }
-    return QStringLiteral("none");
+    return u"none"_s;
 }
 
 QString counted(qint64 count, const char *one, const char *many)
 {
-    return QString::number(count) + QLatin1Char(' ') + QString::fromLatin1(count == 1 ? one : many);
+    return QString::number(count) + u' ' + QString::fromLatin1(count == 1 ? one : many);
 }
 
 } // namespace
@@ -83,8 +85,8 @@ bool isClientListFile(const QString &path, const QString &csvPath)
 
 QString clientListAsAttachmentMessage(const QString &path)
 {
-    return QStringLiteral("The common attachment is the client CSV file, which holds every client's address. "
-                          "Select a different file. File name= ") +
+    return u"The common attachment is the client CSV file, which holds every client's address. "
+           "Select a different file. File name= "_s +
            path;
 }
 
@@ -104,7 +106,7 @@ bool BatchRun::lockRun()
     // resume must never be offered while the run it resumes is still going.
     const QString folder = m_settings.DataFolder.isEmpty() ? defaultDataFolder() : m_settings.DataFolder;
     platform::makePrivateFolder(folder);
-    m_lock = std::make_unique<QLockFile>(QDir(folder).filePath(QStringLiteral("run.lock")));
+    m_lock = std::make_unique<QLockFile>(QDir(folder).filePath(u"run.lock"_s));
     // A lock is stale only when the process holding it is gone, however long its run lasts.
     m_lock->setStaleLockTime(0);
     if (m_lock->tryLock(0))
@@ -118,8 +120,7 @@ bool BatchRun::lockRun()
     qint64 pid = 0;
     QString host, application;
     m_lock->getLockInfo(&pid, &host, &application);
-    m_deps.prompter.warn(
-        QStringLiteral("Another run is in progress (process %1). Start this one when it has finished.").arg(pid));
+    m_deps.prompter.warn(u"Another run is in progress (process %1). Start this one when it has finished."_s.arg(pid));
     m_lock.reset();
     return false;
 }
@@ -138,15 +139,15 @@ bool BatchRun::prepareRun(const RunRequest &request)
     const QString commonPath = m_deps.control.commonAttachmentPath();
     if (m_settings.SMTPServer.isEmpty() || m_settings.SSLport.isEmpty() || m_settings.UserName.isEmpty() ||
         m_settings.Password.isEmpty()) {
-        prompter.warn(QStringLiteral("Your email server setup is not complete."));
+        prompter.warn(u"Your email server setup is not complete."_s);
         return false;
     }
     if (mode == AttachmentMode::Common && commonPath.isEmpty()) {
-        prompter.warn(QStringLiteral("You need to set the path for the client Common file."));
+        prompter.warn(u"You need to set the path for the client Common file."_s);
         return false;
     }
     if (request.csvPath.isEmpty()) {
-        prompter.warn(QStringLiteral("You need to set the path for the client CSV file."));
+        prompter.warn(u"You need to set the path for the client CSV file."_s);
         return false;
     }
     if (mode == AttachmentMode::Common && isClientListFile(commonPath, request.csvPath)) {
@@ -156,7 +157,7 @@ bool BatchRun::prepareRun(const RunRequest &request)
     if (mode == AttachmentMode::Common) {
         const QFileInfo common(commonPath);
         if (!common.isFile() || !common.isReadable()) {
-            prompter.warn(QStringLiteral("The common attachment file cannot be read. File name= ") + commonPath);
+            prompter.warn(u"The common attachment file cannot be read. File name= "_s + commonPath);
             return false;
         }
     }
@@ -173,13 +174,13 @@ bool BatchRun::prepareRun(const RunRequest &request)
         m_deps.observer->printProgress(0, 0);
     }
 
-    log.LogStatus(QStringLiteral("Parsing CSV file..."));
+    log.LogStatus(u"Parsing CSV file..."_s);
     CsvReadResult read = GetCSVFile(request.csvPath, log, prompter);
     // A list that could not be read whole must never be used: the reader has said why, and
     // nothing is counted, asked, saved or sent.
     if (read.outcome != CsvReadOutcome::Read)
         return false;
-    log.LogStatus(QStringLiteral("Parsing CSV file complete"));
+    log.LogStatus(u"Parsing CSV file complete"_s);
     m_clients = std::move(read.clients);
     m_index.reset();
     const QFileInfo csvFile(request.csvPath);
@@ -192,10 +193,10 @@ bool BatchRun::prepareRun(const RunRequest &request)
         m_emailCount += m_clients.hasEmailAddress(i) ? 1 : 0;
     m_printCount = total - m_emailCount;
 
-    log.LogStatus(QStringLiteral("Client count - ") + number(total));
-    log.LogStatus(QStringLiteral("Emails to be sent - ") + number(m_emailCount));
+    log.LogStatus(u"Client count - "_s + number(total));
+    log.LogStatus(u"Emails to be sent - "_s + number(m_emailCount));
     if (request.print) {
-        log.LogStatus(QStringLiteral("Documents to be printed - ") + number(m_printCount));
+        log.LogStatus(u"Documents to be printed - "_s + number(m_printCount));
         if (m_deps.observer)
             m_deps.observer->printProgress(0, int(std::min<qsizetype>(m_printCount, INT_MAX)));
     }
@@ -205,8 +206,7 @@ bool BatchRun::prepareRun(const RunRequest &request)
     m_mailing.clientFile = csvFile.canonicalFilePath();
     m_mailing.clientFileSha256 = fileSha256(request.csvPath, &hashError);
     if (m_mailing.clientFileSha256.isEmpty() || m_mailing.clientFile.isEmpty()) {
-        prompter.warn(QStringLiteral("The client CSV file cannot be read: ") + request.csvPath + QStringLiteral(" (") +
-                      hashError + QLatin1Char(')'));
+        prompter.warn(u"The client CSV file cannot be read: "_s + request.csvPath + u" ("_s + hashError + u')');
         log.clearStatus();
         return false;
     }
@@ -224,14 +224,14 @@ bool BatchRun::prepareRun(const RunRequest &request)
         return false;
     }
 
-    if (!prompter.askYesNo(QStringLiteral("Are you sure your ready to start processing?"))) {
+    if (!prompter.askYesNo(u"Are you sure your ready to start processing?"_s)) {
         log.clearStatus();
         return false;
     }
 
     QString error;
-    if (!m_deps.store.RegWriteValue(QStringLiteral("CSVpath"), ValueKind::Text, request.csvPath, &error) ||
-        !m_deps.store.RegWriteValue(QStringLiteral("SubjectLine"), ValueKind::Text, request.subject, &error) ||
+    if (!m_deps.store.RegWriteValue(u"CSVpath"_s, ValueKind::Text, request.csvPath, &error) ||
+        !m_deps.store.RegWriteValue(u"SubjectLine"_s, ValueKind::Text, request.subject, &error) ||
         !WriteBodyFile(m_settings.DataFolder, request.body, &error)) {
         stop(error);
         return false;
@@ -278,8 +278,7 @@ QString BatchRun::changesSince(const JournalHistory &history) const
         parts.append(counted(changed, "address changed", "addresses changed"));
     if (removed > 0)
         parts.append(counted(removed, "client removed", "clients removed"));
-    return parts.isEmpty() ? QString()
-                           : parts.join(QStringLiteral(", ")) + QStringLiteral(" since the interrupted run");
+    return parts.isEmpty() ? QString() : parts.join(u", "_s) + u" since the interrupted run"_s;
 }
 
 bool BatchRun::chooseClients()
@@ -296,11 +295,9 @@ bool BatchRun::chooseClients()
     const JournalHistory history = readJournalHistory(runJournalFolder(m_settings.DataFolder), m_mailing);
     if (!history.problem.isEmpty()) {
         m_deps.prompter.warn(
-            QStringLiteral(
-                "A run journal does not read cleanly: %1. It is not known which clients that run reached, so "
-                "nothing was sent. Mend the file or move it out of the journal folder (on the command line, "
-                "--no-resume goes over every client again).")
-                .arg(history.problem));
+            u"A run journal does not read cleanly: %1. It is not known which clients that run reached, so "
+            "nothing was sent. Mend the file or move it out of the journal folder (on the command line, "
+            "--no-resume goes over every client again)."_s.arg(history.problem));
         return false;
     }
     using Last = JournalHistory::Last;
@@ -314,8 +311,8 @@ bool BatchRun::chooseClients()
                 ++notReached;
         }
     }
-    const QString resumesThem = QStringLiteral("Start Processing resumes the %1 the interrupted run did not reach.")
-                                    .arg(counted(notReached, "client", "clients"));
+    const QString resumesThem = u"Start Processing resumes the %1 the interrupted run did not reach."_s.arg(
+        counted(notReached, "client", "clients"));
 
     if (m_request.retryFailed) {
         for (auto it = history.last.cbegin(); it != history.last.cend(); ++it) {
@@ -326,42 +323,40 @@ bool BatchRun::chooseClients()
         for (qsizetype i = 0; i < m_clients.Count(); ++i)
             count += m_clients.hasEmailAddress(i) && m_only.contains(clientKey(i)) ? 1 : 0;
         if (count == 0) {
-            m_deps.prompter.warn(QStringLiteral("There are no failed clients to resend to in this mailing.") +
-                                 (notReached > 0 ? QLatin1Char(' ') + resumesThem : QString()));
+            m_deps.prompter.warn(u"There are no failed clients to resend to in this mailing."_s +
+                                 (notReached > 0 ? u' ' + resumesThem : QString()));
             return false;
         }
         m_onlyListed = true;
         m_runKind = QString::fromUtf16(journal::kKindRetry);
-        m_deps.log.LogStatus(QStringLiteral("Clients to resend to - ") + number(count));
+        m_deps.log.LogStatus(u"Clients to resend to - "_s + number(count));
         // A resend never reaches the clients the interrupted run did not: say who does.
         if (notReached > 0)
-            m_deps.log.LogStatus(QStringLiteral("Clients not reached yet - ") + number(notReached) +
-                                 QStringLiteral(" (Start Processing resumes them)"));
+            m_deps.log.LogStatus(u"Clients not reached yet - "_s + number(notReached) +
+                                 u" (Start Processing resumes them)"_s);
         return true;
     }
 
     // An earlier run that reached nobody leaves nothing to skip and nothing to ask about.
     if (!history.unfinished || (history.reached == 0 && history.unknownClients.isEmpty())) {
         if (choice == ResumeChoice::Resume)
-            m_deps.prompter.warn(
-                QStringLiteral("There is no unfinished run of this mailing to resume: every client is gone over."));
+            m_deps.prompter.warn(u"There is no unfinished run of this mailing to resume: every client is gone over."_s);
         return true;
     }
     m_earlierRunUnfinished = true;
-    const QString run = QStringLiteral("it started %1 with the subject \"%2\" and reached %3")
-                            .arg(QLocale::c().toString(history.started, QStringLiteral("yyyy-MM-dd HH:mm")),
-                                 m_request.subject, counted(history.reached, "client", "clients"));
+    const QString run = u"it started %1 with the subject \"%2\" and reached %3"_s.arg(
+        QLocale::c().toString(history.started, u"yyyy-MM-dd HH:mm"_s), m_request.subject,
+        counted(history.reached, "client", "clients"));
     const QString changes = changesSince(history);
     if (choice == ResumeChoice::Refuse) {
-        m_deps.prompter.warn(QStringLiteral("An earlier run of this mailing did not finish: ") + run +
-                             QStringLiteral(". Nothing was sent: say whether to skip the clients it reached."));
+        m_deps.prompter.warn(u"An earlier run of this mailing did not finish: "_s + run +
+                             u". Nothing was sent: say whether to skip the clients it reached."_s);
         return false;
     }
     if (choice == ResumeChoice::Ask &&
-        !m_deps.prompter.askYesNo(QStringLiteral("An earlier run of this mailing did not finish: ") + run +
-                                  QLatin1Char('.') +
-                                  (changes.isEmpty() ? QString() : QLatin1Char('\n') + changes + QLatin1Char('.')) +
-                                  QStringLiteral("\nSkip the clients it reached?")))
+        !m_deps.prompter.askYesNo(u"An earlier run of this mailing did not finish: "_s + run + u'.' +
+                                  (changes.isEmpty() ? QString() : u'\n' + changes + u'.') +
+                                  u"\nSkip the clients it reached?"_s))
         return true;
 
     m_runKind = QString::fromUtf16(journal::kKindResume);
@@ -377,16 +372,16 @@ bool BatchRun::chooseClients()
     if (choice == ResumeChoice::Ask) {
         QStringList names;
         for (const JournalEntry &client : history.unknownClients) {
-            names.append(QStringLiteral("  line %1: %2 %3").arg(client.line).arg(client.clientId, client.address));
+            names.append(u"  line %1: %2 %3"_s.arg(client.line).arg(client.clientId, client.address));
             if (names.size() == 20 && history.unknownClients.size() > 21) {
-                names.append(QStringLiteral("  ... and %1 more").arg(history.unknownClients.size() - 20));
+                names.append(u"  ... and %1 more"_s.arg(history.unknownClients.size() - 20));
                 break;
             }
         }
         includeUnknown = m_deps.prompter.askYesNo(
-            QStringLiteral("The earlier run lost the connection while sending to these clients, so their message "
-                           "may or may not have arrived:\n") +
-            names.join(u'\n') + QStringLiteral("\nSend to them again?"));
+            u"The earlier run lost the connection while sending to these clients, so their message "
+            "may or may not have arrived:\n"_s +
+            names.join(u'\n') + u"\nSend to them again?"_s);
     }
     if (!includeUnknown) {
         for (const JournalEntry &client : history.unknownClients)
@@ -409,13 +404,11 @@ bool BatchRun::skipClient(qsizetype index)
     // A client without an address was printed; the line names it by its identifier.
     const bool done = it.value() == JournalHistory::Last::Sent;
     if (client.EmailAddress.isEmpty())
-        m_deps.log.LogStatus((done ? QStringLiteral("Skipped (already printed) - ")
-                                   : QStringLiteral("Skipped (may have been printed) - ")) +
+        m_deps.log.LogStatus((done ? u"Skipped (already printed) - "_s : u"Skipped (may have been printed) - "_s) +
                              client.ClientId);
     else
-        m_deps.log.LogStatus(
-            (done ? QStringLiteral("Skipped (already sent) - ") : QStringLiteral("Skipped (may have been sent) - ")) +
-            client.EmailAddress);
+        m_deps.log.LogStatus((done ? u"Skipped (already sent) - "_s : u"Skipped (may have been sent) - "_s) +
+                             client.EmailAddress);
     return true;
 }
 
@@ -451,7 +444,7 @@ bool BatchRun::journal(const JournalEntry &entry, bool sync)
     QString error;
     if (m_journal && m_journal->append(entry, &error, sync))
         return true;
-    m_stopReason = m_journal ? error : QStringLiteral("the run journal is not open");
+    m_stopReason = m_journal ? error : u"the run journal is not open"_s;
     return false;
 }
 
@@ -501,7 +494,7 @@ void BatchRun::closeJournal(const QString &event, const QString &detail)
 RunOutcome BatchRun::execute()
 {
     StatusLog &log = m_deps.log;
-    log.LogStatus(QStringLiteral("Start processing..."));
+    log.LogStatus(u"Start processing..."_s);
     if (m_deps.observer)
         m_deps.observer->runningChanged(true);
 
@@ -520,9 +513,9 @@ RunOutcome BatchRun::execute()
     m_deps.control.abort().clear();
     resetFrontEnd();
     if (m_errorCount == 0)
-        log.LogStatus(QStringLiteral("Processing Complete"));
+        log.LogStatus(u"Processing Complete"_s);
     else
-        log.LogStatus(QStringLiteral("Processing Complete with ") + number(m_errorCount) + QStringLiteral(" errors!"));
+        log.LogStatus(u"Processing Complete with "_s + number(m_errorCount) + u" errors!"_s);
 
     if (end == PassEnd::Aborted)
         m_outcome = RunOutcome::Aborted;
@@ -551,7 +544,7 @@ BatchRun::PassEnd BatchRun::printPass()
             return PassEnd::Stopped;
         }
         ++printIndex;
-        log.LogStatus(QStringLiteral("Printing document - ") + number(printIndex));
+        log.LogStatus(u"Printing document - "_s + number(printIndex));
         if (document.outcome != ClientDocument::Outcome::Found) {
             if (!noDocument(i, document, true))
                 return PassEnd::Stopped;
@@ -563,14 +556,13 @@ BatchRun::PassEnd BatchRun::printPass()
             const bool same = fileIdentity(document.path) == document.identity;
             const bool printed =
                 same ? m_deps.printer.printDocument(document.path, &printError)
-                     : (printError = QStringLiteral("the document was replaced after it was found; it was not printed"),
-                        false);
+                     : (printError = u"the document was replaced after it was found; it was not printed"_s, false);
             m_handedOver = m_handedOver || printed;
             JournalEntry outcome =
                 clientEntry(QString::fromUtf16(printed ? journal::kPrinted : journal::kPrintError), i);
             outcome.detail = printError;
             if (!printed) {
-                log.LogStatus(QStringLiteral("Print Error - ") + clientId);
+                log.LogStatus(u"Print Error - "_s + clientId);
                 ++m_failureCount;
             }
             if (!journal(outcome))
@@ -580,7 +572,7 @@ BatchRun::PassEnd BatchRun::printPass()
             m_deps.observer->printProgress(int(std::min<qint64>(printIndex, INT_MAX)), maximum);
         PauseFor(1000, m_deps.clock, abort);
         if (abort.isRequested()) {
-            log.LogStatus(QStringLiteral("Processing Aborted"));
+            log.LogStatus(u"Processing Aborted"_s);
             return PassEnd::Aborted;
         }
     }
@@ -596,12 +588,10 @@ BatchRun::PassEnd BatchRun::emailPass()
     const double sendDelayMs = double(qint64(m_settings.DelayBetweenSends) * 1000);
     const double groupDelayMs = double(qint64(m_settings.GroupDelay) * 60000);
     if (scheduled) {
-        log.LogStatus(QStringLiteral("Email scheduling enabled:"));
-        log.LogStatus(QStringLiteral("  Delay between email sends - ") + number(m_settings.DelayBetweenSends) +
-                      QStringLiteral("secs"));
-        log.LogStatus(QStringLiteral("  Delay between email groups - ") + number(m_settings.GroupDelay) +
-                      QStringLiteral("mins"));
-        log.LogStatus(QStringLiteral("  Email group size - ") + number(m_settings.GroupSize));
+        log.LogStatus(u"Email scheduling enabled:"_s);
+        log.LogStatus(u"  Delay between email sends - "_s + number(m_settings.DelayBetweenSends) + u"secs"_s);
+        log.LogStatus(u"  Delay between email groups - "_s + number(m_settings.GroupDelay) + u"mins"_s);
+        log.LogStatus(u"  Email group size - "_s + number(m_settings.GroupSize));
     }
 
     qint64 sendIndex = 0;
@@ -610,16 +600,15 @@ BatchRun::PassEnd BatchRun::emailPass()
         if (!m_clients.hasEmailAddress(i) || skipClient(i))
             continue;
         if (scheduled && groupCount >= m_settings.GroupSize) {
-            log.LogStatus(QStringLiteral("Starting email group delay..."));
+            log.LogStatus(u"Starting email group delay..."_s);
             const QDateTime resume = m_deps.clock.currentDateTime().addSecs(qint64(m_settings.GroupDelay) * 60);
-            log.LogStatus(QStringLiteral("  Will resume at ") +
-                          QLocale::c().toString(resume.time(), QStringLiteral("hh:mm:ss AP")));
+            log.LogStatus(u"  Will resume at "_s + QLocale::c().toString(resume.time(), u"hh:mm:ss AP"_s));
             PauseFor(groupDelayMs, m_deps.clock, abort);
             if (abort.isRequested()) {
-                log.LogStatus(QStringLiteral("Aborting email sends"));
+                log.LogStatus(u"Aborting email sends"_s);
                 return PassEnd::Aborted;
             }
-            log.LogStatus(QStringLiteral("Continuing email sends"));
+            log.LogStatus(u"Continuing email sends"_s);
             groupCount = 0;
         }
 
@@ -634,7 +623,7 @@ BatchRun::PassEnd BatchRun::emailPass()
             // Read afresh for every client: the box may have been cleared or changed since Start.
             attachment = m_deps.control.commonAttachmentPath();
             if (attachment.isEmpty())
-                notSent = QStringLiteral("The common attachment path is empty; the message was not sent without it.");
+                notSent = u"The common attachment path is empty; the message was not sent without it."_s;
             else if (isClientListFile(attachment, m_csvPath))
                 notSent = clientListAsAttachmentMessage(attachment);
             break;
@@ -655,15 +644,15 @@ BatchRun::PassEnd BatchRun::emailPass()
         }
         }
         if (!notSent.isEmpty()) {
-            log.LogStatus(QStringLiteral("Sending email - ") + number(sendIndex + 1));
-            log.LogStatus(QStringLiteral("Send Error - ") + m_clients.EmailAddress(i));
+            log.LogStatus(u"Sending email - "_s + number(sendIndex + 1));
+            log.LogStatus(u"Send Error - "_s + m_clients.EmailAddress(i));
             ++m_failureCount;
             JournalEntry refused = clientEntry(QString::fromUtf16(journal::kRefused), i);
             refused.detail = notSent;
             if (!journal(refused))
                 return PassEnd::Stopped;
         } else if (!missing) {
-            log.LogStatus(QStringLiteral("Sending email - ") + number(sendIndex + 1));
+            log.LogStatus(u"Sending email - "_s + number(sendIndex + 1));
             if (!journal(clientEntry(QString::fromUtf16(journal::kAttempting), i, attachment)) ||
                 !send(i, attachment, identity))
                 return PassEnd::Stopped;
@@ -672,7 +661,7 @@ BatchRun::PassEnd BatchRun::emailPass()
         }
         ++sendIndex;
         if (abort.isRequested()) {
-            log.LogStatus(QStringLiteral("Processing Aborted"));
+            log.LogStatus(u"Processing Aborted"_s);
             return PassEnd::Aborted;
         }
         if (scheduled) {
@@ -707,22 +696,21 @@ bool BatchRun::noDocument(qsizetype index, const ClientDocument &document, bool 
     QString detail;
     switch (document.outcome) {
     case ClientDocument::Outcome::Several:
-        m_deps.log.LogStatus(QStringLiteral("Several documents found for Client ID - ") + clientId);
+        m_deps.log.LogStatus(u"Several documents found for Client ID - "_s + clientId);
         event = journal::kSeveralDocuments;
-        detail = document.names.join(QStringLiteral(", "));
+        detail = document.names.join(u", "_s);
         break;
     case ClientDocument::Outcome::Shared:
-        m_deps.log.LogStatus(QStringLiteral("Document also matches another client for Client ID - ") + clientId);
+        m_deps.log.LogStatus(u"Document also matches another client for Client ID - "_s + clientId);
         event = journal::kSharedDocument;
-        detail = document.names.join(QStringLiteral(", ")) + QStringLiteral(" also names ") +
-                 document.otherIds.join(QStringLiteral(", "));
+        detail = document.names.join(u", "_s) + u" also names "_s + document.otherIds.join(u", "_s);
         break;
     case ClientDocument::Outcome::None:
     case ClientDocument::Outcome::Found:
         // The client gets neither a message nor a printout: that is an error the user must see.
-        m_deps.log.LogStatus((printing ? QStringLiteral("No document found to print for Client ID - ")
-                                       : QStringLiteral("No attachment found for Client ID - ")) +
-                             clientId);
+        m_deps.log.LogStatus(
+            (printing ? u"No document found to print for Client ID - "_s : u"No attachment found for Client ID - "_s) +
+            clientId);
         break;
     }
     ++m_errorCount;
@@ -753,10 +741,10 @@ bool BatchRun::send(qsizetype index, const QString &attachment, const FileIdenti
         m_stopReason = error;
         return false;
     }
-    const bool failed = status == QLatin1String("Bad");
+    const bool failed = status == "Bad"_L1;
     m_handedOver = m_handedOver || !failed || report.maybeDelivered;
     if (failed) {
-        m_deps.log.LogStatus(QStringLiteral("Send Error - ") + address);
+        m_deps.log.LogStatus(u"Send Error - "_s + address);
         ++m_failureCount;
     }
     JournalEntry outcome = clientEntry(QString::fromUtf16(!failed                 ? journal::kSent
@@ -770,8 +758,7 @@ bool BatchRun::send(qsizetype index, const QString &attachment, const FileIdenti
 
 void BatchRun::stop(const QString &reason)
 {
-    m_deps.log.LogStatus(QStringLiteral("Processing stopped - ") +
-                         (reason.isEmpty() ? QStringLiteral("an unexpected error") : reason));
+    m_deps.log.LogStatus(u"Processing stopped - "_s + (reason.isEmpty() ? u"an unexpected error"_s : reason));
     resetFrontEnd();
     m_outcome = RunOutcome::Stopped;
 }

@@ -20,6 +20,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+using namespace Qt::StringLiterals;
+
 namespace quorvale {
 
 namespace {
@@ -28,8 +30,7 @@ constexpr int kColumns = 9;
 
 QString systemError(const QString &what, const QString &path, int code)
 {
-    return what + QStringLiteral(" ") + path + QStringLiteral(" (") + QString::fromLocal8Bit(std::strerror(code)) +
-           QLatin1Char(')');
+    return what + u" "_s + path + u" ("_s + QString::fromLocal8Bit(std::strerror(code)) + u')';
 }
 
 QByteArray csvField(const QString &text)
@@ -45,7 +46,7 @@ QByteArray csvField(const QString &text)
 
 const QRegularExpression &journalName()
 {
-    static const QRegularExpression name(QStringLiteral("^run-(\\d+)-.*\\.csv$"));
+    static const QRegularExpression name(u"^run-(\\d+)-.*\\.csv$"_s);
     return name;
 }
 
@@ -58,7 +59,7 @@ constexpr qint64 kLargestNewSequence = 999'999'999'999'999;
 QList<std::pair<qint64, QString>> journalFiles(const QString &folder)
 {
     QList<std::pair<qint64, QString>> files;
-    const QStringList names = QDir(folder).entryList({QStringLiteral("run-*.csv")}, QDir::Files);
+    const QStringList names = QDir(folder).entryList({u"run-*.csv"_s}, QDir::Files);
     for (const QString &name : names) {
         const QRegularExpressionMatch match = journalName().match(name);
         bool fits = false;
@@ -124,14 +125,13 @@ bool isSha256(const QByteArray &field)
 
 QString runJournalFolder(const QString &dataFolder)
 {
-    return QDir(dataFolder).filePath(QStringLiteral("runs"));
+    return QDir(dataFolder).filePath(u"runs"_s);
 }
 
 QStringList journalColumns()
 {
-    return {QStringLiteral("time"),      QStringLiteral("event"),   QStringLiteral("line"),
-            QStringLiteral("client id"), QStringLiteral("address"), QStringLiteral("file"),
-            QStringLiteral("size"),      QStringLiteral("sha256"),  QStringLiteral("detail")};
+    return {u"time"_s, u"event"_s, u"line"_s,   u"client id"_s, u"address"_s,
+            u"file"_s, u"size"_s,  u"sha256"_s, u"detail"_s};
 }
 
 QByteArray formatJournalLine(const JournalEntry &entry)
@@ -163,7 +163,7 @@ std::unique_ptr<Journal> Journal::create(const QString &folder, const QDateTime 
     // The journals name clients: a new folder is the user's alone.
     if (!platform::makePrivateFolder(folder)) {
         if (error)
-            *error = QStringLiteral("The run journal folder cannot be created: ") + folder;
+            *error = u"The run journal folder cannot be created: "_s + folder;
         return nullptr;
     }
     qint64 sequence = 1;
@@ -173,16 +173,15 @@ std::unique_ptr<Journal> Journal::create(const QString &folder, const QDateTime 
             break;
         }
     }
-    const QString stamp = now.toString(QStringLiteral("yyyyMMdd-HHmmss"));
+    const QString stamp = now.toString(u"yyyyMMdd-HHmmss"_s);
     for (int attempt = 0; attempt < 1000; ++attempt, ++sequence) {
-        const QString path =
-            QDir(folder).filePath(QStringLiteral("run-%1-%2.csv").arg(sequence, 6, 10, QLatin1Char('0')).arg(stamp));
+        const QString path = QDir(folder).filePath(u"run-%1-%2.csv"_s.arg(sequence, 6, 10, QChar(u'0')).arg(stamp));
         const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
         if (fd < 0) {
             if (errno == EEXIST)
                 continue; // another run took this number at the same moment
             if (error)
-                *error = systemError(QStringLiteral("The run journal cannot be created:"), path, errno);
+                *error = systemError(u"The run journal cannot be created:"_s, path, errno);
             return nullptr;
         }
         std::unique_ptr<Journal> journal(new Journal(fd, path));
@@ -190,7 +189,7 @@ std::unique_ptr<Journal> Journal::create(const QString &folder, const QDateTime 
         const QByteArray header = "\xEF\xBB\xBF" + journalColumns().join(u',').toUtf8() + "\r\n";
         if (!writeAll(fd, header) || ::fdatasync(fd) != 0) {
             if (error)
-                *error = systemError(QStringLiteral("The run journal cannot be written:"), path, errno);
+                *error = systemError(u"The run journal cannot be written:"_s, path, errno);
             return nullptr;
         }
         // The new name must survive a power cut too.
@@ -203,7 +202,7 @@ std::unique_ptr<Journal> Journal::create(const QString &folder, const QDateTime 
         return journal;
     }
     if (error)
-        *error = QStringLiteral("The run journal cannot be created in ") + folder;
+        *error = u"The run journal cannot be created in "_s + folder;
     return nullptr;
 }
 
@@ -213,13 +212,13 @@ bool Journal::append(const JournalEntry &entry, QString *error, bool sync)
     // a reader drops that half line instead of taking it for a whole one joined with the next.
     if (m_failed) {
         if (error)
-            *error = QStringLiteral("The run journal could not be written before: ") + m_path;
+            *error = u"The run journal could not be written before: "_s + m_path;
         return false;
     }
     if (!writeAll(m_fd, formatJournalLine(entry)) || (sync && ::fdatasync(m_fd) != 0)) {
         m_failed = true;
         if (error)
-            *error = systemError(QStringLiteral("The run journal cannot be written:"), m_path, errno);
+            *error = systemError(u"The run journal cannot be written:"_s, m_path, errno);
         return false;
     }
     if (sync)
@@ -232,7 +231,7 @@ bool Journal::sync(QString *error)
     if (m_failed || ::fdatasync(m_fd) != 0) {
         m_failed = true;
         if (error)
-            *error = systemError(QStringLiteral("The run journal cannot be written:"), m_path, errno);
+            *error = systemError(u"The run journal cannot be written:"_s, m_path, errno);
         return false;
     }
     ++m_syncs;
@@ -242,7 +241,7 @@ bool Journal::sync(QString *error)
 bool JournalParser::fail(qint64 line, const QString &what)
 {
     if (m_problem.isEmpty())
-        m_problem = QStringLiteral("line %1: %2").arg(line).arg(what);
+        m_problem = u"line %1: %2"_s.arg(line).arg(what);
     return false;
 }
 
@@ -281,7 +280,7 @@ bool JournalParser::feed(QByteArrayView bytes)
         case State::Unquoted:
             if (c == '"') {
                 if (m_state == State::Unquoted)
-                    return fail(m_line, QStringLiteral("a quote inside a field that does not start with one"));
+                    return fail(m_line, u"a quote inside a field that does not start with one"_s);
                 m_state = State::Quoted;
             } else if (!ends(c, &ok)) {
                 m_field += c;
@@ -301,12 +300,12 @@ bool JournalParser::feed(QByteArrayView bytes)
                 m_field += c;
                 m_state = State::Quoted;
             } else if (!ends(c, &ok)) {
-                return fail(m_line, QStringLiteral("text after the closing quote of a field"));
+                return fail(m_line, u"text after the closing quote of a field"_s);
             }
             break;
         case State::AfterCarriageReturn:
             if (c != '\n')
-                return fail(m_line, QStringLiteral("a carriage return that does not end the line"));
+                return fail(m_line, u"a carriage return that does not end the line"_s);
             ok = endRecord();
             break;
         }
@@ -333,13 +332,13 @@ bool JournalParser::endRecord()
         QList<QByteArray> columns;
         for (const QString &column : journalColumns())
             columns.append(column.toUtf8());
-        return fields == columns || fail(line, QStringLiteral("this is not the header line of a run journal"));
+        return fields == columns || fail(line, u"this is not the header line of a run journal"_s);
     }
     // An empty line, as an editor may leave at the end, says nothing.
     if (fields.size() == 1 && fields.first().isEmpty())
         return true;
     if (fields.size() != kColumns)
-        return fail(line, QStringLiteral("%1 fields instead of %2").arg(fields.size()).arg(kColumns));
+        return fail(line, u"%1 fields instead of %2"_s.arg(fields.size()).arg(kColumns));
     JournalEntry entry;
     entry.time = QDateTime::fromString(QString::fromUtf8(fields.at(0)), Qt::ISODateWithMs);
     entry.event = QString::fromUtf8(fields.at(1));
@@ -349,13 +348,13 @@ bool JournalParser::endRecord()
     entry.sha256 = QString::fromUtf8(fields.at(7));
     entry.detail = QString::fromUtf8(fields.at(8));
     if (!entry.time.isValid())
-        return fail(line, QStringLiteral("the time is not a time"));
+        return fail(line, u"the time is not a time"_s);
     if (!fields.at(2).isEmpty() && (!isNumber(fields.at(2), &entry.line) || entry.line == 0))
-        return fail(line, QStringLiteral("the line number is not a number from 1 up"));
+        return fail(line, u"the line number is not a number from 1 up"_s);
     if (!fields.at(6).isEmpty() && !isNumber(fields.at(6), &entry.size))
-        return fail(line, QStringLiteral("the size is not a number"));
+        return fail(line, u"the size is not a number"_s);
     if (!fields.at(7).isEmpty() && !isSha256(fields.at(7)))
-        return fail(line, QStringLiteral("the SHA-256 is not 64 hexadecimal digits"));
+        return fail(line, u"the SHA-256 is not 64 hexadecimal digits"_s);
     if (!checkEntry(entry, line))
         return false;
     m_entries.append(std::move(entry));
@@ -366,11 +365,11 @@ bool JournalParser::checkEntry(const JournalEntry &entry, qint64 line)
 {
     const EventKind kind = kindOf(entry.event);
     if (kind == EventKind::Unknown)
-        return fail(line, QStringLiteral("the event \"%1\" is unknown").arg(entry.event));
+        return fail(line, u"the event \"%1\" is unknown"_s.arg(entry.event));
     const bool aboutClient = kind == EventKind::Client || kind == EventKind::Outcome;
     if (aboutClient != (entry.line > 0))
-        return fail(line, aboutClient ? QStringLiteral("the client's line number is missing")
-                                      : QStringLiteral("a line number where none belongs"));
+        return fail(line,
+                    aboutClient ? u"the client's line number is missing"_s : u"a line number where none belongs"_s);
     // The order every run writes: the run line, the mailing, the client list, what happened to
     // each client, and at most one end.
     const EventKind previous = m_entries.isEmpty() ? EventKind::Unknown : kindOf(m_entries.last().event);
@@ -379,7 +378,7 @@ bool JournalParser::checkEntry(const JournalEntry &entry, qint64 line)
                                                    !(kind == EventKind::Header && previous != EventKind::Run &&
                                                      previous != EventKind::Header) &&
                                                    !(kind == EventKind::Client && previous == EventKind::Outcome);
-    return inOrder || fail(line, QStringLiteral("the event \"%1\" is out of order").arg(entry.event));
+    return inOrder || fail(line, u"the event \"%1\" is out of order"_s.arg(entry.event));
 }
 
 bool readJournal(const QString &path, QList<JournalEntry> *entries, QString *error)
@@ -388,12 +387,12 @@ bool readJournal(const QString &path, QList<JournalEntry> *entries, QString *err
     JournalParser parser;
     if (!file.open(QIODevice::ReadOnly)) {
         if (error)
-            *error = path + QStringLiteral(": ") + file.errorString();
+            *error = path + u": "_s + file.errorString();
         return false;
     }
     if (!parser.feed(file.readAll())) {
         if (error)
-            *error = path + QStringLiteral(", ") + parser.problem();
+            *error = path + u", "_s + parser.problem();
         return false;
     }
     *entries = parser.entries();
@@ -499,19 +498,19 @@ bool sameMailing(const JournalHeader &header, const QList<JournalEntry> &entries
         return false;
     if (header.hasMode)
         return header.mode == mailing.mode &&
-               (mailing.mode != QLatin1String("common") || header.commonSha256 == mailing.commonSha256);
+               (mailing.mode != "common"_L1 || header.commonSha256 == mailing.commonSha256);
     // Written before journals recorded the mode: the same bytes in the client file, and the mode
     // its first lines and its messages show. Messages with a file were sent with the client's own
     // document, messages without one with none; a run that sent nothing fits either.
     if (header.clientFileSha256 != mailing.clientFileSha256)
         return false;
     if (!header.commonSha256.isEmpty())
-        return mailing.mode == QLatin1String("common") && header.commonSha256 == mailing.commonSha256;
+        return mailing.mode == "common"_L1 && header.commonSha256 == mailing.commonSha256;
     for (const JournalEntry &e : entries) {
         if (e.event == journal::kAttempting && !e.address.isEmpty())
-            return mailing.mode == (e.file.isEmpty() ? QLatin1String("none") : QLatin1String("client"));
+            return mailing.mode == (e.file.isEmpty() ? "none"_L1 : "client"_L1);
     }
-    return mailing.mode != QLatin1String("common");
+    return mailing.mode != "common"_L1;
 }
 
 /// Reads a journal up to the end of its header, or whole when `whole`; false with `problem`.
@@ -519,18 +518,18 @@ bool readEntries(const QString &path, bool whole, QList<JournalEntry> *entries, 
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
-        *problem = path + QStringLiteral(": ") + file.errorString();
+        *problem = path + u": "_s + file.errorString();
         return false;
     }
     JournalParser parser;
     while (!file.atEnd()) {
         const QByteArray chunk = file.read(64 * 1024);
         if (chunk.isEmpty() && file.error() != QFileDevice::NoError) {
-            *problem = path + QStringLiteral(": ") + file.errorString();
+            *problem = path + u": "_s + file.errorString();
             return false;
         }
         if (!parser.feed(chunk)) {
-            *problem = path + QStringLiteral(", ") + parser.problem();
+            *problem = path + u", "_s + parser.problem();
             return false;
         }
         if (!whole && headerOf(parser.entries()).complete)

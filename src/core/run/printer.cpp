@@ -4,6 +4,8 @@
 #include <QStringList>
 #include <QStringView>
 
+using namespace Qt::StringLiterals;
+
 namespace quorvale {
 
 namespace {
@@ -67,15 +69,15 @@ bool CommandPrinter::printDocument(const QString &path, QString *error)
     const QString custom = qEnvironmentVariable("QUORVALE_PRINT_COMMAND");
     if (custom.trimmed().isEmpty()) {
         // "--" keeps a file name that starts with "-" from being taken as an option of lp.
-        words = {QStringLiteral("lp"), QStringLiteral("--")};
+        words = {u"lp"_s, u"--"_s};
     } else {
         words = splitShellWords(custom);
         if (words.isEmpty())
-            return fail(QStringLiteral("The print command is empty"));
+            return fail(u"The print command is empty"_s);
     }
     const QString program = words.takeFirst();
     // A relative path starting with "-" would be taken for an option by most print commands.
-    words.append(path.startsWith(u'-') ? QStringLiteral("./") + path : path);
+    words.append(path.startsWith(u'-') ? u"./"_s + path : path);
 
     QProcess process;
     process.setProgram(program);
@@ -83,16 +85,15 @@ bool CommandPrinter::printDocument(const QString &path, QString *error)
     process.setStandardInputFile(QProcess::nullDevice());
     process.start();
     if (!process.waitForStarted())
-        return fail(QStringLiteral("The print command cannot be started: ") + program);
+        return fail(u"The print command cannot be started: "_s + program);
     if (!process.waitForFinished(kPrintCommandTimeoutMs)) {
         process.kill();
         process.waitForFinished();
-        return fail(QStringLiteral("The print command did not finish: ") + program);
+        return fail(u"The print command did not finish: "_s + program);
     }
     if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0) {
         const QString said = QString::fromLocal8Bit(process.readAllStandardError()).trimmed();
-        return fail(QStringLiteral("The print command failed: ") + program +
-                    (said.isEmpty() ? QString() : QStringLiteral(": ") + said));
+        return fail(u"The print command failed: "_s + program + (said.isEmpty() ? QString() : u": "_s + said));
     }
     return true;
 }

@@ -4,6 +4,8 @@
 
 namespace quorvale {
 
+using namespace Qt::StringLiterals;
+
 /// Every persisted setting plus the body text and the data folder. Field names follow the
 /// settings value names they are stored under (see settingsstore.h for the table).
 struct AppSettings
@@ -14,7 +16,7 @@ struct AppSettings
     QString SSLport;     ///< as typed; converted when a message is sent
     QString UserName;
     QString Password; ///< plain; only the stored copy ("PW") is scrambled
-    QString SubjectLine = QStringLiteral("Subject Line Text");
+    QString SubjectLine = u"Subject Line Text"_s;
     QString BodyText; ///< not stored as a setting; see the body file
     QString CSVpath;
     qint16 EnableSchedule = 0;    ///< scheduling is on only when exactly 1

@@ -13,6 +13,8 @@
 #include <array>
 #include <limits>
 
+using namespace Qt::StringLiterals;
+
 namespace quorvale {
 
 namespace {
@@ -124,7 +126,7 @@ bool hasUnclosedQuote(const QString &path)
 // QSettings would read '/' and '\' as group separators and so store the value elsewhere.
 bool isUsableName(const QString &name)
 {
-    return !name.isEmpty() && !name.contains(QLatin1Char('/')) && !name.contains(QLatin1Char('\\'));
+    return !name.isEmpty() && !name.contains(u'/') && !name.contains(u'\\');
 }
 
 // The stored key `name` refers to: the exact name, else one that differs only in case (value
@@ -146,7 +148,7 @@ QString storedKey(const QSettings &settings, const QString &name)
 std::optional<QString> storedText(const QVariant &raw)
 {
     if (raw.typeId() == QMetaType::QStringList)
-        return raw.toStringList().join(QStringLiteral(", "));
+        return raw.toStringList().join(u", "_s);
     if (!raw.isValid() || !raw.canConvert<QString>())
         return std::nullopt;
     return raw.toString();
@@ -157,7 +159,7 @@ std::optional<QString> textToStore(ValueKind kind, const QVariant &value, QStrin
     switch (kind) {
     case ValueKind::Text:
         if (value.isValid() && !value.canConvert<QString>()) {
-            setError(error, QStringLiteral("The value cannot be stored as text."));
+            setError(error, u"The value cannot be stored as text."_s);
             return std::nullopt;
         }
         return value.toString();
@@ -166,10 +168,10 @@ std::optional<QString> textToStore(ValueKind kind, const QVariant &value, QStrin
     case ValueKind::Number:
         if (const auto number = toWholeNumber(value.toString(), kInt32Min, kInt32Max))
             return QString::number(*number);
-        setError(error, QStringLiteral("The value is not a 32-bit whole number."));
+        setError(error, u"The value is not a 32-bit whole number."_s);
         return std::nullopt;
     }
-    setError(error, QStringLiteral("Unsupported value type"));
+    setError(error, u"Unsupported value type"_s);
     return std::nullopt;
 }
 
@@ -212,7 +214,7 @@ public:
     bool RegWriteValue(const QString &valueName, ValueKind kind, const QVariant &value, QString *error) override
     {
         if (!isUsableName(valueName)) {
-            setError(error, QStringLiteral("\"%1\" is not a usable setting name.").arg(valueName));
+            setError(error, u"\"%1\" is not a usable setting name."_s.arg(valueName));
             return false;
         }
         const auto text = textToStore(kind, value, error);
@@ -222,8 +224,8 @@ public:
         QSettings settings(m_path, QSettings::IniFormat);
         if (settings.status() != QSettings::NoError || hasUnclosedQuote(m_path)) {
             // Writing now would drop whatever part of the file could not be read.
-            setError(error, QStringLiteral("The settings file %1 could not be read, so nothing was saved.")
-                                .arg(QDir::toNativeSeparators(m_path)));
+            setError(error, u"The settings file %1 could not be read, so nothing was saved."_s.arg(
+                                QDir::toNativeSeparators(m_path)));
             return false;
         }
 
@@ -248,8 +250,8 @@ public:
             else
                 settings.remove(key);
         }
-        setError(error, QStringLiteral("The setting \"%1\" could not be saved to %2.")
-                            .arg(valueName, QDir::toNativeSeparators(m_path)));
+        setError(error,
+                 u"The setting \"%1\" could not be saved to %2."_s.arg(valueName, QDir::toNativeSeparators(m_path)));
         return false;
     }
 
@@ -262,34 +264,32 @@ private:
         const QFileInfo info(m_path);
         const QString folder = info.absolutePath();
         if (!platform::makePrivateFolder(folder)) {
-            setError(
-                error,
-                QStringLiteral("The settings folder %1 could not be created.").arg(QDir::toNativeSeparators(folder)));
+            setError(error, u"The settings folder %1 could not be created."_s.arg(QDir::toNativeSeparators(folder)));
             return false;
         }
         // QSettings would write to wherever a link there leads.
         if (entryKind(m_path) == EntryKind::Link) {
-            setError(error, QStringLiteral("%1 is a symbolic link; the settings are not saved through it.")
-                                .arg(QDir::toNativeSeparators(m_path)));
+            setError(error, u"%1 is a symbolic link; the settings are not saved through it."_s.arg(
+                                QDir::toNativeSeparators(m_path)));
             return false;
         }
         if (info.exists() && !info.isFile()) {
-            setError(error, QStringLiteral("%1 is not a file, so the settings cannot be saved there.")
-                                .arg(QDir::toNativeSeparators(m_path)));
+            setError(error, u"%1 is not a file, so the settings cannot be saved there."_s.arg(
+                                QDir::toNativeSeparators(m_path)));
             return false;
         }
         QFile file(m_path);
         if (!info.exists() && !file.open(QIODevice::WriteOnly | QIODevice::NewOnly, kOwnerReadWrite) &&
             !file.exists()) {
-            setError(error, QStringLiteral("The settings file %1 could not be created: %2")
-                                .arg(QDir::toNativeSeparators(m_path), file.errorString()));
+            setError(error, u"The settings file %1 could not be created: %2"_s.arg(QDir::toNativeSeparators(m_path),
+                                                                                   file.errorString()));
             return false;
         }
         file.close();
         if ((QFile::permissions(m_path) & kModeBits) != kOwnerReadWrite &&
             !QFile::setPermissions(m_path, kOwnerReadWrite)) {
-            setError(error, QStringLiteral("The settings file %1 could not be made private to its owner.")
-                                .arg(QDir::toNativeSeparators(m_path)));
+            setError(error, u"The settings file %1 could not be made private to its owner."_s.arg(
+                                QDir::toNativeSeparators(m_path)));
             return false;
         }
         return true;
@@ -304,7 +304,7 @@ QString xdgFolder(const char *variable, const QString &fallbackUnderHome)
     const QString value = qEnvironmentVariable(variable);
     if (!value.isEmpty() && QDir::isAbsolutePath(value))
         return QDir::cleanPath(value);
-    return QDir::cleanPath(QDir::homePath() + QLatin1Char('/') + fallbackUnderHome);
+    return QDir::cleanPath(QDir::homePath() + u'/' + fallbackUnderHome);
 }
 
 // Windows-1252 codes 0x80-0x9F; the five codes it leaves undefined keep their Latin-1 meaning.
@@ -339,12 +339,12 @@ std::unique_ptr<SettingsStore> openSettingsStore(const QString &path)
 
 QString defaultSettingsPath()
 {
-    return xdgFolder("XDG_CONFIG_HOME", QStringLiteral(".config")) + QStringLiteral("/Quorvale/Quorvale.ini");
+    return xdgFolder("XDG_CONFIG_HOME", u".config"_s) + u"/Quorvale/Quorvale.ini"_s;
 }
 
 QString defaultDataFolder()
 {
-    return xdgFolder("XDG_DATA_HOME", QStringLiteral(".local/share")) + QStringLiteral("/Quorvale");
+    return xdgFolder("XDG_DATA_HOME", u".local/share"_s) + u"/Quorvale"_s;
 }
 
 std::span<const StoredSetting> settingsTable()
@@ -380,7 +380,7 @@ QString settingTextProblem(const StoredSetting &setting, const QString &text)
 {
     const auto refused = [&setting] {
         QString rule = setting.rule;
-        return rule.contains(QLatin1String("%1")) ? rule.arg(setting.minimum).arg(setting.maximum) : rule;
+        return rule.contains("%1"_L1) ? rule.arg(setting.minimum).arg(setting.maximum) : rule;
     };
     switch (setting.type) {
     case SettingType::Text:
@@ -388,9 +388,9 @@ QString settingTextProblem(const StoredSetting &setting, const QString &text)
     case SettingType::Password:
         if (isStorablePassword(text))
             return QString();
-        return QStringLiteral("This password cannot be stored. Use at least 2 characters, start with two plain "
-                              "letters, digits or symbols (ASCII) and use only Western European (Latin-1) "
-                              "characters other than \u00FE and \u00FF.");
+        return u"This password cannot be stored. Use at least 2 characters, start with two plain "
+               "letters, digits or symbols (ASCII) and use only Western European (Latin-1) "
+               "characters other than \u00FE and \u00FF."_s;
     case SettingType::Port:
         return text.isEmpty() || smtpPortNumber(text) ? QString() : refused();
     case SettingType::Int16:
@@ -454,10 +454,10 @@ std::optional<qint64> toWholeNumber(const QString &text, qint64 min, qint64 max)
 {
     const QStringView numeral = QStringView(text).trimmed();
     qsizetype i = 0;
-    const bool negative = i < numeral.size() && numeral[i] == QLatin1Char('-');
-    if (i < numeral.size() && (numeral[i] == QLatin1Char('-') || numeral[i] == QLatin1Char('+')))
+    const bool negative = i < numeral.size() && numeral[i] == u'-';
+    if (i < numeral.size() && (numeral[i] == u'-' || numeral[i] == u'+'))
         ++i;
-    const auto isDigit = [](QChar c) { return c >= QLatin1Char('0') && c <= QLatin1Char('9'); };
+    const auto isDigit = [](QChar c) { return c >= u'0' && c <= u'9'; };
 
     // The magnitude's whole part, digit by digit, refusing anything that overflows.
     quint64 magnitude = 0;
@@ -472,7 +472,7 @@ std::optional<qint64> toWholeNumber(const QString &text, qint64 min, qint64 max)
     // The fraction decides the rounding: above a half rounds up, a half exactly to even.
     int firstFraction = 0;
     bool restNonZero = false;
-    if (i < numeral.size() && numeral[i] == QLatin1Char('.')) {
+    if (i < numeral.size() && numeral[i] == u'.') {
         const qsizetype firstAt = ++i;
         for (; i < numeral.size() && isDigit(numeral[i]); ++i, ++digits) {
             const int digit = numeral[i].unicode() - u'0';
@@ -503,7 +503,7 @@ std::optional<qint64> toWholeNumber(const QString &text, qint64 min, qint64 max)
 
 QString bodyFilePath(const QString &dataFolder)
 {
-    return QDir(dataFolder.isEmpty() ? defaultDataFolder() : dataFolder).filePath(QStringLiteral("Body.txt"));
+    return QDir(dataFolder.isEmpty() ? defaultDataFolder() : dataFolder).filePath(u"Body.txt"_s);
 }
 
 bool ReadBodyFile(const QString &dataFolder, QString &body, QString *error)
@@ -518,8 +518,8 @@ bool ReadBodyFile(const QString &dataFolder, QString &body, QString *error)
     if (file.open(QIODevice::ReadOnly))
         bytes = file.readAll();
     if (file.error() != QFileDevice::NoError) {
-        setError(error, QStringLiteral("The message body could not be read from %1: %2")
-                            .arg(QDir::toNativeSeparators(path), file.errorString()));
+        setError(error, u"The message body could not be read from %1: %2"_s.arg(QDir::toNativeSeparators(path),
+                                                                                file.errorString()));
         return false;
     }
 
@@ -529,10 +529,10 @@ bool ReadBodyFile(const QString &dataFolder, QString &body, QString *error)
     const QLatin1String crlf("\r\n");
     qsizetype start = 0;
     for (qsizetype i = 0; i < text.size(); ++i) {
-        if (text.at(i) != QLatin1Char('\r'))
+        if (text.at(i) != u'\r')
             continue;
         body += QStringView(text).mid(start, i - start) + crlf;
-        if (i + 1 < text.size() && text.at(i + 1) == QLatin1Char('\n'))
+        if (i + 1 < text.size() && text.at(i + 1) == u'\n')
             ++i;
         start = i + 1;
     }
@@ -548,9 +548,9 @@ bool WriteBodyFile(const QString &dataFolder, const QString &body, QString *erro
     const QLatin1String crlf("\r\n");
     for (qsizetype i = 0; i < body.size(); ++i) {
         const QChar c = body.at(i);
-        if (c == QLatin1Char('\r') && i + 1 < body.size() && body.at(i + 1) == QLatin1Char('\n'))
+        if (c == u'\r' && i + 1 < body.size() && body.at(i + 1) == u'\n')
             continue; // the LF that follows writes the line end
-        if (c == QLatin1Char('\r') || c == QLatin1Char('\n'))
+        if (c == u'\r' || c == u'\n')
             text += crlf;
         else
             text += c;
@@ -563,14 +563,12 @@ bool WriteBodyFile(const QString &dataFolder, const QString &body, QString *erro
     const QString path = bodyFilePath(dataFolder);
     const QString folder = QFileInfo(path).absolutePath();
     if (!platform::makePrivateFolder(folder)) {
-        setError(error,
-                 QStringLiteral("The data folder %1 could not be created.").arg(QDir::toNativeSeparators(folder)));
+        setError(error, u"The data folder %1 could not be created."_s.arg(QDir::toNativeSeparators(folder)));
         return false;
     }
     QString reason;
     if (!writeFileReplacing(path, text.toUtf8(), kOwnerReadWrite, &reason)) {
-        setError(error, QStringLiteral("The message body could not be saved to %1: %2")
-                            .arg(QDir::toNativeSeparators(path), reason));
+        setError(error, u"The message body could not be saved to %1: %2"_s.arg(QDir::toNativeSeparators(path), reason));
         return false;
     }
     return true;

@@ -12,6 +12,8 @@
 
 namespace quorvale {
 
+using namespace Qt::StringLiterals;
+
 /// Value kinds of the settings store (the registry's own type numbers). The program itself
 /// reads and writes only Text.
 enum class ValueKind : qint16
@@ -64,8 +66,8 @@ struct StoredSetting
 {
     QLatin1String name;
     SettingType type;
-    QLatin1String defaultText = QLatin1String(""); ///< the default of a text setting
-    qint32 defaultNumber = 0;                      ///< the default of a number setting
+    QLatin1String defaultText = ""_L1; ///< the default of a text setting
+    qint32 defaultNumber = 0;          ///< the default of a number setting
     QString AppSettings::*textField = nullptr;
     qint16 AppSettings::*int16Field = nullptr;
     qint32 AppSettings::*int32Field = nullptr;
@@ -77,7 +79,7 @@ struct StoredSetting
     bool choice = false;
     /// What the setting accepts, said as the sentence that refuses anything else ("%1" and "%2"
     /// stand for minimum and maximum); empty for text, which takes anything.
-    QLatin1String rule = QLatin1String("");
+    QLatin1String rule = ""_L1;
 };
 
 /// The twelve persisted settings, in the order LoadSettings reads them.
