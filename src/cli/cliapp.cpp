@@ -4,7 +4,7 @@
 #include "check/clientcheck.h"
 #include "mail/attachmentcache.h"
 #include "mail/sendmail.h"
-#include "platform/platform.h"
+#include "platform/process.h"
 #include "run/batchrun.h"
 #include "run/clock.h"
 #include "run/printer.h"
@@ -17,7 +17,6 @@
 #include <QMutex>
 #include <QStringList>
 
-#include <csignal>
 #include <cstdio>
 #include <iostream>
 #include <optional>
@@ -184,7 +183,7 @@ private:
 /// (`| head`) must not kill the run halfway through a send.
 void abortOnTerminationSignals(AbortRequest &abort)
 {
-    std::signal(SIGPIPE, SIG_IGN);
+    platform::ignoreBrokenPipe();
     // A lock-free atomic store: safe in a signal handler.
     platform::catchTerminationSignals([](void *request) { static_cast<AbortRequest *>(request)->request(); }, &abort);
 }
@@ -401,7 +400,7 @@ int checkCommand(const QStringList &args)
         return usageError(u"--attachment is only used with --mode common"_s);
     request.commonPath = attachment.value_or(QString());
 
-    std::signal(SIGPIPE, SIG_IGN);
+    platform::ignoreBrokenPipe();
     const CheckReport report = CheckClientList(request);
     if (!report.error.isEmpty()) {
         writeErr(report.error + u'\n');

@@ -3,8 +3,7 @@
 #include "appinfo.h"
 #include "gui/appicon.h"
 #include "gui/mainwindow.h"
-
-#include "platform/platform.h"
+#include "platform/process.h"
 
 #include <QApplication>
 #include <QSessionManager>

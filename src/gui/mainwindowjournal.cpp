@@ -3,7 +3,7 @@
 
 #include "gui/mainwindow.h"
 #include "gui/userdialogs.h"
-#include "platform/platform.h"
+#include "platform/files.h"
 #include "run/journal.h"
 
 #include <QAction>

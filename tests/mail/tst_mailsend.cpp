@@ -3,6 +3,7 @@
 
 #include "mail/mailman.h"
 #include "mail/sendmail.h"
+#include "platform/files.h"
 #include "support/scopedenv.h"
 #include "support/smtpfixture.h"
 
@@ -308,7 +309,7 @@ void TestMailSend::refusesUnreadableAttachment()
     MailMessage mail = message(u"c@example.org"_s, u"s"_s, u"b"_s, path);
     if (kind == u"replaced") {
         writeFile(dir, u"C1001.pdf"_s, "the client's own document");
-        mail.AttachmentIdentity = fileIdentity(path);
+        mail.AttachmentIdentity = platform::fileIdentity(path);
         QVERIFY(QFile::remove(path));
         QVERIFY(QFile::link(writeFile(dir, u"settings.ini"_s, "PW=secret"), path));
     }

@@ -1,4 +1,6 @@
+
 #include "clients/documentmatch.h"
+#include "platform/files.h"
 
 #include <QDir>
 #include <QFile>
@@ -133,7 +135,7 @@ private Q_SLOTS:
             const ClientDocument found = FindClientDocument(folder, u"7"_s, ClientIdIndex({u"7"_s}));
             QCOMPARE(found.outcome, skipped.isEmpty() ? ClientDocument::Outcome::Found : ClientDocument::Outcome::None);
             if (skipped.isEmpty())
-                QCOMPARE(found.identity, fileIdentity(top.filePath(u"docs/real.pdf"_s)));
+                QCOMPARE(found.identity, platform::fileIdentity(top.filePath(u"docs/real.pdf"_s)));
         }
     }
 

@@ -1,12 +1,12 @@
 #include "auth/secretstore.h"
 
+#include "platform/files.h"
 #include "settings/settingsstore.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
-#include <QSaveFile>
 
 using namespace Qt::StringLiterals;
 
@@ -89,34 +89,30 @@ bool FileSecretStore::write(const QString &key, const QString &secret, QString *
         return fail(error, u"\"%1\" is not a valid secret name."_s.arg(key));
     const QString native = QDir::toNativeSeparators(m_folder);
     const QFileInfo folder(m_folder);
-    if (!folder.exists()) {
-        if (!QDir().mkpath(m_folder))
-            return fail(error, u"The folder %1 could not be created."_s.arg(native));
-        QFile::setPermissions(m_folder, kOwnerOnlyFolder);
-    } else if (!folder.isDir()) {
+    if (folder.exists() && !folder.isDir())
         return fail(error, u"%1 is not a folder, so no secret can be saved there."_s.arg(native));
-    } else if (QFile::permissions(m_folder) & kGroupOrOther) {
-        // The folder holds secrets: nobody else needs to list it.
+    if (!folder.exists() && !platform::makePrivateFolder(m_folder))
+        return fail(error, u"The folder %1 could not be created."_s.arg(native));
+    // The folder holds secrets: nobody else needs to list it.
+    if (QFile::permissions(m_folder) & kGroupOrOther)
         QFile::setPermissions(m_folder, kOwnerOnlyFolder);
-    }
 
     const QString file = path(key);
     const QString where = QDir::toNativeSeparators(file);
-    const QFileInfo info(file);
-    // QSaveFile would write to a link's target; a link here was not made by us.
-    if (info.isSymLink())
+    // A link here was not made by us: the secret does not go wherever it leads, nor in its place.
+    switch (platform::entryKind(file)) {
+    case platform::EntryKind::Link:
         return fail(error, u"%1 is a symbolic link, so the secret was not saved through it."_s.arg(where));
-    if (info.exists() && !info.isFile())
+    case platform::EntryKind::Folder:
+    case platform::EntryKind::Other:
         return fail(error, u"%1 is not a file, so the secret cannot be saved there."_s.arg(where));
-    QSaveFile out(file);
-    if (!out.open(QIODevice::WriteOnly))
-        return fail(error, u"The secret could not be saved to %1: %2"_s.arg(where, out.errorString()));
-    // Private before the first byte is written; the rename keeps the mode.
-    if (!out.setPermissions(kOwnerReadWrite))
-        return fail(error, u"The secret file %1 could not be made private to you."_s.arg(where));
-    const QByteArray bytes = secret.toUtf8() + '\n';
-    if (out.write(bytes) != bytes.size() || !out.commit())
-        return fail(error, u"The secret could not be saved to %1: %2"_s.arg(where, out.errorString()));
+    case platform::EntryKind::Missing:
+    case platform::EntryKind::File:
+        break;
+    }
+    QString reason;
+    if (!platform::writeFileReplacing(file, secret.toUtf8() + '\n', kOwnerReadWrite, &reason))
+        return fail(error, u"The secret could not be saved to %1: %2"_s.arg(where, reason));
     return true;
 }
 

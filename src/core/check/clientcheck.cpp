@@ -1,7 +1,7 @@
 #include "check/clientcheck.h"
 
 #include "clients/csvreader.h"
-#include "platform/fileaccess.h"
+#include "platform/files.h"
 #include "run/prompter.h"
 #include "run/statuslog.h"
 
@@ -359,7 +359,7 @@ bool SaveCheckCsv(const CheckReport &report, const QString &path, QString *error
         out += quoted.join(u',').toUtf8() + "\r\n";
     }
     // It names clients and their addresses: readable by its owner only.
-    return writeFileReplacing(path, out, QFile::ReadOwner | QFile::WriteOwner, error);
+    return platform::writeFileReplacing(path, out, QFile::ReadOwner | QFile::WriteOwner, error);
 }
 
 } // namespace quorvale

@@ -1,4 +1,6 @@
+
 #include "clients/documentmatch.h"
+#include "platform/files.h"
 
 #include <QDir>
 #include <QFile>
@@ -100,39 +102,39 @@ struct Place
     QString clientList;
 };
 
-FileIdentity identityIn(const Place &place, const QString &path, QString *reason)
+platform::FileIdentity identityIn(const Place &place, const QString &path, QString *reason)
 {
     const auto why = [reason](const char *text) {
         if (reason)
             *reason = QString::fromLatin1(text);
-        return FileIdentity();
+        return platform::FileIdentity();
     };
-    switch (entryKind(path)) {
-    case EntryKind::File: {
-        const FileIdentity identity = fileIdentity(path, false);
+    switch (platform::entryKind(path)) {
+    case platform::EntryKind::File: {
+        const platform::FileIdentity identity = platform::fileIdentity(path, false);
         return identity.isValid() ? identity : why("it changed while it was looked at");
     }
-    case EntryKind::Link: {
+    case platform::EntryKind::Link: {
         // Where the link leads now, and the file it reaches: both must be an ordinary file of this
         // folder, the same one, so that a link re-pointed meanwhile is never taken.
-        const FileIdentity reached = fileIdentity(path);
+        const platform::FileIdentity reached = platform::fileIdentity(path);
         const QString target = QFileInfo(path).canonicalFilePath();
         if (target.isEmpty())
             return why("a link to nothing");
         if (QFileInfo(target).path() != place.folder)
             return why("a link to a file outside the folder");
-        if (!reached.isValid() || entryKind(target) != EntryKind::File)
+        if (!reached.isValid() || platform::entryKind(target) != platform::EntryKind::File)
             return why("a link to something that is not an ordinary file");
         if (target == place.clientList)
             return why("a link to the client list");
-        if (fileIdentity(target, false) != reached)
+        if (platform::fileIdentity(target, false) != reached)
             return why("it changed while it was looked at");
         return reached;
     }
-    case EntryKind::Missing:
+    case platform::EntryKind::Missing:
         return why("it is gone");
-    case EntryKind::Folder:
-    case EntryKind::Other:
+    case platform::EntryKind::Folder:
+    case platform::EntryKind::Other:
         break;
     }
     return why("not an ordinary file");

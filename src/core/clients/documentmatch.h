@@ -3,7 +3,7 @@
 // Which file of the client list's folder is a client's own document. The run and the check both
 // decide it here, so that the check always shows what a run will do.
 
-#include "platform/fileaccess.h"
+#include "platform/files.h"
 
 #include <QHash>
 #include <QList>
@@ -67,10 +67,10 @@ struct ClientDocument
         Shared   ///< the only document also names another client of the list: it is not taken
     };
     Outcome outcome = Outcome::None;
-    QStringList names;     ///< the documents that name the client, in lookup order
-    QStringList otherIds;  ///< Shared: the other identifiers the document names
-    QString path;          ///< Found: the document's full path
-    FileIdentity identity; ///< Found: the file the document was when it was found
+    QStringList names;               ///< the documents that name the client, in lookup order
+    QStringList otherIds;            ///< Shared: the other identifiers the document names
+    QString path;                    ///< Found: the document's full path
+    platform::FileIdentity identity; ///< Found: the file the document was when it was found
 };
 
 /// What a run does with the documents `matching` (in lookup order) that name `clientId`.

@@ -1,6 +1,7 @@
 #include "mail/attachmentcache.h"
 
-#include "platform/platform.h"
+#include "platform/files.h"
+#include "platform/process.h"
 #include "settings/settingsstore.h"
 
 #include <QCoreApplication>

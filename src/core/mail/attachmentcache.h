@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/fileaccess.h"
+#include "platform/files.h"
 
 #include <QByteArray>
 #include <QFile>
@@ -20,7 +20,7 @@ public:
     bool open();
     QString errorString() const { return m_file.errorString(); }
     /// The file that was opened.
-    FileIdentity identity() const { return openFileIdentity(m_file.handle()); }
+    platform::FileIdentity identity() const { return platform::openFileIdentity(m_file.handle()); }
     /// The exact length of the encoded stream, known before reading.
     qint64 encodedSize() const;
     /// Copies up to `size` bytes of the stream into `buffer`; 0 at the end, -1 on a read error

@@ -3,6 +3,8 @@
 #include "mail/attachmentcache.h"
 #include "mail/mimeencode.h"
 #include "mail/sendgate.h"
+#include "platform/files.h"
+#include "platform/sockets.h"
 
 #include <QDateTime>
 #include <QFile>
@@ -22,9 +24,6 @@
 #include <mutex>
 #include <thread>
 #include <vector>
-
-#include <sys/socket.h>
-#include <unistd.h>
 
 using namespace Qt::StringLiterals;
 
@@ -143,7 +142,7 @@ public:
         std::lock_guard lock(m_mutex);
         m_aborted = true;
         for (curl_socket_t socket : m_sockets)
-            ::shutdown(socket, SHUT_RDWR);
+            platform::shutdownSocket(socket);
     }
 
     static curl_socket_t openSocket(void *self, curlsocktype, curl_sockaddr *address)
@@ -152,10 +151,11 @@ public:
         std::lock_guard lock(state->m_mutex);
         if (state->m_aborted)
             return CURL_SOCKET_BAD;
-        const curl_socket_t socket = ::socket(address->family, address->socktype | SOCK_CLOEXEC, address->protocol);
-        if (socket != CURL_SOCKET_BAD)
-            state->m_sockets.push_back(socket);
-        return socket;
+        const platform::SocketHandle socket = platform::openSocket(address->family, address->socktype, address->protocol);
+        if (socket == platform::kNoSocket)
+            return CURL_SOCKET_BAD;
+        state->m_sockets.push_back(curl_socket_t(socket));
+        return curl_socket_t(socket);
     }
 
     static int closeSocket(void *self, curl_socket_t socket)
@@ -163,7 +163,7 @@ public:
         auto *state = static_cast<TransferState *>(self);
         std::lock_guard lock(state->m_mutex);
         std::erase(state->m_sockets, socket);
-        return ::close(socket);
+        return platform::closeSocket(socket);
     }
 
     static int debug(CURL *, curl_infotype type, char *data, size_t size, void *self)
@@ -564,7 +564,7 @@ QString MailMan::Private::send(const Email &email)
     if (!path.isEmpty()) {
         curl_mimepart *file = curl_mime_addpart(mime.get());
         // A file that must be the one chosen is read afresh and checked, never taken from the cache.
-        const FileIdentity expected = email.attachmentIdentity();
+        const platform::FileIdentity expected = email.attachmentIdentity();
         const AttachmentCache::Source source =
             expected.isValid() ? AttachmentCache::Source{path, false} : cache.sourceFor(path);
         curl_mime_type(file, QMimeDatabase().mimeTypeForFile(path).name().toLatin1().constData());

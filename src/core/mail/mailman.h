@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/fileaccess.h"
+#include "platform/files.h"
 
 #include <QString>
 
@@ -24,7 +24,7 @@ public:
     QString AddFileAttachment(const QString &path);
     /// When valid, the attachment must be this file when the send reads it; otherwise the send
     /// fails without sending anything.
-    void RequireAttachmentIdentity(const FileIdentity &identity) { m_attachmentIdentity = identity; }
+    void RequireAttachmentIdentity(const platform::FileIdentity &identity) { m_attachmentIdentity = identity; }
 
     QString subject() const { return m_subject; }
     QString body() const { return m_body; }
@@ -32,11 +32,11 @@ public:
     QString toName() const { return m_toName; }
     QString toAddress() const { return m_toAddress; }
     QString attachmentPath() const { return m_attachmentPath; }
-    FileIdentity attachmentIdentity() const { return m_attachmentIdentity; }
+    platform::FileIdentity attachmentIdentity() const { return m_attachmentIdentity; }
 
 private:
     QString m_subject, m_body, m_from, m_toName, m_toAddress, m_attachmentPath;
-    FileIdentity m_attachmentIdentity;
+    platform::FileIdentity m_attachmentIdentity;
 };
 
 /// The SMTP client over libcurl. One instance lives as long as its owner; every send

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/fileaccess.h"
+#include "platform/files.h"
 #include "settings/appsettings.h"
 
 #include <QString>
@@ -23,7 +23,7 @@ struct MailMessage
     QString BodyText;
     /// When valid, the attachment must still be this file when it is read for sending; a file
     /// replaced, or a link re-pointed, since it was chosen is not sent.
-    FileIdentity AttachmentIdentity{};
+    platform::FileIdentity AttachmentIdentity{};
 };
 
 /// What a send tells besides "OK" and "Bad".

@@ -2,7 +2,7 @@
 
 #include "clients/csvreader.h"
 #include "mail/sendmail.h"
-#include "platform/platform.h"
+#include "platform/files.h"
 #include "run/clock.h"
 #include "run/pause.h"
 #include "run/printer.h"
@@ -553,7 +553,7 @@ BatchRun::PassEnd BatchRun::printPass()
                 return PassEnd::Stopped;
             QString printError;
             // The file handed to the printer must still be the one found, not a link planted since.
-            const bool same = fileIdentity(document.path) == document.identity;
+            const bool same = platform::fileIdentity(document.path) == document.identity;
             const bool printed =
                 same ? m_deps.printer.printDocument(document.path, &printError)
                      : (printError = u"the document was replaced after it was found; it was not printed"_s, false);
@@ -614,7 +614,7 @@ BatchRun::PassEnd BatchRun::emailPass()
 
         QString attachment;
         QString notSent; // why this client's message must not go out as the window has it now
-        FileIdentity identity;
+        platform::FileIdentity identity;
         std::optional<ClientDocument> missing;
         switch (m_deps.control.attachmentMode()) {
         case AttachmentMode::None:
@@ -719,7 +719,7 @@ bool BatchRun::noDocument(qsizetype index, const ClientDocument &document, bool 
     return journal(entry);
 }
 
-bool BatchRun::send(qsizetype index, const QString &attachment, const FileIdentity &identity)
+bool BatchRun::send(qsizetype index, const QString &attachment, const platform::FileIdentity &identity)
 {
     const QString address = m_clients.EmailAddress(index);
     const MailMessage message{address, attachment, m_request.subject, m_request.body, identity};

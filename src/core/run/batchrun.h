@@ -2,6 +2,7 @@
 
 #include "clients/clientlist.h"
 #include "clients/documentmatch.h"
+#include "platform/files.h"
 #include "run/abortrequest.h"
 #include "run/journal.h"
 #include "settings/appsettings.h"
@@ -156,7 +157,7 @@ private:
     /// line, the error count and its journal line. False (with m_stopReason) when the journal fails.
     bool noDocument(qsizetype index, const ClientDocument &document, bool printing);
     /// One send; false (with m_stopReason) when it could not be attempted at all.
-    bool send(qsizetype index, const QString &attachment, const FileIdentity &identity);
+    bool send(qsizetype index, const QString &attachment, const platform::FileIdentity &identity);
     void stop(const QString &reason);
     void resetFrontEnd();
     /// Decides, before the confirmation, which clients this run skips or goes over. False: the

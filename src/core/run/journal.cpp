@@ -1,7 +1,6 @@
 #include "run/journal.h"
 
-#include "platform/fileaccess.h"
-#include "platform/platform.h"
+#include "platform/files.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -10,15 +9,9 @@
 #include <QRegularExpression>
 
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
 #include <map>
 #include <optional>
 #include <utility>
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 using namespace Qt::StringLiterals;
 
@@ -28,9 +21,9 @@ namespace {
 
 constexpr int kColumns = 9;
 
-QString systemError(const QString &what, const QString &path, int code)
+QString systemError(const QString &what, const QString &path, const QString &reason)
 {
-    return what + u" "_s + path + u" ("_s + QString::fromLocal8Bit(std::strerror(code)) + u')';
+    return what + u' ' + path + u" ("_s + reason + u')';
 }
 
 QByteArray csvField(const QString &text)
@@ -148,15 +141,12 @@ QByteArray formatJournalLine(const JournalEntry &entry)
     return line + "\r\n";
 }
 
-Journal::Journal(int fd, QString path) : m_fd(fd), m_path(std::move(path)) {}
-
-Journal::~Journal()
+Journal::Journal(std::unique_ptr<platform::AppendOnlyFile> file, QString path)
+    : m_file(std::move(file)), m_path(std::move(path))
 {
-    if (m_fd >= 0) {
-        ::fdatasync(m_fd);
-        ::close(m_fd);
-    }
 }
+
+Journal::~Journal() = default;
 
 std::unique_ptr<Journal> Journal::create(const QString &folder, const QDateTime &now, QString *error)
 {
@@ -176,29 +166,21 @@ std::unique_ptr<Journal> Journal::create(const QString &folder, const QDateTime 
     const QString stamp = now.toString(u"yyyyMMdd-HHmmss"_s);
     for (int attempt = 0; attempt < 1000; ++attempt, ++sequence) {
         const QString path = QDir(folder).filePath(u"run-%1-%2.csv"_s.arg(sequence, 6, 10, QChar(u'0')).arg(stamp));
-        const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-        if (fd < 0) {
-            if (errno == EEXIST)
-                continue; // another run took this number at the same moment
+        QString reason;
+        bool taken = false;
+        std::unique_ptr<platform::AppendOnlyFile> file = platform::AppendOnlyFile::createNew(path, &reason, &taken);
+        if (taken)
+            continue; // another run took this number at the same moment
+        if (!file) {
             if (error)
-                *error = systemError(u"The run journal cannot be created:"_s, path, errno);
+                *error = systemError(u"The run journal cannot be created:"_s, path, reason);
             return nullptr;
         }
-        std::unique_ptr<Journal> journal(new Journal(fd, path));
+        std::unique_ptr<Journal> journal(new Journal(std::move(file), path));
         // A byte-order mark lets spreadsheet programs read the file as UTF-8.
         const QByteArray header = "\xEF\xBB\xBF" + journalColumns().join(u',').toUtf8() + "\r\n";
-        if (!writeAll(fd, header) || ::fdatasync(fd) != 0) {
-            if (error)
-                *error = systemError(u"The run journal cannot be written:"_s, path, errno);
+        if (!journal->write(header, true, error))
             return nullptr;
-        }
-        // The new name must survive a power cut too.
-        const int dir = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (dir >= 0) {
-            ::fsync(dir);
-            ::close(dir);
-        }
-        ++journal->m_syncs;
         return journal;
     }
     if (error)
@@ -206,7 +188,7 @@ std::unique_ptr<Journal> Journal::create(const QString &folder, const QDateTime 
     return nullptr;
 }
 
-bool Journal::append(const JournalEntry &entry, QString *error, bool sync)
+bool Journal::write(QByteArrayView bytes, bool sync, QString *error)
 {
     // After a failed write the file may end in half a line: nothing more is added to it, so that
     // a reader drops that half line instead of taking it for a whole one joined with the next.
@@ -215,10 +197,11 @@ bool Journal::append(const JournalEntry &entry, QString *error, bool sync)
             *error = u"The run journal could not be written before: "_s + m_path;
         return false;
     }
-    if (!writeAll(m_fd, formatJournalLine(entry)) || (sync && ::fdatasync(m_fd) != 0)) {
+    QString reason;
+    if ((!bytes.isEmpty() && !m_file->append(bytes, &reason)) || (sync && !m_file->syncData(&reason))) {
         m_failed = true;
         if (error)
-            *error = systemError(u"The run journal cannot be written:"_s, m_path, errno);
+            *error = systemError(u"The run journal cannot be written:"_s, m_path, reason);
         return false;
     }
     if (sync)
@@ -226,16 +209,14 @@ bool Journal::append(const JournalEntry &entry, QString *error, bool sync)
     return true;
 }
 
+bool Journal::append(const JournalEntry &entry, QString *error, bool sync)
+{
+    return write(formatJournalLine(entry), sync, error);
+}
+
 bool Journal::sync(QString *error)
 {
-    if (m_failed || ::fdatasync(m_fd) != 0) {
-        m_failed = true;
-        if (error)
-            *error = systemError(u"The run journal cannot be written:"_s, m_path, errno);
-        return false;
-    }
-    ++m_syncs;
-    return true;
+    return write({}, true, error);
 }
 
 bool JournalParser::fail(qint64 line, const QString &what)

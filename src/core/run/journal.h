@@ -1,6 +1,7 @@
 #pragma once
 
 #include "clients/clientlist.h"
+#include "platform/files.h"
 
 #include <QByteArray>
 #include <QByteArrayView>
@@ -82,8 +83,9 @@ public:
     int syncCount() const { return m_syncs; }
 
 private:
-    Journal(int fd, QString path);
-    int m_fd = -1;
+    Journal(std::unique_ptr<platform::AppendOnlyFile> file, QString path);
+    bool write(QByteArrayView bytes, bool sync, QString *error);
+    std::unique_ptr<platform::AppendOnlyFile> m_file;
     QString m_path;
     int m_syncs = 0;
     bool m_failed = false;

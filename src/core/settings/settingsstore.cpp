@@ -1,7 +1,6 @@
 #include "settings/settingsstore.h"
 
-#include "platform/fileaccess.h"
-#include "platform/platform.h"
+#include "platform/files.h"
 #include "settings/scramble.h"
 
 #include <QDir>
@@ -268,7 +267,7 @@ private:
             return false;
         }
         // QSettings would write to wherever a link there leads.
-        if (entryKind(m_path) == EntryKind::Link) {
+        if (platform::entryKind(m_path) == platform::EntryKind::Link) {
             setError(error, u"%1 is a symbolic link; the settings are not saved through it."_s.arg(
                                 QDir::toNativeSeparators(m_path)));
             return false;
@@ -567,7 +566,7 @@ bool WriteBodyFile(const QString &dataFolder, const QString &body, QString *erro
         return false;
     }
     QString reason;
-    if (!writeFileReplacing(path, text.toUtf8(), kOwnerReadWrite, &reason)) {
+    if (!platform::writeFileReplacing(path, text.toUtf8(), kOwnerReadWrite, &reason)) {
         setError(error, u"The message body could not be saved to %1: %2"_s.arg(QDir::toNativeSeparators(path), reason));
         return false;
     }

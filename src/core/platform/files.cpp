@@ -1,7 +1,9 @@
-#include "platform/fileaccess.h"
+#include "platform/files.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QStringList>
 
 #include <cerrno>
 #include <cstring>
@@ -12,7 +14,7 @@
 
 using namespace Qt::StringLiterals;
 
-namespace quorvale {
+namespace quorvale::platform {
 
 namespace {
 
@@ -50,8 +52,6 @@ bool fail(QString *error, const QString &text)
     return false;
 }
 
-} // namespace
-
 bool writeAll(int fd, QByteArrayView data)
 {
     const char *at = data.data();
@@ -67,6 +67,18 @@ bool writeAll(int fd, QByteArrayView data)
     }
     return true;
 }
+
+/// Brings a folder's entries (a name just made or replaced) to the disk.
+void syncFolder(const QString &folder)
+{
+    const int fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        ::fsync(fd);
+        ::close(fd);
+    }
+}
+
+} // namespace
 
 EntryKind entryKind(const QString &path)
 {
@@ -86,7 +98,7 @@ FileIdentity fileIdentity(const QString &path, bool followLinks)
 {
     struct stat info = {};
     const QByteArray native = QFile::encodeName(path);
-    if ((followLinks ? ::stat(native.constData(), &info) : ::lstat(native.constData(), &info)) != 0)
+    if (path.isEmpty() || (followLinks ? ::stat(native.constData(), &info) : ::lstat(native.constData(), &info)) != 0)
         return {};
     return identityOf(info);
 }
@@ -97,6 +109,35 @@ FileIdentity openFileIdentity(int fd)
     if (fd < 0 || ::fstat(fd, &info) != 0)
         return {};
     return identityOf(info);
+}
+
+bool isSameFile(const QString &a, const QString &b)
+{
+    return fileIdentity(a).isSameFileAs(fileIdentity(b));
+}
+
+bool makePrivateFolder(const QString &path, QString *error)
+{
+    const QString clean = QDir::cleanPath(QDir(path).absolutePath());
+    QStringList missing;
+    for (QString at = clean; !QFileInfo::exists(at); at = QFileInfo(at).path()) {
+        missing.prepend(at);
+        if (QFileInfo(at).path() == at)
+            break;
+    }
+    for (const QString &folder : std::as_const(missing)) {
+        const QByteArray name = QFile::encodeName(folder);
+        if (::mkdir(name.constData(), 0700) == 0) {
+            // The umask may only take bits away; chmod puts back exactly 0700 on what was made here.
+            ::chmod(name.constData(), 0700);
+        } else if (errno != EEXIST) {
+            return fail(
+                error, u"The folder %1 cannot be created (%2)."_s.arg(QDir::toNativeSeparators(folder), reason(errno)));
+        }
+    }
+    if (!QFileInfo(clean).isDir())
+        return fail(error, u"%1 is not a folder."_s.arg(QDir::toNativeSeparators(clean)));
+    return true;
 }
 
 bool writeFileReplacing(const QString &path, const QByteArray &data, QFileDevice::Permissions permissions,
@@ -134,12 +175,40 @@ bool writeFileReplacing(const QString &path, const QByteArray &data, QFileDevice
         return fail(error, path + u" cannot be written ("_s + reason(code) + u')');
     }
     // The new name must survive a power cut too.
-    const int folder = ::open(QFile::encodeName(where.absolutePath()).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (folder >= 0) {
-        ::fsync(folder);
-        ::close(folder);
-    }
+    syncFolder(where.absolutePath());
     return true;
 }
 
-} // namespace quorvale
+std::unique_ptr<AppendOnlyFile> AppendOnlyFile::createNew(const QString &path, QString *error, bool *exists)
+{
+    if (exists)
+        *exists = false;
+    const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        if (exists)
+            *exists = errno == EEXIST;
+        fail(error, reason(errno));
+        return nullptr;
+    }
+    // The new name must survive a power cut too.
+    syncFolder(QFileInfo(path).absolutePath());
+    return std::unique_ptr<AppendOnlyFile>(new AppendOnlyFile(fd));
+}
+
+AppendOnlyFile::~AppendOnlyFile()
+{
+    ::fdatasync(m_fd);
+    ::close(m_fd);
+}
+
+bool AppendOnlyFile::append(QByteArrayView data, QString *error)
+{
+    return writeAll(m_fd, data) || fail(error, reason(errno));
+}
+
+bool AppendOnlyFile::syncData(QString *error)
+{
+    return ::fdatasync(m_fd) == 0 || fail(error, reason(errno));
+}
+
+} // namespace quorvale::platform

@@ -1,21 +1,11 @@
 #pragma once
 
-// The few operating-system calls Quorvale makes beyond Qt: private folders, file identity,
-// whether a process still exists, and the signals that end a program. A port to another system
-// changes this file and its .cpp only.
+// What a program asks of the system about processes and signals. A port to another system
+// changes this file and its .cpp.
 
-#include <QString>
+#include <QtGlobal>
 
 namespace quorvale::platform {
-
-/// Creates `path` and every missing folder above it, each readable by its owner only (0700)
-/// whatever the umask. Folders that exist are left as they are. False with `error` when a
-/// folder cannot be made (or a file is in the way).
-bool makePrivateFolder(const QString &path, QString *error = nullptr);
-
-/// True when `a` and `b` name the same file once links are followed (same device and inode).
-/// False when either cannot be looked at.
-bool isSameFile(const QString &a, const QString &b);
 
 /// True while a process with this id exists (one of another user included).
 bool processExists(qint64 pid);
@@ -30,5 +20,9 @@ void catchTerminationSignals(void (*onSignal)(void *) = nullptr, void *context =
 int terminationSignalFd();
 /// Reads away what caught signals wrote to terminationSignalFd().
 void drainTerminationSignals();
+
+/// A reader of standard output that goes away (`| head`) makes writes fail instead of ending
+/// the program.
+void ignoreBrokenPipe();
 
 } // namespace quorvale::platform
