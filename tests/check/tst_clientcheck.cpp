@@ -247,7 +247,7 @@ void TestClientCheck::unreadableListIsAnError()
 void TestClientCheck::savedTableQuotesFields()
 {
     QTemporaryDir dir;
-    writeFile(dir.filePath(u"c.csv"_s), "\"Smith, J\",j@x.com\nO\"Neil Å,a@x.com\n");
+    writeFile(dir.filePath(u"c.csv"_s), "\"Smith, J\",j@x.com\nO\"Neil Å,a@x.com\n=1+2,f@x.com\n");
     const CheckReport report = CheckClientList({dir.filePath(u"c.csv"_s), AttachmentMode::None, {}, false});
     const QString out = dir.filePath(u"out/check.csv"_s);
     QString error;
@@ -261,10 +261,12 @@ void TestClientCheck::savedTableQuotesFields()
     QVERIFY(bytes.startsWith("\xEF\xBB\xBF\"Line\"")); // a byte-order mark tells spreadsheets it is UTF-8
     const QString text = QString::fromUtf8(bytes.mid(3));
     const QStringList lines = text.split(u"\r\n"_s);
-    QCOMPARE(lines.size(), 4); // header, two rows, the last line's end
+    QCOMPARE(lines.size(), 5); // header, three rows, the last line's end
     QCOMPARE(lines[0], u"\"Line\",\"Client ID\",\"Address\",\"Action\",\"File\",\"Size\",\"Flags\""_s);
     QCOMPARE(lines[1], u"\"1\",\"Smith, J\",\"j@x.com\",\"send\",\"\",\"\",\"\""_s);
     QCOMPARE(lines[2], u"\"2\",\"O\"\"Neil Å\",\"a@x.com\",\"send\",\"\",\"\",\"\""_s);
+    // A spreadsheet would run the identifier as a formula: it is led by "'".
+    QCOMPARE(lines[3], u"\"3\",\"'=1+2\",\"f@x.com\",\"send\",\"\",\"\",\"\""_s);
 }
 
 void TestClientCheck::commandLine_data()

@@ -161,6 +161,10 @@ private Q_SLOTS:
                             12,
                             QString(64, u'a'),
                             u"250 OK\r\nsecond line"_s};
+        // Only a field that needs it is quoted, a quote inside it doubled; no formula guard.
+        QCOMPARE(formatJournalLine(tricky),
+                 "2026-03-04T05:06:07.000,sent,7,\" id, \"\"quoted\"\" \",a@x.org,\"/d/x,y.pdf\",12," + QByteArray(64, 'a') +
+                     ",\"250 OK\r\nsecond line\"\r\n");
         QVERIFY(journal->append(tricky, &error, false));
         QCOMPARE(journal->syncCount(), 1);
         JournalEntry end;

@@ -4,6 +4,7 @@
 #include "platform/files.h"
 #include "run/prompter.h"
 #include "run/statuslog.h"
+#include "text/csvfield.h"
 
 #include <QDir>
 #include <QFile>
@@ -53,16 +54,6 @@ QString joinLines(const QList<qint64> &lines)
     for (qint64 line : lines)
         texts.append(QString::number(line));
     return texts.join(u", "_s);
-}
-
-QString csvField(const QString &text)
-{
-    QString quoted = text;
-    // A spreadsheet would run a field that starts like this as a formula.
-    if (!quoted.isEmpty() && QStringView(u"=+-@\t\r").contains(quoted.front()))
-        quoted.prepend(u'\'');
-    quoted.replace(u'"', u"\"\""_s);
-    return u'"' + quoted + u'"';
 }
 
 const char *actionKeyword(CheckAction action)
@@ -353,10 +344,10 @@ bool SaveCheckCsv(const CheckReport &report, const QString &path, QString *error
                                  row.file.isEmpty() ? QString() : QDir::toNativeSeparators(row.file),
                                  row.fileSize < 0 ? QString() : QString::number(row.fileSize),
                                  checkFlagsText(row)};
-        QStringList quoted;
+        QByteArrayList quoted;
         for (const QString &field : fields)
-            quoted.append(csvField(field));
-        out += quoted.join(u',').toUtf8() + "\r\n";
+            quoted.append(csvField(field, {.always = true, .guardFormulas = true}));
+        out += quoted.join(',') + "\r\n";
     }
     // It names clients and their addresses: readable by its owner only.
     return platform::writeFileReplacing(path, out, QFile::ReadOwner | QFile::WriteOwner, error);

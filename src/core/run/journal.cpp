@@ -1,6 +1,7 @@
 #include "run/journal.h"
 
 #include "platform/files.h"
+#include "text/csvfield.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -24,17 +25,6 @@ constexpr int kColumns = 9;
 QString systemError(const QString &what, const QString &path, const QString &reason)
 {
     return what + u' ' + path + u" ("_s + reason + u')';
-}
-
-QByteArray csvField(const QString &text)
-{
-    QByteArray bytes = text.toUtf8();
-    if (bytes.contains(',') || bytes.contains('"') || bytes.contains('\r') || bytes.contains('\n') ||
-        (!bytes.isEmpty() && (bytes.front() == ' ' || bytes.back() == ' '))) {
-        bytes.replace("\"", "\"\"");
-        bytes = '"' + bytes + '"';
-    }
-    return bytes;
 }
 
 const QRegularExpression &journalName()

@@ -1,5 +1,7 @@
 #include "run/printer.h"
 
+#include "text/shellwords.h"
+
 #include <QProcess>
 #include <QStringList>
 #include <QStringView>
@@ -12,48 +14,6 @@ namespace {
 
 /// Long enough for a busy spooler to take the job; a command that hangs must not stall the run.
 constexpr int kPrintCommandTimeoutMs = 30000;
-
-/// Splits a command into words with a POSIX shell's quoting rules: blanks separate words, single
-/// quotes keep everything literally, inside double quotes a backslash escapes only a backslash,
-/// a double quote, "$" and "`", and outside quotes it keeps the next character. No expansions.
-QStringList splitShellWords(const QString &command)
-{
-    QStringList words;
-    QString word;
-    bool inWord = false;
-    for (qsizetype i = 0; i < command.size(); ++i) {
-        const QChar c = command.at(i);
-        if (c == u'\'') {
-            inWord = true;
-            const qsizetype end = command.indexOf(u'\'', i + 1);
-            word += command.mid(i + 1, (end < 0 ? command.size() : end) - i - 1);
-            i = end < 0 ? command.size() : end;
-        } else if (c == u'"') {
-            inWord = true;
-            for (++i; i < command.size() && command.at(i) != u'"'; ++i) {
-                if (command.at(i) == u'\\' && i + 1 < command.size() &&
-                    QStringView(u"\\\"$`").contains(command.at(i + 1)))
-                    ++i;
-                word += command.at(i);
-            }
-        } else if (c == u'\\') {
-            inWord = true;
-            if (i + 1 < command.size())
-                word += command.at(++i);
-        } else if (c.isSpace()) {
-            if (inWord)
-                words.append(word);
-            word.clear();
-            inWord = false;
-        } else {
-            inWord = true;
-            word += c;
-        }
-    }
-    if (inWord)
-        words.append(word);
-    return words;
-}
 
 } // namespace
 

@@ -2,6 +2,7 @@
 
 #include "platform/files.h"
 #include "settings/scramble.h"
+#include "text/windows1252.h"
 
 #include <QDir>
 #include <QFile>
@@ -306,12 +307,6 @@ QString xdgFolder(const char *variable, const QString &fallbackUnderHome)
     return QDir::cleanPath(QDir::homePath() + u'/' + fallbackUnderHome);
 }
 
-// Windows-1252 codes 0x80-0x9F; the five codes it leaves undefined keep their Latin-1 meaning.
-constexpr std::array<char16_t, 32> kCp1252High{0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
-                                               0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
-                                               0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
-                                               0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
-
 // UTF-8 (without its byte-order mark) when valid, else Windows-1252, so that no byte is lost.
 QString decodeText(QByteArray bytes)
 {
@@ -321,12 +316,7 @@ QString decodeText(QByteArray bytes)
     QString text = utf8.decode(bytes);
     if (!utf8.hasError())
         return text;
-    text.resize(bytes.size());
-    for (qsizetype i = 0; i < bytes.size(); ++i) {
-        const auto byte = static_cast<unsigned char>(bytes.at(i));
-        text[i] = QChar(byte >= 0x80 && byte <= 0x9F ? kCp1252High[byte - 0x80] : char16_t(byte));
-    }
-    return text;
+    return QString::fromUtf8(windows1252ToUtf8(bytes));
 }
 
 } // namespace
