@@ -3,6 +3,7 @@
 // one by one as a run does. Figures only; nothing here passes or fails.
 
 #include "check/clientcheck.h"
+#include "clients/documentmatch.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

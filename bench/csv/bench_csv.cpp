@@ -3,8 +3,6 @@
 // memory against the file's size. Figures only; nothing here passes or fails.
 
 #include "clients/csvreader.h"
-#include "run/prompter.h"
-#include "run/statuslog.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -22,19 +20,6 @@ namespace {
 
 constexpr int kClients = 1'000'000;
 constexpr int kRounds = 5;
-
-class QuietLog final : public quorvale::StatusLog
-{
-public:
-    void LogStatus(const QString &) override {}
-};
-
-class QuietPrompter final : public quorvale::Prompter
-{
-public:
-    void warn(const QString &message) override { std::fprintf(stderr, "%s\n", qPrintable(message)); }
-    bool askYesNo(const QString &) override { return false; }
-};
 
 // A practice's client file: numbered ids, an address for most, a quoted name with a comma now and then.
 bool writeClientFile(const QString &path)
@@ -77,9 +62,7 @@ qint64 statusKiB(const char *field)
 int measureMemory(const QString &path)
 {
     const qint64 before = statusKiB("VmRSS:");
-    QuietLog log;
-    QuietPrompter prompter;
-    const quorvale::CsvReadResult result = quorvale::GetCSVFile(path, log, prompter);
+    const quorvale::CsvReadResult result = quorvale::GetCSVFile(path);
     const qint64 peak = statusKiB("VmHWM:");
     std::printf("%lld %lld %lld\n", static_cast<long long>(before), static_cast<long long>(peak),
                 static_cast<long long>(result.clients.Count()));
@@ -128,14 +111,11 @@ int main(int argc, char **argv)
     }
     const qint64 fileBytes = QFileInfo(path).size();
     std::printf("client file: %d clients, %.1f MB\n", kClients, double(fileBytes) / 1e6);
-
-    QuietLog log;
-    QuietPrompter prompter;
     double best = std::numeric_limits<double>::max();
     for (int round = 0; round < kRounds; ++round) {
         QElapsedTimer timer;
         timer.start();
-        const quorvale::CsvReadResult result = quorvale::GetCSVFile(path, log, prompter);
+        const quorvale::CsvReadResult result = quorvale::GetCSVFile(path);
         const double seconds = double(timer.nsecsElapsed()) / 1e9;
         if (result.clients.Count() != kClients) {
             std::fprintf(stderr, "the reader found %lld clients\n", static_cast<long long>(result.clients.Count()));

@@ -1,4 +1,5 @@
 #include "check/clientcheck.h"
+#include "clients/documentmatch.h"
 
 #include <QFile>
 #include <QFileInfo>

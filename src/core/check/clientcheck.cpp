@@ -1,9 +1,8 @@
 #include "check/clientcheck.h"
 
 #include "clients/csvreader.h"
+#include "clients/documentmatch.h"
 #include "platform/files.h"
-#include "run/prompter.h"
-#include "run/statuslog.h"
 #include "text/csvfield.h"
 
 #include <QDir>
@@ -19,21 +18,6 @@ using namespace Qt::StringLiterals;
 namespace quorvale {
 
 namespace {
-
-/// The reader's status lines are not wanted; its warning becomes the report's error.
-class CollectingLog final : public StatusLog
-{
-public:
-    void LogStatus(const QString &) override {}
-};
-
-class CollectingPrompter final : public Prompter
-{
-public:
-    void warn(const QString &message) override { warnings.append(message); }
-    bool askYesNo(const QString &) override { return false; }
-    QStringList warnings;
-};
 
 /// Letter case folded as a case-insensitive search compares text, for finding an address on
 /// several lines.
@@ -109,11 +93,9 @@ CheckReport CheckClientList(const CheckRequest &request)
         report.error = u"You need to set the path for the client CSV file."_s;
         return report;
     }
-    CollectingLog log;
-    CollectingPrompter prompter;
-    const CsvReadResult read = GetCSVFile(request.csvPath, log, prompter);
+    const CsvReadResult read = GetCSVFile(request.csvPath);
     if (read.outcome != CsvReadOutcome::Read) {
-        report.error = prompter.warnings.isEmpty() ? read.message(request.csvPath) : prompter.warnings.join(u'\n');
+        report.error = read.message(request.csvPath);
         return report;
     }
     const ClientList &clients = read.clients;

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "run/batchrun.h"
+#include "clients/attachmentmode.h"
 
 #include <QString>
 #include <QStringList>

@@ -1,7 +1,5 @@
 #include "clients/csvreader.h"
 
-#include "run/prompter.h"
-#include "run/statuslog.h"
 #include "text/windows1252.h"
 
 #include <QFile>
@@ -281,19 +279,13 @@ CsvReadResult readClientFile(const QString &fileName)
 
 } // namespace
 
-CsvReadResult GetCSVFile(const QString &strFileName, StatusLog &log, Prompter &prompter)
+CsvReadResult GetCSVFile(const QString &fileName)
 {
-    CsvReadResult result;
     try {
-        result = readClientFile(strFileName);
+        return readClientFile(fileName);
     } catch (const std::bad_alloc &) { // a file too large to hold is one that cannot be read
-        result = failure(CsvReadOutcome::FileUnreadable);
+        return failure(CsvReadOutcome::FileUnreadable);
     }
-    if (result.outcome == CsvReadOutcome::Read)
-        log.LogStatus(u"Clients found - "_s + QString::number(result.clients.Count()));
-    else
-        prompter.warn(result.message(strFileName));
-    return result;
 }
 
 } // namespace quorvale

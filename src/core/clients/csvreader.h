@@ -7,9 +7,6 @@
 
 namespace quorvale {
 
-class Prompter;
-class StatusLog;
-
 /// What a read of the client CSV file came to. Callers stop on anything but Read.
 enum class CsvReadOutcome {
     Read,             ///< the whole file was read into the list
@@ -34,11 +31,11 @@ struct CsvReadResult
 QStringList ParseCSVLine(const QString &line, QChar separator = u',',
                          QChar quote = u'"');
 
-/// Reads the client CSV file. On success logs "Clients found - " and the count; on failure
-/// warns with the outcome's message and returns an empty list. Empty lines are skipped (they
+/// Reads the client CSV file: the whole list, or why it could not be read (the caller logs
+/// "Clients found - " and the count, or shows the result's message). Empty lines are skipped (they
 /// still count for line numbers); lines end at CR LF or CR when the file holds any CR, else at
 /// LF. Valid UTF-8 is read as such (a leading byte-order mark dropped), anything else as
 /// Windows-1252.
-CsvReadResult GetCSVFile(const QString &strFileName, StatusLog &log, Prompter &prompter);
+CsvReadResult GetCSVFile(const QString &fileName);
 
 } // namespace quorvale

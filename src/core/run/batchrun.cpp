@@ -31,19 +31,6 @@ QString number(qint64 value)
     return QString::number(value);
 }
 
-QString modeName(AttachmentMode mode)
-{
-    switch (mode) {
-    case AttachmentMode::Common:
-        return u"common"_s;
-    case AttachmentMode::ClientSpecific:
-        return u"client"_s;
-    case AttachmentMode::None:
-        break;
-    }
-    return u"none"_s;
-}
-
 QString counted(qint64 count, const char *one, const char *many)
 {
     return QString::number(count) + u' ' + QString::fromLatin1(count == 1 ? one : many);
@@ -73,21 +60,6 @@ QString RunControl::commonAttachmentPath() const
 {
     QMutexLocker lock(&m_mutex);
     return m_commonPath;
-}
-
-bool isClientListFile(const QString &path, const QString &csvPath)
-{
-    if (path.isEmpty() || csvPath.isEmpty())
-        return false;
-    return platform::isSameFile(path, csvPath) ||
-           QFileInfo(path).absoluteFilePath() == QFileInfo(csvPath).absoluteFilePath();
-}
-
-QString clientListAsAttachmentMessage(const QString &path)
-{
-    return u"The common attachment is the client CSV file, which holds every client's address. "
-           "Select a different file. File name= "_s +
-           path;
 }
 
 BatchRun::BatchRun(RunDependencies deps) : m_deps(std::move(deps)) {}
@@ -175,11 +147,14 @@ bool BatchRun::prepareRun(const RunRequest &request)
     }
 
     log.LogStatus(u"Parsing CSV file..."_s);
-    CsvReadResult read = GetCSVFile(request.csvPath, log, prompter);
-    // A list that could not be read whole must never be used: the reader has said why, and
-    // nothing is counted, asked, saved or sent.
-    if (read.outcome != CsvReadOutcome::Read)
+    CsvReadResult read = GetCSVFile(request.csvPath);
+    // A list that could not be read whole must never be used: nothing is counted, asked, saved
+    // or sent.
+    if (read.outcome != CsvReadOutcome::Read) {
+        prompter.warn(read.message(request.csvPath));
         return false;
+    }
+    log.LogStatus(u"Clients found - "_s + number(read.clients.Count()));
     log.LogStatus(u"Parsing CSV file complete"_s);
     m_clients = std::move(read.clients);
     m_index.reset();
@@ -213,7 +188,7 @@ bool BatchRun::prepareRun(const RunRequest &request)
     m_mailing.subject = request.subject;
     m_mailing.bodySha256 =
         QString::fromLatin1(QCryptographicHash::hash(request.body.toUtf8(), QCryptographicHash::Sha256).toHex());
-    m_mailing.mode = modeName(mode);
+    m_mailing.mode = attachmentModeName(mode);
     if (mode == AttachmentMode::Common) {
         const QFileInfo common(commonPath);
         m_mailing.commonFile = common.absoluteFilePath();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "clients/attachmentmode.h"
 #include "clients/clientlist.h"
 #include "clients/documentmatch.h"
 #include "platform/files.h"
@@ -26,14 +27,6 @@ class Printer;
 class Prompter;
 class SettingsStore;
 class StatusLog;
-
-/// The attachment mode: the index of the selected OptAddAttachment button.
-enum class AttachmentMode
-{
-    None = 0,
-    Common = 1,
-    ClientSpecific = 2
-};
 
 /// What the window may change while a run goes on: the run reads the attachment mode and the
 /// common path afresh for every client, and the abort request at its check points. Thread-safe.
@@ -210,12 +203,5 @@ private:
         QString sha256;
     } m_lastHash; ///< the common attachment is hashed once while it stays the same
 };
-
-/// True when `path` names the client list `csvPath` itself (the same file once links are
-/// followed, or the same path): as an attachment it would give every client every other
-/// client's address.
-bool isClientListFile(const QString &path, const QString &csvPath);
-/// Why the client list cannot be the common attachment, naming the file.
-QString clientListAsAttachmentMessage(const QString &path);
 
 } // namespace quorvale
