@@ -63,12 +63,26 @@ function(quorvale_add_test)
     set_tests_properties(${T_NAME} PROPERTIES ENVIRONMENT "${env}" TIMEOUT ${T_TIMEOUT})
 endfunction()
 
-# quorvale_add_library(NAME SOURCES ... LIBS ...): a static core or front-end library.
-# Headers are included from src/core or src as "subsystem/header.h".
-function(quorvale_add_library)
-    cmake_parse_arguments(L "" "NAME" "SOURCES;LIBS" ${ARGN})
-    add_library(${L_NAME} STATIC ${L_SOURCES})
-    quorvale_target_defaults(${L_NAME})
-    target_include_directories(${L_NAME} PUBLIC ${PROJECT_SOURCE_DIR}/src/core ${PROJECT_SOURCE_DIR}/src)
-    target_link_libraries(${L_NAME} PUBLIC ${L_LIBS})
+# quorvale_add_layer(NAME layer [USES layer ...] SOURCES ... LIBS ...): the static library qv_<layer>
+# of one part of the program (src/core/<layer>, or src/gui and src/cli on top). USES names the parts
+# whose headers it includes, each declared earlier: the build links them, and the test tst_layering
+# fails when the includes and USES differ, so the layering the build states is the one the code keeps.
+# Headers are included from src/core or src as "part/header.h".
+function(quorvale_add_layer)
+    cmake_parse_arguments(L "" "NAME" "USES;SOURCES;LIBS" ${ARGN})
+    set(target qv_${L_NAME})
+    add_library(${target} STATIC ${L_SOURCES})
+    quorvale_target_defaults(${target})
+    target_include_directories(${target} PUBLIC ${PROJECT_SOURCE_DIR}/src/core ${PROJECT_SOURCE_DIR}/src)
+    list(TRANSFORM L_USES PREPEND qv_ OUTPUT_VARIABLE used)
+    target_link_libraries(${target} PUBLIC ${used} ${L_LIBS})
+    get_property(order GLOBAL PROPERTY QUORVALE_LAYERS)
+    foreach(use IN LISTS L_USES)
+        if(NOT use IN_LIST order)
+            message(FATAL_ERROR "${L_NAME} uses ${use}, which is not declared before it")
+        endif()
+    endforeach()
+    set_property(GLOBAL APPEND PROPERTY QUORVALE_LAYERS ${L_NAME})
+    set_property(GLOBAL PROPERTY QUORVALE_LAYER_${L_NAME} "${L_USES}")
+    set_property(GLOBAL PROPERTY QUORVALE_LAYER_DIR_${L_NAME} "${CMAKE_CURRENT_SOURCE_DIR}")
 endfunction()
