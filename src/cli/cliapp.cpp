@@ -10,7 +10,9 @@
 #include "run/printer.h"
 #include "run/prompter.h"
 #include "run/statuslog.h"
+#include "settings/bodyfile.h"
 #include "settings/settingsstore.h"
+#include "settings/settingstable.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -309,7 +311,7 @@ int runCommand(const QStringList &args)
         request.body.replace(u'\n', u"\r\n"_s);
     } else {
         QString error;
-        if (!ReadBodyFile(settings.DataFolder, request.body, &error)) {
+        if (!readBodyFile(settings.DataFolder, request.body, &error)) {
             writeErr(u"quorvale: the saved body cannot be read: "_s + error + u'\n');
             return NotStarted;
         }
@@ -436,8 +438,7 @@ int testEmailCommand(const QStringList &args)
     const QString address = args.value(0);
     const std::unique_ptr<SettingsStore> store = openSettingsStore();
     const AppSettings settings = loadSettings(*store);
-    if (settings.SMTPServer.isEmpty() || settings.SSLport.isEmpty() || settings.UserName.isEmpty() ||
-        settings.Password.isEmpty()) {
+    if (!isMailServerComplete(settings)) {
         writeErr(u"Your email server setup is not complete.\n"_s);
         return NotStarted;
     }
@@ -529,7 +530,7 @@ int configCommand(const QStringList &args)
             return NotStarted;
         }
         QString error;
-        if (!SaveSettingText(*store, *setting, value, &error)) {
+        if (!saveSetting(*store, setting->key, value, &error)) {
             writeErr(u"quorvale: "_s + setting->name + u" could not be saved: "_s + error +
                      u'\n');
             return Failed;

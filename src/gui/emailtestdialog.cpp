@@ -3,6 +3,7 @@
 #include "gui/settingsholder.h"
 #include "gui/userdialogs.h"
 #include "mail/sendmail.h"
+#include "settings/settingstable.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
@@ -117,8 +118,7 @@ void EmailTestDialog::cmdTest_Click()
     if (m_sendThread || m_runInProgress)
         return;
     const AppSettings settings = m_settings.get();
-    if (settings.SMTPServer.isEmpty() || settings.SSLport.isEmpty() || settings.UserName.isEmpty() ||
-        settings.Password.isEmpty()) {
+    if (!isMailServerComplete(settings)) {
         m_dialogs.warn(this, u"Your email server setup is not complete."_s);
         return;
     }

@@ -13,7 +13,9 @@
 #include "mail/sendmail.h"
 #include "run/clock.h"
 #include "run/printer.h"
+#include "settings/bodyfile.h"
 #include "settings/settingsstore.h"
+#include "settings/settingstable.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>
@@ -305,7 +307,7 @@ void MainWindow::load()
     // would otherwise send (and at the next run save over) an empty body without noticing.
     QString body;
     QString error;
-    if (ReadBodyFile(m_dataFolder, body, &error)) {
+    if (readBodyFile(m_dataFolder, body, &error)) {
         settings.BodyText = body;
         QString shown = body;
         shown.replace(u"\r\n"_s, u"\n"_s);

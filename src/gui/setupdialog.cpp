@@ -5,7 +5,7 @@
 #include "gui/userdialogs.h"
 #include "gui/widgetfactory.h"
 #include "run/printer.h"
-#include "settings/settingsstore.h"
+#include "settings/settingstable.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -21,19 +21,11 @@
 #include <QThread>
 #include <QVBoxLayout>
 
-#include <limits>
 #include <memory>
 
 namespace quorvale {
 
 using namespace Qt::StringLiterals;
-
-namespace {
-
-constexpr qint64 kInt32Min = std::numeric_limits<qint32>::min();
-constexpr qint64 kInt32Max = std::numeric_limits<qint32>::max();
-
-} // namespace
 
 SetupDialog::SetupDialog(SettingsHolder &settings, SettingsStore &store, Printer &printer, UserDialogs &dialogs,
                          const QString &helpFolder, QWidget *parent)
@@ -231,71 +223,51 @@ void SetupDialog::chkEnableSchedule_Click()
 QList<SetupDialog::Field> SetupDialog::mailFields() const
 {
     return {
-        {u"EmailFrom"_s, m_txtMailFrom->text(), m_txtMailFrom},
-        {u"AuthType"_s, QString::number(m_cboAuth->currentIndex()), m_cboAuth},
-        {u"SSLport"_s, m_txtEmailSslPort->text(), m_txtEmailSslPort},
-        {u"SMPTServer"_s, m_txtSMTPServer->text(), m_txtSMTPServer},
-        {u"UserName"_s, m_txtUsername->text(), m_txtUsername},
-        {u"PW"_s, m_txtPassword->text(), m_txtPassword},
+        {&AppSettings::EmailFrom, m_txtMailFrom->text(), m_txtMailFrom},
+        {&AppSettings::AuthType, QString::number(m_cboAuth->currentIndex()), m_cboAuth},
+        {&AppSettings::SSLport, m_txtEmailSslPort->text(), m_txtEmailSslPort},
+        {&AppSettings::SMTPServer, m_txtSMTPServer->text(), m_txtSMTPServer},
+        {&AppSettings::UserName, m_txtUsername->text(), m_txtUsername},
+        {&AppSettings::Password, m_txtPassword->text(), m_txtPassword},
     };
 }
 
 QList<SetupDialog::Field> SetupDialog::scheduleFields() const
 {
     return {
-        {u"EnableSchedule"_s, QString::number(m_chkEnableSchedule->isChecked() ? 1 : 0), m_chkEnableSchedule},
-        {u"DelayBetweenSends"_s, m_txtDelayBetweenSends->text(), m_txtDelayBetweenSends},
-        {u"GroupDelay"_s, m_txtGroupDelay->text(), m_txtGroupDelay},
-        {u"GroupSize"_s, m_txtGroupSize->text(), m_txtGroupSize},
+        {&AppSettings::EnableSchedule, QString::number(m_chkEnableSchedule->isChecked() ? 1 : 0), m_chkEnableSchedule},
+        {&AppSettings::DelayBetweenSends, m_txtDelayBetweenSends->text(), m_txtDelayBetweenSends},
+        {&AppSettings::GroupDelay, m_txtGroupDelay->text(), m_txtGroupDelay},
+        {&AppSettings::GroupSize, m_txtGroupSize->text(), m_txtGroupSize},
     };
 }
 
 bool SetupDialog::saveFields(const QList<Field> &fields)
 {
-    // Everything is checked, with the rules `config set` uses, before the first value is
-    // written, so nothing is half-saved.
-    for (const Field &field : fields) {
-        const QString problem = settingTextProblem(*findStoredSetting(field.name), field.text);
-        if (problem.isEmpty())
-            continue;
-        m_dialogs.warn(this, problem);
-        if (field.box->isEnabled())
-            field.box->setFocus();
+    QList<SettingEdit> edits;
+    for (const Field &field : fields)
+        edits.append({field.key, field.text});
+    AppSettings settings = m_settings.get();
+    QString error;
+    qsizetype refused = -1;
+    if (saveSettings(m_store, edits, settings, &error, &refused)) {
+        m_settings.set(settings);
+        return true;
+    }
+    if (refused < 0) {
+        m_dialogs.warn(this, u"The settings could not be saved:\n%1"_s.arg(error));
         return false;
     }
-    for (const Field &field : fields) {
-        QString error;
-        if (!SaveSettingText(m_store, *findStoredSetting(field.name), field.text, &error)) {
-            m_dialogs.warn(this, u"The settings could not be saved:\n%1"_s.arg(error));
-            return false;
-        }
-    }
-    return true;
-}
-
-void SetupDialog::applyMailSettings(AppSettings &s) const
-{
-    s.EmailFrom = m_txtMailFrom->text();
-    s.AuthType = static_cast<qint16>(m_cboAuth->currentIndex());
-    s.SSLport = m_txtEmailSslPort->text();
-    s.SMTPServer = m_txtSMTPServer->text();
-    s.UserName = m_txtUsername->text();
-    s.Password = m_txtPassword->text();
+    m_dialogs.warn(this, error);
+    if (QWidget *box = fields.at(refused).box; box->isEnabled())
+        box->setFocus();
+    return false;
 }
 
 void SetupDialog::cmdOK_Click()
 {
     if (!saveFields(mailFields() + scheduleFields()))
         return;
-
-    AppSettings s = m_settings.get();
-    applyMailSettings(s);
-    s.EnableSchedule = m_chkEnableSchedule->isChecked() ? 1 : 0;
-    s.DelayBetweenSends = static_cast<qint32>(*toWholeNumber(m_txtDelayBetweenSends->text(), kInt32Min, kInt32Max));
-    s.GroupDelay = static_cast<qint32>(*toWholeNumber(m_txtGroupDelay->text(), kInt32Min, kInt32Max));
-    s.GroupSize = static_cast<qint32>(*toWholeNumber(m_txtGroupSize->text(), kInt32Min, kInt32Max));
-    m_settings.set(s);
-
     close();
     if (parentWidget())
         parentWidget()->activateWindow();
@@ -303,17 +275,15 @@ void SetupDialog::cmdOK_Click()
 
 void SetupDialog::cmdTestEmail_Click()
 {
-    if (m_txtEmailSslPort->text().isEmpty() || m_txtSMTPServer->text().isEmpty() || m_txtUsername->text().isEmpty() ||
-        m_txtPassword->text().isEmpty()) {
+    AppSettings shown = m_settings.get();
+    for (const Field &field : mailFields())
+        setSettingText(shown, storedSetting(field.key), field.text);
+    if (!isMailServerComplete(shown)) {
         m_dialogs.warn(this, u"Your email server setup is not complete."_s);
         return;
     }
-    if (!saveFields(mailFields()))
-        return;
-    AppSettings s = m_settings.get();
-    applyMailSettings(s);
-    m_settings.set(s);
-    Q_EMIT testEmailRequested();
+    if (saveFields(mailFields()))
+        Q_EMIT testEmailRequested();
 }
 
 void SetupDialog::cmdBrowse_Click()

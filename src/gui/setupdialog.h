@@ -1,6 +1,6 @@
 #pragma once
 
-#include "settings/appsettings.h"
+#include "settings/settingstable.h"
 
 #include <QDialog>
 
@@ -49,10 +49,10 @@ private:
     void cmdTestPrinting_Click();
     void cmdHelp_Click();
 
-    /// A setting as the dialog shows it: its name, the text to save and the control that holds it.
+    /// A setting as the dialog shows it: the setting, the text to save and the control that holds it.
     struct Field
     {
-        QString name;
+        SettingKey key;
         QString text;
         QWidget *box;
     };
@@ -61,10 +61,9 @@ private:
     /// The four scheduling settings, saved by OK after the mail settings.
     QList<Field> scheduleFields() const;
     /// Checks every field, refusing with a message (and the focus on its box) what the setting
-    /// does not accept; only then saves them in order. False when anything was refused or failed.
+    /// does not accept; only then saves them in order and applies them to the program's settings.
+    /// False when anything was refused or failed.
     bool saveFields(const QList<Field> &fields);
-    /// Puts the six mail values shown into `settings` (the password plain).
-    void applyMailSettings(AppSettings &settings) const;
 
     SettingsHolder &m_settings;
     SettingsStore &m_store;

@@ -6,6 +6,7 @@
 #include "gui/aboutdialog.h"
 #include "gui/guiapp.h"
 #include "run/journal.h"
+#include "settings/bodyfile.h"
 
 #include <QAction>
 #include <QButtonGroup>
@@ -544,7 +545,7 @@ void TestMainWindow::runLogsEveryStepAndSendsOneMessagePerAddress()
     QCOMPARE(progEmail->value(), 0);
     QCOMPARE(f.store->RegReadValue(u"SubjectLine"_s, ValueKind::Text, QString()).toString(), u"Accounts"_s);
     QString body;
-    QVERIFY(ReadBodyFile(f.dataFolder(), body));
+    QVERIFY(readBodyFile(f.dataFolder(), body));
     QCOMPARE(body, u"Dear client\r\nRegards\r\n"_s);
 }
 

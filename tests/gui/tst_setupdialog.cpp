@@ -4,6 +4,7 @@
 #include "guitest.h"
 
 #include "gui/setupdialog.h"
+#include "settings/scramble.h"
 
 #include <QAction>
 #include <QCheckBox>

@@ -1,6 +1,7 @@
 #include "run/batchrun.h"
 #include "run/pause.h"
-#include "settings/settingsstore.h"
+#include "settings/bodyfile.h"
+#include "settings/settingstable.h"
 #include "runfakes.h"
 
 #include <QDir>

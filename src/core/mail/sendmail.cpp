@@ -2,7 +2,7 @@
 
 #include "mail/mailman.h"
 #include "mail/sendgate.h"
-#include "settings/settingsstore.h"
+#include "settings/settingstable.h"
 
 #include <optional>
 

@@ -8,7 +8,9 @@
 #include "run/printer.h"
 #include "run/prompter.h"
 #include "run/statuslog.h"
+#include "settings/bodyfile.h"
 #include "settings/settingsstore.h"
+#include "settings/settingstable.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -109,8 +111,7 @@ bool BatchRun::prepareRun(const RunRequest &request)
 
     const AttachmentMode mode = m_deps.control.attachmentMode();
     const QString commonPath = m_deps.control.commonAttachmentPath();
-    if (m_settings.SMTPServer.isEmpty() || m_settings.SSLport.isEmpty() || m_settings.UserName.isEmpty() ||
-        m_settings.Password.isEmpty()) {
+    if (!isMailServerComplete(m_settings)) {
         prompter.warn(u"Your email server setup is not complete."_s);
         return false;
     }
@@ -205,9 +206,9 @@ bool BatchRun::prepareRun(const RunRequest &request)
     }
 
     QString error;
-    if (!m_deps.store.RegWriteValue(u"CSVpath"_s, ValueKind::Text, request.csvPath, &error) ||
-        !m_deps.store.RegWriteValue(u"SubjectLine"_s, ValueKind::Text, request.subject, &error) ||
-        !WriteBodyFile(m_settings.DataFolder, request.body, &error)) {
+    if (!saveSetting(m_deps.store, &AppSettings::CSVpath, request.csvPath, &error) ||
+        !saveSetting(m_deps.store, &AppSettings::SubjectLine, request.subject, &error) ||
+        !writeBodyFile(m_settings.DataFolder, request.body, &error)) {
         stop(error);
         return false;
     }
