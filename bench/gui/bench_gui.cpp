@@ -8,6 +8,7 @@
 #include "gui/runbridge.h"
 #include "settings/scramble.h"
 #include "settings/settingsstore.h"
+#include "support/fakemailer.h"
 #include "support/fakes.h"
 
 #include <QApplication>
@@ -81,7 +82,7 @@ int main(int argc, char **argv)
     put("CSVpath", csv.fileName());
 
     ScriptedDialogs dialogs;
-    RecordingMailer mailer;
+    FakeMailer mailer;
     RecordingPrinter printer;
     FakeClock clock; // pauses pass at once: the run logs as fast as it can
     MainWindowOptions options;

@@ -3,7 +3,7 @@
 #include "appinfo.h"
 #include "check/clientcheck.h"
 #include "mail/attachmentcache.h"
-#include "mail/sendmail.h"
+#include "mail/smtpmailer.h"
 #include "platform/process.h"
 #include "run/batchrun.h"
 #include "run/clock.h"
@@ -321,7 +321,7 @@ int runCommand(const QStringList &args)
     StdoutLog log;
     ConsolePrompter prompter(assumeYes);
     const auto currentSettings = [&settings] { return settings; };
-    SmtpMailer mailer(currentSettings);
+    SmtpMailer mailer(settings.DataFolder);
     CommandPrinter printer;
     SystemClock clock;
     BatchRun run(RunDependencies{*store, log, prompter, mailer, printer, clock, control, nullptr, currentSettings});
@@ -450,18 +450,15 @@ int testEmailCommand(const QStringList &args)
     warnAboutLoginInClear(settings);
     StdoutLog log;
     log.LogStatus(u"Testing Email..."_s);
-    SmtpMailer mailer([&settings] { return settings; });
-    const MailMessage message{address, QString(), u"Test subject line text"_s,
-                              u"Test email body text"_s};
-    QString status, errors, error;
-    const bool attempted = mailer.sendMail(message, status, errors, &error, {}, {});
-    const bool sent = attempted && status == "OK"_L1;
-    if (!sent) {
-        log.LogStatus(attempted ? errors : error);
+    SmtpMailer mailer(settings.DataFolder);
+    const MailMessage message{address, QString(), u"Test subject line text"_s, u"Test email body text"_s};
+    const SendResult result = SendMail(mailer, message, settings);
+    if (!result.sent()) {
+        log.LogStatus(result.errorText);
         log.LogStatus(u"Email test bad or had problems!"_s);
     }
     log.LogStatus(u"Email testing complete"_s);
-    return sent ? Ok : Failed;
+    return result.sent() ? Ok : Failed;
 }
 
 // --- config ---------------------------------------------------------------------------------

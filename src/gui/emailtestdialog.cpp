@@ -2,7 +2,7 @@
 
 #include "gui/settingsholder.h"
 #include "gui/userdialogs.h"
-#include "mail/sendmail.h"
+#include "mail/mailer.h"
 #include "settings/settingstable.h"
 
 #include <QHBoxLayout>
@@ -17,14 +17,6 @@
 namespace quorvale {
 
 using namespace Qt::StringLiterals;
-
-struct EmailTestDialog::SendResult
-{
-    bool attempted = false;
-    QString status;
-    QString errors;
-    QString error;
-};
 
 EmailTestDialog::EmailTestDialog(SettingsHolder &settings, Mailer &mailer, UserDialogs &dialogs, QWidget *parent)
     : QDialog(parent), m_settings(settings), m_mailer(mailer), m_dialogs(dialogs)
@@ -137,10 +129,11 @@ void EmailTestDialog::cmdTest_Click()
 
     m_result = std::make_shared<SendResult>();
     m_abort = std::make_shared<std::atomic<bool>>(false);
-    m_sendThread = QThread::create([this, message, result = m_result, abort = m_abort] {
-        result->attempted = m_mailer.sendMail(
-            message, result->status, result->errors, &result->error,
-            [this](int percent) { Q_EMIT emailProgress(percent); }, [abort] { return abort->load(); });
+    SendCallbacks callbacks;
+    callbacks.percentDone = [this](int percent) { Q_EMIT emailProgress(percent); };
+    callbacks.aborted = [abort = m_abort] { return abort->load(); };
+    m_sendThread = QThread::create([this, message, settings, callbacks, result = m_result] {
+        *result = SendMail(m_mailer, message, settings, callbacks);
     });
     m_sendThread->setObjectName(u"Quorvale test e-mail"_s);
     connect(m_sendThread, &QThread::finished, this, &EmailTestDialog::onSendFinished);
@@ -157,12 +150,9 @@ void EmailTestDialog::onSendFinished()
     m_sendThread = nullptr;
     const SendResult result = *m_result;
 
-    if (!result.attempted) {
-        // The send could not even start (a port that is not a number, say): say why.
-        appendStatus(result.error);
-        appendStatus(u"Email test bad or had problems!"_s);
-    } else if (result.status != u"OK") {
-        appendStatus(result.errors);
+    // Also a send that could not even start (a port that is not a number, say) says why.
+    if (!result.sent()) {
+        appendStatus(result.errorText);
         appendStatus(u"Email test bad or had problems!"_s);
     }
     appendStatus(u"Email testing complete"_s);

@@ -14,6 +14,7 @@ namespace quorvale {
 
 class Mailer;
 class SettingsHolder;
+struct SendResult;
 class UserDialogs;
 
 /// frmEmailTest: sends one fixed message to a typed address with the current mail settings.
@@ -43,8 +44,6 @@ private:
     void onSendFinished();
     void appendStatus(const QString &line);
     void updateTestButton();
-
-    struct SendResult;
 
     SettingsHolder &m_settings;
     Mailer &m_mailer;

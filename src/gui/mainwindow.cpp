@@ -10,7 +10,7 @@
 #include "gui/setupdialog.h"
 #include "gui/widgetfactory.h"
 #include "mail/attachmentcache.h"
-#include "mail/sendmail.h"
+#include "mail/smtpmailer.h"
 #include "run/clock.h"
 #include "run/printer.h"
 #include "settings/bodyfile.h"
@@ -90,7 +90,7 @@ MainWindow::MainWindow(const MainWindowOptions &options, QWidget *parent) : QMai
     buildMenus();
 
     if (!options.mailer)
-        m_ownedMailer = std::make_unique<SmtpMailer>([this] { return m_settings.get(); });
+        m_ownedMailer = std::make_unique<SmtpMailer>(m_dataFolder);
     m_mailer = options.mailer ? options.mailer : m_ownedMailer.get();
 
     load();

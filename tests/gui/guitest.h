@@ -7,6 +7,7 @@
 #include "gui/mainwindow.h"
 #include "settings/settingsstore.h"
 #include "settings/settingstable.h"
+#include "support/fakemailer.h"
 #include "support/fakes.h"
 
 #include <QAbstractButton>
@@ -68,7 +69,7 @@ struct WindowFixture
     QTemporaryDir dir;
     std::unique_ptr<SettingsStore> store = openSettingsStore(dir.filePath(u"Quorvale.ini"_s));
     ScriptedDialogs dialogs;
-    RecordingMailer mailer;
+    FakeMailer mailer;
     RecordingPrinter printer;
     FakeClock fakeClock;
     std::unique_ptr<MainWindow> window;

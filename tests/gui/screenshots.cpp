@@ -6,6 +6,7 @@
 #include "gui/mainwindow.h"
 #include "settings/scramble.h"
 #include "settings/settingsstore.h"
+#include "support/fakemailer.h"
 
 #include <QApplication>
 #include <QDialog>
@@ -26,25 +27,6 @@ using namespace quorvale::test;
 using namespace Qt::StringLiterals;
 
 namespace {
-
-/// A mailer whose sends take a while and report their progress as a real upload would.
-class SlowMailer final : public Mailer
-{
-public:
-    bool sendMail(const MailMessage &, QString &strStatus, QString &, QString *,
-                  const std::function<void(int)> &percentDone, const std::function<bool()> &abortCheck) override
-    {
-        for (int percent = 0; percent <= 100; percent += 5) {
-            if (abortCheck && abortCheck())
-                break;
-            if (percentDone)
-                percentDone(percent);
-            std::this_thread::sleep_for(std::chrono::milliseconds(40));
-        }
-        strStatus = u"OK"_s;
-        return true;
-    }
-};
 
 bool save(QWidget *widget, const QString &folder, const QString &name)
 {
@@ -116,7 +98,9 @@ int main(int argc, char **argv)
     body.close();
 
     ScriptedDialogs dialogs;
-    SlowMailer mailer;
+    // Sends that take a while and report their progress as a real upload would.
+    FakeMailer mailer;
+    mailer.sendTime = std::chrono::milliseconds(840);
     RecordingPrinter printer;
     MainWindowOptions options;
     options.store = store.get();

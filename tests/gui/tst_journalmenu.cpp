@@ -147,7 +147,7 @@ private Q_SLOTS:
         QVERIFY(first.isRunning());
 
         ScriptedDialogs dialogs;
-        RecordingMailer mailer;
+        FakeMailer mailer;
         MainWindowOptions options;
         options.store = f.store.get();
         options.mailer = &mailer;

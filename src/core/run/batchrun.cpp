@@ -1,7 +1,7 @@
 #include "run/batchrun.h"
 
 #include "clients/csvreader.h"
-#include "mail/sendmail.h"
+#include "mail/mailer.h"
 #include "platform/files.h"
 #include "run/clock.h"
 #include "run/pause.h"
@@ -699,36 +699,46 @@ bool BatchRun::send(qsizetype index, const QString &attachment, const platform::
 {
     const QString address = m_clients.EmailAddress(index);
     const MailMessage message{address, attachment, m_request.subject, m_request.body, identity};
-    QString status;
-    QString errors;
-    QString error;
     RunObserver *observer = m_deps.observer;
     const AbortRequest &abort = m_deps.control.abort();
-    const auto percentDone = [observer](int percent) {
+    SendCallbacks callbacks;
+    callbacks.percentDone = [observer](int percent) {
         if (observer)
             observer->emailProgress(percent);
     };
-    const auto abortCheck = [&abort] { return abort.isRequested(); };
-    SendReport report;
-    if (!m_deps.mailer.sendMailReported(message, status, errors, &error, percentDone, abortCheck, report)) {
+    callbacks.aborted = [&abort] { return abort.isRequested(); };
+    // The server settings are read afresh for every send: a change saved in the setup dialog
+    // applies to the next one.
+    const SendResult result = SendMail(m_deps.mailer, message, m_deps.settings(), callbacks);
+    if (result.status == SendStatus::NotAttempted) {
         JournalEntry refused = clientEntry(QString::fromUtf16(journal::kRefused), index);
-        refused.detail = error;
+        refused.detail = result.errorText;
         journal(refused);
-        m_stopReason = error;
+        m_stopReason = result.errorText;
         return false;
     }
-    const bool failed = status == "Bad"_L1;
-    m_handedOver = m_handedOver || !failed || report.maybeDelivered;
-    if (failed) {
+    m_handedOver = m_handedOver || result.status == SendStatus::Sent || result.status == SendStatus::MaybeDelivered;
+    if (!result.sent()) {
         m_deps.log.LogStatus(u"Send Error - "_s + address);
         ++m_failureCount;
     }
-    JournalEntry outcome = clientEntry(QString::fromUtf16(!failed                 ? journal::kSent
-                                                          : report.maybeDelivered ? journal::kUnknown
-                                                          : report.abortedUnsent  ? journal::kNotSentAborted
-                                                                                  : journal::kRefused),
-                                       index);
-    outcome.detail = failed ? errors : report.serverReply;
+    const char16_t *event = journal::kRefused;
+    switch (result.status) {
+    case SendStatus::Sent:
+        event = journal::kSent;
+        break;
+    case SendStatus::MaybeDelivered:
+        event = journal::kUnknown;
+        break;
+    case SendStatus::NotSentAborted:
+        event = journal::kNotSentAborted;
+        break;
+    case SendStatus::Refused:
+    case SendStatus::NotAttempted:
+        break;
+    }
+    JournalEntry outcome = clientEntry(QString::fromUtf16(event), index);
+    outcome.detail = result.sent() ? result.serverReply : result.errorText;
     return journal(outcome);
 }
 

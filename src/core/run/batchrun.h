@@ -106,8 +106,8 @@ struct RunDependencies
     Clock &clock;
     RunControl &control;
     RunObserver *observer = nullptr;
-    /// The current settings: read once by prepare() (pre-checks, pacing, data folder); the
-    /// Mailer reads the server settings itself for every send.
+    /// The current settings: read once by prepare() (pre-checks, pacing, data folder), and for
+    /// every send (the server and the sender).
     std::function<AppSettings()> settings;
 };
 
