@@ -274,15 +274,15 @@ int main(int argc, char **argv)
                         QString(64, u'a'),
                         u"Your statement"_s,
                         QString(64, u'b'),
-                        u"none"_s,
+                        AttachmentMode::None,
                         QString(),
                         QString()};
         bool ok = journal != nullptr;
-        for (const JournalEntry &entry : journalHeader(now, QString::fromUtf16(journal::kKindFull), mailing))
+        for (const JournalEntry &entry : journalHeader(now, RunKind::AllClients, mailing))
             ok = ok && journal->append(entry, &error, false);
         JournalEntry client;
         client.time = now;
-        client.event = QString::fromUtf16(journal::kClient);
+        client.event = JournalEvent::Client;
         for (int i = 1; ok && i <= clients; ++i) {
             client.line = i;
             client.clientId = QString::number(100000 + i);
@@ -291,7 +291,7 @@ int main(int argc, char **argv)
         }
         JournalEntry aborted;
         aborted.time = now;
-        aborted.event = QString::fromUtf16(journal::kAborted);
+        aborted.event = JournalEvent::Aborted;
         ok = ok && journal->sync(&error) && journal->append(aborted, &error);
         const double writeMs = double(timer.nsecsElapsed()) / 1e6;
         const qint64 bytes = ok ? QFileInfo(journal->path()).size() : 0;

@@ -32,7 +32,7 @@ void CheckTableModel::setReport(const CheckReport *report)
 
 bool CheckTableModel::isFlagged(int row) const
 {
-    return m_report && row >= 0 && size_t(row) < m_report->rows.size() && m_report->rows[size_t(row)].flags != 0;
+    return m_report && row >= 0 && size_t(row) < m_report->rows.size() && bool(m_report->rows[size_t(row)].flags);
 }
 
 int CheckTableModel::rowCount(const QModelIndex &parent) const
@@ -68,21 +68,21 @@ QVariant CheckTableModel::data(const QModelIndex &index, int role) const
     case Qt::ToolTipRole:
         if (index.column() == ActionColumn && !row.file.isEmpty())
             return QDir::toNativeSeparators(row.file);
-        if (index.column() == FlagsColumn && row.flags != 0)
+        if (index.column() == FlagsColumn && bool(row.flags))
             return checkFlagsText(row);
         break;
     case Qt::DecorationRole:
-        if (index.column() == LineColumn && row.flags != 0)
+        if (index.column() == LineColumn && bool(row.flags))
             return QApplication::style()->standardIcon(QStyle::SP_MessageBoxWarning);
         break;
     case CheckTableModel::FlaggedRole:
-        return row.flags != 0 ? u"flagged"_s : QString();
+        return bool(row.flags) ? u"flagged"_s : QString();
     case Qt::BackgroundRole:
-        if (row.flags != 0)
+        if (bool(row.flags))
             return QColor(255, 236, 179);
         break;
     case Qt::ForegroundRole:
-        if (row.flags != 0)
+        if (bool(row.flags))
             return QColor(Qt::black);
         break;
     default:

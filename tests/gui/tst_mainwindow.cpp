@@ -693,13 +693,13 @@ void TestMainWindow::modeChangedMidRunAppliesToTheClientsThatFollow()
     const QList<JournalEntry> entries = journalEntries(f);
     qsizetype refused = 0;
     for (const JournalEntry &e : entries) {
-        if (e.event == u"refused"_s) {
+        if (e.event == JournalEvent::Refused) {
             ++refused;
             QVERIFY2(e.detail.startsWith(refusal), qPrintable(e.detail));
         }
     }
     QCOMPARE(refused, 8 - sent.size());
-    QCOMPARE(entries.last().event, u"completed"_s);
+    QCOMPARE(entries.last().event, JournalEvent::Completed);
 }
 
 void TestMainWindow::exitMidRunEndsAtOnceWithoutClosingLines()
@@ -760,7 +760,7 @@ void TestMainWindow::sessionEndAbortsTheRunAndCloses()
     QVERIFY(!w.isRunning());
     QVERIFY(f.mailer.messages().size() < 20);
     // The run was aborted, not cut off: its journal has its closing line.
-    QCOMPARE(journalEntries(f).last().event, u"aborted"_s);
+    QCOMPARE(journalEntries(f).last().event, JournalEvent::Aborted);
     f.window.reset();
 }
 

@@ -96,7 +96,7 @@ QStringList events(const QList<JournalEntry> &entries)
 {
     QStringList out;
     for (const JournalEntry &e : entries)
-        out.append(e.line > 0 ? e.event + u' ' + (e.address.isEmpty() ? e.clientId : e.address) : e.event);
+        out.append(journalEventName(e.event) + (e.line > 0 ? u' ' + (e.address.isEmpty() ? e.clientId : e.address) : QString()));
     return out;
 }
 
@@ -146,11 +146,11 @@ private Q_SLOTS:
 
         JournalEntry run;
         run.time = now;
-        run.event = u"run"_s;
+        run.event = JournalEvent::Run;
         run.detail = u"all clients"_s;
         QVERIFY(journal->append(run, &error, false));
         JournalEntry tricky{now,
-                            u"sent"_s,
+                            JournalEvent::Sent,
                             7,
                             u" id, \"quoted\" "_s,
                             u"a@x.org"_s,
@@ -166,7 +166,7 @@ private Q_SLOTS:
         QCOMPARE(journal->syncCount(), 1);
         JournalEntry end;
         end.time = now;
-        end.event = u"completed"_s;
+        end.event = JournalEvent::Completed;
         QCOMPARE(g_syncs.calls, 1);
         QVERIFY(journal->append(end, &error));
         QCOMPARE(journal->syncCount(), 2);
@@ -211,7 +211,7 @@ private Q_SLOTS:
         h.onSend = [&](const MailMessage &m) {
             QCOMPARE(g_syncs.syncedSize, QFileInfo(journalsOf(h).value(0)).size());
             const QList<JournalEntry> now = entriesOf(journalsOf(h).value(0));
-            lastLineAtSend.append(now.isEmpty() ? QString() : now.last().event + u' ' + now.last().address);
+            lastLineAtSend.append(now.isEmpty() ? QString() : journalEventName(now.last().event) + u' ' + now.last().address);
             QCOMPARE(now.last().sha256, fileSha256(m.AttachmentPath));
         };
         QCOMPARE(h.run(), RunOutcome::CompletedWithErrors);
@@ -244,7 +244,7 @@ private Q_SLOTS:
                                                u"unknown c@x.org"_s,
                                                u"no document e@x.org"_s,
                                                u"completed"_s}));
-        QCOMPARE(entries.at(0).detail, QString::fromUtf16(journal::kKindFull));
+        QCOMPARE(entries.at(0).detail, u"all clients"_s);
         QCOMPARE(entries.at(1).file, QFileInfo(h.request.csvPath).canonicalFilePath());
         QCOMPARE(entries.at(1).sha256, fileSha256(h.request.csvPath));
         QCOMPARE(entries.at(2).detail, h.request.subject);
@@ -303,9 +303,9 @@ private Q_SLOTS:
         const QList<JournalEntry> entries = entriesOf(journalsOf(h).value(0));
         qsizetype attempts = 0;
         for (const JournalEntry &e : entries)
-            attempts += e.event == "attempting"_L1 ? 1 : 0;
+            attempts += e.event == JournalEvent::Attempting ? 1 : 0;
         QCOMPARE(attempts, h.mailer.attempts().size());
-        QVERIFY(entries.last().event != "completed"_L1);
+        QVERIFY(entries.last().event != JournalEvent::Completed);
     }
 
     void aFailingSyncStopsTheRunBeforeTheNextSend()

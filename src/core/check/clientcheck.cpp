@@ -78,12 +78,12 @@ qsizetype CheckReport::count(CheckAction action) const
 
 qsizetype CheckReport::count(CheckFlag flag) const
 {
-    return std::count_if(rows.cbegin(), rows.cend(), [flag](const CheckRow &row) { return (row.flags & flag) != 0; });
+    return std::count_if(rows.cbegin(), rows.cend(), [flag](const CheckRow &row) { return row.flags.testFlag(flag); });
 }
 
 qsizetype CheckReport::flaggedCount() const
 {
-    return std::count_if(rows.cbegin(), rows.cend(), [](const CheckRow &row) { return row.flags != 0; });
+    return std::count_if(rows.cbegin(), rows.cend(), [](const CheckRow &row) { return bool(row.flags); });
 }
 
 CheckReport CheckClientList(const CheckRequest &request)
@@ -179,13 +179,13 @@ CheckReport CheckClientList(const CheckRequest &request)
             case ClientDocument::Outcome::Several:
                 row.action = CheckAction::Ambiguous;
                 row.documents = document.names;
-                row.flags |= SeveralDocuments;
+                row.flags |= CheckFlag::SeveralDocuments;
                 break;
             case ClientDocument::Outcome::Shared:
                 row.action = CheckAction::Ambiguous;
                 row.documents = document.names;
                 row.sharedWith = document.otherIds;
-                row.flags |= SharedDocument;
+                row.flags |= CheckFlag::SharedDocument;
                 break;
             }
         } else if (!hasAddress) {
@@ -195,18 +195,18 @@ CheckReport CheckClientList(const CheckRequest &request)
             row.file = request.commonPath;
             row.fileSize = commonSize;
             if (commonSize < 0)
-                row.flags |= CommonMissing;
+                row.flags |= CheckFlag::CommonMissing;
             if (commonIsClientList)
-                row.flags |= CommonIsClientList;
+                row.flags |= CheckFlag::CommonIsClientList;
         } else {
             row.action = CheckAction::Send;
         }
         if (hasAddress) {
             if (!isUsableMailAddress(row.address))
-                row.flags |= InvalidAddress;
+                row.flags |= CheckFlag::InvalidAddress;
             const QList<qint64> &lines = linesByAddress[foldKey(row.address.trimmed())];
             if (lines.size() > 1) {
-                row.flags |= SameAddress;
+                row.flags |= CheckFlag::SameAddress;
                 for (qint64 line : lines) {
                     if (line != row.lineNumber)
                         row.sameAddressLines.append(line);
@@ -214,7 +214,7 @@ CheckReport CheckClientList(const CheckRequest &request)
             }
         }
         if (const QList<qint64> &lines = linesById[row.clientId]; lines.size() > 1) {
-            row.flags |= SameIdentifier;
+            row.flags |= CheckFlag::SameIdentifier;
             for (qint64 line : lines) {
                 if (line != row.lineNumber)
                     row.sameIdentifierLines.append(line);
@@ -249,19 +249,19 @@ QString checkActionText(const CheckRow &row)
 QString checkFlagName(CheckFlag flag)
 {
     switch (flag) {
-    case SeveralDocuments:
+    case CheckFlag::SeveralDocuments:
         return u"several documents"_s;
-    case SharedDocument:
+    case CheckFlag::SharedDocument:
         return u"document names another client"_s;
-    case SameAddress:
+    case CheckFlag::SameAddress:
         return u"same address on another line"_s;
-    case SameIdentifier:
+    case CheckFlag::SameIdentifier:
         return u"same client ID on another line"_s;
-    case InvalidAddress:
+    case CheckFlag::InvalidAddress:
         return u"not a valid address"_s;
-    case CommonMissing:
+    case CheckFlag::CommonMissing:
         return u"common attachment missing"_s;
-    case CommonIsClientList:
+    case CheckFlag::CommonIsClientList:
         return u"common attachment is the client list"_s;
     }
     return QString();
@@ -270,21 +270,22 @@ QString checkFlagName(CheckFlag flag)
 QString checkFlagsText(const CheckRow &row)
 {
     QStringList parts;
-    if (row.flags & SeveralDocuments)
-        parts.append(checkFlagName(SeveralDocuments) + u" ("_s + row.documents.join(u", "_s) + u')');
-    if (row.flags & SharedDocument)
-        parts.append(checkFlagName(SharedDocument) + u" ("_s + row.documents.join(u", "_s) + u" also names "_s +
-                     row.sharedWith.join(u", "_s) + u')');
-    if (row.flags & SameAddress)
-        parts.append(checkFlagName(SameAddress) + u" (line "_s + joinLines(row.sameAddressLines) + u')');
-    if (row.flags & SameIdentifier)
-        parts.append(checkFlagName(SameIdentifier) + u" (line "_s + joinLines(row.sameIdentifierLines) + u')');
-    if (row.flags & InvalidAddress)
-        parts.append(checkFlagName(InvalidAddress));
-    if (row.flags & CommonMissing)
-        parts.append(checkFlagName(CommonMissing));
-    if (row.flags & CommonIsClientList)
-        parts.append(checkFlagName(CommonIsClientList));
+    if (row.flags.testFlag(CheckFlag::SeveralDocuments))
+        parts.append(checkFlagName(CheckFlag::SeveralDocuments) + u" ("_s + row.documents.join(u", "_s) + u')');
+    if (row.flags.testFlag(CheckFlag::SharedDocument))
+        parts.append(checkFlagName(CheckFlag::SharedDocument) + u" ("_s + row.documents.join(u", "_s) +
+                     u" also names "_s + row.sharedWith.join(u", "_s) + u')');
+    if (row.flags.testFlag(CheckFlag::SameAddress))
+        parts.append(checkFlagName(CheckFlag::SameAddress) + u" (line "_s + joinLines(row.sameAddressLines) + u')');
+    if (row.flags.testFlag(CheckFlag::SameIdentifier))
+        parts.append(checkFlagName(CheckFlag::SameIdentifier) + u" (line "_s + joinLines(row.sameIdentifierLines) +
+                     u')');
+    if (row.flags.testFlag(CheckFlag::InvalidAddress))
+        parts.append(checkFlagName(CheckFlag::InvalidAddress));
+    if (row.flags.testFlag(CheckFlag::CommonMissing))
+        parts.append(checkFlagName(CheckFlag::CommonMissing));
+    if (row.flags.testFlag(CheckFlag::CommonIsClientList))
+        parts.append(checkFlagName(CheckFlag::CommonIsClientList));
     return parts.join(u"; "_s);
 }
 

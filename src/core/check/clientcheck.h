@@ -2,6 +2,7 @@
 
 #include "clients/attachmentmode.h"
 
+#include <QFlags>
 #include <QString>
 #include <QStringList>
 
@@ -21,7 +22,7 @@ enum class CheckAction
 };
 
 /// Reasons a row deserves a second look; a row may carry several.
-enum CheckFlag : unsigned
+enum class CheckFlag : unsigned
 {
     SeveralDocuments = 1u << 0,   ///< more than one document names the client
     SharedDocument = 1u << 1,     ///< the client's only document also names another client
@@ -31,6 +32,8 @@ enum CheckFlag : unsigned
     CommonMissing = 1u << 5,      ///< the common attachment is not set or cannot be read
     CommonIsClientList = 1u << 6, ///< the common attachment is the client list itself
 };
+Q_DECLARE_FLAGS(CheckFlags, CheckFlag)
+Q_DECLARE_OPERATORS_FOR_FLAGS(CheckFlags)
 inline constexpr int kCheckFlagCount = 7;
 
 /// One client of the list and what a run would do with it.
@@ -46,7 +49,7 @@ struct CheckRow
     QStringList sharedWith; ///< other client identifiers that the client's only document also names
     QList<qint64> sameAddressLines;
     QList<qint64> sameIdentifierLines;
-    unsigned flags = 0;
+    CheckFlags flags;
 };
 
 /// The window's inputs or the command line's options (subject and body play no part).

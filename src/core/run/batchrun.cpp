@@ -189,7 +189,7 @@ bool BatchRun::prepareRun(const RunRequest &request)
     m_mailing.subject = request.subject;
     m_mailing.bodySha256 =
         QString::fromLatin1(QCryptographicHash::hash(request.body.toUtf8(), QCryptographicHash::Sha256).toHex());
-    m_mailing.mode = attachmentModeName(mode);
+    m_mailing.mode = mode;
     if (mode == AttachmentMode::Common) {
         const QFileInfo common(commonPath);
         m_mailing.commonFile = common.absoluteFilePath();
@@ -214,7 +214,7 @@ bool BatchRun::prepareRun(const RunRequest &request)
     }
     // Nothing is sent that cannot be journalled.
     if (!openJournal()) {
-        closeJournal(QString::fromUtf16(journal::kStopped), m_stopReason);
+        closeJournal(JournalEvent::Stopped, m_stopReason);
         stop(m_stopReason);
         return false;
     }
@@ -263,7 +263,7 @@ bool BatchRun::chooseClients()
     m_only.clear();
     m_onlyListed = false;
     m_earlierRunUnfinished = false;
-    m_runKind = QString::fromUtf16(journal::kKindFull);
+    m_runKind = RunKind::AllClients;
     const ResumeChoice choice = m_request.resume;
     // Told to go over every client again: what earlier runs did plays no part.
     if (choice == ResumeChoice::StartAfresh && !m_request.retryFailed)
@@ -304,7 +304,7 @@ bool BatchRun::chooseClients()
             return false;
         }
         m_onlyListed = true;
-        m_runKind = QString::fromUtf16(journal::kKindRetry);
+        m_runKind = RunKind::ResendToFailed;
         m_deps.log.LogStatus(u"Clients to resend to - "_s + number(count));
         // A resend never reaches the clients the interrupted run did not: say who does.
         if (notReached > 0)
@@ -335,7 +335,7 @@ bool BatchRun::chooseClients()
                                   u"\nSkip the clients it reached?"_s))
         return true;
 
-    m_runKind = QString::fromUtf16(journal::kKindResume);
+    m_runKind = RunKind::Resume;
     if (!changes.isEmpty())
         m_deps.log.LogStatus(changes);
     for (auto it = history.last.cbegin(); it != history.last.cend(); ++it) {
@@ -395,7 +395,7 @@ QString BatchRun::fileHash(const QString &path, qint64 size, const QDateTime &mo
     return m_lastHash.sha256;
 }
 
-JournalEntry BatchRun::clientEntry(const QString &event, qsizetype index, const QString &file)
+JournalEntry BatchRun::clientEntry(JournalEvent event, qsizetype index, const QString &file)
 {
     const ClientRecord client = m_clients.at(index);
     JournalEntry entry;
@@ -442,7 +442,7 @@ bool BatchRun::openJournal()
     }
     JournalEntry client;
     client.time = now;
-    client.event = QString::fromUtf16(journal::kClient);
+    client.event = JournalEvent::Client;
     for (qsizetype i = 0; i < m_clients.Count(); ++i) {
         client.line = m_clients.lineNumber(i);
         client.clientId = m_clients.ClientId(i);
@@ -453,7 +453,7 @@ bool BatchRun::openJournal()
     return m_journal->sync(&m_stopReason);
 }
 
-void BatchRun::closeJournal(const QString &event, const QString &detail)
+void BatchRun::closeJournal(JournalEvent event, const QString &detail)
 {
     if (!m_journal)
         return;
@@ -479,12 +479,12 @@ RunOutcome BatchRun::execute()
     if (end == PassEnd::Finished)
         end = emailPass();
     if (end == PassEnd::Stopped) {
-        closeJournal(QString::fromUtf16(journal::kStopped), m_stopReason);
+        closeJournal(JournalEvent::Stopped, m_stopReason);
         stop(m_stopReason);
         m_lock.reset();
         return m_outcome;
     }
-    closeJournal(QString::fromUtf16(end == PassEnd::Aborted ? journal::kAborted : journal::kCompleted));
+    closeJournal(end == PassEnd::Aborted ? JournalEvent::Aborted : JournalEvent::Completed);
 
     m_deps.control.abort().clear();
     resetFrontEnd();
@@ -525,7 +525,7 @@ BatchRun::PassEnd BatchRun::printPass()
             if (!noDocument(i, document, true))
                 return PassEnd::Stopped;
         } else {
-            if (!journal(clientEntry(QString::fromUtf16(journal::kAttempting), i, document.path)))
+            if (!journal(clientEntry(JournalEvent::Attempting, i, document.path)))
                 return PassEnd::Stopped;
             QString printError;
             // The file handed to the printer must still be the one found, not a link planted since.
@@ -534,8 +534,7 @@ BatchRun::PassEnd BatchRun::printPass()
                 same ? m_deps.printer.printDocument(document.path, &printError)
                      : (printError = u"the document was replaced after it was found; it was not printed"_s, false);
             m_handedOver = m_handedOver || printed;
-            JournalEntry outcome =
-                clientEntry(QString::fromUtf16(printed ? journal::kPrinted : journal::kPrintError), i);
+            JournalEntry outcome = clientEntry(printed ? JournalEvent::Printed : JournalEvent::PrintError, i);
             outcome.detail = printError;
             if (!printed) {
                 log.LogStatus(u"Print Error - "_s + clientId);
@@ -623,14 +622,13 @@ BatchRun::PassEnd BatchRun::emailPass()
             log.LogStatus(u"Sending email - "_s + number(sendIndex + 1));
             log.LogStatus(u"Send Error - "_s + m_clients.EmailAddress(i));
             ++m_failureCount;
-            JournalEntry refused = clientEntry(QString::fromUtf16(journal::kRefused), i);
+            JournalEntry refused = clientEntry(JournalEvent::Refused, i);
             refused.detail = notSent;
             if (!journal(refused))
                 return PassEnd::Stopped;
         } else if (!missing) {
             log.LogStatus(u"Sending email - "_s + number(sendIndex + 1));
-            if (!journal(clientEntry(QString::fromUtf16(journal::kAttempting), i, attachment)) ||
-                !send(i, attachment, identity))
+            if (!journal(clientEntry(JournalEvent::Attempting, i, attachment)) || !send(i, attachment, identity))
                 return PassEnd::Stopped;
         } else if (!noDocument(i, *missing, false)) {
             return PassEnd::Stopped;
@@ -668,17 +666,17 @@ ClientDocument BatchRun::findDocument(const QString &clientId, QString *error)
 bool BatchRun::noDocument(qsizetype index, const ClientDocument &document, bool printing)
 {
     const QString clientId = m_clients.ClientId(index);
-    const char16_t *event = journal::kNoDocument;
+    JournalEvent event = JournalEvent::NoDocument;
     QString detail;
     switch (document.outcome) {
     case ClientDocument::Outcome::Several:
         m_deps.log.LogStatus(u"Several documents found for Client ID - "_s + clientId);
-        event = journal::kSeveralDocuments;
+        event = JournalEvent::SeveralDocuments;
         detail = document.names.join(u", "_s);
         break;
     case ClientDocument::Outcome::Shared:
         m_deps.log.LogStatus(u"Document also matches another client for Client ID - "_s + clientId);
-        event = journal::kSharedDocument;
+        event = JournalEvent::SharedDocument;
         detail = document.names.join(u", "_s) + u" also names "_s + document.otherIds.join(u", "_s);
         break;
     case ClientDocument::Outcome::None:
@@ -690,7 +688,7 @@ bool BatchRun::noDocument(qsizetype index, const ClientDocument &document, bool 
         break;
     }
     ++m_errorCount;
-    JournalEntry entry = clientEntry(QString::fromUtf16(event), index);
+    JournalEntry entry = clientEntry(event, index);
     entry.detail = detail;
     return journal(entry);
 }
@@ -711,7 +709,7 @@ bool BatchRun::send(qsizetype index, const QString &attachment, const platform::
     // applies to the next one.
     const SendResult result = SendMail(m_deps.mailer, message, m_deps.settings(), callbacks);
     if (result.status == SendStatus::NotAttempted) {
-        JournalEntry refused = clientEntry(QString::fromUtf16(journal::kRefused), index);
+        JournalEntry refused = clientEntry(JournalEvent::Refused, index);
         refused.detail = result.errorText;
         journal(refused);
         m_stopReason = result.errorText;
@@ -722,22 +720,22 @@ bool BatchRun::send(qsizetype index, const QString &attachment, const platform::
         m_deps.log.LogStatus(u"Send Error - "_s + address);
         ++m_failureCount;
     }
-    const char16_t *event = journal::kRefused;
+    JournalEvent event = JournalEvent::Refused;
     switch (result.status) {
     case SendStatus::Sent:
-        event = journal::kSent;
+        event = JournalEvent::Sent;
         break;
     case SendStatus::MaybeDelivered:
-        event = journal::kUnknown;
+        event = JournalEvent::Unknown;
         break;
     case SendStatus::NotSentAborted:
-        event = journal::kNotSentAborted;
+        event = JournalEvent::NotSentAborted;
         break;
     case SendStatus::Refused:
     case SendStatus::NotAttempted:
         break;
     }
-    JournalEntry outcome = clientEntry(QString::fromUtf16(event), index);
+    JournalEntry outcome = clientEntry(event, index);
     outcome.detail = result.sent() ? result.serverReply : result.errorText;
     return journal(outcome);
 }

@@ -164,12 +164,12 @@ private:
     /// True when client `index` is skipped (its one status line is written).
     bool skipClient(qsizetype index);
     /// The journal line about client `index`; `file` with its size and SHA-256.
-    JournalEntry clientEntry(const QString &event, qsizetype index, const QString &file = QString());
+    JournalEntry clientEntry(JournalEvent event, qsizetype index, const QString &file = QString());
     /// Writes a journal line; false (with m_stopReason) when it cannot be written.
     bool journal(const JournalEntry &entry, bool sync = true);
     bool openJournal();
     QString fileHash(const QString &path, qint64 size, const QDateTime &modified);
-    void closeJournal(const QString &event, const QString &detail = QString());
+    void closeJournal(JournalEvent event, const QString &detail = QString());
 
     RunDependencies m_deps;
     RunRequest m_request;
@@ -187,7 +187,7 @@ private:
     bool m_handedOver = false;
 
     std::unique_ptr<Journal> m_journal;
-    QString m_runKind;
+    RunKind m_runKind = RunKind::AllClients;
     bool m_earlierRunUnfinished = false;
     bool m_onlyListed = false; ///< only the clients in m_only take part
     QString m_journalPath;
