@@ -141,10 +141,22 @@ private:
         Stopped
     };
     bool prepareRun(const RunRequest &request);
+    /// Why the run cannot start with these inputs (the server, the client list, the common
+    /// attachment), or empty.
+    QString preCheckProblem(AttachmentMode mode, const QString &commonPath) const;
+    /// Reads the client list and logs its counts; false (having warned) when it cannot be read.
+    bool readClients();
+    /// What makes this run one mailing with earlier runs; false (having warned) when the client
+    /// list cannot be hashed.
+    bool describeMailing(AttachmentMode mode, const QString &commonPath);
     /// Takes the run lock, or says who holds it; false: the run does not start.
     bool lockRun();
     PassEnd printPass();
     PassEnd emailPass();
+    /// The group delay; false when an abort ended it.
+    bool groupDelay();
+    /// The message (or the lack of one) for client `index`, the `number`-th of the pass.
+    PassEnd emailClient(qsizetype index, qint64 number);
     ClientDocument findDocument(const QString &clientId, QString *error);
     /// A client that gets no document (none, several, or one naming another client): its status
     /// line, the error count and its journal line. False (with m_stopReason) when the journal fails.
@@ -156,6 +168,14 @@ private:
     /// Decides, before the confirmation, which clients this run skips or goes over. False: the
     /// run does not start.
     bool chooseClients();
+    /// With a resend: only the clients whose last send failed or may not have arrived.
+    bool chooseFailedClients(const JournalHistory &history);
+    /// With an unfinished earlier run: the clients it reached are skipped when the user says so.
+    bool chooseClientsToResume(const JournalHistory &history);
+    /// Whether the clients whose message may or may not have arrived get it again.
+    bool includeUnknownClients(const JournalHistory &history);
+    /// Clients with an address that the unfinished mailing has not sent to yet, nor tried to.
+    qint64 clientsNotReached(const JournalHistory &history) const;
     /// Client `index` as the journals recognise it.
     QString clientKey(qsizetype index) const;
     /// What changed in the client list since the newest run of the mailing ("2 clients added, 1
