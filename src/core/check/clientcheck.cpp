@@ -86,6 +86,70 @@ qsizetype CheckReport::flaggedCount() const
     return std::count_if(rows.cbegin(), rows.cend(), [](const CheckRow &row) { return bool(row.flags); });
 }
 
+namespace {
+
+/// The lines other than `own` of `lines`.
+QList<qint64> otherLines(const QList<qint64> &lines, qint64 own)
+{
+    QList<qint64> others;
+    for (qint64 line : lines) {
+        if (line != own)
+            others.append(line);
+    }
+    return others;
+}
+
+/// The common attachment as every row in common mode shows it.
+struct CommonAttachment
+{
+    qint64 size = -1;
+    bool isClientList = false;
+};
+
+CommonAttachment checkCommonAttachment(const CheckRequest &request, QStringList &problems)
+{
+    CommonAttachment common;
+    if (request.mode != AttachmentMode::Common)
+        return common;
+    common.size = readableSize(request.commonPath);
+    common.isClientList = isClientListFile(request.commonPath, request.csvPath);
+    if (request.commonPath.isEmpty())
+        problems.append(u"You need to set the path for the client Common file."_s);
+    else if (common.isClientList)
+        problems.append(clientListAsAttachmentMessage(request.commonPath));
+    else if (common.size < 0)
+        problems.append(u"The common attachment file cannot be read. File name= "_s + request.commonPath);
+    return common;
+}
+
+/// The client's own document as a run would find it: what the row shows and flags.
+void describeOwnDocument(CheckRow &row, const ClientDocument &document, const QDir &folder)
+{
+    switch (document.outcome) {
+    case ClientDocument::Outcome::None:
+        row.action = CheckAction::NoDocument;
+        break;
+    case ClientDocument::Outcome::Found:
+        row.action = row.address.isEmpty() ? CheckAction::Print : CheckAction::SendFile;
+        row.file = folder.filePath(document.names.first());
+        row.fileSize = readableSize(row.file);
+        break;
+    case ClientDocument::Outcome::Several:
+        row.action = CheckAction::Ambiguous;
+        row.documents = document.names;
+        row.flags |= CheckFlag::SeveralDocuments;
+        break;
+    case ClientDocument::Outcome::Shared:
+        row.action = CheckAction::Ambiguous;
+        row.documents = document.names;
+        row.sharedWith = document.otherIds;
+        row.flags |= CheckFlag::SharedDocument;
+        break;
+    }
+}
+
+} // namespace
+
 CheckReport CheckClientList(const CheckRequest &request)
 {
     CheckReport report;
@@ -100,19 +164,10 @@ CheckReport CheckClientList(const CheckRequest &request)
     }
     const ClientList &clients = read.clients;
     const qsizetype total = clients.Count();
-
-    qint64 commonSize = -1;
-    bool commonIsClientList = false;
-    if (request.mode == AttachmentMode::Common) {
-        commonSize = readableSize(request.commonPath);
-        commonIsClientList = isClientListFile(request.commonPath, request.csvPath);
-        if (request.commonPath.isEmpty())
-            report.problems.append(u"You need to set the path for the client Common file."_s);
-        else if (commonIsClientList)
-            report.problems.append(clientListAsAttachmentMessage(request.commonPath));
-        else if (commonSize < 0)
-            report.problems.append(u"The common attachment file cannot be read. File name= "_s + request.commonPath);
-    }
+    const CommonAttachment common = checkCommonAttachment(request, report.problems);
+    const auto ownDocument = [&request, &clients](qsizetype i) {
+        return clients.hasEmailAddress(i) ? request.mode == AttachmentMode::ClientSpecific : request.print;
+    };
 
     // The distinct identifiers, and the lines each identifier and address is on.
     QStringList ids;
@@ -130,19 +185,17 @@ CheckReport CheckClientList(const CheckRequest &request)
         }
         distinctOf[size_t(i)] = *found;
         linesById[id].append(clients.lineNumber(i));
-        const bool hasAddress = clients.hasEmailAddress(i);
-        if (hasAddress)
+        if (clients.hasEmailAddress(i))
             linesByAddress[foldKey(clients.EmailAddress(i).trimmed())].append(clients.lineNumber(i));
-        needDocuments |= hasAddress ? request.mode == AttachmentMode::ClientSpecific : request.print;
+        needDocuments |= ownDocument(i);
     }
 
     // One listing of the folder for every client; the run lists it the same way for each, and
     // decides with the same index which clients a document names.
     const QFileInfo csvFile(request.csvPath);
-    const QString folder = csvFile.absolutePath();
     DocumentListing listing;
     if (needDocuments) {
-        listing = ListDocumentFolder(folder, csvFile.absoluteFilePath());
+        listing = ListDocumentFolder(csvFile.absolutePath(), csvFile.absoluteFilePath());
         if (!listing.error.isEmpty())
             report.problems.append(listing.error);
         for (const SkippedEntry &skipped : std::as_const(listing.skipped))
@@ -154,7 +207,6 @@ CheckReport CheckClientList(const CheckRequest &request)
         for (const QString &id : index.idsNamedBy(name))
             matches[size_t(idIndex.value(id))].append(name);
     }
-    const QDir dir(folder);
 
     report.rows.reserve(size_t(total));
     for (qsizetype i = 0; i < total; ++i) {
@@ -163,62 +215,32 @@ CheckReport CheckClientList(const CheckRequest &request)
         row.clientId = clients.ClientId(i);
         row.address = clients.EmailAddress(i);
         const bool hasAddress = clients.hasEmailAddress(i);
-        const bool ownDocument = hasAddress ? request.mode == AttachmentMode::ClientSpecific : request.print;
-        if (ownDocument) {
-            const ClientDocument document =
-                classifyDocuments(matches[size_t(distinctOf[size_t(i)])], row.clientId, index);
-            switch (document.outcome) {
-            case ClientDocument::Outcome::None:
-                row.action = CheckAction::NoDocument;
-                break;
-            case ClientDocument::Outcome::Found:
-                row.action = hasAddress ? CheckAction::SendFile : CheckAction::Print;
-                row.file = dir.filePath(document.names.first());
-                row.fileSize = readableSize(row.file);
-                break;
-            case ClientDocument::Outcome::Several:
-                row.action = CheckAction::Ambiguous;
-                row.documents = document.names;
-                row.flags |= CheckFlag::SeveralDocuments;
-                break;
-            case ClientDocument::Outcome::Shared:
-                row.action = CheckAction::Ambiguous;
-                row.documents = document.names;
-                row.sharedWith = document.otherIds;
-                row.flags |= CheckFlag::SharedDocument;
-                break;
-            }
+        if (ownDocument(i)) {
+            describeOwnDocument(row, classifyDocuments(matches[size_t(distinctOf[size_t(i)])], row.clientId, index),
+                                QDir(csvFile.absolutePath()));
         } else if (!hasAddress) {
             row.action = CheckAction::Nothing;
         } else if (request.mode == AttachmentMode::Common) {
             row.action = CheckAction::SendFile;
             row.file = request.commonPath;
-            row.fileSize = commonSize;
-            if (commonSize < 0)
+            row.fileSize = common.size;
+            if (common.size < 0)
                 row.flags |= CheckFlag::CommonMissing;
-            if (commonIsClientList)
+            if (common.isClientList)
                 row.flags |= CheckFlag::CommonIsClientList;
         } else {
             row.action = CheckAction::Send;
         }
-        if (hasAddress) {
-            if (!isUsableMailAddress(row.address))
-                row.flags |= CheckFlag::InvalidAddress;
-            const QList<qint64> &lines = linesByAddress[foldKey(row.address.trimmed())];
-            if (lines.size() > 1) {
-                row.flags |= CheckFlag::SameAddress;
-                for (qint64 line : lines) {
-                    if (line != row.lineNumber)
-                        row.sameAddressLines.append(line);
-                }
-            }
+        if (hasAddress && !isUsableMailAddress(row.address))
+            row.flags |= CheckFlag::InvalidAddress;
+        if (const QList<qint64> &lines = linesByAddress[foldKey(row.address.trimmed())];
+            hasAddress && lines.size() > 1) {
+            row.flags |= CheckFlag::SameAddress;
+            row.sameAddressLines = otherLines(lines, row.lineNumber);
         }
         if (const QList<qint64> &lines = linesById[row.clientId]; lines.size() > 1) {
             row.flags |= CheckFlag::SameIdentifier;
-            for (qint64 line : lines) {
-                if (line != row.lineNumber)
-                    row.sameIdentifierLines.append(line);
-            }
+            row.sameIdentifierLines = otherLines(lines, row.lineNumber);
         }
         report.rows.push_back(std::move(row));
     }

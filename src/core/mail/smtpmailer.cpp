@@ -288,45 +288,55 @@ QString SmtpMailer::configureTransfer(Transfer &t, const BuiltMessage &built, co
         curl_mime_data(text, built.text.constData(), size_t(built.text.size()));
         curl_mime_type(text, "text/plain; charset=UTF-8");
         setPartHeaders(text, {"Content-Disposition: inline", "Content-Transfer-Encoding: quoted-printable"});
-
-        const QString &path = built.attachmentPath;
-        t.attachmentPath = path;
-        curl_mimepart *file = curl_mime_addpart(t.mime.get());
-        // A file that must be the one chosen is read afresh and checked, never taken from the cache.
-        const platform::FileIdentity expected = message.AttachmentIdentity;
-        const AttachmentCache::Source source =
-            expected.isValid() ? AttachmentCache::Source{path, false} : m_cache.sourceFor(path);
-        curl_mime_type(file, built.attachmentType.constData());
-        if (source.base64Encoded) {
-            if (curl_mime_filedata(file, QFile::encodeName(source.path).constData()) != CURLE_OK)
-                return u"The attachment \"%1\" cannot be read; the message was not sent."_s.arg(path);
-            curl_mime_filename(file, nullptr);
-        } else {
-            auto reader = std::make_unique<Base64FileReader>(path);
-            if (!reader->open())
-                return u"The attachment \"%1\" cannot be read (%2); the message was not sent."_s.arg(
-                    path, reader->errorString());
-            if (expected.isValid() && reader->identity() != expected)
-                return u"The attachment \"%1\" is no longer the file that was chosen (it was replaced or "
-                       "re-pointed meanwhile); the message was not sent."_s.arg(path);
-            const curl_off_t size = reader->encodedSize();
-            t.attachmentReader = reader.get();
-            curl_mime_data_cb(
-                file, size,
-                [](char *buffer, size_t size, size_t count, void *self) -> size_t {
-                    const qint64 n = static_cast<Base64FileReader *>(self)->read(buffer, qint64(size * count));
-                    return n < 0 ? CURL_READFUNC_ABORT : size_t(n);
-                },
-                [](void *self, curl_off_t offset, int origin) -> int {
-                    return offset == 0 && origin == SEEK_SET && static_cast<Base64FileReader *>(self)->rewind()
-                               ? CURL_SEEKFUNC_OK
-                               : CURL_SEEKFUNC_CANTSEEK;
-                },
-                [](void *self) { delete static_cast<Base64FileReader *>(self); }, reader.release());
-        }
-        setPartHeaders(file, {built.attachmentDisposition, "Content-Transfer-Encoding: base64"});
+        if (const QString error = addAttachment(t, built, message.AttachmentIdentity); !error.isEmpty())
+            return error;
     }
+    setConnection(t, built, server);
+    return {};
+}
 
+QString SmtpMailer::addAttachment(Transfer &t, const BuiltMessage &built, const platform::FileIdentity &expected)
+{
+    const QString &path = built.attachmentPath;
+    t.attachmentPath = path;
+    curl_mimepart *file = curl_mime_addpart(t.mime.get());
+    curl_mime_type(file, built.attachmentType.constData());
+    setPartHeaders(file, {built.attachmentDisposition, "Content-Transfer-Encoding: base64"});
+    // A file that must be the one chosen is read afresh and checked, never taken from the cache.
+    const AttachmentCache::Source source =
+        expected.isValid() ? AttachmentCache::Source{path, false} : m_cache.sourceFor(path);
+    if (source.base64Encoded) {
+        if (curl_mime_filedata(file, QFile::encodeName(source.path).constData()) != CURLE_OK)
+            return u"The attachment \"%1\" cannot be read; the message was not sent."_s.arg(path);
+        curl_mime_filename(file, nullptr);
+        return {};
+    }
+    auto reader = std::make_unique<Base64FileReader>(path);
+    if (!reader->open())
+        return u"The attachment \"%1\" cannot be read (%2); the message was not sent."_s.arg(path,
+                                                                                             reader->errorString());
+    if (expected.isValid() && reader->identity() != expected)
+        return u"The attachment \"%1\" is no longer the file that was chosen (it was replaced or "
+               "re-pointed meanwhile); the message was not sent."_s.arg(path);
+    const curl_off_t size = reader->encodedSize();
+    t.attachmentReader = reader.get();
+    curl_mime_data_cb(
+        file, size,
+        [](char *buffer, size_t size, size_t count, void *self) -> size_t {
+            const qint64 n = static_cast<Base64FileReader *>(self)->read(buffer, qint64(size * count));
+            return n < 0 ? CURL_READFUNC_ABORT : size_t(n);
+        },
+        [](void *self, curl_off_t offset, int origin) -> int {
+            return offset == 0 && origin == SEEK_SET && static_cast<Base64FileReader *>(self)->rewind()
+                       ? CURL_SEEKFUNC_OK
+                       : CURL_SEEKFUNC_CANTSEEK;
+        },
+        [](void *self) { delete static_cast<Base64FileReader *>(self); }, reader.release());
+    return {};
+}
+
+void SmtpMailer::setConnection(Transfer &t, const BuiltMessage &built, const MailServer &server)
+{
     // The connection: one per send, TLS as chosen, certificates always verified.
     const bool tls = server.security == MailServer::Security::Tls;
     const bool implicitTls = tls && server.port == implicitTlsPort();
@@ -393,7 +403,6 @@ QString SmtpMailer::configureTransfer(Transfer &t, const BuiltMessage &built, co
     curl_easy_setopt(h, CURLOPT_VERBOSE, 1L);
     curl_easy_setopt(h, CURLOPT_DEBUGDATA, &t.state);
     curl_easy_setopt(h, CURLOPT_DEBUGFUNCTION, &TransferState::debug);
-    return {};
 }
 
 CURLcode SmtpMailer::driveTransfer(Transfer &t, const SendCallbacks &callbacks)
