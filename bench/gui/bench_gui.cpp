@@ -85,14 +85,7 @@ int main(int argc, char **argv)
     FakeMailer mailer;
     RecordingPrinter printer;
     FakeClock clock; // pauses pass at once: the run logs as fast as it can
-    MainWindowOptions options;
-    options.store = store.get();
-    options.mailer = &mailer;
-    options.printer = &printer;
-    options.clock = &clock;
-    options.dialogs = &dialogs;
-    options.dataFolder = dir.filePath(u"data"_s);
-    MainWindow w(options);
+    MainWindow w(AppServices{*store, mailer, printer, clock, dialogs, dir.filePath(u"data"_s), {}});
     w.show();
     app.bridge = w.findChild<RunBridge *>();
 

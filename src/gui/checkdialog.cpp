@@ -14,7 +14,6 @@
 #include <QPushButton>
 #include <QStyle>
 #include <QTableView>
-#include <QThread>
 #include <QVBoxLayout>
 
 #include <utility>
@@ -155,33 +154,22 @@ CheckDialog::CheckDialog(UserDialogs &dialogs, QWidget *parent) : QDialog(parent
     resize(900, 560);
 }
 
-CheckDialog::~CheckDialog()
-{
-    if (m_worker) {
-        m_worker->wait();
-        delete m_worker;
-    }
-}
+CheckDialog::~CheckDialog() = default;
 
 void CheckDialog::startCheck(const CheckRequest &request)
 {
-    if (m_worker) {
+    if (m_worker.isRunning()) {
         m_pending = request;
         return;
     }
     m_summary->setText(u"Checking the client list..."_s);
     m_save->setEnabled(false);
-    m_worker = QThread::create([this, request] { m_result = CheckClientList(request); });
-    m_worker->setObjectName(u"Quorvale check"_s);
-    connect(m_worker, &QThread::finished, this, &CheckDialog::workerFinished);
-    m_worker->start();
+    m_worker.start(
+        u"Quorvale check"_s, [this, request] { m_result = CheckClientList(request); }, [this] { workerFinished(); });
 }
 
 void CheckDialog::workerFinished()
 {
-    m_worker->wait();
-    m_worker->deleteLater();
-    m_worker = nullptr;
     showReport(std::exchange(m_result, {}));
     if (m_pending)
         startCheck(*std::exchange(m_pending, std::nullopt));

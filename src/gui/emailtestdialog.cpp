@@ -11,7 +11,6 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollBar>
-#include <QThread>
 #include <QVBoxLayout>
 
 namespace quorvale {
@@ -77,11 +76,8 @@ EmailTestDialog::EmailTestDialog(SettingsHolder &settings, Mailer &mailer, UserD
 
 EmailTestDialog::~EmailTestDialog()
 {
-    if (m_sendThread) {
-        m_abort->store(true);
-        m_sendThread->wait();
-        delete m_sendThread;
-    }
+    if (m_abort)
+        m_abort->store(true); // the sender is waited for as it goes
 }
 
 void EmailTestDialog::setRunInProgress(bool running)
@@ -92,7 +88,7 @@ void EmailTestDialog::setRunInProgress(bool running)
 
 void EmailTestDialog::updateTestButton()
 {
-    m_cmdTest->setEnabled(!m_runInProgress && !m_sendThread);
+    m_cmdTest->setEnabled(!m_runInProgress && !m_sender.isRunning());
 }
 
 void EmailTestDialog::appendStatus(const QString &line)
@@ -107,7 +103,7 @@ void EmailTestDialog::appendStatus(const QString &line)
 
 void EmailTestDialog::cmdTest_Click()
 {
-    if (m_sendThread || m_runInProgress)
+    if (m_sender.isRunning() || m_runInProgress)
         return;
     const AppSettings settings = m_settings.get();
     if (!isMailServerComplete(settings)) {
@@ -132,22 +128,17 @@ void EmailTestDialog::cmdTest_Click()
     SendCallbacks callbacks;
     callbacks.percentDone = [this](int percent) { Q_EMIT emailProgress(percent); };
     callbacks.aborted = [abort = m_abort] { return abort->load(); };
-    m_sendThread = QThread::create([this, message, settings, callbacks, result = m_result] {
-        *result = SendMail(m_mailer, message, settings, callbacks);
-    });
-    m_sendThread->setObjectName(u"Quorvale test e-mail"_s);
-    connect(m_sendThread, &QThread::finished, this, &EmailTestDialog::onSendFinished);
+    m_sender.start(
+        u"Quorvale test e-mail"_s,
+        [this, message, settings, callbacks, result = m_result] {
+            *result = SendMail(m_mailer, message, settings, callbacks);
+        },
+        [this] { sendFinished(); });
     updateTestButton();
-    m_sendThread->start();
 }
 
-void EmailTestDialog::onSendFinished()
+void EmailTestDialog::sendFinished()
 {
-    if (!m_sendThread)
-        return;
-    m_sendThread->wait();
-    m_sendThread->deleteLater();
-    m_sendThread = nullptr;
     const SendResult result = *m_result;
 
     // Also a send that could not even start (a port that is not a number, say) says why.

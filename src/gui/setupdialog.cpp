@@ -18,7 +18,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QThread>
 #include <QVBoxLayout>
 
 #include <memory>
@@ -40,13 +39,7 @@ SetupDialog::SetupDialog(SettingsHolder &settings, SettingsStore &store, Printer
     load();
 }
 
-SetupDialog::~SetupDialog()
-{
-    if (m_printThread) {
-        m_printThread->wait();
-        delete m_printThread;
-    }
-}
+SetupDialog::~SetupDialog() = default;
 
 void SetupDialog::buildUi()
 {
@@ -310,8 +303,6 @@ void SetupDialog::cmdTestPrinting_Click()
     }
     // The print command may take its time (or hang until its timeout): it runs off the UI thread,
     // and the button stays disabled until it is done.
-    if (m_printThread)
-        return;
     struct Outcome
     {
         bool printed = false;
@@ -319,18 +310,16 @@ void SetupDialog::cmdTestPrinting_Click()
     };
     auto outcome = std::make_shared<Outcome>();
     Printer &printer = m_printer;
-    m_printThread =
-        QThread::create([&printer, path, outcome] { outcome->printed = printer.printDocument(path, &outcome->error); });
-    m_cmdTestPrinting->setEnabled(false);
-    connect(m_printThread, &QThread::finished, this, [this, outcome] {
-        m_printThread->wait();
-        m_printThread->deleteLater();
-        m_printThread = nullptr;
-        m_cmdTestPrinting->setEnabled(true);
-        if (!outcome->printed)
-            m_dialogs.warn(this, u"The PDF file could not be sent to the printer:\n%1"_s.arg(outcome->error));
-    });
-    m_printThread->start();
+    const bool started = m_printTest.start(
+        u"Quorvale print test"_s,
+        [&printer, path, outcome] { outcome->printed = printer.printDocument(path, &outcome->error); },
+        [this, outcome] {
+            m_cmdTestPrinting->setEnabled(true);
+            if (!outcome->printed)
+                m_dialogs.warn(this, u"The PDF file could not be sent to the printer:\n%1"_s.arg(outcome->error));
+        });
+    if (started)
+        m_cmdTestPrinting->setEnabled(false);
 }
 
 void SetupDialog::cmdHelp_Click()

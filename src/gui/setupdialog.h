@@ -2,6 +2,8 @@
 
 #include "settings/settingstable.h"
 
+#include "gui/workerthread.h"
+
 #include <QDialog>
 
 class QCheckBox;
@@ -9,7 +11,6 @@ class QComboBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
-class QThread;
 
 namespace quorvale {
 
@@ -88,7 +89,7 @@ private:
     QLineEdit *m_txtGroupSize = nullptr;
     QLineEdit *m_txtPdfLocation = nullptr;
     QPushButton *m_cmdTestPrinting = nullptr;
-    QThread *m_printThread = nullptr; ///< the print test under way, off the UI thread
+    WorkerThread m_printTest{this}; ///< the print test under way, off the UI thread
 };
 
 } // namespace quorvale

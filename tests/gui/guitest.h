@@ -72,6 +72,7 @@ struct WindowFixture
     FakeMailer mailer;
     RecordingPrinter printer;
     FakeClock fakeClock;
+    SystemClock systemClock;
     std::unique_ptr<MainWindow> window;
 
     QString dataFolder() const { return dir.filePath(u"data"_s); }
@@ -95,18 +96,22 @@ struct WindowFixture
         save(u"AuthType"_s, u"0"_s);
         save(u"EmailFrom"_s, u"office@practice.example"_s);
     }
-    /// Opens the window; `realTime` keeps the system clock (pauses really wait).
-    MainWindow &open(bool realTime = false, Mailer *realMailer = nullptr)
+    /// The services of a window over the fixture's fakes; `realTime` keeps the system clock
+    /// (pauses really wait), `otherMailer` sends instead of the fake (such as the real SMTP one).
+    AppServices services(bool realTime = false, Mailer *otherMailer = nullptr)
     {
-        MainWindowOptions options;
-        options.store = store.get();
-        options.mailer = realMailer ? realMailer : &mailer;
-        options.printer = &printer;
-        options.clock = realTime ? nullptr : &fakeClock;
-        options.dialogs = &dialogs;
-        options.dataFolder = dataFolder();
-        options.helpFolder = dir.filePath(u"help"_s);
-        window = std::make_unique<MainWindow>(options);
+        return AppServices{*store,
+                           otherMailer ? *otherMailer : mailer,
+                           printer,
+                           realTime ? static_cast<Clock &>(systemClock) : fakeClock,
+                           dialogs,
+                           dataFolder(),
+                           dir.filePath(u"help"_s)};
+    }
+    /// Opens the window over services(`realTime`, `otherMailer`).
+    MainWindow &open(bool realTime = false, Mailer *otherMailer = nullptr)
+    {
+        window = std::make_unique<MainWindow>(services(realTime, otherMailer));
         window->show();
         return *window;
     }

@@ -2,8 +2,10 @@
 // and mid-run, the setup dialog, the test e-mail dialog and the about box.
 // Usage: quorvale_screenshots OUTDIR   (scripts/screenshots.sh runs it under Xvfb)
 
+#include "appinfo.h"
 #include "gui/guifakes.h"
 #include "gui/mainwindow.h"
+#include "run/clock.h"
 #include "settings/scramble.h"
 #include "settings/settingsstore.h"
 #include "support/fakemailer.h"
@@ -102,13 +104,8 @@ int main(int argc, char **argv)
     FakeMailer mailer;
     mailer.sendTime = std::chrono::milliseconds(840);
     RecordingPrinter printer;
-    MainWindowOptions options;
-    options.store = store.get();
-    options.mailer = &mailer;
-    options.printer = &printer;
-    options.dialogs = &dialogs;
-    options.dataFolder = dir.filePath(u"data"_s);
-    MainWindow window(options);
+    SystemClock clock;
+    MainWindow window(AppServices{*store, mailer, printer, clock, dialogs, dir.filePath(u"data"_s), helpFolder()});
     window.show();
 
     bool ok = true;

@@ -3,6 +3,7 @@
 
 #include "guitest.h"
 
+#include "mail/smtpmailer.h"
 #include "support/smtpfixture.h"
 
 #include <QAction>
@@ -115,15 +116,10 @@ void TestEmailTest::successfulTestShowsTwoLinesAndSendsNoAttachment()
 {
     SmtpServer server;
     QVERIFY(server.isRunning());
+    SmtpMailer smtp; // the real one; it outlives the window
     WindowFixture f;
     saveServerOf(f, server);
-    // The real SMTP mailer: the window makes its own when none is given.
-    MainWindowOptions options;
-    options.store = f.store.get();
-    options.dialogs = &f.dialogs;
-    options.dataFolder = f.dataFolder();
-    f.window = std::make_unique<MainWindow>(options);
-    f.window->show();
+    f.open(/*realTime=*/true, &smtp);
     FIND_CHILD(QProgressBar, progEmail, f.window, u"progEmail"_s);
 
     QDialog *test = openTest(f);
@@ -151,14 +147,10 @@ void TestEmailTest::failedTestShowsTheServersReason()
 {
     SmtpServer server({.fault = u"RCPT:550"_s});
     QVERIFY(server.isRunning());
+    SmtpMailer smtp; // the real one; it outlives the window
     WindowFixture f;
     saveServerOf(f, server);
-    MainWindowOptions options;
-    options.store = f.store.get();
-    options.dialogs = &f.dialogs;
-    options.dataFolder = f.dataFolder();
-    f.window = std::make_unique<MainWindow>(options);
-    f.window->show();
+    f.open(/*realTime=*/true, &smtp);
 
     const QStringList lines = runTest(openTest(f), u"nobody@example.com"_s);
     QVERIFY2(lines.size() >= 4, qPrintable(lines.join(u'|')));
@@ -170,14 +162,10 @@ void TestEmailTest::failedTestShowsTheServersReason()
 
 void TestEmailTest::portThatIsNotANumberIsReportedAndCaptionRestored()
 {
+    SmtpMailer smtp; // the real one; it outlives the window
     WindowFixture f;
     f.saveServer(u"127.0.0.1"_s, u"twenty-five"_s);
-    MainWindowOptions options;
-    options.store = f.store.get();
-    options.dialogs = &f.dialogs;
-    options.dataFolder = f.dataFolder();
-    f.window = std::make_unique<MainWindow>(options);
-    f.window->show();
+    f.open(/*realTime=*/true, &smtp);
 
     // The setup dialog refuses such a port; a hand-edited settings file still gets it this far.
     f.window->showEmailTest();
@@ -258,6 +246,7 @@ void TestEmailTest::wholeRunThroughTheWindowReachesTheServer()
 {
     SmtpServer server;
     QVERIFY(server.isRunning());
+    SmtpMailer smtp; // the real one; it outlives the window
     WindowFixture f;
     saveServerOf(f, server);
     // Pacing on with no delay: each pause is one 100 ms slice of the real clock.
@@ -268,13 +257,7 @@ void TestEmailTest::wholeRunThroughTheWindowReachesTheServer()
     writeFile(f.dir.filePath(u"A1.pdf"_s), "%PDF-1.4 ann\n");
     writeFile(f.dir.filePath(u"C3.pdf"_s), "%PDF-1.4 carl\n");
     writeFile(f.dir.filePath(u"B2.pdf"_s), "%PDF-1.4 bea\n");
-    MainWindowOptions options;
-    options.store = f.store.get();
-    options.dialogs = &f.dialogs;
-    options.printer = &f.printer;
-    options.dataFolder = f.dataFolder();
-    f.window = std::make_unique<MainWindow>(options);
-    f.window->show();
+    f.open(/*realTime=*/true, &smtp);
     FIND_CHILD(QLineEdit, txtCSVpath, f.window, u"txtCSVpath"_s);
     FIND_CHILD(QLineEdit, txtSubjectLine, f.window, u"txtSubjectLine"_s);
     FIND_CHILD(QPlainTextEdit, txtBodyMessage, f.window, u"txtBodyMessage"_s);

@@ -148,14 +148,7 @@ private Q_SLOTS:
 
         ScriptedDialogs dialogs;
         FakeMailer mailer;
-        MainWindowOptions options;
-        options.store = f.store.get();
-        options.mailer = &mailer;
-        options.printer = &f.printer;
-        options.clock = &f.fakeClock;
-        options.dialogs = &dialogs;
-        options.dataFolder = f.dataFolder();
-        MainWindow second(options);
+        MainWindow second(AppServices{*f.store, mailer, f.printer, f.fakeClock, dialogs, f.dataFolder(), {}});
         second.show();
         FIND_CHILD(QPushButton, secondStart, second, u"cmdStart"_s);
         QTest::mouseClick(secondStart, Qt::LeftButton);
