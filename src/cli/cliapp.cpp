@@ -461,7 +461,7 @@ int checkCommand(const QStringList &args)
         return usageError(error);
 
     platform::ignoreBrokenPipe();
-    const CheckReport report = CheckClientList(request);
+    const CheckReport report = checkClientList(request);
     if (!report.error.isEmpty()) {
         writeErr(report.error + u'\n');
         return NotStarted;
@@ -476,7 +476,7 @@ int checkCommand(const QStringList &args)
     }
     writeOut(out);
     if (const std::optional<QString> save = options.value("--save"_L1)) {
-        if (!SaveCheckCsv(report, *save, &error)) {
+        if (!saveCheckCsv(report, *save, &error)) {
             writeErr(u"quorvale: the check could not be saved to "_s + *save + u" ("_s + error + u")\n"_s);
             return NotStarted;
         }

@@ -165,7 +165,7 @@ void CheckDialog::startCheck(const CheckRequest &request)
     m_summary->setText(u"Checking the client list..."_s);
     m_save->setEnabled(false);
     m_worker.start(
-        u"Quorvale check"_s, [this, request] { m_result = CheckClientList(request); }, [this] { workerFinished(); });
+        u"Quorvale check"_s, [this, request] { m_result = checkClientList(request); }, [this] { workerFinished(); });
 }
 
 void CheckDialog::workerFinished()
@@ -201,7 +201,7 @@ void CheckDialog::saveAsCsv()
     if (path.isEmpty())
         return;
     QString error;
-    if (!SaveCheckCsv(m_report, path, &error)) {
+    if (!saveCheckCsv(m_report, path, &error)) {
         m_dialogs.warn(this, u"The check could not be saved to %1:\n%2"_s.arg(QDir::toNativeSeparators(path), error));
         return;
     }

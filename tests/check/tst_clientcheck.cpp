@@ -95,7 +95,7 @@ void TestClientCheck::clientModeRows_data()
 void TestClientCheck::clientModeRows()
 {
     QFETCH(int, row);
-    const CheckReport report = CheckClientList({m_csv, AttachmentMode::ClientSpecific, QString(), true});
+    const CheckReport report = checkClientList({m_csv, AttachmentMode::ClientSpecific, QString(), true});
     QVERIFY(report.error.isEmpty());
     QCOMPARE(report.rows.size(), size_t(9));
     QVERIFY(report.problems.isEmpty());
@@ -150,9 +150,9 @@ void TestClientCheck::checkTakesTheRunsDocument()
         writeFile(dir.filePath(random.bounded(2) ? name : name.toUpper()), "x");
     }
     const QString list = dir.filePath(u"clients.csv"_s);
-    const CheckReport report = CheckClientList({list, AttachmentMode::ClientSpecific, QString(), true});
+    const CheckReport report = checkClientList({list, AttachmentMode::ClientSpecific, QString(), true});
     QCOMPARE(report.rows.size(), size_t(ids.size()));
-    const QStringList names = ListDocumentFolder(dir.path(), list).names;
+    const QStringList names = listDocumentFolder(dir.path(), list).names;
     const ClientIdIndex index(ids);
     qsizetype ambiguous = 0;
     for (const CheckRow &row : report.rows) {
@@ -206,7 +206,7 @@ void TestClientCheck::commonAttachment()
     QFETCH(QString, common);
     QFETCH(bool, missing);
     const QString path = common.isEmpty() ? QString() : m_dir.filePath(common);
-    const CheckReport report = CheckClientList({m_csv, AttachmentMode::Common, path, false});
+    const CheckReport report = checkClientList({m_csv, AttachmentMode::Common, path, false});
     QCOMPARE(report.problems.size(), missing ? 1 : 0);
     QCOMPARE(report.count(CheckFlag::CommonMissing), missing ? 8 : 0);
     QCOMPARE(report.count(CheckAction::SendFile), 8);
@@ -243,23 +243,23 @@ void TestClientCheck::addressValidity()
 void TestClientCheck::unreadableListIsAnError()
 {
     const CheckReport missing =
-        CheckClientList({m_dir.filePath(u"none.csv"_s), AttachmentMode::None, QString(), false});
+        checkClientList({m_dir.filePath(u"none.csv"_s), AttachmentMode::None, QString(), false});
     QVERIFY(!missing.error.isEmpty());
     QVERIFY(missing.rows.empty());
-    QVERIFY(!CheckClientList({}).error.isEmpty());
+    QVERIFY(!checkClientList({}).error.isEmpty());
 }
 
 void TestClientCheck::savedTableQuotesFields()
 {
     QTemporaryDir dir;
     writeFile(dir.filePath(u"c.csv"_s), "\"Smith, J\",j@x.com\nO\"Neil Å,a@x.com\n=1+2,f@x.com\n");
-    const CheckReport report = CheckClientList({dir.filePath(u"c.csv"_s), AttachmentMode::None, {}, false});
+    const CheckReport report = checkClientList({dir.filePath(u"c.csv"_s), AttachmentMode::None, {}, false});
     const QString out = dir.filePath(u"out/check.csv"_s);
     QString error;
-    QVERIFY(!SaveCheckCsv(report, out, &error)); // the folder does not exist
+    QVERIFY(!saveCheckCsv(report, out, &error)); // the folder does not exist
     QVERIFY(!error.isEmpty());
     QVERIFY(QDir(dir.path()).mkdir(u"out"_s));
-    QVERIFY2(SaveCheckCsv(report, out, &error), qPrintable(error));
+    QVERIFY2(saveCheckCsv(report, out, &error), qPrintable(error));
     QFile file(out);
     QVERIFY(file.open(QIODevice::ReadOnly));
     const QByteArray bytes = file.readAll();

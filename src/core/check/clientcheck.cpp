@@ -150,7 +150,7 @@ void describeOwnDocument(CheckRow &row, const ClientDocument &document, const QD
 
 } // namespace
 
-CheckReport CheckClientList(const CheckRequest &request)
+CheckReport checkClientList(const CheckRequest &request)
 {
     CheckReport report;
     if (request.csvPath.isEmpty()) {
@@ -195,7 +195,7 @@ CheckReport CheckClientList(const CheckRequest &request)
     const QFileInfo csvFile(request.csvPath);
     DocumentListing listing;
     if (needDocuments) {
-        listing = ListDocumentFolder(csvFile.absolutePath(), csvFile.absoluteFilePath());
+        listing = listDocumentFolder(csvFile.absolutePath(), csvFile.absoluteFilePath());
         if (!listing.error.isEmpty())
             report.problems.append(listing.error);
         for (const SkippedEntry &skipped : std::as_const(listing.skipped))
@@ -337,7 +337,7 @@ QStringList checkSummary(const CheckReport &report)
     return lines;
 }
 
-bool SaveCheckCsv(const CheckReport &report, const QString &path, QString *error)
+bool saveCheckCsv(const CheckReport &report, const QString &path, QString *error)
 {
     // The byte-order mark tells spreadsheet programs that the text is UTF-8.
     QByteArray out("\xEF\xBB\xBF\"Line\",\"Client ID\",\"Address\",\"Action\",\"File\",\"Size\",\"Flags\"\r\n");

@@ -77,7 +77,7 @@ struct CheckReport
 
 /// Reads the client list exactly as a run would and says, client by client, what a run in the
 /// requested mode would do now. Lists the folder once. Never changes settings, sends or prints.
-CheckReport CheckClientList(const CheckRequest &request);
+CheckReport checkClientList(const CheckRequest &request);
 
 /// True for an address with exactly one '@', something on both sides, and no blanks or
 /// control characters.
@@ -96,6 +96,6 @@ QStringList checkSummary(const CheckReport &report);
 /// would take for a formula ("=", "+", "-", "@", tab or carriage return first) led by "'". The
 /// file is replaced only once it has been written whole, and a link in its place is replaced,
 /// never written through. False with `error` on failure.
-bool SaveCheckCsv(const CheckReport &report, const QString &path, QString *error);
+bool saveCheckCsv(const CheckReport &report, const QString &path, QString *error);
 
 } // namespace quorvale
