@@ -62,7 +62,7 @@ bool readBodyFile(const QString &dataFolder, QString &body, QString *error)
     // Every line, whatever ended it (CR LF, lone CR, or the end of the file), is followed by
     // CR LF; a lone LF stays inside its line.
     const QString text = decodeText(bytes);
-    const QLatin1String crlf("\r\n");
+    const QLatin1StringView crlf = "\r\n"_L1;
     qsizetype start = 0;
     for (qsizetype i = 0; i < text.size(); ++i) {
         if (text.at(i) != u'\r')
@@ -81,7 +81,7 @@ bool writeBodyFile(const QString &dataFolder, const QString &body, QString *erro
 {
     QString text;
     text.reserve(body.size() + 2);
-    const QLatin1String crlf("\r\n");
+    const QLatin1StringView crlf = "\r\n"_L1;
     for (qsizetype i = 0; i < body.size(); ++i) {
         const QChar c = body.at(i);
         if (c == u'\r' && i + 1 < body.size() && body.at(i + 1) == u'\n')
