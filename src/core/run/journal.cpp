@@ -2,6 +2,7 @@
 
 #include "platform/files.h"
 #include "text/csvfield.h"
+#include "text/wordtable.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -10,7 +11,6 @@
 #include <QRegularExpression>
 
 #include <algorithm>
-#include <array>
 #include <map>
 #include <optional>
 #include <utility>
@@ -57,7 +57,7 @@ QList<std::pair<qint64, QString>> journalFiles(const QString &folder)
     return files;
 }
 
-constexpr std::array<std::pair<JournalEvent, QLatin1StringView>, 20> kEventNames{{
+constexpr WordTable<JournalEvent, 20> kEventNames{{
     {JournalEvent::Run, "run"_L1},
     {JournalEvent::ClientFile, "client file"_L1},
     {JournalEvent::Subject, "subject"_L1},
@@ -80,31 +80,11 @@ constexpr std::array<std::pair<JournalEvent, QLatin1StringView>, 20> kEventNames
     {JournalEvent::Stopped, "stopped"_L1},
 }};
 
-constexpr std::array<std::pair<RunKind, QLatin1StringView>, 3> kRunKindNames{{
+constexpr WordTable<RunKind, 3> kRunKindNames{{
     {RunKind::AllClients, "all clients"_L1},
     {RunKind::Resume, "resume"_L1},
     {RunKind::ResendToFailed, "resend to failed"_L1},
 }};
-
-template <typename Value, std::size_t N>
-QString nameOf(const std::array<std::pair<Value, QLatin1StringView>, N> &names, Value value)
-{
-    for (const auto &[named, name] : names) {
-        if (named == value)
-            return name;
-    }
-    return {};
-}
-
-template <typename Value, std::size_t N>
-std::optional<Value> valueNamed(const std::array<std::pair<Value, QLatin1StringView>, N> &names, QStringView name)
-{
-    for (const auto &[value, named] : names) {
-        if (name == named)
-            return value;
-    }
-    return std::nullopt;
-}
 
 /// Where an event stands in the order every run writes its lines.
 enum class Section
@@ -157,22 +137,22 @@ bool isSha256(const QByteArray &field)
 
 QString journalEventName(JournalEvent event)
 {
-    return nameOf(kEventNames, event);
+    return wordOf(kEventNames, event);
 }
 
 std::optional<JournalEvent> journalEventNamed(QStringView name)
 {
-    return valueNamed(kEventNames, name);
+    return valueOf(kEventNames, name);
 }
 
 QString runKindName(RunKind kind)
 {
-    return nameOf(kRunKindNames, kind);
+    return wordOf(kRunKindNames, kind);
 }
 
 std::optional<RunKind> runKindNamed(QStringView name)
 {
-    return valueNamed(kRunKindNames, name);
+    return valueOf(kRunKindNames, name);
 }
 
 QString runJournalFolder(const QString &dataFolder)
