@@ -39,6 +39,8 @@ int runGui(int argc, char **argv)
     QApplication::setApplicationVersion(appVersion());
     QApplication::setDesktopFileName(u"quorvale"_s);
     QApplication::setWindowIcon(appIcon());
+    // A signal that ends the session from now on is kept until the window can close with it.
+    platform::catchTerminationSignals();
 
     // The services the windows talk to, built once here: tests build fakes instead.
     const QString dataFolder = defaultDataFolder();
