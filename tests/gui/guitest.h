@@ -11,6 +11,13 @@
 #include "support/fakes.h"
 
 #include <QAbstractButton>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
 #include <QFile>
 #include <QPlainTextEdit>
 #include <QTemporaryDir>
@@ -41,6 +48,92 @@ template <typename T> const QObject *asObject(const std::unique_ptr<T> &object)
 #define FIND_CHILD(Type, var, parent, name)                                                                          \
     Type *const var = ::quorvale::test::asObject(parent)->findChild<Type *>(name);                                     \
     QVERIFY2(var, qPrintable(u"no " #Type " called "_s + QString(name)))
+
+/// Looks up `name` in `parent` as a T; notes it in `missing` when there is none.
+template <typename T> void findInto(const QObject *parent, T *&out, const char *name, QStringList &missing)
+{
+    out = parent->findChild<T *>(QString::fromLatin1(name));
+    if (!out)
+        missing.append(QString::fromLatin1(name));
+}
+
+/// The main window's controls, by their object names.
+struct MainControls
+{
+    QLineEdit *txtCSVpath, *txtCommonAttachmentPath, *txtSubjectLine;
+    QPlainTextEdit *txtBodyMessage, *txtProgress;
+    QRadioButton *OptAddAttachment0, *OptAddAttachment1, *OptAddAttachment2;
+    QCheckBox *chkPrint;
+    QLabel *Label6;
+    QPushButton *cmdBrowseCSV, *cmdBrowseCommonAttach, *cmdStart, *cmdAbort, *cmdCheck;
+    QProgressBar *progEmail, *progPrint;
+
+    /// Finds them all in `window`; the names of those missing.
+    QStringList find(const QObject *window)
+    {
+        QStringList missing;
+        findInto(window, txtCSVpath, "txtCSVpath", missing);
+        findInto(window, txtCommonAttachmentPath, "txtCommonAttachmentPath", missing);
+        findInto(window, txtSubjectLine, "txtSubjectLine", missing);
+        findInto(window, txtBodyMessage, "txtBodyMessage", missing);
+        findInto(window, txtProgress, "txtProgress", missing);
+        findInto(window, OptAddAttachment0, "OptAddAttachment0", missing);
+        findInto(window, OptAddAttachment1, "OptAddAttachment1", missing);
+        findInto(window, OptAddAttachment2, "OptAddAttachment2", missing);
+        findInto(window, chkPrint, "chkPrint", missing);
+        findInto(window, Label6, "Label6", missing);
+        findInto(window, cmdBrowseCSV, "cmdBrowseCSV", missing);
+        findInto(window, cmdBrowseCommonAttach, "cmdBrowseCommonAttach", missing);
+        findInto(window, cmdStart, "cmdStart", missing);
+        findInto(window, cmdAbort, "cmdAbort", missing);
+        findInto(window, cmdCheck, "cmdCheck", missing);
+        findInto(window, progEmail, "progEmail", missing);
+        findInto(window, progPrint, "progPrint", missing);
+        return missing;
+    }
+};
+
+/// The setup dialog's controls, by their object names.
+struct SetupControls
+{
+    QLineEdit *txtMailFrom, *txtSMTPServer, *txtEmailSslPort, *txtUsername, *txtPassword;
+    QComboBox *cboAuth;
+    QLabel *lblSimpleWarning;
+    QCheckBox *chkEnableSchedule;
+    QLineEdit *txtDelayBetweenSends, *txtGroupDelay, *txtGroupSize, *txtPdfLocation;
+    QPushButton *cmdTestEmail, *cmdBrowse, *cmdTestPrinting, *cmdOK, *cmdHelp;
+
+    /// Finds them all in `dialog`; the names of those missing.
+    QStringList find(const QObject *dialog)
+    {
+        QStringList missing;
+        findInto(dialog, txtMailFrom, "txtMailFrom", missing);
+        findInto(dialog, txtSMTPServer, "txtSMTPServer", missing);
+        findInto(dialog, txtEmailSslPort, "txtEmailSslPort", missing);
+        findInto(dialog, txtUsername, "txtUsername", missing);
+        findInto(dialog, txtPassword, "txtPassword", missing);
+        findInto(dialog, cboAuth, "cboAuth", missing);
+        findInto(dialog, lblSimpleWarning, "lblSimpleWarning", missing);
+        findInto(dialog, chkEnableSchedule, "chkEnableSchedule", missing);
+        findInto(dialog, txtDelayBetweenSends, "txtDelayBetweenSends", missing);
+        findInto(dialog, txtGroupDelay, "txtGroupDelay", missing);
+        findInto(dialog, txtGroupSize, "txtGroupSize", missing);
+        findInto(dialog, txtPdfLocation, "txtPdfLocation", missing);
+        findInto(dialog, cmdTestEmail, "cmdTestEmail", missing);
+        findInto(dialog, cmdBrowse, "cmdBrowse", missing);
+        findInto(dialog, cmdTestPrinting, "cmdTestPrinting", missing);
+        findInto(dialog, cmdOK, "cmdOK", missing);
+        findInto(dialog, cmdHelp, "cmdHelp", missing);
+        return missing;
+    }
+};
+
+/// Declares `var` as the controls (MainControls or SetupControls) of `parent`; when one is missing
+/// the test function fails here and returns.
+#define FIND_CONTROLS(Controls, var, parent)                                                                         \
+    Controls var{};                                                                                                    \
+    if (const QStringList missing_ = var.find(::quorvale::test::asObject(parent)); !missing_.isEmpty())               \
+    QFAIL(qPrintable(u"missing: "_s + missing_.join(u", "_s)))
 
 /// A caption without its access-key marker ("&Start Processing" -> "Start Processing").
 inline QString caption(QString text)

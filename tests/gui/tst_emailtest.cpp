@@ -258,26 +258,19 @@ void TestEmailTest::wholeRunThroughTheWindowReachesTheServer()
     writeFile(f.dir.filePath(u"C3.pdf"_s), "%PDF-1.4 carl\n");
     writeFile(f.dir.filePath(u"B2.pdf"_s), "%PDF-1.4 bea\n");
     f.open(/*realTime=*/true, &smtp);
-    FIND_CHILD(QLineEdit, txtCSVpath, f.window, u"txtCSVpath"_s);
-    FIND_CHILD(QLineEdit, txtSubjectLine, f.window, u"txtSubjectLine"_s);
-    FIND_CHILD(QPlainTextEdit, txtBodyMessage, f.window, u"txtBodyMessage"_s);
-    FIND_CHILD(QRadioButton, OptAddAttachment2, f.window, u"OptAddAttachment2"_s);
-    FIND_CHILD(QCheckBox, chkPrint, f.window, u"chkPrint"_s);
-    FIND_CHILD(QPushButton, cmdStart, f.window, u"cmdStart"_s);
-    FIND_CHILD(QPlainTextEdit, txtProgress, f.window, u"txtProgress"_s);
-    FIND_CHILD(QProgressBar, progEmail, f.window, u"progEmail"_s);
+    FIND_CONTROLS(MainControls, ui, f.window);
 
-    txtCSVpath->setText(f.dir.filePath(u"clients.csv"_s));
-    txtSubjectLine->setText(u"Your documents"_s);
-    txtBodyMessage->setPlainText(u"Dear client,\nplease find your documents attached."_s);
-    OptAddAttachment2->click();
-    chkPrint->click();
+    ui.txtCSVpath->setText(f.dir.filePath(u"clients.csv"_s));
+    ui.txtSubjectLine->setText(u"Your documents"_s);
+    ui.txtBodyMessage->setPlainText(u"Dear client,\nplease find your documents attached."_s);
+    ui.OptAddAttachment2->click();
+    ui.chkPrint->click();
 
     QSignalSpy finished(f.window.get(), &MainWindow::runFinished);
-    QTest::mouseClick(cmdStart, Qt::LeftButton);
+    QTest::mouseClick(ui.cmdStart, Qt::LeftButton);
     QVERIFY(finished.wait(30000));
 
-    QCOMPARE(statusLines(txtProgress),
+    QCOMPARE(statusLines(ui.txtProgress),
              (QStringList{u"Parsing CSV file..."_s, u"Clients found - 3"_s, u"Parsing CSV file complete"_s,
                           u"Client count - 3"_s, u"Emails to be sent - 2"_s, u"Documents to be printed - 1"_s,
                           u"Start processing..."_s, u"Printing document - 1"_s, u"Email scheduling enabled:"_s,
@@ -296,8 +289,8 @@ void TestEmailTest::wholeRunThroughTheWindowReachesTheServer()
     QCOMPARE(messages[1].rcptTo, QStringList{u"carl@example.com"_s});
     QCOMPARE(messages[1].attachments[0].fileName, u"C3.pdf"_s);
     QVERIFY(messages[1].body.startsWith(u"Dear client,\r\nplease find"_s));
-    QCOMPARE(progEmail->value(), 0);
-    QVERIFY(cmdStart->isEnabled());
+    QCOMPARE(ui.progEmail->value(), 0);
+    QVERIFY(ui.cmdStart->isEnabled());
 }
 
 QTEST_MAIN(TestEmailTest)

@@ -292,22 +292,29 @@ QString checkFlagName(CheckFlag flag)
 QString checkFlagsText(const CheckRow &row)
 {
     QStringList parts;
-    if (row.flags.testFlag(CheckFlag::SeveralDocuments))
-        parts.append(checkFlagName(CheckFlag::SeveralDocuments) + u" ("_s + row.documents.join(u", "_s) + u')');
-    if (row.flags.testFlag(CheckFlag::SharedDocument))
-        parts.append(checkFlagName(CheckFlag::SharedDocument) + u" ("_s + row.documents.join(u", "_s) +
-                     u" also names "_s + row.sharedWith.join(u", "_s) + u')');
-    if (row.flags.testFlag(CheckFlag::SameAddress))
-        parts.append(checkFlagName(CheckFlag::SameAddress) + u" (line "_s + joinLines(row.sameAddressLines) + u')');
-    if (row.flags.testFlag(CheckFlag::SameIdentifier))
-        parts.append(checkFlagName(CheckFlag::SameIdentifier) + u" (line "_s + joinLines(row.sameIdentifierLines) +
-                     u')');
-    if (row.flags.testFlag(CheckFlag::InvalidAddress))
-        parts.append(checkFlagName(CheckFlag::InvalidAddress));
-    if (row.flags.testFlag(CheckFlag::CommonMissing))
-        parts.append(checkFlagName(CheckFlag::CommonMissing));
-    if (row.flags.testFlag(CheckFlag::CommonIsClientList))
-        parts.append(checkFlagName(CheckFlag::CommonIsClientList));
+    for (int bit = 0; bit < kCheckFlagCount; ++bit) {
+        const auto flag = CheckFlag(1u << bit);
+        if (!row.flags.testFlag(flag))
+            continue;
+        QString detail;
+        switch (flag) {
+        case CheckFlag::SeveralDocuments:
+            detail = row.documents.join(u", "_s);
+            break;
+        case CheckFlag::SharedDocument:
+            detail = row.documents.join(u", "_s) + u" also names "_s + row.sharedWith.join(u", "_s);
+            break;
+        case CheckFlag::SameAddress:
+            detail = u"line "_s + joinLines(row.sameAddressLines);
+            break;
+        case CheckFlag::SameIdentifier:
+            detail = u"line "_s + joinLines(row.sameIdentifierLines);
+            break;
+        default:
+            break;
+        }
+        parts.append(detail.isEmpty() ? checkFlagName(flag) : checkFlagName(flag) + u" ("_s + detail + u')');
+    }
     return parts.join(u"; "_s);
 }
 
