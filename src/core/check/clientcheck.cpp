@@ -4,6 +4,7 @@
 #include "clients/documentmatch.h"
 #include "platform/files.h"
 #include "text/csvfield.h"
+#include "text/wordtable.h"
 
 #include <QDir>
 #include <QFile>
@@ -39,6 +40,16 @@ QString joinLines(const QList<qint64> &lines)
         texts.append(QString::number(line));
     return texts.join(u", "_s);
 }
+
+constexpr WordTable<CheckFlag, kCheckFlagCount> kFlagNames{{
+    {CheckFlag::SeveralDocuments, "several documents"_L1},
+    {CheckFlag::SharedDocument, "document names another client"_L1},
+    {CheckFlag::SameAddress, "same address on another line"_L1},
+    {CheckFlag::SameIdentifier, "same client ID on another line"_L1},
+    {CheckFlag::InvalidAddress, "not a valid address"_L1},
+    {CheckFlag::CommonMissing, "common attachment missing"_L1},
+    {CheckFlag::CommonIsClientList, "common attachment is the client list"_L1},
+}};
 
 const char *actionKeyword(CheckAction action)
 {
@@ -268,32 +279,10 @@ QString checkActionText(const CheckRow &row)
     return u"Nothing"_s;
 }
 
-QString checkFlagName(CheckFlag flag)
-{
-    switch (flag) {
-    case CheckFlag::SeveralDocuments:
-        return u"several documents"_s;
-    case CheckFlag::SharedDocument:
-        return u"document names another client"_s;
-    case CheckFlag::SameAddress:
-        return u"same address on another line"_s;
-    case CheckFlag::SameIdentifier:
-        return u"same client ID on another line"_s;
-    case CheckFlag::InvalidAddress:
-        return u"not a valid address"_s;
-    case CheckFlag::CommonMissing:
-        return u"common attachment missing"_s;
-    case CheckFlag::CommonIsClientList:
-        return u"common attachment is the client list"_s;
-    }
-    return QString();
-}
-
 QString checkFlagsText(const CheckRow &row)
 {
     QStringList parts;
-    for (int bit = 0; bit < kCheckFlagCount; ++bit) {
-        const auto flag = CheckFlag(1u << bit);
+    for (const auto &[flag, name] : kFlagNames) {
         if (!row.flags.testFlag(flag))
             continue;
         QString detail;
@@ -313,7 +302,7 @@ QString checkFlagsText(const CheckRow &row)
         default:
             break;
         }
-        parts.append(detail.isEmpty() ? checkFlagName(flag) : checkFlagName(flag) + u" ("_s + detail + u')');
+        parts.append(detail.isEmpty() ? QString(name) : name + u" ("_s + detail + u')');
     }
     return parts.join(u"; "_s);
 }
@@ -332,10 +321,9 @@ QStringList checkSummary(const CheckReport &report)
                  n(report.count(CheckAction::Nothing)));
     QString flagged = u"Flagged rows: "_s + n(report.flaggedCount());
     QStringList perFlag;
-    for (int bit = 0; bit < kCheckFlagCount; ++bit) {
-        const auto flag = CheckFlag(1u << bit);
+    for (const auto &[flag, name] : kFlagNames) {
         if (const qsizetype count = report.count(flag); count > 0)
-            perFlag.append(checkFlagName(flag) + u": "_s + n(count));
+            perFlag.append(name + u": "_s + n(count));
     }
     if (!perFlag.isEmpty())
         flagged += u" ("_s + perFlag.join(u", "_s) + u')';

@@ -87,8 +87,6 @@ bool isUsableMailAddress(const QString &address);
 QString checkActionText(const CheckRow &row);
 /// The row's flags and their details, "; "-separated; empty for an unflagged row.
 QString checkFlagsText(const CheckRow &row);
-/// A short name for one flag ("several documents", ...).
-QString checkFlagName(CheckFlag flag);
 /// The summary shown above the table and printed first by the command line.
 QStringList checkSummary(const CheckReport &report);
 
