@@ -43,6 +43,50 @@ SetupDialog::~SetupDialog() = default;
 
 void SetupDialog::buildUi()
 {
+    // The frames first: Enter must not press any of their buttons (below).
+    QGroupBox *mail = buildMailFrame();
+    QGroupBox *schedule = buildScheduleFrame();
+    QGroupBox *print = buildPrintFrame();
+    auto *cmdOK = makeButton(u"cmdOK"_s, u"OK"_s, QString(), this);
+    auto *cmdHelp = makeButton(u"cmdHelp"_s, u"&Help"_s, QString(), this);
+    // Enter in any box presses OK, never the button that happens to have the focus.
+    for (auto *button : findChildren<QPushButton *>())
+        button->setAutoDefault(false);
+    cmdOK->setDefault(true);
+    auto *buttons = new QHBoxLayout;
+    buttons->addWidget(cmdHelp);
+    buttons->addStretch(1);
+    buttons->addWidget(cmdOK);
+    cmdOK->setMinimumWidth(96);
+
+    auto *right = new QVBoxLayout;
+    right->addWidget(schedule);
+    right->addWidget(print);
+    right->addStretch(1);
+    auto *columns = new QHBoxLayout;
+    columns->setSpacing(12);
+    columns->addWidget(mail, 1);
+    columns->addLayout(right, 1);
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(12, 12, 12, 12);
+    layout->addLayout(columns, 1);
+    layout->addSpacing(6);
+    layout->addLayout(buttons);
+
+    const QList<QWidget *> tabOrder{
+        m_txtMailFrom,  m_txtSMTPServer,  m_cboAuth,           m_txtEmailSslPort,      m_txtUsername,
+        m_txtPassword,  m_cmdTestEmail,   m_chkEnableSchedule, m_txtDelayBetweenSends, m_txtGroupDelay,
+        m_txtGroupSize, m_txtPdfLocation, m_cmdBrowse,         m_cmdTestPrinting,      cmdHelp,
+        cmdOK};
+    for (qsizetype i = 1; i < tabOrder.size(); ++i)
+        setTabOrder(tabOrder[i - 1], tabOrder[i]);
+
+    connect(cmdOK, &QPushButton::clicked, this, &SetupDialog::cmdOK_Click);
+    connect(cmdHelp, &QPushButton::clicked, this, &SetupDialog::cmdHelp_Click);
+}
+
+QGroupBox *SetupDialog::buildMailFrame()
+{
     // Email Configuration: sender and server, with the login details in their own frame.
     auto *frame1 = new QGroupBox(u"Email Configuration"_s, this);
     frame1->setObjectName(u"Frame1"_s);
@@ -77,15 +121,22 @@ void SetupDialog::buildUi()
     auth->addRow(makeLabel(u"Label10"_s, u"Username"_s, frame8), m_txtUsername);
     auth->addRow(makeLabel(u"Label9"_s, u"Password"_s, frame8), m_txtPassword);
 
-    auto *cmdTestEmail = makeButton(u"cmdTestEmail"_s, u"Test &Email"_s, u"Sends a test email"_s, frame1);
+    m_cmdTestEmail = makeButton(u"cmdTestEmail"_s, u"Test &Email"_s, u"Sends a test email"_s, frame1);
     auto *testRow = new QHBoxLayout;
     testRow->addStretch(1);
-    testRow->addWidget(cmdTestEmail);
+    testRow->addWidget(m_cmdTestEmail);
     auto *frame1Layout = new QVBoxLayout(frame1);
     frame1Layout->addLayout(top);
     frame1Layout->addWidget(frame8);
     frame1Layout->addLayout(testRow);
+    connect(m_cmdTestEmail, &QPushButton::clicked, this, &SetupDialog::cmdTestEmail_Click);
+    connect(m_cboAuth, &QComboBox::currentIndexChanged, this, &SetupDialog::showSimpleWarning);
+    connect(m_txtUsername, &QLineEdit::textChanged, this, &SetupDialog::showSimpleWarning);
+    return frame1;
+}
 
+QGroupBox *SetupDialog::buildScheduleFrame()
+{
     // Scheduling: the three pacing values, enabled only while scheduling is ticked.
     auto *frame2 = new QGroupBox(u"Scheduling"_s, this);
     frame2->setObjectName(u"Frame2"_s);
@@ -109,75 +160,31 @@ void SetupDialog::buildUi()
     const int digits = fontMetrics().horizontalAdvance(u"0000000000"_s);
     for (QLineEdit *edit : {m_txtDelayBetweenSends, m_txtGroupDelay, m_txtGroupSize})
         edit->setFixedWidth(digits);
+    connect(m_chkEnableSchedule, &QCheckBox::toggled, this, &SetupDialog::chkEnableSchedule_Click);
+    return frame2;
+}
 
+QGroupBox *SetupDialog::buildPrintFrame()
+{
     // Print Test.
     auto *frame3 = new QGroupBox(u"Print Test"_s, this);
     frame3->setObjectName(u"Frame3"_s);
     m_txtPdfLocation = makeLineEdit(u"txtPdfLocation"_s, u"Path to PDF file"_s, frame3);
-    m_txtPdfLocation->setMinimumWidth(digits * 2);
-    auto *cmdBrowse = makeButton(u"cmdBrowse"_s, u"&Browse"_s, u"Browse for PDF file"_s, frame3);
-    auto *cmdTestPrinting = makeButton(u"cmdTestPrinting"_s, u"Test PDF &Printing"_s, u"Test print"_s, frame3);
-    m_cmdTestPrinting = cmdTestPrinting;
+    m_txtPdfLocation->setMinimumWidth(fontMetrics().horizontalAdvance(u"0000000000"_s) * 2);
+    m_cmdBrowse = makeButton(u"cmdBrowse"_s, u"&Browse"_s, u"Browse for PDF file"_s, frame3);
+    m_cmdTestPrinting = makeButton(u"cmdTestPrinting"_s, u"Test PDF &Printing"_s, u"Test print"_s, frame3);
     auto *print = new QGridLayout(frame3);
     print->addWidget(makeLabel(u"Label5"_s, u"PDF File to print"_s, frame3), 0, 0, 1, 2);
     print->addWidget(m_txtPdfLocation, 1, 0);
-    print->addWidget(cmdBrowse, 1, 1);
+    print->addWidget(m_cmdBrowse, 1, 1);
     auto *printRow = new QHBoxLayout;
     printRow->addStretch(1);
-    printRow->addWidget(cmdTestPrinting);
+    printRow->addWidget(m_cmdTestPrinting);
     print->addLayout(printRow, 2, 0, 1, 2);
     print->setColumnStretch(0, 1);
-
-    auto *cmdOK = makeButton(u"cmdOK"_s, u"OK"_s, QString(), this);
-    auto *cmdHelp = makeButton(u"cmdHelp"_s, u"&Help"_s, QString(), this);
-    // Enter in any box presses OK, never the button that happens to have the focus.
-    for (auto *button : findChildren<QPushButton *>())
-        button->setAutoDefault(false);
-    cmdOK->setDefault(true);
-    auto *buttons = new QHBoxLayout;
-    buttons->addWidget(cmdHelp);
-    buttons->addStretch(1);
-    buttons->addWidget(cmdOK);
-    cmdOK->setMinimumWidth(96);
-
-    auto *right = new QVBoxLayout;
-    right->addWidget(frame2);
-    right->addWidget(frame3);
-    right->addStretch(1);
-    auto *columns = new QHBoxLayout;
-    columns->setSpacing(12);
-    columns->addWidget(frame1, 1);
-    columns->addLayout(right, 1);
-    auto *layout = new QVBoxLayout(this);
-    layout->setContentsMargins(12, 12, 12, 12);
-    layout->addLayout(columns, 1);
-    layout->addSpacing(6);
-    layout->addLayout(buttons);
-
-    setTabOrder(m_txtMailFrom, m_txtSMTPServer);
-    setTabOrder(m_txtSMTPServer, m_cboAuth);
-    setTabOrder(m_cboAuth, m_txtEmailSslPort);
-    setTabOrder(m_txtEmailSslPort, m_txtUsername);
-    setTabOrder(m_txtUsername, m_txtPassword);
-    setTabOrder(m_txtPassword, cmdTestEmail);
-    setTabOrder(cmdTestEmail, m_chkEnableSchedule);
-    setTabOrder(m_chkEnableSchedule, m_txtDelayBetweenSends);
-    setTabOrder(m_txtDelayBetweenSends, m_txtGroupDelay);
-    setTabOrder(m_txtGroupDelay, m_txtGroupSize);
-    setTabOrder(m_txtGroupSize, m_txtPdfLocation);
-    setTabOrder(m_txtPdfLocation, cmdBrowse);
-    setTabOrder(cmdBrowse, cmdTestPrinting);
-    setTabOrder(cmdTestPrinting, cmdHelp);
-    setTabOrder(cmdHelp, cmdOK);
-
-    connect(m_chkEnableSchedule, &QCheckBox::toggled, this, &SetupDialog::chkEnableSchedule_Click);
-    connect(m_cboAuth, &QComboBox::currentIndexChanged, this, &SetupDialog::showSimpleWarning);
-    connect(m_txtUsername, &QLineEdit::textChanged, this, &SetupDialog::showSimpleWarning);
-    connect(cmdOK, &QPushButton::clicked, this, &SetupDialog::cmdOK_Click);
-    connect(cmdTestEmail, &QPushButton::clicked, this, &SetupDialog::cmdTestEmail_Click);
-    connect(cmdBrowse, &QPushButton::clicked, this, &SetupDialog::cmdBrowse_Click);
-    connect(cmdTestPrinting, &QPushButton::clicked, this, &SetupDialog::cmdTestPrinting_Click);
-    connect(cmdHelp, &QPushButton::clicked, this, &SetupDialog::cmdHelp_Click);
+    connect(m_cmdBrowse, &QPushButton::clicked, this, &SetupDialog::cmdBrowse_Click);
+    connect(m_cmdTestPrinting, &QPushButton::clicked, this, &SetupDialog::cmdTestPrinting_Click);
+    return frame3;
 }
 
 void SetupDialog::load()

@@ -8,6 +8,7 @@
 
 class QCheckBox;
 class QComboBox;
+class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -40,6 +41,9 @@ Q_SIGNALS:
 
 private:
     void buildUi();
+    QGroupBox *buildMailFrame();
+    QGroupBox *buildScheduleFrame();
+    QGroupBox *buildPrintFrame();
     void load();
     void chkEnableSchedule_Click();
     /// Shows lblSimpleWarning while "Simple" is chosen and a user name is set.
@@ -88,6 +92,8 @@ private:
     QLineEdit *m_txtGroupDelay = nullptr;
     QLineEdit *m_txtGroupSize = nullptr;
     QLineEdit *m_txtPdfLocation = nullptr;
+    QPushButton *m_cmdTestEmail = nullptr;
+    QPushButton *m_cmdBrowse = nullptr;
     QPushButton *m_cmdTestPrinting = nullptr;
     WorkerThread m_printTest{this}; ///< the print test under way, off the UI thread
 };
