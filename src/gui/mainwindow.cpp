@@ -75,7 +75,7 @@ MainWindow::MainWindow(const AppServices &services, QWidget *parent) : QMainWind
 {
     setObjectName(u"frmMain"_s);
     setWindowIcon(appIcon());
-    m_session = new RunSession(m_services, m_settings, this);
+    m_session = std::make_unique<RunSession>(m_services, m_settings, this);
     buildUi();
     buildMenus();
     load();
@@ -126,17 +126,17 @@ void MainWindow::buildUi()
             OptAddAttachment_Click(index);
     });
     // A run in progress reads the path afresh for every client.
-    connect(m_txtCommonAttachmentPath, &QLineEdit::textChanged, m_session, &RunSession::setCommonAttachmentPath);
+    connect(m_txtCommonAttachmentPath, &QLineEdit::textChanged, m_session.get(), &RunSession::setCommonAttachmentPath);
     connect(m_cmdStart, &QPushButton::clicked, this, &MainWindow::cmdStart_Click);
     connect(m_cmdAbort, &QPushButton::clicked, this, &MainWindow::cmdAbort_Click);
     connect(m_cmdCheck, &QPushButton::clicked, this, &MainWindow::showCheck);
 
-    connect(m_session, &RunSession::statusCleared, this, &MainWindow::clearStatus);
-    connect(m_session, &RunSession::linesLogged, this, &MainWindow::appendStatusLines);
-    connect(m_session, &RunSession::emailProgressChanged, m_progEmail, &QProgressBar::setValue);
-    connect(m_session, &RunSession::printProgressChanged, this, &MainWindow::setPrintProgress);
-    connect(m_session, &RunSession::runningChanged, this, &MainWindow::setRunning);
-    connect(m_session, &RunSession::finished, this, &MainWindow::runFinished);
+    connect(m_session.get(), &RunSession::statusCleared, this, &MainWindow::clearStatus);
+    connect(m_session.get(), &RunSession::linesLogged, this, &MainWindow::appendStatusLines);
+    connect(m_session.get(), &RunSession::emailProgressChanged, m_progEmail, &QProgressBar::setValue);
+    connect(m_session.get(), &RunSession::printProgressChanged, this, &MainWindow::setPrintProgress);
+    connect(m_session.get(), &RunSession::runningChanged, this, &MainWindow::setRunning);
+    connect(m_session.get(), &RunSession::finished, this, &MainWindow::runFinished);
 
     resize(980, 660);
     setMinimumSize(760, 540);

@@ -6,6 +6,8 @@
 #include <QMainWindow>
 #include <QPointer>
 
+#include <memory>
+
 class QAction;
 class QButtonGroup;
 class QCheckBox;
@@ -81,7 +83,7 @@ private:
 
     const AppServices m_services;
     SettingsHolder m_settings;
-    RunSession *m_session = nullptr;
+    std::unique_ptr<RunSession> m_session;
     QString m_lastChosenFile; // the file dialog starts from the last choice, like one shared dialog
     bool m_closing = false;
 
