@@ -36,13 +36,9 @@ bool sameName(QStringView a, QStringView b)
 
 } // namespace
 
-FieldTemplate::FieldTemplate(const QString &text, const ClientList &clients)
-    : FieldTemplate(text, clients.columnNames(), clients.columnCount())
+FieldTemplate::FieldTemplate(const QString &text, const ClientList &clients) : m_text(text)
 {
-}
-
-FieldTemplate::FieldTemplate(const QString &text, const QStringList &columnNames, qsizetype columnCount) : m_text(text)
-{
+    const QStringList &columnNames = clients.columnNames();
     const auto columnOf = [&](QStringView inside) -> qsizetype {
         const QStringView name = inside.trimmed();
         if (name.isEmpty())
@@ -52,7 +48,7 @@ FieldTemplate::FieldTemplate(const QString &text, const QStringList &columnNames
         if (sameName(name, u"email"))
             return 1;
         if (const qsizetype number = fieldNumber(name); number > 0)
-            return number <= std::max<qsizetype>(columnCount, 2) ? number - 1 : kUnknown;
+            return number <= clients.columnCount() ? number - 1 : kUnknown;
         const auto named = std::find_if(columnNames.cbegin(), columnNames.cend(),
                                         [&](const QString &column) { return sameName(column, name); });
         return named == columnNames.cend() ? kUnknown : named - columnNames.cbegin();
@@ -123,15 +119,6 @@ QStringList FieldTemplate::unknownPlaceholders() const
         }
     }
     return unknown;
-}
-
-QList<qsizetype> FieldTemplate::usedColumns() const
-{
-    QList<qsizetype> columns;
-    for (const Piece &field : m_fields)
-        columns.append(field.column);
-    std::sort(columns.begin(), columns.end());
-    return columns;
 }
 
 bool FieldTemplate::usesEmptyField(const ClientList &clients, qsizetype row) const

@@ -28,9 +28,6 @@ public:
     FieldTemplate() = default;
     /// Parses `text` against the columns of `clients`: their names and how many there are.
     FieldTemplate(const QString &text, const ClientList &clients);
-    /// Parses `text` against the given column names; `{{N}}` names a column when N is at most
-    /// `columnCount` (and always for N = 1 or 2).
-    FieldTemplate(const QString &text, const QStringList &columnNames, qsizetype columnCount);
 
     /// The text as written.
     const QString &text() const;
@@ -39,8 +36,6 @@ public:
     /// The placeholders that name no column, as written ("{{Name}}"), each once, in order. One
     /// longer than 40 characters (an unclosed one runs to the end of its line) is cut short with "...".
     QStringList unknownPlaceholders() const;
-    /// The fields the text uses, 0-based (0 the identifier), ascending, each once.
-    QList<qsizetype> usedColumns() const;
     /// Whether a field the text uses is empty or blank on row `row` of `clients` (a line without
     /// that field included).
     bool usesEmptyField(const ClientList &clients, qsizetype row) const;
