@@ -106,6 +106,8 @@ run config set SubjectLine "Package check" || fail "quorvale config set"
 helpline="$(run --help | tail -n 1)"
 [ "$helpline" = "The help pages are in /usr/share/quorvale/help (start with main.html)." ] \
     || fail "quorvale --help ends with \"$helpline\""
+# The help pages of the source tree are the fallback of a build folder only, never of the package.
+! grep -qF "$src/help" /usr/bin/quorvale || fail "the installed program looks for help in the source tree"
 man -w quorvale | grep -qx /usr/share/man/man1/quorvale.1.gz || fail "man does not find the manual page"
 env HOME="$home" XDG_CONFIG_HOME="$home/config" XDG_DATA_HOME="$home/data" XDG_RUNTIME_DIR="$home" \
     QT_QPA_PLATFORM=offscreen /usr/bin/quorvale >"$work/window.log" 2>&1 &

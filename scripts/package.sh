@@ -15,7 +15,7 @@ LDFLAGS="$(dpkg-buildflags --get LDFLAGS)"
 export CXXFLAGS LDFLAGS
 
 cmake -S . -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr \
-    -DQUORVALE_BUILD_TESTS=OFF -DQUORVALE_BUILD_BENCH=OFF >/dev/null
+    -DQUORVALE_BUILD_TESTS=OFF -DQUORVALE_BUILD_BENCH=OFF -DQUORVALE_SOURCE_HELP=OFF >/dev/null
 cmake --build "$build_dir" --parallel "$(nproc)"
 rm -f "$build_dir"/quorvale_*.deb
 (cd "$build_dir" && cpack -G DEB >/dev/null)

@@ -51,7 +51,7 @@ int main(int argc, char **argv)
     CheckReport report;
     for (int round = 0; round < 3; ++round) {
         timer.start();
-        report = CheckClientList({csvPath, AttachmentMode::ClientSpecific, QString(), true});
+        report = checkClientList({csvPath, AttachmentMode::ClientSpecific, QString(), true});
         const qint64 ms = timer.elapsed();
         best = best < 0 ? ms : std::min(best, ms);
     }

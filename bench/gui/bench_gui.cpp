@@ -6,8 +6,9 @@
 #include "gui/guifakes.h"
 #include "gui/mainwindow.h"
 #include "gui/runbridge.h"
-#include "settings/scramble.h"
 #include "settings/settingsstore.h"
+#include "settings/settingstable.h"
+#include "support/fakemailer.h"
 #include "support/fakes.h"
 
 #include <QApplication>
@@ -63,35 +64,30 @@ int main(int argc, char **argv)
 
     QTemporaryDir dir;
     auto store = openSettingsStore(dir.filePath(u"Quorvale.ini"_s));
-    const auto put = [&](const char *name, const QString &value) {
-        store->RegWriteValue(QString::fromLatin1(name), ValueKind::Text, value);
-    };
-    put("SMPTServer", u"127.0.0.1"_s);
-    put("SSLport", u"25"_s);
-    put("UserName", u"user"_s);
-    put("PW", ScrambleText(false, u"secret"_s, true));
-    put("EnableSchedule", u"1"_s);
-    put("DelayBetweenSends", u"0"_s);
+    AppSettings settings;
+    if (!saveSettings(*store,
+                      {{&AppSettings::SMTPServer, u"127.0.0.1"_s},
+                       {&AppSettings::SSLport, u"25"_s},
+                       {&AppSettings::UserName, u"user"_s},
+                       {&AppSettings::Password, u"secret"_s},
+                       {&AppSettings::EnableSchedule, u"1"_s},
+                       {&AppSettings::DelayBetweenSends, u"0"_s}},
+                      settings, nullptr))
+        return 1;
     QFile csv(dir.filePath(u"clients.csv"_s));
     if (!csv.open(QIODevice::WriteOnly))
         return 1;
     for (int i = 1; i <= clients; ++i)
         csv.write(QByteArray::number(i) + ",client" + QByteArray::number(i) + "@example.com\r\n");
     csv.close();
-    put("CSVpath", csv.fileName());
+    if (!saveSetting(*store, &AppSettings::CSVpath, csv.fileName()))
+        return 1;
 
     ScriptedDialogs dialogs;
-    RecordingMailer mailer;
+    FakeMailer mailer;
     RecordingPrinter printer;
     FakeClock clock; // pauses pass at once: the run logs as fast as it can
-    MainWindowOptions options;
-    options.store = store.get();
-    options.mailer = &mailer;
-    options.printer = &printer;
-    options.clock = &clock;
-    options.dialogs = &dialogs;
-    options.dataFolder = dir.filePath(u"data"_s);
-    MainWindow w(options);
+    MainWindow w(AppServices{*store, mailer, printer, clock, dialogs, dir.filePath(u"data"_s), {}});
     w.show();
     app.bridge = w.findChild<RunBridge *>();
 

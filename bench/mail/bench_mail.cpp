@@ -6,8 +6,7 @@
 // Usage: bench_mail [--small N] [--large N] [--tls N] [--big-mib M] [--rounds R] [--node-modules DIR]
 // Each client runs in a child process of its own, so that its peak memory is its own.
 
-#include "mail/mailman.h"
-#include "mail/sendmail.h"
+#include "mail/smtpmailer.h"
 #include "support/smtpfixture.h"
 
 #include <QCoreApplication>
@@ -65,19 +64,18 @@ int worker(const QStringList &args)
     const int count = args.value(3).toInt();
     const QString attachment = args.value(4) == u"-" ? QString() : args.value(4);
 
-    MailMan mailman;
+    SmtpMailer mailer;
     int sent = 0;
     QElapsedTimer timer;
     timer.start();
     for (int i = 0; i < count; ++i) {
         const MailMessage message{u"client%1@example.org"_s.arg(i), attachment, u"Your documents"_s,
                                   u"Dear client,\nplease find your documents attached.\n"_s};
-        QString status, errors;
-        SendMail(mailman, settings, message, status, errors);
-        if (status == u"OK")
+        const SendResult result = SendMail(mailer, message, settings);
+        if (result.sent())
             ++sent;
         else
-            std::fprintf(stderr, "send %d: %s\n", i, qPrintable(errors));
+            std::fprintf(stderr, "send %d: %s\n", i, qPrintable(result.errorText));
     }
     printResult(double(timer.nsecsElapsed()) / 1e9, sent);
     return sent == count ? 0 : 1;

@@ -3,20 +3,26 @@
 #include "appinfo.h"
 #include "check/clientcheck.h"
 #include "mail/attachmentcache.h"
-#include "mail/sendmail.h"
+#include "mail/smtpmailer.h"
 #include "platform/process.h"
 #include "run/batchrun.h"
 #include "run/clock.h"
 #include "run/printer.h"
 #include "run/prompter.h"
 #include "run/statuslog.h"
+#include "settings/bodyfile.h"
 #include "settings/settingsstore.h"
+#include "settings/settingstable.h"
 
 #include <QCoreApplication>
 #include <QFile>
 #include <QMutex>
+#include <QHash>
+#include <QSet>
 #include <QStringList>
 
+#include <algorithm>
+#include <array>
 #include <cstdio>
 #include <iostream>
 #include <optional>
@@ -204,133 +210,186 @@ void warnAboutLoginInClear(const AppSettings &settings)
                                 "password go to the server unencrypted.\n"_s);
 }
 
+// --- the options of run and check ----------------------------------------------------------
+
+/// The commands that take the options of a mailing.
+enum Command : unsigned
+{
+    Run = 1u << 0,
+    Check = 1u << 1,
+};
+
+/// One option: its name (and short form), whether a value follows it, the commands that take it
+/// and those that take it only to ignore it, and the option it may not come with.
+struct Option
+{
+    QLatin1StringView name;
+    QLatin1StringView alias = {};
+    bool takesValue = false;
+    unsigned commands = Run | Check;
+    QLatin1StringView excludes = {};
+};
+
+/// The one table of the options of run and check, so that they cannot drift apart. Check takes
+/// run's message options and --yes, and ignores them.
+constexpr std::array<Option, 13> kOptions{{
+    {.name = "--csv"_L1, .takesValue = true},
+    {.name = "--subject"_L1, .takesValue = true},
+    {.name = "--body"_L1, .takesValue = true},
+    {.name = "--body-file"_L1, .takesValue = true},
+    {.name = "--mode"_L1, .takesValue = true},
+    {.name = "--attachment"_L1, .takesValue = true},
+    {.name = "--save"_L1, .takesValue = true, .commands = Check},
+    {.name = "--print"_L1},
+    {.name = "--yes"_L1, .alias = "-y"_L1},
+    {.name = "--resume"_L1, .commands = Run, .excludes = "--no-resume"_L1},
+    {.name = "--no-resume"_L1, .commands = Run, .excludes = "--resume"_L1},
+    {.name = "--include-unknown"_L1, .commands = Run},
+    {.name = "--retry-failed"_L1, .commands = Run},
+}};
+
+/// The options given to one command, by name ("--csv"): the value of each valued one (the last
+/// given), and the flags.
+class Options
+{
+public:
+    /// Reads `args` for `command` (its name `commandName` for the messages); false with the usage
+    /// error in `error`.
+    bool parse(const QStringList &args, Command command, const QString &commandName, QString *error)
+    {
+        for (qsizetype i = 0; i < args.size(); ++i) {
+            QString name = args.at(i);
+            std::optional<QString> value;
+            if (const qsizetype eq = name.indexOf(u'='); name.startsWith("--"_L1) && eq > 0) {
+                value = name.mid(eq + 1);
+                name.truncate(eq);
+            }
+            const auto option = std::find_if(kOptions.cbegin(), kOptions.cend(), [&name, command](const Option &o) {
+                return (o.commands & command) && (name == o.name || (!o.alias.isEmpty() && name == o.alias));
+            });
+            if (option != kOptions.cend() && option->takesValue) {
+                if (!value && i + 1 < args.size())
+                    value = args.at(++i);
+                if (!value)
+                    return fail(error, name + u" needs a value"_s);
+                m_values.insert(option->name, *value);
+                continue;
+            }
+            if (value)
+                return fail(error, name + u" takes no value"_s);
+            if (option == kOptions.cend())
+                return fail(error, u"unknown option for "_s + commandName + u": "_s + name);
+            if (!option->excludes.isEmpty() && m_flags.contains(option->excludes)) {
+                // Named in the order of the table.
+                const auto other = std::find_if(kOptions.cbegin(), kOptions.cend(),
+                                                [option](const Option &o) { return o.name == option->excludes; });
+                const auto [first, second] = std::minmax(option, other);
+                return fail(error, u"give either %1 or %2, not both"_s.arg(first->name, second->name));
+            }
+            m_flags.insert(option->name);
+        }
+        return true;
+    }
+
+    bool has(QLatin1StringView name) const { return m_flags.contains(name) || m_values.contains(name); }
+    std::optional<QString> value(QLatin1StringView name) const
+    {
+        const auto it = m_values.constFind(name);
+        return it == m_values.cend() ? std::nullopt : std::optional<QString>(*it);
+    }
+
+private:
+    static bool fail(QString *error, const QString &text)
+    {
+        *error = text;
+        return false;
+    }
+
+    QHash<QString, QString> m_values;
+    QSet<QString> m_flags;
+};
+
+/// The attachment mode and the common attachment of --mode and --attachment; false with the
+/// usage error in `error`.
+bool readAttachmentOptions(const Options &options, AttachmentMode *mode, QString *commonPath, QString *error)
+{
+    const QString name = options.value("--mode"_L1).value_or(u"none"_s);
+    const std::optional<AttachmentMode> named = attachmentModeNamed(name);
+    if (!named) {
+        *error = u"--mode must be none, common or client, not "_s + name;
+        return false;
+    }
+    if (options.has("--attachment"_L1) && *named != AttachmentMode::Common) {
+        *error = u"--attachment is only used with --mode common"_s;
+        return false;
+    }
+    *mode = *named;
+    *commonPath = options.value("--attachment"_L1).value_or(QString());
+    return true;
+}
+
 // --- run ------------------------------------------------------------------------------------
 
-int runCommand(const QStringList &args)
+/// The run's request from its options; false with the usage error in `error`.
+bool readRunOptions(const Options &options, RunRequest &request, QString *error)
 {
-    RunRequest request;
-    std::optional<QString> csv, subject, body, bodyFile, mode, attachment;
-    bool assumeYes = false;
-    std::optional<ResumeChoice> resume;
-    for (qsizetype i = 0; i < args.size(); ++i) {
-        QString option = args.at(i);
-        std::optional<QString> inlineValue;
-        if (const qsizetype eq = option.indexOf(u'='); option.startsWith("--"_L1) && eq > 0) {
-            inlineValue = option.mid(eq + 1);
-            option.truncate(eq);
-        }
-        const auto value = [&]() -> std::optional<QString> {
-            if (inlineValue)
-                return inlineValue;
-            if (i + 1 < args.size())
-                return args.at(++i);
-            return std::nullopt;
-        };
-        std::optional<QString> *target = nullptr;
-        if (option == "--csv"_L1)
-            target = &csv;
-        else if (option == "--subject"_L1)
-            target = &subject;
-        else if (option == "--body"_L1)
-            target = &body;
-        else if (option == "--body-file"_L1)
-            target = &bodyFile;
-        else if (option == "--mode"_L1)
-            target = &mode;
-        else if (option == "--attachment"_L1)
-            target = &attachment;
-        if (target) {
-            *target = value();
-            if (!*target)
-                return usageError(option + u" needs a value"_s);
-            continue;
-        }
-        if (inlineValue)
-            return usageError(option + u" takes no value"_s);
-        if (option == "--print"_L1)
-            request.print = true;
-        else if (option == "--yes"_L1 || option == "-y"_L1)
-            assumeYes = true;
-        else if (option == "--resume"_L1 || option == "--no-resume"_L1) {
-            const ResumeChoice choice =
-                option == "--resume"_L1 ? ResumeChoice::Resume : ResumeChoice::StartAfresh;
-            if (resume && *resume != choice)
-                return usageError(u"give either --resume or --no-resume, not both"_s);
-            resume = choice;
-        } else if (option == "--include-unknown"_L1)
-            request.includeUnknown = true;
-        else if (option == "--retry-failed"_L1)
-            request.retryFailed = true;
-        else
-            return usageError(u"unknown option for run: "_s + option);
-    }
-    request.csvPath = csv.value_or(QString());
+    request.csvPath = options.value("--csv"_L1).value_or(QString());
+    request.print = options.has("--print"_L1);
+    request.includeUnknown = options.has("--include-unknown"_L1);
+    request.retryFailed = options.has("--retry-failed"_L1);
+    const bool resume = options.has("--resume"_L1);
+    const bool noResume = options.has("--no-resume"_L1);
     if (request.csvPath.isEmpty())
-        return usageError(u"run needs --csv FILE, the client CSV file"_s);
-    if (body && bodyFile)
-        return usageError(u"give either --body or --body-file, not both"_s);
-    if (request.includeUnknown && resume != ResumeChoice::Resume)
-        return usageError(u"--include-unknown is only used with --resume"_s);
-    if (request.retryFailed && resume)
-        return usageError(u"--retry-failed takes neither --resume nor --no-resume"_s);
+        *error = u"run needs --csv FILE, the client CSV file"_s;
+    else if (options.has("--body"_L1) && options.has("--body-file"_L1))
+        *error = u"give either --body or --body-file, not both"_s;
+    else if (request.includeUnknown && !resume)
+        *error = u"--include-unknown is only used with --resume"_s;
+    else if (request.retryFailed && (resume || noResume))
+        *error = u"--retry-failed takes neither --resume nor --no-resume"_s;
+    if (!error->isEmpty())
+        return false;
     // --yes answers the confirmation only: skipping clients, or sending to them a second time, is
     // never decided for the user.
-    request.resume = resume.value_or(assumeYes ? ResumeChoice::Refuse : ResumeChoice::Ask);
+    request.resume = resume     ? ResumeChoice::Resume
+                     : noResume ? ResumeChoice::StartAfresh
+                     : options.has("--yes"_L1) ? ResumeChoice::Refuse
+                                              : ResumeChoice::Ask;
+    return true;
+}
 
-    RunControl control;
-    const QString modeName = mode.value_or(u"none"_s);
-    if (modeName == "none"_L1)
-        control.setAttachmentMode(AttachmentMode::None);
-    else if (modeName == "common"_L1)
-        control.setAttachmentMode(AttachmentMode::Common);
-    else if (modeName == "client"_L1)
-        control.setAttachmentMode(AttachmentMode::ClientSpecific);
-    else
-        return usageError(u"--mode must be none, common or client, not "_s + modeName);
-    if (attachment && control.attachmentMode() != AttachmentMode::Common)
-        return usageError(u"--attachment is only used with --mode common"_s);
-    control.setCommonAttachmentPath(attachment.value_or(QString()));
-
-    const std::unique_ptr<SettingsStore> store = openSettingsStore();
-    const AppSettings settings = loadSettings(*store);
-    request.subject = subject.value_or(settings.SubjectLine);
-    if (body || bodyFile) {
-        if (body) {
-            request.body = *body;
-        } else {
-            QFile file(*bodyFile);
-            if (!file.open(QIODevice::ReadOnly))
-                return usageError(u"the body file cannot be read: "_s + *bodyFile + u" ("_s +
-                                  file.errorString() + u')');
-            request.body = QString::fromUtf8(file.readAll());
-        }
-        // The window's body has CR LF line breaks, and so must the saved body file it reads back.
-        request.body.replace(u"\r\n"_s, u"\n"_s);
-        request.body.replace(u'\n', u"\r\n"_s);
-    } else {
+/// The body the run sends: --body, the file of --body-file, or the saved one. False with `error`
+/// and the exit status in `status` when it cannot be read.
+bool readRunBody(const Options &options, const AppSettings &settings, QString &body, int *status)
+{
+    const std::optional<QString> text = options.value("--body"_L1);
+    const std::optional<QString> path = options.value("--body-file"_L1);
+    if (!text && !path) {
         QString error;
-        if (!ReadBodyFile(settings.DataFolder, request.body, &error)) {
-            writeErr(u"quorvale: the saved body cannot be read: "_s + error + u'\n');
-            return NotStarted;
+        if (readBodyFile(settings.DataFolder, body, &error))
+            return true;
+        writeErr(u"quorvale: the saved body cannot be read: "_s + error + u'\n');
+        *status = NotStarted;
+        return false;
+    }
+    if (text) {
+        body = *text;
+    } else {
+        QFile file(*path);
+        if (!file.open(QIODevice::ReadOnly)) {
+            *status = usageError(u"the body file cannot be read: "_s + *path + u" ("_s + file.errorString() + u')');
+            return false;
         }
+        body = QString::fromUtf8(file.readAll());
     }
+    // The window's body has CR LF line breaks, and so must the saved body file it reads back.
+    body.replace(u"\r\n"_s, u"\n"_s);
+    body.replace(u'\n', u"\r\n"_s);
+    return true;
+}
 
-    warnAboutLoginInClear(settings);
-    StdoutLog log;
-    ConsolePrompter prompter(assumeYes);
-    const auto currentSettings = [&settings] { return settings; };
-    SmtpMailer mailer(currentSettings);
-    CommandPrinter printer;
-    SystemClock clock;
-    BatchRun run(RunDependencies{*store, log, prompter, mailer, printer, clock, control, nullptr, currentSettings});
-    if (run.prepare(request)) {
-        abortOnTerminationSignals(control.abort());
-        run.execute();
-    } else if (run.earlierRunUnfinished() && request.resume == ResumeChoice::Refuse) {
-        writeErr(
-            u"quorvale: give --resume to skip the clients the earlier run sent to, or --no-resume to "
-                           "go over every client again.\n"_s);
-    }
+int exitStatusOf(const BatchRun &run)
+{
     switch (run.outcome()) {
     case RunOutcome::Completed:
         return Ok;
@@ -346,81 +405,79 @@ int runCommand(const QStringList &args)
     return NotStarted;
 }
 
+int runCommand(const QStringList &args)
+{
+    Options options;
+    RunRequest request;
+    RunControl control;
+    AttachmentMode mode = AttachmentMode::None;
+    QString commonPath;
+    QString error;
+    if (!options.parse(args, Run, u"run"_s, &error) || !readRunOptions(options, request, &error) ||
+        !readAttachmentOptions(options, &mode, &commonPath, &error))
+        return usageError(error);
+    control.setAttachmentMode(mode);
+    control.setCommonAttachmentPath(commonPath);
+
+    const std::unique_ptr<SettingsStore> store = openSettingsStore();
+    const AppSettings settings = loadSettings(*store);
+    request.subject = options.value("--subject"_L1).value_or(settings.SubjectLine);
+    int status = NotStarted;
+    if (!readRunBody(options, settings, request.body, &status))
+        return status;
+
+    warnAboutLoginInClear(settings);
+    StdoutLog log;
+    ConsolePrompter prompter(options.has("--yes"_L1));
+    SmtpMailer mailer(settings.DataFolder);
+    CommandPrinter printer;
+    SystemClock clock;
+    BatchRun run(
+        RunDependencies{*store, log, prompter, mailer, printer, clock, control, nullptr, [&settings] { return settings; }});
+    if (run.prepare(request)) {
+        abortOnTerminationSignals(control.abort());
+        run.execute();
+    } else if (run.earlierRunUnfinished() && request.resume == ResumeChoice::Refuse) {
+        writeErr(u"quorvale: give --resume to skip the clients the earlier run sent to, or --no-resume to "
+                 "go over every client again.\n"_s);
+    }
+    return exitStatusOf(run);
+}
+
 // --- check --------------------------------------------------------------------------------
 
 int checkCommand(const QStringList &args)
 {
+    Options options;
     CheckRequest request;
-    std::optional<QString> mode, attachment, save;
-    for (qsizetype i = 0; i < args.size(); ++i) {
-        QString option = args.at(i);
-        std::optional<QString> value;
-        if (const qsizetype eq = option.indexOf(u'='); option.startsWith("--"_L1) && eq > 0) {
-            value = option.mid(eq + 1);
-            option.truncate(eq);
-        }
-        static const QStringList valued{u"--csv"_s,        u"--subject"_s,
-                                        u"--body"_s,       u"--body-file"_s,
-                                        u"--mode"_s,       u"--attachment"_s,
-                                        u"--save"_s};
-        if (valued.contains(option)) {
-            if (!value && i + 1 < args.size())
-                value = args.at(++i);
-            if (!value)
-                return usageError(option + u" needs a value"_s);
-            if (option == "--csv"_L1)
-                request.csvPath = *value;
-            else if (option == "--mode"_L1)
-                mode = value;
-            else if (option == "--attachment"_L1)
-                attachment = value;
-            else if (option == "--save"_L1)
-                save = value;
-            continue;
-        }
-        if (value)
-            return usageError(option + u" takes no value"_s);
-        if (option == "--print"_L1)
-            request.print = true;
-        else if (option != "--yes"_L1 && option != "-y"_L1)
-            return usageError(u"unknown option for check: "_s + option);
-    }
+    QString error;
+    if (!options.parse(args, Check, u"check"_s, &error))
+        return usageError(error);
+    request.csvPath = options.value("--csv"_L1).value_or(QString());
+    request.print = options.has("--print"_L1);
     if (request.csvPath.isEmpty())
         return usageError(u"check needs --csv FILE, the client CSV file"_s);
-    const QString modeName = mode.value_or(u"none"_s);
-    if (modeName == "none"_L1)
-        request.mode = AttachmentMode::None;
-    else if (modeName == "common"_L1)
-        request.mode = AttachmentMode::Common;
-    else if (modeName == "client"_L1)
-        request.mode = AttachmentMode::ClientSpecific;
-    else
-        return usageError(u"--mode must be none, common or client, not "_s + modeName);
-    if (attachment && request.mode != AttachmentMode::Common)
-        return usageError(u"--attachment is only used with --mode common"_s);
-    request.commonPath = attachment.value_or(QString());
+    if (!readAttachmentOptions(options, &request.mode, &request.commonPath, &error))
+        return usageError(error);
 
     platform::ignoreBrokenPipe();
-    const CheckReport report = CheckClientList(request);
+    const CheckReport report = checkClientList(request);
     if (!report.error.isEmpty()) {
         writeErr(report.error + u'\n');
         return NotStarted;
     }
     QString out = checkSummary(report).join(u'\n') + u"\n\n"_s;
     for (const CheckRow &row : report.rows) {
-        out += (row.flags ? u"! "_s : u"  "_s) + QString::number(row.lineNumber) +
-               u'\t' + row.clientId + u'\t' + row.address + u'\t' +
-               checkActionText(row);
+        out += (row.flags ? u"! "_s : u"  "_s) + QString::number(row.lineNumber) + u'\t' + row.clientId + u'\t' +
+               row.address + u'\t' + checkActionText(row);
         if (row.flags)
             out += u'\t' + checkFlagsText(row);
         out += u'\n';
     }
     writeOut(out);
-    if (save) {
-        QString error;
-        if (!SaveCheckCsv(report, *save, &error)) {
-            writeErr(u"quorvale: the check could not be saved to "_s + *save + u" ("_s + error +
-                     u")\n"_s);
+    if (const std::optional<QString> save = options.value("--save"_L1)) {
+        if (!saveCheckCsv(report, *save, &error)) {
+            writeErr(u"quorvale: the check could not be saved to "_s + *save + u" ("_s + error + u")\n"_s);
             return NotStarted;
         }
     }
@@ -436,8 +493,7 @@ int testEmailCommand(const QStringList &args)
     const QString address = args.value(0);
     const std::unique_ptr<SettingsStore> store = openSettingsStore();
     const AppSettings settings = loadSettings(*store);
-    if (settings.SMTPServer.isEmpty() || settings.SSLport.isEmpty() || settings.UserName.isEmpty() ||
-        settings.Password.isEmpty()) {
+    if (!isMailServerComplete(settings)) {
         writeErr(u"Your email server setup is not complete.\n"_s);
         return NotStarted;
     }
@@ -449,18 +505,15 @@ int testEmailCommand(const QStringList &args)
     warnAboutLoginInClear(settings);
     StdoutLog log;
     log.LogStatus(u"Testing Email..."_s);
-    SmtpMailer mailer([&settings] { return settings; });
-    const MailMessage message{address, QString(), u"Test subject line text"_s,
-                              u"Test email body text"_s};
-    QString status, errors, error;
-    const bool attempted = mailer.sendMail(message, status, errors, &error, {}, {});
-    const bool sent = attempted && status == "OK"_L1;
-    if (!sent) {
-        log.LogStatus(attempted ? errors : error);
+    SmtpMailer mailer(settings.DataFolder);
+    const MailMessage message{address, QString(), u"Test subject line text"_s, u"Test email body text"_s};
+    const SendResult result = SendMail(mailer, message, settings);
+    if (!result.sent()) {
+        log.LogStatus(result.errorText);
         log.LogStatus(u"Email test bad or had problems!"_s);
     }
     log.LogStatus(u"Email testing complete"_s);
-    return sent ? Ok : Failed;
+    return result.sent() ? Ok : Failed;
 }
 
 // --- config ---------------------------------------------------------------------------------
@@ -529,7 +582,7 @@ int configCommand(const QStringList &args)
             return NotStarted;
         }
         QString error;
-        if (!SaveSettingText(*store, *setting, value, &error)) {
+        if (!saveSetting(*store, setting->key, value, &error)) {
             writeErr(u"quorvale: "_s + setting->name + u" could not be saved: "_s + error +
                      u'\n');
             return Failed;

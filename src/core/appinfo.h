@@ -23,8 +23,8 @@ inline QString appVersion()
 }
 
 /// The folder that holds the HTML help: beside the program ("help/"), where an installation
-/// puts it ("../share/quorvale/help"), or the source tree when running from a build folder.
-/// Empty when none exists.
+/// puts it ("../share/quorvale/help"), or, in a build not made for installing (the option
+/// QUORVALE_SOURCE_HELP), the source tree. Empty when none exists.
 QString helpFolder();
 
 } // namespace quorvale

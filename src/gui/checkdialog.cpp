@@ -14,7 +14,6 @@
 #include <QPushButton>
 #include <QStyle>
 #include <QTableView>
-#include <QThread>
 #include <QVBoxLayout>
 
 #include <utility>
@@ -32,7 +31,7 @@ void CheckTableModel::setReport(const CheckReport *report)
 
 bool CheckTableModel::isFlagged(int row) const
 {
-    return m_report && row >= 0 && size_t(row) < m_report->rows.size() && m_report->rows[size_t(row)].flags != 0;
+    return m_report && row >= 0 && size_t(row) < m_report->rows.size() && bool(m_report->rows[size_t(row)].flags);
 }
 
 int CheckTableModel::rowCount(const QModelIndex &parent) const
@@ -68,21 +67,21 @@ QVariant CheckTableModel::data(const QModelIndex &index, int role) const
     case Qt::ToolTipRole:
         if (index.column() == ActionColumn && !row.file.isEmpty())
             return QDir::toNativeSeparators(row.file);
-        if (index.column() == FlagsColumn && row.flags != 0)
+        if (index.column() == FlagsColumn && bool(row.flags))
             return checkFlagsText(row);
         break;
     case Qt::DecorationRole:
-        if (index.column() == LineColumn && row.flags != 0)
+        if (index.column() == LineColumn && bool(row.flags))
             return QApplication::style()->standardIcon(QStyle::SP_MessageBoxWarning);
         break;
     case CheckTableModel::FlaggedRole:
-        return row.flags != 0 ? u"flagged"_s : QString();
+        return bool(row.flags) ? u"flagged"_s : QString();
     case Qt::BackgroundRole:
-        if (row.flags != 0)
+        if (bool(row.flags))
             return QColor(255, 236, 179);
         break;
     case Qt::ForegroundRole:
-        if (row.flags != 0)
+        if (bool(row.flags))
             return QColor(Qt::black);
         break;
     default:
@@ -155,33 +154,22 @@ CheckDialog::CheckDialog(UserDialogs &dialogs, QWidget *parent) : QDialog(parent
     resize(900, 560);
 }
 
-CheckDialog::~CheckDialog()
-{
-    if (m_worker) {
-        m_worker->wait();
-        delete m_worker;
-    }
-}
+CheckDialog::~CheckDialog() = default;
 
 void CheckDialog::startCheck(const CheckRequest &request)
 {
-    if (m_worker) {
+    if (m_worker.isRunning()) {
         m_pending = request;
         return;
     }
     m_summary->setText(u"Checking the client list..."_s);
     m_save->setEnabled(false);
-    m_worker = QThread::create([this, request] { m_result = CheckClientList(request); });
-    m_worker->setObjectName(u"Quorvale check"_s);
-    connect(m_worker, &QThread::finished, this, &CheckDialog::workerFinished);
-    m_worker->start();
+    m_worker.start(
+        u"Quorvale check"_s, [this, request] { m_result = checkClientList(request); }, [this] { workerFinished(); });
 }
 
 void CheckDialog::workerFinished()
 {
-    m_worker->wait();
-    m_worker->deleteLater();
-    m_worker = nullptr;
     showReport(std::exchange(m_result, {}));
     if (m_pending)
         startCheck(*std::exchange(m_pending, std::nullopt));
@@ -213,7 +201,7 @@ void CheckDialog::saveAsCsv()
     if (path.isEmpty())
         return;
     QString error;
-    if (!SaveCheckCsv(m_report, path, &error)) {
+    if (!saveCheckCsv(m_report, path, &error)) {
         m_dialogs.warn(this, u"The check could not be saved to %1:\n%2"_s.arg(QDir::toNativeSeparators(path), error));
         return;
     }

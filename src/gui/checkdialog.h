@@ -1,6 +1,7 @@
 #pragma once
 
 #include "check/clientcheck.h"
+#include "gui/workerthread.h"
 
 #include <QAbstractTableModel>
 #include <QDialog>
@@ -12,7 +13,6 @@ class QCheckBox;
 class QLabel;
 class QPushButton;
 class QTableView;
-class QThread;
 
 namespace quorvale {
 
@@ -65,7 +65,7 @@ public:
     void startCheck(const CheckRequest &request);
     void showReport(CheckReport report);
     const CheckReport &report() const { return m_report; }
-    bool isChecking() const { return m_worker != nullptr; }
+    bool isChecking() const { return m_worker.isRunning(); }
 
 Q_SIGNALS:
     /// A check has finished and its result is shown.
@@ -85,9 +85,9 @@ private:
     QTableView *m_table = nullptr;
     QPushButton *m_save = nullptr;
     QString m_lastSaved;
-    QThread *m_worker = nullptr;
     CheckReport m_result; ///< written by the worker, read once it has finished
     std::optional<CheckRequest> m_pending;
+    WorkerThread m_worker{this}; ///< after what its work uses, so that it goes first
 };
 
 } // namespace quorvale

@@ -2,7 +2,8 @@
 
 #include "gui/settingsholder.h"
 #include "gui/userdialogs.h"
-#include "mail/sendmail.h"
+#include "mail/mailer.h"
+#include "settings/settingstable.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
@@ -10,20 +11,11 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollBar>
-#include <QThread>
 #include <QVBoxLayout>
 
 namespace quorvale {
 
 using namespace Qt::StringLiterals;
-
-struct EmailTestDialog::SendResult
-{
-    bool attempted = false;
-    QString status;
-    QString errors;
-    QString error;
-};
 
 EmailTestDialog::EmailTestDialog(SettingsHolder &settings, Mailer &mailer, UserDialogs &dialogs, QWidget *parent)
     : QDialog(parent), m_settings(settings), m_mailer(mailer), m_dialogs(dialogs)
@@ -84,11 +76,8 @@ EmailTestDialog::EmailTestDialog(SettingsHolder &settings, Mailer &mailer, UserD
 
 EmailTestDialog::~EmailTestDialog()
 {
-    if (m_sendThread) {
-        m_abort->store(true);
-        m_sendThread->wait();
-        delete m_sendThread;
-    }
+    if (m_abort)
+        m_abort->store(true); // the sender is waited for as it goes
 }
 
 void EmailTestDialog::setRunInProgress(bool running)
@@ -99,7 +88,7 @@ void EmailTestDialog::setRunInProgress(bool running)
 
 void EmailTestDialog::updateTestButton()
 {
-    m_cmdTest->setEnabled(!m_runInProgress && !m_sendThread);
+    m_cmdTest->setEnabled(!m_runInProgress && !m_sender.isRunning());
 }
 
 void EmailTestDialog::appendStatus(const QString &line)
@@ -114,11 +103,10 @@ void EmailTestDialog::appendStatus(const QString &line)
 
 void EmailTestDialog::cmdTest_Click()
 {
-    if (m_sendThread || m_runInProgress)
+    if (m_sender.isRunning() || m_runInProgress)
         return;
     const AppSettings settings = m_settings.get();
-    if (settings.SMTPServer.isEmpty() || settings.SSLport.isEmpty() || settings.UserName.isEmpty() ||
-        settings.Password.isEmpty()) {
+    if (!isMailServerComplete(settings)) {
         m_dialogs.warn(this, u"Your email server setup is not complete."_s);
         return;
     }
@@ -137,32 +125,25 @@ void EmailTestDialog::cmdTest_Click()
 
     m_result = std::make_shared<SendResult>();
     m_abort = std::make_shared<std::atomic<bool>>(false);
-    m_sendThread = QThread::create([this, message, result = m_result, abort = m_abort] {
-        result->attempted = m_mailer.sendMail(
-            message, result->status, result->errors, &result->error,
-            [this](int percent) { Q_EMIT emailProgress(percent); }, [abort] { return abort->load(); });
-    });
-    m_sendThread->setObjectName(u"Quorvale test e-mail"_s);
-    connect(m_sendThread, &QThread::finished, this, &EmailTestDialog::onSendFinished);
+    SendCallbacks callbacks;
+    callbacks.percentDone = [this](int percent) { Q_EMIT emailProgress(percent); };
+    callbacks.aborted = [abort = m_abort] { return abort->load(); };
+    m_sender.start(
+        u"Quorvale test e-mail"_s,
+        [this, message, settings, callbacks, result = m_result] {
+            *result = SendMail(m_mailer, message, settings, callbacks);
+        },
+        [this] { sendFinished(); });
     updateTestButton();
-    m_sendThread->start();
 }
 
-void EmailTestDialog::onSendFinished()
+void EmailTestDialog::sendFinished()
 {
-    if (!m_sendThread)
-        return;
-    m_sendThread->wait();
-    m_sendThread->deleteLater();
-    m_sendThread = nullptr;
     const SendResult result = *m_result;
 
-    if (!result.attempted) {
-        // The send could not even start (a port that is not a number, say): say why.
-        appendStatus(result.error);
-        appendStatus(u"Email test bad or had problems!"_s);
-    } else if (result.status != u"OK") {
-        appendStatus(result.errors);
+    // Also a send that could not even start (a port that is not a number, say) says why.
+    if (!result.sent()) {
+        appendStatus(result.errorText);
         appendStatus(u"Email test bad or had problems!"_s);
     }
     appendStatus(u"Email testing complete"_s);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "gui/workerthread.h"
+
 #include <QDialog>
 
 #include <atomic>
@@ -8,12 +10,12 @@
 class QLineEdit;
 class QPlainTextEdit;
 class QPushButton;
-class QThread;
 
 namespace quorvale {
 
 class Mailer;
 class SettingsHolder;
+struct SendResult;
 class UserDialogs;
 
 /// frmEmailTest: sends one fixed message to a typed address with the current mail settings.
@@ -30,7 +32,7 @@ public:
 
     /// While a run is in progress the test cannot start a send of its own.
     void setRunInProgress(bool running);
-    bool isSending() const { return m_sendThread != nullptr; }
+    bool isSending() const { return m_sender.isRunning(); }
 
 Q_SIGNALS:
     /// The send's progress for the main window's progEmail (0 once the test is over).
@@ -40,19 +42,17 @@ Q_SIGNALS:
 
 private:
     void cmdTest_Click();
-    void onSendFinished();
+    void sendFinished();
     void appendStatus(const QString &line);
     void updateTestButton();
-
-    struct SendResult;
 
     SettingsHolder &m_settings;
     Mailer &m_mailer;
     UserDialogs &m_dialogs;
     bool m_runInProgress = false;
-    QThread *m_sendThread = nullptr;
     std::shared_ptr<SendResult> m_result;
     std::shared_ptr<std::atomic<bool>> m_abort;
+    WorkerThread m_sender{this}; ///< after what its work uses, so that it goes first
 
     QLineEdit *m_txtSendEmailAddy = nullptr;
     QPushButton *m_cmdTest = nullptr;

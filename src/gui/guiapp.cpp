@@ -3,7 +3,13 @@
 #include "appinfo.h"
 #include "gui/appicon.h"
 #include "gui/mainwindow.h"
+#include "gui/userdialogs.h"
+#include "mail/attachmentcache.h"
+#include "mail/smtpmailer.h"
 #include "platform/process.h"
+#include "run/clock.h"
+#include "run/printer.h"
+#include "settings/settingsstore.h"
 
 #include <QApplication>
 #include <QSessionManager>
@@ -33,8 +39,19 @@ int runGui(int argc, char **argv)
     QApplication::setApplicationVersion(appVersion());
     QApplication::setDesktopFileName(u"quorvale"_s);
     QApplication::setWindowIcon(appIcon());
+    // A signal that ends the session from now on is kept until the window can close with it.
+    platform::catchTerminationSignals();
 
-    MainWindow window;
+    // The services the windows talk to, built once here: tests build fakes instead.
+    const QString dataFolder = defaultDataFolder();
+    // Encoded attachment copies that a crashed run left behind.
+    AttachmentCache::removeLeftovers(dataFolder);
+    const std::unique_ptr<SettingsStore> store = openSettingsStore();
+    SmtpMailer mailer(dataFolder);
+    CommandPrinter printer;
+    SystemClock clock;
+    DesktopDialogs dialogs;
+    MainWindow window(AppServices{*store, mailer, printer, clock, dialogs, dataFolder, helpFolder()});
     closeWithTheSession(window);
     window.show();
     return QApplication::exec();

@@ -6,15 +6,16 @@
 #include "gui/checkdialog.h"
 #include "gui/emailtestdialog.h"
 #include "gui/helpfiles.h"
-#include "gui/runbridge.h"
+#include "gui/runsession.h"
 #include "gui/setupdialog.h"
+#include "gui/userdialogs.h"
 #include "gui/widgetfactory.h"
-#include "mail/attachmentcache.h"
-#include "mail/sendmail.h"
-#include "run/clock.h"
-#include "run/printer.h"
-#include "settings/settingsstore.h"
+#include "platform/files.h"
+#include "run/journal.h"
+#include "settings/bodyfile.h"
+#include "settings/settingstable.h"
 
+#include <QAction>
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -32,12 +33,12 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScrollBar>
-#include <QThread>
+#include <QUrl>
 #include <QVBoxLayout>
 
-namespace quorvale {
-
 using namespace Qt::StringLiterals;
+
+namespace quorvale {
 
 namespace {
 
@@ -60,37 +61,23 @@ QString displayLines(const QStringList &lines)
     return text;
 }
 
+/// Brings a non-modal window forward.
+void present(QWidget *window)
+{
+    window->show();
+    window->raise();
+    window->activateWindow();
+}
+
 } // namespace
 
-MainWindow::MainWindow(const MainWindowOptions &options, QWidget *parent) : QMainWindow(parent)
+MainWindow::MainWindow(const AppServices &services, QWidget *parent) : QMainWindow(parent), m_services(services)
 {
     setObjectName(u"frmMain"_s);
     setWindowIcon(appIcon());
-
-    if (!options.store)
-        m_ownedStore = openSettingsStore();
-    m_store = options.store ? options.store : m_ownedStore.get();
-    if (!options.printer)
-        m_ownedPrinter = std::make_unique<CommandPrinter>();
-    m_printer = options.printer ? options.printer : m_ownedPrinter.get();
-    if (!options.clock)
-        m_ownedClock = std::make_unique<SystemClock>();
-    m_clock = options.clock ? options.clock : m_ownedClock.get();
-    if (!options.dialogs)
-        m_ownedDialogs = std::make_unique<DesktopDialogs>();
-    m_dialogs = options.dialogs ? options.dialogs : m_ownedDialogs.get();
-    m_dataFolder = options.dataFolder;
-    m_helpFolder = options.helpFolder;
-
-    m_bridge = new RunBridge(this);
-
+    m_session = new RunSession(m_services, m_settings, this);
     buildUi();
     buildMenus();
-
-    if (!options.mailer)
-        m_ownedMailer = std::make_unique<SmtpMailer>([this] { return m_settings.get(); });
-    m_mailer = options.mailer ? options.mailer : m_ownedMailer.get();
-
     load();
 }
 
@@ -99,20 +86,73 @@ MainWindow::~MainWindow()
     stopEverything();
 }
 
+bool MainWindow::isRunning() const
+{
+    return m_session->isRunning();
+}
+
 void MainWindow::buildUi()
 {
     auto *central = new QWidget(this);
     setCentralWidget(central);
+    auto *columns = new QHBoxLayout(central);
+    columns->setContentsMargins(12, 10, 12, 12);
+    columns->setSpacing(16);
+    columns->addLayout(buildInputs(central), 1);
+    columns->addLayout(buildStatus(central), 1);
 
-    // Left column: what to send and to whom.
-    auto *label8 = makeLabel(u"Label8"_s, u"Client Email List (csv file)"_s, central);
-    m_txtCSVpath = makeLineEdit(u"txtCSVpath"_s, u"Path of client CSV file"_s, central);
-    m_cmdBrowseCSV = makeButton(u"cmdBrowseCSV"_s, u"&Browse"_s, u"Browse for client CSV file"_s, central);
+    // Mode 0 at start: the common-attachment controls and chkPrint are disabled.
+    OptAddAttachment_Click(0);
+
+    QList<QWidget *> tabOrder{m_txtCSVpath, m_cmdBrowseCSV};
+    for (QAbstractButton *option : m_optAddAttachment->buttons())
+        tabOrder.append(option);
+    tabOrder += {m_txtCommonAttachmentPath,
+                 m_cmdBrowseCommonAttach,
+                 m_chkPrint,
+                 m_txtSubjectLine,
+                 m_txtBodyMessage,
+                 m_txtProgress,
+                 m_cmdStart,
+                 m_cmdCheck,
+                 m_cmdAbort};
+    for (qsizetype i = 1; i < tabOrder.size(); ++i)
+        setTabOrder(tabOrder[i - 1], tabOrder[i]);
+
+    connect(m_cmdBrowseCSV, &QPushButton::clicked, this, &MainWindow::cmdBrowseCSV_Click);
+    connect(m_cmdBrowseCommonAttach, &QPushButton::clicked, this, &MainWindow::cmdBrowseCommonAttach_Click);
+    connect(m_optAddAttachment, &QButtonGroup::idToggled, this, [this](int index, bool checked) {
+        if (checked)
+            OptAddAttachment_Click(index);
+    });
+    // A run in progress reads the path afresh for every client.
+    connect(m_txtCommonAttachmentPath, &QLineEdit::textChanged, m_session, &RunSession::setCommonAttachmentPath);
+    connect(m_cmdStart, &QPushButton::clicked, this, &MainWindow::cmdStart_Click);
+    connect(m_cmdAbort, &QPushButton::clicked, this, &MainWindow::cmdAbort_Click);
+    connect(m_cmdCheck, &QPushButton::clicked, this, &MainWindow::showCheck);
+
+    connect(m_session, &RunSession::statusCleared, this, &MainWindow::clearStatus);
+    connect(m_session, &RunSession::linesLogged, this, &MainWindow::appendStatusLines);
+    connect(m_session, &RunSession::emailProgressChanged, m_progEmail, &QProgressBar::setValue);
+    connect(m_session, &RunSession::printProgressChanged, this, &MainWindow::setPrintProgress);
+    connect(m_session, &RunSession::runningChanged, this, &MainWindow::setRunning);
+    connect(m_session, &RunSession::finished, this, &MainWindow::runFinished);
+
+    resize(980, 660);
+    setMinimumSize(760, 540);
+}
+
+QLayout *MainWindow::buildInputs(QWidget *parent)
+{
+    // What to send and to whom.
+    auto *label8 = makeLabel(u"Label8"_s, u"Client Email List (csv file)"_s, parent);
+    m_txtCSVpath = makeLineEdit(u"txtCSVpath"_s, u"Path of client CSV file"_s, parent);
+    m_cmdBrowseCSV = makeButton(u"cmdBrowseCSV"_s, u"&Browse"_s, u"Browse for client CSV file"_s, parent);
     auto *csvRow = new QHBoxLayout;
     csvRow->addWidget(m_txtCSVpath, 1);
     csvRow->addWidget(m_cmdBrowseCSV);
 
-    auto *modeFrame = new QGroupBox(central);
+    auto *modeFrame = new QGroupBox(parent);
     modeFrame->setObjectName(u"Frame1"_s);
     m_optAddAttachment = new QButtonGroup(this);
     const QString optionTexts[3][2] = {
@@ -148,7 +188,7 @@ void MainWindow::buildUi()
     modeLayout->addSpacing(4);
     modeLayout->addWidget(m_chkPrint);
 
-    auto *emailFrame = new QGroupBox(u"Email"_s, central);
+    auto *emailFrame = new QGroupBox(u"Email"_s, parent);
     emailFrame->setObjectName(u"Frame2"_s);
     auto *label3 = makeLabel(u"Label3"_s, u"Subject Line"_s, emailFrame);
     m_txtSubjectLine = makeLineEdit(u"txtSubjectLine"_s, u"Subject line"_s, emailFrame);
@@ -171,19 +211,23 @@ void MainWindow::buildUi()
     left->addSpacing(4);
     left->addWidget(modeFrame);
     left->addWidget(emailFrame, 1);
+    return left;
+}
 
-    // Right column: what the run is doing.
-    auto *label2 = makeLabel(u"Label2"_s, u"Status"_s, central);
-    m_txtProgress = new QPlainTextEdit(central);
+QLayout *MainWindow::buildStatus(QWidget *parent)
+{
+    // What the run is doing.
+    auto *label2 = makeLabel(u"Label2"_s, u"Status"_s, parent);
+    m_txtProgress = new QPlainTextEdit(parent);
     m_txtProgress->setObjectName(u"txtProgress"_s);
     m_txtProgress->setReadOnly(true);
     m_txtProgress->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     m_txtProgress->setLineWrapMode(QPlainTextEdit::NoWrap);
     m_txtProgress->setTabChangesFocus(true);
-    auto *label4 = makeLabel(u"Label4"_s, u"Email Progress"_s, central);
-    m_progEmail = makeProgressBar(u"progEmail"_s, central);
-    auto *label5 = makeLabel(u"Label5"_s, u"Print Progress"_s, central);
-    m_progPrint = makeProgressBar(u"progPrint"_s, central);
+    auto *label4 = makeLabel(u"Label4"_s, u"Email Progress"_s, parent);
+    m_progEmail = makeProgressBar(u"progEmail"_s, parent);
+    auto *label5 = makeLabel(u"Label5"_s, u"Print Progress"_s, parent);
+    m_progPrint = makeProgressBar(u"progPrint"_s, parent);
     auto *bars = new QGridLayout;
     bars->addWidget(label4, 0, 0);
     bars->addWidget(m_progEmail, 0, 1);
@@ -191,18 +235,21 @@ void MainWindow::buildUi()
     bars->addWidget(m_progPrint, 1, 1);
     bars->setColumnStretch(1, 1);
 
-    m_cmdStart = makeButton(u"cmdStart"_s, u"Start &Processing"_s, u"Start processing"_s, central);
-    m_cmdAbort = makeButton(u"cmdAbort"_s, u"&Abort Processing"_s, u"Abort Processing"_s, central);
+    m_cmdStart = makeButton(u"cmdStart"_s, u"Start &Processing"_s, u"Start processing"_s, parent);
+    m_cmdAbort = makeButton(u"cmdAbort"_s, u"&Abort Processing"_s, u"Abort Processing"_s, parent);
+    m_cmdCheck = makeButton(u"cmdCheck"_s, u"Chec&k Client List"_s,
+                            u"Show what a run would do for each client, without sending"_s, parent);
     for (QPushButton *button : {m_cmdStart, m_cmdAbort}) {
         QFont bold = button->font();
         bold.setBold(true);
         button->setFont(bold);
-        button->setMinimumHeight(button->sizeHint().height() + 10);
     }
+    for (QPushButton *button : {m_cmdStart, m_cmdAbort, m_cmdCheck})
+        button->setMinimumHeight(button->sizeHint().height() + 10);
     m_cmdAbort->setEnabled(false);
     auto *buttons = new QHBoxLayout;
     buttons->addWidget(m_cmdStart, 1);
-    buttons->addWidget(buildCheckEntries(central));
+    buttons->addWidget(m_cmdCheck);
     buttons->addWidget(m_cmdAbort, 1);
 
     auto *right = new QVBoxLayout;
@@ -212,48 +259,7 @@ void MainWindow::buildUi()
     right->addLayout(bars);
     right->addSpacing(8);
     right->addLayout(buttons);
-
-    auto *columns = new QHBoxLayout(central);
-    columns->setContentsMargins(12, 10, 12, 12);
-    columns->setSpacing(16);
-    columns->addLayout(left, 1);
-    columns->addLayout(right, 1);
-
-    // Mode 0 at start: the common-attachment controls and chkPrint are disabled.
-    OptAddAttachment_Click(0);
-
-    setTabOrder(m_txtCSVpath, m_cmdBrowseCSV);
-    setTabOrder(m_cmdBrowseCSV, m_optAddAttachment->button(0));
-    setTabOrder(m_optAddAttachment->button(0), m_optAddAttachment->button(1));
-    setTabOrder(m_optAddAttachment->button(1), m_optAddAttachment->button(2));
-    setTabOrder(m_optAddAttachment->button(2), m_txtCommonAttachmentPath);
-    setTabOrder(m_txtCommonAttachmentPath, m_cmdBrowseCommonAttach);
-    setTabOrder(m_cmdBrowseCommonAttach, m_chkPrint);
-    setTabOrder(m_chkPrint, m_txtSubjectLine);
-    setTabOrder(m_txtSubjectLine, m_txtBodyMessage);
-    setTabOrder(m_txtBodyMessage, m_txtProgress);
-    setTabOrder(m_txtProgress, m_cmdStart);
-    setTabOrder(m_cmdStart, m_cmdCheck);
-    setTabOrder(m_cmdCheck, m_cmdAbort);
-
-    connect(m_cmdBrowseCSV, &QPushButton::clicked, this, &MainWindow::cmdBrowseCSV_Click);
-    connect(m_cmdBrowseCommonAttach, &QPushButton::clicked, this, &MainWindow::cmdBrowseCommonAttach_Click);
-    connect(m_optAddAttachment, &QButtonGroup::idToggled, this, [this](int index, bool checked) {
-        if (checked)
-            OptAddAttachment_Click(index);
-    });
-    connect(m_txtCommonAttachmentPath, &QLineEdit::textChanged, this,
-            [this](const QString &path) { m_control.setCommonAttachmentPath(path); });
-    connect(m_cmdStart, &QPushButton::clicked, this, &MainWindow::cmdStart_Click);
-    connect(m_cmdAbort, &QPushButton::clicked, this, &MainWindow::cmdAbort_Click);
-
-    connect(m_bridge, &RunBridge::linesLogged, this, &MainWindow::appendStatusLines);
-    connect(m_bridge, &RunBridge::emailProgressChanged, m_progEmail, &QProgressBar::setValue);
-    connect(m_bridge, &RunBridge::printProgressChanged, this, &MainWindow::setPrintProgress);
-    connect(m_bridge, &RunBridge::runningStateChanged, this, &MainWindow::setRunning);
-
-    resize(980, 660);
-    setMinimumSize(760, 540);
+    return right;
 }
 
 void MainWindow::buildMenus()
@@ -266,8 +272,24 @@ void MainWindow::buildMenus()
     mnuSetup->setObjectName(u"mnuSetup"_s);
     connect(mnuSetup, &QAction::triggered, this, &MainWindow::showSetup);
 
-    buildCheckMenu();
-    buildJournalMenu();
+    QMenu *tools = menuBar()->addMenu(u"&Tools"_s);
+    tools->setObjectName(u"mnuTools"_s);
+    tools->menuAction()->setObjectName(u"mnuTools"_s);
+    auto *mnuCheck = tools->addAction(u"&Check Client List..."_s);
+    mnuCheck->setObjectName(u"mnuCheck"_s);
+    connect(mnuCheck, &QAction::triggered, this, &MainWindow::showCheck);
+
+    QMenu *journal = menuBar()->addMenu(u"&Journal"_s);
+    journal->setObjectName(u"mnuJournal"_s);
+    journal->menuAction()->setObjectName(u"mnuJournal"_s);
+    m_mnuResendFailed = journal->addAction(u"&Resend to Failed Clients"_s);
+    m_mnuResendFailed->setObjectName(u"mnuResendFailed"_s);
+    m_mnuResendFailed->setToolTip(
+        u"Send again to the clients of this mailing whose last send was refused or may not have arrived"_s);
+    connect(m_mnuResendFailed, &QAction::triggered, this, &MainWindow::resendFailed);
+    auto *mnuJournalFolder = journal->addAction(u"&Open Journal Folder"_s);
+    mnuJournalFolder->setObjectName(u"mnuJournalFolder"_s);
+    connect(mnuJournalFolder, &QAction::triggered, this, &MainWindow::openJournalFolder);
 
     QMenu *help = menuBar()->addMenu(u"&Help"_s);
     help->setObjectName(u"mnuHelp"_s);
@@ -283,29 +305,21 @@ void MainWindow::buildMenus()
 
 void MainWindow::load()
 {
-    // 1. The data folder, and the encoded attachment copies that a crashed run left in it.
-    if (m_dataFolder.isEmpty())
-        m_dataFolder = defaultDataFolder();
-    AttachmentCache::removeLeftovers(m_dataFolder);
-
-    // 2. The saved settings, and the three boxes filled from them.
+    // The saved settings, and the three boxes filled from them.
     AppSettings settings;
-    LoadSettings(*m_store, settings);
-    settings.DataFolder = m_dataFolder;
+    LoadSettings(m_services.store, settings);
+    settings.DataFolder = m_services.dataFolder;
     m_txtSubjectLine->setText(settings.SubjectLine);
     m_txtCSVpath->setText(settings.CSVpath);
     m_txtBodyMessage->setPlainText(settings.BodyText);
 
-    // 3. The caption.
     setWindowTitle(appTitle() + u" - " + appVersion());
 
-    // 4. The mail component was created with the window (it needs the settings holder).
-
-    // 5. The body file. A file that exists but cannot be read is worth a warning: the user
-    // would otherwise send (and at the next run save over) an empty body without noticing.
+    // The body file. A file that exists but cannot be read is worth a warning: the user would
+    // otherwise send (and at the next run save over) an empty body without noticing.
     QString body;
     QString error;
-    if (ReadBodyFile(m_dataFolder, body, &error)) {
+    if (readBodyFile(m_services.dataFolder, body, &error)) {
         settings.BodyText = body;
         QString shown = body;
         shown.replace(u"\r\n"_s, u"\n"_s);
@@ -314,16 +328,13 @@ void MainWindow::load()
         QMetaObject::invokeMethod(
             this,
             [this, error] {
-                m_dialogs->warn(this, u"The message body could not be read from %1:\n%2"_s.arg(
-                                          QDir::toNativeSeparators(bodyFilePath(m_dataFolder)), error));
+                m_services.dialogs.warn(this,
+                                        u"The message body could not be read from %1:\n%2"_s.arg(
+                                            QDir::toNativeSeparators(bodyFilePath(m_services.dataFolder)), error));
             },
             Qt::QueuedConnection);
     }
     m_settings.set(settings);
-
-    // 6. The help pages.
-    if (m_helpFolder.isEmpty())
-        m_helpFolder = helpFolder();
 }
 
 QString MainWindow::startFolder(const QString &path) const
@@ -338,14 +349,15 @@ QString MainWindow::startFolder(const QString &path) const
 
 void MainWindow::cmdBrowseCSV_Click()
 {
-    const QString path = m_dialogs->chooseOpenFile(this, u"Load CSV File"_s, u"CSV File (*.csv);;All Files (*)"_s,
-                                                   startFolder(m_txtCSVpath->text()), u"ClientList.csv"_s);
+    const QString path =
+        m_services.dialogs.chooseOpenFile(this, u"Load CSV File"_s, u"CSV File (*.csv);;All Files (*)"_s,
+                                          startFolder(m_txtCSVpath->text()), u"ClientList.csv"_s);
     if (path.isEmpty())
         return;
     m_lastChosenFile = path;
     m_txtCSVpath->setText(QDir::toNativeSeparators(path));
     if (!path.contains(u".csv"_s, Qt::CaseInsensitive))
-        m_dialogs->warn(this, u"The file selected is not a CSV file! Select a different file."_s);
+        m_services.dialogs.warn(this, u"The file selected is not a CSV file! Select a different file."_s);
 }
 
 void MainWindow::cmdBrowseCommonAttach_Click()
@@ -355,16 +367,17 @@ void MainWindow::cmdBrowseCommonAttach_Click()
     const QString csvPath = m_txtCSVpath->text();
     const QString offered =
         isClientListFile(m_lastChosenFile, csvPath) ? QString() : QFileInfo(m_lastChosenFile).fileName();
-    const QString path = m_dialogs->chooseOpenFile(this, u"Load Common Attachment File"_s, u"Attachment File (*)"_s,
-                                                   startFolder(m_txtCommonAttachmentPath->text()), offered);
+    const QString path =
+        m_services.dialogs.chooseOpenFile(this, u"Load Common Attachment File"_s, u"Attachment File (*)"_s,
+                                          startFolder(m_txtCommonAttachmentPath->text()), offered);
     if (path.isEmpty())
         return;
     m_lastChosenFile = path;
     m_txtCommonAttachmentPath->setText(QDir::toNativeSeparators(path));
     if (isClientListFile(path, csvPath))
-        m_dialogs->warn(this, clientListAsAttachmentMessage(QDir::toNativeSeparators(path)));
+        m_services.dialogs.warn(this, clientListAsAttachmentMessage(QDir::toNativeSeparators(path)));
     else if (path.contains(u".csv"_s, Qt::CaseInsensitive))
-        m_dialogs->warn(this, u"The file selected is a CSV file! Select a different file."_s);
+        m_services.dialogs.warn(this, u"The file selected is a CSV file! Select a different file."_s);
 }
 
 void MainWindow::OptAddAttachment_Click(int index)
@@ -377,7 +390,7 @@ void MainWindow::OptAddAttachment_Click(int index)
     m_cmdBrowseCommonAttach->setEnabled(common);
     m_chkPrint->setEnabled(index == 2);
     // A run in progress reads the mode afresh for every client.
-    m_control.setAttachmentMode(static_cast<AttachmentMode>(index));
+    m_session->setAttachmentMode(AttachmentMode(index));
 }
 
 QString MainWindow::bodyText() const
@@ -394,92 +407,40 @@ void MainWindow::cmdStart_Click()
     startRun(false);
 }
 
+void MainWindow::resendFailed()
+{
+    startRun(true);
+}
+
 void MainWindow::startRun(bool retryFailed)
 {
-    if (m_runActive || m_closing)
+    if (m_closing || isRunning())
         return;
-    m_control.setAttachmentMode(static_cast<AttachmentMode>(m_optAddAttachment->checkedId()));
-    m_control.setCommonAttachmentPath(m_txtCommonAttachmentPath->text());
-
+    m_session->setAttachmentMode(AttachmentMode(m_optAddAttachment->checkedId()));
+    m_session->setCommonAttachmentPath(m_txtCommonAttachmentPath->text());
     RunRequest request;
     request.csvPath = m_txtCSVpath->text();
     request.subject = m_txtSubjectLine->text();
     request.body = bodyText();
     request.print = m_chkPrint->isChecked();
     request.retryFailed = retryFailed;
-
-    m_prompter = std::make_unique<DialogPrompter>(*m_dialogs, this);
-    RunDependencies deps{*m_store,  *m_bridge,  *m_prompter,
-                         *m_mailer, *m_printer, *m_clock,
-                         m_control, m_bridge,   [this] { return m_settings.get(); }};
-    m_run = std::make_unique<BatchRun>(std::move(deps));
-    // The box keeps its old lines when a check stops the run before its first line.
-    m_clearStatusOnNextLine = true;
-    const bool go = m_run->prepare(request);
-    m_bridge->flush();
-    m_clearStatusOnNextLine = false;
-    if (!go) {
-        if (m_prompter->answeredNo())
-            m_txtProgress->clear();
-        m_run.reset();
-        setRunning(false);
-        return;
-    }
-
-    m_runActive = true;
-    setRunning(true);
-    BatchRun *run = m_run.get();
-    m_runThread = QThread::create([run] { run->execute(); });
-    m_runThread->setObjectName(u"Quorvale run"_s);
-    connect(m_runThread, &QThread::finished, this, &MainWindow::onRunThreadFinished);
-    if (m_emailTest)
-        m_emailTest->setRunInProgress(true);
-    m_runThread->start();
+    m_session->start(request);
 }
 
 void MainWindow::cmdAbort_Click()
 {
-    m_control.abort().request();
+    m_session->abort();
 }
 
-void MainWindow::onRunThreadFinished()
+void MainWindow::clearStatus()
 {
-    if (!m_runThread)
-        return;
-    m_runThread->wait();
-    m_runThread->deleteLater();
-    m_runThread = nullptr;
-    m_run.reset();
-    if (!m_closing)
-        finishRunOnceShown();
-}
-
-void MainWindow::finishRunOnceShown()
-{
-    // The worker may have logged faster than the window shows; the run is over for the user
-    // (Start enabled again) once its last line is in the status box.
-    if (m_closing)
-        return;
-    if (m_bridge->hasPendingLines()) {
-        QMetaObject::invokeMethod(this, &MainWindow::finishRunOnceShown, Qt::QueuedConnection);
-        return;
-    }
-    m_bridge->flush();
-    m_runActive = false;
-    setRunning(false);
-    if (m_emailTest)
-        m_emailTest->setRunInProgress(false);
-    Q_EMIT runFinished();
+    m_txtProgress->clear();
+    m_progEmail->setValue(0);
+    m_progPrint->setValue(0);
 }
 
 void MainWindow::appendStatusLines(const QStringList &lines)
 {
-    if (m_clearStatusOnNextLine) {
-        m_clearStatusOnNextLine = false;
-        m_txtProgress->clear();
-        m_progEmail->setValue(0);
-        m_progPrint->setValue(0);
-    }
     // One append per batch: the cost per line does not grow with the length of the log.
     m_txtProgress->appendPlainText(displayLines(lines));
     QScrollBar *bar = m_txtProgress->verticalScrollBar();
@@ -497,51 +458,66 @@ void MainWindow::setPrintProgress(int value, int maximum)
 
 void MainWindow::setRunning(bool running)
 {
-    // A run that is still winding down keeps Start disabled until its last line is shown.
-    const bool busy = running || m_runActive;
-    m_cmdStart->setEnabled(!busy);
-    m_cmdAbort->setEnabled(busy);
-    if (m_mnuResendFailed)
-        m_mnuResendFailed->setEnabled(!busy);
+    m_cmdStart->setEnabled(!running);
+    m_cmdAbort->setEnabled(running);
+    m_mnuResendFailed->setEnabled(!running);
+    if (m_emailTest)
+        m_emailTest->setRunInProgress(running);
 }
 
 void MainWindow::mnuHelpContents_Click()
 {
-    const QUrl url = helpUrl(m_helpFolder, kMainHelpContext);
+    const QUrl url = helpUrl(m_services.helpFolder, kMainHelpContext);
     if (url.isValid())
-        m_dialogs->openUrl(url);
+        m_services.dialogs.openUrl(url);
 }
 
 void MainWindow::showSetup()
 {
     if (!m_setup) {
-        m_setup = new SetupDialog(m_settings, *m_store, *m_printer, *m_dialogs, m_helpFolder, this);
+        m_setup = new SetupDialog(m_settings, m_services.store, m_services.printer, m_services.dialogs,
+                                  m_services.helpFolder, this);
         connect(m_setup, &SetupDialog::testEmailRequested, this, &MainWindow::showEmailTest);
     }
-    m_setup->show();
-    m_setup->raise();
-    m_setup->activateWindow();
+    present(m_setup);
 }
 
 void MainWindow::showEmailTest()
 {
     if (!m_emailTest) {
-        m_emailTest = new EmailTestDialog(m_settings, *m_mailer, *m_dialogs, this);
+        m_emailTest = new EmailTestDialog(m_settings, m_services.mailer, m_services.dialogs, this);
         connect(m_emailTest, &EmailTestDialog::emailProgress, m_progEmail, &QProgressBar::setValue);
-        m_emailTest->setRunInProgress(m_runActive);
+        m_emailTest->setRunInProgress(isRunning());
     }
-    m_emailTest->show();
-    m_emailTest->raise();
-    m_emailTest->activateWindow();
+    present(m_emailTest);
 }
 
 void MainWindow::showAbout()
 {
     if (!m_about)
-        m_about = new AboutDialog(*m_dialogs, this);
-    m_about->show();
-    m_about->raise();
-    m_about->activateWindow();
+        m_about = new AboutDialog(m_services.dialogs, this);
+    present(m_about);
+}
+
+void MainWindow::showCheck()
+{
+    CheckRequest request;
+    request.csvPath = m_txtCSVpath->text();
+    request.mode = AttachmentMode(m_optAddAttachment->checkedId());
+    request.commonPath = m_txtCommonAttachmentPath->text();
+    request.print = m_chkPrint->isChecked();
+    if (!m_check)
+        m_check = new CheckDialog(m_services.dialogs, this);
+    m_check->startCheck(request);
+    present(m_check);
+}
+
+void MainWindow::openJournalFolder()
+{
+    // Made when missing, so that the file manager opens it even before the first run.
+    const QString folder = runJournalFolder(m_services.dataFolder);
+    platform::makePrivateFolder(folder);
+    m_services.dialogs.openUrl(QUrl::fromLocalFile(folder));
 }
 
 void MainWindow::stopEverything()
@@ -549,26 +525,14 @@ void MainWindow::stopEverything()
     if (m_closing)
         return;
     m_closing = true;
-    // Exit ends a run where it stands: its closing lines are dropped, the pause or send it is
-    // in notices the abort within a slice, and the worker is waited for so nothing is left
-    // running against freed objects.
-    m_bridge->discard();
-    m_control.abort().request();
-    if (m_runThread) {
-        m_runThread->wait();
-        delete m_runThread;
-        m_runThread = nullptr;
-        m_run.reset();
-    }
-    m_runActive = false;
+    // Exit ends a run where it stands, without its closing lines.
+    m_session->shutDown();
     if (m_emailTest)
         delete m_emailTest.data(); // waits for a test send in flight
-    if (m_setup)
-        m_setup->close();
-    if (m_about)
-        m_about->close();
-    if (m_check)
-        m_check->close();
+    for (QWidget *window : std::initializer_list<QWidget *>{m_setup, m_about, m_check}) {
+        if (window)
+            window->close();
+    }
 }
 
 void MainWindow::closeEvent(QCloseEvent *event)

@@ -5,7 +5,7 @@
 #include "gui/userdialogs.h"
 #include "gui/widgetfactory.h"
 #include "run/printer.h"
-#include "settings/settingsstore.h"
+#include "settings/settingstable.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -18,22 +18,13 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QThread>
 #include <QVBoxLayout>
 
-#include <limits>
 #include <memory>
 
 namespace quorvale {
 
 using namespace Qt::StringLiterals;
-
-namespace {
-
-constexpr qint64 kInt32Min = std::numeric_limits<qint32>::min();
-constexpr qint64 kInt32Max = std::numeric_limits<qint32>::max();
-
-} // namespace
 
 SetupDialog::SetupDialog(SettingsHolder &settings, SettingsStore &store, Printer &printer, UserDialogs &dialogs,
                          const QString &helpFolder, QWidget *parent)
@@ -48,15 +39,53 @@ SetupDialog::SetupDialog(SettingsHolder &settings, SettingsStore &store, Printer
     load();
 }
 
-SetupDialog::~SetupDialog()
-{
-    if (m_printThread) {
-        m_printThread->wait();
-        delete m_printThread;
-    }
-}
+SetupDialog::~SetupDialog() = default;
 
 void SetupDialog::buildUi()
+{
+    // The frames first: Enter must not press any of their buttons (below).
+    QGroupBox *mail = buildMailFrame();
+    QGroupBox *schedule = buildScheduleFrame();
+    QGroupBox *print = buildPrintFrame();
+    auto *cmdOK = makeButton(u"cmdOK"_s, u"OK"_s, QString(), this);
+    auto *cmdHelp = makeButton(u"cmdHelp"_s, u"&Help"_s, QString(), this);
+    // Enter in any box presses OK, never the button that happens to have the focus.
+    for (auto *button : findChildren<QPushButton *>())
+        button->setAutoDefault(false);
+    cmdOK->setDefault(true);
+    auto *buttons = new QHBoxLayout;
+    buttons->addWidget(cmdHelp);
+    buttons->addStretch(1);
+    buttons->addWidget(cmdOK);
+    cmdOK->setMinimumWidth(96);
+
+    auto *right = new QVBoxLayout;
+    right->addWidget(schedule);
+    right->addWidget(print);
+    right->addStretch(1);
+    auto *columns = new QHBoxLayout;
+    columns->setSpacing(12);
+    columns->addWidget(mail, 1);
+    columns->addLayout(right, 1);
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(12, 12, 12, 12);
+    layout->addLayout(columns, 1);
+    layout->addSpacing(6);
+    layout->addLayout(buttons);
+
+    const QList<QWidget *> tabOrder{
+        m_txtMailFrom,  m_txtSMTPServer,  m_cboAuth,           m_txtEmailSslPort,      m_txtUsername,
+        m_txtPassword,  m_cmdTestEmail,   m_chkEnableSchedule, m_txtDelayBetweenSends, m_txtGroupDelay,
+        m_txtGroupSize, m_txtPdfLocation, m_cmdBrowse,         m_cmdTestPrinting,      cmdHelp,
+        cmdOK};
+    for (qsizetype i = 1; i < tabOrder.size(); ++i)
+        setTabOrder(tabOrder[i - 1], tabOrder[i]);
+
+    connect(cmdOK, &QPushButton::clicked, this, &SetupDialog::cmdOK_Click);
+    connect(cmdHelp, &QPushButton::clicked, this, &SetupDialog::cmdHelp_Click);
+}
+
+QGroupBox *SetupDialog::buildMailFrame()
 {
     // Email Configuration: sender and server, with the login details in their own frame.
     auto *frame1 = new QGroupBox(u"Email Configuration"_s, this);
@@ -92,15 +121,22 @@ void SetupDialog::buildUi()
     auth->addRow(makeLabel(u"Label10"_s, u"Username"_s, frame8), m_txtUsername);
     auth->addRow(makeLabel(u"Label9"_s, u"Password"_s, frame8), m_txtPassword);
 
-    auto *cmdTestEmail = makeButton(u"cmdTestEmail"_s, u"Test &Email"_s, u"Sends a test email"_s, frame1);
+    m_cmdTestEmail = makeButton(u"cmdTestEmail"_s, u"Test &Email"_s, u"Sends a test email"_s, frame1);
     auto *testRow = new QHBoxLayout;
     testRow->addStretch(1);
-    testRow->addWidget(cmdTestEmail);
+    testRow->addWidget(m_cmdTestEmail);
     auto *frame1Layout = new QVBoxLayout(frame1);
     frame1Layout->addLayout(top);
     frame1Layout->addWidget(frame8);
     frame1Layout->addLayout(testRow);
+    connect(m_cmdTestEmail, &QPushButton::clicked, this, &SetupDialog::cmdTestEmail_Click);
+    connect(m_cboAuth, &QComboBox::currentIndexChanged, this, &SetupDialog::showSimpleWarning);
+    connect(m_txtUsername, &QLineEdit::textChanged, this, &SetupDialog::showSimpleWarning);
+    return frame1;
+}
 
+QGroupBox *SetupDialog::buildScheduleFrame()
+{
     // Scheduling: the three pacing values, enabled only while scheduling is ticked.
     auto *frame2 = new QGroupBox(u"Scheduling"_s, this);
     frame2->setObjectName(u"Frame2"_s);
@@ -124,75 +160,31 @@ void SetupDialog::buildUi()
     const int digits = fontMetrics().horizontalAdvance(u"0000000000"_s);
     for (QLineEdit *edit : {m_txtDelayBetweenSends, m_txtGroupDelay, m_txtGroupSize})
         edit->setFixedWidth(digits);
+    connect(m_chkEnableSchedule, &QCheckBox::toggled, this, &SetupDialog::chkEnableSchedule_Click);
+    return frame2;
+}
 
+QGroupBox *SetupDialog::buildPrintFrame()
+{
     // Print Test.
     auto *frame3 = new QGroupBox(u"Print Test"_s, this);
     frame3->setObjectName(u"Frame3"_s);
     m_txtPdfLocation = makeLineEdit(u"txtPdfLocation"_s, u"Path to PDF file"_s, frame3);
-    m_txtPdfLocation->setMinimumWidth(digits * 2);
-    auto *cmdBrowse = makeButton(u"cmdBrowse"_s, u"&Browse"_s, u"Browse for PDF file"_s, frame3);
-    auto *cmdTestPrinting = makeButton(u"cmdTestPrinting"_s, u"Test PDF &Printing"_s, u"Test print"_s, frame3);
-    m_cmdTestPrinting = cmdTestPrinting;
+    m_txtPdfLocation->setMinimumWidth(fontMetrics().horizontalAdvance(u"0000000000"_s) * 2);
+    m_cmdBrowse = makeButton(u"cmdBrowse"_s, u"&Browse"_s, u"Browse for PDF file"_s, frame3);
+    m_cmdTestPrinting = makeButton(u"cmdTestPrinting"_s, u"Test PDF &Printing"_s, u"Test print"_s, frame3);
     auto *print = new QGridLayout(frame3);
     print->addWidget(makeLabel(u"Label5"_s, u"PDF File to print"_s, frame3), 0, 0, 1, 2);
     print->addWidget(m_txtPdfLocation, 1, 0);
-    print->addWidget(cmdBrowse, 1, 1);
+    print->addWidget(m_cmdBrowse, 1, 1);
     auto *printRow = new QHBoxLayout;
     printRow->addStretch(1);
-    printRow->addWidget(cmdTestPrinting);
+    printRow->addWidget(m_cmdTestPrinting);
     print->addLayout(printRow, 2, 0, 1, 2);
     print->setColumnStretch(0, 1);
-
-    auto *cmdOK = makeButton(u"cmdOK"_s, u"OK"_s, QString(), this);
-    auto *cmdHelp = makeButton(u"cmdHelp"_s, u"&Help"_s, QString(), this);
-    // Enter in any box presses OK, never the button that happens to have the focus.
-    for (auto *button : findChildren<QPushButton *>())
-        button->setAutoDefault(false);
-    cmdOK->setDefault(true);
-    auto *buttons = new QHBoxLayout;
-    buttons->addWidget(cmdHelp);
-    buttons->addStretch(1);
-    buttons->addWidget(cmdOK);
-    cmdOK->setMinimumWidth(96);
-
-    auto *right = new QVBoxLayout;
-    right->addWidget(frame2);
-    right->addWidget(frame3);
-    right->addStretch(1);
-    auto *columns = new QHBoxLayout;
-    columns->setSpacing(12);
-    columns->addWidget(frame1, 1);
-    columns->addLayout(right, 1);
-    auto *layout = new QVBoxLayout(this);
-    layout->setContentsMargins(12, 12, 12, 12);
-    layout->addLayout(columns, 1);
-    layout->addSpacing(6);
-    layout->addLayout(buttons);
-
-    setTabOrder(m_txtMailFrom, m_txtSMTPServer);
-    setTabOrder(m_txtSMTPServer, m_cboAuth);
-    setTabOrder(m_cboAuth, m_txtEmailSslPort);
-    setTabOrder(m_txtEmailSslPort, m_txtUsername);
-    setTabOrder(m_txtUsername, m_txtPassword);
-    setTabOrder(m_txtPassword, cmdTestEmail);
-    setTabOrder(cmdTestEmail, m_chkEnableSchedule);
-    setTabOrder(m_chkEnableSchedule, m_txtDelayBetweenSends);
-    setTabOrder(m_txtDelayBetweenSends, m_txtGroupDelay);
-    setTabOrder(m_txtGroupDelay, m_txtGroupSize);
-    setTabOrder(m_txtGroupSize, m_txtPdfLocation);
-    setTabOrder(m_txtPdfLocation, cmdBrowse);
-    setTabOrder(cmdBrowse, cmdTestPrinting);
-    setTabOrder(cmdTestPrinting, cmdHelp);
-    setTabOrder(cmdHelp, cmdOK);
-
-    connect(m_chkEnableSchedule, &QCheckBox::toggled, this, &SetupDialog::chkEnableSchedule_Click);
-    connect(m_cboAuth, &QComboBox::currentIndexChanged, this, &SetupDialog::showSimpleWarning);
-    connect(m_txtUsername, &QLineEdit::textChanged, this, &SetupDialog::showSimpleWarning);
-    connect(cmdOK, &QPushButton::clicked, this, &SetupDialog::cmdOK_Click);
-    connect(cmdTestEmail, &QPushButton::clicked, this, &SetupDialog::cmdTestEmail_Click);
-    connect(cmdBrowse, &QPushButton::clicked, this, &SetupDialog::cmdBrowse_Click);
-    connect(cmdTestPrinting, &QPushButton::clicked, this, &SetupDialog::cmdTestPrinting_Click);
-    connect(cmdHelp, &QPushButton::clicked, this, &SetupDialog::cmdHelp_Click);
+    connect(m_cmdBrowse, &QPushButton::clicked, this, &SetupDialog::cmdBrowse_Click);
+    connect(m_cmdTestPrinting, &QPushButton::clicked, this, &SetupDialog::cmdTestPrinting_Click);
+    return frame3;
 }
 
 void SetupDialog::load()
@@ -231,71 +223,51 @@ void SetupDialog::chkEnableSchedule_Click()
 QList<SetupDialog::Field> SetupDialog::mailFields() const
 {
     return {
-        {u"EmailFrom"_s, m_txtMailFrom->text(), m_txtMailFrom},
-        {u"AuthType"_s, QString::number(m_cboAuth->currentIndex()), m_cboAuth},
-        {u"SSLport"_s, m_txtEmailSslPort->text(), m_txtEmailSslPort},
-        {u"SMPTServer"_s, m_txtSMTPServer->text(), m_txtSMTPServer},
-        {u"UserName"_s, m_txtUsername->text(), m_txtUsername},
-        {u"PW"_s, m_txtPassword->text(), m_txtPassword},
+        {&AppSettings::EmailFrom, m_txtMailFrom->text(), m_txtMailFrom},
+        {&AppSettings::AuthType, QString::number(m_cboAuth->currentIndex()), m_cboAuth},
+        {&AppSettings::SSLport, m_txtEmailSslPort->text(), m_txtEmailSslPort},
+        {&AppSettings::SMTPServer, m_txtSMTPServer->text(), m_txtSMTPServer},
+        {&AppSettings::UserName, m_txtUsername->text(), m_txtUsername},
+        {&AppSettings::Password, m_txtPassword->text(), m_txtPassword},
     };
 }
 
 QList<SetupDialog::Field> SetupDialog::scheduleFields() const
 {
     return {
-        {u"EnableSchedule"_s, QString::number(m_chkEnableSchedule->isChecked() ? 1 : 0), m_chkEnableSchedule},
-        {u"DelayBetweenSends"_s, m_txtDelayBetweenSends->text(), m_txtDelayBetweenSends},
-        {u"GroupDelay"_s, m_txtGroupDelay->text(), m_txtGroupDelay},
-        {u"GroupSize"_s, m_txtGroupSize->text(), m_txtGroupSize},
+        {&AppSettings::EnableSchedule, QString::number(m_chkEnableSchedule->isChecked() ? 1 : 0), m_chkEnableSchedule},
+        {&AppSettings::DelayBetweenSends, m_txtDelayBetweenSends->text(), m_txtDelayBetweenSends},
+        {&AppSettings::GroupDelay, m_txtGroupDelay->text(), m_txtGroupDelay},
+        {&AppSettings::GroupSize, m_txtGroupSize->text(), m_txtGroupSize},
     };
 }
 
 bool SetupDialog::saveFields(const QList<Field> &fields)
 {
-    // Everything is checked, with the rules `config set` uses, before the first value is
-    // written, so nothing is half-saved.
-    for (const Field &field : fields) {
-        const QString problem = settingTextProblem(*findStoredSetting(field.name), field.text);
-        if (problem.isEmpty())
-            continue;
-        m_dialogs.warn(this, problem);
-        if (field.box->isEnabled())
-            field.box->setFocus();
+    QList<SettingEdit> edits;
+    for (const Field &field : fields)
+        edits.append({field.key, field.text});
+    AppSettings settings = m_settings.get();
+    QString error;
+    qsizetype refused = -1;
+    if (saveSettings(m_store, edits, settings, &error, &refused)) {
+        m_settings.set(settings);
+        return true;
+    }
+    if (refused < 0) {
+        m_dialogs.warn(this, u"The settings could not be saved:\n%1"_s.arg(error));
         return false;
     }
-    for (const Field &field : fields) {
-        QString error;
-        if (!SaveSettingText(m_store, *findStoredSetting(field.name), field.text, &error)) {
-            m_dialogs.warn(this, u"The settings could not be saved:\n%1"_s.arg(error));
-            return false;
-        }
-    }
-    return true;
-}
-
-void SetupDialog::applyMailSettings(AppSettings &s) const
-{
-    s.EmailFrom = m_txtMailFrom->text();
-    s.AuthType = static_cast<qint16>(m_cboAuth->currentIndex());
-    s.SSLport = m_txtEmailSslPort->text();
-    s.SMTPServer = m_txtSMTPServer->text();
-    s.UserName = m_txtUsername->text();
-    s.Password = m_txtPassword->text();
+    m_dialogs.warn(this, error);
+    if (QWidget *box = fields.at(refused).box; box->isEnabled())
+        box->setFocus();
+    return false;
 }
 
 void SetupDialog::cmdOK_Click()
 {
     if (!saveFields(mailFields() + scheduleFields()))
         return;
-
-    AppSettings s = m_settings.get();
-    applyMailSettings(s);
-    s.EnableSchedule = m_chkEnableSchedule->isChecked() ? 1 : 0;
-    s.DelayBetweenSends = static_cast<qint32>(*toWholeNumber(m_txtDelayBetweenSends->text(), kInt32Min, kInt32Max));
-    s.GroupDelay = static_cast<qint32>(*toWholeNumber(m_txtGroupDelay->text(), kInt32Min, kInt32Max));
-    s.GroupSize = static_cast<qint32>(*toWholeNumber(m_txtGroupSize->text(), kInt32Min, kInt32Max));
-    m_settings.set(s);
-
     close();
     if (parentWidget())
         parentWidget()->activateWindow();
@@ -303,17 +275,15 @@ void SetupDialog::cmdOK_Click()
 
 void SetupDialog::cmdTestEmail_Click()
 {
-    if (m_txtEmailSslPort->text().isEmpty() || m_txtSMTPServer->text().isEmpty() || m_txtUsername->text().isEmpty() ||
-        m_txtPassword->text().isEmpty()) {
+    AppSettings shown = m_settings.get();
+    for (const Field &field : mailFields())
+        setSettingText(shown, storedSetting(field.key), field.text);
+    if (!isMailServerComplete(shown)) {
         m_dialogs.warn(this, u"Your email server setup is not complete."_s);
         return;
     }
-    if (!saveFields(mailFields()))
-        return;
-    AppSettings s = m_settings.get();
-    applyMailSettings(s);
-    m_settings.set(s);
-    Q_EMIT testEmailRequested();
+    if (saveFields(mailFields()))
+        Q_EMIT testEmailRequested();
 }
 
 void SetupDialog::cmdBrowse_Click()
@@ -340,8 +310,6 @@ void SetupDialog::cmdTestPrinting_Click()
     }
     // The print command may take its time (or hang until its timeout): it runs off the UI thread,
     // and the button stays disabled until it is done.
-    if (m_printThread)
-        return;
     struct Outcome
     {
         bool printed = false;
@@ -349,18 +317,16 @@ void SetupDialog::cmdTestPrinting_Click()
     };
     auto outcome = std::make_shared<Outcome>();
     Printer &printer = m_printer;
-    m_printThread =
-        QThread::create([&printer, path, outcome] { outcome->printed = printer.printDocument(path, &outcome->error); });
-    m_cmdTestPrinting->setEnabled(false);
-    connect(m_printThread, &QThread::finished, this, [this, outcome] {
-        m_printThread->wait();
-        m_printThread->deleteLater();
-        m_printThread = nullptr;
-        m_cmdTestPrinting->setEnabled(true);
-        if (!outcome->printed)
-            m_dialogs.warn(this, u"The PDF file could not be sent to the printer:\n%1"_s.arg(outcome->error));
-    });
-    m_printThread->start();
+    const bool started = m_printTest.start(
+        u"Quorvale print test"_s,
+        [&printer, path, outcome] { outcome->printed = printer.printDocument(path, &outcome->error); },
+        [this, outcome] {
+            m_cmdTestPrinting->setEnabled(true);
+            if (!outcome->printed)
+                m_dialogs.warn(this, u"The PDF file could not be sent to the printer:\n%1"_s.arg(outcome->error));
+        });
+    if (started)
+        m_cmdTestPrinting->setEnabled(false);
 }
 
 void SetupDialog::cmdHelp_Click()

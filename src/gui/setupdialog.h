@@ -1,15 +1,17 @@
 #pragma once
 
-#include "settings/appsettings.h"
+#include "settings/settingstable.h"
+
+#include "gui/workerthread.h"
 
 #include <QDialog>
 
 class QCheckBox;
 class QComboBox;
+class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
-class QThread;
 
 namespace quorvale {
 
@@ -39,6 +41,9 @@ Q_SIGNALS:
 
 private:
     void buildUi();
+    QGroupBox *buildMailFrame();
+    QGroupBox *buildScheduleFrame();
+    QGroupBox *buildPrintFrame();
     void load();
     void chkEnableSchedule_Click();
     /// Shows lblSimpleWarning while "Simple" is chosen and a user name is set.
@@ -49,10 +54,10 @@ private:
     void cmdTestPrinting_Click();
     void cmdHelp_Click();
 
-    /// A setting as the dialog shows it: its name, the text to save and the control that holds it.
+    /// A setting as the dialog shows it: the setting, the text to save and the control that holds it.
     struct Field
     {
-        QString name;
+        SettingKey key;
         QString text;
         QWidget *box;
     };
@@ -61,10 +66,9 @@ private:
     /// The four scheduling settings, saved by OK after the mail settings.
     QList<Field> scheduleFields() const;
     /// Checks every field, refusing with a message (and the focus on its box) what the setting
-    /// does not accept; only then saves them in order. False when anything was refused or failed.
+    /// does not accept; only then saves them in order and applies them to the program's settings.
+    /// False when anything was refused or failed.
     bool saveFields(const QList<Field> &fields);
-    /// Puts the six mail values shown into `settings` (the password plain).
-    void applyMailSettings(AppSettings &settings) const;
 
     SettingsHolder &m_settings;
     SettingsStore &m_store;
@@ -88,8 +92,10 @@ private:
     QLineEdit *m_txtGroupDelay = nullptr;
     QLineEdit *m_txtGroupSize = nullptr;
     QLineEdit *m_txtPdfLocation = nullptr;
+    QPushButton *m_cmdTestEmail = nullptr;
+    QPushButton *m_cmdBrowse = nullptr;
     QPushButton *m_cmdTestPrinting = nullptr;
-    QThread *m_printThread = nullptr; ///< the print test under way, off the UI thread
+    WorkerThread m_printTest{this}; ///< the print test under way, off the UI thread
 };
 
 } // namespace quorvale

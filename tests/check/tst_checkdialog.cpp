@@ -33,16 +33,12 @@ void TestCheckDialog::checksTheWindowsInputsAndFilters()
         return ini.open(QIODevice::ReadOnly) ? ini.readAll() : QByteArray();
     }();
     MainWindow &w = f.open();
-    FIND_CHILD(QLineEdit, txtCSVpath, f.window, u"txtCSVpath"_s);
-    FIND_CHILD(QRadioButton, OptAddAttachment2, f.window, u"OptAddAttachment2"_s);
-    FIND_CHILD(QCheckBox, chkPrint, f.window, u"chkPrint"_s);
-    FIND_CHILD(QPushButton, cmdCheck, f.window, u"cmdCheck"_s);
-    FIND_CHILD(QRadioButton, OptAddAttachment0, f.window, u"OptAddAttachment0"_s);
-    txtCSVpath->setText(csv);
-    OptAddAttachment2->click();
-    chkPrint->setChecked(true);
+    FIND_CONTROLS(MainControls, ui, f.window);
+    ui.txtCSVpath->setText(csv);
+    ui.OptAddAttachment2->click();
+    ui.chkPrint->setChecked(true);
 
-    cmdCheck->click();
+    ui.cmdCheck->click();
     FIND_CHILD(CheckDialog, dialog, w, u"frmCheck"_s);
     FIND_CHILD(QLabel, lblCheckSummary, dialog, u"lblCheckSummary"_s);
     FIND_CHILD(QTableView, table, dialog, u"tblCheck"_s);
@@ -68,8 +64,8 @@ void TestCheckDialog::checksTheWindowsInputsAndFilters()
 
     // The menu entry checks again with the inputs as they are now; the filter stays.
     // A second request while one runs is checked after it, with the inputs of that moment.
-    cmdCheck->click();
-    OptAddAttachment0->click();
+    ui.cmdCheck->click();
+    ui.OptAddAttachment0->click();
     mnuCheck->trigger();
     QCOMPARE(w.findChildren<CheckDialog *>().size(), 1);
     QTRY_VERIFY(!dialog->isChecking());

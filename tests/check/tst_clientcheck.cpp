@@ -65,34 +65,37 @@ void TestClientCheck::clientModeRows_data()
     QTest::addColumn<qint64>("line");
     QTest::addColumn<int>("action");
     QTest::addColumn<QString>("file");
-    QTest::addColumn<unsigned>("flags");
+    QTest::addColumn<CheckFlags>("flags");
     QTest::addColumn<QString>("details");
 
-    const auto add = [](const char *tag, int row, qint64 line, CheckAction action, const char *file, unsigned flags,
+    const auto add = [](const char *tag, int row, qint64 line, CheckAction action, const char *file, CheckFlags flags,
                         const char *details) {
         QTest::newRow(tag) << row << line << int(action) << QString::fromUtf8(file) << flags
                            << QString::fromUtf8(details);
     };
-    add("two documents, neither taken", 0, 1, CheckAction::Ambiguous, "", SeveralDocuments,
+    add("two documents, neither taken", 0, 1, CheckAction::Ambiguous, "", CheckFlag::SeveralDocuments,
         "several documents (Invoice_42.pdf, Letter_42.pdf)");
-    add("plain, lock file and 1042 ignored", 1, 2, CheckAction::SendFile, "7.pdf", 0, "");
-    add("document names two clients", 2, 3, CheckAction::Ambiguous, "", SharedDocument | SameAddress,
+    add("plain, lock file and 1042 ignored", 1, 2, CheckAction::SendFile, "7.pdf", {}, "");
+    add("document names two clients", 2, 3, CheckAction::Ambiguous, "",
+        CheckFlag::SharedDocument | CheckFlag::SameAddress,
         "document names another client (Ab.txt also names ab); same address on another line (line 5)");
-    add("the other client", 3, 4, CheckAction::Ambiguous, "", SharedDocument,
+    add("the other client", 3, 4, CheckAction::Ambiguous, "", CheckFlag::SharedDocument,
         "document names another client (Ab.txt also names Ab)");
-    add("address in other letter case", 4, 5, CheckAction::NoDocument, "", SameAddress | SameIdentifier,
+    add("address in other letter case", 4, 5, CheckAction::NoDocument, "",
+        CheckFlag::SameAddress | CheckFlag::SameIdentifier,
         "same address on another line (line 3); same client ID on another line (line 6)");
-    add("blank in address", 5, 6, CheckAction::NoDocument, "", SameIdentifier | InvalidAddress,
+    add("blank in address", 5, 6, CheckAction::NoDocument, "", CheckFlag::SameIdentifier | CheckFlag::InvalidAddress,
         "same client ID on another line (line 5); not a valid address");
-    add("printed", 6, 7, CheckAction::Print, "Print_100.pdf", 0, "");
-    add("two @, a folder is no document", 7, 8, CheckAction::NoDocument, "", InvalidAddress, "not a valid address");
-    add("line after an empty line", 8, 10, CheckAction::SendFile, "61.pdf", 0, "");
+    add("printed", 6, 7, CheckAction::Print, "Print_100.pdf", {}, "");
+    add("two @, a folder is no document", 7, 8, CheckAction::NoDocument, "", CheckFlag::InvalidAddress,
+        "not a valid address");
+    add("line after an empty line", 8, 10, CheckAction::SendFile, "61.pdf", {}, "");
 }
 
 void TestClientCheck::clientModeRows()
 {
     QFETCH(int, row);
-    const CheckReport report = CheckClientList({m_csv, AttachmentMode::ClientSpecific, QString(), true});
+    const CheckReport report = checkClientList({m_csv, AttachmentMode::ClientSpecific, QString(), true});
     QVERIFY(report.error.isEmpty());
     QCOMPARE(report.rows.size(), size_t(9));
     QVERIFY(report.problems.isEmpty());
@@ -147,9 +150,9 @@ void TestClientCheck::checkTakesTheRunsDocument()
         writeFile(dir.filePath(random.bounded(2) ? name : name.toUpper()), "x");
     }
     const QString list = dir.filePath(u"clients.csv"_s);
-    const CheckReport report = CheckClientList({list, AttachmentMode::ClientSpecific, QString(), true});
+    const CheckReport report = checkClientList({list, AttachmentMode::ClientSpecific, QString(), true});
     QCOMPARE(report.rows.size(), size_t(ids.size()));
-    const QStringList names = ListDocumentFolder(dir.path(), list).names;
+    const QStringList names = listDocumentFolder(dir.path(), list).names;
     const ClientIdIndex index(ids);
     qsizetype ambiguous = 0;
     for (const CheckRow &row : report.rows) {
@@ -203,12 +206,13 @@ void TestClientCheck::commonAttachment()
     QFETCH(QString, common);
     QFETCH(bool, missing);
     const QString path = common.isEmpty() ? QString() : m_dir.filePath(common);
-    const CheckReport report = CheckClientList({m_csv, AttachmentMode::Common, path, false});
+    const CheckReport report = checkClientList({m_csv, AttachmentMode::Common, path, false});
     QCOMPARE(report.problems.size(), missing ? 1 : 0);
-    QCOMPARE(report.count(CommonMissing), missing ? 8 : 0);
+    QCOMPARE(report.count(CheckFlag::CommonMissing), missing ? 8 : 0);
     QCOMPARE(report.count(CheckAction::SendFile), 8);
-    QCOMPARE(report.count(CheckAction::Nothing), 1);                            // no address, printing not ticked
-    QCOMPARE(report.count(SeveralDocuments) + report.count(SharedDocument), 0); // own documents play no part
+    QCOMPARE(report.count(CheckAction::Nothing), 1); // no address, printing not ticked
+    QCOMPARE(report.count(CheckFlag::SeveralDocuments) + report.count(CheckFlag::SharedDocument),
+             0); // own documents play no part
     QCOMPARE(report.rows[0].fileSize, missing ? qint64(-1) : qint64(8));
 }
 
@@ -239,23 +243,23 @@ void TestClientCheck::addressValidity()
 void TestClientCheck::unreadableListIsAnError()
 {
     const CheckReport missing =
-        CheckClientList({m_dir.filePath(u"none.csv"_s), AttachmentMode::None, QString(), false});
+        checkClientList({m_dir.filePath(u"none.csv"_s), AttachmentMode::None, QString(), false});
     QVERIFY(!missing.error.isEmpty());
     QVERIFY(missing.rows.empty());
-    QVERIFY(!CheckClientList({}).error.isEmpty());
+    QVERIFY(!checkClientList({}).error.isEmpty());
 }
 
 void TestClientCheck::savedTableQuotesFields()
 {
     QTemporaryDir dir;
     writeFile(dir.filePath(u"c.csv"_s), "\"Smith, J\",j@x.com\nO\"Neil Å,a@x.com\n=1+2,f@x.com\n");
-    const CheckReport report = CheckClientList({dir.filePath(u"c.csv"_s), AttachmentMode::None, {}, false});
+    const CheckReport report = checkClientList({dir.filePath(u"c.csv"_s), AttachmentMode::None, {}, false});
     const QString out = dir.filePath(u"out/check.csv"_s);
     QString error;
-    QVERIFY(!SaveCheckCsv(report, out, &error)); // the folder does not exist
+    QVERIFY(!saveCheckCsv(report, out, &error)); // the folder does not exist
     QVERIFY(!error.isEmpty());
     QVERIFY(QDir(dir.path()).mkdir(u"out"_s));
-    QVERIFY2(SaveCheckCsv(report, out, &error), qPrintable(error));
+    QVERIFY2(saveCheckCsv(report, out, &error), qPrintable(error));
     QFile file(out);
     QVERIFY(file.open(QIODevice::ReadOnly));
     const QByteArray bytes = file.readAll();

@@ -708,6 +708,58 @@ private Q_SLOTS:
         QCOMPARE(quorvale({u"run"_s}).exitCode, 2);
         QCOMPARE(quorvale({u"run"_s, u"--csv"_s, u"x.csv"_s, u"--mode"_s, u"all"_s}).exitCode, 2);
     }
+
+    void usageErrorsOfRunAndCheck_data()
+    {
+        // run and check read one table of options: what each takes, and what each refuses.
+        QTest::addColumn<QString>("args");
+        QTest::addColumn<QString>("message");
+        const auto row = [](const char *args, const char *message) {
+            QTest::newRow(args) << QString::fromUtf8(args) << QString::fromUtf8(message);
+        };
+        row("run", "run needs --csv FILE, the client CSV file");
+        row("run --csv", "--csv needs a value");
+        row("run --csv= --print", "run needs --csv FILE, the client CSV file");
+        row("run --csv x.csv --print=1", "--print takes no value");
+        row("run --csv x.csv --bogus", "unknown option for run: --bogus");
+        row("run --csv x.csv --bogus=1", "--bogus takes no value");
+        row("run --csv x.csv -y=1", "unknown option for run: -y=1");
+        row("run --csv x.csv --save out.csv", "unknown option for run: --save");
+        row("run --csv x.csv --no-resume --resume", "give either --resume or --no-resume, not both");
+        row("run --csv x.csv --resume --resume --no-resume", "give either --resume or --no-resume, not both");
+        row("run --csv x.csv --body a --body-file b", "give either --body or --body-file, not both");
+        row("run --csv x.csv --include-unknown", "--include-unknown is only used with --resume");
+        row("run --csv x.csv --include-unknown --no-resume", "--include-unknown is only used with --resume");
+        row("run --csv x.csv --retry-failed --no-resume", "--retry-failed takes neither --resume nor --no-resume");
+        row("run --csv x.csv --mode some", "--mode must be none, common or client, not some");
+        row("run --csv x.csv --attachment a.pdf", "--attachment is only used with --mode common");
+        row("run --csv x.csv --body-file /nonexistent/body.txt",
+            "the body file cannot be read: /nonexistent/body.txt (No such file or directory)");
+        row("check", "check needs --csv FILE, the client CSV file");
+        row("check --csv x.csv --resume", "unknown option for check: --resume");
+        row("check --csv x.csv --save", "--save needs a value");
+        row("check --csv x.csv --yes=1", "--yes takes no value");
+        row("check --csv x.csv --mode client --attachment a.pdf", "--attachment is only used with --mode common");
+        row("check --csv x.csv --mode some", "--mode must be none, common or client, not some");
+    }
+    void usageErrorsOfRunAndCheck()
+    {
+        QFETCH(QString, args);
+        QFETCH(QString, message);
+        const Result r = quorvale(args.split(u' '));
+        QCOMPARE(r.exitCode, 2);
+        QCOMPARE(r.err, u"quorvale: "_s + message + u"\nTry \"quorvale --help\".\n"_s);
+        QVERIFY(r.out.isEmpty());
+    }
+
+    void checkTakesRunsMessageOptionsAndIgnoresThem()
+    {
+        writeFile(u"list.csv"_s, "1,a@example.org\r\n");
+        const Result r = quorvale({u"check"_s, u"--csv"_s, path(u"list.csv"_s), u"--subject"_s, u"s"_s, u"--body"_s,
+                                   u"b"_s, u"--body-file"_s, u"/nonexistent"_s, u"-y"_s, u"--yes"_s});
+        QCOMPARE(r.exitCode, 0);
+        QVERIFY2(r.out.contains(u"  1\t1\ta@example.org\tSend"_s), qPrintable(r.out.join(u'|')));
+    }
 };
 
 QTEST_GUILESS_MAIN(TestCli)

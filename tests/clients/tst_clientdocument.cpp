@@ -127,7 +127,7 @@ private Q_SLOTS:
 
         // The folder itself may be named through a link.
         for (const QString &folder : {top.filePath(u"docs"_s), top.filePath(u"docs-again"_s)}) {
-            const DocumentListing listing = ListDocumentFolder(folder);
+            const DocumentListing listing = listDocumentFolder(folder);
             QCOMPARE(listing.names.contains(u"Invoice_7.pdf"_s), skipped.isEmpty());
             QCOMPARE(listing.skipped.size(), skipped.isEmpty() ? 0 : 1);
             if (!skipped.isEmpty())
@@ -153,7 +153,7 @@ private Q_SLOTS:
         // Nor a link to it under a document's name.
         QVERIFY(QFile::link(list, dir.filePath(u"Letter_2024.pdf"_s)));
         QCOMPARE(lookUp(dir.path(), u"2024"_s, {}, list), QString());
-        QCOMPARE(ListDocumentFolder(dir.path(), list).skipped.size(), 1);
+        QCOMPARE(listDocumentFolder(dir.path(), list).skipped.size(), 1);
     }
 
     void listsTheFolderAfreshForEveryLookup()

@@ -1,10 +1,9 @@
 #pragma once
 
-// Fakes for the window tests and the benchmark: dialogs answered from a script, a mailer that
-// records what it is asked to send, and a printer that records what it is asked to print.
+// Fakes for the window tests and the benchmark: dialogs answered from a script and a printer that
+// records what it is asked to print (the mailer is tests/support/fakemailer.h).
 
 #include "gui/userdialogs.h"
-#include "mail/sendmail.h"
 #include "run/printer.h"
 
 #include <QMutex>
@@ -50,66 +49,6 @@ public:
     QStringList questions;
     QList<FileDialog> fileDialogs;
     QList<QUrl> openedUrls;
-};
-
-/// Records every message; each send takes `sendTime` (in 10 ms steps that notice the abort
-/// check) and reports "OK", or "Bad" with `failure` when that is set or the recipient is one of
-/// `refused`. An aborted send is reported as stopped before its message went out. `onSend` is
-/// called as each send starts, on the sending thread.
-class RecordingMailer final : public Mailer
-{
-public:
-    bool sendMailReported(const MailMessage &message, QString &strStatus, QString &strErrors, QString *error,
-                          const std::function<void(int)> &percentDone, const std::function<bool()> &abortCheck,
-                          SendReport &report) override
-    {
-        report = {};
-        const bool attempted = sendMail(message, strStatus, strErrors, error, percentDone, abortCheck);
-        report.abortedUnsent = attempted && strErrors == "Aborted"_L1;
-        return attempted;
-    }
-    bool sendMail(const MailMessage &message, QString &strStatus, QString &strErrors, QString *,
-                  const std::function<void(int)> &percentDone, const std::function<bool()> &abortCheck) override
-    {
-        if (onSend)
-            onSend(message);
-        for (auto waited = std::chrono::milliseconds(0);; waited += std::chrono::milliseconds(10)) {
-            if (abortCheck && abortCheck()) {
-                strStatus = u"Bad"_s;
-                strErrors = u"Aborted"_s;
-                return true;
-            }
-            if (waited >= sendTime)
-                break;
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        if (percentDone) {
-            percentDone(50);
-            percentDone(100);
-        }
-        {
-            QMutexLocker lock(&m_mutex);
-            m_messages.append(message);
-        }
-        const bool refuse = !failure.isEmpty() || refused.contains(message.RecipientAddress);
-        strStatus = refuse ? u"Bad"_s : u"OK"_s;
-        strErrors = refuse ? (failure.isEmpty() ? u"550 refused"_s : failure) : QString();
-        return true;
-    }
-    QList<MailMessage> messages() const
-    {
-        QMutexLocker lock(&m_mutex);
-        return m_messages;
-    }
-
-    std::chrono::milliseconds sendTime{0};
-    QString failure;
-    QStringList refused;
-    std::function<void(const MailMessage &)> onSend;
-
-private:
-    mutable QMutex m_mutex;
-    QList<MailMessage> m_messages;
 };
 
 /// Records every document; each print takes `printTime`, and while the printer is held a print

@@ -2,10 +2,13 @@
 // and mid-run, the setup dialog, the test e-mail dialog and the about box.
 // Usage: quorvale_screenshots OUTDIR   (scripts/screenshots.sh runs it under Xvfb)
 
+#include "appinfo.h"
 #include "gui/guifakes.h"
 #include "gui/mainwindow.h"
-#include "settings/scramble.h"
+#include "run/clock.h"
 #include "settings/settingsstore.h"
+#include "settings/settingstable.h"
+#include "support/fakemailer.h"
 
 #include <QApplication>
 #include <QDialog>
@@ -26,25 +29,6 @@ using namespace quorvale::test;
 using namespace Qt::StringLiterals;
 
 namespace {
-
-/// A mailer whose sends take a while and report their progress as a real upload would.
-class SlowMailer final : public Mailer
-{
-public:
-    bool sendMail(const MailMessage &, QString &strStatus, QString &, QString *,
-                  const std::function<void(int)> &percentDone, const std::function<bool()> &abortCheck) override
-    {
-        for (int percent = 0; percent <= 100; percent += 5) {
-            if (abortCheck && abortCheck())
-                break;
-            if (percentDone)
-                percentDone(percent);
-            std::this_thread::sleep_for(std::chrono::milliseconds(40));
-        }
-        strStatus = u"OK"_s;
-        return true;
-    }
-};
 
 bool save(QWidget *widget, const QString &folder, const QString &name)
 {
@@ -81,20 +65,18 @@ int main(int argc, char **argv)
 
     QTemporaryDir dir;
     auto store = openSettingsStore(dir.filePath(u"Quorvale.ini"_s));
-    const auto put = [&](const char *name, const QString &value) {
-        store->RegWriteValue(QString::fromLatin1(name), ValueKind::Text, value);
-    };
-    put("EmailFrom", u"office@berg-accounting.example"_s);
-    put("SMPTServer", u"smtp.berg-accounting.example"_s);
-    put("AuthType", u"1"_s);
-    put("SSLport", u"587"_s);
-    put("UserName", u"office@berg-accounting.example"_s);
-    put("PW", ScrambleText(false, u"correct horse"_s, true));
-    put("EnableSchedule", u"1"_s);
-    put("DelayBetweenSends", u"0"_s);
-    put("GroupDelay", u"10"_s);
-    put("GroupSize", u"90"_s);
-    put("SubjectLine", u"Your 2025 annual accounts"_s);
+    AppSettings settings;
+    QList<SettingEdit> practice{{&AppSettings::EmailFrom, u"office@berg-accounting.example"_s},
+                                {&AppSettings::SMTPServer, u"smtp.berg-accounting.example"_s},
+                                {&AppSettings::AuthType, u"1"_s},
+                                {&AppSettings::SSLport, u"587"_s},
+                                {&AppSettings::UserName, u"office@berg-accounting.example"_s},
+                                {&AppSettings::Password, u"correct horse"_s},
+                                {&AppSettings::EnableSchedule, u"1"_s},
+                                {&AppSettings::DelayBetweenSends, u"0"_s},
+                                {&AppSettings::GroupDelay, u"10"_s},
+                                {&AppSettings::GroupSize, u"90"_s},
+                                {&AppSettings::SubjectLine, u"Your 2025 annual accounts"_s}};
     QFile csv(dir.filePath(u"clients.csv"_s));
     csv.open(QIODevice::WriteOnly);
     const char *names[] = {"anna.berg",   "tom.holt", "",          "lena.marsh", "omar.said", "ruth.cole",
@@ -103,7 +85,9 @@ int main(int argc, char **argv)
         csv.write(QByteArray::number(1040 + i) + ',' +
                   (*names[i] ? QByteArray(names[i]) + QByteArray("@example.com") : QByteArray()) + "\r\n");
     csv.close();
-    put("CSVpath", csv.fileName());
+    practice.append({&AppSettings::CSVpath, csv.fileName()});
+    if (!saveSettings(*store, practice, settings, nullptr))
+        return 1;
     QFile letter(dir.filePath(u"Engagement letter 2025.pdf"_s));
     letter.open(QIODevice::WriteOnly);
     letter.write("%PDF-1.4\n");
@@ -116,15 +100,12 @@ int main(int argc, char **argv)
     body.close();
 
     ScriptedDialogs dialogs;
-    SlowMailer mailer;
+    // Sends that take a while and report their progress as a real upload would.
+    FakeMailer mailer;
+    mailer.sendTime = std::chrono::milliseconds(840);
     RecordingPrinter printer;
-    MainWindowOptions options;
-    options.store = store.get();
-    options.mailer = &mailer;
-    options.printer = &printer;
-    options.dialogs = &dialogs;
-    options.dataFolder = dir.filePath(u"data"_s);
-    MainWindow window(options);
+    SystemClock clock;
+    MainWindow window(AppServices{*store, mailer, printer, clock, dialogs, dir.filePath(u"data"_s), helpFolder()});
     window.show();
 
     bool ok = true;

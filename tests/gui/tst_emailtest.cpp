@@ -3,6 +3,7 @@
 
 #include "guitest.h"
 
+#include "mail/smtpmailer.h"
 #include "support/smtpfixture.h"
 
 #include <QAction>
@@ -115,15 +116,10 @@ void TestEmailTest::successfulTestShowsTwoLinesAndSendsNoAttachment()
 {
     SmtpServer server;
     QVERIFY(server.isRunning());
+    SmtpMailer smtp; // the real one; it outlives the window
     WindowFixture f;
     saveServerOf(f, server);
-    // The real SMTP mailer: the window makes its own when none is given.
-    MainWindowOptions options;
-    options.store = f.store.get();
-    options.dialogs = &f.dialogs;
-    options.dataFolder = f.dataFolder();
-    f.window = std::make_unique<MainWindow>(options);
-    f.window->show();
+    f.open(/*realTime=*/true, &smtp);
     FIND_CHILD(QProgressBar, progEmail, f.window, u"progEmail"_s);
 
     QDialog *test = openTest(f);
@@ -151,14 +147,10 @@ void TestEmailTest::failedTestShowsTheServersReason()
 {
     SmtpServer server({.fault = u"RCPT:550"_s});
     QVERIFY(server.isRunning());
+    SmtpMailer smtp; // the real one; it outlives the window
     WindowFixture f;
     saveServerOf(f, server);
-    MainWindowOptions options;
-    options.store = f.store.get();
-    options.dialogs = &f.dialogs;
-    options.dataFolder = f.dataFolder();
-    f.window = std::make_unique<MainWindow>(options);
-    f.window->show();
+    f.open(/*realTime=*/true, &smtp);
 
     const QStringList lines = runTest(openTest(f), u"nobody@example.com"_s);
     QVERIFY2(lines.size() >= 4, qPrintable(lines.join(u'|')));
@@ -170,14 +162,10 @@ void TestEmailTest::failedTestShowsTheServersReason()
 
 void TestEmailTest::portThatIsNotANumberIsReportedAndCaptionRestored()
 {
+    SmtpMailer smtp; // the real one; it outlives the window
     WindowFixture f;
     f.saveServer(u"127.0.0.1"_s, u"twenty-five"_s);
-    MainWindowOptions options;
-    options.store = f.store.get();
-    options.dialogs = &f.dialogs;
-    options.dataFolder = f.dataFolder();
-    f.window = std::make_unique<MainWindow>(options);
-    f.window->show();
+    f.open(/*realTime=*/true, &smtp);
 
     // The setup dialog refuses such a port; a hand-edited settings file still gets it this far.
     f.window->showEmailTest();
@@ -258,6 +246,7 @@ void TestEmailTest::wholeRunThroughTheWindowReachesTheServer()
 {
     SmtpServer server;
     QVERIFY(server.isRunning());
+    SmtpMailer smtp; // the real one; it outlives the window
     WindowFixture f;
     saveServerOf(f, server);
     // Pacing on with no delay: each pause is one 100 ms slice of the real clock.
@@ -268,33 +257,20 @@ void TestEmailTest::wholeRunThroughTheWindowReachesTheServer()
     writeFile(f.dir.filePath(u"A1.pdf"_s), "%PDF-1.4 ann\n");
     writeFile(f.dir.filePath(u"C3.pdf"_s), "%PDF-1.4 carl\n");
     writeFile(f.dir.filePath(u"B2.pdf"_s), "%PDF-1.4 bea\n");
-    MainWindowOptions options;
-    options.store = f.store.get();
-    options.dialogs = &f.dialogs;
-    options.printer = &f.printer;
-    options.dataFolder = f.dataFolder();
-    f.window = std::make_unique<MainWindow>(options);
-    f.window->show();
-    FIND_CHILD(QLineEdit, txtCSVpath, f.window, u"txtCSVpath"_s);
-    FIND_CHILD(QLineEdit, txtSubjectLine, f.window, u"txtSubjectLine"_s);
-    FIND_CHILD(QPlainTextEdit, txtBodyMessage, f.window, u"txtBodyMessage"_s);
-    FIND_CHILD(QRadioButton, OptAddAttachment2, f.window, u"OptAddAttachment2"_s);
-    FIND_CHILD(QCheckBox, chkPrint, f.window, u"chkPrint"_s);
-    FIND_CHILD(QPushButton, cmdStart, f.window, u"cmdStart"_s);
-    FIND_CHILD(QPlainTextEdit, txtProgress, f.window, u"txtProgress"_s);
-    FIND_CHILD(QProgressBar, progEmail, f.window, u"progEmail"_s);
+    f.open(/*realTime=*/true, &smtp);
+    FIND_CONTROLS(MainControls, ui, f.window);
 
-    txtCSVpath->setText(f.dir.filePath(u"clients.csv"_s));
-    txtSubjectLine->setText(u"Your documents"_s);
-    txtBodyMessage->setPlainText(u"Dear client,\nplease find your documents attached."_s);
-    OptAddAttachment2->click();
-    chkPrint->click();
+    ui.txtCSVpath->setText(f.dir.filePath(u"clients.csv"_s));
+    ui.txtSubjectLine->setText(u"Your documents"_s);
+    ui.txtBodyMessage->setPlainText(u"Dear client,\nplease find your documents attached."_s);
+    ui.OptAddAttachment2->click();
+    ui.chkPrint->click();
 
     QSignalSpy finished(f.window.get(), &MainWindow::runFinished);
-    QTest::mouseClick(cmdStart, Qt::LeftButton);
+    QTest::mouseClick(ui.cmdStart, Qt::LeftButton);
     QVERIFY(finished.wait(30000));
 
-    QCOMPARE(statusLines(txtProgress),
+    QCOMPARE(statusLines(ui.txtProgress),
              (QStringList{u"Parsing CSV file..."_s, u"Clients found - 3"_s, u"Parsing CSV file complete"_s,
                           u"Client count - 3"_s, u"Emails to be sent - 2"_s, u"Documents to be printed - 1"_s,
                           u"Start processing..."_s, u"Printing document - 1"_s, u"Email scheduling enabled:"_s,
@@ -313,8 +289,8 @@ void TestEmailTest::wholeRunThroughTheWindowReachesTheServer()
     QCOMPARE(messages[1].rcptTo, QStringList{u"carl@example.com"_s});
     QCOMPARE(messages[1].attachments[0].fileName, u"C3.pdf"_s);
     QVERIFY(messages[1].body.startsWith(u"Dear client,\r\nplease find"_s));
-    QCOMPARE(progEmail->value(), 0);
-    QVERIFY(cmdStart->isEnabled());
+    QCOMPARE(ui.progEmail->value(), 0);
+    QVERIFY(ui.cmdStart->isEnabled());
 }
 
 QTEST_MAIN(TestEmailTest)

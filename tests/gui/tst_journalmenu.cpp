@@ -42,8 +42,7 @@ private Q_SLOTS:
         writeFile(f.dir.filePath(u"clients.csv"_s), "1001,ann@example.com\r\n1002,bob@example.com\r\n");
         f.save(u"CSVpath"_s, f.dir.filePath(u"clients.csv"_s));
         MainWindow &w = f.open();
-        FIND_CHILD(QPushButton, cmdStart, f.window, u"cmdStart"_s);
-        FIND_CHILD(QPlainTextEdit, txtProgress, f.window, u"txtProgress"_s);
+        FIND_CONTROLS(MainControls, ui, f.window);
         QSignalSpy finished(&w, &MainWindow::runFinished);
         FIND_CHILD(QAction, resend, w, u"mnuResendFailed"_s);
 
@@ -53,7 +52,7 @@ private Q_SLOTS:
         QVERIFY(f.dialogs.questions.isEmpty());
 
         f.mailer.failure = u"550 mailbox unavailable"_s;
-        QTest::mouseClick(cmdStart, Qt::LeftButton);
+        QTest::mouseClick(ui.cmdStart, Qt::LeftButton);
         QVERIFY(finished.wait(10000));
         f.mailer.failure.clear();
         f.dialogs.questions.clear();
@@ -64,7 +63,7 @@ private Q_SLOTS:
         QVERIFY(resend->isEnabled());
         QCOMPARE(f.dialogs.questions, QStringList{u"Are you sure your ready to start processing?"_s});
         QCOMPARE(f.mailer.messages().size(), 4);
-        QVERIFY(statusLines(txtProgress).contains(u"Clients to resend to - 2"_s));
+        QVERIFY(statusLines(ui.txtProgress).contains(u"Clients to resend to - 2"_s));
 
         // Both were sent to now: a further resend has nobody to go to.
         resend->trigger();
@@ -83,22 +82,18 @@ private Q_SLOTS:
             writeFile(f.dir.filePath(u"Doc_%1.pdf"_s.arg(QLatin1String(id))), id);
         f.save(u"CSVpath"_s, f.dir.filePath(u"clients.csv"_s));
         MainWindow &w = f.open();
-        FIND_CHILD(QAbstractButton, OptAddAttachment2, f.window, u"OptAddAttachment2"_s);
-        FIND_CHILD(QAbstractButton, chkPrint, f.window, u"chkPrint"_s);
-        FIND_CHILD(QPushButton, cmdAbort, f.window, u"cmdAbort"_s);
-        FIND_CHILD(QPushButton, cmdStart, f.window, u"cmdStart"_s);
-        FIND_CHILD(QPlainTextEdit, txtProgress, f.window, u"txtProgress"_s);
-        OptAddAttachment2->click();
-        chkPrint->click();
+        FIND_CONTROLS(MainControls, ui, f.window);
+        ui.OptAddAttachment2->click();
+        ui.chkPrint->click();
         QSignalSpy finished(&w, &MainWindow::runFinished);
         f.mailer.refused = {u"b@x.org"_s};
-        f.mailer.onSend = [cmdAbort](const MailMessage &m) {
+        f.mailer.onSend = [abort = ui.cmdAbort](const MailMessage &m) {
             if (m.RecipientAddress == u"c@x.org"_s)
-                QMetaObject::invokeMethod(cmdAbort, &QPushButton::click, Qt::BlockingQueuedConnection);
+                QMetaObject::invokeMethod(abort, &QPushButton::click, Qt::BlockingQueuedConnection);
         };
-        QTest::mouseClick(cmdStart, Qt::LeftButton);
+        QTest::mouseClick(ui.cmdStart, Qt::LeftButton);
         QVERIFY(finished.wait(10000));
-        QVERIFY(statusLines(txtProgress).contains(u"Send Error - c@x.org"_s));
+        QVERIFY(statusLines(ui.txtProgress).contains(u"Send Error - c@x.org"_s));
         QCOMPARE(f.printer.printed().size(), 1);
         f.mailer.refused.clear();
         f.mailer.onSend = nullptr;
@@ -114,18 +109,18 @@ private Q_SLOTS:
         FIND_CHILD(QAction, mnuResendFailed, w, u"mnuResendFailed"_s);
         mnuResendFailed->trigger();
         QVERIFY(finished.wait(10000));
-        QVERIFY(statusLines(txtProgress).contains(u"Clients not reached yet - 2 (Start Processing resumes them)"_s));
+        QVERIFY(statusLines(ui.txtProgress).contains(u"Clients not reached yet - 2 (Start Processing resumes them)"_s));
         QCOMPARE(recipients(), (QStringList{u"a@x.org"_s, u"b@x.org"_s, u"b@x.org"_s}));
 
         // Start resumes the mailing: c and d, nothing printed again.
         f.dialogs.questions.clear();
-        QTest::mouseClick(cmdStart, Qt::LeftButton);
+        QTest::mouseClick(ui.cmdStart, Qt::LeftButton);
         QVERIFY(finished.wait(10000));
         QCOMPARE(f.dialogs.questions.size(), 2);
         QVERIFY2(f.dialogs.questions.first().contains(u"reached 3 clients"_s), qPrintable(f.dialogs.questions.first()));
         QCOMPARE(recipients(), (QStringList{u"a@x.org"_s, u"b@x.org"_s, u"b@x.org"_s, u"c@x.org"_s, u"d@x.org"_s}));
         QCOMPARE(f.printer.printed().size(), 1);
-        QVERIFY(statusLines(txtProgress).contains(u"Skipped (already printed) - P"_s));
+        QVERIFY(statusLines(ui.txtProgress).contains(u"Skipped (already printed) - P"_s));
     }
 
     void aSecondWindowsStartIsRefusedWhileARunGoes()
@@ -147,15 +142,8 @@ private Q_SLOTS:
         QVERIFY(first.isRunning());
 
         ScriptedDialogs dialogs;
-        RecordingMailer mailer;
-        MainWindowOptions options;
-        options.store = f.store.get();
-        options.mailer = &mailer;
-        options.printer = &f.printer;
-        options.clock = &f.fakeClock;
-        options.dialogs = &dialogs;
-        options.dataFolder = f.dataFolder();
-        MainWindow second(options);
+        FakeMailer mailer;
+        MainWindow second(AppServices{*f.store, mailer, f.printer, f.fakeClock, dialogs, f.dataFolder(), {}});
         second.show();
         FIND_CHILD(QPushButton, secondStart, second, u"cmdStart"_s);
         QTest::mouseClick(secondStart, Qt::LeftButton);

@@ -6,6 +6,7 @@
 #include "gui/aboutdialog.h"
 #include "gui/guiapp.h"
 #include "run/journal.h"
+#include "settings/bodyfile.h"
 
 #include <QAction>
 #include <QButtonGroup>
@@ -166,9 +167,7 @@ void TestMainWindow::menusHaveTheirEntries()
 {
     WindowFixture f;
     MainWindow &w = f.open();
-    FIND_CHILD(QPlainTextEdit, txtProgress, f.window, u"txtProgress"_s);
-    FIND_CHILD(QPushButton, cmdStart, f.window, u"cmdStart"_s);
-    FIND_CHILD(QPushButton, cmdAbort, f.window, u"cmdAbort"_s);
+    FIND_CONTROLS(MainControls, ui, f.window);
     const QStringList expected{u"mnuExit"_s, u"mnuSetup"_s, u"mnuHelp"_s, u"mnuHelpContents"_s, u"mnuAbout"_s};
     const QStringList captions{u"Exit"_s, u"Setup"_s, u"Help"_s, u"Help Contents"_s, u"About Quorvale"_s};
     for (qsizetype i = 0; i < expected.size(); ++i) {
@@ -180,21 +179,20 @@ void TestMainWindow::menusHaveTheirEntries()
     FIND_CHILD(QAction, mnuHelpContents, w, u"mnuHelpContents"_s);
     FIND_CHILD(QAction, mnuAbout, w, u"mnuAbout"_s);
     QCOMPARE(helpMenu->actions(), (QList<QAction *>{mnuHelpContents, mnuAbout}));
-    QVERIFY(txtProgress->isReadOnly());
-    QVERIFY(cmdStart->font().bold());
-    QVERIFY(cmdAbort->font().bold());
+    QVERIFY(ui.txtProgress->isReadOnly());
+    QVERIFY(ui.cmdStart->font().bold());
+    QVERIFY(ui.cmdAbort->font().bold());
 }
 
 void TestMainWindow::tabOrderFollowsTheForm()
 {
     WindowFixture f;
     MainWindow &w = f.open();
-    FIND_CHILD(QRadioButton, OptAddAttachment1, f.window, u"OptAddAttachment1"_s);
-    FIND_CHILD(QWidget, txtCSVpath, f.window, u"txtCSVpath"_s);
-    OptAddAttachment1->click(); // the common-attachment controls take part
+    FIND_CONTROLS(MainControls, ui, f.window);
+    ui.OptAddAttachment1->click(); // the common-attachment controls take part
     w.activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(&w));
-    txtCSVpath->setFocus();
+    ui.txtCSVpath->setFocus();
     // The mode buttons are one stop (arrow keys move within them).
     const QStringList expected{u"cmdBrowseCSV"_s,          u"OptAddAttachment0"_s, u"txtCommonAttachmentPath"_s,
                                u"cmdBrowseCommonAttach"_s, u"txtSubjectLine"_s,    u"txtBodyMessage"_s,
@@ -216,12 +214,10 @@ void TestMainWindow::startsWithSavedSettingsAndBodyFile()
     writeFile(f.dataFolder() + u"/Body.txt", "Dear client\r\nRegards\r\n");
 
     MainWindow &w = f.open();
-    FIND_CHILD(QLineEdit, txtSubjectLine, f.window, u"txtSubjectLine"_s);
-    FIND_CHILD(QLineEdit, txtCSVpath, f.window, u"txtCSVpath"_s);
-    FIND_CHILD(QPlainTextEdit, txtBodyMessage, f.window, u"txtBodyMessage"_s);
-    QCOMPARE(txtSubjectLine->text(), u"Your 2025 accounts"_s);
-    QCOMPARE(txtCSVpath->text(), u"/srv/clients/list.csv"_s);
-    QCOMPARE(txtBodyMessage->toPlainText(), u"Dear client\nRegards\n"_s);
+    FIND_CONTROLS(MainControls, ui, f.window);
+    QCOMPARE(ui.txtSubjectLine->text(), u"Your 2025 accounts"_s);
+    QCOMPARE(ui.txtCSVpath->text(), u"/srv/clients/list.csv"_s);
+    QCOMPARE(ui.txtBodyMessage->toPlainText(), u"Dear client\nRegards\n"_s);
     QCOMPARE(w.settings().DataFolder, f.dataFolder());
     QVERIFY(f.dialogs.warnings.isEmpty());
 }
@@ -230,17 +226,13 @@ void TestMainWindow::firstStartShowsDefaults()
 {
     WindowFixture f;
     MainWindow &w = f.open();
-    FIND_CHILD(QLineEdit, txtSubjectLine, f.window, u"txtSubjectLine"_s);
-    FIND_CHILD(QLineEdit, txtCSVpath, f.window, u"txtCSVpath"_s);
-    FIND_CHILD(QPlainTextEdit, txtBodyMessage, f.window, u"txtBodyMessage"_s);
-    FIND_CHILD(QRadioButton, OptAddAttachment0, f.window, u"OptAddAttachment0"_s);
-    FIND_CHILD(QCheckBox, chkPrint, f.window, u"chkPrint"_s);
+    FIND_CONTROLS(MainControls, ui, f.window);
     QCOMPARE(w.windowTitle(), u"Quorvale - 1.0.5"_s);
-    QCOMPARE(txtSubjectLine->text(), u"Subject Line Text"_s);
-    QVERIFY(txtCSVpath->text().isEmpty());
-    QVERIFY(txtBodyMessage->toPlainText().isEmpty());
-    QVERIFY(OptAddAttachment0->isChecked());
-    QVERIFY(!chkPrint->isChecked());
+    QCOMPARE(ui.txtSubjectLine->text(), u"Subject Line Text"_s);
+    QVERIFY(ui.txtCSVpath->text().isEmpty());
+    QVERIFY(ui.txtBodyMessage->toPlainText().isEmpty());
+    QVERIFY(ui.OptAddAttachment0->isChecked());
+    QVERIFY(!ui.chkPrint->isChecked());
 }
 
 void TestMainWindow::unreadableBodyFileIsWarnedAbout()
@@ -278,27 +270,22 @@ void TestMainWindow::modeSwitchChangesOnlyEnabledStates()
 
     WindowFixture f;
     f.open();
-    FIND_CHILD(QRadioButton, OptAddAttachment2, f.window, u"OptAddAttachment2"_s);
-    FIND_CHILD(QCheckBox, chkPrint, f.window, u"chkPrint"_s);
-    FIND_CHILD(QLineEdit, txtCommonAttachmentPath, f.window, u"txtCommonAttachmentPath"_s);
-    FIND_CHILD(QWidget, Label6, f.window, u"Label6"_s);
-    FIND_CHILD(QWidget, cmdBrowseCommonAttach, f.window, u"cmdBrowseCommonAttach"_s);
-    FIND_CHILD(QWidget, cmdStart, f.window, u"cmdStart"_s);
-    // Tick chkPrint in mode 2 and leave a path behind: switching never touches either.
-    OptAddAttachment2->click();
-    chkPrint->click();
-    txtCommonAttachmentPath->setText(u"/tmp/letter.pdf"_s);
+    FIND_CONTROLS(MainControls, ui, f.window);
+    // Tick ui.chkPrint in mode 2 and leave a path behind: switching never touches either.
+    ui.OptAddAttachment2->click();
+    ui.chkPrint->click();
+    ui.txtCommonAttachmentPath->setText(u"/tmp/letter.pdf"_s);
 
     FIND_CHILD(QRadioButton, chosen, f.window, u"OptAddAttachment%1"_s.arg(mode));
     chosen->click();
     QVERIFY(chosen->isChecked());
-    QCOMPARE(Label6->isEnabled(), commonEnabled);
-    QCOMPARE(txtCommonAttachmentPath->isEnabled(), commonEnabled);
-    QCOMPARE(cmdBrowseCommonAttach->isEnabled(), commonEnabled);
-    QCOMPARE(chkPrint->isEnabled(), printEnabled);
-    QVERIFY(chkPrint->isChecked());
-    QCOMPARE(txtCommonAttachmentPath->text(), u"/tmp/letter.pdf"_s);
-    QVERIFY(cmdStart->isEnabled());
+    QCOMPARE(ui.Label6->isEnabled(), commonEnabled);
+    QCOMPARE(ui.txtCommonAttachmentPath->isEnabled(), commonEnabled);
+    QCOMPARE(ui.cmdBrowseCommonAttach->isEnabled(), commonEnabled);
+    QCOMPARE(ui.chkPrint->isEnabled(), printEnabled);
+    QVERIFY(ui.chkPrint->isChecked());
+    QCOMPARE(ui.txtCommonAttachmentPath->text(), u"/tmp/letter.pdf"_s);
+    QVERIFY(ui.cmdStart->isEnabled());
 }
 
 void TestMainWindow::csvChooserWarnsAboutOtherFilesButKeepsThem_data()
@@ -323,16 +310,15 @@ void TestMainWindow::csvChooserWarnsAboutOtherFilesButKeepsThem()
     WindowFixture f;
     f.save(u"CSVpath"_s, u"/old/clients.csv"_s);
     f.open();
-    FIND_CHILD(QPushButton, cmdBrowseCSV, f.window, u"cmdBrowseCSV"_s);
-    FIND_CHILD(QLineEdit, txtCSVpath, f.window, u"txtCSVpath"_s);
+    FIND_CONTROLS(MainControls, ui, f.window);
     f.dialogs.files = {chosen};
-    QTest::mouseClick(cmdBrowseCSV, Qt::LeftButton);
+    QTest::mouseClick(ui.cmdBrowseCSV, Qt::LeftButton);
 
     QCOMPARE(f.dialogs.fileDialogs.size(), 1);
     QCOMPARE(f.dialogs.fileDialogs[0].title, u"Load CSV File"_s);
     QVERIFY(f.dialogs.fileDialogs[0].filters.startsWith(u"CSV File (*.csv)"_s));
     QCOMPARE(f.dialogs.fileDialogs[0].fileName, u"ClientList.csv"_s);
-    QCOMPARE(txtCSVpath->text(), expectedPath);
+    QCOMPARE(ui.txtCSVpath->text(), expectedPath);
     QCOMPARE(f.dialogs.warnings,
              warned ? QStringList{u"The file selected is not a CSV file! Select a different file."_s} : QStringList());
 }
@@ -358,25 +344,22 @@ void TestMainWindow::commonChooserWarnsAboutCsvFiles()
 
     WindowFixture f;
     f.open();
-    FIND_CHILD(QRadioButton, OptAddAttachment1, f.window, u"OptAddAttachment1"_s);
-    FIND_CHILD(QPushButton, cmdBrowseCSV, f.window, u"cmdBrowseCSV"_s);
-    FIND_CHILD(QPushButton, cmdBrowseCommonAttach, f.window, u"cmdBrowseCommonAttach"_s);
-    FIND_CHILD(QLineEdit, txtCommonAttachmentPath, f.window, u"txtCommonAttachmentPath"_s);
-    QTest::mouseClick(OptAddAttachment1, Qt::LeftButton);
+    FIND_CONTROLS(MainControls, ui, f.window);
+    QTest::mouseClick(ui.OptAddAttachment1, Qt::LeftButton);
     f.dialogs.files = {u"/data/clients.csv"_s, chosen, QString()};
-    QTest::mouseClick(cmdBrowseCSV, Qt::LeftButton);
-    QTest::mouseClick(cmdBrowseCommonAttach, Qt::LeftButton);
+    QTest::mouseClick(ui.cmdBrowseCSV, Qt::LeftButton);
+    QTest::mouseClick(ui.cmdBrowseCommonAttach, Qt::LeftButton);
 
     QCOMPARE(f.dialogs.fileDialogs.size(), 2);
     QCOMPARE(f.dialogs.fileDialogs[1].title, u"Load Common Attachment File"_s);
     // It starts in the client list's folder, but never on the client list itself.
     QCOMPARE(f.dialogs.fileDialogs[1].folder, u"/data"_s);
     QCOMPARE(f.dialogs.fileDialogs[1].fileName, QString());
-    QCOMPARE(txtCommonAttachmentPath->text(), chosen);
+    QCOMPARE(ui.txtCommonAttachmentPath->text(), chosen);
     QCOMPARE(f.dialogs.warnings, warning.isEmpty() ? QStringList() : QStringList{warning});
 
     // Opened again, it offers the file chosen last, unless that is the client list.
-    QTest::mouseClick(cmdBrowseCommonAttach, Qt::LeftButton);
+    QTest::mouseClick(ui.cmdBrowseCommonAttach, Qt::LeftButton);
     QCOMPARE(f.dialogs.fileDialogs[2].fileName,
              chosen == u"/data/clients.csv"_s ? QString() : QFileInfo(chosen).fileName());
 }
@@ -511,22 +494,17 @@ void TestMainWindow::runLogsEveryStepAndSendsOneMessagePerAddress()
     WindowFixture f;
     prepareRun(f);
     MainWindow &w = f.open();
-    FIND_CHILD(QLineEdit, txtSubjectLine, f.window, u"txtSubjectLine"_s);
-    FIND_CHILD(QPlainTextEdit, txtBodyMessage, f.window, u"txtBodyMessage"_s);
-    FIND_CHILD(QPlainTextEdit, txtProgress, f.window, u"txtProgress"_s);
-    FIND_CHILD(QPushButton, cmdStart, f.window, u"cmdStart"_s);
-    FIND_CHILD(QWidget, cmdAbort, f.window, u"cmdAbort"_s);
-    FIND_CHILD(QProgressBar, progEmail, f.window, u"progEmail"_s);
-    txtSubjectLine->setText(u"Accounts"_s);
-    txtBodyMessage->setPlainText(u"Dear client\nRegards"_s);
-    txtProgress->setPlainText(u"an old line"_s);
+    FIND_CONTROLS(MainControls, ui, f.window);
+    ui.txtSubjectLine->setText(u"Accounts"_s);
+    ui.txtBodyMessage->setPlainText(u"Dear client\nRegards"_s);
+    ui.txtProgress->setPlainText(u"an old line"_s);
 
     QSignalSpy finished(&w, &MainWindow::runFinished);
-    QTest::mouseClick(cmdStart, Qt::LeftButton);
+    QTest::mouseClick(ui.cmdStart, Qt::LeftButton);
     QVERIFY(finished.wait(10000));
 
     QCOMPARE(f.dialogs.questions, QStringList{u"Are you sure your ready to start processing?"_s});
-    QCOMPARE(statusLines(txtProgress),
+    QCOMPARE(statusLines(ui.txtProgress),
              (QStringList{u"Parsing CSV file..."_s, u"Clients found - 3"_s, u"Parsing CSV file complete"_s,
                           u"Client count - 3"_s, u"Emails to be sent - 2"_s, u"Start processing..."_s,
                           u"Sending email - 1"_s, u"Sending email - 2"_s, u"Processing Complete"_s}));
@@ -539,12 +517,12 @@ void TestMainWindow::runLogsEveryStepAndSendsOneMessagePerAddress()
     QVERIFY(sent[0].AttachmentPath.isEmpty());
 
     // Idle again, and the inputs were saved.
-    QVERIFY(cmdStart->isEnabled());
-    QVERIFY(!cmdAbort->isEnabled());
-    QCOMPARE(progEmail->value(), 0);
+    QVERIFY(ui.cmdStart->isEnabled());
+    QVERIFY(!ui.cmdAbort->isEnabled());
+    QCOMPARE(ui.progEmail->value(), 0);
     QCOMPARE(f.store->RegReadValue(u"SubjectLine"_s, ValueKind::Text, QString()).toString(), u"Accounts"_s);
     QString body;
-    QVERIFY(ReadBodyFile(f.dataFolder(), body));
+    QVERIFY(readBodyFile(f.dataFolder(), body));
     QCOMPARE(body, u"Dear client\r\nRegards\r\n"_s);
 }
 
@@ -553,13 +531,12 @@ void TestMainWindow::failedCheckKeepsTheOldStatusLines()
     WindowFixture f;
     f.saveServer();
     f.open();
-    FIND_CHILD(QPlainTextEdit, txtProgress, f.window, u"txtProgress"_s);
-    FIND_CHILD(QPushButton, cmdStart, f.window, u"cmdStart"_s);
-    txtProgress->setPlainText(u"an old line"_s);
-    QTest::mouseClick(cmdStart, Qt::LeftButton);
+    FIND_CONTROLS(MainControls, ui, f.window);
+    ui.txtProgress->setPlainText(u"an old line"_s);
+    QTest::mouseClick(ui.cmdStart, Qt::LeftButton);
     QCOMPARE(f.dialogs.warnings, QStringList{u"You need to set the path for the client CSV file."_s});
-    QCOMPARE(statusLines(txtProgress), QStringList{u"an old line"_s});
-    QVERIFY(cmdStart->isEnabled());
+    QCOMPARE(statusLines(ui.txtProgress), QStringList{u"an old line"_s});
+    QVERIFY(ui.cmdStart->isEnabled());
     QVERIFY(!f.window->isRunning());
 }
 
@@ -569,17 +546,14 @@ void TestMainWindow::answeringNoClearsTheStatusBoxAndSavesNothing()
     prepareRun(f);
     f.dialogs.answer = false;
     f.open();
-    FIND_CHILD(QLineEdit, txtSubjectLine, f.window, u"txtSubjectLine"_s);
-    FIND_CHILD(QPushButton, cmdStart, f.window, u"cmdStart"_s);
-    FIND_CHILD(QPlainTextEdit, txtProgress, f.window, u"txtProgress"_s);
-    FIND_CHILD(QWidget, cmdAbort, f.window, u"cmdAbort"_s);
-    txtSubjectLine->setText(u"Not saved"_s);
-    QTest::mouseClick(cmdStart, Qt::LeftButton);
+    FIND_CONTROLS(MainControls, ui, f.window);
+    ui.txtSubjectLine->setText(u"Not saved"_s);
+    QTest::mouseClick(ui.cmdStart, Qt::LeftButton);
     QCOMPARE(f.dialogs.questions.size(), 1);
-    QVERIFY(txtProgress->toPlainText().isEmpty());
+    QVERIFY(ui.txtProgress->toPlainText().isEmpty());
     QVERIFY(!f.window->isRunning());
-    QVERIFY(cmdStart->isEnabled());
-    QVERIFY(!cmdAbort->isEnabled());
+    QVERIFY(ui.cmdStart->isEnabled());
+    QVERIFY(!ui.cmdAbort->isEnabled());
     QCOMPARE(f.store->RegReadValue(u"SubjectLine"_s, ValueKind::Text, u"unset"_s).toString(), u"unset"_s);
     QVERIFY(f.mailer.messages().isEmpty());
 }
@@ -594,14 +568,13 @@ void TestMainWindow::fastRunShowsEveryLineInOrderBeforeItEnds()
         csv += QByteArray::number(i) + ",client" + QByteArray::number(i) + "@example.com\r\n";
     prepareRun(f, csv);
     MainWindow &w = f.open();
-    FIND_CHILD(QPushButton, cmdStart, f.window, u"cmdStart"_s);
-    FIND_CHILD(QPlainTextEdit, txtProgress, f.window, u"txtProgress"_s);
+    FIND_CONTROLS(MainControls, ui, f.window);
     QSignalSpy finished(&w, &MainWindow::runFinished);
-    QTest::mouseClick(cmdStart, Qt::LeftButton);
+    QTest::mouseClick(ui.cmdStart, Qt::LeftButton);
     QVERIFY(finished.wait(20000));
-    QVERIFY(cmdStart->isEnabled());
+    QVERIFY(ui.cmdStart->isEnabled());
 
-    const QStringList lines = statusLines(txtProgress);
+    const QStringList lines = statusLines(ui.txtProgress);
     QCOMPARE(lines.last(), u"Processing Complete"_s);
     QStringList sends;
     for (const QString &line : lines)
@@ -618,25 +591,23 @@ void TestMainWindow::abortClickEndsTheRunAtItsNextCheckPoint()
     prepareRun(f, clientsWithAddresses(20));
     f.mailer.sendTime = std::chrono::milliseconds(100);
     MainWindow &w = f.open();
-    FIND_CHILD(QPlainTextEdit, txtProgress, f.window, u"txtProgress"_s);
-    FIND_CHILD(QPushButton, cmdStart, f.window, u"cmdStart"_s);
-    FIND_CHILD(QPushButton, cmdAbort, f.window, u"cmdAbort"_s);
-    auto *status = txtProgress;
+    FIND_CONTROLS(MainControls, ui, f.window);
+    auto *status = ui.txtProgress;
 
     QSignalSpy finished(&w, &MainWindow::runFinished);
-    QTest::mouseClick(cmdStart, Qt::LeftButton);
+    QTest::mouseClick(ui.cmdStart, Qt::LeftButton);
     QVERIFY(w.isRunning());
-    QVERIFY(!cmdStart->isEnabled());
-    QVERIFY(cmdAbort->isEnabled());
+    QVERIFY(!ui.cmdStart->isEnabled());
+    QVERIFY(ui.cmdAbort->isEnabled());
     QTRY_VERIFY(statusLines(status).contains(u"Sending email - 2"_s));
 
-    QTest::mouseClick(cmdAbort, Qt::LeftButton);
+    QTest::mouseClick(ui.cmdAbort, Qt::LeftButton);
     QVERIFY(finished.wait(10000));
     const QStringList lines = statusLines(status);
     QCOMPARE(lines.mid(lines.size() - 2), (QStringList{u"Processing Aborted"_s, u"Processing Complete"_s}));
     QVERIFY(f.mailer.messages().size() < 20);
-    QVERIFY(cmdStart->isEnabled());
-    QVERIFY(!cmdAbort->isEnabled());
+    QVERIFY(ui.cmdStart->isEnabled());
+    QVERIFY(!ui.cmdAbort->isEnabled());
 }
 
 void TestMainWindow::modeChangedMidRunAppliesToTheClientsThatFollow_data()
@@ -659,22 +630,19 @@ void TestMainWindow::modeChangedMidRunAppliesToTheClientsThatFollow()
     QVERIFY(QFile::link(f.dir.filePath(u"clients.csv"_s), f.dir.filePath(u"link.csv"_s)));
     f.mailer.sendTime = std::chrono::milliseconds(100);
     MainWindow &w = f.open();
-    FIND_CHILD(QPushButton, cmdStart, f.window, u"cmdStart"_s);
-    FIND_CHILD(QLineEdit, txtCommonAttachmentPath, f.window, u"txtCommonAttachmentPath"_s);
-    FIND_CHILD(QRadioButton, OptAddAttachment1, f.window, u"OptAddAttachment1"_s);
-    FIND_CHILD(QPlainTextEdit, txtProgress, f.window, u"txtProgress"_s);
+    FIND_CONTROLS(MainControls, ui, f.window);
 
     QSignalSpy finished(&w, &MainWindow::runFinished);
-    QTest::mouseClick(cmdStart, Qt::LeftButton);
+    QTest::mouseClick(ui.cmdStart, Qt::LeftButton);
     QTRY_VERIFY(f.mailer.messages().size() >= 1);
     // The mode switch and the path box stay live during a run.
-    txtCommonAttachmentPath->setText(common.isEmpty() ? QString() : f.dir.filePath(common));
-    QTest::mouseClick(OptAddAttachment1, Qt::LeftButton);
+    ui.txtCommonAttachmentPath->setText(common.isEmpty() ? QString() : f.dir.filePath(common));
+    QTest::mouseClick(ui.OptAddAttachment1, Qt::LeftButton);
     QVERIFY(finished.wait(20000));
 
     const QList<MailMessage> sent = f.mailer.messages();
     QVERIFY(sent.first().AttachmentPath.isEmpty());
-    const QStringList lines = statusLines(txtProgress);
+    const QStringList lines = statusLines(ui.txtProgress);
     if (refusal.isEmpty()) {
         QCOMPARE(sent.size(), 8);
         QCOMPARE(sent.last().AttachmentPath, f.dir.filePath(u"letter.pdf"_s));
@@ -692,13 +660,13 @@ void TestMainWindow::modeChangedMidRunAppliesToTheClientsThatFollow()
     const QList<JournalEntry> entries = journalEntries(f);
     qsizetype refused = 0;
     for (const JournalEntry &e : entries) {
-        if (e.event == u"refused"_s) {
+        if (e.event == JournalEvent::Refused) {
             ++refused;
             QVERIFY2(e.detail.startsWith(refusal), qPrintable(e.detail));
         }
     }
     QCOMPARE(refused, 8 - sent.size());
-    QCOMPARE(entries.last().event, u"completed"_s);
+    QCOMPARE(entries.last().event, JournalEvent::Completed);
 }
 
 void TestMainWindow::exitMidRunEndsAtOnceWithoutClosingLines()
@@ -711,13 +679,12 @@ void TestMainWindow::exitMidRunEndsAtOnceWithoutClosingLines()
     f.save(u"EnableSchedule"_s, u"1"_s);
     f.save(u"DelayBetweenSends"_s, u"600"_s); // a ten-minute pause after every send
     MainWindow &w = f.open(/*realTime=*/true);
-    FIND_CHILD(QPlainTextEdit, txtProgress, f.window, u"txtProgress"_s);
-    FIND_CHILD(QPushButton, cmdStart, f.window, u"cmdStart"_s);
+    FIND_CONTROLS(MainControls, ui, f.window);
     w.showSetup();
     w.showAbout();
-    auto *status = txtProgress;
+    auto *status = ui.txtProgress;
 
-    QTest::mouseClick(cmdStart, Qt::LeftButton);
+    QTest::mouseClick(ui.cmdStart, Qt::LeftButton);
     QTRY_VERIFY(statusLines(status).contains(u"Sending email - 1"_s));
     const QStringList before = statusLines(status);
 
@@ -747,19 +714,18 @@ void TestMainWindow::sessionEndAbortsTheRunAndCloses()
     prepareRun(f, clientsWithAddresses(20));
     f.mailer.sendTime = std::chrono::milliseconds(100);
     MainWindow &w = f.open();
-    FIND_CHILD(QPlainTextEdit, txtProgress, f.window, u"txtProgress"_s);
-    FIND_CHILD(QPushButton, cmdStart, f.window, u"cmdStart"_s);
+    FIND_CONTROLS(MainControls, ui, f.window);
     closeWithTheSession(w);
-    auto *status = txtProgress;
+    auto *status = ui.txtProgress;
 
-    QTest::mouseClick(cmdStart, Qt::LeftButton);
+    QTest::mouseClick(ui.cmdStart, Qt::LeftButton);
     QTRY_VERIFY(statusLines(status).contains(u"Sending email - 2"_s));
     ::raise(signal);
     QTRY_VERIFY(!w.isVisible());
     QVERIFY(!w.isRunning());
     QVERIFY(f.mailer.messages().size() < 20);
     // The run was aborted, not cut off: its journal has its closing line.
-    QCOMPARE(journalEntries(f).last().event, u"aborted"_s);
+    QCOMPARE(journalEntries(f).last().event, JournalEvent::Aborted);
     f.window.reset();
 }
 

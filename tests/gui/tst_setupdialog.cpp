@@ -4,6 +4,7 @@
 #include "guitest.h"
 
 #include "gui/setupdialog.h"
+#include "settings/scramble.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -125,37 +126,27 @@ void TestSetupDialog::loadsTheCurrentSettings()
     f.save(u"GroupSize"_s, u" 7 "_s);
     QDialog *setup = openSetup(f);
     QVERIFY(setup);
-    FIND_CHILD(QLineEdit, txtMailFrom, setup, u"txtMailFrom"_s);
-    FIND_CHILD(QLineEdit, txtSMTPServer, setup, u"txtSMTPServer"_s);
-    FIND_CHILD(QComboBox, cboAuth, setup, u"cboAuth"_s);
-    FIND_CHILD(QLineEdit, txtEmailSslPort, setup, u"txtEmailSslPort"_s);
-    FIND_CHILD(QLineEdit, txtUsername, setup, u"txtUsername"_s);
-    FIND_CHILD(QLineEdit, txtPassword, setup, u"txtPassword"_s);
-    FIND_CHILD(QCheckBox, chkEnableSchedule, setup, u"chkEnableSchedule"_s);
-    FIND_CHILD(QLineEdit, txtDelayBetweenSends, setup, u"txtDelayBetweenSends"_s);
-    FIND_CHILD(QLineEdit, txtGroupDelay, setup, u"txtGroupDelay"_s);
-    FIND_CHILD(QLineEdit, txtGroupSize, setup, u"txtGroupSize"_s);
-    FIND_CHILD(QLineEdit, txtPdfLocation, setup, u"txtPdfLocation"_s);
+    FIND_CONTROLS(SetupControls, ui, setup);
 
-    QCOMPARE(txtMailFrom->text(), u"office@practice.example"_s);
-    QCOMPARE(txtSMTPServer->text(), u"smtp.practice.example"_s);
-    QCOMPARE(cboAuth->count(), 2);
-    QCOMPARE(cboAuth->itemText(0), u"Simple"_s);
-    QCOMPARE(cboAuth->itemText(1), u"SSL"_s);
-    QCOMPARE(cboAuth->currentIndex(), 0);
-    QCOMPARE(txtEmailSslPort->text(), u"587"_s);
-    QCOMPARE(txtUsername->text(), u"user"_s);
-    QCOMPARE(txtPassword->text(), u"secret"_s);
-    QCOMPARE(txtPassword->echoMode(), QLineEdit::Password);
-    QVERIFY(chkEnableSchedule->isChecked());
-    QCOMPARE(txtDelayBetweenSends->text(), u"1"_s);
-    QCOMPARE(txtGroupDelay->text(), u"5"_s);
-    QCOMPARE(txtGroupSize->text(), u"7"_s);
+    QCOMPARE(ui.txtMailFrom->text(), u"office@practice.example"_s);
+    QCOMPARE(ui.txtSMTPServer->text(), u"smtp.practice.example"_s);
+    QCOMPARE(ui.cboAuth->count(), 2);
+    QCOMPARE(ui.cboAuth->itemText(0), u"Simple"_s);
+    QCOMPARE(ui.cboAuth->itemText(1), u"SSL"_s);
+    QCOMPARE(ui.cboAuth->currentIndex(), 0);
+    QCOMPARE(ui.txtEmailSslPort->text(), u"587"_s);
+    QCOMPARE(ui.txtUsername->text(), u"user"_s);
+    QCOMPARE(ui.txtPassword->text(), u"secret"_s);
+    QCOMPARE(ui.txtPassword->echoMode(), QLineEdit::Password);
+    QVERIFY(ui.chkEnableSchedule->isChecked());
+    QCOMPARE(ui.txtDelayBetweenSends->text(), u"1"_s);
+    QCOMPARE(ui.txtGroupDelay->text(), u"5"_s);
+    QCOMPARE(ui.txtGroupSize->text(), u"7"_s);
     for (const QString &name : kScheduleControls) {
         FIND_CHILD(QWidget, control, setup, name);
         QVERIFY2(control->isEnabled(), qPrintable(name));
     }
-    QVERIFY(txtPdfLocation->text().isEmpty());
+    QVERIFY(ui.txtPdfLocation->text().isEmpty());
 }
 
 void TestSetupDialog::scheduleBoxEnablesExactlyItsSixControls()
@@ -222,12 +213,10 @@ void TestSetupDialog::valuesTheControlsCannotShowLoadAsDefaults()
     f.save(u"EnableSchedule"_s, enableSchedule);
     QDialog *setup = openSetup(f);
     QVERIFY(setup);
-    FIND_CHILD(QComboBox, cboAuth, setup, u"cboAuth"_s);
-    FIND_CHILD(QCheckBox, chkEnableSchedule, setup, u"chkEnableSchedule"_s);
-    FIND_CHILD(QWidget, txtGroupSize, setup, u"txtGroupSize"_s);
-    QCOMPARE(cboAuth->currentIndex(), shownAuth);
-    QCOMPARE(chkEnableSchedule->isChecked(), shownSchedule);
-    QCOMPARE(txtGroupSize->isEnabled(), shownSchedule);
+    FIND_CONTROLS(SetupControls, ui, setup);
+    QCOMPARE(ui.cboAuth->currentIndex(), shownAuth);
+    QCOMPARE(ui.chkEnableSchedule->isChecked(), shownSchedule);
+    QCOMPARE(ui.txtGroupSize->isEnabled(), shownSchedule);
 }
 
 void TestSetupDialog::simpleLoginIsWarnedAbout_data()
@@ -253,16 +242,14 @@ void TestSetupDialog::simpleLoginIsWarnedAbout()
     f.save(u"UserName"_s, user);
     QDialog *setup = openSetup(f);
     QVERIFY(setup);
-    FIND_CHILD(QLabel, lblSimpleWarning, setup, u"lblSimpleWarning"_s);
-    FIND_CHILD(QComboBox, cboAuth, setup, u"cboAuth"_s);
-    FIND_CHILD(QLineEdit, txtUsername, setup, u"txtUsername"_s);
-    auto *warning = lblSimpleWarning;
+    FIND_CONTROLS(SetupControls, ui, setup);
+    auto *warning = ui.lblSimpleWarning;
     QCOMPARE(warning->text(), u"Simple sends the user name and password unencrypted."_s);
     QCOMPARE(!warning->isHidden(), warned);
 
     // It follows the choice and the user name as they change.
-    auto *type = cboAuth;
-    auto *name = txtUsername;
+    auto *type = ui.cboAuth;
+    auto *name = ui.txtUsername;
     type->setCurrentIndex(1);
     QVERIFY(warning->isHidden());
     type->setCurrentIndex(0);
@@ -277,27 +264,18 @@ void TestSetupDialog::okSavesEveryValueAndReopeningShowsThem()
     WindowFixture f;
     QPointer<QDialog> setup = openSetup(f);
     QVERIFY(setup);
-    FIND_CHILD(QLineEdit, txtMailFrom, setup, u"txtMailFrom"_s);
-    FIND_CHILD(QLineEdit, txtSMTPServer, setup, u"txtSMTPServer"_s);
-    FIND_CHILD(QComboBox, cboAuth, setup, u"cboAuth"_s);
-    FIND_CHILD(QLineEdit, txtEmailSslPort, setup, u"txtEmailSslPort"_s);
-    FIND_CHILD(QLineEdit, txtUsername, setup, u"txtUsername"_s);
-    FIND_CHILD(QLineEdit, txtPassword, setup, u"txtPassword"_s);
-    FIND_CHILD(QLineEdit, txtDelayBetweenSends, setup, u"txtDelayBetweenSends"_s);
-    FIND_CHILD(QLineEdit, txtGroupDelay, setup, u"txtGroupDelay"_s);
-    FIND_CHILD(QLineEdit, txtGroupSize, setup, u"txtGroupSize"_s);
-    FIND_CHILD(QPushButton, cmdOK, setup, u"cmdOK"_s);
-    QTest::keyClicks(txtMailFrom, u"office@practice.example"_s);
-    QTest::keyClicks(txtSMTPServer, u"smtp.practice.example"_s);
-    cboAuth->setCurrentIndex(0);
-    QTest::keyClicks(txtEmailSslPort, u"587"_s);
-    QTest::keyClicks(txtUsername, u"office"_s);
-    QTest::keyClicks(txtPassword, u"Pa55word"_s);
+    FIND_CONTROLS(SetupControls, ui, setup);
+    QTest::keyClicks(ui.txtMailFrom, u"office@practice.example"_s);
+    QTest::keyClicks(ui.txtSMTPServer, u"smtp.practice.example"_s);
+    ui.cboAuth->setCurrentIndex(0);
+    QTest::keyClicks(ui.txtEmailSslPort, u"587"_s);
+    QTest::keyClicks(ui.txtUsername, u"office"_s);
+    QTest::keyClicks(ui.txtPassword, u"Pa55word"_s);
     // Scheduling stays off: its three texts are saved all the same, exactly as typed.
-    txtDelayBetweenSends->setText(u" 3 "_s);
-    txtGroupDelay->setText(u"2.5"_s);
-    txtGroupSize->setText(u"20"_s);
-    QTest::mouseClick(cmdOK, Qt::LeftButton);
+    ui.txtDelayBetweenSends->setText(u" 3 "_s);
+    ui.txtGroupDelay->setText(u"2.5"_s);
+    ui.txtGroupSize->setText(u"20"_s);
+    QTest::mouseClick(ui.cmdOK, Qt::LeftButton);
     QTRY_VERIFY(!setup);
     QVERIFY(f.dialogs.warnings.isEmpty());
 
@@ -372,12 +350,11 @@ void TestSetupDialog::okRefusesWhatCouldNotBeStoredAndSavesNothing()
     WindowFixture f;
     QPointer<QDialog> setup = openSetup(f);
     QVERIFY(setup);
-    FIND_CHILD(QLineEdit, txtSMTPServer, setup, u"txtSMTPServer"_s);
-    FIND_CHILD(QPushButton, cmdOK, setup, u"cmdOK"_s);
-    txtSMTPServer->setText(u"smtp.practice.example"_s);
+    FIND_CONTROLS(SetupControls, ui, setup);
+    ui.txtSMTPServer->setText(u"smtp.practice.example"_s);
     FIND_CHILD(QLineEdit, edited, setup, field);
     edited->setText(text);
-    QTest::mouseClick(cmdOK, Qt::LeftButton);
+    QTest::mouseClick(ui.cmdOK, Qt::LeftButton);
 
     QCOMPARE(f.dialogs.warnings.size(), 1);
     QVERIFY2(f.dialogs.warnings.first().startsWith(warning), qPrintable(f.dialogs.warnings.first()));
@@ -405,19 +382,18 @@ void TestSetupDialog::pdfBrowseKeepsPathOnCancel()
     WindowFixture f;
     QDialog *setup = openSetup(f);
     QVERIFY(setup);
-    FIND_CHILD(QPushButton, cmdBrowse, setup, u"cmdBrowse"_s);
-    FIND_CHILD(QLineEdit, txtPdfLocation, setup, u"txtPdfLocation"_s);
+    FIND_CONTROLS(SetupControls, ui, setup);
     auto *dialog = qobject_cast<SetupDialog *>(setup);
     f.dialogs.files = {u"/docs/Test.pdf"_s, QString()};
-    QTest::mouseClick(cmdBrowse, Qt::LeftButton);
+    QTest::mouseClick(ui.cmdBrowse, Qt::LeftButton);
     QCOMPARE(f.dialogs.fileDialogs.first().title, u"Load Test PDF File"_s);
     QVERIFY(f.dialogs.fileDialogs.first().filters.startsWith(u"PDF File (*.pdf)"_s));
     QCOMPARE(f.dialogs.fileDialogs.first().fileName, u"TestPDF.pdf"_s);
-    QCOMPARE(txtPdfLocation->text(), u"/docs/Test.pdf"_s);
+    QCOMPARE(ui.txtPdfLocation->text(), u"/docs/Test.pdf"_s);
     QCOMPARE(dialog->testPdfPath(), u"/docs/Test.pdf"_s);
 
-    QTest::mouseClick(cmdBrowse, Qt::LeftButton); // cancelled
-    QCOMPARE(txtPdfLocation->text(), u"/docs/Test.pdf"_s);
+    QTest::mouseClick(ui.cmdBrowse, Qt::LeftButton); // cancelled
+    QCOMPARE(ui.txtPdfLocation->text(), u"/docs/Test.pdf"_s);
     QCOMPARE(dialog->testPdfPath(), u"/docs/Test.pdf"_s);
     QVERIFY(f.dialogs.warnings.isEmpty());
 }
@@ -427,16 +403,15 @@ void TestSetupDialog::printTestPrintsTheShownPathOrWarns()
     WindowFixture f;
     QDialog *setup = openSetup(f);
     QVERIFY(setup);
-    FIND_CHILD(QPushButton, cmdTestPrinting, setup, u"cmdTestPrinting"_s);
-    FIND_CHILD(QLineEdit, txtPdfLocation, setup, u"txtPdfLocation"_s);
-    auto *print = cmdTestPrinting;
+    FIND_CONTROLS(SetupControls, ui, setup);
+    auto *print = ui.cmdTestPrinting;
     QTest::mouseClick(print, Qt::LeftButton);
     QCOMPARE(f.dialogs.warnings, QStringList{u"You need to add a PDF file for testing."_s});
     QVERIFY(f.printer.printed().isEmpty());
 
     // A typed path is printed as shown, although nothing was browsed for. The print command runs
     // off the UI thread: the window never waits for it, and a second click meanwhile prints nothing.
-    txtPdfLocation->setText(u"/docs/typed.pdf"_s);
+    ui.txtPdfLocation->setText(u"/docs/typed.pdf"_s);
     f.printer.hold();
     QTest::mouseClick(print, Qt::LeftButton);
     QVERIFY(f.printer.printed().isEmpty()); // the click came back while the print still waits
@@ -482,31 +457,26 @@ void TestSetupDialog::testEmailNeedsCompleteServerSetup()
     WindowFixture f;
     QDialog *setup = openSetup(f);
     QVERIFY(setup);
-    FIND_CHILD(QLineEdit, txtMailFrom, setup, u"txtMailFrom"_s);
-    FIND_CHILD(QLineEdit, txtSMTPServer, setup, u"txtSMTPServer"_s);
-    FIND_CHILD(QLineEdit, txtEmailSslPort, setup, u"txtEmailSslPort"_s);
-    FIND_CHILD(QLineEdit, txtUsername, setup, u"txtUsername"_s);
-    FIND_CHILD(QPushButton, cmdTestEmail, setup, u"cmdTestEmail"_s);
-    FIND_CHILD(QLineEdit, txtPassword, setup, u"txtPassword"_s);
-    txtMailFrom->setText(u"office@practice.example"_s);
-    txtSMTPServer->setText(u"smtp.practice.example"_s);
-    txtEmailSslPort->setText(u"587"_s);
-    txtUsername->setText(u"office"_s);
-    QTest::mouseClick(cmdTestEmail, Qt::LeftButton);
+    FIND_CONTROLS(SetupControls, ui, setup);
+    ui.txtMailFrom->setText(u"office@practice.example"_s);
+    ui.txtSMTPServer->setText(u"smtp.practice.example"_s);
+    ui.txtEmailSslPort->setText(u"587"_s);
+    ui.txtUsername->setText(u"office"_s);
+    QTest::mouseClick(ui.cmdTestEmail, Qt::LeftButton);
     QCOMPARE(f.dialogs.warnings, QStringList{u"Your email server setup is not complete."_s});
     QCOMPARE(stored(f, u"EmailFrom"_s), u"<unset>"_s);
     QVERIFY(!f.window->findChild<QDialog *>(u"frmEmailTest"_s));
 
-    txtPassword->setText(u"x"_s);
-    QTest::mouseClick(cmdTestEmail, Qt::LeftButton);
+    ui.txtPassword->setText(u"x"_s);
+    QTest::mouseClick(ui.cmdTestEmail, Qt::LeftButton);
     QCOMPARE(f.dialogs.warnings.size(), 2);
     QVERIFY(f.dialogs.warnings.last().startsWith(u"This password cannot be stored"_s));
     QCOMPARE(stored(f, u"EmailFrom"_s), u"<unset>"_s);
 
     // The port is checked by the rules OK and `config set` use, before anything is saved.
-    txtPassword->setText(u"secret"_s);
-    txtEmailSslPort->setText(u"70000"_s);
-    QTest::mouseClick(cmdTestEmail, Qt::LeftButton);
+    ui.txtPassword->setText(u"secret"_s);
+    ui.txtEmailSslPort->setText(u"70000"_s);
+    QTest::mouseClick(ui.cmdTestEmail, Qt::LeftButton);
     QCOMPARE(f.dialogs.warnings.size(), 3);
     QCOMPARE(f.dialogs.warnings.last(), u"The SSL port (SSLport) must be empty or a whole number from 1 to 65535."_s);
     QCOMPARE(stored(f, u"EmailFrom"_s), u"<unset>"_s);
@@ -518,20 +488,14 @@ void TestSetupDialog::testEmailSavesTheSixMailValuesAndOpensTheTestDialog()
     WindowFixture f;
     QDialog *setup = openSetup(f);
     QVERIFY(setup);
-    FIND_CHILD(QLineEdit, txtSMTPServer, setup, u"txtSMTPServer"_s);
-    FIND_CHILD(QComboBox, cboAuth, setup, u"cboAuth"_s);
-    FIND_CHILD(QLineEdit, txtEmailSslPort, setup, u"txtEmailSslPort"_s);
-    FIND_CHILD(QLineEdit, txtUsername, setup, u"txtUsername"_s);
-    FIND_CHILD(QLineEdit, txtPassword, setup, u"txtPassword"_s);
-    FIND_CHILD(QCheckBox, chkEnableSchedule, setup, u"chkEnableSchedule"_s);
-    FIND_CHILD(QPushButton, cmdTestEmail, setup, u"cmdTestEmail"_s);
-    txtSMTPServer->setText(u"smtp.practice.example"_s);
-    cboAuth->setCurrentIndex(0);
-    txtEmailSslPort->setText(u"25"_s);
-    txtUsername->setText(u"office"_s);
-    txtPassword->setText(u"secret"_s);
-    chkEnableSchedule->click();
-    QTest::mouseClick(cmdTestEmail, Qt::LeftButton);
+    FIND_CONTROLS(SetupControls, ui, setup);
+    ui.txtSMTPServer->setText(u"smtp.practice.example"_s);
+    ui.cboAuth->setCurrentIndex(0);
+    ui.txtEmailSslPort->setText(u"25"_s);
+    ui.txtUsername->setText(u"office"_s);
+    ui.txtPassword->setText(u"secret"_s);
+    ui.chkEnableSchedule->click();
+    QTest::mouseClick(ui.cmdTestEmail, Qt::LeftButton);
 
     QVERIFY(f.dialogs.warnings.isEmpty());
     QCOMPARE(stored(f, u"EmailFrom"_s), QString()); // empty, but saved
@@ -547,7 +511,7 @@ void TestSetupDialog::testEmailSavesTheSixMailValuesAndOpensTheTestDialog()
     QVERIFY(test->isVisible());
     QVERIFY(!test->isModal());
     // Pressed again, the same test dialog comes forward.
-    QTest::mouseClick(cmdTestEmail, Qt::LeftButton);
+    QTest::mouseClick(ui.cmdTestEmail, Qt::LeftButton);
     QCOMPARE(f.window->findChildren<QDialog *>(u"frmEmailTest"_s).size(), 1);
 }
 

@@ -1,8 +1,8 @@
 // Sending through the real SMTP component to a real SMTP server on 127.0.0.1, then reading back what
 // the server received with a standard mail parser.
 
-#include "mail/mailman.h"
-#include "mail/sendmail.h"
+#include "mail/messagebuilder.h"
+#include "mail/smtpmailer.h"
 #include "platform/files.h"
 #include "support/scopedenv.h"
 #include "support/smtpfixture.h"
@@ -10,6 +10,7 @@
 #include <QFile>
 #include <QMimeDatabase>
 #include <QRandomGenerator>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
@@ -24,19 +25,10 @@ using quorvale::test::SmtpServer;
 
 namespace {
 
-struct Outcome
+SendResult send(SmtpMailer &mailer, const AppSettings &settings, const MailMessage &message,
+                const SendCallbacks &callbacks = {})
 {
-    bool attempted = false;
-    QString status;
-    QString errors;
-    QString error;
-};
-
-Outcome send(MailMan &mailman, const AppSettings &settings, const MailMessage &message)
-{
-    Outcome o;
-    o.attempted = SendMail(mailman, settings, message, o.status, o.errors, &o.error);
-    return o;
+    return SendMail(mailer, message, settings, callbacks);
 }
 
 MailMessage message(const QString &to, const QString &subject = u"Your documents"_s,
@@ -83,6 +75,7 @@ class TestMailSend : public QObject
 
 private Q_SLOTS:
     void deliversHeadersAndBody();
+    void builtMessageIsWhatGoesOnTheWire();
     void bodyTextRoundTrips_data();
     void bodyTextRoundTrips();
     void subjectAndFileNameRoundTrip_data();
@@ -96,20 +89,19 @@ private Q_SLOTS:
     void portTextRules_data();
     void portTextRules();
     void otherAuthTypeIsNeverSent();
-    void okKeepsCallersErrorText();
+    void sentResultHasTheServersReplyAndNoError();
     void nestedSendIsRefused();
     void sendsFromTwoThreadsTakeTurns();
-    void mailerReadsSettingsForEverySend();
+    void eachSendGoesToTheServerItIsGiven();
 };
 
 void TestMailSend::deliversHeadersAndBody()
 {
     SmtpServer server;
     QVERIFY(server.isRunning());
-    MailMan mailman;
-    const Outcome o = send(mailman, server.settings(), message(u"client@example.org"_s));
-    QVERIFY(o.attempted);
-    QCOMPARE(o.status, u"OK"_s);
+    SmtpMailer mailer;
+    const SendResult o = send(mailer, server.settings(), message(u"client@example.org"_s));
+    QCOMPARE(o.status, SendStatus::Sent);
     QVERIFY(server.waitForMessages(1, 10000));
 
     const auto m = server.messages().first();
@@ -135,6 +127,26 @@ void TestMailSend::deliversHeadersAndBody()
     QCOMPARE(server.commands().last(), u"QUIT"_s);
 }
 
+void TestMailSend::builtMessageIsWhatGoesOnTheWire()
+{
+    // What the builder makes of a message, shown without sending it, is byte for byte what the
+    // server receives, but for the Date and Message-ID, which every send makes anew.
+    const auto withoutDateAndId = [](QByteArray message) {
+        static const QRegularExpression stamps(u"^(Date|Message-ID): [^\\r]*\\r\\n"_s,
+                                               QRegularExpression::MultilineOption);
+        return QString::fromLatin1(message).remove(stamps);
+    };
+    SmtpServer server;
+    SmtpMailer mailer;
+    MailMessage mail = message(u"client@example.org"_s, u"Grüße – Ihre Unterlagen"_s, u"Zeile eins\n.Zeile zwei"_s);
+    mail.EmailFrom = server.settings().EmailFrom;
+    QVERIFY(mailer.send(mail, mailServerFrom(server.settings())).sent());
+    QVERIFY(server.waitForMessages(1, 10000));
+    const QByteArray built = buildMessage(mail).singlePart();
+    QVERIFY(built.startsWith("Date: ") && built.contains("\r\nMessage-ID: "));
+    QCOMPARE(withoutDateAndId(server.messages().first().raw), withoutDateAndId(built));
+}
+
 void TestMailSend::bodyTextRoundTrips_data()
 {
     QTest::addColumn<QString>("typed");
@@ -150,8 +162,8 @@ void TestMailSend::bodyTextRoundTrips()
     QFETCH(QString, typed);
     QFETCH(QString, received);
     SmtpServer server;
-    MailMan mailman;
-    QCOMPARE(send(mailman, server.settings(), message(u"c@example.org"_s, u"s"_s, typed)).status, u"OK"_s);
+    SmtpMailer mailer;
+    QCOMPARE(send(mailer, server.settings(), message(u"c@example.org"_s, u"s"_s, typed)).status, SendStatus::Sent);
     QVERIFY(server.waitForMessages(1, 10000));
     QCOMPARE(server.messages().first().body, test::asSingleTextPart(received));
     QVERIFY(server.messages().first().parseDefects.isEmpty());
@@ -178,11 +190,11 @@ void TestMailSend::subjectAndFileNameRoundTrip()
     QTemporaryDir dir;
     const QString path = writeFile(dir, fileName, "content of " + fileName.toUtf8());
     SmtpServer server;
-    MailMan mailman;
-    const Outcome o = send(mailman, server.settings(), message(u"c@example.org"_s, subject, u"b"_s, path));
-    QCOMPARE(o.status, u"OK"_s);
+    SmtpMailer mailer;
+    const SendResult o = send(mailer, server.settings(), message(u"c@example.org"_s, subject, u"b"_s, path));
+    QCOMPARE(o.status, SendStatus::Sent);
     // The same subject in a message without an attachment, which is sent as one text part.
-    QCOMPARE(send(mailman, server.settings(), message(u"c@example.org"_s, subject, u"b"_s)).status, u"OK"_s);
+    QCOMPARE(send(mailer, server.settings(), message(u"c@example.org"_s, subject, u"b"_s)).status, SendStatus::Sent);
     QVERIFY(server.waitForMessages(2, 10000));
     // A mail parser would accept 8-bit header bytes too: the wire itself must hold 7-bit headers.
     for (const auto &sent : server.messages()) {
@@ -207,13 +219,15 @@ void TestMailSend::binaryAttachmentArrivesIdenticalEveryTime()
     const QByteArray data = randomBytes(3 * 1024 * 1024 + 7);
     const QString path = writeFile(dir, u"scan.pdf"_s, data);
     SmtpServer server;
-    MailMan mailman;
+    SmtpMailer mailer;
     QList<int> percents;
-    mailman.SendPercentDone = [&](int percent, int &) { percents.append(percent); };
+    SendCallbacks callbacks;
+    callbacks.percentDone = [&](int percent) { percents.append(percent); };
     for (int i = 0; i < 3; ++i) {
         percents.clear();
-        const Outcome o = send(mailman, server.settings(), message(u"c%1@example.org"_s.arg(i), u"s"_s, u"b"_s, path));
-        QCOMPARE(o.status, u"OK"_s);
+        const SendResult o =
+            send(mailer, server.settings(), message(u"c%1@example.org"_s.arg(i), u"s"_s, u"b"_s, path), callbacks);
+        QCOMPARE(o.status, SendStatus::Sent);
         QVERIFY(!percents.isEmpty());
         QCOMPARE(percents.last(), 100);
         QVERIFY(std::is_sorted(percents.begin(), percents.end()));
@@ -234,7 +248,7 @@ void TestMailSend::binaryAttachmentArrivesIdenticalEveryTime()
     changed[12345] = char(changed[12345] ^ 0x5a);
     QThread::msleep(20); // a different modification time
     writeFile(dir, u"scan.pdf"_s, changed);
-    QCOMPARE(send(mailman, server.settings(), message(u"c@example.org"_s, u"s"_s, u"b"_s, path)).status, u"OK"_s);
+    QCOMPARE(send(mailer, server.settings(), message(u"c@example.org"_s, u"s"_s, u"b"_s, path)).status, SendStatus::Sent);
     QVERIFY(server.waitForMessages(4, 20000));
     QVERIFY(server.messages().at(3).attachments.first().data == changed);
 }
@@ -244,22 +258,15 @@ void TestMailSend::abortFromProgressStopsUpload()
     QTemporaryDir dir;
     const QString path = writeFile(dir, u"big.bin"_s, randomBytes(8 * 1024 * 1024));
     SmtpServer server;
-    MailMan mailman;
-    int highest = 0;
-    mailman.SendPercentDone = [&](int percent, int &abort) {
-        highest = qMax(highest, percent);
-        if (percent >= 10)
-            abort = 1;
-    };
-    Outcome o;
-    SendReport report;
-    o.attempted = SendMail(mailman, server.settings(), message(u"c@example.org"_s, u"s"_s, u"b"_s, path), o.status,
-                           o.errors, &o.error, &report);
-    QCOMPARE(o.status, u"Bad"_s);
-    QCOMPARE(o.errors, u"The send was aborted."_s);
+    SmtpMailer mailer;
+    std::atomic<int> highest = 0;
+    SendCallbacks callbacks;
+    callbacks.percentDone = [&](int percent) { highest = qMax(highest.load(), percent); };
+    callbacks.aborted = [&] { return highest >= 10; };
+    const SendResult o = send(mailer, server.settings(), message(u"c@example.org"_s, u"s"_s, u"b"_s, path), callbacks);
     // Stopped before the message was handed over: not sent, which is no refusal.
-    QVERIFY(report.abortedUnsent);
-    QVERIFY(!report.maybeDelivered);
+    QCOMPARE(o.status, SendStatus::NotSentAborted);
+    QCOMPARE(o.errorText, u"The send was aborted."_s);
     QVERIFY(highest < 100);
     QThread::msleep(200);
     QVERIFY(server.messages().isEmpty());
@@ -268,16 +275,12 @@ void TestMailSend::abortFromProgressStopsUpload()
 void TestMailSend::abortRequestedBeforeTheSendReachesNoServer()
 {
     SmtpServer server;
-    MailMan mailman;
-    mailman.AbortCheck = [](int &abort) { abort = 1; };
-    Outcome o;
-    SendReport report;
-    o.attempted = SendMail(mailman, server.settings(), message(u"c@example.org"_s), o.status, o.errors, &o.error,
-                           &report);
-    QVERIFY(o.attempted);
-    QCOMPARE(o.status, u"Bad"_s);
-    QCOMPARE(o.errors, u"The send was aborted."_s);
-    QVERIFY(report.abortedUnsent);
+    SmtpMailer mailer;
+    SendCallbacks callbacks;
+    callbacks.aborted = [] { return true; };
+    const SendResult o = send(mailer, server.settings(), message(u"c@example.org"_s), callbacks);
+    QCOMPARE(o.status, SendStatus::NotSentAborted);
+    QCOMPARE(o.errorText, u"The send was aborted."_s);
     QThread::msleep(100);
     QVERIFY(nothingReachedServer(server));
 }
@@ -314,10 +317,10 @@ void TestMailSend::refusesUnreadableAttachment()
         QVERIFY(QFile::link(writeFile(dir, u"settings.ini"_s, "PW=secret"), path));
     }
     SmtpServer server;
-    MailMan mailman;
-    const Outcome o = send(mailman, server.settings(), mail);
-    QCOMPARE(o.status, u"Bad"_s);
-    QVERIFY2(o.errors.contains(path), qPrintable(o.errors));
+    SmtpMailer mailer;
+    const SendResult o = send(mailer, server.settings(), mail);
+    QCOMPARE(o.status, SendStatus::Refused);
+    QVERIFY2(o.errorText.contains(path), qPrintable(o.errorText));
     QThread::msleep(100);
     QVERIFY(nothingReachedServer(server));
 }
@@ -325,8 +328,8 @@ void TestMailSend::refusesUnreadableAttachment()
 void TestMailSend::emptyAttachmentPathSendsWithoutAttachment()
 {
     SmtpServer server;
-    MailMan mailman;
-    QCOMPARE(send(mailman, server.settings(), message(u"c@example.org"_s, u"s"_s, u"b"_s, QString())).status, u"OK"_s);
+    SmtpMailer mailer;
+    QCOMPARE(send(mailer, server.settings(), message(u"c@example.org"_s, u"s"_s, u"b"_s, QString())).status, SendStatus::Sent);
     QVERIFY(server.waitForMessages(1, 10000));
     QVERIFY(server.messages().first().attachments.isEmpty());
 }
@@ -352,18 +355,14 @@ void TestMailSend::portTextRules()
     SmtpServer server;
     AppSettings settings = server.settings();
     settings.SSLport = portText.contains(u"%1") ? portText.arg(server.port()) : portText;
-    MailMan mailman;
-    Outcome o;
-    o.status = u"before"_s;
-    o.errors = u"caller's text"_s;
-    o.attempted = SendMail(mailman, settings, message(u"c@example.org"_s), o.status, o.errors, &o.error);
-    QCOMPARE(o.attempted, attempted);
+    SmtpMailer mailer;
+    const SendResult o = send(mailer, settings, message(u"c@example.org"_s));
     if (attempted) {
-        QCOMPARE(o.status, u"OK"_s);
+        QCOMPARE(o.status, SendStatus::Sent);
     } else {
-        QCOMPARE(o.status, u"before"_s);
-        QCOMPARE(o.errors, u"caller's text"_s);
-        QVERIFY2(o.error.contains(u"port"), qPrintable(o.error));
+        QCOMPARE(o.status, SendStatus::NotAttempted);
+        QVERIFY2(o.errorText.contains(u"port"), qPrintable(o.errorText));
+        QVERIFY(o.serverReply.isEmpty());
         QVERIFY(nothingReachedServer(server));
     }
 }
@@ -374,35 +373,33 @@ void TestMailSend::otherAuthTypeIsNeverSent()
         {.security = SmtpServer::Security::StartTls, .user = u"user"_s, .password = u"secret"_s, .fault = {}});
     test::ScopedEnvironmentVariable ca("CURL_CA_BUNDLE", tls.caFile().toLocal8Bit());
     SmtpServer plain;
-    MailMan mailman;
+    SmtpMailer mailer;
 
     // A send over TLS first, so that the component holds a security setting and a port ...
-    QCOMPARE(send(mailman, tls.settings(), message(u"one@example.org"_s)).status, u"OK"_s);
+    QCOMPARE(send(mailer, tls.settings(), message(u"one@example.org"_s)).status, SendStatus::Sent);
     // ... which a send with any type but Simple or SSL never falls back to: it is not attempted.
     for (const qint16 type : {qint16(-1), qint16(2), qint16(7)}) {
         AppSettings other = plain.settings();
         other.AuthType = type;
-        Outcome o;
-        o.status = u"before"_s;
-        o.attempted = SendMail(mailman, other, message(u"two@example.org"_s), o.status, o.errors, &o.error);
-        QVERIFY(!o.attempted);
-        QCOMPARE(o.status, u"before"_s);
-        QVERIFY2(o.error.contains(u"authentication type %1"_s.arg(type)), qPrintable(o.error));
+        const SendResult o = send(mailer, other, message(u"two@example.org"_s));
+        QCOMPARE(o.status, SendStatus::NotAttempted);
+        QVERIFY2(o.errorText.contains(u"authentication type %1"_s.arg(type)), qPrintable(o.errorText));
     }
 
-    // The component itself has no plain-SMTP default: until told 0 or 1 it sends nothing.
-    MailMan fresh;
-    fresh.put_SmtpHost(u"127.0.0.1"_s);
-    fresh.put_SmtpPort(plain.port());
-    fresh.put_SmtpUsername(u"user"_s);
-    fresh.put_SmtpPassword(u"secret"_s);
-    Email email;
-    email.put_From(u"sender@example.com"_s);
-    email.AddTo(QString(), u"three@example.org"_s);
-    QCOMPARE(fresh.SendEmail(email), 0);
-    QVERIFY2(fresh.LastErrorText().contains(u"No connection security"_s), qPrintable(fresh.LastErrorText()));
-    fresh.put_SmtpSsl(2);
-    QCOMPARE(fresh.SendEmail(email), 0);
+    // A server value made by hand has no plain-SMTP default either: until told Simple or SSL it
+    // sends nothing.
+    MailServer fresh;
+    fresh.host = u"127.0.0.1"_s;
+    fresh.port = plain.port();
+    fresh.user = u"user"_s;
+    fresh.password = u"secret"_s;
+    MailMessage email = message(u"three@example.org"_s);
+    email.EmailFrom = u"sender@example.com"_s;
+    const SendResult unset = mailer.send(email, fresh);
+    QCOMPARE(unset.status, SendStatus::NotAttempted);
+    QVERIFY2(unset.errorText.contains(u"No connection security"_s), qPrintable(unset.errorText));
+    fresh.security = MailServer::Security(2);
+    QCOMPARE(mailer.send(email, fresh).status, SendStatus::NotAttempted);
 
     QThread::msleep(100);
     QVERIFY(nothingReachedServer(plain));
@@ -410,35 +407,36 @@ void TestMailSend::otherAuthTypeIsNeverSent()
     QCOMPARE(tls.commands().count(u"CONNECT"_s), 1);
 }
 
-void TestMailSend::okKeepsCallersErrorText()
+void TestMailSend::sentResultHasTheServersReplyAndNoError()
 {
     SmtpServer server;
-    MailMan mailman;
-    QString status;
-    QString errors = u"kept"_s;
-    QVERIFY(SendMail(mailman, server.settings(), message(u"c@example.org"_s), status, errors));
-    QCOMPARE(status, u"OK"_s);
-    QCOMPARE(errors, u"kept"_s);
+    SmtpMailer mailer;
+    const SendResult o = send(mailer, server.settings(), message(u"c@example.org"_s));
+    QVERIFY(o.sent());
+    QVERIFY2(o.serverReply.startsWith(u"250"), qPrintable(o.serverReply));
+    QVERIFY(o.errorText.isEmpty());
 }
 
 void TestMailSend::nestedSendIsRefused()
 {
     SmtpServer server;
-    MailMan outer;
-    MailMan inner;
-    Outcome nested;
+    SmtpMailer outer;
+    SmtpMailer inner;
+    SendResult nested;
     bool triedNested = false;
-    outer.AbortCheck = [&](int &) {
+    SendCallbacks callbacks;
+    callbacks.aborted = [&] {
         if (!triedNested) {
             triedNested = true;
             nested = send(inner, server.settings(), message(u"nested@example.org"_s));
         }
+        return false;
     };
-    const Outcome o = send(outer, server.settings(), message(u"outer@example.org"_s));
+    const SendResult o = send(outer, server.settings(), message(u"outer@example.org"_s), callbacks);
     QVERIFY(triedNested);
-    QCOMPARE(nested.status, u"Bad"_s);
-    QVERIFY2(nested.errors.contains(u"Another message is being sent"), qPrintable(nested.errors));
-    QCOMPARE(o.status, u"OK"_s);
+    QCOMPARE(nested.status, SendStatus::Refused);
+    QVERIFY2(nested.errorText.contains(u"Another message is being sent"), qPrintable(nested.errorText));
+    QCOMPARE(o.status, SendStatus::Sent);
     QVERIFY(server.waitForMessages(1, 10000));
     QThread::msleep(100);
     QCOMPARE(server.messages().size(), 1);
@@ -450,13 +448,11 @@ void TestMailSend::sendsFromTwoThreadsTakeTurns()
     // A run's worker and a test e-mail may share one mailer; their sends must never overlap.
     SmtpServer server;
     const AppSettings settings = server.settings();
-    SmtpMailer mailer([settings] { return settings; });
+    SmtpMailer mailer;
     std::atomic<int> ok{0};
     const auto sender = [&](int thread) {
         for (int i = 0; i < 5; ++i) {
-            QString status, errors;
-            mailer.sendMail(message(u"t%1-%2@example.org"_s.arg(thread).arg(i)), status, errors, nullptr, {}, {});
-            if (status == u"OK")
+            if (send(mailer, settings, message(u"t%1-%2@example.org"_s.arg(thread).arg(i))).sent())
                 ++ok;
         }
     };
@@ -473,31 +469,29 @@ void TestMailSend::sendsFromTwoThreadsTakeTurns()
     }
 }
 
-void TestMailSend::mailerReadsSettingsForEverySend()
+void TestMailSend::eachSendGoesToTheServerItIsGiven()
 {
     SmtpServer first;
     SmtpServer second;
     AppSettings current = first.settings();
-    SmtpMailer mailer([&current] { return current; });
+    SmtpMailer mailer;
     QList<int> percents;
     int checks = 0;
-    QString status, errors;
-    QVERIFY(mailer.sendMail(
-        message(u"a@example.org"_s), status, errors, nullptr, [&](int p) { percents.append(p); },
-        [&] { return ++checks < 0; }));
-    QCOMPARE(status, u"OK"_s);
+    SendCallbacks callbacks;
+    callbacks.percentDone = [&](int p) { percents.append(p); };
+    callbacks.aborted = [&] { return ++checks < 0; };
+    QCOMPARE(send(mailer, current, message(u"a@example.org"_s), callbacks).status, SendStatus::Sent);
     QCOMPARE(percents.last(), 100);
     QVERIFY(checks > 0);
     current = second.settings();
-    QVERIFY(mailer.sendMail(message(u"b@example.org"_s), status, errors, nullptr, {}, {}));
-    QCOMPARE(status, u"OK"_s);
+    QCOMPARE(send(mailer, current, message(u"b@example.org"_s)).status, SendStatus::Sent);
     QVERIFY(first.waitForMessages(1, 10000));
     QVERIFY(second.waitForMessages(1, 10000));
 
     current.SSLport = u"x"_s;
-    QString error;
-    QVERIFY(!mailer.sendMail(message(u"c@example.org"_s), status, errors, &error, {}, {}));
-    QVERIFY(!error.isEmpty());
+    const SendResult o = send(mailer, current, message(u"c@example.org"_s));
+    QCOMPARE(o.status, SendStatus::NotAttempted);
+    QVERIFY(!o.errorText.isEmpty());
 }
 
 QTEST_GUILESS_MAIN(TestMailSend)

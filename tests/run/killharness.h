@@ -177,7 +177,7 @@ private:
             QList<JournalEntry> entries;
             readJournal(runs.filePath(name), &entries, nullptr);
             const bool ours = std::any_of(entries.cbegin(), entries.cend(), [&](const JournalEntry &e) {
-                return e.event == "client file"_L1 && e.file == QFileInfo(csv).absoluteFilePath();
+                return e.event == JournalEvent::ClientFile && e.file == QFileInfo(csv).absoluteFilePath();
             });
             if (ours)
                 found.append({runs.filePath(name), entries});
@@ -189,7 +189,9 @@ private:
     QString newestEnd(const QString &csv) const
     {
         const auto journals = journalsOf(csv);
-        return journals.isEmpty() || journals.last().second.isEmpty() ? QString() : journals.last().second.last().event;
+        return journals.isEmpty() || journals.last().second.isEmpty()
+                   ? QString()
+                   : journalEventName(journals.last().second.last().event);
     }
 
     void check(int round, const QString &csv, int clients, KillFigures &figures)
@@ -207,14 +209,15 @@ private:
             if ((QFile::permissions(path) & (QFile::ReadGroup | QFile::ReadOther)) != 0)
                 figures.problems.append(u"journal readable by others: "_s + path);
             for (const JournalEntry &e : std::as_const(entries)) {
-                if (e.address.isEmpty() || e.event == "client"_L1)
+                if (e.address.isEmpty() || e.event == JournalEvent::Client)
                     continue;
-                if (e.event == "sent"_L1) {
+                if (e.event == JournalEvent::Sent) {
                     ++sentLines[e.address];
                     if (!e.detail.startsWith("250"_L1))
                         figures.problems.append(u"sent without the server's reply: "_s + e.detail);
                 }
-                last.insert(e.address, e.event == "attempting"_L1 ? u"unknown"_s : e.event);
+                last.insert(e.address,
+                            journalEventName(e.event == JournalEvent::Attempting ? JournalEvent::Unknown : e.event));
             }
         }
         for (int i = 1; i <= clients; ++i) {

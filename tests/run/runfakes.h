@@ -4,11 +4,11 @@
 // harness that records one trace of everything a run does: status lines verbatim, "~N" for the
 // time the run paused before the next event, and "=> address | attachment" for each send.
 
-#include "mail/sendmail.h"
 #include "run/batchrun.h"
 #include "run/pause.h"
 #include "run/printer.h"
 #include "settings/settingsstore.h"
+#include "support/fakemailer.h"
 #include "support/fakes.h"
 
 #include <QFile>
@@ -42,57 +42,6 @@ public:
     QMap<QString, QVariant> values;
     QStringList writes;
     bool failWrites = false;
-};
-
-/// Answers every send with `status` (or the next of `statuses`); `onSend` acts during a send.
-class FakeMailer final : public Mailer
-{
-public:
-    bool sendMail(const MailMessage &message, QString &strStatus, QString &strErrors, QString *error,
-                  const std::function<void(int)> &percentDone, const std::function<bool()> &abortCheck) override
-    {
-        sent.append(message);
-        if (onSend)
-            onSend(message);
-        if (!refuseReason.isEmpty()) {
-            if (error)
-                *error = refuseReason;
-            return false;
-        }
-        if (percentDone) {
-            percentDone(50);
-            percentDone(100);
-        }
-        lastAborted = abortCheck && abortCheck();
-        strStatus = lastAborted ? u"Bad"_s : (statuses.isEmpty() ? status : statuses.takeFirst());
-        if (strStatus == "Bad"_L1)
-            strErrors = u"550 refused"_s;
-        return true;
-    }
-    /// A status "Unknown" is a "Bad" send whose message may have arrived; an abort stops a send
-    /// before its message is handed over.
-    bool sendMailReported(const MailMessage &message, QString &strStatus, QString &strErrors, QString *error,
-                          const std::function<void(int)> &percentDone, const std::function<bool()> &abortCheck,
-                          SendReport &report) override
-    {
-        const bool attempted = sendMail(message, strStatus, strErrors, error, percentDone, abortCheck);
-        report = {};
-        if (attempted && strStatus == "Unknown"_L1) {
-            strStatus = u"Bad"_s;
-            strErrors = u"The connection to the SMTP server was lost."_s;
-            report.maybeDelivered = true;
-        } else if (attempted && strStatus == "OK"_L1) {
-            report.serverReply = u"250 OK queued"_s;
-        }
-        report.abortedUnsent = attempted && lastAborted;
-        return attempted;
-    }
-    QList<MailMessage> sent;
-    bool lastAborted = false;
-    QString status = u"OK"_s;
-    QStringList statuses;
-    QString refuseReason; ///< non-empty: the send cannot be attempted at all
-    std::function<void(const MailMessage &)> onSend;
 };
 
 /// Records warnings and questions; answers with the next of `answers`, then with `answer`.

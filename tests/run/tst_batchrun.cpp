@@ -1,6 +1,7 @@
 #include "run/batchrun.h"
 #include "run/pause.h"
-#include "settings/settingsstore.h"
+#include "settings/bodyfile.h"
+#include "settings/settingstable.h"
 #include "runfakes.h"
 
 #include <QDir>
@@ -89,8 +90,8 @@ private Q_SLOTS:
                               u"=> a@x.org | "_s, u"~1100"_s, u"Sending email - 2"_s, u"=> c@x.org | "_s,
                               u"~1100"_s, u"Processing Complete with 1 errors!"_s}));
         QCOMPARE(h.printer.printed, QStringList{h.dir.filePath(u"2.pdf"_s)});
-        QCOMPARE(h.mailer.sent.size(), 2);
-        for (const MailMessage &m : std::as_const(h.mailer.sent)) {
+        QCOMPARE(h.mailer.attempts().size(), 2);
+        for (const MailMessage &m : h.mailer.attempts()) {
             QCOMPARE(m.SubjectLine, h.request.subject);
             QCOMPARE(m.BodyText, h.request.body);
             QVERIFY(m.AttachmentPath.isEmpty());
@@ -248,7 +249,7 @@ private Q_SLOTS:
         }
         QCOMPARE(h.run(), RunOutcome::Aborted);
         QCOMPARE(h.passes().mid(4), expected);
-        QCOMPARE(h.mailer.sent.size(), 1);
+        QCOMPARE(h.mailer.attempts().size(), 1);
     }
 
     void clientDocumentsMissingDocumentsAndSendErrors()
@@ -261,7 +262,7 @@ private Q_SLOTS:
         h.writeFile(u"AB7.pdf"_s);  // names client AB7, not B7
         h.writeFile(u"b7.PDF"_s);
         h.control.setAttachmentMode(AttachmentMode::ClientSpecific);
-        h.mailer.statuses = {u"OK"_s, u"Bad"_s};
+        h.mailer.statuses = {SendStatus::Sent, SendStatus::Refused};
         // Whatever changes meanwhile, the run sends the subject and body it started with.
         h.onSend = [&h](const MailMessage &) {
             h.request.subject = u"changed"_s;
@@ -275,7 +276,7 @@ private Q_SLOTS:
                               u"=> c@x.org | b7.PDF"_s, u"Send Error - c@x.org"_s, u"~1100"_s,
                               u"No attachment found for Client ID - clients"_s, u"~1100"_s,
                               u"Processing Complete with 2 errors!"_s}));
-        for (const MailMessage &m : std::as_const(h.mailer.sent)) {
+        for (const MailMessage &m : h.mailer.attempts()) {
             QCOMPARE(m.SubjectLine, u"Your statement"_s);
             QCOMPARE(m.BodyText, u"Dear client,\r\nplease find it attached.\r\n"_s);
         }
@@ -353,7 +354,7 @@ private Q_SLOTS:
         QCOMPARE(h.log.clears, 0); // the status box keeps its old text
         QVERIFY(h.prompter.questions.isEmpty());
         QVERIFY(h.store.writes.isEmpty());
-        QVERIFY(h.mailer.sent.isEmpty());
+        QVERIFY(h.mailer.attempts().isEmpty());
     }
 
     void unreadableCsvEndsTheRunBeforeTheCounts_data()
@@ -376,7 +377,7 @@ private Q_SLOTS:
         QVERIFY(h.prompter.questions.isEmpty());
         QVERIFY(h.store.writes.isEmpty());
         QVERIFY(!QFile::exists(bodyFilePath(h.settings.DataFolder)));
-        QVERIFY(h.mailer.sent.isEmpty());
+        QVERIFY(h.mailer.attempts().isEmpty());
     }
 
     void answeringNoClearsTheLogAndSavesNothing()
@@ -390,7 +391,7 @@ private Q_SLOTS:
         QCOMPARE(h.log.clears, 2);
         QVERIFY(h.store.writes.isEmpty());
         QVERIFY(!QFile::exists(bodyFilePath(h.settings.DataFolder)));
-        QVERIFY(h.mailer.sent.isEmpty());
+        QVERIFY(h.mailer.attempts().isEmpty());
         QVERIFY(!h.observer.events.contains(u"running"_s));
     }
 
@@ -419,17 +420,17 @@ private Q_SLOTS:
             h.settings.DataFolder = h.dir.filePath(u"blocker"_s); // a file, so no folder can be made there
         }
         if (failure == u"send"_s)
-            h.mailer.refuseReason = u"The SSL port is not a number: x"_s;
+            h.settings.SSLport = u"x"_s; // read for the send: no message can go to such a server
         QCOMPARE(h.run(), RunOutcome::Stopped);
         QCOMPARE(h.store.writes, saved);
         QCOMPARE(h.trace.contains(u"Start processing..."_s), started);
         QVERIFY2(h.trace.last().startsWith(u"Processing stopped - "_s), qPrintable(h.trace.last()));
         QVERIFY(h.trace.last().size() > 21);
         QVERIFY(h.trace.filter(u"Processing Complete"_s).isEmpty());
-        QCOMPARE(h.mailer.sent.size(), started ? 1 : 0);
+        QCOMPARE(h.mailer.attempts().size(), started ? 1 : 0);
         QCOMPARE(h.observer.events.mid(h.observer.events.size() - 3, 1), QStringList{u"idle"_s});
         if (failure == u"send"_s)
-            QCOMPARE(h.trace.last(), u"Processing stopped - The SSL port is not a number: x"_s);
+            QCOMPARE(h.trace.last(), u"Processing stopped - The SMTP port \"x\" is not a number from 1 to 65535."_s);
     }
 
     void folderThatCannotBeListedStopsTheRun()
@@ -444,7 +445,7 @@ private Q_SLOTS:
         QVERIFY(QDir(h.dir.filePath(u"clients"_s)).removeRecursively());
         QCOMPARE(batch.execute(), RunOutcome::Stopped);
         QVERIFY2(h.trace.last().startsWith(u"Processing stopped - "_s), qPrintable(h.trace.last()));
-        QVERIFY(h.mailer.sent.isEmpty());
+        QVERIFY(h.mailer.attempts().isEmpty());
     }
 
     void printErrorIsLoggedAndTheRunGoesOn()

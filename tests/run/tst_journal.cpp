@@ -1,7 +1,7 @@
 // The run journal: what it records and when it reaches the disk, resuming an unfinished run,
 // resending to failed clients, and the mail layer telling a lost answer from a refusal.
 
-#include "mail/mailman.h"
+#include "mail/smtpmailer.h"
 #include "run/journal.h"
 #include "runfakes.h"
 #include "support/smtpfixture.h"
@@ -96,16 +96,13 @@ QStringList events(const QList<JournalEntry> &entries)
 {
     QStringList out;
     for (const JournalEntry &e : entries)
-        out.append(e.line > 0 ? e.event + u' ' + (e.address.isEmpty() ? e.clientId : e.address) : e.event);
+        out.append(journalEventName(e.event) + (e.line > 0 ? u' ' + (e.address.isEmpty() ? e.clientId : e.address) : QString()));
     return out;
 }
 
 QStringList sentTo(const RunHarness &h)
 {
-    QStringList out;
-    for (const MailMessage &m : h.mailer.sent)
-        out.append(m.RecipientAddress);
-    return out;
+    return h.mailer.recipients();
 }
 
 /// a sent, b unknown, c refused, then an abort in the pause, which the send to d sees (not sent,
@@ -113,11 +110,11 @@ QStringList sentTo(const RunHarness &h)
 void abortedFirstRun(RunHarness &h)
 {
     h.writeCsv("A,a@x.org\r\nB,b@x.org\r\nC,c@x.org\r\nD,d@x.org\r\nE,e@x.org\r\n");
-    h.mailer.statuses = {u"OK"_s, u"Unknown"_s, u"Bad"_s};
+    h.mailer.statuses = {SendStatus::Sent, SendStatus::MaybeDelivered, SendStatus::Refused};
     h.abortInPauseAfter(u"Send Error - c@x.org"_s);
     QCOMPARE(h.run(), RunOutcome::Aborted);
     h.onSleep = nullptr;
-    h.mailer.sent.clear();
+    h.mailer.clear();
     h.mailer.statuses.clear();
     h.prompter.questions.clear();
     h.trace.clear();
@@ -149,11 +146,11 @@ private Q_SLOTS:
 
         JournalEntry run;
         run.time = now;
-        run.event = u"run"_s;
+        run.event = JournalEvent::Run;
         run.detail = u"all clients"_s;
         QVERIFY(journal->append(run, &error, false));
         JournalEntry tricky{now,
-                            u"sent"_s,
+                            JournalEvent::Sent,
                             7,
                             u" id, \"quoted\" "_s,
                             u"a@x.org"_s,
@@ -169,7 +166,7 @@ private Q_SLOTS:
         QCOMPARE(journal->syncCount(), 1);
         JournalEntry end;
         end.time = now;
-        end.event = u"completed"_s;
+        end.event = JournalEvent::Completed;
         QCOMPARE(g_syncs.calls, 1);
         QVERIFY(journal->append(end, &error));
         QCOMPARE(journal->syncCount(), 2);
@@ -206,7 +203,7 @@ private Q_SLOTS:
         h.control.setAttachmentMode(AttachmentMode::ClientSpecific);
         h.request.print = true;
         h.printer.fail = false;
-        h.mailer.statuses = {u"OK"_s, u"Bad"_s, u"Unknown"_s};
+        h.mailer.statuses = {SendStatus::Sent, SendStatus::Refused, SendStatus::MaybeDelivered};
         // When a message goes out, its "attempting" line is already in the file, and on the disk:
         // the last real sync covered the whole file.
         QStringList lastLineAtSend;
@@ -214,7 +211,7 @@ private Q_SLOTS:
         h.onSend = [&](const MailMessage &m) {
             QCOMPARE(g_syncs.syncedSize, QFileInfo(journalsOf(h).value(0)).size());
             const QList<JournalEntry> now = entriesOf(journalsOf(h).value(0));
-            lastLineAtSend.append(now.isEmpty() ? QString() : now.last().event + u' ' + now.last().address);
+            lastLineAtSend.append(now.isEmpty() ? QString() : journalEventName(now.last().event) + u' ' + now.last().address);
             QCOMPARE(now.last().sha256, fileSha256(m.AttachmentPath));
         };
         QCOMPARE(h.run(), RunOutcome::CompletedWithErrors);
@@ -247,7 +244,7 @@ private Q_SLOTS:
                                                u"unknown c@x.org"_s,
                                                u"no document e@x.org"_s,
                                                u"completed"_s}));
-        QCOMPARE(entries.at(0).detail, QString::fromUtf16(journal::kKindFull));
+        QCOMPARE(entries.at(0).detail, u"all clients"_s);
         QCOMPARE(entries.at(1).file, QFileInfo(h.request.csvPath).canonicalFilePath());
         QCOMPARE(entries.at(1).sha256, fileSha256(h.request.csvPath));
         QCOMPARE(entries.at(2).detail, h.request.subject);
@@ -274,7 +271,7 @@ private Q_SLOTS:
         QVERIFY(blocker.open(QIODevice::WriteOnly)); // a file where the folder should be
         blocker.close();
         QCOMPARE(h.run(), RunOutcome::Stopped);
-        QVERIFY(h.mailer.sent.isEmpty());
+        QVERIFY(h.mailer.attempts().isEmpty());
         QVERIFY(h.trace.last().startsWith(u"Processing stopped - The run journal folder cannot be created"_s));
     }
 
@@ -299,16 +296,16 @@ private Q_SLOTS:
         QCOMPARE(outcome, RunOutcome::Stopped);
         QVERIFY2(h.trace.last().startsWith(u"Processing stopped - The run journal cannot be written"_s),
                  qPrintable(h.trace.last()));
-        QVERIFY(!h.mailer.sent.isEmpty());
-        QVERIFY(h.mailer.sent.size() < 20);
+        QVERIFY(!h.mailer.attempts().isEmpty());
+        QVERIFY(h.mailer.attempts().size() < 20);
         // Every message that went out has its "attempting" line; the last one may lack its outcome,
         // and then counts as "unknown".
         const QList<JournalEntry> entries = entriesOf(journalsOf(h).value(0));
         qsizetype attempts = 0;
         for (const JournalEntry &e : entries)
-            attempts += e.event == "attempting"_L1 ? 1 : 0;
-        QCOMPARE(attempts, h.mailer.sent.size());
-        QVERIFY(entries.last().event != "completed"_L1);
+            attempts += e.event == JournalEvent::Attempting ? 1 : 0;
+        QCOMPARE(attempts, h.mailer.attempts().size());
+        QVERIFY(entries.last().event != JournalEvent::Completed);
     }
 
     void aFailingSyncStopsTheRunBeforeTheNextSend()
@@ -398,7 +395,7 @@ private Q_SLOTS:
         QCOMPARE(passes.filter(u"Sending email - "_s).size(), sent.size());
 
         // A resend leaves the clients the interrupted run did not reach to Start, and says so.
-        h.mailer.sent.clear();
+        h.mailer.clear();
         h.prompter.questions.clear();
         h.request = RunRequest{h.request.csvPath, h.request.subject, h.request.body};
         if (retryFailed) {
@@ -408,13 +405,13 @@ private Q_SLOTS:
             QVERIFY2(h.prompter.questions.first().contains(u"reached 3 clients"_s),
                      qPrintable(h.prompter.questions.first()));
             QCOMPARE(sentTo(h), (QStringList{u"d@x.org"_s, u"e@x.org"_s}));
-            h.mailer.sent.clear();
+            h.mailer.clear();
             h.prompter.questions.clear();
         }
         // The earlier run and this one together are finished now: the next run asks nothing more.
         QCOMPARE(h.run(), RunOutcome::Completed);
         QCOMPARE(h.prompter.questions, QStringList{kConfirm});
-        QCOMPARE(h.mailer.sent.size(), 5);
+        QCOMPARE(h.mailer.attempts().size(), 5);
     }
 
     void resumeLooksNoFurtherBackThanTheNewestFullRun()
@@ -427,12 +424,12 @@ private Q_SLOTS:
         QCOMPARE(h.run(), RunOutcome::Aborted);
         h.request.resume = ResumeChoice::StartAfresh;
         h.abortInPauseAfter(u"=> a@x.org | "_s);
-        h.mailer.sent.clear();
+        h.mailer.clear();
         h.trace.clear();
         QCOMPARE(h.run(), RunOutcome::Aborted);
         QCOMPARE(sentTo(h), (QStringList{u"a@x.org"_s, u"b@x.org"_s})); // b: not sent (aborted)
         h.onSleep = nullptr;
-        h.mailer.sent.clear();
+        h.mailer.clear();
         h.request.resume = ResumeChoice::Resume;
         QCOMPARE(h.run(), RunOutcome::Completed);
         QCOMPARE(sentTo(h), (QStringList{u"b@x.org"_s, u"c@x.org"_s, u"d@x.org"_s, u"e@x.org"_s}));
@@ -469,9 +466,9 @@ private Q_SLOTS:
         }
         if (change == u"nobody"_s) {
             h.writeCsv("A,a@x.org\r\nB,b@x.org\r\n");
-            h.mailer.refuseReason = u"The SMTP port is not valid."_s; // stops the run at its first send
+            h.mailer.notAttempted = u"The SMTP port is not valid."_s; // stops the run at its first send
             QCOMPARE(h.run(), RunOutcome::Stopped);
-            h.mailer.refuseReason.clear();
+            h.mailer.notAttempted.clear();
             h.prompter.questions.clear();
         } else {
             abortedFirstRun(h);
@@ -494,10 +491,10 @@ private Q_SLOTS:
             QVERIFY(QFile::link(h.dir.path(), h.dir.filePath(u"linked"_s)));
             h.request.csvPath = h.dir.filePath(u"linked/clients.csv"_s);
         }
-        h.mailer.sent.clear();
+        h.mailer.clear();
         h.request.resume = ResumeChoice::Refuse; // would refuse if it found anything to resume
         QCOMPARE(int(h.run()), outcome);
-        QCOMPARE(h.mailer.sent.size(), sent);
+        QCOMPARE(h.mailer.attempts().size(), sent);
         if (outcome == int(RunOutcome::Completed))
             QCOMPARE(h.prompter.questions, QStringList{kConfirm});
         else
@@ -508,34 +505,29 @@ private Q_SLOTS:
     void mailLayerTellsALostAnswerFromARefusal_data()
     {
         QTest::addColumn<QString>("fault");
-        QTest::addColumn<QString>("status");
-        QTest::addColumn<bool>("maybeDelivered");
+        QTest::addColumn<int>("status");
         QTest::addColumn<QString>("reply");
-        QTest::newRow("accepted") << QString() << u"OK"_s << false << u"250"_s;
-        QTest::newRow("refused after the content") << u"DATA:554"_s << u"Bad"_s << false << u"554"_s;
-        QTest::newRow("no answer after the content") << u"stall:DATA"_s << u"Bad"_s << true << QString();
-        QTest::newRow("refused recipient") << u"RCPT:550"_s << u"Bad"_s << false << QString();
+        QTest::newRow("accepted") << QString() << int(SendStatus::Sent) << u"250"_s;
+        QTest::newRow("refused after the content") << u"DATA:554"_s << int(SendStatus::Refused) << u"554"_s;
+        QTest::newRow("no answer after the content") << u"stall:DATA"_s << int(SendStatus::MaybeDelivered) << QString();
+        QTest::newRow("refused recipient") << u"RCPT:550"_s << int(SendStatus::Refused) << QString();
     }
 
     void mailLayerTellsALostAnswerFromARefusal()
     {
         QFETCH(QString, fault);
-        QFETCH(QString, status);
-        QFETCH(bool, maybeDelivered);
+        QFETCH(int, status);
         QFETCH(QString, reply);
         SmtpServer server({.fault = fault});
         QVERIFY(server.isRunning());
-        MailMan mailman;
-        mailman.put_TimeoutSeconds(1);
-        QString sendStatus, errors;
-        SendReport report;
-        QVERIFY(SendMail(mailman, server.settings(), MailMessage{u"c@x.org"_s, {}, u"S"_s, u"B"_s}, sendStatus, errors,
-                         nullptr, &report));
-        QCOMPARE(sendStatus, status);
-        QCOMPARE(report.maybeDelivered, maybeDelivered);
-        QVERIFY2(report.serverReply.startsWith(reply), qPrintable(report.serverReply));
+        MailServer mailServer = mailServerFrom(server.settings());
+        mailServer.timeoutSeconds = 1;
+        SmtpMailer mailer;
+        const SendResult result = mailer.send(MailMessage{u"c@x.org"_s, {}, u"S"_s, u"B"_s}, mailServer);
+        QCOMPARE(int(result.status), status);
+        QVERIFY2(result.serverReply.startsWith(reply), qPrintable(result.serverReply));
         if (reply.isEmpty())
-            QVERIFY(report.serverReply.isEmpty());
+            QVERIFY(result.serverReply.isEmpty());
     }
 };
 

@@ -80,14 +80,14 @@ private Q_SLOTS:
         const auto entry = [&](const QString &event, qint64 line = 0, const QString &id = {}) {
             JournalEntry e;
             e.time = now;
-            e.event = event;
+            e.event = journalEventNamed(event).value();
             e.line = line;
             e.clientId = id;
             e.address = id.isEmpty() ? QString() : id.toLower() + u"@x.org"_s;
             return e;
         };
         JournalEntry run = entry(u"run"_s);
-        run.detail = QString::fromUtf16(journal::kKindFull);
+        run.detail = u"all clients"_s;
         JournalEntry clientFile = entry(u"client file"_s);
         clientFile.file = csv;
         clientFile.sha256 = fileSha256(csv);

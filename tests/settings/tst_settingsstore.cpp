@@ -1,5 +1,7 @@
 #include "settings/scramble.h"
+#include "settings/bodyfile.h"
 #include "settings/settingsstore.h"
+#include "settings/settingstable.h"
 
 #include <QDir>
 #include <QFile>
@@ -160,7 +162,7 @@ private Q_SLOTS:
     {
         QFETCH(QString, password);
         auto store = openSettingsStore();
-        QVERIFY(SaveSettingText(*store, setting("PW"), password));
+        QVERIFY(saveSetting(*store, &AppSettings::Password, password));
         QCOMPARE(store->RegReadValue(u"PW"_s, ValueKind::Text, QVariant()),
                  QVariant(ScrambleText(false, password, true)));
         if (password.size() > 4)
@@ -284,7 +286,7 @@ private Q_SLOTS:
         auto store = openSettingsStore();
         QCOMPARE(settingsTable().size(), std::size_t(12));
         for (const StoredSetting &info : settingsTable())
-            QVERIFY(SaveSettingText(*store, info, settingText(saved, info)));
+            QVERIFY(saveSetting(*store, info.key, settingText(saved, info)));
 
         AppSettings loaded;
         LoadSettings(*store, loaded);
@@ -319,10 +321,76 @@ private Q_SLOTS:
         const StoredSetting *info = findStoredSetting(name.toLower());
         QVERIFY(info);
         QString error;
-        QVERIFY(!SaveSettingText(*openSettingsStore(), *info, text, &error));
+        QVERIFY(!saveSetting(*openSettingsStore(), info->key, text, &error));
         QVERIFY(!error.isEmpty());
         QCOMPARE(error, settingTextProblem(*info, text));
         QVERIFY(!QFileInfo::exists(m_path));
+    }
+
+    void editsAreAllCheckedThenSavedAndAppliedAsLoaded()
+    {
+        auto store = openSettingsStore();
+        AppSettings settings;
+        LoadSettings(*store, settings);
+        // One refused edit saves none of them and changes nothing.
+        QString error;
+        qsizetype refused = -1;
+        QVERIFY(!saveSettings(*store,
+                              {{&AppSettings::SMTPServer, u"mail.example.com"_s},
+                               {&AppSettings::GroupDelay, u" 2.5 "_s},
+                               {&AppSettings::SSLport, u"70000"_s}},
+                              settings, &error, &refused));
+        QCOMPARE(refused, 2);
+        QCOMPARE(error, settingTextProblem(storedSetting(&AppSettings::SSLport), u"70000"_s));
+        QVERIFY(!QFileInfo::exists(m_path));
+        QVERIFY(settings.SMTPServer.isEmpty());
+        // Saved as typed, and applied as a load reads the file back.
+        QVERIFY(saveSettings(*store,
+                             {{&AppSettings::SMTPServer, u"mail.example.com"_s},
+                              {&AppSettings::GroupDelay, u" 2.5 "_s},
+                              {&AppSettings::Password, u"s3cret!"_s}},
+                             settings, &error, &refused));
+        AppSettings reloaded;
+        LoadSettings(*store, reloaded);
+        for (const StoredSetting &info : settingsTable())
+            QCOMPARE(settingText(settings, info), settingText(reloaded, info));
+        QCOMPARE(settings.GroupDelay, 2);
+        QCOMPARE(store->RegReadValue(u"GroupDelay"_s, ValueKind::Text, QString()).toString(), u" 2.5 "_s);
+    }
+
+    void textChoicesAcceptTheirWordsOnly()
+    {
+        // A setting that takes one of a few words: the kind the sign-in method is.
+        AppSettings settings;
+        const StoredSetting method{.name = "SubjectLine"_L1,
+                                   .key = &AppSettings::SubjectLine,
+                                   .defaultText = "password"_L1,
+                                   .choice = true,
+                                   .words = "password oauth"_L1,
+                                   .rule = "The sign-in method must be password or oauth."_L1};
+        QCOMPARE(settingTextProblem(method, u"oauth"_s), QString());
+        QCOMPARE(settingTextProblem(method, u"OAuth"_s), u"The sign-in method must be password or oauth."_s);
+        QVERIFY(writeAll(m_path, "[General]\nSubjectLine=kerberos\n"));
+        loadSetting(*openSettingsStore(), method, settings);
+        QCOMPARE(settings.SubjectLine, u"password"_s);
+        QVERIFY(writeAll(m_path, "[General]\nSubjectLine=oauth\n"));
+        loadSetting(*openSettingsStore(), method, settings);
+        QCOMPARE(settings.SubjectLine, u"oauth"_s);
+    }
+
+    void mailServerNeedsServerPortAndLogin()
+    {
+        AppSettings settings;
+        QCOMPARE(missingMailServerSettings(settings),
+                 (QList<SettingKey>{&AppSettings::SMTPServer, &AppSettings::SSLport, &AppSettings::UserName,
+                                    &AppSettings::Password}));
+        settings.SMTPServer = u"mail.example.com"_s;
+        settings.UserName = u"office"_s;
+        QCOMPARE(missingMailServerSettings(settings), (QList<SettingKey>{&AppSettings::SSLport, &AppSettings::Password}));
+        QVERIFY(!isMailServerComplete(settings));
+        settings.SSLport = u" "_s; // what the port says is the send's to judge
+        settings.Password = u"pw"_s;
+        QVERIFY(isMailServerComplete(settings));
     }
 
     void readsHandEditedFiles()
@@ -439,18 +507,18 @@ private Q_SLOTS:
         QFETCH(QString, body);
         QVERIFY(writeAll(bodyFilePath(m_dataFolder), file));
         QString read = u"stale"_s;
-        QVERIFY(ReadBodyFile(m_dataFolder, read));
+        QVERIFY(readBodyFile(m_dataFolder, read));
         QCOMPARE(read, body);
     }
 
     void aMissingBodyFileReadsEmpty()
     {
         QString body = u"stale"_s;
-        QVERIFY(ReadBodyFile(m_dataFolder, body));
+        QVERIFY(readBodyFile(m_dataFolder, body));
         QVERIFY(body.isEmpty());
         // A folder of that name is not a body file.
         QVERIFY(QDir().mkpath(bodyFilePath(m_dataFolder)));
-        QVERIFY(ReadBodyFile(m_dataFolder, body));
+        QVERIFY(readBodyFile(m_dataFolder, body));
         QVERIFY(body.isEmpty());
     }
 
@@ -468,7 +536,7 @@ private Q_SLOTS:
         }
         QString body = u"stale"_s;
         QString error;
-        QVERIFY(!ReadBodyFile(m_dataFolder, body, &error));
+        QVERIFY(!readBodyFile(m_dataFolder, body, &error));
         QVERIFY(body.isEmpty());
         QVERIFY(error.contains(path));
     }
@@ -490,16 +558,16 @@ private Q_SLOTS:
         QFETCH(QString, body);
         QFETCH(QByteArray, file);
         QVERIFY(!QFileInfo::exists(m_dataFolder));
-        QVERIFY(WriteBodyFile(m_dataFolder, body));
+        QVERIFY(writeBodyFile(m_dataFolder, body));
         QCOMPARE(readAll(bodyFilePath(m_dataFolder)), file);
 
         // Saving what was loaded gives back the same file, and loading it the same body.
         QString loaded;
-        QVERIFY(ReadBodyFile(m_dataFolder, loaded));
-        QVERIFY(WriteBodyFile(m_dataFolder, loaded));
+        QVERIFY(readBodyFile(m_dataFolder, loaded));
+        QVERIFY(writeBodyFile(m_dataFolder, loaded));
         QCOMPARE(readAll(bodyFilePath(m_dataFolder)), file);
         QString reloaded;
-        QVERIFY(ReadBodyFile(m_dataFolder, reloaded));
+        QVERIFY(readBodyFile(m_dataFolder, reloaded));
         QCOMPARE(reloaded, loaded);
     }
 
@@ -507,7 +575,7 @@ private Q_SLOTS:
     {
         QVERIFY(writeAll(m_home->filePath(u"data"_s), "not a folder"));
         QString error;
-        QVERIFY(!WriteBodyFile(m_dataFolder, u"text"_s, &error));
+        QVERIFY(!writeBodyFile(m_dataFolder, u"text"_s, &error));
         QVERIFY(!error.isEmpty());
     }
 };

@@ -4,6 +4,7 @@
 #include "clients/documentmatch.h"
 #include "platform/files.h"
 #include "text/csvfield.h"
+#include "text/wordtable.h"
 
 #include <QDir>
 #include <QFile>
@@ -39,6 +40,16 @@ QString joinLines(const QList<qint64> &lines)
         texts.append(QString::number(line));
     return texts.join(u", "_s);
 }
+
+constexpr WordTable<CheckFlag, kCheckFlagCount> kFlagNames{{
+    {CheckFlag::SeveralDocuments, "several documents"_L1},
+    {CheckFlag::SharedDocument, "document names another client"_L1},
+    {CheckFlag::SameAddress, "same address on another line"_L1},
+    {CheckFlag::SameIdentifier, "same client ID on another line"_L1},
+    {CheckFlag::InvalidAddress, "not a valid address"_L1},
+    {CheckFlag::CommonMissing, "common attachment missing"_L1},
+    {CheckFlag::CommonIsClientList, "common attachment is the client list"_L1},
+}};
 
 const char *actionKeyword(CheckAction action)
 {
@@ -78,15 +89,79 @@ qsizetype CheckReport::count(CheckAction action) const
 
 qsizetype CheckReport::count(CheckFlag flag) const
 {
-    return std::count_if(rows.cbegin(), rows.cend(), [flag](const CheckRow &row) { return (row.flags & flag) != 0; });
+    return std::count_if(rows.cbegin(), rows.cend(), [flag](const CheckRow &row) { return row.flags.testFlag(flag); });
 }
 
 qsizetype CheckReport::flaggedCount() const
 {
-    return std::count_if(rows.cbegin(), rows.cend(), [](const CheckRow &row) { return row.flags != 0; });
+    return std::count_if(rows.cbegin(), rows.cend(), [](const CheckRow &row) { return bool(row.flags); });
 }
 
-CheckReport CheckClientList(const CheckRequest &request)
+namespace {
+
+/// The lines other than `own` of `lines`.
+QList<qint64> otherLines(const QList<qint64> &lines, qint64 own)
+{
+    QList<qint64> others;
+    for (qint64 line : lines) {
+        if (line != own)
+            others.append(line);
+    }
+    return others;
+}
+
+/// The common attachment as every row in common mode shows it.
+struct CommonAttachment
+{
+    qint64 size = -1;
+    bool isClientList = false;
+};
+
+CommonAttachment checkCommonAttachment(const CheckRequest &request, QStringList &problems)
+{
+    CommonAttachment common;
+    if (request.mode != AttachmentMode::Common)
+        return common;
+    common.size = readableSize(request.commonPath);
+    common.isClientList = isClientListFile(request.commonPath, request.csvPath);
+    if (request.commonPath.isEmpty())
+        problems.append(u"You need to set the path for the client Common file."_s);
+    else if (common.isClientList)
+        problems.append(clientListAsAttachmentMessage(request.commonPath));
+    else if (common.size < 0)
+        problems.append(u"The common attachment file cannot be read. File name= "_s + request.commonPath);
+    return common;
+}
+
+/// The client's own document as a run would find it: what the row shows and flags.
+void describeOwnDocument(CheckRow &row, const ClientDocument &document, const QDir &folder)
+{
+    switch (document.outcome) {
+    case ClientDocument::Outcome::None:
+        row.action = CheckAction::NoDocument;
+        break;
+    case ClientDocument::Outcome::Found:
+        row.action = row.address.isEmpty() ? CheckAction::Print : CheckAction::SendFile;
+        row.file = folder.filePath(document.names.first());
+        row.fileSize = readableSize(row.file);
+        break;
+    case ClientDocument::Outcome::Several:
+        row.action = CheckAction::Ambiguous;
+        row.documents = document.names;
+        row.flags |= CheckFlag::SeveralDocuments;
+        break;
+    case ClientDocument::Outcome::Shared:
+        row.action = CheckAction::Ambiguous;
+        row.documents = document.names;
+        row.sharedWith = document.otherIds;
+        row.flags |= CheckFlag::SharedDocument;
+        break;
+    }
+}
+
+} // namespace
+
+CheckReport checkClientList(const CheckRequest &request)
 {
     CheckReport report;
     if (request.csvPath.isEmpty()) {
@@ -100,19 +175,10 @@ CheckReport CheckClientList(const CheckRequest &request)
     }
     const ClientList &clients = read.clients;
     const qsizetype total = clients.Count();
-
-    qint64 commonSize = -1;
-    bool commonIsClientList = false;
-    if (request.mode == AttachmentMode::Common) {
-        commonSize = readableSize(request.commonPath);
-        commonIsClientList = isClientListFile(request.commonPath, request.csvPath);
-        if (request.commonPath.isEmpty())
-            report.problems.append(u"You need to set the path for the client Common file."_s);
-        else if (commonIsClientList)
-            report.problems.append(clientListAsAttachmentMessage(request.commonPath));
-        else if (commonSize < 0)
-            report.problems.append(u"The common attachment file cannot be read. File name= "_s + request.commonPath);
-    }
+    const CommonAttachment common = checkCommonAttachment(request, report.problems);
+    const auto ownDocument = [&request, &clients](qsizetype i) {
+        return clients.hasEmailAddress(i) ? request.mode == AttachmentMode::ClientSpecific : request.print;
+    };
 
     // The distinct identifiers, and the lines each identifier and address is on.
     QStringList ids;
@@ -130,19 +196,17 @@ CheckReport CheckClientList(const CheckRequest &request)
         }
         distinctOf[size_t(i)] = *found;
         linesById[id].append(clients.lineNumber(i));
-        const bool hasAddress = clients.hasEmailAddress(i);
-        if (hasAddress)
+        if (clients.hasEmailAddress(i))
             linesByAddress[foldKey(clients.EmailAddress(i).trimmed())].append(clients.lineNumber(i));
-        needDocuments |= hasAddress ? request.mode == AttachmentMode::ClientSpecific : request.print;
+        needDocuments |= ownDocument(i);
     }
 
     // One listing of the folder for every client; the run lists it the same way for each, and
     // decides with the same index which clients a document names.
     const QFileInfo csvFile(request.csvPath);
-    const QString folder = csvFile.absolutePath();
     DocumentListing listing;
     if (needDocuments) {
-        listing = ListDocumentFolder(folder, csvFile.absoluteFilePath());
+        listing = listDocumentFolder(csvFile.absolutePath(), csvFile.absoluteFilePath());
         if (!listing.error.isEmpty())
             report.problems.append(listing.error);
         for (const SkippedEntry &skipped : std::as_const(listing.skipped))
@@ -154,7 +218,6 @@ CheckReport CheckClientList(const CheckRequest &request)
         for (const QString &id : index.idsNamedBy(name))
             matches[size_t(idIndex.value(id))].append(name);
     }
-    const QDir dir(folder);
 
     report.rows.reserve(size_t(total));
     for (qsizetype i = 0; i < total; ++i) {
@@ -163,62 +226,32 @@ CheckReport CheckClientList(const CheckRequest &request)
         row.clientId = clients.ClientId(i);
         row.address = clients.EmailAddress(i);
         const bool hasAddress = clients.hasEmailAddress(i);
-        const bool ownDocument = hasAddress ? request.mode == AttachmentMode::ClientSpecific : request.print;
-        if (ownDocument) {
-            const ClientDocument document =
-                classifyDocuments(matches[size_t(distinctOf[size_t(i)])], row.clientId, index);
-            switch (document.outcome) {
-            case ClientDocument::Outcome::None:
-                row.action = CheckAction::NoDocument;
-                break;
-            case ClientDocument::Outcome::Found:
-                row.action = hasAddress ? CheckAction::SendFile : CheckAction::Print;
-                row.file = dir.filePath(document.names.first());
-                row.fileSize = readableSize(row.file);
-                break;
-            case ClientDocument::Outcome::Several:
-                row.action = CheckAction::Ambiguous;
-                row.documents = document.names;
-                row.flags |= SeveralDocuments;
-                break;
-            case ClientDocument::Outcome::Shared:
-                row.action = CheckAction::Ambiguous;
-                row.documents = document.names;
-                row.sharedWith = document.otherIds;
-                row.flags |= SharedDocument;
-                break;
-            }
+        if (ownDocument(i)) {
+            describeOwnDocument(row, classifyDocuments(matches[size_t(distinctOf[size_t(i)])], row.clientId, index),
+                                QDir(csvFile.absolutePath()));
         } else if (!hasAddress) {
             row.action = CheckAction::Nothing;
         } else if (request.mode == AttachmentMode::Common) {
             row.action = CheckAction::SendFile;
             row.file = request.commonPath;
-            row.fileSize = commonSize;
-            if (commonSize < 0)
-                row.flags |= CommonMissing;
-            if (commonIsClientList)
-                row.flags |= CommonIsClientList;
+            row.fileSize = common.size;
+            if (common.size < 0)
+                row.flags |= CheckFlag::CommonMissing;
+            if (common.isClientList)
+                row.flags |= CheckFlag::CommonIsClientList;
         } else {
             row.action = CheckAction::Send;
         }
-        if (hasAddress) {
-            if (!isUsableMailAddress(row.address))
-                row.flags |= InvalidAddress;
-            const QList<qint64> &lines = linesByAddress[foldKey(row.address.trimmed())];
-            if (lines.size() > 1) {
-                row.flags |= SameAddress;
-                for (qint64 line : lines) {
-                    if (line != row.lineNumber)
-                        row.sameAddressLines.append(line);
-                }
-            }
+        if (hasAddress && !isUsableMailAddress(row.address))
+            row.flags |= CheckFlag::InvalidAddress;
+        if (const QList<qint64> &lines = linesByAddress[foldKey(row.address.trimmed())];
+            hasAddress && lines.size() > 1) {
+            row.flags |= CheckFlag::SameAddress;
+            row.sameAddressLines = otherLines(lines, row.lineNumber);
         }
         if (const QList<qint64> &lines = linesById[row.clientId]; lines.size() > 1) {
-            row.flags |= SameIdentifier;
-            for (qint64 line : lines) {
-                if (line != row.lineNumber)
-                    row.sameIdentifierLines.append(line);
-            }
+            row.flags |= CheckFlag::SameIdentifier;
+            row.sameIdentifierLines = otherLines(lines, row.lineNumber);
         }
         report.rows.push_back(std::move(row));
     }
@@ -246,45 +279,31 @@ QString checkActionText(const CheckRow &row)
     return u"Nothing"_s;
 }
 
-QString checkFlagName(CheckFlag flag)
-{
-    switch (flag) {
-    case SeveralDocuments:
-        return u"several documents"_s;
-    case SharedDocument:
-        return u"document names another client"_s;
-    case SameAddress:
-        return u"same address on another line"_s;
-    case SameIdentifier:
-        return u"same client ID on another line"_s;
-    case InvalidAddress:
-        return u"not a valid address"_s;
-    case CommonMissing:
-        return u"common attachment missing"_s;
-    case CommonIsClientList:
-        return u"common attachment is the client list"_s;
-    }
-    return QString();
-}
-
 QString checkFlagsText(const CheckRow &row)
 {
     QStringList parts;
-    if (row.flags & SeveralDocuments)
-        parts.append(checkFlagName(SeveralDocuments) + u" ("_s + row.documents.join(u", "_s) + u')');
-    if (row.flags & SharedDocument)
-        parts.append(checkFlagName(SharedDocument) + u" ("_s + row.documents.join(u", "_s) + u" also names "_s +
-                     row.sharedWith.join(u", "_s) + u')');
-    if (row.flags & SameAddress)
-        parts.append(checkFlagName(SameAddress) + u" (line "_s + joinLines(row.sameAddressLines) + u')');
-    if (row.flags & SameIdentifier)
-        parts.append(checkFlagName(SameIdentifier) + u" (line "_s + joinLines(row.sameIdentifierLines) + u')');
-    if (row.flags & InvalidAddress)
-        parts.append(checkFlagName(InvalidAddress));
-    if (row.flags & CommonMissing)
-        parts.append(checkFlagName(CommonMissing));
-    if (row.flags & CommonIsClientList)
-        parts.append(checkFlagName(CommonIsClientList));
+    for (const auto &[flag, name] : kFlagNames) {
+        if (!row.flags.testFlag(flag))
+            continue;
+        QString detail;
+        switch (flag) {
+        case CheckFlag::SeveralDocuments:
+            detail = row.documents.join(u", "_s);
+            break;
+        case CheckFlag::SharedDocument:
+            detail = row.documents.join(u", "_s) + u" also names "_s + row.sharedWith.join(u", "_s);
+            break;
+        case CheckFlag::SameAddress:
+            detail = u"line "_s + joinLines(row.sameAddressLines);
+            break;
+        case CheckFlag::SameIdentifier:
+            detail = u"line "_s + joinLines(row.sameIdentifierLines);
+            break;
+        default:
+            break;
+        }
+        parts.append(detail.isEmpty() ? QString(name) : name + u" ("_s + detail + u')');
+    }
     return parts.join(u"; "_s);
 }
 
@@ -302,10 +321,9 @@ QStringList checkSummary(const CheckReport &report)
                  n(report.count(CheckAction::Nothing)));
     QString flagged = u"Flagged rows: "_s + n(report.flaggedCount());
     QStringList perFlag;
-    for (int bit = 0; bit < kCheckFlagCount; ++bit) {
-        const auto flag = CheckFlag(1u << bit);
+    for (const auto &[flag, name] : kFlagNames) {
         if (const qsizetype count = report.count(flag); count > 0)
-            perFlag.append(checkFlagName(flag) + u": "_s + n(count));
+            perFlag.append(name + u": "_s + n(count));
     }
     if (!perFlag.isEmpty())
         flagged += u" ("_s + perFlag.join(u", "_s) + u')';
@@ -314,7 +332,7 @@ QStringList checkSummary(const CheckReport &report)
     return lines;
 }
 
-bool SaveCheckCsv(const CheckReport &report, const QString &path, QString *error)
+bool saveCheckCsv(const CheckReport &report, const QString &path, QString *error)
 {
     // The byte-order mark tells spreadsheet programs that the text is UTF-8.
     QByteArray out("\xEF\xBB\xBF\"Line\",\"Client ID\",\"Address\",\"Action\",\"File\",\"Size\",\"Flags\"\r\n");

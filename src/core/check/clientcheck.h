@@ -2,6 +2,7 @@
 
 #include "clients/attachmentmode.h"
 
+#include <QFlags>
 #include <QString>
 #include <QStringList>
 
@@ -21,7 +22,7 @@ enum class CheckAction
 };
 
 /// Reasons a row deserves a second look; a row may carry several.
-enum CheckFlag : unsigned
+enum class CheckFlag : unsigned
 {
     SeveralDocuments = 1u << 0,   ///< more than one document names the client
     SharedDocument = 1u << 1,     ///< the client's only document also names another client
@@ -31,6 +32,8 @@ enum CheckFlag : unsigned
     CommonMissing = 1u << 5,      ///< the common attachment is not set or cannot be read
     CommonIsClientList = 1u << 6, ///< the common attachment is the client list itself
 };
+Q_DECLARE_FLAGS(CheckFlags, CheckFlag)
+Q_DECLARE_OPERATORS_FOR_FLAGS(CheckFlags)
 inline constexpr int kCheckFlagCount = 7;
 
 /// One client of the list and what a run would do with it.
@@ -46,7 +49,7 @@ struct CheckRow
     QStringList sharedWith; ///< other client identifiers that the client's only document also names
     QList<qint64> sameAddressLines;
     QList<qint64> sameIdentifierLines;
-    unsigned flags = 0;
+    CheckFlags flags;
 };
 
 /// The window's inputs or the command line's options (subject and body play no part).
@@ -74,7 +77,7 @@ struct CheckReport
 
 /// Reads the client list exactly as a run would and says, client by client, what a run in the
 /// requested mode would do now. Lists the folder once. Never changes settings, sends or prints.
-CheckReport CheckClientList(const CheckRequest &request);
+CheckReport checkClientList(const CheckRequest &request);
 
 /// True for an address with exactly one '@', something on both sides, and no blanks or
 /// control characters.
@@ -84,8 +87,6 @@ bool isUsableMailAddress(const QString &address);
 QString checkActionText(const CheckRow &row);
 /// The row's flags and their details, "; "-separated; empty for an unflagged row.
 QString checkFlagsText(const CheckRow &row);
-/// A short name for one flag ("several documents", ...).
-QString checkFlagName(CheckFlag flag);
 /// The summary shown above the table and printed first by the command line.
 QStringList checkSummary(const CheckReport &report);
 
@@ -93,6 +94,6 @@ QStringList checkSummary(const CheckReport &report);
 /// would take for a formula ("=", "+", "-", "@", tab or carriage return first) led by "'". The
 /// file is replaced only once it has been written whole, and a link in its place is replaced,
 /// never written through. False with `error` on failure.
-bool SaveCheckCsv(const CheckReport &report, const QString &path, QString *error);
+bool saveCheckCsv(const CheckReport &report, const QString &path, QString *error);
 
 } // namespace quorvale

@@ -1,10 +1,9 @@
 #include "clients/attachmentmode.h"
 
 #include "platform/files.h"
+#include "text/wordtable.h"
 
 #include <QFileInfo>
-
-#include <array>
 
 using namespace Qt::StringLiterals;
 
@@ -12,7 +11,7 @@ namespace quorvale {
 
 namespace {
 
-constexpr std::array<std::pair<AttachmentMode, QLatin1StringView>, 3> kNames{{
+constexpr WordTable<AttachmentMode, 3> kNames{{
     {AttachmentMode::None, "none"_L1},
     {AttachmentMode::Common, "common"_L1},
     {AttachmentMode::ClientSpecific, "client"_L1},
@@ -22,20 +21,12 @@ constexpr std::array<std::pair<AttachmentMode, QLatin1StringView>, 3> kNames{{
 
 QString attachmentModeName(AttachmentMode mode)
 {
-    for (const auto &[named, name] : kNames) {
-        if (named == mode)
-            return name;
-    }
-    return kNames.front().second;
+    return wordOf(kNames, mode);
 }
 
 std::optional<AttachmentMode> attachmentModeNamed(QStringView name)
 {
-    for (const auto &[mode, named] : kNames) {
-        if (name == named)
-            return mode;
-    }
-    return std::nullopt;
+    return valueOf(kNames, name);
 }
 
 bool isClientListFile(const QString &path, const QString &csvPath)

@@ -223,7 +223,7 @@ bool isClientDocumentName(const QString &fileName, const QString &clientId)
     return false;
 }
 
-DocumentListing ListDocumentFolder(const QString &folder, const QString &clientList)
+DocumentListing listDocumentFolder(const QString &folder, const QString &clientList)
 {
     return listFolder(folder, placeOf(folder, clientList), clientList);
 }

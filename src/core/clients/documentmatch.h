@@ -38,7 +38,7 @@ struct DocumentListing
 /// Lists `folder`: ordinary files, and symbolic links whose target is an ordinary file in the same
 /// folder; never hidden files, the client list `clientList` (a path) or a link to it. Sorted by
 /// name ignoring letter case, so the order is the same on every machine.
-DocumentListing ListDocumentFolder(const QString &folder, const QString &clientList = QString());
+DocumentListing listDocumentFolder(const QString &folder, const QString &clientList = QString());
 
 /// The client identifiers of one list, arranged so that finding the ones a file name names costs
 /// about as much as the name is long, whatever the length of the list. Built once per run or check.
@@ -76,7 +76,7 @@ struct ClientDocument
 /// What a run does with the documents `matching` (in lookup order) that name `clientId`.
 ClientDocument classifyDocuments(const QStringList &matching, const QString &clientId, const ClientIdIndex &index);
 
-/// Looks up the client's own document in `folder`, listing the folder afresh, as ListDocumentFolder
+/// Looks up the client's own document in `folder`, listing the folder afresh, as listDocumentFolder
 /// and classifyDocuments say. Outcome None for a blank identifier, and when the folder cannot be
 /// listed (then `error` says why).
 ClientDocument FindClientDocument(const QString &folder, const QString &clientId, const ClientIdIndex &index,

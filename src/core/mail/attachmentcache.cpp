@@ -90,9 +90,9 @@ QString AttachmentCache::keyOf(const QString &path) const
     const QFileInfo info(path);
     if (!info.isFile())
         return {};
-    return info.absoluteFilePath() + u'\n' + QString::number(info.size()) + u'\n'
-           + QString::number(info.lastModified().toMSecsSinceEpoch()) + u'\n'
-           + QString::number(info.metadataChangeTime().toMSecsSinceEpoch());
+    return info.absoluteFilePath() + u'\n' + QString::number(info.size()) + u'\n' +
+           QString::number(info.lastModified().toMSecsSinceEpoch()) + u'\n' +
+           QString::number(info.metadataChangeTime().toMSecsSinceEpoch());
 }
 
 AttachmentCache::Source AttachmentCache::sourceFor(const QString &path)

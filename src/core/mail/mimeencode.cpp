@@ -47,8 +47,8 @@ QByteArray encodeHeaderText(const QString &text)
     // A mail parser strips blanks around the value, collapses folding and decodes anything that
     // looks like an encoded word; only text that none of that changes may go out as it is. The
     // length limit keeps the header line well under SMTP's 998 characters.
-    const bool asIs = isPlainAsciiText(text) && !text.startsWith(u' ') && !text.endsWith(u' ')
-                      && !text.contains(u"=?") && !text.contains(u"  ") && text.size() <= 900;
+    const bool asIs = isPlainAsciiText(text) && !text.startsWith(u' ') && !text.endsWith(u' ') &&
+                      !text.contains(u"=?") && !text.contains(u"  ") && text.size() <= 900;
     if (asIs)
         return text.toLatin1();
 
@@ -77,12 +77,11 @@ QByteArray encodeHeaderText(const QString &text)
 QByteArray attachmentDisposition(const QString &fileName)
 {
     // Mail parsers decode encoded words even inside quoted parameters, so "=?" needs RFC 2231 too.
-    if (isPlainAsciiText(fileName) && !fileName.contains(u'"') && !fileName.contains(u'\\')
-        && !fileName.contains(u"=?"))
+    if (isPlainAsciiText(fileName) && !fileName.contains(u'"') && !fileName.contains(u'\\') &&
+        !fileName.contains(u"=?"))
         return "Content-Disposition: attachment; filename=\"" + fileName.toLatin1() + '"';
     // RFC 2231 attr-chars stay as they are; every other byte is percent-encoded.
-    return "Content-Disposition: attachment; filename*=UTF-8''"
-           + fileName.toUtf8().toPercentEncoding("!#$&+^`|~");
+    return "Content-Disposition: attachment; filename*=UTF-8''" + fileName.toUtf8().toPercentEncoding("!#$&+^`|~");
 }
 
 QByteArray crlfLines(const QString &text)
@@ -117,13 +116,12 @@ QByteArray quotedPrintable(const QByteArray &data)
             ++i;
             continue;
         }
-        const bool lineEndsHere = i + 1 == data.size() || (data[i + 1] == '\r' && i + 2 < data.size()
-                                                          && data[i + 2] == '\n');
+        const bool lineEndsHere =
+            i + 1 == data.size() || (data[i + 1] == '\r' && i + 2 < data.size() && data[i + 2] == '\n');
         const bool blank = c == ' ' || c == '\t';
         if ((c >= 33 && c <= 126 && c != '=') || (blank && !lineEndsHere))
             append(QByteArray(1, char(c)));
-        else
-            {
+        else {
             const char escaped[] = {'=', hex[c >> 4], hex[c & 15]};
             append(QByteArray(escaped, 3));
         }
@@ -140,8 +138,7 @@ QByteArray rfc2822Date(const QDateTime &when)
     const QTime time = when.time();
     const int offsetMinutes = when.offsetFromUtc() / 60;
     const int absMinutes = offsetMinutes < 0 ? -offsetMinutes : offsetMinutes;
-    return u"%1, %2 %3 %4 %5 %6%7%8"_s
-        .arg(QLatin1String(days[date.dayOfWeek() - 1]))
+    return u"%1, %2 %3 %4 %5 %6%7%8"_s.arg(QLatin1String(days[date.dayOfWeek() - 1]))
         .arg(date.day(), 2, 10, QChar(u'0'))
         .arg(QLatin1String(months[date.month() - 1]))
         .arg(date.year())
@@ -155,8 +152,8 @@ QByteArray rfc2822Date(const QDateTime &when)
 QByteArray newMessageId(const QString &fromAddress)
 {
     QString domain = fromAddress.section(u'@', -1);
-    const bool usable = fromAddress.contains(u'@') && !domain.isEmpty() && isPlainAsciiText(domain)
-                        && !domain.contains(u' ') && !domain.contains(u'>');
+    const bool usable = fromAddress.contains(u'@') && !domain.isEmpty() && isPlainAsciiText(domain) &&
+                        !domain.contains(u' ') && !domain.contains(u'>');
     if (!usable)
         domain = u"quorvale.localhost"_s;
     return '<' + QUuid::createUuid().toByteArray(QUuid::WithoutBraces) + '@' + domain.toLatin1() + '>';

@@ -1,8 +1,9 @@
 #pragma once
 
+#include "mail/mailer.h"
+
 #include <chrono>
 #include <condition_variable>
-#include <functional>
 #include <mutex>
 #include <thread>
 
@@ -14,9 +15,14 @@ namespace quorvale {
 class SendGate
 {
 public:
-    enum class Entry { Entered, Nested, Aborted };
+    enum class Entry
+    {
+        Entered,
+        Nested,
+        Aborted
+    };
 
-    Entry enter(const std::function<bool()> &aborted, std::chrono::milliseconds pollInterval)
+    Entry enter(const AbortPredicate &aborted, std::chrono::milliseconds pollInterval)
     {
         std::unique_lock lock(m_mutex);
         if (m_busy && m_owner == std::this_thread::get_id())
@@ -53,11 +59,19 @@ private:
     std::thread::id m_owner;
 };
 
+/// The one gate every send of the program passes: only one send is in flight at a time, whichever
+/// mailer and thread it comes from.
+inline SendGate &programSendGate()
+{
+    static SendGate gate;
+    return gate;
+}
+
 /// Leaves the gate when it goes out of scope, if it was entered.
 class SendGateGuard
 {
 public:
-    SendGateGuard(SendGate &gate, const std::function<bool()> &aborted, std::chrono::milliseconds pollInterval)
+    SendGateGuard(SendGate &gate, const AbortPredicate &aborted, std::chrono::milliseconds pollInterval)
         : m_gate(gate), m_entry(gate.enter(aborted, pollInterval))
     {
     }

@@ -1,14 +1,16 @@
 #include "run/batchrun.h"
 
 #include "clients/csvreader.h"
-#include "mail/sendmail.h"
+#include "mail/mailer.h"
 #include "platform/files.h"
 #include "run/clock.h"
 #include "run/pause.h"
 #include "run/printer.h"
 #include "run/prompter.h"
 #include "run/statuslog.h"
+#include "settings/bodyfile.h"
 #include "settings/settingsstore.h"
+#include "settings/settingstable.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -104,39 +106,16 @@ bool BatchRun::prepareRun(const RunRequest &request)
     m_request = request;
     // The pacing is taken here, once: a change saved in the setup dialog applies to the next run.
     m_settings = m_deps.settings();
-    StatusLog &log = m_deps.log;
-    Prompter &prompter = m_deps.prompter;
-
     const AttachmentMode mode = m_deps.control.attachmentMode();
     const QString commonPath = m_deps.control.commonAttachmentPath();
-    if (m_settings.SMTPServer.isEmpty() || m_settings.SSLport.isEmpty() || m_settings.UserName.isEmpty() ||
-        m_settings.Password.isEmpty()) {
-        prompter.warn(u"Your email server setup is not complete."_s);
+    if (const QString problem = preCheckProblem(mode, commonPath); !problem.isEmpty()) {
+        m_deps.prompter.warn(problem);
         return false;
-    }
-    if (mode == AttachmentMode::Common && commonPath.isEmpty()) {
-        prompter.warn(u"You need to set the path for the client Common file."_s);
-        return false;
-    }
-    if (request.csvPath.isEmpty()) {
-        prompter.warn(u"You need to set the path for the client CSV file."_s);
-        return false;
-    }
-    if (mode == AttachmentMode::Common && isClientListFile(commonPath, request.csvPath)) {
-        prompter.warn(clientListAsAttachmentMessage(commonPath));
-        return false;
-    }
-    if (mode == AttachmentMode::Common) {
-        const QFileInfo common(commonPath);
-        if (!common.isFile() || !common.isReadable()) {
-            prompter.warn(u"The common attachment file cannot be read. File name= "_s + commonPath);
-            return false;
-        }
     }
     if (!lockRun())
         return false;
 
-    log.clearStatus();
+    m_deps.log.clearStatus();
     m_errorCount = 0;
     m_failureCount = 0;
     m_stopReason.clear();
@@ -145,20 +124,62 @@ bool BatchRun::prepareRun(const RunRequest &request)
         m_deps.observer->emailProgress(0);
         m_deps.observer->printProgress(0, 0);
     }
+    if (!readClients())
+        return false;
+    if (!describeMailing(mode, commonPath) || !chooseClients() ||
+        !m_deps.prompter.askYesNo(u"Are you sure your ready to start processing?"_s)) {
+        m_deps.log.clearStatus();
+        return false;
+    }
 
+    QString error;
+    if (!saveSetting(m_deps.store, &AppSettings::CSVpath, request.csvPath, &error) ||
+        !saveSetting(m_deps.store, &AppSettings::SubjectLine, request.subject, &error) ||
+        !writeBodyFile(m_settings.DataFolder, request.body, &error)) {
+        stop(error);
+        return false;
+    }
+    // Nothing is sent that cannot be journalled.
+    if (!openJournal()) {
+        closeJournal(JournalEvent::Stopped, m_stopReason);
+        stop(m_stopReason);
+        return false;
+    }
+    return true;
+}
+
+QString BatchRun::preCheckProblem(AttachmentMode mode, const QString &commonPath) const
+{
+    const bool common = mode == AttachmentMode::Common;
+    if (!isMailServerComplete(m_settings))
+        return u"Your email server setup is not complete."_s;
+    if (common && commonPath.isEmpty())
+        return u"You need to set the path for the client Common file."_s;
+    if (m_request.csvPath.isEmpty())
+        return u"You need to set the path for the client CSV file."_s;
+    if (common && isClientListFile(commonPath, m_request.csvPath))
+        return clientListAsAttachmentMessage(commonPath);
+    if (common && !(QFileInfo(commonPath).isFile() && QFileInfo(commonPath).isReadable()))
+        return u"The common attachment file cannot be read. File name= "_s + commonPath;
+    return {};
+}
+
+bool BatchRun::readClients()
+{
+    StatusLog &log = m_deps.log;
     log.LogStatus(u"Parsing CSV file..."_s);
-    CsvReadResult read = GetCSVFile(request.csvPath);
+    CsvReadResult read = GetCSVFile(m_request.csvPath);
     // A list that could not be read whole must never be used: nothing is counted, asked, saved
     // or sent.
     if (read.outcome != CsvReadOutcome::Read) {
-        prompter.warn(read.message(request.csvPath));
+        m_deps.prompter.warn(read.message(m_request.csvPath));
         return false;
     }
     log.LogStatus(u"Clients found - "_s + number(read.clients.Count()));
     log.LogStatus(u"Parsing CSV file complete"_s);
     m_clients = std::move(read.clients);
     m_index.reset();
-    const QFileInfo csvFile(request.csvPath);
+    const QFileInfo csvFile(m_request.csvPath);
     m_csvFolder = csvFile.absolutePath();
     m_csvPath = csvFile.absoluteFilePath();
 
@@ -170,52 +191,33 @@ bool BatchRun::prepareRun(const RunRequest &request)
 
     log.LogStatus(u"Client count - "_s + number(total));
     log.LogStatus(u"Emails to be sent - "_s + number(m_emailCount));
-    if (request.print) {
+    if (m_request.print) {
         log.LogStatus(u"Documents to be printed - "_s + number(m_printCount));
         if (m_deps.observer)
             m_deps.observer->printProgress(0, int(std::min<qsizetype>(m_printCount, INT_MAX)));
     }
+    return true;
+}
 
+bool BatchRun::describeMailing(AttachmentMode mode, const QString &commonPath)
+{
     QString hashError;
     m_mailing = {};
-    m_mailing.clientFile = csvFile.canonicalFilePath();
-    m_mailing.clientFileSha256 = fileSha256(request.csvPath, &hashError);
+    m_mailing.clientFile = QFileInfo(m_request.csvPath).canonicalFilePath();
+    m_mailing.clientFileSha256 = fileSha256(m_request.csvPath, &hashError);
     if (m_mailing.clientFileSha256.isEmpty() || m_mailing.clientFile.isEmpty()) {
-        prompter.warn(u"The client CSV file cannot be read: "_s + request.csvPath + u" ("_s + hashError + u')');
-        log.clearStatus();
+        m_deps.prompter.warn(u"The client CSV file cannot be read: "_s + m_request.csvPath + u" ("_s + hashError +
+                             u')');
         return false;
     }
-    m_mailing.subject = request.subject;
+    m_mailing.subject = m_request.subject;
     m_mailing.bodySha256 =
-        QString::fromLatin1(QCryptographicHash::hash(request.body.toUtf8(), QCryptographicHash::Sha256).toHex());
-    m_mailing.mode = attachmentModeName(mode);
+        QString::fromLatin1(QCryptographicHash::hash(m_request.body.toUtf8(), QCryptographicHash::Sha256).toHex());
+    m_mailing.mode = mode;
     if (mode == AttachmentMode::Common) {
         const QFileInfo common(commonPath);
         m_mailing.commonFile = common.absoluteFilePath();
         m_mailing.commonSha256 = fileHash(m_mailing.commonFile, common.size(), common.lastModified());
-    }
-    if (!chooseClients()) {
-        log.clearStatus();
-        return false;
-    }
-
-    if (!prompter.askYesNo(u"Are you sure your ready to start processing?"_s)) {
-        log.clearStatus();
-        return false;
-    }
-
-    QString error;
-    if (!m_deps.store.RegWriteValue(u"CSVpath"_s, ValueKind::Text, request.csvPath, &error) ||
-        !m_deps.store.RegWriteValue(u"SubjectLine"_s, ValueKind::Text, request.subject, &error) ||
-        !WriteBodyFile(m_settings.DataFolder, request.body, &error)) {
-        stop(error);
-        return false;
-    }
-    // Nothing is sent that cannot be journalled.
-    if (!openJournal()) {
-        closeJournal(QString::fromUtf16(journal::kStopped), m_stopReason);
-        stop(m_stopReason);
-        return false;
     }
     return true;
 }
@@ -262,10 +264,9 @@ bool BatchRun::chooseClients()
     m_only.clear();
     m_onlyListed = false;
     m_earlierRunUnfinished = false;
-    m_runKind = QString::fromUtf16(journal::kKindFull);
-    const ResumeChoice choice = m_request.resume;
+    m_runKind = RunKind::AllClients;
     // Told to go over every client again: what earlier runs did plays no part.
-    if (choice == ResumeChoice::StartAfresh && !m_request.retryFailed)
+    if (m_request.resume == ResumeChoice::StartAfresh && !m_request.retryFailed)
         return true;
     const JournalHistory history = readJournalHistory(runJournalFolder(m_settings.DataFolder), m_mailing);
     if (!history.problem.isEmpty()) {
@@ -275,43 +276,56 @@ bool BatchRun::chooseClients()
             "--no-resume goes over every client again)."_s.arg(history.problem));
         return false;
     }
-    using Last = JournalHistory::Last;
+    return m_request.retryFailed ? chooseFailedClients(history) : chooseClientsToResume(history);
+}
 
+qint64 BatchRun::clientsNotReached(const JournalHistory &history) const
+{
     // Clients with an address that the unfinished mailing has not sent to yet, nor tried to.
     qint64 notReached = 0;
     if (history.unfinished) {
         for (qsizetype i = 0; i < m_clients.Count(); ++i) {
             const auto last = history.last.constFind(clientKey(i));
-            if (m_clients.hasEmailAddress(i) && (last == history.last.cend() || last.value() == Last::NotSent))
+            if (m_clients.hasEmailAddress(i) &&
+                (last == history.last.cend() || last.value() == JournalHistory::Last::NotSent))
                 ++notReached;
         }
     }
-    const QString resumesThem = u"Start Processing resumes the %1 the interrupted run did not reach."_s.arg(
-        counted(notReached, "client", "clients"));
+    return notReached;
+}
 
-    if (m_request.retryFailed) {
-        for (auto it = history.last.cbegin(); it != history.last.cend(); ++it) {
-            if (it.value() == Last::Failed || it.value() == Last::Unknown)
-                m_only.insert(it.key());
-        }
-        qint64 count = 0;
-        for (qsizetype i = 0; i < m_clients.Count(); ++i)
-            count += m_clients.hasEmailAddress(i) && m_only.contains(clientKey(i)) ? 1 : 0;
-        if (count == 0) {
-            m_deps.prompter.warn(u"There are no failed clients to resend to in this mailing."_s +
-                                 (notReached > 0 ? u' ' + resumesThem : QString()));
-            return false;
-        }
-        m_onlyListed = true;
-        m_runKind = QString::fromUtf16(journal::kKindRetry);
-        m_deps.log.LogStatus(u"Clients to resend to - "_s + number(count));
-        // A resend never reaches the clients the interrupted run did not: say who does.
-        if (notReached > 0)
-            m_deps.log.LogStatus(u"Clients not reached yet - "_s + number(notReached) +
-                                 u" (Start Processing resumes them)"_s);
-        return true;
+bool BatchRun::chooseFailedClients(const JournalHistory &history)
+{
+    using Last = JournalHistory::Last;
+    for (auto it = history.last.cbegin(); it != history.last.cend(); ++it) {
+        if (it.value() == Last::Failed || it.value() == Last::Unknown)
+            m_only.insert(it.key());
     }
+    qint64 count = 0;
+    for (qsizetype i = 0; i < m_clients.Count(); ++i)
+        count += m_clients.hasEmailAddress(i) && m_only.contains(clientKey(i)) ? 1 : 0;
+    const qint64 notReached = clientsNotReached(history);
+    if (count == 0) {
+        m_deps.prompter.warn(u"There are no failed clients to resend to in this mailing."_s +
+                             (notReached > 0
+                                  ? u" Start Processing resumes the %1 the interrupted run did not reach."_s.arg(
+                                        counted(notReached, "client", "clients"))
+                                  : QString()));
+        return false;
+    }
+    m_onlyListed = true;
+    m_runKind = RunKind::ResendToFailed;
+    m_deps.log.LogStatus(u"Clients to resend to - "_s + number(count));
+    // A resend never reaches the clients the interrupted run did not: say who does.
+    if (notReached > 0)
+        m_deps.log.LogStatus(u"Clients not reached yet - "_s + number(notReached) +
+                             u" (Start Processing resumes them)"_s);
+    return true;
+}
 
+bool BatchRun::chooseClientsToResume(const JournalHistory &history)
+{
+    const ResumeChoice choice = m_request.resume;
     // An earlier run that reached nobody leaves nothing to skip and nothing to ask about.
     if (!history.unfinished || (history.reached == 0 && history.unknownClients.isEmpty())) {
         if (choice == ResumeChoice::Resume)
@@ -334,35 +348,35 @@ bool BatchRun::chooseClients()
                                   u"\nSkip the clients it reached?"_s))
         return true;
 
-    m_runKind = QString::fromUtf16(journal::kKindResume);
+    m_runKind = RunKind::Resume;
     if (!changes.isEmpty())
         m_deps.log.LogStatus(changes);
     for (auto it = history.last.cbegin(); it != history.last.cend(); ++it) {
-        if (it.value() == Last::Sent)
-            m_skip.insert(it.key(), Last::Sent);
+        if (it.value() == JournalHistory::Last::Sent)
+            m_skip.insert(it.key(), JournalHistory::Last::Sent);
     }
-    if (history.unknownClients.isEmpty())
-        return true;
-    bool includeUnknown = m_request.includeUnknown;
-    if (choice == ResumeChoice::Ask) {
-        QStringList names;
-        for (const JournalEntry &client : history.unknownClients) {
-            names.append(u"  line %1: %2 %3"_s.arg(client.line).arg(client.clientId, client.address));
-            if (names.size() == 20 && history.unknownClients.size() > 21) {
-                names.append(u"  ... and %1 more"_s.arg(history.unknownClients.size() - 20));
-                break;
-            }
-        }
-        includeUnknown = m_deps.prompter.askYesNo(
-            u"The earlier run lost the connection while sending to these clients, so their message "
-            "may or may not have arrived:\n"_s +
-            names.join(u'\n') + u"\nSend to them again?"_s);
-    }
-    if (!includeUnknown) {
+    if (!history.unknownClients.isEmpty() && !includeUnknownClients(history)) {
         for (const JournalEntry &client : history.unknownClients)
-            m_skip.insert(journalClientKey(client.clientId, client.address), Last::Unknown);
+            m_skip.insert(journalClientKey(client.clientId, client.address), JournalHistory::Last::Unknown);
     }
     return true;
+}
+
+bool BatchRun::includeUnknownClients(const JournalHistory &history)
+{
+    if (m_request.resume != ResumeChoice::Ask)
+        return m_request.includeUnknown;
+    QStringList names;
+    for (const JournalEntry &client : history.unknownClients) {
+        names.append(u"  line %1: %2 %3"_s.arg(client.line).arg(client.clientId, client.address));
+        if (names.size() == 20 && history.unknownClients.size() > 21) {
+            names.append(u"  ... and %1 more"_s.arg(history.unknownClients.size() - 20));
+            break;
+        }
+    }
+    return m_deps.prompter.askYesNo(u"The earlier run lost the connection while sending to these clients, so their "
+                                    "message may or may not have arrived:\n"_s +
+                                    names.join(u'\n') + u"\nSend to them again?"_s);
 }
 
 bool BatchRun::skipClient(qsizetype index)
@@ -394,7 +408,7 @@ QString BatchRun::fileHash(const QString &path, qint64 size, const QDateTime &mo
     return m_lastHash.sha256;
 }
 
-JournalEntry BatchRun::clientEntry(const QString &event, qsizetype index, const QString &file)
+JournalEntry BatchRun::clientEntry(JournalEvent event, qsizetype index, const QString &file)
 {
     const ClientRecord client = m_clients.at(index);
     JournalEntry entry;
@@ -441,7 +455,7 @@ bool BatchRun::openJournal()
     }
     JournalEntry client;
     client.time = now;
-    client.event = QString::fromUtf16(journal::kClient);
+    client.event = JournalEvent::Client;
     for (qsizetype i = 0; i < m_clients.Count(); ++i) {
         client.line = m_clients.lineNumber(i);
         client.clientId = m_clients.ClientId(i);
@@ -452,7 +466,7 @@ bool BatchRun::openJournal()
     return m_journal->sync(&m_stopReason);
 }
 
-void BatchRun::closeJournal(const QString &event, const QString &detail)
+void BatchRun::closeJournal(JournalEvent event, const QString &detail)
 {
     if (!m_journal)
         return;
@@ -478,12 +492,12 @@ RunOutcome BatchRun::execute()
     if (end == PassEnd::Finished)
         end = emailPass();
     if (end == PassEnd::Stopped) {
-        closeJournal(QString::fromUtf16(journal::kStopped), m_stopReason);
+        closeJournal(JournalEvent::Stopped, m_stopReason);
         stop(m_stopReason);
         m_lock.reset();
         return m_outcome;
     }
-    closeJournal(QString::fromUtf16(end == PassEnd::Aborted ? journal::kAborted : journal::kCompleted));
+    closeJournal(end == PassEnd::Aborted ? JournalEvent::Aborted : JournalEvent::Completed);
 
     m_deps.control.abort().clear();
     resetFrontEnd();
@@ -524,7 +538,7 @@ BatchRun::PassEnd BatchRun::printPass()
             if (!noDocument(i, document, true))
                 return PassEnd::Stopped;
         } else {
-            if (!journal(clientEntry(QString::fromUtf16(journal::kAttempting), i, document.path)))
+            if (!journal(clientEntry(JournalEvent::Attempting, i, document.path)))
                 return PassEnd::Stopped;
             QString printError;
             // The file handed to the printer must still be the one found, not a link planted since.
@@ -533,8 +547,7 @@ BatchRun::PassEnd BatchRun::printPass()
                 same ? m_deps.printer.printDocument(document.path, &printError)
                      : (printError = u"the document was replaced after it was found; it was not printed"_s, false);
             m_handedOver = m_handedOver || printed;
-            JournalEntry outcome =
-                clientEntry(QString::fromUtf16(printed ? journal::kPrinted : journal::kPrintError), i);
+            JournalEntry outcome = clientEntry(printed ? JournalEvent::Printed : JournalEvent::PrintError, i);
             outcome.detail = printError;
             if (!printed) {
                 log.LogStatus(u"Print Error - "_s + clientId);
@@ -561,7 +574,6 @@ BatchRun::PassEnd BatchRun::emailPass()
     const bool scheduled = m_settings.EnableSchedule == 1;
     // 64-bit products: the largest settings must neither overflow nor wrap into short waits.
     const double sendDelayMs = double(qint64(m_settings.DelayBetweenSends) * 1000);
-    const double groupDelayMs = double(qint64(m_settings.GroupDelay) * 60000);
     if (scheduled) {
         log.LogStatus(u"Email scheduling enabled:"_s);
         log.LogStatus(u"  Delay between email sends - "_s + number(m_settings.DelayBetweenSends) + u"secs"_s);
@@ -575,65 +587,13 @@ BatchRun::PassEnd BatchRun::emailPass()
         if (!m_clients.hasEmailAddress(i) || skipClient(i))
             continue;
         if (scheduled && groupCount >= m_settings.GroupSize) {
-            log.LogStatus(u"Starting email group delay..."_s);
-            const QDateTime resume = m_deps.clock.currentDateTime().addSecs(qint64(m_settings.GroupDelay) * 60);
-            log.LogStatus(u"  Will resume at "_s + QLocale::c().toString(resume.time(), u"hh:mm:ss AP"_s));
-            PauseFor(groupDelayMs, m_deps.clock, abort);
-            if (abort.isRequested()) {
-                log.LogStatus(u"Aborting email sends"_s);
+            if (!groupDelay())
                 return PassEnd::Aborted;
-            }
-            log.LogStatus(u"Continuing email sends"_s);
             groupCount = 0;
         }
-
-        QString attachment;
-        QString notSent; // why this client's message must not go out as the window has it now
-        platform::FileIdentity identity;
-        std::optional<ClientDocument> missing;
-        switch (m_deps.control.attachmentMode()) {
-        case AttachmentMode::None:
-            break;
-        case AttachmentMode::Common:
-            // Read afresh for every client: the box may have been cleared or changed since Start.
-            attachment = m_deps.control.commonAttachmentPath();
-            if (attachment.isEmpty())
-                notSent = u"The common attachment path is empty; the message was not sent without it."_s;
-            else if (isClientListFile(attachment, m_csvPath))
-                notSent = clientListAsAttachmentMessage(attachment);
-            break;
-        case AttachmentMode::ClientSpecific: {
-            QString error;
-            ClientDocument document = findDocument(m_clients.ClientId(i), &error);
-            if (!error.isEmpty()) {
-                m_stopReason = error;
-                return PassEnd::Stopped;
-            }
-            if (document.outcome == ClientDocument::Outcome::Found) {
-                attachment = document.path;
-                identity = document.identity;
-            } else {
-                missing = std::move(document);
-            }
-            break;
-        }
-        }
-        if (!notSent.isEmpty()) {
-            log.LogStatus(u"Sending email - "_s + number(sendIndex + 1));
-            log.LogStatus(u"Send Error - "_s + m_clients.EmailAddress(i));
-            ++m_failureCount;
-            JournalEntry refused = clientEntry(QString::fromUtf16(journal::kRefused), i);
-            refused.detail = notSent;
-            if (!journal(refused))
-                return PassEnd::Stopped;
-        } else if (!missing) {
-            log.LogStatus(u"Sending email - "_s + number(sendIndex + 1));
-            if (!journal(clientEntry(QString::fromUtf16(journal::kAttempting), i, attachment)) ||
-                !send(i, attachment, identity))
-                return PassEnd::Stopped;
-        } else if (!noDocument(i, *missing, false)) {
-            return PassEnd::Stopped;
-        }
+        const PassEnd end = emailClient(i, sendIndex + 1);
+        if (end != PassEnd::Finished)
+            return end;
         ++sendIndex;
         if (abort.isRequested()) {
             log.LogStatus(u"Processing Aborted"_s);
@@ -647,6 +607,70 @@ BatchRun::PassEnd BatchRun::emailPass()
         }
     }
     return PassEnd::Finished;
+}
+
+bool BatchRun::groupDelay()
+{
+    StatusLog &log = m_deps.log;
+    const AbortRequest &abort = m_deps.control.abort();
+    log.LogStatus(u"Starting email group delay..."_s);
+    const QDateTime resume = m_deps.clock.currentDateTime().addSecs(qint64(m_settings.GroupDelay) * 60);
+    log.LogStatus(u"  Will resume at "_s + QLocale::c().toString(resume.time(), u"hh:mm:ss AP"_s));
+    PauseFor(double(qint64(m_settings.GroupDelay) * 60000), m_deps.clock, abort);
+    if (abort.isRequested()) {
+        log.LogStatus(u"Aborting email sends"_s);
+        return false;
+    }
+    log.LogStatus(u"Continuing email sends"_s);
+    return true;
+}
+
+BatchRun::PassEnd BatchRun::emailClient(qsizetype index, qint64 number)
+{
+    StatusLog &log = m_deps.log;
+    QString attachment;
+    QString notSent; // why this client's message must not go out as the window has it now
+    platform::FileIdentity identity;
+    std::optional<ClientDocument> missing;
+    switch (m_deps.control.attachmentMode()) {
+    case AttachmentMode::None:
+        break;
+    case AttachmentMode::Common:
+        // Read afresh for every client: the box may have been cleared or changed since Start.
+        attachment = m_deps.control.commonAttachmentPath();
+        if (attachment.isEmpty())
+            notSent = u"The common attachment path is empty; the message was not sent without it."_s;
+        else if (isClientListFile(attachment, m_csvPath))
+            notSent = clientListAsAttachmentMessage(attachment);
+        break;
+    case AttachmentMode::ClientSpecific: {
+        QString error;
+        ClientDocument document = findDocument(m_clients.ClientId(index), &error);
+        if (!error.isEmpty()) {
+            m_stopReason = error;
+            return PassEnd::Stopped;
+        }
+        if (document.outcome == ClientDocument::Outcome::Found) {
+            attachment = document.path;
+            identity = document.identity;
+        } else {
+            missing = std::move(document);
+        }
+        break;
+    }
+    }
+    if (missing)
+        return noDocument(index, *missing, false) ? PassEnd::Finished : PassEnd::Stopped;
+    log.LogStatus(u"Sending email - "_s + QString::number(number));
+    if (notSent.isEmpty())
+        return journal(clientEntry(JournalEvent::Attempting, index, attachment)) && send(index, attachment, identity)
+                   ? PassEnd::Finished
+                   : PassEnd::Stopped;
+    log.LogStatus(u"Send Error - "_s + m_clients.EmailAddress(index));
+    ++m_failureCount;
+    JournalEntry refused = clientEntry(JournalEvent::Refused, index);
+    refused.detail = notSent;
+    return journal(refused) ? PassEnd::Finished : PassEnd::Stopped;
 }
 
 ClientDocument BatchRun::findDocument(const QString &clientId, QString *error)
@@ -667,17 +691,17 @@ ClientDocument BatchRun::findDocument(const QString &clientId, QString *error)
 bool BatchRun::noDocument(qsizetype index, const ClientDocument &document, bool printing)
 {
     const QString clientId = m_clients.ClientId(index);
-    const char16_t *event = journal::kNoDocument;
+    JournalEvent event = JournalEvent::NoDocument;
     QString detail;
     switch (document.outcome) {
     case ClientDocument::Outcome::Several:
         m_deps.log.LogStatus(u"Several documents found for Client ID - "_s + clientId);
-        event = journal::kSeveralDocuments;
+        event = JournalEvent::SeveralDocuments;
         detail = document.names.join(u", "_s);
         break;
     case ClientDocument::Outcome::Shared:
         m_deps.log.LogStatus(u"Document also matches another client for Client ID - "_s + clientId);
-        event = journal::kSharedDocument;
+        event = JournalEvent::SharedDocument;
         detail = document.names.join(u", "_s) + u" also names "_s + document.otherIds.join(u", "_s);
         break;
     case ClientDocument::Outcome::None:
@@ -689,7 +713,7 @@ bool BatchRun::noDocument(qsizetype index, const ClientDocument &document, bool 
         break;
     }
     ++m_errorCount;
-    JournalEntry entry = clientEntry(QString::fromUtf16(event), index);
+    JournalEntry entry = clientEntry(event, index);
     entry.detail = detail;
     return journal(entry);
 }
@@ -698,36 +722,46 @@ bool BatchRun::send(qsizetype index, const QString &attachment, const platform::
 {
     const QString address = m_clients.EmailAddress(index);
     const MailMessage message{address, attachment, m_request.subject, m_request.body, identity};
-    QString status;
-    QString errors;
-    QString error;
     RunObserver *observer = m_deps.observer;
     const AbortRequest &abort = m_deps.control.abort();
-    const auto percentDone = [observer](int percent) {
+    SendCallbacks callbacks;
+    callbacks.percentDone = [observer](int percent) {
         if (observer)
             observer->emailProgress(percent);
     };
-    const auto abortCheck = [&abort] { return abort.isRequested(); };
-    SendReport report;
-    if (!m_deps.mailer.sendMailReported(message, status, errors, &error, percentDone, abortCheck, report)) {
-        JournalEntry refused = clientEntry(QString::fromUtf16(journal::kRefused), index);
-        refused.detail = error;
+    callbacks.aborted = [&abort] { return abort.isRequested(); };
+    // The server settings are read afresh for every send: a change saved in the setup dialog
+    // applies to the next one.
+    const SendResult result = SendMail(m_deps.mailer, message, m_deps.settings(), callbacks);
+    if (result.status == SendStatus::NotAttempted) {
+        JournalEntry refused = clientEntry(JournalEvent::Refused, index);
+        refused.detail = result.errorText;
         journal(refused);
-        m_stopReason = error;
+        m_stopReason = result.errorText;
         return false;
     }
-    const bool failed = status == "Bad"_L1;
-    m_handedOver = m_handedOver || !failed || report.maybeDelivered;
-    if (failed) {
+    m_handedOver = m_handedOver || result.status == SendStatus::Sent || result.status == SendStatus::MaybeDelivered;
+    if (!result.sent()) {
         m_deps.log.LogStatus(u"Send Error - "_s + address);
         ++m_failureCount;
     }
-    JournalEntry outcome = clientEntry(QString::fromUtf16(!failed                 ? journal::kSent
-                                                          : report.maybeDelivered ? journal::kUnknown
-                                                          : report.abortedUnsent  ? journal::kNotSentAborted
-                                                                                  : journal::kRefused),
-                                       index);
-    outcome.detail = failed ? errors : report.serverReply;
+    JournalEvent event = JournalEvent::Refused;
+    switch (result.status) {
+    case SendStatus::Sent:
+        event = JournalEvent::Sent;
+        break;
+    case SendStatus::MaybeDelivered:
+        event = JournalEvent::Unknown;
+        break;
+    case SendStatus::NotSentAborted:
+        event = JournalEvent::NotSentAborted;
+        break;
+    case SendStatus::Refused:
+    case SendStatus::NotAttempted:
+        break;
+    }
+    JournalEntry outcome = clientEntry(event, index);
+    outcome.detail = result.sent() ? result.serverReply : result.errorText;
     return journal(outcome);
 }
 

@@ -106,8 +106,8 @@ struct RunDependencies
     Clock &clock;
     RunControl &control;
     RunObserver *observer = nullptr;
-    /// The current settings: read once by prepare() (pre-checks, pacing, data folder); the
-    /// Mailer reads the server settings itself for every send.
+    /// The current settings: read once by prepare() (pre-checks, pacing, data folder), and for
+    /// every send (the server and the sender).
     std::function<AppSettings()> settings;
 };
 
@@ -141,10 +141,22 @@ private:
         Stopped
     };
     bool prepareRun(const RunRequest &request);
+    /// Why the run cannot start with these inputs (the server, the client list, the common
+    /// attachment), or empty.
+    QString preCheckProblem(AttachmentMode mode, const QString &commonPath) const;
+    /// Reads the client list and logs its counts; false (having warned) when it cannot be read.
+    bool readClients();
+    /// What makes this run one mailing with earlier runs; false (having warned) when the client
+    /// list cannot be hashed.
+    bool describeMailing(AttachmentMode mode, const QString &commonPath);
     /// Takes the run lock, or says who holds it; false: the run does not start.
     bool lockRun();
     PassEnd printPass();
     PassEnd emailPass();
+    /// The group delay; false when an abort ended it.
+    bool groupDelay();
+    /// The message (or the lack of one) for client `index`, the `number`-th of the pass.
+    PassEnd emailClient(qsizetype index, qint64 number);
     ClientDocument findDocument(const QString &clientId, QString *error);
     /// A client that gets no document (none, several, or one naming another client): its status
     /// line, the error count and its journal line. False (with m_stopReason) when the journal fails.
@@ -156,6 +168,14 @@ private:
     /// Decides, before the confirmation, which clients this run skips or goes over. False: the
     /// run does not start.
     bool chooseClients();
+    /// With a resend: only the clients whose last send failed or may not have arrived.
+    bool chooseFailedClients(const JournalHistory &history);
+    /// With an unfinished earlier run: the clients it reached are skipped when the user says so.
+    bool chooseClientsToResume(const JournalHistory &history);
+    /// Whether the clients whose message may or may not have arrived get it again.
+    bool includeUnknownClients(const JournalHistory &history);
+    /// Clients with an address that the unfinished mailing has not sent to yet, nor tried to.
+    qint64 clientsNotReached(const JournalHistory &history) const;
     /// Client `index` as the journals recognise it.
     QString clientKey(qsizetype index) const;
     /// What changed in the client list since the newest run of the mailing ("2 clients added, 1
@@ -164,12 +184,12 @@ private:
     /// True when client `index` is skipped (its one status line is written).
     bool skipClient(qsizetype index);
     /// The journal line about client `index`; `file` with its size and SHA-256.
-    JournalEntry clientEntry(const QString &event, qsizetype index, const QString &file = QString());
+    JournalEntry clientEntry(JournalEvent event, qsizetype index, const QString &file = QString());
     /// Writes a journal line; false (with m_stopReason) when it cannot be written.
     bool journal(const JournalEntry &entry, bool sync = true);
     bool openJournal();
     QString fileHash(const QString &path, qint64 size, const QDateTime &modified);
-    void closeJournal(const QString &event, const QString &detail = QString());
+    void closeJournal(JournalEvent event, const QString &detail = QString());
 
     RunDependencies m_deps;
     RunRequest m_request;
@@ -187,7 +207,7 @@ private:
     bool m_handedOver = false;
 
     std::unique_ptr<Journal> m_journal;
-    QString m_runKind;
+    RunKind m_runKind = RunKind::AllClients;
     bool m_earlierRunUnfinished = false;
     bool m_onlyListed = false; ///< only the clients in m_only take part
     QString m_journalPath;

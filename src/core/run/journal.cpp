@@ -2,6 +2,7 @@
 
 #include "platform/files.h"
 #include "text/csvfield.h"
+#include "text/wordtable.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -56,9 +57,38 @@ QList<std::pair<qint64, QString>> journalFiles(const QString &folder)
     return files;
 }
 
-enum class EventKind
+constexpr WordTable<JournalEvent, 20> kEventNames{{
+    {JournalEvent::Run, "run"_L1},
+    {JournalEvent::ClientFile, "client file"_L1},
+    {JournalEvent::Subject, "subject"_L1},
+    {JournalEvent::Body, "body"_L1},
+    {JournalEvent::Mode, "mode"_L1},
+    {JournalEvent::CommonAttachment, "common attachment"_L1},
+    {JournalEvent::Client, "client"_L1},
+    {JournalEvent::Attempting, "attempting"_L1},
+    {JournalEvent::Sent, "sent"_L1},
+    {JournalEvent::Refused, "refused"_L1},
+    {JournalEvent::Unknown, "unknown"_L1},
+    {JournalEvent::NotSentAborted, "not sent (aborted)"_L1},
+    {JournalEvent::NoDocument, "no document"_L1},
+    {JournalEvent::SeveralDocuments, "several documents"_L1},
+    {JournalEvent::SharedDocument, "shared document"_L1},
+    {JournalEvent::Printed, "printed"_L1},
+    {JournalEvent::PrintError, "print error"_L1},
+    {JournalEvent::Completed, "completed"_L1},
+    {JournalEvent::Aborted, "aborted"_L1},
+    {JournalEvent::Stopped, "stopped"_L1},
+}};
+
+constexpr WordTable<RunKind, 3> kRunKindNames{{
+    {RunKind::AllClients, "all clients"_L1},
+    {RunKind::Resume, "resume"_L1},
+    {RunKind::ResendToFailed, "resend to failed"_L1},
+}};
+
+/// Where an event stands in the order every run writes its lines.
+enum class Section
 {
-    Unknown,
     Run,
     Header,
     Client,
@@ -66,27 +96,26 @@ enum class EventKind
     End
 };
 
-EventKind kindOf(QStringView event)
+Section sectionOf(JournalEvent event)
 {
-    using namespace journal;
-    if (event == kRun)
-        return EventKind::Run;
-    for (const char16_t *header : {kClientFile, kSubject, kBody, kMode, kCommonAttachment}) {
-        if (event == header)
-            return EventKind::Header;
+    switch (event) {
+    case JournalEvent::Run:
+        return Section::Run;
+    case JournalEvent::ClientFile:
+    case JournalEvent::Subject:
+    case JournalEvent::Body:
+    case JournalEvent::Mode:
+    case JournalEvent::CommonAttachment:
+        return Section::Header;
+    case JournalEvent::Client:
+        return Section::Client;
+    case JournalEvent::Completed:
+    case JournalEvent::Aborted:
+    case JournalEvent::Stopped:
+        return Section::End;
+    default:
+        return Section::Outcome;
     }
-    if (event == kClient)
-        return EventKind::Client;
-    for (const char16_t *outcome : {kAttempting, kSent, kRefused, kUnknown, kNotSentAborted, kNoDocument,
-                                    kSeveralDocuments, kSharedDocument, kPrinted, kPrintError}) {
-        if (event == outcome)
-            return EventKind::Outcome;
-    }
-    for (const char16_t *end : {kCompleted, kAborted, kStopped}) {
-        if (event == end)
-            return EventKind::End;
-    }
-    return EventKind::Unknown;
 }
 
 bool isNumber(const QByteArray &field, qint64 *value)
@@ -106,6 +135,26 @@ bool isSha256(const QByteArray &field)
 
 } // namespace
 
+QString journalEventName(JournalEvent event)
+{
+    return wordOf(kEventNames, event);
+}
+
+std::optional<JournalEvent> journalEventNamed(QStringView name)
+{
+    return valueOf(kEventNames, name);
+}
+
+QString runKindName(RunKind kind)
+{
+    return wordOf(kRunKindNames, kind);
+}
+
+std::optional<RunKind> runKindNamed(QStringView name)
+{
+    return valueOf(kRunKindNames, name);
+}
+
 QString runJournalFolder(const QString &dataFolder)
 {
     return QDir(dataFolder).filePath(u"runs"_s);
@@ -120,7 +169,7 @@ QStringList journalColumns()
 QByteArray formatJournalLine(const JournalEntry &entry)
 {
     QByteArray line = csvField(entry.time.toString(Qt::ISODateWithMs));
-    line += ',' + csvField(entry.event);
+    line += ',' + csvField(journalEventName(entry.event));
     line += ',' + (entry.line > 0 ? QByteArray::number(entry.line) : QByteArray());
     line += ',' + csvField(entry.clientId);
     line += ',' + csvField(entry.address);
@@ -312,7 +361,7 @@ bool JournalParser::endRecord()
         return fail(line, u"%1 fields instead of %2"_s.arg(fields.size()).arg(kColumns));
     JournalEntry entry;
     entry.time = QDateTime::fromString(QString::fromUtf8(fields.at(0)), Qt::ISODateWithMs);
-    entry.event = QString::fromUtf8(fields.at(1));
+    const QString eventName = QString::fromUtf8(fields.at(1));
     entry.clientId = QString::fromUtf8(fields.at(3));
     entry.address = QString::fromUtf8(fields.at(4));
     entry.file = QString::fromUtf8(fields.at(5));
@@ -326,6 +375,10 @@ bool JournalParser::endRecord()
         return fail(line, u"the size is not a number"_s);
     if (!fields.at(7).isEmpty() && !isSha256(fields.at(7)))
         return fail(line, u"the SHA-256 is not 64 hexadecimal digits"_s);
+    const std::optional<JournalEvent> event = journalEventNamed(eventName);
+    if (!event)
+        return fail(line, u"the event \"%1\" is unknown"_s.arg(eventName));
+    entry.event = *event;
     if (!checkEntry(entry, line))
         return false;
     m_entries.append(std::move(entry));
@@ -334,22 +387,21 @@ bool JournalParser::endRecord()
 
 bool JournalParser::checkEntry(const JournalEntry &entry, qint64 line)
 {
-    const EventKind kind = kindOf(entry.event);
-    if (kind == EventKind::Unknown)
-        return fail(line, u"the event \"%1\" is unknown"_s.arg(entry.event));
-    const bool aboutClient = kind == EventKind::Client || kind == EventKind::Outcome;
+    const Section section = sectionOf(entry.event);
+    const bool aboutClient = section == Section::Client || section == Section::Outcome;
     if (aboutClient != (entry.line > 0))
         return fail(line,
                     aboutClient ? u"the client's line number is missing"_s : u"a line number where none belongs"_s);
     // The order every run writes: the run line, the mailing, the client list, what happened to
     // each client, and at most one end.
-    const EventKind previous = m_entries.isEmpty() ? EventKind::Unknown : kindOf(m_entries.last().event);
-    const bool inOrder = m_entries.isEmpty() ? kind == EventKind::Run
-                                             : kind != EventKind::Run && previous != EventKind::End &&
-                                                   !(kind == EventKind::Header && previous != EventKind::Run &&
-                                                     previous != EventKind::Header) &&
-                                                   !(kind == EventKind::Client && previous == EventKind::Outcome);
-    return inOrder || fail(line, u"the event \"%1\" is out of order"_s.arg(entry.event));
+    if (m_entries.isEmpty())
+        return section == Section::Run ||
+               fail(line, u"the event \"%1\" is out of order"_s.arg(journalEventName(entry.event)));
+    const Section previous = sectionOf(m_entries.last().event);
+    const bool inOrder = section != Section::Run && previous != Section::End &&
+                         !(section == Section::Header && previous != Section::Run && previous != Section::Header) &&
+                         !(section == Section::Client && previous == Section::Outcome);
+    return inOrder || fail(line, u"the event \"%1\" is out of order"_s.arg(journalEventName(entry.event)));
 }
 
 bool readJournal(const QString &path, QList<JournalEntry> *entries, QString *error)
@@ -382,27 +434,27 @@ QString fileSha256(const QString &path, QString *error)
     return QString::fromLatin1(hash.result().toHex());
 }
 
-QList<JournalEntry> journalHeader(const QDateTime &time, const QString &kind, const Mailing &mailing)
+QList<JournalEntry> journalHeader(const QDateTime &time, RunKind kind, const Mailing &mailing)
 {
-    const auto line = [&time](const char16_t *event) {
+    const auto line = [&time](JournalEvent event) {
         JournalEntry entry;
         entry.time = time;
-        entry.event = QString::fromUtf16(event);
+        entry.event = event;
         return entry;
     };
-    JournalEntry run = line(journal::kRun);
-    run.detail = kind;
-    JournalEntry clientFile = line(journal::kClientFile);
+    JournalEntry run = line(JournalEvent::Run);
+    run.detail = runKindName(kind);
+    JournalEntry clientFile = line(JournalEvent::ClientFile);
     clientFile.file = mailing.clientFile;
     clientFile.size = QFileInfo(mailing.clientFile).size();
     clientFile.sha256 = mailing.clientFileSha256;
-    JournalEntry subject = line(journal::kSubject);
+    JournalEntry subject = line(JournalEvent::Subject);
     subject.detail = mailing.subject;
-    JournalEntry body = line(journal::kBody);
+    JournalEntry body = line(JournalEvent::Body);
     body.sha256 = mailing.bodySha256;
-    JournalEntry mode = line(journal::kMode);
-    mode.detail = mailing.mode;
-    JournalEntry common = line(journal::kCommonAttachment);
+    JournalEntry mode = line(JournalEvent::Mode);
+    mode.detail = attachmentModeName(mailing.mode);
+    JournalEntry common = line(JournalEvent::CommonAttachment);
     if (!mailing.commonFile.isEmpty()) {
         const QFileInfo info(mailing.commonFile);
         common.file = info.absoluteFilePath();
@@ -425,12 +477,12 @@ struct JournalHeader
     bool complete = false; ///< every line up to "common attachment" is there
     bool hasMode = false;
     QDateTime time;
-    QString kind;
+    std::optional<RunKind> kind;
     QString clientFile;
     QString clientFileSha256;
     QString subject;
     QString bodySha256;
-    QString mode;
+    std::optional<AttachmentMode> mode;
     QString commonSha256;
 };
 
@@ -438,26 +490,33 @@ JournalHeader headerOf(const QList<JournalEntry> &entries)
 {
     JournalHeader header;
     for (const JournalEntry &e : entries) {
-        if (e.event == journal::kRun) {
+        switch (e.event) {
+        case JournalEvent::Run:
             header.time = e.time;
-            header.kind = e.detail;
-        } else if (e.event == journal::kClientFile) {
+            header.kind = runKindNamed(e.detail);
+            continue;
+        case JournalEvent::ClientFile:
             header.clientFile = e.file;
             header.clientFileSha256 = e.sha256;
-        } else if (e.event == journal::kSubject) {
+            continue;
+        case JournalEvent::Subject:
             header.subject = e.detail;
-        } else if (e.event == journal::kBody) {
+            continue;
+        case JournalEvent::Body:
             header.bodySha256 = e.sha256;
-        } else if (e.event == journal::kMode) {
+            continue;
+        case JournalEvent::Mode:
             header.hasMode = true;
-            header.mode = e.detail;
-        } else if (e.event == journal::kCommonAttachment) {
+            header.mode = attachmentModeNamed(e.detail);
+            continue;
+        case JournalEvent::CommonAttachment:
             header.commonSha256 = e.sha256;
             header.complete = true;
             break;
-        } else {
+        default:
             break;
         }
+        break;
     }
     return header;
 }
@@ -467,21 +526,21 @@ bool sameMailing(const JournalHeader &header, const QList<JournalEntry> &entries
     if (QFileInfo(header.clientFile).canonicalFilePath() != mailing.clientFile || header.subject != mailing.subject ||
         header.bodySha256 != mailing.bodySha256)
         return false;
+    const bool common = mailing.mode == AttachmentMode::Common;
     if (header.hasMode)
-        return header.mode == mailing.mode &&
-               (mailing.mode != "common"_L1 || header.commonSha256 == mailing.commonSha256);
+        return header.mode == mailing.mode && (!common || header.commonSha256 == mailing.commonSha256);
     // Written before journals recorded the mode: the same bytes in the client file, and the mode
     // its first lines and its messages show. Messages with a file were sent with the client's own
     // document, messages without one with none; a run that sent nothing fits either.
     if (header.clientFileSha256 != mailing.clientFileSha256)
         return false;
     if (!header.commonSha256.isEmpty())
-        return mailing.mode == "common"_L1 && header.commonSha256 == mailing.commonSha256;
+        return common && header.commonSha256 == mailing.commonSha256;
     for (const JournalEntry &e : entries) {
-        if (e.event == journal::kAttempting && !e.address.isEmpty())
-            return mailing.mode == (e.file.isEmpty() ? "none"_L1 : "client"_L1);
+        if (e.event == JournalEvent::Attempting && !e.address.isEmpty())
+            return mailing.mode == (e.file.isEmpty() ? AttachmentMode::None : AttachmentMode::ClientSpecific);
     }
-    return mailing.mode != "common"_L1;
+    return !common;
 }
 
 /// Reads a journal up to the end of its header, or whole when `whole`; false with `problem`.
@@ -510,81 +569,97 @@ bool readEntries(const QString &path, bool whole, QList<JournalEntry> *entries, 
     return true;
 }
 
-} // namespace
-
-JournalHistory readJournalHistory(const QString &folder, const Mailing &mailing)
+/// The runs of `mailing` in `folder`, oldest first, back to its newest run over all clients: a
+/// resumed run or a resend continues the runs before it, a run over all clients starts afresh.
+/// Empty with `problem` when a journal that may belong to it does not read cleanly.
+QList<QList<JournalEntry>> runsOfMailing(const QString &folder, const Mailing &mailing, QString *problem)
 {
-    JournalHistory history;
-    // The runs of this mailing, newest first, back to the newest run over all clients: a resumed
-    // run or a resend continues the runs before it, a run over all clients starts afresh.
     QList<QList<JournalEntry>> runs;
     for (const auto &[sequence, path] : journalFiles(folder)) {
         QList<JournalEntry> entries;
         // Another mailing's journal is read only as far as its header; a problem there still
         // counts, as it may hide this mailing.
-        if (!readEntries(path, false, &entries, &history.problem))
-            return history;
+        if (!readEntries(path, false, &entries, problem))
+            return {};
         const JournalHeader header = headerOf(entries);
         if (!header.complete)
             continue; // ended before its first client: it reached nobody
         if (!sameMailing(header, entries, mailing))
             continue;
-        if (!readEntries(path, true, &entries, &history.problem))
-            return history;
+        if (!readEntries(path, true, &entries, problem))
+            return {};
         if (!sameMailing(header, entries, mailing))
             continue;
         runs.prepend(std::move(entries));
-        if (header.kind == journal::kKindFull)
+        if (header.kind == RunKind::AllClients)
             break;
     }
+    return runs;
+}
+
+/// What a client's line says of it; empty for a line that says nothing of its outcome.
+std::optional<JournalHistory::Last> outcomeOf(JournalEvent event)
+{
+    using Last = JournalHistory::Last;
+    switch (event) {
+    // An attempt without an outcome after it is a send the run died in: it may have arrived.
+    case JournalEvent::Attempting:
+    case JournalEvent::Unknown:
+        return Last::Unknown;
+    case JournalEvent::Sent:
+    case JournalEvent::Printed:
+        return Last::Sent;
+    case JournalEvent::Refused:
+        return Last::Failed;
+    case JournalEvent::NotSentAborted:
+        return Last::NotSent;
+    case JournalEvent::NoDocument:
+    case JournalEvent::SeveralDocuments:
+    case JournalEvent::SharedDocument:
+        return Last::NoDocument;
+    case JournalEvent::PrintError:
+        return Last::PrintError;
+    default:
+        return std::nullopt;
+    }
+}
+
+} // namespace
+
+JournalHistory readJournalHistory(const QString &folder, const Mailing &mailing)
+{
+    JournalHistory history;
+    const QList<QList<JournalEntry>> runs = runsOfMailing(folder, mailing, &history.problem);
     if (runs.isEmpty())
         return history;
 
     history.started = headerOf(runs.first()).time;
     history.unfinished = true;
     std::map<QString, JournalEntry> unknown; // by key, for the list of unknown clients
-    for (const QList<JournalEntry> &entries : std::as_const(runs)) {
-        const QString kind = headerOf(entries).kind;
+    for (const QList<JournalEntry> &entries : runs) {
+        const JournalHeader header = headerOf(entries);
         // A resend goes over some clients only: it never finishes the runs it resends for.
-        if (entries.last().event == journal::kCompleted && kind != journal::kKindRetry)
+        if (entries.last().event == JournalEvent::Completed && header.kind != RunKind::ResendToFailed)
             history.unfinished = false;
         QList<JournalEntry> clientList;
         bool listEnded = false; // a run killed while writing its list leaves only part of it
         for (const JournalEntry &e : entries) {
-            if (e.event == journal::kClient) {
+            if (e.event == JournalEvent::Client) {
                 clientList.append(e);
                 continue;
             }
-            listEnded = listEnded || e.line > 0 || e.event == journal::kCompleted || e.event == journal::kAborted ||
-                        e.event == journal::kStopped;
-            if (e.line <= 0)
-                continue;
-            const QString key = journalClientKey(e.clientId, e.address);
-            using Last = JournalHistory::Last;
-            std::optional<Last> last;
-            // An attempt without an outcome after it is a send the run died in: it may have arrived.
-            if (e.event == journal::kAttempting || e.event == journal::kUnknown)
-                last = Last::Unknown;
-            else if (e.event == journal::kSent || e.event == journal::kPrinted)
-                last = Last::Sent;
-            else if (e.event == journal::kRefused)
-                last = Last::Failed;
-            else if (e.event == journal::kNotSentAborted)
-                last = Last::NotSent;
-            else if (e.event == journal::kNoDocument || e.event == journal::kSeveralDocuments ||
-                     e.event == journal::kSharedDocument)
-                last = Last::NoDocument;
-            else if (e.event == journal::kPrintError)
-                last = Last::PrintError;
+            listEnded = listEnded || e.line > 0 || sectionOf(e.event) == Section::End;
+            const std::optional<JournalHistory::Last> last = outcomeOf(e.event);
             if (!last)
                 continue;
+            const QString key = journalClientKey(e.clientId, e.address);
             history.last.insert(key, *last);
-            if (*last == Last::Unknown)
+            if (*last == JournalHistory::Last::Unknown)
                 unknown[key] = e;
             else
                 unknown.erase(key);
         }
-        if (listEnded && headerOf(entries).hasMode) {
+        if (listEnded && header.hasMode) {
             history.clientListKnown = true;
             history.clientList = std::move(clientList);
         }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "clients/attachmentmode.h"
 #include "clients/clientlist.h"
 #include "platform/files.h"
 
@@ -11,18 +12,59 @@
 #include <QString>
 
 #include <memory>
+#include <optional>
 
 namespace quorvale {
 
-/// One line of a run journal. Events: "run" (detail: the kind of run), "client file", "subject",
-/// "body", "mode", "common attachment", one "client" per client of the list the run started with,
-/// then per client "attempting", "sent", "refused", "unknown", "not sent (aborted)", "no document",
-/// "several documents", "shared document", "printed", "print error", and last "completed",
-/// "aborted" or "stopped".
+/// What a line of a run journal records, written as its word ("run", "client file", ... "stopped").
+enum class JournalEvent
+{
+    // The run and the mailing it belongs to, in this order.
+    Run,              ///< detail: the kind of run
+    ClientFile,       ///< the client list, with its size and SHA-256
+    Subject,          ///< detail: the subject
+    Body,             ///< the body's SHA-256
+    Mode,             ///< detail: the attachment mode
+    CommonAttachment, ///< the common attachment, in common mode
+                      // One per client of the list the run started with.
+    Client,
+    // What happened to each client.
+    Attempting,
+    Sent,
+    Refused,
+    Unknown,        ///< the connection broke after the message was handed over
+    NotSentAborted, ///< "not sent (aborted)"
+    NoDocument,
+    SeveralDocuments,
+    SharedDocument,
+    Printed,
+    PrintError,
+    // The end, at most one.
+    Completed,
+    Aborted,
+    Stopped,
+};
+
+/// The word a journal writes for `event`.
+QString journalEventName(JournalEvent event);
+/// The event a word of journalEventName() names; empty for any other text.
+std::optional<JournalEvent> journalEventNamed(QStringView name);
+
+/// The kind of run, written as the detail of its "run" line.
+enum class RunKind
+{
+    AllClients,     ///< "all clients": every client of the list
+    Resume,         ///< "resume": the clients an unfinished run did not reach
+    ResendToFailed, ///< "resend to failed": the clients whose last send failed
+};
+QString runKindName(RunKind kind);
+std::optional<RunKind> runKindNamed(QStringView name);
+
+/// One line of a run journal.
 struct JournalEntry
 {
     QDateTime time;
-    QString event;
+    JournalEvent event = JournalEvent::Run;
     qint64 line = 0; ///< the client's line in the client file; 0 when not about a client
     QString clientId;
     QString address;
@@ -31,33 +73,6 @@ struct JournalEntry
     QString sha256;   ///< lower-case hex
     QString detail;   ///< server reply, error text, subject, kind of run, attachment mode, file names
 };
-
-namespace journal {
-inline constexpr char16_t kRun[] = u"run";
-inline constexpr char16_t kClientFile[] = u"client file";
-inline constexpr char16_t kSubject[] = u"subject";
-inline constexpr char16_t kBody[] = u"body";
-inline constexpr char16_t kMode[] = u"mode";
-inline constexpr char16_t kCommonAttachment[] = u"common attachment";
-inline constexpr char16_t kClient[] = u"client";
-inline constexpr char16_t kAttempting[] = u"attempting";
-inline constexpr char16_t kSent[] = u"sent";
-inline constexpr char16_t kRefused[] = u"refused";
-inline constexpr char16_t kUnknown[] = u"unknown";
-inline constexpr char16_t kNotSentAborted[] = u"not sent (aborted)";
-inline constexpr char16_t kNoDocument[] = u"no document";
-inline constexpr char16_t kSeveralDocuments[] = u"several documents";
-inline constexpr char16_t kSharedDocument[] = u"shared document";
-inline constexpr char16_t kPrinted[] = u"printed";
-inline constexpr char16_t kPrintError[] = u"print error";
-inline constexpr char16_t kCompleted[] = u"completed";
-inline constexpr char16_t kAborted[] = u"aborted";
-inline constexpr char16_t kStopped[] = u"stopped";
-/// Kinds of run (the detail of the "run" line).
-inline constexpr char16_t kKindFull[] = u"all clients";
-inline constexpr char16_t kKindResume[] = u"resume";
-inline constexpr char16_t kKindRetry[] = u"resend to failed";
-} // namespace journal
 
 /// An open journal file: every line is written and flushed to the disk (fdatasync) before
 /// append() returns, so the file tells the truth up to the last step even after a kill or a
@@ -157,14 +172,13 @@ struct Mailing
     QString clientFileSha256; ///< what the file holds now
     QString subject;
     QString bodySha256;
-    QString mode;         ///< "none", "common" or "client"
+    AttachmentMode mode = AttachmentMode::None;
     QString commonFile;   ///< common mode: the common attachment's path
     QString commonSha256; ///< common mode: what it holds
 };
 
-/// The lines that open a run's journal: the run and its kind (journal::kKindFull, ...), and the
-/// mailing it belongs to.
-QList<JournalEntry> journalHeader(const QDateTime &time, const QString &kind, const Mailing &mailing);
+/// The lines that open a run's journal: the run and its kind, and the mailing it belongs to.
+QList<JournalEntry> journalHeader(const QDateTime &time, RunKind kind, const Mailing &mailing);
 
 /// What the runs of one mailing left behind: the newest run that went over every client and the
 /// runs that continued it (resumes, resends to failed clients).

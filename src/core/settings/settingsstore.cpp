@@ -1,16 +1,12 @@
 #include "settings/settingsstore.h"
 
 #include "platform/files.h"
-#include "settings/scramble.h"
-#include "text/windows1252.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QSettings>
-#include <QStringDecoder>
 
-#include <array>
 #include <limits>
 
 using namespace Qt::StringLiterals;
@@ -26,70 +22,8 @@ constexpr QFileDevice::Permissions kModeBits = Perm::ReadOwner | Perm::WriteOwne
                                                Perm::WriteGroup | Perm::ExeGroup | Perm::ReadOther | Perm::WriteOther |
                                                Perm::ExeOther;
 
-constexpr qint64 kInt16Min = std::numeric_limits<qint16>::min();
-constexpr qint64 kInt16Max = std::numeric_limits<qint16>::max();
 constexpr qint64 kInt32Min = std::numeric_limits<qint32>::min();
 constexpr qint64 kInt32Max = std::numeric_limits<qint32>::max();
-
-// The pacing values a run can use: their millisecond products must fit in 32 bits.
-constexpr qint64 kMaxDelaySeconds = kInt32Max / 1000;
-constexpr qint64 kMaxGroupDelayMinutes = kInt32Max / 60000;
-
-using L1 = QLatin1String;
-const std::array<StoredSetting, 12> kSettings{{
-    {.name = L1("EmailFrom"), .type = SettingType::Text, .textField = &AppSettings::EmailFrom},
-    {.name = L1("SMPTServer"), .type = SettingType::Text, .textField = &AppSettings::SMTPServer},
-    {.name = L1("AuthType"),
-     .type = SettingType::Int16,
-     .defaultNumber = 1,
-     .int16Field = &AppSettings::AuthType,
-     .minimum = 0,
-     .maximum = 1,
-     .choice = true,
-     .rule = L1("The authentication type (AuthType) must be 0 for Simple or 1 for SSL.")},
-    {.name = L1("SSLport"),
-     .type = SettingType::Port,
-     .textField = &AppSettings::SSLport,
-     .minimum = 1,
-     .maximum = 65535,
-     .rule = L1("The SSL port (SSLport) must be empty or a whole number from %1 to %2.")},
-    {.name = L1("UserName"), .type = SettingType::Text, .textField = &AppSettings::UserName},
-    {.name = L1("PW"), .type = SettingType::Password, .textField = &AppSettings::Password},
-    {.name = L1("SubjectLine"),
-     .type = SettingType::Text,
-     .defaultText = L1("Subject Line Text"),
-     .textField = &AppSettings::SubjectLine},
-    {.name = L1("CSVpath"), .type = SettingType::Text, .textField = &AppSettings::CSVpath},
-    {.name = L1("EnableSchedule"),
-     .type = SettingType::Int16,
-     .defaultNumber = 0,
-     .int16Field = &AppSettings::EnableSchedule,
-     .minimum = 0,
-     .maximum = 1,
-     .choice = true,
-     .rule = L1("Email scheduling (EnableSchedule) must be 0 for off or 1 for on.")},
-    {.name = L1("DelayBetweenSends"),
-     .type = SettingType::Int32,
-     .defaultNumber = 1,
-     .int32Field = &AppSettings::DelayBetweenSends,
-     .minimum = 0,
-     .maximum = kMaxDelaySeconds,
-     .rule = L1("The delay between email sends must be a whole number of seconds from %1 to %2.")},
-    {.name = L1("GroupDelay"),
-     .type = SettingType::Int32,
-     .defaultNumber = 5,
-     .int32Field = &AppSettings::GroupDelay,
-     .minimum = 0,
-     .maximum = kMaxGroupDelayMinutes,
-     .rule = L1("The delay between email groups must be a whole number of minutes from %1 to %2.")},
-    {.name = L1("GroupSize"),
-     .type = SettingType::Int32,
-     .defaultNumber = 100,
-     .int32Field = &AppSettings::GroupSize,
-     .minimum = 0,
-     .maximum = kInt32Max,
-     .rule = L1("The email group size must be a whole number from %1 to %2.")},
-}};
 
 void setError(QString *error, const QString &message)
 {
@@ -307,18 +241,6 @@ QString xdgFolder(const char *variable, const QString &fallbackUnderHome)
     return QDir::cleanPath(QDir::homePath() + u'/' + fallbackUnderHome);
 }
 
-// UTF-8 (without its byte-order mark) when valid, else Windows-1252, so that no byte is lost.
-QString decodeText(QByteArray bytes)
-{
-    if (bytes.startsWith("\xEF\xBB\xBF"))
-        bytes.remove(0, 3);
-    QStringDecoder utf8(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
-    QString text = utf8.decode(bytes);
-    if (!utf8.hasError())
-        return text;
-    return QString::fromUtf8(windows1252ToUtf8(bytes));
-}
-
 } // namespace
 
 std::unique_ptr<SettingsStore> openSettingsStore(const QString &path)
@@ -334,109 +256,6 @@ QString defaultSettingsPath()
 QString defaultDataFolder()
 {
     return xdgFolder("XDG_DATA_HOME", u".local/share"_s) + u"/Quorvale"_s;
-}
-
-std::span<const StoredSetting> settingsTable()
-{
-    return kSettings;
-}
-
-const StoredSetting *findStoredSetting(QStringView name)
-{
-    for (const StoredSetting &setting : kSettings) {
-        if (name.compare(setting.name, Qt::CaseInsensitive) == 0)
-            return &setting;
-    }
-    return nullptr;
-}
-
-QString settingText(const AppSettings &settings, const StoredSetting &setting)
-{
-    switch (setting.type) {
-    case SettingType::Text:
-    case SettingType::Password:
-    case SettingType::Port:
-        return settings.*setting.textField;
-    case SettingType::Int16:
-        return QString::number(settings.*setting.int16Field);
-    case SettingType::Int32:
-        return QString::number(settings.*setting.int32Field);
-    }
-    return QString();
-}
-
-QString settingTextProblem(const StoredSetting &setting, const QString &text)
-{
-    const auto refused = [&setting] {
-        QString rule = setting.rule;
-        return rule.contains("%1"_L1) ? rule.arg(setting.minimum).arg(setting.maximum) : rule;
-    };
-    switch (setting.type) {
-    case SettingType::Text:
-        return QString();
-    case SettingType::Password:
-        if (isStorablePassword(text))
-            return QString();
-        return u"This password cannot be stored. Use at least 2 characters, start with two plain "
-               "letters, digits or symbols (ASCII) and use only Western European (Latin-1) "
-               "characters other than \u00FE and \u00FF."_s;
-    case SettingType::Port:
-        return text.isEmpty() || smtpPortNumber(text) ? QString() : refused();
-    case SettingType::Int16:
-    case SettingType::Int32:
-        return toWholeNumber(text, setting.minimum, setting.maximum) ? QString() : refused();
-    }
-    return QString();
-}
-
-std::optional<qint32> smtpPortNumber(const QString &text)
-{
-    bool ok = false;
-    const int port = text.trimmed().toInt(&ok);
-    if (!ok || port < 1 || port > 65535)
-        return std::nullopt;
-    return port;
-}
-
-bool SaveSettingText(SettingsStore &store, const StoredSetting &setting, const QString &text, QString *error)
-{
-    if (const QString problem = settingTextProblem(setting, text); !problem.isEmpty()) {
-        setError(error, problem);
-        return false;
-    }
-    const QString stored = setting.type == SettingType::Password ? ScrambleText(false, text, true) : text;
-    return store.RegWriteValue(setting.name, ValueKind::Text, stored, error);
-}
-
-void LoadSettings(const SettingsStore &store, AppSettings &settings)
-{
-    for (const StoredSetting &setting : kSettings) {
-        const QString name = setting.name;
-        switch (setting.type) {
-        case SettingType::Text:
-        case SettingType::Port:
-            settings.*setting.textField = store.RegReadValue(name, ValueKind::Text, setting.defaultText).toString();
-            break;
-        case SettingType::Password:
-            settings.*setting.textField =
-                ScrambleText(false, store.RegReadValue(name, ValueKind::Text, QString()).toString(), false);
-            break;
-        case SettingType::Int16:
-        case SettingType::Int32: {
-            const bool narrow = setting.type == SettingType::Int16;
-            const qint64 min = setting.choice ? setting.minimum : narrow ? kInt16Min : kInt32Min;
-            const qint64 max = setting.choice ? setting.maximum : narrow ? kInt16Max : kInt32Max;
-            const QVariant stored = store.RegReadValue(name, ValueKind::Text, QVariant());
-            const auto number = stored.isValid() ? toWholeNumber(stored.toString(), min, max) : std::nullopt;
-            const qint64 value = number.value_or(setting.defaultNumber);
-            if (narrow)
-                settings.*setting.int16Field = static_cast<qint16>(value);
-            else
-                settings.*setting.int32Field = static_cast<qint32>(value);
-            break;
-        }
-        }
-    }
 }
 
 std::optional<qint64> toWholeNumber(const QString &text, qint64 min, qint64 max)
@@ -488,79 +307,6 @@ std::optional<qint64> toWholeNumber(const QString &text, qint64 min, qint64 max)
     if (value < min || value > max)
         return std::nullopt;
     return value;
-}
-
-QString bodyFilePath(const QString &dataFolder)
-{
-    return QDir(dataFolder.isEmpty() ? defaultDataFolder() : dataFolder).filePath(u"Body.txt"_s);
-}
-
-bool ReadBodyFile(const QString &dataFolder, QString &body, QString *error)
-{
-    body.clear();
-    const QString path = bodyFilePath(dataFolder);
-    if (!QFileInfo(path).isFile())
-        return true;
-
-    QFile file(path);
-    QByteArray bytes;
-    if (file.open(QIODevice::ReadOnly))
-        bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError) {
-        setError(error, u"The message body could not be read from %1: %2"_s.arg(QDir::toNativeSeparators(path),
-                                                                                file.errorString()));
-        return false;
-    }
-
-    // Every line, whatever ended it (CR LF, lone CR, or the end of the file), is followed by
-    // CR LF; a lone LF stays inside its line.
-    const QString text = decodeText(bytes);
-    const QLatin1String crlf("\r\n");
-    qsizetype start = 0;
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        if (text.at(i) != u'\r')
-            continue;
-        body += QStringView(text).mid(start, i - start) + crlf;
-        if (i + 1 < text.size() && text.at(i + 1) == u'\n')
-            ++i;
-        start = i + 1;
-    }
-    if (start < text.size())
-        body += QStringView(text).mid(start) + crlf;
-    return true;
-}
-
-bool WriteBodyFile(const QString &dataFolder, const QString &body, QString *error)
-{
-    QString text;
-    text.reserve(body.size() + 2);
-    const QLatin1String crlf("\r\n");
-    for (qsizetype i = 0; i < body.size(); ++i) {
-        const QChar c = body.at(i);
-        if (c == u'\r' && i + 1 < body.size() && body.at(i + 1) == u'\n')
-            continue; // the LF that follows writes the line end
-        if (c == u'\r' || c == u'\n')
-            text += crlf;
-        else
-            text += c;
-    }
-    // The reader follows every line with CR LF, so a body that ends without one would grow by
-    // one line end on every load and save.
-    if (!text.isEmpty() && !text.endsWith(crlf))
-        text += crlf;
-
-    const QString path = bodyFilePath(dataFolder);
-    const QString folder = QFileInfo(path).absolutePath();
-    if (!platform::makePrivateFolder(folder)) {
-        setError(error, u"The data folder %1 could not be created."_s.arg(QDir::toNativeSeparators(folder)));
-        return false;
-    }
-    QString reason;
-    if (!platform::writeFileReplacing(path, text.toUtf8(), kOwnerReadWrite, &reason)) {
-        setError(error, u"The message body could not be saved to %1: %2"_s.arg(QDir::toNativeSeparators(path), reason));
-        return false;
-    }
-    return true;
 }
 
 } // namespace quorvale

@@ -1,0 +1,37 @@
+#include "mail/mailer.h"
+
+#include "settings/settingstable.h"
+
+using namespace Qt::StringLiterals;
+
+namespace quorvale {
+
+MailServer mailServerFrom(const AppSettings &settings)
+{
+    MailServer server;
+    server.host = settings.SMTPServer;
+    server.user = settings.UserName;
+    server.password = settings.Password;
+    // Only "Simple" (0) and "SSL" (1) say how to reach the server. Anything else must never fall
+    // back to plain SMTP with the login in clear: no send is attempted.
+    if (settings.AuthType == 0 || settings.AuthType == 1) {
+        server.security = MailServer::Security(settings.AuthType);
+    } else {
+        server.problem =
+            u"The authentication type %1 is neither 0 (Simple) nor 1 (SSL); nothing was sent."_s.arg(settings.AuthType);
+        return server;
+    }
+    if (const std::optional<qint32> port = smtpPortNumber(settings.SSLport))
+        server.port = *port;
+    else
+        server.problem = u"The SMTP port \"%1\" is not a number from 1 to 65535."_s.arg(settings.SSLport.trimmed());
+    return server;
+}
+
+SendResult SendMail(Mailer &mailer, MailMessage message, const AppSettings &settings, const SendCallbacks &callbacks)
+{
+    message.EmailFrom = settings.EmailFrom;
+    return mailer.send(message, mailServerFrom(settings), callbacks);
+}
+
+} // namespace quorvale

@@ -1,0 +1,75 @@
+#pragma once
+
+// The seam between a run (or a test e-mail) and mail delivery: one message and one server go in,
+// one result comes out. The real Mailer sends over SMTP (smtpmailer.h); tests use a fake.
+
+#include "mail/mailserver.h"
+#include "platform/files.h"
+#include "settings/appsettings.h"
+
+#include <QString>
+
+#include <functional>
+
+namespace quorvale {
+
+/// The inputs of one send, passed explicitly so that nothing else (a test e-mail, edits in
+/// the window) can change what a run sends.
+struct MailMessage
+{
+    QString RecipientAddress;
+    QString AttachmentPath; ///< empty: no attachment
+    QString SubjectLine;
+    QString BodyText;
+    /// When valid, the attachment must still be this file when it is read for sending; a file
+    /// replaced, or a link re-pointed, since it was chosen is not sent.
+    platform::FileIdentity AttachmentIdentity{};
+    QString EmailFrom{}; ///< the sender
+};
+
+/// How a send ended.
+enum class SendStatus
+{
+    Sent,           ///< the server accepted the message
+    Refused,        ///< the server or the connection failed it, or it could not be put together
+    MaybeDelivered, ///< the whole message was handed over but no answer came: it may have arrived
+    NotSentAborted, ///< an abort stopped it before the message was handed over
+    NotAttempted,   ///< it could not be attempted at all (a server the settings do not describe)
+};
+
+/// What a send came to.
+struct SendResult
+{
+    SendStatus status = SendStatus::NotAttempted;
+    QString serverReply; ///< the server's answer to the message content ("250 OK queued", "554 ...")
+    QString errorText;   ///< why it was not sent (never the password); empty when it was
+    bool sent() const { return status == SendStatus::Sent; }
+};
+
+/// Asked during a send whether to stop it; true stops it. The same question from the run's Abort
+/// down to the transfer. It may be asked from a helper thread of the send, so it must be
+/// thread-safe.
+using AbortPredicate = std::function<bool()>;
+
+/// What a send reports while it goes, and how to stop it. Both may be empty.
+struct SendCallbacks
+{
+    std::function<void(int percent)> percentDone; ///< the upload's progress, 0-100
+    AbortPredicate aborted;
+};
+
+/// Delivers one message at a time.
+class Mailer
+{
+public:
+    virtual ~Mailer() = default;
+    /// Sends `message` to `server` over a new connection. One attempt, never a retry.
+    virtual SendResult send(const MailMessage &message, const MailServer &server,
+                            const SendCallbacks &callbacks = {}) = 0;
+};
+
+/// Sends `message` from the sender of `settings` ("EmailFrom") to the server `settings` describe.
+SendResult SendMail(Mailer &mailer, MailMessage message, const AppSettings &settings,
+                    const SendCallbacks &callbacks = {});
+
+} // namespace quorvale

@@ -1,0 +1,41 @@
+#pragma once
+
+// The first stage of a send: a MailMessage checked and turned into the header lines, the body and
+// the attachment that go on the wire. Usable on its own, to show a message exactly as it would be
+// sent, but for its Date and Message-ID.
+
+#include "mail/mailer.h"
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QList>
+#include <QString>
+
+namespace quorvale {
+
+/// A message ready to be sent.
+struct BuiltMessage
+{
+    QByteArray sender;                ///< the envelope sender (MAIL FROM): the address, UTF-8
+    QByteArray recipient;             ///< the envelope recipient (RCPT TO)
+    QList<QByteArray> headers;        ///< Date, From (when there is a sender), To, Subject, Message-ID, MIME-Version
+    QByteArray text;                  ///< the body: quoted-printable, CR LF line ends
+    QString attachmentPath;           ///< empty: no attachment
+    QByteArray attachmentType;        ///< the attachment's MIME type
+    QByteArray attachmentDisposition; ///< its Content-Disposition header line (the file name encoded)
+
+    /// The header lines of the one text part a message without attachment is.
+    static QList<QByteArray> singlePartHeaders();
+    /// A message without attachment, whole: exactly the bytes of its upload, ending in a line end.
+    QByteArray singlePart() const;
+};
+
+/// Why `message` cannot be sent (no recipient, a line break or control character where a header
+/// or SMTP command would take it, an attachment that cannot be read), or empty when it can.
+QString messageProblem(const MailMessage &message);
+
+/// `message` as it goes on the wire on `date`, with a new Message-ID. Header text that is not
+/// plain ASCII is RFC 2047 encoded; check messageProblem() first.
+BuiltMessage buildMessage(const MailMessage &message, const QDateTime &date = QDateTime::currentDateTime());
+
+} // namespace quorvale

@@ -1,0 +1,485 @@
+#include "mail/smtpmailer.h"
+
+#include "mail/messagebuilder.h"
+#include "mail/sendgate.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QSysInfo>
+
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+#include <mutex>
+
+using namespace Qt::StringLiterals;
+
+namespace quorvale {
+
+namespace {
+
+/// How often the abort question is asked while a send waits for the server.
+constexpr std::chrono::milliseconds kPollInterval{100};
+
+void initCurlOnce()
+{
+    static std::once_flag once;
+    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+template <auto Free> struct Deleter
+{
+    template <typename T> void operator()(T *p) const { Free(p); }
+};
+using MimePtr = std::unique_ptr<curl_mime, Deleter<curl_mime_free>>;
+using SlistPtr = std::unique_ptr<curl_slist, Deleter<curl_slist_free_all>>;
+
+void append(SlistPtr &list, const QByteArray &line)
+{
+    if (curl_slist *grown = curl_slist_append(list.get(), line.constData())) {
+        (void)list.release();
+        list.reset(grown);
+    }
+}
+
+/// Gives `part` these header lines.
+void setPartHeaders(curl_mimepart *part, const QList<QByteArray> &lines)
+{
+    SlistPtr list;
+    for (const QByteArray &line : lines)
+        append(list, line);
+    curl_mime_headers(part, list.release(), 1);
+}
+
+/// A whole message in memory, read by libcurl as the upload.
+struct MessageReader
+{
+    QByteArray data;
+    qsizetype position = 0;
+
+    static size_t read(char *buffer, size_t size, size_t count, void *self)
+    {
+        auto *reader = static_cast<MessageReader *>(self);
+        const qsizetype n = qMin<qsizetype>(qsizetype(size * count), reader->data.size() - reader->position);
+        std::memcpy(buffer, reader->data.constData() + reader->position, size_t(n));
+        reader->position += n;
+        return size_t(n);
+    }
+    static int seek(void *self, curl_off_t offset, int origin)
+    {
+        auto *reader = static_cast<MessageReader *>(self);
+        if (origin != SEEK_SET || offset < 0 || offset > reader->data.size())
+            return CURL_SEEKFUNC_CANTSEEK;
+        reader->position = qsizetype(offset);
+        return CURL_SEEKFUNC_OK;
+    }
+};
+
+/// SSL means implicit TLS on this port and required STARTTLS on any other.
+int implicitTlsPort()
+{
+    bool ok = false;
+    const int port = qEnvironmentVariableIntValue("QUORVALE_IMPLICIT_TLS_PORT", &ok);
+    return ok && port > 0 && port <= 65535 ? port : 465;
+}
+
+/// Why no send can be attempted to `server`, or empty.
+QString serverProblem(const MailServer &server)
+{
+    if (!server.problem.isEmpty())
+        return server.problem;
+    if (server.security != MailServer::Security::Plain && server.security != MailServer::Security::Tls)
+        return u"No connection security is set for the SMTP server (SSL must be 0 or 1); the message was not sent."_s;
+    if (server.port < 1 || server.port > 65535)
+        return u"The SMTP port %1 is not valid; it must be a number from 1 to 65535."_s.arg(server.port);
+    return {};
+}
+
+QString hostProblem(const QString &host)
+{
+    if (host.trimmed().isEmpty())
+        return u"No SMTP server is set."_s;
+    for (QChar c : host.trimmed()) {
+        if (c.unicode() <= 0x20 || c.unicode() == 0x7f || u"/\\@?#%<>\"'"_s.contains(c))
+            return u"The SMTP server name \"%1\" is not valid."_s.arg(host.simplified());
+    }
+    return {};
+}
+
+/// The name this machine gives in EHLO, when it is a plain host name.
+QByteArray ehloDomain()
+{
+    const QByteArray name = QSysInfo::machineHostName().toLatin1();
+    for (char c : name) {
+        if (!(std::isalnum(static_cast<unsigned char>(c)) || c == '.' || c == '-'))
+            return "localhost";
+    }
+    return name.isEmpty() ? QByteArray("localhost") : name;
+}
+
+QString describeFailure(CURLcode code, const char *curlError, const QByteArray &serverReply, const MailServer &server)
+{
+    QString text;
+    switch (code) {
+    case CURLE_COULDNT_RESOLVE_HOST:
+        text = u"The SMTP server %1 could not be found."_s.arg(server.host);
+        break;
+    case CURLE_COULDNT_CONNECT:
+        text = u"Could not connect to the SMTP server %1 on port %2."_s.arg(server.host).arg(server.port);
+        break;
+    case CURLE_LOGIN_DENIED:
+        text = u"The SMTP server refused the user name or password."_s;
+        break;
+    case CURLE_OPERATION_TIMEDOUT:
+        text = u"The SMTP server did not answer in time."_s;
+        break;
+    case CURLE_PEER_FAILED_VERIFICATION:
+    case CURLE_SSL_CACERT_BADFILE:
+        text = u"The SMTP server's certificate could not be verified; the message was not sent."_s;
+        break;
+    case CURLE_SSL_CONNECT_ERROR:
+        text = u"A secure connection to the SMTP server could not be made."_s;
+        break;
+    case CURLE_USE_SSL_FAILED:
+        text = u"The SMTP server does not offer a secure connection (STARTTLS)."_s;
+        break;
+    case CURLE_SEND_ERROR:
+    case CURLE_RECV_ERROR:
+    case CURLE_GOT_NOTHING:
+        text = u"The connection to the SMTP server was lost."_s;
+        break;
+    case CURLE_WEIRD_SERVER_REPLY:
+        text = u"The SMTP server's reply could not be understood; the message was not sent."_s;
+        break;
+    case CURLE_READ_ERROR:
+        text = u"The attachment could not be read while sending."_s;
+        break;
+    default:
+        text = u"The message could not be sent."_s;
+        break;
+    }
+    text += u" (%1"_s.arg(QString::fromUtf8(curl_easy_strerror(code)));
+    if (curlError[0] != '\0')
+        text += u": "_s + QString::fromUtf8(curlError).trimmed();
+    text += u')';
+    if (!serverReply.isEmpty())
+        text += u"\r\nThe server said: "_s + QString::fromUtf8(serverReply);
+    return text;
+}
+
+/// Servers and libraries should never echo the password, but the error text is shown and logged,
+/// so make sure of it: as typed, and as base64 in the AUTH LOGIN and AUTH PLAIN exchanges, which a
+/// careless server may quote in its refusal.
+QString withoutPassword(QString text, const MailServer &server)
+{
+    if (server.password.size() < 3)
+        return text;
+    const QByteArray secret = server.password.toUtf8();
+    for (const QByteArray &form :
+         {secret.toBase64(), QByteArray('\0' + server.user.toUtf8() + '\0' + secret).toBase64()})
+        text.replace(QString::fromLatin1(form), u"********"_s);
+    text.replace(server.password, u"********"_s);
+    return text;
+}
+
+SendResult failed(SendStatus status, const QString &error)
+{
+    return {status, {}, error};
+}
+
+} // namespace
+
+/// Everything one send hands to libcurl, alive until the transfer is over.
+struct SmtpMailer::Transfer
+{
+    explicit Transfer(CURL *handle, const SendCallbacks &callbacks, TransferWatch &watch)
+        : easy(handle), callbacks(callbacks), watch(watch)
+    {
+    }
+    // The handle is reset before this send's message and lists are freed, so it never keeps
+    // pointers to them.
+    ~Transfer() { curl_easy_reset(easy); }
+
+    void reportPercent(int percent)
+    {
+        if (percent == lastPercent)
+            return;
+        lastPercent = percent;
+        if (callbacks.percentDone)
+            callbacks.percentDone(percent);
+    }
+
+    CURL *easy;
+    const SendCallbacks &callbacks;
+    TransferWatch &watch;
+    MessageReader whole;
+    MimePtr mime;
+    SlistPtr headers;
+    SlistPtr recipients;
+    QByteArray url, sender, user, password, caBundle;
+    const Base64FileReader *attachmentReader = nullptr; ///< owned by the MIME part
+    QString attachmentPath;
+    char curlError[CURL_ERROR_SIZE] = {};
+    TransferState state;
+    int lastPercent = -1;
+    bool abortSeen = false;
+};
+
+SmtpMailer::SmtpMailer(const QString &dataFolder)
+    : m_easy(nullptr, curl_easy_cleanup), m_multi(nullptr, curl_multi_cleanup)
+{
+    initCurlOnce();
+    m_cache.setDataFolder(dataFolder);
+}
+
+SmtpMailer::~SmtpMailer() = default;
+
+SendResult SmtpMailer::send(const MailMessage &message, const MailServer &server, const SendCallbacks &callbacks)
+{
+    if (const QString problem = serverProblem(server); !problem.isEmpty())
+        return failed(SendStatus::NotAttempted, problem);
+    if (QString problem = hostProblem(server.host); !problem.isEmpty())
+        return failed(SendStatus::Refused, problem);
+    if (QString problem = messageProblem(message); !problem.isEmpty())
+        return failed(SendStatus::Refused, problem);
+
+    SendGateGuard gate(programSendGate(), callbacks.aborted, kPollInterval);
+    if (gate.entry() == SendGate::Entry::Nested)
+        return failed(SendStatus::Refused, u"Another message is being sent; a send cannot start inside it."_s);
+    if (gate.entry() == SendGate::Entry::Aborted)
+        return failed(SendStatus::NotSentAborted, u"The send was aborted."_s);
+
+    // One handle for every send of this mailer: libcurl keeps what it can reuse in it (such as the
+    // parsed CA certificates); FORBID_REUSE still makes each send use a new connection.
+    if (!m_easy)
+        m_easy.reset(curl_easy_init());
+    if (!m_multi)
+        m_multi.reset(curl_multi_init());
+    if (!m_easy || !m_multi)
+        return failed(SendStatus::Refused, u"The mail library could not be initialised."_s);
+
+    Transfer transfer(m_easy.get(), callbacks, m_watch);
+    if (const QString error = configureTransfer(transfer, buildMessage(message), message, server); !error.isEmpty())
+        return failed(SendStatus::Refused, withoutPassword(error, server));
+    // Asked on this thread before anything reaches the server: an abort requested before the send
+    // stops it here.
+    if (callbacks.aborted && callbacks.aborted())
+        return failed(SendStatus::NotSentAborted, u"The send was aborted."_s);
+    const CURLcode code = driveTransfer(transfer, callbacks);
+    SendResult result = readResult(transfer, code, server);
+    result.errorText = withoutPassword(result.errorText, server);
+    return result;
+}
+
+QString SmtpMailer::configureTransfer(Transfer &t, const BuiltMessage &built, const MailMessage &message,
+                                      const MailServer &server)
+{
+    // Without an attachment the message is one text part, handed to libcurl whole; libcurl
+    // stuffs the dots and ends it. With one it is multipart/mixed, built by libcurl's MIME API.
+    if (built.attachmentPath.isEmpty()) {
+        t.whole.data = built.singlePart();
+    } else {
+        t.mime.reset(curl_mime_init(t.easy));
+        if (!t.mime)
+            return u"The mail library could not be initialised."_s;
+        for (const QByteArray &line : built.headers)
+            append(t.headers, line);
+        curl_mimepart *text = curl_mime_addpart(t.mime.get());
+        curl_mime_data(text, built.text.constData(), size_t(built.text.size()));
+        curl_mime_type(text, "text/plain; charset=UTF-8");
+        setPartHeaders(text, {"Content-Disposition: inline", "Content-Transfer-Encoding: quoted-printable"});
+        if (const QString error = addAttachment(t, built, message.AttachmentIdentity); !error.isEmpty())
+            return error;
+    }
+    setConnection(t, built, server);
+    return {};
+}
+
+QString SmtpMailer::addAttachment(Transfer &t, const BuiltMessage &built, const platform::FileIdentity &expected)
+{
+    const QString &path = built.attachmentPath;
+    t.attachmentPath = path;
+    curl_mimepart *file = curl_mime_addpart(t.mime.get());
+    curl_mime_type(file, built.attachmentType.constData());
+    setPartHeaders(file, {built.attachmentDisposition, "Content-Transfer-Encoding: base64"});
+    // A file that must be the one chosen is read afresh and checked, never taken from the cache.
+    const AttachmentCache::Source source =
+        expected.isValid() ? AttachmentCache::Source{path, false} : m_cache.sourceFor(path);
+    if (source.base64Encoded) {
+        if (curl_mime_filedata(file, QFile::encodeName(source.path).constData()) != CURLE_OK)
+            return u"The attachment \"%1\" cannot be read; the message was not sent."_s.arg(path);
+        curl_mime_filename(file, nullptr);
+        return {};
+    }
+    auto reader = std::make_unique<Base64FileReader>(path);
+    if (!reader->open())
+        return u"The attachment \"%1\" cannot be read (%2); the message was not sent."_s.arg(path,
+                                                                                             reader->errorString());
+    if (expected.isValid() && reader->identity() != expected)
+        return u"The attachment \"%1\" is no longer the file that was chosen (it was replaced or "
+               "re-pointed meanwhile); the message was not sent."_s.arg(path);
+    const curl_off_t size = reader->encodedSize();
+    t.attachmentReader = reader.get();
+    curl_mime_data_cb(
+        file, size,
+        [](char *buffer, size_t size, size_t count, void *self) -> size_t {
+            const qint64 n = static_cast<Base64FileReader *>(self)->read(buffer, qint64(size * count));
+            return n < 0 ? CURL_READFUNC_ABORT : size_t(n);
+        },
+        [](void *self, curl_off_t offset, int origin) -> int {
+            return offset == 0 && origin == SEEK_SET && static_cast<Base64FileReader *>(self)->rewind()
+                       ? CURL_SEEKFUNC_OK
+                       : CURL_SEEKFUNC_CANTSEEK;
+        },
+        [](void *self) { delete static_cast<Base64FileReader *>(self); }, reader.release());
+    return {};
+}
+
+void SmtpMailer::setConnection(Transfer &t, const BuiltMessage &built, const MailServer &server)
+{
+    // The connection: one per send, TLS as chosen, certificates always verified.
+    const bool tls = server.security == MailServer::Security::Tls;
+    const bool implicitTls = tls && server.port == implicitTlsPort();
+    QString host = server.host.trimmed();
+    if (host.contains(u':') && !host.startsWith(u'['))
+        host = u'[' + host + u']';
+    t.url = (implicitTls ? "smtps://" : "smtp://") + host.toUtf8() + ':' + QByteArray::number(server.port) + '/' +
+            ehloDomain();
+    t.sender = built.sender;
+    t.user = server.user.toUtf8();
+    t.password = server.password.toUtf8();
+    t.caBundle = qgetenv("CURL_CA_BUNDLE");
+    append(t.recipients, built.recipient);
+
+    CURL *h = t.easy;
+    curl_easy_setopt(h, CURLOPT_URL, t.url.constData());
+    curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(h, CURLOPT_FORBID_REUSE, 1L);
+    curl_easy_setopt(h, CURLOPT_ERRORBUFFER, t.curlError);
+    curl_easy_setopt(h, CURLOPT_USE_SSL, long(tls ? CURLUSESSL_ALL : CURLUSESSL_NONE));
+    curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, 1L);
+    curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, 2L);
+    curl_easy_setopt(h, CURLOPT_SSLVERSION, long(CURL_SSLVERSION_TLSv1_2));
+    if (!t.caBundle.isEmpty())
+        curl_easy_setopt(h, CURLOPT_CAINFO, t.caBundle.constData());
+    const long timeout = std::max(1, server.timeoutSeconds);
+    curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT, timeout);
+    curl_easy_setopt(h, CURLOPT_SERVER_RESPONSE_TIMEOUT, timeout);
+    curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, timeout);
+    if (!server.user.isEmpty()) {
+        curl_easy_setopt(h, CURLOPT_USERNAME, t.user.constData());
+        curl_easy_setopt(h, CURLOPT_PASSWORD, t.password.constData());
+    }
+    curl_easy_setopt(h, CURLOPT_MAIL_FROM, t.sender.constData());
+    curl_easy_setopt(h, CURLOPT_MAIL_RCPT, t.recipients.get());
+    if (t.mime) {
+        curl_easy_setopt(h, CURLOPT_HTTPHEADER, t.headers.get());
+        curl_easy_setopt(h, CURLOPT_MIMEPOST, t.mime.get());
+    } else {
+        curl_easy_setopt(h, CURLOPT_UPLOAD, 1L);
+        curl_easy_setopt(h, CURLOPT_INFILESIZE_LARGE, curl_off_t(t.whole.data.size()));
+        curl_easy_setopt(h, CURLOPT_READDATA, &t.whole);
+        curl_easy_setopt(h, CURLOPT_READFUNCTION, &MessageReader::read);
+        curl_easy_setopt(h, CURLOPT_SEEKDATA, &t.whole);
+        curl_easy_setopt(h, CURLOPT_SEEKFUNCTION, &MessageReader::seek);
+    }
+    curl_easy_setopt(h, CURLOPT_OPENSOCKETDATA, &t.state);
+    curl_easy_setopt(h, CURLOPT_OPENSOCKETFUNCTION, &TransferState::openSocket);
+    curl_easy_setopt(h, CURLOPT_CLOSESOCKETDATA, &t.state);
+    curl_easy_setopt(h, CURLOPT_CLOSESOCKETFUNCTION, &TransferState::closeSocket);
+    // The upload's progress goes to the caller, and the abort question is asked with it.
+    curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(h, CURLOPT_XFERINFODATA, &t);
+    curl_easy_setopt(
+        h, CURLOPT_XFERINFOFUNCTION,
+        +[](void *self, curl_off_t, curl_off_t, curl_off_t ulTotal, curl_off_t ulNow) -> int {
+            auto *transfer = static_cast<Transfer *>(self);
+            if (ulTotal > 0)
+                transfer->reportPercent(int(std::clamp<curl_off_t>(ulNow * 100 / ulTotal, 0, 100)));
+            return transfer->watch.check() ? 1 : 0;
+        });
+    // The server's replies tell a refusal from a lost answer (see TransferState::debug).
+    curl_easy_setopt(h, CURLOPT_VERBOSE, 1L);
+    curl_easy_setopt(h, CURLOPT_DEBUGDATA, &t.state);
+    curl_easy_setopt(h, CURLOPT_DEBUGFUNCTION, &TransferState::debug);
+}
+
+CURLcode SmtpMailer::driveTransfer(Transfer &t, const SendCallbacks &callbacks)
+{
+    CURLM *multi = m_multi.get();
+    if (curl_multi_add_handle(multi, t.easy) != CURLM_OK)
+        return CURLE_FAILED_INIT;
+    // Drive the transfer in waits of at most the check interval, so that the abort question is
+    // asked on time even while the server is silent; the watch covers libcurl's own blocking waits.
+    m_watch.begin(&t.state, callbacks.aborted, kPollInterval);
+    int running = 1;
+    auto nextCheck = std::chrono::steady_clock::now() + kPollInterval;
+    while (running > 0) {
+        m_watch.enterLibcurl();
+        const CURLMcode code = curl_multi_perform(multi, &running);
+        m_watch.leaveLibcurl();
+        if (code != CURLM_OK || running == 0)
+            break;
+        const auto now = std::chrono::steady_clock::now();
+        if (now >= nextCheck && m_watch.check()) {
+            // Shut the connection down first, so that removing the transfer waits for nothing.
+            t.state.abort();
+            break;
+        }
+        if (now >= nextCheck)
+            nextCheck = now + kPollInterval;
+        const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(nextCheck - now).count();
+        curl_multi_poll(multi, nullptr, 0, int(std::clamp<long long>(wait, 0, kPollInterval.count())), nullptr);
+    }
+    CURLcode result = CURLE_FAILED_INIT;
+    int queued = 0;
+    while (CURLMsg *done = curl_multi_info_read(multi, &queued)) {
+        if (done->msg == CURLMSG_DONE && done->easy_handle == t.easy)
+            result = done->data.result;
+    }
+    // Removing an unfinished transfer closes its connection at once, without waiting for the server.
+    m_watch.enterLibcurl();
+    curl_multi_remove_handle(multi, t.easy);
+    m_watch.leaveLibcurl();
+    t.abortSeen = m_watch.aborted();
+    m_watch.end();
+    return result;
+}
+
+SendResult SmtpMailer::readResult(Transfer &t, CURLcode code, const MailServer &server)
+{
+    SendResult result;
+    result.serverReply = QString::fromUtf8(t.state.messageReply);
+    // Every byte of the message went out but no answer to it came: the server may have kept it.
+    // (An error reply to the message would be a refusal, and is kept in lastErrorReply.)
+    curl_off_t uploaded = 0;
+    curl_off_t total = -1;
+    curl_easy_getinfo(t.easy, CURLINFO_SIZE_UPLOAD_T, &uploaded);
+    curl_easy_getinfo(t.easy, CURLINFO_CONTENT_LENGTH_UPLOAD_T, &total);
+    const bool maybeDelivered = code != CURLE_OK && total > 0 && uploaded >= total && t.state.lastErrorReply.isEmpty();
+
+    if (code == CURLE_OK) {
+        // An abort that came as the server accepted the message is too late: the message was sent,
+        // and saying otherwise could make the user send it twice.
+        t.reportPercent(100);
+        result.status = SendStatus::Sent;
+    } else if (t.abortSeen) {
+        result.status = maybeDelivered ? SendStatus::MaybeDelivered : SendStatus::NotSentAborted;
+        result.errorText = u"The send was aborted."_s;
+    } else if (t.attachmentReader && t.attachmentReader->failed()) {
+        result.status = SendStatus::Refused;
+        result.errorText = u"The attachment \"%1\" could not be read while sending (it changed or became unreadable); "
+                           "the message was not sent."_s.arg(t.attachmentPath);
+    } else {
+        result.status = maybeDelivered ? SendStatus::MaybeDelivered : SendStatus::Refused;
+        result.errorText = describeFailure(code, t.curlError, t.state.lastErrorReply, server);
+        // Say so where the user reads it too, so that nobody resends it without checking.
+        if (maybeDelivered)
+            result.errorText += u"\r\nThe whole message had been sent, but the server did not confirm it: "
+                                "it may have been delivered."_s;
+    }
+    return result;
+}
+
+} // namespace quorvale

@@ -1,0 +1,47 @@
+#pragma once
+
+#include "mail/attachmentcache.h"
+#include "mail/mailer.h"
+#include "mail/transferwatch.h"
+
+#include <QString>
+
+#include <memory>
+
+namespace quorvale {
+
+struct BuiltMessage;
+
+/// The real Mailer: SMTP over libcurl, one new connection per message, TLS as the server says
+/// with certificates always verified, the password never in an error text. Only one send is in
+/// flight in the whole program: a send from another thread waits its turn (asking whether to
+/// abort meanwhile), and a send from inside a send's callbacks is refused.
+class SmtpMailer final : public Mailer
+{
+public:
+    /// `dataFolder` keeps the encoded copy of an attachment sent again and again (see
+    /// AttachmentCache); empty: the user's.
+    explicit SmtpMailer(const QString &dataFolder = {});
+    ~SmtpMailer() override;
+    SmtpMailer(const SmtpMailer &) = delete;
+    SmtpMailer &operator=(const SmtpMailer &) = delete;
+
+    SendResult send(const MailMessage &message, const MailServer &server, const SendCallbacks &callbacks = {}) override;
+
+private:
+    struct Transfer;
+    /// The stages of a send, as curl's own SMTP examples read.
+    QString configureTransfer(Transfer &transfer, const BuiltMessage &built, const MailMessage &message,
+                              const MailServer &server);
+    QString addAttachment(Transfer &transfer, const BuiltMessage &built, const platform::FileIdentity &expected);
+    void setConnection(Transfer &transfer, const BuiltMessage &built, const MailServer &server);
+    CURLcode driveTransfer(Transfer &transfer, const SendCallbacks &callbacks);
+    SendResult readResult(Transfer &transfer, CURLcode code, const MailServer &server);
+
+    AttachmentCache m_cache;
+    std::unique_ptr<CURL, void (*)(CURL *)> m_easy;
+    std::unique_ptr<CURLM, CURLMcode (*)(CURLM *)> m_multi;
+    TransferWatch m_watch;
+};
+
+} // namespace quorvale

@@ -1,0 +1,113 @@
+#include "settings/bodyfile.h"
+
+#include "platform/files.h"
+#include "settings/settingsstore.h"
+#include "text/windows1252.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QStringDecoder>
+
+using namespace Qt::StringLiterals;
+
+namespace quorvale {
+
+namespace {
+
+constexpr QFileDevice::Permissions kOwnerReadWrite = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
+
+void setError(QString *error, const QString &message)
+{
+    if (error)
+        *error = message;
+}
+
+// UTF-8 (without its byte-order mark) when valid, else Windows-1252, so that no byte is lost.
+QString decodeText(QByteArray bytes)
+{
+    if (bytes.startsWith("\xEF\xBB\xBF"))
+        bytes.remove(0, 3);
+    QStringDecoder utf8(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
+    QString text = utf8.decode(bytes);
+    if (!utf8.hasError())
+        return text;
+    return QString::fromUtf8(windows1252ToUtf8(bytes));
+}
+
+} // namespace
+
+QString bodyFilePath(const QString &dataFolder)
+{
+    return QDir(dataFolder.isEmpty() ? defaultDataFolder() : dataFolder).filePath(u"Body.txt"_s);
+}
+
+bool readBodyFile(const QString &dataFolder, QString &body, QString *error)
+{
+    body.clear();
+    const QString path = bodyFilePath(dataFolder);
+    if (!QFileInfo(path).isFile())
+        return true;
+
+    QFile file(path);
+    QByteArray bytes;
+    if (file.open(QIODevice::ReadOnly))
+        bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError) {
+        setError(error, u"The message body could not be read from %1: %2"_s.arg(QDir::toNativeSeparators(path),
+                                                                                file.errorString()));
+        return false;
+    }
+
+    // Every line, whatever ended it (CR LF, lone CR, or the end of the file), is followed by
+    // CR LF; a lone LF stays inside its line.
+    const QString text = decodeText(bytes);
+    const QLatin1StringView crlf = "\r\n"_L1;
+    qsizetype start = 0;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text.at(i) != u'\r')
+            continue;
+        body += QStringView(text).mid(start, i - start) + crlf;
+        if (i + 1 < text.size() && text.at(i + 1) == u'\n')
+            ++i;
+        start = i + 1;
+    }
+    if (start < text.size())
+        body += QStringView(text).mid(start) + crlf;
+    return true;
+}
+
+bool writeBodyFile(const QString &dataFolder, const QString &body, QString *error)
+{
+    QString text;
+    text.reserve(body.size() + 2);
+    const QLatin1StringView crlf = "\r\n"_L1;
+    for (qsizetype i = 0; i < body.size(); ++i) {
+        const QChar c = body.at(i);
+        if (c == u'\r' && i + 1 < body.size() && body.at(i + 1) == u'\n')
+            continue; // the LF that follows writes the line end
+        if (c == u'\r' || c == u'\n')
+            text += crlf;
+        else
+            text += c;
+    }
+    // The reader follows every line with CR LF, so a body that ends without one would grow by
+    // one line end on every load and save.
+    if (!text.isEmpty() && !text.endsWith(crlf))
+        text += crlf;
+
+    const QString path = bodyFilePath(dataFolder);
+    const QString folder = QFileInfo(path).absolutePath();
+    if (!platform::makePrivateFolder(folder)) {
+        setError(error, u"The data folder %1 could not be created."_s.arg(QDir::toNativeSeparators(folder)));
+        return false;
+    }
+    QString reason;
+    if (!platform::writeFileReplacing(path, text.toUtf8(), kOwnerReadWrite, &reason)) {
+        setError(error, u"The message body could not be saved to %1: %2"_s.arg(QDir::toNativeSeparators(path), reason));
+        return false;
+    }
+    return true;
+}
+
+} // namespace quorvale

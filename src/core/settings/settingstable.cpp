@@ -1,0 +1,258 @@
+#include "settings/settingstable.h"
+
+#include "settings/scramble.h"
+#include "settings/settingsstore.h"
+
+#include <array>
+#include <limits>
+
+using namespace Qt::StringLiterals;
+
+namespace quorvale {
+
+namespace {
+
+constexpr qint64 kInt32Max = std::numeric_limits<qint32>::max();
+
+// The pacing values a run can use: their millisecond products must fit in 32 bits.
+constexpr qint64 kMaxDelaySeconds = kInt32Max / 1000;
+constexpr qint64 kMaxGroupDelayMinutes = kInt32Max / 60000;
+
+const std::array<StoredSetting, 12> kSettings{{
+    {.name = "EmailFrom"_L1, .key = &AppSettings::EmailFrom},
+    {.name = "SMPTServer"_L1, .key = &AppSettings::SMTPServer},
+    {.name = "AuthType"_L1,
+     .key = &AppSettings::AuthType,
+     .type = SettingType::Number,
+     .defaultNumber = 1,
+     .minimum = 0,
+     .maximum = 1,
+     .choice = true,
+     .rule = "The authentication type (AuthType) must be 0 for Simple or 1 for SSL."_L1},
+    {.name = "SSLport"_L1,
+     .key = &AppSettings::SSLport,
+     .type = SettingType::Port,
+     .minimum = 1,
+     .maximum = 65535,
+     .rule = "The SSL port (SSLport) must be empty or a whole number from %1 to %2."_L1},
+    {.name = "UserName"_L1, .key = &AppSettings::UserName},
+    {.name = "PW"_L1, .key = &AppSettings::Password, .type = SettingType::Password},
+    {.name = "SubjectLine"_L1, .key = &AppSettings::SubjectLine, .defaultText = "Subject Line Text"_L1},
+    {.name = "CSVpath"_L1, .key = &AppSettings::CSVpath},
+    {.name = "EnableSchedule"_L1,
+     .key = &AppSettings::EnableSchedule,
+     .type = SettingType::Number,
+     .defaultNumber = 0,
+     .minimum = 0,
+     .maximum = 1,
+     .choice = true,
+     .rule = "Email scheduling (EnableSchedule) must be 0 for off or 1 for on."_L1},
+    {.name = "DelayBetweenSends"_L1,
+     .key = &AppSettings::DelayBetweenSends,
+     .type = SettingType::Number,
+     .defaultNumber = 1,
+     .minimum = 0,
+     .maximum = kMaxDelaySeconds,
+     .rule = "The delay between email sends must be a whole number of seconds from %1 to %2."_L1},
+    {.name = "GroupDelay"_L1,
+     .key = &AppSettings::GroupDelay,
+     .type = SettingType::Number,
+     .defaultNumber = 5,
+     .minimum = 0,
+     .maximum = kMaxGroupDelayMinutes,
+     .rule = "The delay between email groups must be a whole number of minutes from %1 to %2."_L1},
+    {.name = "GroupSize"_L1,
+     .key = &AppSettings::GroupSize,
+     .type = SettingType::Number,
+     .defaultNumber = 100,
+     .minimum = 0,
+     .maximum = kInt32Max,
+     .rule = "The email group size must be a whole number from %1 to %2."_L1},
+}};
+
+void setError(QString *error, const QString &message)
+{
+    if (error)
+        *error = message;
+}
+
+bool isOneOf(QLatin1StringView words, const QString &text)
+{
+    for (const auto word : QLatin1StringView(words).tokenize(u' ', Qt::SkipEmptyParts)) {
+        if (text == word)
+            return true;
+    }
+    return false;
+}
+
+/// The whole numbers the field of a number setting can hold.
+std::pair<qint64, qint64> fieldRange(const StoredSetting &setting)
+{
+    if (setting.key.int16)
+        return {std::numeric_limits<qint16>::min(), std::numeric_limits<qint16>::max()};
+    return {std::numeric_limits<qint32>::min(), kInt32Max};
+}
+
+} // namespace
+
+void setSettingText(AppSettings &settings, const StoredSetting &setting, const QString &text)
+{
+    // A number that does not read, or a choice that is none of its values, gives the default.
+    if (setting.key.text) {
+        const bool known = !setting.choice || isOneOf(setting.words, text);
+        settings.*setting.key.text = known ? text : QString(setting.defaultText);
+        return;
+    }
+    const auto [fieldMin, fieldMax] = fieldRange(setting);
+    const qint64 min = setting.choice ? setting.minimum : fieldMin;
+    const qint64 max = setting.choice ? setting.maximum : fieldMax;
+    const qint64 value = toWholeNumber(text, min, max).value_or(setting.defaultNumber);
+    if (setting.key.int16)
+        settings.*setting.key.int16 = qint16(value);
+    else
+        settings.*setting.key.int32 = qint32(value);
+}
+
+std::span<const StoredSetting> settingsTable()
+{
+    return kSettings;
+}
+
+const StoredSetting *findStoredSetting(QStringView name)
+{
+    for (const StoredSetting &setting : kSettings) {
+        if (name.compare(setting.name, Qt::CaseInsensitive) == 0)
+            return &setting;
+    }
+    return nullptr;
+}
+
+const StoredSetting &storedSetting(SettingKey key)
+{
+    for (const StoredSetting &setting : kSettings) {
+        if (setting.key == key)
+            return setting;
+    }
+    qFatal("A setting without a row in the settings table");
+}
+
+QString settingText(const AppSettings &settings, const StoredSetting &setting)
+{
+    if (setting.key.text)
+        return settings.*setting.key.text;
+    if (setting.key.int16)
+        return QString::number(settings.*setting.key.int16);
+    return QString::number(settings.*setting.key.int32);
+}
+
+QString settingTextProblem(const StoredSetting &setting, const QString &text)
+{
+    const auto refused = [&setting] {
+        QString rule = setting.rule;
+        return rule.contains("%1"_L1) ? rule.arg(setting.minimum).arg(setting.maximum) : rule;
+    };
+    switch (setting.type) {
+    case SettingType::Text:
+        return !setting.choice || isOneOf(setting.words, text) ? QString() : refused();
+    case SettingType::Password:
+        if (isStorablePassword(text))
+            return QString();
+        return u"This password cannot be stored. Use at least 2 characters, start with two plain "
+               "letters, digits or symbols (ASCII) and use only Western European (Latin-1) "
+               "characters other than \u00FE and \u00FF."_s;
+    case SettingType::Port:
+        return text.isEmpty() || smtpPortNumber(text) ? QString() : refused();
+    case SettingType::Number:
+        return toWholeNumber(text, setting.minimum, setting.maximum) ? QString() : refused();
+    }
+    return QString();
+}
+
+std::optional<qint32> smtpPortNumber(const QString &text)
+{
+    bool ok = false;
+    const int port = text.trimmed().toInt(&ok);
+    if (!ok || port < 1 || port > 65535)
+        return std::nullopt;
+    return port;
+}
+
+void loadSetting(const SettingsStore &store, const StoredSetting &setting, AppSettings &settings)
+{
+    const QVariant stored = store.RegReadValue(setting.name, ValueKind::Text, QVariant());
+    switch (setting.type) {
+    case SettingType::Password:
+        settings.*setting.key.text = ScrambleText(false, stored.toString(), false);
+        return;
+    case SettingType::Text:
+    case SettingType::Port:
+        if (!stored.isValid()) {
+            settings.*setting.key.text = setting.defaultText;
+            return;
+        }
+        break;
+    case SettingType::Number:
+        break;
+    }
+    setSettingText(settings, setting, stored.toString()); // nothing stored reads as the default
+}
+
+void LoadSettings(const SettingsStore &store, AppSettings &settings)
+{
+    for (const StoredSetting &setting : kSettings)
+        loadSetting(store, setting, settings);
+}
+
+bool saveSetting(SettingsStore &store, SettingKey key, const QString &text, QString *error)
+{
+    const StoredSetting &setting = storedSetting(key);
+    if (const QString problem = settingTextProblem(setting, text); !problem.isEmpty()) {
+        setError(error, problem);
+        return false;
+    }
+    const QString stored = setting.type == SettingType::Password ? ScrambleText(false, text, true) : text;
+    return store.RegWriteValue(setting.name, ValueKind::Text, stored, error);
+}
+
+bool saveSettings(SettingsStore &store, const QList<SettingEdit> &edits, AppSettings &settings, QString *error,
+                  qsizetype *refused)
+{
+    if (refused)
+        *refused = -1;
+    // Everything is checked before the first value is written, so nothing is half-saved.
+    for (qsizetype i = 0; i < edits.size(); ++i) {
+        const QString problem = settingTextProblem(storedSetting(edits[i].key), edits[i].text);
+        if (!problem.isEmpty()) {
+            setError(error, problem);
+            if (refused)
+                *refused = i;
+            return false;
+        }
+    }
+    AppSettings saved = settings;
+    for (const SettingEdit &edit : edits) {
+        if (!saveSetting(store, edit.key, edit.text, error))
+            return false;
+        setSettingText(saved, storedSetting(edit.key), edit.text);
+    }
+    settings = saved;
+    return true;
+}
+
+QList<SettingKey> missingMailServerSettings(const AppSettings &settings)
+{
+    QList<SettingKey> missing;
+    for (const SettingKey key : {SettingKey(&AppSettings::SMTPServer), SettingKey(&AppSettings::SSLport),
+                                 SettingKey(&AppSettings::UserName), SettingKey(&AppSettings::Password)}) {
+        if ((settings.*key.text).isEmpty())
+            missing.append(key);
+    }
+    return missing;
+}
+
+bool isMailServerComplete(const AppSettings &settings)
+{
+    return missingMailServerSettings(settings).isEmpty();
+}
+
+} // namespace quorvale

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QString>
+
+namespace quorvale {
+
+class Clock;
+class Mailer;
+class Printer;
+class SettingsStore;
+class UserDialogs;
+
+/// What the windows talk to. The application's start builds the real ones (guiapp.cpp), tests
+/// and the benchmark pass fakes; windows never make their own. Each must outlive the windows.
+struct AppServices
+{
+    SettingsStore &store;
+    Mailer &mailer; ///< one send in flight at a time is the mailer's own rule
+    Printer &printer;
+    Clock &clock;
+    UserDialogs &dialogs;
+    QString dataFolder; ///< holds the body file and the run journals
+    QString helpFolder; ///< the HTML help; empty: there is none
+};
+
+} // namespace quorvale

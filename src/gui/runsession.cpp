@@ -1,0 +1,111 @@
+#include "gui/runsession.h"
+
+#include "gui/runbridge.h"
+#include "gui/settingsholder.h"
+#include "gui/userdialogs.h"
+
+using namespace Qt::StringLiterals;
+
+namespace quorvale {
+
+RunSession::RunSession(const AppServices &services, SettingsHolder &settings, QWidget *dialogParent)
+    : m_services(services), m_settings(settings), m_dialogParent(dialogParent), m_bridge(new RunBridge(this))
+{
+    connect(m_bridge, &RunBridge::linesLogged, this, &RunSession::showLines);
+    connect(m_bridge, &RunBridge::emailProgressChanged, this, &RunSession::emailProgressChanged);
+    connect(m_bridge, &RunBridge::printProgressChanged, this, &RunSession::printProgressChanged);
+    // A run that is winding down keeps Start disabled until its last line is shown.
+    connect(m_bridge, &RunBridge::runningStateChanged, this,
+            [this](bool running) { Q_EMIT runningChanged(running || m_active); });
+}
+
+RunSession::~RunSession()
+{
+    shutDown();
+}
+
+bool RunSession::start(const RunRequest &request)
+{
+    if (m_active || m_closing)
+        return false;
+    m_prompter = std::make_unique<DialogPrompter>(m_services.dialogs, m_dialogParent);
+    m_run = std::make_unique<BatchRun>(RunDependencies{m_services.store, *m_bridge, *m_prompter, m_services.mailer,
+                                                       m_services.printer, m_services.clock, m_control, m_bridge,
+                                                       [this] { return m_settings.get(); }});
+    // The box keeps its old lines when a check stops the run before its first line.
+    m_clearOnNextLine = true;
+    const bool go = m_run->prepare(request);
+    m_bridge->flush();
+    m_clearOnNextLine = false;
+    if (!go) {
+        if (m_prompter->answeredNo())
+            Q_EMIT statusCleared();
+        m_run.reset();
+        Q_EMIT runningChanged(false);
+        return false;
+    }
+    m_active = true;
+    Q_EMIT runningChanged(true);
+    BatchRun *run = m_run.get();
+    m_worker.start(
+        u"Quorvale run"_s, [run] { run->execute(); },
+        [this] {
+            m_run.reset();
+            finishOnceShown();
+        });
+    return true;
+}
+
+void RunSession::abort()
+{
+    m_control.abort().request();
+}
+
+void RunSession::setAttachmentMode(AttachmentMode mode)
+{
+    m_control.setAttachmentMode(mode);
+}
+
+void RunSession::setCommonAttachmentPath(const QString &path)
+{
+    m_control.setCommonAttachmentPath(path);
+}
+
+void RunSession::showLines(const QStringList &lines)
+{
+    if (m_clearOnNextLine) {
+        m_clearOnNextLine = false;
+        Q_EMIT statusCleared();
+    }
+    Q_EMIT linesLogged(lines);
+}
+
+void RunSession::finishOnceShown()
+{
+    // The worker may have logged faster than the window shows; the run is over for the user
+    // (Start enabled again) once its last line was handed on.
+    if (m_closing)
+        return;
+    if (m_bridge->hasPendingLines()) {
+        QMetaObject::invokeMethod(this, &RunSession::finishOnceShown, Qt::QueuedConnection);
+        return;
+    }
+    m_bridge->flush();
+    m_active = false;
+    Q_EMIT runningChanged(false);
+    Q_EMIT finished();
+}
+
+void RunSession::shutDown()
+{
+    if (m_closing)
+        return;
+    m_closing = true;
+    m_bridge->discard();
+    m_control.abort().request();
+    m_worker.wait();
+    m_run.reset();
+    m_active = false;
+}
+
+} // namespace quorvale

@@ -1,0 +1,76 @@
+#pragma once
+
+#include "gui/appservices.h"
+#include "gui/workerthread.h"
+#include "run/batchrun.h"
+
+#include <QObject>
+#include <QStringList>
+
+#include <memory>
+
+class QWidget;
+
+namespace quorvale {
+
+class DialogPrompter;
+class RunBridge;
+class SettingsHolder;
+
+/// The window's batch runs, one at a time: a run's preparation (checks, counts, the questions) on
+/// the UI thread, its passes on a worker thread, and what it reports handed on as signals in the
+/// order it happened. Owns the run, its thread, the bridge that carries its reports and the
+/// prompter that asks its questions over `dialogParent`.
+class RunSession final : public QObject
+{
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(RunSession)
+
+public:
+    RunSession(const AppServices &services, SettingsHolder &settings, QWidget *dialogParent);
+    ~RunSession() override;
+
+    /// Starts a run of `request` with the attachment mode and common path set last. True when it
+    /// goes on on its worker thread; false when a check, the list or the user stopped it.
+    bool start(const RunRequest &request);
+    /// Asks the run to stop at its next check point.
+    void abort();
+    /// What the run reads afresh for every client: the window may change it during a run.
+    void setAttachmentMode(AttachmentMode mode);
+    void setCommonAttachmentPath(const QString &path);
+    /// From start() until the run's last line was handed on.
+    bool isRunning() const { return m_active; }
+    /// Ends a run where it stands (the program is ending): its closing lines are dropped, the
+    /// pause or send it is in notices the abort within a slice, and its worker is waited for.
+    void shutDown();
+
+Q_SIGNALS:
+    /// The status box and the bars are to be emptied: a new run shows its first line, or the user
+    /// said No to it.
+    void statusCleared();
+    void linesLogged(const QStringList &lines);
+    void emailProgressChanged(int percent);
+    void printProgressChanged(int value, int maximum);
+    /// True while a run is going or winding down: Start disabled, Abort enabled.
+    void runningChanged(bool running);
+    /// A run has ended and its last line was handed on.
+    void finished();
+
+private:
+    void showLines(const QStringList &lines);
+    void finishOnceShown();
+
+    const AppServices m_services;
+    SettingsHolder &m_settings;
+    QWidget *m_dialogParent;
+    RunControl m_control;
+    RunBridge *m_bridge;
+    std::unique_ptr<DialogPrompter> m_prompter;
+    std::unique_ptr<BatchRun> m_run;
+    WorkerThread m_worker{this};
+    bool m_active = false;
+    bool m_clearOnNextLine = false;
+    bool m_closing = false;
+};
+
+} // namespace quorvale
