@@ -603,7 +603,7 @@ private Q_SLOTS:
 
         const Result show = quorvale({u"config"_s, u"show"_s});
         QCOMPARE(show.exitCode, 0);
-        QCOMPARE(show.out.size(), 12);
+        QCOMPARE(show.out.size(), 13);
         QVERIFY(show.out.contains(u"SMPTServer=mail.example.org"_s));
         QVERIFY(show.out.contains(u"GroupDelay=15"_s));
         QVERIFY(show.out.contains(u"PW=********"_s));
@@ -752,11 +752,11 @@ private Q_SLOTS:
         QVERIFY(r.out.isEmpty());
     }
 
-    void checkTakesRunsMessageOptionsAndIgnoresThem()
+    void checkTakesRunsMessageOptionsAndIgnoresYes()
     {
         writeFile(u"list.csv"_s, "1,a@example.org\r\n");
         const Result r = quorvale({u"check"_s, u"--csv"_s, path(u"list.csv"_s), u"--subject"_s, u"s"_s, u"--body"_s,
-                                   u"b"_s, u"--body-file"_s, u"/nonexistent"_s, u"-y"_s, u"--yes"_s});
+                                   u"b"_s, u"-y"_s, u"--yes"_s});
         QCOMPARE(r.exitCode, 0);
         QVERIFY2(r.out.contains(u"  1\t1\ta@example.org\tSend"_s), qPrintable(r.out.join(u'|')));
     }
