@@ -187,7 +187,17 @@ bool MessageTemplate::usesEmptyField(const ClientList &clients, qsizetype row) c
 
 QStringList MessageTemplate::emptyPlaceholders(const ClientList &clients, qsizetype row) const
 {
-    return joinedOnce(subject.emptyPlaceholders(clients, row), body.emptyPlaceholders(clients, row));
+    QStringList placeholders;
+    QList<qsizetype> columns;
+    for (const FieldTemplate *text : {&subject, &body}) {
+        for (const FieldTemplate::Piece &field : text->m_fields) {
+            if (!columns.contains(field.column) && clients.isFieldBlank(row, field.column)) {
+                columns.append(field.column);
+                placeholders.append(text->written(field));
+            }
+        }
+    }
+    return placeholders;
 }
 
 QString unknownPlaceholderMessage(const QString &placeholder)

@@ -48,6 +48,7 @@ public:
     QString fill(const ClientList &clients, qsizetype row) const;
 
 private:
+    friend struct MessageTemplate;
     // A run of m_text to copy (literal text, the text inside a quoted placeholder), or a
     // placeholder as written with the field it stands for (column >= 0) or none.
     struct Piece
@@ -78,7 +79,8 @@ struct MessageTemplate
     QStringList unknownPlaceholders() const;
     /// Whether the subject or the body uses a field that is empty or blank on row `row`.
     bool usesEmptyField(const ClientList &clients, qsizetype row) const;
-    /// The subject's placeholders with an empty field on row `row`, then the body's, each once.
+    /// The subject's placeholders with an empty field on row `row`, then the body's, one per field
+    /// as first written.
     QStringList emptyPlaceholders(const ClientList &clients, qsizetype row) const;
 
     FieldTemplate subject;
