@@ -430,6 +430,18 @@ bool readRunBody(const Options &options, const AppSettings &settings, QString &b
     return true;
 }
 
+/// The message of --subject, --body and --body-file, or the saved one. False with the exit status
+/// in `status` when the body cannot be read or both body options were given.
+bool readMessage(const Options &options, const AppSettings &settings, QString *subject, QString *body, int *status)
+{
+    if (options.has("--body"_L1) && options.has("--body-file"_L1)) {
+        *status = usageError(u"give either --body or --body-file, not both"_s);
+        return false;
+    }
+    *subject = options.value("--subject"_L1).value_or(settings.SubjectLine);
+    return readRunBody(options, settings, *body, status);
+}
+
 int exitStatusOf(const BatchRun &run)
 {
     switch (run.outcome()) {
@@ -463,9 +475,8 @@ int runCommand(const QStringList &args)
 
     const std::unique_ptr<SettingsStore> store = openSettingsStore();
     const AppSettings settings = loadSettings(*store);
-    request.subject = options.value("--subject"_L1).value_or(settings.SubjectLine);
     int status = NotStarted;
-    if (!readRunBody(options, settings, request.body, &status))
+    if (!readMessage(options, settings, &request.subject, &request.body, &status))
         return status;
 
     warnAboutLoginInClear(settings);
@@ -500,16 +511,11 @@ int checkCommand(const QStringList &args)
     request.header = options.has("--header"_L1);
     if (request.csvPath.isEmpty())
         return usageError(u"check needs --csv FILE, the client CSV file"_s);
-    if (options.has("--body"_L1) && options.has("--body-file"_L1))
-        return usageError(u"give either --body or --body-file, not both"_s);
     if (!readAttachmentOptions(options, &request.mode, &request.commonPath, &error))
         return usageError(error);
     // The message as a run would send it, for the fields of each client's line it uses.
-    const std::unique_ptr<SettingsStore> store = openSettingsStore();
-    const AppSettings settings = loadSettings(*store);
-    request.subject = options.value("--subject"_L1).value_or(settings.SubjectLine);
     int status = NotStarted;
-    if (!readRunBody(options, settings, request.body, &status))
+    if (!readMessage(options, loadSettings(*openSettingsStore()), &request.subject, &request.body, &status))
         return status;
 
     platform::ignoreBrokenPipe();
@@ -572,19 +578,15 @@ int previewCommand(const QStringList &args)
         return usageError(u"preview needs --csv FILE, the client CSV file"_s);
     if (!clientId && !lineText)
         return usageError(u"preview needs --client ID or --line N, the client whose message to show"_s);
-    if (options.has("--body"_L1) && options.has("--body-file"_L1))
-        return usageError(u"give either --body or --body-file, not both"_s);
     bool lineIsNumber = false;
     const qint64 line = lineText ? lineText->toLongLong(&lineIsNumber) : 0;
     if (lineText && (!lineIsNumber || line < 1))
         return usageError(u"--line must be a line number from 1 up, not "_s + *lineText);
 
-    const std::unique_ptr<SettingsStore> store = openSettingsStore();
-    const AppSettings settings = loadSettings(*store);
-    request.subject = options.value("--subject"_L1).value_or(settings.SubjectLine);
+    const AppSettings settings = loadSettings(*openSettingsStore());
     request.sender = settings.EmailFrom;
     int status = NotStarted;
-    if (!readRunBody(options, settings, request.body, &status))
+    if (!readMessage(options, settings, &request.subject, &request.body, &status))
         return status;
 
     platform::ignoreBrokenPipe();

@@ -2,6 +2,7 @@
 
 #include "gui/settingsholder.h"
 #include "gui/userdialogs.h"
+#include "gui/widgetfactory.h"
 #include "settings/settingstable.h"
 
 #include <QFormLayout>
@@ -20,16 +21,15 @@ namespace {
 
 QLineEdit *shownLine(const QString &name, QWidget *parent)
 {
-    auto *line = new QLineEdit(parent);
-    line->setObjectName(name);
+    QLineEdit *line = makeLineEdit(name, QString(), parent);
     line->setReadOnly(true);
     return line;
 }
 
+// Return in the search box finds a client; it must not press a button as well.
 QPushButton *button(const QString &name, const QString &text, QWidget *parent)
 {
-    auto *b = new QPushButton(text, parent);
-    b->setObjectName(name);
+    QPushButton *b = makeButton(name, text, QString(), parent);
     b->setAutoDefault(false);
     return b;
 }

@@ -773,7 +773,6 @@ bool BatchRun::noDocument(qsizetype index, const ClientDocument &document, bool 
 bool BatchRun::send(qsizetype index, const MailMessage &message)
 {
     const QString address = m_clients.EmailAddress(index);
-
     RunObserver *observer = m_deps.observer;
     const AbortRequest &abort = m_deps.control.abort();
     SendCallbacks callbacks;
