@@ -12,6 +12,10 @@
 #include <QSignalSpy>
 #include <QTableView>
 
+#include <atomic>
+#include <chrono>
+#include <thread>
+
 using namespace quorvale;
 using namespace quorvale::test;
 using namespace Qt::StringLiterals;
@@ -124,6 +128,20 @@ private Q_SLOTS:
         QCOMPARE(sent.first().BodyText, u"Dear Bert,\r\nyour April invoice."_s);
         // A test: no run, no journal.
         QVERIFY(QDir(runJournalFolder(f.dataFolder())).entryList(QDir::Files).isEmpty());
+
+        // While a run goes on, the mail server is the run's: Send to me waits until it is over.
+        std::atomic<bool> release{false};
+        f.mailer.onSend = [&release](const MailMessage &) {
+            for (int i = 0; i < 1000 && !release; ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        };
+        FIND_CONTROLS(MainControls, ui, f.window);
+        QSignalSpy finished(&w, &MainWindow::runFinished);
+        QTest::mouseClick(ui.cmdStart, Qt::LeftButton);
+        QTRY_VERIFY(!cmdSendToMe->isEnabled());
+        release = true;
+        QVERIFY(finished.wait(10000));
+        QVERIFY(cmdSendToMe->isEnabled());
     }
 
     void checkRowOpensItsPreview()
