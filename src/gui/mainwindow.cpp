@@ -85,11 +85,14 @@ MainWindow::MainWindow(const AppServices &services, QWidget *parent) : QMainWind
 MainWindow::~MainWindow()
 {
     stopEverything();
+    // The session is no child of the window: it goes here, while what it uses is still there.
+    delete m_session;
+    m_session = nullptr;
 }
 
 bool MainWindow::isRunning() const
 {
-    return m_session->isRunning();
+    return m_session && m_session->isRunning();
 }
 
 void MainWindow::buildUi()
