@@ -711,7 +711,7 @@ private Q_SLOTS:
 
     void usageErrorsOfRunAndCheck_data()
     {
-        // run and check read one table of options: what each takes, and what each refuses.
+        // run, check and preview read one table of options: what each takes, and what each refuses.
         QTest::addColumn<QString>("args");
         QTest::addColumn<QString>("message");
         const auto row = [](const char *args, const char *message) {
@@ -741,6 +741,14 @@ private Q_SLOTS:
         row("check --csv x.csv --yes=1", "--yes takes no value");
         row("check --csv x.csv --mode client --attachment a.pdf", "--attachment is only used with --mode common");
         row("check --csv x.csv --mode some", "--mode must be none, common or client, not some");
+        row("preview --client 1", "preview needs --csv FILE, the client CSV file");
+        row("preview --csv x.csv", "preview needs --client ID or --line N, the client whose message to show");
+        row("preview --csv x.csv --client 1 --line 2", "give either --client or --line, not both");
+        row("preview --csv x.csv --line 0", "--line must be a line number from 1 up, not 0");
+        row("preview --csv x.csv --client 1 --yes", "unknown option for preview: --yes");
+        row("preview --csv x.csv --client 1 --body b --body-file f", "give either --body or --body-file, not both");
+        row("run --csv x.csv --client 1", "unknown option for run: --client");
+        row("check --csv x.csv --allow-empty-fields", "unknown option for check: --allow-empty-fields");
     }
     void usageErrorsOfRunAndCheck()
     {
