@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Saves a PNG screenshot of every Quorvale window into OUTDIR: the main window idle and in the
-# middle of a run, the setup dialog, the test e-mail dialog and the about box. Runs the windows
-# on a virtual X display (Xvfb) with made-up clients, so nothing is sent and no setting of yours
-# is touched. Usage: scripts/screenshots.sh OUTDIR
+# middle of a run, the setup dialog, the test e-mail dialog, the about box and the preview of a
+# client's message. Runs the windows on a virtual X display (Xvfb) with made-up clients, so
+# nothing is sent and no setting of yours is touched. Usage: scripts/screenshots.sh OUTDIR
 set -euo pipefail
 if [ $# -ne 1 ]; then
     echo "usage: $0 OUTDIR" >&2

@@ -7,6 +7,7 @@
 #include "platform/process.h"
 #include "run/batchrun.h"
 #include "run/clock.h"
+#include "run/messagepreview.h"
 #include "run/printer.h"
 #include "run/prompter.h"
 #include "run/statuslog.h"
@@ -47,6 +48,7 @@ const char kHelp[] = R"(Usage:
   quorvale                      open the main window
   quorvale run --csv FILE [options]
   quorvale check --csv FILE [options] [--save FILE]
+  quorvale preview --csv FILE [options] (--client ID | --line N) [--send-to ADDRESS]
   quorvale test-email ADDRESS
   quorvale config show | get NAME | set NAME VALUE
   quorvale --help | -h | help | --version
@@ -54,6 +56,7 @@ const char kHelp[] = R"(Usage:
 run: sends one message to every client in the client CSV file (client id, e-mail address),
 using the mail server and pacing settings saved by the Setup dialog (see "config").
   --csv FILE          the client CSV file (required); client documents are looked up in its folder
+  --header            the first line of the client CSV file holds column names: it is no client
   --subject TEXT      subject line (default: the saved subject line)
   --body TEXT         message body (default: the saved body)
   --body-file FILE    read the message body from FILE (UTF-8)
@@ -68,6 +71,8 @@ using the mail server and pacing settings saved by the Setup dialog (see "config
   --print             print the document of each client without an e-mail address
   --yes, -y           start without asking for confirmation (otherwise the question is answered
                       on standard input: y or yes starts the run)
+  --allow-empty-fields  send to clients whose line has an empty field that the message uses;
+                      without it the run asks, and with --yes it starts nothing (exit status 2)
   --resume            when an earlier run of the same mailing (client file, subject, body, mode and
                       common attachment) did not finish, skip the clients it already sent to without
                       asking; clients whose message may or may not have arrived (the connection broke
@@ -79,6 +84,15 @@ using the mail server and pacing settings saved by the Setup dialog (see "config
                       not have arrived
   With --yes and neither --resume nor --no-resume, a run of a mailing whose earlier run did not
   finish starts nothing (exit status 2): it never skips or resends without being told.
+  Fields: the subject and the body may hold fields of each client's line, filled in for every
+  client: {{id}} the client id, {{email}} the address, {{3}}, {{4}}, ... the third, fourth, ...
+  field, and with --header {{Name}} the column whose first line says Name (letter case and
+  blanks around it aside). {{"{{"}} writes a literal "{{". For example, with the line
+  42,ann@example.com,Ann Smith,March and --subject "Invoice {{4}}" --body "Dear {{3}}, ..." the
+  client gets "Invoice March" and "Dear Ann Smith, ...". A field that no column of the file has
+  stops the run before its question (exit status 2); clients whose field is empty are counted
+  and the run asks whether to send to them (see --allow-empty-fields). A value is inserted as
+  text; one holding a line break cannot go in the subject: that client's send fails.
   Every run keeps a journal of what it sent, in $XDG_DATA_HOME/Quorvale/runs/; a journal that
   does not read cleanly stops the run (exit status 2) until it is mended or --no-resume is given.
   Only one run goes at a time: another one, from the window or the command line, is refused
@@ -96,12 +110,28 @@ look: several documents for one client, a document that names more than one clie
 or prints neither), the same address or client id on more than one line, an address that is not
 valid, a missing common attachment; links in the folder that are no document are listed. Flagged
 rows start with "!". Sends and prints nothing and saves no setting.
-  --csv, --mode, --attachment, --print   as for run (--subject, --body, --body-file, --yes are ignored)
+  --csv, --header, --mode, --attachment, --print   as for run (--yes is ignored)
+  --subject, --body, --body-file   the message as for run: a client whose line has an empty field
+                      that the message uses is flagged, a field that no column has is reported
   --save FILE         also save the table as a CSV file (UTF-8, with a header line; a field that
                       would start a spreadsheet formula is led by "'"; a link named FILE is
                       replaced, not written through)
   Exit status: 0 nothing flagged; 1 flags or problems found; 2 the list could not be read, the
   table could not be saved, or bad usage.
+
+preview: shows the message one client would get from "run" with the same options, exactly as it
+would be sent: "From: ", "To: " and "Subject: " lines, an empty line, the body, and "Attachment: "
+with the file name and size in bytes, "Attachment: none", or why the client's document is not
+sent (no document found, several documents, a document naming another client). Sends nothing
+and saves no setting.
+  --csv, --header, --mode, --attachment, --subject, --body, --body-file   as for run
+  --client ID         the client with this client id (the first line that has it)
+  --line N            the client on line N of the client CSV file
+  --send-to ADDRESS   send that client's message (fields filled, its document attached) to
+                      ADDRESS instead of showing it, and print "Sent to " and the address. A test:
+                      no run journal records it
+  Exit status: 0 shown or sent; 1 the send failed; 2 the client is not in the list, the list
+  cannot be read, the message uses a field that no column has, or bad usage.
 
 test-email ADDRESS: sends one test message to ADDRESS with the saved mail server settings.
 
@@ -111,7 +141,8 @@ config: the saved settings.
   set NAME VALUE      saves one setting; VALUE "-" reads it from standard input
                       (use "-" for the password, so that it stays out of the shell history)
   NAME is one of: EmailFrom, SMPTServer (also accepted as SMTPServer), AuthType (0 Simple, 1 SSL),
-  SSLport, UserName, PW, SubjectLine, CSVpath, EnableSchedule (0 or 1), DelayBetweenSends
+  SSLport, UserName, PW, SubjectLine, CSVpath, CSVHeader (0 or 1: the first line of the client
+  file holds column names), EnableSchedule (0 or 1), DelayBetweenSends
   (seconds), GroupDelay (minutes), GroupSize (clients).
 
 Settings are kept in $XDG_CONFIG_HOME/Quorvale/Quorvale.ini, the body in
@@ -217,6 +248,7 @@ enum Command : unsigned
 {
     Run = 1u << 0,
     Check = 1u << 1,
+    Preview = 1u << 2,
 };
 
 /// One option: its name (and short form), whether a value follows it, the commands that take it
@@ -226,26 +258,31 @@ struct Option
     QLatin1StringView name;
     QLatin1StringView alias = {};
     bool takesValue = false;
-    unsigned commands = Run | Check;
+    unsigned commands = Run | Check | Preview;
     QLatin1StringView excludes = {};
 };
 
-/// The one table of the options of run and check, so that they cannot drift apart. Check takes
-/// run's message options and --yes, and ignores them.
-constexpr std::array<Option, 13> kOptions{{
+/// The one table of the options of run, check and preview, so that they cannot drift apart. Check
+/// takes run's --yes and ignores it.
+constexpr std::array<Option, 18> kOptions{{
     {.name = "--csv"_L1, .takesValue = true},
+    {.name = "--header"_L1},
     {.name = "--subject"_L1, .takesValue = true},
     {.name = "--body"_L1, .takesValue = true},
     {.name = "--body-file"_L1, .takesValue = true},
     {.name = "--mode"_L1, .takesValue = true},
     {.name = "--attachment"_L1, .takesValue = true},
     {.name = "--save"_L1, .takesValue = true, .commands = Check},
-    {.name = "--print"_L1},
-    {.name = "--yes"_L1, .alias = "-y"_L1},
+    {.name = "--print"_L1, .commands = Run | Check},
+    {.name = "--yes"_L1, .alias = "-y"_L1, .commands = Run | Check},
+    {.name = "--allow-empty-fields"_L1, .commands = Run},
     {.name = "--resume"_L1, .commands = Run, .excludes = "--no-resume"_L1},
     {.name = "--no-resume"_L1, .commands = Run, .excludes = "--resume"_L1},
     {.name = "--include-unknown"_L1, .commands = Run},
     {.name = "--retry-failed"_L1, .commands = Run},
+    {.name = "--client"_L1, .takesValue = true, .commands = Preview, .excludes = "--line"_L1},
+    {.name = "--line"_L1, .takesValue = true, .commands = Preview, .excludes = "--client"_L1},
+    {.name = "--send-to"_L1, .takesValue = true, .commands = Preview},
 }};
 
 /// The options given to one command, by name ("--csv"): the value of each valued one (the last
@@ -267,6 +304,13 @@ public:
             const auto option = std::find_if(kOptions.cbegin(), kOptions.cend(), [&name, command](const Option &o) {
                 return (o.commands & command) && (name == o.name || (!o.alias.isEmpty() && name == o.alias));
             });
+            if (option != kOptions.cend() && !option->excludes.isEmpty() && has(option->excludes)) {
+                // Named in the order of the table.
+                const auto other = std::find_if(kOptions.cbegin(), kOptions.cend(),
+                                                [option](const Option &o) { return o.name == option->excludes; });
+                const auto [first, second] = std::minmax(option, other);
+                return fail(error, u"give either %1 or %2, not both"_s.arg(first->name, second->name));
+            }
             if (option != kOptions.cend() && option->takesValue) {
                 if (!value && i + 1 < args.size())
                     value = args.at(++i);
@@ -279,13 +323,6 @@ public:
                 return fail(error, name + u" takes no value"_s);
             if (option == kOptions.cend())
                 return fail(error, u"unknown option for "_s + commandName + u": "_s + name);
-            if (!option->excludes.isEmpty() && m_flags.contains(option->excludes)) {
-                // Named in the order of the table.
-                const auto other = std::find_if(kOptions.cbegin(), kOptions.cend(),
-                                                [option](const Option &o) { return o.name == option->excludes; });
-                const auto [first, second] = std::minmax(option, other);
-                return fail(error, u"give either %1 or %2, not both"_s.arg(first->name, second->name));
-            }
             m_flags.insert(option->name);
         }
         return true;
@@ -337,6 +374,7 @@ bool readRunOptions(const Options &options, RunRequest &request, QString *error)
     request.print = options.has("--print"_L1);
     request.includeUnknown = options.has("--include-unknown"_L1);
     request.retryFailed = options.has("--retry-failed"_L1);
+    request.header = options.has("--header"_L1);
     const bool resume = options.has("--resume"_L1);
     const bool noResume = options.has("--no-resume"_L1);
     if (request.csvPath.isEmpty())
@@ -355,6 +393,10 @@ bool readRunOptions(const Options &options, RunRequest &request, QString *error)
                      : noResume ? ResumeChoice::StartAfresh
                      : options.has("--yes"_L1) ? ResumeChoice::Refuse
                                               : ResumeChoice::Ask;
+    // Nor is sending messages with a hole where a field of the client's line was meant to be.
+    request.emptyFields = options.has("--allow-empty-fields"_L1) ? EmptyFieldChoice::Send
+                          : options.has("--yes"_L1)             ? EmptyFieldChoice::Refuse
+                                                                : EmptyFieldChoice::Ask;
     return true;
 }
 
@@ -386,6 +428,18 @@ bool readRunBody(const Options &options, const AppSettings &settings, QString &b
     body.replace(u"\r\n"_s, u"\n"_s);
     body.replace(u'\n', u"\r\n"_s);
     return true;
+}
+
+/// The message of --subject, --body and --body-file, or the saved one. False with the exit status
+/// in `status` when the body cannot be read or both body options were given.
+bool readMessage(const Options &options, const AppSettings &settings, QString *subject, QString *body, int *status)
+{
+    if (options.has("--body"_L1) && options.has("--body-file"_L1)) {
+        *status = usageError(u"give either --body or --body-file, not both"_s);
+        return false;
+    }
+    *subject = options.value("--subject"_L1).value_or(settings.SubjectLine);
+    return readRunBody(options, settings, *body, status);
 }
 
 int exitStatusOf(const BatchRun &run)
@@ -421,9 +475,8 @@ int runCommand(const QStringList &args)
 
     const std::unique_ptr<SettingsStore> store = openSettingsStore();
     const AppSettings settings = loadSettings(*store);
-    request.subject = options.value("--subject"_L1).value_or(settings.SubjectLine);
     int status = NotStarted;
-    if (!readRunBody(options, settings, request.body, &status))
+    if (!readMessage(options, settings, &request.subject, &request.body, &status))
         return status;
 
     warnAboutLoginInClear(settings);
@@ -455,10 +508,15 @@ int checkCommand(const QStringList &args)
         return usageError(error);
     request.csvPath = options.value("--csv"_L1).value_or(QString());
     request.print = options.has("--print"_L1);
+    request.header = options.has("--header"_L1);
     if (request.csvPath.isEmpty())
         return usageError(u"check needs --csv FILE, the client CSV file"_s);
     if (!readAttachmentOptions(options, &request.mode, &request.commonPath, &error))
         return usageError(error);
+    // The message as a run would send it, for the fields of each client's line it uses.
+    int status = NotStarted;
+    if (!readMessage(options, loadSettings(*openSettingsStore()), &request.subject, &request.body, &status))
+        return status;
 
     platform::ignoreBrokenPipe();
     const CheckReport report = checkClientList(request);
@@ -482,6 +540,81 @@ int checkCommand(const QStringList &args)
         }
     }
     return report.flaggedCount() > 0 || !report.problems.isEmpty() ? Failed : Ok;
+}
+
+// --- preview --------------------------------------------------------------------------------
+
+/// "Send to me": the client's message, to `address` instead of the client.
+int sendPreview(const MessagePreview &shown, const QString &address, const AppSettings &settings)
+{
+    if (!isMailServerComplete(settings)) {
+        writeErr(u"Your email server setup is not complete.\n"_s);
+        return NotStarted;
+    }
+    warnAboutLoginInClear(settings);
+    SmtpMailer mailer(settings.DataFolder);
+    const SendResult result = sendPreviewTo(mailer, shown, address, settings);
+    if (!result.sent()) {
+        writeErr(u"quorvale: not sent: "_s + result.errorText + u'\n');
+        return result.status == SendStatus::NotAttempted ? NotStarted : Failed;
+    }
+    writeOut(u"Sent to "_s + address.trimmed() + u'\n');
+    return Ok;
+}
+
+int previewCommand(const QStringList &args)
+{
+    Options options;
+    PreviewRequest request;
+    QString error;
+    if (!options.parse(args, Preview, u"preview"_s, &error) ||
+        !readAttachmentOptions(options, &request.mode, &request.commonPath, &error))
+        return usageError(error);
+    request.csvPath = options.value("--csv"_L1).value_or(QString());
+    request.header = options.has("--header"_L1);
+    const std::optional<QString> clientId = options.value("--client"_L1);
+    const std::optional<QString> lineText = options.value("--line"_L1);
+    if (request.csvPath.isEmpty())
+        return usageError(u"preview needs --csv FILE, the client CSV file"_s);
+    if (!clientId && !lineText)
+        return usageError(u"preview needs --client ID or --line N, the client whose message to show"_s);
+    bool lineIsNumber = false;
+    const qint64 line = lineText ? lineText->toLongLong(&lineIsNumber) : 0;
+    if (lineText && (!lineIsNumber || line < 1))
+        return usageError(u"--line must be a line number from 1 up, not "_s + *lineText);
+
+    const AppSettings settings = loadSettings(*openSettingsStore());
+    request.sender = settings.EmailFrom;
+    int status = NotStarted;
+    if (!readMessage(options, settings, &request.subject, &request.body, &status))
+        return status;
+
+    platform::ignoreBrokenPipe();
+    MailingPreview mailing;
+    if (!mailing.load(request, &error)) {
+        writeErr(error + u'\n');
+        return NotStarted;
+    }
+    const qsizetype row = clientId ? mailing.rowOfClient(*clientId) : mailing.rowOfLine(line);
+    if (row < 0) {
+        const QString which =
+            clientId ? u"no client with the ID \"%1\""_s.arg(*clientId) : u"no client on line %1"_s.arg(line);
+        writeErr(u"quorvale: "_s + which + u" in "_s + request.csvPath + u'\n');
+        return NotStarted;
+    }
+    const MessagePreview shown = mailing.preview(row);
+    if (const std::optional<QString> sendTo = options.value("--send-to"_L1))
+        return sendPreview(shown, *sendTo, settings);
+
+    QString body = shown.message.BodyText;
+    body.replace(u"\r\n"_s, u"\n"_s);
+    if (!body.isEmpty() && !body.endsWith(u'\n'))
+        body += u'\n';
+    writeOut(u"From: "_s + shown.message.EmailFrom + u"\nTo: "_s + shown.message.RecipientAddress + u"\nSubject: "_s +
+             shown.message.SubjectLine + u"\n\n"_s + body + u"Attachment: "_s + shown.attachmentText() + u'\n');
+    if (!shown.problem.isEmpty())
+        writeErr(u"quorvale: a run would not send this message: "_s + shown.problem + u'\n');
+    return Ok;
 }
 
 // --- test-email -----------------------------------------------------------------------------
@@ -614,6 +747,8 @@ int runCli(int argc, char **argv)
         return runCommand(args);
     if (command == "check"_L1)
         return checkCommand(args);
+    if (command == "preview"_L1)
+        return previewCommand(args);
     if (command == "test-email"_L1)
         return testEmailCommand(args);
     if (command == "config"_L1)

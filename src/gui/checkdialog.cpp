@@ -137,9 +137,12 @@ CheckDialog::CheckDialog(UserDialogs &dialogs, QWidget *parent) : QDialog(parent
 
     m_save = makeButton(u"cmdSaveCsv"_s, u"&Save as CSV..."_s, u"Save the table as a CSV file"_s, this);
     auto *close = makeButton(u"cmdCloseCheck"_s, u"&Close"_s, QString(), this);
+    auto *preview = makeButton(u"cmdPreviewRow"_s, u"&Preview Message..."_s,
+                               u"Show the selected client's message as it would be sent (or double-click a row)"_s, this);
     auto *buttons = new QHBoxLayout;
     buttons->addWidget(m_flaggedOnly);
     buttons->addStretch(1);
+    buttons->addWidget(preview);
     buttons->addWidget(m_save);
     buttons->addWidget(close);
 
@@ -151,10 +154,19 @@ CheckDialog::CheckDialog(UserDialogs &dialogs, QWidget *parent) : QDialog(parent
     connect(m_flaggedOnly, &QCheckBox::toggled, this, &CheckDialog::setFlaggedOnly);
     connect(m_save, &QPushButton::clicked, this, &CheckDialog::saveAsCsv);
     connect(close, &QPushButton::clicked, this, &QDialog::close);
+    connect(m_table, &QTableView::doubleClicked, this, &CheckDialog::previewRow);
+    connect(preview, &QPushButton::clicked, this, [this] { previewRow(m_table->currentIndex()); });
     resize(900, 560);
 }
 
 CheckDialog::~CheckDialog() = default;
+
+void CheckDialog::previewRow(const QModelIndex &index)
+{
+    const QModelIndex source = m_filter->mapToSource(index);
+    if (source.isValid() && size_t(source.row()) < m_report.rows.size())
+        Q_EMIT previewRequested(m_report.rows[size_t(source.row())].lineNumber);
+}
 
 void CheckDialog::startCheck(const CheckRequest &request)
 {

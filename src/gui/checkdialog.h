@@ -70,9 +70,12 @@ public:
 Q_SIGNALS:
     /// A check has finished and its result is shown.
     void checked();
+    /// The user asked to see the message of the client on this line of the client list.
+    void previewRequested(qint64 line);
 
 private:
     void workerFinished();
+    void previewRow(const QModelIndex &index);
     void saveAsCsv();
     void setFlaggedOnly(bool on);
 

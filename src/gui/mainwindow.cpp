@@ -5,6 +5,7 @@
 #include "gui/appicon.h"
 #include "gui/checkdialog.h"
 #include "gui/emailtestdialog.h"
+#include "gui/previewdialog.h"
 #include "gui/helpfiles.h"
 #include "gui/runsession.h"
 #include "gui/setupdialog.h"
@@ -104,7 +105,7 @@ void MainWindow::buildUi()
     // Mode 0 at start: the common-attachment controls and chkPrint are disabled.
     OptAddAttachment_Click(0);
 
-    QList<QWidget *> tabOrder{m_txtCSVpath, m_cmdBrowseCSV};
+    QList<QWidget *> tabOrder{m_txtCSVpath, m_cmdBrowseCSV, m_chkCSVHeader};
     for (QAbstractButton *option : m_optAddAttachment->buttons())
         tabOrder.append(option);
     tabOrder += {m_txtCommonAttachmentPath,
@@ -151,6 +152,11 @@ QLayout *MainWindow::buildInputs(QWidget *parent)
     auto *csvRow = new QHBoxLayout;
     csvRow->addWidget(m_txtCSVpath, 1);
     csvRow->addWidget(m_cmdBrowseCSV);
+    m_chkCSVHeader = new QCheckBox(u"First line holds column names"_s, parent);
+    m_chkCSVHeader->setObjectName(u"chkCSVHeader"_s);
+    m_chkCSVHeader->setToolTip(
+        u"Check when the first line of the client file names its columns: it is then no client, and the "
+        "subject and body can use {{Name}} for the column called Name"_s);
 
     auto *modeFrame = new QGroupBox(parent);
     modeFrame->setObjectName(u"Frame1"_s);
@@ -208,6 +214,7 @@ QLayout *MainWindow::buildInputs(QWidget *parent)
     auto *left = new QVBoxLayout;
     left->addWidget(label8);
     left->addLayout(csvRow);
+    left->addWidget(m_chkCSVHeader);
     left->addSpacing(4);
     left->addWidget(modeFrame);
     left->addWidget(emailFrame, 1);
@@ -278,6 +285,10 @@ void MainWindow::buildMenus()
     auto *mnuCheck = tools->addAction(u"&Check Client List..."_s);
     mnuCheck->setObjectName(u"mnuCheck"_s);
     connect(mnuCheck, &QAction::triggered, this, &MainWindow::showCheck);
+    auto *mnuPreview = tools->addAction(u"&Preview..."_s);
+    mnuPreview->setObjectName(u"mnuPreview"_s);
+    mnuPreview->setToolTip(u"Show each client's message exactly as it would be sent"_s);
+    connect(mnuPreview, &QAction::triggered, this, [this] { showPreview(); });
 
     QMenu *journal = menuBar()->addMenu(u"&Journal"_s);
     journal->setObjectName(u"mnuJournal"_s);
@@ -311,6 +322,7 @@ void MainWindow::load()
     settings.DataFolder = m_services.dataFolder;
     m_txtSubjectLine->setText(settings.SubjectLine);
     m_txtCSVpath->setText(settings.CSVpath);
+    m_chkCSVHeader->setChecked(settings.CSVHeader == 1);
     m_txtBodyMessage->setPlainText(settings.BodyText);
 
     setWindowTitle(appTitle() + u" - " + appVersion());
@@ -420,6 +432,7 @@ void MainWindow::startRun(bool retryFailed)
     m_session->setCommonAttachmentPath(m_txtCommonAttachmentPath->text());
     RunRequest request;
     request.csvPath = m_txtCSVpath->text();
+    request.header = m_chkCSVHeader->isChecked();
     request.subject = m_txtSubjectLine->text();
     request.body = bodyText();
     request.print = m_chkPrint->isChecked();
@@ -463,6 +476,8 @@ void MainWindow::setRunning(bool running)
     m_mnuResendFailed->setEnabled(!running);
     if (m_emailTest)
         m_emailTest->setRunInProgress(running);
+    if (m_preview)
+        m_preview->setRunInProgress(running);
 }
 
 void MainWindow::mnuHelpContents_Click()
@@ -506,10 +521,37 @@ void MainWindow::showCheck()
     request.mode = AttachmentMode(m_optAddAttachment->checkedId());
     request.commonPath = m_txtCommonAttachmentPath->text();
     request.print = m_chkPrint->isChecked();
-    if (!m_check)
+    request.header = m_chkCSVHeader->isChecked();
+    request.subject = m_txtSubjectLine->text();
+    request.body = bodyText();
+    if (!m_check) {
         m_check = new CheckDialog(m_services.dialogs, this);
+        connect(m_check, &CheckDialog::previewRequested, this, &MainWindow::showPreview);
+    }
     m_check->startCheck(request);
     present(m_check);
+}
+
+void MainWindow::showPreview(qint64 line)
+{
+    if (m_txtCSVpath->text().isEmpty()) {
+        m_services.dialogs.warn(this, u"You need to set the path for the client CSV file."_s);
+        return;
+    }
+    PreviewRequest request;
+    request.csvPath = m_txtCSVpath->text();
+    request.header = m_chkCSVHeader->isChecked();
+    request.subject = m_txtSubjectLine->text();
+    request.body = bodyText();
+    request.mode = AttachmentMode(m_optAddAttachment->checkedId());
+    request.commonPath = m_txtCommonAttachmentPath->text();
+    request.sender = m_settings.get().EmailFrom;
+    if (!m_preview) {
+        m_preview = new PreviewDialog(m_settings, m_services.mailer, m_services.dialogs, this);
+        m_preview->setRunInProgress(isRunning());
+    }
+    if (m_preview->showMailing(request, line))
+        present(m_preview);
 }
 
 void MainWindow::openJournalFolder()
@@ -529,7 +571,7 @@ void MainWindow::stopEverything()
     m_session->shutDown();
     if (m_emailTest)
         delete m_emailTest.data(); // waits for a test send in flight
-    for (QWidget *window : std::initializer_list<QWidget *>{m_setup, m_about, m_check}) {
+    for (QWidget *window : std::initializer_list<QWidget *>{m_setup, m_about, m_check, m_preview}) {
         if (window)
             window->close();
     }

@@ -22,6 +22,7 @@ namespace quorvale {
 class AboutDialog;
 class CheckDialog;
 class EmailTestDialog;
+class PreviewDialog;
 class RunSession;
 class SetupDialog;
 
@@ -46,6 +47,9 @@ public:
     void showEmailTest();
     /// Checks the client list with the window's current inputs and shows the result (frmCheck).
     void showCheck();
+    /// Shows the message of the client on line `line` of the client list (0: the first client)
+    /// as a run would send it with the window's current inputs (frmPreview).
+    void showPreview(qint64 line = 0);
     /// A run over only the clients whose last send was refused or may not have arrived.
     void resendFailed();
     /// Opens the folder of the run journals in the desktop's file manager.
@@ -91,6 +95,7 @@ private:
     QPointer<EmailTestDialog> m_emailTest;
     QPointer<AboutDialog> m_about;
     QPointer<CheckDialog> m_check;
+    QPointer<PreviewDialog> m_preview;
 
     QLineEdit *m_txtCSVpath = nullptr;
     QLineEdit *m_txtCommonAttachmentPath = nullptr;
@@ -106,6 +111,7 @@ private:
     QAction *m_mnuResendFailed = nullptr;
     QButtonGroup *m_optAddAttachment = nullptr;
     QCheckBox *m_chkPrint = nullptr;
+    QCheckBox *m_chkCSVHeader = nullptr;
     QProgressBar *m_progEmail = nullptr;
     QProgressBar *m_progPrint = nullptr;
 };

@@ -603,7 +603,7 @@ private Q_SLOTS:
 
         const Result show = quorvale({u"config"_s, u"show"_s});
         QCOMPARE(show.exitCode, 0);
-        QCOMPARE(show.out.size(), 12);
+        QCOMPARE(show.out.size(), 13);
         QVERIFY(show.out.contains(u"SMPTServer=mail.example.org"_s));
         QVERIFY(show.out.contains(u"GroupDelay=15"_s));
         QVERIFY(show.out.contains(u"PW=********"_s));
@@ -711,7 +711,7 @@ private Q_SLOTS:
 
     void usageErrorsOfRunAndCheck_data()
     {
-        // run and check read one table of options: what each takes, and what each refuses.
+        // run, check and preview read one table of options: what each takes, and what each refuses.
         QTest::addColumn<QString>("args");
         QTest::addColumn<QString>("message");
         const auto row = [](const char *args, const char *message) {
@@ -741,6 +741,14 @@ private Q_SLOTS:
         row("check --csv x.csv --yes=1", "--yes takes no value");
         row("check --csv x.csv --mode client --attachment a.pdf", "--attachment is only used with --mode common");
         row("check --csv x.csv --mode some", "--mode must be none, common or client, not some");
+        row("preview --client 1", "preview needs --csv FILE, the client CSV file");
+        row("preview --csv x.csv", "preview needs --client ID or --line N, the client whose message to show");
+        row("preview --csv x.csv --client 1 --line 2", "give either --client or --line, not both");
+        row("preview --csv x.csv --line 0", "--line must be a line number from 1 up, not 0");
+        row("preview --csv x.csv --client 1 --yes", "unknown option for preview: --yes");
+        row("preview --csv x.csv --client 1 --body b --body-file f", "give either --body or --body-file, not both");
+        row("run --csv x.csv --client 1", "unknown option for run: --client");
+        row("check --csv x.csv --allow-empty-fields", "unknown option for check: --allow-empty-fields");
     }
     void usageErrorsOfRunAndCheck()
     {
@@ -752,11 +760,11 @@ private Q_SLOTS:
         QVERIFY(r.out.isEmpty());
     }
 
-    void checkTakesRunsMessageOptionsAndIgnoresThem()
+    void checkTakesRunsMessageOptionsAndIgnoresYes()
     {
         writeFile(u"list.csv"_s, "1,a@example.org\r\n");
         const Result r = quorvale({u"check"_s, u"--csv"_s, path(u"list.csv"_s), u"--subject"_s, u"s"_s, u"--body"_s,
-                                   u"b"_s, u"--body-file"_s, u"/nonexistent"_s, u"-y"_s, u"--yes"_s});
+                                   u"b"_s, u"-y"_s, u"--yes"_s});
         QCOMPARE(r.exitCode, 0);
         QVERIFY2(r.out.contains(u"  1\t1\ta@example.org\tSend"_s), qPrintable(r.out.join(u'|')));
     }

@@ -5,6 +5,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
 #include <unistd.h>
 
 using namespace Qt::StringLiterals;
@@ -19,13 +20,15 @@ private Q_SLOTS:
     void splitsLineIntoFields_data();
     void splitsLineIntoFields();
     void splitsWithOtherSeparatorAndQuote();
-    void readerTakesFirstTwoFieldsOfEachLine_data();
-    void readerTakesFirstTwoFieldsOfEachLine();
+    void readerTakesEveryFieldOfEachLine_data();
+    void readerTakesEveryFieldOfEachLine();
     void readerAgreesWithSplitterOnRandomLines();
     void refusesLinesBeyondSplitterLimits_data();
     void refusesLinesBeyondSplitterLimits();
     void readsFiles_data();
     void readsFiles();
+    void readsFurtherFieldsAndColumnNames_data();
+    void readsFurtherFieldsAndColumnNames();
     void warnsAboutMissingFile_data();
     void warnsAboutMissingFile();
     void readsHiddenFile();
@@ -79,6 +82,8 @@ void TestCsvReader::splitsLineIntoFields_data()
         << u"\"a,b\"c,d\"e"_s << QStringList{u"a,b"_s, u"d\"e"_s};
     QTest::newRow("quoted middle field") << u"1,  \"a,b\"  ,z"_s << QStringList{u"1"_s, u"a,b"_s, u"z"_s};
     QTest::newRow("quoted address") << u"1,\"mail\""_s << QStringList{u"1"_s, u"mail"_s};
+    QTest::newRow("quote in the junk after a quoted address")
+        << u"1,\"a\"x\"y,z"_s << QStringList{u"1"_s, u"a"_s, u"z"_s};
     QTest::newRow("non-ASCII") << u"Müller,jörg@straße.example"_s
                                << QStringList{u"Müller"_s, u"jörg@straße.example"_s};
 }
@@ -98,14 +103,14 @@ void TestCsvReader::splitsWithOtherSeparatorAndQuote()
              (QStringList{u"a;b"_s, u"\"c,d\""_s, QString()}));
 }
 
-// Every line of the splitter's table, read from a file, must give exactly the splitter's first two
-// fields, or stop the read when the splitter finds fewer than two.
-void TestCsvReader::readerTakesFirstTwoFieldsOfEachLine_data()
+// Every line of the splitter's table, read from a file, must give exactly the splitter's fields, or
+// stop the read when the splitter finds fewer than two; read as column names, the same.
+void TestCsvReader::readerTakesEveryFieldOfEachLine_data()
 {
     splitsLineIntoFields_data();
 }
 
-void TestCsvReader::readerTakesFirstTwoFieldsOfEachLine()
+void TestCsvReader::readerTakesEveryFieldOfEachLine()
 {
     QFETCH(QString, line);
     QFETCH(QStringList, fields);
@@ -126,6 +131,23 @@ void TestCsvReader::readerTakesFirstTwoFieldsOfEachLine()
         QCOMPARE(client.EmailAddress, fields.at(1));
         QCOMPARE(client.LineNumber, 2);
         QCOMPARE(result.clients.hasEmailAddress(1), !fields.at(1).isEmpty());
+        QCOMPARE(result.clients.fieldCount(1), fields.size());
+        for (qsizetype column = 0; column <= fields.size(); ++column)
+            QCOMPARE(result.clients.field(1, column), fields.value(column));
+    }
+
+    // The same line as the column names: it must split like a client's line, and is no client.
+    const CsvReadResult named = GetCSVFile(writeFile(line.toUtf8() + "\r\n1,a"), CsvHeader::ColumnNames);
+    if (line.isEmpty()) {
+        QCOMPARE(named.clients.columnNames(), (QStringList{u"1"_s, u"a"_s}));
+        QCOMPARE(named.clients.Count(), 0);
+    } else if (fields.size() < 2) {
+        QCOMPARE(named.outcome, CsvReadOutcome::LineUnsplittable);
+        QCOMPARE(named.failedLine, 1);
+    } else {
+        QCOMPARE(named.clients.columnNames(), fields);
+        QCOMPARE(named.clients.Count(), 1);
+        QCOMPARE(named.clients.lineNumber(0), 2);
     }
 }
 
@@ -149,11 +171,17 @@ void TestCsvReader::readerAgreesWithSplitterOnRandomLines()
     const CsvReadResult result = GetCSVFile(writeFile(bytes));
     QCOMPARE(result.outcome, CsvReadOutcome::Read);
     QCOMPARE(result.clients.Count(), expected.size());
+    qsizetype widest = 0;
     for (qsizetype i = 0; i < expected.size(); ++i) {
         QCOMPARE(result.clients.ClientId(i), expected.at(i).at(0));
         QCOMPARE(result.clients.EmailAddress(i), expected.at(i).at(1));
         QCOMPARE(result.clients.lineNumber(i), i + 1);
+        QCOMPARE(result.clients.fieldCount(i), expected.at(i).size());
+        for (qsizetype column = 2; column < expected.at(i).size(); ++column)
+            QCOMPARE(result.clients.field(i, column), expected.at(i).at(column));
+        widest = std::max(widest, expected.at(i).size());
     }
+    QCOMPARE(result.clients.columnCount(), widest);
 }
 
 void TestCsvReader::refusesLinesBeyondSplitterLimits_data()
@@ -251,6 +279,70 @@ void TestCsvReader::readsFiles()
         QCOMPARE(result.clients.ClientId(i), ids.at(i));
         QCOMPARE(result.clients.EmailAddress(i), mails.at(i));
         QCOMPARE(result.clients.lineNumber(i), lines.at(i));
+    }
+}
+
+// Every row of the list against all the fields of its line, read with or without column names.
+void TestCsvReader::readsFurtherFieldsAndColumnNames_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<bool>("header");
+    QTest::addColumn<QStringList>("names");
+    QTest::addColumn<QList<QStringList>>("rows");
+    QTest::addColumn<QList<int>>("lines");
+    QTest::addColumn<int>("columnCount");
+
+    const QList<QStringList> fiveColumns{{u"1"_s, u"a"_s, u"x"_s, QString(), u"Smith, Jane"_s},
+                                         {u"2"_s, QString(), u"y"_s, u"q"_s, u"z"_s}};
+    QTest::newRow("five columns") << QByteArray("1,a,x,,\"Smith, Jane\"\r\n2,,y,q,z\r\n") << false << QStringList()
+                                  << fiveColumns << QList<int>{1, 2} << 5;
+    QTest::newRow("column names first")
+        << QByteArray("Id, Mail ,Name\r\n1,a,x\r\n") << true << QStringList{u"Id"_s, u" Mail "_s, u"Name"_s}
+        << QList<QStringList>{{u"1"_s, u"a"_s, u"x"_s}} << QList<int>{2} << 3;
+    QTest::newRow("names after empty lines and a byte-order mark")
+        << QByteArray("\xEF\xBB\xBF\r\n\r\n\"Id\",Mail\r\n\r\n1,a") << true << QStringList{u"Id"_s, u"Mail"_s}
+        << QList<QStringList>{{u"1"_s, u"a"_s}} << QList<int>{5} << 2;
+    QTest::newRow("names only") << QByteArray("Id,Mail,Name") << true
+                                << QStringList{u"Id"_s, u"Mail"_s, u"Name"_s} << QList<QStringList>() << QList<int>()
+                                << 3;
+    QTest::newRow("empty file with names") << QByteArray() << true << QStringList() << QList<QStringList>()
+                                           << QList<int>() << 2;
+    QTest::newRow("lines of different widths")
+        << QByteArray("Id,Mail\n1,a,b,c\n2,\n") << true << QStringList{u"Id"_s, u"Mail"_s}
+        << QList<QStringList>{{u"1"_s, u"a"_s, u"b"_s, u"c"_s}, {u"2"_s, QString()}} << QList<int>{2, 3} << 4;
+    QTest::newRow("quoted address with junk before the third field")
+        << QByteArray("1,\"a\" junk,third\r2,\"b\" junk\r3,\"c,d,e") << false << QStringList()
+        << QList<QStringList>{{u"1"_s, u"a"_s, u"third"_s}, {u"2"_s, u"b"_s}, {u"3"_s, u"c,d,e"_s}}
+        << QList<int>{1, 2, 3} << 3;
+    QTest::newRow("lone LF inside a third field")
+        << QByteArray("1,a,x\ny\r\n2,b,\r\n") << false << QStringList()
+        << QList<QStringList>{{u"1"_s, u"a"_s, u"x\ny"_s}, {u"2"_s, u"b"_s, QString()}} << QList<int>{1, 2} << 3;
+    QTest::newRow("Windows-1252 names and fields")
+        << QByteArray("Id,Mail,Stra\xDF" "e\r\n1,a,M\xFCller") << true << QStringList{u"Id"_s, u"Mail"_s, u"Straße"_s}
+        << QList<QStringList>{{u"1"_s, u"a"_s, u"Müller"_s}} << QList<int>{2} << 3;
+}
+
+void TestCsvReader::readsFurtherFieldsAndColumnNames()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(bool, header);
+    QFETCH(QStringList, names);
+    QFETCH(QList<QStringList>, rows);
+    QFETCH(QList<int>, lines);
+    QFETCH(int, columnCount);
+    const CsvReadResult result = GetCSVFile(writeFile(bytes), header ? CsvHeader::ColumnNames : CsvHeader::None);
+    QCOMPARE(result.outcome, CsvReadOutcome::Read);
+    const ClientList &clients = result.clients;
+    QCOMPARE(clients.columnNames(), names);
+    QCOMPARE(clients.columnCount(), columnCount);
+    QCOMPARE(clients.Count(), rows.size());
+    for (qsizetype i = 0; i < rows.size(); ++i) {
+        QCOMPARE(clients.lineNumber(i), lines.at(i));
+        QCOMPARE(clients.fieldCount(i), rows.at(i).size());
+        QCOMPARE(clients.ClientId(i), rows.at(i).at(0));
+        QCOMPARE(clients.EmailAddress(i), rows.at(i).at(1));
+        for (qsizetype column = 0; column <= rows.at(i).size(); ++column)
+            QCOMPARE(clients.field(i, column), rows.at(i).value(column));
     }
 }
 

@@ -1,16 +1,15 @@
-// The whole-file reader on arbitrary bytes. A read that succeeds must hold exactly one client per
-// non-empty line, in order, each made of the first two fields the splitter gives for that line;
-// a read that fails must name a line the splitter cannot give two fields for.
+// The whole-file reader on arbitrary bytes, with and without column names. A read that succeeds must
+// hold exactly one client per non-empty line (the first one being the column names when asked
+// for), in order, each made of the fields the splitter gives for that line; a read that fails must
+// name a line the splitter cannot give two fields for.
 
 #include "clients/csvreader.h"
 #include "fuzzcheck.h"
 
-#include <QDir>
-#include <QFile>
 #include <QList>
 #include <QStringDecoder>
 
-#include <unistd.h>
+#include <algorithm>
 
 using namespace quorvale;
 
@@ -53,21 +52,10 @@ void checkField(const QString &read, const QByteArray &raw, bool utf8)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    // One scratch file per fuzzing process, removed when it ends.
-    static const struct ScratchFile
-    {
-        QString path = QDir::tempPath() + u"/quorvale-fuzz-" + QString::number(qint64(getpid())) + u".csv";
-        ~ScratchFile() { QFile::remove(path); }
-    } scratch;
-    const QString &path = scratch.path;
     if (size > 32766)
         return 0; // the byte-wise check below holds for lines within the splitter's limits only
     QByteArray bytes = fuzz::bytesOf(data, size);
-    {
-        QFile file(path);
-        FUZZ_CHECK(file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size());
-    }
-    const CsvReadResult result = GetCSVFile(path);
+    const QString path = fuzz::writeScratchFile(bytes);
 
     QStringDecoder decoder(QStringDecoder::Utf8,
                            QStringDecoder::Flag::ConvertInitialBom | QStringDecoder::Flag::Stateless);
@@ -77,30 +65,48 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         bytes.remove(0, 3);
     const QList<QByteArray> lines = linesOf(bytes);
 
-    if (result.outcome != CsvReadOutcome::Read) {
-        FUZZ_CHECK(result.outcome == CsvReadOutcome::LineUnsplittable);
-        FUZZ_CHECK(result.clients.Count() == 0 && !result.message(path).isEmpty());
-        FUZZ_CHECK(result.failedLine >= 1 && result.failedLine <= lines.size());
-        const QByteArray &line = lines[result.failedLine - 1];
-        // Splitting on bytes gives as many fields as splitting the decoded text: every
-        // separator and quote is ASCII.
-        FUZZ_CHECK(!line.isEmpty() && ParseCSVLine(QString::fromLatin1(line)).size() < 2);
-        return 0;
-    }
-    qsizetype row = 0;
-    for (qsizetype n = 0; n < lines.size(); ++n) {
-        if (lines[n].isEmpty())
+    for (const CsvHeader header : {CsvHeader::None, CsvHeader::ColumnNames}) {
+        const CsvReadResult result = GetCSVFile(path, header);
+        if (result.outcome != CsvReadOutcome::Read) {
+            FUZZ_CHECK(result.outcome == CsvReadOutcome::LineUnsplittable);
+            FUZZ_CHECK(result.clients.Count() == 0 && !result.message(path).isEmpty());
+            FUZZ_CHECK(result.failedLine >= 1 && result.failedLine <= lines.size());
+            const QByteArray &line = lines[result.failedLine - 1];
+            // Splitting on bytes gives as many fields as splitting the decoded text: every
+            // separator and quote is ASCII.
+            FUZZ_CHECK(!line.isEmpty() && ParseCSVLine(QString::fromLatin1(line)).size() < 2);
             continue;
-        FUZZ_CHECK(row < result.clients.Count());
-        // Latin-1 keeps one character per byte, so the fields' places carry over to the bytes.
-        const QStringList fields = ParseCSVLine(QString::fromLatin1(lines[n]));
-        FUZZ_CHECK(fields.size() >= 2);
-        const ClientRecord client = result.clients.at(row);
-        FUZZ_CHECK(client.LineNumber == n + 1);
-        checkField(client.ClientId, fields[0].toLatin1(), utf8);
-        checkField(client.EmailAddress, fields[1].toLatin1(), utf8);
-        ++row;
+        }
+        const ClientList &clients = result.clients;
+        bool namesDue = header == CsvHeader::ColumnNames;
+        qsizetype row = 0;
+        qsizetype widest = 2;
+        for (qsizetype n = 0; n < lines.size(); ++n) {
+            if (lines[n].isEmpty())
+                continue;
+            // Latin-1 keeps one character per byte, so the fields' places carry over to the bytes.
+            const QStringList fields = ParseCSVLine(QString::fromLatin1(lines[n]));
+            FUZZ_CHECK(fields.size() >= 2);
+            widest = std::max(widest, fields.size());
+            if (namesDue) {
+                FUZZ_CHECK(clients.columnNames().size() == fields.size());
+                for (qsizetype column = 0; column < fields.size(); ++column)
+                    checkField(clients.columnNames()[column], fields[column].toLatin1(), utf8);
+                namesDue = false;
+                continue;
+            }
+            FUZZ_CHECK(row < clients.Count());
+            const ClientRecord client = clients.at(row);
+            FUZZ_CHECK(client.LineNumber == n + 1);
+            checkField(client.ClientId, fields[0].toLatin1(), utf8);
+            checkField(client.EmailAddress, fields[1].toLatin1(), utf8);
+            FUZZ_CHECK(clients.fieldCount(row) == fields.size() && clients.field(row, fields.size()).isEmpty());
+            for (qsizetype column = 0; column < fields.size(); ++column)
+                checkField(clients.field(row, column), fields[column].toLatin1(), utf8);
+            ++row;
+        }
+        FUZZ_CHECK(row == clients.Count() && clients.columnCount() == widest);
+        FUZZ_CHECK(clients.columnNames().isEmpty() == (header == CsvHeader::None || namesDue));
     }
-    FUZZ_CHECK(row == result.clients.Count());
     return 0;
 }

@@ -81,9 +81,12 @@ int main(int argc, char **argv)
     csv.open(QIODevice::WriteOnly);
     const char *names[] = {"anna.berg",   "tom.holt", "",          "lena.marsh", "omar.said", "ruth.cole",
                            "ivan.petrov", "",         "mia.jones", "li.wang",    "sara.kahn", "ben.okafor"};
+    const char *fullNames[] = {"Anna Berg", "Tom Holt",  "Jan Wolff", "Lena Marsh", "Omar Said",  "Ruth Cole",
+                               "Ivan Petrov", "Eva Lund", "Mia Jones", "Li Wang",    "Sara Kahn", "Ben Okafor"};
     for (int i = 0; i < 12; ++i)
         csv.write(QByteArray::number(1040 + i) + ',' +
-                  (*names[i] ? QByteArray(names[i]) + QByteArray("@example.com") : QByteArray()) + "\r\n");
+                  (*names[i] ? QByteArray(names[i]) + QByteArray("@example.com") : QByteArray()) + ',' +
+                  fullNames[i] + "\r\n");
     csv.close();
     practice.append({&AppSettings::CSVpath, csv.fileName()});
     if (!saveSettings(*store, practice, settings, nullptr))
@@ -137,6 +140,14 @@ int main(int argc, char **argv)
               [&] { ok &= save(window.findChild<QDialog *>(u"frmEmailTest"_s), out, u"4-email-test"_s); },
               [&] { window.showAbout(); },
               [&] { ok &= save(window.findChild<QDialog *>(u"frmAbout"_s), out, u"5-about"_s); },
+              [&] {
+                  window.findChild<QDialog *>(u"frmAbout"_s)->close();
+                  window.findChild<QPlainTextEdit *>(u"txtBodyMessage"_s)
+                      ->setPlainText(u"Dear {{3}},\n\nplease find attached your annual accounts for 2025.\n"
+                                     "Do not hesitate to call us with any question.\n\nKind regards,\nBerg Accounting"_s);
+                  window.showPreview(2);
+              },
+              [&] { ok &= save(window.findChild<QDialog *>(u"frmPreview"_s), out, u"6-preview"_s); },
           },
           700);
     QApplication::exec();

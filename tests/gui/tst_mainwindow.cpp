@@ -194,7 +194,7 @@ void TestMainWindow::tabOrderFollowsTheForm()
     QVERIFY(QTest::qWaitForWindowActive(&w));
     ui.txtCSVpath->setFocus();
     // The mode buttons are one stop (arrow keys move within them).
-    const QStringList expected{u"cmdBrowseCSV"_s,          u"OptAddAttachment0"_s, u"txtCommonAttachmentPath"_s,
+    const QStringList expected{u"cmdBrowseCSV"_s,          u"chkCSVHeader"_s,      u"OptAddAttachment0"_s, u"txtCommonAttachmentPath"_s,
                                u"cmdBrowseCommonAttach"_s, u"txtSubjectLine"_s,    u"txtBodyMessage"_s,
                                u"txtProgress"_s,           u"cmdStart"_s};
     QStringList visited;

@@ -63,7 +63,7 @@ private Q_SLOTS:
                               u"Client count - 0"_s, u"Emails to be sent - 0"_s, u"Start processing..."_s,
                               u"Processing Complete"_s}));
         QCOMPARE(h.prompter.questions, QStringList{kQuestion});
-        QCOMPARE(h.store.writes, QStringList({u"CSVpath"_s, u"SubjectLine"_s}));
+        QCOMPARE(h.store.writes, QStringList({u"CSVpath"_s, u"CSVHeader"_s, u"SubjectLine"_s}));
         QCOMPARE(h.store.values.value(u"CSVpath"_s).toString(), h.request.csvPath);
         QCOMPARE(h.store.values.value(u"SubjectLine"_s).toString(), h.request.subject);
         QCOMPARE(readAll(bodyFilePath(h.settings.DataFolder)), h.request.body);
@@ -402,9 +402,9 @@ private Q_SLOTS:
         QTest::addColumn<bool>("started");
         QTest::newRow("settings not writable") << u"store"_s << QStringList() << false;
         QTest::newRow("body file not writable")
-            << u"body"_s << QStringList({u"CSVpath"_s, u"SubjectLine"_s}) << false;
+            << u"body"_s << QStringList({u"CSVpath"_s, u"CSVHeader"_s, u"SubjectLine"_s}) << false;
         QTest::newRow("send cannot be attempted")
-            << u"send"_s << QStringList({u"CSVpath"_s, u"SubjectLine"_s}) << true;
+            << u"send"_s << QStringList({u"CSVpath"_s, u"CSVHeader"_s, u"SubjectLine"_s}) << true;
     }
     void failuresEndTheRunSayingWhy()
     {

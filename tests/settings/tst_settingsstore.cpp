@@ -279,12 +279,13 @@ private Q_SLOTS:
         saved.Password = u"s3cret!"_s;
         saved.SubjectLine = u"Your documents"_s;
         saved.CSVpath = u"/home/office/clients.csv"_s;
+        saved.CSVHeader = 1;
         saved.EnableSchedule = 1;
         saved.DelayBetweenSends = 3;
         saved.GroupDelay = 10;
         saved.GroupSize = 50;
         auto store = openSettingsStore();
-        QCOMPARE(settingsTable().size(), std::size_t(12));
+        QCOMPARE(settingsTable().size(), std::size_t(13));
         for (const StoredSetting &info : settingsTable())
             QVERIFY(saveSetting(*store, info.key, settingText(saved, info)));
 

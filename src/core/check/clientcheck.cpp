@@ -2,6 +2,7 @@
 
 #include "clients/csvreader.h"
 #include "clients/documentmatch.h"
+#include "clients/messagetemplate.h"
 #include "platform/files.h"
 #include "text/csvfield.h"
 #include "text/wordtable.h"
@@ -49,6 +50,7 @@ constexpr WordTable<CheckFlag, kCheckFlagCount> kFlagNames{{
     {CheckFlag::InvalidAddress, "not a valid address"_L1},
     {CheckFlag::CommonMissing, "common attachment missing"_L1},
     {CheckFlag::CommonIsClientList, "common attachment is the client list"_L1},
+    {CheckFlag::EmptyField, "empty field used by the message"_L1},
 }};
 
 const char *actionKeyword(CheckAction action)
@@ -168,7 +170,7 @@ CheckReport checkClientList(const CheckRequest &request)
         report.error = u"You need to set the path for the client CSV file."_s;
         return report;
     }
-    const CsvReadResult read = GetCSVFile(request.csvPath);
+    const CsvReadResult read = GetCSVFile(request.csvPath, request.header ? CsvHeader::ColumnNames : CsvHeader::None);
     if (read.outcome != CsvReadOutcome::Read) {
         report.error = read.message(request.csvPath);
         return report;
@@ -176,6 +178,9 @@ CheckReport checkClientList(const CheckRequest &request)
     const ClientList &clients = read.clients;
     const qsizetype total = clients.Count();
     const CommonAttachment common = checkCommonAttachment(request, report.problems);
+    const MessageTemplate message(request.subject, request.body, clients);
+    for (const QString &placeholder : message.unknownPlaceholders())
+        report.problems.append(unknownPlaceholderMessage(placeholder));
     const auto ownDocument = [&request, &clients](qsizetype i) {
         return clients.hasEmailAddress(i) ? request.mode == AttachmentMode::ClientSpecific : request.print;
     };
@@ -244,6 +249,11 @@ CheckReport checkClientList(const CheckRequest &request)
         }
         if (hasAddress && !isUsableMailAddress(row.address))
             row.flags |= CheckFlag::InvalidAddress;
+        // Only a message carries the fields: a printed client's document is as it is.
+        if (hasAddress)
+            row.emptyFields = message.emptyPlaceholders(clients, i);
+        if (!row.emptyFields.isEmpty())
+            row.flags |= CheckFlag::EmptyField;
         if (const QList<qint64> &lines = linesByAddress[foldKey(row.address.trimmed())];
             hasAddress && lines.size() > 1) {
             row.flags |= CheckFlag::SameAddress;
@@ -298,6 +308,9 @@ QString checkFlagsText(const CheckRow &row)
             break;
         case CheckFlag::SameIdentifier:
             detail = u"line "_s + joinLines(row.sameIdentifierLines);
+            break;
+        case CheckFlag::EmptyField:
+            detail = row.emptyFields.join(u", "_s);
             break;
         default:
             break;

@@ -31,10 +31,11 @@ enum class CheckFlag : unsigned
     InvalidAddress = 1u << 4,     ///< not a usable mail address
     CommonMissing = 1u << 5,      ///< the common attachment is not set or cannot be read
     CommonIsClientList = 1u << 6, ///< the common attachment is the client list itself
+    EmptyField = 1u << 7,         ///< the message uses a field that is empty on the client's line
 };
 Q_DECLARE_FLAGS(CheckFlags, CheckFlag)
 Q_DECLARE_OPERATORS_FOR_FLAGS(CheckFlags)
-inline constexpr int kCheckFlagCount = 7;
+inline constexpr int kCheckFlagCount = 8;
 
 /// One client of the list and what a run would do with it.
 struct CheckRow
@@ -49,16 +50,21 @@ struct CheckRow
     QStringList sharedWith; ///< other client identifiers that the client's only document also names
     QList<qint64> sameAddressLines;
     QList<qint64> sameIdentifierLines;
+    QStringList emptyFields; ///< the placeholders of the message whose field is empty on this line
     CheckFlags flags;
 };
 
-/// The window's inputs or the command line's options (subject and body play no part).
+/// The window's inputs or the command line's options. The subject and the body matter only for the
+/// fields of the client's line they use.
 struct CheckRequest
 {
     QString csvPath;
     AttachmentMode mode = AttachmentMode::None;
     QString commonPath;
     bool print = false;
+    bool header = false; ///< the first line of the file holds column names
+    QString subject{};
+    QString body{};
 };
 
 struct CheckReport
@@ -67,7 +73,7 @@ struct CheckReport
     QString error;
     std::vector<CheckRow> rows;
     /// Problems of the whole list (the common attachment, an unlistable folder, links in the folder
-    /// that are no document), one per line.
+    /// that are no document, a placeholder of the message that names no column), one per line.
     QStringList problems;
 
     qsizetype count(CheckAction action) const;

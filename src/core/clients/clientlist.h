@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 #include <vector>
 
@@ -17,6 +18,7 @@ struct ClientRecord
 
 /// The parsed client CSV file, rows in file order. Stored compactly (one UTF-8 text buffer and
 /// offsets into it) because a list may hold a million clients; rows are materialised on access.
+/// Fields after the second are not stored apart: they are split again from the line when asked for.
 class ClientList
 {
 public:
@@ -28,6 +30,17 @@ public:
     QString EmailAddress(qsizetype index) const;
     bool hasEmailAddress(qsizetype index) const;
     qint64 lineNumber(qsizetype index) const;
+    /// Number of fields on row `index`'s line (at least two).
+    qsizetype fieldCount(qsizetype index) const;
+    /// Field `column` of row `index`: 0 the identifier, 1 the address, 2 the third field, and so
+    /// on; the empty text when the line holds no such field.
+    QString field(qsizetype index, qsizetype column) const;
+    /// Whether that field is empty or holds nothing but white space (a missing field included).
+    bool isFieldBlank(qsizetype index, qsizetype column) const;
+    /// The fields of the file's first line when it was read as column names; empty otherwise.
+    const QStringList &columnNames() const;
+    /// The most fields any line of the file holds, the column names' line included; at least two.
+    qsizetype columnCount() const;
 
     // Filled by the reader (and by tests that build a list by hand).
     void append(const QString &clientId, const QString &emailAddress, qint64 lineNumber);
@@ -45,9 +58,17 @@ private:
         quint32 mailLength;
     };
     QString text(qint64 offset, quint32 length) const;
+    // The third and later fields of the row's line as one run of m_text, from after the separator
+    // that ends the address to the line's end; the null view when the line has two fields.
+    QByteArrayView tail(const Row &row) const;
+    QByteArrayView fieldBytes(const Row &row, qsizetype column) const;
 
     QByteArray m_text; // UTF-8
     std::vector<Row> m_rows;
+    // What ends a line in m_text, so that a row's line ends at the first one after its address.
+    char m_lineEnd = '\n';
+    QStringList m_columnNames;
+    qsizetype m_columnCount = 2;
 };
 
 } // namespace quorvale

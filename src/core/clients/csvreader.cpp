@@ -184,7 +184,7 @@ CsvReadResult failure(CsvReadOutcome outcome, qint64 line = 0)
 class ClientListBuilder
 {
 public:
-    static CsvReadResult read(QByteArray text, qsizetype start, const TextScan &scan)
+    static CsvReadResult read(QByteArray text, qsizetype start, const TextScan &scan, CsvHeader header)
     {
         const char *p = text.constData() + start;
         const char *const end = text.constData() + text.size();
@@ -199,6 +199,8 @@ public:
         // line of its own and holds a comma, so neither count can fall short; taking the smaller one
         // keeps a file of mostly empty lines from reserving far more than it needs.
         list.m_rows.reserve(size_t(std::min(crEndsLines ? scan.carriageReturns + 1 : scan.lineFeeds + 1, scan.commas)));
+        list.m_lineEnd = lineEnd;
+        bool namesDue = header == CsvHeader::ColumnNames;
 
         for (qint64 line = 1; p < end; ++line) {
             const char *lineStop = findUnit(p, end, lineEnd);
@@ -217,9 +219,16 @@ public:
                 });
                 if (!fits || count < 2)
                     return failure(CsvReadOutcome::LineUnsplittable, line);
-                const char *base = text.constData();
-                list.m_rows.push_back({fields[0] - base, fields[2] - base, line, quint32(fields[1] - fields[0]),
-                                       quint32(fields[3] - fields[2])});
+                list.m_columnCount = std::max<qsizetype>(list.m_columnCount, count);
+                if (namesDue) {
+                    for (const QByteArrayView name : splitCsvBytes(QByteArrayView(p, lineStop)))
+                        list.m_columnNames.append(QString::fromUtf8(name));
+                    namesDue = false;
+                } else {
+                    const char *base = text.constData();
+                    list.m_rows.push_back({fields[0] - base, fields[2] - base, line, quint32(fields[1] - fields[0]),
+                                           quint32(fields[3] - fields[2])});
+                }
             }
             p = next;
         }
@@ -254,9 +263,27 @@ QStringList ParseCSVLine(const QString &line, QChar separator, QChar quote)
     return fits ? fields : QStringList();
 }
 
+QList<QByteArrayView> splitCsvBytes(QByteArrayView line)
+{
+    QList<QByteArrayView> fields;
+    splitCsvLine(line.data(), line.data() + line.size(), ',', '"',
+                 [&](const char *begin, const char *end) { fields.append(QByteArrayView(begin, end)); });
+    return fields;
+}
+
+QByteArrayView csvFieldAt(QByteArrayView line, qsizetype index)
+{
+    QByteArrayView found;
+    splitCsvLine(line.data(), line.data() + line.size(), ',', '"', [&](const char *begin, const char *end) {
+        if (index-- == 0)
+            found = QByteArrayView(begin, end);
+    });
+    return found;
+}
+
 namespace {
 
-CsvReadResult readClientFile(const QString &fileName)
+CsvReadResult readClientFile(const QString &fileName, CsvHeader header)
 {
     if (fileName.isEmpty() || !QFileInfo(fileName).isFile())
         return failure(CsvReadOutcome::FileMissing);
@@ -274,15 +301,15 @@ CsvReadResult readClientFile(const QString &fileName)
         bytes = windows1252ToUtf8(bytes); // keeps every CR and LF where it was
     else if (bytes.startsWith("\xEF\xBB\xBF"))
         start = 3; // the byte-order mark is not part of the first client's identifier
-    return ClientListBuilder::read(std::move(bytes), start, scan);
+    return ClientListBuilder::read(std::move(bytes), start, scan, header);
 }
 
 } // namespace
 
-CsvReadResult GetCSVFile(const QString &fileName)
+CsvReadResult GetCSVFile(const QString &fileName, CsvHeader header)
 {
     try {
-        return readClientFile(fileName);
+        return readClientFile(fileName, header);
     } catch (const std::bad_alloc &) { // a file too large to hold is one that cannot be read
         return failure(CsvReadOutcome::FileUnreadable);
     }

@@ -31,11 +31,23 @@ struct CsvReadResult
 QStringList ParseCSVLine(const QString &line, QChar separator = u',',
                          QChar quote = u'"');
 
+/// The same split on a line of UTF-8 text within those limits, each field a view into the line.
+QList<QByteArrayView> splitCsvBytes(QByteArrayView line);
+/// Field `index` (0-based) of such a line; the null view when the line holds fewer fields.
+QByteArrayView csvFieldAt(QByteArrayView line, qsizetype index);
+
+/// Whether the client CSV file's first line is a client or the names of the columns.
+enum class CsvHeader {
+    None,        ///< every line is a client
+    ColumnNames, ///< the first non-empty line names the columns and is no client
+};
+
 /// Reads the client CSV file: the whole list, or why it could not be read (the caller logs
 /// "Clients found - " and the count, or shows the result's message). Empty lines are skipped (they
 /// still count for line numbers); lines end at CR LF or CR when the file holds any CR, else at
 /// LF. Valid UTF-8 is read as such (a leading byte-order mark dropped), anything else as
-/// Windows-1252.
-CsvReadResult GetCSVFile(const QString &fileName);
+/// Windows-1252. With CsvHeader::ColumnNames the first non-empty line must split like a client's
+/// line too; its fields become the list's column names, and clients keep the file's line numbers.
+CsvReadResult GetCSVFile(const QString &fileName, CsvHeader header = CsvHeader::None);
 
 } // namespace quorvale

@@ -4,6 +4,7 @@
 #include "mail/mailer.h"
 #include "platform/files.h"
 #include "run/clock.h"
+#include "run/messagepreview.h"
 #include "run/pause.h"
 #include "run/printer.h"
 #include "run/prompter.h"
@@ -12,7 +13,6 @@
 #include "settings/settingsstore.h"
 #include "settings/settingstable.h"
 
-#include <QCryptographicHash>
 #include <QDir>
 #include <QFileInfo>
 #include <QLocale>
@@ -124,7 +124,7 @@ bool BatchRun::prepareRun(const RunRequest &request)
         m_deps.observer->emailProgress(0);
         m_deps.observer->printProgress(0, 0);
     }
-    if (!readClients())
+    if (!readClients() || !checkMessageFields())
         return false;
     if (!describeMailing(mode, commonPath) || !chooseClients() ||
         !m_deps.prompter.askYesNo(u"Are you sure your ready to start processing?"_s)) {
@@ -134,6 +134,7 @@ bool BatchRun::prepareRun(const RunRequest &request)
 
     QString error;
     if (!saveSetting(m_deps.store, &AppSettings::CSVpath, request.csvPath, &error) ||
+        !saveSetting(m_deps.store, &AppSettings::CSVHeader, request.header ? u"1"_s : u"0"_s, &error) ||
         !saveSetting(m_deps.store, &AppSettings::SubjectLine, request.subject, &error) ||
         !writeBodyFile(m_settings.DataFolder, request.body, &error)) {
         stop(error);
@@ -168,7 +169,7 @@ bool BatchRun::readClients()
 {
     StatusLog &log = m_deps.log;
     log.LogStatus(u"Parsing CSV file..."_s);
-    CsvReadResult read = GetCSVFile(m_request.csvPath);
+    CsvReadResult read = GetCSVFile(m_request.csvPath, m_request.header ? CsvHeader::ColumnNames : CsvHeader::None);
     // A list that could not be read whole must never be used: nothing is counted, asked, saved
     // or sent.
     if (read.outcome != CsvReadOutcome::Read) {
@@ -199,6 +200,47 @@ bool BatchRun::readClients()
     return true;
 }
 
+bool BatchRun::checkMessageFields()
+{
+    m_message = MessageTemplate(m_request.subject, m_request.body, m_clients);
+    if (!m_message.hasPlaceholders())
+        return true;
+    if (const QStringList unknown = m_message.unknownPlaceholders(); !unknown.isEmpty()) {
+        m_deps.prompter.warn(unknownPlaceholderMessage(unknown.first()));
+        return false;
+    }
+    // Only a message carries the fields: clients without an address are printed as they are.
+    qint64 blank = 0;
+    QStringList placeholders;
+    for (qsizetype i = 0; i < m_clients.Count(); ++i) {
+        if (!m_clients.hasEmailAddress(i))
+            continue;
+        const QStringList empty = m_message.emptyPlaceholders(m_clients, i);
+        blank += empty.isEmpty() ? 0 : 1;
+        for (const QString &placeholder : empty) {
+            if (!placeholders.contains(placeholder))
+                placeholders.append(placeholder);
+        }
+    }
+    if (blank == 0)
+        return true;
+    const QString what = u"%1 to be sent to %2 an empty field that the message uses (%3): their message has "
+                         "nothing where the field is."_s.arg(counted(blank, "client", "clients"),
+                                                             blank == 1 ? u"has"_s : u"have"_s,
+                                                             placeholders.join(u", "_s));
+    switch (m_request.emptyFields) {
+    case EmptyFieldChoice::Send:
+        m_deps.log.LogStatus(what);
+        return true;
+    case EmptyFieldChoice::Refuse:
+        m_deps.prompter.warn(what + u" Nothing was sent."_s);
+        return false;
+    case EmptyFieldChoice::Ask:
+        break;
+    }
+    return m_deps.prompter.askYesNo(what + u"\nSend to them anyway?"_s);
+}
+
 bool BatchRun::describeMailing(AttachmentMode mode, const QString &commonPath)
 {
     QString hashError;
@@ -211,8 +253,7 @@ bool BatchRun::describeMailing(AttachmentMode mode, const QString &commonPath)
         return false;
     }
     m_mailing.subject = m_request.subject;
-    m_mailing.bodySha256 =
-        QString::fromLatin1(QCryptographicHash::hash(m_request.body.toUtf8(), QCryptographicHash::Sha256).toHex());
+    m_mailing.bodySha256 = textSha256(m_request.body);
     m_mailing.mode = mode;
     if (mode == AttachmentMode::Common) {
         const QFileInfo common(commonPath);
@@ -662,10 +703,21 @@ BatchRun::PassEnd BatchRun::emailClient(qsizetype index, qint64 number)
     if (missing)
         return noDocument(index, *missing, false) ? PassEnd::Finished : PassEnd::Stopped;
     log.LogStatus(u"Sending email - "_s + QString::number(number));
-    if (notSent.isEmpty())
-        return journal(clientEntry(JournalEvent::Attempting, index, attachment)) && send(index, attachment, identity)
+    if (notSent.isEmpty()) {
+        const MailMessage message = clientMessage(m_message, m_clients, index, attachment, identity);
+        // A message filled from the client's line is recorded as sent: its subject and its body's
+        // hash, brought to the disk with the attempt that follows.
+        if (m_message.hasPlaceholders()) {
+            JournalEntry filled = clientEntry(JournalEvent::Message, index);
+            filled.detail = message.SubjectLine;
+            filled.sha256 = textSha256(message.BodyText);
+            if (!journal(filled, false))
+                return PassEnd::Stopped;
+        }
+        return journal(clientEntry(JournalEvent::Attempting, index, attachment)) && send(index, message)
                    ? PassEnd::Finished
                    : PassEnd::Stopped;
+    }
     log.LogStatus(u"Send Error - "_s + m_clients.EmailAddress(index));
     ++m_failureCount;
     JournalEntry refused = clientEntry(JournalEvent::Refused, index);
@@ -718,10 +770,9 @@ bool BatchRun::noDocument(qsizetype index, const ClientDocument &document, bool 
     return journal(entry);
 }
 
-bool BatchRun::send(qsizetype index, const QString &attachment, const platform::FileIdentity &identity)
+bool BatchRun::send(qsizetype index, const MailMessage &message)
 {
     const QString address = m_clients.EmailAddress(index);
-    const MailMessage message{address, attachment, m_request.subject, m_request.body, identity};
     RunObserver *observer = m_deps.observer;
     const AbortRequest &abort = m_deps.control.abort();
     SendCallbacks callbacks;

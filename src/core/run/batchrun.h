@@ -3,6 +3,7 @@
 #include "clients/attachmentmode.h"
 #include "clients/clientlist.h"
 #include "clients/documentmatch.h"
+#include "clients/messagetemplate.h"
 #include "platform/files.h"
 #include "run/abortrequest.h"
 #include "run/journal.h"
@@ -23,6 +24,7 @@ namespace quorvale {
 
 class Clock;
 class Mailer;
+struct MailMessage;
 class Printer;
 class Prompter;
 class SettingsStore;
@@ -69,6 +71,14 @@ enum class ResumeChoice
     Refuse       ///< start nothing: the caller could not ask and was not told what to do
 };
 
+/// What to do when the message uses a field that is empty on some clients' lines.
+enum class EmptyFieldChoice
+{
+    Ask,   ///< say how many clients and ask whether to send (through the Prompter)
+    Send,  ///< send without asking: their message has nothing where the field is
+    Refuse ///< start nothing: the caller could not ask and was not told to send
+};
+
 /// The window's texts when Start is pressed.
 struct RunRequest
 {
@@ -81,6 +91,8 @@ struct RunRequest
     bool includeUnknown = false;
     /// Go over only the clients whose last send was refused or may not have arrived.
     bool retryFailed = false;
+    bool header = false; ///< the first line of the client file holds column names
+    EmptyFieldChoice emptyFields = EmptyFieldChoice::Ask;
 };
 
 /// How a run ended; the command line maps it to its exit status.
@@ -146,6 +158,10 @@ private:
     QString preCheckProblem(AttachmentMode mode, const QString &commonPath) const;
     /// Reads the client list and logs its counts; false (having warned) when it cannot be read.
     bool readClients();
+    /// Parses the subject and body against the list's columns. False (having warned) when they use
+    /// a placeholder that names no column, or when clients with an empty field used by the message
+    /// are not to be sent to.
+    bool checkMessageFields();
     /// What makes this run one mailing with earlier runs; false (having warned) when the client
     /// list cannot be hashed.
     bool describeMailing(AttachmentMode mode, const QString &commonPath);
@@ -162,7 +178,7 @@ private:
     /// line, the error count and its journal line. False (with m_stopReason) when the journal fails.
     bool noDocument(qsizetype index, const ClientDocument &document, bool printing);
     /// One send; false (with m_stopReason) when it could not be attempted at all.
-    bool send(qsizetype index, const QString &attachment, const platform::FileIdentity &identity);
+    bool send(qsizetype index, const MailMessage &message);
     void stop(const QString &reason);
     void resetFrontEnd();
     /// Decides, before the confirmation, which clients this run skips or goes over. False: the
@@ -194,6 +210,7 @@ private:
     RunDependencies m_deps;
     RunRequest m_request;
     ClientList m_clients;
+    MessageTemplate m_message; ///< the subject and body, filled for each client from its line
     AppSettings m_settings;
     QString m_csvFolder;
     QString m_csvPath; ///< absolute

@@ -57,7 +57,7 @@ QList<std::pair<qint64, QString>> journalFiles(const QString &folder)
     return files;
 }
 
-constexpr WordTable<JournalEvent, 20> kEventNames{{
+constexpr WordTable<JournalEvent, 21> kEventNames{{
     {JournalEvent::Run, "run"_L1},
     {JournalEvent::ClientFile, "client file"_L1},
     {JournalEvent::Subject, "subject"_L1},
@@ -65,6 +65,7 @@ constexpr WordTable<JournalEvent, 20> kEventNames{{
     {JournalEvent::Mode, "mode"_L1},
     {JournalEvent::CommonAttachment, "common attachment"_L1},
     {JournalEvent::Client, "client"_L1},
+    {JournalEvent::Message, "message"_L1},
     {JournalEvent::Attempting, "attempting"_L1},
     {JournalEvent::Sent, "sent"_L1},
     {JournalEvent::Refused, "refused"_L1},
@@ -420,6 +421,11 @@ bool readJournal(const QString &path, QList<JournalEntry> *entries, QString *err
     }
     *entries = parser.entries();
     return true;
+}
+
+QString textSha256(const QString &text)
+{
+    return QString::fromLatin1(QCryptographicHash::hash(text.toUtf8(), QCryptographicHash::Sha256).toHex());
 }
 
 QString fileSha256(const QString &path, QString *error)

@@ -29,6 +29,7 @@ enum class JournalEvent
                       // One per client of the list the run started with.
     Client,
     // What happened to each client.
+    Message, ///< a message filled from the client's line: detail its subject, sha256 its body's, as sent
     Attempting,
     Sent,
     Refused,
@@ -157,6 +158,8 @@ private:
 /// read cleanly) otherwise.
 bool readJournal(const QString &path, QList<JournalEntry> *entries, QString *error);
 
+/// The lower-case hex SHA-256 of a text's UTF-8 bytes.
+QString textSha256(const QString &text);
 /// The lower-case hex SHA-256 of a file; empty (with `error`) when it cannot be read.
 QString fileSha256(const QString &path, QString *error = nullptr);
 

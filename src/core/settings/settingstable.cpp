@@ -18,7 +18,7 @@ constexpr qint64 kInt32Max = std::numeric_limits<qint32>::max();
 constexpr qint64 kMaxDelaySeconds = kInt32Max / 1000;
 constexpr qint64 kMaxGroupDelayMinutes = kInt32Max / 60000;
 
-const std::array<StoredSetting, 12> kSettings{{
+const std::array<StoredSetting, 13> kSettings{{
     {.name = "EmailFrom"_L1, .key = &AppSettings::EmailFrom},
     {.name = "SMPTServer"_L1, .key = &AppSettings::SMTPServer},
     {.name = "AuthType"_L1,
@@ -39,6 +39,14 @@ const std::array<StoredSetting, 12> kSettings{{
     {.name = "PW"_L1, .key = &AppSettings::Password, .type = SettingType::Password},
     {.name = "SubjectLine"_L1, .key = &AppSettings::SubjectLine, .defaultText = "Subject Line Text"_L1},
     {.name = "CSVpath"_L1, .key = &AppSettings::CSVpath},
+    {.name = "CSVHeader"_L1,
+     .key = &AppSettings::CSVHeader,
+     .type = SettingType::Number,
+     .defaultNumber = 0,
+     .minimum = 0,
+     .maximum = 1,
+     .choice = true,
+     .rule = "The column names setting (CSVHeader) must be 0 when every line is a client or 1 when the first line holds column names."_L1},
     {.name = "EnableSchedule"_L1,
      .key = &AppSettings::EnableSchedule,
      .type = SettingType::Number,
