@@ -2,6 +2,7 @@
 
 #include "gui/appservices.h"
 #include "gui/settingsholder.h"
+#include "run/runreport.h"
 
 #include <QMainWindow>
 #include <QPointer>
@@ -20,7 +21,9 @@ namespace quorvale {
 class AboutDialog;
 class CheckDialog;
 class EmailTestDialog;
+class HelpWindow;
 class RunSession;
+class RunSummaryPanel;
 class SetupDialog;
 
 /// frmMain: the message inputs, the attachment mode, the status box and the run buttons. It wires
@@ -48,6 +51,10 @@ public:
     void resendFailed();
     /// Opens the folder of the run journals in the desktop's file manager.
     void openJournalFolder();
+    /// Shows the help window at a context number (kMainHelpContext, kSetupHelpContext).
+    void showHelp(int context);
+    /// Closes the window because the desktop session ends: a run is aborted without a question.
+    void closeWithoutAsking();
 
 Q_SIGNALS:
     /// A run's worker has finished and the window is idle again.
@@ -75,6 +82,12 @@ private:
     void appendStatusLines(const QStringList &lines);
     void setPrintProgress(int value, int maximum);
     void setRunning(bool running);
+    void showRunProgress(const RunProgress &progress);
+    /// Opens a file or folder on the desktop; when nothing opens it, says so with its path and
+    /// offers to copy the path.
+    void openOnDesktop(const QString &path, const QString &what);
+    /// Sizes the window to its texts and to the screen it opens on.
+    void fitToScreen();
     void stopEverything();
     QString bodyText() const;
     QString startFolder(const QString &path) const;
@@ -84,11 +97,13 @@ private:
     RunSession *m_session = nullptr;
     QString m_lastChosenFile; // the file dialog starts from the last choice, like one shared dialog
     bool m_closing = false;
+    bool m_askBeforeClosing = true;
 
     QPointer<SetupDialog> m_setup;
     QPointer<EmailTestDialog> m_emailTest;
     QPointer<AboutDialog> m_about;
     QPointer<CheckDialog> m_check;
+    QPointer<HelpWindow> m_help;
 
     QLineEdit *m_txtCSVpath = nullptr;
     QLineEdit *m_txtCommonAttachmentPath = nullptr;
@@ -106,6 +121,8 @@ private:
     QCheckBox *m_chkPrint = nullptr;
     QProgressBar *m_progEmail = nullptr;
     QProgressBar *m_progPrint = nullptr;
+    QLabel *m_lblRunProgress = nullptr;
+    RunSummaryPanel *m_summary = nullptr;
 };
 
 } // namespace quorvale

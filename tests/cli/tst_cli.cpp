@@ -577,7 +577,8 @@ private Q_SLOTS:
     {
         Result r = quorvale({u"test-email"_s, u"me@example.org"_s});
         QCOMPARE(r.exitCode, 2);
-        QCOMPARE(r.err.trimmed(), u"Your email server setup is not complete."_s);
+        QCOMPARE(r.err.trimmed(), u"Your email server setup is not complete.\nMissing in Setup: SMTP Server, SSL Port, "
+                                  "Username, Password."_s);
         QVERIFY(r.out.isEmpty());
         SmtpServer server;
         configure(server);

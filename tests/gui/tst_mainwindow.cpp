@@ -4,6 +4,7 @@
 #include "guitest.h"
 
 #include "gui/aboutdialog.h"
+#include "gui/helpfiles.h"
 #include "gui/guiapp.h"
 #include "run/journal.h"
 #include "settings/bodyfile.h"
@@ -15,6 +16,8 @@
 #include <QDir>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
+#include <QTextBrowser>
 #include <QMenu>
 #include <QProgressBar>
 #include <QPushButton>
@@ -45,7 +48,7 @@ private Q_SLOTS:
     void csvChooserWarnsAboutOtherFilesButKeepsThem();
     void commonChooserWarnsAboutCsvFiles_data();
     void commonChooserWarnsAboutCsvFiles();
-    void helpContentsOpensMainTopicOrNothing();
+    void helpWindowShowsTopicsWithHistory();
     void setupAndAboutExistOnce();
     void aboutBoxShowsIdentityAndLinks();
     void aboutBoxClosesWithEnterAndEsc_data();
@@ -364,19 +367,60 @@ void TestMainWindow::commonChooserWarnsAboutCsvFiles()
              chosen == u"/data/clients.csv"_s ? QString() : QFileInfo(chosen).fileName());
 }
 
-void TestMainWindow::helpContentsOpensMainTopicOrNothing()
+void TestMainWindow::helpWindowShowsTopicsWithHistory()
 {
     WindowFixture f;
-    f.open();
+    MainWindow &w = f.open();
     FIND_CHILD(QAction, help, f.window, u"mnuHelpContents"_s);
-    help->trigger(); // no help folder: nothing happens, quietly
-    QVERIFY(f.dialogs.openedUrls.isEmpty());
-    QVERIFY(f.dialogs.warnings.isEmpty());
+    QCOMPARE(help->shortcut(), QKeySequence(Qt::Key_F1));
+    help->trigger(); // no help folder: the window says so
+    FIND_CHILD(QWidget, frmHelp, w, u"frmHelp"_s);
+    FIND_CHILD(QTextBrowser, txtHelp, frmHelp, u"txtHelp"_s);
+    FIND_CHILD(QListWidget, lstHelpTopics, frmHelp, u"lstHelpTopics"_s);
+    FIND_CHILD(QPushButton, cmdHelpBack, frmHelp, u"cmdHelpBack"_s);
+    FIND_CHILD(QPushButton, cmdHelpForward, frmHelp, u"cmdHelpForward"_s);
+    QVERIFY(frmHelp->isVisible());
+    QVERIFY(txtHelp->toPlainText().contains(u"No help found"_s));
 
-    QVERIFY(QDir().mkpath(f.dir.filePath(u"help"_s)));
-    writeFile(f.dir.filePath(u"help/main.html"_s), "<html></html>");
-    help->trigger();
-    QCOMPARE(f.dialogs.openedUrls, QList<QUrl>{QUrl::fromLocalFile(f.dir.filePath(u"help/main.html"_s))});
+    // The pages of the source tree, shown inside the program: no browser is asked for anything.
+    const QString pages = QFINDTESTDATA("../../help/main.html").section(u'/', 0, -2);
+    QVERIFY(QDir(pages).exists(u"run.html"_s));
+    WindowFixture g;
+    QVERIFY(QFile::link(pages, g.dir.filePath(u"help"_s)));
+    MainWindow &v = g.open();
+    v.showHelp(kMainHelpContext);
+    FIND_CHILD(QTextBrowser, browser, v, u"txtHelp"_s);
+    FIND_CHILD(QListWidget, topics, v, u"lstHelpTopics"_s);
+    FIND_CHILD(QPushButton, back, v, u"cmdHelpBack"_s);
+    FIND_CHILD(QPushButton, forward, v, u"cmdHelpForward"_s);
+    QCOMPARE(topics->count(), qsizetype(helpTopics().size()));
+    // Every topic of the contents is a page that shows.
+    for (int i = 0; i < topics->count(); ++i) {
+        QTest::mouseClick(topics->viewport(), Qt::LeftButton, {}, topics->visualItemRect(topics->item(i)).center());
+        QCOMPARE(browser->source().fileName(), topics->item(i)->data(Qt::UserRole).toString());
+        QVERIFY(!browser->documentTitle().isEmpty());
+    }
+    QCOMPARE(browser->source().fileName(), u"setup.html"_s);
+    QVERIFY(back->isEnabled());
+    QVERIFY(!forward->isEnabled());
+    QTest::mouseClick(back, Qt::LeftButton);
+    QCOMPARE(browser->source().fileName(), u"run.html"_s);
+    QCOMPARE(topics->currentRow(), 1);
+    QVERIFY(forward->isEnabled());
+    QTest::mouseClick(forward, Qt::LeftButton);
+    QCOMPARE(browser->source().fileName(), u"setup.html"_s);
+    // A link between pages stays in the window.
+    Q_EMIT browser->anchorClicked(QUrl(u"main.html#journal"_s));
+    QCOMPARE(browser->source().fileName(), u"main.html"_s);
+    QVERIFY(g.dialogs.openedUrls.isEmpty());
+    QVERIFY(f.dialogs.openedUrls.isEmpty());
+
+    // The setup dialog's Help shows its own topic in the same window.
+    v.showSetup();
+    FIND_CHILD(QPushButton, cmdHelp, v, u"cmdHelp"_s);
+    QTest::mouseClick(cmdHelp, Qt::LeftButton);
+    QCOMPARE(browser->source().fileName(), u"setup.html"_s);
+    QCOMPARE(v.findChildren<QTextBrowser *>().size(), 1);
 }
 
 void TestMainWindow::setupAndAboutExistOnce()

@@ -38,4 +38,12 @@ QStringList ParseCSVLine(const QString &line, QChar separator = u',',
 /// Windows-1252.
 CsvReadResult GetCSVFile(const QString &fileName);
 
+/// What a client CSV file must look like, in one sentence for the user.
+QString clientFileFormat();
+/// Which common mistake the start of a client CSV file (`head`, its first bytes) looks like:
+/// semicolons where commas belong, or a first line of column names; empty when neither.
+QString clientFileMistake(const QByteArray &head);
+/// The first bytes of `fileName` that clientFileMistake() looks at; empty when it cannot be read.
+QByteArray clientFileHead(const QString &fileName);
+
 } // namespace quorvale
