@@ -55,6 +55,8 @@ private Q_SLOTS:
     void valuesTheControlsCannotShowLoadAsDefaults();
     void simpleLoginIsWarnedAbout_data();
     void simpleLoginIsWarnedAbout();
+    void senderThatIsNoAddressIsWarnedAboutNotRefused_data();
+    void senderThatIsNoAddressIsWarnedAboutNotRefused();
     void okSavesEveryValueAndReopeningShowsThem();
     void okRefusesWhatCouldNotBeStoredAndSavesNothing_data();
     void okRefusesWhatCouldNotBeStoredAndSavesNothing();
@@ -258,6 +260,38 @@ void TestSetupDialog::simpleLoginIsWarnedAbout()
     QVERIFY(!warning->isHidden());
     name->clear();
     QVERIFY(warning->isHidden());
+}
+
+void TestSetupDialog::senderThatIsNoAddressIsWarnedAboutNotRefused_data()
+{
+    QTest::addColumn<QString>("sender");
+    QTest::addColumn<bool>("warned");
+    QTest::newRow("an address") << u"office@practice.example"_s << false;
+    QTest::newRow("empty") << QString() << false;
+    QTest::newRow("a name") << u"Practice Office"_s << true;
+    QTest::newRow("no domain") << u"office@"_s << true;
+    QTest::newRow("two at signs") << u"office@@practice.example"_s << true;
+}
+void TestSetupDialog::senderThatIsNoAddressIsWarnedAboutNotRefused()
+{
+    QFETCH(QString, sender);
+    QFETCH(bool, warned);
+    WindowFixture f;
+    f.save(u"EmailFrom"_s, sender);
+    QDialog *setup = openSetup(f);
+    QVERIFY(setup);
+    FIND_CONTROLS(SetupControls, ui, setup);
+    FIND_CHILD(QLabel, warning, setup, u"lblMailFromWarning"_s);
+    QCOMPARE(!warning->isHidden(), warned);
+    QCOMPARE(warning->text(), u"This is not an e-mail address."_s);
+    // It follows the typing, and OK saves what was typed all the same.
+    ui.txtMailFrom->setText(u"office@practice.example"_s);
+    QVERIFY(warning->isHidden());
+    ui.txtMailFrom->setText(sender);
+    QCOMPARE(!warning->isHidden(), warned);
+    QTest::mouseClick(ui.cmdOK, Qt::LeftButton);
+    QVERIFY(f.dialogs.warnings.isEmpty());
+    QCOMPARE(stored(f, u"EmailFrom"_s), sender);
 }
 
 void TestSetupDialog::okSavesEveryValueAndReopeningShowsThem()
