@@ -62,10 +62,11 @@ HelpWindow::HelpWindow(const QString &folder, UserDialogs &dialogs, QWidget *par
     splitter->addWidget(m_browser);
     splitter->setStretchFactor(1, 1);
     m_contents->setMinimumWidth(m_contents->sizeHintForColumn(0) + 24);
+    splitter->setSizes({m_contents->minimumWidth(), 700});
     auto *layout = new QVBoxLayout(this);
     layout->addLayout(buttons);
     layout->addWidget(splitter, 1);
-    resize(900, 640);
+    fitToScreen(this, QSize(900, 640));
 }
 
 void HelpWindow::showContext(int context)

@@ -36,7 +36,6 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QScreen>
 #include <QScrollBar>
 #include <QUrl>
 #include <QVBoxLayout>
@@ -149,26 +148,19 @@ void MainWindow::buildUi()
     connect(m_summary, &RunSummaryPanel::journalRequested, this,
             [this](const QString &path) { openOnDesktop(path, u"The run journal"_s); });
 
-    fitToScreen();
+    sizeToTextsAndScreen();
 }
 
-void MainWindow::fitToScreen()
+void MainWindow::sizeToTextsAndScreen()
 {
     // The smallest size at which no text is cut: what the layouts need, with the run summary
     // and its list of failures shown.
     RunTally sample;
     sample.failures.append(ClientFailure{});
     m_summary->showRun(sample, u"journal"_s);
-    const QSize least = minimumSizeHint();
+    setMinimumSize(minimumSizeHint());
     m_summary->clear();
-    setMinimumSize(least);
-    // The size it opens at: roomy, but never larger than the screen's free area.
-    const QScreen *screen = this->screen();
-    const QRect free = screen ? screen->availableGeometry() : QRect(0, 0, 1280, 800);
-    // The frame the window manager adds is not known before the window is shown: leave room for it.
-    const QSize room = free.size() - QSize(16, 48);
-    resize(QSize(980, 660).boundedTo(room).expandedTo(least));
-    move(free.topLeft() + QPoint(qMax(0, (free.width() - width()) / 2), qMax(0, (free.height() - height() - 40) / 2)));
+    fitToScreen(this, QSize(980, 660));
 }
 
 QLayout *MainWindow::buildInputs(QWidget *parent)
@@ -253,6 +245,15 @@ QLayout *MainWindow::buildStatus(QWidget *parent)
     m_txtProgress->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     m_txtProgress->setLineWrapMode(QPlainTextEdit::NoWrap);
     m_txtProgress->setTabChangesFocus(true);
+    // The box keeps its last line in view when it gets smaller (the run's summary appears under
+    // it), unless the user has scrolled up to read.
+    QScrollBar *statusBar = m_txtProgress->verticalScrollBar();
+    connect(statusBar, &QScrollBar::valueChanged, this,
+            [this, statusBar](int value) { m_statusAtEnd = value == statusBar->maximum(); });
+    connect(statusBar, &QScrollBar::rangeChanged, this, [this, statusBar](int, int maximum) {
+        if (m_statusAtEnd)
+            statusBar->setValue(maximum);
+    });
     auto *label4 = makeLabel(u"Label4"_s, u"Email Progress"_s, parent);
     m_progEmail = makeProgressBar(u"progEmail"_s, parent);
     auto *label5 = makeLabel(u"Label5"_s, u"Print Progress"_s, parent);

@@ -87,7 +87,7 @@ private:
     /// offers to copy the path.
     void openOnDesktop(const QString &path, const QString &what);
     /// Sizes the window to its texts and to the screen it opens on.
-    void fitToScreen();
+    void sizeToTextsAndScreen();
     void stopEverything();
     QString bodyText() const;
     QString startFolder(const QString &path) const;
@@ -98,6 +98,7 @@ private:
     QString m_lastChosenFile; // the file dialog starts from the last choice, like one shared dialog
     bool m_closing = false;
     bool m_askBeforeClosing = true;
+    bool m_statusAtEnd = true; ///< the status box shows its last line
 
     QPointer<SetupDialog> m_setup;
     QPointer<EmailTestDialog> m_emailTest;

@@ -19,7 +19,7 @@ RunSummaryPanel::RunSummaryPanel(QWidget *parent)
     m_counts->setTextInteractionFlags(Qt::TextSelectableByMouse);
     m_failures->setObjectName(u"txtRunFailures"_s);
     m_failures->setReadOnly(true);
-    m_failures->setLineWrapMode(QPlainTextEdit::NoWrap);
+    m_failures->setLineWrapMode(QPlainTextEdit::WidgetWidth);
     m_failures->setTabChangesFocus(true);
     m_failures->setToolTip(u"The clients that got neither their message nor their printout, and why"_s);
     // Room for five failures; more scroll.

@@ -6,7 +6,9 @@
 #include <QUrl>
 
 #include <functional>
+#include <memory>
 
+class QMessageBox;
 class QWidget;
 
 namespace quorvale {
@@ -54,6 +56,9 @@ public:
         return chooseOpenFile(parent, title, filters, folder, fileName);
     }
 };
+
+/// The box that asks whether to start a run, with what the run will do as its informative text.
+std::unique_ptr<QMessageBox> makeStartQuestion(QWidget *parent, const QString &question, const QString &details);
 
 /// The real thing: QMessageBox, QFileDialog and QDesktopServices.
 class DesktopDialogs final : public UserDialogs
