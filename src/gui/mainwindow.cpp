@@ -40,6 +40,8 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 using namespace Qt::StringLiterals;
 
 namespace quorvale {
@@ -269,6 +271,8 @@ QLayout *MainWindow::buildStatus(QWidget *parent)
     bars->addWidget(m_lblRunProgress, 2, 0, 1, 2);
     bars->setColumnStretch(1, 1);
     m_summary = new RunSummaryPanel(parent);
+    m_progressTicker.setInterval(1000);
+    connect(&m_progressTicker, &QTimer::timeout, this, &MainWindow::updateRunProgressLine);
 
     m_cmdStart = makeButton(u"cmdStart"_s, u"Start &Processing"_s, u"Start processing"_s, parent);
     m_cmdAbort = makeButton(u"cmdAbort"_s, u"&Abort Processing"_s, u"Abort Processing"_s, parent);
@@ -499,18 +503,33 @@ void MainWindow::setRunning(bool running)
     m_mnuResendFailed->setEnabled(!running);
     // The last run's summary stays until the next run starts; the run's progress line shows
     // only while it goes on.
-    if (running)
+    if (running) {
         m_summary->clear();
-    else
+    } else {
+        m_progressTicker.stop();
         m_lblRunProgress->clear();
+    }
     if (m_emailTest)
         m_emailTest->setRunInProgress(running);
 }
 
 void MainWindow::showRunProgress(const RunProgress &progress)
 {
-    if (isRunning())
-        m_lblRunProgress->setText(runProgressText(progress));
+    if (!isRunning())
+        return;
+    m_runProgress = progress;
+    m_sinceProgress.start();
+    m_progressTicker.start();
+    updateRunProgressLine();
+}
+
+void MainWindow::updateRunProgressLine()
+{
+    RunProgress shown = m_runProgress;
+    if (shown.timeLeft)
+        shown.timeLeft = std::max(*shown.timeLeft - std::chrono::milliseconds(m_sinceProgress.elapsed()),
+                                  std::chrono::milliseconds(0));
+    m_lblRunProgress->setText(runProgressText(shown));
 }
 
 void MainWindow::mnuHelpContents_Click()

@@ -4,8 +4,10 @@
 #include "gui/settingsholder.h"
 #include "run/runreport.h"
 
+#include <QElapsedTimer>
 #include <QMainWindow>
 #include <QPointer>
+#include <QTimer>
 
 class QAction;
 class QButtonGroup;
@@ -83,6 +85,8 @@ private:
     void setPrintProgress(int value, int maximum);
     void setRunning(bool running);
     void showRunProgress(const RunProgress &progress);
+    /// The progress line with the time left counted down since the run last reported.
+    void updateRunProgressLine();
     /// Opens a file or folder on the desktop; when nothing opens it, says so with its path and
     /// offers to copy the path.
     void openOnDesktop(const QString &path, const QString &what);
@@ -123,6 +127,9 @@ private:
     QProgressBar *m_progEmail = nullptr;
     QProgressBar *m_progPrint = nullptr;
     QLabel *m_lblRunProgress = nullptr;
+    RunProgress m_runProgress;
+    QElapsedTimer m_sinceProgress;
+    QTimer m_progressTicker; ///< counts the time left down between reports (a long group delay)
     RunSummaryPanel *m_summary = nullptr;
 };
 
