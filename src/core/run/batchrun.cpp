@@ -33,11 +33,6 @@ QString number(qint64 value)
     return QString::number(value);
 }
 
-QString counted(qint64 count, const char *one, const char *many)
-{
-    return QString::number(count) + u' ' + QString::fromLatin1(count == 1 ? one : many);
-}
-
 } // namespace
 
 void RunControl::setAttachmentMode(AttachmentMode mode)

@@ -11,12 +11,12 @@ using namespace Qt::StringLiterals;
 
 namespace quorvale {
 
-namespace {
-
 QString counted(qint64 count, const char *one, const char *many)
 {
     return QString::number(count) + u' ' + QString::fromLatin1(count == 1 ? one : many);
 }
+
+namespace {
 
 QString attachmentLine(const StartSummary &s)
 {

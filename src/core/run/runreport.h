@@ -16,6 +16,9 @@
 
 namespace quorvale {
 
+/// "1 client", "3 clients": the count and the word that goes with it.
+QString counted(qint64 count, const char *one, const char *many);
+
 /// The subject a fresh install starts with.
 inline constexpr QLatin1StringView kDefaultSubject{"Subject Line Text"};
 
