@@ -261,6 +261,8 @@ QLayout *MainWindow::buildStatus(QWidget *parent)
     auto *label5 = makeLabel(u"Label5"_s, u"Print Progress"_s, parent);
     m_progPrint = makeProgressBar(u"progPrint"_s, parent);
     m_lblRunProgress = makeLabel(u"lblRunProgress"_s, QString(), parent);
+    // A long line wraps rather than widen the window.
+    m_lblRunProgress->setWordWrap(true);
     m_lblRunProgress->setToolTip(u"The client being handled, what was sent and what failed so far, and the time left "
                                  "with the pauses set under Setup"_s);
     auto *bars = new QGridLayout;
