@@ -4,12 +4,15 @@
 #include "gui/settingsholder.h"
 #include "gui/userdialogs.h"
 
+#include <QWidget>
+
 using namespace Qt::StringLiterals;
 
 namespace quorvale {
 
 RunSession::RunSession(const AppServices &services, SettingsHolder &settings, QWidget *dialogParent)
-    : m_services(services), m_settings(settings), m_dialogParent(dialogParent), m_bridge(new RunBridge(this))
+    : QObject(dialogParent), m_services(services), m_settings(settings), m_dialogParent(dialogParent),
+      m_bridge(new RunBridge(this))
 {
     connect(m_bridge, &RunBridge::linesLogged, this, &RunSession::showLines);
     connect(m_bridge, &RunBridge::emailProgressChanged, this, &RunSession::emailProgressChanged);
