@@ -97,7 +97,11 @@ using the mail server and pacing settings saved by the Setup dialog (see "config
   does not read cleanly stops the run (exit status 2) until it is mended or --no-resume is given.
   Only one run goes at a time: another one, from the window or the command line, is refused
   (exit status 2) while it lasts.
-  Status lines go to standard output as they happen, warnings to standard error.
+  Status lines go to standard output as they happen, warnings to standard error. Before it asks
+  (or starts, with --yes) the run writes what it will do to standard error: how many e-mails and
+  printouts, the subject, the attachment, the clients a resume skips, and warnings (the subject
+  still "Subject Line Text", an empty body). Each failed client is named on standard error with
+  the server's or the printer's reason as it happens, and one line of counts ends the run.
   Ctrl-C, SIGTERM and SIGHUP abort the run (a second one ends the program at once).
   Exit status: 0 completed without errors; 1 completed with errors (missing documents, send or
   print errors) or stopped by a failure after sending or printing something; 2 nothing was sent or
@@ -198,6 +202,12 @@ class ConsolePrompter final : public Prompter
 public:
     explicit ConsolePrompter(bool assumeYes) : m_assumeYes(assumeYes) {}
     void warn(const QString &message) override { writeErr(message + u'\n'); }
+    bool confirmStart(const QString &question, const QString &details) override
+    {
+        // What the run will do is shown before it is asked about, and before a --yes run starts.
+        writeErr(details + u'\n');
+        return askYesNo(question);
+    }
     bool askYesNo(const QString &question) override
     {
         if (m_assumeYes)
@@ -224,6 +234,16 @@ void abortOnTerminationSignals(AbortRequest &abort)
     // A lock-free atomic store: safe in a signal handler.
     platform::catchTerminationSignals([](void *request) { static_cast<AbortRequest *>(request)->request(); }, &abort);
 }
+
+/// What the status lines leave out: each client's failure and why, on standard error as it happens.
+class ConsoleObserver final : public RunObserver
+{
+public:
+    void emailProgress(int) override {}
+    void printProgress(int, int) override {}
+    void runningChanged(bool) override {}
+    void clientFailed(const ClientFailure &failure) override { writeErr(clientFailureText(failure) + u'\n'); }
+};
 
 AppSettings loadSettings(const SettingsStore &store)
 {
@@ -485,11 +505,13 @@ int runCommand(const QStringList &args)
     SmtpMailer mailer(settings.DataFolder);
     CommandPrinter printer;
     SystemClock clock;
-    BatchRun run(
-        RunDependencies{*store, log, prompter, mailer, printer, clock, control, nullptr, [&settings] { return settings; }});
+    ConsoleObserver observer;
+    BatchRun run(RunDependencies{*store, log, prompter, mailer, printer, clock, control, &observer,
+                                 [&settings] { return settings; }});
     if (run.prepare(request)) {
         abortOnTerminationSignals(control.abort());
         run.execute();
+        writeErr(runTallyLine(run.tally()) + u'\n');
     } else if (run.earlierRunUnfinished() && request.resume == ResumeChoice::Refuse) {
         writeErr(u"quorvale: give --resume to skip the clients the earlier run sent to, or --no-resume to "
                  "go over every client again.\n"_s);
@@ -627,7 +649,7 @@ int testEmailCommand(const QStringList &args)
     const std::unique_ptr<SettingsStore> store = openSettingsStore();
     const AppSettings settings = loadSettings(*store);
     if (!isMailServerComplete(settings)) {
-        writeErr(u"Your email server setup is not complete.\n"_s);
+        writeErr(incompleteSetupMessage(settings) + u'\n');
         return NotStarted;
     }
     if (address.isEmpty()) {

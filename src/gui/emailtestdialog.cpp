@@ -3,6 +3,7 @@
 #include "gui/settingsholder.h"
 #include "gui/userdialogs.h"
 #include "mail/mailer.h"
+#include "run/runreport.h"
 #include "settings/settingstable.h"
 
 #include <QHBoxLayout>
@@ -107,7 +108,7 @@ void EmailTestDialog::cmdTest_Click()
         return;
     const AppSettings settings = m_settings.get();
     if (!isMailServerComplete(settings)) {
-        m_dialogs.warn(this, u"Your email server setup is not complete."_s);
+        m_dialogs.warn(this, incompleteSetupMessage(settings));
         return;
     }
     if (m_txtSendEmailAddy->text().isEmpty()) {

@@ -25,11 +25,11 @@ void closeWithTheSession(MainWindow &window)
     auto *notifier = new QSocketNotifier(platform::terminationSignalFd(), QSocketNotifier::Read, &window);
     QObject::connect(notifier, &QSocketNotifier::activated, &window, [&window] {
         platform::drainTerminationSignals();
-        window.close();
+        window.closeWithoutAsking();
     });
     QObject::connect(qApp, &QGuiApplication::commitDataRequest, &window,
-                     [&window](QSessionManager &) { window.close(); });
-    QObject::connect(qApp, &QCoreApplication::aboutToQuit, &window, [&window] { window.close(); });
+                     [&window](QSessionManager &) { window.closeWithoutAsking(); });
+    QObject::connect(qApp, &QCoreApplication::aboutToQuit, &window, [&window] { window.closeWithoutAsking(); });
 }
 
 int runGui(int argc, char **argv)

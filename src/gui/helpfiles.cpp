@@ -3,17 +3,29 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include <array>
+
 using namespace Qt::StringLiterals;
 
 namespace quorvale {
 
+std::span<const HelpTopic> helpTopics()
+{
+    static constexpr std::array<HelpTopic, 3> topics{{
+        {"main.html", "Sending to your clients", kMainHelpContext},
+        {"run.html", "Before, during and after a run"},
+        {"setup.html", "Setting up the mail server", kSetupHelpContext},
+    }};
+    return topics;
+}
+
 QUrl helpUrl(const QString &folder, int context)
 {
     QString page;
-    if (context == kMainHelpContext)
-        page = u"main.html"_s;
-    else if (context == kSetupHelpContext)
-        page = u"setup.html"_s;
+    for (const HelpTopic &topic : helpTopics()) {
+        if (context != 0 && topic.context == context)
+            page = QString::fromLatin1(topic.page);
+    }
     if (folder.isEmpty() || page.isEmpty())
         return {};
     const QFileInfo file(QDir(folder).filePath(page));

@@ -7,7 +7,9 @@
 #include "gui/emailtestdialog.h"
 #include "gui/previewdialog.h"
 #include "gui/helpfiles.h"
+#include "gui/helpwindow.h"
 #include "gui/runsession.h"
+#include "gui/runsummarypanel.h"
 #include "gui/setupdialog.h"
 #include "gui/userdialogs.h"
 #include "gui/widgetfactory.h"
@@ -17,7 +19,9 @@
 #include "settings/settingstable.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QButtonGroup>
+#include <QClipboard>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QDir>
@@ -36,6 +40,8 @@
 #include <QScrollBar>
 #include <QUrl>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 using namespace Qt::StringLiterals;
 
@@ -137,10 +143,27 @@ void MainWindow::buildUi()
     connect(m_session.get(), &RunSession::emailProgressChanged, m_progEmail, &QProgressBar::setValue);
     connect(m_session.get(), &RunSession::printProgressChanged, this, &MainWindow::setPrintProgress);
     connect(m_session.get(), &RunSession::runningChanged, this, &MainWindow::setRunning);
+    connect(m_session.get(), &RunSession::progressChanged, this, &MainWindow::showRunProgress);
+    connect(m_session.get(), &RunSession::setupRequested, this, &MainWindow::showSetup);
+    connect(m_session.get(), &RunSession::finished, this,
+            [this] { m_summary->showRun(m_session->lastTally(), m_session->lastJournalPath()); });
     connect(m_session.get(), &RunSession::finished, this, &MainWindow::runFinished);
+    connect(m_summary, &RunSummaryPanel::journalRequested, this,
+            [this](const QString &path) { openOnDesktop(path, u"The run journal"_s); });
 
-    resize(980, 660);
-    setMinimumSize(760, 540);
+    sizeToTextsAndScreen();
+}
+
+void MainWindow::sizeToTextsAndScreen()
+{
+    // The smallest size at which no text is cut: what the layouts need, with the run summary
+    // and its list of failures shown.
+    RunTally sample;
+    sample.failures.append(ClientFailure{});
+    m_summary->showRun(sample, u"journal"_s);
+    setMinimumSize(minimumSizeHint());
+    m_summary->clear();
+    fitToScreen(this, QSize(980, 660));
 }
 
 QLayout *MainWindow::buildInputs(QWidget *parent)
@@ -231,16 +254,34 @@ QLayout *MainWindow::buildStatus(QWidget *parent)
     m_txtProgress->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     m_txtProgress->setLineWrapMode(QPlainTextEdit::NoWrap);
     m_txtProgress->setTabChangesFocus(true);
+    // The box keeps its last line in view when it gets smaller (the run's summary appears under
+    // it), unless the user has scrolled up to read.
+    QScrollBar *statusBar = m_txtProgress->verticalScrollBar();
+    connect(statusBar, &QScrollBar::valueChanged, this,
+            [this, statusBar](int value) { m_statusAtEnd = value == statusBar->maximum(); });
+    connect(statusBar, &QScrollBar::rangeChanged, this, [this, statusBar](int, int maximum) {
+        if (m_statusAtEnd)
+            statusBar->setValue(maximum);
+    });
     auto *label4 = makeLabel(u"Label4"_s, u"Email Progress"_s, parent);
     m_progEmail = makeProgressBar(u"progEmail"_s, parent);
     auto *label5 = makeLabel(u"Label5"_s, u"Print Progress"_s, parent);
     m_progPrint = makeProgressBar(u"progPrint"_s, parent);
+    m_lblRunProgress = makeLabel(u"lblRunProgress"_s, QString(), parent);
+    // A long line wraps rather than widen the window.
+    m_lblRunProgress->setWordWrap(true);
+    m_lblRunProgress->setToolTip(u"The client being handled, what was sent and what failed so far, and the time left "
+                                 "with the pauses set under Setup"_s);
     auto *bars = new QGridLayout;
     bars->addWidget(label4, 0, 0);
     bars->addWidget(m_progEmail, 0, 1);
     bars->addWidget(label5, 1, 0);
     bars->addWidget(m_progPrint, 1, 1);
+    bars->addWidget(m_lblRunProgress, 2, 0, 1, 2);
     bars->setColumnStretch(1, 1);
+    m_summary = new RunSummaryPanel(parent);
+    m_progressTicker.setInterval(1000);
+    connect(&m_progressTicker, &QTimer::timeout, this, &MainWindow::updateRunProgressLine);
 
     m_cmdStart = makeButton(u"cmdStart"_s, u"Start &Processing"_s, u"Start processing"_s, parent);
     m_cmdAbort = makeButton(u"cmdAbort"_s, u"&Abort Processing"_s, u"Abort Processing"_s, parent);
@@ -262,6 +303,7 @@ QLayout *MainWindow::buildStatus(QWidget *parent)
     auto *right = new QVBoxLayout;
     right->addWidget(label2);
     right->addWidget(m_txtProgress, 1);
+    right->addWidget(m_summary);
     right->addSpacing(4);
     right->addLayout(bars);
     right->addSpacing(8);
@@ -474,17 +516,50 @@ void MainWindow::setRunning(bool running)
     m_cmdStart->setEnabled(!running);
     m_cmdAbort->setEnabled(running);
     m_mnuResendFailed->setEnabled(!running);
+    // The last run's summary stays until the next run starts; the run's progress line shows
+    // only while it goes on.
+    if (running) {
+        m_summary->clear();
+    } else {
+        m_progressTicker.stop();
+        m_lblRunProgress->clear();
+    }
     if (m_emailTest)
         m_emailTest->setRunInProgress(running);
     if (m_preview)
         m_preview->setRunInProgress(running);
 }
 
+void MainWindow::showRunProgress(const RunProgress &progress)
+{
+    if (!isRunning())
+        return;
+    m_runProgress = progress;
+    m_sinceProgress.start();
+    m_progressTicker.start();
+    updateRunProgressLine();
+}
+
+void MainWindow::updateRunProgressLine()
+{
+    RunProgress shown = m_runProgress;
+    if (shown.timeLeft)
+        shown.timeLeft = std::max(*shown.timeLeft - std::chrono::milliseconds(m_sinceProgress.elapsed()),
+                                  std::chrono::milliseconds(0));
+    m_lblRunProgress->setText(runProgressText(shown));
+}
+
 void MainWindow::mnuHelpContents_Click()
 {
-    const QUrl url = helpUrl(m_services.helpFolder, kMainHelpContext);
-    if (url.isValid())
-        m_services.dialogs.openUrl(url);
+    showHelp(kMainHelpContext);
+}
+
+void MainWindow::showHelp(int context)
+{
+    if (!m_help)
+        m_help = new HelpWindow(m_services.helpFolder, m_services.dialogs, this);
+    m_help->showContext(context);
+    present(m_help);
 }
 
 void MainWindow::showSetup()
@@ -493,6 +568,7 @@ void MainWindow::showSetup()
         m_setup = new SetupDialog(m_settings, m_services.store, m_services.printer, m_services.dialogs,
                                   m_services.helpFolder, this);
         connect(m_setup, &SetupDialog::testEmailRequested, this, &MainWindow::showEmailTest);
+        connect(m_setup, &SetupDialog::helpRequested, this, [this] { showHelp(kSetupHelpContext); });
     }
     present(m_setup);
 }
@@ -559,7 +635,18 @@ void MainWindow::openJournalFolder()
     // Made when missing, so that the file manager opens it even before the first run.
     const QString folder = runJournalFolder(m_services.dataFolder);
     platform::makePrivateFolder(folder);
-    m_services.dialogs.openUrl(QUrl::fromLocalFile(folder));
+    openOnDesktop(folder, u"The journal folder"_s);
+}
+
+void MainWindow::openOnDesktop(const QString &path, const QString &what)
+{
+    if (m_services.dialogs.tryOpenUrl(QUrl::fromLocalFile(path)))
+        return;
+    const QString shown = QDir::toNativeSeparators(path);
+    if (m_services.dialogs.warnOffering(
+            this, u"%1 could not be opened: no program on this desktop opens it.\n\n%2"_s.arg(what, shown),
+            u"Copy Path"_s))
+        QApplication::clipboard()->setText(shown);
 }
 
 void MainWindow::stopEverything()
@@ -571,14 +658,26 @@ void MainWindow::stopEverything()
     m_session->shutDown();
     if (m_emailTest)
         delete m_emailTest.data(); // waits for a test send in flight
-    for (QWidget *window : std::initializer_list<QWidget *>{m_setup, m_about, m_check, m_preview}) {
+    for (QWidget *window : std::initializer_list<QWidget *>{m_setup, m_about, m_check, m_preview, m_help}) {
         if (window)
             window->close();
     }
 }
 
+void MainWindow::closeWithoutAsking()
+{
+    m_askBeforeClosing = false;
+    close();
+}
+
 void MainWindow::closeEvent(QCloseEvent *event)
 {
+    // Aborting lets the run close its journal as aborted before the program ends.
+    if (m_askBeforeClosing && isRunning() &&
+        !m_services.dialogs.askYesNo(this, u"A run is in progress. Abort it and exit?"_s)) {
+        event->ignore();
+        return;
+    }
     stopEverything();
     event->accept();
 }

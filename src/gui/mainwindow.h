@@ -2,9 +2,12 @@
 
 #include "gui/appservices.h"
 #include "gui/settingsholder.h"
+#include "run/runreport.h"
 
+#include <QElapsedTimer>
 #include <QMainWindow>
 #include <QPointer>
+#include <QTimer>
 
 #include <memory>
 
@@ -22,8 +25,10 @@ namespace quorvale {
 class AboutDialog;
 class CheckDialog;
 class EmailTestDialog;
+class HelpWindow;
 class PreviewDialog;
 class RunSession;
+class RunSummaryPanel;
 class SetupDialog;
 
 /// frmMain: the message inputs, the attachment mode, the status box and the run buttons. It wires
@@ -54,6 +59,10 @@ public:
     void resendFailed();
     /// Opens the folder of the run journals in the desktop's file manager.
     void openJournalFolder();
+    /// Shows the help window at a context number (kMainHelpContext, kSetupHelpContext).
+    void showHelp(int context);
+    /// Closes the window because the desktop session ends: a run is aborted without a question.
+    void closeWithoutAsking();
 
 Q_SIGNALS:
     /// A run's worker has finished and the window is idle again.
@@ -81,6 +90,14 @@ private:
     void appendStatusLines(const QStringList &lines);
     void setPrintProgress(int value, int maximum);
     void setRunning(bool running);
+    void showRunProgress(const RunProgress &progress);
+    /// The progress line with the time left counted down since the run last reported.
+    void updateRunProgressLine();
+    /// Opens a file or folder on the desktop; when nothing opens it, says so with its path and
+    /// offers to copy the path.
+    void openOnDesktop(const QString &path, const QString &what);
+    /// Sizes the window to its texts and to the screen it opens on.
+    void sizeToTextsAndScreen();
     void stopEverything();
     QString bodyText() const;
     QString startFolder(const QString &path) const;
@@ -90,12 +107,15 @@ private:
     std::unique_ptr<RunSession> m_session;
     QString m_lastChosenFile; // the file dialog starts from the last choice, like one shared dialog
     bool m_closing = false;
+    bool m_askBeforeClosing = true;
+    bool m_statusAtEnd = true; ///< the status box shows its last line
 
     QPointer<SetupDialog> m_setup;
     QPointer<EmailTestDialog> m_emailTest;
     QPointer<AboutDialog> m_about;
     QPointer<CheckDialog> m_check;
     QPointer<PreviewDialog> m_preview;
+    QPointer<HelpWindow> m_help;
 
     QLineEdit *m_txtCSVpath = nullptr;
     QLineEdit *m_txtCommonAttachmentPath = nullptr;
@@ -114,6 +134,11 @@ private:
     QCheckBox *m_chkCSVHeader = nullptr;
     QProgressBar *m_progEmail = nullptr;
     QProgressBar *m_progPrint = nullptr;
+    QLabel *m_lblRunProgress = nullptr;
+    RunProgress m_runProgress;
+    QElapsedTimer m_sinceProgress;
+    QTimer m_progressTicker; ///< counts the time left down between reports (a long group delay)
+    RunSummaryPanel *m_summary = nullptr;
 };
 
 } // namespace quorvale

@@ -34,6 +34,13 @@ void RunBridge::runningChanged(bool running)
     deliverLocked(lock);
 }
 
+void RunBridge::runProgress(const RunProgress &progress)
+{
+    QMutexLocker lock(&m_mutex);
+    m_progress = progress;
+    deliverLocked(lock);
+}
+
 void RunBridge::deliverLocked(QMutexLocker<QMutex> &lock)
 {
     if (m_discarding)
@@ -55,6 +62,7 @@ void RunBridge::flush()
     std::optional<int> emailPercent;
     std::optional<std::pair<int, int>> printProgress;
     std::optional<bool> running;
+    std::optional<RunProgress> progress;
     bool more = false;
     {
         QMutexLocker lock(&m_mutex);
@@ -72,6 +80,7 @@ void RunBridge::flush()
         emailPercent = std::exchange(m_emailPercent, std::nullopt);
         printProgress = std::exchange(m_printProgress, std::nullopt);
         running = std::exchange(m_running, std::nullopt);
+        progress = std::exchange(m_progress, std::nullopt);
     }
     if (!lines.isEmpty())
         Q_EMIT linesLogged(lines);
@@ -79,6 +88,8 @@ void RunBridge::flush()
         Q_EMIT emailProgressChanged(*emailPercent);
     if (printProgress)
         Q_EMIT printProgressChanged(printProgress->first, printProgress->second);
+    if (progress)
+        Q_EMIT progressChanged(*progress);
     if (running)
         Q_EMIT runningStateChanged(*running);
     // The rest of a long backlog waits for the next pass so that timers and input get their turn.

@@ -31,6 +31,7 @@ public:
     void emailProgress(int percent) override;
     void printProgress(int value, int maximum) override;
     void runningChanged(bool running) override;
+    void runProgress(const RunProgress &progress) override;
 
     /// Delivers what is pending now. UI thread only.
     void flush();
@@ -44,6 +45,7 @@ Q_SIGNALS:
     void emailProgressChanged(int percent);
     void printProgressChanged(int value, int maximum);
     void runningStateChanged(bool running);
+    void progressChanged(const quorvale::RunProgress &progress);
 
 private:
     /// Called with m_mutex held: delivers now on the UI thread, else posts one flush.
@@ -54,6 +56,7 @@ private:
     std::optional<int> m_emailPercent;
     std::optional<std::pair<int, int>> m_printProgress;
     std::optional<bool> m_running;
+    std::optional<RunProgress> m_progress;
     bool m_flushPosted = false;
     bool m_discarding = false;
 };

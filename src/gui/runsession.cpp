@@ -4,6 +4,8 @@
 #include "gui/settingsholder.h"
 #include "gui/userdialogs.h"
 
+#include <QWidget>
+
 using namespace Qt::StringLiterals;
 
 namespace quorvale {
@@ -14,6 +16,7 @@ RunSession::RunSession(const AppServices &services, SettingsHolder &settings, QW
     connect(m_bridge, &RunBridge::linesLogged, this, &RunSession::showLines);
     connect(m_bridge, &RunBridge::emailProgressChanged, this, &RunSession::emailProgressChanged);
     connect(m_bridge, &RunBridge::printProgressChanged, this, &RunSession::printProgressChanged);
+    connect(m_bridge, &RunBridge::progressChanged, this, &RunSession::progressChanged);
     // A run that is winding down keeps Start disabled until its last line is shown.
     connect(m_bridge, &RunBridge::runningStateChanged, this,
             [this](bool running) { Q_EMIT runningChanged(running || m_active); });
@@ -28,7 +31,8 @@ bool RunSession::start(const RunRequest &request)
 {
     if (m_active || m_closing)
         return false;
-    m_prompter = std::make_unique<DialogPrompter>(m_services.dialogs, m_dialogParent);
+    m_prompter = std::make_unique<DialogPrompter>(m_services.dialogs, m_dialogParent,
+                                                  [this] { Q_EMIT setupRequested(); });
     m_run = std::make_unique<BatchRun>(RunDependencies{m_services.store, *m_bridge, *m_prompter, m_services.mailer,
                                                        m_services.printer, m_services.clock, m_control, m_bridge,
                                                        [this] { return m_settings.get(); }});
@@ -50,6 +54,8 @@ bool RunSession::start(const RunRequest &request)
     m_worker.start(
         u"Quorvale run"_s, [run] { run->execute(); },
         [this] {
+            m_lastTally = m_run->tally();
+            m_lastJournalPath = m_run->journalPath();
             m_run.reset();
             finishOnceShown();
         });

@@ -40,6 +40,9 @@ public:
     void setCommonAttachmentPath(const QString &path);
     /// From start() until the run's last line was handed on.
     bool isRunning() const { return m_active; }
+    /// What the last run did and its journal; empty until a run has ended.
+    const RunTally &lastTally() const { return m_lastTally; }
+    QString lastJournalPath() const { return m_lastJournalPath; }
     /// Ends a run where it stands (the program is ending): its closing lines are dropped, the
     /// pause or send it is in notices the abort within a slice, and its worker is waited for.
     void shutDown();
@@ -53,7 +56,11 @@ Q_SIGNALS:
     void printProgressChanged(int value, int maximum);
     /// True while a run is going or winding down: Start disabled, Abort enabled.
     void runningChanged(bool running);
-    /// A run has ended and its last line was handed on.
+    /// Where the run is: "client N of M", the counts so far and the time left.
+    void progressChanged(const quorvale::RunProgress &progress);
+    /// The user asked for Setup from the warning that the mail server setup is incomplete.
+    void setupRequested();
+    /// A run has ended and its last line was handed on; lastTally() says what it did.
     void finished();
 
 private:
@@ -68,6 +75,8 @@ private:
     std::unique_ptr<DialogPrompter> m_prompter;
     std::unique_ptr<BatchRun> m_run;
     WorkerThread m_worker{this};
+    RunTally m_lastTally;
+    QString m_lastJournalPath;
     bool m_active = false;
     bool m_clearOnNextLine = false;
     bool m_closing = false;

@@ -1,6 +1,6 @@
 #include "gui/setupdialog.h"
 
-#include "gui/helpfiles.h"
+#include "check/clientcheck.h"
 #include "gui/settingsholder.h"
 #include "gui/userdialogs.h"
 #include "gui/widgetfactory.h"
@@ -27,9 +27,8 @@ namespace quorvale {
 using namespace Qt::StringLiterals;
 
 SetupDialog::SetupDialog(SettingsHolder &settings, SettingsStore &store, Printer &printer, UserDialogs &dialogs,
-                         const QString &helpFolder, QWidget *parent)
-    : QDialog(parent), m_settings(settings), m_store(store), m_printer(printer), m_dialogs(dialogs),
-      m_helpFolder(helpFolder)
+                         const QString & /*helpFolder*/, QWidget *parent)
+    : QDialog(parent), m_settings(settings), m_store(store), m_printer(printer), m_dialogs(dialogs)
 {
     setObjectName(u"frmSetup"_s);
     setWindowTitle(u"Setup"_s);
@@ -92,8 +91,15 @@ QGroupBox *SetupDialog::buildMailFrame()
     frame1->setObjectName(u"Frame1"_s);
     m_txtMailFrom = makeLineEdit(u"txtMailFrom"_s, u"Return Address"_s, frame1);
     m_txtSMTPServer = makeLineEdit(u"txtSMTPServer"_s, u"SMTP server"_s, frame1);
+    // A sender that is no e-mail address is said beside the box as it is typed; it is not refused.
+    m_lblMailFromWarning = makeLabel(u"lblMailFromWarning"_s, u"This is not an e-mail address."_s, frame1);
+    m_lblMailFromWarning->hide();
+    connect(m_txtMailFrom, &QLineEdit::textChanged, this, [this](const QString &text) {
+        m_lblMailFromWarning->setVisible(!text.trimmed().isEmpty() && !isUsableMailAddress(text.trimmed()));
+    });
     auto *top = new QFormLayout;
     top->addRow(makeLabel(u"Label1"_s, u"Email From"_s, frame1), m_txtMailFrom);
+    top->addRow(QString(), m_lblMailFromWarning);
     top->addRow(makeLabel(u"Label26"_s, u"SMTP Server"_s, frame1), m_txtSMTPServer);
 
     auto *frame8 = new QGroupBox(u"Authentication"_s, frame1);
@@ -331,9 +337,7 @@ void SetupDialog::cmdTestPrinting_Click()
 
 void SetupDialog::cmdHelp_Click()
 {
-    const QUrl url = helpUrl(m_helpFolder, kSetupHelpContext);
-    if (url.isValid())
-        m_dialogs.openUrl(url);
+    Q_EMIT helpRequested();
 }
 
 } // namespace quorvale

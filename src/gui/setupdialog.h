@@ -38,6 +38,8 @@ public:
 Q_SIGNALS:
     /// The six mail settings were saved and applied: the test e-mail dialog should show.
     void testEmailRequested();
+    /// Help was asked for: the help window should show the dialog's topic.
+    void helpRequested();
 
 private:
     void buildUi();
@@ -74,7 +76,6 @@ private:
     SettingsStore &m_store;
     Printer &m_printer;
     UserDialogs &m_dialogs;
-    QString m_helpFolder;
     QString m_testPdfPath;
 
     QLineEdit *m_txtMailFrom = nullptr;
@@ -84,6 +85,7 @@ private:
     QLineEdit *m_txtUsername = nullptr;
     QLineEdit *m_txtPassword = nullptr;
     QLabel *m_lblSimpleWarning = nullptr;
+    QLabel *m_lblMailFromWarning = nullptr;
     QCheckBox *m_chkEnableSchedule = nullptr;
     QLabel *m_label2 = nullptr;
     QLabel *m_label3 = nullptr;

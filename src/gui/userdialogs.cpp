@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QPushButton>
 
 namespace quorvale {
 
@@ -38,6 +39,35 @@ QString DesktopDialogs::chooseSaveFile(QWidget *parent, const QString &title, co
 void DesktopDialogs::openUrl(const QUrl &url)
 {
     QDesktopServices::openUrl(url);
+}
+
+bool DesktopDialogs::tryOpenUrl(const QUrl &url)
+{
+    return QDesktopServices::openUrl(url);
+}
+
+std::unique_ptr<QMessageBox> makeStartQuestion(QWidget *parent, const QString &question, const QString &details)
+{
+    auto box = std::make_unique<QMessageBox>(QMessageBox::NoIcon, appTitle(), question,
+                                             QMessageBox::Yes | QMessageBox::No, parent);
+    box->setObjectName(QStringLiteral("confirmStart"));
+    box->setInformativeText(details);
+    box->setDefaultButton(QMessageBox::Yes);
+    return box;
+}
+
+bool DesktopDialogs::confirm(QWidget *parent, const QString &question, const QString &details)
+{
+    return makeStartQuestion(parent, question, details)->exec() == QMessageBox::Yes;
+}
+
+bool DesktopDialogs::warnOffering(QWidget *parent, const QString &message, const QString &action)
+{
+    QMessageBox box(QMessageBox::Warning, appTitle(), message, QMessageBox::Ok, parent);
+    QPushButton *offered = box.addButton(action, QMessageBox::ActionRole);
+    box.setDefaultButton(QMessageBox::Ok);
+    box.exec();
+    return box.clickedButton() == offered;
 }
 
 } // namespace quorvale

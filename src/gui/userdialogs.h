@@ -5,6 +5,10 @@
 #include <QString>
 #include <QUrl>
 
+#include <functional>
+#include <memory>
+
+class QMessageBox;
 class QWidget;
 
 namespace quorvale {
@@ -25,6 +29,25 @@ public:
                                    const QString &fileName) = 0;
     /// Opens a help page or link in the user's browser or mail program.
     virtual void openUrl(const QUrl &url) = 0;
+    /// Opens a file or folder with the desktop's program for it; false when none took it.
+    virtual bool tryOpenUrl(const QUrl &url)
+    {
+        openUrl(url);
+        return true;
+    }
+    /// The run's Yes/No question with what the run will do under it (the box's informative text).
+    virtual bool confirm(QWidget *parent, const QString &question, const QString &details)
+    {
+        Q_UNUSED(details);
+        return askYesNo(parent, question);
+    }
+    /// A warning with one more button, `action`, beside OK; true when the user chose it.
+    virtual bool warnOffering(QWidget *parent, const QString &message, const QString &action)
+    {
+        Q_UNUSED(action);
+        warn(parent, message);
+        return false;
+    }
     /// The file-save dialog; returns the chosen full path, or empty text when cancelled. Stand-ins
     /// that script only file choices answer it as they answer chooseOpenFile.
     virtual QString chooseSaveFile(QWidget *parent, const QString &title, const QString &filters,
@@ -33,6 +56,9 @@ public:
         return chooseOpenFile(parent, title, filters, folder, fileName);
     }
 };
+
+/// The box that asks whether to start a run, with what the run will do as its informative text.
+std::unique_ptr<QMessageBox> makeStartQuestion(QWidget *parent, const QString &question, const QString &details);
 
 /// The real thing: QMessageBox, QFileDialog and QDesktopServices.
 class DesktopDialogs final : public UserDialogs
@@ -43,6 +69,9 @@ public:
     QString chooseOpenFile(QWidget *parent, const QString &title, const QString &filters, const QString &folder,
                            const QString &fileName) override;
     void openUrl(const QUrl &url) override;
+    bool tryOpenUrl(const QUrl &url) override;
+    bool confirm(QWidget *parent, const QString &question, const QString &details) override;
+    bool warnOffering(QWidget *parent, const QString &message, const QString &action) override;
     QString chooseSaveFile(QWidget *parent, const QString &title, const QString &filters, const QString &folder,
                            const QString &fileName) override;
 };
@@ -52,18 +81,33 @@ public:
 class DialogPrompter final : public Prompter
 {
 public:
-    DialogPrompter(UserDialogs &dialogs, QWidget *parent) : m_dialogs(dialogs), m_parent(parent) {}
+    /// `openSetup` is called when the user asks for Setup from the incomplete-setup warning.
+    DialogPrompter(UserDialogs &dialogs, QWidget *parent, std::function<void()> openSetup = {})
+        : m_dialogs(dialogs), m_parent(parent), m_openSetup(std::move(openSetup))
+    {
+    }
     void warn(const QString &message) override { m_dialogs.warn(m_parent, message); }
     bool askYesNo(const QString &question) override
     {
         m_answeredNo = !m_dialogs.askYesNo(m_parent, question);
         return !m_answeredNo;
     }
+    bool confirmStart(const QString &question, const QString &details) override
+    {
+        m_answeredNo = !m_dialogs.confirm(m_parent, question, details);
+        return !m_answeredNo;
+    }
+    void warnSetupIncomplete(const QString &message) override
+    {
+        if (m_dialogs.warnOffering(m_parent, message, QStringLiteral("Open Setup")) && m_openSetup)
+            m_openSetup();
+    }
     bool answeredNo() const { return m_answeredNo; }
 
 private:
     UserDialogs &m_dialogs;
     QWidget *m_parent;
+    std::function<void()> m_openSetup;
     bool m_answeredNo = false;
 };
 

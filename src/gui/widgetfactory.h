@@ -3,6 +3,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScreen>
 
 namespace quorvale {
 
@@ -31,6 +32,18 @@ inline QPushButton *makeButton(const QString &name, const QString &text, const Q
     if (!toolTip.isEmpty())
         button->setToolTip(toolTip);
     return button;
+}
+
+/// Gives a top-level window `preferred` size, or less on a small screen: never larger than the
+/// free area of its screen (leaving room for the frame the window manager adds), never smaller
+/// than its minimum size; centred in that area.
+inline void fitToScreen(QWidget *window, QSize preferred)
+{
+    const QScreen *screen = window->screen();
+    const QRect free = screen ? screen->availableGeometry() : QRect(0, 0, 1280, 800);
+    window->resize(preferred.boundedTo(free.size() - QSize(16, 48)).expandedTo(window->minimumSize()));
+    window->move(free.topLeft() + QPoint(qMax(0, (free.width() - window->width()) / 2),
+                                         qMax(0, (free.height() - window->height() - 40) / 2)));
 }
 
 } // namespace quorvale

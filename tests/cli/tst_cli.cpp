@@ -241,6 +241,12 @@ private Q_SLOTS:
                               u"Printing document - 3"_s, u"No document found to print for Client ID - C3"_s,
                               u"Processing Complete with 1 errors!"_s}));
         QVERIFY(journalText().contains(u",no document,3,C3,"_s));
+        QVERIFY2(r.err.contains(u"E-mails to send: 0\nDocuments to print: 3\n"_s), qPrintable(r.err));
+        QVERIFY2(r.err.contains(u"\nPrint error - client fail-B2: "_s), qPrintable(r.err));
+        QVERIFY2(r.err.endsWith(u"\nNo document - client C3: no file in the client list's folder names the client\n"
+                                "Sent 0, refused 0, outcome unknown 0, no document 1, printed 1, print errors 1, "
+                                "skipped on resume 0\n"_s),
+                 qPrintable(r.err));
         QCOMPARE(QString::fromUtf8(readFile(u"printed.txt"_s)),
                  u"-P|office|"_s + path(u"c/A1.pdf"_s) + u"|\n-P|office|"_s + path(u"c/fail-B2.pdf"_s) + u"|\n"_s);
         QVERIFY(server.messages().isEmpty());
@@ -256,6 +262,17 @@ private Q_SLOTS:
         QCOMPARE(r.exitCode, 1);
         QCOMPARE(r.out.mid(5), QStringList({u"Start processing..."_s, u"Sending email - 1"_s,
                                             u"Send Error - a@example.org"_s, u"Processing Complete"_s}));
+        // Standard error: what the run will do, before it starts; the server's reason as it
+        // happens; the counts at the end.
+        const QStringList err = r.err.split(u'\n', Qt::SkipEmptyParts);
+        QVERIFY2(err.size() >= 5, qPrintable(r.err));
+        QCOMPARE(err.mid(err.size() - 5, 3),
+                 QStringList({u"E-mails to send: 1"_s, u"Subject: Your documents"_s, u"Attachment: none"_s}));
+        QVERIFY2(err.at(err.size() - 2).startsWith(u"Refused - a@example.org (client 1): "_s) &&
+                     err.at(err.size() - 2).contains(u"550 Fault injected at RCPT TO:<a@example.org>"_s),
+                 qPrintable(r.err));
+        QCOMPARE(err.last(), u"Sent 0, refused 1, outcome unknown 0, no document 0, printed 0, print errors 0, "
+                             "skipped on resume 0"_s);
     }
 
     void nothingIsSentWhenTheRunCannotStart_data()
@@ -317,6 +334,10 @@ private Q_SLOTS:
         const Result r = quorvale(args + extraArgs, answer);
         QCOMPARE(r.exitCode, 2);
         QVERIFY2(r.err.contains(warning), qPrintable(r.err));
+        // The question comes after what the run would do.
+        if (warning.startsWith(u"Are you sure"_s))
+            QVERIFY2(r.err.contains(u"E-mails to send: 1\nSubject: Your documents\nAttachment: none\n"_s + warning),
+                     qPrintable(r.err));
         if (!out.isEmpty())
             QCOMPARE(r.out, out);
         QVERIFY(server.messages().isEmpty());
@@ -577,7 +598,8 @@ private Q_SLOTS:
     {
         Result r = quorvale({u"test-email"_s, u"me@example.org"_s});
         QCOMPARE(r.exitCode, 2);
-        QCOMPARE(r.err.trimmed(), u"Your email server setup is not complete."_s);
+        QCOMPARE(r.err.trimmed(), u"Your email server setup is not complete.\nMissing in Setup: SMTP Server, SSL Port, "
+                                  "Username, Password."_s);
         QVERIFY(r.out.isEmpty());
         SmtpServer server;
         configure(server);

@@ -38,6 +38,22 @@ public:
         return files.isEmpty() ? QString() : files.takeFirst();
     }
     void openUrl(const QUrl &url) override { openedUrls.append(url); }
+    bool tryOpenUrl(const QUrl &url) override
+    {
+        openedUrls.append(url);
+        return urlsOpen;
+    }
+    bool confirm(QWidget *parent, const QString &question, const QString &details) override
+    {
+        confirmDetails.append(details);
+        return askYesNo(parent, question);
+    }
+    bool warnOffering(QWidget *parent, const QString &message, const QString &action) override
+    {
+        offered.append(action);
+        warn(parent, message);
+        return takeOffer;
+    }
 
     struct FileDialog
     {
@@ -49,6 +65,10 @@ public:
     QStringList questions;
     QList<FileDialog> fileDialogs;
     QList<QUrl> openedUrls;
+    bool urlsOpen = true;      ///< what tryOpenUrl answers
+    QStringList confirmDetails; ///< what each run's confirmation showed under its question
+    QStringList offered;        ///< the extra button of each warning that had one
+    bool takeOffer = false;     ///< a warning's extra button is chosen
 };
 
 /// Records every document; each print takes `printTime`, and while the printer is held a print

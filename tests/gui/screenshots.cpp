@@ -1,10 +1,14 @@
-// Saves a PNG of each window in a realistic state, for people to look at: the main window idle
-// and mid-run, the setup dialog, the test e-mail dialog and the about box.
+// Saves a PNG of each window in a realistic state, for people to look at: the main window idle,
+// the question that starts a run with its summary, the main window mid-run and after a run with
+// its summary, the setup dialog, the test e-mail dialog, the about box, the check window with
+// flagged rows and the help window. Exits with 1 when a window could not be photographed.
 // Usage: quorvale_screenshots OUTDIR   (scripts/screenshots.sh runs it under Xvfb)
 
 #include "appinfo.h"
 #include "gui/guifakes.h"
+#include "gui/helpfiles.h"
 #include "gui/mainwindow.h"
+#include "gui/userdialogs.h"
 #include "run/clock.h"
 #include "settings/settingsstore.h"
 #include "settings/settingstable.h"
@@ -14,10 +18,13 @@
 #include <QDialog>
 #include <QDir>
 #include <QFile>
+#include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QTableView>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -33,23 +40,63 @@ namespace {
 bool save(QWidget *widget, const QString &folder, const QString &name)
 {
     const QString path = QDir(folder).filePath(name + u".png");
-    const bool ok = widget->grab().save(path);
+    const bool ok = widget && widget->grab().save(path);
     std::fprintf(ok ? stdout : stderr, "%s %s\n", ok ? "saved" : "could not save", qPrintable(path));
     return ok;
 }
 
-/// Runs the steps one after another from the event loop, each after `delayMs`.
-void chain(QList<std::function<void()>> steps, int delayMs)
+/// Runs the steps one after another from the event loop, each `delayMs` after the one before; a
+/// step that returns false is not done yet and is tried again after the same delay.
+void chain(QList<std::function<bool()>> steps, int delayMs)
 {
     if (steps.isEmpty()) {
         QApplication::quit();
         return;
     }
     QTimer::singleShot(delayMs, [steps, delayMs]() mutable {
-        steps.takeFirst()();
+        if (steps.first()())
+            steps.removeFirst();
         chain(steps, delayMs);
     });
 }
+
+/// A step that only does something.
+std::function<bool()> act(std::function<void()> action)
+{
+    return [action] {
+        action();
+        return true;
+    };
+}
+
+/// Says yes to everything, and photographs the question that starts a run the first time it is asked.
+class PhotographingDialogs final : public UserDialogs
+{
+public:
+    explicit PhotographingDialogs(QString folder) : m_folder(std::move(folder)) {}
+    void warn(QWidget *, const QString &message) override { std::printf("warning: %s\n", qPrintable(message)); }
+    bool askYesNo(QWidget *, const QString &) override { return true; }
+    QString chooseOpenFile(QWidget *, const QString &, const QString &, const QString &, const QString &) override
+    {
+        return {};
+    }
+    void openUrl(const QUrl &) override {}
+    bool confirm(QWidget *parent, const QString &question, const QString &details) override
+    {
+        if (!m_photographed) {
+            m_photographed = true;
+            const auto box = makeStartQuestion(parent, question, details);
+            box->show();
+            ok = save(box.get(), m_folder, u"2-confirm"_s);
+        }
+        return true;
+    }
+    bool ok = false;
+
+private:
+    QString m_folder;
+    bool m_photographed = false;
+};
 
 } // namespace
 
@@ -79,8 +126,9 @@ int main(int argc, char **argv)
                                 {&AppSettings::SubjectLine, u"Your 2025 annual accounts"_s}};
     QFile csv(dir.filePath(u"clients.csv"_s));
     csv.open(QIODevice::WriteOnly);
+    // The last client shares the first one's address: the check flags both.
     const char *names[] = {"anna.berg",   "tom.holt", "",          "lena.marsh", "omar.said", "ruth.cole",
-                           "ivan.petrov", "",         "mia.jones", "li.wang",    "sara.kahn", "ben.okafor"};
+                           "ivan.petrov", "",         "mia.jones", "li.wang",    "sara.kahn", "anna.berg"};
     const char *fullNames[] = {"Anna Berg", "Tom Holt",  "Jan Wolff", "Lena Marsh", "Omar Said",  "Ruth Cole",
                                "Ivan Petrov", "Eva Lund", "Mia Jones", "Li Wang",    "Sara Kahn", "Ben Okafor"};
     for (int i = 0; i < 12; ++i)
@@ -91,10 +139,13 @@ int main(int argc, char **argv)
     practice.append({&AppSettings::CSVpath, csv.fileName()});
     if (!saveSettings(*store, practice, settings, nullptr))
         return 1;
-    QFile letter(dir.filePath(u"Engagement letter 2025.pdf"_s));
-    letter.open(QIODevice::WriteOnly);
-    letter.write("%PDF-1.4\n");
-    letter.close();
+    // The common letter, and the clients' own documents: two for client 1041, one naming two clients.
+    for (const char *name : {"Engagement letter 2025.pdf", "Accounts 1040.pdf", "Accounts 1041.pdf",
+                             "Accounts_1041.pdf", "Accounts 1043._1044.pdf", "Accounts 1045.pdf"}) {
+        QFile file(dir.filePath(QString::fromLatin1(name)));
+        file.open(QIODevice::WriteOnly);
+        file.write("%PDF-1.4\n");
+    }
     QDir().mkpath(dir.filePath(u"data"_s));
     QFile body(dir.filePath(u"data/Body.txt"_s));
     body.open(QIODevice::WriteOnly);
@@ -102,7 +153,7 @@ int main(int argc, char **argv)
                "Do not hesitate to call us with any question.\r\n\r\nKind regards,\r\nBerg Accounting\r\n");
     body.close();
 
-    ScriptedDialogs dialogs;
+    PhotographingDialogs dialogs(out);
     // Sends that take a while and report their progress as a real upload would.
     FakeMailer mailer;
     mailer.sendTime = std::chrono::milliseconds(840);
@@ -111,45 +162,69 @@ int main(int argc, char **argv)
     MainWindow window(AppServices{*store, mailer, printer, clock, dialogs, dir.filePath(u"data"_s), helpFolder()});
     window.show();
 
+    const auto idle = [&window] { return !window.isRunning(); };
+    const auto child = [&window](const char *name) { return window.findChild<QWidget *>(QString::fromLatin1(name)); };
     bool ok = true;
     chain({
-              [&] { ok &= save(&window, out, u"1-main-idle"_s); },
-              [&] {
+              act([&] { ok &= save(&window, out, u"1-main-idle"_s); }),
+              act([&] {
                   window.findChild<QRadioButton *>(u"OptAddAttachment1"_s)->click();
                   window.findChild<QLineEdit *>(u"txtCommonAttachmentPath"_s)
                       ->setText(dir.filePath(u"Engagement letter 2025.pdf"_s));
                   window.findChild<QPushButton *>(u"cmdStart"_s)->click();
-              },
-              [] {},
-              [] {},
-              [] {},
-              [&] { ok &= save(&window, out, u"2-main-running"_s); },
-              [&] {
-                  window.findChild<QPushButton *>(u"cmdAbort"_s)->click();
-                  window.showSetup();
-              },
-              [&] { ok &= save(window.findChild<QDialog *>(u"frmSetup"_s), out, u"3-setup"_s); },
-              [&] {
+                  ok &= dialogs.ok;
+              }),
+              [&] { return window.findChild<QLabel *>(u"lblRunProgress"_s)->text().startsWith(u"Client 4 "_s); },
+              act([&] { ok &= save(&window, out, u"3-main-running"_s); }),
+              act([&] { window.findChild<QPushButton *>(u"cmdAbort"_s)->click(); }),
+              idle,
+              // The same mailing again: it resumes, and two of its sends fail.
+              act([&] {
+                  mailer.sendTime = std::chrono::milliseconds(60);
+                  mailer.statuses = {SendStatus::Sent, SendStatus::Refused, SendStatus::Sent, SendStatus::MaybeDelivered};
+                  window.findChild<QPushButton *>(u"cmdStart"_s)->click();
+              }),
+              idle,
+              act([&] { ok &= save(&window, out, u"4-main-after-run"_s); }),
+              act([&] { window.showSetup(); }),
+              act([&] { ok &= save(child("frmSetup"), out, u"5-setup"_s); }),
+              act([&] {
                   window.showEmailTest();
                   auto *test = window.findChild<QDialog *>(u"frmEmailTest"_s);
                   test->findChild<QLineEdit *>(u"txtSendEmailAddy"_s)->setText(u"anna.berg@example.com"_s);
                   test->findChild<QPushButton *>(u"cmdTest"_s)->click();
-              },
-              [] {},
-              [] {},
-              [&] { ok &= save(window.findChild<QDialog *>(u"frmEmailTest"_s), out, u"4-email-test"_s); },
-              [&] { window.showAbout(); },
-              [&] { ok &= save(window.findChild<QDialog *>(u"frmAbout"_s), out, u"5-about"_s); },
+              }),
+              act([] {}),
+              act([] {}),
+              act([&] { ok &= save(child("frmEmailTest"), out, u"6-email-test"_s); }),
+              act([&] { window.showAbout(); }),
+              act([&] { ok &= save(child("frmAbout"), out, u"7-about"_s); }),
+              act([&] {
+                  window.findChild<QRadioButton *>(u"OptAddAttachment2"_s)->click();
+                  window.showCheck();
+              }),
               [&] {
-                  window.findChild<QDialog *>(u"frmAbout"_s)->close();
+                  const auto *table = window.findChild<QTableView *>(u"tblCheck"_s);
+                  return table && table->model() && table->model()->rowCount() > 0;
+              },
+              act([&] { ok &= save(child("frmCheck"), out, u"8-check"_s); }),
+              act([&] { window.showHelp(kMainHelpContext); }),
+              act([&] { ok &= save(child("frmHelp"), out, u"9-help"_s); }),
+              act([&] {
                   window.findChild<QPlainTextEdit *>(u"txtBodyMessage"_s)
                       ->setPlainText(u"Dear {{3}},\n\nplease find attached your annual accounts for 2025.\n"
                                      "Do not hesitate to call us with any question.\n\nKind regards,\nBerg Accounting"_s);
                   window.showPreview(2);
-              },
-              [&] { ok &= save(window.findChild<QDialog *>(u"frmPreview"_s), out, u"6-preview"_s); },
+              }),
+              act([&] { ok &= save(child("frmPreview"), out, u"10-preview"_s); }),
           },
           700);
+    // A window that never gets to its picture fails the program rather than hanging it.
+    QTimer::singleShot(std::chrono::minutes(2), [&ok] {
+        std::fputs("screenshots: timed out waiting for a window\n", stderr);
+        ok = false;
+        QApplication::quit();
+    });
     QApplication::exec();
     return ok ? 0 : 1;
 }

@@ -188,7 +188,8 @@ void TestEmailTest::checksBeforeSending_data()
     QTest::newRow("no address") << true << ""
                                 << "You need enter a send email address for testing.";
     QTest::newRow("setup incomplete") << false << "client@example.com"
-                                      << "Your email server setup is not complete.";
+                                      << "Your email server setup is not complete.\nMissing in Setup: SMTP Server, "
+                                         "SSL Port, Username, Password.";
 }
 
 void TestEmailTest::checksBeforeSending()

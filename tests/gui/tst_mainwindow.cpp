@@ -4,17 +4,22 @@
 #include "guitest.h"
 
 #include "gui/aboutdialog.h"
+#include "gui/helpfiles.h"
 #include "gui/guiapp.h"
 #include "run/journal.h"
 #include "settings/bodyfile.h"
 
 #include <QAction>
+#include <QApplication>
+#include <QClipboard>
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QDialog>
 #include <QDir>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
+#include <QTextBrowser>
 #include <QMenu>
 #include <QProgressBar>
 #include <QPushButton>
@@ -45,20 +50,22 @@ private Q_SLOTS:
     void csvChooserWarnsAboutOtherFilesButKeepsThem();
     void commonChooserWarnsAboutCsvFiles_data();
     void commonChooserWarnsAboutCsvFiles();
-    void helpContentsOpensMainTopicOrNothing();
+    void helpWindowShowsTopicsWithHistory();
     void setupAndAboutExistOnce();
     void aboutBoxShowsIdentityAndLinks();
     void aboutBoxClosesWithEnterAndEsc_data();
     void aboutBoxClosesWithEnterAndEsc();
 
     void runLogsEveryStepAndSendsOneMessagePerAddress();
+    void runIsSummarisedBeforeAndAfter();
+    void incompleteSetupOffersSetup();
     void failedCheckKeepsTheOldStatusLines();
     void answeringNoClearsTheStatusBoxAndSavesNothing();
     void fastRunShowsEveryLineInOrderBeforeItEnds();
     void abortClickEndsTheRunAtItsNextCheckPoint();
     void modeChangedMidRunAppliesToTheClientsThatFollow_data();
     void modeChangedMidRunAppliesToTheClientsThatFollow();
-    void exitMidRunEndsAtOnceWithoutClosingLines();
+    void exitMidRunAsksThenAbortsTheRun();
     void sessionEndAbortsTheRunAndCloses_data();
     void sessionEndAbortsTheRunAndCloses();
 };
@@ -364,19 +371,60 @@ void TestMainWindow::commonChooserWarnsAboutCsvFiles()
              chosen == u"/data/clients.csv"_s ? QString() : QFileInfo(chosen).fileName());
 }
 
-void TestMainWindow::helpContentsOpensMainTopicOrNothing()
+void TestMainWindow::helpWindowShowsTopicsWithHistory()
 {
     WindowFixture f;
-    f.open();
+    MainWindow &w = f.open();
     FIND_CHILD(QAction, help, f.window, u"mnuHelpContents"_s);
-    help->trigger(); // no help folder: nothing happens, quietly
-    QVERIFY(f.dialogs.openedUrls.isEmpty());
-    QVERIFY(f.dialogs.warnings.isEmpty());
+    QCOMPARE(help->shortcut(), QKeySequence(Qt::Key_F1));
+    help->trigger(); // no help folder: the window says so
+    FIND_CHILD(QWidget, frmHelp, w, u"frmHelp"_s);
+    FIND_CHILD(QTextBrowser, txtHelp, frmHelp, u"txtHelp"_s);
+    FIND_CHILD(QListWidget, lstHelpTopics, frmHelp, u"lstHelpTopics"_s);
+    FIND_CHILD(QPushButton, cmdHelpBack, frmHelp, u"cmdHelpBack"_s);
+    FIND_CHILD(QPushButton, cmdHelpForward, frmHelp, u"cmdHelpForward"_s);
+    QVERIFY(frmHelp->isVisible());
+    QVERIFY(txtHelp->toPlainText().contains(u"No help found"_s));
 
-    QVERIFY(QDir().mkpath(f.dir.filePath(u"help"_s)));
-    writeFile(f.dir.filePath(u"help/main.html"_s), "<html></html>");
-    help->trigger();
-    QCOMPARE(f.dialogs.openedUrls, QList<QUrl>{QUrl::fromLocalFile(f.dir.filePath(u"help/main.html"_s))});
+    // The pages of the source tree, shown inside the program: no browser is asked for anything.
+    const QString pages = QFINDTESTDATA("../../help/main.html").section(u'/', 0, -2);
+    QVERIFY(QDir(pages).exists(u"run.html"_s));
+    WindowFixture g;
+    QVERIFY(QFile::link(pages, g.dir.filePath(u"help"_s)));
+    MainWindow &v = g.open();
+    v.showHelp(kMainHelpContext);
+    FIND_CHILD(QTextBrowser, browser, v, u"txtHelp"_s);
+    FIND_CHILD(QListWidget, topics, v, u"lstHelpTopics"_s);
+    FIND_CHILD(QPushButton, back, v, u"cmdHelpBack"_s);
+    FIND_CHILD(QPushButton, forward, v, u"cmdHelpForward"_s);
+    QCOMPARE(topics->count(), qsizetype(helpTopics().size()));
+    // Every topic of the contents is a page that shows.
+    for (int i = 0; i < topics->count(); ++i) {
+        QTest::mouseClick(topics->viewport(), Qt::LeftButton, {}, topics->visualItemRect(topics->item(i)).center());
+        QCOMPARE(browser->source().fileName(), topics->item(i)->data(Qt::UserRole).toString());
+        QVERIFY(!browser->documentTitle().isEmpty());
+    }
+    QCOMPARE(browser->source().fileName(), u"setup.html"_s);
+    QVERIFY(back->isEnabled());
+    QVERIFY(!forward->isEnabled());
+    QTest::mouseClick(back, Qt::LeftButton);
+    QCOMPARE(browser->source().fileName(), u"run.html"_s);
+    QCOMPARE(topics->currentRow(), 1);
+    QVERIFY(forward->isEnabled());
+    QTest::mouseClick(forward, Qt::LeftButton);
+    QCOMPARE(browser->source().fileName(), u"setup.html"_s);
+    // A link between pages stays in the window.
+    Q_EMIT browser->anchorClicked(QUrl(u"main.html#journal"_s));
+    QCOMPARE(browser->source().fileName(), u"main.html"_s);
+    QVERIFY(g.dialogs.openedUrls.isEmpty());
+    QVERIFY(f.dialogs.openedUrls.isEmpty());
+
+    // The setup dialog's Help shows its own topic in the same window.
+    v.showSetup();
+    FIND_CHILD(QPushButton, cmdHelp, v, u"cmdHelp"_s);
+    QTest::mouseClick(cmdHelp, Qt::LeftButton);
+    QCOMPARE(browser->source().fileName(), u"setup.html"_s);
+    QCOMPARE(v.findChildren<QTextBrowser *>().size(), 1);
 }
 
 void TestMainWindow::setupAndAboutExistOnce()
@@ -526,6 +574,86 @@ void TestMainWindow::runLogsEveryStepAndSendsOneMessagePerAddress()
     QCOMPARE(body, u"Dear client\r\nRegards\r\n"_s);
 }
 
+void TestMainWindow::runIsSummarisedBeforeAndAfter()
+{
+    WindowFixture f;
+    prepareRun(f);
+    f.mailer.refused = {u"bob@example.com"_s};
+    MainWindow &w = f.open();
+    FIND_CONTROLS(MainControls, ui, f.window);
+    FIND_CHILD(QWidget, summary, w, u"runSummary"_s);
+    FIND_CHILD(QLabel, counts, w, u"lblRunCounts"_s);
+    FIND_CHILD(QPlainTextEdit, failures, w, u"txtRunFailures"_s);
+    FIND_CHILD(QLabel, journal, w, u"lblRunJournal"_s);
+    QVERIFY(!summary->isVisible());
+
+    QSignalSpy finished(&w, &MainWindow::runFinished);
+    QTest::mouseClick(ui.cmdStart, Qt::LeftButton);
+    QVERIFY(finished.wait(10000));
+    // The question keeps its words; what the run will do is under it. A fresh install's subject
+    // and an empty body are pointed out.
+    QCOMPARE(f.dialogs.questions, QStringList{u"Are you sure your ready to start processing?"_s});
+    QCOMPARE(f.dialogs.confirmDetails,
+             QStringList{u"E-mails to send: 2\nSubject: Subject Line Text\nAttachment: none\n"
+                         "Warning: the subject is still \"Subject Line Text\".\nWarning: the message body is empty."_s});
+
+    // After the run, its summary stays in the window; the completion line is unchanged.
+    QCOMPARE(statusLines(ui.txtProgress).last(), u"Processing Complete"_s);
+    QVERIFY(summary->isVisible());
+    QCOMPARE(counts->text(), u"Last run: Sent 1, refused 1, outcome unknown 0, no document 0, printed 0, print "
+                             "errors 0, skipped on resume 0"_s);
+    QCOMPARE(failures->toPlainText(), u"Refused - bob@example.com (client 1003): 550 refused"_s);
+    QVERIFY(journal->isVisible());
+    const QList<JournalEntry> entries = journalEntries(f);
+    QCOMPARE(entries.last().event, JournalEvent::Completed);
+
+    // The link opens the journal; when nothing on the desktop can, the path is shown and copied.
+    Q_EMIT journal->linkActivated(u"journal"_s);
+    QCOMPARE(f.dialogs.openedUrls.size(), 1);
+    const QString path = f.dialogs.openedUrls.first().toLocalFile();
+    QVERIFY2(path.startsWith(runJournalFolder(f.dataFolder())) && path.endsWith(u".csv"_s), qPrintable(path));
+    f.dialogs.urlsOpen = false;
+    f.dialogs.takeOffer = true;
+    Q_EMIT journal->linkActivated(u"journal"_s);
+    QCOMPARE(f.dialogs.offered, QStringList{u"Copy Path"_s});
+    QVERIFY2(f.dialogs.warnings.last().endsWith(u"\n\n"_s + path), qPrintable(f.dialogs.warnings.last()));
+    QCOMPARE(QApplication::clipboard()->text(), path);
+    FIND_CHILD(QAction, mnuJournalFolder, w, u"mnuJournalFolder"_s);
+    mnuJournalFolder->trigger();
+    QCOMPARE(f.dialogs.offered.size(), 2);
+    QCOMPARE(QApplication::clipboard()->text(), runJournalFolder(f.dataFolder()));
+
+    // A run declined at the question is no run: the summary stays until one starts.
+    f.dialogs.answer = false;
+    QTest::mouseClick(ui.cmdStart, Qt::LeftButton);
+    QVERIFY(summary->isVisible());
+    f.dialogs.answer = true;
+    f.mailer.refused.clear();
+    QTest::mouseClick(ui.cmdStart, Qt::LeftButton);
+    QVERIFY(!summary->isVisible());
+    QVERIFY(finished.wait(10000));
+    QVERIFY(!failures->isVisible());
+    QVERIFY(counts->text().startsWith(u"Last run: Sent 2, refused 0"_s));
+}
+
+void TestMainWindow::incompleteSetupOffersSetup()
+{
+    WindowFixture f;
+    prepareRun(f);
+    f.save(u"SMPTServer"_s, QString());
+    f.save(u"SSLport"_s, QString());
+    f.dialogs.takeOffer = true;
+    MainWindow &w = f.open();
+    FIND_CONTROLS(MainControls, ui, f.window);
+    QTest::mouseClick(ui.cmdStart, Qt::LeftButton);
+    QCOMPARE(f.dialogs.warnings, QStringList{u"Your email server setup is not complete.\nMissing in Setup: SMTP "
+                                             "Server, SSL Port."_s});
+    QCOMPARE(f.dialogs.offered, QStringList{u"Open Setup"_s});
+    FIND_CHILD(QDialog, setup, w, u"frmSetup"_s);
+    QVERIFY(setup->isVisible());
+    QVERIFY(f.mailer.attempts().isEmpty());
+}
+
 void TestMainWindow::failedCheckKeepsTheOldStatusLines()
 {
     WindowFixture f;
@@ -601,8 +729,15 @@ void TestMainWindow::abortClickEndsTheRunAtItsNextCheckPoint()
     QVERIFY(ui.cmdAbort->isEnabled());
     QTRY_VERIFY(statusLines(status).contains(u"Sending email - 2"_s));
 
+    // While it runs: which client, the counts, the time left; the e-mail bar is the pass's share.
+    FIND_CHILD(QLabel, progress, w, u"lblRunProgress"_s);
+    QTRY_VERIFY2(progress->text().startsWith(u"Client 3 of 20 - sent 2, failed 0 - "_s), qPrintable(progress->text()));
+    QVERIFY2(ui.progEmail->value() >= 10 && ui.progEmail->value() <= 20, qPrintable(QString::number(ui.progEmail->value())));
+
     QTest::mouseClick(ui.cmdAbort, Qt::LeftButton);
     QVERIFY(finished.wait(10000));
+    QVERIFY(progress->text().isEmpty());
+    QCOMPARE(ui.progEmail->value(), 0);
     const QStringList lines = statusLines(status);
     QCOMPARE(lines.mid(lines.size() - 2), (QStringList{u"Processing Aborted"_s, u"Processing Complete"_s}));
     QVERIFY(f.mailer.messages().size() < 20);
@@ -643,6 +778,12 @@ void TestMainWindow::modeChangedMidRunAppliesToTheClientsThatFollow()
     const QList<MailMessage> sent = f.mailer.messages();
     QVERIFY(sent.first().AttachmentPath.isEmpty());
     const QStringList lines = statusLines(ui.txtProgress);
+    // The switch is said once, before the first client it applies to.
+    const QStringList changes = lines.filter(u"Attachment changed - "_s);
+    QCOMPARE(changes.size(), 1);
+    QCOMPARE(changes.first(), u"Attachment changed - from here on: the common file "_s +
+                                  (common.isEmpty() ? u"(none given)"_s : f.dir.filePath(common)));
+    QVERIFY(lines.at(lines.indexOf(changes.first()) + 1).startsWith(u"Sending email - "_s));
     if (refusal.isEmpty()) {
         QCOMPARE(sent.size(), 8);
         QCOMPARE(sent.last().AttachmentPath, f.dir.filePath(u"letter.pdf"_s));
@@ -669,7 +810,7 @@ void TestMainWindow::modeChangedMidRunAppliesToTheClientsThatFollow()
     QCOMPARE(entries.last().event, JournalEvent::Completed);
 }
 
-void TestMainWindow::exitMidRunEndsAtOnceWithoutClosingLines()
+void TestMainWindow::exitMidRunAsksThenAbortsTheRun()
 {
     WindowFixture f;
     QByteArray csv;
@@ -689,7 +830,17 @@ void TestMainWindow::exitMidRunEndsAtOnceWithoutClosingLines()
     const QStringList before = statusLines(status);
 
     FIND_CHILD(QAction, mnuExit, w, u"mnuExit"_s);
+    // No: the run goes on.
+    f.dialogs.answer = false;
     mnuExit->trigger();
+    QCOMPARE(f.dialogs.questions.last(), u"A run is in progress. Abort it and exit?"_s);
+    QVERIFY(w.isVisible());
+    QVERIFY(w.isRunning());
+    // Yes: the run is aborted (its journal says so), and the program ends without its closing lines.
+    f.dialogs.answer = true;
+    mnuExit->trigger();
+    QCOMPARE(f.dialogs.questions.size(), 3);
+    QCOMPARE(journalEntries(f).last().event, JournalEvent::Aborted);
     QVERIFY(!w.isVisible());
     QVERIFY(!w.isRunning());
     QVERIFY(!w.findChild<QDialog *>(u"frmSetup"_s) || !w.findChild<QDialog *>(u"frmSetup"_s)->isVisible());

@@ -15,6 +15,7 @@
 #include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
+#include <QTextBrowser>
 
 using namespace quorvale;
 using namespace quorvale::test;
@@ -54,6 +55,8 @@ private Q_SLOTS:
     void valuesTheControlsCannotShowLoadAsDefaults();
     void simpleLoginIsWarnedAbout_data();
     void simpleLoginIsWarnedAbout();
+    void senderThatIsNoAddressIsWarnedAboutNotRefused_data();
+    void senderThatIsNoAddressIsWarnedAboutNotRefused();
     void okSavesEveryValueAndReopeningShowsThem();
     void okRefusesWhatCouldNotBeStoredAndSavesNothing_data();
     void okRefusesWhatCouldNotBeStoredAndSavesNothing();
@@ -259,6 +262,38 @@ void TestSetupDialog::simpleLoginIsWarnedAbout()
     QVERIFY(warning->isHidden());
 }
 
+void TestSetupDialog::senderThatIsNoAddressIsWarnedAboutNotRefused_data()
+{
+    QTest::addColumn<QString>("sender");
+    QTest::addColumn<bool>("warned");
+    QTest::newRow("an address") << u"office@practice.example"_s << false;
+    QTest::newRow("empty") << QString() << false;
+    QTest::newRow("a name") << u"Practice Office"_s << true;
+    QTest::newRow("no domain") << u"office@"_s << true;
+    QTest::newRow("two at signs") << u"office@@practice.example"_s << true;
+}
+void TestSetupDialog::senderThatIsNoAddressIsWarnedAboutNotRefused()
+{
+    QFETCH(QString, sender);
+    QFETCH(bool, warned);
+    WindowFixture f;
+    f.save(u"EmailFrom"_s, sender);
+    QDialog *setup = openSetup(f);
+    QVERIFY(setup);
+    FIND_CONTROLS(SetupControls, ui, setup);
+    FIND_CHILD(QLabel, warning, setup, u"lblMailFromWarning"_s);
+    QCOMPARE(!warning->isHidden(), warned);
+    QCOMPARE(warning->text(), u"This is not an e-mail address."_s);
+    // It follows the typing, and OK saves what was typed all the same.
+    ui.txtMailFrom->setText(u"office@practice.example"_s);
+    QVERIFY(warning->isHidden());
+    ui.txtMailFrom->setText(sender);
+    QCOMPARE(!warning->isHidden(), warned);
+    QTest::mouseClick(ui.cmdOK, Qt::LeftButton);
+    QVERIFY(f.dialogs.warnings.isEmpty());
+    QCOMPARE(stored(f, u"EmailFrom"_s), sender);
+}
+
 void TestSetupDialog::okSavesEveryValueAndReopeningShowsThem()
 {
     WindowFixture f;
@@ -449,7 +484,10 @@ void TestSetupDialog::helpOpensTheSetupTopic()
     QVERIFY(setup);
     FIND_CHILD(QPushButton, cmdHelp, setup, u"cmdHelp"_s);
     QTest::mouseClick(cmdHelp, Qt::LeftButton);
-    QCOMPARE(f.dialogs.openedUrls, QList<QUrl>{QUrl::fromLocalFile(f.dir.filePath(u"help/setup.html"_s))});
+    // Shown in the program's own help window, not handed to a browser.
+    FIND_CHILD(QTextBrowser, txtHelp, f.window, u"txtHelp"_s);
+    QCOMPARE(txtHelp->source(), QUrl::fromLocalFile(f.dir.filePath(u"help/setup.html"_s)));
+    QVERIFY(f.dialogs.openedUrls.isEmpty());
 }
 
 void TestSetupDialog::testEmailNeedsCompleteServerSetup()

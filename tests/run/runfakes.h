@@ -54,10 +54,16 @@ public:
         questions.append(question);
         return answers.isEmpty() ? answer : answers.takeFirst();
     }
+    bool confirmStart(const QString &question, const QString &details) override
+    {
+        this->details.append(details);
+        return askYesNo(question);
+    }
     bool answer = true;
     QList<bool> answers;
     QStringList warnings;
     QStringList questions;
+    QStringList details; ///< what each confirmation showed under its question
 };
 
 class FakePrinter final : public Printer
@@ -80,7 +86,11 @@ public:
     void emailProgress(int percent) override { events.append(u"email %1"_s.arg(percent)); }
     void printProgress(int value, int maximum) override { events.append(u"print %1/%2"_s.arg(value).arg(maximum)); }
     void runningChanged(bool running) override { events.append(running ? u"running"_s : u"idle"_s); }
+    void runProgress(const RunProgress &p) override { progress.append(p); }
+    void clientFailed(const ClientFailure &failure) override { failures.append(clientFailureText(failure)); }
     QStringList events;
+    QList<RunProgress> progress;
+    QStringList failures;
 };
 
 /// A status log that also notes when it was emptied.

@@ -128,6 +128,116 @@ private Q_SLOTS:
         schedule(h, delaySecs, 1, groupSize);
         QCOMPARE(h.run(), RunOutcome::Completed);
         QCOMPARE(pacing(h.passes()), expected);
+        // The time left said before the first client is the time the pacing then took, and it
+        // shrinks with every client.
+        const QList<RunProgress> &progress = h.observer.progress;
+        QCOMPARE(progress.size(), clients);
+        QCOMPARE(progress.first().timeLeft->count(), h.clock.slept().count());
+        for (int i = 1; i < progress.size(); ++i) {
+            QCOMPARE(progress[i].client, i + 1);
+            QCOMPARE(progress[i].clients, clients);
+            QVERIFY(*progress[i].timeLeft < *progress[i - 1].timeLeft);
+        }
+    }
+
+    void timeLeftTakesTheMeasuredSendTime()
+    {
+        RunHarness h;
+        h.writeCsv("1,a@x.org\r\n2,b@x.org\r\n3,c@x.org\r\n4,\r\n");
+        h.writeFile(u"4.pdf"_s);
+        h.request.print = true;
+        // Each send takes 5 s of the run's clock.
+        h.onSend = [&h](const MailMessage &) { h.clock.set(h.clock.tick() + std::chrono::seconds(5)); };
+        QCOMPARE(h.run(), RunOutcome::Completed);
+        QList<qint64> left;
+        for (const RunProgress &p : h.observer.progress)
+            left.append(p.timeLeft->count());
+        // The print step and three clients at 1.1 s each; then what the sends took comes in.
+        QCOMPARE(left, (QList<qint64>{4400, 3300, 2 * 6100, 6100}));
+        QCOMPARE(runProgressText(h.observer.progress.at(2)),
+                 u"Client 3 of 4 - sent 1, failed 0 - less than a minute left"_s);
+        // The e-mail bar shows the pass as a whole: it never goes back and is full only at the end.
+        QList<int> bar;
+        for (const QString &event : h.observer.events)
+            if (event.startsWith(u"email "_s))
+                bar.append(event.mid(6).toInt());
+        QCOMPARE(bar, (QList<int>{0, 33, 33, 66, 66, 100, 100, 0}));
+    }
+
+    void confirmationSaysWhatTheRunWillDo_data()
+    {
+        QTest::addColumn<QByteArray>("csv");
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<bool>("print");
+        QTest::addColumn<QString>("subject");
+        QTest::addColumn<QString>("body");
+        QTest::addColumn<QStringList>("expected");
+        const QByteArray three = "1,a@x.org\r\n2,b@x.org\r\n3,\r\n";
+        QTest::newRow("a fresh install's inputs")
+            << three << 0 << false << u"Subject Line Text"_s << u"\r\n"_s
+            << QStringList{u"E-mails to send: 2"_s, u"Subject: Subject Line Text"_s, u"Attachment: none"_s,
+                           u"Warning: the subject is still \"Subject Line Text\"."_s,
+                           u"Warning: the message body is empty."_s};
+        QTest::newRow("common attachment")
+            << three << 1 << false << u"Accounts"_s << u"Dear client"_s
+            << QStringList{u"E-mails to send: 2"_s, u"Subject: Accounts"_s,
+                           u"Attachment: letter.pdf (2.0 kB), the same file for every client"_s};
+        QTest::newRow("own documents, one missing, and printing")
+            << three << 2 << true << u"Accounts"_s << u"Dear client"_s
+            << QStringList{u"E-mails to send: 2"_s, u"Documents to print: 1"_s, u"Subject: Accounts"_s,
+                           u"Attachment: each client's own document; 1 of 2 clients has none and gets no e-mail"_s};
+        QTest::newRow("a line of column names")
+            << QByteArray("Client,Email\r\n1,a@x.org\r\n") << 0 << false << u"Accounts"_s << u"Dear client"_s
+            << QStringList{u"E-mails to send: 2"_s, u"Subject: Accounts"_s, u"Attachment: none"_s,
+                           u"Warning: The first line looks like column names (Client,Email), not a client: it "
+                           "would be taken as one."_s};
+    }
+    void confirmationSaysWhatTheRunWillDo()
+    {
+        QFETCH(QByteArray, csv);
+        QFETCH(int, mode);
+        QFETCH(bool, print);
+        QFETCH(QString, subject);
+        QFETCH(QString, body);
+        QFETCH(QStringList, expected);
+        RunHarness h;
+        h.writeCsv(csv);
+        h.writeFile(u"letter.pdf"_s, QByteArray(2048, 'x'));
+        h.writeFile(u"Invoice_1.pdf"_s);
+        h.control.setAttachmentMode(AttachmentMode(mode));
+        h.control.setCommonAttachmentPath(h.dir.filePath(u"letter.pdf"_s));
+        h.request.print = print;
+        h.request.subject = subject;
+        h.request.body = body;
+        h.prompter.answer = false;
+        QCOMPARE(h.run(), RunOutcome::NotStarted);
+        QCOMPARE(h.prompter.questions, QStringList{kQuestion});
+        QCOMPARE(h.prompter.details, QStringList{expected.join(u'\n')});
+    }
+
+    void tallyAndReasonsOfEveryClient()
+    {
+        RunHarness h;
+        h.writeCsv("1,a@x.org\r\n2,b@x.org\r\n3,c@x.org\r\n4,d@x.org\r\n5,\r\n6,\r\n");
+        for (const char *name : {"1.pdf", "2.pdf", "3.pdf", "5.pdf"})
+            h.writeFile(QString::fromLatin1(name));
+        h.control.setAttachmentMode(AttachmentMode::ClientSpecific);
+        h.request.print = true;
+        h.printer.fail = true;
+        h.mailer.statuses = {SendStatus::Sent, SendStatus::Refused, SendStatus::MaybeDelivered};
+        BatchRun run(h.deps());
+        QVERIFY(run.prepare(h.request));
+        QCOMPARE(run.execute(), RunOutcome::CompletedWithErrors);
+        const QStringList failures{
+            u"Print error - client 5: no printer"_s,
+            u"No document - client 6: no file in the client list's folder names the client"_s,
+            u"Refused - b@x.org (client 2): 550 refused"_s,
+            u"Outcome unknown - c@x.org (client 3): The connection to the SMTP server was lost."_s,
+            u"No document - d@x.org (client 4): no file in the client list's folder names the client"_s};
+        QCOMPARE(h.observer.failures, failures);
+        QCOMPARE(runTallyLine(run.tally()), u"Sent 1, refused 1, outcome unknown 1, no document 2, printed 0, "
+                                            "print errors 1, skipped on resume 0"_s);
+        QCOMPARE(run.tally().failures.size(), failures.size());
     }
 
     void schedulingLinesAndResumeTime()
@@ -300,6 +410,12 @@ private Q_SLOTS:
         QCOMPARE(h.run(), RunOutcome::Completed);
         QCOMPARE(h.passes().filter(u"=> "_s),
                  QStringList({u"=> a@x.org | common.pdf"_s, u"=> b@x.org | other.pdf"_s, u"=> c@x.org | 3.pdf"_s}));
+        // Each change is said once, before the first message it applies to.
+        QCOMPARE(h.passes().filter(u"Attachment changed"_s),
+                 QStringList({u"Attachment changed - from here on: the common file "_s + h.dir.filePath(u"other.pdf"_s),
+                              u"Attachment changed - from here on: each client's own document"_s}));
+        QCOMPARE(h.passes().indexOf(u"Sending email - 2"_s) - 1,
+                 h.passes().indexOf(h.passes().filter(u"Attachment changed"_s).first()));
     }
 
     void preChecksStopBeforeAnything_data()
@@ -308,12 +424,14 @@ private Q_SLOTS:
         QTest::addColumn<int>("mode");
         QTest::addColumn<QString>("common");
         QTest::addColumn<QString>("warning");
-        const QString incomplete = u"Your email server setup is not complete."_s;
-        QTest::newRow("no server") << u"server"_s << 0 << QString() << incomplete;
-        QTest::newRow("no port") << u"port"_s << 0 << QString() << incomplete;
-        QTest::newRow("no user") << u"user"_s << 0 << QString() << incomplete;
-        QTest::newRow("no password") << u"password"_s << 0 << QString() << incomplete;
-        QTest::newRow("server before csv") << u"server csv"_s << 0 << QString() << incomplete;
+        const QString incomplete = u"Your email server setup is not complete.\nMissing in Setup: "_s;
+        QTest::newRow("no server") << u"server"_s << 0 << QString() << incomplete + u"SMTP Server."_s;
+        QTest::newRow("no port") << u"port"_s << 0 << QString() << incomplete + u"SSL Port."_s;
+        QTest::newRow("no user") << u"user"_s << 0 << QString() << incomplete + u"Username."_s;
+        QTest::newRow("no password") << u"password"_s << 0 << QString() << incomplete + u"Password."_s;
+        QTest::newRow("server and password")
+            << u"server password"_s << 0 << QString() << incomplete + u"SMTP Server, Password."_s;
+        QTest::newRow("server before csv") << u"server csv"_s << 0 << QString() << incomplete + u"SMTP Server."_s;
         QTest::newRow("common path empty")
             << u"csv"_s << 1 << QString() << u"You need to set the path for the client Common file."_s;
         QTest::newRow("no csv path") << u"csv"_s << 0 << QString()
@@ -360,12 +478,23 @@ private Q_SLOTS:
     void unreadableCsvEndsTheRunBeforeTheCounts_data()
     {
         QTest::addColumn<QByteArray>("csv");
-        QTest::newRow("missing file") << QByteArray();
-        QTest::newRow("line without a second field") << QByteArray("1,a@x.org\r\n2\r\n3,c@x.org\r\n");
+        QTest::addColumn<QString>("mistake"); // the last line of the warning
+        const QString format = u"The client CSV file must hold one client per line: the client id, a comma, then "
+                               "the e-mail address (left empty for a client without one), with no line of column "
+                               "names."_s;
+        QTest::newRow("missing file") << QByteArray() << format;
+        QTest::newRow("line without a second field") << QByteArray("1,a@x.org\r\n2\r\n3,c@x.org\r\n") << format;
+        QTest::newRow("semicolons") << QByteArray("1;a@x.org\r\n2;b@x.org\r\n")
+                                    << u"The lines look separated by semicolons (;): the fields must be separated "
+                                       "by commas."_s;
+        QTest::newRow("a heading") << QByteArray("Clients\n1,a@x.org\n")
+                                   << u"The first line looks like column names (Clients), not a client: it would "
+                                      "be taken as one."_s;
     }
     void unreadableCsvEndsTheRunBeforeTheCounts()
     {
         QFETCH(QByteArray, csv);
+        QFETCH(QString, mistake);
         RunHarness h;
         if (!csv.isEmpty())
             h.writeCsv(csv);
@@ -373,7 +502,11 @@ private Q_SLOTS:
         QCOMPARE(h.trace.first(), u"Parsing CSV file..."_s);
         QVERIFY(!h.trace.contains(u"Parsing CSV file complete"_s));
         QVERIFY(h.trace.filter(u"Client count"_s).isEmpty());
-        QCOMPARE(h.prompter.warnings.size(), 1); // the reader's own message
+        QCOMPARE(h.prompter.warnings.size(), 1);
+        // The reader's own message, what the file must look like, and the mistake it looks like.
+        QVERIFY2(h.prompter.warnings.first().startsWith(u"There was a problem reading the CSV file"_s),
+                 qPrintable(h.prompter.warnings.first()));
+        QVERIFY2(h.prompter.warnings.first().endsWith(u'\n' + mistake), qPrintable(h.prompter.warnings.first()));
         QVERIFY(h.prompter.questions.isEmpty());
         QVERIFY(h.store.writes.isEmpty());
         QVERIFY(!QFile::exists(bodyFilePath(h.settings.DataFolder)));

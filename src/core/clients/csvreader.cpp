@@ -252,6 +252,46 @@ QString CsvReadResult::message(const QString &fileName) const
     return {};
 }
 
+QString clientFileFormat()
+{
+    return u"The client CSV file must hold one client per line: the client id, a comma, then the "
+           "e-mail address (left empty for a client without one), with no line of column names."_s;
+}
+
+QString clientFileMistake(const QByteArray &head)
+{
+    // The first two lines that hold anything, as text.
+    QStringList lines;
+    for (const QByteArray &line : head.split('\n')) {
+        const QString text = QString::fromUtf8(line).trimmed().remove(QChar::ByteOrderMark);
+        if (!text.isEmpty())
+            lines.append(text);
+        if (lines.size() == 2)
+            break;
+    }
+    if (lines.isEmpty())
+        return {};
+    const QString &first = lines.first();
+    const bool semicolons = first.contains(u';') && !first.contains(u',');
+    if (semicolons)
+        return u"The lines look separated by semicolons (;): the fields must be separated by commas."_s;
+    // Column names: the first line's second field is a word where the next line holds an address.
+    const QString second = ParseCSVLine(first).value(1).trimmed();
+    const QString nextSecond = lines.size() > 1 ? ParseCSVLine(lines.at(1)).value(1) : QString();
+    const bool heading = !first.contains(u',') || (!second.isEmpty() && !second.contains(u'@'));
+    if (heading && !first.contains(u'@') && nextSecond.contains(u'@'))
+        return u"The first line looks like column names (%1), not a client: it would be taken as one."_s.arg(first);
+    return {};
+}
+
+QByteArray clientFileHead(const QString &fileName)
+{
+    QFile file(fileName);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return file.read(4096).replace('\r', '\n');
+}
+
 QStringList ParseCSVLine(const QString &line, QChar separator, QChar quote)
 {
     QStringList fields;

@@ -50,4 +50,12 @@ enum class CsvHeader {
 /// line too; its fields become the list's column names, and clients keep the file's line numbers.
 CsvReadResult GetCSVFile(const QString &fileName, CsvHeader header = CsvHeader::None);
 
+/// What a client CSV file must look like, in one sentence for the user.
+QString clientFileFormat();
+/// Which common mistake the start of a client CSV file (`head`, its first bytes) looks like:
+/// semicolons where commas belong, or a first line of column names; empty when neither.
+QString clientFileMistake(const QByteArray &head);
+/// The first bytes of `fileName` that clientFileMistake() looks at; empty when it cannot be read.
+QByteArray clientFileHead(const QString &fileName);
+
 } // namespace quorvale

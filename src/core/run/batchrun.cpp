@@ -33,11 +33,6 @@ QString number(qint64 value)
     return QString::number(value);
 }
 
-QString counted(qint64 count, const char *one, const char *many)
-{
-    return QString::number(count) + u' ' + QString::fromLatin1(count == 1 ? one : many);
-}
-
 } // namespace
 
 void RunControl::setAttachmentMode(AttachmentMode mode)
@@ -108,6 +103,10 @@ bool BatchRun::prepareRun(const RunRequest &request)
     m_settings = m_deps.settings();
     const AttachmentMode mode = m_deps.control.attachmentMode();
     const QString commonPath = m_deps.control.commonAttachmentPath();
+    if (!isMailServerComplete(m_settings)) {
+        m_deps.prompter.warnSetupIncomplete(incompleteSetupMessage(m_settings));
+        return false;
+    }
     if (const QString problem = preCheckProblem(mode, commonPath); !problem.isEmpty()) {
         m_deps.prompter.warn(problem);
         return false;
@@ -118,6 +117,11 @@ bool BatchRun::prepareRun(const RunRequest &request)
     m_deps.log.clearStatus();
     m_errorCount = 0;
     m_failureCount = 0;
+    m_tally = {};
+    m_emailsDone = m_printsDone = m_groupCount = m_sends = 0;
+    m_sendTime = {};
+    m_lastMode = mode;
+    m_lastCommonPath = commonPath;
     m_stopReason.clear();
     m_deps.control.abort().clear();
     if (m_deps.observer) {
@@ -127,7 +131,8 @@ bool BatchRun::prepareRun(const RunRequest &request)
     if (!readClients() || !checkMessageFields())
         return false;
     if (!describeMailing(mode, commonPath) || !chooseClients() ||
-        !m_deps.prompter.askYesNo(u"Are you sure your ready to start processing?"_s)) {
+        !m_deps.prompter.confirmStart(u"Are you sure your ready to start processing?"_s,
+                                      startSummaryLines(startSummary()).join(u'\n'))) {
         m_deps.log.clearStatus();
         return false;
     }
@@ -152,8 +157,6 @@ bool BatchRun::prepareRun(const RunRequest &request)
 QString BatchRun::preCheckProblem(AttachmentMode mode, const QString &commonPath) const
 {
     const bool common = mode == AttachmentMode::Common;
-    if (!isMailServerComplete(m_settings))
-        return u"Your email server setup is not complete."_s;
     if (common && commonPath.isEmpty())
         return u"You need to set the path for the client Common file."_s;
     if (m_request.csvPath.isEmpty())
@@ -173,9 +176,14 @@ bool BatchRun::readClients()
     // A list that could not be read whole must never be used: nothing is counted, asked, saved
     // or sent.
     if (read.outcome != CsvReadOutcome::Read) {
-        m_deps.prompter.warn(read.message(m_request.csvPath));
+        const QString mistake = clientFileMistake(clientFileHead(m_request.csvPath));
+        m_deps.prompter.warn(read.message(m_request.csvPath) + u"\n\n"_s + clientFileFormat() +
+                             (mistake.isEmpty() ? QString() : u'\n' + mistake));
         return false;
     }
+    // With column names asked for, a first line of names is what the user said it is.
+    if (!m_request.header)
+        m_fileMistake = clientFileMistake(clientFileHead(m_request.csvPath));
     log.LogStatus(u"Clients found - "_s + number(read.clients.Count()));
     log.LogStatus(u"Parsing CSV file complete"_s);
     m_clients = std::move(read.clients);
@@ -420,17 +428,23 @@ bool BatchRun::includeUnknownClients(const JournalHistory &history)
                                     names.join(u'\n') + u"\nSend to them again?"_s);
 }
 
-bool BatchRun::skipClient(qsizetype index)
+bool BatchRun::isSkipped(qsizetype index) const
 {
     if (!m_onlyListed && m_skip.isEmpty())
         return false;
-    const ClientRecord client = m_clients.at(index);
-    const QString key = journalClientKey(client.ClientId, client.EmailAddress);
-    if (m_onlyListed)
-        return !m_only.contains(key);
-    const auto it = m_skip.constFind(key);
-    if (it == m_skip.cend())
+    const QString key = clientKey(index);
+    return m_onlyListed ? !m_only.contains(key) : m_skip.contains(key);
+}
+
+bool BatchRun::skipClient(qsizetype index)
+{
+    if (!isSkipped(index))
         return false;
+    if (m_onlyListed)
+        return true;
+    const ClientRecord client = m_clients.at(index);
+    const auto it = m_skip.constFind(journalClientKey(client.ClientId, client.EmailAddress));
+    ++m_tally.skipped;
     // A client without an address was printed; the line names it by its identifier.
     const bool done = it.value() == JournalHistory::Last::Sent;
     if (client.EmailAddress.isEmpty())
@@ -561,7 +575,7 @@ BatchRun::PassEnd BatchRun::printPass()
 {
     StatusLog &log = m_deps.log;
     const AbortRequest &abort = m_deps.control.abort();
-    const int maximum = int(std::min<qsizetype>(m_printCount, INT_MAX));
+    const int maximum = int(std::min<qint64>(m_printsToHandle, INT_MAX));
     qint64 printIndex = 0;
     for (qsizetype i = 0; i < m_clients.Count(); ++i) {
         if (m_clients.hasEmailAddress(i) || skipClient(i))
@@ -574,6 +588,7 @@ BatchRun::PassEnd BatchRun::printPass()
             return PassEnd::Stopped;
         }
         ++printIndex;
+        reportProgress(printIndex);
         log.LogStatus(u"Printing document - "_s + number(printIndex));
         if (document.outcome != ClientDocument::Outcome::Found) {
             if (!noDocument(i, document, true))
@@ -590,13 +605,18 @@ BatchRun::PassEnd BatchRun::printPass()
             m_handedOver = m_handedOver || printed;
             JournalEntry outcome = clientEntry(printed ? JournalEvent::Printed : JournalEvent::PrintError, i);
             outcome.detail = printError;
-            if (!printed) {
+            if (printed) {
+                ++m_tally.printed;
+            } else {
                 log.LogStatus(u"Print Error - "_s + clientId);
                 ++m_failureCount;
+                ++m_tally.printErrors;
+                failed(i, u"Print error"_s, printError, true);
             }
             if (!journal(outcome))
                 return PassEnd::Stopped;
         }
+        m_printsDone = printIndex;
         if (m_deps.observer)
             m_deps.observer->printProgress(int(std::min<qint64>(printIndex, INT_MAX)), maximum);
         PauseFor(1000, m_deps.clock, abort);
@@ -623,25 +643,28 @@ BatchRun::PassEnd BatchRun::emailPass()
     }
 
     qint64 sendIndex = 0;
-    qint64 groupCount = 0;
+    m_groupCount = 0;
     for (qsizetype i = 0; i < m_clients.Count(); ++i) {
         if (!m_clients.hasEmailAddress(i) || skipClient(i))
             continue;
-        if (scheduled && groupCount >= m_settings.GroupSize) {
+        reportProgress(m_printsDone + m_emailsDone + 1);
+        if (scheduled && m_groupCount >= m_settings.GroupSize) {
             if (!groupDelay())
                 return PassEnd::Aborted;
-            groupCount = 0;
+            m_groupCount = 0;
         }
         const PassEnd end = emailClient(i, sendIndex + 1);
         if (end != PassEnd::Finished)
             return end;
         ++sendIndex;
+        ++m_emailsDone;
+        reportEmailProgress(0);
         if (abort.isRequested()) {
             log.LogStatus(u"Processing Aborted"_s);
             return PassEnd::Aborted;
         }
         if (scheduled) {
-            ++groupCount;
+            ++m_groupCount;
             PauseFor(sendDelayMs, m_deps.clock, abort);
         } else {
             PauseFor(1000, m_deps.clock, abort);
@@ -673,12 +696,15 @@ BatchRun::PassEnd BatchRun::emailClient(qsizetype index, qint64 number)
     QString notSent; // why this client's message must not go out as the window has it now
     platform::FileIdentity identity;
     std::optional<ClientDocument> missing;
-    switch (m_deps.control.attachmentMode()) {
+    const AttachmentMode mode = m_deps.control.attachmentMode();
+    // Read afresh for every client: the box may have been cleared or changed since Start.
+    const QString commonPath = m_deps.control.commonAttachmentPath();
+    noteAttachmentChange(mode, commonPath);
+    switch (mode) {
     case AttachmentMode::None:
         break;
     case AttachmentMode::Common:
-        // Read afresh for every client: the box may have been cleared or changed since Start.
-        attachment = m_deps.control.commonAttachmentPath();
+        attachment = commonPath;
         if (attachment.isEmpty())
             notSent = u"The common attachment path is empty; the message was not sent without it."_s;
         else if (isClientListFile(attachment, m_csvPath))
@@ -720,12 +746,14 @@ BatchRun::PassEnd BatchRun::emailClient(qsizetype index, qint64 number)
     }
     log.LogStatus(u"Send Error - "_s + m_clients.EmailAddress(index));
     ++m_failureCount;
+    ++m_tally.refused;
+    failed(index, u"Not sent"_s, notSent, false);
     JournalEntry refused = clientEntry(JournalEvent::Refused, index);
     refused.detail = notSent;
     return journal(refused) ? PassEnd::Finished : PassEnd::Stopped;
 }
 
-ClientDocument BatchRun::findDocument(const QString &clientId, QString *error)
+const ClientIdIndex &BatchRun::clientIndex()
 {
     // Which identifiers a file name names is asked for every document found: the list's
     // identifiers are arranged for that once per run.
@@ -737,7 +765,65 @@ ClientDocument BatchRun::findDocument(const QString &clientId, QString *error)
                 ids.append(m_clients.ClientId(i));
             return ids;
         }());
-    return FindClientDocument(m_csvFolder, clientId, *m_index, m_csvPath, error);
+    return *m_index;
+}
+
+ClientDocument BatchRun::findDocument(const QString &clientId, QString *error)
+{
+    return FindClientDocument(m_csvFolder, clientId, clientIndex(), m_csvPath, error);
+}
+
+StartSummary BatchRun::startSummary()
+{
+    m_emailsToHandle = 0;
+    m_printsToHandle = 0;
+    StartSummary summary;
+    for (qsizetype i = 0; i < m_clients.Count(); ++i) {
+        if (isSkipped(i))
+            summary.skipped += m_onlyListed ? 0 : 1;
+        else
+            ++(m_clients.hasEmailAddress(i) ? m_emailsToHandle : m_printsToHandle);
+    }
+    // A resend goes over failed sends only; the documents were printed before.
+    if (!m_request.print || m_onlyListed)
+        m_printsToHandle = 0;
+    summary.emails = m_emailsToHandle;
+    summary.print = m_request.print && !m_onlyListed;
+    summary.printouts = m_printsToHandle;
+    summary.subject = m_request.subject;
+    summary.bodyEmpty = m_request.body.trimmed().isEmpty();
+    summary.mode = m_mailing.mode;
+    if (summary.mode == AttachmentMode::Common) {
+        summary.commonFile = m_mailing.commonFile;
+        const QFileInfo common(m_mailing.commonFile);
+        summary.commonSize = common.isFile() && common.isReadable() ? common.size() : -1;
+    } else if (summary.mode == AttachmentMode::ClientSpecific) {
+        summary.withoutDocument = clientsWithoutDocument();
+    }
+    if (!m_fileMistake.isEmpty())
+        summary.warnings.append(m_fileMistake);
+    return summary;
+}
+
+qint64 BatchRun::clientsWithoutDocument()
+{
+    // One listing of the folder, each name asked once which clients it names.
+    const DocumentListing listing = listDocumentFolder(m_csvFolder, m_csvPath);
+    const ClientIdIndex &index = clientIndex();
+    QHash<QString, QStringList> documents; // by client id
+    for (const QString &name : listing.names) {
+        for (const QString &id : index.idsNamedBy(name))
+            documents[id].append(name);
+    }
+    qint64 without = 0;
+    for (qsizetype i = 0; i < m_clients.Count(); ++i) {
+        if (!m_clients.hasEmailAddress(i) || isSkipped(i))
+            continue;
+        const QString id = m_clients.ClientId(i);
+        if (classifyDocuments(documents.value(id), id, index).outcome != ClientDocument::Outcome::Found)
+            ++without;
+    }
+    return without;
 }
 
 bool BatchRun::noDocument(qsizetype index, const ClientDocument &document, bool printing)
@@ -745,16 +831,19 @@ bool BatchRun::noDocument(qsizetype index, const ClientDocument &document, bool 
     const QString clientId = m_clients.ClientId(index);
     JournalEvent event = JournalEvent::NoDocument;
     QString detail;
+    QString reason;
     switch (document.outcome) {
     case ClientDocument::Outcome::Several:
         m_deps.log.LogStatus(u"Several documents found for Client ID - "_s + clientId);
         event = JournalEvent::SeveralDocuments;
         detail = document.names.join(u", "_s);
+        reason = u"several documents name the client: "_s + detail;
         break;
     case ClientDocument::Outcome::Shared:
         m_deps.log.LogStatus(u"Document also matches another client for Client ID - "_s + clientId);
         event = JournalEvent::SharedDocument;
         detail = document.names.join(u", "_s) + u" also names "_s + document.otherIds.join(u", "_s);
+        reason = u"the only document, "_s + detail;
         break;
     case ClientDocument::Outcome::None:
     case ClientDocument::Outcome::Found:
@@ -762,9 +851,12 @@ bool BatchRun::noDocument(qsizetype index, const ClientDocument &document, bool 
         m_deps.log.LogStatus(
             (printing ? u"No document found to print for Client ID - "_s : u"No attachment found for Client ID - "_s) +
             clientId);
+        reason = u"no file in the client list's folder names the client"_s;
         break;
     }
     ++m_errorCount;
+    ++m_tally.noDocument;
+    failed(index, u"No document"_s, reason, printing);
     JournalEntry entry = clientEntry(event, index);
     entry.detail = detail;
     return journal(entry);
@@ -773,18 +865,19 @@ bool BatchRun::noDocument(qsizetype index, const ClientDocument &document, bool 
 bool BatchRun::send(qsizetype index, const MailMessage &message)
 {
     const QString address = m_clients.EmailAddress(index);
-    RunObserver *observer = m_deps.observer;
     const AbortRequest &abort = m_deps.control.abort();
     SendCallbacks callbacks;
-    callbacks.percentDone = [observer](int percent) {
-        if (observer)
-            observer->emailProgress(percent);
-    };
+    callbacks.percentDone = [this](int percent) { reportEmailProgress(percent); };
     callbacks.aborted = [&abort] { return abort.isRequested(); };
     // The server settings are read afresh for every send: a change saved in the setup dialog
     // applies to the next one.
+    const std::chrono::milliseconds before = m_deps.clock.tick();
     const SendResult result = SendMail(m_deps.mailer, message, m_deps.settings(), callbacks);
+    m_sendTime += m_deps.clock.tick() - before;
+    ++m_sends;
     if (result.status == SendStatus::NotAttempted) {
+        ++m_tally.refused;
+        failed(index, u"Not sent"_s, result.errorText, false);
         JournalEntry refused = clientEntry(JournalEvent::Refused, index);
         refused.detail = result.errorText;
         journal(refused);
@@ -800,20 +893,82 @@ bool BatchRun::send(qsizetype index, const MailMessage &message)
     switch (result.status) {
     case SendStatus::Sent:
         event = JournalEvent::Sent;
+        ++m_tally.sent;
         break;
     case SendStatus::MaybeDelivered:
         event = JournalEvent::Unknown;
+        ++m_tally.unknown;
+        failed(index, u"Outcome unknown"_s, result.errorText, false);
         break;
     case SendStatus::NotSentAborted:
         event = JournalEvent::NotSentAborted;
+        failed(index, u"Not sent (aborted)"_s, result.errorText, false);
         break;
     case SendStatus::Refused:
     case SendStatus::NotAttempted:
+        ++m_tally.refused;
+        failed(index, u"Refused"_s, result.errorText, false);
         break;
     }
     JournalEntry outcome = clientEntry(event, index);
     outcome.detail = result.sent() ? result.serverReply : result.errorText;
     return journal(outcome);
+}
+
+void BatchRun::failed(qsizetype index, const QString &what, const QString &reason, bool printing)
+{
+    ClientFailure failure{m_clients.ClientId(index), printing ? QString() : m_clients.EmailAddress(index), what,
+                          reason};
+    if (m_deps.observer)
+        m_deps.observer->clientFailed(failure);
+    m_tally.failures.append(std::move(failure));
+}
+
+void BatchRun::reportProgress(qint64 client)
+{
+    if (!m_deps.observer)
+        return;
+    RemainingWork work;
+    work.emails = m_emailsToHandle - m_emailsDone;
+    work.groupCount = m_groupCount;
+    work.printSteps = std::max<qint64>(m_printsToHandle - client + 1, 0);
+    work.sendTime = m_sends > 0 ? std::chrono::milliseconds(m_sendTime.count() / m_sends) : std::chrono::milliseconds(0);
+    RunProgress progress;
+    progress.client = client;
+    progress.clients = m_emailsToHandle + m_printsToHandle;
+    progress.sent = m_tally.sent;
+    progress.failed = m_tally.refused + m_tally.unknown + m_tally.noDocument + m_tally.printErrors;
+    progress.timeLeft = estimateTimeLeft(m_settings, work);
+    m_deps.observer->runProgress(progress);
+}
+
+void BatchRun::reportEmailProgress(int percent)
+{
+    if (!m_deps.observer || m_emailsToHandle <= 0)
+        return;
+    const qint64 share = (m_emailsDone * 100 + std::clamp(percent, 0, 100)) / m_emailsToHandle;
+    m_deps.observer->emailProgress(int(std::min<qint64>(share, 100)));
+}
+
+void BatchRun::noteAttachmentChange(AttachmentMode mode, const QString &commonPath)
+{
+    const bool common = mode == AttachmentMode::Common;
+    if (mode == m_lastMode && (!common || commonPath == m_lastCommonPath))
+        return;
+    m_lastMode = mode;
+    m_lastCommonPath = commonPath;
+    switch (mode) {
+    case AttachmentMode::None:
+        m_deps.log.LogStatus(u"Attachment changed - from here on: no attachment"_s);
+        break;
+    case AttachmentMode::Common:
+        m_deps.log.LogStatus(u"Attachment changed - from here on: the common file "_s +
+                             (commonPath.isEmpty() ? u"(none given)"_s : commonPath));
+        break;
+    case AttachmentMode::ClientSpecific:
+        m_deps.log.LogStatus(u"Attachment changed - from here on: each client's own document"_s);
+        break;
+    }
 }
 
 void BatchRun::stop(const QString &reason)

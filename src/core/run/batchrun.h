@@ -7,6 +7,7 @@
 #include "platform/files.h"
 #include "run/abortrequest.h"
 #include "run/journal.h"
+#include "run/runreport.h"
 #include "settings/appsettings.h"
 
 #include <QHash>
@@ -60,6 +61,10 @@ public:
     virtual void printProgress(int value, int maximum) = 0;
     /// true: the run is sending (cmdStart disabled, cmdAbort enabled); false: idle again.
     virtual void runningChanged(bool running) = 0;
+    /// Where the run is: the client it handles, what it did so far and the time left.
+    virtual void runProgress(const RunProgress &progress) { Q_UNUSED(progress); }
+    /// A client got neither its message nor its printout; called as it happens.
+    virtual void clientFailed(const ClientFailure &failure) { Q_UNUSED(failure); }
 };
 
 /// What to do when an earlier run on the same client file did not finish.
@@ -144,6 +149,8 @@ public:
     /// True once a message was sent (or may have arrived) or a document was handed to the
     /// printer: a run that stopped tells "stopped with nothing done" from "stopped after sending".
     bool anythingHandedOver() const { return m_handedOver; }
+    /// What the run did, client by client; complete once execute() returned.
+    const RunTally &tally() const { return m_tally; }
 
 private:
     enum class PassEnd
@@ -181,6 +188,19 @@ private:
     bool send(qsizetype index, const MailMessage &message);
     void stop(const QString &reason);
     void resetFrontEnd();
+    /// What the confirmation shows under its question; counts the clients this run handles.
+    StartSummary startSummary();
+    /// Clients to e-mail that no document of their own names (client mode), from one listing.
+    qint64 clientsWithoutDocument();
+    const ClientIdIndex &clientIndex();
+    /// Records a client that got neither its message nor its printout, and tells the observer.
+    void failed(qsizetype index, const QString &what, const QString &reason, bool printing);
+    /// Tells the observer where the run is (client `client` of the run, from 1).
+    void reportProgress(qint64 client);
+    /// The e-mail bar: the pass's share done, with `percent` of the current message.
+    void reportEmailProgress(int percent);
+    /// One status line when the attachment read for this client differs from the last one.
+    void noteAttachmentChange(AttachmentMode mode, const QString &commonPath);
     /// Decides, before the confirmation, which clients this run skips or goes over. False: the
     /// run does not start.
     bool chooseClients();
@@ -199,6 +219,8 @@ private:
     QString changesSince(const JournalHistory &history) const;
     /// True when client `index` is skipped (its one status line is written).
     bool skipClient(qsizetype index);
+    /// True when client `index` is passed over by this run (no line written).
+    bool isSkipped(qsizetype index) const;
     /// The journal line about client `index`; `file` with its size and SHA-256.
     JournalEntry clientEntry(JournalEvent event, qsizetype index, const QString &file = QString());
     /// Writes a journal line; false (with m_stopReason) when it cannot be written.
@@ -222,6 +244,17 @@ private:
     QString m_stopReason;
     RunOutcome m_outcome = RunOutcome::NotStarted;
     bool m_handedOver = false;
+    RunTally m_tally;
+    QString m_fileMistake; ///< what the client list looks like it got wrong, or empty
+    qint64 m_emailsToHandle = 0;
+    qint64 m_printsToHandle = 0;
+    qint64 m_emailsDone = 0;
+    qint64 m_printsDone = 0;
+    qint64 m_groupCount = 0;
+    qint64 m_sends = 0;
+    std::chrono::milliseconds m_sendTime{0}; ///< all sends so far together
+    AttachmentMode m_lastMode = AttachmentMode::None;
+    QString m_lastCommonPath;
 
     std::unique_ptr<Journal> m_journal;
     RunKind m_runKind = RunKind::AllClients;

@@ -14,6 +14,15 @@ public:
     virtual void warn(const QString &message) = 0;
     /// Asks a Yes/No question; true means Yes.
     virtual bool askYesNo(const QString &question) = 0;
+    /// The question that starts a run, with what the run will do under it (`details`, one line
+    /// each); true means Yes. A front end that cannot show the details asks the question alone.
+    virtual bool confirmStart(const QString &question, const QString &details)
+    {
+        Q_UNUSED(details);
+        return askYesNo(question);
+    }
+    /// A warning that the mail server setup is incomplete; the window offers to open Setup.
+    virtual void warnSetupIncomplete(const QString &message) { warn(message); }
 };
 
 } // namespace quorvale

@@ -1,0 +1,104 @@
+#pragma once
+
+// What a run tells the user besides its status lines: what it is about to do (under the
+// confirmation), where it is while it goes on, and what it did once it ends. The window and the
+// command line show the same texts, built here.
+
+#include "clients/attachmentmode.h"
+#include "settings/appsettings.h"
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+#include <chrono>
+#include <optional>
+
+namespace quorvale {
+
+/// "1 client", "3 clients": the count and the word that goes with it.
+QString counted(qint64 count, const char *one, const char *many);
+
+/// The subject a fresh install starts with.
+inline constexpr QLatin1StringView kDefaultSubject{"Subject Line Text"};
+
+/// What a run is about to do once the user says Yes.
+struct StartSummary
+{
+    qint64 emails = 0;    ///< clients that get an e-mail (or, in client mode, a try at one)
+    bool print = false;   ///< documents of clients without an address are printed
+    qint64 printouts = 0; ///< clients whose document is printed
+    QString subject;
+    bool bodyEmpty = false;
+    AttachmentMode mode = AttachmentMode::None;
+    QString commonFile;         ///< common mode: the file's path
+    qint64 commonSize = -1;     ///< its size in bytes; -1 when it cannot be read
+    qint64 withoutDocument = 0; ///< client mode: clients to e-mail that no document of their own names
+    qint64 skipped = 0;         ///< clients a resume passes over
+    QStringList warnings;       ///< what else deserves a look before Yes (the client list's mistakes)
+};
+
+/// The summary as lines, warnings last ("Warning: ...").
+QStringList startSummaryLines(const StartSummary &summary);
+
+/// "Your email server setup is not complete." and, on the next line, what is missing.
+QString incompleteSetupMessage(const AppSettings &settings);
+
+/// One client that got neither its message nor its printout, and why.
+struct ClientFailure
+{
+    QString clientId;
+    QString address; ///< empty for a printout
+    QString what;    ///< "Refused", "Outcome unknown", "No document", "Print error", ...
+    QString reason;  ///< the server's or the printer's words, or the run's own
+};
+
+/// "Refused - ann@example.com (client 1001): 550 no such user".
+QString clientFailureText(const ClientFailure &failure);
+
+/// What a run did, client by client.
+struct RunTally
+{
+    qint64 sent = 0;
+    qint64 refused = 0; ///< also a message the run would not send as the window had it
+    qint64 unknown = 0; ///< the connection broke after the message was handed over
+    qint64 noDocument = 0;
+    qint64 printed = 0;
+    qint64 printErrors = 0;
+    qint64 skipped = 0; ///< passed over because an earlier run of the mailing reached them
+    QList<ClientFailure> failures;
+};
+
+/// The counts as one line: "Sent 2, refused 1, outcome unknown 0, ...".
+QString runTallyLine(const RunTally &tally);
+
+/// Where a run is while it goes on.
+struct RunProgress
+{
+    qint64 client = 0;  ///< the client being handled (print steps and e-mails), from 1; 0 before the first
+    qint64 clients = 0; ///< the clients the run handles
+    qint64 sent = 0;
+    qint64 failed = 0; ///< refused, unknown, no document, print errors
+    std::optional<std::chrono::milliseconds> timeLeft;
+};
+
+/// "Client 3 of 10 - sent 2, failed 0 - about 4 min left".
+QString runProgressText(const RunProgress &progress);
+
+/// What is left of a run, as the pacing makes it.
+struct RemainingWork
+{
+    qint64 emails = 0;     ///< clients with an address not yet handled, the current one included
+    qint64 groupCount = 0; ///< clients handled in the current group so far
+    qint64 printSteps = 0; ///< print steps not yet taken
+    std::chrono::milliseconds sendTime{0}; ///< what one send took so far, on average
+};
+
+/// The time the rest of a run takes with `settings`' pacing: every client's send and the pause
+/// after it, every group delay still to come, and the one-second pause after every print step.
+std::chrono::milliseconds estimateTimeLeft(const AppSettings &settings, const RemainingWork &work);
+
+/// "about 2 h 5 min", "about 3 min", "less than a minute".
+QString timeLeftText(std::chrono::milliseconds time);
+
+} // namespace quorvale
