@@ -136,6 +136,10 @@ private Q_SLOTS:
         QTest::addColumn<int>("sent");
         const QString empty = u"1 client to be sent to has an empty field that the message uses ({{3}}): their "
                               "message has nothing where the field is."_s;
+        // What the run says before its question and after its end.
+        const QString summary = u"E-mails to send: 2\nSubject: {{3}}\nAttachment: none\nWarning: the message body is empty.\n"_s;
+        const QString counts = u"Sent 2, refused 0, outcome unknown 0, no document 0, printed 0, print errors 0, "
+                               "skipped on resume 0\n"_s;
         // Line 2's third field is blank; line 3 has no address and is printed, never asked about.
         QTest::newRow("unknown column") << QStringList{u"--header"_s, u"--subject"_s, u"{{Nmae}}"_s, u"--yes"_s}
                                         << QByteArray() << 2
@@ -151,10 +155,12 @@ private Q_SLOTS:
                                                   << empty + u"\nSend to them anyway? [y/N] "_s << 0;
         QTest::newRow("empty field, answered yes")
             << QStringList{u"--subject"_s, u"{{3}}"_s} << QByteArray("y\ny\n") << 0
-            << empty + u"\nSend to them anyway? [y/N] Are you sure your ready to start processing? [y/N] "_s << 2;
+            << empty + u"\nSend to them anyway? [y/N] "_s + summary +
+                   u"Are you sure your ready to start processing? [y/N] "_s + counts
+            << 2;
         QTest::newRow("empty field allowed") << QStringList{u"--subject"_s, u"{{3}}"_s, u"--yes"_s,
                                                             u"--allow-empty-fields"_s}
-                                             << QByteArray() << 0 << QString() << 2;
+                                             << QByteArray() << 0 << summary + counts << 2;
     }
     void somethingIsWrongWithTheFields()
     {

@@ -404,15 +404,17 @@ void TestMainWindow::helpWindowShowsTopicsWithHistory()
         QCOMPARE(browser->source().fileName(), topics->item(i)->data(Qt::UserRole).toString());
         QVERIFY(!browser->documentTitle().isEmpty());
     }
-    QCOMPARE(browser->source().fileName(), u"setup.html"_s);
+    const auto page = [topics](int row) { return topics->item(row)->data(Qt::UserRole).toString(); };
+    const int last = topics->count() - 1;
+    QCOMPARE(browser->source().fileName(), page(last));
     QVERIFY(back->isEnabled());
     QVERIFY(!forward->isEnabled());
     QTest::mouseClick(back, Qt::LeftButton);
-    QCOMPARE(browser->source().fileName(), u"run.html"_s);
-    QCOMPARE(topics->currentRow(), 1);
+    QCOMPARE(browser->source().fileName(), page(last - 1));
+    QCOMPARE(topics->currentRow(), last - 1);
     QVERIFY(forward->isEnabled());
     QTest::mouseClick(forward, Qt::LeftButton);
-    QCOMPARE(browser->source().fileName(), u"setup.html"_s);
+    QCOMPARE(browser->source().fileName(), page(last));
     // A link between pages stays in the window.
     Q_EMIT browser->anchorClicked(QUrl(u"main.html#journal"_s));
     QCOMPARE(browser->source().fileName(), u"main.html"_s);
