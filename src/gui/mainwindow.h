@@ -2,6 +2,7 @@
 
 #include "gui/appservices.h"
 #include "gui/settingsholder.h"
+#include "gui/workerthread.h"
 
 #include <QMainWindow>
 #include <QPointer>
@@ -62,6 +63,8 @@ private:
     QLayout *buildStatus(QWidget *parent);
     void buildMenus();
     void load();
+    /// Completes the settings with the password the keyring keeps, when the file holds none.
+    void fetchKeptPassword();
 
     void cmdBrowseCSV_Click();
     void cmdBrowseCommonAttach_Click();
@@ -79,7 +82,7 @@ private:
     QString bodyText() const;
     QString startFolder(const QString &path) const;
 
-    const AppServices m_services;
+    AppServices m_services;
     SettingsHolder m_settings;
     RunSession *m_session = nullptr;
     QString m_lastChosenFile; // the file dialog starts from the last choice, like one shared dialog
@@ -106,6 +109,7 @@ private:
     QCheckBox *m_chkPrint = nullptr;
     QProgressBar *m_progEmail = nullptr;
     QProgressBar *m_progPrint = nullptr;
+    WorkerThread m_keyring{this}; ///< the password asked of the keyring at start
 };
 
 } // namespace quorvale
