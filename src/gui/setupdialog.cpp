@@ -324,6 +324,7 @@ void SetupDialog::lookUpSecrets()
     struct Found
     {
         QString notice, token, password;
+        SecretLookup kept;
         bool keyring = false;
     };
     auto found = std::make_shared<Found>();
@@ -336,12 +337,17 @@ void SetupDialog::lookUpSecrets()
             found->notice = account->storeNotice();
             found->token = places.storedLocation(kRefreshTokenKey);
             found->password = places.hasKeyring() ? places.storedLocation(kPasswordKey) : QString();
+            if (!found->password.isEmpty())
+                found->kept = places.read(kPasswordKey);
         },
         [this, found] {
             m_keyringAnswers = found->keyring;
             m_passwordInKeyring = !found->password.isEmpty();
             m_lblSecrets->setText(found->keyring ? u"Passwords and sign-ins are kept in the system keyring."_s
                                                  : found->notice);
+            // Opened before the window had the kept password: shown once the keyring gave it.
+            if (m_txtPassword->text().isEmpty() && found->kept.status == SecretLookup::Status::Found)
+                m_txtPassword->setText(found->kept.secret);
             m_chkKeyring->setEnabled(found->keyring);
             m_chkKeyring->setChecked(found->keyring);
             if (!m_signIn && m_cmdSignIn->isEnabled())
@@ -479,15 +485,25 @@ QList<SetupDialog::Field> SetupDialog::scheduleFields() const
     };
 }
 
+bool SetupDialog::passwordGoesToKeyring() const
+{
+    return m_keyringAnswers && m_chkKeyring->isChecked() && !m_txtPassword->text().isEmpty() &&
+           chosenWord(m_cboSignIn) == "password"_L1;
+}
+
 bool SetupDialog::saveFields(const QList<Field> &fields)
 {
+    // A password the keyring keeps stays out of the settings file; the program goes on using it.
+    const bool keptInKeyring = m_passwordInKeyring && passwordGoesToKeyring();
     QList<SettingEdit> edits;
     for (const Field &field : fields)
-        edits.append({field.key, field.text});
+        edits.append({field.key, keptInKeyring && field.key == SettingKey(&AppSettings::Password) ? QString() : field.text});
     AppSettings settings = m_settings.get();
     QString error;
     qsizetype refused = -1;
     if (saveSettings(m_store, edits, settings, &error, &refused)) {
+        if (keptInKeyring)
+            settings.Password = m_txtPassword->text();
         m_settings.set(settings);
         return true;
     }
@@ -516,10 +532,10 @@ void SetupDialog::keepPassword()
             parentWidget()->activateWindow();
     };
     const QString password = m_txtPassword->text();
-    const bool toKeyring = m_keyringAnswers && m_chkKeyring->isChecked() && !password.isEmpty() &&
-                           chosenWord(m_cboSignIn) == "password"_L1;
+    const bool toKeyring = passwordGoesToKeyring();
     // Unticked, a password kept in the keyring goes back to the settings file, just saved there.
-    const bool fromKeyring = m_passwordInKeyring && !toKeyring;
+    const bool fromKeyring = m_passwordInKeyring && !m_chkKeyring->isChecked() && !password.isEmpty() &&
+                             chosenWord(m_cboSignIn) == "password"_L1;
     if (!toKeyring && !fromKeyring)
         return closeNow();
     auto error = std::make_shared<QString>();

@@ -65,6 +65,9 @@ private:
     void signInFinished(const OAuthProvider &provider, const TokenResult &result);
     /// Asks, off the UI thread, where secrets are kept and whether a sign-in is stored.
     void lookUpSecrets();
+    /// Whether OK keeps the password in the keyring: ticked, a keyring answers, one is typed and
+    /// the login uses it.
+    bool passwordGoesToKeyring() const;
     /// Moves the password into the keyring (or back) after OK saved the settings, then closes.
     void keepPassword();
     void chkEnableSchedule_Click();

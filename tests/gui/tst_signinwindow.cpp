@@ -198,6 +198,16 @@ void TestSignInWindow::movesThePasswordIntoTheKeyring()
     f.account = std::make_shared<SignInAccount>();
     f.open();
     QTRY_COMPARE_WITH_TIMEOUT(f.window->settings().Password, u"secret"_s, 20000);
+    // Saving again (Test Email saves the mail settings) keeps it out of the file.
+    QDialog *again = openSetup(f);
+    QVERIFY(again);
+    FIND_CHILD(QCheckBox, chkAgain, again, u"chkKeyring"_s);
+    QTRY_VERIFY_WITH_TIMEOUT(chkAgain->isEnabled(), 20000);
+    QCOMPARE(again->findChild<QLineEdit *>(u"txtPassword"_s)->text(), u"secret"_s);
+    QTest::mouseClick(again->findChild<QPushButton *>(u"cmdTestEmail"_s), Qt::LeftButton);
+    QVERIFY(f.dialogs.warnings.isEmpty());
+    QCOMPARE(f.store->RegReadValue(u"PW"_s, ValueKind::Text, u"<unset>"_s).toString(), QString());
+    QCOMPARE(f.window->settings().Password, u"secret"_s);
 }
 
 QTEST_MAIN(TestSignInWindow)
