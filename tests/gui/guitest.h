@@ -14,6 +14,7 @@
 #include <QAbstractButton>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
@@ -205,6 +206,14 @@ struct WindowFixture
                            dataFolder(),
                            dir.filePath(u"help"_s),
                            account};
+    }
+    /// Opens the window when needed, then the setup dialog; null when it did not open (check it).
+    QDialog *openSetup()
+    {
+        if (!window)
+            open();
+        window->showSetup();
+        return window->findChild<QDialog *>(u"frmSetup"_s);
     }
     /// Opens the window over services(`realTime`, `otherMailer`).
     MainWindow &open(bool realTime = false, Mailer *otherMailer = nullptr)

@@ -22,15 +22,6 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-/// Opens the window when needed, then the setup dialog; null when it did not open (check it).
-QDialog *openSetup(WindowFixture &f)
-{
-    if (!f.window)
-        f.open();
-    f.window->showSetup();
-    return f.window->findChild<QDialog *>(u"frmSetup"_s);
-}
-
 QString stored(WindowFixture &f, const QString &name)
 {
     return f.store->RegReadValue(name, ValueKind::Text, u"<unset>"_s).toString();
@@ -107,7 +98,7 @@ void TestSetupDialog::controlsHaveTheirCaptionsAndToolTips()
     QFETCH(QString, text);
     QFETCH(QString, toolTip);
     WindowFixture f;
-    QDialog *setup = openSetup(f);
+    QDialog *setup = f.openSetup();
     QVERIFY(setup);
     QCOMPARE(setup->windowTitle(), u"Setup"_s);
     FIND_CHILD(QWidget, control, setup, name);
@@ -124,7 +115,7 @@ void TestSetupDialog::loadsTheCurrentSettings()
     f.saveServer(u"smtp.practice.example"_s, u"587"_s);
     f.save(u"EnableSchedule"_s, u"1"_s);
     f.save(u"GroupSize"_s, u" 7 "_s);
-    QDialog *setup = openSetup(f);
+    QDialog *setup = f.openSetup();
     QVERIFY(setup);
     FIND_CONTROLS(SetupControls, ui, setup);
 
@@ -152,7 +143,7 @@ void TestSetupDialog::loadsTheCurrentSettings()
 void TestSetupDialog::scheduleBoxEnablesExactlyItsSixControls()
 {
     WindowFixture f;
-    QDialog *setup = openSetup(f);
+    QDialog *setup = f.openSetup();
     QVERIFY(setup);
     FIND_CHILD(QCheckBox, chkEnableSchedule, setup, u"chkEnableSchedule"_s);
     const QList<QWidget *> all = setup->findChildren<QWidget *>();
@@ -211,7 +202,7 @@ void TestSetupDialog::valuesTheControlsCannotShowLoadAsDefaults()
     WindowFixture f;
     f.save(u"AuthType"_s, authType);
     f.save(u"EnableSchedule"_s, enableSchedule);
-    QDialog *setup = openSetup(f);
+    QDialog *setup = f.openSetup();
     QVERIFY(setup);
     FIND_CONTROLS(SetupControls, ui, setup);
     QCOMPARE(ui.cboAuth->currentIndex(), shownAuth);
@@ -240,7 +231,7 @@ void TestSetupDialog::simpleLoginIsWarnedAbout()
     WindowFixture f;
     f.save(u"AuthType"_s, authType);
     f.save(u"UserName"_s, user);
-    QDialog *setup = openSetup(f);
+    QDialog *setup = f.openSetup();
     QVERIFY(setup);
     FIND_CONTROLS(SetupControls, ui, setup);
     auto *warning = ui.lblSimpleWarning;
@@ -262,7 +253,7 @@ void TestSetupDialog::simpleLoginIsWarnedAbout()
 void TestSetupDialog::okSavesEveryValueAndReopeningShowsThem()
 {
     WindowFixture f;
-    QPointer<QDialog> setup = openSetup(f);
+    QPointer<QDialog> setup = f.openSetup();
     QVERIFY(setup);
     FIND_CONTROLS(SetupControls, ui, setup);
     QTest::keyClicks(ui.txtMailFrom, u"office@practice.example"_s);
@@ -301,7 +292,7 @@ void TestSetupDialog::okSavesEveryValueAndReopeningShowsThem()
     QCOMPARE(applied.GroupSize, 20);
 
     // Reopened, the dialog shows what was saved; so does a fresh load of the settings file.
-    setup = openSetup(f);
+    setup = f.openSetup();
     QVERIFY(setup);
     FIND_CHILD(QLineEdit, reopenedPassword, setup, u"txtPassword"_s);
     FIND_CHILD(QLineEdit, reopenedGroupDelay, setup, u"txtGroupDelay"_s);
@@ -348,7 +339,7 @@ void TestSetupDialog::okRefusesWhatCouldNotBeStoredAndSavesNothing()
     QFETCH(QString, text);
     QFETCH(QString, warning);
     WindowFixture f;
-    QPointer<QDialog> setup = openSetup(f);
+    QPointer<QDialog> setup = f.openSetup();
     QVERIFY(setup);
     FIND_CONTROLS(SetupControls, ui, setup);
     ui.txtSMTPServer->setText(u"smtp.practice.example"_s);
@@ -367,7 +358,7 @@ void TestSetupDialog::okRefusesWhatCouldNotBeStoredAndSavesNothing()
 void TestSetupDialog::closingWithoutOkSavesNothing()
 {
     WindowFixture f;
-    QPointer<QDialog> setup = openSetup(f);
+    QPointer<QDialog> setup = f.openSetup();
     QVERIFY(setup);
     FIND_CHILD(QLineEdit, txtSMTPServer, setup, u"txtSMTPServer"_s);
     txtSMTPServer->setText(u"smtp.practice.example"_s);
@@ -380,7 +371,7 @@ void TestSetupDialog::closingWithoutOkSavesNothing()
 void TestSetupDialog::pdfBrowseKeepsPathOnCancel()
 {
     WindowFixture f;
-    QDialog *setup = openSetup(f);
+    QDialog *setup = f.openSetup();
     QVERIFY(setup);
     FIND_CONTROLS(SetupControls, ui, setup);
     auto *dialog = qobject_cast<SetupDialog *>(setup);
@@ -401,7 +392,7 @@ void TestSetupDialog::pdfBrowseKeepsPathOnCancel()
 void TestSetupDialog::printTestPrintsTheShownPathOrWarns()
 {
     WindowFixture f;
-    QDialog *setup = openSetup(f);
+    QDialog *setup = f.openSetup();
     QVERIFY(setup);
     FIND_CONTROLS(SetupControls, ui, setup);
     auto *print = ui.cmdTestPrinting;
@@ -445,7 +436,7 @@ void TestSetupDialog::helpOpensTheSetupTopic()
     QVERIFY(QDir().mkpath(f.dir.filePath(u"help"_s)));
     writeFile(f.dir.filePath(u"help/main.html"_s), "<html></html>");
     writeFile(f.dir.filePath(u"help/setup.html"_s), "<html></html>");
-    QDialog *setup = openSetup(f);
+    QDialog *setup = f.openSetup();
     QVERIFY(setup);
     FIND_CHILD(QPushButton, cmdHelp, setup, u"cmdHelp"_s);
     QTest::mouseClick(cmdHelp, Qt::LeftButton);
@@ -455,7 +446,7 @@ void TestSetupDialog::helpOpensTheSetupTopic()
 void TestSetupDialog::testEmailNeedsCompleteServerSetup()
 {
     WindowFixture f;
-    QDialog *setup = openSetup(f);
+    QDialog *setup = f.openSetup();
     QVERIFY(setup);
     FIND_CONTROLS(SetupControls, ui, setup);
     ui.txtMailFrom->setText(u"office@practice.example"_s);
@@ -486,7 +477,7 @@ void TestSetupDialog::testEmailNeedsCompleteServerSetup()
 void TestSetupDialog::testEmailSavesTheSixMailValuesAndOpensTheTestDialog()
 {
     WindowFixture f;
-    QDialog *setup = openSetup(f);
+    QDialog *setup = f.openSetup();
     QVERIFY(setup);
     FIND_CONTROLS(SetupControls, ui, setup);
     ui.txtSMTPServer->setText(u"smtp.practice.example"_s);

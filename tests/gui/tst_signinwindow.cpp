@@ -22,14 +22,6 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-QDialog *openSetup(WindowFixture &f)
-{
-    if (!f.window)
-        f.open();
-    f.window->showSetup();
-    return f.window->findChild<QDialog *>(u"frmSetup"_s);
-}
-
 /// Whether the row of `name` in the Authentication frame is shown.
 bool rowShown(QDialog *setup, const QString &name)
 {
@@ -83,7 +75,7 @@ void TestSignInWindow::eachMethodShowsItsRows()
     QFETCH(QStringList, shown);
     QFETCH(QStringList, hidden);
     WindowFixture f;
-    QDialog *setup = openSetup(f);
+    QDialog *setup = f.openSetup();
     QVERIFY(setup);
     FIND_CHILD(QComboBox, cboSignIn, setup, u"cboSignIn"_s);
     FIND_CHILD(QComboBox, cboProvider, setup, u"cboProvider"_s);
@@ -102,7 +94,7 @@ void TestSignInWindow::choosingAProviderFillsItsServer()
 {
     WindowFixture f;
     f.saveServer(u"mail.old.example"_s, u"25"_s);
-    QDialog *setup = openSetup(f);
+    QDialog *setup = f.openSetup();
     QVERIFY(setup);
     FIND_CONTROLS(SetupControls, ui, setup);
     FIND_CHILD(QComboBox, cboSignIn, setup, u"cboSignIn"_s);
@@ -135,7 +127,7 @@ void TestSignInWindow::signsInWithoutBlockingTheWindow()
     f.save(u"OAuthTokenUrl"_s, p.tokenUrl.toString());
     f.save(u"OAuthClientId"_s, p.clientId);
     f.save(u"OAuthScope"_s, p.scope);
-    QDialog *setup = openSetup(f);
+    QDialog *setup = f.openSetup();
     QVERIFY(setup);
     FIND_CHILD(QPushButton, cmdSignIn, setup, u"cmdSignIn"_s);
     FIND_CHILD(QLabel, lblSignedIn, setup, u"lblSignedIn"_s);
@@ -177,7 +169,7 @@ void TestSignInWindow::movesThePasswordIntoTheKeyring()
     WindowFixture f;
     f.account = std::make_shared<SignInAccount>(); // asks the keyring on the bus above
     f.saveServer();
-    QDialog *setup = openSetup(f);
+    QDialog *setup = f.openSetup();
     QVERIFY(setup);
     QPointer<QDialog> watched(setup);
     FIND_CHILD(QCheckBox, chkKeyring, setup, u"chkKeyring"_s);
@@ -199,7 +191,7 @@ void TestSignInWindow::movesThePasswordIntoTheKeyring()
     f.open();
     QTRY_COMPARE_WITH_TIMEOUT(f.window->settings().Password, u"secret"_s, 20000);
     // Saving again (Test Email saves the mail settings) keeps it out of the file.
-    QDialog *again = openSetup(f);
+    QDialog *again = f.openSetup();
     QVERIFY(again);
     FIND_CHILD(QCheckBox, chkAgain, again, u"chkKeyring"_s);
     QTRY_VERIFY_WITH_TIMEOUT(chkAgain->isEnabled(), 20000);

@@ -183,6 +183,33 @@ SendResult failed(SendStatus status, const QString &error)
     return {status, {}, error};
 }
 
+/// A login the server refused in a way that every further send would meet too: a token refused
+/// even when fresh, or a password a provider no longer takes. The send ends as not attempted, so
+/// that a run stops before the next client, and says what to do.
+void explainRefusedLogin(SendResult &result, CURLcode code, const QByteArray &errorReply, const SmtpLogin &login,
+                         const MailServer &server)
+{
+    if (code == CURLE_LOGIN_DENIED && login.bearer) {
+        result.status = SendStatus::NotAttempted;
+        result.errorText =
+            (server.signIn == MailServer::SignIn::OAuth
+                 ? u"The SMTP server refused the sign-in of %1. Sign in again in Setup; if that does not help, "
+                   "the mailbox may not be allowed to send over SMTP (see the help on signing in)."_s
+                 : u"The SMTP server refused the token that the token command printed for %1."_s)
+                .arg(server.user) +
+            u"\r\n"_s + result.errorText;
+    } else if (code != CURLE_OK && server.signIn == MailServer::SignIn::Password &&
+               isPasswordLoginSwitchedOff(errorReply)) {
+        result.status = SendStatus::NotAttempted;
+        result.errorText =
+            u"This mail provider requires the Microsoft 365 sign-in and no longer takes a password: in Setup, "
+            "choose the sign-in method \"OAuth sign-in\" with the provider \"Microsoft 365\", click \"Sign in...\" "
+            "and save (on the command line: quorvale config set SignInMethod oauth, then quorvale sign-in).\r\n"
+            "The server said: "_s +
+            QString::fromUtf8(errorReply);
+    }
+}
+
 } // namespace
 
 /// Everything one send hands to libcurl, alive until the transfer is over.
@@ -276,26 +303,8 @@ SendResult SmtpMailer::send(const MailMessage &message, const MailServer &server
             tried = attempt(message, server, login, callbacks);
     }
     SendResult result = login.ok() ? tried.result : failed(login.failure, login.error);
-    if (login.ok() && tried.code == CURLE_LOGIN_DENIED && login.bearer) {
-        // Every further client would be refused the same way.
-        result.status = SendStatus::NotAttempted;
-        result.errorText =
-            (server.signIn == MailServer::SignIn::OAuth
-                 ? u"The SMTP server refused the sign-in of %1. Sign in again in Setup; if that does not help, "
-                   "the mailbox may not be allowed to send over SMTP (see the help on signing in)."_s
-                 : u"The SMTP server refused the token that the token command printed for %1."_s)
-                .arg(server.user) +
-            u"\r\n"_s + result.errorText;
-    } else if (login.ok() && tried.code != CURLE_OK && server.signIn == MailServer::SignIn::Password &&
-               isPasswordLoginSwitchedOff(tried.errorReply)) {
-        result.status = SendStatus::NotAttempted;
-        result.errorText =
-            u"This mail provider requires the Microsoft 365 sign-in and no longer takes a password: in Setup, "
-            "choose the sign-in method \"OAuth sign-in\" with the provider \"Microsoft 365\", click \"Sign in...\" "
-            "and save (on the command line: quorvale config set SignInMethod oauth, then quorvale sign-in).\r\n"
-            "The server said: "_s +
-            QString::fromUtf8(tried.errorReply);
-    }
+    if (login.ok())
+        explainRefusedLogin(result, tried.code, tried.errorReply, login, server);
     // Servers and libraries should never echo a secret, but these texts are shown and logged.
     const QStringList secrets = logins.secrets();
     result.errorText = maskSecrets(result.errorText, server.user, secrets);
