@@ -675,8 +675,8 @@ int signInCommand(const QStringList &args)
         writeErr(error + u'\n');
         return Failed;
     }
-    writeErr(u"Open this address in a browser to sign in:\n"_s + signIn.authorizationUrl().toString(QUrl::FullyEncoded) +
-             u'\n');
+    const QString address = signIn.authorizationUrl().toString(QUrl::FullyEncoded);
+    writeErr(u"Open this address in a browser to sign in:\n"_s + address + u'\n');
     DesktopBrowser desktop;
     if (browser && hasDesktop())
         signIn.openBrowser(desktop);

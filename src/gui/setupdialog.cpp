@@ -194,7 +194,8 @@ void SetupDialog::buildSignInRows(QGroupBox *frame, QFormLayout *rows)
     m_cboProvider->setObjectName(u"cboProvider"_s);
     m_cboProvider->setToolTip(u"Who signs you in; choosing one fills in its mail server"_s);
     fillChoices(m_cboProvider, kProviders);
-    m_txtTenant = makeLineEdit(u"txtTenant"_s, u"The Microsoft 365 tenant (empty: any work or school account)"_s, frame);
+    m_txtTenant =
+        makeLineEdit(u"txtTenant"_s, u"The Microsoft 365 tenant (empty: any work or school account)"_s, frame);
     m_txtClientId = makeLineEdit(u"txtClientId"_s, u"The application (client) ID registered for Quorvale"_s, frame);
     m_txtClientSecret = makeLineEdit(u"txtClientSecret"_s, u"Only for clients that have one (Google)"_s, frame);
     m_txtClientSecret->setEchoMode(QLineEdit::Password);
@@ -265,7 +266,7 @@ void SetupDialog::cmdSignIn_Click()
         m_signIn->cancel();
         return;
     }
-    const OAuthChoice choice{chosenWord(m_cboProvider), m_txtTenant->text(),      m_txtClientId->text(),
+    const OAuthChoice choice{chosenWord(m_cboProvider), m_txtTenant->text(),       m_txtClientId->text(),
                              m_txtClientSecret->text(), m_txtAuthorizeUrl->text(), m_txtTokenUrl->text(),
                              m_txtScope->text()};
     QString error;
@@ -312,10 +313,10 @@ void SetupDialog::signInFinished(const OAuthProvider &provider, const TokenResul
         [account, provider, grant = result.grant, error] { account->holder(provider)->adopt(grant, error.get()); },
         [this, error, user, expires] {
             m_cmdSignIn->setEnabled(true);
-            m_lblSignedIn->setText(
-                error->isEmpty()
-                    ? u"Signed in as %1 until %2."_s.arg(user, QLocale().toString(expires.toLocalTime(), QLocale::ShortFormat))
-                    : u"The sign-in could not be saved: "_s + *error);
+            m_lblSignedIn->setText(error->isEmpty()
+                                       ? u"Signed in as %1 until %2."_s.arg(
+                                             user, QLocale().toString(expires.toLocalTime(), QLocale::ShortFormat))
+                                       : u"The sign-in could not be saved: "_s + *error);
         });
 }
 
@@ -351,10 +352,9 @@ void SetupDialog::lookUpSecrets()
             m_chkKeyring->setEnabled(found->keyring);
             m_chkKeyring->setChecked(found->keyring);
             if (!m_signIn && m_cmdSignIn->isEnabled())
-                m_lblSignedIn->setText(found->token.isEmpty()
-                                           ? u"Not signed in."_s
-                                           : u"Signed in as %1 (the sign-in is kept in %2)."_s.arg(
-                                                 m_txtUsername->text(), found->token));
+                m_lblSignedIn->setText(found->token.isEmpty() ? u"Not signed in."_s
+                                                              : u"Signed in as %1 (the sign-in is kept in %2)."_s.arg(
+                                                                    m_txtUsername->text(), found->token));
             showSignInRows();
         });
 }
@@ -497,7 +497,8 @@ bool SetupDialog::saveFields(const QList<Field> &fields)
     const bool keptInKeyring = m_passwordInKeyring && passwordGoesToKeyring();
     QList<SettingEdit> edits;
     for (const Field &field : fields)
-        edits.append({field.key, keptInKeyring && field.key == SettingKey(&AppSettings::Password) ? QString() : field.text});
+        edits.append(
+            {field.key, keptInKeyring && field.key == SettingKey(&AppSettings::Password) ? QString() : field.text});
     AppSettings settings = m_settings.get();
     QString error;
     qsizetype refused = -1;

@@ -139,7 +139,7 @@ private:
     QPushButton *m_cmdTestEmail = nullptr;
     QPushButton *m_cmdBrowse = nullptr;
     QPushButton *m_cmdTestPrinting = nullptr;
-    WorkerThread m_printTest{this}; ///< the print test under way, off the UI thread
+    WorkerThread m_printTest{this};     ///< the print test under way, off the UI thread
     WorkerThread m_secretsLookUp{this}; ///< where secrets are kept, asked when the dialog opens
     WorkerThread m_secretsWrite{this};  ///< a sign-in or password being saved
 };

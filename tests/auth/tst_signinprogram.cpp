@@ -192,22 +192,36 @@ void TestSignInProgram::loginFailuresStopTheRunOnce_data()
     QTest::addColumn<QString>("reason");
 
     const QString exchange = u"This mail provider requires the Microsoft 365 sign-in"_s;
-    QTest::newRow("refused refresh") << "oauth" << "" << 1 << "" << "refuse-refresh" << "Sign in again";
-    QTest::newRow("token command fails") << "token-command" << "/bin/false" << 1 << "" << ""
+    QTest::newRow("refused refresh") << "oauth"
+                                     << "" << 1 << ""
+                                     << "refuse-refresh"
+                                     << "Sign in again";
+    QTest::newRow("token command fails") << "token-command"
+                                         << "/bin/false" << 1 << ""
+                                         << ""
                                          << "The token command \"false\" failed with exit status 1.";
-    QTest::newRow("token command prints nothing") << "token-command" << "/bin/echo ''" << 1 << "" << ""
+    QTest::newRow("token command prints nothing") << "token-command"
+                                                  << "/bin/echo ''" << 1 << ""
+                                                  << ""
                                                   << "The token command \"echo\" printed nothing on its first line.";
-    QTest::newRow("password command cannot start")
-        << "password-command" << "/nonexistent/pass show mail" << 1 << "" << ""
-        << "The password command \"pass\" could not be started.";
-    QTest::newRow("password command hangs") << "password-command" << "/bin/sleep 60" << 1 << "" << ""
+    QTest::newRow("password command cannot start") << "password-command"
+                                                   << "/nonexistent/pass show mail" << 1 << ""
+                                                   << ""
+                                                   << "The password command \"pass\" could not be started.";
+    QTest::newRow("password command hangs") << "password-command"
+                                            << "/bin/sleep 60" << 1 << ""
+                                            << ""
                                             << "The password command \"sleep\" did not finish within 30 seconds.";
-    QTest::newRow("a token over Simple") << "oauth" << "" << 0 << "" << ""
+    QTest::newRow("a token over Simple") << "oauth"
+                                         << "" << 0 << ""
+                                         << ""
                                          << "A sign-in token is only sent over an encrypted connection";
-    QTest::newRow("5.7.139") << "password" << "" << 1
+    QTest::newRow("5.7.139") << "password"
+                             << "" << 1
                              << "reply:AUTH:535 5.7.139 Authentication unsuccessful, basic authentication is disabled."
                              << "" << exchange;
-    QTest::newRow("5.7.30") << "password" << "" << 1
+    QTest::newRow("5.7.30") << "password"
+                            << "" << 1
                             << "reply:AUTH:550 5.7.30 Basic authentication is not supported for Client Submission."
                             << "" << exchange;
 }
@@ -290,8 +304,9 @@ void TestSignInProgram::aRefusedTokenIsRenewedOnce()
     QVERIFY(smtp.isRunning());
     smtp.applyEnvironment();
     QTemporaryDir folder;
-    auto account = std::make_shared<SignInAccount>(
-        [&folder] { return SecretStoreChoice{std::make_unique<FileSecretStore>(folder.path()), {}}; });
+    auto account = std::make_shared<SignInAccount>([&folder] {
+        return SecretStoreChoice{std::make_unique<FileSecretStore>(folder.path()), {}};
+    });
     const OAuthProvider provider = oauth.provider();
     const TokenResult first = oauth.signIn(provider);
     QVERIFY(first.ok());

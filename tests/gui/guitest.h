@@ -169,8 +169,10 @@ struct WindowFixture
     FakeClock fakeClock;
     SystemClock systemClock;
     /// Secrets in files of the fixture's folder: a window test never asks the user's keyring.
-    std::shared_ptr<SignInAccount> account = std::make_shared<SignInAccount>(
-        [folder = dir.filePath(u"secrets"_s)] { return SecretStoreChoice{std::make_unique<FileSecretStore>(folder), {}}; });
+    std::shared_ptr<SignInAccount> account =
+        std::make_shared<SignInAccount>([folder = dir.filePath(u"secrets"_s)] {
+            return SecretStoreChoice{std::make_unique<FileSecretStore>(folder), {}};
+        });
     std::unique_ptr<MainWindow> window;
 
     QString dataFolder() const { return dir.filePath(u"data"_s); }

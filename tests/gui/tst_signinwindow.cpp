@@ -56,15 +56,18 @@ void TestSignInWindow::eachMethodShowsItsRows_data()
     QTest::addColumn<QString>("provider");
     QTest::addColumn<QStringList>("shown");
     QTest::addColumn<QStringList>("hidden");
-    QTest::newRow("password") << "password" << "microsoft" << QStringList{u"txtPassword"_s}
+    QTest::newRow("password") << "password"
+                              << "microsoft" << QStringList{u"txtPassword"_s}
                               << QStringList{u"cmdSignIn"_s, u"txtPasswordCommand"_s, u"cboProvider"_s};
-    QTest::newRow("Microsoft 365") << "oauth" << "microsoft"
+    QTest::newRow("Microsoft 365") << "oauth"
+                                   << "microsoft"
                                    << QStringList{u"cboProvider"_s, u"txtTenant"_s, u"txtClientId"_s, u"cmdSignIn"_s}
                                    << QStringList{u"txtPassword"_s, u"txtTokenUrl"_s, u"txtPasswordCommand"_s};
-    QTest::newRow("other provider") << "oauth" << "custom"
-                                    << QStringList{u"txtAuthorizeUrl"_s, u"txtTokenUrl"_s, u"txtScope"_s}
+    QTest::newRow("other provider") << "oauth"
+                                    << "custom" << QStringList{u"txtAuthorizeUrl"_s, u"txtTokenUrl"_s, u"txtScope"_s}
                                     << QStringList{u"txtTenant"_s, u"txtPassword"_s};
-    QTest::newRow("token command") << "token-command" << "microsoft" << QStringList{u"txtPasswordCommand"_s}
+    QTest::newRow("token command") << "token-command"
+                                   << "microsoft" << QStringList{u"txtPasswordCommand"_s}
                                    << QStringList{u"txtPassword"_s, u"cmdSignIn"_s, u"chkKeyring"_s};
 }
 

@@ -78,7 +78,7 @@ private:
     std::unique_ptr<SecretPlaces> m_places;
     QString m_notice;
     std::shared_ptr<TokenHolder> m_holder;
-    QString m_holderIdentity; ///< token address and client of m_holder
+    QString m_holderIdentity;    ///< token address and client of m_holder
     QStringList m_earlierTokens; ///< of holders replaced since
 };
 

@@ -26,7 +26,7 @@ MailServer mailServerFrom(const AppSettings &settings)
     server.password = settings.Password;
     server.signIn = valueOf(kSignInWords, settings.SignInMethod).value_or(MailServer::SignIn::Password);
     server.secretCommand = settings.PasswordCommand;
-    server.oauth = {settings.OAuthProvider,     settings.OAuthTenant,   settings.OAuthClientId,
+    server.oauth = {settings.OAuthProvider,     settings.OAuthTenant,       settings.OAuthClientId,
                     settings.OAuthClientSecret, settings.OAuthAuthorizeUrl, settings.OAuthTokenUrl,
                     settings.OAuthScope};
     // Only "Simple" (0) and "SSL" (1) say how to reach the server. Anything else must never fall

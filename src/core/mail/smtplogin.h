@@ -18,8 +18,8 @@ class TokenHolder;
 struct SmtpLogin
 {
     QString secret;
-    bool bearer = false;       ///< log in with AUTH XOAUTH2, `secret` being the access token
-    QString error;             ///< why there is no secret; empty when there is one
+    bool bearer = false;                           ///< log in with AUTH XOAUTH2, `secret` being the access token
+    QString error;                                 ///< why there is no secret; empty when there is one
     SendStatus failure = SendStatus::NotAttempted; ///< how the send ends when there is none
     bool ok() const { return error.isEmpty(); }
     static SmtpLogin with(const QString &secret, bool bearer = false)

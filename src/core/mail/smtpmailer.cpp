@@ -257,8 +257,8 @@ struct SmtpMailer::Attempt
 };
 
 SmtpMailer::SmtpMailer(const QString &dataFolder, std::shared_ptr<SignInAccount> account)
-    : m_account(account ? std::move(account) : std::make_shared<SignInAccount>()),
-      m_easy(nullptr, curl_easy_cleanup), m_multi(nullptr, curl_multi_cleanup)
+    : m_account(account ? std::move(account) : std::make_shared<SignInAccount>()), m_easy(nullptr, curl_easy_cleanup),
+      m_multi(nullptr, curl_multi_cleanup)
 {
     initCurlOnce();
     m_cache.setDataFolder(dataFolder);
@@ -400,8 +400,7 @@ QString SmtpMailer::addAttachment(Transfer &t, const BuiltMessage &built, const 
     return {};
 }
 
-void SmtpMailer::setConnection(Transfer &t, const BuiltMessage &built, const MailServer &server,
-                               const SmtpLogin &login)
+void SmtpMailer::setConnection(Transfer &t, const BuiltMessage &built, const MailServer &server, const SmtpLogin &login)
 {
     // The connection: one per send, TLS as chosen, certificates always verified.
     const bool tls = server.security == MailServer::Security::Tls;

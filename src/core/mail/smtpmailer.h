@@ -42,8 +42,7 @@ private:
     QString configureTransfer(Transfer &transfer, const BuiltMessage &built, const MailMessage &message,
                               const MailServer &server, const SmtpLogin &login);
     QString addAttachment(Transfer &transfer, const BuiltMessage &built, const platform::FileIdentity &expected);
-    void setConnection(Transfer &transfer, const BuiltMessage &built, const MailServer &server,
-                       const SmtpLogin &login);
+    void setConnection(Transfer &transfer, const BuiltMessage &built, const MailServer &server, const SmtpLogin &login);
     CURLcode driveTransfer(Transfer &transfer, const SendCallbacks &callbacks);
     SendResult readResult(Transfer &transfer, CURLcode code, const MailServer &server);
 

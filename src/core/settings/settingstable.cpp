@@ -268,7 +268,8 @@ QList<SettingKey> missingMailServerSettings(const AppSettings &settings)
     else if (settings.SignInMethod == "password-command"_L1 || settings.SignInMethod == "token-command"_L1)
         secret = &AppSettings::PasswordCommand;
     QList<SettingKey> missing;
-    for (QString AppSettings::*field : {&AppSettings::SMTPServer, &AppSettings::SSLport, &AppSettings::UserName, secret}) {
+    for (QString AppSettings::*field :
+         {&AppSettings::SMTPServer, &AppSettings::SSLport, &AppSettings::UserName, secret}) {
         if (field && (settings.*field).isEmpty())
             missing.append(SettingKey(field));
     }
