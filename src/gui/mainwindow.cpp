@@ -108,6 +108,8 @@ void MainWindow::fetchKeptPassword()
 MainWindow::~MainWindow()
 {
     stopEverything();
+    // The session has no parent (its dialogs' parent is this window): it goes with the window.
+    delete m_session;
 }
 
 bool MainWindow::isRunning() const
