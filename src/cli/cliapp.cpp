@@ -1,6 +1,8 @@
 #include "cli/cliapp.h"
 
 #include "appinfo.h"
+#include "auth/oauthsignin.h"
+#include "auth/signinaccount.h"
 #include "check/clientcheck.h"
 #include "mail/attachmentcache.h"
 #include "mail/smtpmailer.h"
@@ -19,6 +21,7 @@
 #include <QFile>
 #include <QMutex>
 #include <QHash>
+#include <QProcess>
 #include <QSet>
 #include <QStringList>
 
@@ -51,6 +54,8 @@ const char kHelp[] = R"(Usage:
   quorvale preview --csv FILE [options] (--client ID | --line N) [--send-to ADDRESS]
   quorvale test-email ADDRESS
   quorvale config show | get NAME | set NAME VALUE
+  quorvale sign-in [--no-browser]
+  quorvale sign-out
   quorvale --help | -h | help | --version
 
 run: sends one message to every client in the client CSV file (client id, e-mail address),
@@ -147,7 +152,21 @@ config: the saved settings.
   NAME is one of: EmailFrom, SMPTServer (also accepted as SMTPServer), AuthType (0 Simple, 1 SSL),
   SSLport, UserName, PW, SubjectLine, CSVpath, CSVHeader (0 or 1: the first line of the client
   file holds column names), EnableSchedule (0 or 1), DelayBetweenSends
-  (seconds), GroupDelay (minutes), GroupSize (clients).
+  (seconds), GroupDelay (minutes), GroupSize (clients), and for signing in: SignInMethod (password,
+  oauth, password-command, token-command), OAuthProvider (microsoft, google, custom),
+  OAuthClientId, OAuthClientSecret, OAuthTenant, OAuthAuthorizeUrl, OAuthTokenUrl, OAuthScope,
+  PasswordCommand.
+  show also says whether a sign-in is stored (OAuthRefreshToken) and where the secrets are kept.
+
+sign-in: signs in to the mail provider (SignInMethod oauth) with the saved OAuth settings. Writes
+the address of the provider's sign-in page to standard error and opens it in the web browser
+with xdg-open (not with --no-browser, nor without a desktop), waits up to five minutes for the
+sign-in to come back to this computer, then prints "Signed in." (exit status 0) or the reason
+(exit status 1).
+The refresh token is kept in the system keyring, or, when none answers, in a file readable by
+you only in the settings folder.
+
+sign-out: forgets the stored sign-in.
 
 Settings are kept in $XDG_CONFIG_HOME/Quorvale/Quorvale.ini, the body in
 $XDG_DATA_HOME/Quorvale/Body.txt.
@@ -494,7 +513,9 @@ int runCommand(const QStringList &args)
     control.setCommonAttachmentPath(commonPath);
 
     const std::unique_ptr<SettingsStore> store = openSettingsStore();
-    const AppSettings settings = loadSettings(*store);
+    const auto account = std::make_shared<SignInAccount>();
+    AppSettings settings = loadSettings(*store);
+    fillKeptPassword(settings, *account);
     int status = NotStarted;
     if (!readMessage(options, settings, &request.subject, &request.body, &status))
         return status;
@@ -502,7 +523,7 @@ int runCommand(const QStringList &args)
     warnAboutLoginInClear(settings);
     StdoutLog log;
     ConsolePrompter prompter(options.has("--yes"_L1));
-    SmtpMailer mailer(settings.DataFolder);
+    SmtpMailer mailer(settings.DataFolder, account);
     CommandPrinter printer;
     SystemClock clock;
     ConsoleObserver observer;
@@ -647,7 +668,9 @@ int testEmailCommand(const QStringList &args)
         return usageError(u"test-email takes one address"_s);
     const QString address = args.value(0);
     const std::unique_ptr<SettingsStore> store = openSettingsStore();
-    const AppSettings settings = loadSettings(*store);
+    const auto account = std::make_shared<SignInAccount>();
+    AppSettings settings = loadSettings(*store);
+    fillKeptPassword(settings, *account);
     if (!isMailServerComplete(settings)) {
         writeErr(incompleteSetupMessage(settings) + u'\n');
         return NotStarted;
@@ -660,7 +683,7 @@ int testEmailCommand(const QStringList &args)
     warnAboutLoginInClear(settings);
     StdoutLog log;
     log.LogStatus(u"Testing Email..."_s);
-    SmtpMailer mailer(settings.DataFolder);
+    SmtpMailer mailer(settings.DataFolder, account);
     const MailMessage message{address, QString(), u"Test subject line text"_s, u"Test email body text"_s};
     const SendResult result = SendMail(mailer, message, settings);
     if (!result.sent()) {
@@ -696,19 +719,34 @@ int configCommand(const QStringList &args)
     const std::unique_ptr<SettingsStore> store = openSettingsStore();
     if (action == "show"_L1 && args.size() == 1) {
         const AppSettings settings = loadSettings(*store);
+        SignInAccount account;
+        SecretPlaces &secrets = account.secrets();
         for (const StoredSetting &setting : settingsTable()) {
             QString value = settingText(settings, setting);
-            if (setting.type == SettingType::Password && !value.isEmpty())
+            if (setting.masked && !value.isEmpty())
                 value = u"********"_s;
+            if (setting.key == SettingKey(&AppSettings::Password) && value.isEmpty() && secrets.hasKeyring()) {
+                if (const QString where = secrets.storedLocation(kPasswordKey); !where.isEmpty())
+                    value = u"******** (kept in "_s + where + u')';
+            }
             writeOut(setting.name + u'=' + value + u'\n');
         }
+        const QString token = secrets.storedLocation(kRefreshTokenKey);
+        writeOut(u"OAuthRefreshToken="_s + (token.isEmpty() ? u"not stored"_s : u"stored in "_s + token) + u'\n');
+        if (const QString notice = account.storeNotice(); !notice.isEmpty())
+            writeErr(u"quorvale: "_s + notice + u'\n');
         return Ok;
     }
     if (action == "get"_L1 && args.size() == 2) {
         const StoredSetting *setting = lookUpSetting(args.at(1));
         if (!setting)
             return unknownSetting(args.at(1));
-        writeOut(settingText(loadSettings(*store), *setting) + u'\n');
+        AppSettings settings = loadSettings(*store);
+        if (setting->key == SettingKey(&AppSettings::Password)) {
+            SignInAccount account;
+            fillKeptPassword(settings, account);
+        }
+        writeOut(settingText(settings, *setting) + u'\n');
         return Ok;
     }
     if (action == "set"_L1 && args.size() == 3) {
@@ -747,6 +785,86 @@ int configCommand(const QStringList &args)
     return usageError(u"config needs show, get NAME or set NAME VALUE"_s);
 }
 
+// --- sign-in and sign-out -------------------------------------------------------------------
+
+/// Shows the sign-in page with the desktop's own opener.
+class DesktopBrowser final : public BrowserOpener
+{
+public:
+    bool openUrl(const QUrl &url) override
+    {
+        return QProcess::startDetached(u"xdg-open"_s, {url.toString(QUrl::FullyEncoded)});
+    }
+};
+
+bool hasDesktop()
+{
+    return !qEnvironmentVariableIsEmpty("DISPLAY") || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+}
+
+int signInCommand(const QStringList &args)
+{
+    bool browser = true;
+    for (const QString &arg : args) {
+        if (arg != "--no-browser"_L1)
+            return usageError(u"unknown option for sign-in: "_s + arg);
+        browser = false;
+    }
+    const std::unique_ptr<SettingsStore> store = openSettingsStore();
+    const AppSettings settings = loadSettings(*store);
+    QString error;
+    const std::optional<OAuthProvider> provider = resolveOAuthProvider(mailServerFrom(settings).oauth, &error);
+    if (!provider) {
+        writeErr(error + u'\n');
+        return Failed;
+    }
+    if (settings.SignInMethod != "oauth"_L1)
+        writeErr(u"quorvale: note: the sign-in method is \"%1\"; messages are sent with this sign-in once it is "
+                 "\"oauth\" (quorvale config set SignInMethod oauth).\n"_s.arg(settings.SignInMethod));
+    SignInAccount account;
+    if (const QString notice = account.storeNotice(); !notice.isEmpty())
+        writeErr(u"quorvale: "_s + notice + u'\n');
+
+    OAuthSignIn signIn(*provider);
+    signIn.setLoginHint(settings.UserName);
+    if (!signIn.start(&error)) {
+        writeErr(error + u'\n');
+        return Failed;
+    }
+    const QString address = signIn.authorizationUrl().toString(QUrl::FullyEncoded);
+    writeErr(u"Open this address in a browser to sign in:\n"_s + address + u'\n');
+    DesktopBrowser desktop;
+    if (browser && hasDesktop())
+        signIn.openBrowser(desktop);
+    AbortRequest abort;
+    abortOnTerminationSignals(abort);
+    const TokenResult result = signIn.waitForFinished([&abort] { return abort.isRequested(); });
+    if (!result.ok()) {
+        writeErr(result.error + u'\n');
+        return Failed;
+    }
+    if (!account.holder(*provider)->adopt(result.grant, &error)) {
+        writeErr(u"The sign-in could not be saved: "_s + error + u'\n');
+        return Failed;
+    }
+    writeOut(u"Signed in.\n"_s);
+    return Ok;
+}
+
+int signOutCommand(const QStringList &args)
+{
+    if (!args.isEmpty())
+        return usageError(u"sign-out takes no arguments"_s);
+    SignInAccount account;
+    QString error;
+    if (!account.signOut(&error)) {
+        writeErr(u"quorvale: the sign-in could not be forgotten: "_s + error + u'\n');
+        return Failed;
+    }
+    writeOut(u"Signed out.\n"_s);
+    return Ok;
+}
+
 } // namespace
 
 int runCli(int argc, char **argv)
@@ -775,6 +893,10 @@ int runCli(int argc, char **argv)
         return testEmailCommand(args);
     if (command == "config"_L1)
         return configCommand(args);
+    if (command == "sign-in"_L1)
+        return signInCommand(args);
+    if (command == "sign-out"_L1)
+        return signOutCommand(args);
     return usageError(u"unknown command "_s + command);
 }
 

@@ -2,12 +2,15 @@
 
 #include <QString>
 
+#include <memory>
+
 namespace quorvale {
 
 class Clock;
 class Mailer;
 class Printer;
 class SettingsStore;
+class SignInAccount;
 class UserDialogs;
 
 /// What the windows talk to. The application's start builds the real ones (guiapp.cpp), tests
@@ -21,6 +24,8 @@ struct AppServices
     UserDialogs &dialogs;
     QString dataFolder; ///< holds the body file and the run journals
     QString helpFolder; ///< the HTML help; empty: there is none
+    /// The sign-in the mailer logs in with; empty: the window makes one of its own.
+    std::shared_ptr<SignInAccount> account = {};
 };
 
 } // namespace quorvale

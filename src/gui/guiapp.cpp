@@ -1,6 +1,7 @@
 #include "gui/guiapp.h"
 
 #include "appinfo.h"
+#include "auth/signinaccount.h"
 #include "gui/appicon.h"
 #include "gui/mainwindow.h"
 #include "gui/userdialogs.h"
@@ -47,11 +48,12 @@ int runGui(int argc, char **argv)
     // Encoded attachment copies that a crashed run left behind.
     AttachmentCache::removeLeftovers(dataFolder);
     const std::unique_ptr<SettingsStore> store = openSettingsStore();
-    SmtpMailer mailer(dataFolder);
+    const auto account = std::make_shared<SignInAccount>();
+    SmtpMailer mailer(dataFolder, account);
     CommandPrinter printer;
     SystemClock clock;
     DesktopDialogs dialogs;
-    MainWindow window(AppServices{*store, mailer, printer, clock, dialogs, dataFolder, helpFolder()});
+    MainWindow window(AppServices{*store, mailer, printer, clock, dialogs, dataFolder, helpFolder(), account});
     closeWithTheSession(window);
     window.show();
     return QApplication::exec();

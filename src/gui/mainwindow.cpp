@@ -1,6 +1,7 @@
 #include "gui/mainwindow.h"
 
 #include "appinfo.h"
+#include "auth/signinaccount.h"
 #include "gui/aboutdialog.h"
 #include "gui/appicon.h"
 #include "gui/checkdialog.h"
@@ -82,10 +83,33 @@ MainWindow::MainWindow(const AppServices &services, QWidget *parent) : QMainWind
 {
     setObjectName(u"frmMain"_s);
     setWindowIcon(appIcon());
+    if (!m_services.account)
+        m_services.account = std::make_shared<SignInAccount>();
     m_session = std::make_unique<RunSession>(m_services, m_settings, this);
     buildUi();
     buildMenus();
     load();
+    fetchKeptPassword();
+}
+
+void MainWindow::fetchKeptPassword()
+{
+    // A password moved to the keyring is not in the settings file; asking the keyring may take
+    // seconds, so it is asked off the UI thread and the settings are completed when it answers.
+    const AppSettings loaded = m_settings.get();
+    if (!loaded.Password.isEmpty() || loaded.UserName.isEmpty() || loaded.SignInMethod != "password"_L1)
+        return;
+    auto kept = std::make_shared<AppSettings>(loaded);
+    const std::shared_ptr<SignInAccount> account = m_services.account;
+    m_keyring.start(
+        u"Quorvale keyring"_s, [kept, account] { fillKeptPassword(*kept, *account); },
+        [this, kept] {
+            AppSettings now = m_settings.get();
+            if (now.Password.isEmpty() && now.UserName == kept->UserName) {
+                now.Password = kept->Password;
+                m_settings.set(now);
+            }
+        });
 }
 
 MainWindow::~MainWindow()
@@ -566,7 +590,7 @@ void MainWindow::showSetup()
 {
     if (!m_setup) {
         m_setup = new SetupDialog(m_settings, m_services.store, m_services.printer, m_services.dialogs,
-                                  m_services.helpFolder, this);
+                                  m_services.helpFolder, m_services.account, this);
         connect(m_setup, &SetupDialog::testEmailRequested, this, &MainWindow::showEmailTest);
         connect(m_setup, &SetupDialog::helpRequested, this, [this] { showHelp(kSetupHelpContext); });
     }

@@ -3,6 +3,7 @@
 #include "gui/appservices.h"
 #include "gui/settingsholder.h"
 #include "run/runreport.h"
+#include "gui/workerthread.h"
 
 #include <QElapsedTimer>
 #include <QMainWindow>
@@ -77,6 +78,8 @@ private:
     QLayout *buildStatus(QWidget *parent);
     void buildMenus();
     void load();
+    /// Completes the settings with the password the keyring keeps, when the file holds none.
+    void fetchKeptPassword();
 
     void cmdBrowseCSV_Click();
     void cmdBrowseCommonAttach_Click();
@@ -102,7 +105,7 @@ private:
     QString bodyText() const;
     QString startFolder(const QString &path) const;
 
-    const AppServices m_services;
+    AppServices m_services;
     SettingsHolder m_settings;
     std::unique_ptr<RunSession> m_session;
     QString m_lastChosenFile; // the file dialog starts from the last choice, like one shared dialog
@@ -139,6 +142,7 @@ private:
     QElapsedTimer m_sinceProgress;
     QTimer m_progressTicker; ///< counts the time left down between reports (a long group delay)
     RunSummaryPanel *m_summary = nullptr;
+    WorkerThread m_keyring{this}; ///< the password asked of the keyring at start
 };
 
 } // namespace quorvale

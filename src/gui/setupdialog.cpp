@@ -1,5 +1,7 @@
 #include "gui/setupdialog.h"
 
+#include "auth/oauthsignin.h"
+#include "auth/signinaccount.h"
 #include "check/clientcheck.h"
 #include "gui/settingsholder.h"
 #include "gui/userdialogs.h"
@@ -26,9 +28,53 @@ namespace quorvale {
 
 using namespace Qt::StringLiterals;
 
+namespace {
+
+/// The sign-in methods as the settings name them, with the words the dialog shows.
+const QList<std::pair<QString, QString>> kSignInMethods{
+    {u"password"_s, u"Password"_s},
+    {u"oauth"_s, u"OAuth sign-in"_s},
+    {u"password-command"_s, u"Password command"_s},
+    {u"token-command"_s, u"Token command"_s},
+};
+const QList<std::pair<QString, QString>> kProviders{
+    {u"microsoft"_s, u"Microsoft 365"_s},
+    {u"google"_s, u"Google"_s},
+    {u"custom"_s, u"Other"_s},
+};
+
+void fillChoices(QComboBox *box, const QList<std::pair<QString, QString>> &choices)
+{
+    for (const auto &[word, caption] : choices)
+        box->addItem(caption, word);
+}
+
+QString chosenWord(const QComboBox *box)
+{
+    return box->currentData().toString();
+}
+
+/// The window's browser: the desktop's, through the dialogs' seam.
+class DialogsBrowser final : public BrowserOpener
+{
+public:
+    explicit DialogsBrowser(UserDialogs &dialogs) : m_dialogs(dialogs) {}
+    bool openUrl(const QUrl &url) override
+    {
+        m_dialogs.openUrl(url);
+        return true;
+    }
+
+private:
+    UserDialogs &m_dialogs;
+};
+
+} // namespace
+
 SetupDialog::SetupDialog(SettingsHolder &settings, SettingsStore &store, Printer &printer, UserDialogs &dialogs,
-                         const QString & /*helpFolder*/, QWidget *parent)
-    : QDialog(parent), m_settings(settings), m_store(store), m_printer(printer), m_dialogs(dialogs)
+                         const QString & /*helpFolder*/, std::shared_ptr<SignInAccount> account, QWidget *parent)
+    : QDialog(parent), m_settings(settings), m_store(store), m_printer(printer), m_dialogs(dialogs),
+      m_account(std::move(account))
 {
     setObjectName(u"frmSetup"_s);
     setWindowTitle(u"Setup"_s);
@@ -36,6 +82,7 @@ SetupDialog::SetupDialog(SettingsHolder &settings, SettingsStore &store, Printer
     setModal(false);
     buildUi();
     load();
+    lookUpSecrets();
 }
 
 SetupDialog::~SetupDialog() = default;
@@ -47,6 +94,7 @@ void SetupDialog::buildUi()
     QGroupBox *schedule = buildScheduleFrame();
     QGroupBox *print = buildPrintFrame();
     auto *cmdOK = makeButton(u"cmdOK"_s, u"OK"_s, QString(), this);
+    m_cmdOK = cmdOK;
     auto *cmdHelp = makeButton(u"cmdHelp"_s, u"&Help"_s, QString(), this);
     // Enter in any box presses OK, never the button that happens to have the focus.
     for (auto *button : findChildren<QPushButton *>())
@@ -126,6 +174,7 @@ QGroupBox *SetupDialog::buildMailFrame()
     auth->addRow(makeLabel(u"Label40"_s, u"SSL Port"_s, frame8), m_txtEmailSslPort);
     auth->addRow(makeLabel(u"Label10"_s, u"Username"_s, frame8), m_txtUsername);
     auth->addRow(makeLabel(u"Label9"_s, u"Password"_s, frame8), m_txtPassword);
+    buildSignInRows(frame8, auth);
 
     m_cmdTestEmail = makeButton(u"cmdTestEmail"_s, u"Test &Email"_s, u"Sends a test email"_s, frame1);
     auto *testRow = new QHBoxLayout;
@@ -139,6 +188,182 @@ QGroupBox *SetupDialog::buildMailFrame()
     connect(m_cboAuth, &QComboBox::currentIndexChanged, this, &SetupDialog::showSimpleWarning);
     connect(m_txtUsername, &QLineEdit::textChanged, this, &SetupDialog::showSimpleWarning);
     return frame1;
+}
+
+void SetupDialog::buildSignInRows(QGroupBox *frame, QFormLayout *rows)
+{
+    m_authRows = rows;
+    m_cboSignIn = new QComboBox(frame);
+    m_cboSignIn->setObjectName(u"cboSignIn"_s);
+    m_cboSignIn->setToolTip(u"How the login gets its password or token"_s);
+    fillChoices(m_cboSignIn, kSignInMethods);
+    m_cboProvider = new QComboBox(frame);
+    m_cboProvider->setObjectName(u"cboProvider"_s);
+    m_cboProvider->setToolTip(u"Who signs you in; choosing one fills in its mail server"_s);
+    fillChoices(m_cboProvider, kProviders);
+    m_txtTenant =
+        makeLineEdit(u"txtTenant"_s, u"The Microsoft 365 tenant (empty: any work or school account)"_s, frame);
+    m_txtClientId = makeLineEdit(u"txtClientId"_s, u"The application (client) ID registered for Quorvale"_s, frame);
+    m_txtClientSecret = makeLineEdit(u"txtClientSecret"_s, u"Only for clients that have one (Google)"_s, frame);
+    m_txtClientSecret->setEchoMode(QLineEdit::Password);
+    m_txtAuthorizeUrl = makeLineEdit(u"txtAuthorizeUrl"_s, u"The provider's authorization address (https)"_s, frame);
+    m_txtTokenUrl = makeLineEdit(u"txtTokenUrl"_s, u"The provider's token address (https)"_s, frame);
+    m_txtScope = makeLineEdit(u"txtScope"_s, u"The permissions to ask for, separated by spaces"_s, frame);
+    m_txtPasswordCommand = makeLineEdit(
+        u"txtPasswordCommand"_s, u"Run before each send; its first output line is the password or token"_s, frame);
+    m_cmdSignIn = makeButton(u"cmdSignIn"_s, u"Sign &in..."_s, u"Sign in in your web browser"_s, frame);
+    m_lblSignedIn = makeLabel(u"lblSignedIn"_s, QString(), frame);
+    m_lblSignedIn->setWordWrap(true);
+    m_lblSignedIn->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    m_lblSecrets = makeLabel(u"lblSecrets"_s, u"Looking for the system keyring..."_s, frame);
+    m_lblSecrets->setWordWrap(true);
+    m_chkKeyring = new QCheckBox(u"Keep the password in the system keyring"_s, frame);
+    m_chkKeyring->setObjectName(u"chkKeyring"_s);
+    m_chkKeyring->setEnabled(false);
+
+    rows->addRow(makeLabel(u"lblSignInMethod"_s, u"Sign-in"_s, frame), m_cboSignIn);
+    rows->addRow(makeLabel(u"lblProvider"_s, u"Provider"_s, frame), m_cboProvider);
+    rows->addRow(makeLabel(u"lblTenant"_s, u"Tenant"_s, frame), m_txtTenant);
+    rows->addRow(makeLabel(u"lblClientId"_s, u"Client ID"_s, frame), m_txtClientId);
+    rows->addRow(makeLabel(u"lblClientSecret"_s, u"Client secret"_s, frame), m_txtClientSecret);
+    rows->addRow(makeLabel(u"lblAuthorizeUrl"_s, u"Authorize URL"_s, frame), m_txtAuthorizeUrl);
+    rows->addRow(makeLabel(u"lblTokenUrl"_s, u"Token URL"_s, frame), m_txtTokenUrl);
+    rows->addRow(makeLabel(u"lblScope"_s, u"Scope"_s, frame), m_txtScope);
+    rows->addRow(makeLabel(u"lblPasswordCommand"_s, u"Command"_s, frame), m_txtPasswordCommand);
+    rows->addRow(m_cmdSignIn, m_lblSignedIn);
+    rows->addRow(QString(), m_chkKeyring);
+    rows->addRow(QString(), m_lblSecrets);
+
+    connect(m_cboSignIn, &QComboBox::currentIndexChanged, this, &SetupDialog::showSignInRows);
+    connect(m_cboProvider, &QComboBox::currentIndexChanged, this, &SetupDialog::showSignInRows);
+    connect(m_cboProvider, &QComboBox::activated, this, &SetupDialog::cboProvider_Activated);
+    connect(m_cmdSignIn, &QPushButton::clicked, this, &SetupDialog::cmdSignIn_Click);
+}
+
+void SetupDialog::showSignInRows()
+{
+    const QString method = chosenWord(m_cboSignIn);
+    const QString provider = chosenWord(m_cboProvider);
+    const bool oauth = method == "oauth"_L1;
+    const bool command = method.endsWith("-command"_L1);
+    m_authRows->setRowVisible(m_txtPassword, method == "password"_L1);
+    m_authRows->setRowVisible(m_chkKeyring, method == "password"_L1 && m_keyringAnswers);
+    for (QWidget *row : {static_cast<QWidget *>(m_cboProvider), static_cast<QWidget *>(m_txtClientId),
+                         static_cast<QWidget *>(m_txtClientSecret), static_cast<QWidget *>(m_cmdSignIn)})
+        m_authRows->setRowVisible(row, oauth);
+    m_authRows->setRowVisible(m_txtTenant, oauth && provider == "microsoft"_L1);
+    for (QLineEdit *row : {m_txtAuthorizeUrl, m_txtTokenUrl, m_txtScope})
+        m_authRows->setRowVisible(row, oauth && provider == "custom"_L1);
+    m_authRows->setRowVisible(m_txtPasswordCommand, command);
+}
+
+void SetupDialog::cboProvider_Activated()
+{
+    const std::optional<SmtpPreset> preset = smtpPresetFor(chosenWord(m_cboProvider));
+    if (!preset)
+        return;
+    m_txtSMTPServer->setText(preset->host);
+    m_txtEmailSslPort->setText(QString::number(preset->port));
+    m_cboAuth->setCurrentIndex(1);
+}
+
+void SetupDialog::cmdSignIn_Click()
+{
+    if (m_signIn) {
+        m_signIn->cancel();
+        return;
+    }
+    const OAuthChoice choice{chosenWord(m_cboProvider), m_txtTenant->text(),       m_txtClientId->text(),
+                             m_txtClientSecret->text(), m_txtAuthorizeUrl->text(), m_txtTokenUrl->text(),
+                             m_txtScope->text()};
+    QString error;
+    const std::optional<OAuthProvider> provider = resolveOAuthProvider(choice, &error);
+    if (!provider) {
+        m_dialogs.warn(this, error);
+        return;
+    }
+    auto *signIn = new OAuthSignIn(*provider, this);
+    signIn->setLoginHint(m_txtUsername->text());
+    if (!signIn->start(&error)) {
+        delete signIn;
+        m_dialogs.warn(this, error);
+        return;
+    }
+    m_signIn = signIn;
+    connect(signIn, &OAuthSignIn::finished, this,
+            [this, provider = *provider](const TokenResult &result) { signInFinished(provider, result); });
+    DialogsBrowser browser(m_dialogs);
+    signIn->openBrowser(browser);
+    m_cmdSignIn->setText(u"Cancel sign-&in"_s);
+    m_lblSignedIn->setText(u"Finish the sign-in in your web browser. If none opened, open this address:\n"_s +
+                           signIn->authorizationUrl().toString(QUrl::FullyEncoded));
+}
+
+void SetupDialog::signInFinished(const OAuthProvider &provider, const TokenResult &result)
+{
+    m_signIn->deleteLater();
+    m_signIn = nullptr;
+    m_cmdSignIn->setText(u"Sign &in..."_s);
+    if (!result.ok()) {
+        m_lblSignedIn->setText(result.error);
+        return;
+    }
+    // The refresh token goes to the keyring (or its file), which may take a while: off this thread.
+    m_cmdSignIn->setEnabled(false);
+    m_lblSignedIn->setText(u"Saving the sign-in..."_s);
+    auto error = std::make_shared<QString>();
+    const std::shared_ptr<SignInAccount> account = m_account;
+    const QString user = m_txtUsername->text();
+    const QDateTime expires = result.grant.expiresAt;
+    m_secretsWrite.start(
+        u"Quorvale sign-in"_s,
+        [account, provider, grant = result.grant, error] { account->holder(provider)->adopt(grant, error.get()); },
+        [this, error, user, expires] {
+            m_cmdSignIn->setEnabled(true);
+            m_lblSignedIn->setText(error->isEmpty()
+                                       ? u"Signed in as %1 until %2."_s.arg(
+                                             user, QLocale().toString(expires.toLocalTime(), QLocale::ShortFormat))
+                                       : u"The sign-in could not be saved: "_s + *error);
+        });
+}
+
+void SetupDialog::lookUpSecrets()
+{
+    struct Found
+    {
+        QString notice, token, password;
+        SecretLookup kept;
+        bool keyring = false;
+    };
+    auto found = std::make_shared<Found>();
+    const std::shared_ptr<SignInAccount> account = m_account;
+    m_secretsLookUp.start(
+        u"Quorvale keyring"_s,
+        [account, found] {
+            SecretPlaces &places = account->secrets();
+            found->keyring = places.hasKeyring();
+            found->notice = account->storeNotice();
+            found->token = places.storedLocation(kRefreshTokenKey);
+            found->password = places.hasKeyring() ? places.storedLocation(kPasswordKey) : QString();
+            if (!found->password.isEmpty())
+                found->kept = places.read(kPasswordKey);
+        },
+        [this, found] {
+            m_keyringAnswers = found->keyring;
+            m_passwordInKeyring = !found->password.isEmpty();
+            m_lblSecrets->setText(found->keyring ? u"Passwords and sign-ins are kept in the system keyring."_s
+                                                 : found->notice);
+            // Opened before the window had the kept password: shown once the keyring gave it.
+            if (m_txtPassword->text().isEmpty() && found->kept.status == SecretLookup::Status::Found)
+                m_txtPassword->setText(found->kept.secret);
+            m_chkKeyring->setEnabled(found->keyring);
+            m_chkKeyring->setChecked(found->keyring);
+            if (!m_signIn && m_cmdSignIn->isEnabled())
+                m_lblSignedIn->setText(found->token.isEmpty() ? u"Not signed in."_s
+                                                              : u"Signed in as %1 (the sign-in is kept in %2)."_s.arg(
+                                                                    m_txtUsername->text(), found->token));
+            showSignInRows();
+        });
 }
 
 QGroupBox *SetupDialog::buildScheduleFrame()
@@ -205,6 +430,16 @@ void SetupDialog::load()
     m_txtSMTPServer->setText(s.SMTPServer);
     m_txtUsername->setText(s.UserName);
     m_txtPassword->setText(s.Password);
+    m_cboSignIn->setCurrentIndex(std::max(0, m_cboSignIn->findData(s.SignInMethod)));
+    m_cboProvider->setCurrentIndex(std::max(0, m_cboProvider->findData(s.OAuthProvider)));
+    m_txtTenant->setText(s.OAuthTenant);
+    m_txtClientId->setText(s.OAuthClientId);
+    m_txtClientSecret->setText(s.OAuthClientSecret);
+    m_txtAuthorizeUrl->setText(s.OAuthAuthorizeUrl);
+    m_txtTokenUrl->setText(s.OAuthTokenUrl);
+    m_txtScope->setText(s.OAuthScope);
+    m_txtPasswordCommand->setText(s.PasswordCommand);
+    showSignInRows();
     // Only exactly 1 ticks the box, as only exactly 1 turns scheduling on in a run.
     m_chkEnableSchedule->setChecked(s.EnableSchedule == 1);
     chkEnableSchedule_Click();
@@ -235,6 +470,15 @@ QList<SetupDialog::Field> SetupDialog::mailFields() const
         {&AppSettings::SMTPServer, m_txtSMTPServer->text(), m_txtSMTPServer},
         {&AppSettings::UserName, m_txtUsername->text(), m_txtUsername},
         {&AppSettings::Password, m_txtPassword->text(), m_txtPassword},
+        {&AppSettings::SignInMethod, chosenWord(m_cboSignIn), m_cboSignIn},
+        {&AppSettings::OAuthProvider, chosenWord(m_cboProvider), m_cboProvider},
+        {&AppSettings::OAuthTenant, m_txtTenant->text(), m_txtTenant},
+        {&AppSettings::OAuthClientId, m_txtClientId->text(), m_txtClientId},
+        {&AppSettings::OAuthClientSecret, m_txtClientSecret->text(), m_txtClientSecret},
+        {&AppSettings::OAuthAuthorizeUrl, m_txtAuthorizeUrl->text(), m_txtAuthorizeUrl},
+        {&AppSettings::OAuthTokenUrl, m_txtTokenUrl->text(), m_txtTokenUrl},
+        {&AppSettings::OAuthScope, m_txtScope->text(), m_txtScope},
+        {&AppSettings::PasswordCommand, m_txtPasswordCommand->text(), m_txtPasswordCommand},
     };
 }
 
@@ -248,15 +492,26 @@ QList<SetupDialog::Field> SetupDialog::scheduleFields() const
     };
 }
 
+bool SetupDialog::passwordGoesToKeyring() const
+{
+    return m_keyringAnswers && m_chkKeyring->isChecked() && !m_txtPassword->text().isEmpty() &&
+           chosenWord(m_cboSignIn) == "password"_L1;
+}
+
 bool SetupDialog::saveFields(const QList<Field> &fields)
 {
+    // A password the keyring keeps stays out of the settings file; the program goes on using it.
+    const bool keptInKeyring = m_passwordInKeyring && passwordGoesToKeyring();
     QList<SettingEdit> edits;
     for (const Field &field : fields)
-        edits.append({field.key, field.text});
+        edits.append(
+            {field.key, keptInKeyring && field.key == SettingKey(&AppSettings::Password) ? QString() : field.text});
     AppSettings settings = m_settings.get();
     QString error;
     qsizetype refused = -1;
     if (saveSettings(m_store, edits, settings, &error, &refused)) {
+        if (keptInKeyring)
+            settings.Password = m_txtPassword->text();
         m_settings.set(settings);
         return true;
     }
@@ -272,11 +527,50 @@ bool SetupDialog::saveFields(const QList<Field> &fields)
 
 void SetupDialog::cmdOK_Click()
 {
-    if (!saveFields(mailFields() + scheduleFields()))
+    if (m_secretsWrite.isRunning() || !saveFields(mailFields() + scheduleFields()))
         return;
-    close();
-    if (parentWidget())
-        parentWidget()->activateWindow();
+    keepPassword();
+}
+
+void SetupDialog::keepPassword()
+{
+    const auto closeNow = [this] {
+        close();
+        if (parentWidget())
+            parentWidget()->activateWindow();
+    };
+    const QString password = m_txtPassword->text();
+    const bool toKeyring = passwordGoesToKeyring();
+    // Unticked, a password kept in the keyring goes back to the settings file, just saved there.
+    const bool fromKeyring = m_passwordInKeyring && !m_chkKeyring->isChecked() && !password.isEmpty() &&
+                             chosenWord(m_cboSignIn) == "password"_L1;
+    if (!toKeyring && !fromKeyring)
+        return closeNow();
+    auto error = std::make_shared<QString>();
+    auto done = std::make_shared<bool>(false);
+    const std::shared_ptr<SignInAccount> account = m_account;
+    m_cmdOK->setEnabled(false);
+    m_secretsWrite.start(
+        u"Quorvale keyring"_s,
+        [account, password, toKeyring, error, done] {
+            SecretPlaces &places = account->secrets();
+            *done = toKeyring ? places.write(kPasswordKey, password, error.get())
+                              : places.remove(kPasswordKey, error.get());
+        },
+        [this, toKeyring, error, done, closeNow] {
+            m_cmdOK->setEnabled(true);
+            if (!*done) {
+                m_dialogs.warn(this, u"The password stays in the settings file: the keyring said: "_s + *error);
+                return;
+            }
+            // In the keyring now: the settings file no longer holds it. The program keeps using it.
+            QString saveError;
+            if (toKeyring && !saveSetting(m_store, &AppSettings::Password, QString(), &saveError)) {
+                m_dialogs.warn(this, u"The password could not be removed from the settings file:\n"_s + saveError);
+                return;
+            }
+            closeNow();
+        });
 }
 
 void SetupDialog::cmdTestEmail_Click()

@@ -5,23 +5,33 @@
 #include "gui/workerthread.h"
 
 #include <QDialog>
+#include <QPointer>
+
+#include <memory>
 
 class QCheckBox;
 class QComboBox;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
+class QFormLayout;
 class QPushButton;
 
 namespace quorvale {
 
+class OAuthSignIn;
 class Printer;
+class SignInAccount;
+struct OAuthProvider;
+struct TokenResult;
 class SettingsHolder;
 class SettingsStore;
 class UserDialogs;
 
-/// frmSetup: the mail server and pacing settings, a print test and the way to a test e-mail.
-/// Non-modal; deletes itself when closed, so the next opening loads afresh.
+/// frmSetup: the mail server and pacing settings, a print test and the way to a test e-mail; in the
+/// Authentication frame, how the login gets its secret (the sign-in method, the OAuth2 sign-in,
+/// the password or token command) and where secrets are kept. Non-modal; deletes itself when
+/// closed, so the next opening loads afresh. The keyring and the sign-in never block it.
 class SetupDialog final : public QDialog
 {
     Q_OBJECT
@@ -29,7 +39,7 @@ class SetupDialog final : public QDialog
 
 public:
     SetupDialog(SettingsHolder &settings, SettingsStore &store, Printer &printer, UserDialogs &dialogs,
-                const QString &helpFolder, QWidget *parent = nullptr);
+                const QString &helpFolder, std::shared_ptr<SignInAccount> account, QWidget *parent = nullptr);
     /// Waits for a print test still under way.
     ~SetupDialog() override;
 
@@ -46,7 +56,22 @@ private:
     QGroupBox *buildMailFrame();
     QGroupBox *buildScheduleFrame();
     QGroupBox *buildPrintFrame();
+    /// The sign-in rows below the login in the Authentication frame.
+    void buildSignInRows(QGroupBox *frame, QFormLayout *rows);
     void load();
+    /// Shows the rows the chosen sign-in method and provider use.
+    void showSignInRows();
+    /// Fills server, port and type for the provider the user chose.
+    void cboProvider_Activated();
+    void cmdSignIn_Click();
+    void signInFinished(const OAuthProvider &provider, const TokenResult &result);
+    /// Asks, off the UI thread, where secrets are kept and whether a sign-in is stored.
+    void lookUpSecrets();
+    /// Whether OK keeps the password in the keyring: ticked, a keyring answers, one is typed and
+    /// the login uses it.
+    bool passwordGoesToKeyring() const;
+    /// Moves the password into the keyring (or back) after OK saved the settings, then closes.
+    void keepPassword();
     void chkEnableSchedule_Click();
     /// Shows lblSimpleWarning while "Simple" is chosen and a user name is set.
     void showSimpleWarning();
@@ -86,6 +111,25 @@ private:
     QLineEdit *m_txtPassword = nullptr;
     QLabel *m_lblSimpleWarning = nullptr;
     QLabel *m_lblMailFromWarning = nullptr;
+    QFormLayout *m_authRows = nullptr;
+    QComboBox *m_cboSignIn = nullptr;
+    QComboBox *m_cboProvider = nullptr;
+    QLineEdit *m_txtTenant = nullptr;
+    QLineEdit *m_txtClientId = nullptr;
+    QLineEdit *m_txtClientSecret = nullptr;
+    QLineEdit *m_txtAuthorizeUrl = nullptr;
+    QLineEdit *m_txtTokenUrl = nullptr;
+    QLineEdit *m_txtScope = nullptr;
+    QLineEdit *m_txtPasswordCommand = nullptr;
+    QPushButton *m_cmdSignIn = nullptr;
+    QLabel *m_lblSignedIn = nullptr;
+    QLabel *m_lblSecrets = nullptr;
+    QCheckBox *m_chkKeyring = nullptr;
+    QPushButton *m_cmdOK = nullptr;
+    bool m_keyringAnswers = false;
+    bool m_passwordInKeyring = false;
+    std::shared_ptr<SignInAccount> m_account;
+    QPointer<OAuthSignIn> m_signIn; ///< the sign-in under way
     QCheckBox *m_chkEnableSchedule = nullptr;
     QLabel *m_label2 = nullptr;
     QLabel *m_label3 = nullptr;
@@ -97,7 +141,9 @@ private:
     QPushButton *m_cmdTestEmail = nullptr;
     QPushButton *m_cmdBrowse = nullptr;
     QPushButton *m_cmdTestPrinting = nullptr;
-    WorkerThread m_printTest{this}; ///< the print test under way, off the UI thread
+    WorkerThread m_printTest{this};     ///< the print test under way, off the UI thread
+    WorkerThread m_secretsLookUp{this}; ///< where secrets are kept, asked when the dialog opens
+    WorkerThread m_secretsWrite{this};  ///< a sign-in or password being saved
 };
 
 } // namespace quorvale

@@ -3,6 +3,7 @@
 // What every window test needs: a private settings file and data folder, the fakes, and a
 // main window opened over them.
 
+#include "auth/signinaccount.h"
 #include "gui/guifakes.h"
 #include "gui/mainwindow.h"
 #include "settings/settingsstore.h"
@@ -13,6 +14,7 @@
 #include <QAbstractButton>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
@@ -166,6 +168,11 @@ struct WindowFixture
     RecordingPrinter printer;
     FakeClock fakeClock;
     SystemClock systemClock;
+    /// Secrets in files of the fixture's folder: a window test never asks the user's keyring.
+    std::shared_ptr<SignInAccount> account =
+        std::make_shared<SignInAccount>([folder = dir.filePath(u"secrets"_s)] {
+            return SecretStoreChoice{std::make_unique<FileSecretStore>(folder), {}};
+        });
     std::unique_ptr<MainWindow> window;
 
     QString dataFolder() const { return dir.filePath(u"data"_s); }
@@ -199,7 +206,16 @@ struct WindowFixture
                            realTime ? static_cast<Clock &>(systemClock) : fakeClock,
                            dialogs,
                            dataFolder(),
-                           dir.filePath(u"help"_s)};
+                           dir.filePath(u"help"_s),
+                           account};
+    }
+    /// Opens the window when needed, then the setup dialog; null when it did not open (check it).
+    QDialog *openSetup()
+    {
+        if (!window)
+            open();
+        window->showSetup();
+        return window->findChild<QDialog *>(u"frmSetup"_s);
     }
     /// Opens the window over services(`realTime`, `otherMailer`).
     MainWindow &open(bool realTime = false, Mailer *otherMailer = nullptr)

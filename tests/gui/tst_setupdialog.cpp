@@ -23,15 +23,6 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-/// Opens the window when needed, then the setup dialog; null when it did not open (check it).
-QDialog *openSetup(WindowFixture &f)
-{
-    if (!f.window)
-        f.open();
-    f.window->showSetup();
-    return f.window->findChild<QDialog *>(u"frmSetup"_s);
-}
-
 QString stored(WindowFixture &f, const QString &name)
 {
     return f.store->RegReadValue(name, ValueKind::Text, u"<unset>"_s).toString();
@@ -110,7 +101,7 @@ void TestSetupDialog::controlsHaveTheirCaptionsAndToolTips()
     QFETCH(QString, text);
     QFETCH(QString, toolTip);
     WindowFixture f;
-    QDialog *setup = openSetup(f);
+    QDialog *setup = f.openSetup();
     QVERIFY(setup);
     QCOMPARE(setup->windowTitle(), u"Setup"_s);
     FIND_CHILD(QWidget, control, setup, name);
@@ -127,7 +118,7 @@ void TestSetupDialog::loadsTheCurrentSettings()
     f.saveServer(u"smtp.practice.example"_s, u"587"_s);
     f.save(u"EnableSchedule"_s, u"1"_s);
     f.save(u"GroupSize"_s, u" 7 "_s);
-    QDialog *setup = openSetup(f);
+    QDialog *setup = f.openSetup();
     QVERIFY(setup);
     FIND_CONTROLS(SetupControls, ui, setup);
 
@@ -155,7 +146,7 @@ void TestSetupDialog::loadsTheCurrentSettings()
 void TestSetupDialog::scheduleBoxEnablesExactlyItsSixControls()
 {
     WindowFixture f;
-    QDialog *setup = openSetup(f);
+    QDialog *setup = f.openSetup();
     QVERIFY(setup);
     FIND_CHILD(QCheckBox, chkEnableSchedule, setup, u"chkEnableSchedule"_s);
     const QList<QWidget *> all = setup->findChildren<QWidget *>();
@@ -214,7 +205,7 @@ void TestSetupDialog::valuesTheControlsCannotShowLoadAsDefaults()
     WindowFixture f;
     f.save(u"AuthType"_s, authType);
     f.save(u"EnableSchedule"_s, enableSchedule);
-    QDialog *setup = openSetup(f);
+    QDialog *setup = f.openSetup();
     QVERIFY(setup);
     FIND_CONTROLS(SetupControls, ui, setup);
     QCOMPARE(ui.cboAuth->currentIndex(), shownAuth);
@@ -243,7 +234,7 @@ void TestSetupDialog::simpleLoginIsWarnedAbout()
     WindowFixture f;
     f.save(u"AuthType"_s, authType);
     f.save(u"UserName"_s, user);
-    QDialog *setup = openSetup(f);
+    QDialog *setup = f.openSetup();
     QVERIFY(setup);
     FIND_CONTROLS(SetupControls, ui, setup);
     auto *warning = ui.lblSimpleWarning;
@@ -297,7 +288,7 @@ void TestSetupDialog::senderThatIsNoAddressIsWarnedAboutNotRefused()
 void TestSetupDialog::okSavesEveryValueAndReopeningShowsThem()
 {
     WindowFixture f;
-    QPointer<QDialog> setup = openSetup(f);
+    QPointer<QDialog> setup = f.openSetup();
     QVERIFY(setup);
     FIND_CONTROLS(SetupControls, ui, setup);
     QTest::keyClicks(ui.txtMailFrom, u"office@practice.example"_s);
@@ -336,7 +327,7 @@ void TestSetupDialog::okSavesEveryValueAndReopeningShowsThem()
     QCOMPARE(applied.GroupSize, 20);
 
     // Reopened, the dialog shows what was saved; so does a fresh load of the settings file.
-    setup = openSetup(f);
+    setup = f.openSetup();
     QVERIFY(setup);
     FIND_CHILD(QLineEdit, reopenedPassword, setup, u"txtPassword"_s);
     FIND_CHILD(QLineEdit, reopenedGroupDelay, setup, u"txtGroupDelay"_s);
@@ -383,7 +374,7 @@ void TestSetupDialog::okRefusesWhatCouldNotBeStoredAndSavesNothing()
     QFETCH(QString, text);
     QFETCH(QString, warning);
     WindowFixture f;
-    QPointer<QDialog> setup = openSetup(f);
+    QPointer<QDialog> setup = f.openSetup();
     QVERIFY(setup);
     FIND_CONTROLS(SetupControls, ui, setup);
     ui.txtSMTPServer->setText(u"smtp.practice.example"_s);
@@ -402,7 +393,7 @@ void TestSetupDialog::okRefusesWhatCouldNotBeStoredAndSavesNothing()
 void TestSetupDialog::closingWithoutOkSavesNothing()
 {
     WindowFixture f;
-    QPointer<QDialog> setup = openSetup(f);
+    QPointer<QDialog> setup = f.openSetup();
     QVERIFY(setup);
     FIND_CHILD(QLineEdit, txtSMTPServer, setup, u"txtSMTPServer"_s);
     txtSMTPServer->setText(u"smtp.practice.example"_s);
@@ -415,7 +406,7 @@ void TestSetupDialog::closingWithoutOkSavesNothing()
 void TestSetupDialog::pdfBrowseKeepsPathOnCancel()
 {
     WindowFixture f;
-    QDialog *setup = openSetup(f);
+    QDialog *setup = f.openSetup();
     QVERIFY(setup);
     FIND_CONTROLS(SetupControls, ui, setup);
     auto *dialog = qobject_cast<SetupDialog *>(setup);
@@ -436,7 +427,7 @@ void TestSetupDialog::pdfBrowseKeepsPathOnCancel()
 void TestSetupDialog::printTestPrintsTheShownPathOrWarns()
 {
     WindowFixture f;
-    QDialog *setup = openSetup(f);
+    QDialog *setup = f.openSetup();
     QVERIFY(setup);
     FIND_CONTROLS(SetupControls, ui, setup);
     auto *print = ui.cmdTestPrinting;
@@ -480,7 +471,7 @@ void TestSetupDialog::helpOpensTheSetupTopic()
     QVERIFY(QDir().mkpath(f.dir.filePath(u"help"_s)));
     writeFile(f.dir.filePath(u"help/main.html"_s), "<html></html>");
     writeFile(f.dir.filePath(u"help/setup.html"_s), "<html></html>");
-    QDialog *setup = openSetup(f);
+    QDialog *setup = f.openSetup();
     QVERIFY(setup);
     FIND_CHILD(QPushButton, cmdHelp, setup, u"cmdHelp"_s);
     QTest::mouseClick(cmdHelp, Qt::LeftButton);
@@ -493,7 +484,7 @@ void TestSetupDialog::helpOpensTheSetupTopic()
 void TestSetupDialog::testEmailNeedsCompleteServerSetup()
 {
     WindowFixture f;
-    QDialog *setup = openSetup(f);
+    QDialog *setup = f.openSetup();
     QVERIFY(setup);
     FIND_CONTROLS(SetupControls, ui, setup);
     ui.txtMailFrom->setText(u"office@practice.example"_s);
@@ -524,7 +515,7 @@ void TestSetupDialog::testEmailNeedsCompleteServerSetup()
 void TestSetupDialog::testEmailSavesTheSixMailValuesAndOpensTheTestDialog()
 {
     WindowFixture f;
-    QDialog *setup = openSetup(f);
+    QDialog *setup = f.openSetup();
     QVERIFY(setup);
     FIND_CONTROLS(SetupControls, ui, setup);
     ui.txtSMTPServer->setText(u"smtp.practice.example"_s);

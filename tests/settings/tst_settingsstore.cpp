@@ -284,8 +284,17 @@ private Q_SLOTS:
         saved.DelayBetweenSends = 3;
         saved.GroupDelay = 10;
         saved.GroupSize = 50;
+        saved.SignInMethod = u"oauth"_s;
+        saved.OAuthProvider = u"custom"_s;
+        saved.OAuthClientId = u"client-1"_s;
+        saved.OAuthClientSecret = u"not-so-secret"_s;
+        saved.OAuthTenant = u"contoso.example"_s;
+        saved.OAuthAuthorizeUrl = u"https://login.example/authorize"_s;
+        saved.OAuthTokenUrl = u"https://login.example/token"_s;
+        saved.OAuthScope = u"smtp offline"_s;
+        saved.PasswordCommand = u"pass show mail"_s;
         auto store = openSettingsStore();
-        QCOMPARE(settingsTable().size(), std::size_t(13));
+        QCOMPARE(settingsTable().size(), std::size_t(22));
         for (const StoredSetting &info : settingsTable())
             QVERIFY(saveSetting(*store, info.key, settingText(saved, info)));
 
@@ -314,6 +323,10 @@ private Q_SLOTS:
                                                 << "x";
         QTest::newRow("password beyond Latin-1") << "PW"
                                                  << "ab\u20AC";
+        QTest::newRow("unknown sign-in method") << "SignInMethod"
+                                                << "kerberos";
+        QTest::newRow("unknown provider") << "OAuthProvider"
+                                          << "Microsoft";
     }
     void refusesTextTheSettingCannotHold()
     {

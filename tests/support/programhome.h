@@ -62,8 +62,11 @@ public:
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(u"XDG_CONFIG_HOME"_s, path(u"config"_s));
         env.insert(u"XDG_DATA_HOME"_s, path(u"data"_s));
+        // No keyring unless a test gives one (setEnvironment with a KeyringSession's bus): the
+        // user's own is never touched.
+        env.insert(u"DBUS_SESSION_BUS_ADDRESS"_s, u"unix:path="_s + path(u"no-session-bus"_s));
         env.insert(u"QUORVALE_PRINT_COMMAND"_s, u"/bin/sh -c 'echo \"$0\" >> \""_s + path(u"printed.txt"_s) + u"\"'"_s);
-        for (const QString &entry : m_environment)
+        for (const QString &entry : m_environment + m_extraEnvironment)
             env.insert(entry.section(u'=', 0, 0), entry.section(u'=', 1));
         process->setProcessEnvironment(env);
         process->start(qEnvironmentVariable("QUORVALE_BINARY"), args);
@@ -105,6 +108,9 @@ public:
         return out->contains(text);
     }
 
+    /// Adds "NAME=value" to the program's environment (after those of the server configured).
+    void setEnvironment(const QString &entry) { m_extraEnvironment.append(entry); }
+
     /// Saves `server`'s settings, and then `more` (name, value), through `config set`.
     bool configure(const SmtpServer &server, const QList<std::pair<QString, QString>> &more = {})
     {
@@ -124,6 +130,7 @@ public:
 private:
     QTemporaryDir m_home;
     QStringList m_environment;
+    QStringList m_extraEnvironment;
 };
 
 } // namespace quorvale::test

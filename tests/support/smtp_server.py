@@ -11,6 +11,7 @@ Faults (--fault, at most one; a file --dir/fault, when there, replaces it for ne
                 reply echoing the command's argument (AUTH:CODE first takes the login and echoes
                 it); DATA:CODE answers CODE after the whole message was received
   VERB:CODE:TEXT  the same, only for a command whose argument holds TEXT (RCPT:550:b@x.org)
+  reply:VERB:REPLY  answer VERB with REPLY as it stands ("reply:AUTH:535 5.7.139 ...")
   garbage:VERB  answer VERB with bytes that are no SMTP reply
   stall:greeting  accept the connection but never greet
   stall:VERB    never answer VERB; stall:DATA never answers after the message content;
@@ -155,6 +156,9 @@ class FaultySMTP(SMTP):
         if self.fault_kind == "stall" and self.fault_verb == "HANDSHAKE" and verb == "STARTTLS":
             await self.push("220 Ready to start TLS")
             await asyncio.sleep(FOREVER)
+        if self.fault_verb == verb and self.fault_kind == "reply":
+            await self.push(self.fault_code)
+            return
         if self.fault_verb == verb and self.fault_match in (arg or ""):
             if self.fault_kind == "code" and verb == "AUTH":
                 # Take the login as a careless server would, then quote it in the refusal.
@@ -247,13 +251,16 @@ def parse_fault(fault):
         return left, right.upper(), None
     if left == "size":
         return left, None, int(right)
+    if left == "reply":
+        verb, _, reply = right.partition(":")
+        return left, verb.upper(), reply
     return "code", left.upper(), right.partition(":")[0]
 
 
 def fault_match(fault):
     """The text a code fault's command argument must hold ("" for every command)."""
     left, _, right = (fault or "").partition(":")
-    if left in ("stall", "close", "garbage", "pipeline", "size"):
+    if left in ("stall", "close", "garbage", "pipeline", "size", "reply"):
         return ""
     return right.partition(":")[2]
 

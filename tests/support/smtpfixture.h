@@ -25,6 +25,7 @@
 //                      e.g. "MAIL:451", "RCPT:550", "AUTH:535"; "DATA:554" answers 554 after the whole
 //                      message content was received (nothing is recorded)
 //     "VERB:CODE:TEXT" the same, only for a command whose argument holds TEXT, e.g. "RCPT:550:b@x.org"
+//     "reply:VERB:REPLY" answer VERB with REPLY as it stands, e.g. "reply:AUTH:535 5.7.139 ..."
 //     "stall:greeting" accept the connection and never greet
 //     "stall:VERB"     never answer VERB; "stall:DATA" never answers after the message content;
 //                      "stall:handshake" answers STARTTLS and then never does the TLS handshake

@@ -1,10 +1,22 @@
 #include "mail/mailer.h"
 
 #include "settings/settingstable.h"
+#include "text/wordtable.h"
 
 using namespace Qt::StringLiterals;
 
 namespace quorvale {
+
+namespace {
+
+constexpr WordTable<MailServer::SignIn, 4> kSignInWords{{
+    {MailServer::SignIn::Password, "password"_L1},
+    {MailServer::SignIn::OAuth, "oauth"_L1},
+    {MailServer::SignIn::PasswordCommand, "password-command"_L1},
+    {MailServer::SignIn::TokenCommand, "token-command"_L1},
+}};
+
+} // namespace
 
 MailServer mailServerFrom(const AppSettings &settings)
 {
@@ -12,6 +24,11 @@ MailServer mailServerFrom(const AppSettings &settings)
     server.host = settings.SMTPServer;
     server.user = settings.UserName;
     server.password = settings.Password;
+    server.signIn = valueOf(kSignInWords, settings.SignInMethod).value_or(MailServer::SignIn::Password);
+    server.secretCommand = settings.PasswordCommand;
+    server.oauth = {settings.OAuthProvider,     settings.OAuthTenant,       settings.OAuthClientId,
+                    settings.OAuthClientSecret, settings.OAuthAuthorizeUrl, settings.OAuthTokenUrl,
+                    settings.OAuthScope};
     // Only "Simple" (0) and "SSL" (1) say how to reach the server. Anything else must never fall
     // back to plain SMTP with the login in clear: no send is attempted.
     if (settings.AuthType == 0 || settings.AuthType == 1) {

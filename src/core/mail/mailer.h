@@ -34,7 +34,10 @@ enum class SendStatus
     Refused,        ///< the server or the connection failed it, or it could not be put together
     MaybeDelivered, ///< the whole message was handed over but no answer came: it may have arrived
     NotSentAborted, ///< an abort stopped it before the message was handed over
-    NotAttempted,   ///< it could not be attempted at all (a server the settings do not describe)
+    /// It could not be attempted, and no other message can be with these settings (a server the
+    /// settings do not describe, a sign-in to renew, a provider that wants another sign-in): a run
+    /// stops rather than fail every client.
+    NotAttempted,
 };
 
 /// What a send came to.
@@ -42,7 +45,7 @@ struct SendResult
 {
     SendStatus status = SendStatus::NotAttempted;
     QString serverReply; ///< the server's answer to the message content ("250 OK queued", "554 ...")
-    QString errorText;   ///< why it was not sent (never the password); empty when it was
+    QString errorText;   ///< why it was not sent (never a password or token); empty when it was
     bool sent() const { return status == SendStatus::Sent; }
 };
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "auth/oauthprovider.h"
 #include "settings/appsettings.h"
 
 #include <QString>
@@ -22,8 +23,21 @@ struct MailServer
     QString host;
     qint32 port = 0; ///< 1-65535
     Security security = Security::Unset;
+    /// How the login gets its secret: the password as saved; an access token from the OAuth2
+    /// sign-in (AUTH XOAUTH2); or what a command prints, used as the password or as an access token.
+    enum class SignIn
+    {
+        Password,
+        OAuth,
+        PasswordCommand,
+        TokenCommand
+    };
+
     QString user; ///< empty: no login
     QString password;
+    SignIn signIn = SignIn::Password;
+    QString secretCommand; ///< the password or token command, as typed ("PasswordCommand")
+    OAuthChoice oauth;     ///< with SignIn::OAuth
     /// How long to wait for the server (connecting, each reply, a stalled upload) before the send
     /// fails, so that a dead server fails a send well within a minute.
     int timeoutSeconds = 30;
@@ -32,7 +46,8 @@ struct MailServer
     QString problem;
 };
 
-/// The server of `settings` ("SMPTServer", "SSLport", "AuthType", "UserName", "PW"). An AuthType
+/// The server of `settings` ("SMPTServer", "SSLport", "AuthType", "UserName", "PW" and the sign-in
+/// settings). An AuthType
 /// other than 0 or 1, or an SSLport that is not a whole number from 1 to 65535 (blanks around it
 /// ignored), gives a server with a problem.
 MailServer mailServerFrom(const AppSettings &settings);

@@ -1,7 +1,10 @@
 #include "mail/smtpmailer.h"
 
+#include "auth/secretmask.h"
+#include "auth/signinaccount.h"
 #include "mail/messagebuilder.h"
 #include "mail/sendgate.h"
+#include "mail/smtplogin.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -167,24 +170,44 @@ QString describeFailure(CURLcode code, const char *curlError, const QByteArray &
     return text;
 }
 
-/// Servers and libraries should never echo the password, but the error text is shown and logged,
-/// so make sure of it: as typed, and as base64 in the AUTH LOGIN and AUTH PLAIN exchanges, which a
-/// careless server may quote in its refusal.
-QString withoutPassword(QString text, const MailServer &server)
+/// Exchange Online's answers to a password login it no longer takes ("550 5.7.30 Basic
+/// authentication is not supported for Client Submission.", "535 5.7.139 ... basic authentication is
+/// disabled").
+bool isPasswordLoginSwitchedOff(const QByteArray &reply)
 {
-    if (server.password.size() < 3)
-        return text;
-    const QByteArray secret = server.password.toUtf8();
-    for (const QByteArray &form :
-         {secret.toBase64(), QByteArray('\0' + server.user.toUtf8() + '\0' + secret).toBase64()})
-        text.replace(QString::fromLatin1(form), u"********"_s);
-    text.replace(server.password, u"********"_s);
-    return text;
+    return reply.contains("5.7.30") || reply.contains("5.7.139");
 }
 
 SendResult failed(SendStatus status, const QString &error)
 {
     return {status, {}, error};
+}
+
+/// A login the server refused in a way that every further send would meet too: a token refused
+/// even when fresh, or a password a provider no longer takes. The send ends as not attempted, so
+/// that a run stops before the next client, and says what to do.
+void explainRefusedLogin(SendResult &result, CURLcode code, const QByteArray &errorReply, const SmtpLogin &login,
+                         const MailServer &server)
+{
+    if (code == CURLE_LOGIN_DENIED && login.bearer) {
+        result.status = SendStatus::NotAttempted;
+        result.errorText =
+            (server.signIn == MailServer::SignIn::OAuth
+                 ? u"The SMTP server refused the sign-in of %1. Sign in again in Setup; if that does not help, "
+                   "the mailbox may not be allowed to send over SMTP (see the help on signing in)."_s
+                 : u"The SMTP server refused the token that the token command printed for %1."_s)
+                .arg(server.user) +
+            u"\r\n"_s + result.errorText;
+    } else if (code != CURLE_OK && server.signIn == MailServer::SignIn::Password &&
+               isPasswordLoginSwitchedOff(errorReply)) {
+        result.status = SendStatus::NotAttempted;
+        result.errorText =
+            u"This mail provider requires the Microsoft 365 sign-in and no longer takes a password: in Setup, "
+            "choose the sign-in method \"OAuth sign-in\" with the provider \"Microsoft 365\", click \"Sign in...\" "
+            "and save (on the command line: quorvale config set SignInMethod oauth, then quorvale sign-in).\r\n"
+            "The server said: "_s +
+            QString::fromUtf8(errorReply);
+    }
 }
 
 } // namespace
@@ -216,7 +239,7 @@ struct SmtpMailer::Transfer
     MimePtr mime;
     SlistPtr headers;
     SlistPtr recipients;
-    QByteArray url, sender, user, password, caBundle;
+    QByteArray url, sender, user, password, bearer, caBundle;
     const Base64FileReader *attachmentReader = nullptr; ///< owned by the MIME part
     QString attachmentPath;
     char curlError[CURL_ERROR_SIZE] = {};
@@ -225,8 +248,17 @@ struct SmtpMailer::Transfer
     bool abortSeen = false;
 };
 
-SmtpMailer::SmtpMailer(const QString &dataFolder)
-    : m_easy(nullptr, curl_easy_cleanup), m_multi(nullptr, curl_multi_cleanup)
+/// How one connection ended.
+struct SmtpMailer::Attempt
+{
+    SendResult result;
+    CURLcode code = CURLE_OK;
+    QByteArray errorReply; ///< the server's last error reply
+};
+
+SmtpMailer::SmtpMailer(const QString &dataFolder, std::shared_ptr<SignInAccount> account)
+    : m_account(account ? std::move(account) : std::make_shared<SignInAccount>()), m_easy(nullptr, curl_easy_cleanup),
+      m_multi(nullptr, curl_multi_cleanup)
 {
     initCurlOnce();
     m_cache.setDataFolder(dataFolder);
@@ -258,21 +290,54 @@ SendResult SmtpMailer::send(const MailMessage &message, const MailServer &server
     if (!m_easy || !m_multi)
         return failed(SendStatus::Refused, u"The mail library could not be initialised."_s);
 
-    Transfer transfer(m_easy.get(), callbacks, m_watch);
-    if (const QString error = configureTransfer(transfer, buildMessage(message), message, server); !error.isEmpty())
-        return failed(SendStatus::Refused, withoutPassword(error, server));
-    // Asked on this thread before anything reaches the server: an abort requested before the send
-    // stops it here.
-    if (callbacks.aborted && callbacks.aborted())
-        return failed(SendStatus::NotSentAborted, u"The send was aborted."_s);
-    const CURLcode code = driveTransfer(transfer, callbacks);
-    SendResult result = readResult(transfer, code, server);
-    result.errorText = withoutPassword(result.errorText, server);
+    SmtpLoginSource logins(server, m_account.get(), callbacks.aborted);
+    SmtpLogin login = logins.first();
+    Attempt tried;
+    if (login.ok())
+        tried = attempt(message, server, login, callbacks);
+    // A token refused before its time (revoked, or replaced by a sign-in elsewhere): nothing was
+    // handed over before the login, so one more try with a fresh token is safe.
+    if (login.ok() && tried.code == CURLE_LOGIN_DENIED && logins.mayRetry()) {
+        login = logins.retry();
+        if (login.ok())
+            tried = attempt(message, server, login, callbacks);
+    }
+    SendResult result = login.ok() ? tried.result : failed(login.failure, login.error);
+    if (login.ok())
+        explainRefusedLogin(result, tried.code, tried.errorReply, login, server);
+    // Servers and libraries should never echo a secret, but these texts are shown and logged.
+    const QStringList secrets = logins.secrets();
+    result.errorText = maskSecrets(result.errorText, server.user, secrets);
+    result.serverReply = maskSecrets(result.serverReply, server.user, secrets);
     return result;
 }
 
+SmtpMailer::Attempt SmtpMailer::attempt(const MailMessage &message, const MailServer &server, const SmtpLogin &login,
+                                        const SendCallbacks &callbacks)
+{
+    Attempt tried;
+    Transfer transfer(m_easy.get(), callbacks, m_watch);
+    if (const QString error = configureTransfer(transfer, buildMessage(message), message, server, login);
+        !error.isEmpty()) {
+        tried.result = failed(SendStatus::Refused, error);
+        tried.code = CURLE_FAILED_INIT;
+        return tried;
+    }
+    // Asked on this thread before anything reaches the server: an abort requested before the send
+    // stops it here.
+    if (callbacks.aborted && callbacks.aborted()) {
+        tried.result = failed(SendStatus::NotSentAborted, u"The send was aborted."_s);
+        tried.code = CURLE_ABORTED_BY_CALLBACK;
+        return tried;
+    }
+    tried.code = driveTransfer(transfer, callbacks);
+    tried.result = readResult(transfer, tried.code, server);
+    tried.errorReply = transfer.state.lastErrorReply;
+    return tried;
+}
+
 QString SmtpMailer::configureTransfer(Transfer &t, const BuiltMessage &built, const MailMessage &message,
-                                      const MailServer &server)
+                                      const MailServer &server, const SmtpLogin &login)
 {
     // Without an attachment the message is one text part, handed to libcurl whole; libcurl
     // stuffs the dots and ends it. With one it is multipart/mixed, built by libcurl's MIME API.
@@ -291,7 +356,7 @@ QString SmtpMailer::configureTransfer(Transfer &t, const BuiltMessage &built, co
         if (const QString error = addAttachment(t, built, message.AttachmentIdentity); !error.isEmpty())
             return error;
     }
-    setConnection(t, built, server);
+    setConnection(t, built, server, login);
     return {};
 }
 
@@ -335,7 +400,7 @@ QString SmtpMailer::addAttachment(Transfer &t, const BuiltMessage &built, const 
     return {};
 }
 
-void SmtpMailer::setConnection(Transfer &t, const BuiltMessage &built, const MailServer &server)
+void SmtpMailer::setConnection(Transfer &t, const BuiltMessage &built, const MailServer &server, const SmtpLogin &login)
 {
     // The connection: one per send, TLS as chosen, certificates always verified.
     const bool tls = server.security == MailServer::Security::Tls;
@@ -347,7 +412,7 @@ void SmtpMailer::setConnection(Transfer &t, const BuiltMessage &built, const Mai
             ehloDomain();
     t.sender = built.sender;
     t.user = server.user.toUtf8();
-    t.password = server.password.toUtf8();
+    (login.bearer ? t.bearer : t.password) = login.secret.toUtf8();
     t.caBundle = qgetenv("CURL_CA_BUNDLE");
     append(t.recipients, built.recipient);
 
@@ -367,7 +432,12 @@ void SmtpMailer::setConnection(Transfer &t, const BuiltMessage &built, const Mai
     curl_easy_setopt(h, CURLOPT_SERVER_RESPONSE_TIMEOUT, timeout);
     curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, 1L);
     curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, timeout);
-    if (!server.user.isEmpty()) {
+    if (!server.user.isEmpty() && login.bearer) {
+        // libcurl would otherwise prefer OAUTHBEARER, which some providers refuse.
+        curl_easy_setopt(h, CURLOPT_USERNAME, t.user.constData());
+        curl_easy_setopt(h, CURLOPT_XOAUTH2_BEARER, t.bearer.constData());
+        curl_easy_setopt(h, CURLOPT_LOGIN_OPTIONS, "AUTH=XOAUTH2");
+    } else if (!server.user.isEmpty()) {
         curl_easy_setopt(h, CURLOPT_USERNAME, t.user.constData());
         curl_easy_setopt(h, CURLOPT_PASSWORD, t.password.constData());
     }

@@ -11,17 +11,21 @@
 namespace quorvale {
 
 struct BuiltMessage;
+class SignInAccount;
+struct SmtpLogin;
 
 /// The real Mailer: SMTP over libcurl, one new connection per message, TLS as the server says
-/// with certificates always verified, the password never in an error text. Only one send is in
+/// with certificates always verified, the login's secret taken afresh for every send (see
+/// SmtpLoginSource) and never in an error text. Only one send is in
 /// flight in the whole program: a send from another thread waits its turn (asking whether to
 /// abort meanwhile), and a send from inside a send's callbacks is refused.
 class SmtpMailer final : public Mailer
 {
 public:
     /// `dataFolder` keeps the encoded copy of an attachment sent again and again (see
-    /// AttachmentCache); empty: the user's.
-    explicit SmtpMailer(const QString &dataFolder = {});
+    /// AttachmentCache); empty: the user's. `account` is the program's sign-in, shared with
+    /// whatever signs in; empty: one of this mailer's own.
+    explicit SmtpMailer(const QString &dataFolder = {}, std::shared_ptr<SignInAccount> account = {});
     ~SmtpMailer() override;
     SmtpMailer(const SmtpMailer &) = delete;
     SmtpMailer &operator=(const SmtpMailer &) = delete;
@@ -30,15 +34,20 @@ public:
 
 private:
     struct Transfer;
+    struct Attempt;
+    /// One connection: the message sent with `login`.
+    Attempt attempt(const MailMessage &message, const MailServer &server, const SmtpLogin &login,
+                    const SendCallbacks &callbacks);
     /// The stages of a send, as curl's own SMTP examples read.
     QString configureTransfer(Transfer &transfer, const BuiltMessage &built, const MailMessage &message,
-                              const MailServer &server);
+                              const MailServer &server, const SmtpLogin &login);
     QString addAttachment(Transfer &transfer, const BuiltMessage &built, const platform::FileIdentity &expected);
-    void setConnection(Transfer &transfer, const BuiltMessage &built, const MailServer &server);
+    void setConnection(Transfer &transfer, const BuiltMessage &built, const MailServer &server, const SmtpLogin &login);
     CURLcode driveTransfer(Transfer &transfer, const SendCallbacks &callbacks);
     SendResult readResult(Transfer &transfer, CURLcode code, const MailServer &server);
 
     AttachmentCache m_cache;
+    std::shared_ptr<SignInAccount> m_account;
     std::unique_ptr<CURL, void (*)(CURL *)> m_easy;
     std::unique_ptr<CURLM, CURLMcode (*)(CURLM *)> m_multi;
     TransferWatch m_watch;

@@ -25,6 +25,17 @@ struct AppSettings
     qint32 GroupDelay = 5;        ///< minutes
     qint32 GroupSize = 100;       ///< clients
     QString DataFolder;           ///< holds Body.txt; not stored
+
+    // Signing in to the mail server (see settingstable.cpp for the values each one takes).
+    QString SignInMethod = u"password"_s;   ///< password, oauth, password-command or token-command
+    QString OAuthProvider = u"microsoft"_s; ///< microsoft, google or custom
+    QString OAuthClientId;                  ///< empty: the client the program was built with
+    QString OAuthClientSecret;              ///< only for clients that have one (Google's desktop clients)
+    QString OAuthTenant;                    ///< Microsoft: empty means "organizations"
+    QString OAuthAuthorizeUrl;              ///< custom provider
+    QString OAuthTokenUrl;                  ///< custom provider
+    QString OAuthScope;                     ///< custom provider
+    QString PasswordCommand;                ///< run before each send; its first output line is the secret
 };
 
 } // namespace quorvale

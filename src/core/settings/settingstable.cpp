@@ -18,7 +18,7 @@ constexpr qint64 kInt32Max = std::numeric_limits<qint32>::max();
 constexpr qint64 kMaxDelaySeconds = kInt32Max / 1000;
 constexpr qint64 kMaxGroupDelayMinutes = kInt32Max / 60000;
 
-const std::array<StoredSetting, 13> kSettings{{
+const std::array<StoredSetting, 22> kSettings{{
     {.name = "EmailFrom"_L1, .key = &AppSettings::EmailFrom},
     {.name = "SMPTServer"_L1, .key = &AppSettings::SMTPServer},
     {.name = "AuthType"_L1,
@@ -36,7 +36,7 @@ const std::array<StoredSetting, 13> kSettings{{
      .maximum = 65535,
      .rule = "The SSL port (SSLport) must be empty or a whole number from %1 to %2."_L1},
     {.name = "UserName"_L1, .key = &AppSettings::UserName},
-    {.name = "PW"_L1, .key = &AppSettings::Password, .type = SettingType::Password},
+    {.name = "PW"_L1, .key = &AppSettings::Password, .type = SettingType::Password, .masked = true},
     {.name = "SubjectLine"_L1, .key = &AppSettings::SubjectLine, .defaultText = "Subject Line Text"_L1},
     {.name = "CSVpath"_L1, .key = &AppSettings::CSVpath},
     {.name = "CSVHeader"_L1,
@@ -76,6 +76,25 @@ const std::array<StoredSetting, 13> kSettings{{
      .minimum = 0,
      .maximum = kInt32Max,
      .rule = "The email group size must be a whole number from %1 to %2."_L1},
+    {.name = "SignInMethod"_L1,
+     .key = &AppSettings::SignInMethod,
+     .defaultText = "password"_L1,
+     .choice = true,
+     .words = "password oauth password-command token-command"_L1,
+     .rule = "The sign-in method (SignInMethod) must be one of: password, oauth, password-command, token-command."_L1},
+    {.name = "OAuthProvider"_L1,
+     .key = &AppSettings::OAuthProvider,
+     .defaultText = "microsoft"_L1,
+     .choice = true,
+     .words = "microsoft google custom"_L1,
+     .rule = "The sign-in provider (OAuthProvider) must be one of: microsoft, google, custom."_L1},
+    {.name = "OAuthClientId"_L1, .key = &AppSettings::OAuthClientId},
+    {.name = "OAuthClientSecret"_L1, .key = &AppSettings::OAuthClientSecret, .masked = true},
+    {.name = "OAuthTenant"_L1, .key = &AppSettings::OAuthTenant},
+    {.name = "OAuthAuthorizeUrl"_L1, .key = &AppSettings::OAuthAuthorizeUrl},
+    {.name = "OAuthTokenUrl"_L1, .key = &AppSettings::OAuthTokenUrl},
+    {.name = "OAuthScope"_L1, .key = &AppSettings::OAuthScope},
+    {.name = "PasswordCommand"_L1, .key = &AppSettings::PasswordCommand},
 }};
 
 void setError(QString *error, const QString &message)
@@ -249,11 +268,18 @@ bool saveSettings(SettingsStore &store, const QList<SettingEdit> &edits, AppSett
 
 QList<SettingKey> missingMailServerSettings(const AppSettings &settings)
 {
+    // The secret of the login: the password, none to set (the sign-in keeps its own), or the
+    // command that prints it.
+    QString AppSettings::*secret = &AppSettings::Password;
+    if (settings.SignInMethod == "oauth"_L1)
+        secret = nullptr;
+    else if (settings.SignInMethod == "password-command"_L1 || settings.SignInMethod == "token-command"_L1)
+        secret = &AppSettings::PasswordCommand;
     QList<SettingKey> missing;
-    for (const SettingKey key : {SettingKey(&AppSettings::SMTPServer), SettingKey(&AppSettings::SSLport),
-                                 SettingKey(&AppSettings::UserName), SettingKey(&AppSettings::Password)}) {
-        if ((settings.*key.text).isEmpty())
-            missing.append(key);
+    for (QString AppSettings::*field :
+         {&AppSettings::SMTPServer, &AppSettings::SSLport, &AppSettings::UserName, secret}) {
+        if (field && (settings.*field).isEmpty())
+            missing.append(SettingKey(field));
     }
     return missing;
 }

@@ -58,6 +58,8 @@ struct StoredSetting
     /// What the setting accepts, said as the sentence that refuses anything else ("%1" and "%2"
     /// stand for minimum and maximum); empty for text, which takes anything.
     QLatin1StringView rule = {};
+    /// Shown as "********" wherever settings are listed (a password, a client secret).
+    bool masked = false;
 };
 
 /// The persisted settings, in the order LoadSettings reads them.
