@@ -588,14 +588,16 @@ int checkCommand(const QStringList &args)
 // --- preview --------------------------------------------------------------------------------
 
 /// "Send to me": the client's message, to `address` instead of the client.
-int sendPreview(const MessagePreview &shown, const QString &address, const AppSettings &settings)
+int sendPreview(const MessagePreview &shown, const QString &address, AppSettings settings)
 {
+    const auto account = std::make_shared<SignInAccount>();
+    fillKeptPassword(settings, *account);
     if (!isMailServerComplete(settings)) {
-        writeErr(u"Your email server setup is not complete.\n"_s);
+        writeErr(incompleteSetupMessage(settings) + u'\n');
         return NotStarted;
     }
     warnAboutLoginInClear(settings);
-    SmtpMailer mailer(settings.DataFolder);
+    SmtpMailer mailer(settings.DataFolder, account);
     const SendResult result = sendPreviewTo(mailer, shown, address, settings);
     if (!result.sent()) {
         writeErr(u"quorvale: not sent: "_s + result.errorText + u'\n');

@@ -269,7 +269,7 @@ void TestSetupDialog::senderThatIsNoAddressIsWarnedAboutNotRefused()
     QFETCH(bool, warned);
     WindowFixture f;
     f.save(u"EmailFrom"_s, sender);
-    QDialog *setup = openSetup(f);
+    QDialog *setup = f.openSetup();
     QVERIFY(setup);
     FIND_CONTROLS(SetupControls, ui, setup);
     FIND_CHILD(QLabel, warning, setup, u"lblMailFromWarning"_s);
