@@ -19,6 +19,8 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # certificate authorities that the always-verified TLS connection to the mail server needs.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins")
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "cups-client, ca-certificates")
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "cups-client, ca-certificates, libsecret-1-0")
+# A keyring that answers on the session bus keeps the password and the sign-in out of files.
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS "gnome-keyring")
 
 include(CPack)

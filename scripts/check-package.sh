@@ -34,7 +34,11 @@ fail() {
 step() { echo "check-package: $*"; }
 
 version="$(dpkg-deb -f "$deb" Version)"
-step "$(basename "$deb"): $(dpkg-deb -f "$deb" Package) $version, depends on: $(dpkg-deb -f "$deb" Depends)"
+depends="$(dpkg-deb -f "$deb" Depends)"
+step "$(basename "$deb"): $(dpkg-deb -f "$deb" Package) $version, depends on: $depends"
+# The keyring library the sign-in links, and libsecret through which it reaches the keyring.
+[[ "$depends" == *libqt6keychain1* ]] || fail "the package does not depend on the keyring library"
+[[ "$(dpkg-deb -f "$deb" Recommends)" == *libsecret-1-0* ]] || fail "the package does not recommend libsecret"
 
 # --- 1. lintian -----------------------------------------------------------------------------
 step "lintian"
