@@ -255,6 +255,21 @@ void SetupDialog::showSignInRows()
     for (QLineEdit *row : {m_txtAuthorizeUrl, m_txtTokenUrl, m_txtScope})
         m_authRows->setRowVisible(row, oauth && provider == "custom"_L1);
     m_authRows->setRowVisible(m_txtPasswordCommand, command);
+    growToFit();
+}
+
+void SetupDialog::growToFit()
+{
+    // Rows shown, and texts that wrap onto more lines, can need more height than the dialog was
+    // opened with: it grows (never shrinks) so that nothing is cut. Before it is shown, showing
+    // it sizes it.
+    if (!isVisible())
+        return;
+    QLayout *top = layout();
+    top->activate();
+    const int needed = top->hasHeightForWidth() ? top->totalHeightForWidth(width()) : top->totalSizeHint().height();
+    if (needed > height())
+        resize(width(), needed);
 }
 
 void SetupDialog::cboProvider_Activated()
@@ -297,6 +312,7 @@ void SetupDialog::cmdSignIn_Click()
     m_cmdSignIn->setText(u"Cancel sign-&in"_s);
     m_lblSignedIn->setText(u"Finish the sign-in in your web browser. If none opened, open this address:\n"_s +
                            signIn->authorizationUrl().toString(QUrl::FullyEncoded));
+    growToFit();
 }
 
 void SetupDialog::signInFinished(const OAuthProvider &provider, const TokenResult &result)
@@ -306,6 +322,7 @@ void SetupDialog::signInFinished(const OAuthProvider &provider, const TokenResul
     m_cmdSignIn->setText(u"Sign &in..."_s);
     if (!result.ok()) {
         m_lblSignedIn->setText(result.error);
+        growToFit();
         return;
     }
     // The refresh token goes to the keyring (or its file), which may take a while: off this thread.
@@ -324,6 +341,7 @@ void SetupDialog::signInFinished(const OAuthProvider &provider, const TokenResul
                                        ? u"Signed in as %1 until %2."_s.arg(
                                              user, QLocale().toString(expires.toLocalTime(), QLocale::ShortFormat))
                                        : u"The sign-in could not be saved: "_s + *error);
+            growToFit();
         });
 }
 

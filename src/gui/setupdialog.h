@@ -61,6 +61,7 @@ private:
     void load();
     /// Shows the rows the chosen sign-in method and provider use.
     void showSignInRows();
+    void growToFit();
     /// Fills server, port and type for the provider the user chose.
     void cboProvider_Activated();
     void cmdSignIn_Click();
