@@ -337,47 +337,42 @@ QLayout *MainWindow::buildStatus(QWidget *parent)
 
 void MainWindow::buildMenus()
 {
-    auto *mnuExit = menuBar()->addAction(u"E&xit"_s);
-    mnuExit->setObjectName(u"mnuExit"_s);
-    connect(mnuExit, &QAction::triggered, this, &QWidget::close);
+    // Menus and their entries carry the object names tests and the help refer to.
+    const auto menu = [this](const QString &text, const QString &name) {
+        QMenu *m = menuBar()->addMenu(text);
+        m->setObjectName(name);
+        m->menuAction()->setObjectName(name);
+        return m;
+    };
+    const auto entry = [](auto *parent, const QString &text, const QString &name) {
+        QAction *action = parent->addAction(text);
+        action->setObjectName(name);
+        return action;
+    };
 
-    auto *mnuSetup = menuBar()->addAction(u"&Setup"_s);
-    mnuSetup->setObjectName(u"mnuSetup"_s);
-    connect(mnuSetup, &QAction::triggered, this, &MainWindow::showSetup);
+    connect(entry(menuBar(), u"E&xit"_s, u"mnuExit"_s), &QAction::triggered, this, &QWidget::close);
+    connect(entry(menuBar(), u"&Setup"_s, u"mnuSetup"_s), &QAction::triggered, this, &MainWindow::showSetup);
 
-    QMenu *tools = menuBar()->addMenu(u"&Tools"_s);
-    tools->setObjectName(u"mnuTools"_s);
-    tools->menuAction()->setObjectName(u"mnuTools"_s);
-    auto *mnuCheck = tools->addAction(u"&Check Client List..."_s);
-    mnuCheck->setObjectName(u"mnuCheck"_s);
-    connect(mnuCheck, &QAction::triggered, this, &MainWindow::showCheck);
-    auto *mnuPreview = tools->addAction(u"&Preview..."_s);
-    mnuPreview->setObjectName(u"mnuPreview"_s);
+    QMenu *tools = menu(u"&Tools"_s, u"mnuTools"_s);
+    connect(entry(tools, u"&Check Client List..."_s, u"mnuCheck"_s), &QAction::triggered, this,
+            &MainWindow::showCheck);
+    QAction *mnuPreview = entry(tools, u"&Preview..."_s, u"mnuPreview"_s);
     mnuPreview->setToolTip(u"Show each client's message exactly as it would be sent"_s);
     connect(mnuPreview, &QAction::triggered, this, [this] { showPreview(); });
 
-    QMenu *journal = menuBar()->addMenu(u"&Journal"_s);
-    journal->setObjectName(u"mnuJournal"_s);
-    journal->menuAction()->setObjectName(u"mnuJournal"_s);
-    m_mnuResendFailed = journal->addAction(u"&Resend to Failed Clients"_s);
-    m_mnuResendFailed->setObjectName(u"mnuResendFailed"_s);
+    QMenu *journal = menu(u"&Journal"_s, u"mnuJournal"_s);
+    m_mnuResendFailed = entry(journal, u"&Resend to Failed Clients"_s, u"mnuResendFailed"_s);
     m_mnuResendFailed->setToolTip(
         u"Send again to the clients of this mailing whose last send was refused or may not have arrived"_s);
     connect(m_mnuResendFailed, &QAction::triggered, this, &MainWindow::resendFailed);
-    auto *mnuJournalFolder = journal->addAction(u"&Open Journal Folder"_s);
-    mnuJournalFolder->setObjectName(u"mnuJournalFolder"_s);
-    connect(mnuJournalFolder, &QAction::triggered, this, &MainWindow::openJournalFolder);
+    connect(entry(journal, u"&Open Journal Folder"_s, u"mnuJournalFolder"_s), &QAction::triggered, this,
+            &MainWindow::openJournalFolder);
 
-    QMenu *help = menuBar()->addMenu(u"&Help"_s);
-    help->setObjectName(u"mnuHelp"_s);
-    help->menuAction()->setObjectName(u"mnuHelp"_s);
-    auto *mnuHelpContents = help->addAction(u"Help &Contents"_s);
-    mnuHelpContents->setObjectName(u"mnuHelpContents"_s);
+    QMenu *help = menu(u"&Help"_s, u"mnuHelp"_s);
+    QAction *mnuHelpContents = entry(help, u"Help &Contents"_s, u"mnuHelpContents"_s);
     mnuHelpContents->setShortcut(QKeySequence::HelpContents);
     connect(mnuHelpContents, &QAction::triggered, this, &MainWindow::mnuHelpContents_Click);
-    auto *mnuAbout = help->addAction(u"&About Quorvale"_s);
-    mnuAbout->setObjectName(u"mnuAbout"_s);
-    connect(mnuAbout, &QAction::triggered, this, &MainWindow::showAbout);
+    connect(entry(help, u"&About Quorvale"_s, u"mnuAbout"_s), &QAction::triggered, this, &MainWindow::showAbout);
 }
 
 void MainWindow::load()
