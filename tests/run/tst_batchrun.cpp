@@ -172,25 +172,34 @@ private Q_SLOTS:
         QTest::addColumn<QString>("subject");
         QTest::addColumn<QString>("body");
         QTest::addColumn<QStringList>("expected");
+        QTest::addColumn<bool>("header");
         const QByteArray three = "1,a@x.org\r\n2,b@x.org\r\n3,\r\n";
         QTest::newRow("a fresh install's inputs")
             << three << 0 << false << u"Subject Line Text"_s << u"\r\n"_s
             << QStringList{u"E-mails to send: 2"_s, u"Subject: Subject Line Text"_s, u"Attachment: none"_s,
                            u"Warning: the subject is still \"Subject Line Text\"."_s,
-                           u"Warning: the message body is empty."_s};
+                           u"Warning: the message body is empty."_s}
+            << false;
         QTest::newRow("common attachment")
             << three << 1 << false << u"Accounts"_s << u"Dear client"_s
             << QStringList{u"E-mails to send: 2"_s, u"Subject: Accounts"_s,
-                           u"Attachment: letter.pdf (2.0 kB), the same file for every client"_s};
+                           u"Attachment: letter.pdf (2.0 kB), the same file for every client"_s}
+            << false;
         QTest::newRow("own documents, one missing, and printing")
             << three << 2 << true << u"Accounts"_s << u"Dear client"_s
             << QStringList{u"E-mails to send: 2"_s, u"Documents to print: 1"_s, u"Subject: Accounts"_s,
-                           u"Attachment: each client's own document; 1 of 2 clients has none and gets no e-mail"_s};
+                           u"Attachment: each client's own document; 1 of 2 clients has none and gets no e-mail"_s}
+            << false;
         QTest::newRow("a line of column names")
             << QByteArray("Client,Email\r\n1,a@x.org\r\n") << 0 << false << u"Accounts"_s << u"Dear client"_s
             << QStringList{u"E-mails to send: 2"_s, u"Subject: Accounts"_s, u"Attachment: none"_s,
                            u"Warning: The first line looks like column names (Client,Email), not a client: it "
-                           "would be taken as one."_s};
+                           "would be taken as one."_s}
+            << false;
+        // Said to hold column names, the first line is no client and no mistake.
+        QTest::newRow("a line of column names, said so")
+            << QByteArray("Client,Email\r\n1,a@x.org\r\n") << 0 << false << u"Accounts"_s << u"Dear client"_s
+            << QStringList{u"E-mails to send: 1"_s, u"Subject: Accounts"_s, u"Attachment: none"_s} << true;
     }
     void confirmationSaysWhatTheRunWillDo()
     {
@@ -200,6 +209,7 @@ private Q_SLOTS:
         QFETCH(QString, subject);
         QFETCH(QString, body);
         QFETCH(QStringList, expected);
+        QFETCH(bool, header);
         RunHarness h;
         h.writeCsv(csv);
         h.writeFile(u"letter.pdf"_s, QByteArray(2048, 'x'));
@@ -207,6 +217,7 @@ private Q_SLOTS:
         h.control.setAttachmentMode(AttachmentMode(mode));
         h.control.setCommonAttachmentPath(h.dir.filePath(u"letter.pdf"_s));
         h.request.print = print;
+        h.request.header = header;
         h.request.subject = subject;
         h.request.body = body;
         h.prompter.answer = false;
