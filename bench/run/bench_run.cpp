@@ -270,7 +270,7 @@ int main(int argc, char **argv)
         timer.start();
         QString error;
         std::unique_ptr<Journal> journal = Journal::create(journals.path(), now, &error);
-        Mailing mailing{QFileInfo(list).canonicalFilePath(),
+        MailingKey mailing{QFileInfo(list).canonicalFilePath(),
                         QString(64, u'a'),
                         u"Your statement"_s,
                         QString(64, u'b'),
@@ -303,7 +303,7 @@ int main(int argc, char **argv)
         std::printf("journal with a list of %d clients: written and synced in %.1f ms, %.1f MB\n", clients, writeMs,
                     double(bytes) / 1e6);
         timer.start();
-        Mailing other = mailing;
+        MailingKey other = mailing;
         other.subject = u"Another mailing"_s;
         readJournalHistory(journals.path(), other);
         const double passMs = double(timer.nsecsElapsed()) / 1e6;

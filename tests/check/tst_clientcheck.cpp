@@ -82,13 +82,14 @@ void TestClientCheck::clientModeRows_data()
     add("the other client", 3, 4, CheckAction::Ambiguous, "", CheckFlag::SharedDocument,
         "document names another client (Ab.txt also names Ab)");
     add("address in other letter case", 4, 5, CheckAction::NoDocument, "",
-        CheckFlag::SameAddress | CheckFlag::SameIdentifier,
-        "same address on another line (line 3); same client ID on another line (line 6)");
-    add("blank in address", 5, 6, CheckAction::NoDocument, "", CheckFlag::SameIdentifier | CheckFlag::InvalidAddress,
-        "same client ID on another line (line 5); not a valid address");
+        CheckFlag::SameAddress | CheckFlag::SameIdentifier | CheckFlag::MissingDocument,
+        "same address on another line (line 3); same client ID on another line (line 6); no document");
+    add("blank in address", 5, 6, CheckAction::NoDocument, "",
+        CheckFlag::SameIdentifier | CheckFlag::InvalidAddress | CheckFlag::MissingDocument,
+        "same client ID on another line (line 5); not a valid address; no document");
     add("printed", 6, 7, CheckAction::Print, "Print_100.pdf", {}, "");
-    add("two @, a folder is no document", 7, 8, CheckAction::NoDocument, "", CheckFlag::InvalidAddress,
-        "not a valid address");
+    add("two @, a folder is no document", 7, 8, CheckAction::NoDocument, "",
+        CheckFlag::InvalidAddress | CheckFlag::MissingDocument, "not a valid address; no document");
     add("line after an empty line", 8, 10, CheckAction::SendFile, "61.pdf", {}, "");
 }
 

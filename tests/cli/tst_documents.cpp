@@ -51,7 +51,7 @@ private Q_SLOTS:
             << QStringList{u"No attachment found for Client ID - 10"_s, u"No attachment found for Client ID - 2"_s,
                            u"Processing Complete with 2 errors!"_s}
             << QStringList{}
-            << QStringList{u"  1\t10\tten@x.org\tNo document found"_s, u"  2\t2\ttwo@x.org\tNo document found"_s};
+            << QStringList{u"! 1\t10\tten@x.org\tNo document found\tno document"_s, u"! 2\t2\ttwo@x.org\tNo document found\tno document"_s};
         QTest::newRow("a number after the period is no client's")
             << QStringList{u"Invoice_42.1.pdf=first draft"_s, u"Invoice_42.pdf=the invoice"_s}
             << QByteArray("42,anna@x.org\r\n") << QStringList{u"Sending email - 1"_s, u"Processing Complete"_s}
@@ -73,7 +73,7 @@ private Q_SLOTS:
             << QStringList{u"No attachment found for Client ID - K1"_s, u"Sending email - 2"_s,
                            u"Processing Complete with 1 errors!"_s}
             << QStringList{u"k2@x.org Invoice_k2.pdf k two"_s}
-            << QStringList{u"  1\tK1\tk1@x.org\tNo document found"_s,
+            << QStringList{u"! 1\tK1\tk1@x.org\tNo document found\tno document"_s,
                            u"  2\tK2\tk2@x.org\tSend with Invoice_k2.pdf (5 bytes)"_s};
         QTest::newRow("several documents: none is sent")
             << QStringList{u"Invoice_7.pdf=invoice"_s, u"Letter_7.pdf=letter"_s} << QByteArray("7,seven@x.org\r\n")
@@ -86,7 +86,7 @@ private Q_SLOTS:
             << QStringList{u"No attachment found for Client ID - 5"_s, u"Processing Complete with 1 errors!"_s}
             << QStringList{}
             << QStringList{u"Not a document: Statement_5.pdf (a link to a file outside the folder)"_s,
-                           u"  1\t5\tfive@x.org\tNo document found"_s};
+                           u"! 1\t5\tfive@x.org\tNo document found\tno document"_s};
         QTest::newRow("a link within the folder is a document")
             << QStringList{u"stored six.pdf=kept elsewhere"_s, u"Invoice_6.pdf->docs/stored six.pdf"_s}
             << QByteArray("6,six@x.org\r\n") << QStringList{u"Sending email - 1"_s, u"Processing Complete"_s}

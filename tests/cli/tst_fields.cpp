@@ -138,6 +138,7 @@ private Q_SLOTS:
                               "message has nothing where the field is."_s;
         // What the run says before its question and after its end.
         const QString summary = u"E-mails to send: 2\nSubject: {{3}}\nAttachment: none\nWarning: the message body is empty.\n"_s;
+        const QString emptyWarning = u"Warning: 1 client has an empty field the message uses\n"_s;
         const QString counts = u"Sent 2, refused 0, outcome unknown 0, no document 0, printed 0, print errors 0, "
                                "skipped on resume 0\n"_s;
         // Line 2's third field is blank; line 3 has no address and is printed, never asked about.
@@ -155,12 +156,12 @@ private Q_SLOTS:
                                                   << empty + u"\nSend to them anyway? [y/N] "_s << 0;
         QTest::newRow("empty field, answered yes")
             << QStringList{u"--subject"_s, u"{{3}}"_s} << QByteArray("y\ny\n") << 0
-            << empty + u"\nSend to them anyway? [y/N] "_s + summary +
+            << empty + u"\nSend to them anyway? [y/N] "_s + summary + emptyWarning +
                    u"Are you sure your ready to start processing? [y/N] "_s + counts
             << 2;
         QTest::newRow("empty field allowed") << QStringList{u"--subject"_s, u"{{3}}"_s, u"--yes"_s,
                                                             u"--allow-empty-fields"_s}
-                                             << QByteArray() << 0 << summary + counts << 2;
+                                             << QByteArray() << 0 << summary + emptyWarning + counts << 2;
     }
     void somethingIsWrongWithTheFields()
     {

@@ -188,13 +188,15 @@ private Q_SLOTS:
         QTest::newRow("own documents, one missing, and printing")
             << three << 2 << true << u"Accounts"_s << u"Dear client"_s
             << QStringList{u"E-mails to send: 2"_s, u"Documents to print: 1"_s, u"Subject: Accounts"_s,
-                           u"Attachment: each client's own document; 1 of 2 clients has none and gets no e-mail"_s}
+                           u"Attachment: each client's own document; 1 of 2 clients has none and gets no e-mail"_s,
+                           u"Warning: 1 client has no document"_s}
             << false;
         QTest::newRow("a line of column names")
             << QByteArray("Client,Email\r\n1,a@x.org\r\n") << 0 << false << u"Accounts"_s << u"Dear client"_s
             << QStringList{u"E-mails to send: 2"_s, u"Subject: Accounts"_s, u"Attachment: none"_s,
                            u"Warning: The first line looks like column names (Client,Email), not a client: it "
-                           "would be taken as one."_s}
+                           "would be taken as one."_s,
+                           u"Warning: 1 address is not valid"_s}
             << false;
         // Said to hold column names, the first line is no client and no mistake.
         QTest::newRow("a line of column names, said so")

@@ -1,8 +1,5 @@
 #include "check/clientcheck.h"
 
-#include "clients/csvreader.h"
-#include "clients/documentmatch.h"
-#include "clients/messagetemplate.h"
 #include "platform/files.h"
 #include "text/csvfield.h"
 #include "text/wordtable.h"
@@ -10,9 +7,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QHash>
-#include <QSet>
-
 #include <algorithm>
 
 using namespace Qt::StringLiterals;
@@ -20,19 +14,6 @@ using namespace Qt::StringLiterals;
 namespace quorvale {
 
 namespace {
-
-/// Letter case folded as a case-insensitive search compares text, for finding an address on
-/// several lines.
-QString foldKey(QStringView text)
-{
-    return text.toString().toCaseFolded();
-}
-
-qint64 readableSize(const QString &path)
-{
-    const QFileInfo info(path);
-    return info.isFile() && info.isReadable() ? info.size() : -1;
-}
 
 QString joinLines(const QList<qint64> &lines)
 {
@@ -51,6 +32,7 @@ constexpr WordTable<CheckFlag, kCheckFlagCount> kFlagNames{{
     {CheckFlag::CommonMissing, "common attachment missing"_L1},
     {CheckFlag::CommonIsClientList, "common attachment is the client list"_L1},
     {CheckFlag::EmptyField, "empty field used by the message"_L1},
+    {CheckFlag::MissingDocument, "no document"_L1},
 }};
 
 const char *actionKeyword(CheckAction action)
@@ -74,16 +56,6 @@ const char *actionKeyword(CheckAction action)
 
 } // namespace
 
-bool isUsableMailAddress(const QString &address)
-{
-    const qsizetype at = address.indexOf(u'@');
-    if (at <= 0 || at == address.size() - 1 || address.indexOf(u'@', at + 1) >= 0)
-        return false;
-    return std::none_of(address.cbegin(), address.cend(), [](QChar c) {
-        return c.isSpace() || c.category() == QChar::Other_Control || c.category() == QChar::Other_Format;
-    });
-}
-
 qsizetype CheckReport::count(CheckAction action) const
 {
     return std::count_if(rows.cbegin(), rows.cend(), [action](const CheckRow &row) { return row.action == action; });
@@ -99,172 +71,15 @@ qsizetype CheckReport::flaggedCount() const
     return std::count_if(rows.cbegin(), rows.cend(), [](const CheckRow &row) { return bool(row.flags); });
 }
 
-namespace {
-
-/// The lines other than `own` of `lines`.
-QList<qint64> otherLines(const QList<qint64> &lines, qint64 own)
-{
-    QList<qint64> others;
-    for (qint64 line : lines) {
-        if (line != own)
-            others.append(line);
-    }
-    return others;
-}
-
-/// The common attachment as every row in common mode shows it.
-struct CommonAttachment
-{
-    qint64 size = -1;
-    bool isClientList = false;
-};
-
-CommonAttachment checkCommonAttachment(const CheckRequest &request, QStringList &problems)
-{
-    CommonAttachment common;
-    if (request.mode != AttachmentMode::Common)
-        return common;
-    common.size = readableSize(request.commonPath);
-    common.isClientList = isClientListFile(request.commonPath, request.csvPath);
-    if (request.commonPath.isEmpty())
-        problems.append(u"You need to set the path for the client Common file."_s);
-    else if (common.isClientList)
-        problems.append(clientListAsAttachmentMessage(request.commonPath));
-    else if (common.size < 0)
-        problems.append(u"The common attachment file cannot be read. File name= "_s + request.commonPath);
-    return common;
-}
-
-/// The client's own document as a run would find it: what the row shows and flags.
-void describeOwnDocument(CheckRow &row, const ClientDocument &document, const QDir &folder)
-{
-    switch (document.outcome) {
-    case ClientDocument::Outcome::None:
-        row.action = CheckAction::NoDocument;
-        break;
-    case ClientDocument::Outcome::Found:
-        row.action = row.address.isEmpty() ? CheckAction::Print : CheckAction::SendFile;
-        row.file = folder.filePath(document.names.first());
-        row.fileSize = readableSize(row.file);
-        break;
-    case ClientDocument::Outcome::Several:
-        row.action = CheckAction::Ambiguous;
-        row.documents = document.names;
-        row.flags |= CheckFlag::SeveralDocuments;
-        break;
-    case ClientDocument::Outcome::Shared:
-        row.action = CheckAction::Ambiguous;
-        row.documents = document.names;
-        row.sharedWith = document.otherIds;
-        row.flags |= CheckFlag::SharedDocument;
-        break;
-    }
-}
-
-} // namespace
-
 CheckReport checkClientList(const CheckRequest &request)
 {
     CheckReport report;
-    if (request.csvPath.isEmpty()) {
-        report.error = u"You need to set the path for the client CSV file."_s;
+    const MailingPlan plan = MailingPlan::make(request.mailing());
+    report.error = plan.error();
+    if (!plan.ok())
         return report;
-    }
-    const CsvReadResult read = GetCSVFile(request.csvPath, request.header ? CsvHeader::ColumnNames : CsvHeader::None);
-    if (read.outcome != CsvReadOutcome::Read) {
-        report.error = read.message(request.csvPath);
-        return report;
-    }
-    const ClientList &clients = read.clients;
-    const qsizetype total = clients.Count();
-    const CommonAttachment common = checkCommonAttachment(request, report.problems);
-    const MessageTemplate message(request.subject, request.body, clients);
-    for (const QString &placeholder : message.unknownPlaceholders())
-        report.problems.append(unknownPlaceholderMessage(placeholder));
-    const auto ownDocument = [&request, &clients](qsizetype i) {
-        return clients.hasEmailAddress(i) ? request.mode == AttachmentMode::ClientSpecific : request.print;
-    };
-
-    // The distinct identifiers, and the lines each identifier and address is on.
-    QStringList ids;
-    QHash<QString, int> idIndex;
-    std::vector<int> distinctOf(static_cast<size_t>(total));
-    QHash<QString, QList<qint64>> linesById;
-    QHash<QString, QList<qint64>> linesByAddress;
-    bool needDocuments = false;
-    for (qsizetype i = 0; i < total; ++i) {
-        const QString id = clients.ClientId(i);
-        auto found = idIndex.constFind(id);
-        if (found == idIndex.cend()) {
-            found = idIndex.insert(id, int(ids.size()));
-            ids.append(id);
-        }
-        distinctOf[size_t(i)] = *found;
-        linesById[id].append(clients.lineNumber(i));
-        if (clients.hasEmailAddress(i))
-            linesByAddress[foldKey(clients.EmailAddress(i).trimmed())].append(clients.lineNumber(i));
-        needDocuments |= ownDocument(i);
-    }
-
-    // One listing of the folder for every client; the run lists it the same way for each, and
-    // decides with the same index which clients a document names.
-    const QFileInfo csvFile(request.csvPath);
-    DocumentListing listing;
-    if (needDocuments) {
-        listing = listDocumentFolder(csvFile.absolutePath(), csvFile.absoluteFilePath());
-        if (!listing.error.isEmpty())
-            report.problems.append(listing.error);
-        for (const SkippedEntry &skipped : std::as_const(listing.skipped))
-            report.problems.append(u"Not a document: "_s + skipped.name + u" ("_s + skipped.reason + u')');
-    }
-    const ClientIdIndex index(ids);
-    std::vector<QStringList> matches(size_t(ids.size()));
-    for (const QString &name : std::as_const(listing.names)) {
-        for (const QString &id : index.idsNamedBy(name))
-            matches[size_t(idIndex.value(id))].append(name);
-    }
-
-    report.rows.reserve(size_t(total));
-    for (qsizetype i = 0; i < total; ++i) {
-        CheckRow row;
-        row.lineNumber = clients.lineNumber(i);
-        row.clientId = clients.ClientId(i);
-        row.address = clients.EmailAddress(i);
-        const bool hasAddress = clients.hasEmailAddress(i);
-        if (ownDocument(i)) {
-            describeOwnDocument(row, classifyDocuments(matches[size_t(distinctOf[size_t(i)])], row.clientId, index),
-                                QDir(csvFile.absolutePath()));
-        } else if (!hasAddress) {
-            row.action = CheckAction::Nothing;
-        } else if (request.mode == AttachmentMode::Common) {
-            row.action = CheckAction::SendFile;
-            row.file = request.commonPath;
-            row.fileSize = common.size;
-            if (common.size < 0)
-                row.flags |= CheckFlag::CommonMissing;
-            if (common.isClientList)
-                row.flags |= CheckFlag::CommonIsClientList;
-        } else {
-            row.action = CheckAction::Send;
-        }
-        if (hasAddress && !isUsableMailAddress(row.address))
-            row.flags |= CheckFlag::InvalidAddress;
-        // Only a message carries the fields: a printed client's document is as it is.
-        if (hasAddress)
-            row.emptyFields = message.emptyPlaceholders(clients, i);
-        if (!row.emptyFields.isEmpty())
-            row.flags |= CheckFlag::EmptyField;
-        if (const QList<qint64> &lines = linesByAddress[foldKey(row.address.trimmed())];
-            hasAddress && lines.size() > 1) {
-            row.flags |= CheckFlag::SameAddress;
-            row.sameAddressLines = otherLines(lines, row.lineNumber);
-        }
-        if (const QList<qint64> &lines = linesById[row.clientId]; lines.size() > 1) {
-            row.flags |= CheckFlag::SameIdentifier;
-            row.sameIdentifierLines = otherLines(lines, row.lineNumber);
-        }
-        report.rows.push_back(std::move(row));
-    }
+    report.problems = plan.problems();
+    report.rows = plan.plans();
     return report;
 }
 

@@ -1,6 +1,7 @@
 #include "run/batchrun.h"
 
 #include "clients/csvreader.h"
+#include "mailing/mailingplan.h"
 #include "mail/mailer.h"
 #include "platform/files.h"
 #include "run/clock.h"
@@ -128,7 +129,7 @@ bool BatchRun::prepareRun(const RunRequest &request)
         m_deps.observer->emailProgress(0);
         m_deps.observer->printProgress(0, 0);
     }
-    if (!readClients() || !checkMessageFields())
+    if (!readClients(mode, commonPath) || !checkMessageFields())
         return false;
     if (!describeMailing(mode, commonPath) || !chooseClients() ||
         !m_deps.prompter.confirmStart(u"Are you sure your ready to start processing?"_s,
@@ -168,34 +169,34 @@ QString BatchRun::preCheckProblem(AttachmentMode mode, const QString &commonPath
     return {};
 }
 
-bool BatchRun::readClients()
+bool BatchRun::readClients(AttachmentMode mode, const QString &commonPath)
 {
     StatusLog &log = m_deps.log;
     log.LogStatus(u"Parsing CSV file..."_s);
-    CsvReadResult read = GetCSVFile(m_request.csvPath, m_request.header ? CsvHeader::ColumnNames : CsvHeader::None);
+    const Mailing mailing{m_request.csvPath, m_request.header, m_request.subject, m_request.body,
+                          mode,              commonPath,       m_request.print};
+    m_plan = MailingPlan::make(mailing);
     // A list that could not be read whole must never be used: nothing is counted, asked, saved
     // or sent.
-    if (read.outcome != CsvReadOutcome::Read) {
+    if (!m_plan.ok()) {
         const QString mistake = clientFileMistake(clientFileHead(m_request.csvPath));
-        m_deps.prompter.warn(read.message(m_request.csvPath) + u"\n\n"_s + clientFileFormat() +
+        m_deps.prompter.warn(m_plan.error() + u"\n\n"_s + clientFileFormat() +
                              (mistake.isEmpty() ? QString() : u'\n' + mistake));
         return false;
     }
     // With column names asked for, a first line of names is what the user said it is.
     if (!m_request.header)
         m_fileMistake = clientFileMistake(clientFileHead(m_request.csvPath));
-    log.LogStatus(u"Clients found - "_s + number(read.clients.Count()));
+    log.LogStatus(u"Clients found - "_s + number(clients().Count()));
     log.LogStatus(u"Parsing CSV file complete"_s);
-    m_clients = std::move(read.clients);
-    m_index.reset();
     const QFileInfo csvFile(m_request.csvPath);
     m_csvFolder = csvFile.absolutePath();
     m_csvPath = csvFile.absoluteFilePath();
 
-    const qsizetype total = m_clients.Count();
+    const qsizetype total = clients().Count();
     m_emailCount = 0;
     for (qsizetype i = 0; i < total; ++i)
-        m_emailCount += m_clients.hasEmailAddress(i) ? 1 : 0;
+        m_emailCount += clients().hasEmailAddress(i) ? 1 : 0;
     m_printCount = total - m_emailCount;
 
     log.LogStatus(u"Client count - "_s + number(total));
@@ -210,20 +211,20 @@ bool BatchRun::readClients()
 
 bool BatchRun::checkMessageFields()
 {
-    m_message = MessageTemplate(m_request.subject, m_request.body, m_clients);
-    if (!m_message.hasPlaceholders())
+    const MessageTemplate &message = m_plan.message();
+    if (!message.hasPlaceholders())
         return true;
-    if (const QStringList unknown = m_message.unknownPlaceholders(); !unknown.isEmpty()) {
+    if (const QStringList unknown = message.unknownPlaceholders(); !unknown.isEmpty()) {
         m_deps.prompter.warn(unknownPlaceholderMessage(unknown.first()));
         return false;
     }
     // Only a message carries the fields: clients without an address are printed as they are.
     qint64 blank = 0;
     QStringList placeholders;
-    for (qsizetype i = 0; i < m_clients.Count(); ++i) {
-        if (!m_clients.hasEmailAddress(i))
+    for (qsizetype i = 0; i < clients().Count(); ++i) {
+        if (!clients().hasEmailAddress(i))
             continue;
-        const QStringList empty = m_message.emptyPlaceholders(m_clients, i);
+        const QStringList &empty = m_plan.plan(i).emptyFields;
         blank += empty.isEmpty() ? 0 : 1;
         for (const QString &placeholder : empty) {
             if (!placeholders.contains(placeholder))
@@ -273,7 +274,7 @@ bool BatchRun::describeMailing(AttachmentMode mode, const QString &commonPath)
 
 QString BatchRun::clientKey(qsizetype index) const
 {
-    return journalClientKey(m_clients.ClientId(index), m_clients.EmailAddress(index));
+    return journalClientKey(clients().ClientId(index), clients().EmailAddress(index));
 }
 
 QString BatchRun::changesSince(const JournalHistory &history) const
@@ -289,8 +290,8 @@ QString BatchRun::changesSince(const JournalHistory &history) const
     qint64 added = 0;
     qint64 changed = 0;
     QSet<QString> idsNow;
-    for (qsizetype i = 0; i < m_clients.Count(); ++i) {
-        const QString id = m_clients.ClientId(i);
+    for (qsizetype i = 0; i < clients().Count(); ++i) {
+        const QString id = clients().ClientId(i);
         idsNow.insert(id);
         if (!before.contains(clientKey(i)))
             ++(idsBefore.contains(id) ? changed : added);
@@ -333,9 +334,9 @@ qint64 BatchRun::clientsNotReached(const JournalHistory &history) const
     // Clients with an address that the unfinished mailing has not sent to yet, nor tried to.
     qint64 notReached = 0;
     if (history.unfinished) {
-        for (qsizetype i = 0; i < m_clients.Count(); ++i) {
+        for (qsizetype i = 0; i < clients().Count(); ++i) {
             const auto last = history.last.constFind(clientKey(i));
-            if (m_clients.hasEmailAddress(i) &&
+            if (clients().hasEmailAddress(i) &&
                 (last == history.last.cend() || last.value() == JournalHistory::Last::NotSent))
                 ++notReached;
         }
@@ -351,8 +352,8 @@ bool BatchRun::chooseFailedClients(const JournalHistory &history)
             m_only.insert(it.key());
     }
     qint64 count = 0;
-    for (qsizetype i = 0; i < m_clients.Count(); ++i)
-        count += m_clients.hasEmailAddress(i) && m_only.contains(clientKey(i)) ? 1 : 0;
+    for (qsizetype i = 0; i < clients().Count(); ++i)
+        count += clients().hasEmailAddress(i) && m_only.contains(clientKey(i)) ? 1 : 0;
     const qint64 notReached = clientsNotReached(history);
     if (count == 0) {
         m_deps.prompter.warn(u"There are no failed clients to resend to in this mailing."_s +
@@ -442,7 +443,7 @@ bool BatchRun::skipClient(qsizetype index)
         return false;
     if (m_onlyListed)
         return true;
-    const ClientRecord client = m_clients.at(index);
+    const ClientRecord client = clients().at(index);
     const auto it = m_skip.constFind(journalClientKey(client.ClientId, client.EmailAddress));
     ++m_tally.skipped;
     // A client without an address was printed; the line names it by its identifier.
@@ -465,7 +466,7 @@ QString BatchRun::fileHash(const QString &path, qint64 size, const QDateTime &mo
 
 JournalEntry BatchRun::clientEntry(JournalEvent event, qsizetype index, const QString &file)
 {
-    const ClientRecord client = m_clients.at(index);
+    const ClientRecord client = clients().at(index);
     JournalEntry entry;
     entry.time = m_deps.clock.currentDateTime();
     entry.event = event;
@@ -511,10 +512,10 @@ bool BatchRun::openJournal()
     JournalEntry client;
     client.time = now;
     client.event = JournalEvent::Client;
-    for (qsizetype i = 0; i < m_clients.Count(); ++i) {
-        client.line = m_clients.lineNumber(i);
-        client.clientId = m_clients.ClientId(i);
-        client.address = m_clients.EmailAddress(i);
+    for (qsizetype i = 0; i < clients().Count(); ++i) {
+        client.line = clients().lineNumber(i);
+        client.clientId = clients().ClientId(i);
+        client.address = clients().EmailAddress(i);
         if (!journal(client, false))
             return false;
     }
@@ -577,30 +578,27 @@ BatchRun::PassEnd BatchRun::printPass()
     const AbortRequest &abort = m_deps.control.abort();
     const int maximum = int(std::min<qint64>(m_printsToHandle, INT_MAX));
     qint64 printIndex = 0;
-    for (qsizetype i = 0; i < m_clients.Count(); ++i) {
-        if (m_clients.hasEmailAddress(i) || skipClient(i))
+    for (qsizetype i = 0; i < clients().Count(); ++i) {
+        if (clients().hasEmailAddress(i) || skipClient(i))
             continue;
-        const QString clientId = m_clients.ClientId(i);
-        QString error;
-        const ClientDocument document = findDocument(clientId, &error);
-        if (!error.isEmpty()) {
-            m_stopReason = error;
+        const QString clientId = clients().ClientId(i);
+        if (!documentFolderReadable())
             return PassEnd::Stopped;
-        }
+        const ClientPlan &plan = m_plan.plan(i);
         ++printIndex;
         reportProgress(printIndex);
         log.LogStatus(u"Printing document - "_s + number(printIndex));
-        if (document.outcome != ClientDocument::Outcome::Found) {
-            if (!noDocument(i, document, true))
+        if (plan.action != ClientAction::Print) {
+            if (!noDocument(plan, true))
                 return PassEnd::Stopped;
         } else {
-            if (!journal(clientEntry(JournalEvent::Attempting, i, document.path)))
+            if (!journal(clientEntry(JournalEvent::Attempting, i, plan.file)))
                 return PassEnd::Stopped;
             QString printError;
             // The file handed to the printer must still be the one found, not a link planted since.
-            const bool same = platform::fileIdentity(document.path) == document.identity;
+            const bool same = platform::fileIdentity(plan.file) == plan.identity;
             const bool printed =
-                same ? m_deps.printer.printDocument(document.path, &printError)
+                same ? m_deps.printer.printDocument(plan.file, &printError)
                      : (printError = u"the document was replaced after it was found; it was not printed"_s, false);
             m_handedOver = m_handedOver || printed;
             JournalEntry outcome = clientEntry(printed ? JournalEvent::Printed : JournalEvent::PrintError, i);
@@ -644,8 +642,8 @@ BatchRun::PassEnd BatchRun::emailPass()
 
     qint64 sendIndex = 0;
     m_groupCount = 0;
-    for (qsizetype i = 0; i < m_clients.Count(); ++i) {
-        if (!m_clients.hasEmailAddress(i) || skipClient(i))
+    for (qsizetype i = 0; i < clients().Count(); ++i) {
+        if (!clients().hasEmailAddress(i) || skipClient(i))
             continue;
         reportProgress(m_printsDone + m_emailsDone + 1);
         if (scheduled && m_groupCount >= m_settings.GroupSize) {
@@ -695,7 +693,6 @@ BatchRun::PassEnd BatchRun::emailClient(qsizetype index, qint64 number)
     QString attachment;
     QString notSent; // why this client's message must not go out as the window has it now
     platform::FileIdentity identity;
-    std::optional<ClientDocument> missing;
     const AttachmentMode mode = m_deps.control.attachmentMode();
     // Read afresh for every client: the box may have been cleared or changed since Start.
     const QString commonPath = m_deps.control.commonAttachmentPath();
@@ -711,29 +708,23 @@ BatchRun::PassEnd BatchRun::emailClient(qsizetype index, qint64 number)
             notSent = clientListAsAttachmentMessage(attachment);
         break;
     case AttachmentMode::ClientSpecific: {
-        QString error;
-        ClientDocument document = findDocument(m_clients.ClientId(index), &error);
-        if (!error.isEmpty()) {
-            m_stopReason = error;
+        if (!documentFolderReadable())
             return PassEnd::Stopped;
-        }
-        if (document.outcome == ClientDocument::Outcome::Found) {
-            attachment = document.path;
-            identity = document.identity;
-        } else {
-            missing = std::move(document);
-        }
+        const ClientPlan &plan = m_plan.plan(index);
+        if (plan.action != ClientAction::SendFile)
+            return noDocument(plan, false) ? PassEnd::Finished : PassEnd::Stopped;
+        attachment = plan.file;
+        identity = plan.identity;
         break;
     }
     }
-    if (missing)
-        return noDocument(index, *missing, false) ? PassEnd::Finished : PassEnd::Stopped;
+
     log.LogStatus(u"Sending email - "_s + QString::number(number));
     if (notSent.isEmpty()) {
-        const MailMessage message = clientMessage(m_message, m_clients, index, attachment, identity);
+        const MailMessage message = clientMessage(m_plan.message(), clients(), index, attachment, identity);
         // A message filled from the client's line is recorded as sent: its subject and its body's
         // hash, brought to the disk with the attempt that follows.
-        if (m_message.hasPlaceholders()) {
+        if (m_plan.message().hasPlaceholders()) {
             JournalEntry filled = clientEntry(JournalEvent::Message, index);
             filled.detail = message.SubjectLine;
             filled.sha256 = textSha256(message.BodyText);
@@ -744,7 +735,7 @@ BatchRun::PassEnd BatchRun::emailClient(qsizetype index, qint64 number)
                    ? PassEnd::Finished
                    : PassEnd::Stopped;
     }
-    log.LogStatus(u"Send Error - "_s + m_clients.EmailAddress(index));
+    log.LogStatus(u"Send Error - "_s + clients().EmailAddress(index));
     ++m_failureCount;
     ++m_tally.refused;
     failed(index, u"Not sent"_s, notSent, false);
@@ -753,36 +744,16 @@ BatchRun::PassEnd BatchRun::emailClient(qsizetype index, qint64 number)
     return journal(refused) ? PassEnd::Finished : PassEnd::Stopped;
 }
 
-const ClientIdIndex &BatchRun::clientIndex()
-{
-    // Which identifiers a file name names is asked for every document found: the list's
-    // identifiers are arranged for that once per run.
-    if (!m_index)
-        m_index.emplace([this] {
-            QStringList ids;
-            ids.reserve(m_clients.Count());
-            for (qsizetype i = 0; i < m_clients.Count(); ++i)
-                ids.append(m_clients.ClientId(i));
-            return ids;
-        }());
-    return *m_index;
-}
-
-ClientDocument BatchRun::findDocument(const QString &clientId, QString *error)
-{
-    return FindClientDocument(m_csvFolder, clientId, clientIndex(), m_csvPath, error);
-}
-
 StartSummary BatchRun::startSummary()
 {
     m_emailsToHandle = 0;
     m_printsToHandle = 0;
     StartSummary summary;
-    for (qsizetype i = 0; i < m_clients.Count(); ++i) {
+    for (qsizetype i = 0; i < clients().Count(); ++i) {
         if (isSkipped(i))
             summary.skipped += m_onlyListed ? 0 : 1;
         else
-            ++(m_clients.hasEmailAddress(i) ? m_emailsToHandle : m_printsToHandle);
+            ++(clients().hasEmailAddress(i) ? m_emailsToHandle : m_printsToHandle);
     }
     // A resend goes over failed sends only; the documents were printed before.
     if (!m_request.print || m_onlyListed)
@@ -798,61 +769,48 @@ StartSummary BatchRun::startSummary()
         const QFileInfo common(m_mailing.commonFile);
         summary.commonSize = common.isFile() && common.isReadable() ? common.size() : -1;
     } else if (summary.mode == AttachmentMode::ClientSpecific) {
-        summary.withoutDocument = clientsWithoutDocument();
+        summary.withoutDocument = m_plan.warnings([this](qsizetype row) { return !isSkipped(row); }).withoutDocument;
     }
     if (!m_fileMistake.isEmpty())
         summary.warnings.append(m_fileMistake);
+    // What the check would flag, counted over the clients this run e-mails.
+    summary.warnings.append(planWarningLines(m_plan.warnings([this](qsizetype row) { return !isSkipped(row); })));
     return summary;
 }
 
-qint64 BatchRun::clientsWithoutDocument()
+bool BatchRun::documentFolderReadable()
 {
-    // One listing of the folder, each name asked once which clients it names.
-    const DocumentListing listing = listDocumentFolder(m_csvFolder, m_csvPath);
-    const ClientIdIndex &index = clientIndex();
-    QHash<QString, QStringList> documents; // by client id
-    for (const QString &name : listing.names) {
-        for (const QString &id : index.idsNamedBy(name))
-            documents[id].append(name);
-    }
-    qint64 without = 0;
-    for (qsizetype i = 0; i < m_clients.Count(); ++i) {
-        if (!m_clients.hasEmailAddress(i) || isSkipped(i))
-            continue;
-        const QString id = m_clients.ClientId(i);
-        if (classifyDocuments(documents.value(id), id, index).outcome != ClientDocument::Outcome::Found)
-            ++without;
-    }
-    return without;
+    // The documents were decided from one listing; a folder gone since leaves every client of the
+    // run without its document, which is one failure to report, not one per client.
+    m_stopReason = m_plan.folderError();
+    if (m_stopReason.isEmpty() && !QFileInfo(m_csvFolder).isDir())
+        m_stopReason = u"the client list's folder can no longer be read: "_s + m_csvFolder;
+    return m_stopReason.isEmpty();
 }
 
-bool BatchRun::noDocument(qsizetype index, const ClientDocument &document, bool printing)
+bool BatchRun::noDocument(const ClientPlan &plan, bool printing)
 {
-    const QString clientId = m_clients.ClientId(index);
+    const qsizetype index = plan.row;
+    const QString &clientId = plan.clientId;
     JournalEvent event = JournalEvent::NoDocument;
     QString detail;
     QString reason;
-    switch (document.outcome) {
-    case ClientDocument::Outcome::Several:
+    if (plan.flags.testFlag(ClientFlag::SeveralDocuments)) {
         m_deps.log.LogStatus(u"Several documents found for Client ID - "_s + clientId);
         event = JournalEvent::SeveralDocuments;
-        detail = document.names.join(u", "_s);
+        detail = plan.documents.join(u", "_s);
         reason = u"several documents name the client: "_s + detail;
-        break;
-    case ClientDocument::Outcome::Shared:
+    } else if (plan.flags.testFlag(ClientFlag::SharedDocument)) {
         m_deps.log.LogStatus(u"Document also matches another client for Client ID - "_s + clientId);
         event = JournalEvent::SharedDocument;
-        detail = document.names.join(u", "_s) + u" also names "_s + document.otherIds.join(u", "_s);
+        detail = plan.documents.join(u", "_s) + u" also names "_s + plan.sharedWith.join(u", "_s);
         reason = u"the only document, "_s + detail;
-        break;
-    case ClientDocument::Outcome::None:
-    case ClientDocument::Outcome::Found:
+    } else {
         // The client gets neither a message nor a printout: that is an error the user must see.
         m_deps.log.LogStatus(
             (printing ? u"No document found to print for Client ID - "_s : u"No attachment found for Client ID - "_s) +
             clientId);
         reason = u"no file in the client list's folder names the client"_s;
-        break;
     }
     ++m_errorCount;
     ++m_tally.noDocument;
@@ -864,7 +822,7 @@ bool BatchRun::noDocument(qsizetype index, const ClientDocument &document, bool 
 
 bool BatchRun::send(qsizetype index, const MailMessage &message)
 {
-    const QString address = m_clients.EmailAddress(index);
+    const QString address = clients().EmailAddress(index);
     const AbortRequest &abort = m_deps.control.abort();
     SendCallbacks callbacks;
     callbacks.percentDone = [this](int percent) { reportEmailProgress(percent); };
@@ -917,7 +875,7 @@ bool BatchRun::send(qsizetype index, const MailMessage &message)
 
 void BatchRun::failed(qsizetype index, const QString &what, const QString &reason, bool printing)
 {
-    ClientFailure failure{m_clients.ClientId(index), printing ? QString() : m_clients.EmailAddress(index), what,
+    ClientFailure failure{clients().ClientId(index), printing ? QString() : clients().EmailAddress(index), what,
                           reason};
     if (m_deps.observer)
         m_deps.observer->clientFailed(failure);
@@ -957,6 +915,8 @@ void BatchRun::noteAttachmentChange(AttachmentMode mode, const QString &commonPa
         return;
     m_lastMode = mode;
     m_lastCommonPath = commonPath;
+    // The clients still to come get what the new choice gives them, decided as the check would.
+    m_plan.replan(mode, commonPath);
     switch (mode) {
     case AttachmentMode::None:
         m_deps.log.LogStatus(u"Attachment changed - from here on: no attachment"_s);

@@ -4,6 +4,7 @@
 #include "clients/clientlist.h"
 #include "clients/documentmatch.h"
 #include "clients/messagetemplate.h"
+#include "mailing/mailingplan.h"
 #include "platform/files.h"
 #include "run/abortrequest.h"
 #include "run/journal.h"
@@ -163,8 +164,10 @@ private:
     /// Why the run cannot start with these inputs (the server, the client list, the common
     /// attachment), or empty.
     QString preCheckProblem(AttachmentMode mode, const QString &commonPath) const;
-    /// Reads the client list and logs its counts; false (having warned) when it cannot be read.
-    bool readClients();
+    /// Reads the client list into the plan and logs its counts; false (having warned) when it
+    /// cannot be read.
+    bool readClients(AttachmentMode mode, const QString &commonPath);
+    const ClientList &clients() const { return m_plan.clients(); }
     /// Parses the subject and body against the list's columns. False (having warned) when they use
     /// a placeholder that names no column, or when clients with an empty field used by the message
     /// are not to be sent to.
@@ -180,19 +183,17 @@ private:
     bool groupDelay();
     /// The message (or the lack of one) for client `index`, the `number`-th of the pass.
     PassEnd emailClient(qsizetype index, qint64 number);
-    ClientDocument findDocument(const QString &clientId, QString *error);
     /// A client that gets no document (none, several, or one naming another client): its status
     /// line, the error count and its journal line. False (with m_stopReason) when the journal fails.
-    bool noDocument(qsizetype index, const ClientDocument &document, bool printing);
+    bool noDocument(const ClientPlan &plan, bool printing);
+    /// False (with m_stopReason) when the documents' folder could not be listed or is gone.
+    bool documentFolderReadable();
     /// One send; false (with m_stopReason) when it could not be attempted at all.
     bool send(qsizetype index, const MailMessage &message);
     void stop(const QString &reason);
     void resetFrontEnd();
     /// What the confirmation shows under its question; counts the clients this run handles.
     StartSummary startSummary();
-    /// Clients to e-mail that no document of their own names (client mode), from one listing.
-    qint64 clientsWithoutDocument();
-    const ClientIdIndex &clientIndex();
     /// Records a client that got neither its message nor its printout, and tells the observer.
     void failed(qsizetype index, const QString &what, const QString &reason, bool printing);
     /// Tells the observer where the run is (client `client` of the run, from 1).
@@ -231,12 +232,10 @@ private:
 
     RunDependencies m_deps;
     RunRequest m_request;
-    ClientList m_clients;
-    MessageTemplate m_message; ///< the subject and body, filled for each client from its line
+    MailingPlan m_plan; ///< the clients, the message filled for each, and each client's documents
     AppSettings m_settings;
     QString m_csvFolder;
     QString m_csvPath; ///< absolute
-    std::optional<ClientIdIndex> m_index;
     qsizetype m_emailCount = 0;
     qsizetype m_printCount = 0;
     qint64 m_errorCount = 0;   ///< clients whose own document was not found (to send or to print)
@@ -261,7 +260,7 @@ private:
     bool m_earlierRunUnfinished = false;
     bool m_onlyListed = false; ///< only the clients in m_only take part
     QString m_journalPath;
-    Mailing m_mailing;
+    MailingKey m_mailing;
     std::unique_ptr<QLockFile> m_lock;
     QSet<QString> m_only;                        ///< by journalClientKey
     QHash<QString, JournalHistory::Last> m_skip; ///< by journalClientKey: skipped, and why

@@ -440,7 +440,7 @@ QString fileSha256(const QString &path, QString *error)
     return QString::fromLatin1(hash.result().toHex());
 }
 
-QList<JournalEntry> journalHeader(const QDateTime &time, RunKind kind, const Mailing &mailing)
+QList<JournalEntry> journalHeader(const QDateTime &time, RunKind kind, const MailingKey &mailing)
 {
     const auto line = [&time](JournalEvent event) {
         JournalEntry entry;
@@ -527,7 +527,7 @@ JournalHeader headerOf(const QList<JournalEntry> &entries)
     return header;
 }
 
-bool sameMailing(const JournalHeader &header, const QList<JournalEntry> &entries, const Mailing &mailing)
+bool sameMailing(const JournalHeader &header, const QList<JournalEntry> &entries, const MailingKey &mailing)
 {
     if (QFileInfo(header.clientFile).canonicalFilePath() != mailing.clientFile || header.subject != mailing.subject ||
         header.bodySha256 != mailing.bodySha256)
@@ -578,7 +578,7 @@ bool readEntries(const QString &path, bool whole, QList<JournalEntry> *entries, 
 /// The runs of `mailing` in `folder`, oldest first, back to its newest run over all clients: a
 /// resumed run or a resend continues the runs before it, a run over all clients starts afresh.
 /// Empty with `problem` when a journal that may belong to it does not read cleanly.
-QList<QList<JournalEntry>> runsOfMailing(const QString &folder, const Mailing &mailing, QString *problem)
+QList<QList<JournalEntry>> runsOfMailing(const QString &folder, const MailingKey &mailing, QString *problem)
 {
     QList<QList<JournalEntry>> runs;
     for (const auto &[sequence, path] : journalFiles(folder)) {
@@ -632,7 +632,7 @@ std::optional<JournalHistory::Last> outcomeOf(JournalEvent event)
 
 } // namespace
 
-JournalHistory readJournalHistory(const QString &folder, const Mailing &mailing)
+JournalHistory readJournalHistory(const QString &folder, const MailingKey &mailing)
 {
     JournalHistory history;
     const QList<QList<JournalEntry>> runs = runsOfMailing(folder, mailing, &history.problem);

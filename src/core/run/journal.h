@@ -169,7 +169,7 @@ QString journalClientKey(const QString &clientId, const QString &address);
 
 /// What makes runs one mailing: the same client file (its real path, links resolved), subject,
 /// body and attachment mode, and in common mode the same common attachment.
-struct Mailing
+struct MailingKey
 {
     QString clientFile;       ///< canonical path
     QString clientFileSha256; ///< what the file holds now
@@ -181,7 +181,7 @@ struct Mailing
 };
 
 /// The lines that open a run's journal: the run and its kind, and the mailing it belongs to.
-QList<JournalEntry> journalHeader(const QDateTime &time, RunKind kind, const Mailing &mailing);
+QList<JournalEntry> journalHeader(const QDateTime &time, RunKind kind, const MailingKey &mailing);
 
 /// What the runs of one mailing left behind: the newest run that went over every client and the
 /// runs that continued it (resumes, resends to failed clients).
@@ -209,6 +209,6 @@ struct JournalHistory
 /// Reads the journals in `folder` that belong to `mailing`, newest first, back to its newest run
 /// over all clients. A journal written before journals recorded the attachment mode counts only
 /// when the client file still holds the same bytes and the mode its sends show is the same.
-JournalHistory readJournalHistory(const QString &folder, const Mailing &mailing);
+JournalHistory readJournalHistory(const QString &folder, const MailingKey &mailing);
 
 } // namespace quorvale

@@ -1,6 +1,5 @@
 #include "run/messagepreview.h"
 
-#include "clients/csvreader.h"
 #include "mail/messagebuilder.h"
 
 #include <QDir>
@@ -32,15 +31,13 @@ QString MessagePreview::attachmentText() const
 bool MailingPreview::load(const PreviewRequest &request, QString *error)
 {
     m_request = request;
-    m_index.reset();
-    CsvReadResult read = GetCSVFile(request.csvPath, request.header ? CsvHeader::ColumnNames : CsvHeader::None);
-    if (read.outcome != CsvReadOutcome::Read) {
-        *error = read.message(request.csvPath);
+    m_plan = MailingPlan::make(Mailing{request.csvPath, request.header, request.subject, request.body, request.mode,
+                                       request.commonPath, false});
+    if (!m_plan.ok()) {
+        *error = m_plan.error();
         return false;
     }
-    m_clients = std::move(read.clients);
-    m_message = MessageTemplate(request.subject, request.body, m_clients);
-    if (const QStringList unknown = m_message.unknownPlaceholders(); !unknown.isEmpty()) {
+    if (const QStringList unknown = m_plan.message().unknownPlaceholders(); !unknown.isEmpty()) {
         *error = unknownPlaceholderMessage(unknown.first());
         return false;
     }
@@ -50,8 +47,8 @@ bool MailingPreview::load(const PreviewRequest &request, QString *error)
 qsizetype MailingPreview::rowOfClient(const QString &clientId) const
 {
     const QString wanted = clientId.trimmed();
-    for (qsizetype i = 0; i < m_clients.Count(); ++i) {
-        if (m_clients.ClientId(i).trimmed() == wanted)
+    for (qsizetype i = 0; i < m_plan.clients().Count(); ++i) {
+        if (m_plan.clients().ClientId(i).trimmed() == wanted)
             return i;
     }
     return -1;
@@ -59,8 +56,8 @@ qsizetype MailingPreview::rowOfClient(const QString &clientId) const
 
 qsizetype MailingPreview::rowOfLine(qint64 line) const
 {
-    for (qsizetype i = 0; i < m_clients.Count(); ++i) {
-        if (m_clients.lineNumber(i) == line)
+    for (qsizetype i = 0; i < m_plan.clients().Count(); ++i) {
+        if (m_plan.clients().lineNumber(i) == line)
             return i;
     }
     return -1;
@@ -69,57 +66,41 @@ qsizetype MailingPreview::rowOfLine(qint64 line) const
 MessagePreview MailingPreview::preview(qsizetype row) const
 {
     MessagePreview shown;
-    shown.lineNumber = m_clients.lineNumber(row);
-    shown.clientId = m_clients.ClientId(row);
+    shown.lineNumber = m_plan.clients().lineNumber(row);
+    shown.clientId = m_plan.clients().ClientId(row);
+    const ClientPlan &plan = m_plan.plan(row);
     QString attachment;
     platform::FileIdentity identity;
-    const QFileInfo csvFile(m_request.csvPath);
-    switch (m_request.mode) {
-    case AttachmentMode::None:
+    switch (plan.action) {
+    case ClientAction::Send:
+    case ClientAction::Nothing:
         break;
-    case AttachmentMode::Common:
-        attachment = m_request.commonPath;
-        if (attachment.isEmpty())
-            shown.attachmentNote = u"no common attachment set: the message is not sent"_s;
-        else if (isClientListFile(attachment, csvFile.absoluteFilePath()))
+    case ClientAction::SendFile:
+    case ClientAction::Print:
+        attachment = plan.file;
+        identity = plan.identity;
+        if (plan.flags.testFlag(ClientFlag::CommonIsClientList))
             shown.attachmentNote = clientListAsAttachmentMessage(attachment);
+        else if (m_request.mode == AttachmentMode::Common && attachment.isEmpty())
+            shown.attachmentNote = u"no common attachment set: the message is not sent"_s;
         break;
-    case AttachmentMode::ClientSpecific: {
-        if (!m_index) {
-            QStringList ids;
-            ids.reserve(m_clients.Count());
-            for (qsizetype i = 0; i < m_clients.Count(); ++i)
-                ids.append(m_clients.ClientId(i));
-            m_index.emplace(ids);
-        }
-        QString error;
-        const ClientDocument document =
-            FindClientDocument(csvFile.absolutePath(), shown.clientId, *m_index, csvFile.absoluteFilePath(), &error);
-        switch (document.outcome) {
-        case ClientDocument::Outcome::Found:
-            attachment = document.path;
-            identity = document.identity;
-            break;
-        case ClientDocument::Outcome::None:
-            shown.attachmentNote = error.isEmpty() ? u"no document found"_s : u"no document found ("_s + error + u')';
-            break;
-        case ClientDocument::Outcome::Several:
-            shown.attachmentNote =
-                u"several documents found (%1): none is sent, nor the message"_s.arg(document.names.join(u", "_s));
-            break;
-        case ClientDocument::Outcome::Shared:
-            shown.attachmentNote = u"the document %1 also names %2: it is not sent, nor the message"_s.arg(
-                document.names.join(u", "_s), document.otherIds.join(u", "_s));
-            break;
-        }
+    case ClientAction::NoDocument:
+        shown.attachmentNote = m_plan.folderError().isEmpty() ? u"no document found"_s
+                                                              : u"no document found ("_s + m_plan.folderError() + u')';
+        break;
+    case ClientAction::Ambiguous:
+        shown.attachmentNote =
+            plan.flags.testFlag(ClientFlag::SeveralDocuments)
+                ? u"several documents found (%1): none is sent, nor the message"_s.arg(plan.documents.join(u", "_s))
+                : u"the document %1 also names %2: it is not sent, nor the message"_s.arg(
+                      plan.documents.join(u", "_s), plan.sharedWith.join(u", "_s));
         break;
     }
-    }
-    shown.message = clientMessage(m_message, m_clients, row, attachment, identity);
+    shown.message = clientMessage(m_plan.message(), m_plan.clients(), row, attachment, identity);
     shown.message.EmailFrom = m_request.sender;
     if (!attachment.isEmpty() && shown.attachmentNote.isEmpty() && QFileInfo(attachment).isFile())
         shown.attachmentSize = QFileInfo(attachment).size();
-    if (!m_clients.hasEmailAddress(row))
+    if (!m_plan.clients().hasEmailAddress(row))
         shown.problem = u"The client has no e-mail address: a run prints its document instead."_s;
     else if (shown.attachmentNote.isEmpty())
         shown.problem = messageProblem(shown.message);

@@ -8,6 +8,7 @@
 #include "clients/documentmatch.h"
 #include "clients/messagetemplate.h"
 #include "mail/mailer.h"
+#include "mailing/mailingplan.h"
 #include "platform/files.h"
 #include "settings/appsettings.h"
 
@@ -61,19 +62,17 @@ public:
     /// list cannot be read, or the message uses a placeholder that names no column).
     bool load(const PreviewRequest &request, QString *error);
 
-    const ClientList &clients() const { return m_clients; }
+    const ClientList &clients() const { return m_plan.clients(); }
     /// The row of the first client with the identifier `clientId` (blanks around it aside), or -1.
     qsizetype rowOfClient(const QString &clientId) const;
     /// The row of the client on line `line` of the file, or -1.
     qsizetype rowOfLine(qint64 line) const;
-    /// The message of client `row`; the client's own document is looked up afresh.
+    /// The message of client `row`, as the mailing's plan decides it.
     MessagePreview preview(qsizetype row) const;
 
 private:
     PreviewRequest m_request;
-    ClientList m_clients;
-    MessageTemplate m_message;
-    mutable std::optional<ClientIdIndex> m_index;
+    MailingPlan m_plan;
 };
 
 /// "Send to me": the message of `shown`, fields filled and the client's document attached, sent

@@ -1,0 +1,254 @@
+#include "mailing/mailingplan.h"
+
+#include "clients/csvreader.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+#include <algorithm>
+
+using namespace Qt::StringLiterals;
+
+namespace quorvale {
+
+namespace {
+
+/// Letter case folded as a case-insensitive search compares text, for finding an address on
+/// several lines.
+QString foldKey(QStringView text)
+{
+    return text.toString().toCaseFolded();
+}
+
+qint64 readableSize(const QString &path)
+{
+    const QFileInfo info(path);
+    return info.isFile() && info.isReadable() ? info.size() : -1;
+}
+
+/// The lines other than `own` of `lines`, the first few only: a list where thousands of lines
+/// share an address must not hold thousands of line numbers for each of them.
+QList<qint64> otherLines(const QList<qint64> &lines, qint64 own)
+{
+    constexpr qsizetype kShown = 10;
+    QList<qint64> others;
+    for (qint64 line : lines) {
+        if (line != own)
+            others.append(line);
+        if (others.size() == kShown)
+            break;
+    }
+    return others;
+}
+
+QString counted(qint64 count, const char *one, const char *many)
+{
+    return QString::number(count) + u' ' + QLatin1StringView(count == 1 ? one : many);
+}
+
+} // namespace
+
+bool isUsableMailAddress(const QString &address)
+{
+    const qsizetype at = address.indexOf(u'@');
+    if (at <= 0 || at == address.size() - 1 || address.indexOf(u'@', at + 1) >= 0)
+        return false;
+    // A domain without a dot ("ann@example") reaches nobody outside this computer.
+    const QStringView domain = QStringView(address).mid(at + 1);
+    if (!domain.contains(u'.') || domain.startsWith(u'.') || domain.endsWith(u'.'))
+        return false;
+    return std::none_of(address.cbegin(), address.cend(), [](QChar c) {
+        return c.isSpace() || c.category() == QChar::Other_Control || c.category() == QChar::Other_Format;
+    });
+}
+
+QStringList planWarningLines(const PlanWarnings &w)
+{
+    QStringList lines;
+    if (w.invalidAddresses > 0)
+        lines.append(counted(w.invalidAddresses, "address is not valid", "addresses are not valid"));
+    if (w.sharedAddresses > 0)
+        lines.append(counted(w.sharedAddresses, "client shares an address", "clients share an address"));
+    if (w.withoutDocument > 0)
+        lines.append(counted(w.withoutDocument, "client has no document", "clients have no document"));
+    if (w.ambiguous > 0)
+        lines.append(counted(w.ambiguous, "client has", "clients have") +
+                     u" several documents or a document naming another client (they get nothing)"_s);
+    if (w.emptyFields > 0)
+        lines.append(counted(w.emptyFields, "client has an empty field", "clients have an empty field") +
+                     u" the message uses"_s);
+    return lines;
+}
+
+MailingPlan MailingPlan::make(const Mailing &mailing)
+{
+    MailingPlan plan;
+    plan.m_mailing = mailing;
+    if (mailing.csvPath.isEmpty()) {
+        plan.m_error = u"You need to set the path for the client CSV file."_s;
+        return plan;
+    }
+    CsvReadResult read = GetCSVFile(mailing.csvPath, mailing.header ? CsvHeader::ColumnNames : CsvHeader::None);
+    if (read.outcome != CsvReadOutcome::Read) {
+        plan.m_error = read.message(mailing.csvPath);
+        return plan;
+    }
+    plan.m_clients = std::move(read.clients);
+    const ClientList &clients = plan.m_clients;
+    plan.m_message = MessageTemplate(mailing.subject, mailing.body, clients);
+    const qsizetype total = clients.Count();
+
+    // The distinct identifiers, and the lines each identifier and address is on.
+    QStringList ids;
+    QHash<QString, int> idIndex;
+    plan.m_distinctOf.resize(size_t(total));
+    QHash<QString, QList<qint64>> linesById;
+    QHash<QString, QList<qint64>> linesByAddress;
+    for (qsizetype i = 0; i < total; ++i) {
+        const QString id = clients.ClientId(i);
+        auto found = idIndex.constFind(id);
+        if (found == idIndex.cend()) {
+            found = idIndex.insert(id, int(ids.size()));
+            ids.append(id);
+        }
+        plan.m_distinctOf[size_t(i)] = *found;
+        linesById[id].append(clients.lineNumber(i));
+        if (clients.hasEmailAddress(i))
+            linesByAddress[foldKey(clients.EmailAddress(i).trimmed())].append(clients.lineNumber(i));
+    }
+    plan.m_index.emplace(ids);
+    plan.m_matches.resize(size_t(ids.size()));
+
+    plan.m_plans.resize(size_t(total));
+    for (qsizetype i = 0; i < total; ++i) {
+        ClientPlan &row = plan.m_plans[size_t(i)];
+        row.row = i;
+        row.lineNumber = clients.lineNumber(i);
+        row.clientId = clients.ClientId(i);
+        row.address = clients.EmailAddress(i);
+        if (row.address.isEmpty())
+            continue;
+        if (!isUsableMailAddress(row.address))
+            row.flags |= ClientFlag::InvalidAddress;
+        if (const QList<qint64> &lines = linesByAddress[foldKey(row.address.trimmed())]; lines.size() > 1) {
+            row.flags |= ClientFlag::SameAddress;
+            row.sameAddressLines = otherLines(lines, row.lineNumber);
+        }
+    }
+    for (ClientPlan &row : plan.m_plans) {
+        if (const QList<qint64> &lines = linesById[row.clientId]; lines.size() > 1) {
+            row.flags |= ClientFlag::SameIdentifier;
+            row.sameIdentifierLines = otherLines(lines, row.lineNumber);
+        }
+    }
+    plan.replan(mailing.mode, mailing.commonPath);
+    return plan;
+}
+
+void MailingPlan::replan(AttachmentMode mode, const QString &commonPath)
+{
+    m_mailing.mode = mode;
+    m_mailing.commonPath = commonPath;
+    const QFileInfo csvFile(m_mailing.csvPath);
+    m_problems.clear();
+    m_commonSize = -1;
+    m_commonIsList = false;
+    if (mode == AttachmentMode::Common) {
+        m_commonSize = readableSize(commonPath);
+        m_commonIsList = isClientListFile(commonPath, m_mailing.csvPath);
+        if (commonPath.isEmpty())
+            m_problems.append(u"You need to set the path for the client Common file."_s);
+        else if (m_commonIsList)
+            m_problems.append(clientListAsAttachmentMessage(commonPath));
+        else if (m_commonSize < 0)
+            m_problems.append(u"The common attachment file cannot be read. File name= "_s + commonPath);
+    }
+    for (const QString &placeholder : m_message.unknownPlaceholders())
+        m_problems.append(unknownPlaceholderMessage(placeholder));
+
+    // The folder is listed once, when a client first needs its own document; every name is asked
+    // once which clients it names.
+    const bool needDocuments = mode == AttachmentMode::ClientSpecific || m_mailing.print;
+    if (needDocuments && !m_listed) {
+        m_listed = true;
+        const DocumentListing listing = listDocumentFolder(csvFile.absolutePath(), csvFile.absoluteFilePath());
+        m_folderError = listing.error;
+        if (!listing.error.isEmpty())
+            m_listProblems.append(listing.error);
+        for (const SkippedEntry &skipped : listing.skipped)
+            m_listProblems.append(u"Not a document: "_s + skipped.name + u" ("_s + skipped.reason + u')');
+        QHash<QString, int> idIndex;
+        for (qsizetype i = 0; i < m_clients.Count(); ++i)
+            idIndex.insert(m_clients.ClientId(i), m_distinctOf[size_t(i)]);
+        for (const QString &name : listing.names) {
+            for (const QString &id : m_index->idsNamedBy(name))
+                m_matches[size_t(idIndex.value(id))].append(name);
+        }
+    }
+    if (needDocuments)
+        m_problems.append(m_listProblems);
+    for (qsizetype i = 0; i < m_clients.Count(); ++i)
+        planClient(m_plans[size_t(i)], i);
+}
+
+void MailingPlan::planClient(ClientPlan &row, qsizetype i) const
+{
+    const bool hasAddress = !row.address.isEmpty();
+    row.action = ClientAction::Nothing;
+    row.file.clear();
+    row.fileSize = -1;
+    row.identity = {};
+    row.documents.clear();
+    row.sharedWith.clear();
+    row.flags &= ~ClientFlags(ClientFlag::SeveralDocuments | ClientFlag::SharedDocument | ClientFlag::CommonMissing |
+                              ClientFlag::CommonIsClientList | ClientFlag::MissingDocument | ClientFlag::EmptyField);
+    const bool ownDocument = hasAddress ? m_mailing.mode == AttachmentMode::ClientSpecific : m_mailing.print;
+    if (ownDocument) {
+        const ClientDocument document =
+            classifyDocuments(m_matches[size_t(m_distinctOf[size_t(i)])], row.clientId, *m_index);
+        switch (document.outcome) {
+        case ClientDocument::Outcome::None:
+            row.action = ClientAction::NoDocument;
+            if (hasAddress)
+                row.flags |= ClientFlag::MissingDocument;
+            break;
+        case ClientDocument::Outcome::Found:
+            row.action = hasAddress ? ClientAction::SendFile : ClientAction::Print;
+            row.file = QDir(QFileInfo(m_mailing.csvPath).absolutePath()).filePath(document.names.first());
+            row.fileSize = readableSize(row.file);
+            row.identity = platform::fileIdentity(row.file);
+            break;
+        case ClientDocument::Outcome::Several:
+            row.action = ClientAction::Ambiguous;
+            row.documents = document.names;
+            row.flags |= ClientFlag::SeveralDocuments;
+            break;
+        case ClientDocument::Outcome::Shared:
+            row.action = ClientAction::Ambiguous;
+            row.documents = document.names;
+            row.sharedWith = document.otherIds;
+            row.flags |= ClientFlag::SharedDocument;
+            break;
+        }
+    } else if (!hasAddress) {
+        row.action = ClientAction::Nothing;
+    } else if (m_mailing.mode == AttachmentMode::Common) {
+        row.action = ClientAction::SendFile;
+        row.file = m_mailing.commonPath;
+        row.fileSize = m_commonSize;
+        if (m_commonSize < 0)
+            row.flags |= ClientFlag::CommonMissing;
+        if (m_commonIsList)
+            row.flags |= ClientFlag::CommonIsClientList;
+    } else {
+        row.action = ClientAction::Send;
+    }
+    // Only a message carries the fields: a printed client's document is as it is.
+    if (hasAddress) {
+        row.emptyFields = m_message.emptyPlaceholders(m_clients, i);
+        if (!row.emptyFields.isEmpty())
+            row.flags |= ClientFlag::EmptyField;
+    }
+}
+
+} // namespace quorvale

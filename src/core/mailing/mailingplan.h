@@ -1,0 +1,165 @@
+#pragma once
+
+// A mailing and what it does for each client: the one place that decides which document a client
+// gets, whether its message goes, is printed or passed over, and what deserves a second look. The
+// run, the check, the preview and the question before a run all read this plan, so they cannot
+// disagree about a client.
+
+#include "clients/attachmentmode.h"
+#include "clients/clientlist.h"
+#include "clients/documentmatch.h"
+#include "clients/messagetemplate.h"
+#include "platform/files.h"
+
+#include <QFlags>
+#include <QHash>
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+#include <vector>
+
+namespace quorvale {
+
+/// What the user asked for: the client list, the message, the attachment and the print choice.
+struct Mailing
+{
+    QString csvPath;
+    bool header = false; ///< the first line of the client file holds column names
+    QString subject;
+    QString body;
+    AttachmentMode mode = AttachmentMode::None;
+    QString commonPath; ///< common mode: the common attachment
+    bool print = false; ///< documents of clients without an address are printed
+};
+
+/// What a run does for one client.
+enum class ClientAction
+{
+    Send,       ///< a message without attachment
+    SendFile,   ///< a message with the common file or the client's own document
+    NoDocument, ///< the client's own document is needed and there is none
+    Print,      ///< the client's document is printed
+    Nothing,    ///< no address and printing not ticked
+    Ambiguous   ///< several documents, or one naming another client too: none is sent or printed
+};
+
+/// Reasons a client deserves a second look; a client may carry several.
+enum class ClientFlag : unsigned
+{
+    SeveralDocuments = 1u << 0,   ///< more than one document names the client
+    SharedDocument = 1u << 1,     ///< the client's only document also names another client
+    SameAddress = 1u << 2,        ///< the address is on more than one line
+    SameIdentifier = 1u << 3,     ///< the client identifier is on more than one line
+    InvalidAddress = 1u << 4,     ///< not a usable mail address
+    CommonMissing = 1u << 5,      ///< the common attachment is not set or cannot be read
+    CommonIsClientList = 1u << 6, ///< the common attachment is the client list itself
+    EmptyField = 1u << 7,         ///< the message uses a field that is empty on the client's line
+    MissingDocument = 1u << 8,    ///< the client has an address but no document of its own (client mode)
+};
+Q_DECLARE_FLAGS(ClientFlags, ClientFlag)
+Q_DECLARE_OPERATORS_FOR_FLAGS(ClientFlags)
+inline constexpr int kClientFlagCount = 9;
+
+/// One client of the list and what the mailing does for it.
+struct ClientPlan
+{
+    qsizetype row = -1; ///< the client's row in the list
+    qint64 lineNumber = 0;
+    QString clientId;
+    QString address;
+    ClientAction action = ClientAction::Nothing;
+    QString file;                    ///< full path of the file sent or printed
+    qint64 fileSize = -1;            ///< bytes; -1 when there is no file or it cannot be read
+    platform::FileIdentity identity; ///< the client's own document as it was found
+    QStringList documents;           ///< the documents that name the client, when none can be taken
+    QStringList sharedWith;          ///< other client identifiers that the client's only document also names
+    QList<qint64> sameAddressLines;
+    QList<qint64> sameIdentifierLines;
+    QStringList emptyFields; ///< the placeholders of the message whose field is empty on this line
+    ClientFlags flags;
+};
+
+/// How many clients carry each kind of problem: what the question before a run warns about.
+struct PlanWarnings
+{
+    qint64 invalidAddresses = 0;
+    qint64 sharedAddresses = 0; ///< clients whose address another line of the list has too
+    qint64 withoutDocument = 0; ///< client mode: clients with an address and no document
+    qint64 ambiguous = 0;       ///< several documents, or a document naming another client
+    qint64 emptyFields = 0;
+};
+
+/// A mailing read and decided: its client list, its message and one plan per client.
+class MailingPlan
+{
+public:
+    /// Reads the client list and lists its folder once. `error` (empty when the list was read)
+    /// says why nothing could be planned.
+    static MailingPlan make(const Mailing &mailing);
+
+    const Mailing &mailing() const { return m_mailing; }
+    QString error() const { return m_error; }
+    bool ok() const { return m_error.isEmpty(); }
+    const ClientList &clients() const { return m_clients; }
+    const MessageTemplate &message() const { return m_message; }
+    /// The plan of each client, in list order.
+    const std::vector<ClientPlan> &plans() const { return m_plans; }
+    const ClientPlan &plan(qsizetype row) const { return m_plans[size_t(row)]; }
+    /// Problems of the whole mailing (the common attachment, an unlistable folder, links in the
+    /// folder that are no document, a placeholder of the message that names no column).
+    const QStringList &problems() const { return m_problems; }
+    /// The client list's folder could not be listed: the run cannot tell who gets which document.
+    QString folderError() const { return m_folderError; }
+
+    /// The plan again with another attachment mode or common file (the window may change them
+    /// during a run): the list, the message and the folder's listing are kept.
+    void replan(AttachmentMode mode, const QString &commonPath);
+
+    /// The counts behind the question's warnings, over the rows `counted` says take part.
+    template<typename Counted>
+    PlanWarnings warnings(Counted counted) const
+    {
+        PlanWarnings w;
+        for (const ClientPlan &plan : m_plans) {
+            if (plan.address.isEmpty() || !counted(plan.row))
+                continue;
+            w.invalidAddresses += plan.flags.testFlag(ClientFlag::InvalidAddress) ? 1 : 0;
+            w.sharedAddresses += plan.flags.testFlag(ClientFlag::SameAddress) ? 1 : 0;
+            w.withoutDocument += plan.action == ClientAction::NoDocument ? 1 : 0;
+            w.ambiguous += plan.action == ClientAction::Ambiguous ? 1 : 0;
+            w.emptyFields += plan.emptyFields.isEmpty() ? 0 : 1;
+        }
+        return w;
+    }
+
+private:
+    void planClient(ClientPlan &plan, qsizetype row) const;
+
+    Mailing m_mailing;
+    QString m_error;
+    QString m_folderError;
+    ClientList m_clients;
+    MessageTemplate m_message;
+    std::vector<ClientPlan> m_plans;
+    QStringList m_problems;
+    QStringList m_listProblems; ///< the folder's links that are no document, said once
+    // The documents, decided once: which names name each distinct client identifier.
+    std::optional<ClientIdIndex> m_index;
+    std::vector<int> m_distinctOf;
+    std::vector<QStringList> m_matches;
+    bool m_listed = false;
+    qint64 m_commonSize = -1;
+    bool m_commonIsList = false;
+};
+
+/// True for an address with exactly one '@', something on both sides, a dot in the domain and
+/// no blanks or control characters.
+bool isUsableMailAddress(const QString &address);
+
+/// What the question before a run warns about the plan ("2 addresses are not valid"), one line
+/// per kind with its count; none when nothing deserves a look.
+QStringList planWarningLines(const PlanWarnings &warnings);
+
+} // namespace quorvale
