@@ -151,7 +151,9 @@ config: the saved settings.
                       (use "-" for the password, so that it stays out of the shell history)
   NAME is one of: EmailFrom, SMPTServer (also accepted as SMTPServer), AuthType (0 Simple, 1 SSL),
   SSLport, UserName, PW, SubjectLine, CSVpath, CSVHeader (0 or 1: the first line of the client
-  file holds column names), EnableSchedule (0 or 1), DelayBetweenSends
+  file holds column names), AttachMode (none, common, client), AttachmentPath, PrintDocuments
+  (0 or 1) (the window's attachment and print choices, kept by each run; run's own options do
+  not read them), EnableSchedule (0 or 1), DelayBetweenSends
   (seconds), GroupDelay (minutes), GroupSize (clients), and for signing in: SignInMethod (password,
   oauth, password-command, token-command), OAuthProvider (microsoft, google, custom),
   OAuthClientId, OAuthClientSecret, OAuthTenant, OAuthAuthorizeUrl, OAuthTokenUrl, OAuthScope,

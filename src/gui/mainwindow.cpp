@@ -385,6 +385,11 @@ void MainWindow::load()
     m_txtCSVpath->setText(settings.CSVpath);
     m_chkCSVHeader->setChecked(settings.CSVHeader == 1);
     m_txtBodyMessage->setPlainText(settings.BodyText);
+    // The attachment and print choices of the last run, so that a restart offers the same mailing.
+    m_txtCommonAttachmentPath->setText(settings.AttachmentPath);
+    m_chkPrint->setChecked(settings.PrintDocuments == 1);
+    if (const std::optional<AttachmentMode> mode = attachmentModeNamed(settings.AttachMode))
+        m_optAddAttachment->button(int(*mode))->setChecked(true);
 
     setWindowTitle(appTitle() + u" - " + appVersion());
 
@@ -697,8 +702,37 @@ void MainWindow::closeEvent(QCloseEvent *event)
         event->ignore();
         return;
     }
+    QString error;
+    if (!keepMessage(&error) && m_askBeforeClosing &&
+        !m_services.dialogs.askYesNo(
+            this, u"The subject and message you typed could not be kept for next time (%1). Exit anyway?"_s.arg(error))) {
+        event->ignore();
+        return;
+    }
     stopEverything();
     event->accept();
+}
+
+bool MainWindow::keepMessage(QString *error)
+{
+    // The subject and body typed since the last run are kept for the next start, as a run keeps
+    // them; nothing is written when they did not change.
+    AppSettings saved;
+    LoadSettings(m_services.store, saved);
+    QString savedBody;
+    readBodyFile(m_services.dataFolder, savedBody);
+    const QString subject = m_txtSubjectLine->text();
+    const QString body = bodyText();
+    if (subject != saved.SubjectLine && !saveSetting(m_services.store, &AppSettings::SubjectLine, subject, error))
+        return false;
+    // The body file gives back each line with its line end; a last line end makes no difference.
+    const auto plain = [](QString text) {
+        text.replace(u"\r\n"_s, u"\n"_s);
+        while (text.endsWith(u'\n'))
+            text.chop(1);
+        return text;
+    };
+    return plain(body) == plain(savedBody) || writeBodyFile(m_services.dataFolder, body, error);
 }
 
 } // namespace quorvale

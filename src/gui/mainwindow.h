@@ -102,6 +102,8 @@ private:
     /// Sizes the window to its texts and to the screen it opens on.
     void sizeToTextsAndScreen();
     void stopEverything();
+    /// Saves the subject and body when they differ from the saved ones; false with `error`.
+    bool keepMessage(QString *error);
     QString bodyText() const;
     QString startFolder(const QString &path) const;
 

@@ -43,6 +43,7 @@ private Q_SLOTS:
     void tabOrderFollowsTheForm();
     void startsWithSavedSettingsAndBodyFile();
     void firstStartShowsDefaults();
+    void restartKeepsTheMailingAsTheLastRunAndTheUserLeftIt();
     void unreadableBodyFileIsWarnedAbout();
     void modeSwitchChangesOnlyEnabledStates_data();
     void modeSwitchChangesOnlyEnabledStates();
@@ -538,6 +539,37 @@ QList<JournalEntry> journalEntries(const WindowFixture &f)
 }
 
 } // namespace
+
+void TestMainWindow::restartKeepsTheMailingAsTheLastRunAndTheUserLeftIt()
+{
+    WindowFixture f;
+    prepareRun(f);
+    writeFile(f.dir.filePath(u"terms.pdf"_s), "pdf");
+    MainWindow &w = f.open();
+    {
+        FIND_CONTROLS(MainControls, ui, f.window);
+        ui.OptAddAttachment1->click();
+        ui.txtCommonAttachmentPath->setText(f.dir.filePath(u"terms.pdf"_s));
+        ui.OptAddAttachment2->click();
+        ui.chkPrint->setChecked(true);
+        QSignalSpy finished(&w, &MainWindow::runFinished);
+        QTest::mouseClick(ui.cmdStart, Qt::LeftButton);
+        QVERIFY(finished.wait(10000));
+        // Typed after the run and never sent: kept when the window closes.
+        ui.txtSubjectLine->setText(u"Next month's accounts"_s);
+        ui.txtBodyMessage->setPlainText(u"Dear client,\nsee attached."_s);
+        QVERIFY(f.window->close());
+    }
+    f.open();
+    FIND_CONTROLS(MainControls, ui, f.window);
+    QVERIFY(ui.OptAddAttachment2->isChecked());
+    QVERIFY(ui.chkPrint->isChecked() && ui.chkPrint->isEnabled());
+    QVERIFY(!ui.txtCommonAttachmentPath->isEnabled());
+    QCOMPARE(ui.txtSubjectLine->text(), u"Next month's accounts"_s);
+    // The body file gives every line its line end back, as it always has.
+    QCOMPARE(ui.txtBodyMessage->toPlainText(), u"Dear client,\nsee attached.\n"_s);
+    QVERIFY(f.dialogs.warnings.isEmpty());
+}
 
 void TestMainWindow::runLogsEveryStepAndSendsOneMessagePerAddress()
 {

@@ -280,6 +280,9 @@ private Q_SLOTS:
         saved.SubjectLine = u"Your documents"_s;
         saved.CSVpath = u"/home/office/clients.csv"_s;
         saved.CSVHeader = 1;
+        saved.AttachMode = u"client"_s;
+        saved.AttachmentPath = u"/home/office/terms.pdf"_s;
+        saved.PrintDocuments = 1;
         saved.EnableSchedule = 1;
         saved.DelayBetweenSends = 3;
         saved.GroupDelay = 10;
@@ -294,7 +297,7 @@ private Q_SLOTS:
         saved.OAuthScope = u"smtp offline"_s;
         saved.PasswordCommand = u"pass show mail"_s;
         auto store = openSettingsStore();
-        QCOMPARE(settingsTable().size(), std::size_t(22));
+        QCOMPARE(settingsTable().size(), std::size_t(25));
         for (const StoredSetting &info : settingsTable())
             QVERIFY(saveSetting(*store, info.key, settingText(saved, info)));
 
@@ -327,6 +330,10 @@ private Q_SLOTS:
                                                 << "kerberos";
         QTest::newRow("unknown provider") << "OAuthProvider"
                                           << "Microsoft";
+        QTest::newRow("unknown attachment mode") << "AttachMode"
+                                                 << "Client";
+        QTest::newRow("print choice neither 0 nor 1") << "PrintDocuments"
+                                                      << "2";
     }
     void refusesTextTheSettingCannotHold()
     {

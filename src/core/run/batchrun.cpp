@@ -142,7 +142,7 @@ bool BatchRun::prepareRun(const RunRequest &request)
     if (!saveSetting(m_deps.store, &AppSettings::CSVpath, request.csvPath, &error) ||
         !saveSetting(m_deps.store, &AppSettings::CSVHeader, request.header ? u"1"_s : u"0"_s, &error) ||
         !saveSetting(m_deps.store, &AppSettings::SubjectLine, request.subject, &error) ||
-        !writeBodyFile(m_settings.DataFolder, request.body, &error)) {
+        !saveChoices(mode, commonPath, &error) || !writeBodyFile(m_settings.DataFolder, request.body, &error)) {
         stop(error);
         return false;
     }
@@ -153,6 +153,16 @@ bool BatchRun::prepareRun(const RunRequest &request)
         return false;
     }
     return true;
+}
+
+bool BatchRun::saveChoices(AttachmentMode mode, const QString &commonPath, QString *error)
+{
+    // Kept with the subject and the client file, so that the window opens on the same mailing and
+    // a restart offers to resume it with the same attachment.
+    if (mode == AttachmentMode::Common && !saveSetting(m_deps.store, &AppSettings::AttachmentPath, commonPath, error))
+        return false;
+    return saveSetting(m_deps.store, &AppSettings::AttachMode, attachmentModeName(mode), error) &&
+           saveSetting(m_deps.store, &AppSettings::PrintDocuments, m_request.print ? u"1"_s : u"0"_s, error);
 }
 
 QString BatchRun::preCheckProblem(AttachmentMode mode, const QString &commonPath) const

@@ -164,6 +164,8 @@ private:
     /// Why the run cannot start with these inputs (the server, the client list, the common
     /// attachment), or empty.
     QString preCheckProblem(AttachmentMode mode, const QString &commonPath) const;
+    /// Saves the attachment mode, the common file and the print choice; false with `error`.
+    bool saveChoices(AttachmentMode mode, const QString &commonPath, QString *error);
     /// Reads the client list into the plan and logs its counts; false (having warned) when it
     /// cannot be read.
     bool readClients(AttachmentMode mode, const QString &commonPath);

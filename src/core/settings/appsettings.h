@@ -20,6 +20,9 @@ struct AppSettings
     QString BodyText; ///< not stored as a setting; see the body file
     QString CSVpath;
     qint16 CSVHeader = 0;         ///< 1: the client file's first line holds column names
+    QString AttachMode = u"none"_s; ///< the attachment mode of the last run: none, common or client
+    QString AttachmentPath;         ///< the common attachment of the last run
+    qint16 PrintDocuments = 0;      ///< 1: the last run printed the documents of clients without an address
     qint16 EnableSchedule = 0;    ///< scheduling is on only when exactly 1
     qint32 DelayBetweenSends = 1; ///< seconds
     qint32 GroupDelay = 5;        ///< minutes

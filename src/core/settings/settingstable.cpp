@@ -18,7 +18,7 @@ constexpr qint64 kInt32Max = std::numeric_limits<qint32>::max();
 constexpr qint64 kMaxDelaySeconds = kInt32Max / 1000;
 constexpr qint64 kMaxGroupDelayMinutes = kInt32Max / 60000;
 
-const std::array<StoredSetting, 22> kSettings{{
+const std::array<StoredSetting, 25> kSettings{{
     {.name = "EmailFrom"_L1, .key = &AppSettings::EmailFrom},
     {.name = "SMPTServer"_L1, .key = &AppSettings::SMTPServer},
     {.name = "AuthType"_L1,
@@ -47,6 +47,21 @@ const std::array<StoredSetting, 22> kSettings{{
      .maximum = 1,
      .choice = true,
      .rule = "The column names setting (CSVHeader) must be 0 when every line is a client or 1 when the first line holds column names."_L1},
+    {.name = "AttachMode"_L1,
+     .key = &AppSettings::AttachMode,
+     .defaultText = "none"_L1,
+     .choice = true,
+     .words = "none common client"_L1,
+     .rule = "The attachment mode (AttachMode) must be one of: none, common, client."_L1},
+    {.name = "AttachmentPath"_L1, .key = &AppSettings::AttachmentPath},
+    {.name = "PrintDocuments"_L1,
+     .key = &AppSettings::PrintDocuments,
+     .type = SettingType::Number,
+     .defaultNumber = 0,
+     .minimum = 0,
+     .maximum = 1,
+     .choice = true,
+     .rule = "Printing the documents of clients without an address (PrintDocuments) must be 0 for off or 1 for on."_L1},
     {.name = "EnableSchedule"_L1,
      .key = &AppSettings::EnableSchedule,
      .type = SettingType::Number,
