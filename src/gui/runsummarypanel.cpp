@@ -39,7 +39,8 @@ RunSummaryPanel::RunSummaryPanel(QWidget *parent)
 
 void RunSummaryPanel::showRun(const RunTally &tally, const QString &journalPath)
 {
-    m_counts->setText(u"Last run: "_s + runTallyLine(tally));
+    m_counts->setText(u"Last run: "_s + runTallyLine(tally) +
+                      (tally.stopReason.isEmpty() ? QString() : u"\nStopped: "_s + tally.stopReason));
     QStringList failures;
     for (const ClientFailure &failure : tally.failures)
         failures.append(clientFailureText(failure));

@@ -63,7 +63,8 @@ private Q_SLOTS:
                               u"Client count - 0"_s, u"Emails to be sent - 0"_s, u"Start processing..."_s,
                               u"Processing Complete"_s}));
         QCOMPARE(h.prompter.questions, QStringList{kQuestion});
-        QCOMPARE(h.store.writes, QStringList({u"CSVpath"_s, u"CSVHeader"_s, u"SubjectLine"_s}));
+        QCOMPARE(h.store.writes, QStringList({u"CSVpath"_s, u"CSVHeader"_s, u"SubjectLine"_s, u"AttachMode"_s,
+                                               u"PrintDocuments"_s}));
         QCOMPARE(h.store.values.value(u"CSVpath"_s).toString(), h.request.csvPath);
         QCOMPARE(h.store.values.value(u"SubjectLine"_s).toString(), h.request.subject);
         QCOMPARE(readAll(bodyFilePath(h.settings.DataFolder)), h.request.body);
@@ -548,9 +549,11 @@ private Q_SLOTS:
         QTest::addColumn<bool>("started");
         QTest::newRow("settings not writable") << u"store"_s << QStringList() << false;
         QTest::newRow("body file not writable")
-            << u"body"_s << QStringList({u"CSVpath"_s, u"CSVHeader"_s, u"SubjectLine"_s}) << false;
+            << u"body"_s << QStringList({u"CSVpath"_s, u"CSVHeader"_s, u"SubjectLine"_s, u"AttachMode"_s,
+                                          u"PrintDocuments"_s}) << false;
         QTest::newRow("send cannot be attempted")
-            << u"send"_s << QStringList({u"CSVpath"_s, u"CSVHeader"_s, u"SubjectLine"_s}) << true;
+            << u"send"_s << QStringList({u"CSVpath"_s, u"CSVHeader"_s, u"SubjectLine"_s, u"AttachMode"_s,
+                                          u"PrintDocuments"_s}) << true;
     }
     void failuresEndTheRunSayingWhy()
     {
@@ -577,6 +580,33 @@ private Q_SLOTS:
         QCOMPARE(h.observer.events.mid(h.observer.events.size() - 3, 1), QStringList{u"idle"_s});
         if (failure == u"send"_s)
             QCOMPARE(h.trace.last(), u"Processing stopped - The SMTP port \"x\" is not a number from 1 to 65535."_s);
+    }
+
+    void refusedLoginStopsTheRunAndLeavesTheRestForTheNextStart()
+    {
+        // The second client meets a refused login: one login attempt, no other client tried, and
+        // the next Start (a resume) sends to every client not sent, that one included.
+        RunHarness h;
+        h.writeCsv("1,a@x.org\r\n2,b@x.org\r\n3,c@x.org\r\n4,d@x.org\r\n");
+        h.mailer.statuses = {SendStatus::Sent, SendStatus::ServerUnusable};
+        QCOMPARE(h.run(), RunOutcome::Stopped);
+        QCOMPARE(h.mailer.attempts().size(), 2);
+        const QStringList tail = h.trace.mid(h.trace.size() - 2);
+        QCOMPARE(tail.first(), u"Send Error - b@x.org"_s);
+        QVERIFY2(tail.last().startsWith(u"Processing stopped - the mail server refused the user name or password"_s) &&
+                     tail.last().endsWith(u"Check Setup, then press Start to send to the clients not reached."_s),
+                 qPrintable(tail.last()));
+        QVERIFY(h.trace.filter(u"Processing Complete"_s).isEmpty());
+
+        RunHarness next;
+        next.settings.DataFolder = h.settings.DataFolder;
+        next.request = h.request;
+        next.request.resume = ResumeChoice::Resume;
+        QCOMPARE(next.run(), RunOutcome::Completed);
+        QStringList sentTo;
+        for (const MailMessage &m : next.mailer.attempts())
+            sentTo.append(m.RecipientAddress);
+        QCOMPARE(sentTo, (QStringList{u"b@x.org"_s, u"c@x.org"_s, u"d@x.org"_s}));
     }
 
     void folderThatCannotBeListedStopsTheRun()

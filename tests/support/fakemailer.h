@@ -66,6 +66,10 @@ public:
             return {scripted, {}, u"The connection to the SMTP server was lost."_s};
         case SendStatus::NotSentAborted:
             return {scripted, {}, u"The send was aborted."_s};
+        case SendStatus::ServerUnusable:
+            return {scripted, {}, u"Login denied"_s,
+                    u"the mail server refused the user name or password (535 5.7.8 Authentication failed). Check "
+                    "Setup, then press Start to send to the clients not reached."_s};
         case SendStatus::Refused:
         case SendStatus::NotAttempted:
             break;

@@ -38,6 +38,10 @@ enum class SendStatus
     /// settings do not describe, a sign-in to renew, a provider that wants another sign-in): a run
     /// stops rather than fail every client.
     NotAttempted,
+    /// The server could not be reached, the secure connection to it failed, or it refused the
+    /// login: no other message can go either until the setup or the server changes. A run stops
+    /// before the next client rather than try (and fail a login) once per client.
+    ServerUnusable,
 };
 
 /// What a send came to.
@@ -46,6 +50,7 @@ struct SendResult
     SendStatus status = SendStatus::NotAttempted;
     QString serverReply; ///< the server's answer to the message content ("250 OK queued", "554 ...")
     QString errorText;   ///< why it was not sent (never a password or token); empty when it was
+    QString stopReason{}; ///< ServerUnusable: what is wrong and what to do, in the user's words
     bool sent() const { return status == SendStatus::Sent; }
 };
 

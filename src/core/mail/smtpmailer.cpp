@@ -170,6 +170,43 @@ QString describeFailure(CURLcode code, const char *curlError, const QByteArray &
     return text;
 }
 
+/// Why no message at all can go to `server` after a failure with `code` before anything of the
+/// message went out, in the user's words and with what to do; empty when the failure may be this
+/// message's alone.
+QString serverUnusableReason(CURLcode code, const QByteArray &reply, const MailServer &server)
+{
+    QString what;
+    switch (code) {
+    case CURLE_COULDNT_RESOLVE_HOST:
+        what = u"the mail server %1 could not be found"_s.arg(server.host);
+        break;
+    case CURLE_COULDNT_CONNECT:
+        what = u"the mail server %1 could not be reached on port %2"_s.arg(server.host).arg(server.port);
+        break;
+    case CURLE_OPERATION_TIMEDOUT:
+        what = u"the mail server %1 did not answer"_s.arg(server.host);
+        break;
+    case CURLE_PEER_FAILED_VERIFICATION:
+    case CURLE_SSL_CACERT_BADFILE:
+        what = u"the mail server's certificate could not be verified"_s;
+        break;
+    case CURLE_SSL_CONNECT_ERROR:
+        what = u"no secure connection could be made to the mail server"_s;
+        break;
+    case CURLE_USE_SSL_FAILED:
+        what = u"the mail server does not offer a secure connection (STARTTLS)"_s;
+        break;
+    case CURLE_LOGIN_DENIED:
+        what = u"the mail server refused the user name or password"_s;
+        break;
+    default:
+        return {};
+    }
+    if (!reply.trimmed().isEmpty())
+        what += u" ("_s + QString::fromUtf8(reply.trimmed()).simplified() + u')';
+    return what + u". Check Setup, then press Start to send to the clients not reached."_s;
+}
+
 /// Exchange Online's answers to a password login it no longer takes ("550 5.7.30 Basic
 /// authentication is not supported for Client Submission.", "535 5.7.139 ... basic authentication is
 /// disabled").
@@ -309,6 +346,7 @@ SendResult SmtpMailer::send(const MailMessage &message, const MailServer &server
     const QStringList secrets = logins.secrets();
     result.errorText = maskSecrets(result.errorText, server.user, secrets);
     result.serverReply = maskSecrets(result.serverReply, server.user, secrets);
+    result.stopReason = maskSecrets(result.stopReason, server.user, secrets);
     return result;
 }
 
@@ -544,6 +582,11 @@ SendResult SmtpMailer::readResult(Transfer &t, CURLcode code, const MailServer &
     } else {
         result.status = maybeDelivered ? SendStatus::MaybeDelivered : SendStatus::Refused;
         result.errorText = describeFailure(code, t.curlError, t.state.lastErrorReply, server);
+        if (!maybeDelivered && uploaded == 0) {
+            result.stopReason = serverUnusableReason(code, t.state.lastErrorReply, server);
+            if (!result.stopReason.isEmpty())
+                result.status = SendStatus::ServerUnusable;
+        }
         // Say so where the user reads it too, so that nobody resends it without checking.
         if (maybeDelivered)
             result.errorText += u"\r\nThe whole message had been sent, but the server did not confirm it: "

@@ -874,13 +874,22 @@ bool BatchRun::send(qsizetype index, const MailMessage &message)
         break;
     case SendStatus::Refused:
     case SendStatus::NotAttempted:
+    case SendStatus::ServerUnusable:
         ++m_tally.refused;
         failed(index, u"Refused"_s, result.errorText, false);
         break;
     }
     JournalEntry outcome = clientEntry(event, index);
     outcome.detail = result.sent() ? result.serverReply : result.errorText;
-    return journal(outcome);
+    if (!journal(outcome))
+        return false;
+    // One refused login or an unreachable server is the same for every client: trying each would
+    // only lock the mailbox. The clients not reached stay for the next Start, this one included.
+    if (result.status == SendStatus::ServerUnusable) {
+        m_stopReason = result.stopReason;
+        return false;
+    }
+    return true;
 }
 
 void BatchRun::failed(qsizetype index, const QString &what, const QString &reason, bool printing)
@@ -943,7 +952,8 @@ void BatchRun::noteAttachmentChange(AttachmentMode mode, const QString &commonPa
 
 void BatchRun::stop(const QString &reason)
 {
-    m_deps.log.LogStatus(u"Processing stopped - "_s + (reason.isEmpty() ? u"an unexpected error"_s : reason));
+    m_tally.stopReason = reason.isEmpty() ? u"an unexpected error"_s : reason;
+    m_deps.log.LogStatus(u"Processing stopped - "_s + m_tally.stopReason);
     resetFrontEnd();
     m_outcome = RunOutcome::Stopped;
 }

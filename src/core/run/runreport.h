@@ -67,6 +67,7 @@ struct RunTally
     qint64 printErrors = 0;
     qint64 skipped = 0; ///< passed over because an earlier run of the mailing reached them
     QList<ClientFailure> failures;
+    QString stopReason; ///< why the run stopped before its end; empty when it did not
 };
 
 /// The counts as one line: "Sent 2, refused 1, outcome unknown 0, ...".
