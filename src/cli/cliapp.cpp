@@ -71,7 +71,8 @@ using the mail server and pacing settings saved by the Setup dialog (see "config
                               whose name holds the client id followed by "." (e.g. Invoice_42.pdf;
                               not 1042.pdf, v1.42.pdf or Invoice_42.1.pdf); a client that several
                               documents name, or whose document also names another client of the
-                              list, gets no message
+                              list or holds one's id as a word of its own (Invoice_42 copy 2.pdf
+                              for client 2; a date such as 2024-10-31 holds no id), gets no message
   --attachment FILE   the common attachment (with --mode common)
   --print             print the document of each client without an e-mail address
   --yes, -y           start without asking for confirmation (otherwise the question is answered
