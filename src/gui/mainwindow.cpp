@@ -2,6 +2,7 @@
 
 #include "appinfo.h"
 #include "auth/signinaccount.h"
+#include "clients/csvreader.h"
 #include "gui/aboutdialog.h"
 #include "gui/appicon.h"
 #include "gui/checkdialog.h"
@@ -494,6 +495,7 @@ void MainWindow::startRun(bool retryFailed)
     RunRequest request;
     request.csvPath = m_txtCSVpath->text();
     request.header = m_chkCSVHeader->isChecked();
+    request.delimiter = csvSeparatorNamed(m_settings.get().CSVDelimiter).value_or(',');
     request.subject = m_txtSubjectLine->text();
     request.body = bodyText();
     request.print = m_chkPrint->isChecked();
@@ -617,6 +619,7 @@ void MainWindow::showCheck()
     request.commonPath = m_txtCommonAttachmentPath->text();
     request.print = m_chkPrint->isChecked();
     request.header = m_chkCSVHeader->isChecked();
+    request.delimiter = csvSeparatorNamed(m_settings.get().CSVDelimiter).value_or(',');
     request.subject = m_txtSubjectLine->text();
     request.body = bodyText();
     if (!m_check) {
@@ -636,6 +639,7 @@ void MainWindow::showPreview(qint64 line)
     PreviewRequest request;
     request.csvPath = m_txtCSVpath->text();
     request.header = m_chkCSVHeader->isChecked();
+    request.delimiter = csvSeparatorNamed(m_settings.get().CSVDelimiter).value_or(',');
     request.subject = m_txtSubjectLine->text();
     request.body = bodyText();
     request.mode = AttachmentMode(m_optAddAttachment->checkedId());

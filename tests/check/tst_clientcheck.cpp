@@ -57,6 +57,7 @@ void TestClientCheck::initTestCase()
         writeFile(m_dir.filePath(QString::fromLatin1(name)), "document");
     QVERIFY(QDir(m_dir.path()).mkdir(u"55.d"_s)); // a folder is never a document
     writeFile(m_dir.filePath(u"clean.csv"_s), "7,b@x.com\n61,f@x.com\n");
+    writeFile(m_dir.filePath(u"semicolons.csv"_s), "7;b@x.com\r\n61;f\xFC@x.com\n");
 }
 
 void TestClientCheck::clientModeRows_data()
@@ -291,6 +292,10 @@ void TestClientCheck::commandLine_data()
     QTest::newRow("unflagged row") << list << QStringList{u"--mode=client"_s} << 1
                                    << u"  2\t7\tb@x.com\tSend with 7.pdf (8 bytes)"_s;
     QTest::newRow("nothing flagged") << u"clean.csv"_s << QStringList{} << 0 << u"  2\t61\tf@x.com\tSend"_s;
+    QTest::newRow("semicolons, a line in Windows-1252") << u"semicolons.csv"_s << QStringList{u"--delimiter"_s, u";"_s}
+                                                        << 0 << u"Read as Windows-1252, not UTF-8: line 2"_s;
+    QTest::newRow("semicolons read with commas")
+        << u"semicolons.csv"_s << QStringList{} << 2 << u"There was a problem reading the CSV file at line 1"_s;
     QTest::newRow("no such list") << u"none.csv"_s << QStringList{} << 2 << u"none.csv"_s;
     QTest::newRow("bad mode") << list << QStringList{u"--mode"_s, u"all"_s} << 2
                               << u"--mode must be none, common or client"_s;

@@ -280,6 +280,7 @@ private Q_SLOTS:
         saved.SubjectLine = u"Your documents"_s;
         saved.CSVpath = u"/home/office/clients.csv"_s;
         saved.CSVHeader = 1;
+        saved.CSVDelimiter = u";"_s;
         saved.EnableSchedule = 1;
         saved.DelayBetweenSends = 3;
         saved.GroupDelay = 10;
@@ -294,7 +295,7 @@ private Q_SLOTS:
         saved.OAuthScope = u"smtp offline"_s;
         saved.PasswordCommand = u"pass show mail"_s;
         auto store = openSettingsStore();
-        QCOMPARE(settingsTable().size(), std::size_t(22));
+        QCOMPARE(settingsTable().size(), std::size_t(23));
         for (const StoredSetting &info : settingsTable())
             QVERIFY(saveSetting(*store, info.key, settingText(saved, info)));
 
@@ -327,6 +328,10 @@ private Q_SLOTS:
                                                 << "kerberos";
         QTest::newRow("unknown provider") << "OAuthProvider"
                                           << "Microsoft";
+        QTest::newRow("separator not offered") << "CSVDelimiter"
+                                               << "|";
+        QTest::newRow("a tab character for tab") << "CSVDelimiter"
+                                                 << "\t";
     }
     void refusesTextTheSettingCannotHold()
     {

@@ -65,6 +65,7 @@ struct CheckRequest
     bool header = false; ///< the first line of the file holds column names
     QString subject{};
     QString body{};
+    char delimiter = ','; ///< what separates the fields of a line
 };
 
 struct CheckReport
@@ -75,6 +76,8 @@ struct CheckReport
     /// Problems of the whole list (the common attachment, an unlistable folder, links in the folder
     /// that are no document, a placeholder of the message that names no column), one per line.
     QStringList problems;
+    /// The lines of the client file that were not UTF-8 and were read as Windows-1252.
+    QList<qint64> windows1252Lines;
 
     qsizetype count(CheckAction action) const;
     qsizetype count(CheckFlag flag) const;

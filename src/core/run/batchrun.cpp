@@ -172,18 +172,19 @@ bool BatchRun::readClients()
 {
     StatusLog &log = m_deps.log;
     log.LogStatus(u"Parsing CSV file..."_s);
-    CsvReadResult read = GetCSVFile(m_request.csvPath, m_request.header ? CsvHeader::ColumnNames : CsvHeader::None);
+    CsvReadResult read = GetCSVFile(m_request.csvPath, m_request.header ? CsvHeader::ColumnNames : CsvHeader::None,
+                                    m_request.delimiter);
     // A list that could not be read whole must never be used: nothing is counted, asked, saved
     // or sent.
     if (read.outcome != CsvReadOutcome::Read) {
-        const QString mistake = clientFileMistake(clientFileHead(m_request.csvPath));
+        const QString mistake = clientFileMistake(clientFileHead(m_request.csvPath), m_request.delimiter);
         m_deps.prompter.warn(read.message(m_request.csvPath) + u"\n\n"_s + clientFileFormat() +
                              (mistake.isEmpty() ? QString() : u'\n' + mistake));
         return false;
     }
     // With column names asked for, a first line of names is what the user said it is.
     if (!m_request.header)
-        m_fileMistake = clientFileMistake(clientFileHead(m_request.csvPath));
+        m_fileMistake = clientFileMistake(clientFileHead(m_request.csvPath), m_request.delimiter);
     log.LogStatus(u"Clients found - "_s + number(read.clients.Count()));
     log.LogStatus(u"Parsing CSV file complete"_s);
     m_clients = std::move(read.clients);

@@ -33,7 +33,8 @@ bool MailingPreview::load(const PreviewRequest &request, QString *error)
 {
     m_request = request;
     m_index.reset();
-    CsvReadResult read = GetCSVFile(request.csvPath, request.header ? CsvHeader::ColumnNames : CsvHeader::None);
+    CsvReadResult read =
+        GetCSVFile(request.csvPath, request.header ? CsvHeader::ColumnNames : CsvHeader::None, request.delimiter);
     if (read.outcome != CsvReadOutcome::Read) {
         *error = read.message(request.csvPath);
         return false;

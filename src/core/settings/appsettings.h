@@ -20,6 +20,7 @@ struct AppSettings
     QString BodyText; ///< not stored as a setting; see the body file
     QString CSVpath;
     qint16 CSVHeader = 0;         ///< 1: the client file's first line holds column names
+    QString CSVDelimiter = u","_s; ///< what separates the client file's fields: ",", ";" or "tab"
     qint16 EnableSchedule = 0;    ///< scheduling is on only when exactly 1
     qint32 DelayBetweenSends = 1; ///< seconds
     qint32 GroupDelay = 5;        ///< minutes

@@ -18,7 +18,7 @@ constexpr qint64 kInt32Max = std::numeric_limits<qint32>::max();
 constexpr qint64 kMaxDelaySeconds = kInt32Max / 1000;
 constexpr qint64 kMaxGroupDelayMinutes = kInt32Max / 60000;
 
-const std::array<StoredSetting, 22> kSettings{{
+const std::array<StoredSetting, 23> kSettings{{
     {.name = "EmailFrom"_L1, .key = &AppSettings::EmailFrom},
     {.name = "SMPTServer"_L1, .key = &AppSettings::SMTPServer},
     {.name = "AuthType"_L1,
@@ -47,6 +47,12 @@ const std::array<StoredSetting, 22> kSettings{{
      .maximum = 1,
      .choice = true,
      .rule = "The column names setting (CSVHeader) must be 0 when every line is a client or 1 when the first line holds column names."_L1},
+    {.name = "CSVDelimiter"_L1,
+     .key = &AppSettings::CSVDelimiter,
+     .defaultText = ","_L1,
+     .choice = true,
+     .words = ", ; tab"_L1,
+     .rule = "The field separator (CSVDelimiter) must be one of: , (a comma), ; (a semicolon), tab."_L1},
     {.name = "EnableSchedule"_L1,
      .key = &AppSettings::EnableSchedule,
      .type = SettingType::Number,
