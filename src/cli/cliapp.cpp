@@ -4,6 +4,7 @@
 #include "auth/oauthsignin.h"
 #include "auth/signinaccount.h"
 #include "check/clientcheck.h"
+#include "clients/csvreader.h"
 #include "mail/attachmentcache.h"
 #include "mail/smtpmailer.h"
 #include "platform/process.h"
@@ -62,6 +63,8 @@ run: sends one message to every client in the client CSV file (client id, e-mail
 using the mail server and pacing settings saved by the Setup dialog (see "config").
   --csv FILE          the client CSV file (required); client documents are looked up in its folder
   --header            the first line of the client CSV file holds column names: it is no client
+  --delimiter C       what separates the fields of the client CSV file: "," (a comma), ";" or tab
+                      (default: the saved setting CSVDelimiter, a comma unless set otherwise)
   --subject TEXT      subject line (default: the saved subject line)
   --body TEXT         message body (default: the saved body)
   --body-file FILE    read the message body from FILE (UTF-8)
@@ -71,7 +74,8 @@ using the mail server and pacing settings saved by the Setup dialog (see "config
                               whose name holds the client id followed by "." (e.g. Invoice_42.pdf;
                               not 1042.pdf, v1.42.pdf or Invoice_42.1.pdf); a client that several
                               documents name, or whose document also names another client of the
-                              list, gets no message
+                              list or holds one's id as a word of its own (Invoice_42 copy 2.pdf
+                              for client 2; a date such as 2024-10-31 holds no id), gets no message
   --attachment FILE   the common attachment (with --mode common)
   --print             print the document of each client without an e-mail address
   --yes, -y           start without asking for confirmation (otherwise the question is answered
@@ -119,7 +123,7 @@ look: several documents for one client, a document that names more than one clie
 or prints neither), the same address or client id on more than one line, an address that is not
 valid, a missing common attachment; links in the folder that are no document are listed. Flagged
 rows start with "!". Sends and prints nothing and saves no setting.
-  --csv, --header, --mode, --attachment, --print   as for run (--yes is ignored)
+  --csv, --header, --delimiter, --mode, --attachment, --print   as for run (--yes is ignored)
   --subject, --body, --body-file   the message as for run: a client whose line has an empty field
                       that the message uses is flagged, a field that no column has is reported
   --save FILE         also save the table as a CSV file (UTF-8, with a header line; a field that
@@ -133,7 +137,7 @@ would be sent: "From: ", "To: " and "Subject: " lines, an empty line, the body, 
 with the file name and size in bytes, "Attachment: none", or why the client's document is not
 sent (no document found, several documents, a document naming another client). Sends nothing
 and saves no setting.
-  --csv, --header, --mode, --attachment, --subject, --body, --body-file   as for run
+  --csv, --header, --delimiter, --mode, --attachment, --subject, --body, --body-file   as for run
   --client ID         the client with this client id (the first line that has it)
   --line N            the client on line N of the client CSV file
   --send-to ADDRESS   send that client's message (fields filled, its document attached) to
@@ -151,7 +155,8 @@ config: the saved settings.
                       (use "-" for the password, so that it stays out of the shell history)
   NAME is one of: EmailFrom, SMPTServer (also accepted as SMTPServer), AuthType (0 Simple, 1 SSL),
   SSLport, UserName, PW, SubjectLine, CSVpath, CSVHeader (0 or 1: the first line of the client
-  file holds column names), AttachMode (none, common, client), AttachmentPath, PrintDocuments
+  file holds column names), CSVDelimiter (",", ";" or tab: what separates the fields of the client
+  file), AttachMode (none, common, client), AttachmentPath, PrintDocuments
   (0 or 1) (the window's attachment and print choices, kept by each run; run's own options do
   not read them), EnableSchedule (0 or 1), DelayBetweenSends
   (seconds), GroupDelay (minutes), GroupSize (clients), and for signing in: SignInMethod (password,
@@ -305,9 +310,10 @@ struct Option
 
 /// The one table of the options of run, check and preview, so that they cannot drift apart. Check
 /// takes run's --yes and ignores it.
-constexpr std::array<Option, 18> kOptions{{
+constexpr std::array<Option, 19> kOptions{{
     {.name = "--csv"_L1, .takesValue = true},
     {.name = "--header"_L1},
+    {.name = "--delimiter"_L1, .takesValue = true},
     {.name = "--subject"_L1, .takesValue = true},
     {.name = "--body"_L1, .takesValue = true},
     {.name = "--body-file"_L1, .takesValue = true},
@@ -403,6 +409,19 @@ bool readAttachmentOptions(const Options &options, AttachmentMode *mode, QString
     }
     *mode = *named;
     *commonPath = options.value("--attachment"_L1).value_or(QString());
+    return true;
+}
+
+/// The field separator of --delimiter, or the saved one; false with the usage error in `error`.
+bool readDelimiter(const Options &options, const AppSettings &settings, char *delimiter, QString *error)
+{
+    const QString name = options.value("--delimiter"_L1).value_or(settings.CSVDelimiter);
+    const std::optional<char> separator = csvSeparatorNamed(name);
+    if (!separator) {
+        *error = u"--delimiter must be \",\", \";\" or tab, not "_s + name;
+        return false;
+    }
+    *delimiter = *separator;
     return true;
 }
 
@@ -517,6 +536,8 @@ int runCommand(const QStringList &args)
     const std::unique_ptr<SettingsStore> store = openSettingsStore();
     const auto account = std::make_shared<SignInAccount>();
     AppSettings settings = loadSettings(*store);
+    if (!readDelimiter(options, settings, &request.delimiter, &error))
+        return usageError(error);
     fillKeptPassword(settings, *account);
     int status = NotStarted;
     if (!readMessage(options, settings, &request.subject, &request.body, &status))
@@ -558,9 +579,12 @@ int checkCommand(const QStringList &args)
         return usageError(u"check needs --csv FILE, the client CSV file"_s);
     if (!readAttachmentOptions(options, &request.mode, &request.commonPath, &error))
         return usageError(error);
+    const AppSettings settings = loadSettings(*openSettingsStore());
+    if (!readDelimiter(options, settings, &request.delimiter, &error))
+        return usageError(error);
     // The message as a run would send it, for the fields of each client's line it uses.
     int status = NotStarted;
-    if (!readMessage(options, loadSettings(*openSettingsStore()), &request.subject, &request.body, &status))
+    if (!readMessage(options, settings, &request.subject, &request.body, &status))
         return status;
 
     platform::ignoreBrokenPipe();
@@ -631,6 +655,8 @@ int previewCommand(const QStringList &args)
         return usageError(u"--line must be a line number from 1 up, not "_s + *lineText);
 
     const AppSettings settings = loadSettings(*openSettingsStore());
+    if (!readDelimiter(options, settings, &request.delimiter, &error))
+        return usageError(error);
     request.sender = settings.EmailFrom;
     int status = NotStarted;
     if (!readMessage(options, settings, &request.subject, &request.body, &status))

@@ -2,6 +2,7 @@
 
 #include "appinfo.h"
 #include "auth/signinaccount.h"
+#include "clients/csvreader.h"
 #include "gui/aboutdialog.h"
 #include "gui/appicon.h"
 #include "gui/checkdialog.h"
@@ -499,6 +500,7 @@ void MainWindow::startRun(bool retryFailed)
     RunRequest request;
     request.csvPath = m_txtCSVpath->text();
     request.header = m_chkCSVHeader->isChecked();
+    request.delimiter = csvSeparatorNamed(m_settings.get().CSVDelimiter).value_or(',');
     request.subject = m_txtSubjectLine->text();
     request.body = bodyText();
     request.print = m_chkPrint->isChecked();
@@ -622,6 +624,7 @@ void MainWindow::showCheck()
     request.commonPath = m_txtCommonAttachmentPath->text();
     request.print = m_chkPrint->isChecked();
     request.header = m_chkCSVHeader->isChecked();
+    request.delimiter = csvSeparatorNamed(m_settings.get().CSVDelimiter).value_or(',');
     request.subject = m_txtSubjectLine->text();
     request.body = bodyText();
     if (!m_check) {
@@ -641,6 +644,7 @@ void MainWindow::showPreview(qint64 line)
     PreviewRequest request;
     request.csvPath = m_txtCSVpath->text();
     request.header = m_chkCSVHeader->isChecked();
+    request.delimiter = csvSeparatorNamed(m_settings.get().CSVDelimiter).value_or(',');
     request.subject = m_txtSubjectLine->text();
     request.body = bodyText();
     request.mode = AttachmentMode(m_optAddAttachment->checkedId());

@@ -51,12 +51,13 @@ void TestClientCheck::initTestCase()
     m_csv = m_dir.filePath(u"list_42.csv"_s);
     // Each line sets off one or more flags; "42." also sits in the list's own name on purpose.
     writeFile(m_csv, "42,a@x.com\n7,b@x.com\nAb,c@x.com\nab,d@x.com\n9,C@X.com\n9,bad address@x.com\n100,\n"
-                     "55,e@@x.com\n\n61,f@x.com\n");
-    for (const char *name :
-         {"Invoice_42.pdf", "Letter_42.pdf", "7.pdf", "1042.pdf", "Ab.txt", "Print_100.pdf", ".~lock.7.pdf#", "61.pdf"})
+                     "55,e@@x.com\n\n61,f@x.com\n3,g@x.com\n");
+    for (const char *name : {"Invoice_42.pdf", "Letter_42.pdf", "7.pdf", "1042.pdf", "Ab.txt", "Print_100.pdf",
+                             ".~lock.7.pdf#", "61.pdf", "Invoice_61 copy 3.pdf"})
         writeFile(m_dir.filePath(QString::fromLatin1(name)), "document");
     QVERIFY(QDir(m_dir.path()).mkdir(u"55.d"_s)); // a folder is never a document
     writeFile(m_dir.filePath(u"clean.csv"_s), "7,b@x.com\n61,f@x.com\n");
+    writeFile(m_dir.filePath(u"semicolons.csv"_s), "7;b@x.com\r\n61;f\xFC@x.com\n");
 }
 
 void TestClientCheck::clientModeRows_data()
@@ -90,7 +91,9 @@ void TestClientCheck::clientModeRows_data()
     add("printed", 6, 7, CheckAction::Print, "Print_100.pdf", {}, "");
     add("two @, a folder is no document", 7, 8, CheckAction::NoDocument, "",
         CheckFlag::InvalidAddress | CheckFlag::MissingDocument, "not a valid address; no document");
-    add("line after an empty line", 8, 10, CheckAction::SendFile, "61.pdf", {}, "");
+    add("line after an empty line, a name that holds 61 is not its", 8, 10, CheckAction::SendFile, "61.pdf", {}, "");
+    add("the name holds another client's id", 9, 11, CheckAction::Ambiguous, "", CheckFlag::SharedDocument,
+        "document names another client (Invoice_61 copy 3.pdf also names 61)");
 }
 
 void TestClientCheck::clientModeRows()
@@ -98,7 +101,7 @@ void TestClientCheck::clientModeRows()
     QFETCH(int, row);
     const CheckReport report = checkClientList({m_csv, AttachmentMode::ClientSpecific, QString(), true});
     QVERIFY(report.error.isEmpty());
-    QCOMPARE(report.rows.size(), size_t(9));
+    QCOMPARE(report.rows.size(), size_t(10));
     QVERIFY(report.problems.isEmpty());
     const CheckRow &r = report.rows[size_t(row)];
     QTEST(r.lineNumber, "line");
@@ -167,7 +170,8 @@ void TestClientCheck::checkTakesTheRunsDocument()
         QStringList others;
         if (matching.size() == 1) {
             for (const QString &id : ids) {
-                if (id != row.clientId && !others.contains(id) && isClientDocumentName(matching.first(), id))
+                if (id != row.clientId && !others.contains(id) &&
+                    (isClientDocumentName(matching.first(), id) || holdsClientId(matching.first(), id)))
                     others.append(id);
             }
         }
@@ -209,8 +213,8 @@ void TestClientCheck::commonAttachment()
     const QString path = common.isEmpty() ? QString() : m_dir.filePath(common);
     const CheckReport report = checkClientList({m_csv, AttachmentMode::Common, path, false});
     QCOMPARE(report.problems.size(), missing ? 1 : 0);
-    QCOMPARE(report.count(CheckFlag::CommonMissing), missing ? 8 : 0);
-    QCOMPARE(report.count(CheckAction::SendFile), 8);
+    QCOMPARE(report.count(CheckFlag::CommonMissing), missing ? 9 : 0);
+    QCOMPARE(report.count(CheckAction::SendFile), 9);
     QCOMPARE(report.count(CheckAction::Nothing), 1); // no address, printing not ticked
     QCOMPARE(report.count(CheckFlag::SeveralDocuments) + report.count(CheckFlag::SharedDocument),
              0); // own documents play no part
@@ -289,6 +293,10 @@ void TestClientCheck::commandLine_data()
     QTest::newRow("unflagged row") << list << QStringList{u"--mode=client"_s} << 1
                                    << u"  2\t7\tb@x.com\tSend with 7.pdf (8 bytes)"_s;
     QTest::newRow("nothing flagged") << u"clean.csv"_s << QStringList{} << 0 << u"  2\t61\tf@x.com\tSend"_s;
+    QTest::newRow("semicolons, a line in Windows-1252") << u"semicolons.csv"_s << QStringList{u"--delimiter"_s, u";"_s}
+                                                        << 0 << u"Read as Windows-1252, not UTF-8: line 2"_s;
+    QTest::newRow("semicolons read with commas")
+        << u"semicolons.csv"_s << QStringList{} << 2 << u"There was a problem reading the CSV file at line 1"_s;
     QTest::newRow("no such list") << u"none.csv"_s << QStringList{} << 2 << u"none.csv"_s;
     QTest::newRow("bad mode") << list << QStringList{u"--mode"_s, u"all"_s} << 2
                               << u"--mode must be none, common or client"_s;
@@ -319,7 +327,7 @@ void TestClientCheck::commandLine()
     QVERIFY2(out.split(u'\n').contains(expected), qPrintable(out));
     QFile file(saved);
     QVERIFY(file.open(QIODevice::ReadOnly));
-    const qsizetype rows = exitCode == 0 ? 2 : 9;
+    const qsizetype rows = exitCode == 0 ? 2 : 10;
     QVERIFY(out.startsWith(u"Clients: %1\n"_s.arg(rows)));
     QCOMPARE(file.readAll().count("\r\n"), rows + 1);
 }

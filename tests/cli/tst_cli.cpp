@@ -625,7 +625,7 @@ private Q_SLOTS:
 
         const Result show = quorvale({u"config"_s, u"show"_s});
         QCOMPARE(show.exitCode, 0);
-        QCOMPARE(show.out.size(), 26);
+        QCOMPARE(show.out.size(), 27);
         QVERIFY(show.out.contains(u"SignInMethod=password"_s));
         QVERIFY(show.out.contains(u"OAuthRefreshToken=not stored"_s));
         QVERIFY(show.out.contains(u"SMPTServer=mail.example.org"_s));
@@ -655,6 +655,7 @@ private Q_SLOTS:
         QTest::newRow("port with letters") << u"SSLport"_s << u"smtp"_s << u"empty or a whole number from 1 to 65535"_s;
         QTest::newRow("one-character password") << u"PW"_s << u"x"_s << u"This password cannot be stored"_s;
         QTest::newRow("password beyond Latin-1") << u"PW"_s << u"pa\u20ACss"_s << u"This password cannot be stored"_s;
+        QTest::newRow("separator not offered") << u"CSVDelimiter"_s << u"|"_s << u"must be one of: , (a comma)"_s;
         QTest::newRow("unknown setting") << u"Colour"_s << u"red"_s << u"unknown setting Colour"_s;
     }
     void configSetRefusesWhatCannotBeStored()
@@ -675,10 +676,12 @@ private Q_SLOTS:
 
     void configSetTakesTheLimits()
     {
-        for (const auto &[name, value] : {std::pair{u"DelayBetweenSends"_s, u"2147483"_s},
-                                          std::pair{u"GroupDelay"_s, u"35791"_s}, std::pair{u"GroupSize"_s, u"0"_s},
-                                          std::pair{u"SSLport"_s, u"65535"_s}, std::pair{u"SSLport"_s, QString()},
-                                          std::pair{u"AuthType"_s, u"0"_s}, std::pair{u"EnableSchedule"_s, u"1"_s}}) {
+        for (const auto &[name, value] :
+             {std::pair{u"DelayBetweenSends"_s, u"2147483"_s}, std::pair{u"GroupDelay"_s, u"35791"_s},
+              std::pair{u"GroupSize"_s, u"0"_s}, std::pair{u"SSLport"_s, u"65535"_s},
+              std::pair{u"SSLport"_s, QString()}, std::pair{u"AuthType"_s, u"0"_s},
+              std::pair{u"EnableSchedule"_s, u"1"_s}, std::pair{u"CSVDelimiter"_s, u";"_s},
+              std::pair{u"CSVDelimiter"_s, u"tab"_s}}) {
             const Result r = quorvale({u"config"_s, u"set"_s, name, value});
             QVERIFY2(r.exitCode == 0, qPrintable(name + u": "_s + r.err));
             QCOMPARE(quorvale({u"config"_s, u"get"_s, name}).out, QStringList{value});
@@ -773,6 +776,9 @@ private Q_SLOTS:
         row("preview --csv x.csv --client 1 --body b --body-file f", "give either --body or --body-file, not both");
         row("run --csv x.csv --client 1", "unknown option for run: --client");
         row("check --csv x.csv --allow-empty-fields", "unknown option for check: --allow-empty-fields");
+        row("run --csv x.csv --delimiter |", "--delimiter must be \",\", \";\" or tab, not |");
+        row("check --csv x.csv --delimiter TAB", "--delimiter must be \",\", \";\" or tab, not TAB");
+        row("preview --csv x.csv --client 1 --delimiter", "--delimiter needs a value");
     }
     void usageErrorsOfRunAndCheck()
     {

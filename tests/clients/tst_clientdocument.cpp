@@ -98,6 +98,91 @@ private Q_SLOTS:
         QVERIFY(error.isEmpty());
     }
 
+    // With clients 1 to 99 and 2024, a document of client 42 under everyday names, and other names
+    // with numbers in them: who gets the file, when it is alone in its folder. "refused to 2 (also
+    // 42)": the name names client 2, who gets nothing from it because it also holds 42. A client a
+    // name only holds keeps its own document: each of them also has one of its own in the folder.
+    void aNameHoldingAnotherClientNamesNoOne_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("goesTo");
+        const auto row = [](const char *name, const char *goesTo) {
+            QTest::newRow(name) << QString::fromUtf8(name) << QString::fromUtf8(goesTo);
+        };
+        row("Invoice_42.pdf", "to 42");
+        row("42.pdf", "to 42");
+        row("Smith42.doc", "to 42");
+        row("Invoice_42.final.pdf", "to 42");
+        row("Statement_42_2024-10.pdf", "nobody");
+        row("Invoice_42_v2.pdf", "refused to 2 (also 42)");
+        row("Invoice_42 copy 2.pdf", "refused to 2 (also 42)");
+        row("Letter_42-Page3.pdf", "refused to 3 (also 42)");
+        row("Invoice_42_Q3.pdf", "refused to 3 (also 42)");
+        row("Invoice_42-1.pdf", "refused to 1 (also 42)");
+        row("Invoice_42 #7.pdf", "refused to 7 (also 42)");
+        row("Invoice_42_2024.pdf", "refused to 2024 (also 42)");
+        row("Invoice_42-2024.pdf", "refused to 2024 (also 42)");
+        row("42 Smith 2.pdf", "refused to 2 (also 42)");
+        row("42_5.pdf", "refused to 5 (also 42)");
+        row("Invoice 42 page 1 of 3.pdf", "refused to 3 (also 1, 42)");
+        row("Invoice_42 (2).pdf", "nobody");
+        row("Invoice_42_final.pdf", "nobody");
+        row("Invoice_042.pdf", "nobody");
+        // Dates hold no client.
+        row("Statement_2024-10-31_42.pdf", "to 42");
+        row("31.10.2024 Invoice 42.pdf", "to 42");
+        row("12-03-2024_42.pdf", "to 42");
+        row("2024_10 Invoice 42.pdf", "to 42");
+        row("Statement_2024-10.pdf", "nobody");
+        row("Statement 31.10.2024.pdf", "nobody");
+        row("Invoice_42_2024-10-31.pdf", "nobody");
+        row("Statement_2024_42.pdf", "refused to 42 (also 2024)"); // 42 is neither a day nor a month
+        row("Report 2024.pdf", "to 2024");                         // a year alone is no date
+        // Today's rule for where an identifier may stand.
+        row("1042.pdf", "nobody");
+        row("Report v1.42.pdf", "nobody");
+        row("Statement_2024.42.pdf", "nobody");
+        row("Invoice_42.1.pdf", "nobody");
+    }
+    void aNameHoldingAnotherClientNamesNoOne()
+    {
+        QFETCH(QString, name);
+        QStringList list;
+        for (int id = 1; id <= 99; ++id)
+            list.append(QString::number(id));
+        list.append(u"2024"_s);
+        const ClientIdIndex index(list);
+        QTemporaryDir dir;
+        QStringList held;
+        for (const QString &id : list) {
+            if (holdsClientId(name, id) && !isClientDocumentName(name, id))
+                held.append(id);
+        }
+        for (const QString &file : QStringList{name} + held) {
+            QFile document(dir.filePath(file == name ? name : u"Own_"_s + file + u".pdf"_s));
+            QVERIFY(document.open(QIODevice::WriteOnly));
+        }
+
+        // What the run, the print pass and the check decide for each client of the list.
+        QStringList outcomes;
+        for (const QString &id : list) {
+            const ClientDocument found = FindClientDocument(dir.path(), id, index);
+            if (held.contains(id)) {
+                QCOMPARE(found.outcome, ClientDocument::Outcome::Found);
+                QCOMPARE(found.path, dir.filePath(u"Own_"_s + id + u".pdf"_s));
+            } else if (found.outcome == ClientDocument::Outcome::Found) {
+                QCOMPARE(found.path, dir.filePath(name));
+                outcomes.append(u"to "_s + id);
+            } else if (found.outcome == ClientDocument::Outcome::Shared) {
+                QCOMPARE(found.names, QStringList{name});
+                outcomes.append(u"refused to %1 (also %2)"_s.arg(id, found.otherIds.join(u", "_s)));
+            } else {
+                QCOMPARE(found.outcome, ClientDocument::Outcome::None);
+            }
+        }
+        QTEST(outcomes.isEmpty() ? u"nobody"_s : outcomes.join(u"; "_s), "goesTo");
+    }
+
     void linksAreDocumentsOnlyInsideTheFolder_data()
     {
         QTest::addColumn<QString>("target");  // what docs/Invoice_7.pdf links to, from the top folder

@@ -215,54 +215,78 @@ void TestCsvReader::refusesLinesBeyondSplitterLimits()
     QCOMPARE(result.failedLine, splittable ? 0 : 2);
 }
 
+// Line ends and encodings: CR LF, LF and a lone CR each end a line wherever they stand, and each
+// line is UTF-8 when it is valid UTF-8, otherwise Windows-1252, on its own.
 void TestCsvReader::readsFiles_data()
 {
     QTest::addColumn<QByteArray>("bytes");
     QTest::addColumn<QStringList>("ids");
     QTest::addColumn<QStringList>("mails");
     QTest::addColumn<QList<int>>("lines");
+    QTest::addColumn<QList<qint64>>("windows1252"); // the lines read as Windows-1252
+    QTest::addColumn<int>("failedLine");            // 0: the file reads
 
+    const QList<qint64> none;
     QTest::newRow("CR LF") << QByteArray("1,a\r\n2,\r\n") << QStringList{u"1"_s, u"2"_s}
-                           << QStringList{u"a"_s, QString()} << QList<int>{1, 2};
-    QTest::newRow("lone CR, no end on the last line")
-        << QByteArray("1,a\r2,b") << QStringList{u"1"_s, u"2"_s} << QStringList{u"a"_s, u"b"_s} << QList<int>{1, 2};
-    QTest::newRow("LF only") << QByteArray("1,a\n2,b\n") << QStringList{u"1"_s, u"2"_s}
-                             << QStringList{u"a"_s, u"b"_s} << QList<int>{1, 2};
-    QTest::newRow("lone LF stays in the line when the file has CRs")
-        << QByteArray("1,a\n2,b\r\n3,c") << QStringList{u"1"_s, u"3"_s} << QStringList{u"a\n2"_s, u"c"_s}
-        << QList<int>{1, 2};
+                           << QStringList{u"a"_s, QString()} << QList<int>{1, 2} << none << 0;
+    QTest::newRow("lone CR, no end on the last line") << QByteArray("1,a\r2,b") << QStringList{u"1"_s, u"2"_s}
+                                                      << QStringList{u"a"_s, u"b"_s} << QList<int>{1, 2} << none << 0;
+    QTest::newRow("LF only") << QByteArray("1,a\n2,b\n") << QStringList{u"1"_s, u"2"_s} << QStringList{u"a"_s, u"b"_s}
+                             << QList<int>{1, 2} << none << 0;
+    QTest::newRow("a lone LF ends a line in a file with CRs")
+        << QByteArray("1,a\n2,b\r\n3,c") << QStringList{u"1"_s, u"2"_s, u"3"_s} << QStringList{u"a"_s, u"b"_s, u"c"_s}
+        << QList<int>{1, 2, 3} << none << 0;
+    QTest::newRow("a lone CR ends a line in a file of CR LF: seven clients stay seven")
+        << QByteArray("1,a\r\n2,b\r\n3,c\r4,d\r\n5,e\n\r6,f\r\r\n7,g\r\n")
+        << QStringList{u"1"_s, u"2"_s, u"3"_s, u"4"_s, u"5"_s, u"6"_s, u"7"_s}
+        << QStringList{u"a"_s, u"b"_s, u"c"_s, u"d"_s, u"e"_s, u"f"_s, u"g"_s} << QList<int>{1, 2, 3, 4, 5, 7, 9}
+        << none << 0;
+    QTest::newRow("a stray CR in a field ends the line, which then has no second field")
+        << QByteArray("1,a@x,Jane\rSmith\n2,b@x\n") << QStringList() << QStringList() << QList<int>() << none << 2;
+    QTest::newRow("a stray CR in a quoted field too")
+        << QByteArray("\"1\r2\",a@x\r\n") << QStringList() << QStringList() << QList<int>() << none << 1;
     QTest::newRow("empty lines skipped, numbers kept")
         << QByteArray("\r\n1,a\r\n\r\n2,b\r\n\r\n") << QStringList{u"1"_s, u"2"_s} << QStringList{u"a"_s, u"b"_s}
-        << QList<int>{2, 4};
-    QTest::newRow("empty LF lines skipped")
-        << QByteArray("1,a\n\n2,b\n\n") << QStringList{u"1"_s, u"2"_s} << QStringList{u"a"_s, u"b"_s}
-        << QList<int>{1, 3};
-    QTest::newRow("empty file") << QByteArray() << QStringList() << QStringList() << QList<int>();
-    QTest::newRow("only line ends") << QByteArray("\r\n\r\n") << QStringList() << QStringList() << QList<int>();
+        << QList<int>{2, 4} << none << 0;
+    QTest::newRow("empty LF lines skipped") << QByteArray("1,a\n\n2,b\n\n") << QStringList{u"1"_s, u"2"_s}
+                                            << QStringList{u"a"_s, u"b"_s} << QList<int>{1, 3} << none << 0;
+    QTest::newRow("empty file") << QByteArray() << QStringList() << QStringList() << QList<int>() << none << 0;
+    QTest::newRow("only line ends") << QByteArray("\r\n\n\r") << QStringList() << QStringList() << QList<int>() << none
+                                    << 0;
     QTest::newRow("header line is a client")
-        << QByteArray("ClientID,Email\r\n1,a") << QStringList{u"ClientID"_s, u"1"_s}
-        << QStringList{u"Email"_s, u"a"_s} << QList<int>{1, 2};
+        << QByteArray("ClientID,Email\r\n1,a") << QStringList{u"ClientID"_s, u"1"_s} << QStringList{u"Email"_s, u"a"_s}
+        << QList<int>{1, 2} << none << 0;
     QTest::newRow("byte-order mark dropped")
-        << QByteArray("\xEF\xBB\xBF" "1,a") << QStringList{u"1"_s} << QStringList{u"a"_s} << QList<int>{1};
-    QTest::newRow("byte-order mark only") << QByteArray("\xEF\xBB\xBF") << QStringList() << QStringList()
-                                          << QList<int>();
+        << QByteArray("\xEF\xBB\xBF"
+                      "1,a")
+        << QStringList{u"1"_s} << QStringList{u"a"_s} << QList<int>{1} << none << 0;
+    QTest::newRow("byte-order mark only")
+        << QByteArray("\xEF\xBB\xBF") << QStringList() << QStringList() << QList<int>() << none << 0;
     QTest::newRow("UTF-8") << u"Müller,jörg@x\r\n€,😀"_s.toUtf8() << QStringList{u"Müller"_s, u"€"_s}
-                           << QStringList{u"jörg@x"_s, u"😀"_s} << QList<int>{1, 2};
+                           << QStringList{u"jörg@x"_s, u"😀"_s} << QList<int>{1, 2} << none << 0;
     QTest::newRow("Windows-1252") << QByteArray("M\xFCller,\x80\x9F\r\n\x81,\xA0")
                                   << QStringList{u"Müller"_s, u"\u0081"_s} << QStringList{u"€Ÿ"_s, u"\u00A0"_s}
-                                  << QList<int>{1, 2};
-    QTest::newRow("Windows-1252 with its first CR after the first non-UTF-8 byte")
-        << QByteArray("\xFC,a\n2,b\r\n3,c") << QStringList{u"ü"_s, u"3"_s} << QStringList{u"a\n2"_s, u"c"_s}
-        << QList<int>{1, 2};
-    QTest::newRow("byte-order mark kept in Windows-1252")
-        << QByteArray("\xEF\xBB\xBF" "M\xFCller,a") << QStringList{u"ï»¿Müller"_s} << QStringList{u"a"_s}
-        << QList<int>{1};
-    QTest::newRow("overlong UTF-8 is Windows-1252")
-        << QByteArray("\xC0\xAF,a") << QStringList{u"À¯"_s} << QStringList{u"a"_s} << QList<int>{1};
-    QTest::newRow("encoded surrogate is Windows-1252")
-        << QByteArray("\xED\xA0\x80,a") << QStringList{u"í\u00A0€"_s} << QStringList{u"a"_s} << QList<int>{1};
-    QTest::newRow("truncated UTF-8 at the end is Windows-1252")
-        << QByteArray("a,\xC3") << QStringList{u"a"_s} << QStringList{u"Ã"_s} << QList<int>{1};
+                                  << QList<int>{1, 2} << QList<qint64>{1, 2} << 0;
+    QTest::newRow("one Windows-1252 line garbles no UTF-8 line")
+        << QByteArray("1,J\xC3\xBCrgen\r\n2,M\xFC"
+                      "ller\r\n\r\n3,\xE2\x82\xAC\r\n4,\xE9")
+        << QStringList{u"1"_s, u"2"_s, u"3"_s, u"4"_s} << QStringList{u"Jürgen"_s, u"Müller"_s, u"€"_s, u"é"_s}
+        << QList<int>{1, 2, 4, 5} << QList<qint64>{2, 5} << 0;
+    QTest::newRow("Windows-1252 line ended by a lone LF")
+        << QByteArray("\xFC,a\n2,b\r\n3,c") << QStringList{u"ü"_s, u"2"_s, u"3"_s}
+        << QStringList{u"a"_s, u"b"_s, u"c"_s} << QList<int>{1, 2, 3} << QList<qint64>{1} << 0;
+    QTest::newRow("byte-order mark dropped before a Windows-1252 line")
+        << QByteArray("\xEF\xBB\xBF"
+                      "M\xFCller,a\r\nJ\xC3\xBCrgen,b")
+        << QStringList{u"Müller"_s, u"Jürgen"_s} << QStringList{u"a"_s, u"b"_s} << QList<int>{1, 2} << QList<qint64>{1}
+        << 0;
+    QTest::newRow("overlong UTF-8 is Windows-1252") << QByteArray("\xC0\xAF,a") << QStringList{u"À¯"_s}
+                                                    << QStringList{u"a"_s} << QList<int>{1} << QList<qint64>{1} << 0;
+    QTest::newRow("encoded surrogate is Windows-1252") << QByteArray("\xED\xA0\x80,a") << QStringList{u"í\u00A0€"_s}
+                                                       << QStringList{u"a"_s} << QList<int>{1} << QList<qint64>{1} << 0;
+    QTest::newRow("UTF-8 cut short at a line end is Windows-1252")
+        << QByteArray("a,\xC3\r\nb,\xA9") << QStringList{u"a"_s, u"b"_s} << QStringList{u"Ã"_s, u"©"_s}
+        << QList<int>{1, 2} << QList<qint64>{1, 2} << 0;
 }
 
 void TestCsvReader::readsFiles()
@@ -271,14 +295,23 @@ void TestCsvReader::readsFiles()
     QFETCH(QStringList, ids);
     QFETCH(QStringList, mails);
     QFETCH(QList<int>, lines);
+    QFETCH(int, failedLine);
     const CsvReadResult result = GetCSVFile(writeFile(bytes));
+    if (failedLine > 0) {
+        QCOMPARE(result.outcome, CsvReadOutcome::LineUnsplittable);
+        QCOMPARE(result.failedLine, failedLine);
+        QCOMPARE(result.clients.Count(), 0);
+        return;
+    }
     QCOMPARE(result.outcome, CsvReadOutcome::Read);
     QCOMPARE(result.message(u"x"_s), QString());
+    QTEST(result.windows1252Lines, "windows1252");
     QCOMPARE(result.clients.Count(), ids.size());
     for (qsizetype i = 0; i < ids.size(); ++i) {
         QCOMPARE(result.clients.ClientId(i), ids.at(i));
         QCOMPARE(result.clients.EmailAddress(i), mails.at(i));
         QCOMPARE(result.clients.lineNumber(i), lines.at(i));
+        QCOMPARE(result.clients.fieldCount(i), 2); // no line end is inside a line
     }
 }
 
@@ -291,35 +324,45 @@ void TestCsvReader::readsFurtherFieldsAndColumnNames_data()
     QTest::addColumn<QList<QStringList>>("rows");
     QTest::addColumn<QList<int>>("lines");
     QTest::addColumn<int>("columnCount");
+    QTest::addColumn<char>("separator");
 
     const QList<QStringList> fiveColumns{{u"1"_s, u"a"_s, u"x"_s, QString(), u"Smith, Jane"_s},
                                          {u"2"_s, QString(), u"y"_s, u"q"_s, u"z"_s}};
     QTest::newRow("five columns") << QByteArray("1,a,x,,\"Smith, Jane\"\r\n2,,y,q,z\r\n") << false << QStringList()
-                                  << fiveColumns << QList<int>{1, 2} << 5;
-    QTest::newRow("column names first")
-        << QByteArray("Id, Mail ,Name\r\n1,a,x\r\n") << true << QStringList{u"Id"_s, u" Mail "_s, u"Name"_s}
-        << QList<QStringList>{{u"1"_s, u"a"_s, u"x"_s}} << QList<int>{2} << 3;
+                                  << fiveColumns << QList<int>{1, 2} << 5 << ',';
+    QTest::newRow("column names first") << QByteArray("Id, Mail ,Name\r\n1,a,x\r\n") << true
+                                        << QStringList{u"Id"_s, u" Mail "_s, u"Name"_s}
+                                        << QList<QStringList>{{u"1"_s, u"a"_s, u"x"_s}} << QList<int>{2} << 3 << ',';
     QTest::newRow("names after empty lines and a byte-order mark")
         << QByteArray("\xEF\xBB\xBF\r\n\r\n\"Id\",Mail\r\n\r\n1,a") << true << QStringList{u"Id"_s, u"Mail"_s}
-        << QList<QStringList>{{u"1"_s, u"a"_s}} << QList<int>{5} << 2;
-    QTest::newRow("names only") << QByteArray("Id,Mail,Name") << true
-                                << QStringList{u"Id"_s, u"Mail"_s, u"Name"_s} << QList<QStringList>() << QList<int>()
-                                << 3;
-    QTest::newRow("empty file with names") << QByteArray() << true << QStringList() << QList<QStringList>()
-                                           << QList<int>() << 2;
+        << QList<QStringList>{{u"1"_s, u"a"_s}} << QList<int>{5} << 2 << ',';
+    QTest::newRow("names only") << QByteArray("Id,Mail,Name") << true << QStringList{u"Id"_s, u"Mail"_s, u"Name"_s}
+                                << QList<QStringList>() << QList<int>() << 3 << ',';
+    QTest::newRow("empty file with names")
+        << QByteArray() << true << QStringList() << QList<QStringList>() << QList<int>() << 2 << ',';
     QTest::newRow("lines of different widths")
         << QByteArray("Id,Mail\n1,a,b,c\n2,\n") << true << QStringList{u"Id"_s, u"Mail"_s}
-        << QList<QStringList>{{u"1"_s, u"a"_s, u"b"_s, u"c"_s}, {u"2"_s, QString()}} << QList<int>{2, 3} << 4;
+        << QList<QStringList>{{u"1"_s, u"a"_s, u"b"_s, u"c"_s}, {u"2"_s, QString()}} << QList<int>{2, 3} << 4 << ',';
     QTest::newRow("quoted address with junk before the third field")
         << QByteArray("1,\"a\" junk,third\r2,\"b\" junk\r3,\"c,d,e") << false << QStringList()
         << QList<QStringList>{{u"1"_s, u"a"_s, u"third"_s}, {u"2"_s, u"b"_s}, {u"3"_s, u"c,d,e"_s}}
-        << QList<int>{1, 2, 3} << 3;
-    QTest::newRow("lone LF inside a third field")
-        << QByteArray("1,a,x\ny\r\n2,b,\r\n") << false << QStringList()
-        << QList<QStringList>{{u"1"_s, u"a"_s, u"x\ny"_s}, {u"2"_s, u"b"_s, QString()}} << QList<int>{1, 2} << 3;
+        << QList<int>{1, 2, 3} << 3 << ',';
+    QTest::newRow("lone LF after a third field")
+        << QByteArray("1,a,x\n2,b,\r\n") << false << QStringList()
+        << QList<QStringList>{{u"1"_s, u"a"_s, u"x"_s}, {u"2"_s, u"b"_s, QString()}} << QList<int>{1, 2} << 3 << ',';
     QTest::newRow("Windows-1252 names and fields")
-        << QByteArray("Id,Mail,Stra\xDF" "e\r\n1,a,M\xFCller") << true << QStringList{u"Id"_s, u"Mail"_s, u"Straße"_s}
-        << QList<QStringList>{{u"1"_s, u"a"_s, u"Müller"_s}} << QList<int>{2} << 3;
+        << QByteArray("Id,Mail,Stra\xDF"
+                      "e\r\n1,a,M\xFCller")
+        << true << QStringList{u"Id"_s, u"Mail"_s, u"Straße"_s} << QList<QStringList>{{u"1"_s, u"a"_s, u"Müller"_s}}
+        << QList<int>{2} << 3 << ',';
+    QTest::newRow("semicolons") << QByteArray("Id;Mail;Name\r\n1;a@x;\"Smith; Jane\"\r\n2;b,c;x;\n") << true
+                                << QStringList{u"Id"_s, u"Mail"_s, u"Name"_s}
+                                << QList<QStringList>{{u"1"_s, u"a@x"_s, u"Smith; Jane"_s},
+                                                      {u"2"_s, u"b,c"_s, u"x"_s, QString()}}
+                                << QList<int>{2, 3} << 4 << ';';
+    QTest::newRow("tabs") << QByteArray("1\ta@x\tx, y\n2\t\t  \"q\tr\"") << false << QStringList()
+                          << QList<QStringList>{{u"1"_s, u"a@x"_s, u"x, y"_s}, {u"2"_s, QString(), u"q\tr"_s}}
+                          << QList<int>{1, 2} << 3 << '\t';
 }
 
 void TestCsvReader::readsFurtherFieldsAndColumnNames()
@@ -330,7 +373,9 @@ void TestCsvReader::readsFurtherFieldsAndColumnNames()
     QFETCH(QList<QStringList>, rows);
     QFETCH(QList<int>, lines);
     QFETCH(int, columnCount);
-    const CsvReadResult result = GetCSVFile(writeFile(bytes), header ? CsvHeader::ColumnNames : CsvHeader::None);
+    QFETCH(char, separator);
+    const CsvReadResult result =
+        GetCSVFile(writeFile(bytes), header ? CsvHeader::ColumnNames : CsvHeader::None, separator);
     QCOMPARE(result.outcome, CsvReadOutcome::Read);
     const ClientList &clients = result.clients;
     QCOMPARE(clients.columnNames(), names);

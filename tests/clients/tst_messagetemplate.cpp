@@ -34,7 +34,7 @@ CsvReadResult TestMessageTemplate::read(CsvHeader header) const
     const QString path = m_dir.filePath(u"clients.csv"_s);
     QFile file(path);
     const QByteArray bytes = u"Nr,E-Mail, Name ,Straße,id,3,Notiz\r\n"
-                             "K1,k1@example.com,Jörg Müller,Hauptstraße 1,X,Ü,\"eins\nzwei {{id}}\"\r\n"
+                             "K1,k1@example.com,Jörg Müller,Hauptstraße 1,X,Ü,\"eins, zwei {{id}}\"\r\n"
                              "K2,,   ,\t\u00A0,,\r\n"_s.toUtf8();
     if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
         qFatal("cannot write the client file");
@@ -68,8 +68,8 @@ void TestMessageTemplate::fillsFieldsOfTheClientsLine_data()
     QTest::newRow("fixed names before columns so called")
         << u"{{id}} {{ ID }} {{EMAIL}} {{3}} {{5}} {{6}}"_s << 0 << u"K1 K1 k1@example.com Jörg Müller X Ü"_s
         << QStringList() << QStringList();
-    QTest::newRow("value with a line break and braces")
-        << u"Notiz: {{Notiz}}"_s << 0 << u"Notiz: eins\nzwei {{id}}"_s << QStringList() << QStringList();
+    QTest::newRow("value with a comma and braces")
+        << u"Notiz: {{Notiz}}"_s << 0 << u"Notiz: eins, zwei {{id}}"_s << QStringList() << QStringList();
     QTest::newRow("quoted text") << u"{{\"{{\"}}id}} and {{ \"}\" }}{{\"\"}}"_s << 0 << u"{{id}} and }"_s
                                  << QStringList() << QStringList();
     QTest::newRow("names no column has") << u"{{Vorname}} {{8}} {{0}} {{}} {{Vorname}} {{id}}"_s << 0
@@ -86,7 +86,7 @@ void TestMessageTemplate::fillsFieldsOfTheClientsLine_data()
         << QStringList() << QStringList{u"{{email}}"_s, u"{{Name}}"_s, u"{{7}}"_s, u"{{Straße}}"_s, u"{{6}}"_s};
     QTest::newRow("the same, all filled")
         << u"{{email}} {{Name}} {{7}} {{Straße}} {{6}}"_s << 0
-        << u"k1@example.com Jörg Müller eins\nzwei {{id}} Hauptstraße 1 Ü"_s << QStringList() << QStringList();
+        << u"k1@example.com Jörg Müller eins, zwei {{id}} Hauptstraße 1 Ü"_s << QStringList() << QStringList();
 }
 
 void TestMessageTemplate::fillsFieldsOfTheClientsLine()

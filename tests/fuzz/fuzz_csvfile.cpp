@@ -1,8 +1,8 @@
-// The whole-file reader on arbitrary bytes, with and without column names. A read that succeeds must
-// hold exactly one client per non-empty line (the first one being the column names when asked
-// for), in order, each made of the fields the splitter gives for that line; a read that fails must
-// name a line the splitter cannot give two fields for. What the start of the file
-// looks like it got wrong is said for any bytes.
+// The whole-file reader on arbitrary bytes, with and without column names, with each separator. A
+// read that succeeds must hold exactly one client per non-empty line (the first one being the
+// column names when asked for), in order, each made of the fields the splitter gives for that line,
+// and list the lines that are not UTF-8; a read that fails must name a line the splitter cannot
+// give two fields for. What the start of the file looks like it got wrong is said for any bytes.
 
 #include "clients/csvreader.h"
 #include "fuzzcheck.h"
@@ -16,23 +16,28 @@ using namespace quorvale;
 
 namespace {
 
-// The file's lines as the reader must see them: ended by CR LF or a lone CR when the file holds
-// any CR, otherwise by LF.
+// The file's lines as the reader must see them: CR LF, LF and a lone CR each end a line.
 QList<QByteArray> linesOf(const QByteArray &bytes)
 {
     QList<QByteArray> lines;
-    const bool crEndsLines = bytes.contains('\r');
     qsizetype start = 0;
     while (start < bytes.size()) {
-        qsizetype stop = bytes.indexOf(crEndsLines ? '\r' : '\n', start);
-        if (stop < 0)
-            stop = bytes.size();
+        qsizetype stop = start;
+        while (stop < bytes.size() && bytes[stop] != '\r' && bytes[stop] != '\n')
+            ++stop;
         lines.append(bytes.mid(start, stop - start));
         start = stop + 1;
-        if (crEndsLines && start < bytes.size() && bytes[start] == '\n')
+        if (stop < bytes.size() && bytes[stop] == '\r' && start < bytes.size() && bytes[start] == '\n')
             ++start;
     }
     return lines;
+}
+
+bool isUtf8(const QByteArray &line)
+{
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    const QString decoded = decoder.decode(line); // decodes only once made a QString
+    return !decoder.hasError();
 }
 
 // Text the reader made of a field against the field's own bytes. Valid UTF-8 must come back as
@@ -58,19 +63,25 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     QByteArray bytes = fuzz::bytesOf(data, size);
     const QString path = fuzz::writeScratchFile(bytes);
     // What a run says about the file's start: whatever the bytes, an answer and no crash.
-    const QString mistake = clientFileMistake(clientFileHead(path));
-    FUZZ_CHECK(mistake.isEmpty() || mistake.endsWith(u'.'));
+    for (const char separator : {',', ';', '\t'}) {
+        const QString mistake = clientFileMistake(clientFileHead(path), separator);
+        FUZZ_CHECK(mistake.isEmpty() || mistake.endsWith(u'.'));
+    }
 
-    QStringDecoder decoder(QStringDecoder::Utf8,
-                           QStringDecoder::Flag::ConvertInitialBom | QStringDecoder::Flag::Stateless);
-    const QString decoded = decoder.decode(bytes); // decodes only once made a QString
-    const bool utf8 = !decoder.hasError();
-    if (utf8 && bytes.startsWith("\xEF\xBB\xBF"))
+    if (bytes.startsWith("\xEF\xBB\xBF"))
         bytes.remove(0, 3);
     const QList<QByteArray> lines = linesOf(bytes);
+    QList<qint64> windows1252;
+    for (qsizetype n = 0; n < lines.size(); ++n) {
+        if (!isUtf8(lines[n]))
+            windows1252.append(n + 1);
+    }
 
-    for (const CsvHeader header : {CsvHeader::None, CsvHeader::ColumnNames}) {
-        const CsvReadResult result = GetCSVFile(path, header);
+    const std::pair<CsvHeader, char> readings[] = {
+        {CsvHeader::None, ','}, {CsvHeader::ColumnNames, ','}, {CsvHeader::None, ';'}, {CsvHeader::ColumnNames, '\t'}};
+    for (const auto &[header, separator] : readings) {
+        const QChar split = QLatin1Char(separator);
+        const CsvReadResult result = GetCSVFile(path, header, separator);
         if (result.outcome != CsvReadOutcome::Read) {
             FUZZ_CHECK(result.outcome == CsvReadOutcome::LineUnsplittable);
             FUZZ_CHECK(result.clients.Count() == 0 && !result.message(path).isEmpty());
@@ -78,9 +89,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             const QByteArray &line = lines[result.failedLine - 1];
             // Splitting on bytes gives as many fields as splitting the decoded text: every
             // separator and quote is ASCII.
-            FUZZ_CHECK(!line.isEmpty() && ParseCSVLine(QString::fromLatin1(line)).size() < 2);
+            FUZZ_CHECK(!line.isEmpty() && ParseCSVLine(QString::fromLatin1(line), split).size() < 2);
             continue;
         }
+        FUZZ_CHECK(result.windows1252Lines == windows1252);
         const ClientList &clients = result.clients;
         bool namesDue = header == CsvHeader::ColumnNames;
         qsizetype row = 0;
@@ -89,7 +101,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             if (lines[n].isEmpty())
                 continue;
             // Latin-1 keeps one character per byte, so the fields' places carry over to the bytes.
-            const QStringList fields = ParseCSVLine(QString::fromLatin1(lines[n]));
+            const QStringList fields = ParseCSVLine(QString::fromLatin1(lines[n]), split);
+            const bool utf8 = !windows1252.contains(n + 1);
             FUZZ_CHECK(fields.size() >= 2);
             widest = std::max(widest, fields.size());
             if (namesDue) {

@@ -66,5 +66,30 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             expected.append(id);
     }
     FUZZ_CHECK(named == expected);
+    // The same for the identifiers it holds as whole words.
+    const ClientIdIndex index(list);
+    QStringList held;
+    for (const QString &id : list) {
+        if (!held.contains(id) && holdsClientId(fileName, id)) {
+            FUZZ_CHECK(fileName.contains(id, Qt::CaseInsensitive) || !isAscii(id));
+            held.append(id);
+        }
+    }
+    FUZZ_CHECK(index.idsHeldBy(fileName) == held);
+    // A name that names a client is its document only when it holds no other client of the list.
+    for (const QString &id : list) {
+        if (!isClientDocumentName(fileName, id))
+            continue;
+        const bool alone = std::none_of(list.cbegin(), list.cend(), [&](const QString &other) {
+            return other != id && (isClientDocumentName(fileName, other) || holdsClientId(fileName, other));
+        });
+        FUZZ_CHECK((classifyDocuments({fileName}, id, index).outcome == ClientDocument::Outcome::Found) == alone);
+    }
+    // A word of letters and digits that starts the name before a blank is held.
+    const bool plainWord = !clientId.isEmpty() && std::all_of(clientId.cbegin(), clientId.cend(), [](QChar c) {
+        return c.unicode() < 0x80 && c.isLetterOrNumber();
+    });
+    if (plainWord)
+        FUZZ_CHECK(holdsClientId(clientId + u' ' + fileName, clientId));
     return 0;
 }

@@ -128,7 +128,7 @@ private Q_SLOTS:
         QTest::newRow("invalid UTF-8") << QByteArray("M\xFCller,a@example.org\n\xC3\x28,b@example.org\n")
                                        << u"Clients found - 2\n"_s;
         QTest::newRow("mixed line ends") << QByteArray("1,a@example.org\r\n2,b@example.org\n3,c\r4,d\r\n")
-                                         << u"Clients found - 3\n"_s;
+                                         << u"Clients found - 4\n"_s;
         QTest::newRow("unterminated quote") << QByteArray("1,\"a@example.org\r\n\"2,b@example.org")
                                             << u"There was a problem reading the CSV file at line 2."_s;
         QTest::newRow("duplicate identifiers")
@@ -150,16 +150,23 @@ private Q_SLOTS:
         QVERIFY(!r.out.contains(u"Start processing"_s));
     }
 
-    // A lone LF inside a line of a CR LF file stays in the line, so an address field can carry a
-    // line break (and with it an SMTP command). That client must fail on its own; the command
-    // must never reach the server, and the other clients are still sent.
+    // A lone LF ends a line even in a CR LF file, so no field carries a line break (and with it an
+    // SMTP command): the smuggled command is a line of its own, which no client list holds, and
+    // nothing is sent. A command inside one address fails that client alone; the command never
+    // reaches the server, and the other clients are still sent.
     void lineBreakInAnAddressNeverReachesTheServer()
     {
         SmtpServer server;
         QVERIFY(server.isRunning());
         configure(&server);
-        QVERIFY(writeFile(u"list.csv"_s, "1,a@example.org\r\n2,b@example.org\nRCPT TO:<evil@example.org>\r\n"
-                                         "3,c@example.org> RCPT TO:<evil@example.org\r\n4,d@example.org\r\n"));
+        QVERIFY(writeFile(u"list.csv"_s, "1,a@example.org\r\n2,b@example.org\nRCPT TO:<evil@example.org>\r\n"));
+        const Result refused = quorvale(runArgs(u"list.csv"_s) << u"--yes"_s);
+        QCOMPARE(refused.exitCode, 2);
+        QVERIFY2(refused.err.contains(u"at line 3"_s), qPrintable(refused.err));
+        QVERIFY(server.commands().filter(u"RCPT"_s).isEmpty());
+
+        QVERIFY(writeFile(u"list.csv"_s,
+                          "1,a@example.org\r\n3,c@example.org> RCPT TO:<evil@example.org\r\n4,d@example.org\r\n"));
         const Result r = quorvale(runArgs(u"list.csv"_s) << u"--yes"_s);
         QVERIFY2(r.exitCode != -1 && r.exitCode != 0, qPrintable(r.err));
         QStringList recipients;

@@ -499,8 +499,9 @@ private Q_SLOTS:
         QTest::newRow("missing file") << QByteArray() << format;
         QTest::newRow("line without a second field") << QByteArray("1,a@x.org\r\n2\r\n3,c@x.org\r\n") << format;
         QTest::newRow("semicolons") << QByteArray("1;a@x.org\r\n2;b@x.org\r\n")
-                                    << u"The lines look separated by semicolons (;): the fields must be separated "
-                                       "by commas."_s;
+                                    << u"The lines look separated by semicolons (;): choose the separator \";\" "
+                                       "(--delimiter \";\" on the command line, or quorvale config set CSVDelimiter "
+                                       "\";\")."_s;
         QTest::newRow("a heading") << QByteArray("Clients\n1,a@x.org\n")
                                    << u"The first line looks like column names (Clients), not a client: it would "
                                       "be taken as one."_s;

@@ -283,6 +283,7 @@ private Q_SLOTS:
         saved.AttachMode = u"client"_s;
         saved.AttachmentPath = u"/home/office/terms.pdf"_s;
         saved.PrintDocuments = 1;
+        saved.CSVDelimiter = u";"_s;
         saved.EnableSchedule = 1;
         saved.DelayBetweenSends = 3;
         saved.GroupDelay = 10;
@@ -297,7 +298,7 @@ private Q_SLOTS:
         saved.OAuthScope = u"smtp offline"_s;
         saved.PasswordCommand = u"pass show mail"_s;
         auto store = openSettingsStore();
-        QCOMPARE(settingsTable().size(), std::size_t(25));
+        QCOMPARE(settingsTable().size(), std::size_t(26));
         for (const StoredSetting &info : settingsTable())
             QVERIFY(saveSetting(*store, info.key, settingText(saved, info)));
 
@@ -334,6 +335,10 @@ private Q_SLOTS:
                                                  << "Client";
         QTest::newRow("print choice neither 0 nor 1") << "PrintDocuments"
                                                       << "2";
+        QTest::newRow("separator not offered") << "CSVDelimiter"
+                                               << "|";
+        QTest::newRow("a tab character for tab") << "CSVDelimiter"
+                                                 << "\t";
     }
     void refusesTextTheSettingCannotHold()
     {

@@ -79,6 +79,7 @@ CheckReport checkClientList(const CheckRequest &request)
     if (!plan.ok())
         return report;
     report.problems = plan.problems();
+    report.windows1252Lines = plan.windows1252Lines();
     report.rows = plan.plans();
     return report;
 }
@@ -156,6 +157,20 @@ QStringList checkSummary(const CheckReport &report)
     if (!perFlag.isEmpty())
         flagged += u" ("_s + perFlag.join(u", "_s) + u')';
     lines.append(flagged);
+    // A line that is not UTF-8 is taken as Windows-1252: right for an old export, garbled names
+    // for a UTF-8 file with a stray byte. Which lines, so that a person can look.
+    if (const QList<qint64> &odd = report.windows1252Lines; !odd.isEmpty()) {
+        constexpr qsizetype kShown = 20;
+        QStringList numbers;
+        for (qsizetype i = 0; i < std::min(odd.size(), kShown); ++i)
+            numbers.append(n(odd.at(i)));
+        QString line = (odd.size() == 1 ? u"Read as Windows-1252, not UTF-8: line "_s
+                                        : u"Read as Windows-1252, not UTF-8: lines "_s) +
+                       numbers.join(u", "_s);
+        if (odd.size() > kShown)
+            line += u" and "_s + n(odd.size() - kShown) + u" more"_s;
+        lines.append(line);
+    }
     lines.append(report.problems);
     return lines;
 }

@@ -30,7 +30,10 @@ struct CheckRequest
     QString body{};
 
     /// The mailing a run would make of them.
-    Mailing mailing() const { return {csvPath, header, subject, body, mode, commonPath, print}; }
+    char delimiter = ','; ///< what separates the fields of a line
+
+    /// The mailing a run would make of them.
+    Mailing mailing() const { return {csvPath, header, subject, body, mode, commonPath, print, delimiter}; }
 };
 
 struct CheckReport
@@ -41,6 +44,8 @@ struct CheckReport
     /// Problems of the whole list (the common attachment, an unlistable folder, links in the folder
     /// that are no document, a placeholder of the message that names no column), one per line.
     QStringList problems;
+    /// The lines of the client file that were not UTF-8 and were read as Windows-1252.
+    QList<qint64> windows1252Lines;
 
     qsizetype count(CheckAction action) const;
     qsizetype count(CheckFlag flag) const;

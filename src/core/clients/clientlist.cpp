@@ -2,7 +2,7 @@
 
 #include "clients/csvreader.h"
 
-#include <cstring>
+#include <algorithm>
 
 namespace quorvale {
 
@@ -42,7 +42,7 @@ qint64 ClientList::lineNumber(qsizetype index) const
 qsizetype ClientList::fieldCount(qsizetype index) const
 {
     const QByteArrayView rest = tail(m_rows.at(size_t(index)));
-    return rest.isNull() ? 2 : 2 + splitCsvBytes(rest).size();
+    return rest.isNull() ? 2 : 2 + splitCsvBytes(rest, m_separator).size();
 }
 
 QString ClientList::field(qsizetype index, qsizetype column) const
@@ -77,7 +77,7 @@ void ClientList::append(const QString &clientId, const QString &emailAddress, qi
     const QByteArray id = clientId.toUtf8();
     const QByteArray mail = emailAddress.toUtf8();
     Row row{m_text.size(), m_text.size() + id.size(), lineNumber, quint32(id.size()), quint32(mail.size())};
-    m_text.append(id).append(mail).append(m_lineEnd); // ends the line: no third field
+    m_text.append(id).append(mail).append('\n'); // ends the line: no third field
     m_rows.push_back(row);
 }
 
@@ -102,9 +102,10 @@ QByteArrayView ClientList::tail(const Row &row) const
     // the first one after it. Without a separator the line has two fields: the null view.
     const char *from = m_text.constData() + row.mailOffset + row.mailLength;
     const char *textEnd = m_text.constData() + m_text.size();
-    const void *lineEnd = std::memchr(from, m_lineEnd, size_t(textEnd - from));
-    const QByteArrayView rest(from, lineEnd ? static_cast<const char *>(lineEnd) : textEnd);
-    const qsizetype separator = rest.indexOf(',');
+    // Every CR and every LF ends a line, so neither stands inside one.
+    const char *lineEnd = std::find_if(from, textEnd, [](char c) { return c == '\r' || c == '\n'; });
+    const QByteArrayView rest(from, lineEnd);
+    const qsizetype separator = rest.indexOf(m_separator);
     return separator < 0 ? QByteArrayView() : rest.sliced(separator + 1);
 }
 
@@ -115,7 +116,7 @@ QByteArrayView ClientList::fieldBytes(const Row &row, qsizetype column) const
     if (column == 1)
         return QByteArrayView(m_text.constData() + row.mailOffset, qsizetype(row.mailLength));
     const QByteArrayView rest = tail(row);
-    return column < 0 || rest.isNull() ? QByteArrayView() : csvFieldAt(rest, column - 2);
+    return column < 0 || rest.isNull() ? QByteArrayView() : csvFieldAt(rest, column - 2, m_separator);
 }
 
 } // namespace quorvale

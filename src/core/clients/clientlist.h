@@ -65,8 +65,8 @@ private:
 
     QByteArray m_text; // UTF-8
     std::vector<Row> m_rows;
-    // What ends a line in m_text, so that a row's line ends at the first one after its address.
-    char m_lineEnd = '\n';
+    // What separates the fields of a line, for the fields after the address.
+    char m_separator = ',';
     QStringList m_columnNames;
     qsizetype m_columnCount = 2;
 };

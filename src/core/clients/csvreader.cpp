@@ -91,14 +91,14 @@ bool splitCsvLine(const Char *begin, const Char *end, Char separator, Char quote
     }
 }
 
-// What one pass over the file's bytes tells: whether they are valid UTF-8, and how many CR, LF and
-// comma bytes they hold (which ends lines, and how many rows to make room for).
+// What one pass over the file's bytes tells: whether they are valid UTF-8 throughout, and how many
+// CR, LF and separator bytes they hold (which ends lines, and how many rows to make room for).
 struct TextScan
 {
     bool utf8 = true;
     qsizetype carriageReturns = 0;
     qsizetype lineFeeds = 0;
-    qsizetype commas = 0;
+    qsizetype separators = 0;
 };
 
 // Number of bytes equal to `unit` in an eight-byte word of ASCII.
@@ -111,10 +111,57 @@ int countInAsciiWord(quint64 word, char unit)
     return int((onePerMatch * 0x0101010101010101ULL) >> 56); // sums the bytes into the top one
 }
 
-TextScan scanText(const QByteArray &bytes)
+// The length of the valid UTF-8 sequence that starts at `p` (a byte of 0x80 or more), or 0 when
+// it is none: a stray byte, a sequence cut short, an overlong form, a surrogate, or beyond Unicode.
+int utf8SequenceLength(const uchar *p, const uchar *end)
+{
+    const uchar lead = *p;
+    int trail = 0;
+    char32_t code = 0;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        trail = 1;
+        code = lead & 0x1F;
+    } else if ((lead & 0xF0) == 0xE0) {
+        trail = 2;
+        code = lead & 0x0F;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        trail = 3;
+        code = lead & 0x07;
+    } else {
+        return 0;
+    }
+    for (int i = 1; i <= trail; ++i) {
+        if (i >= end - p || (p[i] & 0xC0) != 0x80)
+            return 0;
+        code = (code << 6) | (p[i] & 0x3F);
+    }
+    if ((trail == 2 && (code < 0x800 || (code >= 0xD800 && code <= 0xDFFF))) ||
+        (trail == 3 && (code < 0x10000 || code > 0x10FFFF)))
+        return 0;
+    return trail + 1;
+}
+
+bool isValidUtf8(QByteArrayView bytes)
+{
+    const auto *p = reinterpret_cast<const uchar *>(bytes.data());
+    const uchar *const end = p + bytes.size();
+    while (p < end) {
+        if (*p < 0x80) {
+            ++p;
+            continue;
+        }
+        const int length = utf8SequenceLength(p, end);
+        if (length == 0)
+            return false;
+        p += length;
+    }
+    return true;
+}
+
+TextScan scanText(QByteArrayView bytes, char separator)
 {
     TextScan scan;
-    const auto *p = reinterpret_cast<const uchar *>(bytes.constData());
+    const auto *p = reinterpret_cast<const uchar *>(bytes.data());
     const uchar *const end = p + bytes.size();
     while (p < end) {
         // Client files are mostly ASCII: take it eight bytes at a time.
@@ -124,50 +171,88 @@ TextScan scanText(const QByteArray &bytes)
                 break;
             scan.carriageReturns += countInAsciiWord(word, '\r');
             scan.lineFeeds += countInAsciiWord(word, '\n');
-            scan.commas += countInAsciiWord(word, ',');
+            scan.separators += countInAsciiWord(word, separator);
         }
         if (p == end)
             break;
-        const uchar lead = *p;
-        if (lead < 0x80) {
-            scan.carriageReturns += lead == '\r';
-            scan.lineFeeds += lead == '\n';
-            scan.commas += lead == ',';
+        const uchar byte = *p;
+        if (byte < 0x80) {
+            scan.carriageReturns += byte == '\r';
+            scan.lineFeeds += byte == '\n';
+            scan.separators += byte == uchar(separator);
             ++p;
             continue;
         }
-        int trail = 0;
-        char32_t code = 0;
-        if (lead >= 0xC2 && lead <= 0xDF) {
-            trail = 1;
-            code = lead & 0x1F;
-        } else if ((lead & 0xF0) == 0xE0) {
-            trail = 2;
-            code = lead & 0x0F;
-        } else if (lead >= 0xF0 && lead <= 0xF4) {
-            trail = 3;
-            code = lead & 0x07;
-        } else {
+        const int length = utf8SequenceLength(p, end);
+        if (length == 0) {
+            // Which lines are not UTF-8 is for decodeLines to find; the counts go on.
             scan.utf8 = false;
+            ++p;
+            continue;
         }
-        for (int i = 1; scan.utf8 && i <= trail; ++i) {
-            if (i >= end - p || (p[i] & 0xC0) != 0x80)
-                scan.utf8 = false;
-            else
-                code = (code << 6) | (p[i] & 0x3F);
-        }
-        if ((trail == 2 && (code < 0x800 || (code >= 0xD800 && code <= 0xDFFF)))
-            || (trail == 3 && (code < 0x10000 || code > 0x10FFFF)))
-            scan.utf8 = false; // overlong, a surrogate, or beyond Unicode
-        if (!scan.utf8) {
-            scan.carriageReturns += std::count(p, end, uchar('\r'));
-            scan.lineFeeds += std::count(p, end, uchar('\n'));
-            scan.commas += std::count(p, end, uchar(','));
-            break;
-        }
-        p += trail + 1;
+        p += length;
     }
     return scan;
+}
+
+// Finds the line ends of a text: CR LF, LF and a lone CR each end a line, wherever they stand.
+class LineEnds
+{
+public:
+    LineEnds(const char *begin, const char *end, const TextScan &scan)
+        : m_end(end),
+          // A kind of byte the text does not hold is never searched for.
+          m_cr(scan.carriageReturns ? findUnit(begin, end, '\r') : end),
+          m_lf(scan.lineFeeds ? findUnit(begin, end, '\n') : end)
+    {
+    }
+    // The first CR or LF at or after `p`, or the end of the text.
+    const char *stopAfter(const char *p)
+    {
+        if (m_cr < p)
+            m_cr = findUnit(p, m_end, '\r');
+        if (m_lf < p)
+            m_lf = findUnit(p, m_end, '\n');
+        return std::min(m_cr, m_lf);
+    }
+    // Where the next line starts after the line end at `stop`: CR LF is one line end.
+    const char *nextLine(const char *stop) const
+    {
+        if (stop == m_end)
+            return m_end;
+        return *stop == '\r' && stop + 1 < m_end && stop[1] == '\n' ? stop + 2 : stop + 1;
+    }
+
+private:
+    const char *m_end;
+    const char *m_cr;
+    const char *m_lf;
+};
+
+// The text with every line that is not valid UTF-8 read as Windows-1252, each line on its own, so
+// that one stray byte garbles no other line; the numbers of those lines go to `windows1252Lines`.
+// Line ends stay where they were, so the lines keep their numbers.
+QByteArray decodeLines(QByteArrayView text, const TextScan &scan, QList<qint64> *windows1252Lines)
+{
+    QByteArray out;
+    out.reserve(text.size() + text.size() / 8);
+    const char *p = text.data();
+    const char *const end = p + text.size();
+    LineEnds ends(p, end, scan);
+    for (qint64 line = 1; p < end; ++line) {
+        const char *stop = ends.stopAfter(p);
+        const char *next = ends.nextLine(stop);
+        const QByteArrayView content(p, stop);
+        if (isValidUtf8(content)) {
+            out.append(content);
+        } else {
+            out.append(windows1252ToUtf8(content));
+            windows1252Lines->append(line);
+        }
+        out.append(QByteArrayView(stop, next));
+        p = next;
+    }
+    return out;
 }
 
 CsvReadResult failure(CsvReadOutcome outcome, qint64 line = 0)
@@ -184,33 +269,28 @@ CsvReadResult failure(CsvReadOutcome outcome, qint64 line = 0)
 class ClientListBuilder
 {
 public:
-    static CsvReadResult read(QByteArray text, qsizetype start, const TextScan &scan, CsvHeader header)
+    static CsvReadResult read(QByteArray text, qsizetype start, const TextScan &scan, CsvHeader header, char separator)
     {
         const char *p = text.constData() + start;
         const char *const end = text.constData() + text.size();
-        // Files written on Windows end lines with CR LF (or a lone CR), and a lone LF is then part
-        // of the line; a file without any CR was written elsewhere and ends lines with LF.
-        const bool crEndsLines = scan.carriageReturns > 0;
-        const char lineEnd = crEndsLines ? '\r' : '\n';
+        LineEnds ends(p, end, scan);
 
         CsvReadResult result;
         ClientList &list = result.clients;
         // Sizing the rows once keeps the peak memory at the list's final size. Every client takes a
-        // line of its own and holds a comma, so neither count can fall short; taking the smaller one
-        // keeps a file of mostly empty lines from reserving far more than it needs.
-        list.m_rows.reserve(size_t(std::min(crEndsLines ? scan.carriageReturns + 1 : scan.lineFeeds + 1, scan.commas)));
-        list.m_lineEnd = lineEnd;
+        // line of its own and holds a separator, so neither count can fall short; taking the smaller
+        // one keeps a file of mostly empty lines from reserving far more than it needs.
+        list.m_rows.reserve(size_t(std::min(scan.carriageReturns + scan.lineFeeds + 1, scan.separators)));
+        list.m_separator = separator;
         bool namesDue = header == CsvHeader::ColumnNames;
 
         for (qint64 line = 1; p < end; ++line) {
-            const char *lineStop = findUnit(p, end, lineEnd);
-            const char *next = lineStop == end ? end : lineStop + 1;
-            if (crEndsLines && next < end && *next == '\n')
-                ++next;
+            const char *lineStop = ends.stopAfter(p);
+            const char *next = ends.nextLine(lineStop);
             if (lineStop != p) { // an empty line is no client
                 const char *fields[4] = {};
                 int count = 0;
-                const bool fits = splitCsvLine(p, lineStop, ',', '"', [&](const char *begin, const char *stop) {
+                const bool fits = splitCsvLine(p, lineStop, separator, '"', [&](const char *begin, const char *stop) {
                     if (count < 2) {
                         fields[2 * count] = begin;
                         fields[2 * count + 1] = stop;
@@ -221,7 +301,7 @@ public:
                     return failure(CsvReadOutcome::LineUnsplittable, line);
                 list.m_columnCount = std::max<qsizetype>(list.m_columnCount, count);
                 if (namesDue) {
-                    for (const QByteArrayView name : splitCsvBytes(QByteArrayView(p, lineStop)))
+                    for (const QByteArrayView name : splitCsvBytes(QByteArrayView(p, lineStop), separator))
                         list.m_columnNames.append(QString::fromUtf8(name));
                     namesDue = false;
                 } else {
@@ -258,7 +338,18 @@ QString clientFileFormat()
            "e-mail address (left empty for a client without one), with no line of column names."_s;
 }
 
-QString clientFileMistake(const QByteArray &head)
+std::optional<char> csvSeparatorNamed(const QString &name)
+{
+    if (name == u","_s)
+        return ',';
+    if (name == u";"_s)
+        return ';';
+    if (name == u"tab"_s)
+        return '\t';
+    return std::nullopt;
+}
+
+QString clientFileMistake(const QByteArray &head, char separator)
 {
     // The first two lines that hold anything, as text.
     QStringList lines;
@@ -272,13 +363,26 @@ QString clientFileMistake(const QByteArray &head)
     if (lines.isEmpty())
         return {};
     const QString &first = lines.first();
-    const bool semicolons = first.contains(u';') && !first.contains(u',');
-    if (semicolons)
-        return u"The lines look separated by semicolons (;): the fields must be separated by commas."_s;
+    // A file saved with another separator than the one chosen (a European spreadsheet program
+    // writes semicolons) has none of the chosen one in its first line.
+    struct Other
+    {
+        QChar separator;
+        const char16_t *said;
+        const char16_t *name;
+    };
+    static constexpr Other others[] = {
+        {u';', u"semicolons (;)", u"\";\""}, {u',', u"commas (,)", u"\",\""}, {u'\t', u"tabs", u"tab"}};
+    const QChar chosen = QLatin1Char(separator);
+    for (const Other &other : others) {
+        if (other.separator != chosen && first.contains(other.separator) && !first.contains(chosen))
+            return u"The lines look separated by %1: choose the separator %2 (--delimiter %2 on the command line, "
+                   "or quorvale config set CSVDelimiter %2)."_s.arg(QStringView(other.said), QStringView(other.name));
+    }
     // Column names: the first line's second field is a word where the next line holds an address.
-    const QString second = ParseCSVLine(first).value(1).trimmed();
-    const QString nextSecond = lines.size() > 1 ? ParseCSVLine(lines.at(1)).value(1) : QString();
-    const bool heading = !first.contains(u',') || (!second.isEmpty() && !second.contains(u'@'));
+    const QString second = ParseCSVLine(first, chosen).value(1).trimmed();
+    const QString nextSecond = lines.size() > 1 ? ParseCSVLine(lines.at(1), chosen).value(1) : QString();
+    const bool heading = !first.contains(chosen) || (!second.isEmpty() && !second.contains(u'@'));
     if (heading && !first.contains(u'@') && nextSecond.contains(u'@'))
         return u"The first line looks like column names (%1), not a client: it would be taken as one."_s.arg(first);
     return {};
@@ -303,18 +407,18 @@ QStringList ParseCSVLine(const QString &line, QChar separator, QChar quote)
     return fits ? fields : QStringList();
 }
 
-QList<QByteArrayView> splitCsvBytes(QByteArrayView line)
+QList<QByteArrayView> splitCsvBytes(QByteArrayView line, char separator)
 {
     QList<QByteArrayView> fields;
-    splitCsvLine(line.data(), line.data() + line.size(), ',', '"',
+    splitCsvLine(line.data(), line.data() + line.size(), separator, '"',
                  [&](const char *begin, const char *end) { fields.append(QByteArrayView(begin, end)); });
     return fields;
 }
 
-QByteArrayView csvFieldAt(QByteArrayView line, qsizetype index)
+QByteArrayView csvFieldAt(QByteArrayView line, qsizetype index, char separator)
 {
     QByteArrayView found;
-    splitCsvLine(line.data(), line.data() + line.size(), ',', '"', [&](const char *begin, const char *end) {
+    splitCsvLine(line.data(), line.data() + line.size(), separator, '"', [&](const char *begin, const char *end) {
         if (index-- == 0)
             found = QByteArrayView(begin, end);
     });
@@ -323,7 +427,7 @@ QByteArrayView csvFieldAt(QByteArrayView line, qsizetype index)
 
 namespace {
 
-CsvReadResult readClientFile(const QString &fileName, CsvHeader header)
+CsvReadResult readClientFile(const QString &fileName, CsvHeader header, char separator)
 {
     if (fileName.isEmpty() || !QFileInfo(fileName).isFile())
         return failure(CsvReadOutcome::FileMissing);
@@ -335,21 +439,27 @@ CsvReadResult readClientFile(const QString &fileName, CsvHeader header)
         return failure(CsvReadOutcome::FileUnreadable);
     file.close();
 
-    const TextScan scan = scanText(bytes);
-    qsizetype start = 0;
-    if (!scan.utf8)
-        bytes = windows1252ToUtf8(bytes); // keeps every CR and LF where it was
-    else if (bytes.startsWith("\xEF\xBB\xBF"))
-        start = 3; // the byte-order mark is not part of the first client's identifier
-    return ClientListBuilder::read(std::move(bytes), start, scan, header);
+    // The byte-order mark says the file was written as UTF-8; it is never part of the first
+    // client's identifier, even when that line turns out not to be UTF-8.
+    const qsizetype start = bytes.startsWith("\xEF\xBB\xBF") ? 3 : 0;
+    const TextScan scan = scanText(QByteArrayView(bytes).sliced(start), separator);
+    if (scan.utf8)
+        return ClientListBuilder::read(std::move(bytes), start, scan, header, separator);
+    QList<qint64> windows1252Lines;
+    QByteArray text = decodeLines(QByteArrayView(bytes).sliced(start), scan, &windows1252Lines);
+    bytes = QByteArray(); // the file's own bytes are no longer needed
+    CsvReadResult result = ClientListBuilder::read(std::move(text), 0, scan, header, separator);
+    if (result.outcome == CsvReadOutcome::Read)
+        result.windows1252Lines = std::move(windows1252Lines);
+    return result;
 }
 
 } // namespace
 
-CsvReadResult GetCSVFile(const QString &fileName, CsvHeader header)
+CsvReadResult GetCSVFile(const QString &fileName, CsvHeader header, char separator)
 {
     try {
-        return readClientFile(fileName, header);
+        return readClientFile(fileName, header, separator);
     } catch (const std::bad_alloc &) { // a file too large to hold is one that cannot be read
         return failure(CsvReadOutcome::FileUnreadable);
     }

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <optional>
 #include <system_error>
 
 using namespace Qt::StringLiterals;
@@ -48,6 +49,111 @@ CharKind kindOf(char32_t c)
     if (QChar::isLetter(c))
         return CharKind::Letter;
     return CharKind::Other;
+}
+
+bool isAsciiDigit(QChar c)
+{
+    return c >= u'0' && c <= u'9';
+}
+
+bool isDateSeparator(QChar c)
+{
+    return c == u'-' || c == u'.' || c == u'_' || c == u'/';
+}
+
+/// A run of digits inside a file name, [begin, end).
+struct DigitGroup
+{
+    qsizetype begin;
+    qsizetype end;
+};
+
+/// True when `groups` (two or three, joined by date separators) are a date: exactly one of them
+/// four digits long, each other one or two digits from 1 to 31, as a day or a month is.
+bool isDate(const DigitGroup *groups, qsizetype count, QStringView name)
+{
+    int years = 0;
+    for (qsizetype i = 0; i < count; ++i) {
+        const qsizetype length = groups[i].end - groups[i].begin;
+        if (length == 4) {
+            ++years;
+            continue;
+        }
+        if (length > 2)
+            return false;
+        const int value = name.mid(groups[i].begin, length).toInt();
+        if (value < 1 || value > 31)
+            return false;
+    }
+    return years == 1;
+}
+
+/// The parts of `name` that are dates ("2024-10-31", "31.10.2024", "2024_10", "12-03-2024"):
+/// digit groups joined by "-", ".", "_" or "/" as isDate says, each span from the date's first
+/// digit to its last, in name order. A chain of more groups is read from its start, three groups
+/// where they make a date, else two, so that "42_2024-10" holds the date "2024-10" and the 42.
+QList<DigitGroup> datesIn(QStringView name)
+{
+    QList<DigitGroup> dates;
+    QList<DigitGroup> chain;
+    const auto takeChain = [&] {
+        for (qsizetype i = 0; i < chain.size();) {
+            qsizetype taken = 0;
+            if (i + 3 <= chain.size() && isDate(chain.constData() + i, 3, name))
+                taken = 3;
+            else if (i + 2 <= chain.size() && isDate(chain.constData() + i, 2, name))
+                taken = 2;
+            if (taken == 0) {
+                ++i;
+                continue;
+            }
+            dates.append({chain.at(i).begin, chain.at(i + taken - 1).end});
+            i += taken;
+        }
+        chain.clear();
+    };
+    for (qsizetype i = 0; i < name.size();) {
+        if (!isAsciiDigit(name.at(i))) {
+            ++i;
+            continue;
+        }
+        const qsizetype begin = i;
+        while (i < name.size() && isAsciiDigit(name.at(i)))
+            ++i;
+        // A group joins the chain when one separator stands between it and the group before.
+        if (!chain.isEmpty() && (begin - chain.last().end != 1 || !isDateSeparator(name.at(begin - 1))))
+            takeChain();
+        chain.append({begin, i});
+    }
+    takeChain();
+    return dates;
+}
+
+/// True when [begin, end) overlaps one of `dates`.
+bool overlapsDate(const QList<DigitGroup> &dates, qsizetype begin, qsizetype end)
+{
+    return std::any_of(dates.cbegin(), dates.cend(),
+                       [begin, end](const DigitGroup &date) { return begin < date.end && date.begin < end; });
+}
+
+/// True when `at` falls between the two halves of a character beyond U+FFFF.
+bool startsInsidePair(QStringView text, qsizetype at)
+{
+    return at > 0 && at < text.size() && text.at(at).isLowSurrogate() && text.at(at - 1).isHighSurrogate();
+}
+
+/// True when a whole word may start at `at` in `text`: at the start, or after a character that is
+/// neither a letter nor a digit.
+bool wordStartsAt(QStringView text, qsizetype at)
+{
+    return at == 0 || (kindOf(codePointBefore(text, at)) == CharKind::Other && !startsInsidePair(text, at));
+}
+
+/// True when a whole word may end at `at` in `text`: at the end, or before a character that is
+/// neither a letter nor a digit.
+bool wordEndsAt(QStringView text, qsizetype at)
+{
+    return at == text.size() || (kindOf(codePointAt(text, at)) == CharKind::Other && !startsInsidePair(text, at));
 }
 
 /// One character with its letter case folded. ASCII letters fold among themselves only: a
@@ -202,10 +308,16 @@ bool isClientDocumentName(const QString &fileName, const QString &clientId)
         return false;
     const qsizetype length = clientId.size();
     const CharKind firstKind = kindOf(codePointAt(clientId, 0));
+    std::optional<QList<DigitGroup>> dates; // found when first needed: most names never need them
     // Only the text right before a "." can be the identifier; no text is copied to compare it.
     for (qsizetype dot = fileName.indexOf(u'.', length); dot >= 0; dot = fileName.indexOf(u'.', dot + 1)) {
         const qsizetype at = dot - length;
         if (!sameFolded(QStringView(fileName).mid(at, length), clientId))
+            continue;
+        // "Statement_2024-10.pdf" is October's statement, not client 10's.
+        if (!dates)
+            dates = datesIn(fileName);
+        if (overlapsDate(*dates, at, dot))
             continue;
         // "42." inside "1042.pdf" names client 1042, not 42, and inside "v1.42.pdf" a version:
         // the identifier must start the name or follow a character that cannot continue it.
@@ -219,6 +331,20 @@ bool isClientDocumentName(const QString &fileName, const QString &clientId)
         if (after < fileName.size() && QChar::isDigit(codePointAt(fileName, after)))
             continue;
         return true;
+    }
+    return false;
+}
+
+bool holdsClientId(const QString &fileName, const QString &clientId)
+{
+    if (clientId.trimmed().isEmpty())
+        return false;
+    const QList<DigitGroup> dates = datesIn(fileName);
+    const qsizetype length = clientId.size();
+    for (qsizetype at = 0; at + length <= fileName.size(); ++at) {
+        if (wordStartsAt(fileName, at) && wordEndsAt(fileName, at + length) &&
+            sameFolded(QStringView(fileName).mid(at, length), clientId) && !overlapsDate(dates, at, at + length))
+            return true;
     }
     return false;
 }
@@ -246,6 +372,11 @@ ClientIdIndex::ClientIdIndex(const QStringList &clientIds)
 
 QStringList ClientIdIndex::idsNamedBy(const QString &fileName) const
 {
+    return idsAt(namedPositions(fileName));
+}
+
+QList<int> ClientIdIndex::namedPositions(const QString &fileName) const
+{
     // An identifier can only be named right before a ".": look up the pieces of the name that
     // end there and have the length of some identifier, then apply the full rule to those.
     const QString key = foldKey(fileName);
@@ -263,9 +394,58 @@ QStringList ClientIdIndex::idsNamedBy(const QString &fileName) const
             }
         }
     }
-    std::sort(named.begin(), named.end());
+    return named;
+}
+
+QStringList ClientIdIndex::idsHeldBy(const QString &fileName) const
+{
+    return idsAt(heldPositions(fileName));
+}
+
+QList<int> ClientIdIndex::heldPositions(const QString &fileName) const
+{
+    // A whole word starts and ends at a character that is neither letter nor digit: look up the
+    // pieces of the name between such places that have the length of some identifier.
+    const QString key = foldKey(fileName);
+    const QList<DigitGroup> dates = datesIn(fileName);
+    QList<int> held;
+    for (qsizetype at = 0; at < key.size(); ++at) {
+        if (!wordStartsAt(fileName, at))
+            continue;
+        for (qsizetype length : m_lengths) {
+            const qsizetype end = at + length;
+            if (end > key.size() || !wordEndsAt(fileName, end) || overlapsDate(dates, at, end))
+                continue;
+            const auto found = m_byKey.constFind(key.mid(at, length));
+            if (found == m_byKey.cend())
+                continue;
+            for (int d : *found) {
+                // The key folds more than the comparison does (the Kelvin sign): ask the rule.
+                if (!held.contains(d) && holdsClientId(fileName, m_ids[d]))
+                    held.append(d);
+            }
+        }
+    }
+    return held;
+}
+
+QStringList ClientIdIndex::otherIdsIn(const QString &fileName, const QString &clientId) const
+{
+    QList<int> others = namedPositions(fileName);
+    for (int d : heldPositions(fileName)) {
+        if (!others.contains(d))
+            others.append(d);
+    }
+    others.removeIf([this, &clientId](int d) { return m_ids[d] == clientId; });
+    return idsAt(std::move(others));
+}
+
+QStringList ClientIdIndex::idsAt(QList<int> positions) const
+{
+    std::sort(positions.begin(), positions.end());
     QStringList ids;
-    for (int d : std::as_const(named))
+    ids.reserve(positions.size());
+    for (int d : std::as_const(positions))
         ids.append(m_ids[d]);
     return ids;
 }
@@ -280,10 +460,9 @@ ClientDocument classifyDocuments(const QStringList &matching, const QString &cli
         document.outcome = ClientDocument::Outcome::Several;
         return document;
     }
-    for (const QString &id : index.idsNamedBy(matching.first())) {
-        if (id != clientId)
-            document.otherIds.append(id);
-    }
+    // "Invoice_42 copy 2.pdf" holds 2 before its "." and 42 as a word of its own: it is no more
+    // client 2's document than client 42's, so neither gets it.
+    document.otherIds = index.otherIdsIn(matching.first(), clientId);
     document.outcome = document.otherIds.isEmpty() ? ClientDocument::Outcome::Found : ClientDocument::Outcome::Shared;
     return document;
 }

@@ -14,11 +14,20 @@ namespace quorvale {
 
 /// True when `fileName` names the client `clientId`: it holds the identifier followed by "."
 /// where the identifier starts the name or follows a character that is neither "." nor of the
-/// kind (digit, letter, other) of the identifier's first, and no digit follows the ".". So for
-/// client 42: "42.pdf", "Invoice_42.pdf" and "Smith42.doc" yes; "1042.pdf", "v1.42.pdf" and
-/// "Invoice_42.1.pdf" no. Letter case is ignored, but an ASCII letter only ever equals an ASCII
+/// kind (digit, letter, other) of the identifier's first, and no digit follows the "."; the
+/// identifier is no part of a date (see holdsClientId). So for client 42: "42.pdf", "Invoice_42.pdf"
+/// and "Smith42.doc" yes; "1042.pdf", "v1.42.pdf" and "Invoice_42.1.pdf" no; for client 10,
+/// "Statement_2024-10.pdf" no. Letter case is ignored, but an ASCII letter only ever equals an ASCII
 /// letter: the Kelvin sign is not K. Never true for a blank identifier.
 bool isClientDocumentName(const QString &fileName, const QString &clientId);
+
+/// True when `fileName` holds `clientId` as a whole word: where it starts the name or follows a
+/// character that is neither letter nor digit, and ends the name or comes before such a character,
+/// outside any date (digit groups joined by "-", ".", "_" or "/", one of them four digits long and
+/// the others days or months: "2024-10-31", "31.10.2024", "2024_10"). So "Statement_42_2024-10.pdf"
+/// holds 42 but neither 2024 nor 10, and "42 Smith 2.pdf" holds 42 and 2. Letter case is ignored as
+/// isClientDocumentName ignores it. Never true for a blank identifier.
+bool holdsClientId(const QString &fileName, const QString &clientId);
 
 /// A folder entry that looks like a document but is none, and why.
 struct SkippedEntry
@@ -49,8 +58,17 @@ public:
     explicit ClientIdIndex(const QStringList &clientIds);
     /// The distinct identifiers of the list that `fileName` names, in list order.
     QStringList idsNamedBy(const QString &fileName) const;
+    /// The distinct identifiers of the list that `fileName` holds as whole words, in list order.
+    QStringList idsHeldBy(const QString &fileName) const;
+    /// The identifiers of the list other than `clientId` that `fileName` names or holds as whole
+    /// words, in list order: any one of them means the name is not the client's document alone.
+    QStringList otherIdsIn(const QString &fileName, const QString &clientId) const;
 
 private:
+    QList<int> namedPositions(const QString &fileName) const;
+    QList<int> heldPositions(const QString &fileName) const;
+    QStringList idsAt(QList<int> positions) const;
+
     QStringList m_ids;
     QHash<QString, QList<int>> m_byKey;
     QList<qsizetype> m_lengths;
@@ -64,11 +82,12 @@ struct ClientDocument
         None,    ///< no document names the client
         Found,   ///< exactly one, naming no other client of the list
         Several, ///< more than one document names the client: none is taken
-        Shared   ///< the only document also names another client of the list: it is not taken
+        Shared   ///< the only document also names another client of the list, or holds another
+                 ///< one's identifier as a whole word: it is not taken
     };
     Outcome outcome = Outcome::None;
     QStringList names;               ///< the documents that name the client, in lookup order
-    QStringList otherIds;            ///< Shared: the other identifiers the document names
+    QStringList otherIds;            ///< Shared: the other identifiers the document names or holds
     QString path;                    ///< Found: the document's full path
     platform::FileIdentity identity; ///< Found: the file the document was when it was found
 };

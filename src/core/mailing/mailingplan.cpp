@@ -88,12 +88,14 @@ MailingPlan MailingPlan::make(const Mailing &mailing)
         plan.m_error = u"You need to set the path for the client CSV file."_s;
         return plan;
     }
-    CsvReadResult read = GetCSVFile(mailing.csvPath, mailing.header ? CsvHeader::ColumnNames : CsvHeader::None);
+    CsvReadResult read =
+        GetCSVFile(mailing.csvPath, mailing.header ? CsvHeader::ColumnNames : CsvHeader::None, mailing.delimiter);
     if (read.outcome != CsvReadOutcome::Read) {
         plan.m_error = read.message(mailing.csvPath);
         return plan;
     }
     plan.m_clients = std::move(read.clients);
+    plan.m_windows1252Lines = std::move(read.windows1252Lines);
     const ClientList &clients = plan.m_clients;
     plan.m_message = MessageTemplate(mailing.subject, mailing.body, clients);
     const qsizetype total = clients.Count();

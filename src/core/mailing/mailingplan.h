@@ -32,6 +32,7 @@ struct Mailing
     AttachmentMode mode = AttachmentMode::None;
     QString commonPath; ///< common mode: the common attachment
     bool print = false; ///< documents of clients without an address are printed
+    char delimiter = ','; ///< what separates the fields of a line of the client list
 };
 
 /// What a run does for one client.
@@ -103,6 +104,8 @@ public:
     QString error() const { return m_error; }
     bool ok() const { return m_error.isEmpty(); }
     const ClientList &clients() const { return m_clients; }
+    /// The lines of the client list read as Windows-1252 because they are not UTF-8.
+    const QList<qint64> &windows1252Lines() const { return m_windows1252Lines; }
     const MessageTemplate &message() const { return m_message; }
     /// The plan of each client, in list order.
     const std::vector<ClientPlan> &plans() const { return m_plans; }
@@ -141,6 +144,7 @@ private:
     QString m_error;
     QString m_folderError;
     ClientList m_clients;
+    QList<qint64> m_windows1252Lines;
     MessageTemplate m_message;
     std::vector<ClientPlan> m_plans;
     QStringList m_problems;

@@ -184,19 +184,19 @@ bool BatchRun::readClients(AttachmentMode mode, const QString &commonPath)
     StatusLog &log = m_deps.log;
     log.LogStatus(u"Parsing CSV file..."_s);
     const Mailing mailing{m_request.csvPath, m_request.header, m_request.subject, m_request.body,
-                          mode,              commonPath,       m_request.print};
+                          mode,              commonPath,       m_request.print,   m_request.delimiter};
     m_plan = MailingPlan::make(mailing);
     // A list that could not be read whole must never be used: nothing is counted, asked, saved
     // or sent.
     if (!m_plan.ok()) {
-        const QString mistake = clientFileMistake(clientFileHead(m_request.csvPath));
+        const QString mistake = clientFileMistake(clientFileHead(m_request.csvPath), m_request.delimiter);
         m_deps.prompter.warn(m_plan.error() + u"\n\n"_s + clientFileFormat() +
                              (mistake.isEmpty() ? QString() : u'\n' + mistake));
         return false;
     }
     // With column names asked for, a first line of names is what the user said it is.
     if (!m_request.header)
-        m_fileMistake = clientFileMistake(clientFileHead(m_request.csvPath));
+        m_fileMistake = clientFileMistake(clientFileHead(m_request.csvPath), m_request.delimiter);
     log.LogStatus(u"Clients found - "_s + number(clients().Count()));
     log.LogStatus(u"Parsing CSV file complete"_s);
     const QFileInfo csvFile(m_request.csvPath);

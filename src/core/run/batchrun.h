@@ -97,7 +97,8 @@ struct RunRequest
     bool includeUnknown = false;
     /// Go over only the clients whose last send was refused or may not have arrived.
     bool retryFailed = false;
-    bool header = false; ///< the first line of the client file holds column names
+    bool header = false;  ///< the first line of the client file holds column names
+    char delimiter = ','; ///< what separates the fields of the client file's lines
     EmptyFieldChoice emptyFields = EmptyFieldChoice::Ask;
 };
 

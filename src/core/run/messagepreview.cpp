@@ -32,7 +32,7 @@ bool MailingPreview::load(const PreviewRequest &request, QString *error)
 {
     m_request = request;
     m_plan = MailingPlan::make(Mailing{request.csvPath, request.header, request.subject, request.body, request.mode,
-                                       request.commonPath, false});
+                                       request.commonPath, false, request.delimiter});
     if (!m_plan.ok()) {
         *error = m_plan.error();
         return false;

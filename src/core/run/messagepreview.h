@@ -32,7 +32,8 @@ struct PreviewRequest
     QString body;
     AttachmentMode mode = AttachmentMode::None;
     QString commonPath;
-    QString sender; ///< the saved sender address ("EmailFrom")
+    QString sender;       ///< the saved sender address ("EmailFrom")
+    char delimiter = ','; ///< what separates the fields of the client file's lines
 };
 
 /// One client's message as it would be sent now.

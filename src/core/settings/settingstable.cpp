@@ -18,7 +18,7 @@ constexpr qint64 kInt32Max = std::numeric_limits<qint32>::max();
 constexpr qint64 kMaxDelaySeconds = kInt32Max / 1000;
 constexpr qint64 kMaxGroupDelayMinutes = kInt32Max / 60000;
 
-const std::array<StoredSetting, 25> kSettings{{
+const std::array<StoredSetting, 26> kSettings{{
     {.name = "EmailFrom"_L1, .key = &AppSettings::EmailFrom},
     {.name = "SMPTServer"_L1, .key = &AppSettings::SMTPServer},
     {.name = "AuthType"_L1,
@@ -62,6 +62,12 @@ const std::array<StoredSetting, 25> kSettings{{
      .maximum = 1,
      .choice = true,
      .rule = "Printing the documents of clients without an address (PrintDocuments) must be 0 for off or 1 for on."_L1},
+    {.name = "CSVDelimiter"_L1,
+     .key = &AppSettings::CSVDelimiter,
+     .defaultText = ","_L1,
+     .choice = true,
+     .words = ", ; tab"_L1,
+     .rule = "The field separator (CSVDelimiter) must be one of: , (a comma), ; (a semicolon), tab."_L1},
     {.name = "EnableSchedule"_L1,
      .key = &AppSettings::EnableSchedule,
      .type = SettingType::Number,
