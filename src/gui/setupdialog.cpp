@@ -1,6 +1,7 @@
 #include "gui/setupdialog.h"
 
 #include "auth/oauthsignin.h"
+#include "auth/providertable.h"
 #include "auth/signinaccount.h"
 #include "check/clientcheck.h"
 #include "gui/settingsholder.h"
@@ -280,6 +281,10 @@ void SetupDialog::cboProvider_Activated()
     m_txtSMTPServer->setText(preset->host);
     m_txtEmailSslPort->setText(QString::number(preset->port));
     m_cboAuth->setCurrentIndex(1);
+    const QString mailbox = m_txtUsername->text().isEmpty() ? m_txtMailFrom->text() : m_txtUsername->text();
+    const SendingLimits limits = sendingLimitsFor(chosenWord(m_cboProvider), mailbox);
+    m_dailyLimit = QString::number(limits.perDay);
+    m_minuteLimit = QString::number(limits.perMinute);
 }
 
 void SetupDialog::cmdSignIn_Click()
@@ -464,6 +469,8 @@ void SetupDialog::load()
     m_txtDelayBetweenSends->setText(QString::number(s.DelayBetweenSends));
     m_txtGroupDelay->setText(QString::number(s.GroupDelay));
     m_txtGroupSize->setText(QString::number(s.GroupSize));
+    m_dailyLimit = QString::number(s.DailyLimit);
+    m_minuteLimit = QString::number(s.MinuteLimit);
 }
 
 void SetupDialog::showSimpleWarning()
@@ -507,6 +514,8 @@ QList<SetupDialog::Field> SetupDialog::scheduleFields() const
         {&AppSettings::DelayBetweenSends, m_txtDelayBetweenSends->text(), m_txtDelayBetweenSends},
         {&AppSettings::GroupDelay, m_txtGroupDelay->text(), m_txtGroupDelay},
         {&AppSettings::GroupSize, m_txtGroupSize->text(), m_txtGroupSize},
+        {&AppSettings::DailyLimit, m_dailyLimit, m_cboProvider},
+        {&AppSettings::MinuteLimit, m_minuteLimit, m_cboProvider},
     };
 }
 

@@ -293,8 +293,10 @@ private Q_SLOTS:
         saved.OAuthTokenUrl = u"https://login.example/token"_s;
         saved.OAuthScope = u"smtp offline"_s;
         saved.PasswordCommand = u"pass show mail"_s;
+        saved.DailyLimit = 2000;
+        saved.MinuteLimit = 30;
         auto store = openSettingsStore();
-        QCOMPARE(settingsTable().size(), std::size_t(22));
+        QCOMPARE(settingsTable().size(), std::size_t(24));
         for (const StoredSetting &info : settingsTable())
             QVERIFY(saveSetting(*store, info.key, settingText(saved, info)));
 
@@ -327,6 +329,16 @@ private Q_SLOTS:
                                                 << "kerberos";
         QTest::newRow("unknown provider") << "OAuthProvider"
                                           << "Microsoft";
+        QTest::newRow("negative daily limit") << "DailyLimit"
+                                              << "-1";
+        QTest::newRow("daily limit with a separator") << "DailyLimit"
+                                                      << "2,000";
+        QTest::newRow("daily limit beyond a million") << "DailyLimit"
+                                                      << "1000001";
+        QTest::newRow("a word for the minute limit") << "MinuteLimit"
+                                                     << "thirty";
+        QTest::newRow("minute limit beyond 10000") << "MinuteLimit"
+                                                   << "10001";
     }
     void refusesTextTheSettingCannotHold()
     {
