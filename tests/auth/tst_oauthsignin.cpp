@@ -153,6 +153,10 @@ void TestOAuthSignIn::providerTable()
     QCOMPARE(provider->authorizeUrl.toString(), authorize);
     QCOMPARE(provider->tokenUrl.toString(), token);
     QVERIFY(provider->refreshTokenRequired); // each of these asks for offline access
+    // No sign-in forces the consent screen (which, for an organisation whose administrator has
+    // consented for everyone, would ask for an approval already given).
+    for (const auto &[name, value] : provider->extraAuthorizeParameters)
+        QVERIFY2(name != u"prompt" || value != u"consent", qPrintable(choice.provider));
     const std::optional<SmtpPreset> smtp = smtpPresetFor(choice.provider);
     QCOMPARE(smtp.has_value(), choice.provider != u"custom");
     if (smtp) {

@@ -87,9 +87,9 @@ std::optional<OAuthProvider> resolveOAuthProvider(const OAuthChoice &choice, QSt
         p.clientSecret = choice.clientId.trimmed().isEmpty()
                              ? orDefault(choice.clientSecret, QUORVALE_OAUTH_GOOGLE_CLIENT_SECRET)
                              : choice.clientSecret.trimmed();
-        // Google hands out a refresh token only for offline access, and on a repeated sign-in only
-        // when the user is asked to consent again.
-        p.extraAuthorizeParameters = {{u"access_type"_s, u"offline"_s}, {u"prompt"_s, u"consent"_s}};
+        // Google hands out a refresh token only for offline access. Consent is never forced: the
+        // user (or the administrator, for the organisation) is asked only when Google needs to.
+        p.extraAuthorizeParameters = {{u"access_type"_s, u"offline"_s}};
     } else if (name == kCustom) {
         p.authorizeUrl = QUrl(choice.authorizeUrl.trimmed(), QUrl::StrictMode);
         p.tokenUrl = QUrl(choice.tokenUrl.trimmed(), QUrl::StrictMode);
