@@ -36,7 +36,7 @@ qint64 base64WireSize(qint64 rawBytes);
 
 /// The size in bytes of `built` as the server counts it for SIZE: the content of DATA, without the
 /// dots that escape a line's first dot. Exact for a message without attachment; with one, the attachment
-/// counts as the file's size now, and the result is at most 32 bytes above the real size, as the
+/// counts as the file's size now, and the result is at most 24 bytes above the real size, as the
 /// length of the multipart boundary varies with the mail library's version. -1 when the attachment
 /// cannot be read.
 qint64 wireSize(const BuiltMessage &built);
