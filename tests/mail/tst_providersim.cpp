@@ -69,6 +69,8 @@ private Q_SLOTS:
     void providerRefusesAsDocumented();
     void providerRefusesAConnectionTooMany();
     void providersDayEndsOnItsClock();
+    void refusedTokenIsAnsweredAsTheProviderDoes_data();
+    void refusedTokenIsAnsweredAsTheProviderDoes();
     void wireSizeIsWhatTheServerCounts_data();
     void wireSizeIsWhatTheServerCounts();
 };
@@ -257,6 +259,54 @@ void TestProviderSim::providersDayEndsOnItsClock()
     QCOMPARE(accepted.size(), 3);
     QVERIFY(accepted.at(2).time - accepted.at(0).time > 24 * 3600);
     QCOMPARE(sim.refused().size(), 2);
+}
+
+void TestProviderSim::refusedTokenIsAnsweredAsTheProviderDoes_data()
+{
+    QTest::addColumn<QString>("profile");
+    QTest::addColumn<QString>("reply");
+    QTest::addColumn<bool>("replySeen"); ///< the mailer got to read the refusal
+
+    QTest::newRow("exchange") << u"exchange"_s << u"535 5.7.3 Authentication unsuccessful"_s << true;
+    // Google answers 334 with a base64 JSON error first and refuses only after the client's empty
+    // line; libcurl hangs up at the 334, so the mailer never reads the 535.
+    QTest::newRow("gmail") << u"gmail"_s << u"535 5.7.8 Username and Password not accepted"_s << false;
+}
+
+void TestProviderSim::refusedTokenIsAnsweredAsTheProviderDoes()
+{
+    QFETCH(QString, profile);
+    QFETCH(QString, reply);
+    QFETCH(bool, replySeen);
+
+    QTemporaryDir data;
+    const QString tokenFile = data.filePath(u"token"_s);
+    QFile token(tokenFile);
+    QVERIFY(token.open(QIODevice::WriteOnly) && token.write("tok-good\n") > 0);
+    token.close();
+    ProviderSim sim({.profile = profile, .security = SmtpSecurity::StartTls, .xoauth2TokenFile = tokenFile});
+    QVERIFY(sim.isRunning());
+    sim.applyEnvironment();
+    AppSettings settings = sim.settings();
+    settings.SignInMethod = u"token-command"_s;
+    settings.PasswordCommand = u"/bin/echo tok-bad"_s;
+
+    SmtpMailer mailer(data.path());
+    const SendResult refused = SendMail(mailer, message(recipient(1)), settings);
+    QVERIFY(!refused.sent());
+    QVERIFY2(refused.errorText.startsWith(u"The SMTP server refused the token"_s), qPrintable(refused.errorText));
+    QCOMPARE(refused.errorText.contains(reply), replySeen);
+    QVERIFY(!sim.refused().isEmpty());
+    QVERIFY(sim.refused().first().reply.startsWith(reply));
+    QCOMPARE(sim.refused().first().stage, u"auth"_s);
+    const ReplyVerdict verdict = classifyReply(SmtpStage::Login, sim.refused().first().reply.toUtf8(),
+                                               LoginKind::Token, QDateTime::currentDateTimeUtc());
+    QCOMPARE(verdict.kind, ReplyClass::LoginOrConnection);
+    QVERIFY2(verdict.fix.startsWith(u"Sign in again"_s), qPrintable(verdict.fix));
+
+    settings.PasswordCommand = u"/bin/echo tok-good"_s;
+    QVERIFY(SendMail(mailer, message(recipient(2)), settings).sent());
+    QCOMPARE(sim.accepted().size(), 1);
 }
 
 void TestProviderSim::wireSizeIsWhatTheServerCounts_data()

@@ -16,6 +16,9 @@ It throttles and caps the way the big providers document, answering with their r
   --max-connections C        more than C connections at once are refused (exchange: 432 4.3.2 at
                              MAIL FROM; gmail: 421 4.7.0 at the greeting)
   --login-refusal KIND       every login is refused with the profile's reply KIND (see LOGIN_REFUSALS)
+  --xoauth2-token-file FILE  AUTH XOAUTH2 takes the access token FILE holds at that moment; any other is
+                             refused as the profile does it (gmail first answers 334 with a base64
+                             JSON error and refuses only after the client's empty line)
 
 Listens on 127.0.0.1 on a free port and prints "LISTENING <port>" once it accepts connections. It
 logs to --dir/events.jsonl, one JSON object a line, every connection ("connect"), every message it
@@ -27,6 +30,7 @@ input closes.
 
 import argparse
 import asyncio
+import base64
 import json
 import logging
 import os
@@ -34,7 +38,7 @@ import ssl
 import sys
 import time
 
-from aiosmtpd.smtp import SMTP, AuthResult, LoginPassword
+from aiosmtpd.smtp import MISSING, SMTP, AuthResult, LoginPassword
 
 FOREVER = 24 * 3600
 
@@ -62,8 +66,8 @@ PROFILES = {
     },
     "gmail": {
         "hostname": "smtp.gmail.com",
-        "greeting": "smtp.gmail.com ESMTP ready",
-        "auth": "LOGIN PLAIN XOAUTH2 PLAIN-CLIENTTOKEN OAUTHBEARER XOAUTH",
+        "greeting": "ESMTP ready",
+        "auth": "LOGIN PLAIN XOAUTH2",
         "quota": ("mail", "550 5.4.5 Daily user sending limit exceeded. For more information on Gmail "
                           "sending limits go to https://support.google.com/a/answer/166852"),
         "rate": "421 4.7.0 Try again later, closing connection.",
@@ -238,6 +242,33 @@ class Handler:
         lines.append("250 ENHANCEDSTATUSCODES")
         return lines
 
+    async def auth_XOAUTH2(self, server, args):
+        if len(args) < 2:
+            response = await server.challenge_auth("")
+            if response is MISSING:
+                return AuthResult(success=False, handled=True)
+        else:
+            try:
+                response = base64.b64decode(args[1], validate=True)
+            except ValueError:
+                await server.push("501 5.5.2 Cannot decode base64")
+                return AuthResult(success=False, handled=True)
+        fields = dict(f.split(b"=", 1) for f in response.split(b"\x01") if b"=" in f)
+        token = b""
+        if self.provider.args.xoauth2_token_file:
+            with open(self.provider.args.xoauth2_token_file, "rb") as f:
+                token = f.read().strip()
+        if token and fields.get(b"auth") == b"Bearer " + token and fields.get(b"user") == self.provider.args.user.encode():
+            return AuthResult(success=True, handled=False)
+        refusal = self.provider.profile["bad-login"]
+        # Logged first: a client may hang up at the 334 (libcurl does) rather than send its empty line.
+        self.provider.log("refused", stage="auth", reply=refusal, rcpt=[])
+        if self.provider.args.profile == "gmail":
+            error = json.dumps({"status": "400", "schemes": "Bearer", "scope": "https://mail.google.com/"})
+            await server.push("334 " + base64.b64encode(error.encode("ascii")).decode("ascii"))
+            await server._reader.readline()
+        return AuthResult(success=False, handled=False, message=refusal)
+
     async def handle_DATA(self, server, session, envelope):
         content = envelope.original_content or b""
         stage_reply = self.provider.temporary("data")
@@ -274,6 +305,7 @@ def main():
     parser.add_argument("--temporary", default="")
     parser.add_argument("--max-connections", type=int, default=0)
     parser.add_argument("--login-refusal", default="")
+    parser.add_argument("--xoauth2-token-file", default="")
     args = parser.parse_args()
     logging.basicConfig(level=logging.CRITICAL)
     if args.login_refusal and args.login_refusal not in LOGIN_REFUSALS[args.profile]:

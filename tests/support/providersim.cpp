@@ -31,6 +31,8 @@ ProviderSim::ProviderSim(Options options)
         arguments << u"--temporary"_s << m_options.temporaryStage + u':' + QString::number(m_options.temporaryTries);
     if (!m_options.loginRefusal.isEmpty())
         arguments << u"--login-refusal"_s << m_options.loginRefusal;
+    if (!m_options.xoauth2TokenFile.isEmpty())
+        arguments << u"--xoauth2-token-file"_s << m_options.xoauth2TokenFile;
     if (m_options.security != SmtpSecurity::Plain) {
         if (testCaFile().isEmpty())
             return;

@@ -19,7 +19,8 @@
 // ("greeting", "ehlo", "auth", "mail", "rcpt", "data") for the first k tries, at most c
 // connections at once, and a login refusal by name (exchange: "unsuccessful", "tenant",
 // "mailbox", "security-defaults", "basic-auth"; gmail: "bad-credentials", "app-password",
-// "web-login"). See provider_sim.py for the replies.
+// "web-login"), and AUTH XOAUTH2 with the token a file holds (a refused token as the provider
+// refuses it: gmail answers 334 with a base64 JSON error first). See provider_sim.py for the replies.
 
 #include "support/smtpfixture.h"
 
@@ -46,6 +47,9 @@ struct ProviderSimOptions
     int temporaryTries = 0;
     int maxConnections = 0; ///< 0: no limit
     QString loginRefusal{};
+    /// AUTH XOAUTH2 takes exactly the access token this file holds (gmail refuses another with a
+    /// 334 JSON error first, as Google does); empty: only password logins succeed.
+    QString xoauth2TokenFile{};
 };
 
 /// One thing the simulated provider did.
