@@ -130,8 +130,13 @@ void TestReplyTable::readsEveryDocumentedReply_data()
     QTest::newRow("google: XOAUTH2 refused after the client's empty line")
         << S::Login << token << "535-5.7.8 Username and Password not accepted. For more information, go to\r\n535 5.7.8  https://support.google.com/mail/?p=BadCredentials"_ba
         << C::LoginOrConnection << u"the server refused the login: 535 5.7.8"_s << u"Sign in again"_s << qint64(-1);
+    // The client may hang up at this 334 and never read the 535 that follows.
     QTest::newRow("google: XOAUTH2 error challenge")
         << S::Login << token << "334 eyJzdGF0dXMiOiI0MDAiLCJzY2hlbWVzIjoiQmVhcmVyIn0="_ba
+        << C::LoginOrConnection << u"the server refused the login: 334 {\"schemes\":\"Bearer\",\"status\":\"400\"}"_s
+        << u"Sign in again"_s << qint64(-1);
+    QTest::newRow("a 334 that is no JSON error")
+        << S::Login << token << "334 UGFzc3dvcmQ6"_ba
         << C::LoginOrConnection << u"the server gave an unexpected answer to the login: 334"_s << none << qint64(-1);
     QTest::newRow("google: message too large")
         << S::Data << token << "552-5.2.3 Your message exceeded Google's message size limits."_ba

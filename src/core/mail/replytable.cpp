@@ -2,6 +2,8 @@
 
 #include "auth/tokenreply.h"
 
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QRegularExpression>
 #include <QTimeZone>
 
@@ -290,6 +292,21 @@ std::optional<QDateTime> namedWait(const QString &text, const QDateTime &now)
     return std::nullopt;
 }
 
+/// Google's answer to a refused XOAUTH2 token: 334 with a base64 JSON error ({"status":"400",...}),
+/// as text; empty when `parsed` is no such answer.
+QString xoauth2Error(const ParsedReply &parsed)
+{
+    if (parsed.code != 334 || parsed.text.isEmpty())
+        return {};
+    const auto decoded = QByteArray::fromBase64Encoding(parsed.text.toLatin1(), QByteArray::AbortOnBase64DecodingErrors);
+    if (!decoded)
+        return {};
+    const QJsonDocument json = QJsonDocument::fromJson(*decoded);
+    if (!json.isObject() || !json.object().contains(u"status"))
+        return {};
+    return printableText(QString::fromUtf8(json.toJson(QJsonDocument::Compact)), 200);
+}
+
 } // namespace
 
 QString stageWords(SmtpStage stage)
@@ -317,7 +334,19 @@ QString stageWords(SmtpStage stage)
 
 ReplyVerdict classifyReply(SmtpStage stage, const QByteArray &reply, LoginKind login, const QDateTime &now)
 {
-    const ParsedReply parsed = parse(reply);
+    ParsedReply parsed = parse(reply);
+    if (stage == SmtpStage::Login) {
+        // A refused token, told before the final 535 (which a client that hangs up never reads).
+        if (const QString error = xoauth2Error(parsed); !error.isEmpty()) {
+            ReplyVerdict verdict;
+            verdict.kind = ReplyClass::LoginOrConnection;
+            verdict.code = parsed.code;
+            verdict.reply = u"334 "_s + error;
+            verdict.reason = u"the server refused "_s + stageWords(stage) + u": "_s + verdict.reply;
+            verdict.fix = fixText(Fix::LoginRefused, stage, login);
+            return verdict;
+        }
+    }
     ReplyVerdict verdict;
     verdict.code = parsed.code;
     verdict.enhanced = parsed.enhanced;
