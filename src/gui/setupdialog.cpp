@@ -38,11 +38,14 @@ const QList<std::pair<QString, QString>> kSignInMethods{
     {u"password-command"_s, u"Password command"_s},
     {u"token-command"_s, u"Token command"_s},
 };
-const QList<std::pair<QString, QString>> kProviders{
-    {u"microsoft"_s, u"Microsoft 365"_s},
-    {u"google"_s, u"Google"_s},
-    {u"custom"_s, u"Other"_s},
-};
+/// The providers' names and titles, from the one table of providers.
+QList<std::pair<QString, QString>> providerChoices()
+{
+    QList<std::pair<QString, QString>> choices;
+    for (const MailProviderFacts &provider : mailProviders())
+        choices.append({provider.name, provider.title});
+    return choices;
+}
 
 void fillChoices(QComboBox *box, const QList<std::pair<QString, QString>> &choices)
 {
@@ -201,7 +204,7 @@ void SetupDialog::buildSignInRows(QGroupBox *frame, QFormLayout *rows)
     m_cboProvider = new QComboBox(frame);
     m_cboProvider->setObjectName(u"cboProvider"_s);
     m_cboProvider->setToolTip(u"Who signs you in; choosing one fills in its mail server"_s);
-    fillChoices(m_cboProvider, kProviders);
+    fillChoices(m_cboProvider, providerChoices());
     m_txtTenant =
         makeLineEdit(u"txtTenant"_s, u"The Microsoft 365 tenant (empty: any work or school account)"_s, frame);
     m_txtClientId = makeLineEdit(u"txtClientId"_s, u"The application (client) ID registered for Quorvale"_s, frame);
