@@ -162,7 +162,8 @@ config: the saved settings.
   (seconds), GroupDelay (minutes), GroupSize (clients), and for signing in: SignInMethod (password,
   oauth, password-command, token-command), OAuthProvider (microsoft, google, custom),
   OAuthClientId, OAuthClientSecret, OAuthTenant, OAuthAuthorizeUrl, OAuthTokenUrl, OAuthScope,
-  PasswordCommand.
+  PasswordCommand, and the mail provider's sending limits: DailyLimit (messages per rolling 24
+  hours) and MinuteLimit (messages per minute), whole numbers without separators, 0 for none.
   show also says whether a sign-in is stored (OAuthRefreshToken) and where the secrets are kept.
 
 sign-in: signs in to the mail provider (SignInMethod oauth) with the saved OAuth settings. Writes

@@ -11,11 +11,12 @@ namespace quorvale {
 
 std::span<const HelpTopic> helpTopics()
 {
-    static constexpr std::array<HelpTopic, 5> topics{{
+    static constexpr std::array<HelpTopic, 6> topics{{
         {"main.html", "Sending to your clients", kMainHelpContext},
         {"run.html", "Before, during and after a run"},
         {"setup.html", "Setting up the mail server", kSetupHelpContext},
         {"signin.html", "Signing in to your mail provider"},
+        {"providers.html", "When the mail provider says no"},
         {"fields.html", "Fields from the client list in your message"},
     }};
     return topics;

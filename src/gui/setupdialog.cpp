@@ -1,6 +1,7 @@
 #include "gui/setupdialog.h"
 
 #include "auth/oauthsignin.h"
+#include "auth/providertable.h"
 #include "auth/signinaccount.h"
 #include "check/clientcheck.h"
 #include "gui/settingsholder.h"
@@ -37,11 +38,14 @@ const QList<std::pair<QString, QString>> kSignInMethods{
     {u"password-command"_s, u"Password command"_s},
     {u"token-command"_s, u"Token command"_s},
 };
-const QList<std::pair<QString, QString>> kProviders{
-    {u"microsoft"_s, u"Microsoft 365"_s},
-    {u"google"_s, u"Google"_s},
-    {u"custom"_s, u"Other"_s},
-};
+/// The providers' names and titles, from the one table of providers.
+QList<std::pair<QString, QString>> providerChoices()
+{
+    QList<std::pair<QString, QString>> choices;
+    for (const MailProviderFacts &provider : mailProviders())
+        choices.append({provider.name, provider.title});
+    return choices;
+}
 
 void fillChoices(QComboBox *box, const QList<std::pair<QString, QString>> &choices)
 {
@@ -200,7 +204,7 @@ void SetupDialog::buildSignInRows(QGroupBox *frame, QFormLayout *rows)
     m_cboProvider = new QComboBox(frame);
     m_cboProvider->setObjectName(u"cboProvider"_s);
     m_cboProvider->setToolTip(u"Who signs you in; choosing one fills in its mail server"_s);
-    fillChoices(m_cboProvider, kProviders);
+    fillChoices(m_cboProvider, providerChoices());
     m_txtTenant =
         makeLineEdit(u"txtTenant"_s, u"The Microsoft 365 tenant (empty: any work or school account)"_s, frame);
     m_txtClientId = makeLineEdit(u"txtClientId"_s, u"The application (client) ID registered for Quorvale"_s, frame);
@@ -280,6 +284,10 @@ void SetupDialog::cboProvider_Activated()
     m_txtSMTPServer->setText(preset->host);
     m_txtEmailSslPort->setText(QString::number(preset->port));
     m_cboAuth->setCurrentIndex(1);
+    const QString mailbox = m_txtUsername->text().isEmpty() ? m_txtMailFrom->text() : m_txtUsername->text();
+    const SendingLimits limits = sendingLimitsFor(chosenWord(m_cboProvider), mailbox);
+    m_dailyLimit = QString::number(limits.perDay);
+    m_minuteLimit = QString::number(limits.perMinute);
 }
 
 void SetupDialog::cmdSignIn_Click()
@@ -464,6 +472,8 @@ void SetupDialog::load()
     m_txtDelayBetweenSends->setText(QString::number(s.DelayBetweenSends));
     m_txtGroupDelay->setText(QString::number(s.GroupDelay));
     m_txtGroupSize->setText(QString::number(s.GroupSize));
+    m_dailyLimit = QString::number(s.DailyLimit);
+    m_minuteLimit = QString::number(s.MinuteLimit);
 }
 
 void SetupDialog::showSimpleWarning()
@@ -507,6 +517,8 @@ QList<SetupDialog::Field> SetupDialog::scheduleFields() const
         {&AppSettings::DelayBetweenSends, m_txtDelayBetweenSends->text(), m_txtDelayBetweenSends},
         {&AppSettings::GroupDelay, m_txtGroupDelay->text(), m_txtGroupDelay},
         {&AppSettings::GroupSize, m_txtGroupSize->text(), m_txtGroupSize},
+        {&AppSettings::DailyLimit, m_dailyLimit, m_cboProvider},
+        {&AppSettings::MinuteLimit, m_minuteLimit, m_cboProvider},
     };
 }
 

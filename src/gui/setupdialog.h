@@ -123,6 +123,9 @@ private:
     QLineEdit *m_txtScope = nullptr;
     QLineEdit *m_txtPasswordCommand = nullptr;
     QPushButton *m_cmdSignIn = nullptr;
+    // The provider's sending limits, filled in when a provider is chosen and saved with OK.
+    QString m_dailyLimit;
+    QString m_minuteLimit;
     QLabel *m_lblSignedIn = nullptr;
     QLabel *m_lblSecrets = nullptr;
     QCheckBox *m_chkKeyring = nullptr;

@@ -3,6 +3,7 @@
 
 #include "auth/oauthprovider.h"
 #include "auth/oauthsignin.h"
+#include "auth/providertable.h"
 #include "support/oauthfixture.h"
 
 #include <QCryptographicHash>
@@ -81,6 +82,8 @@ class TestOAuthSignIn : public QObject
 private Q_SLOTS:
     void providerTable_data();
     void providerTable();
+    void sendingLimitsOfEachProvider_data();
+    void sendingLimitsOfEachProvider();
     void signInEnds_data();
     void signInEnds();
     void strayRequestsDoNotEndTheWait();
@@ -150,12 +153,45 @@ void TestOAuthSignIn::providerTable()
     QCOMPARE(provider->authorizeUrl.toString(), authorize);
     QCOMPARE(provider->tokenUrl.toString(), token);
     QVERIFY(provider->refreshTokenRequired); // each of these asks for offline access
+    // No sign-in forces the consent screen (which, for an organisation whose administrator has
+    // consented for everyone, would ask for an approval already given).
+    for (const auto &[name, value] : provider->extraAuthorizeParameters)
+        QVERIFY2(name != u"prompt" || value != u"consent", qPrintable(choice.provider));
     const std::optional<SmtpPreset> smtp = smtpPresetFor(choice.provider);
     QCOMPARE(smtp.has_value(), choice.provider != u"custom");
     if (smtp) {
         QCOMPARE(smtp->port, 587);
         QVERIFY(smtp->startTls);
     }
+}
+
+void TestOAuthSignIn::sendingLimitsOfEachProvider_data()
+{
+    QTest::addColumn<QString>("provider");
+    QTest::addColumn<QString>("mailbox");
+    QTest::addColumn<int>("perMinute");
+    QTest::addColumn<int>("perDay");
+
+    QTest::newRow("Microsoft 365") << u"microsoft"_s << u"office@practice.example"_s << 30 << 10000;
+    QTest::newRow("Google Workspace") << u"google"_s << u"office@practice.example"_s << 0 << 2000;
+    QTest::newRow("consumer Gmail") << u"Google"_s << u" Someone@GMail.com"_s << 0 << 500;
+    QTest::newRow("consumer Googlemail") << u"google"_s << u"someone@googlemail.com"_s << 0 << 500;
+    QTest::newRow("a Workspace domain that only ends like gmail")
+        << u"google"_s << u"someone@notgmail.com"_s << 0 << 2000;
+    QTest::newRow("no mailbox yet") << u"google"_s << QString() << 0 << 2000;
+    QTest::newRow("other") << u"custom"_s << u"someone@gmail.com"_s << 0 << 0;
+    QTest::newRow("unknown") << u"yahoo"_s << u"someone@example.com"_s << 0 << 0;
+}
+
+void TestOAuthSignIn::sendingLimitsOfEachProvider()
+{
+    QFETCH(QString, provider);
+    QFETCH(QString, mailbox);
+    QFETCH(int, perMinute);
+    QFETCH(int, perDay);
+    QCOMPARE(sendingLimitsFor(provider, mailbox), (SendingLimits{perMinute, perDay}));
+    // The names the settings take are the table's, in Setup's order.
+    QCOMPARE(oauthProviderNames(), (QStringList{u"microsoft"_s, u"google"_s, u"custom"_s}));
 }
 
 void TestOAuthSignIn::signInEnds_data()

@@ -64,6 +64,9 @@ private Q_SLOTS:
     void holderRefreshesOnlyNearTheEnd();
     void holderKeepsOnlyTheRefreshToken();
     void refusedRefreshSaysSignInAgain();
+    void refusalAWeekAfterAGoogleSignInIsExplained_data();
+    void refusalAWeekAfterAGoogleSignInIsExplained();
+    void googleSignInWithoutRefreshTokenSaysWhy();
     void slowServerIsCancelledOrTimesOut();
     void masksEveryFormOfASecret_data();
     void masksEveryFormOfASecret();
@@ -221,8 +224,9 @@ void TestTokenRefresh::holderKeepsOnlyTheRefreshToken()
     // Access tokens are never written anywhere; the only file is the private refresh token file.
     for (const QString &token : {signedIn.grant.accessToken, refreshed.grant.accessToken})
         QCOMPARE(filesContaining(dir.path(), token), QStringList());
+    // Beside it, when the sign-in was taken over (no secret: a date).
     QCOMPARE(QDir(dir.path() + u"/config"_s).entryList(QDir::Files | QDir::Hidden),
-             QStringList{u"oauth-refresh-token"_s});
+             (QStringList{u"oauth-refresh-token"_s, u"oauth-refresh-token-signed-in"_s}));
     // The replaced refresh token stays among the secrets to mask.
     QCOMPARE(later.secrets(),
              QStringList({signedIn.grant.refreshToken, refreshed.grant.accessToken, refreshed.grant.refreshToken}));
@@ -254,6 +258,61 @@ void TestTokenRefresh::refusedRefreshSaysSignInAgain()
     QVERIFY(result.error.contains(u"AADSTS70000"_s));
     for (const QString &secret : holder.secrets())
         QVERIFY(!result.error.contains(secret));
+}
+
+void TestTokenRefresh::refusalAWeekAfterAGoogleSignInIsExplained_data()
+{
+    QTest::addColumn<QString>("provider");
+    QTest::addColumn<qint64>("hoursLater");
+    QTest::addColumn<bool>("explained");
+
+    QTest::newRow("Google, 7 days later") << u"google"_s << qint64(7 * 24 + 1) << true;
+    QTest::newRow("Google, a little under 7 days later") << u"google"_s << qint64(7 * 24 - 2) << true;
+    QTest::newRow("Google, a month later (not used since)") << u"google"_s << qint64(30 * 24) << true;
+    QTest::newRow("Google, 2 days later") << u"google"_s << qint64(2 * 24) << false;
+    QTest::newRow("Microsoft, 7 days later") << u"microsoft"_s << qint64(7 * 24 + 1) << false;
+}
+
+void TestTokenRefresh::refusalAWeekAfterAGoogleSignInIsExplained()
+{
+    QFETCH(QString, provider);
+    QFETCH(qint64, hoursLater);
+    QFETCH(bool, explained);
+
+    OAuthProvider named = m_server->provider();
+    named.name = provider;
+    QTemporaryDir dir;
+    FileSecretStore store(dir.path());
+    const QDateTime signedIn = QDateTime::currentDateTimeUtc().addDays(-20);
+    QDateTime now = signedIn;
+    TokenHolder holder(named, store);
+    holder.setClock([&now] { return now; });
+    QVERIFY(holder.adopt({u"at-old"_s, m_grant.refreshToken, signedIn.addSecs(3600), {}}, nullptr));
+    // A new holder (the program started again) still knows when the sign-in was.
+    TokenHolder later(named, store);
+    later.setClock([&now] { return now; });
+    now = signedIn.addSecs(hoursLater * 3600);
+    m_server->setFault(u"refuse-refresh"_s);
+    const TokenResult result = later.accessToken();
+    m_server->setFault({});
+    QCOMPARE(result.failure, AuthFailure::SignInAgain);
+    QVERIFY2(result.error.contains(u"Sign in again."_s), qPrintable(result.error));
+    QCOMPARE(result.error.contains(u"\"Testing\" 7 days after"_s), explained);
+    if (explained)
+        QVERIFY(result.error.contains(u"\"In production\""_s));
+}
+
+void TestTokenRefresh::googleSignInWithoutRefreshTokenSaysWhy()
+{
+    OAuthProvider google = m_server->provider();
+    google.name = u"google"_s;
+    google.refreshTokenRequired = true;
+    m_server->setTokenReply(200, R"({"token_type":"Bearer","access_token":"at-only","expires_in":3599})");
+    const TokenResult result =
+        exchangeAuthorizationCode(google, u"code-1"_s, u"verifier-1"_s, u"http://127.0.0.1:1/"_s);
+    m_server->setFault({});
+    QCOMPARE(result.failure, AuthFailure::BadReply);
+    QVERIFY2(result.error.contains(u"https://myaccount.google.com/permissions"_s), qPrintable(result.error));
 }
 
 void TestTokenRefresh::slowServerIsCancelledOrTimesOut()

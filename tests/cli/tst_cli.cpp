@@ -625,11 +625,13 @@ private Q_SLOTS:
 
         const Result show = quorvale({u"config"_s, u"show"_s});
         QCOMPARE(show.exitCode, 0);
-        QCOMPARE(show.out.size(), 27);
+        QCOMPARE(show.out.size(), 29);
         QVERIFY(show.out.contains(u"SignInMethod=password"_s));
         QVERIFY(show.out.contains(u"OAuthRefreshToken=not stored"_s));
         QVERIFY(show.out.contains(u"SMPTServer=mail.example.org"_s));
         QVERIFY(show.out.contains(u"GroupDelay=15"_s));
+        QVERIFY(show.out.contains(u"DailyLimit=0"_s));
+        QVERIFY(show.out.contains(u"MinuteLimit=0"_s));
         QVERIFY(show.out.contains(u"PW=********"_s));
         QVERIFY(!show.out.join(u'\n').contains(u"s3cret"_s));
     }
@@ -657,6 +659,12 @@ private Q_SLOTS:
         QTest::newRow("password beyond Latin-1") << u"PW"_s << u"pa\u20ACss"_s << u"This password cannot be stored"_s;
         QTest::newRow("separator not offered") << u"CSVDelimiter"_s << u"|"_s << u"must be one of: , (a comma)"_s;
         QTest::newRow("unknown setting") << u"Colour"_s << u"red"_s << u"unknown setting Colour"_s;
+        QTest::newRow("daily limit with a thousands separator")
+            << u"DailyLimit"_s << u"2,000"_s
+            << u"The daily sending limit (DailyLimit) must be a whole number of messages from 0 (no limit) to 1000000."_s;
+        QTest::newRow("negative minute limit")
+            << u"MinuteLimit"_s << u"-30"_s
+            << u"The sending limit per minute (MinuteLimit) must be a whole number of messages from 0 (no limit) to 10000."_s;
     }
     void configSetRefusesWhatCannotBeStored()
     {
@@ -681,7 +689,8 @@ private Q_SLOTS:
               std::pair{u"GroupSize"_s, u"0"_s}, std::pair{u"SSLport"_s, u"65535"_s},
               std::pair{u"SSLport"_s, QString()}, std::pair{u"AuthType"_s, u"0"_s},
               std::pair{u"EnableSchedule"_s, u"1"_s}, std::pair{u"CSVDelimiter"_s, u";"_s},
-              std::pair{u"CSVDelimiter"_s, u"tab"_s}}) {
+              std::pair{u"CSVDelimiter"_s, u"tab"_s}, std::pair{u"DailyLimit"_s, u"1000000"_s},
+              std::pair{u"MinuteLimit"_s, u"10000"_s}}) {
             const Result r = quorvale({u"config"_s, u"set"_s, name, value});
             QVERIFY2(r.exitCode == 0, qPrintable(name + u": "_s + r.err));
             QCOMPARE(quorvale({u"config"_s, u"get"_s, name}).out, QStringList{value});

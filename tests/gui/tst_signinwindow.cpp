@@ -115,6 +115,16 @@ void TestSignInWindow::choosingAProviderFillsItsServer()
     ui.txtSMTPServer->setText(u"smtp.practice.example"_s);
     choose(cboProvider, u"custom"_s);
     QCOMPARE(ui.txtSMTPServer->text(), u"smtp.practice.example"_s);
+    // The provider's sending limits come with it and are saved with OK: a consumer Gmail address
+    // has the lower daily limit.
+    ui.txtUsername->setText(u"someone@gmail.com"_s);
+    choose(cboProvider, u"google"_s);
+    QPointer<QDialog> watched(setup);
+    QTest::mouseClick(ui.cmdOK, Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(watched.isNull() || !watched->isVisible(), 20000);
+    QCOMPARE(f.window->settings().DailyLimit, 500);
+    QCOMPARE(f.window->settings().MinuteLimit, 0);
+    QCOMPARE(f.store->RegReadValue(u"DailyLimit"_s, ValueKind::Text, u"<unset>"_s).toString(), u"500"_s);
 }
 
 void TestSignInWindow::signsInWithoutBlockingTheWindow()

@@ -297,8 +297,10 @@ private Q_SLOTS:
         saved.OAuthTokenUrl = u"https://login.example/token"_s;
         saved.OAuthScope = u"smtp offline"_s;
         saved.PasswordCommand = u"pass show mail"_s;
+        saved.DailyLimit = 2000;
+        saved.MinuteLimit = 30;
         auto store = openSettingsStore();
-        QCOMPARE(settingsTable().size(), std::size_t(26));
+        QCOMPARE(settingsTable().size(), std::size_t(28));
         for (const StoredSetting &info : settingsTable())
             QVERIFY(saveSetting(*store, info.key, settingText(saved, info)));
 
@@ -339,6 +341,16 @@ private Q_SLOTS:
                                                << "|";
         QTest::newRow("a tab character for tab") << "CSVDelimiter"
                                                  << "\t";
+        QTest::newRow("negative daily limit") << "DailyLimit"
+                                              << "-1";
+        QTest::newRow("daily limit with a separator") << "DailyLimit"
+                                                      << "2,000";
+        QTest::newRow("daily limit beyond a million") << "DailyLimit"
+                                                      << "1000001";
+        QTest::newRow("a word for the minute limit") << "MinuteLimit"
+                                                     << "thirty";
+        QTest::newRow("minute limit beyond 10000") << "MinuteLimit"
+                                                   << "10001";
     }
     void refusesTextTheSettingCannotHold()
     {

@@ -140,6 +140,21 @@ QStringList messageFiles(const QString &folder)
 
 } // namespace
 
+QString testCaFile()
+{
+    return certificates().ok ? certificates().path("ca.pem") : QString();
+}
+
+QString testServerCertificate(SmtpCertificate which)
+{
+    return certificates().ok ? certificates().certificate(which) : QString();
+}
+
+QString testServerKey()
+{
+    return certificates().ok ? certificates().path("server.key") : QString();
+}
+
 SmtpServer::SmtpServer(Options options)
     : m_options(std::move(options)), m_dir(std::make_unique<QTemporaryDir>()), m_process(std::make_unique<QProcess>())
 {

@@ -105,6 +105,12 @@ struct SmtpServerOptions
     QString xoauth2TokenFile{}; ///< see above; empty: AUTH PLAIN and LOGIN with the password
 };
 
+/// The test CA and the server certificates it signed, made once per process (with openssl) and shared
+/// by every test server; empty when they could not be made.
+QString testCaFile();
+QString testServerCertificate(SmtpCertificate which = SmtpCertificate::Trusted);
+QString testServerKey();
+
 class SmtpServer
 {
 public:

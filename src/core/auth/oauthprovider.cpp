@@ -1,5 +1,6 @@
 #include "auth/oauthprovider.h"
 
+#include "auth/providertable.h"
 #include "oauthdefaults.h"
 
 #include <QHostAddress>
@@ -31,7 +32,10 @@ QString orDefault(const QString &value, const char *fallback)
 
 QStringList oauthProviderNames()
 {
-    return {kMicrosoft, kGoogle, kCustom};
+    QStringList names;
+    for (const MailProviderFacts &provider : mailProviders())
+        names.append(provider.name);
+    return names;
 }
 
 QString endpointProblem(const QUrl &url, const QString &what)
@@ -65,25 +69,27 @@ std::optional<OAuthProvider> resolveOAuthProvider(const OAuthChoice &choice, QSt
                             "name or ID, or leave it empty for \"organizations\"."_s.arg(tenant));
             return std::nullopt;
         }
-        const QString base = u"https://login.microsoftonline.com/"_s + tenant + u"/oauth2/v2.0/"_s;
-        p.authorizeUrl = QUrl(base + u"authorize"_s);
-        p.tokenUrl = QUrl(base + u"token"_s);
-        p.scope = u"https://outlook.office.com/SMTP.Send offline_access"_s;
+        const MailProviderFacts &facts = *findMailProvider(kMicrosoft);
+        p.authorizeUrl = QUrl(QString(facts.authorizeUrl).replace(u"{tenant}"_s, tenant));
+        p.tokenUrl = QUrl(QString(facts.tokenUrl).replace(u"{tenant}"_s, tenant));
+        p.scope = facts.scope;
+        p.scopeOnRefresh = facts.scopeOnRefresh;
         p.clientId = orDefault(choice.clientId, QUORVALE_OAUTH_MICROSOFT_CLIENT_ID);
         p.clientSecret = choice.clientSecret.trimmed();
     } else if (name == kGoogle) {
-        p.authorizeUrl = QUrl(u"https://accounts.google.com/o/oauth2/v2/auth"_s);
-        p.tokenUrl = QUrl(u"https://oauth2.googleapis.com/token"_s);
-        p.scope = u"https://mail.google.com/"_s;
+        const MailProviderFacts &facts = *findMailProvider(kGoogle);
+        p.authorizeUrl = QUrl(facts.authorizeUrl);
+        p.tokenUrl = QUrl(facts.tokenUrl);
+        p.scope = facts.scope;
+        p.scopeOnRefresh = facts.scopeOnRefresh;
         p.clientId = orDefault(choice.clientId, QUORVALE_OAUTH_GOOGLE_CLIENT_ID);
         // The build's secret belongs to the build's client only.
         p.clientSecret = choice.clientId.trimmed().isEmpty()
                              ? orDefault(choice.clientSecret, QUORVALE_OAUTH_GOOGLE_CLIENT_SECRET)
                              : choice.clientSecret.trimmed();
-        p.scopeOnRefresh = false;
-        // Google hands out a refresh token only for offline access, and on a repeated sign-in only
-        // when the user is asked to consent again.
-        p.extraAuthorizeParameters = {{u"access_type"_s, u"offline"_s}, {u"prompt"_s, u"consent"_s}};
+        // Google hands out a refresh token only for offline access. Consent is never forced: the
+        // user (or the administrator, for the organisation) is asked only when Google needs to.
+        p.extraAuthorizeParameters = {{u"access_type"_s, u"offline"_s}};
     } else if (name == kCustom) {
         p.authorizeUrl = QUrl(choice.authorizeUrl.trimmed(), QUrl::StrictMode);
         p.tokenUrl = QUrl(choice.tokenUrl.trimmed(), QUrl::StrictMode);
@@ -119,12 +125,10 @@ std::optional<OAuthProvider> resolveOAuthProvider(const OAuthChoice &choice, QSt
 
 std::optional<SmtpPreset> smtpPresetFor(const QString &provider)
 {
-    const QString name = provider.trimmed().toLower();
-    if (name == kMicrosoft)
-        return SmtpPreset{u"smtp.office365.com"_s, 587, true};
-    if (name == kGoogle)
-        return SmtpPreset{u"smtp.gmail.com"_s, 587, true};
-    return std::nullopt;
+    const MailProviderFacts *facts = findMailProvider(provider);
+    if (!facts || facts->smtpHost.isEmpty())
+        return std::nullopt;
+    return SmtpPreset{facts->smtpHost, facts->smtpPort, facts->authType == 1};
 }
 
 } // namespace quorvale

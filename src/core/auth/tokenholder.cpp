@@ -14,6 +14,16 @@ bool isFresh(const QString &accessToken, const QDateTime &expiresAt, const QDate
     return !accessToken.isEmpty() && now.secsTo(expiresAt) >= TokenHolder::kRefreshMarginSeconds;
 }
 
+QString signedInKey(const QString &key)
+{
+    return key + u"-signed-in"_s;
+}
+
+/// Google ends every sign-in of an app whose consent screen is in "Testing" 7 days after it was
+/// given; a refusal from then on is most likely that.
+constexpr qint64 kGoogleTestingSeconds = 7 * 24 * 3600;
+constexpr qint64 kAboutSeconds = 12 * 3600;
+
 } // namespace
 
 TokenHolder::TokenHolder(OAuthProvider provider, SecretStore &store, QString key)
@@ -35,13 +45,18 @@ bool TokenHolder::adopt(const TokenGrant &grant, QString *error)
     m_accessToken = grant.accessToken;
     m_expiresAt = grant.expiresAt;
     m_refreshToken = grant.refreshToken;
+    // Only to explain a refusal later: a store that cannot keep it changes nothing else.
+    if (grant.refreshToken.isEmpty())
+        m_store.remove(signedInKey(m_key), nullptr);
+    else
+        m_store.write(signedInKey(m_key), m_now().toUTC().toString(Qt::ISODate), nullptr);
     return true;
 }
 
 TokenResult TokenHolder::accessToken(const TokenRequestOptions &options)
 {
     QMutexLocker lock(&m_mutex);
-    if (isFresh(m_accessToken, m_expiresAt, QDateTime::currentDateTimeUtc())) {
+    if (isFresh(m_accessToken, m_expiresAt, m_now())) {
         TokenResult held;
         held.grant = {m_accessToken, m_refreshToken, m_expiresAt, {}};
         return held;
@@ -58,6 +73,14 @@ TokenResult TokenHolder::accessToken(const TokenRequestOptions &options)
     TokenResult result = refreshAccessToken(m_provider, m_refreshToken, options);
     if (!result.ok()) {
         result.error = maskSecrets(result.error, {}, {m_refreshToken, m_accessToken});
+        if (result.failure == AuthFailure::SignInAgain && m_provider.name == u"google") {
+            const QDateTime signedIn = QDateTime::fromString(m_store.read(signedInKey(m_key)).secret, Qt::ISODate);
+            if (signedIn.isValid() && signedIn.secsTo(m_now()) >= kGoogleTestingSeconds - kAboutSeconds)
+                result.error +=
+                    u" Google ends the sign-ins of an app whose consent screen is still in \"Testing\" 7 days after "
+                    "they were given: the administrator who registered Quorvale sets its publishing status to \"In "
+                    "production\" (Google Cloud console, APIs & Services > OAuth consent screen); then sign in again."_s;
+        }
         return result;
     }
     if (!m_accessToken.isEmpty())
@@ -107,11 +130,18 @@ QStringList TokenHolder::secrets() const
     return all;
 }
 
+void TokenHolder::setClock(std::function<QDateTime()> now)
+{
+    QMutexLocker lock(&m_mutex);
+    m_now = std::move(now);
+}
+
 bool TokenHolder::forget(QString *error)
 {
     QMutexLocker lock(&m_mutex);
     if (!m_store.remove(m_key, error))
         return false;
+    m_store.remove(signedInKey(m_key), nullptr);
     for (const QString &token : {m_accessToken, m_refreshToken}) {
         if (!token.isEmpty())
             m_retired << token;

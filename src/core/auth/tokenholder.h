@@ -9,6 +9,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
 namespace quorvale {
 
 using namespace Qt::StringLiterals;
@@ -17,7 +19,8 @@ class SecretStore;
 
 /// The tokens of one signed-in account. The access token stays in memory only; the refresh token
 /// lives in a secret store and is read from it when first needed. Every new access token comes
-/// through one refresh path. Safe to share between threads; one refresh runs at a time.
+/// through one refresh path. Safe to share between threads; one refresh runs at a time. When the
+/// sign-in was taken over is kept beside the refresh token, to explain a provider that ends it.
 class TokenHolder
 {
 public:
@@ -44,11 +47,14 @@ public:
     QStringList secrets() const;
     /// Signs out: forgets the tokens here and in the store.
     bool forget(QString *error);
+    /// Replaces the clock that dates the sign-in and the tokens (tests).
+    void setClock(std::function<QDateTime()> now);
 
 private:
     OAuthProvider m_provider;
     SecretStore &m_store;
     QString m_key;
+    std::function<QDateTime()> m_now = &QDateTime::currentDateTimeUtc;
     mutable QMutex m_mutex;
     QString m_accessToken;
     QDateTime m_expiresAt;

@@ -151,7 +151,14 @@ TokenResult exchangeAuthorizationCode(const OAuthProvider &provider, const QStri
               {u"redirect_uri"_s, redirectUri},
               {u"code_verifier"_s, verifier}};
     addClient(form, provider);
-    return postForm(provider, form, provider.refreshTokenRequired, options);
+    TokenResult result = postForm(provider, form, provider.refreshTokenRequired, options);
+    // Google sends a refresh token only when the account first allows the app; a sign-in after one
+    // whose token was lost (signed out here, another computer) brings none.
+    if (result.failure == AuthFailure::BadReply && provider.name == u"google" &&
+        result.error.contains(u"no refresh token"_s))
+        result.error += u" Google sends one only the first time an account allows Quorvale: remove Quorvale's "
+                        "access at https://myaccount.google.com/permissions, then sign in again."_s;
+    return result;
 }
 
 TokenResult refreshAccessToken(const OAuthProvider &provider, const QString &refreshToken,

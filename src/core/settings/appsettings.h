@@ -40,6 +40,10 @@ struct AppSettings
     QString OAuthTokenUrl;                  ///< custom provider
     QString OAuthScope;                     ///< custom provider
     QString PasswordCommand;                ///< run before each send; its first output line is the secret
+
+    // The mail provider's sending limits (0: none), which a run keeps to.
+    qint32 DailyLimit = 0;  ///< messages per rolling 24 hours
+    qint32 MinuteLimit = 0; ///< messages per minute
 };
 
 } // namespace quorvale

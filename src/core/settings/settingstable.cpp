@@ -17,8 +17,12 @@ constexpr qint64 kInt32Max = std::numeric_limits<qint32>::max();
 // The pacing values a run can use: their millisecond products must fit in 32 bits.
 constexpr qint64 kMaxDelaySeconds = kInt32Max / 1000;
 constexpr qint64 kMaxGroupDelayMinutes = kInt32Max / 60000;
+// Far above any provider's limits (a few thousand a day, a few dozen a minute), low enough that
+// no count of them overflows.
+constexpr qint64 kMaxDailyLimit = 1000000;
+constexpr qint64 kMaxMinuteLimit = 10000;
 
-const std::array<StoredSetting, 26> kSettings{{
+const std::array<StoredSetting, 28> kSettings{{
     {.name = "EmailFrom"_L1, .key = &AppSettings::EmailFrom},
     {.name = "SMPTServer"_L1, .key = &AppSettings::SMTPServer},
     {.name = "AuthType"_L1,
@@ -116,6 +120,20 @@ const std::array<StoredSetting, 26> kSettings{{
     {.name = "OAuthTokenUrl"_L1, .key = &AppSettings::OAuthTokenUrl},
     {.name = "OAuthScope"_L1, .key = &AppSettings::OAuthScope},
     {.name = "PasswordCommand"_L1, .key = &AppSettings::PasswordCommand},
+    {.name = "DailyLimit"_L1,
+     .key = &AppSettings::DailyLimit,
+     .type = SettingType::Number,
+     .defaultNumber = 0,
+     .minimum = 0,
+     .maximum = kMaxDailyLimit,
+     .rule = "The daily sending limit (DailyLimit) must be a whole number of messages from %1 (no limit) to %2."_L1},
+    {.name = "MinuteLimit"_L1,
+     .key = &AppSettings::MinuteLimit,
+     .type = SettingType::Number,
+     .defaultNumber = 0,
+     .minimum = 0,
+     .maximum = kMaxMinuteLimit,
+     .rule = "The sending limit per minute (MinuteLimit) must be a whole number of messages from %1 (no limit) to %2."_L1},
 }};
 
 void setError(QString *error, const QString &message)
