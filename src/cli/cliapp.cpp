@@ -92,7 +92,9 @@ using the mail server and pacing settings saved by the Setup dialog (see "config
   Fields: the subject and the body may hold fields of each client's line, filled in for every
   client: {{id}} the client id, {{email}} the address, {{3}}, {{4}}, ... the third, fourth, ...
   field, and with --header {{Name}} the column whose first line says Name (letter case and
-  blanks around it aside). {{"{{"}} writes a literal "{{". For example, with the line
+  blanks around it aside). {{"{{"}} writes a literal "{{". A field may carry a fallback,
+  written where the client's field is empty: {{Name|Client}}, {{3|Client}}; such a field is not
+  counted as empty. For example, with the line
   42,ann@example.com,Ann Smith,March and --subject "Invoice {{4}}" --body "Dear {{3}}, ..." the
   client gets "Invoice March" and "Dear Ann Smith, ...". A field that no column of the file has
   stops the run before its question (exit status 2); clients whose field is empty are counted
