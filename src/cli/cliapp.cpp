@@ -157,7 +157,9 @@ config: the saved settings.
   (seconds), GroupDelay (minutes), GroupSize (clients), and for signing in: SignInMethod (password,
   oauth, password-command, token-command), OAuthProvider (microsoft, google, custom),
   OAuthClientId, OAuthClientSecret, OAuthTenant, OAuthAuthorizeUrl, OAuthTokenUrl, OAuthScope,
-  PasswordCommand.
+  PasswordCommand, and for every message: EmailFromName (the sender's name shown with EmailFrom,
+  one line), ReplyTo (the address replies go to; empty: none), ArchiveCopyTo (an address that
+  gets a blind copy of every client's message, in the same delivery; empty: none).
   show also says whether a sign-in is stored (OAuthRefreshToken) and where the secrets are kept.
 
 sign-in: signs in to the mail provider (SignInMethod oauth) with the saved OAuth settings. Writes

@@ -625,7 +625,7 @@ private Q_SLOTS:
 
         const Result show = quorvale({u"config"_s, u"show"_s});
         QCOMPARE(show.exitCode, 0);
-        QCOMPARE(show.out.size(), 23);
+        QCOMPARE(show.out.size(), 26);
         QVERIFY(show.out.contains(u"SignInMethod=password"_s));
         QVERIFY(show.out.contains(u"OAuthRefreshToken=not stored"_s));
         QVERIFY(show.out.contains(u"SMPTServer=mail.example.org"_s));
@@ -656,6 +656,12 @@ private Q_SLOTS:
         QTest::newRow("one-character password") << u"PW"_s << u"x"_s << u"This password cannot be stored"_s;
         QTest::newRow("password beyond Latin-1") << u"PW"_s << u"pa\u20ACss"_s << u"This password cannot be stored"_s;
         QTest::newRow("unknown setting") << u"Colour"_s << u"red"_s << u"unknown setting Colour"_s;
+        QTest::newRow("sender name of two lines")
+            << u"EmailFromName"_s << u"Smith\nBcc: x@example.org"_s << u"must be one line of text"_s;
+        QTest::newRow("Reply-To of two addresses")
+            << u"ReplyTo"_s << u"a@example.org, b@example.org"_s << u"must be empty or one e-mail address"_s;
+        QTest::newRow("archive copy with a name")
+            << u"ArchiveCopyTo"_s << u"Archive <a@example.org>"_s << u"must be empty or one e-mail address"_s;
     }
     void configSetRefusesWhatCannotBeStored()
     {

@@ -93,6 +93,11 @@ private Q_SLOTS:
     void nestedSendIsRefused();
     void sendsFromTwoThreadsTakeTurns();
     void eachSendGoesToTheServerItIsGiven();
+    void senderNameAndReplyToArrive_data();
+    void senderNameAndReplyToArrive();
+    void refusesWhatWouldBreakAHeader_data();
+    void refusesWhatWouldBreakAHeader();
+    void archiveCopyIsABlindEnvelopeRecipientOnly();
 };
 
 void TestMailSend::deliversHeadersAndBody()
@@ -492,6 +497,135 @@ void TestMailSend::eachSendGoesToTheServerItIsGiven()
     const SendResult o = send(mailer, current, message(u"c@example.org"_s));
     QCOMPARE(o.status, SendStatus::NotAttempted);
     QVERIFY(!o.errorText.isEmpty());
+}
+
+void TestMailSend::senderNameAndReplyToArrive_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("replyTo");
+    QTest::addColumn<QByteArray>("fromLine"); ///< the From line on the wire; empty: not compared
+    // Neither set: the header lines are exactly as they always were.
+    QTest::newRow("neither") << QString() << QString() << QByteArray("From: sender@example.com");
+    QTest::newRow("ASCII with &") << u"Smith & Partners"_s << u"replies@example.org"_s
+                                  << QByteArray("From: \"Smith & Partners\" <sender@example.com>");
+    QTest::newRow("quotes and backslash") << u"Say \"Hi\" \\ Bye"_s << QString()
+                                          << QByteArray(R"(From: "Say \"Hi\" \\ Bye" <sender@example.com>)");
+    QTest::newRow("German") << u"Müller & Söhne, Steuerberater"_s << u"buero@example.de"_s << QByteArray();
+    QTest::newRow("looks encoded") << u"=?UTF-8?B?SGk=?= literally"_s << QString() << QByteArray();
+    QTest::newRow("long, beyond ASCII") << QString(120, u'ä') << QString() << QByteArray();
+}
+
+void TestMailSend::senderNameAndReplyToArrive()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, replyTo);
+    QFETCH(QByteArray, fromLine);
+    SmtpServer server;
+    SmtpMailer mailer;
+    AppSettings settings = server.settings();
+    settings.EmailFromName = name;
+    settings.ReplyTo = replyTo;
+    QCOMPARE(send(mailer, settings, message(u"c@example.org"_s)).status, SendStatus::Sent);
+    QVERIFY(server.waitForMessages(1, 10000));
+    const auto m = server.messages().first();
+    QCOMPARE(m.fromName, name);
+    QCOMPARE(m.fromAddress, u"sender@example.com"_s);
+    QCOMPARE(m.mailFrom, u"sender@example.com"_s);
+    QCOMPARE(m.replyTo, replyTo);
+    QCOMPARE(m.raw.contains("\r\nReply-To: "), !replyTo.isEmpty());
+    if (!fromLine.isEmpty())
+        QVERIFY2(m.raw.contains(QByteArray("\r\n" + fromLine + "\r\n")), m.raw.left(m.raw.indexOf("\r\n\r\n")).constData());
+    QVERIFY2(headersAreSevenBit(m.wire), m.wire.left(m.wire.indexOf("\r\n\r\n")).constData());
+    QVERIFY2(m.parseDefects.isEmpty(), qPrintable(m.parseDefects.join(u"; ")));
+}
+
+void TestMailSend::refusesWhatWouldBreakAHeader_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("replyTo");
+    QTest::addColumn<QString>("archive");
+    QTest::newRow("name with a line break") << u"Smith\r\nBcc: all@example.org"_s << QString() << QString();
+    QTest::newRow("Reply-To with a line break") << QString() << u"a@example.org\r\nBcc: b@example.org"_s << QString();
+    QTest::newRow("Reply-To of two addresses") << QString() << u"a@example.org, b@example.org"_s << QString();
+    QTest::newRow("archive with a line break") << QString() << QString() << u"a@example.org\r\nDATA"_s;
+    QTest::newRow("archive with a name") << QString() << QString() << u"Archive <a@example.org>"_s;
+}
+
+void TestMailSend::refusesWhatWouldBreakAHeader()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, replyTo);
+    QFETCH(QString, archive);
+    SmtpServer server;
+    SmtpMailer mailer;
+    AppSettings settings = server.settings();
+    settings.EmailFromName = name;
+    settings.ReplyTo = replyTo;
+    MailMessage mail = message(u"c@example.org"_s);
+    mail.ArchiveCopyTo = archive;
+    const SendResult o = send(mailer, settings, mail);
+    QCOMPARE(o.status, SendStatus::Refused);
+    QVERIFY(o.errorText.endsWith(u"the message was not sent."_s));
+    QVERIFY(nothingReachedServer(server));
+}
+
+void TestMailSend::archiveCopyIsABlindEnvelopeRecipientOnly()
+{
+    static const QRegularExpression bccHeader(u"(^|\\n)bcc:"_s, QRegularExpression::CaseInsensitiveOption);
+    QTemporaryDir dir;
+    const QString document = writeFile(dir, u"Invoice_42.pdf"_s, randomBytes(4000));
+    SmtpServer server;
+    SmtpMailer mailer;
+    MailMessage plain = message(u"client@example.org"_s);
+    plain.ArchiveCopyTo = u"archive@example.net"_s;
+    MailMessage attached = message(u"client@example.org"_s, u"s"_s, u"b"_s, document);
+    attached.ArchiveCopyTo = u"archive@example.net"_s;
+
+    // One transaction, the archive a second envelope recipient: the same message, named nowhere in it.
+    for (const MailMessage &mail : {plain, attached}) {
+        const SendResult o = send(mailer, server.settings(), mail);
+        QCOMPARE(o.status, SendStatus::Sent);
+        QVERIFY(o.archiveRefused.isEmpty());
+    }
+    QVERIFY(server.waitForMessages(2, 10000));
+    for (const auto &m : server.messages()) {
+        QCOMPARE(m.rcptTo, (QStringList{u"client@example.org"_s, u"archive@example.net"_s}));
+        QCOMPARE(m.to, u"client@example.org"_s);
+        QVERIFY(!QString::fromLatin1(m.raw).contains(bccHeader));
+        QVERIFY(!m.raw.contains("archive@"));
+    }
+    QCOMPARE(server.messages().at(1).attachments.size(), 1);
+    QCOMPARE(server.commands().count(u"DATA"_s), 2);
+
+    // A refused archive copy: the client's message goes, once, and the refusal is reported.
+    for (const MailMessage &mail : {plain, attached}) {
+        server.reset(u"RCPT:550:archive@"_s);
+        const SendResult o = send(mailer, server.settings(), mail);
+        QCOMPARE(o.status, SendStatus::Sent);
+        QVERIFY2(o.archiveRefused.startsWith(u"550"_s), qPrintable(o.archiveRefused));
+        QVERIFY(o.errorText.isEmpty());
+        QVERIFY(server.waitForMessages(1, 10000));
+        QCOMPARE(server.messages().size(), 1);
+        QCOMPARE(server.messages().first().rcptTo, QStringList{u"client@example.org"_s});
+        QCOMPARE(server.commands().count(u"DATA"_s), 1);
+        QCOMPARE(server.commands().count(u"CONNECT"_s), 1);
+    }
+
+    // A refused client is a refused send, though the archive took the message.
+    server.reset(u"RCPT:550:client@"_s);
+    const SendResult refused = send(mailer, server.settings(), plain);
+    QCOMPARE(refused.status, SendStatus::Refused);
+    QVERIFY2(refused.errorText.contains(u"client@example.org"_s) && refused.errorText.contains(u"550"_s),
+             qPrintable(refused.errorText));
+    QVERIFY(refused.archiveRefused.isEmpty());
+
+    // The client as its own archive: one recipient.
+    server.reset({});
+    MailMessage own = plain;
+    own.ArchiveCopyTo = u"Client@Example.org"_s;
+    QVERIFY(send(mailer, server.settings(), own).sent());
+    QVERIFY(server.waitForMessages(1, 10000));
+    QCOMPARE(server.messages().first().rcptTo, QStringList{u"client@example.org"_s});
 }
 
 QTEST_GUILESS_MAIN(TestMailSend)

@@ -293,8 +293,11 @@ private Q_SLOTS:
         saved.OAuthTokenUrl = u"https://login.example/token"_s;
         saved.OAuthScope = u"smtp offline"_s;
         saved.PasswordCommand = u"pass show mail"_s;
+        saved.EmailFromName = u"Smith & Partners, \"Söhne\""_s;
+        saved.ReplyTo = u"replies@example.com"_s;
+        saved.ArchiveCopyTo = u"archive+2026@example.com"_s;
         auto store = openSettingsStore();
-        QCOMPARE(settingsTable().size(), std::size_t(22));
+        QCOMPARE(settingsTable().size(), std::size_t(25));
         for (const StoredSetting &info : settingsTable())
             QVERIFY(saveSetting(*store, info.key, settingText(saved, info)));
 
@@ -327,6 +330,14 @@ private Q_SLOTS:
                                                 << "kerberos";
         QTest::newRow("unknown provider") << "OAuthProvider"
                                           << "Microsoft";
+        QTest::newRow("sender name with a line break") << "EmailFromName" << "Smith\r\nBcc: all@example.com";
+        QTest::newRow("sender name with a tab") << "EmailFromName" << "Smith\tPartners";
+        QTest::newRow("Reply-To with a name") << "ReplyTo" << "Office <office@example.com>";
+        QTest::newRow("Reply-To of two addresses") << "ReplyTo" << "a@example.com, b@example.com";
+        QTest::newRow("Reply-To without @") << "ReplyTo" << "office";
+        QTest::newRow("Reply-To with a blank") << "ReplyTo" << "office@example.com ";
+        QTest::newRow("archive with a line break") << "ArchiveCopyTo" << "archive@example.com\r\nRCPT TO:<x@y>";
+        QTest::newRow("archive with two @") << "ArchiveCopyTo" << "a@b@example.com";
     }
     void refusesTextTheSettingCannotHold()
     {

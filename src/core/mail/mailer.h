@@ -25,6 +25,12 @@ struct MailMessage
     /// replaced, or a link re-pointed, since it was chosen is not sent.
     platform::FileIdentity AttachmentIdentity{};
     QString EmailFrom{}; ///< the sender
+    QString EmailFromName{}; ///< the sender's name, shown with EmailFrom; empty: the address alone
+    QString ReplyTo{};       ///< the Reply-To address; empty: none
+    /// An extra envelope recipient that gets the same message as a blind copy (no header names
+    /// it); empty: none. SendMail leaves it as the caller set it: a run sets it for each client's
+    /// message from "ArchiveCopyTo", a test leaves it empty.
+    QString ArchiveCopyTo{};
 };
 
 /// How a send ended.
@@ -47,6 +53,9 @@ struct SendResult
     QString serverReply; ///< the server's answer to the message content ("250 OK queued", "554 ...")
     QString errorText;   ///< why it was not sent (never a password or token); empty when it was
     bool sent() const { return status == SendStatus::Sent; }
+    /// The server's refusal of the archive copy's recipient (MailMessage::ArchiveCopyTo); empty
+    /// when it took it or there was none. It never makes the client's send fail.
+    QString archiveRefused{};
 };
 
 /// Asked during a send whether to stop it; true stops it. The same question from the run's Abort
@@ -71,7 +80,8 @@ public:
                             const SendCallbacks &callbacks = {}) = 0;
 };
 
-/// Sends `message` from the sender of `settings` ("EmailFrom") to the server `settings` describe.
+/// Sends `message` from the sender of `settings` ("EmailFrom", with "EmailFromName" and "ReplyTo")
+/// to the server `settings` describe.
 SendResult SendMail(Mailer &mailer, MailMessage message, const AppSettings &settings,
                     const SendCallbacks &callbacks = {});
 

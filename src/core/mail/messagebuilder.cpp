@@ -1,6 +1,7 @@
 #include "mail/messagebuilder.h"
 
 #include "mail/mimeencode.h"
+#include "text/mailaddress.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -35,6 +36,14 @@ QString messageProblem(const MailMessage &message)
         return u"The sender address %1; the message was not sent."_s.arg(problem);
     if (mime::hasLineBreak(message.SubjectLine))
         return u"The subject contains a line break; the message was not sent."_s;
+    if (!isOneLineText(message.EmailFromName))
+        return u"The sender name contains a line break or a control character; the message was not sent."_s;
+    if (!message.ReplyTo.isEmpty() && !isSingleMailAddress(message.ReplyTo))
+        return u"The Reply-To address \"%1\" is not one e-mail address; the message was not sent."_s.arg(
+            message.ReplyTo.simplified());
+    if (!message.ArchiveCopyTo.isEmpty() && !isSingleMailAddress(message.ArchiveCopyTo))
+        return u"The archive copy address \"%1\" is not one e-mail address; the message was not sent."_s.arg(
+            message.ArchiveCopyTo.simplified());
     const QString &path = message.AttachmentPath;
     if (!path.isEmpty()) {
         QFile file(path);
@@ -54,9 +63,17 @@ BuiltMessage buildMessage(const MailMessage &message, const QDateTime &date)
     built.sender = message.EmailFrom.trimmed().toUtf8();
     built.recipient = message.RecipientAddress.trimmed().toUtf8();
     built.headers.append("Date: " + mime::rfc2822Date(date));
+    const QString senderName = message.EmailFromName.trimmed();
     if (!built.sender.isEmpty())
-        built.headers.append("From: " + built.sender);
+        built.headers.append("From: " +
+                             (senderName.isEmpty() ? built.sender : mime::namedAddress(senderName, built.sender)));
+    if (!message.ReplyTo.isEmpty())
+        built.headers.append("Reply-To: " + message.ReplyTo.toUtf8());
     built.headers.append("To: " + built.recipient);
+    // The archive copy is an envelope recipient only, so the client never sees where it went.
+    const QString archive = message.ArchiveCopyTo.trimmed();
+    if (!archive.isEmpty() && archive.compare(message.RecipientAddress.trimmed(), Qt::CaseInsensitive) != 0)
+        built.archiveRecipient = archive.toUtf8();
     built.headers.append("Subject: " + mime::encodeHeaderText(message.SubjectLine));
     built.headers.append("Message-ID: " + mime::newMessageId(message.EmailFrom));
     built.headers.append("MIME-Version: 1.0");

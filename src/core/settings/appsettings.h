@@ -36,6 +36,11 @@ struct AppSettings
     QString OAuthTokenUrl;                  ///< custom provider
     QString OAuthScope;                     ///< custom provider
     QString PasswordCommand;                ///< run before each send; its first output line is the secret
+
+    // What every message says besides its sender address.
+    QString EmailFromName; ///< the sender's name shown with EmailFrom; empty: the address alone
+    QString ReplyTo;       ///< where replies go; empty: no Reply-To (replies go to EmailFrom)
+    QString ArchiveCopyTo; ///< gets a blind copy of every client's message; empty: none
 };
 
 } // namespace quorvale

@@ -2,6 +2,7 @@
 
 #include "settings/scramble.h"
 #include "settings/settingsstore.h"
+#include "text/mailaddress.h"
 
 #include <array>
 #include <limits>
@@ -18,7 +19,7 @@ constexpr qint64 kInt32Max = std::numeric_limits<qint32>::max();
 constexpr qint64 kMaxDelaySeconds = kInt32Max / 1000;
 constexpr qint64 kMaxGroupDelayMinutes = kInt32Max / 60000;
 
-const std::array<StoredSetting, 22> kSettings{{
+const std::array<StoredSetting, 25> kSettings{{
     {.name = "EmailFrom"_L1, .key = &AppSettings::EmailFrom},
     {.name = "SMPTServer"_L1, .key = &AppSettings::SMTPServer},
     {.name = "AuthType"_L1,
@@ -95,6 +96,18 @@ const std::array<StoredSetting, 22> kSettings{{
     {.name = "OAuthTokenUrl"_L1, .key = &AppSettings::OAuthTokenUrl},
     {.name = "OAuthScope"_L1, .key = &AppSettings::OAuthScope},
     {.name = "PasswordCommand"_L1, .key = &AppSettings::PasswordCommand},
+    {.name = "EmailFromName"_L1,
+     .key = &AppSettings::EmailFromName,
+     .type = SettingType::Line,
+     .rule = "The sender name (EmailFromName) must be one line of text."_L1},
+    {.name = "ReplyTo"_L1,
+     .key = &AppSettings::ReplyTo,
+     .type = SettingType::Address,
+     .rule = "The Reply-To address (ReplyTo) must be empty or one e-mail address, such as office@example.com."_L1},
+    {.name = "ArchiveCopyTo"_L1,
+     .key = &AppSettings::ArchiveCopyTo,
+     .type = SettingType::Address,
+     .rule = "The archive copy address (ArchiveCopyTo) must be empty or one e-mail address, such as archive@example.com."_L1},
 }};
 
 void setError(QString *error, const QString &message)
@@ -191,6 +204,10 @@ QString settingTextProblem(const StoredSetting &setting, const QString &text)
         return text.isEmpty() || smtpPortNumber(text) ? QString() : refused();
     case SettingType::Number:
         return toWholeNumber(text, setting.minimum, setting.maximum) ? QString() : refused();
+    case SettingType::Line:
+        return isOneLineText(text) ? QString() : refused();
+    case SettingType::Address:
+        return text.isEmpty() || isSingleMailAddress(text) ? QString() : refused();
     }
     return QString();
 }
@@ -213,6 +230,8 @@ void loadSetting(const SettingsStore &store, const StoredSetting &setting, AppSe
         return;
     case SettingType::Text:
     case SettingType::Port:
+    case SettingType::Line:
+    case SettingType::Address:
         if (!stored.isValid()) {
             settings.*setting.key.text = setting.defaultText;
             return;
