@@ -31,6 +31,13 @@ struct MailMessage
     /// it); empty: none. SendMail leaves it as the caller set it: a run sets it for each client's
     /// message from "ArchiveCopyTo", a test leaves it empty.
     QString ArchiveCopyTo{};
+    /// A formatted body (HTML, its fields already filled with escaped values); empty: the message
+    /// is BodyText alone, as plain text. It is cleaned before it goes (see cleanHtmlBody) and sent
+    /// with a plain-text part made from it; BodyText is then not sent.
+    QString HtmlBody{};
+    /// The folder that the relative picture paths of HtmlBody start from; their pictures are
+    /// embedded. Only pictures inside it are.
+    QString HtmlBaseFolder{};
 };
 
 /// How a send ended.

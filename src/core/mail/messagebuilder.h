@@ -26,8 +26,12 @@ struct BuiltMessage
     /// A second envelope recipient (RCPT TO) that gets the same message as a blind copy; no header
     /// names it. Empty: none (also when it is the recipient itself).
     QByteArray archiveRecipient;
+    /// With a formatted body: the body, whole (multipart/alternative, inside multipart/related when
+    /// it has pictures), and its Content-Type header value. Empty: the body is `text` alone.
+    QByteArray formatted;
+    QByteArray formattedType;
 
-    /// The header lines of the one text part a message without attachment is.
+    /// The header lines of the one text part a message without attachment and formatted body is.
     static QList<QByteArray> singlePartHeaders();
     /// A message without attachment, whole: exactly the bytes of its upload, ending in a line end.
     QByteArray singlePart() const;

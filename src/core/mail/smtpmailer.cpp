@@ -378,9 +378,15 @@ QString SmtpMailer::configureTransfer(Transfer &t, const BuiltMessage &built, co
         for (const QByteArray &line : built.headers)
             append(t.headers, line);
         curl_mimepart *text = curl_mime_addpart(t.mime.get());
-        curl_mime_data(text, built.text.constData(), size_t(built.text.size()));
-        curl_mime_type(text, "text/plain; charset=UTF-8");
-        setPartHeaders(text, {"Content-Disposition: inline", "Content-Transfer-Encoding: quoted-printable"});
+        if (built.formatted.isEmpty()) {
+            curl_mime_data(text, built.text.constData(), size_t(built.text.size()));
+            curl_mime_type(text, "text/plain; charset=UTF-8");
+            setPartHeaders(text, {"Content-Disposition: inline", "Content-Transfer-Encoding: quoted-printable"});
+        } else {
+            // A formatted body is one multipart entity, built whole with its own boundaries.
+            curl_mime_data(text, built.formatted.constData(), size_t(built.formatted.size()));
+            curl_mime_type(text, built.formattedType.constData());
+        }
         if (const QString error = addAttachment(t, built, message.AttachmentIdentity); !error.isEmpty())
             return error;
     }
