@@ -96,7 +96,9 @@ using the mail server and pacing settings saved by the Setup dialog (see "config
   Fields: the subject and the body may hold fields of each client's line, filled in for every
   client: {{id}} the client id, {{email}} the address, {{3}}, {{4}}, ... the third, fourth, ...
   field, and with --header {{Name}} the column whose first line says Name (letter case and
-  blanks around it aside). {{"{{"}} writes a literal "{{". For example, with the line
+  blanks around it aside). {{"{{"}} writes a literal "{{". A field may carry a fallback,
+  written where the client's field is empty: {{Name|Client}}, {{3|Client}}; such a field is not
+  counted as empty. For example, with the line
   42,ann@example.com,Ann Smith,March and --subject "Invoice {{4}}" --body "Dear {{3}}, ..." the
   client gets "Invoice March" and "Dear Ann Smith, ...". A field that no column of the file has
   stops the run before its question (exit status 2); clients whose field is empty are counted
@@ -164,6 +166,9 @@ config: the saved settings.
   OAuthClientId, OAuthClientSecret, OAuthTenant, OAuthAuthorizeUrl, OAuthTokenUrl, OAuthScope,
   PasswordCommand, and the mail provider's sending limits: DailyLimit (messages per rolling 24
   hours) and MinuteLimit (messages per minute), whole numbers without separators, 0 for none.
+  PasswordCommand, and for every message: EmailFromName (the sender's name shown with EmailFrom,
+  one line), ReplyTo (the address replies go to; empty: none), ArchiveCopyTo (an address that
+  gets a blind copy of every client's message, in the same delivery; empty: none).
   show also says whether a sign-in is stored (OAuthRefreshToken) and where the secrets are kept.
 
 sign-in: signs in to the mail provider (SignInMethod oauth) with the saved OAuth settings. Writes

@@ -125,7 +125,8 @@ void SetupDialog::buildUi()
     layout->addLayout(buttons);
 
     const QList<QWidget *> tabOrder{
-        m_txtMailFrom,  m_txtSMTPServer,  m_cboAuth,           m_txtEmailSslPort,      m_txtUsername,
+        m_txtMailFrom,  m_txtMailFromName, m_txtReplyTo,      m_txtArchiveCopyTo,
+        m_txtSMTPServer,  m_cboAuth,           m_txtEmailSslPort,      m_txtUsername,
         m_txtPassword,  m_cmdTestEmail,   m_chkEnableSchedule, m_txtDelayBetweenSends, m_txtGroupDelay,
         m_txtGroupSize, m_txtPdfLocation, m_cmdBrowse,         m_cmdTestPrinting,      cmdHelp,
         cmdOK};
@@ -143,6 +144,10 @@ QGroupBox *SetupDialog::buildMailFrame()
     frame1->setObjectName(u"Frame1"_s);
     m_txtMailFrom = makeLineEdit(u"txtMailFrom"_s, u"Return Address"_s, frame1);
     m_txtSMTPServer = makeLineEdit(u"txtSMTPServer"_s, u"SMTP server"_s, frame1);
+    m_txtMailFromName = makeLineEdit(u"txtMailFromName"_s, u"The name your clients see beside the address"_s, frame1);
+    m_txtReplyTo = makeLineEdit(u"txtReplyTo"_s, u"Where replies go (empty: to the Email From address)"_s, frame1);
+    m_txtArchiveCopyTo = makeLineEdit(
+        u"txtArchiveCopyTo"_s, u"Gets a blind copy of every client's message (empty: no copy)"_s, frame1);
     // A sender that is no e-mail address is said beside the box as it is typed; it is not refused.
     m_lblMailFromWarning = makeLabel(u"lblMailFromWarning"_s, u"This is not an e-mail address."_s, frame1);
     m_lblMailFromWarning->hide();
@@ -152,6 +157,9 @@ QGroupBox *SetupDialog::buildMailFrame()
     auto *top = new QFormLayout;
     top->addRow(makeLabel(u"Label1"_s, u"Email From"_s, frame1), m_txtMailFrom);
     top->addRow(QString(), m_lblMailFromWarning);
+    top->addRow(makeLabel(u"lblMailFromName"_s, u"Sender name"_s, frame1), m_txtMailFromName);
+    top->addRow(makeLabel(u"lblReplyTo"_s, u"Reply-To"_s, frame1), m_txtReplyTo);
+    top->addRow(makeLabel(u"lblArchiveCopyTo"_s, u"Archive copy to"_s, frame1), m_txtArchiveCopyTo);
     top->addRow(makeLabel(u"Label26"_s, u"SMTP Server"_s, frame1), m_txtSMTPServer);
 
     auto *frame8 = new QGroupBox(u"Authentication"_s, frame1);
@@ -165,7 +173,8 @@ QGroupBox *SetupDialog::buildMailFrame()
     m_txtPassword->setEchoMode(QLineEdit::Password);
     // Room for a full sender address or server name without scrolling.
     const int wide = fontMetrics().horizontalAdvance(u"office@practice-name.example.com"_s);
-    for (QLineEdit *edit : {m_txtMailFrom, m_txtSMTPServer, m_txtEmailSslPort, m_txtUsername, m_txtPassword})
+    for (QLineEdit *edit : {m_txtMailFrom, m_txtMailFromName, m_txtReplyTo, m_txtArchiveCopyTo, m_txtSMTPServer,
+                            m_txtEmailSslPort, m_txtUsername, m_txtPassword})
         edit->setMinimumWidth(wide);
     // "Simple" is plain SMTP: said beside the choice whenever a login would go with it.
     m_lblSimpleWarning =
@@ -450,6 +459,9 @@ void SetupDialog::load()
     m_cboAuth->addItem(u"Simple"_s);
     m_cboAuth->addItem(u"SSL"_s);
     m_txtMailFrom->setText(s.EmailFrom);
+    m_txtMailFromName->setText(s.EmailFromName);
+    m_txtReplyTo->setText(s.ReplyTo);
+    m_txtArchiveCopyTo->setText(s.ArchiveCopyTo);
     // Settings load any type but "Simple" as "SSL"; the dialog shows the same.
     m_cboAuth->setCurrentIndex(s.AuthType == 0 ? 0 : 1);
     m_txtEmailSslPort->setText(s.SSLport);
@@ -493,6 +505,9 @@ QList<SetupDialog::Field> SetupDialog::mailFields() const
 {
     return {
         {&AppSettings::EmailFrom, m_txtMailFrom->text(), m_txtMailFrom},
+        {&AppSettings::EmailFromName, m_txtMailFromName->text(), m_txtMailFromName},
+        {&AppSettings::ReplyTo, m_txtReplyTo->text(), m_txtReplyTo},
+        {&AppSettings::ArchiveCopyTo, m_txtArchiveCopyTo->text(), m_txtArchiveCopyTo},
         {&AppSettings::AuthType, QString::number(m_cboAuth->currentIndex()), m_cboAuth},
         {&AppSettings::SSLport, m_txtEmailSslPort->text(), m_txtEmailSslPort},
         {&AppSettings::SMTPServer, m_txtSMTPServer->text(), m_txtSMTPServer},

@@ -105,6 +105,9 @@ private:
     QString m_testPdfPath;
 
     QLineEdit *m_txtMailFrom = nullptr;
+    QLineEdit *m_txtMailFromName = nullptr;
+    QLineEdit *m_txtReplyTo = nullptr;
+    QLineEdit *m_txtArchiveCopyTo = nullptr;
     QLineEdit *m_txtSMTPServer = nullptr;
     QComboBox *m_cboAuth = nullptr;
     QLineEdit *m_txtEmailSslPort = nullptr;

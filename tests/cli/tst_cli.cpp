@@ -625,7 +625,7 @@ private Q_SLOTS:
 
         const Result show = quorvale({u"config"_s, u"show"_s});
         QCOMPARE(show.exitCode, 0);
-        QCOMPARE(show.out.size(), 29);
+        QCOMPARE(show.out.size(), 32);
         QVERIFY(show.out.contains(u"SignInMethod=password"_s));
         QVERIFY(show.out.contains(u"OAuthRefreshToken=not stored"_s));
         QVERIFY(show.out.contains(u"SMPTServer=mail.example.org"_s));
@@ -665,6 +665,12 @@ private Q_SLOTS:
         QTest::newRow("negative minute limit")
             << u"MinuteLimit"_s << u"-30"_s
             << u"The sending limit per minute (MinuteLimit) must be a whole number of messages from 0 (no limit) to 10000."_s;
+        QTest::newRow("sender name of two lines")
+            << u"EmailFromName"_s << u"Smith\nBcc: x@example.org"_s << u"must be one line of text"_s;
+        QTest::newRow("Reply-To of two addresses")
+            << u"ReplyTo"_s << u"a@example.org, b@example.org"_s << u"must be empty or one e-mail address"_s;
+        QTest::newRow("archive copy with a name")
+            << u"ArchiveCopyTo"_s << u"Archive <a@example.org>"_s << u"must be empty or one e-mail address"_s;
     }
     void configSetRefusesWhatCannotBeStored()
     {

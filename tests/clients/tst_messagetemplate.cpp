@@ -19,6 +19,7 @@ private Q_SLOTS:
     void fillsFieldsOfTheClientsLine();
     void subjectAndBodyReportTogether();
     void withoutColumnNamesOnlyNumbersReachFurtherFields();
+    void htmlFillEscapesOnlyTheValues();
 
 private:
     CsvReadResult read(CsvHeader header) const;
@@ -28,13 +29,14 @@ private:
 };
 
 // Column names that clash with the fixed names, a non-ASCII name, a value holding a line break and
-// "{{", and a second client whose fields are empty, blank (white space beyond ASCII too) or missing.
+// "{{", one holding HTML's special characters, and a second client whose fields are empty, blank
+// (white space beyond ASCII too) or missing.
 CsvReadResult TestMessageTemplate::read(CsvHeader header) const
 {
     const QString path = m_dir.filePath(u"clients.csv"_s);
     QFile file(path);
-    const QByteArray bytes = u"Nr,E-Mail, Name ,Straße,id,3,Notiz\r\n"
-                             "K1,k1@example.com,Jörg Müller,Hauptstraße 1,X,Ü,\"eins, zwei {{id}}\"\r\n"
+    const QByteArray bytes = u"Nr,E-Mail, Name ,Straße,id,3,Notiz,Firma\r\n"
+                             "K1,k1@example.com,Jörg Müller,Hauptstraße 1,X,Ü,\"eins, zwei {{id}}\",<b>O'Neil & \"Co\"</b>\r\n"
                              "K2,,   ,\t\u00A0,,\r\n"_s.toUtf8();
     if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
         qFatal("cannot write the client file");
@@ -72,9 +74,9 @@ void TestMessageTemplate::fillsFieldsOfTheClientsLine_data()
         << u"Notiz: {{Notiz}}"_s << 0 << u"Notiz: eins, zwei {{id}}"_s << QStringList() << QStringList();
     QTest::newRow("quoted text") << u"{{\"{{\"}}id}} and {{ \"}\" }}{{\"\"}}"_s << 0 << u"{{id}} and }"_s
                                  << QStringList() << QStringList();
-    QTest::newRow("names no column has") << u"{{Vorname}} {{8}} {{0}} {{}} {{Vorname}} {{id}}"_s << 0
-                                         << u"{{Vorname}} {{8}} {{0}} {{}} {{Vorname}} K1"_s
-                                         << QStringList{u"{{Vorname}}"_s, u"{{8}}"_s, u"{{0}}"_s, u"{{}}"_s}
+    QTest::newRow("names no column has") << u"{{Vorname}} {{9}} {{0}} {{}} {{Vorname}} {{id}}"_s << 0
+                                         << u"{{Vorname}} {{9}} {{0}} {{}} {{Vorname}} K1"_s
+                                         << QStringList{u"{{Vorname}}"_s, u"{{9}}"_s, u"{{0}}"_s, u"{{}}"_s}
                                          << QStringList();
     QTest::newRow("not closed on its line") << u"Dear {{Name}\r\n{{Name}}"_s << 0 << u"Dear {{Name}\r\nJörg Müller"_s
                                             << QStringList{u"{{Name}"_s} << QStringList();
@@ -87,6 +89,16 @@ void TestMessageTemplate::fillsFieldsOfTheClientsLine_data()
     QTest::newRow("the same, all filled")
         << u"{{email}} {{Name}} {{7}} {{Straße}} {{6}}"_s << 0
         << u"k1@example.com Jörg Müller eins, zwei {{id}} Hauptstraße 1 Ü"_s << QStringList() << QStringList();
+    QTest::newRow("fallbacks where the fields are empty, blank or missing")
+        << u"Dear {{Name|Client}}, {{3|Kunde}} {{ email | -- }} {{6|}}{{8|n/a}}."_s << 1
+        << u"Dear Client, Kunde -- n/a."_s << QStringList() << QStringList();
+    QTest::newRow("fallbacks unused where the fields are filled")
+        << u"Dear {{Name|Client}}, {{3|Kunde}} {{ email | -- }} {{6|}}."_s << 0
+        << u"Dear Jörg Müller, Jörg Müller k1@example.com Ü."_s << QStringList() << QStringList();
+    QTest::newRow("a field with and without a fallback, an unknown one with, a quoted bar")
+        << u"{{Name|Client}} {{Name}} {{Nmae|x}} {{\"a|b\"}} {{|x}}"_s << 1
+        << u"Client     {{Nmae|x}} a|b {{|x}}"_s << QStringList{u"{{Nmae|x}}"_s, u"{{|x}}"_s}
+        << QStringList{u"{{Name}}"_s};
 }
 
 void TestMessageTemplate::fillsFieldsOfTheClientsLine()
@@ -115,7 +127,19 @@ void TestMessageTemplate::subjectAndBodyReportTogether()
     QCOMPARE(message.emptyPlaceholders(m_clients, 1), (QStringList{u"{{Name}}"_s, u"{{email}}"_s}));
     QCOMPARE(unknownPlaceholderMessage(u"{{a}}"_s),
              u"The message uses {{a}}, which is not a column of the client file."_s);
+    QVERIFY(!MessageTemplate(u"Rechnung"_s, u"{{Name|Client}}"_s, m_clients).usesEmptyField(m_clients, 1));
     QVERIFY(!MessageTemplate(u"Rechnung"_s, u"{ }}"_s, m_clients).hasPlaceholders());
+}
+
+// In an HTML body the client's values are escaped; the text's own words (quoted text, fallbacks)
+// are HTML already and go in as written.
+void TestMessageTemplate::htmlFillEscapesOnlyTheValues()
+{
+    const FieldTemplate html(u"<p>{{Firma}} {{\"&amp;\"}} {{Name|<i>Client</i>}}</p>"_s, m_clients);
+    QCOMPARE(html.fill(m_clients, 0, FieldTemplate::Fill::Html),
+             u"<p>&lt;b&gt;O&#39;Neil &amp; &quot;Co&quot;&lt;/b&gt; &amp; Jörg Müller</p>"_s);
+    QCOMPARE(html.fill(m_clients, 1, FieldTemplate::Fill::Html), u"<p> &amp; <i>Client</i></p>"_s);
+    QCOMPARE(html.fill(m_clients, 0), u"<p><b>O'Neil & \"Co\"</b> &amp; Jörg Müller</p>"_s);
 }
 
 void TestMessageTemplate::withoutColumnNamesOnlyNumbersReachFurtherFields()

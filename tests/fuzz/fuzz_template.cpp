@@ -4,6 +4,8 @@
 // - any text written with every "{{" as {{"{{"}} holds no field and fills to the text itself;
 // - a placeholder whose name is no fixed name, no field number and no column is reported as
 //   unknown, and one that names a column is filled with that column's field;
+// - a name followed by "|" and a fallback is filled with the fallback (blanks around it dropped)
+//   where the field is blank, and is never reported as an empty field;
 // - filling, reporting and parsing never crash on any text, lone surrogates included.
 
 #include "clients/csvreader.h"
@@ -72,14 +74,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             continue;
         const QString placeholder = u"{{"_s + name + u"}}"_s;
         const FieldTemplate single(u"<"_s + placeholder + u">"_s, clients);
-        const qsizetype column = expectedColumn(name, clients);
+        const bool hasFallback = name.contains(u'|');
+        const qsizetype column = expectedColumn(name.section(u'|', 0, 0), clients);
         if (column < 0) {
             FUZZ_CHECK(single.unknownPlaceholders().size() == 1 &&
                        single.fill(clients, 0) == u"<"_s + placeholder + u">"_s);
             FUZZ_CHECK(placeholder.size() > 40 || single.unknownPlaceholders()[0] == placeholder);
         } else {
+            const bool blank = clients.isFieldBlank(0, column);
+            const QString value =
+                hasFallback && blank ? name.section(u'|', 1).trimmed() : clients.field(0, column);
             FUZZ_CHECK(single.unknownPlaceholders().isEmpty());
-            FUZZ_CHECK(single.fill(clients, 0) == u"<"_s + clients.field(0, column) + u">"_s);
+            FUZZ_CHECK(single.fill(clients, 0) == u"<"_s + value + u">"_s);
+            FUZZ_CHECK(single.usesEmptyField(clients, 0) == (blank && !hasFallback));
         }
     }
     return 0;

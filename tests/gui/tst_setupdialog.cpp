@@ -69,6 +69,12 @@ void TestSetupDialog::controlsHaveTheirCaptionsAndToolTips_data()
     };
     row("Label1", "Email From", "");
     row("txtMailFrom", "", "Return Address");
+    row("lblMailFromName", "Sender name", "");
+    row("txtMailFromName", "", "The name your clients see beside the address");
+    row("lblReplyTo", "Reply-To", "");
+    row("txtReplyTo", "", "Where replies go (empty: to the Email From address)");
+    row("lblArchiveCopyTo", "Archive copy to", "");
+    row("txtArchiveCopyTo", "", "Gets a blind copy of every client's message (empty: no copy)");
     row("Label26", "SMTP Server", "");
     row("txtSMTPServer", "", "SMTP server");
     row("Label6", "Type", "");
@@ -293,6 +299,12 @@ void TestSetupDialog::okSavesEveryValueAndReopeningShowsThem()
     FIND_CONTROLS(SetupControls, ui, setup);
     QTest::keyClicks(ui.txtMailFrom, u"office@practice.example"_s);
     QTest::keyClicks(ui.txtSMTPServer, u"smtp.practice.example"_s);
+    FIND_CHILD(QLineEdit, txtMailFromName, setup, u"txtMailFromName"_s);
+    FIND_CHILD(QLineEdit, txtReplyTo, setup, u"txtReplyTo"_s);
+    FIND_CHILD(QLineEdit, txtArchiveCopyTo, setup, u"txtArchiveCopyTo"_s);
+    txtMailFromName->setText(u"Smith & Söhne"_s);
+    QTest::keyClicks(txtReplyTo, u"questions@practice.example"_s);
+    QTest::keyClicks(txtArchiveCopyTo, u"archive@practice.example"_s);
     ui.cboAuth->setCurrentIndex(0);
     QTest::keyClicks(ui.txtEmailSslPort, u"587"_s);
     QTest::keyClicks(ui.txtUsername, u"office"_s);
@@ -316,6 +328,9 @@ void TestSetupDialog::okSavesEveryValueAndReopeningShowsThem()
     QCOMPARE(stored(f, u"DelayBetweenSends"_s), u" 3 "_s);
     QCOMPARE(stored(f, u"GroupDelay"_s), u"2.5"_s);
     QCOMPARE(stored(f, u"GroupSize"_s), u"20"_s);
+    QCOMPARE(stored(f, u"EmailFromName"_s), u"Smith & Söhne"_s);
+    QCOMPARE(stored(f, u"ReplyTo"_s), u"questions@practice.example"_s);
+    QCOMPARE(stored(f, u"ArchiveCopyTo"_s), u"archive@practice.example"_s);
 
     const AppSettings applied = f.window->settings();
     QCOMPARE(applied.SMTPServer, u"smtp.practice.example"_s);
@@ -325,6 +340,8 @@ void TestSetupDialog::okSavesEveryValueAndReopeningShowsThem()
     QCOMPARE(applied.DelayBetweenSends, 3);
     QCOMPARE(applied.GroupDelay, 2);
     QCOMPARE(applied.GroupSize, 20);
+    QCOMPARE(applied.EmailFromName, u"Smith & Söhne"_s);
+    QCOMPARE(applied.ArchiveCopyTo, u"archive@practice.example"_s);
 
     // Reopened, the dialog shows what was saved; so does a fresh load of the settings file.
     setup = f.openSetup();
@@ -366,6 +383,10 @@ void TestSetupDialog::okRefusesWhatCouldNotBeStoredAndSavesNothing_data()
                                             << "x"
                                             << "This password cannot be stored";
     QTest::newRow("password outside the scheme") << "txtPassword" << u"\u20ACuro"_s << "This password cannot be stored";
+    QTest::newRow("Reply-To with a name") << "txtReplyTo" << "Office <office@practice.example>"
+                                          << "The Reply-To address (ReplyTo) must be empty or one e-mail address";
+    QTest::newRow("archive without @") << "txtArchiveCopyTo" << "archive"
+                                       << "The archive copy address (ArchiveCopyTo) must be empty or one e-mail";
 }
 
 void TestSetupDialog::okRefusesWhatCouldNotBeStoredAndSavesNothing()

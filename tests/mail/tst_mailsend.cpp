@@ -1,6 +1,8 @@
 // Sending through the real SMTP component to a real SMTP server on 127.0.0.1, then reading back what
 // the server received with a standard mail parser.
 
+#include "clients/csvreader.h"
+#include "clients/messagetemplate.h"
 #include "mail/messagebuilder.h"
 #include "mail/smtpmailer.h"
 #include "platform/files.h"
@@ -93,6 +95,14 @@ private Q_SLOTS:
     void nestedSendIsRefused();
     void sendsFromTwoThreadsTakeTurns();
     void eachSendGoesToTheServerItIsGiven();
+    void senderNameAndReplyToArrive_data();
+    void senderNameAndReplyToArrive();
+    void refusesWhatWouldBreakAHeader_data();
+    void refusesWhatWouldBreakAHeader();
+    void archiveCopyIsABlindEnvelopeRecipientOnly();
+    void formattedBodyGoesAsAlternativeWithInlinePictures();
+    void formattedBodySendsOnlyPicturesOfItsFolder_data();
+    void formattedBodySendsOnlyPicturesOfItsFolder();
 };
 
 void TestMailSend::deliversHeadersAndBody()
@@ -492,6 +502,237 @@ void TestMailSend::eachSendGoesToTheServerItIsGiven()
     const SendResult o = send(mailer, current, message(u"c@example.org"_s));
     QCOMPARE(o.status, SendStatus::NotAttempted);
     QVERIFY(!o.errorText.isEmpty());
+}
+
+void TestMailSend::senderNameAndReplyToArrive_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("replyTo");
+    QTest::addColumn<QByteArray>("fromLine"); ///< the From line on the wire; empty: not compared
+    // Neither set: the header lines are exactly as they always were.
+    QTest::newRow("neither") << QString() << QString() << QByteArray("From: sender@example.com");
+    QTest::newRow("ASCII with &") << u"Smith & Partners"_s << u"replies@example.org"_s
+                                  << QByteArray("From: \"Smith & Partners\" <sender@example.com>");
+    QTest::newRow("quotes and backslash") << u"Say \"Hi\" \\ Bye"_s << QString()
+                                          << QByteArray(R"(From: "Say \"Hi\" \\ Bye" <sender@example.com>)");
+    QTest::newRow("German") << u"Müller & Söhne, Steuerberater"_s << u"buero@example.de"_s << QByteArray();
+    QTest::newRow("looks encoded") << u"=?UTF-8?B?SGk=?= literally"_s << QString() << QByteArray();
+    QTest::newRow("long, beyond ASCII") << QString(120, u'ä') << QString() << QByteArray();
+}
+
+void TestMailSend::senderNameAndReplyToArrive()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, replyTo);
+    QFETCH(QByteArray, fromLine);
+    SmtpServer server;
+    SmtpMailer mailer;
+    AppSettings settings = server.settings();
+    settings.EmailFromName = name;
+    settings.ReplyTo = replyTo;
+    QCOMPARE(send(mailer, settings, message(u"c@example.org"_s)).status, SendStatus::Sent);
+    QVERIFY(server.waitForMessages(1, 10000));
+    const auto m = server.messages().first();
+    QCOMPARE(m.fromName, name);
+    QCOMPARE(m.fromAddress, u"sender@example.com"_s);
+    QCOMPARE(m.mailFrom, u"sender@example.com"_s);
+    QCOMPARE(m.replyTo, replyTo);
+    QCOMPARE(m.raw.contains("\r\nReply-To: "), !replyTo.isEmpty());
+    if (!fromLine.isEmpty())
+        QVERIFY2(m.raw.contains(QByteArray("\r\n" + fromLine + "\r\n")), m.raw.left(m.raw.indexOf("\r\n\r\n")).constData());
+    QVERIFY2(headersAreSevenBit(m.wire), m.wire.left(m.wire.indexOf("\r\n\r\n")).constData());
+    QVERIFY2(m.parseDefects.isEmpty(), qPrintable(m.parseDefects.join(u"; ")));
+}
+
+void TestMailSend::refusesWhatWouldBreakAHeader_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("replyTo");
+    QTest::addColumn<QString>("archive");
+    QTest::newRow("name with a line break") << u"Smith\r\nBcc: all@example.org"_s << QString() << QString();
+    QTest::newRow("Reply-To with a line break") << QString() << u"a@example.org\r\nBcc: b@example.org"_s << QString();
+    QTest::newRow("Reply-To of two addresses") << QString() << u"a@example.org, b@example.org"_s << QString();
+    QTest::newRow("archive with a line break") << QString() << QString() << u"a@example.org\r\nDATA"_s;
+    QTest::newRow("archive with a name") << QString() << QString() << u"Archive <a@example.org>"_s;
+}
+
+void TestMailSend::refusesWhatWouldBreakAHeader()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, replyTo);
+    QFETCH(QString, archive);
+    SmtpServer server;
+    SmtpMailer mailer;
+    AppSettings settings = server.settings();
+    settings.EmailFromName = name;
+    settings.ReplyTo = replyTo;
+    MailMessage mail = message(u"c@example.org"_s);
+    mail.ArchiveCopyTo = archive;
+    const SendResult o = send(mailer, settings, mail);
+    QCOMPARE(o.status, SendStatus::Refused);
+    QVERIFY(o.errorText.endsWith(u"the message was not sent."_s));
+    QVERIFY(nothingReachedServer(server));
+}
+
+void TestMailSend::archiveCopyIsABlindEnvelopeRecipientOnly()
+{
+    static const QRegularExpression bccHeader(u"(^|\\n)bcc:"_s, QRegularExpression::CaseInsensitiveOption);
+    QTemporaryDir dir;
+    const QString document = writeFile(dir, u"Invoice_42.pdf"_s, randomBytes(4000));
+    SmtpServer server;
+    SmtpMailer mailer;
+    MailMessage plain = message(u"client@example.org"_s);
+    plain.ArchiveCopyTo = u"archive@example.net"_s;
+    MailMessage attached = message(u"client@example.org"_s, u"s"_s, u"b"_s, document);
+    attached.ArchiveCopyTo = u"archive@example.net"_s;
+
+    // One transaction, the archive a second envelope recipient: the same message, named nowhere in it.
+    for (const MailMessage &mail : {plain, attached}) {
+        const SendResult o = send(mailer, server.settings(), mail);
+        QCOMPARE(o.status, SendStatus::Sent);
+        QVERIFY(o.archiveRefused.isEmpty());
+    }
+    QVERIFY(server.waitForMessages(2, 10000));
+    for (const auto &m : server.messages()) {
+        QCOMPARE(m.rcptTo, (QStringList{u"client@example.org"_s, u"archive@example.net"_s}));
+        QCOMPARE(m.to, u"client@example.org"_s);
+        QVERIFY(!QString::fromLatin1(m.raw).contains(bccHeader));
+        QVERIFY(!m.raw.contains("archive@"));
+    }
+    QCOMPARE(server.messages().at(1).attachments.size(), 1);
+    QCOMPARE(server.commands().count(u"DATA"_s), 2);
+
+    // A refused archive copy: the client's message goes, once, and the refusal is reported.
+    for (const MailMessage &mail : {plain, attached}) {
+        server.reset(u"RCPT:550:archive@"_s);
+        const SendResult o = send(mailer, server.settings(), mail);
+        QCOMPARE(o.status, SendStatus::Sent);
+        QVERIFY2(o.archiveRefused.startsWith(u"550"_s), qPrintable(o.archiveRefused));
+        QVERIFY(o.errorText.isEmpty());
+        QVERIFY(server.waitForMessages(1, 10000));
+        QCOMPARE(server.messages().size(), 1);
+        QCOMPARE(server.messages().first().rcptTo, QStringList{u"client@example.org"_s});
+        QCOMPARE(server.commands().count(u"DATA"_s), 1);
+        QCOMPARE(server.commands().count(u"CONNECT"_s), 1);
+    }
+
+    // A refused client is a refused send, though the archive took the message.
+    server.reset(u"RCPT:550:client@"_s);
+    const SendResult refused = send(mailer, server.settings(), plain);
+    QCOMPARE(refused.status, SendStatus::Refused);
+    QVERIFY2(refused.errorText.contains(u"client@example.org"_s) && refused.errorText.contains(u"550"_s),
+             qPrintable(refused.errorText));
+    QVERIFY(refused.archiveRefused.isEmpty());
+
+    // The client as its own archive: one recipient.
+    server.reset({});
+    MailMessage own = plain;
+    own.ArchiveCopyTo = u"Client@Example.org"_s;
+    QVERIFY(send(mailer, server.settings(), own).sent());
+    QVERIFY(server.waitForMessages(1, 10000));
+    QCOMPARE(server.messages().first().rcptTo, QStringList{u"client@example.org"_s});
+}
+
+void TestMailSend::formattedBodyGoesAsAlternativeWithInlinePictures()
+{
+    static const QRegularExpression bccHeader(u"(^|\\n)bcc:"_s, QRegularExpression::CaseInsensitiveOption);
+    QTemporaryDir dir;
+    const QByteArray png = QByteArray("\x89PNG\r\n\x1a\n", 8) + randomBytes(3000);
+    QDir(dir.path()).mkdir(u"img"_s);
+    writeFile(dir, u"img/logo.png"_s, png);
+    const QString document = writeFile(dir, u"Invoice_42.pdf"_s, randomBytes(2000));
+    const QString csv = writeFile(dir, u"clients.csv"_s, "Id,Email,Name\r\n42,c@example.org,Smith & <Co> \"O'Neil\"\r\n");
+    const ClientList clients = GetCSVFile(csv, CsvHeader::ColumnNames).clients;
+    QCOMPARE(clients.Count(), 1);
+    // The body as a rich-text editor might save it, with fields, a picture twice, and what must not go.
+    const FieldTemplate body(u"<html><head><style>p{margin:0}</style></head><body><p>Dear {{Name}},</p>"
+                             "<p>see <a href=\"https://ex.org/i?id={{id}}\">your invoice</a>.</p><p><img src=\"img/logo.png\" "
+                             "alt=\"Logo\" onerror=\"x()\"><img src=\"http://track.example/p.gif?c={{id}}\">"
+                             "<script>steal()</script><img src=\"img/logo.png\"></p></body></html>"_s,
+                             clients);
+    SmtpServer server;
+    SmtpMailer mailer;
+    for (const QString &attachment : {QString(), document}) {
+        MailMessage mail = message(u"c@example.org"_s, u"Ihre Rechnung"_s, u"plain"_s, attachment);
+        mail.HtmlBody = body.fill(clients, 0, FieldTemplate::Fill::Html);
+        mail.HtmlBaseFolder = dir.path();
+        const SendResult o = send(mailer, server.settings(), mail);
+        QVERIFY2(o.sent(), qPrintable(o.errorText));
+    }
+    QVERIFY(server.waitForMessages(2, 10000));
+    const QList<test::ReceivedMessage> received = server.messages();
+    for (qsizetype i = 0; i < 2; ++i) {
+        const test::ReceivedMessage &m = received[i];
+        QVERIFY2(m.parseDefects.isEmpty(), qPrintable(m.parseDefects.join(u"; ")));
+        QVERIFY(!QString::fromLatin1(m.raw).contains(bccHeader));
+        // The layout: [mixed: ] related: (alternative: text, html), picture [, the document].
+        QStringList layout;
+        for (const auto &part : m.parts)
+            layout.append(part.path + u' ' + part.contentType + u' ' + part.disposition);
+        const QString in = i == 0 ? u"0"_s : u"0.0"_s;
+        QStringList expected{in + u" multipart/related "_s, in + u".0 multipart/alternative "_s,
+                             in + u".0.0 text/plain "_s, in + u".0.1 text/html "_s, in + u".1 image/png inline"_s};
+        if (i == 1)
+            expected = QStringList{u"0 multipart/mixed "_s} + expected + QStringList{u"0.1 application/pdf attachment"_s};
+        QCOMPARE(layout, expected);
+        const auto picture = m.parts[layout.indexOf(in + u".1 image/png inline"_s)];
+        QCOMPARE(picture.data, png);
+        QCOMPARE(picture.fileName, u"logo.png"_s);
+        // Both pictures of the body are the one inline part; nothing fetched, nothing run.
+        QVERIFY(picture.contentId.startsWith(u'<') && picture.contentId.endsWith(u'>'));
+        const QString cid = u"cid:"_s + picture.contentId.mid(1, picture.contentId.size() - 2);
+        QCOMPARE(m.html.count(u"src=\""_s + cid + u'"'), 2);
+        QCOMPARE(m.html.count(u"<img"_s), 2);
+        QVERIFY(!m.html.contains(u"track.example"_s) && !m.html.contains(u"script"_s) &&
+                !m.html.contains(u"onerror"_s));
+        QVERIFY(m.html.contains(u"<p>Dear Smith &amp; &lt;Co&gt; &quot;O&#39;Neil&quot;,</p>"_s));
+        QVERIFY(m.html.contains(u"href=\"https://ex.org/i?id=42\""_s));
+        QCOMPARE(m.body, u"Dear Smith & <Co> \"O'Neil\",\r\n\r\nsee your invoice <https://ex.org/i?id=42>.\r\n\r\n"
+                         "Logo"_s);
+        if (i == 1)
+            QCOMPARE(m.attachments.last().fileName, u"Invoice_42.pdf"_s);
+        QVERIFY2(headersAreSevenBit(m.wire), "8-bit header");
+    }
+}
+
+void TestMailSend::formattedBodySendsOnlyPicturesOfItsFolder_data()
+{
+    QTest::addColumn<QString>("source");
+    QTest::addColumn<QString>("said");
+    QTest::newRow("missing") << u"nothere.png"_s << u"does not exist"_s;
+    QTest::newRow("up and out") << u"../secret.png"_s << u"is not a path inside the body's folder"_s;
+    QTest::newRow("absolute path") << u"file:///etc/passwd"_s << QString(); // not relative: dropped, not read
+    QTest::newRow("link leading out") << u"out.png"_s << u"leads out of the body's folder"_s;
+    QTest::newRow("a folder") << u"sub"_s << u"is no file"_s;
+    QTest::newRow("not a picture") << u"notes.txt"_s << u"is no picture"_s;
+}
+
+void TestMailSend::formattedBodySendsOnlyPicturesOfItsFolder()
+{
+    QFETCH(QString, source);
+    QFETCH(QString, said);
+    QTemporaryDir outer;
+    writeFile(outer, u"secret.png"_s, "\x89PNG\r\n\x1a\nsecret");
+    QDir(outer.path()).mkpath(u"body/sub"_s);
+    const QString folder = outer.filePath(u"body"_s);
+    writeFile(outer, u"body/notes.txt"_s, "just text");
+    QVERIFY(QFile::link(outer.filePath(u"secret.png"_s), folder + u"/out.png"_s));
+    SmtpServer server;
+    SmtpMailer mailer;
+    MailMessage mail = message(u"c@example.org"_s);
+    mail.HtmlBody = u"<p>Hi <img src=\""_s + source + u"\"></p>"_s;
+    mail.HtmlBaseFolder = folder;
+    const SendResult o = send(mailer, server.settings(), mail);
+    if (said.isEmpty()) {
+        QVERIFY(o.sent());
+        QVERIFY(server.waitForMessages(1, 10000));
+        QCOMPARE(server.messages().first().parts.size(), 3); // alternative: text, html; no picture
+        QVERIFY(!server.messages().first().raw.contains("passwd"));
+        return;
+    }
+    QCOMPARE(o.status, SendStatus::Refused);
+    QVERIFY2(o.errorText.contains(said), qPrintable(o.errorText));
+    QVERIFY(nothingReachedServer(server));
 }
 
 QTEST_GUILESS_MAIN(TestMailSend)

@@ -583,6 +583,17 @@ private Q_SLOTS:
             QCOMPARE(h.trace.last(), u"Processing stopped - The SMTP port \"x\" is not a number from 1 to 65535."_s);
     }
 
+    void everyClientsMessageCarriesTheArchiveCopy()
+    {
+        RunHarness h;
+        h.settings.ArchiveCopyTo = u"archive@practice.example"_s;
+        h.writeCsv("1,a@x.org\r\n2,b@x.org\r\n");
+        QCOMPARE(h.run(), RunOutcome::Completed);
+        QCOMPARE(h.mailer.attempts().size(), 2);
+        for (const MailMessage &m : h.mailer.attempts())
+            QCOMPARE(m.ArchiveCopyTo, u"archive@practice.example"_s);
+    }
+
     void refusedLoginStopsTheRunAndLeavesTheRestForTheNextStart()
     {
         // The second client meets a refused login: one login attempt, no other client tried, and

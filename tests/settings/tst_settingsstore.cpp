@@ -299,8 +299,11 @@ private Q_SLOTS:
         saved.PasswordCommand = u"pass show mail"_s;
         saved.DailyLimit = 2000;
         saved.MinuteLimit = 30;
+        saved.EmailFromName = u"Smith & Partners, \"Söhne\""_s;
+        saved.ReplyTo = u"replies@example.com"_s;
+        saved.ArchiveCopyTo = u"archive+2026@example.com"_s;
         auto store = openSettingsStore();
-        QCOMPARE(settingsTable().size(), std::size_t(28));
+        QCOMPARE(settingsTable().size(), std::size_t(31));
         for (const StoredSetting &info : settingsTable())
             QVERIFY(saveSetting(*store, info.key, settingText(saved, info)));
 
@@ -351,6 +354,14 @@ private Q_SLOTS:
                                                      << "thirty";
         QTest::newRow("minute limit beyond 10000") << "MinuteLimit"
                                                    << "10001";
+        QTest::newRow("sender name with a line break") << "EmailFromName" << "Smith\r\nBcc: all@example.com";
+        QTest::newRow("sender name with a tab") << "EmailFromName" << "Smith\tPartners";
+        QTest::newRow("Reply-To with a name") << "ReplyTo" << "Office <office@example.com>";
+        QTest::newRow("Reply-To of two addresses") << "ReplyTo" << "a@example.com, b@example.com";
+        QTest::newRow("Reply-To without @") << "ReplyTo" << "office";
+        QTest::newRow("Reply-To with a blank") << "ReplyTo" << "office@example.com ";
+        QTest::newRow("archive with a line break") << "ArchiveCopyTo" << "archive@example.com\r\nRCPT TO:<x@y>";
+        QTest::newRow("archive with two @") << "ArchiveCopyTo" << "a@b@example.com";
     }
     void refusesTextTheSettingCannotHold()
     {

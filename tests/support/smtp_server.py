@@ -37,7 +37,9 @@ import argparse
 import asyncio
 import base64
 import email
+import email.header
 import email.policy
+import email.utils
 import json
 import logging
 import os
@@ -73,11 +75,20 @@ class Recorder:
             "wire": base64.b64encode(wire).decode("ascii"),
             "parseDefects": [str(d) for d in parsed.defects],
         }
-        for name in ("from", "to", "subject", "date", "message-id"):
+        for name in ("from", "to", "subject", "date", "message-id", "reply-to"):
             value = parsed.get(name)
             record[name] = "" if value is None else str(value)
+        # The From header's name is decoded by the older parser, which drops the blanks between
+        # encoded words as RFC 2047 says; the newer one keeps them in a display name.
+        sender = email.message_from_bytes(raw).get("from")
+        name, address = email.utils.parseaddr(str(sender or "").replace("\r", "").replace("\n", ""))
+        record["fromName"] = str(email.header.make_header(email.header.decode_header(name))) if name else ""
+        record["fromAddress"] = address
         body = parsed.get_body(preferencelist=("plain",))
         record["body"] = body.get_content() if body is not None else ""
+        html = parsed.get_body(preferencelist=("html",))
+        record["html"] = html.get_content() if html is not None else ""
+        record["parts"] = list(parts_of(parsed, "0"))
         attachments = []
         for part in parsed.iter_attachments():
             attachments.append({
@@ -91,6 +102,23 @@ class Recorder:
         with open(path + ".tmp", "w", encoding="utf-8") as out:
             json.dump(record, out)
         os.replace(path + ".tmp", path)
+
+
+def parts_of(part, path):
+    """Every part of a message, depth first, each with its place ("0.1.2": the second part of the
+    first part of the message), its type, Content-ID, disposition, file name and decoded bytes."""
+    yield {
+        "path": path,
+        "contentType": part.get_content_type(),
+        "contentId": str(part.get("content-id", "")),
+        "disposition": part.get_content_disposition() or "",
+        "fileName": part.get_filename() or "",
+        "data": "" if part.is_multipart()
+                else base64.b64encode(part.get_payload(decode=True) or b"").decode("ascii"),
+    }
+    if part.is_multipart():
+        for index, child in enumerate(part.iter_parts()):
+            yield from parts_of(child, "%s.%d" % (path, index))
 
 
 class FaultySMTP(SMTP):

@@ -115,6 +115,17 @@ ReceivedMessage parseMessage(const QJsonObject &json)
     m.date = json.value(u"date").toString();
     m.messageId = json.value(u"message-id").toString();
     m.body = json.value(u"body").toString();
+    m.replyTo = json.value(u"reply-to").toString();
+    m.fromName = json.value(u"fromName").toString();
+    m.fromAddress = json.value(u"fromAddress").toString();
+    m.html = json.value(u"html").toString();
+    for (const QJsonValue &value : json.value(u"parts").toArray()) {
+        const QJsonObject p = value.toObject();
+        m.parts.append({p.value(u"path").toString(), p.value(u"contentType").toString(),
+                        p.value(u"contentId").toString(), p.value(u"disposition").toString(),
+                        p.value(u"fileName").toString(),
+                        QByteArray::fromBase64(p.value(u"data").toString().toLatin1())});
+    }
     for (const QJsonValue &defect : json.value(u"parseDefects").toArray())
         m.parseDefects.append(defect.toString());
     for (const QJsonValue &value : json.value(u"attachments").toArray()) {

@@ -73,6 +73,17 @@ struct ReceivedAttachment
     QByteArray data; ///< decoded bytes
 };
 
+/// One part of a received message, as a mail parser sees it.
+struct ReceivedPart
+{
+    QString path;        ///< its place: "0" the message, "0.1" its second part, "0.1.0" that one's first
+    QString contentType; ///< "multipart/related", "image/png", ...
+    QString contentId;   ///< the Content-ID header as written ("<logo@...>"); empty when absent
+    QString disposition; ///< "inline", "attachment" or empty
+    QString fileName;
+    QByteArray data;     ///< decoded bytes; empty for a multipart
+};
+
 struct ReceivedMessage
 {
     QString mailFrom;   ///< envelope MAIL FROM
@@ -81,6 +92,10 @@ struct ReceivedMessage
     QByteArray wire;    ///< the message content as it came over the wire (dot-stuffed, without the final ".")
     QString from, to, subject, date, messageId; ///< decoded header values; empty when absent
     QString body;       ///< the text/plain part, decoded, line ends as sent (CR LF)
+    QString replyTo;    ///< the Reply-To header, decoded; empty when absent
+    QString fromName, fromAddress; ///< the From header's display name (decoded) and address
+    QString html;       ///< the text/html part, decoded; empty when there is none
+    QList<ReceivedPart> parts; ///< every part, the message itself first, depth first
     QList<ReceivedAttachment> attachments;
     QStringList parseDefects; ///< what the mail parser found wrong with the message
 };

@@ -73,16 +73,25 @@ FieldTemplate::FieldTemplate(const QString &text, const ClientList &clients) : m
         literalFrom = at + 2;
         const QStringView inside = all.sliced(open + 2, at - open - 2);
         const QStringView trimmed = inside.trimmed();
-        if (trimmed.size() >= 2 && trimmed.front() == u'"' && trimmed.back() == u'"')
+        if (trimmed.size() >= 2 && trimmed.front() == u'"' && trimmed.back() == u'"') {
             m_pieces.append({trimmed.data() - all.data() + 1, trimmed.size() - 2, kText});
-        else
+            continue;
+        }
+        const qsizetype bar = inside.indexOf(u'|');
+        if (bar < 0) {
             m_pieces.append({open, literalFrom - open, columnOf(inside)});
+            continue;
+        }
+        const QStringView fallback = inside.sliced(bar + 1).trimmed();
+        m_pieces.append({open, literalFrom - open, columnOf(inside.first(bar)),
+                         fallback.isEmpty() ? open + 2 + bar + 1 : fallback.data() - all.data(), fallback.size()});
     }
     if (!m_pieces.isEmpty() && literalFrom < end)
         m_pieces.append({literalFrom, end - literalFrom, kText});
     for (const Piece &piece : std::as_const(m_pieces)) {
-        if (piece.column >= 0 && std::none_of(m_fields.cbegin(), m_fields.cend(),
-                                              [&](const Piece &field) { return field.column == piece.column; }))
+        if (piece.column >= 0 && piece.fallbackFrom < 0 &&
+            std::none_of(m_fields.cbegin(), m_fields.cend(),
+                         [&](const Piece &field) { return field.column == piece.column; }))
             m_fields.append(piece);
     }
 }
@@ -137,17 +146,32 @@ QStringList FieldTemplate::emptyPlaceholders(const ClientList &clients, qsizetyp
     return placeholders;
 }
 
-QString FieldTemplate::fill(const ClientList &clients, qsizetype row) const
+namespace {
+
+QString htmlEscaped(const QString &value)
+{
+    QString escaped = value.toHtmlEscaped();
+    escaped.replace(u'\'', u"&#39;"_s);
+    return escaped;
+}
+
+} // namespace
+
+QString FieldTemplate::fill(const ClientList &clients, qsizetype row, Fill mode) const
 {
     if (m_pieces.isEmpty())
         return m_text;
     QString filled;
     filled.reserve(m_text.size());
     for (const Piece &piece : m_pieces) {
-        if (piece.column >= 0)
-            filled += clients.field(row, piece.column);
-        else
+        if (piece.column < 0)
             filled += QStringView(m_text).sliced(piece.from, piece.length);
+        else if (piece.fallbackFrom >= 0 && clients.isFieldBlank(row, piece.column))
+            filled += QStringView(m_text).sliced(piece.fallbackFrom, piece.fallbackLength);
+        else if (mode == Fill::Html)
+            filled += htmlEscaped(clients.field(row, piece.column));
+        else
+            filled += clients.field(row, piece.column);
     }
     return filled;
 }

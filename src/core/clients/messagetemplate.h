@@ -18,6 +18,12 @@ namespace quorvale {
 /// names; a column's name is looked up only when it is none of these. `{{"text"}}` stands for the
 /// text between the quotes: `{{"{{"}}` is how a literal "{{" is written.
 ///
+/// A field may carry a fallback after a "|": `{{Name|Client}}` writes "Client" where the client's
+/// Name is empty or blank, and is therefore never counted as an empty field (`{{Name|}}` writes
+/// nothing there). Blanks around the fallback are dropped; the first "|" ends the name, so a
+/// column whose name holds one is reached by its number. A fallback on a name that no column
+/// has does not make it known.
+///
 /// Every "{{" opens a placeholder, which ends at the first "}}" on the same line. One that is not
 /// closed on its line, is empty, or names no column (a number beyond the file's widest line, a
 /// name that no column has) is unknown: it is reported, and filling leaves it as written. A text
@@ -36,26 +42,37 @@ public:
     /// The placeholders that name no column, as written ("{{Name}}"), each once, in order. One
     /// longer than 40 characters (an unclosed one runs to the end of its line) is cut short with "...".
     QStringList unknownPlaceholders() const;
-    /// Whether a field the text uses is empty or blank on row `row` of `clients` (a line without
-    /// that field included).
+    /// Whether a field the text uses without a fallback is empty or blank on row `row` of
+    /// `clients` (a line without that field included).
     bool usesEmptyField(const ClientList &clients, qsizetype row) const;
-    /// The placeholders whose field is empty or blank on row `row`, one per field as first
-    /// written, in order.
+    /// The placeholders without a fallback whose field is empty or blank on row `row`, one per
+    /// field as first written, in order.
     QStringList emptyPlaceholders(const ClientList &clients, qsizetype row) const;
+
+    /// How a field's value goes into the text.
+    enum class Fill
+    {
+        Text, ///< exactly as read
+        Html, ///< HTML-escaped (& < > " '), for a text that is HTML
+    };
     /// The text for row `row` of `clients`: every placeholder replaced by its field exactly as read
-    /// (inserted as text, never read for placeholders again), a quoted one by its text, an unknown
-    /// one left as written.
-    QString fill(const ClientList &clients, qsizetype row) const;
+    /// (inserted as text, never read for placeholders again) or, when the field is empty or blank,
+    /// by its fallback; a quoted one by its text, an unknown one left as written. With Fill::Html,
+    /// field values are escaped; the text's own words (quoted text, fallbacks) are not.
+    QString fill(const ClientList &clients, qsizetype row, Fill mode = Fill::Text) const;
 
 private:
     friend struct MessageTemplate;
     // A run of m_text to copy (literal text, the text inside a quoted placeholder), or a
-    // placeholder as written with the field it stands for (column >= 0) or none.
+    // placeholder as written with the field it stands for (column >= 0) or none, and where its
+    // fallback is in m_text (fallbackFrom < 0: it has none).
     struct Piece
     {
         qsizetype from;
         qsizetype length;
         qsizetype column;
+        qsizetype fallbackFrom = -1;
+        qsizetype fallbackLength = 0;
     };
     static constexpr qsizetype kText = -1;
     static constexpr qsizetype kUnknown = -2;
@@ -64,7 +81,7 @@ private:
 
     QString m_text;
     QList<Piece> m_pieces; // empty when the text holds no placeholder
-    QList<Piece> m_fields; // the first placeholder of each field used, in order
+    QList<Piece> m_fields; // the first placeholder without a fallback of each field used, in order
 };
 
 /// A mailing's subject and body, each parsed once against the client list's columns.

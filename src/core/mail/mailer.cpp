@@ -48,6 +48,8 @@ MailServer mailServerFrom(const AppSettings &settings)
 SendResult SendMail(Mailer &mailer, MailMessage message, const AppSettings &settings, const SendCallbacks &callbacks)
 {
     message.EmailFrom = settings.EmailFrom;
+    message.EmailFromName = settings.EmailFromName;
+    message.ReplyTo = settings.ReplyTo;
     return mailer.send(message, mailServerFrom(settings), callbacks);
 }
 

@@ -25,6 +25,19 @@ struct MailMessage
     /// replaced, or a link re-pointed, since it was chosen is not sent.
     platform::FileIdentity AttachmentIdentity{};
     QString EmailFrom{}; ///< the sender
+    QString EmailFromName{}; ///< the sender's name, shown with EmailFrom; empty: the address alone
+    QString ReplyTo{};       ///< the Reply-To address; empty: none
+    /// An extra envelope recipient that gets the same message as a blind copy (no header names
+    /// it); empty: none. SendMail leaves it as the caller set it: a run sets it for each client's
+    /// message from "ArchiveCopyTo", a test leaves it empty.
+    QString ArchiveCopyTo{};
+    /// A formatted body (HTML, its fields already filled with escaped values); empty: the message
+    /// is BodyText alone, as plain text. It is cleaned before it goes (see cleanHtmlBody) and sent
+    /// with a plain-text part made from it; BodyText is then not sent.
+    QString HtmlBody{};
+    /// The folder that the relative picture paths of HtmlBody start from; their pictures are
+    /// embedded. Only pictures inside it are.
+    QString HtmlBaseFolder{};
 };
 
 /// How a send ended.
@@ -52,6 +65,9 @@ struct SendResult
     QString errorText;   ///< why it was not sent (never a password or token); empty when it was
     QString stopReason{}; ///< ServerUnusable: what is wrong and what to do, in the user's words
     bool sent() const { return status == SendStatus::Sent; }
+    /// The server's refusal of the archive copy's recipient (MailMessage::ArchiveCopyTo); empty
+    /// when it took it or there was none. It never makes the client's send fail.
+    QString archiveRefused{};
 };
 
 /// Asked during a send whether to stop it; true stops it. The same question from the run's Abort
@@ -76,7 +92,8 @@ public:
                             const SendCallbacks &callbacks = {}) = 0;
 };
 
-/// Sends `message` from the sender of `settings` ("EmailFrom") to the server `settings` describe.
+/// Sends `message` from the sender of `settings` ("EmailFrom", with "EmailFromName" and "ReplyTo")
+/// to the server `settings` describe.
 SendResult SendMail(Mailer &mailer, MailMessage message, const AppSettings &settings,
                     const SendCallbacks &callbacks = {});
 

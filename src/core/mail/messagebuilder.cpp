@@ -1,10 +1,15 @@
 #include "mail/messagebuilder.h"
 
+#include "mail/htmlbody.h"
 #include "mail/mimeencode.h"
+#include "text/mailaddress.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QMimeDatabase>
+#include <QUrl>
+#include <QUuid>
 
 using namespace Qt::StringLiterals;
 
@@ -15,8 +20,135 @@ QList<QByteArray> BuiltMessage::singlePartHeaders()
     return {"Content-Type: text/plain; charset=UTF-8", "Content-Transfer-Encoding: quoted-printable"};
 }
 
+namespace {
+
+/// A picture of a formatted body, read to be embedded.
+struct Picture
+{
+    QString source;    ///< as the body's img src gives it
+    QString fileName;
+    QByteArray type;   ///< image/...
+    QByteArray data;
+};
+
+constexpr qint64 kMaxPictureBytes = 10 * 1024 * 1024;
+
+/// Reads the picture that `source`, a path relative to `folder`, names. Only an ordinary file
+/// inside `folder` (links followed) that is a picture is read, so that a body cannot send any other
+/// file of the computer. Gives why not, or empty.
+QString readPicture(const QString &folder, const QString &source, Picture &picture)
+{
+    picture.source = source;
+    const QString relative = QUrl::fromPercentEncoding(source.section(u'#', 0, 0).section(u'?', 0, 0).toUtf8());
+    const auto refused = [&source](const QString &why) {
+        return u"The picture \"%1\" of the formatted body %2; the message was not sent."_s.arg(source.simplified(),
+                                                                                                why);
+    };
+    if (folder.isEmpty())
+        return refused(u"has no folder to be found in"_s);
+    if (relative.isEmpty() || QDir::isAbsolutePath(relative) || relative.contains(u'\\') ||
+        relative.split(u'/').contains(u".."_s))
+        return refused(u"is not a path inside the body's folder"_s);
+    const QString base = QFileInfo(folder).canonicalFilePath();
+    const QString real = QFileInfo(QDir(folder).filePath(relative)).canonicalFilePath();
+    if (base.isEmpty() || real.isEmpty())
+        return refused(u"does not exist"_s);
+    if (!real.startsWith(base + u'/'))
+        return refused(u"leads out of the body's folder"_s);
+    const QFileInfo info(real);
+    if (!info.isFile())
+        return refused(u"is no file"_s);
+    if (info.size() > kMaxPictureBytes)
+        return refused(u"is larger than 10 MiB"_s);
+    QFile file(real);
+    if (!file.open(QIODevice::ReadOnly))
+        return refused(u"cannot be read (%1)"_s.arg(file.errorString()));
+    picture.data = file.read(kMaxPictureBytes + 1);
+    picture.fileName = QFileInfo(relative).fileName();
+    picture.type = QMimeDatabase().mimeTypeForFileNameAndData(real, picture.data).name().toLatin1();
+    if (!picture.type.startsWith("image/"))
+        return refused(u"is no picture"_s);
+    return {};
+}
+
+/// The pictures of `message`'s formatted body, or why one of them cannot be sent.
+QString readPictures(const MailMessage &message, QList<Picture> &pictures)
+{
+    for (const QString &source : htmlPicturePaths(cleanHtmlBody(message.HtmlBody))) {
+        Picture picture;
+        if (QString problem = readPicture(message.HtmlBaseFolder, source, picture); !problem.isEmpty())
+            return problem;
+        pictures.append(picture);
+    }
+    return {};
+}
+
+QByteArray base64Lines(const QByteArray &data)
+{
+    const QByteArray encoded = data.toBase64();
+    QByteArray lines;
+    lines.reserve(encoded.size() + encoded.size() / 38 + 2);
+    for (qsizetype at = 0; at < encoded.size(); at += 76)
+        lines += encoded.sliced(at, std::min<qsizetype>(76, encoded.size() - at)) + "\r\n";
+    return lines;
+}
+
+QByteArray newBoundary()
+{
+    // "=_" can appear neither in quoted-printable nor in base64 text.
+    return "=_qv_" + QUuid::createUuid().toByteArray(QUuid::Id128);
+}
+
+/// The body of a message whose body is formatted: multipart/alternative (a plain-text part made
+/// from the HTML, and the HTML), inside multipart/related with its pictures when it has any.
+void buildFormatted(BuiltMessage &built, const MailMessage &message)
+{
+    QList<Picture> pictures;
+    (void)readPictures(message, pictures); // checked by messageProblem; a picture gone since is left out
+    // The Content-IDs end in the domain a Message-ID of this sender would have.
+    const QByteArray id = mime::newMessageId(message.EmailFrom);
+    const QByteArray domain = id.sliced(id.lastIndexOf('@') + 1).chopped(1);
+    QHash<QString, QString> sources;
+    QList<QByteArray> contentIds;
+    for (const Picture &picture : std::as_const(pictures)) {
+        contentIds.append("part" + QByteArray::number(contentIds.size() + 1) + '.' +
+                          QUuid::createUuid().toByteArray(QUuid::Id128) + '@' + domain);
+        sources.insert(picture.source, u"cid:"_s + QString::fromLatin1(contentIds.last()));
+    }
+    const QString html = replacePictureSources(message.HtmlBody, sources);
+    const QByteArray alternative = newBoundary();
+    QByteArray body = "--" + alternative +
+                      "\r\nContent-Type: text/plain; charset=UTF-8\r\nContent-Transfer-Encoding: quoted-printable\r\n\r\n" +
+                      mime::quotedPrintable(mime::crlfLines(plainTextOfHtml(html))) + "\r\n--" + alternative +
+                      "\r\nContent-Type: text/html; charset=UTF-8\r\nContent-Transfer-Encoding: quoted-printable\r\n\r\n" +
+                      mime::quotedPrintable(mime::crlfLines(html)) + "\r\n--" + alternative + "--\r\n";
+    const QByteArray alternativeType = "multipart/alternative; boundary=\"" + alternative + '"';
+    if (pictures.isEmpty()) {
+        built.formatted = body;
+        built.formattedType = alternativeType;
+        return;
+    }
+    const QByteArray related = newBoundary();
+    QByteArray whole = "--" + related + "\r\nContent-Type: " + alternativeType + "\r\n\r\n" + body;
+    for (qsizetype i = 0; i < pictures.size(); ++i) {
+        const Picture &picture = pictures[i];
+        whole += "\r\n--" + related + "\r\nContent-Type: " + picture.type +
+                 "\r\nContent-Transfer-Encoding: base64\r\nContent-ID: <" + contentIds[i] + ">\r\n" +
+                 "Content-Disposition: inline" +
+                 mime::attachmentDisposition(picture.fileName).sliced(qsizetype(sizeof("Content-Disposition: attachment")) - 1) + "\r\n\r\n" +
+                 base64Lines(picture.data);
+    }
+    whole += "\r\n--" + related + "--\r\n";
+    built.formatted = whole;
+    built.formattedType = "multipart/related; boundary=\"" + related + "\"; type=\"multipart/alternative\"";
+}
+
+} // namespace
+
 QByteArray BuiltMessage::singlePart() const
 {
+    if (!formatted.isEmpty())
+        return (headers + QList<QByteArray>{"Content-Type: " + formattedType}).join("\r\n") + "\r\n\r\n" + formatted;
     QByteArray whole = (headers + singlePartHeaders()).join("\r\n") + "\r\n\r\n" + text;
     // The content of an SMTP message ends with a line end; giving it here keeps the bytes on the
     // wire exactly the ones built.
@@ -35,6 +167,19 @@ QString messageProblem(const MailMessage &message)
         return u"The sender address %1; the message was not sent."_s.arg(problem);
     if (mime::hasLineBreak(message.SubjectLine))
         return u"The subject contains a line break; the message was not sent."_s;
+    if (!isOneLineText(message.EmailFromName))
+        return u"The sender name contains a line break or a control character; the message was not sent."_s;
+    if (!message.ReplyTo.isEmpty() && !isSingleMailAddress(message.ReplyTo))
+        return u"The Reply-To address \"%1\" is not one e-mail address; the message was not sent."_s.arg(
+            message.ReplyTo.simplified());
+    if (!message.ArchiveCopyTo.isEmpty() && !isSingleMailAddress(message.ArchiveCopyTo))
+        return u"The archive copy address \"%1\" is not one e-mail address; the message was not sent."_s.arg(
+            message.ArchiveCopyTo.simplified());
+    if (!message.HtmlBody.isEmpty()) {
+        QList<Picture> pictures;
+        if (QString problem = readPictures(message, pictures); !problem.isEmpty())
+            return problem;
+    }
     const QString &path = message.AttachmentPath;
     if (!path.isEmpty()) {
         QFile file(path);
@@ -54,13 +199,24 @@ BuiltMessage buildMessage(const MailMessage &message, const QDateTime &date)
     built.sender = message.EmailFrom.trimmed().toUtf8();
     built.recipient = message.RecipientAddress.trimmed().toUtf8();
     built.headers.append("Date: " + mime::rfc2822Date(date));
+    const QString senderName = message.EmailFromName.trimmed();
     if (!built.sender.isEmpty())
-        built.headers.append("From: " + built.sender);
+        built.headers.append("From: " +
+                             (senderName.isEmpty() ? built.sender : mime::namedAddress(senderName, built.sender)));
+    if (!message.ReplyTo.isEmpty())
+        built.headers.append("Reply-To: " + message.ReplyTo.toUtf8());
     built.headers.append("To: " + built.recipient);
+    // The archive copy is an envelope recipient only, so the client never sees where it went.
+    const QString archive = message.ArchiveCopyTo.trimmed();
+    if (!archive.isEmpty() && archive.compare(message.RecipientAddress.trimmed(), Qt::CaseInsensitive) != 0)
+        built.archiveRecipient = archive.toUtf8();
     built.headers.append("Subject: " + mime::encodeHeaderText(message.SubjectLine));
     built.headers.append("Message-ID: " + mime::newMessageId(message.EmailFrom));
     built.headers.append("MIME-Version: 1.0");
-    built.text = mime::quotedPrintable(mime::crlfLines(message.BodyText));
+    if (message.HtmlBody.isEmpty())
+        built.text = mime::quotedPrintable(mime::crlfLines(message.BodyText));
+    else
+        buildFormatted(built, message);
     if (!message.AttachmentPath.isEmpty()) {
         built.attachmentPath = message.AttachmentPath;
         built.attachmentType = QMimeDatabase().mimeTypeForFile(message.AttachmentPath).name().toLatin1();

@@ -18,20 +18,28 @@ struct BuiltMessage
 {
     QByteArray sender;                ///< the envelope sender (MAIL FROM): the address, UTF-8
     QByteArray recipient;             ///< the envelope recipient (RCPT TO)
-    QList<QByteArray> headers;        ///< Date, From (when there is a sender), To, Subject, Message-ID, MIME-Version
+    QList<QByteArray> headers;        ///< Date, From (when there is a sender), Reply-To (when set), To, Subject, Message-ID, MIME-Version
     QByteArray text;                  ///< the body: quoted-printable, CR LF line ends
     QString attachmentPath;           ///< empty: no attachment
     QByteArray attachmentType;        ///< the attachment's MIME type
     QByteArray attachmentDisposition; ///< its Content-Disposition header line (the file name encoded)
+    /// A second envelope recipient (RCPT TO) that gets the same message as a blind copy; no header
+    /// names it. Empty: none (also when it is the recipient itself).
+    QByteArray archiveRecipient;
+    /// With a formatted body: the body, whole (multipart/alternative, inside multipart/related when
+    /// it has pictures), and its Content-Type header value. Empty: the body is `text` alone.
+    QByteArray formatted;
+    QByteArray formattedType;
 
-    /// The header lines of the one text part a message without attachment is.
+    /// The header lines of the one text part a message without attachment and formatted body is.
     static QList<QByteArray> singlePartHeaders();
     /// A message without attachment, whole: exactly the bytes of its upload, ending in a line end.
     QByteArray singlePart() const;
 };
 
 /// Why `message` cannot be sent (no recipient, a line break or control character where a header
-/// or SMTP command would take it, an attachment that cannot be read), or empty when it can.
+/// or SMTP command would take it, a Reply-To or archive copy address that is not one address, an
+/// attachment that cannot be read), or empty when it can.
 QString messageProblem(const MailMessage &message);
 
 /// `message` as it goes on the wire on `date`, with a new Message-ID. Header text that is not

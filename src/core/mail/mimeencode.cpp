@@ -74,6 +74,19 @@ QByteArray encodeHeaderText(const QString &text)
     return result;
 }
 
+QByteArray namedAddress(const QString &name, const QByteArray &address)
+{
+    // Inside quotes every printable ASCII character stands for itself but the quote and the
+    // backslash; a mail parser would still decode "=?" there, so such a name is encoded like one
+    // beyond ASCII.
+    if (isPlainAsciiText(name) && !name.contains(u"=?") && name.size() <= 900) {
+        QByteArray quoted = name.toLatin1();
+        quoted.replace('\\', "\\\\").replace('"', "\\\"");
+        return '"' + quoted + "\" <" + address + '>';
+    }
+    return encodeHeaderText(name) + " <" + address + '>';
+}
+
 QByteArray attachmentDisposition(const QString &fileName)
 {
     // Mail parsers decode encoded words even inside quoted parameters, so "=?" needs RFC 2231 too.

@@ -21,6 +21,11 @@ QString addressProblem(const QString &address);
 /// lines. Never contains a bare CR or LF.
 QByteArray encodeHeaderText(const QString &text);
 
+/// A From header's value: `name` and `address` as `"Smith & Partners" <office@example.com>`, the
+/// name quoted (its quotes and backslashes escaped) when it is plain printable ASCII, otherwise
+/// RFC 2047 encoded words. `name` must not be empty; `address` is given as it goes.
+QByteArray namedAddress(const QString &name, const QByteArray &address);
+
 /// The Content-Disposition header line (without CR LF) of an attachment called `fileName`:
 /// a quoted file name when it is plain printable ASCII, otherwise RFC 2231 (UTF-8, percent-encoded).
 QByteArray attachmentDisposition(const QString &fileName);

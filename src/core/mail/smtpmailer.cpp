@@ -215,6 +215,32 @@ bool isPasswordLoginSwitchedOff(const QByteArray &reply)
     return reply.contains("5.7.30") || reply.contains("5.7.139");
 }
 
+// Lets a transaction go on when some of its recipients are refused (libcurl >= 7.69, which
+// spelt it with three Ls before 8.2).
+#if LIBCURL_VERSION_NUM >= 0x080200
+constexpr CURLoption kMailRcptAllowFails = CURLOPT_MAIL_RCPT_ALLOWFAILS;
+#else
+constexpr CURLoption kMailRcptAllowFails = CURLOPT_MAIL_RCPT_ALLLOWFAILS;
+#endif
+
+/// With an archive copy the server answers the client's recipient and the archive's apart, and
+/// the message goes to whichever it took. A refused client is a refused send even when the archive
+/// took the message; a refused archive copy is only reported.
+void checkRecipients(SendResult &result, const QList<QByteArray> &replies, const QByteArray &recipient)
+{
+    const auto refused = [](const QByteArray &reply) { return !reply.startsWith('2'); };
+    if (!replies.isEmpty() && refused(replies[0]) &&
+        (result.status == SendStatus::Sent || result.status == SendStatus::MaybeDelivered)) {
+        result.status = SendStatus::Refused;
+        result.serverReply = QString::fromUtf8(replies[0]);
+        result.errorText = u"The SMTP server refused the recipient %1; the message was not sent to it (only the "
+                           "archive copy went).\r\nThe server said: "_s.arg(QString::fromUtf8(recipient)) +
+                           QString::fromUtf8(replies[0]);
+    }
+    if (replies.size() > 1 && refused(replies[1]))
+        result.archiveRefused = QString::fromUtf8(replies[1]);
+}
+
 SendResult failed(SendStatus status, const QString &error)
 {
     return {status, {}, error};
@@ -355,8 +381,8 @@ SmtpMailer::Attempt SmtpMailer::attempt(const MailMessage &message, const MailSe
 {
     Attempt tried;
     Transfer transfer(m_easy.get(), callbacks, m_watch);
-    if (const QString error = configureTransfer(transfer, buildMessage(message), message, server, login);
-        !error.isEmpty()) {
+    const BuiltMessage built = buildMessage(message);
+    if (const QString error = configureTransfer(transfer, built, message, server, login); !error.isEmpty()) {
         tried.result = failed(SendStatus::Refused, error);
         tried.code = CURLE_FAILED_INIT;
         return tried;
@@ -370,6 +396,8 @@ SmtpMailer::Attempt SmtpMailer::attempt(const MailMessage &message, const MailSe
     }
     tried.code = driveTransfer(transfer, callbacks);
     tried.result = readResult(transfer, tried.code, server);
+    if (!built.archiveRecipient.isEmpty())
+        checkRecipients(tried.result, transfer.state.recipientReplies, built.recipient);
     tried.errorReply = transfer.state.lastErrorReply;
     return tried;
 }
@@ -388,9 +416,15 @@ QString SmtpMailer::configureTransfer(Transfer &t, const BuiltMessage &built, co
         for (const QByteArray &line : built.headers)
             append(t.headers, line);
         curl_mimepart *text = curl_mime_addpart(t.mime.get());
-        curl_mime_data(text, built.text.constData(), size_t(built.text.size()));
-        curl_mime_type(text, "text/plain; charset=UTF-8");
-        setPartHeaders(text, {"Content-Disposition: inline", "Content-Transfer-Encoding: quoted-printable"});
+        if (built.formatted.isEmpty()) {
+            curl_mime_data(text, built.text.constData(), size_t(built.text.size()));
+            curl_mime_type(text, "text/plain; charset=UTF-8");
+            setPartHeaders(text, {"Content-Disposition: inline", "Content-Transfer-Encoding: quoted-printable"});
+        } else {
+            // A formatted body is one multipart entity, built whole with its own boundaries.
+            curl_mime_data(text, built.formatted.constData(), size_t(built.formatted.size()));
+            curl_mime_type(text, built.formattedType.constData());
+        }
         if (const QString error = addAttachment(t, built, message.AttachmentIdentity); !error.isEmpty())
             return error;
     }
@@ -453,6 +487,8 @@ void SmtpMailer::setConnection(Transfer &t, const BuiltMessage &built, const Mai
     (login.bearer ? t.bearer : t.password) = login.secret.toUtf8();
     t.caBundle = qgetenv("CURL_CA_BUNDLE");
     append(t.recipients, built.recipient);
+    if (!built.archiveRecipient.isEmpty())
+        append(t.recipients, built.archiveRecipient);
 
     CURL *h = t.easy;
     curl_easy_setopt(h, CURLOPT_URL, t.url.constData());
@@ -481,6 +517,10 @@ void SmtpMailer::setConnection(Transfer &t, const BuiltMessage &built, const Mai
     }
     curl_easy_setopt(h, CURLOPT_MAIL_FROM, t.sender.constData());
     curl_easy_setopt(h, CURLOPT_MAIL_RCPT, t.recipients.get());
+    // The archive copy goes in the same transaction, so the client's message is sent once; its
+    // refusal must not fail the client's send (see checkRecipients).
+    if (!built.archiveRecipient.isEmpty())
+        curl_easy_setopt(h, kMailRcptAllowFails, 1L);
     if (t.mime) {
         curl_easy_setopt(h, CURLOPT_HTTPHEADER, t.headers.get());
         curl_easy_setopt(h, CURLOPT_MIMEPOST, t.mime.get());

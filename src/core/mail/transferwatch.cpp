@@ -37,10 +37,15 @@ int TransferState::closeSocket(void *self, curl_socket_t socket)
 
 int TransferState::debug(CURL *, curl_infotype type, char *data, size_t size, void *self)
 {
-    // Only the server's replies are looked at (for the error text); what we send, with the login, is not.
+    auto *state = static_cast<TransferState *>(self);
+    // Of what we send (the login among it) only whether a command names a recipient is looked at,
+    // so that each recipient's reply is known; the server's replies give the error text.
+    if (type == CURLINFO_HEADER_OUT) {
+        state->m_recipientAsked = size >= 8 && qstrnicmp(data, "RCPT TO:", 8) == 0;
+        return 0;
+    }
     if (type != CURLINFO_HEADER_IN || size < 3)
         return 0;
-    auto *state = static_cast<TransferState *>(self);
     const QByteArray reply = QByteArray(data, qsizetype(size)).trimmed();
     if (state->m_contentSent && state->messageReply.isEmpty())
         state->messageReply = reply;
@@ -48,6 +53,11 @@ int TransferState::debug(CURL *, curl_infotype type, char *data, size_t size, vo
         state->m_contentSent = true;
     if (data[0] == '4' || data[0] == '5')
         state->lastErrorReply = reply;
+    // A reply's last line has no '-' after its code.
+    if (state->m_recipientAsked && (size == 3 || data[3] != '-')) {
+        state->recipientReplies.append(reply);
+        state->m_recipientAsked = false;
+    }
     return 0;
 }
 

@@ -9,6 +9,7 @@
 #include <curl/curl.h>
 
 #include <QByteArray>
+#include <QList>
 
 #include <atomic>
 #include <chrono>
@@ -27,6 +28,7 @@ class TransferState
 public:
     QByteArray lastErrorReply; ///< the server's last error reply
     QByteArray messageReply;   ///< the server's reply to the message content (after its 354)
+    QList<QByteArray> recipientReplies; ///< the server's reply to each RCPT TO, in order
 
     void abort();
 
@@ -39,6 +41,7 @@ private:
     std::mutex m_mutex; ///< guards m_aborted and m_sockets
     bool m_aborted = false;
     bool m_contentSent = false; ///< the server asked for the message content (354)
+    bool m_recipientAsked = false; ///< a RCPT TO went out and its reply has not come yet
     std::vector<curl_socket_t> m_sockets;
 };
 

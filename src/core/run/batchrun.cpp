@@ -731,7 +731,9 @@ BatchRun::PassEnd BatchRun::emailClient(qsizetype index, qint64 number)
 
     log.LogStatus(u"Sending email - "_s + QString::number(number));
     if (notSent.isEmpty()) {
-        const MailMessage message = clientMessage(m_plan.message(), clients(), index, attachment, identity);
+        MailMessage message = clientMessage(m_plan.message(), clients(), index, attachment, identity);
+        // The archive gets each client's message in the same delivery, never a second one.
+        message.ArchiveCopyTo = m_settings.ArchiveCopyTo;
         // A message filled from the client's line is recorded as sent: its subject and its body's
         // hash, brought to the disk with the attempt that follows.
         if (m_plan.message().hasPlaceholders()) {
@@ -881,6 +883,11 @@ bool BatchRun::send(qsizetype index, const MailMessage &message)
     }
     JournalEntry outcome = clientEntry(event, index);
     outcome.detail = result.sent() ? result.serverReply : result.errorText;
+    // A refused archive copy is told and kept, but the client did get its message.
+    if (!result.archiveRefused.isEmpty()) {
+        outcome.detail += u" (archive copy refused: "_s + result.archiveRefused + u')';
+        failed(index, u"Archive copy refused"_s, result.archiveRefused, false);
+    }
     if (!journal(outcome))
         return false;
     // One refused login or an unreachable server is the same for every client: trying each would

@@ -44,6 +44,10 @@ struct AppSettings
     // The mail provider's sending limits (0: none), which a run keeps to.
     qint32 DailyLimit = 0;  ///< messages per rolling 24 hours
     qint32 MinuteLimit = 0; ///< messages per minute
+    // What every message says besides its sender address.
+    QString EmailFromName; ///< the sender's name shown with EmailFrom; empty: the address alone
+    QString ReplyTo;       ///< where replies go; empty: no Reply-To (replies go to EmailFrom)
+    QString ArchiveCopyTo; ///< gets a blind copy of every client's message; empty: none
 };
 
 } // namespace quorvale

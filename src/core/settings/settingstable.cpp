@@ -2,6 +2,7 @@
 
 #include "settings/scramble.h"
 #include "settings/settingsstore.h"
+#include "text/mailaddress.h"
 
 #include <array>
 #include <limits>
@@ -22,7 +23,7 @@ constexpr qint64 kMaxGroupDelayMinutes = kInt32Max / 60000;
 constexpr qint64 kMaxDailyLimit = 1000000;
 constexpr qint64 kMaxMinuteLimit = 10000;
 
-const std::array<StoredSetting, 28> kSettings{{
+const std::array<StoredSetting, 31> kSettings{{
     {.name = "EmailFrom"_L1, .key = &AppSettings::EmailFrom},
     {.name = "SMPTServer"_L1, .key = &AppSettings::SMTPServer},
     {.name = "AuthType"_L1,
@@ -134,6 +135,18 @@ const std::array<StoredSetting, 28> kSettings{{
      .minimum = 0,
      .maximum = kMaxMinuteLimit,
      .rule = "The sending limit per minute (MinuteLimit) must be a whole number of messages from %1 (no limit) to %2."_L1},
+    {.name = "EmailFromName"_L1,
+     .key = &AppSettings::EmailFromName,
+     .type = SettingType::Line,
+     .rule = "The sender name (EmailFromName) must be one line of text."_L1},
+    {.name = "ReplyTo"_L1,
+     .key = &AppSettings::ReplyTo,
+     .type = SettingType::Address,
+     .rule = "The Reply-To address (ReplyTo) must be empty or one e-mail address, such as office@example.com."_L1},
+    {.name = "ArchiveCopyTo"_L1,
+     .key = &AppSettings::ArchiveCopyTo,
+     .type = SettingType::Address,
+     .rule = "The archive copy address (ArchiveCopyTo) must be empty or one e-mail address, such as archive@example.com."_L1},
 }};
 
 void setError(QString *error, const QString &message)
@@ -230,6 +243,10 @@ QString settingTextProblem(const StoredSetting &setting, const QString &text)
         return text.isEmpty() || smtpPortNumber(text) ? QString() : refused();
     case SettingType::Number:
         return toWholeNumber(text, setting.minimum, setting.maximum) ? QString() : refused();
+    case SettingType::Line:
+        return isOneLineText(text) ? QString() : refused();
+    case SettingType::Address:
+        return text.isEmpty() || isSingleMailAddress(text) ? QString() : refused();
     }
     return QString();
 }
@@ -252,6 +269,8 @@ void loadSetting(const SettingsStore &store, const StoredSetting &setting, AppSe
         return;
     case SettingType::Text:
     case SettingType::Port:
+    case SettingType::Line:
+    case SettingType::Address:
         if (!stored.isValid()) {
             settings.*setting.key.text = setting.defaultText;
             return;

@@ -37,6 +37,8 @@ enum class SettingType
     Password, ///< plain text in memory, stored scrambled
     Port,     ///< text, stored as typed: empty, or a port number (see smtpPortNumber)
     Number,   ///< a whole number, stored as its text; its field says whether 16 or 32 bits
+    Line,     ///< text on one line: no line break or other control character
+    Address,  ///< empty, or one bare mail address (see isSingleMailAddress)
 };
 
 /// One persisted setting.
