@@ -101,7 +101,12 @@ using the mail server and pacing settings saved by the Setup dialog (see "config
   Every run keeps a journal of what it sent, in $XDG_DATA_HOME/Quorvale/runs/; a journal that
   does not read cleanly stops the run (exit status 2) until it is mended or --no-resume is given.
   Only one run goes at a time: another one, from the window or the command line, is refused
-  (exit status 2) while it lasts.
+  (exit status 2) while it lasts, with the process, account, computer and time of the run that
+  holds it. A run also leaves a hidden lock file beside the client file (.NAME.quorvale-lock,
+  readable by all, no secret) that keeps runs of other accounts and computers off the same list;
+  one left by a process of this computer that has ended is taken over, one of another computer
+  never is (delete it once no run goes on there). A folder that takes no lock file is named on
+  standard error and the run goes on.
   Status lines go to standard output as they happen, warnings to standard error. Before it asks
   (or starts, with --yes) the run writes what it will do to standard error: how many e-mails and
   printouts, the subject, the attachment, the clients a resume skips, and warnings (the subject

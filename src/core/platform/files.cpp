@@ -179,6 +179,58 @@ bool writeFileReplacing(const QString &path, const QByteArray &data, QFileDevice
     return true;
 }
 
+bool createFileWhole(const QString &path, const QByteArray &data, QFileDevice::Permissions permissions,
+                     QString *error, bool *exists)
+{
+    if (exists)
+        *exists = false;
+    const QFileInfo where(path);
+    const QByteArray target = QFile::encodeName(path);
+    // Written whole under a hidden name of its own first, then given the name with link(), which
+    // never replaces what is there: no reader ever sees a half-written file.
+    QByteArray temporary =
+        QFile::encodeName(where.absolutePath()) + "/." + QFile::encodeName(where.fileName()) + ".XXXXXX";
+    const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
+    if (fd < 0)
+        return fail(error, reason(errno));
+    bool written = ::fchmod(fd, modeOf(permissions)) == 0 && writeAll(fd, data) && ::fsync(fd) == 0;
+    int code = errno;
+    written = ::close(fd) == 0 && written;
+    if (!written) {
+        ::unlink(temporary.constData());
+        return fail(error, reason(code));
+    }
+    if (::link(temporary.constData(), target.constData()) == 0) {
+        ::unlink(temporary.constData());
+        syncFolder(where.absolutePath());
+        return true;
+    }
+    code = errno;
+    ::unlink(temporary.constData());
+    if (code != EPERM && code != ENOTSUP && code != ENOSYS) {
+        if (exists)
+            *exists = code == EEXIST;
+        return fail(error, reason(code));
+    }
+    // A file system without hard links (a FAT stick, some network shares): create the name
+    // exclusively and fill it, which a reader may see half-written for a moment.
+    const int direct = ::open(target.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (direct < 0) {
+        if (exists)
+            *exists = errno == EEXIST;
+        return fail(error, reason(errno));
+    }
+    written = ::fchmod(direct, modeOf(permissions)) == 0 && writeAll(direct, data) && ::fsync(direct) == 0;
+    code = errno;
+    written = ::close(direct) == 0 && written;
+    if (!written) {
+        ::unlink(target.constData());
+        return fail(error, reason(code));
+    }
+    syncFolder(where.absolutePath());
+    return true;
+}
+
 std::unique_ptr<AppendOnlyFile> AppendOnlyFile::createNew(const QString &path, QString *error, bool *exists)
 {
     if (exists)

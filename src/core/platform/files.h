@@ -66,6 +66,12 @@ bool makePrivateFolder(const QString &path, QString *error = nullptr);
 bool writeFileReplacing(const QString &path, const QByteArray &data, QFileDevice::Permissions permissions,
                         QString *error);
 
+/// Creates `path` holding `data`, with exactly `permissions` whatever the umask, in one step: a
+/// reader sees no file or the whole of it. Fails (false with `error`, and `exists` set) when
+/// anything is at `path` already, a symbolic link included.
+bool createFileWhole(const QString &path, const QByteArray &data, QFileDevice::Permissions permissions,
+                     QString *error, bool *exists = nullptr);
+
 /// A new file, readable by its owner only, that only grows and whose lines reach the disk when
 /// synced, so that it tells the truth up to its last synced write even after a kill or a power cut.
 class AppendOnlyFile

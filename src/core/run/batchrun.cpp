@@ -3,6 +3,7 @@
 #include "clients/csvreader.h"
 #include "mail/mailer.h"
 #include "platform/files.h"
+#include "run/clientfilelock.h"
 #include "run/clock.h"
 #include "run/messagepreview.h"
 #include "run/pause.h"
@@ -64,8 +65,10 @@ BatchRun::BatchRun(RunDependencies deps) : m_deps(std::move(deps)) {}
 bool BatchRun::prepare(const RunRequest &request)
 {
     const bool go = prepareRun(request);
-    if (!go)
+    if (!go) {
         m_lock.reset();
+        m_clientLock.reset();
+    }
     return go;
 }
 
@@ -78,18 +81,21 @@ bool BatchRun::lockRun()
     m_lock = std::make_unique<QLockFile>(QDir(folder).filePath(u"run.lock"_s));
     // A lock is stale only when the process holding it is gone, however long its run lasts.
     m_lock->setStaleLockTime(0);
-    if (m_lock->tryLock(0))
-        return true;
-    // A data folder where no lock can be made cannot take the body file or a journal either: the
-    // run stops there, before any send, saying why.
-    if (m_lock->error() != QLockFile::LockFailedError) {
+    if (m_lock->tryLock(0)) {
+        // Private whatever the umask, like the rest of the data folder.
+        QFile::setPermissions(m_lock->fileName(), QFile::ReadOwner | QFile::WriteOwner);
+    } else if (m_lock->error() == QLockFile::LockFailedError) {
+        m_deps.prompter.warn(runLockRefusal(*m_lock));
         m_lock.reset();
-        return true;
+        return false;
+    } else {
+        // A data folder where no lock can be made cannot take the body file or a journal either:
+        // the run stops there, before any send, saying why.
+        m_lock.reset();
     }
-    qint64 pid = 0;
-    QString host, application;
-    m_lock->getLockInfo(&pid, &host, &application);
-    m_deps.prompter.warn(u"Another run is in progress (process %1). Start this one when it has finished."_s.arg(pid));
+    // And one run per client file, whichever account or computer runs it.
+    if (lockClientFile(m_request.csvPath, m_clientLock, m_deps.prompter))
+        return true;
     m_lock.reset();
     return false;
 }
@@ -550,6 +556,7 @@ RunOutcome BatchRun::execute()
         closeJournal(JournalEvent::Stopped, m_stopReason);
         stop(m_stopReason);
         m_lock.reset();
+        m_clientLock.reset();
         return m_outcome;
     }
     closeJournal(end == PassEnd::Aborted ? JournalEvent::Aborted : JournalEvent::Completed);
@@ -568,6 +575,7 @@ RunOutcome BatchRun::execute()
     else
         m_outcome = RunOutcome::Completed;
     m_lock.reset();
+    m_clientLock.reset();
     return m_outcome;
 }
 

@@ -6,6 +6,7 @@
 #include "clients/messagetemplate.h"
 #include "platform/files.h"
 #include "run/abortrequest.h"
+#include "run/clientfilelock.h"
 #include "run/journal.h"
 #include "run/runreport.h"
 #include "settings/appsettings.h"
@@ -263,6 +264,7 @@ private:
     QString m_journalPath;
     Mailing m_mailing;
     std::unique_ptr<QLockFile> m_lock;
+    std::unique_ptr<ClientFileLock> m_clientLock;
     QSet<QString> m_only;                        ///< by journalClientKey
     QHash<QString, JournalHistory::Last> m_skip; ///< by journalClientKey: skipped, and why
     struct FileHash
