@@ -51,6 +51,8 @@ constexpr WordTable<CheckFlag, kCheckFlagCount> kFlagNames{{
     {CheckFlag::CommonMissing, "common attachment missing"_L1},
     {CheckFlag::CommonIsClientList, "common attachment is the client list"_L1},
     {CheckFlag::EmptyField, "empty field used by the message"_L1},
+    {CheckFlag::CommonIsProgramFile, "common attachment is a file of the program"_L1},
+    {CheckFlag::HardLinkedDocument, "document has other names (hard links)"_L1},
 }};
 
 const char *actionKeyword(CheckAction action)
@@ -117,6 +119,7 @@ struct CommonAttachment
 {
     qint64 size = -1;
     bool isClientList = false;
+    bool isProgramFile = false;
 };
 
 CommonAttachment checkCommonAttachment(const CheckRequest &request, QStringList &problems)
@@ -126,17 +129,20 @@ CommonAttachment checkCommonAttachment(const CheckRequest &request, QStringList 
         return common;
     common.size = readableSize(request.commonPath);
     common.isClientList = isClientListFile(request.commonPath, request.csvPath);
+    const QString own = programFileAttachmentProblem(request.commonPath, request.csvPath, request.programFiles);
+    common.isProgramFile = !own.isEmpty() && !common.isClientList;
     if (request.commonPath.isEmpty())
         problems.append(u"You need to set the path for the client Common file."_s);
-    else if (common.isClientList)
-        problems.append(clientListAsAttachmentMessage(request.commonPath));
+    else if (!own.isEmpty())
+        problems.append(own);
     else if (common.size < 0)
         problems.append(u"The common attachment file cannot be read. File name= "_s + request.commonPath);
     return common;
 }
 
 /// The client's own document as a run would find it: what the row shows and flags.
-void describeOwnDocument(CheckRow &row, const ClientDocument &document, const QDir &folder)
+void describeOwnDocument(CheckRow &row, const ClientDocument &document, const QDir &folder,
+                         const QStringList &hardLinked)
 {
     switch (document.outcome) {
     case ClientDocument::Outcome::None:
@@ -146,6 +152,10 @@ void describeOwnDocument(CheckRow &row, const ClientDocument &document, const QD
         row.action = row.address.isEmpty() ? CheckAction::Print : CheckAction::SendFile;
         row.file = folder.filePath(document.names.first());
         row.fileSize = readableSize(row.file);
+        // Another name of the same file may be anything (a file of another client, the
+        // settings once replaced): worth a look before it goes out.
+        if (hardLinked.contains(document.names.first()))
+            row.flags |= CheckFlag::HardLinkedDocument;
         break;
     case ClientDocument::Outcome::Several:
         row.action = CheckAction::Ambiguous;
@@ -175,6 +185,8 @@ CheckReport checkClientList(const CheckRequest &request)
         report.error = read.message(request.csvPath);
         return report;
     }
+    report.programFiles = request.programFiles;
+    report.programFiles.addFile(request.csvPath, u"the client list"_s);
     const ClientList &clients = read.clients;
     const qsizetype total = clients.Count();
     const CommonAttachment common = checkCommonAttachment(request, report.problems);
@@ -211,7 +223,7 @@ CheckReport checkClientList(const CheckRequest &request)
     const QFileInfo csvFile(request.csvPath);
     DocumentListing listing;
     if (needDocuments) {
-        listing = listDocumentFolder(csvFile.absolutePath(), csvFile.absoluteFilePath());
+        listing = listDocumentFolder(csvFile.absolutePath(), csvFile.absoluteFilePath(), request.programFiles);
         if (!listing.error.isEmpty())
             report.problems.append(listing.error);
         for (const SkippedEntry &skipped : std::as_const(listing.skipped))
@@ -233,7 +245,7 @@ CheckReport checkClientList(const CheckRequest &request)
         const bool hasAddress = clients.hasEmailAddress(i);
         if (ownDocument(i)) {
             describeOwnDocument(row, classifyDocuments(matches[size_t(distinctOf[size_t(i)])], row.clientId, index),
-                                QDir(csvFile.absolutePath()));
+                                QDir(csvFile.absolutePath()), listing.hardLinked);
         } else if (!hasAddress) {
             row.action = CheckAction::Nothing;
         } else if (request.mode == AttachmentMode::Common) {
@@ -244,6 +256,8 @@ CheckReport checkClientList(const CheckRequest &request)
                 row.flags |= CheckFlag::CommonMissing;
             if (common.isClientList)
                 row.flags |= CheckFlag::CommonIsClientList;
+            if (common.isProgramFile)
+                row.flags |= CheckFlag::CommonIsProgramFile;
         } else {
             row.action = CheckAction::Send;
         }
@@ -345,8 +359,21 @@ QStringList checkSummary(const CheckReport &report)
     return lines;
 }
 
-bool saveCheckCsv(const CheckReport &report, const QString &path, QString *error)
+bool saveCheckCsv(const CheckReport &report, const QString &path, ExistingFile existing, QString *error,
+                  SaveRefusal *refusal)
 {
+    if (refusal)
+        *refusal = SaveRefusal::None;
+    const auto refuse = [error, refusal](SaveRefusal why, const QString &text) {
+        if (refusal)
+            *refusal = why;
+        if (error)
+            *error = text;
+        return false;
+    };
+    // Saved over the client list or the settings, the table would wipe them.
+    if (const QString which = report.programFiles.which(path); !which.isEmpty())
+        return refuse(SaveRefusal::ProgramFile, u"it is "_s + which + u", which is never overwritten"_s);
     // The byte-order mark tells spreadsheet programs that the text is UTF-8.
     QByteArray out("\xEF\xBB\xBF\"Line\",\"Client ID\",\"Address\",\"Action\",\"File\",\"Size\",\"Flags\"\r\n");
     for (const CheckRow &row : report.rows) {
@@ -363,7 +390,13 @@ bool saveCheckCsv(const CheckReport &report, const QString &path, QString *error
         out += quoted.join(',') + "\r\n";
     }
     // It names clients and their addresses: readable by its owner only.
-    return platform::writeFileReplacing(path, out, QFile::ReadOwner | QFile::WriteOwner, error);
+    const QFileDevice::Permissions mode = QFile::ReadOwner | QFile::WriteOwner;
+    if (existing == ExistingFile::Replace)
+        return platform::writeFileReplacing(path, out, mode, error);
+    bool exists = false;
+    if (platform::createFileWhole(path, out, mode, error, &exists))
+        return true;
+    return exists ? refuse(SaveRefusal::Exists, u"a file of that name exists already"_s) : false;
 }
 
 } // namespace quorvale

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "clients/attachmentmode.h"
+#include "clients/programfiles.h"
 
 #include <QFlags>
 #include <QString>
@@ -32,10 +33,12 @@ enum class CheckFlag : unsigned
     CommonMissing = 1u << 5,      ///< the common attachment is not set or cannot be read
     CommonIsClientList = 1u << 6, ///< the common attachment is the client list itself
     EmptyField = 1u << 7,         ///< the message uses a field that is empty on the client's line
+    CommonIsProgramFile = 1u << 8, ///< the common attachment is one of the program's own files
+    HardLinkedDocument = 1u << 9,  ///< the document's file has other names too (hard links)
 };
 Q_DECLARE_FLAGS(CheckFlags, CheckFlag)
 Q_DECLARE_OPERATORS_FOR_FLAGS(CheckFlags)
-inline constexpr int kCheckFlagCount = 8;
+inline constexpr int kCheckFlagCount = 10;
 
 /// One client of the list and what a run would do with it.
 struct CheckRow
@@ -65,6 +68,9 @@ struct CheckRequest
     bool header = false; ///< the first line of the file holds column names
     QString subject{};
     QString body{};
+    /// The program's own files besides the client list: never a document, an attachment or the
+    /// file a table is saved to.
+    ProgramFiles programFiles{};
 };
 
 struct CheckReport
@@ -75,6 +81,8 @@ struct CheckReport
     /// Problems of the whole list (the common attachment, an unlistable folder, links in the folder
     /// that are no document, a placeholder of the message that names no column), one per line.
     QStringList problems;
+    /// The client list and the program's own files of the request, which the table is never saved over.
+    ProgramFiles programFiles;
 
     qsizetype count(CheckAction action) const;
     qsizetype count(CheckFlag flag) const;
@@ -96,10 +104,28 @@ QString checkFlagsText(const CheckRow &row);
 /// The summary shown above the table and printed first by the command line.
 QStringList checkSummary(const CheckReport &report);
 
+/// What saveCheckCsv does with a file already at its path.
+enum class ExistingFile
+{
+    Keep,   ///< refuse: nothing is written
+    Replace ///< replace it (the user said so)
+};
+
+/// Why saveCheckCsv wrote nothing.
+enum class SaveRefusal
+{
+    None,        ///< it wrote, or the writing itself failed
+    ProgramFile, ///< the path is the client list or another of the program's own files
+    Exists       ///< a file is there and ExistingFile::Keep was asked
+};
+
 /// The table as UTF-8 CSV with a header line, every field quoted, and a field that a spreadsheet
-/// would take for a formula ("=", "+", "-", "@", tab or carriage return first) led by "'". The
-/// file is replaced only once it has been written whole, and a link in its place is replaced,
-/// never written through. False with `error` on failure.
-bool saveCheckCsv(const CheckReport &report, const QString &path, QString *error);
+/// would take for a formula ("=", "+", "-", "@", tab or carriage return first) led by "'". Never
+/// over the client list or another of the program's own files (report.programFiles), however
+/// linked; over another existing file only with ExistingFile::Replace. The file appears only once
+/// it has been written whole, and a link in its place is replaced, never written through. False
+/// with `error` (and `refusal`, when it was refused) on failure.
+bool saveCheckCsv(const CheckReport &report, const QString &path, ExistingFile existing, QString *error,
+                  SaveRefusal *refusal = nullptr);
 
 } // namespace quorvale

@@ -116,6 +116,24 @@ bool isSameFile(const QString &a, const QString &b)
     return fileIdentity(a).isSameFileAs(fileIdentity(b));
 }
 
+qint64 hardLinkCount(const QString &path)
+{
+    struct stat info = {};
+    if (path.isEmpty() || ::stat(QFile::encodeName(path).constData(), &info) != 0 || !S_ISREG(info.st_mode))
+        return 0;
+    return qint64(info.st_nlink);
+}
+
+QString otherNamesProblem(const QString &path)
+{
+    const qint64 links = hardLinkCount(path);
+    if (links <= 1)
+        return {};
+    const QString file = QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath());
+    return u"%1 has %2 other names (hard links), where its old content would stay once it is written anew. "
+           "Remove them (find / -xdev -samefile %1 lists them) and try again."_s.arg(file).arg(links - 1);
+}
+
 bool makePrivateFolder(const QString &path, QString *error)
 {
     const QString clean = QDir::cleanPath(QDir(path).absolutePath());

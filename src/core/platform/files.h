@@ -54,6 +54,15 @@ FileIdentity openFileIdentity(int fd);
 /// reaches none.
 bool isSameFile(const QString &a, const QString &b);
 
+/// How many names (hard links) the ordinary file at `path` has, following a symbolic link there;
+/// 0 when `path` reaches no ordinary file.
+qint64 hardLinkCount(const QString &path);
+
+/// Why the program's own file at `path` must not be written anew: it has other names too (hard
+/// links), under which the old content (a password, a token) would stay once the file is replaced.
+/// Empty when it has one name or none.
+QString otherNamesProblem(const QString &path);
+
 /// Creates `path` and every missing folder above it, each readable by its owner only (0700)
 /// whatever the umask. Folders that exist are left as they are. False with `error` when a
 /// folder cannot be made (or a file is in the way).

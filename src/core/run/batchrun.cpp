@@ -167,8 +167,10 @@ QString BatchRun::preCheckProblem(AttachmentMode mode, const QString &commonPath
         return u"You need to set the path for the client Common file."_s;
     if (m_request.csvPath.isEmpty())
         return u"You need to set the path for the client CSV file."_s;
-    if (common && isClientListFile(commonPath, m_request.csvPath))
-        return clientListAsAttachmentMessage(commonPath);
+    const QString own = common ? programFileAttachmentProblem(commonPath, m_request.csvPath, m_deps.programFiles)
+                               : QString();
+    if (!own.isEmpty())
+        return own;
     if (common && !(QFileInfo(commonPath).isFile() && QFileInfo(commonPath).isReadable()))
         return u"The common attachment file cannot be read. File name= "_s + commonPath;
     return {};
@@ -715,8 +717,8 @@ BatchRun::PassEnd BatchRun::emailClient(qsizetype index, qint64 number)
         attachment = commonPath;
         if (attachment.isEmpty())
             notSent = u"The common attachment path is empty; the message was not sent without it."_s;
-        else if (isClientListFile(attachment, m_csvPath))
-            notSent = clientListAsAttachmentMessage(attachment);
+        else
+            notSent = programFileAttachmentProblem(attachment, m_csvPath, m_deps.programFiles);
         break;
     case AttachmentMode::ClientSpecific: {
         QString error;
@@ -778,7 +780,7 @@ const ClientIdIndex &BatchRun::clientIndex()
 
 ClientDocument BatchRun::findDocument(const QString &clientId, QString *error)
 {
-    return FindClientDocument(m_csvFolder, clientId, clientIndex(), m_csvPath, error);
+    return FindClientDocument(m_csvFolder, clientId, clientIndex(), m_csvPath, error, m_deps.programFiles);
 }
 
 StartSummary BatchRun::startSummary()
@@ -816,7 +818,7 @@ StartSummary BatchRun::startSummary()
 qint64 BatchRun::clientsWithoutDocument()
 {
     // One listing of the folder, each name asked once which clients it names.
-    const DocumentListing listing = listDocumentFolder(m_csvFolder, m_csvPath);
+    const DocumentListing listing = listDocumentFolder(m_csvFolder, m_csvPath, m_deps.programFiles);
     const ClientIdIndex &index = clientIndex();
     QHash<QString, QStringList> documents; // by client id
     for (const QString &name : listing.names) {
@@ -859,7 +861,8 @@ bool BatchRun::noDocument(qsizetype index, const ClientDocument &document, bool 
         m_deps.log.LogStatus(
             (printing ? u"No document found to print for Client ID - "_s : u"No attachment found for Client ID - "_s) +
             clientId);
-        reason = u"no file in the client list's folder names the client"_s;
+        reason = document.refused.isEmpty() ? u"no file in the client list's folder names the client"_s
+                                            : document.refused;
         break;
     }
     ++m_errorCount;

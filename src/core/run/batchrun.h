@@ -127,6 +127,9 @@ struct RunDependencies
     /// The current settings: read once by prepare() (pre-checks, pacing, data folder), and for
     /// every send (the server and the sender).
     std::function<AppSettings()> settings;
+    /// The program's own files (settings, body file, journals, token file, run lock): never a
+    /// client's document or the common attachment.
+    ProgramFiles programFiles = {};
 };
 
 /// One batch run over the client list. prepare() runs on the UI thread (it asks the one

@@ -81,8 +81,9 @@ MessagePreview MailingPreview::preview(qsizetype row) const
         attachment = m_request.commonPath;
         if (attachment.isEmpty())
             shown.attachmentNote = u"no common attachment set: the message is not sent"_s;
-        else if (isClientListFile(attachment, csvFile.absoluteFilePath()))
-            shown.attachmentNote = clientListAsAttachmentMessage(attachment);
+        else
+            shown.attachmentNote =
+                programFileAttachmentProblem(attachment, csvFile.absoluteFilePath(), m_request.programFiles);
         break;
     case AttachmentMode::ClientSpecific: {
         if (!m_index) {
@@ -94,14 +95,17 @@ MessagePreview MailingPreview::preview(qsizetype row) const
         }
         QString error;
         const ClientDocument document =
-            FindClientDocument(csvFile.absolutePath(), shown.clientId, *m_index, csvFile.absoluteFilePath(), &error);
+            FindClientDocument(csvFile.absolutePath(), shown.clientId, *m_index, csvFile.absoluteFilePath(), &error,
+                               m_request.programFiles);
         switch (document.outcome) {
         case ClientDocument::Outcome::Found:
             attachment = document.path;
             identity = document.identity;
             break;
         case ClientDocument::Outcome::None:
-            shown.attachmentNote = error.isEmpty() ? u"no document found"_s : u"no document found ("_s + error + u')';
+            shown.attachmentNote = !error.isEmpty()            ? u"no document found ("_s + error + u')'
+                                   : !document.refused.isEmpty() ? u"no document found ("_s + document.refused + u')'
+                                                                 : u"no document found"_s;
             break;
         case ClientDocument::Outcome::Several:
             shown.attachmentNote =

@@ -32,6 +32,8 @@ struct PreviewRequest
     AttachmentMode mode = AttachmentMode::None;
     QString commonPath;
     QString sender; ///< the saved sender address ("EmailFrom")
+    /// The program's own files besides the client list: never a document or the attachment.
+    ProgramFiles programFiles{};
 };
 
 /// One client's message as it would be sent now.

@@ -189,6 +189,8 @@ public:
         return false;
     }
 
+    QString filePath() const override { return m_path; }
+
 private:
     // Creates the folder and an empty owner-only file before anything is written, so the
     // scrambled password is never readable by others, not even for a moment. QSettings
@@ -220,6 +222,11 @@ private:
             return false;
         }
         file.close();
+        // Replaced by the save, the file would leave the scrambled password under its other names.
+        if (const QString problem = platform::otherNamesProblem(m_path); !problem.isEmpty()) {
+            setError(error, u"Nothing was saved: "_s + problem);
+            return false;
+        }
         if ((QFile::permissions(m_path) & kModeBits) != kOwnerReadWrite &&
             !QFile::setPermissions(m_path, kOwnerReadWrite)) {
             setError(error, u"The settings file %1 could not be made private to its owner."_s.arg(
