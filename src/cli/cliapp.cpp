@@ -110,6 +110,9 @@ using the mail server and pacing settings saved by the Setup dialog (see "config
   standard error and the run goes on.
   A document or common attachment that is the client list or a file of the program's own
   (settings, body, journals, sign-in, lock), also through a hard link, is never sent.
+  A password or token command (SignInMethod password-command, token-command) is not run while
+  the settings file belongs to another user or others may change it: the run stops, naming the
+  file and the fix (chmod 600 FILE).
   Status lines go to standard output as they happen, warnings to standard error. Before it asks
   (or starts, with --yes) the run writes what it will do to standard error: how many e-mails and
   printouts, the subject, the attachment, the clients a resume skips, and warnings (the subject

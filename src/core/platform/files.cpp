@@ -134,6 +134,45 @@ QString otherNamesProblem(const QString &path)
            "Remove them (find / -xdev -samefile %1 lists them) and try again."_s.arg(file).arg(links - 1);
 }
 
+bool belongsToAnotherUser(const QString &path)
+{
+    struct stat info = {};
+    return !path.isEmpty() && ::stat(QFile::encodeName(path).constData(), &info) == 0 && info.st_uid != ::geteuid();
+}
+
+QString othersCanChange(const QString &path, QString *fix)
+{
+    const QString file = QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath());
+    struct stat info = {};
+    if (path.isEmpty() || ::stat(QFile::encodeName(path).constData(), &info) != 0)
+        return {};
+    const uid_t me = ::geteuid();
+    const auto problem = [fix](const QString &why, const QString &mend) {
+        if (fix)
+            *fix = mend;
+        return why;
+    };
+    if (info.st_uid != me && info.st_uid != 0)
+        return problem(u"belongs to another user (user id %1)"_s.arg(info.st_uid),
+                       u"replace %1 with a copy of your own"_s.arg(file));
+    if (info.st_mode & (S_IWGRP | S_IWOTH))
+        return problem(u"may be changed by other users (mode %1)"_s.arg(info.st_mode & 07777, 4, 8, QChar(u'0')),
+                       u"chmod 600 "_s + file);
+    // Whoever may write to the folder may put another file in its place.
+    const QString folder = QDir::toNativeSeparators(QFileInfo(path).absolutePath());
+    struct stat dir = {};
+    if (::stat(QFile::encodeName(folder).constData(), &dir) != 0)
+        return {};
+    if (dir.st_uid != me && dir.st_uid != 0)
+        return problem(u"is in the folder %1, which belongs to another user (user id %2)"_s.arg(folder).arg(dir.st_uid),
+                       u"keep it in a folder of your own"_s);
+    if ((dir.st_mode & (S_IWGRP | S_IWOTH)) && !(dir.st_mode & S_ISVTX))
+        return problem(u"is in the folder %1, which other users may change (mode %2)"_s.arg(folder).arg(
+                           dir.st_mode & 07777, 4, 8, QChar(u'0')),
+                       u"chmod go-w "_s + folder);
+    return {};
+}
+
 bool makePrivateFolder(const QString &path, QString *error)
 {
     const QString clean = QDir::cleanPath(QDir(path).absolutePath());

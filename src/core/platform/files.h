@@ -63,6 +63,16 @@ qint64 hardLinkCount(const QString &path);
 /// Empty when it has one name or none.
 QString otherNamesProblem(const QString &path);
 
+/// True when the file at `path` (following links) belongs to another user than the one the program
+/// runs as.
+bool belongsToAnotherUser(const QString &path);
+
+/// Why others than the user could change what the file at `path` says (following links): it or
+/// its folder belongs to another user (root aside), or its group or other users may write to it
+/// (a folder with the sticky bit aside). `fix` gets the command that mends it ("chmod 600 FILE").
+/// Empty when nothing is wrong, also when there is no file.
+QString othersCanChange(const QString &path, QString *fix = nullptr);
+
 /// Creates `path` and every missing folder above it, each readable by its owner only (0700)
 /// whatever the umask. Folders that exist are left as they are. False with `error` when a
 /// folder cannot be made (or a file is in the way).
