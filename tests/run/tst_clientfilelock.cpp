@@ -105,6 +105,20 @@ private Q_SLOTS:
                  outcome == int(ClientFileLock::Outcome::Held) ? 1 : 0);
     }
 
+    void aLinkToTheListMeetsTheSameLock()
+    {
+        QTemporaryDir dir;
+        QVERIFY(QDir(dir.path()).mkdir(u"shared"_s));
+        const QString list = dir.filePath(u"shared/clients.csv"_s);
+        QFile file(list);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        QVERIFY(QFile::link(list, dir.filePath(u"mine.csv"_s)));
+        ClientFileLock first(list);
+        QCOMPARE(first.tryLock(), ClientFileLock::Outcome::Locked);
+        ClientFileLock throughLink(dir.filePath(u"mine.csv"_s));
+        QCOMPARE(throughLink.tryLock(), ClientFileLock::Outcome::Held);
+    }
+
     void aFolderThatTakesNoLockIsSaidSo()
     {
         // /proc takes no new file, not even from root; a read-only folder does the same to others.

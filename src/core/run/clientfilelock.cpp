@@ -25,14 +25,42 @@ QString refusal(const LockHolder &holder)
     return u"Another run is in progress (%1). Start this one when it has finished."_s.arg(lockHolderText(holder));
 }
 
-QByteArray lockContent(const LockHolder &holder)
+} // namespace
+
+QByteArray lockFileContent(const LockHolder &holder)
 {
-    return "pid=" + QByteArray::number(holder.pid) + "\nhost=" + holder.host.toUtf8() +
-           "\naccount=" + holder.account.toUtf8() +
-           "\nstarted=" + holder.started.toUTC().toString(Qt::ISODate).toUtf8() + '\n';
+    // One value a line: a line break inside a value would start another.
+    const auto line = [](const QString &value) { return value.toUtf8().replace('\n', ' ').replace('\r', ' '); };
+    return "pid=" + QByteArray::number(holder.pid) + "\nhost=" + line(holder.host) + "\naccount=" +
+           line(holder.account) + "\nstarted=" + holder.started.toUTC().toString(Qt::ISODate).toUtf8() + '\n';
 }
 
-} // namespace
+std::optional<LockHolder> parseLockFile(const QByteArray &content)
+{
+    LockHolder holder;
+    bool pidSeen = false;
+    for (const QByteArray &line : content.left(kMaxLockBytes).split('\n')) {
+        const qsizetype eq = line.indexOf('=');
+        if (eq <= 0)
+            continue;
+        const QByteArray key = line.left(eq);
+        const QString value = QString::fromUtf8(line.mid(eq + 1)).trimmed();
+        if (key == "pid") {
+            holder.pid = value.toLongLong(&pidSeen);
+        } else if (key == "host") {
+            holder.host = value;
+        } else if (key == "account") {
+            holder.account = value;
+        } else if (key == "started") {
+            const QDateTime started = QDateTime::fromString(value, Qt::ISODate);
+            if (started.isValid())
+                holder.started = started;
+        }
+    }
+    if (!pidSeen || holder.pid <= 0 || holder.host.isEmpty())
+        return std::nullopt;
+    return holder;
+}
 
 QString lockHolderText(const LockHolder &holder)
 {
@@ -63,7 +91,9 @@ ClientFileLock::~ClientFileLock()
 
 QString ClientFileLock::lockPathFor(const QString &clientFile)
 {
-    const QFileInfo info(clientFile);
+    // Beside the list itself, so that runs reaching it through different links meet at one lock.
+    const QString real = QFileInfo(clientFile).canonicalFilePath();
+    const QFileInfo info(real.isEmpty() ? clientFile : real);
     return QDir(info.absolutePath()).filePath(u'.' + info.fileName() + u".quorvale-lock"_s);
 }
 
@@ -84,32 +114,21 @@ bool ClientFileLock::readHolder(LockHolder *holder, QByteArray *content) const
     if (!file.open(QIODevice::ReadOnly))
         return false;
     *content = file.read(kMaxLockBytes);
-    *holder = {};
-    holder->started = QFileInfo(m_path).lastModified();
-    bool pidSeen = false;
-    for (const QByteArray &line : content->split('\n')) {
-        const qsizetype eq = line.indexOf('=');
-        if (eq <= 0)
-            continue;
-        const QByteArray key = line.left(eq);
-        const QString value = QString::fromUtf8(line.mid(eq + 1)).trimmed();
-        if (key == "pid")
-            holder->pid = value.toLongLong(&pidSeen);
-        else if (key == "host")
-            holder->host = value;
-        else if (key == "account")
-            holder->account = value;
-        else if (key == "started" && QDateTime::fromString(value, Qt::ISODate).isValid())
-            holder->started = QDateTime::fromString(value, Qt::ISODate);
-    }
-    return pidSeen && holder->pid > 0 && !holder->host.isEmpty();
+    const std::optional<LockHolder> parsed = parseLockFile(*content);
+    if (!parsed)
+        return false;
+    *holder = *parsed;
+    // A lock written without its time is as old as the file.
+    if (!holder->started.isValid())
+        holder->started = QFileInfo(m_path).lastModified();
+    return true;
 }
 
 ClientFileLock::Outcome ClientFileLock::tryLock()
 {
     m_problem.clear();
     const LockHolder me = thisProcess();
-    const QByteArray content = lockContent(me);
+    const QByteArray content = lockFileContent(me);
     // A few rounds: a stale lock removed here may be taken by another run in between.
     for (int round = 0; round < 3; ++round) {
         QString error;

@@ -8,6 +8,7 @@
 #include <QString>
 
 #include <memory>
+#include <optional>
 
 class QLockFile;
 
@@ -26,6 +27,12 @@ struct LockHolder
 
 /// "process 4711 of anna on computer office-2, since 2026-12-07 09:15": the holder as far as known.
 QString lockHolderText(const LockHolder &holder);
+
+/// The content of a lock file that says `holder` holds it.
+QByteArray lockFileContent(const LockHolder &holder);
+/// Who the lock file content `content` says holds it; empty when it names no process and computer
+/// (garbled, cut off, not a lock file). Reads at most the first few kilobytes.
+std::optional<LockHolder> parseLockFile(const QByteArray &content);
 
 /// The lock beside one client file: a hidden file ".NAME.quorvale-lock" in the client file's
 /// folder that says which process, computer and account run the file and since when (no secret;
@@ -53,7 +60,7 @@ public:
     QString problem() const { return m_problem; }
     QString lockPath() const { return m_path; }
 
-    /// The lock file of `clientFile`.
+    /// The lock file of `clientFile`: beside the file it reaches once links are followed.
     static QString lockPathFor(const QString &clientFile);
     /// This process as a lock holder, started now.
     static LockHolder thisProcess();
