@@ -1,9 +1,12 @@
 #include "cli/cliapp.h"
 #include "gui/guiapp.h"
+#include "platform/process.h"
 
 // With no arguments Quorvale opens its main window; with a command it runs headless.
 int main(int argc, char **argv)
 {
+    // Both front ends come to hold a password or a sign-in token: no core dump may keep it.
+    quorvale::platform::preventCoreDumps();
     if (argc > 1)
         return quorvale::runCli(argc, argv);
     return quorvale::runGui(argc, argv);

@@ -11,6 +11,7 @@
 #include "run/batchrun.h"
 #include "run/clock.h"
 #include "run/messagepreview.h"
+#include "run/ownfiles.h"
 #include "run/printer.h"
 #include "run/prompter.h"
 #include "run/statuslog.h"
@@ -107,7 +108,17 @@ using the mail server and pacing settings saved by the Setup dialog (see "config
   Every run keeps a journal of what it sent, in $XDG_DATA_HOME/Quorvale/runs/; a journal that
   does not read cleanly stops the run (exit status 2) until it is mended or --no-resume is given.
   Only one run goes at a time: another one, from the window or the command line, is refused
-  (exit status 2) while it lasts.
+  (exit status 2) while it lasts, with the process, account, computer and time of the run that
+  holds it. A run also leaves a hidden lock file beside the client file (.NAME.quorvale-lock,
+  readable by all, no secret) that keeps runs of other accounts and computers off the same list;
+  one left by a process of this computer that has ended is taken over, one of another computer
+  never is (delete it once no run goes on there). A folder that takes no lock file is named on
+  standard error and the run goes on.
+  A document or common attachment that is the client list or a file of the program's own
+  (settings, body, journals, sign-in, lock), also through a hard link, is never sent.
+  A password or token command (SignInMethod password-command, token-command) is not run while
+  the settings file belongs to another user or others may change it: the run stops, naming the
+  file and the fix (chmod 600 FILE).
   Status lines go to standard output as they happen, warnings to standard error. Before it asks
   (or starts, with --yes) the run writes what it will do to standard error: how many e-mails and
   printouts, the subject, the attachment, the clients a resume skips, and warnings (the subject
@@ -130,9 +141,13 @@ rows start with "!". Sends and prints nothing and saves no setting.
                       that the message uses is flagged, a field that no column has is reported
   --save FILE         also save the table as a CSV file (UTF-8, with a header line; a field that
                       would start a spreadsheet formula is led by "'"; a link named FILE is
-                      replaced, not written through)
+                      replaced, not written through). Never over the client list or a file of the
+                      program's own (settings, body, journals, sign-in, lock), under any name or
+                      link; over another file that exists only with --force
+  --force             with --save: replace the file FILE if there is one
   Exit status: 0 nothing flagged; 1 flags or problems found; 2 the list could not be read, the
-  table could not be saved, or bad usage.
+  table could not be saved (FILE exists and --force was not given, or it is a file of the
+  program's own), or bad usage.
 
 preview: shows the message one client would get from "run" with the same options, exactly as it
 would be sent: "From: ", "To: " and "Subject: " lines, an empty line, the body, and "Attachment: "
@@ -316,7 +331,7 @@ struct Option
 
 /// The one table of the options of run, check and preview, so that they cannot drift apart. Check
 /// takes run's --yes and ignores it.
-constexpr std::array<Option, 19> kOptions{{
+constexpr std::array<Option, 20> kOptions{{
     {.name = "--csv"_L1, .takesValue = true},
     {.name = "--header"_L1},
     {.name = "--delimiter"_L1, .takesValue = true},
@@ -326,6 +341,7 @@ constexpr std::array<Option, 19> kOptions{{
     {.name = "--mode"_L1, .takesValue = true},
     {.name = "--attachment"_L1, .takesValue = true},
     {.name = "--save"_L1, .takesValue = true, .commands = Check},
+    {.name = "--force"_L1, .commands = Check},
     {.name = "--print"_L1, .commands = Run | Check},
     {.name = "--yes"_L1, .alias = "-y"_L1, .commands = Run | Check},
     {.name = "--allow-empty-fields"_L1, .commands = Run},
@@ -557,7 +573,8 @@ int runCommand(const QStringList &args)
     SystemClock clock;
     ConsoleObserver observer;
     BatchRun run(RunDependencies{*store, log, prompter, mailer, printer, clock, control, &observer,
-                                 [&settings] { return settings; }});
+                                 [&settings] { return settings; },
+                                 ownProgramFiles(store->filePath(), settings.DataFolder)});
     if (run.prepare(request)) {
         abortOnTerminationSignals(control.abort());
         run.execute();
@@ -585,13 +602,17 @@ int checkCommand(const QStringList &args)
         return usageError(u"check needs --csv FILE, the client CSV file"_s);
     if (!readAttachmentOptions(options, &request.mode, &request.commonPath, &error))
         return usageError(error);
-    const AppSettings settings = loadSettings(*openSettingsStore());
+    const std::unique_ptr<SettingsStore> store = openSettingsStore();
+    const AppSettings settings = loadSettings(*store);
     if (!readDelimiter(options, settings, &request.delimiter, &error))
         return usageError(error);
+    if (options.has("--force"_L1) && !options.has("--save"_L1))
+        return usageError(u"--force is only used with --save"_s);
     // The message as a run would send it, for the fields of each client's line it uses.
     int status = NotStarted;
     if (!readMessage(options, settings, &request.subject, &request.body, &status))
         return status;
+    request.programFiles = ownProgramFiles(store->filePath(), settings.DataFolder);
 
     platform::ignoreBrokenPipe();
     const CheckReport report = checkClientList(request);
@@ -609,8 +630,12 @@ int checkCommand(const QStringList &args)
     }
     writeOut(out);
     if (const std::optional<QString> save = options.value("--save"_L1)) {
-        if (!saveCheckCsv(report, *save, &error)) {
-            writeErr(u"quorvale: the check could not be saved to "_s + *save + u" ("_s + error + u")\n"_s);
+        // Nothing is asked here: an existing file is replaced only when --force says so.
+        SaveRefusal refusal = SaveRefusal::None;
+        const ExistingFile existing = options.has("--force"_L1) ? ExistingFile::Replace : ExistingFile::Keep;
+        if (!saveCheckCsv(report, *save, existing, &error, &refusal)) {
+            writeErr(u"quorvale: the check could not be saved to "_s + *save + u" ("_s + error + u")"_s +
+                     (refusal == SaveRefusal::Exists ? u"; give --force to replace it"_s : QString()) + u'\n');
             return NotStarted;
         }
     }
@@ -660,10 +685,12 @@ int previewCommand(const QStringList &args)
     if (lineText && (!lineIsNumber || line < 1))
         return usageError(u"--line must be a line number from 1 up, not "_s + *lineText);
 
-    const AppSettings settings = loadSettings(*openSettingsStore());
+    const std::unique_ptr<SettingsStore> store = openSettingsStore();
+    const AppSettings settings = loadSettings(*store);
     if (!readDelimiter(options, settings, &request.delimiter, &error))
         return usageError(error);
     request.sender = settings.EmailFrom;
+    request.programFiles = ownProgramFiles(store->filePath(), settings.DataFolder);
     int status = NotStarted;
     if (!readMessage(options, settings, &request.subject, &request.body, &status))
         return status;

@@ -2,6 +2,8 @@
 
 #include "gui/userdialogs.h"
 #include "gui/widgetfactory.h"
+#include "run/ownfiles.h"
+#include "settings/settingsstore.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -109,7 +111,8 @@ QVariant CheckTableModel::headerData(int section, Qt::Orientation orientation, i
     return {};
 }
 
-CheckDialog::CheckDialog(UserDialogs &dialogs, QWidget *parent) : QDialog(parent), m_dialogs(dialogs)
+CheckDialog::CheckDialog(UserDialogs &dialogs, QWidget *parent)
+    : QDialog(parent), m_dialogs(dialogs), m_programFiles(ownProgramFiles(defaultSettingsPath(), defaultDataFolder()))
 {
     setObjectName(u"frmCheck"_s);
     setWindowTitle(u"Check Client List"_s);
@@ -176,8 +179,11 @@ void CheckDialog::startCheck(const CheckRequest &request)
     }
     m_summary->setText(u"Checking the client list..."_s);
     m_save->setEnabled(false);
+    CheckRequest withOwn = request;
+    if (withOwn.programFiles.isEmpty())
+        withOwn.programFiles = m_programFiles;
     m_worker.start(
-        u"Quorvale check"_s, [this, request] { m_result = checkClientList(request); }, [this] { workerFinished(); });
+        u"Quorvale check"_s, [this, withOwn] { m_result = checkClientList(withOwn); }, [this] { workerFinished(); });
 }
 
 void CheckDialog::workerFinished()
@@ -213,7 +219,8 @@ void CheckDialog::saveAsCsv()
     if (path.isEmpty())
         return;
     QString error;
-    if (!saveCheckCsv(m_report, path, &error)) {
+    // The file dialog asked before an existing file is replaced; the program's own never are.
+    if (!saveCheckCsv(m_report, path, ExistingFile::Replace, &error)) {
         m_dialogs.warn(this, u"The check could not be saved to %1:\n%2"_s.arg(QDir::toNativeSeparators(path), error));
         return;
     }

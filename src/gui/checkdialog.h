@@ -65,6 +65,8 @@ public:
     void startCheck(const CheckRequest &request);
     void showReport(CheckReport report);
     const CheckReport &report() const { return m_report; }
+    /// The program's own files for checks whose request names none (the user's, unless set).
+    void setProgramFiles(const ProgramFiles &files) { m_programFiles = files; }
     bool isChecking() const { return m_worker.isRunning(); }
 
 Q_SIGNALS:
@@ -88,6 +90,7 @@ private:
     QTableView *m_table = nullptr;
     QPushButton *m_save = nullptr;
     QString m_lastSaved;
+    ProgramFiles m_programFiles;
     CheckReport m_result; ///< written by the worker, read once it has finished
     std::optional<CheckRequest> m_pending;
     WorkerThread m_worker{this}; ///< after what its work uses, so that it goes first

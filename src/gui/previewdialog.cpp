@@ -1,4 +1,6 @@
 #include "gui/previewdialog.h"
+#include "run/ownfiles.h"
+#include "settings/settingsstore.h"
 
 #include "gui/settingsholder.h"
 #include "gui/userdialogs.h"
@@ -119,7 +121,10 @@ bool PreviewDialog::showMailing(const PreviewRequest &request, qint64 line)
 {
     QString error;
     MailingPreview mailing;
-    if (!mailing.load(request, &error)) {
+    PreviewRequest withOwn = request;
+    if (withOwn.programFiles.isEmpty())
+        withOwn.programFiles = ownProgramFiles(defaultSettingsPath(), defaultDataFolder());
+    if (!mailing.load(withOwn, &error)) {
         m_dialogs.warn(parentWidget() ? parentWidget() : this, error);
         return false;
     }

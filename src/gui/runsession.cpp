@@ -3,6 +3,8 @@
 #include "gui/runbridge.h"
 #include "gui/settingsholder.h"
 #include "gui/userdialogs.h"
+#include "run/ownfiles.h"
+#include "settings/settingsstore.h"
 
 #include <QWidget>
 
@@ -35,7 +37,9 @@ bool RunSession::start(const RunRequest &request)
                                                   [this] { Q_EMIT setupRequested(); });
     m_run = std::make_unique<BatchRun>(RunDependencies{m_services.store, *m_bridge, *m_prompter, m_services.mailer,
                                                        m_services.printer, m_services.clock, m_control, m_bridge,
-                                                       [this] { return m_settings.get(); }});
+                                                       [this] { return m_settings.get(); },
+                                                       ownProgramFiles(m_services.store.filePath(),
+                                                                       m_services.dataFolder)});
     // The box keeps its old lines when a check stops the run before its first line.
     m_clearOnNextLine = true;
     const bool go = m_run->prepare(request);

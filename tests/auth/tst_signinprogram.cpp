@@ -11,8 +11,13 @@
 #include "support/programhome.h"
 
 #include <QDirIterator>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace Qt::StringLiterals;
 using namespace quorvale;
@@ -106,6 +111,8 @@ private Q_SLOTS:
     void commandsGiveTheSecret_data();
     void commandsGiveTheSecret();
     void aRefusedTokenIsRenewedOnce();
+    void commandsOthersCouldHaveWrittenAreNotRun_data();
+    void commandsOthersCouldHaveWrittenAreNotRun();
 };
 
 void TestSignInProgram::signsInAndSendsWithTheToken_data()
@@ -295,6 +302,71 @@ void TestSignInProgram::commandsGiveTheSecret()
     QCOMPARE(run.exitCode, 0);
     QCOMPARE(smtp.messages().size(), 2);
     QVERIFY(!run.out.join(u'\n').contains(u"from-the-command"_s));
+}
+
+void TestSignInProgram::commandsOthersCouldHaveWrittenAreNotRun_data()
+{
+    QTest::addColumn<QString>("method");
+    QTest::addColumn<int>("mode");       // of the settings file
+    QTest::addColumn<bool>("otherOwner"); // the settings file belongs to another user
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("group may write") << "password-command" << 0620 << false << "(mode 0620)";
+    QTest::newRow("anyone may write") << "token-command" << 0606 << false << "(mode 0606)";
+    QTest::newRow("another user's") << "password-command" << 0600 << true << "belongs to another user";
+}
+
+// A settings file that someone else could have written is read, but the command in it is not run:
+// a colleague with write access would otherwise run anything as this user.
+void TestSignInProgram::commandsOthersCouldHaveWrittenAreNotRun()
+{
+    QFETCH(QString, method);
+    QFETCH(int, mode);
+    QFETCH(bool, otherOwner);
+    QFETCH(QString, reason);
+    ProgramHome home;
+    SmtpServer smtp({.security = SmtpServer::Security::StartTls, .password = u"from-the-command"_s});
+    QVERIFY(smtp.isRunning());
+    const QString marker = home.path(u"command-ran"_s);
+    const QString command = u"/bin/sh -c 'touch \"%1\"; echo from-the-command'"_s.arg(marker);
+    QVERIFY(home.configure(smtp, {{u"SignInMethod"_s, method}, {u"PasswordCommand"_s, command}}));
+    QVERIFY(home.writeFile(kClients, "1,a@example.org\r\n2,b@example.org\r\n"));
+    const QString settings = home.path(u"config/Quorvale/Quorvale.ini"_s);
+    const QByteArray native = QFile::encodeName(settings);
+    QCOMPARE(::chmod(native.constData(), mode_t(mode)), 0);
+    if (otherOwner) {
+        const struct passwd *nobody = ::getpwnam("nobody");
+        if (::geteuid() != 0 || !nobody)
+            QSKIP("giving a file to another user needs root");
+        QCOMPARE(::chown(native.constData(), nobody->pw_uid, nobody->pw_gid), 0);
+    }
+
+    const ProgramHome::Result run = runClients(home);
+    QCOMPARE(run.exitCode, 2);
+    const QString all = run.out.join(u'\n');
+    QVERIFY2(all.contains(u"Processing stopped - "_s) && all.contains(settings) && all.contains(reason),
+             qPrintable(all));
+    if (!otherOwner)
+        QVERIFY2(all.contains(u"chmod 600 "_s + settings), qPrintable(all));
+    QVERIFY(!QFile::exists(marker));
+    QCOMPARE(smtp.messages().size(), 0);
+    // The run's saves leave the file as it was found: never made to look like the user's own.
+    struct stat info = {};
+    QCOMPARE(::stat(native.constData(), &info), 0);
+    QCOMPARE(int(info.st_mode & 07777), mode);
+    // Shown, though: the setting is read for display.
+    const ProgramHome::Result shown = home.run({u"config"_s, u"get"_s, u"PasswordCommand"_s});
+    QCOMPARE(shown.out, QStringList{command});
+    QVERIFY(!QFile::exists(marker));
+
+    // Mended as the message says, the command runs (a token would need a sign-in server here).
+    if (method != u"password-command"_s)
+        return;
+    if (otherOwner)
+        QCOMPARE(::chown(native.constData(), ::geteuid(), ::getegid()), 0);
+    QCOMPARE(::chmod(native.constData(), 0600), 0);
+    QCOMPARE(runClients(home).exitCode, 0);
+    QVERIFY(QFile::exists(marker));
+    QCOMPARE(smtp.messages().size(), 2);
 }
 
 void TestSignInProgram::aRefusedTokenIsRenewedOnce()

@@ -80,6 +80,15 @@ void TestCheckDialog::checksTheWindowsInputsAndFilters()
     save->click();
     QVERIFY(QFile::exists(saved));
     QVERIFY(f.dialogs.warnings.isEmpty());
+    // Never over the client list, whatever the file chooser allowed.
+    f.dialogs.files = {csv};
+    save->click();
+    QCOMPARE(f.dialogs.warnings.size(), 1);
+    QVERIFY2(f.dialogs.warnings.first().contains(u"it is the client list"_s), qPrintable(f.dialogs.warnings.first()));
+    QFile list(csv);
+    QVERIFY(list.open(QIODevice::ReadOnly));
+    QCOMPARE(list.readAll(), QByteArray("1,a@x.com\n2,a@x.com\n3,c@x.com\n4,\n"));
+    f.dialogs.warnings.clear();
 
     // A check sends, prints and saves nothing.
     QVERIFY(f.mailer.messages().isEmpty());

@@ -8,6 +8,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <unistd.h>
+
 using namespace quorvale;
 using namespace Qt::StringLiterals;
 
@@ -35,6 +37,7 @@ private Q_SLOTS:
     void commonAttachment();
     void addressValidity_data();
     void addressValidity();
+    void hardLinksAreFlaggedAndProgramFilesRefused();
     void unreadableListIsAnError();
     void savedTableQuotesFields();
     void commandLine_data();
@@ -245,6 +248,43 @@ void TestClientCheck::addressValidity()
     QTEST(isUsableMailAddress(address), "usable");
 }
 
+// A document with other names may be anything under them: flagged. One that is the settings (or
+// another of the program's own files) is no document at all, nor the common attachment.
+void TestClientCheck::hardLinksAreFlaggedAndProgramFilesRefused()
+{
+    QTemporaryDir dir;
+    const auto link = [&dir](const char *from, const char *to) {
+        return ::link(QFile::encodeName(dir.filePath(QString::fromLatin1(from))).constData(),
+                      QFile::encodeName(dir.filePath(QString::fromLatin1(to))).constData()) == 0;
+    };
+    writeFile(dir.filePath(u"list.csv"_s), "1,a@x.com\n2,b@x.com\n3,c@x.com\n");
+    writeFile(dir.filePath(u"Invoice_1.pdf"_s), "one");
+    QDir(dir.path()).mkdir(u"elsewhere"_s);
+    writeFile(dir.filePath(u"elsewhere/other.pdf"_s), "someone else's");
+    QVERIFY(link("elsewhere/other.pdf", "Invoice_2.pdf"));
+    writeFile(dir.filePath(u"elsewhere/Quorvale.ini"_s), "PW=scrambled");
+    QVERIFY(link("elsewhere/Quorvale.ini", "Invoice_3.pdf"));
+    CheckRequest request{dir.filePath(u"list.csv"_s), AttachmentMode::ClientSpecific, QString(), false};
+    request.programFiles.addFile(dir.filePath(u"elsewhere/Quorvale.ini"_s), u"the settings file"_s);
+
+    const CheckReport report = checkClientList(request);
+    QCOMPARE(report.rows.size(), size_t(3));
+    QCOMPARE(report.rows[0].flags, CheckFlags());
+    QCOMPARE(report.rows[1].action, CheckAction::SendFile);
+    QCOMPARE(report.rows[1].flags, CheckFlags(CheckFlag::HardLinkedDocument));
+    QCOMPARE(checkFlagsText(report.rows[1]), u"document has other names (hard links)"_s);
+    QCOMPARE(report.rows[2].action, CheckAction::NoDocument);
+    QVERIFY2(report.problems.contains(u"Not a document: Invoice_3.pdf (the same file as the settings file "_s +
+                                      dir.filePath(u"elsewhere/Quorvale.ini"_s) + u')'),
+             qPrintable(report.problems.join(u'\n')));
+
+    request.mode = AttachmentMode::Common;
+    request.commonPath = dir.filePath(u"Invoice_3.pdf"_s);
+    const CheckReport common = checkClientList(request);
+    QCOMPARE(common.count(CheckFlag::CommonIsProgramFile), 3);
+    QVERIFY(common.problems.first().startsWith(u"The common attachment is the settings file"_s));
+}
+
 void TestClientCheck::unreadableListIsAnError()
 {
     const CheckReport missing =
@@ -261,10 +301,10 @@ void TestClientCheck::savedTableQuotesFields()
     const CheckReport report = checkClientList({dir.filePath(u"c.csv"_s), AttachmentMode::None, {}, false});
     const QString out = dir.filePath(u"out/check.csv"_s);
     QString error;
-    QVERIFY(!saveCheckCsv(report, out, &error)); // the folder does not exist
+    QVERIFY(!saveCheckCsv(report, out, ExistingFile::Keep, &error)); // the folder does not exist
     QVERIFY(!error.isEmpty());
     QVERIFY(QDir(dir.path()).mkdir(u"out"_s));
-    QVERIFY2(saveCheckCsv(report, out, &error), qPrintable(error));
+    QVERIFY2(saveCheckCsv(report, out, ExistingFile::Keep, &error), qPrintable(error));
     QFile file(out);
     QVERIFY(file.open(QIODevice::ReadOnly));
     const QByteArray bytes = file.readAll();

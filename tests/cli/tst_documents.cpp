@@ -149,7 +149,7 @@ private Q_SLOTS:
         const QString list = u"%home/shared/clients.csv"_s;
         QTest::newRow("the saved check table replaces the link")
             << u"shared/check.csv"_s
-            << QStringList{u"check"_s, u"--csv"_s, list, u"--save"_s, u"%home/shared/check.csv"_s} << 0
+            << QStringList{u"check"_s, u"--csv"_s, list, u"--save"_s, u"%home/shared/check.csv"_s, u"--force"_s} << 0
             << QByteArray("\"1\",\"'=1+2\",\"a@x.org\",\"send\"");
         QTest::newRow("the body file replaces the link")
             << u"data/Quorvale/Body.txt"_s
@@ -202,7 +202,7 @@ private Q_SLOTS:
         if (::chown(QFile::encodeName(home.path(u"shared/check.csv"_s)).constData(), 65534, 65534) != 0)
             QSKIP("only the system administrator can give a file to another user");
         const ProgramHome::Result r = home.run({u"check"_s, u"--csv"_s, home.path(u"shared/clients.csv"_s), u"--save"_s,
-                                                home.path(u"shared/check.csv"_s)});
+                                                home.path(u"shared/check.csv"_s), u"--force"_s});
         QCOMPARE(r.exitCode, 2);
         QVERIFY2(r.err.contains(u"belongs to another user"_s), qPrintable(r.err));
         QCOMPARE(home.readFile(u"shared/check.csv"_s), QByteArray("a colleague's table"));

@@ -147,9 +147,10 @@ private Q_SLOTS:
         second.show();
         FIND_CHILD(QPushButton, secondStart, second, u"cmdStart"_s);
         QTest::mouseClick(secondStart, Qt::LeftButton);
-        QCOMPARE(dialogs.warnings,
-                 QStringList{u"Another run is in progress (process %1). Start this one when it has finished."_s.arg(
-                     QCoreApplication::applicationPid())});
+        QCOMPARE(dialogs.warnings.size(), 1);
+        QVERIFY2(dialogs.warnings.first().startsWith(
+                     u"Another run is in progress (process %1 of "_s.arg(QCoreApplication::applicationPid())),
+                 qPrintable(dialogs.warnings.first()));
         QVERIFY(dialogs.questions.isEmpty());
         QVERIFY(!second.isRunning());
         QVERIFY(secondStart->isEnabled());

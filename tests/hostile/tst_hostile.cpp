@@ -10,6 +10,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <unistd.h>
+
 using namespace Qt::StringLiterals;
 
 using namespace quorvale;
@@ -212,6 +214,142 @@ private Q_SLOTS:
         QFile file(path(u"config/Quorvale/Quorvale.ini"_s));
         QVERIFY(file.open(QIODevice::ReadOnly));
         QCOMPARE(file.readAll(), unclosed);
+    }
+
+    // A client's document, or the common attachment, that is one of the program's own files under
+    // another name never goes out: the client gets nothing, and the reason names the file it is. A
+    // file the run writes anew (the settings, the body) is not written while it has another name,
+    // where its old content would stay behind as an ordinary file.
+    void programFilesAreNeverSent_data()
+    {
+        QTest::addColumn<QString>("mode");
+        QTest::addColumn<QString>("target"); // the program's file, under the home
+        QTest::addColumn<QString>("name");   // its other name in the client list's folder
+        QTest::addColumn<bool>("hardLink");  // else a symbolic link
+        QTest::addColumn<QString>("reason"); // what the check (client mode) and the run say
+        QTest::addColumn<int>("exitCode");
+        const QString settings = u"config/Quorvale/Quorvale.ini"_s;
+        QTest::newRow("hard link to the settings as a document")
+            << "client" << settings << "Invoice_1.pdf" << true << "the settings file" << 2;
+        QTest::newRow("hard link to the client list as a document")
+            << "client" << "docs/list.csv" << "Invoice_1.pdf" << true << "the client list" << 1;
+        QTest::newRow("hard link to the body file as a document")
+            << "client" << "data/Quorvale/Body.txt" << "Invoice_1.pdf" << true << "the body file" << 2;
+        QTest::newRow("hard link to a run journal as a document")
+            << "client" << "data/Quorvale/runs/run-old.csv" << "Invoice_1.pdf" << true << "a run journal" << 1;
+        QTest::newRow("hard link to the settings as the common attachment")
+            << "common" << settings << "flyer.pdf" << true << "the settings file" << 2;
+        QTest::newRow("link to the sign-in's token file as the common attachment")
+            << "common" << "config/Quorvale/oauth-refresh-token" << "flyer.pdf" << false << "token file" << 2;
+    }
+    void programFilesAreNeverSent()
+    {
+        QFETCH(QString, mode);
+        QFETCH(QString, target);
+        QFETCH(QString, name);
+        QFETCH(bool, hardLink);
+        QFETCH(QString, reason);
+        QFETCH(int, exitCode);
+        SmtpServer server;
+        QVERIFY(server.isRunning());
+        configure(&server);
+        QVERIFY(writeFile(u"docs/list.csv"_s, "1,a@example.org\r\n2,b@example.org\r\n"));
+        QVERIFY(writeFile(u"docs/Invoice_2.pdf"_s, "client two's invoice"));
+        QVERIFY(writeFile(u"data/Quorvale/Body.txt"_s, "Dear client"));
+        QVERIFY(writeFile(u"data/Quorvale/runs/run-old.csv"_s, "an old journal"));
+        QVERIFY(writeFile(u"config/Quorvale/oauth-refresh-token"_s, "refresh-secret"));
+        const QByteArray from = QFile::encodeName(path(target));
+        const QByteArray to = QFile::encodeName(path(u"docs/"_s + name));
+        QCOMPARE(hardLink ? ::link(from.constData(), to.constData()) : ::symlink(from.constData(), to.constData()), 0);
+        QFile own(path(target));
+        QVERIFY(own.open(QIODevice::ReadOnly));
+        const QByteArray secret = own.readAll().left(12);
+
+        QStringList args = runArgs(u"docs/list.csv"_s);
+        args[args.indexOf(u"none"_s)] = mode;
+        if (mode == u"common"_s) {
+            args << u"--attachment"_s << path(u"docs/"_s + name);
+        } else {
+            // The check says it before any run.
+            const Result check =
+                quorvale({u"check"_s, u"--csv"_s, path(u"docs/list.csv"_s), u"--mode"_s, u"client"_s});
+            QVERIFY2(check.out.contains(u"Not a document: Invoice_1.pdf (the same file as "_s + reason),
+                     qPrintable(check.out));
+            // And the preview, which would otherwise send it to any address.
+            const Result preview = quorvale({u"preview"_s, u"--csv"_s, path(u"docs/list.csv"_s), u"--mode"_s,
+                                             u"client"_s, u"--client"_s, u"1"_s, u"--send-to"_s, u"me@example.org"_s});
+            QCOMPARE(preview.exitCode, 2);
+            QVERIFY2(preview.err.contains(u"Invoice_1.pdf is no document: the same file as "_s + reason),
+                     qPrintable(preview.err));
+            QVERIFY(server.messages().isEmpty());
+        }
+        const Result r = quorvale(args << u"--yes"_s);
+        QCOMPARE(r.exitCode, exitCode);
+        for (const test::ReceivedMessage &m : server.messages()) {
+            for (const test::ReceivedAttachment &a : m.attachments)
+                QVERIFY2(!a.data.contains(secret), a.data.constData());
+        }
+        if (exitCode == 1) {
+            // Client 2 still gets its own invoice; client 1 gets nothing, and is told why.
+            QCOMPARE(server.messages().size(), 1);
+            QCOMPARE(server.messages().first().rcptTo, QStringList{u"b@example.org"_s});
+            QVERIFY2(r.err.contains(u"Invoice_1.pdf is no document: the same file as "_s + reason), qPrintable(r.err));
+        } else {
+            QVERIFY(server.messages().isEmpty());
+            const QString said = r.out + r.err;
+            QVERIFY2(said.contains(mode == u"common"_s ? reason : u"other names (hard links)"_s), qPrintable(said));
+        }
+    }
+
+    // The check's table is never saved over the client list or a file of the program's own, under
+    // any name, and over another file only when --force says so; nothing is ever asked.
+    void checkIsNeverSavedOverWhatItShouldNot_data()
+    {
+        QTest::addColumn<QString>("target");
+        QTest::addColumn<bool>("force");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("message"); // on standard error
+        QTest::newRow("the client list") << "docs/list.csv" << true << 2 << "the client list";
+        QTest::newRow("the settings file") << "config/Quorvale/Quorvale.ini" << true << 2 << "the settings file";
+        QTest::newRow("a hard link to the settings") << "docs/settings-link.csv" << true << 2 << "the settings file";
+        QTest::newRow("a run journal") << "data/Quorvale/runs/old.csv" << true << 2 << "a run journal";
+        QTest::newRow("another file that exists") << "docs/report.csv" << false << 2 << "give --force to replace it";
+        QTest::newRow("another file, with --force") << "docs/report.csv" << true << 0 << "";
+        QTest::newRow("a new file") << "docs/new.csv" << false << 0 << "";
+    }
+    void checkIsNeverSavedOverWhatItShouldNot()
+    {
+        QFETCH(QString, target);
+        QFETCH(bool, force);
+        QFETCH(int, exitCode);
+        QFETCH(QString, message);
+        configure(nullptr);
+        const QByteArray list = "1,a@example.org\r\n";
+        QVERIFY(writeFile(u"docs/list.csv"_s, list));
+        QVERIFY(writeFile(u"docs/report.csv"_s, "last month's report"));
+        QVERIFY(writeFile(u"data/Quorvale/runs/old.csv"_s, "a journal"));
+        QCOMPARE(::link(QFile::encodeName(path(u"config/Quorvale/Quorvale.ini"_s)).constData(),
+                        QFile::encodeName(path(u"docs/settings-link.csv"_s)).constData()),
+                 0);
+        QFile before(path(target));
+        const QByteArray content = before.open(QIODevice::ReadOnly) ? before.readAll() : QByteArray();
+        QStringList args{u"check"_s, u"--csv"_s, path(u"docs/list.csv"_s), u"--save"_s, path(target)};
+        if (force)
+            args << u"--force"_s;
+        // Standard input stays open: an answer waited for would hang the test.
+        const Result r = quorvale(args, "y\ny\n");
+        QCOMPARE(r.exitCode, exitCode);
+        QVERIFY2(r.err.contains(message), qPrintable(r.err));
+        QFile after(path(target));
+        QVERIFY(after.open(QIODevice::ReadOnly));
+        const QByteArray now = after.readAll();
+        if (exitCode == 2)
+            QCOMPARE(now, content);
+        else
+            QVERIFY(now.contains("\"Client ID\""));
+        QFile listNow(path(u"docs/list.csv"_s));
+        QVERIFY(listNow.open(QIODevice::ReadOnly));
+        QCOMPARE(listNow.readAll(), list);
     }
 
     // A file where the data folder or the settings folder should be: the run stops before sending

@@ -5,15 +5,27 @@
 #include "run/journal.h"
 #include "support/programhome.h"
 
+#include <QRegularExpression>
+#include <QSysInfo>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <csignal>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace quorvale;
 using namespace quorvale::test;
 using namespace Qt::StringLiterals;
 
 namespace {
+
+mode_t modeOf(const QString &path)
+{
+    struct stat info = {};
+    return ::stat(QFile::encodeName(path).constData(), &info) == 0 ? info.st_mode & 07777 : 0;
+}
 
 const QByteArray kClients = "A,a@x.org\r\nB,b@x.org\r\nC,c@x.org\r\nD,d@x.org\r\n";
 
@@ -106,7 +118,7 @@ private Q_SLOTS:
         QVERIFY2(ProgramHome::waitForOutput(*first, "Will resume at", &out), out.constData());
         const ProgramHome::Result other = home.run(runArgs(home, csv) + second);
         QCOMPARE(other.exitCode, 2);
-        QVERIFY2(other.err.contains(u"Another run is in progress (process %1)"_s.arg(first->processId())),
+        QVERIFY2(other.err.contains(u"Another run is in progress (process %1 of "_s.arg(first->processId())),
                  qPrintable(other.err));
         QVERIFY2(!other.err.contains(u"did not finish"_s), qPrintable(other.err));
         QCOMPARE(received(server), QStringList{u"a@x.org"_s});
@@ -117,6 +129,90 @@ private Q_SLOTS:
         QVERIFY(setGroupSize(home, 100));
         QCOMPARE(home.run(runArgs(home) << u"--resume"_s).exitCode, 0);
         QCOMPARE(received(server), (QStringList{u"a@x.org"_s, u"b@x.org"_s}));
+    }
+
+    // Two accounts (two homes, each with its own settings, data folder and run lock) on one client
+    // list in a shared folder: while the first runs it, the second is refused; a lock left by a
+    // process of this computer that is gone is taken over, one of another computer never is.
+    void aClientListIsRunByOneAccountAtATime()
+    {
+        ProgramHome first;
+        ProgramHome second;
+        QTemporaryDir shared;
+        SmtpServer server;
+        QVERIFY(server.isRunning());
+        QVERIFY(first.configure(server, pausingAfter(1)));
+        QVERIFY(second.configure(server));
+        const QString list = shared.filePath(u"clients.csv"_s);
+        const QString lockFile = shared.filePath(u".clients.csv.quorvale-lock"_s);
+        {
+            QFile file(list);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write("A,a@x.org\r\nB,b@x.org\r\n");
+        }
+        const QStringList args{u"run"_s, u"--csv"_s, list, u"--subject"_s, u"Hi"_s, u"--body"_s, u"Dear"_s, u"--yes"_s};
+
+        // Started with no umask at all: its locks still get exactly their modes.
+        const mode_t before = ::umask(0);
+        const std::unique_ptr<QProcess> running = first.start(args);
+        ::umask(before);
+        QByteArray out;
+        QVERIFY2(ProgramHome::waitForOutput(*running, "Will resume at", &out), out.constData());
+        const qint64 pid = running->processId();
+        QCOMPARE(modeOf(QDir(first.dataFolder()).filePath(u"run.lock"_s)), mode_t(0600));
+        QCOMPARE(modeOf(lockFile), mode_t(0644));
+        // No core dump can spill what the running program holds.
+        QFile limits(u"/proc/%1/limits"_s.arg(pid));
+        QVERIFY(limits.open(QIODevice::ReadOnly));
+        QVERIFY2(QString::fromLatin1(limits.readAll()).contains(QRegularExpression(u"Max core file size\\s+0\\s+0"_s)),
+                 "core dumps are possible");
+
+        const ProgramHome::Result refused = second.run(args);
+        QCOMPARE(refused.exitCode, 2);
+        const QString holder = u"Another run is in progress (process %1 of "_s.arg(pid);
+        QVERIFY2(refused.err.contains(holder) && refused.err.contains(u" on computer "_s + QSysInfo::machineHostName() +
+                                                                       u", since "_s),
+                 qPrintable(refused.err));
+        QCOMPARE(received(server), QStringList{u"a@x.org"_s});
+        ::kill(pid_t(pid), SIGINT);
+        QCOMPARE(ProgramHome::finish(*running, out).exitCode, 130);
+        QVERIFY(!QFile::exists(lockFile));
+
+        // A lock of another computer is never taken over: that computer's runs cannot be seen.
+        const QByteArray elsewhere = "pid=1\nhost=front-desk\naccount=anna\nstarted=2026-03-02T07:45:00Z\n";
+        {
+            QFile file(lockFile);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(elsewhere);
+        }
+        const ProgramHome::Result other = second.run(args);
+        QCOMPARE(other.exitCode, 2);
+        QVERIFY2(other.err.contains(u"Another run is in progress (process 1 of anna on computer front-desk, since "
+                                    "2026-03-0"_s) &&
+                     other.err.contains(lockFile),
+                 qPrintable(other.err));
+        QCOMPARE(received(server).size(), 1);
+
+        // One of this computer whose process is gone is taken over.
+        {
+            QFile file(lockFile);
+            QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            file.write("pid=" + QByteArray::number(pid) + "\nhost=" + QSysInfo::machineHostName().toUtf8() +
+                       "\naccount=anna\nstarted=2026-03-02T07:45:00Z\n");
+        }
+        const ProgramHome::Result stale = second.run(args);
+        QCOMPARE(stale.exitCode, 0);
+        QCOMPARE(received(server), (QStringList{u"a@x.org"_s, u"a@x.org"_s, u"b@x.org"_s}));
+        QVERIFY(!QFile::exists(lockFile));
+
+        // A folder that takes no lock file is said, and the run goes on with its own lock.
+        if (::geteuid() == 0)
+            QSKIP("root writes into a read-only folder");
+        QVERIFY(QFile::setPermissions(shared.path(), QFile::ReadOwner | QFile::ExeOwner));
+        const ProgramHome::Result readOnly = second.run(args);
+        QVERIFY(QFile::setPermissions(shared.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        QCOMPARE(readOnly.exitCode, 0);
+        QVERIFY2(readOnly.err.contains(u"No lock file can be made beside the client file"_s), qPrintable(readOnly.err));
     }
 
     void resumeContinuesOnlyTheSameMailing()

@@ -1,6 +1,10 @@
 #include "auth/secretcommand.h"
 
+#include "platform/files.h"
+#include "settings/settingsstore.h"
+
 #include <QDeadlineTimer>
+#include <QDir>
 #include <QFileInfo>
 #include <QProcess>
 
@@ -15,6 +19,11 @@ constexpr qint64 kMaxOutputBytes = 1024 * 1024;
 
 } // namespace
 
+QString settingsFileForCommands()
+{
+    return defaultSettingsPath();
+}
+
 SecretCommandResult runSecretCommand(const QStringList &words, SecretKind kind, std::chrono::milliseconds timeout,
                                      const std::function<bool()> &aborted)
 {
@@ -23,6 +32,15 @@ SecretCommandResult runSecretCommand(const QStringList &words, SecretKind kind, 
         return {{}, u"No %1 (PasswordCommand) is set."_s.arg(what)};
     // Only the program's name: the arguments may hold a secret of their own.
     const QString name = u"The %1 \"%2\""_s.arg(what, QFileInfo(words.first()).fileName());
+
+    // The command comes from the settings file: when someone else could have written it there,
+    // it is not run, as ssh ignores a configuration file that others can change.
+    const QString settingsFile = settingsFileForCommands();
+    QString fix;
+    if (const QString problem = platform::othersCanChange(settingsFile, &fix); !problem.isEmpty())
+        return {{},
+                u"%1 is not run: the settings file %2 %3, so the command may not be yours. Fix: %4."_s.arg(
+                    name, QDir::toNativeSeparators(settingsFile), problem, fix)};
 
     QProcess process;
     process.setProgram(words.first());

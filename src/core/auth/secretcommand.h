@@ -22,6 +22,10 @@ struct SecretCommandResult
     bool ok() const { return error.isEmpty(); }
 };
 
+/// The settings file that password and token commands are read from: a command is run only while
+/// that file and its folder are the user's own and nobody else may change them.
+QString settingsFileForCommands();
+
 /// Runs a password or token command: `words` as a shell would have split the command line (the
 /// program first; no shell runs, so nothing in them is expanded), standard input closed, standard
 /// error ignored. Its first output line is the secret. A command that cannot start, fails, prints

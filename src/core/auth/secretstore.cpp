@@ -110,6 +110,9 @@ bool FileSecretStore::write(const QString &key, const QString &secret, QString *
     case platform::EntryKind::File:
         break;
     }
+    // Replaced, the file would leave the old secret under its other names.
+    if (const QString problem = platform::otherNamesProblem(file); !problem.isEmpty())
+        return fail(error, u"The secret was not saved: "_s + problem);
     QString reason;
     if (!platform::writeFileReplacing(file, secret.toUtf8() + '\n', kOwnerReadWrite, &reason))
         return fail(error, u"The secret could not be saved to %1: %2"_s.arg(where, reason));

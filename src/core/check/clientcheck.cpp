@@ -33,6 +33,8 @@ constexpr WordTable<CheckFlag, kCheckFlagCount> kFlagNames{{
     {CheckFlag::CommonIsClientList, "common attachment is the client list"_L1},
     {CheckFlag::EmptyField, "empty field used by the message"_L1},
     {CheckFlag::MissingDocument, "no document"_L1},
+    {CheckFlag::CommonIsProgramFile, "common attachment is a file of the program"_L1},
+    {CheckFlag::HardLinkedDocument, "document has other names (hard links)"_L1},
 }};
 
 const char *actionKeyword(CheckAction action)
@@ -80,6 +82,8 @@ CheckReport checkClientList(const CheckRequest &request)
         return report;
     report.problems = plan.problems();
     report.windows1252Lines = plan.windows1252Lines();
+    report.programFiles = request.programFiles;
+    report.programFiles.addFile(request.csvPath, u"the client list"_s);
     report.rows = plan.plans();
     return report;
 }
@@ -175,8 +179,21 @@ QStringList checkSummary(const CheckReport &report)
     return lines;
 }
 
-bool saveCheckCsv(const CheckReport &report, const QString &path, QString *error)
+bool saveCheckCsv(const CheckReport &report, const QString &path, ExistingFile existing, QString *error,
+                  SaveRefusal *refusal)
 {
+    if (refusal)
+        *refusal = SaveRefusal::None;
+    const auto refuse = [error, refusal](SaveRefusal why, const QString &text) {
+        if (refusal)
+            *refusal = why;
+        if (error)
+            *error = text;
+        return false;
+    };
+    // Saved over the client list or the settings, the table would wipe them.
+    if (const QString which = report.programFiles.which(path); !which.isEmpty())
+        return refuse(SaveRefusal::ProgramFile, u"it is "_s + which + u", which is never overwritten"_s);
     // The byte-order mark tells spreadsheet programs that the text is UTF-8.
     QByteArray out("\xEF\xBB\xBF\"Line\",\"Client ID\",\"Address\",\"Action\",\"File\",\"Size\",\"Flags\"\r\n");
     for (const CheckRow &row : report.rows) {
@@ -193,7 +210,13 @@ bool saveCheckCsv(const CheckReport &report, const QString &path, QString *error
         out += quoted.join(',') + "\r\n";
     }
     // It names clients and their addresses: readable by its owner only.
-    return platform::writeFileReplacing(path, out, QFile::ReadOwner | QFile::WriteOwner, error);
+    const QFileDevice::Permissions mode = QFile::ReadOwner | QFile::WriteOwner;
+    if (existing == ExistingFile::Replace)
+        return platform::writeFileReplacing(path, out, mode, error);
+    bool exists = false;
+    if (platform::createFileWhole(path, out, mode, error, &exists))
+        return true;
+    return exists ? refuse(SaveRefusal::Exists, u"a file of that name exists already"_s) : false;
 }
 
 } // namespace quorvale

@@ -29,11 +29,15 @@ struct CheckRequest
     QString subject{};
     QString body{};
 
-    /// The mailing a run would make of them.
     char delimiter = ','; ///< what separates the fields of a line
+    /// The program's own files besides the client list: never a document or the attachment.
+    ProgramFiles programFiles{};
 
     /// The mailing a run would make of them.
-    Mailing mailing() const { return {csvPath, header, subject, body, mode, commonPath, print, delimiter}; }
+    Mailing mailing() const
+    {
+        return {csvPath, header, subject, body, mode, commonPath, print, delimiter, programFiles};
+    }
 };
 
 struct CheckReport
@@ -46,6 +50,8 @@ struct CheckReport
     QStringList problems;
     /// The lines of the client file that were not UTF-8 and were read as Windows-1252.
     QList<qint64> windows1252Lines;
+    /// The program's own files, the client list among them: a saved table never replaces them.
+    ProgramFiles programFiles;
 
     qsizetype count(CheckAction action) const;
     qsizetype count(CheckFlag flag) const;
@@ -63,10 +69,28 @@ QString checkFlagsText(const CheckRow &row);
 /// The summary shown above the table and printed first by the command line.
 QStringList checkSummary(const CheckReport &report);
 
+/// What saveCheckCsv does with a file already at its path.
+enum class ExistingFile
+{
+    Keep,   ///< refuse: nothing is written
+    Replace ///< replace it (the user said so)
+};
+
+/// Why saveCheckCsv wrote nothing.
+enum class SaveRefusal
+{
+    None,        ///< it wrote, or the writing itself failed
+    ProgramFile, ///< the path is the client list or another of the program's own files
+    Exists       ///< a file is there and ExistingFile::Keep was asked
+};
+
 /// The table as UTF-8 CSV with a header line, every field quoted, and a field that a spreadsheet
-/// would take for a formula ("=", "+", "-", "@", tab or carriage return first) led by "'". The
-/// file is replaced only once it has been written whole, and a link in its place is replaced,
-/// never written through. False with `error` on failure.
-bool saveCheckCsv(const CheckReport &report, const QString &path, QString *error);
+/// would take for a formula ("=", "+", "-", "@", tab or carriage return first) led by "'". Never
+/// over the client list or another of the program's own files (report.programFiles), however
+/// linked; over another existing file only with ExistingFile::Replace. The file appears only once
+/// it has been written whole, and a link in its place is replaced, never written through. False
+/// with `error` (and `refusal`, when it was refused) on failure.
+bool saveCheckCsv(const CheckReport &report, const QString &path, ExistingFile existing, QString *error,
+                  SaveRefusal *refusal = nullptr);
 
 } // namespace quorvale

@@ -201,11 +201,14 @@ QString foldKey(const QString &text)
     return out;
 }
 
-/// Where a lookup's names end up: the folder's real path, and the client list's.
+/// Where a lookup's names end up: the folder's real path, and the client list's; the program's own
+/// files (the client list among them), and whether one of their folders is this one.
 struct Place
 {
     QString folder;
     QString clientList;
+    ProgramFiles own;
+    bool holdsOwnFiles = false;
 };
 
 platform::FileIdentity identityIn(const Place &place, const QString &path, QString *reason)
@@ -246,10 +249,25 @@ platform::FileIdentity identityIn(const Place &place, const QString &path, QStri
     return why("not an ordinary file");
 }
 
-Place placeOf(const QString &folder, const QString &clientList)
+Place placeOf(const QString &folder, const QString &clientList, const ProgramFiles &own)
 {
-    return {QFileInfo(folder.isEmpty() ? u"."_s : folder).canonicalFilePath(),
-            clientList.isEmpty() ? QString() : QFileInfo(clientList).canonicalFilePath()};
+    Place place{QFileInfo(folder.isEmpty() ? u"."_s : folder).canonicalFilePath(),
+                clientList.isEmpty() ? QString() : QFileInfo(clientList).canonicalFilePath(), own};
+    place.own.addFile(clientList, u"the client list"_s);
+    place.holdsOwnFiles = place.own.folders().contains(place.folder);
+    return place;
+}
+
+/// Why the document `path` (an ordinary file, or a link to one) is one of the program's own files;
+/// empty when it is none. `links` is how many names the file has.
+QString ownFileReason(const Place &place, const QString &path, qint64 links)
+{
+    // A file of this folder with one name is one of them only where they are kept, or when it is
+    // what one of them was before the program replaced it (the settings, saved anew by a run).
+    if (links <= 1 && !place.holdsOwnFiles && !place.own.wasAdded(platform::fileIdentity(path)))
+        return {};
+    const QString which = place.own.which(path);
+    return which.isEmpty() ? QString() : u"the same file as "_s + which;
 }
 
 DocumentListing listFolder(const QString &folder, const Place &place, const QString &clientList)
@@ -298,6 +316,27 @@ DocumentListing listFolder(const QString &folder, const Place &place, const QStr
     std::sort(listing.skipped.begin(), listing.skipped.end(),
               [&byName](const SkippedEntry &a, const SkippedEntry &b) { return byName(a.name, b.name); });
     return listing;
+}
+
+/// Takes the program's own files out of `names` (into `listing.skipped`) and notes the names with
+/// other names too. A hard link is an ordinary file under a second name: one to the settings or the
+/// client list would send them out as a document. One look at each name's file.
+QStringList screenOwnFiles(const QStringList &names, const QString &folder, const Place &place,
+                           DocumentListing &listing)
+{
+    const QDir base(folder.isEmpty() ? u"."_s : folder);
+    QStringList kept;
+    for (const QString &name : names) {
+        const qint64 links = platform::hardLinkCount(base.filePath(name));
+        if (const QString own = ownFileReason(place, base.filePath(name), links); !own.isEmpty()) {
+            listing.skipped.append({name, own});
+            continue;
+        }
+        kept.append(name);
+        if (links > 1)
+            listing.hardLinked.append(name);
+    }
+    return kept;
 }
 
 } // namespace
@@ -349,9 +388,20 @@ bool holdsClientId(const QString &fileName, const QString &clientId)
     return false;
 }
 
-DocumentListing listDocumentFolder(const QString &folder, const QString &clientList)
+DocumentListing listDocumentFolder(const QString &folder, const QString &clientList, const ProgramFiles &own)
 {
-    return listFolder(folder, placeOf(folder, clientList), clientList);
+    const Place place = placeOf(folder, clientList, own);
+    DocumentListing listing = listFolder(folder, place, clientList);
+    const qsizetype linksSkipped = listing.skipped.size();
+    listing.names = screenOwnFiles(listing.names, folder, place, listing);
+    // Skipped entries stay in name order.
+    if (listing.skipped.size() > linksSkipped) {
+        std::sort(listing.skipped.begin(), listing.skipped.end(), [](const SkippedEntry &a, const SkippedEntry &b) {
+            const int c = QString::compare(a.name, b.name, Qt::CaseInsensitive);
+            return c != 0 ? c < 0 : a.name < b.name;
+        });
+    }
+    return listing;
 }
 
 ClientIdIndex::ClientIdIndex(const QStringList &clientIds)
@@ -468,12 +518,12 @@ ClientDocument classifyDocuments(const QStringList &matching, const QString &cli
 }
 
 ClientDocument FindClientDocument(const QString &folder, const QString &clientId, const ClientIdIndex &index,
-                                  const QString &clientList, QString *error)
+                                  const QString &clientList, QString *error, const ProgramFiles &own)
 {
     if (clientId.trimmed().isEmpty())
         return {};
-    const Place place = placeOf(folder, clientList);
-    const DocumentListing listing = listFolder(folder, place, clientList);
+    const Place place = placeOf(folder, clientList, own);
+    DocumentListing listing = listFolder(folder, place, clientList);
     if (!listing.error.isEmpty()) {
         if (error)
             *error = listing.error;
@@ -484,7 +534,18 @@ ClientDocument FindClientDocument(const QString &folder, const QString &clientId
         if (isClientDocumentName(name, clientId))
             matching.append(name);
     }
+    // Only the client's own names are looked at closer: a run asks this for every client.
+    matching = screenOwnFiles(matching, folder, place, listing);
     ClientDocument document = classifyDocuments(matching, clientId, index);
+    if (document.outcome == ClientDocument::Outcome::None) {
+        // Named for the client but no document: say which and why, rather than that none is there.
+        QStringList refused;
+        for (const SkippedEntry &skipped : listing.skipped) {
+            if (isClientDocumentName(skipped.name, clientId))
+                refused.append(skipped.name + u" is no document: "_s + skipped.reason);
+        }
+        document.refused = refused.join(u"; "_s);
+    }
     if (document.outcome == ClientDocument::Outcome::Found) {
         document.path = QDir(folder.isEmpty() ? u"."_s : folder).filePath(matching.first());
         document.identity = identityIn(place, document.path, nullptr);

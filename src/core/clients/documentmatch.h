@@ -3,6 +3,7 @@
 // Which file of the client list's folder is a client's own document. The run and the check both
 // decide it here, so that the check always shows what a run will do.
 
+#include "clients/programfiles.h"
 #include "platform/files.h"
 
 #include <QHash>
@@ -40,14 +41,17 @@ struct SkippedEntry
 struct DocumentListing
 {
     QStringList names;           ///< in the order a lookup tries them
-    QList<SkippedEntry> skipped; ///< symbolic links that are no document
+    QList<SkippedEntry> skipped; ///< symbolic links that are no document, and the program's own files
+    QStringList hardLinked;      ///< the names (of `names`) whose file has other names too
     QString error;               ///< not empty: the folder could not be listed
 };
 
 /// Lists `folder`: ordinary files, and symbolic links whose target is an ordinary file in the same
-/// folder; never hidden files, the client list `clientList` (a path) or a link to it. Sorted by
-/// name ignoring letter case, so the order is the same on every machine.
-DocumentListing listDocumentFolder(const QString &folder, const QString &clientList = QString());
+/// folder; never hidden files, the client list `clientList` (a path), nor the client list or any
+/// file of `own` under another name (a symbolic or hard link): those are skipped, with the file
+/// they are. Sorted by name ignoring letter case, so the order is the same on every machine.
+DocumentListing listDocumentFolder(const QString &folder, const QString &clientList = QString(),
+                                   const ProgramFiles &own = ProgramFiles());
 
 /// The client identifiers of one list, arranged so that finding the ones a file name names costs
 /// about as much as the name is long, whatever the length of the list. Built once per run or check.
@@ -90,15 +94,17 @@ struct ClientDocument
     QStringList otherIds;            ///< Shared: the other identifiers the document names or holds
     QString path;                    ///< Found: the document's full path
     platform::FileIdentity identity; ///< Found: the file the document was when it was found
+    QString refused;                 ///< None: the files naming the client that are no document, and why
 };
 
 /// What a run does with the documents `matching` (in lookup order) that name `clientId`.
 ClientDocument classifyDocuments(const QStringList &matching, const QString &clientId, const ClientIdIndex &index);
 
 /// Looks up the client's own document in `folder`, listing the folder afresh, as listDocumentFolder
-/// and classifyDocuments say. Outcome None for a blank identifier, and when the folder cannot be
+/// (with `own`) and classifyDocuments say. Outcome None for a blank identifier, and when the folder cannot be
 /// listed (then `error` says why).
 ClientDocument FindClientDocument(const QString &folder, const QString &clientId, const ClientIdIndex &index,
-                                  const QString &clientList = QString(), QString *error = nullptr);
+                                  const QString &clientList = QString(), QString *error = nullptr,
+                                  const ProgramFiles &own = ProgramFiles());
 
 } // namespace quorvale

@@ -155,15 +155,21 @@ void MailingPlan::replan(AttachmentMode mode, const QString &commonPath)
     m_problems.clear();
     m_commonSize = -1;
     m_commonIsList = false;
+    m_commonIsOwn = false;
+    m_commonProblem.clear();
     if (mode == AttachmentMode::Common) {
         m_commonSize = readableSize(commonPath);
         m_commonIsList = isClientListFile(commonPath, m_mailing.csvPath);
+        const QString own = programFileAttachmentProblem(commonPath, m_mailing.csvPath, m_mailing.programFiles);
+        m_commonIsOwn = !own.isEmpty() && !m_commonIsList;
         if (commonPath.isEmpty())
-            m_problems.append(u"You need to set the path for the client Common file."_s);
-        else if (m_commonIsList)
-            m_problems.append(clientListAsAttachmentMessage(commonPath));
+            m_commonProblem = u"You need to set the path for the client Common file."_s;
+        else if (!own.isEmpty())
+            m_commonProblem = own;
         else if (m_commonSize < 0)
-            m_problems.append(u"The common attachment file cannot be read. File name= "_s + commonPath);
+            m_commonProblem = u"The common attachment file cannot be read. File name= "_s + commonPath;
+        if (!m_commonProblem.isEmpty())
+            m_problems.append(m_commonProblem);
     }
     for (const QString &placeholder : m_message.unknownPlaceholders())
         m_problems.append(unknownPlaceholderMessage(placeholder));
@@ -173,7 +179,10 @@ void MailingPlan::replan(AttachmentMode mode, const QString &commonPath)
     const bool needDocuments = mode == AttachmentMode::ClientSpecific || m_mailing.print;
     if (needDocuments && !m_listed) {
         m_listed = true;
-        const DocumentListing listing = listDocumentFolder(csvFile.absolutePath(), csvFile.absoluteFilePath());
+        const DocumentListing listing =
+            listDocumentFolder(csvFile.absolutePath(), csvFile.absoluteFilePath(), m_mailing.programFiles);
+        m_hardLinked = listing.hardLinked;
+        m_skippedFiles = listing.skipped;
         m_folderError = listing.error;
         if (!listing.error.isEmpty())
             m_listProblems.append(listing.error);
@@ -202,8 +211,10 @@ void MailingPlan::planClient(ClientPlan &row, qsizetype i) const
     row.identity = {};
     row.documents.clear();
     row.sharedWith.clear();
+    row.refused.clear();
     row.flags &= ~ClientFlags(ClientFlag::SeveralDocuments | ClientFlag::SharedDocument | ClientFlag::CommonMissing |
-                              ClientFlag::CommonIsClientList | ClientFlag::MissingDocument | ClientFlag::EmptyField);
+                              ClientFlag::CommonIsClientList | ClientFlag::MissingDocument | ClientFlag::EmptyField |
+                              ClientFlag::CommonIsProgramFile | ClientFlag::HardLinkedDocument);
     const bool ownDocument = hasAddress ? m_mailing.mode == AttachmentMode::ClientSpecific : m_mailing.print;
     if (ownDocument) {
         const ClientDocument document =
@@ -213,12 +224,23 @@ void MailingPlan::planClient(ClientPlan &row, qsizetype i) const
             row.action = ClientAction::NoDocument;
             if (hasAddress)
                 row.flags |= ClientFlag::MissingDocument;
+            // Named for the client but no document (a link out of the folder, a program file):
+            // say which and why, rather than that none is there.
+            for (const SkippedEntry &skipped : m_skippedFiles) {
+                if (isClientDocumentName(skipped.name, row.clientId))
+                    row.refused += (row.refused.isEmpty() ? QString() : u"; "_s) + skipped.name +
+                                   u" is no document: "_s + skipped.reason;
+            }
             break;
         case ClientDocument::Outcome::Found:
             row.action = hasAddress ? ClientAction::SendFile : ClientAction::Print;
             row.file = QDir(QFileInfo(m_mailing.csvPath).absolutePath()).filePath(document.names.first());
             row.fileSize = readableSize(row.file);
             row.identity = platform::fileIdentity(row.file);
+            // Another name of the same file may be anything (a file of another client, the
+            // settings once replaced): worth a look before it goes out.
+            if (m_hardLinked.contains(document.names.first()))
+                row.flags |= ClientFlag::HardLinkedDocument;
             break;
         case ClientDocument::Outcome::Several:
             row.action = ClientAction::Ambiguous;
@@ -242,6 +264,8 @@ void MailingPlan::planClient(ClientPlan &row, qsizetype i) const
             row.flags |= ClientFlag::CommonMissing;
         if (m_commonIsList)
             row.flags |= ClientFlag::CommonIsClientList;
+        if (m_commonIsOwn)
+            row.flags |= ClientFlag::CommonIsProgramFile;
     } else {
         row.action = ClientAction::Send;
     }

@@ -9,6 +9,7 @@
 #include "clients/clientlist.h"
 #include "clients/documentmatch.h"
 #include "clients/messagetemplate.h"
+#include "clients/programfiles.h"
 #include "platform/files.h"
 
 #include <QFlags>
@@ -33,6 +34,8 @@ struct Mailing
     QString commonPath; ///< common mode: the common attachment
     bool print = false; ///< documents of clients without an address are printed
     char delimiter = ','; ///< what separates the fields of a line of the client list
+    /// The program's own files besides the client list: never a document or the attachment.
+    ProgramFiles programFiles{};
 };
 
 /// What a run does for one client.
@@ -58,10 +61,12 @@ enum class ClientFlag : unsigned
     CommonIsClientList = 1u << 6, ///< the common attachment is the client list itself
     EmptyField = 1u << 7,         ///< the message uses a field that is empty on the client's line
     MissingDocument = 1u << 8,    ///< the client has an address but no document of its own (client mode)
+    CommonIsProgramFile = 1u << 9, ///< the common attachment is one of the program's own files
+    HardLinkedDocument = 1u << 10, ///< the document's file has other names too (hard links)
 };
 Q_DECLARE_FLAGS(ClientFlags, ClientFlag)
 Q_DECLARE_OPERATORS_FOR_FLAGS(ClientFlags)
-inline constexpr int kClientFlagCount = 9;
+inline constexpr int kClientFlagCount = 11;
 
 /// One client of the list and what the mailing does for it.
 struct ClientPlan
@@ -75,6 +80,7 @@ struct ClientPlan
     qint64 fileSize = -1;            ///< bytes; -1 when there is no file or it cannot be read
     platform::FileIdentity identity; ///< the client's own document as it was found
     QStringList documents;           ///< the documents that name the client, when none can be taken
+    QString refused;                 ///< no document: the files naming the client that are none, and why
     QStringList sharedWith;          ///< other client identifiers that the client's only document also names
     QList<qint64> sameAddressLines;
     QList<qint64> sameIdentifierLines;
@@ -115,6 +121,9 @@ public:
     const QStringList &problems() const { return m_problems; }
     /// The client list's folder could not be listed: the run cannot tell who gets which document.
     QString folderError() const { return m_folderError; }
+    /// Why the common attachment cannot be sent (not set, the client list or another of the
+    /// program's own files, unreadable); empty when it can or the mode is another.
+    QString commonProblem() const { return m_commonProblem; }
 
     /// The plan again with another attachment mode or common file (the window may change them
     /// during a run): the list, the message and the folder's listing are kept.
@@ -156,6 +165,10 @@ private:
     bool m_listed = false;
     qint64 m_commonSize = -1;
     bool m_commonIsList = false;
+    bool m_commonIsOwn = false;
+    QString m_commonProblem;
+    QStringList m_hardLinked;           ///< documents whose file has other names too
+    QList<SkippedEntry> m_skippedFiles; ///< entries of the folder that are no document
 };
 
 /// True for an address with exactly one '@', something on both sides, a dot in the domain and

@@ -116,6 +116,63 @@ bool isSameFile(const QString &a, const QString &b)
     return fileIdentity(a).isSameFileAs(fileIdentity(b));
 }
 
+qint64 hardLinkCount(const QString &path)
+{
+    struct stat info = {};
+    if (path.isEmpty() || ::stat(QFile::encodeName(path).constData(), &info) != 0 || !S_ISREG(info.st_mode))
+        return 0;
+    return qint64(info.st_nlink);
+}
+
+QString otherNamesProblem(const QString &path)
+{
+    const qint64 links = hardLinkCount(path);
+    if (links <= 1)
+        return {};
+    const QString file = QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath());
+    return u"%1 has %2 other names (hard links), where its old content would stay once it is written anew. "
+           "Remove them (find / -xdev -samefile %1 lists them) and try again."_s.arg(file).arg(links - 1);
+}
+
+bool belongsToAnotherUser(const QString &path)
+{
+    struct stat info = {};
+    return !path.isEmpty() && ::stat(QFile::encodeName(path).constData(), &info) == 0 && info.st_uid != ::geteuid();
+}
+
+QString othersCanChange(const QString &path, QString *fix)
+{
+    const QString file = QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath());
+    struct stat info = {};
+    if (path.isEmpty() || ::stat(QFile::encodeName(path).constData(), &info) != 0)
+        return {};
+    const uid_t me = ::geteuid();
+    const auto problem = [fix](const QString &why, const QString &mend) {
+        if (fix)
+            *fix = mend;
+        return why;
+    };
+    if (info.st_uid != me && info.st_uid != 0)
+        return problem(u"belongs to another user (user id %1)"_s.arg(info.st_uid),
+                       u"replace %1 with a copy of your own"_s.arg(file));
+    if (info.st_mode & (S_IWGRP | S_IWOTH))
+        return problem(u"may be changed by other users (mode %1)"_s.arg(info.st_mode & 07777, 4, 8, QChar(u'0')),
+                       u"chmod 600 "_s + file);
+    // Whoever may write to the folder may put another file in its place.
+    const QString folder = QDir::toNativeSeparators(QFileInfo(path).absolutePath());
+    struct stat dir = {};
+    if (::stat(QFile::encodeName(folder).constData(), &dir) != 0)
+        return {};
+    if (dir.st_uid != me && dir.st_uid != 0)
+        return problem(u"is in the folder %1, which belongs to another user (user id %2)"_s.arg(folder).arg(dir.st_uid),
+                       u"keep it in a folder of your own"_s);
+    if ((dir.st_mode & (S_IWGRP | S_IWOTH)) && !(dir.st_mode & S_ISVTX))
+        return problem(u"is in the folder %1, which other users may change (mode %2)"_s.arg(folder).arg(
+                           dir.st_mode & 07777, 4, 8, QChar(u'0')),
+                       u"chmod go-w "_s + folder);
+    return {};
+}
+
 bool makePrivateFolder(const QString &path, QString *error)
 {
     const QString clean = QDir::cleanPath(QDir(path).absolutePath());
@@ -175,6 +232,58 @@ bool writeFileReplacing(const QString &path, const QByteArray &data, QFileDevice
         return fail(error, path + u" cannot be written ("_s + reason(code) + u')');
     }
     // The new name must survive a power cut too.
+    syncFolder(where.absolutePath());
+    return true;
+}
+
+bool createFileWhole(const QString &path, const QByteArray &data, QFileDevice::Permissions permissions,
+                     QString *error, bool *exists)
+{
+    if (exists)
+        *exists = false;
+    const QFileInfo where(path);
+    const QByteArray target = QFile::encodeName(path);
+    // Written whole under a hidden name of its own first, then given the name with link(), which
+    // never replaces what is there: no reader ever sees a half-written file.
+    QByteArray temporary =
+        QFile::encodeName(where.absolutePath()) + "/." + QFile::encodeName(where.fileName()) + ".XXXXXX";
+    const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
+    if (fd < 0)
+        return fail(error, reason(errno));
+    bool written = ::fchmod(fd, modeOf(permissions)) == 0 && writeAll(fd, data) && ::fsync(fd) == 0;
+    int code = errno;
+    written = ::close(fd) == 0 && written;
+    if (!written) {
+        ::unlink(temporary.constData());
+        return fail(error, reason(code));
+    }
+    if (::link(temporary.constData(), target.constData()) == 0) {
+        ::unlink(temporary.constData());
+        syncFolder(where.absolutePath());
+        return true;
+    }
+    code = errno;
+    ::unlink(temporary.constData());
+    if (code != EPERM && code != ENOTSUP && code != ENOSYS) {
+        if (exists)
+            *exists = code == EEXIST;
+        return fail(error, reason(code));
+    }
+    // A file system without hard links (a FAT stick, some network shares): create the name
+    // exclusively and fill it, which a reader may see half-written for a moment.
+    const int direct = ::open(target.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (direct < 0) {
+        if (exists)
+            *exists = errno == EEXIST;
+        return fail(error, reason(errno));
+    }
+    written = ::fchmod(direct, modeOf(permissions)) == 0 && writeAll(direct, data) && ::fsync(direct) == 0;
+    code = errno;
+    written = ::close(direct) == 0 && written;
+    if (!written) {
+        ::unlink(target.constData());
+        return fail(error, reason(code));
+    }
     syncFolder(where.absolutePath());
     return true;
 }

@@ -54,6 +54,25 @@ FileIdentity openFileIdentity(int fd);
 /// reaches none.
 bool isSameFile(const QString &a, const QString &b);
 
+/// How many names (hard links) the ordinary file at `path` has, following a symbolic link there;
+/// 0 when `path` reaches no ordinary file.
+qint64 hardLinkCount(const QString &path);
+
+/// Why the program's own file at `path` must not be written anew: it has other names too (hard
+/// links), under which the old content (a password, a token) would stay once the file is replaced.
+/// Empty when it has one name or none.
+QString otherNamesProblem(const QString &path);
+
+/// True when the file at `path` (following links) belongs to another user than the one the program
+/// runs as.
+bool belongsToAnotherUser(const QString &path);
+
+/// Why others than the user could change what the file at `path` says (following links): it or
+/// its folder belongs to another user (root aside), or its group or other users may write to it
+/// (a folder with the sticky bit aside). `fix` gets the command that mends it ("chmod 600 FILE").
+/// Empty when nothing is wrong, also when there is no file.
+QString othersCanChange(const QString &path, QString *fix = nullptr);
+
 /// Creates `path` and every missing folder above it, each readable by its owner only (0700)
 /// whatever the umask. Folders that exist are left as they are. False with `error` when a
 /// folder cannot be made (or a file is in the way).
@@ -65,6 +84,12 @@ bool makePrivateFolder(const QString &path, QString *error = nullptr);
 /// folder or another kind of special file, or an ordinary file that belongs to another user.
 bool writeFileReplacing(const QString &path, const QByteArray &data, QFileDevice::Permissions permissions,
                         QString *error);
+
+/// Creates `path` holding `data`, with exactly `permissions` whatever the umask, in one step: a
+/// reader sees no file or the whole of it. Fails (false with `error`, and `exists` set) when
+/// anything is at `path` already, a symbolic link included.
+bool createFileWhole(const QString &path, const QByteArray &data, QFileDevice::Permissions permissions,
+                     QString *error, bool *exists = nullptr);
 
 /// A new file, readable by its owner only, that only grows and whose lines reach the disk when
 /// synced, so that it tells the truth up to its last synced write even after a kill or a power cut.

@@ -5,6 +5,9 @@
 #include <csignal>
 
 #include <fcntl.h>
+#include <pwd.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 namespace quorvale::platform {
@@ -34,6 +37,17 @@ bool processExists(qint64 pid)
     if (pid <= 0 || pid != qint64(pid_t(pid)))
         return false;
     return ::kill(pid_t(pid), 0) == 0 || errno == EPERM;
+}
+
+QString accountName()
+{
+    const uid_t uid = ::geteuid();
+    struct passwd entry = {};
+    struct passwd *found = nullptr;
+    char buffer[4096];
+    if (::getpwuid_r(uid, &entry, buffer, sizeof buffer, &found) == 0 && found && found->pw_name)
+        return QString::fromLocal8Bit(found->pw_name);
+    return QString::number(uid);
 }
 
 void catchTerminationSignals(void (*onSignal)(void *), void *context)
@@ -67,6 +81,15 @@ void drainTerminationSignals()
     char buffer[64];
     while (::read(g_pipe[0], buffer, sizeof buffer) > 0) {
     }
+}
+
+void preventCoreDumps()
+{
+    // Not dumpable: no core file, and /proc/PID/mem and ptrace closed to the user's other
+    // processes. A core size limit of 0 covers a handler that ignores the flag.
+    ::prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
+    const struct rlimit none = {0, 0};
+    ::setrlimit(RLIMIT_CORE, &none);
 }
 
 void ignoreBrokenPipe()

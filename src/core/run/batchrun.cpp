@@ -4,6 +4,7 @@
 #include "mailing/mailingplan.h"
 #include "mail/mailer.h"
 #include "platform/files.h"
+#include "run/clientfilelock.h"
 #include "run/clock.h"
 #include "run/messagepreview.h"
 #include "run/pause.h"
@@ -65,8 +66,10 @@ BatchRun::BatchRun(RunDependencies deps) : m_deps(std::move(deps)) {}
 bool BatchRun::prepare(const RunRequest &request)
 {
     const bool go = prepareRun(request);
-    if (!go)
+    if (!go) {
         m_lock.reset();
+        m_clientLock.reset();
+    }
     return go;
 }
 
@@ -79,18 +82,21 @@ bool BatchRun::lockRun()
     m_lock = std::make_unique<QLockFile>(QDir(folder).filePath(u"run.lock"_s));
     // A lock is stale only when the process holding it is gone, however long its run lasts.
     m_lock->setStaleLockTime(0);
-    if (m_lock->tryLock(0))
-        return true;
-    // A data folder where no lock can be made cannot take the body file or a journal either: the
-    // run stops there, before any send, saying why.
-    if (m_lock->error() != QLockFile::LockFailedError) {
+    if (m_lock->tryLock(0)) {
+        // Private whatever the umask, like the rest of the data folder.
+        QFile::setPermissions(m_lock->fileName(), QFile::ReadOwner | QFile::WriteOwner);
+    } else if (m_lock->error() == QLockFile::LockFailedError) {
+        m_deps.prompter.warn(runLockRefusal(*m_lock));
         m_lock.reset();
-        return true;
+        return false;
+    } else {
+        // A data folder where no lock can be made cannot take the body file or a journal either:
+        // the run stops there, before any send, saying why.
+        m_lock.reset();
     }
-    qint64 pid = 0;
-    QString host, application;
-    m_lock->getLockInfo(&pid, &host, &application);
-    m_deps.prompter.warn(u"Another run is in progress (process %1). Start this one when it has finished."_s.arg(pid));
+    // And one run per client file, whichever account or computer runs it.
+    if (lockClientFile(m_request.csvPath, m_clientLock, m_deps.prompter))
+        return true;
     m_lock.reset();
     return false;
 }
@@ -172,8 +178,10 @@ QString BatchRun::preCheckProblem(AttachmentMode mode, const QString &commonPath
         return u"You need to set the path for the client Common file."_s;
     if (m_request.csvPath.isEmpty())
         return u"You need to set the path for the client CSV file."_s;
-    if (common && isClientListFile(commonPath, m_request.csvPath))
-        return clientListAsAttachmentMessage(commonPath);
+    const QString own = common ? programFileAttachmentProblem(commonPath, m_request.csvPath, m_deps.programFiles)
+                               : QString();
+    if (!own.isEmpty())
+        return own;
     if (common && !(QFileInfo(commonPath).isFile() && QFileInfo(commonPath).isReadable()))
         return u"The common attachment file cannot be read. File name= "_s + commonPath;
     return {};
@@ -184,7 +192,8 @@ bool BatchRun::readClients(AttachmentMode mode, const QString &commonPath)
     StatusLog &log = m_deps.log;
     log.LogStatus(u"Parsing CSV file..."_s);
     const Mailing mailing{m_request.csvPath, m_request.header, m_request.subject, m_request.body,
-                          mode,              commonPath,       m_request.print,   m_request.delimiter};
+                          mode,              commonPath,       m_request.print,   m_request.delimiter,
+                          m_deps.programFiles};
     m_plan = MailingPlan::make(mailing);
     // A list that could not be read whole must never be used: nothing is counted, asked, saved
     // or sent.
@@ -561,6 +570,7 @@ RunOutcome BatchRun::execute()
         closeJournal(JournalEvent::Stopped, m_stopReason);
         stop(m_stopReason);
         m_lock.reset();
+        m_clientLock.reset();
         return m_outcome;
     }
     closeJournal(end == PassEnd::Aborted ? JournalEvent::Aborted : JournalEvent::Completed);
@@ -579,6 +589,7 @@ RunOutcome BatchRun::execute()
     else
         m_outcome = RunOutcome::Completed;
     m_lock.reset();
+    m_clientLock.reset();
     return m_outcome;
 }
 
@@ -714,8 +725,8 @@ BatchRun::PassEnd BatchRun::emailClient(qsizetype index, qint64 number)
         attachment = commonPath;
         if (attachment.isEmpty())
             notSent = u"The common attachment path is empty; the message was not sent without it."_s;
-        else if (isClientListFile(attachment, m_csvPath))
-            notSent = clientListAsAttachmentMessage(attachment);
+        else
+            notSent = programFileAttachmentProblem(attachment, m_csvPath, m_deps.programFiles);
         break;
     case AttachmentMode::ClientSpecific: {
         if (!documentFolderReadable())
@@ -822,7 +833,7 @@ bool BatchRun::noDocument(const ClientPlan &plan, bool printing)
         m_deps.log.LogStatus(
             (printing ? u"No document found to print for Client ID - "_s : u"No attachment found for Client ID - "_s) +
             clientId);
-        reason = u"no file in the client list's folder names the client"_s;
+        reason = plan.refused.isEmpty() ? u"no file in the client list's folder names the client"_s : plan.refused;
     }
     ++m_errorCount;
     ++m_tally.noDocument;

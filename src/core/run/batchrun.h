@@ -7,6 +7,7 @@
 #include "mailing/mailingplan.h"
 #include "platform/files.h"
 #include "run/abortrequest.h"
+#include "run/clientfilelock.h"
 #include "run/journal.h"
 #include "run/runreport.h"
 #include "settings/appsettings.h"
@@ -128,6 +129,9 @@ struct RunDependencies
     /// The current settings: read once by prepare() (pre-checks, pacing, data folder), and for
     /// every send (the server and the sender).
     std::function<AppSettings()> settings;
+    /// The program's own files (settings, body file, journals, token file, run lock): never a
+    /// client's document or the common attachment.
+    ProgramFiles programFiles = {};
 };
 
 /// One batch run over the client list. prepare() runs on the UI thread (it asks the one
@@ -265,6 +269,7 @@ private:
     QString m_journalPath;
     MailingKey m_mailing;
     std::unique_ptr<QLockFile> m_lock;
+    std::unique_ptr<ClientFileLock> m_clientLock;
     QSet<QString> m_only;                        ///< by journalClientKey
     QHash<QString, JournalHistory::Last> m_skip; ///< by journalClientKey: skipped, and why
     struct FileHash

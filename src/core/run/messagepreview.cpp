@@ -32,7 +32,7 @@ bool MailingPreview::load(const PreviewRequest &request, QString *error)
 {
     m_request = request;
     m_plan = MailingPlan::make(Mailing{request.csvPath, request.header, request.subject, request.body, request.mode,
-                                       request.commonPath, false, request.delimiter});
+                                       request.commonPath, false, request.delimiter, request.programFiles});
     if (!m_plan.ok()) {
         *error = m_plan.error();
         return false;
@@ -79,14 +79,15 @@ MessagePreview MailingPreview::preview(qsizetype row) const
     case ClientAction::Print:
         attachment = plan.file;
         identity = plan.identity;
-        if (plan.flags.testFlag(ClientFlag::CommonIsClientList))
-            shown.attachmentNote = clientListAsAttachmentMessage(attachment);
-        else if (m_request.mode == AttachmentMode::Common && attachment.isEmpty())
+        if (m_request.mode == AttachmentMode::Common && attachment.isEmpty())
             shown.attachmentNote = u"no common attachment set: the message is not sent"_s;
+        else if (plan.flags & (ClientFlag::CommonIsClientList | ClientFlag::CommonIsProgramFile))
+            shown.attachmentNote = m_plan.commonProblem();
         break;
     case ClientAction::NoDocument:
-        shown.attachmentNote = m_plan.folderError().isEmpty() ? u"no document found"_s
-                                                              : u"no document found ("_s + m_plan.folderError() + u')';
+        shown.attachmentNote = !m_plan.folderError().isEmpty() ? u"no document found ("_s + m_plan.folderError() + u')'
+                               : !plan.refused.isEmpty()       ? u"no document found ("_s + plan.refused + u')'
+                                                               : u"no document found"_s;
         break;
     case ClientAction::Ambiguous:
         shown.attachmentNote =

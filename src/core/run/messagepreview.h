@@ -34,6 +34,8 @@ struct PreviewRequest
     QString commonPath;
     QString sender;       ///< the saved sender address ("EmailFrom")
     char delimiter = ','; ///< what separates the fields of the client file's lines
+    /// The program's own files besides the client list: never a document or the attachment.
+    ProgramFiles programFiles{};
 };
 
 /// One client's message as it would be sent now.

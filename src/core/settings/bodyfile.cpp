@@ -102,8 +102,9 @@ bool writeBodyFile(const QString &dataFolder, const QString &body, QString *erro
         setError(error, u"The data folder %1 could not be created."_s.arg(QDir::toNativeSeparators(folder)));
         return false;
     }
-    QString reason;
-    if (!platform::writeFileReplacing(path, text.toUtf8(), kOwnerReadWrite, &reason)) {
+    // Under another name the old body would be a file of the client folder like any other.
+    QString reason = platform::otherNamesProblem(path);
+    if (!reason.isEmpty() || !platform::writeFileReplacing(path, text.toUtf8(), kOwnerReadWrite, &reason)) {
         setError(error, u"The message body could not be saved to %1: %2"_s.arg(QDir::toNativeSeparators(path), reason));
         return false;
     }

@@ -189,6 +189,8 @@ public:
         return false;
     }
 
+    QString filePath() const override { return m_path; }
+
 private:
     // Creates the folder and an empty owner-only file before anything is written, so the
     // scrambled password is never readable by others, not even for a moment. QSettings
@@ -220,6 +222,21 @@ private:
             return false;
         }
         file.close();
+        // Saved into, another user's file would become this user's, and what they wrote in it
+        // would pass for the user's own (its password command would be run).
+        if (platform::belongsToAnotherUser(m_path)) {
+            setError(error, u"The settings file %1 belongs to another user, so nothing was saved to it. Replace it "
+                            "with a copy of your own."_s.arg(QDir::toNativeSeparators(m_path)));
+            return false;
+        }
+        // Replaced by the save, the file would leave the scrambled password under its other names.
+        if (const QString problem = platform::otherNamesProblem(m_path); !problem.isEmpty()) {
+            setError(error, u"Nothing was saved: "_s + problem);
+            return false;
+        }
+        // For the same reason a file that others may change keeps its mode until the user mends it.
+        if (!platform::othersCanChange(m_path).isEmpty())
+            return true;
         if ((QFile::permissions(m_path) & kModeBits) != kOwnerReadWrite &&
             !QFile::setPermissions(m_path, kOwnerReadWrite)) {
             setError(error, u"The settings file %1 could not be made private to its owner."_s.arg(

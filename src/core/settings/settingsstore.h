@@ -34,6 +34,8 @@ public:
     /// the file then keeps its earlier content.
     virtual bool RegWriteValue(const QString &valueName, ValueKind kind, const QVariant &value,
                                QString *error = nullptr) = 0;
+    /// The file the settings are kept in; empty when they are kept in no file.
+    virtual QString filePath() const { return {}; }
 };
 
 /// The store over the user's INI file (or the file at `path`, for tests and tools).
