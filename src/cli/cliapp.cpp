@@ -92,6 +92,9 @@ using the mail server and pacing settings saved by the Setup dialog (see "config
   --no-resume         go over every client again even though an earlier run did not finish
   --retry-failed      send only to the clients of the mailing whose last send was refused or may
                       not have arrived
+  --send-again        send a mailing that already reached every client once more (without it,
+                      the question says when the mailing was sent and defaults to No, and with
+                      --yes nothing starts: exit status 2)
   With --yes and neither --resume nor --no-resume, a run of a mailing whose earlier run did not
   finish starts nothing (exit status 2): it never skips or resends without being told.
   Fields: the subject and the body may hold fields of each client's line, filled in for every
@@ -249,10 +252,15 @@ class ConsolePrompter final : public Prompter
 public:
     explicit ConsolePrompter(bool assumeYes) : m_assumeYes(assumeYes) {}
     void warn(const QString &message) override { writeErr(message + u'\n'); }
-    bool confirmStart(const QString &question, const QString &details) override
+    bool confirmStart(const QString &question, const QString &details, bool defaultNo) override
     {
         // What the run will do is shown before it is asked about, and before a --yes run starts.
         writeErr(details + u'\n');
+        // --yes answers the ordinary question only, never one whose answer should be No.
+        if (defaultNo && m_assumeYes) {
+            writeErr(question + u'\n');
+            return false;
+        }
         return askYesNo(question);
     }
     bool askYesNo(const QString &question) override
@@ -331,7 +339,7 @@ struct Option
 
 /// The one table of the options of run, check and preview, so that they cannot drift apart. Check
 /// takes run's --yes and ignores it.
-constexpr std::array<Option, 20> kOptions{{
+constexpr std::array<Option, 21> kOptions{{
     {.name = "--csv"_L1, .takesValue = true},
     {.name = "--header"_L1},
     {.name = "--delimiter"_L1, .takesValue = true},
@@ -349,6 +357,7 @@ constexpr std::array<Option, 20> kOptions{{
     {.name = "--no-resume"_L1, .commands = Run, .excludes = "--resume"_L1},
     {.name = "--include-unknown"_L1, .commands = Run},
     {.name = "--retry-failed"_L1, .commands = Run},
+    {.name = "--send-again"_L1, .commands = Run},
     {.name = "--client"_L1, .takesValue = true, .commands = Preview, .excludes = "--line"_L1},
     {.name = "--line"_L1, .takesValue = true, .commands = Preview, .excludes = "--client"_L1},
     {.name = "--send-to"_L1, .takesValue = true, .commands = Preview},
@@ -456,6 +465,7 @@ bool readRunOptions(const Options &options, RunRequest &request, QString *error)
     request.print = options.has("--print"_L1);
     request.includeUnknown = options.has("--include-unknown"_L1);
     request.retryFailed = options.has("--retry-failed"_L1);
+    request.sendAgain = options.has("--send-again"_L1);
     request.header = options.has("--header"_L1);
     const bool resume = options.has("--resume"_L1);
     const bool noResume = options.has("--no-resume"_L1);
@@ -579,6 +589,8 @@ int runCommand(const QStringList &args)
         abortOnTerminationSignals(control.abort());
         run.execute();
         writeErr(runTallyLine(run.tally()) + u'\n');
+    } else if (run.alreadySent() && options.has("--yes"_L1) && !request.sendAgain) {
+        writeErr(u"quorvale: give --send-again to send this mailing to every client once more.\n"_s);
     } else if (run.earlierRunUnfinished() && request.resume == ResumeChoice::Refuse) {
         writeErr(u"quorvale: give --resume to skip the clients the earlier run sent to, or --no-resume to "
                  "go over every client again.\n"_s);

@@ -46,19 +46,20 @@ bool DesktopDialogs::tryOpenUrl(const QUrl &url)
     return QDesktopServices::openUrl(url);
 }
 
-std::unique_ptr<QMessageBox> makeStartQuestion(QWidget *parent, const QString &question, const QString &details)
+std::unique_ptr<QMessageBox> makeStartQuestion(QWidget *parent, const QString &question, const QString &details,
+                                               bool defaultNo)
 {
     auto box = std::make_unique<QMessageBox>(QMessageBox::NoIcon, appTitle(), question,
                                              QMessageBox::Yes | QMessageBox::No, parent);
     box->setObjectName(QStringLiteral("confirmStart"));
     box->setInformativeText(details);
-    box->setDefaultButton(QMessageBox::Yes);
+    box->setDefaultButton(defaultNo ? QMessageBox::No : QMessageBox::Yes);
     return box;
 }
 
-bool DesktopDialogs::confirm(QWidget *parent, const QString &question, const QString &details)
+bool DesktopDialogs::confirm(QWidget *parent, const QString &question, const QString &details, bool defaultNo)
 {
-    return makeStartQuestion(parent, question, details)->exec() == QMessageBox::Yes;
+    return makeStartQuestion(parent, question, details, defaultNo)->exec() == QMessageBox::Yes;
 }
 
 bool DesktopDialogs::warnOffering(QWidget *parent, const QString &message, const QString &action)

@@ -36,9 +36,11 @@ public:
         return true;
     }
     /// The run's Yes/No question with what the run will do under it (the box's informative text).
-    virtual bool confirm(QWidget *parent, const QString &question, const QString &details)
+    /// With `defaultNo`, No is the default button.
+    virtual bool confirm(QWidget *parent, const QString &question, const QString &details, bool defaultNo = false)
     {
         Q_UNUSED(details);
+        Q_UNUSED(defaultNo);
         return askYesNo(parent, question);
     }
     /// A warning with one more button, `action`, beside OK; true when the user chose it.
@@ -58,7 +60,8 @@ public:
 };
 
 /// The box that asks whether to start a run, with what the run will do as its informative text.
-std::unique_ptr<QMessageBox> makeStartQuestion(QWidget *parent, const QString &question, const QString &details);
+std::unique_ptr<QMessageBox> makeStartQuestion(QWidget *parent, const QString &question, const QString &details,
+                                               bool defaultNo = false);
 
 /// The real thing: QMessageBox, QFileDialog and QDesktopServices.
 class DesktopDialogs final : public UserDialogs
@@ -70,7 +73,7 @@ public:
                            const QString &fileName) override;
     void openUrl(const QUrl &url) override;
     bool tryOpenUrl(const QUrl &url) override;
-    bool confirm(QWidget *parent, const QString &question, const QString &details) override;
+    bool confirm(QWidget *parent, const QString &question, const QString &details, bool defaultNo) override;
     bool warnOffering(QWidget *parent, const QString &message, const QString &action) override;
     QString chooseSaveFile(QWidget *parent, const QString &title, const QString &filters, const QString &folder,
                            const QString &fileName) override;
@@ -92,9 +95,9 @@ public:
         m_answeredNo = !m_dialogs.askYesNo(m_parent, question);
         return !m_answeredNo;
     }
-    bool confirmStart(const QString &question, const QString &details) override
+    bool confirmStart(const QString &question, const QString &details, bool defaultNo) override
     {
-        m_answeredNo = !m_dialogs.confirm(m_parent, question, details);
+        m_answeredNo = !m_dialogs.confirm(m_parent, question, details, defaultNo);
         return !m_answeredNo;
     }
     void warnSetupIncomplete(const QString &message) override

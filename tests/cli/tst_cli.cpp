@@ -395,6 +395,25 @@ private Q_SLOTS:
         QCOMPARE(server.messages().isEmpty(), exitCode == 2);
     }
 
+    // A finished mailing is not sent again by a second --yes, with or without --resume.
+    void finishedMailingIsNotSentAgainWithoutSendAgain()
+    {
+        SmtpServer server;
+        QVERIFY(server.isRunning());
+        configure(server);
+        writeFile(u"list.csv"_s, "1,a@example.org\r\n2,b@example.org\r\n");
+        QCOMPARE(quorvale(runArgs(u"list.csv"_s)).exitCode, 0);
+        for (const QStringList &extra : {QStringList(), QStringList{u"--resume"_s}}) {
+            const Result r = quorvale(runArgs(u"list.csv"_s) + extra);
+            QCOMPARE(r.exitCode, 2);
+            QVERIFY2(r.err.contains(u"This mailing was already sent to all 2 clients on "_s), qPrintable(r.err));
+            QVERIFY2(r.err.contains(u"--send-again"_s), qPrintable(r.err));
+        }
+        QCOMPARE(server.messages().size(), 2);
+        QCOMPARE(quorvale(runArgs(u"list.csv"_s) + QStringList{u"--send-again"_s}).exitCode, 0);
+        QCOMPARE(server.messages().size(), 4);
+    }
+
     // Check Client List flags the client list as the common attachment; another CSV file is allowed.
     void checkFlagsTheClientListAsCommonAttachment_data()
     {

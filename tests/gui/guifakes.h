@@ -43,9 +43,10 @@ public:
         openedUrls.append(url);
         return urlsOpen;
     }
-    bool confirm(QWidget *parent, const QString &question, const QString &details) override
+    bool confirm(QWidget *parent, const QString &question, const QString &details, bool defaultNo) override
     {
         confirmDetails.append(details);
+        confirmDefaultNo.append(defaultNo);
         return askYesNo(parent, question);
     }
     bool warnOffering(QWidget *parent, const QString &message, const QString &action) override
@@ -67,6 +68,7 @@ public:
     QList<QUrl> openedUrls;
     bool urlsOpen = true;      ///< what tryOpenUrl answers
     QStringList confirmDetails; ///< what each run's confirmation showed under its question
+    QList<bool> confirmDefaultNo; ///< whether each run's confirmation had No as its default
     QStringList offered;        ///< the extra button of each warning that had one
     bool takeOffer = false;     ///< a warning's extra button is chosen
 };

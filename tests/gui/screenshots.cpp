@@ -81,7 +81,7 @@ public:
         return {};
     }
     void openUrl(const QUrl &) override {}
-    bool confirm(QWidget *parent, const QString &question, const QString &details) override
+    bool confirm(QWidget *parent, const QString &question, const QString &details, bool) override
     {
         if (!m_photographed) {
             m_photographed = true;

@@ -54,9 +54,14 @@ public:
         questions.append(question);
         return answers.isEmpty() ? answer : answers.takeFirst();
     }
-    bool confirmStart(const QString &question, const QString &details) override
+    bool confirmStart(const QString &question, const QString &details, bool defaultNo) override
     {
         this->details.append(details);
+        this->defaultNo.append(defaultNo);
+        if (defaultNo) {
+            questions.append(question);
+            return answerDefaultNo;
+        }
         return askYesNo(question);
     }
     bool answer = true;
@@ -64,6 +69,8 @@ public:
     QStringList warnings;
     QStringList questions;
     QStringList details; ///< what each confirmation showed under its question
+    QList<bool> defaultNo; ///< whether each confirmation had No as its default
+    bool answerDefaultNo = true; ///< the answer to a confirmation whose default is No
 };
 
 class FakePrinter final : public Printer

@@ -594,6 +594,45 @@ private Q_SLOTS:
             QCOMPARE(m.ArchiveCopyTo, u"archive@practice.example"_s);
     }
 
+    void startAfterAFinishedMailingSaysSoAndDefaultsToNo_data()
+    {
+        QTest::addColumn<int>("resume");
+        QTest::addColumn<bool>("sendAgain");
+        QTest::addColumn<bool>("answer");
+        QTest::addColumn<int>("sentAgain");
+        QTest::newRow("asked, answered No") << int(ResumeChoice::Ask) << false << false << 0;
+        QTest::newRow("asked, answered Yes") << int(ResumeChoice::Ask) << false << true << 2;
+        // --yes with or without --resume or --no-resume: the default No is the answer.
+        QTest::newRow("--resume --yes") << int(ResumeChoice::Resume) << false << true << 0;
+        QTest::newRow("--no-resume --yes") << int(ResumeChoice::StartAfresh) << false << true << 0;
+        QTest::newRow("--send-again --yes") << int(ResumeChoice::Refuse) << true << true << 2;
+    }
+    void startAfterAFinishedMailingSaysSoAndDefaultsToNo()
+    {
+        QFETCH(int, resume);
+        QFETCH(bool, sendAgain);
+        QFETCH(bool, answer);
+        QFETCH(int, sentAgain);
+        RunHarness h;
+        h.writeCsv("1,a@x.org\r\n2,b@x.org\r\n");
+        QCOMPARE(h.run(), RunOutcome::Completed);
+        QCOMPARE(h.prompter.defaultNo, QList<bool>{false});
+
+        RunHarness again;
+        again.settings.DataFolder = h.settings.DataFolder;
+        again.request = h.request;
+        again.request.resume = ResumeChoice(resume);
+        again.request.sendAgain = sendAgain;
+        // A front end that answers in advance (--yes) never answers a question that defaults to No.
+        again.prompter.answer = answer;
+        again.prompter.answerDefaultNo = resume == int(ResumeChoice::Ask) ? answer : false;
+        again.run();
+        QVERIFY2(again.prompter.questions.value(0).startsWith(u"This mailing was already sent to all 2 clients on "_s),
+                 qPrintable(again.prompter.questions.value(0)));
+        QCOMPARE(again.prompter.defaultNo, QList<bool>{!sendAgain});
+        QCOMPARE(again.mailer.attempts().size(), sentAgain);
+    }
+
     void refusedLoginStopsTheRunAndLeavesTheRestForTheNextStart()
     {
         // The second client meets a refused login: one login attempt, no other client tried, and

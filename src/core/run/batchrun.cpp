@@ -137,9 +137,11 @@ bool BatchRun::prepareRun(const RunRequest &request)
     }
     if (!readClients(mode, commonPath) || !checkMessageFields())
         return false;
+    const QString question = u"Are you sure your ready to start processing?"_s;
     if (!describeMailing(mode, commonPath) || !chooseClients() ||
-        !m_deps.prompter.confirmStart(u"Are you sure your ready to start processing?"_s,
-                                      startSummaryLines(startSummary()).join(u'\n'))) {
+        !m_deps.prompter.confirmStart(m_alreadySent.isEmpty() ? question : m_alreadySent + u'\n' + question,
+                                      startSummaryLines(startSummary()).join(u'\n'),
+                                      !m_alreadySent.isEmpty() && !request.sendAgain)) {
         m_deps.log.clearStatus();
         return false;
     }
@@ -333,11 +335,15 @@ bool BatchRun::chooseClients()
     m_only.clear();
     m_onlyListed = false;
     m_earlierRunUnfinished = false;
+    m_alreadySent.clear();
     m_runKind = RunKind::AllClients;
-    // Told to go over every client again: what earlier runs did plays no part.
-    if (m_request.resume == ResumeChoice::StartAfresh && !m_request.retryFailed)
-        return true;
     const JournalHistory history = readJournalHistory(runJournalFolder(m_settings.DataFolder), m_mailing);
+    // Told to go over every client again: what earlier runs did plays no part, but sending a
+    // whole mailing a second time is still asked about.
+    if (m_request.resume == ResumeChoice::StartAfresh && !m_request.retryFailed) {
+        noteAlreadySent(history);
+        return true;
+    }
     if (!history.problem.isEmpty()) {
         m_deps.prompter.warn(
             u"A run journal does not read cleanly: %1. It is not known which clients that run reached, so "
@@ -395,6 +401,8 @@ bool BatchRun::chooseFailedClients(const JournalHistory &history)
 bool BatchRun::chooseClientsToResume(const JournalHistory &history)
 {
     const ResumeChoice choice = m_request.resume;
+    if (noteAlreadySent(history))
+        return true;
     // An earlier run that reached nobody leaves nothing to skip and nothing to ask about.
     if (!history.unfinished || (history.reached == 0 && history.unknownClients.isEmpty())) {
         if (choice == ResumeChoice::Resume)
@@ -428,6 +436,28 @@ bool BatchRun::chooseClientsToResume(const JournalHistory &history)
         for (const JournalEntry &client : history.unknownClients)
             m_skip.insert(journalClientKey(client.clientId, client.address), JournalHistory::Last::Unknown);
     }
+    return true;
+}
+
+bool BatchRun::noteAlreadySent(const JournalHistory &history)
+{
+    // The newest run of this mailing ended, and every client of the list now got its message (or
+    // printout) then or before: Start would send the whole mailing a second time.
+    if (history.unfinished || !history.finished.isValid())
+        return false;
+    qint64 clientsReached = 0;
+    for (qsizetype i = 0; i < clients().Count(); ++i) {
+        if (!clients().hasEmailAddress(i) && !m_request.print)
+            continue;
+        if (history.last.value(clientKey(i), JournalHistory::Last::NotSent) != JournalHistory::Last::Sent)
+            return false;
+        ++clientsReached;
+    }
+    if (clientsReached == 0)
+        return false;
+    m_alreadySent = u"This mailing was already sent to all %1 on %2."_s.arg(
+        counted(clientsReached, "client", "clients"),
+        QLocale::c().toString(history.finished.toLocalTime(), u"yyyy-MM-dd HH:mm"_s));
     return true;
 }
 

@@ -101,6 +101,9 @@ struct RunRequest
     bool header = false;  ///< the first line of the client file holds column names
     char delimiter = ','; ///< what separates the fields of the client file's lines
     EmptyFieldChoice emptyFields = EmptyFieldChoice::Ask;
+    /// Send a mailing that already reached every client once more, without the question
+    /// defaulting to No (the command line's --send-again).
+    bool sendAgain = false;
 };
 
 /// How a run ended; the command line maps it to its exit status.
@@ -150,6 +153,8 @@ public:
     RunOutcome outcome() const { return m_outcome; }
     /// True when prepare() found an earlier run of the same mailing that did not finish.
     bool earlierRunUnfinished() const { return m_earlierRunUnfinished; }
+    /// True when prepare() found that the mailing already reached every client.
+    bool alreadySent() const { return !m_alreadySent.isEmpty(); }
     /// The journal of this run; empty until the run passed its confirmation.
     QString journalPath() const { return m_journalPath; }
     /// True once a message was sent (or may have arrived) or a document was handed to the
@@ -216,6 +221,8 @@ private:
     bool chooseFailedClients(const JournalHistory &history);
     /// With an unfinished earlier run: the clients it reached are skipped when the user says so.
     bool chooseClientsToResume(const JournalHistory &history);
+    /// Notes (in m_alreadySent) that the newest run of the mailing reached every client of the list.
+    bool noteAlreadySent(const JournalHistory &history);
     /// Whether the clients whose message may or may not have arrived get it again.
     bool includeUnknownClients(const JournalHistory &history);
     /// Clients with an address that the unfinished mailing has not sent to yet, nor tried to.
@@ -265,6 +272,7 @@ private:
     std::unique_ptr<Journal> m_journal;
     RunKind m_runKind = RunKind::AllClients;
     bool m_earlierRunUnfinished = false;
+    QString m_alreadySent; ///< "This mailing was already sent to all N clients on ...", or empty
     bool m_onlyListed = false; ///< only the clients in m_only take part
     QString m_journalPath;
     MailingKey m_mailing;

@@ -647,6 +647,7 @@ JournalHistory readJournalHistory(const QString &folder, const MailingKey &maili
         // A resend goes over some clients only: it never finishes the runs it resends for.
         if (entries.last().event == JournalEvent::Completed && header.kind != RunKind::ResendToFailed)
             history.unfinished = false;
+        history.finished = entries.last().event == JournalEvent::Completed ? entries.last().time : QDateTime();
         QList<JournalEntry> clientList;
         bool listEnded = false; // a run killed while writing its list leaves only part of it
         for (const JournalEntry &e : entries) {

@@ -197,6 +197,7 @@ struct JournalHistory
         PrintError
     };
     bool unfinished = false;            ///< no run of the mailing went over all its clients to the end
+    QDateTime finished;                 ///< when the newest run of the mailing completed; invalid when it did not
     QDateTime started;                  ///< when the mailing's first run of these started
     QHash<QString, Last> last;          ///< each client's last outcome, by journalClientKey
     qint64 reached = 0;                 ///< clients whose last outcome is Sent

@@ -16,9 +16,12 @@ public:
     virtual bool askYesNo(const QString &question) = 0;
     /// The question that starts a run, with what the run will do under it (`details`, one line
     /// each); true means Yes. A front end that cannot show the details asks the question alone.
-    virtual bool confirmStart(const QString &question, const QString &details)
+    /// With `defaultNo` (the run would repeat what was done already) No is the answer a hasty
+    /// Enter gives, and an answer given in advance (the command line's --yes) does not count.
+    virtual bool confirmStart(const QString &question, const QString &details, bool defaultNo = false)
     {
         Q_UNUSED(details);
+        Q_UNUSED(defaultNo);
         return askYesNo(question);
     }
     /// A warning that the mail server setup is incomplete; the window offers to open Setup.
