@@ -46,8 +46,12 @@ bool RunSession::start(const RunRequest &request)
     m_bridge->flush();
     m_clearOnNextLine = false;
     if (!go) {
-        if (m_prompter->answeredNo())
+        // A question answered No clears the box, which then says only that nothing was started
+        // (the run's own clearing is not relayed to the window).
+        if (m_prompter->answeredNo()) {
             Q_EMIT statusCleared();
+            Q_EMIT linesLogged({u"Nothing was started."_s});
+        }
         m_run.reset();
         Q_EMIT runningChanged(false);
         return false;

@@ -296,7 +296,7 @@ private Q_SLOTS:
                                    << u"Are you sure your ready to start processing?"_s
                                    << QStringList({u"Parsing CSV file..."_s, u"Clients found - 1"_s,
                                                    u"Parsing CSV file complete"_s, u"Client count - 1"_s,
-                                                   u"Emails to be sent - 1"_s});
+                                                   u"Emails to be sent - 1"_s, u"Nothing was started."_s});
         QTest::newRow("no answer") << QStringList() << QByteArray("1,a@example.org\r\n") << QByteArray()
                                    << u"Are you sure your ready to start processing?"_s << QStringList();
         QTest::newRow("unknown option") << QStringList{u"--colour"_s} << QByteArray("1,a@example.org\r\n")

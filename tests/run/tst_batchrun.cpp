@@ -535,7 +535,7 @@ private Q_SLOTS:
         h.prompter.answer = false;
         QCOMPARE(h.run(), RunOutcome::NotStarted);
         QCOMPARE(h.prompter.questions, QStringList{kQuestion});
-        QVERIFY(h.log.lines.isEmpty());
+        QCOMPARE(h.log.lines, QStringList{u"Nothing was started."_s});
         QCOMPARE(h.log.clears, 2);
         QVERIFY(h.store.writes.isEmpty());
         QVERIFY(!QFile::exists(bodyFilePath(h.settings.DataFolder)));

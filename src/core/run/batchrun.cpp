@@ -137,12 +137,15 @@ bool BatchRun::prepareRun(const RunRequest &request)
     }
     if (!readClients(mode, commonPath) || !checkMessageFields())
         return false;
+    if (!describeMailing(mode, commonPath) || !chooseClients()) {
+        m_deps.log.clearStatus();
+        return false;
+    }
     const QString question = u"Are you sure your ready to start processing?"_s;
-    if (!describeMailing(mode, commonPath) || !chooseClients() ||
-        !m_deps.prompter.confirmStart(m_alreadySent.isEmpty() ? question : m_alreadySent + u'\n' + question,
+    if (!m_deps.prompter.confirmStart(m_alreadySent.isEmpty() ? question : m_alreadySent + u'\n' + question,
                                       startSummaryLines(startSummary()).join(u'\n'),
                                       !m_alreadySent.isEmpty() && !request.sendAgain)) {
-        m_deps.log.clearStatus();
+        nothingStarted();
         return false;
     }
 
@@ -161,6 +164,13 @@ bool BatchRun::prepareRun(const RunRequest &request)
         return false;
     }
     return true;
+}
+
+void BatchRun::nothingStarted()
+{
+    // The question's answer stopped the run: the box is cleared, and says so rather than nothing.
+    m_deps.log.clearStatus();
+    m_deps.log.LogStatus(u"Nothing was started."_s);
 }
 
 bool BatchRun::saveChoices(AttachmentMode mode, const QString &commonPath, QString *error)
@@ -268,7 +278,10 @@ bool BatchRun::checkMessageFields()
     case EmptyFieldChoice::Ask:
         break;
     }
-    return m_deps.prompter.askYesNo(what + u"\nSend to them anyway?"_s);
+    if (m_deps.prompter.askYesNo(what + u"\nSend to them anyway?"_s))
+        return true;
+    nothingStarted();
+    return false;
 }
 
 bool BatchRun::describeMailing(AttachmentMode mode, const QString &commonPath)

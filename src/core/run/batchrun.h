@@ -174,6 +174,8 @@ private:
     /// Why the run cannot start with these inputs (the server, the client list, the common
     /// attachment), or empty.
     QString preCheckProblem(AttachmentMode mode, const QString &commonPath) const;
+    /// Clears the status box after a question answered No, with one line that says so.
+    void nothingStarted();
     /// Saves the attachment mode, the common file and the print choice; false with `error`.
     bool saveChoices(AttachmentMode mode, const QString &commonPath, QString *error);
     /// Reads the client list into the plan and logs its counts; false (having warned) when it
