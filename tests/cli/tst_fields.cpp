@@ -156,6 +156,13 @@ private Q_SLOTS:
                                         << QByteArray() << 2
                                         << u"The message uses {{Nmae}}, which is not a column of the client file.\n"_s
                                         << 0;
+        // The first line holds the name, but is not said to hold column names: say which box to tick.
+        QTest::newRow("column name on a first line not said to hold them")
+            << QStringList{u"--subject"_s, u"Dear {{ann}}"_s, u"--yes"_s} << QByteArray() << 2
+            << u"The message uses {{ann}}, which is not a column of the client file. The first line of the file holds "
+               "\"ann\": if that line holds the column names, tick \"First line holds column names\" (--header on "
+               "the command line).\n"_s
+            << 0;
         QTest::newRow("field beyond every line") << QStringList{u"--body"_s, u"x {{9}}"_s, u"--yes"_s} << QByteArray()
                                                  << 2
                                                  << u"The message uses {{9}}, which is not a column of the client file.\n"_s

@@ -147,6 +147,24 @@ MailingPlan MailingPlan::make(const Mailing &mailing)
     return plan;
 }
 
+QString MailingPlan::unknownPlaceholderProblem(const QString &placeholder) const
+{
+    QString message = unknownPlaceholderMessage(placeholder);
+    if (m_mailing.header || m_clients.Count() == 0 || m_clients.lineNumber(0) != 1)
+        return message;
+    // The name as the message writes it, compared as column names are: letter case and blanks aside.
+    QString name = placeholder;
+    if (name.startsWith(u"{{"_s) && name.endsWith(u"}}"_s))
+        name = name.mid(2, name.size() - 4);
+    name = name.section(u'|', 0, 0).trimmed();
+    for (qsizetype column = 0; column < m_clients.fieldCount(0); ++column) {
+        if (m_clients.field(0, column).trimmed().compare(name, Qt::CaseInsensitive) == 0)
+            return message + u" The first line of the file holds \"%1\": if that line holds the column names, tick "
+                             "\"First line holds column names\" (--header on the command line)."_s.arg(name);
+    }
+    return message;
+}
+
 void MailingPlan::replan(AttachmentMode mode, const QString &commonPath)
 {
     m_mailing.mode = mode;
@@ -172,7 +190,7 @@ void MailingPlan::replan(AttachmentMode mode, const QString &commonPath)
             m_problems.append(m_commonProblem);
     }
     for (const QString &placeholder : m_message.unknownPlaceholders())
-        m_problems.append(unknownPlaceholderMessage(placeholder));
+        m_problems.append(unknownPlaceholderProblem(placeholder));
 
     // The folder is listed once, when a client first needs its own document; every name is asked
     // once which clients it names.

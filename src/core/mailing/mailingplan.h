@@ -125,6 +125,10 @@ public:
     /// program's own files, unreadable); empty when it can or the mode is another.
     QString commonProblem() const { return m_commonProblem; }
 
+    /// Why the message cannot use `placeholder` ("{{Nmae}}"): it names no column. When the first
+    /// line, not said to hold column names, holds that name, says to tick the box that says so.
+    QString unknownPlaceholderProblem(const QString &placeholder) const;
+
     /// The plan again with another attachment mode or common file (the window may change them
     /// during a run): the list, the message and the folder's listing are kept.
     void replan(AttachmentMode mode, const QString &commonPath);

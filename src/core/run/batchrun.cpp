@@ -246,7 +246,7 @@ bool BatchRun::checkMessageFields()
     if (!message.hasPlaceholders())
         return true;
     if (const QStringList unknown = message.unknownPlaceholders(); !unknown.isEmpty()) {
-        m_deps.prompter.warn(unknownPlaceholderMessage(unknown.first()));
+        m_deps.prompter.warn(m_plan.unknownPlaceholderProblem(unknown.first()));
         return false;
     }
     // Only a message carries the fields: clients without an address are printed as they are.

@@ -38,7 +38,7 @@ bool MailingPreview::load(const PreviewRequest &request, QString *error)
         return false;
     }
     if (const QStringList unknown = m_plan.message().unknownPlaceholders(); !unknown.isEmpty()) {
-        *error = unknownPlaceholderMessage(unknown.first());
+        *error = m_plan.unknownPlaceholderProblem(unknown.first());
         return false;
     }
     return true;
