@@ -83,6 +83,7 @@ using the mail server and pacing settings saved by the Setup dialog (see "config
                       on standard input: y or yes starts the run)
   --allow-empty-fields  send to clients whose line has an empty field that the message uses;
                       without it the run asks, and with --yes it starts nothing (exit status 2)
+  --skip-empty-fields   send only to the other clients, passing those over without asking
   --resume            when an earlier run of the same mailing (client file, subject, body, mode and
                       common attachment) did not finish, skip the clients it already sent to without
                       asking; clients whose message may or may not have arrived (the connection broke
@@ -339,7 +340,7 @@ struct Option
 
 /// The one table of the options of run, check and preview, so that they cannot drift apart. Check
 /// takes run's --yes and ignores it.
-constexpr std::array<Option, 21> kOptions{{
+constexpr std::array<Option, 22> kOptions{{
     {.name = "--csv"_L1, .takesValue = true},
     {.name = "--header"_L1},
     {.name = "--delimiter"_L1, .takesValue = true},
@@ -352,7 +353,8 @@ constexpr std::array<Option, 21> kOptions{{
     {.name = "--force"_L1, .commands = Check},
     {.name = "--print"_L1, .commands = Run | Check},
     {.name = "--yes"_L1, .alias = "-y"_L1, .commands = Run | Check},
-    {.name = "--allow-empty-fields"_L1, .commands = Run},
+    {.name = "--allow-empty-fields"_L1, .commands = Run, .excludes = "--skip-empty-fields"_L1},
+    {.name = "--skip-empty-fields"_L1, .commands = Run, .excludes = "--allow-empty-fields"_L1},
     {.name = "--resume"_L1, .commands = Run, .excludes = "--no-resume"_L1},
     {.name = "--no-resume"_L1, .commands = Run, .excludes = "--resume"_L1},
     {.name = "--include-unknown"_L1, .commands = Run},
@@ -487,8 +489,9 @@ bool readRunOptions(const Options &options, RunRequest &request, QString *error)
                                               : ResumeChoice::Ask;
     // Nor is sending messages with a hole where a field of the client's line was meant to be.
     request.emptyFields = options.has("--allow-empty-fields"_L1) ? EmptyFieldChoice::Send
-                          : options.has("--yes"_L1)             ? EmptyFieldChoice::Refuse
-                                                                : EmptyFieldChoice::Ask;
+                          : options.has("--skip-empty-fields"_L1) ? EmptyFieldChoice::Skip
+                          : options.has("--yes"_L1)               ? EmptyFieldChoice::Refuse
+                                                                  : EmptyFieldChoice::Ask;
     return true;
 }
 

@@ -43,6 +43,13 @@ public:
         Q_UNUSED(defaultNo);
         return askYesNo(parent, question);
     }
+    /// A question with the buttons `choices`, the first the default; the index of the one chosen,
+    /// -1 when the box was closed.
+    virtual int choose(QWidget *parent, const QString &question, const QStringList &choices)
+    {
+        Q_UNUSED(choices);
+        return askYesNo(parent, question) ? 0 : -1;
+    }
     /// A warning with one more button, `action`, beside OK; true when the user chose it.
     virtual bool warnOffering(QWidget *parent, const QString &message, const QString &action)
     {
@@ -75,6 +82,7 @@ public:
     bool tryOpenUrl(const QUrl &url) override;
     bool confirm(QWidget *parent, const QString &question, const QString &details, bool defaultNo) override;
     bool warnOffering(QWidget *parent, const QString &message, const QString &action) override;
+    int choose(QWidget *parent, const QString &question, const QStringList &choices) override;
     QString chooseSaveFile(QWidget *parent, const QString &title, const QString &filters, const QString &folder,
                            const QString &fileName) override;
 };
@@ -99,6 +107,13 @@ public:
     {
         m_answeredNo = !m_dialogs.confirm(m_parent, question, details, defaultNo);
         return !m_answeredNo;
+    }
+    int choose(const QString &question, const QStringList &choices) override
+    {
+        const int chosen = m_dialogs.choose(m_parent, question, choices);
+        // The last choice is the one that starts nothing.
+        m_answeredNo = chosen < 0 || chosen == choices.size() - 1;
+        return chosen;
     }
     void warnSetupIncomplete(const QString &message) override
     {

@@ -170,10 +170,16 @@ private Q_SLOTS:
         QTest::newRow("empty field, --yes") << QStringList{u"--subject"_s, u"{{3}}"_s, u"--yes"_s} << QByteArray() << 2
                                             << empty + u" Nothing was sent.\n"_s << 0;
         QTest::newRow("empty field, answered no") << QStringList{u"--subject"_s, u"{{3}}"_s} << QByteArray("n\n") << 2
-                                                  << empty + u"\nSend to them anyway? [y/N] "_s << 0;
+                                                  << empty + u"\n  2 b@example.org\nSend to them anyway? [y/N] "_s << 0;
+        // Skipped: the others are sent to, and the clients passed over are counted.
+        QTest::newRow("empty field skipped")
+            << QStringList{u"--subject"_s, u"{{3}}"_s, u"--yes"_s, u"--skip-empty-fields"_s} << QByteArray() << 0
+            << QString(summary).replace(u"E-mails to send: 2"_s, u"E-mails to send: 1"_s) +
+                   u"Sent 1, refused 0, outcome unknown 0, no document 0, printed 0, print errors 0, skipped on resume 0\n"_s
+            << 1;
         QTest::newRow("empty field, answered yes")
             << QStringList{u"--subject"_s, u"{{3}}"_s} << QByteArray("y\ny\n") << 0
-            << empty + u"\nSend to them anyway? [y/N] "_s + summary + emptyWarning +
+            << empty + u"\n  2 b@example.org\nSend to them anyway? [y/N] "_s + summary + emptyWarning +
                    u"Are you sure your ready to start processing? [y/N] "_s + counts
             << 2;
         QTest::newRow("empty field allowed") << QStringList{u"--subject"_s, u"{{3}}"_s, u"--yes"_s,

@@ -125,6 +125,7 @@ bool BatchRun::prepareRun(const RunRequest &request)
     m_errorCount = 0;
     m_failureCount = 0;
     m_tally = {};
+    m_emptySkipped.clear();
     m_emailsDone = m_printsDone = m_groupCount = m_sends = 0;
     m_sendTime = {};
     m_lastMode = mode;
@@ -252,36 +253,58 @@ bool BatchRun::checkMessageFields()
     // Only a message carries the fields: clients without an address are printed as they are.
     qint64 blank = 0;
     QStringList placeholders;
+    QStringList named; // the first few, by id and address
+    QList<qsizetype> rows;
     for (qsizetype i = 0; i < clients().Count(); ++i) {
         if (!clients().hasEmailAddress(i))
             continue;
         const QStringList &empty = m_plan.plan(i).emptyFields;
-        blank += empty.isEmpty() ? 0 : 1;
+        if (empty.isEmpty())
+            continue;
+        ++blank;
+        rows.append(i);
+        if (named.size() < 5)
+            named.append(u"  "_s + clients().ClientId(i) + u' ' + clients().EmailAddress(i));
         for (const QString &placeholder : empty) {
             if (!placeholders.contains(placeholder))
                 placeholders.append(placeholder);
         }
     }
+    if (blank > named.size())
+        named.append(u"  and %1 more"_s.arg(blank - named.size()));
     if (blank == 0)
         return true;
     const QString what = u"%1 to be sent to %2 an empty field that the message uses (%3): their message has "
                          "nothing where the field is."_s.arg(counted(blank, "client", "clients"),
                                                              blank == 1 ? u"has"_s : u"have"_s,
                                                              placeholders.join(u", "_s));
+    const auto skipThem = [this, &rows, blank] {
+        m_emptySkipped = QSet<qsizetype>(rows.cbegin(), rows.cend());
+        m_deps.log.LogStatus(u"Clients skipped for an empty field - "_s + number(blank));
+        return true;
+    };
     switch (m_request.emptyFields) {
     case EmptyFieldChoice::Send:
         m_deps.log.LogStatus(what);
         return true;
+    case EmptyFieldChoice::Skip:
+        return skipThem();
     case EmptyFieldChoice::Refuse:
         m_deps.prompter.warn(what + u" Nothing was sent."_s);
         return false;
     case EmptyFieldChoice::Ask:
         break;
     }
-    if (m_deps.prompter.askYesNo(what + u"\nSend to them anyway?"_s))
+    switch (m_deps.prompter.choose(what + u'\n' + named.join(u'\n') + u"\nSend to them anyway?"_s,
+                                   {u"Send anyway"_s, u"Skip them"_s, u"Cancel"_s})) {
+    case 0:
         return true;
-    nothingStarted();
-    return false;
+    case 1:
+        return skipThem();
+    default:
+        nothingStarted();
+        return false;
+    }
 }
 
 bool BatchRun::describeMailing(AttachmentMode mode, const QString &commonPath)
@@ -493,6 +516,8 @@ bool BatchRun::includeUnknownClients(const JournalHistory &history)
 
 bool BatchRun::isSkipped(qsizetype index) const
 {
+    if (m_emptySkipped.contains(index))
+        return true;
     if (!m_onlyListed && m_skip.isEmpty())
         return false;
     const QString key = clientKey(index);
@@ -503,6 +528,10 @@ bool BatchRun::skipClient(qsizetype index)
 {
     if (!isSkipped(index))
         return false;
+    if (m_emptySkipped.contains(index)) {
+        m_deps.log.LogStatus(u"Skipped (empty field) - "_s + clients().EmailAddress(index));
+        return true;
+    }
     if (m_onlyListed)
         return true;
     const ClientRecord client = clients().at(index);
@@ -817,7 +846,7 @@ StartSummary BatchRun::startSummary()
     StartSummary summary;
     for (qsizetype i = 0; i < clients().Count(); ++i) {
         if (isSkipped(i))
-            summary.skipped += m_onlyListed ? 0 : 1;
+            summary.skipped += m_onlyListed || m_emptySkipped.contains(i) ? 0 : 1;
         else
             ++(clients().hasEmailAddress(i) ? m_emailsToHandle : m_printsToHandle);
     }

@@ -83,6 +83,7 @@ enum class EmptyFieldChoice
 {
     Ask,   ///< say how many clients and ask whether to send (through the Prompter)
     Send,  ///< send without asking: their message has nothing where the field is
+    Skip,  ///< send to the other clients only, without asking
     Refuse ///< start nothing: the caller could not ask and was not told to send
 };
 
@@ -281,6 +282,7 @@ private:
     std::unique_ptr<QLockFile> m_lock;
     std::unique_ptr<ClientFileLock> m_clientLock;
     QSet<QString> m_only;                        ///< by journalClientKey
+    QSet<qsizetype> m_emptySkipped;              ///< rows passed over for an empty field the message uses
     QHash<QString, JournalHistory::Last> m_skip; ///< by journalClientKey: skipped, and why
     struct FileHash
     {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 namespace quorvale {
 
@@ -23,6 +24,13 @@ public:
         Q_UNUSED(details);
         Q_UNUSED(defaultNo);
         return askYesNo(question);
+    }
+    /// A question with several answers (`choices`, the first the default); the index of the one
+    /// chosen, or -1 for none (the box closed). A front end without buttons answers Yes/No: the
+    /// first choice for Yes, none for No.
+    virtual int choose(const QString &question, const QStringList &)
+    {
+        return askYesNo(question) ? 0 : -1;
     }
     /// A warning that the mail server setup is incomplete; the window offers to open Setup.
     virtual void warnSetupIncomplete(const QString &message) { warn(message); }
