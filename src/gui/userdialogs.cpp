@@ -62,14 +62,14 @@ bool DesktopDialogs::confirm(QWidget *parent, const QString &question, const QSt
     return makeStartQuestion(parent, question, details, defaultNo)->exec() == QMessageBox::Yes;
 }
 
-int DesktopDialogs::choose(QWidget *parent, const QString &question, const QStringList &choices)
+int DesktopDialogs::choose(QWidget *parent, const QString &question, const QStringList &choices, int defaultChoice)
 {
     QMessageBox box(QMessageBox::Question, appTitle(), question, QMessageBox::NoButton, parent);
     QList<QAbstractButton *> buttons;
     for (const QString &choice : choices)
         buttons.append(box.addButton(choice, buttons.isEmpty() ? QMessageBox::AcceptRole : QMessageBox::ActionRole));
     if (!buttons.isEmpty()) {
-        box.setDefaultButton(qobject_cast<QPushButton *>(buttons.first()));
+        box.setDefaultButton(qobject_cast<QPushButton *>(buttons.value(defaultChoice, buttons.first())));
         box.setEscapeButton(buttons.last());
     }
     box.exec();

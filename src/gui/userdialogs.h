@@ -45,9 +45,10 @@ public:
     }
     /// A question with the buttons `choices`, the first the default; the index of the one chosen,
     /// -1 when the box was closed.
-    virtual int choose(QWidget *parent, const QString &question, const QStringList &choices)
+    virtual int choose(QWidget *parent, const QString &question, const QStringList &choices, int defaultChoice = 0)
     {
         Q_UNUSED(choices);
+        Q_UNUSED(defaultChoice);
         return askYesNo(parent, question) ? 0 : -1;
     }
     /// A warning with one more button, `action`, beside OK; true when the user chose it.
@@ -82,7 +83,7 @@ public:
     bool tryOpenUrl(const QUrl &url) override;
     bool confirm(QWidget *parent, const QString &question, const QString &details, bool defaultNo) override;
     bool warnOffering(QWidget *parent, const QString &message, const QString &action) override;
-    int choose(QWidget *parent, const QString &question, const QStringList &choices) override;
+    int choose(QWidget *parent, const QString &question, const QStringList &choices, int defaultChoice) override;
     QString chooseSaveFile(QWidget *parent, const QString &title, const QString &filters, const QString &folder,
                            const QString &fileName) override;
 };
@@ -108,9 +109,9 @@ public:
         m_answeredNo = !m_dialogs.confirm(m_parent, question, details, defaultNo);
         return !m_answeredNo;
     }
-    int choose(const QString &question, const QStringList &choices) override
+    int choose(const QString &question, const QStringList &choices, int defaultChoice) override
     {
-        const int chosen = m_dialogs.choose(m_parent, question, choices);
+        const int chosen = m_dialogs.choose(m_parent, question, choices, defaultChoice);
         // The last choice is the one that starts nothing.
         m_answeredNo = chosen < 0 || chosen == choices.size() - 1;
         return chosen;

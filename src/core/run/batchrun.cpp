@@ -509,9 +509,16 @@ bool BatchRun::includeUnknownClients(const JournalHistory &history)
             break;
         }
     }
-    return m_deps.prompter.askYesNo(u"The earlier run lost the connection while sending to these clients, so their "
-                                    "message may or may not have arrived:\n"_s +
-                                    names.join(u'\n') + u"\nSend to them again?"_s);
+    // An abort during the send leaves the same doubt as a lost connection, but the user should
+    // recognise what happened.
+    const bool aborted = std::all_of(history.unknownClients.cbegin(), history.unknownClients.cend(),
+                                     [](const JournalEntry &e) { return e.detail.contains(u"aborted"_s); });
+    const QString why = aborted ? u"you stopped the run while this message was being sent"_s
+                                : u"the earlier run lost the connection while sending it"_s;
+    // Sending twice is the worse mistake: No (skip them) is the default.
+    return m_deps.prompter.choose(u"These clients' message may or may not have arrived (%1):\n"_s.arg(why) +
+                                      names.join(u'\n') + u"\nSend to them again?"_s,
+                                  {u"Yes"_s, u"No"_s}, 1) == 0;
 }
 
 bool BatchRun::isSkipped(qsizetype index) const

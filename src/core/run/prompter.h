@@ -25,11 +25,12 @@ public:
         Q_UNUSED(defaultNo);
         return askYesNo(question);
     }
-    /// A question with several answers (`choices`, the first the default); the index of the one
-    /// chosen, or -1 for none (the box closed). A front end without buttons answers Yes/No: the
+    /// A question with several answers (`choices`, `defaultChoice` the default); the index of the
+    /// one chosen, or -1 for none (the box closed). A front end without buttons answers Yes/No: the
     /// first choice for Yes, none for No.
-    virtual int choose(const QString &question, const QStringList &)
+    virtual int choose(const QString &question, const QStringList &, int defaultChoice = 0)
     {
+        Q_UNUSED(defaultChoice);
         return askYesNo(question) ? 0 : -1;
     }
     /// A warning that the mail server setup is incomplete; the window offers to open Setup.
