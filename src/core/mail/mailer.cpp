@@ -3,6 +3,10 @@
 #include "settings/settingstable.h"
 #include "text/wordtable.h"
 
+#include <QSysInfo>
+
+#include <cctype>
+
 using namespace Qt::StringLiterals;
 
 namespace quorvale {
@@ -17,6 +21,23 @@ constexpr WordTable<MailServer::SignIn, 4> kSignInWords{{
 }};
 
 } // namespace
+
+int implicitTlsPort()
+{
+    bool ok = false;
+    const int port = qEnvironmentVariableIntValue("QUORVALE_IMPLICIT_TLS_PORT", &ok);
+    return ok && port > 0 && port <= 65535 ? port : 465;
+}
+
+QByteArray ehloDomain()
+{
+    const QByteArray name = QSysInfo::machineHostName().toLatin1();
+    for (char c : name) {
+        if (!(std::isalnum(static_cast<unsigned char>(c)) || c == '.' || c == '-'))
+            return "localhost";
+    }
+    return name.isEmpty() ? QByteArray("localhost") : name;
+}
 
 MailServer mailServerFrom(const AppSettings &settings)
 {

@@ -3,6 +3,7 @@
 #include "auth/oauthprovider.h"
 #include "settings/appsettings.h"
 
+#include <QByteArray>
 #include <QString>
 
 namespace quorvale {
@@ -51,5 +52,10 @@ struct MailServer
 /// other than 0 or 1, or an SSLport that is not a whole number from 1 to 65535 (blanks around it
 /// ignored), gives a server with a problem.
 MailServer mailServerFrom(const AppSettings &settings);
+
+/// The port on which "SSL" means implicit TLS (465); STARTTLS is required on any other.
+int implicitTlsPort();
+/// The name this machine gives in EHLO, when it is a plain host name; "localhost" otherwise.
+QByteArray ehloDomain();
 
 } // namespace quorvale

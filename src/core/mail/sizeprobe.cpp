@@ -23,24 +23,7 @@ constexpr int kPollMs = 100;
 /// A reply longer than this is no server's EHLO reply.
 constexpr qsizetype kMaxReply = 64 * 1024;
 
-/// SSL means implicit TLS on this port and required STARTTLS on any other, as for a send.
-int implicitTlsPort()
-{
-    bool ok = false;
-    const int port = qEnvironmentVariableIntValue("QUORVALE_IMPLICIT_TLS_PORT", &ok);
-    return ok && port > 0 && port <= 65535 ? port : 465;
-}
 
-/// The name this machine gives in EHLO, when it is a plain host name.
-QByteArray ehloDomain()
-{
-    const QByteArray name = QSysInfo::machineHostName().toLatin1();
-    for (char c : name) {
-        if (!(std::isalnum(static_cast<unsigned char>(c)) || c == '.' || c == '-'))
-            return "localhost";
-    }
-    return name.isEmpty() ? QByteArray("localhost") : name;
-}
 
 /// One conversation with the server, each step bounded by the timeout and the abort question.
 class Conversation

@@ -78,13 +78,6 @@ struct MessageReader
     }
 };
 
-/// SSL means implicit TLS on this port and required STARTTLS on any other.
-int implicitTlsPort()
-{
-    bool ok = false;
-    const int port = qEnvironmentVariableIntValue("QUORVALE_IMPLICIT_TLS_PORT", &ok);
-    return ok && port > 0 && port <= 65535 ? port : 465;
-}
 
 /// Why no send can be attempted to `server`, or empty.
 QString serverProblem(const MailServer &server)
@@ -109,16 +102,6 @@ QString hostProblem(const QString &host)
     return {};
 }
 
-/// The name this machine gives in EHLO, when it is a plain host name.
-QByteArray ehloDomain()
-{
-    const QByteArray name = QSysInfo::machineHostName().toLatin1();
-    for (char c : name) {
-        if (!(std::isalnum(static_cast<unsigned char>(c)) || c == '.' || c == '-'))
-            return "localhost";
-    }
-    return name.isEmpty() ? QByteArray("localhost") : name;
-}
 
 QString describeFailure(CURLcode code, const char *curlError, const QByteArray &serverReply, const MailServer &server)
 {
