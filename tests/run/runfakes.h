@@ -64,8 +64,14 @@ public:
         }
         return askYesNo(question);
     }
+    int choose(const QString &question, const QStringList &, int defaultChoice) override
+    {
+        choiceDefaults.append(defaultChoice);
+        return askYesNo(question) ? 0 : -1;
+    }
     bool answer = true;
     QList<bool> answers;
+    QList<int> choiceDefaults; ///< the default answer of each question with several answers
     QStringList warnings;
     QStringList questions;
     QStringList details; ///< what each confirmation showed under its question

@@ -378,8 +378,13 @@ private Q_SLOTS:
         }
         QCOMPARE(h.prompter.questions.size(), questions + 1);
         QCOMPARE(h.prompter.questions.last(), kConfirm);
-        if (questions == 2)
+        if (questions == 2) {
             QVERIFY(h.prompter.questions.at(1).contains(u"line 2: B b@x.org"_s));
+            // Sending twice is the worse mistake: the question about them defaults to No, and says
+            // that the connection was lost (no Abort left the doubt).
+            QCOMPARE(h.prompter.choiceDefaults, QList<int>{1});
+            QVERIFY(h.prompter.questions.at(1).contains(u"lost the connection"_s));
+        }
 
         // A skipped client has its one line and counts nowhere else: numbering starts with the
         // first client sent to, and no pause follows a skip.
