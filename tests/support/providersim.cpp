@@ -1,11 +1,9 @@
 #include "support/providersim.h"
 
-#include <QDeadlineTimer>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
 #include <QSaveFile>
 #include <QTemporaryDir>
 
@@ -14,7 +12,7 @@ using namespace Qt::StringLiterals;
 namespace quorvale::test {
 
 ProviderSim::ProviderSim(Options options)
-    : m_options(std::move(options)), m_dir(std::make_unique<QTemporaryDir>()), m_process(std::make_unique<QProcess>())
+    : m_options(std::move(options)), m_dir(std::make_unique<QTemporaryDir>()), m_process(std::make_unique<ReadyProcess>())
 {
     QStringList arguments{QString::fromUtf8(QUORVALE_PROVIDER_SIM_SCRIPT), u"--dir"_s, m_dir->path(), u"--profile"_s,
                           m_options.profile};
@@ -39,35 +37,15 @@ ProviderSim::ProviderSim(Options options)
         arguments << u"--security"_s << (m_options.security == SmtpSecurity::StartTls ? u"starttls"_s : u"tls"_s)
                   << u"--cert"_s << testServerCertificate() << u"--key"_s << testServerKey();
     }
-    m_process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    m_process->start(u"/usr/bin/python3"_s, arguments);
-    if (!m_process->waitForStarted(10000))
-        return;
-    QDeadlineTimer deadline(15000);
-    QByteArray output;
-    while (!output.contains('\n') && !deadline.hasExpired() &&
-           m_process->waitForReadyRead(int(deadline.remainingTime())))
-        output += m_process->readAllStandardOutput();
-    if (output.startsWith("LISTENING "))
-        m_port = quint16(output.mid(10).trimmed().toUInt());
-    if (m_port == 0)
-        qWarning("provider simulator did not start: %s", output.constData());
+    const QByteArray listening = m_process->start(u"/usr/bin/python3"_s, arguments, "LISTENING");
+    m_port = quint16(listening.trimmed().toUInt());
 }
 
-ProviderSim::~ProviderSim()
-{
-    if (m_process->state() != QProcess::NotRunning) {
-        m_process->closeWriteChannel();
-        if (!m_process->waitForFinished(3000)) {
-            m_process->kill();
-            m_process->waitForFinished(3000);
-        }
-    }
-}
+ProviderSim::~ProviderSim() = default;
 
 bool ProviderSim::isRunning() const
 {
-    return m_port != 0 && m_process->state() == QProcess::Running;
+    return m_port != 0 && m_process->isRunning();
 }
 
 quint16 ProviderSim::port() const

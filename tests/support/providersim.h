@@ -22,6 +22,7 @@
 // "web-login"), and AUTH XOAUTH2 with the token a file holds (a refused token as the provider
 // refuses it: gmail answers 334 with a base64 JSON error first). See provider_sim.py for the replies.
 
+#include "support/readyprocess.h"
 #include "support/smtpfixture.h"
 
 #include <QList>
@@ -30,7 +31,6 @@
 
 #include <memory>
 
-class QProcess;
 class QTemporaryDir;
 
 namespace quorvale::test {
@@ -93,7 +93,7 @@ private:
 
     Options m_options;
     std::unique_ptr<QTemporaryDir> m_dir;
-    std::unique_ptr<QProcess> m_process;
+    std::unique_ptr<ReadyProcess> m_process;
     quint16 m_port = 0;
     double m_clockOffset = 0;
 };

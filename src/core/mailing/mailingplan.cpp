@@ -1,6 +1,7 @@
 #include "mailing/mailingplan.h"
 
 #include "clients/csvreader.h"
+#include "text/counted.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -39,11 +40,6 @@ QList<qint64> otherLines(const QList<qint64> &lines, qint64 own)
             break;
     }
     return others;
-}
-
-QString counted(qint64 count, const char *one, const char *many)
-{
-    return QString::number(count) + u' ' + QLatin1StringView(count == 1 ? one : many);
 }
 
 } // namespace

@@ -6,6 +6,7 @@
 
 #include "clients/attachmentmode.h"
 #include "settings/appsettings.h"
+#include "text/counted.h"
 
 #include <QList>
 #include <QString>
@@ -16,8 +17,6 @@
 
 namespace quorvale {
 
-/// "1 client", "3 clients": the count and the word that goes with it.
-QString counted(qint64 count, const char *one, const char *many);
 
 /// The subject a fresh install starts with.
 inline constexpr QLatin1StringView kDefaultSubject{"Subject Line Text"};
