@@ -84,11 +84,13 @@ using the mail server and pacing settings saved by the Setup dialog (see "config
   --allow-empty-fields  send to clients whose line has an empty field that the message uses;
                       without it the run asks, and with --yes it starts nothing (exit status 2)
   --skip-empty-fields   send only to the other clients, passing those over without asking
-  --resume            when an earlier run of the same mailing (client file, subject, body, mode and
-                      common attachment) did not finish, skip the clients it already sent to without
-                      asking; clients whose message may or may not have arrived (the connection broke
-                      after it was handed over) are skipped too. Clients are recognised by their id
-                      and address, so clients added or corrected since are sent to.
+  --resume            when an earlier run of the same mailing (client file, subject and body) did
+                      not finish, skip the clients it already sent to without asking; clients whose
+                      message may or may not have arrived (the connection broke after it was handed
+                      over) are skipped too. Clients are recognised by their id and address, so
+                      clients added or corrected since are sent to. The earlier run's attachment and
+                      print options must be given again: with others nothing starts (exit status 2)
+                      and standard error names them.
   --include-unknown   with --resume: send to those clients again
   --no-resume         go over every client again even though an earlier run did not finish
   --retry-failed      send only to the clients of the mailing whose last send was refused or may

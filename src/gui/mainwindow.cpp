@@ -7,9 +7,9 @@
 #include "gui/appicon.h"
 #include "gui/checkdialog.h"
 #include "gui/emailtestdialog.h"
-#include "gui/previewdialog.h"
 #include "gui/helpfiles.h"
 #include "gui/helpwindow.h"
+#include "gui/previewdialog.h"
 #include "gui/runsession.h"
 #include "gui/runsummarypanel.h"
 #include "gui/setupdialog.h"
@@ -23,8 +23,8 @@
 #include <QAction>
 #include <QApplication>
 #include <QButtonGroup>
-#include <QClipboard>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QCloseEvent>
 #include <QDir>
 #include <QFileInfo>
@@ -170,6 +170,13 @@ void MainWindow::buildUi()
     connect(m_session.get(), &RunSession::runningChanged, this, &MainWindow::setRunning);
     connect(m_session.get(), &RunSession::progressChanged, this, &MainWindow::showRunProgress);
     connect(m_session.get(), &RunSession::setupRequested, this, &MainWindow::showSetup);
+    connect(m_session.get(), &RunSession::choicesRestored, this,
+            [this](AttachmentMode mode, const QString &commonPath, bool print) {
+                if (mode == AttachmentMode::Common)
+                    m_txtCommonAttachmentPath->setText(commonPath);
+                m_optAddAttachment->button(int(mode))->setChecked(true);
+                m_chkPrint->setChecked(print);
+            });
     connect(m_session.get(), &RunSession::finished, this,
             [this] { m_summary->showRun(m_session->lastTally(), m_session->lastJournalPath()); });
     connect(m_session.get(), &RunSession::finished, this, &MainWindow::runFinished);
@@ -355,8 +362,7 @@ void MainWindow::buildMenus()
     connect(entry(menuBar(), u"&Setup"_s, u"mnuSetup"_s), &QAction::triggered, this, &MainWindow::showSetup);
 
     QMenu *tools = menu(u"&Tools"_s, u"mnuTools"_s);
-    connect(entry(tools, u"&Check Client List..."_s, u"mnuCheck"_s), &QAction::triggered, this,
-            &MainWindow::showCheck);
+    connect(entry(tools, u"&Check Client List..."_s, u"mnuCheck"_s), &QAction::triggered, this, &MainWindow::showCheck);
     QAction *mnuPreview = entry(tools, u"&Preview..."_s, u"mnuPreview"_s);
     mnuPreview->setToolTip(u"Show each client's message exactly as it would be sent"_s);
     connect(mnuPreview, &QAction::triggered, this, [this] { showPreview(); });
@@ -709,7 +715,8 @@ void MainWindow::closeEvent(QCloseEvent *event)
     QString error;
     if (!keepMessage(&error) && m_askBeforeClosing &&
         !m_services.dialogs.askYesNo(
-            this, u"The subject and message you typed could not be kept for next time (%1). Exit anyway?"_s.arg(error))) {
+            this,
+            u"The subject and message you typed could not be kept for next time (%1). Exit anyway?"_s.arg(error))) {
         event->ignore();
         return;
     }

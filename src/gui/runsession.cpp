@@ -33,17 +33,18 @@ bool RunSession::start(const RunRequest &request)
 {
     if (m_active || m_closing)
         return false;
-    m_prompter = std::make_unique<DialogPrompter>(m_services.dialogs, m_dialogParent,
-                                                  [this] { Q_EMIT setupRequested(); });
-    m_run = std::make_unique<BatchRun>(RunDependencies{m_services.store, *m_bridge, *m_prompter, m_services.mailer,
-                                                       m_services.printer, m_services.clock, m_control, m_bridge,
-                                                       [this] { return m_settings.get(); },
-                                                       ownProgramFiles(m_services.store.filePath(),
-                                                                       m_services.dataFolder)});
+    m_prompter =
+        std::make_unique<DialogPrompter>(m_services.dialogs, m_dialogParent, [this] { Q_EMIT setupRequested(); });
+    m_run = std::make_unique<BatchRun>(
+        RunDependencies{m_services.store, *m_bridge, *m_prompter, m_services.mailer, m_services.printer,
+                        m_services.clock, m_control, m_bridge, [this] { return m_settings.get(); },
+                        ownProgramFiles(m_services.store.filePath(), m_services.dataFolder)});
     // The box keeps its old lines when a check stops the run before its first line.
     m_clearOnNextLine = true;
     const bool go = m_run->prepare(request);
     m_bridge->flush();
+    if (const std::optional<MailingChoices> choices = m_run->choicesRestored())
+        Q_EMIT choicesRestored(choices->mode, choices->commonFile, choices->print);
     m_clearOnNextLine = false;
     if (!go) {
         // A question answered No clears the box, which then says only that nothing was started

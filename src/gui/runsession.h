@@ -58,6 +58,8 @@ Q_SIGNALS:
     void runningChanged(bool running);
     /// Where the run is: "client N of M", the counts so far and the time left.
     void progressChanged(const quorvale::RunProgress &progress);
+    /// The run resumes with the interrupted run's attachment and print choices: the window shows them.
+    void choicesRestored(quorvale::AttachmentMode mode, const QString &commonPath, bool print);
     /// The user asked for Setup from the warning that the mail server setup is incomplete.
     void setupRequested();
     /// A run has ended and its last line was handed on; lastTally() says what it did.

@@ -4,27 +4,27 @@
 #include "guitest.h"
 
 #include "gui/aboutdialog.h"
-#include "gui/helpfiles.h"
 #include "gui/guiapp.h"
+#include "gui/helpfiles.h"
 #include "run/journal.h"
 #include "settings/bodyfile.h"
 
 #include <QAction>
 #include <QApplication>
-#include <QClipboard>
 #include <QButtonGroup>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QDialog>
 #include <QDir>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
-#include <QTextBrowser>
 #include <QMenu>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSignalSpy>
+#include <QTextBrowser>
 
 #include <csignal>
 
@@ -44,6 +44,7 @@ private Q_SLOTS:
     void startsWithSavedSettingsAndBodyFile();
     void firstStartShowsDefaults();
     void restartKeepsTheMailingAsTheLastRunAndTheUserLeftIt();
+    void resumeWithTheEarlierChoicesShowsThem();
     void unreadableBodyFileIsWarnedAbout();
     void modeSwitchChangesOnlyEnabledStates_data();
     void modeSwitchChangesOnlyEnabledStates();
@@ -202,9 +203,15 @@ void TestMainWindow::tabOrderFollowsTheForm()
     QVERIFY(QTest::qWaitForWindowActive(&w));
     ui.txtCSVpath->setFocus();
     // The mode buttons are one stop (arrow keys move within them).
-    const QStringList expected{u"cmdBrowseCSV"_s,          u"chkCSVHeader"_s,      u"OptAddAttachment0"_s, u"txtCommonAttachmentPath"_s,
-                               u"cmdBrowseCommonAttach"_s, u"txtSubjectLine"_s,    u"txtBodyMessage"_s,
-                               u"txtProgress"_s,           u"cmdStart"_s};
+    const QStringList expected{u"cmdBrowseCSV"_s,
+                               u"chkCSVHeader"_s,
+                               u"OptAddAttachment0"_s,
+                               u"txtCommonAttachmentPath"_s,
+                               u"cmdBrowseCommonAttach"_s,
+                               u"txtSubjectLine"_s,
+                               u"txtBodyMessage"_s,
+                               u"txtProgress"_s,
+                               u"cmdStart"_s};
     QStringList visited;
     for (qsizetype i = 0; i < expected.size(); ++i) {
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
@@ -571,6 +578,36 @@ void TestMainWindow::restartKeepsTheMailingAsTheLastRunAndTheUserLeftIt()
     QVERIFY(f.dialogs.warnings.isEmpty());
 }
 
+void TestMainWindow::resumeWithTheEarlierChoicesShowsThem()
+{
+    // A run without attachment stopped by the server after ann; then the window says each
+    // client's own document, and the user chooses to resume with the earlier choices.
+    WindowFixture f;
+    prepareRun(f);
+    MainWindow &w = f.open();
+    FIND_CONTROLS(MainControls, ui, f.window);
+    QSignalSpy finished(&w, &MainWindow::runFinished);
+    f.mailer.statuses = {SendStatus::Sent, SendStatus::ServerUnusable};
+    QTest::mouseClick(ui.cmdStart, Qt::LeftButton);
+    QVERIFY(finished.wait(10000));
+    ui.OptAddAttachment2->click();
+    ui.chkPrint->setChecked(true);
+    f.mailer.clear();
+    f.dialogs.questions.clear();
+    f.dialogs.choices = {0};
+    QTest::mouseClick(ui.cmdStart, Qt::LeftButton);
+    QVERIFY(finished.wait(10000));
+    QVERIFY2(f.dialogs.questions.first().startsWith(
+                 u"The interrupted run of this mailing was sending no attachment and not printing documents; you "
+                 "chose each client's own document and printing."_s),
+             qPrintable(f.dialogs.questions.first()));
+    QCOMPARE(f.dialogs.chooseDefaults, QList<int>{0});
+    QVERIFY(ui.OptAddAttachment0->isChecked());
+    QVERIFY(!ui.chkPrint->isChecked());
+    QCOMPARE(f.mailer.recipients(), QStringList{u"bob@example.com"_s});
+    QVERIFY(f.mailer.messages().first().AttachmentPath.isEmpty());
+}
+
 void TestMainWindow::runLogsEveryStepAndSendsOneMessagePerAddress()
 {
     WindowFixture f;
@@ -627,9 +664,10 @@ void TestMainWindow::runIsSummarisedBeforeAndAfter()
     // The question keeps its words; what the run will do is under it. A fresh install's subject
     // and an empty body are pointed out.
     QCOMPARE(f.dialogs.questions, QStringList{u"Are you sure your ready to start processing?"_s});
-    QCOMPARE(f.dialogs.confirmDetails,
-             QStringList{u"E-mails to send: 2\nSubject: Subject Line Text\nAttachment: none\n"
-                         "Warning: the subject is still \"Subject Line Text\".\nWarning: the message body is empty."_s});
+    QCOMPARE(
+        f.dialogs.confirmDetails,
+        QStringList{u"E-mails to send: 2\nSubject: Subject Line Text\nAttachment: none\n"
+                    "Warning: the subject is still \"Subject Line Text\".\nWarning: the message body is empty."_s});
 
     // After the run, its summary stays in the window; the completion line is unchanged.
     QCOMPARE(statusLines(ui.txtProgress).last(), u"Processing Complete"_s);
@@ -767,7 +805,8 @@ void TestMainWindow::abortClickEndsTheRunAtItsNextCheckPoint()
     // While it runs: which client, the counts, the time left; the e-mail bar is the pass's share.
     FIND_CHILD(QLabel, progress, w, u"lblRunProgress"_s);
     QTRY_VERIFY2(progress->text().startsWith(u"Client 3 of 20 - sent 2, failed 0 - "_s), qPrintable(progress->text()));
-    QVERIFY2(ui.progEmail->value() >= 10 && ui.progEmail->value() <= 20, qPrintable(QString::number(ui.progEmail->value())));
+    QVERIFY2(ui.progEmail->value() >= 10 && ui.progEmail->value() <= 20,
+             qPrintable(QString::number(ui.progEmail->value())));
 
     QTest::mouseClick(ui.cmdAbort, Qt::LeftButton);
     QVERIFY(finished.wait(10000));

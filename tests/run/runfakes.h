@@ -67,15 +67,19 @@ public:
     int choose(const QString &question, const QStringList &, int defaultChoice) override
     {
         choiceDefaults.append(defaultChoice);
-        return askYesNo(question) ? 0 : -1;
+        if (choices.isEmpty())
+            return askYesNo(question) ? 0 : -1;
+        questions.append(question);
+        return choices.takeFirst();
     }
     bool answer = true;
     QList<bool> answers;
     QList<int> choiceDefaults; ///< the default answer of each question with several answers
+    QList<int> choices;        ///< answers to the next questions with several answers, in order
     QStringList warnings;
     QStringList questions;
-    QStringList details; ///< what each confirmation showed under its question
-    QList<bool> defaultNo; ///< whether each confirmation had No as its default
+    QStringList details;         ///< what each confirmation showed under its question
+    QList<bool> defaultNo;       ///< whether each confirmation had No as its default
     bool answerDefaultNo = true; ///< the answer to a confirmation whose default is No
 };
 

@@ -3,6 +3,7 @@
 
 #include "mail/smtpmailer.h"
 #include "run/journal.h"
+#include "run/resumeplan.h"
 #include "runfakes.h"
 #include "support/smtpfixture.h"
 
@@ -96,7 +97,8 @@ QStringList events(const QList<JournalEntry> &entries)
 {
     QStringList out;
     for (const JournalEntry &e : entries)
-        out.append(journalEventName(e.event) + (e.line > 0 ? u' ' + (e.address.isEmpty() ? e.clientId : e.address) : QString()));
+        out.append(journalEventName(e.event) +
+                   (e.line > 0 ? u' ' + (e.address.isEmpty() ? e.clientId : e.address) : QString()));
     return out;
 }
 
@@ -160,8 +162,8 @@ private Q_SLOTS:
                             u"250 OK\r\nsecond line"_s};
         // Only a field that needs it is quoted, a quote inside it doubled; no formula guard.
         QCOMPARE(formatJournalLine(tricky),
-                 "2026-03-04T05:06:07.000,sent,7,\" id, \"\"quoted\"\" \",a@x.org,\"/d/x,y.pdf\",12," + QByteArray(64, 'a') +
-                     ",\"250 OK\r\nsecond line\"\r\n");
+                 "2026-03-04T05:06:07.000,sent,7,\" id, \"\"quoted\"\" \",a@x.org,\"/d/x,y.pdf\",12," +
+                     QByteArray(64, 'a') + ",\"250 OK\r\nsecond line\"\r\n");
         QVERIFY(journal->append(tricky, &error, false));
         QCOMPARE(journal->syncCount(), 1);
         JournalEntry end;
@@ -211,7 +213,8 @@ private Q_SLOTS:
         h.onSend = [&](const MailMessage &m) {
             QCOMPARE(g_syncs.syncedSize, QFileInfo(journalsOf(h).value(0)).size());
             const QList<JournalEntry> now = entriesOf(journalsOf(h).value(0));
-            lastLineAtSend.append(now.isEmpty() ? QString() : journalEventName(now.last().event) + u' ' + now.last().address);
+            lastLineAtSend.append(now.isEmpty() ? QString()
+                                                : journalEventName(now.last().event) + u' ' + now.last().address);
             QCOMPARE(now.last().sha256, fileSha256(m.AttachmentPath));
         };
         QCOMPARE(h.run(), RunOutcome::CompletedWithErrors);
@@ -226,6 +229,7 @@ private Q_SLOTS:
                                                u"subject"_s,
                                                u"body"_s,
                                                u"mode"_s,
+                                               u"print"_s,
                                                u"common attachment"_s,
                                                u"client a@x.org"_s,
                                                u"client b@x.org"_s,
@@ -250,14 +254,15 @@ private Q_SLOTS:
         QCOMPARE(entries.at(2).detail, h.request.subject);
         QCOMPARE(entries.at(3).sha256.size(), 64);
         QCOMPARE(entries.at(4).detail, u"client"_s);
-        QCOMPARE(entries.at(9).line, 4);
-        QCOMPARE(entries.at(9).clientId, u"4"_s);
-        QCOMPARE(entries.at(15).file, h.dir.filePath(u"Doc_1.pdf"_s));
-        QCOMPARE(entries.at(15).size, 3);
-        QCOMPARE(entries.at(15).line, 1);
-        QCOMPARE(entries.at(15).clientId, u"1"_s);
-        QCOMPARE(entries.at(16).detail, u"250 OK queued"_s);
-        QCOMPARE(entries.at(18).detail, u"550 refused"_s);
+        QCOMPARE(entries.at(5).detail, u"yes"_s); // printing
+        QCOMPARE(entries.at(10).line, 4);
+        QCOMPARE(entries.at(10).clientId, u"4"_s);
+        QCOMPARE(entries.at(16).file, h.dir.filePath(u"Doc_1.pdf"_s));
+        QCOMPARE(entries.at(16).size, 3);
+        QCOMPARE(entries.at(16).line, 1);
+        QCOMPARE(entries.at(16).clientId, u"1"_s);
+        QCOMPARE(entries.at(17).detail, u"250 OK queued"_s);
+        QCOMPARE(entries.at(19).detail, u"550 refused"_s);
         // The status box shows exactly what it showed before the journal existed.
         QVERIFY(!h.trace.join(u'\n').contains(u"journal"_s, Qt::CaseInsensitive));
     }
@@ -442,22 +447,178 @@ private Q_SLOTS:
         QCOMPARE(sentTo(h), (QStringList{u"b@x.org"_s, u"c@x.org"_s, u"d@x.org"_s, u"e@x.org"_s}));
     }
 
+    void resumePlanFollowsTheEarlierRuns_data()
+    {
+        // Clients A a@x.org, B b@x.org, C c@x.org and D without an address; the earlier runs'
+        // outcomes as "a=sent b=unknown"; "unfinished" or "finished"; the choices now and then.
+        QTest::addColumn<QString>("earlier");
+        QTest::addColumn<int>("resume");
+        QTest::addColumn<bool>("retryFailed");
+        QTest::addColumn<bool>("otherChoices"); // the earlier run sent each client's own document
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<int>("skipped");
+        QTest::addColumn<int>("unknown");
+        QTest::addColumn<bool>("asks");
+        QTest::addColumn<QString>("says"); // in the refusal, the notice, the sentence before Yes
+        const int ask = int(ResumeChoice::Ask);
+        const int yes = int(ResumeChoice::Refuse);
+        const int resume = int(ResumeChoice::Resume);
+        const int afresh = int(ResumeChoice::StartAfresh);
+        const int all = int(RunKind::AllClients);
+        const int resumed = int(RunKind::Resume);
+        const QString half = u"unfinished a=sent b=unknown c=failed"_s;
+        QTest::newRow("no earlier run") << QString() << ask << false << false << all << 0 << 0 << false << QString();
+        QTest::newRow("unfinished: asked") << half << ask << false << false << resumed << 1 << 1 << true << QString();
+        QTest::newRow("unfinished: --yes alone")
+            << half << yes << false << false << all << 0 << 0 << false << u"did not finish"_s;
+        QTest::newRow("unfinished: --resume")
+            << half << resume << false << false << resumed << 1 << 1 << false << QString();
+        QTest::newRow("unfinished: --no-resume")
+            << half << afresh << false << false << all << 0 << 0 << false << QString();
+        QTest::newRow("other choices: asked") << half << ask << false << true << resumed << 1 << 1 << true
+                                              << u"was sending each client's own document; you chose no attachment."_s;
+        QTest::newRow("other choices: --resume") << half << resume << false << true << all << 0 << 0 << false
+                                                 << u"you chose no attachment. Nothing was sent"_s;
+        QTest::newRow("other choices: --yes alone")
+            << half << yes << false << true << all << 0 << 0 << false << u"you chose no attachment. Nothing was sent"_s;
+        QTest::newRow("reached nobody: --resume") << u"unfinished c=failed"_s << resume << false << false << all << 0
+                                                  << 0 << false << u"There is no unfinished run"_s;
+        QTest::newRow("finished with every client")
+            << u"finished a=sent b=sent c=sent"_s << ask << false << true << all << 0 << 0 << false
+            << u"This mailing was already sent to all 3 clients on"_s;
+        QTest::newRow("finished, --no-resume") << u"finished a=sent b=sent c=sent"_s << afresh << false << false << all
+                                               << 0 << 0 << false << u"already sent to all 3 clients"_s;
+        QTest::newRow("finished, a client added since")
+            << u"finished a=sent b=sent"_s << ask << false << false << all << 0 << 0 << false << QString();
+        QTest::newRow("resend to failed")
+            << half << ask << true << true << int(RunKind::ResendToFailed) << 0 << 0 << false << QString();
+        QTest::newRow("resend with none failed") << u"unfinished a=sent"_s << ask << true << false << all << 0 << 0
+                                                 << false << u"There are no failed clients"_s;
+        QTest::newRow("a journal that does not read")
+            << u"problem"_s << resume << false << false << all << 0 << 0 << false << u"does not read cleanly"_s;
+    }
+
+    void resumePlanFollowsTheEarlierRuns()
+    {
+        QFETCH(QString, earlier);
+        QFETCH(int, resume);
+        QFETCH(bool, retryFailed);
+        QFETCH(bool, otherChoices);
+        QFETCH(int, kind);
+        QFETCH(int, skipped);
+        QFETCH(int, unknown);
+        QFETCH(bool, asks);
+        QFETCH(QString, says);
+        ClientList clients;
+        clients.append(u"A"_s, u"a@x.org"_s, 1);
+        clients.append(u"B"_s, u"b@x.org"_s, 2);
+        clients.append(u"C"_s, u"c@x.org"_s, 3);
+        clients.append(u"D"_s, QString(), 4);
+        JournalHistory history;
+        const QStringList words = earlier.split(u' ', Qt::SkipEmptyParts);
+        history.problem = words.contains(u"problem"_s) ? u"j.csv, line 3: a stray quote"_s : QString();
+        history.unfinished = words.contains(u"unfinished"_s);
+        history.started = QDateTime(QDate(2026, 11, 30), QTime(9, 0));
+        if (words.contains(u"finished"_s))
+            history.finished = history.started.addSecs(600);
+        using Last = JournalHistory::Last;
+        const QHash<QString, Last> outcomes{
+            {u"sent"_s, Last::Sent}, {u"unknown"_s, Last::Unknown}, {u"failed"_s, Last::Failed}};
+        for (const QString &word : words) {
+            if (!word.contains(u'='))
+                continue;
+            const QString letter = word.section(u'=', 0, 0);
+            const QString key = journalClientKey(letter.toUpper(), letter + u"@x.org"_s);
+            history.last.insert(key, outcomes.value(word.section(u'=', 1)));
+            history.reached += history.last.value(key) == Last::Sent ? 1 : 0;
+            if (history.last.value(key) == Last::Unknown)
+                history.unknownClients.append(
+                    JournalEntry{{}, JournalEvent::Unknown, 2, letter.toUpper(), letter + u"@x.org"_s});
+        }
+        MailingChoices then;
+        then.mode = otherChoices ? AttachmentMode::ClientSpecific : AttachmentMode::None;
+        history.choices = then;
+        const ResumePlan plan = makeResumePlan(
+            clients, history, ResumeRequest{ResumeChoice(resume), retryFailed, false, MailingChoices{}, u"S"_s});
+        QCOMPARE(int(plan.kind), kind);
+        QCOMPARE(plan.skip.size(), skipped);
+        QCOMPARE(plan.unknown.size(), unknown);
+        QCOMPARE(!plan.resumeQuestion.isEmpty(), asks);
+        const QString told = plan.refusal + plan.notice + plan.alreadySent + plan.otherChoices;
+        QVERIFY2(says.isEmpty() ? told.isEmpty() : told.contains(says), qPrintable(told));
+        QCOMPARE(plan.earlierChoices.has_value(), told.contains(u"you chose"_s));
+        if (kind == int(RunKind::ResendToFailed))
+            QCOMPARE(plan.resendCount, 2); // b, whose message may have arrived, and c, refused
+    }
+
+    void resumingWithOtherChoicesAsksWhichToUse_data()
+    {
+        // The interrupted run sent no attachment; the window now says the common file.
+        QTest::addColumn<int>("choice");
+        QTest::addColumn<int>("outcome");
+        QTest::addColumn<QString>("attachment"); // of the messages the resume sends
+        QTest::addColumn<int>("modeAfter");
+        QTest::newRow("use the earlier choices")
+            << 0 << int(RunOutcome::Completed) << QString() << int(AttachmentMode::None);
+        QTest::newRow("keep my choices") << 1 << int(RunOutcome::Completed) << u"letter.pdf"_s
+                                         << int(AttachmentMode::Common);
+        QTest::newRow("cancel") << -1 << int(RunOutcome::NotStarted) << QString() << int(AttachmentMode::Common);
+    }
+
+    void resumingWithOtherChoicesAsksWhichToUse()
+    {
+        QFETCH(int, choice);
+        QFETCH(int, outcome);
+        QFETCH(QString, attachment);
+        QFETCH(int, modeAfter);
+        RunHarness h;
+        abortedFirstRun(h);
+        h.writeFile(u"letter.pdf"_s, "letter");
+        h.control.setAttachmentMode(AttachmentMode::Common);
+        h.control.setCommonAttachmentPath(h.dir.filePath(u"letter.pdf"_s));
+        h.prompter.choices = {choice, 1}; // then: do not send again to b, whose message may have arrived
+        QCOMPARE(int(h.run()), outcome);
+        QVERIFY2(h.prompter.questions.first().startsWith(
+                     u"The interrupted run of this mailing was sending no attachment; you chose the common file "
+                     "letter.pdf."_s),
+                 qPrintable(h.prompter.questions.first()));
+        QCOMPARE(h.prompter.choiceDefaults.first(), 0);
+        QCOMPARE(int(h.control.attachmentMode()), modeAfter);
+        if (outcome == int(RunOutcome::NotStarted)) {
+            QCOMPARE(h.mailer.attempts().size(), 0);
+            QCOMPARE(h.log.lines, QStringList{u"Nothing was started."_s});
+            return;
+        }
+        QCOMPARE(h.mailer.recipients(), (QStringList{u"c@x.org"_s, u"d@x.org"_s, u"e@x.org"_s}));
+        for (const MailMessage &m : h.mailer.attempts())
+            QCOMPARE(QFileInfo(m.AttachmentPath).fileName(), attachment);
+    }
+
     void resumesOnlyWhatThereIsToResume_data()
     {
         // What differs from the earlier, unfinished run; a different mailing starts afresh without
-        // a word, the same mailing would be refused here (ResumeChoice::Refuse).
+        // a word, the same mailing would be refused here (ResumeChoice::Refuse), with other
+        // attachment choices too.
         QTest::addColumn<QString>("change");
         QTest::addColumn<int>("outcome");
         QTest::addColumn<int>("sent");
+        QTest::addColumn<QString>("says");
         const int completed = int(RunOutcome::Completed);
-        QTest::newRow("another subject") << u"subject"_s << completed << 5;
-        QTest::newRow("another body") << u"body"_s << completed << 5;
-        QTest::newRow("another mode") << u"mode"_s << completed << 5;
-        QTest::newRow("another common attachment") << u"common"_s << completed << 5;
-        QTest::newRow("another file") << u"file"_s << completed << 5;
-        QTest::newRow("earlier run reached nobody") << u"nobody"_s << completed << 2;
-        QTest::newRow("the same list, edited") << u"edited"_s << int(RunOutcome::NotStarted) << 0;
-        QTest::newRow("the same list through a linked folder") << u"linked"_s << int(RunOutcome::NotStarted) << 0;
+        const int notStarted = int(RunOutcome::NotStarted);
+        const QString reached = u"reached 1 client."_s;
+        QTest::newRow("another subject") << u"subject"_s << completed << 5 << QString();
+        QTest::newRow("another body") << u"body"_s << completed << 5 << QString();
+        QTest::newRow("another mode") << u"mode"_s << notStarted << 0
+                                      << u"The interrupted run of this mailing was sending no attachment; you chose "
+                                         "the common file letter.pdf. Nothing was sent"_s;
+        QTest::newRow("another common attachment")
+            << u"common"_s << notStarted << 0
+            << u"was sending the common file letter.pdf as it was then; you chose the common file letter.pdf as it "
+               "is now."_s;
+        QTest::newRow("another file") << u"file"_s << completed << 5 << QString();
+        QTest::newRow("earlier run reached nobody") << u"nobody"_s << completed << 2 << QString();
+        QTest::newRow("the same list, edited") << u"edited"_s << notStarted << 0 << reached;
+        QTest::newRow("the same list through a linked folder") << u"linked"_s << notStarted << 0 << reached;
     }
 
     void resumesOnlyWhatThereIsToResume()
@@ -465,6 +626,7 @@ private Q_SLOTS:
         QFETCH(QString, change);
         QFETCH(int, outcome);
         QFETCH(int, sent);
+        QFETCH(QString, says);
         RunHarness h;
         if (change == u"common"_s) {
             h.writeFile(u"letter.pdf"_s, "first letter");
@@ -505,8 +667,7 @@ private Q_SLOTS:
         if (outcome == int(RunOutcome::Completed))
             QCOMPARE(h.prompter.questions, QStringList{kConfirm});
         else
-            QVERIFY2(h.prompter.warnings.last().contains(u"reached 1 client."_s),
-                     qPrintable(h.prompter.warnings.last()));
+            QVERIFY2(h.prompter.warnings.last().contains(says), qPrintable(h.prompter.warnings.last()));
     }
 
     void mailLayerTellsALostAnswerFromARefusal_data()

@@ -44,17 +44,28 @@ private Q_SLOTS:
         QTest::addColumn<QStringList>("flags");
         QTest::addColumn<int>("exitCode");
         QTest::addColumn<QStringList>("received");
+        QTest::addColumn<QString>("earlierMode"); // empty: a journal from before modes were recorded
         const QString yes = u"--yes"_s;
-        QTest::newRow("--yes alone starts nothing") << QStringList{yes} << 2 << QStringList();
-        QTest::newRow("--resume") << QStringList{yes, u"--resume"_s} << 0 << QStringList{u"c@x.org"_s, u"d@x.org"_s};
-        QTest::newRow("--resume --include-unknown") << QStringList{yes, u"--resume"_s, u"--include-unknown"_s} << 0
-                                                    << QStringList{u"b@x.org"_s, u"c@x.org"_s, u"d@x.org"_s};
+        QTest::newRow("--yes alone starts nothing") << QStringList{yes} << 2 << QStringList() << QString();
+        QTest::newRow("--resume") << QStringList{yes, u"--resume"_s} << 0 << QStringList{u"c@x.org"_s, u"d@x.org"_s}
+                                  << QString();
+        QTest::newRow("--resume --include-unknown")
+            << QStringList{yes, u"--resume"_s, u"--include-unknown"_s} << 0
+            << QStringList{u"b@x.org"_s, u"c@x.org"_s, u"d@x.org"_s} << QString();
         QTest::newRow("--no-resume") << QStringList{yes, u"--no-resume"_s} << 0
-                                     << QStringList{u"a@x.org"_s, u"b@x.org"_s, u"c@x.org"_s, u"d@x.org"_s};
+                                     << QStringList{u"a@x.org"_s, u"b@x.org"_s, u"c@x.org"_s, u"d@x.org"_s}
+                                     << QString();
         QTest::newRow("--retry-failed") << QStringList{yes, u"--retry-failed"_s} << 0
-                                        << QStringList{u"b@x.org"_s, u"c@x.org"_s};
+                                        << QStringList{u"b@x.org"_s, u"c@x.org"_s} << QString();
         QTest::newRow("--include-unknown needs --resume")
-            << QStringList{yes, u"--include-unknown"_s} << 2 << QStringList();
+            << QStringList{yes, u"--include-unknown"_s} << 2 << QStringList() << QString();
+        // The interrupted run sent each client's own document; this one would send none.
+        QTest::newRow("--resume with other choices")
+            << QStringList{yes, u"--resume"_s} << 2 << QStringList() << u"client"_s;
+        QTest::newRow("--yes with other choices") << QStringList{yes} << 2 << QStringList() << u"client"_s;
+        QTest::newRow("--no-resume with other choices")
+            << QStringList{yes, u"--no-resume"_s} << 0
+            << QStringList{u"a@x.org"_s, u"b@x.org"_s, u"c@x.org"_s, u"d@x.org"_s} << u"client"_s;
     }
 
     void commandLineDecidesAboutAnUnfinishedRun()
@@ -62,6 +73,7 @@ private Q_SLOTS:
         QFETCH(QStringList, flags);
         QFETCH(int, exitCode);
         QFETCH(QStringList, received);
+        QFETCH(QString, earlierMode);
         KillHarness h;
         QVERIFY(h.isReady());
         QString error;
@@ -95,10 +107,14 @@ private Q_SLOTS:
         subject.detail = u"S"_s;
         JournalEntry body = entry(u"body"_s);
         body.sha256 = QString::fromLatin1(QCryptographicHash::hash("B", QCryptographicHash::Sha256).toHex());
-        for (const JournalEntry &e :
-             {run, clientFile, subject, body, entry(u"common attachment"_s), entry(u"attempting"_s, 1, u"A"_s),
-              entry(u"sent"_s, 1, u"A"_s), entry(u"attempting"_s, 2, u"B"_s), entry(u"attempting"_s, 3, u"C"_s),
-              entry(u"refused"_s, 3, u"C"_s)})
+        JournalEntry mode = entry(u"mode"_s);
+        mode.detail = earlierMode;
+        QList<JournalEntry> header{run, clientFile, subject, body};
+        if (!earlierMode.isEmpty())
+            header.append(mode);
+        for (const JournalEntry &e : header + QList{entry(u"common attachment"_s), entry(u"attempting"_s, 1, u"A"_s),
+                                                    entry(u"sent"_s, 1, u"A"_s), entry(u"attempting"_s, 2, u"B"_s),
+                                                    entry(u"attempting"_s, 3, u"C"_s), entry(u"refused"_s, 3, u"C"_s)})
             QVERIFY(journal->append(e, &error));
         journal.reset();
 
@@ -111,7 +127,11 @@ private Q_SLOTS:
             got += message.rcptTo;
         got.sort();
         QCOMPARE(got, received);
-        if (flags == QStringList{u"--yes"_s})
+        if (!earlierMode.isEmpty() && exitCode == 2)
+            QVERIFY2(err.contains(u"The interrupted run of this mailing was sending each client's own document; you "
+                                  "chose no attachment. Nothing was sent"_s),
+                     qPrintable(err));
+        else if (flags == QStringList{u"--yes"_s})
             QVERIFY2(err.contains(u"--resume"_s) && err.contains(u"did not finish"_s), qPrintable(err));
     }
 };

@@ -1,8 +1,8 @@
 #include "run/batchrun.h"
 
 #include "clients/csvreader.h"
-#include "mailing/mailingplan.h"
 #include "mail/mailer.h"
+#include "mailing/mailingplan.h"
 #include "platform/files.h"
 #include "run/clientfilelock.h"
 #include "run/clock.h"
@@ -65,10 +65,29 @@ BatchRun::BatchRun(RunDependencies deps) : m_deps(std::move(deps)) {}
 
 bool BatchRun::prepare(const RunRequest &request)
 {
-    const bool go = prepareRun(request);
+    m_earlierChoices.reset();
+    m_restartedWithEarlierChoices = false;
+    m_cancelled = false;
+    bool go = prepareRun(request);
     if (!go) {
         m_lock.reset();
         m_clientLock.reset();
+    }
+    // Told to resume with the interrupted run's choices: they are the run's from here on, and
+    // everything is decided again with them.
+    if (!go && m_earlierChoices) {
+        const MailingChoices earlier = *std::exchange(m_earlierChoices, std::nullopt);
+        m_deps.control.setAttachmentMode(earlier.mode);
+        if (earlier.mode == AttachmentMode::Common)
+            m_deps.control.setCommonAttachmentPath(earlier.commonFile);
+        RunRequest again = request;
+        again.print = earlier.printKnown ? earlier.print : request.print;
+        m_restartedWithEarlierChoices = true;
+        go = prepareRun(again);
+        if (!go) {
+            m_lock.reset();
+            m_clientLock.reset();
+        }
     }
     return go;
 }
@@ -139,7 +158,10 @@ bool BatchRun::prepareRun(const RunRequest &request)
     if (!readClients(mode, commonPath) || !checkMessageFields())
         return false;
     if (!describeMailing(mode, commonPath) || !chooseClients()) {
-        m_deps.log.clearStatus();
+        if (m_cancelled)
+            nothingStarted();
+        else
+            m_deps.log.clearStatus();
         return false;
     }
     const QString question = u"Are you sure your ready to start processing?"_s;
@@ -191,8 +213,8 @@ QString BatchRun::preCheckProblem(AttachmentMode mode, const QString &commonPath
         return u"You need to set the path for the client Common file."_s;
     if (m_request.csvPath.isEmpty())
         return u"You need to set the path for the client CSV file."_s;
-    const QString own = common ? programFileAttachmentProblem(commonPath, m_request.csvPath, m_deps.programFiles)
-                               : QString();
+    const QString own =
+        common ? programFileAttachmentProblem(commonPath, m_request.csvPath, m_deps.programFiles) : QString();
     if (!own.isEmpty())
         return own;
     if (common && !(QFileInfo(commonPath).isFile() && QFileInfo(commonPath).isReadable()))
@@ -204,9 +226,8 @@ bool BatchRun::readClients(AttachmentMode mode, const QString &commonPath)
 {
     StatusLog &log = m_deps.log;
     log.LogStatus(u"Parsing CSV file..."_s);
-    const Mailing mailing{m_request.csvPath, m_request.header, m_request.subject, m_request.body,
-                          mode,              commonPath,       m_request.print,   m_request.delimiter,
-                          m_deps.programFiles};
+    const Mailing mailing{m_request.csvPath, m_request.header, m_request.subject,   m_request.body,     mode,
+                          commonPath,        m_request.print,  m_request.delimiter, m_deps.programFiles};
     m_plan = MailingPlan::make(mailing);
     // A list that could not be read whole must never be used: nothing is counted, asked, saved
     // or sent.
@@ -274,10 +295,10 @@ bool BatchRun::checkMessageFields()
         named.append(u"  and %1 more"_s.arg(blank - named.size()));
     if (blank == 0)
         return true;
-    const QString what = u"%1 to be sent to %2 an empty field that the message uses (%3): their message has "
-                         "nothing where the field is."_s.arg(counted(blank, "client", "clients"),
-                                                             blank == 1 ? u"has"_s : u"have"_s,
-                                                             placeholders.join(u", "_s));
+    const QString what =
+        u"%1 to be sent to %2 an empty field that the message uses (%3): their message has "
+        "nothing where the field is."_s.arg(counted(blank, "client", "clients"), blank == 1 ? u"has"_s : u"have"_s,
+                                            placeholders.join(u", "_s));
     const auto skipThem = [this, &rows, blank] {
         m_emptySkipped = QSet<qsizetype>(rows.cbegin(), rows.cend());
         m_deps.log.LogStatus(u"Clients skipped for an empty field - "_s + number(blank));
@@ -320,49 +341,26 @@ bool BatchRun::describeMailing(AttachmentMode mode, const QString &commonPath)
     }
     m_mailing.subject = m_request.subject;
     m_mailing.bodySha256 = textSha256(m_request.body);
-    m_mailing.mode = mode;
+    m_mailing.choices = choicesOf(mode, commonPath);
+    return true;
+}
+
+MailingChoices BatchRun::choicesOf(AttachmentMode mode, const QString &commonPath)
+{
+    MailingChoices choices;
+    choices.mode = mode;
+    choices.print = m_request.print;
     if (mode == AttachmentMode::Common) {
         const QFileInfo common(commonPath);
-        m_mailing.commonFile = common.absoluteFilePath();
-        m_mailing.commonSha256 = fileHash(m_mailing.commonFile, common.size(), common.lastModified());
+        choices.commonFile = common.absoluteFilePath();
+        choices.commonSha256 = fileHash(choices.commonFile, common.size(), common.lastModified());
     }
-    return true;
+    return choices;
 }
 
 QString BatchRun::clientKey(qsizetype index) const
 {
     return journalClientKey(clients().ClientId(index), clients().EmailAddress(index));
-}
-
-QString BatchRun::changesSince(const JournalHistory &history) const
-{
-    if (!history.clientListKnown)
-        return {};
-    QSet<QString> before;
-    QSet<QString> idsBefore;
-    for (const JournalEntry &client : history.clientList) {
-        before.insert(journalClientKey(client.clientId, client.address));
-        idsBefore.insert(client.clientId);
-    }
-    qint64 added = 0;
-    qint64 changed = 0;
-    QSet<QString> idsNow;
-    for (qsizetype i = 0; i < clients().Count(); ++i) {
-        const QString id = clients().ClientId(i);
-        idsNow.insert(id);
-        if (!before.contains(clientKey(i)))
-            ++(idsBefore.contains(id) ? changed : added);
-    }
-    const qint64 removed = std::count_if(idsBefore.cbegin(), idsBefore.cend(),
-                                         [&idsNow](const QString &id) { return !idsNow.contains(id); });
-    QStringList parts;
-    if (added > 0)
-        parts.append(counted(added, "client added", "clients added"));
-    if (changed > 0)
-        parts.append(counted(changed, "address changed", "addresses changed"));
-    if (removed > 0)
-        parts.append(counted(removed, "client removed", "clients removed"));
-    return parts.isEmpty() ? QString() : parts.join(u", "_s) + u" since the interrupted run"_s;
 }
 
 bool BatchRun::chooseClients()
@@ -374,144 +372,84 @@ bool BatchRun::chooseClients()
     m_alreadySent.clear();
     m_runKind = RunKind::AllClients;
     const JournalHistory history = readJournalHistory(runJournalFolder(m_settings.DataFolder), m_mailing);
-    // Told to go over every client again: what earlier runs did plays no part, but sending a
-    // whole mailing a second time is still asked about.
-    if (m_request.resume == ResumeChoice::StartAfresh && !m_request.retryFailed) {
-        noteAlreadySent(history);
-        return true;
-    }
-    if (!history.problem.isEmpty()) {
-        m_deps.prompter.warn(
-            u"A run journal does not read cleanly: %1. It is not known which clients that run reached, so "
-            "nothing was sent. Mend the file or move it out of the journal folder (on the command line, "
-            "--no-resume goes over every client again)."_s.arg(history.problem));
+    const ResumePlan plan = makeResumePlan(
+        clients(), history,
+        ResumeRequest{m_request.resume, m_request.retryFailed, m_request.print, m_mailing.choices, m_request.subject});
+    // The refusal to guess about an unfinished run is what the command line explains further.
+    m_earlierRunUnfinished = plan.resumable && !plan.earlierChoices;
+    if (!plan.refusal.isEmpty()) {
+        m_deps.prompter.warn(plan.refusal);
         return false;
     }
-    return m_request.retryFailed ? chooseFailedClients(history) : chooseClientsToResume(history);
-}
-
-qint64 BatchRun::clientsNotReached(const JournalHistory &history) const
-{
-    // Clients with an address that the unfinished mailing has not sent to yet, nor tried to.
-    qint64 notReached = 0;
-    if (history.unfinished) {
-        for (qsizetype i = 0; i < clients().Count(); ++i) {
-            const auto last = history.last.constFind(clientKey(i));
-            if (clients().hasEmailAddress(i) &&
-                (last == history.last.cend() || last.value() == JournalHistory::Last::NotSent))
-                ++notReached;
-        }
+    if (!plan.notice.isEmpty())
+        m_deps.prompter.warn(plan.notice);
+    m_alreadySent = plan.alreadySent;
+    if (plan.kind == RunKind::ResendToFailed) {
+        m_only = plan.only;
+        m_onlyListed = true;
+        m_runKind = RunKind::ResendToFailed;
+        m_deps.log.LogStatus(u"Clients to resend to - "_s + number(plan.resendCount));
+        // A resend never reaches the clients the interrupted run did not: say who does.
+        if (plan.notReached > 0)
+            m_deps.log.LogStatus(u"Clients not reached yet - "_s + number(plan.notReached) +
+                                 u" (Start Processing resumes them)"_s);
+        return true;
     }
-    return notReached;
-}
-
-bool BatchRun::chooseFailedClients(const JournalHistory &history)
-{
-    using Last = JournalHistory::Last;
-    for (auto it = history.last.cbegin(); it != history.last.cend(); ++it) {
-        if (it.value() == Last::Failed || it.value() == Last::Unknown)
-            m_only.insert(it.key());
-    }
-    qint64 count = 0;
-    for (qsizetype i = 0; i < clients().Count(); ++i)
-        count += clients().hasEmailAddress(i) && m_only.contains(clientKey(i)) ? 1 : 0;
-    const qint64 notReached = clientsNotReached(history);
-    if (count == 0) {
-        m_deps.prompter.warn(u"There are no failed clients to resend to in this mailing."_s +
-                             (notReached > 0
-                                  ? u" Start Processing resumes the %1 the interrupted run did not reach."_s.arg(
-                                        counted(notReached, "client", "clients"))
-                                  : QString()));
+    if (plan.kind != RunKind::Resume)
+        return true;
+    if (plan.earlierChoices && !useEarlierChoices(plan))
         return false;
-    }
-    m_onlyListed = true;
-    m_runKind = RunKind::ResendToFailed;
-    m_deps.log.LogStatus(u"Clients to resend to - "_s + number(count));
-    // A resend never reaches the clients the interrupted run did not: say who does.
-    if (notReached > 0)
-        m_deps.log.LogStatus(u"Clients not reached yet - "_s + number(notReached) +
-                             u" (Start Processing resumes them)"_s);
-    return true;
-}
-
-bool BatchRun::chooseClientsToResume(const JournalHistory &history)
-{
-    const ResumeChoice choice = m_request.resume;
-    if (noteAlreadySent(history))
+    if (!plan.resumeQuestion.isEmpty() && !m_deps.prompter.askYesNo(plan.resumeQuestion))
         return true;
-    // An earlier run that reached nobody leaves nothing to skip and nothing to ask about.
-    if (!history.unfinished || (history.reached == 0 && history.unknownClients.isEmpty())) {
-        if (choice == ResumeChoice::Resume)
-            m_deps.prompter.warn(u"There is no unfinished run of this mailing to resume: every client is gone over."_s);
-        return true;
-    }
-    m_earlierRunUnfinished = true;
-    const QString run = u"it started %1 with the subject \"%2\" and reached %3"_s.arg(
-        QLocale::c().toString(history.started, u"yyyy-MM-dd HH:mm"_s), m_request.subject,
-        counted(history.reached, "client", "clients"));
-    const QString changes = changesSince(history);
-    if (choice == ResumeChoice::Refuse) {
-        m_deps.prompter.warn(u"An earlier run of this mailing did not finish: "_s + run +
-                             u". Nothing was sent: say whether to skip the clients it reached."_s);
-        return false;
-    }
-    if (choice == ResumeChoice::Ask &&
-        !m_deps.prompter.askYesNo(u"An earlier run of this mailing did not finish: "_s + run + u'.' +
-                                  (changes.isEmpty() ? QString() : u'\n' + changes + u'.') +
-                                  u"\nSkip the clients it reached?"_s))
-        return true;
-
     m_runKind = RunKind::Resume;
-    if (!changes.isEmpty())
-        m_deps.log.LogStatus(changes);
-    for (auto it = history.last.cbegin(); it != history.last.cend(); ++it) {
-        if (it.value() == JournalHistory::Last::Sent)
-            m_skip.insert(it.key(), JournalHistory::Last::Sent);
-    }
-    if (!history.unknownClients.isEmpty() && !includeUnknownClients(history)) {
-        for (const JournalEntry &client : history.unknownClients)
+    if (!plan.changes.isEmpty())
+        m_deps.log.LogStatus(plan.changes);
+    for (const QString &key : plan.skip)
+        m_skip.insert(key, JournalHistory::Last::Sent);
+    if (!plan.unknown.isEmpty() && !includeUnknownClients(plan.unknown)) {
+        for (const JournalEntry &client : plan.unknown)
             m_skip.insert(journalClientKey(client.clientId, client.address), JournalHistory::Last::Unknown);
     }
     return true;
 }
 
-bool BatchRun::noteAlreadySent(const JournalHistory &history)
+bool BatchRun::useEarlierChoices(const ResumePlan &plan)
 {
-    // The newest run of this mailing ended, and every client of the list now got its message (or
-    // printout) then or before: Start would send the whole mailing a second time.
-    if (history.unfinished || !history.finished.isValid())
+    // Made again with the earlier choices, the plan must find them: a common file changed since
+    // is not the one the interrupted run was sending.
+    if (m_restartedWithEarlierChoices) {
+        m_deps.prompter.warn(plan.otherChoices + u" The interrupted run's common file has changed since, so its "
+                                                 "choices cannot be used again. Nothing was sent."_s);
         return false;
-    qint64 clientsReached = 0;
-    for (qsizetype i = 0; i < clients().Count(); ++i) {
-        if (!clients().hasEmailAddress(i) && !m_request.print)
-            continue;
-        if (history.last.value(clientKey(i), JournalHistory::Last::NotSent) != JournalHistory::Last::Sent)
-            return false;
-        ++clientsReached;
     }
-    if (clientsReached == 0)
+    switch (m_deps.prompter.choose(plan.otherChoices + u"\nResume it with the earlier choices?"_s,
+                                   {u"Use the earlier choices"_s, u"Keep my choices"_s, u"Cancel"_s}, 0)) {
+    case 0:
+        m_earlierChoices = plan.earlierChoices;
         return false;
-    m_alreadySent = u"This mailing was already sent to all %1 on %2."_s.arg(
-        counted(clientsReached, "client", "clients"),
-        QLocale::c().toString(history.finished.toLocalTime(), u"yyyy-MM-dd HH:mm"_s));
-    return true;
+    case 1:
+        return true;
+    default:
+        m_cancelled = true;
+        return false;
+    }
 }
 
-bool BatchRun::includeUnknownClients(const JournalHistory &history)
+bool BatchRun::includeUnknownClients(const QList<JournalEntry> &unknownClients)
 {
     if (m_request.resume != ResumeChoice::Ask)
         return m_request.includeUnknown;
     QStringList names;
-    for (const JournalEntry &client : history.unknownClients) {
+    for (const JournalEntry &client : unknownClients) {
         names.append(u"  line %1: %2 %3"_s.arg(client.line).arg(client.clientId, client.address));
-        if (names.size() == 20 && history.unknownClients.size() > 21) {
-            names.append(u"  ... and %1 more"_s.arg(history.unknownClients.size() - 20));
+        if (names.size() == 20 && unknownClients.size() > 21) {
+            names.append(u"  ... and %1 more"_s.arg(unknownClients.size() - 20));
             break;
         }
     }
     // An abort during the send leaves the same doubt as a lost connection, but the user should
     // recognise what happened.
-    const bool aborted = std::all_of(history.unknownClients.cbegin(), history.unknownClients.cend(),
+    const bool aborted = std::all_of(unknownClients.cbegin(), unknownClients.cend(),
                                      [](const JournalEntry &e) { return e.detail.contains(u"aborted"_s); });
     const QString why = aborted ? u"you stopped the run while this message was being sent"_s
                                 : u"the earlier run lost the connection while sending it"_s;
@@ -865,10 +803,10 @@ StartSummary BatchRun::startSummary()
     summary.printouts = m_printsToHandle;
     summary.subject = m_request.subject;
     summary.bodyEmpty = m_request.body.trimmed().isEmpty();
-    summary.mode = m_mailing.mode;
+    summary.mode = m_mailing.choices.mode;
     if (summary.mode == AttachmentMode::Common) {
-        summary.commonFile = m_mailing.commonFile;
-        const QFileInfo common(m_mailing.commonFile);
+        summary.commonFile = m_mailing.choices.commonFile;
+        const QFileInfo common(m_mailing.choices.commonFile);
         summary.commonSize = common.isFile() && common.isReadable() ? common.size() : -1;
     } else if (summary.mode == AttachmentMode::ClientSpecific) {
         summary.withoutDocument = m_plan.warnings([this](qsizetype row) { return !isSkipped(row); }).withoutDocument;
@@ -1006,7 +944,8 @@ void BatchRun::reportProgress(qint64 client)
     work.emails = m_emailsToHandle - m_emailsDone;
     work.groupCount = m_groupCount;
     work.printSteps = std::max<qint64>(m_printsToHandle - client + 1, 0);
-    work.sendTime = m_sends > 0 ? std::chrono::milliseconds(m_sendTime.count() / m_sends) : std::chrono::milliseconds(0);
+    work.sendTime =
+        m_sends > 0 ? std::chrono::milliseconds(m_sendTime.count() / m_sends) : std::chrono::milliseconds(0);
     RunProgress progress;
     progress.client = client;
     progress.clients = m_emailsToHandle + m_printsToHandle;
@@ -1031,8 +970,12 @@ void BatchRun::noteAttachmentChange(AttachmentMode mode, const QString &commonPa
         return;
     m_lastMode = mode;
     m_lastCommonPath = commonPath;
-    // The clients still to come get what the new choice gives them, decided as the check would.
+    // The clients still to come get what the new choice gives them, decided as the check would,
+    // and the journal tells a later resume which choice the run ended with.
     m_plan.replan(mode, commonPath);
+    m_mailing.choices = choicesOf(mode, commonPath);
+    for (const JournalEntry &entry : journalChoicesChanged(m_deps.clock.currentDateTime(), m_mailing.choices))
+        journal(entry, false);
     switch (mode) {
     case AttachmentMode::None:
         m_deps.log.LogStatus(u"Attachment changed - from here on: no attachment"_s);

@@ -9,6 +9,7 @@
 #include "run/abortrequest.h"
 #include "run/clientfilelock.h"
 #include "run/journal.h"
+#include "run/resumeplan.h"
 #include "run/runreport.h"
 #include "settings/appsettings.h"
 
@@ -67,15 +68,6 @@ public:
     virtual void runProgress(const RunProgress &progress) { Q_UNUSED(progress); }
     /// A client got neither its message nor its printout; called as it happens.
     virtual void clientFailed(const ClientFailure &failure) { Q_UNUSED(failure); }
-};
-
-/// What to do when an earlier run on the same client file did not finish.
-enum class ResumeChoice
-{
-    Ask,         ///< ask the user (through the Prompter)
-    Resume,      ///< skip the clients it already sent to, without asking
-    StartAfresh, ///< go over every client again, without asking
-    Refuse       ///< start nothing: the caller could not ask and was not told what to do
 };
 
 /// What to do when the message uses a field that is empty on some clients' lines.
@@ -154,6 +146,11 @@ public:
     RunOutcome outcome() const { return m_outcome; }
     /// True when prepare() found an earlier run of the same mailing that did not finish.
     bool earlierRunUnfinished() const { return m_earlierRunUnfinished; }
+    /// The user chose to resume with the interrupted run's choices: they, for the window to show.
+    std::optional<MailingChoices> choicesRestored() const
+    {
+        return m_restartedWithEarlierChoices ? std::optional(m_mailing.choices) : std::nullopt;
+    }
     /// True when prepare() found that the mailing already reached every client.
     bool alreadySent() const { return !m_alreadySent.isEmpty(); }
     /// The journal of this run; empty until the run passed its confirmation.
@@ -220,21 +217,14 @@ private:
     /// Decides, before the confirmation, which clients this run skips or goes over. False: the
     /// run does not start.
     bool chooseClients();
-    /// With a resend: only the clients whose last send failed or may not have arrived.
-    bool chooseFailedClients(const JournalHistory &history);
-    /// With an unfinished earlier run: the clients it reached are skipped when the user says so.
-    bool chooseClientsToResume(const JournalHistory &history);
-    /// Notes (in m_alreadySent) that the newest run of the mailing reached every client of the list.
-    bool noteAlreadySent(const JournalHistory &history);
+    /// The interrupted run had other choices: asks whether to resume with them. False when the
+    /// run does not go on as it is (m_earlierChoices set: prepare() starts again with them).
+    bool useEarlierChoices(const ResumePlan &plan);
+    MailingChoices choicesOf(AttachmentMode mode, const QString &commonPath);
     /// Whether the clients whose message may or may not have arrived get it again.
-    bool includeUnknownClients(const JournalHistory &history);
-    /// Clients with an address that the unfinished mailing has not sent to yet, nor tried to.
-    qint64 clientsNotReached(const JournalHistory &history) const;
+    bool includeUnknownClients(const QList<JournalEntry> &unknownClients);
     /// Client `index` as the journals recognise it.
     QString clientKey(qsizetype index) const;
-    /// What changed in the client list since the newest run of the mailing ("2 clients added, 1
-    /// address changed since the interrupted run"); empty when nothing did or it is not known.
-    QString changesSince(const JournalHistory &history) const;
     /// True when client `index` is skipped (its one status line is written).
     bool skipClient(qsizetype index);
     /// True when client `index` is passed over by this run (no line written).
@@ -275,10 +265,13 @@ private:
     std::unique_ptr<Journal> m_journal;
     RunKind m_runKind = RunKind::AllClients;
     bool m_earlierRunUnfinished = false;
-    QString m_alreadySent; ///< "This mailing was already sent to all N clients on ...", or empty
+    QString m_alreadySent;     ///< "This mailing was already sent to all N clients on ...", or empty
     bool m_onlyListed = false; ///< only the clients in m_only take part
     QString m_journalPath;
     MailingKey m_mailing;
+    std::optional<MailingChoices> m_earlierChoices; ///< chosen: resume with the interrupted run's choices
+    bool m_restartedWithEarlierChoices = false;
+    bool m_cancelled = false; ///< a question before the run was answered Cancel
     std::unique_ptr<QLockFile> m_lock;
     std::unique_ptr<ClientFileLock> m_clientLock;
     QSet<QString> m_only;                        ///< by journalClientKey

@@ -57,12 +57,13 @@ QList<std::pair<qint64, QString>> journalFiles(const QString &folder)
     return files;
 }
 
-constexpr WordTable<JournalEvent, 21> kEventNames{{
+constexpr WordTable<JournalEvent, 22> kEventNames{{
     {JournalEvent::Run, "run"_L1},
     {JournalEvent::ClientFile, "client file"_L1},
     {JournalEvent::Subject, "subject"_L1},
     {JournalEvent::Body, "body"_L1},
     {JournalEvent::Mode, "mode"_L1},
+    {JournalEvent::Print, "print"_L1},
     {JournalEvent::CommonAttachment, "common attachment"_L1},
     {JournalEvent::Client, "client"_L1},
     {JournalEvent::Message, "message"_L1},
@@ -106,6 +107,7 @@ Section sectionOf(JournalEvent event)
     case JournalEvent::Subject:
     case JournalEvent::Body:
     case JournalEvent::Mode:
+    case JournalEvent::Print:
     case JournalEvent::CommonAttachment:
         return Section::Header;
     case JournalEvent::Client:
@@ -399,9 +401,14 @@ bool JournalParser::checkEntry(const JournalEntry &entry, qint64 line)
         return section == Section::Run ||
                fail(line, u"the event \"%1\" is out of order"_s.arg(journalEventName(entry.event)));
     const Section previous = sectionOf(m_entries.last().event);
-    const bool inOrder = section != Section::Run && previous != Section::End &&
-                         !(section == Section::Header && previous != Section::Run && previous != Section::Header) &&
-                         !(section == Section::Client && previous == Section::Outcome);
+    // The choices may change during the run: their lines then come again among the outcomes.
+    const bool choiceChanged = section == Section::Header && entry.event != JournalEvent::ClientFile &&
+                               entry.event != JournalEvent::Subject && entry.event != JournalEvent::Body &&
+                               (previous == Section::Client || previous == Section::Outcome);
+    const bool inOrder =
+        section != Section::Run && previous != Section::End &&
+        (choiceChanged || !(section == Section::Header && previous != Section::Run && previous != Section::Header)) &&
+        !(section == Section::Client && previous == Section::Outcome);
     return inOrder || fail(line, u"the event \"%1\" is out of order"_s.arg(journalEventName(entry.event)));
 }
 
@@ -440,34 +447,51 @@ QString fileSha256(const QString &path, QString *error)
     return QString::fromLatin1(hash.result().toHex());
 }
 
+bool MailingChoices::differsFrom(const MailingChoices &other) const
+{
+    if (mode != other.mode || (printKnown && other.printKnown && print != other.print))
+        return true;
+    return mode == AttachmentMode::Common && commonSha256 != other.commonSha256;
+}
+
+namespace {
+
+QList<JournalEntry> choiceLines(const QDateTime &time, const MailingChoices &choices)
+{
+    JournalEntry mode{time, JournalEvent::Mode};
+    mode.detail = attachmentModeName(choices.mode);
+    JournalEntry print{time, JournalEvent::Print};
+    print.detail = choices.print ? u"yes"_s : u"no"_s;
+    JournalEntry common{time, JournalEvent::CommonAttachment};
+    if (choices.mode == AttachmentMode::Common && !choices.commonFile.isEmpty()) {
+        const QFileInfo info(choices.commonFile);
+        common.file = info.absoluteFilePath();
+        common.size = info.size();
+        common.sha256 = choices.commonSha256;
+    }
+    return {mode, print, common};
+}
+
+} // namespace
+
 QList<JournalEntry> journalHeader(const QDateTime &time, RunKind kind, const MailingKey &mailing)
 {
-    const auto line = [&time](JournalEvent event) {
-        JournalEntry entry;
-        entry.time = time;
-        entry.event = event;
-        return entry;
-    };
-    JournalEntry run = line(JournalEvent::Run);
+    JournalEntry run{time, JournalEvent::Run};
     run.detail = runKindName(kind);
-    JournalEntry clientFile = line(JournalEvent::ClientFile);
+    JournalEntry clientFile{time, JournalEvent::ClientFile};
     clientFile.file = mailing.clientFile;
     clientFile.size = QFileInfo(mailing.clientFile).size();
     clientFile.sha256 = mailing.clientFileSha256;
-    JournalEntry subject = line(JournalEvent::Subject);
+    JournalEntry subject{time, JournalEvent::Subject};
     subject.detail = mailing.subject;
-    JournalEntry body = line(JournalEvent::Body);
+    JournalEntry body{time, JournalEvent::Body};
     body.sha256 = mailing.bodySha256;
-    JournalEntry mode = line(JournalEvent::Mode);
-    mode.detail = attachmentModeName(mailing.mode);
-    JournalEntry common = line(JournalEvent::CommonAttachment);
-    if (!mailing.commonFile.isEmpty()) {
-        const QFileInfo info(mailing.commonFile);
-        common.file = info.absoluteFilePath();
-        common.size = info.size();
-        common.sha256 = mailing.commonSha256;
-    }
-    return {run, clientFile, subject, body, mode, common};
+    return QList<JournalEntry>{run, clientFile, subject, body} + choiceLines(time, mailing.choices);
+}
+
+QList<JournalEntry> journalChoicesChanged(const QDateTime &time, const MailingChoices &choices)
+{
+    return choiceLines(time, choices);
 }
 
 QString journalClientKey(const QString &clientId, const QString &address)
@@ -489,12 +513,33 @@ struct JournalHeader
     QString subject;
     QString bodySha256;
     std::optional<AttachmentMode> mode;
-    QString commonSha256;
+    MailingChoices choices; ///< printKnown only when the journal has a print line
 };
+
+/// Takes a choice line into `choices`; false for any other line.
+bool readChoice(const JournalEntry &e, MailingChoices &choices)
+{
+    switch (e.event) {
+    case JournalEvent::Mode:
+        choices.mode = attachmentModeNamed(e.detail).value_or(AttachmentMode::None);
+        return true;
+    case JournalEvent::Print:
+        choices.print = e.detail == "yes"_L1;
+        choices.printKnown = true;
+        return true;
+    case JournalEvent::CommonAttachment:
+        choices.commonFile = e.file;
+        choices.commonSha256 = e.sha256;
+        return true;
+    default:
+        return false;
+    }
+}
 
 JournalHeader headerOf(const QList<JournalEntry> &entries)
 {
     JournalHeader header;
+    header.choices.printKnown = false;
     for (const JournalEntry &e : entries) {
         switch (e.event) {
         case JournalEvent::Run:
@@ -514,9 +559,13 @@ JournalHeader headerOf(const QList<JournalEntry> &entries)
         case JournalEvent::Mode:
             header.hasMode = true;
             header.mode = attachmentModeNamed(e.detail);
+            readChoice(e, header.choices);
+            continue;
+        case JournalEvent::Print:
+            readChoice(e, header.choices);
             continue;
         case JournalEvent::CommonAttachment:
-            header.commonSha256 = e.sha256;
+            readChoice(e, header.choices);
             header.complete = true;
             break;
         default:
@@ -527,24 +576,37 @@ JournalHeader headerOf(const QList<JournalEntry> &entries)
     return header;
 }
 
+/// The choices a run ended with: its header's, changed by any change lines after its client list.
+MailingChoices choicesAtEnd(const JournalHeader &header, const QList<JournalEntry> &entries)
+{
+    MailingChoices choices = header.choices;
+    bool pastHeader = false;
+    for (const JournalEntry &e : entries) {
+        pastHeader = pastHeader || sectionOf(e.event) == Section::Client || sectionOf(e.event) == Section::Outcome;
+        if (pastHeader)
+            readChoice(e, choices);
+    }
+    return choices;
+}
+
 bool sameMailing(const JournalHeader &header, const QList<JournalEntry> &entries, const MailingKey &mailing)
 {
     if (QFileInfo(header.clientFile).canonicalFilePath() != mailing.clientFile || header.subject != mailing.subject ||
         header.bodySha256 != mailing.bodySha256)
         return false;
-    const bool common = mailing.mode == AttachmentMode::Common;
     if (header.hasMode)
-        return header.mode == mailing.mode && (!common || header.commonSha256 == mailing.commonSha256);
+        return true;
     // Written before journals recorded the mode: the same bytes in the client file, and the mode
     // its first lines and its messages show. Messages with a file were sent with the client's own
     // document, messages without one with none; a run that sent nothing fits either.
+    const bool common = mailing.choices.mode == AttachmentMode::Common;
     if (header.clientFileSha256 != mailing.clientFileSha256)
         return false;
-    if (!header.commonSha256.isEmpty())
-        return common && header.commonSha256 == mailing.commonSha256;
+    if (!header.choices.commonSha256.isEmpty())
+        return common && header.choices.commonSha256 == mailing.choices.commonSha256;
     for (const JournalEntry &e : entries) {
         if (e.event == JournalEvent::Attempting && !e.address.isEmpty())
-            return mailing.mode == (e.file.isEmpty() ? AttachmentMode::None : AttachmentMode::ClientSpecific);
+            return mailing.choices.mode == (e.file.isEmpty() ? AttachmentMode::None : AttachmentMode::ClientSpecific);
     }
     return !common;
 }
@@ -666,6 +728,10 @@ JournalHistory readJournalHistory(const QString &folder, const MailingKey &maili
             else
                 unknown.erase(key);
         }
+        if (header.hasMode)
+            history.choices = choicesAtEnd(header, entries);
+        else
+            history.choices.reset();
         if (listEnded && header.hasMode) {
             history.clientListKnown = true;
             history.clientList = std::move(clientList);

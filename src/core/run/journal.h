@@ -25,8 +25,11 @@ enum class JournalEvent
     Subject,          ///< detail: the subject
     Body,             ///< the body's SHA-256
     Mode,             ///< detail: the attachment mode
+    Print,            ///< detail: "yes" when documents of clients without an address are printed
     CommonAttachment, ///< the common attachment, in common mode
-                      // One per client of the list the run started with.
+                      // Mode, print and common attachment lines come again after the client list
+                      // when the choice changes during the run. One per client of the list the
+                      // run started with.
     Client,
     // What happened to each client.
     Message, ///< a message filled from the client's line: detail its subject, sha256 its body's, as sent
@@ -167,18 +170,33 @@ QString fileSha256(const QString &path, QString *error = nullptr);
 /// its letter case aside), whatever line of the client file it is on.
 QString journalClientKey(const QString &clientId, const QString &address);
 
-/// What makes runs one mailing: the same client file (its real path, links resolved), subject,
-/// body and attachment mode, and in common mode the same common attachment.
+/// The attachment and print choices a run sends with.
+struct MailingChoices
+{
+    AttachmentMode mode = AttachmentMode::None;
+    QString commonFile;   ///< common mode: the common attachment's path
+    QString commonSha256; ///< common mode: what it holds
+    bool print = false;
+    bool printKnown = true; ///< false for journals written before they recorded the print choice
+
+    /// Other choices than `other`: another mode, another common attachment, another print choice.
+    bool differsFrom(const MailingChoices &other) const;
+};
+
+/// What makes runs one mailing: the same client file (its real path, links resolved), subject
+/// and body. The choices are recorded with each run; a run with other choices still continues
+/// the same mailing (the question before it says so).
 struct MailingKey
 {
     QString clientFile;       ///< canonical path
     QString clientFileSha256; ///< what the file holds now
     QString subject;
     QString bodySha256;
-    AttachmentMode mode = AttachmentMode::None;
-    QString commonFile;   ///< common mode: the common attachment's path
-    QString commonSha256; ///< common mode: what it holds
+    MailingChoices choices;
 };
+
+/// The lines that say the choices changed during a run, from here on.
+QList<JournalEntry> journalChoicesChanged(const QDateTime &time, const MailingChoices &choices);
 
 /// The lines that open a run's journal: the run and its kind, and the mailing it belongs to.
 QList<JournalEntry> journalHeader(const QDateTime &time, RunKind kind, const MailingKey &mailing);
@@ -196,20 +214,22 @@ struct JournalHistory
         NoDocument,
         PrintError
     };
-    bool unfinished = false;            ///< no run of the mailing went over all its clients to the end
-    QDateTime finished;                 ///< when the newest run of the mailing completed; invalid when it did not
-    QDateTime started;                  ///< when the mailing's first run of these started
-    QHash<QString, Last> last;          ///< each client's last outcome, by journalClientKey
-    qint64 reached = 0;                 ///< clients whose last outcome is Sent
-    QList<JournalEntry> unknownClients; ///< the clients whose last outcome is Unknown, in file order
-    bool clientListKnown = false;       ///< the newest run recorded the list it started with
-    QList<JournalEntry> clientList;     ///< that list ("client" lines)
-    QString problem;                    ///< not empty: a journal that may belong to the mailing does not read cleanly
+    bool unfinished = false;               ///< no run of the mailing went over all its clients to the end
+    QDateTime finished;                    ///< when the newest run of the mailing completed; invalid when it did not
+    QDateTime started;                     ///< when the mailing's first run of these started
+    QHash<QString, Last> last;             ///< each client's last outcome, by journalClientKey
+    qint64 reached = 0;                    ///< clients whose last outcome is Sent
+    QList<JournalEntry> unknownClients;    ///< the clients whose last outcome is Unknown, in file order
+    std::optional<MailingChoices> choices; ///< the choices the newest run ended with
+    bool clientListKnown = false;          ///< the newest run recorded the list it started with
+    QList<JournalEntry> clientList;        ///< that list ("client" lines)
+    QString problem; ///< not empty: a journal that may belong to the mailing does not read cleanly
 };
 
 /// Reads the journals in `folder` that belong to `mailing`, newest first, back to its newest run
-/// over all clients. A journal written before journals recorded the attachment mode counts only
-/// when the client file still holds the same bytes and the mode its sends show is the same.
+/// over all clients, whatever their choices. A journal written before journals recorded the
+/// attachment mode counts only when the client file still holds the same bytes and the mode its
+/// sends show is the mailing's.
 JournalHistory readJournalHistory(const QString &folder, const MailingKey &mailing);
 
 } // namespace quorvale

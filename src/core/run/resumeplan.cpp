@@ -1,0 +1,207 @@
+#include "run/resumeplan.h"
+
+#include "text/counted.h"
+
+#include <QFileInfo>
+#include <QLocale>
+
+using namespace Qt::StringLiterals;
+
+namespace quorvale {
+
+namespace {
+
+using Last = JournalHistory::Last;
+
+QString clientKey(const ClientList &clients, qsizetype index)
+{
+    return journalClientKey(clients.ClientId(index), clients.EmailAddress(index));
+}
+
+qint64 clientsNotReached(const ClientList &clients, const JournalHistory &history)
+{
+    qint64 notReached = 0;
+    if (history.unfinished) {
+        for (qsizetype i = 0; i < clients.Count(); ++i) {
+            const auto last = history.last.constFind(clientKey(clients, i));
+            if (clients.hasEmailAddress(i) && (last == history.last.cend() || last.value() == Last::NotSent))
+                ++notReached;
+        }
+    }
+    return notReached;
+}
+
+/// The newest run of the mailing ended, and every client of the list got its message (or
+/// printout) then or before: the sentence that says so, or empty.
+QString alreadySent(const ClientList &clients, const JournalHistory &history, bool print)
+{
+    if (history.unfinished || !history.finished.isValid())
+        return {};
+    qint64 clientsReached = 0;
+    for (qsizetype i = 0; i < clients.Count(); ++i) {
+        if (!clients.hasEmailAddress(i) && !print)
+            continue;
+        if (history.last.value(clientKey(clients, i), Last::NotSent) != Last::Sent)
+            return {};
+        ++clientsReached;
+    }
+    if (clientsReached == 0)
+        return {};
+    return u"This mailing was already sent to all %1 on %2."_s.arg(
+        counted(clientsReached, "client", "clients"),
+        QLocale::c().toString(history.finished.toLocalTime(), u"yyyy-MM-dd HH:mm"_s));
+}
+
+QString changesSince(const ClientList &clients, const JournalHistory &history)
+{
+    if (!history.clientListKnown)
+        return {};
+    QSet<QString> before;
+    QSet<QString> idsBefore;
+    for (const JournalEntry &client : history.clientList) {
+        before.insert(journalClientKey(client.clientId, client.address));
+        idsBefore.insert(client.clientId);
+    }
+    qint64 added = 0;
+    qint64 changed = 0;
+    QSet<QString> idsNow;
+    for (qsizetype i = 0; i < clients.Count(); ++i) {
+        const QString id = clients.ClientId(i);
+        idsNow.insert(id);
+        if (!before.contains(clientKey(clients, i)))
+            ++(idsBefore.contains(id) ? changed : added);
+    }
+    const qint64 removed = std::count_if(idsBefore.cbegin(), idsBefore.cend(),
+                                         [&idsNow](const QString &id) { return !idsNow.contains(id); });
+    QStringList parts;
+    if (added > 0)
+        parts.append(counted(added, "client added", "clients added"));
+    if (changed > 0)
+        parts.append(counted(changed, "address changed", "addresses changed"));
+    if (removed > 0)
+        parts.append(counted(removed, "client removed", "clients removed"));
+    return parts.isEmpty() ? QString() : parts.join(u", "_s) + u" since the interrupted run"_s;
+}
+
+QString attachmentWords(const MailingChoices &choices, const MailingChoices &against, bool earlier)
+{
+    switch (choices.mode) {
+    case AttachmentMode::None:
+        return u"no attachment"_s;
+    case AttachmentMode::Common: {
+        const QString name = QFileInfo(choices.commonFile).fileName();
+        // The same name with other contents: the file changed since.
+        const bool changed = against.mode == AttachmentMode::Common && QFileInfo(against.commonFile).fileName() == name;
+        return u"the common file "_s + (name.isEmpty() ? u"(none given)"_s : name) +
+               (!changed  ? QString()
+                : earlier ? u" as it was then"_s
+                          : u" as it is now"_s);
+    }
+    case AttachmentMode::ClientSpecific:
+        break;
+    }
+    return u"each client's own document"_s;
+}
+
+bool attachmentDiffers(const MailingChoices &a, const MailingChoices &b)
+{
+    return a.mode != b.mode || (a.mode == AttachmentMode::Common && a.commonSha256 != b.commonSha256);
+}
+
+} // namespace
+
+QString describeChoices(const MailingChoices &choices, const MailingChoices &against, bool earlier)
+{
+    QStringList parts;
+    if (attachmentDiffers(choices, against))
+        parts.append((earlier ? u"sending "_s : QString()) + attachmentWords(choices, against, earlier));
+    if (choices.printKnown && against.printKnown && choices.print != against.print) {
+        if (earlier)
+            parts.append(choices.print ? u"printing the documents of clients without an address"_s
+                                       : u"not printing documents"_s);
+        else
+            parts.append(choices.print ? u"printing"_s : u"no printing"_s);
+    }
+    return parts.join(u" and "_s);
+}
+
+ResumePlan makeResumePlan(const ClientList &clients, const JournalHistory &history, const ResumeRequest &request)
+{
+    ResumePlan plan;
+    // Told to go over every client again: what earlier runs did plays no part, but sending a
+    // whole mailing a second time is still asked about.
+    if (request.resume == ResumeChoice::StartAfresh && !request.retryFailed) {
+        plan.alreadySent = alreadySent(clients, history, request.print);
+        return plan;
+    }
+    if (!history.problem.isEmpty()) {
+        plan.refusal = u"A run journal does not read cleanly: %1. It is not known which clients that run reached, so "
+                       "nothing was sent. Mend the file or move it out of the journal folder (on the command line, "
+                       "--no-resume goes over every client again)."_s.arg(history.problem);
+        return plan;
+    }
+    plan.notReached = clientsNotReached(clients, history);
+    if (request.retryFailed) {
+        for (auto it = history.last.cbegin(); it != history.last.cend(); ++it) {
+            if (it.value() == Last::Failed || it.value() == Last::Unknown)
+                plan.only.insert(it.key());
+        }
+        for (qsizetype i = 0; i < clients.Count(); ++i)
+            plan.resendCount += clients.hasEmailAddress(i) && plan.only.contains(clientKey(clients, i)) ? 1 : 0;
+        if (plan.resendCount == 0) {
+            plan.refusal =
+                u"There are no failed clients to resend to in this mailing."_s +
+                (plan.notReached > 0 ? u" Start Processing resumes the %1 the interrupted run did not reach."_s.arg(
+                                           counted(plan.notReached, "client", "clients"))
+                                     : QString());
+            return plan;
+        }
+        plan.kind = RunKind::ResendToFailed;
+        return plan;
+    }
+    plan.alreadySent = alreadySent(clients, history, request.print);
+    if (!plan.alreadySent.isEmpty())
+        return plan;
+    // An earlier run that reached nobody leaves nothing to skip and nothing to ask about.
+    if (!history.unfinished || (history.reached == 0 && history.unknownClients.isEmpty())) {
+        if (request.resume == ResumeChoice::Resume)
+            plan.notice = u"There is no unfinished run of this mailing to resume: every client is gone over."_s;
+        return plan;
+    }
+    plan.resumable = true;
+    if (history.choices && history.choices->differsFrom(request.choices)) {
+        plan.earlierChoices = history.choices;
+        plan.otherChoices = u"The interrupted run of this mailing was %1; you chose %2."_s.arg(
+            describeChoices(*history.choices, request.choices, true),
+            describeChoices(request.choices, *history.choices, false));
+        // Without a user to ask, a resume with other choices is never guessed at.
+        if (request.resume != ResumeChoice::Ask) {
+            plan.refusal = plan.otherChoices +
+                           u" Nothing was sent: give the earlier options again to resume it, or --no-resume to "
+                           "send this mailing to every client afresh."_s;
+            return plan;
+        }
+    }
+    const QString run = u"it started %1 with the subject \"%2\" and reached %3"_s.arg(
+        QLocale::c().toString(history.started, u"yyyy-MM-dd HH:mm"_s), request.subject,
+        counted(history.reached, "client", "clients"));
+    plan.changes = changesSince(clients, history);
+    if (request.resume == ResumeChoice::Refuse) {
+        plan.refusal = u"An earlier run of this mailing did not finish: "_s + run +
+                       u". Nothing was sent: say whether to skip the clients it reached."_s;
+        return plan;
+    }
+    if (request.resume == ResumeChoice::Ask)
+        plan.resumeQuestion = u"An earlier run of this mailing did not finish: "_s + run + u'.' +
+                              (plan.changes.isEmpty() ? QString() : u'\n' + plan.changes + u'.') +
+                              u"\nSkip the clients it reached?"_s;
+    plan.kind = RunKind::Resume;
+    for (auto it = history.last.cbegin(); it != history.last.cend(); ++it) {
+        if (it.value() == Last::Sent)
+            plan.skip.insert(it.key());
+    }
+    plan.unknown = history.unknownClients;
+    return plan;
+}
+
+} // namespace quorvale
