@@ -594,6 +594,28 @@ private Q_SLOTS:
             QCOMPARE(QFileInfo(m.AttachmentPath).fileName(), attachment);
     }
 
+    void aChoiceChangedDuringTheRunIsTheOneAResumeContinues()
+    {
+        // The window switched to the common file during the first send; the run was aborted
+        // after c. Resuming with the common file asks nothing about choices.
+        RunHarness h;
+        h.writeFile(u"letter.pdf"_s, "letter");
+        h.onSend = [&h](const MailMessage &) {
+            h.control.setCommonAttachmentPath(h.dir.filePath(u"letter.pdf"_s));
+            h.control.setAttachmentMode(AttachmentMode::Common);
+        };
+        abortedFirstRun(h);
+        h.onSend = nullptr;
+        const QStringList lines = events(entriesOf(journalsOf(h).first()));
+        QCOMPARE(lines.mid(lines.indexOf(u"sent a@x.org"_s) + 1, 4),
+                 (QStringList{u"mode"_s, u"print"_s, u"common attachment"_s, u"attempting b@x.org"_s}));
+        h.prompter.choices = {1}; // b's message may have arrived: not again
+        QCOMPARE(h.run(), RunOutcome::Completed);
+        QVERIFY2(h.prompter.questions.first().startsWith(u"An earlier run of this mailing did not finish"_s),
+                 qPrintable(h.prompter.questions.first()));
+        QCOMPARE(h.mailer.recipients(), (QStringList{u"c@x.org"_s, u"d@x.org"_s, u"e@x.org"_s}));
+    }
+
     void resumesOnlyWhatThereIsToResume_data()
     {
         // What differs from the earlier, unfinished run; a different mailing starts afresh without
