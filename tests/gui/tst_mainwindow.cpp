@@ -705,7 +705,8 @@ void TestMainWindow::runIsSummarisedBeforeAndAfter()
     QVERIFY(!summary->isVisible());
     QVERIFY(finished.wait(10000));
     QVERIFY(!failures->isVisible());
-    QVERIFY(counts->text().startsWith(u"Last run: Sent 2, refused 0"_s));
+    // Start again resumes the mailing: only the client refused before gets its message.
+    QVERIFY2(counts->text().startsWith(u"Last run: Sent 1, refused 0"_s), qPrintable(counts->text()));
 }
 
 void TestMainWindow::incompleteSetupOffersSetup()

@@ -162,8 +162,11 @@ ResumePlan makeResumePlan(const ClientList &clients, const JournalHistory &histo
     plan.alreadySent = alreadySent(clients, history, request.print);
     if (!plan.alreadySent.isEmpty())
         return plan;
-    // An earlier run that reached nobody leaves nothing to skip and nothing to ask about.
-    if (!history.unfinished || (history.reached == 0 && history.unknownClients.isEmpty())) {
+    // A mailing that finished without reaching every client of the list now (clients refused, or
+    // added since) is resumed as an interrupted one is: Start never sends it again to everyone
+    // without a word. An earlier run that reached nobody leaves nothing to skip or ask about.
+    const bool finished = !history.unfinished && history.finished.isValid();
+    if ((!history.unfinished && !finished) || (history.reached == 0 && history.unknownClients.isEmpty())) {
         if (request.resume == ResumeChoice::Resume)
             plan.notice = u"There is no unfinished run of this mailing to resume: every client is gone over."_s;
         return plan;
@@ -171,7 +174,8 @@ ResumePlan makeResumePlan(const ClientList &clients, const JournalHistory &histo
     plan.resumable = true;
     if (history.choices && history.choices->differsFrom(request.choices)) {
         plan.earlierChoices = history.choices;
-        plan.otherChoices = u"The interrupted run of this mailing was %1; you chose %2."_s.arg(
+        plan.otherChoices = u"The %1 of this mailing was %2; you chose %3."_s.arg(
+            finished ? u"earlier run"_s : u"interrupted run"_s,
             describeChoices(*history.choices, request.choices, true),
             describeChoices(request.choices, *history.choices, false));
         // Without a user to ask, a resume with other choices is never guessed at.
@@ -182,18 +186,19 @@ ResumePlan makeResumePlan(const ClientList &clients, const JournalHistory &histo
             return plan;
         }
     }
-    const QString run = u"it started %1 with the subject \"%2\" and reached %3"_s.arg(
-        QLocale::c().toString(history.started, u"yyyy-MM-dd HH:mm"_s), request.subject,
-        counted(history.reached, "client", "clients"));
+    const QString run = (finished ? u"This mailing was already sent on %1: "_s.arg(
+                                        QLocale::c().toString(history.finished.toLocalTime(), u"yyyy-MM-dd HH:mm"_s))
+                                  : u"An earlier run of this mailing did not finish: "_s) +
+                        u"it started %1 with the subject \"%2\" and reached %3"_s.arg(
+                            QLocale::c().toString(history.started, u"yyyy-MM-dd HH:mm"_s), request.subject,
+                            counted(history.reached, "client", "clients"));
     plan.changes = changesSince(clients, history);
     if (request.resume == ResumeChoice::Refuse) {
-        plan.refusal = u"An earlier run of this mailing did not finish: "_s + run +
-                       u". Nothing was sent: say whether to skip the clients it reached."_s;
+        plan.refusal = run + u". Nothing was sent: say whether to skip the clients it reached."_s;
         return plan;
     }
     if (request.resume == ResumeChoice::Ask)
-        plan.resumeQuestion = u"An earlier run of this mailing did not finish: "_s + run + u'.' +
-                              (plan.changes.isEmpty() ? QString() : u'\n' + plan.changes + u'.') +
+        plan.resumeQuestion = run + u'.' + (plan.changes.isEmpty() ? QString() : u'\n' + plan.changes + u'.') +
                               u"\nSkip the clients it reached?"_s;
     plan.kind = RunKind::Resume;
     for (auto it = history.last.cbegin(); it != history.last.cend(); ++it) {
