@@ -62,6 +62,7 @@ private Q_SLOTS:
     void incompleteSetupOffersSetup();
     void failedCheckKeepsTheOldStatusLines();
     void answeringNoClearsTheStatusBoxAndSavesNothing();
+    void startAfterAFinishedMailingSaysSoAndDefaultsToNo();
     void fastRunShowsEveryLineInOrderBeforeItEnds();
     void abortClickEndsTheRunAtItsNextCheckPoint();
     void abortLetsTheMessageBeingSentFinish_data();
@@ -721,6 +722,27 @@ void TestMainWindow::answeringNoClearsTheStatusBoxAndSavesNothing()
     QVERIFY(!ui.cmdAbort->isEnabled());
     QCOMPARE(f.store->RegReadValue(u"SubjectLine"_s, ValueKind::Text, u"unset"_s).toString(), u"unset"_s);
     QVERIFY(f.mailer.messages().isEmpty());
+}
+
+void TestMainWindow::startAfterAFinishedMailingSaysSoAndDefaultsToNo()
+{
+    WindowFixture f;
+    prepareRun(f, clientsWithAddresses(3));
+    MainWindow &w = f.open();
+    FIND_CONTROLS(MainControls, ui, f.window);
+    QSignalSpy finished(&w, &MainWindow::runFinished);
+    QTest::mouseClick(ui.cmdStart, Qt::LeftButton);
+    QVERIFY(finished.wait(10000));
+    QCOMPARE(f.dialogs.confirmDefaultNo, QList<bool>{false});
+
+    // Start again: the question says the mailing reached everyone, and Enter would answer No.
+    f.dialogs.answer = false;
+    QTest::mouseClick(ui.cmdStart, Qt::LeftButton);
+    QCOMPARE(f.dialogs.confirmDefaultNo, (QList<bool>{false, true}));
+    QVERIFY2(f.dialogs.questions.last().startsWith(u"This mailing was already sent to all 3 clients on "_s),
+             qPrintable(f.dialogs.questions.last()));
+    QTRY_COMPARE(ui.txtProgress->toPlainText(), u"Nothing was started."_s);
+    QCOMPARE(f.mailer.messages().size(), 3);
 }
 
 void TestMainWindow::fastRunShowsEveryLineInOrderBeforeItEnds()
