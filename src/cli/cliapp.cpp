@@ -130,7 +130,9 @@ using the mail server and pacing settings saved by the Setup dialog (see "config
   printouts, the subject, the attachment, the clients a resume skips, and warnings (the subject
   still "Subject Line Text", an empty body). Each failed client is named on standard error with
   the server's or the printer's reason as it happens, and one line of counts ends the run.
-  Ctrl-C, SIGTERM and SIGHUP abort the run (a second one ends the program at once).
+  Ctrl-C, SIGTERM and SIGHUP abort the run: no other client is started, and a message being
+  sent is let finish (up to 30 seconds) so that its outcome is known. A second one stops that
+  message at once; a third of the same kind ends the program.
   Exit status: 0 completed without errors; 1 completed with errors (missing documents, send or
   print errors) or stopped by a failure after sending or printing something; 2 nothing was sent or
   printed (bad usage, incomplete setup, an unreadable CSV file, the answer No, or a failure before
@@ -283,14 +285,16 @@ private:
 };
 
 /// Ctrl-C, SIGTERM and SIGHUP (a logout, a closed terminal) are the Abort button: the run ends at
-/// its next check point with its journal closed and the encoded attachment copy removed. A second
-/// one of the same kind ends the program at once. A reader of the status lines that goes away
-/// (`| head`) must not kill the run halfway through a send.
+/// its next check point with its journal closed and the encoded attachment copy removed, letting a
+/// message being handed over finish first. A second one, as a second press of Abort, cuts that
+/// message off; a third of the same kind ends the program at once. A reader of the status lines
+/// that goes away (`| head`) must not kill the run halfway through a send.
 void abortOnTerminationSignals(AbortRequest &abort)
 {
     platform::ignoreBrokenPipe();
-    // A lock-free atomic store: safe in a signal handler.
-    platform::catchTerminationSignals([](void *request) { static_cast<AbortRequest *>(request)->request(); }, &abort);
+    // A lock-free atomic add: safe in a signal handler.
+    platform::catchTerminationSignals([](void *request) { static_cast<AbortRequest *>(request)->request(); }, &abort,
+                                      2);
 }
 
 /// What the status lines leave out: each client's failure and why, on standard error as it happens.

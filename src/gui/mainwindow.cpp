@@ -517,6 +517,8 @@ void MainWindow::startRun(bool retryFailed)
 void MainWindow::cmdAbort_Click()
 {
     m_session->abort();
+    // The first press lets the message being sent finish; the button stays for a second one.
+    m_cmdAbort->setToolTip(u"Abort again: stop the message being sent now, without waiting for the server"_s);
 }
 
 void MainWindow::clearStatus()
@@ -547,6 +549,8 @@ void MainWindow::setRunning(bool running)
 {
     m_cmdStart->setEnabled(!running);
     m_cmdAbort->setEnabled(running);
+    if (!running)
+        m_cmdAbort->setToolTip(u"Abort Processing"_s);
     m_mnuResendFailed->setEnabled(!running);
     // The last run's summary stays until the next run starts; the run's progress line shows
     // only while it goes on.

@@ -117,7 +117,8 @@ void RunSession::shutDown()
         return;
     m_closing = true;
     m_bridge->discard();
-    m_control.abort().request();
+    // The program is ending: a message being handed over is cut off, not waited for.
+    m_control.abort().requestNow();
     m_worker.wait();
     m_run.reset();
     m_active = false;

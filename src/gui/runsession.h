@@ -33,7 +33,8 @@ public:
     /// Starts a run of `request` with the attachment mode and common path set last. True when it
     /// goes on on its worker thread; false when a check, the list or the user stopped it.
     bool start(const RunRequest &request);
-    /// Asks the run to stop at its next check point.
+    /// Asks the run to stop at its next check point, letting a message being handed over finish;
+    /// asked again, cuts that message off too.
     void abort();
     /// What the run reads afresh for every client: the window may change it during a run.
     void setAttachmentMode(AttachmentMode mode);

@@ -507,6 +507,55 @@ private Q_SLOTS:
         QVERIFY(QFileInfo::exists(alive));
     }
 
+    // One Ctrl-C while a message is being handed over lets it finish and journals its outcome; a
+    // second one cuts it off, and the run still ends as aborted, journal closed.
+    void ctrlCLetsTheMessageBeingSentFinish_data()
+    {
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<int>("interrupts");
+        QTest::addColumn<QString>("event"); // the client's outcome in the journal
+        QTest::addColumn<int>("received");  // messages the server accepted
+        QTest::newRow("once, a slow server") << u"slow:DATA:2"_s << 1 << u"sent"_s << 1;
+        QTest::newRow("twice, a server that never answers") << u"stall:DATA"_s << 2 << u"unknown"_s << 0;
+    }
+    void ctrlCLetsTheMessageBeingSentFinish()
+    {
+        QFETCH(QString, fault);
+        QFETCH(int, interrupts);
+        QFETCH(QString, event);
+        QFETCH(int, received);
+        SmtpServer server({.fault = fault});
+        QVERIFY(server.isRunning());
+        configure(server);
+        writeFile(u"list.csv"_s, "1,a@example.org\r\n2,b@example.org\r\n");
+        QProcess process;
+        setUp(process);
+        process.setArguments(runArgs(u"list.csv"_s));
+        process.start();
+        QVERIFY(process.waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(server.commands().contains(u"DATA"_s), 20000);
+        QByteArray out;
+        for (int i = 0; i < interrupts; ++i) {
+            ::kill(pid_t(process.processId()), SIGINT);
+            if (i == 0) {
+                QDeadlineTimer deadline(10000);
+                while (!out.contains("Abort - letting") && process.waitForReadyRead(int(deadline.remainingTime())))
+                    out += process.readAllStandardOutput();
+                QVERIFY2(out.contains("Abort - letting"), out.constData());
+            }
+        }
+        QVERIFY(process.waitForFinished(20000));
+        QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(process.exitCode(), 130);
+        const QStringList all = lines(out + process.readAllStandardOutput());
+        QCOMPARE(all.mid(all.size() - 2), QStringList({u"Processing Aborted"_s, u"Processing Complete"_s}));
+        QVERIFY(!all.contains(u"Sending email - 2"_s));
+        QCOMPARE(server.messages().size(), received);
+        const QString journal = journalText();
+        QVERIFY2(journal.contains(u","_s + event + u",1,1,a@example.org,"_s), qPrintable(journal));
+        QVERIFY(journal.endsWith(u",aborted,,,,,,,\r\n"_s));
+    }
+
     // Whatever the umask, what Quorvale creates is the user's alone: folders 0700, files 0600.
     void everythingCreatedIsPrivate_data()
     {

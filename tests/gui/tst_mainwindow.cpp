@@ -63,8 +63,11 @@ private Q_SLOTS:
     void incompleteSetupOffersSetup();
     void failedCheckKeepsTheOldStatusLines();
     void answeringNoClearsTheStatusBoxAndSavesNothing();
+    void startAfterAFinishedMailingSaysSoAndDefaultsToNo();
     void fastRunShowsEveryLineInOrderBeforeItEnds();
     void abortClickEndsTheRunAtItsNextCheckPoint();
+    void abortLetsTheMessageBeingSentFinish_data();
+    void abortLetsTheMessageBeingSentFinish();
     void modeChangedMidRunAppliesToTheClientsThatFollow_data();
     void modeChangedMidRunAppliesToTheClientsThatFollow();
     void exitMidRunAsksThenAbortsTheRun();
@@ -760,6 +763,27 @@ void TestMainWindow::answeringNoClearsTheStatusBoxAndSavesNothing()
     QVERIFY(f.mailer.messages().isEmpty());
 }
 
+void TestMainWindow::startAfterAFinishedMailingSaysSoAndDefaultsToNo()
+{
+    WindowFixture f;
+    prepareRun(f, clientsWithAddresses(3));
+    MainWindow &w = f.open();
+    FIND_CONTROLS(MainControls, ui, f.window);
+    QSignalSpy finished(&w, &MainWindow::runFinished);
+    QTest::mouseClick(ui.cmdStart, Qt::LeftButton);
+    QVERIFY(finished.wait(10000));
+    QCOMPARE(f.dialogs.confirmDefaultNo, QList<bool>{false});
+
+    // Start again: the question says the mailing reached everyone, and Enter would answer No.
+    f.dialogs.answer = false;
+    QTest::mouseClick(ui.cmdStart, Qt::LeftButton);
+    QCOMPARE(f.dialogs.confirmDefaultNo, (QList<bool>{false, true}));
+    QVERIFY2(f.dialogs.questions.last().startsWith(u"This mailing was already sent to all 3 clients on "_s),
+             qPrintable(f.dialogs.questions.last()));
+    QTRY_COMPARE(ui.txtProgress->toPlainText(), u"Nothing was started."_s);
+    QCOMPARE(f.mailer.messages().size(), 3);
+}
+
 void TestMainWindow::fastRunShowsEveryLineInOrderBeforeItEnds()
 {
     // With no pauses the worker logs far faster than the window takes lines in batches.
@@ -818,6 +842,46 @@ void TestMainWindow::abortClickEndsTheRunAtItsNextCheckPoint()
     QVERIFY(f.mailer.messages().size() < 20);
     QVERIFY(ui.cmdStart->isEnabled());
     QVERIFY(!ui.cmdAbort->isEnabled());
+}
+
+void TestMainWindow::abortLetsTheMessageBeingSentFinish_data()
+{
+    QTest::addColumn<int>("presses");
+    QTest::addColumn<JournalEvent>("event"); // the client's outcome in the journal
+    QTest::newRow("once: the message finishes") << 1 << JournalEvent::Sent;
+    QTest::newRow("twice: it is cut off") << 2 << JournalEvent::NotSentAborted;
+}
+
+void TestMainWindow::abortLetsTheMessageBeingSentFinish()
+{
+    QFETCH(int, presses);
+    QFETCH(JournalEvent, event);
+    WindowFixture f;
+    prepareRun(f, clientsWithAddresses(3));
+    f.mailer.sendTime = std::chrono::milliseconds(1000);
+    MainWindow &w = f.open();
+    FIND_CONTROLS(MainControls, ui, f.window);
+
+    QSignalSpy finished(&w, &MainWindow::runFinished);
+    QTest::mouseClick(ui.cmdStart, Qt::LeftButton);
+    QTRY_COMPARE(f.mailer.attempts().size(), 1);
+    for (int i = 0; i < presses; ++i) {
+        // The button stays for a second press and says what it does.
+        QVERIFY(ui.cmdAbort->isEnabled());
+        QTest::mouseClick(ui.cmdAbort, Qt::LeftButton);
+        QVERIFY(ui.cmdAbort->toolTip().startsWith(u"Abort again"_s));
+    }
+    QVERIFY(finished.wait(10000));
+    QCOMPARE(ui.cmdAbort->toolTip(), u"Abort Processing"_s);
+    const QStringList lines = statusLines(ui.txtProgress);
+    QCOMPARE(lines.mid(lines.size() - 2), (QStringList{u"Processing Aborted"_s, u"Processing Complete"_s}));
+    QCOMPARE(lines.filter(u"Sending email - "_s).size(), 1);
+    QCOMPARE(lines.filter(u"Send Error - client1@example.com"_s).size(), presses == 1 ? 0 : 1);
+    QCOMPARE(f.mailer.messages().size(), presses == 1 ? 1 : 0);
+    const QList<JournalEntry> entries = journalEntries(f);
+    QVERIFY(entries.size() >= 2);
+    QCOMPARE(entries.at(entries.size() - 2).event, event);
+    QCOMPARE(entries.last().event, JournalEvent::Aborted);
 }
 
 void TestMainWindow::modeChangedMidRunAppliesToTheClientsThatFollow_data()

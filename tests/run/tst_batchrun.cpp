@@ -16,6 +16,8 @@ using quorvale::test::RunHarness;
 namespace {
 
 const QString kQuestion = u"Are you sure your ready to start processing?"_s;
+const QString kLettingFinish =
+    u"Abort - letting the message being sent finish (up to 30 seconds); abort again to stop it now"_s;
 
 QString readAll(const QString &path)
 {
@@ -299,19 +301,17 @@ private Q_SLOTS:
                                      << QStringList({u"Printing document - 1"_s, u"~100"_s, u"Processing Aborted"_s,
                                                      u"Processing Complete"_s})
                                      << RunOutcome::Aborted;
-        // The client after an abort in a pause still goes through its steps: its send starts
-        // and is told to abort, and only then does the run end.
+        // No client is started after an abort: the pause ends, and so does the run.
         QTest::newRow("pause between clients")
             << u"=> a@x.org | "_s << false
             << QStringList({u"Printing document - 1"_s, u"~1100"_s, u"Sending email - 1"_s, u"=> a@x.org | "_s,
-                            u"~100"_s, u"Sending email - 2"_s, u"=> c@x.org | "_s, u"Send Error - c@x.org"_s,
-                            u"Processing Aborted"_s, u"Processing Complete"_s})
+                            u"~100"_s, u"Processing Aborted"_s, u"Processing Complete"_s})
             << RunOutcome::Aborted;
+        // The message being handed over is let finish (and is sent); no other follows.
         QTest::newRow("during a send") << u"=> a@x.org | "_s << true
                                        << QStringList({u"Printing document - 1"_s, u"~1100"_s,
-                                                       u"Sending email - 1"_s, u"=> a@x.org | "_s,
-                                                       u"Send Error - a@x.org"_s, u"Processing Aborted"_s,
-                                                       u"Processing Complete"_s})
+                                                       u"Sending email - 1"_s, u"=> a@x.org | "_s, kLettingFinish,
+                                                       u"Processing Aborted"_s, u"Processing Complete"_s})
                                        << RunOutcome::Aborted;
         // Nothing looks at the request after the last pause: the run simply completes.
         QTest::newRow("pause after last client")
@@ -338,6 +338,83 @@ private Q_SLOTS:
         QCOMPARE(h.run(), outcome);
         QCOMPARE(h.passes(), expected);
         QVERIFY(!h.control.abort().isRequested()); // the end of the run clears it
+    }
+
+    // An abort during a send lets the message be handed over, for up to 30 seconds on the run's
+    // clock, and journals its real outcome; a second abort cuts it off at once.
+    void abortLetsTheMessageBeingSentFinish_data()
+    {
+        QTest::addColumn<qint64>("sendMs");     // how long the server takes
+        QTest::addColumn<SendStatus>("answer"); // what it answers once it has the message
+        QTest::addColumn<qint64>("secondMs");   // a second abort this far into the send; -1 none
+        QTest::addColumn<qint64>("tookMs");     // how long the send went on
+        QTest::addColumn<QStringList>("lines"); // the status lines after "=> a@x.org"
+        QTest::addColumn<QString>("failure");   // the client's failure; empty: sent
+        QTest::addColumn<QString>("event");     // the client's last journal line
+        const QString aborted = u"Not sent (aborted) - a@x.org (client 1): The send was aborted."_s;
+        const QStringList cut{u"Send Error - a@x.org"_s, u"Processing Aborted"_s, u"Processing Complete"_s};
+        QTest::newRow("sent in time")
+            << qint64(5000) << SendStatus::Sent << qint64(-1) << qint64(5000)
+            << QStringList{kLettingFinish, u"Processing Aborted"_s, u"Processing Complete"_s} << QString()
+            << u"sent"_s;
+        QTest::newRow("refused in time")
+            << qint64(5000) << SendStatus::Refused << qint64(-1) << qint64(5000)
+            << QStringList{kLettingFinish, u"Send Error - a@x.org"_s, u"Processing Aborted"_s,
+                           u"Processing Complete"_s}
+            << u"Refused - a@x.org (client 1): 550 refused"_s << u"refused"_s;
+        QTest::newRow("answer just in time")
+            << qint64(29990) << SendStatus::Sent << qint64(-1) << qint64(29990)
+            << QStringList{kLettingFinish, u"Processing Aborted"_s, u"Processing Complete"_s} << QString()
+            << u"sent"_s;
+        QTest::newRow("too slow: cut after 30 s")
+            << qint64(60000) << SendStatus::Sent << qint64(-1) << qint64(30000) << QStringList{kLettingFinish} + cut
+            << aborted << u"not sent (aborted)"_s;
+        QTest::newRow("aborted twice at once") << qint64(60000) << SendStatus::Sent << qint64(0) << qint64(0) << cut
+                                               << aborted << u"not sent (aborted)"_s;
+        QTest::newRow("aborted again while let finish")
+            << qint64(60000) << SendStatus::Sent << qint64(10000) << qint64(10000)
+            << QStringList{kLettingFinish} + cut << aborted << u"not sent (aborted)"_s;
+    }
+    void abortLetsTheMessageBeingSentFinish()
+    {
+        QFETCH(qint64, sendMs);
+        QFETCH(SendStatus, answer);
+        QFETCH(qint64, secondMs);
+        QFETCH(qint64, tookMs);
+        QFETCH(QStringList, lines);
+        QFETCH(QString, failure);
+        QFETCH(QString, event);
+        RunHarness h;
+        h.writeCsv("1,a@x.org\r\n2,b@x.org\r\n");
+        h.mailer.statuses = {answer};
+        h.mailer.sendTime = std::chrono::milliseconds(sendMs);
+        qint64 took = 0;
+        // The send's time passes on the run's clock.
+        h.mailer.step = [&](std::chrono::milliseconds step) {
+            h.clock.set(h.clock.tick() + step);
+            took += step.count();
+            if (took == secondMs)
+                h.control.abort().request();
+        };
+        h.onSend = [&](const MailMessage &) {
+            h.control.abort().request();
+            if (secondMs == 0)
+                h.control.abort().request();
+        };
+        QCOMPARE(h.run(), RunOutcome::Aborted);
+        QCOMPARE(took, tookMs);
+        QCOMPARE(h.passes(), QStringList({u"Sending email - 1"_s, u"=> a@x.org | "_s}) + lines);
+        QCOMPARE(h.mailer.attempts().size(), 1);
+        QCOMPARE(h.observer.failures, failure.isEmpty() ? QStringList() : QStringList{failure});
+        const QStringList journals = QDir(runJournalFolder(h.settings.DataFolder)).entryList({u"run-*.csv"_s});
+        QCOMPARE(journals.size(), 1);
+        QList<JournalEntry> entries;
+        QString error;
+        QVERIFY2(readJournal(QDir(runJournalFolder(h.settings.DataFolder)).filePath(journals.first()), &entries,
+                             &error),
+                 qPrintable(error));
+        QCOMPARE(journalEventName(entries.at(entries.size() - 2).event), event);
+        QCOMPARE(entries.last().event, JournalEvent::Aborted);
     }
 
     void abortAroundAGroupDelay_data()

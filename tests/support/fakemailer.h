@@ -20,7 +20,7 @@ using namespace Qt::StringLiterals;
 class FakeMailer final : public Mailer
 {
 public:
-    /// Each send calls `onSend` (on the sending thread), takes `sendTime` (in 10 ms steps that
+    /// Each send calls `onSend` (on the sending thread), takes `sendTime` (in 10 ms `step`s that
     /// report the progress and ask whether to abort: an abort gives NotSentAborted), and then ends
     /// as the next of `statuses` says; when none is left, Refused for a recipient in `refused` or
     /// when `failure` is set, else `status`. A server with a problem, or `notAttempted` set, makes no
@@ -51,7 +51,10 @@ public:
                 break;
             if (callbacks.percentDone)
                 callbacks.percentDone(int(waited * 100 / sendTime));
-            std::this_thread::sleep_for(10ms);
+            if (step)
+                step(10ms);
+            else
+                std::this_thread::sleep_for(10ms);
         }
         if (callbacks.percentDone)
             callbacks.percentDone(100);
@@ -118,6 +121,8 @@ public:
     QString failure;      ///< not empty: every send is refused with this text
     QString notAttempted; ///< not empty: no send is attempted, for this reason
     std::chrono::milliseconds sendTime{0};
+    /// How each 10 ms of `sendTime` passes (a test's fake clock advanced, say); empty: real sleep.
+    std::function<void(std::chrono::milliseconds)> step;
     std::function<void(const MailMessage &)> onSend;
     bool keepRecords = true; ///< false: remember nothing (a benchmark's run of many clients)
 

@@ -16,6 +16,7 @@ Faults (--fault, at most one; a file --dir/fault, when there, replaces it for ne
   stall:greeting  accept the connection but never greet
   stall:VERB    never answer VERB; stall:DATA never answers after the message content;
                 stall:handshake answers STARTTLS and then never does the TLS handshake
+  slow:DATA:S   answer the message content only after S seconds, then as usual
   close:VERB    close the connection when VERB arrives; close:DATA answers 354, reads a little
                 of the message and then closes the connection; close:DOT reads the whole message
                 and closes the connection without answering
@@ -223,6 +224,8 @@ class Handler:
         if self.fault_verb == "DATA":
             if self.fault_kind == "stall":
                 await asyncio.sleep(FOREVER)
+            if self.fault_kind == "slow":
+                await asyncio.sleep(self.fault_code)
             if self.fault_kind == "code":
                 return "%s Fault injected after message content" % self.fault_code
         if self.fault_kind == "close" and self.fault_verb == "DOT":
@@ -279,6 +282,9 @@ def parse_fault(fault):
         return left, right.upper(), None
     if left == "size":
         return left, None, int(right)
+    if left == "slow":
+        verb, _, seconds = right.partition(":")
+        return left, verb.upper(), float(seconds)
     if left == "reply":
         verb, _, reply = right.partition(":")
         return left, verb.upper(), reply
@@ -288,7 +294,7 @@ def parse_fault(fault):
 def fault_match(fault):
     """The text a code fault's command argument must hold ("" for every command)."""
     left, _, right = (fault or "").partition(":")
-    if left in ("stall", "close", "garbage", "pipeline", "size", "reply"):
+    if left in ("stall", "close", "garbage", "pipeline", "size", "reply", "slow"):
         return ""
     return right.partition(":")[2]
 

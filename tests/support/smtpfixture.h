@@ -29,6 +29,7 @@
 //     "stall:greeting" accept the connection and never greet
 //     "stall:VERB"     never answer VERB; "stall:DATA" never answers after the message content;
 //                      "stall:handshake" answers STARTTLS and then never does the TLS handshake
+//     "slow:DATA:S"    answer the message content only after S seconds, then as usual
 //     "close:VERB"     close the connection when VERB arrives; "close:DATA" answers 354, reads a
 //                      little of the content and then closes the connection; "close:DOT" reads the
 //                      whole content and closes the connection without answering (nothing recorded)

@@ -1,8 +1,10 @@
 #include "platform/process.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <csignal>
+#include <iterator>
 
 #include <fcntl.h>
 #include <pwd.h>
@@ -17,10 +19,23 @@ namespace {
 std::atomic<void (*)(void *)> g_onSignal{nullptr};
 std::atomic<void *> g_context{nullptr};
 int g_pipe[2] = {-1, -1};
+constexpr int kTerminationSignals[] = {SIGINT, SIGTERM, SIGHUP};
+std::atomic<int> g_caught[std::size(kTerminationSignals)]; ///< of each kind, since the last catch call
+std::atomic<int> g_catches{1};                             ///< of each kind before the usual way
 
-extern "C" void onTerminationSignal(int)
+extern "C" void onTerminationSignal(int signal)
 {
     const int saved = errno;
+    for (std::size_t i = 0; i < std::size(kTerminationSignals); ++i) {
+        // The last one caught hands the next one of its kind back to the system (sigaction is
+        // safe in a handler).
+        if (kTerminationSignals[i] == signal && g_caught[i].fetch_add(1) + 1 >= g_catches.load()) {
+            struct sigaction usual = {};
+            usual.sa_handler = SIG_DFL;
+            sigemptyset(&usual.sa_mask);
+            ::sigaction(signal, &usual, nullptr);
+        }
+    }
     if (void (*callback)(void *) = g_onSignal.load())
         callback(g_context.load());
     if (g_pipe[1] >= 0) {
@@ -50,7 +65,7 @@ QString accountName()
     return QString::number(uid);
 }
 
-void catchTerminationSignals(void (*onSignal)(void *), void *context)
+void catchTerminationSignals(void (*onSignal)(void *), void *context, int catches)
 {
     if (g_pipe[0] < 0) {
         int fds[2] = {-1, -1};
@@ -61,11 +76,14 @@ void catchTerminationSignals(void (*onSignal)(void *), void *context)
     }
     g_context.store(context);
     g_onSignal.store(onSignal);
+    g_catches.store(std::max(catches, 1));
+    for (std::atomic<int> &caught : g_caught)
+        caught.store(0);
     struct sigaction action = {};
     action.sa_handler = onTerminationSignal;
     sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESETHAND | SA_RESTART;
-    for (int signal : {SIGINT, SIGTERM, SIGHUP})
+    action.sa_flags = SA_RESTART;
+    for (int signal : kTerminationSignals)
         ::sigaction(signal, &action, nullptr);
 }
 

@@ -16,9 +16,10 @@ QString accountName();
 
 /// From now on SIGINT, SIGTERM and SIGHUP each call `onSignal(context)` (when given) and make
 /// terminationSignalFd() readable. `onSignal` runs inside the signal handler: it may only do what
-/// is safe there, such as an atomic store. A second signal of the same kind ends the program the
-/// usual way. A later call replaces the callback and catches the next signal of each kind again.
-void catchTerminationSignals(void (*onSignal)(void *) = nullptr, void *context = nullptr);
+/// is safe there, such as an atomic store. Of each kind, `catches` signals are caught; the next
+/// one ends the program the usual way. A later call replaces the callback and catches the next
+/// signals of each kind again.
+void catchTerminationSignals(void (*onSignal)(void *) = nullptr, void *context = nullptr, int catches = 1);
 /// The read end (non-blocking) of the pipe that every caught termination signal writes one byte
 /// to; -1 until catchTerminationSignals was called.
 int terminationSignalFd();

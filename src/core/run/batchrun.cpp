@@ -22,7 +22,10 @@
 #include <QSet>
 
 #include <algorithm>
+#include <atomic>
 #include <climits>
+#include <limits>
+#include <memory>
 
 using namespace Qt::StringLiterals;
 
@@ -33,6 +36,40 @@ namespace {
 QString number(qint64 value)
 {
     return QString::number(value);
+}
+
+/// How long a first abort lets the message being handed over go on, so that its outcome is
+/// known, before cutting it off.
+constexpr std::chrono::milliseconds kAbortGrace{30'000};
+
+/// The abort question of one send. An abort requested before the send began stops it before
+/// anything goes out; one requested while it goes lets it finish for up to kAbortGrace on the
+/// run's clock (said once on `log`), unless it is repeated. The mailer may ask from its watch
+/// thread as well as from the sending thread.
+AbortPredicate letSendFinish(const AbortRequest &abort, const Clock &clock, StatusLog &log)
+{
+    constexpr qint64 kNotSeen = std::numeric_limits<qint64>::min();
+    struct State
+    {
+        bool before = false;
+        std::atomic<qint64> seenAt{kNotSeen};
+    };
+    auto state = std::make_shared<State>();
+    state->before = abort.isRequested();
+    return [&abort, &clock, &log, state] {
+        if (!abort.isRequested())
+            return false;
+        if (state->before || abort.isUrgent())
+            return true;
+        const qint64 now = clock.tick().count();
+        qint64 seen = kNotSeen;
+        if (state->seenAt.compare_exchange_strong(seen, now)) {
+            log.LogStatus(u"Abort - letting the message being sent finish (up to 30 seconds); abort again to stop "
+                          "it now"_s);
+            return false;
+        }
+        return now - seen >= kAbortGrace.count();
+    };
 }
 
 } // namespace
@@ -689,6 +726,11 @@ BatchRun::PassEnd BatchRun::emailPass()
                 return PassEnd::Aborted;
             m_groupCount = 0;
         }
+        // After an abort no new client is started; the send it came during was let finish.
+        if (abort.isRequested()) {
+            log.LogStatus(u"Processing Aborted"_s);
+            return PassEnd::Aborted;
+        }
         const PassEnd end = emailClient(i, sendIndex + 1);
         if (end != PassEnd::Finished)
             return end;
@@ -863,10 +905,9 @@ bool BatchRun::noDocument(const ClientPlan &plan, bool printing)
 bool BatchRun::send(qsizetype index, const MailMessage &message)
 {
     const QString address = clients().EmailAddress(index);
-    const AbortRequest &abort = m_deps.control.abort();
     SendCallbacks callbacks;
     callbacks.percentDone = [this](int percent) { reportEmailProgress(percent); };
-    callbacks.aborted = [&abort] { return abort.isRequested(); };
+    callbacks.aborted = letSendFinish(m_deps.control.abort(), m_deps.clock, m_deps.log);
     // The server settings are read afresh for every send: a change saved in the setup dialog
     // applies to the next one.
     const std::chrono::milliseconds before = m_deps.clock.tick();
