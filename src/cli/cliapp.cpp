@@ -738,7 +738,8 @@ int previewCommand(const QStringList &args)
     if (!body.isEmpty() && !body.endsWith(u'\n'))
         body += u'\n';
     writeOut(u"From: "_s + shown.message.EmailFrom + u"\nTo: "_s + shown.message.RecipientAddress + u"\nSubject: "_s +
-             shown.message.SubjectLine + u"\n\n"_s + body + u"Attachment: "_s + shown.attachmentText() + u'\n');
+             shown.message.SubjectLine + u"\nMessage-ID: "_s + QString::fromLatin1(shown.message.MessageId) +
+             u" (a new one for each run)\n\n"_s + body + u"Attachment: "_s + shown.attachmentText() + u'\n');
     if (!shown.problem.isEmpty())
         writeErr(u"quorvale: a run would not send this message: "_s + shown.problem + u'\n');
     return Ok;

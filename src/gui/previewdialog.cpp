@@ -69,11 +69,14 @@ PreviewDialog::PreviewDialog(SettingsHolder &settings, Mailer &mailer, UserDialo
     m_txtBody->setReadOnly(true);
     m_txtBody->setTabChangesFocus(true);
     m_txtAttachment = shownLine(u"txtAttachment"_s, this);
+    m_txtMessageId = shownLine(u"txtMessageId"_s, this);
+    m_txtMessageId->setToolTip(u"Each run gives the message a new Message-ID of this form; the journal records it."_s);
     auto *fields = new QFormLayout;
     fields->addRow(u"From:"_s, m_txtFrom);
     fields->addRow(u"To:"_s, m_txtTo);
     fields->addRow(u"Subject:"_s, m_txtSubject);
     fields->addRow(u"Attachment:"_s, m_txtAttachment);
+    fields->addRow(u"Message-ID:"_s, m_txtMessageId);
     m_lblProblem = new QLabel(this);
     m_lblProblem->setObjectName(u"lblProblem"_s);
     m_lblProblem->setWordWrap(true);
@@ -144,7 +147,7 @@ void PreviewDialog::showClient(qsizetype row)
         m_row = -1;
         m_shown = {};
         m_lblClient->setText(u"The client list holds no client."_s);
-        for (QLineEdit *line : {m_txtFrom, m_txtTo, m_txtSubject, m_txtAttachment})
+        for (QLineEdit *line : {m_txtFrom, m_txtTo, m_txtSubject, m_txtAttachment, m_txtMessageId})
             line->clear();
         m_txtBody->clear();
         m_lblProblem->clear();
@@ -162,6 +165,7 @@ void PreviewDialog::showClient(qsizetype row)
     body.replace(u"\r\n"_s, u"\n"_s);
     m_txtBody->setPlainText(body);
     m_txtAttachment->setText(m_shown.attachmentText());
+    m_txtMessageId->setText(QString::fromLatin1(m_shown.message.MessageId));
     m_lblProblem->setText(m_shown.problem);
     updateButtons();
 }

@@ -69,6 +69,7 @@ private:
     QLineEdit *m_txtSubject = nullptr;
     QPlainTextEdit *m_txtBody = nullptr;
     QLineEdit *m_txtAttachment = nullptr;
+    QLineEdit *m_txtMessageId = nullptr;
     QLabel *m_lblProblem = nullptr;
     QLineEdit *m_txtSendTo = nullptr;
     QPushButton *m_cmdSendToMe = nullptr;

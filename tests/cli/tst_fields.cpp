@@ -109,6 +109,12 @@ private Q_SLOTS:
         QCOMPARE(messages.size(), 2);
         const QList<QStringList> journalled = journalLines(*m_home, u"message"_s);
         QCOMPARE(journalled.size(), 2);
+        // Each message carries its own Message-ID, recorded with the attempt that sent it.
+        const QList<QStringList> attempts = journalLines(*m_home, u"attempting"_s);
+        QCOMPARE(attempts.size(), 2);
+        QCOMPARE(messages.at(0).messageId, attempts.at(0).value(8));
+        QCOMPARE(messages.at(1).messageId, attempts.at(1).value(8));
+        QVERIFY(messages.at(0).messageId != messages.at(1).messageId);
         for (int i = 0; i < 2; ++i) {
             const test::ReceivedMessage &m = messages.at(i);
             QCOMPARE(m.subject, subjects.at(i));
@@ -129,9 +135,13 @@ private Q_SLOTS:
         const ProgramHome::Result shown = m_home->run(QStringList{u"preview"_s, u"--client"_s, u"42"_s} + args);
         QVERIFY2(shown.exitCode == 0, qPrintable(shown.err));
         QCOMPARE(shown.out, (QStringList{u"From: "_s + server.settings().EmailFrom, u"To: anna@example.org"_s,
-                                         u"Subject: "_s + messages.at(0).subject, QString()} +
+                                         u"Subject: "_s + messages.at(0).subject, shown.out.value(3), QString()} +
                              normalized(messages.at(0).body).chopped(1).split(u'\n') +
                              QStringList{u"Attachment: none"_s}));
+        // The form of the Message-ID a run gives the message, in the sender's domain.
+        QVERIFY2(shown.out.value(3).startsWith(u"Message-ID: <"_s) &&
+                     shown.out.value(3).endsWith(u"@example.com> (a new one for each run)"_s),
+                 qPrintable(shown.out.value(3)));
         const ProgramHome::Result byLine =
             m_home->run(QStringList{u"preview"_s, u"--line"_s, header ? u"3"_s : u"2"_s} + args);
         QCOMPARE(byLine.out.value(2), u"Subject: "_s + messages.at(1).subject);

@@ -9,6 +9,7 @@
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimeZone>
 #include <QThread>
 
 #include <atomic>
@@ -85,6 +86,8 @@ private Q_SLOTS:
     void dateHeader();
     void messageIdDomain_data();
     void messageIdDomain();
+    void recognisesOneMessageId_data();
+    void recognisesOneMessageId();
     void cachedEncodingMatchesFile_data();
     void cachedEncodingMatchesFile();
     void fileChangedWhileStreamingFails_data();
@@ -258,6 +261,37 @@ void TestMimeEncode::messageIdDomain()
     const QByteArray id = mime::newMessageId(from);
     QVERIFY2(id.startsWith('<') && id.endsWith(domain), id.constData());
     QVERIFY(id != mime::newMessageId(from));
+    // A run's Message-ID: the run's start, the message's number and the client's line, readable,
+    // in the same domain, and never the same twice for the same run and client.
+    const QDateTime start(QDate(2026, 12, 7), QTime(23, 5, 9, 12), QTimeZone::utc());
+    const QByteArray run = mime::runMessageId(start, 3, 42, from);
+    QVERIFY2(run.startsWith("<20261207230509012.3.42.") && run.endsWith(domain), run.constData());
+    QVERIFY(mime::isMessageId(run));
+    QVERIFY(mime::isMessageId(id));
+    QVERIFY(run != mime::runMessageId(start, 3, 42, from));
+}
+
+void TestMimeEncode::recognisesOneMessageId_data()
+{
+    QTest::addColumn<QByteArray>("id");
+    QTest::addColumn<bool>("valid");
+    QTest::newRow("plain") << QByteArray("<a.b.c@practice.example>") << true;
+    QTest::newRow("no brackets") << QByteArray("a@practice.example") << false;
+    QTest::newRow("no at") << QByteArray("<abc>") << false;
+    QTest::newRow("two ats") << QByteArray("<a@b@c>") << false;
+    QTest::newRow("empty left") << QByteArray("<@b>") << false;
+    QTest::newRow("line break") << QByteArray("<a@b>\r\nBcc: x@y") << false;
+    QTest::newRow("inner line break") << QByteArray("<a\r\nBcc: x@y>") << false;
+    QTest::newRow("blank") << QByteArray("<a b@c>") << false;
+    QTest::newRow("second id") << QByteArray("<a@b> <c@d>") << false;
+    QTest::newRow("non-ASCII") << QByteArray("<a@b\xc3\xbc>") << false;
+}
+
+void TestMimeEncode::recognisesOneMessageId()
+{
+    QFETCH(QByteArray, id);
+    QFETCH(bool, valid);
+    QCOMPARE(mime::isMessageId(id), valid);
 }
 
 void TestMimeEncode::cachedEncodingMatchesFile_data()

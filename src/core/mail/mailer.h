@@ -38,6 +38,9 @@ struct MailMessage
     /// The folder that the relative picture paths of HtmlBody start from; their pictures are
     /// embedded. Only pictures inside it are.
     QString HtmlBaseFolder{};
+    /// The message's Message-ID, "<left@right>": a run gives each message its own, recorded in
+    /// the journal. Empty: a new one is made when the message is built.
+    QByteArray MessageId{};
 };
 
 /// How a send ended.

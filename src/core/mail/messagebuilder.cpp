@@ -175,6 +175,9 @@ QString messageProblem(const MailMessage &message)
     if (!message.ArchiveCopyTo.isEmpty() && !isSingleMailAddress(message.ArchiveCopyTo))
         return u"The archive copy address \"%1\" is not one e-mail address; the message was not sent."_s.arg(
             message.ArchiveCopyTo.simplified());
+    if (!message.MessageId.isEmpty() && !mime::isMessageId(message.MessageId))
+        return u"The Message-ID \"%1\" is not one Message-ID; the message was not sent."_s.arg(
+            QString::fromLatin1(message.MessageId).simplified());
     if (!message.HtmlBody.isEmpty()) {
         QList<Picture> pictures;
         if (QString problem = readPictures(message, pictures); !problem.isEmpty())
@@ -211,7 +214,8 @@ BuiltMessage buildMessage(const MailMessage &message, const QDateTime &date)
     if (!archive.isEmpty() && archive.compare(message.RecipientAddress.trimmed(), Qt::CaseInsensitive) != 0)
         built.archiveRecipient = archive.toUtf8();
     built.headers.append("Subject: " + mime::encodeHeaderText(message.SubjectLine));
-    built.headers.append("Message-ID: " + mime::newMessageId(message.EmailFrom));
+    built.headers.append("Message-ID: " +
+                         (message.MessageId.isEmpty() ? mime::newMessageId(message.EmailFrom) : message.MessageId));
     built.headers.append("MIME-Version: 1.0");
     if (message.HtmlBody.isEmpty())
         built.text = mime::quotedPrintable(mime::crlfLines(message.BodyText));

@@ -2,7 +2,7 @@
 
 // The first stage of a send: a MailMessage checked and turned into the header lines, the body and
 // the attachment that go on the wire. Usable on its own, to show a message exactly as it would be
-// sent, but for its Date and Message-ID.
+// sent, but for its Date (and its Message-ID, when the message brings none).
 
 #include "mail/mailer.h"
 
@@ -42,7 +42,7 @@ struct BuiltMessage
 /// attachment that cannot be read), or empty when it can.
 QString messageProblem(const MailMessage &message);
 
-/// `message` as it goes on the wire on `date`, with a new Message-ID. Header text that is not
+/// `message` as it goes on the wire on `date`, with its Message-ID (a new one when it has none). Header text that is not
 /// plain ASCII is RFC 2047 encoded; check messageProblem() first.
 BuiltMessage buildMessage(const MailMessage &message, const QDateTime &date = QDateTime::currentDateTime());
 

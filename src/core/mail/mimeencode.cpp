@@ -1,5 +1,6 @@
 #include "mail/mimeencode.h"
 
+#include <QRandomGenerator>
 #include <QUuid>
 
 using namespace Qt::StringLiterals;
@@ -162,14 +163,54 @@ QByteArray rfc2822Date(const QDateTime &when)
         .toLatin1();
 }
 
+namespace {
+
+/// The domain of `fromAddress` when it can stand in a Message-ID, else one of the program's own.
+QByteArray messageIdDomain(const QString &fromAddress)
+{
+    const QString domain = fromAddress.trimmed().section(u'@', -1);
+    const bool usable = fromAddress.contains(u'@') && !domain.isEmpty() && isPlainAsciiText(domain) &&
+                        isMessageIdText(domain.toLatin1());
+    return usable ? domain.toLatin1() : "quorvale.localhost"_ba;
+}
+
+} // namespace
+
+bool isMessageIdText(QByteArrayView text)
+{
+    // Printable ASCII without the characters that would end or split the <left@right> form.
+    if (text.isEmpty())
+        return false;
+    for (const char c : text) {
+        if (c <= ' ' || c >= 127 || c == '<' || c == '>' || c == '@' || c == '"' || c == '\\' || c == '(' ||
+            c == ')' || c == ',' || c == ';' || c == ':' || c == '[' || c == ']')
+            return false;
+    }
+    return true;
+}
+
+bool isMessageId(QByteArrayView id)
+{
+    if (id.size() < 5 || !id.startsWith('<') || !id.endsWith('>'))
+        return false;
+    const QByteArrayView inner = id.sliced(1, id.size() - 2);
+    const qsizetype at = inner.indexOf('@');
+    return at > 0 && isMessageIdText(inner.first(at)) && isMessageIdText(inner.sliced(at + 1));
+}
+
 QByteArray newMessageId(const QString &fromAddress)
 {
-    QString domain = fromAddress.section(u'@', -1);
-    const bool usable = fromAddress.contains(u'@') && !domain.isEmpty() && isPlainAsciiText(domain) &&
-                        !domain.contains(u' ') && !domain.contains(u'>');
-    if (!usable)
-        domain = u"quorvale.localhost"_s;
-    return '<' + QUuid::createUuid().toByteArray(QUuid::WithoutBraces) + '@' + domain.toLatin1() + '>';
+    return '<' + QUuid::createUuid().toByteArray(QUuid::WithoutBraces) + '@' + messageIdDomain(fromAddress) + '>';
+}
+
+QByteArray runMessageId(const QDateTime &runStart, qint64 sequence, qint64 clientLine, const QString &fromAddress)
+{
+    // The run and the client make it readable and unique between runs and clients; the random
+    // part keeps two computers (or two runs started in the same second) apart.
+    const quint64 random = QRandomGenerator::system()->generate64();
+    return '<' + runStart.toUTC().toString(u"yyyyMMddHHmmsszzz"_s).toLatin1() + '.' + QByteArray::number(sequence) +
+           '.' + QByteArray::number(clientLine) + '.' + QByteArray::number(random, 36) + '@' +
+           messageIdDomain(fromAddress) + '>';
 }
 
 } // namespace quorvale::mime

@@ -43,4 +43,14 @@ QByteArray rfc2822Date(const QDateTime &when);
 /// A new, unique Message-ID (with angle brackets) in the domain of `fromAddress`.
 QByteArray newMessageId(const QString &fromAddress);
 
+/// The Message-ID of a run's message: the run's start, the message's number in the run, the
+/// client's line and a random part, in the domain of `fromAddress`.
+QByteArray runMessageId(const QDateTime &runStart, qint64 sequence, qint64 clientLine, const QString &fromAddress);
+
+/// Whether `id` is one Message-ID as this program writes it: "<left@right>", printable ASCII,
+/// nothing that could end the header or split the value.
+bool isMessageId(QByteArrayView id);
+/// Whether `text` can be one side of a Message-ID.
+bool isMessageIdText(QByteArrayView text);
+
 } // namespace quorvale::mime

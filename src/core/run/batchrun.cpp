@@ -2,6 +2,7 @@
 
 #include "clients/csvreader.h"
 #include "mail/mailer.h"
+#include "mail/mimeencode.h"
 #include "mailing/mailingplan.h"
 #include "platform/files.h"
 #include "run/clientfilelock.h"
@@ -571,6 +572,7 @@ bool BatchRun::openJournal()
     QString error;
     const QDateTime now = m_deps.clock.currentDateTime();
     m_journal = Journal::create(runJournalFolder(m_settings.DataFolder), now, &error);
+    m_runStart = now;
     if (!m_journal) {
         m_stopReason = error;
         return false;
@@ -813,7 +815,13 @@ BatchRun::PassEnd BatchRun::emailClient(qsizetype index, qint64 number)
             if (!journal(filled, false))
                 return PassEnd::Stopped;
         }
-        return journal(clientEntry(JournalEvent::Attempting, index, attachment)) && send(index, message)
+        // Each message's own Message-ID, recorded with the attempt, finds it again later in the
+        // mailbox and in the replies to it.
+        message.MessageId = mime::runMessageId(m_runStart, ++m_messageNumber, clients().at(index).LineNumber,
+                                               m_deps.settings().EmailFrom);
+        JournalEntry attempting = clientEntry(JournalEvent::Attempting, index, attachment);
+        attempting.detail = QString::fromLatin1(message.MessageId);
+        return journal(attempting) && send(index, message)
                    ? PassEnd::Finished
                    : PassEnd::Stopped;
     }

@@ -258,6 +258,8 @@ private:
     qint64 m_printsDone = 0;
     qint64 m_groupCount = 0;
     qint64 m_sends = 0;
+    QDateTime m_runStart;      ///< when the run's journal was opened; part of every Message-ID
+    qint64 m_messageNumber = 0; ///< the messages of this run so far
     std::chrono::milliseconds m_sendTime{0}; ///< all sends so far together
     AttachmentMode m_lastMode = AttachmentMode::None;
     QString m_lastCommonPath;

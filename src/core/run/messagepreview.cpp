@@ -1,6 +1,7 @@
 #include "run/messagepreview.h"
 
 #include "mail/messagebuilder.h"
+#include "mail/mimeencode.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -99,6 +100,10 @@ MessagePreview MailingPreview::preview(qsizetype row) const
     }
     shown.message = clientMessage(m_plan.message(), m_plan.clients(), row, attachment, identity);
     shown.message.EmailFrom = m_request.sender;
+    // The form of the Message-ID a run gives this message; the run makes its own, with its own
+    // start and a new random part.
+    shown.message.MessageId = mime::runMessageId(QDateTime::currentDateTime(), row + 1, shown.lineNumber,
+                                                 m_request.sender);
     if (!attachment.isEmpty() && shown.attachmentNote.isEmpty() && QFileInfo(attachment).isFile())
         shown.attachmentSize = QFileInfo(attachment).size();
     if (!m_plan.clients().hasEmailAddress(row))
