@@ -17,6 +17,8 @@ packages=(
     libsecret-1-0
     # tests: a real SMTP server on 127.0.0.1, certificates made by the fixture, a virtual display
     python3 python3-aiosmtpd openssl xvfb xauth ca-certificates
+    # tests: a real IMAP server (Dovecot), run with a private configuration by the tests
+    dovecot-imapd
     # tests: a real keyring (gnome-keyring-daemon) on a private session bus (dbus-run-session)
     gnome-keyring dbus-daemon dbus-bin
     # fuzzing: clang with its libFuzzer and sanitizer runtimes

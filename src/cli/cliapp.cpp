@@ -6,6 +6,7 @@
 #include "check/clientcheck.h"
 #include "clients/csvreader.h"
 #include "mail/attachmentcache.h"
+#include "mail/sentcopy.h"
 #include "mail/smtpmailer.h"
 #include "platform/process.h"
 #include "run/batchrun.h"
@@ -588,12 +589,13 @@ int runCommand(const QStringList &args)
     StdoutLog log;
     ConsolePrompter prompter(options.has("--yes"_L1));
     SmtpMailer mailer(settings.DataFolder, account);
+    ImapSentCopier sentCopier(account, qgetenv("CURL_CA_BUNDLE"));
     CommandPrinter printer;
     SystemClock clock;
     ConsoleObserver observer;
     BatchRun run(RunDependencies{*store, log, prompter, mailer, printer, clock, control, &observer,
                                  [&settings] { return settings; },
-                                 ownProgramFiles(store->filePath(), settings.DataFolder)});
+                                 ownProgramFiles(store->filePath(), settings.DataFolder), &sentCopier});
     if (run.prepare(request)) {
         abortOnTerminationSignals(control.abort());
         run.execute();

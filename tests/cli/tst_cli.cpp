@@ -693,7 +693,12 @@ private Q_SLOTS:
 
         const Result show = quorvale({u"config"_s, u"show"_s});
         QCOMPARE(show.exitCode, 0);
-        QCOMPARE(show.out.size(), 32);
+        QCOMPARE(show.out.size(), 36);
+        // The copy in Sent is off until chosen; IMAP defaults to implicit TLS on 993.
+        QVERIFY(show.out.contains(u"SentCopy=0"_s));
+        QVERIFY(show.out.contains(u"IMAPPort=993"_s));
+        QVERIFY(quorvale({u"config"_s, u"set"_s, u"SentCopy"_s, u"2"_s}).exitCode != 0);
+        QVERIFY(quorvale({u"config"_s, u"set"_s, u"SentFolder"_s, u"Sent\nBcc"_s}).exitCode != 0);
         QVERIFY(show.out.contains(u"SignInMethod=password"_s));
         QVERIFY(show.out.contains(u"OAuthRefreshToken=not stored"_s));
         QVERIFY(show.out.contains(u"SMPTServer=mail.example.org"_s));

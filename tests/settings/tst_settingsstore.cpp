@@ -303,7 +303,7 @@ private Q_SLOTS:
         saved.ReplyTo = u"replies@example.com"_s;
         saved.ArchiveCopyTo = u"archive+2026@example.com"_s;
         auto store = openSettingsStore();
-        QCOMPARE(settingsTable().size(), std::size_t(31));
+        QCOMPARE(settingsTable().size(), std::size_t(35));
         for (const StoredSetting &info : settingsTable())
             QVERIFY(saveSetting(*store, info.key, settingText(saved, info)));
 

@@ -71,6 +71,9 @@ struct SendResult
     /// The server's refusal of the archive copy's recipient (MailMessage::ArchiveCopyTo); empty
     /// when it took it or there was none. It never makes the client's send fail.
     QString archiveRefused{};
+    /// With SendCallbacks::keepSentMessage, once sent: the message exactly as the server got it
+    /// (CR LF line ends, dot-stuffing removed). Empty otherwise.
+    QByteArray sentMessage{};
 };
 
 /// Asked during a send whether to stop it; true stops it. The same question from the run's Abort
@@ -83,6 +86,8 @@ struct SendCallbacks
 {
     std::function<void(int percent)> percentDone; ///< the upload's progress, 0-100
     AbortPredicate aborted;
+    /// Keep the message's bytes as they were sent (SendResult::sentMessage), for a copy of it.
+    bool keepSentMessage = false;
 };
 
 /// Delivers one message at a time.

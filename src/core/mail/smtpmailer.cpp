@@ -4,6 +4,7 @@
 #include "auth/signinaccount.h"
 #include "mail/messagebuilder.h"
 #include "mail/sendgate.h"
+#include "mail/sentcopy.h"
 #include "mail/smtplogin.h"
 
 #include <QFile>
@@ -290,6 +291,7 @@ struct SmtpMailer::Transfer
     QString attachmentPath;
     char curlError[CURL_ERROR_SIZE] = {};
     TransferState state;
+    QByteArray content; ///< the message as it went out, when the caller keeps it
     int lastPercent = -1;
     bool abortSeen = false;
 };
@@ -364,6 +366,8 @@ SmtpMailer::Attempt SmtpMailer::attempt(const MailMessage &message, const MailSe
 {
     Attempt tried;
     Transfer transfer(m_easy.get(), callbacks, m_watch);
+    if (callbacks.keepSentMessage)
+        transfer.state.content = &transfer.content;
     const BuiltMessage built = buildMessage(message);
     if (const QString error = configureTransfer(transfer, built, message, server, login); !error.isEmpty()) {
         tried.result = failed(SendStatus::Refused, error);
@@ -595,6 +599,8 @@ SendResult SmtpMailer::readResult(Transfer &t, CURLcode code, const MailServer &
         // and saying otherwise could make the user send it twice.
         t.reportPercent(100);
         result.status = SendStatus::Sent;
+        if (t.state.content)
+            result.sentMessage = smtpContentUnstuffed(t.content);
     } else if (t.abortSeen) {
         result.status = maybeDelivered ? SendStatus::MaybeDelivered : SendStatus::NotSentAborted;
         result.errorText = u"The send was aborted."_s;

@@ -40,6 +40,10 @@ int TransferState::debug(CURL *, curl_infotype type, char *data, size_t size, vo
     auto *state = static_cast<TransferState *>(self);
     // Of what we send (the login among it) only whether a command names a recipient is looked at,
     // so that each recipient's reply is known; the server's replies give the error text.
+    if (type == CURLINFO_DATA_OUT && state->content) {
+        state->content->append(data, qsizetype(size));
+        return 0;
+    }
     if (type == CURLINFO_HEADER_OUT) {
         state->m_recipientAsked = size >= 8 && qstrnicmp(data, "RCPT TO:", 8) == 0;
         return 0;

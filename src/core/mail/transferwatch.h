@@ -29,6 +29,8 @@ public:
     QByteArray lastErrorReply; ///< the server's last error reply
     QByteArray messageReply;   ///< the server's reply to the message content (after its 354)
     QList<QByteArray> recipientReplies; ///< the server's reply to each RCPT TO, in order
+    /// When set, gets the message content as it went out (dot-stuffed, as on the wire).
+    QByteArray *content = nullptr;
 
     void abort();
 

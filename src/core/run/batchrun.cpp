@@ -3,6 +3,7 @@
 #include "clients/csvreader.h"
 #include "mail/mailer.h"
 #include "mail/mimeencode.h"
+#include "mail/sentcopy.h"
 #include "mailing/mailingplan.h"
 #include "platform/files.h"
 #include "run/clientfilelock.h"
@@ -622,6 +623,14 @@ RunOutcome BatchRun::execute()
     PassEnd end = m_request.print && !m_onlyListed ? printPass() : PassEnd::Finished;
     if (end == PassEnd::Finished)
         end = emailPass();
+    // A copy that failed is tried once more; one that fails again is counted, not a failed send.
+    if (end == PassEnd::Finished && !retryFailedCopies())
+        end = PassEnd::Stopped;
+    if (end != PassEnd::Finished) {
+        m_tally.copyFailures += m_failedCopies.size();
+        for (const PendingCopy &copy : std::as_const(m_failedCopies))
+            failed(copy.index, u"Copy in Sent failed"_s, u"not tried again: the run did not finish"_s, false);
+    }
     if (end == PassEnd::Stopped) {
         closeJournal(JournalEvent::Stopped, m_stopReason);
         stop(m_stopReason);
@@ -637,6 +646,8 @@ RunOutcome BatchRun::execute()
         log.LogStatus(u"Processing Complete"_s);
     else
         log.LogStatus(u"Processing Complete with "_s + number(m_errorCount) + u" errors!"_s);
+    if (m_tally.copyFailures > 0)
+        log.LogStatus(sentCopyFailuresLine(m_tally.copyFailures));
 
     if (end == PassEnd::Aborted)
         m_outcome = RunOutcome::Aborted;
@@ -918,8 +929,11 @@ bool BatchRun::send(qsizetype index, const MailMessage &message)
     callbacks.aborted = letSendFinish(m_deps.control.abort(), m_deps.clock, m_deps.log);
     // The server settings are read afresh for every send: a change saved in the setup dialog
     // applies to the next one.
+    const AppSettings settings = m_deps.settings();
+    const bool copying = m_deps.sentCopier && settings.SentCopy == 1;
+    callbacks.keepSentMessage = copying;
     const std::chrono::milliseconds before = m_deps.clock.tick();
-    const SendResult result = SendMail(m_deps.mailer, message, m_deps.settings(), callbacks);
+    const SendResult result = SendMail(m_deps.mailer, message, settings, callbacks);
     m_sendTime += m_deps.clock.tick() - before;
     ++m_sends;
     if (result.status == SendStatus::NotAttempted) {
@@ -967,11 +981,51 @@ bool BatchRun::send(qsizetype index, const MailMessage &message)
     }
     if (!journal(outcome))
         return false;
+    if (copying && result.sent() && !copyToSent(index, result.sentMessage, settings))
+        return false;
     // One refused login or an unreachable server is the same for every client: trying each would
     // only lock the mailbox. The clients not reached stay for the next Start, this one included.
     if (result.status == SendStatus::ServerUnusable) {
         m_stopReason = result.stopReason;
         return false;
+    }
+    return true;
+}
+
+bool BatchRun::copyToSent(qsizetype index, const QByteArray &message, const AppSettings &settings)
+{
+    const AbortRequest &abort = m_deps.control.abort();
+    const SentCopyResult copied =
+        message.isEmpty() ? SentCopyResult{u"The copy in the Sent folder failed: the sent message was not kept."_s, {}}
+                          : m_deps.sentCopier->copy(message, settings, [&abort] { return abort.isUrgent(); });
+    if (!copied.note.isEmpty() && copied.ok() && !m_sentFolderTold) {
+        m_sentFolderTold = true;
+        m_deps.log.LogStatus(copied.note);
+    }
+    if (copied.ok())
+        return true;
+    m_failedCopies.append({index, message});
+    JournalEntry entry = clientEntry(JournalEvent::CopyFailed, index);
+    entry.detail = copied.error;
+    return journal(entry);
+}
+
+bool BatchRun::retryFailedCopies()
+{
+    const QList<PendingCopy> pending = std::exchange(m_failedCopies, {});
+    for (const PendingCopy &copy : pending) {
+        const AppSettings settings = m_deps.settings();
+        const SentCopyResult copied =
+            copy.message.isEmpty() ? SentCopyResult{u"The copy in the Sent folder failed: the sent message was not kept."_s, {}}
+                                   : m_deps.sentCopier->copy(copy.message, settings);
+        JournalEntry entry = clientEntry(copied.ok() ? JournalEvent::Copied : JournalEvent::CopyFailed, copy.index);
+        entry.detail = copied.error;
+        if (!copied.ok()) {
+            ++m_tally.copyFailures;
+            failed(copy.index, u"Copy in Sent failed"_s, copied.error, false);
+        }
+        if (!journal(entry))
+            return false;
     }
     return true;
 }

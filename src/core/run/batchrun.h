@@ -112,6 +112,8 @@ enum class RunOutcome
 };
 
 /// Everything a run talks to. Owned by the caller and alive for the whole run.
+class SentCopier;
+
 struct RunDependencies
 {
     SettingsStore &store;
@@ -128,6 +130,8 @@ struct RunDependencies
     /// The program's own files (settings, body file, journals, token file, run lock): never a
     /// client's document or the common attachment.
     ProgramFiles programFiles = {};
+    /// Puts each accepted message into the Sent folder when "SentCopy" is 1; null: no copies.
+    SentCopier *sentCopier = nullptr;
 };
 
 /// One batch run over the client list. prepare() runs on the UI thread (it asks the one
@@ -195,6 +199,11 @@ private:
     bool groupDelay();
     /// The message (or the lack of one) for client `index`, the `number`-th of the pass.
     PassEnd emailClient(qsizetype index, qint64 number);
+    /// Appends client `index`'s sent message to the Sent folder; a failure is journalled and kept
+    /// for retryFailedCopies(), never a failed send. False only when the journal fails.
+    bool copyToSent(qsizetype index, const QByteArray &message, const AppSettings &settings);
+    /// Tries each failed copy once more; what fails again is counted in the summary.
+    bool retryFailedCopies();
     /// A client that gets no document (none, several, or one naming another client): its status
     /// line, the error count and its journal line. False (with m_stopReason) when the journal fails.
     bool noDocument(const ClientPlan &plan, bool printing);
@@ -260,6 +269,13 @@ private:
     qint64 m_sends = 0;
     QDateTime m_runStart;      ///< when the run's journal was opened; part of every Message-ID
     qint64 m_messageNumber = 0; ///< the messages of this run so far
+    struct PendingCopy
+    {
+        qsizetype index = 0;
+        QByteArray message;
+    };
+    QList<PendingCopy> m_failedCopies; ///< tried again once at the end of the run
+    bool m_sentFolderTold = false;    ///< the Sent folder's note was logged
     std::chrono::milliseconds m_sendTime{0}; ///< all sends so far together
     AttachmentMode m_lastMode = AttachmentMode::None;
     QString m_lastCommonPath;

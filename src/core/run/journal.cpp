@@ -57,7 +57,7 @@ QList<std::pair<qint64, QString>> journalFiles(const QString &folder)
     return files;
 }
 
-constexpr WordTable<JournalEvent, 22> kEventNames{{
+constexpr WordTable<JournalEvent, 24> kEventNames{{
     {JournalEvent::Run, "run"_L1},
     {JournalEvent::ClientFile, "client file"_L1},
     {JournalEvent::Subject, "subject"_L1},
@@ -77,6 +77,8 @@ constexpr WordTable<JournalEvent, 22> kEventNames{{
     {JournalEvent::SharedDocument, "shared document"_L1},
     {JournalEvent::Printed, "printed"_L1},
     {JournalEvent::PrintError, "print error"_L1},
+    {JournalEvent::CopyFailed, "copy in sent failed"_L1},
+    {JournalEvent::Copied, "copied to sent"_L1},
     {JournalEvent::Completed, "completed"_L1},
     {JournalEvent::Aborted, "aborted"_L1},
     {JournalEvent::Stopped, "stopped"_L1},

@@ -43,6 +43,8 @@ enum class JournalEvent
     SharedDocument,
     Printed,
     PrintError,
+    CopyFailed, ///< the copy of a sent message in the Sent folder failed; detail: why
+    Copied,     ///< a copy that failed was made when tried again at the end of the run
     // The end, at most one.
     Completed,
     Aborted,

@@ -99,7 +99,13 @@ QString runTallyLine(const RunTally &t)
         .arg(t.noDocument)
         .arg(t.printed)
         .arg(t.printErrors)
-        .arg(t.skipped);
+        .arg(t.skipped) +
+           (t.copyFailures > 0 ? u". "_s + sentCopyFailuresLine(t.copyFailures) : QString());
+}
+
+QString sentCopyFailuresLine(qint64 clients)
+{
+    return u"Copies in Sent failed for "_s + counted(clients, "client", "clients");
 }
 
 QString runProgressText(const RunProgress &p)

@@ -65,12 +65,15 @@ struct RunTally
     qint64 printed = 0;
     qint64 printErrors = 0;
     qint64 skipped = 0; ///< passed over because an earlier run of the mailing reached them
+    qint64 copyFailures = 0; ///< clients sent to whose copy in the Sent folder failed, also when tried again
     QList<ClientFailure> failures;
     QString stopReason; ///< why the run stopped before its end; empty when it did not
 };
 
 /// The counts as one line: "Sent 2, refused 1, outcome unknown 0, ...".
 QString runTallyLine(const RunTally &tally);
+/// "Copies in Sent failed for 2 clients".
+QString sentCopyFailuresLine(qint64 clients);
 
 /// Where a run is while it goes on.
 struct RunProgress

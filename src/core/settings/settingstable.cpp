@@ -23,7 +23,7 @@ constexpr qint64 kMaxGroupDelayMinutes = kInt32Max / 60000;
 constexpr qint64 kMaxDailyLimit = 1000000;
 constexpr qint64 kMaxMinuteLimit = 10000;
 
-const std::array<StoredSetting, 31> kSettings{{
+const std::array<StoredSetting, 35> kSettings{{
     {.name = "EmailFrom"_L1, .key = &AppSettings::EmailFrom},
     {.name = "SMPTServer"_L1, .key = &AppSettings::SMTPServer},
     {.name = "AuthType"_L1,
@@ -147,6 +147,29 @@ const std::array<StoredSetting, 31> kSettings{{
      .key = &AppSettings::ArchiveCopyTo,
      .type = SettingType::Address,
      .rule = "The archive copy address (ArchiveCopyTo) must be empty or one e-mail address, such as archive@example.com."_L1},
+    {.name = "SentCopy"_L1,
+     .key = &AppSettings::SentCopy,
+     .type = SettingType::Number,
+     .defaultNumber = 0,
+     .minimum = 0,
+     .maximum = 1,
+     .choice = true,
+     .rule = "The copy in the Sent folder (SentCopy) must be 0 for off or 1 for on."_L1},
+    {.name = "IMAPServer"_L1,
+     .key = &AppSettings::IMAPServer,
+     .type = SettingType::Line,
+     .rule = "The IMAP server (IMAPServer) must be one line of text."_L1},
+    {.name = "IMAPPort"_L1,
+     .key = &AppSettings::IMAPPort,
+     .type = SettingType::Port,
+     .defaultText = "993"_L1,
+     .minimum = 1,
+     .maximum = 65535,
+     .rule = "The IMAP port (IMAPPort) must be empty or a whole number from %1 to %2."_L1},
+    {.name = "SentFolder"_L1,
+     .key = &AppSettings::SentFolder,
+     .type = SettingType::Line,
+     .rule = "The Sent folder (SentFolder) must be one line of text."_L1},
 }};
 
 void setError(QString *error, const QString &message)

@@ -1,0 +1,341 @@
+#include "mail/imapclient.h"
+
+#include <QUrl>
+
+#include <curl/curl.h>
+
+#include <cstring>
+#include <memory>
+
+using namespace Qt::StringLiterals;
+
+namespace quorvale {
+
+bool ImapFolder::hasFlag(QByteArrayView flag) const
+{
+    for (const QByteArray &own : flags) {
+        if (own.compare(flag, Qt::CaseInsensitive) == 0)
+            return true;
+    }
+    return false;
+}
+
+namespace {
+
+/// Reads the parts of one LIST line: "(flags) delimiter name", where the delimiter is a quoted
+/// character or NIL and the name an atom or a quoted string. Literals ({n}) are not read: libcurl
+/// hands them over split, and a folder whose name needs one is not a usable Sent folder.
+class ListLine
+{
+public:
+    explicit ListLine(QByteArrayView text) : m_text(text) {}
+
+    bool read(ImapFolder *folder)
+    {
+        if (!take('('))
+            return false;
+        while (!at(')')) {
+            QByteArray flag;
+            if (!atom(&flag, true))
+                return false;
+            folder->flags.append(flag);
+            skipBlanks();
+        }
+        ++m_at;
+        if (!take(' '))
+            return false;
+        QByteArray delimiter;
+        if (!string(&delimiter) && !atom(&delimiter, false))
+            return false;
+        if (!take(' '))
+            return false;
+        if (!string(&folder->name) && !atom(&folder->name, false))
+            return false;
+        return m_at == m_text.size() && !folder->name.isEmpty();
+    }
+
+private:
+    bool at(char c) const { return m_at < m_text.size() && m_text[m_at] == c; }
+    bool take(char c)
+    {
+        if (!at(c))
+            return false;
+        ++m_at;
+        return true;
+    }
+    void skipBlanks()
+    {
+        while (at(' '))
+            ++m_at;
+    }
+    bool atom(QByteArray *out, bool flag)
+    {
+        const qsizetype start = m_at;
+        if (flag)
+            take('\\');
+        while (m_at < m_text.size()) {
+            const char c = m_text[m_at];
+            if (c <= ' ' || c >= 127 || c == '(' || c == ')' || c == '"' || c == '{' || (c == '\\' && !flag))
+                break;
+            if (flag && c == '\\')
+                break;
+            ++m_at;
+        }
+        if (m_at == start || (flag && m_at == start + 1 && m_text[start] == '\\'))
+            return false;
+        *out = m_text.sliced(start, m_at - start).toByteArray();
+        return true;
+    }
+    bool string(QByteArray *out)
+    {
+        if (!take('"'))
+            return false;
+        QByteArray value;
+        while (m_at < m_text.size()) {
+            const char c = m_text[m_at++];
+            if (c == '"') {
+                *out = value;
+                return true;
+            }
+            if (c == '\r' || c == '\n')
+                return false;
+            if (c == '\\') {
+                if (m_at >= m_text.size() || (m_text[m_at] != '"' && m_text[m_at] != '\\'))
+                    return false;
+                value += m_text[m_at++];
+                continue;
+            }
+            value += c;
+        }
+        return false;
+    }
+
+    QByteArrayView m_text;
+    qsizetype m_at = 0;
+};
+
+QList<QByteArrayView> lines(QByteArrayView text)
+{
+    QList<QByteArrayView> result;
+    qsizetype start = 0;
+    while (start < text.size()) {
+        qsizetype end = text.indexOf('\n', start);
+        if (end < 0)
+            end = text.size();
+        QByteArrayView line = text.sliced(start, end - start);
+        if (line.endsWith('\r'))
+            line.chop(1);
+        result.append(line);
+        start = end + 1;
+    }
+    return result;
+}
+
+struct Upload
+{
+    const QByteArray *data = nullptr;
+    qsizetype at = 0;
+    static size_t read(char *buffer, size_t size, size_t count, void *self)
+    {
+        auto *upload = static_cast<Upload *>(self);
+        const qsizetype n = std::min<qsizetype>(qsizetype(size * count), upload->data->size() - upload->at);
+        std::memcpy(buffer, upload->data->constData() + upload->at, size_t(n));
+        upload->at += n;
+        return size_t(n);
+    }
+};
+
+size_t collect(char *data, size_t size, size_t count, void *self)
+{
+    static_cast<QByteArray *>(self)->append(data, qsizetype(size * count));
+    return size * count;
+}
+
+int collectReplies(CURL *, curl_infotype type, char *data, size_t size, void *self)
+{
+    if (type == CURLINFO_HEADER_IN)
+        static_cast<QByteArray *>(self)->append(data, qsizetype(size));
+    return 0;
+}
+
+int progress(void *self, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
+{
+    const auto *aborted = static_cast<const ImapAbort *>(self);
+    return *aborted && (*aborted)() ? 1 : 0;
+}
+
+/// The server's last tagged refusal ("A003 NO [TRYCREATE] Mailbox doesn't exist: Sent"), without
+/// its tag, or empty.
+QByteArray lastRefusal(QByteArrayView replies)
+{
+    QByteArray refusal;
+    for (QByteArrayView line : lines(replies)) {
+        const qsizetype blank = line.indexOf(' ');
+        if (blank <= 0 || line.startsWith('*') || line.startsWith('+'))
+            continue;
+        const QByteArrayView rest = line.sliced(blank + 1);
+        if (rest.startsWith("NO ") || rest.startsWith("BAD "))
+            refusal = rest.toByteArray();
+    }
+    return refusal;
+}
+
+} // namespace
+
+QList<ImapFolder> parseImapList(QByteArrayView reply)
+{
+    QList<ImapFolder> folders;
+    for (QByteArrayView line : lines(reply)) {
+        if (!line.startsWith("* LIST ") && !line.startsWith("* list "))
+            continue;
+        ImapFolder folder;
+        if (ListLine(line.sliced(7)).read(&folder))
+            folders.append(folder);
+    }
+    return folders;
+}
+
+quint32 parseAppendUid(QByteArrayView reply)
+{
+    const qsizetype at = QByteArrayView(reply).indexOf("[APPENDUID ");
+    if (at < 0)
+        return 0;
+    const QByteArrayView rest = reply.sliced(at + 11);
+    const qsizetype blank = rest.indexOf(' ');
+    const qsizetype end = rest.indexOf(']');
+    if (blank <= 0 || end <= blank + 1)
+        return 0;
+    bool ok = false;
+    const quint32 uid = rest.sliced(blank + 1, end - blank - 1).toByteArray().toUInt(&ok);
+    return ok ? uid : 0;
+}
+
+bool isUsableFolderName(const QString &name)
+{
+    if (name.trimmed().isEmpty() || name.size() > 200)
+        return false;
+    for (const QChar c : name) {
+        if (c.unicode() < 0x20 || c.unicode() >= 0x7f || c == u'"' || c == u'\\' || c == u'*' || c == u'%')
+            return false;
+    }
+    return true;
+}
+
+ImapClient::ImapClient(ImapServer server, ImapAbort aborted)
+    : m_server(std::move(server)), m_aborted(std::move(aborted))
+{
+}
+
+QString ImapClient::list(QList<ImapFolder> *folders)
+{
+    QByteArray reply;
+    const QString error = perform(QString(), "LIST \"\" \"*\"", nullptr, &reply);
+    if (error.isEmpty())
+        *folders = parseImapList(reply);
+    return error;
+}
+
+QString ImapClient::create(const QString &name)
+{
+    if (!isUsableFolderName(name))
+        return u"The folder name \"%1\" cannot be used on the IMAP server."_s.arg(name.simplified());
+    QByteArray reply;
+    return perform(QString(), "CREATE \"" + name.toLatin1() + '"', nullptr, &reply);
+}
+
+QString ImapClient::append(const QString &folder, const QByteArray &message)
+{
+    if (!isUsableFolderName(folder))
+        return u"The folder name \"%1\" cannot be used on the IMAP server."_s.arg(folder.simplified());
+    QByteArray reply;
+    return perform(folder, {}, &message, &reply);
+}
+
+QString ImapClient::perform(const QString &folder, const QByteArray &command, const QByteArray *upload,
+                            QByteArray *reply)
+{
+    const std::unique_ptr<CURL, void (*)(CURL *)> easy(curl_easy_init(), curl_easy_cleanup);
+    if (!easy)
+        return u"The mail library could not be initialised."_s;
+    CURL *h = easy.get();
+    const QByteArray url = QByteArray(m_server.implicitTls ? "imaps://" : "imap://") + QUrl::toAce(m_server.host) +
+                           ':' + QByteArray::number(m_server.port) + '/' + QUrl::toPercentEncoding(folder);
+    QByteArray replies;
+    char curlError[CURL_ERROR_SIZE] = {};
+    Upload reader{upload, 0};
+    curl_easy_setopt(h, CURLOPT_URL, url.constData());
+    curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(h, CURLOPT_FORBID_REUSE, 1L);
+    curl_easy_setopt(h, CURLOPT_ERRORBUFFER, curlError);
+    curl_easy_setopt(h, CURLOPT_USE_SSL, long(CURLUSESSL_ALL));
+    curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, 1L);
+    curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, 2L);
+    curl_easy_setopt(h, CURLOPT_SSLVERSION, long(CURL_SSLVERSION_TLSv1_2));
+    if (!m_server.caBundle.isEmpty())
+        curl_easy_setopt(h, CURLOPT_CAINFO, m_server.caBundle.constData());
+    curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT, long(m_server.timeoutSeconds));
+    curl_easy_setopt(h, CURLOPT_SERVER_RESPONSE_TIMEOUT, long(m_server.timeoutSeconds));
+    curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, long(m_server.timeoutSeconds));
+    curl_easy_setopt(h, CURLOPT_USERNAME, m_server.user.constData());
+    if (m_server.bearer) {
+        curl_easy_setopt(h, CURLOPT_XOAUTH2_BEARER, m_server.secret.constData());
+        curl_easy_setopt(h, CURLOPT_LOGIN_OPTIONS, "AUTH=XOAUTH2");
+    } else {
+        curl_easy_setopt(h, CURLOPT_PASSWORD, m_server.secret.constData());
+    }
+    if (!command.isEmpty())
+        curl_easy_setopt(h, CURLOPT_CUSTOMREQUEST, command.constData());
+    if (upload) {
+        curl_easy_setopt(h, CURLOPT_UPLOAD, 1L);
+        curl_easy_setopt(h, CURLOPT_INFILESIZE_LARGE, curl_off_t(upload->size()));
+        curl_easy_setopt(h, CURLOPT_READDATA, &reader);
+        curl_easy_setopt(h, CURLOPT_READFUNCTION, &Upload::read);
+    }
+    curl_easy_setopt(h, CURLOPT_WRITEDATA, reply);
+    curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &collect);
+    curl_easy_setopt(h, CURLOPT_VERBOSE, 1L);
+    curl_easy_setopt(h, CURLOPT_DEBUGDATA, &replies);
+    curl_easy_setopt(h, CURLOPT_DEBUGFUNCTION, &collectReplies);
+    curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(h, CURLOPT_XFERINFODATA, &m_aborted);
+    curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, &progress);
+    const CURLcode code = curl_easy_perform(h);
+    if (upload)
+        reply->append(replies);
+    if (code == CURLE_OK)
+        return {};
+
+    const QString server = u"%1:%2"_s.arg(m_server.host).arg(m_server.port);
+    QString why;
+    switch (code) {
+    case CURLE_ABORTED_BY_CALLBACK:
+        return u"The copy was aborted."_s;
+    case CURLE_LOGIN_DENIED:
+        why = u"the IMAP server %1 refused the login of %2"_s.arg(server, QString::fromUtf8(m_server.user));
+        break;
+    case CURLE_COULDNT_RESOLVE_HOST:
+    case CURLE_COULDNT_CONNECT:
+    case CURLE_OPERATION_TIMEDOUT:
+        why = u"the IMAP server %1 cannot be reached"_s.arg(server);
+        break;
+    case CURLE_USE_SSL_FAILED:
+        why = u"the IMAP server %1 offers no encrypted connection (STARTTLS) on this port"_s.arg(server);
+        break;
+    case CURLE_PEER_FAILED_VERIFICATION:
+    case CURLE_SSL_CONNECT_ERROR:
+        why = u"the secure connection to the IMAP server %1 failed"_s.arg(server);
+        break;
+    default:
+        why = u"the IMAP server %1 did not take it"_s.arg(server);
+        break;
+    }
+    QString detail = QString::fromUtf8(lastRefusal(replies)).simplified();
+    if (detail.isEmpty())
+        detail = QString::fromUtf8(curlError).simplified();
+    if (!m_server.secret.isEmpty())
+        detail.replace(QString::fromUtf8(m_server.secret), u"********"_s);
+    return why + (detail.isEmpty() ? QString() : u" ("_s + detail + u')');
+}
+
+} // namespace quorvale

@@ -1,0 +1,72 @@
+#pragma once
+
+// A small IMAP client over libcurl: list the folders, create one, append a message. Always
+// encrypted: implicit TLS on the implicit-TLS port (993), STARTTLS required on any other, with the
+// server's certificate verified; never plain.
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QList>
+#include <QString>
+
+#include <functional>
+
+namespace quorvale {
+
+/// Where and as whom an IMAP session logs in.
+struct ImapServer
+{
+    QString host;
+    qint32 port = 993;
+    bool implicitTls = true; ///< false: STARTTLS, required
+    QByteArray user;
+    QByteArray secret;       ///< the password, or with `bearer` an access token
+    bool bearer = false;     ///< log in with XOAUTH2
+    QByteArray caBundle;     ///< the CA file to verify the server with; empty: the system's
+    int timeoutSeconds = 30;
+};
+
+/// One folder of a LIST reply.
+struct ImapFolder
+{
+    QByteArray name;          ///< as the server gives it (modified UTF-7), unquoted
+    QList<QByteArray> flags;  ///< "\\Sent", "\\HasNoChildren", ...
+    bool hasFlag(QByteArrayView flag) const;
+};
+
+/// The folders of the untagged LIST lines in `reply` (any other line is passed over). A line
+/// that is not a well-formed LIST reply is passed over too: a server's reply is outside input.
+QList<ImapFolder> parseImapList(QByteArrayView reply);
+
+/// The UID the server gave an appended message ("[APPENDUID validity uid]" in `reply`), or 0.
+quint32 parseAppendUid(QByteArrayView reply);
+
+/// Whether `name` can be used as a folder name: one line of printable text, not empty, and no
+/// wildcard or quote that would change the command it is sent in.
+bool isUsableFolderName(const QString &name);
+
+/// Asked while a command runs whether to stop it.
+using ImapAbort = std::function<bool()>;
+
+/// One IMAP command per connection; blocking, for a worker thread. Every function returns why it
+/// failed (in the user's words, never the secret), or empty.
+class ImapClient
+{
+public:
+    explicit ImapClient(ImapServer server, ImapAbort aborted = {});
+
+    /// Every folder, with its special-use flags.
+    QString list(QList<ImapFolder> *folders);
+    /// Creates the folder `name`.
+    QString create(const QString &name);
+    /// Appends `message` to `folder` with the \Seen flag.
+    QString append(const QString &folder, const QByteArray &message);
+
+private:
+    QString perform(const QString &folder, const QByteArray &command, const QByteArray *upload, QByteArray *reply);
+
+    ImapServer m_server;
+    ImapAbort m_aborted;
+};
+
+} // namespace quorvale
