@@ -9,6 +9,7 @@ namespace quorvale {
 class Clock;
 class Mailer;
 class Printer;
+class SentCopier;
 class SettingsStore;
 class SignInAccount;
 class UserDialogs;
@@ -26,6 +27,8 @@ struct AppServices
     QString helpFolder; ///< the HTML help; empty: there is none
     /// The sign-in the mailer logs in with; empty: the window makes one of its own.
     std::shared_ptr<SignInAccount> account = {};
+    /// Puts each sent message into the Sent folder when "SentCopy" is 1; null: no copies.
+    SentCopier *sentCopier = nullptr;
 };
 
 } // namespace quorvale

@@ -6,6 +6,7 @@
 #include "gui/mainwindow.h"
 #include "gui/userdialogs.h"
 #include "mail/attachmentcache.h"
+#include "mail/sentcopy.h"
 #include "mail/smtpmailer.h"
 #include "platform/process.h"
 #include "run/clock.h"
@@ -50,10 +51,12 @@ int runGui(int argc, char **argv)
     const std::unique_ptr<SettingsStore> store = openSettingsStore();
     const auto account = std::make_shared<SignInAccount>();
     SmtpMailer mailer(dataFolder, account);
+    ImapSentCopier sentCopier(account, qgetenv("CURL_CA_BUNDLE"));
     CommandPrinter printer;
     SystemClock clock;
     DesktopDialogs dialogs;
-    MainWindow window(AppServices{*store, mailer, printer, clock, dialogs, dataFolder, helpFolder(), account});
+    MainWindow window(
+        AppServices{*store, mailer, printer, clock, dialogs, dataFolder, helpFolder(), account, &sentCopier});
     closeWithTheSession(window);
     window.show();
     return QApplication::exec();

@@ -38,7 +38,8 @@ bool RunSession::start(const RunRequest &request)
     m_run = std::make_unique<BatchRun>(
         RunDependencies{m_services.store, *m_bridge, *m_prompter, m_services.mailer, m_services.printer,
                         m_services.clock, m_control, m_bridge, [this] { return m_settings.get(); },
-                        ownProgramFiles(m_services.store.filePath(), m_services.dataFolder)});
+                        ownProgramFiles(m_services.store.filePath(), m_services.dataFolder),
+                        m_services.sentCopier});
     // The box keeps its old lines when a check stops the run before its first line.
     m_clearOnNextLine = true;
     const bool go = m_run->prepare(request);

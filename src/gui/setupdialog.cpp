@@ -97,6 +97,7 @@ void SetupDialog::buildUi()
     QGroupBox *mail = buildMailFrame();
     QGroupBox *schedule = buildScheduleFrame();
     QGroupBox *print = buildPrintFrame();
+    QGroupBox *sentCopy = buildSentCopyFrame();
     auto *cmdOK = makeButton(u"cmdOK"_s, u"OK"_s, QString(), this);
     m_cmdOK = cmdOK;
     auto *cmdHelp = makeButton(u"cmdHelp"_s, u"&Help"_s, QString(), this);
@@ -113,6 +114,7 @@ void SetupDialog::buildUi()
     auto *right = new QVBoxLayout;
     right->addWidget(schedule);
     right->addWidget(print);
+    right->addWidget(sentCopy);
     right->addStretch(1);
     auto *columns = new QHBoxLayout;
     columns->setSpacing(12);
@@ -293,6 +295,11 @@ void SetupDialog::cboProvider_Activated()
     m_txtSMTPServer->setText(preset->host);
     m_txtEmailSslPort->setText(QString::number(preset->port));
     m_cboAuth->setCurrentIndex(1);
+    // These providers file what is sent through them in Sent themselves: a copy would be a second one.
+    m_chkSentCopy->setChecked(false);
+    m_lblSentCopyNote->setText(u"%1 puts each message sent through it in the Sent folder itself, so the copy is off."_s.arg(
+        m_cboProvider->currentText()));
+    m_lblSentCopyNote->show();
     const QString mailbox = m_txtUsername->text().isEmpty() ? m_txtMailFrom->text() : m_txtUsername->text();
     const SendingLimits limits = sendingLimitsFor(chosenWord(m_cboProvider), mailbox);
     m_dailyLimit = QString::number(limits.perDay);
@@ -430,6 +437,28 @@ QGroupBox *SetupDialog::buildScheduleFrame()
     return frame2;
 }
 
+QGroupBox *SetupDialog::buildSentCopyFrame()
+{
+    // A copy of every sent message in the mailbox's Sent folder, over IMAP with the mail login.
+    auto *frame = new QGroupBox(u"Copy in Sent Folder"_s, this);
+    frame->setObjectName(u"FrameSentCopy"_s);
+    m_chkSentCopy = new QCheckBox(u"Put a copy of each message in the Sent folder"_s, frame);
+    m_chkSentCopy->setObjectName(u"chkSentCopy"_s);
+    m_txtIMAPServer = makeLineEdit(u"txtIMAPServer"_s, u"The mailbox's IMAP server"_s, frame);
+    m_txtIMAPPort = makeLineEdit(u"txtIMAPPort"_s, u"993: TLS; any other port: STARTTLS, never unencrypted"_s, frame);
+    m_txtSentFolder = makeLineEdit(u"txtSentFolder"_s, u"Empty: the folder the server marks as Sent"_s, frame);
+    m_lblSentCopyNote = makeLabel(u"lblSentCopyNote"_s, QString(), frame);
+    m_lblSentCopyNote->setWordWrap(true);
+    m_lblSentCopyNote->hide();
+    auto *rows = new QFormLayout(frame);
+    rows->addRow(m_chkSentCopy);
+    rows->addRow(makeLabel(u"lblIMAPServer"_s, u"IMAP Server"_s, frame), m_txtIMAPServer);
+    rows->addRow(makeLabel(u"lblIMAPPort"_s, u"IMAP Port"_s, frame), m_txtIMAPPort);
+    rows->addRow(makeLabel(u"lblSentFolder"_s, u"Sent folder"_s, frame), m_txtSentFolder);
+    rows->addRow(m_lblSentCopyNote);
+    return frame;
+}
+
 QGroupBox *SetupDialog::buildPrintFrame()
 {
     // Print Test.
@@ -462,6 +491,10 @@ void SetupDialog::load()
     m_txtMailFromName->setText(s.EmailFromName);
     m_txtReplyTo->setText(s.ReplyTo);
     m_txtArchiveCopyTo->setText(s.ArchiveCopyTo);
+    m_chkSentCopy->setChecked(s.SentCopy == 1);
+    m_txtIMAPServer->setText(s.IMAPServer);
+    m_txtIMAPPort->setText(s.IMAPPort);
+    m_txtSentFolder->setText(s.SentFolder);
     // Settings load any type but "Simple" as "SSL"; the dialog shows the same.
     m_cboAuth->setCurrentIndex(s.AuthType == 0 ? 0 : 1);
     m_txtEmailSslPort->setText(s.SSLport);
@@ -508,6 +541,10 @@ QList<SetupDialog::Field> SetupDialog::mailFields() const
         {&AppSettings::EmailFromName, m_txtMailFromName->text(), m_txtMailFromName},
         {&AppSettings::ReplyTo, m_txtReplyTo->text(), m_txtReplyTo},
         {&AppSettings::ArchiveCopyTo, m_txtArchiveCopyTo->text(), m_txtArchiveCopyTo},
+        {&AppSettings::SentCopy, m_chkSentCopy->isChecked() ? u"1"_s : u"0"_s, m_chkSentCopy},
+        {&AppSettings::IMAPServer, m_txtIMAPServer->text(), m_txtIMAPServer},
+        {&AppSettings::IMAPPort, m_txtIMAPPort->text(), m_txtIMAPPort},
+        {&AppSettings::SentFolder, m_txtSentFolder->text(), m_txtSentFolder},
         {&AppSettings::AuthType, QString::number(m_cboAuth->currentIndex()), m_cboAuth},
         {&AppSettings::SSLport, m_txtEmailSslPort->text(), m_txtEmailSslPort},
         {&AppSettings::SMTPServer, m_txtSMTPServer->text(), m_txtSMTPServer},

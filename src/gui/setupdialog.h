@@ -56,6 +56,7 @@ private:
     QGroupBox *buildMailFrame();
     QGroupBox *buildScheduleFrame();
     QGroupBox *buildPrintFrame();
+    QGroupBox *buildSentCopyFrame();
     /// The sign-in rows below the login in the Authentication frame.
     void buildSignInRows(QGroupBox *frame, QFormLayout *rows);
     void load();
@@ -108,6 +109,11 @@ private:
     QLineEdit *m_txtMailFromName = nullptr;
     QLineEdit *m_txtReplyTo = nullptr;
     QLineEdit *m_txtArchiveCopyTo = nullptr;
+    QCheckBox *m_chkSentCopy = nullptr;
+    QLineEdit *m_txtIMAPServer = nullptr;
+    QLineEdit *m_txtIMAPPort = nullptr;
+    QLineEdit *m_txtSentFolder = nullptr;
+    QLabel *m_lblSentCopyNote = nullptr;
     QLineEdit *m_txtSMTPServer = nullptr;
     QComboBox *m_cboAuth = nullptr;
     QLineEdit *m_txtEmailSslPort = nullptr;

@@ -387,6 +387,8 @@ void TestSetupDialog::okRefusesWhatCouldNotBeStoredAndSavesNothing_data()
                                           << "The Reply-To address (ReplyTo) must be empty or one e-mail address";
     QTest::newRow("archive without @") << "txtArchiveCopyTo" << "archive"
                                        << "The archive copy address (ArchiveCopyTo) must be empty or one e-mail";
+    QTest::newRow("IMAP port with letters") << "txtIMAPPort" << "imaps"
+                                            << "The IMAP port (IMAPPort) must be empty or a whole number from 1 to 65535.";
 }
 
 void TestSetupDialog::okRefusesWhatCouldNotBeStoredAndSavesNothing()

@@ -102,11 +102,18 @@ void TestSignInWindow::choosingAProviderFillsItsServer()
     FIND_CONTROLS(SetupControls, ui, setup);
     FIND_CHILD(QComboBox, cboSignIn, setup, u"cboSignIn"_s);
     FIND_CHILD(QComboBox, cboProvider, setup, u"cboProvider"_s);
+    FIND_CHILD(QCheckBox, chkSentCopy, setup, u"chkSentCopy"_s);
+    FIND_CHILD(QLabel, lblSentCopyNote, setup, u"lblSentCopyNote"_s);
+    chkSentCopy->setChecked(true);
     choose(cboSignIn, u"oauth"_s);
     // Loading or choosing the method changes nothing; choosing a provider fills its server in.
     QCOMPARE(ui.txtSMTPServer->text(), u"mail.old.example"_s);
+    QVERIFY(chkSentCopy->isChecked());
     choose(cboProvider, u"google"_s);
     QCOMPARE(ui.txtSMTPServer->text(), u"smtp.gmail.com"_s);
+    // The provider files sent mail in Sent itself: the copy goes off, and the window says why.
+    QVERIFY(!chkSentCopy->isChecked());
+    QVERIFY2(lblSentCopyNote->text().contains(u"Sent folder itself"_s), qPrintable(lblSentCopyNote->text()));
     choose(cboProvider, u"microsoft"_s);
     QCOMPARE(ui.txtSMTPServer->text(), u"smtp.office365.com"_s);
     QCOMPARE(ui.txtEmailSslPort->text(), u"587"_s);
