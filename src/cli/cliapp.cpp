@@ -772,13 +772,26 @@ int testEmailCommand(const QStringList &args)
     log.LogStatus(u"Testing Email..."_s);
     SmtpMailer mailer(settings.DataFolder, account);
     const MailMessage message{address, QString(), u"Test subject line text"_s, u"Test email body text"_s};
-    const SendResult result = SendMail(mailer, message, settings);
-    if (!result.sent()) {
-        log.LogStatus(result.errorText);
+    SendCallbacks callbacks;
+    callbacks.keepSentMessage = settings.SentCopy == 1;
+    const SendResult result = SendMail(mailer, message, settings, callbacks);
+    bool copied = true;
+    if (result.sent() && callbacks.keepSentMessage) {
+        // With the copy on, the test also puts its message in the Sent folder.
+        ImapSentCopier copier(account, qgetenv("CURL_CA_BUNDLE"));
+        const SentCopyResult copy = copier.copy(result.sentMessage, settings);
+        copied = copy.ok();
+        if (!copy.note.isEmpty() && copy.ok())
+            log.LogStatus(copy.note);
+        log.LogStatus(copy.ok() ? u"The copy in the Sent folder was made."_s : copy.error);
+    }
+    if (!result.sent() || !copied) {
+        if (!result.sent())
+            log.LogStatus(result.errorText);
         log.LogStatus(u"Email test bad or had problems!"_s);
     }
     log.LogStatus(u"Email testing complete"_s);
-    return result.sent() ? Ok : Failed;
+    return result.sent() && copied ? Ok : Failed;
 }
 
 // --- config ---------------------------------------------------------------------------------

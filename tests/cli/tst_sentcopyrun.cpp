@@ -76,11 +76,18 @@ private Q_SLOTS:
         QVERIFY2(r.out.contains(u"Processing Complete"_s), qPrintable(r.out.join(u'\n')));
         QCOMPARE(journalEvents(home), events);
         QVERIFY(smtp.waitForMessages(2, 10000));
+        // The test e-mail tests the copy too.
+        const ProgramHome::Result tested = home.run({u"test-email"_s, u"office@example.org"_s});
+        QCOMPARE(tested.exitCode, summary.isEmpty() ? 0 : 1);
+        QVERIFY2(tested.out.contains(summary.isEmpty() ? u"The copy in the Sent folder was made."_s
+                                                       : u"Email test bad or had problems!"_s),
+                 qPrintable(tested.out.join(u'\n')));
+        QVERIFY(smtp.waitForMessages(3, 10000));
         if (summary.isEmpty()) {
             QVERIFY(!r.err.contains(u"Copies in Sent"_s));
             const QList<test::StoredMessage> sent = imap.folder(u"Sent"_s);
-            QCOMPARE(sent.size(), 2);
-            for (int i = 0; i < 2; ++i) {
+            QCOMPARE(sent.size(), 3);
+            for (int i = 0; i < 3; ++i) {
                 QCOMPARE(sent.at(i).bytes, smtp.messages().at(i).raw);
                 QVERIFY(sent.at(i).seen);
             }
