@@ -18,8 +18,9 @@ namespace quorvale {
 
 using namespace Qt::StringLiterals;
 
-EmailTestDialog::EmailTestDialog(SettingsHolder &settings, Mailer &mailer, UserDialogs &dialogs, QWidget *parent)
-    : QDialog(parent), m_settings(settings), m_mailer(mailer), m_dialogs(dialogs)
+EmailTestDialog::EmailTestDialog(SettingsHolder &settings, Mailer &mailer, UserDialogs &dialogs, QWidget *parent,
+                                 SentCopier *sentCopier)
+    : QDialog(parent), m_settings(settings), m_mailer(mailer), m_dialogs(dialogs), m_sentCopier(sentCopier)
 {
     setObjectName(u"frmEmailTest"_s);
     setWindowTitle(u"Email Test"_s);
@@ -125,14 +126,21 @@ void EmailTestDialog::cmdTest_Click()
     message.BodyText = u"Test email body text"_s;
 
     m_result = std::make_shared<SendResult>();
+    m_copy.reset();
     m_abort = std::make_shared<std::atomic<bool>>(false);
     SendCallbacks callbacks;
+    SentCopier *copier = settings.SentCopy == 1 ? m_sentCopier : nullptr;
+    callbacks.keepSentMessage = copier != nullptr;
+    if (copier)
+        m_copy = std::make_shared<SentCopyResult>();
     callbacks.percentDone = [this](int percent) { Q_EMIT emailProgress(percent); };
     callbacks.aborted = [abort = m_abort] { return abort->load(); };
     m_sender.start(
         u"Quorvale test e-mail"_s,
-        [this, message, settings, callbacks, result = m_result] {
+        [this, message, settings, callbacks, copier, result = m_result, copy = m_copy] {
             *result = SendMail(m_mailer, message, settings, callbacks);
+            if (copier && result->sent())
+                *copy = copier->copy(result->sentMessage, settings, callbacks.aborted);
         },
         [this] { sendFinished(); });
     updateTestButton();
@@ -142,9 +150,17 @@ void EmailTestDialog::sendFinished()
 {
     const SendResult result = *m_result;
 
+    bool copied = true;
+    if (m_copy && result.sent()) {
+        copied = m_copy->ok();
+        if (!m_copy->note.isEmpty() && copied)
+            appendStatus(m_copy->note);
+        appendStatus(copied ? u"The copy in the Sent folder was made."_s : m_copy->error);
+    }
     // Also a send that could not even start (a port that is not a number, say) says why.
-    if (!result.sent()) {
-        appendStatus(result.errorText);
+    if (!result.sent() || !copied) {
+        if (!result.sent())
+            appendStatus(result.errorText);
         appendStatus(u"Email test bad or had problems!"_s);
     }
     appendStatus(u"Email testing complete"_s);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "gui/workerthread.h"
+#include "mail/sentcopy.h"
 
 #include <QDialog>
 
@@ -27,7 +28,9 @@ class EmailTestDialog final : public QDialog
     Q_DISABLE_COPY_MOVE(EmailTestDialog)
 
 public:
-    EmailTestDialog(SettingsHolder &settings, Mailer &mailer, UserDialogs &dialogs, QWidget *parent = nullptr);
+    /// With `sentCopier`, a test with the copy in Sent on also puts its message there.
+    EmailTestDialog(SettingsHolder &settings, Mailer &mailer, UserDialogs &dialogs, QWidget *parent = nullptr,
+                    SentCopier *sentCopier = nullptr);
     ~EmailTestDialog() override;
 
     /// While a run is in progress the test cannot start a send of its own.
@@ -50,7 +53,9 @@ private:
     Mailer &m_mailer;
     UserDialogs &m_dialogs;
     bool m_runInProgress = false;
+    SentCopier *m_sentCopier = nullptr;
     std::shared_ptr<SendResult> m_result;
+    std::shared_ptr<SentCopyResult> m_copy; ///< the copy in Sent, when it was tried
     std::shared_ptr<std::atomic<bool>> m_abort;
     WorkerThread m_sender{this}; ///< after what its work uses, so that it goes first
 

@@ -612,7 +612,8 @@ void MainWindow::showSetup()
 void MainWindow::showEmailTest()
 {
     if (!m_emailTest) {
-        m_emailTest = new EmailTestDialog(m_settings, m_services.mailer, m_services.dialogs, this);
+        m_emailTest =
+            new EmailTestDialog(m_settings, m_services.mailer, m_services.dialogs, this, m_services.sentCopier);
         connect(m_emailTest, &EmailTestDialog::emailProgress, m_progEmail, &QProgressBar::setValue);
         m_emailTest->setRunInProgress(isRunning());
     }

@@ -64,7 +64,7 @@ private Q_SLOTS:
         SmtpServer smtp({.security = test::SmtpSecurity::StartTls});
         QVERIFY(smtp.isRunning());
         // The IMAP server knows the mail login only in the first case.
-        test::ImapServer imap({.user = imapUser});
+        test::DovecotServer imap({.user = imapUser});
         QVERIFY(imap.isRunning());
         QVERIFY(home.configure(smtp, {{u"SentCopy"_s, u"1"_s},
                                       {u"IMAPServer"_s, u"127.0.0.1"_s},

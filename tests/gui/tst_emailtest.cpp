@@ -3,7 +3,9 @@
 
 #include "guitest.h"
 
+#include "mail/sentcopy.h"
 #include "mail/smtpmailer.h"
+#include "support/dovecotfixture.h"
 #include "support/smtpfixture.h"
 
 #include <QAction>
@@ -83,6 +85,8 @@ private Q_SLOTS:
     void checksBeforeSending();
     void testCannotSendWhileARunIsInProgress();
     void wholeRunThroughTheWindowReachesTheServer();
+    void testAlsoPutsItsMessageInSent_data();
+    void testAlsoPutsItsMessageInSent();
 };
 
 void TestEmailTest::controlsHaveTheirCaptions()
@@ -292,6 +296,50 @@ void TestEmailTest::wholeRunThroughTheWindowReachesTheServer()
     QVERIFY(messages[1].body.startsWith(u"Dear client,\r\nplease find"_s));
     QCOMPARE(ui.progEmail->value(), 0);
     QVERIFY(ui.cmdStart->isEnabled());
+}
+
+void TestEmailTest::testAlsoPutsItsMessageInSent_data()
+{
+    QTest::addColumn<QString>("imapUser");
+    QTest::addColumn<QStringList>("lines");
+    QTest::newRow("copy made") << u"user"_s
+                               << QStringList{u"Testing Email..."_s, u"The copy in the Sent folder was made."_s,
+                                              u"Email testing complete"_s};
+    QTest::newRow("IMAP refuses the login")
+        << u"someone else"_s
+        << QStringList{u"Testing Email..."_s, u"The copy in the Sent folder failed: "_s,
+                       u"Email test bad or had problems!"_s, u"Email testing complete"_s};
+}
+
+void TestEmailTest::testAlsoPutsItsMessageInSent()
+{
+    QFETCH(QString, imapUser);
+    QFETCH(QStringList, lines);
+    SmtpServer server;
+    QVERIFY(server.isRunning());
+    DovecotServer imap({.user = imapUser});
+    QVERIFY(imap.isRunning());
+    SmtpMailer smtp;
+    ImapSentCopier copier({}, testCaFile().toUtf8(), imap.tlsPort());
+    WindowFixture f;
+    saveServerOf(f, server);
+    f.save(u"SentCopy"_s, u"1"_s);
+    f.save(u"IMAPServer"_s, u"127.0.0.1"_s);
+    f.save(u"IMAPPort"_s, QString::number(imap.tlsPort()));
+    AppServices services = f.services(/*realTime=*/true, &smtp);
+    services.sentCopier = &copier;
+    f.window = std::make_unique<MainWindow>(services);
+    f.window->show();
+
+    const QStringList shown = runTest(openTest(f), u"client@example.com"_s);
+    QCOMPARE(shown.size(), lines.size());
+    for (qsizetype i = 0; i < lines.size(); ++i)
+        QVERIFY2(shown.at(i).startsWith(lines.at(i)), qPrintable(shown.at(i)));
+    QVERIFY(server.waitForMessages(1, 5000));
+    const QList<StoredMessage> sent = imap.folder(u"Sent"_s);
+    QCOMPARE(sent.size(), imapUser == u"user"_s ? 1 : 0);
+    if (!sent.isEmpty())
+        QCOMPARE(sent.first().bytes, server.messages().first().raw);
 }
 
 QTEST_MAIN(TestEmailTest)

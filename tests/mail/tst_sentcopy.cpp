@@ -56,7 +56,7 @@ void TestSentCopy::copyInSentIsTheMessageTheServerGot()
     test::SmtpServer smtp({.security = test::SmtpSecurity::StartTls, .password = password});
     QVERIFY(smtp.isRunning());
     smtp.applyEnvironment();
-    test::ImapServer imap({.sentFolder = sentFolder});
+    test::DovecotServer imap({.sentFolder = sentFolder});
     QVERIFY(imap.isRunning());
 
     QTemporaryDir dir;

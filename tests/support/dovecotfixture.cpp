@@ -14,12 +14,12 @@ using namespace Qt::StringLiterals;
 
 namespace quorvale::test {
 
-ImapServer::ImapServer(Options options)
+DovecotServer::DovecotServer(Options options)
     : m_options(std::move(options)), m_dir(std::make_unique<QTemporaryDir>()),
       m_process(std::make_unique<ReadyProcess>())
 {
     if (!m_dir->isValid() || testServerCertificate().isEmpty() || !QFileInfo::exists(u"/usr/sbin/dovecot"_s)) {
-        qWarning("ImapServer: no temporary folder, test certificate or /usr/sbin/dovecot (run scripts/setup.sh)");
+        qWarning("DovecotServer: no temporary folder, test certificate or /usr/sbin/dovecot (run scripts/setup.sh)");
         return;
     }
     // Dovecot reads the certificate as it starts; a copy in its own folder keeps it readable by
@@ -43,25 +43,25 @@ ImapServer::ImapServer(Options options)
     }
 }
 
-ImapServer::~ImapServer() = default;
+DovecotServer::~DovecotServer() = default;
 
-bool ImapServer::isRunning() const
+bool DovecotServer::isRunning() const
 {
     return m_tlsPort != 0 && m_process->isRunning();
 }
 
-QString ImapServer::maildir(const QString &name) const
+QString DovecotServer::maildir(const QString &name) const
 {
     const QString root = m_dir->filePath(u"dovecot/home/"_s + m_options.user + u"/Maildir"_s);
     return name.compare(u"INBOX"_s, Qt::CaseInsensitive) == 0 ? root : root + u"/."_s + name;
 }
 
-bool ImapServer::hasFolder(const QString &name) const
+bool DovecotServer::hasFolder(const QString &name) const
 {
     return QFileInfo(maildir(name)).isDir();
 }
 
-QList<StoredMessage> ImapServer::folder(const QString &name) const
+QList<StoredMessage> DovecotServer::folder(const QString &name) const
 {
     QList<StoredMessage> messages;
     QStringList files;

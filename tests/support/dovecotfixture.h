@@ -7,14 +7,14 @@
 // STARTTLS before a login; both with the test certificate of smtpfixture.h (testCaFile()).
 //
 // Use:
-//     quorvale::test::ImapServer imap;                      // user "user", password "secret"
+//     quorvale::test::DovecotServer imap;                      // user "user", password "secret"
 //     QVERIFY(imap.isRunning());
 //     settings.IMAPServer = u"127.0.0.1"_s; settings.IMAPPort = QString::number(imap.startTlsPort());
 //     ... append ...
 //     const QList<StoredMessage> sent = imap.folder(u"Sent"_s);
 //
 // The folder "Sent" carries the special-use flag \Sent unless Options::sentFolder is false, in
-// which case no folder has it and none called "Sent" exists. The server stops when the ImapServer
+// which case no folder has it and none called "Sent" exists. The server stops when the DovecotServer
 // is destroyed (it exits when its standard input closes).
 
 #include <QByteArray>
@@ -36,22 +36,22 @@ struct StoredMessage
     bool seen = false; ///< it carries the \Seen flag
 };
 
-struct ImapServerOptions
+struct DovecotServerOptions
 {
     QString user = QStringLiteral("user");
     QString password = QStringLiteral("secret");
     bool sentFolder = true; ///< a folder "Sent" marked \Sent exists
 };
 
-class ImapServer
+class DovecotServer
 {
 public:
-    using Options = ImapServerOptions;
+    using Options = DovecotServerOptions;
 
-    explicit ImapServer(Options options = {});
-    ~ImapServer();
-    ImapServer(const ImapServer &) = delete;
-    ImapServer &operator=(const ImapServer &) = delete;
+    explicit DovecotServer(Options options = {});
+    ~DovecotServer();
+    DovecotServer(const DovecotServer &) = delete;
+    DovecotServer &operator=(const DovecotServer &) = delete;
 
     bool isRunning() const;
     quint16 tlsPort() const { return m_tlsPort; }           ///< implicit TLS
