@@ -172,7 +172,8 @@ and saves no setting.
   Exit status: 0 shown or sent; 1 the send failed; 2 the client is not in the list, the list
   cannot be read, the message uses a field that no column has, or bad usage.
 
-test-email ADDRESS: sends one test message to ADDRESS with the saved mail server settings.
+test-email ADDRESS: sends one test message to ADDRESS with the saved mail server settings; with
+SentCopy 1 it also puts that message in the Sent folder, and fails when that copy fails.
 
 config: the saved settings.
   show                shows every setting (the password masked)
@@ -192,7 +193,10 @@ config: the saved settings.
   hours) and MinuteLimit (messages per minute), whole numbers without separators, 0 for none.
   PasswordCommand, and for every message: EmailFromName (the sender's name shown with EmailFrom,
   one line), ReplyTo (the address replies go to; empty: none), ArchiveCopyTo (an address that
-  gets a blind copy of every client's message, in the same delivery; empty: none).
+  gets a blind copy of every client's message, in the same delivery; empty: none), and for a
+  copy of every sent message in the mailbox's Sent folder over IMAP with the mail login: SentCopy
+  (0 or 1), IMAPServer, IMAPPort (993: TLS; any other port: STARTTLS, never unencrypted; default
+  993), SentFolder (empty: the folder the server marks as Sent, else "Sent", made when missing).
   show also says whether a sign-in is stored (OAuthRefreshToken) and where the secrets are kept.
 
 sign-in: signs in to the mail provider (SignInMethod oauth) with the saved OAuth settings. Writes

@@ -1,4 +1,6 @@
+#include "mail/sentcopy.h"
 #include "run/batchrun.h"
+#include "run/journal.h"
 #include "run/pause.h"
 #include "settings/bodyfile.h"
 #include "settings/settingstable.h"
@@ -12,6 +14,25 @@ using namespace Qt::StringLiterals;
 
 using namespace quorvale;
 using quorvale::test::RunHarness;
+
+namespace {
+
+/// Copies into a Sent folder that takes them as `answers` says, in order ("ok" or a reason); when
+/// none is left, ok. Records what it was given.
+class ScriptedSentCopier final : public SentCopier
+{
+public:
+    SentCopyResult copy(const QByteArray &message, const AppSettings &, const AbortPredicate &) override
+    {
+        copied.append(message);
+        const QString answer = answers.isEmpty() ? u"ok"_s : answers.takeFirst();
+        return answer == u"ok"_s ? SentCopyResult{} : SentCopyResult{answer, {}};
+    }
+    QStringList answers;
+    QList<QByteArray> copied;
+};
+
+} // namespace
 
 namespace {
 
@@ -55,6 +76,69 @@ class TestBatchRun : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
+    void failedCopyInSentIsRetriedOnceAndNeverFailsTheSend_data()
+    {
+        QTest::addColumn<int>("sentCopy");
+        QTest::addColumn<QStringList>("answers");      // the Sent folder's, in order
+        QTest::addColumn<int>("copies");               // copies tried
+        QTest::addColumn<QStringList>("copyEvents");   // journal lines about copies, "event line"
+        QTest::addColumn<qint64>("copyFailures");      // counted in the summary
+        QTest::newRow("off: no copy") << 0 << QStringList() << 0 << QStringList() << qint64(0);
+        QTest::newRow("every copy made") << 1 << QStringList() << 2 << QStringList() << qint64(0);
+        QTest::newRow("one fails, then is made at the end")
+            << 1 << QStringList{u"ok"_s, u"no folder"_s} << 3
+            << QStringList{u"copy in sent failed 2"_s, u"copied to sent 2"_s} << qint64(0);
+        QTest::newRow("both fail twice")
+            << 1 << QStringList{u"down"_s, u"down"_s, u"down"_s, u"down"_s} << 4
+            << QStringList{u"copy in sent failed 1"_s, u"copy in sent failed 2"_s, u"copy in sent failed 1"_s,
+                           u"copy in sent failed 2"_s}
+            << qint64(2);
+    }
+
+    void failedCopyInSentIsRetriedOnceAndNeverFailsTheSend()
+    {
+        QFETCH(int, sentCopy);
+        QFETCH(QStringList, answers);
+        QFETCH(int, copies);
+        QFETCH(QStringList, copyEvents);
+        QFETCH(qint64, copyFailures);
+        RunHarness h;
+        h.writeCsv("1,a@x.org\r\n2,b@x.org\r\n");
+        h.settings.SentCopy = qint16(sentCopy);
+        ScriptedSentCopier copier;
+        copier.answers = answers;
+        RunDependencies deps = h.deps();
+        deps.sentCopier = &copier;
+        BatchRun run(deps);
+        QVERIFY(run.prepare(h.request));
+        QCOMPARE(run.execute(), RunOutcome::Completed);
+        QCOMPARE(run.tally().sent, 2);
+        QCOMPARE(run.tally().copyFailures, copyFailures);
+        QCOMPARE(copier.copied.size(), copies);
+        QCOMPARE(h.trace.contains(u"Copies in Sent failed for 2 clients"_s), copyFailures == 2);
+
+        QList<JournalEntry> entries;
+        QString error;
+        const QDir runs(runJournalFolder(h.settings.DataFolder));
+        QVERIFY2(readJournal(runs.filePath(runs.entryList(QDir::Files).value(0)), &entries, &error), qPrintable(error));
+        QStringList events;
+        QStringList ids;
+        for (const JournalEntry &e : std::as_const(entries)) {
+            if (e.event == JournalEvent::CopyFailed || e.event == JournalEvent::Copied)
+                events << journalEventName(e.event) + u' ' + QString::number(e.line);
+            if (e.event == JournalEvent::Attempting)
+                ids << e.detail;
+        }
+        QCOMPARE(events, copyEvents);
+        // The copy is the message that was sent: its Message-ID is the one journalled for the client.
+        QCOMPARE(ids.size(), 2);
+        QVERIFY(ids.at(0) != ids.at(1));
+        const QByteArray first = "Message-ID: " + ids.at(0).toLatin1();
+        const QByteArray second = "Message-ID: " + ids.at(1).toLatin1();
+        for (const QByteArray &copy : std::as_const(copier.copied))
+            QVERIFY(copy.startsWith(first) || copy.startsWith(second));
+    }
+
     void emptyListStillAsksSavesAndCompletes()
     {
         RunHarness h;

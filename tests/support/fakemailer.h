@@ -63,8 +63,14 @@ public:
             m_messages.append(message);
         }
         switch (scripted) {
-        case SendStatus::Sent:
-            return {scripted, u"250 OK queued"_s, {}};
+        case SendStatus::Sent: {
+            SendResult sent{scripted, u"250 OK queued"_s, {}};
+            // A stand-in for the bytes that went out, when a copy of them is wanted.
+            if (callbacks.keepSentMessage)
+                sent.sentMessage = "Message-ID: " + message.MessageId + "\r\nTo: " +
+                                   message.RecipientAddress.toUtf8() + "\r\n\r\n" + message.BodyText.toUtf8();
+            return sent;
+        }
         case SendStatus::MaybeDelivered:
             return {scripted, {}, u"The connection to the SMTP server was lost."_s};
         case SendStatus::NotSentAborted:
