@@ -1004,7 +1004,14 @@ bool BatchRun::copyToSent(qsizetype index, const QByteArray &message, const AppS
     }
     if (copied.ok())
         return true;
-    m_failedCopies.append({index, message});
+    // Failed copies wait in memory for the end of the run; past a bound (a long run of large
+    // attachments with the IMAP server down) they are counted without a second try rather than
+    // risk running out of memory.
+    constexpr qint64 kMaxKeptCopyBytes = 256 * 1024 * 1024;
+    const bool keep = m_keptCopyBytes + message.size() <= kMaxKeptCopyBytes;
+    if (keep)
+        m_keptCopyBytes += message.size();
+    m_failedCopies.append({index, keep ? message : QByteArray()});
     JournalEntry entry = clientEntry(JournalEvent::CopyFailed, index);
     entry.detail = copied.error;
     return journal(entry);
@@ -1016,7 +1023,8 @@ bool BatchRun::retryFailedCopies()
     for (const PendingCopy &copy : pending) {
         const AppSettings settings = m_deps.settings();
         const SentCopyResult copied =
-            copy.message.isEmpty() ? SentCopyResult{u"The copy in the Sent folder failed: the sent message was not kept."_s, {}}
+            copy.message.isEmpty()
+                ? SentCopyResult{u"The copy in the Sent folder failed: too many copies had failed to keep this one for a second try."_s, {}}
                                    : m_deps.sentCopier->copy(copy.message, settings);
         JournalEntry entry = clientEntry(copied.ok() ? JournalEvent::Copied : JournalEvent::CopyFailed, copy.index);
         entry.detail = copied.error;

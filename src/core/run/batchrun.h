@@ -276,6 +276,7 @@ private:
     };
     QList<PendingCopy> m_failedCopies; ///< tried again once at the end of the run
     bool m_sentFolderTold = false;    ///< the Sent folder's note was logged
+    qint64 m_keptCopyBytes = 0;       ///< the size of m_failedCopies' messages together
     std::chrono::milliseconds m_sendTime{0}; ///< all sends so far together
     AttachmentMode m_lastMode = AttachmentMode::None;
     QString m_lastCommonPath;
