@@ -50,6 +50,7 @@ ImapSentCopier::ImapSentCopier(std::shared_ptr<SignInAccount> account, QByteArra
 SentCopyResult ImapSentCopier::copy(const QByteArray &message, const AppSettings &settings,
                                     const AbortPredicate &aborted)
 {
+    const std::lock_guard lock(m_mutex);
     SentCopyResult result;
     const auto failed = [&result](const QString &why) {
         result.error = u"The copy in the Sent folder failed: "_s + why;

@@ -12,6 +12,7 @@
 #include <QString>
 
 #include <memory>
+#include <mutex>
 
 namespace quorvale {
 
@@ -63,6 +64,7 @@ private:
     std::shared_ptr<SignInAccount> m_account;
     QByteArray m_caBundle;
     int m_implicitTlsPort;
+    std::mutex m_mutex; ///< one copy at a time: a run's and a test's may come from two threads
     QString m_foundFor; ///< the server and user m_folder was found for
     QString m_folder;
 };
