@@ -501,6 +501,10 @@ private Q_SLOTS:
         QTest::newRow("finished, c refused: --yes alone")
             << u"finished a=sent b=sent c=failed"_s << yes << false << false << all << 0 << 0 << false
             << u"This mailing was already sent on"_s;
+        QTest::newRow("a document changed since") << u"unfinished a=sent b=sent* c=failed"_s << ask << false << false
+                                                  << resumed << 1 << 0 << true << u"1 would now get another message"_s;
+        QTest::newRow("a month-old run: every document changed")
+            << u"finished a=sent* b=sent* c=sent*"_s << ask << false << false << all << 0 << 0 << false << QString();
         QTest::newRow("resend to failed")
             << half << ask << true << true << int(RunKind::ResendToFailed) << 0 << 0 << false << QString();
         QTest::newRow("resend with none failed") << u"unfinished a=sent"_s << ask << true << false << all << 0 << 0
@@ -523,7 +527,7 @@ private Q_SLOTS:
         ClientList clients;
         clients.append(u"A"_s, u"a@x.org"_s, 1);
         clients.append(u"B"_s, u"b@x.org"_s, 2);
-        clients.append(u"C"_s, u"c@x.org"_s, 3);
+        clients.append(u" C "_s, u"c@x.org"_s, 3); // exported again with blanks around its id
         clients.append(u"D"_s, QString(), 4);
         JournalHistory history;
         const QStringList words = earlier.split(u' ', Qt::SkipEmptyParts);
@@ -540,7 +544,11 @@ private Q_SLOTS:
                 continue;
             const QString letter = word.section(u'=', 0, 0);
             const QString key = journalClientKey(letter.toUpper(), letter + u"@x.org"_s);
-            history.last.insert(key, outcomes.value(word.section(u'=', 1)));
+            // "sent*": what the client got then differs from what it would get now.
+            QString outcome = word.section(u'=', 1);
+            history.sentFingerprint.insert(key, outcome.endsWith(u'*') ? u"then"_s : u"now"_s);
+            outcome.remove(u'*');
+            history.last.insert(key, outcomes.value(outcome));
             history.reached += history.last.value(key) == Last::Sent ? 1 : 0;
             if (history.last.value(key) == Last::Unknown)
                 history.unknownClients.append(
@@ -549,14 +557,16 @@ private Q_SLOTS:
         MailingChoices then;
         then.mode = otherChoices ? AttachmentMode::ClientSpecific : AttachmentMode::None;
         history.choices = then;
-        const ResumePlan plan = makeResumePlan(
-            clients, history, ResumeRequest{ResumeChoice(resume), retryFailed, false, MailingChoices{}, u"S"_s});
+        const ResumePlan plan = makeResumePlan(clients, history,
+                                               ResumeRequest{ResumeChoice(resume), retryFailed, false, MailingChoices{},
+                                                             u"S"_s, [](qsizetype) { return u"now"_s; }});
         QCOMPARE(int(plan.kind), kind);
         QCOMPARE(plan.skip.size(), skipped);
         QCOMPARE(plan.unknown.size(), unknown);
         QCOMPARE(!plan.resumeQuestion.isEmpty(), asks);
         const QString told = plan.refusal + plan.notice + plan.alreadySent + plan.otherChoices;
-        QVERIFY2(says.isEmpty() ? told.isEmpty() : told.contains(says), qPrintable(told));
+        QVERIFY2(says.isEmpty() ? told.isEmpty() : QString(told + plan.resumeQuestion).contains(says),
+                 qPrintable(told + plan.resumeQuestion));
         QCOMPARE(plan.earlierChoices.has_value(), told.contains(u"you chose"_s));
         if (kind == int(RunKind::ResendToFailed))
             QCOMPARE(plan.resendCount, 2); // b, whose message may have arrived, and c, refused
@@ -600,9 +610,31 @@ private Q_SLOTS:
             QCOMPARE(h.log.lines, QStringList{u"Nothing was started."_s});
             return;
         }
-        QCOMPARE(h.mailer.recipients(), (QStringList{u"c@x.org"_s, u"d@x.org"_s, u"e@x.org"_s}));
+        // a got the message without attachment: with the common file now, it gets it again.
+        const QStringList resumed{u"c@x.org"_s, u"d@x.org"_s, u"e@x.org"_s};
+        QCOMPARE(h.mailer.recipients(), attachment.isEmpty() ? resumed : QStringList{u"a@x.org"_s} + resumed);
         for (const MailMessage &m : h.mailer.attempts())
             QCOMPARE(QFileInfo(m.AttachmentPath).fileName(), attachment);
+    }
+
+    void aResumeSendsAgainOnlyWhereTheDocumentChanged()
+    {
+        // Each client's own document; the run is aborted after 1 and 2. Then 1's document is
+        // replaced (next month's, say): the resume sends to 1 again and to 3, never to 2.
+        RunHarness h;
+        h.writeCsv("1,a@x.org\r\n2,b@x.org\r\n3,c@x.org\r\n");
+        for (const QString &name : {u"Doc_1.pdf"_s, u"Doc_2.pdf"_s, u"Doc_3.pdf"_s})
+            h.writeFile(name, "first");
+        h.control.setAttachmentMode(AttachmentMode::ClientSpecific);
+        h.abortInPauseAfter(u"=> b@x.org | Doc_2.pdf"_s);
+        QCOMPARE(h.run(), RunOutcome::Aborted);
+        h.onSleep = nullptr;
+        h.mailer.clear();
+        h.writeFile(u"Doc_1.pdf"_s, "second");
+        h.request.resume = ResumeChoice::Resume;
+        QCOMPARE(h.run(), RunOutcome::Completed);
+        QCOMPARE(h.mailer.recipients(), (QStringList{u"a@x.org"_s, u"c@x.org"_s}));
+        QVERIFY(h.trace.contains(u"Clients whose message changed since - 1 (they get it again)"_s));
     }
 
     void aChoiceChangedDuringTheRunIsTheOneAResumeContinues()
@@ -624,7 +656,8 @@ private Q_SLOTS:
         QCOMPARE(h.run(), RunOutcome::Completed);
         QVERIFY2(h.prompter.questions.first().startsWith(u"An earlier run of this mailing did not finish"_s),
                  qPrintable(h.prompter.questions.first()));
-        QCOMPARE(h.mailer.recipients(), (QStringList{u"c@x.org"_s, u"d@x.org"_s, u"e@x.org"_s}));
+        // a got its message before the change, without the file: it gets it again, with the file.
+        QCOMPARE(h.mailer.recipients(), (QStringList{u"a@x.org"_s, u"c@x.org"_s, u"d@x.org"_s, u"e@x.org"_s}));
     }
 
     void resumesOnlyWhatThereIsToResume_data()

@@ -395,6 +395,26 @@ MailingChoices BatchRun::choicesOf(AttachmentMode mode, const QString &commonPat
     return choices;
 }
 
+QString BatchRun::fingerprintNow(qsizetype row)
+{
+    // As the journal records it: the message filled from the client's line when the mailing has
+    // fields (the mailing's own otherwise), and the file it would attach or print.
+    QString subject = m_request.subject;
+    QString bodySha = m_mailing.bodySha256;
+    if (clients().hasEmailAddress(row) && m_plan.message().hasPlaceholders()) {
+        const MailMessage message = clientMessage(m_plan.message(), clients(), row, QString(), {});
+        subject = message.SubjectLine;
+        bodySha = textSha256(message.BodyText);
+    }
+    const ClientPlan &plan = m_plan.plan(row);
+    QString fileSha;
+    if (plan.action == ClientAction::SendFile || plan.action == ClientAction::Print) {
+        const QFileInfo file(plan.file);
+        fileSha = fileHash(file.absoluteFilePath(), file.size(), file.lastModified());
+    }
+    return messageFingerprint(subject, bodySha, fileSha);
+}
+
 QString BatchRun::clientKey(qsizetype index) const
 {
     return journalClientKey(clients().ClientId(index), clients().EmailAddress(index));
@@ -409,9 +429,10 @@ bool BatchRun::chooseClients()
     m_alreadySent.clear();
     m_runKind = RunKind::AllClients;
     const JournalHistory history = readJournalHistory(runJournalFolder(m_settings.DataFolder), m_mailing);
-    const ResumePlan plan = makeResumePlan(
-        clients(), history,
-        ResumeRequest{m_request.resume, m_request.retryFailed, m_request.print, m_mailing.choices, m_request.subject});
+    const ResumePlan plan =
+        makeResumePlan(clients(), history,
+                       ResumeRequest{m_request.resume, m_request.retryFailed, m_request.print, m_mailing.choices,
+                                     m_request.subject, [this](qsizetype row) { return fingerprintNow(row); }});
     // The refusal to guess about an unfinished run is what the command line explains further.
     m_earlierRunUnfinished = plan.resumable && !plan.earlierChoices;
     if (!plan.refusal.isEmpty()) {
@@ -441,6 +462,9 @@ bool BatchRun::chooseClients()
     m_runKind = RunKind::Resume;
     if (!plan.changes.isEmpty())
         m_deps.log.LogStatus(plan.changes);
+    if (plan.changedSince > 0)
+        m_deps.log.LogStatus(u"Clients whose message changed since - "_s + number(plan.changedSince) +
+                             u" (they get it again)"_s);
     for (const QString &key : plan.skip)
         m_skip.insert(key, JournalHistory::Last::Sent);
     if (!plan.unknown.isEmpty() && !includeUnknownClients(plan.unknown)) {

@@ -496,7 +496,14 @@ QList<JournalEntry> journalChoicesChanged(const QDateTime &time, const MailingCh
 
 QString journalClientKey(const QString &clientId, const QString &address)
 {
-    return clientId + QChar(0x1f) + address.trimmed().toCaseFolded();
+    // A list exported again with blanks around an id or another letter case in an address still
+    // holds the same clients.
+    return clientId.trimmed() + QChar(0x1f) + address.trimmed().toCaseFolded();
+}
+
+QString messageFingerprint(const QString &subject, const QString &bodySha256, const QString &fileSha256)
+{
+    return subject + QChar(0x1f) + bodySha256 + QChar(0x1f) + fileSha256;
 }
 
 namespace {
@@ -712,17 +719,38 @@ JournalHistory readJournalHistory(const QString &folder, const MailingKey &maili
         history.finished = entries.last().event == JournalEvent::Completed ? entries.last().time : QDateTime();
         QList<JournalEntry> clientList;
         bool listEnded = false; // a run killed while writing its list leaves only part of it
+        // What the client being handled gets: the message filled from its line (when the run
+        // journals one) or the mailing's own, and the file of its attempt.
+        QString subject = header.subject;
+        QString bodySha = header.bodySha256;
+        QString fileSha;
         for (const JournalEntry &e : entries) {
             if (e.event == JournalEvent::Client) {
                 clientList.append(e);
                 continue;
             }
+            if (e.event == JournalEvent::Message) {
+                subject = e.detail;
+                bodySha = e.sha256;
+                continue;
+            }
+            if (e.event == JournalEvent::Attempting)
+                fileSha = e.sha256;
             listEnded = listEnded || e.line > 0 || sectionOf(e.event) == Section::End;
             const std::optional<JournalHistory::Last> last = outcomeOf(e.event);
             if (!last)
                 continue;
             const QString key = journalClientKey(e.clientId, e.address);
             history.last.insert(key, *last);
+            if (*last == JournalHistory::Last::Sent)
+                history.sentFingerprint.insert(key, messageFingerprint(subject, bodySha, fileSha));
+            else
+                history.sentFingerprint.remove(key);
+            if (e.event != JournalEvent::Attempting) {
+                subject = header.subject;
+                bodySha = header.bodySha256;
+                fileSha.clear();
+            }
             if (*last == JournalHistory::Last::Unknown)
                 unknown[key] = e;
             else

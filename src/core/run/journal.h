@@ -195,6 +195,10 @@ struct MailingKey
     MailingChoices choices;
 };
 
+/// What a client got, in one comparable text: the subject and the body's SHA-256 as sent, and
+/// the SHA-256 of the attached or printed file (empty for none).
+QString messageFingerprint(const QString &subject, const QString &bodySha256, const QString &fileSha256);
+
 /// The lines that say the choices changed during a run, from here on.
 QList<JournalEntry> journalChoicesChanged(const QDateTime &time, const MailingChoices &choices);
 
@@ -214,10 +218,13 @@ struct JournalHistory
         NoDocument,
         PrintError
     };
-    bool unfinished = false;               ///< no run of the mailing went over all its clients to the end
-    QDateTime finished;                    ///< when the newest run of the mailing completed; invalid when it did not
-    QDateTime started;                     ///< when the mailing's first run of these started
-    QHash<QString, Last> last;             ///< each client's last outcome, by journalClientKey
+    bool unfinished = false;   ///< no run of the mailing went over all its clients to the end
+    QDateTime finished;        ///< when the newest run of the mailing completed; invalid when it did not
+    QDateTime started;         ///< when the mailing's first run of these started
+    QHash<QString, Last> last; ///< each client's last outcome, by journalClientKey
+    /// What each client whose last outcome is Sent got: messageFingerprint() of its subject, body
+    /// and document as journalled.
+    QHash<QString, QString> sentFingerprint;
     qint64 reached = 0;                    ///< clients whose last outcome is Sent
     QList<JournalEntry> unknownClients;    ///< the clients whose last outcome is Unknown, in file order
     std::optional<MailingChoices> choices; ///< the choices the newest run ended with
