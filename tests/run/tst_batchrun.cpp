@@ -2,7 +2,7 @@
 #include "run/pause.h"
 #include "settings/bodyfile.h"
 #include "settings/settingstable.h"
-#include "runfakes.h"
+#include "runharness.h"
 
 #include <QDir>
 #include <QRegularExpression>
@@ -68,7 +68,7 @@ private Q_SLOTS:
         QCOMPARE(h.store.values.value(u"CSVpath"_s).toString(), h.request.csvPath);
         QCOMPARE(h.store.values.value(u"SubjectLine"_s).toString(), h.request.subject);
         QCOMPARE(readAll(bodyFilePath(h.settings.DataFolder)), h.request.body);
-        QCOMPARE(h.log.clears, 1);
+        QCOMPARE(h.log.clears(), 1);
         QVERIFY(h.observer.events.contains(u"running"_s));
         QCOMPARE(h.observer.events.mid(h.observer.events.indexOf(u"running"_s) + 1),
                  QStringList({u"idle"_s, u"email 0"_s, u"print 0/0"_s}));
@@ -90,7 +90,7 @@ private Q_SLOTS:
                               u"No document found to print for Client ID - 4"_s, u"~1100"_s, u"Sending email - 1"_s,
                               u"=> a@x.org | "_s, u"~1100"_s, u"Sending email - 2"_s, u"=> c@x.org | "_s,
                               u"~1100"_s, u"Processing Complete with 1 errors!"_s}));
-        QCOMPARE(h.printer.printed, QStringList{h.dir.filePath(u"2.pdf"_s)});
+        QCOMPARE(h.printer.printed(), QStringList{h.dir.filePath(u"2.pdf"_s)});
         QCOMPARE(h.mailer.attempts().size(), 2);
         for (const MailMessage &m : h.mailer.attempts()) {
             QCOMPARE(m.SubjectLine, h.request.subject);
@@ -237,7 +237,7 @@ private Q_SLOTS:
             h.writeFile(QString::fromLatin1(name));
         h.control.setAttachmentMode(AttachmentMode::ClientSpecific);
         h.request.print = true;
-        h.printer.fail = true;
+        h.printer.failure = u"no printer"_s;
         h.mailer.statuses = {SendStatus::Sent, SendStatus::Refused, SendStatus::MaybeDelivered};
         BatchRun run(h.deps());
         QVERIFY(run.prepare(h.request));
@@ -483,7 +483,7 @@ private Q_SLOTS:
         QCOMPARE(h.run(), RunOutcome::NotStarted);
         QCOMPARE(h.prompter.warnings, QStringList{warning});
         QVERIFY(h.trace.isEmpty());
-        QCOMPARE(h.log.clears, 0); // the status box keeps its old text
+        QCOMPARE(h.log.clears(), 0); // the status box keeps its old text
         QVERIFY(h.prompter.questions.isEmpty());
         QVERIFY(h.store.writes.isEmpty());
         QVERIFY(h.mailer.attempts().isEmpty());
@@ -535,8 +535,8 @@ private Q_SLOTS:
         h.prompter.answer = false;
         QCOMPARE(h.run(), RunOutcome::NotStarted);
         QCOMPARE(h.prompter.questions, QStringList{kQuestion});
-        QCOMPARE(h.log.lines, QStringList{u"Nothing was started."_s});
-        QCOMPARE(h.log.clears, 2);
+        QCOMPARE(h.log.lines(), QStringList{u"Nothing was started."_s});
+        QCOMPARE(h.log.clears(), 2);
         QVERIFY(h.store.writes.isEmpty());
         QVERIFY(!QFile::exists(bodyFilePath(h.settings.DataFolder)));
         QVERIFY(h.mailer.attempts().isEmpty());
@@ -682,7 +682,7 @@ private Q_SLOTS:
         h.writeFile(u"C1.pdf"_s);
         h.writeFile(u"C2.pdf"_s);
         h.request.print = true;
-        h.printer.fail = true;
+        h.printer.failure = u"no printer"_s;
         QCOMPARE(h.run(), RunOutcome::CompletedWithErrors);
         QCOMPARE(h.passes(),
                  QStringList({u"Printing document - 1"_s, u"Print Error - C1"_s, u"~1100"_s,
