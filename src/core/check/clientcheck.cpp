@@ -118,19 +118,19 @@ QString checkFlagsText(const CheckRow &row)
         QString detail;
         switch (flag) {
         case CheckFlag::SeveralDocuments:
-            detail = row.documents.join(u", "_s);
+            detail = row.documents().join(u", "_s);
             break;
         case CheckFlag::SharedDocument:
-            detail = row.documents.join(u", "_s) + u" also names "_s + row.sharedWith.join(u", "_s);
+            detail = row.documents().join(u", "_s) + u" also names "_s + row.sharedWith().join(u", "_s);
             break;
         case CheckFlag::SameAddress:
-            detail = u"line "_s + joinLines(row.sameAddressLines);
+            detail = u"line "_s + joinLines(row.sameAddressLines());
             break;
         case CheckFlag::SameIdentifier:
-            detail = u"line "_s + joinLines(row.sameIdentifierLines);
+            detail = u"line "_s + joinLines(row.sameIdentifierLines());
             break;
         case CheckFlag::EmptyField:
-            detail = row.emptyFields.join(u", "_s);
+            detail = row.emptyFields().join(u", "_s);
             break;
         default:
             break;
