@@ -1,13 +1,15 @@
 // The mailing plan's time and peak memory for a large client list: 100,000 and 1,000,000 clients,
 // every one at the same address or each at its own, without attachment and with each client's own
-// document, against the peak memory of reading the client list alone. Each figure comes from a
+// document, against the peak memory of reading the client list alone; and the check's, which
+// shows the plan as its table. Each figure comes from a
 // fresh process (this program run again with arguments), since a process's peak never goes down.
 // Figures only; nothing here passes or fails.
 //
 // Usage: bench_plan [ROWS...]            the table (default rows: 100000 1000000)
 //        bench_plan ROWS KIND MODE WHAT  one figure: KIND shared|distinct, MODE none|client,
-//                                        WHAT list|plan
+//                                        WHAT list|plan|check
 
+#include "check/clientcheck.h"
 #include "clients/csvreader.h"
 #include "mailing/mailingplan.h"
 
@@ -53,8 +55,15 @@ bool writeClients(const QString &path, qint64 rows, bool shared)
     return file.write(chunk) == chunk.size();
 }
 
+enum class What
+{
+    List,
+    Plan,
+    Check
+};
+
 /// One figure, in this process: "seconds peak-KiB-over-start".
-int measure(qint64 rows, bool shared, bool clientMode, bool planToo)
+int measure(qint64 rows, bool shared, bool clientMode, What what)
 {
     QTemporaryDir dir;
     const QString csv = dir.filePath(u"clients.csv"_s);
@@ -64,12 +73,21 @@ int measure(qint64 rows, bool shared, bool clientMode, bool planToo)
     QElapsedTimer timer;
     timer.start();
     qint64 count = 0;
-    if (planToo) {
+    const QString body = u"Dear {{3}},\nyour statement.\n"_s;
+    const AttachmentMode mode = clientMode ? AttachmentMode::ClientSpecific : AttachmentMode::None;
+    if (what == What::Check) {
+        const CheckReport report = checkClientList({csv, mode, QString(), false, false, u"Your statement"_s, body});
+        if (!report.error.isEmpty()) {
+            std::fprintf(stderr, "bench_plan: %s\n", qPrintable(report.error));
+            return 1;
+        }
+        count = qint64(report.rows.size());
+    } else if (what == What::Plan) {
         Mailing mailing;
         mailing.csvPath = csv;
         mailing.subject = u"Your statement"_s;
-        mailing.body = u"Dear {{3}},\nyour statement.\n"_s;
-        mailing.mode = clientMode ? AttachmentMode::ClientSpecific : AttachmentMode::None;
+        mailing.body = body;
+        mailing.mode = mode;
         const MailingPlan plan = MailingPlan::make(mailing);
         if (!plan.ok()) {
             std::fprintf(stderr, "bench_plan: %s\n", qPrintable(plan.error()));
@@ -94,7 +112,10 @@ int main(int argc, char **argv)
     QCoreApplication app(argc, argv);
     const QStringList args = app.arguments().mid(1);
     if (args.size() == 4)
-        return measure(args[0].toLongLong(), args[1] == "shared"_L1, args[2] == "client"_L1, args[3] == "plan"_L1);
+        return measure(args[0].toLongLong(), args[1] == "shared"_L1, args[2] == "client"_L1,
+                       args[3] == "plan"_L1    ? What::Plan
+                       : args[3] == "check"_L1 ? What::Check
+                                               : What::List);
 
     QList<qint64> sizes;
     for (const QString &arg : args)
@@ -115,7 +136,8 @@ int main(int argc, char **argv)
         *mib = figures[1].toDouble() / 1024.0;
         return true;
     };
-    std::printf("%9s %-9s %-7s %12s %10s %11s\n", "clients", "address", "docs", "list MiB", "plan s", "plan MiB");
+    std::printf("%9s %-9s %-7s %9s %8s %9s %9s %10s\n", "clients", "address", "docs", "list MiB", "plan s", "plan MiB",
+                "check s", "check MiB");
     for (const qint64 rows : sizes) {
         for (const char *kind : {"shared", "distinct"}) {
             double listSeconds = 0, listMiB = 0;
@@ -124,13 +146,14 @@ int main(int argc, char **argv)
                 return 1;
             }
             for (const char *mode : {"none", "client"}) {
-                double seconds = 0, mib = 0;
-                if (!run(rows, kind, mode, "plan", &seconds, &mib)) {
+                double seconds = 0, mib = 0, checkSeconds = 0, checkMiB = 0;
+                if (!run(rows, kind, mode, "plan", &seconds, &mib) ||
+                    !run(rows, kind, mode, "check", &checkSeconds, &checkMiB)) {
                     std::fprintf(stderr, "bench_plan: the plan of %lld clients failed\n", qlonglong(rows));
                     return 1;
                 }
-                std::printf("%9lld %-9s %-7s %12.1f %10.3f %11.1f\n", qlonglong(rows), kind, mode, listMiB, seconds,
-                            mib);
+                std::printf("%9lld %-9s %-7s %9.1f %8.3f %9.1f %9.3f %10.1f\n", qlonglong(rows), kind, mode, listMiB,
+                            seconds, mib, checkSeconds, checkMiB);
             }
         }
     }

@@ -76,7 +76,7 @@ qsizetype CheckReport::flaggedCount() const
 CheckReport checkClientList(const CheckRequest &request)
 {
     CheckReport report;
-    const MailingPlan plan = MailingPlan::make(request.mailing());
+    MailingPlan plan = MailingPlan::make(request.mailing());
     report.error = plan.error();
     if (!plan.ok())
         return report;
@@ -84,7 +84,7 @@ CheckReport checkClientList(const CheckRequest &request)
     report.windows1252Lines = plan.windows1252Lines();
     report.programFiles = request.programFiles;
     report.programFiles.addFile(request.csvPath, u"the client list"_s);
-    report.rows = plan.plans();
+    report.rows = std::move(plan).takePlans();
     return report;
 }
 

@@ -406,14 +406,17 @@ DocumentListing listDocumentFolder(const QString &folder, const QString &clientL
 
 ClientIdIndex::ClientIdIndex(const QStringList &clientIds)
 {
-    QSet<QString> seen;
+    // An identifier on several lines is held once; those that differ only in letter case share
+    // their key. A list of a million clients holds no second set of them to find the repeats.
     QSet<qsizetype> lengths;
     for (const QString &id : clientIds) {
-        if (id.trimmed().isEmpty() || seen.contains(id))
+        if (id.trimmed().isEmpty())
             continue;
-        seen.insert(id);
         const QString key = foldKey(id);
-        m_byKey[key].append(int(m_ids.size()));
+        QList<int> &positions = m_byKey[key];
+        if (std::any_of(positions.cbegin(), positions.cend(), [&](int d) { return m_ids[d] == id; }))
+            continue;
+        positions.append(int(m_ids.size()));
         m_ids.append(id);
         lengths.insert(key.size());
     }

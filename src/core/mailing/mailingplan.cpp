@@ -151,6 +151,7 @@ MailingPlan MailingPlan::make(const Mailing &mailing)
             plan.m_distinctOf[size_t(i)] = *found;
         }
     }
+    plan.m_ids.squeeze();
     SameLines sameIds(plan.m_ids.size());
     for (qsizetype i = 0; i < total; ++i)
         sameIds.count(plan.m_distinctOf[size_t(i)]);

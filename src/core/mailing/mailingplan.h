@@ -157,6 +157,8 @@ public:
     const MessageTemplate &message() const { return m_message; }
     /// The plan of each client, in list order.
     const std::vector<ClientPlan> &plans() const { return m_plans; }
+    /// The plans taken out of a plan that is no longer needed: a large list's plans are not copied.
+    std::vector<ClientPlan> takePlans() && { return std::move(m_plans); }
     const ClientPlan &plan(qsizetype row) const { return m_plans[size_t(row)]; }
     /// Problems of the whole mailing (the common attachment, an unlistable folder, links in the
     /// folder that are no document, a placeholder of the message that names no column).
