@@ -11,6 +11,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <vector>
+
 namespace quorvale {
 
 /// True when `fileName` names the client `clientId`: it holds the identifier followed by "."
@@ -74,7 +76,8 @@ private:
     QStringList idsAt(QList<int> positions) const;
 
     QStringList m_ids;
-    QHash<QString, QList<int>> m_byKey;
+    QHash<QString, int> m_byKey;   ///< the first identifier with each folded key
+    std::vector<int> m_nextOfKey;  ///< the next identifier with the same key, or -1
     QList<qsizetype> m_lengths;
 };
 
