@@ -412,7 +412,9 @@ ClientIdIndex::ClientIdIndex(const QStringList &clientIds)
     QSet<qsizetype> lengths;
     m_ids.reserve(clientIds.size());
     m_nextOfKey.reserve(size_t(clientIds.size()));
-    for (const QString &id : clientIds) {
+    m_listPosition.reserve(size_t(clientIds.size()));
+    for (qsizetype i = 0; i < clientIds.size(); ++i) {
+        const QString &id = clientIds.at(i);
         if (id.trimmed().isEmpty())
             continue;
         const QString key = foldKey(id);
@@ -432,16 +434,26 @@ ClientIdIndex::ClientIdIndex(const QStringList &clientIds)
         }
         m_ids.append(id);
         m_nextOfKey.push_back(-1);
+        m_listPosition.push_back(int(i));
         lengths.insert(key.size());
     }
     m_ids.squeeze();
     m_nextOfKey.shrink_to_fit();
+    m_listPosition.shrink_to_fit();
     m_lengths = QList<qsizetype>(lengths.cbegin(), lengths.cend());
 }
 
 QStringList ClientIdIndex::idsNamedBy(const QString &fileName) const
 {
     return idsAt(namedPositions(fileName));
+}
+
+QList<int> ClientIdIndex::listPositionsNamedBy(const QString &fileName) const
+{
+    QList<int> positions = namedPositions(fileName);
+    for (int &position : positions)
+        position = m_listPosition[size_t(position)];
+    return positions;
 }
 
 QList<int> ClientIdIndex::namedPositions(const QString &fileName) const

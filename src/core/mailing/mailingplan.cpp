@@ -279,12 +279,10 @@ void MailingPlan::replan(AttachmentMode mode, const QString &commonPath)
             m_listProblems.append(u"Not a document: "_s + skipped.name + u" ("_s + skipped.reason + u')');
         m_index.emplace(m_ids);
         m_matches.resize(size_t(m_ids.size()));
-        QHash<QString, int> idIndex;
-        for (qsizetype d = 0; d < m_ids.size(); ++d)
-            idIndex.insert(m_ids.at(d), int(d));
+        // The index is made of the distinct identifiers: its list positions are theirs.
         for (const QString &name : listing.names) {
-            for (const QString &id : m_index->idsNamedBy(name))
-                m_matches[size_t(idIndex.value(id))].append(name);
+            for (const int distinct : m_index->listPositionsNamedBy(name))
+                m_matches[size_t(distinct)].append(name);
         }
     }
     if (needDocuments)
