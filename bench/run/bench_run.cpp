@@ -207,7 +207,7 @@ int main(int argc, char **argv)
         log.keepRecords = false;
         const Timed t = runOnce(mailer, clock, settings, csv, log);
         std::printf("%d clients, fake mailer and clock (outcome %d, %lld status lines)\n", largeRun, int(t.outcome),
-                    static_cast<long long>(log.count()));
+                    static_cast<long long>(log.count));
         std::printf("  total %.3f s, %.2f us per client; peak RSS %ld KiB before, %ld KiB after (+%ld KiB)\n",
                     t.seconds, t.seconds * 1e6 / largeRun, before, peakRssKiB(), peakRssKiB() - before);
         const long afterFirst = peakRssKiB();

@@ -263,14 +263,17 @@ void TestClientCheck::sameLinesOfManyClients_data()
             csv += line(i) + '\n';
         return csv;
     };
-    QTest::newRow("11 share an address") << lines(11, [](int i) { return QByteArray::number(i) + ",a@x.com"; });
+    QTest::newRow("11 share an address")
+        << lines(11, [](int i) -> QByteArray { return QByteArray::number(i) + ",a@x.com"; });
     QTest::newRow("25 share an address, in two cases, between others")
-        << lines(25, [](int i) {
+        << lines(25, [](int i) -> QByteArray {
                return QByteArray::number(i) + (i % 3 == 0 ? QByteArray(",o" + QByteArray::number(i) + "@x.com")
                                                           : QByteArray(i % 2 ? ",A@X.com" : ",a@x.com"));
            });
     QTest::newRow("14 share an identifier, some an address too, some without one")
-        << lines(14, [](int i) { return "7," + QByteArray(i % 4 == 0 ? "" : i % 2 ? "a@x.com" : "b@x.com"); });
+        << lines(14, [](int i) -> QByteArray {
+               return "7," + QByteArray(i % 4 == 0 ? "" : i % 2 ? "a@x.com" : "b@x.com");
+           });
 }
 
 void TestClientCheck::sameLinesOfManyClients()
@@ -291,7 +294,9 @@ void TestClientCheck::sameLinesOfManyClients()
     const auto address = [](const QByteArray &line) { return line.split(',').value(1).toLower(); };
     const auto id = [](const QByteArray &line) { return line.split(',').value(0); };
 
-    MailingPlan plan = MailingPlan::make({dir.filePath(u"clients.csv"_s)});
+    Mailing mailing;
+    mailing.csvPath = dir.filePath(u"clients.csv"_s);
+    MailingPlan plan = MailingPlan::make(mailing);
     QVERIFY(plan.ok());
     for (int round = 0; round < 2; ++round) {
         QCOMPARE(plan.plans().size(), size_t(written.size() - 1));

@@ -47,6 +47,14 @@ public:
             onConfirm(parent, question, details);
         return askYesNo(parent, question);
     }
+    int choose(QWidget *parent, const QString &question, const QStringList &, int defaultChoice) override
+    {
+        chooseDefaults.append(defaultChoice);
+        if (choices.isEmpty())
+            return askYesNo(parent, question) ? 0 : -1;
+        questions.append(question);
+        return choices.takeFirst();
+    }
     bool warnOffering(QWidget *parent, const QString &message, const QString &action) override
     {
         offered.append(action);
@@ -64,11 +72,13 @@ public:
     QStringList questions;
     QList<FileDialog> fileDialogs;
     QList<QUrl> openedUrls;
-    bool urlsOpen = true;      ///< what tryOpenUrl answers
-    QStringList confirmDetails; ///< what each run's confirmation showed under its question
+    bool urlsOpen = true;         ///< what tryOpenUrl answers
+    QStringList confirmDetails;   ///< what each run's confirmation showed under its question
     QList<bool> confirmDefaultNo; ///< whether each run's confirmation had No as its default
-    QStringList offered;        ///< the extra button of each warning that had one
-    bool takeOffer = false;     ///< a warning's extra button is chosen
+    QStringList offered;          ///< the extra button of each warning that had one
+    bool takeOffer = false;       ///< a warning's extra button is chosen
+    QList<int> choices;           ///< answers to the next questions with several answers, in order
+    QList<int> chooseDefaults;    ///< the default answer of each question with several answers
     /// Called with each run's confirmation before it is answered (to photograph it, say).
     std::function<void(QWidget *parent, const QString &question, const QString &details)> onConfirm;
 };

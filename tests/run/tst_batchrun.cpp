@@ -68,7 +68,7 @@ private Q_SLOTS:
         QCOMPARE(h.store.values.value(u"CSVpath"_s).toString(), h.request.csvPath);
         QCOMPARE(h.store.values.value(u"SubjectLine"_s).toString(), h.request.subject);
         QCOMPARE(readAll(bodyFilePath(h.settings.DataFolder)), h.request.body);
-        QCOMPARE(h.log.clears(), 1);
+        QCOMPARE(h.log.clears, 1);
         QVERIFY(h.observer.events.contains(u"running"_s));
         QCOMPARE(h.observer.events.mid(h.observer.events.indexOf(u"running"_s) + 1),
                  QStringList({u"idle"_s, u"email 0"_s, u"print 0/0"_s}));
@@ -483,7 +483,7 @@ private Q_SLOTS:
         QCOMPARE(h.run(), RunOutcome::NotStarted);
         QCOMPARE(h.prompter.warnings, QStringList{warning});
         QVERIFY(h.trace.isEmpty());
-        QCOMPARE(h.log.clears(), 0); // the status box keeps its old text
+        QCOMPARE(h.log.clears, 0); // the status box keeps its old text
         QVERIFY(h.prompter.questions.isEmpty());
         QVERIFY(h.store.writes.isEmpty());
         QVERIFY(h.mailer.attempts().isEmpty());
@@ -535,8 +535,8 @@ private Q_SLOTS:
         h.prompter.answer = false;
         QCOMPARE(h.run(), RunOutcome::NotStarted);
         QCOMPARE(h.prompter.questions, QStringList{kQuestion});
-        QCOMPARE(h.log.lines(), QStringList{u"Nothing was started."_s});
-        QCOMPARE(h.log.clears(), 2);
+        QCOMPARE(h.log.lines, QStringList{u"Nothing was started."_s});
+        QCOMPARE(h.log.clears, 2);
         QVERIFY(h.store.writes.isEmpty());
         QVERIFY(!QFile::exists(bodyFilePath(h.settings.DataFolder)));
         QVERIFY(h.mailer.attempts().isEmpty());

@@ -59,54 +59,29 @@ private:
 };
 
 /// Records every status line and counts how often it was emptied (an emptied log forgets its
-/// lines, as the status box does); safe to write from a worker thread. With `keepRecords` false it
-/// only counts the lines (a benchmark's run of many clients).
+/// lines, as the status box does). Read it once the run is over. With `keepRecords` false it only
+/// counts the lines (a benchmark's run of many clients).
 class RecordingLog final : public StatusLog
 {
 public:
     void LogStatus(const QString &line) override
     {
-        {
-            QMutexLocker lock(&m_mutex);
-            ++m_count;
-            if (keepRecords)
-                m_lines.append(line);
-        }
+        ++count;
+        if (keepRecords)
+            lines.append(line);
         if (onLine)
             onLine(line);
     }
     void clearStatus() override
     {
-        QMutexLocker lock(&m_mutex);
-        ++m_clears;
-        m_lines.clear();
+        ++clears;
+        lines.clear();
     }
-    /// The lines since the log was last emptied.
-    QStringList lines() const
-    {
-        QMutexLocker lock(&m_mutex);
-        return m_lines;
-    }
-    /// How often the log was emptied.
-    int clears() const
-    {
-        QMutexLocker lock(&m_mutex);
-        return m_clears;
-    }
-    /// Every line ever written, kept or not.
-    qint64 count() const
-    {
-        QMutexLocker lock(&m_mutex);
-        return m_count;
-    }
-    std::function<void(const QString &line)> onLine;
+    QStringList lines; ///< the lines since the log was last emptied
+    int clears = 0;    ///< how often it was emptied
+    qint64 count = 0;  ///< every line ever written, kept or not
     bool keepRecords = true;
-
-private:
-    mutable QMutex m_mutex;
-    QStringList m_lines;
-    int m_clears = 0;
-    qint64 m_count = 0;
+    std::function<void(const QString &line)> onLine;
 };
 
 /// Records warnings and questions; answers with the next of `answers`, then with `answer`. A
@@ -133,15 +108,19 @@ public:
     int choose(const QString &question, const QStringList &, int defaultChoice) override
     {
         choiceDefaults.append(defaultChoice);
-        return askYesNo(question) ? 0 : -1;
+        if (choices.isEmpty())
+            return askYesNo(question) ? 0 : -1;
+        questions.append(question);
+        return choices.takeFirst();
     }
     bool answer = true;
     QList<bool> answers;
     QList<int> choiceDefaults; ///< the default answer of each question with several answers
+    QList<int> choices;        ///< answers to the next questions with several answers, in order
     QStringList warnings;
     QStringList questions;
-    QStringList details; ///< what each confirmation showed under its question
-    QList<bool> defaultNo; ///< whether each confirmation had No as its default
+    QStringList details;         ///< what each confirmation showed under its question
+    QList<bool> defaultNo;       ///< whether each confirmation had No as its default
     bool answerDefaultNo = true; ///< the answer to a confirmation whose default is No
 };
 
@@ -222,7 +201,7 @@ private:
 class FakeMailer final : public Mailer
 {
 public:
-    /// Each send calls `onSend` (on the sending thread), takes `sendTime` (in 10 ms steps that
+    /// Each send calls `onSend` (on the sending thread), takes `sendTime` (in 10 ms `step`s that
     /// report the progress and ask whether to abort: an abort gives NotSentAborted), and then ends
     /// as the next of `statuses` says; when none is left, Refused for a recipient in `refused` or
     /// when `failure` is set, else `status`. A server with a problem, or `notAttempted` set, makes no
@@ -253,7 +232,10 @@ public:
                 break;
             if (callbacks.percentDone)
                 callbacks.percentDone(int(waited * 100 / sendTime));
-            std::this_thread::sleep_for(10ms);
+            if (step)
+                step(10ms);
+            else
+                std::this_thread::sleep_for(10ms);
         }
         if (callbacks.percentDone)
             callbacks.percentDone(100);
@@ -320,6 +302,8 @@ public:
     QString failure;      ///< not empty: every send is refused with this text
     QString notAttempted; ///< not empty: no send is attempted, for this reason
     std::chrono::milliseconds sendTime{0};
+    /// How each 10 ms of `sendTime` passes (a test's fake clock advanced, say); empty: real sleep.
+    std::function<void(std::chrono::milliseconds)> step;
     std::function<void(const MailMessage &)> onSend;
     bool keepRecords = true; ///< false: remember nothing (a benchmark's run of many clients)
 
