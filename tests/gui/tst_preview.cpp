@@ -155,8 +155,8 @@ private Q_SLOTS:
         QSignalSpy checked(check, &CheckDialog::checked);
         QVERIFY(checked.wait(10000));
         // The empty month of client 42 is flagged.
-        QCOMPARE(check->report().rows.at(0).emptyFields, QStringList{u"{{Month}}"_s});
-        QVERIFY(check->report().rows.at(1).emptyFields.isEmpty());
+        QCOMPARE(check->report().rows.at(0).emptyFields(), QStringList{u"{{Month}}"_s});
+        QVERIFY(check->report().rows.at(1).emptyFields().isEmpty());
         FIND_CHILD(QTableView, table, check, u"tblCheck"_s);
         FIND_CHILD(QPushButton, cmdPreviewRow, check, u"cmdPreviewRow"_s);
         table->setCurrentIndex(table->model()->index(1, 0));

@@ -2,7 +2,7 @@
 #include "run/pause.h"
 #include "settings/bodyfile.h"
 #include "settings/settingstable.h"
-#include "runfakes.h"
+#include "runharness.h"
 
 #include <QDir>
 #include <QRegularExpression>
@@ -92,7 +92,7 @@ private Q_SLOTS:
                               u"No document found to print for Client ID - 4"_s, u"~1100"_s, u"Sending email - 1"_s,
                               u"=> a@x.org | "_s, u"~1100"_s, u"Sending email - 2"_s, u"=> c@x.org | "_s,
                               u"~1100"_s, u"Processing Complete with 1 errors!"_s}));
-        QCOMPARE(h.printer.printed, QStringList{h.dir.filePath(u"2.pdf"_s)});
+        QCOMPARE(h.printer.printed(), QStringList{h.dir.filePath(u"2.pdf"_s)});
         QCOMPARE(h.mailer.attempts().size(), 2);
         for (const MailMessage &m : h.mailer.attempts()) {
             QCOMPARE(m.SubjectLine, h.request.subject);
@@ -239,7 +239,7 @@ private Q_SLOTS:
             h.writeFile(QString::fromLatin1(name));
         h.control.setAttachmentMode(AttachmentMode::ClientSpecific);
         h.request.print = true;
-        h.printer.fail = true;
+        h.printer.failure = u"no printer"_s;
         h.mailer.statuses = {SendStatus::Sent, SendStatus::Refused, SendStatus::MaybeDelivered};
         BatchRun run(h.deps());
         QVERIFY(run.prepare(h.request));
@@ -759,7 +759,7 @@ private Q_SLOTS:
         h.writeFile(u"C1.pdf"_s);
         h.writeFile(u"C2.pdf"_s);
         h.request.print = true;
-        h.printer.fail = true;
+        h.printer.failure = u"no printer"_s;
         QCOMPARE(h.run(), RunOutcome::CompletedWithErrors);
         QCOMPARE(h.passes(),
                  QStringList({u"Printing document - 1"_s, u"Print Error - C1"_s, u"~1100"_s,

@@ -4,7 +4,7 @@
 #include "mail/smtpmailer.h"
 #include "run/journal.h"
 #include "run/resumeplan.h"
-#include "runfakes.h"
+#include "runharness.h"
 #include "support/smtpfixture.h"
 
 #include <QDir>
@@ -204,7 +204,7 @@ private Q_SLOTS:
         h.writeFile(u"Doc_4.pdf"_s, "four");
         h.control.setAttachmentMode(AttachmentMode::ClientSpecific);
         h.request.print = true;
-        h.printer.fail = false;
+        h.printer.failure.clear();
         h.mailer.statuses = {SendStatus::Sent, SendStatus::Refused, SendStatus::MaybeDelivered};
         // When a message goes out, its "attempting" line is already in the file, and on the disk:
         // the last real sync covered the whole file.

@@ -316,7 +316,7 @@ bool BatchRun::checkMessageFields()
     for (qsizetype i = 0; i < clients().Count(); ++i) {
         if (!clients().hasEmailAddress(i))
             continue;
-        const QStringList &empty = m_plan.plan(i).emptyFields;
+        const QStringList &empty = m_plan.plan(i).emptyFields();
         if (empty.isEmpty())
             continue;
         ++blank;
@@ -904,19 +904,20 @@ bool BatchRun::noDocument(const ClientPlan &plan, bool printing)
     if (plan.flags.testFlag(ClientFlag::SeveralDocuments)) {
         m_deps.log.LogStatus(u"Several documents found for Client ID - "_s + clientId);
         event = JournalEvent::SeveralDocuments;
-        detail = plan.documents.join(u", "_s);
+        detail = plan.documents().join(u", "_s);
         reason = u"several documents name the client: "_s + detail;
     } else if (plan.flags.testFlag(ClientFlag::SharedDocument)) {
         m_deps.log.LogStatus(u"Document also matches another client for Client ID - "_s + clientId);
         event = JournalEvent::SharedDocument;
-        detail = plan.documents.join(u", "_s) + u" also names "_s + plan.sharedWith.join(u", "_s);
+        detail = plan.documents().join(u", "_s) + u" also names "_s + plan.sharedWith().join(u", "_s);
         reason = u"the only document, "_s + detail;
     } else {
         // The client gets neither a message nor a printout: that is an error the user must see.
         m_deps.log.LogStatus(
             (printing ? u"No document found to print for Client ID - "_s : u"No attachment found for Client ID - "_s) +
             clientId);
-        reason = plan.refused.isEmpty() ? u"no file in the client list's folder names the client"_s : plan.refused;
+        reason = plan.refused().isEmpty() ? u"no file in the client list's folder names the client"_s
+                                          : plan.refused();
     }
     ++m_errorCount;
     ++m_tally.noDocument;

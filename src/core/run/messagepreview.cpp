@@ -86,15 +86,15 @@ MessagePreview MailingPreview::preview(qsizetype row) const
         break;
     case ClientAction::NoDocument:
         shown.attachmentNote = !m_plan.folderError().isEmpty() ? u"no document found ("_s + m_plan.folderError() + u')'
-                               : !plan.refused.isEmpty()       ? u"no document found ("_s + plan.refused + u')'
+                               : !plan.refused().isEmpty()     ? u"no document found ("_s + plan.refused() + u')'
                                                                : u"no document found"_s;
         break;
     case ClientAction::Ambiguous:
         shown.attachmentNote =
             plan.flags.testFlag(ClientFlag::SeveralDocuments)
-                ? u"several documents found (%1): none is sent, nor the message"_s.arg(plan.documents.join(u", "_s))
+                ? u"several documents found (%1): none is sent, nor the message"_s.arg(plan.documents().join(u", "_s))
                 : u"the document %1 also names %2: it is not sent, nor the message"_s.arg(
-                      plan.documents.join(u", "_s), plan.sharedWith.join(u", "_s));
+                      plan.documents().join(u", "_s), plan.sharedWith().join(u", "_s));
         break;
     }
     shown.message = clientMessage(m_plan.message(), m_plan.clients(), row, attachment, identity);
