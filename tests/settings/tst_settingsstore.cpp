@@ -627,6 +627,25 @@ private Q_SLOTS:
         QVERIFY(!writeBodyFile(m_dataFolder, u"text"_s, &error));
         QVERIFY(!error.isEmpty());
     }
+
+    // No data folder is no folder at all: neither the working directory nor the user's.
+    void noDataFolderNeitherReadsNorWritesABody()
+    {
+        const QString cwd = QDir::currentPath();
+        QVERIFY(QDir::setCurrent(m_home->path()));
+        QVERIFY(writeAll(m_home->filePath(u"Body.txt"_s), "someone else's\r\n"));
+        QString body = u"old"_s;
+        QString error;
+        const bool read = readBodyFile(QString(), body, &error);
+        const bool written = writeBodyFile(QString(), u"text"_s, &error);
+        QVERIFY(QDir::setCurrent(cwd));
+        QVERIFY(!read);
+        QVERIFY(body.isEmpty());
+        QVERIFY(!written);
+        QVERIFY2(error.contains(u"No data folder"_s), qPrintable(error));
+        QCOMPARE(readAll(m_home->filePath(u"Body.txt"_s)), QByteArray("someone else's\r\n"));
+        QVERIFY(!QFileInfo::exists(m_dataFolder));
+    }
 };
 
 QTEST_GUILESS_MAIN(TestSettingsStore)
