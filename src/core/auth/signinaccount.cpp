@@ -96,7 +96,7 @@ std::shared_ptr<TokenHolder> SignInAccount::holder(const OAuthProvider &provider
     if (!m_holder || identity != m_holderIdentity) {
         if (m_holder)
             m_earlierTokens += m_holder->secrets();
-        m_holder = std::make_shared<TokenHolder>(provider, *m_places, kRefreshTokenKey);
+        m_holder = std::make_shared<TokenHolder>(provider, *m_places, kRefreshTokenKey, m_caBundle);
         m_holderIdentity = identity;
     }
     return m_holder;

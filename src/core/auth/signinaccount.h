@@ -57,6 +57,11 @@ public:
 
     explicit SignInAccount(Opener opener = {});
 
+    /// The certificates (a PEM file) the sign-in's token requests trust instead of the system's;
+    /// empty: the system's. Set where the program starts, before the first token is asked for.
+    void setCaBundle(const QString &file) { m_caBundle = file; }
+    QString caBundle() const { return m_caBundle; }
+
     /// Opened on first use.
     SecretPlaces &secrets();
     /// What the user should know about where secrets are kept (the file fallback and why); empty
@@ -74,6 +79,7 @@ private:
     void open();
 
     Opener m_opener;
+    QString m_caBundle;
     QMutex m_mutex;
     std::unique_ptr<SecretPlaces> m_places;
     QString m_notice;
