@@ -1,8 +1,10 @@
-// Fields of the client's line in the subject and the body, through the quorvale program against a
-// real SMTP server: what each client receives, what stops a run before its question, the check's
-// flag, the preview of a client's message and "send to me".
+// Fields of the client's line in the subject and the body: what each client receives, the preview of
+// a client's message and "send to me", through the quorvale program against a real SMTP server;
+// what stops a run before its question, the check's flag and a resend, through the same commands in
+// this process.
 
 #include "mail/messagebuilder.h"
+#include "support/inprocesscli.h"
 #include "support/programhome.h"
 #include "support/smtpfixture.h"
 
@@ -12,6 +14,7 @@
 
 using namespace Qt::StringLiterals;
 using namespace quorvale;
+using quorvale::test::InProcessCli;
 using quorvale::test::ProgramHome;
 using quorvale::test::SmtpServer;
 
@@ -56,9 +59,14 @@ class TestFields : public QObject
     Q_OBJECT
 
     std::unique_ptr<ProgramHome> m_home;
+    std::unique_ptr<InProcessCli> m_cli; ///< the same home, for commands run in this process
 
 private Q_SLOTS:
-    void init() { m_home = std::make_unique<ProgramHome>(); }
+    void init()
+    {
+        m_home = std::make_unique<ProgramHome>();
+        m_cli = std::make_unique<InProcessCli>(m_home->root());
+    }
 
     void eachClientGetsItsOwnFields_data()
     {
@@ -128,10 +136,10 @@ private Q_SLOTS:
         // The preview of a client is what that client received.
         const ProgramHome::Result shown = m_home->run(QStringList{u"preview"_s, u"--client"_s, u"42"_s} + args);
         QVERIFY2(shown.exitCode == 0, qPrintable(shown.err));
-        QCOMPARE(shown.out, (QStringList{u"From: "_s + server.settings().EmailFrom, u"To: anna@example.org"_s,
-                                         u"Subject: "_s + messages.at(0).subject, QString()} +
-                             normalized(messages.at(0).body).chopped(1).split(u'\n') +
-                             QStringList{u"Attachment: none"_s}));
+        QCOMPARE(shown.out,
+                 (QStringList{u"From: "_s + server.settings().EmailFrom, u"To: anna@example.org"_s,
+                              u"Subject: "_s + messages.at(0).subject, QString()} +
+                  normalized(messages.at(0).body).chopped(1).split(u'\n') + QStringList{u"Attachment: none"_s}));
         const ProgramHome::Result byLine =
             m_home->run(QStringList{u"preview"_s, u"--line"_s, header ? u"3"_s : u"2"_s} + args);
         QCOMPARE(byLine.out.value(2), u"Subject: "_s + messages.at(1).subject);
@@ -147,7 +155,8 @@ private Q_SLOTS:
         const QString empty = u"1 client to be sent to has an empty field that the message uses ({{3}}): their "
                               "message has nothing where the field is."_s;
         // What the run says before its question and after its end.
-        const QString summary = u"E-mails to send: 2\nSubject: {{3}}\nAttachment: none\nWarning: the message body is empty.\n"_s;
+        const QString summary =
+            u"E-mails to send: 2\nSubject: {{3}}\nAttachment: none\nWarning: the message body is empty.\n"_s;
         const QString emptyWarning = u"Warning: 1 client has an empty field the message uses\n"_s;
         const QString counts = u"Sent 2, refused 0, outcome unknown 0, no document 0, printed 0, print errors 0, "
                                "skipped on resume 0\n"_s;
@@ -163,10 +172,9 @@ private Q_SLOTS:
                "\"ann\": if that line holds the column names, tick \"First line holds column names\" (--header on "
                "the command line).\n"_s
             << 0;
-        QTest::newRow("field beyond every line") << QStringList{u"--body"_s, u"x {{9}}"_s, u"--yes"_s} << QByteArray()
-                                                 << 2
-                                                 << u"The message uses {{9}}, which is not a column of the client file.\n"_s
-                                                 << 0;
+        QTest::newRow("field beyond every line")
+            << QStringList{u"--body"_s, u"x {{9}}"_s, u"--yes"_s} << QByteArray() << 2
+            << u"The message uses {{9}}, which is not a column of the client file.\n"_s << 0;
         QTest::newRow("empty field, --yes") << QStringList{u"--subject"_s, u"{{3}}"_s, u"--yes"_s} << QByteArray() << 2
                                             << empty + u" Nothing was sent.\n"_s << 0;
         QTest::newRow("empty field, answered no") << QStringList{u"--subject"_s, u"{{3}}"_s} << QByteArray("n\n") << 2
@@ -182,9 +190,9 @@ private Q_SLOTS:
             << empty + u"\n  2 b@example.org\nSend to them anyway? [y/N] "_s + summary + emptyWarning +
                    u"Are you sure your ready to start processing? [y/N] "_s + counts
             << 2;
-        QTest::newRow("empty field allowed") << QStringList{u"--subject"_s, u"{{3}}"_s, u"--yes"_s,
-                                                            u"--allow-empty-fields"_s}
-                                             << QByteArray() << 0 << summary + emptyWarning + counts << 2;
+        QTest::newRow("empty field allowed")
+            << QStringList{u"--subject"_s, u"{{3}}"_s, u"--yes"_s, u"--allow-empty-fields"_s} << QByteArray() << 0
+            << summary + emptyWarning + counts << 2;
     }
     void somethingIsWrongWithTheFields()
     {
@@ -193,27 +201,26 @@ private Q_SLOTS:
         QFETCH(int, exitCode);
         QFETCH(QString, err);
         QFETCH(int, sent);
-        SmtpServer server;
-        QVERIFY(m_home->configure(server));
+        QVERIFY(m_cli->configure());
         QVERIFY(m_home->writeFile(u"list.csv"_s, "1,a@example.org,Ann\r\n2,b@example.org,  \r\n3,,Cy\r\n"));
-        const ProgramHome::Result r =
-            m_home->run(QStringList{u"run"_s, u"--csv"_s, m_home->path(u"list.csv"_s)} + args, input);
+        const InProcessCli::Result r =
+            m_cli->run(QStringList{u"run"_s, u"--csv"_s, m_home->path(u"list.csv"_s)} + args, input);
         QCOMPARE(r.exitCode, exitCode);
-        QCOMPARE(QString(r.err).remove(QRegularExpression(u"quorvale: warning: the authentication type[^\n]*\n"_s)), err);
-        if (sent > 0)
-            QVERIFY(server.waitForMessages(sent, 10000));
-        QCOMPARE(server.messages().size(), sent);
+        QCOMPARE(QString(r.err).remove(QRegularExpression(u"quorvale: warning: the authentication type[^\n]*\n"_s)),
+                 err);
+        QCOMPARE(m_cli->mailer.messages().size(), sent);
         QCOMPARE(QDir(m_home->journalFolder()).entryList({u"run-*.csv"_s}).size(), sent > 0 ? 1 : 0);
     }
 
     void checkFlagsEmptyFieldsAndUnknownColumns()
     {
         QVERIFY(m_home->writeFile(u"list.csv"_s, "Id,Mail,Name\r\n1,a@example.org,Ann\r\n2,b@example.org,\r\n3,,\r\n"));
-        const ProgramHome::Result r =
-            m_home->run({u"check"_s, u"--csv"_s, m_home->path(u"list.csv"_s), u"--header"_s, u"--subject"_s,
-                         u"{{name}} {{Town}}"_s, u"--body"_s, u"Dear {{name}}"_s});
+        const InProcessCli::Result r =
+            m_cli->run({u"check"_s, u"--csv"_s, m_home->path(u"list.csv"_s), u"--header"_s, u"--subject"_s,
+                        u"{{name}} {{Town}}"_s, u"--body"_s, u"Dear {{name}}"_s});
         QCOMPARE(r.exitCode, 1);
-        QVERIFY2(r.out.contains(u"Flagged rows: 1 (empty field used by the message: 1)"_s), qPrintable(r.out.join(u'\n')));
+        QVERIFY2(r.out.contains(u"Flagged rows: 1 (empty field used by the message: 1)"_s),
+                 qPrintable(r.out.join(u'\n')));
         QVERIFY(r.out.contains(u"The message uses {{Town}}, which is not a column of the client file."_s));
         QVERIFY(r.out.contains(u"  2\t1\ta@example.org\tSend"_s));
         QVERIFY(r.out.contains(u"! 3\t2\tb@example.org\tSend\tempty field used by the message ({{name}})"_s));
@@ -224,14 +231,13 @@ private Q_SLOTS:
     {
         // A lone LF ends a line in a file of CR LF too: the rest of the field is a line without a
         // second field, and the file is refused before anything is sent.
-        SmtpServer server;
-        QVERIFY(m_home->configure(server));
+        QVERIFY(m_cli->configure());
         QVERIFY(m_home->writeFile(u"list.csv"_s, "1,a@example.org,one\r\n2,b@example.org,two\nlines\r\n"));
-        const ProgramHome::Result r = m_home->run({u"run"_s, u"--csv"_s, m_home->path(u"list.csv"_s), u"--subject"_s,
+        const InProcessCli::Result r = m_cli->run({u"run"_s, u"--csv"_s, m_home->path(u"list.csv"_s), u"--subject"_s,
                                                    u"About {{3}}"_s, u"--body"_s, u"Text: {{3}}."_s, u"--yes"_s});
         QCOMPARE(r.exitCode, 2);
         QVERIFY2(r.err.contains(u"at line 3"_s), qPrintable(r.err));
-        QVERIFY(server.messages().isEmpty());
+        QVERIFY(m_cli->mailer.attempts().isEmpty());
     }
 
     void messageWithoutFieldsIsByteIdentical()
@@ -248,7 +254,8 @@ private Q_SLOTS:
         QVERIFY(server.waitForMessages(1, 10000));
         MailMessage typed{u"a@example.org"_s, QString(), subject, QString(body).replace(u"\n"_s, u"\r\n"_s)};
         typed.EmailFrom = server.settings().EmailFrom;
-        static const QRegularExpression stamps(u"^(Date|Message-ID): [^\\r]*\\r\\n"_s, QRegularExpression::MultilineOption);
+        static const QRegularExpression stamps(u"^(Date|Message-ID): [^\\r]*\\r\\n"_s,
+                                               QRegularExpression::MultilineOption);
         QCOMPARE(QString::fromLatin1(server.messages().first().raw).remove(stamps),
                  QString::fromLatin1(buildMessage(typed).singlePart()).remove(stamps));
         // Such a message adds no line to the journal.
@@ -258,19 +265,20 @@ private Q_SLOTS:
     void resendComparesTheMessageAsWritten()
     {
         // The filled subjects differ from client to client; the mailing is the one written.
-        SmtpServer server({.fault = u"RCPT:550:b@example.org"_s});
-        QVERIFY(m_home->configure(server));
+        QVERIFY(m_cli->configure());
+        m_cli->mailer.refused = QStringList{u"b@example.org"_s};
         QVERIFY(m_home->writeFile(u"list.csv"_s, "1,a@example.org,Ann\r\n2,b@example.org,Bob\r\n"));
-        const QStringList args{u"run"_s, u"--csv"_s, m_home->path(u"list.csv"_s), u"--subject"_s, u"For {{3}}"_s,
-                               u"--body"_s, u"Dear {{3}}"_s, u"--yes"_s};
-        QCOMPARE(m_home->run(args).exitCode, 1);
-        server.reset(QString());
-        const ProgramHome::Result r = m_home->run(args + QStringList{u"--retry-failed"_s});
+        const QStringList args{u"run"_s,        u"--csv"_s,     m_home->path(u"list.csv"_s),
+                               u"--subject"_s,  u"For {{3}}"_s, u"--body"_s,
+                               u"Dear {{3}}"_s, u"--yes"_s};
+        QCOMPARE(m_cli->run(args).exitCode, 1);
+        m_cli->mailer.refused.clear();
+        m_cli->mailer.clear();
+        const InProcessCli::Result r = m_cli->run(args + QStringList{u"--retry-failed"_s});
         QVERIFY2(r.exitCode == 0, qPrintable(r.err));
         QVERIFY(r.out.contains(u"Clients to resend to - 1"_s));
-        QVERIFY(server.waitForMessages(1, 10000));
-        QCOMPARE(server.messages().size(), 1);
-        QCOMPARE(server.messages().first().subject, u"For Bob"_s);
+        QCOMPARE(m_cli->mailer.messages().size(), 1);
+        QCOMPARE(m_cli->mailer.messages().first().SubjectLine, u"For Bob"_s);
     }
 
     void sendToMeReachesOnlyTheGivenAddress()
@@ -279,8 +287,15 @@ private Q_SLOTS:
         QVERIFY(m_home->configure(server));
         QVERIFY(m_home->writeFile(u"clients/list.csv"_s, "42,anna@example.org,Anna\r\n7,bert@example.org,Bert\r\n"));
         QVERIFY(m_home->writeFile(u"clients/Invoice_7.pdf"_s, "%PDF-1.4 bert's invoice"));
-        const QStringList args{u"preview"_s, u"--csv"_s, m_home->path(u"clients/list.csv"_s), u"--mode"_s, u"client"_s,
-                               u"--subject"_s, u"Invoice for {{3}}"_s, u"--body"_s, u"Dear {{3}}"_s};
+        const QStringList args{u"preview"_s,
+                               u"--csv"_s,
+                               m_home->path(u"clients/list.csv"_s),
+                               u"--mode"_s,
+                               u"client"_s,
+                               u"--subject"_s,
+                               u"Invoice for {{3}}"_s,
+                               u"--body"_s,
+                               u"Dear {{3}}"_s};
 
         const ProgramHome::Result shown = m_home->run(args + QStringList{u"--client"_s, u"7"_s});
         QCOMPARE(shown.exitCode, 0);
@@ -288,7 +303,8 @@ private Q_SLOTS:
         QCOMPARE(m_home->run(args + QStringList{u"--client"_s, u"42"_s}).out.last(),
                  u"Attachment: no document found"_s);
 
-        const ProgramHome::Result r = m_home->run(args + QStringList{u"--client"_s, u"7"_s, u"--send-to"_s, u"me@example.net"_s});
+        const ProgramHome::Result r =
+            m_home->run(args + QStringList{u"--client"_s, u"7"_s, u"--send-to"_s, u"me@example.net"_s});
         QVERIFY2(r.exitCode == 0, qPrintable(r.err));
         QCOMPARE(r.out, QStringList{u"Sent to me@example.net"_s});
         QVERIFY(server.waitForMessages(1, 10000));
@@ -308,7 +324,8 @@ private Q_SLOTS:
 
         const ProgramHome::Result missing = m_home->run(args + QStringList{u"--client"_s, u"99"_s});
         QCOMPARE(missing.exitCode, 2);
-        QCOMPARE(missing.err, u"quorvale: no client with the ID \"99\" in "_s + m_home->path(u"clients/list.csv"_s) + u'\n');
+        QCOMPARE(missing.err,
+                 u"quorvale: no client with the ID \"99\" in "_s + m_home->path(u"clients/list.csv"_s) + u'\n');
     }
 };
 
