@@ -136,10 +136,10 @@ private Q_SLOTS:
         // The preview of a client is what that client received.
         const ProgramHome::Result shown = m_home->run(QStringList{u"preview"_s, u"--client"_s, u"42"_s} + args);
         QVERIFY2(shown.exitCode == 0, qPrintable(shown.err));
-        QCOMPARE(shown.out,
-                 (QStringList{u"From: "_s + server.settings().EmailFrom, u"To: anna@example.org"_s,
-                              u"Subject: "_s + messages.at(0).subject, QString()} +
-                  normalized(messages.at(0).body).chopped(1).split(u'\n') + QStringList{u"Attachment: none"_s}));
+        QCOMPARE(shown.out, (QStringList{u"From: "_s + server.settings().EmailFrom, u"To: anna@example.org"_s,
+                                         u"Subject: "_s + messages.at(0).subject, QString()} +
+                             normalized(messages.at(0).body).chopped(1).split(u'\n') +
+                             QStringList{u"Attachment: none"_s}));
         const ProgramHome::Result byLine =
             m_home->run(QStringList{u"preview"_s, u"--line"_s, header ? u"3"_s : u"2"_s} + args);
         QCOMPARE(byLine.out.value(2), u"Subject: "_s + messages.at(1).subject);
@@ -155,8 +155,7 @@ private Q_SLOTS:
         const QString empty = u"1 client to be sent to has an empty field that the message uses ({{3}}): their "
                               "message has nothing where the field is."_s;
         // What the run says before its question and after its end.
-        const QString summary =
-            u"E-mails to send: 2\nSubject: {{3}}\nAttachment: none\nWarning: the message body is empty.\n"_s;
+        const QString summary = u"E-mails to send: 2\nSubject: {{3}}\nAttachment: none\nWarning: the message body is empty.\n"_s;
         const QString emptyWarning = u"Warning: 1 client has an empty field the message uses\n"_s;
         const QString counts = u"Sent 2, refused 0, outcome unknown 0, no document 0, printed 0, print errors 0, "
                                "skipped on resume 0\n"_s;
@@ -172,9 +171,10 @@ private Q_SLOTS:
                "\"ann\": if that line holds the column names, tick \"First line holds column names\" (--header on "
                "the command line).\n"_s
             << 0;
-        QTest::newRow("field beyond every line")
-            << QStringList{u"--body"_s, u"x {{9}}"_s, u"--yes"_s} << QByteArray() << 2
-            << u"The message uses {{9}}, which is not a column of the client file.\n"_s << 0;
+        QTest::newRow("field beyond every line") << QStringList{u"--body"_s, u"x {{9}}"_s, u"--yes"_s} << QByteArray()
+                                                 << 2
+                                                 << u"The message uses {{9}}, which is not a column of the client file.\n"_s
+                                                 << 0;
         QTest::newRow("empty field, --yes") << QStringList{u"--subject"_s, u"{{3}}"_s, u"--yes"_s} << QByteArray() << 2
                                             << empty + u" Nothing was sent.\n"_s << 0;
         QTest::newRow("empty field, answered no") << QStringList{u"--subject"_s, u"{{3}}"_s} << QByteArray("n\n") << 2
@@ -190,9 +190,9 @@ private Q_SLOTS:
             << empty + u"\n  2 b@example.org\nSend to them anyway? [y/N] "_s + summary + emptyWarning +
                    u"Are you sure your ready to start processing? [y/N] "_s + counts
             << 2;
-        QTest::newRow("empty field allowed")
-            << QStringList{u"--subject"_s, u"{{3}}"_s, u"--yes"_s, u"--allow-empty-fields"_s} << QByteArray() << 0
-            << summary + emptyWarning + counts << 2;
+        QTest::newRow("empty field allowed") << QStringList{u"--subject"_s, u"{{3}}"_s, u"--yes"_s,
+                                                            u"--allow-empty-fields"_s}
+                                             << QByteArray() << 0 << summary + emptyWarning + counts << 2;
     }
     void somethingIsWrongWithTheFields()
     {
@@ -206,8 +206,7 @@ private Q_SLOTS:
         const InProcessCli::Result r =
             m_cli->run(QStringList{u"run"_s, u"--csv"_s, m_home->path(u"list.csv"_s)} + args, input);
         QCOMPARE(r.exitCode, exitCode);
-        QCOMPARE(QString(r.err).remove(QRegularExpression(u"quorvale: warning: the authentication type[^\n]*\n"_s)),
-                 err);
+        QCOMPARE(QString(r.err).remove(QRegularExpression(u"quorvale: warning: the authentication type[^\n]*\n"_s)), err);
         QCOMPARE(m_cli->mailer.messages().size(), sent);
         QCOMPARE(QDir(m_home->journalFolder()).entryList({u"run-*.csv"_s}).size(), sent > 0 ? 1 : 0);
     }
@@ -219,8 +218,7 @@ private Q_SLOTS:
             m_cli->run({u"check"_s, u"--csv"_s, m_home->path(u"list.csv"_s), u"--header"_s, u"--subject"_s,
                         u"{{name}} {{Town}}"_s, u"--body"_s, u"Dear {{name}}"_s});
         QCOMPARE(r.exitCode, 1);
-        QVERIFY2(r.out.contains(u"Flagged rows: 1 (empty field used by the message: 1)"_s),
-                 qPrintable(r.out.join(u'\n')));
+        QVERIFY2(r.out.contains(u"Flagged rows: 1 (empty field used by the message: 1)"_s), qPrintable(r.out.join(u'\n')));
         QVERIFY(r.out.contains(u"The message uses {{Town}}, which is not a column of the client file."_s));
         QVERIFY(r.out.contains(u"  2\t1\ta@example.org\tSend"_s));
         QVERIFY(r.out.contains(u"! 3\t2\tb@example.org\tSend\tempty field used by the message ({{name}})"_s));
@@ -254,8 +252,7 @@ private Q_SLOTS:
         QVERIFY(server.waitForMessages(1, 10000));
         MailMessage typed{u"a@example.org"_s, QString(), subject, QString(body).replace(u"\n"_s, u"\r\n"_s)};
         typed.EmailFrom = server.settings().EmailFrom;
-        static const QRegularExpression stamps(u"^(Date|Message-ID): [^\\r]*\\r\\n"_s,
-                                               QRegularExpression::MultilineOption);
+        static const QRegularExpression stamps(u"^(Date|Message-ID): [^\\r]*\\r\\n"_s, QRegularExpression::MultilineOption);
         QCOMPARE(QString::fromLatin1(server.messages().first().raw).remove(stamps),
                  QString::fromLatin1(buildMessage(typed).singlePart()).remove(stamps));
         // Such a message adds no line to the journal.
@@ -268,9 +265,8 @@ private Q_SLOTS:
         QVERIFY(m_cli->configure());
         m_cli->mailer.refused = QStringList{u"b@example.org"_s};
         QVERIFY(m_home->writeFile(u"list.csv"_s, "1,a@example.org,Ann\r\n2,b@example.org,Bob\r\n"));
-        const QStringList args{u"run"_s,        u"--csv"_s,     m_home->path(u"list.csv"_s),
-                               u"--subject"_s,  u"For {{3}}"_s, u"--body"_s,
-                               u"Dear {{3}}"_s, u"--yes"_s};
+        const QStringList args{u"run"_s, u"--csv"_s, m_home->path(u"list.csv"_s), u"--subject"_s, u"For {{3}}"_s,
+                               u"--body"_s, u"Dear {{3}}"_s, u"--yes"_s};
         QCOMPARE(m_cli->run(args).exitCode, 1);
         m_cli->mailer.refused.clear();
         m_cli->mailer.clear();
@@ -287,15 +283,8 @@ private Q_SLOTS:
         QVERIFY(m_home->configure(server));
         QVERIFY(m_home->writeFile(u"clients/list.csv"_s, "42,anna@example.org,Anna\r\n7,bert@example.org,Bert\r\n"));
         QVERIFY(m_home->writeFile(u"clients/Invoice_7.pdf"_s, "%PDF-1.4 bert's invoice"));
-        const QStringList args{u"preview"_s,
-                               u"--csv"_s,
-                               m_home->path(u"clients/list.csv"_s),
-                               u"--mode"_s,
-                               u"client"_s,
-                               u"--subject"_s,
-                               u"Invoice for {{3}}"_s,
-                               u"--body"_s,
-                               u"Dear {{3}}"_s};
+        const QStringList args{u"preview"_s, u"--csv"_s, m_home->path(u"clients/list.csv"_s), u"--mode"_s, u"client"_s,
+                               u"--subject"_s, u"Invoice for {{3}}"_s, u"--body"_s, u"Dear {{3}}"_s};
 
         const ProgramHome::Result shown = m_home->run(args + QStringList{u"--client"_s, u"7"_s});
         QCOMPARE(shown.exitCode, 0);
@@ -303,8 +292,7 @@ private Q_SLOTS:
         QCOMPARE(m_home->run(args + QStringList{u"--client"_s, u"42"_s}).out.last(),
                  u"Attachment: no document found"_s);
 
-        const ProgramHome::Result r =
-            m_home->run(args + QStringList{u"--client"_s, u"7"_s, u"--send-to"_s, u"me@example.net"_s});
+        const ProgramHome::Result r = m_home->run(args + QStringList{u"--client"_s, u"7"_s, u"--send-to"_s, u"me@example.net"_s});
         QVERIFY2(r.exitCode == 0, qPrintable(r.err));
         QCOMPARE(r.out, QStringList{u"Sent to me@example.net"_s});
         QVERIFY(server.waitForMessages(1, 10000));
@@ -324,8 +312,7 @@ private Q_SLOTS:
 
         const ProgramHome::Result missing = m_home->run(args + QStringList{u"--client"_s, u"99"_s});
         QCOMPARE(missing.exitCode, 2);
-        QCOMPARE(missing.err,
-                 u"quorvale: no client with the ID \"99\" in "_s + m_home->path(u"clients/list.csv"_s) + u'\n');
+        QCOMPARE(missing.err, u"quorvale: no client with the ID \"99\" in "_s + m_home->path(u"clients/list.csv"_s) + u'\n');
     }
 };
 
