@@ -547,6 +547,8 @@ public:
             writeOut(appTitle() + u' ' + appVersion() + u'\n');
             return Ok;
         }
+        // Encoded attachment copies that a crashed run left behind.
+        AttachmentCache::removeLeftovers(m_services.dataFolder);
         if (command == "run"_L1)
             return runCommand(args);
         if (command == "check"_L1)
@@ -988,8 +990,6 @@ int runCommandLine(const QStringList &args, CliServices &services, CliConsole &s
 int runCli(int argc, char **argv, ProgramServices &program)
 {
     QCoreApplication app(argc, argv);
-    // Encoded attachment copies that a crashed run left behind.
-    AttachmentCache::removeLeftovers(program.environment.dataFolder);
     CliServices services{*program.store,
                          *program.mailer,
                          program.printer,
