@@ -86,8 +86,12 @@ MainWindow::MainWindow(const AppServices &services, QWidget *parent) : QMainWind
 {
     setObjectName(u"frmMain"_s);
     setWindowIcon(appIcon());
-    if (!m_services.account)
-        m_services.account = std::make_shared<SignInAccount>();
+    // Without a sign-in of the program's, the window's own keeps its secret files beside the settings.
+    if (!m_services.account) {
+        const QString settingsFile = m_services.store.filePath();
+        m_services.account = std::make_shared<SignInAccount>(
+            SignInAccount::Opener{}, settingsFile.isEmpty() ? QString() : QFileInfo(settingsFile).absolutePath());
+    }
     m_session = std::make_unique<RunSession>(m_services, m_settings, this);
     buildUi();
     buildMenus();

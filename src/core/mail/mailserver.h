@@ -59,6 +59,9 @@ struct MailerOptions
 {
     QString caBundle;          ///< a PEM file of certificates to trust instead of the system's; empty: the system's
     int implicitTlsPort = 465; ///< 1-65535
+    /// The settings file that password and token commands come from: they are not run while others
+    /// may change it. Empty: they come from no file.
+    QString settingsFile;
 };
 /// The name this machine gives in EHLO, when it is a plain host name; "localhost" otherwise.
 QByteArray ehloDomain();

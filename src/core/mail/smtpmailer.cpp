@@ -336,7 +336,7 @@ SendResult SmtpMailer::send(const MailMessage &message, const MailServer &server
     if (!m_easy || !m_multi)
         return failed(SendStatus::Refused, u"The mail library could not be initialised."_s);
 
-    SmtpLoginSource logins(server, m_account.get(), callbacks.aborted);
+    SmtpLoginSource logins(server, m_account.get(), callbacks.aborted, m_options.settingsFile);
     SmtpLogin login = logins.first();
     Attempt tried;
     if (login.ok())

@@ -6,6 +6,7 @@
 #include "settings/bodyfile.h"
 
 #include <QDir>
+#include <QFileInfo>
 
 using namespace Qt::StringLiterals;
 
@@ -21,10 +22,12 @@ ProgramFiles ownProgramFiles(const QString &settingsFile, const QString &dataFol
         own.addFolder(runJournalFolder(dataFolder), u"a run journal"_s);
         own.addFile(QDir(dataFolder).filePath(u"run.lock"_s), u"the run lock"_s);
     }
-    // Where the secrets are kept when no keyring answers.
-    const FileSecretStore secrets;
-    own.addFile(secrets.path(kRefreshTokenKey), u"the sign-in's token file"_s);
-    own.addFile(secrets.path(kPasswordKey), u"the password file"_s);
+    // Where the secrets are kept when no keyring answers: beside the settings file.
+    if (!settingsFile.isEmpty()) {
+        const FileSecretStore secrets(QFileInfo(settingsFile).absolutePath());
+        own.addFile(secrets.path(kRefreshTokenKey), u"the sign-in's token file"_s);
+        own.addFile(secrets.path(kPasswordKey), u"the password file"_s);
+    }
     return own;
 }
 
