@@ -17,7 +17,9 @@
 #include "gui/widgetfactory.h"
 #include "platform/files.h"
 #include "run/journal.h"
+#include "run/ownfiles.h"
 #include "settings/bodyfile.h"
+#include "settings/settingsstore.h"
 #include "settings/settingstable.h"
 
 #include <QAction>
@@ -84,8 +86,12 @@ MainWindow::MainWindow(const AppServices &services, QWidget *parent) : QMainWind
 {
     setObjectName(u"frmMain"_s);
     setWindowIcon(appIcon());
-    if (!m_services.account)
-        m_services.account = std::make_shared<SignInAccount>();
+    // Without a sign-in of the program's, the window's own keeps its secret files beside the settings.
+    if (!m_services.account) {
+        const QString settingsFile = m_services.store.filePath();
+        m_services.account = std::make_shared<SignInAccount>(
+            SignInAccount::Opener{}, settingsFile.isEmpty() ? QString() : QFileInfo(settingsFile).absolutePath());
+    }
     m_session = std::make_unique<RunSession>(m_services, m_settings, this);
     buildUi();
     buildMenus();
@@ -637,6 +643,7 @@ void MainWindow::showCheck()
     request.delimiter = csvSeparatorNamed(m_settings.get().CSVDelimiter).value_or(',');
     request.subject = m_txtSubjectLine->text();
     request.body = bodyText();
+    request.programFiles = ownProgramFiles(m_services.store.filePath(), m_services.dataFolder);
     if (!m_check) {
         m_check = new CheckDialog(m_services.dialogs, this);
         connect(m_check, &CheckDialog::previewRequested, this, &MainWindow::showPreview);
@@ -660,6 +667,7 @@ void MainWindow::showPreview(qint64 line)
     request.mode = AttachmentMode(m_optAddAttachment->checkedId());
     request.commonPath = m_txtCommonAttachmentPath->text();
     request.sender = m_settings.get().EmailFrom;
+    request.programFiles = ownProgramFiles(m_services.store.filePath(), m_services.dataFolder);
     if (!m_preview) {
         m_preview = new PreviewDialog(m_settings, m_services.mailer, m_services.dialogs, this);
         m_preview->setRunInProgress(isRunning());

@@ -1,6 +1,4 @@
 #include "gui/previewdialog.h"
-#include "run/ownfiles.h"
-#include "settings/settingsstore.h"
 
 #include "gui/settingsholder.h"
 #include "gui/userdialogs.h"
@@ -121,10 +119,7 @@ bool PreviewDialog::showMailing(const PreviewRequest &request, qint64 line)
 {
     QString error;
     MailingPreview mailing;
-    PreviewRequest withOwn = request;
-    if (withOwn.programFiles.isEmpty())
-        withOwn.programFiles = ownProgramFiles(defaultSettingsPath(), defaultDataFolder());
-    if (!mailing.load(withOwn, &error)) {
+    if (!mailing.load(request, &error)) {
         m_dialogs.warn(parentWidget() ? parentWidget() : this, error);
         return false;
     }

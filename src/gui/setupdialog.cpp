@@ -316,6 +316,8 @@ void SetupDialog::cmdSignIn_Click()
     }
     auto *signIn = new OAuthSignIn(*provider, this);
     signIn->setLoginHint(m_txtUsername->text());
+    if (m_account)
+        signIn->setCaBundle(m_account->caBundle());
     if (!signIn->start(&error)) {
         delete signIn;
         m_dialogs.warn(this, error);

@@ -5,7 +5,6 @@
 
 #include "mail/smtpmailer.h"
 #include "run/printer.h"
-#include "support/scopedenv.h"
 #include "support/silentlistener.h"
 #include "support/smtpfixture.h"
 
@@ -321,9 +320,11 @@ void TestFaultMatrix::matrix()
         QVERIFY(silent.emplace().port() != 0);
         settings.SSLport = QString::number(silent->port());
     }
-    test::ScopedEnvironmentVariable ca("CURL_CA_BUNDLE", c.trustTestCa ? server.caFile().toLocal8Bit() : QByteArray());
-    test::ScopedEnvironmentVariable implicitPort("QUORVALE_IMPLICIT_TLS_PORT",
-                                                 mode == Implicit ? settings.SSLport.toLatin1() : QByteArray());
+    MailerOptions options;
+    if (c.trustTestCa)
+        options.caBundle = server.caFile();
+    if (mode == Implicit)
+        options.implicitTlsPort = settings.SSLport.toInt();
     if (!listening)
         own.reset();
 
@@ -336,7 +337,7 @@ void TestFaultMatrix::matrix()
         QVERIFY(file.open(QIODevice::WriteOnly) && file.write(attachment) == attachment.size());
     }
 
-    SmtpMailer mailer;
+    SmtpMailer mailer({}, {}, options);
     MailServer mailServer = mailServerFrom(settings);
     mailServer.timeoutSeconds = c.timeoutSeconds;
     QElapsedTimer clock;
@@ -483,11 +484,9 @@ void TestFaultMatrix::printFileStartingWithDash()
     document.write("document");
     document.close();
 
-    test::ScopedEnvironmentVariable command("QUORVALE_PRINT_COMMAND",
-                                            QFile::encodeName(u"'%1' -P office"_s.arg(script)));
     const QString cwd = QDir::currentPath();
     QVERIFY(QDir::setCurrent(dir.path()));
-    CommandPrinter printer;
+    CommandPrinter printer(u"'%1' -P office"_s.arg(script));
     QString error;
     const bool printed = printer.printDocument(name, &error);
     QVERIFY(QDir::setCurrent(cwd));

@@ -8,7 +8,6 @@
 #include "mail/sizeprobe.h"
 #include "mail/smtpmailer.h"
 #include "support/providersim.h"
-#include "support/scopedenv.h"
 #include "support/silentlistener.h"
 
 #include <QFile>
@@ -95,8 +94,7 @@ void TestProviderSim::probeReadsTheAdvertisedSize()
 
     ProviderSim sim({.profile = profile, .security = security, .size = size});
     QVERIFY(sim.isRunning());
-    sim.applyEnvironment();
-    const SizeProbeResult probed = probeSizeLimit(mailServerFrom(sim.settings()));
+    const SizeProbeResult probed = probeSizeLimit(mailServerFrom(sim.settings()), sim.mailerOptions());
     QVERIFY2(probed.problem.isEmpty(), qPrintable(probed.problem));
     QCOMPARE(probed.maxSize.value_or(0), size);
     // One connection; no login, nothing sent, nothing refused.
@@ -109,8 +107,7 @@ void TestProviderSim::probeNeverTrustsAnUnknownCertificate()
 {
     ProviderSim sim({.security = SmtpSecurity::StartTls, .size = 1000});
     QVERIFY(sim.isRunning());
-    const quorvale::test::ScopedEnvironmentVariable noTestCa("CURL_CA_BUNDLE", {});
-    const SizeProbeResult probed = probeSizeLimit(mailServerFrom(sim.settings()));
+    const SizeProbeResult probed = probeSizeLimit(mailServerFrom(sim.settings()), MailerOptions{});
     QVERIFY(!probed.maxSize);
     QVERIFY2(probed.problem.startsWith(u"The SMTP server's certificate could not be verified"_s),
              qPrintable(probed.problem));
@@ -125,12 +122,12 @@ void TestProviderSim::probeSaysWhyTheServerCouldNotBeAsked()
     settings.SSLport = QString::number(silent.port());
     MailServer server = mailServerFrom(settings);
     server.timeoutSeconds = 1;
-    const SizeProbeResult probed = probeSizeLimit(server);
+    const SizeProbeResult probed = probeSizeLimit(server, {});
     QVERIFY(!probed.maxSize);
     QCOMPARE(probed.problem, u"The SMTP server did not answer in time."_s);
 
     int asked = 0;
-    const SizeProbeResult aborted = probeSizeLimit(mailServerFrom(settings), [&] { return ++asked > 2; });
+    const SizeProbeResult aborted = probeSizeLimit(mailServerFrom(settings), {}, [&] { return ++asked > 2; });
     QCOMPARE(aborted.problem, u"The size check was aborted."_s);
 }
 
@@ -186,7 +183,7 @@ void TestProviderSim::providerRefusesAsDocumented()
     ProviderSim sim(options);
     QVERIFY(sim.isRunning());
     QTemporaryDir data;
-    SmtpMailer mailer(data.path());
+    SmtpMailer mailer(data.path(), {}, sim.mailerOptions());
     // Long enough that the upload is well past the SIZE the "too large" row sets.
     const QString body = QString(u"Dear client,\r\n"_s).repeated(60);
     for (int n = 1; n <= sends; ++n) {
@@ -227,7 +224,7 @@ void TestProviderSim::providerRefusesAConnectionTooMany()
     QVERIFY(first.waitForReadyRead(5000)); // greeted: the simulator counts it
 
     QTemporaryDir data;
-    SmtpMailer mailer(data.path());
+    SmtpMailer mailer(data.path(), {}, sim.mailerOptions());
     const SendResult second = SendMail(mailer, message(recipient(1)), sim.settings());
     QVERIFY(!second.sent());
     QVERIFY2(second.errorText.contains(u"432 4.3.2"_s), qPrintable(second.errorText));
@@ -244,7 +241,7 @@ void TestProviderSim::providersDayEndsOnItsClock()
     ProviderSim sim({.profile = u"gmail"_s, .perDay = 2});
     QVERIFY(sim.isRunning());
     QTemporaryDir data;
-    SmtpMailer mailer(data.path());
+    SmtpMailer mailer(data.path(), {}, sim.mailerOptions());
     QVERIFY(SendMail(mailer, message(recipient(1)), sim.settings()).sent());
     sim.advanceClock(12 * 3600);
     QVERIFY(SendMail(mailer, message(recipient(2)), sim.settings()).sent());
@@ -286,12 +283,11 @@ void TestProviderSim::refusedTokenIsAnsweredAsTheProviderDoes()
     token.close();
     ProviderSim sim({.profile = profile, .security = SmtpSecurity::StartTls, .xoauth2TokenFile = tokenFile});
     QVERIFY(sim.isRunning());
-    sim.applyEnvironment();
     AppSettings settings = sim.settings();
     settings.SignInMethod = u"token-command"_s;
     settings.PasswordCommand = u"/bin/echo tok-bad"_s;
 
-    SmtpMailer mailer(data.path());
+    SmtpMailer mailer(data.path(), {}, sim.mailerOptions());
     const SendResult refused = SendMail(mailer, message(recipient(1)), settings);
     QVERIFY(!refused.sent());
     QVERIFY2(refused.errorText.startsWith(u"The SMTP server refused the token"_s), qPrintable(refused.errorText));
@@ -335,7 +331,7 @@ void TestProviderSim::wireSizeIsWhatTheServerCounts()
     mail.EmailFrom = sim.settings().EmailFrom;
     const qint64 computed = wireSize(buildMessage(mail));
 
-    SmtpMailer mailer(data.path());
+    SmtpMailer mailer(data.path(), {}, sim.mailerOptions());
     QVERIFY(SendMail(mailer, mail, sim.settings()).sent());
     QCOMPARE(sim.accepted().size(), 1);
     const qint64 received = sim.accepted().first().size;

@@ -531,6 +531,11 @@ private Q_SLOTS:
             << QString() << 1 << u"missing.pdf"_s << u"The common attachment file cannot be read. File name= "_s;
         QTest::newRow("common path is a folder")
             << QString() << 1 << u"folder"_s << u"The common attachment file cannot be read. File name= "_s;
+        // Without a data folder there is nowhere for the lock, the body and the journal: no folder of
+        // the user's is guessed at.
+        QTest::newRow("no data folder") << u"data"_s << 0 << QString()
+                                        << u"No data folder is set for the run journals and the message body; "
+                                           "nothing was started."_s;
     }
     void preChecksStopBeforeAnything()
     {
@@ -551,6 +556,8 @@ private Q_SLOTS:
             h.settings.Password.clear();
         if (blank.contains(u"csv"_s))
             h.request.csvPath.clear();
+        if (blank.contains(u"data"_s))
+            h.settings.DataFolder.clear();
         h.control.setAttachmentMode(AttachmentMode(mode));
         const QString commonPath = common.isEmpty() ? QString() : h.dir.filePath(common);
         h.control.setCommonAttachmentPath(commonPath);

@@ -302,8 +302,8 @@ struct SmtpMailer::Attempt
     QByteArray errorReply; ///< the server's last error reply
 };
 
-SmtpMailer::SmtpMailer(const QString &dataFolder, std::shared_ptr<SignInAccount> account)
-    : m_account(account ? std::move(account) : std::make_shared<SignInAccount>()), m_easy(nullptr, curl_easy_cleanup),
+SmtpMailer::SmtpMailer(const QString &dataFolder, std::shared_ptr<SignInAccount> account, MailerOptions options)
+    : m_options(std::move(options)), m_account(account ? std::move(account) : std::make_shared<SignInAccount>()), m_easy(nullptr, curl_easy_cleanup),
       m_multi(nullptr, curl_multi_cleanup)
 {
     initCurlOnce();
@@ -336,7 +336,7 @@ SendResult SmtpMailer::send(const MailMessage &message, const MailServer &server
     if (!m_easy || !m_multi)
         return failed(SendStatus::Refused, u"The mail library could not be initialised."_s);
 
-    SmtpLoginSource logins(server, m_account.get(), callbacks.aborted);
+    SmtpLoginSource logins(server, m_account.get(), callbacks.aborted, m_options.settingsFile);
     SmtpLogin login = logins.first();
     Attempt tried;
     if (login.ok())
@@ -459,7 +459,7 @@ void SmtpMailer::setConnection(Transfer &t, const BuiltMessage &built, const Mai
 {
     // The connection: one per send, TLS as chosen, certificates always verified.
     const bool tls = server.security == MailServer::Security::Tls;
-    const bool implicitTls = tls && server.port == implicitTlsPort();
+    const bool implicitTls = tls && server.port == m_options.implicitTlsPort;
     QString host = server.host.trimmed();
     if (host.contains(u':') && !host.startsWith(u'['))
         host = u'[' + host + u']';
@@ -468,7 +468,7 @@ void SmtpMailer::setConnection(Transfer &t, const BuiltMessage &built, const Mai
     t.sender = built.sender;
     t.user = server.user.toUtf8();
     (login.bearer ? t.bearer : t.password) = login.secret.toUtf8();
-    t.caBundle = qgetenv("CURL_CA_BUNDLE");
+    t.caBundle = QFile::encodeName(m_options.caBundle);
     append(t.recipients, built.recipient);
     if (!built.archiveRecipient.isEmpty())
         append(t.recipients, built.archiveRecipient);

@@ -133,7 +133,13 @@ bool BatchRun::lockRun()
 {
     // One run at a time over all client files: two would send every client two messages, and a
     // resume must never be offered while the run it resumes is still going.
-    const QString folder = m_settings.DataFolder.isEmpty() ? defaultDataFolder() : m_settings.DataFolder;
+    // The data folder is the program's to give: without one there is nowhere to keep the lock,
+    // the body or the journal, and the user's own folders are not guessed at.
+    const QString folder = m_settings.DataFolder;
+    if (folder.isEmpty()) {
+        m_deps.prompter.warn(u"No data folder is set for the run journals and the message body; nothing was started."_s);
+        return false;
+    }
     platform::makePrivateFolder(folder);
     m_lock = std::make_unique<QLockFile>(QDir(folder).filePath(u"run.lock"_s));
     // A lock is stale only when the process holding it is gone, however long its run lasts.

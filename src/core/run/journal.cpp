@@ -43,6 +43,9 @@ constexpr qint64 kLargestNewSequence = 999'999'999'999'999;
 QList<std::pair<qint64, QString>> journalFiles(const QString &folder)
 {
     QList<std::pair<qint64, QString>> files;
+    // No folder is not the working directory.
+    if (folder.isEmpty())
+        return files;
     const QStringList names = QDir(folder).entryList({u"run-*.csv"_s}, QDir::Files);
     for (const QString &name : names) {
         const QRegularExpressionMatch match = journalName().match(name);
@@ -160,7 +163,7 @@ std::optional<RunKind> runKindNamed(QStringView name)
 
 QString runJournalFolder(const QString &dataFolder)
 {
-    return QDir(dataFolder).filePath(u"runs"_s);
+    return dataFolder.isEmpty() ? QString() : QDir(dataFolder).filePath(u"runs"_s);
 }
 
 QStringList journalColumns()
@@ -193,7 +196,7 @@ Journal::~Journal() = default;
 std::unique_ptr<Journal> Journal::create(const QString &folder, const QDateTime &now, QString *error)
 {
     // The journals name clients: a new folder is the user's alone.
-    if (!platform::makePrivateFolder(folder)) {
+    if (folder.isEmpty() || !platform::makePrivateFolder(folder)) {
         if (error)
             *error = u"The run journal folder cannot be created: "_s + folder;
         return nullptr;

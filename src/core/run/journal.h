@@ -110,7 +110,7 @@ private:
     bool m_failed = false;
 };
 
-/// The folder of the run journals inside the data folder.
+/// The folder of the run journals inside the data folder; empty when no data folder is given.
 QString runJournalFolder(const QString &dataFolder);
 
 /// The column names, in order, of the journal's header line.

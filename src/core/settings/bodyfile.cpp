@@ -1,7 +1,6 @@
 #include "settings/bodyfile.h"
 
 #include "platform/files.h"
-#include "settings/settingsstore.h"
 #include "text/windows1252.h"
 
 #include <QDir>
@@ -39,12 +38,16 @@ QString decodeText(QByteArray bytes)
 
 QString bodyFilePath(const QString &dataFolder)
 {
-    return QDir(dataFolder.isEmpty() ? defaultDataFolder() : dataFolder).filePath(u"Body.txt"_s);
+    return dataFolder.isEmpty() ? QString() : QDir(dataFolder).filePath(u"Body.txt"_s);
 }
 
 bool readBodyFile(const QString &dataFolder, QString &body, QString *error)
 {
     body.clear();
+    if (dataFolder.isEmpty()) {
+        setError(error, u"No data folder is set, so the message body cannot be read."_s);
+        return false;
+    }
     const QString path = bodyFilePath(dataFolder);
     if (!QFileInfo(path).isFile())
         return true;
@@ -79,6 +82,10 @@ bool readBodyFile(const QString &dataFolder, QString &body, QString *error)
 
 bool writeBodyFile(const QString &dataFolder, const QString &body, QString *error)
 {
+    if (dataFolder.isEmpty()) {
+        setError(error, u"No data folder is set, so the message body cannot be saved."_s);
+        return false;
+    }
     QString text;
     text.reserve(body.size() + 2);
     const QLatin1StringView crlf = "\r\n"_L1;

@@ -4,7 +4,8 @@
 
 namespace quorvale {
 
-/// The body file "Body.txt" in `dataFolder` (defaultDataFolder() when empty): UTF-8, lines ended by CR LF.
+/// The body file "Body.txt" in `dataFolder`: UTF-8, lines ended by CR LF. Empty when `dataFolder` is:
+/// with no data folder there is no body file, and reading or writing it fails.
 QString bodyFilePath(const QString &dataFolder);
 /// Reads the body: every line (ended by CR LF or a lone CR; a lone LF stays in its line)
 /// followed by CR LF. Text that is not valid UTF-8 is read as Windows-1252. A missing file (or
