@@ -15,8 +15,7 @@
 #include "cli/cliapp.h"
 #include "run/printer.h"
 #include "settings/settingsstore.h"
-#include "support/fakemailer.h"
-#include "support/fakes.h"
+#include "support/testfakes.h"
 
 #include <QString>
 #include <QStringList>
