@@ -24,12 +24,15 @@ public:
     /// report the progress and ask whether to abort: an abort gives NotSentAborted), and then ends
     /// as the next of `statuses` says; when none is left, Refused for a recipient in `refused` or
     /// when `failure` is set, else `status`. A server with a problem, or `notAttempted` set, makes no
-    /// send be attempted.
+    /// send be attempted. A send for which `replies` holds a reply is refused with it.
     SendResult send(const MailMessage &message, const MailServer &server, const SendCallbacks &callbacks) override
     {
         SendStatus scripted = status;
+        QByteArray reply;
         {
             QMutexLocker lock(&m_mutex);
+            if (!replies.isEmpty())
+                reply = replies.takeFirst();
             if (keepRecords) {
                 m_attempts.append(message);
                 m_servers.append(server);
@@ -58,6 +61,12 @@ public:
         if (keepRecords) {
             QMutexLocker lock(&m_mutex);
             m_messages.append(message);
+        }
+        if (!reply.isEmpty()) {
+            SendResult refused{SendStatus::Refused, {}, {}};
+            refused.refusal = classifyReply(replyStage, reply, LoginKind::Password, QDateTime::currentDateTimeUtc());
+            refused.errorText = refused.refusal->reason;
+            return refused;
         }
         switch (scripted) {
         case SendStatus::Sent:
@@ -114,6 +123,10 @@ public:
 
     SendStatus status = SendStatus::Sent;
     QList<SendStatus> statuses;
+    /// The server's replies to the next sends, read as the real mailer reads them at `replyStage`,
+    /// before `statuses`; an empty one: that send goes as scripted otherwise.
+    QList<QByteArray> replies;
+    SmtpStage replyStage = SmtpStage::RcptTo;
     QStringList refused;
     QString failure;      ///< not empty: every send is refused with this text
     QString notAttempted; ///< not empty: no send is attempted, for this reason

@@ -4,6 +4,7 @@
 // one result comes out. The real Mailer sends over SMTP (smtpmailer.h); tests use a fake.
 
 #include "mail/mailserver.h"
+#include "mail/replytable.h"
 #include "platform/files.h"
 #include "settings/appsettings.h"
 
@@ -68,6 +69,10 @@ struct SendResult
     /// The server's refusal of the archive copy's recipient (MailMessage::ArchiveCopyTo); empty
     /// when it took it or there was none. It never makes the client's send fail.
     QString archiveRefused{};
+    /// The server's refusal that ended the send, as read (see classifyReply): whether it is
+    /// temporary, this client's alone or the whole mailbox's, and at which stage it came. None
+    /// when no refusal ended it (sent, aborted, a lost connection, nothing attempted).
+    std::optional<ReplyVerdict> refusal{};
 };
 
 /// Asked during a send whether to stop it; true stops it. The same question from the run's Abort

@@ -22,6 +22,7 @@
 #include <QSet>
 
 #include <algorithm>
+#include <array>
 #include <climits>
 
 using namespace Qt::StringLiterals;
@@ -33,6 +34,18 @@ namespace {
 QString number(qint64 value)
 {
     return QString::number(value);
+}
+
+/// The waits, in seconds, before the same client is tried again after a refusal for now.
+constexpr std::array<int, 3> kRetryWaits{10, 60, 300};
+
+/// "10 secs, 60 secs and 300 secs".
+QString retryWaitsText()
+{
+    QStringList waits;
+    for (int seconds : kRetryWaits)
+        waits.append(u"%1 secs"_s.arg(seconds));
+    return waits.mid(0, waits.size() - 1).join(u", "_s) + u" and "_s + waits.last();
 }
 
 } // namespace
@@ -929,12 +942,26 @@ bool BatchRun::send(qsizetype index, const MailMessage &message)
     SendCallbacks callbacks;
     callbacks.percentDone = [this](int percent) { reportEmailProgress(percent); };
     callbacks.aborted = [&abort] { return abort.isRequested(); };
-    // The server settings are read afresh for every send: a change saved in the setup dialog
-    // applies to the next one.
-    const std::chrono::milliseconds before = m_deps.clock.tick();
-    const SendResult result = SendMail(m_deps.mailer, message, m_deps.settings(), callbacks);
-    m_sendTime += m_deps.clock.tick() - before;
-    ++m_sends;
+    SendResult result;
+    for (size_t tried = 0;; ++tried) {
+        // The server settings are read afresh for every send: a change saved in the setup dialog
+        // applies to the next one.
+        const std::chrono::milliseconds before = m_deps.clock.tick();
+        result = SendMail(m_deps.mailer, message, m_deps.settings(), callbacks);
+        m_sendTime += m_deps.clock.tick() - before;
+        ++m_sends;
+        // Put off for now (a busy server, a rate limit, a connection too many): the same client is
+        // tried again after a wait, in place, rather than lost until someone resends it.
+        if (!result.refusal || result.refusal->kind != ReplyClass::Temporary || tried == kRetryWaits.size())
+            break;
+        if (!waitToTryAgain(kRetryWaits[tried], result.refusal->reply)) {
+            result.status = SendStatus::NotSentAborted;
+            result.errorText = u"The run was aborted while waiting to try again; the server had said: "_s +
+                               result.refusal->reply;
+            result.refusal.reset();
+            break;
+        }
+    }
     if (result.status == SendStatus::NotAttempted) {
         ++m_tally.refused;
         failed(index, u"Not sent"_s, result.errorText, false);
@@ -980,13 +1007,54 @@ bool BatchRun::send(qsizetype index, const MailMessage &message)
     }
     if (!journal(outcome))
         return false;
-    // One refused login or an unreachable server is the same for every client: trying each would
-    // only lock the mailbox. The clients not reached stay for the next Start, this one included.
-    if (result.status == SendStatus::ServerUnusable) {
-        m_stopReason = result.stopReason;
-        return false;
+    // One refused login, an unreachable server or a mailbox over its quota is the same for every
+    // client: trying each would only get the mailbox throttled or locked. The clients not reached
+    // stay for the next Start, this one included.
+    m_stopReason = stopReasonAfter(result);
+    return m_stopReason.isEmpty();
+}
+
+QString BatchRun::stopReasonAfter(const SendResult &result) const
+{
+    if (!result.refusal)
+        return result.status == SendStatus::ServerUnusable ? result.stopReason : QString();
+    const ReplyVerdict &refusal = *result.refusal;
+    const QString later = u"press Start to send to the clients not reached."_s;
+    switch (refusal.kind) {
+    case ReplyClass::ClientOnly:
+        break;
+    case ReplyClass::Temporary:
+        // Still put off after every wait, before any message could be handed over: the next
+        // client would meet the same.
+        if (refusal.stage < SmtpStage::MailFrom || result.status == SendStatus::ServerUnusable)
+            return refusal.reason + u" (tried again after "_s + retryWaitsText() + u"); later, "_s + later;
+        return {};
+    case ReplyClass::MailboxWide:
+        return u"the mail provider's sending limit was reached: "_s + refusal.reply +
+               u"; the clients not reached can be sent "_s +
+               (refusal.sendableAfter ? QString(u"after "_s + QLocale::c().toString(refusal.sendableAfter->toLocalTime(),
+                                                                                     u"yyyy-MM-dd HH:mm"_s))
+                                      : u"later (usually within 24 hours)"_s) +
+               u", and Start then sends them."_s;
+    case ReplyClass::LoginOrConnection:
+        if (result.status == SendStatus::ServerUnusable)
+            return result.stopReason;
+        return refusal.reason + u". "_s +
+               (refusal.fix.isEmpty() ? QString(u"Check Setup, then "_s + later) : QString(refusal.fix + u" Then "_s + later));
     }
-    return true;
+    return result.status == SendStatus::ServerUnusable ? result.stopReason : QString();
+}
+
+bool BatchRun::waitToTryAgain(int seconds, const QString &reply)
+{
+    const AbortRequest &abort = m_deps.control.abort();
+    m_deps.log.LogStatus(u"Server busy - trying again in %1 secs: "_s.arg(seconds) + reply);
+    // The time left counts the wait; the client is still the one being sent.
+    m_waitAhead = std::chrono::seconds(seconds);
+    reportProgress(m_printsDone + m_emailsDone + 1);
+    PauseFor(seconds * 1000.0, m_deps.clock, abort);
+    m_waitAhead = {};
+    return !abort.isRequested();
 }
 
 void BatchRun::failed(qsizetype index, const QString &what, const QString &reason, bool printing)
@@ -1006,6 +1074,7 @@ void BatchRun::reportProgress(qint64 client)
     work.emails = m_emailsToHandle - m_emailsDone;
     work.groupCount = m_groupCount;
     work.printSteps = std::max<qint64>(m_printsToHandle - client + 1, 0);
+    work.waiting = m_waitAhead;
     work.sendTime = m_sends > 0 ? std::chrono::milliseconds(m_sendTime.count() / m_sends) : std::chrono::milliseconds(0);
     RunProgress progress;
     progress.client = client;

@@ -28,6 +28,7 @@ namespace quorvale {
 class Clock;
 class Mailer;
 struct MailMessage;
+struct SendResult;
 class Printer;
 class Prompter;
 class SettingsStore;
@@ -203,8 +204,14 @@ private:
     bool noDocument(const ClientPlan &plan, bool printing);
     /// False (with m_stopReason) when the documents' folder could not be listed or is gone.
     bool documentFolderReadable();
-    /// One send; false (with m_stopReason) when it could not be attempted at all.
+    /// One send, tried again after waits while the server refuses it for now; false (with
+    /// m_stopReason) when it could not be attempted at all or the run must stop after it.
     bool send(qsizetype index, const MailMessage &message);
+    /// Why the run stops after a send that ended with `result`, or empty when it goes on.
+    QString stopReasonAfter(const SendResult &result) const;
+    /// Says why and waits `seconds` before the same client is tried again; false when an abort
+    /// ended the wait.
+    bool waitToTryAgain(int seconds, const QString &reply);
     void stop(const QString &reason);
     void resetFrontEnd();
     /// What the confirmation shows under its question; counts the clients this run handles.
@@ -269,6 +276,7 @@ private:
     qint64 m_groupCount = 0;
     qint64 m_sends = 0;
     std::chrono::milliseconds m_sendTime{0}; ///< all sends so far together
+    std::chrono::milliseconds m_waitAhead{0}; ///< the wait before the current client is tried again
     AttachmentMode m_lastMode = AttachmentMode::None;
     QString m_lastCommonPath;
 

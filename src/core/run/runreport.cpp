@@ -132,7 +132,8 @@ std::chrono::milliseconds estimateTimeLeft(const AppSettings &settings, const Re
         }
     }
     const qint64 groupDelay = std::max<qint64>(qint64(settings.GroupDelay) * 60000, 0) + slice;
-    return milliseconds(emails * (work.sendTime.count() + pause) + groupDelays * groupDelay +
+    return milliseconds(std::max<qint64>(work.waiting.count(), 0) + emails * (work.sendTime.count() + pause) +
+                        groupDelays * groupDelay +
                         std::max<qint64>(work.printSteps, 0) * (1000 + slice));
 }
 

@@ -92,6 +92,7 @@ struct RemainingWork
     qint64 groupCount = 0; ///< clients handled in the current group so far
     qint64 printSteps = 0; ///< print steps not yet taken
     std::chrono::milliseconds sendTime{0}; ///< what one send took so far, on average
+    std::chrono::milliseconds waiting{0};  ///< a wait ahead before the current client is tried again
 };
 
 /// The time the rest of a run takes with `settings`' pacing: every client's send and the pause
