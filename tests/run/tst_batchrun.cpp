@@ -837,6 +837,113 @@ private Q_SLOTS:
         QCOMPARE(accepted(), clients);
     }
 
+    void sendingLimitsPaceAndStopTheRun_data()
+    {
+        QTest::addColumn<int>("perDay");
+        QTest::addColumn<int>("perMinute");
+        QTest::addColumn<QString>("emails"); ///< the question's first line
+        QTest::addColumn<QString>("paced");
+        QTest::addColumn<QString>("stop"); ///< the last line, when the run stops
+        // The fake clock starts at 2026-01-02 13:20:45 local time.
+        QTest::newRow("no limits") << 0 << 0 << u"E-mails to send: 3"_s << u"S1 ~1100 S2 ~1100 S3 ~1100"_s
+                                   << QString();
+        QTest::newRow("the day takes them all") << 3 << 0 << u"E-mails to send: 3"_s
+                                                << u"S1 ~1100 S2 ~1100 S3 ~1100"_s << QString();
+        QTest::newRow("two a day")
+            << 2 << 0 << u"E-mails to send: 3 - 2 within the daily limit now, the rest from 2026-01-03 13:20"_s
+            << u"S1 ~1100 S2 ~1100"_s
+            << u"Processing stopped - the daily sending limit of 2 is reached; the rest can be sent after "
+               "2026-01-03 13:20, and Start then sends them."_s;
+        // The third waits until the first send leaves the minute, on top of the pause after the second.
+        QTest::newRow("two a minute") << 0 << 2 << u"E-mails to send: 3"_s << u"S1 ~1100 S2 ~59000 S3 ~1100"_s
+                                      << QString();
+    }
+    void sendingLimitsPaceAndStopTheRun()
+    {
+        QFETCH(int, perDay);
+        QFETCH(int, perMinute);
+        QFETCH(QString, emails);
+        QFETCH(QString, paced);
+        QFETCH(QString, stop);
+        RunHarness h;
+        h.writeCsv("1,a@x.org\r\n2,b@x.org\r\n3,c@x.org\r\n");
+        h.settings.DailyLimit = perDay;
+        h.settings.MinuteLimit = perMinute;
+        QCOMPARE(h.run(), stop.isEmpty() ? RunOutcome::Completed : RunOutcome::Stopped);
+        QCOMPARE(h.prompter.details.value(0).section(u'\n', 0, 0), emails);
+        QCOMPARE(pacing(h.passes()), paced);
+        if (!stop.isEmpty())
+            QCOMPARE(h.trace.last(), stop);
+    }
+
+    void dailyLimitCountsEveryRunsSends()
+    {
+        // Two runs of other mailings sent 2 messages in the last 24 hours: a limit of 3 leaves one.
+        RunHarness first;
+        first.writeCsv("1,a@x.org\r\n2,b@x.org\r\n");
+        QCOMPARE(first.run(), RunOutcome::Completed);
+
+        RunHarness h;
+        h.settings.DataFolder = first.settings.DataFolder;
+        h.settings.DailyLimit = 3;
+        h.request.subject = u"Another mailing"_s;
+        h.writeCsv("3,c@x.org\r\n4,d@x.org\r\n");
+        QCOMPARE(h.run(), RunOutcome::Stopped);
+        QCOMPARE(h.prompter.details.value(0).section(u'\n', 0, 0),
+                 u"E-mails to send: 2 - 1 within the daily limit now, the rest from 2026-01-03 13:20"_s);
+        QCOMPARE(h.mailer.recipients(), QStringList{u"c@x.org"_s});
+
+        // A day later, Start resumes the one not reached.
+        RunHarness next;
+        next.settings = h.settings;
+        next.request = h.request;
+        next.request.resume = ResumeChoice::Resume;
+        next.clock.set(next.clock.tick() + std::chrono::hours(24) + std::chrono::minutes(1));
+        QCOMPARE(next.run(), RunOutcome::Completed);
+        QCOMPARE(next.mailer.recipients(), QStringList{u"d@x.org"_s});
+    }
+
+    void limitsKeepTheRunWithinTheProvidersOwn_data()
+    {
+        QTest::addColumn<ProviderSimOptions>("options");
+        QTest::addColumn<int>("perDay");
+        QTest::addColumn<int>("perMinute");
+        QTest::addColumn<int>("accepted");
+        QTest::newRow("exchange, 2 a minute") << ProviderSimOptions{.profile = u"exchange"_s, .perMinute = 2} << 0 << 2
+                                              << 4;
+        QTest::newRow("gmail, 2 a day") << ProviderSimOptions{.profile = u"gmail"_s, .perDay = 2} << 2 << 0 << 2;
+    }
+    void limitsKeepTheRunWithinTheProvidersOwn()
+    {
+        QFETCH(ProviderSimOptions, options);
+        QFETCH(int, perDay);
+        QFETCH(int, perMinute);
+        QFETCH(int, accepted);
+        ProviderSim sim(options);
+        QVERIFY(sim.isRunning());
+        RunHarness h;
+        h.writeCsv("1,a@x.org\r\n2,b@x.org\r\n3,c@x.org\r\n4,d@x.org\r\n");
+        h.settings = sim.settings();
+        h.settings.DataFolder = h.dir.filePath(u"data"_s);
+        h.settings.DailyLimit = perDay;
+        h.settings.MinuteLimit = perMinute;
+        // The provider's clock goes with the run's.
+        const auto slept = h.clock.onSleep;
+        h.clock.onSleep = [&](std::chrono::milliseconds now) {
+            slept(now);
+            sim.advanceClock(kPauseSliceMs / 1000.0);
+        };
+        SmtpMailer smtp(h.settings.DataFolder);
+        BatchRun batch(RunDependencies{h.store, h.log, h.prompter, smtp, h.printer, h.clock, h.control, &h.observer,
+                                       [&h] { return h.settings; }});
+        QVERIFY(batch.prepare(h.request));
+        batch.execute();
+        // Never a refusal: the run kept below the limits, and went on at them.
+        QCOMPARE(sim.refused().size(), 0);
+        QCOMPARE(sim.accepted().size(), accepted);
+        QCOMPARE(h.trace.filter(u"Server busy"_s).size(), 0);
+    }
+
     void folderThatCannotBeListedStopsTheRun()
     {
         RunHarness h;

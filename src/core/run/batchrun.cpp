@@ -9,6 +9,7 @@
 #include "run/messagepreview.h"
 #include "run/pause.h"
 #include "run/printer.h"
+#include "run/sendinglimits.h"
 #include "run/prompter.h"
 #include "run/statuslog.h"
 #include "settings/bodyfile.h"
@@ -764,6 +765,8 @@ BatchRun::PassEnd BatchRun::emailPass()
                 return PassEnd::Aborted;
             m_groupCount = 0;
         }
+        if (const PassEnd end = keepWithinLimits(); end != PassEnd::Finished)
+            return end;
         const PassEnd end = emailClient(i, sendIndex + 1);
         if (end != PassEnd::Finished)
             return end;
@@ -798,6 +801,38 @@ bool BatchRun::groupDelay()
     }
     log.LogStatus(u"Continuing email sends"_s);
     return true;
+}
+
+SendingLimits BatchRun::sendingLimits() const
+{
+    return {std::max(m_settings.MinuteLimit, 0), std::max(m_settings.DailyLimit, 0)};
+}
+
+BatchRun::PassEnd BatchRun::keepWithinLimits()
+{
+    const SendingLimits limits = sendingLimits();
+    if (limits.perDay <= 0 && limits.perMinute <= 0)
+        return PassEnd::Finished;
+    const AbortRequest &abort = m_deps.control.abort();
+    for (;;) {
+        const QDateTime now = m_deps.clock.currentDateTime();
+        const SendingAllowance allowance = sendingAllowance(limits, m_sentTimes, now, 1);
+        if (allowance.now > 0)
+            return PassEnd::Finished;
+        if (allowance.withinDay == 0) {
+            // The day's messages are used up: the rest wait for the next Start, none is refused.
+            m_stopReason = u"the daily sending limit of %1 is reached; the rest can be sent after %2, and Start "
+                           "then sends them."_s.arg(limits.perDay)
+                               .arg(QLocale::c().toString(allowance.nextAt.toLocalTime(), u"yyyy-MM-dd HH:mm"_s));
+            return PassEnd::Stopped;
+        }
+        // The minute's messages are used up: the next goes once the oldest of them leaves it.
+        PauseFor(double(std::max<qint64>(now.msecsTo(allowance.nextAt), 0)), m_deps.clock, abort);
+        if (abort.isRequested()) {
+            m_deps.log.LogStatus(u"Processing Aborted"_s);
+            return PassEnd::Aborted;
+        }
+    }
 }
 
 BatchRun::PassEnd BatchRun::emailClient(qsizetype index, qint64 number)
@@ -874,6 +909,16 @@ StartSummary BatchRun::startSummary()
     if (!m_request.print || m_onlyListed)
         m_printsToHandle = 0;
     summary.emails = m_emailsToHandle;
+    m_sentTimes.clear();
+    if (const SendingLimits limits = sendingLimits(); limits.perDay > 0 || limits.perMinute > 0) {
+        const QDateTime now = m_deps.clock.currentDateTime();
+        m_sentTimes = journalSendTimes(runJournalFolder(m_settings.DataFolder), now.addDays(-1));
+        const SendingAllowance allowance = sendingAllowance(limits, m_sentTimes, now, m_emailsToHandle);
+        if (allowance.restAt) {
+            summary.withinDailyLimit = allowance.withinDay;
+            summary.restFrom = *allowance.restAt;
+        }
+    }
     summary.print = m_request.print && !m_onlyListed;
     summary.printouts = m_printsToHandle;
     summary.subject = m_request.subject;
@@ -972,6 +1017,9 @@ bool BatchRun::send(qsizetype index, const MailMessage &message)
         return false;
     }
     m_handedOver = m_handedOver || result.status == SendStatus::Sent || result.status == SendStatus::MaybeDelivered;
+    // The provider counts what it took, and perhaps what it took without saying so.
+    if (result.status == SendStatus::Sent || result.status == SendStatus::MaybeDelivered)
+        m_sentTimes.append(m_deps.clock.currentDateTime());
     if (!result.sent()) {
         m_deps.log.LogStatus(u"Send Error - "_s + address);
         ++m_failureCount;

@@ -10,6 +10,7 @@
 #include "run/clientfilelock.h"
 #include "run/journal.h"
 #include "run/runreport.h"
+#include "run/sendinglimits.h"
 #include "settings/appsettings.h"
 
 #include <QHash>
@@ -197,6 +198,11 @@ private:
     PassEnd emailPass();
     /// The group delay; false when an abort ended it.
     bool groupDelay();
+    /// Keeps the next send within the provider's sending limits: waits while the minute's are
+    /// used up; Stopped (with m_stopReason) when the day's are, Aborted when an abort ended the wait.
+    PassEnd keepWithinLimits();
+    /// The provider's sending limits from the settings (0: none).
+    SendingLimits sendingLimits() const;
     /// The message (or the lack of one) for client `index`, the `number`-th of the pass.
     PassEnd emailClient(qsizetype index, qint64 number);
     /// A client that gets no document (none, several, or one naming another client): its status
@@ -277,6 +283,7 @@ private:
     qint64 m_sends = 0;
     std::chrono::milliseconds m_sendTime{0}; ///< all sends so far together
     std::chrono::milliseconds m_waitAhead{0}; ///< the wait before the current client is tried again
+    QList<QDateTime> m_sentTimes; ///< the messages sent in the last 24 hours, by every run (with limits)
     AttachmentMode m_lastMode = AttachmentMode::None;
     QString m_lastCommonPath;
 

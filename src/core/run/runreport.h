@@ -8,6 +8,7 @@
 #include "settings/appsettings.h"
 #include "text/counted.h"
 
+#include <QDateTime>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -34,6 +35,10 @@ struct StartSummary
     qint64 commonSize = -1;     ///< its size in bytes; -1 when it cannot be read
     qint64 withoutDocument = 0; ///< client mode: clients to e-mail that no document of their own names
     qint64 skipped = 0;         ///< clients a resume passes over
+    /// With a daily sending limit that the e-mails do not fit: how many go now, and from when the
+    /// rest can (invalid: they all fit).
+    qint64 withinDailyLimit = 0;
+    QDateTime restFrom;
     QStringList warnings;       ///< what else deserves a look before Yes (the client list's mistakes)
 };
 
