@@ -819,7 +819,11 @@ private Q_SLOTS:
             // The waits go by on the run's clock; the server counts only the tries.
             QCOMPARE(run(), RunOutcome::Completed);
             QCOMPARE(accepted(), clients);
-            QCOMPARE(h.trace.filter(u"Server busy - trying again in "_s).size(), options.temporaryTries);
+            // Each refusal a send met was waited out once; the size probe before the first send
+            // meets the first refusal of the greeting.
+            const int probed = options.temporaryStage == u"greeting"_s ? 1 : 0;
+            QCOMPARE(sim.refused().size(), options.temporaryTries);
+            QCOMPARE(h.trace.filter(u"Server busy - trying again in "_s).size(), options.temporaryTries - probed);
             return;
         }
         // The quota stops the run at once: the server hears from no client after the refused one.
@@ -942,6 +946,31 @@ private Q_SLOTS:
         QCOMPARE(sim.refused().size(), 0);
         QCOMPARE(sim.accepted().size(), accepted);
         QCOMPARE(h.trace.filter(u"Server busy"_s).size(), 0);
+    }
+
+    void messageLargerThanTheServerTakesIsNeverUploaded()
+    {
+        ProviderSim sim({.profile = u"exchange"_s, .size = 1000000});
+        QVERIFY(sim.isRunning());
+        RunHarness h;
+        h.writeCsv("1,a@x.org\r\n2,b@x.org\r\n");
+        h.writeFile(u"1.pdf"_s, QByteArray(1000000, 'x')); // 1.35 MB in base64
+        h.writeFile(u"2.pdf"_s, QByteArray(1000, 'x'));
+        h.control.setAttachmentMode(AttachmentMode::ClientSpecific);
+        h.settings = sim.settings();
+        h.settings.DataFolder = h.dir.filePath(u"data"_s);
+        SmtpMailer smtp(h.settings.DataFolder);
+        BatchRun batch(RunDependencies{h.store, h.log, h.prompter, smtp, h.printer, h.clock, h.control, &h.observer,
+                                       [&h] { return h.settings; }});
+        QVERIFY(batch.prepare(h.request));
+        QCOMPARE(batch.execute(), RunOutcome::CompletedWithErrors);
+        // The server was asked, without a status line, and heard nothing of the large message.
+        QCOMPARE(h.passes().mid(0, 2), (QStringList{u"Sending email - 1"_s, u"Send Error - a@x.org"_s}));
+        QCOMPARE(h.observer.failures,
+                 QStringList{u"Not sent - a@x.org (client 1): the message is 1.4 MB; the server takes at most 1 MB"_s});
+        QCOMPARE(sim.refused().size(), 0);
+        QCOMPARE(sim.accepted().size(), 1);
+        QCOMPARE(sim.accepted().first().rcpt, QStringList{u"b@x.org"_s});
     }
 
     void folderThatCannotBeListedStopsTheRun()

@@ -86,6 +86,8 @@ public:
         return {scripted, {}, failure.isEmpty() ? u"550 refused"_s : failure};
     }
 
+    std::optional<qint64> sizeLimit(const MailServer &, const AbortPredicate &) override { return maxSize; }
+
     /// Every message asked to be sent, in order.
     QList<MailMessage> attempts() const
     {
@@ -127,6 +129,7 @@ public:
     /// before `statuses`; an empty one: that send goes as scripted otherwise.
     QList<QByteArray> replies;
     SmtpStage replyStage = SmtpStage::RcptTo;
+    std::optional<qint64> maxSize; ///< the SIZE the server advertises; none: no limit
     QStringList refused;
     QString failure;      ///< not empty: every send is refused with this text
     QString notAttempted; ///< not empty: no send is attempted, for this reason

@@ -11,6 +11,7 @@
 #include <QString>
 
 #include <functional>
+#include <optional>
 
 namespace quorvale {
 
@@ -95,6 +96,14 @@ public:
     /// Sends `message` to `server` over a new connection. One attempt, never a retry.
     virtual SendResult send(const MailMessage &message, const MailServer &server,
                             const SendCallbacks &callbacks = {}) = 0;
+    /// The largest message in bytes that `server` takes, asked without logging in or sending;
+    /// none when it sets no limit or cannot be asked. `aborted` ends the asking.
+    virtual std::optional<qint64> sizeLimit(const MailServer &server, const AbortPredicate &aborted)
+    {
+        Q_UNUSED(server);
+        Q_UNUSED(aborted);
+        return std::nullopt;
+    }
 };
 
 /// Sends `message` from the sender of `settings` ("EmailFrom", with "EmailFromName" and "ReplyTo")

@@ -4,6 +4,7 @@
 #include "auth/signinaccount.h"
 #include "mail/messagebuilder.h"
 #include "mail/sendgate.h"
+#include "mail/sizeprobe.h"
 #include "mail/smtplogin.h"
 
 #include <QFile>
@@ -401,6 +402,13 @@ SendResult SmtpMailer::send(const MailMessage &message, const MailServer &server
     result.serverReply = maskSecrets(result.serverReply, server.user, secrets);
     result.stopReason = maskSecrets(result.stopReason, server.user, secrets);
     return result;
+}
+
+std::optional<qint64> SmtpMailer::sizeLimit(const MailServer &server, const AbortPredicate &aborted)
+{
+    if (!serverProblem(server).isEmpty() || !hostProblem(server.host).isEmpty())
+        return std::nullopt;
+    return probeSizeLimit(server, aborted).maxSize;
 }
 
 SmtpMailer::Attempt SmtpMailer::attempt(const MailMessage &message, const MailServer &server, const SmtpLogin &login,

@@ -3,6 +3,8 @@
 #include "clients/csvreader.h"
 #include "mailing/mailingplan.h"
 #include "mail/mailer.h"
+#include "mail/messagebuilder.h"
+#include "mail/sizeprobe.h"
 #include "platform/files.h"
 #include "run/clientfilelock.h"
 #include "run/clock.h"
@@ -756,6 +758,11 @@ BatchRun::PassEnd BatchRun::emailPass()
 
     qint64 sendIndex = 0;
     m_groupCount = 0;
+    // A message larger than the server takes is refused only after the whole upload: the server
+    // is asked once, before the first, and such a message is never uploaded.
+    m_sizeLimit.reset();
+    if (m_emailsToHandle > 0)
+        m_sizeLimit = m_deps.mailer.sizeLimit(mailServerFrom(m_deps.settings()), [&abort] { return abort.isRequested(); });
     for (qsizetype i = 0; i < clients().Count(); ++i) {
         if (!clients().hasEmailAddress(i) || skipClient(i))
             continue;
@@ -835,6 +842,20 @@ BatchRun::PassEnd BatchRun::keepWithinLimits()
     }
 }
 
+QString BatchRun::sizeProblem(MailMessage message) const
+{
+    if (!m_sizeLimit)
+        return {};
+    const AppSettings settings = m_deps.settings();
+    message.EmailFrom = settings.EmailFrom;
+    message.EmailFromName = settings.EmailFromName;
+    message.ReplyTo = settings.ReplyTo;
+    const qint64 size = wireSize(buildMessage(message));
+    if (size <= *m_sizeLimit)
+        return {};
+    return u"the message is %1; the server takes at most %2"_s.arg(megabytes(size), megabytes(*m_sizeLimit));
+}
+
 BatchRun::PassEnd BatchRun::emailClient(qsizetype index, qint64 number)
 {
     StatusLog &log = m_deps.log;
@@ -868,10 +889,14 @@ BatchRun::PassEnd BatchRun::emailClient(qsizetype index, qint64 number)
     }
 
     log.LogStatus(u"Sending email - "_s + QString::number(number));
+    MailMessage message;
     if (notSent.isEmpty()) {
-        MailMessage message = clientMessage(m_plan.message(), clients(), index, attachment, identity);
+        message = clientMessage(m_plan.message(), clients(), index, attachment, identity);
         // The archive gets each client's message in the same delivery, never a second one.
         message.ArchiveCopyTo = m_settings.ArchiveCopyTo;
+        notSent = sizeProblem(message);
+    }
+    if (notSent.isEmpty()) {
         // A message filled from the client's line is recorded as sent: its subject and its body's
         // hash, brought to the disk with the attempt that follows.
         if (m_plan.message().hasPlaceholders()) {

@@ -4,6 +4,7 @@
 #include "clients/clientlist.h"
 #include "clients/documentmatch.h"
 #include "clients/messagetemplate.h"
+#include "mail/mailer.h"
 #include "mailing/mailingplan.h"
 #include "platform/files.h"
 #include "run/abortrequest.h"
@@ -28,7 +29,6 @@ namespace quorvale {
 
 class Clock;
 class Mailer;
-struct MailMessage;
 struct SendResult;
 class Printer;
 class Prompter;
@@ -210,6 +210,8 @@ private:
     bool noDocument(const ClientPlan &plan, bool printing);
     /// False (with m_stopReason) when the documents' folder could not be listed or is gone.
     bool documentFolderReadable();
+    /// Why `message` must not be uploaded for its size (the server's SIZE), or empty.
+    QString sizeProblem(MailMessage message) const;
     /// One send, tried again after waits while the server refuses it for now; false (with
     /// m_stopReason) when it could not be attempted at all or the run must stop after it.
     bool send(qsizetype index, const MailMessage &message);
@@ -283,6 +285,7 @@ private:
     qint64 m_sends = 0;
     std::chrono::milliseconds m_sendTime{0}; ///< all sends so far together
     std::chrono::milliseconds m_waitAhead{0}; ///< the wait before the current client is tried again
+    std::optional<qint64> m_sizeLimit; ///< the largest message the server takes, when it said
     QList<QDateTime> m_sentTimes; ///< the messages sent in the last 24 hours, by every run (with limits)
     AttachmentMode m_lastMode = AttachmentMode::None;
     QString m_lastCommonPath;
