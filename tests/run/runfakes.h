@@ -168,8 +168,8 @@ public:
 
     RunDependencies deps()
     {
-        return RunDependencies{
-            store, log, prompter, mailer, printer, clock, control, &observer, [this] { return settings; }};
+        return RunDependencies{store,   log,      prompter, realMailer ? *realMailer : mailer, printer, clock,
+                               control, &observer, [this] { return settings; }};
     }
 
     /// prepare() and, when it says so, execute(); returns the outcome.
@@ -213,6 +213,7 @@ public:
     ClearingLog log;
     QueuedPrompter prompter;
     FakeMailer mailer;
+    Mailer *realMailer = nullptr; ///< when set, the run sends through it instead of `mailer`
     FakePrinter printer;
     FakeClock clock;
     RunControl control;

@@ -49,6 +49,15 @@ QString pacing(const QStringList &trace)
     return out.join(u' ');
 }
 
+/// The run sends to the provider simulator through the real mailer.
+void useProvider(RunHarness &h, const ProviderSim &sim, Mailer &smtp)
+{
+    const QString dataFolder = h.settings.DataFolder;
+    h.settings = sim.settings();
+    h.settings.DataFolder = dataFolder;
+    h.realMailer = &smtp;
+}
+
 void schedule(RunHarness &h, qint32 delaySecs, qint32 groupDelayMins, qint32 groupSize)
 {
     h.settings.EnableSchedule = 1;
@@ -799,16 +808,8 @@ private Q_SLOTS:
         const QStringList clients{u"a@x.org"_s, u"b@x.org"_s, u"c@x.org"_s, u"d@x.org"_s};
         RunHarness h;
         h.writeCsv("1,a@x.org\r\n2,b@x.org\r\n3,c@x.org\r\n4,d@x.org\r\n");
-        h.settings = sim.settings();
-        h.settings.DataFolder = h.dir.filePath(u"data"_s);
         SmtpMailer smtp(h.settings.DataFolder);
-        const auto run = [&h, &smtp] {
-            BatchRun batch(RunDependencies{h.store, h.log, h.prompter, smtp, h.printer, h.clock, h.control,
-                                           &h.observer, [&h] { return h.settings; }});
-            if (batch.prepare(h.request))
-                batch.execute();
-            return batch.outcome();
-        };
+        useProvider(h, sim, smtp);
         const auto accepted = [&sim] {
             QStringList to;
             for (const auto &event : sim.accepted())
@@ -817,7 +818,7 @@ private Q_SLOTS:
         };
         if (stop.isEmpty()) {
             // The waits go by on the run's clock; the server counts only the tries.
-            QCOMPARE(run(), RunOutcome::Completed);
+            QCOMPARE(h.run(), RunOutcome::Completed);
             QCOMPARE(accepted(), clients);
             // Each refusal a send met was waited out once; the size probe before the first send
             // meets the first refusal of the greeting.
@@ -827,7 +828,7 @@ private Q_SLOTS:
             return;
         }
         // The quota stops the run at once: the server hears from no client after the refused one.
-        QCOMPARE(run(), RunOutcome::Stopped);
+        QCOMPARE(h.run(), RunOutcome::Stopped);
         QCOMPARE(accepted(), clients.mid(0, 2));
         QCOMPARE(sim.refused().size(), 1);
         QVERIFY2(h.trace.last().startsWith(stop), qPrintable(h.trace.last()));
@@ -837,7 +838,7 @@ private Q_SLOTS:
         // After the provider's day, Start resumes the rest, each once.
         sim.advanceClock(24 * 3600 + 60);
         h.request.resume = ResumeChoice::Resume;
-        QCOMPARE(run(), RunOutcome::Completed);
+        QCOMPARE(h.run(), RunOutcome::Completed);
         QCOMPARE(accepted(), clients);
     }
 
@@ -927,8 +928,8 @@ private Q_SLOTS:
         QVERIFY(sim.isRunning());
         RunHarness h;
         h.writeCsv("1,a@x.org\r\n2,b@x.org\r\n3,c@x.org\r\n4,d@x.org\r\n");
-        h.settings = sim.settings();
-        h.settings.DataFolder = h.dir.filePath(u"data"_s);
+        SmtpMailer smtp(h.settings.DataFolder);
+        useProvider(h, sim, smtp);
         h.settings.DailyLimit = perDay;
         h.settings.MinuteLimit = perMinute;
         // The provider's clock goes with the run's.
@@ -937,11 +938,7 @@ private Q_SLOTS:
             slept(now);
             sim.advanceClock(kPauseSliceMs / 1000.0);
         };
-        SmtpMailer smtp(h.settings.DataFolder);
-        BatchRun batch(RunDependencies{h.store, h.log, h.prompter, smtp, h.printer, h.clock, h.control, &h.observer,
-                                       [&h] { return h.settings; }});
-        QVERIFY(batch.prepare(h.request));
-        batch.execute();
+        h.run();
         // Never a refusal: the run kept below the limits, and went on at them.
         QCOMPARE(sim.refused().size(), 0);
         QCOMPARE(sim.accepted().size(), accepted);
@@ -957,13 +954,9 @@ private Q_SLOTS:
         h.writeFile(u"1.pdf"_s, QByteArray(1000000, 'x')); // 1.35 MB in base64
         h.writeFile(u"2.pdf"_s, QByteArray(1000, 'x'));
         h.control.setAttachmentMode(AttachmentMode::ClientSpecific);
-        h.settings = sim.settings();
-        h.settings.DataFolder = h.dir.filePath(u"data"_s);
         SmtpMailer smtp(h.settings.DataFolder);
-        BatchRun batch(RunDependencies{h.store, h.log, h.prompter, smtp, h.printer, h.clock, h.control, &h.observer,
-                                       [&h] { return h.settings; }});
-        QVERIFY(batch.prepare(h.request));
-        QCOMPARE(batch.execute(), RunOutcome::CompletedWithErrors);
+        useProvider(h, sim, smtp);
+        QCOMPARE(h.run(), RunOutcome::CompletedWithErrors);
         // The server was asked, without a status line, and heard nothing of the large message.
         QCOMPARE(h.passes().mid(0, 2), (QStringList{u"Sending email - 1"_s, u"Send Error - a@x.org"_s}));
         QCOMPARE(h.observer.failures,

@@ -234,9 +234,9 @@ void readRefusal(SendResult &result, const TransferState &state, bool bearer)
     if ((result.status != SendStatus::Refused && result.status != SendStatus::ServerUnusable) ||
         state.lastErrorReply.isEmpty())
         return;
-    ReplyVerdict verdict = classifyReply(state.errorStage, state.lastErrorReply,
-                                         bearer ? LoginKind::Token : LoginKind::Password,
-                                         QDateTime::currentDateTimeUtc());
+    ReplyVerdict verdict =
+        classifyReply(state.errorStage, state.lastErrorReply, bearer ? LoginKind::Token : LoginKind::Password,
+                      QDateTime::currentDateTimeUtc());
     if (verdict.code < 400)
         return;
     switch (verdict.stage) {
@@ -292,8 +292,8 @@ void explainRefusedLogin(SendResult &result, CURLcode code, const QByteArray &er
         // The provider's reply may tell what it wants (an app password, a sign-in in the browser
         // first): say that too, where it says more than any refused login would.
         const QString anyRefusal =
-            classifyReply(SmtpStage::Login, "535 Authentication failed", login.bearer ? LoginKind::Token : LoginKind::Password,
-                          QDateTime::currentDateTimeUtc())
+            classifyReply(SmtpStage::Login, "535 Authentication failed",
+                          login.bearer ? LoginKind::Token : LoginKind::Password, QDateTime::currentDateTimeUtc())
                 .fix;
         const QString check = u"Check Setup, then press Start"_s;
         if (result.refusal->fix != anyRefusal && result.stopReason.contains(check))

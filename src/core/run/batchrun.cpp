@@ -11,8 +11,8 @@
 #include "run/messagepreview.h"
 #include "run/pause.h"
 #include "run/printer.h"
-#include "run/sendinglimits.h"
 #include "run/prompter.h"
+#include "run/sendinglimits.h"
 #include "run/statuslog.h"
 #include "settings/bodyfile.h"
 #include "settings/settingsstore.h"
@@ -762,7 +762,8 @@ BatchRun::PassEnd BatchRun::emailPass()
     // is asked once, before the first, and such a message is never uploaded.
     m_sizeLimit.reset();
     if (m_emailsToHandle > 0)
-        m_sizeLimit = m_deps.mailer.sizeLimit(mailServerFrom(m_deps.settings()), [&abort] { return abort.isRequested(); });
+        m_sizeLimit =
+            m_deps.mailer.sizeLimit(mailServerFrom(m_deps.settings()), [&abort] { return abort.isRequested(); });
     for (qsizetype i = 0; i < clients().Count(); ++i) {
         if (!clients().hasEmailAddress(i) || skipClient(i))
             continue;
@@ -1026,8 +1027,8 @@ bool BatchRun::send(qsizetype index, const MailMessage &message)
             break;
         if (!waitToTryAgain(kRetryWaits[tried], result.refusal->reply)) {
             result.status = SendStatus::NotSentAborted;
-            result.errorText = u"The run was aborted while waiting to try again; the server had said: "_s +
-                               result.refusal->reply;
+            result.errorText =
+                u"The run was aborted while waiting to try again; the server had said: "_s + result.refusal->reply;
             result.refusal.reset();
             break;
         }
@@ -1105,15 +1106,17 @@ QString BatchRun::stopReasonAfter(const SendResult &result) const
     case ReplyClass::MailboxWide:
         return u"the mail provider's sending limit was reached: "_s + refusal.reply +
                u"; the clients not reached can be sent "_s +
-               (refusal.sendableAfter ? QString(u"after "_s + QLocale::c().toString(refusal.sendableAfter->toLocalTime(),
-                                                                                     u"yyyy-MM-dd HH:mm"_s))
-                                      : u"later (usually within 24 hours)"_s) +
+               (refusal.sendableAfter
+                    ? QString(u"after "_s +
+                              QLocale::c().toString(refusal.sendableAfter->toLocalTime(), u"yyyy-MM-dd HH:mm"_s))
+                    : u"later (usually within 24 hours)"_s) +
                u", and Start then sends them."_s;
     case ReplyClass::LoginOrConnection:
         if (result.status == SendStatus::ServerUnusable)
             return result.stopReason;
         return refusal.reason + u". "_s +
-               (refusal.fix.isEmpty() ? QString(u"Check Setup, then "_s + later) : QString(refusal.fix + u" Then "_s + later));
+               (refusal.fix.isEmpty() ? QString(u"Check Setup, then "_s + later)
+                                      : QString(refusal.fix + u" Then "_s + later));
     }
     return result.status == SendStatus::ServerUnusable ? result.stopReason : QString();
 }

@@ -285,7 +285,7 @@ private:
     qint64 m_sends = 0;
     std::chrono::milliseconds m_sendTime{0}; ///< all sends so far together
     std::chrono::milliseconds m_waitAhead{0}; ///< the wait before the current client is tried again
-    std::optional<qint64> m_sizeLimit; ///< the largest message the server takes, when it said
+    std::optional<qint64> m_sizeLimit;        ///< the largest message the server takes, when it said
     QList<QDateTime> m_sentTimes; ///< the messages sent in the last 24 hours, by every run (with limits)
     AttachmentMode m_lastMode = AttachmentMode::None;
     QString m_lastCommonPath;

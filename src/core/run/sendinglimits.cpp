@@ -93,8 +93,8 @@ QList<QDateTime> journalSendTimes(const QString &folder, const QDateTime &since)
                 break;
         }
         for (const JournalEntry &entry : parser.entries()) {
-            if ((entry.event == JournalEvent::Sent || entry.event == JournalEvent::Unknown) && !entry.address.isEmpty() &&
-                entry.time >= since)
+            if ((entry.event == JournalEvent::Sent || entry.event == JournalEvent::Unknown) &&
+                !entry.address.isEmpty() && entry.time >= since)
                 times.append(entry.time);
         }
     }
