@@ -771,10 +771,27 @@ private Q_SLOTS:
         QCOMPARE(h.run(), outcome);
         const QStringList passes = h.passes();
         QCOMPARE(passes, expected);
+        const QString a = u"=> a@x.org | "_s;
         // A refused client's reason is the server's last reply; a wait counts in the time left.
         if (outcome != RunOutcome::Completed && outcome != RunOutcome::Aborted)
             QVERIFY2(h.observer.failures.value(0).contains(QString::fromLatin1(replies.last().left(9))),
                      qPrintable(h.observer.failures.value(0)));
+        // Every try is journalled, and every try put off is journalled as refused before the wait.
+        QStringList events;
+        const QDir runs(runJournalFolder(h.settings.DataFolder));
+        QList<JournalEntry> entries;
+        QString error;
+        QVERIFY2(readJournal(runs.filePath(runs.entryList({u"run-*.csv"_s}).value(0)), &entries, &error),
+                 qPrintable(error));
+        for (const JournalEntry &entry : entries) {
+            if (entry.address == u"a@x.org"_s && entry.event != JournalEvent::Client)
+                events.append(journalEventName(entry.event));
+        }
+        const qsizetype tries = passes.count(a);
+        QCOMPARE(events.count(journalEventName(JournalEvent::Attempting)), tries);
+        for (qsizetype i = 0; i + 1 < tries; ++i)
+            QCOMPARE(events.mid(2 * i, 2), (QStringList{journalEventName(JournalEvent::Attempting),
+                                                        journalEventName(JournalEvent::Refused)}));
         const bool waited = passes.filter(u"Server busy"_s).size() > 0;
         const bool counted = std::any_of(h.observer.progress.cbegin(), h.observer.progress.cend(),
                                          [](const RunProgress &p) { return p.timeLeft >= std::chrono::seconds(10); });

@@ -1025,7 +1025,16 @@ bool BatchRun::send(qsizetype index, const MailMessage &message)
         // tried again after a wait, in place, rather than lost until someone resends it.
         if (!result.refusal || result.refusal->kind != ReplyClass::Temporary || tried == kRetryWaits.size())
             break;
-        if (!waitToTryAgain(kRetryWaits[tried], result.refusal->reply)) {
+        // Refused for now, and journalled so: a run that dies while it waits left the client
+        // unsent, not in doubt. Each try is journalled as the first was.
+        JournalEntry refused = clientEntry(JournalEvent::Refused, index);
+        refused.detail = result.errorText;
+        if (!journal(refused))
+            return false;
+        const bool waited = waitToTryAgain(kRetryWaits[tried], result.refusal->reply);
+        if (waited && !journal(clientEntry(JournalEvent::Attempting, index, message.AttachmentPath)))
+            return false;
+        if (!waited) {
             result.status = SendStatus::NotSentAborted;
             result.errorText =
                 u"The run was aborted while waiting to try again; the server had said: "_s + result.refusal->reply;
