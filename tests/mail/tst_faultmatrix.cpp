@@ -148,11 +148,16 @@ void TestFaultMatrix::matrix_data()
     QTest::addColumn<int>("mode");
     QTest::addColumn<FaultCase>("c");
 
-    // Refusals at each step: nothing delivered, the server's reply in the error text.
-    for (const char *verb : {"MAIL", "RCPT", "DATA"}) {
+    // Refusals at each step: nothing delivered, what was refused and the server's reply in the
+    // error text (never a lost connection).
+    const std::pair<const char *, const char *> steps[] = {
+        {"MAIL", "the sender"}, {"RCPT", "the recipient"}, {"DATA", "the message"}};
+    for (const auto &[verb, what] : steps) {
         for (const char *code : {"451", "554"}) {
             FaultCase c{.fault = u"%1:%2"_s.arg(QLatin1String(verb), QLatin1String(code)),
-                        .errorPart = QLatin1String(code)};
+                        .errorPart = u"the server refused %1%2 %3"_s.arg(QLatin1String(what),
+                                                                         code[0] == '4' ? u" for now:"_s : u":"_s,
+                                                                         QLatin1String(code))};
             addRows(qPrintable(u"%1 refused with %2"_s.arg(QLatin1String(verb), QLatin1String(code))), c, AllModes);
         }
     }

@@ -17,6 +17,8 @@
 #include <QTest>
 #include <QTimeZone>
 
+#include <utility>
+
 using namespace Qt::StringLiterals;
 using namespace quorvale;
 using quorvale::test::ProviderSim;
@@ -139,36 +141,46 @@ void TestProviderSim::providerRefusesAsDocumented_data()
     QTest::addColumn<QString>("stage");              ///< where the first refusal came
     QTest::addColumn<QString>("reply");              ///< it starts with this
     QTest::addColumn<ReplyClass>("kind");
+    QTest::addColumn<QString>("explained"); ///< the first refused send says this
 
     using O = ProviderSimOptions;
     QTest::newRow("exchange: quota after 2")
         << O{.profile = u"exchange"_s, .quotaAfter = 2} << 3 << QList<int>{1, 2} << u"data"_s
-        << u"554 5.2.0 STOREDRV.Submission.Exception:SubmissionQuotaExceededException"_s << ReplyClass::MailboxWide;
+        << u"554 5.2.0 STOREDRV.Submission.Exception:SubmissionQuotaExceededException"_s << ReplyClass::MailboxWide
+        << u"the server refused the message: 554 5.2.0"_s;
     QTest::newRow("gmail: 1 a day")
         << O{.profile = u"gmail"_s, .perDay = 1} << 2 << QList<int>{1} << u"mail"_s
-        << u"550 5.4.5 Daily user sending limit exceeded"_s << ReplyClass::MailboxWide;
+        << u"550 5.4.5 Daily user sending limit exceeded"_s << ReplyClass::MailboxWide
+        << u"the server refused the sender: 550 5.4.5"_s;
     QTest::newRow("exchange: 2 a minute")
         << O{.profile = u"exchange"_s, .perMinute = 2} << 3 << QList<int>{1, 2} << u"mail"_s
-        << u"421 4.4.2"_s << ReplyClass::Temporary;
+        << u"421 4.4.2"_s << ReplyClass::Temporary
+        << u"the server refused the sender for now: 421 4.4.2"_s;
     QTest::newRow("exchange: recipient put off once")
         << O{.profile = u"exchange"_s, .temporaryStage = u"rcpt"_s, .temporaryTries = 1} << 2 << QList<int>{2}
-        << u"rcpt"_s << u"451 4.3.0"_s << ReplyClass::Temporary;
+        << u"rcpt"_s << u"451 4.3.0"_s << ReplyClass::Temporary
+        << u"the server refused the recipient for now: 451 4.3.0"_s;
     QTest::newRow("gmail: greeting put off twice")
         << O{.profile = u"gmail"_s, .temporaryStage = u"greeting"_s, .temporaryTries = 2} << 3 << QList<int>{3}
-        << u"greeting"_s << u"421 4.7.0 Try again later"_s << ReplyClass::Temporary;
+        << u"greeting"_s << u"421 4.7.0 Try again later"_s << ReplyClass::Temporary
+        << u"421 4.7.0 Try again later"_s;
     QTest::newRow("gmail: message content put off once")
         << O{.profile = u"gmail"_s, .temporaryStage = u"data"_s, .temporaryTries = 1} << 2 << QList<int>{2}
-        << u"data"_s << u"451 4.3.0"_s << ReplyClass::Temporary;
+        << u"data"_s << u"451 4.3.0"_s << ReplyClass::Temporary
+        << u"the server refused the message for now: 451 4.3.0"_s;
     QTest::newRow("exchange: too large, after the upload")
         << O{.profile = u"exchange"_s, .size = 600} << 1 << QList<int>{} << u"data"_s << u"552 5.3.4"_s
-        << ReplyClass::ClientOnly;
+        << ReplyClass::ClientOnly
+        << u"the server refused the message: 552 5.3.4"_s;
     QTest::newRow("exchange: SMTP AUTH off for the mailbox")
         << O{.profile = u"exchange"_s, .loginRefusal = u"mailbox"_s} << 1 << QList<int>{} << u"auth"_s
         << u"535 5.7.139 Authentication unsuccessful, SmtpClientAuthentication is disabled for the Mailbox"_s
-        << ReplyClass::LoginOrConnection;
+        << ReplyClass::LoginOrConnection
+        << u"SMTP AUTH is turned off for this mailbox. An administrator turns it on"_s;
     QTest::newRow("gmail: web browser sign-in wanted")
         << O{.profile = u"gmail"_s, .loginRefusal = u"web-login"_s} << 1 << QList<int>{} << u"auth"_s
-        << u"534 5.7.14"_s << ReplyClass::LoginOrConnection;
+        << u"534 5.7.14"_s << ReplyClass::LoginOrConnection
+        << u"Google wants this account to sign in through a web browser first"_s;
 }
 
 void TestProviderSim::providerRefusesAsDocumented()
@@ -179,6 +191,7 @@ void TestProviderSim::providerRefusesAsDocumented()
     QFETCH(QString, stage);
     QFETCH(QString, reply);
     QFETCH(ReplyClass, kind);
+    QFETCH(QString, explained);
 
     ProviderSim sim(options);
     QVERIFY(sim.isRunning());
@@ -186,9 +199,14 @@ void TestProviderSim::providerRefusesAsDocumented()
     SmtpMailer mailer(data.path(), {}, sim.mailerOptions());
     // Long enough that the upload is well past the SIZE the "too large" row sets.
     const QString body = QString(u"Dear client,\r\n"_s).repeated(60);
+    bool explainedOnce = false;
     for (int n = 1; n <= sends; ++n) {
         const SendResult result = SendMail(mailer, message(recipient(n), body), sim.settings());
         QCOMPARE(result.sent(), acceptedClients.contains(n));
+        // What was refused and why, never how the connection ended afterwards.
+        if (!result.sent() && !std::exchange(explainedOnce, true))
+            QVERIFY2(result.errorText.contains(explained) || result.stopReason.contains(explained),
+                     qPrintable(result.errorText + u" | "_s + result.stopReason));
         if (!result.sent() && n == sends)
             QVERIFY2(result.errorText.contains(reply), qPrintable(result.errorText));
     }

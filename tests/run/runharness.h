@@ -59,8 +59,8 @@ public:
 
     RunDependencies deps()
     {
-        return RunDependencies{
-            store, log, prompter, mailer, printer, clock, control, &observer, [this] { return settings; }};
+        return RunDependencies{store,   log,      prompter, realMailer ? *realMailer : mailer, printer, clock,
+                               control, &observer, [this] { return settings; }};
     }
 
     /// prepare() and, when it says so, execute(); returns the outcome.
@@ -104,6 +104,7 @@ public:
     RecordingLog log;
     ScriptedPrompter prompter;
     FakeMailer mailer;
+    Mailer *realMailer = nullptr; ///< when set, the run sends through it instead of `mailer`
     FakePrinter printer;
     FakeClock clock;
     RunControl control;

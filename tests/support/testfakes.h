@@ -205,12 +205,15 @@ public:
     /// report the progress and ask whether to abort: an abort gives NotSentAborted), and then ends
     /// as the next of `statuses` says; when none is left, Refused for a recipient in `refused` or
     /// when `failure` is set, else `status`. A server with a problem, or `notAttempted` set, makes no
-    /// send be attempted.
+    /// send be attempted. A send for which `replies` holds a reply is refused with it.
     SendResult send(const MailMessage &message, const MailServer &server, const SendCallbacks &callbacks) override
     {
         SendStatus scripted = status;
+        QByteArray reply;
         {
             QMutexLocker lock(&m_mutex);
+            if (!replies.isEmpty())
+                reply = replies.takeFirst();
             if (keepRecords) {
                 m_attempts.append(message);
                 m_servers.append(server);
@@ -243,6 +246,12 @@ public:
             QMutexLocker lock(&m_mutex);
             m_messages.append(message);
         }
+        if (!reply.isEmpty()) {
+            SendResult refused{SendStatus::Refused, {}, {}};
+            refused.refusal = classifyReply(replyStage, reply, LoginKind::Password, QDateTime::currentDateTimeUtc());
+            refused.errorText = refused.refusal->reason;
+            return refused;
+        }
         switch (scripted) {
         case SendStatus::Sent:
             return {scripted, u"250 OK queued"_s, {}};
@@ -260,6 +269,8 @@ public:
         }
         return {scripted, {}, failure.isEmpty() ? u"550 refused"_s : failure};
     }
+
+    std::optional<qint64> sizeLimit(const MailServer &, const AbortPredicate &) override { return maxSize; }
 
     /// Every message asked to be sent, in order.
     QList<MailMessage> attempts() const
@@ -306,6 +317,11 @@ public:
     std::function<void(std::chrono::milliseconds)> step;
     std::function<void(const MailMessage &)> onSend;
     bool keepRecords = true; ///< false: remember nothing (a benchmark's run of many clients)
+    /// The server's replies to the next sends, read as the real mailer reads them at `replyStage`,
+    /// before `statuses`; an empty one: that send goes as scripted otherwise.
+    QList<QByteArray> replies;
+    SmtpStage replyStage = SmtpStage::RcptTo;
+    std::optional<qint64> maxSize; ///< the SIZE the server advertises; none: no limit
 
 private:
     mutable QMutex m_mutex;

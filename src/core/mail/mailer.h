@@ -4,12 +4,14 @@
 // one result comes out. The real Mailer sends over SMTP (smtpmailer.h); tests use a fake.
 
 #include "mail/mailserver.h"
+#include "mail/replytable.h"
 #include "platform/files.h"
 #include "settings/appsettings.h"
 
 #include <QString>
 
 #include <functional>
+#include <optional>
 
 namespace quorvale {
 
@@ -68,6 +70,10 @@ struct SendResult
     /// The server's refusal of the archive copy's recipient (MailMessage::ArchiveCopyTo); empty
     /// when it took it or there was none. It never makes the client's send fail.
     QString archiveRefused{};
+    /// The server's refusal that ended the send, as read (see classifyReply): whether it is
+    /// temporary, this client's alone or the whole mailbox's, and at which stage it came. None
+    /// when no refusal ended it (sent, aborted, a lost connection, nothing attempted).
+    std::optional<ReplyVerdict> refusal{};
 };
 
 /// Asked during a send whether to stop it; true stops it. The same question from the run's Abort
@@ -90,6 +96,14 @@ public:
     /// Sends `message` to `server` over a new connection. One attempt, never a retry.
     virtual SendResult send(const MailMessage &message, const MailServer &server,
                             const SendCallbacks &callbacks = {}) = 0;
+    /// The largest message in bytes that `server` takes, asked without logging in or sending;
+    /// none when it sets no limit or cannot be asked. `aborted` ends the asking.
+    virtual std::optional<qint64> sizeLimit(const MailServer &server, const AbortPredicate &aborted)
+    {
+        Q_UNUSED(server);
+        Q_UNUSED(aborted);
+        return std::nullopt;
+    }
 };
 
 /// Sends `message` from the sender of `settings` ("EmailFrom", with "EmailFromName" and "ReplyTo")

@@ -33,6 +33,8 @@ public:
     SmtpMailer &operator=(const SmtpMailer &) = delete;
 
     SendResult send(const MailMessage &message, const MailServer &server, const SendCallbacks &callbacks = {}) override;
+    /// The SIZE the server's EHLO advertises (see probeSizeLimit).
+    std::optional<qint64> sizeLimit(const MailServer &server, const AbortPredicate &aborted) override;
 
 private:
     struct Transfer;

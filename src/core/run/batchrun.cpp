@@ -2,6 +2,8 @@
 
 #include "clients/csvreader.h"
 #include "mail/mailer.h"
+#include "mail/messagebuilder.h"
+#include "mail/sizeprobe.h"
 #include "mailing/mailingplan.h"
 #include "platform/files.h"
 #include "run/clientfilelock.h"
@@ -10,6 +12,7 @@
 #include "run/pause.h"
 #include "run/printer.h"
 #include "run/prompter.h"
+#include "run/sendinglimits.h"
 #include "run/statuslog.h"
 #include "settings/bodyfile.h"
 #include "settings/settingsstore.h"
@@ -22,6 +25,7 @@
 #include <QSet>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <climits>
 #include <limits>
@@ -70,6 +74,18 @@ AbortPredicate letSendFinish(const AbortRequest &abort, const Clock &clock, Stat
         }
         return now - seen >= kAbortGrace.count();
     };
+}
+
+/// The waits, in seconds, before the same client is tried again after a refusal for now.
+constexpr std::array<int, 3> kRetryWaits{10, 60, 300};
+
+/// "10 secs, 60 secs and 300 secs".
+QString retryWaitsText()
+{
+    QStringList waits;
+    for (int seconds : kRetryWaits)
+        waits.append(u"%1 secs"_s.arg(seconds));
+    return waits.mid(0, waits.size() - 1).join(u", "_s) + u" and "_s + waits.last();
 }
 
 } // namespace
@@ -747,6 +763,12 @@ BatchRun::PassEnd BatchRun::emailPass()
 
     qint64 sendIndex = 0;
     m_groupCount = 0;
+    // A message larger than the server takes is refused only after the whole upload: the server
+    // is asked once, before the first, and such a message is never uploaded.
+    m_sizeLimit.reset();
+    if (m_emailsToHandle > 0)
+        m_sizeLimit =
+            m_deps.mailer.sizeLimit(mailServerFrom(m_deps.settings()), [&abort] { return abort.isRequested(); });
     for (qsizetype i = 0; i < clients().Count(); ++i) {
         if (!clients().hasEmailAddress(i) || skipClient(i))
             continue;
@@ -761,6 +783,8 @@ BatchRun::PassEnd BatchRun::emailPass()
             log.LogStatus(u"Processing Aborted"_s);
             return PassEnd::Aborted;
         }
+        if (const PassEnd end = keepWithinLimits(); end != PassEnd::Finished)
+            return end;
         const PassEnd end = emailClient(i, sendIndex + 1);
         if (end != PassEnd::Finished)
             return end;
@@ -797,6 +821,52 @@ bool BatchRun::groupDelay()
     return true;
 }
 
+SendingLimits BatchRun::sendingLimits() const
+{
+    return {std::max(m_settings.MinuteLimit, 0), std::max(m_settings.DailyLimit, 0)};
+}
+
+BatchRun::PassEnd BatchRun::keepWithinLimits()
+{
+    const SendingLimits limits = sendingLimits();
+    if (limits.perDay <= 0 && limits.perMinute <= 0)
+        return PassEnd::Finished;
+    const AbortRequest &abort = m_deps.control.abort();
+    for (;;) {
+        const QDateTime now = m_deps.clock.currentDateTime();
+        const SendingAllowance allowance = sendingAllowance(limits, m_sentTimes, now, 1);
+        if (allowance.now > 0)
+            return PassEnd::Finished;
+        if (allowance.withinDay == 0) {
+            // The day's messages are used up: the rest wait for the next Start, none is refused.
+            m_stopReason = u"the daily sending limit of %1 is reached; the rest can be sent after %2, and Start "
+                           "then sends them."_s.arg(limits.perDay)
+                               .arg(QLocale::c().toString(allowance.nextAt.toLocalTime(), u"yyyy-MM-dd HH:mm"_s));
+            return PassEnd::Stopped;
+        }
+        // The minute's messages are used up: the next goes once the oldest of them leaves it.
+        PauseFor(double(std::max<qint64>(now.msecsTo(allowance.nextAt), 0)), m_deps.clock, abort);
+        if (abort.isRequested()) {
+            m_deps.log.LogStatus(u"Processing Aborted"_s);
+            return PassEnd::Aborted;
+        }
+    }
+}
+
+QString BatchRun::sizeProblem(MailMessage message) const
+{
+    if (!m_sizeLimit)
+        return {};
+    const AppSettings settings = m_deps.settings();
+    message.EmailFrom = settings.EmailFrom;
+    message.EmailFromName = settings.EmailFromName;
+    message.ReplyTo = settings.ReplyTo;
+    const qint64 size = wireSize(buildMessage(message));
+    if (size <= *m_sizeLimit)
+        return {};
+    return u"the message is %1; the server takes at most %2"_s.arg(megabytes(size), megabytes(*m_sizeLimit));
+}
+
 BatchRun::PassEnd BatchRun::emailClient(qsizetype index, qint64 number)
 {
     StatusLog &log = m_deps.log;
@@ -830,10 +900,14 @@ BatchRun::PassEnd BatchRun::emailClient(qsizetype index, qint64 number)
     }
 
     log.LogStatus(u"Sending email - "_s + QString::number(number));
+    MailMessage message;
     if (notSent.isEmpty()) {
-        MailMessage message = clientMessage(m_plan.message(), clients(), index, attachment, identity);
+        message = clientMessage(m_plan.message(), clients(), index, attachment, identity);
         // The archive gets each client's message in the same delivery, never a second one.
         message.ArchiveCopyTo = m_settings.ArchiveCopyTo;
+        notSent = sizeProblem(message);
+    }
+    if (notSent.isEmpty()) {
         // A message filled from the client's line is recorded as sent: its subject and its body's
         // hash, brought to the disk with the attempt that follows.
         if (m_plan.message().hasPlaceholders()) {
@@ -871,6 +945,16 @@ StartSummary BatchRun::startSummary()
     if (!m_request.print || m_onlyListed)
         m_printsToHandle = 0;
     summary.emails = m_emailsToHandle;
+    m_sentTimes.clear();
+    if (const SendingLimits limits = sendingLimits(); limits.perDay > 0 || limits.perMinute > 0) {
+        const QDateTime now = m_deps.clock.currentDateTime();
+        m_sentTimes = journalSendTimes(runJournalFolder(m_settings.DataFolder), now.addDays(-1));
+        const SendingAllowance allowance = sendingAllowance(limits, m_sentTimes, now, m_emailsToHandle);
+        if (allowance.restAt) {
+            summary.withinDailyLimit = allowance.withinDay;
+            summary.restFrom = *allowance.restAt;
+        }
+    }
     summary.print = m_request.print && !m_onlyListed;
     summary.printouts = m_printsToHandle;
     summary.subject = m_request.subject;
@@ -938,13 +1022,37 @@ bool BatchRun::send(qsizetype index, const MailMessage &message)
     const QString address = clients().EmailAddress(index);
     SendCallbacks callbacks;
     callbacks.percentDone = [this](int percent) { reportEmailProgress(percent); };
-    callbacks.aborted = letSendFinish(m_deps.control.abort(), m_deps.clock, m_deps.log);
-    // The server settings are read afresh for every send: a change saved in the setup dialog
-    // applies to the next one.
-    const std::chrono::milliseconds before = m_deps.clock.tick();
-    const SendResult result = SendMail(m_deps.mailer, message, m_deps.settings(), callbacks);
-    m_sendTime += m_deps.clock.tick() - before;
-    ++m_sends;
+    SendResult result;
+    for (size_t tried = 0;; ++tried) {
+        // Each try has its own abort question: an abort during one lets that one finish.
+        callbacks.aborted = letSendFinish(m_deps.control.abort(), m_deps.clock, m_deps.log);
+        // The server settings are read afresh for every send: a change saved in the setup dialog
+        // applies to the next one.
+        const std::chrono::milliseconds before = m_deps.clock.tick();
+        result = SendMail(m_deps.mailer, message, m_deps.settings(), callbacks);
+        m_sendTime += m_deps.clock.tick() - before;
+        ++m_sends;
+        // Put off for now (a busy server, a rate limit, a connection too many): the same client is
+        // tried again after a wait, in place, rather than lost until someone resends it.
+        if (!result.refusal || result.refusal->kind != ReplyClass::Temporary || tried == kRetryWaits.size())
+            break;
+        // Refused for now, and journalled so: a run that dies while it waits left the client
+        // unsent, not in doubt. Each try is journalled as the first was.
+        JournalEntry refused = clientEntry(JournalEvent::Refused, index);
+        refused.detail = result.errorText;
+        if (!journal(refused))
+            return false;
+        const bool waited = waitToTryAgain(kRetryWaits[tried], result.refusal->reply);
+        if (waited && !journal(clientEntry(JournalEvent::Attempting, index, message.AttachmentPath)))
+            return false;
+        if (!waited) {
+            result.status = SendStatus::NotSentAborted;
+            result.errorText =
+                u"The run was aborted while waiting to try again; the server had said: "_s + result.refusal->reply;
+            result.refusal.reset();
+            break;
+        }
+    }
     if (result.status == SendStatus::NotAttempted) {
         ++m_tally.refused;
         failed(index, u"Not sent"_s, result.errorText, false);
@@ -955,6 +1063,9 @@ bool BatchRun::send(qsizetype index, const MailMessage &message)
         return false;
     }
     m_handedOver = m_handedOver || result.status == SendStatus::Sent || result.status == SendStatus::MaybeDelivered;
+    // The provider counts what it took, and perhaps what it took without saying so.
+    if (result.status == SendStatus::Sent || result.status == SendStatus::MaybeDelivered)
+        m_sentTimes.append(m_deps.clock.currentDateTime());
     if (!result.sent()) {
         m_deps.log.LogStatus(u"Send Error - "_s + address);
         ++m_failureCount;
@@ -990,13 +1101,56 @@ bool BatchRun::send(qsizetype index, const MailMessage &message)
     }
     if (!journal(outcome))
         return false;
-    // One refused login or an unreachable server is the same for every client: trying each would
-    // only lock the mailbox. The clients not reached stay for the next Start, this one included.
-    if (result.status == SendStatus::ServerUnusable) {
-        m_stopReason = result.stopReason;
-        return false;
+    // One refused login, an unreachable server or a mailbox over its quota is the same for every
+    // client: trying each would only get the mailbox throttled or locked. The clients not reached
+    // stay for the next Start, this one included.
+    m_stopReason = stopReasonAfter(result);
+    return m_stopReason.isEmpty();
+}
+
+QString BatchRun::stopReasonAfter(const SendResult &result) const
+{
+    if (!result.refusal)
+        return result.status == SendStatus::ServerUnusable ? result.stopReason : QString();
+    const ReplyVerdict &refusal = *result.refusal;
+    const QString later = u"press Start to send to the clients not reached."_s;
+    switch (refusal.kind) {
+    case ReplyClass::ClientOnly:
+        break;
+    case ReplyClass::Temporary:
+        // Still put off after every wait, before any message could be handed over: the next
+        // client would meet the same.
+        if (refusal.stage < SmtpStage::MailFrom || result.status == SendStatus::ServerUnusable)
+            return refusal.reason + u" (tried again after "_s + retryWaitsText() + u"); later, "_s + later;
+        return {};
+    case ReplyClass::MailboxWide:
+        return u"the mail provider's sending limit was reached: "_s + refusal.reply +
+               u"; the clients not reached can be sent "_s +
+               (refusal.sendableAfter
+                    ? QString(u"after "_s +
+                              QLocale::c().toString(refusal.sendableAfter->toLocalTime(), u"yyyy-MM-dd HH:mm"_s))
+                    : u"later (usually within 24 hours)"_s) +
+               u", and Start then sends them."_s;
+    case ReplyClass::LoginOrConnection:
+        if (result.status == SendStatus::ServerUnusable)
+            return result.stopReason;
+        return refusal.reason + u". "_s +
+               (refusal.fix.isEmpty() ? QString(u"Check Setup, then "_s + later)
+                                      : QString(refusal.fix + u" Then "_s + later));
     }
-    return true;
+    return result.status == SendStatus::ServerUnusable ? result.stopReason : QString();
+}
+
+bool BatchRun::waitToTryAgain(int seconds, const QString &reply)
+{
+    const AbortRequest &abort = m_deps.control.abort();
+    m_deps.log.LogStatus(u"Server busy - trying again in %1 secs: "_s.arg(seconds) + reply);
+    // The time left counts the wait; the client is still the one being sent.
+    m_waitAhead = std::chrono::seconds(seconds);
+    reportProgress(m_printsDone + m_emailsDone + 1);
+    PauseFor(seconds * 1000.0, m_deps.clock, abort);
+    m_waitAhead = {};
+    return !abort.isRequested();
 }
 
 void BatchRun::failed(qsizetype index, const QString &what, const QString &reason, bool printing)
@@ -1016,8 +1170,8 @@ void BatchRun::reportProgress(qint64 client)
     work.emails = m_emailsToHandle - m_emailsDone;
     work.groupCount = m_groupCount;
     work.printSteps = std::max<qint64>(m_printsToHandle - client + 1, 0);
-    work.sendTime =
-        m_sends > 0 ? std::chrono::milliseconds(m_sendTime.count() / m_sends) : std::chrono::milliseconds(0);
+    work.waiting = m_waitAhead;
+    work.sendTime = m_sends > 0 ? std::chrono::milliseconds(m_sendTime.count() / m_sends) : std::chrono::milliseconds(0);
     RunProgress progress;
     progress.client = client;
     progress.clients = m_emailsToHandle + m_printsToHandle;

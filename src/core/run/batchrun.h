@@ -4,6 +4,7 @@
 #include "clients/clientlist.h"
 #include "clients/documentmatch.h"
 #include "clients/messagetemplate.h"
+#include "mail/mailer.h"
 #include "mailing/mailingplan.h"
 #include "platform/files.h"
 #include "run/abortrequest.h"
@@ -11,6 +12,7 @@
 #include "run/journal.h"
 #include "run/resumeplan.h"
 #include "run/runreport.h"
+#include "run/sendinglimits.h"
 #include "settings/appsettings.h"
 
 #include <QHash>
@@ -28,7 +30,7 @@ namespace quorvale {
 
 class Clock;
 class Mailer;
-struct MailMessage;
+struct SendResult;
 class Printer;
 class Prompter;
 class SettingsStore;
@@ -193,6 +195,11 @@ private:
     PassEnd emailPass();
     /// The group delay; false when an abort ended it.
     bool groupDelay();
+    /// Keeps the next send within the provider's sending limits: waits while the minute's are
+    /// used up; Stopped (with m_stopReason) when the day's are, Aborted when an abort ended the wait.
+    PassEnd keepWithinLimits();
+    /// The provider's sending limits from the settings (0: none).
+    SendingLimits sendingLimits() const;
     /// The message (or the lack of one) for client `index`, the `number`-th of the pass.
     PassEnd emailClient(qsizetype index, qint64 number);
     /// A client that gets no document (none, several, or one naming another client): its status
@@ -200,8 +207,16 @@ private:
     bool noDocument(const ClientPlan &plan, bool printing);
     /// False (with m_stopReason) when the documents' folder could not be listed or is gone.
     bool documentFolderReadable();
-    /// One send; false (with m_stopReason) when it could not be attempted at all.
+    /// Why `message` must not be uploaded for its size (the server's SIZE), or empty.
+    QString sizeProblem(MailMessage message) const;
+    /// One send, tried again after waits while the server refuses it for now; false (with
+    /// m_stopReason) when it could not be attempted at all or the run must stop after it.
     bool send(qsizetype index, const MailMessage &message);
+    /// Why the run stops after a send that ended with `result`, or empty when it goes on.
+    QString stopReasonAfter(const SendResult &result) const;
+    /// Says why and waits `seconds` before the same client is tried again; false when an abort
+    /// ended the wait.
+    bool waitToTryAgain(int seconds, const QString &reply);
     void stop(const QString &reason);
     void resetFrontEnd();
     /// What the confirmation shows under its question; counts the clients this run handles.
@@ -261,6 +276,9 @@ private:
     qint64 m_groupCount = 0;
     qint64 m_sends = 0;
     std::chrono::milliseconds m_sendTime{0}; ///< all sends so far together
+    std::chrono::milliseconds m_waitAhead{0}; ///< the wait before the current client is tried again
+    std::optional<qint64> m_sizeLimit;        ///< the largest message the server takes, when it said
+    QList<QDateTime> m_sentTimes; ///< the messages sent in the last 24 hours, by every run (with limits)
     AttachmentMode m_lastMode = AttachmentMode::None;
     QString m_lastCommonPath;
 

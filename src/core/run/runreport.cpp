@@ -54,6 +54,9 @@ QString settingLabel(SettingKey key)
 QStringList startSummaryLines(const StartSummary &s)
 {
     QStringList lines{u"E-mails to send: "_s + QString::number(s.emails)};
+    if (s.restFrom.isValid())
+        lines.first() += u" - %1 within the daily limit now, the rest from %2"_s.arg(s.withinDailyLimit)
+                             .arg(QLocale::c().toString(s.restFrom.toLocalTime(), u"yyyy-MM-dd HH:mm"_s));
     if (s.print)
         lines.append(u"Documents to print: "_s + QString::number(s.printouts));
     lines.append(u"Subject: "_s + s.subject);
@@ -132,8 +135,8 @@ std::chrono::milliseconds estimateTimeLeft(const AppSettings &settings, const Re
         }
     }
     const qint64 groupDelay = std::max<qint64>(qint64(settings.GroupDelay) * 60000, 0) + slice;
-    return milliseconds(emails * (work.sendTime.count() + pause) + groupDelays * groupDelay +
-                        std::max<qint64>(work.printSteps, 0) * (1000 + slice));
+    return milliseconds(std::max<qint64>(work.waiting.count(), 0) + emails * (work.sendTime.count() + pause) +
+                        groupDelays * groupDelay + std::max<qint64>(work.printSteps, 0) * (1000 + slice));
 }
 
 QString timeLeftText(std::chrono::milliseconds time)

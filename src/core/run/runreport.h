@@ -8,6 +8,7 @@
 #include "settings/appsettings.h"
 #include "text/counted.h"
 
+#include <QDateTime>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -34,6 +35,10 @@ struct StartSummary
     qint64 commonSize = -1;     ///< its size in bytes; -1 when it cannot be read
     qint64 withoutDocument = 0; ///< client mode: clients to e-mail that no document of their own names
     qint64 skipped = 0;         ///< clients a resume passes over
+    /// With a daily sending limit that the e-mails do not fit: how many go now, and from when the
+    /// rest can (invalid: they all fit).
+    qint64 withinDailyLimit = 0;
+    QDateTime restFrom;
     QStringList warnings;       ///< what else deserves a look before Yes (the client list's mistakes)
 };
 
@@ -92,6 +97,7 @@ struct RemainingWork
     qint64 groupCount = 0; ///< clients handled in the current group so far
     qint64 printSteps = 0; ///< print steps not yet taken
     std::chrono::milliseconds sendTime{0}; ///< what one send took so far, on average
+    std::chrono::milliseconds waiting{0};  ///< a wait ahead before the current client is tried again
 };
 
 /// The time the rest of a run takes with `settings`' pacing: every client's send and the pause
