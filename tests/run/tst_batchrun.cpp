@@ -1,9 +1,9 @@
+#include "mail/smtpmailer.h"
 #include "run/batchrun.h"
 #include "run/pause.h"
+#include "runharness.h"
 #include "settings/bodyfile.h"
 #include "settings/settingstable.h"
-#include "mail/smtpmailer.h"
-#include "runharness.h"
 #include "support/providersim.h"
 
 #include <QDir>
@@ -80,13 +80,12 @@ private Q_SLOTS:
         RunHarness h;
         h.writeCsv("");
         QCOMPARE(h.run(), RunOutcome::Completed);
-        QCOMPARE(h.trace,
-                 QStringList({u"Parsing CSV file..."_s, u"Clients found - 0"_s, u"Parsing CSV file complete"_s,
-                              u"Client count - 0"_s, u"Emails to be sent - 0"_s, u"Start processing..."_s,
-                              u"Processing Complete"_s}));
+        QCOMPARE(h.trace, QStringList({u"Parsing CSV file..."_s, u"Clients found - 0"_s, u"Parsing CSV file complete"_s,
+                                       u"Client count - 0"_s, u"Emails to be sent - 0"_s, u"Start processing..."_s,
+                                       u"Processing Complete"_s}));
         QCOMPARE(h.prompter.questions, QStringList{kQuestion});
-        QCOMPARE(h.store.writes, QStringList({u"CSVpath"_s, u"CSVHeader"_s, u"SubjectLine"_s, u"AttachMode"_s,
-                                               u"PrintDocuments"_s}));
+        QCOMPARE(h.store.writes,
+                 QStringList({u"CSVpath"_s, u"CSVHeader"_s, u"SubjectLine"_s, u"AttachMode"_s, u"PrintDocuments"_s}));
         QCOMPARE(h.store.values.value(u"CSVpath"_s).toString(), h.request.csvPath);
         QCOMPARE(h.store.values.value(u"SubjectLine"_s).toString(), h.request.subject);
         QCOMPARE(readAll(bodyFilePath(h.settings.DataFolder)), h.request.body);
@@ -110,8 +109,8 @@ private Q_SLOTS:
         QCOMPARE(h.passes(),
                  QStringList({u"Printing document - 1"_s, u"~1100"_s, u"Printing document - 2"_s,
                               u"No document found to print for Client ID - 4"_s, u"~1100"_s, u"Sending email - 1"_s,
-                              u"=> a@x.org | "_s, u"~1100"_s, u"Sending email - 2"_s, u"=> c@x.org | "_s,
-                              u"~1100"_s, u"Processing Complete with 1 errors!"_s}));
+                              u"=> a@x.org | "_s, u"~1100"_s, u"Sending email - 2"_s, u"=> c@x.org | "_s, u"~1100"_s,
+                              u"Processing Complete with 1 errors!"_s}));
         QCOMPARE(h.printer.printed(), QStringList{h.dir.filePath(u"2.pdf"_s)});
         QCOMPARE(h.mailer.attempts().size(), 2);
         for (const MailMessage &m : h.mailer.attempts()) {
@@ -283,12 +282,12 @@ private Q_SLOTS:
         schedule(h, 0, 5, 1);
         QCOMPARE(h.run(), RunOutcome::Completed);
         // The fake clock reads 13:20:45.1 when the delay starts; five minutes later is 1:25 PM.
-        QCOMPARE(h.passes(), QStringList({u"Email scheduling enabled:"_s, u"  Delay between email sends - 0secs"_s,
-                                          u"  Delay between email groups - 5mins"_s, u"  Email group size - 1"_s,
-                                          u"Sending email - 1"_s, u"=> a@x.org | "_s, u"~100"_s,
-                                          u"Starting email group delay..."_s, u"  Will resume at 01:25:45 PM"_s,
-                                          u"~300100"_s, u"Continuing email sends"_s, u"Sending email - 2"_s,
-                                          u"=> b@x.org | "_s, u"~100"_s, u"Processing Complete"_s}));
+        QCOMPARE(h.passes(),
+                 QStringList({u"Email scheduling enabled:"_s, u"  Delay between email sends - 0secs"_s,
+                              u"  Delay between email groups - 5mins"_s, u"  Email group size - 1"_s,
+                              u"Sending email - 1"_s, u"=> a@x.org | "_s, u"~100"_s, u"Starting email group delay..."_s,
+                              u"  Will resume at 01:25:45 PM"_s, u"~300100"_s, u"Continuing email sends"_s,
+                              u"Sending email - 2"_s, u"=> b@x.org | "_s, u"~100"_s, u"Processing Complete"_s}));
     }
 
     void largestGroupDelayIsAnnouncedAndWaitedInFull()
@@ -305,10 +304,10 @@ private Q_SLOTS:
         QCOMPARE(delayMs, 2147460000); // 35791 minutes
         // The delay starts at 13:20:45.1 on the fake clock; 24 days, 20 hours and 31 minutes later
         // is 9:51:45 in the morning. The pause ends at the first slice past its end.
-        QCOMPARE(h.passes().mid(7), QStringList({u"Starting email group delay..."_s, u"  Will resume at 09:51:45 AM"_s,
-                                                 u"~"_s + QString::number(delayMs + 100), u"Continuing email sends"_s,
-                                                 u"Sending email - 2"_s, u"=> b@x.org | "_s, u"~100"_s,
-                                                 u"Processing Complete"_s}));
+        QCOMPARE(h.passes().mid(7),
+                 QStringList({u"Starting email group delay..."_s, u"  Will resume at 09:51:45 AM"_s,
+                              u"~"_s + QString::number(delayMs + 100), u"Continuing email sends"_s,
+                              u"Sending email - 2"_s, u"=> b@x.org | "_s, u"~100"_s, u"Processing Complete"_s}));
     }
 
     void abortIsSeenAtItsCheckPoints_data()
@@ -329,9 +328,9 @@ private Q_SLOTS:
             << RunOutcome::Aborted;
         // The message being handed over is let finish (and is sent); no other follows.
         QTest::newRow("during a send") << u"=> a@x.org | "_s << true
-                                       << QStringList({u"Printing document - 1"_s, u"~1100"_s,
-                                                       u"Sending email - 1"_s, u"=> a@x.org | "_s, kLettingFinish,
-                                                       u"Processing Aborted"_s, u"Processing Complete"_s})
+                                       << QStringList({u"Printing document - 1"_s, u"~1100"_s, u"Sending email - 1"_s,
+                                                       u"=> a@x.org | "_s, kLettingFinish, u"Processing Aborted"_s,
+                                                       u"Processing Complete"_s})
                                        << RunOutcome::Aborted;
         // Nothing looks at the request after the last pause: the run simply completes.
         QTest::newRow("pause after last client")
@@ -373,27 +372,24 @@ private Q_SLOTS:
         QTest::addColumn<QString>("event");     // the client's last journal line
         const QString aborted = u"Not sent (aborted) - a@x.org (client 1): The send was aborted."_s;
         const QStringList cut{u"Send Error - a@x.org"_s, u"Processing Aborted"_s, u"Processing Complete"_s};
-        QTest::newRow("sent in time")
-            << qint64(5000) << SendStatus::Sent << qint64(-1) << qint64(5000)
-            << QStringList{kLettingFinish, u"Processing Aborted"_s, u"Processing Complete"_s} << QString()
-            << u"sent"_s;
-        QTest::newRow("refused in time")
-            << qint64(5000) << SendStatus::Refused << qint64(-1) << qint64(5000)
-            << QStringList{kLettingFinish, u"Send Error - a@x.org"_s, u"Processing Aborted"_s,
-                           u"Processing Complete"_s}
-            << u"Refused - a@x.org (client 1): 550 refused"_s << u"refused"_s;
+        QTest::newRow("sent in time") << qint64(5000) << SendStatus::Sent << qint64(-1) << qint64(5000)
+                                      << QStringList{kLettingFinish, u"Processing Aborted"_s, u"Processing Complete"_s}
+                                      << QString() << u"sent"_s;
+        QTest::newRow("refused in time") << qint64(5000) << SendStatus::Refused << qint64(-1) << qint64(5000)
+                                         << QStringList{kLettingFinish, u"Send Error - a@x.org"_s,
+                                                        u"Processing Aborted"_s, u"Processing Complete"_s}
+                                         << u"Refused - a@x.org (client 1): 550 refused"_s << u"refused"_s;
         QTest::newRow("answer just in time")
             << qint64(29990) << SendStatus::Sent << qint64(-1) << qint64(29990)
-            << QStringList{kLettingFinish, u"Processing Aborted"_s, u"Processing Complete"_s} << QString()
-            << u"sent"_s;
+            << QStringList{kLettingFinish, u"Processing Aborted"_s, u"Processing Complete"_s} << QString() << u"sent"_s;
         QTest::newRow("too slow: cut after 30 s")
             << qint64(60000) << SendStatus::Sent << qint64(-1) << qint64(30000) << QStringList{kLettingFinish} + cut
             << aborted << u"not sent (aborted)"_s;
-        QTest::newRow("aborted twice at once") << qint64(60000) << SendStatus::Sent << qint64(0) << qint64(0) << cut
-                                               << aborted << u"not sent (aborted)"_s;
+        QTest::newRow("aborted twice at once")
+            << qint64(60000) << SendStatus::Sent << qint64(0) << qint64(0) << cut << aborted << u"not sent (aborted)"_s;
         QTest::newRow("aborted again while let finish")
-            << qint64(60000) << SendStatus::Sent << qint64(10000) << qint64(10000)
-            << QStringList{kLettingFinish} + cut << aborted << u"not sent (aborted)"_s;
+            << qint64(60000) << SendStatus::Sent << qint64(10000) << qint64(10000) << QStringList{kLettingFinish} + cut
+            << aborted << u"not sent (aborted)"_s;
     }
     void abortLetsTheMessageBeingSentFinish()
     {
@@ -430,9 +426,9 @@ private Q_SLOTS:
         QCOMPARE(journals.size(), 1);
         QList<JournalEntry> entries;
         QString error;
-        QVERIFY2(readJournal(QDir(runJournalFolder(h.settings.DataFolder)).filePath(journals.first()), &entries,
-                             &error),
-                 qPrintable(error));
+        QVERIFY2(
+            readJournal(QDir(runJournalFolder(h.settings.DataFolder)).filePath(journals.first()), &entries, &error),
+            qPrintable(error));
         QCOMPARE(journalEventName(entries.at(entries.size() - 2).event), event);
         QCOMPARE(entries.last().event, JournalEvent::Aborted);
     }
@@ -443,15 +439,15 @@ private Q_SLOTS:
         QTest::addColumn<QStringList>("expected");
         QTest::newRow("during the delay")
             << true
-            << QStringList({u"Sending email - 1"_s, u"=> a@x.org | "_s, u"~100"_s,
-                            u"Starting email group delay..."_s, u"  Will resume at 01:25:45 PM"_s, u"~300"_s,
-                            u"Aborting email sends"_s, u"Processing Complete"_s});
+            << QStringList({u"Sending email - 1"_s, u"=> a@x.org | "_s, u"~100"_s, u"Starting email group delay..."_s,
+                            u"  Will resume at 01:25:45 PM"_s, u"~300"_s, u"Aborting email sends"_s,
+                            u"Processing Complete"_s});
         // Aborted in the pause before a due group delay: the delay ends after its first slice.
         QTest::newRow("in the pause before it")
             << false
-            << QStringList({u"Sending email - 1"_s, u"=> a@x.org | "_s, u"~100"_s,
-                            u"Starting email group delay..."_s, u"  Will resume at 01:25:45 PM"_s, u"~100"_s,
-                            u"Aborting email sends"_s, u"Processing Complete"_s});
+            << QStringList({u"Sending email - 1"_s, u"=> a@x.org | "_s, u"~100"_s, u"Starting email group delay..."_s,
+                            u"  Will resume at 01:25:45 PM"_s, u"~100"_s, u"Aborting email sends"_s,
+                            u"Processing Complete"_s});
     }
     void abortAroundAGroupDelay()
     {
@@ -491,12 +487,11 @@ private Q_SLOTS:
             h.settings.BodyText = u"changed"_s;
         };
         QCOMPARE(h.run(), RunOutcome::CompletedWithErrors);
-        QCOMPARE(h.passes(),
-                 QStringList({u"Sending email - 1"_s, u"=> a@x.org | Invoice_42.pdf"_s, u"~1100"_s,
-                              u"No attachment found for Client ID - 9"_s, u"~1100"_s, u"Sending email - 3"_s,
-                              u"=> c@x.org | b7.PDF"_s, u"Send Error - c@x.org"_s, u"~1100"_s,
-                              u"No attachment found for Client ID - clients"_s, u"~1100"_s,
-                              u"Processing Complete with 2 errors!"_s}));
+        QCOMPARE(h.passes(), QStringList({u"Sending email - 1"_s, u"=> a@x.org | Invoice_42.pdf"_s, u"~1100"_s,
+                                          u"No attachment found for Client ID - 9"_s, u"~1100"_s,
+                                          u"Sending email - 3"_s, u"=> c@x.org | b7.PDF"_s, u"Send Error - c@x.org"_s,
+                                          u"~1100"_s, u"No attachment found for Client ID - clients"_s, u"~1100"_s,
+                                          u"Processing Complete with 2 errors!"_s}));
         for (const MailMessage &m : h.mailer.attempts()) {
             QCOMPARE(m.SubjectLine, u"Your statement"_s);
             QCOMPARE(m.BodyText, u"Dear client,\r\nplease find it attached.\r\n"_s);
@@ -654,11 +649,18 @@ private Q_SLOTS:
         QTest::addColumn<bool>("started");
         QTest::newRow("settings not writable") << u"store"_s << QStringList() << false;
         QTest::newRow("body file not writable")
-            << u"body"_s << QStringList({u"CSVpath"_s, u"CSVHeader"_s, u"SubjectLine"_s, u"AttachMode"_s,
-                                          u"PrintDocuments"_s}) << false;
+            << u"body"_s
+            << QStringList({u"CSVpath"_s, u"CSVHeader"_s, u"SubjectLine"_s, u"AttachMode"_s, u"PrintDocuments"_s})
+            << false;
         QTest::newRow("send cannot be attempted")
-            << u"send"_s << QStringList({u"CSVpath"_s, u"CSVHeader"_s, u"SubjectLine"_s, u"AttachMode"_s,
-                                          u"PrintDocuments"_s}) << true;
+            << u"send"_s
+            << QStringList({u"CSVpath"_s, u"CSVHeader"_s, u"SubjectLine"_s, u"AttachMode"_s, u"PrintDocuments"_s})
+            << true;
+        QTest::newRow("common file edited during the run")
+            << u"common"_s
+            << QStringList({u"CSVpath"_s, u"CSVHeader"_s, u"SubjectLine"_s, u"AttachmentPath"_s, u"AttachMode"_s,
+                            u"PrintDocuments"_s})
+            << true;
     }
     void failuresEndTheRunSayingWhy()
     {
@@ -675,6 +677,12 @@ private Q_SLOTS:
         }
         if (failure == u"send"_s)
             h.settings.SSLport = u"x"_s; // read for the send: no message can go to such a server
+        if (failure == u"common"_s) {
+            h.writeFile(u"letter.pdf"_s, "letter");
+            h.control.setAttachmentMode(AttachmentMode::Common);
+            h.control.setCommonAttachmentPath(h.dir.filePath(u"letter.pdf"_s));
+            h.onSend = [&h](const MailMessage &) { h.writeFile(u"letter.pdf"_s, "the letter, edited"); };
+        }
         QCOMPARE(h.run(), RunOutcome::Stopped);
         QCOMPARE(h.store.writes, saved);
         QCOMPARE(h.trace.contains(u"Start processing..."_s), started);
@@ -685,6 +693,9 @@ private Q_SLOTS:
         QCOMPARE(h.observer.events.mid(h.observer.events.size() - 3, 1), QStringList{u"idle"_s});
         if (failure == u"send"_s)
             QCOMPARE(h.trace.last(), u"Processing stopped - The SMTP port \"x\" is not a number from 1 to 65535."_s);
+        if (failure == u"common"_s)
+            QVERIFY(
+                h.trace.last().startsWith(u"Processing stopped - the common attachment was changed during the run"_s));
     }
 
     void everyClientsMessageCarriesTheArchiveCopy()
@@ -776,32 +787,64 @@ private Q_SLOTS:
         const QString busyIn = u"Server busy - trying again in %1 secs: "_s + QString::fromLatin1(busy);
         const QString a = u"=> a@x.org | "_s, b = u"=> b@x.org | "_s;
         const QStringList second{u"Sending email - 2"_s, b, u"~1100"_s};
-        QTest::newRow("put off twice, then taken")
-            << QList<QByteArray>{busy, busy} << SmtpStage::RcptTo << QString()
-            << QStringList{u"Sending email - 1"_s, a, busyIn.arg(10), u"~10100"_s, a, busyIn.arg(60), u"~60100"_s, a,
-                           u"~1100"_s} + second + QStringList{u"Processing Complete"_s}
-            << RunOutcome::Completed;
+        QTest::newRow("put off twice, then taken") << QList<QByteArray>{busy, busy} << SmtpStage::RcptTo << QString()
+                                                   << QStringList{u"Sending email - 1"_s,
+                                                                  a,
+                                                                  busyIn.arg(10),
+                                                                  u"~10100"_s,
+                                                                  a,
+                                                                  busyIn.arg(60),
+                                                                  u"~60100"_s,
+                                                                  a,
+                                                                  u"~1100"_s} +
+                                                          second + QStringList{u"Processing Complete"_s}
+                                                   << RunOutcome::Completed;
         QTest::newRow("put off every time: refused with the last reply, the run goes on")
             << QList<QByteArray>{busy, busy, busy, busy} << SmtpStage::Data << QString()
-            << QStringList{u"Sending email - 1"_s, a, busyIn.arg(10), u"~10100"_s, a, busyIn.arg(60), u"~60100"_s, a,
-                           busyIn.arg(300), u"~300100"_s, a, u"Send Error - a@x.org"_s, u"~1100"_s} +
+            << QStringList{u"Sending email - 1"_s,
+                           a,
+                           busyIn.arg(10),
+                           u"~10100"_s,
+                           a,
+                           busyIn.arg(60),
+                           u"~60100"_s,
+                           a,
+                           busyIn.arg(300),
+                           u"~300100"_s,
+                           a,
+                           u"Send Error - a@x.org"_s,
+                           u"~1100"_s} +
                    second + QStringList{u"Processing Complete"_s}
             << RunOutcome::CompletedWithErrors;
         const QByteArray login = "454 4.7.0 Temporary authentication failure";
         const QString loginIn = u"Server busy - trying again in %1 secs: "_s + QString::fromLatin1(login);
         QTest::newRow("login put off every time: the run stops")
             << QList<QByteArray>{login, login, login, login} << SmtpStage::Login << QString()
-            << QStringList{u"Sending email - 1"_s, a, loginIn.arg(10), u"~10100"_s, a, loginIn.arg(60), u"~60100"_s,
-                           a, loginIn.arg(300), u"~300100"_s, a, u"Send Error - a@x.org"_s,
+            << QStringList{u"Sending email - 1"_s,
+                           a,
+                           loginIn.arg(10),
+                           u"~10100"_s,
+                           a,
+                           loginIn.arg(60),
+                           u"~60100"_s,
+                           a,
+                           loginIn.arg(300),
+                           u"~300100"_s,
+                           a,
+                           u"Send Error - a@x.org"_s,
                            u"Processing stopped - the server refused the login for now: "_s +
                                QString::fromLatin1(login) +
                                u" (tried again after 10 secs, 60 secs and 300 secs); later, press Start to send to "
                                "the clients not reached."_s}
             << RunOutcome::Stopped;
         QTest::newRow("aborted while waiting")
-            << QList<QByteArray>{busy} << SmtpStage::RcptTo << busyIn.arg(10)
-            << QStringList{u"Sending email - 1"_s, a, busyIn.arg(10), u"~100"_s, u"Send Error - a@x.org"_s,
-                           u"Processing Aborted"_s, u"Processing Complete"_s}
+            << QList<QByteArray>{busy} << SmtpStage::RcptTo << busyIn.arg(10) << QStringList{u"Sending email - 1"_s,
+                                                                                             a,
+                                                                                             busyIn.arg(10),
+                                                                                             u"~100"_s,
+                                                                                             u"Send Error - a@x.org"_s,
+                                                                                             u"Processing Aborted"_s,
+                                                                                             u"Processing Complete"_s}
             << RunOutcome::Aborted;
         QTest::newRow("recipient refused: the run goes on")
             << QList<QByteArray>{"550 5.1.1 User unknown"} << SmtpStage::RcptTo << QString()
@@ -951,10 +994,9 @@ private Q_SLOTS:
         QTest::addColumn<QString>("paced");
         QTest::addColumn<QString>("stop"); ///< the last line, when the run stops
         // The fake clock starts at 2026-01-02 13:20:45 local time.
-        QTest::newRow("no limits") << 0 << 0 << u"E-mails to send: 3"_s << u"S1 ~1100 S2 ~1100 S3 ~1100"_s
-                                   << QString();
-        QTest::newRow("the day takes them all") << 3 << 0 << u"E-mails to send: 3"_s
-                                                << u"S1 ~1100 S2 ~1100 S3 ~1100"_s << QString();
+        QTest::newRow("no limits") << 0 << 0 << u"E-mails to send: 3"_s << u"S1 ~1100 S2 ~1100 S3 ~1100"_s << QString();
+        QTest::newRow("the day takes them all")
+            << 3 << 0 << u"E-mails to send: 3"_s << u"S1 ~1100 S2 ~1100 S3 ~1100"_s << QString();
         QTest::newRow("two a day")
             << 2 << 0 << u"E-mails to send: 3 - 2 within the daily limit now, the rest from 2026-01-03 13:20"_s
             << u"S1 ~1100 S2 ~1100"_s
@@ -1015,8 +1057,8 @@ private Q_SLOTS:
         QTest::addColumn<int>("perDay");
         QTest::addColumn<int>("perMinute");
         QTest::addColumn<int>("accepted");
-        QTest::newRow("exchange, 2 a minute") << ProviderSimOptions{.profile = u"exchange"_s, .perMinute = 2} << 0 << 2
-                                              << 4;
+        QTest::newRow("exchange, 2 a minute")
+            << ProviderSimOptions{.profile = u"exchange"_s, .perMinute = 2} << 0 << 2 << 4;
         QTest::newRow("gmail, 2 a day") << ProviderSimOptions{.profile = u"gmail"_s, .perDay = 2} << 2 << 0 << 2;
     }
     void limitsKeepTheRunWithinTheProvidersOwn()
@@ -1092,9 +1134,9 @@ private Q_SLOTS:
         h.printer.failure = u"no printer"_s;
         QCOMPARE(h.run(), RunOutcome::CompletedWithErrors);
         QCOMPARE(h.passes(),
-                 QStringList({u"Printing document - 1"_s, u"Print Error - C1"_s, u"~1100"_s,
-                              u"Printing document - 2"_s, u"Print Error - C2"_s, u"~1100"_s, u"Sending email - 1"_s,
-                              u"=> c@x.org | "_s, u"~1100"_s, u"Processing Complete"_s}));
+                 QStringList({u"Printing document - 1"_s, u"Print Error - C1"_s, u"~1100"_s, u"Printing document - 2"_s,
+                              u"Print Error - C2"_s, u"~1100"_s, u"Sending email - 1"_s, u"=> c@x.org | "_s, u"~1100"_s,
+                              u"Processing Complete"_s}));
     }
 
     void largestDelaysNeitherOverflowNorShrink()

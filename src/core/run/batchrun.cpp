@@ -153,7 +153,8 @@ bool BatchRun::lockRun()
     // the body or the journal, and the user's own folders are not guessed at.
     const QString folder = m_settings.DataFolder;
     if (folder.isEmpty()) {
-        m_deps.prompter.warn(u"No data folder is set for the run journals and the message body; nothing was started."_s);
+        m_deps.prompter.warn(
+            u"No data folder is set for the run journals and the message body; nothing was started."_s);
         return false;
     }
     platform::makePrivateFolder(folder);
@@ -886,6 +887,8 @@ BatchRun::PassEnd BatchRun::emailClient(qsizetype index, qint64 number)
             notSent = u"The common attachment path is empty; the message was not sent without it."_s;
         else
             notSent = programFileAttachmentProblem(attachment, m_csvPath, m_deps.programFiles);
+        if (notSent.isEmpty() && !commonFileUnchanged(attachment))
+            return PassEnd::Stopped;
         break;
     case AttachmentMode::ClientSpecific: {
         if (!documentFolderReadable())
@@ -974,6 +977,19 @@ StartSummary BatchRun::startSummary()
     return summary;
 }
 
+bool BatchRun::commonFileUnchanged(const QString &path)
+{
+    // Every client gets the common file as it was when the run took it: one edited during the
+    // run (saved over from a word processor, say) would reach the clients in several versions.
+    const QFileInfo file(path);
+    if (fileHash(file.absoluteFilePath(), file.size(), file.lastModified()) == m_mailing.choices.commonSha256)
+        return true;
+    m_stopReason = u"the common attachment was changed during the run: "_s + file.absoluteFilePath() +
+                   u". The clients before this one got it as it was; Start goes on with the file as it is now, and "
+                   "sends it to them too"_s;
+    return false;
+}
+
 bool BatchRun::documentFolderReadable()
 {
     // The documents were decided from one listing; a folder gone since leaves every client of the
@@ -1006,8 +1022,7 @@ bool BatchRun::noDocument(const ClientPlan &plan, bool printing)
         m_deps.log.LogStatus(
             (printing ? u"No document found to print for Client ID - "_s : u"No attachment found for Client ID - "_s) +
             clientId);
-        reason = plan.refused().isEmpty() ? u"no file in the client list's folder names the client"_s
-                                          : plan.refused();
+        reason = plan.refused().isEmpty() ? u"no file in the client list's folder names the client"_s : plan.refused();
     }
     ++m_errorCount;
     ++m_tally.noDocument;
@@ -1171,7 +1186,8 @@ void BatchRun::reportProgress(qint64 client)
     work.groupCount = m_groupCount;
     work.printSteps = std::max<qint64>(m_printsToHandle - client + 1, 0);
     work.waiting = m_waitAhead;
-    work.sendTime = m_sends > 0 ? std::chrono::milliseconds(m_sendTime.count() / m_sends) : std::chrono::milliseconds(0);
+    work.sendTime =
+        m_sends > 0 ? std::chrono::milliseconds(m_sendTime.count() / m_sends) : std::chrono::milliseconds(0);
     RunProgress progress;
     progress.client = client;
     progress.clients = m_emailsToHandle + m_printsToHandle;

@@ -205,6 +205,8 @@ private:
     /// A client that gets no document (none, several, or one naming another client): its status
     /// line, the error count and its journal line. False (with m_stopReason) when the journal fails.
     bool noDocument(const ClientPlan &plan, bool printing);
+    /// False (with m_stopReason) when the common file no longer holds what the run took.
+    bool commonFileUnchanged(const QString &path);
     /// False (with m_stopReason) when the documents' folder could not be listed or is gone.
     bool documentFolderReadable();
     /// Why `message` must not be uploaded for its size (the server's SIZE), or empty.
@@ -275,10 +277,10 @@ private:
     qint64 m_printsDone = 0;
     qint64 m_groupCount = 0;
     qint64 m_sends = 0;
-    std::chrono::milliseconds m_sendTime{0}; ///< all sends so far together
+    std::chrono::milliseconds m_sendTime{0};  ///< all sends so far together
     std::chrono::milliseconds m_waitAhead{0}; ///< the wait before the current client is tried again
     std::optional<qint64> m_sizeLimit;        ///< the largest message the server takes, when it said
-    QList<QDateTime> m_sentTimes; ///< the messages sent in the last 24 hours, by every run (with limits)
+    QList<QDateTime> m_sentTimes;             ///< the messages sent in the last 24 hours, by every run (with limits)
     AttachmentMode m_lastMode = AttachmentMode::None;
     QString m_lastCommonPath;
 
