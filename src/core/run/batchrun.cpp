@@ -568,6 +568,7 @@ bool BatchRun::skipClient(qsizetype index)
     ++m_tally.skipped;
     // A client without an address was printed; the line names it by its identifier.
     const bool done = it.value() == JournalHistory::Last::Sent;
+    m_tally.skippedUnknown += done ? 0 : 1;
     if (client.EmailAddress.isEmpty())
         m_deps.log.LogStatus((done ? u"Skipped (already printed) - "_s : u"Skipped (may have been printed) - "_s) +
                              client.ClientId);
@@ -939,9 +940,9 @@ StartSummary BatchRun::startSummary()
     m_printsToHandle = 0;
     StartSummary summary;
     for (qsizetype i = 0; i < clients().Count(); ++i) {
-        if (isSkipped(i))
-            summary.skipped += m_onlyListed || m_emptySkipped.contains(i) ? 0 : 1;
-        else
+        if (isSkipped(i) && !m_onlyListed && !m_emptySkipped.contains(i))
+            ++(m_skip.value(clientKey(i)) == JournalHistory::Last::Sent ? summary.skipped : summary.skippedUnknown);
+        else if (!isSkipped(i))
             ++(clients().hasEmailAddress(i) ? m_emailsToHandle : m_printsToHandle);
     }
     // A resend goes over failed sends only; the documents were printed before.

@@ -64,6 +64,9 @@ QStringList startSummaryLines(const StartSummary &s)
     if (s.skipped > 0)
         lines.append(u"Skipped: %1 an earlier run of this mailing already reached"_s.arg(
             counted(s.skipped, "client", "clients")));
+    if (s.skippedUnknown > 0)
+        lines.append(u"Skipped: %1 whose message may or may not have arrived (not sent again)"_s.arg(
+            counted(s.skippedUnknown, "client", "clients")));
     if (s.subject == kDefaultSubject)
         lines.append(u"Warning: the subject is still \"%1\"."_s.arg(kDefaultSubject));
     else if (s.subject.trimmed().isEmpty())
@@ -88,8 +91,8 @@ QString incompleteSetupMessage(const AppSettings &settings)
 
 QString clientFailureText(const ClientFailure &f)
 {
-    const QString who =
-        f.address.isEmpty() ? QString(u"client "_s + f.clientId) : QString(f.address + u" (client "_s + f.clientId + u')');
+    const QString who = f.address.isEmpty() ? QString(u"client "_s + f.clientId)
+                                            : QString(f.address + u" (client "_s + f.clientId + u')');
     return f.what + u" - "_s + who + (f.reason.isEmpty() ? QString() : u": "_s + f.reason.simplified());
 }
 
@@ -97,12 +100,13 @@ QString runTallyLine(const RunTally &t)
 {
     return u"Sent %1, refused %2, outcome unknown %3, no document %4, printed %5, print errors %6, "
            "skipped on resume %7"_s.arg(t.sent)
-        .arg(t.refused)
-        .arg(t.unknown)
-        .arg(t.noDocument)
-        .arg(t.printed)
-        .arg(t.printErrors)
-        .arg(t.skipped);
+               .arg(t.refused)
+               .arg(t.unknown)
+               .arg(t.noDocument)
+               .arg(t.printed)
+               .arg(t.printErrors)
+               .arg(t.skipped) +
+           (t.skippedUnknown > 0 ? u" (%1 may have been sent)"_s.arg(t.skippedUnknown) : QString());
 }
 
 QString runProgressText(const RunProgress &p)
