@@ -511,7 +511,12 @@ void MainWindow::OptAddAttachment_Click(int index)
 
 QString MainWindow::bodyHtml() const
 {
-    return m_chkFormatted->isChecked() ? m_bodyEditor->html() : QString();
+    if (!m_chkFormatted->isChecked())
+        return {};
+    // Formatted but empty is still a formatted message, so that the question warns of an empty
+    // body rather than the plain one going instead.
+    const QString html = m_bodyEditor->html();
+    return html.isEmpty() ? u"<p></p>"_s : html;
 }
 
 void MainWindow::chkFormatted_Toggled(bool formatted)
