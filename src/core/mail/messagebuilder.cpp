@@ -206,6 +206,21 @@ QByteArray BuiltMessage::singlePart() const
     return whole;
 }
 
+QString formattedBodyProblem(const MailMessage &message)
+{
+    if (message.HtmlBody.isEmpty())
+        return {};
+    QList<Picture> pictures;
+    if (QString problem = readPictures(message.HtmlBody, message.HtmlBaseFolder, pictures); !problem.isEmpty())
+        return problem;
+    if (QString problem = formattedSignature(message)
+                              ? readPictures(message.SignatureHtml, message.SignatureFolder, pictures)
+                              : QString();
+        !problem.isEmpty())
+        return u"The signature: "_s + problem;
+    return {};
+}
+
 QString messageProblem(const MailMessage &message)
 {
     if (message.RecipientAddress.trimmed().isEmpty())
@@ -224,16 +239,8 @@ QString messageProblem(const MailMessage &message)
     if (!message.ArchiveCopyTo.isEmpty() && !isSingleMailAddress(message.ArchiveCopyTo))
         return u"The archive copy address \"%1\" is not one e-mail address; the message was not sent."_s.arg(
             message.ArchiveCopyTo.simplified());
-    if (!message.HtmlBody.isEmpty()) {
-        QList<Picture> pictures;
-        if (QString problem = readPictures(message.HtmlBody, message.HtmlBaseFolder, pictures); !problem.isEmpty())
-            return problem;
-        if (QString problem = formattedSignature(message)
-                                  ? readPictures(message.SignatureHtml, message.SignatureFolder, pictures)
-                                  : QString();
-            !problem.isEmpty())
-            return u"The signature: "_s + problem;
-    }
+    if (QString problem = formattedBodyProblem(message); !problem.isEmpty())
+        return problem;
     const QString &path = message.AttachmentPath;
     if (!path.isEmpty()) {
         QFile file(path);

@@ -49,6 +49,10 @@ QString messageHtml(const MailMessage &message);
 /// the plain-text part made from the formatted body.
 QString messagePlainText(const MailMessage &message);
 
+/// Why a picture of `message`'s formatted body or of its signature cannot be sent (missing, not a
+/// picture, outside its folder), or empty.
+QString formattedBodyProblem(const MailMessage &message);
+
 /// `message` as it goes on the wire on `date`, with a new Message-ID. Header text that is not
 /// plain ASCII is RFC 2047 encoded; check messageProblem() first.
 BuiltMessage buildMessage(const MailMessage &message, const QDateTime &date = QDateTime::currentDateTime());

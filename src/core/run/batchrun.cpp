@@ -3,6 +3,7 @@
 #include "clients/csvreader.h"
 #include "mail/htmlbody.h"
 #include "mail/mailer.h"
+#include "mail/messagebuilder.h"
 #include "mailing/mailingplan.h"
 #include "platform/files.h"
 #include "run/clientfilelock.h"
@@ -193,7 +194,7 @@ bool BatchRun::prepareRun(const RunRequest &request)
         m_deps.observer->emailProgress(0);
         m_deps.observer->printProgress(0, 0);
     }
-    if (!readClients(mode, commonPath) || !checkMessageFields())
+    if (!readClients(mode, commonPath) || !checkMessageFields() || !checkFormattedPictures())
         return false;
     if (!describeMailing(mode, commonPath) || !chooseClients()) {
         if (m_cancelled)
@@ -226,6 +227,18 @@ bool BatchRun::prepareRun(const RunRequest &request)
         return false;
     }
     return true;
+}
+
+bool BatchRun::checkFormattedPictures()
+{
+    // A picture that cannot go would fail every client's message the same way: said once, before
+    // the question, rather than as one send error per client.
+    if (!m_plan.mailing().formatted || clients().Count() == 0)
+        return true;
+    const QString problem = formattedBodyProblem(clientMessage(m_plan, 0));
+    if (!problem.isEmpty())
+        m_deps.prompter.warn(problem);
+    return problem.isEmpty();
 }
 
 bool BatchRun::keepFormattedBody(QString *error)

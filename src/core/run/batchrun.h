@@ -180,6 +180,8 @@ private:
     QString preCheckProblem(AttachmentMode mode, const QString &commonPath) const;
     /// Clears the status box after a question answered No, with one line that says so.
     void nothingStarted();
+    /// False (having warned) when a picture of the formatted body or of the signature cannot be sent.
+    bool checkFormattedPictures();
     /// Saves the window's body format and its formatted body (Body.html); false with `error`.
     bool keepFormattedBody(QString *error);
     /// Saves the attachment mode, the common file and the print choice; false with `error`.
