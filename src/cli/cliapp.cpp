@@ -7,6 +7,7 @@
 #include "check/clientcheck.h"
 #include "clients/csvreader.h"
 #include "mail/attachmentcache.h"
+#include "mail/messagebuilder.h"
 #include "mail/smtpmailer.h"
 #include "platform/process.h"
 #include "run/batchrun.h"
@@ -22,6 +23,8 @@
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QFileInfo>
+#include <QMutex>
 #include <QHash>
 #include <QMutex>
 #include <QProcess>
@@ -69,6 +72,9 @@ using the mail server and pacing settings saved by the Setup dialog (see "config
   --subject TEXT      subject line (default: the saved subject line)
   --body TEXT         message body (default: the saved body)
   --body-file FILE    read the message body from FILE (UTF-8)
+  --html-file FILE    send a formatted body: the HTML of FILE (UTF-8), with a plain-text part made
+                      from it; pictures named by paths relative to FILE's folder go inside the
+                      message; scripts, remote pictures and external styles are left out
   --mode MODE         none (default): no attachment
                       common: attach the file given with --attachment to every message
                       client: attach each client's own document, a file in the CSV file's folder
@@ -145,7 +151,7 @@ or prints neither), the same address or client id on more than one line, an addr
 valid, a missing common attachment; links in the folder that are no document are listed. Flagged
 rows start with "!". Sends and prints nothing and saves no setting.
   --csv, --header, --delimiter, --mode, --attachment, --print   as for run (--yes is ignored)
-  --subject, --body, --body-file   the message as for run: a client whose line has an empty field
+  --subject, --body, --body-file, --html-file   the message as for run: a client whose line has an empty field
                       that the message uses is flagged, a field that no column has is reported
   --save FILE         also save the table as a CSV file (UTF-8, with a header line; a field that
                       would start a spreadsheet formula is led by "'"; a link named FILE is
@@ -162,7 +168,8 @@ would be sent: "From: ", "To: " and "Subject: " lines, an empty line, the body, 
 with the file name and size in bytes, "Attachment: none", or why the client's document is not
 sent (no document found, several documents, a document naming another client). Sends nothing
 and saves no setting.
-  --csv, --header, --delimiter, --mode, --attachment, --subject, --body, --body-file   as for run
+  --csv, --header, --delimiter, --mode, --attachment, --subject, --body, --body-file, --html-file
+                      as for run (a formatted body is shown as its text)
   --client ID         the client with this client id (the first line that has it)
   --line N            the client on line N of the client CSV file
   --send-to ADDRESS   send that client's message (fields filled, its document attached) to
@@ -183,7 +190,8 @@ config: the saved settings.
   file holds column names), CSVDelimiter (",", ";" or tab: what separates the fields of the client
   file), AttachMode (none, common, client), AttachmentPath, PrintDocuments
   (0 or 1) (the window's attachment and print choices, kept by each run; run's own options do
-  not read them), EnableSchedule (0 or 1), DelayBetweenSends
+  not read them), BodyFormat (plain or html: whether the window sends its plain body, Body.txt,
+  or its formatted one, Body.html, both in the data folder), EnableSchedule (0 or 1), DelayBetweenSends
   (seconds), GroupDelay (minutes), GroupSize (clients), and for signing in: SignInMethod (password,
   oauth, password-command, token-command), OAuthProvider (microsoft, google, custom),
   OAuthClientId, OAuthClientSecret, OAuthTenant, OAuthAuthorizeUrl, OAuthTokenUrl, OAuthScope,
@@ -342,13 +350,14 @@ struct Option
 
 /// The one table of the options of run, check and preview, so that they cannot drift apart. Check
 /// takes run's --yes and ignores it.
-constexpr std::array<Option, 22> kOptions{{
+constexpr std::array<Option, 23> kOptions{{
     {.name = "--csv"_L1, .takesValue = true},
     {.name = "--header"_L1},
     {.name = "--delimiter"_L1, .takesValue = true},
     {.name = "--subject"_L1, .takesValue = true},
     {.name = "--body"_L1, .takesValue = true},
     {.name = "--body-file"_L1, .takesValue = true},
+    {.name = "--html-file"_L1, .takesValue = true},
     {.name = "--mode"_L1, .takesValue = true},
     {.name = "--attachment"_L1, .takesValue = true},
     {.name = "--save"_L1, .takesValue = true, .commands = Check},
@@ -497,8 +506,6 @@ bool readRunOptions(const Options &options, RunRequest &request, QString *error)
     return true;
 }
 
-/// The body the run sends: --body, the file of --body-file, or the saved one. False with `error`
-/// and the exit status in `status` when it cannot be read.
 
 int exitStatusOf(const BatchRun &run)
 {
@@ -638,6 +645,49 @@ private:
         return readRunBody(options, settings, *body, status);
     }
 
+    /// The formatted body of --html-file (empty without it) and the folder its pictures are found
+    /// in. False with the exit status in `status` when it cannot be read or goes with --body or
+    /// --body-file.
+    bool readHtmlOption(const Options &options, QString *html, QString *folder, int *status)
+    {
+        const std::optional<QString> path = options.value("--html-file"_L1);
+        if (!path)
+            return true;
+        if (options.has("--body"_L1) || options.has("--body-file"_L1)) {
+            *status = usageError(u"give either --html-file or --body / --body-file, not both"_s);
+            return false;
+        }
+        QString error;
+        if (!QFileInfo(*path).isFile()) {
+            *status = usageError(u"the HTML file cannot be read: "_s + *path);
+            return false;
+        }
+        if (!readHtmlFile(*path, *html, &error)) {
+            *status = usageError(error);
+            return false;
+        }
+        if (html->trimmed().isEmpty()) {
+            *status = usageError(u"the HTML file is empty: "_s + *path);
+            return false;
+        }
+        *folder = QFileInfo(*path).absolutePath();
+        return true;
+    }
+
+    /// The signature set up in the data folder, into `request`. False with the exit status in
+    /// `status` when it cannot be read.
+    bool readSignature(const AppSettings &settings, PreviewRequest &request, int *status)
+    {
+        QString error;
+        if (!readHtmlFile(signatureFilePath(settings.DataFolder), request.signature, &error)) {
+            writeErr(u"quorvale: "_s + error + u'\n');
+            *status = NotStarted;
+            return false;
+        }
+        request.signatureFolder = settings.DataFolder;
+        return true;
+    }
+
     int runCommand(const QStringList &args)
     {
         Options options;
@@ -657,7 +707,8 @@ private:
             return usageError(error);
         fillKeptPassword(settings, *m_services.account);
         int status = NotStarted;
-        if (!readMessage(options, settings, &request.subject, &request.body, &status))
+        if (!readMessage(options, settings, &request.subject, &request.body, &status) ||
+            !readHtmlOption(options, &request.html, &request.htmlFolder, &status))
             return status;
 
         warnAboutLoginInClear(settings);
@@ -704,7 +755,9 @@ private:
             return usageError(u"--force is only used with --save"_s);
         // The message as a run would send it, for the fields of each client's line it uses.
         int status = NotStarted;
-        if (!readMessage(options, settings, &request.subject, &request.body, &status))
+        QString htmlFolder;
+        if (!readMessage(options, settings, &request.subject, &request.body, &status) ||
+            !readHtmlOption(options, &request.body, &htmlFolder, &status))
             return status;
         request.programFiles = ownProgramFiles(m_services.store.filePath(), settings.DataFolder);
 
@@ -783,8 +836,14 @@ private:
         request.sender = settings.EmailFrom;
         request.programFiles = ownProgramFiles(m_services.store.filePath(), settings.DataFolder);
         int status = NotStarted;
-        if (!readMessage(options, settings, &request.subject, &request.body, &status))
+        QString html;
+        if (!readMessage(options, settings, &request.subject, &request.body, &status) ||
+            !readHtmlOption(options, &html, &request.htmlFolder, &status) || !readSignature(settings, request, &status))
             return status;
+        if (!html.isEmpty()) {
+            request.formatted = true;
+            request.body = html;
+        }
 
         platform::ignoreBrokenPipe();
         MailingPreview mailing;
@@ -803,13 +862,17 @@ private:
         if (const std::optional<QString> sendTo = options.value("--send-to"_L1))
             return sendPreview(shown, *sendTo, settings);
 
-        QString body = shown.message.BodyText;
+        QString body = messagePlainText(shown.message);
         body.replace(u"\r\n"_s, u"\n"_s);
         if (!body.isEmpty() && !body.endsWith(u'\n'))
             body += u'\n';
-        writeOut(u"From: "_s + shown.message.EmailFrom + u"\nTo: "_s + shown.message.RecipientAddress +
-                 u"\nSubject: "_s + shown.message.SubjectLine + u"\n\n"_s + body + u"Attachment: "_s +
-                 shown.attachmentText() + u'\n');
+        // The sender's name and the Reply-To, as a send takes them from the settings, when set.
+        const QString name = settings.EmailFromName.trimmed();
+        const QString from =
+            name.isEmpty() ? shown.message.EmailFrom : u"%1 <%2>"_s.arg(name, shown.message.EmailFrom);
+        const QString replyTo = settings.ReplyTo.isEmpty() ? QString() : u"\nReply-To: "_s + settings.ReplyTo;
+        writeOut(u"From: "_s + from + replyTo + u"\nTo: "_s + shown.message.RecipientAddress + u"\nSubject: "_s +
+                 shown.message.SubjectLine + u"\n\n"_s + body + u"Attachment: "_s + shown.attachmentText() + u'\n');
         if (!shown.problem.isEmpty())
             writeErr(u"quorvale: a run would not send this message: "_s + shown.problem + u'\n');
         return Ok;

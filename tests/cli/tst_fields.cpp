@@ -9,6 +9,7 @@
 #include "support/smtpfixture.h"
 
 #include <QCryptographicHash>
+#include <QHash>
 #include <QRegularExpression>
 #include <QTest>
 
@@ -275,6 +276,77 @@ private Q_SLOTS:
         QVERIFY(r.out.contains(u"Clients to resend to - 1"_s));
         QCOMPARE(m_cli->mailer.messages().size(), 1);
         QCOMPARE(m_cli->mailer.messages().first().SubjectLine, u"For Bob"_s);
+    }
+
+    void formattedBodyAndSignatureThroughTheProgram_data()
+    {
+        QTest::addColumn<bool>("formatted");
+        QTest::addColumn<bool>("signature");
+        QTest::newRow("formatted, signed") << true << true;
+        QTest::newRow("formatted, unsigned") << true << false;
+        QTest::newRow("plain, signed") << false << true;
+    }
+    void formattedBodyAndSignatureThroughTheProgram()
+    {
+        QFETCH(bool, formatted);
+        QFETCH(bool, signature);
+        SmtpServer server;
+        QVERIFY(m_home->configure(server));
+        QVERIFY(m_home->writeFile(u"list.csv"_s, "42,anna@example.org,Smith & <Co>\r\n"));
+        // The body's picture and the signature's logo carry the same relative name in two folders.
+        const QByteArray photo = QByteArray("\x89PNG\r\n\x1a\n", 8) + QByteArray(500, 'p');
+        const QByteArray logo = QByteArray("\x89PNG\r\n\x1a\n", 8) + QByteArray(300, 'l');
+        QVERIFY(m_home->writeFile(u"mail/pictures/a.png"_s, photo));
+        QVERIFY(m_home->writeFile(u"mail/body.html"_s,
+                                  "<html><body><p>Dear <b>{{3}}</b>,</p><p><img src=\"pictures/a.png\">"
+                                  "<img src=\"https://track.example/t.gif?c={{id}}\"><script>x()</script></p>"
+                                  "</body></html>"));
+        if (signature) {
+            QVERIFY(m_home->writeFile(u"data/Quorvale/pictures/a.png"_s, logo));
+            QVERIFY(m_home->writeFile(u"data/Quorvale/Signature.html"_s,
+                                      "<p><i>Smith &amp; Partners</i></p><img src=\"pictures/a.png\">"));
+        }
+        QStringList args{u"--csv"_s, m_home->path(u"list.csv"_s), u"--subject"_s, u"For {{3}}"_s};
+        args += formatted ? QStringList{u"--html-file"_s, m_home->path(u"mail/body.html"_s)}
+                          : QStringList{u"--body"_s, u"Dear {{3}},"_s};
+
+        const ProgramHome::Result r = m_home->run(QStringList{u"run"_s, u"--yes"_s} + args);
+        QVERIFY2(r.exitCode == 0, qPrintable(r.err));
+        QVERIFY(server.waitForMessages(1, 10000));
+        const test::ReceivedMessage m = server.messages().first();
+        QVERIFY2(m.parseDefects.isEmpty(), qPrintable(m.parseDefects.join(u"; ")));
+        if (!formatted) {
+            QCOMPARE(m.parts.size(), 1);
+            QCOMPARE(m.body, u"Dear Smith & <Co>,\r\n\r\nSmith & Partners\r\n"_s);
+        } else {
+            // Every cid the HTML names is a picture part with exactly the file it was made from.
+            static const QRegularExpression cid(u"src=\"cid:([^\"]+)\""_s);
+            QHash<QString, QByteArray> pictures;
+            for (const test::ReceivedPart &part : m.parts) {
+                if (part.contentType == u"image/png"_s)
+                    pictures.insert(part.contentId.mid(1, part.contentId.size() - 2), part.data);
+            }
+            QList<QByteArray> shown;
+            for (auto it = cid.globalMatch(m.html); it.hasNext();)
+                shown.append(pictures.value(it.next().captured(1)));
+            const QList<QByteArray> expected = signature ? QList<QByteArray>{photo, logo} : QList<QByteArray>{photo};
+            QCOMPARE(shown, expected);
+            QCOMPARE(pictures.size(), shown.size());
+            QVERIFY(m.html.contains(u"Dear <b>Smith &amp; &lt;Co&gt;</b>,"_s));
+            QVERIFY(!m.html.contains(u"track.example"_s) && !m.html.contains(u"script"_s));
+            QCOMPARE(m.html.contains(u"<i>Smith &amp; Partners</i>"_s), signature);
+            // The signature stays inside the body element.
+            QVERIFY(m.html.indexOf(u"Partners"_s) < m.html.lastIndexOf(u"</body>"_s, -1, Qt::CaseInsensitive));
+            QCOMPARE(m.body.contains(u"Smith & Partners"_s), signature);
+            QVERIFY(m.body.startsWith(u"Dear Smith & <Co>,"_s));
+        }
+
+        // The preview shows the text a reader without formatting gets.
+        const ProgramHome::Result shown = m_home->run(QStringList{u"preview"_s, u"--client"_s, u"42"_s} + args);
+        QVERIFY2(shown.exitCode == 0, qPrintable(shown.err));
+        const QString received = normalized(m.body);
+        QCOMPARE(shown.out.mid(4, shown.out.size() - 5).join(u'\n') + u'\n',
+                 received.endsWith(u'\n') ? received : received + u'\n');
     }
 
     void sendToMeReachesOnlyTheGivenAddress()

@@ -26,6 +26,8 @@
 #include <QRadioButton>
 #include <QTableView>
 #include <QTemporaryDir>
+#include <QCheckBox>
+#include <QTextEdit>
 #include <QTimer>
 
 #include <cstdio>
@@ -197,6 +199,27 @@ int main(int argc, char **argv)
                   window.showPreview(2);
               }),
               act([&] { ok &= save(child("frmPreview"), out, u"10-preview"_s); }),
+              // The formatted body, its preview and the signature's editor.
+              act([&] {
+                  window.findChild<QCheckBox *>(u"chkFormatted"_s)->click();
+                  window.findChild<QTextEdit *>(u"txtBodyHtml"_s)
+                      ->setHtml(u"<p>Dear <b>{{3}}</b>,</p><p>please find attached your <i>annual accounts</i>:</p>"
+                                "<ul><li>balance sheet</li><li>profit and loss</li></ul>"
+                                "<p>See <a href=\"https://berg.example\">our site</a>.</p>"_s);
+                  ok &= save(&window, out, u"11-main-formatted"_s);
+                  window.showPreview(2);
+              }),
+              act([&] { ok &= save(child("frmPreview"), out, u"12-preview-formatted"_s); }),
+              act([&] {
+                  window.showSetup();
+                  child("frmSetup")->findChild<QPushButton *>(u"cmdSignature"_s)->click();
+              }),
+              act([&] {
+                  auto *signature = child("frmSignature");
+                  signature->findChild<QTextEdit *>(u"txtSignature"_s)
+                      ->setHtml(u"<p><b>Berg Accounting</b><br>Main Street 1</p>"_s);
+                  ok &= save(signature, out, u"13-signature"_s);
+              }),
           },
           700);
     // A window that never gets to its picture fails the program rather than hanging it.

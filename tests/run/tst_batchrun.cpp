@@ -588,6 +588,39 @@ private Q_SLOTS:
         QVERIFY(h.mailer.attempts().isEmpty());
     }
 
+    void formattedPictureThatCannotGoStopsBeforeTheQuestion_data()
+    {
+        QTest::addColumn<QString>("body");
+        QTest::addColumn<QByteArray>("signature");
+        QTest::addColumn<QString>("warning");
+        QTest::newRow("the body's picture is missing")
+            << u"<p>Hi <img src=\"logo.png\"></p>"_s << QByteArray() << u"\"logo.png\" of the formatted body does not exist"_s;
+        QTest::newRow("the signature's picture is missing")
+            << u"<p>Hi</p>"_s << QByteArray("<img src=\"pictures/logo.png\">")
+            << u"The signature: The picture \"pictures/logo.png\""_s;
+        QTest::newRow("a text file as the picture")
+            << u"<p>Hi <img src=\"clients.csv\"></p>"_s << QByteArray() << u"is no picture"_s;
+    }
+    void formattedPictureThatCannotGoStopsBeforeTheQuestion()
+    {
+        QFETCH(QString, body);
+        QFETCH(QByteArray, signature);
+        QFETCH(QString, warning);
+        RunHarness h;
+        h.writeCsv("1,a@x.org\r\n2,b@x.org\r\n");
+        QVERIFY(QDir().mkpath(h.settings.DataFolder));
+        if (!signature.isEmpty())
+            h.writeFile(u"data/Signature.html"_s, signature);
+        h.request.html = body;
+        h.request.htmlFolder = h.dir.path();
+        QCOMPARE(h.run(), RunOutcome::NotStarted);
+        QCOMPARE(h.prompter.warnings.size(), 1);
+        QVERIFY2(h.prompter.warnings.first().contains(warning), qPrintable(h.prompter.warnings.first()));
+        QVERIFY(h.prompter.questions.isEmpty());
+        QVERIFY(h.store.writes.isEmpty());
+        QVERIFY(h.mailer.attempts().isEmpty());
+    }
+
     void unreadableCsvEndsTheRunBeforeTheCounts_data()
     {
         QTest::addColumn<QByteArray>("csv");

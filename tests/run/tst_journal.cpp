@@ -680,6 +680,8 @@ private Q_SLOTS:
         const QString reached = u"reached 1 client."_s;
         QTest::newRow("another subject") << u"subject"_s << completed << 5 << QString();
         QTest::newRow("another body") << u"body"_s << completed << 5 << QString();
+        QTest::newRow("the same text, formatted") << u"formatted"_s << completed << 5 << QString();
+        QTest::newRow("a signature added") << u"signature"_s << completed << 5 << QString();
         QTest::newRow("another mode") << u"mode"_s << notStarted << 0
                                       << u"The interrupted run of this mailing was sending no attachment; you chose "
                                          "the common file letter.pdf. Nothing was sent"_s;
@@ -722,6 +724,10 @@ private Q_SLOTS:
             h.request.subject = u"Season's greetings"_s;
         } else if (change == u"body"_s) {
             h.request.body += u"PS"_s;
+        } else if (change == u"formatted"_s) {
+            h.request.html = h.request.body;
+        } else if (change == u"signature"_s) {
+            h.writeFile(u"data/Signature.html"_s, "<p>Smith &amp; Partners</p>");
         } else if (change == u"mode"_s || change == u"common"_s) {
             h.writeFile(u"letter.pdf"_s, "another letter");
             h.control.setAttachmentMode(AttachmentMode::Common);

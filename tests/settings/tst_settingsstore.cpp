@@ -286,6 +286,7 @@ private Q_SLOTS:
         saved.AttachmentPath = u"/home/office/terms.pdf"_s;
         saved.PrintDocuments = 1;
         saved.CSVDelimiter = u";"_s;
+        saved.BodyFormat = u"html"_s;
         saved.EnableSchedule = 1;
         saved.DelayBetweenSends = 3;
         saved.GroupDelay = 10;
@@ -305,7 +306,7 @@ private Q_SLOTS:
         saved.ReplyTo = u"replies@example.com"_s;
         saved.ArchiveCopyTo = u"archive+2026@example.com"_s;
         auto store = openSettingsStore(m_path);
-        QCOMPARE(settingsTable().size(), std::size_t(31));
+        QCOMPARE(settingsTable().size(), std::size_t(32));
         for (const StoredSetting &info : settingsTable())
             QVERIFY(saveSetting(*store, info.key, settingText(saved, info)));
 
@@ -346,6 +347,8 @@ private Q_SLOTS:
                                                << "|";
         QTest::newRow("a tab character for tab") << "CSVDelimiter"
                                                  << "\t";
+        QTest::newRow("body format in capitals") << "BodyFormat"
+                                                 << "HTML";
         QTest::newRow("negative daily limit") << "DailyLimit"
                                               << "-1";
         QTest::newRow("daily limit with a separator") << "DailyLimit"

@@ -40,6 +40,11 @@ struct MailMessage
     /// The folder that the relative picture paths of HtmlBody start from; their pictures are
     /// embedded. Only pictures inside it are.
     QString HtmlBaseFolder{};
+    /// A signature (HTML) that ends the message: appended to HtmlBody, or, to a plain message, as
+    /// its plain text after BodyText. Empty: none, and the message is exactly as without it.
+    QString SignatureHtml{};
+    /// The folder that the relative picture paths of SignatureHtml start from.
+    QString SignatureFolder{};
 };
 
 /// How a send ended.

@@ -375,4 +375,11 @@ void MailingPlan::planClient(ClientPlan &row, qsizetype i) const
     }
 }
 
+QString Mailing::messageKey() const
+{
+    if (!formatted && signature.isEmpty())
+        return body;
+    return (formatted ? u"formatted\n"_s : u"plain\n"_s) + body + u"\nsignature\n"_s + signature;
+}
+
 } // namespace quorvale

@@ -38,6 +38,14 @@ struct Mailing
     char delimiter = ','; ///< what separates the fields of a line of the client list
     /// The program's own files besides the client list: never a document or the attachment.
     ProgramFiles programFiles{};
+    bool formatted = false; ///< `body` is HTML, sent formatted, its fields filled with escaped values
+    QString htmlFolder{};   ///< where the relative picture paths of a formatted body start
+    QString signature{};    ///< the signature (HTML) that ends every message; empty: none
+    QString signatureFolder{}; ///< where its relative picture paths start
+
+    /// The body and signature as one text whose hash tells this message from any other: the plain
+    /// body alone when there is neither formatting nor signature.
+    QString messageKey() const;
 };
 
 /// What a run does for one client.

@@ -1,6 +1,7 @@
 #include "run/batchrun.h"
 
 #include "clients/csvreader.h"
+#include "mail/htmlbody.h"
 #include "mail/mailer.h"
 #include "mail/messagebuilder.h"
 #include "mail/sizeprobe.h"
@@ -215,7 +216,7 @@ bool BatchRun::prepareRun(const RunRequest &request)
         m_deps.observer->emailProgress(0);
         m_deps.observer->printProgress(0, 0);
     }
-    if (!readClients(mode, commonPath) || !checkMessageFields())
+    if (!readClients(mode, commonPath) || !checkMessageFields() || !checkFormattedPictures())
         return false;
     if (!describeMailing(mode, commonPath) || !chooseClients()) {
         if (m_cancelled)
@@ -236,7 +237,8 @@ bool BatchRun::prepareRun(const RunRequest &request)
     if (!saveSetting(m_deps.store, &AppSettings::CSVpath, request.csvPath, &error) ||
         !saveSetting(m_deps.store, &AppSettings::CSVHeader, request.header ? u"1"_s : u"0"_s, &error) ||
         !saveSetting(m_deps.store, &AppSettings::SubjectLine, request.subject, &error) ||
-        !saveChoices(mode, commonPath, &error) || !writeBodyFile(m_settings.DataFolder, request.body, &error)) {
+        !saveChoices(mode, commonPath, &error) || !writeBodyFile(m_settings.DataFolder, request.body, &error) ||
+        (request.keepHtml && !keepFormattedBody(&error))) {
         stop(error);
         return false;
     }
@@ -247,6 +249,26 @@ bool BatchRun::prepareRun(const RunRequest &request)
         return false;
     }
     return true;
+}
+
+bool BatchRun::checkFormattedPictures()
+{
+    // A picture that cannot go would fail every client's message the same way: said once, before
+    // the question, rather than as one send error per client.
+    if (!m_plan.mailing().formatted || clients().Count() == 0)
+        return true;
+    const QString problem = formattedBodyProblem(clientMessage(m_plan, 0));
+    if (!problem.isEmpty())
+        m_deps.prompter.warn(problem);
+    return problem.isEmpty();
+}
+
+bool BatchRun::keepFormattedBody(QString *error)
+{
+    // A plain run keeps the formatted body the window holds besides, untouched.
+    const bool formatted = !m_request.html.isEmpty();
+    return saveSetting(m_deps.store, &AppSettings::BodyFormat, formatted ? u"html"_s : u"plain"_s, error) &&
+           (!formatted || writeHtmlFile(htmlBodyFilePath(m_settings.DataFolder), m_request.html, error));
 }
 
 void BatchRun::nothingStarted()
@@ -286,8 +308,21 @@ bool BatchRun::readClients(AttachmentMode mode, const QString &commonPath)
 {
     StatusLog &log = m_deps.log;
     log.LogStatus(u"Parsing CSV file..."_s);
-    const Mailing mailing{m_request.csvPath, m_request.header, m_request.subject,   m_request.body,     mode,
-                          commonPath,        m_request.print,  m_request.delimiter, m_deps.programFiles};
+    Mailing mailing{m_request.csvPath, m_request.header, m_request.subject,   m_request.body,     mode,
+                    commonPath,        m_request.print,  m_request.delimiter, m_deps.programFiles};
+    if (!m_request.html.isEmpty()) {
+        mailing.formatted = true;
+        mailing.body = m_request.html;
+        mailing.htmlFolder = m_request.htmlFolder;
+    }
+    // The signature set up once ends every message; one that cannot be read stops the run rather
+    // than send without it.
+    QString signatureError;
+    if (!readHtmlFile(signatureFilePath(m_settings.DataFolder), mailing.signature, &signatureError)) {
+        m_deps.prompter.warn(signatureError);
+        return false;
+    }
+    mailing.signatureFolder = m_settings.DataFolder;
     m_plan = MailingPlan::make(mailing);
     // A list that could not be read whole must never be used: nothing is counted, asked, saved
     // or sent.
@@ -400,7 +435,7 @@ bool BatchRun::describeMailing(AttachmentMode mode, const QString &commonPath)
         return false;
     }
     m_mailing.subject = m_request.subject;
-    m_mailing.bodySha256 = textSha256(m_request.body);
+    m_mailing.bodySha256 = textSha256(m_plan.mailing().messageKey());
     m_mailing.choices = choicesOf(mode, commonPath);
     return true;
 }
@@ -425,7 +460,7 @@ QString BatchRun::fingerprintNow(qsizetype row)
     QString subject = m_request.subject;
     QString bodySha = m_mailing.bodySha256;
     if (clients().hasEmailAddress(row) && m_plan.message().hasPlaceholders()) {
-        const MailMessage message = clientMessage(m_plan.message(), clients(), row, QString(), {});
+        const MailMessage message = clientMessage(m_plan, row);
         subject = message.SubjectLine;
         bodySha = textSha256(message.BodyText);
     }
@@ -906,7 +941,7 @@ BatchRun::PassEnd BatchRun::emailClient(qsizetype index, qint64 number)
     log.LogStatus(u"Sending email - "_s + QString::number(number));
     MailMessage message;
     if (notSent.isEmpty()) {
-        message = clientMessage(m_plan.message(), clients(), index, attachment, identity);
+        message = clientMessage(m_plan, index, attachment, identity);
         // The archive gets each client's message in the same delivery, never a second one.
         message.ArchiveCopyTo = m_settings.ArchiveCopyTo;
         notSent = sizeProblem(message);
@@ -917,7 +952,7 @@ BatchRun::PassEnd BatchRun::emailClient(qsizetype index, qint64 number)
         if (m_plan.message().hasPlaceholders()) {
             JournalEntry filled = clientEntry(JournalEvent::Message, index);
             filled.detail = message.SubjectLine;
-            filled.sha256 = textSha256(message.BodyText);
+            filled.sha256 = textSha256(message.HtmlBody.isEmpty() ? message.BodyText : message.HtmlBody);
             if (!journal(filled, false))
                 return PassEnd::Stopped;
         }
@@ -962,7 +997,9 @@ StartSummary BatchRun::startSummary()
     summary.print = m_request.print && !m_onlyListed;
     summary.printouts = m_printsToHandle;
     summary.subject = m_request.subject;
-    summary.bodyEmpty = m_request.body.trimmed().isEmpty();
+    summary.bodyEmpty = (m_request.html.isEmpty() ? m_request.body : plainTextOfHtml(cleanHtmlBody(m_request.html)))
+                            .trimmed()
+                            .isEmpty();
     summary.mode = m_mailing.choices.mode;
     if (summary.mode == AttachmentMode::Common) {
         summary.commonFile = m_mailing.choices.commonFile;

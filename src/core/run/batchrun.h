@@ -99,6 +99,12 @@ struct RunRequest
     /// Send a mailing that already reached every client once more, without the question
     /// defaulting to No (the command line's --send-again).
     bool sendAgain = false;
+    /// A formatted body (HTML): sent instead of `body` when not empty.
+    QString html{};
+    QString htmlFolder{}; ///< where the relative picture paths of `html` start
+    /// The window's formatted body: kept as the data folder's Body.html when the run starts, as
+    /// `body` is kept as Body.txt (a body read from another file is not).
+    bool keepHtml = false;
 };
 
 /// How a run ended; the command line maps it to its exit status.
@@ -176,6 +182,10 @@ private:
     QString preCheckProblem(AttachmentMode mode, const QString &commonPath) const;
     /// Clears the status box after a question answered No, with one line that says so.
     void nothingStarted();
+    /// False (having warned) when a picture of the formatted body or of the signature cannot be sent.
+    bool checkFormattedPictures();
+    /// Saves the window's body format and its formatted body (Body.html); false with `error`.
+    bool keepFormattedBody(QString *error);
     /// Saves the attachment mode, the common file and the print choice; false with `error`.
     bool saveChoices(AttachmentMode mode, const QString &commonPath, QString *error);
     /// Reads the client list into the plan and logs its counts; false (having warned) when it

@@ -19,6 +19,8 @@ ProgramFiles ownProgramFiles(const QString &settingsFile, const QString &dataFol
         own.addFile(settingsFile, u"the settings file"_s);
     if (!dataFolder.isEmpty()) {
         own.addFile(bodyFilePath(dataFolder), u"the body file"_s);
+        own.addFile(htmlBodyFilePath(dataFolder), u"the formatted body file"_s);
+        own.addFile(signatureFilePath(dataFolder), u"the signature file"_s);
         own.addFolder(runJournalFolder(dataFolder), u"a run journal"_s);
         own.addFile(QDir(dataFolder).filePath(u"run.lock"_s), u"the run lock"_s);
     }
