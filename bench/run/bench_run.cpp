@@ -13,8 +13,8 @@
 #include "run/clock.h"
 #include "run/journal.h"
 #include "run/pause.h"
-#include "support/testfakes.h"
 #include "support/smtpfixture.h"
+#include "support/testfakes.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -245,13 +245,8 @@ int main(int argc, char **argv)
         timer.start();
         QString error;
         std::unique_ptr<Journal> journal = Journal::create(journals.path(), now, &error);
-        MailingKey mailing{QFileInfo(list).canonicalFilePath(),
-                        QString(64, u'a'),
-                        u"Your statement"_s,
-                        QString(64, u'b'),
-                        AttachmentMode::None,
-                        QString(),
-                        QString()};
+        MailingKey mailing{QFileInfo(list).canonicalFilePath(), QString(64, u'a'), u"Your statement"_s,
+                           QString(64, u'b')};
         bool ok = journal != nullptr;
         for (const JournalEntry &entry : journalHeader(now, RunKind::AllClients, mailing))
             ok = ok && journal->append(entry, &error, false);

@@ -552,7 +552,7 @@ private Q_SLOTS:
             const QString key = journalClientKey(letter.toUpper(), letter + u"@x.org"_s);
             // "sent*": what the client got then differs from what it would get now.
             QString outcome = word.section(u'=', 1);
-            history.sentFingerprint.insert(key, outcome.endsWith(u'*') ? u"then"_s : u"now"_s);
+            history.sent.insert(key, SentMessage{u"S"_s, outcome.endsWith(u'*') ? u"then"_s : u"now"_s, {}, {}});
             outcome.remove(u'*');
             history.last.insert(key, outcomes.value(outcome));
             history.reached += history.last.value(key) == Last::Sent ? 1 : 0;
@@ -563,9 +563,11 @@ private Q_SLOTS:
         MailingChoices then;
         then.mode = otherChoices ? AttachmentMode::ClientSpecific : AttachmentMode::None;
         history.choices = then;
-        const ResumePlan plan = makeResumePlan(clients, history,
-                                               ResumeRequest{ResumeChoice(resume), retryFailed, false, MailingChoices{},
-                                                             u"S"_s, [](qsizetype) { return u"now"_s; }});
+        const ResumePlan plan = makeResumePlan(
+            clients, history,
+            ResumeRequest{ResumeChoice(resume), retryFailed, false, MailingChoices{}, u"S"_s, [](qsizetype) {
+                              return SentMessage{u"S"_s, u"now"_s, {}, {}};
+                          }});
         QCOMPARE(int(plan.kind), kind);
         QCOMPARE(plan.skip.size(), skipped);
         QCOMPARE(plan.unknown.size(), unknown);
@@ -679,6 +681,10 @@ private Q_SLOTS:
         const int notStarted = int(RunOutcome::NotStarted);
         const QString reached = u"reached 1 client."_s;
         QTest::newRow("another subject") << u"subject"_s << completed << 5 << QString();
+        // A similar mailing (the subject in another letter case, the list renamed) is this one.
+        QTest::newRow("the subject's letter case") << u"case"_s << notStarted << 0 << reached;
+        QTest::newRow("the list renamed") << u"renamed"_s << notStarted << 0 << reached;
+        QTest::newRow("a similar mailing a month old") << u"case, a month later"_s << completed << 5 << QString();
         QTest::newRow("another body") << u"body"_s << completed << 5 << QString();
         QTest::newRow("the same text, formatted") << u"formatted"_s << completed << 5 << QString();
         QTest::newRow("a signature added") << u"signature"_s << completed << 5 << QString();
@@ -722,6 +728,14 @@ private Q_SLOTS:
             h.request.csvPath = copy;
         } else if (change == u"subject"_s) {
             h.request.subject = u"Season's greetings"_s;
+        } else if (change.startsWith(u"case"_s)) {
+            h.request.subject = u"  "_s + h.request.subject.toUpper();
+            if (change.endsWith(u"a month later"_s))
+                h.clock.set(h.clock.tick() + std::chrono::hours(24 * 31));
+        } else if (change == u"renamed"_s) {
+            const QString renamed = h.dir.filePath(u"clients-may.csv"_s);
+            QVERIFY(QFile::rename(h.request.csvPath, renamed));
+            h.request.csvPath = renamed;
         } else if (change == u"body"_s) {
             h.request.body += u"PS"_s;
         } else if (change == u"formatted"_s) {

@@ -436,6 +436,8 @@ bool BatchRun::describeMailing(AttachmentMode mode, const QString &commonPath)
     }
     m_mailing.subject = m_request.subject;
     m_mailing.bodySha256 = textSha256(m_plan.mailing().messageKey());
+    m_mailing.bodyKeySha256 = textSha256(similarText(m_plan.mailing().messageKey()));
+    m_mailing.asOf = m_deps.clock.currentDateTime();
     m_mailing.choices = choicesOf(mode, commonPath);
     return true;
 }
@@ -453,24 +455,21 @@ MailingChoices BatchRun::choicesOf(AttachmentMode mode, const QString &commonPat
     return choices;
 }
 
-QString BatchRun::fingerprintNow(qsizetype row)
+SentMessage BatchRun::fingerprintNow(qsizetype row)
 {
     // As the journal records it: the message filled from the client's line when the mailing has
     // fields (the mailing's own otherwise), and the file it would attach or print.
-    QString subject = m_request.subject;
-    QString bodySha = m_mailing.bodySha256;
+    SentMessage now{m_request.subject, m_mailing.bodySha256, m_mailing.bodyKeySha256, {}};
     if (clients().hasEmailAddress(row) && m_plan.message().hasPlaceholders()) {
         const MailMessage message = clientMessage(m_plan, row);
-        subject = message.SubjectLine;
-        bodySha = textSha256(message.BodyText);
+        now = SentMessage{message.SubjectLine, textSha256(message.BodyText), {}, {}};
     }
     const ClientPlan &plan = m_plan.plan(row);
-    QString fileSha;
     if (plan.action == ClientAction::SendFile || plan.action == ClientAction::Print) {
         const QFileInfo file(plan.file);
-        fileSha = fileHash(file.absoluteFilePath(), file.size(), file.lastModified());
+        now.fileSha256 = fileHash(file.absoluteFilePath(), file.size(), file.lastModified());
     }
-    return messageFingerprint(subject, bodySha, fileSha);
+    return now;
 }
 
 QString BatchRun::clientKey(qsizetype index) const

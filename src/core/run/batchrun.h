@@ -249,7 +249,7 @@ private:
     bool useEarlierChoices(const ResumePlan &plan);
     MailingChoices choicesOf(AttachmentMode mode, const QString &commonPath);
     /// What the client on `row` would get now, as the journal fingerprints what was sent.
-    QString fingerprintNow(qsizetype row);
+    SentMessage fingerprintNow(qsizetype row);
     /// Whether the clients whose message may or may not have arrived get it again.
     bool includeUnknownClients(const QList<JournalEntry> &unknownClients);
     /// Client `index` as the journals recognise it.

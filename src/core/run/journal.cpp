@@ -489,6 +489,7 @@ QList<JournalEntry> journalHeader(const QDateTime &time, RunKind kind, const Mai
     subject.detail = mailing.subject;
     JournalEntry body{time, JournalEvent::Body};
     body.sha256 = mailing.bodySha256;
+    body.detail = mailing.bodyKeySha256;
     return QList<JournalEntry>{run, clientFile, subject, body} + choiceLines(time, mailing.choices);
 }
 
@@ -504,9 +505,16 @@ QString journalClientKey(const QString &clientId, const QString &address)
     return clientId.trimmed() + QChar(0x1f) + address.trimmed().toCaseFolded();
 }
 
-QString messageFingerprint(const QString &subject, const QString &bodySha256, const QString &fileSha256)
+QString similarText(const QString &text)
 {
-    return subject + QChar(0x1f) + bodySha256 + QChar(0x1f) + fileSha256;
+    return text.trimmed().toCaseFolded();
+}
+
+bool SentMessage::sameAs(const SentMessage &other) const
+{
+    const bool sameBody =
+        bodySha256 == other.bodySha256 || (!bodyKeySha256.isEmpty() && bodyKeySha256 == other.bodyKeySha256);
+    return sameBody && fileSha256 == other.fileSha256 && similarText(subject) == similarText(other.subject);
 }
 
 namespace {
@@ -522,6 +530,7 @@ struct JournalHeader
     QString clientFileSha256;
     QString subject;
     QString bodySha256;
+    QString bodyKeySha256; ///< empty in journals written before they recorded it
     std::optional<AttachmentMode> mode;
     MailingChoices choices; ///< printKnown only when the journal has a print line
 };
@@ -565,6 +574,7 @@ JournalHeader headerOf(const QList<JournalEntry> &entries)
             continue;
         case JournalEvent::Body:
             header.bodySha256 = e.sha256;
+            header.bodyKeySha256 = e.detail;
             continue;
         case JournalEvent::Mode:
             header.hasMode = true;
@@ -599,11 +609,22 @@ MailingChoices choicesAtEnd(const JournalHeader &header, const QList<JournalEntr
     return choices;
 }
 
+/// A mailing like `mailing` within the 30 days before it: the same list (by path, or by what it
+/// held when renamed since), and the same subject and body apart from letter case and blanks.
+bool similarMailing(const JournalHeader &header, const MailingKey &mailing)
+{
+    if (!mailing.asOf.isValid() || header.time < mailing.asOf.addDays(-30) || header.bodyKeySha256.isEmpty() ||
+        header.bodyKeySha256 != mailing.bodyKeySha256 || similarText(header.subject) != similarText(mailing.subject))
+        return false;
+    const QString path = QFileInfo(header.clientFile).canonicalFilePath();
+    return path == mailing.clientFile || (path.isEmpty() && header.clientFileSha256 == mailing.clientFileSha256);
+}
+
 bool sameMailing(const JournalHeader &header, const QList<JournalEntry> &entries, const MailingKey &mailing)
 {
     if (QFileInfo(header.clientFile).canonicalFilePath() != mailing.clientFile || header.subject != mailing.subject ||
         header.bodySha256 != mailing.bodySha256)
-        return false;
+        return header.hasMode && similarMailing(header, mailing);
     if (header.hasMode)
         return true;
     // Written before journals recorded the mode: the same bytes in the client file, and the mode
@@ -712,6 +733,7 @@ JournalHistory readJournalHistory(const QString &folder, const MailingKey &maili
         return history;
 
     history.started = headerOf(runs.first()).time;
+    history.subject = headerOf(runs.first()).subject;
     history.unfinished = true;
     std::map<QString, JournalEntry> unknown; // by key, for the list of unknown clients
     for (const QList<JournalEntry> &entries : runs) {
@@ -724,21 +746,20 @@ JournalHistory readJournalHistory(const QString &folder, const MailingKey &maili
         bool listEnded = false; // a run killed while writing its list leaves only part of it
         // What the client being handled gets: the message filled from its line (when the run
         // journals one) or the mailing's own, and the file of its attempt.
-        QString subject = header.subject;
-        QString bodySha = header.bodySha256;
-        QString fileSha;
+        SentMessage got{header.subject, header.bodySha256, header.bodyKeySha256, {}};
         for (const JournalEntry &e : entries) {
             if (e.event == JournalEvent::Client) {
                 clientList.append(e);
                 continue;
             }
             if (e.event == JournalEvent::Message) {
-                subject = e.detail;
-                bodySha = e.sha256;
+                got.subject = e.detail;
+                got.bodySha256 = e.sha256;
+                got.bodyKeySha256.clear();
                 continue;
             }
             if (e.event == JournalEvent::Attempting)
-                fileSha = e.sha256;
+                got.fileSha256 = e.sha256;
             listEnded = listEnded || e.line > 0 || sectionOf(e.event) == Section::End;
             const std::optional<JournalHistory::Last> last = outcomeOf(e.event);
             if (!last)
@@ -746,14 +767,11 @@ JournalHistory readJournalHistory(const QString &folder, const MailingKey &maili
             const QString key = journalClientKey(e.clientId, e.address);
             history.last.insert(key, *last);
             if (*last == JournalHistory::Last::Sent)
-                history.sentFingerprint.insert(key, messageFingerprint(subject, bodySha, fileSha));
+                history.sent.insert(key, got);
             else
-                history.sentFingerprint.remove(key);
-            if (e.event != JournalEvent::Attempting) {
-                subject = header.subject;
-                bodySha = header.bodySha256;
-                fileSha.clear();
-            }
+                history.sent.remove(key);
+            if (e.event != JournalEvent::Attempting)
+                got = SentMessage{header.subject, header.bodySha256, header.bodyKeySha256, {}};
             if (*last == JournalHistory::Last::Unknown)
                 unknown[key] = e;
             else

@@ -192,12 +192,28 @@ struct MailingKey
     QString clientFileSha256; ///< what the file holds now
     QString subject;
     QString bodySha256;
+    QString bodyKeySha256; ///< similarText() of the body: the same text apart from letter case and blanks
     MailingChoices choices;
+    /// When the mailing is made: a similar mailing (renamed list, subject or body differing in
+    /// letter case or surrounding blanks) counts as this one for 30 days before.
+    QDateTime asOf;
 };
 
-/// What a client got, in one comparable text: the subject and the body's SHA-256 as sent, and
-/// the SHA-256 of the attached or printed file (empty for none).
-QString messageFingerprint(const QString &subject, const QString &bodySha256, const QString &fileSha256);
+/// A text as a similar mailing may have it: blanks around it and its letter case aside.
+QString similarText(const QString &text);
+
+/// What a client got, or would get now: its subject, its body's SHA-256 as sent (and of its
+/// similarText(), when known), and the SHA-256 of the attached or printed file (empty for none).
+struct SentMessage
+{
+    QString subject;
+    QString bodySha256;
+    QString bodyKeySha256;
+    QString fileSha256;
+
+    /// The same message, apart from letter case and blanks around the subject and the body.
+    bool sameAs(const SentMessage &other) const;
+};
 
 /// The lines that say the choices changed during a run, from here on.
 QList<JournalEntry> journalChoicesChanged(const QDateTime &time, const MailingChoices &choices);
@@ -222,9 +238,9 @@ struct JournalHistory
     QDateTime finished;        ///< when the newest run of the mailing completed; invalid when it did not
     QDateTime started;         ///< when the mailing's first run of these started
     QHash<QString, Last> last; ///< each client's last outcome, by journalClientKey
-    /// What each client whose last outcome is Sent got: messageFingerprint() of its subject, body
-    /// and document as journalled.
-    QHash<QString, QString> sentFingerprint;
+    /// What each client whose last outcome is Sent got, as journalled.
+    QHash<QString, SentMessage> sent;
+    QString subject;                       ///< the subject of the mailing's first run of these
     qint64 reached = 0;                    ///< clients whose last outcome is Sent
     QList<JournalEntry> unknownClients;    ///< the clients whose last outcome is Unknown, in file order
     std::optional<MailingChoices> choices; ///< the choices the newest run ended with

@@ -135,8 +135,8 @@ ResumePlan makeResumePlan(const ClientList &clients, const JournalHistory &histo
         const QString key = clientKey(clients, i);
         if (history.last.value(key, Last::NotSent) != Last::Sent)
             continue;
-        const auto was = history.sentFingerprint.constFind(key);
-        if (request.fingerprint && was != history.sentFingerprint.cend() && *was != request.fingerprint(i))
+        const auto was = history.sent.constFind(key);
+        if (request.fingerprint && was != history.sent.cend() && !was->sameAs(request.fingerprint(i)))
             ++plan.changedSince;
         else
             same.insert(key);
@@ -204,7 +204,8 @@ ResumePlan makeResumePlan(const ClientList &clients, const JournalHistory &histo
                         QLocale::c().toString(history.finished.toLocalTime(), u"yyyy-MM-dd HH:mm"_s))
                   : u"An earlier run of this mailing did not finish: "_s) +
         u"it started %1 with the subject \"%2\" and reached %3"_s.arg(
-            QLocale::c().toString(history.started, u"yyyy-MM-dd HH:mm"_s), request.subject,
+            QLocale::c().toString(history.started, u"yyyy-MM-dd HH:mm"_s),
+            history.subject.isEmpty() ? request.subject : history.subject,
             counted(history.reached, "client", "clients")) +
         (plan.changedSince == 0 ? QString()
                                 : u"; %1 would now get another message (a document or field changed), and get it"_s.arg(

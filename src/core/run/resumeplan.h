@@ -34,8 +34,8 @@ struct ResumeRequest
     bool print = false;       ///< clients without an address are printed (and so count as reached)
     MailingChoices choices;   ///< the attachment and print choices of this run
     QString subject;
-    /// What the client on a row would get now, as messageFingerprint(); none: not compared.
-    std::function<QString(qsizetype row)> fingerprint;
+    /// What the client on a row would get now; none: not compared.
+    std::function<SentMessage(qsizetype row)> fingerprint;
 };
 
 struct ResumePlan
