@@ -8,8 +8,7 @@
 #include "gui/runbridge.h"
 #include "settings/settingsstore.h"
 #include "settings/settingstable.h"
-#include "support/fakemailer.h"
-#include "support/fakes.h"
+#include "support/testfakes.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -85,7 +84,7 @@ int main(int argc, char **argv)
 
     ScriptedDialogs dialogs;
     FakeMailer mailer;
-    RecordingPrinter printer;
+    FakePrinter printer;
     FakeClock clock; // pauses pass at once: the run logs as fast as it can
     MainWindow w(AppServices{*store, mailer, printer, clock, dialogs, dir.filePath(u"data"_s), {}});
     w.show();

@@ -13,11 +13,8 @@
 #include "run/clock.h"
 #include "run/journal.h"
 #include "run/pause.h"
-#include "run/printer.h"
-#include "settings/settingsstore.h"
-#include "support/fakemailer.h"
-#include "support/fakes.h"
 #include "support/smtpfixture.h"
+#include "support/testfakes.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -42,30 +39,6 @@ using namespace Qt::StringLiterals;
 using namespace quorvale;
 
 namespace {
-
-class NullLog final : public StatusLog
-{
-public:
-    void LogStatus(const QString &) override { ++lines; }
-    qint64 lines = 0;
-};
-
-class NullPrinter final : public Printer
-{
-public:
-    bool printDocument(const QString &, QString *) override { return true; }
-};
-
-/// A store that keeps nothing: the benchmark must not touch the user's settings.
-class NullStore final : public SettingsStore
-{
-public:
-    QVariant RegReadValue(const QString &, ValueKind, const QVariant &defaultValue) const override
-    {
-        return defaultValue;
-    }
-    bool RegWriteValue(const QString &, ValueKind, const QVariant &, QString *) override { return true; }
-};
 
 /// Measures the time a Mailer spends inside its sends.
 class TimedMailer final : public Mailer
@@ -158,9 +131,9 @@ struct Timed
 
 Timed runOnce(Mailer &mailer, Clock &clock, const AppSettings &settings, const QString &csv, StatusLog &log)
 {
-    NullStore store;
+    test::FakeStore store; // the benchmark must not touch the user's settings
     test::ScriptedPrompter prompter;
-    NullPrinter printer;
+    test::FakePrinter printer;
     RunControl control;
     BatchRun run(RunDependencies{store, log, prompter, mailer, printer, clock, control, nullptr,
                                  [&settings] { return settings; }});
@@ -207,7 +180,8 @@ int main(int argc, char **argv)
         SmtpMailer smtp(settings.DataFolder);
         TimedMailer mailer(smtp);
         SystemClock clock;
-        NullLog log;
+        test::RecordingLog log;
+        log.keepRecords = false;
         const QString csv = writeClients(dir, smallRun);
         const Timed t = runOnce(mailer, clock, settings, csv, log);
         const double perClientMs = t.seconds * 1000.0 / smallRun;
@@ -229,10 +203,11 @@ int main(int argc, char **argv)
         test::FakeMailer mailer;
         mailer.keepRecords = false; // the run's own memory is measured
         test::FakeClock clock;
-        NullLog log;
+        test::RecordingLog log;
+        log.keepRecords = false;
         const Timed t = runOnce(mailer, clock, settings, csv, log);
         std::printf("%d clients, fake mailer and clock (outcome %d, %lld status lines)\n", largeRun, int(t.outcome),
-                    static_cast<long long>(log.lines));
+                    static_cast<long long>(log.count));
         std::printf("  total %.3f s, %.2f us per client; peak RSS %ld KiB before, %ld KiB after (+%ld KiB)\n",
                     t.seconds, t.seconds * 1e6 / largeRun, before, peakRssKiB(), peakRssKiB() - before);
         const long afterFirst = peakRssKiB();
@@ -270,13 +245,8 @@ int main(int argc, char **argv)
         timer.start();
         QString error;
         std::unique_ptr<Journal> journal = Journal::create(journals.path(), now, &error);
-        MailingKey mailing{QFileInfo(list).canonicalFilePath(),
-                        QString(64, u'a'),
-                        u"Your statement"_s,
-                        QString(64, u'b'),
-                        AttachmentMode::None,
-                        QString(),
-                        QString()};
+        MailingKey mailing{QFileInfo(list).canonicalFilePath(), QString(64, u'a'), u"Your statement"_s,
+                           QString(64, u'b')};
         bool ok = journal != nullptr;
         for (const JournalEntry &entry : journalHeader(now, RunKind::AllClients, mailing))
             ok = ok && journal->append(entry, &error, false);

@@ -1,11 +1,13 @@
 #include "cli/cliapp.h"
 
+#include "app/programservices.h"
 #include "appinfo.h"
 #include "auth/oauthsignin.h"
 #include "auth/signinaccount.h"
 #include "check/clientcheck.h"
 #include "clients/csvreader.h"
 #include "mail/attachmentcache.h"
+#include "mail/messagebuilder.h"
 #include "mail/sentcopy.h"
 #include "mail/smtpmailer.h"
 #include "platform/process.h"
@@ -22,18 +24,19 @@
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QFileInfo>
 #include <QMutex>
 #include <QHash>
+#include <QMutex>
 #include <QProcess>
 #include <QSet>
 #include <QStringList>
+#include <QTextStream>
 
 #include <algorithm>
 #include <array>
 #include <cstdio>
-#include <iostream>
 #include <optional>
-#include <string>
 
 using namespace Qt::StringLiterals;
 
@@ -70,6 +73,9 @@ using the mail server and pacing settings saved by the Setup dialog (see "config
   --subject TEXT      subject line (default: the saved subject line)
   --body TEXT         message body (default: the saved body)
   --body-file FILE    read the message body from FILE (UTF-8)
+  --html-file FILE    send a formatted body: the HTML of FILE (UTF-8), with a plain-text part made
+                      from it; pictures named by paths relative to FILE's folder go inside the
+                      message; scripts, remote pictures and external styles are left out
   --mode MODE         none (default): no attachment
                       common: attach the file given with --attachment to every message
                       client: attach each client's own document, a file in the CSV file's folder
@@ -146,7 +152,7 @@ or prints neither), the same address or client id on more than one line, an addr
 valid, a missing common attachment; links in the folder that are no document are listed. Flagged
 rows start with "!". Sends and prints nothing and saves no setting.
   --csv, --header, --delimiter, --mode, --attachment, --print   as for run (--yes is ignored)
-  --subject, --body, --body-file   the message as for run: a client whose line has an empty field
+  --subject, --body, --body-file, --html-file   the message as for run: a client whose line has an empty field
                       that the message uses is flagged, a field that no column has is reported
   --save FILE         also save the table as a CSV file (UTF-8, with a header line; a field that
                       would start a spreadsheet formula is led by "'"; a link named FILE is
@@ -163,7 +169,8 @@ would be sent: "From: ", "To: " and "Subject: " lines, an empty line, the body, 
 with the file name and size in bytes, "Attachment: none", or why the client's document is not
 sent (no document found, several documents, a document naming another client). Sends nothing
 and saves no setting.
-  --csv, --header, --delimiter, --mode, --attachment, --subject, --body, --body-file   as for run
+  --csv, --header, --delimiter, --mode, --attachment, --subject, --body, --body-file, --html-file
+                      as for run (a formatted body is shown as its text)
   --client ID         the client with this client id (the first line that has it)
   --line N            the client on line N of the client CSV file
   --send-to ADDRESS   send that client's message (fields filled, its document attached) to
@@ -185,7 +192,8 @@ config: the saved settings.
   file holds column names), CSVDelimiter (",", ";" or tab: what separates the fields of the client
   file), AttachMode (none, common, client), AttachmentPath, PrintDocuments
   (0 or 1) (the window's attachment and print choices, kept by each run; run's own options do
-  not read them), EnableSchedule (0 or 1), DelayBetweenSends
+  not read them), BodyFormat (plain or html: whether the window sends its plain body, Body.txt,
+  or its formatted one, Body.html, both in the data folder), EnableSchedule (0 or 1), DelayBetweenSends
   (seconds), GroupDelay (minutes), GroupSize (clients), and for signing in: SignInMethod (password,
   oauth, password-command, token-command), OAuthProvider (microsoft, google, custom),
   OAuthClientId, OAuthClientSecret, OAuthTenant, OAuthAuthorizeUrl, OAuthTokenUrl, OAuthScope,
@@ -222,53 +230,60 @@ QString helpFolderLine()
     return u"\nThe help pages are in "_s + folder + u" (start with main.html).\n"_s;
 }
 
-void writeOut(const QString &text)
+/// The command's standard streams, each write flushed as it is made. Safe from several threads.
+class Console
 {
-    const QByteArray bytes = text.toUtf8();
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
-    std::fflush(stdout);
-}
+public:
+    explicit Console(CliConsole &streams) : m_streams(streams) {}
+    void out(const QString &text) { write(m_streams.out, text); }
+    void err(const QString &text) { write(m_streams.err, text); }
+    /// One line of standard input without its line end; empty at the end of the input.
+    std::optional<QString> readLine()
+    {
+        QString line;
+        if (!m_streams.in.readLineInto(&line))
+            return std::nullopt;
+        return line;
+    }
+    /// The rest of standard input.
+    QString readAll() { return m_streams.in.readAll(); }
 
-void writeErr(const QString &text)
-{
-    const QByteArray bytes = text.toUtf8();
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
-    std::fflush(stderr);
-}
+private:
+    void write(QTextStream &stream, const QString &text)
+    {
+        QMutexLocker lock(&m_mutex);
+        stream << text;
+        stream.flush();
+    }
 
-int usageError(const QString &message)
-{
-    writeErr(u"quorvale: "_s + message + u"\nTry \"quorvale --help\".\n"_s);
-    return NotStarted;
-}
+    CliConsole &m_streams;
+    QMutex m_mutex;
+};
 
 /// Status lines on standard output, each flushed as it is written.
 class StdoutLog final : public StatusLog
 {
 public:
-    void LogStatus(const QString &line) override
-    {
-        QMutexLocker lock(&m_mutex);
-        writeOut(line + u'\n');
-    }
+    explicit StdoutLog(Console &console) : m_console(console) {}
+    void LogStatus(const QString &line) override { m_console.out(line + u'\n'); }
 
 private:
-    QMutex m_mutex;
+    Console &m_console;
 };
 
 /// Warnings on standard error; the question on standard input unless --yes answered it.
 class ConsolePrompter final : public Prompter
 {
 public:
-    explicit ConsolePrompter(bool assumeYes) : m_assumeYes(assumeYes) {}
-    void warn(const QString &message) override { writeErr(message + u'\n'); }
+    ConsolePrompter(Console &console, bool assumeYes) : m_console(console), m_assumeYes(assumeYes) {}
+    void warn(const QString &message) override { m_console.err(message + u'\n'); }
     bool confirmStart(const QString &question, const QString &details, bool defaultNo) override
     {
         // What the run will do is shown before it is asked about, and before a --yes run starts.
-        writeErr(details + u'\n');
+        m_console.err(details + u'\n');
         // --yes answers the ordinary question only, never one whose answer should be No.
         if (defaultNo && m_assumeYes) {
-            writeErr(question + u'\n');
+            m_console.err(question + u'\n');
             return false;
         }
         return askYesNo(question);
@@ -277,15 +292,16 @@ public:
     {
         if (m_assumeYes)
             return true;
-        writeErr(question + u" [y/N] "_s);
-        std::string answer;
-        if (!std::getline(std::cin, answer))
+        m_console.err(question + u" [y/N] "_s);
+        const std::optional<QString> answer = m_console.readLine();
+        if (!answer)
             return false;
-        const QString text = QString::fromStdString(answer).trimmed().toLower();
+        const QString text = answer->trimmed().toLower();
         return text == "y"_L1 || text == "yes"_L1;
     }
 
 private:
+    Console &m_console;
     bool m_assumeYes;
 };
 
@@ -306,27 +322,15 @@ void abortOnTerminationSignals(AbortRequest &abort)
 class ConsoleObserver final : public RunObserver
 {
 public:
+    explicit ConsoleObserver(Console &console) : m_console(console) {}
     void emailProgress(int) override {}
     void printProgress(int, int) override {}
     void runningChanged(bool) override {}
-    void clientFailed(const ClientFailure &failure) override { writeErr(clientFailureText(failure) + u'\n'); }
+    void clientFailed(const ClientFailure &failure) override { m_console.err(clientFailureText(failure) + u'\n'); }
+
+private:
+    Console &m_console;
 };
-
-AppSettings loadSettings(const SettingsStore &store)
-{
-    AppSettings settings;
-    settings.DataFolder = defaultDataFolder();
-    LoadSettings(store, settings);
-    return settings;
-}
-
-/// "Simple" is plain SMTP: one line on standard error says so whenever a login goes with it.
-void warnAboutLoginInClear(const AppSettings &settings)
-{
-    if (settings.AuthType == 0 && !settings.UserName.isEmpty())
-        writeErr(u"quorvale: warning: the authentication type is Simple (AuthType 0): the user name and "
-                                "password go to the server unencrypted.\n"_s);
-}
 
 // --- the options of run and check ----------------------------------------------------------
 
@@ -351,13 +355,14 @@ struct Option
 
 /// The one table of the options of run, check and preview, so that they cannot drift apart. Check
 /// takes run's --yes and ignores it.
-constexpr std::array<Option, 22> kOptions{{
+constexpr std::array<Option, 23> kOptions{{
     {.name = "--csv"_L1, .takesValue = true},
     {.name = "--header"_L1},
     {.name = "--delimiter"_L1, .takesValue = true},
     {.name = "--subject"_L1, .takesValue = true},
     {.name = "--body"_L1, .takesValue = true},
     {.name = "--body-file"_L1, .takesValue = true},
+    {.name = "--html-file"_L1, .takesValue = true},
     {.name = "--mode"_L1, .takesValue = true},
     {.name = "--attachment"_L1, .takesValue = true},
     {.name = "--save"_L1, .takesValue = true, .commands = Check},
@@ -494,59 +499,18 @@ bool readRunOptions(const Options &options, RunRequest &request, QString *error)
         return false;
     // --yes answers the confirmation only: skipping clients, or sending to them a second time, is
     // never decided for the user.
-    request.resume = resume     ? ResumeChoice::Resume
-                     : noResume ? ResumeChoice::StartAfresh
+    request.resume = resume                    ? ResumeChoice::Resume
+                     : noResume                ? ResumeChoice::StartAfresh
                      : options.has("--yes"_L1) ? ResumeChoice::Refuse
-                                              : ResumeChoice::Ask;
+                                               : ResumeChoice::Ask;
     // Nor is sending messages with a hole where a field of the client's line was meant to be.
-    request.emptyFields = options.has("--allow-empty-fields"_L1) ? EmptyFieldChoice::Send
+    request.emptyFields = options.has("--allow-empty-fields"_L1)  ? EmptyFieldChoice::Send
                           : options.has("--skip-empty-fields"_L1) ? EmptyFieldChoice::Skip
                           : options.has("--yes"_L1)               ? EmptyFieldChoice::Refuse
                                                                   : EmptyFieldChoice::Ask;
     return true;
 }
 
-/// The body the run sends: --body, the file of --body-file, or the saved one. False with `error`
-/// and the exit status in `status` when it cannot be read.
-bool readRunBody(const Options &options, const AppSettings &settings, QString &body, int *status)
-{
-    const std::optional<QString> text = options.value("--body"_L1);
-    const std::optional<QString> path = options.value("--body-file"_L1);
-    if (!text && !path) {
-        QString error;
-        if (readBodyFile(settings.DataFolder, body, &error))
-            return true;
-        writeErr(u"quorvale: the saved body cannot be read: "_s + error + u'\n');
-        *status = NotStarted;
-        return false;
-    }
-    if (text) {
-        body = *text;
-    } else {
-        QFile file(*path);
-        if (!file.open(QIODevice::ReadOnly)) {
-            *status = usageError(u"the body file cannot be read: "_s + *path + u" ("_s + file.errorString() + u')');
-            return false;
-        }
-        body = QString::fromUtf8(file.readAll());
-    }
-    // The window's body has CR LF line breaks, and so must the saved body file it reads back.
-    body.replace(u"\r\n"_s, u"\n"_s);
-    body.replace(u'\n', u"\r\n"_s);
-    return true;
-}
-
-/// The message of --subject, --body and --body-file, or the saved one. False with the exit status
-/// in `status` when the body cannot be read or both body options were given.
-bool readMessage(const Options &options, const AppSettings &settings, QString *subject, QString *body, int *status)
-{
-    if (options.has("--body"_L1) && options.has("--body-file"_L1)) {
-        *status = usageError(u"give either --body or --body-file, not both"_s);
-        return false;
-    }
-    *subject = options.value("--subject"_L1).value_or(settings.SubjectLine);
-    return readRunBody(options, settings, *body, status);
-}
 
 int exitStatusOf(const BatchRun &run)
 {
@@ -565,241 +529,7 @@ int exitStatusOf(const BatchRun &run)
     return NotStarted;
 }
 
-int runCommand(const QStringList &args)
-{
-    Options options;
-    RunRequest request;
-    RunControl control;
-    AttachmentMode mode = AttachmentMode::None;
-    QString commonPath;
-    QString error;
-    if (!options.parse(args, Run, u"run"_s, &error) || !readRunOptions(options, request, &error) ||
-        !readAttachmentOptions(options, &mode, &commonPath, &error))
-        return usageError(error);
-    control.setAttachmentMode(mode);
-    control.setCommonAttachmentPath(commonPath);
-
-    const std::unique_ptr<SettingsStore> store = openSettingsStore();
-    const auto account = std::make_shared<SignInAccount>();
-    AppSettings settings = loadSettings(*store);
-    if (!readDelimiter(options, settings, &request.delimiter, &error))
-        return usageError(error);
-    fillKeptPassword(settings, *account);
-    int status = NotStarted;
-    if (!readMessage(options, settings, &request.subject, &request.body, &status))
-        return status;
-
-    warnAboutLoginInClear(settings);
-    StdoutLog log;
-    ConsolePrompter prompter(options.has("--yes"_L1));
-    SmtpMailer mailer(settings.DataFolder, account);
-    ImapSentCopier sentCopier(account, qgetenv("CURL_CA_BUNDLE"));
-    CommandPrinter printer;
-    SystemClock clock;
-    ConsoleObserver observer;
-    BatchRun run(RunDependencies{*store, log, prompter, mailer, printer, clock, control, &observer,
-                                 [&settings] { return settings; },
-                                 ownProgramFiles(store->filePath(), settings.DataFolder), &sentCopier});
-    if (run.prepare(request)) {
-        abortOnTerminationSignals(control.abort());
-        run.execute();
-        writeErr(runTallyLine(run.tally()) + u'\n');
-    } else if (run.alreadySent() && options.has("--yes"_L1) && !request.sendAgain) {
-        writeErr(u"quorvale: give --send-again to send this mailing to every client once more.\n"_s);
-    } else if (run.earlierRunUnfinished() && request.resume == ResumeChoice::Refuse) {
-        writeErr(u"quorvale: give --resume to skip the clients the earlier run sent to, or --no-resume to "
-                 "go over every client again.\n"_s);
-    }
-    return exitStatusOf(run);
-}
-
-// --- check --------------------------------------------------------------------------------
-
-int checkCommand(const QStringList &args)
-{
-    Options options;
-    CheckRequest request;
-    QString error;
-    if (!options.parse(args, Check, u"check"_s, &error))
-        return usageError(error);
-    request.csvPath = options.value("--csv"_L1).value_or(QString());
-    request.print = options.has("--print"_L1);
-    request.header = options.has("--header"_L1);
-    if (request.csvPath.isEmpty())
-        return usageError(u"check needs --csv FILE, the client CSV file"_s);
-    if (!readAttachmentOptions(options, &request.mode, &request.commonPath, &error))
-        return usageError(error);
-    const std::unique_ptr<SettingsStore> store = openSettingsStore();
-    const AppSettings settings = loadSettings(*store);
-    if (!readDelimiter(options, settings, &request.delimiter, &error))
-        return usageError(error);
-    if (options.has("--force"_L1) && !options.has("--save"_L1))
-        return usageError(u"--force is only used with --save"_s);
-    // The message as a run would send it, for the fields of each client's line it uses.
-    int status = NotStarted;
-    if (!readMessage(options, settings, &request.subject, &request.body, &status))
-        return status;
-    request.programFiles = ownProgramFiles(store->filePath(), settings.DataFolder);
-
-    platform::ignoreBrokenPipe();
-    const CheckReport report = checkClientList(request);
-    if (!report.error.isEmpty()) {
-        writeErr(report.error + u'\n');
-        return NotStarted;
-    }
-    QString out = checkSummary(report).join(u'\n') + u"\n\n"_s;
-    for (const CheckRow &row : report.rows) {
-        out += (row.flags ? u"! "_s : u"  "_s) + QString::number(row.lineNumber) + u'\t' + row.clientId + u'\t' +
-               row.address + u'\t' + checkActionText(row);
-        if (row.flags)
-            out += u'\t' + checkFlagsText(row);
-        out += u'\n';
-    }
-    writeOut(out);
-    if (const std::optional<QString> save = options.value("--save"_L1)) {
-        // Nothing is asked here: an existing file is replaced only when --force says so.
-        SaveRefusal refusal = SaveRefusal::None;
-        const ExistingFile existing = options.has("--force"_L1) ? ExistingFile::Replace : ExistingFile::Keep;
-        if (!saveCheckCsv(report, *save, existing, &error, &refusal)) {
-            writeErr(u"quorvale: the check could not be saved to "_s + *save + u" ("_s + error + u")"_s +
-                     (refusal == SaveRefusal::Exists ? u"; give --force to replace it"_s : QString()) + u'\n');
-            return NotStarted;
-        }
-    }
-    return report.flaggedCount() > 0 || !report.problems.isEmpty() ? Failed : Ok;
-}
-
-// --- preview --------------------------------------------------------------------------------
-
-/// "Send to me": the client's message, to `address` instead of the client.
-int sendPreview(const MessagePreview &shown, const QString &address, AppSettings settings)
-{
-    const auto account = std::make_shared<SignInAccount>();
-    fillKeptPassword(settings, *account);
-    if (!isMailServerComplete(settings)) {
-        writeErr(incompleteSetupMessage(settings) + u'\n');
-        return NotStarted;
-    }
-    warnAboutLoginInClear(settings);
-    SmtpMailer mailer(settings.DataFolder, account);
-    const SendResult result = sendPreviewTo(mailer, shown, address, settings);
-    if (!result.sent()) {
-        writeErr(u"quorvale: not sent: "_s + result.errorText + u'\n');
-        return result.status == SendStatus::NotAttempted ? NotStarted : Failed;
-    }
-    writeOut(u"Sent to "_s + address.trimmed() + u'\n');
-    return Ok;
-}
-
-int previewCommand(const QStringList &args)
-{
-    Options options;
-    PreviewRequest request;
-    QString error;
-    if (!options.parse(args, Preview, u"preview"_s, &error) ||
-        !readAttachmentOptions(options, &request.mode, &request.commonPath, &error))
-        return usageError(error);
-    request.csvPath = options.value("--csv"_L1).value_or(QString());
-    request.header = options.has("--header"_L1);
-    const std::optional<QString> clientId = options.value("--client"_L1);
-    const std::optional<QString> lineText = options.value("--line"_L1);
-    if (request.csvPath.isEmpty())
-        return usageError(u"preview needs --csv FILE, the client CSV file"_s);
-    if (!clientId && !lineText)
-        return usageError(u"preview needs --client ID or --line N, the client whose message to show"_s);
-    bool lineIsNumber = false;
-    const qint64 line = lineText ? lineText->toLongLong(&lineIsNumber) : 0;
-    if (lineText && (!lineIsNumber || line < 1))
-        return usageError(u"--line must be a line number from 1 up, not "_s + *lineText);
-
-    const std::unique_ptr<SettingsStore> store = openSettingsStore();
-    const AppSettings settings = loadSettings(*store);
-    if (!readDelimiter(options, settings, &request.delimiter, &error))
-        return usageError(error);
-    request.sender = settings.EmailFrom;
-    request.programFiles = ownProgramFiles(store->filePath(), settings.DataFolder);
-    int status = NotStarted;
-    if (!readMessage(options, settings, &request.subject, &request.body, &status))
-        return status;
-
-    platform::ignoreBrokenPipe();
-    MailingPreview mailing;
-    if (!mailing.load(request, &error)) {
-        writeErr(error + u'\n');
-        return NotStarted;
-    }
-    const qsizetype row = clientId ? mailing.rowOfClient(*clientId) : mailing.rowOfLine(line);
-    if (row < 0) {
-        const QString which =
-            clientId ? u"no client with the ID \"%1\""_s.arg(*clientId) : u"no client on line %1"_s.arg(line);
-        writeErr(u"quorvale: "_s + which + u" in "_s + request.csvPath + u'\n');
-        return NotStarted;
-    }
-    const MessagePreview shown = mailing.preview(row);
-    if (const std::optional<QString> sendTo = options.value("--send-to"_L1))
-        return sendPreview(shown, *sendTo, settings);
-
-    QString body = shown.message.BodyText;
-    body.replace(u"\r\n"_s, u"\n"_s);
-    if (!body.isEmpty() && !body.endsWith(u'\n'))
-        body += u'\n';
-    writeOut(u"From: "_s + shown.message.EmailFrom + u"\nTo: "_s + shown.message.RecipientAddress + u"\nSubject: "_s +
-             shown.message.SubjectLine + u"\nMessage-ID: "_s + QString::fromLatin1(shown.message.MessageId) +
-             u" (a new one for each run)\n\n"_s + body + u"Attachment: "_s + shown.attachmentText() + u'\n');
-    if (!shown.problem.isEmpty())
-        writeErr(u"quorvale: a run would not send this message: "_s + shown.problem + u'\n');
-    return Ok;
-}
-
-// --- test-email -----------------------------------------------------------------------------
-
-int testEmailCommand(const QStringList &args)
-{
-    if (args.size() > 1)
-        return usageError(u"test-email takes one address"_s);
-    const QString address = args.value(0);
-    const std::unique_ptr<SettingsStore> store = openSettingsStore();
-    const auto account = std::make_shared<SignInAccount>();
-    AppSettings settings = loadSettings(*store);
-    fillKeptPassword(settings, *account);
-    if (!isMailServerComplete(settings)) {
-        writeErr(incompleteSetupMessage(settings) + u'\n');
-        return NotStarted;
-    }
-    if (address.isEmpty()) {
-        writeErr(u"You need enter a send email address for testing.\n"_s);
-        return NotStarted;
-    }
-
-    warnAboutLoginInClear(settings);
-    StdoutLog log;
-    log.LogStatus(u"Testing Email..."_s);
-    SmtpMailer mailer(settings.DataFolder, account);
-    const MailMessage message{address, QString(), u"Test subject line text"_s, u"Test email body text"_s};
-    SendCallbacks callbacks;
-    callbacks.keepSentMessage = settings.SentCopy == 1;
-    const SendResult result = SendMail(mailer, message, settings, callbacks);
-    bool copied = true;
-    if (result.sent() && callbacks.keepSentMessage) {
-        // With the copy on, the test also puts its message in the Sent folder.
-        ImapSentCopier copier(account, qgetenv("CURL_CA_BUNDLE"));
-        const SentCopyResult copy = copier.copy(result.sentMessage, settings);
-        copied = copy.ok();
-        if (!copy.note.isEmpty() && copy.ok())
-            log.LogStatus(copy.note);
-        log.LogStatus(copy.ok() ? u"The copy in the Sent folder was made."_s : copy.error);
-    }
-    if (!result.sent() || !copied) {
-        if (!result.sent())
-            log.LogStatus(result.errorText);
-        log.LogStatus(u"Email test bad or had problems!"_s);
-    }
-    log.LogStatus(u"Email testing complete"_s);
-    return result.sent() && copied ? Ok : Failed;
-}
-
-// --- config ---------------------------------------------------------------------------------
-
+/// The stored setting a command names.
 const StoredSetting *lookUpSetting(const QString &name)
 {
     // "SMTPServer" is what people type; the stored name keeps its historical spelling.
@@ -807,89 +537,6 @@ const StoredSetting *lookUpSetting(const QString &name)
         return findStoredSetting(u"SMPTServer");
     return findStoredSetting(name);
 }
-
-int unknownSetting(const QString &name)
-{
-    QStringList names;
-    for (const StoredSetting &setting : settingsTable())
-        names.append(setting.name);
-    return usageError(u"unknown setting "_s + name + u"; the settings are "_s +
-                      names.join(u", "_s));
-}
-
-int configCommand(const QStringList &args)
-{
-    const QString action = args.value(0);
-    const std::unique_ptr<SettingsStore> store = openSettingsStore();
-    if (action == "show"_L1 && args.size() == 1) {
-        const AppSettings settings = loadSettings(*store);
-        SignInAccount account;
-        SecretPlaces &secrets = account.secrets();
-        for (const StoredSetting &setting : settingsTable()) {
-            QString value = settingText(settings, setting);
-            if (setting.masked && !value.isEmpty())
-                value = u"********"_s;
-            if (setting.key == SettingKey(&AppSettings::Password) && value.isEmpty() && secrets.hasKeyring()) {
-                if (const QString where = secrets.storedLocation(kPasswordKey); !where.isEmpty())
-                    value = u"******** (kept in "_s + where + u')';
-            }
-            writeOut(setting.name + u'=' + value + u'\n');
-        }
-        const QString token = secrets.storedLocation(kRefreshTokenKey);
-        writeOut(u"OAuthRefreshToken="_s + (token.isEmpty() ? u"not stored"_s : u"stored in "_s + token) + u'\n');
-        if (const QString notice = account.storeNotice(); !notice.isEmpty())
-            writeErr(u"quorvale: "_s + notice + u'\n');
-        return Ok;
-    }
-    if (action == "get"_L1 && args.size() == 2) {
-        const StoredSetting *setting = lookUpSetting(args.at(1));
-        if (!setting)
-            return unknownSetting(args.at(1));
-        AppSettings settings = loadSettings(*store);
-        if (setting->key == SettingKey(&AppSettings::Password)) {
-            SignInAccount account;
-            fillKeptPassword(settings, account);
-        }
-        writeOut(settingText(settings, *setting) + u'\n');
-        return Ok;
-    }
-    if (action == "set"_L1 && args.size() == 3) {
-        const StoredSetting *setting = lookUpSetting(args.at(1));
-        if (!setting)
-            return unknownSetting(args.at(1));
-        QString value = args.at(2);
-        if (value == "-"_L1) {
-            QFile in;
-            if (!in.open(stdin, QIODevice::ReadOnly))
-                return usageError(u"standard input cannot be read"_s);
-            value = QString::fromUtf8(in.readAll());
-            // One line end closes the value; it is not part of it.
-            if (value.endsWith(u'\n'))
-                value.chop(1);
-            if (value.endsWith(u'\r'))
-                value.chop(1);
-        }
-        if (const QString problem = settingTextProblem(*setting, value); !problem.isEmpty()) {
-            // The value is named, except a password, which never goes to the terminal.
-            const QString what = setting->type == SettingType::Password
-                                     ? QString(setting->name)
-                                     : setting->name + u" cannot be \""_s + value + u'"';
-            writeErr(u"quorvale: "_s + what + u": "_s + problem +
-                     u" Nothing was saved.\n"_s);
-            return NotStarted;
-        }
-        QString error;
-        if (!saveSetting(*store, setting->key, value, &error)) {
-            writeErr(u"quorvale: "_s + setting->name + u" could not be saved: "_s + error +
-                     u'\n');
-            return Failed;
-        }
-        return Ok;
-    }
-    return usageError(u"config needs show, get NAME or set NAME VALUE"_s);
-}
-
-// --- sign-in and sign-out -------------------------------------------------------------------
 
 /// Shows the sign-in page with the desktop's own opener.
 class DesktopBrowser final : public BrowserOpener
@@ -901,107 +548,550 @@ public:
     }
 };
 
-bool hasDesktop()
+/// The commands over one set of services and streams.
+class CommandLine
 {
-    return !qEnvironmentVariableIsEmpty("DISPLAY") || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
-}
+public:
+    CommandLine(CliServices &services, CliConsole &streams) : m_services(services), m_console(streams) {}
 
-int signInCommand(const QStringList &args)
-{
-    bool browser = true;
-    for (const QString &arg : args) {
-        if (arg != "--no-browser"_L1)
-            return usageError(u"unknown option for sign-in: "_s + arg);
-        browser = false;
+    int run(QStringList args)
+    {
+        const QString command = args.isEmpty() ? QString() : args.takeFirst();
+        if (command == "--help"_L1 || command == "-h"_L1 || command == "help"_L1 || args.contains("--help"_L1)) {
+            writeOut(QString::fromUtf8(kHelp) + helpFolderLine());
+            return Ok;
+        }
+        if (command == "--version"_L1) {
+            writeOut(appTitle() + u' ' + appVersion() + u'\n');
+            return Ok;
+        }
+        // Encoded attachment copies that a crashed run left behind.
+        AttachmentCache::removeLeftovers(m_services.dataFolder);
+        if (command == "run"_L1)
+            return runCommand(args);
+        if (command == "check"_L1)
+            return checkCommand(args);
+        if (command == "preview"_L1)
+            return previewCommand(args);
+        if (command == "test-email"_L1)
+            return testEmailCommand(args);
+        if (command == "config"_L1)
+            return configCommand(args);
+        if (command == "sign-in"_L1)
+            return signInCommand(args);
+        if (command == "sign-out"_L1)
+            return signOutCommand(args);
+        return usageError(u"unknown command "_s + command);
     }
-    const std::unique_ptr<SettingsStore> store = openSettingsStore();
-    const AppSettings settings = loadSettings(*store);
-    QString error;
-    const std::optional<OAuthProvider> provider = resolveOAuthProvider(mailServerFrom(settings).oauth, &error);
-    if (!provider) {
-        writeErr(error + u'\n');
-        return Failed;
-    }
-    if (settings.SignInMethod != "oauth"_L1)
-        writeErr(u"quorvale: note: the sign-in method is \"%1\"; messages are sent with this sign-in once it is "
-                 "\"oauth\" (quorvale config set SignInMethod oauth).\n"_s.arg(settings.SignInMethod));
-    SignInAccount account;
-    if (const QString notice = account.storeNotice(); !notice.isEmpty())
-        writeErr(u"quorvale: "_s + notice + u'\n');
 
-    OAuthSignIn signIn(*provider);
-    signIn.setLoginHint(settings.UserName);
-    if (!signIn.start(&error)) {
-        writeErr(error + u'\n');
-        return Failed;
-    }
-    const QString address = signIn.authorizationUrl().toString(QUrl::FullyEncoded);
-    writeErr(u"Open this address in a browser to sign in:\n"_s + address + u'\n');
-    DesktopBrowser desktop;
-    if (browser && hasDesktop())
-        signIn.openBrowser(desktop);
-    AbortRequest abort;
-    abortOnTerminationSignals(abort);
-    const TokenResult result = signIn.waitForFinished([&abort] { return abort.isRequested(); });
-    if (!result.ok()) {
-        writeErr(result.error + u'\n');
-        return Failed;
-    }
-    if (!account.holder(*provider)->adopt(result.grant, &error)) {
-        writeErr(u"The sign-in could not be saved: "_s + error + u'\n');
-        return Failed;
-    }
-    writeOut(u"Signed in.\n"_s);
-    return Ok;
-}
+private:
+    void writeOut(const QString &text) { m_console.out(text); }
+    void writeErr(const QString &text) { m_console.err(text); }
 
-int signOutCommand(const QStringList &args)
-{
-    if (!args.isEmpty())
-        return usageError(u"sign-out takes no arguments"_s);
-    SignInAccount account;
-    QString error;
-    if (!account.signOut(&error)) {
-        writeErr(u"quorvale: the sign-in could not be forgotten: "_s + error + u'\n');
-        return Failed;
+    int usageError(const QString &message)
+    {
+        writeErr(u"quorvale: "_s + message + u"\nTry \"quorvale --help\".\n"_s);
+        return NotStarted;
     }
-    writeOut(u"Signed out.\n"_s);
-    return Ok;
-}
+
+    AppSettings loadSettings()
+    {
+        AppSettings settings;
+        settings.DataFolder = m_services.dataFolder;
+        LoadSettings(m_services.store, settings);
+        return settings;
+    }
+
+    /// "Simple" is plain SMTP: one line on standard error says so whenever a login goes with it.
+    void warnAboutLoginInClear(const AppSettings &settings)
+    {
+        if (settings.AuthType == 0 && !settings.UserName.isEmpty())
+            writeErr(u"quorvale: warning: the authentication type is Simple (AuthType 0): the user name and "
+                     "password go to the server unencrypted.\n"_s);
+    }
+
+    bool readRunBody(const Options &options, const AppSettings &settings, QString &body, int *status)
+    {
+        const std::optional<QString> text = options.value("--body"_L1);
+        const std::optional<QString> path = options.value("--body-file"_L1);
+        if (!text && !path) {
+            QString error;
+            if (readBodyFile(settings.DataFolder, body, &error))
+                return true;
+            writeErr(u"quorvale: the saved body cannot be read: "_s + error + u'\n');
+            *status = NotStarted;
+            return false;
+        }
+        if (text) {
+            body = *text;
+        } else {
+            QFile file(*path);
+            if (!file.open(QIODevice::ReadOnly)) {
+                *status = usageError(u"the body file cannot be read: "_s + *path + u" ("_s + file.errorString() + u')');
+                return false;
+            }
+            body = QString::fromUtf8(file.readAll());
+        }
+        // The window's body has CR LF line breaks, and so must the saved body file it reads back.
+        body.replace(u"\r\n"_s, u"\n"_s);
+        body.replace(u'\n', u"\r\n"_s);
+        return true;
+    }
+
+    /// The message of --subject, --body and --body-file, or the saved one. False with the exit status
+    /// in `status` when the body cannot be read or both body options were given.
+    bool readMessage(const Options &options, const AppSettings &settings, QString *subject, QString *body, int *status)
+    {
+        if (options.has("--body"_L1) && options.has("--body-file"_L1)) {
+            *status = usageError(u"give either --body or --body-file, not both"_s);
+            return false;
+        }
+        *subject = options.value("--subject"_L1).value_or(settings.SubjectLine);
+        return readRunBody(options, settings, *body, status);
+    }
+
+    /// The formatted body of --html-file (empty without it) and the folder its pictures are found
+    /// in. False with the exit status in `status` when it cannot be read or goes with --body or
+    /// --body-file.
+    bool readHtmlOption(const Options &options, QString *html, QString *folder, int *status)
+    {
+        const std::optional<QString> path = options.value("--html-file"_L1);
+        if (!path)
+            return true;
+        if (options.has("--body"_L1) || options.has("--body-file"_L1)) {
+            *status = usageError(u"give either --html-file or --body / --body-file, not both"_s);
+            return false;
+        }
+        QString error;
+        if (!QFileInfo(*path).isFile()) {
+            *status = usageError(u"the HTML file cannot be read: "_s + *path);
+            return false;
+        }
+        if (!readHtmlFile(*path, *html, &error)) {
+            *status = usageError(error);
+            return false;
+        }
+        if (html->trimmed().isEmpty()) {
+            *status = usageError(u"the HTML file is empty: "_s + *path);
+            return false;
+        }
+        *folder = QFileInfo(*path).absolutePath();
+        return true;
+    }
+
+    /// The signature set up in the data folder, into `request`. False with the exit status in
+    /// `status` when it cannot be read.
+    bool readSignature(const AppSettings &settings, PreviewRequest &request, int *status)
+    {
+        QString error;
+        if (!readHtmlFile(signatureFilePath(settings.DataFolder), request.signature, &error)) {
+            writeErr(u"quorvale: "_s + error + u'\n');
+            *status = NotStarted;
+            return false;
+        }
+        request.signatureFolder = settings.DataFolder;
+        return true;
+    }
+
+    int runCommand(const QStringList &args)
+    {
+        Options options;
+        RunRequest request;
+        RunControl control;
+        AttachmentMode mode = AttachmentMode::None;
+        QString commonPath;
+        QString error;
+        if (!options.parse(args, Run, u"run"_s, &error) || !readRunOptions(options, request, &error) ||
+            !readAttachmentOptions(options, &mode, &commonPath, &error))
+            return usageError(error);
+        control.setAttachmentMode(mode);
+        control.setCommonAttachmentPath(commonPath);
+
+        AppSettings settings = loadSettings();
+        if (!readDelimiter(options, settings, &request.delimiter, &error))
+            return usageError(error);
+        fillKeptPassword(settings, *m_services.account);
+        int status = NotStarted;
+        if (!readMessage(options, settings, &request.subject, &request.body, &status) ||
+            !readHtmlOption(options, &request.html, &request.htmlFolder, &status))
+            return status;
+
+        warnAboutLoginInClear(settings);
+        StdoutLog log(m_console);
+        ConsolePrompter prompter(m_console, options.has("--yes"_L1));
+        ConsoleObserver observer(m_console);
+        BatchRun run(RunDependencies{m_services.store, log, prompter, m_services.mailer, m_services.printer,
+                                     m_services.clock, control, &observer, [&settings] { return settings; },
+                                     ownProgramFiles(m_services.store.filePath(), settings.DataFolder),
+                                     m_services.sentCopier});
+        if (run.prepare(request)) {
+            if (m_services.watchAbort)
+                m_services.watchAbort(control.abort());
+            run.execute();
+            writeErr(runTallyLine(run.tally()) + u'\n');
+        } else if (run.alreadySent() && options.has("--yes"_L1) && !request.sendAgain) {
+            writeErr(u"quorvale: give --send-again to send this mailing to every client once more.\n"_s);
+        } else if (run.earlierRunUnfinished() && request.resume == ResumeChoice::Refuse) {
+            writeErr(u"quorvale: give --resume to skip the clients the earlier run sent to, or --no-resume to "
+                     "go over every client again.\n"_s);
+        }
+        return exitStatusOf(run);
+    }
+
+    // --- check --------------------------------------------------------------------------------
+
+    int checkCommand(const QStringList &args)
+    {
+        Options options;
+        CheckRequest request;
+        QString error;
+        if (!options.parse(args, Check, u"check"_s, &error))
+            return usageError(error);
+        request.csvPath = options.value("--csv"_L1).value_or(QString());
+        request.print = options.has("--print"_L1);
+        request.header = options.has("--header"_L1);
+        if (request.csvPath.isEmpty())
+            return usageError(u"check needs --csv FILE, the client CSV file"_s);
+        if (!readAttachmentOptions(options, &request.mode, &request.commonPath, &error))
+            return usageError(error);
+        const AppSettings settings = loadSettings();
+        if (!readDelimiter(options, settings, &request.delimiter, &error))
+            return usageError(error);
+        if (options.has("--force"_L1) && !options.has("--save"_L1))
+            return usageError(u"--force is only used with --save"_s);
+        // The message as a run would send it, for the fields of each client's line it uses.
+        int status = NotStarted;
+        QString htmlFolder;
+        if (!readMessage(options, settings, &request.subject, &request.body, &status) ||
+            !readHtmlOption(options, &request.body, &htmlFolder, &status))
+            return status;
+        request.programFiles = ownProgramFiles(m_services.store.filePath(), settings.DataFolder);
+
+        platform::ignoreBrokenPipe();
+        const CheckReport report = checkClientList(request);
+        if (!report.error.isEmpty()) {
+            writeErr(report.error + u'\n');
+            return NotStarted;
+        }
+        QString out = checkSummary(report).join(u'\n') + u"\n\n"_s;
+        for (const CheckRow &row : report.rows) {
+            out += (row.flags ? u"! "_s : u"  "_s) + QString::number(row.lineNumber) + u'\t' + row.clientId + u'\t' +
+                   row.address + u'\t' + checkActionText(row);
+            if (row.flags)
+                out += u'\t' + checkFlagsText(row);
+            out += u'\n';
+        }
+        writeOut(out);
+        if (const std::optional<QString> save = options.value("--save"_L1)) {
+            // Nothing is asked here: an existing file is replaced only when --force says so.
+            SaveRefusal refusal = SaveRefusal::None;
+            const ExistingFile existing = options.has("--force"_L1) ? ExistingFile::Replace : ExistingFile::Keep;
+            if (!saveCheckCsv(report, *save, existing, &error, &refusal)) {
+                writeErr(u"quorvale: the check could not be saved to "_s + *save + u" ("_s + error + u")"_s +
+                         (refusal == SaveRefusal::Exists ? u"; give --force to replace it"_s : QString()) + u'\n');
+                return NotStarted;
+            }
+        }
+        return report.flaggedCount() > 0 || !report.problems.isEmpty() ? Failed : Ok;
+    }
+
+    // --- preview --------------------------------------------------------------------------------
+
+    /// "Send to me": the client's message, to `address` instead of the client.
+    int sendPreview(const MessagePreview &shown, const QString &address, AppSettings settings)
+    {
+        fillKeptPassword(settings, *m_services.account);
+        if (!isMailServerComplete(settings)) {
+            writeErr(incompleteSetupMessage(settings) + u'\n');
+            return NotStarted;
+        }
+        warnAboutLoginInClear(settings);
+        const SendResult result = sendPreviewTo(m_services.mailer, shown, address, settings);
+        if (!result.sent()) {
+            writeErr(u"quorvale: not sent: "_s + result.errorText + u'\n');
+            return result.status == SendStatus::NotAttempted ? NotStarted : Failed;
+        }
+        writeOut(u"Sent to "_s + address.trimmed() + u'\n');
+        return Ok;
+    }
+
+    int previewCommand(const QStringList &args)
+    {
+        Options options;
+        PreviewRequest request;
+        QString error;
+        if (!options.parse(args, Preview, u"preview"_s, &error) ||
+            !readAttachmentOptions(options, &request.mode, &request.commonPath, &error))
+            return usageError(error);
+        request.csvPath = options.value("--csv"_L1).value_or(QString());
+        request.header = options.has("--header"_L1);
+        const std::optional<QString> clientId = options.value("--client"_L1);
+        const std::optional<QString> lineText = options.value("--line"_L1);
+        if (request.csvPath.isEmpty())
+            return usageError(u"preview needs --csv FILE, the client CSV file"_s);
+        if (!clientId && !lineText)
+            return usageError(u"preview needs --client ID or --line N, the client whose message to show"_s);
+        bool lineIsNumber = false;
+        const qint64 line = lineText ? lineText->toLongLong(&lineIsNumber) : 0;
+        if (lineText && (!lineIsNumber || line < 1))
+            return usageError(u"--line must be a line number from 1 up, not "_s + *lineText);
+
+        const AppSettings settings = loadSettings();
+        if (!readDelimiter(options, settings, &request.delimiter, &error))
+            return usageError(error);
+        request.sender = settings.EmailFrom;
+        request.programFiles = ownProgramFiles(m_services.store.filePath(), settings.DataFolder);
+        int status = NotStarted;
+        QString html;
+        if (!readMessage(options, settings, &request.subject, &request.body, &status) ||
+            !readHtmlOption(options, &html, &request.htmlFolder, &status) || !readSignature(settings, request, &status))
+            return status;
+        if (!html.isEmpty()) {
+            request.formatted = true;
+            request.body = html;
+        }
+
+        platform::ignoreBrokenPipe();
+        MailingPreview mailing;
+        if (!mailing.load(request, &error)) {
+            writeErr(error + u'\n');
+            return NotStarted;
+        }
+        const qsizetype row = clientId ? mailing.rowOfClient(*clientId) : mailing.rowOfLine(line);
+        if (row < 0) {
+            const QString which =
+                clientId ? u"no client with the ID \"%1\""_s.arg(*clientId) : u"no client on line %1"_s.arg(line);
+            writeErr(u"quorvale: "_s + which + u" in "_s + request.csvPath + u'\n');
+            return NotStarted;
+        }
+        const MessagePreview shown = mailing.preview(row);
+        if (const std::optional<QString> sendTo = options.value("--send-to"_L1))
+            return sendPreview(shown, *sendTo, settings);
+
+        QString body = messagePlainText(shown.message);
+        body.replace(u"\r\n"_s, u"\n"_s);
+        if (!body.isEmpty() && !body.endsWith(u'\n'))
+            body += u'\n';
+        // The sender's name and the Reply-To, as a send takes them from the settings, when set.
+        const QString name = settings.EmailFromName.trimmed();
+        const QString from =
+            name.isEmpty() ? shown.message.EmailFrom : u"%1 <%2>"_s.arg(name, shown.message.EmailFrom);
+        const QString replyTo = settings.ReplyTo.isEmpty() ? QString() : u"\nReply-To: "_s + settings.ReplyTo;
+        writeOut(u"From: "_s + from + replyTo + u"\nTo: "_s + shown.message.RecipientAddress + u"\nSubject: "_s +
+                 shown.message.SubjectLine + u"\nMessage-ID: "_s + QString::fromLatin1(shown.message.MessageId) +
+                 u" (a new one for each run)\n\n"_s + body + u"Attachment: "_s + shown.attachmentText() + u'\n');
+        if (!shown.problem.isEmpty())
+            writeErr(u"quorvale: a run would not send this message: "_s + shown.problem + u'\n');
+        return Ok;
+    }
+
+    // --- test-email -----------------------------------------------------------------------------
+
+    int testEmailCommand(const QStringList &args)
+    {
+        if (args.size() > 1)
+            return usageError(u"test-email takes one address"_s);
+        const QString address = args.value(0);
+        AppSettings settings = loadSettings();
+        fillKeptPassword(settings, *m_services.account);
+        if (!isMailServerComplete(settings)) {
+            writeErr(incompleteSetupMessage(settings) + u'\n');
+            return NotStarted;
+        }
+        if (address.isEmpty()) {
+            writeErr(u"You need enter a send email address for testing.\n"_s);
+            return NotStarted;
+        }
+
+        warnAboutLoginInClear(settings);
+        StdoutLog log(m_console);
+        log.LogStatus(u"Testing Email..."_s);
+        const MailMessage message{address, QString(), u"Test subject line text"_s, u"Test email body text"_s};
+        SendCallbacks callbacks;
+        callbacks.keepSentMessage = settings.SentCopy == 1 && m_services.sentCopier;
+        const SendResult result = SendMail(m_services.mailer, message, settings, callbacks);
+        bool copied = true;
+        if (result.sent() && callbacks.keepSentMessage) {
+            // With the copy on, the test also puts its message in the Sent folder.
+            const SentCopyResult copy = m_services.sentCopier->copy(result.sentMessage, settings);
+            copied = copy.ok();
+            if (!copy.note.isEmpty() && copy.ok())
+                log.LogStatus(copy.note);
+            log.LogStatus(copy.ok() ? u"The copy in the Sent folder was made."_s : copy.error);
+        }
+        if (!result.sent() || !copied) {
+            if (!result.sent())
+                log.LogStatus(result.errorText);
+            log.LogStatus(u"Email test bad or had problems!"_s);
+        }
+        log.LogStatus(u"Email testing complete"_s);
+        return result.sent() && copied ? Ok : Failed;
+    }
+
+    int unknownSetting(const QString &name)
+    {
+        QStringList names;
+        for (const StoredSetting &setting : settingsTable())
+            names.append(setting.name);
+        return usageError(u"unknown setting "_s + name + u"; the settings are "_s + names.join(u", "_s));
+    }
+
+    int configCommand(const QStringList &args)
+    {
+        const QString action = args.value(0);
+        if (action == "show"_L1 && args.size() == 1) {
+            const AppSettings settings = loadSettings();
+            SignInAccount &account = *m_services.account;
+            SecretPlaces &secrets = account.secrets();
+            for (const StoredSetting &setting : settingsTable()) {
+                QString value = settingText(settings, setting);
+                if (setting.masked && !value.isEmpty())
+                    value = u"********"_s;
+                if (setting.key == SettingKey(&AppSettings::Password) && value.isEmpty() && secrets.hasKeyring()) {
+                    if (const QString where = secrets.storedLocation(kPasswordKey); !where.isEmpty())
+                        value = u"******** (kept in "_s + where + u')';
+                }
+                writeOut(setting.name + u'=' + value + u'\n');
+            }
+            const QString token = secrets.storedLocation(kRefreshTokenKey);
+            writeOut(u"OAuthRefreshToken="_s + (token.isEmpty() ? u"not stored"_s : u"stored in "_s + token) + u'\n');
+            if (const QString notice = account.storeNotice(); !notice.isEmpty())
+                writeErr(u"quorvale: "_s + notice + u'\n');
+            return Ok;
+        }
+        if (action == "get"_L1 && args.size() == 2) {
+            const StoredSetting *setting = lookUpSetting(args.at(1));
+            if (!setting)
+                return unknownSetting(args.at(1));
+            AppSettings settings = loadSettings();
+            if (setting->key == SettingKey(&AppSettings::Password)) {
+                fillKeptPassword(settings, *m_services.account);
+            }
+            writeOut(settingText(settings, *setting) + u'\n');
+            return Ok;
+        }
+        if (action == "set"_L1 && args.size() == 3) {
+            const StoredSetting *setting = lookUpSetting(args.at(1));
+            if (!setting)
+                return unknownSetting(args.at(1));
+            QString value = args.at(2);
+            if (value == "-"_L1) {
+                value = m_console.readAll();
+                // One line end closes the value; it is not part of it.
+                if (value.endsWith(u'\n'))
+                    value.chop(1);
+                if (value.endsWith(u'\r'))
+                    value.chop(1);
+            }
+            if (const QString problem = settingTextProblem(*setting, value); !problem.isEmpty()) {
+                // The value is named, except a password, which never goes to the terminal.
+                const QString what = setting->type == SettingType::Password
+                                         ? QString(setting->name)
+                                         : setting->name + u" cannot be \""_s + value + u'"';
+                writeErr(u"quorvale: "_s + what + u": "_s + problem + u" Nothing was saved.\n"_s);
+                return NotStarted;
+            }
+            QString error;
+            if (!saveSetting(m_services.store, setting->key, value, &error)) {
+                writeErr(u"quorvale: "_s + setting->name + u" could not be saved: "_s + error + u'\n');
+                return Failed;
+            }
+            return Ok;
+        }
+        return usageError(u"config needs show, get NAME or set NAME VALUE"_s);
+    }
+
+    int signInCommand(const QStringList &args)
+    {
+        bool browser = true;
+        for (const QString &arg : args) {
+            if (arg != "--no-browser"_L1)
+                return usageError(u"unknown option for sign-in: "_s + arg);
+            browser = false;
+        }
+        const AppSettings settings = loadSettings();
+        QString error;
+        const std::optional<OAuthProvider> provider = resolveOAuthProvider(mailServerFrom(settings).oauth, &error);
+        if (!provider) {
+            writeErr(error + u'\n');
+            return Failed;
+        }
+        if (settings.SignInMethod != "oauth"_L1)
+            writeErr(u"quorvale: note: the sign-in method is \"%1\"; messages are sent with this sign-in once it is "
+                     "\"oauth\" (quorvale config set SignInMethod oauth).\n"_s.arg(settings.SignInMethod));
+        SignInAccount &account = *m_services.account;
+        if (const QString notice = account.storeNotice(); !notice.isEmpty())
+            writeErr(u"quorvale: "_s + notice + u'\n');
+
+        OAuthSignIn signIn(*provider);
+        signIn.setLoginHint(settings.UserName);
+        signIn.setCaBundle(account.caBundle());
+        if (!signIn.start(&error)) {
+            writeErr(error + u'\n');
+            return Failed;
+        }
+        const QString address = signIn.authorizationUrl().toString(QUrl::FullyEncoded);
+        writeErr(u"Open this address in a browser to sign in:\n"_s + address + u'\n');
+        DesktopBrowser desktop;
+        if (browser && m_services.hasDesktop)
+            signIn.openBrowser(desktop);
+        AbortRequest abort;
+        if (m_services.watchAbort)
+            m_services.watchAbort(abort);
+        const TokenResult result = signIn.waitForFinished([&abort] { return abort.isRequested(); });
+        if (!result.ok()) {
+            writeErr(result.error + u'\n');
+            return Failed;
+        }
+        if (!account.holder(*provider)->adopt(result.grant, &error)) {
+            writeErr(u"The sign-in could not be saved: "_s + error + u'\n');
+            return Failed;
+        }
+        writeOut(u"Signed in.\n"_s);
+        return Ok;
+    }
+
+    int signOutCommand(const QStringList &args)
+    {
+        if (!args.isEmpty())
+            return usageError(u"sign-out takes no arguments"_s);
+        QString error;
+        if (!m_services.account->signOut(&error)) {
+            writeErr(u"quorvale: the sign-in could not be forgotten: "_s + error + u'\n');
+            return Failed;
+        }
+        writeOut(u"Signed out.\n"_s);
+        return Ok;
+    }
+
+    CliServices &m_services;
+    Console m_console;
+};
 
 } // namespace
 
-int runCli(int argc, char **argv)
+int runCommandLine(const QStringList &args, CliServices &services, CliConsole &streams)
+{
+    return CommandLine(services, streams).run(args);
+}
+
+int runCli(int argc, char **argv, ProgramServices &program)
 {
     QCoreApplication app(argc, argv);
-    QStringList args = QCoreApplication::arguments().mid(1);
-    const QString command = args.isEmpty() ? QString() : args.takeFirst();
-    if (command == "--help"_L1 || command == "-h"_L1 || command == "help"_L1 ||
-        args.contains("--help"_L1)) {
-        writeOut(QString::fromUtf8(kHelp) + helpFolderLine());
-        return Ok;
-    }
-    if (command == "--version"_L1) {
-        writeOut(appTitle() + u' ' + appVersion() + u'\n');
-        return Ok;
-    }
-    // Encoded attachment copies that a crashed run left behind.
-    AttachmentCache::removeLeftovers(defaultDataFolder());
-    if (command == "run"_L1)
-        return runCommand(args);
-    if (command == "check"_L1)
-        return checkCommand(args);
-    if (command == "preview"_L1)
-        return previewCommand(args);
-    if (command == "test-email"_L1)
-        return testEmailCommand(args);
-    if (command == "config"_L1)
-        return configCommand(args);
-    if (command == "sign-in"_L1)
-        return signInCommand(args);
-    if (command == "sign-out"_L1)
-        return signOutCommand(args);
-    return usageError(u"unknown command "_s + command);
+    CliServices services{*program.store,
+                         *program.mailer,
+                         program.printer,
+                         program.clock,
+                         program.account,
+                         program.environment.dataFolder,
+                         program.environment.hasDesktop,
+                         abortOnTerminationSignals,
+                         program.sentCopier.get()};
+    QTextStream in(stdin);
+    QTextStream out(stdout);
+    QTextStream err(stderr);
+    CliConsole streams{in, out, err};
+    return runCommandLine(QCoreApplication::arguments().mid(1), services, streams);
 }
 
 } // namespace quorvale

@@ -2,8 +2,6 @@
 
 #include "gui/userdialogs.h"
 #include "gui/widgetfactory.h"
-#include "run/ownfiles.h"
-#include "settings/settingsstore.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -112,7 +110,7 @@ QVariant CheckTableModel::headerData(int section, Qt::Orientation orientation, i
 }
 
 CheckDialog::CheckDialog(UserDialogs &dialogs, QWidget *parent)
-    : QDialog(parent), m_dialogs(dialogs), m_programFiles(ownProgramFiles(defaultSettingsPath(), defaultDataFolder()))
+    : QDialog(parent), m_dialogs(dialogs)
 {
     setObjectName(u"frmCheck"_s);
     setWindowTitle(u"Check Client List"_s);

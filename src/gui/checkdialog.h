@@ -65,7 +65,7 @@ public:
     void startCheck(const CheckRequest &request);
     void showReport(CheckReport report);
     const CheckReport &report() const { return m_report; }
-    /// The program's own files for checks whose request names none (the user's, unless set).
+    /// The program's own files for checks whose request names none; none unless set.
     void setProgramFiles(const ProgramFiles &files) { m_programFiles = files; }
     bool isChecking() const { return m_worker.isRunning(); }
 

@@ -1,7 +1,7 @@
 #include "gui/guiapp.h"
 
+#include "app/programservices.h"
 #include "appinfo.h"
-#include "auth/signinaccount.h"
 #include "gui/appicon.h"
 #include "gui/mainwindow.h"
 #include "gui/userdialogs.h"
@@ -9,9 +9,6 @@
 #include "mail/sentcopy.h"
 #include "mail/smtpmailer.h"
 #include "platform/process.h"
-#include "run/clock.h"
-#include "run/printer.h"
-#include "settings/settingsstore.h"
 
 #include <QApplication>
 #include <QSessionManager>
@@ -34,7 +31,7 @@ void closeWithTheSession(MainWindow &window)
     QObject::connect(qApp, &QCoreApplication::aboutToQuit, &window, [&window] { window.closeWithoutAsking(); });
 }
 
-int runGui(int argc, char **argv)
+int runGui(int argc, char **argv, ProgramServices &services)
 {
     QApplication app(argc, argv);
     QApplication::setApplicationName(appTitle());
@@ -44,19 +41,12 @@ int runGui(int argc, char **argv)
     // A signal that ends the session from now on is kept until the window can close with it.
     platform::catchTerminationSignals();
 
-    // The services the windows talk to, built once here: tests build fakes instead.
-    const QString dataFolder = defaultDataFolder();
     // Encoded attachment copies that a crashed run left behind.
-    AttachmentCache::removeLeftovers(dataFolder);
-    const std::unique_ptr<SettingsStore> store = openSettingsStore();
-    const auto account = std::make_shared<SignInAccount>();
-    SmtpMailer mailer(dataFolder, account);
-    ImapSentCopier sentCopier(account, qgetenv("CURL_CA_BUNDLE"));
-    CommandPrinter printer;
-    SystemClock clock;
+    AttachmentCache::removeLeftovers(services.environment.dataFolder);
     DesktopDialogs dialogs;
-    MainWindow window(
-        AppServices{*store, mailer, printer, clock, dialogs, dataFolder, helpFolder(), account, &sentCopier});
+    MainWindow window(AppServices{*services.store, *services.mailer, services.printer, services.clock, dialogs,
+                                  services.environment.dataFolder, helpFolder(), services.account,
+                                  services.sentCopier.get()});
     closeWithTheSession(window);
     window.show();
     return QApplication::exec();

@@ -7,6 +7,7 @@
 #include "gui/appicon.h"
 #include "gui/checkdialog.h"
 #include "gui/emailtestdialog.h"
+#include "gui/formattededitor.h"
 #include "gui/helpfiles.h"
 #include "gui/helpwindow.h"
 #include "gui/previewdialog.h"
@@ -17,7 +18,9 @@
 #include "gui/widgetfactory.h"
 #include "platform/files.h"
 #include "run/journal.h"
+#include "run/ownfiles.h"
 #include "settings/bodyfile.h"
+#include "settings/settingsstore.h"
 #include "settings/settingstable.h"
 
 #include <QAction>
@@ -40,6 +43,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScrollBar>
+#include <QStackedWidget>
 #include <QUrl>
 #include <QVBoxLayout>
 
@@ -84,8 +88,12 @@ MainWindow::MainWindow(const AppServices &services, QWidget *parent) : QMainWind
 {
     setObjectName(u"frmMain"_s);
     setWindowIcon(appIcon());
-    if (!m_services.account)
-        m_services.account = std::make_shared<SignInAccount>();
+    // Without a sign-in of the program's, the window's own keeps its secret files beside the settings.
+    if (!m_services.account) {
+        const QString settingsFile = m_services.store.filePath();
+        m_services.account = std::make_shared<SignInAccount>(
+            SignInAccount::Opener{}, settingsFile.isEmpty() ? QString() : QFileInfo(settingsFile).absolutePath());
+    }
     m_session = std::make_unique<RunSession>(m_services, m_settings, this);
     buildUi();
     buildMenus();
@@ -143,7 +151,9 @@ void MainWindow::buildUi()
                  m_cmdBrowseCommonAttach,
                  m_chkPrint,
                  m_txtSubjectLine,
+                 m_chkFormatted,
                  m_txtBodyMessage,
+                 m_bodyEditor->textBox(),
                  m_txtProgress,
                  m_cmdStart,
                  m_cmdCheck,
@@ -263,8 +273,26 @@ QLayout *MainWindow::buildInputs(QWidget *parent)
     emailLayout->addWidget(label3);
     emailLayout->addWidget(m_txtSubjectLine);
     emailLayout->addSpacing(4);
-    emailLayout->addWidget(label1);
-    emailLayout->addWidget(m_txtBodyMessage, 1);
+    // The body is plain text or formatted; each keeps its text when the other is shown.
+    m_chkFormatted = new QCheckBox(u"Formatted"_s, emailFrame);
+    m_chkFormatted->setObjectName(u"chkFormatted"_s);
+    m_chkFormatted->setToolTip(
+        u"Check to write a formatted message (bold, italic, lists, links, pictures); it is sent with a plain-text "
+        "copy for mail programs that show no formatting"_s);
+    m_bodyEditor = new FormattedEditor(u"txtBodyHtml"_s, m_services.dialogs, emailFrame);
+    m_bodyEditor->setDataFolder(m_services.dataFolder);
+    m_bodyEditor->textBox()->setToolTip(u"Formatted email body"_s);
+    m_bodyEditor->textBox()->setTabChangesFocus(true);
+    m_bodyStack = new QStackedWidget(emailFrame);
+    m_bodyStack->addWidget(m_txtBodyMessage);
+    m_bodyStack->addWidget(m_bodyEditor);
+    auto *bodyRow = new QHBoxLayout;
+    bodyRow->addWidget(label1);
+    bodyRow->addStretch(1);
+    bodyRow->addWidget(m_chkFormatted);
+    emailLayout->addLayout(bodyRow);
+    emailLayout->addWidget(m_bodyStack, 1);
+    connect(m_chkFormatted, &QCheckBox::toggled, this, &MainWindow::chkFormatted_Toggled);
 
     auto *left = new QVBoxLayout;
     left->addWidget(label8);
@@ -419,6 +447,15 @@ void MainWindow::load()
             },
             Qt::QueuedConnection);
     }
+    // The formatted body, kept beside the plain one; which of them is sent is the last choice.
+    QString html;
+    if (readHtmlFile(htmlBodyFilePath(m_services.dataFolder), html, &error)) {
+        m_bodyEditor->setHtml(html);
+    } else {
+        QMetaObject::invokeMethod(
+            this, [this, error] { m_services.dialogs.warn(this, error); }, Qt::QueuedConnection);
+    }
+    m_chkFormatted->setChecked(settings.BodyFormat == "html"_L1);
     m_settings.set(settings);
 }
 
@@ -478,6 +515,21 @@ void MainWindow::OptAddAttachment_Click(int index)
     m_session->setAttachmentMode(AttachmentMode(index));
 }
 
+QString MainWindow::bodyHtml() const
+{
+    if (!m_chkFormatted->isChecked())
+        return {};
+    // Formatted but empty is still a formatted message, so that the question warns of an empty
+    // body rather than the plain one going instead.
+    const QString html = m_bodyEditor->html();
+    return html.isEmpty() ? u"<p></p>"_s : html;
+}
+
+void MainWindow::chkFormatted_Toggled(bool formatted)
+{
+    m_bodyStack->setCurrentIndex(formatted ? 1 : 0);
+}
+
 QString MainWindow::bodyText() const
 {
     // The raw text keeps no-break spaces; blocks are joined by CR LF as in the body file.
@@ -509,6 +561,9 @@ void MainWindow::startRun(bool retryFailed)
     request.delimiter = csvSeparatorNamed(m_settings.get().CSVDelimiter).value_or(',');
     request.subject = m_txtSubjectLine->text();
     request.body = bodyText();
+    request.html = bodyHtml();
+    request.htmlFolder = m_services.dataFolder;
+    request.keepHtml = true;
     request.print = m_chkPrint->isChecked();
     request.retryFailed = retryFailed;
     m_session->start(request);
@@ -637,7 +692,8 @@ void MainWindow::showCheck()
     request.header = m_chkCSVHeader->isChecked();
     request.delimiter = csvSeparatorNamed(m_settings.get().CSVDelimiter).value_or(',');
     request.subject = m_txtSubjectLine->text();
-    request.body = bodyText();
+    request.body = m_chkFormatted->isChecked() ? bodyHtml() : bodyText();
+    request.programFiles = ownProgramFiles(m_services.store.filePath(), m_services.dataFolder);
     if (!m_check) {
         m_check = new CheckDialog(m_services.dialogs, this);
         connect(m_check, &CheckDialog::previewRequested, this, &MainWindow::showPreview);
@@ -658,9 +714,21 @@ void MainWindow::showPreview(qint64 line)
     request.delimiter = csvSeparatorNamed(m_settings.get().CSVDelimiter).value_or(',');
     request.subject = m_txtSubjectLine->text();
     request.body = bodyText();
+    if (m_chkFormatted->isChecked()) {
+        request.formatted = true;
+        request.body = bodyHtml();
+        request.htmlFolder = m_services.dataFolder;
+    }
     request.mode = AttachmentMode(m_optAddAttachment->checkedId());
     request.commonPath = m_txtCommonAttachmentPath->text();
     request.sender = m_settings.get().EmailFrom;
+    request.programFiles = ownProgramFiles(m_services.store.filePath(), m_services.dataFolder);
+    QString signatureError;
+    if (!readHtmlFile(signatureFilePath(m_services.dataFolder), request.signature, &signatureError)) {
+        m_services.dialogs.warn(this, signatureError);
+        return;
+    }
+    request.signatureFolder = m_services.dataFolder;
     if (!m_preview) {
         m_preview = new PreviewDialog(m_settings, m_services.mailer, m_services.dialogs, this);
         m_preview->setRunInProgress(isRunning());
@@ -748,7 +816,16 @@ bool MainWindow::keepMessage(QString *error)
             text.chop(1);
         return text;
     };
-    return plain(body) == plain(savedBody) || writeBodyFile(m_services.dataFolder, body, error);
+    if (plain(body) != plain(savedBody) && !writeBodyFile(m_services.dataFolder, body, error))
+        return false;
+    // The formatted body and the choice between the two, likewise.
+    const QString format = m_chkFormatted->isChecked() ? u"html"_s : u"plain"_s;
+    if (format != saved.BodyFormat && !saveSetting(m_services.store, &AppSettings::BodyFormat, format, error))
+        return false;
+    QString savedHtml;
+    readHtmlFile(htmlBodyFilePath(m_services.dataFolder), savedHtml);
+    const QString html = m_bodyEditor->html();
+    return html == savedHtml || writeHtmlFile(htmlBodyFilePath(m_services.dataFolder), html, error);
 }
 
 } // namespace quorvale

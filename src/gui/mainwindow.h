@@ -20,12 +20,14 @@ class QLineEdit;
 class QPlainTextEdit;
 class QProgressBar;
 class QPushButton;
+class QStackedWidget;
 
 namespace quorvale {
 
 class AboutDialog;
 class CheckDialog;
 class EmailTestDialog;
+class FormattedEditor;
 class HelpWindow;
 class PreviewDialog;
 class RunSession;
@@ -105,6 +107,10 @@ private:
     /// Saves the subject and body when they differ from the saved ones; false with `error`.
     bool keepMessage(QString *error);
     QString bodyText() const;
+    /// The formatted body when the body is formatted; empty when it is plain.
+    QString bodyHtml() const;
+    /// chkFormatted: shows the formatted editor or the plain text box.
+    void chkFormatted_Toggled(bool formatted);
     QString startFolder(const QString &path) const;
 
     AppServices m_services;
@@ -126,6 +132,9 @@ private:
     QLineEdit *m_txtCommonAttachmentPath = nullptr;
     QLineEdit *m_txtSubjectLine = nullptr;
     QPlainTextEdit *m_txtBodyMessage = nullptr;
+    FormattedEditor *m_bodyEditor = nullptr; ///< txtBodyHtml, the formatted body
+    QStackedWidget *m_bodyStack = nullptr;
+    QCheckBox *m_chkFormatted = nullptr;
     QPlainTextEdit *m_txtProgress = nullptr;
     QLabel *m_label6 = nullptr;
     QPushButton *m_cmdBrowseCSV = nullptr;

@@ -1,17 +1,22 @@
 #include "gui/previewdialog.h"
-#include "run/ownfiles.h"
-#include "settings/settingsstore.h"
+#include "mail/htmlbody.h"
+#include "mail/messagebuilder.h"
 
 #include "gui/settingsholder.h"
 #include "gui/userdialogs.h"
 #include "gui/widgetfactory.h"
 #include "settings/settingstable.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QFormLayout>
+#include <QUrl>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QTabWidget>
+#include <QTextBrowser>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -71,8 +76,19 @@ PreviewDialog::PreviewDialog(SettingsHolder &settings, Mailer &mailer, UserDialo
     m_txtAttachment = shownLine(u"txtAttachment"_s, this);
     m_txtMessageId = shownLine(u"txtMessageId"_s, this);
     m_txtMessageId->setToolTip(u"Each run gives the message a new Message-ID of this form; the journal records it."_s);
+    m_txtReplyTo = shownLine(u"txtReplyTo"_s, this);
+    // A formatted message is shown as its reader sees it, and as the text sent beside it.
+    m_txtBodyFormatted = new QTextBrowser(this);
+    m_txtBodyFormatted->setObjectName(u"txtBodyFormatted"_s);
+    m_txtBodyFormatted->setOpenLinks(false);
+    m_txtBodyFormatted->setTabChangesFocus(true);
+    m_bodyTabs = new QTabWidget(this);
+    m_bodyTabs->setObjectName(u"tabBody"_s);
+    m_bodyTabs->addTab(m_txtBodyFormatted, u"Formatted"_s);
+    m_bodyTabs->addTab(m_txtBody, u"Text"_s);
     auto *fields = new QFormLayout;
     fields->addRow(u"From:"_s, m_txtFrom);
+    fields->addRow(u"Reply-To:"_s, m_txtReplyTo);
     fields->addRow(u"To:"_s, m_txtTo);
     fields->addRow(u"Subject:"_s, m_txtSubject);
     fields->addRow(u"Attachment:"_s, m_txtAttachment);
@@ -103,7 +119,7 @@ PreviewDialog::PreviewDialog(SettingsHolder &settings, Mailer &mailer, UserDialo
     layout->setContentsMargins(12, 12, 12, 12);
     layout->addLayout(navigation);
     layout->addLayout(fields);
-    layout->addWidget(m_txtBody, 1);
+    layout->addWidget(m_bodyTabs, 1);
     layout->addWidget(m_lblProblem);
     layout->addLayout(sendRow);
     layout->addLayout(closeRow);
@@ -120,14 +136,27 @@ PreviewDialog::PreviewDialog(SettingsHolder &settings, Mailer &mailer, UserDialo
 
 PreviewDialog::~PreviewDialog() = default;
 
+QString PreviewDialog::shownHtml(const MailMessage &message)
+{
+    // The pictures are shown from the files the message embeds, named by their full paths; a path
+    // that the body's folder does not hold is the signature's.
+    const QString html = messageHtml(message);
+    QHash<QString, QString> sources;
+    for (const QString &path : htmlPicturePaths(html)) {
+        const QString inBody = QDir(message.HtmlBaseFolder).absoluteFilePath(path);
+        const QString file = QFileInfo::exists(inBody) || message.SignatureFolder.isEmpty()
+                                 ? inBody
+                                 : QDir(message.SignatureFolder).absoluteFilePath(path);
+        sources.insert(path, QUrl::fromLocalFile(file).toString());
+    }
+    return replacePictureSources(html, sources);
+}
+
 bool PreviewDialog::showMailing(const PreviewRequest &request, qint64 line)
 {
     QString error;
     MailingPreview mailing;
-    PreviewRequest withOwn = request;
-    if (withOwn.programFiles.isEmpty())
-        withOwn.programFiles = ownProgramFiles(defaultSettingsPath(), defaultDataFolder());
-    if (!mailing.load(withOwn, &error)) {
+    if (!mailing.load(request, &error)) {
         m_dialogs.warn(parentWidget() ? parentWidget() : this, error);
         return false;
     }
@@ -147,9 +176,10 @@ void PreviewDialog::showClient(qsizetype row)
         m_row = -1;
         m_shown = {};
         m_lblClient->setText(u"The client list holds no client."_s);
-        for (QLineEdit *line : {m_txtFrom, m_txtTo, m_txtSubject, m_txtAttachment, m_txtMessageId})
+        for (QLineEdit *line : {m_txtFrom, m_txtReplyTo, m_txtTo, m_txtSubject, m_txtAttachment, m_txtMessageId})
             line->clear();
         m_txtBody->clear();
+        m_txtBodyFormatted->clear();
         m_lblProblem->clear();
         updateButtons();
         return;
@@ -158,12 +188,23 @@ void PreviewDialog::showClient(qsizetype row)
     m_shown = m_mailing.preview(m_row);
     m_lblClient->setText(u"Client %1 of %2 (line %3, client ID %4)"_s.arg(m_row + 1).arg(count).arg(
         m_shown.lineNumber).arg(m_shown.clientId));
-    m_txtFrom->setText(m_shown.message.EmailFrom);
+    // The sender's name and the Reply-To that a send takes from the settings.
+    const AppSettings settings = m_settings.get();
+    m_shown.message.EmailFromName = settings.EmailFromName;
+    m_shown.message.ReplyTo = settings.ReplyTo;
+    const QString name = settings.EmailFromName.trimmed();
+    m_txtFrom->setText(name.isEmpty() ? m_shown.message.EmailFrom
+                                      : u"%1 <%2>"_s.arg(name, m_shown.message.EmailFrom.trimmed()));
+    m_txtReplyTo->setText(settings.ReplyTo.isEmpty() ? u"none (replies go to the sender)"_s : settings.ReplyTo);
     m_txtTo->setText(m_shown.message.RecipientAddress);
     m_txtSubject->setText(m_shown.message.SubjectLine);
-    QString body = m_shown.message.BodyText;
+    QString body = messagePlainText(m_shown.message);
     body.replace(u"\r\n"_s, u"\n"_s);
     m_txtBody->setPlainText(body);
+    const bool formatted = !m_shown.message.HtmlBody.isEmpty();
+    m_bodyTabs->setTabVisible(0, formatted);
+    m_bodyTabs->setCurrentIndex(formatted ? 0 : 1);
+    m_txtBodyFormatted->setHtml(formatted ? shownHtml(m_shown.message) : QString());
     m_txtAttachment->setText(m_shown.attachmentText());
     m_txtMessageId->setText(QString::fromLatin1(m_shown.message.MessageId));
     m_lblProblem->setText(m_shown.problem);

@@ -12,6 +12,8 @@ class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
 class QPushButton;
+class QTabWidget;
+class QTextBrowser;
 
 namespace quorvale {
 
@@ -49,6 +51,8 @@ private:
     void findClient();
     void sendToMe();
     void updateButtons();
+    /// The formatted message to show, its pictures named by their files.
+    static QString shownHtml(const MailMessage &message);
 
     SettingsHolder &m_settings;
     Mailer &m_mailer;
@@ -68,6 +72,9 @@ private:
     QLineEdit *m_txtTo = nullptr;
     QLineEdit *m_txtSubject = nullptr;
     QPlainTextEdit *m_txtBody = nullptr;
+    QTextBrowser *m_txtBodyFormatted = nullptr;
+    QTabWidget *m_bodyTabs = nullptr;
+    QLineEdit *m_txtReplyTo = nullptr;
     QLineEdit *m_txtAttachment = nullptr;
     QLineEdit *m_txtMessageId = nullptr;
     QLabel *m_lblProblem = nullptr;

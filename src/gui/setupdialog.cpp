@@ -5,6 +5,7 @@
 #include "auth/signinaccount.h"
 #include "check/clientcheck.h"
 #include "gui/settingsholder.h"
+#include "gui/signaturedialog.h"
 #include "gui/userdialogs.h"
 #include "gui/widgetfactory.h"
 #include "run/printer.h"
@@ -192,9 +193,14 @@ QGroupBox *SetupDialog::buildMailFrame()
     buildSignInRows(frame8, auth);
 
     m_cmdTestEmail = makeButton(u"cmdTestEmail"_s, u"Test &Email"_s, u"Sends a test email"_s, frame1);
+    // The signature ends every message; it is kept in its own file, not with these settings.
+    auto *cmdSignature = makeButton(u"cmdSignature"_s, u"Si&gnature..."_s,
+                                    u"The signature added to every message, with a logo picture"_s, frame1);
     auto *testRow = new QHBoxLayout;
+    testRow->addWidget(cmdSignature);
     testRow->addStretch(1);
     testRow->addWidget(m_cmdTestEmail);
+    connect(cmdSignature, &QPushButton::clicked, this, &SetupDialog::cmdSignature_Click);
     auto *frame1Layout = new QVBoxLayout(frame1);
     frame1Layout->addLayout(top);
     frame1Layout->addWidget(frame8);
@@ -203,6 +209,13 @@ QGroupBox *SetupDialog::buildMailFrame()
     connect(m_cboAuth, &QComboBox::currentIndexChanged, this, &SetupDialog::showSimpleWarning);
     connect(m_txtUsername, &QLineEdit::textChanged, this, &SetupDialog::showSimpleWarning);
     return frame1;
+}
+
+void SetupDialog::cmdSignature_Click()
+{
+    auto *dialog = new SignatureDialog(m_settings.get().DataFolder, m_dialogs, this);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->open();
 }
 
 void SetupDialog::buildSignInRows(QGroupBox *frame, QFormLayout *rows)
@@ -323,6 +336,8 @@ void SetupDialog::cmdSignIn_Click()
     }
     auto *signIn = new OAuthSignIn(*provider, this);
     signIn->setLoginHint(m_txtUsername->text());
+    if (m_account)
+        signIn->setCaBundle(m_account->caBundle());
     if (!signIn->start(&error)) {
         delete signIn;
         m_dialogs.warn(this, error);

@@ -59,6 +59,8 @@ private:
     QGroupBox *buildSentCopyFrame();
     /// The sign-in rows below the login in the Authentication frame.
     void buildSignInRows(QGroupBox *frame, QFormLayout *rows);
+    /// Opens the signature's editor (frmSignature).
+    void cmdSignature_Click();
     void load();
     /// Shows the rows the chosen sign-in method and provider use.
     void showSignInRows();

@@ -5,6 +5,7 @@
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileDialog>
+#include <QInputDialog>
 #include <QMessageBox>
 #include <QPushButton>
 
@@ -20,6 +21,11 @@ bool DesktopDialogs::askYesNo(QWidget *parent, const QString &question)
     QMessageBox box(QMessageBox::NoIcon, appTitle(), question, QMessageBox::Yes | QMessageBox::No, parent);
     box.setDefaultButton(QMessageBox::Yes);
     return box.exec() == QMessageBox::Yes;
+}
+
+QString DesktopDialogs::askText(QWidget *parent, const QString &title, const QString &label)
+{
+    return QInputDialog::getText(parent, title, label);
 }
 
 QString DesktopDialogs::chooseOpenFile(QWidget *parent, const QString &title, const QString &filters,

@@ -58,6 +58,14 @@ public:
         warn(parent, message);
         return false;
     }
+    /// A line of text asked for, titled `title` with `label` above the box; empty when cancelled.
+    virtual QString askText(QWidget *parent, const QString &title, const QString &label)
+    {
+        Q_UNUSED(parent);
+        Q_UNUSED(title);
+        Q_UNUSED(label);
+        return {};
+    }
     /// The file-save dialog; returns the chosen full path, or empty text when cancelled. Stand-ins
     /// that script only file choices answer it as they answer chooseOpenFile.
     virtual QString chooseSaveFile(QWidget *parent, const QString &title, const QString &filters,
@@ -77,6 +85,7 @@ class DesktopDialogs final : public UserDialogs
 public:
     void warn(QWidget *parent, const QString &message) override;
     bool askYesNo(QWidget *parent, const QString &question) override;
+    QString askText(QWidget *parent, const QString &title, const QString &label) override;
     QString chooseOpenFile(QWidget *parent, const QString &title, const QString &filters, const QString &folder,
                            const QString &fileName) override;
     void openUrl(const QUrl &url) override;

@@ -124,6 +124,18 @@ void TestSecretStore::fileStoreIsPrivateAndAtomic()
     QString error;
     QVERIFY(!store.write(u"a-folder"_s, u"x"_s, &error));
     QVERIFY2(error.contains(u"is not a file"_s), qPrintable(error));
+
+    // No folder keeps nothing anywhere: not in the working directory, not in the user's folders.
+    const QString cwd = QDir::currentPath();
+    QVERIFY(QDir::setCurrent(folder));
+    FileSecretStore none{QString()};
+    const bool written = none.write(u"by-hand"_s, u"x"_s, &error);
+    const SecretLookup found = none.read(u"by-hand"_s);
+    QVERIFY(QDir::setCurrent(cwd));
+    QVERIFY(!written);
+    QVERIFY2(error.contains(u"No folder is set"_s), qPrintable(error));
+    QCOMPARE(found.status, SecretLookup::Status::Missing);
+    QCOMPARE(store.read(u"by-hand"_s).secret, u"rt-typed"_s);
 }
 
 void TestSecretStore::fileStoreNeverWritesThroughALink()

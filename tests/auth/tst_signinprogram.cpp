@@ -378,7 +378,6 @@ void TestSignInProgram::aRefusedTokenIsRenewedOnce()
     OAuthServer oauth;
     SmtpServer smtp({.security = SmtpServer::Security::StartTls, .xoauth2TokenFile = oauth.accessTokenFile()});
     QVERIFY(smtp.isRunning());
-    smtp.applyEnvironment();
     QTemporaryDir folder;
     auto account = std::make_shared<SignInAccount>([&folder] {
         return SecretStoreChoice{std::make_unique<FileSecretStore>(folder.path()), {}};
@@ -396,7 +395,7 @@ void TestSignInProgram::aRefusedTokenIsRenewedOnce()
     settings.OAuthTokenUrl = provider.tokenUrl.toString();
     settings.OAuthClientId = provider.clientId;
     settings.OAuthScope = provider.scope;
-    SmtpMailer mailer(folder.path(), account);
+    SmtpMailer mailer(folder.path(), account, smtp.mailerOptions());
     const MailMessage message{u"a@example.org"_s, {}, u"Subject"_s, u"Body"_s};
     QVERIFY(SendMail(mailer, message, settings).sent());
 

@@ -8,6 +8,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <functional>
+
 #include <unistd.h>
 
 using namespace quorvale;
@@ -37,6 +39,8 @@ private Q_SLOTS:
     void commonAttachment();
     void addressValidity_data();
     void addressValidity();
+    void sameLinesOfManyClients_data();
+    void sameLinesOfManyClients();
     void hardLinksAreFlaggedAndProgramFilesRefused();
     void unreadableListIsAnError();
     void savedTableQuotesFields();
@@ -191,8 +195,8 @@ void TestClientCheck::checkTakesTheRunsDocument()
         case ClientDocument::Outcome::Shared:
             ++ambiguous;
             QCOMPARE(row.action, CheckAction::Ambiguous);
-            QCOMPARE(row.documents, run.names);
-            QCOMPARE(row.sharedWith, run.otherIds);
+            QCOMPARE(row.documents(), run.names);
+            QCOMPARE(row.sharedWith(), run.otherIds);
             QVERIFY(row.file.isEmpty());
             break;
         }
@@ -246,6 +250,66 @@ void TestClientCheck::addressValidity()
 {
     QFETCH(QString, address);
     QTEST(isUsableMailAddress(address), "usable");
+}
+
+// Clients whose address (in any letter case) or identifier is on many lines: each sees the first
+// ten other lines, whether it is one of them or comes later, and keeps them when the mode changes.
+void TestClientCheck::sameLinesOfManyClients_data()
+{
+    QTest::addColumn<QByteArray>("csv");
+    const auto lines = [](int count, const auto &line) {
+        QByteArray csv;
+        for (int i = 0; i < count; ++i)
+            csv += line(i) + '\n';
+        return csv;
+    };
+    QTest::newRow("11 share an address")
+        << lines(11, [](int i) -> QByteArray { return QByteArray::number(i) + ",a@x.com"; });
+    QTest::newRow("25 share an address, in two cases, between others")
+        << lines(25, [](int i) -> QByteArray {
+               return QByteArray::number(i) + (i % 3 == 0 ? QByteArray(",o" + QByteArray::number(i) + "@x.com")
+                                                          : QByteArray(i % 2 ? ",A@X.com" : ",a@x.com"));
+           });
+    QTest::newRow("14 share an identifier, some an address too, some without one")
+        << lines(14, [](int i) -> QByteArray {
+               return "7," + QByteArray(i % 4 == 0 ? "" : i % 2 ? "a@x.com" : "b@x.com");
+           });
+}
+
+void TestClientCheck::sameLinesOfManyClients()
+{
+    QFETCH(QByteArray, csv);
+    QTemporaryDir dir;
+    writeFile(dir.filePath(u"clients.csv"_s), csv);
+    const QList<QByteArray> written = csv.split('\n');
+    // What each client must see: the first ten other lines that have the same key.
+    const auto others = [&written](qint64 own, const std::function<QByteArray(const QByteArray &)> &key) {
+        QList<qint64> lines;
+        for (qint64 line = 1; line < written.size() && lines.size() < 10; ++line) {
+            if (line != own && !key(written[line - 1]).isEmpty() && key(written[line - 1]) == key(written[own - 1]))
+                lines.append(line);
+        }
+        return lines;
+    };
+    const auto address = [](const QByteArray &line) { return line.split(',').value(1).toLower(); };
+    const auto id = [](const QByteArray &line) { return line.split(',').value(0); };
+
+    Mailing mailing;
+    mailing.csvPath = dir.filePath(u"clients.csv"_s);
+    MailingPlan plan = MailingPlan::make(mailing);
+    QVERIFY(plan.ok());
+    for (int round = 0; round < 2; ++round) {
+        QCOMPARE(plan.plans().size(), size_t(written.size() - 1));
+        for (const ClientPlan &row : plan.plans()) {
+            const QByteArray &line = written[row.lineNumber - 1];
+            QCOMPARE(row.address.toUtf8(), line.split(',').value(1)); // as written, not folded
+            QCOMPARE(row.sameAddressLines(), others(row.lineNumber, address));
+            QCOMPARE(row.sameIdentifierLines(), others(row.lineNumber, id));
+            QCOMPARE(row.flags.testFlag(ClientFlag::SameAddress), !row.sameAddressLines().isEmpty());
+            QCOMPARE(row.flags.testFlag(ClientFlag::SameIdentifier), !row.sameIdentifierLines().isEmpty());
+        }
+        plan.replan(AttachmentMode::ClientSpecific, QString());
+    }
 }
 
 // A document with other names may be anything under them: flagged. One that is the settings (or

@@ -1,6 +1,9 @@
-// End-to-end tests of the quorvale program's command line, against a real SMTP server on
-// 127.0.0.1 and a print command that records what it was given.
+// Tests of the quorvale program's command line. Where the user meets the mail server, the program
+// itself runs against a real SMTP server on 127.0.0.1; the rest (options, exit statuses, resume,
+// printing, settings) runs the same commands in this process over a fake mailer and a fake clock,
+// with the settings file and the data folder in a temporary home.
 
+#include "support/inprocesscli.h"
 #include "support/silentlistener.h"
 #include "support/smtpfixture.h"
 
@@ -22,6 +25,7 @@
 using namespace Qt::StringLiterals;
 
 using namespace quorvale;
+using quorvale::test::InProcessCli;
 using quorvale::test::SilentListener;
 using quorvale::test::SmtpServer;
 
@@ -61,7 +65,10 @@ class TestCli : public QObject
     QStringList m_extraEnv;               ///< NAME=value entries on top of the usual ones
     std::function<void()> m_childSetup{}; ///< runs in the program's process before it starts
 
+    std::unique_ptr<InProcessCli> m_fake; ///< for commands run in this process
+
     QString path(const QString &name) const { return m_home->filePath(name); }
+    QString printCommand() const { return u"/bin/sh \""_s + path(u"print.sh"_s) + u"\" -P office"_s; }
 
     void writeFile(const QString &name, const QByteArray &content)
     {
@@ -82,7 +89,7 @@ class TestCli : public QObject
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(u"XDG_CONFIG_HOME"_s, path(u"config"_s));
         env.insert(u"XDG_DATA_HOME"_s, path(u"data"_s));
-        env.insert(u"QUORVALE_PRINT_COMMAND"_s, u"/bin/sh \""_s + path(u"print.sh"_s) + u"\" -P office"_s);
+        env.insert(u"QUORVALE_PRINT_COMMAND"_s, printCommand());
         for (const QString &entry : m_serverEnv + m_extraEnv)
             env.insert(entry.section(u'=', 0, 0), entry.section(u'=', 1));
         process.setProcessEnvironment(env);
@@ -111,9 +118,23 @@ class TestCli : public QObject
         return result;
     }
 
-    /// Saves the server's settings through `config set`, as a user would.
-    void configure(const SmtpServer &server)
+    /// Runs one command in this process, over m_fake, as the program would run it.
+    Result inProcess(const QStringList &args, const QByteArray &input = QByteArray())
     {
+        const InProcessCli::Result r = m_fake->run(args, input);
+        return {r.exitCode, r.out, r.err};
+    }
+
+    /// Saves a complete mail server setup for the fake mailer through `config set`, as a user would.
+    void configureInProcess() { QVERIFY(m_fake->configure()); }
+
+    /// Saves the server's settings through `config set`, as a user would: in this process (the same
+    /// settings file), or with `byProgram` through the program itself.
+    void configure(const SmtpServer &server, bool byProgram = false)
+    {
+        const auto command = [this, byProgram](const QStringList &args, const QByteArray &input = {}) {
+            return byProgram ? quorvale(args, input) : inProcess(args, input);
+        };
         m_serverEnv = server.environment();
         const AppSettings s = server.settings();
         const QList<QStringList> sets = {{u"SMPTServer"_s, s.SMTPServer},
@@ -122,8 +143,8 @@ class TestCli : public QObject
                                          {u"UserName"_s, s.UserName},
                                          {u"EmailFrom"_s, s.EmailFrom}};
         for (const QStringList &set : sets)
-            QCOMPARE(quorvale(QStringList{u"config"_s, u"set"_s} + set).exitCode, 0);
-        QCOMPARE(quorvale({u"config"_s, u"set"_s, u"PW"_s, u"-"_s}, s.Password.toUtf8() + "\n").exitCode, 0);
+            QCOMPARE(command(QStringList{u"config"_s, u"set"_s} + set).exitCode, 0);
+        QCOMPARE(command({u"config"_s, u"set"_s, u"PW"_s, u"-"_s}, s.Password.toUtf8() + "\n").exitCode, 0);
     }
 
     /// The newest run journal.
@@ -133,6 +154,14 @@ class TestCli : public QObject
         const QStringList names = runs.entryList({u"run-*.csv"_s}, QDir::Files, QDir::Name);
         QFile file(runs.filePath(names.value(names.size() - 1)));
         return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+    }
+
+    static QByteArray thirtyClients()
+    {
+        QByteArray csv;
+        for (int i = 1; i <= 30; ++i)
+            csv += QByteArray::number(i) + ",c" + QByteArray::number(i) + "@example.org\r\n";
+        return csv;
     }
 
     QStringList runArgs(const QString &csv) const
@@ -154,6 +183,7 @@ private Q_SLOTS:
         m_serverEnv.clear();
         m_extraEnv.clear();
         m_childSetup = nullptr;
+        m_fake = std::make_unique<InProcessCli>(m_home->path(), printCommand());
         writeFile(u"print.sh"_s, "#!/bin/sh\nprintf '%s|' \"$@\" >> \"$(dirname \"$0\")/printed.txt\"\n"
                                  "echo >> \"$(dirname \"$0\")/printed.txt\"\n"
                                  "case \"$*\" in *fail*) echo 'no such printer' >&2; exit 1;; esac\n");
@@ -227,13 +257,11 @@ private Q_SLOTS:
 
     void printsDocumentsOfClientsWithoutAddress()
     {
-        SmtpServer server;
-        QVERIFY(server.isRunning());
-        configure(server);
+        configureInProcess();
         writeFile(u"c/list.csv"_s, "A1,\r\nfail-B2,\r\nC3,\r\n");
         writeFile(u"c/A1.pdf"_s, "a");
         writeFile(u"c/fail-B2.pdf"_s, "b");
-        const Result r = quorvale(runArgs(u"c/list.csv"_s) << u"--print"_s);
+        const Result r = inProcess(runArgs(u"c/list.csv"_s) << u"--print"_s);
         QCOMPARE(r.exitCode, 1); // the print error and the missing document
         QCOMPARE(r.out.mid(4),
                  QStringList({u"Emails to be sent - 0"_s, u"Documents to be printed - 3"_s, u"Start processing..."_s,
@@ -249,16 +277,16 @@ private Q_SLOTS:
                  qPrintable(r.err));
         QCOMPARE(QString::fromUtf8(readFile(u"printed.txt"_s)),
                  u"-P|office|"_s + path(u"c/A1.pdf"_s) + u"|\n-P|office|"_s + path(u"c/fail-B2.pdf"_s) + u"|\n"_s);
-        QVERIFY(server.messages().isEmpty());
+        QVERIFY(m_fake->mailer.attempts().isEmpty());
     }
 
     void refusedSendIsLoggedAndTheRunGoesOn()
     {
-        SmtpServer server({.fault = u"RCPT:550"_s});
-        QVERIFY(server.isRunning());
-        configure(server);
+        configureInProcess();
+        m_fake->mailer.refused = QStringList{u"a@example.org"_s};
+        m_fake->mailer.failure = u"550 5.1.1 <a@example.org>: Recipient address rejected"_s;
         writeFile(u"list.csv"_s, "1,a@example.org\r\n");
-        const Result r = quorvale(runArgs(u"list.csv"_s));
+        const Result r = inProcess(runArgs(u"list.csv"_s));
         QCOMPARE(r.exitCode, 1);
         QCOMPARE(r.out.mid(5), QStringList({u"Start processing..."_s, u"Sending email - 1"_s,
                                             u"Send Error - a@example.org"_s, u"Processing Complete"_s}));
@@ -269,7 +297,7 @@ private Q_SLOTS:
         QCOMPARE(err.mid(err.size() - 5, 3),
                  QStringList({u"E-mails to send: 1"_s, u"Subject: Your documents"_s, u"Attachment: none"_s}));
         QVERIFY2(err.at(err.size() - 2).startsWith(u"Refused - a@example.org (client 1): "_s) &&
-                     err.at(err.size() - 2).contains(u"550 Fault injected at RCPT TO:<a@example.org>"_s),
+                     err.at(err.size() - 2).contains(u"550 5.1.1 <a@example.org>: Recipient address rejected"_s),
                  qPrintable(r.err));
         QCOMPARE(err.last(), u"Sent 0, refused 1, outcome unknown 0, no document 0, printed 0, print errors 0, "
                              "skipped on resume 0"_s);
@@ -318,9 +346,7 @@ private Q_SLOTS:
         QFETCH(QByteArray, answer);
         QFETCH(QString, warning);
         QFETCH(QStringList, out);
-        SmtpServer server;
-        QVERIFY(server.isRunning());
-        configure(server);
+        configureInProcess();
         if (!csv.isEmpty()) {
             writeFile(u"list.csv"_s, csv);
             QVERIFY(QFile::link(path(u"list.csv"_s), path(u"link.pdf"_s)));
@@ -331,7 +357,7 @@ private Q_SLOTS:
         QStringList args = runArgs(u"list.csv"_s);
         if (QTest::currentDataTag() == QByteArray("answer no") || QTest::currentDataTag() == QByteArray("no answer"))
             args.removeAll(u"--yes"_s);
-        const Result r = quorvale(args + extraArgs, answer);
+        const Result r = inProcess(args + extraArgs, answer);
         QCOMPARE(r.exitCode, 2);
         QVERIFY2(r.err.contains(warning), qPrintable(r.err));
         // The question comes after what the run would do.
@@ -340,9 +366,9 @@ private Q_SLOTS:
                      qPrintable(r.err));
         if (!out.isEmpty())
             QCOMPARE(r.out, out);
-        QVERIFY(server.messages().isEmpty());
+        QVERIFY(m_fake->mailer.attempts().isEmpty());
         QVERIFY(!QFile::exists(path(u"data/Quorvale/Body.txt"_s)));
-        QCOMPARE(quorvale({u"config"_s, u"get"_s, u"CSVpath"_s}).out, QStringList{QString()});
+        QCOMPARE(inProcess({u"config"_s, u"get"_s, u"CSVpath"_s}).out, QStringList{QString()});
     }
 
     // A run that stops after the confirmation tells by its exit status whether anything went out.
@@ -355,63 +381,71 @@ private Q_SLOTS:
         QTest::newRow("body file cannot be written") << u"data/Quorvale/Body.txt/"_s << 2 << u"Body.txt"_s;
         QTest::newRow("journal cannot be opened") << u"data/Quorvale/runs"_s << 2 << u"journal"_s;
         QTest::newRow("port unusable at the first send") << u"port"_s << 2 << u"SMTP port"_s;
-        QTest::newRow("journal full after some sends") << u"file size"_s << 1 << u"journal"_s;
+        QTest::newRow("login refused after some sends") << u"server"_s << 1 << u"refused the user name"_s;
     }
     void stoppedRunSaysWhetherAnythingWasSent()
     {
         QFETCH(QString, blocked);
         QFETCH(int, exitCode);
         QFETCH(QString, reason);
-        SmtpServer server;
-        QVERIFY(server.isRunning());
-        configure(server);
-        QByteArray csv;
-        for (int i = 1; i <= 30; ++i)
-            csv += QByteArray::number(i) + ",c" + QByteArray::number(i) + "@example.org\r\n";
-        writeFile(u"list.csv"_s, csv);
+        configureInProcess();
+        writeFile(u"list.csv"_s, thirtyClients());
         if (blocked == u"port"_s) {
             QByteArray ini = readFile(u"config/Quorvale/Quorvale.ini"_s);
             writeFile(u"config/Quorvale/Quorvale.ini"_s, ini.replace("\nSSLport=", "\nSSLport=x"));
-        } else if (blocked == u"file size"_s) {
-            // Files cannot grow past a few kilobytes: the journal fills up after some clients.
-            for (const auto &[name, value] :
-                 {std::pair{u"EnableSchedule"_s, u"1"_s}, std::pair{u"DelayBetweenSends"_s, u"0"_s}})
-                QCOMPARE(quorvale({u"config"_s, u"set"_s, name, value}).exitCode, 0);
-            m_childSetup = [] {
-                std::signal(SIGXFSZ, SIG_IGN);
-                const rlimit small{4096, 4096};
-                ::setrlimit(RLIMIT_FSIZE, &small);
-            };
+        } else if (blocked == u"server"_s) {
+            m_fake->mailer.statuses = {SendStatus::Sent, SendStatus::Sent, SendStatus::ServerUnusable};
         } else if (blocked.endsWith(u'/')) {
             QVERIFY(QDir().mkpath(path(blocked)));
         } else {
             writeFile(blocked, "a file where a folder should be");
         }
 
-        const Result r = quorvale(runArgs(u"list.csv"_s));
+        const Result r = inProcess(runArgs(u"list.csv"_s));
         QVERIFY2(r.exitCode == exitCode, qPrintable(r.out.join(u'\n') + r.err));
         QVERIFY2(r.out.last().startsWith(u"Processing stopped - "_s) && r.out.last().contains(reason),
                  qPrintable(r.out.last()));
-        QCOMPARE(server.messages().isEmpty(), exitCode == 2);
+        QCOMPARE(m_fake->mailer.messages().isEmpty(), exitCode == 2);
+    }
+
+    // The same when the journal cannot grow: the program's own writes fail, as on a full disk.
+    void runStopsWhenTheJournalIsFull()
+    {
+        SmtpServer server;
+        QVERIFY(server.isRunning());
+        configure(server);
+        writeFile(u"list.csv"_s, thirtyClients());
+        for (const auto &[name, value] :
+             {std::pair{u"EnableSchedule"_s, u"1"_s}, std::pair{u"DelayBetweenSends"_s, u"0"_s}})
+            QCOMPARE(quorvale({u"config"_s, u"set"_s, name, value}).exitCode, 0);
+        // Files cannot grow past a few kilobytes: the journal fills up after some clients.
+        m_childSetup = [] {
+            std::signal(SIGXFSZ, SIG_IGN);
+            const rlimit small{4096, 4096};
+            ::setrlimit(RLIMIT_FSIZE, &small);
+        };
+        const Result r = quorvale(runArgs(u"list.csv"_s));
+        QVERIFY2(r.exitCode == 1, qPrintable(r.out.join(u'\n') + r.err));
+        QVERIFY2(r.out.last().startsWith(u"Processing stopped - "_s) && r.out.last().contains(u"journal"_s),
+                 qPrintable(r.out.last()));
+        QVERIFY(!server.messages().isEmpty());
     }
 
     // A finished mailing is not sent again by a second --yes, with or without --resume.
     void finishedMailingIsNotSentAgainWithoutSendAgain()
     {
-        SmtpServer server;
-        QVERIFY(server.isRunning());
-        configure(server);
+        configureInProcess();
         writeFile(u"list.csv"_s, "1,a@example.org\r\n2,b@example.org\r\n");
-        QCOMPARE(quorvale(runArgs(u"list.csv"_s)).exitCode, 0);
+        QCOMPARE(inProcess(runArgs(u"list.csv"_s)).exitCode, 0);
         for (const QStringList &extra : {QStringList(), QStringList{u"--resume"_s}}) {
-            const Result r = quorvale(runArgs(u"list.csv"_s) + extra);
+            const Result r = inProcess(runArgs(u"list.csv"_s) + extra);
             QCOMPARE(r.exitCode, 2);
             QVERIFY2(r.err.contains(u"This mailing was already sent to all 2 clients on "_s), qPrintable(r.err));
             QVERIFY2(r.err.contains(u"--send-again"_s), qPrintable(r.err));
         }
-        QCOMPARE(server.messages().size(), 2);
-        QCOMPARE(quorvale(runArgs(u"list.csv"_s) + QStringList{u"--send-again"_s}).exitCode, 0);
-        QCOMPARE(server.messages().size(), 4);
+        QCOMPARE(m_fake->mailer.messages().size(), 2);
+        QCOMPARE(inProcess(runArgs(u"list.csv"_s) + QStringList{u"--send-again"_s}).exitCode, 0);
+        QCOMPARE(m_fake->mailer.messages().size(), 4);
     }
 
     // Check Client List flags the client list as the common attachment; another CSV file is allowed.
@@ -430,8 +464,8 @@ private Q_SLOTS:
         writeFile(u"list.csv"_s, "1,a@example.org\r\n2,b@example.org\r\n");
         writeFile(u"prices.csv"_s, "item,price\r\n");
         QVERIFY(QFile::link(path(u"list.csv"_s), path(u"link.pdf"_s)));
-        const Result r = quorvale({u"check"_s, u"--csv"_s, path(u"list.csv"_s), u"--mode"_s, u"common"_s,
-                                   u"--attachment"_s, path(attachment)});
+        const Result r = inProcess({u"check"_s, u"--csv"_s, path(u"list.csv"_s), u"--mode"_s, u"common"_s,
+                                    u"--attachment"_s, path(attachment)});
         QCOMPARE(r.exitCode, flagged ? 1 : 0);
         const QStringList rows = r.out.filter(u"@example.org"_s);
         QCOMPARE(rows.size(), 2);
@@ -569,7 +603,7 @@ private Q_SLOTS:
         m_childSetup = [umask] { ::umask(mode_t(umask)); };
         SmtpServer server;
         QVERIFY(server.isRunning());
-        configure(server);
+        configure(server, true);
         writeFile(u"list.csv"_s, "1,a@example.org\r\n2,b@example.org\r\n");
         writeFile(u"letter.pdf"_s, "%PDF-1.4 the common letter");
         const Result run = quorvale(runArgs(u"list.csv"_s)
@@ -664,41 +698,41 @@ private Q_SLOTS:
 
     void testEmailChecksFirst()
     {
-        Result r = quorvale({u"test-email"_s, u"me@example.org"_s});
+        Result r = inProcess({u"test-email"_s, u"me@example.org"_s});
         QCOMPARE(r.exitCode, 2);
         QCOMPARE(r.err.trimmed(), u"Your email server setup is not complete.\nMissing in Setup: SMTP Server, SSL Port, "
                                   "Username, Password."_s);
         QVERIFY(r.out.isEmpty());
-        SmtpServer server;
-        configure(server);
-        r = quorvale({u"test-email"_s, QString()});
+        configureInProcess();
+        r = inProcess({u"test-email"_s, QString()});
         QCOMPARE(r.exitCode, 2);
         QCOMPARE(r.err.trimmed(), u"You need enter a send email address for testing."_s);
+        QVERIFY(m_fake->mailer.attempts().isEmpty());
     }
 
     void configSetGetShow()
     {
         // Defaults before anything is saved.
-        QCOMPARE(quorvale({u"config"_s, u"get"_s, u"GroupSize"_s}).out, QStringList{u"100"_s});
-        QCOMPARE(quorvale({u"config"_s, u"get"_s, u"SubjectLine"_s}).out, QStringList{u"Subject Line Text"_s});
+        QCOMPARE(inProcess({u"config"_s, u"get"_s, u"GroupSize"_s}).out, QStringList{u"100"_s});
+        QCOMPARE(inProcess({u"config"_s, u"get"_s, u"SubjectLine"_s}).out, QStringList{u"Subject Line Text"_s});
 
-        QCOMPARE(quorvale({u"config"_s, u"set"_s, u"PW"_s, u"s3cret pass"_s}).exitCode, 0);
-        QCOMPARE(quorvale({u"config"_s, u"set"_s, u"SMTPServer"_s, u"mail.example.org"_s}).exitCode, 0);
-        QCOMPARE(quorvale({u"config"_s, u"set"_s, u"GroupDelay"_s, u"-"_s}, "15\n").exitCode, 0);
-        QCOMPARE(quorvale({u"config"_s, u"get"_s, u"PW"_s}).out, QStringList{u"s3cret pass"_s});
-        QCOMPARE(quorvale({u"config"_s, u"get"_s, u"GroupDelay"_s}).out, QStringList{u"15"_s});
+        QCOMPARE(inProcess({u"config"_s, u"set"_s, u"PW"_s, u"s3cret pass"_s}).exitCode, 0);
+        QCOMPARE(inProcess({u"config"_s, u"set"_s, u"SMTPServer"_s, u"mail.example.org"_s}).exitCode, 0);
+        QCOMPARE(inProcess({u"config"_s, u"set"_s, u"GroupDelay"_s, u"-"_s}, "15\n").exitCode, 0);
+        QCOMPARE(inProcess({u"config"_s, u"get"_s, u"PW"_s}).out, QStringList{u"s3cret pass"_s});
+        QCOMPARE(inProcess({u"config"_s, u"get"_s, u"GroupDelay"_s}).out, QStringList{u"15"_s});
         const QByteArray ini = readFile(u"config/Quorvale/Quorvale.ini"_s);
         QVERIFY(!ini.isEmpty());
         QVERIFY(!ini.contains("s3cret"));
 
-        const Result show = quorvale({u"config"_s, u"show"_s});
+        const Result show = inProcess({u"config"_s, u"show"_s});
         QCOMPARE(show.exitCode, 0);
-        QCOMPARE(show.out.size(), 36);
+        QCOMPARE(show.out.size(), 37);
         // The copy in Sent is off until chosen; IMAP defaults to implicit TLS on 993.
         QVERIFY(show.out.contains(u"SentCopy=0"_s));
         QVERIFY(show.out.contains(u"IMAPPort=993"_s));
-        QVERIFY(quorvale({u"config"_s, u"set"_s, u"SentCopy"_s, u"2"_s}).exitCode != 0);
-        QVERIFY(quorvale({u"config"_s, u"set"_s, u"SentFolder"_s, u"Sent\nBcc"_s}).exitCode != 0);
+        QVERIFY(inProcess({u"config"_s, u"set"_s, u"SentCopy"_s, u"2"_s}).exitCode != 0);
+        QVERIFY(inProcess({u"config"_s, u"set"_s, u"SentFolder"_s, u"Sent\nBcc"_s}).exitCode != 0);
         QVERIFY(show.out.contains(u"SignInMethod=password"_s));
         QVERIFY(show.out.contains(u"OAuthRefreshToken=not stored"_s));
         QVERIFY(show.out.contains(u"SMPTServer=mail.example.org"_s));
@@ -750,7 +784,7 @@ private Q_SLOTS:
         QFETCH(QString, name);
         QFETCH(QString, value);
         QFETCH(QString, said);
-        const Result r = quorvale({u"config"_s, u"set"_s, name, value});
+        const Result r = inProcess({u"config"_s, u"set"_s, name, value});
         QCOMPARE(r.exitCode, 2);
         QVERIFY2(r.err.contains(said), qPrintable(r.err));
         // The message names the setting and the value refused; a password is never shown.
@@ -770,9 +804,9 @@ private Q_SLOTS:
               std::pair{u"EnableSchedule"_s, u"1"_s}, std::pair{u"CSVDelimiter"_s, u";"_s},
               std::pair{u"CSVDelimiter"_s, u"tab"_s}, std::pair{u"DailyLimit"_s, u"1000000"_s},
               std::pair{u"MinuteLimit"_s, u"10000"_s}}) {
-            const Result r = quorvale({u"config"_s, u"set"_s, name, value});
+            const Result r = inProcess({u"config"_s, u"set"_s, name, value});
             QVERIFY2(r.exitCode == 0, qPrintable(name + u": "_s + r.err));
-            QCOMPARE(quorvale({u"config"_s, u"get"_s, name}).out, QStringList{value});
+            QCOMPARE(inProcess({u"config"_s, u"get"_s, name}).out, QStringList{value});
         }
     }
 
@@ -816,12 +850,12 @@ private Q_SLOTS:
 
     void helpAndUsage()
     {
-        const Result help = quorvale({u"--help"_s});
+        const Result help = inProcess({u"--help"_s});
         QCOMPARE(help.exitCode, 0);
         QVERIFY(help.out.join(u'\n').contains(u"quorvale run --csv FILE"_s));
-        QCOMPARE(quorvale({u"frobnicate"_s}).exitCode, 2);
-        QCOMPARE(quorvale({u"run"_s}).exitCode, 2);
-        QCOMPARE(quorvale({u"run"_s, u"--csv"_s, u"x.csv"_s, u"--mode"_s, u"all"_s}).exitCode, 2);
+        QCOMPARE(inProcess({u"frobnicate"_s}).exitCode, 2);
+        QCOMPARE(inProcess({u"run"_s}).exitCode, 2);
+        QCOMPARE(inProcess({u"run"_s, u"--csv"_s, u"x.csv"_s, u"--mode"_s, u"all"_s}).exitCode, 2);
     }
 
     void usageErrorsOfRunAndCheck_data()
@@ -872,7 +906,7 @@ private Q_SLOTS:
     {
         QFETCH(QString, args);
         QFETCH(QString, message);
-        const Result r = quorvale(args.split(u' '));
+        const Result r = inProcess(args.split(u' '));
         QCOMPARE(r.exitCode, 2);
         QCOMPARE(r.err, u"quorvale: "_s + message + u"\nTry \"quorvale --help\".\n"_s);
         QVERIFY(r.out.isEmpty());
@@ -881,8 +915,8 @@ private Q_SLOTS:
     void checkTakesRunsMessageOptionsAndIgnoresYes()
     {
         writeFile(u"list.csv"_s, "1,a@example.org\r\n");
-        const Result r = quorvale({u"check"_s, u"--csv"_s, path(u"list.csv"_s), u"--subject"_s, u"s"_s, u"--body"_s,
-                                   u"b"_s, u"-y"_s, u"--yes"_s});
+        const Result r = inProcess({u"check"_s, u"--csv"_s, path(u"list.csv"_s), u"--subject"_s, u"s"_s, u"--body"_s,
+                                    u"b"_s, u"-y"_s, u"--yes"_s});
         QCOMPARE(r.exitCode, 0);
         QVERIFY2(r.out.contains(u"  1\t1\ta@example.org\tSend"_s), qPrintable(r.out.join(u'|')));
     }

@@ -1,17 +1,21 @@
-// Fields of the client's line in the subject and the body, through the quorvale program against a
-// real SMTP server: what each client receives, what stops a run before its question, the check's
-// flag, the preview of a client's message and "send to me".
+// Fields of the client's line in the subject and the body: what each client receives, the preview of
+// a client's message and "send to me", through the quorvale program against a real SMTP server;
+// what stops a run before its question, the check's flag and a resend, through the same commands in
+// this process.
 
 #include "mail/messagebuilder.h"
+#include "support/inprocesscli.h"
 #include "support/programhome.h"
 #include "support/smtpfixture.h"
 
 #include <QCryptographicHash>
+#include <QHash>
 #include <QRegularExpression>
 #include <QTest>
 
 using namespace Qt::StringLiterals;
 using namespace quorvale;
+using quorvale::test::InProcessCli;
 using quorvale::test::ProgramHome;
 using quorvale::test::SmtpServer;
 
@@ -56,9 +60,14 @@ class TestFields : public QObject
     Q_OBJECT
 
     std::unique_ptr<ProgramHome> m_home;
+    std::unique_ptr<InProcessCli> m_cli; ///< the same home, for commands run in this process
 
 private Q_SLOTS:
-    void init() { m_home = std::make_unique<ProgramHome>(); }
+    void init()
+    {
+        m_home = std::make_unique<ProgramHome>();
+        m_cli = std::make_unique<InProcessCli>(m_home->root());
+    }
 
     void eachClientGetsItsOwnFields_data()
     {
@@ -203,25 +212,22 @@ private Q_SLOTS:
         QFETCH(int, exitCode);
         QFETCH(QString, err);
         QFETCH(int, sent);
-        SmtpServer server;
-        QVERIFY(m_home->configure(server));
+        QVERIFY(m_cli->configure());
         QVERIFY(m_home->writeFile(u"list.csv"_s, "1,a@example.org,Ann\r\n2,b@example.org,  \r\n3,,Cy\r\n"));
-        const ProgramHome::Result r =
-            m_home->run(QStringList{u"run"_s, u"--csv"_s, m_home->path(u"list.csv"_s)} + args, input);
+        const InProcessCli::Result r =
+            m_cli->run(QStringList{u"run"_s, u"--csv"_s, m_home->path(u"list.csv"_s)} + args, input);
         QCOMPARE(r.exitCode, exitCode);
         QCOMPARE(QString(r.err).remove(QRegularExpression(u"quorvale: warning: the authentication type[^\n]*\n"_s)), err);
-        if (sent > 0)
-            QVERIFY(server.waitForMessages(sent, 10000));
-        QCOMPARE(server.messages().size(), sent);
+        QCOMPARE(m_cli->mailer.messages().size(), sent);
         QCOMPARE(QDir(m_home->journalFolder()).entryList({u"run-*.csv"_s}).size(), sent > 0 ? 1 : 0);
     }
 
     void checkFlagsEmptyFieldsAndUnknownColumns()
     {
         QVERIFY(m_home->writeFile(u"list.csv"_s, "Id,Mail,Name\r\n1,a@example.org,Ann\r\n2,b@example.org,\r\n3,,\r\n"));
-        const ProgramHome::Result r =
-            m_home->run({u"check"_s, u"--csv"_s, m_home->path(u"list.csv"_s), u"--header"_s, u"--subject"_s,
-                         u"{{name}} {{Town}}"_s, u"--body"_s, u"Dear {{name}}"_s});
+        const InProcessCli::Result r =
+            m_cli->run({u"check"_s, u"--csv"_s, m_home->path(u"list.csv"_s), u"--header"_s, u"--subject"_s,
+                        u"{{name}} {{Town}}"_s, u"--body"_s, u"Dear {{name}}"_s});
         QCOMPARE(r.exitCode, 1);
         QVERIFY2(r.out.contains(u"Flagged rows: 1 (empty field used by the message: 1)"_s), qPrintable(r.out.join(u'\n')));
         QVERIFY(r.out.contains(u"The message uses {{Town}}, which is not a column of the client file."_s));
@@ -234,14 +240,13 @@ private Q_SLOTS:
     {
         // A lone LF ends a line in a file of CR LF too: the rest of the field is a line without a
         // second field, and the file is refused before anything is sent.
-        SmtpServer server;
-        QVERIFY(m_home->configure(server));
+        QVERIFY(m_cli->configure());
         QVERIFY(m_home->writeFile(u"list.csv"_s, "1,a@example.org,one\r\n2,b@example.org,two\nlines\r\n"));
-        const ProgramHome::Result r = m_home->run({u"run"_s, u"--csv"_s, m_home->path(u"list.csv"_s), u"--subject"_s,
+        const InProcessCli::Result r = m_cli->run({u"run"_s, u"--csv"_s, m_home->path(u"list.csv"_s), u"--subject"_s,
                                                    u"About {{3}}"_s, u"--body"_s, u"Text: {{3}}."_s, u"--yes"_s});
         QCOMPARE(r.exitCode, 2);
         QVERIFY2(r.err.contains(u"at line 3"_s), qPrintable(r.err));
-        QVERIFY(server.messages().isEmpty());
+        QVERIFY(m_cli->mailer.attempts().isEmpty());
     }
 
     void messageWithoutFieldsIsByteIdentical()
@@ -268,19 +273,91 @@ private Q_SLOTS:
     void resendComparesTheMessageAsWritten()
     {
         // The filled subjects differ from client to client; the mailing is the one written.
-        SmtpServer server({.fault = u"RCPT:550:b@example.org"_s});
-        QVERIFY(m_home->configure(server));
+        QVERIFY(m_cli->configure());
+        m_cli->mailer.refused = QStringList{u"b@example.org"_s};
         QVERIFY(m_home->writeFile(u"list.csv"_s, "1,a@example.org,Ann\r\n2,b@example.org,Bob\r\n"));
         const QStringList args{u"run"_s, u"--csv"_s, m_home->path(u"list.csv"_s), u"--subject"_s, u"For {{3}}"_s,
                                u"--body"_s, u"Dear {{3}}"_s, u"--yes"_s};
-        QCOMPARE(m_home->run(args).exitCode, 1);
-        server.reset(QString());
-        const ProgramHome::Result r = m_home->run(args + QStringList{u"--retry-failed"_s});
+        QCOMPARE(m_cli->run(args).exitCode, 1);
+        m_cli->mailer.refused.clear();
+        m_cli->mailer.clear();
+        const InProcessCli::Result r = m_cli->run(args + QStringList{u"--retry-failed"_s});
         QVERIFY2(r.exitCode == 0, qPrintable(r.err));
         QVERIFY(r.out.contains(u"Clients to resend to - 1"_s));
+        QCOMPARE(m_cli->mailer.messages().size(), 1);
+        QCOMPARE(m_cli->mailer.messages().first().SubjectLine, u"For Bob"_s);
+    }
+
+    void formattedBodyAndSignatureThroughTheProgram_data()
+    {
+        QTest::addColumn<bool>("formatted");
+        QTest::addColumn<bool>("signature");
+        QTest::newRow("formatted, signed") << true << true;
+        QTest::newRow("formatted, unsigned") << true << false;
+        QTest::newRow("plain, signed") << false << true;
+    }
+    void formattedBodyAndSignatureThroughTheProgram()
+    {
+        QFETCH(bool, formatted);
+        QFETCH(bool, signature);
+        SmtpServer server;
+        QVERIFY(m_home->configure(server));
+        QVERIFY(m_home->writeFile(u"list.csv"_s, "42,anna@example.org,Smith & <Co>\r\n"));
+        // The body's picture and the signature's logo carry the same relative name in two folders.
+        const QByteArray photo = QByteArray("\x89PNG\r\n\x1a\n", 8) + QByteArray(500, 'p');
+        const QByteArray logo = QByteArray("\x89PNG\r\n\x1a\n", 8) + QByteArray(300, 'l');
+        QVERIFY(m_home->writeFile(u"mail/pictures/a.png"_s, photo));
+        QVERIFY(m_home->writeFile(u"mail/body.html"_s,
+                                  "<html><body><p>Dear <b>{{3}}</b>,</p><p><img src=\"pictures/a.png\">"
+                                  "<img src=\"https://track.example/t.gif?c={{id}}\"><script>x()</script></p>"
+                                  "</body></html>"));
+        if (signature) {
+            QVERIFY(m_home->writeFile(u"data/Quorvale/pictures/a.png"_s, logo));
+            QVERIFY(m_home->writeFile(u"data/Quorvale/Signature.html"_s,
+                                      "<p><i>Smith &amp; Partners</i></p><img src=\"pictures/a.png\">"));
+        }
+        QStringList args{u"--csv"_s, m_home->path(u"list.csv"_s), u"--subject"_s, u"For {{3}}"_s};
+        args += formatted ? QStringList{u"--html-file"_s, m_home->path(u"mail/body.html"_s)}
+                          : QStringList{u"--body"_s, u"Dear {{3}},"_s};
+
+        const ProgramHome::Result r = m_home->run(QStringList{u"run"_s, u"--yes"_s} + args);
+        QVERIFY2(r.exitCode == 0, qPrintable(r.err));
         QVERIFY(server.waitForMessages(1, 10000));
-        QCOMPARE(server.messages().size(), 1);
-        QCOMPARE(server.messages().first().subject, u"For Bob"_s);
+        const test::ReceivedMessage m = server.messages().first();
+        QVERIFY2(m.parseDefects.isEmpty(), qPrintable(m.parseDefects.join(u"; ")));
+        if (!formatted) {
+            QCOMPARE(m.parts.size(), 1);
+            QCOMPARE(m.body, u"Dear Smith & <Co>,\r\n\r\nSmith & Partners\r\n"_s);
+        } else {
+            // Every cid the HTML names is a picture part with exactly the file it was made from.
+            static const QRegularExpression cid(u"src=\"cid:([^\"]+)\""_s);
+            QHash<QString, QByteArray> pictures;
+            for (const test::ReceivedPart &part : m.parts) {
+                if (part.contentType == u"image/png"_s)
+                    pictures.insert(part.contentId.mid(1, part.contentId.size() - 2), part.data);
+            }
+            QList<QByteArray> shown;
+            for (auto it = cid.globalMatch(m.html); it.hasNext();)
+                shown.append(pictures.value(it.next().captured(1)));
+            const QList<QByteArray> expected = signature ? QList<QByteArray>{photo, logo} : QList<QByteArray>{photo};
+            QCOMPARE(shown, expected);
+            QCOMPARE(pictures.size(), shown.size());
+            QVERIFY(m.html.contains(u"Dear <b>Smith &amp; &lt;Co&gt;</b>,"_s));
+            QVERIFY(!m.html.contains(u"track.example"_s) && !m.html.contains(u"script"_s));
+            QCOMPARE(m.html.contains(u"<i>Smith &amp; Partners</i>"_s), signature);
+            // The signature stays inside the body element.
+            QVERIFY(m.html.indexOf(u"Partners"_s) < m.html.lastIndexOf(u"</body>"_s, -1, Qt::CaseInsensitive));
+            QCOMPARE(m.body.contains(u"Smith & Partners"_s), signature);
+            QVERIFY(m.body.startsWith(u"Dear Smith & <Co>,"_s));
+        }
+
+        // The preview shows the text a reader without formatting gets.
+        const ProgramHome::Result shown = m_home->run(QStringList{u"preview"_s, u"--client"_s, u"42"_s} + args);
+        QVERIFY2(shown.exitCode == 0, qPrintable(shown.err));
+        const QString received = normalized(m.body);
+        // From, To, Subject, Message-ID and an empty line come before the body.
+        QCOMPARE(shown.out.mid(5, shown.out.size() - 6).join(u'\n') + u'\n',
+                 received.endsWith(u'\n') ? received : received + u'\n');
     }
 
     void sendToMeReachesOnlyTheGivenAddress()

@@ -1,20 +1,16 @@
 #pragma once
 
-// Fakes for the window tests and the benchmark: dialogs answered from a script and a printer that
-// records what it is asked to print (the mailer is tests/support/fakemailer.h).
+// The window's own fake for the window tests, the screenshots and the benchmark: dialogs answered
+// from a script (the fakes of the other seams are in tests/support/testfakes.h).
 
 #include "gui/userdialogs.h"
-#include "run/printer.h"
+#include <QList>
 
-#include <QMutex>
 #include <QStringList>
 #include <QUrl>
 
-#include <atomic>
-#include <chrono>
-#include <condition_variable>
-#include <mutex>
-#include <thread>
+#include <functional>
+
 
 namespace quorvale::test {
 
@@ -47,6 +43,8 @@ public:
     {
         confirmDetails.append(details);
         confirmDefaultNo.append(defaultNo);
+        if (onConfirm)
+            onConfirm(parent, question, details);
         return askYesNo(parent, question);
     }
     int choose(QWidget *parent, const QString &question, const QStringList &, int defaultChoice) override
@@ -81,54 +79,8 @@ public:
     bool takeOffer = false;       ///< a warning's extra button is chosen
     QList<int> choices;           ///< answers to the next questions with several answers, in order
     QList<int> chooseDefaults;    ///< the default answer of each question with several answers
-};
-
-/// Records every document; each print takes `printTime`, and while the printer is held a print
-/// waits for release() (at most ten seconds, so a print made on the wrong thread fails its test
-/// instead of hanging it).
-class RecordingPrinter final : public Printer
-{
-public:
-    bool printDocument(const QString &path, QString *error = nullptr) override
-    {
-        {
-            std::unique_lock lock(m_gateMutex);
-            m_gate.wait_for(lock, std::chrono::seconds(10), [this] { return !m_held; });
-        }
-        std::this_thread::sleep_for(printTime);
-        QMutexLocker lock(&m_mutex);
-        m_printed.append(path);
-        if (!failure.isEmpty() && error)
-            *error = failure;
-        return failure.isEmpty();
-    }
-    QStringList printed() const
-    {
-        QMutexLocker lock(&m_mutex);
-        return m_printed;
-    }
-    void hold()
-    {
-        std::lock_guard lock(m_gateMutex);
-        m_held = true;
-    }
-    void release()
-    {
-        {
-            std::lock_guard lock(m_gateMutex);
-            m_held = false;
-        }
-        m_gate.notify_all();
-    }
-    QString failure;
-    std::chrono::milliseconds printTime{0};
-
-private:
-    mutable QMutex m_mutex;
-    QStringList m_printed;
-    std::mutex m_gateMutex;
-    std::condition_variable m_gate;
-    bool m_held = false;
+    /// Called with each run's confirmation before it is answered (to photograph it, say).
+    std::function<void(QWidget *parent, const QString &question, const QString &details)> onConfirm;
 };
 
 } // namespace quorvale::test

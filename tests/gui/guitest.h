@@ -8,8 +8,7 @@
 #include "gui/mainwindow.h"
 #include "settings/settingsstore.h"
 #include "settings/settingstable.h"
-#include "support/fakemailer.h"
-#include "support/fakes.h"
+#include "support/testfakes.h"
 
 #include <QAbstractButton>
 #include <QCheckBox>
@@ -165,7 +164,7 @@ struct WindowFixture
     std::unique_ptr<SettingsStore> store = openSettingsStore(dir.filePath(u"Quorvale.ini"_s));
     ScriptedDialogs dialogs;
     FakeMailer mailer;
-    RecordingPrinter printer;
+    FakePrinter printer;
     FakeClock fakeClock;
     SystemClock systemClock;
     /// Secrets in files of the fixture's folder: a window test never asks the user's keyring.

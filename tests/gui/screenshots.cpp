@@ -12,7 +12,7 @@
 #include "run/clock.h"
 #include "settings/settingsstore.h"
 #include "settings/settingstable.h"
-#include "support/fakemailer.h"
+#include "support/testfakes.h"
 
 #include <QApplication>
 #include <QDialog>
@@ -26,6 +26,8 @@
 #include <QRadioButton>
 #include <QTableView>
 #include <QTemporaryDir>
+#include <QCheckBox>
+#include <QTextEdit>
 #include <QTimer>
 
 #include <cstdio>
@@ -68,35 +70,6 @@ std::function<bool()> act(std::function<void()> action)
         return true;
     };
 }
-
-/// Says yes to everything, and photographs the question that starts a run the first time it is asked.
-class PhotographingDialogs final : public UserDialogs
-{
-public:
-    explicit PhotographingDialogs(QString folder) : m_folder(std::move(folder)) {}
-    void warn(QWidget *, const QString &message) override { std::printf("warning: %s\n", qPrintable(message)); }
-    bool askYesNo(QWidget *, const QString &) override { return true; }
-    QString chooseOpenFile(QWidget *, const QString &, const QString &, const QString &, const QString &) override
-    {
-        return {};
-    }
-    void openUrl(const QUrl &) override {}
-    bool confirm(QWidget *parent, const QString &question, const QString &details, bool) override
-    {
-        if (!m_photographed) {
-            m_photographed = true;
-            const auto box = makeStartQuestion(parent, question, details);
-            box->show();
-            ok = save(box.get(), m_folder, u"2-confirm"_s);
-        }
-        return true;
-    }
-    bool ok = false;
-
-private:
-    QString m_folder;
-    bool m_photographed = false;
-};
 
 } // namespace
 
@@ -153,11 +126,20 @@ int main(int argc, char **argv)
                "Do not hesitate to call us with any question.\r\n\r\nKind regards,\r\nBerg Accounting\r\n");
     body.close();
 
-    PhotographingDialogs dialogs(out);
+    // Yes to everything; the question that starts a run is photographed the first time it is asked.
+    ScriptedDialogs dialogs;
+    bool confirmShot = false;
+    dialogs.onConfirm = [&](QWidget *parent, const QString &question, const QString &details) {
+        if (dialogs.confirmDetails.size() == 1) {
+            const auto box = makeStartQuestion(parent, question, details);
+            box->show();
+            confirmShot = save(box.get(), out, u"2-confirm"_s);
+        }
+    };
     // Sends that take a while and report their progress as a real upload would.
     FakeMailer mailer;
     mailer.sendTime = std::chrono::milliseconds(840);
-    RecordingPrinter printer;
+    FakePrinter printer;
     SystemClock clock;
     MainWindow window(AppServices{*store, mailer, printer, clock, dialogs, dir.filePath(u"data"_s), helpFolder()});
     window.show();
@@ -172,7 +154,7 @@ int main(int argc, char **argv)
                   window.findChild<QLineEdit *>(u"txtCommonAttachmentPath"_s)
                       ->setText(dir.filePath(u"Engagement letter 2025.pdf"_s));
                   window.findChild<QPushButton *>(u"cmdStart"_s)->click();
-                  ok &= dialogs.ok;
+                  ok &= confirmShot;
               }),
               [&] { return window.findChild<QLabel *>(u"lblRunProgress"_s)->text().startsWith(u"Client 4 "_s); },
               act([&] { ok &= save(&window, out, u"3-main-running"_s); }),
@@ -217,6 +199,27 @@ int main(int argc, char **argv)
                   window.showPreview(2);
               }),
               act([&] { ok &= save(child("frmPreview"), out, u"10-preview"_s); }),
+              // The formatted body, its preview and the signature's editor.
+              act([&] {
+                  window.findChild<QCheckBox *>(u"chkFormatted"_s)->click();
+                  window.findChild<QTextEdit *>(u"txtBodyHtml"_s)
+                      ->setHtml(u"<p>Dear <b>{{3}}</b>,</p><p>please find attached your <i>annual accounts</i>:</p>"
+                                "<ul><li>balance sheet</li><li>profit and loss</li></ul>"
+                                "<p>See <a href=\"https://berg.example\">our site</a>.</p>"_s);
+                  ok &= save(&window, out, u"11-main-formatted"_s);
+                  window.showPreview(2);
+              }),
+              act([&] { ok &= save(child("frmPreview"), out, u"12-preview-formatted"_s); }),
+              act([&] {
+                  window.showSetup();
+                  child("frmSetup")->findChild<QPushButton *>(u"cmdSignature"_s)->click();
+              }),
+              act([&] {
+                  auto *signature = child("frmSignature");
+                  signature->findChild<QTextEdit *>(u"txtSignature"_s)
+                      ->setHtml(u"<p><b>Berg Accounting</b><br>Main Street 1</p>"_s);
+                  ok &= save(signature, out, u"13-signature"_s);
+              }),
           },
           700);
     // A window that never gets to its picture fails the program rather than hanging it.
@@ -226,5 +229,7 @@ int main(int argc, char **argv)
         QApplication::quit();
     });
     QApplication::exec();
+    for (const QString &warning : std::as_const(dialogs.warnings))
+        std::printf("warning: %s\n", qPrintable(warning));
     return ok ? 0 : 1;
 }

@@ -4,6 +4,7 @@
 #include "guitest.h"
 
 #include "gui/aboutdialog.h"
+#include "gui/formattededitor.h"
 #include "gui/guiapp.h"
 #include "gui/helpfiles.h"
 #include "run/journal.h"
@@ -11,6 +12,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QImage>
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QClipboard>
@@ -45,6 +47,7 @@ private Q_SLOTS:
     void firstStartShowsDefaults();
     void restartKeepsTheMailingAsTheLastRunAndTheUserLeftIt();
     void resumeWithTheEarlierChoicesShowsThem();
+    void formattedBodyIsSentFormattedAndSurvivesARestart();
     void unreadableBodyFileIsWarnedAbout();
     void modeSwitchChangesOnlyEnabledStates_data();
     void modeSwitchChangesOnlyEnabledStates();
@@ -212,6 +215,7 @@ void TestMainWindow::tabOrderFollowsTheForm()
                                u"txtCommonAttachmentPath"_s,
                                u"cmdBrowseCommonAttach"_s,
                                u"txtSubjectLine"_s,
+                               u"chkFormatted"_s,
                                u"txtBodyMessage"_s,
                                u"txtProgress"_s,
                                u"cmdStart"_s};
@@ -579,6 +583,72 @@ void TestMainWindow::restartKeepsTheMailingAsTheLastRunAndTheUserLeftIt()
     // The body file gives every line its line end back, as it always has.
     QCOMPARE(ui.txtBodyMessage->toPlainText(), u"Dear client,\nsee attached.\n"_s);
     QVERIFY(f.dialogs.warnings.isEmpty());
+}
+
+void TestMainWindow::formattedBodyIsSentFormattedAndSurvivesARestart()
+{
+    WindowFixture f;
+    prepareRun(f);
+    QImage logo(8, 4, QImage::Format_RGB32);
+    logo.fill(Qt::darkBlue);
+    QVERIFY(logo.save(f.dir.filePath(u"Company Logo.png"_s), "PNG"));
+    writeFile(f.dir.filePath(u"notes.txt"_s), "not a picture");
+    MainWindow &w = f.open();
+    QSignalSpy finished(&w, &MainWindow::runFinished);
+    {
+        FIND_CONTROLS(MainControls, ui, f.window);
+        FIND_CHILD(QCheckBox, chkFormatted, f.window, u"chkFormatted"_s);
+        FIND_CHILD(FormattedEditor, editor, f.window, u"txtBodyHtmlEditor"_s);
+        ui.txtBodyMessage->setPlainText(u"Plain {{id}}"_s);
+        QVERIFY(!chkFormatted->isChecked() && !editor->isVisibleTo(f.window.get()));
+        chkFormatted->click();
+        QVERIFY(editor->isVisibleTo(f.window.get()) && !ui.txtBodyMessage->isVisibleTo(f.window.get()));
+        editor->setHtml(u"<p>Dear <b>{{id}}</b></p>"_s);
+        // A picture is kept in the data folder, never over another; a file that is no picture is
+        // refused with a warning.
+        QVERIFY(!editor->insertPicture(f.dir.filePath(u"notes.txt"_s)));
+        QCOMPARE(f.dialogs.warnings.size(), 1);
+        QVERIFY(editor->insertPicture(f.dir.filePath(u"Company Logo.png"_s)));
+        QVERIFY(editor->insertPicture(f.dir.filePath(u"Company Logo.png"_s)));
+        QTest::mouseClick(ui.cmdStart, Qt::LeftButton);
+        QVERIFY(finished.wait(10000));
+        QCOMPARE(f.mailer.messages().size(), 2);
+        const MailMessage sent = f.mailer.messages().first();
+        QVERIFY2(sent.HtmlBody.contains(u"1001"_s) && sent.HtmlBody.contains(u"src=\"pictures/Company_Logo.png\""_s) &&
+                     sent.HtmlBody.contains(u"src=\"pictures/Company_Logo-2.png\""_s),
+                 qPrintable(sent.HtmlBody));
+        QCOMPARE(sent.HtmlBaseFolder, f.dataFolder());
+        QVERIFY(QFileInfo(f.dataFolder() + u"/pictures/Company_Logo.png"_s).isFile());
+        QVERIFY(QFileInfo(f.dataFolder() + u"/Body.html"_s).isFile());
+        QVERIFY(f.window->close());
+    }
+    // The formatted body and the choice of it come back; the plain body too.
+    f.open();
+    {
+        FIND_CONTROLS(MainControls, ui, f.window);
+        FIND_CHILD(QCheckBox, chkFormatted, f.window, u"chkFormatted"_s);
+        FIND_CHILD(FormattedEditor, editor, f.window, u"txtBodyHtmlEditor"_s);
+        QVERIFY(chkFormatted->isChecked());
+        QVERIFY2(editor->textBox()->toPlainText().contains(u"Dear {{id}}"_s), qPrintable(editor->html()));
+        QVERIFY2(editor->html().contains(u"font-weight:700"_s), qPrintable(editor->html()));
+        QCOMPARE(ui.txtBodyMessage->toPlainText(), u"Plain {{id}}\n"_s);
+        // Back to plain: the plain body goes, and the formatted one is kept for later.
+        chkFormatted->click();
+        f.mailer.clear();
+        f.dialogs.choices = {0};
+        QSignalSpy again(f.window.get(), &MainWindow::runFinished);
+        QTest::mouseClick(ui.cmdStart, Qt::LeftButton);
+        QVERIFY(again.wait(10000));
+        QVERIFY(!f.mailer.messages().isEmpty());
+        QVERIFY(f.mailer.messages().first().HtmlBody.isEmpty());
+        QCOMPARE(f.mailer.messages().first().BodyText, u"Plain 1001\r\n"_s);
+        QVERIFY(f.window->close());
+    }
+    f.open();
+    FIND_CHILD(QCheckBox, chkFormatted, f.window, u"chkFormatted"_s);
+    FIND_CHILD(FormattedEditor, editor, f.window, u"txtBodyHtmlEditor"_s);
+    QVERIFY(!chkFormatted->isChecked());
+    QVERIFY(editor->html().contains(u"pictures/Company_Logo.png"_s));
 }
 
 void TestMainWindow::resumeWithTheEarlierChoicesShowsThem()

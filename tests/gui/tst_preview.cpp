@@ -10,7 +10,12 @@
 #include <QAction>
 #include <QDir>
 #include <QSignalSpy>
+#include <QImage>
+#include <QTabWidget>
 #include <QTableView>
+#include <QTextBrowser>
+#include <QTextEdit>
+#include <QUrl>
 
 #include <atomic>
 #include <chrono>
@@ -105,6 +110,47 @@ private Q_SLOTS:
         QCOMPARE(saved.CSVHeader, qint16(1));
     }
 
+    void formattedMessageIsShownFormattedWithItsSenderAndSignature()
+    {
+        WindowFixture f;
+        f.save(u"EmailFromName"_s, u"Smith & Partners"_s);
+        f.save(u"ReplyTo"_s, u"desk@practice.example"_s);
+        QImage logo(6, 3, QImage::Format_RGB32);
+        logo.fill(Qt::darkGreen);
+        QVERIFY(QDir().mkpath(f.dataFolder() + u"/pictures"_s));
+        QVERIFY(logo.save(f.dataFolder() + u"/pictures/logo.png"_s, "PNG"));
+        writeFile(f.dataFolder() + u"/Signature.html"_s, "<p><i>Regards</i></p><img src=\"pictures/logo.png\">");
+        MainWindow &w = openWithFields(f);
+        FIND_CHILD(QCheckBox, chkFormatted, w, u"chkFormatted"_s);
+        chkFormatted->click();
+        FIND_CHILD(QTextEdit, txtBodyHtml, w, u"txtBodyHtml"_s);
+        txtBodyHtml->setHtml(u"<p>Dear <b>{{name}}</b> &amp; co</p>"_s);
+        FIND_CHILD(QAction, mnuPreview, w, u"mnuPreview"_s);
+        mnuPreview->trigger();
+        FIND_CHILD(PreviewDialog, preview, w, u"frmPreview"_s);
+        FIND_CHILD(QLineEdit, txtFrom, preview, u"txtFrom"_s);
+        FIND_CHILD(QLineEdit, txtReplyTo, preview, u"txtReplyTo"_s);
+        FIND_CHILD(QTabWidget, tabBody, preview, u"tabBody"_s);
+        FIND_CHILD(QTextBrowser, txtBodyFormatted, preview, u"txtBodyFormatted"_s);
+        FIND_CHILD(QPlainTextEdit, txtBody, preview, u"txtBody"_s);
+        QCOMPARE(txtFrom->text(), u"Smith & Partners <office@practice.example>"_s);
+        QCOMPARE(txtReplyTo->text(), u"desk@practice.example"_s);
+        QCOMPARE(tabBody->currentWidget(), txtBodyFormatted);
+        // The signature's logo is shown from the file the message embeds.
+        const QString html = txtBodyFormatted->toHtml();
+        QVERIFY2(html.contains(QUrl::fromLocalFile(f.dataFolder() + u"/pictures/logo.png"_s).toString()), qPrintable(html));
+        QCOMPARE(txtBodyFormatted->toPlainText().left(14), u"Dear Anna & co"_s);
+        QVERIFY(txtBody->toPlainText().startsWith(u"Dear Anna & co"_s));
+        QVERIFY(txtBody->toPlainText().contains(u"Regards"_s));
+        QVERIFY(preview->shown().problem.isEmpty());
+
+        // Plain again: the text alone, with the signature's text.
+        chkFormatted->click();
+        mnuPreview->trigger();
+        QVERIFY(!tabBody->isTabVisible(0));
+        QCOMPARE(txtBody->toPlainText(), u"Dear Anna,\nyour März invoice.\n\nRegards"_s);
+    }
+
     void sendToMeSendsTheShownMessageElsewhere()
     {
         WindowFixture f;
@@ -155,8 +201,8 @@ private Q_SLOTS:
         QSignalSpy checked(check, &CheckDialog::checked);
         QVERIFY(checked.wait(10000));
         // The empty month of client 42 is flagged.
-        QCOMPARE(check->report().rows.at(0).emptyFields, QStringList{u"{{Month}}"_s});
-        QVERIFY(check->report().rows.at(1).emptyFields.isEmpty());
+        QCOMPARE(check->report().rows.at(0).emptyFields(), QStringList{u"{{Month}}"_s});
+        QVERIFY(check->report().rows.at(1).emptyFields().isEmpty());
         FIND_CHILD(QTableView, table, check, u"tblCheck"_s);
         FIND_CHILD(QPushButton, cmdPreviewRow, check, u"cmdPreviewRow"_s);
         table->setCurrentIndex(table->model()->index(1, 0));

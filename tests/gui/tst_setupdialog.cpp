@@ -2,6 +2,10 @@
 // print test, help, and Test Email saving the mail settings before the test dialog opens.
 
 #include "guitest.h"
+#include "gui/formattededitor.h"
+#include "gui/signaturedialog.h"
+
+#include <QTextEdit>
 
 #include "gui/setupdialog.h"
 #include "settings/scramble.h"
@@ -52,6 +56,7 @@ private Q_SLOTS:
     void okRefusesWhatCouldNotBeStoredAndSavesNothing_data();
     void okRefusesWhatCouldNotBeStoredAndSavesNothing();
     void closingWithoutOkSavesNothing();
+    void signatureIsKeptAsItsOwnFile();
     void pdfBrowseKeepsPathOnCancel();
     void printTestPrintsTheShownPathOrWarns();
     void helpOpensTheSetupTopic();
@@ -424,6 +429,37 @@ void TestSetupDialog::closingWithoutOkSavesNothing()
     QTRY_VERIFY(!setup);
     QCOMPARE(stored(f, u"SMPTServer"_s), u"<unset>"_s);
     QVERIFY(f.window->settings().SMTPServer.isEmpty());
+}
+
+void TestSetupDialog::signatureIsKeptAsItsOwnFile()
+{
+    WindowFixture f;
+    QPointer<QDialog> setup = f.openSetup();
+    QVERIFY(setup);
+    const QString file = f.dataFolder() + u"/Signature.html"_s;
+    // Typed, then OK: kept; shown again when opened again; emptied, then OK: gone.
+    for (const QString &typed : {u"Smith & Partners"_s, u"Smith & Partners"_s, QString()}) {
+        FIND_CHILD(QPushButton, cmdSignature, setup, u"cmdSignature"_s);
+        cmdSignature->click();
+        FIND_CHILD(SignatureDialog, dialog, setup, u"frmSignature"_s);
+        FIND_CHILD(QTextEdit, txtSignature, dialog, u"txtSignature"_s);
+        QCOMPARE(txtSignature->toPlainText(), QFileInfo::exists(file) ? u"Smith & Partners"_s : QString());
+        txtSignature->setPlainText(typed);
+        FIND_CHILD(QPushButton, cmdSignatureOK, dialog, u"cmdSignatureOK"_s);
+        QPointer<SignatureDialog> closing = dialog;
+        cmdSignatureOK->click();
+        QTRY_VERIFY(!closing);
+        QCOMPARE(QFileInfo::exists(file), !typed.isEmpty());
+    }
+    QVERIFY(f.dialogs.warnings.isEmpty());
+    // Cancel keeps what was there.
+    FIND_CHILD(QPushButton, cmdSignature, setup, u"cmdSignature"_s);
+    cmdSignature->click();
+    FIND_CHILD(SignatureDialog, dialog, setup, u"frmSignature"_s);
+    dialog->editor()->setHtml(u"<b>Other</b>"_s);
+    FIND_CHILD(QPushButton, cmdSignatureCancel, dialog, u"cmdSignatureCancel"_s);
+    cmdSignatureCancel->click();
+    QVERIFY(!QFileInfo::exists(file));
 }
 
 void TestSetupDialog::pdfBrowseKeepsPathOnCancel()

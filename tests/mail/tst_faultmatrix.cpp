@@ -5,7 +5,6 @@
 
 #include "mail/smtpmailer.h"
 #include "run/printer.h"
-#include "support/scopedenv.h"
 #include "support/silentlistener.h"
 #include "support/smtpfixture.h"
 
@@ -149,11 +148,16 @@ void TestFaultMatrix::matrix_data()
     QTest::addColumn<int>("mode");
     QTest::addColumn<FaultCase>("c");
 
-    // Refusals at each step: nothing delivered, the server's reply in the error text.
-    for (const char *verb : {"MAIL", "RCPT", "DATA"}) {
+    // Refusals at each step: nothing delivered, what was refused and the server's reply in the
+    // error text (never a lost connection).
+    const std::pair<const char *, const char *> steps[] = {
+        {"MAIL", "the sender"}, {"RCPT", "the recipient"}, {"DATA", "the message"}};
+    for (const auto &[verb, what] : steps) {
         for (const char *code : {"451", "554"}) {
             FaultCase c{.fault = u"%1:%2"_s.arg(QLatin1String(verb), QLatin1String(code)),
-                        .errorPart = QLatin1String(code)};
+                        .errorPart = u"the server refused %1%2 %3"_s.arg(QLatin1String(what),
+                                                                         code[0] == '4' ? u" for now:"_s : u":"_s,
+                                                                         QLatin1String(code))};
             addRows(qPrintable(u"%1 refused with %2"_s.arg(QLatin1String(verb), QLatin1String(code))), c, AllModes);
         }
     }
@@ -321,9 +325,11 @@ void TestFaultMatrix::matrix()
         QVERIFY(silent.emplace().port() != 0);
         settings.SSLport = QString::number(silent->port());
     }
-    test::ScopedEnvironmentVariable ca("CURL_CA_BUNDLE", c.trustTestCa ? server.caFile().toLocal8Bit() : QByteArray());
-    test::ScopedEnvironmentVariable implicitPort("QUORVALE_IMPLICIT_TLS_PORT",
-                                                 mode == Implicit ? settings.SSLport.toLatin1() : QByteArray());
+    MailerOptions options;
+    if (c.trustTestCa)
+        options.caBundle = server.caFile();
+    if (mode == Implicit)
+        options.implicitTlsPort = settings.SSLport.toInt();
     if (!listening)
         own.reset();
 
@@ -336,7 +342,7 @@ void TestFaultMatrix::matrix()
         QVERIFY(file.open(QIODevice::WriteOnly) && file.write(attachment) == attachment.size());
     }
 
-    SmtpMailer mailer;
+    SmtpMailer mailer({}, {}, options);
     MailServer mailServer = mailServerFrom(settings);
     mailServer.timeoutSeconds = c.timeoutSeconds;
     QElapsedTimer clock;
@@ -483,11 +489,9 @@ void TestFaultMatrix::printFileStartingWithDash()
     document.write("document");
     document.close();
 
-    test::ScopedEnvironmentVariable command("QUORVALE_PRINT_COMMAND",
-                                            QFile::encodeName(u"'%1' -P office"_s.arg(script)));
     const QString cwd = QDir::currentPath();
     QVERIFY(QDir::setCurrent(dir.path()));
-    CommandPrinter printer;
+    CommandPrinter printer(u"'%1' -P office"_s.arg(script));
     QString error;
     const bool printed = printer.printDocument(name, &error);
     QVERIFY(QDir::setCurrent(cwd));

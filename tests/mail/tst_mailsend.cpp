@@ -6,7 +6,6 @@
 #include "mail/messagebuilder.h"
 #include "mail/smtpmailer.h"
 #include "platform/files.h"
-#include "support/scopedenv.h"
 #include "support/smtpfixture.h"
 
 #include <QFile>
@@ -381,9 +380,8 @@ void TestMailSend::otherAuthTypeIsNeverSent()
 {
     SmtpServer tls(
         {.security = SmtpServer::Security::StartTls, .user = u"user"_s, .password = u"secret"_s, .fault = {}});
-    test::ScopedEnvironmentVariable ca("CURL_CA_BUNDLE", tls.caFile().toLocal8Bit());
     SmtpServer plain;
-    SmtpMailer mailer;
+    SmtpMailer mailer({}, {}, tls.mailerOptions());
 
     // A send over TLS first, so that the component holds a security setting and a port ...
     QCOMPARE(send(mailer, tls.settings(), message(u"one@example.org"_s)).status, SendStatus::Sent);

@@ -364,7 +364,14 @@ void TestMimeEncode::cacheEncodesOnlyRepeatedUnchangedFiles()
     const QString other = dir.filePath(u"C1.pdf"_s);
     writeFile(common, "first version");
     writeFile(other, "client document");
+
+    // Without a data folder nothing is kept, in no folder of the user's: every send streams the file.
+    AttachmentCache none;
+    QCOMPARE(none.sourceFor(common).path, common);
+    QCOMPARE(none.sourceFor(common).path, common);
+
     AttachmentCache cache;
+    cache.setDataFolder(dir.filePath(u"data"_s));
 
     // A file sent once (a client's own document) is never copied.
     AttachmentCache::Source source = cache.sourceFor(common);

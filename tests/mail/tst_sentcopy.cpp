@@ -55,7 +55,6 @@ void TestSentCopy::copyInSentIsTheMessageTheServerGot()
 
     test::SmtpServer smtp({.security = test::SmtpSecurity::StartTls, .password = password});
     QVERIFY(smtp.isRunning());
-    smtp.applyEnvironment();
     test::DovecotServer imap({.sentFolder = sentFolder});
     QVERIFY(imap.isRunning());
 
@@ -78,7 +77,7 @@ void TestSentCopy::copyInSentIsTheMessageTheServerGot()
     message.BodyText = u"Dear Anna,\r\n.the dot stays\r\n..and so do two\r\n."_s;
     message.AttachmentPath = attachment ? document : QString();
 
-    SmtpMailer mailer(dir.filePath(u"data"_s));
+    SmtpMailer mailer(dir.filePath(u"data"_s), {}, smtp.mailerOptions());
     SendCallbacks callbacks;
     callbacks.keepSentMessage = true;
     const SendResult sent = SendMail(mailer, message, settings, callbacks);

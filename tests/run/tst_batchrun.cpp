@@ -1,19 +1,30 @@
 #include "mail/sentcopy.h"
+#include "mail/smtpmailer.h"
 #include "run/batchrun.h"
 #include "run/journal.h"
 #include "run/pause.h"
+#include "runharness.h"
 #include "settings/bodyfile.h"
 #include "settings/settingstable.h"
-#include "runfakes.h"
+#include "support/providersim.h"
 
 #include <QDir>
 #include <QRegularExpression>
 #include <QTest>
+#include <QTimeZone>
+
+#include <algorithm>
 
 using namespace Qt::StringLiterals;
 
 using namespace quorvale;
+using quorvale::test::ProviderSim;
+using quorvale::test::ProviderSimOptions;
 using quorvale::test::RunHarness;
+
+Q_DECLARE_METATYPE(quorvale::test::ProviderSimOptions)
+
+Q_DECLARE_METATYPE(quorvale::SmtpStage)
 
 namespace {
 
@@ -59,6 +70,15 @@ QString pacing(const QStringList &trace)
             out.append(entry);
     }
     return out.join(u' ');
+}
+
+/// The run sends to the provider simulator through the real mailer.
+void useProvider(RunHarness &h, const ProviderSim &sim, Mailer &smtp)
+{
+    const QString dataFolder = h.settings.DataFolder;
+    h.settings = sim.settings();
+    h.settings.DataFolder = dataFolder;
+    h.realMailer = &smtp;
 }
 
 void schedule(RunHarness &h, qint32 delaySecs, qint32 groupDelayMins, qint32 groupSize)
@@ -144,13 +164,12 @@ private Q_SLOTS:
         RunHarness h;
         h.writeCsv("");
         QCOMPARE(h.run(), RunOutcome::Completed);
-        QCOMPARE(h.trace,
-                 QStringList({u"Parsing CSV file..."_s, u"Clients found - 0"_s, u"Parsing CSV file complete"_s,
-                              u"Client count - 0"_s, u"Emails to be sent - 0"_s, u"Start processing..."_s,
-                              u"Processing Complete"_s}));
+        QCOMPARE(h.trace, QStringList({u"Parsing CSV file..."_s, u"Clients found - 0"_s, u"Parsing CSV file complete"_s,
+                                       u"Client count - 0"_s, u"Emails to be sent - 0"_s, u"Start processing..."_s,
+                                       u"Processing Complete"_s}));
         QCOMPARE(h.prompter.questions, QStringList{kQuestion});
-        QCOMPARE(h.store.writes, QStringList({u"CSVpath"_s, u"CSVHeader"_s, u"SubjectLine"_s, u"AttachMode"_s,
-                                               u"PrintDocuments"_s}));
+        QCOMPARE(h.store.writes,
+                 QStringList({u"CSVpath"_s, u"CSVHeader"_s, u"SubjectLine"_s, u"AttachMode"_s, u"PrintDocuments"_s}));
         QCOMPARE(h.store.values.value(u"CSVpath"_s).toString(), h.request.csvPath);
         QCOMPARE(h.store.values.value(u"SubjectLine"_s).toString(), h.request.subject);
         QCOMPARE(readAll(bodyFilePath(h.settings.DataFolder)), h.request.body);
@@ -174,9 +193,9 @@ private Q_SLOTS:
         QCOMPARE(h.passes(),
                  QStringList({u"Printing document - 1"_s, u"~1100"_s, u"Printing document - 2"_s,
                               u"No document found to print for Client ID - 4"_s, u"~1100"_s, u"Sending email - 1"_s,
-                              u"=> a@x.org | "_s, u"~1100"_s, u"Sending email - 2"_s, u"=> c@x.org | "_s,
-                              u"~1100"_s, u"Processing Complete with 1 errors!"_s}));
-        QCOMPARE(h.printer.printed, QStringList{h.dir.filePath(u"2.pdf"_s)});
+                              u"=> a@x.org | "_s, u"~1100"_s, u"Sending email - 2"_s, u"=> c@x.org | "_s, u"~1100"_s,
+                              u"Processing Complete with 1 errors!"_s}));
+        QCOMPARE(h.printer.printed(), QStringList{h.dir.filePath(u"2.pdf"_s)});
         QCOMPARE(h.mailer.attempts().size(), 2);
         for (const MailMessage &m : h.mailer.attempts()) {
             QCOMPARE(m.SubjectLine, h.request.subject);
@@ -323,7 +342,7 @@ private Q_SLOTS:
             h.writeFile(QString::fromLatin1(name));
         h.control.setAttachmentMode(AttachmentMode::ClientSpecific);
         h.request.print = true;
-        h.printer.fail = true;
+        h.printer.failure = u"no printer"_s;
         h.mailer.statuses = {SendStatus::Sent, SendStatus::Refused, SendStatus::MaybeDelivered};
         BatchRun run(h.deps());
         QVERIFY(run.prepare(h.request));
@@ -347,12 +366,12 @@ private Q_SLOTS:
         schedule(h, 0, 5, 1);
         QCOMPARE(h.run(), RunOutcome::Completed);
         // The fake clock reads 13:20:45.1 when the delay starts; five minutes later is 1:25 PM.
-        QCOMPARE(h.passes(), QStringList({u"Email scheduling enabled:"_s, u"  Delay between email sends - 0secs"_s,
-                                          u"  Delay between email groups - 5mins"_s, u"  Email group size - 1"_s,
-                                          u"Sending email - 1"_s, u"=> a@x.org | "_s, u"~100"_s,
-                                          u"Starting email group delay..."_s, u"  Will resume at 01:25:45 PM"_s,
-                                          u"~300100"_s, u"Continuing email sends"_s, u"Sending email - 2"_s,
-                                          u"=> b@x.org | "_s, u"~100"_s, u"Processing Complete"_s}));
+        QCOMPARE(h.passes(),
+                 QStringList({u"Email scheduling enabled:"_s, u"  Delay between email sends - 0secs"_s,
+                              u"  Delay between email groups - 5mins"_s, u"  Email group size - 1"_s,
+                              u"Sending email - 1"_s, u"=> a@x.org | "_s, u"~100"_s, u"Starting email group delay..."_s,
+                              u"  Will resume at 01:25:45 PM"_s, u"~300100"_s, u"Continuing email sends"_s,
+                              u"Sending email - 2"_s, u"=> b@x.org | "_s, u"~100"_s, u"Processing Complete"_s}));
     }
 
     void largestGroupDelayIsAnnouncedAndWaitedInFull()
@@ -369,10 +388,10 @@ private Q_SLOTS:
         QCOMPARE(delayMs, 2147460000); // 35791 minutes
         // The delay starts at 13:20:45.1 on the fake clock; 24 days, 20 hours and 31 minutes later
         // is 9:51:45 in the morning. The pause ends at the first slice past its end.
-        QCOMPARE(h.passes().mid(7), QStringList({u"Starting email group delay..."_s, u"  Will resume at 09:51:45 AM"_s,
-                                                 u"~"_s + QString::number(delayMs + 100), u"Continuing email sends"_s,
-                                                 u"Sending email - 2"_s, u"=> b@x.org | "_s, u"~100"_s,
-                                                 u"Processing Complete"_s}));
+        QCOMPARE(h.passes().mid(7),
+                 QStringList({u"Starting email group delay..."_s, u"  Will resume at 09:51:45 AM"_s,
+                              u"~"_s + QString::number(delayMs + 100), u"Continuing email sends"_s,
+                              u"Sending email - 2"_s, u"=> b@x.org | "_s, u"~100"_s, u"Processing Complete"_s}));
     }
 
     void abortIsSeenAtItsCheckPoints_data()
@@ -393,9 +412,9 @@ private Q_SLOTS:
             << RunOutcome::Aborted;
         // The message being handed over is let finish (and is sent); no other follows.
         QTest::newRow("during a send") << u"=> a@x.org | "_s << true
-                                       << QStringList({u"Printing document - 1"_s, u"~1100"_s,
-                                                       u"Sending email - 1"_s, u"=> a@x.org | "_s, kLettingFinish,
-                                                       u"Processing Aborted"_s, u"Processing Complete"_s})
+                                       << QStringList({u"Printing document - 1"_s, u"~1100"_s, u"Sending email - 1"_s,
+                                                       u"=> a@x.org | "_s, kLettingFinish, u"Processing Aborted"_s,
+                                                       u"Processing Complete"_s})
                                        << RunOutcome::Aborted;
         // Nothing looks at the request after the last pause: the run simply completes.
         QTest::newRow("pause after last client")
@@ -437,27 +456,24 @@ private Q_SLOTS:
         QTest::addColumn<QString>("event");     // the client's last journal line
         const QString aborted = u"Not sent (aborted) - a@x.org (client 1): The send was aborted."_s;
         const QStringList cut{u"Send Error - a@x.org"_s, u"Processing Aborted"_s, u"Processing Complete"_s};
-        QTest::newRow("sent in time")
-            << qint64(5000) << SendStatus::Sent << qint64(-1) << qint64(5000)
-            << QStringList{kLettingFinish, u"Processing Aborted"_s, u"Processing Complete"_s} << QString()
-            << u"sent"_s;
-        QTest::newRow("refused in time")
-            << qint64(5000) << SendStatus::Refused << qint64(-1) << qint64(5000)
-            << QStringList{kLettingFinish, u"Send Error - a@x.org"_s, u"Processing Aborted"_s,
-                           u"Processing Complete"_s}
-            << u"Refused - a@x.org (client 1): 550 refused"_s << u"refused"_s;
+        QTest::newRow("sent in time") << qint64(5000) << SendStatus::Sent << qint64(-1) << qint64(5000)
+                                      << QStringList{kLettingFinish, u"Processing Aborted"_s, u"Processing Complete"_s}
+                                      << QString() << u"sent"_s;
+        QTest::newRow("refused in time") << qint64(5000) << SendStatus::Refused << qint64(-1) << qint64(5000)
+                                         << QStringList{kLettingFinish, u"Send Error - a@x.org"_s,
+                                                        u"Processing Aborted"_s, u"Processing Complete"_s}
+                                         << u"Refused - a@x.org (client 1): 550 refused"_s << u"refused"_s;
         QTest::newRow("answer just in time")
             << qint64(29990) << SendStatus::Sent << qint64(-1) << qint64(29990)
-            << QStringList{kLettingFinish, u"Processing Aborted"_s, u"Processing Complete"_s} << QString()
-            << u"sent"_s;
+            << QStringList{kLettingFinish, u"Processing Aborted"_s, u"Processing Complete"_s} << QString() << u"sent"_s;
         QTest::newRow("too slow: cut after 30 s")
             << qint64(60000) << SendStatus::Sent << qint64(-1) << qint64(30000) << QStringList{kLettingFinish} + cut
             << aborted << u"not sent (aborted)"_s;
-        QTest::newRow("aborted twice at once") << qint64(60000) << SendStatus::Sent << qint64(0) << qint64(0) << cut
-                                               << aborted << u"not sent (aborted)"_s;
+        QTest::newRow("aborted twice at once")
+            << qint64(60000) << SendStatus::Sent << qint64(0) << qint64(0) << cut << aborted << u"not sent (aborted)"_s;
         QTest::newRow("aborted again while let finish")
-            << qint64(60000) << SendStatus::Sent << qint64(10000) << qint64(10000)
-            << QStringList{kLettingFinish} + cut << aborted << u"not sent (aborted)"_s;
+            << qint64(60000) << SendStatus::Sent << qint64(10000) << qint64(10000) << QStringList{kLettingFinish} + cut
+            << aborted << u"not sent (aborted)"_s;
     }
     void abortLetsTheMessageBeingSentFinish()
     {
@@ -494,9 +510,9 @@ private Q_SLOTS:
         QCOMPARE(journals.size(), 1);
         QList<JournalEntry> entries;
         QString error;
-        QVERIFY2(readJournal(QDir(runJournalFolder(h.settings.DataFolder)).filePath(journals.first()), &entries,
-                             &error),
-                 qPrintable(error));
+        QVERIFY2(
+            readJournal(QDir(runJournalFolder(h.settings.DataFolder)).filePath(journals.first()), &entries, &error),
+            qPrintable(error));
         QCOMPARE(journalEventName(entries.at(entries.size() - 2).event), event);
         QCOMPARE(entries.last().event, JournalEvent::Aborted);
     }
@@ -507,15 +523,15 @@ private Q_SLOTS:
         QTest::addColumn<QStringList>("expected");
         QTest::newRow("during the delay")
             << true
-            << QStringList({u"Sending email - 1"_s, u"=> a@x.org | "_s, u"~100"_s,
-                            u"Starting email group delay..."_s, u"  Will resume at 01:25:45 PM"_s, u"~300"_s,
-                            u"Aborting email sends"_s, u"Processing Complete"_s});
+            << QStringList({u"Sending email - 1"_s, u"=> a@x.org | "_s, u"~100"_s, u"Starting email group delay..."_s,
+                            u"  Will resume at 01:25:45 PM"_s, u"~300"_s, u"Aborting email sends"_s,
+                            u"Processing Complete"_s});
         // Aborted in the pause before a due group delay: the delay ends after its first slice.
         QTest::newRow("in the pause before it")
             << false
-            << QStringList({u"Sending email - 1"_s, u"=> a@x.org | "_s, u"~100"_s,
-                            u"Starting email group delay..."_s, u"  Will resume at 01:25:45 PM"_s, u"~100"_s,
-                            u"Aborting email sends"_s, u"Processing Complete"_s});
+            << QStringList({u"Sending email - 1"_s, u"=> a@x.org | "_s, u"~100"_s, u"Starting email group delay..."_s,
+                            u"  Will resume at 01:25:45 PM"_s, u"~100"_s, u"Aborting email sends"_s,
+                            u"Processing Complete"_s});
     }
     void abortAroundAGroupDelay()
     {
@@ -555,12 +571,11 @@ private Q_SLOTS:
             h.settings.BodyText = u"changed"_s;
         };
         QCOMPARE(h.run(), RunOutcome::CompletedWithErrors);
-        QCOMPARE(h.passes(),
-                 QStringList({u"Sending email - 1"_s, u"=> a@x.org | Invoice_42.pdf"_s, u"~1100"_s,
-                              u"No attachment found for Client ID - 9"_s, u"~1100"_s, u"Sending email - 3"_s,
-                              u"=> c@x.org | b7.PDF"_s, u"Send Error - c@x.org"_s, u"~1100"_s,
-                              u"No attachment found for Client ID - clients"_s, u"~1100"_s,
-                              u"Processing Complete with 2 errors!"_s}));
+        QCOMPARE(h.passes(), QStringList({u"Sending email - 1"_s, u"=> a@x.org | Invoice_42.pdf"_s, u"~1100"_s,
+                                          u"No attachment found for Client ID - 9"_s, u"~1100"_s,
+                                          u"Sending email - 3"_s, u"=> c@x.org | b7.PDF"_s, u"Send Error - c@x.org"_s,
+                                          u"~1100"_s, u"No attachment found for Client ID - clients"_s, u"~1100"_s,
+                                          u"Processing Complete with 2 errors!"_s}));
         for (const MailMessage &m : h.mailer.attempts()) {
             QCOMPARE(m.SubjectLine, u"Your statement"_s);
             QCOMPARE(m.BodyText, u"Dear client,\r\nplease find it attached.\r\n"_s);
@@ -615,6 +630,11 @@ private Q_SLOTS:
             << QString() << 1 << u"missing.pdf"_s << u"The common attachment file cannot be read. File name= "_s;
         QTest::newRow("common path is a folder")
             << QString() << 1 << u"folder"_s << u"The common attachment file cannot be read. File name= "_s;
+        // Without a data folder there is nowhere for the lock, the body and the journal: no folder of
+        // the user's is guessed at.
+        QTest::newRow("no data folder") << u"data"_s << 0 << QString()
+                                        << u"No data folder is set for the run journals and the message body; "
+                                           "nothing was started."_s;
     }
     void preChecksStopBeforeAnything()
     {
@@ -635,6 +655,8 @@ private Q_SLOTS:
             h.settings.Password.clear();
         if (blank.contains(u"csv"_s))
             h.request.csvPath.clear();
+        if (blank.contains(u"data"_s))
+            h.settings.DataFolder.clear();
         h.control.setAttachmentMode(AttachmentMode(mode));
         const QString commonPath = common.isEmpty() ? QString() : h.dir.filePath(common);
         h.control.setCommonAttachmentPath(commonPath);
@@ -645,6 +667,39 @@ private Q_SLOTS:
         QCOMPARE(h.prompter.warnings, QStringList{warning});
         QVERIFY(h.trace.isEmpty());
         QCOMPARE(h.log.clears, 0); // the status box keeps its old text
+        QVERIFY(h.prompter.questions.isEmpty());
+        QVERIFY(h.store.writes.isEmpty());
+        QVERIFY(h.mailer.attempts().isEmpty());
+    }
+
+    void formattedPictureThatCannotGoStopsBeforeTheQuestion_data()
+    {
+        QTest::addColumn<QString>("body");
+        QTest::addColumn<QByteArray>("signature");
+        QTest::addColumn<QString>("warning");
+        QTest::newRow("the body's picture is missing")
+            << u"<p>Hi <img src=\"logo.png\"></p>"_s << QByteArray() << u"\"logo.png\" of the formatted body does not exist"_s;
+        QTest::newRow("the signature's picture is missing")
+            << u"<p>Hi</p>"_s << QByteArray("<img src=\"pictures/logo.png\">")
+            << u"The signature: The picture \"pictures/logo.png\""_s;
+        QTest::newRow("a text file as the picture")
+            << u"<p>Hi <img src=\"clients.csv\"></p>"_s << QByteArray() << u"is no picture"_s;
+    }
+    void formattedPictureThatCannotGoStopsBeforeTheQuestion()
+    {
+        QFETCH(QString, body);
+        QFETCH(QByteArray, signature);
+        QFETCH(QString, warning);
+        RunHarness h;
+        h.writeCsv("1,a@x.org\r\n2,b@x.org\r\n");
+        QVERIFY(QDir().mkpath(h.settings.DataFolder));
+        if (!signature.isEmpty())
+            h.writeFile(u"data/Signature.html"_s, signature);
+        h.request.html = body;
+        h.request.htmlFolder = h.dir.path();
+        QCOMPARE(h.run(), RunOutcome::NotStarted);
+        QCOMPARE(h.prompter.warnings.size(), 1);
+        QVERIFY2(h.prompter.warnings.first().contains(warning), qPrintable(h.prompter.warnings.first()));
         QVERIFY(h.prompter.questions.isEmpty());
         QVERIFY(h.store.writes.isEmpty());
         QVERIFY(h.mailer.attempts().isEmpty());
@@ -711,11 +766,18 @@ private Q_SLOTS:
         QTest::addColumn<bool>("started");
         QTest::newRow("settings not writable") << u"store"_s << QStringList() << false;
         QTest::newRow("body file not writable")
-            << u"body"_s << QStringList({u"CSVpath"_s, u"CSVHeader"_s, u"SubjectLine"_s, u"AttachMode"_s,
-                                          u"PrintDocuments"_s}) << false;
+            << u"body"_s
+            << QStringList({u"CSVpath"_s, u"CSVHeader"_s, u"SubjectLine"_s, u"AttachMode"_s, u"PrintDocuments"_s})
+            << false;
         QTest::newRow("send cannot be attempted")
-            << u"send"_s << QStringList({u"CSVpath"_s, u"CSVHeader"_s, u"SubjectLine"_s, u"AttachMode"_s,
-                                          u"PrintDocuments"_s}) << true;
+            << u"send"_s
+            << QStringList({u"CSVpath"_s, u"CSVHeader"_s, u"SubjectLine"_s, u"AttachMode"_s, u"PrintDocuments"_s})
+            << true;
+        QTest::newRow("common file edited during the run")
+            << u"common"_s
+            << QStringList({u"CSVpath"_s, u"CSVHeader"_s, u"SubjectLine"_s, u"AttachmentPath"_s, u"AttachMode"_s,
+                            u"PrintDocuments"_s})
+            << true;
     }
     void failuresEndTheRunSayingWhy()
     {
@@ -732,6 +794,12 @@ private Q_SLOTS:
         }
         if (failure == u"send"_s)
             h.settings.SSLport = u"x"_s; // read for the send: no message can go to such a server
+        if (failure == u"common"_s) {
+            h.writeFile(u"letter.pdf"_s, "letter");
+            h.control.setAttachmentMode(AttachmentMode::Common);
+            h.control.setCommonAttachmentPath(h.dir.filePath(u"letter.pdf"_s));
+            h.onSend = [&h](const MailMessage &) { h.writeFile(u"letter.pdf"_s, "the letter, edited"); };
+        }
         QCOMPARE(h.run(), RunOutcome::Stopped);
         QCOMPARE(h.store.writes, saved);
         QCOMPARE(h.trace.contains(u"Start processing..."_s), started);
@@ -742,6 +810,9 @@ private Q_SLOTS:
         QCOMPARE(h.observer.events.mid(h.observer.events.size() - 3, 1), QStringList{u"idle"_s});
         if (failure == u"send"_s)
             QCOMPARE(h.trace.last(), u"Processing stopped - The SMTP port \"x\" is not a number from 1 to 65535."_s);
+        if (failure == u"common"_s)
+            QVERIFY(
+                h.trace.last().startsWith(u"Processing stopped - the common attachment was changed during the run"_s));
     }
 
     void everyClientsMessageCarriesTheArchiveCopy()
@@ -821,6 +892,340 @@ private Q_SLOTS:
         QCOMPARE(sentTo, (QStringList{u"b@x.org"_s, u"c@x.org"_s, u"d@x.org"_s}));
     }
 
+    void refusalsAreTriedAgainOrStopTheRun_data()
+    {
+        QTest::addColumn<QList<QByteArray>>("replies"); ///< the server's answers to the first sends
+        QTest::addColumn<SmtpStage>("stage");
+        QTest::addColumn<QString>("abortAfter"); ///< abort in the pause after this trace line
+        QTest::addColumn<QStringList>("expected");
+        QTest::addColumn<RunOutcome>("outcome");
+
+        const QByteArray busy = "451 4.3.0 Temporary server error. Please try again later";
+        const QString busyIn = u"Server busy - trying again in %1 secs: "_s + QString::fromLatin1(busy);
+        const QString a = u"=> a@x.org | "_s, b = u"=> b@x.org | "_s;
+        const QStringList second{u"Sending email - 2"_s, b, u"~1100"_s};
+        QTest::newRow("put off twice, then taken") << QList<QByteArray>{busy, busy} << SmtpStage::RcptTo << QString()
+                                                   << QStringList{u"Sending email - 1"_s,
+                                                                  a,
+                                                                  busyIn.arg(10),
+                                                                  u"~10100"_s,
+                                                                  a,
+                                                                  busyIn.arg(60),
+                                                                  u"~60100"_s,
+                                                                  a,
+                                                                  u"~1100"_s} +
+                                                          second + QStringList{u"Processing Complete"_s}
+                                                   << RunOutcome::Completed;
+        QTest::newRow("put off every time: refused with the last reply, the run goes on")
+            << QList<QByteArray>{busy, busy, busy, busy} << SmtpStage::Data << QString()
+            << QStringList{u"Sending email - 1"_s,
+                           a,
+                           busyIn.arg(10),
+                           u"~10100"_s,
+                           a,
+                           busyIn.arg(60),
+                           u"~60100"_s,
+                           a,
+                           busyIn.arg(300),
+                           u"~300100"_s,
+                           a,
+                           u"Send Error - a@x.org"_s,
+                           u"~1100"_s} +
+                   second + QStringList{u"Processing Complete"_s}
+            << RunOutcome::CompletedWithErrors;
+        const QByteArray login = "454 4.7.0 Temporary authentication failure";
+        const QString loginIn = u"Server busy - trying again in %1 secs: "_s + QString::fromLatin1(login);
+        QTest::newRow("login put off every time: the run stops")
+            << QList<QByteArray>{login, login, login, login} << SmtpStage::Login << QString()
+            << QStringList{u"Sending email - 1"_s,
+                           a,
+                           loginIn.arg(10),
+                           u"~10100"_s,
+                           a,
+                           loginIn.arg(60),
+                           u"~60100"_s,
+                           a,
+                           loginIn.arg(300),
+                           u"~300100"_s,
+                           a,
+                           u"Send Error - a@x.org"_s,
+                           u"Processing stopped - the server refused the login for now: "_s +
+                               QString::fromLatin1(login) +
+                               u" (tried again after 10 secs, 60 secs and 300 secs); later, press Start to send to "
+                               "the clients not reached."_s}
+            << RunOutcome::Stopped;
+        QTest::newRow("aborted while waiting")
+            << QList<QByteArray>{busy} << SmtpStage::RcptTo << busyIn.arg(10) << QStringList{u"Sending email - 1"_s,
+                                                                                             a,
+                                                                                             busyIn.arg(10),
+                                                                                             u"~100"_s,
+                                                                                             u"Send Error - a@x.org"_s,
+                                                                                             u"Processing Aborted"_s,
+                                                                                             u"Processing Complete"_s}
+            << RunOutcome::Aborted;
+        QTest::newRow("recipient refused: the run goes on")
+            << QList<QByteArray>{"550 5.1.1 User unknown"} << SmtpStage::RcptTo << QString()
+            << QStringList{u"Sending email - 1"_s, a, u"Send Error - a@x.org"_s, u"~1100"_s} + second +
+                   QStringList{u"Processing Complete"_s}
+            << RunOutcome::CompletedWithErrors;
+        const QByteArray quota = "554 5.2.0 STOREDRV.Submission.Exception:SubmissionQuotaExceededException";
+        QTest::newRow("mailbox over its quota: the run stops before the next client")
+            << QList<QByteArray>{quota} << SmtpStage::Data << QString()
+            << QStringList{u"Sending email - 1"_s, a, u"Send Error - a@x.org"_s,
+                           u"Processing stopped - the mail provider's sending limit was reached: "_s +
+                               QString::fromLatin1(quota) +
+                               u"; the clients not reached can be sent later (usually within 24 hours), and Start "
+                               "then sends them."_s}
+            << RunOutcome::Stopped;
+        const QByteArray named = "550 5.4.5 Daily user sending limit exceeded; retry after 2030-03-01T10:00:00Z";
+        QTest::newRow("daily limit that names its end")
+            << QList<QByteArray>{named} << SmtpStage::MailFrom << QString()
+            << QStringList{u"Sending email - 1"_s, a, u"Send Error - a@x.org"_s,
+                           u"Processing stopped - the mail provider's sending limit was reached: "_s +
+                               QString::fromLatin1(named) + u"; the clients not reached can be sent after "_s +
+                               QLocale::c().toString(
+                                   QDateTime(QDate(2030, 3, 1), QTime(10, 0), QTimeZone::utc()).toLocalTime(),
+                                   u"yyyy-MM-dd HH:mm"_s) +
+                               u", and Start then sends them."_s}
+            << RunOutcome::Stopped;
+        QTest::newRow("sender refused: the run stops")
+            << QList<QByteArray>{"550 5.7.60 SMTP; Client does not have permissions to send as this sender"}
+            << SmtpStage::MailFrom << QString()
+            << QStringList{u"Sending email - 1"_s, a, u"Send Error - a@x.org"_s,
+                           u"Processing stopped - the server refused the sender: 550 5.7.60 SMTP; Client does not "
+                           "have permissions to send as this sender. The mailbox you log in with may not send as the "
+                           "sender address: make the sender (EmailFrom) the mailbox's own address, or have an "
+                           "administrator give the mailbox the Send As permission. Then press Start to send to the "
+                           "clients not reached."_s}
+            << RunOutcome::Stopped;
+    }
+    void refusalsAreTriedAgainOrStopTheRun()
+    {
+        QFETCH(QList<QByteArray>, replies);
+        QFETCH(SmtpStage, stage);
+        QFETCH(QString, abortAfter);
+        QFETCH(QStringList, expected);
+        QFETCH(RunOutcome, outcome);
+        RunHarness h;
+        h.writeCsv("1,a@x.org\r\n2,b@x.org\r\n");
+        h.mailer.replies = replies;
+        h.mailer.replyStage = stage;
+        if (!abortAfter.isEmpty())
+            h.abortInPauseAfter(abortAfter);
+        QCOMPARE(h.run(), outcome);
+        const QStringList passes = h.passes();
+        QCOMPARE(passes, expected);
+        const QString a = u"=> a@x.org | "_s;
+        // A refused client's reason is the server's last reply; a wait counts in the time left.
+        if (outcome != RunOutcome::Completed && outcome != RunOutcome::Aborted)
+            QVERIFY2(h.observer.failures.value(0).contains(QString::fromLatin1(replies.last().left(9))),
+                     qPrintable(h.observer.failures.value(0)));
+        // Every try is journalled, and every try put off is journalled as refused before the wait.
+        QStringList events;
+        const QDir runs(runJournalFolder(h.settings.DataFolder));
+        QList<JournalEntry> entries;
+        QString error;
+        QVERIFY2(readJournal(runs.filePath(runs.entryList({u"run-*.csv"_s}).value(0)), &entries, &error),
+                 qPrintable(error));
+        for (const JournalEntry &entry : entries) {
+            if (entry.address == u"a@x.org"_s && entry.event != JournalEvent::Client)
+                events.append(journalEventName(entry.event));
+        }
+        const qsizetype tries = passes.count(a);
+        QCOMPARE(events.count(journalEventName(JournalEvent::Attempting)), tries);
+        for (qsizetype i = 0; i + 1 < tries; ++i)
+            QCOMPARE(events.mid(2 * i, 2), (QStringList{journalEventName(JournalEvent::Attempting),
+                                                        journalEventName(JournalEvent::Refused)}));
+        const bool waited = passes.filter(u"Server busy"_s).size() > 0;
+        const bool counted = std::any_of(h.observer.progress.cbegin(), h.observer.progress.cend(),
+                                         [](const RunProgress &p) { return p.timeLeft >= std::chrono::seconds(10); });
+        QCOMPARE(counted, waited);
+    }
+
+    void providerRefusalsCostNoClientAndSendEachOnce_data()
+    {
+        QTest::addColumn<ProviderSimOptions>("options");
+        QTest::addColumn<QString>("stop"); ///< how the first run stops; empty: it completes
+        using O = ProviderSimOptions;
+        QTest::newRow("recipient put off twice")
+            << O{.profile = u"exchange"_s, .temporaryStage = u"rcpt"_s, .temporaryTries = 2} << QString();
+        QTest::newRow("greeting put off twice")
+            << O{.profile = u"gmail"_s, .temporaryStage = u"greeting"_s, .temporaryTries = 2} << QString();
+        QTest::newRow("gmail's daily limit")
+            << O{.profile = u"gmail"_s, .perDay = 2}
+            << u"Processing stopped - the mail provider's sending limit was reached: 550 5.4.5 Daily user sending "
+               "limit exceeded"_s;
+        QTest::newRow("exchange's daily quota")
+            << O{.profile = u"exchange"_s, .perDay = 2}
+            << u"Processing stopped - the mail provider's sending limit was reached: 554 5.2.0 "
+               "STOREDRV.Submission.Exception:SubmissionQuotaExceededException"_s;
+    }
+    void providerRefusalsCostNoClientAndSendEachOnce()
+    {
+        QFETCH(ProviderSimOptions, options);
+        QFETCH(QString, stop);
+        ProviderSim sim(options);
+        QVERIFY(sim.isRunning());
+        const QStringList clients{u"a@x.org"_s, u"b@x.org"_s, u"c@x.org"_s, u"d@x.org"_s};
+        RunHarness h;
+        h.writeCsv("1,a@x.org\r\n2,b@x.org\r\n3,c@x.org\r\n4,d@x.org\r\n");
+        SmtpMailer smtp(h.settings.DataFolder);
+        useProvider(h, sim, smtp);
+        const auto accepted = [&sim] {
+            QStringList to;
+            for (const auto &event : sim.accepted())
+                to += event.rcpt;
+            return to;
+        };
+        if (stop.isEmpty()) {
+            // The waits go by on the run's clock; the server counts only the tries.
+            QCOMPARE(h.run(), RunOutcome::Completed);
+            QCOMPARE(accepted(), clients);
+            // Each refusal a send met was waited out once; the size probe before the first send
+            // meets the first refusal of the greeting.
+            const int probed = options.temporaryStage == u"greeting"_s ? 1 : 0;
+            QCOMPARE(sim.refused().size(), options.temporaryTries);
+            QCOMPARE(h.trace.filter(u"Server busy - trying again in "_s).size(), options.temporaryTries - probed);
+            return;
+        }
+        // The quota stops the run at once: the server hears from no client after the refused one.
+        QCOMPARE(h.run(), RunOutcome::Stopped);
+        QCOMPARE(accepted(), clients.mid(0, 2));
+        QCOMPARE(sim.refused().size(), 1);
+        QVERIFY2(h.trace.last().startsWith(stop), qPrintable(h.trace.last()));
+        QVERIFY2(h.trace.last().endsWith(u"; the clients not reached can be sent later (usually within 24 hours), "
+                                         "and Start then sends them."_s),
+                 qPrintable(h.trace.last()));
+        // After the provider's day, Start resumes the rest, each once.
+        sim.advanceClock(24 * 3600 + 60);
+        h.request.resume = ResumeChoice::Resume;
+        QCOMPARE(h.run(), RunOutcome::Completed);
+        QCOMPARE(accepted(), clients);
+    }
+
+    void sendingLimitsPaceAndStopTheRun_data()
+    {
+        QTest::addColumn<int>("perDay");
+        QTest::addColumn<int>("perMinute");
+        QTest::addColumn<QString>("emails"); ///< the question's first line
+        QTest::addColumn<QString>("paced");
+        QTest::addColumn<QString>("stop"); ///< the last line, when the run stops
+        // The fake clock starts at 2026-01-02 13:20:45 local time.
+        QTest::newRow("no limits") << 0 << 0 << u"E-mails to send: 3"_s << u"S1 ~1100 S2 ~1100 S3 ~1100"_s << QString();
+        QTest::newRow("the day takes them all")
+            << 3 << 0 << u"E-mails to send: 3"_s << u"S1 ~1100 S2 ~1100 S3 ~1100"_s << QString();
+        QTest::newRow("two a day")
+            << 2 << 0 << u"E-mails to send: 3 - 2 within the daily limit now, the rest from 2026-01-03 13:20"_s
+            << u"S1 ~1100 S2 ~1100"_s
+            << u"Processing stopped - the daily sending limit of 2 is reached; the rest can be sent after "
+               "2026-01-03 13:20, and Start then sends them."_s;
+        // The third waits until the first send leaves the minute, on top of the pause after the second.
+        QTest::newRow("two a minute") << 0 << 2 << u"E-mails to send: 3"_s << u"S1 ~1100 S2 ~59000 S3 ~1100"_s
+                                      << QString();
+    }
+    void sendingLimitsPaceAndStopTheRun()
+    {
+        QFETCH(int, perDay);
+        QFETCH(int, perMinute);
+        QFETCH(QString, emails);
+        QFETCH(QString, paced);
+        QFETCH(QString, stop);
+        RunHarness h;
+        h.writeCsv("1,a@x.org\r\n2,b@x.org\r\n3,c@x.org\r\n");
+        h.settings.DailyLimit = perDay;
+        h.settings.MinuteLimit = perMinute;
+        QCOMPARE(h.run(), stop.isEmpty() ? RunOutcome::Completed : RunOutcome::Stopped);
+        QCOMPARE(h.prompter.details.value(0).section(u'\n', 0, 0), emails);
+        QCOMPARE(pacing(h.passes()), paced);
+        if (!stop.isEmpty())
+            QCOMPARE(h.trace.last(), stop);
+    }
+
+    void dailyLimitCountsEveryRunsSends()
+    {
+        // Two runs of other mailings sent 2 messages in the last 24 hours: a limit of 3 leaves one.
+        RunHarness first;
+        first.writeCsv("1,a@x.org\r\n2,b@x.org\r\n");
+        QCOMPARE(first.run(), RunOutcome::Completed);
+
+        RunHarness h;
+        h.settings.DataFolder = first.settings.DataFolder;
+        h.settings.DailyLimit = 3;
+        h.request.subject = u"Another mailing"_s;
+        h.writeCsv("3,c@x.org\r\n4,d@x.org\r\n");
+        QCOMPARE(h.run(), RunOutcome::Stopped);
+        QCOMPARE(h.prompter.details.value(0).section(u'\n', 0, 0),
+                 u"E-mails to send: 2 - 1 within the daily limit now, the rest from 2026-01-03 13:20"_s);
+        QCOMPARE(h.mailer.recipients(), QStringList{u"c@x.org"_s});
+
+        // A day later, Start resumes the one not reached.
+        RunHarness next;
+        next.settings = h.settings;
+        next.request = h.request;
+        next.request.resume = ResumeChoice::Resume;
+        next.clock.set(next.clock.tick() + std::chrono::hours(24) + std::chrono::minutes(1));
+        QCOMPARE(next.run(), RunOutcome::Completed);
+        QCOMPARE(next.mailer.recipients(), QStringList{u"d@x.org"_s});
+    }
+
+    void limitsKeepTheRunWithinTheProvidersOwn_data()
+    {
+        QTest::addColumn<ProviderSimOptions>("options");
+        QTest::addColumn<int>("perDay");
+        QTest::addColumn<int>("perMinute");
+        QTest::addColumn<int>("accepted");
+        QTest::newRow("exchange, 2 a minute")
+            << ProviderSimOptions{.profile = u"exchange"_s, .perMinute = 2} << 0 << 2 << 4;
+        QTest::newRow("gmail, 2 a day") << ProviderSimOptions{.profile = u"gmail"_s, .perDay = 2} << 2 << 0 << 2;
+    }
+    void limitsKeepTheRunWithinTheProvidersOwn()
+    {
+        QFETCH(ProviderSimOptions, options);
+        QFETCH(int, perDay);
+        QFETCH(int, perMinute);
+        QFETCH(int, accepted);
+        ProviderSim sim(options);
+        QVERIFY(sim.isRunning());
+        RunHarness h;
+        h.writeCsv("1,a@x.org\r\n2,b@x.org\r\n3,c@x.org\r\n4,d@x.org\r\n");
+        SmtpMailer smtp(h.settings.DataFolder);
+        useProvider(h, sim, smtp);
+        h.settings.DailyLimit = perDay;
+        h.settings.MinuteLimit = perMinute;
+        // The provider's clock goes with the run's.
+        const auto slept = h.clock.onSleep;
+        h.clock.onSleep = [&](std::chrono::milliseconds now) {
+            slept(now);
+            sim.advanceClock(kPauseSliceMs / 1000.0);
+        };
+        h.run();
+        // Never a refusal: the run kept below the limits, and went on at them.
+        QCOMPARE(sim.refused().size(), 0);
+        QCOMPARE(sim.accepted().size(), accepted);
+        QCOMPARE(h.trace.filter(u"Server busy"_s).size(), 0);
+    }
+
+    void messageLargerThanTheServerTakesIsNeverUploaded()
+    {
+        ProviderSim sim({.profile = u"exchange"_s, .size = 1000000});
+        QVERIFY(sim.isRunning());
+        RunHarness h;
+        h.writeCsv("1,a@x.org\r\n2,b@x.org\r\n");
+        h.writeFile(u"1.pdf"_s, QByteArray(1000000, 'x')); // 1.35 MB in base64
+        h.writeFile(u"2.pdf"_s, QByteArray(1000, 'x'));
+        h.control.setAttachmentMode(AttachmentMode::ClientSpecific);
+        SmtpMailer smtp(h.settings.DataFolder);
+        useProvider(h, sim, smtp);
+        QCOMPARE(h.run(), RunOutcome::CompletedWithErrors);
+        // The server was asked, without a status line, and heard nothing of the large message.
+        QCOMPARE(h.passes().mid(0, 2), (QStringList{u"Sending email - 1"_s, u"Send Error - a@x.org"_s}));
+        QCOMPARE(h.observer.failures,
+                 QStringList{u"Not sent - a@x.org (client 1): the message is 1.4 MB; the server takes at most 1 MB"_s});
+        QCOMPARE(sim.refused().size(), 0);
+        QCOMPARE(sim.accepted().size(), 1);
+        QCOMPARE(sim.accepted().first().rcpt, QStringList{u"b@x.org"_s});
+    }
+
     void folderThatCannotBeListedStopsTheRun()
     {
         RunHarness h;
@@ -843,12 +1248,12 @@ private Q_SLOTS:
         h.writeFile(u"C1.pdf"_s);
         h.writeFile(u"C2.pdf"_s);
         h.request.print = true;
-        h.printer.fail = true;
+        h.printer.failure = u"no printer"_s;
         QCOMPARE(h.run(), RunOutcome::CompletedWithErrors);
         QCOMPARE(h.passes(),
-                 QStringList({u"Printing document - 1"_s, u"Print Error - C1"_s, u"~1100"_s,
-                              u"Printing document - 2"_s, u"Print Error - C2"_s, u"~1100"_s, u"Sending email - 1"_s,
-                              u"=> c@x.org | "_s, u"~1100"_s, u"Processing Complete"_s}));
+                 QStringList({u"Printing document - 1"_s, u"Print Error - C1"_s, u"~1100"_s, u"Printing document - 2"_s,
+                              u"Print Error - C2"_s, u"~1100"_s, u"Sending email - 1"_s, u"=> c@x.org | "_s, u"~1100"_s,
+                              u"Processing Complete"_s}));
     }
 
     void largestDelaysNeitherOverflowNorShrink()

@@ -4,7 +4,7 @@
 #include "mail/smtpmailer.h"
 #include "run/journal.h"
 #include "run/resumeplan.h"
-#include "runfakes.h"
+#include "runharness.h"
 #include "support/smtpfixture.h"
 
 #include <QDir>
@@ -204,7 +204,7 @@ private Q_SLOTS:
         h.writeFile(u"Doc_4.pdf"_s, "four");
         h.control.setAttachmentMode(AttachmentMode::ClientSpecific);
         h.request.print = true;
-        h.printer.fail = false;
+        h.printer.failure.clear();
         h.mailer.statuses = {SendStatus::Sent, SendStatus::Refused, SendStatus::MaybeDelivered};
         // When a message goes out, its "attempting" line is already in the file, and on the disk:
         // the last real sync covered the whole file.
@@ -399,8 +399,14 @@ private Q_SLOTS:
             QCOMPARE(skipped.first(), u"Skipped (already sent) - a@x.org"_s);
             QCOMPARE(passes.at(passes.indexOf(skipped.first()) + 1).left(1), u"S"_s);
         }
-        if (ResumeChoice(choice) == ResumeChoice::Resume && !includeUnknown)
+        if (ResumeChoice(choice) == ResumeChoice::Resume && !includeUnknown) {
+            // b is never counted as reached: not before Yes, not in the counts after the run.
             QCOMPARE(skipped.last(), u"Skipped (may have been sent) - b@x.org"_s);
+            QVERIFY2(h.prompter.details.last().contains(
+                         u"Skipped: 1 client an earlier run of this mailing already reached\nSkipped: 1 client whose "
+                         "message may or may not have arrived (not sent again)"_s),
+                     qPrintable(h.prompter.details.last()));
+        }
         QCOMPARE(passes.filter(u"Sending email - "_s).first(), u"Sending email - 1"_s);
         QCOMPARE(passes.filter(u"Sending email - "_s).size(), sent.size());
 
@@ -501,6 +507,10 @@ private Q_SLOTS:
         QTest::newRow("finished, c refused: --yes alone")
             << u"finished a=sent b=sent c=failed"_s << yes << false << false << all << 0 << 0 << false
             << u"This mailing was already sent on"_s;
+        QTest::newRow("a document changed since") << u"unfinished a=sent b=sent* c=failed"_s << ask << false << false
+                                                  << resumed << 1 << 0 << true << u"1 would now get another message"_s;
+        QTest::newRow("a month-old run: every document changed")
+            << u"finished a=sent* b=sent* c=sent*"_s << ask << false << false << all << 0 << 0 << false << QString();
         QTest::newRow("resend to failed")
             << half << ask << true << true << int(RunKind::ResendToFailed) << 0 << 0 << false << QString();
         QTest::newRow("resend with none failed") << u"unfinished a=sent"_s << ask << true << false << all << 0 << 0
@@ -523,7 +533,7 @@ private Q_SLOTS:
         ClientList clients;
         clients.append(u"A"_s, u"a@x.org"_s, 1);
         clients.append(u"B"_s, u"b@x.org"_s, 2);
-        clients.append(u"C"_s, u"c@x.org"_s, 3);
+        clients.append(u" C "_s, u"c@x.org"_s, 3); // exported again with blanks around its id
         clients.append(u"D"_s, QString(), 4);
         JournalHistory history;
         const QStringList words = earlier.split(u' ', Qt::SkipEmptyParts);
@@ -540,7 +550,11 @@ private Q_SLOTS:
                 continue;
             const QString letter = word.section(u'=', 0, 0);
             const QString key = journalClientKey(letter.toUpper(), letter + u"@x.org"_s);
-            history.last.insert(key, outcomes.value(word.section(u'=', 1)));
+            // "sent*": what the client got then differs from what it would get now.
+            QString outcome = word.section(u'=', 1);
+            history.sent.insert(key, SentMessage{u"S"_s, outcome.endsWith(u'*') ? u"then"_s : u"now"_s, {}, {}});
+            outcome.remove(u'*');
+            history.last.insert(key, outcomes.value(outcome));
             history.reached += history.last.value(key) == Last::Sent ? 1 : 0;
             if (history.last.value(key) == Last::Unknown)
                 history.unknownClients.append(
@@ -550,13 +564,17 @@ private Q_SLOTS:
         then.mode = otherChoices ? AttachmentMode::ClientSpecific : AttachmentMode::None;
         history.choices = then;
         const ResumePlan plan = makeResumePlan(
-            clients, history, ResumeRequest{ResumeChoice(resume), retryFailed, false, MailingChoices{}, u"S"_s});
+            clients, history,
+            ResumeRequest{ResumeChoice(resume), retryFailed, false, MailingChoices{}, u"S"_s, [](qsizetype) {
+                              return SentMessage{u"S"_s, u"now"_s, {}, {}};
+                          }});
         QCOMPARE(int(plan.kind), kind);
         QCOMPARE(plan.skip.size(), skipped);
         QCOMPARE(plan.unknown.size(), unknown);
         QCOMPARE(!plan.resumeQuestion.isEmpty(), asks);
         const QString told = plan.refusal + plan.notice + plan.alreadySent + plan.otherChoices;
-        QVERIFY2(says.isEmpty() ? told.isEmpty() : told.contains(says), qPrintable(told));
+        QVERIFY2(says.isEmpty() ? told.isEmpty() : QString(told + plan.resumeQuestion).contains(says),
+                 qPrintable(told + plan.resumeQuestion));
         QCOMPARE(plan.earlierChoices.has_value(), told.contains(u"you chose"_s));
         if (kind == int(RunKind::ResendToFailed))
             QCOMPARE(plan.resendCount, 2); // b, whose message may have arrived, and c, refused
@@ -600,9 +618,31 @@ private Q_SLOTS:
             QCOMPARE(h.log.lines, QStringList{u"Nothing was started."_s});
             return;
         }
-        QCOMPARE(h.mailer.recipients(), (QStringList{u"c@x.org"_s, u"d@x.org"_s, u"e@x.org"_s}));
+        // a got the message without attachment: with the common file now, it gets it again.
+        const QStringList resumed{u"c@x.org"_s, u"d@x.org"_s, u"e@x.org"_s};
+        QCOMPARE(h.mailer.recipients(), attachment.isEmpty() ? resumed : QStringList{u"a@x.org"_s} + resumed);
         for (const MailMessage &m : h.mailer.attempts())
             QCOMPARE(QFileInfo(m.AttachmentPath).fileName(), attachment);
+    }
+
+    void aResumeSendsAgainOnlyWhereTheDocumentChanged()
+    {
+        // Each client's own document; the run is aborted after 1 and 2. Then 1's document is
+        // replaced (next month's, say): the resume sends to 1 again and to 3, never to 2.
+        RunHarness h;
+        h.writeCsv("1,a@x.org\r\n2,b@x.org\r\n3,c@x.org\r\n");
+        for (const QString &name : {u"Doc_1.pdf"_s, u"Doc_2.pdf"_s, u"Doc_3.pdf"_s})
+            h.writeFile(name, "first");
+        h.control.setAttachmentMode(AttachmentMode::ClientSpecific);
+        h.abortInPauseAfter(u"=> b@x.org | Doc_2.pdf"_s);
+        QCOMPARE(h.run(), RunOutcome::Aborted);
+        h.onSleep = nullptr;
+        h.mailer.clear();
+        h.writeFile(u"Doc_1.pdf"_s, "second");
+        h.request.resume = ResumeChoice::Resume;
+        QCOMPARE(h.run(), RunOutcome::Completed);
+        QCOMPARE(h.mailer.recipients(), (QStringList{u"a@x.org"_s, u"c@x.org"_s}));
+        QVERIFY(h.trace.contains(u"Clients whose message changed since - 1 (they get it again)"_s));
     }
 
     void aChoiceChangedDuringTheRunIsTheOneAResumeContinues()
@@ -624,7 +664,8 @@ private Q_SLOTS:
         QCOMPARE(h.run(), RunOutcome::Completed);
         QVERIFY2(h.prompter.questions.first().startsWith(u"An earlier run of this mailing did not finish"_s),
                  qPrintable(h.prompter.questions.first()));
-        QCOMPARE(h.mailer.recipients(), (QStringList{u"c@x.org"_s, u"d@x.org"_s, u"e@x.org"_s}));
+        // a got its message before the change, without the file: it gets it again, with the file.
+        QCOMPARE(h.mailer.recipients(), (QStringList{u"a@x.org"_s, u"c@x.org"_s, u"d@x.org"_s, u"e@x.org"_s}));
     }
 
     void resumesOnlyWhatThereIsToResume_data()
@@ -640,7 +681,13 @@ private Q_SLOTS:
         const int notStarted = int(RunOutcome::NotStarted);
         const QString reached = u"reached 1 client."_s;
         QTest::newRow("another subject") << u"subject"_s << completed << 5 << QString();
+        // A similar mailing (the subject in another letter case, the list renamed) is this one.
+        QTest::newRow("the subject's letter case") << u"case"_s << notStarted << 0 << reached;
+        QTest::newRow("the list renamed") << u"renamed"_s << notStarted << 0 << reached;
+        QTest::newRow("a similar mailing a month old") << u"case, a month later"_s << completed << 5 << QString();
         QTest::newRow("another body") << u"body"_s << completed << 5 << QString();
+        QTest::newRow("the same text, formatted") << u"formatted"_s << completed << 5 << QString();
+        QTest::newRow("a signature added") << u"signature"_s << completed << 5 << QString();
         QTest::newRow("another mode") << u"mode"_s << notStarted << 0
                                       << u"The interrupted run of this mailing was sending no attachment; you chose "
                                          "the common file letter.pdf. Nothing was sent"_s;
@@ -681,8 +728,20 @@ private Q_SLOTS:
             h.request.csvPath = copy;
         } else if (change == u"subject"_s) {
             h.request.subject = u"Season's greetings"_s;
+        } else if (change.startsWith(u"case"_s)) {
+            h.request.subject = u"  "_s + h.request.subject.toUpper();
+            if (change.endsWith(u"a month later"_s))
+                h.clock.set(h.clock.tick() + std::chrono::hours(24 * 31));
+        } else if (change == u"renamed"_s) {
+            const QString renamed = h.dir.filePath(u"clients-may.csv"_s);
+            QVERIFY(QFile::rename(h.request.csvPath, renamed));
+            h.request.csvPath = renamed;
         } else if (change == u"body"_s) {
             h.request.body += u"PS"_s;
+        } else if (change == u"formatted"_s) {
+            h.request.html = h.request.body;
+        } else if (change == u"signature"_s) {
+            h.writeFile(u"data/Signature.html"_s, "<p>Smith &amp; Partners</p>");
         } else if (change == u"mode"_s || change == u"common"_s) {
             h.writeFile(u"letter.pdf"_s, "another letter");
             h.control.setAttachmentMode(AttachmentMode::Common);

@@ -1,6 +1,6 @@
 #include "run/abortrequest.h"
 #include "run/pause.h"
-#include "support/fakes.h"
+#include "support/testfakes.h"
 
 #include <QTest>
 

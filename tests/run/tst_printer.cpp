@@ -13,8 +13,6 @@ class TestPrinter : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void cleanup() { qunsetenv("QUORVALE_PRINT_COMMAND"); }
-
     void handsTheFileOverAsOneArgument()
     {
         QTemporaryDir dir;
@@ -25,11 +23,11 @@ private Q_SLOTS:
         file.write("#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n' \"$a\"; done > \"$RECORD\"\n");
         file.close();
         qputenv("RECORD", QFile::encodeName(record));
-        qputenv("QUORVALE_PRINT_COMMAND", QFile::encodeName(u"/bin/sh \""_s + script + u"\" -o 'media=A4'"_s));
+        CommandPrinter printer(u"/bin/sh \""_s + script + u"\" -o 'media=A4'"_s);
         // A name with blanks that starts with "-" must arrive as the last argument, whole.
         const QString document = dir.filePath(u"-n 2 copy.pdf"_s);
         QString error;
-        QVERIFY2(CommandPrinter().printDocument(document, &error), qPrintable(error));
+        QVERIFY2(printer.printDocument(document, &error), qPrintable(error));
         QFile recorded(record);
         QVERIFY(recorded.open(QIODevice::ReadOnly));
         QCOMPARE(QString::fromUtf8(recorded.readAll()), u"-o\nmedia=A4\n"_s + document + u"\n"_s);
@@ -45,9 +43,8 @@ private Q_SLOTS:
     void reportsACommandThatCannotHandItOver()
     {
         QFETCH(QString, command);
-        qputenv("QUORVALE_PRINT_COMMAND", command.toUtf8());
         QString error;
-        QVERIFY(!CommandPrinter().printDocument(u"/tmp/x.pdf"_s, &error));
+        QVERIFY(!CommandPrinter(command).printDocument(u"/tmp/x.pdf"_s, &error));
         QVERIFY(!error.isEmpty());
     }
 };

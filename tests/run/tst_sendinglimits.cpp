@@ -3,7 +3,7 @@
 // nor waits while one may go.
 
 #include "run/sendinglimits.h"
-#include "support/fakes.h"
+#include "support/testfakes.h"
 
 #include <QTest>
 

@@ -1,3 +1,4 @@
+#include "app/programservices.h"
 #include "settings/scramble.h"
 #include "settings/bodyfile.h"
 #include "settings/settingsstore.h"
@@ -57,7 +58,7 @@ private:
     QString loaded(const char *name)
     {
         AppSettings settings;
-        LoadSettings(*openSettingsStore(), settings);
+        LoadSettings(*openSettingsStore(m_path), settings);
         return settingText(settings, setting(name));
     }
 
@@ -74,18 +75,19 @@ private Q_SLOTS:
 
     void followsTheEnvironmentForItsFolders()
     {
-        QCOMPARE(defaultSettingsPath(), m_path);
-        QCOMPARE(defaultDataFolder(), m_dataFolder);
+        const ProgramEnvironment given = ProgramEnvironment::read();
+        QCOMPARE(given.settingsPath, m_path);
+        QCOMPARE(given.dataFolder, m_dataFolder);
+        QCOMPARE(given.mail.settingsFile, m_path);
         const QByteArray home = qgetenv("HOME");
         qputenv("HOME", m_home->path().toLocal8Bit());
         // Unset or relative base folders fall back to the documented defaults under HOME.
         qunsetenv("XDG_CONFIG_HOME");
         qputenv("XDG_DATA_HOME", "relative/data");
-        const QString settingsPath = defaultSettingsPath();
-        const QString dataFolder = defaultDataFolder();
+        const ProgramEnvironment defaults = ProgramEnvironment::read();
         qputenv("HOME", home);
-        QCOMPARE(settingsPath, m_home->filePath(u".config/Quorvale/Quorvale.ini"_s));
-        QCOMPARE(dataFolder, m_home->filePath(u".local/share/Quorvale"_s));
+        QCOMPARE(defaults.settingsPath, m_home->filePath(u".config/Quorvale/Quorvale.ini"_s));
+        QCOMPARE(defaults.dataFolder, m_home->filePath(u".local/share/Quorvale"_s));
     }
 
     void firstStartLoadsDefaultsWithoutCreatingFiles()
@@ -93,7 +95,7 @@ private Q_SLOTS:
         AppSettings settings;
         settings.GroupSize = 7;
         settings.SubjectLine.clear();
-        LoadSettings(*openSettingsStore(), settings);
+        LoadSettings(*openSettingsStore(m_path), settings);
         QCOMPARE(settings.AuthType, 1);
         QCOMPARE(settings.EnableSchedule, 0);
         QCOMPARE(settings.DelayBetweenSends, 1);
@@ -108,7 +110,7 @@ private Q_SLOTS:
 
     void firstWriteCreatesAnOwnerOnlyFileAndKeepsItSo()
     {
-        auto store = openSettingsStore();
+        auto store = openSettingsStore(m_path);
         QVERIFY(store->RegWriteValue(u"PW"_s, ValueKind::Text, u"secret"_s));
         QCOMPARE(modeOf(m_path), QFileDevice::ReadOwner | QFileDevice::WriteOwner);
         QCOMPARE(modeOf(QFileInfo(m_path).absolutePath()),
@@ -141,9 +143,9 @@ private Q_SLOTS:
     void textValuesReadBackWhole()
     {
         QFETCH(QString, value);
-        QVERIFY(openSettingsStore()->RegWriteValue(u"SubjectLine"_s, ValueKind::Text, value));
+        QVERIFY(openSettingsStore(m_path)->RegWriteValue(u"SubjectLine"_s, ValueKind::Text, value));
         // A fresh store reads the file itself; an empty value is a value, not a missing one.
-        QCOMPARE(openSettingsStore()->RegReadValue(u"SubjectLine"_s, ValueKind::Text, u"default"_s), QVariant(value));
+        QCOMPARE(openSettingsStore(m_path)->RegReadValue(u"SubjectLine"_s, ValueKind::Text, u"default"_s), QVariant(value));
         QCOMPARE(loaded("SubjectLine"), value);
     }
 
@@ -161,7 +163,7 @@ private Q_SLOTS:
     void passwordIsStoredScrambledAndLoadsPlain()
     {
         QFETCH(QString, password);
-        auto store = openSettingsStore();
+        auto store = openSettingsStore(m_path);
         QVERIFY(saveSetting(*store, &AppSettings::Password, password));
         QCOMPARE(store->RegReadValue(u"PW"_s, ValueKind::Text, QVariant()),
                  QVariant(ScrambleText(false, password, true)));
@@ -222,7 +224,7 @@ private Q_SLOTS:
         QFETCH(QString, name);
         QFETCH(QString, stored);
         QFETCH(QString, loads);
-        QVERIFY(openSettingsStore()->RegWriteValue(name, ValueKind::Text, stored));
+        QVERIFY(openSettingsStore(m_path)->RegWriteValue(name, ValueKind::Text, stored));
         QCOMPARE(loaded(name.toLatin1().constData()), loads);
     }
 
@@ -284,6 +286,7 @@ private Q_SLOTS:
         saved.AttachmentPath = u"/home/office/terms.pdf"_s;
         saved.PrintDocuments = 1;
         saved.CSVDelimiter = u";"_s;
+        saved.BodyFormat = u"html"_s;
         saved.EnableSchedule = 1;
         saved.DelayBetweenSends = 3;
         saved.GroupDelay = 10;
@@ -302,8 +305,8 @@ private Q_SLOTS:
         saved.EmailFromName = u"Smith & Partners, \"Söhne\""_s;
         saved.ReplyTo = u"replies@example.com"_s;
         saved.ArchiveCopyTo = u"archive+2026@example.com"_s;
-        auto store = openSettingsStore();
-        QCOMPARE(settingsTable().size(), std::size_t(35));
+        auto store = openSettingsStore(m_path);
+        QCOMPARE(settingsTable().size(), std::size_t(36));
         for (const StoredSetting &info : settingsTable())
             QVERIFY(saveSetting(*store, info.key, settingText(saved, info)));
 
@@ -344,6 +347,8 @@ private Q_SLOTS:
                                                << "|";
         QTest::newRow("a tab character for tab") << "CSVDelimiter"
                                                  << "\t";
+        QTest::newRow("body format in capitals") << "BodyFormat"
+                                                 << "HTML";
         QTest::newRow("negative daily limit") << "DailyLimit"
                                               << "-1";
         QTest::newRow("daily limit with a separator") << "DailyLimit"
@@ -370,7 +375,7 @@ private Q_SLOTS:
         const StoredSetting *info = findStoredSetting(name.toLower());
         QVERIFY(info);
         QString error;
-        QVERIFY(!saveSetting(*openSettingsStore(), info->key, text, &error));
+        QVERIFY(!saveSetting(*openSettingsStore(m_path), info->key, text, &error));
         QVERIFY(!error.isEmpty());
         QCOMPARE(error, settingTextProblem(*info, text));
         QVERIFY(!QFileInfo::exists(m_path));
@@ -378,7 +383,7 @@ private Q_SLOTS:
 
     void editsAreAllCheckedThenSavedAndAppliedAsLoaded()
     {
-        auto store = openSettingsStore();
+        auto store = openSettingsStore(m_path);
         AppSettings settings;
         LoadSettings(*store, settings);
         // One refused edit saves none of them and changes nothing.
@@ -420,10 +425,10 @@ private Q_SLOTS:
         QCOMPARE(settingTextProblem(method, u"oauth"_s), QString());
         QCOMPARE(settingTextProblem(method, u"OAuth"_s), u"The sign-in method must be password or oauth."_s);
         QVERIFY(writeAll(m_path, "[General]\nSubjectLine=kerberos\n"));
-        loadSetting(*openSettingsStore(), method, settings);
+        loadSetting(*openSettingsStore(m_path), method, settings);
         QCOMPARE(settings.SubjectLine, u"password"_s);
         QVERIFY(writeAll(m_path, "[General]\nSubjectLine=oauth\n"));
-        loadSetting(*openSettingsStore(), method, settings);
+        loadSetting(*openSettingsStore(m_path), method, settings);
         QCOMPARE(settings.SubjectLine, u"oauth"_s);
     }
 
@@ -451,7 +456,7 @@ private Q_SLOTS:
         QCOMPARE(loaded("GroupSize"), u"12"_s);
 
         // Writing replaces the differently spelt key instead of keeping two.
-        QVERIFY(openSettingsStore()->RegWriteValue(u"EmailFrom"_s, ValueKind::Text, u"new@example.com"_s));
+        QVERIFY(openSettingsStore(m_path)->RegWriteValue(u"EmailFrom"_s, ValueKind::Text, u"new@example.com"_s));
         const QByteArray file = readAll(m_path);
         QVERIFY(!file.contains("emailfrom"));
         QVERIFY(file.contains("EmailFrom=new@example.com"));
@@ -464,13 +469,13 @@ private Q_SLOTS:
         const QByteArray broken = "SubjectLine=\"Quarterly report\nUserName=me\nGroupSize=12\n";
         QVERIFY(writeAll(m_path, broken));
         QString error;
-        QVERIFY(!openSettingsStore()->RegWriteValue(u"GroupSize"_s, ValueKind::Text, u"3"_s, &error));
+        QVERIFY(!openSettingsStore(m_path)->RegWriteValue(u"GroupSize"_s, ValueKind::Text, u"3"_s, &error));
         QVERIFY2(error.contains(u"could not be read, so nothing was saved"_s), qPrintable(error));
         QCOMPARE(readAll(m_path), broken);
 
         // Escaped quotes, inside quotes or not, and quotes in comments open nothing.
         QVERIFY(writeAll(m_path, "; a \"note=x\nSubjectLine=\"Quarterly \\\"report\\\"\"\nPW=a\\\"b\nUserName=me\n"));
-        QVERIFY(openSettingsStore()->RegWriteValue(u"GroupSize"_s, ValueKind::Text, u"3"_s));
+        QVERIFY(openSettingsStore(m_path)->RegWriteValue(u"GroupSize"_s, ValueKind::Text, u"3"_s));
         QCOMPARE(loaded("SubjectLine"), u"Quarterly \"report\""_s);
         QCOMPARE(loaded("UserName"), u"me"_s);
         QCOMPARE(loaded("GroupSize"), u"3"_s);
@@ -478,7 +483,7 @@ private Q_SLOTS:
 
     void storesEveryKindAsText()
     {
-        auto store = openSettingsStore();
+        auto store = openSettingsStore(m_path);
         QByteArray bytes;
         for (int code = 0; code <= 255; ++code)
             bytes += char(code);
@@ -515,7 +520,7 @@ private Q_SLOTS:
         // A folder where the settings file should be.
         QVERIFY(QDir().mkpath(m_path));
         error.clear();
-        QVERIFY(!openSettingsStore()->RegWriteValue(u"EmailFrom"_s, ValueKind::Text, u"a"_s, &error));
+        QVERIFY(!openSettingsStore(m_path)->RegWriteValue(u"EmailFrom"_s, ValueKind::Text, u"a"_s, &error));
         QVERIFY(!error.isEmpty());
         QVERIFY(QDir(m_path).removeRecursively());
 
@@ -523,16 +528,16 @@ private Q_SLOTS:
         // nor be saved by a later write (QSettings keeps unsaved changes in a shared cache).
         if (::geteuid() == 0)
             QSKIP("file modes do not stop root");
-        QVERIFY(openSettingsStore()->RegWriteValue(u"EmailFrom"_s, ValueKind::Text, u"old"_s));
+        QVERIFY(openSettingsStore(m_path)->RegWriteValue(u"EmailFrom"_s, ValueKind::Text, u"old"_s));
         const QString folder = QFileInfo(m_path).absolutePath();
         QVERIFY(QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::ExeOwner));
         error.clear();
-        const bool written = openSettingsStore()->RegWriteValue(u"EmailFrom"_s, ValueKind::Text, u"new"_s, &error);
+        const bool written = openSettingsStore(m_path)->RegWriteValue(u"EmailFrom"_s, ValueKind::Text, u"new"_s, &error);
         QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
         QVERIFY(!written);
         QVERIFY(!error.isEmpty());
         QCOMPARE(loaded("EmailFrom"), u"old"_s);
-        QVERIFY(openSettingsStore()->RegWriteValue(u"UserName"_s, ValueKind::Text, u"me"_s));
+        QVERIFY(openSettingsStore(m_path)->RegWriteValue(u"UserName"_s, ValueKind::Text, u"me"_s));
         QCOMPARE(loaded("EmailFrom"), u"old"_s);
     }
 
@@ -626,6 +631,25 @@ private Q_SLOTS:
         QString error;
         QVERIFY(!writeBodyFile(m_dataFolder, u"text"_s, &error));
         QVERIFY(!error.isEmpty());
+    }
+
+    // No data folder is no folder at all: neither the working directory nor the user's.
+    void noDataFolderNeitherReadsNorWritesABody()
+    {
+        const QString cwd = QDir::currentPath();
+        QVERIFY(QDir::setCurrent(m_home->path()));
+        QVERIFY(writeAll(m_home->filePath(u"Body.txt"_s), "someone else's\r\n"));
+        QString body = u"old"_s;
+        QString error;
+        const bool read = readBodyFile(QString(), body, &error);
+        const bool written = writeBodyFile(QString(), u"text"_s, &error);
+        QVERIFY(QDir::setCurrent(cwd));
+        QVERIFY(!read);
+        QVERIFY(body.isEmpty());
+        QVERIFY(!written);
+        QVERIFY2(error.contains(u"No data folder"_s), qPrintable(error));
+        QCOMPARE(readAll(m_home->filePath(u"Body.txt"_s)), QByteArray("someone else's\r\n"));
+        QVERIFY(!QFileInfo::exists(m_dataFolder));
     }
 };
 

@@ -75,12 +75,14 @@ QStringList ProviderSim::environment() const
     return env;
 }
 
-void ProviderSim::applyEnvironment() const
+MailerOptions ProviderSim::mailerOptions() const
 {
-    for (const QString &entry : environment()) {
-        const qsizetype eq = entry.indexOf(u'=');
-        qputenv(entry.left(eq).toLocal8Bit().constData(), entry.mid(eq + 1).toLocal8Bit());
-    }
+    MailerOptions options;
+    if (m_options.security != SmtpSecurity::Plain)
+        options.caBundle = testCaFile();
+    if (m_options.security == SmtpSecurity::ImplicitTls)
+        options.implicitTlsPort = m_port;
+    return options;
 }
 
 QList<ProviderEvent> ProviderSim::events(const QString &kind) const

@@ -79,7 +79,8 @@ public:
     AppSettings settings() const;
     /// CURL_CA_BUNDLE and, for implicit TLS, QUORVALE_IMPLICIT_TLS_PORT, as SmtpServer::environment().
     QStringList environment() const;
-    void applyEnvironment() const;
+    /// The same for a mailer in this process, as SmtpServer::mailerOptions().
+    MailerOptions mailerOptions() const;
 
     QList<ProviderEvent> accepted() const;
     QList<ProviderEvent> refused() const;

@@ -243,12 +243,14 @@ QStringList SmtpServer::environment() const
     return env;
 }
 
-void SmtpServer::applyEnvironment() const
+MailerOptions SmtpServer::mailerOptions() const
 {
-    for (const QString &entry : environment()) {
-        const qsizetype eq = entry.indexOf(u'=');
-        qputenv(entry.left(eq).toLocal8Bit().constData(), entry.mid(eq + 1).toLocal8Bit());
-    }
+    MailerOptions options;
+    if (m_options.security != Security::Plain)
+        options.caBundle = caFile();
+    if (m_options.security == Security::ImplicitTls)
+        options.implicitTlsPort = m_port;
+    return options;
 }
 
 QList<ReceivedMessage> SmtpServer::messages() const

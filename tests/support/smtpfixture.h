@@ -15,7 +15,7 @@
 //     QCOMPARE(server.messages().first().subject, u"Grüße"_s);
 //
 //     SmtpServer tls({.security = SmtpServer::Security::StartTls});
-//     tls.applyEnvironment();      // CURL_CA_BUNDLE (and, for ImplicitTls, the implicit-TLS port) for this process
+//     SmtpMailer mailer({}, {}, tls.mailerOptions()); // trusts its CA (and its implicit-TLS port)
 //     QProcess child; child.setEnvironment(QProcess::systemEnvironment() + tls.environment());
 //
 //     SmtpServer refusing({.fault = u"RCPT:550"_s});
@@ -51,6 +51,7 @@
 // The server stops when the SmtpServer is destroyed, also when the test failed or crashed (it exits
 // when its standard input closes).
 
+#include "mail/mailserver.h"
 #include "settings/appsettings.h"
 
 #include <QByteArray>
@@ -150,8 +151,9 @@ public:
     /// "NAME=value" entries a client of this server needs: CURL_CA_BUNDLE for the TLS variants and
     /// QUORVALE_IMPLICIT_TLS_PORT=port() for ImplicitTls (SSL means implicit TLS only on that port).
     QStringList environment() const;
-    /// Puts environment() into this process's environment (process-wide; later servers overwrite it).
-    void applyEnvironment() const;
+    /// What a mailer in this process needs to reach this server: the test CA for the TLS variants,
+    /// and port() as the implicit-TLS port for ImplicitTls.
+    MailerOptions mailerOptions() const;
 
     /// The messages the server accepted so far, in order.
     QList<ReceivedMessage> messages() const;

@@ -199,7 +199,9 @@ void OAuthSignIn::exchange(const QString &code)
 {
     m_timer->stop();
     auto result = std::make_shared<TokenResult>();
-    const TokenRequestOptions options{[cancelled = m_cancelled] { return cancelled->load(); }};
+    TokenRequestOptions options;
+    options.aborted = [cancelled = m_cancelled] { return cancelled->load(); };
+    options.caBundle = m_caBundle;
     m_exchangeThread.reset(QThread::create(
         [result, options, provider = m_provider, code, verifier = m_verifier, redirect = m_redirectUri] {
             *result = exchangeAuthorizationCode(provider, code, verifier, redirect, options);

@@ -45,6 +45,8 @@ public:
     /// The account to suggest on the provider's page (the user name), when known.
     void setLoginHint(const QString &user);
     void setTimeout(std::chrono::milliseconds timeout);
+    /// The certificates (a PEM file) the token request trusts instead of the system's; empty: the system's.
+    void setCaBundle(const QString &file) { m_caBundle = file; }
 
     /// Listens for the browser's answer and makes the address to open; false, with the reason in
     /// `error`, when the provider's addresses are unsafe or nothing can listen.
@@ -73,6 +75,7 @@ private:
 
     OAuthProvider m_provider;
     QString m_loginHint;
+    QString m_caBundle;
     std::chrono::milliseconds m_timeout{std::chrono::minutes(5)};
     QString m_state;
     QString m_verifier;

@@ -1,7 +1,6 @@
 #include "auth/secretcommand.h"
 
 #include "platform/files.h"
-#include "settings/settingsstore.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
@@ -19,13 +18,8 @@ constexpr qint64 kMaxOutputBytes = 1024 * 1024;
 
 } // namespace
 
-QString settingsFileForCommands()
-{
-    return defaultSettingsPath();
-}
-
 SecretCommandResult runSecretCommand(const QStringList &words, SecretKind kind, std::chrono::milliseconds timeout,
-                                     const std::function<bool()> &aborted)
+                                     const std::function<bool()> &aborted, const QString &settingsFile)
 {
     const QString what = kind == SecretKind::Password ? u"password command"_s : u"token command"_s;
     if (words.isEmpty() || words.first().isEmpty())
@@ -35,9 +29,9 @@ SecretCommandResult runSecretCommand(const QStringList &words, SecretKind kind, 
 
     // The command comes from the settings file: when someone else could have written it there,
     // it is not run, as ssh ignores a configuration file that others can change.
-    const QString settingsFile = settingsFileForCommands();
     QString fix;
-    if (const QString problem = platform::othersCanChange(settingsFile, &fix); !problem.isEmpty())
+    if (const QString problem = settingsFile.isEmpty() ? QString() : platform::othersCanChange(settingsFile, &fix);
+        !problem.isEmpty())
         return {{},
                 u"%1 is not run: the settings file %2 %3, so the command may not be yours. Fix: %4."_s.arg(
                     name, QDir::toNativeSeparators(settingsFile), problem, fix)};

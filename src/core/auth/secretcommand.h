@@ -22,17 +22,15 @@ struct SecretCommandResult
     bool ok() const { return error.isEmpty(); }
 };
 
-/// The settings file that password and token commands are read from: a command is run only while
-/// that file and its folder are the user's own and nobody else may change them.
-QString settingsFileForCommands();
-
 /// Runs a password or token command: `words` as a shell would have split the command line (the
 /// program first; no shell runs, so nothing in them is expanded), standard input closed, standard
 /// error ignored. Its first output line is the secret. A command that cannot start, fails, prints
 /// nothing on its first line, does not finish within `timeout`, or is stopped by `aborted`
-/// (polled every 100 ms) gives an error. Blocking, needs no event loop; safe on any thread.
+/// (polled every 100 ms) gives an error. The command is run only while `settingsFile`, the file it
+/// was read from, and its folder are the user's own and nobody else may change them (empty: it was
+/// read from no file). Blocking, needs no event loop; safe on any thread.
 SecretCommandResult runSecretCommand(const QStringList &words, SecretKind kind,
                                      std::chrono::milliseconds timeout = std::chrono::seconds(30),
-                                     const std::function<bool()> &aborted = {});
+                                     const std::function<bool()> &aborted = {}, const QString &settingsFile = {});
 
 } // namespace quorvale

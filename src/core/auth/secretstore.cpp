@@ -1,7 +1,6 @@
 #include "auth/secretstore.h"
 
 #include "platform/files.h"
-#include "settings/settingsstore.h"
 
 #include <QDir>
 #include <QFile>
@@ -38,13 +37,13 @@ bool isValidSecretKey(const QString &key)
 }
 
 FileSecretStore::FileSecretStore(const QString &folder)
-    : m_folder(folder.isEmpty() ? QFileInfo(defaultSettingsPath()).absolutePath() : QDir::cleanPath(folder))
+    : m_folder(folder.isEmpty() ? QString() : QDir::cleanPath(folder))
 {
 }
 
 QString FileSecretStore::path(const QString &key) const
 {
-    return m_folder + u'/' + key;
+    return m_folder.isEmpty() ? QString() : m_folder + u'/' + key;
 }
 
 QString FileSecretStore::location(const QString &key) const
@@ -56,6 +55,9 @@ SecretLookup FileSecretStore::read(const QString &key)
 {
     if (!isValidSecretKey(key))
         return {SecretLookup::Status::Failed, {}, u"\"%1\" is not a valid secret name."_s.arg(key)};
+    // No folder keeps nothing.
+    if (m_folder.isEmpty())
+        return {};
     const QString file = path(key);
     const QFileInfo info(file);
     if (!info.exists() && !info.isSymLink())
@@ -87,6 +89,8 @@ bool FileSecretStore::write(const QString &key, const QString &secret, QString *
 {
     if (!isValidSecretKey(key))
         return fail(error, u"\"%1\" is not a valid secret name."_s.arg(key));
+    if (m_folder.isEmpty())
+        return fail(error, u"No folder is set for the secret files, so the secret was not saved."_s);
     const QString native = QDir::toNativeSeparators(m_folder);
     const QFileInfo folder(m_folder);
     if (folder.exists() && !folder.isDir())
@@ -123,6 +127,8 @@ bool FileSecretStore::remove(const QString &key, QString *error)
 {
     if (!isValidSecretKey(key))
         return fail(error, u"\"%1\" is not a valid secret name."_s.arg(key));
+    if (m_folder.isEmpty())
+        return true;
     const QString file = path(key);
     const QFileInfo info(file);
     if (!info.exists() && !info.isSymLink())

@@ -51,8 +51,9 @@ bool isValidSecretKey(const QString &key);
 class FileSecretStore final : public SecretStore
 {
 public:
-    /// `folder` empty: the folder of the settings file ($XDG_CONFIG_HOME/Quorvale).
-    explicit FileSecretStore(const QString &folder = {});
+    /// The files go in `folder` (the program's is the settings file's folder). Empty: no folder;
+    /// nothing is kept, and saving a secret fails.
+    explicit FileSecretStore(const QString &folder);
 
     Kind kind() const override { return Kind::File; }
     QString location(const QString &key) const override;
@@ -95,8 +96,8 @@ struct SecretStoreChoice
     QString notice; ///< empty for the keyring; names the file store's folder and why it is used
 };
 
-/// The keyring when one answers within `probeTimeout`; otherwise files in `fileFolder` (empty: the
-/// settings folder), with a notice that says so. Never a fallback that is not named.
+/// The keyring when one answers within `probeTimeout`; otherwise files in `fileFolder` (empty: none,
+/// nothing is kept), with a notice that says so. Never a fallback that is not named.
 SecretStoreChoice openSecretStore(std::chrono::milliseconds probeTimeout = std::chrono::seconds(5),
                                   const QString &fileFolder = {});
 

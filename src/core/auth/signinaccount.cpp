@@ -55,10 +55,11 @@ QString SecretPlaces::storedLocation(const QString &key)
     return {};
 }
 
-SignInAccount::SignInAccount(Opener opener) : m_opener(std::move(opener))
+SignInAccount::SignInAccount(Opener opener, QString fileFolder)
+    : m_opener(std::move(opener)), m_fileFolder(std::move(fileFolder))
 {
     if (!m_opener)
-        m_opener = [] { return openSecretStore(); };
+        m_opener = [folder = m_fileFolder] { return openSecretStore(std::chrono::seconds(5), folder); };
 }
 
 void SignInAccount::open()
@@ -69,7 +70,7 @@ void SignInAccount::open()
     std::unique_ptr<SecretStore> keyring;
     if (choice.store->kind() == SecretStore::Kind::Keyring)
         keyring = std::move(choice.store);
-    auto files = keyring ? std::make_unique<FileSecretStore>() : std::move(choice.store);
+    auto files = keyring ? std::make_unique<FileSecretStore>(m_fileFolder) : std::move(choice.store);
     m_places = std::make_unique<SecretPlaces>(std::move(keyring), std::move(files));
     m_notice = choice.notice;
 }
@@ -96,7 +97,7 @@ std::shared_ptr<TokenHolder> SignInAccount::holder(const OAuthProvider &provider
     if (!m_holder || identity != m_holderIdentity) {
         if (m_holder)
             m_earlierTokens += m_holder->secrets();
-        m_holder = std::make_shared<TokenHolder>(provider, *m_places, kRefreshTokenKey);
+        m_holder = std::make_shared<TokenHolder>(provider, *m_places, kRefreshTokenKey, m_caBundle);
         m_holderIdentity = identity;
     }
     return m_holder;

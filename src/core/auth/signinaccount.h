@@ -55,7 +55,14 @@ public:
     /// to files in the settings folder.
     using Opener = std::function<SecretStoreChoice()>;
 
-    explicit SignInAccount(Opener opener = {});
+    /// The secret files, when no keyring answers or secrets kept before are looked for, go in
+    /// `fileFolder` (the program's is the settings file's folder; empty: none).
+    explicit SignInAccount(Opener opener = {}, QString fileFolder = {});
+
+    /// The certificates (a PEM file) the sign-in's token requests trust instead of the system's;
+    /// empty: the system's. Set where the program starts, before the first token is asked for.
+    void setCaBundle(const QString &file) { m_caBundle = file; }
+    QString caBundle() const { return m_caBundle; }
 
     /// Opened on first use.
     SecretPlaces &secrets();
@@ -74,6 +81,8 @@ private:
     void open();
 
     Opener m_opener;
+    QString m_fileFolder;
+    QString m_caBundle;
     QMutex m_mutex;
     std::unique_ptr<SecretPlaces> m_places;
     QString m_notice;

@@ -26,8 +26,8 @@ constexpr qint64 kAboutSeconds = 12 * 3600;
 
 } // namespace
 
-TokenHolder::TokenHolder(OAuthProvider provider, SecretStore &store, QString key)
-    : m_provider(std::move(provider)), m_store(store), m_key(std::move(key))
+TokenHolder::TokenHolder(OAuthProvider provider, SecretStore &store, QString key, QString caBundle)
+    : m_provider(std::move(provider)), m_store(store), m_key(std::move(key)), m_caBundle(std::move(caBundle))
 {
 }
 
@@ -70,7 +70,10 @@ TokenResult TokenHolder::accessToken(const TokenRequestOptions &options)
             return TokenResult::failed(AuthFailure::SignInAgain, u"No sign-in is saved. Sign in again."_s);
         m_refreshToken = saved.secret;
     }
-    TokenResult result = refreshAccessToken(m_provider, m_refreshToken, options);
+    TokenRequestOptions trusting = options;
+    if (trusting.caBundle.isEmpty())
+        trusting.caBundle = m_caBundle;
+    TokenResult result = refreshAccessToken(m_provider, m_refreshToken, trusting);
     if (!result.ok()) {
         result.error = maskSecrets(result.error, {}, {m_refreshToken, m_accessToken});
         if (result.failure == AuthFailure::SignInAgain && m_provider.name == u"google") {

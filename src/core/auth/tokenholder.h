@@ -28,7 +28,9 @@ public:
     static constexpr qint64 kRefreshMarginSeconds = 5 * 60;
 
     /// `store` keeps the refresh token under `key` and must outlive the holder.
-    TokenHolder(OAuthProvider provider, SecretStore &store, QString key = u"oauth-refresh-token"_s);
+    /// Token requests trust the certificates of `caBundle` (a PEM file) when it is set.
+    TokenHolder(OAuthProvider provider, SecretStore &store, QString key = u"oauth-refresh-token"_s,
+                QString caBundle = {});
 
     /// Takes over a fresh sign-in: the refresh token goes to the store (replacing or, when the
     /// sign-in brought none, removing the one there), the access token stays here.
@@ -54,6 +56,7 @@ private:
     OAuthProvider m_provider;
     SecretStore &m_store;
     QString m_key;
+    QString m_caBundle;
     std::function<QDateTime()> m_now = &QDateTime::currentDateTimeUtc;
     mutable QMutex m_mutex;
     QString m_accessToken;

@@ -2,6 +2,7 @@
 
 #include "appinfo.h"
 
+#include <QFile>
 #include <QHostAddress>
 #include <QList>
 #include <QPair>
@@ -77,7 +78,7 @@ TokenResult postForm(const OAuthProvider &provider, const Form &form, bool refre
     const QByteArray url = provider.tokenUrl.toEncoded();
     const QByteArray body = encodeForm(form);
     const QByteArray userAgent = u"%1/%2"_s.arg(appTitle(), appVersion()).toUtf8();
-    const QByteArray caBundle = qgetenv("CURL_CA_BUNDLE");
+    const QByteArray caBundle = QFile::encodeName(options.caBundle);
     std::unique_ptr<curl_slist, decltype(&curl_slist_free_all)> headers(
         curl_slist_append(nullptr, "Accept: application/json"), &curl_slist_free_all);
     Transfer transfer;

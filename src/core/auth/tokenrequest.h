@@ -3,6 +3,8 @@
 #include "auth/oauthprovider.h"
 #include "auth/tokenreply.h"
 
+#include <QString>
+
 #include <chrono>
 #include <functional>
 
@@ -13,6 +15,7 @@ struct TokenRequestOptions
 {
     std::function<bool()> aborted; ///< polled while the request runs; true ends it as Cancelled
     std::chrono::milliseconds timeout{30000};
+    QString caBundle{}; ///< a PEM file of certificates to trust instead of the system's; empty: the system's
 };
 
 /// Trades the authorization code for tokens (a form POST to the token endpoint with the PKCE

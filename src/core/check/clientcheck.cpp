@@ -76,7 +76,7 @@ qsizetype CheckReport::flaggedCount() const
 CheckReport checkClientList(const CheckRequest &request)
 {
     CheckReport report;
-    const MailingPlan plan = MailingPlan::make(request.mailing());
+    MailingPlan plan = MailingPlan::make(request.mailing());
     report.error = plan.error();
     if (!plan.ok())
         return report;
@@ -84,7 +84,7 @@ CheckReport checkClientList(const CheckRequest &request)
     report.windows1252Lines = plan.windows1252Lines();
     report.programFiles = request.programFiles;
     report.programFiles.addFile(request.csvPath, u"the client list"_s);
-    report.rows = plan.plans();
+    report.rows = std::move(plan).takePlans();
     return report;
 }
 
@@ -118,19 +118,19 @@ QString checkFlagsText(const CheckRow &row)
         QString detail;
         switch (flag) {
         case CheckFlag::SeveralDocuments:
-            detail = row.documents.join(u", "_s);
+            detail = row.documents().join(u", "_s);
             break;
         case CheckFlag::SharedDocument:
-            detail = row.documents.join(u", "_s) + u" also names "_s + row.sharedWith.join(u", "_s);
+            detail = row.documents().join(u", "_s) + u" also names "_s + row.sharedWith().join(u", "_s);
             break;
         case CheckFlag::SameAddress:
-            detail = u"line "_s + joinLines(row.sameAddressLines);
+            detail = u"line "_s + joinLines(row.sameAddressLines());
             break;
         case CheckFlag::SameIdentifier:
-            detail = u"line "_s + joinLines(row.sameIdentifierLines);
+            detail = u"line "_s + joinLines(row.sameIdentifierLines());
             break;
         case CheckFlag::EmptyField:
-            detail = row.emptyFields.join(u", "_s);
+            detail = row.emptyFields().join(u", "_s);
             break;
         default:
             break;

@@ -406,23 +406,54 @@ DocumentListing listDocumentFolder(const QString &folder, const QString &clientL
 
 ClientIdIndex::ClientIdIndex(const QStringList &clientIds)
 {
-    QSet<QString> seen;
+    // An identifier on several lines is held once. Those that differ only in letter case share
+    // their key: the key leads to the first, each to the next. A list of a million clients holds no
+    // second set of them to find the repeats, nor a list per key.
     QSet<qsizetype> lengths;
-    for (const QString &id : clientIds) {
-        if (id.trimmed().isEmpty() || seen.contains(id))
+    m_ids.reserve(clientIds.size());
+    m_nextOfKey.reserve(size_t(clientIds.size()));
+    m_listPosition.reserve(size_t(clientIds.size()));
+    for (qsizetype i = 0; i < clientIds.size(); ++i) {
+        const QString &id = clientIds.at(i);
+        if (id.trimmed().isEmpty())
             continue;
-        seen.insert(id);
         const QString key = foldKey(id);
-        m_byKey[key].append(int(m_ids.size()));
+        const int position = int(m_ids.size());
+        if (const auto found = m_byKey.constFind(key); found == m_byKey.cend()) {
+            m_byKey.insert(key, position);
+        } else {
+            int last = -1;
+            bool held = false;
+            for (int d = *found; d >= 0; d = m_nextOfKey[size_t(d)]) {
+                held = held || m_ids[d] == id;
+                last = d;
+            }
+            if (held)
+                continue;
+            m_nextOfKey[size_t(last)] = position;
+        }
         m_ids.append(id);
+        m_nextOfKey.push_back(-1);
+        m_listPosition.push_back(int(i));
         lengths.insert(key.size());
     }
+    m_ids.squeeze();
+    m_nextOfKey.shrink_to_fit();
+    m_listPosition.shrink_to_fit();
     m_lengths = QList<qsizetype>(lengths.cbegin(), lengths.cend());
 }
 
 QStringList ClientIdIndex::idsNamedBy(const QString &fileName) const
 {
     return idsAt(namedPositions(fileName));
+}
+
+QList<int> ClientIdIndex::listPositionsNamedBy(const QString &fileName) const
+{
+    QList<int> positions = namedPositions(fileName);
+    for (int &position : positions)
+        position = m_listPosition[size_t(position)];
+    return positions;
 }
 
 QList<int> ClientIdIndex::namedPositions(const QString &fileName) const
@@ -438,7 +469,7 @@ QList<int> ClientIdIndex::namedPositions(const QString &fileName) const
             const auto found = m_byKey.constFind(key.mid(dot - length, length));
             if (found == m_byKey.cend())
                 continue;
-            for (int d : *found) {
+            for (int d = *found; d >= 0; d = m_nextOfKey[size_t(d)]) {
                 if (!named.contains(d) && isClientDocumentName(fileName, m_ids[d]))
                     named.append(d);
             }
@@ -469,7 +500,7 @@ QList<int> ClientIdIndex::heldPositions(const QString &fileName) const
             const auto found = m_byKey.constFind(key.mid(at, length));
             if (found == m_byKey.cend())
                 continue;
-            for (int d : *found) {
+            for (int d = *found; d >= 0; d = m_nextOfKey[size_t(d)]) {
                 // The key folds more than the comparison does (the Kelvin sign): ask the rule.
                 if (!held.contains(d) && holdsClientId(fileName, m_ids[d]))
                     held.append(d);

@@ -11,6 +11,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <vector>
+
 namespace quorvale {
 
 /// True when `fileName` names the client `clientId`: it holds the identifier followed by "."
@@ -62,6 +64,8 @@ public:
     explicit ClientIdIndex(const QStringList &clientIds);
     /// The distinct identifiers of the list that `fileName` names, in list order.
     QStringList idsNamedBy(const QString &fileName) const;
+    /// The same as their positions in the list the index was made of (the first of each).
+    QList<int> listPositionsNamedBy(const QString &fileName) const;
     /// The distinct identifiers of the list that `fileName` holds as whole words, in list order.
     QStringList idsHeldBy(const QString &fileName) const;
     /// The identifiers of the list other than `clientId` that `fileName` names or holds as whole
@@ -74,7 +78,9 @@ private:
     QStringList idsAt(QList<int> positions) const;
 
     QStringList m_ids;
-    QHash<QString, QList<int>> m_byKey;
+    QHash<QString, int> m_byKey;   ///< the first identifier with each folded key
+    std::vector<int> m_nextOfKey;  ///< the next identifier with the same key, or -1
+    std::vector<int> m_listPosition; ///< where each identifier first is in the list the index was made of
     QList<qsizetype> m_lengths;
 };
 

@@ -2,7 +2,6 @@
 
 #include "platform/files.h"
 #include "platform/process.h"
-#include "settings/settingsstore.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -108,7 +107,10 @@ AttachmentCache::Source AttachmentCache::sourceFor(const QString &path)
     }
     // The second send of the same file: encode it once for this and every further send.
     if (!m_dir) {
-        const QString root = cacheRoot(m_dataFolder.isEmpty() ? defaultDataFolder() : m_dataFolder);
+        // Without a data folder every send streams the file itself.
+        if (m_dataFolder.isEmpty())
+            return {path, false};
+        const QString root = cacheRoot(m_dataFolder);
         if (!platform::makePrivateFolder(root))
             return {path, false};
         m_dir = std::make_unique<QTemporaryDir>(

@@ -62,7 +62,7 @@ public:
         bool base64Encoded = false; ///< true: `path` already holds the base64 lines (CR LF, 76 columns)
     };
 
-    /// The data folder to keep the encoded copy in; empty: the user's (defaultDataFolder()).
+    /// The data folder to keep the encoded copy in; empty: none is kept, every send encodes the file.
     void setDataFolder(const QString &folder);
     /// Where to read the attachment `path` from for this send.
     Source sourceFor(const QString &path);

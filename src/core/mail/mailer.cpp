@@ -22,13 +22,6 @@ constexpr WordTable<MailServer::SignIn, 4> kSignInWords{{
 
 } // namespace
 
-int implicitTlsPort()
-{
-    bool ok = false;
-    const int port = qEnvironmentVariableIntValue("QUORVALE_IMPLICIT_TLS_PORT", &ok);
-    return ok && port > 0 && port <= 65535 ? port : 465;
-}
-
 QByteArray ehloDomain()
 {
     const QByteArray name = QSysInfo::machineHostName().toLatin1();

@@ -4,12 +4,14 @@
 // one result comes out. The real Mailer sends over SMTP (smtpmailer.h); tests use a fake.
 
 #include "mail/mailserver.h"
+#include "mail/replytable.h"
 #include "platform/files.h"
 #include "settings/appsettings.h"
 
 #include <QString>
 
 #include <functional>
+#include <optional>
 
 namespace quorvale {
 
@@ -41,6 +43,11 @@ struct MailMessage
     /// The message's Message-ID, "<left@right>": a run gives each message its own, recorded in
     /// the journal. Empty: a new one is made when the message is built.
     QByteArray MessageId{};
+    /// A signature (HTML) that ends the message: appended to HtmlBody, or, to a plain message, as
+    /// its plain text after BodyText. Empty: none, and the message is exactly as without it.
+    QString SignatureHtml{};
+    /// The folder that the relative picture paths of SignatureHtml start from.
+    QString SignatureFolder{};
 };
 
 /// How a send ended.
@@ -74,6 +81,10 @@ struct SendResult
     /// With SendCallbacks::keepSentMessage, once sent: the message exactly as the server got it
     /// (CR LF line ends, dot-stuffing removed). Empty otherwise.
     QByteArray sentMessage{};
+    /// The server's refusal that ended the send, as read (see classifyReply): whether it is
+    /// temporary, this client's alone or the whole mailbox's, and at which stage it came. None
+    /// when no refusal ended it (sent, aborted, a lost connection, nothing attempted).
+    std::optional<ReplyVerdict> refusal{};
 };
 
 /// Asked during a send whether to stop it; true stops it. The same question from the run's Abort
@@ -98,6 +109,14 @@ public:
     /// Sends `message` to `server` over a new connection. One attempt, never a retry.
     virtual SendResult send(const MailMessage &message, const MailServer &server,
                             const SendCallbacks &callbacks = {}) = 0;
+    /// The largest message in bytes that `server` takes, asked without logging in or sending;
+    /// none when it sets no limit or cannot be asked. `aborted` ends the asking.
+    virtual std::optional<qint64> sizeLimit(const MailServer &server, const AbortPredicate &aborted)
+    {
+        Q_UNUSED(server);
+        Q_UNUSED(aborted);
+        return std::nullopt;
+    }
 };
 
 /// Sends `message` from the sender of `settings` ("EmailFrom", with "EmailFromName" and "ReplyTo")

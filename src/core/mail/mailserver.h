@@ -53,8 +53,16 @@ struct MailServer
 /// ignored), gives a server with a problem.
 MailServer mailServerFrom(const AppSettings &settings);
 
-/// The port on which "SSL" means implicit TLS (465); STARTTLS is required on any other.
-int implicitTlsPort();
+/// How this program reaches any mail server, fixed where the program starts: the certificates it
+/// trusts and the port on which "SSL" means implicit TLS (STARTTLS is required on any other).
+struct MailerOptions
+{
+    QString caBundle;          ///< a PEM file of certificates to trust instead of the system's; empty: the system's
+    int implicitTlsPort = 465; ///< 1-65535
+    /// The settings file that password and token commands come from: they are not run while others
+    /// may change it. Empty: they come from no file.
+    QString settingsFile;
+};
 /// The name this machine gives in EHLO, when it is a plain host name; "localhost" otherwise.
 QByteArray ehloDomain();
 

@@ -71,16 +71,42 @@ QString readPicture(const QString &folder, const QString &source, Picture &pictu
     return {};
 }
 
-/// The pictures of `message`'s formatted body, or why one of them cannot be sent.
-QString readPictures(const MailMessage &message, QList<Picture> &pictures)
+/// The pictures of `html`, relative to `folder`, or why one of them cannot be sent.
+QString readPictures(const QString &html, const QString &folder, QList<Picture> &pictures)
 {
-    for (const QString &source : htmlPicturePaths(cleanHtmlBody(message.HtmlBody))) {
+    for (const QString &source : htmlPicturePaths(cleanHtmlBody(html))) {
         Picture picture;
-        if (QString problem = readPicture(message.HtmlBaseFolder, source, picture); !problem.isEmpty())
+        if (QString problem = readPicture(folder, source, picture); !problem.isEmpty())
             return problem;
         pictures.append(picture);
     }
     return {};
+}
+
+/// Whether `message`'s signature goes with it: only a formatted body takes its HTML.
+bool formattedSignature(const MailMessage &message)
+{
+    return !message.HtmlBody.isEmpty() && !message.SignatureHtml.isEmpty();
+}
+
+/// The plain body: BodyText, and the signature's text after it.
+QString plainBody(const MailMessage &message)
+{
+    if (message.SignatureHtml.isEmpty())
+        return message.BodyText;
+    QString body = message.BodyText;
+    if (!body.isEmpty() && !body.endsWith(u'\n') && !body.endsWith(u'\r'))
+        body += u"\r\n"_s;
+    return body + u"\r\n"_s + plainTextOfHtml(message.SignatureHtml);
+}
+
+/// `body` with `signature` added at its end, inside its body element when it has one.
+QString withSignature(const QString &body, const QString &signature)
+{
+    const qsizetype end = body.lastIndexOf(u"</body"_s, -1, Qt::CaseInsensitive);
+    if (end < 0)
+        return body + signature;
+    return body.first(end) + signature + body.sliced(end);
 }
 
 QByteArray base64Lines(const QByteArray &data)
@@ -103,19 +129,29 @@ QByteArray newBoundary()
 /// from the HTML, and the HTML), inside multipart/related with its pictures when it has any.
 void buildFormatted(BuiltMessage &built, const MailMessage &message)
 {
+    // Checked by messageProblem; a picture gone since is left out.
     QList<Picture> pictures;
-    (void)readPictures(message, pictures); // checked by messageProblem; a picture gone since is left out
+    (void)readPictures(message.HtmlBody, message.HtmlBaseFolder, pictures);
+    const qsizetype bodyPictures = pictures.size();
+    if (formattedSignature(message))
+        (void)readPictures(message.SignatureHtml, message.SignatureFolder, pictures);
     // The Content-IDs end in the domain a Message-ID of this sender would have.
     const QByteArray id = mime::newMessageId(message.EmailFrom);
     const QByteArray domain = id.sliced(id.lastIndexOf('@') + 1).chopped(1);
+    // The body's and the signature's pictures are named apart: the same path may be another
+    // file in each folder.
     QHash<QString, QString> sources;
+    QHash<QString, QString> signatureSources;
     QList<QByteArray> contentIds;
     for (const Picture &picture : std::as_const(pictures)) {
         contentIds.append("part" + QByteArray::number(contentIds.size() + 1) + '.' +
                           QUuid::createUuid().toByteArray(QUuid::Id128) + '@' + domain);
-        sources.insert(picture.source, u"cid:"_s + QString::fromLatin1(contentIds.last()));
+        (contentIds.size() <= bodyPictures ? sources : signatureSources)
+            .insert(picture.source, u"cid:"_s + QString::fromLatin1(contentIds.last()));
     }
-    const QString html = replacePictureSources(message.HtmlBody, sources);
+    QString html = replacePictureSources(message.HtmlBody, sources);
+    if (formattedSignature(message))
+        html = withSignature(html, replacePictureSources(message.SignatureHtml, signatureSources));
     const QByteArray alternative = newBoundary();
     QByteArray body = "--" + alternative +
                       "\r\nContent-Type: text/plain; charset=UTF-8\r\nContent-Transfer-Encoding: quoted-printable\r\n\r\n" +
@@ -145,6 +181,19 @@ void buildFormatted(BuiltMessage &built, const MailMessage &message)
 
 } // namespace
 
+QString messageHtml(const MailMessage &message)
+{
+    if (message.HtmlBody.isEmpty())
+        return {};
+    const QString body = cleanHtmlBody(message.HtmlBody);
+    return formattedSignature(message) ? withSignature(body, cleanHtmlBody(message.SignatureHtml)) : body;
+}
+
+QString messagePlainText(const MailMessage &message)
+{
+    return message.HtmlBody.isEmpty() ? plainBody(message) : plainTextOfHtml(messageHtml(message));
+}
+
 QByteArray BuiltMessage::singlePart() const
 {
     if (!formatted.isEmpty())
@@ -155,6 +204,21 @@ QByteArray BuiltMessage::singlePart() const
     if (!text.isEmpty() && !text.endsWith("\r\n"))
         whole += "\r\n";
     return whole;
+}
+
+QString formattedBodyProblem(const MailMessage &message)
+{
+    if (message.HtmlBody.isEmpty())
+        return {};
+    QList<Picture> pictures;
+    if (QString problem = readPictures(message.HtmlBody, message.HtmlBaseFolder, pictures); !problem.isEmpty())
+        return problem;
+    if (QString problem = formattedSignature(message)
+                              ? readPictures(message.SignatureHtml, message.SignatureFolder, pictures)
+                              : QString();
+        !problem.isEmpty())
+        return u"The signature: "_s + problem;
+    return {};
 }
 
 QString messageProblem(const MailMessage &message)
@@ -178,11 +242,8 @@ QString messageProblem(const MailMessage &message)
     if (!message.MessageId.isEmpty() && !mime::isMessageId(message.MessageId))
         return u"The Message-ID \"%1\" is not one Message-ID; the message was not sent."_s.arg(
             QString::fromLatin1(message.MessageId).simplified());
-    if (!message.HtmlBody.isEmpty()) {
-        QList<Picture> pictures;
-        if (QString problem = readPictures(message, pictures); !problem.isEmpty())
-            return problem;
-    }
+    if (QString problem = formattedBodyProblem(message); !problem.isEmpty())
+        return problem;
     const QString &path = message.AttachmentPath;
     if (!path.isEmpty()) {
         QFile file(path);
@@ -218,7 +279,7 @@ BuiltMessage buildMessage(const MailMessage &message, const QDateTime &date)
                          (message.MessageId.isEmpty() ? mime::newMessageId(message.EmailFrom) : message.MessageId));
     built.headers.append("MIME-Version: 1.0");
     if (message.HtmlBody.isEmpty())
-        built.text = mime::quotedPrintable(mime::crlfLines(message.BodyText));
+        built.text = mime::quotedPrintable(mime::crlfLines(plainBody(message)));
     else
         buildFormatted(built, message);
     if (!message.AttachmentPath.isEmpty()) {

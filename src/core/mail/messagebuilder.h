@@ -42,6 +42,17 @@ struct BuiltMessage
 /// attachment that cannot be read), or empty when it can.
 QString messageProblem(const MailMessage &message);
 
+/// The HTML of a formatted message as it is sent, its signature included, before its pictures are
+/// embedded; empty for a plain message.
+QString messageHtml(const MailMessage &message);
+/// The text a reader that shows no formatting gets: the plain body with the signature's text, or
+/// the plain-text part made from the formatted body.
+QString messagePlainText(const MailMessage &message);
+
+/// Why a picture of `message`'s formatted body or of its signature cannot be sent (missing, not a
+/// picture, outside its folder), or empty.
+QString formattedBodyProblem(const MailMessage &message);
+
 /// `message` as it goes on the wire on `date`, with its Message-ID (a new one when it has none). Header text that is not
 /// plain ASCII is RFC 2047 encoded; check messageProblem() first.
 BuiltMessage buildMessage(const MailMessage &message, const QDateTime &date = QDateTime::currentDateTime());

@@ -340,6 +340,7 @@ ReplyVerdict classifyReply(SmtpStage stage, const QByteArray &reply, LoginKind l
         if (const QString error = xoauth2Error(parsed); !error.isEmpty()) {
             ReplyVerdict verdict;
             verdict.kind = ReplyClass::LoginOrConnection;
+            verdict.stage = stage;
             verdict.code = parsed.code;
             verdict.reply = u"334 "_s + error;
             verdict.reason = u"the server refused "_s + stageWords(stage) + u": "_s + verdict.reply;
@@ -348,6 +349,7 @@ ReplyVerdict classifyReply(SmtpStage stage, const QByteArray &reply, LoginKind l
         }
     }
     ReplyVerdict verdict;
+    verdict.stage = stage;
     verdict.code = parsed.code;
     verdict.enhanced = parsed.enhanced;
     verdict.reply = parsed.display.isEmpty() ? u"(no reply)"_s : parsed.display;

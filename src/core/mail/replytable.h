@@ -44,6 +44,7 @@ enum class LoginKind
 struct ReplyVerdict
 {
     ReplyClass kind = ReplyClass::LoginOrConnection;
+    SmtpStage stage = SmtpStage::Greeting; ///< where the reply came
     int code = 0;       ///< the three-digit reply code; 0 when the reply has none
     QString enhanced;   ///< the enhanced status code ("5.1.1"), or empty
     QString reply;      ///< the reply on one printable line

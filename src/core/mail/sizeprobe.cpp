@@ -29,8 +29,8 @@ constexpr qsizetype kMaxReply = 64 * 1024;
 class Conversation
 {
 public:
-    Conversation(const MailServer &server, const AbortPredicate &aborted)
-        : m_server(server), m_aborted(aborted), m_timeoutMs(std::max(1, server.timeoutSeconds) * 1000)
+    Conversation(const MailServer &server, const QString &caBundle, const AbortPredicate &aborted)
+        : m_server(server), m_caBundle(caBundle), m_aborted(aborted), m_timeoutMs(std::max(1, server.timeoutSeconds) * 1000)
     {
     }
 
@@ -98,9 +98,8 @@ private:
         QSslConfiguration config = QSslConfiguration::defaultConfiguration();
         config.setPeerVerifyMode(QSslSocket::VerifyPeer);
         config.setProtocol(QSsl::TlsV1_2OrLater);
-        const QByteArray caFile = qgetenv("CURL_CA_BUNDLE");
-        if (!caFile.isEmpty())
-            config.setCaCertificates(QSslCertificate::fromPath(QFile::decodeName(caFile), QSsl::Pem));
+        if (!m_caBundle.isEmpty())
+            config.setCaCertificates(QSslCertificate::fromPath(m_caBundle, QSsl::Pem));
         m_socket.setSslConfiguration(config);
         m_socket.setPeerVerifyName(m_server.host.trimmed());
     }
@@ -156,6 +155,7 @@ private:
     }
 
     const MailServer &m_server;
+    const QString m_caBundle;
     const AbortPredicate &m_aborted;
     const int m_timeoutMs;
     QSslSocket m_socket;
@@ -178,7 +178,7 @@ std::optional<qint64> advertisedSize(const QList<QByteArray> &lines)
 
 } // namespace
 
-SizeProbeResult probeSizeLimit(const MailServer &server, const AbortPredicate &aborted)
+SizeProbeResult probeSizeLimit(const MailServer &server, const MailerOptions &options, const AbortPredicate &aborted)
 {
     SizeProbeResult result;
     if (!server.problem.isEmpty() || server.port < 1 || server.port > 65535 || server.host.trimmed().isEmpty() ||
@@ -187,9 +187,9 @@ SizeProbeResult probeSizeLimit(const MailServer &server, const AbortPredicate &a
         return result;
     }
     const bool tls = server.security == MailServer::Security::Tls;
-    const bool implicitTls = tls && server.port == implicitTlsPort();
+    const bool implicitTls = tls && server.port == options.implicitTlsPort;
     const QByteArray ehlo = "EHLO " + ehloDomain();
-    Conversation talk(server, aborted);
+    Conversation talk(server, options.caBundle, aborted);
     QList<QByteArray> lines;
     bool ok = talk.connect(implicitTls) && talk.exchange({}, '2') && talk.exchange(ehlo, '2', &lines);
     if (ok && tls && !implicitTls)

@@ -26,9 +26,10 @@ struct SizeProbeResult
 
 /// Connects to `server`, says EHLO, starts TLS as a send would (implicit TLS on the implicit-TLS
 /// port, required STARTTLS on any other with "SSL"), says EHLO again and QUIT: no login, nothing
-/// sent. Certificates are verified as for a send (CURL_CA_BUNDLE, when set, names the CA file). Blocks
+/// sent. Certificates are verified as for a send (`options` may name the CA file to trust). Blocks
 /// for at most the server's timeout per step; `aborted` is asked every 100 ms.
-SizeProbeResult probeSizeLimit(const MailServer &server, const AbortPredicate &aborted = {});
+SizeProbeResult probeSizeLimit(const MailServer &server, const MailerOptions &options,
+                               const AbortPredicate &aborted = {});
 
 /// The bytes of a base64-encoded attachment of `rawBytes` bytes: lines of 76 characters joined by
 /// CR LF.

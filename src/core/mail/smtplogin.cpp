@@ -22,8 +22,9 @@ SmtpLogin failedLogin(const QString &error, SendStatus failure = SendStatus::Not
 
 } // namespace
 
-SmtpLoginSource::SmtpLoginSource(const MailServer &server, SignInAccount *account, AbortPredicate aborted)
-    : m_server(server), m_account(account), m_aborted(std::move(aborted))
+SmtpLoginSource::SmtpLoginSource(const MailServer &server, SignInAccount *account, AbortPredicate aborted,
+                                 QString settingsFile)
+    : m_server(server), m_account(account), m_aborted(std::move(aborted)), m_settingsFile(std::move(settingsFile))
 {
     if (!server.password.isEmpty())
         m_secrets << server.password;
@@ -55,7 +56,8 @@ SmtpLogin SmtpLoginSource::first()
     case SignIn::TokenCommand: {
         const SecretCommandResult result =
             runSecretCommand(splitShellWords(m_server.secretCommand),
-                             token ? SecretKind::AccessToken : SecretKind::Password, kSecretTimeout, m_aborted);
+                             token ? SecretKind::AccessToken : SecretKind::Password, kSecretTimeout, m_aborted,
+                             m_settingsFile);
         if (!result.ok() && m_aborted && m_aborted())
             return failedLogin(u"The send was aborted."_s, SendStatus::NotSentAborted);
         if (!result.ok())

@@ -37,7 +37,9 @@ struct SmtpLogin
 class SmtpLoginSource
 {
 public:
-    SmtpLoginSource(const MailServer &server, SignInAccount *account, AbortPredicate aborted);
+    /// `settingsFile` is where the server's password or token command was read from.
+    SmtpLoginSource(const MailServer &server, SignInAccount *account, AbortPredicate aborted,
+                    QString settingsFile = {});
 
     SmtpLogin first();
     /// Whether a second try may succeed after the server refused the login: only a token of the
@@ -54,6 +56,7 @@ private:
     const MailServer &m_server;
     SignInAccount *m_account;
     AbortPredicate m_aborted;
+    QString m_settingsFile;
     std::shared_ptr<TokenHolder> m_holder;
     QStringList m_secrets;
     bool m_retried = false;

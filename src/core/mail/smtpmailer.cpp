@@ -5,6 +5,7 @@
 #include "mail/messagebuilder.h"
 #include "mail/sendgate.h"
 #include "mail/sentcopy.h"
+#include "mail/sizeprobe.h"
 #include "mail/smtplogin.h"
 
 #include <QFile>
@@ -225,6 +226,32 @@ void checkRecipients(SendResult &result, const QList<QByteArray> &replies, const
         result.archiveRefused = QString::fromUtf8(replies[1]);
 }
 
+/// Reads the server's refusal that ended a failed send (see classifyReply), so that a run can tell
+/// a refusal worth trying again from one of this client alone and from one of the whole mailbox. A
+/// refusal of the message itself (the sender, the recipient, the content) is explained by what
+/// was refused and the reply, never by how the connection ended afterwards.
+void readRefusal(SendResult &result, const TransferState &state, bool bearer)
+{
+    if ((result.status != SendStatus::Refused && result.status != SendStatus::ServerUnusable) ||
+        state.lastErrorReply.isEmpty())
+        return;
+    ReplyVerdict verdict =
+        classifyReply(state.errorStage, state.lastErrorReply, bearer ? LoginKind::Token : LoginKind::Password,
+                      QDateTime::currentDateTimeUtc());
+    if (verdict.code < 400)
+        return;
+    switch (verdict.stage) {
+    case SmtpStage::MailFrom:
+    case SmtpStage::RcptTo:
+    case SmtpStage::Data:
+        result.errorText = verdict.fix.isEmpty() ? verdict.reason : verdict.reason + u"\r\n"_s + verdict.fix;
+        break;
+    default:
+        break;
+    }
+    result.refusal = std::move(verdict);
+}
+
 SendResult failed(SendStatus status, const QString &error)
 {
     return {status, {}, error};
@@ -236,6 +263,9 @@ SendResult failed(SendStatus status, const QString &error)
 void explainRefusedLogin(SendResult &result, CURLcode code, const QByteArray &errorReply, const SmtpLogin &login,
                          const MailServer &server)
 {
+    // A login put off for now is no refused login: the caller may try again later.
+    if (result.refusal && result.refusal->kind == ReplyClass::Temporary)
+        return;
     if (code == CURLE_LOGIN_DENIED && login.bearer) {
         result.status = SendStatus::NotAttempted;
         result.errorText =
@@ -248,12 +278,27 @@ void explainRefusedLogin(SendResult &result, CURLcode code, const QByteArray &er
     } else if (code != CURLE_OK && server.signIn == MailServer::SignIn::Password &&
                isPasswordLoginSwitchedOff(errorReply)) {
         result.status = SendStatus::NotAttempted;
+        // 5.7.139 says in its text why: SMTP AUTH off for the organisation or the mailbox, security
+        // defaults, or password logins switched off; each has its own fix.
+        const bool told = result.refusal && !result.refusal->fix.isEmpty();
         result.errorText =
-            u"This mail provider requires the Microsoft 365 sign-in and no longer takes a password: in Setup, "
-            "choose the sign-in method \"OAuth sign-in\" with the provider \"Microsoft 365\", click \"Sign in...\" "
-            "and save (on the command line: quorvale config set SignInMethod oauth, then quorvale sign-in).\r\n"
-            "The server said: "_s +
-            QString::fromUtf8(errorReply);
+            (told ? result.refusal->fix
+                  : u"This mail provider requires the Microsoft 365 sign-in and no longer takes a password: in "
+                    "Setup, choose the sign-in method \"OAuth sign-in\" with the provider \"Microsoft 365\", click "
+                    "\"Sign in...\" and save (on the command line: quorvale config set SignInMethod oauth, then "
+                    "quorvale sign-in)."_s) +
+            u"\r\nThe server said: "_s + QString::fromUtf8(errorReply);
+    } else if (result.status == SendStatus::ServerUnusable && result.refusal &&
+               result.refusal->stage == SmtpStage::Login && !result.refusal->fix.isEmpty()) {
+        // The provider's reply may tell what it wants (an app password, a sign-in in the browser
+        // first): say that too, where it says more than any refused login would.
+        const QString anyRefusal =
+            classifyReply(SmtpStage::Login, "535 Authentication failed",
+                          login.bearer ? LoginKind::Token : LoginKind::Password, QDateTime::currentDateTimeUtc())
+                .fix;
+        const QString check = u"Check Setup, then press Start"_s;
+        if (result.refusal->fix != anyRefusal && result.stopReason.contains(check))
+            result.stopReason.insert(result.stopReason.indexOf(check), result.refusal->fix + u' ');
     }
 }
 
@@ -304,8 +349,8 @@ struct SmtpMailer::Attempt
     QByteArray errorReply; ///< the server's last error reply
 };
 
-SmtpMailer::SmtpMailer(const QString &dataFolder, std::shared_ptr<SignInAccount> account)
-    : m_account(account ? std::move(account) : std::make_shared<SignInAccount>()), m_easy(nullptr, curl_easy_cleanup),
+SmtpMailer::SmtpMailer(const QString &dataFolder, std::shared_ptr<SignInAccount> account, MailerOptions options)
+    : m_options(std::move(options)), m_account(account ? std::move(account) : std::make_shared<SignInAccount>()), m_easy(nullptr, curl_easy_cleanup),
       m_multi(nullptr, curl_multi_cleanup)
 {
     initCurlOnce();
@@ -338,7 +383,7 @@ SendResult SmtpMailer::send(const MailMessage &message, const MailServer &server
     if (!m_easy || !m_multi)
         return failed(SendStatus::Refused, u"The mail library could not be initialised."_s);
 
-    SmtpLoginSource logins(server, m_account.get(), callbacks.aborted);
+    SmtpLoginSource logins(server, m_account.get(), callbacks.aborted, m_options.settingsFile);
     SmtpLogin login = logins.first();
     Attempt tried;
     if (login.ok())
@@ -359,6 +404,13 @@ SendResult SmtpMailer::send(const MailMessage &message, const MailServer &server
     result.serverReply = maskSecrets(result.serverReply, server.user, secrets);
     result.stopReason = maskSecrets(result.stopReason, server.user, secrets);
     return result;
+}
+
+std::optional<qint64> SmtpMailer::sizeLimit(const MailServer &server, const AbortPredicate &aborted)
+{
+    if (!serverProblem(server).isEmpty() || !hostProblem(server.host).isEmpty())
+        return std::nullopt;
+    return probeSizeLimit(server, m_options, aborted).maxSize;
 }
 
 SmtpMailer::Attempt SmtpMailer::attempt(const MailMessage &message, const MailServer &server, const SmtpLogin &login,
@@ -383,6 +435,8 @@ SmtpMailer::Attempt SmtpMailer::attempt(const MailMessage &message, const MailSe
     }
     tried.code = driveTransfer(transfer, callbacks);
     tried.result = readResult(transfer, tried.code, server);
+    if (!transfer.abortSeen)
+        readRefusal(tried.result, transfer.state, login.bearer);
     if (!built.archiveRecipient.isEmpty())
         checkRecipients(tried.result, transfer.state.recipientReplies, built.recipient);
     tried.errorReply = transfer.state.lastErrorReply;
@@ -463,7 +517,7 @@ void SmtpMailer::setConnection(Transfer &t, const BuiltMessage &built, const Mai
 {
     // The connection: one per send, TLS as chosen, certificates always verified.
     const bool tls = server.security == MailServer::Security::Tls;
-    const bool implicitTls = tls && server.port == implicitTlsPort();
+    const bool implicitTls = tls && server.port == m_options.implicitTlsPort;
     QString host = server.host.trimmed();
     if (host.contains(u':') && !host.startsWith(u'['))
         host = u'[' + host + u']';
@@ -472,7 +526,7 @@ void SmtpMailer::setConnection(Transfer &t, const BuiltMessage &built, const Mai
     t.sender = built.sender;
     t.user = server.user.toUtf8();
     (login.bearer ? t.bearer : t.password) = login.secret.toUtf8();
-    t.caBundle = qgetenv("CURL_CA_BUNDLE");
+    t.caBundle = QFile::encodeName(m_options.caBundle);
     append(t.recipients, built.recipient);
     if (!built.archiveRecipient.isEmpty())
         append(t.recipients, built.archiveRecipient);

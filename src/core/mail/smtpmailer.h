@@ -23,14 +23,18 @@ class SmtpMailer final : public Mailer
 {
 public:
     /// `dataFolder` keeps the encoded copy of an attachment sent again and again (see
-    /// AttachmentCache); empty: the user's. `account` is the program's sign-in, shared with
-    /// whatever signs in; empty: one of this mailer's own.
-    explicit SmtpMailer(const QString &dataFolder = {}, std::shared_ptr<SignInAccount> account = {});
+    /// AttachmentCache); empty: none is kept. `account` is the program's sign-in, shared with
+    /// whatever signs in; empty: one of this mailer's own. `options` say which certificates to
+    /// trust and where "SSL" means implicit TLS.
+    explicit SmtpMailer(const QString &dataFolder = {}, std::shared_ptr<SignInAccount> account = {},
+                        MailerOptions options = {});
     ~SmtpMailer() override;
     SmtpMailer(const SmtpMailer &) = delete;
     SmtpMailer &operator=(const SmtpMailer &) = delete;
 
     SendResult send(const MailMessage &message, const MailServer &server, const SendCallbacks &callbacks = {}) override;
+    /// The SIZE the server's EHLO advertises (see probeSizeLimit).
+    std::optional<qint64> sizeLimit(const MailServer &server, const AbortPredicate &aborted) override;
 
 private:
     struct Transfer;
@@ -46,6 +50,7 @@ private:
     CURLcode driveTransfer(Transfer &transfer, const SendCallbacks &callbacks);
     SendResult readResult(Transfer &transfer, CURLcode code, const MailServer &server);
 
+    MailerOptions m_options;
     AttachmentCache m_cache;
     std::shared_ptr<SignInAccount> m_account;
     std::unique_ptr<CURL, void (*)(CURL *)> m_easy;

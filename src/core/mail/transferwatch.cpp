@@ -6,6 +6,35 @@
 
 namespace quorvale {
 
+namespace {
+
+/// The stage a command sent opens; lines that open none (the login's answers to its challenges)
+/// stay in the stage they belong to.
+SmtpStage stageOf(const char *data, size_t size, SmtpStage current)
+{
+    const auto starts = [data, size](const char *verb) {
+        const size_t length = qstrlen(verb);
+        return size >= length && qstrnicmp(data, verb, uint(length)) == 0;
+    };
+    if (starts("EHLO") || starts("HELO"))
+        return SmtpStage::Hello;
+    if (starts("STARTTLS"))
+        return SmtpStage::StartTls;
+    if (starts("AUTH "))
+        return SmtpStage::Login;
+    if (starts("MAIL FROM:"))
+        return SmtpStage::MailFrom;
+    if (starts("RCPT TO:"))
+        return SmtpStage::RcptTo;
+    if (starts("DATA"))
+        return SmtpStage::Data;
+    if (starts("QUIT"))
+        return SmtpStage::AfterMessage;
+    return current;
+}
+
+} // namespace
+
 void TransferState::abort()
 {
     std::lock_guard lock(m_mutex);
@@ -46,6 +75,7 @@ int TransferState::debug(CURL *, curl_infotype type, char *data, size_t size, vo
     }
     if (type == CURLINFO_HEADER_OUT) {
         state->m_recipientAsked = size >= 8 && qstrnicmp(data, "RCPT TO:", 8) == 0;
+        state->m_stage = stageOf(data, size, state->m_stage);
         return 0;
     }
     if (type != CURLINFO_HEADER_IN || size < 3)
@@ -55,8 +85,10 @@ int TransferState::debug(CURL *, curl_infotype type, char *data, size_t size, vo
         state->messageReply = reply;
     if (reply.startsWith("354"))
         state->m_contentSent = true;
-    if (data[0] == '4' || data[0] == '5')
+    if (data[0] == '4' || data[0] == '5') {
         state->lastErrorReply = reply;
+        state->errorStage = state->m_stage;
+    }
     // A reply's last line has no '-' after its code.
     if (state->m_recipientAsked && (size == 3 || data[3] != '-')) {
         state->recipientReplies.append(reply);

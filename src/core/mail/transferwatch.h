@@ -5,6 +5,7 @@
 // thread in a blocking wait.
 
 #include "mail/mailer.h"
+#include "mail/replytable.h"
 
 #include <curl/curl.h>
 
@@ -27,6 +28,7 @@ class TransferState
 {
 public:
     QByteArray lastErrorReply; ///< the server's last error reply
+    SmtpStage errorStage = SmtpStage::Greeting; ///< the stage lastErrorReply answered
     QByteArray messageReply;   ///< the server's reply to the message content (after its 354)
     QList<QByteArray> recipientReplies; ///< the server's reply to each RCPT TO, in order
     /// When set, gets the message content as it went out (dot-stuffed, as on the wire).
@@ -44,6 +46,7 @@ private:
     bool m_aborted = false;
     bool m_contentSent = false; ///< the server asked for the message content (354)
     bool m_recipientAsked = false; ///< a RCPT TO went out and its reply has not come yet
+    SmtpStage m_stage = SmtpStage::Greeting; ///< the stage of the last command sent
     std::vector<curl_socket_t> m_sockets;
 };
 

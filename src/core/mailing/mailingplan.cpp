@@ -15,10 +15,10 @@ namespace quorvale {
 namespace {
 
 /// Letter case folded as a case-insensitive search compares text, for finding an address on
-/// several lines.
-QString foldKey(QStringView text)
+/// several lines. Text already folded comes back shared, not copied.
+QString foldKey(const QString &text)
 {
-    return text.toString().toCaseFolded();
+    return text.toCaseFolded();
 }
 
 qint64 readableSize(const QString &path)
@@ -27,20 +27,61 @@ qint64 readableSize(const QString &path)
     return info.isFile() && info.isReadable() ? info.size() : -1;
 }
 
-/// The lines other than `own` of `lines`, the first few only: a list where thousands of lines
-/// share an address must not hold thousands of line numbers for each of them.
-QList<qint64> otherLines(const QList<qint64> &lines, qint64 own)
+/// The lines that share a key (an address, a client identifier) and, for each client, the others:
+/// the first few only, since a list where thousands of lines share an address must not hold
+/// thousands of line numbers for each of them. Every client past the first few of its key sees the
+/// same others, so they share one list.
+class SameLines
 {
-    constexpr qsizetype kShown = 10;
-    QList<qint64> others;
-    for (qint64 line : lines) {
-        if (line != own)
-            others.append(line);
-        if (others.size() == kShown)
-            break;
+public:
+    static constexpr qsizetype kShown = 10;
+
+    explicit SameLines(qsizetype keys) : m_counts(size_t(keys), 0) {}
+
+    /// First pass: one more line has key `key`.
+    void count(int key) { ++m_counts[size_t(key)]; }
+    /// Second pass, in list order: line `line` has key `key`.
+    void collect(int key, qint64 line)
+    {
+        if (!isShared(key))
+            return;
+        Group &group = m_groups[key];
+        if (group.head.size() <= kShown)
+            group.head.append(line);
     }
-    return others;
-}
+    bool isShared(int key) const { return key >= 0 && m_counts[size_t(key)] > 1; }
+
+    /// The details of a client at `line` with key `key`: its own for one of the first lines of the
+    /// key, else those of every other client of the key. `lines` picks the list they set.
+    QSharedDataPointer<ClientPlanDetails> details(int key, qint64 line, QList<qint64> ClientPlanDetails::*lines)
+    {
+        Group &group = m_groups[key];
+        const auto shownEnd = group.head.cbegin() + std::min(kShown, group.head.size());
+        if (std::find(group.head.cbegin(), shownEnd, line) != shownEnd) {
+            QSharedDataPointer<ClientPlanDetails> own(new ClientPlanDetails);
+            QList<qint64> &others = (*own).*lines;
+            for (qint64 other : std::as_const(group.head)) {
+                if (other != line && others.size() < kShown)
+                    others.append(other);
+            }
+            return own;
+        }
+        if (!group.shared) {
+            group.shared.reset(new ClientPlanDetails);
+            (*group.shared).*lines = QList<qint64>(group.head.cbegin(), shownEnd);
+        }
+        return group.shared;
+    }
+
+private:
+    struct Group
+    {
+        QList<qint64> head; ///< the first kShown + 1 lines
+        QSharedDataPointer<ClientPlanDetails> shared;
+    };
+    std::vector<int> m_counts;
+    QHash<int, Group> m_groups; ///< keys on several lines only
+};
 
 } // namespace
 
@@ -96,47 +137,81 @@ MailingPlan MailingPlan::make(const Mailing &mailing)
     plan.m_message = MessageTemplate(mailing.subject, mailing.body, clients);
     const qsizetype total = clients.Count();
 
-    // The distinct identifiers, and the lines each identifier and address is on.
-    QStringList ids;
-    QHash<QString, int> idIndex;
+    // The distinct identifiers, each held once: the clients' plans share them.
     plan.m_distinctOf.resize(size_t(total));
-    QHash<QString, QList<qint64>> linesById;
-    QHash<QString, QList<qint64>> linesByAddress;
-    for (qsizetype i = 0; i < total; ++i) {
-        const QString id = clients.ClientId(i);
-        auto found = idIndex.constFind(id);
-        if (found == idIndex.cend()) {
-            found = idIndex.insert(id, int(ids.size()));
-            ids.append(id);
+    {
+        QHash<QString, int> idIndex;
+        for (qsizetype i = 0; i < total; ++i) {
+            const QString id = clients.ClientId(i);
+            auto found = idIndex.constFind(id);
+            if (found == idIndex.cend()) {
+                found = idIndex.insert(id, int(plan.m_ids.size()));
+                plan.m_ids.append(id);
+            }
+            plan.m_distinctOf[size_t(i)] = *found;
         }
-        plan.m_distinctOf[size_t(i)] = *found;
-        linesById[id].append(clients.lineNumber(i));
-        if (clients.hasEmailAddress(i))
-            linesByAddress[foldKey(clients.EmailAddress(i).trimmed())].append(clients.lineNumber(i));
     }
-    plan.m_index.emplace(ids);
-    plan.m_matches.resize(size_t(ids.size()));
+    plan.m_ids.squeeze();
+    SameLines sameIds(plan.m_ids.size());
+    for (qsizetype i = 0; i < total; ++i)
+        sameIds.count(plan.m_distinctOf[size_t(i)]);
 
+    // The addresses, grouped as a case-insensitive search would find them; clients with the same
+    // address, written alike, share its text.
+    std::vector<int> addressOf(size_t(total), -1);
+    QHash<QString, int> addressIndex;
+    QStringList addresses; ///< each group's first address as written
     plan.m_plans.resize(size_t(total));
     for (qsizetype i = 0; i < total; ++i) {
         ClientPlan &row = plan.m_plans[size_t(i)];
         row.row = i;
         row.lineNumber = clients.lineNumber(i);
-        row.clientId = clients.ClientId(i);
-        row.address = clients.EmailAddress(i);
-        if (row.address.isEmpty())
+        row.clientId = plan.m_ids.at(plan.m_distinctOf[size_t(i)]);
+        if (!clients.hasEmailAddress(i))
             continue;
-        if (!isUsableMailAddress(row.address))
-            row.flags |= ClientFlag::InvalidAddress;
-        if (const QList<qint64> &lines = linesByAddress[foldKey(row.address.trimmed())]; lines.size() > 1) {
-            row.flags |= ClientFlag::SameAddress;
-            row.sameAddressLines = otherLines(lines, row.lineNumber);
+        row.address = clients.EmailAddress(i);
+        const QString key = foldKey(row.address.trimmed());
+        auto found = addressIndex.constFind(key);
+        if (found == addressIndex.cend()) {
+            found = addressIndex.insert(key, int(addresses.size()));
+            addresses.append(row.address);
+        } else if (const QString &first = addresses.at(*found); first == row.address) {
+            row.address = first;
         }
+        addressOf[size_t(i)] = *found;
     }
-    for (ClientPlan &row : plan.m_plans) {
-        if (const QList<qint64> &lines = linesById[row.clientId]; lines.size() > 1) {
+    addressIndex = {};
+    SameLines sameAddresses(addresses.size());
+    addresses = {};
+    for (const int group : addressOf) {
+        if (group >= 0)
+            sameAddresses.count(group);
+    }
+    for (qsizetype i = 0; i < total; ++i) {
+        sameIds.collect(plan.m_distinctOf[size_t(i)], clients.lineNumber(i));
+        sameAddresses.collect(addressOf[size_t(i)], clients.lineNumber(i));
+    }
+
+    for (qsizetype i = 0; i < total; ++i) {
+        ClientPlan &row = plan.m_plans[size_t(i)];
+        const int address = addressOf[size_t(i)];
+        const int id = plan.m_distinctOf[size_t(i)];
+        if (!row.address.isEmpty() && !isUsableMailAddress(row.address))
+            row.flags |= ClientFlag::InvalidAddress;
+        const bool sameAddress = !row.address.isEmpty() && sameAddresses.isShared(address);
+        const bool sameId = sameIds.isShared(id);
+        if (sameAddress) {
+            row.flags |= ClientFlag::SameAddress;
+            row.shareDetails(sameAddresses.details(address, row.lineNumber, &ClientPlanDetails::sameAddressLines));
+        }
+        if (sameId) {
             row.flags |= ClientFlag::SameIdentifier;
-            row.sameIdentifierLines = otherLines(lines, row.lineNumber);
+            const QSharedDataPointer<ClientPlanDetails> idDetails =
+                sameIds.details(id, row.lineNumber, &ClientPlanDetails::sameIdentifierLines);
+            if (sameAddress)
+                row.changeDetails().sameIdentifierLines = idDetails->sameIdentifierLines;
+            else
+                row.shareDetails(idDetails);
         }
     }
     plan.replan(mailing.mode, mailing.commonPath);
@@ -202,12 +277,12 @@ void MailingPlan::replan(AttachmentMode mode, const QString &commonPath)
             m_listProblems.append(listing.error);
         for (const SkippedEntry &skipped : listing.skipped)
             m_listProblems.append(u"Not a document: "_s + skipped.name + u" ("_s + skipped.reason + u')');
-        QHash<QString, int> idIndex;
-        for (qsizetype i = 0; i < m_clients.Count(); ++i)
-            idIndex.insert(m_clients.ClientId(i), m_distinctOf[size_t(i)]);
+        m_index.emplace(m_ids);
+        m_matches.resize(size_t(m_ids.size()));
+        // The index is made of the distinct identifiers: its list positions are theirs.
         for (const QString &name : listing.names) {
-            for (const QString &id : m_index->idsNamedBy(name))
-                m_matches[size_t(idIndex.value(id))].append(name);
+            for (const int distinct : m_index->listPositionsNamedBy(name))
+                m_matches[size_t(distinct)].append(name);
         }
     }
     if (needDocuments)
@@ -223,9 +298,15 @@ void MailingPlan::planClient(ClientPlan &row, qsizetype i) const
     row.file.clear();
     row.fileSize = -1;
     row.identity = {};
-    row.documents.clear();
-    row.sharedWith.clear();
-    row.refused.clear();
+    // What the last plan decided goes; the lines that share the address or identifier stay.
+    if (!row.documents().isEmpty() || !row.sharedWith().isEmpty() || !row.refused().isEmpty() ||
+        !row.emptyFields().isEmpty()) {
+        ClientPlanDetails &details = row.changeDetails();
+        details.documents.clear();
+        details.sharedWith.clear();
+        details.refused.clear();
+        details.emptyFields.clear();
+    }
     row.flags &= ~ClientFlags(ClientFlag::SeveralDocuments | ClientFlag::SharedDocument | ClientFlag::CommonMissing |
                               ClientFlag::CommonIsClientList | ClientFlag::MissingDocument | ClientFlag::EmptyField |
                               ClientFlag::CommonIsProgramFile | ClientFlag::HardLinkedDocument);
@@ -241,9 +322,11 @@ void MailingPlan::planClient(ClientPlan &row, qsizetype i) const
             // Named for the client but no document (a link out of the folder, a program file):
             // say which and why, rather than that none is there.
             for (const SkippedEntry &skipped : m_skippedFiles) {
-                if (isClientDocumentName(skipped.name, row.clientId))
-                    row.refused += (row.refused.isEmpty() ? QString() : u"; "_s) + skipped.name +
-                                   u" is no document: "_s + skipped.reason;
+                if (isClientDocumentName(skipped.name, row.clientId)) {
+                    QString &refused = row.changeDetails().refused;
+                    refused += (refused.isEmpty() ? QString() : u"; "_s) + skipped.name + u" is no document: "_s +
+                               skipped.reason;
+                }
             }
             break;
         case ClientDocument::Outcome::Found:
@@ -258,13 +341,13 @@ void MailingPlan::planClient(ClientPlan &row, qsizetype i) const
             break;
         case ClientDocument::Outcome::Several:
             row.action = ClientAction::Ambiguous;
-            row.documents = document.names;
+            row.changeDetails().documents = document.names;
             row.flags |= ClientFlag::SeveralDocuments;
             break;
         case ClientDocument::Outcome::Shared:
             row.action = ClientAction::Ambiguous;
-            row.documents = document.names;
-            row.sharedWith = document.otherIds;
+            row.changeDetails().documents = document.names;
+            row.changeDetails().sharedWith = document.otherIds;
             row.flags |= ClientFlag::SharedDocument;
             break;
         }
@@ -285,10 +368,18 @@ void MailingPlan::planClient(ClientPlan &row, qsizetype i) const
     }
     // Only a message carries the fields: a printed client's document is as it is.
     if (hasAddress) {
-        row.emptyFields = m_message.emptyPlaceholders(m_clients, i);
-        if (!row.emptyFields.isEmpty())
+        if (QStringList empty = m_message.emptyPlaceholders(m_clients, i); !empty.isEmpty()) {
+            row.changeDetails().emptyFields = std::move(empty);
             row.flags |= ClientFlag::EmptyField;
+        }
     }
+}
+
+QString Mailing::messageKey() const
+{
+    if (!formatted && signature.isEmpty())
+        return body;
+    return (formatted ? u"formatted\n"_s : u"plain\n"_s) + body + u"\nsignature\n"_s + signature;
 }
 
 } // namespace quorvale

@@ -15,6 +15,8 @@
 #include <QFlags>
 #include <QHash>
 #include <QList>
+#include <QSharedData>
+#include <QSharedDataPointer>
 #include <QString>
 #include <QStringList>
 
@@ -36,6 +38,14 @@ struct Mailing
     char delimiter = ','; ///< what separates the fields of a line of the client list
     /// The program's own files besides the client list: never a document or the attachment.
     ProgramFiles programFiles{};
+    bool formatted = false; ///< `body` is HTML, sent formatted, its fields filled with escaped values
+    QString htmlFolder{};   ///< where the relative picture paths of a formatted body start
+    QString signature{};    ///< the signature (HTML) that ends every message; empty: none
+    QString signatureFolder{}; ///< where its relative picture paths start
+
+    /// The body and signature as one text whose hash tells this message from any other: the plain
+    /// body alone when there is neither formatting nor signature.
+    QString messageKey() const;
 };
 
 /// What a run does for one client.
@@ -68,6 +78,20 @@ Q_DECLARE_FLAGS(ClientFlags, ClientFlag)
 Q_DECLARE_OPERATORS_FOR_FLAGS(ClientFlags)
 inline constexpr int kClientFlagCount = 11;
 
+/// What only some clients have: documents that cannot be taken or were refused, other lines with the same address or
+/// identifier, empty fields. Kept apart from ClientPlan and shared between clients that have the
+/// same (the clients of one address share its list of lines), so that a plan of a million clients
+/// stays small.
+struct ClientPlanDetails : QSharedData
+{
+    QStringList documents;
+    QString refused;
+    QStringList sharedWith;
+    QList<qint64> sameAddressLines;
+    QList<qint64> sameIdentifierLines;
+    QStringList emptyFields;
+};
+
 /// One client of the list and what the mailing does for it.
 struct ClientPlan
 {
@@ -75,17 +99,43 @@ struct ClientPlan
     qint64 lineNumber = 0;
     QString clientId;
     QString address;
-    ClientAction action = ClientAction::Nothing;
     QString file;                    ///< full path of the file sent or printed
     qint64 fileSize = -1;            ///< bytes; -1 when there is no file or it cannot be read
     platform::FileIdentity identity; ///< the client's own document as it was found
-    QStringList documents;           ///< the documents that name the client, when none can be taken
-    QString refused;                 ///< no document: the files naming the client that are none, and why
-    QStringList sharedWith;          ///< other client identifiers that the client's only document also names
-    QList<qint64> sameAddressLines;
-    QList<qint64> sameIdentifierLines;
-    QStringList emptyFields; ///< the placeholders of the message whose field is empty on this line
+    ClientAction action = ClientAction::Nothing;
     ClientFlags flags;
+
+    /// The documents that name the client, when none can be taken.
+    const QStringList &documents() const { return details().documents; }
+    /// No document: the files naming the client that are none, and why.
+    const QString &refused() const { return details().refused; }
+    /// Other client identifiers that the client's only document also names.
+    const QStringList &sharedWith() const { return details().sharedWith; }
+    /// The other lines with the same address, the first few only.
+    const QList<qint64> &sameAddressLines() const { return details().sameAddressLines; }
+    /// The other lines with the same client identifier, the first few only.
+    const QList<qint64> &sameIdentifierLines() const { return details().sameIdentifierLines; }
+    /// The placeholders of the message whose field is empty on this line.
+    const QStringList &emptyFields() const { return details().emptyFields; }
+
+    /// The details to change: this client's own copy, made when it has none or shares one.
+    ClientPlanDetails &changeDetails()
+    {
+        if (!m_details)
+            m_details = new ClientPlanDetails;
+        return *m_details;
+    }
+    /// Takes `details` as they are, shared with whoever else has them.
+    void shareDetails(const QSharedDataPointer<ClientPlanDetails> &details) { m_details = details; }
+    const QSharedDataPointer<ClientPlanDetails> &sharedDetails() const { return m_details; }
+
+private:
+    const ClientPlanDetails &details() const
+    {
+        static const ClientPlanDetails none;
+        return m_details ? *m_details.constData() : none;
+    }
+    QSharedDataPointer<ClientPlanDetails> m_details; ///< null: none of the details
 };
 
 /// How many clients carry each kind of problem: what the question before a run warns about.
@@ -115,6 +165,8 @@ public:
     const MessageTemplate &message() const { return m_message; }
     /// The plan of each client, in list order.
     const std::vector<ClientPlan> &plans() const { return m_plans; }
+    /// The plans taken out of a plan that is no longer needed: a large list's plans are not copied.
+    std::vector<ClientPlan> takePlans() && { return std::move(m_plans); }
     const ClientPlan &plan(qsizetype row) const { return m_plans[size_t(row)]; }
     /// Problems of the whole mailing (the common attachment, an unlistable folder, links in the
     /// folder that are no document, a placeholder of the message that names no column).
@@ -145,7 +197,7 @@ public:
             w.sharedAddresses += plan.flags.testFlag(ClientFlag::SameAddress) ? 1 : 0;
             w.withoutDocument += plan.action == ClientAction::NoDocument ? 1 : 0;
             w.ambiguous += plan.action == ClientAction::Ambiguous ? 1 : 0;
-            w.emptyFields += plan.emptyFields.isEmpty() ? 0 : 1;
+            w.emptyFields += plan.emptyFields().isEmpty() ? 0 : 1;
         }
         return w;
     }
@@ -162,7 +214,8 @@ private:
     std::vector<ClientPlan> m_plans;
     QStringList m_problems;
     QStringList m_listProblems; ///< the folder's links that are no document, said once
-    // The documents, decided once: which names name each distinct client identifier.
+    QStringList m_ids; ///< the distinct client identifiers, in list order
+    // The documents, decided once when first needed: which names name each distinct client identifier.
     std::optional<ClientIdIndex> m_index;
     std::vector<int> m_distinctOf;
     std::vector<QStringList> m_matches;

@@ -1,9 +1,12 @@
 #include "run/batchrun.h"
 
 #include "clients/csvreader.h"
+#include "mail/htmlbody.h"
 #include "mail/mailer.h"
 #include "mail/mimeencode.h"
 #include "mail/sentcopy.h"
+#include "mail/messagebuilder.h"
+#include "mail/sizeprobe.h"
 #include "mailing/mailingplan.h"
 #include "platform/files.h"
 #include "run/clientfilelock.h"
@@ -12,6 +15,7 @@
 #include "run/pause.h"
 #include "run/printer.h"
 #include "run/prompter.h"
+#include "run/sendinglimits.h"
 #include "run/statuslog.h"
 #include "settings/bodyfile.h"
 #include "settings/settingsstore.h"
@@ -24,6 +28,7 @@
 #include <QSet>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <climits>
 #include <limits>
@@ -72,6 +77,18 @@ AbortPredicate letSendFinish(const AbortRequest &abort, const Clock &clock, Stat
         }
         return now - seen >= kAbortGrace.count();
     };
+}
+
+/// The waits, in seconds, before the same client is tried again after a refusal for now.
+constexpr std::array<int, 3> kRetryWaits{10, 60, 300};
+
+/// "10 secs, 60 secs and 300 secs".
+QString retryWaitsText()
+{
+    QStringList waits;
+    for (int seconds : kRetryWaits)
+        waits.append(u"%1 secs"_s.arg(seconds));
+    return waits.mid(0, waits.size() - 1).join(u", "_s) + u" and "_s + waits.last();
 }
 
 } // namespace
@@ -135,7 +152,14 @@ bool BatchRun::lockRun()
 {
     // One run at a time over all client files: two would send every client two messages, and a
     // resume must never be offered while the run it resumes is still going.
-    const QString folder = m_settings.DataFolder.isEmpty() ? defaultDataFolder() : m_settings.DataFolder;
+    // The data folder is the program's to give: without one there is nowhere to keep the lock,
+    // the body or the journal, and the user's own folders are not guessed at.
+    const QString folder = m_settings.DataFolder;
+    if (folder.isEmpty()) {
+        m_deps.prompter.warn(
+            u"No data folder is set for the run journals and the message body; nothing was started."_s);
+        return false;
+    }
     platform::makePrivateFolder(folder);
     m_lock = std::make_unique<QLockFile>(QDir(folder).filePath(u"run.lock"_s));
     // A lock is stale only when the process holding it is gone, however long its run lasts.
@@ -194,7 +218,7 @@ bool BatchRun::prepareRun(const RunRequest &request)
         m_deps.observer->emailProgress(0);
         m_deps.observer->printProgress(0, 0);
     }
-    if (!readClients(mode, commonPath) || !checkMessageFields())
+    if (!readClients(mode, commonPath) || !checkMessageFields() || !checkFormattedPictures())
         return false;
     if (!describeMailing(mode, commonPath) || !chooseClients()) {
         if (m_cancelled)
@@ -215,7 +239,8 @@ bool BatchRun::prepareRun(const RunRequest &request)
     if (!saveSetting(m_deps.store, &AppSettings::CSVpath, request.csvPath, &error) ||
         !saveSetting(m_deps.store, &AppSettings::CSVHeader, request.header ? u"1"_s : u"0"_s, &error) ||
         !saveSetting(m_deps.store, &AppSettings::SubjectLine, request.subject, &error) ||
-        !saveChoices(mode, commonPath, &error) || !writeBodyFile(m_settings.DataFolder, request.body, &error)) {
+        !saveChoices(mode, commonPath, &error) || !writeBodyFile(m_settings.DataFolder, request.body, &error) ||
+        (request.keepHtml && !keepFormattedBody(&error))) {
         stop(error);
         return false;
     }
@@ -226,6 +251,26 @@ bool BatchRun::prepareRun(const RunRequest &request)
         return false;
     }
     return true;
+}
+
+bool BatchRun::checkFormattedPictures()
+{
+    // A picture that cannot go would fail every client's message the same way: said once, before
+    // the question, rather than as one send error per client.
+    if (!m_plan.mailing().formatted || clients().Count() == 0)
+        return true;
+    const QString problem = formattedBodyProblem(clientMessage(m_plan, 0));
+    if (!problem.isEmpty())
+        m_deps.prompter.warn(problem);
+    return problem.isEmpty();
+}
+
+bool BatchRun::keepFormattedBody(QString *error)
+{
+    // A plain run keeps the formatted body the window holds besides, untouched.
+    const bool formatted = !m_request.html.isEmpty();
+    return saveSetting(m_deps.store, &AppSettings::BodyFormat, formatted ? u"html"_s : u"plain"_s, error) &&
+           (!formatted || writeHtmlFile(htmlBodyFilePath(m_settings.DataFolder), m_request.html, error));
 }
 
 void BatchRun::nothingStarted()
@@ -265,8 +310,21 @@ bool BatchRun::readClients(AttachmentMode mode, const QString &commonPath)
 {
     StatusLog &log = m_deps.log;
     log.LogStatus(u"Parsing CSV file..."_s);
-    const Mailing mailing{m_request.csvPath, m_request.header, m_request.subject,   m_request.body,     mode,
-                          commonPath,        m_request.print,  m_request.delimiter, m_deps.programFiles};
+    Mailing mailing{m_request.csvPath, m_request.header, m_request.subject,   m_request.body,     mode,
+                    commonPath,        m_request.print,  m_request.delimiter, m_deps.programFiles};
+    if (!m_request.html.isEmpty()) {
+        mailing.formatted = true;
+        mailing.body = m_request.html;
+        mailing.htmlFolder = m_request.htmlFolder;
+    }
+    // The signature set up once ends every message; one that cannot be read stops the run rather
+    // than send without it.
+    QString signatureError;
+    if (!readHtmlFile(signatureFilePath(m_settings.DataFolder), mailing.signature, &signatureError)) {
+        m_deps.prompter.warn(signatureError);
+        return false;
+    }
+    mailing.signatureFolder = m_settings.DataFolder;
     m_plan = MailingPlan::make(mailing);
     // A list that could not be read whole must never be used: nothing is counted, asked, saved
     // or sent.
@@ -318,7 +376,7 @@ bool BatchRun::checkMessageFields()
     for (qsizetype i = 0; i < clients().Count(); ++i) {
         if (!clients().hasEmailAddress(i))
             continue;
-        const QStringList &empty = m_plan.plan(i).emptyFields;
+        const QStringList &empty = m_plan.plan(i).emptyFields();
         if (empty.isEmpty())
             continue;
         ++blank;
@@ -379,7 +437,9 @@ bool BatchRun::describeMailing(AttachmentMode mode, const QString &commonPath)
         return false;
     }
     m_mailing.subject = m_request.subject;
-    m_mailing.bodySha256 = textSha256(m_request.body);
+    m_mailing.bodySha256 = textSha256(m_plan.mailing().messageKey());
+    m_mailing.bodyKeySha256 = textSha256(similarText(m_plan.mailing().messageKey()));
+    m_mailing.asOf = m_deps.clock.currentDateTime();
     m_mailing.choices = choicesOf(mode, commonPath);
     return true;
 }
@@ -397,6 +457,23 @@ MailingChoices BatchRun::choicesOf(AttachmentMode mode, const QString &commonPat
     return choices;
 }
 
+SentMessage BatchRun::fingerprintNow(qsizetype row)
+{
+    // As the journal records it: the message filled from the client's line when the mailing has
+    // fields (the mailing's own otherwise), and the file it would attach or print.
+    SentMessage now{m_request.subject, m_mailing.bodySha256, m_mailing.bodyKeySha256, {}};
+    if (clients().hasEmailAddress(row) && m_plan.message().hasPlaceholders()) {
+        const MailMessage message = clientMessage(m_plan, row);
+        now = SentMessage{message.SubjectLine, textSha256(message.BodyText), {}, {}};
+    }
+    const ClientPlan &plan = m_plan.plan(row);
+    if (plan.action == ClientAction::SendFile || plan.action == ClientAction::Print) {
+        const QFileInfo file(plan.file);
+        now.fileSha256 = fileHash(file.absoluteFilePath(), file.size(), file.lastModified());
+    }
+    return now;
+}
+
 QString BatchRun::clientKey(qsizetype index) const
 {
     return journalClientKey(clients().ClientId(index), clients().EmailAddress(index));
@@ -411,9 +488,10 @@ bool BatchRun::chooseClients()
     m_alreadySent.clear();
     m_runKind = RunKind::AllClients;
     const JournalHistory history = readJournalHistory(runJournalFolder(m_settings.DataFolder), m_mailing);
-    const ResumePlan plan = makeResumePlan(
-        clients(), history,
-        ResumeRequest{m_request.resume, m_request.retryFailed, m_request.print, m_mailing.choices, m_request.subject});
+    const ResumePlan plan =
+        makeResumePlan(clients(), history,
+                       ResumeRequest{m_request.resume, m_request.retryFailed, m_request.print, m_mailing.choices,
+                                     m_request.subject, [this](qsizetype row) { return fingerprintNow(row); }});
     // The refusal to guess about an unfinished run is what the command line explains further.
     m_earlierRunUnfinished = plan.resumable && !plan.earlierChoices;
     if (!plan.refusal.isEmpty()) {
@@ -443,6 +521,9 @@ bool BatchRun::chooseClients()
     m_runKind = RunKind::Resume;
     if (!plan.changes.isEmpty())
         m_deps.log.LogStatus(plan.changes);
+    if (plan.changedSince > 0)
+        m_deps.log.LogStatus(u"Clients whose message changed since - "_s + number(plan.changedSince) +
+                             u" (they get it again)"_s);
     for (const QString &key : plan.skip)
         m_skip.insert(key, JournalHistory::Last::Sent);
     if (!plan.unknown.isEmpty() && !includeUnknownClients(plan.unknown)) {
@@ -523,6 +604,7 @@ bool BatchRun::skipClient(qsizetype index)
     ++m_tally.skipped;
     // A client without an address was printed; the line names it by its identifier.
     const bool done = it.value() == JournalHistory::Last::Sent;
+    m_tally.skippedUnknown += done ? 0 : 1;
     if (client.EmailAddress.isEmpty())
         m_deps.log.LogStatus((done ? u"Skipped (already printed) - "_s : u"Skipped (may have been printed) - "_s) +
                              client.ClientId);
@@ -730,6 +812,12 @@ BatchRun::PassEnd BatchRun::emailPass()
 
     qint64 sendIndex = 0;
     m_groupCount = 0;
+    // A message larger than the server takes is refused only after the whole upload: the server
+    // is asked once, before the first, and such a message is never uploaded.
+    m_sizeLimit.reset();
+    if (m_emailsToHandle > 0)
+        m_sizeLimit =
+            m_deps.mailer.sizeLimit(mailServerFrom(m_deps.settings()), [&abort] { return abort.isRequested(); });
     for (qsizetype i = 0; i < clients().Count(); ++i) {
         if (!clients().hasEmailAddress(i) || skipClient(i))
             continue;
@@ -744,6 +832,8 @@ BatchRun::PassEnd BatchRun::emailPass()
             log.LogStatus(u"Processing Aborted"_s);
             return PassEnd::Aborted;
         }
+        if (const PassEnd end = keepWithinLimits(); end != PassEnd::Finished)
+            return end;
         const PassEnd end = emailClient(i, sendIndex + 1);
         if (end != PassEnd::Finished)
             return end;
@@ -780,6 +870,52 @@ bool BatchRun::groupDelay()
     return true;
 }
 
+SendingLimits BatchRun::sendingLimits() const
+{
+    return {std::max(m_settings.MinuteLimit, 0), std::max(m_settings.DailyLimit, 0)};
+}
+
+BatchRun::PassEnd BatchRun::keepWithinLimits()
+{
+    const SendingLimits limits = sendingLimits();
+    if (limits.perDay <= 0 && limits.perMinute <= 0)
+        return PassEnd::Finished;
+    const AbortRequest &abort = m_deps.control.abort();
+    for (;;) {
+        const QDateTime now = m_deps.clock.currentDateTime();
+        const SendingAllowance allowance = sendingAllowance(limits, m_sentTimes, now, 1);
+        if (allowance.now > 0)
+            return PassEnd::Finished;
+        if (allowance.withinDay == 0) {
+            // The day's messages are used up: the rest wait for the next Start, none is refused.
+            m_stopReason = u"the daily sending limit of %1 is reached; the rest can be sent after %2, and Start "
+                           "then sends them."_s.arg(limits.perDay)
+                               .arg(QLocale::c().toString(allowance.nextAt.toLocalTime(), u"yyyy-MM-dd HH:mm"_s));
+            return PassEnd::Stopped;
+        }
+        // The minute's messages are used up: the next goes once the oldest of them leaves it.
+        PauseFor(double(std::max<qint64>(now.msecsTo(allowance.nextAt), 0)), m_deps.clock, abort);
+        if (abort.isRequested()) {
+            m_deps.log.LogStatus(u"Processing Aborted"_s);
+            return PassEnd::Aborted;
+        }
+    }
+}
+
+QString BatchRun::sizeProblem(MailMessage message) const
+{
+    if (!m_sizeLimit)
+        return {};
+    const AppSettings settings = m_deps.settings();
+    message.EmailFrom = settings.EmailFrom;
+    message.EmailFromName = settings.EmailFromName;
+    message.ReplyTo = settings.ReplyTo;
+    const qint64 size = wireSize(buildMessage(message));
+    if (size <= *m_sizeLimit)
+        return {};
+    return u"the message is %1; the server takes at most %2"_s.arg(megabytes(size), megabytes(*m_sizeLimit));
+}
+
 BatchRun::PassEnd BatchRun::emailClient(qsizetype index, qint64 number)
 {
     StatusLog &log = m_deps.log;
@@ -799,6 +935,8 @@ BatchRun::PassEnd BatchRun::emailClient(qsizetype index, qint64 number)
             notSent = u"The common attachment path is empty; the message was not sent without it."_s;
         else
             notSent = programFileAttachmentProblem(attachment, m_csvPath, m_deps.programFiles);
+        if (notSent.isEmpty() && !commonFileUnchanged(attachment))
+            return PassEnd::Stopped;
         break;
     case AttachmentMode::ClientSpecific: {
         if (!documentFolderReadable())
@@ -813,16 +951,20 @@ BatchRun::PassEnd BatchRun::emailClient(qsizetype index, qint64 number)
     }
 
     log.LogStatus(u"Sending email - "_s + QString::number(number));
+    MailMessage message;
     if (notSent.isEmpty()) {
-        MailMessage message = clientMessage(m_plan.message(), clients(), index, attachment, identity);
+        message = clientMessage(m_plan, index, attachment, identity);
         // The archive gets each client's message in the same delivery, never a second one.
         message.ArchiveCopyTo = m_settings.ArchiveCopyTo;
+        notSent = sizeProblem(message);
+    }
+    if (notSent.isEmpty()) {
         // A message filled from the client's line is recorded as sent: its subject and its body's
         // hash, brought to the disk with the attempt that follows.
         if (m_plan.message().hasPlaceholders()) {
             JournalEntry filled = clientEntry(JournalEvent::Message, index);
             filled.detail = message.SubjectLine;
-            filled.sha256 = textSha256(message.BodyText);
+            filled.sha256 = textSha256(message.HtmlBody.isEmpty() ? message.BodyText : message.HtmlBody);
             if (!journal(filled, false))
                 return PassEnd::Stopped;
         }
@@ -851,19 +993,31 @@ StartSummary BatchRun::startSummary()
     m_printsToHandle = 0;
     StartSummary summary;
     for (qsizetype i = 0; i < clients().Count(); ++i) {
-        if (isSkipped(i))
-            summary.skipped += m_onlyListed || m_emptySkipped.contains(i) ? 0 : 1;
-        else
+        if (isSkipped(i) && !m_onlyListed && !m_emptySkipped.contains(i))
+            ++(m_skip.value(clientKey(i)) == JournalHistory::Last::Sent ? summary.skipped : summary.skippedUnknown);
+        else if (!isSkipped(i))
             ++(clients().hasEmailAddress(i) ? m_emailsToHandle : m_printsToHandle);
     }
     // A resend goes over failed sends only; the documents were printed before.
     if (!m_request.print || m_onlyListed)
         m_printsToHandle = 0;
     summary.emails = m_emailsToHandle;
+    m_sentTimes.clear();
+    if (const SendingLimits limits = sendingLimits(); limits.perDay > 0 || limits.perMinute > 0) {
+        const QDateTime now = m_deps.clock.currentDateTime();
+        m_sentTimes = journalSendTimes(runJournalFolder(m_settings.DataFolder), now.addDays(-1));
+        const SendingAllowance allowance = sendingAllowance(limits, m_sentTimes, now, m_emailsToHandle);
+        if (allowance.restAt) {
+            summary.withinDailyLimit = allowance.withinDay;
+            summary.restFrom = *allowance.restAt;
+        }
+    }
     summary.print = m_request.print && !m_onlyListed;
     summary.printouts = m_printsToHandle;
     summary.subject = m_request.subject;
-    summary.bodyEmpty = m_request.body.trimmed().isEmpty();
+    summary.bodyEmpty = (m_request.html.isEmpty() ? m_request.body : plainTextOfHtml(cleanHtmlBody(m_request.html)))
+                            .trimmed()
+                            .isEmpty();
     summary.mode = m_mailing.choices.mode;
     if (summary.mode == AttachmentMode::Common) {
         summary.commonFile = m_mailing.choices.commonFile;
@@ -877,6 +1031,19 @@ StartSummary BatchRun::startSummary()
     // What the check would flag, counted over the clients this run e-mails.
     summary.warnings.append(planWarningLines(m_plan.warnings([this](qsizetype row) { return !isSkipped(row); })));
     return summary;
+}
+
+bool BatchRun::commonFileUnchanged(const QString &path)
+{
+    // Every client gets the common file as it was when the run took it: one edited during the
+    // run (saved over from a word processor, say) would reach the clients in several versions.
+    const QFileInfo file(path);
+    if (fileHash(file.absoluteFilePath(), file.size(), file.lastModified()) == m_mailing.choices.commonSha256)
+        return true;
+    m_stopReason = u"the common attachment was changed during the run: "_s + file.absoluteFilePath() +
+                   u". The clients before this one got it as it was; Start goes on with the file as it is now, and "
+                   "sends it to them too"_s;
+    return false;
 }
 
 bool BatchRun::documentFolderReadable()
@@ -899,19 +1066,19 @@ bool BatchRun::noDocument(const ClientPlan &plan, bool printing)
     if (plan.flags.testFlag(ClientFlag::SeveralDocuments)) {
         m_deps.log.LogStatus(u"Several documents found for Client ID - "_s + clientId);
         event = JournalEvent::SeveralDocuments;
-        detail = plan.documents.join(u", "_s);
+        detail = plan.documents().join(u", "_s);
         reason = u"several documents name the client: "_s + detail;
     } else if (plan.flags.testFlag(ClientFlag::SharedDocument)) {
         m_deps.log.LogStatus(u"Document also matches another client for Client ID - "_s + clientId);
         event = JournalEvent::SharedDocument;
-        detail = plan.documents.join(u", "_s) + u" also names "_s + plan.sharedWith.join(u", "_s);
+        detail = plan.documents().join(u", "_s) + u" also names "_s + plan.sharedWith().join(u", "_s);
         reason = u"the only document, "_s + detail;
     } else {
         // The client gets neither a message nor a printout: that is an error the user must see.
         m_deps.log.LogStatus(
             (printing ? u"No document found to print for Client ID - "_s : u"No attachment found for Client ID - "_s) +
             clientId);
-        reason = plan.refused.isEmpty() ? u"no file in the client list's folder names the client"_s : plan.refused;
+        reason = plan.refused().isEmpty() ? u"no file in the client list's folder names the client"_s : plan.refused();
     }
     ++m_errorCount;
     ++m_tally.noDocument;
@@ -926,16 +1093,44 @@ bool BatchRun::send(qsizetype index, const MailMessage &message)
     const QString address = clients().EmailAddress(index);
     SendCallbacks callbacks;
     callbacks.percentDone = [this](int percent) { reportEmailProgress(percent); };
-    callbacks.aborted = letSendFinish(m_deps.control.abort(), m_deps.clock, m_deps.log);
-    // The server settings are read afresh for every send: a change saved in the setup dialog
-    // applies to the next one.
-    const AppSettings settings = m_deps.settings();
-    const bool copying = m_deps.sentCopier && settings.SentCopy == 1;
-    callbacks.keepSentMessage = copying;
-    const std::chrono::milliseconds before = m_deps.clock.tick();
-    const SendResult result = SendMail(m_deps.mailer, message, settings, callbacks);
-    m_sendTime += m_deps.clock.tick() - before;
-    ++m_sends;
+    SendResult result;
+    AppSettings settings;
+    bool copying = false;
+    for (size_t tried = 0;; ++tried) {
+        // Each try has its own abort question: an abort during one lets that one finish.
+        callbacks.aborted = letSendFinish(m_deps.control.abort(), m_deps.clock, m_deps.log);
+        // The server settings are read afresh for every send: a change saved in the setup dialog
+        // applies to the next one.
+        settings = m_deps.settings();
+        copying = m_deps.sentCopier && settings.SentCopy == 1;
+        callbacks.keepSentMessage = copying;
+        const std::chrono::milliseconds before = m_deps.clock.tick();
+        result = SendMail(m_deps.mailer, message, settings, callbacks);
+        m_sendTime += m_deps.clock.tick() - before;
+        ++m_sends;
+        // Put off for now (a busy server, a rate limit, a connection too many): the same client is
+        // tried again after a wait, in place, rather than lost until someone resends it.
+        if (!result.refusal || result.refusal->kind != ReplyClass::Temporary || tried == kRetryWaits.size())
+            break;
+        // Refused for now, and journalled so: a run that dies while it waits left the client
+        // unsent, not in doubt. Each try is journalled as the first was.
+        JournalEntry refused = clientEntry(JournalEvent::Refused, index);
+        refused.detail = result.errorText;
+        if (!journal(refused))
+            return false;
+        const bool waited = waitToTryAgain(kRetryWaits[tried], result.refusal->reply);
+        JournalEntry again = clientEntry(JournalEvent::Attempting, index, message.AttachmentPath);
+        again.detail = QString::fromLatin1(message.MessageId);
+        if (waited && !journal(again))
+            return false;
+        if (!waited) {
+            result.status = SendStatus::NotSentAborted;
+            result.errorText =
+                u"The run was aborted while waiting to try again; the server had said: "_s + result.refusal->reply;
+            result.refusal.reset();
+            break;
+        }
+    }
     if (result.status == SendStatus::NotAttempted) {
         ++m_tally.refused;
         failed(index, u"Not sent"_s, result.errorText, false);
@@ -946,6 +1141,9 @@ bool BatchRun::send(qsizetype index, const MailMessage &message)
         return false;
     }
     m_handedOver = m_handedOver || result.status == SendStatus::Sent || result.status == SendStatus::MaybeDelivered;
+    // The provider counts what it took, and perhaps what it took without saying so.
+    if (result.status == SendStatus::Sent || result.status == SendStatus::MaybeDelivered)
+        m_sentTimes.append(m_deps.clock.currentDateTime());
     if (!result.sent()) {
         m_deps.log.LogStatus(u"Send Error - "_s + address);
         ++m_failureCount;
@@ -983,13 +1181,56 @@ bool BatchRun::send(qsizetype index, const MailMessage &message)
         return false;
     if (copying && result.sent() && !copyToSent(index, result.sentMessage, settings))
         return false;
-    // One refused login or an unreachable server is the same for every client: trying each would
-    // only lock the mailbox. The clients not reached stay for the next Start, this one included.
-    if (result.status == SendStatus::ServerUnusable) {
-        m_stopReason = result.stopReason;
-        return false;
+    // One refused login, an unreachable server or a mailbox over its quota is the same for every
+    // client: trying each would only get the mailbox throttled or locked. The clients not reached
+    // stay for the next Start, this one included.
+    m_stopReason = stopReasonAfter(result);
+    return m_stopReason.isEmpty();
+}
+
+QString BatchRun::stopReasonAfter(const SendResult &result) const
+{
+    if (!result.refusal)
+        return result.status == SendStatus::ServerUnusable ? result.stopReason : QString();
+    const ReplyVerdict &refusal = *result.refusal;
+    const QString later = u"press Start to send to the clients not reached."_s;
+    switch (refusal.kind) {
+    case ReplyClass::ClientOnly:
+        break;
+    case ReplyClass::Temporary:
+        // Still put off after every wait, before any message could be handed over: the next
+        // client would meet the same.
+        if (refusal.stage < SmtpStage::MailFrom || result.status == SendStatus::ServerUnusable)
+            return refusal.reason + u" (tried again after "_s + retryWaitsText() + u"); later, "_s + later;
+        return {};
+    case ReplyClass::MailboxWide:
+        return u"the mail provider's sending limit was reached: "_s + refusal.reply +
+               u"; the clients not reached can be sent "_s +
+               (refusal.sendableAfter
+                    ? QString(u"after "_s +
+                              QLocale::c().toString(refusal.sendableAfter->toLocalTime(), u"yyyy-MM-dd HH:mm"_s))
+                    : u"later (usually within 24 hours)"_s) +
+               u", and Start then sends them."_s;
+    case ReplyClass::LoginOrConnection:
+        if (result.status == SendStatus::ServerUnusable)
+            return result.stopReason;
+        return refusal.reason + u". "_s +
+               (refusal.fix.isEmpty() ? QString(u"Check Setup, then "_s + later)
+                                      : QString(refusal.fix + u" Then "_s + later));
     }
-    return true;
+    return result.status == SendStatus::ServerUnusable ? result.stopReason : QString();
+}
+
+bool BatchRun::waitToTryAgain(int seconds, const QString &reply)
+{
+    const AbortRequest &abort = m_deps.control.abort();
+    m_deps.log.LogStatus(u"Server busy - trying again in %1 secs: "_s.arg(seconds) + reply);
+    // The time left counts the wait; the client is still the one being sent.
+    m_waitAhead = std::chrono::seconds(seconds);
+    reportProgress(m_printsDone + m_emailsDone + 1);
+    PauseFor(seconds * 1000.0, m_deps.clock, abort);
+    m_waitAhead = {};
+    return !abort.isRequested();
 }
 
 bool BatchRun::copyToSent(qsizetype index, const QByteArray &message, const AppSettings &settings)
@@ -1055,6 +1296,7 @@ void BatchRun::reportProgress(qint64 client)
     work.emails = m_emailsToHandle - m_emailsDone;
     work.groupCount = m_groupCount;
     work.printSteps = std::max<qint64>(m_printsToHandle - client + 1, 0);
+    work.waiting = m_waitAhead;
     work.sendTime =
         m_sends > 0 ? std::chrono::milliseconds(m_sendTime.count() / m_sends) : std::chrono::milliseconds(0);
     RunProgress progress;

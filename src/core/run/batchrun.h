@@ -4,6 +4,7 @@
 #include "clients/clientlist.h"
 #include "clients/documentmatch.h"
 #include "clients/messagetemplate.h"
+#include "mail/mailer.h"
 #include "mailing/mailingplan.h"
 #include "platform/files.h"
 #include "run/abortrequest.h"
@@ -11,6 +12,7 @@
 #include "run/journal.h"
 #include "run/resumeplan.h"
 #include "run/runreport.h"
+#include "run/sendinglimits.h"
 #include "settings/appsettings.h"
 
 #include <QHash>
@@ -28,7 +30,7 @@ namespace quorvale {
 
 class Clock;
 class Mailer;
-struct MailMessage;
+struct SendResult;
 class Printer;
 class Prompter;
 class SettingsStore;
@@ -97,6 +99,12 @@ struct RunRequest
     /// Send a mailing that already reached every client once more, without the question
     /// defaulting to No (the command line's --send-again).
     bool sendAgain = false;
+    /// A formatted body (HTML): sent instead of `body` when not empty.
+    QString html{};
+    QString htmlFolder{}; ///< where the relative picture paths of `html` start
+    /// The window's formatted body: kept as the data folder's Body.html when the run starts, as
+    /// `body` is kept as Body.txt (a body read from another file is not).
+    bool keepHtml = false;
 };
 
 /// How a run ended; the command line maps it to its exit status.
@@ -178,6 +186,10 @@ private:
     QString preCheckProblem(AttachmentMode mode, const QString &commonPath) const;
     /// Clears the status box after a question answered No, with one line that says so.
     void nothingStarted();
+    /// False (having warned) when a picture of the formatted body or of the signature cannot be sent.
+    bool checkFormattedPictures();
+    /// Saves the window's body format and its formatted body (Body.html); false with `error`.
+    bool keepFormattedBody(QString *error);
     /// Saves the attachment mode, the common file and the print choice; false with `error`.
     bool saveChoices(AttachmentMode mode, const QString &commonPath, QString *error);
     /// Reads the client list into the plan and logs its counts; false (having warned) when it
@@ -197,6 +209,11 @@ private:
     PassEnd emailPass();
     /// The group delay; false when an abort ended it.
     bool groupDelay();
+    /// Keeps the next send within the provider's sending limits: waits while the minute's are
+    /// used up; Stopped (with m_stopReason) when the day's are, Aborted when an abort ended the wait.
+    PassEnd keepWithinLimits();
+    /// The provider's sending limits from the settings (0: none).
+    SendingLimits sendingLimits() const;
     /// The message (or the lack of one) for client `index`, the `number`-th of the pass.
     PassEnd emailClient(qsizetype index, qint64 number);
     /// Appends client `index`'s sent message to the Sent folder; a failure is journalled and kept
@@ -207,10 +224,20 @@ private:
     /// A client that gets no document (none, several, or one naming another client): its status
     /// line, the error count and its journal line. False (with m_stopReason) when the journal fails.
     bool noDocument(const ClientPlan &plan, bool printing);
+    /// False (with m_stopReason) when the common file no longer holds what the run took.
+    bool commonFileUnchanged(const QString &path);
     /// False (with m_stopReason) when the documents' folder could not be listed or is gone.
     bool documentFolderReadable();
-    /// One send; false (with m_stopReason) when it could not be attempted at all.
+    /// Why `message` must not be uploaded for its size (the server's SIZE), or empty.
+    QString sizeProblem(MailMessage message) const;
+    /// One send, tried again after waits while the server refuses it for now; false (with
+    /// m_stopReason) when it could not be attempted at all or the run must stop after it.
     bool send(qsizetype index, const MailMessage &message);
+    /// Why the run stops after a send that ended with `result`, or empty when it goes on.
+    QString stopReasonAfter(const SendResult &result) const;
+    /// Says why and waits `seconds` before the same client is tried again; false when an abort
+    /// ended the wait.
+    bool waitToTryAgain(int seconds, const QString &reply);
     void stop(const QString &reason);
     void resetFrontEnd();
     /// What the confirmation shows under its question; counts the clients this run handles.
@@ -230,6 +257,8 @@ private:
     /// run does not go on as it is (m_earlierChoices set: prepare() starts again with them).
     bool useEarlierChoices(const ResumePlan &plan);
     MailingChoices choicesOf(AttachmentMode mode, const QString &commonPath);
+    /// What the client on `row` would get now, as the journal fingerprints what was sent.
+    SentMessage fingerprintNow(qsizetype row);
     /// Whether the clients whose message may or may not have arrived get it again.
     bool includeUnknownClients(const QList<JournalEntry> &unknownClients);
     /// Client `index` as the journals recognise it.
@@ -267,17 +296,20 @@ private:
     qint64 m_printsDone = 0;
     qint64 m_groupCount = 0;
     qint64 m_sends = 0;
-    QDateTime m_runStart;      ///< when the run's journal was opened; part of every Message-ID
+    QDateTime m_runStart;       ///< when the run's journal was opened; part of every Message-ID
     qint64 m_messageNumber = 0; ///< the messages of this run so far
     struct PendingCopy
     {
         qsizetype index = 0;
         QByteArray message;
     };
-    QList<PendingCopy> m_failedCopies; ///< tried again once at the end of the run
-    bool m_sentFolderTold = false;    ///< the Sent folder's note was logged
-    qint64 m_keptCopyBytes = 0;       ///< the size of m_failedCopies' messages together
-    std::chrono::milliseconds m_sendTime{0}; ///< all sends so far together
+    QList<PendingCopy> m_failedCopies;        ///< tried again once at the end of the run
+    bool m_sentFolderTold = false;            ///< the Sent folder's note was logged
+    qint64 m_keptCopyBytes = 0;               ///< the size of m_failedCopies' messages together
+    std::chrono::milliseconds m_sendTime{0};  ///< all sends so far together
+    std::chrono::milliseconds m_waitAhead{0}; ///< the wait before the current client is tried again
+    std::optional<qint64> m_sizeLimit;        ///< the largest message the server takes, when it said
+    QList<QDateTime> m_sentTimes;             ///< the messages sent in the last 24 hours, by every run (with limits)
     AttachmentMode m_lastMode = AttachmentMode::None;
     QString m_lastCommonPath;
 

@@ -43,6 +43,9 @@ constexpr qint64 kLargestNewSequence = 999'999'999'999'999;
 QList<std::pair<qint64, QString>> journalFiles(const QString &folder)
 {
     QList<std::pair<qint64, QString>> files;
+    // No folder is not the working directory.
+    if (folder.isEmpty())
+        return files;
     const QStringList names = QDir(folder).entryList({u"run-*.csv"_s}, QDir::Files);
     for (const QString &name : names) {
         const QRegularExpressionMatch match = journalName().match(name);
@@ -162,7 +165,7 @@ std::optional<RunKind> runKindNamed(QStringView name)
 
 QString runJournalFolder(const QString &dataFolder)
 {
-    return QDir(dataFolder).filePath(u"runs"_s);
+    return dataFolder.isEmpty() ? QString() : QDir(dataFolder).filePath(u"runs"_s);
 }
 
 QStringList journalColumns()
@@ -195,7 +198,7 @@ Journal::~Journal() = default;
 std::unique_ptr<Journal> Journal::create(const QString &folder, const QDateTime &now, QString *error)
 {
     // The journals name clients: a new folder is the user's alone.
-    if (!platform::makePrivateFolder(folder)) {
+    if (folder.isEmpty() || !platform::makePrivateFolder(folder)) {
         if (error)
             *error = u"The run journal folder cannot be created: "_s + folder;
         return nullptr;
@@ -488,6 +491,7 @@ QList<JournalEntry> journalHeader(const QDateTime &time, RunKind kind, const Mai
     subject.detail = mailing.subject;
     JournalEntry body{time, JournalEvent::Body};
     body.sha256 = mailing.bodySha256;
+    body.detail = mailing.bodyKeySha256;
     return QList<JournalEntry>{run, clientFile, subject, body} + choiceLines(time, mailing.choices);
 }
 
@@ -498,7 +502,21 @@ QList<JournalEntry> journalChoicesChanged(const QDateTime &time, const MailingCh
 
 QString journalClientKey(const QString &clientId, const QString &address)
 {
-    return clientId + QChar(0x1f) + address.trimmed().toCaseFolded();
+    // A list exported again with blanks around an id or another letter case in an address still
+    // holds the same clients.
+    return clientId.trimmed() + QChar(0x1f) + address.trimmed().toCaseFolded();
+}
+
+QString similarText(const QString &text)
+{
+    return text.trimmed().toCaseFolded();
+}
+
+bool SentMessage::sameAs(const SentMessage &other) const
+{
+    const bool sameBody =
+        bodySha256 == other.bodySha256 || (!bodyKeySha256.isEmpty() && bodyKeySha256 == other.bodyKeySha256);
+    return sameBody && fileSha256 == other.fileSha256 && similarText(subject) == similarText(other.subject);
 }
 
 namespace {
@@ -514,6 +532,7 @@ struct JournalHeader
     QString clientFileSha256;
     QString subject;
     QString bodySha256;
+    QString bodyKeySha256; ///< empty in journals written before they recorded it
     std::optional<AttachmentMode> mode;
     MailingChoices choices; ///< printKnown only when the journal has a print line
 };
@@ -557,6 +576,7 @@ JournalHeader headerOf(const QList<JournalEntry> &entries)
             continue;
         case JournalEvent::Body:
             header.bodySha256 = e.sha256;
+            header.bodyKeySha256 = e.detail;
             continue;
         case JournalEvent::Mode:
             header.hasMode = true;
@@ -591,11 +611,22 @@ MailingChoices choicesAtEnd(const JournalHeader &header, const QList<JournalEntr
     return choices;
 }
 
+/// A mailing like `mailing` within the 30 days before it: the same list (by path, or by what it
+/// held when renamed since), and the same subject and body apart from letter case and blanks.
+bool similarMailing(const JournalHeader &header, const MailingKey &mailing)
+{
+    if (!mailing.asOf.isValid() || header.time < mailing.asOf.addDays(-30) || header.bodyKeySha256.isEmpty() ||
+        header.bodyKeySha256 != mailing.bodyKeySha256 || similarText(header.subject) != similarText(mailing.subject))
+        return false;
+    const QString path = QFileInfo(header.clientFile).canonicalFilePath();
+    return path == mailing.clientFile || (path.isEmpty() && header.clientFileSha256 == mailing.clientFileSha256);
+}
+
 bool sameMailing(const JournalHeader &header, const QList<JournalEntry> &entries, const MailingKey &mailing)
 {
     if (QFileInfo(header.clientFile).canonicalFilePath() != mailing.clientFile || header.subject != mailing.subject ||
         header.bodySha256 != mailing.bodySha256)
-        return false;
+        return header.hasMode && similarMailing(header, mailing);
     if (header.hasMode)
         return true;
     // Written before journals recorded the mode: the same bytes in the client file, and the mode
@@ -704,6 +735,7 @@ JournalHistory readJournalHistory(const QString &folder, const MailingKey &maili
         return history;
 
     history.started = headerOf(runs.first()).time;
+    history.subject = headerOf(runs.first()).subject;
     history.unfinished = true;
     std::map<QString, JournalEntry> unknown; // by key, for the list of unknown clients
     for (const QList<JournalEntry> &entries : runs) {
@@ -714,17 +746,34 @@ JournalHistory readJournalHistory(const QString &folder, const MailingKey &maili
         history.finished = entries.last().event == JournalEvent::Completed ? entries.last().time : QDateTime();
         QList<JournalEntry> clientList;
         bool listEnded = false; // a run killed while writing its list leaves only part of it
+        // What the client being handled gets: the message filled from its line (when the run
+        // journals one) or the mailing's own, and the file of its attempt.
+        SentMessage got{header.subject, header.bodySha256, header.bodyKeySha256, {}};
         for (const JournalEntry &e : entries) {
             if (e.event == JournalEvent::Client) {
                 clientList.append(e);
                 continue;
             }
+            if (e.event == JournalEvent::Message) {
+                got.subject = e.detail;
+                got.bodySha256 = e.sha256;
+                got.bodyKeySha256.clear();
+                continue;
+            }
+            if (e.event == JournalEvent::Attempting)
+                got.fileSha256 = e.sha256;
             listEnded = listEnded || e.line > 0 || sectionOf(e.event) == Section::End;
             const std::optional<JournalHistory::Last> last = outcomeOf(e.event);
             if (!last)
                 continue;
             const QString key = journalClientKey(e.clientId, e.address);
             history.last.insert(key, *last);
+            if (*last == JournalHistory::Last::Sent)
+                history.sent.insert(key, got);
+            else
+                history.sent.remove(key);
+            if (e.event != JournalEvent::Attempting)
+                got = SentMessage{header.subject, header.bodySha256, header.bodyKeySha256, {}};
             if (*last == JournalHistory::Last::Unknown)
                 unknown[key] = e;
             else

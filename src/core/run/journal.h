@@ -112,7 +112,7 @@ private:
     bool m_failed = false;
 };
 
-/// The folder of the run journals inside the data folder.
+/// The folder of the run journals inside the data folder; empty when no data folder is given.
 QString runJournalFolder(const QString &dataFolder);
 
 /// The column names, in order, of the journal's header line.
@@ -194,7 +194,27 @@ struct MailingKey
     QString clientFileSha256; ///< what the file holds now
     QString subject;
     QString bodySha256;
+    QString bodyKeySha256; ///< similarText() of the body: the same text apart from letter case and blanks
     MailingChoices choices;
+    /// When the mailing is made: a similar mailing (renamed list, subject or body differing in
+    /// letter case or surrounding blanks) counts as this one for 30 days before.
+    QDateTime asOf;
+};
+
+/// A text as a similar mailing may have it: blanks around it and its letter case aside.
+QString similarText(const QString &text);
+
+/// What a client got, or would get now: its subject, its body's SHA-256 as sent (and of its
+/// similarText(), when known), and the SHA-256 of the attached or printed file (empty for none).
+struct SentMessage
+{
+    QString subject;
+    QString bodySha256;
+    QString bodyKeySha256;
+    QString fileSha256;
+
+    /// The same message, apart from letter case and blanks around the subject and the body.
+    bool sameAs(const SentMessage &other) const;
 };
 
 /// The lines that say the choices changed during a run, from here on.
@@ -216,10 +236,13 @@ struct JournalHistory
         NoDocument,
         PrintError
     };
-    bool unfinished = false;               ///< no run of the mailing went over all its clients to the end
-    QDateTime finished;                    ///< when the newest run of the mailing completed; invalid when it did not
-    QDateTime started;                     ///< when the mailing's first run of these started
-    QHash<QString, Last> last;             ///< each client's last outcome, by journalClientKey
+    bool unfinished = false;   ///< no run of the mailing went over all its clients to the end
+    QDateTime finished;        ///< when the newest run of the mailing completed; invalid when it did not
+    QDateTime started;         ///< when the mailing's first run of these started
+    QHash<QString, Last> last; ///< each client's last outcome, by journalClientKey
+    /// What each client whose last outcome is Sent got, as journalled.
+    QHash<QString, SentMessage> sent;
+    QString subject;                       ///< the subject of the mailing's first run of these
     qint64 reached = 0;                    ///< clients whose last outcome is Sent
     QList<JournalEntry> unknownClients;    ///< the clients whose last outcome is Unknown, in file order
     std::optional<MailingChoices> choices; ///< the choices the newest run ended with

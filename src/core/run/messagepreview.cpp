@@ -1,5 +1,6 @@
 #include "run/messagepreview.h"
 
+#include "mail/htmlbody.h"
 #include "mail/messagebuilder.h"
 #include "mail/mimeencode.h"
 
@@ -15,6 +16,22 @@ MailMessage clientMessage(const MessageTemplate &message, const ClientList &clie
 {
     return MailMessage{clients.EmailAddress(row), attachment, message.subject.fill(clients, row),
                        message.body.fill(clients, row), identity};
+}
+
+MailMessage clientMessage(const MailingPlan &plan, qsizetype row, const QString &attachment,
+                          const platform::FileIdentity &identity)
+{
+    const Mailing &mailing = plan.mailing();
+    MailMessage message = clientMessage(plan.message(), plan.clients(), row, attachment, identity);
+    if (mailing.formatted) {
+        message.HtmlBody = plan.message().body.fill(plan.clients(), row, FieldTemplate::Fill::Html);
+        message.HtmlBaseFolder = mailing.htmlFolder;
+        // The plain text shown and journalled is the one sent beside the HTML.
+        message.BodyText = plainTextOfHtml(cleanHtmlBody(message.HtmlBody));
+    }
+    message.SignatureHtml = mailing.signature;
+    message.SignatureFolder = mailing.signatureFolder;
+    return message;
 }
 
 QString MessagePreview::attachmentText() const
@@ -33,7 +50,9 @@ bool MailingPreview::load(const PreviewRequest &request, QString *error)
 {
     m_request = request;
     m_plan = MailingPlan::make(Mailing{request.csvPath, request.header, request.subject, request.body, request.mode,
-                                       request.commonPath, false, request.delimiter, request.programFiles});
+                                       request.commonPath, false, request.delimiter, request.programFiles,
+                                       request.formatted, request.htmlFolder, request.signature,
+                                       request.signatureFolder});
     if (!m_plan.ok()) {
         *error = m_plan.error();
         return false;
@@ -87,18 +106,18 @@ MessagePreview MailingPreview::preview(qsizetype row) const
         break;
     case ClientAction::NoDocument:
         shown.attachmentNote = !m_plan.folderError().isEmpty() ? u"no document found ("_s + m_plan.folderError() + u')'
-                               : !plan.refused.isEmpty()       ? u"no document found ("_s + plan.refused + u')'
+                               : !plan.refused().isEmpty()     ? u"no document found ("_s + plan.refused() + u')'
                                                                : u"no document found"_s;
         break;
     case ClientAction::Ambiguous:
         shown.attachmentNote =
             plan.flags.testFlag(ClientFlag::SeveralDocuments)
-                ? u"several documents found (%1): none is sent, nor the message"_s.arg(plan.documents.join(u", "_s))
+                ? u"several documents found (%1): none is sent, nor the message"_s.arg(plan.documents().join(u", "_s))
                 : u"the document %1 also names %2: it is not sent, nor the message"_s.arg(
-                      plan.documents.join(u", "_s), plan.sharedWith.join(u", "_s));
+                      plan.documents().join(u", "_s), plan.sharedWith().join(u", "_s));
         break;
     }
-    shown.message = clientMessage(m_plan.message(), m_plan.clients(), row, attachment, identity);
+    shown.message = clientMessage(m_plan, row, attachment, identity);
     shown.message.EmailFrom = m_request.sender;
     // The form of the Message-ID a run gives this message; the run makes its own, with its own
     // start and a new random part.

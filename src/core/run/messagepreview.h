@@ -23,6 +23,10 @@ namespace quorvale {
 MailMessage clientMessage(const MessageTemplate &message, const ClientList &clients, qsizetype row,
                           const QString &attachment = QString(), const platform::FileIdentity &identity = {});
 
+/// The message of client `row` of `plan`'s mailing, formatted and signed as the mailing says.
+MailMessage clientMessage(const MailingPlan &plan, qsizetype row, const QString &attachment = QString(),
+                          const platform::FileIdentity &identity = {});
+
 /// What a preview is built from: the window's inputs or the command line's options.
 struct PreviewRequest
 {
@@ -36,6 +40,10 @@ struct PreviewRequest
     char delimiter = ','; ///< what separates the fields of the client file's lines
     /// The program's own files besides the client list: never a document or the attachment.
     ProgramFiles programFiles{};
+    bool formatted = false; ///< `body` is HTML
+    QString htmlFolder{};   ///< where a formatted body's relative picture paths start
+    QString signature{};    ///< the signature (HTML); empty: none
+    QString signatureFolder{};
 };
 
 /// One client's message as it would be sent now.

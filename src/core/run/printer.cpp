@@ -26,12 +26,11 @@ bool CommandPrinter::printDocument(const QString &path, QString *error)
     };
 
     QStringList words;
-    const QString custom = qEnvironmentVariable("QUORVALE_PRINT_COMMAND");
-    if (custom.trimmed().isEmpty()) {
+    if (m_command.trimmed().isEmpty()) {
         // "--" keeps a file name that starts with "-" from being taken as an option of lp.
         words = {u"lp"_s, u"--"_s};
     } else {
-        words = splitShellWords(custom);
+        words = splitShellWords(m_command);
         if (words.isEmpty())
             return fail(u"The print command is empty"_s);
     }

@@ -33,7 +33,7 @@ qint64 clientsNotReached(const ClientList &clients, const JournalHistory &histor
 
 /// The newest run of the mailing ended, and every client of the list got its message (or
 /// printout) then or before: the sentence that says so, or empty.
-QString alreadySent(const ClientList &clients, const JournalHistory &history, bool print)
+QString alreadySent(const ClientList &clients, const JournalHistory &history, bool print, const QSet<QString> &same)
 {
     if (history.unfinished || !history.finished.isValid())
         return {};
@@ -41,7 +41,7 @@ QString alreadySent(const ClientList &clients, const JournalHistory &history, bo
     for (qsizetype i = 0; i < clients.Count(); ++i) {
         if (!clients.hasEmailAddress(i) && !print)
             continue;
-        if (history.last.value(clientKey(clients, i), Last::NotSent) != Last::Sent)
+        if (!same.contains(clientKey(clients, i)))
             return {};
         ++clientsReached;
     }
@@ -128,10 +128,23 @@ QString describeChoices(const MailingChoices &choices, const MailingChoices &aga
 ResumePlan makeResumePlan(const ClientList &clients, const JournalHistory &history, const ResumeRequest &request)
 {
     ResumePlan plan;
+    // The clients the earlier runs reached with exactly the message they would get now: only
+    // these count as reached. One whose document or fields changed since gets the new message.
+    QSet<QString> same;
+    for (qsizetype i = 0; i < clients.Count(); ++i) {
+        const QString key = clientKey(clients, i);
+        if (history.last.value(key, Last::NotSent) != Last::Sent)
+            continue;
+        const auto was = history.sent.constFind(key);
+        if (request.fingerprint && was != history.sent.cend() && !was->sameAs(request.fingerprint(i)))
+            ++plan.changedSince;
+        else
+            same.insert(key);
+    }
     // Told to go over every client again: what earlier runs did plays no part, but sending a
     // whole mailing a second time is still asked about.
     if (request.resume == ResumeChoice::StartAfresh && !request.retryFailed) {
-        plan.alreadySent = alreadySent(clients, history, request.print);
+        plan.alreadySent = alreadySent(clients, history, request.print, same);
         return plan;
     }
     if (!history.problem.isEmpty()) {
@@ -159,14 +172,14 @@ ResumePlan makeResumePlan(const ClientList &clients, const JournalHistory &histo
         plan.kind = RunKind::ResendToFailed;
         return plan;
     }
-    plan.alreadySent = alreadySent(clients, history, request.print);
+    plan.alreadySent = alreadySent(clients, history, request.print, same);
     if (!plan.alreadySent.isEmpty())
         return plan;
     // A mailing that finished without reaching every client of the list now (clients refused, or
     // added since) is resumed as an interrupted one is: Start never sends it again to everyone
     // without a word. An earlier run that reached nobody leaves nothing to skip or ask about.
     const bool finished = !history.unfinished && history.finished.isValid();
-    if ((!history.unfinished && !finished) || (history.reached == 0 && history.unknownClients.isEmpty())) {
+    if ((!history.unfinished && !finished) || (same.isEmpty() && history.unknownClients.isEmpty())) {
         if (request.resume == ResumeChoice::Resume)
             plan.notice = u"There is no unfinished run of this mailing to resume: every client is gone over."_s;
         return plan;
@@ -186,12 +199,17 @@ ResumePlan makeResumePlan(const ClientList &clients, const JournalHistory &histo
             return plan;
         }
     }
-    const QString run = (finished ? u"This mailing was already sent on %1: "_s.arg(
-                                        QLocale::c().toString(history.finished.toLocalTime(), u"yyyy-MM-dd HH:mm"_s))
-                                  : u"An earlier run of this mailing did not finish: "_s) +
-                        u"it started %1 with the subject \"%2\" and reached %3"_s.arg(
-                            QLocale::c().toString(history.started, u"yyyy-MM-dd HH:mm"_s), request.subject,
-                            counted(history.reached, "client", "clients"));
+    const QString run =
+        (finished ? u"This mailing was already sent on %1: "_s.arg(
+                        QLocale::c().toString(history.finished.toLocalTime(), u"yyyy-MM-dd HH:mm"_s))
+                  : u"An earlier run of this mailing did not finish: "_s) +
+        u"it started %1 with the subject \"%2\" and reached %3"_s.arg(
+            QLocale::c().toString(history.started, u"yyyy-MM-dd HH:mm"_s),
+            history.subject.isEmpty() ? request.subject : history.subject,
+            counted(history.reached, "client", "clients")) +
+        (plan.changedSince == 0 ? QString()
+                                : u"; %1 would now get another message (a document or field changed), and get it"_s.arg(
+                                      plan.changedSince));
     plan.changes = changesSince(clients, history);
     if (request.resume == ResumeChoice::Refuse) {
         plan.refusal = run + u". Nothing was sent: say whether to skip the clients it reached."_s;
@@ -201,10 +219,7 @@ ResumePlan makeResumePlan(const ClientList &clients, const JournalHistory &histo
         plan.resumeQuestion = run + u'.' + (plan.changes.isEmpty() ? QString() : u'\n' + plan.changes + u'.') +
                               u"\nSkip the clients it reached?"_s;
     plan.kind = RunKind::Resume;
-    for (auto it = history.last.cbegin(); it != history.last.cend(); ++it) {
-        if (it.value() == Last::Sent)
-            plan.skip.insert(it.key());
-    }
+    plan.skip = same;
     plan.unknown = history.unknownClients;
     return plan;
 }

@@ -12,6 +12,7 @@
 #include <QSet>
 #include <QString>
 
+#include <functional>
 #include <optional>
 
 namespace quorvale {
@@ -33,6 +34,8 @@ struct ResumeRequest
     bool print = false;       ///< clients without an address are printed (and so count as reached)
     MailingChoices choices;   ///< the attachment and print choices of this run
     QString subject;
+    /// What the client on a row would get now; none: not compared.
+    std::function<SentMessage(qsizetype row)> fingerprint;
 };
 
 struct ResumePlan
@@ -62,6 +65,8 @@ struct ResumePlan
     /// Resending to failed clients: the only clients gone over, and how many of the list they are.
     QSet<QString> only;
     qint64 resendCount = 0;
+    /// Clients reached before whose message would differ now: they are not skipped.
+    qint64 changedSince = 0;
     /// Clients with an address that the unfinished mailing has not sent to yet, nor tried to.
     qint64 notReached = 0;
 };

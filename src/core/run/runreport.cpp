@@ -54,6 +54,9 @@ QString settingLabel(SettingKey key)
 QStringList startSummaryLines(const StartSummary &s)
 {
     QStringList lines{u"E-mails to send: "_s + QString::number(s.emails)};
+    if (s.restFrom.isValid())
+        lines.first() += u" - %1 within the daily limit now, the rest from %2"_s.arg(s.withinDailyLimit)
+                             .arg(QLocale::c().toString(s.restFrom.toLocalTime(), u"yyyy-MM-dd HH:mm"_s));
     if (s.print)
         lines.append(u"Documents to print: "_s + QString::number(s.printouts));
     lines.append(u"Subject: "_s + s.subject);
@@ -61,6 +64,9 @@ QStringList startSummaryLines(const StartSummary &s)
     if (s.skipped > 0)
         lines.append(u"Skipped: %1 an earlier run of this mailing already reached"_s.arg(
             counted(s.skipped, "client", "clients")));
+    if (s.skippedUnknown > 0)
+        lines.append(u"Skipped: %1 whose message may or may not have arrived (not sent again)"_s.arg(
+            counted(s.skippedUnknown, "client", "clients")));
     if (s.subject == kDefaultSubject)
         lines.append(u"Warning: the subject is still \"%1\"."_s.arg(kDefaultSubject));
     else if (s.subject.trimmed().isEmpty())
@@ -85,8 +91,8 @@ QString incompleteSetupMessage(const AppSettings &settings)
 
 QString clientFailureText(const ClientFailure &f)
 {
-    const QString who =
-        f.address.isEmpty() ? QString(u"client "_s + f.clientId) : QString(f.address + u" (client "_s + f.clientId + u')');
+    const QString who = f.address.isEmpty() ? QString(u"client "_s + f.clientId)
+                                            : QString(f.address + u" (client "_s + f.clientId + u')');
     return f.what + u" - "_s + who + (f.reason.isEmpty() ? QString() : u": "_s + f.reason.simplified());
 }
 
@@ -100,6 +106,7 @@ QString runTallyLine(const RunTally &t)
         .arg(t.printed)
         .arg(t.printErrors)
         .arg(t.skipped) +
+           (t.skippedUnknown > 0 ? u" (%1 may have been sent)"_s.arg(t.skippedUnknown) : QString()) +
            (t.copyFailures > 0 ? u". "_s + sentCopyFailuresLine(t.copyFailures) : QString());
 }
 
@@ -138,8 +145,8 @@ std::chrono::milliseconds estimateTimeLeft(const AppSettings &settings, const Re
         }
     }
     const qint64 groupDelay = std::max<qint64>(qint64(settings.GroupDelay) * 60000, 0) + slice;
-    return milliseconds(emails * (work.sendTime.count() + pause) + groupDelays * groupDelay +
-                        std::max<qint64>(work.printSteps, 0) * (1000 + slice));
+    return milliseconds(std::max<qint64>(work.waiting.count(), 0) + emails * (work.sendTime.count() + pause) +
+                        groupDelays * groupDelay + std::max<qint64>(work.printSteps, 0) * (1000 + slice));
 }
 
 QString timeLeftText(std::chrono::milliseconds time)

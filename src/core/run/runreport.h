@@ -8,6 +8,7 @@
 #include "settings/appsettings.h"
 #include "text/counted.h"
 
+#include <QDateTime>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -16,7 +17,6 @@
 #include <optional>
 
 namespace quorvale {
-
 
 /// The subject a fresh install starts with.
 inline constexpr QLatin1StringView kDefaultSubject{"Subject Line Text"};
@@ -33,8 +33,13 @@ struct StartSummary
     QString commonFile;         ///< common mode: the file's path
     qint64 commonSize = -1;     ///< its size in bytes; -1 when it cannot be read
     qint64 withoutDocument = 0; ///< client mode: clients to e-mail that no document of their own names
-    qint64 skipped = 0;         ///< clients a resume passes over
-    QStringList warnings;       ///< what else deserves a look before Yes (the client list's mistakes)
+    qint64 skipped = 0;         ///< clients a resume passes over as reached
+    qint64 skippedUnknown = 0;  ///< clients a resume passes over whose message may have been sent
+    /// With a daily sending limit that the e-mails do not fit: how many go now, and from when the
+    /// rest can (invalid: they all fit).
+    qint64 withinDailyLimit = 0;
+    QDateTime restFrom;
+    QStringList warnings; ///< what else deserves a look before Yes (the client list's mistakes)
 };
 
 /// The summary as lines, warnings last ("Warning: ...").
@@ -64,8 +69,9 @@ struct RunTally
     qint64 noDocument = 0;
     qint64 printed = 0;
     qint64 printErrors = 0;
-    qint64 skipped = 0; ///< passed over because an earlier run of the mailing reached them
-    qint64 copyFailures = 0; ///< clients sent to whose copy in the Sent folder failed, also when tried again
+    qint64 skipped = 0;        ///< passed over because an earlier run of the mailing reached them, or may have
+    qint64 skippedUnknown = 0; ///< of `skipped`: the earlier run may or may not have reached them
+    qint64 copyFailures = 0;   ///< clients sent to whose copy in the Sent folder failed, also when tried again
     QList<ClientFailure> failures;
     QString stopReason; ///< why the run stopped before its end; empty when it did not
 };
@@ -91,10 +97,11 @@ QString runProgressText(const RunProgress &progress);
 /// What is left of a run, as the pacing makes it.
 struct RemainingWork
 {
-    qint64 emails = 0;     ///< clients with an address not yet handled, the current one included
-    qint64 groupCount = 0; ///< clients handled in the current group so far
-    qint64 printSteps = 0; ///< print steps not yet taken
+    qint64 emails = 0;                     ///< clients with an address not yet handled, the current one included
+    qint64 groupCount = 0;                 ///< clients handled in the current group so far
+    qint64 printSteps = 0;                 ///< print steps not yet taken
     std::chrono::milliseconds sendTime{0}; ///< what one send took so far, on average
+    std::chrono::milliseconds waiting{0};  ///< a wait ahead before the current client is tried again
 };
 
 /// The time the rest of a run takes with `settings`' pacing: every client's send and the pause

@@ -1,5 +1,9 @@
 #include "run/sendinglimits.h"
 
+#include "run/journal.h"
+
+#include <QDir>
+#include <QFile>
 #include <QTimeZone>
 
 #include <algorithm>
@@ -70,6 +74,31 @@ SendingAllowance sendingAllowance(const SendingLimits &limits, const QList<QDate
         allowance.nextAt = QDateTime::fromMSecsSinceEpoch(std::max(leaving + kMinuteMs, nowMs), now.timeZone());
     }
     return allowance;
+}
+
+QList<QDateTime> journalSendTimes(const QString &folder, const QDateTime &since)
+{
+    QList<QDateTime> times;
+    const QFileInfoList files = QDir(folder).entryInfoList({QStringLiteral("run-*.csv")}, QDir::Files);
+    for (const QFileInfo &info : files) {
+        // A journal last written before the window holds no send inside it.
+        if (info.lastModified() < since)
+            continue;
+        QFile file(info.filePath());
+        if (!file.open(QIODevice::ReadOnly))
+            continue;
+        JournalParser parser;
+        while (!file.atEnd()) {
+            if (!parser.feed(file.read(1 << 20)))
+                break;
+        }
+        for (const JournalEntry &entry : parser.entries()) {
+            if ((entry.event == JournalEvent::Sent || entry.event == JournalEvent::Unknown) &&
+                !entry.address.isEmpty() && entry.time >= since)
+                times.append(entry.time);
+        }
+    }
+    return times;
 }
 
 } // namespace quorvale

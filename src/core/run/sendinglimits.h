@@ -35,4 +35,9 @@ struct SendingAllowance
 SendingAllowance sendingAllowance(const SendingLimits &limits, const QList<QDateTime> &sent, const QDateTime &now,
                                   qint64 wanted);
 
+/// The times of the messages that every run journal in `folder` records as sent (or as perhaps
+/// delivered, which the provider may have counted) at `since` or later. A journal that does not
+/// read cleanly counts up to where it does.
+QList<QDateTime> journalSendTimes(const QString &folder, const QDateTime &since);
+
 } // namespace quorvale

@@ -24,6 +24,7 @@ struct AppSettings
     QString AttachmentPath;         ///< the common attachment of the last run
     qint16 PrintDocuments = 0;      ///< 1: the last run printed the documents of clients without an address
     QString CSVDelimiter = u","_s; ///< what separates the client file's fields: ",", ";" or "tab"
+    QString BodyFormat = u"plain"_s; ///< the window's body: plain (Body.txt) or html (Body.html)
     qint16 EnableSchedule = 0;    ///< scheduling is on only when exactly 1
     qint32 DelayBetweenSends = 1; ///< seconds
     qint32 GroupDelay = 5;        ///< minutes

@@ -1,12 +1,12 @@
 #include "settings/bodyfile.h"
 
 #include "platform/files.h"
-#include "settings/settingsstore.h"
 #include "text/windows1252.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QMimeDatabase>
 #include <QStringDecoder>
 
 using namespace Qt::StringLiterals;
@@ -39,12 +39,16 @@ QString decodeText(QByteArray bytes)
 
 QString bodyFilePath(const QString &dataFolder)
 {
-    return QDir(dataFolder.isEmpty() ? defaultDataFolder() : dataFolder).filePath(u"Body.txt"_s);
+    return dataFolder.isEmpty() ? QString() : QDir(dataFolder).filePath(u"Body.txt"_s);
 }
 
 bool readBodyFile(const QString &dataFolder, QString &body, QString *error)
 {
     body.clear();
+    if (dataFolder.isEmpty()) {
+        setError(error, u"No data folder is set, so the message body cannot be read."_s);
+        return false;
+    }
     const QString path = bodyFilePath(dataFolder);
     if (!QFileInfo(path).isFile())
         return true;
@@ -79,6 +83,10 @@ bool readBodyFile(const QString &dataFolder, QString &body, QString *error)
 
 bool writeBodyFile(const QString &dataFolder, const QString &body, QString *error)
 {
+    if (dataFolder.isEmpty()) {
+        setError(error, u"No data folder is set, so the message body cannot be saved."_s);
+        return false;
+    }
     QString text;
     text.reserve(body.size() + 2);
     const QLatin1StringView crlf = "\r\n"_L1;
@@ -109,6 +117,109 @@ bool writeBodyFile(const QString &dataFolder, const QString &body, QString *erro
         return false;
     }
     return true;
+}
+
+QString htmlBodyFilePath(const QString &dataFolder)
+{
+    return dataFolder.isEmpty() ? QString() : QDir(dataFolder).filePath(u"Body.html"_s);
+}
+
+QString signatureFilePath(const QString &dataFolder)
+{
+    return dataFolder.isEmpty() ? QString() : QDir(dataFolder).filePath(u"Signature.html"_s);
+}
+
+QString pictureFolderPath(const QString &dataFolder)
+{
+    return dataFolder.isEmpty() ? QString() : QDir(dataFolder).filePath(u"pictures"_s);
+}
+
+bool readHtmlFile(const QString &path, QString &html, QString *error)
+{
+    html.clear();
+    if (!QFileInfo(path).isFile())
+        return true;
+    QFile file(path);
+    QByteArray bytes;
+    if (file.open(QIODevice::ReadOnly))
+        bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError) {
+        setError(error, u"%1 could not be read: %2"_s.arg(QDir::toNativeSeparators(path), file.errorString()));
+        return false;
+    }
+    html = decodeText(bytes);
+    return true;
+}
+
+bool writeHtmlFile(const QString &path, const QString &html, QString *error)
+{
+    const QString folder = QFileInfo(path).absolutePath();
+    if (html.isEmpty()) {
+        if (!QFileInfo(path).exists() && !QFileInfo(path).isSymLink())
+            return true;
+        if (QFile::remove(path))
+            return true;
+        setError(error, u"%1 could not be removed."_s.arg(QDir::toNativeSeparators(path)));
+        return false;
+    }
+    if (!platform::makePrivateFolder(folder)) {
+        setError(error, u"The data folder %1 could not be created."_s.arg(QDir::toNativeSeparators(folder)));
+        return false;
+    }
+    QString reason = platform::otherNamesProblem(path);
+    if (!reason.isEmpty() || !platform::writeFileReplacing(path, html.toUtf8(), kOwnerReadWrite, &reason)) {
+        setError(error, u"%1 could not be saved: %2"_s.arg(QDir::toNativeSeparators(path), reason));
+        return false;
+    }
+    return true;
+}
+
+QString keepPicture(const QString &dataFolder, const QString &source, QString *error)
+{
+    const QFileInfo from(source);
+    QFile in(source);
+    if (!from.isFile() || !in.open(QIODevice::ReadOnly)) {
+        setError(error, u"The picture %1 cannot be read."_s.arg(QDir::toNativeSeparators(source)));
+        return {};
+    }
+    // Only a picture is kept: the message would refuse anything else, and a file chosen by
+    // mistake has no business in the data folder.
+    constexpr qint64 kMaxPictureBytes = 10 * 1024 * 1024;
+    const QByteArray data = in.read(kMaxPictureBytes + 1);
+    if (data.size() > kMaxPictureBytes ||
+        !QMimeDatabase().mimeTypeForFileNameAndData(source, data).name().startsWith(u"image/"_s)) {
+        setError(error, u"%1 is no picture of at most 10 MiB."_s.arg(QDir::toNativeSeparators(source)));
+        return {};
+    }
+    const QString folder = pictureFolderPath(dataFolder);
+    if (!platform::makePrivateFolder(folder)) {
+        setError(error, u"The data folder %1 could not be created."_s.arg(QDir::toNativeSeparators(folder)));
+        return {};
+    }
+    // Only letters, digits, "-", "_" and "." are kept, so that the name needs no escaping in HTML
+    // and a path cannot be made of it.
+    QString base;
+    for (const QChar c : from.completeBaseName())
+        base += (c.isLetterOrNumber() || c == u'-' || c == u'_') && c.unicode() < 128 ? c : u'_';
+    QString suffix;
+    for (const QChar c : from.suffix())
+        if (c.isLetterOrNumber() && c.unicode() < 128)
+            suffix += c;
+    if (base.isEmpty())
+        base = u"picture"_s;
+    for (int n = 1;; ++n) {
+        const QString name = (n == 1 ? base : base + u'-' + QString::number(n)) + (suffix.isEmpty() ? QString() : u'.' + suffix);
+        const QString target = QDir(folder).filePath(name);
+        QString reason;
+        bool taken = false;
+        if (!platform::createFileWhole(target, data, kOwnerReadWrite, &reason, &taken)) {
+            if (taken && n < 1000)
+                continue;
+            setError(error, u"The picture could not be kept in %1: %2"_s.arg(QDir::toNativeSeparators(folder), reason));
+            return {};
+        }
+        return u"pictures/"_s + name;
+    }
 }
 
 } // namespace quorvale

@@ -151,6 +151,10 @@ public:
             setError(error, u"\"%1\" is not a usable setting name."_s.arg(valueName));
             return false;
         }
+        if (m_path.isEmpty()) {
+            setError(error, u"No settings file is set; nothing was saved."_s);
+            return false;
+        }
         const auto text = textToStore(kind, value, error);
         if (!text || !prepareFile(error))
             return false;
@@ -249,30 +253,11 @@ private:
     QString m_path;
 };
 
-// A base folder from the environment; relative values are invalid and fall back to the default.
-QString xdgFolder(const char *variable, const QString &fallbackUnderHome)
-{
-    const QString value = qEnvironmentVariable(variable);
-    if (!value.isEmpty() && QDir::isAbsolutePath(value))
-        return QDir::cleanPath(value);
-    return QDir::cleanPath(QDir::homePath() + u'/' + fallbackUnderHome);
-}
-
 } // namespace
 
 std::unique_ptr<SettingsStore> openSettingsStore(const QString &path)
 {
-    return std::make_unique<IniSettingsStore>(path.isEmpty() ? defaultSettingsPath() : path);
-}
-
-QString defaultSettingsPath()
-{
-    return xdgFolder("XDG_CONFIG_HOME", u".config"_s) + u"/Quorvale/Quorvale.ini"_s;
-}
-
-QString defaultDataFolder()
-{
-    return xdgFolder("XDG_DATA_HOME", u".local/share"_s) + u"/Quorvale"_s;
+    return std::make_unique<IniSettingsStore>(path);
 }
 
 std::optional<qint64> toWholeNumber(const QString &text, qint64 min, qint64 max)

@@ -17,7 +17,7 @@ enum class ValueKind : qint16
     Number = 4
 };
 
-/// The persisted settings: an INI file at $XDG_CONFIG_HOME/Quorvale/Quorvale.ini, every value
+/// The persisted settings: an INI file (the program's is $XDG_CONFIG_HOME/Quorvale/Quorvale.ini), every value
 /// stored as text under its exact name in the file's [General] section (keys before any
 /// section header count too; names match case-insensitively on reading). Created with its
 /// folder on the first write, the file with mode 0600. Every call opens the file afresh, so one
@@ -38,13 +38,9 @@ public:
     virtual QString filePath() const { return {}; }
 };
 
-/// The store over the user's INI file (or the file at `path`, for tests and tools).
-std::unique_ptr<SettingsStore> openSettingsStore(const QString &path = QString());
-
-/// $XDG_CONFIG_HOME/Quorvale/Quorvale.ini (default ~/.config/Quorvale/Quorvale.ini).
-QString defaultSettingsPath();
-/// $XDG_DATA_HOME/Quorvale (default ~/.local/share/Quorvale); created when first needed.
-QString defaultDataFolder();
+/// The store over the INI file at `path`. Empty: no file; every read gives its default and no
+/// write is stored.
+std::unique_ptr<SettingsStore> openSettingsStore(const QString &path);
 
 /// Converts a settings text to a whole number: blanks ignored, a fractional part rounded to the
 /// nearest whole number, halves to the even neighbour ("2.5" -> 2, "3.5" -> 4, " 7 " -> 7).

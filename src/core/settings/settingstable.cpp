@@ -23,7 +23,7 @@ constexpr qint64 kMaxGroupDelayMinutes = kInt32Max / 60000;
 constexpr qint64 kMaxDailyLimit = 1000000;
 constexpr qint64 kMaxMinuteLimit = 10000;
 
-const std::array<StoredSetting, 35> kSettings{{
+const std::array<StoredSetting, 36> kSettings{{
     {.name = "EmailFrom"_L1, .key = &AppSettings::EmailFrom},
     {.name = "SMPTServer"_L1, .key = &AppSettings::SMTPServer},
     {.name = "AuthType"_L1,
@@ -73,6 +73,12 @@ const std::array<StoredSetting, 35> kSettings{{
      .choice = true,
      .words = ", ; tab"_L1,
      .rule = "The field separator (CSVDelimiter) must be one of: , (a comma), ; (a semicolon), tab."_L1},
+    {.name = "BodyFormat"_L1,
+     .key = &AppSettings::BodyFormat,
+     .defaultText = "plain"_L1,
+     .choice = true,
+     .words = "plain html"_L1,
+     .rule = "The body format (BodyFormat) must be one of: plain, html."_L1},
     {.name = "EnableSchedule"_L1,
      .key = &AppSettings::EnableSchedule,
      .type = SettingType::Number,
