@@ -35,6 +35,28 @@ QString decodeText(QByteArray bytes)
     return QString::fromUtf8(windows1252ToUtf8(bytes));
 }
 
+/// Writes `bytes` as the private file `path`, its folder made when missing. False with `error`
+/// (`failure` with the path and the reason) when it cannot be.
+bool writePrivateFile(const QString &path, const QByteArray &bytes, const QString &failure, QString *error)
+{
+    if (path.isEmpty()) {
+        setError(error, u"No data folder is set, so nothing can be saved there."_s);
+        return false;
+    }
+    const QString folder = QFileInfo(path).absolutePath();
+    if (!platform::makePrivateFolder(folder)) {
+        setError(error, u"The data folder %1 could not be created."_s.arg(QDir::toNativeSeparators(folder)));
+        return false;
+    }
+    // Under another name the old file would be a file of the client folder like any other.
+    QString reason = platform::otherNamesProblem(path);
+    if (!reason.isEmpty() || !platform::writeFileReplacing(path, bytes, kOwnerReadWrite, &reason)) {
+        setError(error, failure.arg(QDir::toNativeSeparators(path), reason));
+        return false;
+    }
+    return true;
+}
+
 } // namespace
 
 QString bodyFilePath(const QString &dataFolder)
@@ -104,19 +126,8 @@ bool writeBodyFile(const QString &dataFolder, const QString &body, QString *erro
     if (!text.isEmpty() && !text.endsWith(crlf))
         text += crlf;
 
-    const QString path = bodyFilePath(dataFolder);
-    const QString folder = QFileInfo(path).absolutePath();
-    if (!platform::makePrivateFolder(folder)) {
-        setError(error, u"The data folder %1 could not be created."_s.arg(QDir::toNativeSeparators(folder)));
-        return false;
-    }
-    // Under another name the old body would be a file of the client folder like any other.
-    QString reason = platform::otherNamesProblem(path);
-    if (!reason.isEmpty() || !platform::writeFileReplacing(path, text.toUtf8(), kOwnerReadWrite, &reason)) {
-        setError(error, u"The message body could not be saved to %1: %2"_s.arg(QDir::toNativeSeparators(path), reason));
-        return false;
-    }
-    return true;
+    return writePrivateFile(bodyFilePath(dataFolder), text.toUtf8(),
+                            u"The message body could not be saved to %1: %2"_s, error);
 }
 
 QString htmlBodyFilePath(const QString &dataFolder)
@@ -153,7 +164,6 @@ bool readHtmlFile(const QString &path, QString &html, QString *error)
 
 bool writeHtmlFile(const QString &path, const QString &html, QString *error)
 {
-    const QString folder = QFileInfo(path).absolutePath();
     if (html.isEmpty()) {
         if (!QFileInfo(path).exists() && !QFileInfo(path).isSymLink())
             return true;
@@ -162,16 +172,7 @@ bool writeHtmlFile(const QString &path, const QString &html, QString *error)
         setError(error, u"%1 could not be removed."_s.arg(QDir::toNativeSeparators(path)));
         return false;
     }
-    if (!platform::makePrivateFolder(folder)) {
-        setError(error, u"The data folder %1 could not be created."_s.arg(QDir::toNativeSeparators(folder)));
-        return false;
-    }
-    QString reason = platform::otherNamesProblem(path);
-    if (!reason.isEmpty() || !platform::writeFileReplacing(path, html.toUtf8(), kOwnerReadWrite, &reason)) {
-        setError(error, u"%1 could not be saved: %2"_s.arg(QDir::toNativeSeparators(path), reason));
-        return false;
-    }
-    return true;
+    return writePrivateFile(path, html.toUtf8(), u"%1 could not be saved: %2"_s, error);
 }
 
 QString keepPicture(const QString &dataFolder, const QString &source, QString *error)
