@@ -718,6 +718,8 @@ private:
         BatchRun run(RunDependencies{m_services.store, log, prompter, m_services.mailer, m_services.printer,
                                      m_services.clock, control, &observer, [&settings] { return settings; },
                                      ownProgramFiles(m_services.store.filePath(), settings.DataFolder)});
+        // The question warns of messages larger than the server takes: it is asked first.
+        request.serverSizeLimit = serverSizeLimit(m_services.mailer, settings);
         if (run.prepare(request)) {
             if (m_services.watchAbort)
                 m_services.watchAbort(control.abort());

@@ -303,6 +303,23 @@ private Q_SLOTS:
                              "skipped on resume 0"_s);
     }
 
+    void questionWarnsOfMessagesLargerThanTheServerTakes()
+    {
+        // The command line asks the server before its question, which counts the messages it would refuse.
+        configureInProcess();
+        m_fake->mailer.maxSize = 1000000;
+        writeFile(u"list.csv"_s, "1,a@example.org\r\n2,b@example.org\r\n");
+        writeFile(u"letter.pdf"_s, QByteArray(1000000, 'x'));
+        QStringList args =
+            runArgs(u"list.csv"_s) + QStringList{u"--mode"_s, u"common"_s, u"--attachment"_s, path(u"letter.pdf"_s)};
+        args.removeAll(u"--yes"_s);
+        const Result r = inProcess(args, "n\n");
+        QCOMPARE(r.exitCode, 2);
+        QVERIFY2(r.err.contains(u"\nWarning: 2 messages are larger than the server takes (at most 1 MB)\n"_s),
+                 qPrintable(r.err));
+        QVERIFY(m_fake->mailer.attempts().isEmpty());
+    }
+
     void nothingIsSentWhenTheRunCannotStart_data()
     {
         QTest::addColumn<QStringList>("extraArgs");
