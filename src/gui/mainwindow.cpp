@@ -178,6 +178,15 @@ void MainWindow::buildUi()
     connect(m_session.get(), &RunSession::emailProgressChanged, m_progEmail, &QProgressBar::setValue);
     connect(m_session.get(), &RunSession::printProgressChanged, this, &MainWindow::setPrintProgress);
     connect(m_session.get(), &RunSession::runningChanged, this, &MainWindow::setRunning);
+    connect(m_session.get(), &RunSession::askingServerChanged, this, [this](bool asking) {
+        m_cmdStart->setEnabled(!asking);
+        m_cmdAbort->setEnabled(asking);
+        m_mnuResendFailed->setEnabled(!asking);
+        if (m_emailTest)
+            m_emailTest->setRunInProgress(asking);
+        if (m_preview)
+            m_preview->setRunInProgress(asking);
+    });
     connect(m_session.get(), &RunSession::progressChanged, this, &MainWindow::showRunProgress);
     connect(m_session.get(), &RunSession::setupRequested, this, &MainWindow::showSetup);
     connect(m_session.get(), &RunSession::choicesRestored, this,
