@@ -762,6 +762,9 @@ private:
             !readHtmlOption(options, &request.body, &htmlFolder, &status))
             return status;
         request.programFiles = ownProgramFiles(m_services.store.filePath(), settings.DataFolder);
+        // A message larger than the server takes is flagged: the server is asked first.
+        Mailer &mailer = m_services.mailer;
+        request.serverSizeLimit = [&mailer, &settings] { return serverSizeLimit(mailer, settings); };
 
         platform::ignoreBrokenPipe();
         const CheckReport report = checkClientList(request);

@@ -28,6 +28,7 @@
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QClipboard>
+#include <QElapsedTimer>
 #include <QCloseEvent>
 #include <QDir>
 #include <QFileInfo>
@@ -702,6 +703,14 @@ void MainWindow::showCheck()
     request.subject = m_txtSubjectLine->text();
     request.body = m_chkFormatted->isChecked() ? bodyHtml() : bodyText();
     request.programFiles = ownProgramFiles(m_services.store.filePath(), m_services.dataFolder);
+    // Asked on the check's worker thread, as long as a run's start waits for the answer at most.
+    request.serverSizeLimit = [&mailer = m_services.mailer, settings = m_settings.get()] {
+        QElapsedTimer elapsed;
+        elapsed.start();
+        return serverSizeLimit(mailer, settings, [&elapsed] {
+            return elapsed.hasExpired(qint64(RunSession::kSizeProbeSeconds) * 1000);
+        });
+    };
     if (!m_check) {
         m_check = new CheckDialog(m_services.dialogs, this);
         connect(m_check, &CheckDialog::previewRequested, this, &MainWindow::showPreview);

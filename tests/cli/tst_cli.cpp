@@ -303,9 +303,10 @@ private Q_SLOTS:
                              "skipped on resume 0"_s);
     }
 
-    void questionWarnsOfMessagesLargerThanTheServerTakes()
+    void questionAndCheckTellOfMessagesLargerThanTheServerTakes()
     {
-        // The command line asks the server before its question, which counts the messages it would refuse.
+        // The command line asks the server before its question and its check, which tell of the
+        // messages it would refuse.
         configureInProcess();
         m_fake->mailer.maxSize = 1000000;
         writeFile(u"list.csv"_s, "1,a@example.org\r\n2,b@example.org\r\n");
@@ -317,6 +318,14 @@ private Q_SLOTS:
         QCOMPARE(r.exitCode, 2);
         QVERIFY2(r.err.contains(u"\nWarning: 2 messages are larger than the server takes (at most 1 MB)\n"_s),
                  qPrintable(r.err));
+        QVERIFY(m_fake->mailer.attempts().isEmpty());
+        const Result check = inProcess({u"check"_s, u"--csv"_s, path(u"list.csv"_s), u"--mode"_s, u"common"_s,
+                                        u"--attachment"_s, path(u"letter.pdf"_s)});
+        QCOMPARE(check.exitCode, 1);
+        const QStringList rows = check.out.filter(u"@example.org"_s);
+        QCOMPARE(rows.size(), 2);
+        for (const QString &row : rows)
+            QVERIFY2(row.startsWith(u"! "_s) && row.endsWith(u"\ttoo large (the message is 1.4 MB)"_s), qPrintable(row));
         QVERIFY(m_fake->mailer.attempts().isEmpty());
     }
 
