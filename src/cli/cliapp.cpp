@@ -839,6 +839,8 @@ private:
         if (!readDelimiter(options, settings, &request.delimiter, &error))
             return usageError(error);
         request.sender = settings.EmailFrom;
+        request.senderName = settings.EmailFromName;
+        request.replyTo = settings.ReplyTo;
         request.programFiles = ownProgramFiles(m_services.store.filePath(), settings.DataFolder);
         int status = NotStarted;
         QString html;
@@ -863,8 +865,12 @@ private:
             writeErr(u"quorvale: "_s + which + u" in "_s + request.csvPath + u'\n');
             return NotStarted;
         }
+        const std::optional<QString> sendTo = options.value("--send-to"_L1);
+        // What is shown says when the server would not take the message: it is asked first.
+        if (!sendTo)
+            mailing.setServerSizeLimit(serverSizeLimit(m_services.mailer, settings));
         const MessagePreview shown = mailing.preview(row);
-        if (const std::optional<QString> sendTo = options.value("--send-to"_L1))
+        if (sendTo)
             return sendPreview(shown, *sendTo, settings);
 
         QString body = messagePlainText(shown.message);

@@ -739,7 +739,12 @@ void MainWindow::showPreview(qint64 line)
     request.mode = AttachmentMode(m_optAddAttachment->checkedId());
     request.commonPath = m_txtCommonAttachmentPath->text();
     request.sender = m_settings.get().EmailFrom;
+    request.senderName = m_settings.get().EmailFromName;
+    request.replyTo = m_settings.get().ReplyTo;
     request.programFiles = ownProgramFiles(m_services.store.filePath(), m_services.dataFolder);
+    // The preview is built on the UI thread: it never asks the server, it uses what a run's start
+    // last learned of it.
+    request.serverSizeLimit = m_session->knownSizeLimit(m_settings.get());
     QString signatureError;
     if (!readHtmlFile(signatureFilePath(m_services.dataFolder), request.signature, &signatureError)) {
         m_services.dialogs.warn(this, signatureError);

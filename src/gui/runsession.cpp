@@ -60,8 +60,10 @@ bool RunSession::start(const RunRequest &request)
                 return abort.isRequested() || elapsed.hasExpired(qint64(kSizeProbeSeconds) * 1000);
             });
         },
-        [this, limit, request] {
+        [this, limit, request, settings] {
             m_probing = false;
+            m_sizeLimitServer = settings.SMTPServer + u':' + settings.SSLport;
+            m_sizeLimit = *limit;
             Q_EMIT askingServerChanged(false);
             if (m_control.abort().isRequested()) {
                 m_control.abort().clear();
@@ -112,6 +114,13 @@ bool RunSession::prepareAndRun(const RunRequest &request)
             finishOnceShown();
         });
     return true;
+}
+
+std::optional<qint64> RunSession::knownSizeLimit(const AppSettings &settings) const
+{
+    if (m_sizeLimitServer != settings.SMTPServer + u':' + settings.SSLport)
+        return std::nullopt;
+    return m_sizeLimit;
 }
 
 void RunSession::abort()

@@ -49,6 +49,9 @@ public:
     /// What the last run did and its journal; empty until a run has ended.
     const RunTally &lastTally() const { return m_lastTally; }
     QString lastJournalPath() const { return m_lastJournalPath; }
+    /// The largest message the server of `settings` takes, as it said when a run last started;
+    /// none when it set no limit, was not asked, or the server has changed since.
+    std::optional<qint64> knownSizeLimit(const AppSettings &settings) const;
     /// Ends a run where it stands (the program is ending): its closing lines are dropped, the
     /// pause or send it is in notices the abort within a slice, and its worker is waited for.
     void shutDown();
@@ -92,6 +95,8 @@ private:
     QString m_lastJournalPath;
     bool m_active = false;
     bool m_probing = false; ///< the server is being asked for its size limit before the run's question
+    QString m_sizeLimitServer; ///< the server m_sizeLimit was asked of ("host:port")
+    std::optional<qint64> m_sizeLimit;
     bool m_clearOnNextLine = false;
     bool m_closing = false;
 };

@@ -792,7 +792,7 @@ void TestMainWindow::questionWarnsOfMessagesLargerThanTheServerTakes()
     f.mailer.maxSize = 1000000;
     writeFile(f.dir.filePath(u"letter.pdf"_s), QByteArray(1000000, 'x'));
     f.dialogs.answer = false;
-    f.open();
+    MainWindow &w = f.open();
     FIND_CONTROLS(MainControls, ui, f.window);
     ui.OptAddAttachment1->click();
     ui.txtCommonAttachmentPath->setText(f.dir.filePath(u"letter.pdf"_s));
@@ -807,6 +807,10 @@ void TestMainWindow::questionWarnsOfMessagesLargerThanTheServerTakes()
              qPrintable(f.dialogs.confirmDetails.first()));
     QTRY_COMPARE(ui.txtProgress->toPlainText(), u"Nothing was started."_s);
     QVERIFY(ui.cmdStart->isEnabled());
+    // The preview, built without asking the server, says what the start learned of it.
+    w.showPreview();
+    FIND_CHILD(QLabel, lblProblem, w, u"lblProblem"_s);
+    QCOMPARE(lblProblem->text(), u"The message is 1.4 MB; the server takes at most 1 MB."_s);
     QVERIFY(f.mailer.attempts().isEmpty());
 }
 
