@@ -724,6 +724,8 @@ private:
                                      m_services.clock, control, &observer, [&settings] { return settings; },
                                      ownProgramFiles(m_services.store.filePath(), settings.DataFolder),
                                      m_services.sentCopier});
+        // The question warns of messages larger than the server takes: it is asked first.
+        request.serverSizeLimit = serverSizeLimit(m_services.mailer, settings);
         if (run.prepare(request)) {
             if (m_services.watchAbort)
                 m_services.watchAbort(control.abort());
@@ -766,6 +768,9 @@ private:
             !readHtmlOption(options, &request.body, &htmlFolder, &status))
             return status;
         request.programFiles = ownProgramFiles(m_services.store.filePath(), settings.DataFolder);
+        // A message larger than the server takes is flagged: the server is asked first.
+        Mailer &mailer = m_services.mailer;
+        request.serverSizeLimit = [&mailer, &settings] { return serverSizeLimit(mailer, settings); };
 
         platform::ignoreBrokenPipe();
         const CheckReport report = checkClientList(request);
@@ -840,6 +845,8 @@ private:
         if (!readDelimiter(options, settings, &request.delimiter, &error))
             return usageError(error);
         request.sender = settings.EmailFrom;
+        request.senderName = settings.EmailFromName;
+        request.replyTo = settings.ReplyTo;
         request.programFiles = ownProgramFiles(m_services.store.filePath(), settings.DataFolder);
         int status = NotStarted;
         QString html;
@@ -864,8 +871,12 @@ private:
             writeErr(u"quorvale: "_s + which + u" in "_s + request.csvPath + u'\n');
             return NotStarted;
         }
+        const std::optional<QString> sendTo = options.value("--send-to"_L1);
+        // What is shown says when the server would not take the message: it is asked first.
+        if (!sendTo)
+            mailing.setServerSizeLimit(serverSizeLimit(m_services.mailer, settings));
         const MessagePreview shown = mailing.preview(row);
-        if (const std::optional<QString> sendTo = options.value("--send-to"_L1))
+        if (sendTo)
             return sendPreview(shown, *sendTo, settings);
 
         QString body = messagePlainText(shown.message);

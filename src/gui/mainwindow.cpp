@@ -28,6 +28,7 @@
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QClipboard>
+#include <QElapsedTimer>
 #include <QCloseEvent>
 #include <QDir>
 #include <QFileInfo>
@@ -178,6 +179,15 @@ void MainWindow::buildUi()
     connect(m_session.get(), &RunSession::emailProgressChanged, m_progEmail, &QProgressBar::setValue);
     connect(m_session.get(), &RunSession::printProgressChanged, this, &MainWindow::setPrintProgress);
     connect(m_session.get(), &RunSession::runningChanged, this, &MainWindow::setRunning);
+    connect(m_session.get(), &RunSession::askingServerChanged, this, [this](bool asking) {
+        m_cmdStart->setEnabled(!asking);
+        m_cmdAbort->setEnabled(asking);
+        m_mnuResendFailed->setEnabled(!asking);
+        if (m_emailTest)
+            m_emailTest->setRunInProgress(asking);
+        if (m_preview)
+            m_preview->setRunInProgress(asking);
+    });
     connect(m_session.get(), &RunSession::progressChanged, this, &MainWindow::showRunProgress);
     connect(m_session.get(), &RunSession::setupRequested, this, &MainWindow::showSetup);
     connect(m_session.get(), &RunSession::choicesRestored, this,
@@ -694,6 +704,14 @@ void MainWindow::showCheck()
     request.subject = m_txtSubjectLine->text();
     request.body = m_chkFormatted->isChecked() ? bodyHtml() : bodyText();
     request.programFiles = ownProgramFiles(m_services.store.filePath(), m_services.dataFolder);
+    // Asked on the check's worker thread, as long as a run's start waits for the answer at most.
+    request.serverSizeLimit = [&mailer = m_services.mailer, settings = m_settings.get()] {
+        QElapsedTimer elapsed;
+        elapsed.start();
+        return serverSizeLimit(mailer, settings, [&elapsed] {
+            return elapsed.hasExpired(qint64(RunSession::kSizeProbeSeconds) * 1000);
+        });
+    };
     if (!m_check) {
         m_check = new CheckDialog(m_services.dialogs, this);
         connect(m_check, &CheckDialog::previewRequested, this, &MainWindow::showPreview);
@@ -722,7 +740,12 @@ void MainWindow::showPreview(qint64 line)
     request.mode = AttachmentMode(m_optAddAttachment->checkedId());
     request.commonPath = m_txtCommonAttachmentPath->text();
     request.sender = m_settings.get().EmailFrom;
+    request.senderName = m_settings.get().EmailFromName;
+    request.replyTo = m_settings.get().ReplyTo;
     request.programFiles = ownProgramFiles(m_services.store.filePath(), m_services.dataFolder);
+    // The preview is built on the UI thread: it never asks the server, it uses what a run's start
+    // last learned of it.
+    request.serverSizeLimit = m_session->knownSizeLimit(m_settings.get());
     QString signatureError;
     if (!readHtmlFile(signatureFilePath(m_services.dataFolder), request.signature, &signatureError)) {
         m_services.dialogs.warn(this, signatureError);

@@ -5,8 +5,14 @@
 #include "gui/userdialogs.h"
 #include "run/ownfiles.h"
 #include "settings/settingsstore.h"
+#include "settings/settingstable.h"
+
+#include <QElapsedTimer>
 
 #include <QWidget>
+
+#include <memory>
+#include <optional>
 
 using namespace Qt::StringLiterals;
 
@@ -31,8 +37,47 @@ RunSession::~RunSession()
 
 bool RunSession::start(const RunRequest &request)
 {
-    if (m_active || m_closing)
+    if (m_active || m_probing || m_closing)
         return false;
+    const AppSettings settings = m_settings.get();
+    // Without a complete setup there is no server to ask; the preparation says what is missing.
+    if (!isMailServerComplete(settings))
+        return prepareAndRun(request);
+    // Asking the server takes a connection: on the worker thread, never on the UI thread. Abort
+    // (or the program ending) cuts it short, and so does a server slow to answer.
+    m_control.abort().clear();
+    m_probing = true;
+    Q_EMIT askingServerChanged(true);
+    auto limit = std::make_shared<std::optional<qint64>>();
+    Mailer &mailer = m_services.mailer;
+    const AbortRequest &abort = m_control.abort();
+    m_worker.start(
+        u"Quorvale size probe"_s,
+        [limit, &mailer, &abort, settings] {
+            QElapsedTimer elapsed;
+            elapsed.start();
+            *limit = serverSizeLimit(mailer, settings, [&abort, &elapsed] {
+                return abort.isRequested() || elapsed.hasExpired(qint64(kSizeProbeSeconds) * 1000);
+            });
+        },
+        [this, limit, request, settings] {
+            m_probing = false;
+            m_sizeLimitServer = settings.SMTPServer + u':' + settings.SSLport;
+            m_sizeLimit = *limit;
+            Q_EMIT askingServerChanged(false);
+            if (m_control.abort().isRequested()) {
+                m_control.abort().clear();
+                return;
+            }
+            RunRequest withLimit = request;
+            withLimit.serverSizeLimit = *limit;
+            prepareAndRun(withLimit);
+        });
+    return true;
+}
+
+bool RunSession::prepareAndRun(const RunRequest &request)
+{
     m_prompter =
         std::make_unique<DialogPrompter>(m_services.dialogs, m_dialogParent, [this] { Q_EMIT setupRequested(); });
     m_run = std::make_unique<BatchRun>(
@@ -70,6 +115,13 @@ bool RunSession::start(const RunRequest &request)
             finishOnceShown();
         });
     return true;
+}
+
+std::optional<qint64> RunSession::knownSizeLimit(const AppSettings &settings) const
+{
+    if (m_sizeLimitServer != settings.SMTPServer + u':' + settings.SSLport)
+        return std::nullopt;
+    return m_sizeLimit;
 }
 
 void RunSession::abort()
@@ -123,6 +175,7 @@ void RunSession::shutDown()
     m_worker.wait();
     m_run.reset();
     m_active = false;
+    m_probing = false;
 }
 
 } // namespace quorvale

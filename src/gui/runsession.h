@@ -30,9 +30,14 @@ public:
     RunSession(const AppServices &services, SettingsHolder &settings, QWidget *dialogParent);
     ~RunSession() override;
 
-    /// Starts a run of `request` with the attachment mode and common path set last. True when it
-    /// goes on on its worker thread; false when a check, the list or the user stopped it.
+    /// Starts a run of `request` with the attachment mode and common path set last. With a complete
+    /// server setup the server is first asked, on the worker thread, how large a message it takes
+    /// (at most kSizeProbeSeconds; no answer: nothing is said about sizes), and the run's
+    /// preparation and its question follow when it has answered; Start stays disabled meanwhile.
+    /// True when the run goes on (asking the server, or on its worker thread); false when a check,
+    /// the list or the user stopped it.
     bool start(const RunRequest &request);
+    static constexpr int kSizeProbeSeconds = 10;
     /// Asks the run to stop at its next check point, letting a message being handed over finish;
     /// asked again, cuts that message off too.
     void abort();
@@ -40,10 +45,13 @@ public:
     void setAttachmentMode(AttachmentMode mode);
     void setCommonAttachmentPath(const QString &path);
     /// From start() until the run's last line was handed on.
-    bool isRunning() const { return m_active; }
+    bool isRunning() const { return m_active || m_probing; }
     /// What the last run did and its journal; empty until a run has ended.
     const RunTally &lastTally() const { return m_lastTally; }
     QString lastJournalPath() const { return m_lastJournalPath; }
+    /// The largest message the server of `settings` takes, as it said when a run last started;
+    /// none when it set no limit, was not asked, or the server has changed since.
+    std::optional<qint64> knownSizeLimit(const AppSettings &settings) const;
     /// Ends a run where it stands (the program is ending): its closing lines are dropped, the
     /// pause or send it is in notices the abort within a slice, and its worker is waited for.
     void shutDown();
@@ -59,6 +67,9 @@ Q_SIGNALS:
     void runningChanged(bool running);
     /// Where the run is: "client N of M", the counts so far and the time left.
     void progressChanged(const quorvale::RunProgress &progress);
+    /// True while the server is asked how large a message it takes, before the run's question:
+    /// Start disabled, Abort enabled (it cancels the start). No run yet: the last run's summary stays.
+    void askingServerChanged(bool asking);
     /// The run resumes with the interrupted run's attachment and print choices: the window shows them.
     void choicesRestored(quorvale::AttachmentMode mode, const QString &commonPath, bool print);
     /// The user asked for Setup from the warning that the mail server setup is incomplete.
@@ -67,6 +78,8 @@ Q_SIGNALS:
     void finished();
 
 private:
+    /// The run's preparation on the UI thread (its checks and question), then its passes on the worker.
+    bool prepareAndRun(const RunRequest &request);
     void showLines(const QStringList &lines);
     void finishOnceShown();
 
@@ -81,6 +94,9 @@ private:
     RunTally m_lastTally;
     QString m_lastJournalPath;
     bool m_active = false;
+    bool m_probing = false; ///< the server is being asked for its size limit before the run's question
+    QString m_sizeLimitServer; ///< the server m_sizeLimit was asked of ("host:port")
+    std::optional<qint64> m_sizeLimit;
     bool m_clearOnNextLine = false;
     bool m_closing = false;
 };

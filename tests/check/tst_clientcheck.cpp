@@ -1,4 +1,7 @@
 #include "check/clientcheck.h"
+#include "mail/smtpmailer.h"
+#include "run/batchrun.h"
+#include "support/providersim.h"
 #include "clients/documentmatch.h"
 
 #include <QFile>
@@ -208,17 +211,42 @@ void TestClientCheck::commonAttachment_data()
 {
     QTest::addColumn<QString>("common");
     QTest::addColumn<bool>("missing");
-    QTest::newRow("present") << u"7.pdf"_s << false;
-    QTest::newRow("not there") << u"gone.pdf"_s << true;
-    QTest::newRow("not set") << QString() << true;
+    QTest::addColumn<qint64>("advertised"); // the server's SIZE; 0: none; -1: the server is not asked
+    QTest::addColumn<int>("tooLarge");
+    QTest::newRow("present") << u"7.pdf"_s << false << qint64(-1) << 0;
+    QTest::newRow("not there") << u"gone.pdf"_s << true << qint64(-1) << 0;
+    QTest::newRow("not set") << QString() << true << qint64(-1) << 0;
+    // Every message (headers, body and the 8-byte file) is larger than 300 bytes, none than 100,000.
+    QTest::newRow("the server takes less") << u"7.pdf"_s << false << qint64(300) << 9;
+    QTest::newRow("the server takes more") << u"7.pdf"_s << false << qint64(100000) << 0;
+    QTest::newRow("no SIZE advertised") << u"7.pdf"_s << false << qint64(0) << 0;
+    QTest::newRow("a missing file is not sized") << u"gone.pdf"_s << true << qint64(300) << 0;
 }
 
 void TestClientCheck::commonAttachment()
 {
     QFETCH(QString, common);
     QFETCH(bool, missing);
+    QFETCH(qint64, advertised);
+    QFETCH(int, tooLarge);
     const QString path = common.isEmpty() ? QString() : m_dir.filePath(common);
-    const CheckReport report = checkClientList({m_csv, AttachmentMode::Common, path, false});
+    CheckRequest request{m_csv, AttachmentMode::Common, path, false};
+    std::optional<quorvale::test::ProviderSim> sim;
+    SmtpMailer smtp(m_dir.path());
+    if (advertised >= 0) {
+        sim.emplace(quorvale::test::ProviderSimOptions{.profile = u"exchange"_s, .size = advertised});
+        QVERIFY(sim->isRunning());
+        request.serverSizeLimit = [&sim, &smtp] { return serverSizeLimit(smtp, sim->settings()); };
+    }
+    const CheckReport report = checkClientList(request);
+    QCOMPARE(report.count(CheckFlag::TooLarge), tooLarge);
+    if (tooLarge > 0)
+        QVERIFY2(checkFlagsText(report.rows[0]).startsWith(u"too large (the message is "_s),
+                 qPrintable(checkFlagsText(report.rows[0])));
+    if (sim) {
+        QVERIFY(sim->accepted().isEmpty());
+        QVERIFY(sim->refused().isEmpty());
+    }
     QCOMPARE(report.problems.size(), missing ? 1 : 0);
     QCOMPARE(report.count(CheckFlag::CommonMissing), missing ? 9 : 0);
     QCOMPARE(report.count(CheckAction::SendFile), 9);

@@ -303,6 +303,38 @@ private Q_SLOTS:
                              "skipped on resume 0"_s);
     }
 
+    void questionCheckAndPreviewTellOfMessagesLargerThanTheServerTakes()
+    {
+        // The command line asks the server before its question, its check and its preview, which
+        // tell of the messages it would refuse.
+        configureInProcess();
+        m_fake->mailer.maxSize = 1000000;
+        writeFile(u"list.csv"_s, "1,a@example.org\r\n2,b@example.org\r\n");
+        writeFile(u"letter.pdf"_s, QByteArray(1000000, 'x'));
+        QStringList args =
+            runArgs(u"list.csv"_s) + QStringList{u"--mode"_s, u"common"_s, u"--attachment"_s, path(u"letter.pdf"_s)};
+        args.removeAll(u"--yes"_s);
+        const Result r = inProcess(args, "n\n");
+        QCOMPARE(r.exitCode, 2);
+        QVERIFY2(r.err.contains(u"\nWarning: 2 messages are larger than the server takes (at most 1 MB)\n"_s),
+                 qPrintable(r.err));
+        QVERIFY(m_fake->mailer.attempts().isEmpty());
+        const Result check = inProcess({u"check"_s, u"--csv"_s, path(u"list.csv"_s), u"--mode"_s, u"common"_s,
+                                        u"--attachment"_s, path(u"letter.pdf"_s)});
+        QCOMPARE(check.exitCode, 1);
+        const QStringList rows = check.out.filter(u"@example.org"_s);
+        QCOMPARE(rows.size(), 2);
+        for (const QString &row : rows)
+            QVERIFY2(row.startsWith(u"! "_s) && row.endsWith(u"\ttoo large (the message is 1.4 MB)"_s), qPrintable(row));
+        const Result preview = inProcess({u"preview"_s, u"--csv"_s, path(u"list.csv"_s), u"--mode"_s, u"common"_s,
+                                          u"--attachment"_s, path(u"letter.pdf"_s), u"--client"_s, u"2"_s});
+        QCOMPARE(preview.exitCode, 0);
+        QVERIFY2(preview.err.contains(u"quorvale: a run would not send this message: The message is 1.4 MB; the server "
+                                      "takes at most 1 MB.\n"_s),
+                 qPrintable(preview.err));
+        QVERIFY(m_fake->mailer.attempts().isEmpty());
+    }
+
     void nothingIsSentWhenTheRunCannotStart_data()
     {
         QTest::addColumn<QStringList>("extraArgs");

@@ -48,7 +48,7 @@ private Q_SLOTS:
 
         // Nothing failed yet: the entry says so and starts nothing.
         resend->trigger();
-        QCOMPARE(f.dialogs.warnings.size(), 1);
+        QTRY_COMPARE(f.dialogs.warnings.size(), 1);
         QVERIFY(f.dialogs.questions.isEmpty());
 
         f.mailer.failure = u"550 mailbox unavailable"_s;
@@ -67,7 +67,7 @@ private Q_SLOTS:
 
         // Both were sent to now: a further resend has nobody to go to.
         resend->trigger();
-        QCOMPARE(f.dialogs.warnings.size(), 2);
+        QTRY_COMPARE(f.dialogs.warnings.size(), 2);
         QCOMPARE(f.mailer.messages().size(), 4);
     }
 
@@ -141,6 +141,7 @@ private Q_SLOTS:
                 std::this_thread::sleep_for(std::chrono::milliseconds(5));
         };
         QTest::mouseClick(cmdStart, Qt::LeftButton);
+        QTRY_COMPARE(f.dialogs.questions.size(), 1);
         QVERIFY(first.isRunning());
 
         ScriptedDialogs dialogs;
@@ -149,7 +150,7 @@ private Q_SLOTS:
         second.show();
         FIND_CHILD(QPushButton, secondStart, second, u"cmdStart"_s);
         QTest::mouseClick(secondStart, Qt::LeftButton);
-        QCOMPARE(dialogs.warnings.size(), 1);
+        QTRY_COMPARE(dialogs.warnings.size(), 1);
         QVERIFY2(dialogs.warnings.first().startsWith(
                      u"Another run is in progress (process %1 of "_s.arg(QCoreApplication::applicationPid())),
                  qPrintable(dialogs.warnings.first()));

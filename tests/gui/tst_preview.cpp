@@ -243,6 +243,7 @@ private Q_SLOTS:
         QTest::mouseClick(ui.cmdStart, Qt::LeftButton);
         if (sent > 0)
             QVERIFY(finished.wait(10000));
+        QTRY_COMPARE(f.dialogs.warnings.size() + f.dialogs.questions.size(), warnings.size() + questions);
         QCOMPARE(f.dialogs.warnings, warnings);
         QCOMPARE(f.dialogs.questions.size(), questions);
         if (questions > 0)

@@ -1226,6 +1226,51 @@ private Q_SLOTS:
         QCOMPARE(sim.accepted().first().rcpt, QStringList{u"b@x.org"_s});
     }
 
+    void questionWarnsOfMessagesLargerThanTheServerTakes_data()
+    {
+        QTest::addColumn<qint64>("advertised"); // the server's SIZE; 0: none
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<QString>("warning"); // empty: no warning about sizes
+        const QString one = u"Warning: 1 message is larger than the server takes (at most 1 MB)"_s;
+        QTest::newRow("one client's document too large")
+            << qint64(1000000) << int(AttachmentMode::ClientSpecific) << one;
+        QTest::newRow("the common file makes every message too large")
+            << qint64(1000000) << int(AttachmentMode::Common)
+            << u"Warning: 2 messages are larger than the server takes (at most 1 MB)"_s;
+        QTest::newRow("every message fits") << qint64(2000000) << int(AttachmentMode::ClientSpecific) << QString();
+        QTest::newRow("no SIZE advertised") << qint64(0) << int(AttachmentMode::Common) << QString();
+    }
+
+    void questionWarnsOfMessagesLargerThanTheServerTakes()
+    {
+        QFETCH(qint64, advertised);
+        QFETCH(int, mode);
+        QFETCH(QString, warning);
+        ProviderSim sim({.profile = u"exchange"_s, .size = advertised});
+        QVERIFY(sim.isRunning());
+        RunHarness h;
+        // Client 3 has no address: its printout is no message the server sees.
+        h.writeCsv("1,a@x.org\r\n2,b@x.org\r\n3,\r\n");
+        h.writeFile(u"1.pdf"_s, QByteArray(1000000, 'x')); // 1.35 MB in base64
+        h.writeFile(u"2.pdf"_s, QByteArray(1000, 'x'));
+        h.writeFile(u"3.pdf"_s, QByteArray(1000000, 'x'));
+        h.control.setAttachmentMode(AttachmentMode(mode));
+        h.control.setCommonAttachmentPath(h.dir.filePath(u"1.pdf"_s));
+        SmtpMailer smtp(h.settings.DataFolder);
+        useProvider(h, sim, smtp);
+        h.request.serverSizeLimit = serverSizeLimit(smtp, h.settings);
+        h.prompter.answer = false;
+        QCOMPARE(h.run(), RunOutcome::NotStarted);
+        QCOMPARE(h.prompter.details.size(), 1);
+        const QStringList details = h.prompter.details.first().split(u'\n');
+        const QStringList sizeLines = details.filter(u"larger than the server takes"_s);
+        QCOMPARE(sizeLines, warning.isEmpty() ? QStringList() : QStringList{warning});
+        // Asking said nothing in the status box and handed the server no message.
+        QVERIFY(!h.trace.join(u'\n').contains(u"SIZE"_s, Qt::CaseInsensitive));
+        QVERIFY(sim.accepted().isEmpty());
+        QVERIFY(sim.refused().isEmpty());
+    }
+
     void folderThatCannotBeListedStopsTheRun()
     {
         RunHarness h;

@@ -1,5 +1,7 @@
 #include "check/clientcheck.h"
 
+#include "mail/messagebuilder.h"
+#include "mail/sizeprobe.h"
 #include "platform/files.h"
 #include "text/csvfield.h"
 #include "text/wordtable.h"
@@ -35,7 +37,28 @@ constexpr WordTable<CheckFlag, kCheckFlagCount> kFlagNames{{
     {CheckFlag::MissingDocument, "no document"_L1},
     {CheckFlag::CommonIsProgramFile, "common attachment is a file of the program"_L1},
     {CheckFlag::HardLinkedDocument, "document has other names (hard links)"_L1},
+    {CheckFlag::TooLarge, "too large"_L1},
 }};
+
+/// The size on the wire of each client's message that is larger than `limit`, by row; -1 for the
+/// others. The attachment counts by its file's size: no document is read.
+std::vector<qint64> tooLargeSizes(const MailingPlan &plan, qint64 limit)
+{
+    std::vector<qint64> sizes(size_t(plan.clients().Count()), -1);
+    for (qsizetype i = 0; i < plan.clients().Count(); ++i) {
+        const ClientPlan &row = plan.plan(i);
+        if (row.action != CheckAction::Send && row.action != CheckAction::SendFile)
+            continue;
+        MailMessage message;
+        message.RecipientAddress = row.address;
+        message.AttachmentPath = row.action == CheckAction::SendFile ? row.file : QString();
+        message.SubjectLine = plan.message().subject.fill(plan.clients(), i);
+        message.BodyText = plan.message().body.fill(plan.clients(), i);
+        if (const qint64 size = wireSize(buildMessage(message)); size > limit)
+            sizes[size_t(i)] = size;
+    }
+    return sizes;
+}
 
 const char *actionKeyword(CheckAction action)
 {
@@ -84,7 +107,19 @@ CheckReport checkClientList(const CheckRequest &request)
     report.windows1252Lines = plan.windows1252Lines();
     report.programFiles = request.programFiles;
     report.programFiles.addFile(request.csvPath, u"the client list"_s);
+    std::vector<qint64> tooLarge;
+    if (request.serverSizeLimit) {
+        report.serverSizeLimit = request.serverSizeLimit();
+        if (report.serverSizeLimit)
+            tooLarge = tooLargeSizes(plan, *report.serverSizeLimit);
+    }
     report.rows = std::move(plan).takePlans();
+    for (size_t i = 0; i < tooLarge.size() && i < report.rows.size(); ++i) {
+        if (tooLarge[i] < 0)
+            continue;
+        report.rows[i].flags |= CheckFlag::TooLarge;
+        report.rows[i].changeDetails().messageSize = tooLarge[i];
+    }
     return report;
 }
 
@@ -131,6 +166,9 @@ QString checkFlagsText(const CheckRow &row)
             break;
         case CheckFlag::EmptyField:
             detail = row.emptyFields().join(u", "_s);
+            break;
+        case CheckFlag::TooLarge:
+            detail = u"the message is "_s + megabytes(row.messageSize());
             break;
         default:
             break;

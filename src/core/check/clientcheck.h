@@ -6,6 +6,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+#include <optional>
 #include <vector>
 
 namespace quorvale {
@@ -32,6 +34,9 @@ struct CheckRequest
     char delimiter = ','; ///< what separates the fields of a line
     /// The program's own files besides the client list: never a document or the attachment.
     ProgramFiles programFiles{};
+    /// Asks the server how large a message it takes (blocking; none: no limit, or no answer).
+    /// Unset: sizes are not checked.
+    std::function<std::optional<qint64>()> serverSizeLimit{};
 
     /// The mailing a run would make of them.
     Mailing mailing() const
@@ -52,6 +57,9 @@ struct CheckReport
     QList<qint64> windows1252Lines;
     /// The program's own files, the client list among them: a saved table never replaces them.
     ProgramFiles programFiles;
+    /// The largest message the server takes, when it said; clients whose message is larger are
+    /// flagged "too large".
+    std::optional<qint64> serverSizeLimit;
 
     qsizetype count(CheckAction action) const;
     qsizetype count(CheckFlag flag) const;

@@ -73,10 +73,11 @@ enum class ClientFlag : unsigned
     MissingDocument = 1u << 8,    ///< the client has an address but no document of its own (client mode)
     CommonIsProgramFile = 1u << 9, ///< the common attachment is one of the program's own files
     HardLinkedDocument = 1u << 10, ///< the document's file has other names too (hard links)
+    TooLarge = 1u << 11,           ///< the message is larger than the server takes (set by the check)
 };
 Q_DECLARE_FLAGS(ClientFlags, ClientFlag)
 Q_DECLARE_OPERATORS_FOR_FLAGS(ClientFlags)
-inline constexpr int kClientFlagCount = 11;
+inline constexpr int kClientFlagCount = 12;
 
 /// What only some clients have: documents that cannot be taken or were refused, other lines with the same address or
 /// identifier, empty fields. Kept apart from ClientPlan and shared between clients that have the
@@ -90,6 +91,7 @@ struct ClientPlanDetails : QSharedData
     QList<qint64> sameAddressLines;
     QList<qint64> sameIdentifierLines;
     QStringList emptyFields;
+    qint64 messageSize = -1; ///< with ClientFlag::TooLarge: the message's size on the wire in bytes
 };
 
 /// One client of the list and what the mailing does for it.
@@ -117,6 +119,8 @@ struct ClientPlan
     const QList<qint64> &sameIdentifierLines() const { return details().sameIdentifierLines; }
     /// The placeholders of the message whose field is empty on this line.
     const QStringList &emptyFields() const { return details().emptyFields; }
+    /// With ClientFlag::TooLarge: the message's size on the wire in bytes.
+    qint64 messageSize() const { return details().messageSize; }
 
     /// The details to change: this client's own copy, made when it has none or shares one.
     ClientPlanDetails &changeDetails()

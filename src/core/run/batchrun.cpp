@@ -93,6 +93,13 @@ QString retryWaitsText()
 
 } // namespace
 
+std::optional<qint64> serverSizeLimit(Mailer &mailer, const AppSettings &settings, const AbortPredicate &aborted)
+{
+    if (!isMailServerComplete(settings))
+        return std::nullopt;
+    return mailer.sizeLimit(mailServerFrom(settings), aborted);
+}
+
 void RunControl::setAttachmentMode(AttachmentMode mode)
 {
     QMutexLocker lock(&m_mutex);
@@ -902,15 +909,46 @@ BatchRun::PassEnd BatchRun::keepWithinLimits()
     }
 }
 
-QString BatchRun::sizeProblem(MailMessage message) const
+qint64 BatchRun::messageSize(MailMessage message) const
 {
-    if (!m_sizeLimit)
-        return {};
     const AppSettings settings = m_deps.settings();
     message.EmailFrom = settings.EmailFrom;
     message.EmailFromName = settings.EmailFromName;
     message.ReplyTo = settings.ReplyTo;
-    const qint64 size = wireSize(buildMessage(message));
+    return wireSize(buildMessage(message));
+}
+
+qint64 BatchRun::tooLargeCount(qint64 limit)
+{
+    // Each message is built without reading its attachment: the file's size gives the attachment's
+    // encoded size, so a long list costs one small build per client, not one read of each document.
+    const AttachmentMode mode = m_mailing.choices.mode;
+    qint64 count = 0;
+    for (qsizetype i = 0; i < clients().Count(); ++i) {
+        if (isSkipped(i) || !clients().hasEmailAddress(i))
+            continue;
+        QString attachment;
+        if (mode == AttachmentMode::Common) {
+            attachment = m_mailing.choices.commonFile;
+        } else if (mode == AttachmentMode::ClientSpecific) {
+            const ClientPlan &plan = m_plan.plan(i);
+            if (plan.action != ClientAction::SendFile)
+                continue;
+            attachment = plan.file;
+        }
+        MailMessage message = clientMessage(m_plan, i, attachment);
+        message.ArchiveCopyTo = m_settings.ArchiveCopyTo;
+        if (messageSize(message) > limit)
+            ++count;
+    }
+    return count;
+}
+
+QString BatchRun::sizeProblem(MailMessage message) const
+{
+    if (!m_sizeLimit)
+        return {};
+    const qint64 size = messageSize(message);
     if (size <= *m_sizeLimit)
         return {};
     return u"the message is %1; the server takes at most %2"_s.arg(megabytes(size), megabytes(*m_sizeLimit));
@@ -1030,6 +1068,12 @@ StartSummary BatchRun::startSummary()
         summary.warnings.append(m_fileMistake);
     // What the check would flag, counted over the clients this run e-mails.
     summary.warnings.append(planWarningLines(m_plan.warnings([this](qsizetype row) { return !isSkipped(row); })));
+    if (m_request.serverSizeLimit && m_emailsToHandle > 0) {
+        if (const qint64 tooLarge = tooLargeCount(*m_request.serverSizeLimit); tooLarge > 0)
+            summary.warnings.append(u"%1 larger than the server takes (at most %2)"_s.arg(
+                tooLarge == 1 ? u"1 message is"_s : u"%1 messages are"_s.arg(tooLarge),
+                megabytes(*m_request.serverSizeLimit)));
+    }
     return summary;
 }
 

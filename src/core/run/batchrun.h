@@ -105,6 +105,9 @@ struct RunRequest
     /// The window's formatted body: kept as the data folder's Body.html when the run starts, as
     /// `body` is kept as Body.txt (a body read from another file is not).
     bool keepHtml = false;
+    /// The largest message the server takes, asked before the question (serverSizeLimit()): the
+    /// question warns of the clients whose message is larger. None: not known, nothing is said.
+    std::optional<qint64> serverSizeLimit{};
 };
 
 /// How a run ended; the command line maps it to its exit status.
@@ -141,6 +144,11 @@ struct RunDependencies
     /// Puts each accepted message into the Sent folder when "SentCopy" is 1; null: no copies.
     SentCopier *sentCopier = nullptr;
 };
+
+/// The largest message the server of `settings` takes, asked as a send would connect but without
+/// logging in or sending, and without a status line. None when the server setup is incomplete, the
+/// server sets no limit, or it cannot be asked. Blocks: never on the UI thread.
+std::optional<qint64> serverSizeLimit(Mailer &mailer, const AppSettings &settings, const AbortPredicate &aborted = {});
 
 /// One batch run over the client list. prepare() runs on the UI thread (it asks the one
 /// question); execute() then runs the passes on a worker thread.
@@ -230,6 +238,10 @@ private:
     bool documentFolderReadable();
     /// Why `message` must not be uploaded for its size (the server's SIZE), or empty.
     QString sizeProblem(MailMessage message) const;
+    /// `message` from the saved sender, as the server counts its size; -1 when it cannot be told.
+    qint64 messageSize(MailMessage message) const;
+    /// The clients this run e-mails whose message is larger than `limit`.
+    qint64 tooLargeCount(qint64 limit);
     /// One send, tried again after waits while the server refuses it for now; false (with
     /// m_stopReason) when it could not be attempted at all or the run must stop after it.
     bool send(qsizetype index, const MailMessage &message);

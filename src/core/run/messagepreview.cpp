@@ -3,6 +3,7 @@
 #include "mail/htmlbody.h"
 #include "mail/messagebuilder.h"
 #include "mail/mimeencode.h"
+#include "mail/sizeprobe.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -129,6 +130,14 @@ MessagePreview MailingPreview::preview(qsizetype row) const
         shown.problem = u"The client has no e-mail address: a run prints its document instead."_s;
     else if (shown.attachmentNote.isEmpty())
         shown.problem = messageProblem(shown.message);
+    if (shown.problem.isEmpty() && shown.attachmentNote.isEmpty() && m_request.serverSizeLimit) {
+        MailMessage sized = shown.message;
+        sized.EmailFromName = m_request.senderName;
+        sized.ReplyTo = m_request.replyTo;
+        if (const qint64 size = wireSize(buildMessage(sized)); size > *m_request.serverSizeLimit)
+            shown.problem = u"The message is %1; the server takes at most %2."_s.arg(
+                megabytes(size), megabytes(*m_request.serverSizeLimit));
+    }
     return shown;
 }
 

@@ -37,6 +37,8 @@ struct PreviewRequest
     AttachmentMode mode = AttachmentMode::None;
     QString commonPath;
     QString sender;       ///< the saved sender address ("EmailFrom")
+    QString senderName{}; ///< the saved sender's name ("EmailFromName"), for the message's size
+    QString replyTo{};    ///< the saved "ReplyTo", for the message's size
     char delimiter = ','; ///< what separates the fields of the client file's lines
     /// The program's own files besides the client list: never a document or the attachment.
     ProgramFiles programFiles{};
@@ -44,6 +46,8 @@ struct PreviewRequest
     QString htmlFolder{};   ///< where a formatted body's relative picture paths start
     QString signature{};    ///< the signature (HTML); empty: none
     QString signatureFolder{};
+    /// The largest message the server takes, when known: a larger message is a problem.
+    std::optional<qint64> serverSizeLimit{};
 };
 
 /// One client's message as it would be sent now.
@@ -80,6 +84,8 @@ public:
     qsizetype rowOfLine(qint64 line) const;
     /// The message of client `row`, as the mailing's plan decides it.
     MessagePreview preview(qsizetype row) const;
+    /// The largest message the server takes, learned after load(); none: sizes are not judged.
+    void setServerSizeLimit(std::optional<qint64> limit) { m_request.serverSizeLimit = limit; }
 
 private:
     PreviewRequest m_request;
