@@ -154,10 +154,10 @@ int main(int argc, char **argv)
                   window.findChild<QLineEdit *>(u"txtCommonAttachmentPath"_s)
                       ->setText(dir.filePath(u"Engagement letter 2025.pdf"_s));
                   window.findChild<QPushButton *>(u"cmdStart"_s)->click();
-                  ok &= confirmShot;
               }),
               [&] { return window.findChild<QLabel *>(u"lblRunProgress"_s)->text().startsWith(u"Client 4 "_s); },
-              act([&] { ok &= save(&window, out, u"3-main-running"_s); }),
+              // Start asks its question once the server said what size it takes: by now it was asked.
+              act([&] { ok &= confirmShot && save(&window, out, u"3-main-running"_s); }),
               act([&] { window.findChild<QPushButton *>(u"cmdAbort"_s)->click(); }),
               idle,
               // The same mailing again: it resumes, and two of its sends fail.
