@@ -35,6 +35,22 @@ QString decodeText(QByteArray bytes)
     return QString::fromUtf8(windows1252ToUtf8(bytes));
 }
 
+/// Reads the file `path` into `bytes`; a missing file reads as empty. False with `error`
+/// (`failure` with the path and the reason) when it cannot be read.
+bool readPrivateFile(const QString &path, QByteArray &bytes, const QString &failure, QString *error)
+{
+    if (!QFileInfo(path).isFile())
+        return true;
+    QFile file(path);
+    if (file.open(QIODevice::ReadOnly))
+        bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError) {
+        setError(error, failure.arg(QDir::toNativeSeparators(path), file.errorString()));
+        return false;
+    }
+    return true;
+}
+
 /// Writes `bytes` as the private file `path`, its folder made when missing. False with `error`
 /// (`failure` with the path and the reason) when it cannot be.
 bool writePrivateFile(const QString &path, const QByteArray &bytes, const QString &failure, QString *error)
@@ -71,19 +87,9 @@ bool readBodyFile(const QString &dataFolder, QString &body, QString *error)
         setError(error, u"No data folder is set, so the message body cannot be read."_s);
         return false;
     }
-    const QString path = bodyFilePath(dataFolder);
-    if (!QFileInfo(path).isFile())
-        return true;
-
-    QFile file(path);
     QByteArray bytes;
-    if (file.open(QIODevice::ReadOnly))
-        bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError) {
-        setError(error, u"The message body could not be read from %1: %2"_s.arg(QDir::toNativeSeparators(path),
-                                                                                file.errorString()));
+    if (!readPrivateFile(bodyFilePath(dataFolder), bytes, u"The message body could not be read from %1: %2"_s, error))
         return false;
-    }
 
     // Every line, whatever ended it (CR LF, lone CR, or the end of the file), is followed by
     // CR LF; a lone LF stays inside its line.
@@ -126,8 +132,8 @@ bool writeBodyFile(const QString &dataFolder, const QString &body, QString *erro
     if (!text.isEmpty() && !text.endsWith(crlf))
         text += crlf;
 
-    return writePrivateFile(bodyFilePath(dataFolder), text.toUtf8(),
-                            u"The message body could not be saved to %1: %2"_s, error);
+    return writePrivateFile(bodyFilePath(dataFolder), text.toUtf8(), u"The message body could not be saved to %1: %2"_s,
+                            error);
 }
 
 QString htmlBodyFilePath(const QString &dataFolder)
@@ -148,16 +154,9 @@ QString pictureFolderPath(const QString &dataFolder)
 bool readHtmlFile(const QString &path, QString &html, QString *error)
 {
     html.clear();
-    if (!QFileInfo(path).isFile())
-        return true;
-    QFile file(path);
     QByteArray bytes;
-    if (file.open(QIODevice::ReadOnly))
-        bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError) {
-        setError(error, u"%1 could not be read: %2"_s.arg(QDir::toNativeSeparators(path), file.errorString()));
+    if (!readPrivateFile(path, bytes, u"%1 could not be read: %2"_s, error))
         return false;
-    }
     html = decodeText(bytes);
     return true;
 }
@@ -209,7 +208,8 @@ QString keepPicture(const QString &dataFolder, const QString &source, QString *e
     if (base.isEmpty())
         base = u"picture"_s;
     for (int n = 1;; ++n) {
-        const QString name = (n == 1 ? base : base + u'-' + QString::number(n)) + (suffix.isEmpty() ? QString() : u'.' + suffix);
+        const QString name =
+            (n == 1 ? base : base + u'-' + QString::number(n)) + (suffix.isEmpty() ? QString() : u'.' + suffix);
         const QString target = QDir(folder).filePath(name);
         QString reason;
         bool taken = false;
