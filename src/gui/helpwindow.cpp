@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QListWidget>
 #include <QPushButton>
 #include <QSplitter>
@@ -53,10 +54,14 @@ HelpWindow::HelpWindow(const QString &folder, UserDialogs &dialogs, QWidget *par
     m_back->setEnabled(false);
     m_forward->setEnabled(false);
 
+    auto *close = makeButton(u"cmdHelpClose"_s, u"&Close"_s, u"Close the help"_s, this);
+    connect(close, &QPushButton::clicked, this, &QWidget::close);
+
     auto *buttons = new QHBoxLayout;
     buttons->addWidget(m_back);
     buttons->addWidget(m_forward);
     buttons->addStretch(1);
+    buttons->addWidget(close);
     auto *splitter = new QSplitter(this);
     splitter->addWidget(m_contents);
     splitter->addWidget(m_browser);
@@ -67,6 +72,16 @@ HelpWindow::HelpWindow(const QString &folder, UserDialogs &dialogs, QWidget *par
     layout->addLayout(buttons);
     layout->addWidget(splitter, 1);
     fitToScreen(this, QSize(900, 640));
+}
+
+void HelpWindow::keyPressEvent(QKeyEvent *event)
+{
+    // A window of its own rather than a dialog, so Esc closes it here, as it closes a dialog.
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+        close();
+        return;
+    }
+    QWidget::keyPressEvent(event);
 }
 
 void HelpWindow::showContext(int context)

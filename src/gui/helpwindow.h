@@ -2,6 +2,7 @@
 
 #include <QWidget>
 
+class QKeyEvent;
 class QListWidget;
 class QPushButton;
 class QTextBrowser;
@@ -23,6 +24,9 @@ public:
 
     /// Shows the page of a context number (kMainHelpContext, kSetupHelpContext).
     void showContext(int context);
+
+protected:
+    void keyPressEvent(QKeyEvent *event) override;
 
 private:
     void showPage(const QString &page);

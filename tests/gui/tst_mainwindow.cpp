@@ -401,6 +401,14 @@ void TestMainWindow::helpWindowShowsTopicsWithHistory()
     FIND_CHILD(QPushButton, cmdHelpForward, frmHelp, u"cmdHelpForward"_s);
     QVERIFY(frmHelp->isVisible());
     QVERIFY(txtHelp->toPlainText().contains(u"No help found"_s));
+    // Esc and Close each close it, as they close a dialog.
+    QTest::keyClick(txtHelp, Qt::Key_Escape);
+    QVERIFY(!frmHelp->isVisible());
+    help->trigger();
+    QVERIFY(frmHelp->isVisible());
+    FIND_CHILD(QPushButton, cmdHelpClose, frmHelp, u"cmdHelpClose"_s);
+    QTest::mouseClick(cmdHelpClose, Qt::LeftButton);
+    QVERIFY(!frmHelp->isVisible());
 
     // The pages of the source tree, shown inside the program: no browser is asked for anything.
     const QString pages = QFINDTESTDATA("../../help/main.html").section(u'/', 0, -2);
