@@ -161,6 +161,10 @@ bool PreviewDialog::showMailing(const PreviewRequest &request, qint64 line)
         return false;
     }
     m_mailing = std::move(mailing);
+    // Each opening starts clean: what was searched for and sent last time belongs to that list.
+    m_txtFind->clear();
+    if (!m_sender.isRunning())
+        m_lblSendStatus->clear();
     if (m_txtSendTo->text().isEmpty())
         m_txtSendTo->setText(request.sender);
     const qsizetype row = line > 0 ? m_mailing.rowOfLine(line) : 0;

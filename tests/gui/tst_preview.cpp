@@ -167,6 +167,13 @@ private Q_SLOTS:
         QTest::mouseClick(cmdSendToMe, Qt::LeftButton);
         QVERIFY(done.wait(10000));
         QCOMPARE(lblSendStatus->text(), u"Sent to me@example.net"_s);
+        // Opened again, the preview starts clean: no last send, no old search.
+        FIND_CHILD(QLineEdit, txtFind, preview, u"txtFind"_s);
+        txtFind->setText(u"9"_s);
+        preview->close();
+        w.showPreview();
+        QCOMPARE(lblSendStatus->text(), QString());
+        QCOMPARE(txtFind->text(), QString());
         const QList<MailMessage> sent = f.mailer.messages();
         QCOMPARE(sent.size(), 1);
         QCOMPARE(sent.first().RecipientAddress, u"me@example.net"_s);
