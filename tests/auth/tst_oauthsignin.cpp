@@ -112,7 +112,7 @@ void TestOAuthSignIn::providerTable_data()
                             << u"https://accounts.google.com/o/oauth2/v2/auth"_s
                             << u"https://oauth2.googleapis.com/token"_s << QString();
     QTest::newRow("no client id anywhere")
-        << OAuthChoice{u"google"_s, {}, {}, {}, {}, {}, {}} << QString() << QString() << u"OAuthClientId"_s;
+        << OAuthChoice{u"google"_s, {}, {}, {}, {}, {}, {}} << QString() << QString() << u"No Client ID is set for the Google sign-in"_s;
     QTest::newRow("unknown provider") << OAuthChoice{u"yahoo"_s, {}, u"id"_s, {}, {}, {}, {}} << QString() << QString()
                                       << u"microsoft, google, custom"_s;
     const auto custom = [](const QString &authorize, const QString &token) {
@@ -132,7 +132,10 @@ void TestOAuthSignIn::providerTable_data()
         << custom(u"https://id.example/auth"_s, u"https://me:pw@id.example/token"_s) << QString() << QString()
         << u"user name, password"_s;
     QTest::newRow("custom, no address") << custom({}, u"https://id.example/token"_s) << QString() << QString()
-                                        << u"not a complete web address"_s;
+                                        << u"The Authorize URL \"\" is not a complete web address"_s;
+    QTest::newRow("custom, no scope")
+        << OAuthChoice{u"custom"_s, {}, u"id"_s, {}, u"https://id.example/auth"_s, u"https://id.example/token"_s, {}}
+        << QString() << QString() << u"No Scope is set"_s;
 }
 
 void TestOAuthSignIn::providerTable()
@@ -148,6 +151,8 @@ void TestOAuthSignIn::providerTable()
     if (!provider) {
         QVERIFY2(error.contains(errorPart), qPrintable(error));
         QVERIFY(!error.contains(u"pw@"_s));
+        // The message names the boxes of Setup, never the names in the settings file.
+        QVERIFY2(!error.contains(u"(OAuth"_s), qPrintable(error));
         return;
     }
     QCOMPARE(provider->authorizeUrl.toString(), authorize);

@@ -54,7 +54,7 @@ void TestSecretCommand::givesTheFirstLineOrSaysWhyNot_data()
                                       << u"printed nothing on its first line."_s;
     QTest::newRow("crashes") << sh(u"echo leaked-secret; kill -9 $$"_s) << 5000 << 0 << false << QString()
                              << u"crashed."_s;
-    QTest::newRow("no command") << QStringList() << 5000 << 0 << false << QString() << u"No password command"_s;
+    QTest::newRow("no command") << QStringList() << 5000 << 0 << false << QString() << u"No password command is set: enter it as the Command in Setup."_s;
 }
 
 void TestSecretCommand::givesTheFirstLineOrSaysWhyNot()

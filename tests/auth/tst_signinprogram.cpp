@@ -152,7 +152,7 @@ void TestSignInProgram::signsInAndSendsWithTheToken()
     QCOMPARE(QFileInfo::exists(tokenFile), !keyring);
     if (!keyring) {
         QCOMPARE(QFileInfo(tokenFile).permissions() & 0x0077, QFileDevice::Permissions());
-        QVERIFY(signedIn.err.contains(u"No system keyring answered"_s));
+        QVERIFY(signedIn.err.contains(u"No system keyring is running, so the password and the sign-in are kept in files only you can read"_s));
     }
     const ProgramHome::Result shown = home.run({u"config"_s, u"show"_s});
     outputs << shown;

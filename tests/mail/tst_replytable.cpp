@@ -169,7 +169,8 @@ void TestReplyTable::readsEveryDocumentedReply_data()
         << C::ClientOnly << u"the server refused the sender: 552 5.3.4"_s << none << qint64(-1);
     QTest::newRow("sender refused")
         << S::MailFrom << pw << "553 5.1.7 Sender address rejected"_ba
-        << C::LoginOrConnection << u"the server refused the sender: 553 5.1.7"_s << u"EmailFrom"_s << qint64(-1);
+        << C::LoginOrConnection << u"the server refused the sender: 553 5.1.7"_s
+        << u"Check the Email From address in Setup."_s << qint64(-1);
     QTest::newRow("local error in processing")
         << S::Data << pw << "451 4.3.0 Local error in processing"_ba
         << C::Temporary << u"the server refused the message for now: 451 4.3.0"_s << none << qint64(-1);

@@ -710,8 +710,9 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("csv");
         QTest::addColumn<QString>("mistake"); // the last line of the warning
         const QString format = u"The client CSV file must hold one client per line: the client id, a comma, then "
-                               "the e-mail address (left empty for a client without one), with no line of column "
-                               "names."_s;
+                               "the e-mail address (left empty for a client without one). A first line of column "
+                               "names is read as a client unless \"First line holds column names\" is ticked "
+                               "(--header on the command line)."_s;
         QTest::newRow("missing file") << QByteArray() << format;
         QTest::newRow("line without a second field") << QByteArray("1,a@x.org\r\n2\r\n3,c@x.org\r\n") << format;
         QTest::newRow("semicolons") << QByteArray("1;a@x.org\r\n2;b@x.org\r\n")
@@ -994,7 +995,7 @@ private Q_SLOTS:
             << QStringList{u"Sending email - 1"_s, a, u"Send Error - a@x.org"_s,
                            u"Processing stopped - the server refused the sender: 550 5.7.60 SMTP; Client does not "
                            "have permissions to send as this sender. The mailbox you log in with may not send as the "
-                           "sender address: make the sender (EmailFrom) the mailbox's own address, or have an "
+                           "sender address: make the Email From address in Setup the mailbox's own address, or have an "
                            "administrator give the mailbox the Send As permission. Then press Start to send to the "
                            "clients not reached."_s}
             << RunOutcome::Stopped;

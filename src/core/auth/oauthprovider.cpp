@@ -98,8 +98,8 @@ std::optional<OAuthProvider> resolveOAuthProvider(const OAuthChoice &choice, QSt
         p.clientSecret = choice.clientSecret.trimmed();
         // Only a request for offline access promises a refresh token.
         p.refreshTokenRequired = p.scope.split(u' ').contains(u"offline_access"_s);
-        for (const auto &[url, what] : {std::pair{p.authorizeUrl, u"sign-in address (OAuthAuthorizeUrl)"_s},
-                                        std::pair{p.tokenUrl, u"token address (OAuthTokenUrl)"_s}}) {
+        for (const auto &[url, what] : {std::pair{p.authorizeUrl, u"Authorize URL"_s},
+                                        std::pair{p.tokenUrl, u"Token URL"_s}}) {
             const QString problem = endpointProblem(url, what);
             if (!problem.isEmpty()) {
                 setError(error, problem);
@@ -107,7 +107,7 @@ std::optional<OAuthProvider> resolveOAuthProvider(const OAuthChoice &choice, QSt
             }
         }
         if (p.scope.isEmpty()) {
-            setError(error, u"No scope (OAuthScope) is set for the custom sign-in."_s);
+            setError(error, u"No Scope is set for the Other sign-in: enter the permissions to ask the provider for."_s);
             return std::nullopt;
         }
     } else {
@@ -116,8 +116,9 @@ std::optional<OAuthProvider> resolveOAuthProvider(const OAuthChoice &choice, QSt
         return std::nullopt;
     }
     if (p.clientId.isEmpty()) {
-        setError(error, u"No client ID (OAuthClientId) is set for the %1 sign-in: enter the ID of the "
-                        "application your administrator registered."_s.arg(name));
+        const MailProviderFacts *facts = findMailProvider(name);
+        setError(error, u"No Client ID is set for the %1 sign-in: enter the application (client) ID your "
+                        "administrator registered for Quorvale."_s.arg(facts ? QString(facts->title) : name));
         return std::nullopt;
     }
     return p;

@@ -23,7 +23,7 @@ SecretCommandResult runSecretCommand(const QStringList &words, SecretKind kind, 
 {
     const QString what = kind == SecretKind::Password ? u"password command"_s : u"token command"_s;
     if (words.isEmpty() || words.first().isEmpty())
-        return {{}, u"No %1 (PasswordCommand) is set."_s.arg(what)};
+        return {{}, u"No %1 is set: enter it as the Command in Setup."_s.arg(what)};
     // Only the program's name: the arguments may hold a secret of their own.
     const QString name = u"The %1 \"%2\""_s.arg(what, QFileInfo(words.first()).fileName());
 

@@ -144,14 +144,15 @@ bool FileSecretStore::remove(const QString &key, QString *error)
 
 SecretStoreChoice openSecretStore(std::chrono::milliseconds probeTimeout, const QString &fileFolder)
 {
-    QString why;
-    if (KeyringSecretStore::answers(probeTimeout, &why))
+    // The keyring's own error (a D-Bus message, a program that could not start) means nothing to
+    // the person reading the notice; the notice says where the secrets are instead.
+    if (KeyringSecretStore::answers(probeTimeout))
         return {std::make_unique<KeyringSecretStore>(), {}};
     auto files = std::make_unique<FileSecretStore>(fileFolder);
     const QString folder = QDir::toNativeSeparators(files->folder());
     return {std::move(files),
-            u"No system keyring answered (%1), so secrets are kept in files readable by you only, in %2."_s.arg(
-                why, folder)};
+            u"No system keyring is running, so the password and the sign-in are kept in files only you can "
+            "read, in %1."_s.arg(folder)};
 }
 
 } // namespace quorvale

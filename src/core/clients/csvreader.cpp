@@ -335,7 +335,8 @@ QString CsvReadResult::message(const QString &fileName) const
 QString clientFileFormat()
 {
     return u"The client CSV file must hold one client per line: the client id, a comma, then the "
-           "e-mail address (left empty for a client without one), with no line of column names."_s;
+           "e-mail address (left empty for a client without one). A first line of column names is read as a client "
+           "unless \"First line holds column names\" is ticked (--header on the command line)."_s;
 }
 
 std::optional<char> csvSeparatorNamed(const QString &name)

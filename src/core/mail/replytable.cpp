@@ -185,10 +185,10 @@ QString fixText(Fix fix, SmtpStage stage, LoginKind login)
         return u"The server sends only for a mailbox that logged in: enter the user name and the sign-in in "
                "Setup."_s;
     case Fix::SendAsDenied:
-        return u"The mailbox you log in with may not send as the sender address: make the sender (EmailFrom) "
-               "the mailbox's own address, or have an administrator give the mailbox the Send As permission."_s;
+        return u"The mailbox you log in with may not send as the sender address: make the Email From "
+               "address in Setup the mailbox's own address, or have an administrator give the mailbox the Send As permission."_s;
     case Fix::SenderRefused:
-        return u"Check the sender address (EmailFrom) in Setup."_s;
+        return u"Check the Email From address in Setup."_s;
     }
     return {};
 }

@@ -33,11 +33,11 @@ QByteArray smtpContentUnstuffed(QByteArrayView wire)
 QString sentCopyProblem(const AppSettings &settings)
 {
     if (settings.IMAPServer.trimmed().isEmpty())
-        return u"No IMAP server is set up (IMAPServer) for the copy in the Sent folder."_s;
+        return u"No IMAP Server is set in Setup for the copy in the Sent folder."_s;
     if (!smtpPortNumber(settings.IMAPPort.isEmpty() ? u"993"_s : settings.IMAPPort))
-        return u"The IMAP port (IMAPPort) is not a port number."_s;
+        return u"The IMAP Port in Setup is not a port number."_s;
     if (!settings.SentFolder.isEmpty() && !isUsableFolderName(settings.SentFolder))
-        return u"The Sent folder (SentFolder) \"%1\" cannot be used: use plain letters, digits and blanks."_s.arg(
+        return u"The Sent folder \"%1\" cannot be used: use plain letters, digits and blanks."_s.arg(
             settings.SentFolder.simplified());
     return {};
 }
