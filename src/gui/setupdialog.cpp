@@ -24,6 +24,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <memory>
 
 namespace quorvale {
@@ -534,6 +535,7 @@ void SetupDialog::load()
     m_txtGroupSize->setText(QString::number(s.GroupSize));
     m_dailyLimit = QString::number(s.DailyLimit);
     m_minuteLimit = QString::number(s.MinuteLimit);
+    m_shown = mailFields() + scheduleFields();
 }
 
 void SetupDialog::showSimpleWarning()
@@ -599,10 +601,22 @@ bool SetupDialog::saveFields(const QList<Field> &fields)
 {
     // A password the keyring keeps stays out of the settings file; the program goes on using it.
     const bool keptInKeyring = m_passwordInKeyring && passwordGoesToKeyring();
+    // A value the settings file held that the dialog cannot save (a hand-edited GroupSize=-5) loads
+    // and is used as it is; only what the user changed is the user's to correct.
+    const auto untouched = [this](const Field &field) {
+        return std::any_of(m_shown.begin(), m_shown.end(),
+                           [&field](const Field &shown) { return shown.key == field.key && shown.text == field.text; });
+    };
     QList<SettingEdit> edits;
-    for (const Field &field : fields)
-        edits.append(
-            {field.key, keptInKeyring && field.key == SettingKey(&AppSettings::Password) ? QString() : field.text});
+    QList<const Field *> edited;
+    for (const Field &field : fields) {
+        const QString text =
+            keptInKeyring && field.key == SettingKey(&AppSettings::Password) ? QString() : field.text;
+        if (untouched(field) && !settingTextProblem(storedSetting(field.key), text).isEmpty())
+            continue;
+        edits.append({field.key, text});
+        edited.append(&field);
+    }
     AppSettings settings = m_settings.get();
     QString error;
     qsizetype refused = -1;
@@ -616,10 +630,39 @@ bool SetupDialog::saveFields(const QList<Field> &fields)
         m_dialogs.warn(this, u"The settings could not be saved:\n%1"_s.arg(error));
         return false;
     }
-    m_dialogs.warn(this, error);
-    if (QWidget *box = fields.at(refused).box; box->isEnabled())
-        box->setFocus();
+    // Said in the dialog's words: the caption of the box, not the name in the settings file.
+    const Field &field = *edited.at(refused);
+    error.remove(u" ("_s + storedSetting(field.key).name + u')');
+    m_dialogs.warn(this, u"%1\n\nCorrect \"%2\" and try again."_s.arg(error, captionOf(field.box)));
+    // A pacing box is disabled while scheduling is off; the value refused in it is made editable.
+    field.box->setEnabled(true);
+    for (auto [box, caption] : {std::pair{m_txtDelayBetweenSends, m_label2}, std::pair{m_txtGroupDelay, m_label3},
+                                std::pair{m_txtGroupSize, m_label4}}) {
+        if (box == field.box)
+            caption->setEnabled(true);
+    }
+    field.box->setFocus();
     return false;
+}
+
+QString SetupDialog::captionOf(const QWidget *box) const
+{
+    QString caption;
+    if (const auto *check = qobject_cast<const QCheckBox *>(box))
+        caption = check->text();
+    for (auto [field, label] : {std::pair{m_txtDelayBetweenSends, m_label2}, std::pair{m_txtGroupDelay, m_label3},
+                                std::pair{m_txtGroupSize, m_label4}}) {
+        if (field == box)
+            caption = label->text();
+    }
+    for (const QFormLayout *form : findChildren<QFormLayout *>()) {
+        if (const auto *label = qobject_cast<const QLabel *>(form->labelForField(const_cast<QWidget *>(box))))
+            caption = label->text();
+    }
+    caption.remove(u'&');
+    if (caption.endsWith(u':'))
+        caption.chop(1);
+    return caption;
 }
 
 void SetupDialog::cmdOK_Click()

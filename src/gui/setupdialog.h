@@ -96,10 +96,13 @@ private:
     QList<Field> mailFields() const;
     /// The four scheduling settings, saved by OK after the mail settings.
     QList<Field> scheduleFields() const;
-    /// Checks every field, refusing with a message (and the focus on its box) what the setting
-    /// does not accept; only then saves them in order and applies them to the program's settings.
-    /// False when anything was refused or failed.
+    /// Checks every field the user changed, refusing with a message that names its box (and the
+    /// focus on it) what the setting does not accept; only then saves them in order and applies
+    /// them to the program's settings. A stored value left as it was shown is not checked, and not
+    /// written when it would be refused: it stays as stored. False when anything was refused or failed.
     bool saveFields(const QList<Field> &fields);
+    /// The caption that names `box` in the dialog, without its shortcut mark and colon.
+    QString captionOf(const QWidget *box) const;
 
     SettingsHolder &m_settings;
     SettingsStore &m_store;
@@ -137,6 +140,8 @@ private:
     // The provider's sending limits, filled in when a provider is chosen and saved with OK.
     QString m_dailyLimit;
     QString m_minuteLimit;
+    // Every field as load() showed it: what OK compares with to know what the user changed.
+    QList<Field> m_shown;
     QLabel *m_lblSignedIn = nullptr;
     QLabel *m_lblSecrets = nullptr;
     QCheckBox *m_chkKeyring = nullptr;

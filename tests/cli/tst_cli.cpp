@@ -791,6 +791,9 @@ private Q_SLOTS:
         QTest::newRow("authentication type 7") << u"AuthType"_s << u"7"_s << u"0 for Simple or 1 for SSL"_s;
         QTest::newRow("no authentication type") << u"AuthType"_s << u"-1"_s << u"0 for Simple or 1 for SSL"_s;
         QTest::newRow("scheduling 3") << u"EnableSchedule"_s << u"3"_s << u"0 for off or 1 for on"_s;
+        QTest::newRow("fraction of a second") << u"DelayBetweenSends"_s << u"1.5"_s << u"seconds from 0 to 2147483"_s;
+        QTest::newRow("scheduling 0.6") << u"EnableSchedule"_s << u"0.6"_s << u"0 for off or 1 for on"_s;
+        QTest::newRow("fraction of a group") << u"GroupSize"_s << u"20.0"_s << u"from 0 to 2147483647"_s;
         QTest::newRow("port beyond 65535")
             << u"SSLport"_s << u"99999"_s << u"empty or a whole number from 1 to 65535"_s;
         QTest::newRow("port with letters") << u"SSLport"_s << u"smtp"_s << u"empty or a whole number from 1 to 65535"_s;

@@ -55,6 +55,8 @@ private Q_SLOTS:
     void okSavesEveryValueAndReopeningShowsThem();
     void okRefusesWhatCouldNotBeStoredAndSavesNothing_data();
     void okRefusesWhatCouldNotBeStoredAndSavesNothing();
+    void storedValuesTheUserDidNotTouchStay_data();
+    void storedValuesTheUserDidNotTouchStay();
     void closingWithoutOkSavesNothing();
     void signatureIsKeptAsItsOwnFile();
     void pdfBrowseKeepsPathOnCancel();
@@ -316,7 +318,7 @@ void TestSetupDialog::okSavesEveryValueAndReopeningShowsThem()
     QTest::keyClicks(ui.txtPassword, u"Pa55word"_s);
     // Scheduling stays off: its three texts are saved all the same, exactly as typed.
     ui.txtDelayBetweenSends->setText(u" 3 "_s);
-    ui.txtGroupDelay->setText(u"2.5"_s);
+    ui.txtGroupDelay->setText(u"2"_s);
     ui.txtGroupSize->setText(u"20"_s);
     QTest::mouseClick(ui.cmdOK, Qt::LeftButton);
     QTRY_VERIFY(!setup);
@@ -331,7 +333,7 @@ void TestSetupDialog::okSavesEveryValueAndReopeningShowsThem()
     QVERIFY(stored(f, u"PW"_s) != u"Pa55word"_s);
     QCOMPARE(stored(f, u"EnableSchedule"_s), u"0"_s);
     QCOMPARE(stored(f, u"DelayBetweenSends"_s), u" 3 "_s);
-    QCOMPARE(stored(f, u"GroupDelay"_s), u"2.5"_s);
+    QCOMPARE(stored(f, u"GroupDelay"_s), u"2"_s);
     QCOMPARE(stored(f, u"GroupSize"_s), u"20"_s);
     QCOMPARE(stored(f, u"EmailFromName"_s), u"Smith & Söhne"_s);
     QCOMPARE(stored(f, u"ReplyTo"_s), u"questions@practice.example"_s);
@@ -366,34 +368,39 @@ void TestSetupDialog::okRefusesWhatCouldNotBeStoredAndSavesNothing_data()
     QTest::addColumn<QString>("field");
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("warning");
-    QTest::newRow("letters for a delay")
-        << "txtDelayBetweenSends"
-        << "ten"
-        << "The delay between email sends must be a whole number of seconds from 0 to 2147483.";
-    QTest::newRow("empty group delay") << "txtGroupDelay"
-                                       << ""
-                                       << "The delay between email groups must be a whole number of minutes from 0 "
-                                          "to 35791.";
+    QTest::addColumn<QString>("caption"); // how the message names the box
+    const QString delay = u"The delay between email sends must be a whole number of seconds from 0 to 2147483."_s;
+    const QString groupDelay =
+        u"The delay between email groups must be a whole number of minutes from 0 to 35791."_s;
+    QTest::newRow("letters for a delay") << u"txtDelayBetweenSends"_s << u"ten"_s << delay
+                                         << u"Delay between Email Sends (secs)"_s;
+    QTest::newRow("fraction of a second") << u"txtDelayBetweenSends"_s << u"1.5"_s << delay
+                                          << u"Delay between Email Sends (secs)"_s;
+    QTest::newRow("empty group delay") << u"txtGroupDelay"_s << QString() << groupDelay
+                                       << u"Delay between Email Groups (mins)"_s;
     QTest::newRow("group delay beyond 32-bit milliseconds")
-        << "txtGroupDelay"
-        << "35792"
-        << "The delay between email groups must be a whole number of minutes from 0 to 35791.";
-    QTest::newRow("group size too big") << "txtGroupSize"
-                                        << "3000000000"
-                                        << "The email group size must be a whole number from 0 to 2147483647.";
-    QTest::newRow("port beyond 65535") << "txtEmailSslPort"
-                                       << "99999"
-                                       << "The SSL port (SSLport) must be empty or a whole number from 1 to 65535.";
-    QTest::newRow("one-character password") << "txtPassword"
-                                            << "x"
-                                            << "This password cannot be stored";
-    QTest::newRow("password outside the scheme") << "txtPassword" << u"\u20ACuro"_s << "This password cannot be stored";
-    QTest::newRow("Reply-To with a name") << "txtReplyTo" << "Office <office@practice.example>"
-                                          << "The Reply-To address (ReplyTo) must be empty or one e-mail address";
-    QTest::newRow("archive without @") << "txtArchiveCopyTo" << "archive"
-                                       << "The archive copy address (ArchiveCopyTo) must be empty or one e-mail";
-    QTest::newRow("IMAP port with letters") << "txtIMAPPort" << "imaps"
-                                            << "The IMAP port (IMAPPort) must be empty or a whole number from 1 to 65535.";
+        << u"txtGroupDelay"_s << u"35792"_s << groupDelay << u"Delay between Email Groups (mins)"_s;
+    QTest::newRow("fraction of a minute") << u"txtGroupDelay"_s << u"2.5"_s << groupDelay
+                                          << u"Delay between Email Groups (mins)"_s;
+    QTest::newRow("group size too big") << u"txtGroupSize"_s << u"3000000000"_s
+                                        << u"The email group size must be a whole number from 0 to 2147483647."_s
+                                        << u"Email Group Size"_s;
+    QTest::newRow("port beyond 65535") << u"txtEmailSslPort"_s << u"99999"_s
+                                       << u"The SSL port must be empty or a whole number from 1 to 65535."_s
+                                       << u"SSL Port"_s;
+    QTest::newRow("one-character password") << u"txtPassword"_s << u"x"_s << u"This password cannot be stored"_s
+                                            << u"Password"_s;
+    QTest::newRow("password outside the scheme")
+        << u"txtPassword"_s << u"\u20ACuro"_s << u"This password cannot be stored"_s << u"Password"_s;
+    QTest::newRow("Reply-To with a name")
+        << u"txtReplyTo"_s << u"Office <office@practice.example>"_s
+        << u"The Reply-To address must be empty or one e-mail address"_s << u"Reply-To"_s;
+    QTest::newRow("archive without @") << u"txtArchiveCopyTo"_s << u"archive"_s
+                                       << u"The archive copy address must be empty or one e-mail"_s
+                                       << u"Archive copy to"_s;
+    QTest::newRow("IMAP port with letters")
+        << u"txtIMAPPort"_s << u"imaps"_s << u"The IMAP port must be empty or a whole number from 1 to 65535."_s
+        << u"IMAP Port"_s;
 }
 
 void TestSetupDialog::okRefusesWhatCouldNotBeStoredAndSavesNothing()
@@ -401,6 +408,7 @@ void TestSetupDialog::okRefusesWhatCouldNotBeStoredAndSavesNothing()
     QFETCH(QString, field);
     QFETCH(QString, text);
     QFETCH(QString, warning);
+    QFETCH(QString, caption);
     WindowFixture f;
     QPointer<QDialog> setup = f.openSetup();
     QVERIFY(setup);
@@ -411,11 +419,46 @@ void TestSetupDialog::okRefusesWhatCouldNotBeStoredAndSavesNothing()
     QTest::mouseClick(ui.cmdOK, Qt::LeftButton);
 
     QCOMPARE(f.dialogs.warnings.size(), 1);
-    QVERIFY2(f.dialogs.warnings.first().startsWith(warning), qPrintable(f.dialogs.warnings.first()));
+    const QString said = f.dialogs.warnings.first();
+    QVERIFY2(said.startsWith(warning), qPrintable(said));
+    QVERIFY2(said.endsWith(u"Correct \"%1\" and try again."_s.arg(caption)), qPrintable(said));
+    // The settings file's names are not the user's words.
+    QVERIFY2(!said.contains(u'(' + field.mid(3)) && !said.contains(u"(SSLport)"_s), qPrintable(said));
+    // The box refused can be corrected, even a pacing box while scheduling is off.
+    QVERIFY(edited->isEnabled());
     QVERIFY(setup && setup->isVisible());
     QCOMPARE(stored(f, u"EmailFrom"_s), u"<unset>"_s);
     QCOMPARE(stored(f, u"SMPTServer"_s), u"<unset>"_s);
     QVERIFY(f.window->settings().SMTPServer.isEmpty());
+}
+
+void TestSetupDialog::storedValuesTheUserDidNotTouchStay_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("value");
+    QTest::newRow("negative group size") << u"GroupSize"_s << u"-5"_s;
+    QTest::newRow("delay beyond what a run can wait") << u"DelayBetweenSends"_s << u"3000000"_s;
+    QTest::newRow("port with letters") << u"SSLport"_s << u"smtp"_s;
+    QTest::newRow("Reply-To with a name") << u"ReplyTo"_s << u"Office <office@practice.example>"_s;
+}
+
+void TestSetupDialog::storedValuesTheUserDidNotTouchStay()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, value);
+    WindowFixture f;
+    f.save(name, value);
+    QPointer<QDialog> setup = f.openSetup();
+    QVERIFY(setup);
+    FIND_CONTROLS(SetupControls, ui, setup);
+    ui.txtSMTPServer->setText(u"smtp.practice.example"_s);
+    QTest::mouseClick(ui.cmdOK, Qt::LeftButton);
+
+    QVERIFY2(f.dialogs.warnings.isEmpty(), qPrintable(f.dialogs.warnings.join(u'\n')));
+    QTRY_VERIFY(!setup);
+    QCOMPARE(stored(f, u"SMPTServer"_s), u"smtp.practice.example"_s);
+    QCOMPARE(stored(f, name), value);
+    QCOMPARE(settingText(f.window->settings(), *findStoredSetting(name)), value);
 }
 
 void TestSetupDialog::closingWithoutOkSavesNothing()
@@ -566,7 +609,8 @@ void TestSetupDialog::testEmailNeedsCompleteServerSetup()
     ui.txtEmailSslPort->setText(u"70000"_s);
     QTest::mouseClick(ui.cmdTestEmail, Qt::LeftButton);
     QCOMPARE(f.dialogs.warnings.size(), 3);
-    QCOMPARE(f.dialogs.warnings.last(), u"The SSL port (SSLport) must be empty or a whole number from 1 to 65535."_s);
+    QCOMPARE(f.dialogs.warnings.last(), u"The SSL port must be empty or a whole number from 1 to 65535.\n\n"
+                                         "Correct \"SSL Port\" and try again."_s);
     QCOMPARE(stored(f, u"EmailFrom"_s), u"<unset>"_s);
     QVERIFY(!f.window->findChild<QDialog *>(u"frmEmailTest"_s));
 }

@@ -391,7 +391,7 @@ private Q_SLOTS:
         qsizetype refused = -1;
         QVERIFY(!saveSettings(*store,
                               {{&AppSettings::SMTPServer, u"mail.example.com"_s},
-                               {&AppSettings::GroupDelay, u" 2.5 "_s},
+                               {&AppSettings::GroupDelay, u" 3 "_s},
                                {&AppSettings::SSLport, u"70000"_s}},
                               settings, &error, &refused));
         QCOMPARE(refused, 2);
@@ -401,15 +401,22 @@ private Q_SLOTS:
         // Saved as typed, and applied as a load reads the file back.
         QVERIFY(saveSettings(*store,
                              {{&AppSettings::SMTPServer, u"mail.example.com"_s},
-                              {&AppSettings::GroupDelay, u" 2.5 "_s},
+                              {&AppSettings::GroupDelay, u" 3 "_s},
                               {&AppSettings::Password, u"s3cret!"_s}},
                              settings, &error, &refused));
         AppSettings reloaded;
         LoadSettings(*store, reloaded);
         for (const StoredSetting &info : settingsTable())
             QCOMPARE(settingText(settings, info), settingText(reloaded, info));
-        QCOMPARE(settings.GroupDelay, 2);
-        QCOMPARE(store->RegReadValue(u"GroupDelay"_s, ValueKind::Text, QString()).toString(), u" 2.5 "_s);
+        QCOMPARE(settings.GroupDelay, 3);
+        QCOMPARE(store->RegReadValue(u"GroupDelay"_s, ValueKind::Text, QString()).toString(), u" 3 "_s);
+        // A whole number is asked for: a fraction is refused as typed, yet one already stored loads
+        // by rounding.
+        QVERIFY(!saveSettings(*store, {{&AppSettings::GroupDelay, u"2.5"_s}}, settings, &error, &refused));
+        QCOMPARE(error, settingTextProblem(storedSetting(&AppSettings::GroupDelay), u"35792"_s));
+        QVERIFY(store->RegWriteValue(u"GroupDelay"_s, ValueKind::Text, u"2.5"_s));
+        LoadSettings(*store, reloaded);
+        QCOMPARE(reloaded.GroupDelay, 2);
     }
 
     void textChoicesAcceptTheirWordsOnly()

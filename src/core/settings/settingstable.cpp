@@ -4,6 +4,7 @@
 #include "settings/settingsstore.h"
 #include "text/mailaddress.h"
 
+#include <algorithm>
 #include <array>
 #include <limits>
 
@@ -193,6 +194,15 @@ bool isOneOf(QLatin1StringView words, const QString &text)
     return false;
 }
 
+/// A whole number as typed: digits, perhaps a sign, blanks around. A stored "2.5" still loads (by
+/// rounding), but typing one is refused: the setting asks for a whole number.
+bool isWholeNumeral(const QString &text)
+{
+    const QStringView numeral = QStringView(text).trimmed();
+    const QStringView digits = numeral.startsWith(u'-') || numeral.startsWith(u'+') ? numeral.mid(1) : numeral;
+    return !digits.isEmpty() && std::all_of(digits.begin(), digits.end(), [](QChar c) { return c >= u'0' && c <= u'9'; });
+}
+
 /// The whole numbers the field of a number setting can hold.
 std::pair<qint64, qint64> fieldRange(const StoredSetting &setting)
 {
@@ -271,7 +281,7 @@ QString settingTextProblem(const StoredSetting &setting, const QString &text)
     case SettingType::Port:
         return text.isEmpty() || smtpPortNumber(text) ? QString() : refused();
     case SettingType::Number:
-        return toWholeNumber(text, setting.minimum, setting.maximum) ? QString() : refused();
+        return isWholeNumeral(text) && toWholeNumber(text, setting.minimum, setting.maximum) ? QString() : refused();
     case SettingType::Line:
         return isOneLineText(text) ? QString() : refused();
     case SettingType::Address:
