@@ -9,7 +9,12 @@ namespace quorvale {
 QString helpFolder()
 {
     const QString appDir = QCoreApplication::applicationDirPath();
-    QStringList candidates{appDir + u"/help", appDir + u"/../share/quorvale/help"};
+    QStringList candidates;
+    // Named explicitly: the build names the source pages so that a program not yet installed (the
+    // one the manual page is written from) finds them.
+    if (const QString chosen = qEnvironmentVariable("QUORVALE_HELP_DIR"); !chosen.isEmpty())
+        candidates << chosen;
+    candidates << appDir + u"/help" << appDir + u"/../share/quorvale/help";
 #ifdef QUORVALE_SOURCE_HELP_DIR
     candidates << QString::fromUtf8(QUORVALE_SOURCE_HELP_DIR);
 #endif

@@ -22,7 +22,8 @@ inline QString appVersion()
            QString::number(kVersionRevision);
 }
 
-/// The folder that holds the HTML help: beside the program ("help/"), where an installation
+/// The folder that holds the HTML help: the one named by QUORVALE_HELP_DIR when it holds the
+/// pages, beside the program ("help/"), where an installation
 /// puts it ("../share/quorvale/help"), or, in a build not made for installing (the option
 /// QUORVALE_SOURCE_HELP), the source tree. Empty when none exists.
 QString helpFolder();

@@ -11,6 +11,7 @@
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QTemporaryDir>
 #include <QTest>
 
 using namespace Qt::StringLiterals;
@@ -68,9 +69,10 @@ bool mentions(const QString &text, const QString &token)
 QString sourceDir() { return qEnvironmentVariable("QUORVALE_TEST_SOURCE_DIR"); }
 
 /// What the program writes to standard output; it must succeed.
-QString quorvale(const QStringList &args)
+QString quorvale(const QStringList &args, const QProcessEnvironment &env = QProcessEnvironment::systemEnvironment())
 {
     QProcess program;
+    program.setProcessEnvironment(env);
     program.start(qEnvironmentVariable("QUORVALE_BINARY"), args);
     if (!program.waitForFinished() || program.exitStatus() != QProcess::NormalExit || program.exitCode() != 0)
         qFatal("quorvale %s failed", qPrintable(args.join(u' ')));
@@ -173,6 +175,22 @@ private Q_SLOTS:
         QVERIFY(!m_manual.contains(sourceDir()));
         QVERIFY(m_manual.contains(u"The help pages are in /"_s));
         QVERIFY(manualSection(u"FILES"_s).contains(u"/share/quorvale/help/"_s));
+    }
+
+    // The folder named for the help pages is used when it holds them; the manual page, written by a
+    // program that is not installed yet, names the installed folder rather than finding none.
+    void helpFolderCanBeNamed()
+    {
+        QTemporaryDir named;
+        QVERIFY(QFile(named.filePath(u"main.html"_s)).open(QIODevice::WriteOnly));
+        QTemporaryDir empty;
+        for (const auto &[folder, shown] : {std::pair{named.path(), named.path()}, std::pair{empty.path(), sourceDir()}}) {
+            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+            env.insert(u"QUORVALE_HELP_DIR"_s, folder);
+            const QString last = quorvale({u"--help"_s}, env).trimmed().section(u'\n', -1);
+            QVERIFY2(last.startsWith(u"The help pages are in "_s + shown), qPrintable(last));
+        }
+        QVERIFY(!m_manual.contains(u"No help pages"_s));
     }
 
     void manualFormatsWithoutWarnings()
