@@ -1,13 +1,16 @@
 #!/usr/bin/env bash
-# Checks the Debian package as an administrator meets it, then removes it again:
+# Checks the Debian package as an administrator meets it, without touching the machine's own
+# installation (which may hold another quorvale, or none):
 #  1. lintian reports no error and no warning;
 #  2. it holds the program, every help page, the menu entry, the icons, the AppStream data, the
-#     manual page, the copyright file and the change log, and the validators accept them;
-#  3. it installs (dpkg -i; apt-get -f install brings missing dependencies), and the installed
-#     program runs with a private config and data folder, reports its version, shows and saves
-#     settings, names its help folder, which holds the help pages, and opens its window;
-#  4. dpkg -r removes it and leaves no file behind.
-# Needs root, or sudo, to install. Usage: scripts/check-package.sh [quorvale_VERSION_ARCH.deb]
+#     manual page (which names the installed help folder), the copyright file and the change log,
+#     and the validators accept them; apt could install its dependencies here;
+#  3. it installs with dpkg into a scratch root folder (its own dpkg database), and the program
+#     installed there runs with a private config and data folder, reports its version, shows and
+#     saves settings, names the help folder beside it, which holds the help pages, and opens its window;
+#  4. dpkg -r removes it from the scratch root and leaves no file behind; the machine's own
+#     folders are as they were before the check.
+# Needs root, or sudo, for dpkg. Usage: scripts/check-package.sh [quorvale_VERSION_ARCH.deb]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 src="$(pwd)"
@@ -21,10 +24,9 @@ fi
 SUDO=""
 [ "$(id -u)" -eq 0 ] || SUDO="sudo"
 work="$(mktemp -d)"
-installed=0
 cleanup() {
-    [ "$installed" -eq 0 ] || $SUDO dpkg -r quorvale >/dev/null 2>&1 || true
-    rm -rf "$work"
+    # dpkg wrote the scratch root as root.
+    $SUDO rm -rf "$work"
 }
 trap cleanup EXIT
 fail() {
@@ -70,37 +72,44 @@ appstreamcli validate --no-net "${metainfo[@]}" || fail "appstreamcli validate"
 grep -q "<release version=\"$version\"" "${metainfo[@]}" || fail "the AppStream data has no release $version"
 warnings="$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -E UTF-8 -l -Tutf8 -Z "$root/usr/share/man/man1/quorvale.1.gz" 2>&1 >/dev/null)"
 [ -z "$warnings" ] || fail "the manual page does not format cleanly: $warnings"
+manual="$(zcat "$root/usr/share/man/man1/quorvale.1.gz")"
+grep -qF "The help pages are in /usr/share/quorvale/help (start with main.html)." <<<"$manual" \
+    || fail "the manual page does not name the installed help folder"
+! grep -qF "No help pages" <<<"$manual" || fail "the manual page says there are no help pages"
+# What the package depends on can be installed (a simulation: nothing on the machine changes).
+apt-get -s -q install "$deb" >"$work/apt" 2>&1 || { cat "$work/apt" >&2; fail "apt cannot install the package's dependencies"; }
 
 # --- 3. install and run ---------------------------------------------------------------------
-dpkg-query -W -f='${db:Status-Abbrev}' quorvale 2>/dev/null | grep -q '^ii' && fail "quorvale is already installed"
+# The machine's own folders, before: the check never changes them, whether or not quorvale is
+# installed here.
 owned_dirs=(/usr/bin /usr/share/quorvale /usr/share/applications /usr/share/icons/hicolor /usr/share/metainfo
     /usr/share/man/man1 /usr/share/doc/quorvale)
-# The icon and menu caches are rebuilt by their own triggers for every package that adds icons or
-# menu entries; the first package to arrive creates them. They are not this package's files.
-snapshot() {
-    { find "${owned_dirs[@]}" 2>/dev/null || true; } | grep -vE '/(icon-theme|mimeinfo)\.cache$' | LC_ALL=C sort
-}
-snapshot >"$work/before"
-# Every path in the package, and those of them that exist before it is installed (folders).
-dpkg-deb --fsys-tarfile "$deb" | tar -t | sed -e 's|^\./|/|' -e 's|/$||' | grep -v '^/\?$' | LC_ALL=C sort >"$work/paths"
-while read -r path; do [ ! -e "$path" ] || echo "$path"; done <"$work/paths" >"$work/existing"
+snapshot() { { find "$@" 2>/dev/null || true; } | LC_ALL=C sort; }
+snapshot "${owned_dirs[@]}" >"$work/machine-before"
 
-step "dpkg -i"
-installed=1
-if ! $SUDO dpkg -i "$deb"; then
-    step "installing missing dependencies"
-    $SUDO apt-get update -q
-    $SUDO env DEBIAN_FRONTEND=noninteractive apt-get -f install -y -q
-fi
-dpkg-query -W -f='${db:Status-Abbrev}' quorvale | grep -q '^ii' || fail "quorvale did not install"
-dpkg -L quorvale | grep -v '^/\.$' | LC_ALL=C sort >"$work/listed"
+# A scratch root with an empty dpkg database. The libraries the program needs are the machine's
+# (dependencies are checked above), so the dependency check is left to that simulation.
+sysroot="$work/sysroot"
+mkdir -p "$sysroot/var/lib/dpkg/info" "$sysroot/var/lib/dpkg/updates"
+touch "$sysroot/var/lib/dpkg/status" "$sysroot/var/lib/dpkg/available"
+sysdpkg() { $SUDO dpkg --root="$sysroot" --force-depends "$@"; }
+snapshot "$sysroot" | grep -v "^$sysroot/var/lib/dpkg" >"$work/before"
+# Every path in the package.
+dpkg-deb --fsys-tarfile "$deb" | tar -t | sed -e 's|^\./|/|' -e 's|/$||' | grep -v '^/\?$' | LC_ALL=C sort >"$work/paths"
+
+step "dpkg -i (into a scratch root)"
+sysdpkg -i "$deb" >"$work/dpkg" 2>&1 || { cat "$work/dpkg" >&2; fail "dpkg -i"; }
+$SUDO dpkg --root="$sysroot" -s quorvale | grep -qx 'Status: install ok installed' || fail "quorvale did not install"
+$SUDO dpkg --root="$sysroot" -L quorvale | grep -v '^/\.$' | LC_ALL=C sort >"$work/listed"
 diff -u "$work/paths" "$work/listed" || fail "dpkg -L does not list what the package holds"
 
 step "the installed program"
 home="$work/home"
 mkdir -p "$home"
-run() { env HOME="$home" XDG_CONFIG_HOME="$home/config" XDG_DATA_HOME="$home/data" /usr/bin/quorvale "$@"; }
-[ "$(command -v quorvale)" = /usr/bin/quorvale ] || fail "quorvale is not on the PATH as /usr/bin/quorvale"
+program="$sysroot/usr/bin/quorvale"
+run() {
+    env -u QUORVALE_HELP_DIR HOME="$home" XDG_CONFIG_HOME="$home/config" XDG_DATA_HOME="$home/data" "$program" "$@"
+}
 [ "$(run --version)" = "Quorvale $version" ] || fail "quorvale --version says \"$(run --version)\""
 run config show >"$work/show" || fail "quorvale config show"
 grep -q '^EmailFrom=' "$work/show" || fail "quorvale config show shows no settings"
@@ -108,13 +117,14 @@ run config set SubjectLine "Package check" || fail "quorvale config set"
 [ "$(run config get SubjectLine)" = "Package check" ] || fail "quorvale config get does not read back the saved value"
 [ "$(stat -c %a "$home/config/Quorvale/Quorvale.ini")" = 600 ] || fail "the settings file is not private"
 helpline="$(run --help | tail -n 1)"
-[ "$helpline" = "The help pages are in /usr/share/quorvale/help (start with main.html)." ] \
+[ "$helpline" = "The help pages are in $sysroot/usr/share/quorvale/help (start with main.html)." ] \
     || fail "quorvale --help ends with \"$helpline\""
 # The help pages of the source tree are the fallback of a build folder only, never of the package.
-! grep -qF "$src/help" /usr/bin/quorvale || fail "the installed program looks for help in the source tree"
-man -w quorvale | grep -qx /usr/share/man/man1/quorvale.1.gz || fail "man does not find the manual page"
-env HOME="$home" XDG_CONFIG_HOME="$home/config" XDG_DATA_HOME="$home/data" XDG_RUNTIME_DIR="$home" \
-    QT_QPA_PLATFORM=offscreen /usr/bin/quorvale >"$work/window.log" 2>&1 &
+! grep -qF "$src/help" "$program" || fail "the installed program looks for help in the source tree"
+man -M "$sysroot/usr/share/man" -w quorvale | grep -qx "$sysroot/usr/share/man/man1/quorvale.1.gz" \
+    || fail "man does not find the manual page"
+env -u QUORVALE_HELP_DIR HOME="$home" XDG_CONFIG_HOME="$home/config" XDG_DATA_HOME="$home/data" \
+    XDG_RUNTIME_DIR="$home" QT_QPA_PLATFORM=offscreen "$program" >"$work/window.log" 2>&1 &
 window=$!
 sleep 3
 kill -0 "$window" 2>/dev/null || { cat "$work/window.log" >&2; fail "the window did not stay open"; }
@@ -122,13 +132,12 @@ kill "$window"
 wait "$window" 2>/dev/null || true
 
 # --- 4. remove ------------------------------------------------------------------------------
-step "dpkg -r"
-$SUDO dpkg -r quorvale
-installed=0
-dpkg-query -W -f='${db:Status-Abbrev}' quorvale 2>/dev/null | grep -q '^ii' && fail "quorvale is still installed"
-while read -r path; do
-    [ ! -e "$path" ] || grep -qx "$path" "$work/existing" || fail "$path is left behind"
-done <"$work/listed"
-snapshot >"$work/after"
-diff -u "$work/before" "$work/after" || fail "removing quorvale left the folders above different from before"
+step "dpkg -r (from the scratch root)"
+sysdpkg -r quorvale >"$work/dpkg" 2>&1 || { cat "$work/dpkg" >&2; fail "dpkg -r"; }
+$SUDO dpkg --root="$sysroot" -s quorvale 2>/dev/null | grep -qx 'Status: install ok installed' \
+    && fail "quorvale is still installed"
+snapshot "$sysroot" | grep -v "^$sysroot/var/lib/dpkg" >"$work/after"
+diff -u "$work/before" "$work/after" || fail "removing quorvale left files behind"
+snapshot "${owned_dirs[@]}" >"$work/machine-after"
+diff -u "$work/machine-before" "$work/machine-after" || fail "the check changed the machine's own folders"
 step "passed"
