@@ -310,6 +310,9 @@ void TestSetupDialog::okSavesEveryValueAndReopeningShowsThem()
     txtMailFromName->setText(u"Smith & Söhne"_s);
     QTest::keyClicks(txtReplyTo, u"questions@practice.example"_s);
     QTest::keyClicks(txtArchiveCopyTo, u"archive@practice.example"_s);
+    FIND_CHILD(QComboBox, cboSendMethod, setup, u"cboSendMethod"_s);
+    QCOMPARE(cboSendMethod->currentData().toString(), u"smtp"_s);
+    cboSendMethod->setCurrentIndex(cboSendMethod->findData(u"queue"_s));
     ui.cboAuth->setCurrentIndex(0);
     QTest::keyClicks(ui.txtEmailSslPort, u"587"_s);
     QTest::keyClicks(ui.txtUsername, u"office"_s);
@@ -336,6 +339,7 @@ void TestSetupDialog::okSavesEveryValueAndReopeningShowsThem()
     QCOMPARE(stored(f, u"EmailFromName"_s), u"Smith & Söhne"_s);
     QCOMPARE(stored(f, u"ReplyTo"_s), u"questions@practice.example"_s);
     QCOMPARE(stored(f, u"ArchiveCopyTo"_s), u"archive@practice.example"_s);
+    QCOMPARE(stored(f, u"SendMethod"_s), u"queue"_s);
 
     const AppSettings applied = f.window->settings();
     QCOMPARE(applied.SMTPServer, u"smtp.practice.example"_s);
@@ -355,6 +359,8 @@ void TestSetupDialog::okSavesEveryValueAndReopeningShowsThem()
     FIND_CHILD(QLineEdit, reopenedGroupDelay, setup, u"txtGroupDelay"_s);
     QCOMPARE(reopenedPassword->text(), u"Pa55word"_s);
     QCOMPARE(reopenedGroupDelay->text(), u"2"_s);
+    FIND_CHILD(QComboBox, reopenedSendMethod, setup, u"cboSendMethod"_s);
+    QCOMPARE(reopenedSendMethod->currentData().toString(), u"queue"_s);
     AppSettings reloaded;
     LoadSettings(*f.store, reloaded);
     QCOMPARE(reloaded.Password, u"Pa55word"_s);
