@@ -633,6 +633,13 @@ bool SetupDialog::saveFields(const QList<Field> &fields)
 
 void SetupDialog::cmdOK_Click()
 {
+    // Every copy would fail, client by client: said now, where the server can still be filled in.
+    if (m_chkSentCopy->isChecked() && m_txtIMAPServer->text().trimmed().isEmpty()) {
+        m_dialogs.warn(this, u"The copy in the Sent folder is on, but no IMAP Server is filled in, so no copy "
+                             "could be made. Fill in the IMAP Server, or untick the copy."_s);
+        m_txtIMAPServer->setFocus();
+        return;
+    }
     if (m_secretsWrite.isRunning() || !saveFields(mailFields() + scheduleFields()))
         return;
     keepPassword();

@@ -53,6 +53,7 @@ private Q_SLOTS:
     void senderThatIsNoAddressIsWarnedAboutNotRefused_data();
     void senderThatIsNoAddressIsWarnedAboutNotRefused();
     void okSavesEveryValueAndReopeningShowsThem();
+    void okWarnsOfACopyInSentWithoutAServer();
     void okRefusesWhatCouldNotBeStoredAndSavesNothing_data();
     void okRefusesWhatCouldNotBeStoredAndSavesNothing();
     void closingWithoutOkSavesNothing();
@@ -400,6 +401,29 @@ void TestSetupDialog::okRefusesWhatCouldNotBeStoredAndSavesNothing_data()
                                        << "The archive copy address (ArchiveCopyTo) must be empty or one e-mail";
     QTest::newRow("IMAP port with letters") << "txtIMAPPort" << "imaps"
                                             << "The IMAP port (IMAPPort) must be empty or a whole number from 1 to 65535.";
+}
+
+void TestSetupDialog::okWarnsOfACopyInSentWithoutAServer()
+{
+    WindowFixture f;
+    QPointer<QDialog> setup = f.openSetup();
+    QVERIFY(setup);
+    FIND_CONTROLS(SetupControls, ui, setup);
+    FIND_CHILD(QCheckBox, chkSentCopy, setup, u"chkSentCopy"_s);
+    FIND_CHILD(QLineEdit, txtIMAPServer, setup, u"txtIMAPServer"_s);
+    ui.txtSMTPServer->setText(u"smtp.practice.example"_s);
+    chkSentCopy->setChecked(true);
+    QTest::mouseClick(ui.cmdOK, Qt::LeftButton);
+    QCOMPARE(f.dialogs.warnings.size(), 1);
+    QVERIFY2(f.dialogs.warnings.first().startsWith(u"The copy in the Sent folder is on, but no IMAP Server"_s),
+             qPrintable(f.dialogs.warnings.first()));
+    QVERIFY(setup && setup->isVisible());
+    QCOMPARE(stored(f, u"SentCopy"_s), u"<unset>"_s);
+    txtIMAPServer->setText(u"imap.practice.example"_s);
+    QTest::mouseClick(ui.cmdOK, Qt::LeftButton);
+    QTRY_VERIFY(!setup);
+    QCOMPARE(f.dialogs.warnings.size(), 1);
+    QCOMPARE(stored(f, u"SentCopy"_s), u"1"_s);
 }
 
 void TestSetupDialog::okRefusesWhatCouldNotBeStoredAndSavesNothing()

@@ -1081,6 +1081,10 @@ StartSummary BatchRun::startSummary()
     }
     if (!m_fileMistake.isEmpty())
         summary.warnings.append(m_fileMistake);
+    // Every copy would fail, one by one, and be tried again at the end.
+    if (m_settings.SentCopy == 1 && m_deps.sentCopier)
+        if (const QString problem = sentCopyProblem(m_settings); !problem.isEmpty())
+            summary.warnings.append(u"the copy in the Sent folder is on, but none can be made: "_s + problem);
     // What the check would flag, counted over the clients this run e-mails.
     summary.warnings.append(planWarningLines(m_plan.warnings([this](qsizetype row) { return !isSkipped(row); })));
     if (m_request.serverSizeLimit && m_emailsToHandle > 0) {
