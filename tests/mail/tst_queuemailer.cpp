@@ -10,6 +10,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <optional>
+
 using namespace Qt::StringLiterals;
 using namespace quorvale;
 
@@ -148,6 +150,17 @@ private Q_SLOTS:
         const SendResult aborted = mailer.send(message, queue, {.aborted = [] { return true; }});
         QCOMPARE(aborted.status, SendStatus::NotSentAborted);
         QVERIFY(!QFile::exists(program + u".in"_s));
+
+        // One send at a time in the whole program: one started from inside a send is refused.
+        std::optional<SendResult> nested;
+        const SendResult outer = mailer.send(message, queue, {.percentDone = [&](int) {
+                                                 if (!nested)
+                                                     nested = mailer.send(message, queue);
+                                             }});
+        QCOMPARE(outer.status, SendStatus::Sent);
+        QVERIFY(nested);
+        QCOMPARE(nested->status, SendStatus::Refused);
+        QVERIFY(nested->errorText.startsWith(u"Another message is being sent"_s));
     }
 };
 

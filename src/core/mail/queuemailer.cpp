@@ -2,6 +2,7 @@
 
 #include "mail/attachmentcache.h"
 #include "mail/messagebuilder.h"
+#include "mail/sendgate.h"
 
 #include <QDeadlineTimer>
 #include <QFileInfo>
@@ -130,7 +131,11 @@ SendResult QueueMailer::send(const MailMessage &message, const MailServer &serve
     QueuedMessage queued;
     if (const QString problem = composeMessage(message, built, queued); !problem.isEmpty())
         return failed(SendStatus::Refused, problem);
-    if (callbacks.aborted && callbacks.aborted())
+    // One send in flight in the whole program, whichever way it leaves.
+    SendGateGuard gate(programSendGate(), callbacks.aborted, std::chrono::milliseconds(kPollMs));
+    if (gate.entry() == SendGate::Entry::Nested)
+        return failed(SendStatus::Refused, u"Another message is being sent; a send cannot start inside it."_s);
+    if (gate.entry() == SendGate::Entry::Aborted || (callbacks.aborted && callbacks.aborted()))
         return failed(SendStatus::NotSentAborted, u"The send was aborted."_s);
 
     // No shell: each address is one argument, after "--" so that none can be read as an option.
