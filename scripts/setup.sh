@@ -17,13 +17,25 @@ packages=(
     libsecret-1-0
     # tests: a real SMTP server on 127.0.0.1, certificates made by the fixture, a virtual display
     python3 python3-aiosmtpd openssl xvfb xauth ca-certificates
-    # tests: a real IMAP server (Dovecot), run with a private configuration by the tests
-    dovecot-imapd
+    # tests: a real IMAP server (Dovecot), run with a private configuration by the tests; its LMTP
+    # delivery takes the mail of the tests' private Postfix (added below)
+    dovecot-imapd dovecot-lmtpd
     # tests: a real keyring (gnome-keyring-daemon) on a private session bus (dbus-run-session)
     gnome-keyring dbus-daemon dbus-bin
     # fuzzing: clang with its libFuzzer and sanitizer runtimes
     clang libclang-rt-14-dev
 )
+
+# tests: a real mail queue (Postfix), run with a private configuration by the tests. Installed
+# without a configuration of its own, so that it neither starts nor changes how this machine sends
+# mail; never over another mail server, which installing it would remove.
+if dpkg-query -W -f='${Status}' postfix 2>/dev/null | grep -q "install ok installed"; then
+    packages+=(postfix)
+elif [ -e /usr/sbin/sendmail ]; then
+    echo "setup: another mail server is installed; postfix is left out (the tests that need it are skipped)" >&2
+else
+    packages+=(postfix)
+fi
 
 missing=()
 for p in "${packages[@]}"; do
@@ -38,5 +50,8 @@ SUDO=""
 [ "$(id -u)" -eq 0 ] || SUDO="sudo"
 echo "setup: installing ${missing[*]}"
 export DEBIAN_FRONTEND=noninteractive
+if printf '%s\n' "${missing[@]}" | grep -qx postfix; then
+    echo "postfix postfix/main_mailer_type select No configuration" | $SUDO debconf-set-selections
+fi
 $SUDO apt-get update -q
 $SUDO apt-get install -y -q --no-install-recommends "${missing[@]}"

@@ -1,6 +1,7 @@
 #include "app/programservices.h"
 
 #include "auth/signinaccount.h"
+#include "mail/queuemailer.h"
 #include "mail/sentcopy.h"
 #include "mail/smtpmailer.h"
 #include "settings/settingsstore.h"
@@ -58,7 +59,9 @@ std::shared_ptr<SignInAccount> signInOf(const ProgramEnvironment &environment)
 ProgramServices::ProgramServices(ProgramEnvironment environment)
     : environment(std::move(environment)), store(openSettingsStore(this->environment.settingsPath)),
       account(signInOf(this->environment)),
-      mailer(std::make_unique<SmtpMailer>(this->environment.dataFolder, account, this->environment.mail)),
+      smtpMailer(std::make_unique<SmtpMailer>(this->environment.dataFolder, account, this->environment.mail)),
+      queueMailer(std::make_unique<QueueMailer>()),
+      mailer(std::make_unique<SendMethodMailer>(*smtpMailer, *queueMailer)),
       sentCopier(std::make_unique<ImapSentCopier>(account, QFile::encodeName(this->environment.mail.caBundle))),
       printer(this->environment.printCommand)
 {

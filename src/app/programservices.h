@@ -14,6 +14,8 @@
 namespace quorvale {
 
 class ImapSentCopier;
+class Mailer;
+class QueueMailer;
 class SettingsStore;
 class SignInAccount;
 class SmtpMailer;
@@ -47,7 +49,10 @@ public:
     const ProgramEnvironment environment;
     const std::unique_ptr<SettingsStore> store;
     const std::shared_ptr<SignInAccount> account;
-    const std::unique_ptr<SmtpMailer> mailer;
+    const std::unique_ptr<SmtpMailer> smtpMailer;
+    const std::unique_ptr<QueueMailer> queueMailer;
+    /// Sends each message the way "SendMethod" says: over SMTP, or to this computer's mail queue.
+    const std::unique_ptr<Mailer> mailer;
     /// Puts each sent message into the Sent folder when "SentCopy" is 1.
     const std::unique_ptr<ImapSentCopier> sentCopier;
     CommandPrinter printer;

@@ -180,7 +180,8 @@ and saves no setting.
   cannot be read, the message uses a field that no column has, or bad usage.
 
 test-email ADDRESS: sends one test message to ADDRESS with the saved mail server settings; with
-SentCopy 1 it also puts that message in the Sent folder, and fails when that copy fails.
+SentCopy 1 it also puts that message in the Sent folder, and fails when that copy fails. With
+SendMethod queue it hands the message to this computer's mail queue instead.
 
 config: the saved settings.
   show                shows every setting (the password masked)
@@ -205,6 +206,8 @@ config: the saved settings.
   copy of every sent message in the mailbox's Sent folder over IMAP with the mail login: SentCopy
   (0 or 1), IMAPServer, IMAPPort (993: TLS; any other port: STARTTLS, never unencrypted; default
   993), SentFolder (empty: the folder the server marks as Sent, else "Sent", made when missing).
+  SendMethod: smtp (to SMPTServer, the default) or queue (each message handed to this computer's
+  mail queue, /usr/sbin/sendmail, which relays it; the server and login settings are not used).
   show also says whether a sign-in is stored (OAuthRefreshToken) and where the secrets are kept.
 
 sign-in: signs in to the mail provider (SignInMethod oauth) with the saved OAuth settings. Writes
@@ -921,6 +924,8 @@ private:
         SendCallbacks callbacks;
         callbacks.keepSentMessage = settings.SentCopy == 1 && m_services.sentCopier;
         const SendResult result = SendMail(m_services.mailer, message, settings, callbacks);
+        if (result.sent() && settings.SendMethod == "queue"_L1)
+            log.LogStatus(u"The test message is queued on this computer; its mail server delivers it from there."_s);
         bool copied = true;
         if (result.sent() && callbacks.keepSentMessage) {
             // With the copy on, the test also puts its message in the Sent folder.

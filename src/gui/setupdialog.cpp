@@ -164,6 +164,13 @@ QGroupBox *SetupDialog::buildMailFrame()
     top->addRow(makeLabel(u"lblMailFromName"_s, u"Sender name"_s, frame1), m_txtMailFromName);
     top->addRow(makeLabel(u"lblReplyTo"_s, u"Reply-To"_s, frame1), m_txtReplyTo);
     top->addRow(makeLabel(u"lblArchiveCopyTo"_s, u"Archive copy to"_s, frame1), m_txtArchiveCopyTo);
+    // Straight to the SMTP server below, or handed to this computer's mail queue, which relays it.
+    m_cboSendMethod = new QComboBox(frame1);
+    m_cboSendMethod->setObjectName(u"cboSendMethod"_s);
+    m_cboSendMethod->setToolTip(u"The mail queue (Postfix) of this computer suits several staff and more mail than "
+                                "one mailbox may send; see Help"_s);
+    fillChoices(m_cboSendMethod, {{u"smtp"_s, u"SMTP server"_s}, {u"queue"_s, u"This computer's mail queue"_s}});
+    top->addRow(makeLabel(u"lblSendMethod"_s, u"Send by"_s, frame1), m_cboSendMethod);
     top->addRow(makeLabel(u"Label26"_s, u"SMTP Server"_s, frame1), m_txtSMTPServer);
 
     auto *frame8 = new QGroupBox(u"Authentication"_s, frame1);
@@ -507,6 +514,7 @@ void SetupDialog::load()
     m_txtMailFromName->setText(s.EmailFromName);
     m_txtReplyTo->setText(s.ReplyTo);
     m_txtArchiveCopyTo->setText(s.ArchiveCopyTo);
+    m_cboSendMethod->setCurrentIndex(std::max(0, m_cboSendMethod->findData(s.SendMethod)));
     m_chkSentCopy->setChecked(s.SentCopy == 1);
     m_txtIMAPServer->setText(s.IMAPServer);
     m_txtIMAPPort->setText(s.IMAPPort);
@@ -558,6 +566,7 @@ QList<SetupDialog::Field> SetupDialog::mailFields() const
         {&AppSettings::EmailFromName, m_txtMailFromName->text(), m_txtMailFromName},
         {&AppSettings::ReplyTo, m_txtReplyTo->text(), m_txtReplyTo},
         {&AppSettings::ArchiveCopyTo, m_txtArchiveCopyTo->text(), m_txtArchiveCopyTo},
+        {&AppSettings::SendMethod, chosenWord(m_cboSendMethod), m_cboSendMethod},
         {&AppSettings::SentCopy, m_chkSentCopy->isChecked() ? u"1"_s : u"0"_s, m_chkSentCopy},
         {&AppSettings::IMAPServer, m_txtIMAPServer->text(), m_txtIMAPServer},
         {&AppSettings::IMAPPort, m_txtIMAPPort->text(), m_txtIMAPPort},
@@ -667,6 +676,13 @@ QString SetupDialog::captionOf(const QWidget *box) const
 
 void SetupDialog::cmdOK_Click()
 {
+    // Every copy would fail, client by client: said now, where the server can still be filled in.
+    if (m_chkSentCopy->isChecked() && m_txtIMAPServer->text().trimmed().isEmpty()) {
+        m_dialogs.warn(this, u"The copy in the Sent folder is on, but no IMAP Server is filled in, so no copy "
+                             "could be made. Fill in the IMAP Server, or untick the copy."_s);
+        m_txtIMAPServer->setFocus();
+        return;
+    }
     if (m_secretsWrite.isRunning() || !saveFields(mailFields() + scheduleFields()))
         return;
     keepPassword();

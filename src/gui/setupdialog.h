@@ -114,6 +114,7 @@ private:
     QLineEdit *m_txtMailFromName = nullptr;
     QLineEdit *m_txtReplyTo = nullptr;
     QLineEdit *m_txtArchiveCopyTo = nullptr;
+    QComboBox *m_cboSendMethod = nullptr;
     QCheckBox *m_chkSentCopy = nullptr;
     QLineEdit *m_txtIMAPServer = nullptr;
     QLineEdit *m_txtIMAPPort = nullptr;

@@ -759,7 +759,8 @@ private Q_SLOTS:
 
         const Result show = inProcess({u"config"_s, u"show"_s});
         QCOMPARE(show.exitCode, 0);
-        QCOMPARE(show.out.size(), 37);
+        QCOMPARE(show.out.size(), 38);
+        QVERIFY(show.out.contains(u"SendMethod=smtp"_s));
         // The copy in Sent is off until chosen; IMAP defaults to implicit TLS on 993.
         QVERIFY(show.out.contains(u"SentCopy=0"_s));
         QVERIFY(show.out.contains(u"IMAPPort=993"_s));

@@ -53,6 +53,7 @@ private Q_SLOTS:
     void senderThatIsNoAddressIsWarnedAboutNotRefused_data();
     void senderThatIsNoAddressIsWarnedAboutNotRefused();
     void okSavesEveryValueAndReopeningShowsThem();
+    void okWarnsOfACopyInSentWithoutAServer();
     void okRefusesWhatCouldNotBeStoredAndSavesNothing_data();
     void okRefusesWhatCouldNotBeStoredAndSavesNothing();
     void storedValuesTheUserDidNotTouchStay_data();
@@ -312,6 +313,9 @@ void TestSetupDialog::okSavesEveryValueAndReopeningShowsThem()
     txtMailFromName->setText(u"Smith & Söhne"_s);
     QTest::keyClicks(txtReplyTo, u"questions@practice.example"_s);
     QTest::keyClicks(txtArchiveCopyTo, u"archive@practice.example"_s);
+    FIND_CHILD(QComboBox, cboSendMethod, setup, u"cboSendMethod"_s);
+    QCOMPARE(cboSendMethod->currentData().toString(), u"smtp"_s);
+    cboSendMethod->setCurrentIndex(cboSendMethod->findData(u"queue"_s));
     ui.cboAuth->setCurrentIndex(0);
     QTest::keyClicks(ui.txtEmailSslPort, u"587"_s);
     QTest::keyClicks(ui.txtUsername, u"office"_s);
@@ -338,6 +342,7 @@ void TestSetupDialog::okSavesEveryValueAndReopeningShowsThem()
     QCOMPARE(stored(f, u"EmailFromName"_s), u"Smith & Söhne"_s);
     QCOMPARE(stored(f, u"ReplyTo"_s), u"questions@practice.example"_s);
     QCOMPARE(stored(f, u"ArchiveCopyTo"_s), u"archive@practice.example"_s);
+    QCOMPARE(stored(f, u"SendMethod"_s), u"queue"_s);
 
     const AppSettings applied = f.window->settings();
     QCOMPARE(applied.SMTPServer, u"smtp.practice.example"_s);
@@ -357,6 +362,8 @@ void TestSetupDialog::okSavesEveryValueAndReopeningShowsThem()
     FIND_CHILD(QLineEdit, reopenedGroupDelay, setup, u"txtGroupDelay"_s);
     QCOMPARE(reopenedPassword->text(), u"Pa55word"_s);
     QCOMPARE(reopenedGroupDelay->text(), u"2"_s);
+    FIND_CHILD(QComboBox, reopenedSendMethod, setup, u"cboSendMethod"_s);
+    QCOMPARE(reopenedSendMethod->currentData().toString(), u"queue"_s);
     AppSettings reloaded;
     LoadSettings(*f.store, reloaded);
     QCOMPARE(reloaded.Password, u"Pa55word"_s);
@@ -401,6 +408,29 @@ void TestSetupDialog::okRefusesWhatCouldNotBeStoredAndSavesNothing_data()
     QTest::newRow("IMAP port with letters")
         << u"txtIMAPPort"_s << u"imaps"_s << u"The IMAP port must be empty or a whole number from 1 to 65535."_s
         << u"IMAP Port"_s;
+}
+
+void TestSetupDialog::okWarnsOfACopyInSentWithoutAServer()
+{
+    WindowFixture f;
+    QPointer<QDialog> setup = f.openSetup();
+    QVERIFY(setup);
+    FIND_CONTROLS(SetupControls, ui, setup);
+    FIND_CHILD(QCheckBox, chkSentCopy, setup, u"chkSentCopy"_s);
+    FIND_CHILD(QLineEdit, txtIMAPServer, setup, u"txtIMAPServer"_s);
+    ui.txtSMTPServer->setText(u"smtp.practice.example"_s);
+    chkSentCopy->setChecked(true);
+    QTest::mouseClick(ui.cmdOK, Qt::LeftButton);
+    QCOMPARE(f.dialogs.warnings.size(), 1);
+    QVERIFY2(f.dialogs.warnings.first().startsWith(u"The copy in the Sent folder is on, but no IMAP Server"_s),
+             qPrintable(f.dialogs.warnings.first()));
+    QVERIFY(setup && setup->isVisible());
+    QCOMPARE(stored(f, u"SentCopy"_s), u"<unset>"_s);
+    txtIMAPServer->setText(u"imap.practice.example"_s);
+    QTest::mouseClick(ui.cmdOK, Qt::LeftButton);
+    QTRY_VERIFY(!setup);
+    QCOMPARE(f.dialogs.warnings.size(), 1);
+    QCOMPARE(stored(f, u"SentCopy"_s), u"1"_s);
 }
 
 void TestSetupDialog::okRefusesWhatCouldNotBeStoredAndSavesNothing()

@@ -136,6 +136,10 @@ private Q_SLOTS:
         QCOMPARE(run.tally().copyFailures, copyFailures);
         QCOMPARE(copier.copied.size(), copies);
         QCOMPARE(h.trace.contains(u"Copies in Sent failed for 2 clients"_s), copyFailures == 2);
+        // On without an IMAP server: the question says no copy can be made.
+        QCOMPARE(h.prompter.details.value(0).contains(u"Warning: the copy in the Sent folder is on, but none can be "
+                                                      "made: No IMAP server is set up"_s),
+                 sentCopy == 1);
 
         QList<JournalEntry> entries;
         QString error;
@@ -1111,18 +1115,25 @@ private Q_SLOTS:
         QTest::addColumn<QString>("emails"); ///< the question's first line
         QTest::addColumn<QString>("paced");
         QTest::addColumn<QString>("stop"); ///< the last line, when the run stops
+        QTest::addColumn<QString>("method"); ///< SendMethod
         // The fake clock starts at 2026-01-02 13:20:45 local time.
-        QTest::newRow("no limits") << 0 << 0 << u"E-mails to send: 3"_s << u"S1 ~1100 S2 ~1100 S3 ~1100"_s << QString();
+        QTest::newRow("no limits") << 0 << 0 << u"E-mails to send: 3"_s << u"S1 ~1100 S2 ~1100 S3 ~1100"_s << QString()
+                                   << u"smtp"_s;
         QTest::newRow("the day takes them all")
-            << 3 << 0 << u"E-mails to send: 3"_s << u"S1 ~1100 S2 ~1100 S3 ~1100"_s << QString();
+            << 3 << 0 << u"E-mails to send: 3"_s << u"S1 ~1100 S2 ~1100 S3 ~1100"_s << QString() << u"smtp"_s;
         QTest::newRow("two a day")
             << 2 << 0 << u"E-mails to send: 3 - 2 within the daily limit now, the rest from 2026-01-03 13:20"_s
             << u"S1 ~1100 S2 ~1100"_s
             << u"Processing stopped - the daily sending limit of 2 is reached; the rest can be sent after "
-               "2026-01-03 13:20, and Start then sends them."_s;
+               "2026-01-03 13:20, and Start then sends them."_s
+            << u"smtp"_s;
         // The third waits until the first send leaves the minute, on top of the pause after the second.
         QTest::newRow("two a minute") << 0 << 2 << u"E-mails to send: 3"_s << u"S1 ~1100 S2 ~59000 S3 ~1100"_s
-                                      << QString();
+                                      << QString() << u"smtp"_s;
+        // The computer's mail queue keeps to the provider's limits itself: it takes every message now.
+        QTest::newRow("the queue takes all, whatever the limits")
+            << 2 << 1 << u"E-mails to queue on this computer: 3"_s << u"S1 ~1100 S2 ~1100 S3 ~1100"_s << QString()
+            << u"queue"_s;
     }
     void sendingLimitsPaceAndStopTheRun()
     {
@@ -1131,8 +1142,10 @@ private Q_SLOTS:
         QFETCH(QString, emails);
         QFETCH(QString, paced);
         QFETCH(QString, stop);
+        QFETCH(QString, method);
         RunHarness h;
         h.writeCsv("1,a@x.org\r\n2,b@x.org\r\n3,c@x.org\r\n");
+        h.settings.SendMethod = method;
         h.settings.DailyLimit = perDay;
         h.settings.MinuteLimit = perMinute;
         QCOMPARE(h.run(), stop.isEmpty() ? RunOutcome::Completed : RunOutcome::Stopped);

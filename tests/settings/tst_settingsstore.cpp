@@ -306,7 +306,8 @@ private Q_SLOTS:
         saved.ReplyTo = u"replies@example.com"_s;
         saved.ArchiveCopyTo = u"archive+2026@example.com"_s;
         auto store = openSettingsStore(m_path);
-        QCOMPARE(settingsTable().size(), std::size_t(36));
+        saved.SendMethod = u"queue"_s;
+        QCOMPARE(settingsTable().size(), std::size_t(37));
         for (const StoredSetting &info : settingsTable())
             QVERIFY(saveSetting(*store, info.key, settingText(saved, info)));
 
@@ -367,6 +368,8 @@ private Q_SLOTS:
         QTest::newRow("Reply-To with a blank") << "ReplyTo" << "office@example.com ";
         QTest::newRow("archive with a line break") << "ArchiveCopyTo" << "archive@example.com\r\nRCPT TO:<x@y>";
         QTest::newRow("archive with two @") << "ArchiveCopyTo" << "a@b@example.com";
+        QTest::newRow("send method not offered") << "SendMethod" << "sendmail";
+        QTest::newRow("send method in capitals") << "SendMethod" << "Queue";
     }
     void refusesTextTheSettingCannotHold()
     {

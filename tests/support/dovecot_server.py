@@ -10,6 +10,12 @@ STARTTLS_PORT" once both accept connections. It runs until its standard input cl
 Dovecot. The folder "Sent" carries the special-use flag \\Sent unless QUORVALE_DOVECOT_NO_SENT is
 set, in which case no folder has it and none called "Sent" exists.
 
+With QUORVALE_DOVECOT_LMTP set it also takes mail over LMTP and answers a mail server's SASL
+questions (Dovecot's auth service), each on a free port of 127.0.0.1 that the ready line adds:
+"LISTENING TLS_PORT STARTTLS_PORT LMTP_PORT AUTH_PORT". A recipient is known by the part of its
+address before "@": USER, or one of the names in QUORVALE_DOVECOT_USERS (separated by blanks, each
+with PASSWORD too).
+
 Messages are stored with CR LF line ends, so a stored message is byte for byte what was appended.
 """
 
@@ -40,10 +46,32 @@ def main():
         me, login = "dovecot", "dovenull"
         group = grp.getgrgid(pwd.getpwnam(me).pw_gid).gr_name
     tls_port, starttls_port = free_port(), free_port()
-    for sub in ("run", "state", "home"):
+    lmtp = bool(os.environ.get("QUORVALE_DOVECOT_LMTP"))
+    lmtp_port, auth_port = (free_port(), free_port()) if lmtp else (0, 0)
+    users = [user] + os.environ.get("QUORVALE_DOVECOT_USERS", "").split()
+    for sub in ["run", "state", "home"] + [os.path.join("home", name) for name in users]:
         os.makedirs(os.path.join(folder, sub), exist_ok=True)
     with open(os.path.join(folder, "passwd"), "w") as f:
-        f.write(f"{user}:{{PLAIN}}{password}::::::\n")
+        for name in users:
+            f.write(f"{name}:{{PLAIN}}{password}::::::\n")
+    # LMTP and the mail server's logins name the user by a whole address; the user is its local part.
+    lmtp_config = f"""
+protocol lmtp {{
+  auth_username_format = %Ln
+}}
+service lmtp {{
+  inet_listener lmtp {{
+    address = 127.0.0.1
+    port = {lmtp_port}
+  }}
+}}
+service auth {{
+  inet_listener {{
+    address = 127.0.0.1
+    port = {auth_port}
+  }}
+}}
+""" if lmtp else ""
     sent = "" if os.environ.get("QUORVALE_DOVECOT_NO_SENT") else """
   mailbox Sent {
     special_use = \\Sent
@@ -53,7 +81,7 @@ def main():
 base_dir = {folder}/run
 state_dir = {folder}/state
 log_path = {folder}/dovecot.log
-protocols = imap
+protocols = imap{" lmtp" if lmtp else ""}
 listen = 127.0.0.1
 ssl = required
 ssl_cert = <{cert}
@@ -120,7 +148,7 @@ service stats {{
     user = {me}
   }}
 }}
-"""
+{lmtp_config}"""
     if os.getuid() == 0:
         # The mail user must reach its folder through the test's private one.
         os.chmod(os.path.dirname(os.path.abspath(folder)), 0o711)
@@ -147,7 +175,9 @@ service stats {{
     ready = False
     while time.monotonic() < deadline and dovecot.poll() is None:
         try:
-            for port in (tls_port, starttls_port):
+            for port in (tls_port, starttls_port, lmtp_port, auth_port):
+                if not port:
+                    continue
                 socket.create_connection(("127.0.0.1", port), timeout=1).close()
             ready = True
             break
@@ -162,7 +192,8 @@ service stats {{
             pass
         print("FAILED", flush=True)
         return 1
-    print(f"LISTENING {tls_port} {starttls_port}", flush=True)
+    extra = f" {lmtp_port} {auth_port}" if lmtp else ""
+    print(f"LISTENING {tls_port} {starttls_port}{extra}", flush=True)
     try:
         sys.stdin.buffer.read()
     finally:

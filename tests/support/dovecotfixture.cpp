@@ -31,15 +31,23 @@ DovecotServer::DovecotServer(Options options)
     QStringList environment;
     if (!m_options.sentFolder)
         environment << u"QUORVALE_DOVECOT_NO_SENT=1"_s;
+    if (m_options.lmtp)
+        environment << u"QUORVALE_DOVECOT_LMTP=1"_s;
+    if (!m_options.otherUsers.isEmpty())
+        environment << u"QUORVALE_DOVECOT_USERS="_s + m_options.otherUsers.join(u' ');
     const QByteArray ports =
         m_process->start(u"/usr/bin/python3"_s,
                          {QStringLiteral(QUORVALE_DOVECOT_SERVER_SCRIPT), m_dir->filePath(u"dovecot"_s), cert, key,
                           m_options.user, m_options.password},
                          "LISTENING", environment);
-    const QList<QByteArray> both = ports.split(' ');
-    if (both.size() == 2) {
-        m_tlsPort = quint16(both[0].toUInt());
-        m_startTlsPort = quint16(both[1].toUInt());
+    const QList<QByteArray> all = ports.split(' ');
+    if (all.size() == (m_options.lmtp ? 4 : 2)) {
+        m_tlsPort = quint16(all[0].toUInt());
+        m_startTlsPort = quint16(all[1].toUInt());
+        if (m_options.lmtp) {
+            m_lmtpPort = quint16(all[2].toUInt());
+            m_authPort = quint16(all[3].toUInt());
+        }
     }
 }
 
@@ -50,23 +58,23 @@ bool DovecotServer::isRunning() const
     return m_tlsPort != 0 && m_process->isRunning();
 }
 
-QString DovecotServer::maildir(const QString &name) const
+QString DovecotServer::maildir(const QString &name, const QString &user) const
 {
-    const QString root = m_dir->filePath(u"dovecot/home/"_s + m_options.user + u"/Maildir"_s);
+    const QString root = m_dir->filePath(u"dovecot/home/"_s + user + u"/Maildir"_s);
     return name.compare(u"INBOX"_s, Qt::CaseInsensitive) == 0 ? root : root + u"/."_s + name;
 }
 
 bool DovecotServer::hasFolder(const QString &name) const
 {
-    return QFileInfo(maildir(name)).isDir();
+    return QFileInfo(maildir(name, m_options.user)).isDir();
 }
 
-QList<StoredMessage> DovecotServer::folder(const QString &name) const
+QList<StoredMessage> DovecotServer::folder(const QString &name, const QString &user) const
 {
     QList<StoredMessage> messages;
     QStringList files;
     for (const char *sub : {"new", "cur"}) {
-        const QDir dir(maildir(name) + u'/' + QLatin1StringView(sub));
+        const QDir dir(maildir(name, user) + u'/' + QLatin1StringView(sub));
         for (const QString &file : dir.entryList(QDir::Files))
             files << dir.filePath(file);
     }

@@ -20,6 +20,7 @@
 #include <QByteArray>
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 #include <memory>
 
@@ -41,6 +42,11 @@ struct DovecotServerOptions
     QString user = QStringLiteral("user");
     QString password = QStringLiteral("secret");
     bool sentFolder = true; ///< a folder "Sent" marked \Sent exists
+    /// Also take mail over LMTP and answer a mail server's login questions (its auth service), for
+    /// a mail queue that delivers here (postfixfixture.h); recipients are known by the part of
+    /// their address before "@".
+    bool lmtp = false;
+    QStringList otherUsers{}; ///< more mailboxes besides `user`, with the same password
 };
 
 class DovecotServer
@@ -56,19 +62,25 @@ public:
     bool isRunning() const;
     quint16 tlsPort() const { return m_tlsPort; }           ///< implicit TLS
     quint16 startTlsPort() const { return m_startTlsPort; } ///< STARTTLS required
+    quint16 lmtpPort() const { return m_lmtpPort; }         ///< with Options::lmtp; 0 otherwise
+    quint16 authPort() const { return m_authPort; }         ///< with Options::lmtp; 0 otherwise
     /// The messages of `folder` ("Sent", or "INBOX"), oldest first; none when it does not exist.
-    QList<StoredMessage> folder(const QString &name) const;
+    QList<StoredMessage> folder(const QString &name) const { return folder(name, m_options.user); }
+    /// The messages of the folder `name` of the mailbox `user`.
+    QList<StoredMessage> folder(const QString &name, const QString &user) const;
     /// Whether the folder `name` exists.
     bool hasFolder(const QString &name) const;
 
 private:
-    QString maildir(const QString &name) const;
+    QString maildir(const QString &name, const QString &user) const;
 
     Options m_options;
     std::unique_ptr<QTemporaryDir> m_dir;
     std::unique_ptr<ReadyProcess> m_process;
     quint16 m_tlsPort = 0;
     quint16 m_startTlsPort = 0;
+    quint16 m_lmtpPort = 0;
+    quint16 m_authPort = 0;
 };
 
 } // namespace quorvale::test

@@ -55,7 +55,7 @@ public:
         QString err;
         QTextStream outStream(&out);
         QTextStream errStream(&err);
-        CliServices services{*store, mailer, printer, clock, account, dataFolder};
+        CliServices services{*store, realMailer ? *realMailer : mailer, printer, clock, account, dataFolder};
         CliConsole console{in, outStream, errStream};
         Result result;
         result.exitCode = runCommandLine(args, services, console);
@@ -84,6 +84,8 @@ public:
 
     std::unique_ptr<SettingsStore> store;
     FakeMailer mailer;
+    /// A real mailer to send with instead of `mailer` (a test's, pointed at its servers); null: the fake.
+    Mailer *realMailer = nullptr;
     CommandPrinter printer;
     FakeClock clock;
     std::shared_ptr<SignInAccount> account;

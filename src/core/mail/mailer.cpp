@@ -35,6 +35,7 @@ QByteArray ehloDomain()
 MailServer mailServerFrom(const AppSettings &settings)
 {
     MailServer server;
+    server.method = settings.SendMethod == "queue"_L1 ? MailServer::Method::Queue : MailServer::Method::Smtp;
     server.host = settings.SMTPServer;
     server.user = settings.UserName;
     server.password = settings.Password;

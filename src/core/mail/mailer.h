@@ -117,6 +117,14 @@ public:
         Q_UNUSED(aborted);
         return std::nullopt;
     }
+    /// Why no message at all can be handed over to `server` (the computer's mail queue has no
+    /// sendmail program), in the user's words; empty when sends can be tried. Cheap: asked before
+    /// a run starts.
+    virtual QString unusable(const MailServer &server)
+    {
+        Q_UNUSED(server);
+        return {};
+    }
 };
 
 /// Sends `message` from the sender of `settings` ("EmailFrom", with "EmailFromName" and "ReplyTo")

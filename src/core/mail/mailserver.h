@@ -21,6 +21,15 @@ struct MailServer
         Tls = 1
     };
 
+    /// Over SMTP to `host`, or handed to this computer's mail queue (its sendmail program), which
+    /// relays it and needs none of the fields below.
+    enum class Method
+    {
+        Smtp,
+        Queue
+    };
+    Method method = Method::Smtp;
+
     QString host;
     qint32 port = 0; ///< 1-65535
     Security security = Security::Unset;

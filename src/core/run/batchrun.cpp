@@ -203,6 +203,10 @@ bool BatchRun::prepareRun(const RunRequest &request)
         m_deps.prompter.warnSetupIncomplete(incompleteSetupMessage(m_settings));
         return false;
     }
+    if (const QString why = m_deps.mailer.unusable(mailServerFrom(m_settings)); !why.isEmpty()) {
+        m_deps.prompter.warn(why);
+        return false;
+    }
     if (const QString problem = preCheckProblem(mode, commonPath); !problem.isEmpty()) {
         m_deps.prompter.warn(problem);
         return false;
@@ -214,6 +218,7 @@ bool BatchRun::prepareRun(const RunRequest &request)
     m_errorCount = 0;
     m_failureCount = 0;
     m_tally = {};
+    m_tally.queued = queued();
     m_emptySkipped.clear();
     m_emailsDone = m_printsDone = m_groupCount = m_sends = 0;
     m_sendTime = {};
@@ -879,7 +884,16 @@ bool BatchRun::groupDelay()
 
 SendingLimits BatchRun::sendingLimits() const
 {
+    // The computer's mail queue keeps to the provider's limits itself, and may relay through
+    // another mailbox than this one's: the run hands messages over as fast as it takes them.
+    if (queued())
+        return {};
     return {std::max(m_settings.MinuteLimit, 0), std::max(m_settings.DailyLimit, 0)};
+}
+
+bool BatchRun::queued() const
+{
+    return m_settings.SendMethod == "queue"_L1;
 }
 
 BatchRun::PassEnd BatchRun::keepWithinLimits()
@@ -1040,6 +1054,7 @@ StartSummary BatchRun::startSummary()
     if (!m_request.print || m_onlyListed)
         m_printsToHandle = 0;
     summary.emails = m_emailsToHandle;
+    summary.queued = queued();
     m_sentTimes.clear();
     if (const SendingLimits limits = sendingLimits(); limits.perDay > 0 || limits.perMinute > 0) {
         const QDateTime now = m_deps.clock.currentDateTime();
@@ -1066,6 +1081,10 @@ StartSummary BatchRun::startSummary()
     }
     if (!m_fileMistake.isEmpty())
         summary.warnings.append(m_fileMistake);
+    // Every copy would fail, one by one, and be tried again at the end.
+    if (m_settings.SentCopy == 1 && m_deps.sentCopier)
+        if (const QString problem = sentCopyProblem(m_settings); !problem.isEmpty())
+            summary.warnings.append(u"the copy in the Sent folder is on, but none can be made: "_s + problem);
     // What the check would flag, counted over the clients this run e-mails.
     summary.warnings.append(planWarningLines(m_plan.warnings([this](qsizetype row) { return !isSkipped(row); })));
     if (m_request.serverSizeLimit && m_emailsToHandle > 0) {
@@ -1347,6 +1366,7 @@ void BatchRun::reportProgress(qint64 client)
     progress.client = client;
     progress.clients = m_emailsToHandle + m_printsToHandle;
     progress.sent = m_tally.sent;
+    progress.queued = m_tally.queued;
     progress.failed = m_tally.refused + m_tally.unknown + m_tally.noDocument + m_tally.printErrors;
     progress.timeLeft = estimateTimeLeft(m_settings, work);
     m_deps.observer->runProgress(progress);

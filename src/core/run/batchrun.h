@@ -301,6 +301,8 @@ private:
     RunOutcome m_outcome = RunOutcome::NotStarted;
     bool m_handedOver = false;
     RunTally m_tally;
+    /// The run's messages go to this computer's mail queue ("SendMethod" queue).
+    bool queued() const;
     QString m_fileMistake; ///< what the client list looks like it got wrong, or empty
     qint64 m_emailsToHandle = 0;
     qint64 m_printsToHandle = 0;

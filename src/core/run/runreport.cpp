@@ -53,7 +53,8 @@ QString settingLabel(SettingKey key)
 
 QStringList startSummaryLines(const StartSummary &s)
 {
-    QStringList lines{u"E-mails to send: "_s + QString::number(s.emails)};
+    QStringList lines{(s.queued ? u"E-mails to queue on this computer: "_s : u"E-mails to send: "_s) +
+                      QString::number(s.emails)};
     if (s.restFrom.isValid())
         lines.first() += u" - %1 within the daily limit now, the rest from %2"_s.arg(s.withinDailyLimit)
                              .arg(QLocale::c().toString(s.restFrom.toLocalTime(), u"yyyy-MM-dd HH:mm"_s));
@@ -98,8 +99,9 @@ QString clientFailureText(const ClientFailure &f)
 
 QString runTallyLine(const RunTally &t)
 {
-    return u"Sent %1, refused %2, outcome unknown %3, no document %4, printed %5, print errors %6, "
-           "skipped on resume %7"_s.arg(t.sent)
+    return (t.queued ? u"Queued on this computer %1"_s : u"Sent %1"_s).arg(t.sent) +
+           u", refused %1, outcome unknown %2, no document %3, printed %4, print errors %5, "
+           "skipped on resume %6"_s
         .arg(t.refused)
         .arg(t.unknown)
         .arg(t.noDocument)
@@ -119,7 +121,9 @@ QString runProgressText(const RunProgress &p)
 {
     QString text = p.client > 0 ? u"Client %1 of %2"_s.arg(p.client).arg(p.clients)
                                 : u"%1 to handle"_s.arg(counted(p.clients, "client", "clients"));
-    text += u" - sent %1, failed %2"_s.arg(p.sent).arg(p.failed);
+    text += (p.queued ? u" - queued on this computer %1, failed %2"_s : u" - sent %1, failed %2"_s)
+                .arg(p.sent)
+                .arg(p.failed);
     if (p.timeLeft)
         text += u" - "_s + timeLeftText(*p.timeLeft);
     return text;

@@ -40,6 +40,7 @@ struct StartSummary
     qint64 withinDailyLimit = 0;
     QDateTime restFrom;
     QStringList warnings; ///< what else deserves a look before Yes (the client list's mistakes)
+    bool queued = false;  ///< the messages go to this computer's mail queue, not straight to the server
 };
 
 /// The summary as lines, warnings last ("Warning: ...").
@@ -74,6 +75,9 @@ struct RunTally
     qint64 copyFailures = 0;   ///< clients sent to whose copy in the Sent folder failed, also when tried again
     QList<ClientFailure> failures;
     QString stopReason; ///< why the run stopped before its end; empty when it did not
+    /// The messages went to this computer's mail queue: `sent` counts those it took, which it
+    /// delivers from there.
+    bool queued = false;
 };
 
 /// The counts as one line: "Sent 2, refused 1, outcome unknown 0, ...".
@@ -88,6 +92,7 @@ struct RunProgress
     qint64 clients = 0; ///< the clients the run handles
     qint64 sent = 0;
     qint64 failed = 0; ///< refused, unknown, no document, print errors
+    bool queued = false; ///< `sent` counts messages the computer's mail queue took
     std::optional<std::chrono::milliseconds> timeLeft;
 };
 

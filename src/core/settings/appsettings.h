@@ -54,6 +54,9 @@ struct AppSettings
     QString IMAPServer;             ///< the IMAP server's name
     QString IMAPPort = u"993"_s;    ///< 993: implicit TLS; any other port: STARTTLS, required
     QString SentFolder;             ///< empty: the folder the server marks \Sent, else "Sent"
+    // How each message leaves: over SMTP to the server above, or handed to this computer's mail
+    // queue (its sendmail program), which relays it.
+    QString SendMethod = u"smtp"_s; ///< smtp or queue
 };
 
 } // namespace quorvale

@@ -24,7 +24,7 @@ constexpr qint64 kMaxGroupDelayMinutes = kInt32Max / 60000;
 constexpr qint64 kMaxDailyLimit = 1000000;
 constexpr qint64 kMaxMinuteLimit = 10000;
 
-const std::array<StoredSetting, 36> kSettings{{
+const std::array<StoredSetting, 37> kSettings{{
     {.name = "EmailFrom"_L1, .key = &AppSettings::EmailFrom},
     {.name = "SMPTServer"_L1, .key = &AppSettings::SMTPServer},
     {.name = "AuthType"_L1,
@@ -177,6 +177,12 @@ const std::array<StoredSetting, 36> kSettings{{
      .key = &AppSettings::SentFolder,
      .type = SettingType::Line,
      .rule = "The Sent folder (SentFolder) must be one line of text."_L1},
+    {.name = "SendMethod"_L1,
+     .key = &AppSettings::SendMethod,
+     .defaultText = "smtp"_L1,
+     .choice = true,
+     .words = "smtp queue"_L1,
+     .rule = "The send method (SendMethod) must be one of: smtp (the mail server above), queue (this computer's mail queue)."_L1},
 }};
 
 void setError(QString *error, const QString &message)
@@ -365,6 +371,9 @@ bool saveSettings(SettingsStore &store, const QList<SettingEdit> &edits, AppSett
 
 QList<SettingKey> missingMailServerSettings(const AppSettings &settings)
 {
+    // The computer's mail queue holds its own server and login.
+    if (settings.SendMethod == "queue"_L1)
+        return {};
     // The secret of the login: the password, none to set (the sign-in keeps its own), or the
     // command that prints it.
     QString AppSettings::*secret = &AppSettings::Password;

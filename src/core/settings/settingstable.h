@@ -110,7 +110,8 @@ bool saveSettings(SettingsStore &store, const QList<SettingEdit> &edits, AppSett
                   qsizetype *refused = nullptr);
 
 /// The settings without which no message can be sent (server, port, login), those of them that
-/// are empty in `settings`, in table order; none when the mail server is set up.
+/// are empty in `settings`, in table order; none when the mail server is set up, or when messages
+/// go to this computer's mail queue ("SendMethod" queue), which needs none of them.
 QList<SettingKey> missingMailServerSettings(const AppSettings &settings);
 /// True when the mail server is set up: missingMailServerSettings() finds nothing.
 bool isMailServerComplete(const AppSettings &settings);

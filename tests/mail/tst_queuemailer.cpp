@@ -1,0 +1,168 @@
+// The hand-off to the computer's mail queue, against a stand-in sendmail that keeps its arguments
+// and its standard input: the envelope goes as separate arguments after "--", the message's exact
+// bytes (an attachment streamed in multipart/mixed) on standard input, and the exit status and
+// error output decide the result.
+
+#include "mail/messagebuilder.h"
+#include "mail/queuemailer.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <optional>
+
+using namespace Qt::StringLiterals;
+using namespace quorvale;
+
+namespace {
+
+QByteArray readAll(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QByteArray withoutDate(QByteArray message)
+{
+    const qsizetype date = message.indexOf("Date: ");
+    return date < 0 ? message : message.remove(date, message.indexOf("\r\n", date) + 2 - date);
+}
+
+bool writeScript(const QString &path, const QByteArray &body)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write("#!/bin/sh\n" + body) < 0)
+        return false;
+    file.close();
+    return file.setPermissions(file.permissions() | QFile::ExeOwner);
+}
+
+} // namespace
+
+class TestQueueMailer : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void handsTheExactMessageToSendmail_data()
+    {
+        QTest::addColumn<QString>("attachment"); // content of an attachment; empty: none
+        QTest::addColumn<QString>("html");
+        QTest::addColumn<QString>("archive");
+        QTest::addColumn<QString>("exitWith"); // "": 0; else the stand-in's exit status and error
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("reason"); // in the error text
+        const int sent = int(SendStatus::Sent);
+        const int refused = int(SendStatus::Refused);
+        QTest::newRow("plain message") << QString() << QString() << QString() << QString() << sent << QString();
+        QTest::newRow("archive copy is a second recipient")
+            << QString() << QString() << u"archive@example.org"_s << QString() << sent << QString();
+        QTest::newRow("attachment streamed as multipart/mixed")
+            << u"Invoice 42, total 100.00"_s << QString() << QString() << QString() << sent << QString();
+        QTest::newRow("formatted body with attachment")
+            << u"Invoice 7"_s << u"<p>Dear <b>client</b></p>"_s << QString() << QString() << sent << QString();
+        QTest::newRow("exit status 75: refused with sendmail's words")
+            << QString() << QString() << QString() << u"75 postdrop: warning: unable to look up public/pickup"_s
+            << refused << u"(%1 exit status 75): postdrop: warning: unable to look up public/pickup"_s;
+        QTest::newRow("exit status 1 without words")
+            << QString() << QString() << QString() << u"1"_s << refused << u"exit status 1)."_s;
+    }
+
+    void handsTheExactMessageToSendmail()
+    {
+        QFETCH(QString, attachment);
+        QFETCH(QString, html);
+        QFETCH(QString, archive);
+        QFETCH(QString, exitWith);
+        QFETCH(int, status);
+        QFETCH(QString, reason);
+        QTemporaryDir dir;
+        const QString program = dir.filePath(u"sendmail"_s);
+        QByteArray body = "for a in \"$@\"; do printf '%s\\n' \"$a\"; done > \"$0.args\"\ncat > \"$0.in\"\n";
+        if (!exitWith.isEmpty()) {
+            const QString words = exitWith.section(u' ', 1);
+            if (!words.isEmpty())
+                body += "echo '" + words.toUtf8() + "' >&2\n";
+            body += "exit " + exitWith.section(u' ', 0, 0).toUtf8() + "\n";
+        }
+        QVERIFY(writeScript(program, body));
+
+        MailMessage message{u"anna@example.org"_s, QString(), u"Your invoice"_s, u"Dear client\n.\nBye"_s};
+        message.EmailFrom = u"office@example.com"_s;
+        message.MessageId = "<run1.42@example.com>";
+        message.ArchiveCopyTo = archive;
+        message.HtmlBody = html;
+        if (!attachment.isEmpty()) {
+            message.AttachmentPath = dir.filePath(u"Invoice_42.pdf"_s);
+            QFile file(message.AttachmentPath);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(attachment.toUtf8());
+        }
+        QueueMailer mailer(QueueOptions{.program = program});
+        QList<int> percents;
+        const SendResult result =
+            mailer.send(message, MailServer{.method = MailServer::Method::Queue},
+                        {.percentDone = [&percents](int p) { percents.append(p); }, .keepSentMessage = true});
+        QCOMPARE(int(result.status), status);
+        QVERIFY2(result.errorText.contains(reason.arg(program)), qPrintable(result.errorText));
+
+        QStringList expected{u"-i"_s, u"-f"_s, u"office@example.com"_s, u"--"_s, u"anna@example.org"_s};
+        if (!archive.isEmpty())
+            expected << archive;
+        QCOMPARE(QString::fromUtf8(readAll(program + u".args"_s)).split(u'\n', Qt::SkipEmptyParts), expected);
+        const QByteArray in = readAll(program + u".in"_s);
+        if (status != int(SendStatus::Sent))
+            return;
+        QCOMPARE(result.serverReply, QString(kQueuedReply));
+        QCOMPARE(in, result.sentMessage);
+        QCOMPARE(percents.last(), 100);
+        QVERIFY(in.contains("\r\nTo: anna@example.org\r\n"));
+        QVERIFY(!in.contains("archive@example.org"));
+        if (attachment.isEmpty()) {
+            // The message exactly as built, but for its Date.
+            QCOMPARE(withoutDate(in), withoutDate(buildMessage(message).singlePart()));
+            return;
+        }
+        // One multipart/mixed entity: the text first, then the file as base64, closed by its boundary.
+        QVERIFY(in.startsWith("Content-Type: multipart/mixed; boundary="));
+        const QByteArray first = in.left(in.indexOf("\r\n"));
+        const QByteArray boundary = first.mid(first.indexOf('=') + 1);
+        QCOMPARE(in.count(QByteArray("--" + boundary + "\r\n")), 2);
+        QVERIFY(in.endsWith(QByteArray("\r\n--" + boundary + "--\r\n")));
+        QVERIFY(in.contains(attachment.toUtf8().toBase64()));
+        QVERIFY(in.contains(html.isEmpty() ? "Content-Type: text/plain; charset=UTF-8" : "multipart/alternative"));
+    }
+
+    void refusesBeforeAnythingWhenSendmailIsMissingOrTheSendAborted()
+    {
+        QTemporaryDir dir;
+        const MailMessage message{u"anna@example.org"_s, QString(), u"S"_s, u"B"_s};
+        QueueMailer missing(QueueOptions{.program = dir.filePath(u"sendmail"_s)});
+        const MailServer queue{.method = MailServer::Method::Queue};
+        QVERIFY(missing.unusable(queue).contains(u"is not there"_s));
+        QCOMPARE(missing.send(message, queue).status, SendStatus::NotAttempted);
+
+        const QString program = dir.filePath(u"sendmail"_s);
+        QVERIFY(writeScript(program, "cat > \"$0.in\"\n"));
+        QueueMailer mailer(QueueOptions{.program = program});
+        QVERIFY(mailer.unusable(queue).isEmpty());
+        const SendResult aborted = mailer.send(message, queue, {.aborted = [] { return true; }});
+        QCOMPARE(aborted.status, SendStatus::NotSentAborted);
+        QVERIFY(!QFile::exists(program + u".in"_s));
+
+        // One send at a time in the whole program: one started from inside a send is refused.
+        std::optional<SendResult> nested;
+        const SendResult outer = mailer.send(message, queue, {.percentDone = [&](int) {
+                                                 if (!nested)
+                                                     nested = mailer.send(message, queue);
+                                             }});
+        QCOMPARE(outer.status, SendStatus::Sent);
+        QVERIFY(nested);
+        QCOMPARE(nested->status, SendStatus::Refused);
+        QVERIFY(nested->errorText.startsWith(u"Another message is being sent"_s));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestQueueMailer)
+#include "tst_queuemailer.moc"
