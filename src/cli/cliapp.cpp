@@ -199,7 +199,7 @@ config: the saved settings.
   OAuthClientId, OAuthClientSecret, OAuthTenant, OAuthAuthorizeUrl, OAuthTokenUrl, OAuthScope,
   PasswordCommand, and the mail provider's sending limits: DailyLimit (messages per rolling 24
   hours) and MinuteLimit (messages per minute), whole numbers without separators, 0 for none.
-  PasswordCommand, and for every message: EmailFromName (the sender's name shown with EmailFrom,
+  And for every message: EmailFromName (the sender's name shown with EmailFrom,
   one line), ReplyTo (the address replies go to; empty: none), ArchiveCopyTo (an address that
   gets a blind copy of every client's message, in the same delivery; empty: none), and for a
   copy of every sent message in the mailbox's Sent folder over IMAP with the mail login: SentCopy
