@@ -1053,9 +1053,9 @@ StartSummary BatchRun::startSummary()
     summary.print = m_request.print && !m_onlyListed;
     summary.printouts = m_printsToHandle;
     summary.subject = m_request.subject;
-    summary.bodyEmpty = (m_request.html.isEmpty() ? m_request.body : plainTextOfHtml(cleanHtmlBody(m_request.html)))
-                            .trimmed()
-                            .isEmpty();
+    // A formatted body of a picture alone says something all the same.
+    summary.bodyEmpty = m_request.html.isEmpty() ? m_request.body.trimmed().isEmpty()
+                                                 : !htmlShowsSomething(cleanHtmlBody(m_request.html));
     summary.mode = m_mailing.choices.mode;
     if (summary.mode == AttachmentMode::Common) {
         summary.commonFile = m_mailing.choices.commonFile;
