@@ -145,6 +145,7 @@ bool BatchRun::prepare(const RunRequest &request)
             m_deps.control.setCommonAttachmentPath(earlier.commonFile);
         RunRequest again = request;
         again.print = earlier.printKnown ? earlier.print : request.print;
+        again.clients = earlier.clients;
         m_restartedWithEarlierChoices = true;
         go = prepareRun(again);
         if (!go) {
@@ -332,6 +333,7 @@ bool BatchRun::readClients(AttachmentMode mode, const QString &commonPath)
         return false;
     }
     mailing.signatureFolder = m_settings.DataFolder;
+    mailing.clients = m_request.clients;
     m_plan = MailingPlan::make(mailing);
     // A list that could not be read whole must never be used: nothing is counted, asked, saved
     // or sent.
@@ -339,6 +341,12 @@ bool BatchRun::readClients(AttachmentMode mode, const QString &commonPath)
         const QString mistake = clientFileMistake(clientFileHead(m_request.csvPath), m_request.delimiter);
         m_deps.prompter.warn(m_plan.error() + u"\n\n"_s + clientFileFormat() +
                              (mistake.isEmpty() ? QString() : u'\n' + mistake));
+        return false;
+    }
+    // A chosen client that is not in the list is a mistake in the choice: nobody is sent to until
+    // it is put right.
+    if (const QString problem = m_plan.chosenProblem(); !problem.isEmpty()) {
+        m_deps.prompter.warn(problem + u" Nothing was sent."_s);
         return false;
     }
     // With column names asked for, a first line of names is what the user said it is.
@@ -352,11 +360,15 @@ bool BatchRun::readClients(AttachmentMode mode, const QString &commonPath)
 
     const qsizetype total = clients().Count();
     m_emailCount = 0;
-    for (qsizetype i = 0; i < total; ++i)
-        m_emailCount += clients().hasEmailAddress(i) ? 1 : 0;
-    m_printCount = total - m_emailCount;
+    m_printCount = 0;
+    for (qsizetype i = 0; i < total; ++i) {
+        if (m_plan.isChosen(i))
+            ++(clients().hasEmailAddress(i) ? m_emailCount : m_printCount);
+    }
 
     log.LogStatus(u"Client count - "_s + number(total));
+    if (m_plan.hasChoice())
+        log.LogStatus(u"Clients chosen - "_s + number(m_plan.chosenCount()));
     log.LogStatus(u"Emails to be sent - "_s + number(m_emailCount));
     if (m_request.print) {
         log.LogStatus(u"Documents to be printed - "_s + number(m_printCount));
@@ -381,7 +393,7 @@ bool BatchRun::checkMessageFields()
     QStringList named; // the first few, by id and address
     QList<qsizetype> rows;
     for (qsizetype i = 0; i < clients().Count(); ++i) {
-        if (!clients().hasEmailAddress(i))
+        if (!clients().hasEmailAddress(i) || !m_plan.isChosen(i))
             continue;
         const QStringList &empty = m_plan.plan(i).emptyFields();
         if (empty.isEmpty())
@@ -456,6 +468,7 @@ MailingChoices BatchRun::choicesOf(AttachmentMode mode, const QString &commonPat
     MailingChoices choices;
     choices.mode = mode;
     choices.print = m_request.print;
+    choices.clients = chosenClientKeys(m_request.clients);
     if (mode == AttachmentMode::Common) {
         const QFileInfo common(commonPath);
         choices.commonFile = common.absoluteFilePath();
@@ -498,7 +511,8 @@ bool BatchRun::chooseClients()
     const ResumePlan plan =
         makeResumePlan(clients(), history,
                        ResumeRequest{m_request.resume, m_request.retryFailed, m_request.print, m_mailing.choices,
-                                     m_request.subject, [this](qsizetype row) { return fingerprintNow(row); }});
+                                     m_request.subject, [this](qsizetype row) { return fingerprintNow(row); },
+                                     [this](qsizetype row) { return m_plan.isChosen(row); }});
     // The refusal to guess about an unfinished run is what the command line explains further.
     m_earlierRunUnfinished = plan.resumable && !plan.earlierChoices;
     if (!plan.refusal.isEmpty()) {
@@ -588,7 +602,7 @@ bool BatchRun::includeUnknownClients(const QList<JournalEntry> &unknownClients)
 
 bool BatchRun::isSkipped(qsizetype index) const
 {
-    if (m_emptySkipped.contains(index))
+    if (!m_plan.isChosen(index) || m_emptySkipped.contains(index))
         return true;
     if (!m_onlyListed && m_skip.isEmpty())
         return false;
@@ -600,6 +614,9 @@ bool BatchRun::skipClient(qsizetype index)
 {
     if (!isSkipped(index))
         return false;
+    // Left out by the choice of clients: no failure, and nothing to say of each.
+    if (!m_plan.isChosen(index))
+        return true;
     if (m_emptySkipped.contains(index)) {
         m_deps.log.LogStatus(u"Skipped (empty field) - "_s + clients().EmailAddress(index));
         return true;
@@ -1031,7 +1048,9 @@ StartSummary BatchRun::startSummary()
     m_printsToHandle = 0;
     StartSummary summary;
     for (qsizetype i = 0; i < clients().Count(); ++i) {
-        if (isSkipped(i) && !m_onlyListed && !m_emptySkipped.contains(i))
+        if (!m_plan.isChosen(i))
+            ++summary.leftOut;
+        else if (isSkipped(i) && !m_onlyListed && !m_emptySkipped.contains(i))
             ++(m_skip.value(clientKey(i)) == JournalHistory::Last::Sent ? summary.skipped : summary.skippedUnknown);
         else if (!isSkipped(i))
             ++(clients().hasEmailAddress(i) ? m_emailsToHandle : m_printsToHandle);
@@ -1040,6 +1059,9 @@ StartSummary BatchRun::startSummary()
     if (!m_request.print || m_onlyListed)
         m_printsToHandle = 0;
     summary.emails = m_emailsToHandle;
+    if (m_plan.hasChoice())
+        summary.listClients = clients().Count();
+    m_tally.leftOut = summary.leftOut;
     m_sentTimes.clear();
     if (const SendingLimits limits = sendingLimits(); limits.perDay > 0 || limits.perMinute > 0) {
         const QDateTime now = m_deps.clock.currentDateTime();

@@ -105,6 +105,8 @@ struct RunRequest
     /// The window's formatted body: kept as the data folder's Body.html when the run starts, as
     /// `body` is kept as Body.txt (a body read from another file is not).
     bool keepHtml = false;
+    /// The clients to go to, by client identifier; empty: every client of the list.
+    QStringList clients{};
     /// The largest message the server takes, asked before the question (serverSizeLimit()): the
     /// question warns of the clients whose message is larger. None: not known, nothing is said.
     std::optional<qint64> serverSizeLimit{};
