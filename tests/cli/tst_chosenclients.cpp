@@ -176,6 +176,33 @@ private Q_SLOTS:
         QVERIFY2(all.err.contains(u"This mailing was already sent to all 4 clients"_s), qPrintable(all.err));
         QVERIFY(recipients().isEmpty());
     }
+
+    void fileSeparatedOtherwiseNamesTheOptionThatReadsIt_data()
+    {
+        QTest::addColumn<QString>("command");
+        QTest::newRow("run") << u"run"_s;
+        QTest::newRow("check") << u"check"_s;
+        QTest::newRow("preview") << u"preview"_s;
+    }
+    void fileSeparatedOtherwiseNamesTheOptionThatReadsIt()
+    {
+        QFETCH(QString, command);
+        writeFile(u"list.csv"_s, "1;a@example.org\r\n2;b@example.org\r\n");
+        QStringList more{u"--yes"_s};
+        if (command == "preview"_L1)
+            more = {u"--client"_s, u"1"_s};
+        else if (command == "check"_L1)
+            more.clear();
+        const InProcessCli::Result r = m_cli->run(args(command, more));
+        QCOMPARE(r.exitCode, 2);
+        QVERIFY2(r.err.contains(u"The lines look separated by semicolons (;): choose the separator \";\" (--delimiter "
+                                "\";\" on the command line, or quorvale config set CSVDelimiter \";\")."_s),
+                 qPrintable(r.err));
+        QVERIFY(recipients().isEmpty());
+        // Read so, it goes.
+        const InProcessCli::Result read = m_cli->run(args(command, more + QStringList{u"--delimiter"_s, u";"_s}));
+        QCOMPARE(read.exitCode, 0);
+    }
 };
 
 QTEST_GUILESS_MAIN(TestChosenClients)

@@ -100,7 +100,9 @@ CheckReport checkClientList(const CheckRequest &request)
 {
     CheckReport report;
     MailingPlan plan = MailingPlan::make(request.mailing());
-    report.error = plan.ok() ? plan.chosenProblem() : plan.error();
+    report.error = plan.ok()                     ? plan.chosenProblem()
+                   : plan.readMistake().isEmpty() ? plan.error()
+                                                  : plan.error() + u'\n' + plan.readMistake();
     if (!report.error.isEmpty())
         return report;
     report.problems = plan.problems();

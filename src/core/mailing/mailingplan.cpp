@@ -130,6 +130,7 @@ MailingPlan MailingPlan::make(const Mailing &mailing)
         GetCSVFile(mailing.csvPath, mailing.header ? CsvHeader::ColumnNames : CsvHeader::None, mailing.delimiter);
     if (read.outcome != CsvReadOutcome::Read) {
         plan.m_error = read.message(mailing.csvPath);
+        plan.m_readMistake = clientFileMistake(clientFileHead(mailing.csvPath), mailing.delimiter);
         return plan;
     }
     plan.m_clients = std::move(read.clients);

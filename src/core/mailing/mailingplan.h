@@ -165,6 +165,9 @@ public:
 
     const Mailing &mailing() const { return m_mailing; }
     QString error() const { return m_error; }
+    /// When the list could not be read: what its start looks like it got wrong (another separator,
+    /// a line of column names), or empty.
+    QString readMistake() const { return m_readMistake; }
     bool ok() const { return m_error.isEmpty(); }
     const ClientList &clients() const { return m_clients; }
     /// The lines of the client list read as Windows-1252 because they are not UTF-8.
@@ -230,6 +233,7 @@ private:
 
     Mailing m_mailing;
     QString m_error;
+    QString m_readMistake;
     QString m_folderError;
     ClientList m_clients;
     QList<qint64> m_windows1252Lines;

@@ -146,6 +146,7 @@ bool BatchRun::prepare(const RunRequest &request)
         RunRequest again = request;
         again.print = earlier.printKnown ? earlier.print : request.print;
         again.clients = earlier.clients;
+        again.delimiter = m_separatorChosen.value_or(request.delimiter);
         m_restartedWithEarlierChoices = true;
         go = prepareRun(again);
         if (!go) {
@@ -338,10 +339,27 @@ bool BatchRun::readClients(AttachmentMode mode, const QString &commonPath)
     // A list that could not be read whole must never be used: nothing is counted, asked, saved
     // or sent.
     if (!m_plan.ok()) {
-        const QString mistake = clientFileMistake(clientFileHead(m_request.csvPath), m_request.delimiter);
-        m_deps.prompter.warn(m_plan.error() + u"\n\n"_s + clientFileFormat() +
-                             (mistake.isEmpty() ? QString() : u'\n' + mistake));
-        return false;
+        const QString mistake = m_plan.readMistake();
+        const QString message =
+            m_plan.error() + u"\n\n"_s + clientFileFormat() + (mistake.isEmpty() ? QString() : u'\n' + mistake);
+        // A file that looks separated otherwise is offered to be read that way, once; the choice
+        // is kept for the next runs of the list.
+        const std::optional<char> other = otherSeparatorOf(clientFileHead(m_request.csvPath), m_request.delimiter);
+        if (!other || m_separatorChosen) {
+            m_deps.prompter.warn(message);
+            return false;
+        }
+        if (!m_deps.prompter.warnOffering(message, u"Read it with "_s + separatorName(*other)))
+            return false;
+        QString error;
+        if (!saveSetting(m_deps.store, &AppSettings::CSVDelimiter, separatorName(*other).remove(u'"'), &error)) {
+            m_deps.prompter.warn(error);
+            return false;
+        }
+        m_separatorChosen = *other;
+        m_request.delimiter = *other;
+        log.clearStatus();
+        return readClients(mode, commonPath);
     }
     // A chosen client that is not in the list is a mistake in the choice: nobody is sent to until
     // it is put right.

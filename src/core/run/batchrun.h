@@ -180,6 +180,9 @@ public:
     /// True once a message was sent (or may have arrived) or a document was handed to the
     /// printer: a run that stopped tells "stopped with nothing done" from "stopped after sending".
     bool anythingHandedOver() const { return m_handedOver; }
+    /// The separator the user chose to read the client list with when it could not be read with
+    /// the one asked for (saved as "CSVDelimiter"); none when nothing was chosen.
+    std::optional<char> separatorChosen() const { return m_separatorChosen; }
     /// What the run did, client by client; complete once execute() returned.
     const RunTally &tally() const { return m_tally; }
 
@@ -337,6 +340,7 @@ private:
     std::optional<MailingChoices> m_earlierChoices; ///< chosen: resume with the interrupted run's choices
     bool m_restartedWithEarlierChoices = false;
     bool m_cancelled = false; ///< a question before the run was answered Cancel
+    std::optional<char> m_separatorChosen;
     std::unique_ptr<QLockFile> m_lock;
     std::unique_ptr<ClientFileLock> m_clientLock;
     QSet<QString> m_only;                        ///< by journalClientKey

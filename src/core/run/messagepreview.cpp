@@ -57,7 +57,9 @@ bool MailingPreview::load(const PreviewRequest &request, QString *error)
     mailing.clients = request.clients;
     m_plan = MailingPlan::make(mailing);
     if (!m_plan.ok() || !m_plan.chosenProblem().isEmpty()) {
-        *error = m_plan.ok() ? m_plan.chosenProblem() : m_plan.error();
+        *error = m_plan.ok()                     ? m_plan.chosenProblem()
+                 : m_plan.readMistake().isEmpty() ? m_plan.error()
+                                                  : m_plan.error() + u'\n' + m_plan.readMistake();
         return false;
     }
     if (const QStringList unknown = m_plan.message().unknownPlaceholders(); !unknown.isEmpty()) {
