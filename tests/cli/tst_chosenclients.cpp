@@ -177,6 +177,19 @@ private Q_SLOTS:
         QVERIFY(recipients().isEmpty());
     }
 
+    void aRunOverChosenClientsStartsAfreshForThemOnly()
+    {
+        // Every client reached; then clients 1, 2 and 3 sent to once more, stopped after client 1.
+        QCOMPARE(run({u"--yes"_s}).exitCode, 0);
+        QCOMPARE(recipients().size(), 4);
+        m_cli->mailer.statuses = {SendStatus::Sent, SendStatus::ServerUnusable};
+        QCOMPARE(run({u"--clients"_s, u"1,2,3"_s, u"--send-again"_s, u"--yes"_s}).exitCode, 1);
+        QCOMPARE(recipients(), (QStringList{u"a@example.org"_s, u"b@example.org"_s}));
+        // Resumed: 2 and 3 get it once more, as asked, though the first run reached them; 1 had it.
+        QCOMPARE(run({u"--clients"_s, u"1,2,3"_s, u"--resume"_s, u"--yes"_s}).exitCode, 0);
+        QCOMPARE(recipients(), (QStringList{u"b@example.org"_s, u"c@example.org"_s}));
+    }
+
     void fileSeparatedOtherwiseNamesTheOptionThatReadsIt_data()
     {
         QTest::addColumn<QString>("command");

@@ -11,6 +11,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QRegularExpression>
+#include <QSet>
 
 #include <algorithm>
 #include <map>
@@ -782,10 +783,22 @@ JournalHistory readJournalHistory(const QString &folder, const MailingKey &maili
     std::map<QString, JournalEntry> unknown; // by key, for the list of unknown clients
     for (const QList<JournalEntry> &entries : runs) {
         const JournalHeader header = headerOf(entries);
-        // A resend goes over some clients only: it never finishes the runs it resends for.
-        if (entries.last().event == JournalEvent::Completed && header.kind != RunKind::ResendToFailed)
+        const bool completed = entries.last().event == JournalEvent::Completed;
+        if (header.kind == RunKind::AllClients && !header.choices.clients.isEmpty()) {
+            // A run over some chosen clients starts afresh for them, as a run over every client
+            // does for all: what the runs before it did to them no longer counts, and the mailing
+            // is as finished as this run.
+            const QSet<QString> chosen(header.choices.clients.cbegin(), header.choices.clients.cend());
+            const auto isChosen = [&chosen](const QString &key) { return chosen.contains(key.section(QChar(0x1f), 0, 0)); };
+            history.last.removeIf([&isChosen](const auto &it) { return isChosen(it.key()); });
+            history.sent.removeIf([&isChosen](const auto &it) { return isChosen(it.key()); });
+            std::erase_if(unknown, [&isChosen](const auto &it) { return isChosen(it.first); });
+            history.unfinished = !completed;
+        } else if (completed && header.kind != RunKind::ResendToFailed) {
+            // A resend goes over some clients only: it never finishes the runs it resends for.
             history.unfinished = false;
-        history.finished = entries.last().event == JournalEvent::Completed ? entries.last().time : QDateTime();
+        }
+        history.finished = completed ? entries.last().time : QDateTime();
         QList<JournalEntry> clientList;
         bool listEnded = false; // a run killed while writing its list leaves only part of it
         // What the client being handled gets: the message filled from its line (when the run
