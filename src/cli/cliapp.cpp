@@ -86,6 +86,11 @@ using the mail server and pacing settings saved by the Setup dialog (see "config
                               for client 2; a date such as 2024-10-31 holds no id), gets no message
   --attachment FILE   the common attachment (with --mode common)
   --print             print the document of each client without an e-mail address
+  --clients ID,...    go only to these clients of the list (client ids separated by commas); the
+                      others are left out: not sent to, not printed, and no failure. An id that no
+                      client of the list has starts nothing (exit status 2). The journal records
+                      the choice: resuming with other clients chosen is asked about, as for other
+                      attachment or print options
   --yes, -y           start without asking for confirmation (otherwise the question is answered
                       on standard input: y or yes starts the run)
   --allow-empty-fields  send to clients whose line has an empty field that the message uses;
@@ -152,6 +157,7 @@ or prints neither), the same address or client id on more than one line, an addr
 valid, a missing common attachment; links in the folder that are no document are listed. Flagged
 rows start with "!". Sends and prints nothing and saves no setting.
   --csv, --header, --delimiter, --mode, --attachment, --print   as for run (--yes is ignored)
+  --clients ID,...    as for run: only these clients are shown, and the others counted as left out
   --subject, --body, --body-file, --html-file   the message as for run: a client whose line has an empty field
                       that the message uses is flagged, a field that no column has is reported
   --save FILE         also save the table as a CSV file (UTF-8, with a header line; a field that
@@ -169,8 +175,9 @@ would be sent: "From: ", "To: " and "Subject: " lines, an empty line, the body, 
 with the file name and size in bytes, "Attachment: none", or why the client's document is not
 sent (no document found, several documents, a document naming another client). Sends nothing
 and saves no setting.
-  --csv, --header, --delimiter, --mode, --attachment, --subject, --body, --body-file, --html-file
-                      as for run (a formatted body is shown as its text)
+  --csv, --header, --delimiter, --mode, --attachment, --subject, --body, --body-file, --html-file,
+  --clients           as for run (a formatted body is shown as its text; a client left out is
+                      shown with the note that a run leaves it out)
   --client ID         the client with this client id (the first line that has it)
   --line N            the client on line N of the client CSV file
   --send-to ADDRESS   send that client's message (fields filled, its document attached) to
@@ -200,7 +207,7 @@ config: the saved settings.
   OAuthClientId, OAuthClientSecret, OAuthTenant, OAuthAuthorizeUrl, OAuthTokenUrl, OAuthScope,
   PasswordCommand, and the mail provider's sending limits: DailyLimit (messages per rolling 24
   hours) and MinuteLimit (messages per minute), whole numbers without separators, 0 for none.
-  PasswordCommand, and for every message: EmailFromName (the sender's name shown with EmailFrom,
+  And for every message: EmailFromName (the sender's name shown with EmailFrom,
   one line), ReplyTo (the address replies go to; empty: none), ArchiveCopyTo (an address that
   gets a blind copy of every client's message, in the same delivery; empty: none), and for a
   copy of every sent message in the mailbox's Sent folder over IMAP with the mail login: SentCopy
@@ -358,7 +365,7 @@ struct Option
 
 /// The one table of the options of run, check and preview, so that they cannot drift apart. Check
 /// takes run's --yes and ignores it.
-constexpr std::array<Option, 23> kOptions{{
+constexpr std::array<Option, 24> kOptions{{
     {.name = "--csv"_L1, .takesValue = true},
     {.name = "--header"_L1},
     {.name = "--delimiter"_L1, .takesValue = true},
@@ -371,6 +378,7 @@ constexpr std::array<Option, 23> kOptions{{
     {.name = "--save"_L1, .takesValue = true, .commands = Check},
     {.name = "--force"_L1, .commands = Check},
     {.name = "--print"_L1, .commands = Run | Check},
+    {.name = "--clients"_L1, .takesValue = true},
     {.name = "--yes"_L1, .alias = "-y"_L1, .commands = Run | Check},
     {.name = "--allow-empty-fields"_L1, .commands = Run, .excludes = "--skip-empty-fields"_L1},
     {.name = "--skip-empty-fields"_L1, .commands = Run, .excludes = "--allow-empty-fields"_L1},
@@ -474,6 +482,25 @@ bool readDelimiter(const Options &options, const AppSettings &settings, char *de
         return false;
     }
     *delimiter = *separator;
+    return true;
+}
+
+/// The client ids of --clients, each once, in the order given (none without it); false with the
+/// usage error in `error`.
+bool readChosenClients(const Options &options, QStringList *ids, QString *error)
+{
+    const std::optional<QString> value = options.value("--clients"_L1);
+    if (!value)
+        return true;
+    for (const QString &id : value->split(u',')) {
+        const QString trimmed = id.trimmed();
+        if (!trimmed.isEmpty() && !ids->contains(trimmed))
+            ids->append(trimmed);
+    }
+    if (ids->isEmpty()) {
+        *error = u"--clients needs the ids of the clients to go to, separated by commas"_s;
+        return false;
+    }
     return true;
 }
 
@@ -705,7 +732,8 @@ private:
         QString commonPath;
         QString error;
         if (!options.parse(args, Run, u"run"_s, &error) || !readRunOptions(options, request, &error) ||
-            !readAttachmentOptions(options, &mode, &commonPath, &error))
+            !readAttachmentOptions(options, &mode, &commonPath, &error) ||
+            !readChosenClients(options, &request.clients, &error))
             return usageError(error);
         control.setAttachmentMode(mode);
         control.setCommonAttachmentPath(commonPath);
@@ -757,7 +785,8 @@ private:
         request.header = options.has("--header"_L1);
         if (request.csvPath.isEmpty())
             return usageError(u"check needs --csv FILE, the client CSV file"_s);
-        if (!readAttachmentOptions(options, &request.mode, &request.commonPath, &error))
+        if (!readAttachmentOptions(options, &request.mode, &request.commonPath, &error) ||
+            !readChosenClients(options, &request.clients, &error))
             return usageError(error);
         const AppSettings settings = loadSettings();
         if (!readDelimiter(options, settings, &request.delimiter, &error))
@@ -829,7 +858,8 @@ private:
         PreviewRequest request;
         QString error;
         if (!options.parse(args, Preview, u"preview"_s, &error) ||
-            !readAttachmentOptions(options, &request.mode, &request.commonPath, &error))
+            !readAttachmentOptions(options, &request.mode, &request.commonPath, &error) ||
+            !readChosenClients(options, &request.clients, &error))
             return usageError(error);
         request.csvPath = options.value("--csv"_L1).value_or(QString());
         request.header = options.has("--header"_L1);

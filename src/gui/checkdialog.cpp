@@ -16,6 +16,7 @@
 #include <QTableView>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <utility>
 
 using namespace Qt::StringLiterals;
@@ -32,6 +33,63 @@ void CheckTableModel::setReport(const CheckReport *report)
 bool CheckTableModel::isFlagged(int row) const
 {
     return m_report && row >= 0 && size_t(row) < m_report->rows.size() && bool(m_report->rows[size_t(row)].flags);
+}
+
+QStringList CheckTableModel::tickedClients() const
+{
+    QStringList ticked;
+    QSet<QString> seen;
+    if (!m_report)
+        return ticked;
+    for (const CheckRow &row : m_report->rows) {
+        const QString id = row.clientId.trimmed();
+        if (isTicked(row) && !seen.contains(id)) {
+            seen.insert(id);
+            ticked.append(id);
+        }
+    }
+    return ticked;
+}
+
+bool CheckTableModel::anyTicked() const
+{
+    return m_report && std::any_of(m_report->rows.cbegin(), m_report->rows.cend(),
+                                   [this](const CheckRow &row) { return isTicked(row); });
+}
+
+void CheckTableModel::tickAll(bool ticked)
+{
+    if (!m_report)
+        return;
+    for (const CheckRow &row : m_report->rows) {
+        if (ticked)
+            m_unticked.remove(row.clientId.trimmed());
+        else
+            m_unticked.insert(row.clientId.trimmed());
+    }
+    if (rowCount() > 0)
+        Q_EMIT dataChanged(index(0, LineColumn), index(rowCount() - 1, LineColumn), {Qt::CheckStateRole});
+}
+
+bool CheckTableModel::setData(const QModelIndex &index, const QVariant &value, int role)
+{
+    if (!m_report || role != Qt::CheckStateRole || index.column() != LineColumn ||
+        size_t(index.row()) >= m_report->rows.size())
+        return false;
+    const QString id = m_report->rows[size_t(index.row())].clientId.trimmed();
+    if (value.value<Qt::CheckState>() == Qt::Checked)
+        m_unticked.remove(id);
+    else
+        m_unticked.insert(id);
+    // Every line with the same identifier changes with it.
+    Q_EMIT dataChanged(this->index(0, LineColumn), this->index(rowCount() - 1, LineColumn), {Qt::CheckStateRole});
+    return true;
+}
+
+Qt::ItemFlags CheckTableModel::flags(const QModelIndex &index) const
+{
+    const Qt::ItemFlags base = QAbstractTableModel::flags(index);
+    return index.isValid() && index.column() == LineColumn ? base | Qt::ItemIsUserCheckable : base;
 }
 
 int CheckTableModel::rowCount(const QModelIndex &parent) const
@@ -69,6 +127,10 @@ QVariant CheckTableModel::data(const QModelIndex &index, int role) const
             return QDir::toNativeSeparators(row.file);
         if (index.column() == FlagsColumn && bool(row.flags))
             return checkFlagsText(row);
+        break;
+    case Qt::CheckStateRole:
+        if (index.column() == LineColumn)
+            return isTicked(row) ? Qt::Checked : Qt::Unchecked;
         break;
     case Qt::DecorationRole:
         if (index.column() == LineColumn && bool(row.flags))
@@ -140,9 +202,14 @@ CheckDialog::CheckDialog(UserDialogs &dialogs, QWidget *parent)
     auto *close = makeButton(u"cmdCloseCheck"_s, u"&Close"_s, QString(), this);
     auto *preview = makeButton(u"cmdPreviewRow"_s, u"&Preview Message..."_s,
                                u"Show the selected client's message as it would be sent (or double-click a row)"_s, this);
+    m_sendTicked = makeButton(u"cmdSendTicked"_s, u"Send to &ticked clients only"_s,
+                              u"Start a run that goes to the ticked clients only; the others are left out (click the "
+                              "Line heading to tick all or none)"_s,
+                              this);
     auto *buttons = new QHBoxLayout;
     buttons->addWidget(m_flaggedOnly);
     buttons->addStretch(1);
+    buttons->addWidget(m_sendTicked);
     buttons->addWidget(preview);
     buttons->addWidget(m_save);
     buttons->addWidget(close);
@@ -157,6 +224,12 @@ CheckDialog::CheckDialog(UserDialogs &dialogs, QWidget *parent)
     connect(close, &QPushButton::clicked, this, &QDialog::close);
     connect(m_table, &QTableView::doubleClicked, this, &CheckDialog::previewRow);
     connect(preview, &QPushButton::clicked, this, [this] { previewRow(m_table->currentIndex()); });
+    connect(m_sendTicked, &QPushButton::clicked, this, &CheckDialog::sendToTicked);
+    // The Line heading ticks every client, or, with any ticked, none.
+    connect(m_table->horizontalHeader(), &QHeaderView::sectionClicked, this, [this](int section) {
+        if (section == CheckTableModel::LineColumn)
+            m_model->tickAll(!m_model->anyTicked());
+    });
     resize(900, 560);
 }
 
@@ -177,6 +250,7 @@ void CheckDialog::startCheck(const CheckRequest &request)
     }
     m_summary->setText(u"Checking the client list..."_s);
     m_save->setEnabled(false);
+    m_sendTicked->setEnabled(false);
     CheckRequest withOwn = request;
     if (withOwn.programFiles.isEmpty())
         withOwn.programFiles = m_programFiles;
@@ -200,6 +274,7 @@ void CheckDialog::showReport(CheckReport report)
     m_model->setReport(&m_report);
     m_summary->setText(checkSummary(m_report).join(u'\n'));
     m_save->setEnabled(m_report.error.isEmpty());
+    m_sendTicked->setEnabled(m_report.error.isEmpty() && !m_report.rows.empty());
     setFlaggedOnly(m_flaggedOnly->isChecked());
     m_table->resizeColumnsToContents();
 }
@@ -207,6 +282,16 @@ void CheckDialog::showReport(CheckReport report)
 void CheckDialog::setFlaggedOnly(bool on)
 {
     m_filter->setFilterFixedString(on ? u"flagged"_s : QString());
+}
+
+void CheckDialog::sendToTicked()
+{
+    const QStringList ticked = m_model->tickedClients();
+    if (ticked.isEmpty()) {
+        m_dialogs.warn(this, u"No client is ticked: tick the clients to send to."_s);
+        return;
+    }
+    Q_EMIT sendToTickedRequested(ticked);
 }
 
 void CheckDialog::saveAsCsv()

@@ -5,6 +5,7 @@
 
 #include <QAbstractTableModel>
 #include <QDialog>
+#include <QSet>
 #include <QSortFilterProxyModel>
 
 #include <optional>
@@ -40,14 +41,27 @@ public:
 
     void setReport(const CheckReport *report);
     bool isFlagged(int row) const;
+    /// The ticked clients' identifiers, each once, in list order. Clients are ticked by their
+    /// identifier: the lines that share one are ticked together, as a run chooses them.
+    QStringList tickedClients() const;
+    /// Ticks every client, or none.
+    void tickAll(bool ticked);
+    /// Whether any client is ticked.
+    bool anyTicked() const;
 
     int rowCount(const QModelIndex &parent = {}) const override;
     int columnCount(const QModelIndex &parent = {}) const override;
     QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
+    bool setData(const QModelIndex &index, const QVariant &value, int role = Qt::EditRole) override;
+    Qt::ItemFlags flags(const QModelIndex &index) const override;
     QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
 
 private:
+    bool isTicked(const CheckRow &row) const { return !m_unticked.contains(row.clientId.trimmed()); }
+
     const CheckReport *m_report = nullptr;
+    /// The identifiers unticked; kept over a new check, so that a client added since is ticked.
+    QSet<QString> m_unticked;
 };
 
 /// frmCheck: the summary of a check above its table; flagged rows marked and filterable, and
@@ -74,12 +88,15 @@ Q_SIGNALS:
     void checked();
     /// The user asked to see the message of the client on this line of the client list.
     void previewRequested(qint64 line);
+    /// "Send to ticked clients only": a run over these clients (by identifier) only.
+    void sendToTickedRequested(const QStringList &clients);
 
 private:
     void workerFinished();
     void previewRow(const QModelIndex &index);
     void saveAsCsv();
     void setFlaggedOnly(bool on);
+    void sendToTicked();
 
     UserDialogs &m_dialogs;
     CheckReport m_report;
@@ -89,6 +106,7 @@ private:
     QCheckBox *m_flaggedOnly = nullptr;
     QTableView *m_table = nullptr;
     QPushButton *m_save = nullptr;
+    QPushButton *m_sendTicked = nullptr;
     QString m_lastSaved;
     ProgramFiles m_programFiles;
     CheckReport m_result; ///< written by the worker, read once it has finished

@@ -1,6 +1,7 @@
 #include "gui/formattededitor.h"
 
 #include "gui/userdialogs.h"
+#include "mail/htmlbody.h"
 #include "settings/bodyfile.h"
 
 #include <QDir>
@@ -107,7 +108,8 @@ QString FormattedEditor::html() const
     // Nothing typed: no formatted body, rather than an empty page of markup.
     if (document->isEmpty())
         return {};
-    return document->toHtml();
+    // The document writes every '"' as "&quot;", also inside a field's quoted text.
+    return unescapeFieldQuotes(document->toHtml());
 }
 
 void FormattedEditor::setHtml(const QString &html)

@@ -559,7 +559,7 @@ void MainWindow::resendFailed()
     startRun(true);
 }
 
-void MainWindow::startRun(bool retryFailed)
+void MainWindow::startRun(bool retryFailed, const QStringList &clients)
 {
     if (m_closing || isRunning())
         return;
@@ -576,6 +576,7 @@ void MainWindow::startRun(bool retryFailed)
     request.keepHtml = true;
     request.print = m_chkPrint->isChecked();
     request.retryFailed = retryFailed;
+    request.clients = clients;
     m_session->start(request);
 }
 
@@ -715,6 +716,8 @@ void MainWindow::showCheck()
     if (!m_check) {
         m_check = new CheckDialog(m_services.dialogs, this);
         connect(m_check, &CheckDialog::previewRequested, this, &MainWindow::showPreview);
+        connect(m_check, &CheckDialog::sendToTickedRequested, this,
+                [this](const QStringList &clients) { startRun(false, clients); });
     }
     m_check->startCheck(request);
     present(m_check);

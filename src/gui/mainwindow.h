@@ -87,7 +87,8 @@ private:
     void cmdBrowseCommonAttach_Click();
     void OptAddAttachment_Click(int index);
     void cmdStart_Click();
-    void startRun(bool retryFailed);
+    /// `clients`: the clients ticked in the check to go to (by identifier); empty: every client.
+    void startRun(bool retryFailed, const QStringList &clients = {});
     void cmdAbort_Click();
     void mnuHelpContents_Click();
 

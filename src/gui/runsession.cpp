@@ -1,5 +1,7 @@
 #include "gui/runsession.h"
 
+#include "clients/csvreader.h"
+
 #include "gui/runbridge.h"
 #include "gui/settingsholder.h"
 #include "gui/userdialogs.h"
@@ -89,6 +91,12 @@ bool RunSession::prepareAndRun(const RunRequest &request)
     m_clearOnNextLine = true;
     const bool go = m_run->prepare(request);
     m_bridge->flush();
+    // Told to read the list with another separator: the window's next check, preview and run do too.
+    if (const std::optional<char> separator = m_run->separatorChosen()) {
+        AppSettings settings = m_settings.get();
+        settings.CSVDelimiter = separatorName(*separator).remove(u'"');
+        m_settings.set(settings);
+    }
     if (const std::optional<MailingChoices> choices = m_run->choicesRestored())
         Q_EMIT choicesRestored(choices->mode, choices->commonFile, choices->print);
     m_clearOnNextLine = false;

@@ -125,6 +125,10 @@ public:
         m_answeredNo = chosen < 0 || chosen == choices.size() - 1;
         return chosen;
     }
+    bool warnOffering(const QString &message, const QString &action) override
+    {
+        return m_dialogs.warnOffering(m_parent, message, action);
+    }
     void warnSetupIncomplete(const QString &message) override
     {
         if (m_dialogs.warnOffering(m_parent, message, QStringLiteral("Open Setup")) && m_openSetup)

@@ -149,6 +149,17 @@ private Q_SLOTS:
             QVERIFY2(mentions(m_help, name), qPrintable(u"setting "_s + name + u" is not named by --help"_s));
             QVERIFY2(mentions(m_manual, name), qPrintable(u"setting "_s + name + u" is not in the manual page"_s));
         }
+        // config's list of names says each once: a name given twice reads as two settings.
+        const qsizetype from = m_help.indexOf(u"NAME is one of:"_s);
+        const QString names = m_help.mid(from, m_help.indexOf(u"\n  show also says"_s, from) - from);
+        QVERIFY(from >= 0 && !names.isEmpty());
+        for (const QString &line : lines) {
+            const QString name = line.section(u'=', 0, 0);
+            // As an entry of the list: after ": ", ", ", "and " or a line's indent.
+            const QRegularExpression word(uR"((?<=: |, |and |\n  ))"_s + QRegularExpression::escape(name) +
+                                          uR"((?![\w-]))"_s);
+            QVERIFY2(names.count(word) <= 1, qPrintable(u"config's list names "_s + name + u" twice"_s));
+        }
     }
 
     void everyEnvironmentVariableIsDocumented_data()

@@ -17,6 +17,8 @@ private Q_SLOTS:
     void plainTextReadsLikeTheFormattedBody_data();
     void plainTextReadsLikeTheFormattedBody();
     void picturesAreFoundAndReplaced();
+    void editorsQuotesInFieldsReadAsTyped_data();
+    void editorsQuotesInFieldsReadAsTyped();
 };
 
 void TestHtmlBody::cleaningLeavesNothingThatRunsOrFetches_data()
@@ -105,6 +107,33 @@ void TestHtmlBody::picturesAreFoundAndReplaced()
     QCOMPARE(replacePictureSources(html, {{u"logo.png"_s, u"cid:1@x"_s}, {u"L&P.png"_s, u"cid:2@x"_s}}),
              u"<img src=\"cid:1@x\"><img src=\"img/a%20b.png\"><img src=\"cid:1@x\"><img src=\"cid:x@y\">"
              "<img src=\"cid:2@x\">"_s);
+}
+
+void TestHtmlBody::editorsQuotesInFieldsReadAsTyped_data()
+{
+    QTest::addColumn<QString>("saved");
+    QTest::addColumn<QString>("fields");
+    QTest::addColumn<bool>("showsSomething");
+    QTest::newRow("quoted field") << u"<p>a {{&quot;{{&quot;}} b</p>"_s << u"<p>a {{\"{{\"}} b</p>"_s << true;
+    QTest::newRow("two fields, quotes between them kept")
+        << u"<p>{{&quot;x&quot;}} &quot;y&quot; {{Name|&quot;Sir&quot;}}</p>"_s
+        << u"<p>{{\"x\"}} &quot;y&quot; {{Name|\"Sir\"}}</p>"_s << true;
+    QTest::newRow("not closed on its line") << u"<p>{{&quot;\n&quot;}}</p>"_s << u"<p>{{&quot;\n&quot;}}</p>"_s
+                                            << true;
+    QTest::newRow("attribute quotes untouched")
+        << u"<p style=\"a\">{{id}}</p>"_s << u"<p style=\"a\">{{id}}</p>"_s << true;
+    QTest::newRow("a picture alone") << u"<p><img src=\"pictures/logo.png\"></p>"_s
+                                     << u"<p><img src=\"pictures/logo.png\"></p>"_s << true;
+    QTest::newRow("blanks alone") << u"<p>&nbsp; </p><br>"_s << u"<p>&nbsp; </p><br>"_s << false;
+}
+
+void TestHtmlBody::editorsQuotesInFieldsReadAsTyped()
+{
+    QFETCH(QString, saved);
+    QFETCH(QString, fields);
+    QFETCH(bool, showsSomething);
+    QCOMPARE(unescapeFieldQuotes(saved), fields);
+    QCOMPARE(htmlShowsSomething(cleanHtmlBody(saved)), showsSomething);
 }
 
 QTEST_GUILESS_MAIN(TestHtmlBody)

@@ -194,6 +194,40 @@ private Q_SLOTS:
         QVERIFY(second && QFileInfo(second->path()).fileName().startsWith(u"run-000002-"_s));
     }
 
+    void chosenClientsLineReadsBackOrStopsTheReading_data()
+    {
+        QTest::addColumn<QByteArray>("detail");
+        QTest::addColumn<QStringList>("clients"); ///< empty: the line does not read
+        QTest::newRow("ids") << QByteArray("\"[\"\"1\"\",\"\"7\"\",\"\"a, b\"\"]\"") << QStringList{u"1"_s, u"7"_s, u"a, b"_s};
+        QTest::newRow("empty list") << QByteArray("[]") << QStringList{};
+        QTest::newRow("not a list") << QByteArray("7") << QStringList{};
+        QTest::newRow("numbers") << QByteArray("[7]") << QStringList{};
+        QTest::newRow("cut short") << QByteArray("\"[\"\"7\"\"\"") << QStringList{};
+    }
+    void chosenClientsLineReadsBackOrStopsTheReading()
+    {
+        QFETCH(QByteArray, detail);
+        QFETCH(QStringList, clients);
+        const QByteArray head = "\xEF\xBB\xBFtime,event,line,client id,address,file,size,sha256,detail\r\n"
+                                "2026-01-02T13:04:05.000,run,,,,,,,all clients\r\n"
+                                "2026-01-02T13:04:05.000,mode,,,,,,,none\r\n"
+                                "2026-01-02T13:04:05.000,chosen clients,,,,,,,";
+        JournalParser parser;
+        const bool read = parser.feed(QByteArray(head + detail + "\r\n"));
+        QCOMPARE(read, !clients.isEmpty());
+        if (!read) {
+            QCOMPARE(parser.problem(), u"line 4: the chosen clients are not a list of client IDs"_s);
+            return;
+        }
+        // Written as the run writes it: blanks aside, sorted, each once.
+        MailingKey mailing;
+        mailing.choices.clients = chosenClientKeys({u"7"_s, u" 1"_s, u"a, b"_s, u"7"_s});
+        QCOMPARE(mailing.choices.clients, clients);
+        const QList<JournalEntry> lines = journalHeader(QDateTime::currentDateTime(), RunKind::AllClients, mailing);
+        QCOMPARE(lines.at(lines.size() - 2).event, JournalEvent::ChosenClients);
+        QCOMPARE(lines.at(lines.size() - 2).detail, parser.entries().last().detail);
+    }
+
     void recordsEveryStepBeforeTheNext()
     {
         RunHarness h;

@@ -100,8 +100,10 @@ CheckReport checkClientList(const CheckRequest &request)
 {
     CheckReport report;
     MailingPlan plan = MailingPlan::make(request.mailing());
-    report.error = plan.error();
-    if (!plan.ok())
+    report.error = plan.ok()                     ? plan.chosenProblem()
+                   : plan.readMistake().isEmpty() ? plan.error()
+                                                  : plan.error() + u'\n' + plan.readMistake();
+    if (!report.error.isEmpty())
         return report;
     report.problems = plan.problems();
     report.windows1252Lines = plan.windows1252Lines();
@@ -113,12 +115,24 @@ CheckReport checkClientList(const CheckRequest &request)
         if (report.serverSizeLimit)
             tooLarge = tooLargeSizes(plan, *report.serverSizeLimit);
     }
+    std::vector<bool> chosen;
+    if (plan.hasChoice()) {
+        chosen.resize(size_t(plan.clients().Count()));
+        for (qsizetype i = 0; i < plan.clients().Count(); ++i)
+            chosen[size_t(i)] = plan.isChosen(i);
+    }
     report.rows = std::move(plan).takePlans();
     for (size_t i = 0; i < tooLarge.size() && i < report.rows.size(); ++i) {
         if (tooLarge[i] < 0)
             continue;
         report.rows[i].flags |= CheckFlag::TooLarge;
         report.rows[i].changeDetails().messageSize = tooLarge[i];
+    }
+    if (!chosen.empty()) {
+        const auto kept = std::remove_if(report.rows.begin(), report.rows.end(),
+                                         [&chosen](const CheckRow &row) { return !chosen[size_t(row.row)]; });
+        report.leftOut = qsizetype(report.rows.end() - kept);
+        report.rows.erase(kept, report.rows.end());
     }
     return report;
 }
@@ -185,6 +199,8 @@ QStringList checkSummary(const CheckReport &report)
     const auto n = [](qsizetype value) { return QString::number(value); };
     QStringList lines;
     lines.append(u"Clients: "_s + n(qsizetype(report.rows.size())));
+    if (report.leftOut > 0)
+        lines.append(u"Left out (not chosen): "_s + n(report.leftOut));
     lines.append(u"Send: "_s + n(report.count(CheckAction::Send)) + u", send with a file: "_s +
                  n(report.count(CheckAction::SendFile)) + u", no document found: "_s +
                  n(report.count(CheckAction::NoDocument)) + u", print: "_s + n(report.count(CheckAction::Print)) +

@@ -37,11 +37,15 @@ struct CheckRequest
     /// Asks the server how large a message it takes (blocking; none: no limit, or no answer).
     /// Unset: sizes are not checked.
     std::function<std::optional<qint64>()> serverSizeLimit{};
+    /// The clients a run would go to, by client identifier; empty: every client. Only they are checked.
+    QStringList clients{};
 
     /// The mailing a run would make of them.
     Mailing mailing() const
     {
-        return {csvPath, header, subject, body, mode, commonPath, print, delimiter, programFiles};
+        Mailing mailing{csvPath, header, subject, body, mode, commonPath, print, delimiter, programFiles};
+        mailing.clients = clients;
+        return mailing;
     }
 };
 
@@ -60,6 +64,8 @@ struct CheckReport
     /// The largest message the server takes, when it said; clients whose message is larger are
     /// flagged "too large".
     std::optional<qint64> serverSizeLimit;
+    /// The clients of the list that were not chosen: a run leaves them out, and they are not shown.
+    qsizetype leftOut = 0;
 
     qsizetype count(CheckAction action) const;
     qsizetype count(CheckFlag flag) const;

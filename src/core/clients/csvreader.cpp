@@ -350,9 +350,11 @@ std::optional<char> csvSeparatorNamed(const QString &name)
     return std::nullopt;
 }
 
-QString clientFileMistake(const QByteArray &head, char separator)
+namespace {
+
+/// The first two lines of `head` that hold anything, as text.
+QStringList firstLines(const QByteArray &head)
 {
-    // The first two lines that hold anything, as text.
     QStringList lines;
     for (const QByteArray &line : head.split('\n')) {
         const QString text = QString::fromUtf8(line).trimmed().remove(QChar::ByteOrderMark);
@@ -361,24 +363,42 @@ QString clientFileMistake(const QByteArray &head, char separator)
         if (lines.size() == 2)
             break;
     }
+    return lines;
+}
+
+} // namespace
+
+std::optional<char> otherSeparatorOf(const QByteArray &head, char separator)
+{
+    const QStringList lines = firstLines(head);
+    if (lines.isEmpty())
+        return std::nullopt;
+    // A file saved with another separator than the one chosen (a European spreadsheet program
+    // writes semicolons) has none of the chosen one in its first line.
+    const QString &first = lines.first();
+    for (const char other : {';', ',', '\t'}) {
+        if (other != separator && first.contains(QLatin1Char(other)) && !first.contains(QLatin1Char(separator)))
+            return other;
+    }
+    return std::nullopt;
+}
+
+QString separatorName(char separator)
+{
+    return separator == '\t' ? u"tab"_s : u'"' + QString(QLatin1Char(separator)) + u'"';
+}
+
+QString clientFileMistake(const QByteArray &head, char separator)
+{
+    const QStringList lines = firstLines(head);
     if (lines.isEmpty())
         return {};
     const QString &first = lines.first();
-    // A file saved with another separator than the one chosen (a European spreadsheet program
-    // writes semicolons) has none of the chosen one in its first line.
-    struct Other
-    {
-        QChar separator;
-        const char16_t *said;
-        const char16_t *name;
-    };
-    static constexpr Other others[] = {
-        {u';', u"semicolons (;)", u"\";\""}, {u',', u"commas (,)", u"\",\""}, {u'\t', u"tabs", u"tab"}};
     const QChar chosen = QLatin1Char(separator);
-    for (const Other &other : others) {
-        if (other.separator != chosen && first.contains(other.separator) && !first.contains(chosen))
-            return u"The lines look separated by %1: choose the separator %2 (--delimiter %2 on the command line, "
-                   "or quorvale config set CSVDelimiter %2)."_s.arg(QStringView(other.said), QStringView(other.name));
+    if (const std::optional<char> other = otherSeparatorOf(head, separator)) {
+        const QString said = *other == ';' ? u"semicolons (;)"_s : *other == ',' ? u"commas (,)"_s : u"tabs"_s;
+        return u"The lines look separated by %1: choose the separator %2 (--delimiter %2 on the command line, "
+               "or quorvale config set CSVDelimiter %2)."_s.arg(said, separatorName(*other));
     }
     // Column names: the first line's second field is a word where the next line holds an address.
     const QString second = ParseCSVLine(first, chosen).value(1).trimmed();

@@ -65,6 +65,11 @@ QString clientFileFormat();
 /// with `separator`: another separator than that one (semicolons where commas belong), or a first
 /// line of column names; empty when neither.
 QString clientFileMistake(const QByteArray &head, char separator = ',');
+/// The separator the start of a client CSV file (`head`) looks separated by instead of `separator`:
+/// its first line holds that one and not the chosen one; none otherwise.
+std::optional<char> otherSeparatorOf(const QByteArray &head, char separator);
+/// How a separator is named to the user and to --delimiter: "\";\"", "\",\"", "tab".
+QString separatorName(char separator);
 /// The first bytes of `fileName` that clientFileMistake() looks at; empty when it cannot be read.
 QByteArray clientFileHead(const QString &fileName);
 

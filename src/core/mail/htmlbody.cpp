@@ -559,4 +559,33 @@ QString plainTextOfHtml(const QString &html)
     return out.join(u"\r\n"_s);
 }
 
+QString unescapeFieldQuotes(const QString &html)
+{
+    static const QString kQuote = u"&quot;"_s;
+    QString out;
+    qsizetype done = 0;
+    for (qsizetype open = html.indexOf(u"{{"_s); open >= 0; open = html.indexOf(u"{{"_s, done)) {
+        const qsizetype close = html.indexOf(u"}}"_s, open + 2);
+        const qsizetype lineEnd = html.indexOf(u'\n', open + 2);
+        // Not closed on its line: no field, and nothing in it changes.
+        if (close < 0 || (lineEnd >= 0 && lineEnd < close)) {
+            out += QStringView(html).mid(done, open + 2 - done);
+            done = open + 2;
+            continue;
+        }
+        out += QStringView(html).mid(done, open - done);
+        out += html.mid(open, close + 2 - open).replace(kQuote, u"\""_s);
+        done = close + 2;
+    }
+    if (done == 0)
+        return html;
+    out += QStringView(html).mid(done);
+    return out;
+}
+
+bool htmlShowsSomething(const QString &html)
+{
+    return !plainTextOfHtml(html).trimmed().isEmpty() || !htmlPicturePaths(html).isEmpty();
+}
+
 } // namespace quorvale

@@ -36,4 +36,12 @@ QString plainTextOfHtml(const QString &html);
 /// `text` with HTML's character references decoded (numeric ones, and the common named ones).
 QString decodeHtmlEntities(const QString &text);
 
+/// `html` as an editor saved it, with the "&quot;" inside each field ("{{...}}", closed on its
+/// line) written as the '"' it stands for: a field's quoted text (`{{"{{"}}`) then reads as typed.
+/// The rest of the markup is left as it is.
+QString unescapeFieldQuotes(const QString &html);
+
+/// Whether cleaned `html` shows anything: text other than blanks, or a picture.
+bool htmlShowsSomething(const QString &html);
+
 } // namespace quorvale

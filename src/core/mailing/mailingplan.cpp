@@ -5,6 +5,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QSet>
 
 #include <algorithm>
 
@@ -129,6 +130,7 @@ MailingPlan MailingPlan::make(const Mailing &mailing)
         GetCSVFile(mailing.csvPath, mailing.header ? CsvHeader::ColumnNames : CsvHeader::None, mailing.delimiter);
     if (read.outcome != CsvReadOutcome::Read) {
         plan.m_error = read.message(mailing.csvPath);
+        plan.m_readMistake = clientFileMistake(clientFileHead(mailing.csvPath), mailing.delimiter);
         return plan;
     }
     plan.m_clients = std::move(read.clients);
@@ -152,6 +154,7 @@ MailingPlan MailingPlan::make(const Mailing &mailing)
         }
     }
     plan.m_ids.squeeze();
+    plan.chooseClients();
     SameLines sameIds(plan.m_ids.size());
     for (qsizetype i = 0; i < total; ++i)
         sameIds.count(plan.m_distinctOf[size_t(i)]);
@@ -216,6 +219,54 @@ MailingPlan MailingPlan::make(const Mailing &mailing)
     }
     plan.replan(mailing.mode, mailing.commonPath);
     return plan;
+}
+
+void MailingPlan::chooseClients()
+{
+    m_chosen.clear();
+    m_unknownChosen.clear();
+    if (m_mailing.clients.isEmpty())
+        return;
+    QSet<QString> wanted;
+    for (const QString &id : std::as_const(m_mailing.clients))
+        wanted.insert(id.trimmed());
+    m_chosen.assign(size_t(m_ids.size()), false);
+    QSet<QString> found;
+    for (qsizetype i = 0; i < m_ids.size(); ++i) {
+        const QString id = m_ids.at(i).trimmed();
+        if (wanted.contains(id)) {
+            m_chosen[size_t(i)] = true;
+            found.insert(id);
+        }
+    }
+    for (const QString &id : std::as_const(m_mailing.clients)) {
+        const QString trimmed = id.trimmed();
+        if (!found.contains(trimmed) && !m_unknownChosen.contains(trimmed))
+            m_unknownChosen.append(trimmed);
+    }
+}
+
+qsizetype MailingPlan::chosenCount() const
+{
+    if (m_chosen.empty())
+        return m_clients.Count();
+    qsizetype count = 0;
+    for (qsizetype i = 0; i < m_clients.Count(); ++i)
+        count += isChosen(i) ? 1 : 0;
+    return count;
+}
+
+QString MailingPlan::chosenProblem() const
+{
+    if (m_unknownChosen.isEmpty())
+        return {};
+    constexpr qsizetype kShown = 20;
+    QString names = m_unknownChosen.mid(0, kShown).join(u", "_s);
+    if (m_unknownChosen.size() > kShown)
+        names += u" and %1 more"_s.arg(m_unknownChosen.size() - kShown);
+    return (m_unknownChosen.size() == 1 ? u"This chosen client is not in the client list: "_s
+                                        : u"These chosen clients are not in the client list: "_s) +
+           names + u'.';
 }
 
 QString MailingPlan::unknownPlaceholderProblem(const QString &placeholder) const

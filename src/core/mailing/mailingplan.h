@@ -42,6 +42,9 @@ struct Mailing
     QString htmlFolder{};   ///< where the relative picture paths of a formatted body start
     QString signature{};    ///< the signature (HTML) that ends every message; empty: none
     QString signatureFolder{}; ///< where its relative picture paths start
+    /// The clients the mailing goes to, by client identifier (blanks around it aside); empty: every
+    /// client of the list. The others are left out: not sent to, printed or counted.
+    QStringList clients{};
 
     /// The body and signature as one text whose hash tells this message from any other: the plain
     /// body alone when there is neither formatting nor signature.
@@ -162,6 +165,9 @@ public:
 
     const Mailing &mailing() const { return m_mailing; }
     QString error() const { return m_error; }
+    /// When the list could not be read: what its start looks like it got wrong (another separator,
+    /// a line of column names), or empty.
+    QString readMistake() const { return m_readMistake; }
     bool ok() const { return m_error.isEmpty(); }
     const ClientList &clients() const { return m_clients; }
     /// The lines of the client list read as Windows-1252 because they are not UTF-8.
@@ -181,6 +187,20 @@ public:
     /// program's own files, unreadable); empty when it can or the mode is another.
     QString commonProblem() const { return m_commonProblem; }
 
+    /// Whether the client on `row` is one the mailing goes to (every client without a choice).
+    bool isChosen(qsizetype row) const
+    {
+        return m_chosen.empty() || m_chosen[size_t(m_distinctOf[size_t(row)])];
+    }
+    /// Whether the mailing goes to some clients of the list only.
+    bool hasChoice() const { return !m_mailing.clients.isEmpty(); }
+    /// The rows the mailing goes to.
+    qsizetype chosenCount() const;
+    /// The chosen identifiers that no client of the list has, each once; nothing may go then.
+    const QStringList &unknownChosen() const { return m_unknownChosen; }
+    /// "These chosen clients are not in the client list: 17, 99.", or empty.
+    QString chosenProblem() const;
+
     /// Why the message cannot use `placeholder` ("{{Nmae}}"): it names no column. When the first
     /// line, not said to hold column names, holds that name, says to tick the box that says so.
     QString unknownPlaceholderProblem(const QString &placeholder) const;
@@ -195,7 +215,7 @@ public:
     {
         PlanWarnings w;
         for (const ClientPlan &plan : m_plans) {
-            if (plan.address.isEmpty() || !counted(plan.row))
+            if (plan.address.isEmpty() || !isChosen(plan.row) || !counted(plan.row))
                 continue;
             w.invalidAddresses += plan.flags.testFlag(ClientFlag::InvalidAddress) ? 1 : 0;
             w.sharedAddresses += plan.flags.testFlag(ClientFlag::SameAddress) ? 1 : 0;
@@ -208,9 +228,12 @@ public:
 
 private:
     void planClient(ClientPlan &plan, qsizetype row) const;
+    /// Marks the distinct identifiers the mailing's choice of clients names, and those it names that no client has.
+    void chooseClients();
 
     Mailing m_mailing;
     QString m_error;
+    QString m_readMistake;
     QString m_folderError;
     ClientList m_clients;
     QList<qint64> m_windows1252Lines;
@@ -219,6 +242,8 @@ private:
     QStringList m_problems;
     QStringList m_listProblems; ///< the folder's links that are no document, said once
     QStringList m_ids; ///< the distinct client identifiers, in list order
+    std::vector<bool> m_chosen;  ///< by distinct identifier; empty: every client is chosen
+    QStringList m_unknownChosen; ///< chosen identifiers that are no client's
     // The documents, decided once when first needed: which names name each distinct client identifier.
     std::optional<ClientIdIndex> m_index;
     std::vector<int> m_distinctOf;

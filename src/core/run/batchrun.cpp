@@ -145,6 +145,8 @@ bool BatchRun::prepare(const RunRequest &request)
             m_deps.control.setCommonAttachmentPath(earlier.commonFile);
         RunRequest again = request;
         again.print = earlier.printKnown ? earlier.print : request.print;
+        again.clients = earlier.clients;
+        again.delimiter = m_separatorChosen.value_or(request.delimiter);
         m_restartedWithEarlierChoices = true;
         go = prepareRun(again);
         if (!go) {
@@ -337,13 +339,37 @@ bool BatchRun::readClients(AttachmentMode mode, const QString &commonPath)
         return false;
     }
     mailing.signatureFolder = m_settings.DataFolder;
+    mailing.clients = m_request.clients;
     m_plan = MailingPlan::make(mailing);
     // A list that could not be read whole must never be used: nothing is counted, asked, saved
     // or sent.
     if (!m_plan.ok()) {
-        const QString mistake = clientFileMistake(clientFileHead(m_request.csvPath), m_request.delimiter);
-        m_deps.prompter.warn(m_plan.error() + u"\n\n"_s + clientFileFormat() +
-                             (mistake.isEmpty() ? QString() : u'\n' + mistake));
+        const QString mistake = m_plan.readMistake();
+        const QString message =
+            m_plan.error() + u"\n\n"_s + clientFileFormat() + (mistake.isEmpty() ? QString() : u'\n' + mistake);
+        // A file that looks separated otherwise is offered to be read that way, once; the choice
+        // is kept for the next runs of the list.
+        const std::optional<char> other = otherSeparatorOf(clientFileHead(m_request.csvPath), m_request.delimiter);
+        if (!other || m_separatorChosen) {
+            m_deps.prompter.warn(message);
+            return false;
+        }
+        if (!m_deps.prompter.warnOffering(message, u"Read it with "_s + separatorName(*other)))
+            return false;
+        QString error;
+        if (!saveSetting(m_deps.store, &AppSettings::CSVDelimiter, separatorName(*other).remove(u'"'), &error)) {
+            m_deps.prompter.warn(error);
+            return false;
+        }
+        m_separatorChosen = *other;
+        m_request.delimiter = *other;
+        log.clearStatus();
+        return readClients(mode, commonPath);
+    }
+    // A chosen client that is not in the list is a mistake in the choice: nobody is sent to until
+    // it is put right.
+    if (const QString problem = m_plan.chosenProblem(); !problem.isEmpty()) {
+        m_deps.prompter.warn(problem + u" Nothing was sent."_s);
         return false;
     }
     // With column names asked for, a first line of names is what the user said it is.
@@ -357,11 +383,15 @@ bool BatchRun::readClients(AttachmentMode mode, const QString &commonPath)
 
     const qsizetype total = clients().Count();
     m_emailCount = 0;
-    for (qsizetype i = 0; i < total; ++i)
-        m_emailCount += clients().hasEmailAddress(i) ? 1 : 0;
-    m_printCount = total - m_emailCount;
+    m_printCount = 0;
+    for (qsizetype i = 0; i < total; ++i) {
+        if (m_plan.isChosen(i))
+            ++(clients().hasEmailAddress(i) ? m_emailCount : m_printCount);
+    }
 
     log.LogStatus(u"Client count - "_s + number(total));
+    if (m_plan.hasChoice())
+        log.LogStatus(u"Clients chosen - "_s + number(m_plan.chosenCount()));
     log.LogStatus(u"Emails to be sent - "_s + number(m_emailCount));
     if (m_request.print) {
         log.LogStatus(u"Documents to be printed - "_s + number(m_printCount));
@@ -386,7 +416,7 @@ bool BatchRun::checkMessageFields()
     QStringList named; // the first few, by id and address
     QList<qsizetype> rows;
     for (qsizetype i = 0; i < clients().Count(); ++i) {
-        if (!clients().hasEmailAddress(i))
+        if (!clients().hasEmailAddress(i) || !m_plan.isChosen(i))
             continue;
         const QStringList &empty = m_plan.plan(i).emptyFields();
         if (empty.isEmpty())
@@ -461,6 +491,7 @@ MailingChoices BatchRun::choicesOf(AttachmentMode mode, const QString &commonPat
     MailingChoices choices;
     choices.mode = mode;
     choices.print = m_request.print;
+    choices.clients = chosenClientKeys(m_request.clients);
     if (mode == AttachmentMode::Common) {
         const QFileInfo common(commonPath);
         choices.commonFile = common.absoluteFilePath();
@@ -503,7 +534,8 @@ bool BatchRun::chooseClients()
     const ResumePlan plan =
         makeResumePlan(clients(), history,
                        ResumeRequest{m_request.resume, m_request.retryFailed, m_request.print, m_mailing.choices,
-                                     m_request.subject, [this](qsizetype row) { return fingerprintNow(row); }});
+                                     m_request.subject, [this](qsizetype row) { return fingerprintNow(row); },
+                                     [this](qsizetype row) { return m_plan.isChosen(row); }});
     // The refusal to guess about an unfinished run is what the command line explains further.
     m_earlierRunUnfinished = plan.resumable && !plan.earlierChoices;
     if (!plan.refusal.isEmpty()) {
@@ -593,7 +625,7 @@ bool BatchRun::includeUnknownClients(const QList<JournalEntry> &unknownClients)
 
 bool BatchRun::isSkipped(qsizetype index) const
 {
-    if (m_emptySkipped.contains(index))
+    if (!m_plan.isChosen(index) || m_emptySkipped.contains(index))
         return true;
     if (!m_onlyListed && m_skip.isEmpty())
         return false;
@@ -605,6 +637,9 @@ bool BatchRun::skipClient(qsizetype index)
 {
     if (!isSkipped(index))
         return false;
+    // Left out by the choice of clients: no failure, and nothing to say of each.
+    if (!m_plan.isChosen(index))
+        return true;
     if (m_emptySkipped.contains(index)) {
         m_deps.log.LogStatus(u"Skipped (empty field) - "_s + clients().EmailAddress(index));
         return true;
@@ -1045,7 +1080,9 @@ StartSummary BatchRun::startSummary()
     m_printsToHandle = 0;
     StartSummary summary;
     for (qsizetype i = 0; i < clients().Count(); ++i) {
-        if (isSkipped(i) && !m_onlyListed && !m_emptySkipped.contains(i))
+        if (!m_plan.isChosen(i))
+            ++summary.leftOut;
+        else if (isSkipped(i) && !m_onlyListed && !m_emptySkipped.contains(i))
             ++(m_skip.value(clientKey(i)) == JournalHistory::Last::Sent ? summary.skipped : summary.skippedUnknown);
         else if (!isSkipped(i))
             ++(clients().hasEmailAddress(i) ? m_emailsToHandle : m_printsToHandle);
@@ -1055,6 +1092,9 @@ StartSummary BatchRun::startSummary()
         m_printsToHandle = 0;
     summary.emails = m_emailsToHandle;
     summary.queued = queued();
+    if (m_plan.hasChoice())
+        summary.listClients = clients().Count();
+    m_tally.leftOut = summary.leftOut;
     m_sentTimes.clear();
     if (const SendingLimits limits = sendingLimits(); limits.perDay > 0 || limits.perMinute > 0) {
         const QDateTime now = m_deps.clock.currentDateTime();
@@ -1068,9 +1108,9 @@ StartSummary BatchRun::startSummary()
     summary.print = m_request.print && !m_onlyListed;
     summary.printouts = m_printsToHandle;
     summary.subject = m_request.subject;
-    summary.bodyEmpty = (m_request.html.isEmpty() ? m_request.body : plainTextOfHtml(cleanHtmlBody(m_request.html)))
-                            .trimmed()
-                            .isEmpty();
+    // A formatted body of a picture alone says something all the same.
+    summary.bodyEmpty = m_request.html.isEmpty() ? m_request.body.trimmed().isEmpty()
+                                                 : !htmlShowsSomething(cleanHtmlBody(m_request.html));
     summary.mode = m_mailing.choices.mode;
     if (summary.mode == AttachmentMode::Common) {
         summary.commonFile = m_mailing.choices.commonFile;

@@ -105,6 +105,8 @@ struct RunRequest
     /// The window's formatted body: kept as the data folder's Body.html when the run starts, as
     /// `body` is kept as Body.txt (a body read from another file is not).
     bool keepHtml = false;
+    /// The clients to go to, by client identifier; empty: every client of the list.
+    QStringList clients{};
     /// The largest message the server takes, asked before the question (serverSizeLimit()): the
     /// question warns of the clients whose message is larger. None: not known, nothing is said.
     std::optional<qint64> serverSizeLimit{};
@@ -178,6 +180,9 @@ public:
     /// True once a message was sent (or may have arrived) or a document was handed to the
     /// printer: a run that stopped tells "stopped with nothing done" from "stopped after sending".
     bool anythingHandedOver() const { return m_handedOver; }
+    /// The separator the user chose to read the client list with when it could not be read with
+    /// the one asked for (saved as "CSVDelimiter"); none when nothing was chosen.
+    std::optional<char> separatorChosen() const { return m_separatorChosen; }
     /// What the run did, client by client; complete once execute() returned.
     const RunTally &tally() const { return m_tally; }
 
@@ -337,6 +342,7 @@ private:
     std::optional<MailingChoices> m_earlierChoices; ///< chosen: resume with the interrupted run's choices
     bool m_restartedWithEarlierChoices = false;
     bool m_cancelled = false; ///< a question before the run was answered Cancel
+    std::optional<char> m_separatorChosen;
     std::unique_ptr<QLockFile> m_lock;
     std::unique_ptr<ClientFileLock> m_clientLock;
     QSet<QString> m_only;                        ///< by journalClientKey

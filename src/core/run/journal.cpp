@@ -8,7 +8,10 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <QRegularExpression>
+#include <QSet>
 
 #include <algorithm>
 #include <map>
@@ -60,13 +63,14 @@ QList<std::pair<qint64, QString>> journalFiles(const QString &folder)
     return files;
 }
 
-constexpr WordTable<JournalEvent, 24> kEventNames{{
+constexpr WordTable<JournalEvent, 25> kEventNames{{
     {JournalEvent::Run, "run"_L1},
     {JournalEvent::ClientFile, "client file"_L1},
     {JournalEvent::Subject, "subject"_L1},
     {JournalEvent::Body, "body"_L1},
     {JournalEvent::Mode, "mode"_L1},
     {JournalEvent::Print, "print"_L1},
+    {JournalEvent::ChosenClients, "chosen clients"_L1},
     {JournalEvent::CommonAttachment, "common attachment"_L1},
     {JournalEvent::Client, "client"_L1},
     {JournalEvent::Message, "message"_L1},
@@ -113,6 +117,7 @@ Section sectionOf(JournalEvent event)
     case JournalEvent::Body:
     case JournalEvent::Mode:
     case JournalEvent::Print:
+    case JournalEvent::ChosenClients:
     case JournalEvent::CommonAttachment:
         return Section::Header;
     case JournalEvent::Client:
@@ -139,6 +144,22 @@ bool isSha256(const QByteArray &field)
 {
     return field.size() == 64 && std::all_of(field.cbegin(), field.cend(),
                                              [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
+}
+
+/// The chosen clients a "chosen clients" line holds; none when its detail is not a list of texts.
+std::optional<QStringList> chosenClientsOf(const QString &detail)
+{
+    QJsonParseError error;
+    const QJsonDocument document = QJsonDocument::fromJson(detail.toUtf8(), &error);
+    if (error.error != QJsonParseError::NoError || !document.isArray() || document.array().isEmpty())
+        return std::nullopt;
+    QStringList ids;
+    for (const QJsonValue &id : document.array()) {
+        if (!id.isString())
+            return std::nullopt;
+        ids.append(id.toString());
+    }
+    return chosenClientKeys(ids);
 }
 
 } // namespace
@@ -387,6 +408,8 @@ bool JournalParser::endRecord()
     if (!event)
         return fail(line, u"the event \"%1\" is unknown"_s.arg(eventName));
     entry.event = *event;
+    if (entry.event == JournalEvent::ChosenClients && !chosenClientsOf(entry.detail))
+        return fail(line, u"the chosen clients are not a list of client IDs"_s);
     if (!checkEntry(entry, line))
         return false;
     m_entries.append(std::move(entry));
@@ -454,9 +477,20 @@ QString fileSha256(const QString &path, QString *error)
 
 bool MailingChoices::differsFrom(const MailingChoices &other) const
 {
-    if (mode != other.mode || (printKnown && other.printKnown && print != other.print))
+    if (mode != other.mode || (printKnown && other.printKnown && print != other.print) || clients != other.clients)
         return true;
     return mode == AttachmentMode::Common && commonSha256 != other.commonSha256;
+}
+
+QStringList chosenClientKeys(const QStringList &ids)
+{
+    QStringList keys;
+    keys.reserve(ids.size());
+    for (const QString &id : ids)
+        keys.append(id.trimmed());
+    keys.sort();
+    keys.removeDuplicates();
+    return keys;
 }
 
 namespace {
@@ -474,7 +508,11 @@ QList<JournalEntry> choiceLines(const QDateTime &time, const MailingChoices &cho
         common.size = info.size();
         common.sha256 = choices.commonSha256;
     }
-    return {mode, print, common};
+    if (choices.clients.isEmpty())
+        return {mode, print, common};
+    JournalEntry chosen{time, JournalEvent::ChosenClients};
+    chosen.detail = QString::fromUtf8(QJsonDocument(QJsonArray::fromStringList(choices.clients)).toJson(QJsonDocument::Compact));
+    return {mode, print, chosen, common};
 }
 
 } // namespace
@@ -552,6 +590,9 @@ bool readChoice(const JournalEntry &e, MailingChoices &choices)
         choices.commonFile = e.file;
         choices.commonSha256 = e.sha256;
         return true;
+    case JournalEvent::ChosenClients:
+        choices.clients = chosenClientsOf(e.detail).value_or(QStringList());
+        return true;
     default:
         return false;
     }
@@ -584,6 +625,7 @@ JournalHeader headerOf(const QList<JournalEntry> &entries)
             readChoice(e, header.choices);
             continue;
         case JournalEvent::Print:
+        case JournalEvent::ChosenClients:
             readChoice(e, header.choices);
             continue;
         case JournalEvent::CommonAttachment:
@@ -692,7 +734,8 @@ QList<QList<JournalEntry>> runsOfMailing(const QString &folder, const MailingKey
         if (!sameMailing(header, entries, mailing))
             continue;
         runs.prepend(std::move(entries));
-        if (header.kind == RunKind::AllClients)
+        // A run over some chosen clients says nothing of the others: the runs before it still count.
+        if (header.kind == RunKind::AllClients && header.choices.clients.isEmpty())
             break;
     }
     return runs;
@@ -740,10 +783,22 @@ JournalHistory readJournalHistory(const QString &folder, const MailingKey &maili
     std::map<QString, JournalEntry> unknown; // by key, for the list of unknown clients
     for (const QList<JournalEntry> &entries : runs) {
         const JournalHeader header = headerOf(entries);
-        // A resend goes over some clients only: it never finishes the runs it resends for.
-        if (entries.last().event == JournalEvent::Completed && header.kind != RunKind::ResendToFailed)
+        const bool completed = entries.last().event == JournalEvent::Completed;
+        if (header.kind == RunKind::AllClients && !header.choices.clients.isEmpty()) {
+            // A run over some chosen clients starts afresh for them, as a run over every client
+            // does for all: what the runs before it did to them no longer counts, and the mailing
+            // is as finished as this run.
+            const QSet<QString> chosen(header.choices.clients.cbegin(), header.choices.clients.cend());
+            const auto isChosen = [&chosen](const QString &key) { return chosen.contains(key.section(QChar(0x1f), 0, 0)); };
+            history.last.removeIf([&isChosen](const auto &it) { return isChosen(it.key()); });
+            history.sent.removeIf([&isChosen](const auto &it) { return isChosen(it.key()); });
+            std::erase_if(unknown, [&isChosen](const auto &it) { return isChosen(it.first); });
+            history.unfinished = !completed;
+        } else if (completed && header.kind != RunKind::ResendToFailed) {
+            // A resend goes over some clients only: it never finishes the runs it resends for.
             history.unfinished = false;
-        history.finished = entries.last().event == JournalEvent::Completed ? entries.last().time : QDateTime();
+        }
+        history.finished = completed ? entries.last().time : QDateTime();
         QList<JournalEntry> clientList;
         bool listEnded = false; // a run killed while writing its list leaves only part of it
         // What the client being handled gets: the message filled from its line (when the run

@@ -26,6 +26,7 @@ enum class JournalEvent
     Body,             ///< the body's SHA-256
     Mode,             ///< detail: the attachment mode
     Print,            ///< detail: "yes" when documents of clients without an address are printed
+    ChosenClients,    ///< detail: the chosen client identifiers as a JSON array; only when some are chosen
     CommonAttachment, ///< the common attachment, in common mode
                       // Mode, print and common attachment lines come again after the client list
                       // when the choice changes during the run. One per client of the list the
@@ -180,6 +181,9 @@ struct MailingChoices
     QString commonSha256; ///< common mode: what it holds
     bool print = false;
     bool printKnown = true; ///< false for journals written before they recorded the print choice
+    /// The chosen client identifiers, blanks around them aside, sorted, each once; empty: every
+    /// client of the list (also for journals written before clients could be chosen).
+    QStringList clients{};
 
     /// Other choices than `other`: another mode, another common attachment, another print choice.
     bool differsFrom(const MailingChoices &other) const;
@@ -216,6 +220,9 @@ struct SentMessage
     /// The same message, apart from letter case and blanks around the subject and the body.
     bool sameAs(const SentMessage &other) const;
 };
+
+/// `ids` as MailingChoices keeps them: blanks around each aside, sorted, each once.
+QStringList chosenClientKeys(const QStringList &ids);
 
 /// The lines that say the choices changed during a run, from here on.
 QList<JournalEntry> journalChoicesChanged(const QDateTime &time, const MailingChoices &choices);

@@ -50,12 +50,16 @@ QString MessagePreview::attachmentText() const
 bool MailingPreview::load(const PreviewRequest &request, QString *error)
 {
     m_request = request;
-    m_plan = MailingPlan::make(Mailing{request.csvPath, request.header, request.subject, request.body, request.mode,
-                                       request.commonPath, false, request.delimiter, request.programFiles,
-                                       request.formatted, request.htmlFolder, request.signature,
-                                       request.signatureFolder});
-    if (!m_plan.ok()) {
-        *error = m_plan.error();
+    Mailing mailing{request.csvPath,    request.header,    request.subject,    request.body,
+                    request.mode,       request.commonPath, false,              request.delimiter,
+                    request.programFiles, request.formatted, request.htmlFolder, request.signature,
+                    request.signatureFolder};
+    mailing.clients = request.clients;
+    m_plan = MailingPlan::make(mailing);
+    if (!m_plan.ok() || !m_plan.chosenProblem().isEmpty()) {
+        *error = m_plan.ok()                     ? m_plan.chosenProblem()
+                 : m_plan.readMistake().isEmpty() ? m_plan.error()
+                                                  : m_plan.error() + u'\n' + m_plan.readMistake();
         return false;
     }
     if (const QStringList unknown = m_plan.message().unknownPlaceholders(); !unknown.isEmpty()) {
@@ -126,7 +130,9 @@ MessagePreview MailingPreview::preview(qsizetype row) const
                                                  m_request.sender);
     if (!attachment.isEmpty() && shown.attachmentNote.isEmpty() && QFileInfo(attachment).isFile())
         shown.attachmentSize = QFileInfo(attachment).size();
-    if (!m_plan.clients().hasEmailAddress(row))
+    if (!m_plan.isChosen(row))
+        shown.problem = u"The client is not one of the chosen clients: a run leaves it out."_s;
+    else if (!m_plan.clients().hasEmailAddress(row))
         shown.problem = u"The client has no e-mail address: a run prints its document instead."_s;
     else if (shown.attachmentNote.isEmpty())
         shown.problem = messageProblem(shown.message);

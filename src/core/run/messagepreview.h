@@ -48,6 +48,8 @@ struct PreviewRequest
     QString signatureFolder{};
     /// The largest message the server takes, when known: a larger message is a problem.
     std::optional<qint64> serverSizeLimit{};
+    /// The clients a run would go to, by client identifier; empty: every client.
+    QStringList clients{};
 };
 
 /// One client's message as it would be sent now.

@@ -33,6 +33,14 @@ public:
         Q_UNUSED(defaultChoice);
         return askYesNo(question) ? 0 : -1;
     }
+    /// A warning with a button for `action` beside OK; true when the user chose it. A front end
+    /// without buttons shows the warning alone (its text says what to do instead).
+    virtual bool warnOffering(const QString &message, const QString &action)
+    {
+        Q_UNUSED(action);
+        warn(message);
+        return false;
+    }
     /// A warning that the mail server setup is incomplete; the window offers to open Setup.
     virtual void warnSetupIncomplete(const QString &message) { warn(message); }
 };

@@ -18,13 +18,20 @@ QString clientKey(const ClientList &clients, qsizetype index)
     return journalClientKey(clients.ClientId(index), clients.EmailAddress(index));
 }
 
-qint64 clientsNotReached(const ClientList &clients, const JournalHistory &history)
+/// Whether the client on `row` is one the mailing goes to.
+bool isChosen(const ResumeRequest &request, qsizetype row)
+{
+    return !request.chosen || request.chosen(row);
+}
+
+qint64 clientsNotReached(const ClientList &clients, const JournalHistory &history, const ResumeRequest &request)
 {
     qint64 notReached = 0;
     if (history.unfinished) {
         for (qsizetype i = 0; i < clients.Count(); ++i) {
             const auto last = history.last.constFind(clientKey(clients, i));
-            if (clients.hasEmailAddress(i) && (last == history.last.cend() || last.value() == Last::NotSent))
+            if (clients.hasEmailAddress(i) && isChosen(request, i) &&
+                (last == history.last.cend() || last.value() == Last::NotSent))
                 ++notReached;
         }
     }
@@ -33,13 +40,14 @@ qint64 clientsNotReached(const ClientList &clients, const JournalHistory &histor
 
 /// The newest run of the mailing ended, and every client of the list got its message (or
 /// printout) then or before: the sentence that says so, or empty.
-QString alreadySent(const ClientList &clients, const JournalHistory &history, bool print, const QSet<QString> &same)
+QString alreadySent(const ClientList &clients, const JournalHistory &history, const ResumeRequest &request,
+                    const QSet<QString> &same)
 {
     if (history.unfinished || !history.finished.isValid())
         return {};
     qint64 clientsReached = 0;
     for (qsizetype i = 0; i < clients.Count(); ++i) {
-        if (!clients.hasEmailAddress(i) && !print)
+        if ((!clients.hasEmailAddress(i) && !request.print) || !isChosen(request, i))
             continue;
         if (!same.contains(clientKey(clients, i)))
             return {};
@@ -108,6 +116,17 @@ bool attachmentDiffers(const MailingChoices &a, const MailingChoices &b)
     return a.mode != b.mode || (a.mode == AttachmentMode::Common && a.commonSha256 != b.commonSha256);
 }
 
+/// Whom `choices` go to, beside `against`'s: "every client of the list", "3 chosen clients", "3 other clients".
+QString clientWords(const MailingChoices &choices, const MailingChoices &against, bool earlier)
+{
+    if (choices.clients.isEmpty())
+        return u"every client of the list"_s;
+    const qint64 count = choices.clients.size();
+    if (earlier || against.clients.size() != choices.clients.size())
+        return counted(count, "chosen client", "chosen clients");
+    return counted(count, "other client", "other clients");
+}
+
 } // namespace
 
 QString describeChoices(const MailingChoices &choices, const MailingChoices &against, bool earlier)
@@ -115,6 +134,8 @@ QString describeChoices(const MailingChoices &choices, const MailingChoices &aga
     QStringList parts;
     if (attachmentDiffers(choices, against))
         parts.append((earlier ? u"sending "_s : QString()) + attachmentWords(choices, against, earlier));
+    if (choices.clients != against.clients)
+        parts.append((earlier ? u"sending to "_s : QString()) + clientWords(choices, against, earlier));
     if (choices.printKnown && against.printKnown && choices.print != against.print) {
         if (earlier)
             parts.append(choices.print ? u"printing the documents of clients without an address"_s
@@ -130,9 +151,14 @@ ResumePlan makeResumePlan(const ClientList &clients, const JournalHistory &histo
     ResumePlan plan;
     // The clients the earlier runs reached with exactly the message they would get now: only
     // these count as reached. One whose document or fields changed since gets the new message.
+    // Only the chosen clients count: a client left out is neither skipped nor asked about.
     QSet<QString> same;
+    QSet<QString> chosenKeys;
     for (qsizetype i = 0; i < clients.Count(); ++i) {
+        if (!isChosen(request, i))
+            continue;
         const QString key = clientKey(clients, i);
+        chosenKeys.insert(key);
         if (history.last.value(key, Last::NotSent) != Last::Sent)
             continue;
         const auto was = history.sent.constFind(key);
@@ -144,7 +170,7 @@ ResumePlan makeResumePlan(const ClientList &clients, const JournalHistory &histo
     // Told to go over every client again: what earlier runs did plays no part, but sending a
     // whole mailing a second time is still asked about.
     if (request.resume == ResumeChoice::StartAfresh && !request.retryFailed) {
-        plan.alreadySent = alreadySent(clients, history, request.print, same);
+        plan.alreadySent = alreadySent(clients, history, request, same);
         return plan;
     }
     if (!history.problem.isEmpty()) {
@@ -153,14 +179,15 @@ ResumePlan makeResumePlan(const ClientList &clients, const JournalHistory &histo
                        "--no-resume goes over every client again)."_s.arg(history.problem);
         return plan;
     }
-    plan.notReached = clientsNotReached(clients, history);
+    plan.notReached = clientsNotReached(clients, history, request);
     if (request.retryFailed) {
         for (auto it = history.last.cbegin(); it != history.last.cend(); ++it) {
             if (it.value() == Last::Failed || it.value() == Last::Unknown)
                 plan.only.insert(it.key());
         }
         for (qsizetype i = 0; i < clients.Count(); ++i)
-            plan.resendCount += clients.hasEmailAddress(i) && plan.only.contains(clientKey(clients, i)) ? 1 : 0;
+            plan.resendCount +=
+                clients.hasEmailAddress(i) && isChosen(request, i) && plan.only.contains(clientKey(clients, i)) ? 1 : 0;
         if (plan.resendCount == 0) {
             plan.refusal =
                 u"There are no failed clients to resend to in this mailing."_s +
@@ -172,25 +199,34 @@ ResumePlan makeResumePlan(const ClientList &clients, const JournalHistory &histo
         plan.kind = RunKind::ResendToFailed;
         return plan;
     }
-    plan.alreadySent = alreadySent(clients, history, request.print, same);
+    plan.alreadySent = alreadySent(clients, history, request, same);
     if (!plan.alreadySent.isEmpty())
         return plan;
     // A mailing that finished without reaching every client of the list now (clients refused, or
     // added since) is resumed as an interrupted one is: Start never sends it again to everyone
     // without a word. An earlier run that reached nobody leaves nothing to skip or ask about.
     const bool finished = !history.unfinished && history.finished.isValid();
-    if ((!history.unfinished && !finished) || (same.isEmpty() && history.unknownClients.isEmpty())) {
+    QList<JournalEntry> unknown;
+    for (const JournalEntry &client : history.unknownClients) {
+        if (!request.chosen || chosenKeys.contains(journalClientKey(client.clientId, client.address)))
+            unknown.append(client);
+    }
+    if ((!history.unfinished && !finished) || (same.isEmpty() && unknown.isEmpty())) {
         if (request.resume == ResumeChoice::Resume)
             plan.notice = u"There is no unfinished run of this mailing to resume: every client is gone over."_s;
         return plan;
     }
     plan.resumable = true;
-    if (history.choices && history.choices->differsFrom(request.choices)) {
-        plan.earlierChoices = history.choices;
+    // Other chosen clients than an interrupted run's would widen or narrow what it was doing; after
+    // a finished one, whoever it reached is skipped as ever, whichever clients are chosen now.
+    std::optional<MailingChoices> compared = history.choices;
+    if (compared && finished)
+        compared->clients = request.choices.clients;
+    if (compared && compared->differsFrom(request.choices)) {
+        plan.earlierChoices = compared;
         plan.otherChoices = u"The %1 of this mailing was %2; you chose %3."_s.arg(
-            finished ? u"earlier run"_s : u"interrupted run"_s,
-            describeChoices(*history.choices, request.choices, true),
-            describeChoices(request.choices, *history.choices, false));
+            finished ? u"earlier run"_s : u"interrupted run"_s, describeChoices(*compared, request.choices, true),
+            describeChoices(request.choices, *compared, false));
         // Without a user to ask, a resume with other choices is never guessed at.
         if (request.resume != ResumeChoice::Ask) {
             plan.refusal = plan.otherChoices +
@@ -220,7 +256,7 @@ ResumePlan makeResumePlan(const ClientList &clients, const JournalHistory &histo
                               u"\nSkip the clients it reached?"_s;
     plan.kind = RunKind::Resume;
     plan.skip = same;
-    plan.unknown = history.unknownClients;
+    plan.unknown = unknown;
     return plan;
 }
 

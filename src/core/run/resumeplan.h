@@ -36,6 +36,8 @@ struct ResumeRequest
     QString subject;
     /// What the client on a row would get now; none: not compared.
     std::function<SentMessage(qsizetype row)> fingerprint;
+    /// Whether the client on a row is one the mailing goes to; unset: every client is.
+    std::function<bool(qsizetype row)> chosen{};
 };
 
 struct ResumePlan

@@ -58,6 +58,9 @@ QStringList startSummaryLines(const StartSummary &s)
     if (s.restFrom.isValid())
         lines.first() += u" - %1 within the daily limit now, the rest from %2"_s.arg(s.withinDailyLimit)
                              .arg(QLocale::c().toString(s.restFrom.toLocalTime(), u"yyyy-MM-dd HH:mm"_s));
+    if (s.listClients > 0)
+        lines.prepend(u"Chosen clients: %1 of %2 (the others are left out)"_s.arg(s.listClients - s.leftOut)
+                          .arg(counted(s.listClients, "client", "clients")));
     if (s.print)
         lines.append(u"Documents to print: "_s + QString::number(s.printouts));
     lines.append(u"Subject: "_s + s.subject);
@@ -109,6 +112,7 @@ QString runTallyLine(const RunTally &t)
         .arg(t.printErrors)
         .arg(t.skipped) +
            (t.skippedUnknown > 0 ? u" (%1 may have been sent)"_s.arg(t.skippedUnknown) : QString()) +
+           (t.leftOut > 0 ? u", left out (not chosen) %1"_s.arg(t.leftOut) : QString()) +
            (t.copyFailures > 0 ? u". "_s + sentCopyFailuresLine(t.copyFailures) : QString());
 }
 

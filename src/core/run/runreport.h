@@ -35,6 +35,8 @@ struct StartSummary
     qint64 withoutDocument = 0; ///< client mode: clients to e-mail that no document of their own names
     qint64 skipped = 0;         ///< clients a resume passes over as reached
     qint64 skippedUnknown = 0;  ///< clients a resume passes over whose message may have been sent
+    qint64 listClients = 0;     ///< with some clients chosen: the clients of the list; 0 without a choice
+    qint64 leftOut = 0;         ///< clients of the list that were not chosen: the run leaves them out
     /// With a daily sending limit that the e-mails do not fit: how many go now, and from when the
     /// rest can (invalid: they all fit).
     qint64 withinDailyLimit = 0;
@@ -73,6 +75,7 @@ struct RunTally
     qint64 skipped = 0;        ///< passed over because an earlier run of the mailing reached them, or may have
     qint64 skippedUnknown = 0; ///< of `skipped`: the earlier run may or may not have reached them
     qint64 copyFailures = 0;   ///< clients sent to whose copy in the Sent folder failed, also when tried again
+    qint64 leftOut = 0;        ///< clients of the list that were not chosen (no failure)
     QList<ClientFailure> failures;
     QString stopReason; ///< why the run stopped before its end; empty when it did not
     /// The messages went to this computer's mail queue: `sent` counts those it took, which it
