@@ -34,6 +34,7 @@ struct CheckRequest
     char delimiter = ','; ///< what separates the fields of a line
     /// The program's own files besides the client list: never a document or the attachment.
     ProgramFiles programFiles{};
+    QString documentPatterns{}; ///< named mode: the names of each client's documents
     /// Asks the server how large a message it takes (blocking; none: no limit, or no answer).
     /// Unset: sizes are not checked.
     std::function<std::optional<qint64>()> serverSizeLimit{};
@@ -41,7 +42,9 @@ struct CheckRequest
     /// The mailing a run would make of them.
     Mailing mailing() const
     {
-        return {csvPath, header, subject, body, mode, commonPath, print, delimiter, programFiles};
+        Mailing mailing{csvPath, header, subject, body, mode, commonPath, print, delimiter, programFiles};
+        mailing.documentPatterns = documentPatterns;
+        return mailing;
     }
 };
 
