@@ -38,7 +38,10 @@ private Q_SLOTS:
         QVERIFY(server.isRunning());
         QVERIFY(home.configure(server));
         // Client 7's statement is missing (a file differing in letter case is no match).
-        QVERIFY(home.writeFile(u"docs/list.csv"_s, "42,anna@example.org\r\n7,bert@example.org\r\n"));
+        // Client 9 has no address: both its documents are printed.
+        QVERIFY(home.writeFile(u"docs/list.csv"_s, "42,anna@example.org\r\n7,bert@example.org\r\n9,\r\n"));
+        QVERIFY(home.writeFile(u"docs/Invoice_9.pdf"_s, "nine"));
+        QVERIFY(home.writeFile(u"docs/Statement_9.pdf"_s, "nine"));
         const QByteArray invoice = binary('I');
         const QByteArray statement = binary('S');
         QVERIFY(home.writeFile(u"docs/Invoice_42.pdf"_s, invoice));
@@ -57,8 +60,10 @@ private Q_SLOTS:
         QVERIFY2(check.out.join(u'\n').contains(u"Statement_7.pdf is missing (the folder has statement_7.pdf)"_s),
                  qPrintable(check.out.join(u'\n')));
 
-        const ProgramHome::Result r = home.run(QStringList{u"run"_s, u"--yes"_s} + mailing);
+        const ProgramHome::Result r = home.run(QStringList{u"run"_s, u"--yes"_s, u"--print"_s} + mailing);
         QCOMPARE(r.exitCode, 1);
+        QCOMPARE(QString::fromUtf8(home.readFile(u"printed.txt"_s)).split(u'\n', Qt::SkipEmptyParts),
+                 (QStringList{home.path(u"docs/Invoice_9.pdf"_s), home.path(u"docs/Statement_9.pdf"_s)}));
         QVERIFY2(r.out.contains(u"No attachment found for Client ID - 7"_s), qPrintable(r.out.join(u'\n')));
         QVERIFY2(r.err.contains(u"Statement_7.pdf is missing"_s), qPrintable(r.err));
 
@@ -82,7 +87,9 @@ private Q_SLOTS:
         QVERIFY2(readJournal(runs.filePath(runs.entryList({u"run-*.csv"_s}).value(0)), &entries, &error),
                  qPrintable(error));
         const auto attempt = std::find_if(entries.cbegin(), entries.cend(),
-                                          [](const JournalEntry &e) { return e.event == JournalEvent::Attempting; });
+                                          [](const JournalEntry &e) {
+                                              return e.event == JournalEvent::Attempting && e.clientId == u"42"_s;
+                                          });
         QVERIFY(attempt != entries.cend());
         QCOMPARE(attempt->file.split(u'\n'),
                  (QStringList{home.path(u"docs/Invoice_42.pdf"_s), home.path(u"docs/Statement_42.pdf"_s)}));
