@@ -84,7 +84,13 @@ using the mail server and pacing settings saved by the Setup dialog (see "config
                               documents name, or whose document also names another client of the
                               list or holds one's id as a word of its own (Invoice_42 copy 2.pdf
                               for client 2; a date such as 2024-10-31 holds no id), gets no message
+                      named: attach every file that --documents names for the client (no
+                              guessing: a client whose named file is missing gets no message)
   --attachment FILE   the common attachment (with --mode common)
+  --documents NAMES   with --mode named: file names in the CSV file's folder, ";" between them,
+                      fields filled per client, e.g. "Invoice_{{id}}.pdf;Statement_{{id}}.pdf"
+                      (default: the saved setting DocumentPatterns); names are compared exactly,
+                      letter case too; a field holding several names separated by ";" gives each
   --print             print the document of each client without an e-mail address
   --clients ID,...    go only to these clients of the list (client ids separated by commas); the
                       others are left out: not sent to, not printed, and no failure. An id that no
@@ -375,6 +381,7 @@ constexpr std::array<Option, 24> kOptions{{
     {.name = "--html-file"_L1, .takesValue = true},
     {.name = "--mode"_L1, .takesValue = true},
     {.name = "--attachment"_L1, .takesValue = true},
+    {.name = "--documents"_L1, .takesValue = true},
     {.name = "--save"_L1, .takesValue = true, .commands = Check},
     {.name = "--force"_L1, .commands = Check},
     {.name = "--print"_L1, .commands = Run | Check},
@@ -460,7 +467,7 @@ bool readAttachmentOptions(const Options &options, AttachmentMode *mode, QString
     const QString name = options.value("--mode"_L1).value_or(u"none"_s);
     const std::optional<AttachmentMode> named = attachmentModeNamed(name);
     if (!named) {
-        *error = u"--mode must be none, common or client, not "_s + name;
+        *error = u"--mode must be none, common, client or named, not "_s + name;
         return false;
     }
     if (options.has("--attachment"_L1) && *named != AttachmentMode::Common) {
@@ -470,6 +477,22 @@ bool readAttachmentOptions(const Options &options, AttachmentMode *mode, QString
     *mode = *named;
     *commonPath = options.value("--attachment"_L1).value_or(QString());
     return true;
+}
+
+/// The document names of --documents, or the saved ones, in named mode; false with the usage error
+/// in `error`.
+bool readDocumentPatterns(const Options &options, const AppSettings &settings, AttachmentMode mode,
+                          QString *patterns, QString *error)
+{
+    if (options.has("--documents"_L1) && mode != AttachmentMode::Named) {
+        *error = u"--documents is only used with --mode named"_s;
+        return false;
+    }
+    if (mode != AttachmentMode::Named)
+        return true;
+    *patterns = options.value("--documents"_L1).value_or(settings.DocumentPatterns);
+    *error = documentPatternsProblem(*patterns);
+    return error->isEmpty();
 }
 
 /// The field separator of --delimiter, or the saved one; false with the usage error in `error`.
@@ -739,7 +762,8 @@ private:
         control.setCommonAttachmentPath(commonPath);
 
         AppSettings settings = loadSettings();
-        if (!readDelimiter(options, settings, &request.delimiter, &error))
+        if (!readDelimiter(options, settings, &request.delimiter, &error) ||
+            !readDocumentPatterns(options, settings, mode, &request.documentPatterns, &error))
             return usageError(error);
         fillKeptPassword(settings, *m_services.account);
         int status = NotStarted;
@@ -789,7 +813,8 @@ private:
             !readChosenClients(options, &request.clients, &error))
             return usageError(error);
         const AppSettings settings = loadSettings();
-        if (!readDelimiter(options, settings, &request.delimiter, &error))
+        if (!readDelimiter(options, settings, &request.delimiter, &error) ||
+            !readDocumentPatterns(options, settings, request.mode, &request.documentPatterns, &error))
             return usageError(error);
         if (options.has("--force"_L1) && !options.has("--save"_L1))
             return usageError(u"--force is only used with --save"_s);
@@ -875,7 +900,8 @@ private:
             return usageError(u"--line must be a line number from 1 up, not "_s + *lineText);
 
         const AppSettings settings = loadSettings();
-        if (!readDelimiter(options, settings, &request.delimiter, &error))
+        if (!readDelimiter(options, settings, &request.delimiter, &error) ||
+            !readDocumentPatterns(options, settings, request.mode, &request.documentPatterns, &error))
             return usageError(error);
         request.sender = settings.EmailFrom;
         request.senderName = settings.EmailFromName;

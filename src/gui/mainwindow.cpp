@@ -150,6 +150,7 @@ void MainWindow::buildUi()
         tabOrder.append(option);
     tabOrder += {m_txtCommonAttachmentPath,
                  m_cmdBrowseCommonAttach,
+                 m_txtDocumentPatterns,
                  m_chkPrint,
                  m_txtSubjectLine,
                  m_chkFormatted,
@@ -236,15 +237,17 @@ QLayout *MainWindow::buildInputs(QWidget *parent)
     auto *modeFrame = new QGroupBox(parent);
     modeFrame->setObjectName(u"Frame1"_s);
     m_optAddAttachment = new QButtonGroup(this);
-    const QString optionTexts[3][2] = {
+    const QString optionTexts[4][2] = {
         {u"Send email to all clients"_s, u"Select to add no attachment to emails"_s},
         {u"Send email to all clients with a common attachment"_s,
          u"Select to send email to all clients with a common attachment"_s},
         {u"Send email to all clients and a client specific attachment"_s,
          u"Select to send email to all clients and a client specific attachment"_s},
+        {u"Send email to all clients with the documents named below"_s,
+         u"Select to attach to each client's email every file named below, found by its exact name"_s},
     };
     auto *modeLayout = new QVBoxLayout(modeFrame);
-    for (int i = 0; i < 3; ++i) {
+    for (int i = 0; i < 4; ++i) {
         auto *option = new QRadioButton(optionTexts[i][0], modeFrame);
         option->setObjectName(u"OptAddAttachment%1"_s.arg(i));
         option->setToolTip(optionTexts[i][1]);
@@ -260,12 +263,18 @@ QLayout *MainWindow::buildInputs(QWidget *parent)
     auto *commonRow = new QHBoxLayout;
     commonRow->addWidget(m_txtCommonAttachmentPath, 1);
     commonRow->addWidget(m_cmdBrowseCommonAttach);
+    m_txtDocumentPatterns = makeLineEdit(u"txtDocumentPatterns"_s,
+                                         u"Names of each client's documents in the client list's folder, \";\" "
+                                         "between them, e.g. Invoice_{{id}}.pdf;Statement_{{id}}.pdf"_s,
+                                         modeFrame);
+    m_txtDocumentPatterns->setPlaceholderText(u"Invoice_{{id}}.pdf;Statement_{{id}}.pdf"_s);
     m_chkPrint = new QCheckBox(u"Print document when no email exists in client list "_s, modeFrame);
     m_chkPrint->setObjectName(u"chkPrint"_s);
     m_chkPrint->setToolTip(u"Check to print document when no email exists in client list"_s);
     modeLayout->addSpacing(6);
     modeLayout->addWidget(m_label6);
     modeLayout->addLayout(commonRow);
+    modeLayout->addWidget(m_txtDocumentPatterns);
     modeLayout->addSpacing(4);
     modeLayout->addWidget(m_chkPrint);
 
@@ -432,6 +441,7 @@ void MainWindow::load()
     m_txtBodyMessage->setPlainText(settings.BodyText);
     // The attachment and print choices of the last run, so that a restart offers the same mailing.
     m_txtCommonAttachmentPath->setText(settings.AttachmentPath);
+    m_txtDocumentPatterns->setText(settings.DocumentPatterns);
     m_chkPrint->setChecked(settings.PrintDocuments == 1);
     if (const std::optional<AttachmentMode> mode = attachmentModeNamed(settings.AttachMode))
         m_optAddAttachment->button(int(*mode))->setChecked(true);
@@ -514,13 +524,14 @@ void MainWindow::cmdBrowseCommonAttach_Click()
 
 void MainWindow::OptAddAttachment_Click(int index)
 {
-    if (index < 0 || index > 2)
+    if (index < 0 || index > 3)
         return;
     const bool common = index == 1;
     m_label6->setEnabled(common);
     m_txtCommonAttachmentPath->setEnabled(common);
     m_cmdBrowseCommonAttach->setEnabled(common);
-    m_chkPrint->setEnabled(index == 2);
+    m_txtDocumentPatterns->setEnabled(index == 3);
+    m_chkPrint->setEnabled(index == 2 || index == 3);
     // A run in progress reads the mode afresh for every client.
     m_session->setAttachmentMode(AttachmentMode(index));
 }
@@ -575,6 +586,7 @@ void MainWindow::startRun(bool retryFailed, const QStringList &clients)
     request.htmlFolder = m_services.dataFolder;
     request.keepHtml = true;
     request.print = m_chkPrint->isChecked();
+    request.documentPatterns = m_txtDocumentPatterns->text().trimmed();
     request.retryFailed = retryFailed;
     request.clients = clients;
     m_session->start(request);
@@ -699,6 +711,7 @@ void MainWindow::showCheck()
     request.csvPath = m_txtCSVpath->text();
     request.mode = AttachmentMode(m_optAddAttachment->checkedId());
     request.commonPath = m_txtCommonAttachmentPath->text();
+    request.documentPatterns = m_txtDocumentPatterns->text().trimmed();
     request.print = m_chkPrint->isChecked();
     request.header = m_chkCSVHeader->isChecked();
     request.delimiter = csvSeparatorNamed(m_settings.get().CSVDelimiter).value_or(',');
@@ -742,6 +755,7 @@ void MainWindow::showPreview(qint64 line)
     }
     request.mode = AttachmentMode(m_optAddAttachment->checkedId());
     request.commonPath = m_txtCommonAttachmentPath->text();
+    request.documentPatterns = m_txtDocumentPatterns->text().trimmed();
     request.sender = m_settings.get().EmailFrom;
     request.senderName = m_settings.get().EmailFromName;
     request.replyTo = m_settings.get().ReplyTo;

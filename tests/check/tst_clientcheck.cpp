@@ -431,7 +431,7 @@ void TestClientCheck::commandLine_data()
         << u"semicolons.csv"_s << QStringList{} << 2 << u"There was a problem reading the CSV file at line 1"_s;
     QTest::newRow("no such list") << u"none.csv"_s << QStringList{} << 2 << u"none.csv"_s;
     QTest::newRow("bad mode") << list << QStringList{u"--mode"_s, u"all"_s} << 2
-                              << u"--mode must be none, common or client"_s;
+                              << u"--mode must be none, common, client or named"_s;
 }
 
 void TestClientCheck::commandLine()

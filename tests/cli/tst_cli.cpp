@@ -759,7 +759,7 @@ private Q_SLOTS:
 
         const Result show = inProcess({u"config"_s, u"show"_s});
         QCOMPARE(show.exitCode, 0);
-        QCOMPARE(show.out.size(), 38);
+        QCOMPARE(show.out.size(), 39);
         QVERIFY(show.out.contains(u"SendMethod=smtp"_s));
         // The copy in Sent is off until chosen; IMAP defaults to implicit TLS on 993.
         QVERIFY(show.out.contains(u"SentCopy=0"_s));
@@ -916,7 +916,7 @@ private Q_SLOTS:
         row("run --csv x.csv --include-unknown", "--include-unknown is only used with --resume");
         row("run --csv x.csv --include-unknown --no-resume", "--include-unknown is only used with --resume");
         row("run --csv x.csv --retry-failed --no-resume", "--retry-failed takes neither --resume nor --no-resume");
-        row("run --csv x.csv --mode some", "--mode must be none, common or client, not some");
+        row("run --csv x.csv --mode some", "--mode must be none, common, client or named, not some");
         row("run --csv x.csv --attachment a.pdf", "--attachment is only used with --mode common");
         row("run --csv x.csv --body-file /nonexistent/body.txt",
             "the body file cannot be read: /nonexistent/body.txt (No such file or directory)");
@@ -925,7 +925,7 @@ private Q_SLOTS:
         row("check --csv x.csv --save", "--save needs a value");
         row("check --csv x.csv --yes=1", "--yes takes no value");
         row("check --csv x.csv --mode client --attachment a.pdf", "--attachment is only used with --mode common");
-        row("check --csv x.csv --mode some", "--mode must be none, common or client, not some");
+        row("check --csv x.csv --mode some", "--mode must be none, common, client or named, not some");
         row("preview --client 1", "preview needs --csv FILE, the client CSV file");
         row("preview --csv x.csv", "preview needs --client ID or --line N, the client whose message to show");
         row("preview --csv x.csv --client 1 --line 2", "give either --client or --line, not both");

@@ -46,6 +46,7 @@ private Q_SLOTS:
     void startsWithSavedSettingsAndBodyFile();
     void firstStartShowsDefaults();
     void restartKeepsTheMailingAsTheLastRunAndTheUserLeftIt();
+    void namedDocumentsAreSentAndTheirNamesKept();
     void resumeWithTheEarlierChoicesShowsThem();
     void formattedBodyIsSentFormattedAndSurvivesARestart();
     void unreadableBodyFileIsWarnedAbout();
@@ -283,6 +284,7 @@ void TestMainWindow::modeSwitchChangesOnlyEnabledStates_data()
     QTest::newRow("no attachment") << 0 << false << false;
     QTest::newRow("common attachment") << 1 << true << false;
     QTest::newRow("client attachment") << 2 << false << true;
+    QTest::newRow("named documents") << 3 << false << true;
 }
 
 void TestMainWindow::modeSwitchChangesOnlyEnabledStates()
@@ -591,6 +593,45 @@ void TestMainWindow::restartKeepsTheMailingAsTheLastRunAndTheUserLeftIt()
     QCOMPARE(ui.txtSubjectLine->text(), u"Next month's accounts"_s);
     // The body file gives every line its line end back, as it always has.
     QCOMPARE(ui.txtBodyMessage->toPlainText(), u"Dear client,\nsee attached.\n"_s);
+    QVERIFY(f.dialogs.warnings.isEmpty());
+}
+
+void TestMainWindow::namedDocumentsAreSentAndTheirNamesKept()
+{
+    WindowFixture f;
+    prepareRun(f, "1001,ann@example.com\r\n");
+    writeFile(f.dir.filePath(u"Invoice_1001.pdf"_s), "invoice");
+    writeFile(f.dir.filePath(u"Statement_1001.pdf"_s), "statement");
+    const QString patterns = u"Invoice_{{id}}.pdf;Statement_{{id}}.pdf"_s;
+    MainWindow &w = f.open();
+    {
+        FIND_CONTROLS(MainControls, ui, f.window);
+        FIND_CHILD(QRadioButton, named, f.window, u"OptAddAttachment3"_s);
+        FIND_CHILD(QLineEdit, names, f.window, u"txtDocumentPatterns"_s);
+        QVERIFY(!names->isEnabled());
+        named->click();
+        QVERIFY(names->isEnabled());
+        QVERIFY(!ui.txtCommonAttachmentPath->isEnabled());
+        names->setText(patterns);
+        QSignalSpy finished(&w, &MainWindow::runFinished);
+        QTest::mouseClick(ui.cmdStart, Qt::LeftButton);
+        QVERIFY(finished.wait(10000));
+        QVERIFY(f.window->close());
+    }
+    const QList<MailMessage> sent = f.mailer.messages();
+    QCOMPARE(sent.size(), 1);
+    QCOMPARE(sent.first().AttachmentPath, f.dir.filePath(u"Invoice_1001.pdf"_s));
+    QCOMPARE(sent.first().MoreAttachments.size(), 1);
+    QCOMPARE(sent.first().MoreAttachments.first().path, f.dir.filePath(u"Statement_1001.pdf"_s));
+    QCOMPARE(f.store->RegReadValue(u"AttachMode"_s, ValueKind::Text, QString()).toString(), u"named"_s);
+    QCOMPARE(f.store->RegReadValue(u"DocumentPatterns"_s, ValueKind::Text, QString()).toString(), patterns);
+    // Opened again: the same choice and names.
+    f.open();
+    FIND_CHILD(QRadioButton, named, f.window, u"OptAddAttachment3"_s);
+    FIND_CHILD(QLineEdit, names, f.window, u"txtDocumentPatterns"_s);
+    QVERIFY(named->isChecked());
+    QVERIFY(names->isEnabled());
+    QCOMPARE(names->text(), patterns);
     QVERIFY(f.dialogs.warnings.isEmpty());
 }
 

@@ -302,6 +302,8 @@ void TestMailSend::refusesUnreadableAttachment_data()
     QTest::newRow("no read permission") << u"unreadable"_s;
     // Chosen for a client, then swapped for a link to another file before the send read it.
     QTest::newRow("replaced since it was chosen") << u"replaced"_s;
+    // A client's second named document, swapped the same way: the whole message stays unsent.
+    QTest::newRow("a further file replaced since it was chosen") << u"further replaced"_s;
 }
 
 void TestMailSend::refusesUnreadableAttachment()
@@ -319,9 +321,14 @@ void TestMailSend::refusesUnreadableAttachment()
             QSKIP("running with rights that read any file");
     }
     MailMessage mail = message(u"c@example.org"_s, u"s"_s, u"b"_s, path);
-    if (kind == u"replaced") {
+    if (kind.endsWith(u"replaced"_s)) {
         writeFile(dir, u"C1001.pdf"_s, "the client's own document");
         mail.AttachmentIdentity = platform::fileIdentity(path);
+        if (kind == u"further replaced"_s) {
+            mail.AttachmentPath = writeFile(dir, u"Invoice_1001.pdf"_s, "the client's invoice");
+            mail.AttachmentIdentity = platform::fileIdentity(mail.AttachmentPath);
+            mail.MoreAttachments = {{path, platform::fileIdentity(path)}};
+        }
         QVERIFY(QFile::remove(path));
         QVERIFY(QFile::link(writeFile(dir, u"settings.ini"_s, "PW=secret"), path));
     }

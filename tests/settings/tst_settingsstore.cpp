@@ -305,9 +305,10 @@ private Q_SLOTS:
         saved.EmailFromName = u"Smith & Partners, \"Söhne\""_s;
         saved.ReplyTo = u"replies@example.com"_s;
         saved.ArchiveCopyTo = u"archive+2026@example.com"_s;
+        saved.DocumentPatterns = u"Invoice_{{id}}.pdf;Statement {{Name|client}}.pdf"_s;
         auto store = openSettingsStore(m_path);
         saved.SendMethod = u"queue"_s;
-        QCOMPARE(settingsTable().size(), std::size_t(37));
+        QCOMPARE(settingsTable().size(), std::size_t(38));
         for (const StoredSetting &info : settingsTable())
             QVERIFY(saveSetting(*store, info.key, settingText(saved, info)));
 
@@ -370,6 +371,10 @@ private Q_SLOTS:
         QTest::newRow("archive with two @") << "ArchiveCopyTo" << "a@b@example.com";
         QTest::newRow("send method not offered") << "SendMethod" << "sendmail";
         QTest::newRow("send method in capitals") << "SendMethod" << "Queue";
+        QTest::newRow("document names with a folder") << "DocumentPatterns" << "Invoice_{{id}}.pdf;../Statement.pdf";
+        QTest::newRow("document names with a line break") << "DocumentPatterns" << "Invoice_{{id}}.pdf\nx.pdf";
+        QTest::newRow("document names of separators only") << "DocumentPatterns" << " ; ";
+        QTest::newRow("named mode in capitals") << "AttachMode" << "Named";
     }
     void refusesTextTheSettingCannotHold()
     {

@@ -139,17 +139,22 @@ CheckReport checkClientList(const CheckRequest &request)
 
 QString checkActionText(const CheckRow &row)
 {
-    const QString name = QFileInfo(row.file).fileName();
+    QString name = QFileInfo(row.file).fileName();
     const QString size = row.fileSize < 0 ? u"cannot be read"_s : QString::number(row.fileSize) + u" bytes"_s;
+    // Several named documents: the first with its size as ever, the others after it with theirs.
+    QString more;
+    for (const PlannedFile &file : row.moreFiles())
+        more += u", "_s + QFileInfo(file.path).fileName() + u" ("_s +
+                (file.size < 0 ? u"cannot be read"_s : QString::number(file.size) + u" bytes"_s) + u')';
     switch (row.action) {
     case CheckAction::Send:
         return u"Send"_s;
     case CheckAction::SendFile:
-        return u"Send with "_s + (name.isEmpty() ? u"(no file set)"_s : name) + u" ("_s + size + u')';
+        return u"Send with "_s + (name.isEmpty() ? u"(no file set)"_s : name) + u" ("_s + size + u')' + more;
     case CheckAction::NoDocument:
         return u"No document found"_s;
     case CheckAction::Print:
-        return u"Print "_s + name + u" ("_s + size + u')';
+        return u"Print "_s + name + u" ("_s + size + u')' + more;
     case CheckAction::Ambiguous:
         return row.address.isEmpty() ? u"Not printed: ambiguous document"_s : u"Not sent: ambiguous document"_s;
     case CheckAction::Nothing:
@@ -177,6 +182,9 @@ QString checkFlagsText(const CheckRow &row)
             break;
         case CheckFlag::SameIdentifier:
             detail = u"line "_s + joinLines(row.sameIdentifierLines());
+            break;
+        case CheckFlag::MissingDocument:
+            detail = row.namedMissing();
             break;
         case CheckFlag::EmptyField:
             detail = row.emptyFields().join(u", "_s);

@@ -34,6 +34,7 @@ struct CheckRequest
     char delimiter = ','; ///< what separates the fields of a line
     /// The program's own files besides the client list: never a document or the attachment.
     ProgramFiles programFiles{};
+    QString documentPatterns{}; ///< named mode: the names of each client's documents
     /// Asks the server how large a message it takes (blocking; none: no limit, or no answer).
     /// Unset: sizes are not checked.
     std::function<std::optional<qint64>()> serverSizeLimit{};
@@ -45,6 +46,7 @@ struct CheckRequest
     {
         Mailing mailing{csvPath, header, subject, body, mode, commonPath, print, delimiter, programFiles};
         mailing.clients = clients;
+        mailing.documentPatterns = documentPatterns;
         return mailing;
     }
 };

@@ -11,10 +11,11 @@ namespace quorvale {
 
 namespace {
 
-constexpr WordTable<AttachmentMode, 3> kNames{{
+constexpr WordTable<AttachmentMode, 4> kNames{{
     {AttachmentMode::None, "none"_L1},
     {AttachmentMode::Common, "common"_L1},
     {AttachmentMode::ClientSpecific, "client"_L1},
+    {AttachmentMode::Named, "named"_L1},
 }};
 
 } // namespace

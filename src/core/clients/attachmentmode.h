@@ -12,10 +12,11 @@ enum class AttachmentMode
 {
     None = 0,
     Common = 1,
-    ClientSpecific = 2
+    ClientSpecific = 2,
+    Named = 3 ///< every file the client's document patterns name, by exact name
 };
 
-/// "none", "common" or "client": the word the command line takes and the run journal records.
+/// "none", "common", "client" or "named": the word the command line takes and the run journal records.
 QString attachmentModeName(AttachmentMode mode);
 /// The mode a word of attachmentModeName() names; empty for any other text.
 std::optional<AttachmentMode> attachmentModeNamed(QStringView name);

@@ -176,6 +176,45 @@ QString FieldTemplate::fill(const ClientList &clients, qsizetype row, Fill mode)
     return filled;
 }
 
+QStringList FieldTemplate::fillEach(const ClientList &clients, qsizetype row, QChar separator, qsizetype limit,
+                                    bool *more) const
+{
+    if (more)
+        *more = false;
+    QStringList texts{QString()};
+    for (const Piece &piece : m_pieces.isEmpty() ? QList<Piece>{{0, m_text.size(), kText}} : m_pieces) {
+        QStringList values;
+        if (piece.column < 0) {
+            values.append(m_text.sliced(piece.from, piece.length));
+        } else if (piece.fallbackFrom >= 0 && clients.isFieldBlank(row, piece.column)) {
+            values.append(m_text.sliced(piece.fallbackFrom, piece.fallbackLength));
+        } else {
+            const QString field = clients.field(row, piece.column);
+            for (const QStringView value : QStringView(field).split(separator)) {
+                if (!value.trimmed().isEmpty())
+                    values.append(value.trimmed().toString());
+            }
+            // A blank field stands for nothing, as fill() writes it.
+            if (values.isEmpty())
+                values.append(QString());
+        }
+        QStringList next;
+        for (const QString &text : std::as_const(texts)) {
+            for (const QString &value : std::as_const(values)) {
+                if (next.size() >= limit) {
+                    if (more)
+                        *more = true;
+                    break;
+                }
+                next.append(text + value);
+            }
+        }
+        texts = std::move(next);
+    }
+    texts.removeDuplicates();
+    return texts;
+}
+
 MessageTemplate::MessageTemplate(const QString &subjectText, const QString &bodyText, const ClientList &clients)
     : subject(subjectText, clients), body(bodyText, clients)
 {

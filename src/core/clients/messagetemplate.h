@@ -60,6 +60,12 @@ public:
     /// by its fallback; a quoted one by its text, an unknown one left as written. With Fill::Html,
     /// field values are escaped; the text's own words (quoted text, fallbacks) are not.
     QString fill(const ClientList &clients, qsizetype row, Fill mode = Fill::Text) const;
+    /// The texts for row `row` when a field holding several values separated by `separator` stands
+    /// for each of them in turn (blanks around each value dropped, empty values skipped): one text
+    /// per combination, in order, each once. Stops after `limit` texts; `more`, when given, says
+    /// whether there were more.
+    QStringList fillEach(const ClientList &clients, qsizetype row, QChar separator, qsizetype limit,
+                         bool *more = nullptr) const;
 
 private:
     friend struct MessageTemplate;

@@ -8,12 +8,21 @@
 #include "platform/files.h"
 #include "settings/appsettings.h"
 
+#include <QList>
 #include <QString>
 
 #include <functional>
 #include <optional>
 
 namespace quorvale {
+
+/// A further file a message carries, after the one of MailMessage::AttachmentPath.
+struct MailAttachment
+{
+    QString path;
+    /// When valid, the file must still be this one when it is read for sending.
+    platform::FileIdentity identity{};
+};
 
 /// The inputs of one send, passed explicitly so that nothing else (a test e-mail, edits in
 /// the window) can change what a run sends.
@@ -48,6 +57,9 @@ struct MailMessage
     QString SignatureHtml{};
     /// The folder that the relative picture paths of SignatureHtml start from.
     QString SignatureFolder{};
+    /// Files attached after AttachmentPath, in this order (a client's several named documents);
+    /// only with an AttachmentPath. Empty: the message is exactly as with that one file.
+    QList<MailAttachment> MoreAttachments{};
 };
 
 /// How a send ended.

@@ -244,8 +244,14 @@ QString messageProblem(const MailMessage &message)
             QString::fromLatin1(message.MessageId).simplified());
     if (QString problem = formattedBodyProblem(message); !problem.isEmpty())
         return problem;
-    const QString &path = message.AttachmentPath;
-    if (!path.isEmpty()) {
+    QStringList paths{message.AttachmentPath};
+    for (const MailAttachment &more : message.MoreAttachments)
+        paths.append(more.path);
+    if (message.AttachmentPath.isEmpty() && !message.MoreAttachments.isEmpty())
+        return u"Further attachments come only after a first one; the message was not sent."_s;
+    for (const QString &path : std::as_const(paths)) {
+        if (path.isEmpty())
+            continue;
         QFile file(path);
         if (!QFileInfo(path).isFile() || !file.open(QIODevice::ReadOnly)) {
             const QString reason = !QFileInfo::exists(path)  ? u"it does not exist"_s
@@ -286,6 +292,10 @@ BuiltMessage buildMessage(const MailMessage &message, const QDateTime &date)
         built.attachmentPath = message.AttachmentPath;
         built.attachmentType = QMimeDatabase().mimeTypeForFile(message.AttachmentPath).name().toLatin1();
         built.attachmentDisposition = mime::attachmentDisposition(QFileInfo(message.AttachmentPath).fileName());
+        for (const MailAttachment &more : message.MoreAttachments)
+            built.moreAttachments.append({more.path, QMimeDatabase().mimeTypeForFile(more.path).name().toLatin1(),
+                                          mime::attachmentDisposition(QFileInfo(more.path).fileName()),
+                                          more.identity});
     }
     return built;
 }

@@ -23,6 +23,15 @@ struct BuiltMessage
     QString attachmentPath;           ///< empty: no attachment
     QByteArray attachmentType;        ///< the attachment's MIME type
     QByteArray attachmentDisposition; ///< its Content-Disposition header line (the file name encoded)
+    /// A further attachment, after the first.
+    struct Attachment
+    {
+        QString path;
+        QByteArray type;
+        QByteArray disposition;
+        platform::FileIdentity identity;
+    };
+    QList<Attachment> moreAttachments; ///< empty unless the message has several files
     /// A second envelope recipient (RCPT TO) that gets the same message as a blind copy; no header
     /// names it. Empty: none (also when it is the recipient itself).
     QByteArray archiveRecipient;

@@ -237,6 +237,16 @@ qint64 wireSize(const BuiltMessage &built)
     size += line("Content-Type: " + built.attachmentType) + line(built.attachmentDisposition) +
             line("Content-Transfer-Encoding: base64") + 2;
     size += base64WireSize(file.size());
+    // Each further file: CRLF "--B" CRLF, its part headers, CRLF, its data.
+    for (const BuiltMessage::Attachment &more : built.moreAttachments) {
+        const QFileInfo moreFile(more.path);
+        if (!moreFile.isFile() || !moreFile.isReadable())
+            return -1;
+        size += 2 + 2 + kBoundary + 2;
+        size += line("Content-Type: " + more.type) + line(more.disposition) + line("Content-Transfer-Encoding: base64") +
+                2;
+        size += base64WireSize(moreFile.size());
+    }
     size += 2 + 2 + kBoundary + 2 + 2;
     return size;
 }

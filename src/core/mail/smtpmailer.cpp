@@ -332,8 +332,8 @@ struct SmtpMailer::Transfer
     SlistPtr headers;
     SlistPtr recipients;
     QByteArray url, sender, user, password, bearer, caBundle;
-    const Base64FileReader *attachmentReader = nullptr; ///< owned by the MIME part
-    QString attachmentPath;
+    /// The files read while sending, each owned by its MIME part, with their paths.
+    QList<std::pair<const Base64FileReader *, QString>> attachmentReaders;
     char curlError[CURL_ERROR_SIZE] = {};
     TransferState state;
     QByteArray content; ///< the message as it went out, when the caller keeps it
@@ -466,20 +466,26 @@ QString SmtpMailer::configureTransfer(Transfer &t, const BuiltMessage &built, co
             curl_mime_data(text, built.formatted.constData(), size_t(built.formatted.size()));
             curl_mime_type(text, built.formattedType.constData());
         }
-        if (const QString error = addAttachment(t, built, message.AttachmentIdentity); !error.isEmpty())
+        if (const QString error = addAttachment(t, built.attachmentPath, built.attachmentType,
+                                                built.attachmentDisposition, message.AttachmentIdentity);
+            !error.isEmpty())
             return error;
+        for (const BuiltMessage::Attachment &more : built.moreAttachments) {
+            if (const QString error = addAttachment(t, more.path, more.type, more.disposition, more.identity);
+                !error.isEmpty())
+                return error;
+        }
     }
     setConnection(t, built, server, login);
     return {};
 }
 
-QString SmtpMailer::addAttachment(Transfer &t, const BuiltMessage &built, const platform::FileIdentity &expected)
+QString SmtpMailer::addAttachment(Transfer &t, const QString &path, const QByteArray &type,
+                                  const QByteArray &disposition, const platform::FileIdentity &expected)
 {
-    const QString &path = built.attachmentPath;
-    t.attachmentPath = path;
     curl_mimepart *file = curl_mime_addpart(t.mime.get());
-    curl_mime_type(file, built.attachmentType.constData());
-    setPartHeaders(file, {built.attachmentDisposition, "Content-Transfer-Encoding: base64"});
+    curl_mime_type(file, type.constData());
+    setPartHeaders(file, {disposition, "Content-Transfer-Encoding: base64"});
     // A file that must be the one chosen is read afresh and checked, never taken from the cache.
     const AttachmentCache::Source source =
         expected.isValid() ? AttachmentCache::Source{path, false} : m_cache.sourceFor(path);
@@ -497,7 +503,7 @@ QString SmtpMailer::addAttachment(Transfer &t, const BuiltMessage &built, const 
         return u"The attachment \"%1\" is no longer the file that was chosen (it was replaced or "
                "re-pointed meanwhile); the message was not sent."_s.arg(path);
     const curl_off_t size = reader->encodedSize();
-    t.attachmentReader = reader.get();
+    t.attachmentReaders.append({reader.get(), path});
     curl_mime_data_cb(
         file, size,
         [](char *buffer, size_t size, size_t count, void *self) -> size_t {
@@ -658,10 +664,12 @@ SendResult SmtpMailer::readResult(Transfer &t, CURLcode code, const MailServer &
     } else if (t.abortSeen) {
         result.status = maybeDelivered ? SendStatus::MaybeDelivered : SendStatus::NotSentAborted;
         result.errorText = u"The send was aborted."_s;
-    } else if (t.attachmentReader && t.attachmentReader->failed()) {
+    } else if (const auto unread = std::find_if(t.attachmentReaders.cbegin(), t.attachmentReaders.cend(),
+                                                [](const auto &reader) { return reader.first->failed(); });
+               unread != t.attachmentReaders.cend()) {
         result.status = SendStatus::Refused;
         result.errorText = u"The attachment \"%1\" could not be read while sending (it changed or became unreadable); "
-                           "the message was not sent."_s.arg(t.attachmentPath);
+                           "the message was not sent."_s.arg(unread->second);
     } else {
         result.status = maybeDelivered ? SendStatus::MaybeDelivered : SendStatus::Refused;
         result.errorText = describeFailure(code, t.curlError, t.state.lastErrorReply, server);

@@ -45,7 +45,8 @@ private:
     /// The stages of a send, as curl's own SMTP examples read.
     QString configureTransfer(Transfer &transfer, const BuiltMessage &built, const MailMessage &message,
                               const MailServer &server, const SmtpLogin &login);
-    QString addAttachment(Transfer &transfer, const BuiltMessage &built, const platform::FileIdentity &expected);
+    QString addAttachment(Transfer &transfer, const QString &path, const QByteArray &type,
+                          const QByteArray &disposition, const platform::FileIdentity &expected);
     void setConnection(Transfer &transfer, const BuiltMessage &built, const MailServer &server, const SmtpLogin &login);
     CURLcode driveTransfer(Transfer &transfer, const SendCallbacks &callbacks);
     SendResult readResult(Transfer &transfer, CURLcode code, const MailServer &server);

@@ -267,6 +267,9 @@ QString MailingPlan::chosenProblem() const
     return (m_unknownChosen.size() == 1 ? u"This chosen client is not in the client list: "_s
                                         : u"These chosen clients are not in the client list: "_s) +
            names + u'.';
+QString unknownDocumentPlaceholderMessage(const QString &placeholder)
+{
+    return u"The document names use "_s + placeholder + u", which is not a column of the client file."_s;
 }
 
 QString MailingPlan::unknownPlaceholderProblem(const QString &placeholder) const
@@ -313,10 +316,18 @@ void MailingPlan::replan(AttachmentMode mode, const QString &commonPath)
     }
     for (const QString &placeholder : m_message.unknownPlaceholders())
         m_problems.append(unknownPlaceholderProblem(placeholder));
+    if (mode == AttachmentMode::Named) {
+        m_patterns = DocumentPatterns(m_mailing.documentPatterns, m_clients);
+        if (!m_patterns.problem().isEmpty())
+            m_problems.append(m_patterns.problem());
+        for (const QString &placeholder : m_patterns.unknownPlaceholders())
+            m_problems.append(unknownDocumentPlaceholderMessage(placeholder));
+    }
 
     // The folder is listed once, when a client first needs its own document; every name is asked
     // once which clients it names.
-    const bool needDocuments = mode == AttachmentMode::ClientSpecific || m_mailing.print;
+    const bool needDocuments =
+        mode == AttachmentMode::ClientSpecific || mode == AttachmentMode::Named || m_mailing.print;
     if (needDocuments && !m_listed) {
         m_listed = true;
         const DocumentListing listing =
@@ -328,6 +339,10 @@ void MailingPlan::replan(AttachmentMode mode, const QString &commonPath)
             m_listProblems.append(listing.error);
         for (const SkippedEntry &skipped : listing.skipped)
             m_listProblems.append(u"Not a document: "_s + skipped.name + u" ("_s + skipped.reason + u')');
+        for (const QString &name : listing.names) {
+            m_listedNames.insert(name);
+            m_foldedNames.insert(name.toLower(), name);
+        }
         m_index.emplace(m_ids);
         m_matches.resize(size_t(m_ids.size()));
         // The index is made of the distinct identifiers: its list positions are theirs.
@@ -351,8 +366,10 @@ void MailingPlan::planClient(ClientPlan &row, qsizetype i) const
     row.identity = {};
     // What the last plan decided goes; the lines that share the address or identifier stay.
     if (!row.documents().isEmpty() || !row.sharedWith().isEmpty() || !row.refused().isEmpty() ||
-        !row.emptyFields().isEmpty()) {
+        !row.emptyFields().isEmpty() || !row.moreFiles().isEmpty() || !row.namedMissing().isEmpty()) {
         ClientPlanDetails &details = row.changeDetails();
+        details.moreFiles.clear();
+        details.namedMissing.clear();
         details.documents.clear();
         details.sharedWith.clear();
         details.refused.clear();
@@ -361,8 +378,12 @@ void MailingPlan::planClient(ClientPlan &row, qsizetype i) const
     row.flags &= ~ClientFlags(ClientFlag::SeveralDocuments | ClientFlag::SharedDocument | ClientFlag::CommonMissing |
                               ClientFlag::CommonIsClientList | ClientFlag::MissingDocument | ClientFlag::EmptyField |
                               ClientFlag::CommonIsProgramFile | ClientFlag::HardLinkedDocument);
-    const bool ownDocument = hasAddress ? m_mailing.mode == AttachmentMode::ClientSpecific : m_mailing.print;
-    if (ownDocument) {
+    const bool named = m_mailing.mode == AttachmentMode::Named;
+    const bool ownDocument =
+        hasAddress ? m_mailing.mode == AttachmentMode::ClientSpecific || named : m_mailing.print;
+    if (ownDocument && named) {
+        planNamedDocuments(row, i, hasAddress);
+    } else if (ownDocument) {
         const ClientDocument document =
             classifyDocuments(m_matches[size_t(m_distinctOf[size_t(i)])], row.clientId, *m_index);
         switch (document.outcome) {
@@ -424,6 +445,55 @@ void MailingPlan::planClient(ClientPlan &row, qsizetype i) const
             row.flags |= ClientFlag::EmptyField;
         }
     }
+}
+
+void MailingPlan::planNamedDocuments(ClientPlan &row, qsizetype i, bool hasAddress) const
+{
+    const NamedDocuments wanted = m_patterns.namesFor(m_clients, i);
+    QString missing = m_folderError.isEmpty() ? wanted.problem : m_folderError;
+    for (qsizetype n = 0; missing.isEmpty() && n < wanted.names.size(); ++n) {
+        if (!m_listedNames.contains(wanted.names.at(n)))
+            missing = missingDocumentReason(wanted.names.at(n));
+    }
+    if (!missing.isEmpty()) {
+        // One missing document and the client gets none: half of what it is owed would look complete.
+        row.action = ClientAction::NoDocument;
+        if (hasAddress)
+            row.flags |= ClientFlag::MissingDocument;
+        row.changeDetails().refused = missing;
+        row.changeDetails().namedMissing = missing;
+        return;
+    }
+    const QDir folder(QFileInfo(m_mailing.csvPath).absolutePath());
+    QList<PlannedFile> files;
+    for (const QString &name : wanted.names) {
+        const QString path = folder.filePath(name);
+        files.append({path, readableSize(path), platform::fileIdentity(path)});
+        if (m_hardLinked.contains(name))
+            row.flags |= ClientFlag::HardLinkedDocument;
+    }
+    row.action = hasAddress ? ClientAction::SendFile : ClientAction::Print;
+    row.file = files.first().path;
+    row.fileSize = files.first().size;
+    row.identity = files.first().identity;
+    if (files.size() > 1)
+        row.changeDetails().moreFiles = files.mid(1);
+}
+
+QString MailingPlan::missingDocumentReason(const QString &name) const
+{
+    for (const SkippedEntry &skipped : m_skippedFiles) {
+        if (skipped.name == name)
+            return name + u" is no document: "_s + skipped.reason;
+    }
+    if (name == QFileInfo(m_mailing.csvPath).fileName())
+        return name + u" is the client list"_s;
+    if (name.startsWith(u'.'))
+        return name + u" is a hidden file"_s;
+    // Names are compared exactly: a file that differs in letter case only is not taken, but named.
+    if (const auto similar = m_foldedNames.constFind(name.toLower()); similar != m_foldedNames.cend())
+        return name + u" is missing (the folder has "_s + *similar + u')';
+    return name + u" is missing"_s;
 }
 
 QString Mailing::messageKey() const

@@ -8,12 +8,14 @@
 #include "clients/attachmentmode.h"
 #include "clients/clientlist.h"
 #include "clients/documentmatch.h"
+#include "clients/documentnames.h"
 #include "clients/messagetemplate.h"
 #include "clients/programfiles.h"
 #include "platform/files.h"
 
 #include <QFlags>
 #include <QHash>
+#include <QSet>
 #include <QList>
 #include <QSharedData>
 #include <QSharedDataPointer>
@@ -42,6 +44,8 @@ struct Mailing
     QString htmlFolder{};   ///< where the relative picture paths of a formatted body start
     QString signature{};    ///< the signature (HTML) that ends every message; empty: none
     QString signatureFolder{}; ///< where its relative picture paths start
+    /// Named mode: the names of each client's documents, ";" between them, fields filled per client.
+    QString documentPatterns{};
     /// The clients the mailing goes to, by client identifier (blanks around it aside); empty: every
     /// client of the list. The others are left out: not sent to, printed or counted.
     QStringList clients{};
@@ -82,6 +86,14 @@ Q_DECLARE_FLAGS(ClientFlags, ClientFlag)
 Q_DECLARE_OPERATORS_FOR_FLAGS(ClientFlags)
 inline constexpr int kClientFlagCount = 12;
 
+/// A file a client's message carries, or a run prints, as it was found.
+struct PlannedFile
+{
+    QString path;
+    qint64 size = -1; ///< bytes; -1 when it cannot be read
+    platform::FileIdentity identity;
+};
+
 /// What only some clients have: documents that cannot be taken or were refused, other lines with the same address or
 /// identifier, empty fields. Kept apart from ClientPlan and shared between clients that have the
 /// same (the clients of one address share its list of lines), so that a plan of a million clients
@@ -95,6 +107,8 @@ struct ClientPlanDetails : QSharedData
     QList<qint64> sameIdentifierLines;
     QStringList emptyFields;
     qint64 messageSize = -1; ///< with ClientFlag::TooLarge: the message's size on the wire in bytes
+    QList<PlannedFile> moreFiles; ///< named mode: the client's documents after the first
+    QString namedMissing;         ///< named mode: why the client's documents cannot all be taken
 };
 
 /// One client of the list and what the mailing does for it.
@@ -124,6 +138,19 @@ struct ClientPlan
     const QStringList &emptyFields() const { return details().emptyFields; }
     /// With ClientFlag::TooLarge: the message's size on the wire in bytes.
     qint64 messageSize() const { return details().messageSize; }
+    /// Named mode: the documents after the first (`file`), in the order their names were given.
+    const QList<PlannedFile> &moreFiles() const { return details().moreFiles; }
+    /// Named mode, no document: which name is missing, or why the names name nothing.
+    const QString &namedMissing() const { return details().namedMissing; }
+    /// Every file the client's message carries or the run prints: `file` and moreFiles().
+    QList<PlannedFile> files() const
+    {
+        QList<PlannedFile> all;
+        if (!file.isEmpty())
+            all.append({file, fileSize, identity});
+        all.append(moreFiles());
+        return all;
+    }
 
     /// The details to change: this client's own copy, made when it has none or shares one.
     ClientPlanDetails &changeDetails()
@@ -200,6 +227,8 @@ public:
     const QStringList &unknownChosen() const { return m_unknownChosen; }
     /// "These chosen clients are not in the client list: 17, 99.", or empty.
     QString chosenProblem() const;
+    /// Named mode: the names of each client's documents, parsed against the list's columns.
+    const DocumentPatterns &documentPatterns() const { return m_patterns; }
 
     /// Why the message cannot use `placeholder` ("{{Nmae}}"): it names no column. When the first
     /// line, not said to hold column names, holds that name, says to tick the box that says so.
@@ -230,6 +259,8 @@ private:
     void planClient(ClientPlan &plan, qsizetype row) const;
     /// Marks the distinct identifiers the mailing's choice of clients names, and those it names that no client has.
     void chooseClients();
+    void planNamedDocuments(ClientPlan &plan, qsizetype row, bool hasAddress) const;
+    QString missingDocumentReason(const QString &name) const;
 
     Mailing m_mailing;
     QString m_error;
@@ -255,11 +286,17 @@ private:
     QString m_commonProblem;
     QStringList m_hardLinked;           ///< documents whose file has other names too
     QList<SkippedEntry> m_skippedFiles; ///< entries of the folder that are no document
+    QSet<QString> m_listedNames;          ///< the documents of the folder, by their exact names
+    QHash<QString, QString> m_foldedNames; ///< the same by their names in lower case, for a hint
+    DocumentPatterns m_patterns;          ///< named mode: the names of each client's documents
 };
 
 /// True for an address with exactly one '@', something on both sides, a dot in the domain and
 /// no blanks or control characters.
 bool isUsableMailAddress(const QString &address);
+
+/// Why a run cannot use document names that use `placeholder` (as written), which names no column.
+QString unknownDocumentPlaceholderMessage(const QString &placeholder);
 
 /// What the question before a run warns about the plan ("2 addresses are not valid"), one line
 /// per kind with its count; none when nothing deserves a look.

@@ -300,6 +300,9 @@ bool BatchRun::saveChoices(AttachmentMode mode, const QString &commonPath, QStri
     // a restart offers to resume it with the same attachment.
     if (mode == AttachmentMode::Common && !saveSetting(m_deps.store, &AppSettings::AttachmentPath, commonPath, error))
         return false;
+    if (mode == AttachmentMode::Named &&
+        !saveSetting(m_deps.store, &AppSettings::DocumentPatterns, m_request.documentPatterns, error))
+        return false;
     return saveSetting(m_deps.store, &AppSettings::AttachMode, attachmentModeName(mode), error) &&
            saveSetting(m_deps.store, &AppSettings::PrintDocuments, m_request.print ? u"1"_s : u"0"_s, error);
 }
@@ -311,6 +314,8 @@ QString BatchRun::preCheckProblem(AttachmentMode mode, const QString &commonPath
         return u"You need to set the path for the client Common file."_s;
     if (m_request.csvPath.isEmpty())
         return u"You need to set the path for the client CSV file."_s;
+    if (mode == AttachmentMode::Named)
+        return documentPatternsProblem(m_request.documentPatterns);
     const QString own =
         common ? programFileAttachmentProblem(commonPath, m_request.csvPath, m_deps.programFiles) : QString();
     if (!own.isEmpty())
@@ -340,6 +345,7 @@ bool BatchRun::readClients(AttachmentMode mode, const QString &commonPath)
     }
     mailing.signatureFolder = m_settings.DataFolder;
     mailing.clients = m_request.clients;
+    mailing.documentPatterns = m_request.documentPatterns;
     m_plan = MailingPlan::make(mailing);
     // A list that could not be read whole must never be used: nothing is counted, asked, saved
     // or sent.
@@ -403,6 +409,13 @@ bool BatchRun::readClients(AttachmentMode mode, const QString &commonPath)
 
 bool BatchRun::checkMessageFields()
 {
+    // Document names that use no column would leave every client without its documents.
+    if (m_plan.mailing().mode == AttachmentMode::Named) {
+        if (const QStringList unknown = m_plan.documentPatterns().unknownPlaceholders(); !unknown.isEmpty()) {
+            m_deps.prompter.warn(unknownDocumentPlaceholderMessage(unknown.first()));
+            return false;
+        }
+    }
     const MessageTemplate &message = m_plan.message();
     if (!message.hasPlaceholders())
         return true;
@@ -497,6 +510,8 @@ MailingChoices BatchRun::choicesOf(AttachmentMode mode, const QString &commonPat
         choices.commonFile = common.absoluteFilePath();
         choices.commonSha256 = fileHash(choices.commonFile, common.size(), common.lastModified());
     }
+    if (mode == AttachmentMode::Named)
+        choices.documentPatterns = m_request.documentPatterns;
     return choices;
 }
 
@@ -513,6 +528,10 @@ SentMessage BatchRun::fingerprintNow(qsizetype row)
     if (plan.action == ClientAction::SendFile || plan.action == ClientAction::Print) {
         const QFileInfo file(plan.file);
         now.fileSha256 = fileHash(file.absoluteFilePath(), file.size(), file.lastModified());
+        for (const PlannedFile &more : plan.moreFiles()) {
+            const QFileInfo moreFile(more.path);
+            now.fileSha256 += u'\n' + fileHash(moreFile.absoluteFilePath(), moreFile.size(), moreFile.lastModified());
+        }
     }
     return now;
 }
@@ -668,7 +687,8 @@ QString BatchRun::fileHash(const QString &path, qint64 size, const QDateTime &mo
     return m_lastHash.sha256;
 }
 
-JournalEntry BatchRun::clientEntry(JournalEvent event, qsizetype index, const QString &file)
+JournalEntry BatchRun::clientEntry(JournalEvent event, qsizetype index, const QString &file,
+                                   const QList<MailAttachment> &more)
 {
     const ClientRecord client = clients().at(index);
     JournalEntry entry;
@@ -684,6 +704,15 @@ JournalEntry BatchRun::clientEntry(JournalEvent event, qsizetype index, const QS
             entry.size = info.size();
             entry.sha256 = fileHash(entry.file, entry.size, info.lastModified());
         }
+    }
+    // Several files: each one's path and hash, one a line, and their sizes added up, so that the
+    // journal tells which files went and a resume sees whether any of them changed.
+    for (const MailAttachment &attached : more) {
+        const QFileInfo info(attached.path);
+        entry.file += u'\n' + info.absoluteFilePath();
+        entry.sha256 += u'\n' + (info.isFile() ? fileHash(info.absoluteFilePath(), info.size(), info.lastModified())
+                                               : QString());
+        entry.size = info.isFile() && entry.size >= 0 ? entry.size + info.size() : -1;
     }
     return entry;
 }
@@ -809,15 +838,24 @@ BatchRun::PassEnd BatchRun::printPass()
             if (!noDocument(plan, true))
                 return PassEnd::Stopped;
         } else {
-            if (!journal(clientEntry(JournalEvent::Attempting, i, plan.file)))
+            QList<MailAttachment> more;
+            for (const PlannedFile &file : plan.moreFiles())
+                more.append({file.path, file.identity});
+            if (!journal(clientEntry(JournalEvent::Attempting, i, plan.file, more)))
                 return PassEnd::Stopped;
             QString printError;
-            // The file handed to the printer must still be the one found, not a link planted since.
-            const bool same = platform::fileIdentity(plan.file) == plan.identity;
-            const bool printed =
-                same ? m_deps.printer.printDocument(plan.file, &printError)
-                     : (printError = u"the document was replaced after it was found; it was not printed"_s, false);
-            m_handedOver = m_handedOver || printed;
+            bool printed = true;
+            // Every named document of the client, in order; each file handed to the printer must
+            // still be the one found, not a link planted since.
+            for (const PlannedFile &file : plan.files()) {
+                const bool same = platform::fileIdentity(file.path) == file.identity;
+                printed = same ? m_deps.printer.printDocument(file.path, &printError)
+                               : (printError = u"the document was replaced after it was found; it was not printed"_s,
+                                  false);
+                m_handedOver = m_handedOver || printed;
+                if (!printed)
+                    break;
+            }
             JournalEntry outcome = clientEntry(printed ? JournalEvent::Printed : JournalEvent::PrintError, i);
             outcome.detail = printError;
             if (printed) {
@@ -979,7 +1017,7 @@ qint64 BatchRun::tooLargeCount(qint64 limit)
         QString attachment;
         if (mode == AttachmentMode::Common) {
             attachment = m_mailing.choices.commonFile;
-        } else if (mode == AttachmentMode::ClientSpecific) {
+        } else if (mode == AttachmentMode::ClientSpecific || mode == AttachmentMode::Named) {
             const ClientPlan &plan = m_plan.plan(i);
             if (plan.action != ClientAction::SendFile)
                 continue;
@@ -1025,7 +1063,8 @@ BatchRun::PassEnd BatchRun::emailClient(qsizetype index, qint64 number)
         if (notSent.isEmpty() && !commonFileUnchanged(attachment))
             return PassEnd::Stopped;
         break;
-    case AttachmentMode::ClientSpecific: {
+    case AttachmentMode::ClientSpecific:
+    case AttachmentMode::Named: {
         if (!documentFolderReadable())
             return PassEnd::Stopped;
         const ClientPlan &plan = m_plan.plan(index);
@@ -1059,7 +1098,7 @@ BatchRun::PassEnd BatchRun::emailClient(qsizetype index, qint64 number)
         // mailbox and in the replies to it.
         message.MessageId = mime::runMessageId(m_runStart, ++m_messageNumber, clients().at(index).LineNumber,
                                                m_deps.settings().EmailFrom);
-        JournalEntry attempting = clientEntry(JournalEvent::Attempting, index, attachment);
+        JournalEntry attempting = clientEntry(JournalEvent::Attempting, index, attachment, message.MoreAttachments);
         attempting.detail = QString::fromLatin1(message.MessageId);
         return journal(attempting) && send(index, message)
                    ? PassEnd::Finished
@@ -1116,7 +1155,8 @@ StartSummary BatchRun::startSummary()
         summary.commonFile = m_mailing.choices.commonFile;
         const QFileInfo common(m_mailing.choices.commonFile);
         summary.commonSize = common.isFile() && common.isReadable() ? common.size() : -1;
-    } else if (summary.mode == AttachmentMode::ClientSpecific) {
+    } else if (summary.mode == AttachmentMode::ClientSpecific || summary.mode == AttachmentMode::Named) {
+        summary.documentPatterns = m_request.documentPatterns;
         summary.withoutDocument = m_plan.warnings([this](qsizetype row) { return !isSkipped(row); }).withoutDocument;
     }
     if (!m_fileMistake.isEmpty())
@@ -1222,7 +1262,8 @@ bool BatchRun::send(qsizetype index, const MailMessage &message)
         if (!journal(refused))
             return false;
         const bool waited = waitToTryAgain(kRetryWaits[tried], result.refusal->reply);
-        JournalEntry again = clientEntry(JournalEvent::Attempting, index, message.AttachmentPath);
+        JournalEntry again =
+            clientEntry(JournalEvent::Attempting, index, message.AttachmentPath, message.MoreAttachments);
         again.detail = QString::fromLatin1(message.MessageId);
         if (waited && !journal(again))
             return false;
@@ -1443,6 +1484,9 @@ void BatchRun::noteAttachmentChange(AttachmentMode mode, const QString &commonPa
         break;
     case AttachmentMode::ClientSpecific:
         m_deps.log.LogStatus(u"Attachment changed - from here on: each client's own document"_s);
+        break;
+    case AttachmentMode::Named:
+        m_deps.log.LogStatus(u"Attachment changed - from here on: the documents named "_s + m_request.documentPatterns);
         break;
     }
 }

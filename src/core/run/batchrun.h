@@ -102,6 +102,8 @@ struct RunRequest
     /// A formatted body (HTML): sent instead of `body` when not empty.
     QString html{};
     QString htmlFolder{}; ///< where the relative picture paths of `html` start
+    /// Named mode: the names of each client's documents, ";" between them ("DocumentPatterns").
+    QString documentPatterns{};
     /// The window's formatted body: kept as the data folder's Body.html when the run starts, as
     /// `body` is kept as Body.txt (a body read from another file is not).
     bool keepHtml = false;
@@ -285,7 +287,8 @@ private:
     /// True when client `index` is passed over by this run (no line written).
     bool isSkipped(qsizetype index) const;
     /// The journal line about client `index`; `file` with its size and SHA-256.
-    JournalEntry clientEntry(JournalEvent event, qsizetype index, const QString &file = QString());
+    JournalEntry clientEntry(JournalEvent event, qsizetype index, const QString &file = QString(),
+                             const QList<MailAttachment> &more = {});
     /// Writes a journal line; false (with m_stopReason) when it cannot be written.
     bool journal(const JournalEntry &entry, bool sync = true);
     bool openJournal();

@@ -402,7 +402,11 @@ bool JournalParser::endRecord()
         return fail(line, u"the line number is not a number from 1 up"_s);
     if (!fields.at(6).isEmpty() && !isNumber(fields.at(6), &entry.size))
         return fail(line, u"the size is not a number"_s);
-    if (!fields.at(7).isEmpty() && !isSha256(fields.at(7)))
+    // Several files (named documents) give one hash a line, empty for a file that could not be read.
+    const QList<QByteArray> hashes = fields.at(7).split('\n');
+    if (!fields.at(7).isEmpty() && !std::all_of(hashes.cbegin(), hashes.cend(), [](const QByteArray &hash) {
+            return hash.isEmpty() || isSha256(hash);
+        }))
         return fail(line, u"the SHA-256 is not 64 hexadecimal digits"_s);
     const std::optional<JournalEvent> event = journalEventNamed(eventName);
     if (!event)
@@ -479,6 +483,8 @@ bool MailingChoices::differsFrom(const MailingChoices &other) const
 {
     if (mode != other.mode || (printKnown && other.printKnown && print != other.print) || clients != other.clients)
         return true;
+    if (mode == AttachmentMode::Named)
+        return documentPatterns != other.documentPatterns;
     return mode == AttachmentMode::Common && commonSha256 != other.commonSha256;
 }
 
@@ -508,6 +514,9 @@ QList<JournalEntry> choiceLines(const QDateTime &time, const MailingChoices &cho
         common.size = info.size();
         common.sha256 = choices.commonSha256;
     }
+    // Named mode has no common file: the line holds the names of the documents instead.
+    if (choices.mode == AttachmentMode::Named)
+        common.detail = choices.documentPatterns;
     if (choices.clients.isEmpty())
         return {mode, print, common};
     JournalEntry chosen{time, JournalEvent::ChosenClients};
@@ -589,6 +598,7 @@ bool readChoice(const JournalEntry &e, MailingChoices &choices)
     case JournalEvent::CommonAttachment:
         choices.commonFile = e.file;
         choices.commonSha256 = e.sha256;
+        choices.documentPatterns = e.detail;
         return true;
     case JournalEvent::ChosenClients:
         choices.clients = chosenClientsOf(e.detail).value_or(QStringList());

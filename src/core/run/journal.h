@@ -179,6 +179,7 @@ struct MailingChoices
     AttachmentMode mode = AttachmentMode::None;
     QString commonFile;   ///< common mode: the common attachment's path
     QString commonSha256; ///< common mode: what it holds
+    QString documentPatterns{}; ///< named mode: the names of each client's documents
     bool print = false;
     bool printKnown = true; ///< false for journals written before they recorded the print choice
     /// The chosen client identifiers, blanks around them aside, sorted, each once; empty: every

@@ -32,6 +32,10 @@ MailMessage clientMessage(const MailingPlan &plan, qsizetype row, const QString 
     }
     message.SignatureHtml = mailing.signature;
     message.SignatureFolder = mailing.signatureFolder;
+    if (const ClientPlan &planned = plan.plan(row); !attachment.isEmpty() && attachment == planned.file) {
+        for (const PlannedFile &more : planned.moreFiles())
+            message.MoreAttachments.append({more.path, more.identity});
+    }
     return message;
 }
 
@@ -41,10 +45,18 @@ QString MessagePreview::attachmentText() const
         return attachmentNote;
     if (message.AttachmentPath.isEmpty())
         return u"none"_s;
-    const QString name = QFileInfo(message.AttachmentPath).fileName();
-    if (attachmentSize < 0)
-        return name + u" (cannot be read)"_s;
-    return name + u" ("_s + QString::number(attachmentSize) + u" bytes)"_s;
+    const auto described = [](const QString &path, qint64 size) -> QString {
+        const QString name = QFileInfo(path).fileName();
+        if (size < 0)
+            return name + u" (cannot be read)"_s;
+        return name + u" ("_s + QString::number(size) + u" bytes)"_s;
+    };
+    QString text = described(message.AttachmentPath, attachmentSize);
+    for (const MailAttachment &more : message.MoreAttachments) {
+        const QFileInfo file(more.path);
+        text += u", "_s + described(more.path, file.isFile() ? file.size() : -1);
+    }
+    return text;
 }
 
 bool MailingPreview::load(const PreviewRequest &request, QString *error)
@@ -53,7 +65,7 @@ bool MailingPreview::load(const PreviewRequest &request, QString *error)
     Mailing mailing{request.csvPath,    request.header,    request.subject,    request.body,
                     request.mode,       request.commonPath, false,              request.delimiter,
                     request.programFiles, request.formatted, request.htmlFolder, request.signature,
-                    request.signatureFolder};
+                    request.signatureFolder, request.documentPatterns};
     mailing.clients = request.clients;
     m_plan = MailingPlan::make(mailing);
     if (!m_plan.ok() || !m_plan.chosenProblem().isEmpty()) {

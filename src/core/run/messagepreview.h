@@ -23,7 +23,8 @@ namespace quorvale {
 MailMessage clientMessage(const MessageTemplate &message, const ClientList &clients, qsizetype row,
                           const QString &attachment = QString(), const platform::FileIdentity &identity = {});
 
-/// The message of client `row` of `plan`'s mailing, formatted and signed as the mailing says.
+/// The message of client `row` of `plan`'s mailing, formatted and signed as the mailing says. When
+/// `attachment` is the client's planned document, the client's further documents come after it.
 MailMessage clientMessage(const MailingPlan &plan, qsizetype row, const QString &attachment = QString(),
                           const platform::FileIdentity &identity = {});
 
@@ -46,6 +47,7 @@ struct PreviewRequest
     QString htmlFolder{};   ///< where a formatted body's relative picture paths start
     QString signature{};    ///< the signature (HTML); empty: none
     QString signatureFolder{};
+    QString documentPatterns{}; ///< named mode: the names of each client's documents
     /// The largest message the server takes, when known: a larger message is a problem.
     std::optional<qint64> serverSizeLimit{};
     /// The clients a run would go to, by client identifier; empty: every client.
@@ -67,7 +69,8 @@ struct MessagePreview
     /// with a line break; an attachment that cannot be read); empty when it would.
     QString problem;
 
-    /// "Invoice_42.pdf (12345 bytes)", "none", or the attachment note.
+    /// "Invoice_42.pdf (12345 bytes)" (several, one after the other: "Invoice_42.pdf (12345 bytes),
+    /// Statement_42.pdf (678 bytes)"), "none", or the attachment note.
     QString attachmentText() const;
 };
 

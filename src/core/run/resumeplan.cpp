@@ -107,13 +107,16 @@ QString attachmentWords(const MailingChoices &choices, const MailingChoices &aga
     }
     case AttachmentMode::ClientSpecific:
         break;
+    case AttachmentMode::Named:
+        return u"the documents named "_s + choices.documentPatterns;
     }
     return u"each client's own document"_s;
 }
 
 bool attachmentDiffers(const MailingChoices &a, const MailingChoices &b)
 {
-    return a.mode != b.mode || (a.mode == AttachmentMode::Common && a.commonSha256 != b.commonSha256);
+    return a.mode != b.mode || (a.mode == AttachmentMode::Common && a.commonSha256 != b.commonSha256) ||
+           (a.mode == AttachmentMode::Named && a.documentPatterns != b.documentPatterns);
 }
 
 /// Whom `choices` go to, beside `against`'s: "every client of the list", "3 chosen clients", "3 other clients".

@@ -31,6 +31,12 @@ QString attachmentLine(const StartSummary &s)
         return u"Attachment: each client's own document; %1 of %2 %3 none and %4 no e-mail"_s.arg(
             QString::number(s.withoutDocument), counted(s.emails, "client", "clients"),
             s.withoutDocument == 1 ? u"has"_s : u"have"_s, s.withoutDocument == 1 ? u"gets"_s : u"get"_s);
+    case AttachmentMode::Named:
+        if (s.withoutDocument == 0)
+            return u"Attachments: the documents named %1"_s.arg(s.documentPatterns);
+        return u"Attachments: the documents named %1; %2 of %3 %4 one missing and %5 no e-mail"_s.arg(
+            s.documentPatterns, QString::number(s.withoutDocument), counted(s.emails, "client", "clients"),
+            s.withoutDocument == 1 ? u"has"_s : u"have"_s, s.withoutDocument == 1 ? u"gets"_s : u"get"_s);
     }
     return {};
 }

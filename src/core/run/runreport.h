@@ -33,6 +33,7 @@ struct StartSummary
     QString commonFile;         ///< common mode: the file's path
     qint64 commonSize = -1;     ///< its size in bytes; -1 when it cannot be read
     qint64 withoutDocument = 0; ///< client mode: clients to e-mail that no document of their own names
+    QString documentPatterns{}; ///< named mode: the names of each client's documents
     qint64 skipped = 0;         ///< clients a resume passes over as reached
     qint64 skippedUnknown = 0;  ///< clients a resume passes over whose message may have been sent
     qint64 listClients = 0;     ///< with some clients chosen: the clients of the list; 0 without a choice

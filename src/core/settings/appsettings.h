@@ -49,6 +49,8 @@ struct AppSettings
     QString EmailFromName; ///< the sender's name shown with EmailFrom; empty: the address alone
     QString ReplyTo;       ///< where replies go; empty: no Reply-To (replies go to EmailFrom)
     QString ArchiveCopyTo; ///< gets a blind copy of every client's message; empty: none
+    /// Named mode: each client's documents by name, ";" between them, fields filled per client.
+    QString DocumentPatterns;
     // A copy of every sent message in the mailbox's Sent folder, over IMAP with the mail login.
     qint16 SentCopy = 0;            ///< 1: each accepted message is appended to the Sent folder
     QString IMAPServer;             ///< the IMAP server's name

@@ -2,6 +2,7 @@
 
 #include "settings/scramble.h"
 #include "settings/settingsstore.h"
+#include "text/documentname.h"
 #include "text/mailaddress.h"
 
 #include <algorithm>
@@ -57,8 +58,8 @@ const std::array<StoredSetting, 37> kSettings{{
      .key = &AppSettings::AttachMode,
      .defaultText = "none"_L1,
      .choice = true,
-     .words = "none common client"_L1,
-     .rule = "The attachment mode (AttachMode) must be one of: none, common, client."_L1},
+     .words = "none common client named"_L1,
+     .rule = "The attachment mode (AttachMode) must be one of: none, common, client, named."_L1},
     {.name = "AttachmentPath"_L1, .key = &AppSettings::AttachmentPath},
     {.name = "PrintDocuments"_L1,
      .key = &AppSettings::PrintDocuments,
@@ -154,6 +155,10 @@ const std::array<StoredSetting, 37> kSettings{{
      .key = &AppSettings::ArchiveCopyTo,
      .type = SettingType::Address,
      .rule = "The archive copy address (ArchiveCopyTo) must be empty or one e-mail address, such as archive@example.com."_L1},
+    {.name = "DocumentPatterns"_L1,
+     .key = &AppSettings::DocumentPatterns,
+     .type = SettingType::DocumentNames,
+     .rule = "The document names (DocumentPatterns) must be empty or file names of the client list's folder separated by \";\", such as Invoice_{{id}}.pdf;Statement_{{id}}.pdf."_L1},
     {.name = "SentCopy"_L1,
      .key = &AppSettings::SentCopy,
      .type = SettingType::Number,
@@ -292,6 +297,12 @@ QString settingTextProblem(const StoredSetting &setting, const QString &text)
         return isOneLineText(text) ? QString() : refused();
     case SettingType::Address:
         return text.isEmpty() || isSingleMailAddress(text) ? QString() : refused();
+    case SettingType::DocumentNames:
+        if (text.isEmpty())
+            return QString();
+        if (const QString problem = documentPatternsProblem(text); !problem.isEmpty())
+            return refused() + u' ' + problem;
+        return QString();
     }
     return QString();
 }
@@ -316,6 +327,7 @@ void loadSetting(const SettingsStore &store, const StoredSetting &setting, AppSe
     case SettingType::Port:
     case SettingType::Line:
     case SettingType::Address:
+    case SettingType::DocumentNames:
         if (!stored.isValid()) {
             settings.*setting.key.text = setting.defaultText;
             return;

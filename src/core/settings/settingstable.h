@@ -39,6 +39,7 @@ enum class SettingType
     Number,   ///< a whole number, stored as its text; its field says whether 16 or 32 bits
     Line,     ///< text on one line: no line break or other control character
     Address,  ///< empty, or one bare mail address (see isSingleMailAddress)
+    DocumentNames, ///< empty, or file names separated by ";" (see documentPatternsProblem)
 };
 
 /// One persisted setting.
