@@ -138,7 +138,7 @@ private Q_SLOTS:
         QCOMPARE(h.trace.contains(u"Copies in Sent failed for 2 clients"_s), copyFailures == 2);
         // On without an IMAP server: the question says no copy can be made.
         QCOMPARE(h.prompter.details.value(0).contains(u"Warning: the copy in the Sent folder is on, but none can be "
-                                                      "made: No IMAP server is set up"_s),
+                                                      "made: No IMAP Server is set in Setup"_s),
                  sentCopy == 1);
 
         QList<JournalEntry> entries;

@@ -267,6 +267,8 @@ QString MailingPlan::chosenProblem() const
     return (m_unknownChosen.size() == 1 ? u"This chosen client is not in the client list: "_s
                                         : u"These chosen clients are not in the client list: "_s) +
            names + u'.';
+}
+
 QString unknownDocumentPlaceholderMessage(const QString &placeholder)
 {
     return u"The document names use "_s + placeholder + u", which is not a column of the client file."_s;

@@ -25,7 +25,7 @@ constexpr qint64 kMaxGroupDelayMinutes = kInt32Max / 60000;
 constexpr qint64 kMaxDailyLimit = 1000000;
 constexpr qint64 kMaxMinuteLimit = 10000;
 
-const std::array<StoredSetting, 37> kSettings{{
+const std::array<StoredSetting, 38> kSettings{{
     {.name = "EmailFrom"_L1, .key = &AppSettings::EmailFrom},
     {.name = "SMPTServer"_L1, .key = &AppSettings::SMTPServer},
     {.name = "AuthType"_L1,
