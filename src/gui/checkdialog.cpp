@@ -157,7 +157,7 @@ CheckDialog::CheckDialog(UserDialogs &dialogs, QWidget *parent)
     connect(close, &QPushButton::clicked, this, &QDialog::close);
     connect(m_table, &QTableView::doubleClicked, this, &CheckDialog::previewRow);
     connect(preview, &QPushButton::clicked, this, [this] { previewRow(m_table->currentIndex()); });
-    resize(900, 560);
+    fitToScreen(this, QSize(900, 560));
 }
 
 CheckDialog::~CheckDialog() = default;
