@@ -244,6 +244,8 @@ QLayout *MainWindow::buildInputs(QWidget *parent)
          u"Select to send email to all clients and a client specific attachment"_s},
     };
     auto *modeLayout = new QVBoxLayout(modeFrame);
+    // Close rows: on a small screen every line saved goes to the message body.
+    modeLayout->setSpacing(3);
     for (int i = 0; i < 3; ++i) {
         auto *option = new QRadioButton(optionTexts[i][0], modeFrame);
         option->setObjectName(u"OptAddAttachment%1"_s.arg(i));
@@ -279,6 +281,7 @@ QLayout *MainWindow::buildInputs(QWidget *parent)
     m_txtBodyMessage->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     m_txtBodyMessage->setTabChangesFocus(true);
     auto *emailLayout = new QVBoxLayout(emailFrame);
+    emailLayout->setSpacing(4);
     auto *subjectRow = new QHBoxLayout;
     subjectRow->addWidget(label3);
     subjectRow->addWidget(m_txtSubjectLine, 1);
@@ -309,6 +312,7 @@ QLayout *MainWindow::buildInputs(QWidget *parent)
     csvHeading->addStretch(1);
     csvHeading->addWidget(m_chkCSVHeader);
     auto *left = new QVBoxLayout;
+    left->setSpacing(4);
     left->addLayout(csvHeading);
     left->addLayout(csvRow);
     left->addWidget(modeFrame);

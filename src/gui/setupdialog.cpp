@@ -28,6 +28,7 @@
 #include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -446,6 +447,11 @@ void SetupDialog::cmdSignIn_Click()
     m_lblSignedIn->setText(u"Finish the sign-in in your web browser. If none opened, open this address:"_s);
     m_txtSignInAddress->setPlainText(signIn->authorizationUrl().toString(QUrl::FullyEncoded));
     showSignInRows();
+    // Scrolled into view once the scrolling area has taken the row in.
+    QTimer::singleShot(0, this, [this] {
+        if (m_signInAddress->isVisible())
+            m_scroll->ensureWidgetVisible(m_signInAddress);
+    });
 }
 
 void SetupDialog::signInFinished(const OAuthProvider &provider, const TokenResult &result)
