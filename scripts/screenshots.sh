@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Saves a PNG screenshot of every Quorvale window into OUTDIR/scale-1 and OUTDIR/scale-1.5: the
 # main window idle, the question that starts a run with its summary, the main window in the middle
-# of a run and after a run with its summary, the setup dialog, the test e-mail dialog, the about
+# of a run and after a run with its summary, the setup dialog (also with the warning about "Simple",
+# the Microsoft 365 sign-in and the sign-in's address), the test e-mail dialog, the about
 # box, the check window with flagged rows, the help window and the preview of a client's message.
 # Runs the windows on a virtual X display (Xvfb) the size of a small laptop screen (1366x768), with made-up
 # clients, so nothing is sent and no setting of yours is touched. Fails when a window could not be photographed.
