@@ -25,6 +25,7 @@
 #include <QGuiApplication>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QResizeEvent>
 #include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
@@ -66,6 +67,35 @@ QString chosenWord(const QComboBox *box)
 {
     return box->currentData().toString();
 }
+
+/// A text that wraps at the width its row gives it: it asks for no width of its own, and for the
+/// height of its lines at the width it has. (Given a height that depends on the width, the form
+/// layouts miscount such a text's lines and cut it, or the row under it.)
+class RowText final : public QLabel
+{
+public:
+    RowText(const QString &name, const QString &text, QWidget *parent) : QLabel(text, parent)
+    {
+        setObjectName(name);
+        setWordWrap(true);
+        setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Minimum);
+    }
+    bool hasHeightForWidth() const override { return false; }
+    QSize sizeHint() const override { return {0, linesHeight()}; }
+    QSize minimumSizeHint() const override { return {0, linesHeight()}; }
+
+protected:
+    void resizeEvent(QResizeEvent *event) override
+    {
+        QLabel::resizeEvent(event);
+        // Narrower or wider, the text may take more or fewer lines.
+        if (event->size().width() != event->oldSize().width() && height() != linesHeight())
+            updateGeometry();
+    }
+
+private:
+    int linesHeight() const { return text().isEmpty() ? 0 : heightForWidth(std::max(width(), 1)); }
+};
 
 /// The window's browser: the desktop's, through the dialogs' seam.
 class DialogsBrowser final : public BrowserOpener
@@ -199,8 +229,7 @@ QGroupBox *SetupDialog::buildMailFrame()
         edit->setMinimumWidth(wide);
     // "Simple" is plain SMTP: said beside the choice whenever a login would go with it.
     m_lblSimpleWarning =
-        makeLabel(u"lblSimpleWarning"_s, u"Simple sends the user name and password unencrypted."_s, frame8);
-    m_lblSimpleWarning->setWordWrap(true);
+        new RowText(u"lblSimpleWarning"_s, u"Simple sends the user name and password unencrypted."_s, frame8);
     m_lblSimpleWarning->hide();
     auto *auth = new QFormLayout(frame8);
     auth->addRow(makeLabel(u"Label6"_s, u"Type"_s, frame8), m_cboAuth);
@@ -228,6 +257,13 @@ QGroupBox *SetupDialog::buildMailFrame()
     connect(m_cboAuth, &QComboBox::currentIndexChanged, this, &SetupDialog::showSimpleWarning);
     connect(m_txtUsername, &QLineEdit::textChanged, this, &SetupDialog::showSimpleWarning);
     return frame1;
+}
+
+void SetupDialog::showEvent(QShowEvent *event)
+{
+    QDialog::showEvent(event);
+    // Now that its texts have their widths, the heights of those that wrap are known.
+    growToFit();
 }
 
 void SetupDialog::cmdSignature_Click()
@@ -259,8 +295,7 @@ void SetupDialog::buildSignInRows(QGroupBox *frame, QFormLayout *rows)
     m_txtPasswordCommand = makeLineEdit(
         u"txtPasswordCommand"_s, u"Run before each send; its first output line is the password or token"_s, frame);
     m_cmdSignIn = makeButton(u"cmdSignIn"_s, u"Sign &in..."_s, u"Sign in in your web browser"_s, frame);
-    m_lblSignedIn = makeLabel(u"lblSignedIn"_s, QString(), frame);
-    m_lblSignedIn->setWordWrap(true);
+    m_lblSignedIn = new RowText(u"lblSignedIn"_s, QString(), frame);
     m_lblSignedIn->setTextInteractionFlags(Qt::TextSelectableByMouse);
     // The address to sign in at, for when no browser opened: it has no spaces, so it wraps
     // anywhere, and it can be copied whole.
@@ -282,8 +317,7 @@ void SetupDialog::buildSignInRows(QGroupBox *frame, QFormLayout *rows)
     addressLayout->setContentsMargins(0, 0, 0, 0);
     addressLayout->addWidget(m_txtSignInAddress);
     addressLayout->addWidget(cmdCopyAddress, 0, Qt::AlignRight);
-    m_lblSecrets = makeLabel(u"lblSecrets"_s, u"Looking for the system keyring..."_s, frame);
-    m_lblSecrets->setWordWrap(true);
+    m_lblSecrets = new RowText(u"lblSecrets"_s, u"Looking for the system keyring..."_s, frame);
     m_chkKeyring = new QCheckBox(u"Keep the password in the system keyring"_s, frame);
     m_chkKeyring->setObjectName(u"chkKeyring"_s);
     m_chkKeyring->setEnabled(false);
@@ -564,8 +598,7 @@ QGroupBox *SetupDialog::buildSentCopyFrame()
     m_txtIMAPServer = makeLineEdit(u"txtIMAPServer"_s, u"The mailbox's IMAP server"_s, frame);
     m_txtIMAPPort = makeLineEdit(u"txtIMAPPort"_s, u"993: TLS; any other port: STARTTLS, never unencrypted"_s, frame);
     m_txtSentFolder = makeLineEdit(u"txtSentFolder"_s, u"Empty: the folder the server marks as Sent"_s, frame);
-    m_lblSentCopyNote = makeLabel(u"lblSentCopyNote"_s, QString(), frame);
-    m_lblSentCopyNote->setWordWrap(true);
+    m_lblSentCopyNote = new RowText(u"lblSentCopyNote"_s, QString(), frame);
     m_lblSentCopyNote->hide();
     auto *rows = new QFormLayout(frame);
     rows->addRow(m_chkSentCopy);

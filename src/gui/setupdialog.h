@@ -53,6 +53,9 @@ Q_SIGNALS:
     /// Help was asked for: the help window should show the dialog's topic.
     void helpRequested();
 
+protected:
+    void showEvent(QShowEvent *event) override;
+
 private:
     void buildUi();
     QGroupBox *buildMailFrame();
