@@ -230,7 +230,7 @@ CheckDialog::CheckDialog(UserDialogs &dialogs, QWidget *parent)
         if (section == CheckTableModel::LineColumn)
             m_model->tickAll(!m_model->anyTicked());
     });
-    resize(900, 560);
+    fitToScreen(this, QSize(900, 560));
 }
 
 CheckDialog::~CheckDialog() = default;

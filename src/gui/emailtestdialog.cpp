@@ -1,6 +1,7 @@
 #include "gui/emailtestdialog.h"
 
 #include "gui/settingsholder.h"
+#include "gui/widgetfactory.h"
 #include "gui/userdialogs.h"
 #include "mail/mailer.h"
 #include "run/runreport.h"
@@ -68,7 +69,7 @@ EmailTestDialog::EmailTestDialog(SettingsHolder &settings, Mailer &mailer, UserD
     layout->addWidget(label2);
     layout->addWidget(m_txtStatus, 1);
     layout->addLayout(buttons);
-    resize(460, 340);
+    fitToScreen(this, QSize(460, 340));
 
     connect(m_cmdTest, &QPushButton::clicked, this, &EmailTestDialog::cmdTest_Click);
     connect(m_txtSendEmailAddy, &QLineEdit::returnPressed, m_cmdTest, &QPushButton::click);

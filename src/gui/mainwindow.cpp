@@ -247,6 +247,8 @@ QLayout *MainWindow::buildInputs(QWidget *parent)
          u"Select to attach to each client's email every file named below, found by its exact name"_s},
     };
     auto *modeLayout = new QVBoxLayout(modeFrame);
+    // Close rows: on a small screen every line saved goes to the message body.
+    modeLayout->setSpacing(3);
     for (int i = 0; i < 4; ++i) {
         auto *option = new QRadioButton(optionTexts[i][0], modeFrame);
         option->setObjectName(u"OptAddAttachment%1"_s.arg(i));
@@ -260,7 +262,9 @@ QLayout *MainWindow::buildInputs(QWidget *parent)
         makeLineEdit(u"txtCommonAttachmentPath"_s, u"Path of common attachment file"_s, modeFrame);
     m_cmdBrowseCommonAttach =
         makeButton(u"cmdBrowseCommonAttach"_s, u"B&rowse"_s, u"Browse for commom attachment file"_s, modeFrame);
+    // The label on the row of its box, to leave the message body the height it can have.
     auto *commonRow = new QHBoxLayout;
+    commonRow->addWidget(m_label6);
     commonRow->addWidget(m_txtCommonAttachmentPath, 1);
     commonRow->addWidget(m_cmdBrowseCommonAttach);
     m_txtDocumentPatterns = makeLineEdit(u"txtDocumentPatterns"_s,
@@ -271,11 +275,8 @@ QLayout *MainWindow::buildInputs(QWidget *parent)
     m_chkPrint = new QCheckBox(u"Print document when no email exists in client list "_s, modeFrame);
     m_chkPrint->setObjectName(u"chkPrint"_s);
     m_chkPrint->setToolTip(u"Check to print document when no email exists in client list"_s);
-    modeLayout->addSpacing(6);
-    modeLayout->addWidget(m_label6);
     modeLayout->addLayout(commonRow);
     modeLayout->addWidget(m_txtDocumentPatterns);
-    modeLayout->addSpacing(4);
     modeLayout->addWidget(m_chkPrint);
 
     auto *emailFrame = new QGroupBox(u"Email"_s, parent);
@@ -289,9 +290,11 @@ QLayout *MainWindow::buildInputs(QWidget *parent)
     m_txtBodyMessage->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     m_txtBodyMessage->setTabChangesFocus(true);
     auto *emailLayout = new QVBoxLayout(emailFrame);
-    emailLayout->addWidget(label3);
-    emailLayout->addWidget(m_txtSubjectLine);
-    emailLayout->addSpacing(4);
+    emailLayout->setSpacing(4);
+    auto *subjectRow = new QHBoxLayout;
+    subjectRow->addWidget(label3);
+    subjectRow->addWidget(m_txtSubjectLine, 1);
+    emailLayout->addLayout(subjectRow);
     // The body is plain text or formatted; each keeps its text when the other is shown.
     m_chkFormatted = new QCheckBox(u"Formatted"_s, emailFrame);
     m_chkFormatted->setObjectName(u"chkFormatted"_s);
@@ -313,11 +316,14 @@ QLayout *MainWindow::buildInputs(QWidget *parent)
     emailLayout->addWidget(m_bodyStack, 1);
     connect(m_chkFormatted, &QCheckBox::toggled, this, &MainWindow::chkFormatted_Toggled);
 
+    auto *csvHeading = new QHBoxLayout;
+    csvHeading->addWidget(label8);
+    csvHeading->addStretch(1);
+    csvHeading->addWidget(m_chkCSVHeader);
     auto *left = new QVBoxLayout;
-    left->addWidget(label8);
+    left->setSpacing(4);
+    left->addLayout(csvHeading);
     left->addLayout(csvRow);
-    left->addWidget(m_chkCSVHeader);
-    left->addSpacing(4);
     left->addWidget(modeFrame);
     left->addWidget(emailFrame, 1);
     return left;
@@ -383,9 +389,7 @@ QLayout *MainWindow::buildStatus(QWidget *parent)
     right->addWidget(label2);
     right->addWidget(m_txtProgress, 1);
     right->addWidget(m_summary);
-    right->addSpacing(4);
     right->addLayout(bars);
-    right->addSpacing(8);
     right->addLayout(buttons);
     return right;
 }

@@ -123,7 +123,7 @@ PreviewDialog::PreviewDialog(SettingsHolder &settings, Mailer &mailer, UserDialo
     layout->addWidget(m_lblProblem);
     layout->addLayout(sendRow);
     layout->addLayout(closeRow);
-    resize(640, 520);
+    fitToScreen(this, QSize(640, 520));
 
     connect(m_cmdPrevious, &QPushButton::clicked, this, [this] { showClient(m_row - 1); });
     connect(m_cmdNext, &QPushButton::clicked, this, [this] { showClient(m_row + 1); });

@@ -22,8 +22,10 @@ RunSummaryPanel::RunSummaryPanel(QWidget *parent)
     m_failures->setLineWrapMode(QPlainTextEdit::WidgetWidth);
     m_failures->setTabChangesFocus(true);
     m_failures->setToolTip(u"The clients that got neither their message nor their printout, and why"_s);
-    // Room for five failures; more scroll.
-    m_failures->setFixedHeight(QFontMetrics(m_failures->font()).lineSpacing() * 5 + 12);
+    // Room for five failures where the window has it, three on a small screen; more scroll.
+    const int line = QFontMetrics(m_failures->font()).lineSpacing();
+    m_failures->setMinimumHeight(line * 3 + 12);
+    m_failures->setMaximumHeight(line * 5 + 12);
     m_journal->setObjectName(u"lblRunJournal"_s);
     m_journal->setTextFormat(Qt::RichText);
     m_journal->setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);

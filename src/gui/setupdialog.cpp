@@ -21,7 +21,15 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QPlainTextEdit>
 #include <QPushButton>
+#include <QResizeEvent>
+#include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -60,6 +68,35 @@ QString chosenWord(const QComboBox *box)
     return box->currentData().toString();
 }
 
+/// A text that wraps at the width its row gives it: it asks for no width of its own, and for the
+/// height of its lines at the width it has. (Given a height that depends on the width, the form
+/// layouts miscount such a text's lines and cut it, or the row under it.)
+class RowText final : public QLabel
+{
+public:
+    RowText(const QString &name, const QString &text, QWidget *parent) : QLabel(text, parent)
+    {
+        setObjectName(name);
+        setWordWrap(true);
+        setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Minimum);
+    }
+    bool hasHeightForWidth() const override { return false; }
+    QSize sizeHint() const override { return {0, linesHeight()}; }
+    QSize minimumSizeHint() const override { return {0, linesHeight()}; }
+
+protected:
+    void resizeEvent(QResizeEvent *event) override
+    {
+        QLabel::resizeEvent(event);
+        // Narrower or wider, the text may take more or fewer lines.
+        if (event->size().width() != event->oldSize().width() && height() != linesHeight())
+            updateGeometry();
+    }
+
+private:
+    int linesHeight() const { return text().isEmpty() ? 0 : heightForWidth(std::max(width(), 1)); }
+};
+
 /// The window's browser: the desktop's, through the dialogs' seam.
 class DialogsBrowser final : public BrowserOpener
 {
@@ -88,6 +125,7 @@ SetupDialog::SetupDialog(SettingsHolder &settings, SettingsStore &store, Printer
     setModal(false);
     buildUi();
     load();
+    growToFit();
     lookUpSecrets();
 }
 
@@ -118,13 +156,22 @@ void SetupDialog::buildUi()
     right->addWidget(print);
     right->addWidget(sentCopy);
     right->addStretch(1);
-    auto *columns = new QHBoxLayout;
+    // The frames scroll when the screen is too small for them; Help and OK stay below, always in view.
+    auto *content = new QWidget;
+    content->setObjectName(u"setupContent"_s);
+    auto *columns = new QHBoxLayout(content);
+    columns->setContentsMargins(0, 0, 0, 0);
     columns->setSpacing(12);
     columns->addWidget(mail, 1);
     columns->addLayout(right, 1);
+    m_scroll = new QScrollArea(this);
+    m_scroll->setObjectName(u"scrollSetup"_s);
+    m_scroll->setFrameShape(QFrame::NoFrame);
+    m_scroll->setWidgetResizable(true);
+    m_scroll->setWidget(content);
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(12, 12, 12, 12);
-    layout->addLayout(columns, 1);
+    layout->addWidget(m_scroll, 1);
     layout->addSpacing(6);
     layout->addLayout(buttons);
 
@@ -189,8 +236,7 @@ QGroupBox *SetupDialog::buildMailFrame()
         edit->setMinimumWidth(wide);
     // "Simple" is plain SMTP: said beside the choice whenever a login would go with it.
     m_lblSimpleWarning =
-        makeLabel(u"lblSimpleWarning"_s, u"Simple sends the user name and password unencrypted."_s, frame8);
-    m_lblSimpleWarning->setWordWrap(true);
+        new RowText(u"lblSimpleWarning"_s, u"Simple sends the user name and password unencrypted."_s, frame8);
     m_lblSimpleWarning->hide();
     auto *auth = new QFormLayout(frame8);
     auth->addRow(makeLabel(u"Label6"_s, u"Type"_s, frame8), m_cboAuth);
@@ -213,10 +259,18 @@ QGroupBox *SetupDialog::buildMailFrame()
     frame1Layout->addLayout(top);
     frame1Layout->addWidget(frame8);
     frame1Layout->addLayout(testRow);
+    frame1Layout->addStretch(1);
     connect(m_cmdTestEmail, &QPushButton::clicked, this, &SetupDialog::cmdTestEmail_Click);
     connect(m_cboAuth, &QComboBox::currentIndexChanged, this, &SetupDialog::showSimpleWarning);
     connect(m_txtUsername, &QLineEdit::textChanged, this, &SetupDialog::showSimpleWarning);
     return frame1;
+}
+
+void SetupDialog::showEvent(QShowEvent *event)
+{
+    QDialog::showEvent(event);
+    // Now that its texts have their widths, the heights of those that wrap are known.
+    growToFit();
 }
 
 void SetupDialog::cmdSignature_Click()
@@ -248,11 +302,29 @@ void SetupDialog::buildSignInRows(QGroupBox *frame, QFormLayout *rows)
     m_txtPasswordCommand = makeLineEdit(
         u"txtPasswordCommand"_s, u"Run before each send; its first output line is the password or token"_s, frame);
     m_cmdSignIn = makeButton(u"cmdSignIn"_s, u"Sign &in..."_s, u"Sign in in your web browser"_s, frame);
-    m_lblSignedIn = makeLabel(u"lblSignedIn"_s, QString(), frame);
-    m_lblSignedIn->setWordWrap(true);
+    m_lblSignedIn = new RowText(u"lblSignedIn"_s, QString(), frame);
     m_lblSignedIn->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    m_lblSecrets = makeLabel(u"lblSecrets"_s, u"Looking for the system keyring..."_s, frame);
-    m_lblSecrets->setWordWrap(true);
+    // The address to sign in at, for when no browser opened: it has no spaces, so it wraps
+    // anywhere, and it can be copied whole.
+    m_signInAddress = new QWidget(frame);
+    m_signInAddress->setObjectName(u"signInAddress"_s);
+    m_txtSignInAddress = new QPlainTextEdit(m_signInAddress);
+    m_txtSignInAddress->setObjectName(u"txtSignInAddress"_s);
+    m_txtSignInAddress->setToolTip(u"Open this address in a web browser to sign in"_s);
+    m_txtSignInAddress->setReadOnly(true);
+    m_txtSignInAddress->setWordWrapMode(QTextOption::WrapAnywhere);
+    m_txtSignInAddress->setTabChangesFocus(true);
+    m_txtSignInAddress->setFixedHeight(m_txtSignInAddress->fontMetrics().lineSpacing() * 4 +
+                                       2 * m_txtSignInAddress->frameWidth() + 8);
+    auto *cmdCopyAddress = makeButton(u"cmdCopyAddress"_s, u"&Copy address"_s,
+                                      u"Copies the address, to paste it into a web browser"_s, m_signInAddress);
+    connect(cmdCopyAddress, &QPushButton::clicked, this,
+            [this] { QGuiApplication::clipboard()->setText(m_txtSignInAddress->toPlainText()); });
+    auto *addressLayout = new QVBoxLayout(m_signInAddress);
+    addressLayout->setContentsMargins(0, 0, 0, 0);
+    addressLayout->addWidget(m_txtSignInAddress);
+    addressLayout->addWidget(cmdCopyAddress, 0, Qt::AlignRight);
+    m_lblSecrets = new RowText(u"lblSecrets"_s, u"Looking for the system keyring..."_s, frame);
     m_chkKeyring = new QCheckBox(u"Keep the password in the system keyring"_s, frame);
     m_chkKeyring->setObjectName(u"chkKeyring"_s);
     m_chkKeyring->setEnabled(false);
@@ -267,12 +339,17 @@ void SetupDialog::buildSignInRows(QGroupBox *frame, QFormLayout *rows)
     rows->addRow(makeLabel(u"lblScope"_s, u"Scope"_s, frame), m_txtScope);
     rows->addRow(makeLabel(u"lblPasswordCommand"_s, u"Command"_s, frame), m_txtPasswordCommand);
     rows->addRow(m_cmdSignIn, m_lblSignedIn);
+    rows->addRow(QString(), m_signInAddress);
     rows->addRow(QString(), m_chkKeyring);
     rows->addRow(QString(), m_lblSecrets);
 
     connect(m_cboSignIn, &QComboBox::currentIndexChanged, this, &SetupDialog::showSignInRows);
     connect(m_cboProvider, &QComboBox::currentIndexChanged, this, &SetupDialog::showSignInRows);
-    connect(m_cboProvider, &QComboBox::activated, this, &SetupDialog::cboProvider_Activated);
+    connect(m_cboSignIn, &QComboBox::activated, this, [this] {
+        if (chosenWord(m_cboSignIn) == "oauth"_L1)
+            fillFromProvider();
+    });
+    connect(m_cboProvider, &QComboBox::activated, this, &SetupDialog::fillFromProvider);
     connect(m_cmdSignIn, &QPushButton::clicked, this, &SetupDialog::cmdSignIn_Click);
 }
 
@@ -285,37 +362,86 @@ void SetupDialog::showSignInRows()
     m_authRows->setRowVisible(m_txtPassword, method == "password"_L1);
     m_authRows->setRowVisible(m_chkKeyring, method == "password"_L1 && m_keyringAnswers);
     for (QWidget *row : {static_cast<QWidget *>(m_cboProvider), static_cast<QWidget *>(m_txtClientId),
-                         static_cast<QWidget *>(m_txtClientSecret), static_cast<QWidget *>(m_cmdSignIn)})
+                         static_cast<QWidget *>(m_cmdSignIn)})
         m_authRows->setRowVisible(row, oauth);
+    const MailProviderFacts *facts = findMailProvider(provider);
+    m_authRows->setRowVisible(m_txtClientSecret, oauth && (!facts || facts->usesClientSecret));
     m_authRows->setRowVisible(m_txtTenant, oauth && provider == "microsoft"_L1);
     for (QLineEdit *row : {m_txtAuthorizeUrl, m_txtTokenUrl, m_txtScope})
         m_authRows->setRowVisible(row, oauth && provider == "custom"_L1);
     m_authRows->setRowVisible(m_txtPasswordCommand, command);
+    m_authRows->setRowVisible(m_signInAddress, oauth && m_signIn);
     growToFit();
 }
 
 void SetupDialog::growToFit()
 {
-    // Rows shown, and texts that wrap onto more lines, can need more height than the dialog was
-    // opened with: it grows (never shrinks) so that nothing is cut. Before it is shown, showing
-    // it sizes it.
-    if (!isVisible())
+    // Rows shown, and texts that wrap onto more lines, can need more room than the dialog has: it
+    // grows (never shrinks under the user) as far as the screen's free area allows, and stays
+    // inside it; what does not fit then scrolls.
+    QWidget *content = m_scroll->widget();
+    content->layout()->activate();
+    layout()->activate();
+    const QRect free = screen() ? screen()->availableGeometry() : QRect(0, 0, 1280, 800);
+    // Room for the frame the window manager adds.
+    const QSize room = free.size() - QSize(16, 48);
+    const QSize chrome = (layout()->totalSizeHint() - m_scroll->sizeHint()).expandedTo(QSize(24, 24));
+    int width = std::min(content->sizeHint().width() + chrome.width(), room.width());
+    const int contentWidth = width - chrome.width();
+    const int contentHeight = content->hasHeightForWidth() ? content->heightForWidth(contentWidth)
+                                                             : content->sizeHint().height();
+    int height = contentHeight + chrome.height();
+    if (height > room.height()) {
+        height = room.height();
+        width = std::min(width + m_scroll->verticalScrollBar()->sizeHint().width(), room.width());
+    }
+    QSize wanted(width, height);
+    if (!isVisible()) {
+        // Placed over its main window when first shown.
+        resize(wanted);
         return;
-    QLayout *top = layout();
-    top->activate();
-    const int needed = top->hasHeightForWidth() ? top->totalHeightForWidth(width()) : top->totalSizeHint().height();
-    if (needed > height())
-        resize(width(), needed);
+    }
+    resize(wanted.expandedTo(size()).boundedTo(room));
+    // Kept inside the free area, moved up or left when it grew past its edge.
+    QRect frame = frameGeometry();
+    if (frame.bottom() > free.bottom())
+        frame.moveBottom(free.bottom());
+    if (frame.right() > free.right())
+        frame.moveRight(free.right());
+    if (frame.top() < free.top())
+        frame.moveTop(free.top());
+    if (frame.left() < free.left())
+        frame.moveLeft(free.left());
+    move(frame.topLeft());
 }
 
-void SetupDialog::cboProvider_Activated()
+void SetupDialog::fillFromProvider()
 {
     const std::optional<SmtpPreset> preset = smtpPresetFor(chosenWord(m_cboProvider));
     if (!preset)
         return;
+    const QString port = QString::number(preset->port);
+    const int type = preset->startTls ? 1 : 0;
+    const QString server = m_txtSMTPServer->text().trimmed();
+    const bool shown = server == preset->host && m_txtEmailSslPort->text().trimmed() == port &&
+                       m_cboAuth->currentIndex() == type;
+    // A server of the user's own is replaced only when the user agrees; an empty one, or another
+    // provider's, is simply filled in.
+    const bool ownServer = !server.isEmpty() && std::none_of(mailProviders().begin(), mailProviders().end(),
+                                                             [&server](const MailProviderFacts &facts) {
+                                                                 return !facts.smtpHost.isEmpty() &&
+                                                                        server.compare(facts.smtpHost,
+                                                                                       Qt::CaseInsensitive) == 0;
+                                                             });
+    if (!shown && ownServer &&
+        !m_dialogs.askYesNo(this, u"Use the mail server of %1? The SMTP Server, SSL Port and Type change from "
+                                  "%2, %3, %4 to %5, %6, %7."_s.arg(m_cboProvider->currentText(), server,
+                                                                    m_txtEmailSslPort->text(), m_cboAuth->currentText(),
+                                                                    preset->host, port, m_cboAuth->itemText(type))))
+        return;
     m_txtSMTPServer->setText(preset->host);
-    m_txtEmailSslPort->setText(QString::number(preset->port));
-    m_cboAuth->setCurrentIndex(1);
+    m_txtEmailSslPort->setText(port);
+    m_cboAuth->setCurrentIndex(type);
     // These providers file what is sent through them in Sent themselves: a copy would be a second one.
     m_chkSentCopy->setChecked(false);
     m_lblSentCopyNote->setText(u"%1 puts each message sent through it in the Sent folder itself, so the copy is off."_s.arg(
@@ -325,6 +451,8 @@ void SetupDialog::cboProvider_Activated()
     const SendingLimits limits = sendingLimitsFor(chosenWord(m_cboProvider), mailbox);
     m_dailyLimit = QString::number(limits.perDay);
     m_minuteLimit = QString::number(limits.perMinute);
+    if (isVisible())
+        growToFit();
 }
 
 void SetupDialog::cmdSignIn_Click()
@@ -357,9 +485,14 @@ void SetupDialog::cmdSignIn_Click()
     DialogsBrowser browser(m_dialogs);
     signIn->openBrowser(browser);
     m_cmdSignIn->setText(u"Cancel sign-&in"_s);
-    m_lblSignedIn->setText(u"Finish the sign-in in your web browser. If none opened, open this address:\n"_s +
-                           signIn->authorizationUrl().toString(QUrl::FullyEncoded));
-    growToFit();
+    m_lblSignedIn->setText(u"Finish the sign-in in your web browser. If none opened, open this address:"_s);
+    m_txtSignInAddress->setPlainText(signIn->authorizationUrl().toString(QUrl::FullyEncoded));
+    showSignInRows();
+    // Scrolled into view once the scrolling area has taken the row in.
+    QTimer::singleShot(0, this, [this] {
+        if (m_signInAddress->isVisible())
+            m_scroll->ensureWidgetVisible(m_signInAddress);
+    });
 }
 
 void SetupDialog::signInFinished(const OAuthProvider &provider, const TokenResult &result)
@@ -367,6 +500,8 @@ void SetupDialog::signInFinished(const OAuthProvider &provider, const TokenResul
     m_signIn->deleteLater();
     m_signIn = nullptr;
     m_cmdSignIn->setText(u"Sign &in..."_s);
+    m_txtSignInAddress->clear();
+    showSignInRows();
     if (!result.ok()) {
         m_lblSignedIn->setText(result.error);
         growToFit();
@@ -470,8 +605,7 @@ QGroupBox *SetupDialog::buildSentCopyFrame()
     m_txtIMAPServer = makeLineEdit(u"txtIMAPServer"_s, u"The mailbox's IMAP server"_s, frame);
     m_txtIMAPPort = makeLineEdit(u"txtIMAPPort"_s, u"993: TLS; any other port: STARTTLS, never unencrypted"_s, frame);
     m_txtSentFolder = makeLineEdit(u"txtSentFolder"_s, u"Empty: the folder the server marks as Sent"_s, frame);
-    m_lblSentCopyNote = makeLabel(u"lblSentCopyNote"_s, QString(), frame);
-    m_lblSentCopyNote->setWordWrap(true);
+    m_lblSentCopyNote = new RowText(u"lblSentCopyNote"_s, QString(), frame);
     m_lblSentCopyNote->hide();
     auto *rows = new QFormLayout(frame);
     rows->addRow(m_chkSentCopy);
@@ -548,7 +682,12 @@ void SetupDialog::load()
 
 void SetupDialog::showSimpleWarning()
 {
-    m_lblSimpleWarning->setVisible(m_cboAuth->currentIndex() == 0 && !m_txtUsername->text().isEmpty());
+    const bool shown = m_cboAuth->currentIndex() == 0 && !m_txtUsername->text().isEmpty();
+    if (shown == !m_lblSimpleWarning->isHidden())
+        return;
+    m_lblSimpleWarning->setVisible(shown);
+    if (isVisible())
+        growToFit();
 }
 
 void SetupDialog::chkEnableSchedule_Click()

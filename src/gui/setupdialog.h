@@ -15,7 +15,9 @@ class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QFormLayout;
+class QPlainTextEdit;
 class QPushButton;
+class QScrollArea;
 
 namespace quorvale {
 
@@ -51,6 +53,9 @@ Q_SIGNALS:
     /// Help was asked for: the help window should show the dialog's topic.
     void helpRequested();
 
+protected:
+    void showEvent(QShowEvent *event) override;
+
 private:
     void buildUi();
     QGroupBox *buildMailFrame();
@@ -64,9 +69,11 @@ private:
     void load();
     /// Shows the rows the chosen sign-in method and provider use.
     void showSignInRows();
+    /// Grows the dialog to show what it holds, inside the screen's free area.
     void growToFit();
-    /// Fills server, port and type for the provider the user chose.
-    void cboProvider_Activated();
+    /// Fills server, port and type from the provider shown, asking first when the server is one
+    /// the user gave; with them the provider's sending limits, and the Sent copy off.
+    void fillFromProvider();
     void cmdSignIn_Click();
     void signInFinished(const OAuthProvider &provider, const TokenResult &result);
     /// Asks, off the UI thread, where secrets are kept and whether a sign-in is stored.
@@ -138,6 +145,9 @@ private:
     QLineEdit *m_txtScope = nullptr;
     QLineEdit *m_txtPasswordCommand = nullptr;
     QPushButton *m_cmdSignIn = nullptr;
+    QWidget *m_signInAddress = nullptr; ///< the address to sign in at, with its Copy button
+    QPlainTextEdit *m_txtSignInAddress = nullptr;
+    QScrollArea *m_scroll = nullptr;
     // The provider's sending limits, filled in when a provider is chosen and saved with OK.
     QString m_dailyLimit;
     QString m_minuteLimit;

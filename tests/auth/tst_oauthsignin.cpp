@@ -105,6 +105,9 @@ void TestOAuthSignIn::providerTable_data()
         << OAuthChoice{u"Microsoft"_s, u"contoso.onmicrosoft.com"_s, u"id"_s, {}, {}, {}, {}}
         << ms + u"contoso.onmicrosoft.com/oauth2/v2.0/authorize"_s
         << ms + u"contoso.onmicrosoft.com/oauth2/v2.0/token"_s << QString();
+    QTest::newRow("microsoft, a secret typed for another provider")
+        << OAuthChoice{u"microsoft"_s, {}, u"id"_s, u"sec"_s, {}, {}, {}} << ms + u"organizations/oauth2/v2.0/authorize"_s
+        << ms + u"organizations/oauth2/v2.0/token"_s << QString();
     QTest::newRow("microsoft, tenant that leaves the path")
         << OAuthChoice{u"microsoft"_s, u"../evil.example"_s, u"id"_s, {}, {}, {}, {}} << QString() << QString()
         << u"tenant"_s;
@@ -162,6 +165,9 @@ void TestOAuthSignIn::providerTable()
     // consented for everyone, would ask for an approval already given).
     for (const auto &[name, value] : provider->extraAuthorizeParameters)
         QVERIFY2(name != u"prompt" || value != u"consent", qPrintable(choice.provider));
+    // A secret goes only to a provider whose sign-in takes one.
+    const MailProviderFacts *facts = findMailProvider(choice.provider);
+    QCOMPARE(provider->clientSecret, facts->usesClientSecret ? choice.clientSecret : QString());
     const std::optional<SmtpPreset> smtp = smtpPresetFor(choice.provider);
     QCOMPARE(smtp.has_value(), choice.provider != u"custom");
     if (smtp) {

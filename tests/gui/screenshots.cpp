@@ -1,6 +1,7 @@
 // Saves a PNG of each window in a realistic state, for people to look at: the main window idle,
 // the question that starts a run with its summary, the main window mid-run and after a run with
-// its summary, the setup dialog, the test e-mail dialog, the about box, the check window with
+// its summary, the setup dialog (with the warning about "Simple", the Microsoft 365 sign-in and the
+// sign-in's address), the test e-mail dialog, the about box, the check window with
 // flagged rows and the help window. Exits with 1 when a window could not be photographed.
 // Usage: quorvale_screenshots OUTDIR   (scripts/screenshots.sh runs it under Xvfb)
 
@@ -27,6 +28,7 @@
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QTextEdit>
 #include <QTimer>
 
@@ -170,6 +172,25 @@ int main(int argc, char **argv)
               act([&] { ok &= save(&window, out, u"4-main-after-run"_s); }),
               act([&] { window.showSetup(); }),
               act([&] { ok &= save(child("frmSetup"), out, u"5-setup"_s); }),
+              // Setup with the warning about "Simple", then with the Microsoft 365 sign-in, asked
+              // for and waiting for the browser, its address shown to be copied.
+              act([&] { child("frmSetup")->findChild<QComboBox *>(u"cboAuth"_s)->setCurrentIndex(0); }),
+              act([&] { ok &= save(child("frmSetup"), out, u"5b-setup-simple"_s); }),
+              act([&] {
+                  auto *setup = child("frmSetup");
+                  const auto choose = [setup](const char *name, const QString &word) {
+                      auto *box = setup->findChild<QComboBox *>(QString::fromLatin1(name));
+                      box->setCurrentIndex(box->findData(word));
+                      Q_EMIT box->activated(box->currentIndex());
+                  };
+                  choose("cboProvider", u"microsoft"_s);
+                  choose("cboSignIn", u"oauth"_s);
+                  setup->findChild<QLineEdit *>(u"txtClientId"_s)->setText(u"3f2a9c1e-5b7d-4e8f-9a0b-1c2d3e4f5a6b"_s);
+              }),
+              act([&] { ok &= save(child("frmSetup"), out, u"5c-setup-microsoft"_s); }),
+              act([&] { child("frmSetup")->findChild<QPushButton *>(u"cmdSignIn"_s)->click(); }),
+              act([&] { ok &= save(child("frmSetup"), out, u"5d-setup-signing-in"_s); }),
+              act([&] { child("frmSetup")->findChild<QPushButton *>(u"cmdSignIn"_s)->click(); }),
               act([&] {
                   window.showEmailTest();
                   auto *test = window.findChild<QDialog *>(u"frmEmailTest"_s);

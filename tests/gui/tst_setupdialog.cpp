@@ -48,6 +48,8 @@ private Q_SLOTS:
     void scheduleBoxEnablesExactlyItsSixControls();
     void valuesTheControlsCannotShowLoadAsDefaults_data();
     void valuesTheControlsCannotShowLoadAsDefaults();
+    void signInChoiceFillsTheProvidersServer_data();
+    void signInChoiceFillsTheProvidersServer();
     void simpleLoginIsWarnedAbout_data();
     void simpleLoginIsWarnedAbout();
     void senderThatIsNoAddressIsWarnedAboutNotRefused_data();
@@ -225,6 +227,69 @@ void TestSetupDialog::valuesTheControlsCannotShowLoadAsDefaults()
     QCOMPARE(ui.cboAuth->currentIndex(), shownAuth);
     QCOMPARE(ui.chkEnableSchedule->isChecked(), shownSchedule);
     QCOMPARE(ui.txtGroupSize->isEnabled(), shownSchedule);
+}
+
+void TestSetupDialog::signInChoiceFillsTheProvidersServer_data()
+{
+    QTest::addColumn<QStringList>("stored"); // server, port, type, sign-in method, provider
+    QTest::addColumn<QString>("chosen");     // "method:WORD" or "provider:WORD"
+    QTest::addColumn<bool>("answer");
+    QTest::addColumn<QStringList>("shown"); // server, port, type after the choice
+    QTest::addColumn<bool>("asked");
+    const QStringList ms365{u"smtp.office365.com"_s, u"587"_s, u"SSL"_s};
+    const QStringList own{u"mail.old.example"_s, u"25"_s, u"Simple"_s};
+    QTest::newRow("OAuth chosen, Microsoft 365 shown, no server yet")
+        << QStringList{u""_s, u""_s, u"1"_s, u"password"_s, u"microsoft"_s} << u"method:oauth"_s << true << ms365
+        << false;
+    QTest::newRow("OAuth chosen over the user's own server: Yes")
+        << QStringList{u"mail.old.example"_s, u"25"_s, u"0"_s, u"password"_s, u"microsoft"_s} << u"method:oauth"_s
+        << true << ms365 << true;
+    QTest::newRow("OAuth chosen over the user's own server: No")
+        << QStringList{u"mail.old.example"_s, u"25"_s, u"0"_s, u"password"_s, u"microsoft"_s} << u"method:oauth"_s
+        << false << own << true;
+    QTest::newRow("provider chosen over another provider's server")
+        << QStringList{u"smtp.gmail.com"_s, u"587"_s, u"1"_s, u"oauth"_s, u"google"_s} << u"provider:microsoft"_s
+        << false << ms365 << false;
+    QTest::newRow("Other leaves the server alone")
+        << QStringList{u"mail.old.example"_s, u"25"_s, u"0"_s, u"oauth"_s, u"microsoft"_s} << u"provider:custom"_s
+        << true << own << false;
+    QTest::newRow("a password method fills nothing")
+        << QStringList{u"mail.old.example"_s, u"25"_s, u"0"_s, u"oauth"_s, u"microsoft"_s}
+        << u"method:password-command"_s << true << own << false;
+    QTest::newRow("the provider's values already shown")
+        << QStringList{u"smtp.office365.com"_s, u"587"_s, u"1"_s, u"password"_s, u"microsoft"_s}
+        << u"method:oauth"_s << false << ms365 << false;
+}
+
+void TestSetupDialog::signInChoiceFillsTheProvidersServer()
+{
+    QFETCH(QStringList, stored);
+    QFETCH(QString, chosen);
+    QFETCH(bool, answer);
+    QFETCH(QStringList, shown);
+    QFETCH(bool, asked);
+    WindowFixture f;
+    f.save(u"SMPTServer"_s, stored[0]);
+    f.save(u"SSLport"_s, stored[1]);
+    f.save(u"AuthType"_s, stored[2]);
+    f.save(u"SignInMethod"_s, stored[3]);
+    f.save(u"OAuthProvider"_s, stored[4]);
+    QDialog *setup = f.openSetup();
+    QVERIFY(setup);
+    FIND_CONTROLS(SetupControls, ui, setup);
+    const QString box = chosen.section(u':', 0, 0) == u"method"_s ? u"cboSignIn"_s : u"cboProvider"_s;
+    FIND_CHILD(QComboBox, combo, setup, box);
+    f.dialogs.answer = answer;
+    combo->setCurrentIndex(combo->findData(chosen.section(u':', 1)));
+    QVERIFY(combo->currentIndex() >= 0);
+    Q_EMIT combo->activated(combo->currentIndex());
+    QCOMPARE(QStringList({ui.txtSMTPServer->text(), ui.txtEmailSslPort->text(), ui.cboAuth->currentText()}), shown);
+    QCOMPARE(f.dialogs.questions.size(), asked ? 1 : 0);
+    // The question names the boxes by their labels and says what changes.
+    if (asked) {
+        for (const QString &word : {u"SMTP Server"_s, u"mail.old.example"_s, u"smtp.office365.com"_s})
+            QVERIFY2(f.dialogs.questions.first().contains(word), qPrintable(f.dialogs.questions.first()));
+    }
 }
 
 void TestSetupDialog::simpleLoginIsWarnedAbout_data()

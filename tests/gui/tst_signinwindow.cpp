@@ -11,7 +11,10 @@
 #include "support/oauthfixture.h"
 #include "support/scopedenv.h"
 
+#include <QClipboard>
 #include <QComboBox>
+#include <QGuiApplication>
+#include <QPlainTextEdit>
 #include <QFormLayout>
 #include <QGroupBox>
 #include <QPointer>
@@ -62,7 +65,11 @@ void TestSignInWindow::eachMethodShowsItsRows_data()
     QTest::newRow("Microsoft 365") << "oauth"
                                    << "microsoft"
                                    << QStringList{u"cboProvider"_s, u"txtTenant"_s, u"txtClientId"_s, u"cmdSignIn"_s}
-                                   << QStringList{u"txtPassword"_s, u"txtTokenUrl"_s, u"txtPasswordCommand"_s};
+                                   << QStringList{u"txtPassword"_s, u"txtTokenUrl"_s, u"txtPasswordCommand"_s,
+                                                  u"txtClientSecret"_s, u"signInAddress"_s};
+    QTest::newRow("Google") << "oauth"
+                            << "google" << QStringList{u"txtClientId"_s, u"txtClientSecret"_s}
+                            << QStringList{u"txtTenant"_s, u"txtScope"_s, u"signInAddress"_s};
     QTest::newRow("other provider") << "oauth"
                                     << "custom" << QStringList{u"txtAuthorizeUrl"_s, u"txtTokenUrl"_s, u"txtScope"_s}
                                     << QStringList{u"txtTenant"_s, u"txtPassword"_s};
@@ -105,10 +112,15 @@ void TestSignInWindow::choosingAProviderFillsItsServer()
     FIND_CHILD(QCheckBox, chkSentCopy, setup, u"chkSentCopy"_s);
     FIND_CHILD(QLabel, lblSentCopyNote, setup, u"lblSentCopyNote"_s);
     chkSentCopy->setChecked(true);
+    // Loading changes nothing; choosing the method asks before replacing the user's own server,
+    // and No keeps it.
+    QCOMPARE(ui.txtSMTPServer->text(), u"mail.old.example"_s);
+    f.dialogs.answer = false;
     choose(cboSignIn, u"oauth"_s);
-    // Loading or choosing the method changes nothing; choosing a provider fills its server in.
+    QCOMPARE(f.dialogs.questions.size(), 1);
     QCOMPARE(ui.txtSMTPServer->text(), u"mail.old.example"_s);
     QVERIFY(chkSentCopy->isChecked());
+    f.dialogs.answer = true;
     choose(cboProvider, u"google"_s);
     QCOMPARE(ui.txtSMTPServer->text(), u"smtp.gmail.com"_s);
     // The provider files sent mail in Sent itself: the copy goes off, and the window says why.
@@ -158,12 +170,19 @@ void TestSignInWindow::signsInWithoutBlockingTheWindow()
     QCOMPARE(f.dialogs.openedUrls.size(), 1);
     // The dialog waits for the browser without blocking: the window answers meanwhile.
     QCOMPARE(cmdSignIn->text(), u"Cancel sign-&in"_s);
-    QVERIFY(lblSignedIn->text().contains(f.dialogs.openedUrls.first().toString(QUrl::FullyEncoded)));
+    // The address is shown whole, to be copied, for when no browser opened.
+    FIND_CHILD(QPlainTextEdit, txtSignInAddress, setup, u"txtSignInAddress"_s);
+    FIND_CHILD(QPushButton, cmdCopyAddress, setup, u"cmdCopyAddress"_s);
+    QVERIFY(rowShown(setup, u"signInAddress"_s));
+    QCOMPARE(txtSignInAddress->toPlainText(), f.dialogs.openedUrls.first().toString(QUrl::FullyEncoded));
+    QTest::mouseClick(cmdCopyAddress, Qt::LeftButton);
+    QCOMPARE(QGuiApplication::clipboard()->text(), txtSignInAddress->toPlainText());
     FollowingBrowser browser;
     browser.openUrl(f.dialogs.openedUrls.first());
     QTRY_VERIFY_WITH_TIMEOUT(lblSignedIn->text().startsWith(u"Signed in as user until "_s), 20000);
     QCOMPARE(browser.lastStatus, 200);
     QCOMPARE(cmdSignIn->text(), u"Sign &in..."_s);
+    QVERIFY(!rowShown(setup, u"signInAddress"_s));
 
     // Kept where the dialog said, and only there; the access token nowhere.
     const QString tokenFile = f.dir.filePath(u"secrets/oauth-refresh-token"_s);

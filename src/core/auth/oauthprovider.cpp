@@ -75,7 +75,9 @@ std::optional<OAuthProvider> resolveOAuthProvider(const OAuthChoice &choice, QSt
         p.scope = facts.scope;
         p.scopeOnRefresh = facts.scopeOnRefresh;
         p.clientId = orDefault(choice.clientId, QUORVALE_OAUTH_MICROSOFT_CLIENT_ID);
-        p.clientSecret = choice.clientSecret.trimmed();
+        // A public client presents no secret (the server refuses one); a secret typed for another
+        // provider, in a box Setup no longer shows, is not sent.
+        p.clientSecret = facts.usesClientSecret ? choice.clientSecret.trimmed() : QString();
     } else if (name == kGoogle) {
         const MailProviderFacts &facts = *findMailProvider(kGoogle);
         p.authorizeUrl = QUrl(facts.authorizeUrl);

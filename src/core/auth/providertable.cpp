@@ -21,6 +21,7 @@ const std::array kProviders{
         .tokenUrl = "https://login.microsoftonline.com/{tenant}/oauth2/v2.0/token"_L1,
         .scope = "https://outlook.office.com/SMTP.Send offline_access"_L1,
         .scopeOnRefresh = true,
+        .usesClientSecret = false, // a desktop program signs in with PKCE alone
         .limits = {.perMinute = 30, .perDay = 10000},
     },
     // Google (Workspace admin help: Gmail SMTP settings, OAuth scopes, sending limits: 2,000

@@ -31,6 +31,7 @@ struct MailProviderFacts
     QLatin1StringView tokenUrl = {};
     QLatin1StringView scope = {};
     bool scopeOnRefresh = true; ///< repeat the scope when refreshing
+    bool usesClientSecret = true; ///< whether its sign-in may take a client secret
     SendingLimits limits = {};
     /// The lower daily limit of a consumer account (an address in one of `consumerDomains`).
     int consumerPerDay = 0;
