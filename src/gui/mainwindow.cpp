@@ -275,8 +275,15 @@ QLayout *MainWindow::buildInputs(QWidget *parent)
     m_chkPrint = new QCheckBox(u"Print document when no email exists in client list "_s, modeFrame);
     m_chkPrint->setObjectName(u"chkPrint"_s);
     m_chkPrint->setToolTip(u"Check to print document when no email exists in client list"_s);
-    modeLayout->addLayout(commonRow);
-    modeLayout->addWidget(m_txtDocumentPatterns);
+    // The common file's row and the document names share one row: only one of them is ever used,
+    // and a row less leaves the message body more lines on a small screen.
+    auto *commonPage = new QWidget(modeFrame);
+    commonRow->setContentsMargins(0, 0, 0, 0);
+    commonPage->setLayout(commonRow);
+    m_attachmentDetails = new QStackedWidget(modeFrame);
+    m_attachmentDetails->addWidget(commonPage);
+    m_attachmentDetails->addWidget(m_txtDocumentPatterns);
+    modeLayout->addWidget(m_attachmentDetails);
     modeLayout->addWidget(m_chkPrint);
 
     auto *emailFrame = new QGroupBox(u"Email"_s, parent);
@@ -535,6 +542,8 @@ void MainWindow::OptAddAttachment_Click(int index)
     m_txtCommonAttachmentPath->setEnabled(common);
     m_cmdBrowseCommonAttach->setEnabled(common);
     m_txtDocumentPatterns->setEnabled(index == 3);
+    m_attachmentDetails->setCurrentWidget(index == 3 ? static_cast<QWidget *>(m_txtDocumentPatterns)
+                                                     : m_txtCommonAttachmentPath->parentWidget());
     m_chkPrint->setEnabled(index == 2 || index == 3);
     // A run in progress reads the mode afresh for every client.
     m_session->setAttachmentMode(AttachmentMode(index));

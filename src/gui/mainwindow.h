@@ -132,6 +132,7 @@ private:
     QLineEdit *m_txtCSVpath = nullptr;
     QLineEdit *m_txtCommonAttachmentPath = nullptr;
     QLineEdit *m_txtDocumentPatterns = nullptr; ///< the names of each client's documents (fourth mode)
+    QStackedWidget *m_attachmentDetails = nullptr; ///< the common file's row, or the document names in the fourth mode
     QLineEdit *m_txtSubjectLine = nullptr;
     QPlainTextEdit *m_txtBodyMessage = nullptr;
     FormattedEditor *m_bodyEditor = nullptr; ///< txtBodyHtml, the formatted body
