@@ -1,6 +1,7 @@
 #include "app/programservices.h"
 
 #include "auth/signinaccount.h"
+#include "mail/inboxreader.h"
 #include "mail/sentcopy.h"
 #include "mail/smtpmailer.h"
 #include "settings/settingsstore.h"
@@ -60,6 +61,7 @@ ProgramServices::ProgramServices(ProgramEnvironment environment)
       account(signInOf(this->environment)),
       mailer(std::make_unique<SmtpMailer>(this->environment.dataFolder, account, this->environment.mail)),
       sentCopier(std::make_unique<ImapSentCopier>(account, QFile::encodeName(this->environment.mail.caBundle))),
+      inboxReader(std::make_unique<ImapInboxReader>(account, QFile::encodeName(this->environment.mail.caBundle))),
       printer(this->environment.printCommand)
 {
 }

@@ -8,10 +8,12 @@
 #include "clients/csvreader.h"
 #include "mail/attachmentcache.h"
 #include "mail/messagebuilder.h"
+#include "mail/inboxreader.h"
 #include "mail/sentcopy.h"
 #include "mail/smtpmailer.h"
 #include "platform/process.h"
 #include "run/batchrun.h"
+#include "run/bouncecheck.h"
 #include "run/clock.h"
 #include "run/messagepreview.h"
 #include "run/ownfiles.h"
@@ -62,6 +64,7 @@ const char kHelp[] = R"(Usage:
   quorvale config show | get NAME | set NAME VALUE
   quorvale sign-in [--no-browser]
   quorvale sign-out
+  quorvale bounces [--since YYYY-MM-DD]
   quorvale --help | -h | help | --version
 
 run: sends one message to every client in the client CSV file (client id, e-mail address),
@@ -216,6 +219,13 @@ The refresh token is kept in the system keyring, or, when none answers, in a fil
 you only in the settings folder.
 
 sign-out: forgets the stored sign-in.
+
+bounces: reads the delivery reports in the mailbox's INBOX over IMAP (IMAPServer, IMAPPort, the
+mail login; nothing in the mailbox is deleted, moved or marked read), matches each to a client of
+the runs since --since (default: the runs of the last 30 days) and records the client as bounced
+in the run journals. Prints "Bounced - ADDRESS (client ID): " with the status and the server's
+words for each bounced client, then "Bounces found - " and the count. Exit status: 0 none, 1 some,
+2 the mailbox could not be read, or bad usage.
 
 Settings are kept in $XDG_CONFIG_HOME/Quorvale/Quorvale.ini, the body in
 $XDG_DATA_HOME/Quorvale/Body.txt.
@@ -581,6 +591,8 @@ public:
             return signInCommand(args);
         if (command == "sign-out"_L1)
             return signOutCommand(args);
+        if (command == "bounces"_L1)
+            return bouncesCommand(args);
         return usageError(u"unknown command "_s + command);
     }
 
@@ -1075,6 +1087,51 @@ private:
         return Ok;
     }
 
+    // --- bounces ---------------------------------------------------------------------------------
+
+    int bouncesCommand(const QStringList &args)
+    {
+        QDate since = defaultBounceSince(m_services.clock.currentDateTime().date());
+        for (qsizetype i = 0; i < args.size(); ++i) {
+            QString value;
+            if (args.at(i) == "--since"_L1 && i + 1 < args.size())
+                value = args.at(++i);
+            else if (args.at(i).startsWith("--since="_L1))
+                value = args.at(i).mid(8);
+            else if (args.at(i) == "--since"_L1)
+                return usageError(u"--since needs a value"_s);
+            else
+                return usageError(u"unknown option for bounces: "_s + args.at(i));
+            since = QDate::fromString(value, u"yyyy-MM-dd"_s);
+            if (!since.isValid())
+                return usageError(u"--since takes a date as YYYY-MM-DD, not "_s + value);
+        }
+        AppSettings settings = loadSettings();
+        fillKeptPassword(settings, *m_services.account);
+        std::unique_ptr<InboxReader> own;
+        InboxReader *reader = m_services.inboxReader;
+        if (!reader) {
+            own = std::make_unique<ImapInboxReader>(m_services.account);
+            reader = own.get();
+        }
+        AbortRequest abort;
+        if (m_services.watchAbort)
+            m_services.watchAbort(abort);
+        const BounceCheckResult result =
+            checkForBounces(*reader, settings, m_services.dataFolder, since, m_services.clock.currentDateTime(),
+                            [&abort] { return abort.isRequested(); });
+        if (!result.problem.isEmpty())
+            writeErr(u"quorvale: a run journal was passed over: "_s + result.problem + u'\n');
+        for (const BouncedClient &bounced : result.bounced)
+            writeOut(bounced.statusLine() + u'\n');
+        if (!result.ok()) {
+            writeErr(u"quorvale: the mailbox could not be read: "_s + result.error + u'\n');
+            return NotStarted;
+        }
+        writeOut(u"Bounces found - "_s + QString::number(result.bounced.size()) + u'\n');
+        return result.bounced.isEmpty() ? Ok : Failed;
+    }
+
     CliServices &m_services;
     Console m_console;
 };
@@ -1097,7 +1154,8 @@ int runCli(int argc, char **argv, ProgramServices &program)
                          program.environment.dataFolder,
                          program.environment.hasDesktop,
                          abortOnTerminationSignals,
-                         program.sentCopier.get()};
+                         program.sentCopier.get(),
+                         program.inboxReader.get()};
     QTextStream in(stdin);
     QTextStream out(stdout);
     QTextStream err(stderr);

@@ -60,7 +60,7 @@ QList<std::pair<qint64, QString>> journalFiles(const QString &folder)
     return files;
 }
 
-constexpr WordTable<JournalEvent, 24> kEventNames{{
+constexpr WordTable<JournalEvent, 25> kEventNames{{
     {JournalEvent::Run, "run"_L1},
     {JournalEvent::ClientFile, "client file"_L1},
     {JournalEvent::Subject, "subject"_L1},
@@ -82,15 +82,17 @@ constexpr WordTable<JournalEvent, 24> kEventNames{{
     {JournalEvent::PrintError, "print error"_L1},
     {JournalEvent::CopyFailed, "copy in sent failed"_L1},
     {JournalEvent::Copied, "copied to sent"_L1},
+    {JournalEvent::Bounced, "bounced"_L1},
     {JournalEvent::Completed, "completed"_L1},
     {JournalEvent::Aborted, "aborted"_L1},
     {JournalEvent::Stopped, "stopped"_L1},
 }};
 
-constexpr WordTable<RunKind, 3> kRunKindNames{{
+constexpr WordTable<RunKind, 4> kRunKindNames{{
     {RunKind::AllClients, "all clients"_L1},
     {RunKind::Resume, "resume"_L1},
     {RunKind::ResendToFailed, "resend to failed"_L1},
+    {RunKind::Bounces, "bounces"_L1},
 }};
 
 /// Where an event stands in the order every run writes its lines.
@@ -417,6 +419,14 @@ bool JournalParser::checkEntry(const JournalEntry &entry, qint64 line)
     return inOrder || fail(line, u"the event \"%1\" is out of order"_s.arg(journalEventName(entry.event)));
 }
 
+QStringList journalPaths(const QString &folder)
+{
+    QStringList paths;
+    for (const auto &[sequence, path] : journalFiles(folder))
+        paths.append(path);
+    return paths;
+}
+
 bool readJournal(const QString &path, QList<JournalEntry> *entries, QString *error)
 {
     QFile file(path);
@@ -740,6 +750,14 @@ JournalHistory readJournalHistory(const QString &folder, const MailingKey &maili
     std::map<QString, JournalEntry> unknown; // by key, for the list of unknown clients
     for (const QList<JournalEntry> &entries : runs) {
         const JournalHeader header = headerOf(entries);
+        // The bounces found for the mailing belong to no run: they change no outcome, choice or list.
+        if (header.kind == RunKind::Bounces) {
+            for (const JournalEntry &e : entries) {
+                if (e.event == JournalEvent::Bounced)
+                    history.bounced.insert(journalClientKey(e.clientId, e.address), e);
+            }
+            continue;
+        }
         // A resend goes over some clients only: it never finishes the runs it resends for.
         if (entries.last().event == JournalEvent::Completed && header.kind != RunKind::ResendToFailed)
             history.unfinished = false;
@@ -767,6 +785,8 @@ JournalHistory readJournalHistory(const QString &folder, const MailingKey &maili
             if (!last)
                 continue;
             const QString key = journalClientKey(e.clientId, e.address);
+            if (e.event != JournalEvent::Attempting)
+                history.bounced.remove(key);
             history.last.insert(key, *last);
             if (*last == JournalHistory::Last::Sent)
                 history.sent.insert(key, got);
