@@ -17,6 +17,9 @@
 #include "gui/userdialogs.h"
 #include "gui/widgetfactory.h"
 #include "platform/files.h"
+#include "mail/inboxreader.h"
+#include "run/bouncecheck.h"
+#include "run/clock.h"
 #include "run/journal.h"
 #include "run/ownfiles.h"
 #include "settings/bodyfile.h"
@@ -410,6 +413,10 @@ void MainWindow::buildMenus()
     m_mnuResendFailed->setToolTip(
         u"Send again to the clients of this mailing whose last send was refused or may not have arrived"_s);
     connect(m_mnuResendFailed, &QAction::triggered, this, &MainWindow::resendFailed);
+    m_mnuCheckBounces = entry(journal, u"Check for &Bounces"_s, u"mnuCheckBounces"_s);
+    m_mnuCheckBounces->setToolTip(
+        u"Read the delivery reports in the mailbox (IMAP) for the runs of the last 30 days and record the clients whose message bounced"_s);
+    connect(m_mnuCheckBounces, &QAction::triggered, this, &MainWindow::checkForBounces);
     connect(entry(journal, u"&Open Journal Folder"_s, u"mnuJournalFolder"_s), &QAction::triggered, this,
             &MainWindow::openJournalFolder);
 
@@ -779,12 +786,54 @@ void MainWindow::openOnDesktop(const QString &path, const QString &what)
         QApplication::clipboard()->setText(shown);
 }
 
+void MainWindow::checkForBounces()
+{
+    if (m_closing || m_bounceCheck.isRunning())
+        return;
+    InboxReader *reader = m_services.inboxReader;
+    if (!reader) {
+        if (!m_ownInboxReader)
+            m_ownInboxReader = std::make_unique<ImapInboxReader>(m_services.account);
+        reader = m_ownInboxReader.get();
+    }
+    const AppSettings settings = m_settings.get();
+    if (const QString problem = inboxProblem(settings); !problem.isEmpty()) {
+        m_services.dialogs.warn(this, problem);
+        return;
+    }
+    const QDateTime now = m_services.clock.currentDateTime();
+    const QString dataFolder = m_services.dataFolder;
+    auto result = std::make_shared<BounceCheckResult>();
+    const std::shared_ptr<std::atomic_bool> aborted = m_bounceCheckAborted;
+    m_mnuCheckBounces->setEnabled(false);
+    appendStatusLines({u"Checking for bounces..."_s});
+    m_bounceCheck.start(
+        u"Quorvale bounces"_s,
+        [reader, settings, dataFolder, now, result, aborted] {
+            *result = quorvale::checkForBounces(*reader, settings, dataFolder, defaultBounceSince(now.date()), now,
+                                                [aborted] { return aborted->load(); });
+        },
+        [this, result] {
+            m_mnuCheckBounces->setEnabled(true);
+            if (!result->ok()) {
+                m_services.dialogs.warn(this, u"The mailbox could not be read: "_s + result->error);
+                return;
+            }
+            QStringList lines;
+            for (const BouncedClient &bounced : std::as_const(result->bounced))
+                lines.append(bounced.statusLine());
+            lines.append(u"Bounces found - "_s + QString::number(result->bounced.size()));
+            appendStatusLines(lines);
+        });
+}
+
 void MainWindow::stopEverything()
 {
     if (m_closing)
         return;
     m_closing = true;
-    // Exit ends a run where it stands, without its closing lines.
+    // Exit ends a run where it stands, without its closing lines, and a check for bounces too.
+    m_bounceCheckAborted->store(true);
     m_session->shutDown();
     if (m_emailTest)
         delete m_emailTest.data(); // waits for a test send in flight

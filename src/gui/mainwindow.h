@@ -10,6 +10,7 @@
 #include <QPointer>
 #include <QTimer>
 
+#include <atomic>
 #include <memory>
 
 class QAction;
@@ -29,6 +30,7 @@ class CheckDialog;
 class EmailTestDialog;
 class FormattedEditor;
 class HelpWindow;
+class InboxReader;
 class PreviewDialog;
 class RunSession;
 class RunSummaryPanel;
@@ -62,6 +64,9 @@ public:
     void resendFailed();
     /// Opens the folder of the run journals in the desktop's file manager.
     void openJournalFolder();
+    /// Reads the mailbox's delivery reports of the last 30 days' runs off the window's thread,
+    /// journals the bounced clients and lists them in the status box.
+    void checkForBounces();
     /// Shows the help window at a context number (kMainHelpContext, kSetupHelpContext).
     void showHelp(int context);
     /// Closes the window because the desktop session ends: a run is aborted without a question.
@@ -143,6 +148,7 @@ private:
     QPushButton *m_cmdAbort = nullptr;
     QPushButton *m_cmdCheck = nullptr;
     QAction *m_mnuResendFailed = nullptr;
+    QAction *m_mnuCheckBounces = nullptr;
     QButtonGroup *m_optAddAttachment = nullptr;
     QCheckBox *m_chkPrint = nullptr;
     QCheckBox *m_chkCSVHeader = nullptr;
@@ -154,6 +160,10 @@ private:
     QTimer m_progressTicker; ///< counts the time left down between reports (a long group delay)
     RunSummaryPanel *m_summary = nullptr;
     WorkerThread m_keyring{this}; ///< the password asked of the keyring at start
+    std::unique_ptr<InboxReader> m_ownInboxReader; ///< when the services bring none
+    /// Set when the window goes: a check for bounces under way stops at its next wait.
+    std::shared_ptr<std::atomic_bool> m_bounceCheckAborted = std::make_shared<std::atomic_bool>(false);
+    WorkerThread m_bounceCheck{this}; ///< the check for bounces; destroyed first, so it is waited for
 };
 
 } // namespace quorvale

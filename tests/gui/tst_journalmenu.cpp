@@ -1,4 +1,5 @@
-// The main window's journal entries: resending to failed clients and opening the journal folder.
+// The main window's journal entries: resending to failed clients, checking for bounces and opening
+// the journal folder.
 
 #include "guitest.h"
 
@@ -26,8 +27,10 @@ private Q_SLOTS:
         MainWindow &w = f.open();
         FIND_CHILD(QMenu, menu, w, u"mnuJournal"_s);
         FIND_CHILD(QAction, mnuResendFailed, w, u"mnuResendFailed"_s);
+        FIND_CHILD(QAction, mnuCheckBounces, w, u"mnuCheckBounces"_s);
         FIND_CHILD(QAction, mnuJournalFolder, w, u"mnuJournalFolder"_s);
-        QCOMPARE(menu->actions(), (QList<QAction *>{mnuResendFailed, mnuJournalFolder}));
+        QCOMPARE(menu->actions(), (QList<QAction *>{mnuResendFailed, mnuCheckBounces, mnuJournalFolder}));
+        QCOMPARE(caption(mnuCheckBounces->text()), u"Check for Bounces"_s);
         QCOMPARE(caption(menu->actions().first()->text()), u"Resend to Failed Clients"_s);
         mnuJournalFolder->trigger();
         const QString folder = QDir(f.dataFolder()).filePath(u"runs"_s);
@@ -69,6 +72,52 @@ private Q_SLOTS:
         resend->trigger();
         QTRY_COMPARE(f.dialogs.warnings.size(), 2);
         QCOMPARE(f.mailer.messages().size(), 4);
+    }
+
+    void checkForBouncesListsTheBouncedClientsOffTheWindowsThread()
+    {
+        WindowFixture f;
+        f.saveServer();
+        f.save(u"IMAPServer"_s, u"imap.example.org"_s);
+        writeFile(f.dir.filePath(u"clients.csv"_s), "1001,ann@example.com\r\n1002,bob@example.com\r\n");
+        f.save(u"CSVpath"_s, f.dir.filePath(u"clients.csv"_s));
+        MainWindow &w = f.open();
+        FIND_CONTROLS(MainControls, ui, f.window);
+        FIND_CHILD(QAction, check, w, u"mnuCheckBounces"_s);
+        QSignalSpy finished(&w, &MainWindow::runFinished);
+        QTest::mouseClick(ui.cmdStart, Qt::LeftButton);
+        QVERIFY(finished.wait(10000));
+        QCOMPARE(f.mailer.messages().size(), 2);
+
+        // A report of Ann's message, one of a message sent by someone else.
+        const auto report = [](const QByteArray &address, const QByteArray &messageId) -> QByteArray {
+            return "From: MAILER-DAEMON@mx.example.com\r\nSubject: Undelivered Mail\r\nMIME-Version: 1.0\r\n"
+                   "Content-Type: multipart/report; report-type=delivery-status; boundary=\"b\"\r\n\r\n"
+                   "--b\r\nContent-Type: message/delivery-status\r\n\r\nReporting-MTA: dns; mx.example.com\r\n\r\n"
+                   "Final-Recipient: rfc822; " + address + "\r\nAction: failed\r\nStatus: 5.1.1\r\n"
+                   "Diagnostic-Code: smtp; 550 5.1.1 User unknown\r\n"
+                   "--b\r\nContent-Type: text/rfc822-headers\r\n\r\nMessage-ID: " + messageId +
+                   "\r\nSubject: Other\r\n--b--\r\n";
+        };
+        f.inbox.inbox = {report("ann@example.com", f.mailer.messages().at(0).MessageId),
+                         report("zed@example.com", "<1@elsewhere.example>")};
+        const QString line = u"Bounced - ann@example.com (client 1001): 5.1.1 550 5.1.1 User unknown"_s;
+        for (int times = 1; times <= 2; ++times) {
+            check->trigger();
+            QTRY_COMPARE(statusLines(ui.txtProgress).count(u"Bounces found - 1"_s), times);
+            QCOMPARE(statusLines(ui.txtProgress).count(line), times);
+            QVERIFY(check->isEnabled());
+        }
+        QVERIFY(!f.inbox.askedOnAppThread);
+        QCOMPARE(f.inbox.askedSince, f.fakeClock.currentDateTime().date());
+
+        // A mailbox that cannot be read is said so, and the entry can be tried again.
+        f.inbox.error = u"the IMAP server imap.example.org:993 cannot be reached"_s;
+        check->trigger();
+        QTRY_COMPARE(f.dialogs.warnings.size(), 1);
+        QCOMPARE(f.dialogs.warnings.first(),
+                 u"The mailbox could not be read: the IMAP server imap.example.org:993 cannot be reached"_s);
+        QVERIFY(check->isEnabled());
     }
 
     void afterAnAbortResendAndStartFinishTheMailing()
