@@ -186,6 +186,7 @@ void MainWindow::buildUi()
         m_cmdStart->setEnabled(!asking);
         m_cmdAbort->setEnabled(asking);
         m_mnuResendFailed->setEnabled(!asking);
+        m_mnuResendBounced->setEnabled(!asking);
         if (m_emailTest)
             m_emailTest->setRunInProgress(asking);
         if (m_preview)
@@ -417,6 +418,10 @@ void MainWindow::buildMenus()
     m_mnuCheckBounces->setToolTip(
         u"Read the delivery reports in the mailbox (IMAP) for the runs of the last 30 days and record the clients whose message bounced"_s);
     connect(m_mnuCheckBounces, &QAction::triggered, this, &MainWindow::checkForBounces);
+    m_mnuResendBounced = entry(journal, u"Resend to B&ounced Clients"_s, u"mnuResendBounced"_s);
+    m_mnuResendBounced->setToolTip(u"Send again to the clients of this mailing whose message bounced, at the address "
+                                   "now in the client file; those whose address is unchanged are skipped"_s);
+    connect(m_mnuResendBounced, &QAction::triggered, this, &MainWindow::resendBounced);
     connect(entry(journal, u"&Open Journal Folder"_s, u"mnuJournalFolder"_s), &QAction::triggered, this,
             &MainWindow::openJournalFolder);
 
@@ -566,7 +571,12 @@ void MainWindow::resendFailed()
     startRun(true);
 }
 
-void MainWindow::startRun(bool retryFailed)
+void MainWindow::resendBounced()
+{
+    startRun(false, true);
+}
+
+void MainWindow::startRun(bool retryFailed, bool resendBounced)
 {
     if (m_closing || isRunning())
         return;
@@ -583,6 +593,7 @@ void MainWindow::startRun(bool retryFailed)
     request.keepHtml = true;
     request.print = m_chkPrint->isChecked();
     request.retryFailed = retryFailed;
+    request.resendBounced = resendBounced;
     m_session->start(request);
 }
 
@@ -624,6 +635,7 @@ void MainWindow::setRunning(bool running)
     if (!running)
         m_cmdAbort->setToolTip(u"Abort Processing"_s);
     m_mnuResendFailed->setEnabled(!running);
+    m_mnuResendBounced->setEnabled(!running);
     // The last run's summary stays until the next run starts; the run's progress line shows
     // only while it goes on.
     if (running) {

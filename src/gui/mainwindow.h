@@ -62,6 +62,9 @@ public:
     void showPreview(qint64 line = 0);
     /// A run over only the clients whose last send was refused or may not have arrived.
     void resendFailed();
+    /// A run over only the clients whose message bounced, at the address now in the client file
+    /// once it was changed.
+    void resendBounced();
     /// Opens the folder of the run journals in the desktop's file manager.
     void openJournalFolder();
     /// Reads the mailbox's delivery reports of the last 30 days' runs off the window's thread,
@@ -92,7 +95,7 @@ private:
     void cmdBrowseCommonAttach_Click();
     void OptAddAttachment_Click(int index);
     void cmdStart_Click();
-    void startRun(bool retryFailed);
+    void startRun(bool retryFailed, bool resendBounced = false);
     void cmdAbort_Click();
     void mnuHelpContents_Click();
 
@@ -149,6 +152,7 @@ private:
     QPushButton *m_cmdCheck = nullptr;
     QAction *m_mnuResendFailed = nullptr;
     QAction *m_mnuCheckBounces = nullptr;
+    QAction *m_mnuResendBounced = nullptr;
     QButtonGroup *m_optAddAttachment = nullptr;
     QCheckBox *m_chkPrint = nullptr;
     QCheckBox *m_chkCSVHeader = nullptr;

@@ -498,7 +498,8 @@ bool BatchRun::chooseClients()
     const ResumePlan plan =
         makeResumePlan(clients(), history,
                        ResumeRequest{m_request.resume, m_request.retryFailed, m_request.print, m_mailing.choices,
-                                     m_request.subject, [this](qsizetype row) { return fingerprintNow(row); }});
+                                     m_request.subject, [this](qsizetype row) { return fingerprintNow(row); },
+                                     m_request.resendBounced});
     // The refusal to guess about an unfinished run is what the command line explains further.
     m_earlierRunUnfinished = plan.resumable && !plan.earlierChoices;
     if (!plan.refusal.isEmpty()) {
@@ -508,6 +509,15 @@ bool BatchRun::chooseClients()
     if (!plan.notice.isEmpty())
         m_deps.prompter.warn(plan.notice);
     m_alreadySent = plan.alreadySent;
+    if (plan.kind == RunKind::ResendToBounced) {
+        m_only = plan.only;
+        m_onlyListed = true;
+        m_runKind = RunKind::ResendToBounced;
+        m_deps.log.LogStatus(u"Clients to resend to - "_s + number(plan.resendCount));
+        for (const QString &unchanged : plan.unchangedBounced)
+            m_deps.log.LogStatus(u"Skipped (bounced, address unchanged) - "_s + unchanged);
+        return true;
+    }
     if (plan.kind == RunKind::ResendToFailed) {
         m_only = plan.only;
         m_onlyListed = true;

@@ -93,6 +93,9 @@ struct RunRequest
     bool includeUnknown = false;
     /// Go over only the clients whose last send was refused or may not have arrived.
     bool retryFailed = false;
+    /// Go over only the clients whose message bounced, at the address now in the client file
+    /// once it was changed; those whose address is unchanged are named and skipped.
+    bool resendBounced = false;
     bool header = false;  ///< the first line of the client file holds column names
     char delimiter = ','; ///< what separates the fields of the client file's lines
     EmptyFieldChoice emptyFields = EmptyFieldChoice::Ask;

@@ -88,11 +88,12 @@ constexpr WordTable<JournalEvent, 25> kEventNames{{
     {JournalEvent::Stopped, "stopped"_L1},
 }};
 
-constexpr WordTable<RunKind, 4> kRunKindNames{{
+constexpr WordTable<RunKind, 5> kRunKindNames{{
     {RunKind::AllClients, "all clients"_L1},
     {RunKind::Resume, "resume"_L1},
     {RunKind::ResendToFailed, "resend to failed"_L1},
     {RunKind::Bounces, "bounces"_L1},
+    {RunKind::ResendToBounced, "resend to bounced"_L1},
 }};
 
 /// Where an event stands in the order every run writes its lines.
@@ -759,7 +760,8 @@ JournalHistory readJournalHistory(const QString &folder, const MailingKey &maili
             continue;
         }
         // A resend goes over some clients only: it never finishes the runs it resends for.
-        if (entries.last().event == JournalEvent::Completed && header.kind != RunKind::ResendToFailed)
+        if (entries.last().event == JournalEvent::Completed && header.kind != RunKind::ResendToFailed &&
+            header.kind != RunKind::ResendToBounced)
             history.unfinished = false;
         history.finished = entries.last().event == JournalEvent::Completed ? entries.last().time : QDateTime();
         QList<JournalEntry> clientList;
@@ -785,8 +787,13 @@ JournalHistory readJournalHistory(const QString &folder, const MailingKey &maili
             if (!last)
                 continue;
             const QString key = journalClientKey(e.clientId, e.address);
-            if (e.event != JournalEvent::Attempting)
-                history.bounced.remove(key);
+            // A send to the client since its message bounced, at its old address or a new one,
+            // settles the bounce.
+            if (e.event == JournalEvent::Sent || e.event == JournalEvent::Unknown || e.event == JournalEvent::Refused) {
+                history.bounced.removeIf([&e](const QHash<QString, JournalEntry>::iterator it) {
+                    return it.value().clientId.trimmed() == e.clientId.trimmed();
+                });
+            }
             history.last.insert(key, *last);
             if (*last == JournalHistory::Last::Sent)
                 history.sent.insert(key, got);

@@ -64,6 +64,7 @@ enum class RunKind
     Resume,         ///< "resume": the clients an unfinished run did not reach
     ResendToFailed, ///< "resend to failed": the clients whose last send failed
     Bounces,        ///< "bounces": no run, the delivery reports a check for bounces found for the mailing
+    ResendToBounced, ///< "resend to bounced": the bounced clients whose address was changed since
 };
 QString runKindName(RunKind kind);
 std::optional<RunKind> runKindNamed(QStringView name);
@@ -254,8 +255,8 @@ struct JournalHistory
     bool clientListKnown = false;          ///< the newest run recorded the list it started with
     QList<JournalEntry> clientList;        ///< that list ("client" lines)
     QString problem; ///< not empty: a journal that may belong to the mailing does not read cleanly
-    /// The clients whose message bounced and who were not sent to since, by journalClientKey:
-    /// their "bounced" line.
+    /// The clients whose message bounced and who were not sent to since (at any address), by
+    /// journalClientKey: their "bounced" line.
     QHash<QString, JournalEntry> bounced;
 };
 

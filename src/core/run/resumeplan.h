@@ -36,6 +36,8 @@ struct ResumeRequest
     QString subject;
     /// What the client on a row would get now; none: not compared.
     std::function<SentMessage(qsizetype row)> fingerprint;
+    /// Go over only the clients whose message bounced and whose address changed since.
+    bool resendBounced = false;
 };
 
 struct ResumePlan
@@ -65,6 +67,9 @@ struct ResumePlan
     /// Resending to failed clients: the only clients gone over, and how many of the list they are.
     QSet<QString> only;
     qint64 resendCount = 0;
+    /// Resending to bounced clients: those whose address in the client file is still the one
+    /// that bounced, "ann@x.org (client 1001)", in file order; they are skipped.
+    QStringList unchangedBounced;
     /// Clients reached before whose message would differ now: they are not skipped.
     qint64 changedSince = 0;
     /// Clients with an address that the unfinished mailing has not sent to yet, nor tried to.
