@@ -785,11 +785,16 @@ private:
         request.serverSizeLimit = [&mailer, &settings] { return serverSizeLimit(mailer, settings); };
 
         platform::ignoreBrokenPipe();
-        const CheckReport report = checkClientList(request);
+        CheckReport report = checkClientList(request);
         if (!report.error.isEmpty()) {
             writeErr(report.error + u'\n');
             return NotStarted;
         }
+        // An address that bounced and is still in the list is a problem of the list.
+        QList<std::pair<QString, QString>> clients;
+        for (const CheckRow &row : report.rows)
+            clients.append({row.clientId, row.address});
+        report.problems += bouncedAddressesIn(runJournalFolder(settings.DataFolder), clients);
         QString out = checkSummary(report).join(u'\n') + u"\n\n"_s;
         for (const CheckRow &row : report.rows) {
             out += (row.flags ? u"! "_s : u"  "_s) + QString::number(row.lineNumber) + u'\t' + row.clientId + u'\t' +

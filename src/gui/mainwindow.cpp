@@ -734,6 +734,13 @@ void MainWindow::showCheck()
     if (!m_check) {
         m_check = new CheckDialog(m_services.dialogs, this);
         connect(m_check, &CheckDialog::previewRequested, this, &MainWindow::showPreview);
+        m_check->setAddToReport([folder = runJournalFolder(m_services.dataFolder)](CheckReport &report) {
+            // An address that bounced and is still in the list is a problem of the list.
+            QList<std::pair<QString, QString>> clients;
+            for (const CheckRow &row : report.rows)
+                clients.append({row.clientId, row.address});
+            report.problems += bouncedAddressesIn(folder, clients);
+        });
     }
     m_check->startCheck(request);
     present(m_check);

@@ -110,6 +110,12 @@ private Q_SLOTS:
             QCOMPARE(bounced.at(0).value(3), u"1"_s);
             QVERIFY(bounced.at(0).value(8).startsWith(QString::fromLatin1(annId) + u" 5.1.1 550"_s));
         }
+        // The check of the list names the addresses that bounced.
+        const InProcessCli::Result checked = cli.run({u"check"_s, u"--csv"_s, home.path(u"list.csv"_s)});
+        QCOMPARE(checked.exitCode, 1);
+        QVERIFY2(checked.out.contains(expected.at(0)) && checked.out.contains(expected.at(1)),
+                 qPrintable(checked.out.join(u'\n')));
+
         // Read only: every report is still in the INBOX.
         QCOMPARE(imap.folder(u"INBOX"_s).size(), 4);
 

@@ -2,10 +2,13 @@
 // the journal folder.
 
 #include "guitest.h"
+#include "gui/checkdialog.h"
 
 #include <QAction>
 #include <QDir>
+#include <QLabel>
 #include <QMenu>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSignalSpy>
 
@@ -168,6 +171,18 @@ private Q_SLOTS:
         QVERIFY(statusLines(ui.txtProgress).contains(u"Clients to resend to - 1"_s));
         QVERIFY(statusLines(ui.txtProgress).contains(
             u"Skipped (bounced, address unchanged) - bob@example.com (client 1002)"_s));
+        // The run's summary names the client still bounced.
+        FIND_CHILD(QPlainTextEdit, failures, w, u"txtRunFailures"_s);
+        FIND_CHILD(QLabel, counts, w, u"lblRunCounts"_s);
+        QTRY_COMPARE(failures->toPlainText(), u"Bounced - bob@example.com (client 1002): 5.1.1 550 5.1.1 User unknown"_s);
+        QVERIFY2(counts->text().contains(u"Bounced earlier and not sent to since: 1 client"_s), qPrintable(counts->text()));
+        // So does the check of the list: Bob's address bounced; Ann's new one did not.
+        w.showCheck();
+        FIND_CHILD(CheckDialog, checkDialog, w, u"frmCheck"_s);
+        QSignalSpy checked(checkDialog, &CheckDialog::checked);
+        QVERIFY(checked.wait(10000));
+        QCOMPARE(checkDialog->report().problems,
+                 QStringList{u"Bounced - bob@example.com (client 1002): 5.1.1 550 5.1.1 User unknown"_s});
 
         // Ann was reached at her new address: a second resend has only Bob, still unchanged.
         resend->trigger();

@@ -697,6 +697,19 @@ bool BatchRun::openJournal()
     return m_journal->sync(&m_stopReason);
 }
 
+void BatchRun::noteBouncedClients()
+{
+    // The clients whose message bounced stay in the summary until they are sent to again.
+    const JournalHistory history = readJournalHistory(runJournalFolder(m_settings.DataFolder), m_mailing);
+    QList<JournalEntry> bounced = history.bounced.values();
+    std::sort(bounced.begin(), bounced.end(), [](const JournalEntry &a, const JournalEntry &b) { return a.line < b.line; });
+    m_tally.bounced = bounced.size();
+    for (const JournalEntry &e : std::as_const(bounced)) {
+        // The line's detail: the Message-ID that bounced, then the status and the server's words.
+        m_tally.failures.append(ClientFailure{e.clientId, e.address, u"Bounced"_s, e.detail.section(u' ', 1)});
+    }
+}
+
 void BatchRun::closeJournal(JournalEvent event, const QString &detail)
 {
     if (!m_journal)
@@ -738,6 +751,7 @@ RunOutcome BatchRun::execute()
         return m_outcome;
     }
     closeJournal(end == PassEnd::Aborted ? JournalEvent::Aborted : JournalEvent::Completed);
+    noteBouncedClients();
 
     m_deps.control.abort().clear();
     resetFrontEnd();

@@ -232,6 +232,8 @@ private:
     bool copyToSent(qsizetype index, const QByteArray &message, const AppSettings &settings);
     /// Tries each failed copy once more; what fails again is counted in the summary.
     bool retryFailedCopies();
+    /// Counts the mailing's bounced clients not sent to since into the tally, and lists them.
+    void noteBouncedClients();
     /// A client that gets no document (none, several, or one naming another client): its status
     /// line, the error count and its journal line. False (with m_stopReason) when the journal fails.
     bool noDocument(const ClientPlan &plan, bool printing);

@@ -6,6 +6,7 @@
 #include <QHash>
 #include <QSet>
 
+#include <algorithm>
 #include <map>
 #include <memory>
 
@@ -226,6 +227,39 @@ BounceCheckResult matchBounces(const QString &journalFolder, const QDate &since,
         }
     }
     return result;
+}
+
+QStringList bouncedAddressesIn(const QString &journalFolder, const QList<std::pair<QString, QString>> &clients)
+{
+    // Oldest journal first: a bounce counts until a later send to the same address.
+    QHash<QString, BouncedClient> bounced;
+    QStringList paths = journalPaths(journalFolder);
+    std::reverse(paths.begin(), paths.end());
+    for (const QString &path : std::as_const(paths)) {
+        QList<JournalEntry> entries;
+        if (!readJournal(path, &entries, nullptr))
+            continue;
+        for (const JournalEntry &e : std::as_const(entries)) {
+            const QString key = journalClientKey(e.clientId, e.address);
+            if (e.event == JournalEvent::Sent) {
+                bounced.remove(key);
+            } else if (e.event == JournalEvent::Bounced) {
+                BouncedClient client;
+                client.clientId = e.clientId;
+                client.address = e.address;
+                client.status = e.detail.section(u' ', 1, 1);
+                client.diagnostic = e.detail.section(u' ', 2);
+                bounced.insert(key, client);
+            }
+        }
+    }
+    QStringList lines;
+    for (const auto &[id, address] : clients) {
+        const auto it = bounced.constFind(journalClientKey(id, address));
+        if (it != bounced.cend())
+            lines.append(it->statusLine());
+    }
+    return lines;
 }
 
 BounceCheckResult checkForBounces(InboxReader &reader, const AppSettings &settings, const QString &dataFolder,

@@ -12,6 +12,9 @@
 #include <QDateTime>
 #include <QList>
 #include <QString>
+#include <QStringList>
+
+#include <utility>
 
 namespace quorvale {
 
@@ -53,6 +56,10 @@ QDateTime earliestRunSince(const QString &journalFolder, const QDate &since);
 /// that matches no client of those runs is someone else's and is passed over.
 BounceCheckResult matchBounces(const QString &journalFolder, const QDate &since, const QList<Bounce> &bounces,
                                const QDateTime &now);
+
+/// The status line of each client of `clients` (identifier and address) whose address is one
+/// that bounced and that was not sent to again since, in the order of `clients`.
+QStringList bouncedAddressesIn(const QString &journalFolder, const QList<std::pair<QString, QString>> &clients);
 
 /// The whole check: reads the INBOX since the earliest run of the period, matches and journals.
 BounceCheckResult checkForBounces(InboxReader &reader, const AppSettings &settings, const QString &dataFolder,

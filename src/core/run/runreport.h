@@ -72,6 +72,7 @@ struct RunTally
     qint64 skipped = 0;        ///< passed over because an earlier run of the mailing reached them, or may have
     qint64 skippedUnknown = 0; ///< of `skipped`: the earlier run may or may not have reached them
     qint64 copyFailures = 0;   ///< clients sent to whose copy in the Sent folder failed, also when tried again
+    qint64 bounced = 0;        ///< clients of the mailing whose message bounced and who were not sent to since
     QList<ClientFailure> failures;
     QString stopReason; ///< why the run stopped before its end; empty when it did not
 };
