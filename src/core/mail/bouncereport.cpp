@@ -458,6 +458,12 @@ QString decodeHeaderText(QByteArrayView value)
     return result.simplified();
 }
 
+bool mayBeBounce(QByteArrayView headers)
+{
+    const Entity top = parseEntity(headers);
+    return parseContentType(top.header("content-type")).type == "multipart/report" || looksLikeBounce(top);
+}
+
 QList<Bounce> readBounce(QByteArrayView message)
 {
     Parts parts;

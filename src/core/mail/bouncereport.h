@@ -27,6 +27,10 @@ struct Bounce
 /// report's own.
 QList<Bounce> readBounce(QByteArrayView message);
 
+/// Whether a message with these headers (From, Subject and Content-Type are enough) may be a
+/// report readBounce() reads: a multipart/report, or a sender or subject of a bounce.
+bool mayBeBounce(QByteArrayView headers);
+
 /// A header value with its RFC 2047 encoded words decoded (UTF-8, Latin-1 and Windows-1252 known;
 /// another character set leaves the word as it is).
 QString decodeHeaderText(QByteArrayView value);

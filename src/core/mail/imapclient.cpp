@@ -498,7 +498,7 @@ QByteArray ImapClient::url(const QString &folder) const
 }
 
 QString ImapClient::readSince(const QString &folder, const QDate &since, qsizetype maxBytes,
-                              QList<QByteArray> *messages)
+                              const std::function<bool(QByteArrayView headers)> &wanted, QList<QByteArray> *messages)
 {
     messages->clear();
     if (!isUsableFolderName(folder))
@@ -531,17 +531,37 @@ QString ImapClient::readSince(const QString &folder, const QDate &since, qsizety
     const QByteArray date = QLocale::c().toString(since, u"d-MMM-yyyy"_s).toLatin1();
     if (!session.run("UID SEARCH SINCE " + date, &untagged, &error))
         return failed(error);
-    const QList<quint32> uids = searchUids(untagged);
-    // A few at a time: one round trip per batch, and no more than a batch's text held at once
-    // beyond the messages kept.
+    const QList<quint32> found = searchUids(untagged);
+    const auto uidSet = [](const QList<quint32> &uids, qsizetype first, qsizetype count) {
+        QByteArray set;
+        for (qsizetype i = first; i < std::min(first + count, uids.size()); ++i)
+            set += (set.isEmpty() ? "" : ",") + QByteArray::number(uids.at(i));
+        return set;
+    };
+    // First the few headers of every message, then only the wanted ones, a batch at a time: one
+    // round trip per batch, and no more than a batch's text held beyond the messages kept.
+    QList<quint32> uids;
+    constexpr qsizetype kHeaderBatch = 200;
+    for (qsizetype first = 0; first < found.size(); first += kHeaderBatch) {
+        untagged.clear();
+        if (!session.run("UID FETCH " + uidSet(found, first, kHeaderBatch) +
+                             " (UID BODY.PEEK[HEADER.FIELDS (FROM SUBJECT CONTENT-TYPE)])",
+                         &untagged, &error))
+            return failed(error);
+        for (const UntaggedReply &reply : std::as_const(untagged)) {
+            const qsizetype at = reply.text.indexOf("UID ");
+            bool ok = false;
+            const quint32 uid = at < 0 ? 0 : reply.text.sliced(at + 4).split(' ').value(0).toUInt(&ok);
+            if (ok && !reply.literals.isEmpty() && (!wanted || wanted(reply.literals.first())))
+                uids.append(uid);
+        }
+    }
     constexpr qsizetype kBatch = 20;
     for (qsizetype first = 0; first < uids.size(); first += kBatch) {
-        QByteArray set;
-        for (qsizetype i = first; i < std::min(first + kBatch, uids.size()); ++i)
-            set += (set.isEmpty() ? "" : ",") + QByteArray::number(uids.at(i));
         untagged.clear();
-        if (!session.run("UID FETCH " + set + " (BODY.PEEK[]<0." + QByteArray::number(maxBytes) + ">)", &untagged,
-                         &error))
+        if (!session.run("UID FETCH " + uidSet(uids, first, kBatch) + " (BODY.PEEK[]<0." +
+                             QByteArray::number(maxBytes) + ">)",
+                         &untagged, &error))
             return failed(error);
         for (const UntaggedReply &reply : std::as_const(untagged)) {
             if (reply.text.contains(" FETCH ") && !reply.literals.isEmpty())

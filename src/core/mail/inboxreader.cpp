@@ -1,5 +1,6 @@
 #include "mail/inboxreader.h"
 
+#include "mail/bouncereport.h"
 #include "mail/imapclient.h"
 #include "mail/mailserver.h"
 #include "mail/smtplogin.h"
@@ -54,7 +55,8 @@ QString ImapInboxReader::readSince(const AppSettings &settings, const QDate &sin
     server.bearer = login.bearer;
     server.caBundle = m_caBundle;
     ImapClient client(server, aborted);
-    return client.readSince(u"INBOX"_s, since, kMessageStart, messages);
+    // Only what may be a delivery report is read whole.
+    return client.readSince(u"INBOX"_s, since, kMessageStart, &mayBeBounce, messages);
 }
 
 } // namespace quorvale

@@ -22,9 +22,9 @@ class InboxReader
 {
 public:
     virtual ~InboxReader() = default;
-    /// The INBOX messages of the mailbox `settings` describe that arrived on or after `since`
-    /// (each at most its first part, enough for a delivery report and the original's headers);
-    /// why they cannot be read, or empty.
+    /// The INBOX messages of the mailbox `settings` describe that arrived on or after `since` and
+    /// may be delivery reports (each at most its first part, enough for a report and the
+    /// original's headers); why they cannot be read, or empty.
     virtual QString readSince(const AppSettings &settings, const QDate &since, QList<QByteArray> *messages,
                               const AbortPredicate &aborted = {}) = 0;
 };
