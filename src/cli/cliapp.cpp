@@ -105,6 +105,9 @@ using the mail server and pacing settings saved by the Setup dialog (see "config
   --no-resume         go over every client again even though an earlier run did not finish
   --retry-failed      send only to the clients of the mailing whose last send was refused or may
                       not have arrived
+  --resend-bounced    send only to the clients of the mailing whose message bounced (see
+                      "bounces"), at the address now in the client file once it was corrected;
+                      those whose address is unchanged are named and skipped
   --send-again        send a mailing that already reached every client once more (without it,
                       the question says when the mailing was sent and defaults to No, and with
                       --yes nothing starts: exit status 2)
@@ -365,7 +368,7 @@ struct Option
 
 /// The one table of the options of run, check and preview, so that they cannot drift apart. Check
 /// takes run's --yes and ignores it.
-constexpr std::array<Option, 23> kOptions{{
+constexpr std::array<Option, 24> kOptions{{
     {.name = "--csv"_L1, .takesValue = true},
     {.name = "--header"_L1},
     {.name = "--delimiter"_L1, .takesValue = true},
@@ -385,6 +388,7 @@ constexpr std::array<Option, 23> kOptions{{
     {.name = "--no-resume"_L1, .commands = Run, .excludes = "--resume"_L1},
     {.name = "--include-unknown"_L1, .commands = Run},
     {.name = "--retry-failed"_L1, .commands = Run},
+    {.name = "--resend-bounced"_L1, .commands = Run},
     {.name = "--send-again"_L1, .commands = Run},
     {.name = "--client"_L1, .takesValue = true, .commands = Preview, .excludes = "--line"_L1},
     {.name = "--line"_L1, .takesValue = true, .commands = Preview, .excludes = "--client"_L1},
@@ -493,6 +497,7 @@ bool readRunOptions(const Options &options, RunRequest &request, QString *error)
     request.print = options.has("--print"_L1);
     request.includeUnknown = options.has("--include-unknown"_L1);
     request.retryFailed = options.has("--retry-failed"_L1);
+    request.resendBounced = options.has("--resend-bounced"_L1);
     request.sendAgain = options.has("--send-again"_L1);
     request.header = options.has("--header"_L1);
     const bool resume = options.has("--resume"_L1);
@@ -505,6 +510,8 @@ bool readRunOptions(const Options &options, RunRequest &request, QString *error)
         *error = u"--include-unknown is only used with --resume"_s;
     else if (request.retryFailed && (resume || noResume))
         *error = u"--retry-failed takes neither --resume nor --no-resume"_s;
+    else if (request.resendBounced && (request.retryFailed || resume || noResume))
+        *error = u"--resend-bounced takes neither --retry-failed, --resume nor --no-resume"_s;
     if (!error->isEmpty())
         return false;
     // --yes answers the confirmation only: skipping clients, or sending to them a second time, is

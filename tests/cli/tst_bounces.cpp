@@ -116,6 +116,23 @@ private Q_SLOTS:
         QVERIFY2(checked.out.contains(expected.at(0)) && checked.out.contains(expected.at(1)),
                  qPrintable(checked.out.join(u'\n')));
 
+        // Ann's address is corrected: a resend reaches her new one once; Bob's is named and skipped.
+        QVERIFY(home.writeFile(u"list.csv"_s,
+                               "1,ann@new.example\r\n2,bob@client.example\r\n3,carl@client.example\r\n"));
+        const QStringList resend{u"run"_s,    u"--yes"_s,     u"--resend-bounced"_s,     u"--csv"_s,
+                                 home.path(u"list.csv"_s), u"--subject"_s, u"Invoice 17"_s, u"--body"_s,
+                                 u"Dear client"_s};
+        const InProcessCli::Result resent = cli.run(resend);
+        QVERIFY2(resent.exitCode == 0, qPrintable(resent.err));
+        QCOMPARE(cli.mailer.messages().size(), 4);
+        QCOMPARE(cli.mailer.messages().last().RecipientAddress, u"ann@new.example"_s);
+        QVERIFY2(resent.out.contains(u"Skipped (bounced, address unchanged) - bob@client.example (client 2)"_s),
+                 qPrintable(resent.out.join(u'\n')));
+        const InProcessCli::Result again = cli.run(resend);
+        QCOMPARE(again.exitCode, 2);
+        QVERIFY2(again.err.contains(u"There are no bounced clients with a changed address"_s), qPrintable(again.err));
+        QCOMPARE(cli.mailer.messages().size(), 4);
+
         // Read only: every report is still in the INBOX.
         QCOMPARE(imap.folder(u"INBOX"_s).size(), 4);
 
