@@ -11,7 +11,7 @@ shift || true
 cd "$(dirname "$0")/.."
 root="$(pwd)"
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(fuzz_csvline fuzz_csvfile fuzz_scramble fuzz_mime fuzz_docname fuzz_journal fuzz_tokenreply fuzz_redirect fuzz_template fuzz_replyclass fuzz_htmlbody fuzz_lockfile fuzz_imapreply fuzz_docpattern)
+[ ${#targets[@]} -gt 0 ] || targets=(fuzz_csvline fuzz_csvfile fuzz_scramble fuzz_mime fuzz_docname fuzz_journal fuzz_tokenreply fuzz_redirect fuzz_template fuzz_replyclass fuzz_htmlbody fuzz_lockfile fuzz_imapreply fuzz_docpattern fuzz_bounce)
 
 scripts/setup.sh
 build_dir="${FUZZ_BUILD_DIR:-build-fuzz}"

@@ -1,6 +1,7 @@
 #include "app/programservices.h"
 
 #include "auth/signinaccount.h"
+#include "mail/inboxreader.h"
 #include "mail/queuemailer.h"
 #include "mail/sentcopy.h"
 #include "mail/smtpmailer.h"
@@ -63,6 +64,7 @@ ProgramServices::ProgramServices(ProgramEnvironment environment)
       queueMailer(std::make_unique<QueueMailer>()),
       mailer(std::make_unique<SendMethodMailer>(*smtpMailer, *queueMailer)),
       sentCopier(std::make_unique<ImapSentCopier>(account, QFile::encodeName(this->environment.mail.caBundle))),
+      inboxReader(std::make_unique<ImapInboxReader>(account, QFile::encodeName(this->environment.mail.caBundle))),
       printer(this->environment.printCommand)
 {
 }

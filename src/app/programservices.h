@@ -13,6 +13,7 @@
 
 namespace quorvale {
 
+class ImapInboxReader;
 class ImapSentCopier;
 class Mailer;
 class QueueMailer;
@@ -55,6 +56,8 @@ public:
     const std::unique_ptr<Mailer> mailer;
     /// Puts each sent message into the Sent folder when "SentCopy" is 1.
     const std::unique_ptr<ImapSentCopier> sentCopier;
+    /// Reads the INBOX for delivery reports.
+    const std::unique_ptr<ImapInboxReader> inboxReader;
     CommandPrinter printer;
     SystemClock clock;
 };

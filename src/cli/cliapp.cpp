@@ -8,10 +8,12 @@
 #include "clients/csvreader.h"
 #include "mail/attachmentcache.h"
 #include "mail/messagebuilder.h"
+#include "mail/inboxreader.h"
 #include "mail/sentcopy.h"
 #include "mail/smtpmailer.h"
 #include "platform/process.h"
 #include "run/batchrun.h"
+#include "run/bouncecheck.h"
 #include "run/clock.h"
 #include "run/messagepreview.h"
 #include "run/ownfiles.h"
@@ -62,6 +64,7 @@ const char kHelp[] = R"(Usage:
   quorvale config show | get NAME | set NAME VALUE
   quorvale sign-in [--no-browser]
   quorvale sign-out
+  quorvale bounces [--since YYYY-MM-DD]
   quorvale --help | -h | help | --version
 
 run: sends one message to every client in the client CSV file (client id, e-mail address),
@@ -113,6 +116,9 @@ using the mail server and pacing settings saved by the Setup dialog (see "config
   --no-resume         go over every client again even though an earlier run did not finish
   --retry-failed      send only to the clients of the mailing whose last send was refused or may
                       not have arrived
+  --resend-bounced    send only to the clients of the mailing whose message bounced (see
+                      "bounces"), at the address now in the client file once it was corrected;
+                      those whose address is unchanged are named and skipped
   --send-again        send a mailing that already reached every client once more (without it,
                       the question says when the mailing was sent and defaults to No, and with
                       --yes nothing starts: exit status 2)
@@ -232,6 +238,13 @@ The refresh token is kept in the system keyring, or, when none answers, in a fil
 you only in the settings folder.
 
 sign-out: forgets the stored sign-in.
+
+bounces: reads the delivery reports in the mailbox's INBOX over IMAP (IMAPServer, IMAPPort, the
+mail login; nothing in the mailbox is deleted, moved or marked read), matches each to a client of
+the runs since --since (default: the runs of the last 30 days) and records the client as bounced
+in the run journals. Prints "Bounced - ADDRESS (client ID): " with the status and the server's
+words for each bounced client, then "Bounces found - " and the count. Exit status: 0 none, 1 some,
+2 the mailbox could not be read, or bad usage.
 
 Settings are kept in $XDG_CONFIG_HOME/Quorvale/Quorvale.ini, the body in
 $XDG_DATA_HOME/Quorvale/Body.txt.
@@ -371,7 +384,7 @@ struct Option
 
 /// The one table of the options of run, check and preview, so that they cannot drift apart. Check
 /// takes run's --yes and ignores it.
-constexpr std::array<Option, 25> kOptions{{
+constexpr std::array<Option, 26> kOptions{{
     {.name = "--csv"_L1, .takesValue = true},
     {.name = "--header"_L1},
     {.name = "--delimiter"_L1, .takesValue = true},
@@ -393,6 +406,7 @@ constexpr std::array<Option, 25> kOptions{{
     {.name = "--no-resume"_L1, .commands = Run, .excludes = "--resume"_L1},
     {.name = "--include-unknown"_L1, .commands = Run},
     {.name = "--retry-failed"_L1, .commands = Run},
+    {.name = "--resend-bounced"_L1, .commands = Run},
     {.name = "--send-again"_L1, .commands = Run},
     {.name = "--client"_L1, .takesValue = true, .commands = Preview, .excludes = "--line"_L1},
     {.name = "--line"_L1, .takesValue = true, .commands = Preview, .excludes = "--client"_L1},
@@ -536,6 +550,7 @@ bool readRunOptions(const Options &options, RunRequest &request, QString *error)
     request.print = options.has("--print"_L1);
     request.includeUnknown = options.has("--include-unknown"_L1);
     request.retryFailed = options.has("--retry-failed"_L1);
+    request.resendBounced = options.has("--resend-bounced"_L1);
     request.sendAgain = options.has("--send-again"_L1);
     request.header = options.has("--header"_L1);
     const bool resume = options.has("--resume"_L1);
@@ -548,6 +563,8 @@ bool readRunOptions(const Options &options, RunRequest &request, QString *error)
         *error = u"--include-unknown is only used with --resume"_s;
     else if (request.retryFailed && (resume || noResume))
         *error = u"--retry-failed takes neither --resume nor --no-resume"_s;
+    else if (request.resendBounced && (request.retryFailed || resume || noResume))
+        *error = u"--resend-bounced takes neither --retry-failed, --resume nor --no-resume"_s;
     if (!error->isEmpty())
         return false;
     // --yes answers the confirmation only: skipping clients, or sending to them a second time, is
@@ -634,6 +651,8 @@ public:
             return signInCommand(args);
         if (command == "sign-out"_L1)
             return signOutCommand(args);
+        if (command == "bounces"_L1)
+            return bouncesCommand(args);
         return usageError(u"unknown command "_s + command);
     }
 
@@ -830,11 +849,16 @@ private:
         request.serverSizeLimit = [&mailer, &settings] { return serverSizeLimit(mailer, settings); };
 
         platform::ignoreBrokenPipe();
-        const CheckReport report = checkClientList(request);
+        CheckReport report = checkClientList(request);
         if (!report.error.isEmpty()) {
             writeErr(report.error + u'\n');
             return NotStarted;
         }
+        // An address that bounced and is still in the list is a problem of the list.
+        QList<std::pair<QString, QString>> clients;
+        for (const CheckRow &row : report.rows)
+            clients.append({row.clientId, row.address});
+        report.problems += bouncedAddressesIn(runJournalFolder(settings.DataFolder), clients);
         QString out = checkSummary(report).join(u'\n') + u"\n\n"_s;
         for (const CheckRow &row : report.rows) {
             out += (row.flags ? u"! "_s : u"  "_s) + QString::number(row.lineNumber) + u'\t' + row.clientId + u'\t' +
@@ -1136,6 +1160,51 @@ private:
         return Ok;
     }
 
+    // --- bounces ---------------------------------------------------------------------------------
+
+    int bouncesCommand(const QStringList &args)
+    {
+        QDate since = defaultBounceSince(m_services.clock.currentDateTime().date());
+        for (qsizetype i = 0; i < args.size(); ++i) {
+            QString value;
+            if (args.at(i) == "--since"_L1 && i + 1 < args.size())
+                value = args.at(++i);
+            else if (args.at(i).startsWith("--since="_L1))
+                value = args.at(i).mid(8);
+            else if (args.at(i) == "--since"_L1)
+                return usageError(u"--since needs a value"_s);
+            else
+                return usageError(u"unknown option for bounces: "_s + args.at(i));
+            since = QDate::fromString(value, u"yyyy-MM-dd"_s);
+            if (!since.isValid())
+                return usageError(u"--since takes a date as YYYY-MM-DD, not "_s + value);
+        }
+        AppSettings settings = loadSettings();
+        fillKeptPassword(settings, *m_services.account);
+        std::unique_ptr<InboxReader> own;
+        InboxReader *reader = m_services.inboxReader;
+        if (!reader) {
+            own = std::make_unique<ImapInboxReader>(m_services.account);
+            reader = own.get();
+        }
+        AbortRequest abort;
+        if (m_services.watchAbort)
+            m_services.watchAbort(abort);
+        const BounceCheckResult result =
+            checkForBounces(*reader, settings, m_services.dataFolder, since, m_services.clock.currentDateTime(),
+                            [&abort] { return abort.isRequested(); });
+        if (!result.problem.isEmpty())
+            writeErr(u"quorvale: a run journal was passed over: "_s + result.problem + u'\n');
+        for (const BouncedClient &bounced : result.bounced)
+            writeOut(bounced.statusLine() + u'\n');
+        if (!result.ok()) {
+            writeErr(u"quorvale: the mailbox could not be read: "_s + result.error + u'\n');
+            return NotStarted;
+        }
+        writeOut(u"Bounces found - "_s + QString::number(result.bounced.size()) + u'\n');
+        return result.bounced.isEmpty() ? Ok : Failed;
+    }
+
     CliServices &m_services;
     Console m_console;
 };
@@ -1158,7 +1227,8 @@ int runCli(int argc, char **argv, ProgramServices &program)
                          program.environment.dataFolder,
                          program.environment.hasDesktop,
                          abortOnTerminationSignals,
-                         program.sentCopier.get()};
+                         program.sentCopier.get(),
+                         program.inboxReader.get()};
     QTextStream in(stdin);
     QTextStream out(stdout);
     QTextStream err(stderr);

@@ -12,6 +12,7 @@ namespace quorvale {
 
 class AbortRequest;
 class Clock;
+class InboxReader;
 class Mailer;
 class Printer;
 class ProgramServices;
@@ -34,6 +35,8 @@ struct CliServices
     std::function<void(AbortRequest &)> watchAbort = {};
     /// Puts each sent message into the Sent folder when "SentCopy" is 1; null: no copies.
     SentCopier *sentCopier = nullptr;
+    /// Reads the INBOX for delivery reports; null: one over IMAP with the account is made.
+    InboxReader *inboxReader = nullptr;
 };
 
 /// The standard streams of a command: the process's own, or a test's buffers.

@@ -7,6 +7,7 @@
 namespace quorvale {
 
 class Clock;
+class InboxReader;
 class Mailer;
 class Printer;
 class SentCopier;
@@ -29,6 +30,8 @@ struct AppServices
     std::shared_ptr<SignInAccount> account = {};
     /// Puts each sent message into the Sent folder when "SentCopy" is 1; null: no copies.
     SentCopier *sentCopier = nullptr;
+    /// Reads the INBOX for delivery reports; null: the window makes one over IMAP.
+    InboxReader *inboxReader = nullptr;
 };
 
 } // namespace quorvale

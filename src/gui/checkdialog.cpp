@@ -255,7 +255,13 @@ void CheckDialog::startCheck(const CheckRequest &request)
     if (withOwn.programFiles.isEmpty())
         withOwn.programFiles = m_programFiles;
     m_worker.start(
-        u"Quorvale check"_s, [this, withOwn] { m_result = checkClientList(withOwn); }, [this] { workerFinished(); });
+        u"Quorvale check"_s,
+        [this, withOwn, add = m_addToReport] {
+            m_result = checkClientList(withOwn);
+            if (add && m_result.error.isEmpty())
+                add(m_result);
+        },
+        [this] { workerFinished(); });
 }
 
 void CheckDialog::workerFinished()

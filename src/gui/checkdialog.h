@@ -8,6 +8,7 @@
 #include <QSet>
 #include <QSortFilterProxyModel>
 
+#include <functional>
 #include <optional>
 
 class QCheckBox;
@@ -82,6 +83,8 @@ public:
     /// The program's own files for checks whose request names none; none unless set.
     void setProgramFiles(const ProgramFiles &files) { m_programFiles = files; }
     bool isChecking() const { return m_worker.isRunning(); }
+    /// Adds to each report on the check's worker thread (the bounced addresses of the journals).
+    void setAddToReport(std::function<void(CheckReport &)> add) { m_addToReport = std::move(add); }
 
 Q_SIGNALS:
     /// A check has finished and its result is shown.
@@ -109,6 +112,7 @@ private:
     QPushButton *m_sendTicked = nullptr;
     QString m_lastSaved;
     ProgramFiles m_programFiles;
+    std::function<void(CheckReport &)> m_addToReport;
     CheckReport m_result; ///< written by the worker, read once it has finished
     std::optional<CheckRequest> m_pending;
     WorkerThread m_worker{this}; ///< after what its work uses, so that it goes first

@@ -6,6 +6,7 @@
 #include "gui/mainwindow.h"
 #include "gui/userdialogs.h"
 #include "mail/attachmentcache.h"
+#include "mail/inboxreader.h"
 #include "mail/sentcopy.h"
 #include "mail/smtpmailer.h"
 #include "platform/process.h"
@@ -46,7 +47,7 @@ int runGui(int argc, char **argv, ProgramServices &services)
     DesktopDialogs dialogs;
     MainWindow window(AppServices{*services.store, *services.mailer, services.printer, services.clock, dialogs,
                                   services.environment.dataFolder, helpFolder(), services.account,
-                                  services.sentCopier.get()});
+                                  services.sentCopier.get(), services.inboxReader.get()});
     closeWithTheSession(window);
     window.show();
     return QApplication::exec();

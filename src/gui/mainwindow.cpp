@@ -17,6 +17,9 @@
 #include "gui/userdialogs.h"
 #include "gui/widgetfactory.h"
 #include "platform/files.h"
+#include "mail/inboxreader.h"
+#include "run/bouncecheck.h"
+#include "run/clock.h"
 #include "run/journal.h"
 #include "run/ownfiles.h"
 #include "settings/bodyfile.h"
@@ -184,6 +187,7 @@ void MainWindow::buildUi()
         m_cmdStart->setEnabled(!asking);
         m_cmdAbort->setEnabled(asking);
         m_mnuResendFailed->setEnabled(!asking);
+        m_mnuResendBounced->setEnabled(!asking);
         if (m_emailTest)
             m_emailTest->setRunInProgress(asking);
         if (m_preview)
@@ -430,6 +434,14 @@ void MainWindow::buildMenus()
     m_mnuResendFailed->setToolTip(
         u"Send again to the clients of this mailing whose last send was refused or may not have arrived"_s);
     connect(m_mnuResendFailed, &QAction::triggered, this, &MainWindow::resendFailed);
+    m_mnuCheckBounces = entry(journal, u"Check for &Bounces"_s, u"mnuCheckBounces"_s);
+    m_mnuCheckBounces->setToolTip(
+        u"Read the delivery reports in the mailbox (IMAP) for the runs of the last 30 days and record the clients whose message bounced"_s);
+    connect(m_mnuCheckBounces, &QAction::triggered, this, &MainWindow::checkForBounces);
+    m_mnuResendBounced = entry(journal, u"Resend to B&ounced Clients"_s, u"mnuResendBounced"_s);
+    m_mnuResendBounced->setToolTip(u"Send again to the clients of this mailing whose message bounced, at the address "
+                                   "now in the client file; those whose address is unchanged are skipped"_s);
+    connect(m_mnuResendBounced, &QAction::triggered, this, &MainWindow::resendBounced);
     connect(entry(journal, u"&Open Journal Folder"_s, u"mnuJournalFolder"_s), &QAction::triggered, this,
             &MainWindow::openJournalFolder);
 
@@ -583,7 +595,12 @@ void MainWindow::resendFailed()
     startRun(true);
 }
 
-void MainWindow::startRun(bool retryFailed, const QStringList &clients)
+void MainWindow::resendBounced()
+{
+    startRun(false, {}, true);
+}
+
+void MainWindow::startRun(bool retryFailed, const QStringList &clients, bool resendBounced)
 {
     if (m_closing || isRunning())
         return;
@@ -602,6 +619,7 @@ void MainWindow::startRun(bool retryFailed, const QStringList &clients)
     request.documentPatterns = m_txtDocumentPatterns->text().trimmed();
     request.retryFailed = retryFailed;
     request.clients = clients;
+    request.resendBounced = resendBounced;
     m_session->start(request);
 }
 
@@ -643,6 +661,7 @@ void MainWindow::setRunning(bool running)
     if (!running)
         m_cmdAbort->setToolTip(u"Abort Processing"_s);
     m_mnuResendFailed->setEnabled(!running);
+    m_mnuResendBounced->setEnabled(!running);
     // The last run's summary stays until the next run starts; the run's progress line shows
     // only while it goes on.
     if (running) {
@@ -744,6 +763,13 @@ void MainWindow::showCheck()
         connect(m_check, &CheckDialog::previewRequested, this, &MainWindow::showPreview);
         connect(m_check, &CheckDialog::sendToTickedRequested, this,
                 [this](const QStringList &clients) { startRun(false, clients); });
+        m_check->setAddToReport([folder = runJournalFolder(m_services.dataFolder)](CheckReport &report) {
+            // An address that bounced and is still in the list is a problem of the list.
+            QList<std::pair<QString, QString>> clients;
+            for (const CheckRow &row : report.rows)
+                clients.append({row.clientId, row.address});
+            report.problems += bouncedAddressesIn(folder, clients);
+        });
     }
     m_check->startCheck(request);
     present(m_check);
@@ -809,12 +835,54 @@ void MainWindow::openOnDesktop(const QString &path, const QString &what)
         QApplication::clipboard()->setText(shown);
 }
 
+void MainWindow::checkForBounces()
+{
+    if (m_closing || m_bounceCheck.isRunning())
+        return;
+    InboxReader *reader = m_services.inboxReader;
+    if (!reader) {
+        if (!m_ownInboxReader)
+            m_ownInboxReader = std::make_unique<ImapInboxReader>(m_services.account);
+        reader = m_ownInboxReader.get();
+    }
+    const AppSettings settings = m_settings.get();
+    if (const QString problem = inboxProblem(settings); !problem.isEmpty()) {
+        m_services.dialogs.warn(this, problem);
+        return;
+    }
+    const QDateTime now = m_services.clock.currentDateTime();
+    const QString dataFolder = m_services.dataFolder;
+    auto result = std::make_shared<BounceCheckResult>();
+    const std::shared_ptr<std::atomic_bool> aborted = m_bounceCheckAborted;
+    m_mnuCheckBounces->setEnabled(false);
+    appendStatusLines({u"Checking for bounces..."_s});
+    m_bounceCheck.start(
+        u"Quorvale bounces"_s,
+        [reader, settings, dataFolder, now, result, aborted] {
+            *result = quorvale::checkForBounces(*reader, settings, dataFolder, defaultBounceSince(now.date()), now,
+                                                [aborted] { return aborted->load(); });
+        },
+        [this, result] {
+            m_mnuCheckBounces->setEnabled(true);
+            if (!result->ok()) {
+                m_services.dialogs.warn(this, u"The mailbox could not be read: "_s + result->error);
+                return;
+            }
+            QStringList lines;
+            for (const BouncedClient &bounced : std::as_const(result->bounced))
+                lines.append(bounced.statusLine());
+            lines.append(u"Bounces found - "_s + QString::number(result->bounced.size()));
+            appendStatusLines(lines);
+        });
+}
+
 void MainWindow::stopEverything()
 {
     if (m_closing)
         return;
     m_closing = true;
-    // Exit ends a run where it stands, without its closing lines.
+    // Exit ends a run where it stands, without its closing lines, and a check for bounces too.
+    m_bounceCheckAborted->store(true);
     m_session->shutDown();
     if (m_emailTest)
         delete m_emailTest.data(); // waits for a test send in flight

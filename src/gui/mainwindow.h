@@ -10,6 +10,7 @@
 #include <QPointer>
 #include <QTimer>
 
+#include <atomic>
 #include <memory>
 
 class QAction;
@@ -29,6 +30,7 @@ class CheckDialog;
 class EmailTestDialog;
 class FormattedEditor;
 class HelpWindow;
+class InboxReader;
 class PreviewDialog;
 class RunSession;
 class RunSummaryPanel;
@@ -60,8 +62,14 @@ public:
     void showPreview(qint64 line = 0);
     /// A run over only the clients whose last send was refused or may not have arrived.
     void resendFailed();
+    /// A run over only the clients whose message bounced, at the address now in the client file
+    /// once it was changed.
+    void resendBounced();
     /// Opens the folder of the run journals in the desktop's file manager.
     void openJournalFolder();
+    /// Reads the mailbox's delivery reports of the last 30 days' runs off the window's thread,
+    /// journals the bounced clients and lists them in the status box.
+    void checkForBounces();
     /// Shows the help window at a context number (kMainHelpContext, kSetupHelpContext).
     void showHelp(int context);
     /// Closes the window because the desktop session ends: a run is aborted without a question.
@@ -88,7 +96,7 @@ private:
     void OptAddAttachment_Click(int index);
     void cmdStart_Click();
     /// `clients`: the clients ticked in the check to go to (by identifier); empty: every client.
-    void startRun(bool retryFailed, const QStringList &clients = {});
+    void startRun(bool retryFailed, const QStringList &clients = {}, bool resendBounced = false);
     void cmdAbort_Click();
     void mnuHelpContents_Click();
 
@@ -146,6 +154,8 @@ private:
     QPushButton *m_cmdAbort = nullptr;
     QPushButton *m_cmdCheck = nullptr;
     QAction *m_mnuResendFailed = nullptr;
+    QAction *m_mnuCheckBounces = nullptr;
+    QAction *m_mnuResendBounced = nullptr;
     QButtonGroup *m_optAddAttachment = nullptr;
     QCheckBox *m_chkPrint = nullptr;
     QCheckBox *m_chkCSVHeader = nullptr;
@@ -157,6 +167,10 @@ private:
     QTimer m_progressTicker; ///< counts the time left down between reports (a long group delay)
     RunSummaryPanel *m_summary = nullptr;
     WorkerThread m_keyring{this}; ///< the password asked of the keyring at start
+    std::unique_ptr<InboxReader> m_ownInboxReader; ///< when the services bring none
+    /// Set when the window goes: a check for bounces under way stops at its next wait.
+    std::shared_ptr<std::atomic_bool> m_bounceCheckAborted = std::make_shared<std::atomic_bool>(false);
+    WorkerThread m_bounceCheck{this}; ///< the check for bounces; destroyed first, so it is waited for
 };
 
 } // namespace quorvale

@@ -463,7 +463,8 @@ void SetupDialog::cmdSignIn_Click()
     }
     const OAuthChoice choice{chosenWord(m_cboProvider), m_txtTenant->text(),       m_txtClientId->text(),
                              m_txtClientSecret->text(), m_txtAuthorizeUrl->text(), m_txtTokenUrl->text(),
-                             m_txtScope->text()};
+                             m_txtScope->text(),
+                             m_chkSentCopy->isChecked() || !m_txtIMAPServer->text().trimmed().isEmpty()};
     QString error;
     const std::optional<OAuthProvider> provider = resolveOAuthProvider(choice, &error);
     if (!provider) {

@@ -82,6 +82,8 @@ class TestOAuthSignIn : public QObject
 private Q_SLOTS:
     void providerTable_data();
     void providerTable();
+    void imapScopeIsAddedWhenTheMailboxIsRead_data();
+    void imapScopeIsAddedWhenTheMailboxIsRead();
     void sendingLimitsOfEachProvider_data();
     void sendingLimitsOfEachProvider();
     void signInEnds_data();
@@ -174,6 +176,31 @@ void TestOAuthSignIn::providerTable()
         QCOMPARE(smtp->port, 587);
         QVERIFY(smtp->startTls);
     }
+}
+
+void TestOAuthSignIn::imapScopeIsAddedWhenTheMailboxIsRead_data()
+{
+    QTest::addColumn<QString>("provider");
+    QTest::addColumn<bool>("imap");
+    QTest::addColumn<QString>("scope");
+    const QString smtp = u"https://outlook.office.com/SMTP.Send offline_access"_s;
+    QTest::newRow("Microsoft 365, SMTP only") << u"microsoft"_s << false << smtp;
+    QTest::newRow("Microsoft 365 with IMAP")
+        << u"microsoft"_s << true << smtp + u" https://outlook.office.com/IMAP.AccessAsUser.All"_s;
+    QTest::newRow("Google: one scope for both") << u"google"_s << true << u"https://mail.google.com/"_s;
+    QTest::newRow("custom: the user's own scope") << u"custom"_s << true << u"mail offline_access"_s;
+}
+
+void TestOAuthSignIn::imapScopeIsAddedWhenTheMailboxIsRead()
+{
+    QFETCH(QString, provider);
+    QFETCH(bool, imap);
+    OAuthChoice choice{provider, {}, u"id"_s, {}, u"https://id.example/auth"_s, u"https://id.example/token"_s,
+                       u"mail offline_access"_s, imap};
+    QString error;
+    const std::optional<OAuthProvider> resolved = resolveOAuthProvider(choice, &error);
+    QVERIFY2(resolved, qPrintable(error));
+    QTEST(resolved->scope, "scope");
 }
 
 void TestOAuthSignIn::sendingLimitsOfEachProvider_data()

@@ -167,6 +167,7 @@ struct WindowFixture
     FakePrinter printer;
     FakeClock fakeClock;
     SystemClock systemClock;
+    FakeInboxReader inbox;
     /// Secrets in files of the fixture's folder: a window test never asks the user's keyring.
     std::shared_ptr<SignInAccount> account =
         std::make_shared<SignInAccount>([folder = dir.filePath(u"secrets"_s)] {
@@ -206,7 +207,9 @@ struct WindowFixture
                            dialogs,
                            dataFolder(),
                            dir.filePath(u"help"_s),
-                           account};
+                           account,
+                           nullptr,
+                           &inbox};
     }
     /// Opens the window when needed, then the setup dialog; null when it did not open (check it).
     QDialog *openSetup()

@@ -13,9 +13,13 @@
 #include "auth/secretstore.h"
 #include "auth/signinaccount.h"
 #include "cli/cliapp.h"
+#include "mail/inboxreader.h"
 #include "run/printer.h"
 #include "settings/settingsstore.h"
+#include "support/smtpfixture.h"
 #include "support/testfakes.h"
+
+#include <QFile>
 
 #include <QString>
 #include <QStringList>
@@ -43,7 +47,7 @@ public:
           account(std::make_shared<SignInAccount>([home] {
               return SecretStoreChoice{std::make_unique<FileSecretStore>(home + u"/config/Quorvale"_s), {}};
           })),
-          dataFolder(home + u"/data/Quorvale"_s)
+          dataFolder(home + u"/data/Quorvale"_s), inboxReader(account, QFile::encodeName(testCaFile()))
     {
     }
 
@@ -56,6 +60,7 @@ public:
         QTextStream outStream(&out);
         QTextStream errStream(&err);
         CliServices services{*store, realMailer ? *realMailer : mailer, printer, clock, account, dataFolder};
+        services.inboxReader = &inboxReader;
         CliConsole console{in, outStream, errStream};
         Result result;
         result.exitCode = runCommandLine(args, services, console);
@@ -90,6 +95,7 @@ public:
     FakeClock clock;
     std::shared_ptr<SignInAccount> account;
     QString dataFolder;
+    ImapInboxReader inboxReader; ///< trusts the test servers' certificate
 };
 
 } // namespace quorvale::test

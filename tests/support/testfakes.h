@@ -4,6 +4,7 @@
 // advances only when slept on, a status log, a prompter with scripted answers, a settings store in
 // memory, a printer and a mailer that record what they are asked to do, and a run observer.
 
+#include "mail/inboxreader.h"
 #include "mail/mailer.h"
 #include "run/batchrun.h"
 #include "run/clock.h"
@@ -12,11 +13,13 @@
 #include "run/statuslog.h"
 #include "settings/settingsstore.h"
 
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QList>
 #include <QMap>
 #include <QMutex>
 #include <QStringList>
+#include <QThread>
 #include <QVariant>
 
 #include <chrono>
@@ -348,6 +351,32 @@ public:
     QStringList events;
     QList<RunProgress> progress;
     QStringList failures;
+};
+
+/// A mailbox whose INBOX holds `messages`, or that cannot be read when `error` is set. Records the
+/// day asked for and whether it was asked on the application's own thread.
+class FakeInboxReader final : public InboxReader
+{
+public:
+    QString readSince(const AppSettings &, const QDate &since, QList<QByteArray> *messages,
+                      const AbortPredicate &) override
+    {
+        QMutexLocker lock(&m_mutex);
+        askedSince = since;
+        askedOnAppThread = QThread::currentThread() == QCoreApplication::instance()->thread();
+        ++reads;
+        *messages = error.isEmpty() ? inbox : QList<QByteArray>();
+        return error;
+    }
+
+    QList<QByteArray> inbox;
+    QString error;
+    QDate askedSince;
+    bool askedOnAppThread = false;
+    int reads = 0;
+
+private:
+    QMutex m_mutex;
 };
 
 } // namespace quorvale::test

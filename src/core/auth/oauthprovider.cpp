@@ -73,6 +73,9 @@ std::optional<OAuthProvider> resolveOAuthProvider(const OAuthChoice &choice, QSt
         p.authorizeUrl = QUrl(QString(facts.authorizeUrl).replace(u"{tenant}"_s, tenant));
         p.tokenUrl = QUrl(QString(facts.tokenUrl).replace(u"{tenant}"_s, tenant));
         p.scope = facts.scope;
+        // The SMTP scope alone does not open the mailbox over IMAP.
+        if (choice.imap && !facts.imapScope.isEmpty())
+            p.scope += u' ' + QString(facts.imapScope);
         p.scopeOnRefresh = facts.scopeOnRefresh;
         p.clientId = orDefault(choice.clientId, QUORVALE_OAUTH_MICROSOFT_CLIENT_ID);
         // A public client presents no secret (the server refuses one); a secret typed for another

@@ -22,6 +22,7 @@ struct OAuthChoice
     QString authorizeUrl; ///< custom only
     QString tokenUrl;     ///< custom only
     QString scope;        ///< custom only
+    bool imap = false;    ///< the mailbox is also read over IMAP (the Sent copy, bounces)
 };
 
 /// Everything the sign-in and the token refresh need to talk to one authorization server.

@@ -20,6 +20,7 @@ const std::array kProviders{
         .authorizeUrl = "https://login.microsoftonline.com/{tenant}/oauth2/v2.0/authorize"_L1,
         .tokenUrl = "https://login.microsoftonline.com/{tenant}/oauth2/v2.0/token"_L1,
         .scope = "https://outlook.office.com/SMTP.Send offline_access"_L1,
+        .imapScope = "https://outlook.office.com/IMAP.AccessAsUser.All"_L1,
         .scopeOnRefresh = true,
         .usesClientSecret = false, // a desktop program signs in with PKCE alone
         .limits = {.perMinute = 30, .perDay = 10000},

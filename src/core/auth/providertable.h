@@ -30,6 +30,8 @@ struct MailProviderFacts
     QLatin1StringView authorizeUrl = {};
     QLatin1StringView tokenUrl = {};
     QLatin1StringView scope = {};
+    /// Added to the scope when the mailbox is also read over IMAP; empty when `scope` covers it.
+    QLatin1StringView imapScope = {};
     bool scopeOnRefresh = true; ///< repeat the scope when refreshing
     bool usesClientSecret = true; ///< whether its sign-in may take a client secret
     SendingLimits limits = {};

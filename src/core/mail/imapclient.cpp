@@ -1,11 +1,15 @@
 #include "mail/imapclient.h"
 
+#include <QLocale>
 #include <QUrl>
 
 #include <curl/curl.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <memory>
+#include <utility>
 
 using namespace Qt::StringLiterals;
 
@@ -180,6 +184,209 @@ QByteArray lastRefusal(QByteArrayView replies)
     return refusal;
 }
 
+/// One untagged reply of a session: its text, and the literals ({n} and n bytes) it carried.
+struct UntaggedReply
+{
+    QByteArray text;
+    QList<QByteArray> literals;
+};
+
+/// Commands of our own on a connection libcurl opened and logged in on (CONNECT_ONLY): libcurl
+/// has no read-only way into a folder, so EXAMINE and FETCH BODY.PEEK go as text. Every wait is
+/// bounded by the timeout and asks the abort predicate in short slices.
+class RawSession
+{
+public:
+    RawSession(CURL *handle, const ImapAbort &aborted, int timeoutSeconds, qsizetype maxLiteral)
+        : m_handle(handle), m_aborted(aborted), m_timeout(timeoutSeconds), m_maxLiteral(maxLiteral)
+    {
+    }
+    ~RawSession()
+    {
+        if (m_multi)
+            curl_multi_cleanup(m_multi);
+    }
+    RawSession(const RawSession &) = delete;
+    RawSession &operator=(const RawSession &) = delete;
+
+    /// Sends `command` under a new tag and reads its replies up to the tagged one; false with
+    /// `error` when the server refuses it or the connection fails.
+    bool run(const QByteArray &command, QList<UntaggedReply> *untagged, QString *error)
+    {
+        const QByteArray tag = "Q" + QByteArray::number(++m_tags);
+        if (!send(tag + ' ' + command + "\r\n", error))
+            return false;
+        UntaggedReply current;
+        bool inUntagged = false;
+        for (;;) {
+            QByteArray line;
+            if (!readLine(&line, error))
+                return false;
+            const bool continued = inUntagged && !current.text.isEmpty() && current.text.endsWith('}');
+            if (!continued) {
+                if (line.startsWith(QByteArray(tag + ' '))) {
+                    const QByteArray status = line.sliced(tag.size() + 1);
+                    if (status.startsWith("OK"))
+                        return true;
+                    *error = QString::fromUtf8(status).simplified();
+                    return false;
+                }
+                if (inUntagged)
+                    untagged->append(std::exchange(current, {}));
+                inUntagged = line.startsWith("* ");
+                current.text.clear();
+            }
+            current.text += line;
+            qint64 size = -1;
+            if (line.endsWith('}')) {
+                const qsizetype open = line.lastIndexOf('{');
+                bool ok = false;
+                size = open >= 0 ? line.sliced(open + 1, line.size() - open - 2).toLongLong(&ok) : -1;
+                if (!ok || size < 0 || size > m_maxLiteral + 4096) {
+                    *error = u"the server sent a reply too large to read"_s;
+                    return false;
+                }
+                QByteArray literal;
+                if (!readBytes(size, &literal, error))
+                    return false;
+                if (inUntagged)
+                    current.literals.append(literal);
+            } else if (inUntagged) {
+                untagged->append(std::exchange(current, {}));
+                inUntagged = false;
+            }
+        }
+    }
+
+private:
+    bool waitForSocket(bool forWriting, QString *error)
+    {
+        if (!m_multi)
+            m_multi = curl_multi_init();
+        curl_socket_t socket = CURL_SOCKET_BAD;
+        if (!m_multi || curl_easy_getinfo(m_handle, CURLINFO_ACTIVESOCKET, &socket) != CURLE_OK ||
+            socket == CURL_SOCKET_BAD) {
+            *error = u"the connection was closed"_s;
+            return false;
+        }
+        curl_waitfd wait{socket, short(forWriting ? CURL_WAIT_POLLOUT : CURL_WAIT_POLLIN), 0};
+        int ready = 0;
+        if (curl_multi_poll(m_multi, &wait, 1, 100, &ready) != CURLM_OK) {
+            *error = u"the connection failed"_s;
+            return false;
+        }
+        return true;
+    }
+    bool timedOut(std::chrono::steady_clock::time_point since, QString *error) const
+    {
+        if (m_aborted && m_aborted()) {
+            *error = u"aborted"_s;
+            return true;
+        }
+        if (std::chrono::steady_clock::now() - since > std::chrono::seconds(m_timeout)) {
+            *error = u"the server did not answer in time"_s;
+            return true;
+        }
+        return false;
+    }
+    bool send(const QByteArray &bytes, QString *error)
+    {
+        qsizetype at = 0;
+        const auto start = std::chrono::steady_clock::now();
+        while (at < bytes.size()) {
+            size_t sent = 0;
+            const CURLcode code = curl_easy_send(m_handle, bytes.constData() + at, size_t(bytes.size() - at), &sent);
+            if (code == CURLE_AGAIN) {
+                if (timedOut(start, error) || !waitForSocket(true, error))
+                    return false;
+                continue;
+            }
+            if (code != CURLE_OK) {
+                *error = QString::fromUtf8(curl_easy_strerror(code));
+                return false;
+            }
+            at += qsizetype(sent);
+        }
+        return true;
+    }
+    /// Reads more from the connection into the buffer.
+    bool fill(QString *error)
+    {
+        const auto start = std::chrono::steady_clock::now();
+        for (;;) {
+            char chunk[16384];
+            size_t got = 0;
+            const CURLcode code = curl_easy_recv(m_handle, chunk, sizeof chunk, &got);
+            if (code == CURLE_OK && got == 0) {
+                *error = u"the server closed the connection"_s;
+                return false;
+            }
+            if (code == CURLE_OK) {
+                m_buffer.append(chunk, qsizetype(got));
+                return true;
+            }
+            if (code != CURLE_AGAIN) {
+                *error = QString::fromUtf8(curl_easy_strerror(code));
+                return false;
+            }
+            if (timedOut(start, error) || !waitForSocket(false, error))
+                return false;
+        }
+    }
+    bool readLine(QByteArray *line, QString *error)
+    {
+        qsizetype end;
+        while ((end = m_buffer.indexOf("\r\n")) < 0) {
+            if (m_buffer.size() > 8 * 1024 * 1024) {
+                *error = u"the server sent a line too long to read"_s;
+                return false;
+            }
+            if (!fill(error))
+                return false;
+        }
+        *line = m_buffer.first(end);
+        m_buffer.remove(0, end + 2);
+        return true;
+    }
+    bool readBytes(qint64 size, QByteArray *bytes, QString *error)
+    {
+        while (m_buffer.size() < size) {
+            if (!fill(error))
+                return false;
+        }
+        *bytes = m_buffer.first(qsizetype(size));
+        m_buffer.remove(0, qsizetype(size));
+        return true;
+    }
+
+    CURL *m_handle;
+    const ImapAbort &m_aborted;
+    int m_timeout;
+    qsizetype m_maxLiteral;
+    CURLM *m_multi = nullptr;
+    QByteArray m_buffer;
+    int m_tags = 0;
+};
+
+/// The UIDs of an untagged "* SEARCH 3 7 9" reply.
+QList<quint32> searchUids(const QList<UntaggedReply> &replies)
+{
+    QList<quint32> uids;
+    for (const UntaggedReply &reply : replies) {
+        if (!reply.text.startsWith("* SEARCH"))
+            continue;
+        for (const QByteArray &word : reply.text.sliced(8).split(' ')) {
+            bool ok = false;
+            const quint32 uid = word.toUInt(&ok);
+            if (ok && uid > 0)
+                uids.append(uid);
+        }
+    }
+    std::sort(uids.begin(), uids.end());
+    uids.erase(std::unique(uids.begin(), uids.end()), uids.end());
+    return uids;
+}
+
 } // namespace
 
 QList<ImapFolder> parseImapList(QByteArrayView reply)
@@ -251,18 +458,9 @@ QString ImapClient::append(const QString &folder, const QByteArray &message)
     return perform(folder, {}, &message, &reply);
 }
 
-QString ImapClient::perform(const QString &folder, const QByteArray &command, const QByteArray *upload,
-                            QByteArray *reply)
+void *ImapClient::configured(void *handle, const QByteArray &url, char *curlError, QByteArray *replies) const
 {
-    const std::unique_ptr<CURL, void (*)(CURL *)> easy(curl_easy_init(), curl_easy_cleanup);
-    if (!easy)
-        return u"The mail library could not be initialised."_s;
-    CURL *h = easy.get();
-    const QByteArray url = QByteArray(m_server.implicitTls ? "imaps://" : "imap://") + QUrl::toAce(m_server.host) +
-                           ':' + QByteArray::number(m_server.port) + '/' + QUrl::toPercentEncoding(folder);
-    QByteArray replies;
-    char curlError[CURL_ERROR_SIZE] = {};
-    Upload reader{upload, 0};
+    CURL *h = handle;
     curl_easy_setopt(h, CURLOPT_URL, url.constData());
     curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(h, CURLOPT_FORBID_REUSE, 1L);
@@ -284,6 +482,108 @@ QString ImapClient::perform(const QString &folder, const QByteArray &command, co
     } else {
         curl_easy_setopt(h, CURLOPT_PASSWORD, m_server.secret.constData());
     }
+    curl_easy_setopt(h, CURLOPT_VERBOSE, 1L);
+    curl_easy_setopt(h, CURLOPT_DEBUGDATA, replies);
+    curl_easy_setopt(h, CURLOPT_DEBUGFUNCTION, &collectReplies);
+    curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(h, CURLOPT_XFERINFODATA, &m_aborted);
+    curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, &progress);
+    return h;
+}
+
+QByteArray ImapClient::url(const QString &folder) const
+{
+    return QByteArray(m_server.implicitTls ? "imaps://" : "imap://") + QUrl::toAce(m_server.host) + ':' +
+           QByteArray::number(m_server.port) + '/' + QUrl::toPercentEncoding(folder);
+}
+
+QString ImapClient::readSince(const QString &folder, const QDate &since, qsizetype maxBytes,
+                              const std::function<bool(QByteArrayView headers)> &wanted, QList<QByteArray> *messages)
+{
+    messages->clear();
+    if (!isUsableFolderName(folder))
+        return u"The folder name \"%1\" cannot be used on the IMAP server."_s.arg(folder.simplified());
+    const std::unique_ptr<CURL, void (*)(CURL *)> easy(curl_easy_init(), curl_easy_cleanup);
+    if (!easy)
+        return u"The mail library could not be initialised."_s;
+    CURL *h = easy.get();
+    QByteArray replies;
+    char curlError[CURL_ERROR_SIZE] = {};
+    configured(h, url(QString()), curlError, &replies);
+    // libcurl connects, encrypts and logs in, then leaves the connection to us; it keeps the
+    // connection only when it may reuse it.
+    curl_easy_setopt(h, CURLOPT_CONNECT_ONLY, 1L);
+    curl_easy_setopt(h, CURLOPT_FORBID_REUSE, 0L);
+    const CURLcode code = curl_easy_perform(h);
+    if (code != CURLE_OK)
+        return failure(code, replies, curlError, u"The reading of the mailbox was aborted."_s);
+
+    RawSession session(h, m_aborted, m_server.timeoutSeconds, maxBytes);
+    const QString server = u"%1:%2"_s.arg(m_server.host).arg(m_server.port);
+    const auto failed = [&](const QString &why) {
+        return u"the IMAP server %1 could not be read (%2)"_s.arg(server, why);
+    };
+    QString error;
+    QList<UntaggedReply> untagged;
+    if (!session.run("EXAMINE \"" + folder.toLatin1() + '"', &untagged, &error))
+        return failed(error);
+    untagged.clear();
+    const QByteArray date = QLocale::c().toString(since, u"d-MMM-yyyy"_s).toLatin1();
+    if (!session.run("UID SEARCH SINCE " + date, &untagged, &error))
+        return failed(error);
+    const QList<quint32> found = searchUids(untagged);
+    const auto uidSet = [](const QList<quint32> &uids, qsizetype first, qsizetype count) {
+        QByteArray set;
+        for (qsizetype i = first; i < std::min(first + count, uids.size()); ++i)
+            set += (set.isEmpty() ? "" : ",") + QByteArray::number(uids.at(i));
+        return set;
+    };
+    // First the few headers of every message, then only the wanted ones, a batch at a time: one
+    // round trip per batch, and no more than a batch's text held beyond the messages kept.
+    QList<quint32> uids;
+    constexpr qsizetype kHeaderBatch = 200;
+    for (qsizetype first = 0; first < found.size(); first += kHeaderBatch) {
+        untagged.clear();
+        if (!session.run("UID FETCH " + uidSet(found, first, kHeaderBatch) +
+                             " (UID BODY.PEEK[HEADER.FIELDS (FROM SUBJECT CONTENT-TYPE)])",
+                         &untagged, &error))
+            return failed(error);
+        for (const UntaggedReply &reply : std::as_const(untagged)) {
+            const qsizetype at = reply.text.indexOf("UID ");
+            bool ok = false;
+            const quint32 uid = at < 0 ? 0 : reply.text.sliced(at + 4).split(' ').value(0).toUInt(&ok);
+            if (ok && !reply.literals.isEmpty() && (!wanted || wanted(reply.literals.first())))
+                uids.append(uid);
+        }
+    }
+    constexpr qsizetype kBatch = 20;
+    for (qsizetype first = 0; first < uids.size(); first += kBatch) {
+        untagged.clear();
+        if (!session.run("UID FETCH " + uidSet(uids, first, kBatch) + " (BODY.PEEK[]<0." +
+                             QByteArray::number(maxBytes) + ">)",
+                         &untagged, &error))
+            return failed(error);
+        for (const UntaggedReply &reply : std::as_const(untagged)) {
+            if (reply.text.contains(" FETCH ") && !reply.literals.isEmpty())
+                messages->append(reply.literals.first());
+        }
+    }
+    untagged.clear();
+    session.run("LOGOUT", &untagged, &error);
+    return {};
+}
+
+QString ImapClient::perform(const QString &folder, const QByteArray &command, const QByteArray *upload,
+                            QByteArray *reply)
+{
+    const std::unique_ptr<CURL, void (*)(CURL *)> easy(curl_easy_init(), curl_easy_cleanup);
+    if (!easy)
+        return u"The mail library could not be initialised."_s;
+    CURL *h = easy.get();
+    QByteArray replies;
+    char curlError[CURL_ERROR_SIZE] = {};
+    Upload reader{upload, 0};
+    configured(h, url(folder), curlError, &replies);
     if (!command.isEmpty())
         curl_easy_setopt(h, CURLOPT_CUSTOMREQUEST, command.constData());
     if (upload) {
@@ -294,23 +594,23 @@ QString ImapClient::perform(const QString &folder, const QByteArray &command, co
     }
     curl_easy_setopt(h, CURLOPT_WRITEDATA, reply);
     curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &collect);
-    curl_easy_setopt(h, CURLOPT_VERBOSE, 1L);
-    curl_easy_setopt(h, CURLOPT_DEBUGDATA, &replies);
-    curl_easy_setopt(h, CURLOPT_DEBUGFUNCTION, &collectReplies);
-    curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
-    curl_easy_setopt(h, CURLOPT_XFERINFODATA, &m_aborted);
-    curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, &progress);
     const CURLcode code = curl_easy_perform(h);
     if (upload)
         reply->append(replies);
     if (code == CURLE_OK)
         return {};
+    return failure(code, replies, curlError, u"The copy was aborted."_s);
+}
 
+QString ImapClient::failure(int curlCode, const QByteArray &replies, const char *curlError,
+                            const QString &aborted) const
+{
+    const auto code = CURLcode(curlCode);
     const QString server = u"%1:%2"_s.arg(m_server.host).arg(m_server.port);
     QString why;
     switch (code) {
     case CURLE_ABORTED_BY_CALLBACK:
-        return u"The copy was aborted."_s;
+        return aborted;
     case CURLE_LOGIN_DENIED:
         why = u"the IMAP server %1 refused the login of %2"_s.arg(server, QString::fromUtf8(m_server.user));
         break;

@@ -6,6 +6,7 @@
 
 #include <QByteArray>
 #include <QByteArrayView>
+#include <QDate>
 #include <QList>
 #include <QString>
 
@@ -61,9 +62,18 @@ public:
     QString create(const QString &name);
     /// Appends `message` to `folder` with the \Seen flag.
     QString append(const QString &folder, const QByteArray &message);
+    /// The messages of `folder` that arrived on or after `since` and whose From, Subject and
+    /// Content-Type headers `wanted` accepts, oldest first, each at most its first `maxBytes`.
+    /// Read only: the folder is examined (never selected) and every message fetched with
+    /// BODY.PEEK, so nothing is deleted, moved or marked read.
+    QString readSince(const QString &folder, const QDate &since, qsizetype maxBytes,
+                      const std::function<bool(QByteArrayView headers)> &wanted, QList<QByteArray> *messages);
 
 private:
     QString perform(const QString &folder, const QByteArray &command, const QByteArray *upload, QByteArray *reply);
+    QByteArray url(const QString &folder) const;
+    void *configured(void *handle, const QByteArray &url, char *curlError, QByteArray *replies) const;
+    QString failure(int code, const QByteArray &replies, const char *curlError, const QString &aborted) const;
 
     ImapServer m_server;
     ImapAbort m_aborted;

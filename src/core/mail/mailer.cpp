@@ -44,6 +44,8 @@ MailServer mailServerFrom(const AppSettings &settings)
     server.oauth = {settings.OAuthProvider,     settings.OAuthTenant,       settings.OAuthClientId,
                     settings.OAuthClientSecret, settings.OAuthAuthorizeUrl, settings.OAuthTokenUrl,
                     settings.OAuthScope};
+    // The sign-in's token then also opens the mailbox for the Sent copy and the check for bounces.
+    server.oauth.imap = settings.SentCopy == 1 || !settings.IMAPServer.trimmed().isEmpty();
     // Only "Simple" (0) and "SSL" (1) say how to reach the server. Anything else must never fall
     // back to plain SMTP with the login in clear: no send is attempted.
     if (settings.AuthType == 0 || settings.AuthType == 1) {

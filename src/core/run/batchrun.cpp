@@ -554,7 +554,8 @@ bool BatchRun::chooseClients()
         makeResumePlan(clients(), history,
                        ResumeRequest{m_request.resume, m_request.retryFailed, m_request.print, m_mailing.choices,
                                      m_request.subject, [this](qsizetype row) { return fingerprintNow(row); },
-                                     [this](qsizetype row) { return m_plan.isChosen(row); }});
+                                     [this](qsizetype row) { return m_plan.isChosen(row); },
+                                     m_request.resendBounced});
     // The refusal to guess about an unfinished run is what the command line explains further.
     m_earlierRunUnfinished = plan.resumable && !plan.earlierChoices;
     if (!plan.refusal.isEmpty()) {
@@ -564,6 +565,15 @@ bool BatchRun::chooseClients()
     if (!plan.notice.isEmpty())
         m_deps.prompter.warn(plan.notice);
     m_alreadySent = plan.alreadySent;
+    if (plan.kind == RunKind::ResendToBounced) {
+        m_only = plan.only;
+        m_onlyListed = true;
+        m_runKind = RunKind::ResendToBounced;
+        m_deps.log.LogStatus(u"Clients to resend to - "_s + number(plan.resendCount));
+        for (const QString &unchanged : plan.unchangedBounced)
+            m_deps.log.LogStatus(u"Skipped (bounced, address unchanged) - "_s + unchanged);
+        return true;
+    }
     if (plan.kind == RunKind::ResendToFailed) {
         m_only = plan.only;
         m_onlyListed = true;
@@ -756,6 +766,19 @@ bool BatchRun::openJournal()
     return m_journal->sync(&m_stopReason);
 }
 
+void BatchRun::noteBouncedClients()
+{
+    // The clients whose message bounced stay in the summary until they are sent to again.
+    const JournalHistory history = readJournalHistory(runJournalFolder(m_settings.DataFolder), m_mailing);
+    QList<JournalEntry> bounced = history.bounced.values();
+    std::sort(bounced.begin(), bounced.end(), [](const JournalEntry &a, const JournalEntry &b) { return a.line < b.line; });
+    m_tally.bounced = bounced.size();
+    for (const JournalEntry &e : std::as_const(bounced)) {
+        // The line's detail: the Message-ID that bounced, then the status and the server's words.
+        m_tally.failures.append(ClientFailure{e.clientId, e.address, u"Bounced"_s, e.detail.section(u' ', 1)});
+    }
+}
+
 void BatchRun::closeJournal(JournalEvent event, const QString &detail)
 {
     if (!m_journal)
@@ -797,6 +820,7 @@ RunOutcome BatchRun::execute()
         return m_outcome;
     }
     closeJournal(end == PassEnd::Aborted ? JournalEvent::Aborted : JournalEvent::Completed);
+    noteBouncedClients();
 
     m_deps.control.abort().clear();
     resetFrontEnd();

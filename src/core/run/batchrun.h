@@ -93,6 +93,9 @@ struct RunRequest
     bool includeUnknown = false;
     /// Go over only the clients whose last send was refused or may not have arrived.
     bool retryFailed = false;
+    /// Go over only the clients whose message bounced, at the address now in the client file
+    /// once it was changed; those whose address is unchanged are named and skipped.
+    bool resendBounced = false;
     bool header = false;  ///< the first line of the client file holds column names
     char delimiter = ','; ///< what separates the fields of the client file's lines
     EmptyFieldChoice emptyFields = EmptyFieldChoice::Ask;
@@ -236,6 +239,8 @@ private:
     bool copyToSent(qsizetype index, const QByteArray &message, const AppSettings &settings);
     /// Tries each failed copy once more; what fails again is counted in the summary.
     bool retryFailedCopies();
+    /// Counts the mailing's bounced clients not sent to since into the tally, and lists them.
+    void noteBouncedClients();
     /// A client that gets no document (none, several, or one naming another client): its status
     /// line, the error count and its journal line. False (with m_stopReason) when the journal fails.
     bool noDocument(const ClientPlan &plan, bool printing);

@@ -86,15 +86,18 @@ constexpr WordTable<JournalEvent, 25> kEventNames{{
     {JournalEvent::PrintError, "print error"_L1},
     {JournalEvent::CopyFailed, "copy in sent failed"_L1},
     {JournalEvent::Copied, "copied to sent"_L1},
+    {JournalEvent::Bounced, "bounced"_L1},
     {JournalEvent::Completed, "completed"_L1},
     {JournalEvent::Aborted, "aborted"_L1},
     {JournalEvent::Stopped, "stopped"_L1},
 }};
 
-constexpr WordTable<RunKind, 3> kRunKindNames{{
+constexpr WordTable<RunKind, 5> kRunKindNames{{
     {RunKind::AllClients, "all clients"_L1},
     {RunKind::Resume, "resume"_L1},
     {RunKind::ResendToFailed, "resend to failed"_L1},
+    {RunKind::Bounces, "bounces"_L1},
+    {RunKind::ResendToBounced, "resend to bounced"_L1},
 }};
 
 /// Where an event stands in the order every run writes its lines.
@@ -442,6 +445,14 @@ bool JournalParser::checkEntry(const JournalEntry &entry, qint64 line)
         (choiceChanged || !(section == Section::Header && previous != Section::Run && previous != Section::Header)) &&
         !(section == Section::Client && previous == Section::Outcome);
     return inOrder || fail(line, u"the event \"%1\" is out of order"_s.arg(journalEventName(entry.event)));
+}
+
+QStringList journalPaths(const QString &folder)
+{
+    QStringList paths;
+    for (const auto &[sequence, path] : journalFiles(folder))
+        paths.append(path);
+    return paths;
 }
 
 bool readJournal(const QString &path, QList<JournalEntry> *entries, QString *error)
@@ -793,6 +804,14 @@ JournalHistory readJournalHistory(const QString &folder, const MailingKey &maili
     std::map<QString, JournalEntry> unknown; // by key, for the list of unknown clients
     for (const QList<JournalEntry> &entries : runs) {
         const JournalHeader header = headerOf(entries);
+        // The bounces found for the mailing belong to no run: they change no outcome, choice or list.
+        if (header.kind == RunKind::Bounces) {
+            for (const JournalEntry &e : entries) {
+                if (e.event == JournalEvent::Bounced)
+                    history.bounced.insert(journalClientKey(e.clientId, e.address), e);
+            }
+            continue;
+        }
         const bool completed = entries.last().event == JournalEvent::Completed;
         if (header.kind == RunKind::AllClients && !header.choices.clients.isEmpty()) {
             // A run over some chosen clients starts afresh for them, as a run over every client
@@ -804,7 +823,7 @@ JournalHistory readJournalHistory(const QString &folder, const MailingKey &maili
             history.sent.removeIf([&isChosen](const auto &it) { return isChosen(it.key()); });
             std::erase_if(unknown, [&isChosen](const auto &it) { return isChosen(it.first); });
             history.unfinished = !completed;
-        } else if (completed && header.kind != RunKind::ResendToFailed) {
+        } else if (completed && header.kind != RunKind::ResendToFailed && header.kind != RunKind::ResendToBounced) {
             // A resend goes over some clients only: it never finishes the runs it resends for.
             history.unfinished = false;
         }
@@ -832,6 +851,13 @@ JournalHistory readJournalHistory(const QString &folder, const MailingKey &maili
             if (!last)
                 continue;
             const QString key = journalClientKey(e.clientId, e.address);
+            // A send to the client since its message bounced, at its old address or a new one,
+            // settles the bounce.
+            if (e.event == JournalEvent::Sent || e.event == JournalEvent::Unknown || e.event == JournalEvent::Refused) {
+                history.bounced.removeIf([&e](const QHash<QString, JournalEntry>::iterator it) {
+                    return it.value().clientId.trimmed() == e.clientId.trimmed();
+                });
+            }
             history.last.insert(key, *last);
             if (*last == JournalHistory::Last::Sent)
                 history.sent.insert(key, got);

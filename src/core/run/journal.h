@@ -46,6 +46,7 @@ enum class JournalEvent
     PrintError,
     CopyFailed, ///< the copy of a sent message in the Sent folder failed; detail: why
     Copied,     ///< a copy that failed was made when tried again at the end of the run
+    Bounced,    ///< a delivery report said the message did not arrive; detail: its Message-ID, status and diagnostic
     // The end, at most one.
     Completed,
     Aborted,
@@ -63,6 +64,8 @@ enum class RunKind
     AllClients,     ///< "all clients": every client of the list
     Resume,         ///< "resume": the clients an unfinished run did not reach
     ResendToFailed, ///< "resend to failed": the clients whose last send failed
+    Bounces,        ///< "bounces": no run, the delivery reports a check for bounces found for the mailing
+    ResendToBounced, ///< "resend to bounced": the bounced clients whose address was changed since
 };
 QString runKindName(RunKind kind);
 std::optional<RunKind> runKindNamed(QStringView name);
@@ -159,6 +162,9 @@ private:
     QList<JournalEntry> m_entries;
     QString m_problem;
 };
+
+/// The journal files of `folder`, newest first.
+QStringList journalPaths(const QString &folder);
 
 /// Reads a whole journal file. False with `error` (naming the file, and the line when it does not
 /// read cleanly) otherwise.
@@ -257,6 +263,9 @@ struct JournalHistory
     bool clientListKnown = false;          ///< the newest run recorded the list it started with
     QList<JournalEntry> clientList;        ///< that list ("client" lines)
     QString problem; ///< not empty: a journal that may belong to the mailing does not read cleanly
+    /// The clients whose message bounced and who were not sent to since (at any address), by
+    /// journalClientKey: their "bounced" line.
+    QHash<QString, JournalEntry> bounced;
 };
 
 /// Reads the journals in `folder` that belong to `mailing`, newest first, back to its newest run

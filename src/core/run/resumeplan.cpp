@@ -183,6 +183,33 @@ ResumePlan makeResumePlan(const ClientList &clients, const JournalHistory &histo
         return plan;
     }
     plan.notReached = clientsNotReached(clients, history, request);
+    if (request.resendBounced) {
+        // A bounced client is found by its identifier: its address is what may have changed.
+        QHash<QString, QString> bouncedAddress;
+        for (const JournalEntry &e : history.bounced)
+            bouncedAddress.insert(e.clientId.trimmed(), e.address.trimmed().toCaseFolded());
+        for (qsizetype i = 0; i < clients.Count(); ++i) {
+            const auto it = bouncedAddress.constFind(clients.ClientId(i).trimmed());
+            if (it == bouncedAddress.cend() || !clients.hasEmailAddress(i) || !isChosen(request, i))
+                continue;
+            if (clients.EmailAddress(i).trimmed().toCaseFolded() == *it) {
+                plan.unchangedBounced.append(clients.EmailAddress(i).trimmed() + u" (client "_s +
+                                             clients.ClientId(i).trimmed() + u')');
+                continue;
+            }
+            plan.only.insert(clientKey(clients, i));
+            ++plan.resendCount;
+        }
+        if (plan.resendCount == 0) {
+            plan.refusal = u"There are no bounced clients with a changed address to resend to in this mailing."_s;
+            if (!plan.unchangedBounced.isEmpty())
+                plan.refusal += u" The address of these is still the one that bounced: "_s +
+                                plan.unchangedBounced.join(u", "_s) + u". Correct it in the client file first."_s;
+            return plan;
+        }
+        plan.kind = RunKind::ResendToBounced;
+        return plan;
+    }
     if (request.retryFailed) {
         for (auto it = history.last.cbegin(); it != history.last.cend(); ++it) {
             if (it.value() == Last::Failed || it.value() == Last::Unknown)

@@ -38,6 +38,8 @@ struct ResumeRequest
     std::function<SentMessage(qsizetype row)> fingerprint;
     /// Whether the client on a row is one the mailing goes to; unset: every client is.
     std::function<bool(qsizetype row)> chosen{};
+    /// Go over only the clients whose message bounced and whose address changed since.
+    bool resendBounced = false;
 };
 
 struct ResumePlan
@@ -67,6 +69,9 @@ struct ResumePlan
     /// Resending to failed clients: the only clients gone over, and how many of the list they are.
     QSet<QString> only;
     qint64 resendCount = 0;
+    /// Resending to bounced clients: those whose address in the client file is still the one
+    /// that bounced, "ann@x.org (client 1001)", in file order; they are skipped.
+    QStringList unchangedBounced;
     /// Clients reached before whose message would differ now: they are not skipped.
     qint64 changedSince = 0;
     /// Clients with an address that the unfinished mailing has not sent to yet, nor tried to.

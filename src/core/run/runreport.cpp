@@ -119,7 +119,9 @@ QString runTallyLine(const RunTally &t)
         .arg(t.skipped) +
            (t.skippedUnknown > 0 ? u" (%1 may have been sent)"_s.arg(t.skippedUnknown) : QString()) +
            (t.leftOut > 0 ? u", left out (not chosen) %1"_s.arg(t.leftOut) : QString()) +
-           (t.copyFailures > 0 ? u". "_s + sentCopyFailuresLine(t.copyFailures) : QString());
+           (t.copyFailures > 0 ? u". "_s + sentCopyFailuresLine(t.copyFailures) : QString()) +
+           (t.bounced > 0 ? u". Bounced earlier and not sent to since: "_s + counted(t.bounced, "client", "clients")
+                          : QString());
 }
 
 QString sentCopyFailuresLine(qint64 clients)

@@ -77,6 +77,7 @@ struct RunTally
     qint64 skippedUnknown = 0; ///< of `skipped`: the earlier run may or may not have reached them
     qint64 copyFailures = 0;   ///< clients sent to whose copy in the Sent folder failed, also when tried again
     qint64 leftOut = 0;        ///< clients of the list that were not chosen (no failure)
+    qint64 bounced = 0;        ///< clients of the mailing whose message bounced and who were not sent to since
     QList<ClientFailure> failures;
     QString stopReason; ///< why the run stopped before its end; empty when it did not
     /// The messages went to this computer's mail queue: `sent` counts those it took, which it

@@ -1,0 +1,86 @@
+// Delivery reports read from the samples in the bounce fuzz corpus: standard reports, a real
+// Postfix one, bounces that only quote the original, and messages that are no bounce at all.
+
+#include "mail/bouncereport.h"
+
+#include <QFile>
+#include <QTest>
+
+using namespace quorvale;
+using namespace Qt::StringLiterals;
+
+class TestBounceReport : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void readsTheFailedRecipientAndTheOriginal_data()
+    {
+        QTest::addColumn<QString>("sample");
+        QTest::addColumn<QByteArray>("cutAt"); // the sample ends before this text (a partial fetch)
+        QTest::addColumn<int>("count");
+        QTest::addColumn<QString>("recipient");
+        QTest::addColumn<QString>("status");
+        QTest::addColumn<QString>("diagnostic");
+        QTest::addColumn<QByteArray>("originalId");
+        QTest::addColumn<QString>("subject");
+        QTest::addColumn<bool>("candidate"); // its headers alone make it worth reading whole
+
+        QTest::newRow("postfix") << u"postfix-dsn"_s << QByteArray() << 1 << u"ann.old@client.example"_s << u"5.1.1"_s
+                                 << u"550 5.1.1 <ann.old@client.example>: Recipient address rejected: User unknown "
+                                    "in virtual mailbox table"_s
+                                 << QByteArray("<20261207.091500.1.2.a1b2c3@practice.example>")
+                                 << u"Rechnung Dezember \u00fc"_s << true;
+        QTest::newRow("postfix cut short") << u"postfix-dsn"_s << QByteArray("Dear client") << 1
+                                           << u"ann.old@client.example"_s << u"5.1.1"_s
+                                           << u"550 5.1.1 <ann.old@client.example>: Recipient address rejected: User "
+                                              "unknown in virtual mailbox table"_s
+                                           << QByteArray("<20261207.091500.1.2.a1b2c3@practice.example>")
+                                           << u"Rechnung Dezember \u00fc"_s << true;
+        QTest::newRow("standard, the delayed recipient left out")
+            << u"standard-dsn"_s << QByteArray() << 1 << u"bob@client.example"_s << u"5.2.2"_s
+            << u"552 5.2.2 Mailbox full"_s << QByteArray("<20261201.080000.2.7.ffee@practice.example>")
+            << u"Invoice 17"_s << true;
+        QTest::newRow("qmail quoting the original")
+            << u"qmail-quoted"_s << QByteArray() << 1 << u"eve@client.example"_s << u"5.1.1"_s
+            << u"Remote host said: 550 5.1.1 No such user here"_s
+            << QByteArray("<20261202.101010.3.9.0a0b@practice.example>") << u"Invoice 18"_s << true;
+        QTest::newRow("undeliverable with the original attached")
+            << u"exchange-undeliverable"_s << QByteArray() << 1 << u"frank@client.example"_s << u"5.1.10"_s
+            << u"The email address you entered couldn't be found. Remote server returned '550 5.1.10 "
+               "RESOLVER.ADR.RecipientNotFound; Recipient not found by SMTP address lookup'"_s
+            << QByteArray("<20261203.111111.4.12.beef@practice.example>") << u"Invoice 19"_s << true;
+        QTest::newRow("only a delay") << u"delay-only"_s << QByteArray() << 0 << QString() << QString() << QString()
+                                      << QByteArray() << QString() << true;
+        QTest::newRow("a person's reply quoting headers")
+            << u"person-reply"_s << QByteArray() << 0 << QString() << QString() << QString() << QByteArray()
+            << QString() << false;
+        QTest::newRow("garbage") << u"garbage"_s << QByteArray() << 0 << QString() << QString() << QString()
+                                 << QByteArray() << QString() << false;
+    }
+
+    void readsTheFailedRecipientAndTheOriginal()
+    {
+        QFETCH(QString, sample);
+        QFETCH(QByteArray, cutAt);
+        QFETCH(int, count);
+        QFile file(QStringLiteral(QUORVALE_BOUNCE_SAMPLES) + u'/' + sample);
+        QVERIFY2(file.open(QIODevice::ReadOnly), qPrintable(file.fileName()));
+        QByteArray message = file.readAll();
+        if (!cutAt.isEmpty())
+            message.truncate(message.indexOf(cutAt));
+        QTEST(mayBeBounce(message.first(message.indexOf("\r\n\r\n") + 4)), "candidate");
+        const QList<Bounce> bounces = readBounce(message);
+        QCOMPARE(bounces.size(), count);
+        if (count == 0)
+            return;
+        QTEST(bounces.first().recipient, "recipient");
+        QTEST(bounces.first().status, "status");
+        QTEST(bounces.first().diagnostic, "diagnostic");
+        QTEST(bounces.first().originalId, "originalId");
+        QTEST(bounces.first().originalSubject, "subject");
+    }
+};
+
+QTEST_GUILESS_MAIN(TestBounceReport)
+#include "tst_bouncereport.moc"
