@@ -1301,6 +1301,47 @@ private Q_SLOTS:
                               u"Processing Complete"_s}));
     }
 
+    void printsOnlyTheDocumentTheCheckFound_data()
+    {
+        // What happens to client 2's document between the question and its print.
+        QTest::addColumn<QString>("change");
+        QTest::addColumn<bool>("printed");
+        QTest::newRow("left alone") << u"none"_s << true;
+        QTest::newRow("replaced by another file") << u"replaced"_s << false;
+        QTest::newRow("replaced by a link to another file") << u"link"_s << false;
+        QTest::newRow("renamed away, another moved in") << u"moved"_s << false;
+    }
+
+    void printsOnlyTheDocumentTheCheckFound()
+    {
+        QFETCH(QString, change);
+        QFETCH(bool, printed);
+        RunHarness h;
+        h.writeCsv("1,a@x.org\r\n2,\r\n");
+        h.writeFile(u"2.pdf"_s, "the client's own document");
+        h.writeFile(u"other.txt"_s, "someone else's letter");
+        h.request.print = true;
+        const QString document = h.dir.filePath(u"2.pdf"_s);
+        BatchRun batch(h.deps());
+        QVERIFY(batch.prepare(h.request));
+        if (change == u"replaced") {
+            QVERIFY(QFile::remove(document));
+            h.writeFile(u"2.pdf"_s, "a document put there since");
+        } else if (change == u"link") {
+            QVERIFY(QFile::remove(document));
+            QVERIFY(QFile::link(h.dir.filePath(u"other.txt"_s), document));
+        } else if (change == u"moved") {
+            QVERIFY(QFile::rename(document, h.dir.filePath(u"old.pdf"_s)));
+            QVERIFY(QFile::rename(h.dir.filePath(u"other.txt"_s), document));
+        }
+        batch.execute();
+        h.flushPause();
+        QCOMPARE(h.printer.printed(), printed ? QStringList{document} : QStringList());
+        QCOMPARE(h.passes().contains(u"Print Error - 2"_s), !printed);
+        QCOMPARE(batch.outcome(), printed ? RunOutcome::Completed : RunOutcome::CompletedWithErrors);
+        QCOMPARE(h.mailer.recipients(), QStringList{u"a@x.org"_s});
+    }
+
     void largestDelaysNeitherOverflowNorShrink()
     {
         RunHarness h;

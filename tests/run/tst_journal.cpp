@@ -580,6 +580,71 @@ private Q_SLOTS:
             QCOMPARE(plan.resendCount, 2); // b, whose message may have arrived, and c, refused
     }
 
+    void aDamagedJournalIsNeverResumedFrom_data()
+    {
+        // How the aborted run's journal was edited since, and what the next run says (empty: it
+        // resumes).
+        QTest::addColumn<QString>("edit");
+        QTest::addColumn<QString>("says");
+        QTest::newRow("as written") << u"none"_s << QString();
+        QTest::newRow("a field too many") << u"extra field"_s << u"10 fields instead of 9"_s;
+        QTest::newRow("a field too few") << u"missing field"_s << u"8 fields instead of 9"_s;
+        QTest::newRow("a client's line after the closing line")
+            << u"after the end"_s << u"is out of order"_s;
+        QTest::newRow("a second closing line") << u"second end"_s << u"is out of order"_s;
+    }
+
+    void aDamagedJournalIsNeverResumedFrom()
+    {
+        QFETCH(QString, edit);
+        QFETCH(QString, says);
+        RunHarness h;
+        abortedFirstRun(h);
+        const QStringList journals = journalsOf(h);
+        QCOMPARE(journals.size(), 1);
+        QFile file(journals.first());
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QList<QByteArray> lines = file.readAll().split('\n');
+        file.close();
+        QVERIFY(lines.size() > 3 && lines.last().isEmpty());
+        lines.removeLast();
+        // The last line closes the run; the one before it says what happened to a client.
+        const qsizetype end = lines.size() - 1;
+        QVERIFY2(lines.at(end).contains(",aborted,"), lines.at(end).constData());
+        qsizetype sent = end;
+        while (sent > 0 && !lines.at(sent).contains("a@x.org"))
+            --sent;
+        QVERIFY2(lines.at(sent).contains(",sent,"), lines.at(sent).constData());
+        const auto withoutEnd = [](QByteArray line) { return line.endsWith('\r') ? line.chopped(1) : line; };
+        if (edit == u"extra field")
+            lines[sent] = withoutEnd(lines.at(sent)) + ",x\r";
+        else if (edit == u"missing field")
+            lines[sent] = withoutEnd(lines.at(sent)).left(withoutEnd(lines.at(sent)).lastIndexOf(',')) + '\r';
+        else if (edit == u"after the end")
+            lines.append(lines.at(sent));
+        else if (edit == u"second end")
+            lines.append(lines.at(end));
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(lines.join('\n') + '\n');
+        file.close();
+
+        h.request.resume = ResumeChoice::Resume;
+        const RunOutcome outcome = h.run();
+        if (says.isEmpty()) {
+            QCOMPARE(outcome, RunOutcome::Completed);
+            QVERIFY(!sentTo(h).contains(u"a@x.org"_s));
+            QVERIFY(!sentTo(h).isEmpty());
+            return;
+        }
+        // Which clients that run reached is not known: nothing goes until the journal is mended.
+        QCOMPARE(outcome, RunOutcome::NotStarted);
+        QCOMPARE(sentTo(h), QStringList());
+        QCOMPARE(h.prompter.warnings.size(), 1);
+        QVERIFY2(h.prompter.warnings.first().contains(u"does not read cleanly"_s) &&
+                     h.prompter.warnings.first().contains(says),
+                 qPrintable(h.prompter.warnings.first()));
+    }
+
     void resumingWithOtherChoicesAsksWhichToUse_data()
     {
         // The interrupted run sent no attachment; the window now says the common file.
