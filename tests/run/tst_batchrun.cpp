@@ -1168,6 +1168,38 @@ private Q_SLOTS:
         QCOMPARE(next.mailer.recipients(), QStringList{u"d@x.org"_s});
     }
 
+    void dailyLimitCountsEveryMessageThatMayHaveGone_data()
+    {
+        // What an earlier run of another mailing did with its two messages; a limit of 3 a day.
+        QTest::addColumn<QString>("earlier");
+        QTest::addColumn<QStringList>("sentNow");
+        const QStringList one{u"c@x.org"_s};
+        QTest::newRow("both sent") << u"sent sent"_s << one;
+        QTest::newRow("one may have arrived") << u"sent unknown"_s << one;
+        QTest::newRow("one refused") << u"sent refused"_s << QStringList{u"c@x.org"_s, u"d@x.org"_s};
+    }
+
+    void dailyLimitCountsEveryMessageThatMayHaveGone()
+    {
+        QFETCH(QString, earlier);
+        QFETCH(QStringList, sentNow);
+        RunHarness first;
+        first.writeCsv("1,a@x.org\r\n2,b@x.org\r\n");
+        for (const QString &word : earlier.split(u' '))
+            first.mailer.statuses.append(word == u"sent"_s      ? SendStatus::Sent
+                                         : word == u"unknown"_s ? SendStatus::MaybeDelivered
+                                                                : SendStatus::Refused);
+        first.run();
+
+        RunHarness h;
+        h.settings.DataFolder = first.settings.DataFolder;
+        h.settings.DailyLimit = 3;
+        h.request.subject = u"Another mailing"_s;
+        h.writeCsv("3,c@x.org\r\n4,d@x.org\r\n");
+        h.run();
+        QCOMPARE(h.mailer.recipients(), sentNow);
+    }
+
     void limitsKeepTheRunWithinTheProvidersOwn_data()
     {
         QTest::addColumn<ProviderSimOptions>("options");

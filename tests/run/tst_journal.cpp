@@ -580,6 +580,32 @@ private Q_SLOTS:
             QCOMPARE(plan.resendCount, 2); // b, whose message may have arrived, and c, refused
     }
 
+    void aResumeKnowsItsClientsInAListExportedAgain_data()
+    {
+        // The interrupted run's list (a sent, b unknown, c refused, d and e not reached), written
+        // again as another program exports it: the clients are the same, and a is not sent again.
+        QTest::addColumn<QByteArray>("list");
+        QTest::newRow("as it was") << "A,a@x.org\r\nB,b@x.org\r\nC,c@x.org\r\nD,d@x.org\r\nE,e@x.org\r\n"_ba;
+        QTest::newRow("addresses in capitals")
+            << "A,A@X.ORG\r\nB,B@x.org\r\nC,C@X.org\r\nD,d@X.ORG\r\nE,e@x.org\r\n"_ba;
+        QTest::newRow("blanks around the identifiers")
+            << " A,a@x.org\r\nB ,b@x.org\r\nC,c@x.org\r\nD,d@x.org\r\nE,e@x.org\r\n"_ba;
+    }
+
+    void aResumeKnowsItsClientsInAListExportedAgain()
+    {
+        QFETCH(QByteArray, list);
+        RunHarness h;
+        abortedFirstRun(h);
+        h.writeCsv(list);
+        h.request.resume = ResumeChoice::Resume;
+        QCOMPARE(h.run(), RunOutcome::Completed);
+        QStringList sent;
+        for (const QString &address : sentTo(h))
+            sent.append(address.trimmed().toLower());
+        QCOMPARE(sent, (QStringList{u"c@x.org"_s, u"d@x.org"_s, u"e@x.org"_s}));
+    }
+
     void aDamagedJournalIsNeverResumedFrom_data()
     {
         // How the aborted run's journal was edited since, and what the next run says (empty: it
@@ -750,6 +776,9 @@ private Q_SLOTS:
         QTest::newRow("the subject's letter case") << u"case"_s << notStarted << 0 << reached;
         QTest::newRow("the list renamed") << u"renamed"_s << notStarted << 0 << reached;
         QTest::newRow("a similar mailing a month old") << u"case, a month later"_s << completed << 5 << QString();
+        QTest::newRow("a similar mailing 29 days old") << u"case, 29 days later"_s << notStarted << 0 << reached;
+        QTest::newRow("a similar mailing 30 days and a minute old")
+            << u"case, 30 days and a minute later"_s << completed << 5 << QString();
         QTest::newRow("another body") << u"body"_s << completed << 5 << QString();
         QTest::newRow("the same text, formatted") << u"formatted"_s << completed << 5 << QString();
         QTest::newRow("a signature added") << u"signature"_s << completed << 5 << QString();
@@ -797,6 +826,10 @@ private Q_SLOTS:
             h.request.subject = u"  "_s + h.request.subject.toUpper();
             if (change.endsWith(u"a month later"_s))
                 h.clock.set(h.clock.tick() + std::chrono::hours(24 * 31));
+            else if (change.endsWith(u"29 days later"_s))
+                h.clock.set(h.clock.tick() + std::chrono::hours(24 * 29));
+            else if (change.endsWith(u"a minute later"_s))
+                h.clock.set(h.clock.tick() + std::chrono::hours(24 * 30) + std::chrono::minutes(1));
         } else if (change == u"renamed"_s) {
             const QString renamed = h.dir.filePath(u"clients-may.csv"_s);
             QVERIFY(QFile::rename(h.request.csvPath, renamed));
