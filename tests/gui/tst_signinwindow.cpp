@@ -11,10 +11,10 @@
 #include "support/oauthfixture.h"
 #include "support/scopedenv.h"
 
+#include <QApplication>
 #include <QComboBox>
 #include <QFormLayout>
 #include <QGroupBox>
-#include <QApplication>
 #include <QMessageBox>
 #include <QPointer>
 #include <QTimer>
@@ -75,8 +75,8 @@ void TestSignInWindow::init()
         if (!modal || modal->objectName() == u"frmSetup"_s || modal->objectName() == u"frmEmailTest"_s)
             return;
         const auto *box = qobject_cast<QMessageBox *>(modal);
-        m_strayBoxes.append(QString::fromLatin1(modal->metaObject()->className()) + u": "_s + modal->windowTitle() + u' ' +
-                            (box ? box->text() : QString()));
+        m_strayBoxes.append(QString::fromLatin1(modal->metaObject()->className()) + u": "_s + modal->windowTitle() +
+                            u' ' + (box ? box->text() : QString()));
         if (auto *dialog = qobject_cast<QDialog *>(modal))
             dialog->reject();
         else

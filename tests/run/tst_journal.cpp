@@ -615,8 +615,7 @@ private Q_SLOTS:
         QTest::newRow("as written") << u"none"_s << QString();
         QTest::newRow("a field too many") << u"extra field"_s << u"10 fields instead of 9"_s;
         QTest::newRow("a field too few") << u"missing field"_s << u"8 fields instead of 9"_s;
-        QTest::newRow("a client's line after the closing line")
-            << u"after the end"_s << u"is out of order"_s;
+        QTest::newRow("a client's line after the closing line") << u"after the end"_s << u"is out of order"_s;
         QTest::newRow("a second closing line") << u"second end"_s << u"is out of order"_s;
     }
 
