@@ -227,6 +227,10 @@ void TestSignInProgram::loginFailuresStopTheRunOnce_data()
                                          << "" << 0 << ""
                                          << ""
                                          << "A sign-in token is only sent over an encrypted connection";
+    QTest::newRow("a command's token over Simple") << "token-command"
+                                                   << "/bin/echo a-token" << 0 << ""
+                                                   << ""
+                                                   << "A sign-in token is only sent over an encrypted connection";
     QTest::newRow("5.7.139") << "password"
                              << "" << 1
                              << "reply:AUTH:535 5.7.139 Authentication unsuccessful, basic authentication is disabled."

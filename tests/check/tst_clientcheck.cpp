@@ -45,6 +45,8 @@ private Q_SLOTS:
     void sameLinesOfManyClients_data();
     void sameLinesOfManyClients();
     void hardLinksAreFlaggedAndProgramFilesRefused();
+    void linksSendOnlyAFileOfTheListsFolder_data();
+    void linksSendOnlyAFileOfTheListsFolder();
     void unreadableListIsAnError();
     void savedTableQuotesFields();
     void commandLine_data();
@@ -375,6 +377,37 @@ void TestClientCheck::hardLinksAreFlaggedAndProgramFilesRefused()
     const CheckReport common = checkClientList(request);
     QCOMPARE(common.count(CheckFlag::CommonIsProgramFile), 3);
     QVERIFY(common.problems.first().startsWith(u"The common attachment is the settings file"_s));
+}
+
+void TestClientCheck::linksSendOnlyAFileOfTheListsFolder_data()
+{
+    // Where docs/Invoice_7.pdf, beside the list, leads (from the top folder); whether the check
+    // sends it.
+    QTest::addColumn<QString>("target");
+    QTest::addColumn<bool>("sent");
+    QTest::newRow("a file of the folder") << u"docs/real.pdf"_s << true;
+    QTest::newRow("a file in a folder below") << u"docs/sub/deep.pdf"_s << false;
+    QTest::newRow("a sibling folder whose name starts the same") << u"docs-old/real.pdf"_s << false;
+    QTest::newRow("the folder above") << u"real.pdf"_s << false;
+}
+
+void TestClientCheck::linksSendOnlyAFileOfTheListsFolder()
+{
+    QFETCH(QString, target);
+    QFETCH(bool, sent);
+    QTemporaryDir dir;
+    const QDir top(dir.path());
+    QVERIFY(top.mkpath(u"docs/sub"_s));
+    QVERIFY(top.mkpath(u"docs-old"_s));
+    for (const char *name : {"docs/real.pdf", "docs/sub/deep.pdf", "docs-old/real.pdf", "real.pdf"})
+        writeFile(top.filePath(QString::fromLatin1(name)), "a document");
+    writeFile(top.filePath(u"docs/list.csv"_s), "7,a@x.com\n");
+    QVERIFY(QFile::link(top.filePath(target), top.filePath(u"docs/Invoice_7.pdf"_s)));
+
+    const CheckReport report =
+        checkClientList({top.filePath(u"docs/list.csv"_s), AttachmentMode::ClientSpecific, QString(), false});
+    QCOMPARE(report.rows.size(), size_t(1));
+    QCOMPARE(report.rows[0].action, sent ? CheckAction::SendFile : CheckAction::NoDocument);
 }
 
 void TestClientCheck::unreadableListIsAnError()

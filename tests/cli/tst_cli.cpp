@@ -225,7 +225,7 @@ private Q_SLOTS:
         QCOMPARE(r.out.mid(0, 6),
                  QStringList({u"Parsing CSV file..."_s, u"Clients found - 3"_s, u"Parsing CSV file complete"_s,
                               u"Client count - 3"_s, u"Emails to be sent - 2"_s, u"Start processing..."_s}));
-        QCOMPARE(r.out.last(), lastLine);
+        QCOMPARE(r.out.value(r.out.size() - 1), lastLine);
 
         const QList<test::ReceivedMessage> messages = server.messages();
         QCOMPARE(messages.size(), attached.size());
@@ -435,8 +435,8 @@ private Q_SLOTS:
 
         const Result r = inProcess(runArgs(u"list.csv"_s));
         QVERIFY2(r.exitCode == exitCode, qPrintable(r.out.join(u'\n') + r.err));
-        QVERIFY2(r.out.last().startsWith(u"Processing stopped - "_s) && r.out.last().contains(reason),
-                 qPrintable(r.out.last()));
+        const QString last = r.out.value(r.out.size() - 1);
+        QVERIFY2(last.startsWith(u"Processing stopped - "_s) && last.contains(reason), qPrintable(last));
         QCOMPARE(m_fake->mailer.messages().isEmpty(), exitCode == 2);
     }
 
@@ -458,8 +458,8 @@ private Q_SLOTS:
         };
         const Result r = quorvale(runArgs(u"list.csv"_s));
         QVERIFY2(r.exitCode == 1, qPrintable(r.out.join(u'\n') + r.err));
-        QVERIFY2(r.out.last().startsWith(u"Processing stopped - "_s) && r.out.last().contains(u"journal"_s),
-                 qPrintable(r.out.last()));
+        const QString last = r.out.value(r.out.size() - 1);
+        QVERIFY2(last.startsWith(u"Processing stopped - "_s) && last.contains(u"journal"_s), qPrintable(last));
         QVERIFY(!server.messages().isEmpty());
     }
 
@@ -711,8 +711,8 @@ private Q_SLOTS:
         QCOMPARE(r.exitCode, exitCode);
         // "Simple" with a login: one line says that the login goes unencrypted.
         QCOMPARE(r.err.count(kLoginInClear), security == int(SmtpServer::Security::Plain) ? 1 : 0);
-        QCOMPARE(r.out.first(), u"Testing Email..."_s);
-        QCOMPARE(r.out.last(), u"Email testing complete"_s);
+        QCOMPARE(r.out.value(0), u"Testing Email..."_s);
+        QCOMPARE(r.out.value(r.out.size() - 1), u"Email testing complete"_s);
         if (exitCode == 0) {
             QCOMPARE(r.out.size(), 2);
             QVERIFY(server.waitForMessages(1, 10000));

@@ -56,6 +56,10 @@ private Q_SLOTS:
         QTest::newRow("a date before") << QStringList{u"Statement_42_2024.10.pdf"_s} << u"10"_s << QString();
         QTest::newRow("a digit after") << QStringList{u"Invoice_42.1.pdf"_s, u"42.2024.pdf"_s, u"Invoice_42.pdf"_s}
                                        << u"42"_s << u"Invoice_42.pdf"_s;
+        QTest::newRow("a digit ends the name")
+            << QStringList{u"Invoice_42.1"_s, u"42.7"_s, u"Smith42.0"_s} << u"42"_s << QString();
+        QTest::newRow("a letter ends the name") << QStringList{u"Invoice_42.x"_s} << u"42"_s << u"Invoice_42.x"_s;
+        QTest::newRow("the period ends the name") << QStringList{u"Invoice_42."_s} << u"42"_s << u"Invoice_42."_s;
         QTest::newRow("letters after the period")
             << QStringList{u"Invoice_42.final.pdf"_s} << u"42"_s << u"Invoice_42.final.pdf"_s;
         QTest::newRow("Kelvin sign is no K")
@@ -193,6 +197,11 @@ private Q_SLOTS:
         QTest::newRow("out and back in") << u"docs-again/real.pdf"_s << QString();
         QTest::newRow("a folder") << u"docs/sub"_s << u"a link to something that is not an ordinary file"_s;
         QTest::newRow("nothing") << u"docs/gone.pdf"_s << u"a link to nothing"_s;
+        QTest::newRow("a file in a folder below") << u"docs/sub/deep.pdf"_s << u"a link to a file outside the folder"_s;
+        QTest::newRow("a sibling folder whose name starts the same")
+            << u"docs-old/real.pdf"_s << u"a link to a file outside the folder"_s;
+        QTest::newRow("a file whose name starts like the folder")
+            << u"docs.pdf"_s << u"a link to a file outside the folder"_s;
     }
     void linksAreDocumentsOnlyInsideTheFolder()
     {
@@ -201,7 +210,9 @@ private Q_SLOTS:
         QTemporaryDir dir;
         const QDir top(dir.path());
         QVERIFY(top.mkpath(u"docs/sub"_s));
-        for (const QString &name : {u"docs/real.pdf"_s, u"settings.ini"_s}) {
+        QVERIFY(top.mkpath(u"docs-old"_s));
+        for (const QString &name : {u"docs/real.pdf"_s, u"settings.ini"_s, u"docs/sub/deep.pdf"_s,
+                                    u"docs-old/real.pdf"_s, u"docs.pdf"_s}) {
             QFile file(top.filePath(name));
             QVERIFY(file.open(QIODevice::WriteOnly));
         }

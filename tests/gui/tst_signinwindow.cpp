@@ -11,19 +11,26 @@
 #include "support/oauthfixture.h"
 #include "support/scopedenv.h"
 
+#include <QApplication>
 #include <QClipboard>
 #include <QComboBox>
 #include <QGuiApplication>
 #include <QPlainTextEdit>
 #include <QFormLayout>
 #include <QGroupBox>
+#include <QMessageBox>
 #include <QPointer>
+#include <QTimer>
 
 using namespace quorvale;
 using namespace quorvale::test;
 using namespace Qt::StringLiterals;
 
 namespace {
+
+/// How long a wait for the fake servers, the keyring or the dialog may take: a dialog that never
+/// gets there fails the test in seconds.
+constexpr int kWaitMs = 10000;
 
 /// Whether the row of `name` in the Authentication frame is shown.
 bool rowShown(QDialog *setup, const QString &name)
@@ -46,12 +53,46 @@ class TestSignInWindow : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
+    void init();
+    void cleanup();
     void eachMethodShowsItsRows_data();
     void eachMethodShowsItsRows();
     void choosingAProviderFillsItsServer();
     void signsInWithoutBlockingTheWindow();
     void movesThePasswordIntoTheKeyring();
+
+private:
+    QTimer m_modalWatch;
+    QStringList m_strayBoxes; ///< modal windows the dialog opened on its own, which the test closed
 };
+
+// A message box opened past the dialogs' seam would wait for a click that never comes: the watch
+// closes it at once and the test fails, naming what it said.
+void TestSignInWindow::init()
+{
+    m_strayBoxes.clear();
+    m_modalWatch.setInterval(100);
+    m_modalWatch.disconnect();
+    connect(&m_modalWatch, &QTimer::timeout, this, [this] {
+        QWidget *modal = QApplication::activeModalWidget();
+        if (!modal || modal->objectName() == u"frmSetup"_s || modal->objectName() == u"frmEmailTest"_s)
+            return;
+        const auto *box = qobject_cast<QMessageBox *>(modal);
+        m_strayBoxes.append(QString::fromLatin1(modal->metaObject()->className()) + u": "_s + modal->windowTitle() +
+                            u' ' + (box ? box->text() : QString()));
+        if (auto *dialog = qobject_cast<QDialog *>(modal))
+            dialog->reject();
+        else
+            modal->close();
+    });
+    m_modalWatch.start();
+}
+
+void TestSignInWindow::cleanup()
+{
+    m_modalWatch.stop();
+    QVERIFY2(m_strayBoxes.isEmpty(), qPrintable(m_strayBoxes.join(u'\n')));
+}
 
 void TestSignInWindow::eachMethodShowsItsRows_data()
 {
@@ -140,7 +181,7 @@ void TestSignInWindow::choosingAProviderFillsItsServer()
     choose(cboProvider, u"google"_s);
     QPointer<QDialog> watched(setup);
     QTest::mouseClick(ui.cmdOK, Qt::LeftButton);
-    QTRY_VERIFY_WITH_TIMEOUT(watched.isNull() || !watched->isVisible(), 20000);
+    QTRY_VERIFY_WITH_TIMEOUT(watched.isNull() || !watched->isVisible(), kWaitMs);
     QCOMPARE(f.window->settings().DailyLimit, 500);
     QCOMPARE(f.window->settings().MinuteLimit, 0);
     QCOMPARE(f.store->RegReadValue(u"DailyLimit"_s, ValueKind::Text, u"<unset>"_s).toString(), u"500"_s);
@@ -179,7 +220,7 @@ void TestSignInWindow::signsInWithoutBlockingTheWindow()
     QCOMPARE(QGuiApplication::clipboard()->text(), txtSignInAddress->toPlainText());
     FollowingBrowser browser;
     browser.openUrl(f.dialogs.openedUrls.first());
-    QTRY_VERIFY_WITH_TIMEOUT(lblSignedIn->text().startsWith(u"Signed in as user until "_s), 20000);
+    QTRY_VERIFY_WITH_TIMEOUT(lblSignedIn->text().startsWith(u"Signed in as user until "_s), kWaitMs);
     QCOMPARE(browser.lastStatus, 200);
     QCOMPARE(cmdSignIn->text(), u"Sign &in..."_s);
     QVERIFY(!rowShown(setup, u"signInAddress"_s));
@@ -214,11 +255,11 @@ void TestSignInWindow::movesThePasswordIntoTheKeyring()
     FIND_CHILD(QCheckBox, chkKeyring, setup, u"chkKeyring"_s);
     FIND_CHILD(QLabel, lblSecrets, setup, u"lblSecrets"_s);
     // On by default once the keyring answered.
-    QTRY_VERIFY_WITH_TIMEOUT(chkKeyring->isEnabled(), 20000);
+    QTRY_VERIFY_WITH_TIMEOUT(chkKeyring->isEnabled(), kWaitMs);
     QVERIFY(chkKeyring->isChecked());
     QVERIFY(lblSecrets->text().contains(u"system keyring"_s));
     QTest::mouseClick(setup->findChild<QPushButton *>(u"cmdOK"_s), Qt::LeftButton);
-    QTRY_VERIFY_WITH_TIMEOUT(watched.isNull() || !watched->isVisible(), 20000);
+    QTRY_VERIFY_WITH_TIMEOUT(watched.isNull() || !watched->isVisible(), kWaitMs);
 
     QCOMPARE(f.store->RegReadValue(u"PW"_s, ValueKind::Text, u"<unset>"_s).toString(), QString());
     KeyringSecretStore store;
@@ -228,12 +269,12 @@ void TestSignInWindow::movesThePasswordIntoTheKeyring()
     f.window.reset();
     f.account = std::make_shared<SignInAccount>();
     f.open();
-    QTRY_COMPARE_WITH_TIMEOUT(f.window->settings().Password, u"secret"_s, 20000);
+    QTRY_COMPARE_WITH_TIMEOUT(f.window->settings().Password, u"secret"_s, kWaitMs);
     // Saving again (Test Email saves the mail settings) keeps it out of the file.
     QDialog *again = f.openSetup();
     QVERIFY(again);
     FIND_CHILD(QCheckBox, chkAgain, again, u"chkKeyring"_s);
-    QTRY_VERIFY_WITH_TIMEOUT(chkAgain->isEnabled(), 20000);
+    QTRY_VERIFY_WITH_TIMEOUT(chkAgain->isEnabled(), kWaitMs);
     QCOMPARE(again->findChild<QLineEdit *>(u"txtPassword"_s)->text(), u"secret"_s);
     QTest::mouseClick(again->findChild<QPushButton *>(u"cmdTestEmail"_s), Qt::LeftButton);
     QVERIFY(f.dialogs.warnings.isEmpty());

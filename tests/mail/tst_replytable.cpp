@@ -177,6 +177,16 @@ void TestReplyTable::readsEveryDocumentedReply_data()
     QTest::newRow("too many recipients for now")
         << S::RcptTo << pw << "452 4.5.3 Too many recipients"_ba
         << C::Temporary << u"the server refused the recipient for now: 452"_s << none << qint64(-1);
+    // The edges of the transient codes: every 4xx is tried again, no 5xx is.
+    QTest::newRow("lowest transient code")
+        << S::RcptTo << pw << "400 try later"_ba
+        << C::Temporary << u"the server refused the recipient for now: 400"_s << none << qint64(-1);
+    QTest::newRow("highest transient code")
+        << S::Data << pw << "499 try later"_ba
+        << C::Temporary << u"the server refused the message for now: 499"_s << none << qint64(-1);
+    QTest::newRow("lowest permanent code")
+        << S::RcptTo << pw << "500 no"_ba
+        << C::ClientOnly << u"the server refused the recipient: 500"_s << none << qint64(-1);
     QTest::newRow("policy 4.7 with a 5xx-less greeting")
         << S::Hello << pw << "4.7.1 slow down"_ba
         << C::Temporary << u"the server's answer to the greeting (EHLO) is no SMTP reply: 4.7.1 slow down"_s << none << qint64(-1);

@@ -7,6 +7,7 @@
 #include "support/dovecotfixture.h"
 #include "support/smtpfixture.h"
 
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -22,7 +23,59 @@ private Q_SLOTS:
     void copyInSentIsTheMessageTheServerGot();
     void unstuffsWhatWentOverSmtp_data();
     void unstuffsWhatWentOverSmtp();
+    void neverLogsInOverAPlainConnection();
 };
+
+namespace {
+
+// An IMAP server that offers no encryption and takes any login: it greets, answers each command
+// with OK (CAPABILITY without STARTTLS), and writes every line it got to the file it is given.
+constexpr char kPlainImapServer[] = R"(
+import socket, sys
+s = socket.socket(); s.bind(("127.0.0.1", 0)); s.listen(4)
+print(s.getsockname()[1], flush=True)
+log = open(sys.argv[1], "ab", buffering=0)
+while True:
+    c, _ = s.accept(); c.settimeout(10)
+    try:
+        c.sendall(b"* OK [CAPABILITY IMAP4rev1 AUTH=PLAIN] ready\r\n")
+        f = c.makefile("rb")
+        for line in f:
+            log.write(line)
+            tag = line.split(b" ")[0]
+            if b"CAPABILITY" in line.upper():
+                c.sendall(b"* CAPABILITY IMAP4rev1 AUTH=PLAIN\r\n")
+            c.sendall(tag + b" OK done\r\n")
+    except Exception:
+        pass
+    c.close()
+)";
+
+} // namespace
+
+void TestSentCopy::neverLogsInOverAPlainConnection()
+{
+    QTemporaryDir dir;
+    const QString received = dir.filePath(u"received.txt"_s);
+    QProcess server;
+    server.start(u"/usr/bin/python3"_s, {u"-c"_s, QString::fromLatin1(kPlainImapServer), received});
+    QVERIFY(server.waitForStarted(10000));
+    QVERIFY2(server.waitForReadyRead(10000), server.readAllStandardError().constData());
+    const int port = server.readLine().trimmed().toInt();
+    QVERIFY(port > 0);
+
+    ImapClient client(ImapServer{u"127.0.0.1"_s, port, false, "user", "secret-password", false, {}, 5});
+    QList<ImapFolder> folders;
+    const QString error = client.list(&folders);
+    server.kill();
+    server.waitForFinished();
+    QVERIFY2(!error.isEmpty(), "a session went on without encryption");
+    QFile got(received);
+    const QByteArray lines = got.open(QIODevice::ReadOnly) ? got.readAll() : QByteArray();
+    QVERIFY2(!lines.contains("secret-password") && !lines.toUpper().contains("LOGIN") &&
+                 !lines.toUpper().contains("AUTHENTICATE"),
+             lines.constData());
+}
 
 void TestSentCopy::copyInSentIsTheMessageTheServerGot_data()
 {

@@ -1182,6 +1182,38 @@ private Q_SLOTS:
         QCOMPARE(next.mailer.recipients(), QStringList{u"d@x.org"_s});
     }
 
+    void dailyLimitCountsEveryMessageThatMayHaveGone_data()
+    {
+        // What an earlier run of another mailing did with its two messages; a limit of 3 a day.
+        QTest::addColumn<QString>("earlier");
+        QTest::addColumn<QStringList>("sentNow");
+        const QStringList one{u"c@x.org"_s};
+        QTest::newRow("both sent") << u"sent sent"_s << one;
+        QTest::newRow("one may have arrived") << u"sent unknown"_s << one;
+        QTest::newRow("one refused") << u"sent refused"_s << QStringList{u"c@x.org"_s, u"d@x.org"_s};
+    }
+
+    void dailyLimitCountsEveryMessageThatMayHaveGone()
+    {
+        QFETCH(QString, earlier);
+        QFETCH(QStringList, sentNow);
+        RunHarness first;
+        first.writeCsv("1,a@x.org\r\n2,b@x.org\r\n");
+        for (const QString &word : earlier.split(u' '))
+            first.mailer.statuses.append(word == u"sent"_s      ? SendStatus::Sent
+                                         : word == u"unknown"_s ? SendStatus::MaybeDelivered
+                                                                : SendStatus::Refused);
+        first.run();
+
+        RunHarness h;
+        h.settings.DataFolder = first.settings.DataFolder;
+        h.settings.DailyLimit = 3;
+        h.request.subject = u"Another mailing"_s;
+        h.writeCsv("3,c@x.org\r\n4,d@x.org\r\n");
+        h.run();
+        QCOMPARE(h.mailer.recipients(), sentNow);
+    }
+
     void limitsKeepTheRunWithinTheProvidersOwn_data()
     {
         QTest::addColumn<ProviderSimOptions>("options");
@@ -1313,6 +1345,47 @@ private Q_SLOTS:
                  QStringList({u"Printing document - 1"_s, u"Print Error - C1"_s, u"~1100"_s, u"Printing document - 2"_s,
                               u"Print Error - C2"_s, u"~1100"_s, u"Sending email - 1"_s, u"=> c@x.org | "_s, u"~1100"_s,
                               u"Processing Complete"_s}));
+    }
+
+    void printsOnlyTheDocumentTheCheckFound_data()
+    {
+        // What happens to client 2's document between the question and its print.
+        QTest::addColumn<QString>("change");
+        QTest::addColumn<bool>("printed");
+        QTest::newRow("left alone") << u"none"_s << true;
+        QTest::newRow("replaced by another file") << u"replaced"_s << false;
+        QTest::newRow("replaced by a link to another file") << u"link"_s << false;
+        QTest::newRow("renamed away, another moved in") << u"moved"_s << false;
+    }
+
+    void printsOnlyTheDocumentTheCheckFound()
+    {
+        QFETCH(QString, change);
+        QFETCH(bool, printed);
+        RunHarness h;
+        h.writeCsv("1,a@x.org\r\n2,\r\n");
+        h.writeFile(u"2.pdf"_s, "the client's own document");
+        h.writeFile(u"other.txt"_s, "someone else's letter");
+        h.request.print = true;
+        const QString document = h.dir.filePath(u"2.pdf"_s);
+        BatchRun batch(h.deps());
+        QVERIFY(batch.prepare(h.request));
+        if (change == u"replaced") {
+            QVERIFY(QFile::remove(document));
+            h.writeFile(u"2.pdf"_s, "a document put there since");
+        } else if (change == u"link") {
+            QVERIFY(QFile::remove(document));
+            QVERIFY(QFile::link(h.dir.filePath(u"other.txt"_s), document));
+        } else if (change == u"moved") {
+            QVERIFY(QFile::rename(document, h.dir.filePath(u"old.pdf"_s)));
+            QVERIFY(QFile::rename(h.dir.filePath(u"other.txt"_s), document));
+        }
+        batch.execute();
+        h.flushPause();
+        QCOMPARE(h.printer.printed(), printed ? QStringList{document} : QStringList());
+        QCOMPARE(h.passes().contains(u"Print Error - 2"_s), !printed);
+        QCOMPARE(batch.outcome(), printed ? RunOutcome::Completed : RunOutcome::CompletedWithErrors);
+        QCOMPARE(h.mailer.recipients(), QStringList{u"a@x.org"_s});
     }
 
     void largestDelaysNeitherOverflowNorShrink()

@@ -614,6 +614,96 @@ private Q_SLOTS:
             QCOMPARE(plan.resendCount, 2); // b, whose message may have arrived, and c, refused
     }
 
+    void aResumeKnowsItsClientsInAListExportedAgain_data()
+    {
+        // The interrupted run's list (a sent, b unknown, c refused, d and e not reached), written
+        // again as another program exports it: the clients are the same, and a is not sent again.
+        QTest::addColumn<QByteArray>("list");
+        QTest::newRow("as it was") << "A,a@x.org\r\nB,b@x.org\r\nC,c@x.org\r\nD,d@x.org\r\nE,e@x.org\r\n"_ba;
+        QTest::newRow("addresses in capitals")
+            << "A,A@X.ORG\r\nB,B@x.org\r\nC,C@X.org\r\nD,d@X.ORG\r\nE,e@x.org\r\n"_ba;
+        QTest::newRow("blanks around the identifiers")
+            << " A,a@x.org\r\nB ,b@x.org\r\nC,c@x.org\r\nD,d@x.org\r\nE,e@x.org\r\n"_ba;
+    }
+
+    void aResumeKnowsItsClientsInAListExportedAgain()
+    {
+        QFETCH(QByteArray, list);
+        RunHarness h;
+        abortedFirstRun(h);
+        h.writeCsv(list);
+        h.request.resume = ResumeChoice::Resume;
+        QCOMPARE(h.run(), RunOutcome::Completed);
+        QStringList sent;
+        for (const QString &address : sentTo(h))
+            sent.append(address.trimmed().toLower());
+        QCOMPARE(sent, (QStringList{u"c@x.org"_s, u"d@x.org"_s, u"e@x.org"_s}));
+    }
+
+    void aDamagedJournalIsNeverResumedFrom_data()
+    {
+        // How the aborted run's journal was edited since, and what the next run says (empty: it
+        // resumes).
+        QTest::addColumn<QString>("edit");
+        QTest::addColumn<QString>("says");
+        QTest::newRow("as written") << u"none"_s << QString();
+        QTest::newRow("a field too many") << u"extra field"_s << u"10 fields instead of 9"_s;
+        QTest::newRow("a field too few") << u"missing field"_s << u"8 fields instead of 9"_s;
+        QTest::newRow("a client's line after the closing line") << u"after the end"_s << u"is out of order"_s;
+        QTest::newRow("a second closing line") << u"second end"_s << u"is out of order"_s;
+    }
+
+    void aDamagedJournalIsNeverResumedFrom()
+    {
+        QFETCH(QString, edit);
+        QFETCH(QString, says);
+        RunHarness h;
+        abortedFirstRun(h);
+        const QStringList journals = journalsOf(h);
+        QCOMPARE(journals.size(), 1);
+        QFile file(journals.first());
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QList<QByteArray> lines = file.readAll().split('\n');
+        file.close();
+        QVERIFY(lines.size() > 3 && lines.last().isEmpty());
+        lines.removeLast();
+        // The last line closes the run; the one before it says what happened to a client.
+        const qsizetype end = lines.size() - 1;
+        QVERIFY2(lines.at(end).contains(",aborted,"), lines.at(end).constData());
+        qsizetype sent = end;
+        while (sent > 0 && !lines.at(sent).contains("a@x.org"))
+            --sent;
+        QVERIFY2(lines.at(sent).contains(",sent,"), lines.at(sent).constData());
+        const auto withoutEnd = [](QByteArray line) { return line.endsWith('\r') ? line.chopped(1) : line; };
+        if (edit == u"extra field")
+            lines[sent] = withoutEnd(lines.at(sent)) + ",x\r";
+        else if (edit == u"missing field")
+            lines[sent] = withoutEnd(lines.at(sent)).left(withoutEnd(lines.at(sent)).lastIndexOf(',')) + '\r';
+        else if (edit == u"after the end")
+            lines.append(lines.at(sent));
+        else if (edit == u"second end")
+            lines.append(lines.at(end));
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(lines.join('\n') + '\n');
+        file.close();
+
+        h.request.resume = ResumeChoice::Resume;
+        const RunOutcome outcome = h.run();
+        if (says.isEmpty()) {
+            QCOMPARE(outcome, RunOutcome::Completed);
+            QVERIFY(!sentTo(h).contains(u"a@x.org"_s));
+            QVERIFY(!sentTo(h).isEmpty());
+            return;
+        }
+        // Which clients that run reached is not known: nothing goes until the journal is mended.
+        QCOMPARE(outcome, RunOutcome::NotStarted);
+        QCOMPARE(sentTo(h), QStringList());
+        QCOMPARE(h.prompter.warnings.size(), 1);
+        QVERIFY2(h.prompter.warnings.first().contains(u"does not read cleanly"_s) &&
+                     h.prompter.warnings.first().contains(says),
+                 qPrintable(h.prompter.warnings.first()));
+    }
+
     void resumingWithOtherChoicesAsksWhichToUse_data()
     {
         // The interrupted run sent no attachment; the window now says the common file.
@@ -719,6 +809,9 @@ private Q_SLOTS:
         QTest::newRow("the subject's letter case") << u"case"_s << notStarted << 0 << reached;
         QTest::newRow("the list renamed") << u"renamed"_s << notStarted << 0 << reached;
         QTest::newRow("a similar mailing a month old") << u"case, a month later"_s << completed << 5 << QString();
+        QTest::newRow("a similar mailing 29 days old") << u"case, 29 days later"_s << notStarted << 0 << reached;
+        QTest::newRow("a similar mailing 30 days and a minute old")
+            << u"case, 30 days and a minute later"_s << completed << 5 << QString();
         QTest::newRow("another body") << u"body"_s << completed << 5 << QString();
         QTest::newRow("the same text, formatted") << u"formatted"_s << completed << 5 << QString();
         QTest::newRow("a signature added") << u"signature"_s << completed << 5 << QString();
@@ -766,6 +859,10 @@ private Q_SLOTS:
             h.request.subject = u"  "_s + h.request.subject.toUpper();
             if (change.endsWith(u"a month later"_s))
                 h.clock.set(h.clock.tick() + std::chrono::hours(24 * 31));
+            else if (change.endsWith(u"29 days later"_s))
+                h.clock.set(h.clock.tick() + std::chrono::hours(24 * 29));
+            else if (change.endsWith(u"a minute later"_s))
+                h.clock.set(h.clock.tick() + std::chrono::hours(24 * 30) + std::chrono::minutes(1));
         } else if (change == u"renamed"_s) {
             const QString renamed = h.dir.filePath(u"clients-may.csv"_s);
             QVERIFY(QFile::rename(h.request.csvPath, renamed));

@@ -65,6 +65,10 @@ void TestSendingLimits::allowance_data()
         << 19 * kHour << 19 * kHour;
     QTest::newRow("exactly 24 hours old no longer counts")
         << 0 << 1 << QList<qint64>{kDay} << qint64(1) << qint64(1) << qint64(1) << qint64(0) << qint64(-1);
+    QTest::newRow("a second short of 24 hours old still counts")
+        << 0 << 1 << QList<qint64>{kDay - 1} << qint64(1) << qint64(0) << qint64(0) << qint64(1) << qint64(1);
+    QTest::newRow("a second short of a minute old still counts")
+        << 1 << 0 << QList<qint64>{59} << qint64(1) << qint64(0) << qint64(1) << qint64(1) << qint64(-1);
     QTest::newRow("a minute with room")
         << 30 << 10000 << QList<qint64>{1, 2, 70} << qint64(100) << qint64(28) << qint64(100) << qint64(0)
         << qint64(-1);

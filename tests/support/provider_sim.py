@@ -16,6 +16,10 @@ It throttles and caps the way the big providers document, answering with their r
   --max-connections C        more than C connections at once are refused (exchange: 432 4.3.2 at
                              MAIL FROM; gmail: 421 4.7.0 at the greeting)
   --login-refusal KIND       every login is refused with the profile's reply KIND (see LOGIN_REFUSALS)
+  --temporary-every N        besides, every Nth message is refused at its content with the temporary reply
+                             for "data"
+  --ehlo-delay SECONDS       wait this long before answering EHLO, as a slow or distant server does
+  --keep-messages            keep the content of every accepted message, in --dir/messages/NUMBER.eml
   --xoauth2-token-file FILE  AUTH XOAUTH2 takes the access token FILE holds at that moment; any other is
                              refused as the profile does it (gmail first answers 334 with a base64
                              JSON error and refuses only after the client's empty line)
@@ -123,6 +127,7 @@ class Provider:
         stage, _, count = (args.temporary or "").partition(":")
         self.temporary_stage = stage.lower()
         self.temporary_count = int(count or 0)
+        self.data_tries = 0
 
     def now(self):
         try:
@@ -232,6 +237,8 @@ class Handler:
         self.provider = provider
 
     async def handle_EHLO(self, server, session, envelope, hostname, responses):
+        if self.provider.args.ehlo_delay:
+            await asyncio.sleep(self.provider.args.ehlo_delay)
         session.host_name = hostname
         lines = ["250-" + self.provider.profile["hostname"]]
         if self.provider.args.size:
@@ -273,6 +280,10 @@ class Handler:
         content = envelope.original_content or b""
         stage_reply = self.provider.temporary("data")
         rcpt = list(envelope.rcpt_tos)
+        self.provider.data_tries += 1
+        every = self.provider.args.temporary_every
+        if not stage_reply and every and self.provider.data_tries % every == 0:
+            stage_reply = self.provider.profile["temporary"]["data"]
         if stage_reply:
             self.provider.log("refused", stage="data", reply=stage_reply, rcpt=rcpt)
             return stage_reply
@@ -285,6 +296,11 @@ class Handler:
             self.provider.log("refused", stage="data", reply=reply, rcpt=rcpt)
             return reply
         self.provider.sent.append(self.provider.now())
+        if self.provider.args.keep_messages:
+            folder = os.path.join(self.provider.args.dir, "messages")
+            os.makedirs(folder, exist_ok=True)
+            with open(os.path.join(folder, "%d.eml" % len(self.provider.sent)), "wb") as out:
+                out.write(content)
         self.provider.log("accepted", rcpt=rcpt, size=len(content))
         return "250 2.0.0 OK queued"
 
@@ -306,6 +322,9 @@ def main():
     parser.add_argument("--max-connections", type=int, default=0)
     parser.add_argument("--login-refusal", default="")
     parser.add_argument("--xoauth2-token-file", default="")
+    parser.add_argument("--temporary-every", type=int, default=0)
+    parser.add_argument("--ehlo-delay", type=float, default=0)
+    parser.add_argument("--keep-messages", action="store_true")
     args = parser.parse_args()
     logging.basicConfig(level=logging.CRITICAL)
     if args.login_refusal and args.login_refusal not in LOGIN_REFUSALS[args.profile]:

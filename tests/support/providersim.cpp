@@ -25,6 +25,11 @@ ProviderSim::ProviderSim(Options options)
     number(u"--quota-after"_s, m_options.quotaAfter);
     number(u"--size"_s, m_options.size);
     number(u"--max-connections"_s, m_options.maxConnections);
+    number(u"--temporary-every"_s, m_options.temporaryEvery);
+    if (m_options.ehloDelayMs > 0)
+        arguments << u"--ehlo-delay"_s << QString::number(m_options.ehloDelayMs / 1000.0, 'f', 3);
+    if (m_options.keepMessages)
+        arguments << u"--keep-messages"_s;
     if (!m_options.temporaryStage.isEmpty())
         arguments << u"--temporary"_s << m_options.temporaryStage + u':' + QString::number(m_options.temporaryTries);
     if (!m_options.loginRefusal.isEmpty())
@@ -110,6 +115,17 @@ QList<ProviderEvent> ProviderSim::events(const QString &kind) const
 QList<ProviderEvent> ProviderSim::accepted() const
 {
     return events(u"accepted"_s);
+}
+
+QList<QByteArray> ProviderSim::acceptedMessages() const
+{
+    QList<QByteArray> messages;
+    for (qsizetype i = 1;; ++i) {
+        QFile file(m_dir->filePath(u"messages/%1.eml"_s.arg(i)));
+        if (!file.open(QIODevice::ReadOnly))
+            return messages;
+        messages.append(file.readAll());
+    }
 }
 
 QList<ProviderEvent> ProviderSim::refused() const

@@ -50,6 +50,9 @@ struct ProviderSimOptions
     /// AUTH XOAUTH2 takes exactly the access token this file holds (gmail refuses another with a
     /// 334 JSON error first, as Google does); empty: only password logins succeed.
     QString xoauth2TokenFile{};
+    int temporaryEvery = 0; ///< every Nth message refused at its content with the temporary reply; 0: none
+    int ehloDelayMs = 0;    ///< the wait before each EHLO answer
+    bool keepMessages = false; ///< keep every accepted message's content for acceptedMessages()
 };
 
 /// One thing the simulated provider did.
@@ -83,6 +86,9 @@ public:
     MailerOptions mailerOptions() const;
 
     QList<ProviderEvent> accepted() const;
+    /// With Options::keepMessages: the content of every accepted message, in the order accepted
+    /// (the same order as accepted()).
+    QList<QByteArray> acceptedMessages() const;
     QList<ProviderEvent> refused() const;
     /// The times of the connections, in order.
     QList<double> connections() const;
