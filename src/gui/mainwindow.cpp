@@ -16,8 +16,8 @@
 #include "gui/setupdialog.h"
 #include "gui/userdialogs.h"
 #include "gui/widgetfactory.h"
-#include "platform/files.h"
 #include "mail/inboxreader.h"
+#include "platform/files.h"
 #include "run/bouncecheck.h"
 #include "run/clock.h"
 #include "run/journal.h"
@@ -31,9 +31,9 @@
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QClipboard>
-#include <QElapsedTimer>
 #include <QCloseEvent>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -754,9 +754,8 @@ void MainWindow::showCheck()
     request.serverSizeLimit = [&mailer = m_services.mailer, settings = m_settings.get()] {
         QElapsedTimer elapsed;
         elapsed.start();
-        return serverSizeLimit(mailer, settings, [&elapsed] {
-            return elapsed.hasExpired(qint64(RunSession::kSizeProbeSeconds) * 1000);
-        });
+        return serverSizeLimit(mailer, settings,
+                               [&elapsed] { return elapsed.hasExpired(qint64(RunSession::kSizeProbeSeconds) * 1000); });
     };
     if (!m_check) {
         m_check = new CheckDialog(m_services.dialogs, this);

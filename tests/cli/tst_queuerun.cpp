@@ -2,7 +2,8 @@
 // in this process with the real hand-off to sendmail: a private Postfix delivers every message to
 // its recipient's mailbox in a private Dovecot, a sendmail that fails fails the client, a missing
 // one stops the run before anything is sent, and an unknown local recipient comes back as a
-// delivery status notification in the sender's INBOX, whichever way the message left.
+// delivery status notification in the sender's INBOX, whichever way the message left; that
+// report, Postfix's own, is found by `quorvale bounces`, and the resend reaches the corrected address.
 
 #include "mail/queuemailer.h"
 #include "mail/smtpmailer.h"
@@ -57,8 +58,7 @@ private Q_SLOTS:
         QTest::addColumn<QStringList>("outLines"); // among the status lines
         QTest::addColumn<QString>("err");          // in standard error
         QTest::newRow("postfix delivers every message and the archive copies")
-            << u"postfix"_s << 0 << QStringList{u"Processing Complete"_s}
-            << u"Queued on this computer 2, refused 0"_s;
+            << u"postfix"_s << 0 << QStringList{u"Processing Complete"_s} << u"Queued on this computer 2, refused 0"_s;
         QTest::newRow("a failing sendmail fails each client with its words")
             << u"failing"_s << 1
             << QStringList{u"Send Error - anna@quorvale.test"_s, u"Send Error - bert@quorvale.test"_s}
@@ -108,9 +108,9 @@ private Q_SLOTS:
         attachment.write("Terms of business, 2027 edition.");
         attachment.close();
 
-        const InProcessCli::Result r =
-            cli.run({u"run"_s, u"--yes"_s, u"--csv"_s, list.fileName(), u"--subject"_s, u"Your documents"_s,
-                     u"--body"_s, u"Dear client"_s, u"--mode"_s, u"common"_s, u"--attachment"_s, attachment.fileName()});
+        const InProcessCli::Result r = cli.run({u"run"_s, u"--yes"_s, u"--csv"_s, list.fileName(), u"--subject"_s,
+                                                u"Your documents"_s, u"--body"_s, u"Dear client"_s, u"--mode"_s,
+                                                u"common"_s, u"--attachment"_s, attachment.fileName()});
         QVERIFY2(r.exitCode == exitCode, qPrintable(r.out.join(u'\n') + u'\n' + r.err));
         for (const QString &line : std::as_const(outLines))
             QVERIFY2(r.out.contains(line), qPrintable(r.out.join(u'\n')));
@@ -162,14 +162,67 @@ private Q_SLOTS:
                                 {u"PW"_s, u"secret"_s}}));
         const InProcessCli::Result r = cli.run({u"test-email"_s, PostfixServer::address(u"nobody"_s)});
         QVERIFY2(r.exitCode == 0, qPrintable(r.out.join(u'\n') + u'\n' + r.err));
-        QCOMPARE(r.out.contains(u"The test message is queued on this computer; its mail server delivers it from there."_s),
-                 method == u"queue"_s);
+        QCOMPARE(
+            r.out.contains(u"The test message is queued on this computer; its mail server delivers it from there."_s),
+            method == u"queue"_s);
         QVERIFY2(postfix.waitForMail(u"user"_s, 1), postfix.log().constData());
         const QByteArray report = postfix.inbox(u"user"_s).constFirst().bytes;
         QVERIFY(report.contains("report-type=delivery-status"));
         QVERIFY(report.contains("Final-Recipient: rfc822; nobody@quorvale.test"));
         QVERIFY(report.contains("Status: 5.1.1"));
         QVERIFY(report.contains("Subject: Test subject line text"));
+    }
+    void postfixBounceIsMatchedAndTheCorrectedAddressGetsItOnce()
+    {
+        if (!PostfixServer::canRun())
+            QSKIP(qPrintable(PostfixServer::whyNot()));
+        PostfixServer postfix({u"anna"_s, u"bert"_s});
+        QVERIFY(postfix.isRunning());
+        QTemporaryDir home;
+        QueueMailer queue(QueueOptions{.environment = {postfix.sendmailEnvironment()}});
+        InProcessCli cli(home.path());
+        cli.realMailer = &queue;
+        QVERIFY(configure(cli, {{u"SendMethod"_s, u"queue"_s},
+                                {u"EmailFrom"_s, PostfixServer::address(u"user"_s)},
+                                {u"UserName"_s, u"user"_s},
+                                {u"PW"_s, u"secret"_s},
+                                {u"IMAPServer"_s, u"127.0.0.1"_s},
+                                {u"IMAPPort"_s, QString::number(postfix.dovecot().startTlsPort())}}));
+        QFile list(home.filePath(u"list.csv"_s));
+        const auto writeList = [&list](const QByteArray &lines) {
+            return list.open(QIODevice::WriteOnly | QIODevice::Truncate) && list.write(lines) == lines.size() &&
+                   (list.close(), true);
+        };
+        QVERIFY(writeList("1,anna@quorvale.test\r\n2,bret@quorvale.test\r\n"));
+        const QStringList mailing{u"--csv"_s,          list.fileName(), u"--subject"_s,
+                                  u"Your statement"_s, u"--body"_s,     u"Dear client"_s};
+        InProcessCli::Result r = cli.run(QStringList{u"run"_s, u"--yes"_s} + mailing);
+        QVERIFY2(r.exitCode == 0, qPrintable(r.out.join(u'\n') + u'\n' + r.err));
+        QVERIFY2(postfix.waitForMail(u"user"_s, 1), postfix.log().constData());
+
+        // Postfix's own report names the client with the dead address, and only that one.
+        r = cli.run({u"bounces"_s});
+        QVERIFY2(r.exitCode == 1, qPrintable(r.out.join(u'\n') + u'\n' + r.err));
+        const QStringList bounced = r.out.filter(u"Bounced - "_s);
+        QCOMPARE(bounced.size(), 1);
+        QVERIFY2(bounced.constFirst().startsWith(u"Bounced - bret@quorvale.test (client 2): 5.1.1"_s),
+                 qPrintable(bounced.constFirst()));
+        QVERIFY(r.out.contains(u"Bounces found - 1"_s));
+
+        // Unchanged, the address is named and nothing goes; corrected, it gets the message once.
+        r = cli.run(QStringList{u"run"_s, u"--yes"_s, u"--resend-bounced"_s} + mailing);
+        QVERIFY2(r.exitCode != 0 &&
+                     (r.out + QStringList{r.err}).join(u'\n').contains(u"bret@quorvale.test (client 2)"_s),
+                 qPrintable(r.out.join(u'\n') + u'\n' + r.err));
+        QVERIFY(writeList("1,anna@quorvale.test\r\n2,bert@quorvale.test\r\n"));
+        for (int attempt = 0; attempt < 2; ++attempt) {
+            r = cli.run(QStringList{u"run"_s, u"--yes"_s, u"--resend-bounced"_s} + mailing);
+            QVERIFY2(attempt == 1 || r.exitCode == 0, qPrintable(r.out.join(u'\n') + u'\n' + r.err));
+        }
+        QVERIFY2(postfix.waitForMail(u"bert"_s, 1), postfix.log().constData());
+        QTest::qWait(2000); // a second message, were one sent, would have been delivered by now
+        QCOMPARE(postfix.inbox(u"bert"_s).size(), 1);
+        QCOMPARE(postfix.inbox(u"anna"_s).size(), 1);
     }
 };
 
