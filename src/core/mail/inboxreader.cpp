@@ -2,8 +2,7 @@
 
 #include "mail/bouncereport.h"
 #include "mail/imapclient.h"
-#include "mail/mailserver.h"
-#include "mail/smtplogin.h"
+#include "mail/sentcopy.h"
 #include "settings/settingstable.h"
 
 using namespace Qt::StringLiterals;
@@ -21,9 +20,9 @@ constexpr qsizetype kMessageStart = 256 * 1024;
 QString inboxProblem(const AppSettings &settings)
 {
     if (settings.IMAPServer.trimmed().isEmpty())
-        return u"No IMAP server is set up (IMAPServer) to read the mailbox's delivery reports from."_s;
+        return u"No IMAP Server is set in Setup to read the mailbox's delivery reports from."_s;
     if (!smtpPortNumber(settings.IMAPPort.isEmpty() ? u"993"_s : settings.IMAPPort))
-        return u"The IMAP port (IMAPPort) is not a port number."_s;
+        return u"The IMAP Port set in Setup is not a port number."_s;
     return {};
 }
 
@@ -38,23 +37,12 @@ QString ImapInboxReader::readSince(const AppSettings &settings, const QDate &sin
     messages->clear();
     if (const QString problem = inboxProblem(settings); !problem.isEmpty())
         return problem;
-    // The mail login, as a send gets it: the password, a command's output or the sign-in's token.
-    MailServer mail = mailServerFrom(settings);
-    mail.security = MailServer::Security::Tls; // IMAP is always encrypted
-    SmtpLoginSource source(mail, m_account.get(), aborted);
-    const SmtpLogin login = source.first();
-    if (!login.ok())
-        return login.error;
-
-    ImapServer server;
-    server.host = settings.IMAPServer.trimmed();
-    server.port = *smtpPortNumber(settings.IMAPPort.isEmpty() ? u"993"_s : settings.IMAPPort);
-    server.implicitTls = server.port == m_implicitTlsPort;
-    server.user = settings.UserName.toUtf8();
-    server.secret = login.secret.toUtf8();
-    server.bearer = login.bearer;
-    server.caBundle = m_caBundle;
-    ImapClient client(server, aborted);
+    QString loginError;
+    const std::optional<ImapServer> server =
+        imapServerOf(settings, m_account.get(), m_caBundle, m_implicitTlsPort, aborted, &loginError);
+    if (!server)
+        return loginError;
+    ImapClient client(*server, aborted);
     // Only what may be a delivery report is read whole.
     return client.readSince(u"INBOX"_s, since, kMessageStart, &mayBeBounce, messages);
 }

@@ -42,6 +42,28 @@ QString sentCopyProblem(const AppSettings &settings)
     return {};
 }
 
+std::optional<ImapServer> imapServerOf(const AppSettings &settings, SignInAccount *account, const QByteArray &caBundle,
+                                       int implicitTlsPort, const AbortPredicate &aborted, QString *error)
+{
+    MailServer mail = mailServerFrom(settings);
+    mail.security = MailServer::Security::Tls;
+    SmtpLoginSource source(mail, account, aborted);
+    const SmtpLogin login = source.first();
+    if (!login.ok()) {
+        *error = login.error;
+        return std::nullopt;
+    }
+    ImapServer server;
+    server.host = settings.IMAPServer.trimmed();
+    server.port = *smtpPortNumber(settings.IMAPPort.isEmpty() ? u"993"_s : settings.IMAPPort);
+    server.implicitTls = server.port == implicitTlsPort;
+    server.user = settings.UserName.toUtf8();
+    server.secret = login.secret.toUtf8();
+    server.bearer = login.bearer;
+    server.caBundle = caBundle;
+    return server;
+}
+
 ImapSentCopier::ImapSentCopier(std::shared_ptr<SignInAccount> account, QByteArray caBundle, int implicitTlsPort)
     : m_account(std::move(account)), m_caBundle(std::move(caBundle)), m_implicitTlsPort(implicitTlsPort)
 {
@@ -58,23 +80,12 @@ SentCopyResult ImapSentCopier::copy(const QByteArray &message, const AppSettings
     };
     if (const QString problem = sentCopyProblem(settings); !problem.isEmpty())
         return failed(problem);
-    // The mail login, as a send gets it: the password, a command's output or the sign-in's token.
-    MailServer mail = mailServerFrom(settings);
-    mail.security = MailServer::Security::Tls; // IMAP is always encrypted
-    SmtpLoginSource source(mail, m_account.get(), aborted);
-    const SmtpLogin login = source.first();
-    if (!login.ok())
-        return failed(login.error);
-
-    ImapServer server;
-    server.host = settings.IMAPServer.trimmed();
-    server.port = *smtpPortNumber(settings.IMAPPort.isEmpty() ? u"993"_s : settings.IMAPPort);
-    server.implicitTls = server.port == m_implicitTlsPort;
-    server.user = settings.UserName.toUtf8();
-    server.secret = login.secret.toUtf8();
-    server.bearer = login.bearer;
-    server.caBundle = m_caBundle;
-    ImapClient client(server, aborted);
+    QString loginError;
+    const std::optional<ImapServer> server =
+        imapServerOf(settings, m_account.get(), m_caBundle, m_implicitTlsPort, aborted, &loginError);
+    if (!server)
+        return failed(loginError);
+    ImapClient client(*server, aborted);
     const QString folder = findFolder(client, settings, &result.note);
     if (folder.isEmpty())
         return failed(result.note);
@@ -107,8 +118,8 @@ QString ImapSentCopier::findFolder(ImapClient &client, const AppSettings &settin
     }
     if (folder.isEmpty()) {
         folder = u"Sent"_s;
-        const bool exists = std::any_of(folders.cbegin(), folders.cend(),
-                                        [](const ImapFolder &f) { return f.name == "Sent"; });
+        const bool exists =
+            std::any_of(folders.cbegin(), folders.cend(), [](const ImapFolder &f) { return f.name == "Sent"; });
         if (!exists) {
             if (const QString error = client.create(folder); !error.isEmpty()) {
                 *note = u"the folder \"Sent\" could not be created: "_s + error;

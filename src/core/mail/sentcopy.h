@@ -13,6 +13,7 @@
 
 #include <memory>
 #include <mutex>
+#include <optional>
 
 namespace quorvale {
 
@@ -21,6 +22,12 @@ class SignInAccount;
 /// The message content as it went out in SMTP, back as the message: the dot-stuffing undone and
 /// the end-of-data line removed.
 QByteArray smtpContentUnstuffed(QByteArrayView wire);
+
+/// The IMAP server set in Setup with the mail login, as a send gets it (the password, a command's
+/// output or the sign-in's token); IMAP is always encrypted. Empty, with `*error` saying why, when
+/// no login could be had.
+std::optional<ImapServer> imapServerOf(const AppSettings &settings, SignInAccount *account, const QByteArray &caBundle,
+                                       int implicitTlsPort, const AbortPredicate &aborted, QString *error);
 
 /// How a copy ended.
 struct SentCopyResult
