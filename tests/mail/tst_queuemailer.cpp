@@ -48,6 +48,7 @@ private Q_SLOTS:
     void handsTheExactMessageToSendmail_data()
     {
         QTest::addColumn<QString>("attachment"); // content of an attachment; empty: none
+        QTest::addColumn<QString>("more");       // content of a second attachment; empty: none
         QTest::addColumn<QString>("html");
         QTest::addColumn<QString>("archive");
         QTest::addColumn<QString>("exitWith"); // "": 0; else the stand-in's exit status and error
@@ -55,23 +56,30 @@ private Q_SLOTS:
         QTest::addColumn<QString>("reason"); // in the error text
         const int sent = int(SendStatus::Sent);
         const int refused = int(SendStatus::Refused);
-        QTest::newRow("plain message") << QString() << QString() << QString() << QString() << sent << QString();
+        QTest::newRow("plain message") << QString() << QString() << QString() << QString() << QString() << sent << QString();
         QTest::newRow("archive copy is a second recipient")
-            << QString() << QString() << u"archive@example.org"_s << QString() << sent << QString();
+            << QString() << QString() << QString() << u"archive@example.org"_s << QString() << sent << QString();
         QTest::newRow("attachment streamed as multipart/mixed")
-            << u"Invoice 42, total 100.00"_s << QString() << QString() << QString() << sent << QString();
+            << u"Invoice 42, total 100.00"_s << QString() << QString() << QString() << QString() << sent << QString();
         QTest::newRow("formatted body with attachment")
-            << u"Invoice 7"_s << u"<p>Dear <b>client</b></p>"_s << QString() << QString() << sent << QString();
+            << u"Invoice 7"_s << QString() << u"<p>Dear <b>client</b></p>"_s << QString() << QString() << sent << QString();
         QTest::newRow("exit status 75: refused with sendmail's words")
-            << QString() << QString() << QString() << u"75 postdrop: warning: unable to look up public/pickup"_s
+            << QString() << QString() << QString() << QString() << u"75 postdrop: warning: unable to look up public/pickup"_s
             << refused << u"(%1 exit status 75): postdrop: warning: unable to look up public/pickup"_s;
         QTest::newRow("exit status 1 without words")
-            << QString() << QString() << QString() << u"1"_s << refused << u"exit status 1)."_s;
+            << QString() << QString() << QString() << QString() << u"1"_s << refused << u"exit status 1)."_s;
+        // A client owed two documents gets both in the one message, never only the first.
+        QTest::newRow("two documents, both streamed")
+            << u"Invoice 42"_s << u"Statement 42"_s << QString() << QString() << QString() << sent << QString();
+        QTest::newRow("two documents with a formatted body")
+            << u"Invoice 7"_s << u"Statement 7"_s << u"<p>Dear client</p>"_s << QString() << QString() << sent
+            << QString();
     }
 
     void handsTheExactMessageToSendmail()
     {
         QFETCH(QString, attachment);
+        QFETCH(QString, more);
         QFETCH(QString, html);
         QFETCH(QString, archive);
         QFETCH(QString, exitWith);
@@ -98,6 +106,14 @@ private Q_SLOTS:
             QFile file(message.AttachmentPath);
             QVERIFY(file.open(QIODevice::WriteOnly));
             file.write(attachment.toUtf8());
+        }
+        if (!more.isEmpty()) {
+            const QString path = dir.filePath(u"Statement_42.pdf"_s);
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(more.toUtf8());
+            file.close();
+            message.MoreAttachments.append({path, platform::fileIdentity(path)});
         }
         QueueMailer mailer(QueueOptions{.program = program});
         QList<int> percents;
@@ -128,10 +144,61 @@ private Q_SLOTS:
         QVERIFY(in.startsWith("Content-Type: multipart/mixed; boundary="));
         const QByteArray first = in.left(in.indexOf("\r\n"));
         const QByteArray boundary = first.mid(first.indexOf('=') + 1);
-        QCOMPARE(in.count(QByteArray("--" + boundary + "\r\n")), 2);
+        QCOMPARE(in.count(QByteArray("--" + boundary + "\r\n")), more.isEmpty() ? 2 : 3);
         QVERIFY(in.endsWith(QByteArray("\r\n--" + boundary + "--\r\n")));
         QVERIFY(in.contains(attachment.toUtf8().toBase64()));
+        if (!more.isEmpty()) {
+            QVERIFY(in.contains(more.toUtf8().toBase64()));
+            QVERIFY(in.contains("filename=\"Statement_42.pdf\""));
+            QVERIFY(in.indexOf("Invoice_42.pdf") < in.indexOf("Statement_42.pdf"));
+        }
         QVERIFY(in.contains(html.isEmpty() ? "Content-Type: text/plain; charset=UTF-8" : "multipart/alternative"));
+    }
+
+    void anUnfinishedHandOffIsNeverReportedAsSent_data()
+    {
+        QTest::addColumn<QByteArray>("script"); // the stand-in's commands; "queued" marks a message it took
+        QTest::addColumn<bool>("abortMidway");  // the send is aborted once the first chunk went
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("reason");
+        QTest::addColumn<bool>("queued");
+        const QByteArray takes = "cat > \"$0.in\" && touch \"$0.queued\"\n";
+        // The program is killed, not given the end of its input: a cut-off message is never queued.
+        QTest::newRow("aborted midway") << takes << true << int(SendStatus::NotSentAborted)
+                                        << u"The send was aborted."_s << false;
+        QTest::newRow("killed by a signal") << QByteArray("cat > /dev/null\nkill -9 $$\n") << false
+                                            << int(SendStatus::Refused) << u"ended abnormally"_s << false;
+        QTest::newRow("no end within the time") << QByteArray(takes + "sleep 30\n") << false
+                                                << int(SendStatus::MaybeDelivered) << u"it may have been queued"_s
+                                                << true;
+    }
+
+    void anUnfinishedHandOffIsNeverReportedAsSent()
+    {
+        QFETCH(QByteArray, script);
+        QFETCH(bool, abortMidway);
+        QFETCH(int, status);
+        QFETCH(QString, reason);
+        QFETCH(bool, queued);
+        QTemporaryDir dir;
+        const QString program = dir.filePath(u"sendmail"_s);
+        QVERIFY(writeScript(program, script));
+        MailMessage message{u"anna@example.org"_s, QString(), u"S"_s, u"B"_s};
+        // Aborted: far more than a pipe holds, so that the hand-off takes many chunks.
+        message.AttachmentPath = dir.filePath(u"Invoice_42.pdf"_s);
+        QFile file(message.AttachmentPath);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        QVERIFY(file.write(QByteArray(abortMidway ? 4 * 1024 * 1024 : 1024, 'x')) > 0);
+        file.close();
+        bool started = false;
+        QueueMailer mailer(QueueOptions{.program = program, .timeoutSeconds = 2});
+        const SendResult result = mailer.send(message, MailServer{.method = MailServer::Method::Queue},
+                                              {.percentDone = [&](int) { started = true; },
+                                               .aborted = [&] { return abortMidway && started; }});
+        QCOMPARE(int(result.status), status);
+        QVERIFY2(result.errorText.contains(reason), qPrintable(result.errorText));
+        QVERIFY(result.sentMessage.isEmpty());
+        QCOMPARE(QFile::exists(program + u".queued"_s), queued);
     }
 
     void refusesBeforeAnythingWhenSendmailIsMissingOrTheSendAborted()
@@ -150,6 +217,31 @@ private Q_SLOTS:
         const SendResult aborted = mailer.send(message, queue, {.aborted = [] { return true; }});
         QCOMPARE(aborted.status, SendStatus::NotSentAborted);
         QVERIFY(!QFile::exists(program + u".in"_s));
+
+        // A document replaced since it was found, first or further: nothing reaches the program.
+        for (const bool further : {false, true}) {
+            const QString first = dir.filePath(u"Invoice_42.pdf"_s);
+            const QString second = dir.filePath(u"Statement_42.pdf"_s);
+            for (const QString &path : {first, second}) {
+                QFile file(path);
+                QVERIFY(file.open(QIODevice::WriteOnly));
+                file.write("as found");
+            }
+            MailMessage replaced = message;
+            replaced.AttachmentPath = first;
+            replaced.AttachmentIdentity = platform::fileIdentity(first);
+            replaced.MoreAttachments = {{second, platform::fileIdentity(second)}};
+            const QString swapped = further ? second : first;
+            QVERIFY(QFile::remove(swapped));
+            QFile file(swapped);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write("swapped in");
+            file.close();
+            const SendResult refused = mailer.send(replaced, queue);
+            QCOMPARE(refused.status, SendStatus::Refused);
+            QVERIFY2(refused.errorText.contains(u"is no longer the file that was chosen"_s), qPrintable(refused.errorText));
+            QVERIFY(!QFile::exists(program + u".in"_s));
+        }
 
         // One send at a time in the whole program: one started from inside a send is refused.
         std::optional<SendResult> nested;

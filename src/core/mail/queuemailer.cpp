@@ -36,15 +36,52 @@ QByteArray newBoundary()
     return boundary;
 }
 
-/// The message as sendmail gets it, in pieces: everything before the attachment's data, the data
-/// (streamed from its reader), and everything after it. Without an attachment it is one piece.
+/// One attachment of a queued message: its part's headers (and what comes before them) and the
+/// reader that streams its data.
+struct QueuedFile
+{
+    QByteArray before;
+    std::unique_ptr<Base64FileReader> reader;
+    QString path;
+};
+
+/// The message as sendmail gets it, in pieces: everything before the first attachment's data, each
+/// attachment (streamed from its reader, after its part's headers), and everything after the last.
+/// Without an attachment it is one piece.
 struct QueuedMessage
 {
     QByteArray head;
-    std::unique_ptr<Base64FileReader> attachment;
+    std::vector<QueuedFile> files;
     QByteArray tail;
-    qint64 size() const { return head.size() + (attachment ? attachment->encodedSize() : 0) + tail.size(); }
+    qint64 size() const
+    {
+        qint64 total = head.size() + tail.size();
+        for (const QueuedFile &file : files)
+            total += file.before.size() + file.reader->encodedSize();
+        return total;
+    }
 };
+
+/// The part headers of one attachment, after the boundary line before it.
+QByteArray attachmentPart(const QByteArray &boundary, const QByteArray &type, const QByteArray &disposition)
+{
+    return "\r\n--" + boundary + "\r\nContent-Type: " + type + "\r\n" + disposition +
+           "\r\nContent-Transfer-Encoding: base64\r\n\r\n";
+}
+
+/// A reader of the attachment at `path`, which must still be the file chosen (`expected`, when valid).
+QString openAttachment(const QString &path, const platform::FileIdentity &expected,
+                       std::unique_ptr<Base64FileReader> &out)
+{
+    auto reader = std::make_unique<Base64FileReader>(path);
+    if (!reader->open())
+        return u"The attachment \"%1\" cannot be read (%2); the message was not sent."_s.arg(path, reader->errorString());
+    if (expected.isValid() && reader->identity() != expected)
+        return u"The attachment \"%1\" is no longer the file that was chosen (it was replaced or "
+               "re-pointed meanwhile); the message was not sent."_s.arg(path);
+    out = std::move(reader);
+    return {};
+}
 
 QString composeMessage(const MailMessage &message, const BuiltMessage &built, QueuedMessage &out)
 {
@@ -52,14 +89,12 @@ QString composeMessage(const MailMessage &message, const BuiltMessage &built, Qu
         out.head = built.singlePart();
         return {};
     }
-    auto reader = std::make_unique<Base64FileReader>(built.attachmentPath);
-    if (!reader->open())
-        return u"The attachment \"%1\" cannot be read (%2); the message was not sent."_s.arg(built.attachmentPath,
-                                                                                             reader->errorString());
-    if (message.AttachmentIdentity.isValid() && reader->identity() != message.AttachmentIdentity)
-        return u"The attachment \"%1\" is no longer the file that was chosen (it was replaced or "
-               "re-pointed meanwhile); the message was not sent."_s.arg(built.attachmentPath);
-    // multipart/mixed: the text (or the formatted body, whole) and the attachment, as the SMTP
+    // Every file of the message goes, each still the one chosen: a client owed several documents
+    // never gets only some of them.
+    std::unique_ptr<Base64FileReader> first;
+    if (QString problem = openAttachment(built.attachmentPath, message.AttachmentIdentity, first); !problem.isEmpty())
+        return problem;
+    // multipart/mixed: the text (or the formatted body, whole) and the attachments, as the SMTP
     // path sends it.
     const QByteArray boundary = newBoundary();
     QByteArray head = "Content-Type: multipart/mixed; boundary=" + boundary + "\r\n";
@@ -73,10 +108,17 @@ QString composeMessage(const MailMessage &message, const BuiltMessage &built, Qu
     } else {
         head += "Content-Type: " + built.formattedType + "\r\n\r\n" + built.formatted;
     }
-    head += "\r\n--" + boundary + "\r\nContent-Type: " + built.attachmentType + "\r\n" + built.attachmentDisposition +
-            "\r\nContent-Transfer-Encoding: base64\r\n\r\n";
     out.head = head;
-    out.attachment = std::move(reader);
+    out.files.push_back({attachmentPart(boundary, built.attachmentType, built.attachmentDisposition), std::move(first),
+                         built.attachmentPath});
+    for (const BuiltMessage::Attachment &more : built.moreAttachments) {
+        std::unique_ptr<Base64FileReader> reader;
+        if (QString problem = openAttachment(more.path, more.identity, reader); !problem.isEmpty()) {
+            out.files.clear();
+            return problem;
+        }
+        out.files.push_back({attachmentPart(boundary, more.type, more.disposition), std::move(reader), more.path});
+    }
     out.tail = "\r\n--" + boundary + "--\r\n";
     return {};
 }
@@ -171,25 +213,33 @@ SendResult QueueMailer::send(const MailMessage &message, const MailServer &serve
             kept += bytes;
     };
     bool aborted = false;
+    QString unreadable; // the attachment that could not be read to its end
     bool whole = feed(process, queued.head, callbacks, deadline, aborted, progress);
     keep(queued.head);
-    if (whole && queued.attachment) {
-        QByteArray buffer(kChunk, Qt::Uninitialized);
-        for (;;) {
-            const qint64 n = queued.attachment->read(buffer.data(), buffer.size());
+    QByteArray buffer;
+    for (QueuedFile &file : queued.files) {
+        if (!whole)
+            break;
+        whole = feed(process, file.before, callbacks, deadline, aborted, progress);
+        keep(file.before);
+        if (buffer.isEmpty())
+            buffer = QByteArray(kChunk, Qt::Uninitialized);
+        while (whole) {
+            const qint64 n = file.reader->read(buffer.data(), buffer.size());
             if (n <= 0) {
                 whole = n == 0;
+                if (!whole)
+                    unreadable = file.path;
                 break;
             }
             const QByteArrayView chunk(buffer.constData(), n);
             keep(chunk);
-            if (!(whole = feed(process, chunk, callbacks, deadline, aborted, progress)))
-                break;
+            whole = feed(process, chunk, callbacks, deadline, aborted, progress);
         }
-        if (whole) {
-            whole = feed(process, queued.tail, callbacks, deadline, aborted, progress);
-            keep(queued.tail);
-        }
+    }
+    if (whole && !queued.files.empty()) {
+        whole = feed(process, queued.tail, callbacks, deadline, aborted, progress);
+        keep(queued.tail);
     }
     if (!whole) {
         // An incomplete message must never be queued: the program is stopped before its input ends.
@@ -197,10 +247,10 @@ SendResult QueueMailer::send(const MailMessage &message, const MailServer &serve
         process.waitForFinished(5000);
         if (aborted)
             return failed(SendStatus::NotSentAborted, u"The send was aborted."_s);
-        if (queued.attachment && queued.attachment->failed())
+        if (!unreadable.isEmpty())
             return failed(SendStatus::Refused,
                           u"The attachment \"%1\" could not be read while sending (it changed or became unreadable); "
-                          "the message was not sent."_s.arg(built.attachmentPath));
+                          "the message was not sent."_s.arg(unreadable));
         const QString said = QString::fromLocal8Bit(process.readAllStandardError()).trimmed();
         return failed(SendStatus::Refused, u"The mail queue's program %1 stopped taking the message%2"_s.arg(
                                                m_options.program, said.isEmpty() ? u"."_s : u": "_s + said));
