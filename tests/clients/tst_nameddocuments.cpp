@@ -68,6 +68,15 @@ private Q_SLOTS:
         QTest::newRow("a folder part in the pattern")
             << QStringList{u"sub/Invoice_42.pdf"_s} << "42,a@example.org"_ba << u"sub/Invoice_{{id}}.pdf"_s << false
             << u"none: has a folder part"_s;
+        QTest::newRow("a control character from a field")
+            << QStringList{u"a\tb.pdf"_s} << "42,a@example.org,a\tb.pdf"_ba << u"{{3}}"_s << false
+            << u"none: holds a control character"_s;
+        QStringList many;
+        for (int n = 1; n <= 51; ++n)
+            many.append(QString::number(n));
+        QTest::newRow("one name more than the most a client may get")
+            << QStringList{} << "42,a@example.org," + many.join(u';').toUtf8() << u"Invoice_{{3}}.pdf"_s << false
+            << u"none: the document names give more than 50 files"_s;
         QTest::newRow("an empty field names nothing")
             << QStringList{u"Invoice_.pdf"_s} << "42,a@example.org,"_ba << u"Invoice_{{3}}.pdf"_s << false
             << u"none: which is empty on the client's line"_s;
