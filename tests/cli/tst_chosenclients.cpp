@@ -190,6 +190,55 @@ private Q_SLOTS:
         QCOMPARE(recipients(), (QStringList{u"b@example.org"_s, u"c@example.org"_s}));
     }
 
+    void aLaterRunKeepsToTheChosenClients_data()
+    {
+        QTest::addColumn<QList<QStringList>>("before"); ///< the options of the earlier runs, in order
+        QTest::addColumn<QList<int>>("statuses"); ///< the mailer's answers over all the runs
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QStringList>("sentTo");
+        QTest::addColumn<QString>("said"); ///< on standard error
+        using S = SendStatus;
+        const QStringList all{u"--yes"_s};
+        // Client 2's message may have arrived, client 3 was never reached: the two not chosen
+        // play no part in a run over 3 and 4.
+        QTest::newRow("an unknown outcome of a client left out")
+            << QList<QStringList>{all} << QList<int>{int(S::Sent), int(S::MaybeDelivered), int(S::ServerUnusable)}
+            << QStringList{u"--clients"_s, u"3,4"_s, u"--yes"_s} << 0
+            << QStringList{u"c@example.org"_s, u"d@example.org"_s} << QString();
+        QTest::newRow("a failed client left out is not retried")
+            << QList<QStringList>{all} << QList<int>{int(S::Sent), int(S::Refused), int(S::Sent), int(S::Sent)}
+            << QStringList{u"--clients"_s, u"1,3"_s, u"--retry-failed"_s, u"--yes"_s} << 2 << QStringList{}
+            << u"There are no failed clients to resend to in this mailing."_s;
+        // A run over clients 1 and 2 again starts afresh for them: the earlier unknown outcome of
+        // client 2 no longer counts once the client was chosen again.
+        QTest::newRow("an unknown outcome before the clients were chosen again")
+            << QList<QStringList>{all, {u"--clients"_s, u"1,2"_s, u"--no-resume"_s, u"--yes"_s}}
+            << QList<int>{int(S::Sent), int(S::MaybeDelivered), int(S::Sent), int(S::Sent), int(S::ServerUnusable)}
+            << QStringList{u"--clients"_s, u"1,2"_s, u"--resume"_s, u"--yes"_s} << 0
+            << QStringList{u"a@example.org"_s, u"b@example.org"_s} << QString();
+    }
+
+    void aLaterRunKeepsToTheChosenClients()
+    {
+        QFETCH(QList<QStringList>, before);
+        QFETCH(QList<int>, statuses);
+        QFETCH(QStringList, options);
+        QFETCH(int, exitCode);
+        QFETCH(QStringList, sentTo);
+        QFETCH(QString, said);
+        for (const int status : std::as_const(statuses))
+            m_cli->mailer.statuses.append(SendStatus(status));
+        for (const QStringList &earlier : std::as_const(before))
+            run(earlier);
+        QVERIFY2(m_cli->mailer.statuses.isEmpty(), "the earlier runs went otherwise than scripted");
+        recipients();
+        const InProcessCli::Result r = run(options);
+        QVERIFY2(r.exitCode == exitCode, qPrintable(r.err));
+        QCOMPARE(recipients(), sentTo);
+        QVERIFY2(r.err.contains(said), qPrintable(r.err));
+    }
+
     void fileSeparatedOtherwiseNamesTheOptionThatReadsIt_data()
     {
         QTest::addColumn<QString>("command");
