@@ -92,7 +92,8 @@ private Q_SLOTS:
                                        .replace("<x.1@practice.example>", carlId)
                                        .replace("dave@client.example", "carl@client.example");
         const QByteArray foreign = sample(u"qmail-quoted"_s);
-        for (const QByteArray &message : {postfix, standard, delayed, foreign})
+        // Ann's report comes twice (the server sent it again): she is named and journalled once.
+        for (const QByteArray &message : {postfix, standard, delayed, foreign, postfix})
             QVERIFY(appendToInbox(imap, message));
 
         const QStringList expected{
@@ -116,17 +117,22 @@ private Q_SLOTS:
         QVERIFY2(checked.out.contains(expected.at(0)) && checked.out.contains(expected.at(1)),
                  qPrintable(checked.out.join(u'\n')));
 
-        // Ann's address is corrected: a resend reaches her new one once; Bob's is named and skipped.
+        // Ann's address is corrected: a resend reaches her new one once; Bob's, in other letter case
+        // only, is the same address: named and skipped.
         QVERIFY(home.writeFile(u"list.csv"_s,
-                               "1,ann@new.example\r\n2,bob@client.example\r\n3,carl@client.example\r\n"));
+                               "1,ann@new.example\r\n2,Bob@client.example\r\n3,carl@client.example\r\n"));
         const QStringList resend{u"run"_s,    u"--yes"_s,     u"--resend-bounced"_s,     u"--csv"_s,
                                  home.path(u"list.csv"_s), u"--subject"_s, u"Invoice 17"_s, u"--body"_s,
                                  u"Dear client"_s};
+        // Only chosen clients are resent to: with Ann left out, there is nobody.
+        const InProcessCli::Result leftOut = cli.run(resend + QStringList{u"--clients"_s, u"2"_s});
+        QVERIFY2(leftOut.exitCode == 2, qPrintable(leftOut.err));
+        QCOMPARE(cli.mailer.messages().size(), 3);
         const InProcessCli::Result resent = cli.run(resend);
         QVERIFY2(resent.exitCode == 0, qPrintable(resent.err));
         QCOMPARE(cli.mailer.messages().size(), 4);
         QCOMPARE(cli.mailer.messages().last().RecipientAddress, u"ann@new.example"_s);
-        QVERIFY2(resent.out.contains(u"Skipped (bounced, address unchanged) - bob@client.example (client 2)"_s),
+        QVERIFY2(resent.out.contains(u"Skipped (bounced, address unchanged) - Bob@client.example (client 2)"_s),
                  qPrintable(resent.out.join(u'\n')));
         const InProcessCli::Result again = cli.run(resend);
         QCOMPARE(again.exitCode, 2);
@@ -134,12 +140,31 @@ private Q_SLOTS:
         QCOMPARE(cli.mailer.messages().size(), 4);
 
         // Read only: every report is still in the INBOX.
-        QCOMPARE(imap.folder(u"INBOX"_s).size(), 4);
+        QCOMPARE(imap.folder(u"INBOX"_s).size(), 5);
 
+        // Runs of the period's first day are looked at; runs before it are not.
+        const InProcessCli::Result firstDay = cli.run({u"bounces"_s, u"--since"_s, u"2026-01-02"_s});
+        QCOMPARE(firstDay.out, expected);
         // Runs before the period are not looked at.
         const InProcessCli::Result later = cli.run({u"bounces"_s, u"--since"_s, u"2026-01-03"_s});
         QCOMPARE(later.exitCode, 0);
         QCOMPARE(later.out, QStringList{u"Bounces found - 0"_s});
+
+        // Without --since the check looks back 30 days: on the 30th day after the run, its
+        // bounces are still found.
+        cli.clock.set(cli.clock.tick() + std::chrono::days(30));
+        QCOMPARE(cli.run({u"bounces"_s}).out, expected);
+
+        // A later send to the address that bounced settles the bounce: the check no longer names it.
+        const InProcessCli::Result bobAgain =
+            cli.run({u"run"_s, u"--yes"_s, u"--clients"_s, u"2"_s, u"--send-again"_s, u"--csv"_s,
+                     home.path(u"list.csv"_s), u"--subject"_s, u"Invoice 17"_s, u"--body"_s, u"Dear client"_s});
+        QVERIFY2(bobAgain.exitCode == 0, qPrintable(bobAgain.err));
+        QCOMPARE(cli.mailer.messages().last().RecipientAddress, u"Bob@client.example"_s);
+        const InProcessCli::Result settled = cli.run({u"check"_s, u"--csv"_s, home.path(u"list.csv"_s)});
+        QVERIFY2(!settled.out.join(u'\n').contains(u"Bounced - bob@client.example"_s) &&
+                     !settled.out.join(u'\n').contains(u"Bounced - Bob@client.example"_s),
+                 qPrintable(settled.out.join(u'\n')));
     }
 
     void anUnreadableMailboxOrBadDateStopsTheCheck_data()

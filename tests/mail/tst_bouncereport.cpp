@@ -52,6 +52,16 @@ private Q_SLOTS:
             << QByteArray("<20261203.111111.4.12.beef@practice.example>") << u"Invoice 19"_s << true;
         QTest::newRow("only a delay") << u"delay-only"_s << QByteArray() << 0 << QString() << QString() << QString()
                                       << QByteArray() << QString() << true;
+        // Delivered, relayed or expanded is no failure, whatever the status says.
+        QTest::newRow("delivered, relayed and expanded") << u"delivered-relayed"_s << QByteArray() << 0 << QString()
+                                                         << QString() << QString() << QByteArray() << QString() << true;
+        QTest::newRow("only the original recipient named")
+            << u"original-recipient-only"_s << QByteArray() << 1 << u"dana@client.example"_s << u"5.1.1"_s
+            << QString() << QByteArray("<20261205.090000.6.1.cdef@practice.example>") << u"Invoice 21"_s << true;
+        // Neither Message-ID nor subject: nothing to tell the client's message from another's.
+        QTest::newRow("quoted original without Message-ID or subject")
+            << u"quoted-without-id"_s << QByteArray() << 0 << QString() << QString() << QString() << QByteArray()
+            << QString() << true;
         QTest::newRow("a person's reply quoting headers")
             << u"person-reply"_s << QByteArray() << 0 << QString() << QString() << QString() << QByteArray()
             << QString() << false;
