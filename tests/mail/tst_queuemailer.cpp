@@ -158,17 +158,20 @@ private Q_SLOTS:
     void anUnfinishedHandOffIsNeverReportedAsSent_data()
     {
         QTest::addColumn<QByteArray>("script"); // the stand-in's commands; "queued" marks a message it took
-        QTest::addColumn<bool>("abortMidway");  // the send is aborted once the first chunk went
+        QTest::addColumn<QString>("midway"); // once the first chunk went: "abort" the send, "shrink" the file
         QTest::addColumn<int>("status");
         QTest::addColumn<QString>("reason");
         QTest::addColumn<bool>("queued");
         const QByteArray takes = "cat > \"$0.in\" && touch \"$0.queued\"\n";
         // The program is killed, not given the end of its input: a cut-off message is never queued.
-        QTest::newRow("aborted midway") << takes << true << int(SendStatus::NotSentAborted)
+        QTest::newRow("aborted midway") << takes << u"abort"_s << int(SendStatus::NotSentAborted)
                                         << u"The send was aborted."_s << false;
-        QTest::newRow("killed by a signal") << QByteArray("cat > /dev/null\nkill -9 $$\n") << false
+        // A file cut short while it is read: the message is never completed with what is left.
+        QTest::newRow("the document cut short") << takes << u"shrink"_s << int(SendStatus::Refused)
+                                                << u"could not be read while sending"_s << false;
+        QTest::newRow("killed by a signal") << QByteArray("cat > /dev/null\nkill -9 $$\n") << QString()
                                             << int(SendStatus::Refused) << u"ended abnormally"_s << false;
-        QTest::newRow("no end within the time") << QByteArray(takes + "sleep 30\n") << false
+        QTest::newRow("no end within the time") << QByteArray(takes + "sleep 30\n") << QString()
                                                 << int(SendStatus::MaybeDelivered) << u"it may have been queued"_s
                                                 << true;
     }
@@ -176,7 +179,7 @@ private Q_SLOTS:
     void anUnfinishedHandOffIsNeverReportedAsSent()
     {
         QFETCH(QByteArray, script);
-        QFETCH(bool, abortMidway);
+        QFETCH(QString, midway);
         QFETCH(int, status);
         QFETCH(QString, reason);
         QFETCH(bool, queued);
@@ -184,17 +187,22 @@ private Q_SLOTS:
         const QString program = dir.filePath(u"sendmail"_s);
         QVERIFY(writeScript(program, script));
         MailMessage message{u"anna@example.org"_s, QString(), u"S"_s, u"B"_s};
-        // Aborted: far more than a pipe holds, so that the hand-off takes many chunks.
+        // Aborted or cut short: far more than a pipe holds, so that the hand-off takes many chunks.
         message.AttachmentPath = dir.filePath(u"Invoice_42.pdf"_s);
         QFile file(message.AttachmentPath);
         QVERIFY(file.open(QIODevice::WriteOnly));
-        QVERIFY(file.write(QByteArray(abortMidway ? 4 * 1024 * 1024 : 1024, 'x')) > 0);
+        QVERIFY(file.write(QByteArray(midway.isEmpty() ? 1024 : 4 * 1024 * 1024, 'x')) > 0);
         file.close();
         bool started = false;
         QueueMailer mailer(QueueOptions{.program = program, .timeoutSeconds = 2});
         const SendResult result = mailer.send(message, MailServer{.method = MailServer::Method::Queue},
-                                              {.percentDone = [&](int) { started = true; },
-                                               .aborted = [&] { return abortMidway && started; }});
+                                              {.percentDone =
+                                                   [&](int) {
+                                                       if (!started && midway == "shrink"_L1)
+                                                           QFile::resize(message.AttachmentPath, 1000);
+                                                       started = true;
+                                                   },
+                                               .aborted = [&] { return midway == "abort"_L1 && started; }});
         QCOMPARE(int(result.status), status);
         QVERIFY2(result.errorText.contains(reason), qPrintable(result.errorText));
         QVERIFY(result.sentMessage.isEmpty());
