@@ -14,6 +14,7 @@
 using namespace Qt::StringLiterals;
 using namespace quorvale;
 using quorvale::test::InProcessCli;
+using quorvale::test::journalLines;
 using quorvale::test::ProgramHome;
 
 namespace {
@@ -22,24 +23,6 @@ QByteArray sample(const QString &name)
 {
     QFile file(QStringLiteral(QUORVALE_BOUNCE_SAMPLES) + u'/' + name);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-/// The journals' lines of `event`, each split at its commas.
-QList<QStringList> journalLines(const QString &folder, const QString &event)
-{
-    QList<QStringList> found;
-    const QDir runs(folder);
-    for (const QString &name : runs.entryList({u"run-*.csv"_s}, QDir::Files, QDir::Name)) {
-        QFile file(runs.filePath(name));
-        if (!file.open(QIODevice::ReadOnly))
-            continue;
-        for (const QString &line : QString::fromUtf8(file.readAll()).split(u"\r\n"_s)) {
-            const QStringList fields = line.split(u',');
-            if (fields.value(1) == event)
-                found.append(fields);
-        }
-    }
-    return found;
 }
 
 bool appendToInbox(const test::DovecotServer &imap, const QByteArray &message)

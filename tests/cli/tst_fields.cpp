@@ -16,6 +16,7 @@
 using namespace Qt::StringLiterals;
 using namespace quorvale;
 using quorvale::test::InProcessCli;
+using quorvale::test::journalLines;
 using quorvale::test::ProgramHome;
 using quorvale::test::SmtpServer;
 
@@ -29,24 +30,6 @@ QString normalized(QString text)
 QString sha256(const QString &text)
 {
     return QString::fromLatin1(QCryptographicHash::hash(text.toUtf8(), QCryptographicHash::Sha256).toHex());
-}
-
-/// The run journals' lines of one event, each split at its commas (no field of these tests holds one).
-QList<QStringList> journalLines(const ProgramHome &home, const QString &event)
-{
-    QList<QStringList> found;
-    const QDir runs(home.journalFolder());
-    for (const QString &name : runs.entryList({u"run-*.csv"_s}, QDir::Files, QDir::Name)) {
-        QFile file(runs.filePath(name));
-        if (!file.open(QIODevice::ReadOnly))
-            continue;
-        for (const QString &line : QString::fromUtf8(file.readAll()).split(u"\r\n"_s)) {
-            const QStringList fields = line.split(u',');
-            if (fields.value(1) == event)
-                found.append(fields);
-        }
-    }
-    return found;
 }
 
 // Two clients; the third and fourth fields hold non-ASCII text.
@@ -116,10 +99,10 @@ private Q_SLOTS:
         QVERIFY(server.waitForMessages(2, 10000));
         const QList<test::ReceivedMessage> messages = server.messages();
         QCOMPARE(messages.size(), 2);
-        const QList<QStringList> journalled = journalLines(*m_home, u"message"_s);
+        const QList<QStringList> journalled = journalLines(m_home->journalFolder(), u"message"_s);
         QCOMPARE(journalled.size(), 2);
         // Each message carries its own Message-ID, recorded with the attempt that sent it.
-        const QList<QStringList> attempts = journalLines(*m_home, u"attempting"_s);
+        const QList<QStringList> attempts = journalLines(m_home->journalFolder(), u"attempting"_s);
         QCOMPARE(attempts.size(), 2);
         QCOMPARE(messages.at(0).messageId, attempts.at(0).value(8));
         QCOMPARE(messages.at(1).messageId, attempts.at(1).value(8));
@@ -267,7 +250,7 @@ private Q_SLOTS:
         QCOMPARE(QString::fromLatin1(server.messages().first().raw).remove(stamps),
                  QString::fromLatin1(buildMessage(typed).singlePart()).remove(stamps));
         // Such a message adds no line to the journal.
-        QVERIFY(journalLines(*m_home, u"message"_s).isEmpty());
+        QVERIFY(journalLines(m_home->journalFolder(), u"message"_s).isEmpty());
     }
 
     void resendComparesTheMessageAsWritten()

@@ -133,4 +133,23 @@ private:
     QStringList m_extraEnvironment;
 };
 
+/// The run journals' lines of one event in `folder`, each split at its commas (no field the tests
+/// look at holds one).
+inline QList<QStringList> journalLines(const QString &folder, const QString &event)
+{
+    QList<QStringList> found;
+    const QDir runs(folder);
+    for (const QString &name : runs.entryList({QStringLiteral("run-*.csv")}, QDir::Files, QDir::Name)) {
+        QFile file(runs.filePath(name));
+        if (!file.open(QIODevice::ReadOnly))
+            continue;
+        for (const QString &line : QString::fromUtf8(file.readAll()).split(QStringLiteral("\r\n"))) {
+            const QStringList fields = line.split(QLatin1Char(','));
+            if (fields.value(1) == event)
+                found.append(fields);
+        }
+    }
+    return found;
+}
+
 } // namespace quorvale::test
