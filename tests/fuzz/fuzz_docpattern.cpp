@@ -7,28 +7,21 @@
 // - a pattern without "{{" and without ";" gives exactly itself (trimmed) when it is a plain name;
 // - reading and filling never crash on any text, lone surrogates included.
 
-#include "clients/csvreader.h"
 #include "clients/documentnames.h"
-#include "fuzzcheck.h"
+#include "fuzzclient.h"
 
 using namespace Qt::StringLiterals;
 using namespace quorvale;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    const QByteArray bytes = fuzz::bytesOf(data, size);
-    const qsizetype namesEnd = bytes.indexOf('\0');
-    const qsizetype fieldsEnd = namesEnd < 0 ? -1 : bytes.indexOf('\0', namesEnd + 1);
-    if (fieldsEnd < 0 || bytes.left(fieldsEnd).contains('\r') || bytes.left(fieldsEnd).contains('\n'))
+    const std::optional<fuzz::OneClient> client = fuzz::oneClientOf(data, size);
+    if (!client)
         return 0;
-    const CsvReadResult read = GetCSVFile(
-        fuzz::writeScratchFile(bytes.left(namesEnd) + "\r\n" + bytes.sliced(namesEnd + 1, fieldsEnd - namesEnd - 1)),
-        CsvHeader::ColumnNames);
-    if (read.outcome != CsvReadOutcome::Read || read.clients.Count() != 1)
-        return 0;
-    const ClientList &clients = read.clients;
-    const QByteArray rest = bytes.sliced(fieldsEnd + 1);
-    for (const QString &text : {QString::fromUtf8(rest), fuzz::utf16Of(data + fieldsEnd + 1, size - fieldsEnd - 1)}) {
+    const ClientList &clients = client->clients;
+    const size_t start = client->textStart;
+    for (const QString &text :
+         {QString::fromUtf8(fuzz::bytesOf(data + start, size - start)), fuzz::utf16Of(data + start, size - start)}) {
         const DocumentPatterns patterns(text, clients);
         const NamedDocuments named = patterns.namesFor(clients, 0);
         FUZZ_CHECK(named.problem.isEmpty() || named.names.isEmpty());

@@ -8,9 +8,8 @@
 //   where the field is blank, and is never reported as an empty field;
 // - filling, reporting and parsing never crash on any text, lone surrogates included.
 
-#include "clients/csvreader.h"
 #include "clients/messagetemplate.h"
-#include "fuzzcheck.h"
+#include "fuzzclient.h"
 
 using namespace Qt::StringLiterals;
 using namespace quorvale;
@@ -41,20 +40,14 @@ qsizetype expectedColumn(const QString &name, const ClientList &clients)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    const QByteArray bytes = fuzz::bytesOf(data, size);
-    const qsizetype namesEnd = bytes.indexOf('\0');
-    const qsizetype fieldsEnd = namesEnd < 0 ? -1 : bytes.indexOf('\0', namesEnd + 1);
-    if (fieldsEnd < 0 || bytes.left(fieldsEnd).contains('\r') || bytes.left(fieldsEnd).contains('\n'))
+    const std::optional<fuzz::OneClient> client = fuzz::oneClientOf(data, size);
+    if (!client)
         return 0;
-    const CsvReadResult read = GetCSVFile(
-        fuzz::writeScratchFile(bytes.left(namesEnd) + "\r\n" + bytes.sliced(namesEnd + 1, fieldsEnd - namesEnd - 1)),
-        CsvHeader::ColumnNames);
-    if (read.outcome != CsvReadOutcome::Read || read.clients.Count() != 1)
-        return 0;
-    const ClientList &clients = read.clients;
-    const QByteArray rest = bytes.sliced(fieldsEnd + 1);
+    const ClientList &clients = client->clients;
+    const size_t start = client->textStart;
     // Text as a form gives it, and the same bytes as UTF-16 code units, lone surrogates and all.
-    for (const QString &text : {QString::fromUtf8(rest), fuzz::utf16Of(data + fieldsEnd + 1, size - fieldsEnd - 1)}) {
+    for (const QString &text :
+         {QString::fromUtf8(fuzz::bytesOf(data + start, size - start)), fuzz::utf16Of(data + start, size - start)}) {
         const FieldTemplate parsed(text, clients);
         const QString filled = parsed.fill(clients, 0);
         FUZZ_CHECK(parsed.usesEmptyField(clients, 0) == !parsed.emptyPlaceholders(clients, 0).isEmpty());
@@ -82,8 +75,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             FUZZ_CHECK(placeholder.size() > 40 || single.unknownPlaceholders()[0] == placeholder);
         } else {
             const bool blank = clients.isFieldBlank(0, column);
-            const QString value =
-                hasFallback && blank ? name.section(u'|', 1).trimmed() : clients.field(0, column);
+            const QString value = hasFallback && blank ? name.section(u'|', 1).trimmed() : clients.field(0, column);
             FUZZ_CHECK(single.unknownPlaceholders().isEmpty());
             FUZZ_CHECK(single.fill(clients, 0) == u"<"_s + value + u">"_s);
             FUZZ_CHECK(single.usesEmptyField(clients, 0) == (blank && !hasFallback));
