@@ -3,9 +3,9 @@
 #include "clients/csvreader.h"
 #include "mail/htmlbody.h"
 #include "mail/mailer.h"
+#include "mail/messagebuilder.h"
 #include "mail/mimeencode.h"
 #include "mail/sentcopy.h"
-#include "mail/messagebuilder.h"
 #include "mail/sizeprobe.h"
 #include "mailing/mailingplan.h"
 #include "platform/files.h"
@@ -43,6 +43,13 @@ namespace {
 QString number(qint64 value)
 {
     return QString::number(value);
+}
+
+/// The hash a journal records of a message filled from a client's line: of its formatted body
+/// when it has one, else of its text. A resume compares it with what the client would get now.
+QString filledBodySha256(const MailMessage &message)
+{
+    return textSha256(message.HtmlBody.isEmpty() ? message.BodyText : message.HtmlBody);
 }
 
 /// How long a first abort lets the message being handed over go on, so that its outcome is
@@ -522,7 +529,7 @@ SentMessage BatchRun::fingerprintNow(qsizetype row)
     SentMessage now{m_request.subject, m_mailing.bodySha256, m_mailing.bodyKeySha256, {}};
     if (clients().hasEmailAddress(row) && m_plan.message().hasPlaceholders()) {
         const MailMessage message = clientMessage(m_plan, row);
-        now = SentMessage{message.SubjectLine, textSha256(message.BodyText), {}, {}};
+        now = SentMessage{message.SubjectLine, filledBodySha256(message), {}, {}};
     }
     const ClientPlan &plan = m_plan.plan(row);
     if (plan.action == ClientAction::SendFile || plan.action == ClientAction::Print) {
@@ -554,8 +561,7 @@ bool BatchRun::chooseClients()
         makeResumePlan(clients(), history,
                        ResumeRequest{m_request.resume, m_request.retryFailed, m_request.print, m_mailing.choices,
                                      m_request.subject, [this](qsizetype row) { return fingerprintNow(row); },
-                                     [this](qsizetype row) { return m_plan.isChosen(row); },
-                                     m_request.resendBounced});
+                                     [this](qsizetype row) { return m_plan.isChosen(row); }, m_request.resendBounced});
     // The refusal to guess about an unfinished run is what the command line explains further.
     m_earlierRunUnfinished = plan.resumable && !plan.earlierChoices;
     if (!plan.refusal.isEmpty()) {
@@ -720,8 +726,8 @@ JournalEntry BatchRun::clientEntry(JournalEvent event, qsizetype index, const QS
     for (const MailAttachment &attached : more) {
         const QFileInfo info(attached.path);
         entry.file += u'\n' + info.absoluteFilePath();
-        entry.sha256 += u'\n' + (info.isFile() ? fileHash(info.absoluteFilePath(), info.size(), info.lastModified())
-                                               : QString());
+        entry.sha256 +=
+            u'\n' + (info.isFile() ? fileHash(info.absoluteFilePath(), info.size(), info.lastModified()) : QString());
         entry.size = info.isFile() && entry.size >= 0 ? entry.size + info.size() : -1;
     }
     return entry;
@@ -771,7 +777,8 @@ void BatchRun::noteBouncedClients()
     // The clients whose message bounced stay in the summary until they are sent to again.
     const JournalHistory history = readJournalHistory(runJournalFolder(m_settings.DataFolder), m_mailing);
     QList<JournalEntry> bounced = history.bounced.values();
-    std::sort(bounced.begin(), bounced.end(), [](const JournalEntry &a, const JournalEntry &b) { return a.line < b.line; });
+    std::sort(bounced.begin(), bounced.end(),
+              [](const JournalEntry &a, const JournalEntry &b) { return a.line < b.line; });
     m_tally.bounced = bounced.size();
     for (const JournalEntry &e : std::as_const(bounced)) {
         // The line's detail: the Message-ID that bounced, then the status and the server's words.
@@ -873,9 +880,9 @@ BatchRun::PassEnd BatchRun::printPass()
             // still be the one found, not a link planted since.
             for (const PlannedFile &file : plan.files()) {
                 const bool same = platform::fileIdentity(file.path) == file.identity;
-                printed = same ? m_deps.printer.printDocument(file.path, &printError)
-                               : (printError = u"the document was replaced after it was found; it was not printed"_s,
-                                  false);
+                printed =
+                    same ? m_deps.printer.printDocument(file.path, &printError)
+                         : (printError = u"the document was replaced after it was found; it was not printed"_s, false);
                 m_handedOver = m_handedOver || printed;
                 if (!printed)
                     break;
@@ -1114,7 +1121,7 @@ BatchRun::PassEnd BatchRun::emailClient(qsizetype index, qint64 number)
         if (m_plan.message().hasPlaceholders()) {
             JournalEntry filled = clientEntry(JournalEvent::Message, index);
             filled.detail = message.SubjectLine;
-            filled.sha256 = textSha256(message.HtmlBody.isEmpty() ? message.BodyText : message.HtmlBody);
+            filled.sha256 = filledBodySha256(message);
             if (!journal(filled, false))
                 return PassEnd::Stopped;
         }
@@ -1124,9 +1131,7 @@ BatchRun::PassEnd BatchRun::emailClient(qsizetype index, qint64 number)
                                                m_deps.settings().EmailFrom);
         JournalEntry attempting = clientEntry(JournalEvent::Attempting, index, attachment, message.MoreAttachments);
         attempting.detail = QString::fromLatin1(message.MessageId);
-        return journal(attempting) && send(index, message)
-                   ? PassEnd::Finished
-                   : PassEnd::Stopped;
+        return journal(attempting) && send(index, message) ? PassEnd::Finished : PassEnd::Stopped;
     }
     log.LogStatus(u"Send Error - "_s + clients().EmailAddress(index));
     ++m_failureCount;
@@ -1433,8 +1438,9 @@ bool BatchRun::retryFailedCopies()
         const AppSettings settings = m_deps.settings();
         const SentCopyResult copied =
             copy.message.isEmpty()
-                ? SentCopyResult{u"The copy in the Sent folder failed: too many copies had failed to keep this one for a second try."_s, {}}
-                                   : m_deps.sentCopier->copy(copy.message, settings);
+                ? SentCopyResult{u"The copy in the Sent folder failed: too many copies had failed to keep this one for a second try."_s,
+                                 {}}
+                : m_deps.sentCopier->copy(copy.message, settings);
         JournalEntry entry = clientEntry(copied.ok() ? JournalEvent::Copied : JournalEvent::CopyFailed, copy.index);
         entry.detail = copied.error;
         if (!copied.ok()) {
