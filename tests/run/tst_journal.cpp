@@ -4,6 +4,7 @@
 #include "mail/smtpmailer.h"
 #include "run/journal.h"
 #include "run/resumeplan.h"
+#include "run/sentrecord.h"
 #include "runharness.h"
 #include "support/smtpfixture.h"
 
@@ -227,6 +228,71 @@ private Q_SLOTS:
         const QList<JournalEntry> lines = journalHeader(QDateTime::currentDateTime(), RunKind::AllClients, mailing);
         QCOMPARE(lines.at(lines.size() - 2).event, JournalEvent::ChosenClients);
         QCOMPARE(lines.at(lines.size() - 2).detail, parser.entries().last().detail);
+    }
+
+    void aRecordOfSendsReadsAsWrittenOrNotAtAll_data()
+    {
+        QTest::addColumn<QByteArray>("tail"); // after the record's first two lines
+        QTest::addColumn<int>("lines");       // read; -1: the record does not read
+        const QByteArray hash(64, 'a');
+        const QByteArray line = "2026-12-07T09:15:02Z sent " + hash + ' ' + hash + '\n';
+        QTest::newRow("lines") << QByteArray(line + line) << 2;
+        QTest::newRow("cut short by a kill") << QByteArray(line + line.left(30)) << 1;
+        QTest::newRow("unknown outcome") << QByteArray(line).replace("sent", "gone") << -1;
+        QTest::newRow("no time") << QByteArray(line).replace("09:15:02Z", "09:15:02+") << -1;
+        QTest::newRow("not a hash") << QByteArray(line).replace("aaaa", "AAAA") << -1;
+        QTest::newRow("a field too many") << QByteArray(line).replace(" sent", " sent sent") << -1;
+        QTest::newRow("a blank too many") << QByteArray(line).replace(" sent", "  sent") << -1;
+    }
+    void aRecordOfSendsReadsAsWrittenOrNotAtAll()
+    {
+        QFETCH(QByteArray, tail);
+        QFETCH(int, lines);
+        QString who;
+        QList<RecordLine> read;
+        QString problem;
+        QCOMPARE(
+            parseSentRecord(QByteArray("quorvale sent record 1\nby anna on office-2\n" + tail), &who, &read, &problem),
+            lines >= 0);
+        QCOMPARE(who, u"anna on office-2"_s);
+        QCOMPARE(read.size(), std::max(lines, 0));
+        QCOMPARE(problem.isEmpty(), lines >= 0);
+    }
+
+    void theRecordOfSendsIsWrittenOnlyAsItsOwn()
+    {
+        // A line a kill cut short is cut off before the next run writes, so the record still reads.
+        RunHarness h;
+        h.writeCsv("1,a@x.org\r\n");
+        QCOMPARE(h.run(), RunOutcome::Completed);
+        const QString path = sentRecordPath(h.request.csvPath, recordHome(h.settings.DataFolder));
+        QFile record(path);
+        QVERIFY(record.open(QIODevice::Append));
+        record.write("2026-12-07T09:15:02Z se");
+        record.close();
+        h.request.sendAgain = true;
+        QCOMPARE(h.run(), RunOutcome::Completed);
+        QVERIFY(record.open(QIODevice::ReadOnly));
+        QString who;
+        QList<RecordLine> lines;
+        QString problem;
+        QVERIFY2(parseSentRecord(record.readAll(), &who, &lines, &problem), qPrintable(problem));
+        QCOMPARE(lines.size(), 4);
+        record.close();
+
+        // A colleague who can write into the list's folder points this data folder's record at a
+        // file of the user's: the run stops before any send, and the file is as it was.
+        h.mailer.clear();
+        h.writeFile(u"mine.txt"_s, "mine");
+        QVERIFY(QFile::remove(path));
+        QVERIFY(QFile::link(h.dir.filePath(u"mine.txt"_s), path));
+        QCOMPARE(h.run(), RunOutcome::Stopped);
+        QVERIFY(h.mailer.attempts().isEmpty());
+        QVERIFY2(h.trace.join(u'\n').contains(u"the record of sends beside the client list cannot be written"_s),
+                 qPrintable(h.trace.join(u'\n')));
+        QFile mine(h.dir.filePath(u"mine.txt"_s));
+        QVERIFY(mine.open(QIODevice::ReadOnly));
+        QCOMPARE(mine.readAll(), QByteArray("mine"));
     }
 
     void recordsEveryStepBeforeTheNext()
@@ -797,6 +863,98 @@ private Q_SLOTS:
         h.request.resume = ResumeChoice::Resume;
         QCOMPARE(h.run(), RunOutcome::Completed);
         QCOMPARE(h.mailer.recipients(), QStringList{u"c@x.org"_s});
+    }
+
+    void aMailingFromAnotherDataFolderIsNeverSentTwice_data()
+    {
+        // Another data folder (another account, another computer on the shared folder) ran the
+        // list first: all of it, or a and b before it was aborted, or all of it before 1's
+        // document was replaced.
+        QTest::addColumn<QString>("first");
+        QTest::addColumn<int>("choice");
+        QTest::addColumn<bool>("answer");
+        QTest::addColumn<QStringList>("sent");
+        QTest::addColumn<QString>("question"); // how the first question or warning opens
+        const int ask = int(ResumeChoice::Ask);
+        const QStringList all{u"a@x.org"_s, u"b@x.org"_s, u"c@x.org"_s};
+        QTest::newRow("sent there, No") << u"all"_s << ask << false << QStringList()
+                                        << u"This mailing was already sent to all 3 clients, by "_s;
+        QTest::newRow("sent there, Yes") << u"all"_s << ask << true << all
+                                         << u"This mailing was already sent to all 3 clients, by "_s;
+        QTest::newRow("sent there, start afresh")
+            << u"all"_s << int(ResumeChoice::StartAfresh) << false << QStringList()
+            << u"This mailing was already sent to all 3 clients, by "_s;
+        QTest::newRow("aborted there, skip") << u"aborted"_s << ask << true << QStringList{u"c@x.org"_s}
+                                             << u"This mailing was already sent to 2 of these clients by "_s;
+        QTest::newRow("aborted there, go over all")
+            << u"aborted"_s << ask << false << all << u"This mailing was already sent to 2 of these clients by "_s;
+        QTest::newRow("aborted there, resume")
+            << u"aborted"_s << int(ResumeChoice::Resume) << true << QStringList{u"c@x.org"_s} << QString();
+        QTest::newRow("aborted there, not told") << u"aborted"_s << int(ResumeChoice::Refuse) << true << QStringList()
+                                                 << u"This mailing was already sent to 2 of these clients by "_s;
+        QTest::newRow("a document changed since") << u"changed"_s << ask << true << QStringList{u"a@x.org"_s}
+                                                  << u"This mailing was already sent to 2 of these clients by "_s;
+        QTest::newRow("a damaged record")
+            << u"damaged"_s << ask << true << QStringList() << u"The record of another account's or computer's sends"_s;
+    }
+    void aMailingFromAnotherDataFolderIsNeverSentTwice()
+    {
+        QFETCH(QString, first);
+        QFETCH(int, choice);
+        QFETCH(bool, answer);
+        QFETCH(QStringList, sent);
+        QFETCH(QString, question);
+        RunHarness h;
+        h.writeCsv("1,a@x.org\r\n2,b@x.org\r\n3,c@x.org\r\n");
+        for (const QString &name : {u"Doc_1.pdf"_s, u"Doc_2.pdf"_s, u"Doc_3.pdf"_s})
+            h.writeFile(name, "first");
+        h.control.setAttachmentMode(AttachmentMode::ClientSpecific);
+        if (first == u"aborted"_s)
+            h.abortInPauseAfter(u"=> b@x.org | Doc_2.pdf"_s);
+        h.run();
+        h.onSleep = nullptr;
+        if (first == u"changed"_s)
+            h.writeFile(u"Doc_1.pdf"_s, "second");
+        // Only hashes go beside the list: no address, no document name.
+        const QStringList records =
+            QDir(h.dir.path()).entryList({u".clients.csv.quorvale-sent-*"_s}, QDir::Hidden | QDir::Files);
+        QCOMPARE(records.size(), 1);
+        QFile record(h.dir.filePath(records.first()));
+        QVERIFY(record.open(QIODevice::ReadWrite));
+        const QByteArray text = record.readAll();
+        QVERIFY(!text.contains("x.org") && !text.contains("Doc_"));
+        if (first == u"damaged"_s)
+            record.write("2026-12-07T09:15:02Z sent 12\n");
+        record.close();
+
+        h.settings.DataFolder = h.dir.filePath(u"other data"_s);
+        h.mailer.clear();
+        h.prompter.questions.clear();
+        h.request.resume = ResumeChoice(choice);
+        h.prompter.answers = {answer};
+        h.prompter.answerDefaultNo = answer;
+        h.run();
+        QCOMPARE(h.mailer.recipients(), sent);
+        const QStringList said = h.prompter.warnings + h.prompter.questions;
+        if (question.isEmpty())
+            QCOMPARE(said, QStringList{kConfirm});
+        else
+            QVERIFY2(said.first().startsWith(question), qPrintable(said.first()));
+        if (sent.isEmpty())
+            return;
+        // Now the mailing is whole, seen from either data folder: nobody gets it again.
+        for (const QString &folder : {u"data"_s, u"other data"_s}) {
+            h.settings.DataFolder = h.dir.filePath(folder);
+            h.mailer.clear();
+            h.prompter.questions.clear();
+            h.request.resume = ResumeChoice::Ask;
+            h.prompter.answers = {true};
+            h.prompter.answerDefaultNo = false;
+            h.run();
+            QCOMPARE(h.mailer.recipients(), QStringList());
+            QVERIFY2(h.prompter.questions.first().startsWith(u"This mailing was already sent to all 3 clients"_s),
+                     qPrintable(h.prompter.questions.first()));
+        }
     }
 
     void aChoiceChangedDuringTheRunIsTheOneAResumeContinues()

@@ -171,8 +171,8 @@ private Q_SLOTS:
         const ProgramHome::Result refused = second.run(args);
         QCOMPARE(refused.exitCode, 2);
         const QString holder = u"Another run is in progress (process %1 of "_s.arg(pid);
-        QVERIFY2(refused.err.contains(holder) && refused.err.contains(u" on computer "_s + QSysInfo::machineHostName() +
-                                                                       u", since "_s),
+        QVERIFY2(refused.err.contains(holder) &&
+                     refused.err.contains(u" on computer "_s + QSysInfo::machineHostName() + u", since "_s),
                  qPrintable(refused.err));
         QCOMPARE(received(server), QStringList{u"a@x.org"_s});
         ::kill(pid_t(pid), SIGINT);
@@ -201,19 +201,48 @@ private Q_SLOTS:
             file.write("pid=" + QByteArray::number(pid) + "\nhost=" + QSysInfo::machineHostName().toUtf8() +
                        "\naccount=anna\nstarted=2026-03-02T07:45:00Z\n");
         }
-        const ProgramHome::Result stale = second.run(args);
+        // The run it cut short reached a from the other home: the resume skips it.
+        const ProgramHome::Result stale = second.run(args + QStringList{u"--resume"_s});
         QCOMPARE(stale.exitCode, 0);
-        QCOMPARE(received(server), (QStringList{u"a@x.org"_s, u"a@x.org"_s, u"b@x.org"_s}));
+        QCOMPARE(received(server), (QStringList{u"a@x.org"_s, u"b@x.org"_s}));
         QVERIFY(!QFile::exists(lockFile));
 
         // A folder that takes no lock file is said, and the run goes on with its own lock.
         if (::geteuid() == 0)
             QSKIP("root writes into a read-only folder");
         QVERIFY(QFile::setPermissions(shared.path(), QFile::ReadOwner | QFile::ExeOwner));
-        const ProgramHome::Result readOnly = second.run(args);
+        const ProgramHome::Result readOnly = second.run(args + QStringList{u"--send-again"_s});
         QVERIFY(QFile::setPermissions(shared.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
         QCOMPARE(readOnly.exitCode, 0);
         QVERIFY2(readOnly.err.contains(u"No lock file can be made beside the client file"_s), qPrintable(readOnly.err));
+    }
+
+    // The same list run from a second home after the first finished it: the second is refused
+    // unless told to send it again, and told who sent it.
+    void aSharedListIsNotSentAgainFromAnotherHome()
+    {
+        ProgramHome first;
+        ProgramHome second;
+        QTemporaryDir shared;
+        SmtpServer server;
+        QVERIFY(first.configure(server));
+        QVERIFY(second.configure(server));
+        const QString list = shared.filePath(u"clients.csv"_s);
+        {
+            QFile file(list);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write("A,a@x.org\r\nB,b@x.org\r\n");
+        }
+        const QStringList args{u"run"_s, u"--csv"_s, list, u"--subject"_s, u"Hi"_s, u"--body"_s, u"Dear"_s, u"--yes"_s};
+        QCOMPARE(first.run(args).exitCode, 0);
+        const ProgramHome::Result again = second.run(args);
+        QCOMPARE(again.exitCode, 2);
+        QVERIFY2(again.err.contains(u"This mailing was already sent to all 2 clients, by "_s) &&
+                     again.err.contains(u"--send-again"_s),
+                 qPrintable(again.err));
+        QCOMPARE(received(server), (QStringList{u"a@x.org"_s, u"b@x.org"_s}));
+        QCOMPARE(second.run(args + QStringList{u"--send-again"_s}).exitCode, 0);
+        QCOMPARE(received(server).size(), 4);
     }
 
     void resumeContinuesOnlyTheSameMailing()

@@ -5,6 +5,7 @@
 #include <QFileInfo>
 #include <QStringList>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -131,7 +132,8 @@ QString otherNamesProblem(const QString &path)
         return {};
     const QString file = QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath());
     return u"%1 has %2 other names (hard links), where its old content would stay once it is written anew. "
-           "Remove them (find / -xdev -samefile %1 lists them) and try again."_s.arg(file).arg(links - 1);
+           "Remove them (find / -xdev -samefile %1 lists them) and try again."_s.arg(file)
+               .arg(links - 1);
 }
 
 bool belongsToAnotherUser(const QString &path)
@@ -236,8 +238,8 @@ bool writeFileReplacing(const QString &path, const QByteArray &data, QFileDevice
     return true;
 }
 
-bool createFileWhole(const QString &path, const QByteArray &data, QFileDevice::Permissions permissions,
-                     QString *error, bool *exists)
+bool createFileWhole(const QString &path, const QByteArray &data, QFileDevice::Permissions permissions, QString *error,
+                     bool *exists)
 {
     if (exists)
         *exists = false;
@@ -302,6 +304,51 @@ std::unique_ptr<AppendOnlyFile> AppendOnlyFile::createNew(const QString &path, Q
     // The new name must survive a power cut too.
     syncFolder(QFileInfo(path).absolutePath());
     return std::unique_ptr<AppendOnlyFile>(new AppendOnlyFile(fd));
+}
+
+std::unique_ptr<AppendOnlyFile> AppendOnlyFile::openOwn(const QString &path, qint64 *size, QString *error)
+{
+    const int fd =
+        ::open(QFile::encodeName(path).constData(), O_RDWR | O_CREAT | O_APPEND | O_NOFOLLOW | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        fail(error, reason(errno));
+        return nullptr;
+    }
+    std::unique_ptr<AppendOnlyFile> file(new AppendOnlyFile(fd));
+    struct stat info = {};
+    if (::fstat(fd, &info) != 0) {
+        fail(error, reason(errno));
+        return nullptr;
+    }
+    if (!S_ISREG(info.st_mode) || info.st_uid != ::geteuid() || info.st_nlink != 1) {
+        fail(error, u"it is not an ordinary file of this account with one name"_s);
+        return nullptr;
+    }
+    // Back to the last line end: what follows it is a line a kill cut short.
+    qint64 end = info.st_size;
+    char block[4096];
+    while (end > 0) {
+        const qint64 from = std::max<qint64>(0, end - qint64(sizeof block));
+        const ssize_t got = ::pread(fd, block, size_t(end - from), from);
+        if (got != end - from) {
+            fail(error, reason(got < 0 ? errno : EIO));
+            return nullptr;
+        }
+        const void *newline = ::memrchr(block, '\n', size_t(got));
+        if (newline) {
+            end = from + (static_cast<const char *>(newline) - block) + 1;
+            break;
+        }
+        end = from;
+    }
+    if (end != info.st_size && ::ftruncate(fd, end) != 0) {
+        fail(error, reason(errno));
+        return nullptr;
+    }
+    if (info.st_size == 0)
+        syncFolder(QFileInfo(path).absolutePath());
+    *size = end;
+    return file;
 }
 
 AppendOnlyFile::~AppendOnlyFile()

@@ -88,8 +88,8 @@ bool writeFileReplacing(const QString &path, const QByteArray &data, QFileDevice
 /// Creates `path` holding `data`, with exactly `permissions` whatever the umask, in one step: a
 /// reader sees no file or the whole of it. Fails (false with `error`, and `exists` set) when
 /// anything is at `path` already, a symbolic link included.
-bool createFileWhole(const QString &path, const QByteArray &data, QFileDevice::Permissions permissions,
-                     QString *error, bool *exists = nullptr);
+bool createFileWhole(const QString &path, const QByteArray &data, QFileDevice::Permissions permissions, QString *error,
+                     bool *exists = nullptr);
 
 /// A new file, readable by its owner only, that only grows and whose lines reach the disk when
 /// synced, so that it tells the truth up to its last synced write even after a kill or a power cut.
@@ -99,6 +99,11 @@ public:
     /// Creates `path`, which must not exist (nor be a link): null with `error`, and `exists` set
     /// when something was there already. The new name is on the disk before this returns.
     static std::unique_ptr<AppendOnlyFile> createNew(const QString &path, QString *error, bool *exists = nullptr);
+    /// Opens the program's own file `path` to write at its end, made readable by everyone (0644)
+    /// when missing. Refuses a link, anything but an ordinary file, a file of another user and one
+    /// with other names (hard links). A last line left unfinished (no line end after it, as a kill
+    /// leaves it) is cut off; `size` gets the size that is left.
+    static std::unique_ptr<AppendOnlyFile> openOwn(const QString &path, qint64 *size, QString *error);
     /// Brings what was written to the disk and closes the file.
     ~AppendOnlyFile();
     AppendOnlyFile(const AppendOnlyFile &) = delete;

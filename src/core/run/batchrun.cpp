@@ -522,11 +522,16 @@ MailingChoices BatchRun::choicesOf(AttachmentMode mode, const QString &commonPat
     return choices;
 }
 
+SentMessage BatchRun::mailingMessage() const
+{
+    return SentMessage{m_request.subject, m_mailing.bodySha256, m_mailing.bodyKeySha256, {}};
+}
+
 SentMessage BatchRun::fingerprintNow(qsizetype row)
 {
     // As the journal records it: the message filled from the client's line when the mailing has
     // fields (the mailing's own otherwise), and the file it would attach or print.
-    SentMessage now{m_request.subject, m_mailing.bodySha256, m_mailing.bodyKeySha256, {}};
+    SentMessage now = mailingMessage();
     if (clients().hasEmailAddress(row) && m_plan.message().hasPlaceholders()) {
         const MailMessage message = clientMessage(m_plan, row);
         now = SentMessage{message.SubjectLine, filledBodySha256(message), {}, {}};
@@ -557,11 +562,13 @@ bool BatchRun::chooseClients()
     m_alreadySent.clear();
     m_runKind = RunKind::AllClients;
     const JournalHistory history = readJournalHistory(runJournalFolder(m_settings.DataFolder), m_mailing);
-    const ResumePlan plan =
-        makeResumePlan(clients(), history,
-                       ResumeRequest{m_request.resume, m_request.retryFailed, m_request.print, m_mailing.choices,
-                                     m_request.subject, [this](qsizetype row) { return fingerprintNow(row); },
-                                     [this](qsizetype row) { return m_plan.isChosen(row); }, m_request.resendBounced});
+    const SendsElsewhere elsewhere =
+        readSendsElsewhere(m_request.csvPath, recordHome(m_settings.DataFolder), m_deps.clock.currentDateTime());
+    const ResumePlan plan = makeResumePlan(
+        clients(), history,
+        ResumeRequest{m_request.resume, m_request.retryFailed, m_request.print, m_mailing.choices, m_request.subject,
+                      [this](qsizetype row) { return fingerprintNow(row); },
+                      [this](qsizetype row) { return m_plan.isChosen(row); }, m_request.resendBounced, &elsewhere});
     // The refusal to guess about an unfinished run is what the command line explains further.
     m_earlierRunUnfinished = plan.resumable && !plan.earlierChoices;
     if (!plan.refusal.isEmpty()) {
@@ -736,10 +743,50 @@ JournalEntry BatchRun::clientEntry(JournalEvent event, qsizetype index, const QS
 bool BatchRun::journal(const JournalEntry &entry, bool sync)
 {
     QString error;
-    if (m_journal && m_journal->append(entry, &error, sync))
+    if (m_journal && m_journal->append(entry, &error, sync) && record(entry, sync, &error))
         return true;
     m_stopReason = m_journal ? error : u"the run journal is not open"_s;
     return false;
+}
+
+bool BatchRun::record(const JournalEntry &entry, bool sync, QString *error)
+{
+    if (!m_record || entry.line <= 0)
+        return true;
+    // As the journal reader rebuilds it: the message filled from the client's line when there is
+    // one, and the documents of the attempt.
+    RecordedSend what = RecordedSend::Failed;
+    switch (entry.event) {
+    case JournalEvent::Message:
+        m_recording = SentMessage{entry.detail, entry.sha256, {}, {}};
+        return true;
+    case JournalEvent::Attempting:
+        m_recording.fileSha256 = entry.sha256;
+        what = RecordedSend::Attempting;
+        break;
+    case JournalEvent::Sent:
+    case JournalEvent::Printed:
+        what = RecordedSend::Sent;
+        break;
+    case JournalEvent::Unknown:
+        // Still as the attempt left it: it may have arrived.
+        m_recording = mailingMessage();
+        return true;
+    case JournalEvent::Refused:
+    case JournalEvent::NotSentAborted:
+    case JournalEvent::PrintError:
+        break;
+    default:
+        return true;
+    }
+    const bool written =
+        m_record->append(entry.time, what, journalClientKey(entry.clientId, entry.address), m_recording, sync, error);
+    if (what != RecordedSend::Attempting)
+        m_recording = mailingMessage();
+    if (!written)
+        *error =
+            u"the record of sends beside the client list cannot be written ("_s + m_record->path() + u"): "_s + *error;
+    return written;
 }
 
 bool BatchRun::openJournal()
@@ -753,6 +800,18 @@ bool BatchRun::openJournal()
         return false;
     }
     m_journalPath = m_journal->path();
+    // Where a lock file could be made beside the client list, a record of this data folder's
+    // sends goes beside it too: a run from another one finds whom this one reached.
+    m_record.reset();
+    m_recording = mailingMessage();
+    if (m_clientLock) {
+        m_record = SentRecord::open(m_request.csvPath, recordHome(m_settings.DataFolder), &error);
+        if (!m_record) {
+            m_stopReason = u"the record of sends beside the client list cannot be written ("_s +
+                           sentRecordPath(m_request.csvPath, recordHome(m_settings.DataFolder)) + u"): "_s + error;
+            return false;
+        }
+    }
     // The mailing this run belongs to, and the clients it starts with; synced once, together,
     // before the first client.
     for (const JournalEntry &entry : journalHeader(now, m_runKind, m_mailing)) {
@@ -798,6 +857,7 @@ void BatchRun::closeJournal(JournalEvent event, const QString &detail)
     QString error;
     m_journal->append(end, &error);
     m_journal.reset();
+    m_record.reset();
 }
 
 RunOutcome BatchRun::execute()

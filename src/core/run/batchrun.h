@@ -13,6 +13,7 @@
 #include "run/resumeplan.h"
 #include "run/runreport.h"
 #include "run/sendinglimits.h"
+#include "run/sentrecord.h"
 #include "settings/appsettings.h"
 
 #include <QHash>
@@ -283,6 +284,8 @@ private:
     MailingChoices choicesOf(AttachmentMode mode, const QString &commonPath);
     /// What the client on `row` would get now, as the journal fingerprints what was sent.
     SentMessage fingerprintNow(qsizetype row);
+    /// The mailing's own message, before any field is filled or document attached.
+    SentMessage mailingMessage() const;
     /// Whether the clients whose message may or may not have arrived get it again.
     bool includeUnknownClients(const QList<JournalEntry> &unknownClients);
     /// Client `index` as the journals recognise it.
@@ -296,6 +299,9 @@ private:
                              const QList<MailAttachment> &more = {});
     /// Writes a journal line; false (with m_stopReason) when it cannot be written.
     bool journal(const JournalEntry &entry, bool sync = true);
+    /// Writes what a client's journal line says of its send into this data folder's record beside
+    /// the client list, for runs from other data folders to find.
+    bool record(const JournalEntry &entry, bool sync, QString *error);
     bool openJournal();
     QString fileHash(const QString &path, qint64 size, const QDateTime &modified);
     void closeJournal(JournalEvent event, const QString &detail = QString());
@@ -353,6 +359,10 @@ private:
     std::optional<char> m_separatorChosen;
     std::unique_ptr<QLockFile> m_lock;
     std::unique_ptr<ClientFileLock> m_clientLock;
+    /// This data folder's record beside the client list (none where no lock file could be made
+    /// there either), and the message of the client being sent to, as the journal has it.
+    std::unique_ptr<SentRecord> m_record;
+    SentMessage m_recording;
     QSet<QString> m_only;                        ///< by journalClientKey
     QSet<qsizetype> m_emptySkipped;              ///< rows passed over for an empty field the message uses
     QHash<QString, JournalHistory::Last> m_skip; ///< by journalClientKey: skipped, and why

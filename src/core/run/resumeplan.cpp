@@ -38,26 +38,85 @@ qint64 clientsNotReached(const ClientList &clients, const JournalHistory &histor
     return notReached;
 }
 
-/// The newest run of the mailing ended, and every client of the list got its message (or
-/// printout) then or before: the sentence that says so, or empty.
-QString alreadySent(const ClientList &clients, const JournalHistory &history, const ResumeRequest &request,
-                    const QSet<QString> &same)
+QString timeText(const QDateTime &time)
 {
-    if (history.unfinished || !history.finished.isValid())
+    return QLocale::c().toString(time.toLocalTime(), u"yyyy-MM-dd HH:mm"_s);
+}
+
+/// The clients runs from other data folders sent the message they would get now, and those they
+/// may have: who did, and when last.
+struct ReachedElsewhere
+{
+    QSet<QString> sent;
+    QList<JournalEntry> unknown;
+    QDateTime last;
+    QStringList who;
+
+    bool isEmpty() const { return sent.isEmpty() && unknown.isEmpty(); }
+    /// "anna on office-2 (last on 2026-12-07 09:15)"
+    QString byWhom() const { return who.join(u" and "_s) + u" (last on "_s + timeText(last) + u')'; }
+};
+
+/// The newest run of the mailing ended, or none ran from this data folder but others' did, and
+/// every client of the list got its message (or printout) then or before: the sentence that says
+/// so, or empty.
+QString alreadySent(const ClientList &clients, const JournalHistory &history, const ResumeRequest &request,
+                    const QSet<QString> &same, const ReachedElsewhere &elsewhere)
+{
+    if (elsewhere.sent.isEmpty() && (history.unfinished || !history.finished.isValid()))
         return {};
     qint64 clientsReached = 0;
+    bool byOthers = false;
     for (qsizetype i = 0; i < clients.Count(); ++i) {
         if ((!clients.hasEmailAddress(i) && !request.print) || !isChosen(request, i))
             continue;
-        if (!same.contains(clientKey(clients, i)))
+        const QString key = clientKey(clients, i);
+        if (!same.contains(key) && !elsewhere.sent.contains(key))
             return {};
+        byOthers = byOthers || !same.contains(key);
         ++clientsReached;
     }
     if (clientsReached == 0)
         return {};
-    return u"This mailing was already sent to all %1 on %2."_s.arg(
-        counted(clientsReached, "client", "clients"),
-        QLocale::c().toString(history.finished.toLocalTime(), u"yyyy-MM-dd HH:mm"_s));
+    if (byOthers)
+        return u"This mailing was already sent to all %1, by %2."_s.arg(counted(clientsReached, "client", "clients"),
+                                                                        elsewhere.byWhom());
+    return u"This mailing was already sent to all %1 on %2."_s.arg(counted(clientsReached, "client", "clients"),
+                                                                   timeText(history.finished));
+}
+
+/// What the other data folders' records say of the chosen clients that this one's runs did not
+/// reach with the message they would get now.
+ReachedElsewhere reachedElsewhere(const ClientList &clients, const ResumeRequest &request, const QSet<QString> &same)
+{
+    ReachedElsewhere reached;
+    if (!request.elsewhere || request.elsewhere->sends.isEmpty() || !request.fingerprint)
+        return reached;
+    for (qsizetype i = 0; i < clients.Count(); ++i) {
+        const QString key = clientKey(clients, i);
+        if (!isChosen(request, i) || same.contains(key))
+            continue;
+        const SendElsewhere send = request.elsewhere->of(key, request.fingerprint(i));
+        if (send.what == RecordedSend::Failed)
+            continue;
+        if (send.what == RecordedSend::Sent) {
+            reached.sent.insert(key);
+        } else {
+            reached.unknown.append(JournalEntry{send.time,
+                                                JournalEvent::Unknown,
+                                                clients.lineNumber(i),
+                                                clients.ClientId(i),
+                                                clients.EmailAddress(i),
+                                                {},
+                                                -1,
+                                                {},
+                                                {}});
+        }
+        reached.last = std::max(reached.last, send.time);
+        if (!reached.who.contains(send.who))
+            reached.who.append(send.who);
+    }
+    return reached;
 }
 
 QString changesSince(const ClientList &clients, const JournalHistory &history)
@@ -170,10 +229,18 @@ ResumePlan makeResumePlan(const ClientList &clients, const JournalHistory &histo
         else
             same.insert(key);
     }
+    const ReachedElsewhere elsewhere = reachedElsewhere(clients, request, same);
     // Told to go over every client again: what earlier runs did plays no part, but sending a
     // whole mailing a second time is still asked about.
     if (request.resume == ResumeChoice::StartAfresh && !request.retryFailed) {
-        plan.alreadySent = alreadySent(clients, history, request, same);
+        plan.alreadySent = alreadySent(clients, history, request, same, elsewhere);
+        return plan;
+    }
+    if (request.elsewhere && !request.elsewhere->problem.isEmpty() && !request.resendBounced && !request.retryFailed) {
+        plan.refusal = u"The record of another account's or computer's sends beside the client list does not read "
+                       "cleanly: %1. It is not known which clients it reached, so nothing was sent. Mend the file or "
+                       "move it away (on the command line, --no-resume goes over every client again)."_s.arg(
+                           request.elsewhere->problem);
         return plan;
     }
     if (!history.problem.isEmpty()) {
@@ -229,7 +296,7 @@ ResumePlan makeResumePlan(const ClientList &clients, const JournalHistory &histo
         plan.kind = RunKind::ResendToFailed;
         return plan;
     }
-    plan.alreadySent = alreadySent(clients, history, request, same);
+    plan.alreadySent = alreadySent(clients, history, request, same, elsewhere);
     if (!plan.alreadySent.isEmpty())
         return plan;
     // A mailing that finished without reaching every client of the list now (clients refused, or
@@ -241,7 +308,9 @@ ResumePlan makeResumePlan(const ClientList &clients, const JournalHistory &histo
         if (!request.chosen || chosenKeys.contains(journalClientKey(client.clientId, client.address)))
             unknown.append(client);
     }
-    if ((!history.unfinished && !finished) || (same.isEmpty() && unknown.isEmpty())) {
+    unknown.append(elsewhere.unknown);
+    const bool ranHere = history.unfinished || finished;
+    if ((!ranHere || same.isEmpty()) && unknown.isEmpty() && elsewhere.sent.isEmpty()) {
         if (request.resume == ResumeChoice::Resume)
             plan.notice = u"There is no unfinished run of this mailing to resume: every client is gone over."_s;
         return plan;
@@ -265,27 +334,36 @@ ResumePlan makeResumePlan(const ClientList &clients, const JournalHistory &histo
             return plan;
         }
     }
-    const QString run =
-        (finished ? u"This mailing was already sent on %1: "_s.arg(
-                        QLocale::c().toString(history.finished.toLocalTime(), u"yyyy-MM-dd HH:mm"_s))
-                  : u"An earlier run of this mailing did not finish: "_s) +
-        u"it started %1 with the subject \"%2\" and reached %3"_s.arg(
-            QLocale::c().toString(history.started, u"yyyy-MM-dd HH:mm"_s),
-            history.subject.isEmpty() ? request.subject : history.subject,
-            counted(history.reached, "client", "clients")) +
-        (plan.changedSince == 0 ? QString()
-                                : u"; %1 would now get another message (a document or field changed), and get it"_s.arg(
-                                      plan.changedSince));
+    QString run;
+    if (ranHere) {
+        run = (finished ? u"This mailing was already sent on %1: "_s.arg(timeText(history.finished))
+                        : u"An earlier run of this mailing did not finish: "_s) +
+              u"it started %1 with the subject \"%2\" and reached %3"_s.arg(
+                  QLocale::c().toString(history.started, u"yyyy-MM-dd HH:mm"_s),
+                  history.subject.isEmpty() ? request.subject : history.subject,
+                  counted(history.reached, "client", "clients")) +
+              (plan.changedSince == 0
+                   ? QString()
+                   : u"; %1 would now get another message (a document or field changed), and get it"_s.arg(
+                         plan.changedSince));
+    }
+    if (!elsewhere.isEmpty()) {
+        const qint64 count = elsewhere.sent.size() + elsewhere.unknown.size();
+        run += run.isEmpty()
+                   ? u"This mailing was already sent to %1 of these clients by %2"_s.arg(count).arg(elsewhere.byWhom())
+                   : u"; %1 got it from %2"_s.arg(counted(count, "client", "clients"), elsewhere.byWhom());
+    }
     plan.changes = changesSince(clients, history);
     if (request.resume == ResumeChoice::Refuse) {
         plan.refusal = run + u". Nothing was sent: say whether to skip the clients it reached."_s;
         return plan;
     }
     if (request.resume == ResumeChoice::Ask)
-        plan.resumeQuestion = run + u'.' + (plan.changes.isEmpty() ? QString() : u'\n' + plan.changes + u'.') +
-                              u"\nSkip the clients it reached?"_s;
+        plan.resumeQuestion =
+            run + u'.' + (plan.changes.isEmpty() ? QString() : u'\n' + plan.changes + u'.') +
+            (elsewhere.isEmpty() ? u"\nSkip the clients it reached?"_s : u"\nSkip the clients already reached?"_s);
     plan.kind = RunKind::Resume;
-    plan.skip = same;
+    plan.skip = same + elsewhere.sent;
     plan.unknown = unknown;
     return plan;
 }

@@ -6,6 +6,7 @@
 
 #include "clients/clientlist.h"
 #include "run/journal.h"
+#include "run/sentrecord.h"
 
 #include <QHash>
 #include <QList>
@@ -40,6 +41,8 @@ struct ResumeRequest
     std::function<bool(qsizetype row)> chosen{};
     /// Go over only the clients whose message bounced and whose address changed since.
     bool resendBounced = false;
+    /// What runs from other data folders sent of this mailing; none: not known.
+    const SendsElsewhere *elsewhere = nullptr;
 };
 
 struct ResumePlan
