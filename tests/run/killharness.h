@@ -63,6 +63,8 @@ struct RaceFigures
     int duplicates = 0;   ///< messages a client received beyond its first
     int lost = 0;         ///< clients that received nothing once the winner and a resume were done
     int wrongDocuments = 0;
+    int kills = 0;   ///< one after the other: the first runs killed before they ended
+    int unknown = 0; ///< clients a killed run left "may have been sent" (skipped; got at most one)
     QStringList problems;
 };
 
@@ -231,35 +233,105 @@ public:
                     ++sent;
                     if (twoHomes && &run == &runs[1])
                         winner = u"homeB"_s;
-                }
-                else if (code == 2 && err.contains(u"Another run is in progress"_s))
+                } else if (code == 2 && err.contains(u"Another run is in progress"_s))
                     ++f.lockRefusals;
                 else
                     f.problems.append(u"a racing run ended with %1: %2"_s.arg(code).arg(err.trimmed().left(300)));
             }
             f.bothRan += sent == 2 ? 1 : 0;
-            // Whatever the race left, a resume in the winner's home finishes it (or says it is done).
-            // The other home's journals never saw the mailing: a run there would send it afresh.
-            QString err;
-            const int code = runProgram(runArgs(csv), &err, winner);
-            if (code != 0 && !(code == 2 && err.contains(u"already sent"_s)))
-                f.problems.append(u"the resume after race %1 ended with %2: %3"_s.arg(r).arg(code).arg(err.trimmed()));
+            // Whatever the race left, a resume in the winner's home finishes it (or says it is done);
+            // then the other home runs the mailing too, and finds it done.
+            QStringList homes{winner};
+            if (twoHomes)
+                homes.append(winner == u"homeA"_s ? u"homeB"_s : u"homeA"_s);
+            runAfter(csv, homes, f);
+            count(round, clients, {}, f);
+        }
+        return f;
+    }
 
-            const QHash<QString, QList<QByteArray>> got = receivedBy();
-            for (int i = 1; i <= clients; ++i) {
-                const QList<QByteArray> messages = got.value(address(round, i));
-                f.duplicates += std::max<int>(0, int(messages.size()) - 1);
-                f.lost += messages.isEmpty() ? 1 : 0;
-                for (const QByteArray &raw : messages)
-                    f.wrongDocuments += hasOwnDocument(raw, round, i) ? 0 : 1;
+    /// `rounds` times, one after the other on one shared client list: a run of a new mailing from
+    /// homeA killed at a random moment in its first `maxKillMs`, then a run from homeB, then one
+    /// from homeA again (each --resume): the second skips whom the first reached or may have, and
+    /// the third finds the mailing done. Both homes must have been configured.
+    RaceFigures oneAfterTheOther(int rounds, int clients, int maxKillMs, quint32 seed)
+    {
+        RaceFigures f;
+        QRandomGenerator random(seed);
+        for (int r = 0; r < rounds && f.problems.isEmpty(); ++r) {
+            const int round = 300000 + r;
+            const QString csv = writeRound(u"after%1"_s.arg(round), round, clients, &f.problems);
+            if (csv.isEmpty())
+                break;
+            QProcess first;
+            setUp(first, runArgs(csv), u"homeA"_s);
+            first.setStandardOutputFile(QProcess::nullDevice());
+            first.setStandardErrorFile(QProcess::nullDevice());
+            first.start();
+            if (!first.waitForFinished(int(random.bounded(maxKillMs + 1)))) {
+                ::kill(pid_t(first.processId()), SIGKILL);
+                first.waitForFinished(30000);
+                ++f.kills;
             }
-            f.clients += clients;
-            ++f.races;
+            runAfter(csv, {u"homeB"_s, u"homeA"_s}, f);
+            // A client some run died sending to, and that no run journalled sent, may have been
+            // sent: the later runs skip it, so it gets at most one message.
+            QSet<QString> sent;
+            QSet<QString> inDoubt;
+            for (const QString &home : {u"homeA"_s, u"homeB"_s}) {
+                for (const auto &[path, entries] : journalsOf(csv, home)) {
+                    QHash<QString, JournalEvent> last;
+                    for (const JournalEntry &e : entries) {
+                        if (!e.address.isEmpty() && e.event != JournalEvent::Client && e.event != JournalEvent::Message)
+                            last.insert(e.address, e.event);
+                    }
+                    for (auto it = last.cbegin(); it != last.cend(); ++it) {
+                        if (it.value() == JournalEvent::Sent)
+                            sent.insert(it.key());
+                        if (it.value() == JournalEvent::Attempting || it.value() == JournalEvent::Unknown)
+                            inDoubt.insert(it.key());
+                    }
+                }
+            }
+            count(round, clients, inDoubt - sent, f);
         }
         return f;
     }
 
 private:
+    /// Runs the mailing on `csv` from each of `homes` in turn, to the end: each sends what is
+    /// left, or says the mailing was already sent.
+    void runAfter(const QString &csv, const QStringList &homes, RaceFigures &f)
+    {
+        for (const QString &home : homes) {
+            QString err;
+            const int code = runProgram(runArgs(csv), &err, home);
+            if (code != 0 && !(code == 2 && err.contains(u"already sent"_s)))
+                f.problems.append(
+                    u"a run from %1 after race %2 ended with %3: %4"_s.arg(home).arg(f.races).arg(code).arg(
+                        err.trimmed().left(300)));
+        }
+    }
+
+    /// Counts what the clients of `round` received: a client of `inDoubt` that got nothing is
+    /// "may have been sent", not lost.
+    void count(int round, int clients, const QSet<QString> &inDoubt, RaceFigures &f)
+    {
+        const QHash<QString, QList<QByteArray>> got = receivedBy();
+        for (int i = 1; i <= clients; ++i) {
+            const QList<QByteArray> messages = got.value(address(round, i));
+            f.duplicates += std::max<int>(0, int(messages.size()) - 1);
+            if (inDoubt.contains(address(round, i)))
+                ++f.unknown;
+            else
+                f.lost += messages.isEmpty() ? 1 : 0;
+            for (const QByteArray &raw : messages)
+                f.wrongDocuments += hasOwnDocument(raw, round, i) ? 0 : 1;
+        }
+        f.clients += clients;
+        ++f.races;
+    }
+
     /// The line a run writes when the server put a message off and it waits to try again.
     static constexpr QByteArrayView kWaitLine = "Server busy - trying again";
 
