@@ -264,8 +264,19 @@ private Q_SLOTS:
         // A line a kill cut short is cut off before the next run writes, so the record still reads.
         RunHarness h;
         h.writeCsv("1,a@x.org\r\n");
-        QCOMPARE(h.run(), RunOutcome::Completed);
         const QString path = sentRecordPath(h.request.csvPath, recordHome(h.settings.DataFolder));
+        // The attempt is on the disk before the message goes: a kill during the send leaves it in doubt.
+        QList<RecordLine> before;
+        h.onSend = [&path, &before](const MailMessage &) {
+            QFile file(path);
+            QString who;
+            QString problem;
+            QVERIFY(file.open(QIODevice::ReadOnly) && parseSentRecord(file.readAll(), &who, &before, &problem));
+        };
+        QCOMPARE(h.run(), RunOutcome::Completed);
+        QCOMPARE(before.size(), 1);
+        QCOMPARE(before.first().what, RecordedSend::Attempting);
+        h.onSend = nullptr;
         QFile record(path);
         QVERIFY(record.open(QIODevice::Append));
         record.write("2026-12-07T09:15:02Z se");
@@ -896,6 +907,14 @@ private Q_SLOTS:
                                                   << u"This mailing was already sent to 2 of these clients by "_s;
         QTest::newRow("a damaged record")
             << u"damaged"_s << ask << true << QStringList() << u"The record of another account's or computer's sends"_s;
+        // b's message may have arrived there: the resume skips it as a resume from there would.
+        QTest::newRow("in doubt there") << u"in doubt"_s << int(ResumeChoice::Resume) << true << QStringList()
+                                        << QString();
+        // Sent there, then refused from a third data folder told to send it again: b still has it.
+        QTest::newRow("sent there, refused from a third")
+            << u"third"_s << ask << false << QStringList() << u"This mailing was already sent to all 3 clients, by "_s;
+        // Sent there longer ago than a similar mailing counts: another month's mailing.
+        QTest::newRow("sent there 31 days before") << u"old"_s << ask << true << all << QString();
     }
     void aMailingFromAnotherDataFolderIsNeverSentTwice()
     {
@@ -911,8 +930,13 @@ private Q_SLOTS:
         h.control.setAttachmentMode(AttachmentMode::ClientSpecific);
         if (first == u"aborted"_s)
             h.abortInPauseAfter(u"=> b@x.org | Doc_2.pdf"_s);
+        if (first == u"in doubt"_s)
+            h.mailer.statuses = {SendStatus::Sent, SendStatus::MaybeDelivered, SendStatus::Sent};
         h.run();
         h.onSleep = nullptr;
+        h.mailer.statuses.clear();
+        if (first == u"old"_s)
+            h.clock.set(std::chrono::hours(24 * 31));
         if (first == u"changed"_s)
             h.writeFile(u"Doc_1.pdf"_s, "second");
         // Only hashes go beside the list: no address, no document name.
@@ -927,6 +951,14 @@ private Q_SLOTS:
             record.write("2026-12-07T09:15:02Z sent 12\n");
         record.close();
 
+        if (first == u"third"_s) {
+            h.settings.DataFolder = h.dir.filePath(u"third data"_s);
+            h.request.sendAgain = true;
+            h.clock.set(std::chrono::hours(1));
+            h.mailer.statuses = {SendStatus::Sent, SendStatus::Refused, SendStatus::Sent};
+            h.run();
+            h.request.sendAgain = false;
+        }
         h.settings.DataFolder = h.dir.filePath(u"other data"_s);
         h.mailer.clear();
         h.prompter.questions.clear();
