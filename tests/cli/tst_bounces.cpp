@@ -11,6 +11,8 @@
 #include <QFile>
 #include <QTest>
 
+#include <limits>
+
 using namespace Qt::StringLiterals;
 using namespace quorvale;
 using quorvale::test::InProcessCli;
@@ -148,6 +150,57 @@ private Q_SLOTS:
         QVERIFY2(!settled.out.join(u'\n').contains(u"Bounced - bob@client.example"_s) &&
                      !settled.out.join(u'\n').contains(u"Bounced - Bob@client.example"_s),
                  qPrintable(settled.out.join(u'\n')));
+    }
+
+    // A report that quotes no Message-ID of ours is matched by address and subject; after a resend
+    // of the mailing it goes to the newest send made before the report was written.
+    void aReportWithoutOurIdGoesToTheNewestSendBeforeIt_data()
+    {
+        QTest::addColumn<int>("reportedAfterHours"); // after the first send; none: the report has no date
+        QTest::addColumn<int>("send");               // 0 the first send, 1 the resend two days later, -1 neither
+        QTest::newRow("no date: the resend") << std::numeric_limits<int>::min() << 1;
+        QTest::newRow("between the sends: the first") << 24 << 0;
+        QTest::newRow("after the resend: the resend") << 72 << 1;
+        QTest::newRow("before both sends: neither") << -24 << -1;
+    }
+    void aReportWithoutOurIdGoesToTheNewestSendBeforeIt()
+    {
+        QFETCH(int, reportedAfterHours);
+        QFETCH(int, send);
+        ProgramHome home;
+        InProcessCli cli(home.root());
+        test::DovecotServer imap;
+        QVERIFY(imap.isRunning());
+        QVERIFY(cli.configure());
+        for (const auto &[name, value] : {std::pair{u"IMAPServer"_s, u"127.0.0.1"_s},
+                                          std::pair{u"IMAPPort"_s, QString::number(imap.startTlsPort())}})
+            QCOMPARE(cli.run({u"config"_s, u"set"_s, name, value}).exitCode, 0);
+        QVERIFY(home.writeFile(u"list.csv"_s, "2,bob@client.example\r\n"));
+        const QStringList run{
+            u"run"_s,       u"--yes"_s,      u"--send-again"_s, u"--csv"_s,      home.path(u"list.csv"_s),
+            u"--subject"_s, u"Invoice 17"_s, u"--body"_s,       u"Dear client"_s};
+        const QDateTime firstSend = cli.clock.currentDateTime();
+        QCOMPARE(cli.run(run).exitCode, 0);
+        cli.clock.set(cli.clock.tick() + std::chrono::days(2));
+        QCOMPARE(cli.run(run).exitCode, 0);
+        cli.clock.set(cli.clock.tick() + std::chrono::days(2));
+        QCOMPARE(cli.mailer.messages().size(), 2);
+
+        QByteArray report =
+            sample(u"standard-dsn"_s).replace("Message-ID: <20261201.080000.2.7.ffee@practice.example>\r\n", "");
+        if (reportedAfterHours != std::numeric_limits<int>::min()) {
+            const QDateTime reported = firstSend.addSecs(qint64(reportedAfterHours) * 3600);
+            report.prepend("Date: " + reported.toString(Qt::RFC2822Date).toLatin1() + "\r\n");
+        }
+        QVERIFY(appendToInbox(imap, report));
+        const InProcessCli::Result r = cli.run({u"bounces"_s});
+        QVERIFY2(r.exitCode == (send < 0 ? 0 : 1), qPrintable(r.err));
+        const QList<QStringList> bounced = journalLines(home.journalFolder(), u"bounced"_s);
+        QCOMPARE(bounced.size(), send < 0 ? 0 : 1);
+        if (send >= 0) {
+            const QString id = QString::fromLatin1(cli.mailer.messages().at(send).MessageId);
+            QVERIFY2(bounced.first().value(8).startsWith(id + u" 5.2.2"_s), qPrintable(bounced.first().join(u',')));
+        }
     }
 
     void anUnreadableMailboxOrBadDateStopsTheCheck_data()

@@ -4,6 +4,7 @@
 // with the settings file and the data folder in a temporary home.
 
 #include "support/inprocesscli.h"
+#include "support/programwait.h"
 #include "support/silentlistener.h"
 #include "support/smtpfixture.h"
 
@@ -66,6 +67,7 @@ class TestCli : public QObject
     std::function<void()> m_childSetup{}; ///< runs in the program's process before it starts
 
     std::unique_ptr<InProcessCli> m_fake; ///< for commands run in this process
+    QString m_hung;                       ///< why the program was stopped in this test; empty while it never hung
 
     QString path(const QString &name) const { return m_home->filePath(name); }
     QString printCommand() const { return u"/bin/sh \""_s + path(u"print.sh"_s) + u"\" -P office"_s; }
@@ -103,18 +105,24 @@ class TestCli : public QObject
         QProcess process;
         setUp(process);
         process.setArguments(args);
+        Result result;
+        // Once the program hung in this test, its later calls fail at once: one wait per test.
+        if (!m_hung.isEmpty()) {
+            result.err = m_hung;
+            return result;
+        }
         process.start();
         process.write(input);
         process.closeWriteChannel();
-        Result result;
-        if (!process.waitForFinished(120000)) {
-            process.kill();
-            process.waitForFinished();
+        const test::ProgramEnd end = test::waitForProgram(process);
+        result.out = lines(end.out);
+        result.err = QString::fromUtf8(end.err);
+        if (!end.finished) {
+            m_hung = u"quorvale "_s + args.join(u' ') + u": "_s + end.why;
+            result.err = m_hung + u"; it wrote:\n"_s + QString::fromUtf8(end.out) + result.err;
             return result;
         }
         result.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-        result.out = lines(process.readAllStandardOutput());
-        result.err = QString::fromUtf8(process.readAllStandardError());
         return result;
     }
 
@@ -183,6 +191,7 @@ private Q_SLOTS:
         m_serverEnv.clear();
         m_extraEnv.clear();
         m_childSetup = nullptr;
+        m_hung.clear();
         m_fake = std::make_unique<InProcessCli>(m_home->path(), printCommand());
         writeFile(u"print.sh"_s, "#!/bin/sh\nprintf '%s|' \"$@\" >> \"$(dirname \"$0\")/printed.txt\"\n"
                                  "echo >> \"$(dirname \"$0\")/printed.txt\"\n"
@@ -549,10 +558,7 @@ private Q_SLOTS:
                              << u"--mode"_s << u"common"_s << u"--attachment"_s << path(u"letter.pdf"_s));
         process.start();
         QByteArray out;
-        QDeadlineTimer deadline(60000);
-        while (!out.contains("Will resume at") && process.waitForReadyRead(int(deadline.remainingTime())))
-            out += process.readAllStandardOutput();
-        QVERIFY2(out.contains("Will resume at"), out.constData());
+        QVERIFY2(test::waitForOutput(process, "Will resume at", &out), out.constData());
         QVERIFY(!QFileInfo::exists(leftover));
         QVERIFY(QFileInfo::exists(alive));
         // The second message of the same file was sent from its encoded copy, which is there now.

@@ -3,8 +3,10 @@
 
 #include "mail/bouncereport.h"
 
+#include <QDateTime>
 #include <QFile>
 #include <QTest>
+#include <QTimeZone>
 
 using namespace quorvale;
 using namespace Qt::StringLiterals;
@@ -89,6 +91,34 @@ private Q_SLOTS:
         QTEST(bounces.first().diagnostic, "diagnostic");
         QTEST(bounces.first().originalId, "originalId");
         QTEST(bounces.first().originalSubject, "subject");
+    }
+
+    // The report's own Date header (never the quoted original's) dates it; a date that cannot be
+    // read leaves it undated.
+    void datesTheReportByItsOwnDateHeader_data()
+    {
+        QTest::addColumn<QByteArray>("date"); // replaces the report's own Date header; empty: the sample's
+        QTest::addColumn<QDateTime>("reported");
+        const QDateTime sampleDate(QDate(2026, 12, 7), QTime(9, 15, 2), QTimeZone(3600));
+        QTest::newRow("with the zone's name after the offset") << QByteArray() << sampleDate;
+        QTest::newRow("without the weekday, west of UTC") << QByteArray("7 Dec 2026 03:15:02 -0500") << sampleDate;
+        QTest::newRow("not a date") << QByteArray("yesterday (CET)") << QDateTime();
+        QTest::newRow("no such day") << QByteArray("Mon, 31 Feb 2026 09:15:02 +0100") << QDateTime();
+    }
+    void datesTheReportByItsOwnDateHeader()
+    {
+        QFETCH(QByteArray, date);
+        QFETCH(QDateTime, reported);
+        QFile file(QStringLiteral(QUORVALE_BOUNCE_SAMPLES) + u"/postfix-dsn"_s);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QByteArray message = file.readAll();
+        if (!date.isEmpty())
+            message.replace("Date: Mon,  7 Dec 2026 09:15:02 +0100 (CET)", QByteArray("Date: " + date));
+        const QList<Bounce> bounces = readBounce(message);
+        QCOMPARE(bounces.size(), 1);
+        QCOMPARE(bounces.first().reported.isValid(), reported.isValid());
+        if (reported.isValid())
+            QCOMPARE(bounces.first().reported.toUTC(), reported.toUTC());
     }
 };
 

@@ -425,6 +425,39 @@ QString decodeCharset(const QByteArray &bytes, const QByteArray &charset)
     return QString::fromUtf8(bytes);
 }
 
+/// The failed recipients of a report: from its delivery-status parts, else from the original it quotes.
+QList<Bounce> bouncesIn(const Entity &top, Parts &parts)
+{
+    if (parts.statusParts.isEmpty())
+        return quotedOriginalBounce(top, parts);
+    QByteArray id;
+    QString subject;
+    if (parts.original) {
+        id = messageIdIn(parts.original->header("message-id"));
+        subject = decodeHeaderText(parts.original->header("subject"));
+    }
+    QList<Bounce> bounces;
+    for (const QByteArray &status : std::as_const(parts.statusParts)) {
+        for (Bounce bounce : failedRecipients(status)) {
+            bounce.originalId = id;
+            bounce.originalSubject = subject;
+            bounces.append(bounce);
+        }
+    }
+    return bounces;
+}
+
+/// A Date header's time; invalid when there is none. A comment after the zone ("(CET)") is left
+/// aside: the numeric offset before it is what counts.
+QDateTime reportDate(const QByteArray &value)
+{
+    QString text = QString::fromLatin1(value);
+    const qsizetype comment = text.indexOf(u'(');
+    if (comment >= 0)
+        text.truncate(comment);
+    return QDateTime::fromString(text.simplified(), Qt::RFC2822Date);
+}
+
 } // namespace
 
 QString decodeHeaderText(QByteArrayView value)
@@ -469,24 +502,11 @@ QList<Bounce> readBounce(QByteArrayView message)
     Parts parts;
     collect(message, 0, parts);
     const Entity top = parseEntity(message);
-    QList<Bounce> bounces;
-    if (!parts.statusParts.isEmpty()) {
-        QByteArray id;
-        QString subject;
-        if (parts.original) {
-            id = messageIdIn(parts.original->header("message-id"));
-            subject = decodeHeaderText(parts.original->header("subject"));
-        }
-        for (const QByteArray &status : std::as_const(parts.statusParts)) {
-            for (Bounce bounce : failedRecipients(status)) {
-                bounce.originalId = id;
-                bounce.originalSubject = subject;
-                bounces.append(bounce);
-            }
-        }
-        return bounces;
-    }
-    return quotedOriginalBounce(top, parts);
+    QList<Bounce> bounces = bouncesIn(top, parts);
+    const QDateTime reported = reportDate(top.header("date"));
+    for (Bounce &bounce : bounces)
+        bounce.reported = reported;
+    return bounces;
 }
 
 } // namespace quorvale

@@ -7,6 +7,7 @@
 
 #include <QByteArray>
 #include <QByteArrayView>
+#include <QDateTime>
 #include <QList>
 #include <QString>
 
@@ -20,6 +21,7 @@ struct Bounce
     QString diagnostic;       ///< the server's words ("550 5.1.1 User unknown"); may be empty
     QByteArray originalId;    ///< the original message's Message-ID with its angle brackets; may be empty
     QString originalSubject;  ///< the original message's subject, decoded; may be empty
+    QDateTime reported;       ///< when the report was written (its own Date header); invalid without one
 };
 
 /// The failed deliveries `message` reports; none when it is no bounce, or reports only delays

@@ -31,6 +31,10 @@ struct SentRecord
     QString subject;
 };
 
+/// A report's date comes from another computer's clock: a send up to this long after it may
+/// still be the one it reports.
+constexpr qint64 kReportClockAllowanceSeconds = 60 * 60;
+
 bool isHeaderEvent(JournalEvent event)
 {
     switch (event) {
@@ -65,8 +69,9 @@ struct Sends
 {
     QList<RunJournal> runs;
     QHash<QString, SentRecord> byMessageId;
-    QHash<QString, SentRecord> byAddressAndSubject; ///< the newest send of that subject to that address
-    QHash<QString, BouncedClient> journalled;       ///< by seenKey
+    /// The sends of a subject to an address, newest journal first.
+    QHash<QString, QList<SentRecord>> byAddressAndSubject;
+    QHash<QString, BouncedClient> journalled; ///< by seenKey
     QDateTime earliest;
     QString problem;
 };
@@ -127,14 +132,26 @@ Sends readSends(const QString &folder, const QDate &since)
             messageSubject.clear();
             if (!e.detail.isEmpty())
                 sends.byMessageId.insert(e.detail, record);
-            // Newest journal first: the first record of an address and subject is the newest.
             const QString key = e.address.trimmed().toCaseFolded() + QChar(0x1f) + similarText(record.subject);
-            if (!sends.byAddressAndSubject.contains(key))
-                sends.byAddressAndSubject.insert(key, record);
+            sends.byAddressAndSubject[key].append(record);
         }
         sends.runs.append(journal);
     }
     return sends;
+}
+
+/// The send a report without our Message-ID is about, among `sends` of its subject to its address
+/// (newest journal first): the newest one made before the report was written (a send after it
+/// cannot be the one that bounced), or the newest of all when the report has no date. Null when
+/// every send came after the report.
+const SentRecord *sendReportedIn(const QList<SentRecord> &sends, const QDateTime &reported)
+{
+    const QDateTime latest = reported.isValid() ? reported.addSecs(kReportClockAllowanceSeconds) : QDateTime();
+    for (const SentRecord &send : sends) {
+        if (!latest.isValid() || send.attempt.time <= latest)
+            return &send;
+    }
+    return nullptr;
 }
 
 } // namespace
@@ -176,7 +193,7 @@ BounceCheckResult matchBounces(const QString &journalFolder, const QDate &since,
             const auto it = sends.byAddressAndSubject.constFind(bounce.recipient.trimmed().toCaseFolded() +
                                                                 QChar(0x1f) + similarText(bounce.originalSubject));
             if (it != sends.byAddressAndSubject.cend())
-                record = &*it;
+                record = sendReportedIn(*it, bounce.reported);
         }
         if (!record)
             continue;

@@ -53,7 +53,9 @@ QDateTime earliestRunSince(const QString &journalFolder, const QDate &since);
 
 /// Matches `bounces` to the clients of the runs in `journalFolder` that started on or after
 /// `since` and journals those not journalled before (one journal per mailing, at `now`). A bounce
-/// that matches no client of those runs is someone else's and is passed over.
+/// without one of our Message-IDs goes to the newest send of its subject to its address made
+/// before the report was written. A bounce that matches no client of those runs is someone else's
+/// and is passed over.
 BounceCheckResult matchBounces(const QString &journalFolder, const QDate &since, const QList<Bounce> &bounces,
                                const QDateTime &now);
 
