@@ -24,7 +24,7 @@ struct RunJournal
 };
 
 /// One message a run sent: the client's attempt line (its detail the Message-ID) and the subject.
-struct SentRecord
+struct JournalledSend
 {
     qsizetype run = 0;
     JournalEntry attempt;
@@ -68,9 +68,9 @@ QString seenKey(const QString &clientId, const QString &address, const QString &
 struct Sends
 {
     QList<RunJournal> runs;
-    QHash<QString, SentRecord> byMessageId;
+    QHash<QString, JournalledSend> byMessageId;
     /// The sends of a subject to an address, newest journal first.
-    QHash<QString, QList<SentRecord>> byAddressAndSubject;
+    QHash<QString, QList<JournalledSend>> byAddressAndSubject;
     QHash<QString, BouncedClient> journalled; ///< by seenKey
     QDateTime earliest;
     QString problem;
@@ -128,7 +128,7 @@ Sends readSends(const QString &folder, const QDate &since)
             }
             if (e.event != JournalEvent::Attempting || e.address.isEmpty())
                 continue;
-            const SentRecord record{sends.runs.size(), e, messageSubject.isEmpty() ? mailingSubject : messageSubject};
+            const JournalledSend record{sends.runs.size(), e, messageSubject.isEmpty() ? mailingSubject : messageSubject};
             messageSubject.clear();
             if (!e.detail.isEmpty())
                 sends.byMessageId.insert(e.detail, record);
@@ -144,10 +144,10 @@ Sends readSends(const QString &folder, const QDate &since)
 /// (newest journal first): the newest one made before the report was written (a send after it
 /// cannot be the one that bounced), or the newest of all when the report has no date. Null when
 /// every send came after the report.
-const SentRecord *sendReportedIn(const QList<SentRecord> &sends, const QDateTime &reported)
+const JournalledSend *sendReportedIn(const QList<JournalledSend> &sends, const QDateTime &reported)
 {
     const QDateTime latest = reported.isValid() ? reported.addSecs(kReportClockAllowanceSeconds) : QDateTime();
-    for (const SentRecord &send : sends) {
+    for (const JournalledSend &send : sends) {
         if (!latest.isValid() || send.attempt.time <= latest)
             return &send;
     }
@@ -183,7 +183,7 @@ BounceCheckResult matchBounces(const QString &journalFolder, const QDate &since,
     QSet<QString> reported;
     std::map<qsizetype, QList<BouncedClient>> fresh; // by run, in the order found
     for (const Bounce &bounce : bounces) {
-        const SentRecord *record = nullptr;
+        const JournalledSend *record = nullptr;
         if (!bounce.originalId.isEmpty()) {
             const auto it = sends.byMessageId.constFind(QString::fromLatin1(bounce.originalId));
             if (it != sends.byMessageId.cend())
