@@ -39,6 +39,11 @@ public:
         const QString answer = answers.isEmpty() ? u"ok"_s : answers.takeFirst();
         return answer == u"ok"_s ? SentCopyResult{} : SentCopyResult{answer, {}};
     }
+    SentCopyResult copyOnce(const QByteArray &message, const QByteArray &, const AppSettings &settings,
+                            const AbortPredicate &aborted) override
+    {
+        return copy(message, settings, aborted);
+    }
     QStringList answers;
     QList<QByteArray> copied;
 };
