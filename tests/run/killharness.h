@@ -445,7 +445,9 @@ private:
                     if (!e.detail.startsWith("250"_L1))
                         figures.problems.append(u"sent without the server's reply: "_s + e.detail);
                 }
-                if (e.event == JournalEvent::Message)
+                // The lines about a message's copy in Sent say nothing of what the client received.
+                if (e.event == JournalEvent::Message || e.event == JournalEvent::Copied ||
+                    e.event == JournalEvent::CopyFailed || e.event == JournalEvent::CopyNotMade)
                     continue;
                 last.insert(e.address,
                             journalEventName(e.event == JournalEvent::Attempting ? JournalEvent::Unknown : e.event));
