@@ -1,6 +1,7 @@
 // A run with the copy in Sent on, through the quorvale program against a real SMTP server
 // (aiosmtpd) and a real IMAP server (Dovecot): each client's exact message lands in Sent, and a copy
-// that fails is journalled, tried again once and counted, while the client's send stays sent.
+// that fails is journalled, tried again once and counted, while the client's send stays sent. A copy
+// that a run killed after a send never made is made by the resume, once.
 
 #include "support/dovecotfixture.h"
 #include "support/programhome.h"
