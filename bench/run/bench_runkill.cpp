@@ -130,11 +130,15 @@ int main(int argc, char **argv)
         std::printf("  lost clients             %d (target 0)\n", f.lost);
         std::printf("  wrong documents          %d (target 0)\n", f.wrongDocuments);
         std::printf("  \"may have been sent\"     %d (%d of them had in fact arrived)\n", f.unknown, f.unknownArrived);
-        if (options.sentCopy)
+        if (options.sentCopy) {
             std::printf("  copies in Sent           %d\n", f.sentCopies);
+            std::printf("  sent without a copy      %d (target 0)\n", f.sentWithoutCopy);
+            std::printf("  copied twice             %d (target 0)\n", f.copiedTwice);
+        }
         for (const QString &problem : f.problems)
             std::printf("  problem: %s\n", qPrintable(problem));
-        good = good && f.problems.isEmpty() && f.duplicates == 0 && f.lost == 0 && f.wrongDocuments == 0;
+        good = good && f.problems.isEmpty() && f.duplicates == 0 && f.lost == 0 && f.wrongDocuments == 0 &&
+               f.sentWithoutCopy == 0 && f.copiedTwice == 0;
     }
     return good ? 0 : 1;
 }

@@ -159,6 +159,19 @@ void TestSentCopy::copyInSentIsTheMessageTheServerGot()
     QVERIFY2(again.ok(), qPrintable(again.error));
     QVERIFY(again.note.isEmpty());
     QCOMPARE(imap.folder(storedIn).size(), 2);
+
+    // Copied once: a copy whose Message-ID the folder holds is not appended again, another one
+    // is; a Message-ID that would change the search command is never sent.
+    const qsizetype at = sent.sentMessage.indexOf("\r\nMessage-ID: ") + 14;
+    const QByteArray id = sent.sentMessage.mid(at, sent.sentMessage.indexOf("\r\n", at) - at);
+    QVERIFY2(id.startsWith('<') && id.endsWith('>'), id.constData());
+    const SentCopyResult there = copier.copyOnce(sent.sentMessage, id, settings);
+    QVERIFY2(there.ok() && there.alreadyThere, qPrintable(there.error));
+    const SentCopyResult other = copier.copyOnce(sent.sentMessage, "<other@example.org>", settings);
+    QVERIFY2(other.ok() && !other.alreadyThere, qPrintable(other.error));
+    const SentCopyResult odd = copier.copyOnce(sent.sentMessage, "<a\" OR ALL \"@x>", settings);
+    QVERIFY(!odd.ok());
+    QCOMPARE(imap.folder(storedIn).size(), 3);
 }
 
 void TestSentCopy::unstuffsWhatWentOverSmtp_data()

@@ -39,6 +39,8 @@ struct KillFigures
     int unknownArrived = 0;         ///< of those, how many had in fact received their message
     int wrongDocuments = 0;         ///< messages without the client's own document, or with another's
     int sentCopies = 0;             ///< copies in the IMAP Sent folder (with KillOptions::sentCopy)
+    int sentWithoutCopy = 0;        ///< messages journalled sent whose copy is not in Sent (with sentCopy)
+    int copiedTwice = 0;            ///< messages journalled sent whose copy is in Sent more than once
     QMap<QString, int> killedWhere; ///< kills by where the journal shows the run was
     QStringList problems;           ///< every mismatch between the journals, the server and the rules
 };
@@ -335,6 +337,17 @@ private:
     /// The line a run writes when the server put a message off and it waits to try again.
     static constexpr QByteArrayView kWaitLine = "Server busy - trying again";
 
+    /// The Message-ID header of `message`, or empty.
+    static QByteArray messageIdOf(const QByteArray &message)
+    {
+        for (const QByteArray &line : message.split('\n')) {
+            if (line.trimmed().isEmpty())
+                break;
+            if (line.toLower().startsWith("message-id:"))
+                return line.mid(11).trimmed();
+        }
+        return {};
+    }
     static QString address(int round, int client) { return u"r%1c%2@example.org"_s.arg(round).arg(client); }
     static QByteArray documentOf(int round, int client)
     {
@@ -459,6 +472,8 @@ private:
             return u"during a send"_s;
         if (client->event == JournalEvent::Sent)
             return m_imap ? u"after a send (Sent copy, pause)"_s : u"after a send (pause)"_s;
+        if (client->event == JournalEvent::Copied || client->event == JournalEvent::CopyFailed)
+            return u"after a send's copy (pause)"_s;
         return u"between clients"_s;
     }
 
@@ -517,17 +532,30 @@ private:
                     if (!e.detail.startsWith("250"_L1))
                         figures.problems.append(u"sent without the server's reply: "_s + e.detail);
                 }
-                if (e.event == JournalEvent::Message)
+                // The lines about a message's copy in Sent say nothing of what the client received.
+                if (e.event == JournalEvent::Message || e.event == JournalEvent::Copied ||
+                    e.event == JournalEvent::CopyFailed || e.event == JournalEvent::CopyNotMade)
                     continue;
                 last.insert(e.address,
                             journalEventName(e.event == JournalEvent::Attempting ? JournalEvent::Unknown : e.event));
             }
+        }
+        // Each message a client was journalled sent owes one copy in Sent, found by its Message-ID.
+        QHash<QByteArray, int> copies;
+        if (m_imap) {
+            for (const StoredMessage &copy : m_imap->folder(u"Sent"_s))
+                ++copies[messageIdOf(copy.bytes)];
         }
         for (int i = 1; i <= clients; ++i) {
             const QString to = address(round, i);
             const QList<QByteArray> messages = got.value(to);
             const int count = int(messages.size());
             const QString outcome = last.value(to);
+            if (m_imap && outcome == "sent"_L1 && count == 1) {
+                const int made = copies.value(messageIdOf(messages.first()));
+                figures.sentWithoutCopy += made == 0 ? 1 : 0;
+                figures.copiedTwice += made > 1 ? 1 : 0;
+            }
             figures.duplicates += std::max(0, count - 1);
             for (const QByteArray &raw : messages) {
                 if (!hasOwnDocument(raw, round, i)) {

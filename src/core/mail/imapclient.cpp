@@ -428,6 +428,15 @@ bool isUsableFolderName(const QString &name)
     return true;
 }
 
+bool isSearchableMessageId(QByteArrayView messageId)
+{
+    if (messageId.size() < 5 || messageId.size() > 250 || !messageId.startsWith('<') || !messageId.endsWith('>') ||
+        !messageId.contains('@'))
+        return false;
+    return std::all_of(messageId.cbegin(), messageId.cend(),
+                       [](char c) { return c > ' ' && c < 127 && c != '"' && c != '\\'; });
+}
+
 ImapClient::ImapClient(ImapServer server, ImapAbort aborted)
     : m_server(std::move(server)), m_aborted(std::move(aborted))
 {
@@ -495,6 +504,41 @@ QByteArray ImapClient::url(const QString &folder) const
 {
     return QByteArray(m_server.implicitTls ? "imaps://" : "imap://") + QUrl::toAce(m_server.host) + ':' +
            QByteArray::number(m_server.port) + '/' + QUrl::toPercentEncoding(folder);
+}
+
+QString ImapClient::hasMessageId(const QString &folder, const QByteArray &messageId, bool *found)
+{
+    *found = false;
+    if (!isUsableFolderName(folder))
+        return u"The folder name \"%1\" cannot be used on the IMAP server."_s.arg(folder.simplified());
+    if (!isSearchableMessageId(messageId))
+        return u"the Message-ID \"%1\" cannot be searched for"_s.arg(QString::fromLatin1(messageId).simplified());
+    const std::unique_ptr<CURL, void (*)(CURL *)> easy(curl_easy_init(), curl_easy_cleanup);
+    if (!easy)
+        return u"The mail library could not be initialised."_s;
+    CURL *h = easy.get();
+    QByteArray replies;
+    char curlError[CURL_ERROR_SIZE] = {};
+    configured(h, url(QString()), curlError, &replies);
+    curl_easy_setopt(h, CURLOPT_CONNECT_ONLY, 1L);
+    curl_easy_setopt(h, CURLOPT_FORBID_REUSE, 0L);
+    const CURLcode code = curl_easy_perform(h);
+    if (code != CURLE_OK)
+        return failure(code, replies, curlError, u"The search of the Sent folder was aborted."_s);
+
+    RawSession session(h, m_aborted, m_server.timeoutSeconds, 0);
+    const QString server = u"%1:%2"_s.arg(m_server.host).arg(m_server.port);
+    QString error;
+    QList<UntaggedReply> untagged;
+    if (!session.run("EXAMINE \"" + folder.toLatin1() + '"', &untagged, &error))
+        return u"the IMAP server %1 could not be searched (%2)"_s.arg(server, error);
+    untagged.clear();
+    if (!session.run("UID SEARCH HEADER Message-ID \"" + messageId + '"', &untagged, &error))
+        return u"the IMAP server %1 could not be searched (%2)"_s.arg(server, error);
+    *found = !searchUids(untagged).isEmpty();
+    untagged.clear();
+    session.run("LOGOUT", &untagged, &error);
+    return {};
 }
 
 QString ImapClient::readSince(const QString &folder, const QDate &since, qsizetype maxBytes,

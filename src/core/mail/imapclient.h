@@ -46,6 +46,10 @@ quint32 parseAppendUid(QByteArrayView reply);
 /// wildcard or quote that would change the command it is sent in.
 bool isUsableFolderName(const QString &name);
 
+/// Whether `messageId` can be searched for: "<left@right>" of printable ASCII without blanks, quotes
+/// or backslashes, so that it goes into a search command as one quoted string.
+bool isSearchableMessageId(QByteArrayView messageId);
+
 /// Asked while a command runs whether to stop it.
 using ImapAbort = std::function<bool()>;
 
@@ -62,6 +66,9 @@ public:
     QString create(const QString &name);
     /// Appends `message` to `folder` with the \Seen flag.
     QString append(const QString &folder, const QByteArray &message);
+    /// Whether `folder` holds a message whose Message-ID header is `messageId` (see
+    /// isSearchableMessageId()): `*found`. Read only: the folder is examined, never selected.
+    QString hasMessageId(const QString &folder, const QByteArray &messageId, bool *found);
     /// The messages of `folder` that arrived on or after `since` and whose From, Subject and
     /// Content-Type headers `wanted` accepts, oldest first, each at most its first `maxBytes`.
     /// Read only: the folder is examined (never selected) and every message fetched with

@@ -149,6 +149,38 @@ bool feed(QProcess &process, QByteArrayView bytes, const SendCallbacks &callback
 
 } // namespace
 
+QByteArray wholeMessage(const MailMessage &message, const QDateTime &date, QString *error)
+{
+    if (QString problem = messageProblem(message); !problem.isEmpty()) {
+        *error = problem;
+        return {};
+    }
+    QueuedMessage queued;
+    if (QString problem = composeMessage(message, buildMessage(message, date), queued); !problem.isEmpty()) {
+        *error = problem;
+        return {};
+    }
+    QByteArray bytes = queued.head;
+    for (QueuedFile &file : queued.files) {
+        bytes += file.before;
+        const qsizetype at = bytes.size();
+        bytes.resize(at + qsizetype(file.reader->encodedSize()));
+        qsizetype filled = at;
+        while (filled < bytes.size()) {
+            const qint64 n = file.reader->read(bytes.data() + filled, bytes.size() - filled);
+            if (n <= 0)
+                break;
+            filled += qsizetype(n);
+        }
+        if (filled != bytes.size() || file.reader->failed()) {
+            *error = u"The attachment \"%1\" could not be read to its end (it changed or became unreadable)."_s.arg(
+                file.path);
+            return {};
+        }
+    }
+    return bytes + queued.tail;
+}
+
 QueueMailer::QueueMailer(QueueOptions options) : m_options(std::move(options))
 {
 }

@@ -7,6 +7,7 @@
 
 #include "mail/mailer.h"
 
+#include <QDateTime>
 #include <QString>
 #include <QStringList>
 
@@ -68,6 +69,12 @@ private:
     Mailer &m_smtp;
     Mailer &m_queue;
 };
+
+/// `message` whole, as it goes to the mail queue, built as on `date` (with its own Message-ID when
+/// it has one), each attachment read and encoded: the bytes a copy of it is filed as. Empty, with
+/// `*error`, when it cannot be put together (a file that cannot be read, or is no longer the one
+/// chosen).
+QByteArray wholeMessage(const MailMessage &message, const QDateTime &date, QString *error);
 
 /// What a send that the queue took says in the journal.
 inline constexpr QLatin1StringView kQueuedReply{"queued on this computer"};

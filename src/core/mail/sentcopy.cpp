@@ -72,6 +72,21 @@ ImapSentCopier::ImapSentCopier(std::shared_ptr<SignInAccount> account, QByteArra
 SentCopyResult ImapSentCopier::copy(const QByteArray &message, const AppSettings &settings,
                                     const AbortPredicate &aborted)
 {
+    return append(message, {}, settings, aborted);
+}
+
+SentCopyResult ImapSentCopier::copyOnce(const QByteArray &message, const QByteArray &messageId,
+                                        const AppSettings &settings, const AbortPredicate &aborted)
+{
+    // Without a Message-ID to look for, the copy could be appended twice: none is made.
+    if (messageId.isEmpty())
+        return {u"The copy in the Sent folder failed: the message's Message-ID is not known."_s, {}};
+    return append(message, messageId, settings, aborted);
+}
+
+SentCopyResult ImapSentCopier::append(const QByteArray &message, const QByteArray &messageId,
+                                      const AppSettings &settings, const AbortPredicate &aborted)
+{
     const std::lock_guard lock(m_mutex);
     SentCopyResult result;
     const auto failed = [&result](const QString &why) {
@@ -89,6 +104,17 @@ SentCopyResult ImapSentCopier::copy(const QByteArray &message, const AppSettings
     const QString folder = findFolder(client, settings, &result.note);
     if (folder.isEmpty())
         return failed(result.note);
+    if (!messageId.isEmpty()) {
+        bool found = false;
+        if (const QString error = client.hasMessageId(folder, messageId, &found); !error.isEmpty()) {
+            m_foundFor.clear();
+            return failed(error);
+        }
+        if (found) {
+            result.alreadyThere = true;
+            return result;
+        }
+    }
     if (const QString error = client.append(folder, message); !error.isEmpty()) {
         // The folder may have gone since it was found: look again next time.
         m_foundFor.clear();

@@ -34,6 +34,7 @@ struct SentCopyResult
 {
     QString error; ///< why the copy failed, in the user's words; empty when it was made
     QString note;  ///< something to say once (the folder "Sent" was created); empty otherwise
+    bool alreadyThere = false; ///< copyOnce(): the folder held the message already; nothing was appended
     bool ok() const { return error.isEmpty(); }
 };
 
@@ -45,6 +46,11 @@ public:
     /// Appends `message` (its exact bytes) to the Sent folder of the mailbox `settings` describe.
     virtual SentCopyResult copy(const QByteArray &message, const AppSettings &settings,
                                 const AbortPredicate &aborted = {}) = 0;
+    /// As copy(), unless the Sent folder already holds a message with the Message-ID `messageId`
+    /// (a copy appended just before the program was stopped): then nothing is appended and the
+    /// result says `alreadyThere`.
+    virtual SentCopyResult copyOnce(const QByteArray &message, const QByteArray &messageId,
+                                    const AppSettings &settings, const AbortPredicate &aborted = {}) = 0;
 };
 
 /// Why the copy cannot be made with `settings` (no IMAP server, a port that is not one); empty
@@ -64,8 +70,13 @@ public:
 
     SentCopyResult copy(const QByteArray &message, const AppSettings &settings,
                         const AbortPredicate &aborted = {}) override;
+    SentCopyResult copyOnce(const QByteArray &message, const QByteArray &messageId, const AppSettings &settings,
+                            const AbortPredicate &aborted = {}) override;
 
 private:
+    /// Appends `message`, first searching for `messageId` when it is not empty.
+    SentCopyResult append(const QByteArray &message, const QByteArray &messageId, const AppSettings &settings,
+                          const AbortPredicate &aborted);
     QString findFolder(ImapClient &client, const AppSettings &settings, QString *note);
 
     std::shared_ptr<SignInAccount> m_account;

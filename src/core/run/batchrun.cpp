@@ -5,6 +5,7 @@
 #include "mail/mailer.h"
 #include "mail/messagebuilder.h"
 #include "mail/mimeencode.h"
+#include "mail/queuemailer.h"
 #include "mail/sentcopy.h"
 #include "mail/sizeprobe.h"
 #include "mailing/mailingplan.h"
@@ -560,6 +561,7 @@ bool BatchRun::chooseClients()
     m_onlyListed = false;
     m_earlierRunUnfinished = false;
     m_alreadySent.clear();
+    m_missingCopies.clear();
     m_runKind = RunKind::AllClients;
     const JournalHistory history = readJournalHistory(runJournalFolder(m_settings.DataFolder), m_mailing);
     const SendsElsewhere elsewhere =
@@ -578,6 +580,10 @@ bool BatchRun::chooseClients()
     if (!plan.notice.isEmpty())
         m_deps.prompter.warn(plan.notice);
     m_alreadySent = plan.alreadySent;
+    // A run that goes on from the earlier ones makes the copies they left missing; a run over every
+    // client starts the mailing afresh.
+    if (plan.kind != RunKind::AllClients)
+        m_missingCopies = history.missingCopies;
     if (plan.kind == RunKind::ResendToBounced) {
         m_only = plan.only;
         m_onlyListed = true;
@@ -602,8 +608,10 @@ bool BatchRun::chooseClients()
         return true;
     if (plan.earlierChoices && !useEarlierChoices(plan))
         return false;
-    if (!plan.resumeQuestion.isEmpty() && !m_deps.prompter.askYesNo(plan.resumeQuestion))
+    if (!plan.resumeQuestion.isEmpty() && !m_deps.prompter.askYesNo(plan.resumeQuestion)) {
+        m_missingCopies.clear();
         return true;
+    }
     m_runKind = RunKind::Resume;
     if (!plan.changes.isEmpty())
         m_deps.log.LogStatus(plan.changes);
@@ -873,6 +881,8 @@ RunOutcome BatchRun::execute()
         end = emailPass();
     // A copy that failed is tried once more; one that fails again is counted, not a failed send.
     if (end == PassEnd::Finished && !retryFailedCopies())
+        end = PassEnd::Stopped;
+    if (end == PassEnd::Finished && !makeMissingCopies())
         end = PassEnd::Stopped;
     if (end != PassEnd::Finished) {
         m_tally.copyFailures += m_failedCopies.size();
@@ -1412,7 +1422,7 @@ bool BatchRun::send(qsizetype index, const MailMessage &message)
     }
     if (!journal(outcome))
         return false;
-    if (copying && result.sent() && !copyToSent(index, result.sentMessage, settings))
+    if (copying && result.sent() && !copyToSent(index, message.MessageId, result.sentMessage, settings))
         return false;
     // One refused login, an unreachable server or a mailbox over its quota is the same for every
     // client: trying each would only get the mailbox throttled or locked. The clients not reached
@@ -1466,7 +1476,8 @@ bool BatchRun::waitToTryAgain(int seconds, const QString &reply)
     return !abort.isRequested();
 }
 
-bool BatchRun::copyToSent(qsizetype index, const QByteArray &message, const AppSettings &settings)
+bool BatchRun::copyToSent(qsizetype index, const QByteArray &messageId, const QByteArray &message,
+                          const AppSettings &settings)
 {
     const AbortRequest &abort = m_deps.control.abort();
     const SentCopyResult copied =
@@ -1476,8 +1487,13 @@ bool BatchRun::copyToSent(qsizetype index, const QByteArray &message, const AppS
         m_sentFolderTold = true;
         m_deps.log.LogStatus(copied.note);
     }
-    if (copied.ok())
-        return true;
+    if (copied.ok()) {
+        // Brought to the disk with the next client's attempt: a run stopped before then leaves the
+        // copy looked for, not made again.
+        JournalEntry entry = clientEntry(JournalEvent::Copied, index);
+        entry.detail = QString::fromLatin1(messageId);
+        return journal(entry, false);
+    }
     // Failed copies wait in memory for the end of the run; past a bound (a long run of large
     // attachments with the IMAP server down) they are counted without a second try rather than
     // risk running out of memory.
@@ -1485,7 +1501,7 @@ bool BatchRun::copyToSent(qsizetype index, const QByteArray &message, const AppS
     const bool keep = m_keptCopyBytes + message.size() <= kMaxKeptCopyBytes;
     if (keep)
         m_keptCopyBytes += message.size();
-    m_failedCopies.append({index, keep ? message : QByteArray()});
+    m_failedCopies.append({index, keep ? message : QByteArray(), messageId});
     JournalEntry entry = clientEntry(JournalEvent::CopyFailed, index);
     entry.detail = copied.error;
     return journal(entry);
@@ -1502,12 +1518,101 @@ bool BatchRun::retryFailedCopies()
                                  {}}
                 : m_deps.sentCopier->copy(copy.message, settings);
         JournalEntry entry = clientEntry(copied.ok() ? JournalEvent::Copied : JournalEvent::CopyFailed, copy.index);
-        entry.detail = copied.error;
+        entry.detail = copied.ok() ? QString::fromLatin1(copy.messageId) : copied.error;
         if (!copied.ok()) {
             ++m_tally.copyFailures;
             failed(copy.index, u"Copy in Sent failed"_s, copied.error, false);
         }
         if (!journal(entry))
+            return false;
+    }
+    return true;
+}
+
+MailMessage BatchRun::messageNow(qsizetype index, const AppSettings &settings)
+{
+    QString attachment;
+    platform::FileIdentity identity;
+    const ClientPlan &plan = m_plan.plan(index);
+    if (plan.action == ClientAction::SendFile) {
+        attachment = plan.file;
+        identity = plan.identity;
+    }
+    MailMessage message = clientMessage(m_plan, index, attachment, identity);
+    message.EmailFrom = settings.EmailFrom;
+    message.EmailFromName = settings.EmailFromName;
+    message.ReplyTo = settings.ReplyTo;
+    return message;
+}
+
+bool BatchRun::makeMissingCopies()
+{
+    const AppSettings settings = m_deps.settings();
+    if (m_missingCopies.isEmpty() || !m_deps.sentCopier || settings.SentCopy != 1)
+        return true;
+    // In the order of the client list, each client once.
+    QList<qsizetype> rows;
+    for (qsizetype i = 0; i < clients().Count(); ++i) {
+        if (clients().hasEmailAddress(i) && m_plan.isChosen(i) && m_missingCopies.contains(clientKey(i)))
+            rows.append(i);
+    }
+    if (rows.isEmpty())
+        return true;
+    m_deps.log.LogStatus(u"Copies in Sent missing from an earlier run - "_s + number(rows.size()));
+    const AbortRequest &abort = m_deps.control.abort();
+    for (const qsizetype i : std::as_const(rows)) {
+        const auto missing = m_missingCopies.constFind(clientKey(i));
+        if (missing == m_missingCopies.cend())
+            continue; // a second line of the same client
+        const JournalHistory::MissingCopy copy = *missing;
+        m_missingCopies.erase(missing);
+        // Left for the next run: an abort ends the run's work here.
+        if (abort.isRequested())
+            break;
+        const QString address = clients().EmailAddress(i);
+        const QString id = QString::fromLatin1(copy.messageId);
+        // Only the very message that was sent is filed: its subject, body and documents as the
+        // journal recorded them when it went.
+        const SentMessage now = fingerprintNow(i);
+        QString notMade;
+        if (now.subject != copy.message.subject || now.bodySha256 != copy.message.bodySha256 ||
+            now.fileSha256 != copy.message.fileSha256)
+            notMade = u"its document or message changed since it was sent"_s;
+        QByteArray bytes;
+        if (notMade.isEmpty()) {
+            MailMessage message = messageNow(i, settings);
+            message.MessageId = copy.messageId;
+            QString error;
+            bytes = wholeMessage(message, copy.attempted, &error);
+            if (bytes.isEmpty())
+                notMade = u"it cannot be put together again: "_s + error;
+        }
+        if (!notMade.isEmpty()) {
+            m_deps.log.LogStatus(u"No copy in Sent - "_s + address + u" ("_s + notMade + u')');
+            JournalEntry entry = clientEntry(JournalEvent::CopyNotMade, i);
+            entry.detail = id + u' ' + notMade;
+            if (!journal(entry, false))
+                return false;
+            continue;
+        }
+        const SentCopyResult copied =
+            m_deps.sentCopier->copyOnce(bytes, copy.messageId, settings, [&abort] { return abort.isUrgent(); });
+        if (!copied.note.isEmpty() && copied.ok() && !m_sentFolderTold) {
+            m_sentFolderTold = true;
+            m_deps.log.LogStatus(copied.note);
+        }
+        JournalEntry entry = clientEntry(copied.ok() ? JournalEvent::Copied : JournalEvent::CopyFailed, i);
+        if (copied.ok()) {
+            m_deps.log.LogStatus((copied.alreadyThere ? u"Copy in Sent already there - "_s : u"Copy in Sent made - "_s) +
+                                 address);
+            entry.detail = id + (copied.alreadyThere ? u" found in the Sent folder"_s : QString());
+        } else {
+            m_deps.log.LogStatus(u"Copy in Sent failed - "_s + address);
+            ++m_tally.copyFailures;
+            failed(i, u"Copy in Sent failed"_s, copied.error, false);
+            entry.detail = copied.error;
+        }
+        if (!journal(entry, false))
             return false;
     }
     return true;

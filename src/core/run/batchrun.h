@@ -237,9 +237,17 @@ private:
     PassEnd emailClient(qsizetype index, qint64 number);
     /// Appends client `index`'s sent message to the Sent folder; a failure is journalled and kept
     /// for retryFailedCopies(), never a failed send. False only when the journal fails.
-    bool copyToSent(qsizetype index, const QByteArray &message, const AppSettings &settings);
+    bool copyToSent(qsizetype index, const QByteArray &messageId, const QByteArray &message,
+                    const AppSettings &settings);
     /// Tries each failed copy once more; what fails again is counted in the summary.
     bool retryFailedCopies();
+    /// Makes the copies in the Sent folder that earlier runs of the mailing sent but did not make
+    /// (a run stopped between a send and its copy), each once: a copy already there is not
+    /// appended again, and none is made of a message that would differ now. Failures are told
+    /// and counted, never a failed send. False only when the journal fails.
+    bool makeMissingCopies();
+    /// Client `index`'s message as the run would send it now, without its Message-ID.
+    MailMessage messageNow(qsizetype index, const AppSettings &settings);
     /// Counts the mailing's bounced clients not sent to since into the tally, and lists them.
     void noteBouncedClients();
     /// A client that gets no document (none, several, or one naming another client): its status
@@ -335,7 +343,10 @@ private:
     {
         qsizetype index = 0;
         QByteArray message;
+        QByteArray messageId;
     };
+    /// The copies earlier runs of the mailing left missing, by journalClientKey.
+    QHash<QString, JournalHistory::MissingCopy> m_missingCopies;
     QList<PendingCopy> m_failedCopies;        ///< tried again once at the end of the run
     bool m_sentFolderTold = false;            ///< the Sent folder's note was logged
     qint64 m_keptCopyBytes = 0;               ///< the size of m_failedCopies' messages together

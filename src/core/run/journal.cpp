@@ -63,7 +63,7 @@ QList<std::pair<qint64, QString>> journalFiles(const QString &folder)
     return files;
 }
 
-constexpr WordTable<JournalEvent, 26> kEventNames{{
+constexpr WordTable<JournalEvent, 27> kEventNames{{
     {JournalEvent::Run, "run"_L1},
     {JournalEvent::ClientFile, "client file"_L1},
     {JournalEvent::Subject, "subject"_L1},
@@ -86,6 +86,7 @@ constexpr WordTable<JournalEvent, 26> kEventNames{{
     {JournalEvent::PrintError, "print error"_L1},
     {JournalEvent::CopyFailed, "copy in sent failed"_L1},
     {JournalEvent::Copied, "copied to sent"_L1},
+    {JournalEvent::CopyNotMade, "copy in sent not made"_L1},
     {JournalEvent::Bounced, "bounced"_L1},
     {JournalEvent::Completed, "completed"_L1},
     {JournalEvent::Aborted, "aborted"_L1},
@@ -791,6 +792,12 @@ std::optional<JournalHistory::Last> outcomeOf(JournalEvent event)
 
 } // namespace
 
+bool isCopyLineOf(const JournalEntry &entry, QByteArrayView messageId)
+{
+    const QString first = entry.detail.section(u' ', 0, 0);
+    return first.isEmpty() || (!messageId.isEmpty() && first.toLatin1() == messageId);
+}
+
 JournalHistory readJournalHistory(const QString &folder, const MailingKey &mailing)
 {
     JournalHistory history;
@@ -821,6 +828,7 @@ JournalHistory readJournalHistory(const QString &folder, const MailingKey &maili
             const auto isChosen = [&chosen](const QString &key) { return chosen.contains(key.section(QChar(0x1f), 0, 0)); };
             history.last.removeIf([&isChosen](const auto &it) { return isChosen(it.key()); });
             history.sent.removeIf([&isChosen](const auto &it) { return isChosen(it.key()); });
+            history.missingCopies.removeIf([&isChosen](const auto &it) { return isChosen(it.key()); });
             std::erase_if(unknown, [&isChosen](const auto &it) { return isChosen(it.first); });
             history.unfinished = !completed;
         } else if (completed && header.kind != RunKind::ResendToFailed && header.kind != RunKind::ResendToBounced) {
@@ -833,6 +841,8 @@ JournalHistory readJournalHistory(const QString &folder, const MailingKey &maili
         // What the client being handled gets: the message filled from its line (when the run
         // journals one) or the mailing's own, and the file of its attempt.
         SentMessage got{header.subject, header.bodySha256, header.bodyKeySha256, {}};
+        QByteArray messageId; // of the attempt being handled
+        QDateTime attempted;
         for (const JournalEntry &e : entries) {
             if (e.event == JournalEvent::Client) {
                 clientList.append(e);
@@ -844,8 +854,16 @@ JournalHistory readJournalHistory(const QString &folder, const MailingKey &maili
                 got.bodyKeySha256.clear();
                 continue;
             }
-            if (e.event == JournalEvent::Attempting)
+            if (e.event == JournalEvent::Attempting) {
                 got.fileSha256 = e.sha256;
+                messageId = e.detail.toLatin1();
+                attempted = e.time;
+            }
+            if (e.event == JournalEvent::Copied || e.event == JournalEvent::CopyNotMade) {
+                const auto it = history.missingCopies.constFind(journalClientKey(e.clientId, e.address));
+                if (it != history.missingCopies.cend() && isCopyLineOf(e, it->messageId))
+                    history.missingCopies.erase(it);
+            }
             listEnded = listEnded || e.line > 0 || sectionOf(e.event) == Section::End;
             const std::optional<JournalHistory::Last> last = outcomeOf(e.event);
             if (!last)
@@ -863,8 +881,15 @@ JournalHistory readJournalHistory(const QString &folder, const MailingKey &maili
                 history.sent.insert(key, got);
             else
                 history.sent.remove(key);
-            if (e.event != JournalEvent::Attempting)
+            // Each message sent owes a copy until a line says it was made; a printout owes none.
+            if (e.event == JournalEvent::Sent && !messageId.isEmpty())
+                history.missingCopies.insert(key, {e, messageId, attempted, got});
+            else
+                history.missingCopies.remove(key);
+            if (e.event != JournalEvent::Attempting) {
                 got = SentMessage{header.subject, header.bodySha256, header.bodyKeySha256, {}};
+                messageId.clear();
+            }
             if (*last == JournalHistory::Last::Unknown)
                 unknown[key] = e;
             else

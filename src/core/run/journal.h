@@ -45,7 +45,10 @@ enum class JournalEvent
     Printed,
     PrintError,
     CopyFailed, ///< the copy of a sent message in the Sent folder failed; detail: why
-    Copied,     ///< a copy that failed was made when tried again at the end of the run
+    Copied,     ///< the copy of a sent message is in the Sent folder; detail: its Message-ID (empty in
+                ///< older journals, which wrote this line only for a copy made when tried again)
+    CopyNotMade, ///< the copy of a message sent by an earlier run will not be made (its message changed
+                 ///< since); detail: its Message-ID, then why
     Bounced,    ///< a delivery report said the message did not arrive; detail: its Message-ID, status and diagnostic
     // The end, at most one.
     Completed,
@@ -266,7 +269,21 @@ struct JournalHistory
     /// The clients whose message bounced and who were not sent to since (at any address), by
     /// journalClientKey: their "bounced" line.
     QHash<QString, JournalEntry> bounced;
+    /// A message sent whose copy in the Sent folder no line shows made (or given up).
+    struct MissingCopy
+    {
+        JournalEntry sent;     ///< its "sent" line
+        QByteArray messageId;  ///< as its attempt journalled it
+        QDateTime attempted;   ///< when it was built and sent
+        SentMessage message;   ///< what it held, as journalled
+    };
+    /// The clients whose last outcome is Sent and whose message's copy is missing, by journalClientKey.
+    QHash<QString, MissingCopy> missingCopies;
 };
+
+/// Whether the copy line `entry` ("copied to sent", "copy in sent not made") is about the message
+/// with the Message-ID `messageId`: its detail starts with it, or is empty (older journals).
+bool isCopyLineOf(const JournalEntry &entry, QByteArrayView messageId);
 
 /// Reads the journals in `folder` that belong to `mailing`, newest first, back to its newest run
 /// over all clients, whatever their choices. A journal written before journals recorded the
