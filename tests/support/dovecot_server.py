@@ -192,6 +192,9 @@ service stats {{
             pass
         print("FAILED", flush=True)
         return 1
+    # A test killed (a timeout, Ctrl-C) must not leave its Dovecot running.
+    for number in (signal.SIGTERM, signal.SIGHUP, signal.SIGINT):
+        signal.signal(number, lambda *_: sys.exit(1))
     extra = f" {lmtp_port} {auth_port}" if lmtp else ""
     print(f"LISTENING {tls_port} {starttls_port}{extra}", flush=True)
     try:
