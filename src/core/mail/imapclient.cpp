@@ -506,6 +506,18 @@ QByteArray ImapClient::url(const QString &folder) const
            QByteArray::number(m_server.port) + '/' + QUrl::toPercentEncoding(folder);
 }
 
+QString ImapClient::connectOnly(void *handle, char *curlError, QByteArray *replies, const QString &aborted) const
+{
+    // libcurl connects, encrypts and logs in, then leaves the connection to us; it keeps the
+    // connection only when it may reuse it.
+    CURL *h = static_cast<CURL *>(handle);
+    configured(h, url(QString()), curlError, replies);
+    curl_easy_setopt(h, CURLOPT_CONNECT_ONLY, 1L);
+    curl_easy_setopt(h, CURLOPT_FORBID_REUSE, 0L);
+    const CURLcode code = curl_easy_perform(h);
+    return code == CURLE_OK ? QString() : failure(code, *replies, curlError, aborted);
+}
+
 QString ImapClient::hasMessageId(const QString &folder, const QByteArray &messageId, bool *found)
 {
     *found = false;
@@ -519,12 +531,9 @@ QString ImapClient::hasMessageId(const QString &folder, const QByteArray &messag
     CURL *h = easy.get();
     QByteArray replies;
     char curlError[CURL_ERROR_SIZE] = {};
-    configured(h, url(QString()), curlError, &replies);
-    curl_easy_setopt(h, CURLOPT_CONNECT_ONLY, 1L);
-    curl_easy_setopt(h, CURLOPT_FORBID_REUSE, 0L);
-    const CURLcode code = curl_easy_perform(h);
-    if (code != CURLE_OK)
-        return failure(code, replies, curlError, u"The search of the Sent folder was aborted."_s);
+    if (const QString failed = connectOnly(h, curlError, &replies, u"The search of the Sent folder was aborted."_s);
+        !failed.isEmpty())
+        return failed;
 
     RawSession session(h, m_aborted, m_server.timeoutSeconds, 0);
     const QString server = u"%1:%2"_s.arg(m_server.host).arg(m_server.port);
@@ -553,14 +562,9 @@ QString ImapClient::readSince(const QString &folder, const QDate &since, qsizety
     CURL *h = easy.get();
     QByteArray replies;
     char curlError[CURL_ERROR_SIZE] = {};
-    configured(h, url(QString()), curlError, &replies);
-    // libcurl connects, encrypts and logs in, then leaves the connection to us; it keeps the
-    // connection only when it may reuse it.
-    curl_easy_setopt(h, CURLOPT_CONNECT_ONLY, 1L);
-    curl_easy_setopt(h, CURLOPT_FORBID_REUSE, 0L);
-    const CURLcode code = curl_easy_perform(h);
-    if (code != CURLE_OK)
-        return failure(code, replies, curlError, u"The reading of the mailbox was aborted."_s);
+    if (const QString failed = connectOnly(h, curlError, &replies, u"The reading of the mailbox was aborted."_s);
+        !failed.isEmpty())
+        return failed;
 
     RawSession session(h, m_aborted, m_server.timeoutSeconds, maxBytes);
     const QString server = u"%1:%2"_s.arg(m_server.host).arg(m_server.port);

@@ -21,17 +21,17 @@ struct ImapServer
     qint32 port = 993;
     bool implicitTls = true; ///< false: STARTTLS, required
     QByteArray user;
-    QByteArray secret;       ///< the password, or with `bearer` an access token
-    bool bearer = false;     ///< log in with XOAUTH2
-    QByteArray caBundle;     ///< the CA file to verify the server with; empty: the system's
+    QByteArray secret;   ///< the password, or with `bearer` an access token
+    bool bearer = false; ///< log in with XOAUTH2
+    QByteArray caBundle; ///< the CA file to verify the server with; empty: the system's
     int timeoutSeconds = 30;
 };
 
 /// One folder of a LIST reply.
 struct ImapFolder
 {
-    QByteArray name;          ///< as the server gives it (modified UTF-7), unquoted
-    QList<QByteArray> flags;  ///< "\\Sent", "\\HasNoChildren", ...
+    QByteArray name;         ///< as the server gives it (modified UTF-7), unquoted
+    QList<QByteArray> flags; ///< "\\Sent", "\\HasNoChildren", ...
     bool hasFlag(QByteArrayView flag) const;
 };
 
@@ -81,6 +81,8 @@ private:
     QByteArray url(const QString &folder) const;
     void *configured(void *handle, const QByteArray &url, char *curlError, QByteArray *replies) const;
     QString failure(int code, const QByteArray &replies, const char *curlError, const QString &aborted) const;
+    /// Connects and logs in, leaving the connection on `handle` to raw commands; empty, or why not.
+    QString connectOnly(void *handle, char *curlError, QByteArray *replies, const QString &aborted) const;
 
     ImapServer m_server;
     ImapAbort m_aborted;
