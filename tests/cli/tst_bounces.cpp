@@ -39,6 +39,19 @@ bool appendToInbox(const test::DovecotServer &imap, const QByteArray &message)
     return ImapClient(server).append(u"INBOX"_s, message).isEmpty();
 }
 
+/// The test server's settings, and `imap` as the IMAP server.
+bool configureWithImap(InProcessCli &cli, const test::DovecotServer &imap)
+{
+    if (!cli.configure())
+        return false;
+    for (const auto &[name, value] :
+         {std::pair{u"IMAPServer"_s, u"127.0.0.1"_s}, std::pair{u"IMAPPort"_s, QString::number(imap.startTlsPort())}}) {
+        if (cli.run({u"config"_s, u"set"_s, name, value}).exitCode != 0)
+            return false;
+    }
+    return true;
+}
+
 } // namespace
 
 class TestBounces : public QObject
@@ -52,11 +65,9 @@ private Q_SLOTS:
         InProcessCli cli(home.root());
         test::DovecotServer imap;
         QVERIFY(imap.isRunning());
-        QVERIFY(cli.configure());
-        for (const auto &[name, value] : {std::pair{u"IMAPServer"_s, u"127.0.0.1"_s},
-                                          std::pair{u"IMAPPort"_s, QString::number(imap.startTlsPort())}})
-            QCOMPARE(cli.run({u"config"_s, u"set"_s, name, value}).exitCode, 0);
-        QVERIFY(home.writeFile(u"list.csv"_s, "1,ann@client.example\r\n2,bob@client.example\r\n3,carl@client.example\r\n"));
+        QVERIFY(configureWithImap(cli, imap));
+        QVERIFY(
+            home.writeFile(u"list.csv"_s, "1,ann@client.example\r\n2,bob@client.example\r\n3,carl@client.example\r\n"));
         const InProcessCli::Result run = cli.run({u"run"_s, u"--yes"_s, u"--csv"_s, home.path(u"list.csv"_s),
                                                   u"--subject"_s, u"Invoice 17"_s, u"--body"_s, u"Dear client"_s});
         QVERIFY2(run.exitCode == 0, qPrintable(run.err));
@@ -71,8 +82,8 @@ private Q_SLOTS:
         const QByteArray postfix = sample(u"postfix-dsn"_s)
                                        .replace("<20261207.091500.1.2.a1b2c3@practice.example>", annId)
                                        .replace("ann.old@client.example", "ann@client.example");
-        const QByteArray standard = sample(u"standard-dsn"_s)
-                                        .replace("Message-ID: <20261201.080000.2.7.ffee@practice.example>\r\n", "");
+        const QByteArray standard =
+            sample(u"standard-dsn"_s).replace("Message-ID: <20261201.080000.2.7.ffee@practice.example>\r\n", "");
         const QByteArray delayed = sample(u"delay-only"_s)
                                        .replace("<x.1@practice.example>", carlId)
                                        .replace("dave@client.example", "carl@client.example");
@@ -84,8 +95,7 @@ private Q_SLOTS:
         const QStringList expected{
             u"Bounced - ann@client.example (client 1): 5.1.1 550 5.1.1 <ann@client.example>: Recipient address "
             "rejected: User unknown in virtual mailbox table"_s,
-            u"Bounced - bob@client.example (client 2): 5.2.2 552 5.2.2 Mailbox full"_s,
-            u"Bounces found - 2"_s};
+            u"Bounced - bob@client.example (client 2): 5.2.2 552 5.2.2 Mailbox full"_s, u"Bounces found - 2"_s};
         for (int check = 0; check < 2; ++check) {
             const InProcessCli::Result r = cli.run({u"bounces"_s});
             QVERIFY2(r.exitCode == 1, qPrintable(r.err));
@@ -104,11 +114,11 @@ private Q_SLOTS:
 
         // Ann's address is corrected: a resend reaches her new one once; Bob's, in other letter case
         // only, is the same address: named and skipped.
-        QVERIFY(home.writeFile(u"list.csv"_s,
-                               "1,ann@new.example\r\n2,Bob@client.example\r\n3,carl@client.example\r\n"));
-        const QStringList resend{u"run"_s,    u"--yes"_s,     u"--resend-bounced"_s,     u"--csv"_s,
-                                 home.path(u"list.csv"_s), u"--subject"_s, u"Invoice 17"_s, u"--body"_s,
-                                 u"Dear client"_s};
+        QVERIFY(
+            home.writeFile(u"list.csv"_s, "1,ann@new.example\r\n2,Bob@client.example\r\n3,carl@client.example\r\n"));
+        const QStringList resend{
+            u"run"_s,       u"--yes"_s,      u"--resend-bounced"_s, u"--csv"_s,      home.path(u"list.csv"_s),
+            u"--subject"_s, u"Invoice 17"_s, u"--body"_s,           u"Dear client"_s};
         // Only chosen clients are resent to: with Ann left out, there is nobody.
         const InProcessCli::Result leftOut = cli.run(resend + QStringList{u"--clients"_s, u"2"_s});
         QVERIFY2(leftOut.exitCode == 2, qPrintable(leftOut.err));
@@ -171,10 +181,7 @@ private Q_SLOTS:
         InProcessCli cli(home.root());
         test::DovecotServer imap;
         QVERIFY(imap.isRunning());
-        QVERIFY(cli.configure());
-        for (const auto &[name, value] : {std::pair{u"IMAPServer"_s, u"127.0.0.1"_s},
-                                          std::pair{u"IMAPPort"_s, QString::number(imap.startTlsPort())}})
-            QCOMPARE(cli.run({u"config"_s, u"set"_s, name, value}).exitCode, 0);
+        QVERIFY(configureWithImap(cli, imap));
         QVERIFY(home.writeFile(u"list.csv"_s, "2,bob@client.example\r\n"));
         const QStringList run{
             u"run"_s,       u"--yes"_s,      u"--send-again"_s, u"--csv"_s,      home.path(u"list.csv"_s),
