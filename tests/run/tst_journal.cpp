@@ -910,6 +910,8 @@ private Q_SLOTS:
         // b's message may have arrived there: the resume skips it as a resume from there would.
         QTest::newRow("in doubt there") << u"in doubt"_s << int(ResumeChoice::Resume) << true << QStringList()
                                         << QString();
+        QTest::newRow("in doubt there, asked") << u"in doubt"_s << ask << true << QStringList{u"b@x.org"_s}
+                                               << u"This mailing was already sent to 3 of these clients by "_s;
         // Sent there, then refused from a third data folder told to send it again: b still has it.
         QTest::newRow("sent there, refused from a third")
             << u"third"_s << ask << false << QStringList() << u"This mailing was already sent to all 3 clients, by "_s;
@@ -972,6 +974,9 @@ private Q_SLOTS:
             QCOMPARE(said, QStringList{kConfirm});
         else
             QVERIFY2(said.first().startsWith(question), qPrintable(said.first()));
+        if (first == u"in doubt"_s && choice == int(ResumeChoice::Ask))
+            QVERIFY2(said.at(1).contains(u"(a run from another account or computer stopped while sending it)"_s),
+                     qPrintable(said.at(1)));
         if (sent.isEmpty())
             return;
         // Now the mailing is whole, seen from either data folder: nobody gets it again.

@@ -663,10 +663,14 @@ bool BatchRun::includeUnknownClients(const QList<JournalEntry> &unknownClients)
     }
     // An abort during the send leaves the same doubt as a lost connection, but the user should
     // recognise what happened.
-    const bool aborted = std::all_of(unknownClients.cbegin(), unknownClients.cend(),
-                                     [](const JournalEntry &e) { return e.detail.contains(u"aborted"_s); });
-    const QString why = aborted ? u"you stopped the run while this message was being sent"_s
-                                : u"the earlier run lost the connection while sending it"_s;
+    const auto all = [&unknownClients](const auto &test) {
+        return std::all_of(unknownClients.cbegin(), unknownClients.cend(), test);
+    };
+    const QString why = all([](const JournalEntry &e) { return e.detail.contains(u"aborted"_s); })
+                            ? u"you stopped the run while this message was being sent"_s
+                        : all([](const JournalEntry &e) { return e.detail == kSentElsewhere; })
+                            ? u"a run from another account or computer stopped while sending it"_s
+                            : u"the earlier run lost the connection while sending it"_s;
     // Sending twice is the worse mistake: No (skip them) is the default.
     return m_deps.prompter.choose(u"These clients' message may or may not have arrived (%1):\n"_s.arg(why) +
                                       names.join(u'\n') + u"\nSend to them again?"_s,
@@ -1603,8 +1607,8 @@ bool BatchRun::makeMissingCopies()
         }
         JournalEntry entry = clientEntry(copied.ok() ? JournalEvent::Copied : JournalEvent::CopyFailed, i);
         if (copied.ok()) {
-            m_deps.log.LogStatus((copied.alreadyThere ? u"Copy in Sent already there - "_s : u"Copy in Sent made - "_s) +
-                                 address);
+            m_deps.log.LogStatus(
+                (copied.alreadyThere ? u"Copy in Sent already there - "_s : u"Copy in Sent made - "_s) + address);
             entry.detail = id + (copied.alreadyThere ? u" found in the Sent folder"_s : QString());
         } else {
             m_deps.log.LogStatus(u"Copy in Sent failed - "_s + address);

@@ -102,15 +102,14 @@ ReachedElsewhere reachedElsewhere(const ClientList &clients, const ResumeRequest
         if (send.what == RecordedSend::Sent) {
             reached.sent.insert(key);
         } else {
-            reached.unknown.append(JournalEntry{send.time,
-                                                JournalEvent::Unknown,
-                                                clients.lineNumber(i),
-                                                clients.ClientId(i),
-                                                clients.EmailAddress(i),
-                                                {},
-                                                -1,
-                                                {},
-                                                {}});
+            JournalEntry client;
+            client.time = send.time;
+            client.event = JournalEvent::Unknown;
+            client.line = clients.lineNumber(i);
+            client.clientId = clients.ClientId(i);
+            client.address = clients.EmailAddress(i);
+            client.detail = kSentElsewhere.toString();
+            reached.unknown.append(client);
         }
         reached.last = std::max(reached.last, send.time);
         if (!reached.who.contains(send.who))

@@ -45,6 +45,10 @@ struct ResumeRequest
     const SendsElsewhere *elsewhere = nullptr;
 };
 
+/// The detail of a client in ResumePlan::unknown whose message a run from another data folder
+/// may have sent.
+inline constexpr QStringView kSentElsewhere = u"sent from another data folder";
+
 struct ResumePlan
 {
     RunKind kind = RunKind::AllClients;
