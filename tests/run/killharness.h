@@ -187,7 +187,8 @@ public:
                 // a further run would rightly go over every client again.
                 done = exitCode == 0 || (exitCode < 0 && newestEnd(csv) == "completed"_L1);
                 if (exitCode > 0)
-                    figures.problems.append(u"a run ended with exit status %1"_s.arg(exitCode));
+                    figures.problems.append(
+                        u"a run ended with exit status %1: %2"_s.arg(exitCode).arg(lastRunsErrors()));
             }
             // The last run of the round goes to the end.
             if (!done && figures.problems.isEmpty() && start(csv, -1, {}, figures) != 0)
@@ -334,6 +335,13 @@ private:
         ++f.races;
     }
 
+    /// The end of what the last run wrote on its standard error.
+    QString lastRunsErrors() const
+    {
+        QFile file(m_home.filePath(u"run.err"_s));
+        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll().right(600)).trimmed() : QString();
+    }
+
     /// The line a run writes when the server put a message off and it waits to try again.
     static constexpr QByteArrayView kWaitLine = "Server busy - trying again";
 
@@ -416,7 +424,8 @@ private:
         setUp(process, runArgs(csv));
         if (trigger.isEmpty())
             process.setStandardOutputFile(QProcess::nullDevice());
-        process.setStandardErrorFile(QProcess::nullDevice());
+        // Kept until the next run: a run that ends badly is reported with what it said.
+        process.setStandardErrorFile(m_home.filePath(u"run.err"_s));
         process.start();
         ++figures.runs;
         if (!process.waitForStarted(30000)) {
