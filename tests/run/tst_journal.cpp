@@ -291,6 +291,15 @@ private Q_SLOTS:
         QCOMPARE(lines.size(), 4);
         record.close();
 
+        // One left with its first line only (a power cut while it was begun) gets its second.
+        QVERIFY(record.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        record.write("quorvale sent record 1\nby anna");
+        record.close();
+        QCOMPARE(h.run(), RunOutcome::Completed);
+        QVERIFY(record.open(QIODevice::ReadOnly));
+        QVERIFY2(parseSentRecord(record.readAll(), &who, &lines, &problem), qPrintable(problem));
+        record.close();
+
         // A colleague who can write into the list's folder points this data folder's record at a
         // file of the user's: the run stops before any send, and the file is as it was.
         h.mailer.clear();

@@ -223,11 +223,14 @@ std::unique_ptr<SentRecord> SentRecord::open(const QString &clientFile, const QS
     std::unique_ptr<platform::AppendOnlyFile> file = platform::AppendOnlyFile::openOwn(path, &size, error);
     if (!file)
         return nullptr;
-    // A record cut short before its first lines were whole starts again.
-    if (size == 0 && (!file->append(QByteArray(kFirstLine.toByteArray() + '\n' + kWhoPrefix.toByteArray() +
-                                               whoThisIs().toUtf8() + '\n'),
-                                    error) ||
-                      !file->syncData(error)))
+    // A new record, or one a power cut left with its first line only, gets its first lines whole
+    // before any send is written (openOwn() cut off any line left unfinished).
+    QByteArray head;
+    if (size == 0)
+        head = kFirstLine.toByteArray() + '\n';
+    if (size == 0 || size == kFirstLine.size() + 1)
+        head += kWhoPrefix.toByteArray() + whoThisIs().toUtf8() + '\n';
+    if (!head.isEmpty() && (!file->append(head, error) || !file->syncData(error)))
         return nullptr;
     return std::unique_ptr<SentRecord>(new SentRecord(std::move(file), path));
 }
