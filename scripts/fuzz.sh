@@ -11,7 +11,8 @@ shift || true
 cd "$(dirname "$0")/.."
 root="$(pwd)"
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(fuzz_csvline fuzz_csvfile fuzz_scramble fuzz_mime fuzz_docname fuzz_journal fuzz_tokenreply fuzz_redirect fuzz_template fuzz_replyclass fuzz_htmlbody fuzz_lockfile fuzz_imapreply fuzz_docpattern fuzz_bounce)
+# Every target tests/fuzz/CMakeLists.txt builds, unless some are named.
+[ ${#targets[@]} -gt 0 ] || read -r -a targets <<< "$(sed -n 's/^foreach(target \(.*\))$/\1/p' tests/fuzz/CMakeLists.txt)"
 
 scripts/setup.sh
 build_dir="${FUZZ_BUILD_DIR:-build-fuzz}"
