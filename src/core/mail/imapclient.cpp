@@ -506,16 +506,21 @@ QByteArray ImapClient::url(const QString &folder) const
            QByteArray::number(m_server.port) + '/' + QUrl::toPercentEncoding(folder);
 }
 
-QString ImapClient::connectOnly(void *handle, char *curlError, QByteArray *replies, const QString &aborted) const
+QString ImapClient::connectOnly(std::unique_ptr<void, void (*)(void *)> *easy, const QString &aborted) const
 {
+    easy->reset(curl_easy_init());
+    if (!*easy)
+        return u"The mail library could not be initialised."_s;
     // libcurl connects, encrypts and logs in, then leaves the connection to us; it keeps the
     // connection only when it may reuse it.
-    CURL *h = static_cast<CURL *>(handle);
-    configured(h, url(QString()), curlError, replies);
+    CURL *h = easy->get();
+    QByteArray replies;
+    char curlError[CURL_ERROR_SIZE] = {};
+    configured(h, url(QString()), curlError, &replies);
     curl_easy_setopt(h, CURLOPT_CONNECT_ONLY, 1L);
     curl_easy_setopt(h, CURLOPT_FORBID_REUSE, 0L);
     const CURLcode code = curl_easy_perform(h);
-    return code == CURLE_OK ? QString() : failure(code, *replies, curlError, aborted);
+    return code == CURLE_OK ? QString() : failure(code, replies, curlError, aborted);
 }
 
 QString ImapClient::hasMessageId(const QString &folder, const QByteArray &messageId, bool *found)
@@ -525,15 +530,10 @@ QString ImapClient::hasMessageId(const QString &folder, const QByteArray &messag
         return u"The folder name \"%1\" cannot be used on the IMAP server."_s.arg(folder.simplified());
     if (!isSearchableMessageId(messageId))
         return u"the Message-ID \"%1\" cannot be searched for"_s.arg(QString::fromLatin1(messageId).simplified());
-    const std::unique_ptr<CURL, void (*)(CURL *)> easy(curl_easy_init(), curl_easy_cleanup);
-    if (!easy)
-        return u"The mail library could not be initialised."_s;
-    CURL *h = easy.get();
-    QByteArray replies;
-    char curlError[CURL_ERROR_SIZE] = {};
-    if (const QString failed = connectOnly(h, curlError, &replies, u"The search of the Sent folder was aborted."_s);
-        !failed.isEmpty())
+    std::unique_ptr<CURL, void (*)(CURL *)> easy(nullptr, curl_easy_cleanup);
+    if (const QString failed = connectOnly(&easy, u"The search of the Sent folder was aborted."_s); !failed.isEmpty())
         return failed;
+    CURL *h = easy.get();
 
     RawSession session(h, m_aborted, m_server.timeoutSeconds, 0);
     const QString server = u"%1:%2"_s.arg(m_server.host).arg(m_server.port);
@@ -556,15 +556,10 @@ QString ImapClient::readSince(const QString &folder, const QDate &since, qsizety
     messages->clear();
     if (!isUsableFolderName(folder))
         return u"The folder name \"%1\" cannot be used on the IMAP server."_s.arg(folder.simplified());
-    const std::unique_ptr<CURL, void (*)(CURL *)> easy(curl_easy_init(), curl_easy_cleanup);
-    if (!easy)
-        return u"The mail library could not be initialised."_s;
-    CURL *h = easy.get();
-    QByteArray replies;
-    char curlError[CURL_ERROR_SIZE] = {};
-    if (const QString failed = connectOnly(h, curlError, &replies, u"The reading of the mailbox was aborted."_s);
-        !failed.isEmpty())
+    std::unique_ptr<CURL, void (*)(CURL *)> easy(nullptr, curl_easy_cleanup);
+    if (const QString failed = connectOnly(&easy, u"The reading of the mailbox was aborted."_s); !failed.isEmpty())
         return failed;
+    CURL *h = easy.get();
 
     RawSession session(h, m_aborted, m_server.timeoutSeconds, maxBytes);
     const QString server = u"%1:%2"_s.arg(m_server.host).arg(m_server.port);

@@ -11,6 +11,7 @@
 #include <QString>
 
 #include <functional>
+#include <memory>
 
 namespace quorvale {
 
@@ -81,8 +82,9 @@ private:
     QByteArray url(const QString &folder) const;
     void *configured(void *handle, const QByteArray &url, char *curlError, QByteArray *replies) const;
     QString failure(int code, const QByteArray &replies, const char *curlError, const QString &aborted) const;
-    /// Connects and logs in, leaving the connection on `handle` to raw commands; empty, or why not.
-    QString connectOnly(void *handle, char *curlError, QByteArray *replies, const QString &aborted) const;
+    /// Makes `easy` a libcurl handle that has connected and logged in, its connection left to raw
+    /// commands; empty, or why not.
+    QString connectOnly(std::unique_ptr<void, void (*)(void *)> *easy, const QString &aborted) const;
 
     ImapServer m_server;
     ImapAbort m_aborted;
